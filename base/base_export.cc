@@ -1,0 +1,4 @@
+// Anchor of the base library.
+namespace base {
+void BaseLibraryAnchor() {}
+}  // namespace base

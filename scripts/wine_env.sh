@@ -1,0 +1,16 @@
+# Sourced by the run scripts: a private Wine prefix inside the build tree,
+# made once, and a persistent wineserver so that each test executable starts
+# quickly.
+export WINEDEBUG=-all
+export WINEPREFIX="$BUILD/wineprefix"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "Creating Wine prefix in $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+fi
+# No crash dialogs and no debugger: a crashing process just ends.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1 || true
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1 || true

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The print-only roles answer before anything else is set up: exact text, no
+# line end, exit code 0.
+set -u
+EXE="$1"
+passed=0
+failed=0
+
+expect() {
+  local want_out="$1" want_rc="$2"
+  shift 2
+  local out rc
+  out=$(wine "$EXE" "$@" 2>/dev/null; printf x)
+  rc=$(wine "$EXE" "$@" >/dev/null 2>&1; echo $?)
+  out="${out%x}"
+  if [ "$out" == "$want_out" ] && [ "$rc" == "$want_rc" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL: kavor_setup.exe %s: got "%s" (exit %s), want "%s" (exit %s)\n' \
+      "$*" "$out" "$rc" "$want_out" "$want_rc"
+  fi
+}
+
+expect "47.0.4127.0" 0 --version
+expect "4127.0" 0 --internal-version
+expect "developer" 0 --stream
+expect "47.0.4127.0" 0 --version --help
+expect "47.0.4127.0" 0 /version
+expect "4127.0" 0 --stream --internal-version
+expect "47.0.4127.0" 0 --internal-version --version
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
