@@ -9,4 +9,12 @@ if [ ! -f "$BUILD/build.ninja" ]; then
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$BUILD" "$@"
+# Bare names are targets: scripts/build.sh base_unittests
+args=()
+for a in "$@"; do
+  case "$a" in
+    -*) args+=("$a") ;;
+    *) args+=(--target "$a") ;;
+  esac
+done
+cmake --build "$BUILD" "${args[@]}"

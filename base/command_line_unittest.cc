@@ -1,0 +1,319 @@
+#include "base/command_line.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/macros.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace {
+
+using StringType = CommandLine::StringType;
+using StringVector = CommandLine::StringVector;
+
+CommandLine FromString(const StringType& text) {
+  CommandLine command_line(CommandLine::NO_PROGRAM);
+  command_line.ParseFromString(text);
+  return command_line;
+}
+
+// What the system's splitter makes of |text|.
+StringVector SplitWithSystem(const StringType& text) {
+  int count = 0;
+  wchar_t** items = ::CommandLineToArgvW(text.c_str(), &count);
+  StringVector result;
+  if (!items)
+    return result;
+  result.assign(items, items + count);
+  ::LocalFree(items);
+  return result;
+}
+
+TEST(CommandLineTest, ParseSwitchesAndArguments) {
+  const StringType text =
+      L"prog --Foo=Bar /baz -q arg1 -- --notswitch";
+  const CommandLine cl = FromString(text);
+
+  EXPECT_EQ(L"prog", cl.GetProgram().value());
+  EXPECT_EQ(3u, cl.GetSwitches().size());
+  EXPECT_EQ(L"Bar", cl.GetSwitchValueNative("foo"));
+  EXPECT_EQ("Bar", cl.GetSwitchValueASCII("foo"));
+  EXPECT_TRUE(cl.HasSwitch("baz"));
+  EXPECT_TRUE(cl.HasSwitch("q"));
+  EXPECT_EQ(L"", cl.GetSwitchValueNative("q"));
+  EXPECT_FALSE(cl.HasSwitch("notswitch"));
+  EXPECT_EQ((StringVector{L"arg1", L"--", L"--notswitch"}), cl.GetArgs());
+
+  EXPECT_EQ(L"prog --foo=Bar /baz -q arg1 -- --notswitch",
+            cl.GetCommandLineString());
+  EXPECT_EQ(L"--foo=Bar /baz -q arg1 -- --notswitch", cl.GetArgumentsString());
+}
+
+TEST(CommandLineTest, SwitchesStandBeforeArguments) {
+  const CommandLine moved = FromString(L"prog a --x");
+  EXPECT_EQ(L"prog --x a", moved.GetCommandLineString());
+
+  const CommandLine repeated = FromString(L"prog --x=1 --x=2");
+  EXPECT_EQ(L"2", repeated.GetSwitchValueNative("x"));
+  EXPECT_EQ(1u, repeated.GetSwitches().size());
+  EXPECT_EQ(L"prog --x=1 --x=2", repeated.GetCommandLineString());
+
+  // Values keep every "=" after the first.
+  EXPECT_EQ(L"b=c", FromString(L"p --a=b=c").GetSwitchValueNative("a"));
+}
+
+TEST(CommandLineTest, BlankItemsAndLonePrefixes) {
+  const wchar_t* items[] = {L"prog", L"  ", L"", L"\t--sw=v ", L" arg "};
+  const CommandLine cl(static_cast<int>(arraysize(items)), items);
+  EXPECT_EQ(L"v", cl.GetSwitchValueNative("sw"));
+  EXPECT_EQ((StringVector{L"arg"}), cl.GetArgs());
+  EXPECT_EQ((StringVector{L"prog", L"--sw=v", L"arg"}), cl.argv());
+
+  const CommandLine quoted_blank = FromString(L"prog \" \" x");
+  EXPECT_EQ((StringVector{L"x"}), quoted_blank.GetArgs());
+
+  const CommandLine lone = FromString(L"prog - /");
+  EXPECT_TRUE(lone.GetSwitches().empty());
+  EXPECT_EQ((StringVector{L"-", L"/"}), lone.GetArgs());
+  EXPECT_EQ((StringVector{L"--"}), FromString(L"prog --").GetArgs());
+
+  // "--=v" has the prefix "--": a switch with an empty name.
+  const CommandLine empty_name = FromString(L"prog --=v");
+  EXPECT_TRUE(empty_name.HasSwitch(""));
+  EXPECT_TRUE(empty_name.HasSwitch(nullptr));
+  EXPECT_EQ(L"v", empty_name.GetSwitchValueNative(""));
+  EXPECT_TRUE(empty_name.GetArgs().empty());
+}
+
+TEST(CommandLineTest, Lookups) {
+  const CommandLine cl = FromString(L"prog --Path=C:\\x --wide=\u00e9t\u00e9");
+  EXPECT_FALSE(cl.HasSwitch("Path"));
+  EXPECT_FALSE(cl.HasSwitch("PATH"));
+  EXPECT_TRUE(cl.HasSwitch(std::string("path")));
+  EXPECT_EQ(L"C:\\x", cl.GetSwitchValuePath("path").value());
+  EXPECT_EQ("", cl.GetSwitchValueASCII("wide"));
+  EXPECT_EQ(L"\u00e9t\u00e9", cl.GetSwitchValueNative("wide"));
+  EXPECT_EQ("", cl.GetSwitchValueASCII("absent"));
+  EXPECT_TRUE(cl.GetSwitchValuePath("absent").empty());
+
+  // The names are lowered byte-wise, and the map is in byte order.
+  std::vector<std::string> names;
+  const CommandLine sorted = FromString(L"p --b --A --a_ --B9");
+  for (const auto& entry : sorted.GetSwitches())
+    names.push_back(entry.first);
+  EXPECT_EQ((std::vector<std::string>{"a", "a_", "b", "b9"}), names);
+}
+
+TEST(CommandLineTest, ProgramAndEmptyStates) {
+  const CommandLine none(CommandLine::NO_PROGRAM);
+  EXPECT_EQ((StringVector{L""}), none.argv());
+  EXPECT_TRUE(none.GetProgram().empty());
+  EXPECT_EQ(L"", none.GetCommandLineString());
+
+  CommandLine cl(FilePath(L"  C:\\p.exe \t"));
+  EXPECT_EQ(L"C:\\p.exe", cl.GetProgram().value());
+  cl.AppendSwitch("x");
+  cl.AppendArg("y");
+
+  // White-space-only text changes nothing.
+  cl.ParseFromString(L" \t ");
+  EXPECT_EQ((StringVector{L"C:\\p.exe", L"--x", L"y"}), cl.argv());
+
+  cl.InitFromArgv(StringVector());
+  EXPECT_EQ((StringVector{L""}), cl.argv());
+  EXPECT_TRUE(cl.GetSwitches().empty());
+
+  // Re-initialising from our own items must not read freed memory.
+  CommandLine self = FromString(L"prog --s=1 a");
+  self.InitFromArgv(self.argv());
+  EXPECT_EQ((StringVector{L"prog", L"--s=1", L"a"}), self.argv());
+}
+
+TEST(CommandLineTest, AppendSwitch) {
+  CommandLine cl(FilePath(L"prog"));
+  cl.AppendArg("arg");
+  cl.AppendSwitch("--Already");
+  cl.AppendSwitch("x");
+  cl.AppendSwitch("/Slash");
+  cl.AppendSwitchASCII("empty", "");
+  cl.AppendSwitchASCII("v", "1");
+  cl.AppendSwitchPath("dir", FilePath(L"C:\\a b"));
+  cl.AppendSwitchNative("w", L"\u00e9");
+
+  EXPECT_TRUE(cl.HasSwitch("already"));
+  EXPECT_TRUE(cl.HasSwitch("slash"));
+  EXPECT_EQ(L"C:\\a b", cl.GetSwitchValuePath("dir").value());
+  EXPECT_EQ((StringVector{L"prog", L"--already", L"--x", L"/slash", L"--empty",
+                          L"--v=1", L"--dir=C:\\a b", L"--w=\u00e9", L"arg"}),
+            cl.argv());
+  EXPECT_EQ(L"prog --already --x /slash --empty --v=1 --dir=\"C:\\a b\" "
+            L"--w=\u00e9 arg",
+            cl.GetCommandLineString());
+}
+
+TEST(CommandLineTest, CopySwitchesFromAndAppendArguments) {
+  const CommandLine source =
+      FromString(L"src --a=1 --b --c=3 srcarg -- --after");
+  CommandLine target(FilePath(L"prog"));
+  target.AppendSwitchASCII("a", "0");
+  const char* const kWanted[] = {"c", "missing", "a"};
+  target.CopySwitchesFrom(source, kWanted, arraysize(kWanted));
+  EXPECT_EQ((StringVector{L"prog", L"--a=0", L"--c=3", L"--a=1"}),
+            target.argv());
+  EXPECT_EQ(L"1", target.GetSwitchValueNative("a"));
+  EXPECT_FALSE(target.HasSwitch("b"));
+
+  CommandLine merged = FromString(L"prog --a=old --keep x");
+  merged.AppendArguments(source, false);
+  EXPECT_EQ(L"prog", merged.GetProgram().value());
+  EXPECT_EQ(L"1", merged.GetSwitchValueNative("a"));
+  EXPECT_TRUE(merged.HasSwitch("keep"));
+  EXPECT_TRUE(merged.HasSwitch("b"));
+  EXPECT_FALSE(merged.HasSwitch("after"));
+  EXPECT_EQ((StringVector{L"x", L"srcarg", L"--", L"--after"}),
+            merged.GetArgs());
+
+  merged.AppendArguments(source, true);
+  EXPECT_EQ(L"src", merged.GetProgram().value());
+
+  CommandLine twice = FromString(L"p --s a");
+  twice.AppendArguments(twice, false);
+  EXPECT_EQ((StringVector{L"p", L"--s", L"--s", L"a", L"a"}), twice.argv());
+}
+
+TEST(CommandLineTest, Quoting) {
+  CommandLine program(FilePath(L"C:\\dir\\prog.exe"));
+  EXPECT_EQ(L"\"C:\\dir\\prog.exe\"", program.GetCommandLineString());
+
+  CommandLine cl(FilePath(L"p"));
+  cl.AppendSwitchNative("trail", L"C:\\dir\\");
+  cl.AppendSwitchNative("quote", L"say \"hi\"");
+  cl.AppendSwitchNative("slashquote", L"a\\\"b");
+  cl.AppendSwitchNative("plain", L"abc");
+  cl.AppendArgNative(L"two words");
+  cl.AppendArgNative(L"a\\\\b");
+  EXPECT_EQ(
+      L"p --trail=\"C:\\dir\\\\\" --quote=\"say \\\"hi\\\"\" "
+      L"--slashquote=\"a\\\\\\\"b\" --plain=abc \"two words\" \"a\\\\b\"",
+      cl.GetCommandLineString());
+}
+
+TEST(CommandLineTest, TabsAreQuoted) {
+  // A tab splits items for the system's splitter just like a space: a value
+  // with a tab must not inject a switch into a child's command line.
+  CommandLine cl(FilePath(L"p\tq"));
+  cl.AppendSwitchNative("v", L"x\t--run-elevated");
+  cl.AppendArgNative(L"a\tb");
+  EXPECT_EQ(L"\"p\tq\" --v=\"x\t--run-elevated\" \"a\tb\"",
+            cl.GetCommandLineString());
+
+  const CommandLine reparsed = FromString(cl.GetCommandLineString());
+  EXPECT_FALSE(reparsed.HasSwitch("run-elevated"));
+  EXPECT_EQ(L"x\t--run-elevated", reparsed.GetSwitchValueNative("v"));
+  EXPECT_EQ((StringVector{L"a\tb"}), reparsed.GetArgs());
+  EXPECT_EQ(cl.argv(), SplitWithSystem(cl.GetCommandLineString()));
+}
+
+TEST(CommandLineTest, SwitchLikeArgumentWithBlankIsQuotedWhole) {
+  CommandLine cl(FilePath(L"p"));
+  cl.AppendArgNative(L"-my file.txt");
+  cl.AppendArgNative(L"--a\"b=c d");
+  EXPECT_EQ(L"p \"-my file.txt\" \"--a\\\"b=c d\"", cl.GetCommandLineString());
+  EXPECT_EQ(cl.argv(), SplitWithSystem(cl.GetCommandLineString()));
+}
+
+// Whatever the items hold, the system's splitter must give back exactly the
+// items that were written.
+TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
+  std::mt19937 random(20261206);
+  const wchar_t kArgAlphabet[] = L"ab -/\t\"\\";
+  const wchar_t kValueAlphabet[] = L"ab =-/\t\"\\\u00e9";
+  auto random_text = [&random](const wchar_t* alphabet, size_t alphabet_size) {
+    std::uniform_int_distribution<size_t> length(1, 8);
+    std::uniform_int_distribution<size_t> pick(0, alphabet_size - 1);
+    StringType text;
+    for (size_t n = length(random); n > 0; --n)
+      text.push_back(alphabet[pick(random)]);
+    return text;
+  };
+
+  for (int iteration = 0; iteration < 4000; ++iteration) {
+    CommandLine cl(FilePath(L"C:\\Program Files\\Kavor\\prog.exe"));
+    std::uniform_int_distribution<int> count(0, 4);
+    for (int i = count(random); i > 0; --i) {
+      cl.AppendSwitchNative("s" + std::to_string(i),
+                            random_text(kValueAlphabet,
+                                        arraysize(kValueAlphabet) - 1));
+    }
+    for (int i = count(random); i > 0; --i) {
+      cl.AppendArgNative(
+          random_text(kArgAlphabet, arraysize(kArgAlphabet) - 1));
+    }
+
+    const StringType written = cl.GetCommandLineString();
+    ASSERT_EQ(cl.argv(), SplitWithSystem(written))
+        << "iteration " << iteration << ": " << written;
+  }
+}
+
+// The same promise one level up: a written command line parses back to the
+// same switches and arguments.
+TEST(CommandLineTest, WrittenTextParsesBackToTheSameCommandLine) {
+  std::mt19937 random(47);
+  const wchar_t kAlphabet[] = L"ab =-/\t\"\\";
+  std::uniform_int_distribution<size_t> length(1, 8);
+  std::uniform_int_distribution<size_t> pick(0, arraysize(kAlphabet) - 2);
+  auto random_text = [&] {
+    StringType text;
+    for (size_t n = length(random); n > 0; --n)
+      text.push_back(kAlphabet[pick(random)]);
+    // The parser trims items; keep the ends printable.
+    return L"x" + text + L"x";
+  };
+
+  for (int iteration = 0; iteration < 2000; ++iteration) {
+    CommandLine cl(FilePath(L"C:\\dir\\prog.exe"));
+    cl.AppendSwitchNative("value", random_text());
+    cl.AppendSwitch("flag");
+    cl.AppendArgNative(L"--");
+    cl.AppendArgNative(random_text());
+    cl.AppendArgNative(L"-" + random_text());
+
+    const CommandLine parsed = FromString(cl.GetCommandLineString());
+    ASSERT_EQ(cl.argv(), parsed.argv()) << cl.GetCommandLineString();
+    ASSERT_EQ(cl.GetSwitches(), parsed.GetSwitches());
+  }
+}
+
+TEST(CommandLineTest, ProcessInstance) {
+  const bool created = CommandLine::Init();
+  CommandLine* instance = CommandLine::ForCurrentProcess();
+  ASSERT_TRUE(instance);
+  if (created) {
+    EXPECT_EQ(FromString(::GetCommandLineW()).argv(), instance->argv());
+  }
+
+  instance->AppendSwitch("kavor-test-marker");
+  EXPECT_FALSE(CommandLine::Init());
+  EXPECT_EQ(instance, CommandLine::ForCurrentProcess());
+  EXPECT_TRUE(CommandLine::ForCurrentProcess()->HasSwitch("kavor-test-marker"));
+}
+
+TEST(CommandLineTest, CopyIsIndependent) {
+  CommandLine original = FromString(L"p --a=1 x");
+  CommandLine copy(original);
+  copy.AppendSwitchASCII("a", "2");
+  EXPECT_EQ(L"1", original.GetSwitchValueNative("a"));
+  original = copy;
+  EXPECT_EQ(L"2", original.GetSwitchValueNative("a"));
+  EXPECT_EQ(copy.argv(), original.argv());
+}
+
+}  // namespace
+}  // namespace base

@@ -1,0 +1,159 @@
+#include "base/lazy_instance.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "base/at_exit.h"
+#include "base/lazy_instance_helpers.h"
+#include "gtest/gtest.h"
+
+namespace base {
+
+namespace {
+
+constexpr int kRacingThreads = 8;
+
+std::atomic<int> g_threads_at_gate{0};
+std::atomic<int> g_constructions{0};
+
+class SlowToBuild {
+ public:
+  SlowToBuild() {
+    ++g_constructions;
+    // Hold the gate until every thread has reached it, so that the others
+    // really find the object being created.
+    while (g_threads_at_gate.load() < kRacingThreads)
+      ::SwitchToThread();
+  }
+};
+
+struct RaceArgs {
+  LazyInstance<SlowToBuild>::Leaky* instance;
+  HANDLE start;
+  SlowToBuild* result;
+};
+
+DWORD WINAPI RaceToCreate(void* param) {
+  RaceArgs* args = static_cast<RaceArgs*>(param);
+  ::WaitForSingleObject(args->start, INFINITE);
+  ++g_threads_at_gate;
+  args->result = args->instance->Pointer();
+  return 0;
+}
+
+TEST(LazyInstanceTest, RacingThreadsCreateExactlyOneObject) {
+  g_threads_at_gate = 0;
+  g_constructions = 0;
+  LazyInstance<SlowToBuild>::Leaky racy;
+  HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  RaceArgs args[kRacingThreads];
+  HANDLE threads[kRacingThreads];
+  for (int i = 0; i < kRacingThreads; ++i) {
+    args[i] = {&racy, start, nullptr};
+    threads[i] = ::CreateThread(nullptr, 0, &RaceToCreate, &args[i], 0, nullptr);
+    ASSERT_NE(nullptr, threads[i]);
+  }
+  EXPECT_FALSE(racy.IsCreated());
+  ::SetEvent(start);
+  ::WaitForMultipleObjects(kRacingThreads, threads, TRUE, INFINITE);
+  for (HANDLE thread : threads)
+    ::CloseHandle(thread);
+  ::CloseHandle(start);
+
+  EXPECT_EQ(1, g_constructions.load());
+  EXPECT_TRUE(racy.IsCreated());
+  for (const RaceArgs& arg : args) {
+    EXPECT_NE(nullptr, arg.result);
+    EXPECT_EQ(racy.Pointer(), arg.result);
+  }
+}
+
+TEST(LazyInstanceTest, NullCreationResetsTheStateWord) {
+  internal::LazyInstanceState state{0};
+  int object = 0;
+  int calls = 0;
+
+  EXPECT_EQ(nullptr, internal::GetOrCreateLazyPointer<int>(
+                         &state, [&]() -> int* { ++calls; return nullptr; },
+                         nullptr, nullptr));
+  EXPECT_EQ(0u, state.load());
+
+  EXPECT_EQ(&object, internal::GetOrCreateLazyPointer<int>(
+                         &state, [&] { ++calls; return &object; }, nullptr,
+                         nullptr));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), state.load());
+
+  // Made: the creator is not asked again.
+  EXPECT_EQ(&object, internal::GetOrCreateLazyPointer<int>(
+                         &state, [&]() -> int* { ++calls; return nullptr; },
+                         nullptr, nullptr));
+  EXPECT_EQ(2, calls);
+}
+
+struct WaiterArgs {
+  internal::LazyInstanceState* state;
+  bool needed;
+  uintptr_t seen;
+};
+
+DWORD WINAPI WaitAtGate(void* param) {
+  WaiterArgs* args = static_cast<WaiterArgs*>(param);
+  args->needed = internal::NeedsLazyInstance(args->state);
+  args->seen = args->state->load();
+  return 0;
+}
+
+TEST(LazyInstanceTest, WaiterReturnsOnlyOnceCreationIsComplete) {
+  internal::LazyInstanceState state{0};
+  ASSERT_TRUE(internal::NeedsLazyInstance(&state));
+  EXPECT_EQ(internal::kLazyInstanceStateCreating, state.load());
+
+  WaiterArgs args = {&state, true, 0};
+  HANDLE thread = ::CreateThread(nullptr, 0, &WaitAtGate, &args, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  int object = 0;
+  internal::CompleteLazyInstance(&state, reinterpret_cast<uintptr_t>(&object),
+                                 nullptr, nullptr);
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+  EXPECT_FALSE(args.needed);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), args.seen);
+  EXPECT_FALSE(internal::NeedsLazyInstance(&state));
+}
+
+int g_destructions = 0;
+
+class CountsDestruction {
+ public:
+  ~CountsDestruction() { ++g_destructions; }
+  int value = 7;
+};
+
+LazyInstance<CountsDestruction>::DestructorAtExit g_destroyed_at_exit =
+    LAZY_INSTANCE_INITIALIZER;
+LazyInstance<CountsDestruction>::Leaky g_leaked = LAZY_INSTANCE_INITIALIZER;
+
+TEST(LazyInstanceTest, AtExitManagerDestroysOnlyDestructorAtExitInstances) {
+  g_destructions = 0;
+  {
+    AtExitManager manager;
+    EXPECT_EQ(7, g_destroyed_at_exit.Get().value);
+    EXPECT_EQ(7, g_leaked.Get().value);
+    EXPECT_EQ(0, g_destructions);
+  }
+  EXPECT_EQ(1, g_destructions);
+  EXPECT_FALSE(g_destroyed_at_exit.IsCreated());
+  EXPECT_TRUE(g_leaked.IsCreated());
+
+  // Destroyed instances are made again on the next use.
+  {
+    AtExitManager manager;
+    EXPECT_EQ(7, g_destroyed_at_exit->value);
+  }
+  EXPECT_EQ(2, g_destructions);
+}
+
+}  // namespace
+
+}  // namespace base

@@ -1,0 +1,92 @@
+#ifndef BASE_METRICS_HISTOGRAM_BASE_H_
+#define BASE_METRICS_HISTOGRAM_BASE_H_
+
+#include <stdint.h>
+
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <string>
+
+namespace base {
+
+class HistogramSamples;
+class TimeDelta;
+
+// Stored in persistent records as well, so the values are fixed.
+enum HistogramType : int32_t {
+  HISTOGRAM = 0,
+  LINEAR_HISTOGRAM = 1,
+  BOOLEAN_HISTOGRAM = 2,
+  CUSTOM_HISTOGRAM = 3,
+  SPARSE_HISTOGRAM = 4,
+};
+
+// "HISTOGRAM", "LINEAR_HISTOGRAM", ... and "UNKNOWN" for any other value.
+std::string HistogramTypeToString(HistogramType type);
+
+// A permanent copy of |name|: the returned string lives until the process
+// ends, and equal names give the same pointer.
+const char* GetPermanentName(const std::string& name);
+
+// The interface of every histogram. A histogram is made once per name by a
+// factory, registered with the statistics recorder and never destroyed.
+class HistogramBase {
+ public:
+  typedef int32_t Sample;
+  typedef int32_t Count;
+
+  static constexpr Sample kSampleType_MAX = std::numeric_limits<Sample>::max();
+
+  enum Flags : int32_t {
+    kNoFlags = 0,
+    kUmaTargetedHistogramFlag = 0x1,
+    kCallbackExists = 0x20,
+    kIsPersistent = 0x40,
+  };
+
+  // |name| must be permanent (see GetPermanentName).
+  explicit HistogramBase(const char* name);
+  virtual ~HistogramBase();
+
+  HistogramBase(const HistogramBase&) = delete;
+  HistogramBase& operator=(const HistogramBase&) = delete;
+
+  const char* histogram_name() const { return histogram_name_; }
+
+  int32_t flags() const { return flags_.load(std::memory_order_relaxed); }
+  void SetFlags(int32_t flags);
+  void ClearFlags(int32_t flags);
+
+  // The 64-bit id of this histogram (the metric hash of its name).
+  virtual uint64_t name_hash() const = 0;
+  virtual HistogramType GetHistogramType() const = 0;
+  // Whether this histogram was built with exactly these arguments.
+  virtual bool HasConstructionArguments(Sample expected_minimum,
+                                        Sample expected_maximum,
+                                        uint32_t expected_bucket_count) const = 0;
+
+  virtual void Add(Sample value) = 0;
+  // Adds |count| samples of |value|; a count below 1 is ignored.
+  virtual void AddCount(Sample value, int count) = 0;
+
+  // Everything recorded so far.
+  virtual std::unique_ptr<HistogramSamples> SnapshotSamples() const = 0;
+  // What was recorded since the last delta; marks it as logged.
+  virtual std::unique_ptr<HistogramSamples> SnapshotDelta() = 0;
+  // What has not been logged yet, changing nothing.
+  virtual std::unique_ptr<HistogramSamples> SnapshotFinalDelta() const = 0;
+
+  // Adds a time span as its whole milliseconds (truncated to 32 bits).
+  void AddTime(const TimeDelta& time);
+
+  void AddBoolean(bool value);
+
+ private:
+  const char* const histogram_name_;
+  std::atomic<int32_t> flags_{0};
+};
+
+}  // namespace base
+
+#endif  // BASE_METRICS_HISTOGRAM_BASE_H_

@@ -1,0 +1,254 @@
+#include "base/metrics/histogram.h"
+
+#include <windows.h>
+
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "base/metrics/bucket_ranges.h"
+#include "base/metrics/histogram_functions.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/metrics/metrics_hashes.h"
+#include "base/metrics/sparse_histogram.h"
+#include "base/metrics/statistics_recorder.h"
+#include "base/time/time.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace {
+
+std::vector<int> Boundaries(const BucketRanges& ranges) {
+  std::vector<int> result;
+  for (size_t i = 0; i < ranges.size(); ++i)
+    result.push_back(ranges.range(i));
+  return result;
+}
+
+std::vector<int> Exponential(int min, int max, size_t buckets) {
+  BucketRanges ranges(buckets + 1);
+  BucketRanges::InitializeExponential(min, max, &ranges);
+  EXPECT_TRUE(ranges.HasValidChecksum());
+  return Boundaries(ranges);
+}
+
+const int kTop = std::numeric_limits<int>::max();
+
+TEST(BucketRangesTest, ExponentialLayouts) {
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 5, 9, 16, 29, 54, 100, kTop}),
+            Exponential(1, 100, 10));
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 5, 12, 29, 70, 170, 412, 1000, kTop}),
+            Exponential(1, 1000, 10));
+  // Where the logarithmic step rounds to the current value, the bucket is
+  // one value wide.
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, kTop}),
+            Exponential(1, 10, 11));
+  std::vector<int> wide = Exponential(1, 10000, 50);
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14}),
+            std::vector<int>(wide.begin(), wide.begin() + 12));
+  EXPECT_EQ(10000, wide[49]);
+}
+
+TEST(BucketRangesTest, LinearLayoutsAndChecksum) {
+  BucketRanges linear(12);
+  BucketRanges::InitializeLinear(1, 10, &linear);
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, kTop}),
+            Boundaries(linear));
+
+  BucketRanges boolean(4);
+  BucketRanges::InitializeLinear(1, 2, &boolean);
+  EXPECT_EQ(std::vector<int>({0, 1, 2, kTop}), Boundaries(boolean));
+  EXPECT_EQ(0x3EB2A456u, boolean.checksum());
+
+  BucketRanges same(4);
+  BucketRanges::InitializeLinear(1, 2, &same);
+  EXPECT_TRUE(boolean.Equals(&same));
+  EXPECT_FALSE(boolean.Equals(&linear));
+
+  same.set_range(2, 3);
+  EXPECT_FALSE(same.HasValidChecksum());
+}
+
+TEST(HistogramTest, SameNameSameObject) {
+  HistogramBase* first =
+      Histogram::FactoryGet("HistogramTest.Same", 1, 1000, 50, 1);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(first, Histogram::FactoryGetByCString("HistogramTest.Same", 1,
+                                                  1000, 50, 1));
+  EXPECT_EQ(first, StatisticsRecorder::FindHistogram("HistogramTest.Same"));
+  // Other arguments for a registered name give nothing.
+  EXPECT_EQ(nullptr,
+            Histogram::FactoryGet("HistogramTest.Same", 1, 1000, 40, 1));
+  EXPECT_EQ(HashMetricName("HistogramTest.Same"), first->name_hash());
+  EXPECT_EQ(1, first->flags());
+  EXPECT_STREQ("HistogramTest.Same", first->histogram_name());
+}
+
+TEST(HistogramTest, BadArgumentsAreAdjustedAndReported) {
+  HistogramBase* bad_args =
+      SparseHistogram::FactoryGet("Histogram.BadConstructionArguments", 1);
+  std::unique_ptr<HistogramSamples> before = bad_args->SnapshotSamples();
+
+  Histogram* histogram = static_cast<Histogram*>(
+      Histogram::FactoryGet("HistogramTest.Bad", 0, kTop, 20000, 1));
+  ASSERT_NE(nullptr, histogram);
+  EXPECT_EQ(1, histogram->declared_min());
+  EXPECT_EQ(2147483646, histogram->declared_max());
+  EXPECT_EQ(10002u, histogram->bucket_count());
+
+  const int hash_sample = static_cast<int>(HashMetricName("HistogramTest.Bad"));
+  std::unique_ptr<HistogramSamples> after = bad_args->SnapshotSamples();
+  EXPECT_EQ(before->GetCount(hash_sample) + 1, after->GetCount(hash_sample));
+
+  Histogram* narrow = static_cast<Histogram*>(
+      Histogram::FactoryGet("HistogramTest.Narrow", 5, 5, 10, 1));
+  ASSERT_NE(nullptr, narrow);
+  EXPECT_EQ(5, narrow->declared_min());
+  EXPECT_EQ(6, narrow->declared_max());
+  EXPECT_EQ(3u, narrow->bucket_count());
+}
+
+TEST(HistogramTest, RecordingClampsAndIgnoresEmptyCounts) {
+  HistogramBase* histogram =
+      Histogram::FactoryGet("HistogramTest.Record", 1, 100, 10, 1);
+  histogram->AddCount(50, 0);
+  histogram->AddCount(50, -3);
+  EXPECT_EQ(0, histogram->SnapshotSamples()->TotalCount());
+
+  histogram->Add(-7);
+  histogram->Add(kTop);
+  histogram->AddCount(12, 2);
+  std::unique_ptr<HistogramSamples> samples = histogram->SnapshotSamples();
+  EXPECT_EQ(4, samples->TotalCount());
+  EXPECT_EQ(1, samples->GetCount(0));
+  EXPECT_EQ(1, samples->GetCount(2147483646));
+  // 12 falls in the bucket [9, 16).
+  EXPECT_EQ(2, samples->GetCount(9));
+  EXPECT_EQ(int64_t{2147483646} + 24, samples->sum());
+}
+
+TEST(HistogramTest, SnapshotDeltaMovesSamples) {
+  HistogramBase* histogram =
+      Histogram::FactoryGet("HistogramTest.Delta", 1, 100, 10, 1);
+  histogram->Add(3);
+  histogram->Add(3);
+  EXPECT_EQ(2, histogram->SnapshotFinalDelta()->TotalCount());
+  std::unique_ptr<HistogramSamples> delta = histogram->SnapshotDelta();
+  EXPECT_EQ(2, delta->GetCount(3));
+  EXPECT_EQ(0, histogram->SnapshotDelta()->TotalCount());
+  histogram->Add(4);
+  EXPECT_EQ(1, histogram->SnapshotFinalDelta()->TotalCount());
+  // Everything, logged or not.
+  EXPECT_EQ(3, histogram->SnapshotSamples()->TotalCount());
+  EXPECT_EQ(10, histogram->SnapshotSamples()->sum());
+}
+
+TEST(HistogramTest, TimeAndBooleanSamples) {
+  HistogramBase* time = Histogram::FactoryTimeGetByCString(
+      "HistogramTest.Time", TimeDelta::FromMilliseconds(1),
+      TimeDelta::FromMilliseconds(10000), 50, 1);
+  ASSERT_NE(nullptr, time);
+  EXPECT_EQ(time, Histogram::FactoryTimeGet(
+                      "HistogramTest.Time", TimeDelta::FromMilliseconds(1),
+                      TimeDelta::FromMilliseconds(10000), 50, 1));
+  time->AddTime(TimeDelta::FromMilliseconds(1500));
+  EXPECT_EQ(1500, time->SnapshotSamples()->sum());
+
+  HistogramBase* boolean = BooleanHistogram::FactoryGet("HistogramTest.Bool", 1);
+  EXPECT_EQ(BOOLEAN_HISTOGRAM, boolean->GetHistogramType());
+  boolean->AddBoolean(true);
+  boolean->AddBoolean(true);
+  boolean->AddBoolean(false);
+  std::unique_ptr<HistogramSamples> samples = boolean->SnapshotSamples();
+  EXPECT_EQ(1, samples->GetCount(0));
+  EXPECT_EQ(2, samples->GetCount(1));
+}
+
+TEST(HistogramTest, LinearAndExactLinear) {
+  HistogramBase* linear =
+      LinearHistogram::FactoryGet("HistogramTest.Linear", 1, 4, 5, 1);
+  ASSERT_NE(nullptr, linear);
+  EXPECT_EQ(LINEAR_HISTOGRAM, linear->GetHistogramType());
+  EXPECT_TRUE(linear->HasConstructionArguments(1, 4, 5));
+
+  UmaHistogramExactLinear("HistogramTest.Exact", 3, 10);
+  UmaHistogramExactLinear("HistogramTest.Exact", 3, 10);
+  UmaHistogramExactLinear("HistogramTest.Exact", 25, 10);  // Overflow bucket.
+  HistogramBase* exact = StatisticsRecorder::FindHistogram("HistogramTest.Exact");
+  ASSERT_NE(nullptr, exact);
+  EXPECT_TRUE(exact->HasConstructionArguments(1, 10, 11));
+  std::unique_ptr<HistogramSamples> samples = exact->SnapshotSamples();
+  EXPECT_EQ(2, samples->GetCount(3));
+  EXPECT_EQ(0, samples->GetCount(4));
+  EXPECT_EQ(1, samples->GetCount(11));
+}
+
+TEST(HistogramTest, SparseSamples) {
+  UmaHistogramSparse("HistogramTest.Sparse", -5);
+  UmaHistogramSparse("HistogramTest.Sparse", 7);
+  UmaHistogramSparse("HistogramTest.Sparse", 7);
+  HistogramBase* sparse =
+      StatisticsRecorder::FindHistogram("HistogramTest.Sparse");
+  ASSERT_NE(nullptr, sparse);
+  EXPECT_EQ(SPARSE_HISTOGRAM, sparse->GetHistogramType());
+  EXPECT_EQ(sparse, SparseHistogram::FactoryGet("HistogramTest.Sparse", 0));
+  sparse->AddCount(9, 0);
+
+  std::unique_ptr<HistogramSamples> samples = sparse->SnapshotSamples();
+  EXPECT_EQ(3, samples->TotalCount());
+  EXPECT_EQ(1, samples->GetCount(-5));
+  EXPECT_EQ(2, samples->GetCount(7));
+  EXPECT_EQ(0, samples->GetCount(9));
+  std::vector<HistogramSamples::Entry> entries = samples->GetEntries();
+  ASSERT_EQ(2u, entries.size());
+  EXPECT_EQ(-5, entries[0].min);
+
+  EXPECT_EQ(3, sparse->SnapshotDelta()->TotalCount());
+  EXPECT_EQ(0, sparse->SnapshotFinalDelta()->TotalCount());
+  EXPECT_EQ(3, sparse->SnapshotSamples()->TotalCount());
+}
+
+TEST(HistogramTest, TypeNames) {
+  EXPECT_EQ("HISTOGRAM", HistogramTypeToString(HISTOGRAM));
+  EXPECT_EQ("SPARSE_HISTOGRAM", HistogramTypeToString(SPARSE_HISTOGRAM));
+  EXPECT_EQ("UNKNOWN", HistogramTypeToString(static_cast<HistogramType>(7)));
+  EXPECT_EQ(GetPermanentName("HistogramTest.Permanent"),
+            GetPermanentName(std::string("HistogramTest.Permanent")));
+}
+
+TEST(HistogramTest, MetricNameHash) {
+  // The first 8 bytes of MD5("Back"), big-endian.
+  EXPECT_EQ(0x0557fa923dcee4d0ull, HashMetricName("Back"));
+}
+
+DWORD WINAPI AddThousand(void* param) {
+  HistogramBase* histogram = static_cast<HistogramBase*>(param);
+  for (int i = 0; i < 1000; ++i)
+    histogram->Add(i % 100);
+  return 0;
+}
+
+TEST(HistogramTest, ConcurrentRecordingLosesNothing) {
+  HistogramBase* histogram =
+      Histogram::FactoryGet("HistogramTest.Concurrent", 1, 100, 20, 1);
+  HANDLE threads[4];
+  for (HANDLE& thread : threads) {
+    thread = ::CreateThread(nullptr, 0, &AddThousand, histogram, 0, nullptr);
+    ASSERT_TRUE(thread);
+  }
+  ASSERT_EQ(WAIT_OBJECT_0,
+            ::WaitForMultipleObjects(4, threads, TRUE, INFINITE));
+  for (HANDLE thread : threads)
+    ::CloseHandle(thread);
+  std::unique_ptr<HistogramSamples> samples = histogram->SnapshotSamples();
+  EXPECT_EQ(4000, samples->TotalCount());
+  EXPECT_EQ(4000, samples->redundant_count());
+}
+
+TEST(HistogramDeathTest, OneNameOneKind) {
+  Histogram::FactoryGet("HistogramTest.Kind", 1, 100, 10, 1);
+  EXPECT_DEATH(SparseHistogram::FactoryGet("HistogramTest.Kind", 1), "");
+}
+
+}  // namespace
+}  // namespace base

@@ -1,0 +1,249 @@
+#include "base/synchronization/waitable_event.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "base/threading/scoped_blocking_call.h"
+#include "base/time/time_override.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace {
+
+using ResetPolicy = WaitableEvent::ResetPolicy;
+using InitialState = WaitableEvent::InitialState;
+
+// Counts what the thread's blocking scopes tell it.
+class CountingBlockingObserver : public BlockingObserver {
+ public:
+  CountingBlockingObserver() { SetBlockingObserverForCurrentThread(this); }
+  ~CountingBlockingObserver() override {
+    SetBlockingObserverForCurrentThread(nullptr);
+  }
+
+  void BlockingStarted(BlockingType blocking_type) override {
+    ++started;
+    if (blocking_type == BlockingType::MAY_BLOCK)
+      ++may_block;
+    if (on_started)
+      on_started->Signal();
+  }
+  void BlockingTypeUpgraded() override { ++upgraded; }
+  void BlockingEnded() override { ++ended; }
+
+  int started = 0;
+  int may_block = 0;
+  int upgraded = 0;
+  int ended = 0;
+  // Signalled when the thread starts to block, if set.
+  WaitableEvent* on_started = nullptr;
+};
+
+// A monotonic clock that moves 1 ms forward at every reading, so a timed
+// wait sees time pass without the test waiting for real time.
+std::atomic<int64_t> g_fake_ticks{0};
+std::atomic<int> g_fake_readings{0};
+
+TimeTicks SteppingTicksNow() {
+  ++g_fake_readings;
+  return TimeTicks::FromInternalValue(g_fake_ticks.fetch_add(1000) + 1000);
+}
+
+class SteppingClock {
+ public:
+  explicit SteppingClock(int64_t start_us)
+      : overrides_(nullptr, &SteppingTicksNow, nullptr) {
+    g_fake_ticks = start_us;
+    g_fake_readings = 0;
+  }
+  int readings() const { return g_fake_readings; }
+  TimeTicks last() const { return TimeTicks::FromInternalValue(g_fake_ticks); }
+
+ private:
+  subtle::ScopedTimeClockOverrides overrides_;
+};
+
+// Runs |function| on a new thread; Join() waits for it to end.
+class TestThread {
+ public:
+  template <typename Function>
+  explicit TestThread(Function* function) {
+    struct Trampoline {
+      static DWORD WINAPI Run(void* arg) {
+        (*static_cast<Function*>(arg))();
+        return 0;
+      }
+    };
+    handle_ = ::CreateThread(nullptr, 0, &Trampoline::Run, function, 0,
+                             nullptr);
+    EXPECT_NE(nullptr, handle_);
+  }
+  ~TestThread() { Join(); }
+
+  void Join() {
+    if (!handle_)
+      return;
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(handle_, INFINITE));
+    ::CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+TEST(WaitableEventTest, ZeroSpanOnlyPolls) {
+  CountingBlockingObserver observer;
+  WaitableEvent event(ResetPolicy::MANUAL, InitialState::NOT_SIGNALED);
+  EXPECT_FALSE(event.TimedWait(TimeDelta()));
+  event.Signal();
+  EXPECT_TRUE(event.TimedWait(TimeDelta()));
+  // A poll never tells the thread's observer that it blocks.
+  EXPECT_EQ(0, observer.started);
+}
+
+TEST(WaitableEventTest, AutomaticResetIsConsumedByAnySatisfiedWait) {
+  WaitableEvent event(ResetPolicy::AUTOMATIC, InitialState::SIGNALED);
+  EXPECT_TRUE(event.IsSignaled());
+  EXPECT_FALSE(event.IsSignaled());
+
+  event.Signal();
+  EXPECT_TRUE(event.TimedWait(TimeDelta()));
+  EXPECT_FALSE(event.IsSignaled());
+
+  event.Signal();
+  EXPECT_TRUE(event.TimedWait(TimeDelta::FromSeconds(10)));
+  EXPECT_FALSE(event.IsSignaled());
+
+  event.Signal();
+  event.Wait();
+  EXPECT_FALSE(event.TimedWait(TimeDelta()));
+}
+
+TEST(WaitableEventTest, ManualResetStaysSignaledUntilReset) {
+  WaitableEvent event(ResetPolicy::MANUAL, InitialState::NOT_SIGNALED);
+  EXPECT_FALSE(event.IsSignaled());
+  event.Signal();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(event.IsSignaled());
+    EXPECT_TRUE(event.TimedWait(TimeDelta()));
+    EXPECT_TRUE(event.TimedWait(TimeDelta::FromMilliseconds(5)));
+    event.Wait();
+  }
+  event.Reset();
+  EXPECT_FALSE(event.IsSignaled());
+
+  WaitableEvent by_default;  // MANUAL, NOT_SIGNALED by default.
+  EXPECT_FALSE(by_default.IsSignaled());
+  WaitableEvent signaled(ResetPolicy::MANUAL, InitialState::SIGNALED);
+  EXPECT_TRUE(signaled.IsSignaled());
+  EXPECT_TRUE(signaled.IsSignaled());
+}
+
+TEST(WaitableEventTest, BoundedWaitTimeouts) {
+  using internal::BoundedWaitTimeout;
+  // Never less than a whole millisecond, so a short wait cannot spin.
+  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta()));
+  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(1)));
+  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(999)));
+  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMilliseconds(-5)));
+  // Whole milliseconds, truncated.
+  EXPECT_EQ(2u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(2500)));
+  EXPECT_EQ(1999u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(1999999)));
+  // Saturated into 32 bits: the largest counts mean INFINITE.
+  EXPECT_EQ(4294967294u,
+            BoundedWaitTimeout(TimeDelta::FromMilliseconds(4294967294LL)));
+  EXPECT_EQ(INFINITE,
+            BoundedWaitTimeout(TimeDelta::FromMilliseconds(4294967295LL)));
+  EXPECT_EQ(INFINITE,
+            BoundedWaitTimeout(TimeDelta::FromMilliseconds(1LL << 40)));
+  EXPECT_EQ(INFINITE, BoundedWaitTimeout(TimeDelta::Max()));
+}
+
+TEST(WaitableEventTest, TimedWaitNeverEndsBeforeItsSpanByTimeTicks) {
+  WaitableEvent event;
+  SteppingClock clock(50000);
+  // Start at 51 ms, end at 53.5 ms: the kernel's 2 ms and 1 ms time-outs
+  // leave the clock at 52 and 53 ms, each short of the end, so the wait
+  // goes on until a reading at or past the end.
+  EXPECT_FALSE(event.TimedWait(TimeDelta::FromMicroseconds(2500)));
+  EXPECT_EQ(4, clock.readings());
+  EXPECT_GE(clock.last(), TimeTicks::FromInternalValue(53500));
+}
+
+TEST(WaitableEventTest, SubMillisecondSpanWaitsOneWholeMillisecond) {
+  WaitableEvent event;
+  SteppingClock clock(0);
+  // One kernel wait of 1 ms, then the clock shows the span is over.
+  EXPECT_FALSE(event.TimedWait(TimeDelta::FromMicroseconds(500)));
+  EXPECT_EQ(2, clock.readings());
+}
+
+TEST(WaitableEventTest, TimedWaitUntilPollsForNullOrPastEnd) {
+  CountingBlockingObserver observer;
+  SteppingClock clock(10000);
+  WaitableEvent event(ResetPolicy::AUTOMATIC, InitialState::NOT_SIGNALED);
+
+  EXPECT_FALSE(event.TimedWaitUntil(TimeTicks()));
+  event.Signal();
+  EXPECT_TRUE(event.TimedWaitUntil(TimeTicks()));
+  EXPECT_EQ(0, clock.readings());  // A null end needs no clock.
+
+  // The clock reads 11 ms: an end at 11 ms or before is not after now.
+  event.Signal();
+  EXPECT_TRUE(event.TimedWaitUntil(TimeTicks::FromInternalValue(11000)));
+  EXPECT_FALSE(event.TimedWaitUntil(TimeTicks::FromInternalValue(5000)));
+  EXPECT_EQ(0, observer.started);
+
+  // An end in the future waits, and runs to it by the clock.
+  EXPECT_FALSE(event.TimedWaitUntil(TimeTicks::FromInternalValue(15500)));
+  EXPECT_GE(clock.last(), TimeTicks::FromInternalValue(15500));
+  EXPECT_EQ(1, observer.started);
+  EXPECT_EQ(1, observer.ended);
+}
+
+TEST(WaitableEventTest, BlockingWaitsOpenOneMayBlockScope) {
+  CountingBlockingObserver observer;
+  WaitableEvent event(ResetPolicy::MANUAL, InitialState::SIGNALED);
+  event.Wait();
+  EXPECT_EQ(1, observer.started);
+  EXPECT_EQ(1, observer.may_block);
+  EXPECT_EQ(1, observer.ended);
+
+  EXPECT_TRUE(event.TimedWait(TimeDelta::FromMilliseconds(1)));
+  EXPECT_EQ(2, observer.started);
+  EXPECT_EQ(2, observer.may_block);
+  EXPECT_EQ(2, observer.ended);
+  EXPECT_EQ(0, observer.upgraded);
+}
+
+TEST(WaitableEventTest, MaximumSpanWaitsUntilSignaled) {
+  WaitableEvent event(ResetPolicy::AUTOMATIC, InitialState::NOT_SIGNALED);
+  WaitableEvent waiter_blocking;
+  bool result = false;
+  auto wait = [&] {
+    CountingBlockingObserver observer;
+    observer.on_started = &waiter_blocking;
+    result = event.TimedWait(TimeDelta::Max());
+  };
+  TestThread waiter(&wait);
+  // Signal only once the waiter is inside its wait.
+  waiter_blocking.Wait();
+  event.Signal();
+  waiter.Join();
+  EXPECT_TRUE(result);
+  EXPECT_FALSE(event.IsSignaled());
+}
+
+TEST(WaitableEventTest, SignalFromAnotherThreadEndsWait) {
+  WaitableEvent event(ResetPolicy::MANUAL, InitialState::NOT_SIGNALED);
+  auto signal = [&] { event.Signal(); };
+  TestThread signaller(&signal);
+  event.Wait();
+  EXPECT_TRUE(event.IsSignaled());
+  EXPECT_TRUE(event.TimedWait(TimeDelta::FromSeconds(100)));
+}
+
+}  // namespace
+}  // namespace base

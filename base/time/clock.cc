@@ -1,0 +1,7 @@
+#include "base/time/clock.h"
+
+namespace base {
+
+Clock::~Clock() = default;
+
+}  // namespace base

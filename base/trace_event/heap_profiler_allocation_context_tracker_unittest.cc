@@ -1,0 +1,89 @@
+#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+
+#include <windows.h>
+
+#include "gtest/gtest.h"
+
+namespace base {
+namespace trace_event {
+namespace {
+
+using CaptureMode = AllocationContextTracker::CaptureMode;
+
+DWORD WINAPI StoreTracker(void* param) {
+  *static_cast<AllocationContextTracker**>(param) =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  return 0;
+}
+
+TEST(AllocationContextTrackerTest, OffByDefault) {
+  EXPECT_EQ(CaptureMode::DISABLED, AllocationContextTracker::capture_mode());
+}
+
+TEST(AllocationContextTrackerTest, OneTrackerPerThread) {
+  AllocationContextTracker* mine =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  ASSERT_NE(nullptr, mine);
+  EXPECT_EQ(mine, AllocationContextTracker::GetInstanceForCurrentThread());
+
+  AllocationContextTracker* other = nullptr;
+  HANDLE thread = ::CreateThread(nullptr, 0, &StoreTracker, &other, 0, nullptr);
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
+  ::CloseHandle(thread);
+  EXPECT_NE(nullptr, other);
+  EXPECT_NE(mine, other);
+}
+
+TEST(AllocationContextTrackerTest, StackDepthIsBounded) {
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  static const char kFirst[] = "first";
+  tracker->PushNativeStackFrame(kFirst);
+  for (size_t i = 1; i < AllocationContextTracker::kMaxStackDepth; ++i)
+    tracker->PushPseudoStackFrame("cat", "event");
+  ASSERT_EQ(128u, tracker->tracked_stack().size());
+  tracker->PushNativeStackFrame(nullptr);  // The 129th is dropped.
+  EXPECT_EQ(128u, tracker->tracked_stack().size());
+  EXPECT_EQ(StackFrame::Type::TRACE_EVENT_NAME,
+            tracker->tracked_stack().back().type);
+
+  for (size_t i = 1; i < AllocationContextTracker::kMaxStackDepth; ++i)
+    tracker->PopPseudoStackFrame();
+  ASSERT_EQ(1u, tracker->tracked_stack().size());
+  EXPECT_EQ(StackFrame::Type::PROGRAM_COUNTER,
+            tracker->tracked_stack()[0].type);
+  EXPECT_EQ(kFirst, tracker->tracked_stack()[0].value);
+  tracker->PopNativeStackFrame();
+  tracker->PopNativeStackFrame();  // Popping an empty stack does nothing.
+  EXPECT_TRUE(tracker->tracked_stack().empty());
+}
+
+TEST(AllocationContextTrackerTest, TaskContextDepthIsBounded) {
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  for (size_t i = 0; i < AllocationContextTracker::kMaxTaskDepth; ++i)
+    tracker->PushCurrentTaskContext("file.cc");
+  tracker->PushCurrentTaskContext("seventeenth.cc");
+  ASSERT_EQ(16u, tracker->task_contexts().size());
+  EXPECT_STREQ("file.cc", tracker->task_contexts().back());
+  for (size_t i = 0; i <= AllocationContextTracker::kMaxTaskDepth; ++i)
+    tracker->PopCurrentTaskContext();
+  EXPECT_TRUE(tracker->task_contexts().empty());
+}
+
+TEST(AllocationContextTrackerTest, ThreadNameOnlyWhileCapturing) {
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  AllocationContextTracker::SetCurrentThreadName("ignored");
+  EXPECT_EQ(nullptr, tracker->thread_name());
+
+  AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+  AllocationContextTracker::SetCurrentThreadName("named");
+  AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+  EXPECT_STREQ("named", tracker->thread_name());
+}
+
+}  // namespace
+}  // namespace trace_event
+}  // namespace base

@@ -1,0 +1,192 @@
+#include "base/win/windows_version.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/win/registry.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace win {
+namespace {
+
+TEST(WindowsVersionTest, VersionMapping) {
+  struct {
+    uint32_t major, minor, build;
+    Version expected;
+  } const kCases[] = {
+      {4, 0, 1381, PRE_XP},     {5, 0, 2195, PRE_XP},
+      {5, 1, 2600, XP},         {5, 2, 3790, SERVER_2003},
+      {5, 3, 0, SERVER_2003},   {6, 0, 6000, VISTA},
+      {6, 1, 7601, WIN7},       {6, 2, 9200, WIN8},
+      {6, 3, 9600, WIN8_1},     {6, 4, 9841, WIN8_1},
+      {6, 9, 0, WIN8_1},        {7, 0, 0, WIN_LAST},
+      {9, 9, 0, WIN_LAST},      {10, 0, 10240, WIN10},
+      {10, 0, 10585, WIN10},    {10, 0, 10586, WIN10_TH2},
+      {10, 0, 14392, WIN10_TH2}, {10, 0, 14393, WIN10_RS1},
+      {10, 0, 15062, WIN10_RS1}, {10, 0, 15063, WIN10_RS2},
+      {10, 0, 19045, WIN10_RS2}, {10, 0, 22631, WIN10_RS2},
+      {11, 0, 0, WIN_LAST},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected,
+              OSInfo::MajorMinorBuildToVersion(c.major, c.minor, c.build))
+        << c.major << "." << c.minor << "." << c.build;
+  }
+  // Callers compare: the order is the contract.
+  EXPECT_LT(WIN7, WIN8);
+  EXPECT_LT(WIN10_RS1, WIN10_RS2);
+  EXPECT_LT(WIN10_RS2, WIN_LAST);
+}
+
+TEST(WindowsVersionTest, EditionAndArchitectureMapping) {
+  EXPECT_EQ(EDITION_PROFESSIONAL, OSInfo::ProductTypeToEditionFamily(1));
+  EXPECT_EQ(EDITION_PROFESSIONAL, OSInfo::ProductTypeToEditionFamily(48));
+  for (DWORD type : {7, 8, 9, 10, 12, 13, 14, 15, 17, 18, 25})
+    EXPECT_EQ(EDITION_SERVER, OSInfo::ProductTypeToEditionFamily(type));
+  for (DWORD type : {4, 6, 16, 27, 70, 72, 84, 125, 126, 129, 130})
+    EXPECT_EQ(EDITION_ENTERPRISE, OSInfo::ProductTypeToEditionFamily(type));
+  EXPECT_EQ(EDITION_EDUCATION, OSInfo::ProductTypeToEditionFamily(121));
+  EXPECT_EQ(EDITION_EDUCATION, OSInfo::ProductTypeToEditionFamily(122));
+  for (DWORD type : {0, 2, 3, 11, 101, 0xABCDEF})
+    EXPECT_EQ(EDITION_HOME, OSInfo::ProductTypeToEditionFamily(type));
+
+  EXPECT_EQ(ARCH_X86, OSInfo::ProcessorArchitectureToOsArchitecture(0));
+  EXPECT_EQ(ARCH_X64, OSInfo::ProcessorArchitectureToOsArchitecture(9));
+  EXPECT_EQ(ARCH_IA64, OSInfo::ProcessorArchitectureToOsArchitecture(6));
+  EXPECT_EQ(ARCH_OTHER, OSInfo::ProcessorArchitectureToOsArchitecture(12));
+  EXPECT_EQ(ARCH_OTHER, OSInfo::ProcessorArchitectureToOsArchitecture(0xffff));
+}
+
+TEST(WindowsVersionTest, UpdateBuildRevision) {
+  const std::wstring path = L"Software\\KavorTest\\WindowsVersionTest-" +
+                            std::to_wstring(GetCurrentProcessId());
+  RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+  EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
+                                                path.c_str()));
+  {
+    RegKey key(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS);
+    ASSERT_TRUE(key.Valid());
+    EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
+                                                  path.c_str()));
+    const DWORD ubr = 2486;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.WriteValue(L"UBR", &ubr, sizeof(ubr), REG_DWORD));
+    EXPECT_EQ(2486u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
+                                                     path.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(L"UBR", L"2486"));
+    EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
+                                                  path.c_str()));
+  }
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str()));
+}
+
+// What the test prefix's Wine reports of itself: a 64-bit Windows 7 SP1.
+TEST(WindowsVersionTest, RunningSystem) {
+  OSInfo* info = OSInfo::GetInstance();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info, OSInfo::GetInstance());
+  const OSInfo::VersionNumber number = info->version_number();
+  EXPECT_EQ(OSInfo::MajorMinorBuildToVersion(number.major, number.minor,
+                                             number.build),
+            info->version());
+  EXPECT_EQ(info->version(), GetVersion());
+  EXPECT_EQ(WIN7, info->version());
+  EXPECT_EQ(6u, number.major);
+  EXPECT_EQ(1u, number.minor);
+  EXPECT_EQ(7601u, number.build);
+  EXPECT_EQ(ARCH_X64, info->architecture());
+  // A 64-bit process never runs under WOW64.
+  EXPECT_EQ(WOW64_OFF, info->wow64_status());
+  EXPECT_GE(info->processors(), 1);
+  EXPECT_EQ(65536u, info->allocation_granularity());
+}
+
+TEST(WindowsVersionTest, OverrideForTesting) {
+  const Version real = GetVersion();
+  OSInfo* real_info = OSInfo::GetInstance();
+  {
+    OSInfo::Record record = real_info->record();
+    record.version = WIN10_RS2;
+    record.version_number = {10, 0, 15063, 540};
+    record.edition = EDITION_ENTERPRISE;
+    ScopedOSInfoOverride override_info(record);
+    EXPECT_EQ(WIN10_RS2, GetVersion());
+    EXPECT_EQ(540u, OSInfo::GetInstance()->version_number().patch);
+    EXPECT_EQ(EDITION_ENTERPRISE, OSInfo::GetInstance()->edition());
+    EXPECT_EQ(real_info->processors(), OSInfo::GetInstance()->processors());
+    {
+      record.version = WIN8;
+      ScopedOSInfoOverride nested(record);
+      EXPECT_EQ(WIN8, GetVersion());
+    }
+    EXPECT_EQ(WIN10_RS2, GetVersion());
+  }
+  EXPECT_EQ(real, GetVersion());
+  EXPECT_EQ(real_info, OSInfo::GetInstance());
+}
+
+TEST(WindowsVersionTest, LanguagesFromLangId) {
+  std::vector<std::wstring> languages;
+  EXPECT_TRUE(internal::AppendLanguagesForLangId(
+      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &languages));
+  EXPECT_EQ((std::vector<std::wstring>{L"en-US", L"en"}), languages);
+
+  languages.clear();
+  EXPECT_TRUE(internal::AppendLanguagesForLangId(
+      MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN), &languages));
+  EXPECT_EQ((std::vector<std::wstring>{L"de-AT", L"de"}), languages);
+
+  // A neutral language names no region.
+  languages = {L"kept"};
+  EXPECT_TRUE(internal::AppendLanguagesForLangId(
+      MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL), &languages));
+  EXPECT_EQ((std::vector<std::wstring>{L"kept", L"en"}), languages);
+
+  languages.clear();
+  EXPECT_FALSE(internal::AppendLanguagesForLangId(0x1400, &languages));
+  EXPECT_TRUE(languages.empty());
+}
+
+TEST(WindowsVersionTest, ThreadPreferredUILanguages) {
+  std::vector<std::wstring> languages;
+  ASSERT_TRUE(GetThreadPreferredUILanguageList(&languages));
+  ASSERT_FALSE(languages.empty());
+  for (const std::wstring& language : languages) {
+    EXPECT_GE(language.size(), 2u);
+    EXPECT_EQ(std::wstring::npos, language.find(L'\0'));
+  }
+}
+
+TEST(WindowsVersionTest, WinRtEntryPoints) {
+  // 0: single-threaded. Wine provides combase; a system without it answers
+  // E_FAIL and the pair must still be safe to call.
+  HRESULT hr = RoInitialize(0);
+  if (hr == E_FAIL) {
+    EXPECT_FALSE(GetProcAddress(LoadLibraryW(L"combase.dll"), "RoInitialize"));
+  } else {
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+  }
+  if (SUCCEEDED(hr))
+    RoUninitialize();
+}
+
+TEST(WindowsVersionTest, PerMonitorDpiAwareness) {
+  // Windows reports an undeclared process unaware (0); Wine reports every
+  // process per-monitor aware (2). Either way the answer follows the
+  // system's, and stays.
+  using GetAwarenessFunction = HRESULT(WINAPI*)(HANDLE, int*);
+  auto get_awareness = reinterpret_cast<GetAwarenessFunction>(GetProcAddress(
+      LoadLibraryW(L"shcore.dll"), "GetProcessDpiAwareness"));
+  ASSERT_TRUE(get_awareness);
+  int awareness = -1;
+  ASSERT_EQ(S_OK, get_awareness(nullptr, &awareness));
+  EXPECT_EQ(awareness == 2, IsProcessPerMonitorDpiAware());
+  EXPECT_EQ(awareness == 2, IsProcessPerMonitorDpiAware());
+}
+
+}  // namespace
+}  // namespace win
+}  // namespace base
