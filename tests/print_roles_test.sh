@@ -30,5 +30,9 @@ expect "47.0.4127.0" 0 /version
 expect "4127.0" 0 --stream --internal-version
 expect "47.0.4127.0" 0 --internal-version --version
 
+# Roles this build does not have yet are refused, not faked.
+expect "" 101
+expect "" 101 --silent
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
