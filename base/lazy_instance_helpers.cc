@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/at_exit.h"
+#include "base/threading/platform_thread.h"
 #include "base/time/time.h"
 
 namespace base {
@@ -24,9 +25,9 @@ bool NeedsLazyInstance(LazyInstanceState* state) {
   while (state->load(std::memory_order_acquire) ==
          kLazyInstanceStateCreating) {
     if (TimeTicks::Now() - start < TimeDelta::FromMilliseconds(1))
-      ::SwitchToThread();
+      PlatformThread::YieldCurrentThread();
     else
-      ::Sleep(1);
+      PlatformThread::Sleep(TimeDelta::FromMilliseconds(1));
   }
   return false;
 }

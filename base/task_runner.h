@@ -32,6 +32,15 @@ class TaskRunner : public RefCountedThreadSafe<TaskRunner, TaskRunnerTraits> {
 
   bool PostTask(const Location& from_here, OnceClosure task);
 
+  // Posts |task| to this runner and, once it has run and been destroyed,
+  // runs |reply| on the sequence that called this (which must have a
+  // runner). Returns false, destroying both at once, when the task is
+  // refused. Should a runner drop a task later (it stops accepting tasks),
+  // the task and reply leak rather than die on a foreign thread.
+  bool PostTaskAndReply(const Location& from_here,
+                        OnceClosure task,
+                        OnceClosure reply);
+
  protected:
   friend struct TaskRunnerTraits;
 

@@ -1,6 +1,7 @@
 # Sourced by the run scripts: a private Wine prefix inside the build tree,
 # made once, and a persistent wineserver so that each test executable starts
 # quickly.
+: "${BUILD:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
 export WINEDEBUG=-all
 export WINEPREFIX="$BUILD/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

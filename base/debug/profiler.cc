@@ -1,8 +1,8 @@
 #include "base/debug/profiler.h"
 
-#include <string.h>
-
 #include <atomic>
+
+#include "base/win/pe_image.h"
 
 // The image base of the module this code is linked into.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -14,23 +14,7 @@ namespace internal {
 
 const IMAGE_SECTION_HEADER* FindImageSectionByName(HMODULE module,
                                                    const char* name) {
-  const char* base = reinterpret_cast<const char*>(module);
-  const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE)
-    return nullptr;
-  const IMAGE_NT_HEADERS* nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE)
-    return nullptr;
-  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    // Section names are 8 bytes, NUL-padded only when shorter.
-    if (strncmp(reinterpret_cast<const char*>(section->Name), name,
-                IMAGE_SIZEOF_SHORT_NAME) == 0) {
-      return section;
-    }
-  }
-  return nullptr;
+  return win::PEImage(module).GetImageSectionHeaderByName(name);
 }
 
 }  // namespace internal
@@ -51,10 +35,10 @@ bool IsBinaryInstrumented() {
   unsigned state = g_instrumented_state.load(std::memory_order_relaxed);
   if (state == kUnknown) {
     // Racing threads compute the same answer; storing it twice is harmless.
-    HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
+    win::PEImage image(reinterpret_cast<HMODULE>(&__ImageBase));
     const bool instrumented =
-        internal::FindImageSectionByName(self, ".thunks") &&
-        internal::FindImageSectionByName(self, ".syzygy");
+        image.GetImageSectionHeaderByName(".thunks") &&
+        image.GetImageSectionHeaderByName(".syzygy");
     state = instrumented ? kInstrumented : kNotInstrumented;
     g_instrumented_state.store(state, std::memory_order_relaxed);
   }

@@ -1,0 +1,329 @@
+#include "base/process/launch.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/process/kill.h"
+#include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "gtest/gtest.h"
+
+namespace base {
+
+namespace {
+
+const wchar_t kChildName[] = L"kavor_test_child.exe";
+
+FilePath ChildPath() {
+  FilePath exe_dir;
+  EXPECT_TRUE(PathService::Get(DIR_EXE, &exe_dir));
+  return exe_dir.Append(kChildName);
+}
+
+CommandLine ChildCommandLine(const std::string& mode) {
+  CommandLine command_line(ChildPath());
+  command_line.AppendArg(mode);
+  return command_line;
+}
+
+CommandLine ChildCommandLine(const std::string& mode,
+                             const std::string& argument) {
+  CommandLine command_line = ChildCommandLine(mode);
+  command_line.AppendArg(argument);
+  return command_line;
+}
+
+// A command line that makes the child signal |event| by its handle value.
+CommandLine SignalHandleCommandLine(HANDLE event) {
+  return ChildCommandLine(
+      "signal-handle",
+      Uint64ToString(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(event))));
+}
+
+HANDLE CreateTestEvent(bool inheritable) {
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr,
+                                    inheritable ? TRUE : FALSE};
+  return ::CreateEventW(&attributes, TRUE, FALSE, nullptr);
+}
+
+bool IsSignaled(HANDLE event) {
+  return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+int WaitForExitCode(const Process& process) {
+  int exit_code = -1;
+  EXPECT_TRUE(process.WaitForExit(&exit_code));
+  return exit_code;
+}
+
+// The number of running test children, by executable name.
+int CountRunningChildren() {
+  win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid())
+    return -1;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, kChildName) == 0)
+      ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST(LaunchProcessTest, DefaultOptionsInheritNoHandle) {
+  win::ScopedHandle event(CreateTestEvent(true));
+  ASSERT_TRUE(event.IsValid());
+
+  Process child =
+      LaunchProcess(SignalHandleCommandLine(event.Get()), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(2, WaitForExitCode(child));
+  EXPECT_FALSE(IsSignaled(event.Get()));
+
+  // The same handle reaches a child that inherits everything, so the child
+  // above really missed it.
+  LaunchOptions inherit_all;
+  inherit_all.inherit_mode = LaunchOptions::INHERIT_ALL;
+  Process second = LaunchProcess(SignalHandleCommandLine(event.Get()),
+                                 inherit_all);
+  ASSERT_TRUE(second.IsValid());
+  EXPECT_EQ(0, WaitForExitCode(second));
+  EXPECT_TRUE(IsSignaled(event.Get()));
+}
+
+TEST(LaunchProcessTest, HandleListMakesTheHandleInheritable) {
+  win::ScopedHandle event(CreateTestEvent(false));
+  ASSERT_TRUE(event.IsValid());
+
+  LaunchOptions options;
+  options.handles_to_inherit.push_back(event.Get());
+  Process child = LaunchProcess(SignalHandleCommandLine(event.Get()), options);
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(0, WaitForExitCode(child));
+  EXPECT_TRUE(IsSignaled(event.Get()));
+
+  DWORD flags = 0;
+  ASSERT_TRUE(::GetHandleInformation(event.Get(), &flags));
+  EXPECT_TRUE(flags & HANDLE_FLAG_INHERIT);
+}
+
+TEST(LaunchProcessTest, StandardHandlesAndWorkingFolder) {
+  ScopedTempDir temp_dir;
+  ASSERT_TRUE(temp_dir.CreateUniqueTempDir());
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 0));
+  win::ScopedHandle scoped_read(read_end);
+  win::ScopedHandle scoped_write(write_end);
+
+  LaunchOptions options;
+  options.stdout_handle = write_end;
+  options.handles_to_inherit.push_back(write_end);
+  options.current_directory = temp_dir.GetPath();
+  options.start_hidden = true;
+  options.wait = true;
+  Process child = LaunchProcess(ChildCommandLine("print-cwd"), options);
+  ASSERT_TRUE(child.IsValid());
+  // With |wait| the child has ended by now.
+  int exit_code = -1;
+  EXPECT_TRUE(child.WaitForExitWithTimeout(TimeDelta(), &exit_code));
+  EXPECT_EQ(0, exit_code);
+
+  scoped_write.Close();
+  std::string output;
+  char buffer[512];
+  DWORD read = 0;
+  while (::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read)
+    output.append(buffer, read);
+  EXPECT_EQ(0, FilePath::CompareIgnoreCase(
+                   FilePath::FromUTF8Unsafe(output)
+                       .StripTrailingSeparators()
+                       .value(),
+                   temp_dir.GetPath().StripTrailingSeparators().value()))
+      << output;
+}
+
+TEST(LaunchProcessTest, JobLaunchPutsTheChildInTheJobAndRunsIt) {
+  win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  ASSERT_TRUE(job.IsValid());
+
+  LaunchOptions options;
+  options.job_handle = job.Get();
+  Process sleeper = LaunchProcess(ChildCommandLine("sleep"), options);
+  ASSERT_TRUE(sleeper.IsValid());
+  BOOL in_job = FALSE;
+  ASSERT_TRUE(::IsProcessInJob(sleeper.Handle(), job.Get(), &in_job));
+  EXPECT_TRUE(in_job);
+  EXPECT_TRUE(sleeper.Terminate(3, true));
+
+  // The child was resumed after its assignment: it runs to its own end.
+  Process runner = LaunchProcess(ChildCommandLine("exit", "7"), options);
+  ASSERT_TRUE(runner.IsValid());
+  EXPECT_EQ(7, WaitForExitCode(runner));
+}
+
+TEST(LaunchProcessTest, FailedJobAssignmentKillsTheUnstartedChild) {
+  win::ScopedHandle event(CreateTestEvent(false));
+  ASSERT_TRUE(event.IsValid());
+  // An event is no job, so the assignment fails.
+  win::ScopedHandle not_a_job(CreateTestEvent(false));
+  ASSERT_TRUE(not_a_job.IsValid());
+  const int children_before = CountRunningChildren();
+  ASSERT_GE(children_before, 0);
+
+  LaunchOptions options;
+  options.job_handle = not_a_job.Get();
+  options.handles_to_inherit.push_back(event.Get());
+  Process child = LaunchProcess(SignalHandleCommandLine(event.Get()), options);
+  EXPECT_FALSE(child.IsValid());
+  // Started suspended and killed: it never ran a line of its own, and it is
+  // gone.
+  EXPECT_FALSE(IsSignaled(event.Get()));
+  EXPECT_EQ(children_before, CountRunningChildren());
+}
+
+TEST(LaunchProcessTest, DesktopChoices) {
+  LaunchOptions thread_desktop;
+  thread_desktop.use_thread_desktop = true;
+  Process on_thread_desktop =
+      LaunchProcess(ChildCommandLine("exit", "5"), thread_desktop);
+  ASSERT_TRUE(on_thread_desktop.IsValid());
+  EXPECT_EQ(5, WaitForExitCode(on_thread_desktop));
+
+  LaunchOptions empty_desktop;
+  empty_desktop.empty_desktop_name = true;
+  Process on_empty_desktop =
+      LaunchProcess(ChildCommandLine("exit", "6"), empty_desktop);
+  ASSERT_TRUE(on_empty_desktop.IsValid());
+  EXPECT_EQ(6, WaitForExitCode(on_empty_desktop));
+}
+
+TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
+  CommandLine command_line(ChildPath().DirName().Append(L"no_such_child.exe"));
+  EXPECT_FALSE(LaunchProcess(command_line, LaunchOptions()).IsValid());
+}
+
+TEST(GetAppOutputTest, CollectsStandardOutput) {
+  std::string output;
+  EXPECT_TRUE(GetAppOutput(ChildCommandLine("print", "hello child"), &output));
+  EXPECT_EQ("hello child", output);
+
+  // Standard error is not collected.
+  output = "kept";
+  EXPECT_TRUE(GetAppOutput(ChildCommandLine("print-stderr", "noise"), &output));
+  EXPECT_EQ("kept", output);
+}
+
+TEST(GetAppOutputTest, EmptyOutputIsSuccess) {
+  std::string output;
+  EXPECT_TRUE(GetAppOutput(ChildCommandLine("silent"), &output));
+  EXPECT_EQ("", output);
+}
+
+TEST(GetAppOutputTest, ExitCodeDecidesSuccess) {
+  std::string output;
+  // An exit code of 1 reads as "killed", which is no failure here.
+  EXPECT_TRUE(GetAppOutput(ChildCommandLine("exit", "1"), &output));
+  EXPECT_FALSE(GetAppOutput(ChildCommandLine("exit", "0xC0000005"), &output));
+  EXPECT_FALSE(GetAppOutput(ChildCommandLine("crash"), &output));
+}
+
+TEST(GetAppOutputTest, InternalCollectsStandardErrorAndTheExitCode) {
+  std::string output;
+  int exit_code = -1;
+  EXPECT_TRUE(GetAppOutputInternal(
+      ChildCommandLine("print-stderr", "to stderr").GetCommandLineString(),
+      true, &output, &exit_code, true));
+  EXPECT_EQ("to stderr", output);
+  EXPECT_EQ(0, exit_code);
+
+  output.clear();
+  EXPECT_FALSE(GetAppOutputInternal(
+      ChildCommandLine("exit", "3").GetCommandLineString(), false, &output,
+      &exit_code, true));
+  EXPECT_EQ(3, exit_code);
+
+  // A program that cannot start leaves the output alone.
+  output = "untouched";
+  EXPECT_FALSE(GetAppOutputInternal(L"\"C:\\no\\such\\program.exe\"", false,
+                                    &output, &exit_code, true));
+  EXPECT_EQ("untouched", output);
+}
+
+TEST(GetTerminationStatusTest, RunningChildIsStillRunning) {
+  Process child = LaunchProcess(ChildCommandLine("sleep"), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  int exit_code = -1;
+  EXPECT_EQ(STILL_RUNNING, GetTerminationStatus(child.Handle(), &exit_code));
+  EXPECT_EQ(258, exit_code);
+
+  EXPECT_TRUE(child.Terminate(1, true));
+  EXPECT_EQ(PROCESS_WAS_KILLED, GetTerminationStatus(child.Handle(), &exit_code));
+  EXPECT_EQ(1, exit_code);
+}
+
+TEST(GetTerminationStatusTest, ClassifiesExitCodes) {
+  const struct {
+    const char* code;
+    TerminationStatus status;
+    int exit_code;
+  } kCases[] = {
+      {"0", NORMAL_TERMINATION, 0},
+      {"1", PROCESS_WAS_KILLED, 1},
+      {"0x40010004", PROCESS_WAS_KILLED, static_cast<int>(0x40010004)},
+      {"0xC000013A", PROCESS_WAS_KILLED, static_cast<int>(0xC000013A)},
+      {"0xC0000354", PROCESS_WAS_KILLED, static_cast<int>(0xC0000354)},
+      {"7012", OUT_OF_MEMORY, 7012},
+      {"0xE0000008", OUT_OF_MEMORY, static_cast<int>(0xE0000008)},
+      {"2", PROCESS_CRASHED, 2},
+      {"0xC0000005", PROCESS_CRASHED, static_cast<int>(0xC0000005)},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.code);
+    Process child = LaunchProcess(ChildCommandLine("exit", test_case.code),
+                                  LaunchOptions());
+    ASSERT_TRUE(child.IsValid());
+    ASSERT_TRUE(child.WaitForExit(nullptr));
+    int exit_code = -1;
+    EXPECT_EQ(test_case.status,
+              GetTerminationStatus(child.Handle(), &exit_code));
+    EXPECT_EQ(test_case.exit_code, exit_code);
+  }
+}
+
+TEST(GetTerminationStatusTest, EndWithStillActiveCodeIsAbnormal) {
+  Process child = LaunchProcess(ChildCommandLine("exit", "259"),
+                                LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  ASSERT_TRUE(child.WaitForExit(nullptr));
+  int exit_code = -1;
+  EXPECT_EQ(ABNORMAL_TERMINATION,
+            GetTerminationStatus(child.Handle(), &exit_code));
+  EXPECT_EQ(-1, exit_code);
+}
+
+TEST(GetTerminationStatusTest, FailedQueryIsAbnormalNotClean) {
+  // An event handle cannot be asked for an exit code.
+  win::ScopedHandle not_a_process(CreateTestEvent(false));
+  ASSERT_TRUE(not_a_process.IsValid());
+  int exit_code = -1;
+  EXPECT_EQ(ABNORMAL_TERMINATION,
+            GetTerminationStatus(not_a_process.Get(), &exit_code));
+  EXPECT_EQ(0, exit_code);
+  EXPECT_EQ(ABNORMAL_TERMINATION, GetTerminationStatus(nullptr, nullptr));
+}
+
+}  // namespace base

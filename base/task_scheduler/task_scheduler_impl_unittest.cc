@@ -1,0 +1,414 @@
+#include "base/task_scheduler/task_scheduler_impl.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/location.h"
+#include "base/metrics/field_trial_params.h"
+#include "base/metrics/histogram_base.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/task_scheduler/environment_config.h"
+#include "base/task_scheduler/scoped_set_task_priority_for_current_thread.h"
+#include "base/task_scheduler/task_scheduler.h"
+#include "base/threading/platform_thread.h"
+#include "base/threading/sequenced_task_runner_handle.h"
+#include "base/strings/string_util.h"
+#include "base/threading/thread.h"
+#include "base/threading/thread_id_name_manager.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace internal {
+namespace {
+
+// The parameters the installer starts its scheduler with.
+TaskScheduler::InitParams InstallerInitParams() {
+  const TimeDelta reclaim_time = TimeDelta::FromSeconds(30);
+  return TaskScheduler::InitParams(
+      SchedulerWorkerPoolParams(1, reclaim_time),
+      SchedulerWorkerPoolParams(1, reclaim_time),
+      SchedulerWorkerPoolParams(1, reclaim_time),
+      SchedulerWorkerPoolParams(1, reclaim_time,
+                                SchedulerBackwardCompatibility::INIT_COM_STA));
+}
+
+struct RunInfo {
+  std::string thread_name;
+  TaskPriority priority = TaskPriority::BACKGROUND;
+  HRESULT apartment_result = E_FAIL;
+  HANDLE thread = nullptr;
+};
+
+void RecordRunInfo(RunInfo* info, WaitableEvent* done) {
+  info->thread_name = PlatformThread::GetName();
+  info->priority = GetTaskPriorityForCurrentThread();
+  info->apartment_result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(info->apartment_result))
+    ::CoUninitialize();
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(),
+                    ::GetCurrentProcess(), &info->thread, SYNCHRONIZE, FALSE,
+                    0);
+  done->Signal();
+}
+
+RunInfo PostAndWait(TaskScheduler* scheduler, const TaskTraits& traits) {
+  RunInfo info;
+  WaitableEvent done;
+  scheduler->PostDelayedTaskWithTraits(
+      FROM_HERE, traits, BindOnce(&RecordRunInfo, &info, &done), TimeDelta());
+  done.Wait();
+  return info;
+}
+
+// Names of this process's live threads that a scheduler made.
+std::vector<std::string> GetLiveSchedulerThreadNames() {
+  std::vector<std::string> names;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return names;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != ::GetCurrentProcessId())
+      continue;
+    const char* name =
+        ThreadIdNameManager::GetInstance()->GetName(entry.th32ThreadID);
+    if (name && StartsWith(name, "TaskScheduler", CompareCase::SENSITIVE))
+      names.push_back(name);
+  }
+  ::CloseHandle(snapshot);
+  return names;
+}
+
+class TaskSchedulerImplTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    if (scheduler_) {
+      scheduler_->Shutdown();
+      scheduler_->Join();
+    }
+    scheduler_.reset();
+    ClearFieldTrialParamsForTesting();
+  }
+
+  void CreateAndStart() {
+    scheduler_ = std::make_unique<TaskSchedulerImpl>("TaskSchedulerImplTest");
+    scheduler_->Start(InstallerInitParams());
+  }
+
+  std::unique_ptr<TaskSchedulerImpl> scheduler_;
+};
+
+TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
+  TaskScheduler::Create("installer");
+  TaskScheduler* const scheduler = TaskScheduler::GetInstance();
+  ASSERT_TRUE(scheduler);
+  scheduler->Start(InstallerInitParams());
+
+  struct Case {
+    TaskTraits traits;
+    const char* thread_name;
+  } const cases[] = {
+      {TaskTraits().WithPriority(TaskPriority::BACKGROUND),
+       "TaskSchedulerBackgroundWorker"},
+      {TaskTraits().WithPriority(TaskPriority::BACKGROUND).MayBlock(),
+       "TaskSchedulerBackgroundBlockingWorker"},
+      {TaskTraits().WithPriority(TaskPriority::USER_BLOCKING),
+       "TaskSchedulerForegroundWorker"},
+      {TaskTraits().MayBlock(), "TaskSchedulerForegroundBlockingWorker"},
+      {TaskTraits()
+           .WithPriority(TaskPriority::USER_BLOCKING)
+           .WithBaseSyncPrimitives(),
+       "TaskSchedulerForegroundBlockingWorker"},
+  };
+  std::vector<HANDLE> threads;
+  for (const Case& c : cases) {
+    const RunInfo info = PostAndWait(scheduler, c.traits);
+    EXPECT_EQ(c.thread_name, info.thread_name);
+    EXPECT_EQ(1, scheduler->GetMaxConcurrentTasksWithTraits(c.traits));
+    threads.push_back(info.thread);
+  }
+  // Only the fourth pool's workers live in a single-threaded apartment.
+  EXPECT_EQ(S_FALSE,
+            PostAndWait(scheduler, TaskTraits().MayBlock()).apartment_result);
+  EXPECT_EQ(S_OK, PostAndWait(scheduler, TaskTraits()).apartment_result);
+
+  const std::vector<const HistogramBase*> histograms =
+      scheduler->GetHistograms();
+  ASSERT_EQ(8u, histograms.size());
+  const char* const expected_names[] = {
+      "TaskScheduler.DetachDuration.installer.BackgroundPool",
+      "TaskScheduler.NumTasksBetweenWaits.installer.BackgroundPool",
+      "TaskScheduler.DetachDuration.installer.BackgroundBlockingPool",
+      "TaskScheduler.NumTasksBetweenWaits.installer.BackgroundBlockingPool",
+      "TaskScheduler.DetachDuration.installer.ForegroundPool",
+      "TaskScheduler.NumTasksBetweenWaits.installer.ForegroundPool",
+      "TaskScheduler.DetachDuration.installer.ForegroundBlockingPool",
+      "TaskScheduler.NumTasksBetweenWaits.installer.ForegroundBlockingPool",
+  };
+  for (size_t i = 0; i < 8; ++i)
+    EXPECT_EQ(expected_names[i], std::string(histograms[i]->histogram_name()));
+
+  scoped_refptr<SingleThreadTaskRunner> single_thread =
+      scheduler->CreateSingleThreadTaskRunnerWithTraits(
+          TaskTraits(), SingleThreadTaskRunnerThreadMode::SHARED);
+  RunInfo single_thread_info;
+  WaitableEvent done;
+  single_thread->PostTask(FROM_HERE,
+                          BindOnce(&RecordRunInfo, &single_thread_info, &done));
+  done.Wait();
+  threads.push_back(single_thread_info.thread);
+
+  // The service thread is running until the scheduler joins.
+  std::vector<std::string> live_names = GetLiveSchedulerThreadNames();
+  EXPECT_NE(live_names.end(),
+            std::find(live_names.begin(), live_names.end(),
+                      std::string("TaskSchedulerServiceThread")));
+
+  scheduler->Shutdown();
+  scheduler->Join();
+  EXPECT_TRUE(GetLiveSchedulerThreadNames().empty());
+  for (HANDLE thread : threads) {
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, 0));
+    ::CloseHandle(thread);
+  }
+  TaskScheduler::SetInstance(nullptr);
+  EXPECT_FALSE(TaskScheduler::GetInstance());
+}
+
+TEST_F(TaskSchedulerImplTest, UserBlockingFieldTrialMovesBackgroundWork) {
+  SetFieldTrialParamValueForTesting("BrowserScheduler", "AllTasksUserBlocking",
+                                    "true");
+  CreateAndStart();
+  const TaskTraits background =
+      TaskTraits().WithPriority(TaskPriority::BACKGROUND);
+  const TaskTraits effective =
+      scheduler_->SetUserBlockingPriorityIfNeeded(background);
+  EXPECT_EQ(TaskPriority::USER_BLOCKING, effective.priority);
+  EXPECT_TRUE(effective.priority_set_explicitly);
+  EXPECT_EQ(static_cast<size_t>(FOREGROUND),
+            GetEnvironmentIndexForTraits(effective));
+
+  const RunInfo info = PostAndWait(scheduler_.get(), background);
+  EXPECT_EQ("TaskSchedulerForegroundWorker", info.thread_name);
+  EXPECT_EQ(TaskPriority::USER_BLOCKING, info.priority);
+  ::CloseHandle(info.thread);
+
+  // Blocking work stays in a blocking pool, with its other traits.
+  const TaskTraits blocking = background.MayBlock().WithShutdownBehavior(
+      TaskShutdownBehavior::BLOCK_SHUTDOWN);
+  const TaskTraits effective_blocking =
+      scheduler_->SetUserBlockingPriorityIfNeeded(blocking);
+  EXPECT_TRUE(effective_blocking.may_block);
+  EXPECT_EQ(TaskShutdownBehavior::BLOCK_SHUTDOWN,
+            effective_blocking.shutdown_behavior);
+  EXPECT_EQ(static_cast<size_t>(FOREGROUND_BLOCKING),
+            GetEnvironmentIndexForTraits(effective_blocking));
+}
+
+TEST_F(TaskSchedulerImplTest, OtherFieldTrialValuesChangeNothing) {
+  for (const char* value : {"True", "1", ""}) {
+    SetFieldTrialParamValueForTesting("BrowserScheduler",
+                                      "AllTasksUserBlocking", value);
+    CreateAndStart();
+    const RunInfo info = PostAndWait(
+        scheduler_.get(), TaskTraits().WithPriority(TaskPriority::BACKGROUND));
+    EXPECT_EQ("TaskSchedulerBackgroundWorker", info.thread_name) << value;
+    EXPECT_EQ(TaskPriority::BACKGROUND, info.priority) << value;
+    ::CloseHandle(info.thread);
+    scheduler_->Shutdown();
+    scheduler_->Join();
+    scheduler_.reset();
+  }
+}
+
+TEST_F(TaskSchedulerImplTest, RunnersSetTheCurrentRunnerHandles) {
+  CreateAndStart();
+  scoped_refptr<SequencedTaskRunner> sequenced =
+      scheduler_->CreateSequencedTaskRunnerWithTraits(TaskTraits().MayBlock());
+  bool handle_matches = false;
+  WaitableEvent done;
+  sequenced->PostTask(
+      FROM_HERE,
+      BindOnce(
+          [](SequencedTaskRunner* runner, bool* matches, WaitableEvent* done) {
+            *matches = SequencedTaskRunnerHandle::IsSet() &&
+                       SequencedTaskRunnerHandle::Get().get() == runner &&
+                       runner->RunsTasksInCurrentSequence();
+            done->Signal();
+          },
+          Unretained(sequenced.get()), &handle_matches, &done));
+  done.Wait();
+  EXPECT_TRUE(handle_matches);
+
+  scoped_refptr<TaskRunner> parallel =
+      scheduler_->CreateTaskRunnerWithTraits(TaskTraits());
+  bool parallel_runs_here = false;
+  WaitableEvent parallel_done;
+  parallel->PostTask(
+      FROM_HERE,
+      BindOnce(
+          [](TaskRunner* runner, bool* runs, WaitableEvent* done) {
+            *runs = runner->RunsTasksInCurrentSequence();
+            done->Signal();
+          },
+          Unretained(parallel.get()), &parallel_runs_here, &parallel_done));
+  parallel_done.Wait();
+  EXPECT_TRUE(parallel_runs_here);
+}
+
+TEST_F(TaskSchedulerImplTest, ComRunnerRunsInASingleThreadedApartment) {
+  CreateAndStart();
+  scoped_refptr<SingleThreadTaskRunner> com =
+      scheduler_->CreateCOMSTATaskRunnerWithTraits(
+          TaskTraits(), SingleThreadTaskRunnerThreadMode::DEDICATED);
+  RunInfo info;
+  WaitableEvent done;
+  com->PostTask(FROM_HERE, BindOnce(&RecordRunInfo, &info, &done));
+  done.Wait();
+  EXPECT_EQ(S_FALSE, info.apartment_result);
+  EXPECT_EQ(0u, info.thread_name.find("TaskSchedulerSingleThreadCOMSTA"));
+  ::CloseHandle(info.thread);
+}
+
+TEST_F(TaskSchedulerImplTest, ShutdownWaitsForBlockShutdownWorkAndThenRefuses) {
+  CreateAndStart();
+  std::atomic<bool> ran{false};
+  WaitableEvent started, release;
+  scheduler_->PostDelayedTaskWithTraits(
+      FROM_HERE,
+      TaskTraits().WithShutdownBehavior(TaskShutdownBehavior::BLOCK_SHUTDOWN),
+      BindOnce(
+          [](WaitableEvent* started, WaitableEvent* release,
+             std::atomic<bool>* ran) {
+            started->Signal();
+            release->Wait();
+            ran->store(true);
+          },
+          &started, &release, &ran),
+      TimeDelta());
+  started.Wait();
+  // Released from another thread while Shutdown waits (or before).
+  Thread releaser("TaskSchedulerImplTestReleaser");
+  ASSERT_TRUE(releaser.Start());
+  releaser.task_runner()->PostTask(
+      FROM_HERE,
+      BindOnce([](WaitableEvent* release) { release->Signal(); }, &release));
+  scheduler_->Shutdown();
+  EXPECT_TRUE(ran.load());
+  releaser.Stop();
+
+  std::atomic<bool> late_ran{false};
+  scheduler_->PostDelayedTaskWithTraits(
+      FROM_HERE,
+      TaskTraits().WithShutdownBehavior(TaskShutdownBehavior::BLOCK_SHUTDOWN),
+      BindOnce([](std::atomic<bool>* ran) { ran->store(true); }, &late_ran),
+      TimeDelta());
+  scheduler_->Flush();
+  scheduler_->Join();
+  EXPECT_FALSE(late_ran.load());
+  scheduler_.reset();
+}
+
+TEST_F(TaskSchedulerImplTest, FlushIgnoresDelayedTasks) {
+  CreateAndStart();
+  std::atomic<bool> ran{false};
+  scheduler_->PostDelayedTaskWithTraits(
+      FROM_HERE, TaskTraits(),
+      BindOnce([](std::atomic<bool>* ran) { ran->store(true); }, &ran),
+      TimeDelta::FromHours(1));
+  scheduler_->Flush();
+  bool flushed = false;
+  scheduler_->FlushAsync(BindOnce([](bool* flushed) { *flushed = true; },
+                                  &flushed));
+  EXPECT_TRUE(flushed);
+  EXPECT_FALSE(ran.load());
+}
+
+TEST_F(TaskSchedulerImplTest, TasksPostedBeforeStartRunAfterIt) {
+  scheduler_ = std::make_unique<TaskSchedulerImpl>("TaskSchedulerImplTest");
+  std::atomic<int> num_ran{0};
+  WaitableEvent delayed_done;
+  for (int i = 0; i < 3; ++i) {
+    scheduler_->PostDelayedTaskWithTraits(
+        FROM_HERE, TaskTraits(),
+        BindOnce([](std::atomic<int>* num_ran) { num_ran->fetch_add(1); },
+                 &num_ran),
+        TimeDelta());
+  }
+  scheduler_->PostDelayedTaskWithTraits(
+      FROM_HERE, TaskTraits(),
+      BindOnce([](WaitableEvent* done) { done->Signal(); }, &delayed_done),
+      TimeDelta::FromMilliseconds(1));
+  scheduler_->Start(InstallerInitParams());
+  scheduler_->Flush();
+  EXPECT_EQ(3, num_ran.load());
+  delayed_done.Wait();
+}
+
+class FakeTaskScheduler : public TaskScheduler {
+ public:
+  explicit FakeTaskScheduler(bool* destroyed) : destroyed_(destroyed) {}
+  ~FakeTaskScheduler() override { *destroyed_ = true; }
+  void Start(const InitParams&) override {}
+  void PostDelayedTaskWithTraits(const Location&,
+                                 const TaskTraits&,
+                                 OnceClosure,
+                                 TimeDelta) override {}
+  scoped_refptr<TaskRunner> CreateTaskRunnerWithTraits(
+      const TaskTraits&) override {
+    return nullptr;
+  }
+  scoped_refptr<SequencedTaskRunner> CreateSequencedTaskRunnerWithTraits(
+      const TaskTraits&) override {
+    return nullptr;
+  }
+  scoped_refptr<SingleThreadTaskRunner> CreateSingleThreadTaskRunnerWithTraits(
+      const TaskTraits&,
+      SingleThreadTaskRunnerThreadMode) override {
+    return nullptr;
+  }
+  scoped_refptr<SingleThreadTaskRunner> CreateCOMSTATaskRunnerWithTraits(
+      const TaskTraits&,
+      SingleThreadTaskRunnerThreadMode) override {
+    return nullptr;
+  }
+  std::vector<const HistogramBase*> GetHistograms() const override {
+    return {};
+  }
+  void Shutdown() override {}
+  void Flush() override {}
+  void FlushAsync(OnceClosure) override {}
+  void Join() override {}
+  int32_t GetMaxConcurrentTasksWithTraits(const TaskTraits&) const override {
+    return 0;
+  }
+
+ private:
+  bool* const destroyed_;
+};
+
+TEST_F(TaskSchedulerImplTest, CreateReplacesThePreviousInstance) {
+  bool destroyed = false;
+  TaskScheduler::SetInstance(std::make_unique<FakeTaskScheduler>(&destroyed));
+  TaskScheduler* const fake = TaskScheduler::GetInstance();
+  TaskScheduler::Create("TaskSchedulerImplTestCreate");
+  EXPECT_TRUE(destroyed);
+  EXPECT_NE(nullptr, TaskScheduler::GetInstance());
+  EXPECT_NE(fake, TaskScheduler::GetInstance());
+  // Never started: nothing to join.
+  TaskScheduler::SetInstance(nullptr);
+}
+
+}  // namespace
+}  // namespace internal
+}  // namespace base

@@ -1,0 +1,141 @@
+#include "base/threading/post_task_and_reply_impl.h"
+
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/synchronization/lock.h"
+#include "base/task_runner.h"
+#include "base/threading/thread.h"
+#include "gtest/gtest.h"
+
+namespace base {
+
+namespace {
+
+// A log written by two threads in turn.
+class Log {
+ public:
+  void Add(const std::string& entry) {
+    AutoLock lock(lock_);
+    entries_.push_back(entry);
+  }
+  std::vector<std::string> entries() {
+    AutoLock lock(lock_);
+    return entries_;
+  }
+
+ private:
+  Lock lock_;
+  std::vector<std::string> entries_;
+};
+
+// Bound into the task: logs its run and its destruction with the thread.
+class TaskState {
+ public:
+  TaskState(Log* log, PlatformThreadId worker) : log_(log), worker_(worker) {}
+  ~TaskState() {
+    log_->Add(PlatformThread::CurrentId() == worker_ ? "task destroyed on worker"
+                                                     : "task destroyed elsewhere");
+  }
+  void Run() {
+    log_->Add(PlatformThread::CurrentId() == worker_ ? "task ran on worker"
+                                                     : "task ran elsewhere");
+  }
+
+ private:
+  Log* const log_;
+  const PlatformThreadId worker_;
+};
+
+class FlagOnDestroy {
+ public:
+  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
+  ~FlagOnDestroy() { *destroyed_ = true; }
+  void Run(bool* ran) { *ran = true; }
+
+ private:
+  bool* destroyed_;
+};
+
+class RefusingTaskRunner : public TaskRunner {
+ public:
+  bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
+    return false;
+  }
+  bool RunsTasksInCurrentSequence() const override { return false; }
+
+ private:
+  ~RefusingTaskRunner() override = default;
+};
+
+}  // namespace
+
+TEST(PostTaskAndReplyTest, ReplyRunsOnOriginAfterTaskRanAndDied) {
+  MessageLoop loop;
+  Thread worker("Worker");
+  ASSERT_TRUE(worker.Start());
+  const PlatformThreadId worker_id = worker.GetThreadId();
+  const PlatformThreadId origin_id = PlatformThread::CurrentId();
+  Log log;
+  RunLoop run_loop;
+
+  ASSERT_TRUE(worker.task_runner()->PostTaskAndReply(
+      FROM_HERE,
+      BindOnce(&TaskState::Run, Owned(new TaskState(&log, worker_id))),
+      BindOnce(
+          [](Log* log, PlatformThreadId origin, RepeatingClosure quit) {
+            log->Add(PlatformThread::CurrentId() == origin
+                         ? "reply ran on origin"
+                         : "reply ran elsewhere");
+            quit.Run();
+          },
+          &log, origin_id, run_loop.QuitClosure())));
+  run_loop.Run();
+  worker.Stop();
+
+  EXPECT_EQ((std::vector<std::string>{"task ran on worker",
+                                      "task destroyed on worker",
+                                      "reply ran on origin"}),
+            log.entries());
+}
+
+TEST(PostTaskAndReplyTest, RefusedPostDestroysTaskAndReplyAtOnce) {
+  MessageLoop loop;
+  scoped_refptr<TaskRunner> refusing = new RefusingTaskRunner();
+  bool task_ran = false, task_destroyed = false;
+  bool reply_ran = false, reply_destroyed = false;
+  EXPECT_FALSE(refusing->PostTaskAndReply(
+      FROM_HERE,
+      BindOnce(&FlagOnDestroy::Run, Owned(new FlagOnDestroy(&task_destroyed)),
+               &task_ran),
+      BindOnce(&FlagOnDestroy::Run,
+               Owned(new FlagOnDestroy(&reply_destroyed)), &reply_ran)));
+  EXPECT_TRUE(task_destroyed);
+  EXPECT_TRUE(reply_destroyed);
+  EXPECT_FALSE(task_ran);
+  EXPECT_FALSE(reply_ran);
+}
+
+TEST(PostTaskAndReplyTest, ReplyToSameThread) {
+  MessageLoop loop;
+  std::vector<std::string> log;
+  RunLoop run_loop;
+  ASSERT_TRUE(loop.task_runner()->PostTaskAndReply(
+      FROM_HERE,
+      BindOnce([](std::vector<std::string>* log) { log->push_back("task"); },
+               &log),
+      BindOnce(
+          [](std::vector<std::string>* log, RepeatingClosure quit) {
+            log->push_back("reply");
+            quit.Run();
+          },
+          &log, run_loop.QuitClosure())));
+  EXPECT_TRUE(log.empty());
+  run_loop.Run();
+  EXPECT_EQ((std::vector<std::string>{"task", "reply"}), log);
+}
+
+}  // namespace base

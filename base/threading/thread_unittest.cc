@@ -1,0 +1,223 @@
+#include "base/threading/thread.h"
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_pump_default.h"
+#include "base/run_loop.h"
+#include "base/synchronization/lock.h"
+#include "base/synchronization/waitable_event.h"
+#include "gtest/gtest.h"
+
+namespace base {
+
+namespace {
+
+class FlagOnDestroy {
+ public:
+  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
+  ~FlagOnDestroy() { *destroyed_ = true; }
+  void Run(bool* ran) { *ran = true; }
+
+ private:
+  bool* destroyed_;
+};
+
+void SetTrue(bool* flag) {
+  *flag = true;
+}
+
+// Runs |task| on |thread| and waits for it.
+void RunOnThreadAndWait(Thread* thread, OnceClosure task) {
+  WaitableEvent done;
+  thread->task_runner()->PostTask(
+      FROM_HERE, BindOnce(
+                     [](OnceClosure task, WaitableEvent* done) {
+                       std::move(task).Run();
+                       done->Signal();
+                     },
+                     std::move(task), &done));
+  done.Wait();
+}
+
+// Records its hooks, in order, with the loop each ran under.
+class HookThread : public Thread {
+ public:
+  HookThread() : Thread("HookThread") {}
+  ~HookThread() override { Stop(); }
+
+  std::vector<std::string> events() {
+    AutoLock lock(lock_);
+    return events_;
+  }
+
+ protected:
+  void BeforeBind() override {
+    Record(MessageLoop::current() ? "before-bind:bound" : "before-bind");
+  }
+  void Init() override {
+    Record(MessageLoop::current() ? "init:bound" : "init");
+  }
+  void Run(RunLoop* run_loop) override {
+    Record("run");
+    Thread::Run(run_loop);
+  }
+  void CleanUp() override {
+    Record(MessageLoop::current() ? "cleanup:bound" : "cleanup");
+  }
+
+ private:
+  void Record(const std::string& event) {
+    AutoLock lock(lock_);
+    events_.push_back(event);
+  }
+
+  Lock lock_;
+  std::vector<std::string> events_;
+};
+
+}  // namespace
+
+TEST(ThreadTest, TasksPostedBeforeTheLoopRunsAreRun) {
+  Thread thread("Early");
+  ASSERT_TRUE(thread.Start());
+  bool ran = false;
+  // Very likely before the thread got to its loop; run in any case.
+  thread.task_runner()->PostTask(FROM_HERE, BindOnce(&SetTrue, &ran));
+  thread.Stop();
+  EXPECT_TRUE(ran);
+}
+
+TEST(ThreadTest, StopRunsReadyTasksDropsUndueOnesAndJoins) {
+  Thread thread("Stopper");
+  ASSERT_TRUE(thread.StartAndWaitForTesting());
+  EXPECT_TRUE(thread.IsRunning());
+
+  // Holds the thread while more tasks queue up behind it.
+  WaitableEvent release;
+  thread.task_runner()->PostTask(
+      FROM_HERE, BindOnce(&WaitableEvent::Wait, Unretained(&release)));
+  bool ready_ran[3] = {false, false, false};
+  for (bool& ran : ready_ran)
+    thread.task_runner()->PostTask(FROM_HERE, BindOnce(&SetTrue, &ran));
+  bool delayed_ran = false;
+  bool delayed_destroyed = false;
+  thread.task_runner()->PostDelayedTask(
+      FROM_HERE,
+      BindOnce(&FlagOnDestroy::Run, Owned(new FlagOnDestroy(&delayed_destroyed)),
+               &delayed_ran),
+      TimeDelta::FromHours(1));
+
+  thread.StopSoon();
+  release.Signal();
+  thread.Stop();
+
+  for (bool ran : ready_ran)
+    EXPECT_TRUE(ran);
+  EXPECT_FALSE(delayed_ran);
+  EXPECT_TRUE(delayed_destroyed);
+  EXPECT_FALSE(thread.IsRunning());
+  EXPECT_EQ(nullptr, thread.task_runner());
+  EXPECT_EQ(nullptr, thread.message_loop());
+}
+
+TEST(ThreadTest, StopOfUnstartedThreadDoesNothing) {
+  Thread thread("Never");
+  thread.Stop();
+  thread.StopSoon();
+  EXPECT_FALSE(thread.IsRunning());
+  EXPECT_EQ(nullptr, thread.task_runner());
+  EXPECT_FALSE(thread.WaitUntilThreadStarted());
+}
+
+TEST(ThreadTest, RestartsAfterStop) {
+  Thread thread("Twice");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(thread.Start());
+    PlatformThreadId seen = kInvalidThreadId;
+    RunOnThreadAndWait(&thread,
+                       BindOnce([](PlatformThreadId* seen) {
+                         *seen = PlatformThread::CurrentId();
+                       }, &seen));
+    EXPECT_EQ(thread.GetThreadId(), seen);
+    EXPECT_NE(PlatformThread::CurrentId(), seen);
+    thread.Stop();
+    EXPECT_FALSE(thread.IsRunning());
+  }
+}
+
+TEST(ThreadTest, HooksRunInOrderOnTheThread) {
+  HookThread thread;
+  ASSERT_TRUE(thread.Start());
+  thread.Stop();
+  EXPECT_EQ((std::vector<std::string>{"before-bind", "init:bound", "run",
+                                      "cleanup:bound"}),
+            thread.events());
+}
+
+TEST(ThreadTest, ComStaThreadGetsUILoop) {
+  Thread thread("Sta");
+  thread.init_com_with_mta(false);
+  ASSERT_TRUE(thread.Start());
+  bool is_ui = false;
+  HRESULT mta_attempt = S_OK;
+  RunOnThreadAndWait(
+      &thread, BindOnce(
+                   [](bool* is_ui, HRESULT* hr) {
+                     *is_ui = MessageLoop::current()->IsType(
+                         MessageLoop::TYPE_UI);
+                     // Already in a single-threaded apartment.
+                     *hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                     if (SUCCEEDED(*hr))
+                       CoUninitialize();
+                   },
+                   &is_ui, &mta_attempt));
+  thread.Stop();
+  EXPECT_TRUE(is_ui);
+  EXPECT_EQ(RPC_E_CHANGED_MODE, mta_attempt);
+}
+
+TEST(ThreadTest, PumpFactoryMakesCustomLoop) {
+  Thread thread("Custom");
+  Thread::Options options(MessageLoop::TYPE_IO, 0);
+  bool factory_ran = false;
+  options.message_pump_factory = BindOnce(
+      [](bool* ran) -> std::unique_ptr<MessagePump> {
+        *ran = true;
+        return std::unique_ptr<MessagePump>(new MessagePumpDefault());
+      },
+      &factory_ran);
+  ASSERT_TRUE(thread.StartWithOptions(std::move(options)));
+  bool is_custom = false;
+  RunOnThreadAndWait(&thread, BindOnce(
+                                  [](bool* custom) {
+                                    *custom = MessageLoop::current()->IsType(
+                                        MessageLoop::TYPE_CUSTOM);
+                                  },
+                                  &is_custom));
+  thread.Stop();
+  EXPECT_TRUE(factory_ran);
+  EXPECT_TRUE(is_custom);
+}
+
+TEST(ThreadTest, IOThreadRunsTasks) {
+  Thread thread("IO");
+  ASSERT_TRUE(
+      thread.StartWithOptions(Thread::Options(MessageLoop::TYPE_IO, 0)));
+  bool is_io = false;
+  RunOnThreadAndWait(&thread, BindOnce(
+                                  [](bool* io) {
+                                    *io = MessageLoopForIO::IsCurrent();
+                                  },
+                                  &is_io));
+  thread.Stop();
+  EXPECT_TRUE(is_io);
+}
+
+}  // namespace base

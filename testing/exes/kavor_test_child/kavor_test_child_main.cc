@@ -1,0 +1,90 @@
+// A child process for the process-launching tests. The first argument picks
+// what it does:
+//   print TEXT         writes TEXT to standard output, exits with 0
+//   print-stderr TEXT  writes TEXT to standard error, exits with 0
+//   silent             writes nothing, exits with 0
+//   exit N             exits with the decimal or 0x-hexadecimal code N
+//   crash              dies of an access violation
+//   signal-handle H    signals the event whose handle value is H (decimal);
+//                      exits with 0 when it could, 2 when it could not
+//   print-cwd          writes its current folder to standard output
+//   sleep              waits until it is killed
+// Anything else exits with 99.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <string>
+
+namespace {
+
+const int kBadUsage = 99;
+
+void WriteTo(DWORD std_handle, const wchar_t* text) {
+  // The tests pass ASCII text only.
+  std::string narrow;
+  for (const wchar_t* p = text; *p; ++p)
+    narrow.push_back(static_cast<char>(*p));
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(std_handle), narrow.data(),
+              static_cast<DWORD>(narrow.size()), &written, nullptr);
+}
+
+int Run(int argc, wchar_t** argv) {
+  if (argc < 2)
+    return kBadUsage;
+  const wchar_t* mode = argv[1];
+  if (wcscmp(mode, L"print") == 0 && argc >= 3) {
+    WriteTo(STD_OUTPUT_HANDLE, argv[2]);
+    return 0;
+  }
+  if (wcscmp(mode, L"print-stderr") == 0 && argc >= 3) {
+    WriteTo(STD_ERROR_HANDLE, argv[2]);
+    return 0;
+  }
+  if (wcscmp(mode, L"silent") == 0)
+    return 0;
+  if (wcscmp(mode, L"exit") == 0 && argc >= 3) {
+    ::ExitProcess(static_cast<UINT>(wcstoul(argv[2], nullptr, 0)));
+  }
+  if (wcscmp(mode, L"crash") == 0) {
+    volatile int* null_pointer = nullptr;
+    *null_pointer = 1;
+    return kBadUsage;
+  }
+  if (wcscmp(mode, L"signal-handle") == 0 && argc >= 3) {
+    HANDLE handle = reinterpret_cast<HANDLE>(
+        static_cast<uintptr_t>(_wcstoui64(argv[2], nullptr, 10)));
+    return ::SetEvent(handle) ? 0 : 2;
+  }
+  if (wcscmp(mode, L"print-cwd") == 0) {
+    wchar_t buffer[MAX_PATH];
+    if (!::GetCurrentDirectoryW(MAX_PATH, buffer))
+      return 3;
+    WriteTo(STD_OUTPUT_HANDLE, buffer);
+    return 0;
+  }
+  if (wcscmp(mode, L"sleep") == 0) {
+    for (;;)
+      ::Sleep(INFINITE);
+  }
+  return kBadUsage;
+}
+
+}  // namespace
+
+int main() {
+  // A crash must end this process at once, without any error dialog.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  int argc = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (!argv)
+    return kBadUsage;
+  int result = Run(argc, argv);
+  ::LocalFree(argv);
+  return result;
+}
