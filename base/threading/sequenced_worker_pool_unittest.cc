@@ -187,10 +187,18 @@ TEST_F(SequencedWorkerPoolTest, ShutdownWaitsForBlockingButNotContinue) {
       SequencedWorkerPool::CONTINUE_ON_SHUTDOWN);
   continue_started.Wait();
 
-  // Blocking tasks queue behind each other on one sequence, so most are
-  // still pending when Shutdown() begins.
+  // The first blocking task holds its sequence until Shutdown() has begun,
+  // so the others are surely pending then.
   std::atomic<int> blocking_runs{0};
   SequencedWorkerPool::SequenceToken token = pool->GetSequenceToken();
+  EXPECT_TRUE(pool->PostSequencedWorkerTask(
+      token, FROM_HERE,
+      BindOnce(
+          [](SequencedWorkerPool* pool) {
+            while (!pool->IsShutdownInProgress())
+              PlatformThread::YieldCurrentThread();
+          },
+          Unretained(pool.get()))));
   for (int i = 0; i < 5; ++i) {
     EXPECT_TRUE(pool->PostSequencedWorkerTask(
         token, FROM_HERE,
@@ -209,12 +217,16 @@ TEST_F(SequencedWorkerPoolTest, ShutdownWaitsForBlockingButNotContinue) {
           &delayed_ran, Owned(new DestructionSignal(&delayed_destroyed))),
       TimeDelta::FromHours(1)));
 
+  histogram = StatisticsRecorder::FindHistogram(
+      "SequencedWorkerPool.ShutdownDelayTime");
+  int waits_before =
+      histogram ? histogram->SnapshotSamples()->TotalCount() : 0;
   pool->Shutdown(0);
   EXPECT_EQ(5, blocking_runs.load());
   histogram = StatisticsRecorder::FindHistogram(
       "SequencedWorkerPool.ShutdownDelayTime");
   ASSERT_TRUE(histogram);
-  EXPECT_GE(histogram->SnapshotSamples()->TotalCount(), 1);
+  EXPECT_EQ(waits_before + 1, histogram->SnapshotSamples()->TotalCount());
 
   // Still inside its task: shutdown did not wait for it.
   EXPECT_FALSE(release_continue.IsSignaled());

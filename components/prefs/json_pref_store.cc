@@ -112,7 +112,7 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
     }
   }
 
-  if (false) {
+  if (is_backup) {
     base::BooleanHistogram::FactoryGet(
         "Settings.RestoreFromBackupResult." +
             SpacelessName(path.BaseName().RemoveExtension()),
