@@ -54,8 +54,7 @@ void DelayedTaskManager::Start(
 }
 
 void DelayedTaskManager::AddDelayedTask(
-    Task task,
-    PostTaskNowCallback post_task_now_callback) {
+    Task task, PostTaskNowCallback post_task_now_callback) {
   CHECK(task.task);
   const TimeDelta delay = task.delay;
 
@@ -77,9 +76,7 @@ void DelayedTaskManager::AddDelayedTask(
 }
 
 void DelayedTaskManager::AddDelayedTaskNow(
-    Task task,
-    TimeDelta delay,
-    PostTaskNowCallback post_task_now_callback) {
+    Task task, TimeDelta delay, PostTaskNowCallback post_task_now_callback) {
   DCHECK(task.task);
   DCHECK(service_thread_task_runner_);
   service_thread_task_runner_->PostDelayedTask(

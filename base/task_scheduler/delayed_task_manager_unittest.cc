@@ -41,8 +41,7 @@ class RecordingTaskRunner : public TaskRunner {
     TimeDelta delay;
   };
 
-  bool PostDelayedTask(const Location& from_here,
-                       OnceClosure task,
+  bool PostDelayedTask(const Location& from_here, OnceClosure task,
                        TimeDelta delay) override {
     posts.push_back({from_here, std::move(task), delay});
     return true;
@@ -55,9 +54,7 @@ class RecordingTaskRunner : public TaskRunner {
   ~RecordingTaskRunner() override = default;
 };
 
-void AppendId(std::vector<int>* ids, int id) {
-  ids->push_back(id);
-}
+void AppendId(std::vector<int>* ids, int id) { ids->push_back(id); }
 
 // The post-now callback: runs the handed-back task at once.
 void RunTaskNow(std::vector<TaskTraits>* traits_seen, Task task) {
@@ -74,9 +71,7 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
     g_fake_now_us = TimeDelta::FromSeconds(100).InMicroseconds();
   }
 
-  Task MakeTask(int id,
-                TimeDelta delay,
-                TaskTraits traits = TaskTraits()) {
+  Task MakeTask(int id, TimeDelta delay, TaskTraits traits = TaskTraits()) {
     return Task(FROM_HERE, BindOnce(&AppendId, &ran_ids_, id), traits, delay);
   }
 
@@ -85,9 +80,7 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
                             BindOnce(&RunTaskNow, &traits_seen_));
   }
 
-  void Advance(TimeDelta delta) {
-    g_fake_now_us += delta.InMicroseconds();
-  }
+  void Advance(TimeDelta delta) { g_fake_now_us += delta.InMicroseconds(); }
 
   subtle::ScopedTimeClockOverrides clock_override_;
   DelayedTaskManager manager_;
@@ -116,8 +109,7 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, TasksAddedBeforeStartGetTimeLeft) {
                runner_->posts[0].from_here.function_name());
 
   // Firing the service-thread closures hands each task to its callback.
-  for (auto& post : runner_->posts)
-    std::move(post.closure).Run();
+  for (auto& post : runner_->posts) std::move(post.closure).Run();
   EXPECT_EQ((std::vector<int>{1, 2, 3}), ran_ids_);
 }
 
@@ -156,21 +148,17 @@ TEST(TaskSchedulerDelayedTaskManagerDeathTest, NullClosureIsFatal) {
   DelayedTaskManager manager;
   Task task(FROM_HERE, OnceClosure(), TaskTraits(), TimeDelta::FromSeconds(1));
   EXPECT_DEATH(manager.AddDelayedTask(
-                   std::move(task),
-                   DelayedTaskManager::PostTaskNowCallback()),
+                   std::move(task), DelayedTaskManager::PostTaskNowCallback()),
                "");
 }
 
 namespace {
 
-void NoteThreadAndSignal(PlatformThreadId* thread_id,
-                         std::vector<int>* order,
-                         WaitableEvent* done,
-                         Task task) {
+void NoteThreadAndSignal(PlatformThreadId* thread_id, std::vector<int>* order,
+                         WaitableEvent* done, Task task) {
   *thread_id = PlatformThread::CurrentId();
   std::move(task.task).Run();
-  if (order->size() == 2)
-    done->Signal();
+  if (order->size() == 2) done->Signal();
 }
 
 }  // namespace

@@ -8,15 +8,14 @@ namespace base {
 namespace internal {
 
 PriorityQueue::SequenceAndSortKey::SequenceAndSortKey(
-    scoped_refptr<Sequence> sequence,
-    const SequenceSortKey& sort_key)
+    scoped_refptr<Sequence> sequence, const SequenceSortKey& sort_key)
     : sequence(std::move(sequence)), sort_key(sort_key) {}
 
 PriorityQueue::SequenceAndSortKey::SequenceAndSortKey(
     SequenceAndSortKey&& other) = default;
 
-PriorityQueue::SequenceAndSortKey& PriorityQueue::SequenceAndSortKey::
-operator=(SequenceAndSortKey&& other) = default;
+PriorityQueue::SequenceAndSortKey& PriorityQueue::SequenceAndSortKey::operator=(
+    SequenceAndSortKey&& other) = default;
 
 PriorityQueue::SequenceAndSortKey::~SequenceAndSortKey() = default;
 
@@ -34,8 +33,7 @@ void PriorityQueue::Transaction::Push(
   heap.emplace_back(nullptr, sequence_sort_key);
   while (hole > 0) {
     const size_t parent = (hole - 1) / 2;
-    if (!(heap[parent].sort_key < sequence_sort_key))
-      break;
+    if (!(heap[parent].sort_key < sequence_sort_key)) break;
     heap[hole] = std::move(heap[parent]);
     hole = parent;
   }
@@ -55,8 +53,7 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   SequenceAndSortKey last = std::move(heap.back());
   heap.pop_back();
   const size_t size = heap.size();
-  if (size == 0)
-    return top;
+  if (size == 0) return top;
 
   // Walk the hole from the root down to a leaf along the greater children,
   // then let the former last entry climb back from there. This takes about
@@ -65,8 +62,7 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   size_t hole = 0;
   size_t child = 2;
   while (child < size) {
-    if (heap[child].sort_key < heap[child - 1].sort_key)
-      --child;
+    if (heap[child].sort_key < heap[child - 1].sort_key) --child;
     heap[hole] = std::move(heap[child]);
     hole = child;
     child = 2 * child + 2;
@@ -78,8 +74,7 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   }
   while (hole > 0) {
     const size_t parent = (hole - 1) / 2;
-    if (!(heap[parent].sort_key < last.sort_key))
-      break;
+    if (!(heap[parent].sort_key < last.sort_key)) break;
     heap[hole] = std::move(heap[parent]);
     hole = parent;
   }

@@ -30,7 +30,8 @@ TEST(TaskSchedulerSequenceSortKeyTest, Order) {
   EXPECT_TRUE(old_background < new_visible);
   EXPECT_FALSE(old_visible < old_visible);
   EXPECT_TRUE(old_visible > new_visible);
-  EXPECT_TRUE(old_visible == SequenceSortKey(TaskPriority::USER_VISIBLE, At(1)));
+  EXPECT_TRUE(old_visible ==
+              SequenceSortKey(TaskPriority::USER_VISIBLE, At(1)));
   EXPECT_TRUE(old_visible != new_visible);
 }
 

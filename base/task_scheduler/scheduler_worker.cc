@@ -144,11 +144,6 @@ void SchedulerWorker::Join() {
   delete thread;
 }
 
-bool SchedulerWorker::ThreadAliveForTesting() const {
-  AutoLock auto_lock(thread_lock_);
-  return thread_ != nullptr;
-}
-
 bool SchedulerWorker::ShouldExit() const {
   return should_exit_.load() || join_called_.load() ||
          task_tracker_->IsShutdownComplete();

@@ -72,10 +72,6 @@ class SchedulerWorker : public RefCountedThreadSafe<SchedulerWorker> {
 
   Delegate* delegate() { return delegate_.get(); }
 
-  // Whether the thread object still exists (before it has ended or been
-  // joined).
-  bool ThreadAliveForTesting() const;
-
  private:
   friend class RefCountedThreadSafe<SchedulerWorker>;
   class Thread;

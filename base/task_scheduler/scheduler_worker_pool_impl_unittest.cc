@@ -69,11 +69,6 @@ void SignalEvent(WaitableEvent* event) {
   event->Signal();
 }
 
-void WaitThenSignal(WaitableEvent* wait_for, WaitableEvent* signal) {
-  wait_for->Wait();
-  signal->Signal();
-}
-
 TEST_F(SchedulerWorkerPoolImplTest, TasksPostedBeforeStartRunAfterIt) {
   scoped_refptr<TaskRunner> runner =
       pool_->CreateTaskRunnerWithTraits(TaskTraits());

@@ -17,8 +17,7 @@ void SchedulerWorkerStack::Push(SchedulerWorker* worker) {
 }
 
 SchedulerWorker* SchedulerWorkerStack::Pop() {
-  if (IsEmpty())
-    return nullptr;
+  if (IsEmpty()) return nullptr;
   SchedulerWorker* const worker = stack_.back();
   stack_.pop_back();
   return worker;
@@ -34,8 +33,7 @@ bool SchedulerWorkerStack::Contains(const SchedulerWorker* worker) const {
 
 void SchedulerWorkerStack::Remove(const SchedulerWorker* worker) {
   auto it = std::find(stack_.begin(), stack_.end(), worker);
-  if (it != stack_.end())
-    stack_.erase(it);
+  if (it != stack_.end()) stack_.erase(it);
 }
 
 }  // namespace internal

@@ -45,8 +45,8 @@ SequenceSortKey Sequence::GetSortKey() const {
   TaskPriority priority = TaskPriority::LOWEST;
   AutoLock auto_lock(lock_);
   DCHECK(!queue_.empty());
-  if (num_tasks_per_priority_[static_cast<int>(
-          TaskPriority::USER_BLOCKING)] != 0) {
+  if (num_tasks_per_priority_[static_cast<int>(TaskPriority::USER_BLOCKING)] !=
+      0) {
     priority = TaskPriority::USER_BLOCKING;
   } else if (num_tasks_per_priority_[static_cast<int>(
                  TaskPriority::USER_VISIBLE)] != 0) {

@@ -26,7 +26,8 @@ namespace internal {
 //   ... on a worker:
 //   Task task = sequence->TakeTask();
 //   /* run task */
-//   if (!sequence->Pop()) priority_queue->Push(sequence, sequence->GetSortKey());
+//   if (!sequence->Pop())
+//     transaction->Push(sequence, sequence->GetSortKey());
 class Sequence : public RefCountedThreadSafe<Sequence> {
  public:
   Sequence();

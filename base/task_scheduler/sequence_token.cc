@@ -69,8 +69,7 @@ ScopedSetSequenceTokenForCurrentThread::ScopedSetSequenceTokenForCurrentThread(
     : sequence_token_(sequence_token), task_token_(TaskToken::Create()) {
   DCHECK(!g_sequence_token_slot.Get().Get());
   DCHECK(!g_task_token_slot.Get().Get());
-  g_sequence_token_slot.Get().Set(
-      const_cast<SequenceToken*>(&sequence_token_));
+  g_sequence_token_slot.Get().Set(const_cast<SequenceToken*>(&sequence_token_));
   g_task_token_slot.Get().Set(const_cast<TaskToken*>(&task_token_));
 }
 

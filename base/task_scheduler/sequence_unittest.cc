@@ -31,7 +31,8 @@ Task MakeTask(TaskPriority priority) {
 
 class TaskSchedulerSequenceTest : public testing::Test {
  protected:
-  TaskSchedulerSequenceTest() : clock_override_(nullptr, &FakeTicksNow, nullptr) {
+  TaskSchedulerSequenceTest()
+      : clock_override_(nullptr, &FakeTicksNow, nullptr) {
     g_fake_now_us = 1000;
   }
 
@@ -192,9 +193,7 @@ TEST(TaskSchedulerTaskPriorityScopeTest, PriorityOfCurrentThread) {
 
 namespace {
 
-void IncrementInt(void* value) {
-  ++*static_cast<int*>(value);
-}
+void IncrementInt(void* value) { ++*static_cast<int*>(value); }
 
 }  // namespace
 

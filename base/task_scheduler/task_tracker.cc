@@ -43,8 +43,7 @@ constexpr int kMaxBlockShutdownTasksPostedDuringShutdown = 1000;
 // The argument of the run trace event.
 class TaskTracingInfo : public trace_event::ConvertableToTraceFormat {
  public:
-  TaskTracingInfo(const TaskTraits& task_traits,
-                  const char* execution_mode,
+  TaskTracingInfo(const TaskTraits& task_traits, const char* execution_mode,
                   const SequenceToken& sequence_token)
       : task_traits_(task_traits),
         execution_mode_(execution_mode),
@@ -84,17 +83,14 @@ bool IsCategoryEnabled(const unsigned char* category_state) {
 // while its category is off.
 class ScopedTraceEvent {
  public:
-  ScopedTraceEvent(const unsigned char* category_state,
-                   const char* name,
-                   int num_args,
-                   const char* const* arg_names,
+  ScopedTraceEvent(const unsigned char* category_state, const char* name,
+                   int num_args, const char* const* arg_names,
                    const unsigned char* arg_types,
                    const unsigned long long* arg_values,
                    std::unique_ptr<trace_event::ConvertableToTraceFormat>*
                        convertable_values)
       : category_state_(category_state), name_(name) {
-    if (!IsCategoryEnabled(category_state_))
-      return;
+    if (!IsCategoryEnabled(category_state_)) return;
     enabled_ = true;
     handle_ = trace_event::TraceLog::GetInstance()->AddTraceEvent(
         TRACE_EVENT_PHASE_COMPLETE, category_state_, name_, nullptr, 0, 0,
@@ -121,10 +117,10 @@ class ScopedTraceEvent {
 
 HistogramBase* GetLatencyHistogram(StringPiece histogram_label,
                                    const char* task_type_suffix) {
-  const std::string name =
-      JoinString(std::vector<StringPiece>{"TaskScheduler.TaskLatencyMicroseconds",
-                                          histogram_label, task_type_suffix},
-                 ".");
+  const std::string name = JoinString(
+      std::vector<StringPiece>{"TaskScheduler.TaskLatencyMicroseconds",
+                               histogram_label, task_type_suffix},
+      ".");
   return Histogram::FactoryGet(name, 1, 20000, 50,
                                HistogramBase::kUmaTargetedHistogramFlag);
 }
@@ -204,8 +200,8 @@ struct TaskTracker::PreemptedBackgroundSequence {
         next_task_sequenced_time(next_task_sequenced_time_in),
         observer(observer_in) {}
   PreemptedBackgroundSequence(PreemptedBackgroundSequence&& other) = default;
-  PreemptedBackgroundSequence& operator=(
-      PreemptedBackgroundSequence&& other) = default;
+  PreemptedBackgroundSequence& operator=(PreemptedBackgroundSequence&& other) =
+      default;
   ~PreemptedBackgroundSequence() = default;
 
   // Heap order: the earliest next task on top.
@@ -245,8 +241,7 @@ void TaskTracker::Shutdown() {
   DCHECK(IsShutdownComplete());
 
   OnceClosure flush_callback = WakeFlushWaiters();
-  if (flush_callback)
-    std::move(flush_callback).Run();
+  if (flush_callback) std::move(flush_callback).Run();
 }
 
 void TaskTracker::Flush() {
@@ -273,8 +268,7 @@ void TaskTracker::FlushAsync(OnceClosure flush_callback) {
 bool TaskTracker::WillPostTask(const Task& task) {
   DCHECK(task.task);
 
-  if (!BeforePostTask(task.traits.shutdown_behavior))
-    return false;
+  if (!BeforePostTask(task.traits.shutdown_behavior)) return false;
 
   if (task.delayed_run_time.is_null())
     num_pending_undelayed_tasks_.fetch_add(1);
@@ -284,11 +278,9 @@ bool TaskTracker::WillPostTask(const Task& task) {
 }
 
 scoped_refptr<Sequence> TaskTracker::WillScheduleSequence(
-    scoped_refptr<Sequence> sequence,
-    CanScheduleSequenceObserver* observer) {
+    scoped_refptr<Sequence> sequence, CanScheduleSequenceObserver* observer) {
   const SequenceSortKey sort_key = sequence->GetSortKey();
-  if (sort_key.priority() != TaskPriority::BACKGROUND)
-    return sequence;
+  if (sort_key.priority() != TaskPriority::BACKGROUND) return sequence;
 
   AutoLock auto_lock(background_lock_);
   if (num_scheduled_background_sequences_ <
@@ -306,29 +298,24 @@ scoped_refptr<Sequence> TaskTracker::WillScheduleSequence(
 }
 
 scoped_refptr<Sequence> TaskTracker::RunAndPopNextTask(
-    scoped_refptr<Sequence> sequence,
-    CanScheduleSequenceObserver* observer) {
+    scoped_refptr<Sequence> sequence, CanScheduleSequenceObserver* observer) {
   DCHECK(sequence);
 
   Task task = sequence->TakeTask();
-  const TaskShutdownBehavior shutdown_behavior =
-      task.traits.shutdown_behavior;
+  const TaskShutdownBehavior shutdown_behavior = task.traits.shutdown_behavior;
   const TaskPriority task_priority = task.traits.priority;
   const bool is_delayed = !task.delayed_run_time.is_null();
 
   const bool can_run_task = BeforeRunTask(shutdown_behavior);
 
   RunOrSkipTask(std::move(task), sequence.get(), can_run_task);
-  if (can_run_task)
-    AfterRunTask(shutdown_behavior);
+  if (can_run_task) AfterRunTask(shutdown_behavior);
 
-  if (!is_delayed)
-    DecrementNumPendingUndelayedTasks();
+  if (!is_delayed) DecrementNumPendingUndelayedTasks();
 
   // The next task posted to an emptied sequence makes it schedulable again
   // through its poster.
-  if (sequence->Pop())
-    sequence = nullptr;
+  if (sequence->Pop()) sequence = nullptr;
 
   if (task_priority == TaskPriority::BACKGROUND) {
     return ManageBackgroundSequencesAfterRunningTask(std::move(sequence),
@@ -346,8 +333,7 @@ bool TaskTracker::IsShutdownComplete() const {
   return shutdown_event_ && shutdown_event_->IsSignaled();
 }
 
-void TaskTracker::RunOrSkipTask(Task task,
-                                Sequence* sequence,
+void TaskTracker::RunOrSkipTask(Task task, Sequence* sequence,
                                 bool can_run_task) {
   RecordLatencyHistogram(task);
 
@@ -380,10 +366,10 @@ void TaskTracker::RunOrSkipTask(Task task,
       const unsigned char run_arg_types[] = {TRACE_VALUE_TYPE_STRING,
                                              TRACE_VALUE_TYPE_STRING};
       const unsigned long long run_arg_values[] = {
-          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(
-              src_file ? src_file : "")),
-          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(
-              src_func ? src_func : ""))};
+          static_cast<unsigned long long>(
+              reinterpret_cast<uintptr_t>(src_file ? src_file : "")),
+          static_cast<unsigned long long>(
+              reinterpret_cast<uintptr_t>(src_func ? src_func : ""))};
       static const unsigned char* const run_category_state =
           CategoryState(kRunTaskCategory);
       ScopedTraceEvent run_event(run_category_state, kRunFunctionName, 2,
@@ -401,7 +387,8 @@ void TaskTracker::RunOrSkipTask(Task task,
         tracker = AllocationContextTracker::GetInstanceForCurrentThread();
       if (tracker) {
         tracker->PushCurrentTaskContext(src_file ? src_file : "");
-        if (capture_mode == AllocationContextTracker::CaptureMode::MIXED_STACK) {
+        if (capture_mode ==
+            AllocationContextTracker::CaptureMode::MIXED_STACK) {
           tracker->PushNativeStackFrame(task.posted_from.program_counter());
           pushed_native_frame = true;
         }
@@ -418,17 +405,15 @@ void TaskTracker::RunOrSkipTask(Task task,
           info[0].reset(new TaskTracingInfo(task.traits, execution_mode,
                                             sequence->token()));
         }
-        ScopedTraceEvent task_event(scheduler_category_state,
-                                    kTaskTrackerRunFunctionName, 1,
-                                    info_arg_names, info_arg_types, nullptr,
-                                    info);
+        ScopedTraceEvent task_event(
+            scheduler_category_state, kTaskTrackerRunFunctionName, 1,
+            info_arg_names, info_arg_types, nullptr, info);
 
         task_annotator_.RunTask(kQueueFunctionName, &task);
       }
 
       if (tracker) {
-        if (pushed_native_frame)
-          tracker->PopNativeStackFrame();
+        if (pushed_native_frame) tracker->PopNativeStackFrame();
         tracker->PopCurrentTaskContext();
       }
     }
@@ -513,8 +498,7 @@ bool TaskTracker::BeforeRunTask(TaskShutdownBehavior shutdown_behavior) {
 
     case TaskShutdownBehavior::SKIP_ON_SHUTDOWN: {
       // Counted first, so that shutdown cannot complete while it runs.
-      const bool shutdown_started =
-          state_->IncrementNumTasksBlockingShutdown();
+      const bool shutdown_started = state_->IncrementNumTasksBlockingShutdown();
       if (shutdown_started) {
         if (state_->DecrementNumTasksBlockingShutdown())
           OnBlockingShutdownTasksComplete();
@@ -549,11 +533,9 @@ void TaskTracker::OnBlockingShutdownTasksComplete() {
 void TaskTracker::DecrementNumPendingUndelayedTasks() {
   const int32_t new_num_pending = num_pending_undelayed_tasks_.fetch_sub(1) - 1;
   DCHECK_GE(new_num_pending, 0);
-  if (new_num_pending != 0)
-    return;
+  if (new_num_pending != 0) return;
   OnceClosure flush_callback = WakeFlushWaiters();
-  if (flush_callback)
-    std::move(flush_callback).Run();
+  if (flush_callback) std::move(flush_callback).Run();
 }
 
 OnceClosure TaskTracker::WakeFlushWaiters() {
@@ -596,8 +578,7 @@ scoped_refptr<Sequence> TaskTracker::ManageBackgroundSequencesAfterRunningTask(
     if (!preempted_background_sequences_.empty()) {
       std::pop_heap(preempted_background_sequences_.begin(),
                     preempted_background_sequences_.end());
-      sequence_to_schedule =
-          std::move(preempted_background_sequences_.back());
+      sequence_to_schedule = std::move(preempted_background_sequences_.back());
       preempted_background_sequences_.pop_back();
       ++num_scheduled_background_sequences_;
       DCHECK_LE(num_scheduled_background_sequences_,
@@ -617,14 +598,12 @@ scoped_refptr<Sequence> TaskTracker::ManageBackgroundSequencesAfterRunningTask(
 void TaskTracker::RecordLatencyHistogram(const Task& task) {
   const TimeDelta latency = TimeTicks::Now() - task.sequenced_time;
   const int blocking_index =
-      (task.traits.may_block || task.traits.with_base_sync_primitives) ? 1
-                                                                        : 0;
-  const int64_t latency_us = std::min<int64_t>(
-      latency.InMicroseconds(), HistogramBase::kSampleType_MAX);
-  task_latency_histograms_[static_cast<int>(task.traits.priority)]
-                          [blocking_index]
-                              ->Add(static_cast<HistogramBase::Sample>(
-                                  latency_us));
+      (task.traits.may_block || task.traits.with_base_sync_primitives) ? 1 : 0;
+  const int64_t latency_us = std::min<int64_t>(latency.InMicroseconds(),
+                                               HistogramBase::kSampleType_MAX);
+  task_latency_histograms_[static_cast<int>(
+      task.traits.priority)][blocking_index]
+      ->Add(static_cast<HistogramBase::Sample>(latency_us));
 }
 
 }  // namespace internal

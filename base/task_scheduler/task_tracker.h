@@ -82,16 +82,14 @@ class TaskTracker {
   // when it was set aside: |observer| then gets it back through
   // OnCanScheduleSequence once a background slot frees.
   scoped_refptr<Sequence> WillScheduleSequence(
-      scoped_refptr<Sequence> sequence,
-      CanScheduleSequenceObserver* observer);
+      scoped_refptr<Sequence> sequence, CanScheduleSequenceObserver* observer);
 
   // Runs or skips the front task of |sequence| and pops it. Returns the
   // sequence when the caller should put it back in a priority queue, or
   // null (empty, or set aside in favour of a waiting background sequence,
   // which goes to its own observer).
   scoped_refptr<Sequence> RunAndPopNextTask(
-      scoped_refptr<Sequence> sequence,
-      CanScheduleSequenceObserver* observer);
+      scoped_refptr<Sequence> sequence, CanScheduleSequenceObserver* observer);
 
   bool HasShutdownStarted() const;
 

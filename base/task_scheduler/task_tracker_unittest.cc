@@ -33,8 +33,7 @@ constexpr char kShutdownCountHistogram[] =
 class TaskTrackerForTest : public TaskTracker {
  public:
   explicit TaskTrackerForTest(
-      StringPiece label,
-      int max_background = std::numeric_limits<int>::max())
+      StringPiece label, int max_background = std::numeric_limits<int>::max())
       : TaskTracker(label, max_background) {}
 
   using TaskTracker::HasIncompleteUndelayedTasksForTesting;
@@ -74,25 +73,20 @@ class BoundState {
   TaskRecord* const record_;
 };
 
-void RecordRun(BoundState* state) {
-  ++state->record()->runs;
-}
+void RecordRun(BoundState* state) { ++state->record()->runs; }
 
 OnceClosure RecordingClosure(TaskRecord* record) {
   return BindOnce(&RecordRun, Owned(new BoundState(record)));
 }
 
-void Increment(int* value) {
-  ++*value;
-}
+void Increment(int* value) { ++*value; }
 
 void RunAndPop(TaskTracker* tracker, scoped_refptr<Sequence> sequence) {
   tracker->RunAndPopNextTask(std::move(sequence), nullptr);
 }
 
 void WaitForShutdownStarted(TaskTracker* tracker) {
-  while (!tracker->HasShutdownStarted())
-    PlatformThread::YieldCurrentThread();
+  while (!tracker->HasShutdownStarted()) PlatformThread::YieldCurrentThread();
 }
 
 HistogramBase::Count SampleCount(const std::string& name,
@@ -108,21 +102,19 @@ HistogramBase::Count TotalCount(const std::string& name) {
 
 class TaskSchedulerTaskTrackerTest : public testing::Test {
  protected:
-  static Task MakeTask(OnceClosure closure,
-                       TaskShutdownBehavior behavior,
+  static Task MakeTask(OnceClosure closure, TaskShutdownBehavior behavior,
                        TimeDelta delay = TimeDelta(),
                        TaskPriority priority = TaskPriority::USER_VISIBLE) {
-    return Task(FROM_HERE, std::move(closure),
-                TaskTraits().WithShutdownBehavior(behavior).WithPriority(
-                    priority),
-                delay);
+    return Task(
+        FROM_HERE, std::move(closure),
+        TaskTraits().WithShutdownBehavior(behavior).WithPriority(priority),
+        delay);
   }
 
   // Posts |task| through the tracker into a new sequence; null when the
   // tracker refuses it.
   scoped_refptr<Sequence> Post(Task task) {
-    if (!tracker_.WillPostTask(task))
-      return nullptr;
+    if (!tracker_.WillPostTask(task)) return nullptr;
     scoped_refptr<Sequence> sequence = new Sequence;
     sequence->PushTask(std::move(task));
     return sequence;
@@ -139,8 +131,7 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
   }
 
   std::unique_ptr<ClosureThread> StartShutdownThread() {
-    return StartThread(
-        BindOnce(&TaskTracker::Shutdown, Unretained(&tracker_)));
+    return StartThread(BindOnce(&TaskTracker::Shutdown, Unretained(&tracker_)));
   }
 
   TaskTrackerForTest tracker_{"TrackerTest"};
@@ -209,8 +200,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
 
 TEST_F(TaskSchedulerTaskTrackerTest, SkipOnShutdownTaskIsSkippedAndNotAwaited) {
   TaskRecord record;
-  scoped_refptr<Sequence> sequence = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
+  scoped_refptr<Sequence> sequence = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
   EXPECT_TRUE(tracker_.HasIncompleteUndelayedTasksForTesting());
 
@@ -243,7 +234,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, RunningSkipOnShutdownTaskHoldsUpShutdown) {
       Post(MakeTask(BindOnce(&SignalAndWait, &started, &release),
                     TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
-  std::unique_ptr<ClosureThread> worker = StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
+  std::unique_ptr<ClosureThread> worker =
+      StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
   started.Wait();
 
   std::unique_ptr<ClosureThread> shutdown_thread = StartShutdownThread();
@@ -256,13 +248,15 @@ TEST_F(TaskSchedulerTaskTrackerTest, RunningSkipOnShutdownTaskHoldsUpShutdown) {
   EXPECT_TRUE(tracker_.IsShutdownComplete());
 }
 
-TEST_F(TaskSchedulerTaskTrackerTest, RunningContinueOnShutdownTaskIsNotAwaited) {
+TEST_F(TaskSchedulerTaskTrackerTest,
+       RunningContinueOnShutdownTaskIsNotAwaited) {
   WaitableEvent started, release;
   scoped_refptr<Sequence> sequence =
       Post(MakeTask(BindOnce(&SignalAndWait, &started, &release),
                     TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
-  std::unique_ptr<ClosureThread> worker = StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
+  std::unique_ptr<ClosureThread> worker =
+      StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
   started.Wait();
 
   // Would never return if the running task held shutdown up.
@@ -275,10 +269,9 @@ TEST_F(TaskSchedulerTaskTrackerTest, RunningContinueOnShutdownTaskIsNotAwaited) 
 
 TEST_F(TaskSchedulerTaskTrackerTest, DelayedBlockShutdownTaskDoesNotHoldUp) {
   TaskRecord record;
-  scoped_refptr<Sequence> sequence =
-      Post(MakeTask(RecordingClosure(&record),
-                    TaskShutdownBehavior::BLOCK_SHUTDOWN,
-                    TimeDelta::FromMilliseconds(1)));
+  scoped_refptr<Sequence> sequence = Post(
+      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::BLOCK_SHUTDOWN,
+               TimeDelta::FromMilliseconds(1)));
   ASSERT_TRUE(sequence);
   // Delayed tasks are never pending for Flush.
   EXPECT_FALSE(tracker_.HasIncompleteUndelayedTasksForTesting());
@@ -296,16 +289,15 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushReturnsAtOnceAndIgnoresDelayedTasks) {
   tracker_.Flush();  // Nothing was ever posted.
 
   TaskRecord delayed_record;
-  scoped_refptr<Sequence> delayed =
-      Post(MakeTask(RecordingClosure(&delayed_record),
-                    TaskShutdownBehavior::SKIP_ON_SHUTDOWN,
-                    TimeDelta::FromSeconds(30)));
+  scoped_refptr<Sequence> delayed = Post(MakeTask(
+      RecordingClosure(&delayed_record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN,
+      TimeDelta::FromSeconds(30)));
   ASSERT_TRUE(delayed);
   tracker_.Flush();  // The delayed task does not count.
 
   TaskRecord record;
-  scoped_refptr<Sequence> undelayed = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
+  scoped_refptr<Sequence> undelayed = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   EXPECT_TRUE(tracker_.HasIncompleteUndelayedTasksForTesting());
   // Running the delayed one subtracts nothing.
   Run(delayed);
@@ -318,8 +310,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushReturnsAtOnceAndIgnoresDelayedTasks) {
 
 TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesWhenTasksRun) {
   TaskRecord record;
-  scoped_refptr<Sequence> sequence = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
+  scoped_refptr<Sequence> sequence = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
   constexpr int kNumFlushers = 4;
@@ -334,8 +326,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesWhenTasksRun) {
 
   Run(sequence);
   // Hangs here if any waiter was left asleep.
-  for (auto& flusher : flushers)
-    flusher->Join();
+  for (auto& flusher : flushers) flusher->Join();
   EXPECT_EQ(1, record.runs);
   EXPECT_EQ(0, tracker_.NumFlushWaitersForTesting());
 }
@@ -343,8 +334,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesWhenTasksRun) {
 TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesOnShutdown) {
   TaskRecord record;
   // Never run: only the completion of shutdown can end the flushes.
-  scoped_refptr<Sequence> sequence = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
+  scoped_refptr<Sequence> sequence = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
   constexpr int kNumFlushers = 3;
@@ -361,8 +352,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesOnShutdown) {
 
   tracker_.Shutdown();
   EXPECT_EQ(1, flushed_async);
-  for (auto& flusher : flushers)
-    flusher->Join();
+  for (auto& flusher : flushers) flusher->Join();
   EXPECT_TRUE(tracker_.HasIncompleteUndelayedTasksForTesting());
   // Flush after completion returns at once too.
   tracker_.Flush();
@@ -375,8 +365,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushAsync) {
   EXPECT_EQ(1, immediate);
 
   TaskRecord record;
-  scoped_refptr<Sequence> sequence = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
+  scoped_refptr<Sequence> sequence = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
   // A second request replaces the first, which is dropped unrun.
@@ -398,14 +388,15 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushAsync) {
   EXPECT_EQ(1, second);
 }
 
-TEST_F(TaskSchedulerTaskTrackerTest, ThousandthPostDuringShutdownRecordedAtOnce) {
+TEST_F(TaskSchedulerTaskTrackerTest,
+       ThousandthPostDuringShutdownRecordedAtOnce) {
   const HistogramBase::Count total_before = TotalCount(kShutdownCountHistogram);
   const HistogramBase::Count max_before =
       SampleCount(kShutdownCountHistogram, 1000);
 
   TaskRecord before;
-  scoped_refptr<Sequence> first = Post(
-      MakeTask(RecordingClosure(&before), TaskShutdownBehavior::BLOCK_SHUTDOWN));
+  scoped_refptr<Sequence> first = Post(MakeTask(
+      RecordingClosure(&before), TaskShutdownBehavior::BLOCK_SHUTDOWN));
   std::unique_ptr<ClosureThread> shutdown_thread = StartShutdownThread();
   WaitForShutdownStarted(&tracker_);
 
@@ -426,8 +417,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, ThousandthPostDuringShutdownRecordedAtOnce)
   }
 
   Run(first);
-  for (auto& sequence : during)
-    Run(sequence);
+  for (auto& sequence : during) Run(sequence);
   shutdown_thread->Join();
   EXPECT_EQ(1001, runs);
   // Nothing more recorded, not by the 1,001st post nor by Shutdown.
@@ -561,8 +551,7 @@ class FakeSequencedTaskRunner : public SingleThreadTaskRunner {
   bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
     return false;
   }
-  bool PostNonNestableDelayedTask(const Location&,
-                                  OnceClosure,
+  bool PostNonNestableDelayedTask(const Location&, OnceClosure,
                                   TimeDelta) override {
     return false;
   }
@@ -603,10 +592,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
     Task task(FROM_HERE, BindOnce(&RecordContext, &seen),
               TaskTraits().WithPriority(TaskPriority::USER_BLOCKING),
               TimeDelta());
-    if (kind == 1)
-      task.sequenced_task_runner_ref = runner;
-    if (kind == 2)
-      task.single_thread_task_runner_ref = runner;
+    if (kind == 1) task.sequenced_task_runner_ref = runner;
+    if (kind == 2) task.single_thread_task_runner_ref = runner;
     scoped_refptr<Sequence> sequence = Post(std::move(task));
     ASSERT_TRUE(sequence);
     Run(sequence);
@@ -617,8 +604,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
     EXPECT_TRUE(seen.sls_set);
     EXPECT_EQ(kind == 2, seen.thread_handle_set);
     EXPECT_EQ(kind != 0, seen.sequenced_handle_set);
-    if (kind != 0)
-      EXPECT_EQ(runner, seen.sequenced_runner);
+    if (kind != 0) EXPECT_EQ(runner, seen.sequenced_runner);
 
     // All gone once the task is done.
     EXPECT_FALSE(SequenceToken::GetForCurrentThread().IsValid());
@@ -633,8 +619,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
 
 TEST_F(TaskSchedulerTaskTrackerTest, BoundArgumentsDieInTaskContext) {
   TaskRecord record;
-  scoped_refptr<Sequence> sequence = Post(
-      MakeTask(RecordingClosure(&record), TaskShutdownBehavior::BLOCK_SHUTDOWN));
+  scoped_refptr<Sequence> sequence = Post(MakeTask(
+      RecordingClosure(&record), TaskShutdownBehavior::BLOCK_SHUTDOWN));
   ASSERT_TRUE(sequence);
   Run(sequence);
   EXPECT_EQ(1, record.runs);

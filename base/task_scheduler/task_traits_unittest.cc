@@ -78,11 +78,10 @@ TEST(TaskSchedulerTaskTest, DelayedBlockShutdownBecomesSkipOnShutdown) {
   EXPECT_TRUE(undelayed.delayed_run_time.is_null());
 
   // Other behaviours are never touched by a delay.
-  Task delayed_continue(
-      FROM_HERE, BindOnce(&DoNothing),
-      TaskTraits().WithShutdownBehavior(
-          TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN),
-      TimeDelta::FromSeconds(1));
+  Task delayed_continue(FROM_HERE, BindOnce(&DoNothing),
+                        TaskTraits().WithShutdownBehavior(
+                            TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN),
+                        TimeDelta::FromSeconds(1));
   EXPECT_EQ(TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN,
             delayed_continue.traits.shutdown_behavior);
 }

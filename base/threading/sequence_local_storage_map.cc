@@ -17,8 +17,7 @@ LazyInstance<ThreadLocalStorage::Slot>::Leaky g_current_map_slot =
 }  // namespace
 
 SequenceLocalStorageMap::ValueDestructorPair::ValueDestructorPair(
-    void* value,
-    DestructorFunc* destructor)
+    void* value, DestructorFunc* destructor)
     : value_(value), destructor_(destructor) {}
 
 SequenceLocalStorageMap::ValueDestructorPair::ValueDestructorPair(
@@ -32,8 +31,7 @@ SequenceLocalStorageMap::ValueDestructorPair&
 SequenceLocalStorageMap::ValueDestructorPair::operator=(
     ValueDestructorPair&& other) {
   if (this != &other) {
-    if (destructor_ && value_)
-      destructor_(value_);
+    if (destructor_ && value_) destructor_(value_);
     value_ = other.value_;
     destructor_ = other.destructor_;
     other.value_ = nullptr;
@@ -43,8 +41,7 @@ SequenceLocalStorageMap::ValueDestructorPair::operator=(
 }
 
 SequenceLocalStorageMap::ValueDestructorPair::~ValueDestructorPair() {
-  if (destructor_ && value_)
-    destructor_(value_);
+  if (destructor_ && value_) destructor_(value_);
 }
 
 SequenceLocalStorageMap::SequenceLocalStorageMap() = default;
