@@ -205,7 +205,10 @@ TEST(PathServiceTest, RelativeOverrideIsCreatedAndDerivedKeysFollow) {
 TEST(PathServiceTest, OverrideOfAnyKeyAndCreationFailure) {
   ScopedTempDir temp_dir;
   ASSERT_TRUE(temp_dir.CreateUniqueTempDir());
-  const int kOwnKey = 2042;
+  // Overrides last as long as the process: keys of its own on every run.
+  static int next_key = 2042;
+  const int kOwnKey = next_key;
+  next_key += 2;
   EXPECT_TRUE(Get(kOwnKey).empty());
   EXPECT_TRUE(PathService::OverrideAndCreateIfNeeded(
       kOwnKey, temp_dir.GetPath(), true, false));

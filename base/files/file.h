@@ -112,7 +112,7 @@ class File {
   int ReadAtCurrentPos(char* data, int size);
 
   // Writes at |offset| regardless of the current position. The bytes
-  // written, or -1.
+  // written, or -1 (also for a negative |size|, without a system call).
   int Write(int64_t offset, const char* data, int size);
   int WriteAtCurrentPos(const char* data, int size);
 

@@ -152,6 +152,9 @@ TEST_F(FileTest, ReadWriteSeek) {
   // At the end of the file.
   EXPECT_EQ(0, file.ReadAtCurrentPos(buffer, 10));
   EXPECT_EQ(-1, file.ReadAtCurrentPos(buffer, -1));
+  // A negative write size is refused, not passed on as a huge length.
+  EXPECT_EQ(-1, file.Write(0, "xy", -1));
+  EXPECT_EQ(14, file.GetLength());
   EXPECT_EQ(3, file.Read(5, buffer, 3));
   EXPECT_EQ("567", std::string(buffer, 3));
   EXPECT_EQ(-1, file.Seek(File::FROM_BEGIN, -5));

@@ -87,9 +87,10 @@ bool ReadFileToStringWithMaxSize(const FilePath& path,
                                  size_t max_size);
 bool ReadFileToString(const FilePath& path, std::string* contents);
 
-// Creates or truncates the file. |size| on success, -1 on failure.
+// Creates or truncates the file. |size| on success, -1 on failure. A
+// negative |size| is refused without touching the file.
 int WriteFile(const FilePath& filename, const char* data, int size);
-// The file must exist.
+// The file must exist. A negative |size| is refused.
 bool AppendToFile(const FilePath& filename, const char* data, int size);
 
 namespace internal {

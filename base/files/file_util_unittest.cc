@@ -234,6 +234,15 @@ TEST_F(FileUtilTest, WriteAndAppend) {
   EXPECT_EQ("abcd", Contents(path));
   EXPECT_FALSE(AppendToFile(Path(L"never"), "x", 1));
   EXPECT_FALSE(PathExists(Path(L"never")));
+
+  // A negative size never reaches the system as a huge length: nothing is
+  // created, truncated or appended.
+  EXPECT_EQ(-1, WriteFile(path, "zz", -1));
+  EXPECT_EQ("abcd", Contents(path));
+  EXPECT_EQ(-1, WriteFile(Path(L"negative"), "zz", -2));
+  EXPECT_FALSE(PathExists(Path(L"negative")));
+  EXPECT_FALSE(AppendToFile(path, "zz", -1));
+  EXPECT_EQ("abcd", Contents(path));
 }
 
 TEST_F(FileUtilTest, CreateDirectoryAndGetError) {

@@ -498,6 +498,10 @@ bool ReadFileToString(const FilePath& path, std::string* contents) {
 
 int WriteFile(const FilePath& filename, const char* data, int size) {
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
+  // A negative size would reach the system as a length of almost 4 GiB and
+  // read far past the caller's buffer; refuse it before the file is touched.
+  if (size < 0)
+    return -1;
   win::ScopedHandle file(::CreateFileW(filename.value().c_str(), GENERIC_WRITE,
                                        0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -518,6 +522,8 @@ int WriteFile(const FilePath& filename, const char* data, int size) {
 
 bool AppendToFile(const FilePath& filename, const char* data, int size) {
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
+  if (size < 0)
+    return false;
   win::ScopedHandle file(::CreateFileW(filename.value().c_str(),
                                        FILE_APPEND_DATA, 0, nullptr,
                                        OPEN_EXISTING, 0, nullptr));

@@ -117,6 +117,10 @@ int File::ReadAtCurrentPos(char* data, int size) {
 int File::Write(int64_t offset, const char* data, int size) {
   DCHECK(IsValid());
   DCHECK(!async_);
+  // A negative size would reach the system as a length of almost 4 GiB and
+  // read far past the caller's buffer.
+  if (size < 0)
+    return -1;
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
   ScopedPositionKeeper keep_position(file_.Get());
   OVERLAPPED overlapped = {};

@@ -102,6 +102,12 @@ class WriteTask : public RefCountedThreadSafe<WriteTask> {
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
                                               StringPiece data,
                                               StringPiece histogram_suffix) {
+  // One write carries less than 2^31 bytes. A longer text would have its
+  // length cut to an int below, and the write of a truncated file could then
+  // be reported as a success; refuse it before anything touches the disk.
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    return false;
+
   // The temporary file must sit in the target's folder: the final replace
   // is only atomic within one volume.
   FilePath temp_path;

@@ -61,7 +61,8 @@ class ImportantFileWriter {
 
   // Writes |data| to |path| atomically, on the calling thread. Failures are
   // reported by the result and the histograms only; |path| is then as it
-  // was.
+  // was. Data of 2^31 bytes or more is refused (false) without touching the
+  // disk.
   static bool WriteFileAtomically(const FilePath& path,
                                   StringPiece data,
                                   StringPiece histogram_suffix = StringPiece());

@@ -222,6 +222,20 @@ TEST_F(ImportantFileWriterTest, MissingFolderFailsAndRecords) {
       "ImportantFile.FileCreateError."));
 }
 
+TEST_F(ImportantFileWriterTest, OversizedDataIsRefusedNotTruncated) {
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(path_, "old"));
+  // The view claims 2^32 + 5 bytes over a short buffer: an int length of 5
+  // would write "hello" and report success. Nothing may be read or written.
+  const char buffer[] = "hello";
+  const StringPiece oversized(buffer, (static_cast<size_t>(1) << 32) + 5);
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(path_, oversized));
+  const StringPiece just_over(buffer, static_cast<size_t>(1) << 31);
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(path_, just_over));
+  EXPECT_EQ("old", ReadContents(path_));
+  EXPECT_EQ(std::vector<std::wstring>({L"important.json"}),
+            ListFolder(temp_dir_.GetPath()));
+}
+
 TEST_F(ImportantFileWriterTest, TargetOpenWithoutDeleteSharingKeepsOldData) {
   ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(path_, "old"));
   const int renaming_before = HistogramCount(

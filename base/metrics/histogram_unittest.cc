@@ -12,6 +12,7 @@
 #include "base/metrics/metrics_hashes.h"
 #include "base/metrics/sparse_histogram.h"
 #include "base/metrics/statistics_recorder.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
 
@@ -33,6 +34,13 @@ std::vector<int> Exponential(int min, int max, size_t buckets) {
 }
 
 const int kTop = std::numeric_limits<int>::max();
+
+// Histograms live as long as the process: a name of its own on every run
+// keeps a repeated test from counting the samples of the run before.
+std::string FreshName(const char* name) {
+  static int runs = 0;
+  return std::string(name) + "." + IntToString(++runs);
+}
 
 TEST(BucketRangesTest, ExponentialLayouts) {
   EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 5, 9, 16, 29, 54, 100, kTop}),
@@ -110,7 +118,7 @@ TEST(HistogramTest, BadArgumentsAreAdjustedAndReported) {
 
 TEST(HistogramTest, RecordingClampsAndIgnoresEmptyCounts) {
   HistogramBase* histogram =
-      Histogram::FactoryGet("HistogramTest.Record", 1, 100, 10, 1);
+      Histogram::FactoryGet(FreshName("HistogramTest.Record"), 1, 100, 10, 1);
   histogram->AddCount(50, 0);
   histogram->AddCount(50, -3);
   EXPECT_EQ(0, histogram->SnapshotSamples()->TotalCount());
@@ -129,7 +137,7 @@ TEST(HistogramTest, RecordingClampsAndIgnoresEmptyCounts) {
 
 TEST(HistogramTest, SnapshotDeltaMovesSamples) {
   HistogramBase* histogram =
-      Histogram::FactoryGet("HistogramTest.Delta", 1, 100, 10, 1);
+      Histogram::FactoryGet(FreshName("HistogramTest.Delta"), 1, 100, 10, 1);
   histogram->Add(3);
   histogram->Add(3);
   EXPECT_EQ(2, histogram->SnapshotFinalDelta()->TotalCount());
@@ -144,17 +152,19 @@ TEST(HistogramTest, SnapshotDeltaMovesSamples) {
 }
 
 TEST(HistogramTest, TimeAndBooleanSamples) {
+  const std::string time_name = FreshName("HistogramTest.Time");
   HistogramBase* time = Histogram::FactoryTimeGetByCString(
-      "HistogramTest.Time", TimeDelta::FromMilliseconds(1),
+      time_name.c_str(), TimeDelta::FromMilliseconds(1),
       TimeDelta::FromMilliseconds(10000), 50, 1);
   ASSERT_NE(nullptr, time);
   EXPECT_EQ(time, Histogram::FactoryTimeGet(
-                      "HistogramTest.Time", TimeDelta::FromMilliseconds(1),
+                      time_name, TimeDelta::FromMilliseconds(1),
                       TimeDelta::FromMilliseconds(10000), 50, 1));
   time->AddTime(TimeDelta::FromMilliseconds(1500));
   EXPECT_EQ(1500, time->SnapshotSamples()->sum());
 
-  HistogramBase* boolean = BooleanHistogram::FactoryGet("HistogramTest.Bool", 1);
+  HistogramBase* boolean =
+      BooleanHistogram::FactoryGet(FreshName("HistogramTest.Bool"), 1);
   EXPECT_EQ(BOOLEAN_HISTOGRAM, boolean->GetHistogramType());
   boolean->AddBoolean(true);
   boolean->AddBoolean(true);
@@ -165,16 +175,17 @@ TEST(HistogramTest, TimeAndBooleanSamples) {
 }
 
 TEST(HistogramTest, LinearAndExactLinear) {
-  HistogramBase* linear =
-      LinearHistogram::FactoryGet("HistogramTest.Linear", 1, 4, 5, 1);
+  HistogramBase* linear = LinearHistogram::FactoryGet(
+      FreshName("HistogramTest.Linear"), 1, 4, 5, 1);
   ASSERT_NE(nullptr, linear);
   EXPECT_EQ(LINEAR_HISTOGRAM, linear->GetHistogramType());
   EXPECT_TRUE(linear->HasConstructionArguments(1, 4, 5));
 
-  UmaHistogramExactLinear("HistogramTest.Exact", 3, 10);
-  UmaHistogramExactLinear("HistogramTest.Exact", 3, 10);
-  UmaHistogramExactLinear("HistogramTest.Exact", 25, 10);  // Overflow bucket.
-  HistogramBase* exact = StatisticsRecorder::FindHistogram("HistogramTest.Exact");
+  const std::string exact_name = FreshName("HistogramTest.Exact");
+  UmaHistogramExactLinear(exact_name, 3, 10);
+  UmaHistogramExactLinear(exact_name, 3, 10);
+  UmaHistogramExactLinear(exact_name, 25, 10);  // Overflow bucket.
+  HistogramBase* exact = StatisticsRecorder::FindHistogram(exact_name);
   ASSERT_NE(nullptr, exact);
   EXPECT_TRUE(exact->HasConstructionArguments(1, 10, 11));
   std::unique_ptr<HistogramSamples> samples = exact->SnapshotSamples();
@@ -184,14 +195,14 @@ TEST(HistogramTest, LinearAndExactLinear) {
 }
 
 TEST(HistogramTest, SparseSamples) {
-  UmaHistogramSparse("HistogramTest.Sparse", -5);
-  UmaHistogramSparse("HistogramTest.Sparse", 7);
-  UmaHistogramSparse("HistogramTest.Sparse", 7);
-  HistogramBase* sparse =
-      StatisticsRecorder::FindHistogram("HistogramTest.Sparse");
+  const std::string sparse_name = FreshName("HistogramTest.Sparse");
+  UmaHistogramSparse(sparse_name, -5);
+  UmaHistogramSparse(sparse_name, 7);
+  UmaHistogramSparse(sparse_name, 7);
+  HistogramBase* sparse = StatisticsRecorder::FindHistogram(sparse_name);
   ASSERT_NE(nullptr, sparse);
   EXPECT_EQ(SPARSE_HISTOGRAM, sparse->GetHistogramType());
-  EXPECT_EQ(sparse, SparseHistogram::FactoryGet("HistogramTest.Sparse", 0));
+  EXPECT_EQ(sparse, SparseHistogram::FactoryGet(sparse_name, 0));
   sparse->AddCount(9, 0);
 
   std::unique_ptr<HistogramSamples> samples = sparse->SnapshotSamples();
@@ -229,8 +240,8 @@ DWORD WINAPI AddThousand(void* param) {
 }
 
 TEST(HistogramTest, ConcurrentRecordingLosesNothing) {
-  HistogramBase* histogram =
-      Histogram::FactoryGet("HistogramTest.Concurrent", 1, 100, 20, 1);
+  HistogramBase* histogram = Histogram::FactoryGet(
+      FreshName("HistogramTest.Concurrent"), 1, 100, 20, 1);
   HANDLE threads[4];
   for (HANDLE& thread : threads) {
     thread = ::CreateThread(nullptr, 0, &AddThousand, histogram, 0, nullptr);

@@ -65,8 +65,10 @@ int WaitForExitCode(const Process& process) {
   return exit_code;
 }
 
-// The number of running test children, by executable name.
+// The number of running test children of this process, by executable name
+// (another test process may run children of the same name meanwhile).
 int CountRunningChildren() {
+  const DWORD self = ::GetCurrentProcessId();
   win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.IsValid())
     return -1;
@@ -75,8 +77,10 @@ int CountRunningChildren() {
   int count = 0;
   for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
        more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, kChildName) == 0)
+    if (entry.th32ParentProcessID == self &&
+        _wcsicmp(entry.szExeFile, kChildName) == 0) {
       ++count;
+    }
   }
   return count;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -395,6 +396,7 @@ SchedulerSingleThreadTaskRunnerManager::CreateAndRegisterSchedulerWorkerLockRequ
 void SchedulerSingleThreadTaskRunnerManager::UnregisterSchedulerWorker(
     SchedulerWorker* worker) {
   scoped_refptr<SchedulerWorker> worker_to_clean_up;
+  std::vector<scoped_refptr<SchedulerWorker>> workers_to_release;
   {
     AutoLock auto_lock(lock_);
     // Empty while Join() is under way.
@@ -409,6 +411,19 @@ void SchedulerSingleThreadTaskRunnerManager::UnregisterSchedulerWorker(
       return;
     worker_to_clean_up = std::move(*it);
     workers_.erase(it);
+
+    // Workers whose threads are gone are released outside the lock: their
+    // leftover tasks may hold runners, whose destruction comes back here.
+    auto gone = std::stable_partition(
+        workers_cleaned_up_.begin(), workers_cleaned_up_.end(),
+        [](const scoped_refptr<SchedulerWorker>& w) {
+          return !w->HasThreadLeft();
+        });
+    workers_to_release.assign(
+        std::make_move_iterator(gone),
+        std::make_move_iterator(workers_cleaned_up_.end()));
+    workers_cleaned_up_.erase(gone, workers_cleaned_up_.end());
+    workers_cleaned_up_.push_back(worker_to_clean_up);
   }
   worker_to_clean_up->Cleanup();
 }
@@ -420,7 +435,16 @@ void SchedulerSingleThreadTaskRunnerManager::Join() {
     local_workers = std::move(workers_);
     workers_.clear();
   }
+  std::vector<scoped_refptr<SchedulerWorker>> cleaned_up_workers;
+  {
+    AutoLock auto_lock(lock_);
+    cleaned_up_workers = std::move(workers_cleaned_up_);
+    workers_cleaned_up_.clear();
+  }
   for (const scoped_refptr<SchedulerWorker>& worker : local_workers)
+    worker->Join();
+  // Threads of dropped dedicated runners may still be finishing a task.
+  for (const scoped_refptr<SchedulerWorker>& worker : cleaned_up_workers)
     worker->Join();
   {
     AutoLock auto_lock(lock_);

@@ -71,6 +71,10 @@ class SchedulerSingleThreadTaskRunnerManager {
   mutable Lock lock_;
   // Guarded by |lock_|.
   std::vector<scoped_refptr<SchedulerWorker>> workers_;
+  // Unregistered workers whose threads may still be on their way out: Join
+  // waits for them too, since they still use the task tracker. Those whose
+  // threads have left are let go at the next unregistration.
+  std::vector<scoped_refptr<SchedulerWorker>> workers_cleaned_up_;
   int32_t next_worker_id_ = 0;
   SchedulerWorker* shared_scheduler_workers_[ENVIRONMENT_COUNT] = {};
   SchedulerWorker* shared_com_scheduler_workers_[ENVIRONMENT_COUNT] = {};

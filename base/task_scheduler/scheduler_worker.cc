@@ -9,9 +9,9 @@
 namespace base {
 namespace internal {
 
-// The platform thread's delegate. It belongs to the worker while the worker
-// points at it; a thread that ends on its own (never joined) takes itself
-// back from the worker and deletes itself.
+// The platform thread's delegate, owned by the worker: Join deletes it after
+// the thread has ended, and a worker that is never joined deletes it when it
+// is destroyed itself (possibly on this very thread, as it lets go).
 class SchedulerWorker::Thread : public PlatformThread::Delegate {
  public:
   explicit Thread(scoped_refptr<SchedulerWorker> outer)
@@ -19,34 +19,25 @@ class SchedulerWorker::Thread : public PlatformThread::Delegate {
   ~Thread() override = default;
 
   void ThreadMain() override {
-    SchedulerWorker* const outer = outer_.get();
-    bool delete_self = false;
-    {
-      std::unique_ptr<win::ScopedCOMInitializer> com_initializer;
-      outer->delegate_->OnMainEntry(outer);
-      // A worker starts out waiting: it is given work by a wake-up.
-      outer->delegate_->WaitForWork(&wake_up_event_);
-      if (outer->backward_compatibility_ ==
-          SchedulerBackwardCompatibility::INIT_COM_STA) {
-        com_initializer = std::make_unique<win::ScopedCOMInitializer>();
-      }
-      outer->RunWorker(this);
-      outer->delegate_->OnMainExit(outer);
-      {
-        AutoLock auto_lock(outer->thread_lock_);
-        if (outer->thread_ == this) {
-          // Nobody joins this thread: it detaches and cleans up after itself.
-          outer->thread_ = nullptr;
-          delete_self = true;
-        }
-      }
-      // May destroy the worker.
-      outer_ = nullptr;
+    // The worker owns this object. Once the reference below is released, the
+    // worker may be gone, and this object with it: nothing after that may
+    // touch a member.
+    scoped_refptr<SchedulerWorker> outer = std::move(outer_);
+    std::unique_ptr<win::ScopedCOMInitializer> com_initializer;
+    outer->delegate_->OnMainEntry(outer.get());
+    // A worker starts out waiting: it is given work by a wake-up.
+    outer->delegate_->WaitForWork(&wake_up_event_);
+    if (outer->backward_compatibility_ ==
+        SchedulerBackwardCompatibility::INIT_COM_STA) {
+      com_initializer = std::make_unique<win::ScopedCOMInitializer>();
     }
-    if (delete_self) {
-      PlatformThread::Detach(handle_);
-      delete this;
-    }
+    outer->RunWorker(this);
+    outer->delegate_->OnMainExit(outer.get());
+    outer->thread_left_.store(true);
+    // The thread object stays with the worker, so that a later Join still
+    // waits for this thread to end. When this was the last reference, the
+    // worker's destructor detaches the thread and deletes this object.
+    outer = nullptr;
   }
 
   WaitableEvent* wake_up_event() { return &wake_up_event_; }
@@ -89,8 +80,8 @@ SchedulerWorker::SchedulerWorker(
 }
 
 SchedulerWorker::~SchedulerWorker() {
-  // The thread holds a reference until it has taken itself out, so only a
-  // thread that never ran can be left here.
+  // Nobody joined the thread: it ends by itself (this may run on it, as it
+  // lets go of its last reference), so its handle is only closed.
   if (thread_) {
     if (!join_called_.load() && !thread_->handle()->is_null())
       PlatformThread::Detach(*thread_->handle());

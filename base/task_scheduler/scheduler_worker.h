@@ -70,6 +70,12 @@ class SchedulerWorker : public RefCountedThreadSafe<SchedulerWorker> {
   // Makes the thread leave its loop and waits until it has ended.
   void Join();
 
+  // True once the thread has left its loop and its delegate's OnMainExit:
+  // from then on it touches nothing of its pool or manager, nor the task
+  // tracker. A worker whose thread has not reached that point must be
+  // joined before what it uses is destroyed.
+  bool HasThreadLeft() const { return thread_left_.load(); }
+
   Delegate* delegate() { return delegate_.get(); }
 
  private:
@@ -83,8 +89,9 @@ class SchedulerWorker : public RefCountedThreadSafe<SchedulerWorker> {
   void RunWorker(Thread* thread);
 
   mutable Lock thread_lock_;
-  // Null before Start() and once the thread is joined or gone.
+  // Null before Start() and once the thread is joined.
   Thread* thread_ = nullptr;
+  std::atomic<bool> thread_left_{false};
 
   std::atomic<bool> should_exit_{false};
   const ThreadPriority priority_hint_;

@@ -228,6 +228,15 @@ class SchedulerWorkerPoolImpl::SchedulerWorkerDelegateImpl
           return candidate.get() == worker;
         });
     DCHECK(it != outer_->workers_.end());
+    // Letting go of a worker whose thread has left takes no lock.
+    auto& cleaned_up = outer_->workers_cleaned_up_;
+    cleaned_up.erase(
+        std::remove_if(cleaned_up.begin(), cleaned_up.end(),
+                       [](const scoped_refptr<SchedulerWorker>& candidate) {
+                         return candidate->HasThreadLeft();
+                       }),
+        cleaned_up.end());
+    cleaned_up.push_back(std::move(*it));
     outer_->workers_.erase(it);
     ++outer_->num_workers_detached_;
     outer_->workers_changed_cv_.Broadcast();
@@ -352,6 +361,9 @@ void SchedulerWorkerPoolImpl::Join() {
   {
     AutoLock auto_lock(lock_);
     workers_copy = workers_;
+    // Detached workers whose threads may still be finishing.
+    workers_copy.insert(workers_copy.end(), workers_cleaned_up_.begin(),
+                        workers_cleaned_up_.end());
   }
   for (const scoped_refptr<SchedulerWorker>& worker : workers_copy)
     worker->Join();

@@ -133,6 +133,10 @@ class SchedulerWorkerPoolImpl : public SchedulerWorkerPool {
   mutable Lock lock_;
   // Guarded by |lock_| from here to |polling_worker_capacity_|.
   std::vector<scoped_refptr<SchedulerWorker>> workers_;
+  // Detached workers whose threads may still be on their way out (they still
+  // use this pool): Join waits for them. Those whose threads have left are
+  // let go at the next detach.
+  std::vector<scoped_refptr<SchedulerWorker>> workers_cleaned_up_;
   size_t worker_capacity_ = 0;
   size_t initial_worker_capacity_ = 0;
   int32_t num_pending_may_block_workers_ = 0;

@@ -280,6 +280,49 @@ TEST_F(TaskSchedulerImplTest, ComRunnerRunsInASingleThreadedApartment) {
   ::CloseHandle(info.thread);
 }
 
+TEST_F(TaskSchedulerImplTest, JoinWaitsForTheThreadOfADroppedDedicatedRunner) {
+  CreateAndStart();
+  scoped_refptr<SingleThreadTaskRunner> dedicated =
+      scheduler_->CreateSingleThreadTaskRunnerWithTraits(
+          TaskTraits().WithShutdownBehavior(
+              TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN),
+          SingleThreadTaskRunnerThreadMode::DEDICATED);
+  HANDLE thread = nullptr;
+  WaitableEvent started, go, in_flush_callback, release;
+  dedicated->PostTask(
+      FROM_HERE,
+      BindOnce(
+          [](HANDLE* thread, WaitableEvent* started, WaitableEvent* go) {
+            ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(),
+                              ::GetCurrentProcess(), thread, SYNCHRONIZE,
+                              FALSE, 0);
+            started->Signal();
+            go->Wait();
+          },
+          &thread, &started, &go));
+  started.Wait();
+  ASSERT_TRUE(thread);
+  // The running task holds the last reference to its runner: when the task
+  // is destroyed, its worker is let go while its thread still has the
+  // tracker's bookkeeping to do, flush callback included.
+  dedicated = nullptr;
+  scheduler_->FlushAsync(BindOnce(
+      [](WaitableEvent* in_flush_callback, WaitableEvent* release) {
+        in_flush_callback->Signal();
+        release->Wait();
+      },
+      &in_flush_callback, &release));
+  go.Signal();
+  in_flush_callback.Wait();
+  scheduler_->Shutdown();
+  release.Signal();
+  // Join waits for that thread too: the scheduler is destroyed next.
+  scheduler_->Join();
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, 0));
+  ::CloseHandle(thread);
+  scheduler_.reset();
+}
+
 TEST_F(TaskSchedulerImplTest, ShutdownWaitsForBlockShutdownWorkAndThenRefuses) {
   CreateAndStart();
   std::atomic<bool> ran{false};

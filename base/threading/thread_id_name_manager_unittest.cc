@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "base/threading/platform_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -78,6 +81,9 @@ DWORD WINAPI NameSelf(void* name) {
 
 TEST(ThreadIdNameManagerTest, ThreadsOfOtherOriginsNameThemselves) {
   // Threads made without PlatformThread land in the main-thread slot.
+  ThreadIdNameManager* manager = ThreadIdNameManager::GetInstance();
+  const std::string main_thread_name =
+      manager->GetName(PlatformThread::CurrentId());
   PlatformThreadId ids[2];
   const char* names[2] = {"ForeignOne", "ForeignTwo"};
   for (int i = 0; i < 2; ++i) {
@@ -88,11 +94,15 @@ TEST(ThreadIdNameManagerTest, ThreadsOfOtherOriginsNameThemselves) {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
     ::CloseHandle(thread);
   }
-  ThreadIdNameManager* manager = ThreadIdNameManager::GetInstance();
   EXPECT_STREQ("ForeignTwo", manager->GetName(ids[1]));
   if (ids[0] != ids[1]) {
     EXPECT_STREQ("", manager->GetName(ids[0]));
   }
+
+  // Give the slot back to this thread: the dead thread's id is soon reused
+  // by a thread that names itself, and the slot would shadow that name.
+  manager->SetName(PlatformThread::CurrentId(), main_thread_name);
+  EXPECT_EQ(main_thread_name, manager->GetName(PlatformThread::CurrentId()));
 }
 
 }  // namespace

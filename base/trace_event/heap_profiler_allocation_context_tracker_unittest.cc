@@ -75,6 +75,13 @@ TEST(AllocationContextTrackerTest, TaskContextDepthIsBounded) {
 TEST(AllocationContextTrackerTest, ThreadNameOnlyWhileCapturing) {
   AllocationContextTracker* tracker =
       AllocationContextTracker::GetInstanceForCurrentThread();
+  // The tracker outlives the test on this thread: start without a name, so
+  // that a repeated run does not see the one the last run gave.
+  AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+  AllocationContextTracker::SetCurrentThreadName(nullptr);
+  AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+  ASSERT_EQ(nullptr, tracker->thread_name());
+
   AllocationContextTracker::SetCurrentThreadName("ignored");
   EXPECT_EQ(nullptr, tracker->thread_name());
 
