@@ -1,7 +1,5 @@
 #include "base/values.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -16,13 +14,7 @@ namespace {
 
 // Unsigned byte order over the shorter length; a prefix sorts first.
 int CompareKeys(StringPiece a, StringPiece b) {
-  size_t common = std::min(a.size(), b.size());
-  int result = common ? memcmp(a.data(), b.data(), common) : 0;
-  if (result != 0)
-    return result;
-  if (a.size() == b.size())
-    return 0;
-  return a.size() < b.size() ? -1 : 1;
+  return a.compare(b);
 }
 
 double FiniteOrZero(double value) {

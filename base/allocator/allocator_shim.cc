@@ -75,18 +75,6 @@ size_t ShimGetSizeEstimate(void* address) {
   return chain_head->get_size_estimate_function(chain_head, address, nullptr);
 }
 
-void* ShimCppNew(size_t size) {
-  for (;;) {
-    void* ptr = ShimMalloc(size);
-    if (ptr)
-      return ptr;
-    std::new_handler handler = std::get_new_handler();
-    if (!handler)
-      std::__throw_bad_alloc();
-    handler();
-  }
-}
-
 void* ShimCppNewNoThrow(size_t size) {
   for (;;) {
     void* ptr = ShimMalloc(size);
@@ -99,6 +87,14 @@ void* ShimCppNewNoThrow(size_t size) {
     // exceptions off in this library that ends the process either way.
     handler();
   }
+}
+
+void* ShimCppNew(size_t size) {
+  // Null only once the new handlers have given up.
+  void* ptr = ShimCppNewNoThrow(size);
+  if (!ptr)
+    std::__throw_bad_alloc();
+  return ptr;
 }
 
 void ShimCppDelete(void* address) {

@@ -40,6 +40,41 @@ class ScopedPositionKeeper {
   bool valid_;
 };
 
+// An OVERLAPPED that places a synchronous transfer at |offset|.
+OVERLAPPED OverlappedAt(int64_t offset) {
+  OVERLAPPED overlapped = {};
+  overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return overlapped;
+}
+
+// Reads at |overlapped|'s offset, or at the current position when it is
+// null. Returns the bytes read, 0 at the end of the file, -1 on failure.
+int ReadFromHandle(HANDLE file, char* data, int size, OVERLAPPED* overlapped) {
+  DWORD bytes_read = 0;
+  if (::ReadFile(file, data, static_cast<DWORD>(size), &bytes_read,
+                 overlapped)) {
+    return static_cast<int>(bytes_read);
+  }
+  if (::GetLastError() == ERROR_HANDLE_EOF)
+    return 0;
+  return -1;
+}
+
+// Writes at |overlapped|'s offset, or at the current position when it is
+// null. Returns the bytes written or -1.
+int WriteToHandle(HANDLE file,
+                  const char* data,
+                  int size,
+                  OVERLAPPED* overlapped) {
+  DWORD bytes_written = 0;
+  if (::WriteFile(file, data, static_cast<DWORD>(size), &bytes_written,
+                  overlapped)) {
+    return static_cast<int>(bytes_written);
+  }
+  return -1;
+}
+
 }  // namespace
 
 bool File::IsValid() const {
@@ -85,17 +120,8 @@ int File::Read(int64_t offset, char* data, int size) {
     return -1;
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
   ScopedPositionKeeper keep_position(file_.Get());
-  OVERLAPPED overlapped = {};
-  overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD bytes_read = 0;
-  if (::ReadFile(file_.Get(), data, static_cast<DWORD>(size), &bytes_read,
-                 &overlapped)) {
-    return static_cast<int>(bytes_read);
-  }
-  if (::GetLastError() == ERROR_HANDLE_EOF)
-    return 0;
-  return -1;
+  OVERLAPPED overlapped = OverlappedAt(offset);
+  return ReadFromHandle(file_.Get(), data, size, &overlapped);
 }
 
 int File::ReadAtCurrentPos(char* data, int size) {
@@ -104,14 +130,7 @@ int File::ReadAtCurrentPos(char* data, int size) {
   if (size < 0)
     return -1;
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
-  DWORD bytes_read = 0;
-  if (::ReadFile(file_.Get(), data, static_cast<DWORD>(size), &bytes_read,
-                 nullptr)) {
-    return static_cast<int>(bytes_read);
-  }
-  if (::GetLastError() == ERROR_HANDLE_EOF)
-    return 0;
-  return -1;
+  return ReadFromHandle(file_.Get(), data, size, nullptr);
 }
 
 int File::Write(int64_t offset, const char* data, int size) {
@@ -123,15 +142,8 @@ int File::Write(int64_t offset, const char* data, int size) {
     return -1;
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
   ScopedPositionKeeper keep_position(file_.Get());
-  OVERLAPPED overlapped = {};
-  overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD bytes_written = 0;
-  if (::WriteFile(file_.Get(), data, static_cast<DWORD>(size), &bytes_written,
-                  &overlapped)) {
-    return static_cast<int>(bytes_written);
-  }
-  return -1;
+  OVERLAPPED overlapped = OverlappedAt(offset);
+  return WriteToHandle(file_.Get(), data, size, &overlapped);
 }
 
 int File::WriteAtCurrentPos(const char* data, int size) {
@@ -140,12 +152,7 @@ int File::WriteAtCurrentPos(const char* data, int size) {
   if (size < 0)
     return -1;
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
-  DWORD bytes_written = 0;
-  if (::WriteFile(file_.Get(), data, static_cast<DWORD>(size), &bytes_written,
-                  nullptr)) {
-    return static_cast<int>(bytes_written);
-  }
-  return -1;
+  return WriteToHandle(file_.Get(), data, size, nullptr);
 }
 
 int64_t File::GetLength() {

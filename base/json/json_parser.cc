@@ -24,16 +24,6 @@ namespace {
 
 const char kReplacementUTF8[] = "\xEF\xBF\xBD";
 
-int CompareKeys(const std::string& a, const std::string& b) {
-  size_t common = std::min(a.size(), b.size());
-  int result = common ? memcmp(a.data(), b.data(), common) : 0;
-  if (result != 0)
-    return result;
-  if (a.size() == b.size())
-    return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 // Keeps the depth count balanced on every way out of a container.
 class DepthScope {
  public:
@@ -301,10 +291,11 @@ std::unique_ptr<Value> JSONParser::ConsumeDictionary() {
     return nullptr;
   }
 
-  // Stable, so that of equal keys the one written last is kept.
+  // Into the order a dictionary keeps (unsigned bytes, a prefix first);
+  // stable, so that of equal keys the one written last is kept.
   std::stable_sort(pairs.begin(), pairs.end(),
                    [](const Value::DictEntry& a, const Value::DictEntry& b) {
-                     return CompareKeys(a.first, b.first) < 0;
+                     return StringPiece(a.first) < StringPiece(b.first);
                    });
   Value::DictStorage storage;
   storage.reserve(pairs.size());

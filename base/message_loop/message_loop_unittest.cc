@@ -9,6 +9,7 @@
 
 #include "base/bind.h"
 #include "base/memory/weak_ptr.h"
+#include "base/message_loop/message_pump_default.h"
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread.h"
@@ -132,6 +133,60 @@ TEST(MessageLoopTest, OverdueDelayedTasksReadTheClockOnce) {
   // No clock reading between the first overdue task and the last.
   for (int reads : reads_seen)
     EXPECT_EQ(reads_seen.front(), reads);
+}
+
+namespace {
+
+// A default pump that remembers every delayed wake-up it was asked for.
+class DelayedWorkRecordingPump : public MessagePumpDefault {
+ public:
+  explicit DelayedWorkRecordingPump(std::vector<TimeTicks>* requests)
+      : requests_(requests) {}
+
+  void ScheduleDelayedWork(const TimeTicks& delayed_work_time) override {
+    requests_->push_back(delayed_work_time);
+    MessagePumpDefault::ScheduleDelayedWork(delayed_work_time);
+  }
+
+ private:
+  std::vector<TimeTicks>* const requests_;
+};
+
+}  // namespace
+
+TEST(MessageLoopTest, OnlyANewEarliestDelayedTaskMovesThePumpsWakeUp) {
+  ScopedFakeTicks fake_ticks;
+  std::vector<TimeTicks> requests;
+  std::unique_ptr<MessageLoop> loop = MessageLoop::CreateUnbound(
+      MessageLoop::TYPE_DEFAULT,
+      BindOnce(
+          [](std::vector<TimeTicks>* requests) -> std::unique_ptr<MessagePump> {
+            return std::make_unique<DelayedWorkRecordingPump>(requests);
+          },
+          &requests));
+  loop->BindToCurrentThread();
+  // Long delays, so that the high-resolution timer stays out of it.
+  const TimeTicks start = TimeTicks::Now();
+  scoped_refptr<SingleThreadTaskRunner> runner = loop->task_runner();
+
+  runner->PostDelayedTask(FROM_HERE, BindOnce([] {}),
+                          TimeDelta::FromMilliseconds(100));
+  RunUntilIdle();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(start + TimeDelta::FromMilliseconds(100), requests.back());
+
+  // Later than the earliest one: the pump's wake-up stays where it is.
+  runner->PostDelayedTask(FROM_HERE, BindOnce([] {}),
+                          TimeDelta::FromMilliseconds(200));
+  RunUntilIdle();
+  EXPECT_EQ(1u, requests.size());
+
+  // Earlier: the pump must wake sooner.
+  runner->PostDelayedTask(FROM_HERE, BindOnce([] {}),
+                          TimeDelta::FromMilliseconds(50));
+  RunUntilIdle();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(start + TimeDelta::FromMilliseconds(50), requests.back());
 }
 
 TEST(MessageLoopTest, CancelledTaskIsSkipped) {

@@ -15,6 +15,20 @@ namespace {
 // The most user buckets a histogram may have, plus the two overflow ones.
 constexpr uint32_t kMaxUsefulBucketCount = 10000 + 2;
 
+// Puts the arguments asked for with |name| into shape, recording the request
+// when they were not.
+void RepairConstructionArguments(const std::string& name,
+                                 HistogramBase::Sample* minimum,
+                                 HistogramBase::Sample* maximum,
+                                 uint32_t* bucket_count) {
+  if (!Histogram::InspectConstructionArguments(name, minimum, maximum,
+                                               bucket_count)) {
+    UmaHistogramSparse(
+        "Histogram.BadConstructionArguments",
+        static_cast<HistogramBase::Sample>(HashMetricName(name)));
+  }
+}
+
 }  // namespace
 
 Histogram::Histogram(const char* name, const BucketRanges* ranges)
@@ -32,9 +46,7 @@ HistogramBase* Histogram::FactoryGet(const std::string& name,
                                      Sample maximum,
                                      uint32_t bucket_count,
                                      int32_t flags) {
-  if (!InspectConstructionArguments(name, &minimum, &maximum, &bucket_count))
-    UmaHistogramSparse("Histogram.BadConstructionArguments",
-                       static_cast<Sample>(HashMetricName(name)));
+  RepairConstructionArguments(name, &minimum, &maximum, &bucket_count);
   return FactoryGetWithType(name, HISTOGRAM, minimum, maximum, bucket_count,
                             flags);
 }
@@ -237,9 +249,7 @@ HistogramBase* LinearHistogram::FactoryGet(const std::string& name,
                                            Sample maximum,
                                            uint32_t bucket_count,
                                            int32_t flags) {
-  if (!InspectConstructionArguments(name, &minimum, &maximum, &bucket_count))
-    UmaHistogramSparse("Histogram.BadConstructionArguments",
-                       static_cast<Sample>(HashMetricName(name)));
+  RepairConstructionArguments(name, &minimum, &maximum, &bucket_count);
   return FactoryGetWithType(name, LINEAR_HISTOGRAM, minimum, maximum,
                             bucket_count, flags);
 }

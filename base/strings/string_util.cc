@@ -66,6 +66,22 @@ bool EqualsCaseInsensitiveASCIIImpl(BasicStringPiece<StringType> a,
 }
 
 template <typename StringType>
+bool LowerCaseEqualsASCIIImpl(BasicStringPiece<StringType> str,
+                              StringPiece lowercase_ascii) {
+  if (str.length() != lowercase_ascii.length())
+    return false;
+  for (size_t i = 0; i < str.length(); ++i) {
+    const unsigned char expected =
+        static_cast<unsigned char>(lowercase_ascii[i]);
+    // Past this check |expected| is ASCII, which a unit of either width
+    // (a negative char included) equals only when it is that same value.
+    if (expected >= 0x80 || ToLowerASCII(str[i]) != expected)
+      return false;
+  }
+  return true;
+}
+
+template <typename StringType>
 bool CompareUnderCase(BasicStringPiece<StringType> a,
                       BasicStringPiece<StringType> b,
                       CompareCase case_sensitivity) {
@@ -428,29 +444,10 @@ bool EqualsCaseInsensitiveASCII(StringPiece16 a, StringPiece16 b) {
 }
 
 bool LowerCaseEqualsASCII(StringPiece16 str, StringPiece lowercase_ascii) {
-  if (str.length() != lowercase_ascii.length())
-    return false;
-  for (size_t i = 0; i < str.length(); ++i) {
-    const unsigned char expected =
-        static_cast<unsigned char>(lowercase_ascii[i]);
-    if (expected >= 0x80 || ToLowerASCII(str[i]) != expected)
-      return false;
-  }
-  return true;
+  return LowerCaseEqualsASCIIImpl(str, lowercase_ascii);
 }
-
 bool LowerCaseEqualsASCII(StringPiece str, StringPiece lowercase_ascii) {
-  if (str.length() != lowercase_ascii.length())
-    return false;
-  for (size_t i = 0; i < str.length(); ++i) {
-    const unsigned char expected =
-        static_cast<unsigned char>(lowercase_ascii[i]);
-    if (expected >= 0x80 ||
-        static_cast<unsigned char>(ToLowerASCII(str[i])) != expected) {
-      return false;
-    }
-  }
-  return true;
+  return LowerCaseEqualsASCIIImpl(str, lowercase_ascii);
 }
 
 bool StartsWith(StringPiece str,

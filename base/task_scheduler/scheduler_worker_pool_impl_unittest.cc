@@ -29,6 +29,10 @@ constexpr TimeDelta kShortReclaimTime = TimeDelta::FromMilliseconds(5);
 
 std::atomic<int> g_label_counter{0};
 
+void SignalEvent(WaitableEvent* event) {
+  event->Signal();
+}
+
 class SchedulerWorkerPoolImplTest : public testing::Test {
  protected:
   SchedulerWorkerPoolImplTest()
@@ -58,16 +62,64 @@ class SchedulerWorkerPoolImplTest : public testing::Test {
                  SchedulerWorkerPoolImpl::WorkerEnvironment::NONE);
   }
 
+  // Posts |num_tasks| tasks to |runner| that each wait for |release|, and
+  // returns once all of them run at the same time: the pool has made a
+  // worker for each.
+  static void OccupyWorkers(TaskRunner* runner,
+                            int num_tasks,
+                            WaitableEvent* release) {
+    std::atomic<int> num_started{0};
+    WaitableEvent all_started;
+    for (int i = 0; i < num_tasks; ++i) {
+      runner->PostTask(
+          FROM_HERE,
+          BindOnce(
+              [](std::atomic<int>* started, int num_tasks,
+                 WaitableEvent* all_started, WaitableEvent* release) {
+                if (started->fetch_add(1) + 1 == num_tasks)
+                  all_started->Signal();
+                release->Wait();
+              },
+              &num_started, num_tasks, &all_started, release));
+    }
+    all_started.Wait();
+  }
+
+  // Runs a task that, inside a blocking scope of |blocking_type|, posts a
+  // second task to the same runner and waits for it. Returns the pool's
+  // worker capacity seen inside that scope, once the first task is done.
+  size_t CapacityWhileBlockedOnAnotherTask(BlockingType blocking_type) {
+    scoped_refptr<TaskRunner> runner =
+        pool_->CreateTaskRunnerWithTraits(TaskTraits().MayBlock());
+    size_t capacity_inside = 0;
+    WaitableEvent other_ran, done;
+    runner->PostTask(
+        FROM_HERE,
+        BindOnce(
+            [](SchedulerWorkerPoolImpl* pool, TaskRunner* runner,
+               BlockingType blocking_type, size_t* capacity_inside,
+               WaitableEvent* other_ran, WaitableEvent* done) {
+              {
+                ScopedBlockingCall blocking(blocking_type);
+                *capacity_inside = pool->GetWorkerCapacityForTesting();
+                runner->PostTask(FROM_HERE,
+                                 BindOnce(&SignalEvent, other_ran));
+                other_ran->Wait();
+              }
+              done->Signal();
+            },
+            Unretained(pool_.get()), Unretained(runner.get()), blocking_type,
+            &capacity_inside, &other_ran, &done));
+    done.Wait();
+    return capacity_inside;
+  }
+
   TaskTracker task_tracker_;
   DelayedTaskManager delayed_task_manager_;
   Thread service_thread_;
   std::string label_;
   std::unique_ptr<SchedulerWorkerPoolImpl> pool_;
 };
-
-void SignalEvent(WaitableEvent* event) {
-  event->Signal();
-}
 
 TEST_F(SchedulerWorkerPoolImplTest, TasksPostedBeforeStartRunAfterIt) {
   scoped_refptr<TaskRunner> runner =
@@ -187,22 +239,8 @@ TEST_F(SchedulerWorkerPoolImplTest, IdleWorkersBelowTheTopDetach) {
   scoped_refptr<TaskRunner> runner =
       pool_->CreateTaskRunnerWithTraits(TaskTraits());
 
-  // Occupy every worker at once so that all of them are made.
-  std::atomic<int> num_started{0};
-  WaitableEvent all_started, release;
-  for (int i = 0; i < kNumWorkers; ++i) {
-    runner->PostTask(
-        FROM_HERE,
-        BindOnce(
-            [](std::atomic<int>* started, WaitableEvent* all_started,
-               WaitableEvent* release) {
-              if (started->fetch_add(1) + 1 == kNumWorkers)
-                all_started->Signal();
-              release->Wait();
-            },
-            &num_started, &all_started, &release));
-  }
-  all_started.Wait();
+  WaitableEvent release;
+  OccupyWorkers(runner.get(), kNumWorkers, &release);
   EXPECT_EQ(static_cast<size_t>(kNumWorkers),
             pool_->NumberOfWorkersForTesting());
   release.Signal();
@@ -232,21 +270,8 @@ TEST_F(SchedulerWorkerPoolImplTest, CleanupDisallowedKeepsIdleWorkers) {
   pool_->DisallowWorkerCleanup();
   scoped_refptr<TaskRunner> runner =
       pool_->CreateTaskRunnerWithTraits(TaskTraits());
-  std::atomic<int> num_started{0};
-  WaitableEvent all_started, release;
-  for (int i = 0; i < kNumWorkers; ++i) {
-    runner->PostTask(
-        FROM_HERE,
-        BindOnce(
-            [](std::atomic<int>* started, WaitableEvent* all_started,
-               WaitableEvent* release) {
-              if (started->fetch_add(1) + 1 == kNumWorkers)
-                all_started->Signal();
-              release->Wait();
-            },
-            &num_started, &all_started, &release));
-  }
-  all_started.Wait();
+  WaitableEvent release;
+  OccupyWorkers(runner.get(), kNumWorkers, &release);
   release.Signal();
   pool_->WaitForWorkersIdleForTesting(kNumWorkers);
   EXPECT_EQ(static_cast<size_t>(kNumWorkers),
@@ -255,59 +280,18 @@ TEST_F(SchedulerWorkerPoolImplTest, CleanupDisallowedKeepsIdleWorkers) {
 
 TEST_F(SchedulerWorkerPoolImplTest, WillBlockRaisesCapacityAtOnce) {
   StartPool(1, kLongReclaimTime);
-  scoped_refptr<TaskRunner> runner =
-      pool_->CreateTaskRunnerWithTraits(TaskTraits().MayBlock());
-  size_t capacity_inside = 0;
-  WaitableEvent other_ran, done;
-  runner->PostTask(
-      FROM_HERE,
-      BindOnce(
-          [](SchedulerWorkerPoolImpl* pool, TaskRunner* runner,
-             size_t* capacity_inside, WaitableEvent* other_ran,
-             WaitableEvent* done) {
-            {
-              ScopedBlockingCall blocking(BlockingType::WILL_BLOCK);
-              *capacity_inside = pool->GetWorkerCapacityForTesting();
-              // Runs only because the capacity went up: this task holds the
-              // only regular slot until the other has run.
-              runner->PostTask(FROM_HERE, BindOnce(&SignalEvent, other_ran));
-              other_ran->Wait();
-            }
-            done->Signal();
-          },
-          Unretained(pool_.get()), Unretained(runner.get()),
-          &capacity_inside, &other_ran, &done));
-  done.Wait();
-  EXPECT_EQ(2u, capacity_inside);
+  // The second task runs only because the capacity went up: the first holds
+  // the only regular slot until the second has run.
+  EXPECT_EQ(2u, CapacityWhileBlockedOnAnotherTask(BlockingType::WILL_BLOCK));
   EXPECT_EQ(1u, pool_->GetWorkerCapacityForTesting());
   EXPECT_EQ(2u, pool_->NumberOfWorkersForTesting());
 }
 
 TEST_F(SchedulerWorkerPoolImplTest, MayBlockRaisesCapacityAfterTheDelay) {
   StartPool(1, kLongReclaimTime);
-  scoped_refptr<TaskRunner> runner =
-      pool_->CreateTaskRunnerWithTraits(TaskTraits().MayBlock());
-  size_t capacity_on_entry = 0;
-  WaitableEvent other_ran, done;
-  runner->PostTask(
-      FROM_HERE,
-      BindOnce(
-          [](SchedulerWorkerPoolImpl* pool, TaskRunner* runner,
-             size_t* capacity_on_entry, WaitableEvent* other_ran,
-             WaitableEvent* done) {
-            {
-              ScopedBlockingCall blocking(BlockingType::MAY_BLOCK);
-              *capacity_on_entry = pool->GetWorkerCapacityForTesting();
-              runner->PostTask(FROM_HERE, BindOnce(&SignalEvent, other_ran));
-              // The service thread's periodic adjustment lets it run.
-              other_ran->Wait();
-            }
-            done->Signal();
-          },
-          Unretained(pool_.get()), Unretained(runner.get()),
-          &capacity_on_entry, &other_ran, &done));
-  done.Wait();
-  EXPECT_EQ(1u, capacity_on_entry);
+  // Capacity is not raised on entry; the service thread's periodic
+  // adjustment is what lets the second task run.
+  EXPECT_EQ(1u, CapacityWhileBlockedOnAnotherTask(BlockingType::MAY_BLOCK));
   EXPECT_EQ(1u, pool_->GetWorkerCapacityForTesting());
 }
 

@@ -134,6 +134,20 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
     return StartThread(BindOnce(&TaskTracker::Shutdown, Unretained(&tracker_)));
   }
 
+  // Starts |num_flushers| threads calling Flush() and returns once all of
+  // them are asleep waiting for the pending tasks.
+  std::vector<std::unique_ptr<ClosureThread>> StartWaitingFlushers(
+      int num_flushers) {
+    std::vector<std::unique_ptr<ClosureThread>> flushers;
+    for (int i = 0; i < num_flushers; ++i) {
+      flushers.push_back(
+          StartThread(BindOnce(&TaskTracker::Flush, Unretained(&tracker_))));
+    }
+    while (tracker_.NumFlushWaitersForTesting() != num_flushers)
+      PlatformThread::YieldCurrentThread();
+    return flushers;
+  }
+
   TaskTrackerForTest tracker_{"TrackerTest"};
 };
 
@@ -314,15 +328,9 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesWhenTasksRun) {
       RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
-  constexpr int kNumFlushers = 4;
-  std::vector<std::unique_ptr<ClosureThread>> flushers;
-  for (int i = 0; i < kNumFlushers; ++i) {
-    flushers.push_back(
-        StartThread(BindOnce(&TaskTracker::Flush, Unretained(&tracker_))));
-  }
   // All of them asleep on the condition variable before the count drops.
-  while (tracker_.NumFlushWaitersForTesting() != kNumFlushers)
-    PlatformThread::YieldCurrentThread();
+  std::vector<std::unique_ptr<ClosureThread>> flushers =
+      StartWaitingFlushers(4);
 
   Run(sequence);
   // Hangs here if any waiter was left asleep.
@@ -338,14 +346,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesOnShutdown) {
       RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
-  constexpr int kNumFlushers = 3;
-  std::vector<std::unique_ptr<ClosureThread>> flushers;
-  for (int i = 0; i < kNumFlushers; ++i) {
-    flushers.push_back(
-        StartThread(BindOnce(&TaskTracker::Flush, Unretained(&tracker_))));
-  }
-  while (tracker_.NumFlushWaitersForTesting() != kNumFlushers)
-    PlatformThread::YieldCurrentThread();
+  std::vector<std::unique_ptr<ClosureThread>> flushers =
+      StartWaitingFlushers(3);
   int flushed_async = 0;
   tracker_.FlushAsync(BindOnce(&Increment, &flushed_async));
   EXPECT_EQ(0, flushed_async);

@@ -6,8 +6,8 @@
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
-#include "base/synchronization/lock.h"
 #include "base/task_runner.h"
+#include "base/test/thread_safe_log.h"
 #include "base/threading/thread.h"
 #include "gtest/gtest.h"
 
@@ -15,27 +15,11 @@ namespace base {
 
 namespace {
 
-// A log written by two threads in turn.
-class Log {
- public:
-  void Add(const std::string& entry) {
-    AutoLock lock(lock_);
-    entries_.push_back(entry);
-  }
-  std::vector<std::string> entries() {
-    AutoLock lock(lock_);
-    return entries_;
-  }
-
- private:
-  Lock lock_;
-  std::vector<std::string> entries_;
-};
-
 // Bound into the task: logs its run and its destruction with the thread.
 class TaskState {
  public:
-  TaskState(Log* log, PlatformThreadId worker) : log_(log), worker_(worker) {}
+  TaskState(ThreadSafeLog* log, PlatformThreadId worker)
+      : log_(log), worker_(worker) {}
   ~TaskState() {
     log_->Add(PlatformThread::CurrentId() == worker_ ? "task destroyed on worker"
                                                      : "task destroyed elsewhere");
@@ -46,7 +30,7 @@ class TaskState {
   }
 
  private:
-  Log* const log_;
+  ThreadSafeLog* const log_;
   const PlatformThreadId worker_;
 };
 
@@ -79,14 +63,15 @@ TEST(PostTaskAndReplyTest, ReplyRunsOnOriginAfterTaskRanAndDied) {
   ASSERT_TRUE(worker.Start());
   const PlatformThreadId worker_id = worker.GetThreadId();
   const PlatformThreadId origin_id = PlatformThread::CurrentId();
-  Log log;
+  ThreadSafeLog log;
   RunLoop run_loop;
 
   ASSERT_TRUE(worker.task_runner()->PostTaskAndReply(
       FROM_HERE,
       BindOnce(&TaskState::Run, Owned(new TaskState(&log, worker_id))),
       BindOnce(
-          [](Log* log, PlatformThreadId origin, RepeatingClosure quit) {
+          [](ThreadSafeLog* log, PlatformThreadId origin,
+             RepeatingClosure quit) {
             log->Add(PlatformThread::CurrentId() == origin
                          ? "reply ran on origin"
                          : "reply ran elsewhere");

@@ -11,8 +11,8 @@
 #include "base/metrics/statistics_recorder.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/synchronization/lock.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/thread_safe_log.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "gtest/gtest.h"
@@ -36,22 +36,6 @@ class OverlapProbe {
  private:
   std::atomic<int> inside_{0};
   std::atomic<int> max_inside_{0};
-};
-
-class OrderLog {
- public:
-  void Add(const std::string& entry) {
-    AutoLock lock(lock_);
-    entries_.push_back(entry);
-  }
-  std::vector<std::string> entries() {
-    AutoLock lock(lock_);
-    return entries_;
-  }
-
- private:
-  Lock lock_;
-  std::vector<std::string> entries_;
 };
 
 // Signals its event when destroyed, so a test can see a task dropped.
@@ -81,14 +65,14 @@ TEST_F(SequencedWorkerPoolTest, SameTokenNeverOverlapsWhileOtherTokenRuns) {
   EXPECT_FALSE(token_a.Equals(token_b));
 
   OverlapProbe probe;
-  OrderLog log;
+  ThreadSafeLog log;
   WaitableEvent b_ran;
   std::atomic<bool> a1_saw_b{false};
 
   // The first task of A holds its sequence until B has run on the other
   // worker: B must not queue behind A.
   pool->PostSequencedWorkerTask(token_a, FROM_HERE, BindOnce(
-      [](OverlapProbe* probe, OrderLog* log, WaitableEvent* b_ran,
+      [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* b_ran,
          std::atomic<bool>* saw) {
         probe->Enter();
         // Generous: only a pool that serialises B behind A gets here late,
@@ -99,14 +83,14 @@ TEST_F(SequencedWorkerPoolTest, SameTokenNeverOverlapsWhileOtherTokenRuns) {
       }, &probe, &log, &b_ran, &a1_saw_b));
   WaitableEvent a2_done;
   pool->PostSequencedWorkerTask(token_a, FROM_HERE, BindOnce(
-      [](OverlapProbe* probe, OrderLog* log, WaitableEvent* done) {
+      [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* done) {
         probe->Enter();
         log->Add("a2");
         probe->Leave();
         done->Signal();
       }, &probe, &log, &a2_done));
   pool->PostSequencedWorkerTask(token_b, FROM_HERE, BindOnce(
-      [](OrderLog* log, WaitableEvent* b_ran) {
+      [](ThreadSafeLog* log, WaitableEvent* b_ran) {
         log->Add("b");
         b_ran->Signal();
       }, &log, &b_ran));

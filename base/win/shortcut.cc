@@ -52,6 +52,25 @@ void InitializeShortcutInterfaces(const wchar_t* shortcut,
   }
 }
 
+// Holds a value read from a property store and clears it when done.
+class ScopedPropVariant {
+ public:
+  ScopedPropVariant() { PropVariantInit(&value_); }
+  ~ScopedPropVariant() { PropVariantClear(&value_); }
+
+  ScopedPropVariant(const ScopedPropVariant&) = delete;
+  ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
+
+  // Reads |key|; only S_OK counts as a read.
+  bool Read(IPropertyStore* store, const PROPERTYKEY& key) {
+    return store->GetValue(key, &value_) == S_OK;
+  }
+  const PROPVARIANT* operator->() const { return &value_; }
+
+ private:
+  PROPVARIANT value_;
+};
+
 bool GetPropertyStore(IShellLinkW* shell_link,
                       ComPtr<IPropertyStore>* property_store) {
   return SUCCEEDED(shell_link->QueryInterface(
@@ -255,79 +274,58 @@ bool ResolveShortcutProperties(const FilePath& shortcut_path,
       return false;
 
     if (options & ShortcutProperties::PROPERTIES_APP_ID) {
-      PROPVARIANT value;
-      PropVariantInit(&value);
-      if (property_store->GetValue(PKEY_AppUserModel_ID, &value) != S_OK)
+      ScopedPropVariant value;
+      if (!value.Read(property_store.Get(), PKEY_AppUserModel_ID))
         return false;
-      bool ok = true;
-      switch (value.vt) {
+      switch (value->vt) {
         case VT_EMPTY:
           properties->set_app_id(std::wstring());
           break;
         case VT_LPWSTR:
-          properties->set_app_id(value.pwszVal ? value.pwszVal : L"");
+          properties->set_app_id(value->pwszVal ? value->pwszVal : L"");
           break;
         case VT_BSTR:
-          properties->set_app_id(value.bstrVal ? value.bstrVal : L"");
+          properties->set_app_id(value->bstrVal ? value->bstrVal : L"");
           break;
         default:
-          ok = false;
-          break;
+          return false;
       }
-      PropVariantClear(&value);
-      if (!ok)
-        return false;
     }
 
     if (options & ShortcutProperties::PROPERTIES_DUAL_MODE) {
-      PROPVARIANT value;
-      PropVariantInit(&value);
-      if (property_store->GetValue(PKEY_AppUserModel_IsDualMode, &value) !=
-          S_OK) {
+      ScopedPropVariant value;
+      if (!value.Read(property_store.Get(), PKEY_AppUserModel_IsDualMode))
         return false;
-      }
-      bool ok = true;
-      switch (value.vt) {
+      switch (value->vt) {
         case VT_EMPTY:
           properties->set_dual_mode(false);
           break;
         case VT_BOOL:
-          properties->set_dual_mode(value.boolVal == VARIANT_TRUE);
+          properties->set_dual_mode(value->boolVal == VARIANT_TRUE);
           break;
         default:
-          ok = false;
-          break;
+          return false;
       }
-      PropVariantClear(&value);
-      if (!ok)
-        return false;
     }
 
     if (options & ShortcutProperties::PROPERTIES_TOAST_ACTIVATOR_CLSID) {
-      PROPVARIANT value;
-      PropVariantInit(&value);
-      if (property_store->GetValue(PKEY_AppUserModel_ToastActivatorCLSID,
-                                   &value) != S_OK) {
+      ScopedPropVariant value;
+      if (!value.Read(property_store.Get(),
+                      PKEY_AppUserModel_ToastActivatorCLSID)) {
         return false;
       }
-      bool ok = true;
-      switch (value.vt) {
+      switch (value->vt) {
         case VT_EMPTY:
           properties->set_toast_activator_clsid(CLSID_NULL);
           break;
         case VT_CLSID:
-          if (value.puuid)
-            properties->set_toast_activator_clsid(*value.puuid);
-          else
-            ok = false;
+          if (!value->puuid)
+            return false;
+          properties->set_toast_activator_clsid(*value->puuid);
           break;
         default:
-          ok = false;
-          break;
+          return false;
       }
-      PropVariantClear(&value);
-      if (!ok)
-        return false;
     }
   }
 

@@ -64,6 +64,19 @@ std::unique_ptr<base::DictionaryValue> TakeDictionary(
 
 void DoNothing() {}
 
+// Stores |value| under |key| in |prefs| unless an equal value is already
+// there. Returns whether anything changed.
+bool SetIfChanged(base::DictionaryValue* prefs,
+                  const std::string& key,
+                  std::unique_ptr<base::Value> value) {
+  base::Value* old_value = nullptr;
+  prefs->Get(key, &old_value);
+  if (old_value && old_value->Equals(value.get()))
+    return false;
+  prefs->Set(key, std::move(value));
+  return true;
+}
+
 }  // namespace
 
 JsonPrefStore::ReadResult::ReadResult() = default;
@@ -189,12 +202,8 @@ void JsonPrefStore::SetValue(const std::string& key,
                              std::unique_ptr<base::Value> value,
                              uint32_t flags) {
   DCHECK(value);
-  base::Value* old_value = nullptr;
-  prefs_->Get(key, &old_value);
-  if (old_value && old_value->Equals(value.get()))
-    return;
-  prefs_->Set(key, std::move(value));
-  NotifyValueChanged(key, flags);
+  if (SetIfChanged(prefs_.get(), key, std::move(value)))
+    NotifyValueChanged(key, flags);
 }
 
 void JsonPrefStore::SetValueWithoutNotification(
@@ -202,12 +211,8 @@ void JsonPrefStore::SetValueWithoutNotification(
     std::unique_ptr<base::Value> value,
     uint32_t flags) {
   DCHECK(value);
-  base::Value* old_value = nullptr;
-  prefs_->Get(key, &old_value);
-  if (old_value && old_value->Equals(value.get()))
-    return;
-  prefs_->Set(key, std::move(value));
-  ScheduleWrite(flags);
+  if (SetIfChanged(prefs_.get(), key, std::move(value)))
+    ScheduleWrite(flags);
 }
 
 void JsonPrefStore::RemoveValue(const std::string& key, uint32_t flags) {
