@@ -1,4 +1,0 @@
-// Anchor of the base library.
-namespace base {
-void BaseLibraryAnchor() {}
-}  // namespace base
