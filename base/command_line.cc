@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/check.h"
@@ -54,6 +55,27 @@ bool IsSwitch(const StringType& string,
   return true;
 }
 
+// The 8-bit form of a switch name as written. ASCII names are narrowed
+// unit by unit; any other name is kept as UTF-8, since narrowing would turn
+// U+0100 into a NUL that ends the written line and U+013D into "=". False
+// when the name has no UTF-8 form.
+bool SwitchNameToKey(const StringType& name, std::string* key) {
+  if (IsStringASCII(name)) {
+    *key = UTF16ToASCII(name);
+    return true;
+  }
+  return WideToUTF8(name.data(), name.length(), key);
+}
+
+// True when the parser would take |arg| for a switch.
+bool LooksLikeSwitch(const StringType& arg) {
+  StringType trimmed;
+  TrimWhitespace(arg, TRIM_ALL, &trimmed);
+  StringType switch_string;
+  StringType switch_value;
+  return IsSwitch(trimmed, &switch_string, &switch_value);
+}
+
 void AppendSwitchesAndArguments(CommandLine* command_line,
                                 const CommandLine::StringVector& argv) {
   bool parse_switches = true;
@@ -67,10 +89,13 @@ void AppendSwitchesAndArguments(CommandLine* command_line,
 
     StringType switch_string;
     StringType switch_value;
-    if (parse_switches && IsSwitch(arg, &switch_string, &switch_value)) {
-      command_line->AppendSwitchNative(UTF16ToASCII(switch_string),
-                                       switch_value);
+    std::string switch_name;
+    if (parse_switches && IsSwitch(arg, &switch_string, &switch_value) &&
+        SwitchNameToKey(switch_string, &switch_name)) {
+      command_line->AppendSwitchNative(switch_name, switch_value);
     } else {
+      // Includes a switch whose name has no 8-bit form (a lone surrogate):
+      // kept as an argument rather than under a mangled name.
       command_line->AppendArgNative(arg);
     }
   }
@@ -87,6 +112,9 @@ bool NeedsQuoting(const StringType& arg) {
 // double quotes, backslashes are literal unless a run of them precedes a
 // double quote, where 2n backslashes stand for n and 2n+1 escape the quote.
 StringType QuoteForCommandLineArg(const StringType& arg) {
+  // The splitter drops an empty unquoted item, shifting every later one.
+  if (arg.empty())
+    return L"\"\"";
   if (!NeedsQuoting(arg))
     return arg;
 
@@ -116,6 +144,27 @@ StringType QuoteForCommandLineArg(const StringType& arg) {
   }
   out.push_back(L'"');
   return out;
+}
+
+// The splitter reads the program by a rule of its own: up to the next
+// double quote when it begins with one, else up to the first blank, with no
+// escapes in either case. False when |program| cannot be written so that it
+// comes back unchanged: it holds a double quote and a blank, or begins with
+// a double quote (no valid file path does).
+bool QuoteProgram(const StringType& program, StringType* out) {
+  if (program.find(L'"') != npos) {
+    if (program[0] == L'"' || program.find_first_of(L" \t") != npos)
+      return false;
+    *out = program;
+    return true;
+  }
+  // An empty program written as nothing would make the first switch or
+  // argument the program.
+  if (program.empty() || NeedsQuoting(program))
+    *out = L"\"" + program + L"\"";
+  else
+    *out = program;
+  return true;
 }
 
 }  // namespace
@@ -241,7 +290,8 @@ void CommandLine::AppendSwitchNative(const std::string& switch_string,
   // |value| may live in this command line (CopySwitchesFrom(*this, ...)).
   const StringType value_copy = value;
   const std::string switch_key = ToLowerASCII(switch_string);
-  StringType combined_switch_string = ASCIIToUTF16(switch_key);
+  // ASCII names widen unit by unit; others are UTF-8 (see SwitchNameToKey).
+  StringType combined_switch_string = UTF8ToWide(switch_key);
   const size_t prefix_length = GetSwitchPrefixLength(combined_switch_string);
 
   switches_[switch_key.substr(prefix_length)] = value_copy;
@@ -249,8 +299,13 @@ void CommandLine::AppendSwitchNative(const std::string& switch_string,
   // A prefix the caller wrote stays as written.
   if (prefix_length == 0)
     combined_switch_string.insert(0, kSwitchPrefixes[0]);
-  if (!value_copy.empty())
+  // A switch with an empty name keeps its "=" even without a value: a bare
+  // "--" would read back as the terminator, a bare "-" or "/" as an argument.
+  if (!value_copy.empty() ||
+      GetSwitchPrefixLength(combined_switch_string) ==
+          combined_switch_string.length()) {
     combined_switch_string += kSwitchValueSeparator + value_copy;
+  }
   argv_.insert(argv_.begin() + begin_args_, std::move(combined_switch_string));
   ++begin_args_;
 }
@@ -278,6 +333,13 @@ void CommandLine::AppendArgPath(const FilePath& path) {
 }
 
 void CommandLine::AppendArgNative(const StringType& value) {
+  // An argument that looks like a switch would read back as one; the
+  // terminator in front of it keeps it an argument, as it does when parsed.
+  if (LooksLikeSwitch(value) &&
+      std::find(argv_.begin() + begin_args_, argv_.end(), kSwitchTerminator) ==
+          argv_.end()) {
+    argv_.push_back(kSwitchTerminator);
+  }
   argv_.push_back(value);
 }
 
@@ -291,14 +353,26 @@ void CommandLine::AppendArguments(const CommandLine& other,
 }
 
 CommandLine::StringType CommandLine::GetCommandLineStringInternal() const {
-  StringType string = QuoteForCommandLineArg(argv_[0]);
+  if (argv_[0].find(L'\0') != npos)
+    return StringType();
+  StringType string;
+  if (!QuoteProgram(argv_[0], &string))
+    return StringType();
   const StringType arguments = GetArgumentsStringInternal();
+  // With items behind the program, empty text means they were refused.
+  if (arguments.empty() && argv_.size() > 1)
+    return StringType();
   if (!arguments.empty())
     string.append(L" ").append(arguments);
   return string;
 }
 
 CommandLine::StringType CommandLine::GetArgumentsStringInternal() const {
+  // A NUL would end the text early, silently dropping what follows.
+  for (size_t i = 1; i < argv_.size(); ++i) {
+    if (argv_[i].find(L'\0') != npos)
+      return StringType();
+  }
   StringType string;
   bool parse_switches = true;
   for (size_t i = 1; i < argv_.size(); ++i) {
@@ -318,6 +392,10 @@ CommandLine::StringType CommandLine::GetArgumentsStringInternal() const {
       if (!switch_value.empty()) {
         string.append(kSwitchValueSeparator);
         string.append(QuoteForCommandLineArg(switch_value));
+      } else if (GetSwitchPrefixLength(switch_string) ==
+                 switch_string.length()) {
+        // An empty name: "--" alone would be the terminator.
+        string.append(kSwitchValueSeparator);
       }
     } else {
       string.append(QuoteForCommandLineArg(arg));

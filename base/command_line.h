@@ -13,7 +13,9 @@
 // prefix; the lookups do no case folding.
 //
 // Writing back quotes each item so that CommandLineToArgvW (the system's
-// splitter) turns the text back into the same arguments and switch values.
+// splitter) turns the text back into the same arguments and switch values,
+// and parsing the text again gives the same program, switches and
+// arguments. Switch names other than ASCII are held as UTF-8.
 
 #include <stddef.h>
 
@@ -101,6 +103,9 @@ class CommandLine {
                         size_t count);
 
   // Arguments go behind every switch, unchanged. AppendArg takes UTF-8.
+  // An argument that looks like a switch gets the terminator "--" in front
+  // of it (unless the arguments hold one already), so that it reads back as
+  // an argument.
   void AppendArg(const std::string& value);
   void AppendArgPath(const FilePath& value);
   void AppendArgNative(const StringType& value);
@@ -110,6 +115,10 @@ class CommandLine {
   void AppendArguments(const CommandLine& other, bool include_program);
 
   // The whole command line as one text, quoted for CommandLineToArgvW.
+  // Empty when an item cannot be written so that it reads back unchanged:
+  // it holds a NUL, or the program holds a double quote and a blank or
+  // begins with one (no valid file path does). The arguments string is
+  // likewise empty when an argument or switch holds a NUL.
   StringType GetCommandLineString() const {
     return GetCommandLineStringInternal();
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/macros.h"
+#include "base/strings/utf_string_conversions.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -114,7 +115,8 @@ TEST(CommandLineTest, ProgramAndEmptyStates) {
   const CommandLine none(CommandLine::NO_PROGRAM);
   EXPECT_EQ((StringVector{L""}), none.argv());
   EXPECT_TRUE(none.GetProgram().empty());
-  EXPECT_EQ(L"", none.GetCommandLineString());
+  // Written as nothing, the first argument would read back as the program.
+  EXPECT_EQ(L"\"\"", none.GetCommandLineString());
 
   CommandLine cl(FilePath(L"  C:\\p.exe \t"));
   EXPECT_EQ(L"C:\\p.exe", cl.GetProgram().value());
@@ -224,7 +226,8 @@ TEST(CommandLineTest, SwitchLikeArgumentWithBlankIsQuotedWhole) {
   CommandLine cl(FilePath(L"p"));
   cl.AppendArgNative(L"-my file.txt");
   cl.AppendArgNative(L"--a\"b=c d");
-  EXPECT_EQ(L"p \"-my file.txt\" \"--a\\\"b=c d\"", cl.GetCommandLineString());
+  EXPECT_EQ(L"p -- \"-my file.txt\" \"--a\\\"b=c d\"",
+            cl.GetCommandLineString());
   EXPECT_EQ(cl.argv(), SplitWithSystem(cl.GetCommandLineString()));
 }
 
@@ -243,8 +246,14 @@ TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
     return text;
   };
 
+  const wchar_t* const kPrograms[] = {L"", L"prog", L"C:\\Program Files\\p.exe",
+                                      L"C:\\dir\\", L"C:\\a b\\",
+                                      L"a\tb", L"\u00e9.exe"};
+  std::uniform_int_distribution<size_t> pick_program(
+      0, arraysize(kPrograms) - 1);
+  std::bernoulli_distribution empty_item(0.15);
   for (int iteration = 0; iteration < 4000; ++iteration) {
-    CommandLine cl(FilePath(L"C:\\Program Files\\Kavor\\prog.exe"));
+    CommandLine cl(FilePath(kPrograms[pick_program(random)]));
     std::uniform_int_distribution<int> count(0, 4);
     for (int i = count(random); i > 0; --i) {
       cl.AppendSwitchNative("s" + std::to_string(i),
@@ -252,8 +261,11 @@ TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
                                         arraysize(kValueAlphabet) - 1));
     }
     for (int i = count(random); i > 0; --i) {
+      // An empty item the splitter must give back too.
       cl.AppendArgNative(
-          random_text(kArgAlphabet, arraysize(kArgAlphabet) - 1));
+          empty_item(random)
+              ? StringType()
+              : random_text(kArgAlphabet, arraysize(kArgAlphabet) - 1));
     }
 
     const StringType written = cl.GetCommandLineString();
@@ -263,31 +275,134 @@ TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
 }
 
 // The same promise one level up: a written command line parses back to the
-// same switches and arguments.
+// same program, switches and arguments.
+void ExpectParsesBack(const CommandLine& cl) {
+  const StringType written = cl.GetCommandLineString();
+  ASSERT_FALSE(written.empty());
+  const CommandLine parsed = FromString(written);
+  EXPECT_EQ(cl.GetProgram().value(), parsed.GetProgram().value()) << written;
+  EXPECT_EQ(cl.GetSwitches(), parsed.GetSwitches()) << written;
+  EXPECT_EQ(cl.GetArgs(), parsed.GetArgs()) << written;
+  EXPECT_EQ(cl.argv(), parsed.argv()) << written;
+}
+
+TEST(CommandLineTest, HardItemsParseBack) {
+  struct Case {
+    const wchar_t* program;
+    const char* switch_name;  // UTF-8; null for none
+    const wchar_t* value;
+    const wchar_t* argument;  // null for none
+  } const kCases[] = {
+      {L"", nullptr, L"", L"a"},             // empty program, then an argument
+      {L"", "x", L"", nullptr},              // empty program, then a switch
+      {L"p", "", L"", nullptr},              // "--=": not the terminator
+      {L"p", "-", L"", nullptr},             // "-=": not a lone prefix
+      {L"p", "", L"", L"a"},                 // "--=" with arguments behind
+      {L"p", "\xc4\x80" "x", L"v", L"a"},    // U+0100: no NUL in the text
+      {L"p", "a\xc4\xbd" "b", L"", nullptr}, // U+013D: not "="
+      {L"p", "\xf0\x9f\x98\x80", L"1", nullptr},  // outside the BMP
+      {L"p", nullptr, L"", L"--switchlike"},
+      {L"p", "s", L"v", L"/x=y"},
+      {L"C:\\a b\\", nullptr, L"", L"x"},    // program ends in a backslash
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.switch_name);
+    CommandLine cl(FilePath(c.program));
+    if (c.switch_name)
+      cl.AppendSwitchNative(c.switch_name, c.value);
+    if (c.argument)
+      cl.AppendArgNative(c.argument);
+    ExpectParsesBack(cl);
+  }
+
+  // A switch with a non-ASCII name is found under its UTF-8 name.
+  const CommandLine wide = FromString(L"p --\u0100x=1 --A\u013db");
+  EXPECT_EQ(L"1", wide.GetSwitchValueNative("\xc4\x80x"));
+  EXPECT_TRUE(wide.HasSwitch("a\xc4\xbd" "b"));
+  EXPECT_EQ(2u, wide.GetSwitches().size());
+
+  // A switch-looking argument keeps its place behind a terminator.
+  CommandLine cl(FilePath(L"p"));
+  cl.AppendArgNative(L"plain");
+  cl.AppendArgNative(L"--one");
+  cl.AppendArgNative(L"--two");
+  EXPECT_EQ((StringVector{L"plain", L"--", L"--one", L"--two"}), cl.GetArgs());
+  EXPECT_TRUE(FromString(cl.GetCommandLineString()).GetSwitches().empty());
+}
+
+TEST(CommandLineTest, UnwritableItemsAreRefused) {
+  CommandLine quote_and_blank(FilePath(L"a\"b c"));
+  EXPECT_EQ(L"", quote_and_blank.GetCommandLineString());
+  CommandLine leading_quote(FilePath(L"\"ab"));
+  EXPECT_EQ(L"", leading_quote.GetCommandLineString());
+  // Without a blank the splitter keeps the quote of an unquoted program.
+  CommandLine inner_quote(FilePath(L"a\"b"));
+  ExpectParsesBack(inner_quote);
+
+  CommandLine nul(FilePath(L"p"));
+  nul.AppendArgNative(StringType(L"a\0b", 3));
+  nul.AppendArg("tail");
+  EXPECT_EQ(L"", nul.GetCommandLineString());
+  EXPECT_EQ(L"", nul.GetArgumentsString());
+}
+
 TEST(CommandLineTest, WrittenTextParsesBackToTheSameCommandLine) {
   std::mt19937 random(47);
-  const wchar_t kAlphabet[] = L"ab =-/\t\"\\";
-  std::uniform_int_distribution<size_t> length(1, 8);
-  std::uniform_int_distribution<size_t> pick(0, arraysize(kAlphabet) - 2);
-  auto random_text = [&] {
+  // The parser trims every item, so generated items keep their ends
+  // printable; "=" cannot be part of a name.
+  const wchar_t kNameAlphabet[] = L"aB-/ \t\"\\\u00e9\u0100\u013d";
+  const wchar_t kTextAlphabet[] = L"aB =-/\t\"\\\u00e9\u0100\u013d";
+  const char* const kPrefixes[] = {"", "--", "-", "/"};
+  const wchar_t* const kPrograms[] = {L"",
+                                      L"prog",
+                                      L"C:\\Program Files\\Kavor\\p.exe",
+                                      L"C:\\a b\\",
+                                      L"\u0100\\\u013d x.exe"};
+  std::uniform_int_distribution<size_t> length(0, 6);
+  std::uniform_int_distribution<int> count(0, 3);
+  auto random_text = [&](const wchar_t* alphabet, size_t alphabet_size) {
+    std::uniform_int_distribution<size_t> pick(0, alphabet_size - 1);
     StringType text;
     for (size_t n = length(random); n > 0; --n)
-      text.push_back(kAlphabet[pick(random)]);
-    // The parser trims items; keep the ends printable.
-    return L"x" + text + L"x";
+      text.push_back(alphabet[pick(random)]);
+    return text;
+  };
+  auto printable_ends = [](StringType text) {
+    return text.empty() ? text : L"x" + text + L"x";
   };
 
-  for (int iteration = 0; iteration < 2000; ++iteration) {
-    CommandLine cl(FilePath(L"C:\\dir\\prog.exe"));
-    cl.AppendSwitchNative("value", random_text());
-    cl.AppendSwitch("flag");
-    cl.AppendArgNative(L"--");
-    cl.AppendArgNative(random_text());
-    cl.AppendArgNative(L"-" + random_text());
-
-    const CommandLine parsed = FromString(cl.GetCommandLineString());
-    ASSERT_EQ(cl.argv(), parsed.argv()) << cl.GetCommandLineString();
-    ASSERT_EQ(cl.GetSwitches(), parsed.GetSwitches());
+  for (int iteration = 0; iteration < 3000; ++iteration) {
+    CommandLine cl(FilePath(
+        kPrograms[std::uniform_int_distribution<size_t>(
+            0, arraysize(kPrograms) - 1)(random)]));
+    for (int i = count(random); i > 0; --i) {
+      // Names may be empty ("--=") and hold any non-ASCII character.
+      StringType name =
+          random_text(kNameAlphabet, arraysize(kNameAlphabet) - 1);
+      while (!name.empty() && (name.back() == L' ' || name.back() == L'\t'))
+        name.pop_back();
+      const std::string prefix =
+          kPrefixes[std::uniform_int_distribution<size_t>(
+              0, arraysize(kPrefixes) - 1)(random)];
+      cl.AppendSwitchNative(
+          prefix + WideToUTF8(name),
+          printable_ends(
+              random_text(kTextAlphabet, arraysize(kTextAlphabet) - 1)));
+    }
+    for (int i = count(random); i > 0; --i) {
+      // Arguments include "--", and switch-looking text such as "-x".
+      StringType argument =
+          random_text(kTextAlphabet, arraysize(kTextAlphabet) - 1) + L"x";
+      while (argument[0] == L' ' || argument[0] == L'\t')
+        argument.erase(0, 1);
+      if (random() % 4 == 0)
+        argument = L"--";
+      cl.AppendArgNative(argument);
+    }
+    SCOPED_TRACE(testing::Message() << "iteration " << iteration);
+    ExpectParsesBack(cl);
+    if (HasFailure())
+      return;
   }
 }
 
