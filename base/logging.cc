@@ -243,6 +243,22 @@ std::string SystemErrorCodeToString(SystemErrorCode error_code) {
                       lookup_error, error_code);
 }
 
+LogStream& LogStream::operator<<(const wchar_t* wstr) {
+  if (wstr) {
+    std::string utf8;
+    WideToUTF8(wstr, wcslen(wstr), &utf8);
+    static_cast<std::ostream&>(*this) << utf8;
+  }
+  return *this;
+}
+
+LogStream& LogStream::operator<<(const std::wstring& wstr) {
+  std::string utf8;
+  WideToUTF8(wstr.data(), wstr.size(), &utf8);
+  static_cast<std::ostream&>(*this) << utf8;
+  return *this;
+}
+
 LogMessage::LogMessage(const char* file, int line, LogSeverity severity)
     : severity_(severity),
       message_start_(0),
@@ -385,21 +401,3 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state) {
 
 }  // namespace logging
 }  // namespace base
-
-namespace std {
-
-std::ostream& operator<<(std::ostream& out, const wchar_t* wstr) {
-  if (!wstr)
-    return out;
-  std::string utf8;
-  base::WideToUTF8(wstr, wcslen(wstr), &utf8);
-  return out << utf8;
-}
-
-std::ostream& operator<<(std::ostream& out, const std::wstring& wstr) {
-  std::string utf8;
-  base::WideToUTF8(wstr.data(), wstr.size(), &utf8);
-  return out << utf8;
-}
-
-}  // namespace std

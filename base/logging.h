@@ -128,6 +128,37 @@ SystemErrorCode GetLastSystemErrorCode();
 // lookup in its text and never fails.
 std::string SystemErrorCodeToString(SystemErrorCode error_code);
 
+// The stream of one log line. It writes wide text (wchar_t strings and
+// std::wstring) as UTF-8; every operator returns the LogStream itself, so a
+// wide operand anywhere in a statement still meets these overloads instead
+// of the stream's pointer overload, which would print an address.
+class LogStream : public std::ostringstream {
+ public:
+  LogStream() = default;
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+
+  template <typename T>
+  LogStream& operator<<(const T& value) {
+    static_cast<std::ostream&>(*this) << value;
+    return *this;
+  }
+  // A null pointer writes nothing.
+  LogStream& operator<<(const wchar_t* wstr);
+  LogStream& operator<<(wchar_t* wstr) {
+    return *this << static_cast<const wchar_t*>(wstr);
+  }
+  LogStream& operator<<(const std::wstring& wstr);
+  LogStream& operator<<(std::ostream& (*manipulator)(std::ostream&)) {
+    manipulator(*this);
+    return *this;
+  }
+  LogStream& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
+    manipulator(*this);
+    return *this;
+  }
+};
+
 // One log line: built by a statement, written when destroyed.
 class LogMessage {
  public:
@@ -137,7 +168,7 @@ class LogMessage {
   LogMessage(const LogMessage&) = delete;
   LogMessage& operator=(const LogMessage&) = delete;
 
-  std::ostream& stream() { return stream_; }
+  LogStream& stream() { return stream_; }
 
   LogSeverity severity() const { return severity_; }
 
@@ -145,7 +176,7 @@ class LogMessage {
   void Init(const char* file, int line);
 
   LogSeverity severity_;
-  std::ostringstream stream_;
+  LogStream stream_;
   // The length of the prefix: the message text begins here.
   size_t message_start_;
   const char* file_;
@@ -166,7 +197,7 @@ class Win32ErrorLogMessage {
   Win32ErrorLogMessage(const Win32ErrorLogMessage&) = delete;
   Win32ErrorLogMessage& operator=(const Win32ErrorLogMessage&) = delete;
 
-  std::ostream& stream() { return log_message_.stream(); }
+  LogStream& stream() { return log_message_.stream(); }
 
  private:
   uint32_t err_;
@@ -207,17 +238,6 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state);
 
 }  // namespace logging
 }  // namespace base
-
-namespace std {
-
-// Writes |wstr| as UTF-8; a null pointer writes nothing. Declared beside
-// the stream type so that argument-dependent lookup finds it from any
-// namespace (an operator<< declared in the caller's namespace would hide a
-// global one and leave the pointer overload to print an address).
-std::ostream& operator<<(std::ostream& out, const wchar_t* wstr);
-std::ostream& operator<<(std::ostream& out, const std::wstring& wstr);
-
-}  // namespace std
 
 // Implementation of the statements.
 

@@ -2,13 +2,26 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
 #include "base/debug/debugger.h"
 #include "base/strings/string_util.h"
 #include "gtest/gtest.h"
+
+// Whether a plain std::ostream takes a T with what namespace std offers.
+// Outside namespace base on purpose: base's own views would take the text.
+template <typename T, typename = void>
+struct StdStreamTakes : std::false_type {};
+template <typename T>
+struct StdStreamTakes<T,
+                      decltype(void(std::declval<std::ostream&>()
+                                    << std::declval<const T&>()))>
+    : std::true_type {};
 
 namespace base {
 namespace logging {
@@ -682,10 +695,17 @@ TEST_F(LoggingTest, WideTextIsWrittenAsUtf8) {
   SetLogItems(false, false, false, false);
   const wchar_t* null_text = nullptr;
   std::wstring wide = L"w\u00fcrde";
-  LOG(INFO) << L"h\u00e9" << null_text << "|" << wide;
+  wchar_t mutable_text[] = L"\u00e0";
+  wchar_t* mutable_pointer = mutable_text;
+  LOG(INFO) << L"h\u00e9" << null_text << "|" << wide << 1 << mutable_pointer
+            << std::hex << 255 << std::endl << L"x";
   ASSERT_EQ(1u, captured_lines_.size());
-  EXPECT_EQ("h\xc3\xa9|w\xc3\xbcrde\n",
+  EXPECT_EQ("h\xc3\xa9|w\xc3\xbcrde1\xc3\xa0" "ff\nx\n",
             captured_lines_[0].substr(captured_starts_[0]));
+
+  // The overloads belong to the log stream: nothing is added to namespace
+  // std, where the language allows no such declarations.
+  EXPECT_FALSE(StdStreamTakes<std::wstring>::value);
 }
 
 struct RacingWriters {
