@@ -85,7 +85,7 @@ bool AreAllSeparators(const StringType& input) {
 
 size_t FindLastSeparator(const StringType& path, size_t pos = npos) {
   return path.find_last_of(FilePath::kSeparators, pos,
-                           FilePath::kSeparatorsLength - 1);
+                           FilePath::kSeparatorsLength);
 }
 
 // Position of the last dot of |path|, or npos for "." and "..".
@@ -202,7 +202,7 @@ bool FilePath::operator!=(const FilePath& that) const {
 
 // static
 bool FilePath::IsSeparator(CharType character) {
-  for (size_t i = 0; i < kSeparatorsLength - 1; ++i) {
+  for (size_t i = 0; i < kSeparatorsLength; ++i) {
     if (character == kSeparators[i])
       return true;
   }

@@ -25,11 +25,11 @@ class FilePath {
   using StringType = std::wstring;
   using CharType = wchar_t;
 
-  // Separators, the preferred one first. kSeparatorsLength counts the
-  // terminating NUL, so find_first_of style calls pass kSeparatorsLength - 1.
+  // Separators, the preferred one first; kSeparatorsLength of them, not
+  // counting the terminating NUL.
   static constexpr CharType kSeparators[] = L"\\/";
-  static constexpr size_t kSeparatorsLength = sizeof(kSeparators) /
-                                              sizeof(kSeparators[0]);
+  static constexpr size_t kSeparatorsLength =
+      sizeof(kSeparators) / sizeof(kSeparators[0]) - 1;
   static constexpr CharType kCurrentDirectory[] = L".";
   static constexpr CharType kParentDirectory[] = L"..";
   static constexpr CharType kExtensionSeparator = L'.';

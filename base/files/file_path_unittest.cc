@@ -142,6 +142,8 @@ TEST(FilePathTest, Extensions) {
       {L"foo.tar.gz", L".tar.gz", L".gz"},
       {L"foo.TAR.GZ", L".TAR.GZ", L".GZ"},
       {L"foo.tarball.gz", L".gz", L".gz"},
+      {L"foo.data.gz", L".data.gz", L".gz"},  // the longest middle part
+      {L"foo.datum.gz", L".gz", L".gz"},
       {L"foo.tar.bz2", L".tar.bz2", L".bz2"},
       {L"foo.a.z", L".a.z", L".z"},
       {L"x..gz", L".gz", L".gz"},
@@ -260,6 +262,11 @@ TEST(FilePathTest, NormalizePathSeparators) {
             FilePath(L"a/b\\c").NormalizePathSeparators().value());
   EXPECT_EQ(L"a/b/c", FilePath(L"a/b\\c").NormalizePathSeparatorsTo(L'/')
                           .value());
+
+  // Callers size searches with the count: the terminating NUL is no
+  // separator.
+  EXPECT_EQ(std::wstring(FilePath::kSeparators).size(),
+            FilePath::kSeparatorsLength);
 }
 
 TEST(FilePathTest, ReferencesParent) {
