@@ -11,6 +11,7 @@
 #include "base/features/feature_registry.h"
 #include "base/files/file_util.h"
 #include "base/json/json_file_value_serializer.h"
+#include "base/json/json_reader.h"
 #include "base/json/json_string_value_serializer.h"
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
@@ -64,11 +65,55 @@ std::unique_ptr<base::DictionaryValue> TakeDictionary(
 
 void DoNothing() {}
 
+// The most lists and dictionaries that may be open at once in a file that
+// the reader still reads back.
+constexpr size_t kMaxNesting = base::JSONReader::kStackMaxDepth;
+
+// The dictionaries that a dotted |key| opens in the file: the root and one
+// for each part but the last.
+size_t KeyNesting(const std::string& key) {
+  return static_cast<size_t>(std::count(key.begin(), key.end(), '.')) + 1;
+}
+
+// Whether |value| opens more than |budget| nested lists and dictionaries.
+// Recurses no deeper than |budget| + 1 levels, however deep |value| is.
+bool NestsDeeperThan(const base::Value& value, size_t budget) {
+  if (!value.is_dict() && !value.is_list())
+    return false;
+  if (budget == 0)
+    return true;
+  if (value.is_dict()) {
+    for (const auto& entry : value.dict_storage()) {
+      if (NestsDeeperThan(*entry.second, budget - 1))
+        return true;
+    }
+    return false;
+  }
+  for (const base::Value& item : value.list_storage()) {
+    if (NestsDeeperThan(item, budget - 1))
+      return true;
+  }
+  return false;
+}
+
 // Stores |value| under |key| in |prefs| unless an equal value is already
 // there. Returns whether anything changed.
 bool SetIfChanged(base::DictionaryValue* prefs,
                   const std::string& key,
                   std::unique_ptr<base::Value> value) {
+  // Stored, such a value would be written as JSON that the next start
+  // cannot read: the whole file would be moved aside and every preference
+  // lost. Refusing it here also keeps the writer, the copies and the
+  // destructor of the preferences from recursing past the reader's limit.
+  const size_t key_nesting = KeyNesting(key);
+  if (key_nesting > kMaxNesting ||
+      NestsDeeperThan(*value, kMaxNesting - key_nesting)) {
+    LOG(ERROR) << "Preference refused: key of " << key_nesting
+               << " parts beginning \"" << key.substr(0, 64)
+               << "\" would nest deeper than the " << kMaxNesting
+               << " levels that the preference file can hold";
+    return false;
+  }
   base::Value* old_value = nullptr;
   prefs->Get(key, &old_value);
   if (old_value && old_value->Equals(value.get()))
@@ -101,6 +146,10 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
     if (result->error == kReadErrorJsonParse) {
       // Out of the way, so that the next write starts from a clean file.
       base::FilePath bad = path.ReplaceExtension(kBadExtension);
+      // A file that has the "bad" name already would be moved onto itself,
+      // and the next write would overwrite the text kept for inspection.
+      if (base::FilePath::CompareIgnoreCase(bad.value(), path.value()) == 0)
+        bad = path.AddExtension(kBadExtension);
       bool bad_existed = base::PathExists(bad);
       base::Move(path, bad);
       result->error = bad_existed ? kReadErrorJsonRepeat : kReadErrorJsonParse;
@@ -216,6 +265,9 @@ void JsonPrefStore::SetValueWithoutNotification(
 }
 
 void JsonPrefStore::RemoveValue(const std::string& key, uint32_t flags) {
+  // Nothing is ever stored that deep; don't walk the path.
+  if (KeyNesting(key) > kMaxNesting)
+    return;
   if (prefs_->RemovePath(key, nullptr))
     NotifyValueChanged(key, flags);
 }

@@ -435,3 +435,80 @@ TEST_F(JsonPrefStoreTest, NoBackupFilesWithFeatureOff) {
   EXPECT_FALSE(store->GetValue("from_backup", nullptr));
   EXPECT_EQ("{\"from_backup\":1}", ReadText(backup));
 }
+
+namespace {
+
+// A dotted key of |parts| parts; the first one is |first|.
+std::string KeyOfParts(size_t parts, const std::string& first = "k") {
+  std::string key = first;
+  for (size_t i = 1; i < parts; ++i)
+    key += ".k";
+  return key;
+}
+
+}  // namespace
+
+// The file holds at most 199 open lists and dictionaries (the reader's
+// limit); a key or value that would nest deeper is refused instead of
+// making the next start discard the whole file.
+TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
+  base::FilePath path = PathFor(L"Preferences");
+  base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
+  store->ReadPrefs();
+  RecordingObserver observer;
+  store->AddObserver(&observer);
+
+  struct {
+    size_t key_parts;
+    bool dictionary_value;
+    bool stored;
+  } const kCases[] = {
+      {199, false, true},   {198, true, true},     {200, false, false},
+      {199, true, false},   {10000, false, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.key_parts);
+    const std::string key =
+        KeyOfParts(c.key_parts, std::to_string(&c - kCases));
+    auto value = c.dictionary_value
+                     ? std::make_unique<base::Value>(base::Value::Type::DICTIONARY)
+                     : std::make_unique<base::Value>(1);
+    store->SetValue(key, std::move(value), 0);
+    EXPECT_EQ(c.stored, store->GetValue(key, nullptr));
+    // Nor is anything removed there, without walking the whole path.
+    store->RemoveValue(KeyOfParts(c.key_parts + 1, key.substr(0, 1)), 0);
+  }
+  EXPECT_EQ(2u, observer.changed_keys.size());
+  store->SetValueWithoutNotification(KeyOfParts(10000),
+                                     std::make_unique<base::Value>(2), 0);
+  EXPECT_FALSE(store->GetValue(KeyOfParts(10000), nullptr));
+  EXPECT_TRUE(store->GetAllValues());
+  store->RemoveObserver(&observer);
+
+  CommitAndWait(store.get());
+  store = nullptr;
+  base::scoped_refptr<JsonPrefStore> reread = MakeStore(path);
+  EXPECT_EQ(PersistentPrefStore::kReadErrorNone, reread->ReadPrefs());
+  EXPECT_TRUE(reread->GetValue(KeyOfParts(199, "0"), nullptr));
+  EXPECT_TRUE(reread->GetValue(KeyOfParts(198, "1"), nullptr));
+}
+
+// A file that already bears the "bad" name, in any case, keeps its damaged
+// text under a name of its own, which the next write does not touch.
+TEST_F(JsonPrefStoreTest, BadNamedFileIsKeptUnderAnotherName) {
+  for (const wchar_t* name : {L"prefs.bad", L"prefs.BAD", L"prefs.Bad"}) {
+    SCOPED_TRACE(testing::Message() << name);
+    base::FilePath path = PathFor(name);
+    WriteText(path, "{broken");
+    base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
+    EXPECT_EQ(PersistentPrefStore::kReadErrorJsonParse, store->ReadPrefs());
+    store->SetValue("fixed", std::make_unique<base::Value>(1), 0);
+    CommitAndWait(store.get());
+    store = nullptr;
+
+    EXPECT_EQ("{\"fixed\":1}", ReadText(path));
+    EXPECT_EQ("{broken", ReadText(path.AddExtension(L"bad")));
+    ASSERT_TRUE(base::DeleteFile(path, false));
+    ASSERT_TRUE(base::DeleteFile(path.AddExtension(L"bad"), false));
+  }
+}
