@@ -305,7 +305,7 @@ std::unique_ptr<Value> JSONParser::ConsumeDictionary() {
       continue;
     storage.push_back(std::move(pairs[i]));
   }
-  return std::make_unique<Value>(std::move(storage));
+  return Value::ToUniquePtrValue(Value(std::move(storage)));
 }
 
 std::unique_ptr<Value> JSONParser::ConsumeList() {
@@ -338,7 +338,7 @@ std::unique_ptr<Value> JSONParser::ConsumeList() {
       return nullptr;
     }
   }
-  return std::make_unique<Value>(std::move(list));
+  return Value::ToUniquePtrValue(Value(std::move(list)));
 }
 
 std::unique_ptr<Value> JSONParser::ConsumeString() {
