@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include "base/memory/allocation_probe.h"
+
 namespace base {
 
 namespace {
@@ -71,6 +73,10 @@ bool Base64Decode(StringPiece input, std::string* output) {
     if (input[n - 1] == '=')
       --n;
   }
+  // The size comes from the input; an output the heap cannot hold fails the
+  // decoding instead of the process.
+  if (!CanAllocate(capacity + 1))
+    return false;
   std::string temp(capacity, '\0');
   size_t out = 0;
   size_t i = 0;

@@ -1,5 +1,8 @@
 #include "base/base64.h"
 
+#include <string.h>
+#include <windows.h>
+
 #include <string>
 
 #include "gtest/gtest.h"
@@ -43,6 +46,26 @@ TEST(Base64Test, RejectsMalformedTextAndKeepsOutput) {
     EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
     EXPECT_EQ("untouched", out) << bad;
   }
+}
+
+// Text whose decoded size the heap cannot give (it refuses blocks near
+// 2 GiB) fails instead of ending the process. Only the first and last pages
+// of the text are committed; the decoder must refuse before it reads on.
+TEST(Base64Test, TextTooLargeForTheHeapFails) {
+  const size_t kPage = 4096;
+  const size_t kSize = size_t{3} << 30;  // Decodes to 2.25 GiB.
+  char* text = static_cast<char*>(
+      ::VirtualAlloc(nullptr, kSize, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_TRUE(text);
+  ASSERT_TRUE(::VirtualAlloc(text, kPage, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_TRUE(
+      ::VirtualAlloc(text + kSize - kPage, kPage, MEM_COMMIT, PAGE_READWRITE));
+  memset(text, 'A', kPage);
+  memset(text + kSize - kPage, 'A', kPage);
+  std::string output = "keep";
+  EXPECT_FALSE(Base64Decode(StringPiece(text, kSize), &output));
+  EXPECT_EQ("keep", output);
+  ::VirtualFree(text, 0, MEM_RELEASE);
 }
 
 TEST(Base64Test, RoundTripsEveryByteValue) {

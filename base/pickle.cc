@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "base/check.h"
+#include "base/memory/allocation_probe.h"
 
 namespace base {
 
@@ -97,6 +98,12 @@ bool PickleIterator::ReadString(std::string* result) {
   StringPiece piece;
   if (!ReadStringPiece(&piece))
     return false;
+  // The count comes from the input; a string the heap cannot hold fails the
+  // read instead of the process.
+  if (!CanAllocate(piece.size() + 1)) {
+    read_index_ = end_index_;
+    return false;
+  }
   result->assign(piece.data(), piece.size());
   return true;
 }
@@ -113,6 +120,12 @@ bool PickleIterator::ReadString16(string16* result) {
   const char* bytes = GetReadPointerAndAdvance(num_bytes);
   if (!bytes)
     return false;
+  // The count comes from the input; a string the heap cannot hold fails the
+  // read instead of the process.
+  if (!CanAllocate(num_bytes + sizeof(char16))) {
+    read_index_ = end_index_;
+    return false;
+  }
   string16 text(static_cast<size_t>(length), L'\0');
   if (num_bytes)
     memcpy(&text[0], bytes, num_bytes);

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -280,6 +281,45 @@ TEST(PickleTest, HostileStringCounts) {
     PickleIterator iter2(over_pickle);
     EXPECT_FALSE(iter2.ReadStringPiece(&piece));
   }
+}
+
+// Strings whose counts fit the data but not the heap (the heap refuses
+// blocks near 2 GiB) fail the read instead of ending the process. Only the
+// first page of the data is committed: a reader that checks before it
+// allocates never touches the rest.
+TEST(PickleTest, StringsTooLargeForTheHeapFailTheRead) {
+  const size_t kDataSize = INT_MAX;
+  char* data = static_cast<char*>(
+      ::VirtualAlloc(nullptr, kDataSize, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_TRUE(data);
+  ASSERT_TRUE(::VirtualAlloc(data, 4096, MEM_COMMIT, PAGE_READWRITE));
+  const uint32_t payload_size = INT_MAX - 4;
+  memcpy(data, &payload_size, 4);
+  const struct {
+    uint32_t count;
+    bool wide;
+  } kCases[] = {
+      {INT_MAX - 8, false},        // Every payload byte after the count.
+      {(INT_MAX - 8) / 2, true},   // About 2^30 16-bit units.
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.count);
+    memcpy(data + 4, &c.count, 4);
+    Pickle pickle(data, static_cast<int>(kDataSize));
+    PickleIterator iter(pickle);
+    int value = 0;
+    if (c.wide) {
+      string16 s = L"keep";
+      EXPECT_FALSE(iter.ReadString16(&s));
+      EXPECT_EQ(L"keep", s);
+    } else {
+      std::string s = "keep";
+      EXPECT_FALSE(iter.ReadString(&s));
+      EXPECT_EQ("keep", s);
+    }
+    EXPECT_FALSE(iter.ReadInt(&value));
+  }
+  ::VirtualFree(data, 0, MEM_RELEASE);
 }
 
 TEST(PickleTest, CopyOfReadOnlyPickleIsWritable) {

@@ -21,6 +21,70 @@ double FiniteOrZero(double value) {
   return std::isfinite(value) ? value : 0.0;
 }
 
+// The entry of the dictionary storage |dict| under the exact |key|, or the
+// end.
+template <typename Storage>
+auto FindEntry(Storage& dict, StringPiece key) -> decltype(dict.begin()) {
+  auto it = std::lower_bound(dict.begin(), dict.end(), key,
+                             [](const Value::DictEntry& entry, StringPiece k) {
+                               return CompareKeys(entry.first, k) < 0;
+                             });
+  if (it != dict.end() && CompareKeys(it->first, key) != 0)
+    return dict.end();
+  return it;
+}
+
+// The child of the dictionary |dict| under the exact |key|, or null.
+const Value* FindChild(const Value& dict, StringPiece key) {
+  auto it = FindEntry(dict.dict_storage(), key);
+  return it == dict.dict_storage().end() ? nullptr : it->second.get();
+}
+
+Value* FindChild(Value& dict, StringPiece key) {
+  auto it = FindEntry(dict.dict_storage(), key);
+  return it == dict.dict_storage().end() ? nullptr : it->second.get();
+}
+
+// RemovePath on the dictionary |dict|.
+bool RemovePathFrom(Value& dict,
+                    StringPiece path,
+                    std::unique_ptr<Value>* out_value) {
+  const size_t dot = path.find('.');
+  const StringPiece key = path.substr(0, dot);
+  auto it = FindEntry(dict.dict_storage(), key);
+  if (it == dict.dict_storage().end())
+    return false;
+  if (dot == StringPiece::npos) {
+    if (out_value)
+      *out_value = std::move(it->second);
+    dict.dict_storage().erase(it);
+    return true;
+  }
+  Value& child = *it->second;
+  if (!child.is_dict() ||
+      !RemovePathFrom(child, path.substr(dot + 1), out_value)) {
+    return false;
+  }
+  if (child.dict_storage().empty())
+    dict.dict_storage().erase(it);
+  return true;
+}
+
+// MergeDictionary of the dictionary |source| into the dictionary |target|.
+void MergeInto(Value& target, const Value& source) {
+  for (const auto& entry : source.dict_storage()) {
+    const Value& merge_value = *entry.second;
+    if (merge_value.is_dict()) {
+      Value* sub = FindChild(target, entry.first);
+      if (sub && sub->is_dict()) {
+        MergeInto(*sub, merge_value);
+        continue;
+      }
+    }
+    target.SetKey(entry.first, merge_value.Clone());
+  }
+}
+
 }  // namespace
 
 // Value -----------------------------------------------------------------------
@@ -91,8 +155,7 @@ Value::Value(const DictStorage& value) : type_(Type::DICTIONARY) {
   new (&dict_) DictStorage();
   dict_.reserve(value.size());
   for (const auto& entry : value) {
-    dict_.emplace_back(entry.first,
-                       std::make_unique<Value>(entry.second->Clone()));
+    dict_.emplace_back(entry.first, ToUniquePtrValue(entry.second->Clone()));
   }
 }
 
@@ -125,6 +188,23 @@ Value& Value::operator=(Value&& other) noexcept {
 
 Value::~Value() {
   InternalCleanup();
+}
+
+// static
+std::unique_ptr<Value> Value::ToUniquePtrValue(Value value) {
+  std::unique_ptr<Value> result;
+  switch (value.type()) {
+    case Type::DICTIONARY:
+      result = std::make_unique<DictionaryValue>();
+      break;
+    case Type::LIST:
+      result = std::make_unique<ListValue>();
+      break;
+    default:
+      return std::make_unique<Value>(std::move(value));
+  }
+  *result = std::move(value);
+  return result;
 }
 
 void Value::InternalMoveFrom(Value&& other) {
@@ -271,11 +351,11 @@ Value* Value::SetKey(StringPiece key, Value&& value) {
   if (it != dict_.end() && CompareKeys(it->first, key) == 0) {
     // Replace the object, not its contents: a caller may still hold the old
     // child's address and expects it gone, not silently retyped.
-    it->second = std::make_unique<Value>(std::move(value));
+    it->second = ToUniquePtrValue(std::move(value));
     return it->second.get();
   }
   it = dict_.emplace(it, std::string(key.data(), key.size()),
-                     std::make_unique<Value>(std::move(value)));
+                     ToUniquePtrValue(std::move(value)));
   return it->second.get();
 }
 
@@ -422,7 +502,7 @@ Value Value::Clone() const {
 }
 
 std::unique_ptr<Value> Value::CreateDeepCopy() const {
-  return std::make_unique<Value>(Clone());
+  return ToUniquePtrValue(Clone());
 }
 
 bool Value::Equals(const Value* other) const {
@@ -480,14 +560,13 @@ Value* DictionaryValue::Set(StringPiece path, std::unique_ptr<Value> in_value) {
   for (size_t dot = path.find('.'); dot != StringPiece::npos;
        dot = path.find('.')) {
     StringPiece key = path.substr(0, dot);
-    Value* child = static_cast<DictionaryValue*>(current)->FindKey(key);
+    Value* child = FindChild(*current, key);
     if (!child || !child->is_dict())
       child = current->SetKey(key, Value(Type::DICTIONARY));
     current = child;
     path = path.substr(dot + 1);
   }
-  return static_cast<DictionaryValue*>(current)->SetWithoutPathExpansion(
-      path, std::move(in_value));
+  return current->SetKey(path, std::move(*in_value));
 }
 
 Value* DictionaryValue::SetBoolean(StringPiece path, bool in_value) {
@@ -532,15 +611,13 @@ bool DictionaryValue::Get(StringPiece path, const Value** out_value) const {
   const Value* current = this;
   for (size_t dot = path.find('.'); dot != StringPiece::npos;
        dot = path.find('.')) {
-    const Value* child = static_cast<const DictionaryValue*>(current)->FindKey(
-        path.substr(0, dot));
+    const Value* child = FindChild(*current, path.substr(0, dot));
     if (!child || !child->is_dict())
       return false;
     current = child;
     path = path.substr(dot + 1);
   }
-  const Value* found =
-      static_cast<const DictionaryValue*>(current)->FindKey(path);
+  const Value* found = FindChild(*current, path);
   if (!found)
     return false;
   if (out_value)
@@ -550,7 +627,8 @@ bool DictionaryValue::Get(StringPiece path, const Value** out_value) const {
 
 bool DictionaryValue::Get(StringPiece path, Value** out_value) {
   const Value* found;
-  if (!static_cast<const DictionaryValue*>(this)->Get(path, &found))
+  const DictionaryValue& self = *this;
+  if (!self.Get(path, &found))
     return false;
   if (out_value)
     *out_value = const_cast<Value*>(found);
@@ -652,34 +730,12 @@ bool DictionaryValue::RemoveWithoutPathExpansion(
 
 bool DictionaryValue::RemovePath(StringPiece path,
                                  std::unique_ptr<Value>* out_value) {
-  size_t dot = path.find('.');
-  if (dot == StringPiece::npos)
-    return RemoveWithoutPathExpansion(path, out_value);
-
-  StringPiece subdict_path = path.substr(0, dot);
-  DictionaryValue* subdict = nullptr;
-  if (!GetDictionary(subdict_path, &subdict))
-    return false;
-  bool result = subdict->RemovePath(path.substr(dot + 1), out_value);
-  if (result && subdict->empty())
-    RemoveWithoutPathExpansion(subdict_path, nullptr);
-  return result;
+  return RemovePathFrom(*this, path, out_value);
 }
 
 void DictionaryValue::MergeDictionary(const DictionaryValue* dictionary) {
   CHECK(dictionary && dictionary->is_dict());
-  for (const auto& entry : dictionary->dict_storage()) {
-    const Value& merge_value = *entry.second;
-    if (merge_value.is_dict()) {
-      Value* sub = FindKey(entry.first);
-      if (sub && sub->is_dict()) {
-        static_cast<DictionaryValue*>(sub)->MergeDictionary(
-            static_cast<const DictionaryValue*>(&merge_value));
-        continue;
-      }
-    }
-    SetKey(entry.first, merge_value.Clone());
-  }
+  MergeInto(*this, *dictionary);
 }
 
 std::unique_ptr<DictionaryValue> DictionaryValue::CreateDeepCopy() const {

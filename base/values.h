@@ -24,8 +24,12 @@ class Value;
 // entries sorted by key (bytes compared unsigned, a prefix first) and own
 // each child in a separate allocation, so a child's address is stable while
 // its entry exists. Lists hold their elements inline: appending may move
-// them. DictionaryValue and ListValue add operations only, never fields, so
-// a Value of the right type may be seen through either.
+// them. DictionaryValue and ListValue add operations only, never fields.
+// Every dictionary or list child of a dictionary, every copy made by
+// CreateDeepCopy and every container the JSON reader returns is made as an
+// object of that class, so GetAsDictionary and GetAsList on them hand out
+// what the object really is; the dictionary operations themselves walk
+// nested dictionaries through Value alone.
 class Value {
  public:
   enum class Type : uint32_t {
@@ -71,7 +75,13 @@ class Value {
   Value(Value&& other) noexcept;
   Value& operator=(Value&& other) noexcept;
 
-  ~Value();
+  // Virtual: a DictionaryValue or ListValue is owned, and destroyed, through
+  // a Value pointer.
+  virtual ~Value();
+
+  // |value| moved into a new object of the class of its kind: a
+  // DictionaryValue for a dictionary, a ListValue for a list, else a Value.
+  static std::unique_ptr<Value> ToUniquePtrValue(Value value);
 
   static const char* GetTypeName(Type type);
 

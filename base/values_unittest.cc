@@ -220,6 +220,38 @@ TEST(ValuesTest, MergeDictionary) {
   EXPECT_EQ(3, y);
 }
 
+TEST(ValuesTest, ToUniquePtrValueTakesKindAndContents) {
+  DictionaryValue dict;
+  dict.SetInteger("a.b", 1);
+  ListValue list;
+  list.AppendString("x");
+  Value* originals[] = {&dict, &list};
+  for (Value* original : originals) {
+    const Value expected = original->Clone();
+    std::unique_ptr<Value> owned = Value::ToUniquePtrValue(std::move(*original));
+    EXPECT_EQ(expected, *owned);
+    EXPECT_EQ(expected.type(), original->type());
+    EXPECT_NE(expected, *original);  // Moved from: empty.
+  }
+  std::unique_ptr<Value> text = Value::ToUniquePtrValue(Value("t"));
+  EXPECT_EQ("t", text->GetString());
+
+  // Children stored in a dictionary, and deep copies, are reached as what
+  // they are, through the class of their kind.
+  DictionaryValue root;
+  root.Set("d", Value::ToUniquePtrValue(Value(Value::Type::DICTIONARY)));
+  root.SetInteger("d.e.f", 2);
+  DictionaryValue* d = nullptr;
+  ASSERT_TRUE(root.GetDictionary("d.e", &d));
+  d->SetInteger("g", 3);
+  std::unique_ptr<Value> copy = root.Value::CreateDeepCopy();
+  DictionaryValue* copied = nullptr;
+  ASSERT_TRUE(copy->GetAsDictionary(&copied));
+  int g = 0;
+  EXPECT_TRUE(copied->GetInteger("d.e.g", &g));
+  EXPECT_EQ(3, g);
+}
+
 TEST(ValuesTest, ListSetPadsWithNone) {
   ListValue list;
   EXPECT_TRUE(list.Set(5, std::make_unique<Value>(true)));

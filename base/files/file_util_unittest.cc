@@ -8,6 +8,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/test/test_file_link.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -204,6 +205,28 @@ TEST_F(FileUtilTest, ReadFileToStringWithMaxSize) {
   EXPECT_EQ(big.substr(0, big.size() - 1), contents);
   EXPECT_FALSE(ReadFileToStringWithMaxSize(big_path, &contents, 65536));
   EXPECT_EQ(big.substr(0, 65536), contents);
+}
+
+// A file larger than the heap lets the string grow (it refuses blocks near
+// 2 GiB, the next doubling after 1 GiB) fails the read instead of ending
+// the process. The file is sparse: only its size is written.
+TEST_F(FileUtilTest, FileTooLargeForTheHeapFailsTheRead) {
+  const FilePath path = Path(L"huge");
+  {
+    win::ScopedHandle file(::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                                         0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    LARGE_INTEGER size;
+    size.QuadPart = (int64_t{1} << 30) + 1;
+    ASSERT_TRUE(::SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(::SetEndOfFile(file.Get()));
+  }
+  std::string contents;
+  ::SetLastError(0);
+  EXPECT_FALSE(ReadFileToString(path, &contents));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), ::GetLastError());
+  EXPECT_LE(contents.size(), size_t{1} << 30);
 }
 
 TEST_F(FileUtilTest, FailedReadKeepsLastErrorAcrossClose) {

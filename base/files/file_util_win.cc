@@ -13,6 +13,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/guid.h"
 #include "base/logging.h"
+#include "base/memory/allocation_probe.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/scoped_blocking_call.h"
 #include "base/win/scoped_handle.h"
@@ -473,8 +474,23 @@ bool ReadFileToStringWithMaxSize(const FilePath& path,
   // Read to the end rather than size the file first: the size of some files
   // is not known in advance, and it may change while reading.
   while ((len = fread(buffer.get(), 1, kReadBufferSize, file)) > 0) {
-    if (contents)
-      contents->append(buffer.get(), std::min(len, max_size - size));
+    if (contents) {
+      const size_t take = std::min(len, max_size - size);
+      // The file decides how much is held; growth the heap cannot give fails
+      // the read instead of the process. Growing by doubling, as the string
+      // would, keeps the number of copies small.
+      if (contents->size() + take > contents->capacity()) {
+        const size_t wanted =
+            std::max(contents->size() + take, 2 * contents->capacity());
+        if (!CanAllocate(wanted + 1)) {
+          read_status = false;
+          ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+          break;
+        }
+        contents->reserve(wanted);
+      }
+      contents->append(buffer.get(), take);
+    }
     if (max_size - size < len) {
       read_status = false;
       break;

@@ -1,5 +1,6 @@
 #include "base/json/json_parser.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <string.h>
 
@@ -304,7 +305,7 @@ std::unique_ptr<Value> JSONParser::ConsumeDictionary() {
       continue;
     storage.push_back(std::move(pairs[i]));
   }
-  return std::make_unique<Value>(std::move(storage));
+  return Value::ToUniquePtrValue(Value(std::move(storage)));
 }
 
 std::unique_ptr<Value> JSONParser::ConsumeList() {
@@ -337,7 +338,7 @@ std::unique_ptr<Value> JSONParser::ConsumeList() {
       return nullptr;
     }
   }
-  return std::make_unique<Value>(std::move(list));
+  return Value::ToUniquePtrValue(Value(std::move(list)));
 }
 
 std::unique_ptr<Value> JSONParser::ConsumeString() {
@@ -579,11 +580,20 @@ std::unique_ptr<Value> JSONParser::ConsumeNumber() {
   int int_value;
   if (StringToInt(number, &int_value))
     return std::make_unique<Value>(int_value);
+  // The conversion calls a result below the normal range an underflow, but
+  // such a subnormal is still the nearest double to the text, and the writer
+  // writes these (5e-324), so they are read back. Only a result that fell to
+  // zero or grew past the largest double is refused. The grammar was checked
+  // above, so a range error is the only way the conversion can fail here.
+  const int saved_errno = errno;
+  errno = 0;
   double double_value;
-  if (StringToDouble(number.as_string(), &double_value) &&
-      std::isfinite(double_value)) {
+  bool converted = StringToDouble(number.as_string(), &double_value);
+  if (!converted && errno == ERANGE && double_value != 0)
+    converted = true;
+  errno = saved_errno;
+  if (converted && std::isfinite(double_value))
     return std::make_unique<Value>(double_value);
-  }
   // Not representable: a failure without an error code.
   return nullptr;
 }

@@ -97,6 +97,26 @@ TEST(JSONReaderTest, NumberErrors) {
   EXPECT_EQ(0, line);
   EXPECT_EQ(0, column);
   EXPECT_EQ(nullptr, JSONReader::Read("[1, -1e999]"));
+  // Too small for any double but zero: refused as well.
+  EXPECT_EQ(nullptr, JSONReader::Read("1e-400"));
+}
+
+TEST(JSONReaderTest, SubnormalNumbers) {
+  const struct {
+    const char* text;
+    double expected;
+  } kCases[] = {
+      {"5e-324", 4.9406564584124654e-324},
+      {"-5e-324", -4.9406564584124654e-324},
+      {"4.9e-324", 4.9406564584124654e-324},
+      {"1e-310", 1e-310},
+      {"2.225073858507201e-308", 2.225073858507201e-308},
+  };
+  for (const auto& c : kCases) {
+    std::unique_ptr<Value> v = JSONReader::Read(c.text);
+    ASSERT_TRUE(v && v->is_double()) << c.text;
+    EXPECT_EQ(c.expected, v->GetDouble()) << c.text;
+  }
 }
 
 TEST(JSONReaderTest, LiteralsAndRootData) {

@@ -7,7 +7,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <system_error>
 
 #include "base/check.h"
@@ -19,9 +18,24 @@ namespace {
 // 17 significant digits always suffice for a double.
 constexpr int kMaxShortestDigits = 17;
 
-// Larger exponents overflow or underflow every mantissa, so they are all read
-// as this one; it keeps the exponent arithmetic far from integer overflow.
-constexpr int kExponentClamp = 19999;
+// Written exponents saturate here. The mantissa's own digits shift the
+// value's scale by at most the length of the text, which is far below this,
+// so a saturated exponent still overflows or underflows every mantissa, and
+// the sums of exponents and digit counts stay far from integer overflow.
+constexpr int64_t kExponentLimit = 100000000000000000;  // 10^17.
+
+// Significant digits kept for the conversion. Every point half way between
+// two adjacent doubles has at most 767 significant digits, so a value cut
+// after this many digits, with a non-zero digit put behind when anything
+// non-zero was cut, lies on the same side of every such point as the full
+// value and rounds the same way.
+constexpr size_t kMaxSignificantDigits = 800;
+
+// A value 0.d1d2... x 10^p with p above this exceeds the largest double
+// (about 1.8 x 10^308); with p below the other, it is less than half the
+// smallest subnormal (about 4.9 x 10^-324) and rounds to zero.
+constexpr int64_t kOverflowPoint = 310;
+constexpr int64_t kUnderflowPoint = -325;
 
 constexpr uint64_t kSignBit = 0x8000000000000000ull;
 constexpr uint64_t kExponentMask = 0x7ff0000000000000ull;
@@ -103,8 +117,8 @@ int ShortestDigits(double magnitude, char* digits, int* point) {
 }
 
 // Reads "(payload)" after "nan". Returns true and sets |*end| past the ")"
-// and |*payload| when the form is complete: an optional "0x", at least one
-// hexadecimal digit, then ")".
+// and |*payload| when the form is complete: an optional "0x", hexadecimal
+// digits (none at all is an empty, zero payload), then ")".
 bool ParseNaNPayload(const char* s, const char** end, uint64_t* payload) {
   if (*s != '(')
     return false;
@@ -112,15 +126,13 @@ bool ParseNaNPayload(const char* s, const char** end, uint64_t* payload) {
   if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
     s += 2;
   uint64_t value = 0;
-  bool have_digit = false;
   for (;; ++s) {
     const int digit = HexDigitValue(*s);
     if (digit >= 0) {
       value = (value << 4) | static_cast<uint64_t>(digit);
-      have_digit = true;
       continue;
     }
-    if (*s == ')' && have_digit) {
+    if (*s == ')') {
       *end = s + 1;
       *payload = value & kSignificandMask;
       return true;
@@ -130,39 +142,41 @@ bool ParseNaNPayload(const char* s, const char** end, uint64_t* payload) {
 }
 
 // The decimal value digits x 10^exponent (digits without leading or trailing
-// zeros, at least one) rounded to the nearest double, with the errno rules.
+// zeros, at least one, at most kMaxSignificantDigits + 1) rounded to the
+// nearest double, with the errno rules. |point| is the decimal point
+// position of the value, 0.d1d2... x 10^point.
 double DigitsToDouble(const char* digits,
                       size_t count,
                       int64_t exponent,
+                      int64_t point,
                       bool negative) {
-  // "<digits>e<exponent>": the exponent needs at most 21 bytes with its sign.
-  const size_t size = count + 24;
-  char small[64];
-  std::unique_ptr<char[]> large;
-  char* text = small;
-  if (size > sizeof(small)) {
-    large.reset(new char[size]);
-    text = large.get();
-  }
-  memcpy(text, digits, count);
-  text[count] = 'e';
-  std::to_chars_result w =
-      std::to_chars(text + count + 1, text + size, exponent);
-  CHECK(w.ec == std::errc());
-
   double value = 0;
-  std::from_chars_result r =
-      std::from_chars(text, w.ptr, value, std::chars_format::scientific);
-  if (r.ec == std::errc::result_out_of_range) {
+  if (point > kOverflowPoint) {
     errno = ERANGE;
-    // The value is 0.ddd x 10^(exponent + count): a positive decimal
-    // magnitude can only have overflowed.
-    const bool overflow = exponent + static_cast<int64_t>(count) > 0;
-    value = overflow ? std::numeric_limits<double>::infinity() : 0.0;
+    value = std::numeric_limits<double>::infinity();
+  } else if (point < kUnderflowPoint) {
+    errno = ERANGE;
   } else {
-    CHECK(r.ec == std::errc() && r.ptr == w.ptr);
-    if (value < std::numeric_limits<double>::min())
-      errno = ERANGE;  // Below the normal range counts as an underflow.
+    // "<digits>e<exponent>"; the exponent needs at most 20 bytes.
+    char text[kMaxSignificantDigits + 1 + 24];
+    CHECK(count <= kMaxSignificantDigits + 1);
+    memcpy(text, digits, count);
+    text[count] = 'e';
+    std::to_chars_result w =
+        std::to_chars(text + count + 1, text + sizeof(text), exponent);
+    CHECK(w.ec == std::errc());
+    std::from_chars_result r =
+        std::from_chars(text, w.ptr, value, std::chars_format::scientific);
+    if (r.ec == std::errc::result_out_of_range) {
+      errno = ERANGE;
+      // A positive decimal magnitude can only have overflowed when its
+      // point lies right of the first digit.
+      value = point > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    } else {
+      CHECK(r.ec == std::errc() && r.ptr == w.ptr);
+      if (value < std::numeric_limits<double>::min())
+        errno = ERANGE;  // Below the normal range counts as an underflow.
+    }
   }
   return negative ? -value : value;
 }
@@ -327,16 +341,13 @@ double ParseDouble(const char* text, const char** end) {
       ++e;
     }
     if (IsDigit(*e)) {
-      while (*e == '0')
-        ++e;
-      const char* significant = e;
       int64_t value = 0;
       for (; IsDigit(*e); ++e) {
-        if (value <= kExponentClamp)
+        if (value < kExponentLimit)
           value = value * 10 + (*e - '0');
       }
-      if (e - significant > 8 || value > kExponentClamp)
-        value = kExponentClamp;
+      if (value > kExponentLimit)
+        value = kExponentLimit;
       exponent = negative_exponent ? -value : value;
       s = e;
     }
@@ -347,20 +358,22 @@ double ParseDouble(const char* text, const char** end) {
   if (!first_significant)
     return negative ? -0.0 : 0.0;  // Zero digits: zero, whatever the exponent.
 
-  // Gather the significant digits without the point. Only when the point lies
-  // among them does a copy have to drop it.
-  const char* digits = first_significant;
-  size_t count = static_cast<size_t>(last_significant - first_significant) + 1;
-  std::unique_ptr<char[]> joined;
-  if (memchr(first_significant, '.', count)) {
-    joined.reset(new char[count]);
-    size_t n = 0;
-    for (const char* p = first_significant; p <= last_significant; ++p) {
-      if (*p != '.')
-        joined[n++] = *p;
+  // Gather the significant digits without the point, at most
+  // kMaxSignificantDigits of them; a non-zero digit among those cut off
+  // becomes one more digit "1", which keeps the rounding of the full value.
+  char digits[kMaxSignificantDigits + 1];
+  size_t kept = 0;
+  int64_t dropped = 0;
+  bool dropped_non_zero = false;
+  for (const char* p = first_significant; p <= last_significant; ++p) {
+    if (*p == '.')
+      continue;
+    if (kept < kMaxSignificantDigits) {
+      digits[kept++] = *p;
+    } else {
+      ++dropped;
+      dropped_non_zero |= *p != '0';
     }
-    digits = joined.get();
-    count = n;
   }
   // The last significant digit has weight 10^-point_shift when it lies after
   // the point; before the point, the zeros that follow it up to the point
@@ -371,7 +384,14 @@ double ParseDouble(const char* text, const char** end) {
     while (*p == '0')
       ++p, ++scale;
   }
-  return DigitsToDouble(digits, count, exponent + scale, negative);
+  const int64_t point =
+      exponent + scale + static_cast<int64_t>(kept) + dropped;
+  int64_t digits_exponent = exponent + scale + dropped;
+  if (dropped_non_zero) {
+    digits[kept++] = '1';
+    --digits_exponent;
+  }
+  return DigitsToDouble(digits, kept, digits_exponent, point, negative);
 }
 
 }  // namespace base

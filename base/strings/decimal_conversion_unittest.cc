@@ -219,7 +219,11 @@ TEST(DecimalConversionTest, ParseInfinityAndNaN) {
       {"nan(", 0x7ff8000000000000ull, 3},
       {"nan(12", 0x7ff8000000000000ull, 3},
       {"nan(12g)", 0x7ff8000000000000ull, 3},
-      {"nan()", 0x7ff8000000000000ull, 3},
+      {"nan(0x", 0x7ff8000000000000ull, 3},
+      // An empty payload is a zero payload, and the ")" is used.
+      {"nan()", 0x7ff8000000000000ull, 5},
+      {"nan(0x)", 0x7ff8000000000000ull, 7},
+      {"-NAN(0X)1", 0xfff8000000000000ull, 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -295,8 +299,7 @@ TEST(DecimalConversionTest, ParseRangeErrors) {
 }
 
 TEST(DecimalConversionTest, ParseExponentClamp) {
-  // Exponents beyond 19999, or with more than 8 significant digits, act as
-  // 19999 in magnitude, which no mantissa can bring back into range.
+  // Exponents far beyond any mantissa's length overflow or underflow.
   Parsed parsed = Parse("1e999999999999");
   EXPECT_EQ(kInfinity, parsed.value);
   EXPECT_TRUE(parsed.erange);
@@ -317,6 +320,62 @@ TEST(DecimalConversionTest, ParseExponentClamp) {
   EXPECT_EQ(0.1, parsed.value);
   EXPECT_EQ(small.size(), parsed.end);
   EXPECT_FALSE(parsed.erange);
+}
+
+// Long mantissas whose own digits make up for an exponent that is large in
+// magnitude: the value is that of the whole text.
+TEST(DecimalConversionTest, ParseMantissaDigitsOffsetTheExponent) {
+  const std::string z20000(20000, '0');
+  const std::string z30000(30000, '0');
+  const struct {
+    std::string text;
+    double expected;
+  } kCases[] = {
+      {"1" + z20000 + "e-20000", 1.0},
+      {"1" + z20000 + "e-19901", 1e99},
+      {"-1" + z20000 + "e-20001", -0.1},
+      {"1" + z30000 + "e-30307", 1e-307},
+      {"17976931348623157" + z30000 + "e-30000", 17976931348623157.0},
+      {"15" + z20000 + "e-20001", 1.5},
+      // Leading zeros and long fractional parts.
+      {"0." + z20000 + "1e20001", 1.0},
+      {"0." + z30000 + "25e30000", 0.25},
+      {"000000" + z20000 + "3.0e-1", 0.3},
+      {"0." + z20000 + "1e20309", 1e308},
+      {"." + z20000 + "123e19998", 1.23e-3},
+      // Exponents beyond the old clamp cancelled by the mantissa's length.
+      {"1" + z20000 + "e-20100", 1e-100},
+      {"0." + z30000 + "1e30010", 1e9},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text.substr(0, 20) + "..." +
+                 c.text.substr(c.text.size() - 10));
+    Parsed parsed = Parse(c.text);
+    EXPECT_EQ(Bits(c.expected), Bits(parsed.value));
+    EXPECT_EQ(c.text.size(), parsed.end);
+    EXPECT_FALSE(parsed.erange);
+  }
+
+  // Long digit strings round on every digit, the far ones included: the
+  // half-way point between 1 and the next double, a non-zero digit 20,000
+  // places behind it, and an exponent that takes the mantissa's length back.
+  const std::string half =
+      "100000000000000011102230246251565404236316680908203125";
+  EXPECT_EQ(1.0, Parse(half + z20000 + "e-" +
+                       std::to_string(half.size() - 1 + 20000))
+                     .value);
+  EXPECT_EQ(std::nextafter(1.0, 2.0),
+            Parse(half + z20000 + "1e-" +
+                  std::to_string(half.size() - 1 + 20001))
+                .value);
+
+  // Still out of range when the digits do not make up for the exponent.
+  Parsed parsed = Parse("1" + z20000 + "e-20400");
+  EXPECT_EQ(0.0, parsed.value);
+  EXPECT_TRUE(parsed.erange);
+  parsed = Parse("0." + z20000 + "1e20400");
+  EXPECT_EQ(kInfinity, parsed.value);
+  EXPECT_TRUE(parsed.erange);
 }
 
 TEST(DecimalConversionTest, ParseLongMantissasRoundCorrectly) {

@@ -1,5 +1,7 @@
 #include "base/strings/utf_string_conversions.h"
 
+#include <windows.h>
+
 #include <random>
 #include <sstream>
 #include <string>
@@ -194,6 +196,47 @@ TEST(UTFStringConversionUtilsTest, ReadUnicodeCharacterUTF16) {
   index = 3;
   EXPECT_TRUE(ReadUnicodeCharacter(text.data(), len, &index, &cp));
   EXPECT_EQ(static_cast<uint32_t>('a'), cp);
+}
+
+// A lead surrogate as the very last unit of the input: the unit behind it
+// is not part of the input, even when it is a trail surrogate in memory.
+TEST(UTFStringConversionsTest, LoneLeadSurrogateAtTheEndOfTheInput) {
+  const struct {
+    std::wstring units;  // The input is all but the last unit.
+    const char* expected;
+  } kCases[] = {
+      {Units({0xD83D, 0xDE00}), "\xEF\xBF\xBD"},
+      {Units({'a', 0xD83D, 0xDE00}), "a\xEF\xBF\xBD"},
+      {Units({0xD83D, 0xDE00, 0xD83D, 0xDE00}), "\xF0\x9F\x98\x80\xEF\xBF\xBD"},
+      {Units({0xDE00, 0xD83D, 0xDE00}), "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& c : kCases) {
+    const StringPiece16 input(c.units.data(), c.units.size() - 1);
+    EXPECT_EQ(c.expected, UTF16ToUTF8(input));
+    int32_t index = static_cast<int32_t>(input.size()) - 1;
+    uint32_t cp = 7;
+    EXPECT_FALSE(ReadUnicodeCharacter(input.data(),
+                                      static_cast<int32_t>(input.size()),
+                                      &index, &cp));
+    EXPECT_EQ(static_cast<int32_t>(input.size()) - 1, index);
+    EXPECT_EQ(7u, cp);
+  }
+
+  // The same with the input ending right at an inaccessible page: reading
+  // one unit too far faults.
+  const size_t kPage = 4096;
+  char* pages = static_cast<char*>(
+      ::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT,
+                     PAGE_READWRITE));
+  ASSERT_TRUE(pages);
+  DWORD old_protection = 0;
+  ASSERT_TRUE(::VirtualProtect(pages + kPage, kPage, PAGE_NOACCESS,
+                               &old_protection));
+  wchar_t* end = reinterpret_cast<wchar_t*>(pages + kPage);
+  end[-2] = L'a';
+  end[-1] = static_cast<wchar_t>(0xD83D);
+  EXPECT_EQ("a\xEF\xBF\xBD", UTF16ToUTF8(StringPiece16(end - 2, 2)));
+  ::VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST(UTFStringConversionUtilsTest, WriteUnicodeCharacterLengths) {
