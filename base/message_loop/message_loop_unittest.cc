@@ -12,6 +12,7 @@
 #include "base/message_loop/message_pump_default.h"
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/flag_on_destroy.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time_override.h"
@@ -462,16 +463,6 @@ class RecordingObserver : public MessageLoop::DestructionObserver {
 
  private:
   std::vector<std::string>* log_;
-};
-
-class FlagOnDestroy {
- public:
-  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
-  ~FlagOnDestroy() { *destroyed_ = true; }
-  void Run(bool* ran) { *ran = true; }
-
- private:
-  bool* destroyed_;
 };
 
 }  // namespace

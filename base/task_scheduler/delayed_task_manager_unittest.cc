@@ -8,6 +8,7 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
 #include "base/time/time_override.h"
@@ -31,29 +32,6 @@ class FakeTickClock : public TickClock {
   TimeTicks NowTicks() const override { return FakeTicksNow(); }
 };
 
-// Keeps what the manager posts to "the service thread" so that the test can
-// look at the delays and fire the closures itself.
-class RecordingTaskRunner : public TaskRunner {
- public:
-  struct Post {
-    Location from_here;
-    OnceClosure closure;
-    TimeDelta delay;
-  };
-
-  bool PostDelayedTask(const Location& from_here, OnceClosure task,
-                       TimeDelta delay) override {
-    posts.push_back({from_here, std::move(task), delay});
-    return true;
-  }
-  bool RunsTasksInCurrentSequence() const override { return true; }
-
-  std::vector<Post> posts;
-
- private:
-  ~RecordingTaskRunner() override = default;
-};
-
 void AppendId(std::vector<int>* ids, int id) { ids->push_back(id); }
 
 // The post-now callback: runs the handed-back task at once.
@@ -67,7 +45,7 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
   TaskSchedulerDelayedTaskManagerTest()
       : clock_override_(nullptr, &FakeTicksNow, nullptr),
         manager_(std::make_unique<FakeTickClock>()),
-        runner_(new RecordingTaskRunner) {
+        runner_(new TestTaskRunner) {
     g_fake_now_us = TimeDelta::FromSeconds(100).InMicroseconds();
   }
 
@@ -84,7 +62,9 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
 
   subtle::ScopedTimeClockOverrides clock_override_;
   DelayedTaskManager manager_;
-  scoped_refptr<RecordingTaskRunner> runner_;
+  // Stands in for the service thread: the test looks at the delays and runs
+  // the posted closures itself.
+  scoped_refptr<TestTaskRunner> runner_;
   std::vector<int> ran_ids_;
   std::vector<TaskTraits> traits_seen_;
 };
@@ -96,20 +76,20 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, TasksAddedBeforeStartGetTimeLeft) {
   Add(MakeTask(2, TimeDelta::FromSeconds(1)));
   Add(MakeTask(3, TimeDelta::FromSeconds(3)));
   Advance(TimeDelta::FromSeconds(2));
-  EXPECT_TRUE(runner_->posts.empty());
+  EXPECT_TRUE(runner_->posts().empty());
 
   manager_.Start(runner_);
 
   // In the order added, with what is left: 5 s - 2 s; overdue ones at once.
-  ASSERT_EQ(3u, runner_->posts.size());
-  EXPECT_EQ(TimeDelta::FromSeconds(3), runner_->posts[0].delay);
-  EXPECT_EQ(TimeDelta(), runner_->posts[1].delay);
-  EXPECT_EQ(TimeDelta::FromSeconds(1), runner_->posts[2].delay);
+  ASSERT_EQ(3u, runner_->posts().size());
+  EXPECT_EQ(TimeDelta::FromSeconds(3), runner_->posts()[0].delay);
+  EXPECT_EQ(TimeDelta(), runner_->posts()[1].delay);
+  EXPECT_EQ(TimeDelta::FromSeconds(1), runner_->posts()[2].delay);
   EXPECT_STREQ("AddDelayedTaskNow",
-               runner_->posts[0].from_here.function_name());
+               runner_->posts()[0].from_here.function_name());
 
   // Firing the service-thread closures hands each task to its callback.
-  for (auto& post : runner_->posts) std::move(post.closure).Run();
+  EXPECT_EQ(3u, runner_->RunPending());
   EXPECT_EQ((std::vector<int>{1, 2, 3}), ran_ids_);
 }
 
@@ -123,10 +103,10 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, AfterStartTheOwnDelayIsUsed) {
   Advance(TimeDelta::FromSeconds(2));
   Add(std::move(task));
 
-  ASSERT_EQ(1u, runner_->posts.size());
-  EXPECT_EQ(TimeDelta::FromSeconds(5), runner_->posts[0].delay);
+  ASSERT_EQ(1u, runner_->posts().size());
+  EXPECT_EQ(TimeDelta::FromSeconds(5), runner_->posts()[0].delay);
   EXPECT_TRUE(ran_ids_.empty());
-  std::move(runner_->posts[0].closure).Run();
+  EXPECT_EQ(1u, runner_->RunPending());
   EXPECT_EQ(std::vector<int>{7}, ran_ids_);
   // Handed back with the traits it was posted with, already demoted.
   ASSERT_EQ(1u, traits_seen_.size());
@@ -137,9 +117,9 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, AfterStartTheOwnDelayIsUsed) {
 TEST_F(TaskSchedulerDelayedTaskManagerTest, UnrunClosureDestroysTask) {
   manager_.Start(runner_);
   Add(MakeTask(1, TimeDelta::FromSeconds(1)));
-  ASSERT_EQ(1u, runner_->posts.size());
+  ASSERT_EQ(1u, runner_->posts().size());
   // The service thread stopped first: the task goes without running.
-  runner_->posts.clear();
+  runner_->ClearPendingTasks();
   EXPECT_TRUE(ran_ids_.empty());
   EXPECT_TRUE(traits_seen_.empty());
 }

@@ -9,11 +9,12 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/task_scheduler/scoped_set_task_priority_for_current_thread.h"
 #include "base/task_scheduler/sequence_token.h"
+#include "base/test/histogram_counts.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequence_local_storage_map.h"
 #include "base/threading/sequenced_task_runner_handle.h"
@@ -89,16 +90,6 @@ void WaitForShutdownStarted(TaskTracker* tracker) {
   while (!tracker->HasShutdownStarted()) PlatformThread::YieldCurrentThread();
 }
 
-HistogramBase::Count SampleCount(const std::string& name,
-                                 HistogramBase::Sample value) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  return histogram ? histogram->SnapshotSamples()->GetCount(value) : 0;
-}
-
-HistogramBase::Count TotalCount(const std::string& name) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  return histogram ? histogram->SnapshotSamples()->TotalCount() : 0;
-}
 
 class TaskSchedulerTaskTrackerTest : public testing::Test {
  protected:
@@ -154,9 +145,10 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
-  const HistogramBase::Count total_before = TotalCount(kShutdownCountHistogram);
+  const HistogramBase::Count total_before =
+      HistogramTotalCount(kShutdownCountHistogram);
   const HistogramBase::Count ones_before =
-      SampleCount(kShutdownCountHistogram, 1);
+      HistogramSampleCount(kShutdownCountHistogram, 1);
   TaskRecord before_continue, before_skip, before_block;
   scoped_refptr<Sequence> continue_seq =
       Post(MakeTask(RecordingClosure(&before_continue),
@@ -201,8 +193,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
   shutdown_thread->Join();
   EXPECT_TRUE(tracker_.IsShutdownComplete());
   // Shutdown recorded the one BLOCK_SHUTDOWN post it saw, once.
-  EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
-  EXPECT_EQ(ones_before + 1, SampleCount(kShutdownCountHistogram, 1));
+  EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
+  EXPECT_EQ(ones_before + 1, HistogramSampleCount(kShutdownCountHistogram, 1));
 
   // Complete: nothing is accepted any more.
   TaskRecord after_block;
@@ -392,9 +384,10 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushAsync) {
 
 TEST_F(TaskSchedulerTaskTrackerTest,
        ThousandthPostDuringShutdownRecordedAtOnce) {
-  const HistogramBase::Count total_before = TotalCount(kShutdownCountHistogram);
+  const HistogramBase::Count total_before =
+      HistogramTotalCount(kShutdownCountHistogram);
   const HistogramBase::Count max_before =
-      SampleCount(kShutdownCountHistogram, 1000);
+      HistogramSampleCount(kShutdownCountHistogram, 1000);
 
   TaskRecord before;
   scoped_refptr<Sequence> first = Post(MakeTask(
@@ -409,12 +402,13 @@ TEST_F(TaskSchedulerTaskTrackerTest,
                                    TaskShutdownBehavior::BLOCK_SHUTDOWN)));
     ASSERT_TRUE(during.back());
     if (i == 998) {
-      EXPECT_EQ(total_before, TotalCount(kShutdownCountHistogram));
+      EXPECT_EQ(total_before, HistogramTotalCount(kShutdownCountHistogram));
     }
     if (i == 999) {
       // The 1,000th is recorded the moment it is posted.
-      EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
-      EXPECT_EQ(max_before + 1, SampleCount(kShutdownCountHistogram, 1000));
+      EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
+      EXPECT_EQ(max_before + 1,
+                HistogramSampleCount(kShutdownCountHistogram, 1000));
     }
   }
 
@@ -423,7 +417,7 @@ TEST_F(TaskSchedulerTaskTrackerTest,
   shutdown_thread->Join();
   EXPECT_EQ(1001, runs);
   // Nothing more recorded, not by the 1,001st post nor by Shutdown.
-  EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
+  EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
 }
 
 namespace {
@@ -460,10 +454,14 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
       "UserBlockingTaskPriority"));
 
   // Histograms live as long as the process: count from here.
-  const HistogramBase::Count visible_total = TotalCount(visible_blocking);
-  const HistogramBase::Count visible_250 = SampleCount(visible_blocking, 250);
-  const HistogramBase::Count background_total = TotalCount(background);
-  const HistogramBase::Count background_50 = SampleCount(background, 50);
+  const HistogramBase::Count visible_total =
+      HistogramTotalCount(visible_blocking);
+  const HistogramBase::Count visible_250 =
+      HistogramSampleCount(visible_blocking, 250);
+  const HistogramBase::Count background_total =
+      HistogramTotalCount(background);
+  const HistogramBase::Count background_50 =
+      HistogramSampleCount(background, 50);
 
   TaskRecord record;
   Task task(FROM_HERE, RecordingClosure(&record),
@@ -474,8 +472,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   g_fake_now_us = 1250;
   tracker.RunAndPopNextTask(sequence, nullptr);
   EXPECT_EQ(1, record.runs);
-  EXPECT_EQ(visible_250 + 1, SampleCount(visible_blocking, 250));
-  EXPECT_EQ(visible_total + 1, TotalCount(visible_blocking));
+  EXPECT_EQ(visible_250 + 1, HistogramSampleCount(visible_blocking, 250));
+  EXPECT_EQ(visible_total + 1, HistogramTotalCount(visible_blocking));
 
   // A skipped task is recorded too.
   Task skipped(FROM_HERE, BindOnce(&Increment, static_cast<int*>(nullptr)),
@@ -487,8 +485,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   tracker.Shutdown();
   g_fake_now_us = 1300;
   tracker.RunAndPopNextTask(sequence, nullptr);
-  EXPECT_EQ(background_total + 1, TotalCount(background));
-  EXPECT_EQ(background_50 + 1, SampleCount(background, 50));
+  EXPECT_EQ(background_total + 1, HistogramTotalCount(background));
+  EXPECT_EQ(background_50 + 1, HistogramSampleCount(background, 50));
 }
 
 TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
@@ -548,21 +546,6 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
 
 namespace {
 
-class FakeSequencedTaskRunner : public SingleThreadTaskRunner {
- public:
-  bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
-    return false;
-  }
-  bool PostNonNestableDelayedTask(const Location&, OnceClosure,
-                                  TimeDelta) override {
-    return false;
-  }
-  bool RunsTasksInCurrentSequence() const override { return false; }
-
- private:
-  ~FakeSequencedTaskRunner() override = default;
-};
-
 struct ContextSeen {
   SequenceToken sequence_token;
   bool task_token_valid = false;
@@ -587,7 +570,8 @@ void RecordContext(ContextSeen* seen) {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
-  scoped_refptr<FakeSequencedTaskRunner> runner = new FakeSequencedTaskRunner;
+  scoped_refptr<TestTaskRunner> runner = new TestTaskRunner;
+  runner->set_runs_tasks_in_current_sequence(false);
 
   for (int kind = 0; kind < 3; ++kind) {
     ContextSeen seen;
@@ -606,7 +590,9 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
     EXPECT_TRUE(seen.sls_set);
     EXPECT_EQ(kind == 2, seen.thread_handle_set);
     EXPECT_EQ(kind != 0, seen.sequenced_handle_set);
-    if (kind != 0) EXPECT_EQ(runner, seen.sequenced_runner);
+    if (kind != 0) {
+      EXPECT_EQ(runner, seen.sequenced_runner);
+    }
 
     // All gone once the task is done.
     EXPECT_FALSE(SequenceToken::GetForCurrentThread().IsValid());
