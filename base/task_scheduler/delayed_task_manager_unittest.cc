@@ -1,6 +1,5 @@
 #include "base/task_scheduler/delayed_task_manager.h"
 
-#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -8,29 +7,16 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/scoped_fake_ticks.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
-#include "base/time/time_override.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace internal {
 
 namespace {
-
-// One fake time for both TimeTicks::Now (which stamps the tasks' delayed
-// run times) and the manager's tick clock.
-std::atomic<int64_t> g_fake_now_us{0};
-
-TimeTicks FakeTicksNow() {
-  return TimeTicks() + TimeDelta::FromMicroseconds(g_fake_now_us.load());
-}
-
-class FakeTickClock : public TickClock {
- public:
-  TimeTicks NowTicks() const override { return FakeTicksNow(); }
-};
 
 void AppendId(std::vector<int>* ids, int id) { ids->push_back(id); }
 
@@ -43,11 +29,9 @@ void RunTaskNow(std::vector<TaskTraits>* traits_seen, Task task) {
 class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
  protected:
   TaskSchedulerDelayedTaskManagerTest()
-      : clock_override_(nullptr, &FakeTicksNow, nullptr),
-        manager_(std::make_unique<FakeTickClock>()),
-        runner_(new TestTaskRunner) {
-    g_fake_now_us = TimeDelta::FromSeconds(100).InMicroseconds();
-  }
+      : clock_(TimeTicks() + TimeDelta::FromSeconds(100)),
+        manager_(clock_.CreateTickClock()),
+        runner_(new TestTaskRunner) {}
 
   Task MakeTask(int id, TimeDelta delay, TaskTraits traits = TaskTraits()) {
     return Task(FROM_HERE, BindOnce(&AppendId, &ran_ids_, id), traits, delay);
@@ -58,9 +42,11 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
                             BindOnce(&RunTaskNow, &traits_seen_));
   }
 
-  void Advance(TimeDelta delta) { g_fake_now_us += delta.InMicroseconds(); }
+  void Advance(TimeDelta delta) { clock_.Advance(delta); }
 
-  subtle::ScopedTimeClockOverrides clock_override_;
+  // One fake time for both TimeTicks::Now (which stamps the tasks' delayed
+  // run times) and the manager's tick clock.
+  ScopedFakeTicks clock_;
   DelayedTaskManager manager_;
   // Stands in for the service thread: the test looks at the delays and runs
   // the posted closures itself.

@@ -14,13 +14,13 @@
 #include "base/task_scheduler/scoped_set_task_priority_for_current_thread.h"
 #include "base/task_scheduler/sequence_token.h"
 #include "base/test/histogram_counts.h"
+#include "base/test/scoped_fake_ticks.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequence_local_storage_map.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/threading/simple_thread.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/time/time_override.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -422,12 +422,6 @@ TEST_F(TaskSchedulerTaskTrackerTest,
 
 namespace {
 
-std::atomic<int64_t> g_fake_now_us{1000};
-
-TimeTicks FakeTicksNow() {
-  return TimeTicks() + TimeDelta::FromMicroseconds(g_fake_now_us.load());
-}
-
 class RecordingObserver : public CanScheduleSequenceObserver {
  public:
   void OnCanScheduleSequence(scoped_refptr<Sequence> sequence) override {
@@ -439,8 +433,7 @@ class RecordingObserver : public CanScheduleSequenceObserver {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
-  g_fake_now_us = 1000;
-  subtle::ScopedTimeClockOverrides clock(nullptr, &FakeTicksNow, nullptr);
+  ScopedFakeTicks clock(TimeTicks() + TimeDelta::FromMicroseconds(1000));
   TaskTrackerForTest tracker("LatencyTest");
   const std::string visible_blocking =
       "TaskScheduler.TaskLatencyMicroseconds.LatencyTest."
@@ -469,7 +462,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   ASSERT_TRUE(tracker.WillPostTask(task));
   scoped_refptr<Sequence> sequence = new Sequence;
   sequence->PushTask(std::move(task));  // Sequenced at 1000 us.
-  g_fake_now_us = 1250;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(1250));
   tracker.RunAndPopNextTask(sequence, nullptr);
   EXPECT_EQ(1, record.runs);
   EXPECT_EQ(visible_250 + 1, HistogramSampleCount(visible_blocking, 250));
@@ -483,15 +476,14 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   sequence->PushTask(std::move(skipped));
   ASSERT_EQ(sequence, tracker.WillScheduleSequence(sequence, nullptr));
   tracker.Shutdown();
-  g_fake_now_us = 1300;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(1300));
   tracker.RunAndPopNextTask(sequence, nullptr);
   EXPECT_EQ(background_total + 1, HistogramTotalCount(background));
   EXPECT_EQ(background_50 + 1, HistogramSampleCount(background, 50));
 }
 
 TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
-  g_fake_now_us = 1000;
-  subtle::ScopedTimeClockOverrides clock(nullptr, &FakeTicksNow, nullptr);
+  ScopedFakeTicks clock(TimeTicks() + TimeDelta::FromMicroseconds(1000));
   TaskTrackerForTest tracker("BackgroundLimitTest", 1);
   RecordingObserver observer_a, observer_b;
 
@@ -507,7 +499,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
   scoped_refptr<Sequence> a = new Sequence;
   scoped_refptr<Sequence> b = new Sequence;
   push(a.get(), &runs_a);  // A1 at t=1000.
-  g_fake_now_us = 2000;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(2000));
   push(b.get(), &runs_b);  // B1 at t=2000.
   push(a.get(), &runs_a);  // A2 at t=2000: ties with B1.
 
@@ -537,7 +529,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
   EXPECT_EQ(a, observer_a.sequences[0]);
 
   // Nothing waits now: A stays scheduled while it has work.
-  g_fake_now_us = 3000;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(3000));
   push(a.get(), &runs_a);
   EXPECT_EQ(a, tracker.RunAndPopNextTask(a, &observer_a));
   EXPECT_FALSE(tracker.RunAndPopNextTask(a, &observer_a));
