@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -87,15 +89,13 @@ TEST_F(AtExitTest, RegistrationFromManyThreads) {
   g_thread_values.clear();
   {
     AtExitManager manager;
-    HANDLE threads[4];
+    std::vector<std::unique_ptr<TestThread>> threads;
     for (intptr_t i = 0; i < 4; ++i) {
-      threads[i] = ::CreateThread(nullptr, 0, &RegisterMany,
-                                  reinterpret_cast<void*>(i * 1000), 0, nullptr);
-      ASSERT_NE(nullptr, threads[i]);
+      threads.push_back(std::make_unique<TestThread>(
+          [i] { RegisterMany(reinterpret_cast<void*>(i * 1000)); }));
     }
-    ::WaitForMultipleObjects(4, threads, TRUE, INFINITE);
-    for (HANDLE thread : threads)
-      ::CloseHandle(thread);
+    for (auto& thread : threads)
+      thread->Join();
   }
   ASSERT_EQ(400u, g_thread_values.size());
   // Each thread's own callbacks still run in reverse order.

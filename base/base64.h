@@ -14,7 +14,7 @@ void Base64Encode(StringPiece input, std::string* output);
 // Accepts only padded text made of the standard alphabet; the unused low
 // bits of the last character are ignored. On failure |output| is left as
 // it was.
-bool Base64Decode(StringPiece input, std::string* output);
+[[nodiscard]] bool Base64Decode(StringPiece input, std::string* output);
 
 }  // namespace base
 

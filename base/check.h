@@ -35,7 +35,10 @@
 #define CHECK_GT(a, b) CHECK((a) > (b))
 
 // Debug-only checks compile their condition (so it stays valid code) but
-// never evaluate it in release builds.
+// never evaluate it in release builds. Release builds define NDEBUG; the test
+// build defines DCHECK_ALWAYS_ON as well (CMake option KAVOR_DCHECK_ALWAYS_ON)
+// so tests run optimised code with the checks live. DLOG and DVLOG
+// (base/logging.h) follow DCHECK_IS_ON().
 #if defined(NDEBUG) && !defined(DCHECK_ALWAYS_ON)
 #define DCHECK_IS_ON() 0
 #define DCHECK(condition) \

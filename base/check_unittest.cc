@@ -25,4 +25,15 @@ TEST(CheckDeathTest, FailingCheckEndsProcessWithoutOutput) {
   EXPECT_DEATH(NOTREACHED(), "^$");
 }
 
+// The tests run the optimised build with the debug checks live (CMake option
+// KAVOR_DCHECK_ALWAYS_ON, set by scripts/build.sh): a test build configured
+// like the release build would silently stop checking every DCHECK.
+TEST(CheckDeathTest, TestBuildRunsDebugChecks) {
+  EXPECT_TRUE(DCHECK_IS_ON());
+  g_evaluations = 0;
+  DCHECK(CountedTrue());
+  EXPECT_EQ(1, g_evaluations);
+  EXPECT_DEATH(DCHECK(1 + 1 == 3), "^$");
+}
+
 }  // namespace

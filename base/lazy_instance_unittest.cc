@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 #include "base/at_exit.h"
 #include "base/lazy_instance_helpers.h"
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -48,17 +51,17 @@ TEST(LazyInstanceTest, RacingThreadsCreateExactlyOneObject) {
   LazyInstance<SlowToBuild>::Leaky racy;
   HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   RaceArgs args[kRacingThreads];
-  HANDLE threads[kRacingThreads];
+  std::vector<std::unique_ptr<TestThread>> threads;
   for (int i = 0; i < kRacingThreads; ++i) {
     args[i] = {&racy, start, nullptr};
-    threads[i] = ::CreateThread(nullptr, 0, &RaceToCreate, &args[i], 0, nullptr);
-    ASSERT_NE(nullptr, threads[i]);
+    RaceArgs* race_args = &args[i];
+    threads.push_back(std::make_unique<TestThread>(
+        [race_args] { RaceToCreate(race_args); }));
   }
   EXPECT_FALSE(racy.IsCreated());
   ::SetEvent(start);
-  ::WaitForMultipleObjects(kRacingThreads, threads, TRUE, INFINITE);
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  for (auto& thread : threads)
+    thread->Join();
   ::CloseHandle(start);
 
   EXPECT_EQ(1, g_constructions.load());
@@ -110,13 +113,11 @@ TEST(LazyInstanceTest, WaiterReturnsOnlyOnceCreationIsComplete) {
   EXPECT_EQ(internal::kLazyInstanceStateCreating, state.load());
 
   WaiterArgs args = {&state, true, 0};
-  HANDLE thread = ::CreateThread(nullptr, 0, &WaitAtGate, &args, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
+  TestThread thread([&args] { WaitAtGate(&args); });
   int object = 0;
   internal::CompleteLazyInstance(&state, reinterpret_cast<uintptr_t>(&object),
                                  nullptr, nullptr);
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
+  thread.Join();
   EXPECT_FALSE(args.needed);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), args.seen);
   EXPECT_FALSE(internal::NeedsLazyInstance(&state));

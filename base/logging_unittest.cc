@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "base/command_line.h"
 #include "base/debug/debugger.h"
 #include "base/strings/string_util.h"
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 // Whether a plain std::ostream takes a T with what namespace std offers.
@@ -749,16 +751,14 @@ TEST_F(LoggingTest, ThreadsRacingToOpenTheFileShareOneHandle) {
   writers.start_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   writers.lines_per_thread = 50;
   ASSERT_TRUE(writers.start_event);
-  HANDLE threads[kThreads];
-  for (HANDLE& thread : threads) {
-    thread = ::CreateThread(nullptr, 0, &WriteLines, &writers, 0, nullptr);
-    ASSERT_TRUE(thread);
+  std::vector<std::unique_ptr<TestThread>> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.push_back(
+        std::make_unique<TestThread>([&writers] { WriteLines(&writers); }));
   }
   ::SetEvent(writers.start_event);
-  ASSERT_EQ(WAIT_OBJECT_0,
-            ::WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE));
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  for (auto& thread : threads)
+    thread->Join();
   ::CloseHandle(writers.start_event);
 
   // Closing the published handle must leave no other one behind: an opener

@@ -51,18 +51,18 @@ NativeLibrary LoadNativeLibrary(const FilePath& library_path,
   FilePath current_directory;
   if (GetCurrentDirectory(&current_directory)) {
     FilePath plugin_path = library_path.DirName();
-    if (!plugin_path.empty() && plugin_path.value() != L".") {
-      SetCurrentDirectory(plugin_path);
-      restore_directory = true;
-    }
+    if (!plugin_path.empty() && plugin_path.value() != L".")
+      restore_directory = SetCurrentDirectory(plugin_path);
   }
 
   HMODULE module = ::LoadLibraryW(library_path.value().c_str());
   if (!module && error)
     error->code = ::GetLastError();
 
+  // Nothing better to do when the old folder cannot be made current again:
+  // the load is over either way.
   if (restore_directory)
-    SetCurrentDirectory(current_directory);
+    (void)SetCurrentDirectory(current_directory);
 
   if (are_search_flags_available) {
     LogLibraryLoadOutcome(module ? SAFE_SEARCH_FAILED_PLAIN_LOADED

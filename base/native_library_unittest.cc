@@ -9,9 +9,9 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/metrics/histogram.h"
-#include "base/metrics/histogram_samples.h"
 #include "base/path_service.h"
 #include "base/scoped_native_library.h"
+#include "base/test/histogram_counts.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -21,13 +21,9 @@ namespace {
 const wchar_t kDepLibrary[] = L"kavor_native_dep.dll";
 const wchar_t kMainLibrary[] = L"kavor_native_main.dll";
 
-HistogramBase* LoadHistogram() {
-  return LinearHistogram::FactoryGet("LibraryLoader.LoadNativeLibraryWindows",
-                                     1, 5, 6, 1);
-}
-
 int SampleCount(NativeLoadOutcome outcome) {
-  return LoadHistogram()->SnapshotSamples()->GetCount(outcome);
+  return HistogramSampleCount("LibraryLoader.LoadNativeLibraryWindows",
+                              outcome);
 }
 
 bool HasSafeSearch() {

@@ -17,14 +17,14 @@ class PathService {
   typedef bool (*ProviderFunc)(int key, FilePath* result);
 
   // True with |result| set when |key| has an answer.
-  static bool Get(int key, FilePath* result);
+  [[nodiscard]] static bool Get(int key, FilePath* result);
 
   // Makes |path| the answer of |key| from now on. With |create| a missing
   // folder is made first (parents too); unless |is_absolute|, |path| is
   // made absolute. Every cached answer is dropped, so keys derived from
   // |key| are computed again. False when the folder cannot be made or the
   // path has no absolute form.
-  static bool OverrideAndCreateIfNeeded(int key,
+  [[nodiscard]] static bool OverrideAndCreateIfNeeded(int key,
                                         const FilePath& path,
                                         bool is_absolute,
                                         bool create);

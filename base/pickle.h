@@ -24,15 +24,15 @@ class PickleIterator {
   PickleIterator() = default;
   explicit PickleIterator(const Pickle& pickle);
 
-  bool ReadBool(bool* result);
-  bool ReadInt(int* result);
-  bool ReadUInt32(uint32_t* result);
-  bool ReadInt64(int64_t* result);
-  bool ReadUInt64(uint64_t* result);
-  bool ReadString(std::string* result);
+  [[nodiscard]] bool ReadBool(bool* result);
+  [[nodiscard]] bool ReadInt(int* result);
+  [[nodiscard]] bool ReadUInt32(uint32_t* result);
+  [[nodiscard]] bool ReadInt64(int64_t* result);
+  [[nodiscard]] bool ReadUInt64(uint64_t* result);
+  [[nodiscard]] bool ReadString(std::string* result);
   // Points into the pickle's payload; valid while the pickle lives.
-  bool ReadStringPiece(StringPiece* result);
-  bool ReadString16(string16* result);
+  [[nodiscard]] bool ReadStringPiece(StringPiece* result);
+  [[nodiscard]] bool ReadString16(string16* result);
 
   size_t read_index() const { return read_index_; }
   size_t end_index() const { return end_index_; }
@@ -40,7 +40,7 @@ class PickleIterator {
 
  private:
   // Copies |size| bytes of a fixed-size value and steps over its slot.
-  bool ReadBuiltinType(void* result, size_t size);
+  [[nodiscard]] bool ReadBuiltinType(void* result, size_t size);
   // Returns the next |num_bytes| bytes and steps over them and their
   // padding, or null (with the iterator at the end) when they are not there.
   const char* GetReadPointerAndAdvance(size_t num_bytes);

@@ -12,36 +12,12 @@
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/message_pump_dispatcher.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/test_thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace {
-
-// Runs |body| on a new thread; Join (or the destructor) waits for it.
-class OtherThread {
- public:
-  explicit OtherThread(std::function<void()> body) : body_(std::move(body)) {
-    handle_ = ::CreateThread(nullptr, 0, &OtherThread::Main, this, 0, nullptr);
-    CHECK(handle_);
-  }
-  ~OtherThread() { Join(); }
-  void Join() {
-    if (!handle_)
-      return;
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  static DWORD WINAPI Main(void* param) {
-    static_cast<OtherThread*>(param)->body_();
-    return 0;
-  }
-  std::function<void()> body_;
-  HANDLE handle_ = nullptr;
-};
 
 void Post(std::function<void()> task) {
   ThreadTaskRunnerHandle::Get()->PostTask(
@@ -83,7 +59,7 @@ TEST(RunLoopTest, QuitWhenIdleFromAnotherThread) {
   bool ran = false;
   Post([&] { ran = true; });
   RunLoop run_loop;
-  OtherThread other([&] { run_loop.QuitWhenIdle(); });
+  TestThread other([&] { run_loop.QuitWhenIdle(); });
   run_loop.Run();
   EXPECT_TRUE(ran);
 }
@@ -94,7 +70,7 @@ TEST(RunLoopTest, QuitClosureFromAnotherThreadEndsAWaitingRun) {
   WaitableEvent running;
   Post([&] { running.Signal(); });
   RepeatingClosure quit = run_loop.QuitClosure();
-  OtherThread other([&] {
+  TestThread other([&] {
     running.Wait();
     quit.Run();
   });
@@ -110,7 +86,7 @@ TEST(RunLoopTest, QuitClosureAfterRunLoopDiedDoesNothing) {
     quit = dead.QuitClosure();
   }
   quit.Run();  // Same thread: runs at once on a dead weak pointer.
-  OtherThread other([&] { quit.Run(); });  // Posts a task that finds none.
+  TestThread other([&] { quit.Run(); });  // Posts a task that finds none.
   other.Join();
 
   // The next run loop is not quit by either.
@@ -132,7 +108,7 @@ TEST(RunLoopTest, CrossThreadQuitOfDeadRunLoopTouchesNothing) {
   for (int variant = 0; variant < 2; ++variant) {
     SCOPED_TRACE(variant);
     RunLoop* doomed = new (storage) RunLoop();
-    OtherThread other([&] {
+    TestThread other([&] {
       if (variant == 0)
         doomed->Quit();
       else
@@ -198,7 +174,7 @@ TEST(RunLoopTest, NestedQuitsFromAnotherThread) {
     RunLoop nested(RunLoop::kNestableTasksAllowed);
     RepeatingClosure nested_quit = nested.QuitClosure();
     RepeatingClosure outer_quit = outer.QuitClosure();
-    OtherThread other([nested_quit, outer_quit] {
+    TestThread other([nested_quit, outer_quit] {
       nested_quit.Run();
       outer_quit.Run();
     });

@@ -28,12 +28,12 @@ class HMAC {
   size_t DigestLength() const;
 
   // Takes a copy of the key's bytes. Always succeeds.
-  bool Init(const SymmetricKey* key);
+  [[nodiscard]] bool Init(const SymmetricKey* key);
 
   // Writes the first |digest_length| bytes (at most DigestLength()) of the
   // HMAC of |data| to |digest|. False when the library failed; the digest is
   // then undefined.
-  bool Sign(base::StringPiece data, unsigned char* digest,
+  [[nodiscard]] bool Sign(base::StringPiece data, unsigned char* digest,
             size_t digest_length) const;
 
  private:

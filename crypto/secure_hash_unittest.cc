@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
+#include "base/test/test_thread.h"
 #include "crypto/sha2.h"
 #include "gtest/gtest.h"
 
@@ -140,16 +142,15 @@ DWORD WINAPI HashOnThread(void* param) {
 TEST(SecureHashTest, ConcurrentUse) {
   const int kThreads = 6;
   std::string results[kThreads];
-  HANDLE threads[kThreads];
+  std::vector<std::unique_ptr<base::TestThread>> threads;
   for (int i = 0; i < kThreads; ++i) {
-    threads[i] = CreateThread(nullptr, 0, &HashOnThread, &results[i], 0,
-                              nullptr);
-    ASSERT_TRUE(threads[i]);
+    std::string* result = &results[i];
+    threads.push_back(std::make_unique<base::TestThread>(
+        [result] { HashOnThread(result); }));
   }
-  EXPECT_EQ(WAIT_OBJECT_0,
-            WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE));
+  for (auto& thread : threads)
+    thread->Join();
   for (int i = 0; i < kThreads; ++i) {
-    CloseHandle(threads[i]);
     EXPECT_EQ(
         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
         Hex(results[i].data(), results[i].size()));

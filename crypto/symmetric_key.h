@@ -24,7 +24,7 @@ class SymmetricKey {
   // with PBKDF2-HMAC-SHA1. Null when the size does not suit |algorithm|
   // (AES takes 128 or 256 bits), is below 8 bits, or the derivation failed
   // (the library refuses an empty salt and zero iterations).
-  static std::unique_ptr<SymmetricKey> DeriveKeyFromPassword(
+  [[nodiscard]] static std::unique_ptr<SymmetricKey> DeriveKeyFromPassword(
       Algorithm algorithm,
       const std::string& password,
       const std::string& salt,

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the library and its host, and runs the
-# installer under Wine.
+# Installs what is missing, builds the library and its host in their release
+# form (no debug checks, in build-release/ beside the test build), and runs
+# the installer under Wine.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="${KAVOR_BUILD_DIR:-$ROOT/build}"
+BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
+export KAVOR_BUILD_DIR="$BUILD"
 
 bash "$ROOT/scripts/install_deps.sh"
-bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer
+KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer
 source "$ROOT/scripts/wine_env.sh"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 cd "$BUILD"
 for sw in --version --internal-version --stream; do
-  out=$(wine bin/kavor_setup.exe "$sw")
-  echo "kavor_setup.exe $sw -> \"$out\" (exit $?)"
+  rc=0
+  out=$(wine bin/kavor_setup.exe "$sw") || rc=$?
+  echo "kavor_setup.exe $sw -> \"$out\" (exit $rc)"
 done

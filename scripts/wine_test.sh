@@ -8,5 +8,4 @@ shift
 EXE="$1"
 shift
 source "$ROOT/scripts/wine_env.sh"
-export KAVOR_TEST_DATA="$ROOT/tests/data"
 exec wine "$BUILD/bin/$EXE.exe" "$@"

@@ -3,6 +3,9 @@
 # line end, exit code 0.
 set -u
 EXE="$1"
+# The installer's exit codes (installer_main.cc).
+EXIT_SUCCESS=0
+EXIT_ROLE_NOT_AVAILABLE=101
 passed=0
 failed=0
 
@@ -22,17 +25,17 @@ expect() {
   fi
 }
 
-expect "47.0.4127.0" 0 --version
-expect "4127.0" 0 --internal-version
-expect "developer" 0 --stream
-expect "47.0.4127.0" 0 --version --help
-expect "47.0.4127.0" 0 /version
-expect "4127.0" 0 --stream --internal-version
-expect "47.0.4127.0" 0 --internal-version --version
+expect "47.0.4127.0" $EXIT_SUCCESS --version
+expect "4127.0" $EXIT_SUCCESS --internal-version
+expect "developer" $EXIT_SUCCESS --stream
+expect "47.0.4127.0" $EXIT_SUCCESS --version --help
+expect "47.0.4127.0" $EXIT_SUCCESS /version
+expect "4127.0" $EXIT_SUCCESS --stream --internal-version
+expect "47.0.4127.0" $EXIT_SUCCESS --internal-version --version
 
 # Roles this build does not have yet are refused, not faked.
-expect "" 101
-expect "" 101 --silent
+expect "" $EXIT_ROLE_NOT_AVAILABLE
+expect "" $EXIT_ROLE_NOT_AVAILABLE --silent
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

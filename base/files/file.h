@@ -108,19 +108,19 @@ class File {
 
   // Reads at |offset|; the file position is left where it was. The bytes
   // read, 0 at the end of the file, -1 on error.
-  int Read(int64_t offset, char* data, int size);
-  int ReadAtCurrentPos(char* data, int size);
+  [[nodiscard]] int Read(int64_t offset, char* data, int size);
+  [[nodiscard]] int ReadAtCurrentPos(char* data, int size);
 
   // Writes at |offset| regardless of the current position. The bytes
   // written, or -1 (also for a negative |size|, without a system call).
-  int Write(int64_t offset, const char* data, int size);
-  int WriteAtCurrentPos(const char* data, int size);
+  [[nodiscard]] int Write(int64_t offset, const char* data, int size);
+  [[nodiscard]] int WriteAtCurrentPos(const char* data, int size);
 
   int64_t GetLength();
   // Truncates or extends; the file position is kept.
-  bool SetLength(int64_t length);
-  bool Flush();
-  bool GetInfo(Info* info);
+  [[nodiscard]] bool SetLength(int64_t length);
+  [[nodiscard]] bool Flush();
+  [[nodiscard]] bool GetInfo(Info* info);
 
   // Locks the whole file without waiting.
   Error Lock();

@@ -7,9 +7,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/scoped_temp_dir.h"
-#include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
-#include "base/metrics/statistics_recorder.h"
+#include "base/test/histogram_counts.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -19,11 +17,7 @@ namespace {
 const char kUnknownErrorsHistogram[] = "PlatformFile.UnknownErrors.Windows";
 
 int UnknownErrorCount(int code) {
-  HistogramBase* histogram =
-      StatisticsRecorder::FindHistogram(kUnknownErrorsHistogram);
-  if (!histogram)
-    return 0;
-  return histogram->SnapshotSamples()->GetCount(code);
+  return HistogramSampleCount(kUnknownErrorsHistogram, code);
 }
 
 class FileTest : public testing::Test {

@@ -36,19 +36,19 @@ bool DeleteFile(const FilePath& path, bool recursive);
 bool DeleteFileAfterReboot(const FilePath& path);
 
 // Puts |from_path| in the place of |to_path|, which may exist.
-bool ReplaceFile(const FilePath& from_path,
+[[nodiscard]] bool ReplaceFile(const FilePath& from_path,
                  const FilePath& to_path,
                  File::Error* error);
 
 // Overwrites |to_path|. The copy is never read-only.
-bool CopyFile(const FilePath& from_path, const FilePath& to_path);
-bool DoCopyFile(const FilePath& from_path,
+[[nodiscard]] bool CopyFile(const FilePath& from_path, const FilePath& to_path);
+[[nodiscard]] bool DoCopyFile(const FilePath& from_path,
                 const FilePath& to_path,
                 bool fail_if_exists);
 // Copies a file or a folder tree. When |recursive| and |to_path| is an
 // existing folder, the source folder lands inside it as a subfolder. A tree
 // is never copied into itself.
-bool DoCopyDirectory(const FilePath& from_path,
+[[nodiscard]] bool DoCopyDirectory(const FilePath& from_path,
                      const FilePath& to_path,
                      bool recursive,
                      bool fail_if_exists);
@@ -59,21 +59,21 @@ inline bool CopyDirectory(const FilePath& from_path,
 }
 
 // Refuses paths that refer to a parent folder.
-bool Move(const FilePath& from_path, const FilePath& to_path);
+[[nodiscard]] bool Move(const FilePath& from_path, const FilePath& to_path);
 // On failure the thread's last error is the one of the first move attempt.
-bool MoveUnsafe(const FilePath& from_path, const FilePath& to_path);
+[[nodiscard]] bool MoveUnsafe(const FilePath& from_path, const FilePath& to_path);
 
 // Creates the folder and its missing parents.
-bool CreateDirectoryAndGetError(const FilePath& full_path, File::Error* error);
-bool CreateDirectory(const FilePath& full_path);
+[[nodiscard]] bool CreateDirectoryAndGetError(const FilePath& full_path, File::Error* error);
+[[nodiscard]] bool CreateDirectory(const FilePath& full_path);
 
-bool GetTempDir(FilePath* path);
+[[nodiscard]] bool GetTempDir(FilePath* path);
 FilePath GetHomeDir();
 // Creates a new empty file with a unique "<guid>.tmp" name in |dir|.
-bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* temp_file);
+[[nodiscard]] bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* temp_file);
 
-bool GetCurrentDirectory(FilePath* path);
-bool SetCurrentDirectory(const FilePath& path);
+[[nodiscard]] bool GetCurrentDirectory(FilePath* path);
+[[nodiscard]] bool SetCurrentDirectory(const FilePath& path);
 
 // A C runtime stream shared with everybody and not inherited by children.
 FILE* OpenFile(const FilePath& filename, const char* mode);
@@ -82,16 +82,16 @@ bool CloseFile(FILE* file);
 // Reads the whole file. When it holds more than |max_size| bytes the result
 // is false and |contents| holds the first |max_size| bytes. |contents| may
 // be null. The thread's last error after a failed read is the failure's.
-bool ReadFileToStringWithMaxSize(const FilePath& path,
+[[nodiscard]] bool ReadFileToStringWithMaxSize(const FilePath& path,
                                  std::string* contents,
                                  size_t max_size);
-bool ReadFileToString(const FilePath& path, std::string* contents);
+[[nodiscard]] bool ReadFileToString(const FilePath& path, std::string* contents);
 
 // Creates or truncates the file. |size| on success, -1 on failure. A
 // negative |size| is refused without touching the file.
-int WriteFile(const FilePath& filename, const char* data, int size);
+[[nodiscard]] int WriteFile(const FilePath& filename, const char* data, int size);
 // The file must exist. A negative |size| is refused.
-bool AppendToFile(const FilePath& filename, const char* data, int size);
+[[nodiscard]] bool AppendToFile(const FilePath& filename, const char* data, int size);
 
 namespace internal {
 

@@ -148,8 +148,9 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverFollowsLinks) {
   EXPECT_EQ("keep me", Contents(secret));
   EXPECT_TRUE(PathExists(deeper_secret));
   EXPECT_FALSE(PathExists(Path(L"tree\\own")));
-  if (tree_deleted)
+  if (tree_deleted) {
     EXPECT_FALSE(PathExists(tree));
+  }
 
   // As the top path.
   const FilePath top_link = Path(L"top_link");
@@ -157,8 +158,9 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverFollowsLinks) {
   const bool link_deleted = DeleteFile(top_link, true);
   EXPECT_EQ("keep me", Contents(secret));
   EXPECT_TRUE(PathExists(deeper_secret));
-  if (link_deleted)
+  if (link_deleted) {
     EXPECT_FALSE(PathExists(top_link));
+  }
 
   // Through a wildcard.
   const FilePath other_tree = MakeDir(L"other");

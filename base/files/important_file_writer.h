@@ -63,7 +63,7 @@ class ImportantFileWriter {
   // reported by the result and the histograms only; |path| is then as it
   // was. Data of 2^31 bytes or more is refused (false) without touching the
   // disk.
-  static bool WriteFileAtomically(const FilePath& path,
+  [[nodiscard]] static bool WriteFileAtomically(const FilePath& path,
                                   StringPiece data,
                                   StringPiece histogram_suffix = StringPiece());
 

@@ -13,10 +13,10 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
-#include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/sequenced_task_runner.h"
+#include "base/test/histogram_counts.h"
+#include "base/test/test_task_runner.h"
 #include "base/time/tick_clock.h"
 #include "base/timer/timer.h"
 #include "base/win/scoped_handle.h"
@@ -25,68 +25,6 @@
 namespace base {
 
 namespace {
-
-// A runner on the test's own thread whose clock moves only when the test
-// says so. Tasks run in due-time order, then posting order.
-class ManualTimeTaskRunner : public SequencedTaskRunner, public TickClock {
- public:
-  ManualTimeTaskRunner() = default;
-
-  bool PostDelayedTask(const Location& from_here,
-                       OnceClosure task,
-                       TimeDelta delay) override {
-    if (refuse_tasks_)
-      return false;
-    tasks_.push_back({now_ + delay, next_sequence_++, std::move(task)});
-    return true;
-  }
-  bool PostNonNestableDelayedTask(const Location& from_here,
-                                  OnceClosure task,
-                                  TimeDelta delay) override {
-    return PostDelayedTask(from_here, std::move(task), delay);
-  }
-  bool RunsTasksInCurrentSequence() const override { return true; }
-
-  TimeTicks NowTicks() const override { return now_; }
-
-  // Moves the clock forward, running every task that falls due on the way
-  // at its own due time.
-  void FastForwardBy(TimeDelta delta) {
-    const TimeTicks end = now_ + delta;
-    while (true) {
-      auto next = std::min_element(
-          tasks_.begin(), tasks_.end(), [](const Task& a, const Task& b) {
-            return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
-          });
-      if (next == tasks_.end() || next->due > end)
-        break;
-      if (next->due > now_)
-        now_ = next->due;
-      OnceClosure task = std::move(next->task);
-      tasks_.erase(next);
-      std::move(task).Run();
-    }
-    now_ = end;
-  }
-  void RunUntilIdle() { FastForwardBy(TimeDelta()); }
-
-  size_t pending_count() const { return tasks_.size(); }
-  void set_refuse_tasks(bool refuse) { refuse_tasks_ = refuse; }
-
- private:
-  ~ManualTimeTaskRunner() override = default;
-
-  struct Task {
-    TimeTicks due;
-    int sequence;
-    OnceClosure task;
-  };
-
-  std::vector<Task> tasks_;
-  TimeTicks now_ = TimeTicks::FromInternalValue(1000000);
-  int next_sequence_ = 0;
-  bool refuse_tasks_ = false;
-};
 
 class CountingSerializer : public ImportantFileWriter::DataSerializer {
  public:
@@ -107,20 +45,6 @@ class CountingSerializer : public ImportantFileWriter::DataSerializer {
   const bool result_;
   int calls_ = 0;
 };
-
-int HistogramCount(const std::string& name, int sample) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  if (!histogram)
-    return 0;
-  return histogram->SnapshotSamples()->GetCount(sample);
-}
-
-int HistogramTotal(const std::string& name) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  if (!histogram)
-    return 0;
-  return histogram->SnapshotSamples()->TotalCount();
-}
 
 std::string ReadContents(const FilePath& path) {
   std::string contents;
@@ -150,12 +74,12 @@ class ImportantFileWriterTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     path_ = temp_dir_.GetPath().Append(L"important.json");
-    runner_ = new ManualTimeTaskRunner();
+    runner_ = new TestTaskRunner();
   }
 
   ScopedTempDir temp_dir_;
   FilePath path_;
-  scoped_refptr<ManualTimeTaskRunner> runner_;
+  scoped_refptr<TestTaskRunner> runner_;
 };
 
 }  // namespace
@@ -188,36 +112,36 @@ TEST_F(ImportantFileWriterTest, MissingFolderFailsAndRecords) {
   const FilePath missing_dir = temp_dir_.GetPath().Append(L"missing");
   const FilePath target = missing_dir.Append(L"target.json");
 
-  const int create_before = HistogramTotal("ImportantFile.FileCreateError");
-  const int failures_before = HistogramCount(
+  const int create_before = HistogramTotalCount("ImportantFile.FileCreateError");
+  const int failures_before = HistogramSampleCount(
       "ImportantFile.TempFileFailures", ImportantFileWriter::FAILED_CREATING);
   EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target, "data"));
   EXPECT_EQ(create_before + 1,
-            HistogramTotal("ImportantFile.FileCreateError"));
+            HistogramTotalCount("ImportantFile.FileCreateError"));
   EXPECT_EQ(failures_before + 1,
-            HistogramCount("ImportantFile.TempFileFailures",
+            HistogramSampleCount("ImportantFile.TempFileFailures",
                            ImportantFileWriter::FAILED_CREATING));
   EXPECT_FALSE(PathExists(missing_dir));
   EXPECT_TRUE(ListFolder(temp_dir_.GetPath()).empty());
 
   // A suffix names its own histograms.
   const int local_before =
-      HistogramTotal("ImportantFile.FileCreateError.Local");
+      HistogramTotalCount("ImportantFile.FileCreateError.Local");
   const int local_failures_before =
-      HistogramTotal("ImportantFile.TempFileFailures.Local");
+      HistogramTotalCount("ImportantFile.TempFileFailures.Local");
   const int unsuffixed_before =
-      HistogramTotal("ImportantFile.FileCreateError");
+      HistogramTotalCount("ImportantFile.FileCreateError");
   EXPECT_FALSE(
       ImportantFileWriter::WriteFileAtomically(target, "data", "Local"));
   EXPECT_EQ(local_before + 1,
-            HistogramTotal("ImportantFile.FileCreateError.Local"));
+            HistogramTotalCount("ImportantFile.FileCreateError.Local"));
   EXPECT_EQ(local_failures_before + 1,
-            HistogramTotal("ImportantFile.TempFileFailures.Local"));
-  EXPECT_EQ(HistogramTotal("ImportantFile.TempFileFailures.Local"),
-            HistogramCount("ImportantFile.TempFileFailures.Local",
+            HistogramTotalCount("ImportantFile.TempFileFailures.Local"));
+  EXPECT_EQ(HistogramTotalCount("ImportantFile.TempFileFailures.Local"),
+            HistogramSampleCount("ImportantFile.TempFileFailures.Local",
                            ImportantFileWriter::FAILED_CREATING));
   EXPECT_EQ(unsuffixed_before,
-            HistogramTotal("ImportantFile.FileCreateError"));
+            HistogramTotalCount("ImportantFile.FileCreateError"));
   EXPECT_FALSE(StatisticsRecorder::FindHistogram(
       "ImportantFile.FileCreateError."));
 }
@@ -238,10 +162,10 @@ TEST_F(ImportantFileWriterTest, OversizedDataIsRefusedNotTruncated) {
 
 TEST_F(ImportantFileWriterTest, TargetOpenWithoutDeleteSharingKeepsOldData) {
   ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(path_, "old"));
-  const int renaming_before = HistogramCount(
+  const int renaming_before = HistogramSampleCount(
       "ImportantFile.TempFileFailures", ImportantFileWriter::FAILED_RENAMING);
   const int rename_errors_before =
-      HistogramTotal("ImportantFile.FileRenameError");
+      HistogramTotalCount("ImportantFile.FileRenameError");
   {
     win::ScopedHandle holder(::CreateFileW(
         path_.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -258,10 +182,10 @@ TEST_F(ImportantFileWriterTest, TargetOpenWithoutDeleteSharingKeepsOldData) {
   }
   EXPECT_TRUE(PathExists(path_));
   EXPECT_EQ(renaming_before + 1,
-            HistogramCount("ImportantFile.TempFileFailures",
+            HistogramSampleCount("ImportantFile.TempFileFailures",
                            ImportantFileWriter::FAILED_RENAMING));
   EXPECT_EQ(rename_errors_before + 1,
-            HistogramTotal("ImportantFile.FileRenameError"));
+            HistogramTotalCount("ImportantFile.FileRenameError"));
 }
 
 TEST_F(ImportantFileWriterTest, WriteNowRunsCallbacksOnceOnTheFileRunner) {

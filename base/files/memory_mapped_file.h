@@ -27,8 +27,8 @@ class MemoryMappedFile {
 
   // Opens and maps |file_name|. Fails when something is mapped already, and
   // for an empty file, which cannot be mapped.
-  bool Initialize(const FilePath& file_name, Access access);
-  bool Initialize(const FilePath& file_name) {
+  [[nodiscard]] bool Initialize(const FilePath& file_name, Access access);
+  [[nodiscard]] bool Initialize(const FilePath& file_name) {
     return Initialize(file_name, READ_ONLY);
   }
 

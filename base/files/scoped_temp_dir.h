@@ -15,11 +15,11 @@ class ScopedTempDir {
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
   // A new uniquely named folder inside the user's temporary folder.
-  bool CreateUniqueTempDir();
+  [[nodiscard]] bool CreateUniqueTempDir();
   // The same inside |base_path|, which is created when missing.
-  bool CreateUniqueTempDirUnderPath(const FilePath& base_path);
+  [[nodiscard]] bool CreateUniqueTempDirUnderPath(const FilePath& base_path);
   // Takes over |path|, creating it when missing.
-  bool Set(const FilePath& path);
+  [[nodiscard]] bool Set(const FilePath& path);
 
   // Deletes the folder now; false when that failed (the path is kept).
   bool Delete();

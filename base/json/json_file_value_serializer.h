@@ -30,7 +30,7 @@ class JSONFileValueDeserializer : public ValueDeserializer {
 
   // On failure the parser's code and message for bad JSON, or one of the
   // file codes above and its text when the file cannot be read.
-  std::unique_ptr<Value> Deserialize(int* error_code,
+  [[nodiscard]] std::unique_ptr<Value> Deserialize(int* error_code,
                                      std::string* error_message) override;
 
   // The text of a JsonFileError code; empty for any other code.

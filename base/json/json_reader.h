@@ -49,10 +49,10 @@ class JSONReader {
   ~JSONReader();
 
   // Null on any error.
-  static std::unique_ptr<Value> Read(StringPiece json);
+  [[nodiscard]] static std::unique_ptr<Value> Read(StringPiece json);
   // On failure returns null and fills each given out place; on success they
   // are left untouched.
-  static std::unique_ptr<Value> ReadAndReturnError(StringPiece json,
+  [[nodiscard]] static std::unique_ptr<Value> ReadAndReturnError(StringPiece json,
                                                    int options,
                                                    int* error_code_out,
                                                    std::string* error_msg_out,
@@ -64,7 +64,7 @@ class JSONReader {
 
   // Parses with this reader's parser, which keeps the error for the
   // accessors below.
-  std::unique_ptr<Value> ReadToValue(StringPiece json);
+  [[nodiscard]] std::unique_ptr<Value> ReadToValue(StringPiece json);
   int error_code() const;
   std::string GetErrorMessage() const;
 

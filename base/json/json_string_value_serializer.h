@@ -39,7 +39,7 @@ class JSONStringValueDeserializer : public ValueDeserializer {
   ~JSONStringValueDeserializer() override;
 
   // On failure the parser's code (0 to 8) and message.
-  std::unique_ptr<Value> Deserialize(int* error_code,
+  [[nodiscard]] std::unique_ptr<Value> Deserialize(int* error_code,
                                      std::string* error_message) override;
 
  private:

@@ -12,6 +12,7 @@
 #include "base/message_loop/message_pump_default.h"
 #include "base/pending_task.h"
 #include "base/run_loop.h"
+#include "base/test/test_thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "gtest/gtest.h"
 
@@ -211,25 +212,15 @@ TEST(IncomingTaskQueueTest, WakesThePumpOncePerDrain) {
   EXPECT_EQ(1, wake_ups.load());  // Starting woke it for the waiting tasks.
 
   // Posts from several threads to the not yet drained queue add nothing.
-  struct Poster {
-    static DWORD WINAPI Main(void* param) {
-      auto* self = static_cast<Poster*>(param);
-      for (int i = 0; i < 50; ++i)
-        self->runner->PostTask(FROM_HERE, BindOnce([](int* ran) { ++*ran; },
-                                                   self->ran));
-      return 0;
-    }
-    SingleThreadTaskRunner* runner;
-    int* ran;
-  } poster = {runner.get(), &ran};
-  HANDLE threads[3];
-  for (HANDLE& thread : threads) {
-    thread = ::CreateThread(nullptr, 0, &Poster::Main, &poster, 0, nullptr);
-    ASSERT_TRUE(thread);
-  }
-  ::WaitForMultipleObjects(3, threads, TRUE, INFINITE);
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  auto post_fifty = [&runner, &ran] {
+    for (int i = 0; i < 50; ++i)
+      runner->PostTask(FROM_HERE, BindOnce([](int* ran) { ++*ran; }, &ran));
+  };
+  std::vector<std::unique_ptr<TestThread>> threads;
+  for (int i = 0; i < 3; ++i)
+    threads.push_back(std::make_unique<TestThread>(post_fifty));
+  for (auto& thread : threads)
+    thread->Join();
   EXPECT_EQ(1, wake_ups.load());
 
   RunLoop run_loop;

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,38 +11,16 @@
 #include "base/message_loop/message_pump_default.h"
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/flag_on_destroy.h"
+#include "base/test/scoped_fake_ticks.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/time/time_override.h"
 #include "base/time/time_win.h"
 #include "gtest/gtest.h"
 
 namespace base {
 
 namespace {
-
-// A TimeTicks clock that moves only when told to, and counts its readings.
-std::atomic<int64_t> g_fake_ticks_us{1000000};
-std::atomic<int> g_fake_ticks_reads{0};
-
-TimeTicks FakeTicksNow() {
-  ++g_fake_ticks_reads;
-  return TimeTicks::FromInternalValue(g_fake_ticks_us.load());
-}
-
-void AdvanceFakeTicks(TimeDelta delta) {
-  g_fake_ticks_us += delta.InMicroseconds();
-}
-
-class ScopedFakeTicks {
- public:
-  ScopedFakeTicks() : overrides_(nullptr, &FakeTicksNow, nullptr) {
-    g_fake_ticks_reads = 0;
-  }
-
- private:
-  subtle::ScopedTimeClockOverrides overrides_;
-};
 
 void Append(std::vector<std::string>* log, const std::string& entry) {
   log->push_back(entry);
@@ -68,7 +45,7 @@ TEST(MessageLoopTest, DelayedTaskOnUILoopRunsOnlyOnceDue) {
   MessageLoop loop(MessageLoop::TYPE_UI);
   RunLoop run_loop;
   const TimeDelta kDelay = TimeDelta::FromMilliseconds(5);
-  const TimeTicks due = FakeTicksNow() + kDelay;
+  const TimeTicks due = ScopedFakeTicks::Now() + kDelay;
   TimeTicks ran_at;
   std::vector<std::string> log;
 
@@ -77,7 +54,7 @@ TEST(MessageLoopTest, DelayedTaskOnUILoopRunsOnlyOnceDue) {
       BindOnce(
           [](TimeTicks* ran_at, std::vector<std::string>* log,
              RepeatingClosure quit) {
-            *ran_at = FakeTicksNow();
+            *ran_at = ScopedFakeTicks::Now();
             log->push_back("delayed");
             quit.Run();
           },
@@ -85,11 +62,12 @@ TEST(MessageLoopTest, DelayedTaskOnUILoopRunsOnlyOnceDue) {
       kDelay);
   loop.task_runner()->PostTask(
       FROM_HERE, BindOnce(
-                     [](std::vector<std::string>* log, TimeDelta delay) {
+                     [](std::vector<std::string>* log,
+                        ScopedFakeTicks* fake_ticks, TimeDelta delay) {
                        log->push_back("immediate");
-                       AdvanceFakeTicks(delay);
+                       fake_ticks->Advance(delay);
                      },
-                     &log, kDelay));
+                     &log, &fake_ticks, kDelay));
   run_loop.Run();
 
   ASSERT_EQ((std::vector<std::string>{"immediate", "delayed"}), log);
@@ -110,7 +88,7 @@ TEST(MessageLoopTest, EqualTimeDelayedTasksRunInPostingOrder) {
   RunUntilIdle();
   EXPECT_TRUE(log.empty());
 
-  AdvanceFakeTicks(kDelay * 2);
+  fake_ticks.Advance(kDelay * 2);
   RunUntilIdle();
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "later"}), log);
 }
@@ -122,11 +100,14 @@ TEST(MessageLoopTest, OverdueDelayedTasksReadTheClockOnce) {
   for (int i = 1; i <= 5; ++i) {
     loop.task_runner()->PostDelayedTask(
         FROM_HERE,
-        BindOnce([](std::vector<int>* seen) { seen->push_back(g_fake_ticks_reads); },
-                 &reads_seen),
+        BindOnce(
+            [](std::vector<int>* seen, ScopedFakeTicks* fake_ticks) {
+              seen->push_back(fake_ticks->reads());
+            },
+            &reads_seen, &fake_ticks),
         TimeDelta::FromMilliseconds(i));
   }
-  AdvanceFakeTicks(TimeDelta::FromSeconds(1));
+  fake_ticks.Advance(TimeDelta::FromSeconds(1));
   RunUntilIdle();
 
   ASSERT_EQ(5u, reads_seen.size());
@@ -464,16 +445,6 @@ class RecordingObserver : public MessageLoop::DestructionObserver {
   std::vector<std::string>* log_;
 };
 
-class FlagOnDestroy {
- public:
-  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
-  ~FlagOnDestroy() { *destroyed_ = true; }
-  void Run(bool* ran) { *ran = true; }
-
- private:
-  bool* destroyed_;
-};
-
 }  // namespace
 
 TEST(MessageLoopTest, DestructionGivesUpOnSelfRepostingTasks) {
@@ -548,7 +519,8 @@ TEST(MessageLoopTest, HighResolutionTimerModeIsBalanced) {
   internal::TimeSystemCalls calls = internal::RealTimeSystemCalls();
   calls.time_begin_period = &CountingTimePeriod;
   calls.time_end_period = &CountingTimePeriod;
-  ScopedTimeWinOverrideForTesting time_override(calls, &FakeTicksNow);
+  ScopedFakeTicks fake_ticks;
+  ScopedTimeWinOverrideForTesting time_override(calls, &ScopedFakeTicks::Now);
   {
     MessageLoop loop;
     bool ran = false;
@@ -560,7 +532,7 @@ TEST(MessageLoopTest, HighResolutionTimerModeIsBalanced) {
     EXPECT_FALSE(ran);
     EXPECT_EQ(1u, ScopedTimeWinOverrideForTesting::timer_period_activations());
 
-    AdvanceFakeTicks(TimeDelta::FromMilliseconds(2));
+    fake_ticks.Advance(TimeDelta::FromMilliseconds(2));
     RunUntilIdle();
     EXPECT_TRUE(ran);
     EXPECT_EQ(0u, ScopedTimeWinOverrideForTesting::timer_period_activations());

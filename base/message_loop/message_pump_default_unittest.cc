@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "base/synchronization/waitable_event.h"
+#include "base/test/test_thread.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
 
@@ -65,23 +66,14 @@ TEST(MessagePumpDefaultTest, ScheduleWorkFromAnotherThreadWakesIdlePump) {
       pump.Quit();
     return false;
   };
-  struct Waker {
-    static DWORD WINAPI Main(void* param) {
-      auto* self = static_cast<Waker*>(param);
-      self->idle->Wait();
-      // Many calls cost one wake-up of the automatic-reset event.
-      for (int i = 0; i < 100; ++i)
-        self->pump->ScheduleWork();
-      return 0;
-    }
-    WaitableEvent* idle;
-    MessagePumpDefault* pump;
-  } waker = {&idle, &pump};
-  HANDLE thread = ::CreateThread(nullptr, 0, &Waker::Main, &waker, 0, nullptr);
-  ASSERT_TRUE(thread);
+  TestThread waker([&idle, &pump] {
+    idle.Wait();
+    // Many calls cost one wake-up of the automatic-reset event.
+    for (int i = 0; i < 100; ++i)
+      pump.ScheduleWork();
+  });
   pump.Run(&delegate);
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
+  waker.Join();
   EXPECT_EQ(1, idle_calls);
 }
 

@@ -9,10 +9,9 @@
 
 #include "base/bind.h"
 #include "base/message_loop/message_pump_default.h"
-#include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
-#include "base/metrics/statistics_recorder.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/histogram_counts.h"
+#include "base/test/test_thread.h"
 #include "base/time/time.h"
 #include "base/win/message_window.h"
 #include "gtest/gtest.h"
@@ -49,35 +48,6 @@ class TestDelegate : public MessagePump::Delegate {
   int idle_calls = 0;
 };
 
-// Runs |body| on a new thread; the destructor joins it.
-class TestThread {
- public:
-  explicit TestThread(std::function<void()> body) : body_(std::move(body)) {
-    handle_ = ::CreateThread(nullptr, 0, &TestThread::ThreadMain, this, 0,
-                             nullptr);
-    CHECK(handle_);
-  }
-  ~TestThread() { Join(); }
-
-  void Join() {
-    if (!handle_)
-      return;
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-  HANDLE handle() const { return handle_; }
-
- private:
-  static DWORD WINAPI ThreadMain(void* param) {
-    static_cast<TestThread*>(param)->body_();
-    return 0;
-  }
-
-  std::function<void()> body_;
-  HANDLE handle_ = nullptr;
-};
-
 int CountHaveWorkMessages(HWND hwnd) {
   int count = 0;
   MSG msg;
@@ -86,13 +56,6 @@ int CountHaveWorkMessages(HWND hwnd) {
     ++count;
   }
   return count;
-}
-
-int ProblemCount(const char* histogram_name, int sample) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(histogram_name);
-  if (!histogram)
-    return 0;
-  return histogram->SnapshotSamples()->GetCount(sample);
 }
 
 // Takes a WM_QUIT left for an outer loop out of this thread's queue.
@@ -211,7 +174,7 @@ TEST(MessagePumpForUITest, TimerRunsDelayedWorkInsideRun) {
 
 TEST(MessagePumpForUITest, QuitMessageEndsNestedRunAndReachesOuterRun) {
   const char kHistogram[] = "MessagePumpForUI.MessageLoopProblem";
-  int quits_before = ProblemCount(kHistogram, 3);
+  int quits_before = HistogramSampleCount(kHistogram, 3);
 
   MessagePumpForUI pump;
   TestDelegate delegate;
@@ -230,7 +193,7 @@ TEST(MessagePumpForUITest, QuitMessageEndsNestedRunAndReachesOuterRun) {
 
   EXPECT_TRUE(nested_returned);
   // Each run took it once and left it for the next one out.
-  EXPECT_EQ(quits_before + 2, ProblemCount(kHistogram, 3));
+  EXPECT_EQ(quits_before + 2, HistogramSampleCount(kHistogram, 3));
   WPARAM exit_code = 0;
   ASSERT_TRUE(TakeQuitMessage(&exit_code));
   EXPECT_EQ(7u, exit_code);
@@ -320,14 +283,6 @@ class RecordingHandler : public MessagePumpForIO::IOHandler {
  private:
   std::vector<Arrival>* log_;
 };
-
-void PostCompletion(HANDLE port,
-                    MessagePumpForIO::IOHandler* handler,
-                    MessagePumpForIO::IOContext* context,
-                    DWORD bytes) {
-  ASSERT_TRUE(::PostQueuedCompletionStatus(
-      port, bytes, reinterpret_cast<ULONG_PTR>(handler), &context->overlapped));
-}
 
 // Creates a connected pair of overlapped named-pipe ends.
 bool CreatePipePair(win::ScopedHandle* server, win::ScopedHandle* client) {

@@ -13,6 +13,7 @@
 #include "base/metrics/sparse_histogram.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/test/test_thread.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
 
@@ -242,15 +243,13 @@ DWORD WINAPI AddThousand(void* param) {
 TEST(HistogramTest, ConcurrentRecordingLosesNothing) {
   HistogramBase* histogram = Histogram::FactoryGet(
       FreshName("HistogramTest.Concurrent"), 1, 100, 20, 1);
-  HANDLE threads[4];
-  for (HANDLE& thread : threads) {
-    thread = ::CreateThread(nullptr, 0, &AddThousand, histogram, 0, nullptr);
-    ASSERT_TRUE(thread);
+  std::vector<std::unique_ptr<TestThread>> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.push_back(
+        std::make_unique<TestThread>([histogram] { AddThousand(histogram); }));
   }
-  ASSERT_EQ(WAIT_OBJECT_0,
-            ::WaitForMultipleObjects(4, threads, TRUE, INFINITE));
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  for (auto& thread : threads)
+    thread->Join();
   std::unique_ptr<HistogramSamples> samples = histogram->SnapshotSamples();
   EXPECT_EQ(4000, samples->TotalCount());
   EXPECT_EQ(4000, samples->redundant_count());

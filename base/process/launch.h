@@ -68,21 +68,21 @@ struct LaunchOptions {
 
 // Starts |cmdline| as a child process. Returns an invalid Process on
 // failure, without logging.
-Process LaunchProcess(const CommandLine& cmdline,
+[[nodiscard]] Process LaunchProcess(const CommandLine& cmdline,
                       const LaunchOptions& options);
-Process LaunchProcess(const std::wstring& cmdline,
+[[nodiscard]] Process LaunchProcess(const std::wstring& cmdline,
                       const LaunchOptions& options);
 
 // Runs |cl| and collects what it writes to its standard output into
 // |output|. True when the child ran and neither ended abnormally nor
 // crashed: an exit code of 1 (a killed child) still counts as success.
-bool GetAppOutput(const CommandLine& cl, std::string* output);
+[[nodiscard]] bool GetAppOutput(const CommandLine& cl, std::string* output);
 
 // The worker of GetAppOutput: |include_stderr| also collects standard
 // error, |exit_code| receives the child's exit code, |hide_window| starts
 // it hidden. Before the child starts, a failure leaves |output| untouched;
 // after, |output| holds whatever was read.
-bool GetAppOutputInternal(const std::wstring& cl,
+[[nodiscard]] bool GetAppOutputInternal(const std::wstring& cl,
                           bool include_stderr,
                           std::string* output,
                           int* exit_code,

@@ -272,7 +272,7 @@ TEST(GetTerminationStatusTest, RunningChildIsStillRunning) {
   ASSERT_TRUE(child.IsValid());
   int exit_code = -1;
   EXPECT_EQ(STILL_RUNNING, GetTerminationStatus(child.Handle(), &exit_code));
-  EXPECT_EQ(258, exit_code);
+  EXPECT_EQ(static_cast<int>(WAIT_TIMEOUT), exit_code);
 
   EXPECT_TRUE(child.Terminate(1, true));
   EXPECT_EQ(PROCESS_WAS_KILLED, GetTerminationStatus(child.Handle(), &exit_code));

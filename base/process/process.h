@@ -37,11 +37,11 @@ class Process {
   bool Terminate(int exit_code, bool wait) const;
 
   // Waits for the end without a time limit.
-  bool WaitForExit(int* exit_code) const;
+  [[nodiscard]] bool WaitForExit(int* exit_code) const;
 
   // True when the process ended within |timeout| and its exit code (written
   // to |exit_code| when not null) could be read. A zero |timeout| polls.
-  bool WaitForExitWithTimeout(TimeDelta timeout, int* exit_code) const;
+  [[nodiscard]] bool WaitForExitWithTimeout(TimeDelta timeout, int* exit_code) const;
 
  private:
   win::ScopedHandle process_;

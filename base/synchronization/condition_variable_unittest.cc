@@ -2,48 +2,17 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <vector>
+
 #include "base/synchronization/lock.h"
+#include "base/test/counting_blocking_observer.h"
+#include "base/test/test_thread.h"
 #include "base/threading/scoped_blocking_call.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace {
-
-// Long enough never to matter on a healthy run; it only turns a lost
-// wake-up into a failure instead of a hung test.
-constexpr DWORD kJoinGuardMs = 60000;
-
-template <typename Function>
-HANDLE StartThread(Function* function) {
-  struct Trampoline {
-    static DWORD WINAPI Run(void* arg) {
-      (*static_cast<Function*>(arg))();
-      return 0;
-    }
-  };
-  HANDLE thread =
-      ::CreateThread(nullptr, 0, &Trampoline::Run, function, 0, nullptr);
-  EXPECT_NE(nullptr, thread);
-  return thread;
-}
-
-class CountingBlockingObserver : public BlockingObserver {
- public:
-  CountingBlockingObserver() { SetBlockingObserverForCurrentThread(this); }
-  ~CountingBlockingObserver() override {
-    SetBlockingObserverForCurrentThread(nullptr);
-  }
-  void BlockingStarted(BlockingType blocking_type) override {
-    ++started;
-    may_block = blocking_type == BlockingType::MAY_BLOCK;
-  }
-  void BlockingTypeUpgraded() override {}
-  void BlockingEnded() override { ++ended; }
-
-  int started = 0;
-  int ended = 0;
-  bool may_block = false;
-};
 
 TEST(ConditionVariableTest, SignalHandsOverAValue) {
   Lock lock;
@@ -58,13 +27,12 @@ TEST(ConditionVariableTest, SignalHandsOverAValue) {
     cv.Signal();
   };
   lock.Acquire();
-  HANDLE thread = StartThread(&producer);
+  TestThread thread(producer);
   while (!ready)
     cv.Wait();
   EXPECT_EQ(42, value);
   lock.Release();
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, kJoinGuardMs));
-  ::CloseHandle(thread);
+  thread.Join();
 }
 
 TEST(ConditionVariableTest, BroadcastWakesEveryWaiter) {
@@ -84,9 +52,9 @@ TEST(ConditionVariableTest, BroadcastWakesEveryWaiter) {
       go_cv.Wait();
     ++woken;
   };
-  HANDLE threads[kWaiters];
-  for (HANDLE& thread : threads)
-    thread = StartThread(&waiter);
+  std::vector<std::unique_ptr<TestThread>> threads;
+  for (int i = 0; i < kWaiters; ++i)
+    threads.push_back(std::make_unique<TestThread>(waiter));
   {
     AutoLock auto_lock(lock);
     // Each waiter counts itself and sleeps under one hold of the lock, so
@@ -96,10 +64,8 @@ TEST(ConditionVariableTest, BroadcastWakesEveryWaiter) {
     go = true;
     go_cv.Broadcast();
   }
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(kWaiters, threads, TRUE,
-                                                    kJoinGuardMs));
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  for (auto& thread : threads)
+    thread->Join();
   EXPECT_EQ(kWaiters, woken);
 }
 
@@ -113,15 +79,13 @@ TEST(ConditionVariableTest, TimedWaitReturnsHoldingTheLock) {
 
   bool taken = true;
   auto try_lock = [&] { taken = lock.Try(); };
-  HANDLE thread = StartThread(&try_lock);
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, kJoinGuardMs));
-  ::CloseHandle(thread);
+  RunOnThreadAndJoin(try_lock);
   EXPECT_FALSE(taken);
 
   // Every wait told the observer, as a may-block call.
   EXPECT_EQ(2, observer.started);
   EXPECT_EQ(2, observer.ended);
-  EXPECT_TRUE(observer.may_block);
+  EXPECT_EQ(2, observer.may_block);
 }
 
 }  // namespace

@@ -2,32 +2,20 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <vector>
+
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace {
 
-// Runs |function| on a new thread and waits for it to end.
-template <typename Function>
-void RunOnOtherThread(Function function) {
-  struct Trampoline {
-    static DWORD WINAPI Run(void* arg) {
-      (*static_cast<Function*>(arg))();
-      return 0;
-    }
-  };
-  HANDLE thread =
-      ::CreateThread(nullptr, 0, &Trampoline::Run, &function, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
-}
-
 TEST(LockTest, TryOnFreeLockTakesIt) {
   Lock lock;
   EXPECT_TRUE(lock.Try());
   bool taken_elsewhere = true;
-  RunOnOtherThread([&] { taken_elsewhere = lock.Try(); });
+  RunOnThreadAndJoin([&] { taken_elsewhere = lock.Try(); });
   EXPECT_FALSE(taken_elsewhere);
   lock.Release();
   EXPECT_TRUE(lock.Try());
@@ -38,11 +26,11 @@ TEST(LockTest, TryOnLockHeldByAnotherThreadFailsAtOnce) {
   Lock lock;
   lock.Acquire();
   bool taken = true;
-  RunOnOtherThread([&] { taken = lock.Try(); });
+  RunOnThreadAndJoin([&] { taken = lock.Try(); });
   EXPECT_FALSE(taken);
   lock.Release();
 
-  RunOnOtherThread([&] {
+  RunOnThreadAndJoin([&] {
     taken = lock.Try();
     if (taken)
       lock.Release();
@@ -56,17 +44,17 @@ TEST(LockTest, AutoLockAndAutoUnlockScopes) {
   bool taken_while_unlocked = false;
   {
     AutoLock auto_lock(lock);
-    RunOnOtherThread([&] { taken_inside = lock.Try(); });
+    RunOnThreadAndJoin([&] { taken_inside = lock.Try(); });
     {
       AutoUnlock auto_unlock(lock);
-      RunOnOtherThread([&] {
+      RunOnThreadAndJoin([&] {
         taken_while_unlocked = lock.Try();
         if (taken_while_unlocked)
           lock.Release();
       });
     }
     // Held again after the unlock scope.
-    RunOnOtherThread([&] { taken_inside = taken_inside || lock.Try(); });
+    RunOnThreadAndJoin([&] { taken_inside = taken_inside || lock.Try(); });
   }
   EXPECT_FALSE(taken_inside);
   EXPECT_TRUE(taken_while_unlocked);
@@ -81,28 +69,23 @@ struct CounterState {
   static constexpr int kIncrements = 20000;
 };
 
-DWORD WINAPI IncrementMany(void* arg) {
-  CounterState* state = static_cast<CounterState*>(arg);
+void IncrementMany(CounterState* state) {
   for (int i = 0; i < CounterState::kIncrements; ++i) {
     AutoLock auto_lock(state->lock);
     state->counter = state->counter + 1;
   }
-  return 0;
 }
 
 TEST(LockTest, ContendedAcquireIsMutuallyExclusive) {
   CounterState state;
   constexpr int kThreads = 8;
-  HANDLE threads[kThreads];
-  for (HANDLE& thread : threads) {
-    thread = ::CreateThread(nullptr, 0, &IncrementMany, &state, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-  }
+  std::vector<std::unique_ptr<TestThread>> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.push_back(
+        std::make_unique<TestThread>([&] { IncrementMany(&state); }));
   IncrementMany(&state);
-  EXPECT_EQ(WAIT_OBJECT_0,
-            ::WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE));
-  for (HANDLE thread : threads)
-    ::CloseHandle(thread);
+  for (auto& thread : threads)
+    thread->Join();
   EXPECT_EQ((kThreads + 1) * CounterState::kIncrements, state.counter);
 }
 

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "base/test/counting_blocking_observer.h"
+#include "base/test/test_thread.h"
 #include "base/threading/scoped_blocking_call.h"
 #include "base/time/time_override.h"
 #include "gtest/gtest.h"
@@ -13,32 +15,6 @@ namespace {
 
 using ResetPolicy = WaitableEvent::ResetPolicy;
 using InitialState = WaitableEvent::InitialState;
-
-// Counts what the thread's blocking scopes tell it.
-class CountingBlockingObserver : public BlockingObserver {
- public:
-  CountingBlockingObserver() { SetBlockingObserverForCurrentThread(this); }
-  ~CountingBlockingObserver() override {
-    SetBlockingObserverForCurrentThread(nullptr);
-  }
-
-  void BlockingStarted(BlockingType blocking_type) override {
-    ++started;
-    if (blocking_type == BlockingType::MAY_BLOCK)
-      ++may_block;
-    if (on_started)
-      on_started->Signal();
-  }
-  void BlockingTypeUpgraded() override { ++upgraded; }
-  void BlockingEnded() override { ++ended; }
-
-  int started = 0;
-  int may_block = 0;
-  int upgraded = 0;
-  int ended = 0;
-  // Signalled when the thread starts to block, if set.
-  WaitableEvent* on_started = nullptr;
-};
 
 // A monotonic clock that moves 1 ms forward at every reading, so a timed
 // wait sees time pass without the test waiting for real time.
@@ -62,35 +38,6 @@ class SteppingClock {
 
  private:
   subtle::ScopedTimeClockOverrides overrides_;
-};
-
-// Runs |function| on a new thread; Join() waits for it to end.
-class TestThread {
- public:
-  template <typename Function>
-  explicit TestThread(Function* function) {
-    struct Trampoline {
-      static DWORD WINAPI Run(void* arg) {
-        (*static_cast<Function*>(arg))();
-        return 0;
-      }
-    };
-    handle_ = ::CreateThread(nullptr, 0, &Trampoline::Run, function, 0,
-                             nullptr);
-    EXPECT_NE(nullptr, handle_);
-  }
-  ~TestThread() { Join(); }
-
-  void Join() {
-    if (!handle_)
-      return;
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(handle_, INFINITE));
-    ::CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
 };
 
 TEST(WaitableEventTest, ZeroSpanOnlyPolls) {
@@ -227,7 +174,7 @@ TEST(WaitableEventTest, MaximumSpanWaitsUntilSignaled) {
     observer.on_started = &waiter_blocking;
     result = event.TimedWait(TimeDelta::Max());
   };
-  TestThread waiter(&wait);
+  TestThread waiter(wait);
   // Signal only once the waiter is inside its wait.
   waiter_blocking.Wait();
   event.Signal();
@@ -239,7 +186,7 @@ TEST(WaitableEventTest, MaximumSpanWaitsUntilSignaled) {
 TEST(WaitableEventTest, SignalFromAnotherThreadEndsWait) {
   WaitableEvent event(ResetPolicy::MANUAL, InitialState::NOT_SIGNALED);
   auto signal = [&] { event.Signal(); };
-  TestThread signaller(&signal);
+  TestThread signaller(signal);
   event.Wait();
   EXPECT_TRUE(event.IsSignaled());
   EXPECT_TRUE(event.TimedWait(TimeDelta::FromSeconds(100)));

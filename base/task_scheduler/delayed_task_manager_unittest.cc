@@ -1,6 +1,5 @@
 #include "base/task_scheduler/delayed_task_manager.h"
 
-#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -8,51 +7,16 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/scoped_fake_ticks.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
-#include "base/time/time_override.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace internal {
 
 namespace {
-
-// One fake time for both TimeTicks::Now (which stamps the tasks' delayed
-// run times) and the manager's tick clock.
-std::atomic<int64_t> g_fake_now_us{0};
-
-TimeTicks FakeTicksNow() {
-  return TimeTicks() + TimeDelta::FromMicroseconds(g_fake_now_us.load());
-}
-
-class FakeTickClock : public TickClock {
- public:
-  TimeTicks NowTicks() const override { return FakeTicksNow(); }
-};
-
-// Keeps what the manager posts to "the service thread" so that the test can
-// look at the delays and fire the closures itself.
-class RecordingTaskRunner : public TaskRunner {
- public:
-  struct Post {
-    Location from_here;
-    OnceClosure closure;
-    TimeDelta delay;
-  };
-
-  bool PostDelayedTask(const Location& from_here, OnceClosure task,
-                       TimeDelta delay) override {
-    posts.push_back({from_here, std::move(task), delay});
-    return true;
-  }
-  bool RunsTasksInCurrentSequence() const override { return true; }
-
-  std::vector<Post> posts;
-
- private:
-  ~RecordingTaskRunner() override = default;
-};
 
 void AppendId(std::vector<int>* ids, int id) { ids->push_back(id); }
 
@@ -65,11 +29,9 @@ void RunTaskNow(std::vector<TaskTraits>* traits_seen, Task task) {
 class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
  protected:
   TaskSchedulerDelayedTaskManagerTest()
-      : clock_override_(nullptr, &FakeTicksNow, nullptr),
-        manager_(std::make_unique<FakeTickClock>()),
-        runner_(new RecordingTaskRunner) {
-    g_fake_now_us = TimeDelta::FromSeconds(100).InMicroseconds();
-  }
+      : clock_(TimeTicks() + TimeDelta::FromSeconds(100)),
+        manager_(clock_.CreateTickClock()),
+        runner_(new TestTaskRunner) {}
 
   Task MakeTask(int id, TimeDelta delay, TaskTraits traits = TaskTraits()) {
     return Task(FROM_HERE, BindOnce(&AppendId, &ran_ids_, id), traits, delay);
@@ -80,11 +42,15 @@ class TaskSchedulerDelayedTaskManagerTest : public testing::Test {
                             BindOnce(&RunTaskNow, &traits_seen_));
   }
 
-  void Advance(TimeDelta delta) { g_fake_now_us += delta.InMicroseconds(); }
+  void Advance(TimeDelta delta) { clock_.Advance(delta); }
 
-  subtle::ScopedTimeClockOverrides clock_override_;
+  // One fake time for both TimeTicks::Now (which stamps the tasks' delayed
+  // run times) and the manager's tick clock.
+  ScopedFakeTicks clock_;
   DelayedTaskManager manager_;
-  scoped_refptr<RecordingTaskRunner> runner_;
+  // Stands in for the service thread: the test looks at the delays and runs
+  // the posted closures itself.
+  scoped_refptr<TestTaskRunner> runner_;
   std::vector<int> ran_ids_;
   std::vector<TaskTraits> traits_seen_;
 };
@@ -96,20 +62,20 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, TasksAddedBeforeStartGetTimeLeft) {
   Add(MakeTask(2, TimeDelta::FromSeconds(1)));
   Add(MakeTask(3, TimeDelta::FromSeconds(3)));
   Advance(TimeDelta::FromSeconds(2));
-  EXPECT_TRUE(runner_->posts.empty());
+  EXPECT_TRUE(runner_->posts().empty());
 
   manager_.Start(runner_);
 
   // In the order added, with what is left: 5 s - 2 s; overdue ones at once.
-  ASSERT_EQ(3u, runner_->posts.size());
-  EXPECT_EQ(TimeDelta::FromSeconds(3), runner_->posts[0].delay);
-  EXPECT_EQ(TimeDelta(), runner_->posts[1].delay);
-  EXPECT_EQ(TimeDelta::FromSeconds(1), runner_->posts[2].delay);
+  ASSERT_EQ(3u, runner_->posts().size());
+  EXPECT_EQ(TimeDelta::FromSeconds(3), runner_->posts()[0].delay);
+  EXPECT_EQ(TimeDelta(), runner_->posts()[1].delay);
+  EXPECT_EQ(TimeDelta::FromSeconds(1), runner_->posts()[2].delay);
   EXPECT_STREQ("AddDelayedTaskNow",
-               runner_->posts[0].from_here.function_name());
+               runner_->posts()[0].from_here.function_name());
 
   // Firing the service-thread closures hands each task to its callback.
-  for (auto& post : runner_->posts) std::move(post.closure).Run();
+  EXPECT_EQ(3u, runner_->RunPending());
   EXPECT_EQ((std::vector<int>{1, 2, 3}), ran_ids_);
 }
 
@@ -123,10 +89,10 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, AfterStartTheOwnDelayIsUsed) {
   Advance(TimeDelta::FromSeconds(2));
   Add(std::move(task));
 
-  ASSERT_EQ(1u, runner_->posts.size());
-  EXPECT_EQ(TimeDelta::FromSeconds(5), runner_->posts[0].delay);
+  ASSERT_EQ(1u, runner_->posts().size());
+  EXPECT_EQ(TimeDelta::FromSeconds(5), runner_->posts()[0].delay);
   EXPECT_TRUE(ran_ids_.empty());
-  std::move(runner_->posts[0].closure).Run();
+  EXPECT_EQ(1u, runner_->RunPending());
   EXPECT_EQ(std::vector<int>{7}, ran_ids_);
   // Handed back with the traits it was posted with, already demoted.
   ASSERT_EQ(1u, traits_seen_.size());
@@ -137,9 +103,9 @@ TEST_F(TaskSchedulerDelayedTaskManagerTest, AfterStartTheOwnDelayIsUsed) {
 TEST_F(TaskSchedulerDelayedTaskManagerTest, UnrunClosureDestroysTask) {
   manager_.Start(runner_);
   Add(MakeTask(1, TimeDelta::FromSeconds(1)));
-  ASSERT_EQ(1u, runner_->posts.size());
+  ASSERT_EQ(1u, runner_->posts().size());
   // The service thread stopped first: the task goes without running.
-  runner_->posts.clear();
+  runner_->ClearPendingTasks();
   EXPECT_TRUE(ran_ids_.empty());
   EXPECT_TRUE(traits_seen_.empty());
 }

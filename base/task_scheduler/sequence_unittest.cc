@@ -1,26 +1,19 @@
 #include "base/task_scheduler/sequence.h"
 
-#include <atomic>
 #include <utility>
 
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/task_scheduler/scoped_set_task_priority_for_current_thread.h"
 #include "base/task_scheduler/sequence_token.h"
+#include "base/test/scoped_fake_ticks.h"
 #include "base/threading/sequence_local_storage_map.h"
-#include "base/time/time_override.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace internal {
 
 namespace {
-
-std::atomic<int64_t> g_fake_now_us{1000};
-
-TimeTicks FakeTicksNow() {
-  return TimeTicks() + TimeDelta::FromMicroseconds(g_fake_now_us.load());
-}
 
 void DoNothing() {}
 
@@ -32,15 +25,15 @@ Task MakeTask(TaskPriority priority) {
 class TaskSchedulerSequenceTest : public testing::Test {
  protected:
   TaskSchedulerSequenceTest()
-      : clock_override_(nullptr, &FakeTicksNow, nullptr) {
-    g_fake_now_us = 1000;
-  }
+      : clock_(TimeTicks() + TimeDelta::FromMicroseconds(1000)) {}
 
-  void Advance(int64_t us) { g_fake_now_us += us; }
-  TimeTicks Now() const { return FakeTicksNow(); }
+  void Advance(int64_t us) {
+    clock_.Advance(TimeDelta::FromMicroseconds(us));
+  }
+  TimeTicks Now() const { return ScopedFakeTicks::Now(); }
 
  private:
-  subtle::ScopedTimeClockOverrides clock_override_;
+  ScopedFakeTicks clock_;
 };
 
 }  // namespace

@@ -9,17 +9,18 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/task_scheduler/scoped_set_task_priority_for_current_thread.h"
 #include "base/task_scheduler/sequence_token.h"
+#include "base/test/histogram_counts.h"
+#include "base/test/scoped_fake_ticks.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequence_local_storage_map.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/threading/simple_thread.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/time/time_override.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -89,16 +90,6 @@ void WaitForShutdownStarted(TaskTracker* tracker) {
   while (!tracker->HasShutdownStarted()) PlatformThread::YieldCurrentThread();
 }
 
-HistogramBase::Count SampleCount(const std::string& name,
-                                 HistogramBase::Sample value) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  return histogram ? histogram->SnapshotSamples()->GetCount(value) : 0;
-}
-
-HistogramBase::Count TotalCount(const std::string& name) {
-  HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  return histogram ? histogram->SnapshotSamples()->TotalCount() : 0;
-}
 
 class TaskSchedulerTaskTrackerTest : public testing::Test {
  protected:
@@ -154,9 +145,10 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
-  const HistogramBase::Count total_before = TotalCount(kShutdownCountHistogram);
+  const HistogramBase::Count total_before =
+      HistogramTotalCount(kShutdownCountHistogram);
   const HistogramBase::Count ones_before =
-      SampleCount(kShutdownCountHistogram, 1);
+      HistogramSampleCount(kShutdownCountHistogram, 1);
   TaskRecord before_continue, before_skip, before_block;
   scoped_refptr<Sequence> continue_seq =
       Post(MakeTask(RecordingClosure(&before_continue),
@@ -201,8 +193,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
   shutdown_thread->Join();
   EXPECT_TRUE(tracker_.IsShutdownComplete());
   // Shutdown recorded the one BLOCK_SHUTDOWN post it saw, once.
-  EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
-  EXPECT_EQ(ones_before + 1, SampleCount(kShutdownCountHistogram, 1));
+  EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
+  EXPECT_EQ(ones_before + 1, HistogramSampleCount(kShutdownCountHistogram, 1));
 
   // Complete: nothing is accepted any more.
   TaskRecord after_block;
@@ -392,9 +384,10 @@ TEST_F(TaskSchedulerTaskTrackerTest, FlushAsync) {
 
 TEST_F(TaskSchedulerTaskTrackerTest,
        ThousandthPostDuringShutdownRecordedAtOnce) {
-  const HistogramBase::Count total_before = TotalCount(kShutdownCountHistogram);
+  const HistogramBase::Count total_before =
+      HistogramTotalCount(kShutdownCountHistogram);
   const HistogramBase::Count max_before =
-      SampleCount(kShutdownCountHistogram, 1000);
+      HistogramSampleCount(kShutdownCountHistogram, 1000);
 
   TaskRecord before;
   scoped_refptr<Sequence> first = Post(MakeTask(
@@ -409,12 +402,13 @@ TEST_F(TaskSchedulerTaskTrackerTest,
                                    TaskShutdownBehavior::BLOCK_SHUTDOWN)));
     ASSERT_TRUE(during.back());
     if (i == 998) {
-      EXPECT_EQ(total_before, TotalCount(kShutdownCountHistogram));
+      EXPECT_EQ(total_before, HistogramTotalCount(kShutdownCountHistogram));
     }
     if (i == 999) {
       // The 1,000th is recorded the moment it is posted.
-      EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
-      EXPECT_EQ(max_before + 1, SampleCount(kShutdownCountHistogram, 1000));
+      EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
+      EXPECT_EQ(max_before + 1,
+                HistogramSampleCount(kShutdownCountHistogram, 1000));
     }
   }
 
@@ -423,16 +417,10 @@ TEST_F(TaskSchedulerTaskTrackerTest,
   shutdown_thread->Join();
   EXPECT_EQ(1001, runs);
   // Nothing more recorded, not by the 1,001st post nor by Shutdown.
-  EXPECT_EQ(total_before + 1, TotalCount(kShutdownCountHistogram));
+  EXPECT_EQ(total_before + 1, HistogramTotalCount(kShutdownCountHistogram));
 }
 
 namespace {
-
-std::atomic<int64_t> g_fake_now_us{1000};
-
-TimeTicks FakeTicksNow() {
-  return TimeTicks() + TimeDelta::FromMicroseconds(g_fake_now_us.load());
-}
 
 class RecordingObserver : public CanScheduleSequenceObserver {
  public:
@@ -445,8 +433,7 @@ class RecordingObserver : public CanScheduleSequenceObserver {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
-  g_fake_now_us = 1000;
-  subtle::ScopedTimeClockOverrides clock(nullptr, &FakeTicksNow, nullptr);
+  ScopedFakeTicks clock(TimeTicks() + TimeDelta::FromMicroseconds(1000));
   TaskTrackerForTest tracker("LatencyTest");
   const std::string visible_blocking =
       "TaskScheduler.TaskLatencyMicroseconds.LatencyTest."
@@ -460,10 +447,14 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
       "UserBlockingTaskPriority"));
 
   // Histograms live as long as the process: count from here.
-  const HistogramBase::Count visible_total = TotalCount(visible_blocking);
-  const HistogramBase::Count visible_250 = SampleCount(visible_blocking, 250);
-  const HistogramBase::Count background_total = TotalCount(background);
-  const HistogramBase::Count background_50 = SampleCount(background, 50);
+  const HistogramBase::Count visible_total =
+      HistogramTotalCount(visible_blocking);
+  const HistogramBase::Count visible_250 =
+      HistogramSampleCount(visible_blocking, 250);
+  const HistogramBase::Count background_total =
+      HistogramTotalCount(background);
+  const HistogramBase::Count background_50 =
+      HistogramSampleCount(background, 50);
 
   TaskRecord record;
   Task task(FROM_HERE, RecordingClosure(&record),
@@ -471,11 +462,11 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   ASSERT_TRUE(tracker.WillPostTask(task));
   scoped_refptr<Sequence> sequence = new Sequence;
   sequence->PushTask(std::move(task));  // Sequenced at 1000 us.
-  g_fake_now_us = 1250;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(1250));
   tracker.RunAndPopNextTask(sequence, nullptr);
   EXPECT_EQ(1, record.runs);
-  EXPECT_EQ(visible_250 + 1, SampleCount(visible_blocking, 250));
-  EXPECT_EQ(visible_total + 1, TotalCount(visible_blocking));
+  EXPECT_EQ(visible_250 + 1, HistogramSampleCount(visible_blocking, 250));
+  EXPECT_EQ(visible_total + 1, HistogramTotalCount(visible_blocking));
 
   // A skipped task is recorded too.
   Task skipped(FROM_HERE, BindOnce(&Increment, static_cast<int*>(nullptr)),
@@ -485,15 +476,14 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
   sequence->PushTask(std::move(skipped));
   ASSERT_EQ(sequence, tracker.WillScheduleSequence(sequence, nullptr));
   tracker.Shutdown();
-  g_fake_now_us = 1300;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(1300));
   tracker.RunAndPopNextTask(sequence, nullptr);
-  EXPECT_EQ(background_total + 1, TotalCount(background));
-  EXPECT_EQ(background_50 + 1, SampleCount(background, 50));
+  EXPECT_EQ(background_total + 1, HistogramTotalCount(background));
+  EXPECT_EQ(background_50 + 1, HistogramSampleCount(background, 50));
 }
 
 TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
-  g_fake_now_us = 1000;
-  subtle::ScopedTimeClockOverrides clock(nullptr, &FakeTicksNow, nullptr);
+  ScopedFakeTicks clock(TimeTicks() + TimeDelta::FromMicroseconds(1000));
   TaskTrackerForTest tracker("BackgroundLimitTest", 1);
   RecordingObserver observer_a, observer_b;
 
@@ -509,7 +499,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
   scoped_refptr<Sequence> a = new Sequence;
   scoped_refptr<Sequence> b = new Sequence;
   push(a.get(), &runs_a);  // A1 at t=1000.
-  g_fake_now_us = 2000;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(2000));
   push(b.get(), &runs_b);  // B1 at t=2000.
   push(a.get(), &runs_a);  // A2 at t=2000: ties with B1.
 
@@ -539,7 +529,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
   EXPECT_EQ(a, observer_a.sequences[0]);
 
   // Nothing waits now: A stays scheduled while it has work.
-  g_fake_now_us = 3000;
+  clock.SetNow(TimeTicks() + TimeDelta::FromMicroseconds(3000));
   push(a.get(), &runs_a);
   EXPECT_EQ(a, tracker.RunAndPopNextTask(a, &observer_a));
   EXPECT_FALSE(tracker.RunAndPopNextTask(a, &observer_a));
@@ -547,21 +537,6 @@ TEST_F(TaskSchedulerTaskTrackerTest, BackgroundSequencesBeyondLimitWait) {
 }
 
 namespace {
-
-class FakeSequencedTaskRunner : public SingleThreadTaskRunner {
- public:
-  bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
-    return false;
-  }
-  bool PostNonNestableDelayedTask(const Location&, OnceClosure,
-                                  TimeDelta) override {
-    return false;
-  }
-  bool RunsTasksInCurrentSequence() const override { return false; }
-
- private:
-  ~FakeSequencedTaskRunner() override = default;
-};
 
 struct ContextSeen {
   SequenceToken sequence_token;
@@ -587,7 +562,8 @@ void RecordContext(ContextSeen* seen) {
 }  // namespace
 
 TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
-  scoped_refptr<FakeSequencedTaskRunner> runner = new FakeSequencedTaskRunner;
+  scoped_refptr<TestTaskRunner> runner = new TestTaskRunner;
+  runner->set_runs_tasks_in_current_sequence(false);
 
   for (int kind = 0; kind < 3; ++kind) {
     ContextSeen seen;
@@ -606,7 +582,9 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
     EXPECT_TRUE(seen.sls_set);
     EXPECT_EQ(kind == 2, seen.thread_handle_set);
     EXPECT_EQ(kind != 0, seen.sequenced_handle_set);
-    if (kind != 0) EXPECT_EQ(runner, seen.sequenced_runner);
+    if (kind != 0) {
+      EXPECT_EQ(runner, seen.sequenced_runner);
+    }
 
     // All gone once the task is done.
     EXPECT_FALSE(SequenceToken::GetForCurrentThread().IsValid());

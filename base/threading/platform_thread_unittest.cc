@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/histogram_counts.h"
 #include "base/threading/scoped_blocking_call.h"
 #include "base/threading/thread_id_name_manager.h"
 #include "base/time/time_override.h"
@@ -197,22 +197,13 @@ TimeTicks SteppingTicks() {
   return TimeTicks::FromInternalValue(g_stepping_ticks.fetch_add(7000));
 }
 
-HistogramBase::Count CreateThreadTimeCount(HistogramBase::Sample sample,
-                                           HistogramBase::Count* total) {
-  HistogramBase* histogram =
-      StatisticsRecorder::FindHistogram("Windows.CreateThreadTime");
-  if (!histogram) {
-    *total = 0;
-    return 0;
-  }
-  std::unique_ptr<HistogramSamples> samples = histogram->SnapshotSamples();
-  *total = samples->TotalCount();
-  return samples->GetCount(sample);
-}
+constexpr char kCreateThreadTime[] = "Windows.CreateThreadTime";
 
 TEST(PlatformThreadTest, CreationTimeIsRecordedAlsoForFailures) {
-  HistogramBase::Count total_before = 0;
-  HistogramBase::Count sevens_before = CreateThreadTimeCount(7, &total_before);
+  const HistogramBase::Count total_before =
+      HistogramTotalCount(kCreateThreadTime);
+  const HistogramBase::Count sevens_before =
+      HistogramSampleCount(kCreateThreadTime, 7);
 
   struct Nothing : PlatformThread::Delegate {
     void ThreadMain() override {}
@@ -225,11 +216,11 @@ TEST(PlatformThreadTest, CreationTimeIsRecordedAlsoForFailures) {
   PlatformThread::Join(handle);
 
   HistogramBase* histogram =
-      StatisticsRecorder::FindHistogram("Windows.CreateThreadTime");
+      StatisticsRecorder::FindHistogram(kCreateThreadTime);
   ASSERT_TRUE(histogram);
   EXPECT_TRUE(histogram->flags() & HistogramBase::kUmaTargetedHistogramFlag);
-  HistogramBase::Count total = 0;
-  EXPECT_EQ(sevens_before + 1, CreateThreadTimeCount(7, &total));
+  EXPECT_EQ(sevens_before + 1, HistogramSampleCount(kCreateThreadTime, 7));
+  const HistogramBase::Count total = HistogramTotalCount(kCreateThreadTime);
   EXPECT_EQ(total_before + 1, total);
 
   // No address space holds a stack this large: the creation fails, and its
@@ -239,9 +230,7 @@ TEST(PlatformThreadTest, CreationTimeIsRecordedAlsoForFailures) {
   EXPECT_FALSE(PlatformThread::Create(kImpossibleStack, &nothing, &failed));
   EXPECT_TRUE(failed.is_null());
   EXPECT_FALSE(PlatformThread::CreateNonJoinable(kImpossibleStack, &nothing));
-  HistogramBase::Count total_after_failures = 0;
-  CreateThreadTimeCount(7, &total_after_failures);
-  EXPECT_EQ(total + 2, total_after_failures);
+  EXPECT_EQ(total + 2, HistogramTotalCount(kCreateThreadTime));
 }
 
 // A clock and a kernel sleep that only exist in the test.

@@ -7,6 +7,8 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/task_runner.h"
+#include "base/test/flag_on_destroy.h"
+#include "base/test/test_task_runner.h"
 #include "base/test/thread_safe_log.h"
 #include "base/threading/thread.h"
 #include "gtest/gtest.h"
@@ -32,27 +34,6 @@ class TaskState {
  private:
   ThreadSafeLog* const log_;
   const PlatformThreadId worker_;
-};
-
-class FlagOnDestroy {
- public:
-  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
-  ~FlagOnDestroy() { *destroyed_ = true; }
-  void Run(bool* ran) { *ran = true; }
-
- private:
-  bool* destroyed_;
-};
-
-class RefusingTaskRunner : public TaskRunner {
- public:
-  bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
-    return false;
-  }
-  bool RunsTasksInCurrentSequence() const override { return false; }
-
- private:
-  ~RefusingTaskRunner() override = default;
 };
 
 }  // namespace
@@ -89,7 +70,9 @@ TEST(PostTaskAndReplyTest, ReplyRunsOnOriginAfterTaskRanAndDied) {
 
 TEST(PostTaskAndReplyTest, RefusedPostDestroysTaskAndReplyAtOnce) {
   MessageLoop loop;
-  scoped_refptr<TaskRunner> refusing = new RefusingTaskRunner();
+  scoped_refptr<TestTaskRunner> refusing = new TestTaskRunner();
+  refusing->set_refuse_tasks(true);
+  refusing->set_runs_tasks_in_current_sequence(false);
   bool task_ran = false, task_destroyed = false;
   bool reply_ran = false, reply_destroyed = false;
   EXPECT_FALSE(refusing->PostTaskAndReply(

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -80,19 +81,14 @@ TEST_F(ScopedBlockingCallTest, MayBlockInsideWillBlockCallsNothing) {
             observer_.events);
 }
 
-DWORD WINAPI BlockOnOtherThread(void*) {
+void BlockOnOtherThread() {
   // This thread has no observer: its scopes only keep their chain.
   ScopedBlockingCall outer(BlockingType::MAY_BLOCK);
   ScopedBlockingCall inner(BlockingType::WILL_BLOCK);
-  return 0;
 }
 
 TEST_F(ScopedBlockingCallTest, ObserverBelongsToItsThread) {
-  HANDLE thread =
-      ::CreateThread(nullptr, 0, &BlockOnOtherThread, nullptr, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
+  RunOnThreadAndJoin(&BlockOnOtherThread);
   EXPECT_TRUE(observer_.events.empty());
 }
 

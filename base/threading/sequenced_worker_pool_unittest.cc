@@ -6,12 +6,10 @@
 
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
-#include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
-#include "base/metrics/statistics_recorder.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/histogram_counts.h"
 #include "base/test/thread_safe_log.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_task_runner_handle.h"
@@ -156,7 +154,6 @@ TEST_F(SequencedWorkerPoolTest, WorkerNameAndCurrentSequence) {
 TEST_F(SequencedWorkerPoolTest, ShutdownWaitsForBlockingButNotContinue) {
   scoped_refptr<SequencedWorkerPool> pool(
       new SequencedWorkerPool(2, "ShutdownPool"));
-  HistogramBase* histogram = nullptr;
 
   WaitableEvent continue_started;
   WaitableEvent release_continue;
@@ -201,16 +198,12 @@ TEST_F(SequencedWorkerPoolTest, ShutdownWaitsForBlockingButNotContinue) {
           &delayed_ran, Owned(new DestructionSignal(&delayed_destroyed))),
       TimeDelta::FromHours(1)));
 
-  histogram = StatisticsRecorder::FindHistogram(
-      "SequencedWorkerPool.ShutdownDelayTime");
-  int waits_before =
-      histogram ? histogram->SnapshotSamples()->TotalCount() : 0;
+  const int waits_before =
+      HistogramTotalCount("SequencedWorkerPool.ShutdownDelayTime");
   pool->Shutdown(0);
   EXPECT_EQ(5, blocking_runs.load());
-  histogram = StatisticsRecorder::FindHistogram(
-      "SequencedWorkerPool.ShutdownDelayTime");
-  ASSERT_TRUE(histogram);
-  EXPECT_EQ(waits_before + 1, histogram->SnapshotSamples()->TotalCount());
+  EXPECT_EQ(waits_before + 1,
+            HistogramTotalCount("SequencedWorkerPool.ShutdownDelayTime"));
 
   // Still inside its task: shutdown did not wait for it.
   EXPECT_FALSE(release_continue.IsSignaled());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/test/test_thread.h"
 #include "base/threading/platform_thread.h"
 #include "gtest/gtest.h"
 
@@ -74,11 +75,6 @@ TEST(ThreadIdNameManagerTest, OneInstancePerProcess) {
   EXPECT_EQ(instance, ThreadIdNameManager::GetInstance());
 }
 
-DWORD WINAPI NameSelf(void* name) {
-  PlatformThread::SetName(static_cast<const char*>(name));
-  return 0;
-}
-
 TEST(ThreadIdNameManagerTest, ThreadsOfOtherOriginsNameThemselves) {
   // Threads made without PlatformThread land in the main-thread slot.
   ThreadIdNameManager* manager = ThreadIdNameManager::GetInstance();
@@ -87,12 +83,10 @@ TEST(ThreadIdNameManagerTest, ThreadsOfOtherOriginsNameThemselves) {
   PlatformThreadId ids[2];
   const char* names[2] = {"ForeignOne", "ForeignTwo"};
   for (int i = 0; i < 2; ++i) {
-    HANDLE thread = ::CreateThread(nullptr, 0, &NameSelf,
-                                   const_cast<char*>(names[i]), 0, nullptr);
-    ASSERT_TRUE(thread);
-    ids[i] = ::GetThreadId(thread);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-    ::CloseHandle(thread);
+    const char* name = names[i];
+    TestThread thread([name] { PlatformThread::SetName(name); });
+    ids[i] = thread.thread_id();
+    thread.Join();
   }
   EXPECT_STREQ("ForeignTwo", manager->GetName(ids[1]));
   if (ids[0] != ids[1]) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 extern "C" PIMAGE_TLS_CALLBACK kavor_tls_thread_exit_callback;
@@ -15,20 +16,6 @@ extern "C" PIMAGE_TLS_CALLBACK kavor_tls_thread_exit_callback;
 namespace base {
 
 namespace {
-
-DWORD WINAPI ThreadMain(void* param) {
-  (*static_cast<std::function<void()>*>(param))();
-  return 0;
-}
-
-// Runs |body| on a new kernel thread and returns once that thread has fully
-// ended, its TLS callbacks included.
-void RunOnThreadAndJoin(std::function<void()> body) {
-  HANDLE thread = ::CreateThread(nullptr, 0, &ThreadMain, &body, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
-}
 
 // Destructor calls, recorded by the exiting threads and read after the join.
 std::vector<void*> g_destroyed_a;
@@ -155,15 +142,12 @@ TEST_F(ThreadLocalStorageTest, FreedSlotNeverHandsOldValuesToNewDestructor) {
   int old_thread_value = 0;
   void* seen_on_thread = &old_thread_value;
 
-  DWORD thread_id = 0;
-  std::function<void()> body = [&] {
+  TestThread thread([&] {
     old_slot->Set(&old_thread_value);
     ::SetEvent(value_set);
     ::WaitForSingleObject(slot_reused, INFINITE);
     seen_on_thread = new_slot->Get();
-  };
-  HANDLE thread = ::CreateThread(nullptr, 0, &ThreadMain, &body, 0, &thread_id);
-  ASSERT_NE(nullptr, thread);
+  });
   ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(value_set, INFINITE));
 
   int old_main_value = 0;
@@ -186,8 +170,7 @@ TEST_F(ThreadLocalStorageTest, FreedSlotNeverHandsOldValuesToNewDestructor) {
 
   EXPECT_EQ(nullptr, new_slot->Get());
   ::SetEvent(slot_reused);
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
+  thread.Join();
   ::CloseHandle(value_set);
   ::CloseHandle(slot_reused);
 

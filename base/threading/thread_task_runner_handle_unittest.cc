@@ -1,36 +1,17 @@
 #include "base/threading/thread_task_runner_handle.h"
 
 #include "base/memory/scoped_refptr.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "gtest/gtest.h"
 
 namespace base {
 
-namespace {
-
-class FakeSingleThreadTaskRunner : public SingleThreadTaskRunner {
- public:
-  bool PostDelayedTask(const Location&, OnceClosure, TimeDelta) override {
-    return false;
-  }
-  bool PostNonNestableDelayedTask(const Location&,
-                                  OnceClosure,
-                                  TimeDelta) override {
-    return false;
-  }
-  bool RunsTasksInCurrentSequence() const override { return true; }
-
- private:
-  ~FakeSingleThreadTaskRunner() override = default;
-};
-
-}  // namespace
-
 TEST(TaskRunnerHandleTest, ThreadHandleIsCurrentWhileAlive) {
   EXPECT_FALSE(ThreadTaskRunnerHandle::IsSet());
   EXPECT_FALSE(SequencedTaskRunnerHandle::IsSet());
   scoped_refptr<SingleThreadTaskRunner> runner =
-      new FakeSingleThreadTaskRunner();
+      new TestTaskRunner();
   {
     ThreadTaskRunnerHandle handle(runner);
     EXPECT_TRUE(ThreadTaskRunnerHandle::IsSet());
@@ -44,9 +25,9 @@ TEST(TaskRunnerHandleTest, ThreadHandleIsCurrentWhileAlive) {
 
 TEST(TaskRunnerHandleTest, SequencedHandleComesFirst) {
   scoped_refptr<SingleThreadTaskRunner> thread_runner =
-      new FakeSingleThreadTaskRunner();
+      new TestTaskRunner();
   scoped_refptr<SingleThreadTaskRunner> sequence_runner =
-      new FakeSingleThreadTaskRunner();
+      new TestTaskRunner();
   ThreadTaskRunnerHandle thread_handle(thread_runner);
   {
     SequencedTaskRunnerHandle sequence_handle(sequence_runner);

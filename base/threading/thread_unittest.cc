@@ -13,21 +13,12 @@
 #include "base/run_loop.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/flag_on_destroy.h"
 #include "gtest/gtest.h"
 
 namespace base {
 
 namespace {
-
-class FlagOnDestroy {
- public:
-  explicit FlagOnDestroy(bool* destroyed) : destroyed_(destroyed) {}
-  ~FlagOnDestroy() { *destroyed_ = true; }
-  void Run(bool* ran) { *ran = true; }
-
- private:
-  bool* destroyed_;
-};
 
 void SetTrue(bool* flag) {
   *flag = true;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -9,12 +10,6 @@ namespace trace_event {
 namespace {
 
 using CaptureMode = AllocationContextTracker::CaptureMode;
-
-DWORD WINAPI StoreTracker(void* param) {
-  *static_cast<AllocationContextTracker**>(param) =
-      AllocationContextTracker::GetInstanceForCurrentThread();
-  return 0;
-}
 
 TEST(AllocationContextTrackerTest, OffByDefault) {
   EXPECT_EQ(CaptureMode::DISABLED, AllocationContextTracker::capture_mode());
@@ -27,10 +22,9 @@ TEST(AllocationContextTrackerTest, OneTrackerPerThread) {
   EXPECT_EQ(mine, AllocationContextTracker::GetInstanceForCurrentThread());
 
   AllocationContextTracker* other = nullptr;
-  HANDLE thread = ::CreateThread(nullptr, 0, &StoreTracker, &other, 0, nullptr);
-  ASSERT_TRUE(thread);
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
+  RunOnThreadAndJoin([&other] {
+    other = AllocationContextTracker::GetInstanceForCurrentThread();
+  });
   EXPECT_NE(nullptr, other);
   EXPECT_NE(mine, other);
 }

@@ -11,6 +11,7 @@
 #include "base/sequenced_task_runner.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/win/scoped_handle.h"
@@ -48,59 +49,6 @@ class RecordingDelegate : public ObjectWatcher::Delegate {
   std::vector<PlatformThreadId> thread_ids_;
 };
 
-// Holds the tasks posted to it, from any thread, until the test runs them on
-// its own thread; tells the test when one arrives.
-class HoldingTaskRunner : public SequencedTaskRunner {
- public:
-  HoldingTaskRunner() = default;
-
-  bool PostDelayedTask(const Location& from_here,
-                       OnceClosure task,
-                       TimeDelta delay) override {
-    {
-      AutoLock lock(lock_);
-      tasks_.push_back(std::move(task));
-      poster_ids_.push_back(PlatformThread::CurrentId());
-    }
-    posted_.Signal();
-    return true;
-  }
-  bool PostNonNestableDelayedTask(const Location& from_here,
-                                  OnceClosure task,
-                                  TimeDelta delay) override {
-    return PostDelayedTask(from_here, std::move(task), delay);
-  }
-  bool RunsTasksInCurrentSequence() const override { return true; }
-
-  void WaitForPost() { posted_.Wait(); }
-
-  // Runs what has been posted so far; returns how many tasks ran.
-  size_t RunPending() {
-    std::vector<OnceClosure> tasks;
-    {
-      AutoLock lock(lock_);
-      tasks.swap(tasks_);
-    }
-    for (OnceClosure& task : tasks)
-      std::move(task).Run();
-    return tasks.size();
-  }
-
-  std::vector<PlatformThreadId> poster_ids() {
-    AutoLock lock(lock_);
-    return poster_ids_;
-  }
-
- private:
-  ~HoldingTaskRunner() override = default;
-
-  Lock lock_;
-  std::vector<OnceClosure> tasks_;
-  std::vector<PlatformThreadId> poster_ids_;
-  WaitableEvent posted_{WaitableEvent::ResetPolicy::AUTOMATIC,
-                        WaitableEvent::InitialState::NOT_SIGNALED};
-};
-
 }  // namespace
 
 TEST(ObjectWatcherTest, SignaledObjectCallsDelegateOnOwnerThread) {
@@ -127,7 +75,7 @@ TEST(ObjectWatcherTest, SignaledObjectCallsDelegateOnOwnerThread) {
 }
 
 TEST(ObjectWatcherTest, SignalCrossesFromWaitThreadAsATask) {
-  scoped_refptr<HoldingTaskRunner> runner(new HoldingTaskRunner());
+  scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
   SequencedTaskRunnerHandle handle(runner);
   ScopedHandle event(CreateTestEvent(true));
   ASSERT_TRUE(event.IsValid());
@@ -135,9 +83,9 @@ TEST(ObjectWatcherTest, SignalCrossesFromWaitThreadAsATask) {
   ObjectWatcher watcher;
   RecordingDelegate delegate;
   ASSERT_TRUE(watcher.StartWatchingOnce(event.Get(), &delegate));
-  runner->WaitForPost();
-  ASSERT_EQ(1u, runner->poster_ids().size());
-  EXPECT_NE(PlatformThread::CurrentId(), runner->poster_ids()[0]);
+  ASSERT_TRUE(runner->WaitForPost());
+  ASSERT_EQ(1u, runner->posts().size());
+  EXPECT_NE(PlatformThread::CurrentId(), runner->posts()[0].poster);
   // Only the posted task reaches the delegate.
   EXPECT_TRUE(delegate.objects().empty());
 
@@ -149,7 +97,7 @@ TEST(ObjectWatcherTest, SignalCrossesFromWaitThreadAsATask) {
 }
 
 TEST(ObjectWatcherTest, DestroyedAfterSignalBeforeTaskGivesNoCall) {
-  scoped_refptr<HoldingTaskRunner> runner(new HoldingTaskRunner());
+  scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
   SequencedTaskRunnerHandle handle(runner);
   ScopedHandle event(CreateTestEvent(true));
   ASSERT_TRUE(event.IsValid());
@@ -158,14 +106,14 @@ TEST(ObjectWatcherTest, DestroyedAfterSignalBeforeTaskGivesNoCall) {
   {
     ObjectWatcher watcher;
     ASSERT_TRUE(watcher.StartWatchingOnce(event.Get(), &delegate));
-    runner->WaitForPost();
+    ASSERT_TRUE(runner->WaitForPost());
   }
   EXPECT_EQ(1u, runner->RunPending());
   EXPECT_TRUE(delegate.objects().empty());
 }
 
 TEST(ObjectWatcherTest, StoppedAfterSignalBeforeTaskGivesNoCall) {
-  scoped_refptr<HoldingTaskRunner> runner(new HoldingTaskRunner());
+  scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
   SequencedTaskRunnerHandle handle(runner);
   ScopedHandle event(CreateTestEvent(true));
   ASSERT_TRUE(event.IsValid());
@@ -173,7 +121,7 @@ TEST(ObjectWatcherTest, StoppedAfterSignalBeforeTaskGivesNoCall) {
   RecordingDelegate delegate;
   ObjectWatcher watcher;
   ASSERT_TRUE(watcher.StartWatchingOnce(event.Get(), &delegate));
-  runner->WaitForPost();
+  ASSERT_TRUE(runner->WaitForPost());
   EXPECT_TRUE(watcher.StopWatching());
   EXPECT_FALSE(watcher.IsWatching());
   EXPECT_EQ(1u, runner->RunPending());

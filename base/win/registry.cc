@@ -33,7 +33,8 @@ RegKey::RegKey(HKEY rootkey, const wchar_t* subkey, REGSAM access) {
       key_ = key;
     }
   } else {
-    Open(rootkey, subkey, access);
+    // The object holding no key is how this constructor reports failure.
+    (void)Open(rootkey, subkey, access);
   }
 }
 

@@ -26,7 +26,7 @@ class RegKey {
 
   // Opens an existing subkey. The held key is replaced only on success: a
   // failed Open leaves the previous key open and held.
-  LONG Open(HKEY rootkey, const wchar_t* subkey, REGSAM access);
+  [[nodiscard]] LONG Open(HKEY rootkey, const wchar_t* subkey, REGSAM access);
 
   // Closes the held key, if any.
   void Close();
@@ -38,14 +38,14 @@ class RegKey {
   // value.
   bool HasValue(const wchar_t* value_name) const;
 
-  LONG DeleteValue(const wchar_t* value_name);
+  [[nodiscard]] LONG DeleteValue(const wchar_t* value_name);
 
   // Reads a REG_DWORD, or a REG_BINARY of exactly four bytes. Any other type
   // or size gives ERROR_CANTREAD; |out_value| is written only on success.
-  LONG ReadValueDW(const wchar_t* name, DWORD* out_value) const;
+  [[nodiscard]] LONG ReadValueDW(const wchar_t* name, DWORD* out_value) const;
 
   // Raw read: RegQueryValueExW with the caller's buffer, size and type.
-  LONG ReadValue(const wchar_t* name,
+  [[nodiscard]] LONG ReadValue(const wchar_t* name,
                  void* data,
                  DWORD* dsize,
                  DWORD* dtype) const;
@@ -55,16 +55,16 @@ class RegKey {
   // gives ERROR_MORE_DATA from the query, a longer expansion gives
   // ERROR_MORE_DATA too. Any other type gives ERROR_CANTREAD. |out_value| is
   // written only on success.
-  LONG ReadStringValue(const wchar_t* name, std::wstring* out_value) const;
+  [[nodiscard]] LONG ReadStringValue(const wchar_t* name, std::wstring* out_value) const;
 
   // Raw write: RegSetValueExW with |dsize| bytes of |data| as |dtype|.
-  LONG WriteValue(const wchar_t* name,
+  [[nodiscard]] LONG WriteValue(const wchar_t* name,
                   const void* data,
                   DWORD dsize,
                   DWORD dtype);
 
   // Writes |value| as REG_SZ, its terminating NUL included.
-  LONG WriteStringValue(const wchar_t* name, const wchar_t* value);
+  [[nodiscard]] LONG WriteStringValue(const wchar_t* name, const wchar_t* value);
 
  private:
   HKEY key_ = nullptr;

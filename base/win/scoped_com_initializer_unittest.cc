@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <utility>
+
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -10,21 +14,8 @@ namespace {
 
 // Runs |body| on a fresh thread, whose apartment state nothing else has
 // touched.
-template <typename Body>
-void RunOnFreshThread(Body body) {
-  struct Context {
-    Body* body;
-  } context{&body};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* param) -> DWORD {
-        (*static_cast<Context*>(param)->body)();
-        return 0;
-      },
-      &context, 0, nullptr);
-  ASSERT_NE(nullptr, thread);
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
-  CloseHandle(thread);
+void RunOnFreshThread(std::function<void()> body) {
+  RunOnThreadAndJoin(std::move(body));
 }
 
 // True when the thread is in no apartment: a fresh initialisation then

@@ -95,7 +95,7 @@ struct ShortcutProperties {
 
 // Writes the shortcut at |shortcut_path| as |operation| says; true when it
 // was saved. Needs COM on the calling thread. Nothing is saved on failure.
-bool CreateOrUpdateShortcutLink(const FilePath& shortcut_path,
+[[nodiscard]] bool CreateOrUpdateShortcutLink(const FilePath& shortcut_path,
                                 const ShortcutProperties& properties,
                                 ShortcutOperation operation);
 
@@ -103,12 +103,12 @@ bool CreateOrUpdateShortcutLink(const FilePath& shortcut_path,
 // shortcut at |shortcut_path| into |properties|, whose options say which
 // were read. True when every wanted field was read; on failure the fields
 // read before the failing one stay set.
-bool ResolveShortcutProperties(const FilePath& shortcut_path,
+[[nodiscard]] bool ResolveShortcutProperties(const FilePath& shortcut_path,
                                uint32_t options,
                                ShortcutProperties* properties);
 
 // The target and arguments of a shortcut; either out pointer may be null.
-bool ResolveShortcut(const FilePath& shortcut_path,
+[[nodiscard]] bool ResolveShortcut(const FilePath& shortcut_path,
                      FilePath* target_path,
                      std::wstring* args);
 
@@ -117,8 +117,8 @@ bool ResolveShortcut(const FilePath& shortcut_path,
 bool CanPinShortcutToTaskbar();
 
 // True when the shell accepted the "taskbarpin" / "taskbarunpin" verb.
-bool TaskbarPinShortcutLink(const FilePath& shortcut);
-bool TaskbarUnpinShortcutLink(const FilePath& shortcut);
+[[nodiscard]] bool TaskbarPinShortcutLink(const FilePath& shortcut);
+[[nodiscard]] bool TaskbarUnpinShortcutLink(const FilePath& shortcut);
 
 namespace internal {
 

@@ -210,8 +210,9 @@ OsArchitecture OSInfo::ProcessorArchitectureToOsArchitecture(WORD arch) {
 uint32_t OSInfo::ReadUpdateBuildRevision(HKEY root, const wchar_t* subkey) {
   RegKey key(root, subkey, KEY_QUERY_VALUE);
   DWORD ubr = 0;
+  // Written only on success: a missing or odd value leaves 0.
   if (key.Valid())
-    key.ReadValueDW(L"UBR", &ubr);
+    (void)key.ReadValueDW(L"UBR", &ubr);
   return ubr;
 }
 

@@ -151,7 +151,9 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
       if (base::FilePath::CompareIgnoreCase(bad.value(), path.value()) == 0)
         bad = path.AddExtension(kBadExtension);
       bool bad_existed = base::PathExists(bad);
-      base::Move(path, bad);
+      // Best effort: when the move fails the damaged file stays, is reported
+      // the same way, and the next write replaces it.
+      (void)base::Move(path, bad);
       result->error = bad_existed ? kReadErrorJsonRepeat : kReadErrorJsonParse;
     }
   }
@@ -187,8 +189,9 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
         "Settings.JsonDataReadSizeKilobytes." + SpacelessName(path.BaseName()),
         1, 10000, 50, base::HistogramBase::kUmaTargetedHistogramFlag)
         ->Add(static_cast<int>(deserializer.get_last_read_size() / 1024));
+    // The backup is best effort: the preferences themselves were read.
     if (!is_local_state && backups_enabled && !is_backup && !restored)
-      base::CopyFile(path, path.AddExtension(kBackupExtension));
+      (void)base::CopyFile(path, path.AddExtension(kBackupExtension));
   }
   return result;
 }

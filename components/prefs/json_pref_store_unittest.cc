@@ -10,10 +10,8 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/message_loop/message_loop.h"
-#include "base/metrics/histogram_base.h"
-#include "base/metrics/histogram_samples.h"
-#include "base/metrics/statistics_recorder.h"
 #include "base/run_loop.h"
+#include "base/test/histogram_counts.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/time/clock.h"
@@ -104,14 +102,6 @@ class ManualClock : public base::Clock {
  private:
   base::Time* now_;
 };
-
-int SampleCount(const std::string& histogram_name, int sample) {
-  base::HistogramBase* histogram =
-      base::StatisticsRecorder::FindHistogram(histogram_name);
-  if (!histogram)
-    return 0;
-  return histogram->SnapshotSamples()->GetCount(sample);
-}
 
 class JsonPrefStoreTest : public testing::Test {
  protected:
@@ -327,7 +317,7 @@ TEST_F(JsonPrefStoreTest, CommitPendingWriteCallsBackOnOwnerAfterWrite) {
       [](const base::FilePath& path, base::PlatformThreadId* thread,
          std::string* contents, base::OnceClosure quit) {
         *thread = base::PlatformThread::CurrentId();
-        base::ReadFileToString(path, contents);
+        EXPECT_TRUE(base::ReadFileToString(path, contents));
         std::move(quit).Run();
       },
       path, &callback_thread, &contents_seen,
@@ -367,8 +357,8 @@ TEST_F(JsonPrefStoreTest, WriteCountsAreReportedPerInterval) {
       base::TimeDelta::FromSeconds(10), PathFor(L"Write Count"),
       std::make_unique<ManualClock>(&now));
   const std::string name = "Settings.JsonDataWriteCount.Write_Count";
-  int fives_before = SampleCount(name, 5);
-  int zeros_before = SampleCount(name, 0);
+  int fives_before = base::HistogramSampleCount(name, 5);
+  int zeros_before = base::HistogramSampleCount(name, 0);
 
   for (int i = 0; i < 5; ++i)
     recorder.RecordWriteOccurred();
@@ -376,8 +366,8 @@ TEST_F(JsonPrefStoreTest, WriteCountsAreReportedPerInterval) {
   now += base::TimeDelta::FromMinutes(12);
   recorder.RecordWriteOccurred();
 
-  EXPECT_EQ(fives_before + 1, SampleCount(name, 5));
-  EXPECT_EQ(zeros_before + 1, SampleCount(name, 0));
+  EXPECT_EQ(fives_before + 1, base::HistogramSampleCount(name, 5));
+  EXPECT_EQ(zeros_before + 1, base::HistogramSampleCount(name, 0));
   EXPECT_EQ(1, recorder.writes_since_last_report());
 
   // The report time moved by whole intervals: 10 minutes, not 12, so three
@@ -393,7 +383,7 @@ TEST_F(JsonPrefStoreTest, BackupFilesWithFeatureOn) {
   base::FilePath backup = PathFor(L"Preferences.backup");
   const std::string restored_histogram =
       "Settings.RestoreFromBackupResult.Preferences";
-  int restored_before = SampleCount(restored_histogram, 1);
+  int restored_before = base::HistogramSampleCount(restored_histogram, 1);
 
   // A good read refreshes the copy.
   WriteText(path, "{\"good\":1}");
@@ -408,7 +398,7 @@ TEST_F(JsonPrefStoreTest, BackupFilesWithFeatureOn) {
   EXPECT_TRUE(store->GetValue("good", nullptr));
   EXPECT_EQ("{oops", ReadText(PathFor(L"Preferences.bad")));
   EXPECT_FALSE(base::PathExists(PathFor(L"Preferences.backup.backup")));
-  EXPECT_EQ(restored_before + 1, SampleCount(restored_histogram, 1));
+  EXPECT_EQ(restored_before + 1, base::HistogramSampleCount(restored_histogram, 1));
 
   // "Local State" is never restored.
   base::FilePath local_state = PathFor(L"Local State");

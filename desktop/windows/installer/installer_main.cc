@@ -25,6 +25,13 @@ struct PrintOnlyRole {
   std::string (*value)();
 };
 
+// The process exit codes RunInstaller returns (the host passes them on).
+enum ExitCode : int {
+  kExitSuccess = 0,
+  // Started for a role this build does not have.
+  kExitRoleNotAvailable = 101,
+};
+
 constexpr PrintOnlyRole kPrintOnlyRoles[] = {
     {"version", &GetVersionString},
     {"internal-version", &GetInternalVersionString},
@@ -42,7 +49,7 @@ extern "C" int RunInstaller() {
   for (const auto& role : kPrintOnlyRoles) {
     if (command_line.HasSwitch(role.switch_name)) {
       installer::PrintToStdout("%s", role.value().c_str());
-      return 0;
+      return installer::kExitSuccess;
     }
   }
 
@@ -51,5 +58,5 @@ extern "C" int RunInstaller() {
   fprintf(stderr,
           "This installer role is not available in this build; only "
           "--version, --internal-version and --stream are.\n");
-  return 101;
+  return installer::kExitRoleNotAvailable;
 }

@@ -22,6 +22,10 @@
 
 namespace {
 
+// Exit codes.
+const int kExitOk = 0;
+const int kExitSignalFailed = 2;
+const int kExitNoCurrentFolder = 3;
 const int kBadUsage = 99;
 
 void WriteTo(DWORD std_handle, const wchar_t* text) {
@@ -40,14 +44,14 @@ int Run(int argc, wchar_t** argv) {
   const wchar_t* mode = argv[1];
   if (wcscmp(mode, L"print") == 0 && argc >= 3) {
     WriteTo(STD_OUTPUT_HANDLE, argv[2]);
-    return 0;
+    return kExitOk;
   }
   if (wcscmp(mode, L"print-stderr") == 0 && argc >= 3) {
     WriteTo(STD_ERROR_HANDLE, argv[2]);
-    return 0;
+    return kExitOk;
   }
   if (wcscmp(mode, L"silent") == 0)
-    return 0;
+    return kExitOk;
   if (wcscmp(mode, L"exit") == 0 && argc >= 3) {
     ::ExitProcess(static_cast<UINT>(wcstoul(argv[2], nullptr, 0)));
   }
@@ -59,14 +63,14 @@ int Run(int argc, wchar_t** argv) {
   if (wcscmp(mode, L"signal-handle") == 0 && argc >= 3) {
     HANDLE handle = reinterpret_cast<HANDLE>(
         static_cast<uintptr_t>(_wcstoui64(argv[2], nullptr, 10)));
-    return ::SetEvent(handle) ? 0 : 2;
+    return ::SetEvent(handle) ? kExitOk : kExitSignalFailed;
   }
   if (wcscmp(mode, L"print-cwd") == 0) {
     wchar_t buffer[MAX_PATH];
     if (!::GetCurrentDirectoryW(MAX_PATH, buffer))
-      return 3;
+      return kExitNoCurrentFolder;
     WriteTo(STD_OUTPUT_HANDLE, buffer);
-    return 0;
+    return kExitOk;
   }
   if (wcscmp(mode, L"sleep") == 0) {
     for (;;)
