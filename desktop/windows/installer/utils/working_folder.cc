@@ -1,0 +1,98 @@
+#include "desktop/windows/installer/utils/working_folder.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+
+namespace installer {
+namespace {
+
+bool GetDownloadsFolder(DWORD flags, base::FilePath* folder) {
+  wchar_t* path = nullptr;
+  HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, &path);
+  bool ok = SUCCEEDED(hr) && path && *path;
+  if (ok)
+    *folder = base::FilePath(path);
+  ::CoTaskMemFree(path);
+  return ok;
+}
+
+// Runs a copy of |executable| inside |folder|. The exit code does not
+// matter: starting is what a policy against programs in the folder stops.
+bool CanRunCopyIn(const base::FilePath& folder,
+                  const base::FilePath& executable) {
+  base::FilePath copy = folder.Append(executable.BaseName());
+  if (!base::CopyFile(executable, copy)) {
+    VLOG(1) << "Cannot copy " << executable << " to " << folder;
+    return false;
+  }
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  base::LaunchOptions options;
+  base::Process process = base::LaunchProcess(command_line, options);
+  bool launched = process.IsValid();
+  if (launched) {
+    int exit_code = 0;
+    process.WaitForExit(&exit_code);
+  } else {
+    VLOG(1) << "Cannot run a program in " << folder;
+  }
+  base::DeleteFile(copy, false);
+  return launched;
+}
+
+}  // namespace
+
+bool ProbeWorkingFolder(const base::FilePath& base,
+                        const std::wstring& name,
+                        const base::FilePath& executable,
+                        base::FilePath* folder) {
+  base::FilePath candidate = base.Append(name);
+  if (!base::DirectoryExists(candidate) && !base::CreateDirectory(candidate))
+    return false;
+  if (!executable.empty() && !CanRunCopyIn(candidate, executable)) {
+    ::RemoveDirectoryW(candidate.value().c_str());
+    return false;
+  }
+  *folder = candidate;
+  return true;
+}
+
+std::vector<base::FilePath> GetDownloadFolderBases(
+    const base::FilePath& executable) {
+  std::vector<base::FilePath> bases;
+  base::FilePath path;
+  if (base::GetTempDir(&path))
+    bases.push_back(path);
+  if (GetDownloadsFolder(0, &path) ||
+      GetDownloadsFolder(KF_FLAG_CREATE | KF_FLAG_INIT, &path)) {
+    bases.push_back(path);
+  }
+  if (base::PathService::Get(base::DIR_HOME, &path))
+    bases.push_back(path);
+  if (!executable.empty())
+    bases.push_back(executable.DirName());
+  return bases;
+}
+
+bool FindWorkingFolder(const std::vector<base::FilePath>& bases,
+                       const std::wstring& name,
+                       const base::FilePath& executable,
+                       base::FilePath* folder) {
+  for (const base::FilePath& base : bases) {
+    if (ProbeWorkingFolder(base, name, executable, folder))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace installer
