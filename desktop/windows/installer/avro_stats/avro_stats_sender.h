@@ -79,7 +79,9 @@ void InitializeAvroStatsSender(
 // Makes the process-wide sender one that drops every message.
 void DisableAvroStatsSender();
 
-// The process-wide sender; the dropping one until either call above.
+// The process-wide sender; the dropping one until either call above. Each of
+// them replaces (and destroys) the previous sender, so callers ask for the
+// sender when they send rather than keep the pointer.
 AvroStatsSender* GetAvroStatsSender();
 
 // The environment variable naming the file the recording sender appends to.
