@@ -17,7 +17,6 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
-#include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/task_scheduler/scheduler_worker_pool_params.h"
 #include "base/task_scheduler/task_scheduler.h"
@@ -40,9 +39,7 @@
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/service/installation.h"
-#include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/utils/working_folder.h"
-#include "desktop/windows/l10n_handler/l10n_handler.h"
 
 namespace installer {
 namespace {
@@ -102,42 +99,6 @@ void ApplyExperimentStates(const base::FilePath& installation_folder) {
   }
   if (registry->IsEnabled(kInstallerExperimentTest))
     LOG(INFO) << "Test experiment is enabled";
-}
-
-void OnCorruptedPayloadBoxClosed(const base::RepeatingClosure& quit,
-                                 int result) {
-  if (result == CustomMessageBox::RESULT_FIRST_BUTTON ||
-      result == CustomMessageBox::RESULT_LINK_ACTIVATED) {
-    std::wstring home = base::UTF8ToWide(GetNamedUrl("homepage"));
-    ::ShellExecuteW(nullptr, L"open", home.c_str(), nullptr, nullptr,
-                    SW_SHOWNORMAL);
-  }
-  quit.Run();
-}
-
-// Tells the user that the installer file is broken; the run then ends with
-// RESULT_CORRUPTED_PACKAGE whatever happens here.
-void HandleCorruptedPayload() {
-  if (EndsCorruptedRunWithoutWindow()) {
-    LogFatalAndGoOn(__FILE__, __LINE__, "Corrupted payload");
-    return;
-  }
-  std::wstring language;
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
-  if (command_line.HasSwitch("language"))
-    language = command_line.GetSwitchValueNative("language");
-  SetUiLanguage(&language);
-  base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
-  CustomMessageBox box;
-  if (!box.Show(nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
-                GetString(IDS_CORRUPTED_INSTALLER_TEXT),
-                IDS_CORRUPTED_INSTALLER_GO, IDS_CORRUPTED_INSTALLER_CANCEL,
-                base::BindOnce(&OnCorruptedPayloadBoxClosed,
-                               run_loop.QuitClosure()))) {
-    LogFatalAndGoOn(__FILE__, __LINE__, "Cannot initialize the message box");
-    return;
-  }
-  run_loop.Run();
 }
 
 void SetUpStatistics(bool backend) {
@@ -236,6 +197,7 @@ int RunMainPath(const base::FilePath& installation_folder) {
     VLOG(1) << "Using default message loop";
   else
     VLOG(1) << "Using UI message loop";
+  DCHECK(!base::MessageLoop::current());
   base::MessageLoop message_loop(loop_type);
 
   StartTaskScheduler();
@@ -256,10 +218,7 @@ int RunMainPath(const base::FilePath& installation_folder) {
         architecture = InstallerArchitecture::X86;
       }
       payload = std::make_unique<PayloadManagerImpl>(own_file);
-      if (!ActOnPayload(*payload, &architecture)) {
-        HandleCorruptedPayload();
-        result = RESULT_CORRUPTED_PACKAGE;
-      }
+      result = ActOnPayload(*payload, &architecture);
     }
     if (result == RESULT_SUCCESS) {
       SetUpStatistics(flags.backend);

@@ -1,11 +1,15 @@
 #include "desktop/windows/installer/installer_startup.h"
 
+#include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/environment.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/system_library.h"
@@ -13,7 +17,9 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
+#include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/utils/working_folder.h"
+#include "desktop/windows/l10n_handler/l10n_handler.h"
 
 namespace installer {
 
@@ -122,29 +128,70 @@ const char* InstallerArchitectureToString(InstallerArchitecture architecture) {
   }
 }
 
-bool ActOnPayload(const PayloadManager& payload,
-                  InstallerArchitecture* architecture) {
+namespace {
+
+void OnCorruptedPayloadBoxClosed(const base::RepeatingClosure& quit,
+                                 int result) {
+  if (result == CustomMessageBox::RESULT_FIRST_BUTTON ||
+      result == CustomMessageBox::RESULT_LINK_ACTIVATED) {
+    std::wstring home = base::UTF8ToWide(GetNamedUrl("homepage"));
+    ::ShellExecuteW(nullptr, L"open", home.c_str(), nullptr, nullptr,
+                    SW_SHOWNORMAL);
+  }
+  quit.Run();
+}
+
+// Tells the user that the installer file is broken; the run then ends with
+// RESULT_CORRUPTED_PACKAGE whatever happens here.
+void HandleCorruptedPayload() {
+  if (EndsCorruptedRunWithoutWindow()) {
+    LogFatalAndGoOn(__FILE__, __LINE__, "Corrupted payload");
+    return;
+  }
+  std::wstring language;
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (command_line.HasSwitch("language"))
+    language = command_line.GetSwitchValueNative("language");
+  SetUiLanguage(&language);
+  base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
+  CustomMessageBox box;
+  if (!box.Show(nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
+                GetString(IDS_CORRUPTED_INSTALLER_TEXT),
+                IDS_CORRUPTED_INSTALLER_GO, IDS_CORRUPTED_INSTALLER_CANCEL,
+                base::BindOnce(&OnCorruptedPayloadBoxClosed,
+                               run_loop.QuitClosure()))) {
+    LogFatalAndGoOn(__FILE__, __LINE__, "Cannot initialize the message box");
+    return;
+  }
+  run_loop.Run();
+}
+
+}  // namespace
+
+InstallerResult ActOnPayload(const PayloadManager& payload,
+                             InstallerArchitecture* architecture) {
   std::string tracking_data;
   switch (payload.GetType()) {
     case PayloadType::NONE:
       LOG(WARNING) << "Failed reading payload";
-      return true;
+      return RESULT_SUCCESS;
     case PayloadType::TRACKING_DATA:
       payload.GetTrackingData(&tracking_data);
       LOG(INFO) << "Tracking data: " << tracking_data;
-      return true;
+      return RESULT_SUCCESS;
     case PayloadType::EXTERNAL_TRACKING_DATA:
       LOG(ERROR) << "External should only ever be reported after calling"
                  << "SetPayload";
-      return true;
+      return RESULT_SUCCESS;
     case PayloadType::FULL_PACKAGE:
       *architecture = InstallerArchitecture::X64;
       LOG(INFO) << "Found full package";
-      return true;
+      return RESULT_SUCCESS;
     case PayloadType::CORRUPTED:
-      return false;
+      HandleCorruptedPayload();
+      return RESULT_CORRUPTED_PACKAGE;
   }
-  return true;
+  return RESULT_SUCCESS;
 }
 
 bool EndsCorruptedRunWithoutWindow() {

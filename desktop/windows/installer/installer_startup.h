@@ -8,6 +8,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/strings/string_piece.h"
 #include "base/time/time.h"
+#include "desktop/windows/installer/common/installer_result.h"
 
 namespace base {
 class CommandLine;
@@ -87,10 +88,12 @@ const char* InstallerArchitectureToString(InstallerArchitecture architecture);
 class PayloadManager;
 
 // Logs what the payload of the installer executable holds and sets the
-// architecture for a full package. False for a corrupted payload: the run
-// must end with RESULT_CORRUPTED_PACKAGE (after telling the user).
-bool ActOnPayload(const PayloadManager& payload,
-                  InstallerArchitecture* architecture);
+// architecture for a full package. A corrupted payload is logged as a FATAL
+// line "Corrupted payload" when the run ends without any window, else shown
+// to the user in a message box that offers the home page; either way the
+// result is RESULT_CORRUPTED_PACKAGE and the run must end with it.
+InstallerResult ActOnPayload(const PayloadManager& payload,
+                             InstallerArchitecture* architecture);
 
 // Whether a corrupted payload ends the run without any window (the browser
 // feature "tamber-library" is on by default).

@@ -150,41 +150,68 @@ class FakePayload : public PayloadManager {
 TEST(InstallerStartupTest, ActOnPayload) {
   const struct {
     PayloadType type;
-    bool go_on;
     InstallerArchitecture architecture;
   } kCases[] = {
-      {PayloadType::NONE, true, InstallerArchitecture::X86},
-      {PayloadType::TRACKING_DATA, true, InstallerArchitecture::X86},
-      {PayloadType::EXTERNAL_TRACKING_DATA, true, InstallerArchitecture::X86},
-      {PayloadType::FULL_PACKAGE, true, InstallerArchitecture::X64},
-      {PayloadType::CORRUPTED, false, InstallerArchitecture::X86},
+      {PayloadType::NONE, InstallerArchitecture::X86},
+      {PayloadType::TRACKING_DATA, InstallerArchitecture::X86},
+      {PayloadType::EXTERNAL_TRACKING_DATA, InstallerArchitecture::X86},
+      {PayloadType::FULL_PACKAGE, InstallerArchitecture::X64},
   };
   for (const auto& c : kCases) {
     InstallerArchitecture architecture = InstallerArchitecture::X86;
-    EXPECT_EQ(c.go_on, ActOnPayload(FakePayload(c.type), &architecture))
+    EXPECT_EQ(RESULT_SUCCESS, ActOnPayload(FakePayload(c.type), &architecture))
         << PayloadTypeToString(c.type);
     EXPECT_EQ(c.architecture, architecture) << PayloadTypeToString(c.type);
   }
 }
 
+// Logs into a file of its own while alive and puts the process's logging
+// back afterwards.
+class ScopedTestLog {
+ public:
+  ScopedTestLog() : saved_(base::logging::internal::GetLoggingStateForTesting()) {
+    EXPECT_TRUE(temp_.CreateUniqueTempDir());
+    path_ = temp_.GetPath().Append(L"test.log");
+    base::logging::LoggingSettings settings;
+    settings.logging_dest = base::logging::LOG_TO_FILE;
+    settings.log_file = path_.value().c_str();
+    settings.delete_old = base::logging::DELETE_OLD_FILE;
+    EXPECT_TRUE(base::logging::InitLogging(settings));
+  }
+  ~ScopedTestLog() { base::logging::internal::SetLoggingStateForTesting(saved_); }
+
+  std::string Contents() {
+    base::logging::CloseLogFile();
+    std::string contents;
+    EXPECT_TRUE(base::ReadFileToString(path_, &contents));
+    return contents;
+  }
+
+ private:
+  base::logging::internal::LoggingStateForTesting saved_;
+  base::ScopedTempDir temp_;
+  base::FilePath path_;
+};
+
+// In this build the browser feature "tamber-library" is on: no window, a
+// FATAL line, and the run goes on to end with 118.
+TEST(InstallerStartupTest, CorruptedPayloadEndsTheRunWith118) {
+  ScopedTestLog log;
+  InstallerArchitecture architecture = InstallerArchitecture::X86;
+  InstallerResult result =
+      ActOnPayload(FakePayload(PayloadType::CORRUPTED), &architecture);
+  EXPECT_EQ(RESULT_CORRUPTED_PACKAGE, result);
+  EXPECT_EQ(118, ResultToExitCode(result));
+  EXPECT_NE(std::string::npos, log.Contents().find("FATAL:installer_startup.cc"));
+  EXPECT_NE(std::string::npos, log.Contents().find("] Corrupted payload\n"));
+}
+
 TEST(InstallerStartupTest, FatalLineIsLoggedAndTheProcessGoesOn) {
-  base::ScopedTempDir temp;
-  ASSERT_TRUE(temp.CreateUniqueTempDir());
-  base::FilePath log_file = temp.GetPath().Append(L"fatal.log");
-  base::logging::internal::LoggingStateForTesting saved =
-      base::logging::internal::GetLoggingStateForTesting();
-  base::logging::LoggingSettings settings;
-  settings.logging_dest = base::logging::LOG_TO_FILE;
-  settings.log_file = log_file.value().c_str();
-  settings.delete_old = base::logging::DELETE_OLD_FILE;
-  ASSERT_TRUE(base::logging::InitLogging(settings));
+  ScopedTestLog log;
   LOG(INFO) << "before";
   LogFatalAndGoOn("here.cc", 7, "Corrupted payload");
   LOG(INFO) << "after";
-  base::logging::internal::SetLoggingStateForTesting(saved);
-
-  std::string contents;
-  ASSERT_TRUE(base::ReadFileToString(log_file, &contents));
+  std::string contents = log.Contents();
   size_t before = contents.find("before");
   size_t fatal = contents.find("FATAL:here.cc(7)] Corrupted payload\n");
   size_t after = contents.find("after");
