@@ -49,6 +49,10 @@ run_in() {
 has() { grep -qF -- "$2" <<<"$1"; }
 lacks() { ! grep -qF -- "$2" <<<"$1"; }
 
+# A GUI program: a user who starts it sees no console window.
+check "GUI subsystem" bash -c \
+  'x86_64-w64-mingw32-objdump -p "$1" | grep -q "^Subsystem.*(Windows GUI)"' _ "$EXE"
+
 # Front end with window: the controllers are not there yet, so 101 with the
 # one-line message; the log is named to the millisecond and starts with the
 # product line and the command line.
