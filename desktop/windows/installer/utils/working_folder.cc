@@ -67,30 +67,36 @@ bool ProbeWorkingFolder(const base::FilePath& base,
   return true;
 }
 
-std::vector<base::FilePath> GetDownloadFolderBases(
+std::vector<BaseFolderGetter> GetDownloadFolderBases(
     const base::FilePath& executable) {
-  std::vector<base::FilePath> bases;
-  base::FilePath path;
-  if (base::GetTempDir(&path))
-    bases.push_back(path);
-  if (GetDownloadsFolder(0, &path) ||
-      GetDownloadsFolder(KF_FLAG_CREATE | KF_FLAG_INIT, &path)) {
-    bases.push_back(path);
-  }
-  if (base::PathService::Get(base::DIR_HOME, &path))
-    bases.push_back(path);
-  if (!executable.empty())
-    bases.push_back(executable.DirName());
-  return bases;
+  return {
+      [](base::FilePath* base) { return base::GetTempDir(base); },
+      [](base::FilePath* base) {
+        return GetDownloadsFolder(0, base) ||
+               GetDownloadsFolder(KF_FLAG_CREATE | KF_FLAG_INIT, base);
+      },
+      [](base::FilePath* base) {
+        return base::PathService::Get(base::DIR_HOME, base);
+      },
+      [executable](base::FilePath* base) {
+        if (executable.empty())
+          return false;
+        *base = executable.DirName();
+        return true;
+      },
+  };
 }
 
-bool FindWorkingFolder(const std::vector<base::FilePath>& bases,
+bool FindWorkingFolder(const std::vector<BaseFolderGetter>& bases,
                        const std::wstring& name,
                        const base::FilePath& executable,
                        base::FilePath* folder) {
-  for (const base::FilePath& base : bases) {
-    if (ProbeWorkingFolder(base, name, executable, folder))
+  for (const BaseFolderGetter& get_base : bases) {
+    base::FilePath base;
+    if (get_base(&base) &&
+        ProbeWorkingFolder(base, name, executable, folder)) {
       return true;
+    }
   }
   return false;
 }

@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_UTILS_WORKING_FOLDER_H_
 #define DESKTOP_WINDOWS_INSTALLER_UTILS_WORKING_FOLDER_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,18 @@ bool ProbeWorkingFolder(const base::FilePath& base,
                         const base::FilePath& executable,
                         base::FilePath* folder);
 
+// Gives one candidate base folder; false when it is not available. Asked
+// only when the bases before it failed, since asking may create the folder.
+using BaseFolderGetter = std::function<bool(base::FilePath* base)>;
+
 // The candidate bases of the download folder, in the order they are tried:
 // the temporary folder, the user's Downloads folder, the user's home folder
-// and the folder of |executable|. Unavailable ones are left out.
-std::vector<base::FilePath> GetDownloadFolderBases(
+// and the folder of |executable|.
+std::vector<BaseFolderGetter> GetDownloadFolderBases(
     const base::FilePath& executable);
 
 // The first of |bases| whose |name| subfolder passes ProbeWorkingFolder.
-bool FindWorkingFolder(const std::vector<base::FilePath>& bases,
+bool FindWorkingFolder(const std::vector<BaseFolderGetter>& bases,
                        const std::wstring& name,
                        const base::FilePath& executable,
                        base::FilePath* folder);

@@ -11,6 +11,17 @@ namespace {
 
 const wchar_t kName[] = L"Kavor Installer";
 
+BaseFolderGetter Fixed(const base::FilePath& path) {
+  return [path](base::FilePath* base) {
+    *base = path;
+    return true;
+  };
+}
+
+BaseFolderGetter Unavailable() {
+  return [](base::FilePath*) { return false; };
+}
+
 class WorkingFolderTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(temp_.CreateUniqueTempDir()); }
@@ -63,32 +74,42 @@ TEST_F(WorkingFolderTest, FirstUsableBaseWins) {
   base::FilePath not_a_folder = temp_.GetPath().Append(L"file");
   ASSERT_EQ(1, base::WriteFile(not_a_folder, "x", 1));
   base::FilePath second = temp_.GetPath().Append(L"second");
-  base::FilePath third = temp_.GetPath().Append(L"third");
+  // Asking for a base may create it (the Downloads folder): bases after the
+  // one that passes are not asked.
+  bool third_asked = false;
+  BaseFolderGetter third = [&third_asked](base::FilePath*) {
+    third_asked = true;
+    return false;
+  };
   base::FilePath folder;
-  ASSERT_TRUE(FindWorkingFolder({not_a_folder, second, third}, kName,
-                                ChildProgram(), &folder));
+  ASSERT_TRUE(FindWorkingFolder(
+      {Unavailable(), Fixed(not_a_folder), Fixed(second), third}, kName,
+      ChildProgram(), &folder));
   EXPECT_EQ(second.Append(kName).value(), folder.value());
-  EXPECT_FALSE(base::PathExists(third.Append(kName)));
+  EXPECT_FALSE(third_asked);
 }
 
 TEST_F(WorkingFolderTest, NoUsableBaseFails) {
   base::FilePath not_a_folder = temp_.GetPath().Append(L"file");
   ASSERT_EQ(1, base::WriteFile(not_a_folder, "x", 1));
   base::FilePath folder;
-  EXPECT_FALSE(FindWorkingFolder({not_a_folder}, kName, ChildProgram(),
-                                 &folder));
+  EXPECT_FALSE(FindWorkingFolder({Fixed(not_a_folder), Unavailable()}, kName,
+                                 ChildProgram(), &folder));
   EXPECT_FALSE(FindWorkingFolder({}, kName, ChildProgram(), &folder));
 }
 
 // The bases are tried in a fixed order: the executable's folder comes last.
 TEST_F(WorkingFolderTest, ExecutableFolderIsTheLastBase) {
   base::FilePath executable = temp_.GetPath().Append(L"setup.exe");
-  std::vector<base::FilePath> bases = GetDownloadFolderBases(executable);
-  ASSERT_FALSE(bases.empty());
-  EXPECT_EQ(temp_.GetPath().value(), bases.back().value());
+  std::vector<BaseFolderGetter> bases = GetDownloadFolderBases(executable);
+  ASSERT_EQ(4u, bases.size());
+  base::FilePath base;
+  ASSERT_TRUE(bases.back()(&base));
+  EXPECT_EQ(temp_.GetPath().value(), base.value());
   base::FilePath temp_dir;
   ASSERT_TRUE(base::GetTempDir(&temp_dir));
-  EXPECT_EQ(temp_dir.value(), bases.front().value());
+  ASSERT_TRUE(bases.front()(&base));
+  EXPECT_EQ(temp_dir.value(), base.value());
 }
 
 }  // namespace
