@@ -38,7 +38,15 @@ bool CanRunCopyIn(const base::FilePath& folder,
   base::CommandLine command_line(copy);
   command_line.AppendSwitch("version");
   base::LaunchOptions options;
+  // The copy runs without the library beside it; the child inherits the
+  // error mode, so the loader ends it quietly instead of showing the user a
+  // missing-DLL box. Only starting matters here.
+  UINT previous_mode =
+      ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  ::SetErrorMode(previous_mode | SEM_FAILCRITICALERRORS |
+                 SEM_NOOPENFILEERRORBOX);
   base::Process process = base::LaunchProcess(command_line, options);
+  ::SetErrorMode(previous_mode);
   bool launched = process.IsValid();
   if (launched) {
     int exit_code = 0;
