@@ -202,12 +202,19 @@ bool EndsCorruptedRunWithoutWindow() {
 namespace {
 
 std::string* g_captured_fatal_line = nullptr;
+DWORD g_capturing_thread = 0;
 
+// Lines of other threads, logged while the handler is in place, are left
+// to the logging.
 bool CaptureLine(base::logging::LogSeverity severity,
                  const char* file,
                  int line,
                  size_t message_start,
                  const std::string& str) {
+  if (severity != base::logging::LOG_FATAL ||
+      ::GetCurrentThreadId() != g_capturing_thread) {
+    return false;
+  }
   *g_captured_fatal_line = str;
   return true;
 }
@@ -219,9 +226,14 @@ void LogFatalAndGoOn(const char* file, int line, const std::string& text) {
   // it is then appended to the log file by hand.
   std::string captured;
   g_captured_fatal_line = &captured;
-  base::logging::LogMessageHandler previous = base::logging::GetLogMessageHandler();
+  g_capturing_thread = ::GetCurrentThreadId();
+  base::logging::LogMessageHandler previous =
+      base::logging::GetLogMessageHandler();
   base::logging::SetLogMessageHandler(&CaptureLine);
-  { base::logging::LogMessage(file, line, base::logging::LOG_FATAL).stream() << text; }
+  {
+    base::logging::LogMessage(file, line, base::logging::LOG_FATAL).stream()
+        << text;
+  }
   base::logging::SetLogMessageHandler(previous);
   g_captured_fatal_line = nullptr;
   std::wstring log_file = base::logging::GetLogFileFullPath();
