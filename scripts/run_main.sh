@@ -18,3 +18,14 @@ for sw in --version --internal-version --stream; do
   out=$(wine bin/kavor_setup.exe "$sw") || rc=$?
   echo "kavor_setup.exe $sw -> \"$out\" (exit $rc)"
 done
+
+# The main path: start-up runs, then the front end says it is not available
+# yet. Its log file lies in the prefix's %TEMP%\Kavor Installer.
+set +e
+KAVOR_INSTALLER_VERBOSITY=1 wine bin/kavor_setup.exe
+echo "kavor_setup.exe -> exit $?"
+set -e
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+log=$(ls -t "$temp/Kavor Installer"/kavor_installer_*.log | head -1)
+echo "Log file: $log"
+cat "$log"

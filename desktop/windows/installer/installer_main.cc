@@ -1,62 +1,310 @@
-#include <stdarg.h>
-#include <stdio.h>
+#include <windows.h>
+#include <shellapi.h>
 
+#include <memory>
 #include <string>
 
+#include "base/at_exit.h"
+#include "base/base_paths.h"
+#include "base/bind.h"
 #include "base/command_line.h"
+#include "base/cpu.h"
+#include "base/environment.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/features/list_value_feature_reader.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/task_scheduler/scheduler_worker_pool_params.h"
+#include "base/task_scheduler/task_scheduler.h"
+#include "base/time/time.h"
+#include "base/values.h"
+#include "base/win/scoped_com_initializer.h"
+#include "base/win/windows_version.h"
+#include "components/prefs/json_pref_store.h"
+#include "crash/crash_reporter.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/console_output.h"
+#include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/installer_help.h"
+#include "desktop/windows/installer/installer_startup.h"
+#include "desktop/windows/installer/installer_utils.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/package_fetcher/payload_manager.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/utils/working_folder.h"
 
 namespace installer {
 namespace {
 
-// The print-only roles and the console help write through this.
-void PrintToStdout(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vfprintf(stdout, format, args);
-  va_end(args);
-  fflush(stdout);
+// Roles whose classes this library does not have yet answer with this line
+// and RESULT_GENERAL_ERROR rather than pretend to have done anything.
+void ReportRoleNotAvailable() {
+  PrintLineToStderr(
+      "This installer role is not available in this build; only --version, "
+      "--internal-version, --stream and --help are.");
 }
 
-// Print-only roles, in the order they are tested: the first present one
-// answers before anything else is set up.
-struct PrintOnlyRole {
-  const char* switch_name;
-  std::string (*value)();
-};
+void ShowLoadError(const wchar_t* text, const wchar_t* caption) {
+  ::MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
+}
 
-// The process exit codes RunInstaller returns (the host passes them on).
-enum ExitCode : int {
-  kExitSuccess = 0,
-  // Started for a role this build does not have.
-  kExitRoleNotAvailable = 101,
-};
+// A processor without SSE2 can't run the library's code; refuse as soon as
+// the library is loaded.
+struct Sse2CheckAtLoad {
+  Sse2CheckAtLoad() {
+    int exit_code = CheckSse2AtLoad(base::CPU().has_sse2(), &ShowLoadError);
+    if (exit_code != 0)
+      ::ExitProcess(exit_code);
+  }
+} g_sse2_check_at_load;
 
-constexpr PrintOnlyRole kPrintOnlyRoles[] = {
-    {"version", &GetVersionString},
-    {"internal-version", &GetInternalVersionString},
-    {"stream", &GetChannelName},
-};
+void StartTaskScheduler() {
+  const base::TimeDelta kReclaimTime = base::TimeDelta::FromSeconds(30);
+  base::TaskScheduler::Create("installer");
+  base::TaskScheduler::GetInstance()->Start(base::TaskScheduler::InitParams(
+      base::SchedulerWorkerPoolParams(1, kReclaimTime),
+      base::SchedulerWorkerPoolParams(1, kReclaimTime),
+      base::SchedulerWorkerPoolParams(1, kReclaimTime),
+      base::SchedulerWorkerPoolParams(
+          1, kReclaimTime, base::SchedulerBackwardCompatibility::INIT_COM_STA)));
+}
+
+void ApplyExperimentStates(const base::FilePath& installation_folder) {
+  base::FeatureRegistry* registry = base::FeatureRegistry::GetInstance();
+  if (IsUninstallRun()) {
+    VLOG(1) << "Retrieving experiment states from installation folder...";
+    base::scoped_refptr<JsonPrefStore> store = CreateJsonPrefStore(
+        GetPrefsTaskPool(), installation_folder.Append(L"installer_prefs.json"));
+    const base::Value* value = nullptr;
+    const base::ListValue* list = nullptr;
+    if (store->GetValue("installer-experiments", &value) &&
+        value->GetAsList(&list)) {
+      base::ListValueFeatureReader reader(list);
+      registry->ApplyReader(&reader);
+      VLOG(1) << "Retrieved experiment states from installation folder";
+    }
+  } else {
+    base::CommandLineFeatureReader reader(
+        base::CommandLine::ForCurrentProcess());
+    registry->ApplyReader(&reader);
+    VLOG(1) << "Obtained experiment states from command line";
+  }
+  if (registry->IsEnabled(kInstallerExperimentTest))
+    LOG(INFO) << "Test experiment is enabled";
+}
+
+void SetUpStatistics(bool backend) {
+  if (backend) {
+    VLOG(2) << "Disabling Avro in this process";
+    DisableAvroStatsSender();
+    return;
+  }
+  // The campaign and the network installer id come from the server tracking
+  // data, which this build does not read yet: both stay empty.
+  VLOG(2) << "Enabling Avro in this process";
+  InitializeAvroStatsSender(
+      std::make_unique<AvroMessageSerializer>(
+          GetSessionGuid(), std::string(), GetVersionString(),
+          GetChannelName(), CampaignData()),
+      base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv"),
+      !IsAutoupdateRun());
+}
+
+// The download folder of a front end: under `temp-folder` when given, else
+// the first usable of the standard places.
+bool GetDownloadFolder(const base::FilePath& own_file, base::FilePath* folder) {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  std::wstring name = GetInstallerFolderName();
+  if (command_line.HasSwitch("temp-folder")) {
+    base::FilePath candidate =
+        command_line.GetSwitchValuePath("temp-folder").Append(name);
+    if (!base::DirectoryExists(candidate) && !base::CreateDirectory(candidate)) {
+      LOG(ERROR) << "Could not create temporary installer folder";
+      return false;
+    }
+    *folder = candidate;
+    return true;
+  }
+  if (!FindWorkingFolder(GetDownloadFolderBases(own_file), name, own_file,
+                         folder)) {
+    LOG(ERROR) << "Could not obtain temporary installer folder";
+    return false;
+  }
+  return true;
+}
+
+InstallerResult RunFrontEnd(bool silent, const base::FilePath& own_file) {
+  base::FilePath download_folder;
+  if (!GetDownloadFolder(own_file, &download_folder))
+    return RESULT_TEMP_FOLDER_FAILED;
+  LOG(INFO) << "Installer download folder: " << download_folder;
+  VLOG(2) << (silent ? "Running silent controller" : "Running UI controller");
+  // The main-process runner and the controllers come with later work.
+  ReportRoleNotAvailable();
+  // A plain removal: the folder goes only when nothing was left in it.
+  ::RemoveDirectoryW(download_folder.value().c_str());
+  return RESULT_GENERAL_ERROR;
+}
+
+// Everything after the early roles: logging, the main thread's loop, the
+// task scheduler, experiments, payload and statistics, then the role.
+int RunMainPath(const base::FilePath& installation_folder) {
+  base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  std::unique_ptr<base::Environment> environment = base::Environment::Create();
+  ApplyVerbosityFromEnvironment(environment.get(), command_line);
+
+  base::Time::Exploded now;
+  base::Time::Now().LocalExplode(&now);
+  base::FilePath temp_dir;
+  base::GetTempDir(&temp_dir);
+  base::FilePath log_file = ChooseLogFile(temp_dir, MakeLogFileName(now));
+  base::logging::LoggingSettings settings;
+  settings.logging_dest = base::logging::LOG_TO_FILE;
+  settings.log_file = log_file.value().c_str();
+  settings.delete_old = base::logging::DELETE_OLD_FILE;
+  base::logging::InitLogging(settings);
+  base::win::EnableHighDPISupport();
+
+  LOG(INFO) << MakeStartingLine();
+  LOG(INFO) << "Command line: " << command_line->GetCommandLineString();
+
+  RunFlags flags;
+  flags.backend = IsBackendRun(*command_line);
+  flags.uninstall = command_line->HasSwitch("uninstall");
+  flags.silent = IsSilentRun();
+  flags.autoupdate = IsAutoupdateRun();
+  flags.inside_package = IsInsidePackage();
+  flags.run_immediately = command_line->HasSwitch("runimmediately");
+  base::FilePath install_folder;
+  if (command_line->HasSwitch("installfolder")) {
+    install_folder = command_line->GetSwitchValuePath("installfolder");
+    LOG(INFO) << "Install folder from command line: " << install_folder;
+  }
+  for (const std::string& line : DescribeRunFlags(flags))
+    LOG(INFO) << line;
+
+  base::MessageLoop::Type loop_type =
+      ChooseMessageLoopType(flags.backend, flags.silent);
+  if (loop_type == base::MessageLoop::TYPE_DEFAULT)
+    VLOG(1) << "Using default message loop";
+  else
+    VLOG(1) << "Using UI message loop";
+  DCHECK(!base::MessageLoop::current());
+  base::MessageLoop message_loop(loop_type);
+
+  StartTaskScheduler();
+  GetPrefsTaskPool();
+  ApplyExperimentStates(installation_folder);
+
+  InstallerResult result = RESULT_SUCCESS;
+  std::unique_ptr<PayloadManager> payload;
+  base::FilePath own_file;
+  if (!base::PathService::Get(base::FILE_EXE, &own_file)) {
+    LOG(ERROR) << "Cannot find own file path";
+    result = RESULT_GENERAL_ERROR;
+  } else {
+    InstallerArchitecture architecture = InstallerArchitecture::X64;
+    if (!flags.inside_package) {
+      if (base::win::OSInfo::GetInstance()->architecture() !=
+          base::win::ARCH_X64) {
+        architecture = InstallerArchitecture::X86;
+      }
+      payload = std::make_unique<PayloadManagerImpl>(own_file);
+      result = ActOnPayload(*payload, &architecture);
+    }
+    if (result == RESULT_SUCCESS) {
+      SetUpStatistics(flags.backend);
+      VLOG(1) << "Installer architecture: "
+              << InstallerArchitectureToString(architecture);
+      VLOG(2) << "Instantiating settings";
+      if (flags.backend) {
+        VLOG(2) << "Running backend";
+        // The backend runner comes with later work.
+        ReportRoleNotAvailable();
+        result = RESULT_GENERAL_ERROR;
+      } else {
+        result = RunFrontEnd(flags.silent, own_file);
+      }
+    }
+  }
+
+  base::TaskScheduler::GetInstance()->Shutdown();
+  base::TaskScheduler::GetInstance()->Join();
+  base::TaskScheduler::SetInstance(nullptr);
+  LOG(INFO) << "Installer exiting with result " << ResultToInt(result);
+  return ResultToExitCode(result);
+}
 
 }  // namespace
 }  // namespace installer
 
 extern "C" int RunInstaller() {
-  using installer::kPrintOnlyRoles;
+  using namespace installer;
+  // Before anything can load a DLL: the installer runs from a download
+  // folder.
+  RestrictDllSearchPath();
   base::CommandLine::Init();
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
-  for (const auto& role : kPrintOnlyRoles) {
-    if (command_line.HasSwitch(role.switch_name)) {
-      installer::PrintToStdout("%s", role.value().c_str());
-      return installer::kExitSuccess;
-    }
+  switch (ChooseProcessRole(command_line, false)) {
+    case ProcessRole::kPrintVersion:
+      PrintToStdout("%s", GetVersionString().c_str());
+      return ResultToInt(RESULT_SUCCESS);
+    case ProcessRole::kPrintInternalVersion:
+      PrintToStdout("%s", GetInternalVersionString().c_str());
+      return ResultToInt(RESULT_SUCCESS);
+    case ProcessRole::kPrintStream:
+      PrintToStdout("%s", GetChannelName().c_str());
+      return ResultToInt(RESULT_SUCCESS);
+    default:
+      break;
   }
 
-  // The other roles are not part of this library yet; say so rather than
-  // pretend to have done anything.
-  fprintf(stderr,
-          "This installer role is not available in this build; only "
-          "--version, --internal-version and --stream are.\n");
-  return installer::kExitRoleNotAvailable;
+  int exit_code = 0;
+  {
+    base::AtExitManager at_exit_manager;
+    base::win::ScopedCOMInitializer com_initializer;
+    ScopedInstallerErrorRecord error_record;
+
+    if (command_line.HasSwitch("crash-reporter-parent-id")) {
+      crash_reporter::InstallInProcessExceptionHandlers();
+      if (command_line.HasSwitch("crash-reporter-exception-info"))
+        crash_reporter::RunCrashReporterWithExceptionInfo();
+      else
+        crash_reporter::RunCrashReporterServer();
+      return ResultToInt(RESULT_SUCCESS);
+    }
+    crash_reporter::DisableCallbackExceptionFilter();
+    if (crash_reporter::EnsureCrashReporterProcess())
+      crash_reporter::InstallOutOfProcessCrashHandler();
+    crash_reporter::SetInitialCrashKeys();
+
+    RegisterInstallerExperiments(base::FeatureRegistry::GetInstance());
+    const base::FilePath installation_folder =
+        Installation::GetCurrent()->GetFolder();
+
+    switch (ChooseProcessRole(command_line, IsSilentRun())) {
+      case ProcessRole::kConsoleHelp:
+        PrintConsoleHelp();
+        exit_code = ResultToInt(RESULT_SUCCESS);
+        break;
+      case ProcessRole::kFolderPermission:
+        // The folder-permission process comes with later work.
+        ReportRoleNotAvailable();
+        exit_code = ResultToExitCode(RESULT_GENERAL_ERROR);
+        break;
+      default:
+        exit_code = RunMainPath(installation_folder);
+        break;
+    }
+  }
+  return exit_code;
 }

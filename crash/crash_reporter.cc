@@ -1,0 +1,54 @@
+#include "crash/crash_reporter.h"
+
+#include <windows.h>
+
+namespace crash_reporter {
+
+namespace {
+
+// Windows 7 SP1 (and Vista with an update) swallow exceptions thrown through
+// window procedures unless this bit is cleared.
+constexpr DWORD kProcessCallbackFilterEnabled = 0x1;
+
+using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD);
+using SetPolicyFunction = BOOL(WINAPI*)(DWORD);
+
+}  // namespace
+
+void InstallInProcessExceptionHandlers() {}
+
+void RunCrashReporterWithExceptionInfo() {}
+
+void RunCrashReporterServer() {}
+
+void DisableCallbackExceptionFilter() {
+  // kernel32 is mapped into every process; looking it up loads nothing.
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  if (!kernel32)
+    return;
+  auto get_policy = reinterpret_cast<GetPolicyFunction>(
+      ::GetProcAddress(kernel32, "GetProcessUserModeExceptionPolicy"));
+  auto set_policy = reinterpret_cast<SetPolicyFunction>(
+      ::GetProcAddress(kernel32, "SetProcessUserModeExceptionPolicy"));
+  DWORD flags = 0;
+  if (get_policy && set_policy && get_policy(&flags))
+    set_policy(flags & ~kProcessCallbackFilterEnabled);
+}
+
+bool EnsureCrashReporterProcess() {
+  // No reporter child can be started yet.
+  return false;
+}
+
+void InstallOutOfProcessCrashHandler() {}
+
+void SetInitialCrashKeys() {}
+
+// static
+InstallerCrashReporterClient* InstallerCrashReporterClient::GetInstance() {
+  static InstallerCrashReporterClient* const instance =
+      new InstallerCrashReporterClient();
+  return instance;
+}
+
+}  // namespace crash_reporter

@@ -1,0 +1,56 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_
+#define DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_
+
+#include <memory>
+#include <string>
+
+#include "base/macros.h"
+#include "base/values.h"
+
+namespace installer {
+
+// One statistics event: its name and its detail fields.
+class AvroEvent {
+ public:
+  explicit AvroEvent(const std::string& name);
+  virtual ~AvroEvent();
+
+  const std::string& name() const { return name_; }
+  const base::DictionaryValue& details() const { return details_; }
+
+  // One line without line end: {"event":NAME, ...details} as compact JSON.
+  std::string ToRecordLine() const;
+
+ protected:
+  base::DictionaryValue* mutable_details() { return &details_; }
+
+ private:
+  const std::string name_;
+  base::DictionaryValue details_;
+
+  DISALLOW_COPY_AND_ASSIGN(AvroEvent);
+};
+
+class InstallerStepStartingEvent : public AvroEvent {
+ public:
+  explicit InstallerStepStartingEvent(const std::string& step_name);
+};
+
+class InstallerStepFinishedEvent : public AvroEvent {
+ public:
+  InstallerStepFinishedEvent(const std::string& step_name, int attempt);
+};
+
+class ErrorEvent : public AvroEvent {
+ public:
+  explicit ErrorEvent(const std::string& description);
+};
+
+class ControllerQuittingEvent : public AvroEvent {
+ public:
+  ControllerQuittingEvent();
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_

@@ -1,0 +1,34 @@
+#include "desktop/windows/installer/installer_utils.h"
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/product_constants.h"
+
+namespace installer {
+
+bool IsInsidePackage() {
+  base::FilePath folder;
+  base::FilePath executable;
+  if (!base::PathService::Get(base::DIR_EXE, &folder) ||
+      !base::PathService::Get(base::FILE_EXE, &executable)) {
+    return false;
+  }
+  base::FilePath browser =
+      folder.Append(base::UTF8ToWide(GetProductShortName() + ".exe"));
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch("uninstall")) {
+    if (base::PathExists(browser))
+      return true;
+    LOG(ERROR) << "Requested to uninstall, but we are not in a valid "
+               << "installation folder";
+    return false;
+  }
+  return base::PathExists(browser) &&
+         base::PathExists(folder.Append(L"files_list")) &&
+         executable.BaseName().value() != L"installer.exe";
+}
+
+}  // namespace installer

@@ -1,0 +1,60 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_UI_CUSTOM_MESSAGE_BOX_H_
+#define DESKTOP_WINDOWS_INSTALLER_UI_CUSTOM_MESSAGE_BOX_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/callback.h"
+#include "base/macros.h"
+#include "base/message_loop/message_pump_dispatcher.h"
+
+namespace installer {
+
+// The installer's own message box: a title, a text that may hold a link and
+// two buttons.
+//
+// The dialog comes with the installer's user interface; until then it cannot
+// be created and Show always fails.
+class CustomMessageBox {
+ public:
+  enum Result {
+    RESULT_CLOSED = 0,
+    RESULT_FIRST_BUTTON = 1,
+    RESULT_SECOND_BUTTON = 2,
+    RESULT_LINK_ACTIVATED = 3,
+  };
+
+  CustomMessageBox();
+  // Closes the dialog if it is open.
+  ~CustomMessageBox();
+
+  // Shows the box without blocking; |callback| gets a Result once. False
+  // when the dialog cannot be created (the callback is then never run).
+  bool Show(HWND parent,
+            int title_id,
+            const std::wstring& text,
+            int first_button_id,
+            int second_button_id,
+            base::OnceCallback<void(int)> callback);
+
+ private:
+  DISALLOW_COPY_AND_ASSIGN(CustomMessageBox);
+};
+
+// Passes each native message of a run loop to the active dialog.
+class Win32DialogDispatcher : public base::MessagePumpDispatcher {
+ public:
+  static Win32DialogDispatcher* GetInstance();
+
+  uint32_t Dispatch(const MSG& msg) override;
+
+ private:
+  Win32DialogDispatcher() = default;
+
+  DISALLOW_COPY_AND_ASSIGN(Win32DialogDispatcher);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UI_CUSTOM_MESSAGE_BOX_H_

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Start-up of the main path: the log file and its first lines, the verbosity
+# variable, the message loop per role, experiments, exit codes and the
+# download folder. Each run gets its own TEMP.
+set -u
+EXE="$1"
+passed=0
+failed=0
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+check() {
+  local what="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+
+# run NAME [ARGS...]: runs the installer with TEMP and TMP set to
+# $WORK/NAME/temp and the current folder $WORK/NAME/cwd; sets RC, ERR and
+# LOG (the text of the one log file in the temp folder's installer folder).
+run() {
+  local name="$1"
+  shift
+  local dir="$WORK/$name"
+  mkdir -p "$dir/temp" "$dir/cwd"
+  run_in "$dir" "$(winepath -w "$dir/temp")" "$@"
+}
+
+run_in() {
+  local dir="$1" temp="$2"
+  shift 2
+  local exe_w cwd_w
+  exe_w=$(winepath -w "$EXE")
+  cwd_w=$(winepath -w "$dir/cwd")
+  wine cmd /c "cd /d $cwd_w&& set TEMP=$temp&& set TMP=$temp&& $exe_w $*" \
+    >"$dir/out" 2>"$dir/err"
+  RC=$?
+  ERR=$(cat "$dir/err")
+  LOGS=("$dir"/temp/"Kavor Installer"/kavor_installer_*.log)
+  LOG=""
+  [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
+}
+
+has() { grep -qF -- "$2" <<<"$1"; }
+lacks() { ! grep -qF -- "$2" <<<"$1"; }
+
+# A GUI program: a user who starts it sees no console window.
+check "GUI subsystem" bash -c \
+  'x86_64-w64-mingw32-objdump -p "$1" | grep -q "^Subsystem.*(Windows GUI)"' _ "$EXE"
+
+# Front end with window: the controllers are not there yet, so 101 with the
+# one-line message; the log is named to the millisecond and starts with the
+# product line and the command line.
+export KAVOR_INSTALLER_VERBOSITY=1
+run window
+check "window: exit code 101 (got $RC)" [ "$RC" = 101 ]
+check "window: not-available line" has "$ERR" "not available"
+check "window: one log file" [ ${#LOGS[@]} = 1 ]
+check "window: log file named by the time" \
+  bash -c '[[ "$(basename "$1")" =~ ^kavor_installer_[0-9]{17}\.log$ ]]' _ "${LOGS[0]}"
+first=$(sed -n 1p <<<"$LOG")
+second=$(sed -n 2p <<<"$LOG")
+check "window: first line" has "$first" ":INFO:installer_main.cc"
+check "window: first line text" \
+  bash -c '[[ "$1" == *"] Kavor installer starting - version 47.0.4127.0 developer"* ]]' _ "$first"
+check "window: command line with --v=1" has "$second" "Command line: "
+check "window: --v=1 from the variable" has "$second" "--v=1"
+check "window: UI loop" has "$LOG" "Using UI message loop"
+check "window: experiments from the command line" has "$LOG" \
+  "Obtained experiment states from command line"
+check "window: download folder logged" has "$LOG" "Installer download folder: "
+
+run silent --silent
+check "silent: default loop" has "$LOG" "Using default message loop"
+check "silent: exit code 101 (got $RC)" [ "$RC" = 101 ]
+
+KAVOR_INSTALLER_VERBOSITY=2 run backend --register-kavor-as-protocol-handler=http
+check "backend: default loop" has "$LOG" "Using default message loop"
+check "backend: role reached" has "$LOG" "Running backend"
+check "backend: exit code 101 (got $RC)" [ "$RC" = 101 ]
+
+KAVOR_INSTALLER_VERBOSITY=12 run too_verbose
+check "verbosity 12: ignored" lacks "$(sed -n 2p <<<"$LOG")" "--v="
+check "verbosity 12: no verbose lines" lacks "$LOG" "message loop"
+
+KAVOR_INSTALLER_VERBOSITY=3 run explicit --v=1
+check "explicit --v wins" bash -c '[[ "$1" == *"--v=1"* && "$1" != *"--v=3"* ]]' _ \
+  "$(sed -n 2p <<<"$LOG")"
+
+run experiment --with-feature:installer-experiment-test=on
+check "experiment from the command line" has "$LOG" "Test experiment is enabled"
+
+# --temp-folder: the download folder goes at the end when empty, stays when
+# something is left in it; an unusable one gives 116.
+mkdir -p "$WORK/downloads" "$WORK/kept/Kavor Installer"
+touch "$WORK/kept/Kavor Installer/partial" "$WORK/not_a_folder"
+run empty_download "--temp-folder=$(winepath -w "$WORK/downloads")"
+check "download folder logged" has "$LOG" "downloads\\Kavor Installer"
+check "empty download folder removed" [ ! -e "$WORK/downloads/Kavor Installer" ]
+run kept_download "--temp-folder=$(winepath -w "$WORK/kept")"
+check "download folder with a file kept" [ -e "$WORK/kept/Kavor Installer/partial" ]
+run bad_temp_folder "--temp-folder=$(winepath -w "$WORK/not_a_folder")"
+check "unusable --temp-folder: exit code 116 (got $RC)" [ "$RC" = 116 ]
+check "unusable --temp-folder: logged" has "$LOG" \
+  "Could not create temporary installer folder"
+
+# A temporary folder that can't hold the log folder: the log goes into the
+# current folder.
+mkdir -p "$WORK/no_temp/cwd"
+run_in "$WORK/no_temp" "$(winepath -w "$WORK/not_a_folder")"
+check "log in the current folder" \
+  bash -c 'ls "$1"/kavor_installer_*.log >/dev/null 2>&1' _ "$WORK/no_temp/cwd"
+
+# Uninstall runs take the experiments from the installation's
+# installer_prefs.json.
+INST="$WORK/installation"
+mkdir -p "$INST"
+cp "$EXE" "$(dirname "$EXE")/kavor_installer.dll" "$INST/"
+echo '{"installer-experiments": ["installer-experiment-test@1"]}' \
+  >"$INST/installer_prefs.json"
+EXE_SAVED="$EXE"
+EXE="$INST/$(basename "$EXE")"
+run uninstall --uninstall
+EXE="$EXE_SAVED"
+check "uninstall: experiments from installer_prefs.json" has "$LOG" \
+  "Retrieved experiment states from installation folder"
+check "uninstall: test experiment on" has "$LOG" "Test experiment is enabled"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
