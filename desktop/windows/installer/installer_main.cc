@@ -163,8 +163,10 @@ int RunMainPath(const base::FilePath& installation_folder) {
 
   base::Time::Exploded now;
   base::Time::Now().LocalExplode(&now);
+  // Without a temporary folder the log goes to the current folder.
   base::FilePath temp_dir;
-  base::GetTempDir(&temp_dir);
+  if (!base::GetTempDir(&temp_dir))
+    temp_dir.clear();
   base::FilePath log_file = ChooseLogFile(temp_dir, MakeLogFileName(now));
   base::logging::LoggingSettings settings;
   settings.logging_dest = base::logging::LOG_TO_FILE;

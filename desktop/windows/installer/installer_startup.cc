@@ -240,8 +240,9 @@ void LogFatalAndGoOn(const char* file, int line, const std::string& text) {
   if (log_file.empty() || captured.empty())
     return;
   base::logging::CloseLogFile();
-  base::AppendToFile(base::FilePath(log_file), captured.data(),
-                     static_cast<int>(captured.size()));
+  // A log line that can't be written has nowhere else to be reported.
+  (void)base::AppendToFile(base::FilePath(log_file), captured.data(),
+                           static_cast<int>(captured.size()));
 }
 
 std::string GetUnsupportedSystemMessage(int windows_version, bool has_sse2) {

@@ -104,8 +104,9 @@ TEST(InstallerStartupTest, VerbosityFromEnvironment) {
     ApplyVerbosityFromEnvironment(&environment, &command_line);
     SCOPED_TRACE(c.variable ? c.variable : "(unset)");
     EXPECT_EQ(c.want_v != nullptr, command_line.HasSwitch("v"));
-    if (c.want_v)
+    if (c.want_v) {
       EXPECT_EQ(c.want_v, command_line.GetSwitchValueASCII("v"));
+    }
   }
 }
 

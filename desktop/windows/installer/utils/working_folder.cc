@@ -49,8 +49,10 @@ bool CanRunCopyIn(const base::FilePath& folder,
   ::SetErrorMode(previous_mode);
   bool launched = process.IsValid();
   if (launched) {
+    // Only the start counts; the exit code is not examined.
     int exit_code = 0;
-    process.WaitForExit(&exit_code);
+    if (!process.WaitForExit(&exit_code))
+      VLOG(1) << "Cannot wait for the copy in " << folder;
   } else {
     VLOG(1) << "Cannot run a program in " << folder;
   }
