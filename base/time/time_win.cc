@@ -11,6 +11,7 @@
 #include "base/check.h"
 #include "base/cpu.h"
 #include "base/time/time_override.h"
+#include "base/win/system_library.h"
 
 namespace base {
 
@@ -25,13 +26,57 @@ constexpr int64_t kMaxMicrosecondsToAvoidDrift = 60 * 1000 * 1000;
 // The finest system timer period the message loop asks for, in ms.
 constexpr UINT kMinTimerIntervalMs = 4;
 
+// winmm is no known DLL of the system: imported by name, a copy planted in
+// the installer's download folder would be loaded with the library, before
+// any code of ours could refuse it. Its three functions are looked up in the
+// system folder's copy instead.
+struct WinmmFunctions {
+  using GetTimeFunction = DWORD(WINAPI*)();
+  using PeriodFunction = MMRESULT(WINAPI*)(UINT);
+
+  WinmmFunctions() {
+    HMODULE winmm = win::LoadSystemLibrary(L"winmm.dll");
+    if (!winmm)
+      return;
+    get_time = reinterpret_cast<GetTimeFunction>(
+        ::GetProcAddress(winmm, "timeGetTime"));
+    begin_period = reinterpret_cast<PeriodFunction>(
+        ::GetProcAddress(winmm, "timeBeginPeriod"));
+    end_period = reinterpret_cast<PeriodFunction>(
+        ::GetProcAddress(winmm, "timeEndPeriod"));
+  }
+
+  GetTimeFunction get_time = nullptr;
+  PeriodFunction begin_period = nullptr;
+  PeriodFunction end_period = nullptr;
+};
+
+const WinmmFunctions& Winmm() {
+  static const WinmmFunctions functions;
+  return functions;
+}
+
+// Without winmm the tick count is the same millisecond clock, at the
+// default timer period, which then cannot be changed.
+DWORD WINAPI TimeGetTime() {
+  return Winmm().get_time ? Winmm().get_time() : ::GetTickCount();
+}
+
+MMRESULT WINAPI TimeBeginPeriod(UINT period) {
+  return Winmm().begin_period ? Winmm().begin_period(period) : TIMERR_NOCANDO;
+}
+
+MMRESULT WINAPI TimeEndPeriod(UINT period) {
+  return Winmm().end_period ? Winmm().end_period(period) : TIMERR_NOCANDO;
+}
+
 const internal::TimeSystemCalls kRealCalls = {
-    timeGetTime,
+    TimeGetTime,
     GetSystemTimeAsFileTime,
     QueryPerformanceFrequency,
     QueryPerformanceCounter,
-    timeBeginPeriod,
-    timeEndPeriod,
+    TimeBeginPeriod,
+    TimeEndPeriod,
 };
 
 std::atomic<const internal::TimeSystemCalls*> g_calls{&kRealCalls};
