@@ -1,6 +1,7 @@
 #include "base/win/scoped_generic.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <utility>
 #include <vector>
@@ -102,6 +103,13 @@ TEST(ScopedGenericKindsTest, RealResources) {
   ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0,
                                          0, 0, 0, 0, 0, sid.receive()));
   EXPECT_TRUE(::IsValidSid(sid.get()));
+
+  ScopedLocalSecurityDescriptor descriptor;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(A;;GA;;;WD)", SDDL_REVISION_1, descriptor.receive(), nullptr));
+  EXPECT_TRUE(::IsValidSecurityDescriptor(descriptor.get()));
+  ScopedLocalAcl acl(static_cast<PACL>(::LocalAlloc(LPTR, sizeof(ACL))));
+  EXPECT_TRUE(::InitializeAcl(acl.get(), sizeof(ACL), ACL_REVISION));
 
   FilePath exe_dir;
   ASSERT_TRUE(PathService::Get(DIR_EXE, &exe_dir));
