@@ -5,6 +5,7 @@
 
 #include "base/files/file_path.h"
 #include "base/path_service.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 
 // The image base of the module this code is linked into.
@@ -55,12 +56,11 @@ bool GetKnownFolder(const GUID& folder_id, FilePath* result) {
           ::GetProcAddress(shell32, "SHGetKnownFolderPath"));
   if (!get_known_folder_path)
     return false;
-  wchar_t* path = nullptr;
-  HRESULT hr = get_known_folder_path(folder_id, 0, nullptr, &path);
-  bool ok = SUCCEEDED(hr) && path;
+  win::ScopedCoMem<wchar_t> path;
+  HRESULT hr = get_known_folder_path(folder_id, 0, nullptr, path.receive());
+  bool ok = SUCCEEDED(hr) && path.is_valid();
   if (ok)
-    *result = FilePath(path);
-  ::CoTaskMemFree(path);
+    *result = FilePath(path.get());
   return ok;
 }
 

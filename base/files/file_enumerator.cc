@@ -42,7 +42,6 @@ FileEnumerator::FileEnumerator(const FilePath& root_path,
                                int file_type,
                                const FilePath::StringType& pattern)
     : has_find_data_(false),
-      find_handle_(INVALID_HANDLE_VALUE),
       recursive_(recursive),
       file_type_(file_type),
       pattern_(pattern.empty() ? FilePath::StringType(L"*") : pattern) {
@@ -50,10 +49,7 @@ FileEnumerator::FileEnumerator(const FilePath& root_path,
   pending_paths_.push(root_path);
 }
 
-FileEnumerator::~FileEnumerator() {
-  if (find_handle_ != INVALID_HANDLE_VALUE)
-    ::FindClose(find_handle_);
-}
+FileEnumerator::~FileEnumerator() = default;
 
 FileEnumerator::FileInfo FileEnumerator::GetInfo() const {
   FileInfo ret;
@@ -70,16 +66,15 @@ FilePath FileEnumerator::Next() {
       root_path_ = pending_paths_.top();
       pending_paths_.pop();
       const FilePath src = root_path_.Append(pattern_);
-      find_handle_ = ::FindFirstFileExW(src.value().c_str(), FindExInfoBasic,
-                                        &find_data_, FindExSearchNameMatch,
-                                        nullptr, FIND_FIRST_EX_LARGE_FETCH);
+      find_handle_.reset(::FindFirstFileExW(
+          src.value().c_str(), FindExInfoBasic, &find_data_,
+          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
       has_find_data_ = true;
-    } else if (!::FindNextFileW(find_handle_, &find_data_)) {
-      ::FindClose(find_handle_);
-      find_handle_ = INVALID_HANDLE_VALUE;
+    } else if (!::FindNextFileW(find_handle_.get(), &find_data_)) {
+      find_handle_.reset();
     }
 
-    if (find_handle_ == INVALID_HANDLE_VALUE) {
+    if (!find_handle_.is_valid()) {
       has_find_data_ = false;
       // The pattern applies to the root only; subfolders are listed whole.
       pattern_ = L"*";

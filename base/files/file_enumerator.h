@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/time/time.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -60,7 +61,7 @@ class FileEnumerator {
  private:
   bool has_find_data_;
   WIN32_FIND_DATAW find_data_;
-  HANDLE find_handle_;
+  win::ScopedFindHandle find_handle_;
   FilePath root_path_;
   const bool recursive_;
   const int file_type_;

@@ -68,6 +68,8 @@ inline bool CopyDirectory(const FilePath& from_path,
 [[nodiscard]] bool CreateDirectory(const FilePath& full_path);
 
 [[nodiscard]] bool GetTempDir(FilePath* path);
+// The user's profile folder; else the temporary folder; else "C:\\". Never
+// empty.
 FilePath GetHomeDir();
 // Creates a new empty file with a unique "<guid>.tmp" name in |dir|.
 [[nodiscard]] bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* temp_file);
@@ -94,6 +96,10 @@ bool CloseFile(FILE* file);
 [[nodiscard]] bool AppendToFile(const FilePath& filename, const char* data, int size);
 
 namespace internal {
+
+// GetHomeDir's choice: |profile|, else |temp|, else "C:\\", an empty path
+// standing for one the system could not give.
+FilePath ChooseHomeDir(const FilePath& profile, const FilePath& temp);
 
 // The mode given to the C runtime by OpenFile: "N" goes before the first
 // ',' or at the end.

@@ -442,6 +442,52 @@ TEST_F(FileUtilTest, TemporaryFiles) {
   EXPECT_FALSE(GetHomeDir().empty());
 }
 
+// The home folder never comes back empty: the profile, else the temporary
+// folder, else the system drive's root.
+TEST(HomeDirTest, FallBacksInOrder) {
+  struct {
+    const wchar_t* profile;
+    const wchar_t* temp;
+    const wchar_t* expected;
+  } const kCases[] = {
+      {L"C:\\Users\\me", L"C:\\Temp", L"C:\\Users\\me"},
+      {L"C:\\Users\\me", L"", L"C:\\Users\\me"},
+      {L"", L"C:\\Temp", L"C:\\Temp"},
+      {L"", L"", L"C:\\"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected,
+              internal::ChooseHomeDir(FilePath(c.profile), FilePath(c.temp))
+                  .value())
+        << c.profile << " | " << c.temp;
+  }
+}
+
+// Copying and deleting stands in for a folder move the system refuses; a
+// move onto another volume is one. Wine's Z: drive reaches a tmpfs mount,
+// another file system than the test folder's.
+TEST_F(FileUtilTest, MoveUnsafeCopiesAndDeletesAFolderAcrossVolumes) {
+  const FilePath other_volume(L"Z:\\dev\\shm");
+  if (!DirectoryExists(other_volume) ||
+      ::GetDriveTypeW(L"Z:\\") == DRIVE_NO_ROOT_DIR) {
+    GTEST_SKIP() << "no second volume to move onto";
+  }
+  ScopedTempDir target_parent;
+  ASSERT_TRUE(target_parent.CreateUniqueTempDirUnderPath(other_volume));
+  const FilePath dir = MakeDir(L"tree");
+  MakeDir(L"tree\\sub");
+  MakeFile(L"tree\\sub\\f", "F");
+  const FilePath target = target_parent.GetPath().Append(L"moved");
+
+  // Shows that the fallback is what is tested: the system move fails.
+  ASSERT_FALSE(::MoveFileExW(dir.value().c_str(), target.value().c_str(),
+                             MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING));
+
+  EXPECT_TRUE(MoveUnsafe(dir, target));
+  EXPECT_EQ("F", Contents(target.Append(L"sub\\f")));
+  EXPECT_FALSE(PathExists(dir));
+}
+
 TEST_F(FileUtilTest, CurrentDirectoryAndAbsolutePaths) {
   FilePath original;
   ASSERT_TRUE(GetCurrentDirectory(&original));

@@ -139,14 +139,11 @@ bool DirectoryExists(const FilePath& path) {
 
 bool PathIsWritable(const FilePath& path) {
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
-  HANDLE handle = ::CreateFileW(
+  win::ScopedHandle handle(::CreateFileW(
       path.value().c_str(), FILE_ADD_FILE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  ::CloseHandle(handle);
-  return true;
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return handle.IsValid();
 }
 
 bool DeleteFile(const FilePath& path, bool recursive) {
@@ -384,17 +381,31 @@ bool GetTempDir(FilePath* path) {
   return true;
 }
 
+namespace internal {
+
+FilePath ChooseHomeDir(const FilePath& profile, const FilePath& temp) {
+  if (!profile.empty())
+    return profile;
+  if (!temp.empty())
+    return temp;
+  return FilePath(L"C:\\");
+}
+
+}  // namespace internal
+
 FilePath GetHomeDir() {
+  FilePath profile;
   wchar_t result[MAX_PATH];
   if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr,
                                    SHGFP_TYPE_CURRENT, result)) &&
       result[0]) {
-    return FilePath(result);
+    profile = FilePath(result);
   }
   FilePath temp;
-  if (GetTempDir(&temp))
-    return temp;
-  return FilePath(L"C:\\");
+  // The temporary folder is asked for only when needed.
+  if (profile.empty() && !GetTempDir(&temp))
+    temp.clear();
+  return internal::ChooseHomeDir(profile, temp);
 }
 
 bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* temp_file) {

@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_process_information.h"
 #include "base/win/startup_information.h"
+#include "base/win/system_library.h"
 #include "base/win/windows_version.h"
 
 namespace base {
@@ -36,7 +37,7 @@ typedef BOOL(WINAPI* DestroyEnvironmentBlockFunction)(LPVOID);
 
 bool GetEnvironmentBlockFunctions(CreateEnvironmentBlockFunction* create,
                                   DestroyEnvironmentBlockFunction* destroy) {
-  HMODULE userenv = ::LoadLibraryW(L"userenv.dll");
+  HMODULE userenv = win::LoadSystemLibrary(L"userenv.dll");
   if (!userenv)
     return false;
   *create = reinterpret_cast<CreateEnvironmentBlockFunction>(

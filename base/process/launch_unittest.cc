@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
@@ -14,6 +16,7 @@
 #include "base/process/kill.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
@@ -215,55 +218,182 @@ TEST(LaunchProcessTest, DesktopChoices) {
   EXPECT_EQ(6, WaitForExitCode(on_empty_desktop));
 }
 
+int WaitForExitCodeWithin30s(const Process& process) {
+  int exit_code = -1;
+  if (!process.WaitForExitWithTimeout(TimeDelta::FromSeconds(30), &exit_code)) {
+    process.Terminate(1, true);
+    ADD_FAILURE() << "child did not end within 30 s";
+  }
+  return exit_code;
+}
+
+// The process's own token stands in for another user's: what is exercised
+// is the path through the token's environment block and CreateProcessAsUserW.
+TEST(LaunchProcessTest, LaunchesUnderAGivenToken) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(),
+                                 TOKEN_DUPLICATE | TOKEN_QUERY, &token));
+  win::ScopedHandle scoped_token(token);
+  HANDLE primary = nullptr;
+  ASSERT_TRUE(::DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr,
+                                 SecurityImpersonation, TokenPrimary,
+                                 &primary));
+  win::ScopedHandle scoped_primary(primary);
+
+  LaunchOptions options;
+  options.user_token = primary;
+  options.start_hidden = true;
+  Process child = LaunchProcess(ChildCommandLine("exit", "7"), options);
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_EQ(7, WaitForExitCodeWithin30s(child));
+}
+
+// A child in a job that allows breakaway launches a grandchild, which
+// reports whether it is in a job.
+TEST(LaunchProcessTest, BreakawayFromJobLeavesTheParentsJob) {
+  FilePath exe_dir;
+  ASSERT_TRUE(PathService::Get(DIR_EXE, &exe_dir));
+  struct {
+    const char* breakaway;
+    int expected;  // kavor_base_child: 0 outside any job, 5 inside one.
+  } const kCases[] = {{"", 5}, {"breakaway", 0}};
+  for (const auto& c : kCases) {
+    win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job.IsValid());
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ASSERT_TRUE(::SetInformationJobObject(job.Get(),
+                                          JobObjectExtendedLimitInformation,
+                                          &limits, sizeof(limits)));
+    CommandLine command(exe_dir.Append(L"kavor_base_child.exe"));
+    command.AppendArg("launch-in-job");
+    command.AppendArg(c.breakaway);
+    LaunchOptions options;
+    options.job_handle = job.Get();
+    options.start_hidden = true;
+    Process child = LaunchProcess(command, options);
+    ASSERT_TRUE(child.IsValid());
+    EXPECT_EQ(c.expected, WaitForExitCodeWithin30s(child)) << c.breakaway;
+  }
+}
+
 TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
   CommandLine command_line(ChildPath().DirName().Append(L"no_such_child.exe"));
   EXPECT_FALSE(LaunchProcess(command_line, LaunchOptions()).IsValid());
 }
 
+// A GetAppOutput call on a thread of its own, given 10 s: a read that never
+// sees the end of the pipe (a write end left open somewhere) fails the test
+// with a named assertion instead of hanging the executable. A hung call's
+// thread and state are left behind; the process ends with the test run.
+struct OutputCall {
+  std::function<bool(std::string*, int*)> run;
+  std::string output;
+  int exit_code = -1;
+  bool result = false;
+};
+
+DWORD WINAPI RunOutputCall(void* param) {
+  OutputCall* call = static_cast<OutputCall*>(param);
+  call->result = call->run(&call->output, &call->exit_code);
+  return 0;
+}
+
+bool RunBounded(std::function<bool(std::string*, int*)> run,
+                std::string* output,
+                int* exit_code) {
+  OutputCall* call = new OutputCall;
+  call->run = std::move(run);
+  call->output = *output;
+  win::ScopedHandle thread(
+      ::CreateThread(nullptr, 0, &RunOutputCall, call, 0, nullptr));
+  if (!thread.IsValid()) {
+    delete call;
+    ADD_FAILURE() << "no thread for GetAppOutput";
+    return false;
+  }
+  if (::WaitForSingleObject(thread.Get(), 10 * 1000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "GetAppOutput did not return within 10 s";
+    return false;
+  }
+  *output = call->output;
+  if (exit_code)
+    *exit_code = call->exit_code;
+  const bool result = call->result;
+  delete call;
+  return result;
+}
+
+bool BoundedGetAppOutput(const CommandLine& command, std::string* output) {
+  return RunBounded(
+      [command](std::string* out, int*) { return GetAppOutput(command, out); },
+      output, nullptr);
+}
+
+bool BoundedGetAppOutputInternal(const std::wstring& command,
+                                 bool include_stderr,
+                                 std::string* output,
+                                 int* exit_code) {
+  return RunBounded(
+      [command, include_stderr](std::string* out, int* code) {
+        return GetAppOutputInternal(command, include_stderr, out, code, true);
+      },
+      output, exit_code);
+}
+
 TEST(GetAppOutputTest, CollectsStandardOutput) {
   std::string output;
-  EXPECT_TRUE(GetAppOutput(ChildCommandLine("print", "hello child"), &output));
+  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("print", "hello child"), &output));
   EXPECT_EQ("hello child", output);
 
   // Standard error is not collected.
   output = "kept";
-  EXPECT_TRUE(GetAppOutput(ChildCommandLine("print-stderr", "noise"), &output));
+  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("print-stderr", "noise"), &output));
   EXPECT_EQ("kept", output);
 }
 
 TEST(GetAppOutputTest, EmptyOutputIsSuccess) {
   std::string output;
-  EXPECT_TRUE(GetAppOutput(ChildCommandLine("silent"), &output));
+  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("silent"), &output));
   EXPECT_EQ("", output);
 }
 
 TEST(GetAppOutputTest, ExitCodeDecidesSuccess) {
   std::string output;
   // An exit code of 1 reads as "killed", which is no failure here.
-  EXPECT_TRUE(GetAppOutput(ChildCommandLine("exit", "1"), &output));
-  EXPECT_FALSE(GetAppOutput(ChildCommandLine("exit", "0xC0000005"), &output));
-  EXPECT_FALSE(GetAppOutput(ChildCommandLine("crash"), &output));
+  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("exit", "1"), &output));
+  EXPECT_FALSE(BoundedGetAppOutput(ChildCommandLine("exit", "0xC0000005"), &output));
+  EXPECT_FALSE(BoundedGetAppOutput(ChildCommandLine("crash"), &output));
+}
+
+// The child holds the pipe's write end only: with the read end too, the
+// pipe stayed open as long as the child or anything it started lived.
+TEST(GetAppOutputTest, ChildGetsNoReadEnd) {
+  std::string output;
+  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("count-pipe-reads"), &output));
+  EXPECT_EQ("0", output);
 }
 
 TEST(GetAppOutputTest, InternalCollectsStandardErrorAndTheExitCode) {
   std::string output;
   int exit_code = -1;
-  EXPECT_TRUE(GetAppOutputInternal(
+  EXPECT_TRUE(BoundedGetAppOutputInternal(
       ChildCommandLine("print-stderr", "to stderr").GetCommandLineString(),
-      true, &output, &exit_code, true));
+      true, &output, &exit_code));
   EXPECT_EQ("to stderr", output);
   EXPECT_EQ(0, exit_code);
 
   output.clear();
-  EXPECT_FALSE(GetAppOutputInternal(
+  EXPECT_FALSE(BoundedGetAppOutputInternal(
       ChildCommandLine("exit", "3").GetCommandLineString(), false, &output,
-      &exit_code, true));
+      &exit_code));
   EXPECT_EQ(3, exit_code);
 
   // A program that cannot start leaves the output alone.
   output = "untouched";
-  EXPECT_FALSE(GetAppOutputInternal(L"\"C:\\no\\such\\program.exe\"", false,
-                                    &output, &exit_code, true));
+  EXPECT_FALSE(BoundedGetAppOutputInternal(
+      L"\"C:\\no\\such\\program.exe\"", false, &output, &exit_code));
   EXPECT_EQ("untouched", output);
 }
 

@@ -1,6 +1,6 @@
 #include "base/win/scoped_winrt_initializer.h"
 
-#include "base/win/windows_version.h"
+#include "base/win/winrt.h"
 
 namespace base {
 namespace win {

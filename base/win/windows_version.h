@@ -7,7 +7,6 @@
 #include <stdint.h>
 
 #include <string>
-#include <vector>
 
 #include "base/macros.h"
 
@@ -143,33 +142,6 @@ class ScopedOSInfoOverride {
 
 // OSInfo::GetInstance()->version().
 Version GetVersion();
-
-// Sets the process's DPI awareness by version; the installer calls it at
-// start-up.
-void EnableHighDPISupport();
-
-// Whether the process is per-monitor DPI aware; asked of the system once.
-bool IsProcessPerMonitorDpiAware();
-
-// The WinRT initialisation entry points of "combase.dll", looked up at run
-// time: E_FAIL when the system has none. |init_type| is a RO_INIT_TYPE.
-HRESULT RoInitialize(int init_type);
-void RoUninitialize();
-
-// Appends the thread's preferred user-interface languages ("en-US", ...),
-// falling back on the user's default UI language. True when at least one
-// language was added.
-bool GetThreadPreferredUILanguageList(std::vector<std::wstring>* languages);
-
-namespace internal {
-
-// The fall-back of GetThreadPreferredUILanguageList for the language id
-// |langid|: "ll-CC" then "ll" when the sub-language names a region, else
-// "ll" alone.
-bool AppendLanguagesForLangId(LANGID langid,
-                              std::vector<std::wstring>* languages);
-
-}  // namespace internal
 
 }  // namespace win
 }  // namespace base

@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "base/win/registry.h"
 #include "gtest/gtest.h"
 
@@ -126,65 +123,6 @@ TEST(WindowsVersionTest, OverrideForTesting) {
   }
   EXPECT_EQ(real, GetVersion());
   EXPECT_EQ(real_info, OSInfo::GetInstance());
-}
-
-TEST(WindowsVersionTest, LanguagesFromLangId) {
-  std::vector<std::wstring> languages;
-  EXPECT_TRUE(internal::AppendLanguagesForLangId(
-      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &languages));
-  EXPECT_EQ((std::vector<std::wstring>{L"en-US", L"en"}), languages);
-
-  languages.clear();
-  EXPECT_TRUE(internal::AppendLanguagesForLangId(
-      MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN), &languages));
-  EXPECT_EQ((std::vector<std::wstring>{L"de-AT", L"de"}), languages);
-
-  // A neutral language names no region.
-  languages = {L"kept"};
-  EXPECT_TRUE(internal::AppendLanguagesForLangId(
-      MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL), &languages));
-  EXPECT_EQ((std::vector<std::wstring>{L"kept", L"en"}), languages);
-
-  languages.clear();
-  EXPECT_FALSE(internal::AppendLanguagesForLangId(0x1400, &languages));
-  EXPECT_TRUE(languages.empty());
-}
-
-TEST(WindowsVersionTest, ThreadPreferredUILanguages) {
-  std::vector<std::wstring> languages;
-  ASSERT_TRUE(GetThreadPreferredUILanguageList(&languages));
-  ASSERT_FALSE(languages.empty());
-  for (const std::wstring& language : languages) {
-    EXPECT_GE(language.size(), 2u);
-    EXPECT_EQ(std::wstring::npos, language.find(L'\0'));
-  }
-}
-
-TEST(WindowsVersionTest, WinRtEntryPoints) {
-  // 0: single-threaded. Wine provides combase; a system without it answers
-  // E_FAIL and the pair must still be safe to call.
-  HRESULT hr = RoInitialize(0);
-  if (hr == E_FAIL) {
-    EXPECT_FALSE(GetProcAddress(LoadLibraryW(L"combase.dll"), "RoInitialize"));
-  } else {
-    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
-  }
-  if (SUCCEEDED(hr))
-    RoUninitialize();
-}
-
-TEST(WindowsVersionTest, PerMonitorDpiAwareness) {
-  // Windows reports an undeclared process unaware (0); Wine reports every
-  // process per-monitor aware (2). Either way the answer follows the
-  // system's, and stays.
-  using GetAwarenessFunction = HRESULT(WINAPI*)(HANDLE, int*);
-  auto get_awareness = reinterpret_cast<GetAwarenessFunction>(GetProcAddress(
-      LoadLibraryW(L"shcore.dll"), "GetProcessDpiAwareness"));
-  ASSERT_TRUE(get_awareness);
-  int awareness = -1;
-  ASSERT_EQ(S_OK, get_awareness(nullptr, &awareness));
-  EXPECT_EQ(awareness == 2, IsProcessPerMonitorDpiAware());
-  EXPECT_EQ(awareness == 2, IsProcessPerMonitorDpiAware());
 }
 
 }  // namespace

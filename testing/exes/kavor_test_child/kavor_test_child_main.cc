@@ -9,6 +9,8 @@
 //                      exits with 0 when it could, 2 when it could not
 //   print-cwd          writes its current folder to standard output
 //   sleep              waits until it is killed
+//   count-pipe-reads   writes how many read ends of anonymous pipes it
+//                      holds besides its standard handles (inherited ones)
 // Anything else exits with 99.
 
 #include <windows.h>
@@ -36,6 +38,30 @@ void WriteTo(DWORD std_handle, const wchar_t* text) {
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(std_handle), narrow.data(),
               static_cast<DWORD>(narrow.size()), &written, nullptr);
+}
+
+// An anonymous pipe's read end is the server end of the named pipe behind
+// it. Handle values are multiples of four; a child holds few handles.
+int CountPipeReadEnds() {
+  const HANDLE standard[] = {::GetStdHandle(STD_INPUT_HANDLE),
+                             ::GetStdHandle(STD_OUTPUT_HANDLE),
+                             ::GetStdHandle(STD_ERROR_HANDLE)};
+  int count = 0;
+  for (uintptr_t value = 4; value < 0x4000; value += 4) {
+    HANDLE handle = reinterpret_cast<HANDLE>(value);
+    DWORD flags = 0;
+    if (handle == standard[0] || handle == standard[1] ||
+        handle == standard[2] || !::GetHandleInformation(handle, &flags) ||
+        ::GetFileType(handle) != FILE_TYPE_PIPE) {
+      continue;
+    }
+    DWORD pipe_flags = 0;
+    if (::GetNamedPipeInfo(handle, &pipe_flags, nullptr, nullptr, nullptr) &&
+        (pipe_flags & PIPE_SERVER_END)) {
+      ++count;
+    }
+  }
+  return count;
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -71,6 +97,10 @@ int Run(int argc, wchar_t** argv) {
       return kExitNoCurrentFolder;
     WriteTo(STD_OUTPUT_HANDLE, buffer);
     return kExitOk;
+  }
+  if (wcscmp(mode, L"count-pipe-reads") == 0) {
+    WriteTo(STD_OUTPUT_HANDLE, std::to_wstring(CountPipeReadEnds()).c_str());
+    return 0;
   }
   if (wcscmp(mode, L"sleep") == 0) {
     for (;;)
