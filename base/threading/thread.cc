@@ -56,6 +56,8 @@ bool Thread::StartWithOptions(Options options) {
   {
     AutoLock lock(message_loop_lock_);
     message_loop_ = message_loop.get();
+    // A non-joinable thread is never joined, so nothing cleared it before.
+    stopping_ = false;
   }
   start_event_.Reset();
   thread_done_event_.Reset();
