@@ -6,36 +6,19 @@
 #include "base/debug/alias.h"
 #include "base/location.h"
 #include "base/pending_task.h"
-#include "base/threading/platform_thread.h"
-#include "base/time/time.h"
-#include "base/trace_event/trace_log.h"
+#include "base/trace_event/scoped_trace_event.h"
 
 namespace base {
 namespace debug {
 
 namespace {
 
-constexpr char kFlowCategory[] = "disabled-by-default-toplevel.flow";
-
-const unsigned char* FlowCategoryState() {
-  static const unsigned char* state =
-      trace_event::TraceLog::GetCategoryGroupEnabled(kFlowCategory);
-  return state;
-}
-
-bool FlowCategoryEnabled() {
-  return (*FlowCategoryState() & trace_event::TraceLog::kEnabledForAnyMask) !=
-         0;
-}
-
-trace_event::TraceEventHandle AddFlowEvent(const char* name,
-                                           uint64_t flow_id,
-                                           unsigned int flow_flag) {
-  return trace_event::TraceLog::GetInstance()->AddTraceEvent(
-      TRACE_EVENT_PHASE_COMPLETE, FlowCategoryState(), name, nullptr, 0,
-      flow_id, static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
-      0, nullptr, nullptr, nullptr, nullptr,
-      TRACE_EVENT_FLAG_MANGLE_ID | flow_flag);
+// A flow step of the posting-to-running link: spans its scope.
+trace_event::TraceEventArgs FlowArgs(uint64_t flow_id, unsigned int flow_flag) {
+  trace_event::TraceEventArgs args;
+  args.bind_id = flow_id;
+  args.flags = TRACE_EVENT_FLAG_MANGLE_ID | flow_flag;
+  return args;
 }
 
 }  // namespace
@@ -46,24 +29,22 @@ TaskAnnotator::~TaskAnnotator() = default;
 
 void TaskAnnotator::DidQueueTask(const char* queue_function,
                                  const PendingTask& pending_task) {
-  if (!FlowCategoryEnabled())
+  if (!trace_event::IsCategoryStateEnabled(
+          trace_event::TaskFlowCategoryState())) {
     return;
-  trace_event::TraceEventHandle handle = AddFlowEvent(
-      queue_function, GetTaskTraceID(pending_task), TRACE_EVENT_FLAG_FLOW_OUT);
-  trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-      FlowCategoryState(), queue_function, handle);
+  }
+  trace_event::ScopedTraceEvent queued(
+      trace_event::TaskFlowCategoryState(), queue_function,
+      FlowArgs(GetTaskTraceID(pending_task), TRACE_EVENT_FLAG_FLOW_OUT));
 }
 
 void TaskAnnotator::RunTask(const char* queue_function,
                             PendingTask* pending_task) {
   ScopedTaskRunActivity task_activity(GetProgramCounter(), *pending_task);
 
-  bool traced = FlowCategoryEnabled();
-  trace_event::TraceEventHandle handle = {};
-  if (traced) {
-    handle = AddFlowEvent(queue_function, GetTaskTraceID(*pending_task),
-                          TRACE_EVENT_FLAG_FLOW_IN);
-  }
+  trace_event::ScopedTraceEvent flow(
+      trace_event::TaskFlowCategoryState(), queue_function,
+      FlowArgs(GetTaskTraceID(*pending_task), TRACE_EVENT_FLAG_FLOW_IN));
 
   // The posting chain sits between two markers on this frame so that a crash
   // dump taken inside the task shows where it came from.
@@ -78,10 +59,6 @@ void TaskAnnotator::RunTask(const char* queue_function,
   std::move(pending_task->task).Run();
 
   Alias(&task_backtrace);
-  if (traced) {
-    trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-        FlowCategoryState(), queue_function, handle);
-  }
 }
 
 uint64_t TaskAnnotator::GetTaskTraceID(const PendingTask& task) const {

@@ -12,7 +12,7 @@
 #include "base/synchronization/lock.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+#include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_log.h"
 
 namespace base {
@@ -378,55 +378,15 @@ void MessageLoop::RunTask(PendingTask* pending_task) {
 
   static const unsigned char* const toplevel_category =
       trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
-  static const char kRunTaskName[] = "MessageLoop::RunTask";
-  trace_event::TraceEventHandle trace_handle = {};
-  const bool traced =
-      (*toplevel_category & trace_event::TraceLog::kEnabledForAnyMask) != 0;
-  if (traced) {
-    const char* const arg_names[2] = {"src_file", "src_func"};
-    const unsigned char arg_types[2] = {TRACE_VALUE_TYPE_STRING,
-                                        TRACE_VALUE_TYPE_STRING};
-    const unsigned long long arg_values[2] = {
-        reinterpret_cast<uintptr_t>(pending_task->posted_from.file_name()),
-        reinterpret_cast<uintptr_t>(
-            pending_task->posted_from.function_name())};
-    trace_handle = trace_event::TraceLog::GetInstance()->AddTraceEvent(
-        TRACE_EVENT_PHASE_COMPLETE, toplevel_category, kRunTaskName, nullptr,
-        0, 0, static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
-        2, arg_names, arg_types, arg_values, nullptr, TRACE_EVENT_FLAG_NONE);
+  {
+    trace_event::ScopedTaskRunTrace trace(toplevel_category,
+                                          "MessageLoop::RunTask",
+                                          pending_task->posted_from);
+    incoming_task_queue_->RunTask(pending_task);
   }
-
-  using trace_event::AllocationContextTracker;
-  AllocationContextTracker* tracker = nullptr;
-  bool pushed_native_frame = false;
-  const AllocationContextTracker::CaptureMode mode =
-      AllocationContextTracker::capture_mode();
-  if (mode != AllocationContextTracker::CaptureMode::DISABLED) {
-    tracker = AllocationContextTracker::GetInstanceForCurrentThread();
-    if (tracker) {
-      tracker->PushCurrentTaskContext(pending_task->posted_from.file_name());
-      if (mode == AllocationContextTracker::CaptureMode::MIXED_STACK) {
-        tracker->PushNativeStackFrame(
-            pending_task->posted_from.program_counter());
-        pushed_native_frame = true;
-      }
-    }
-  }
-
-  incoming_task_queue_->RunTask(pending_task);
 
   task_execution_allowed_ = true;
   current_pending_task_ = nullptr;
-
-  if (tracker) {
-    if (pushed_native_frame)
-      tracker->PopNativeStackFrame();
-    tracker->PopCurrentTaskContext();
-  }
-  if (traced) {
-    trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-        toplevel_category, kRunTaskName, trace_handle);
-  }
 }
 
 // static

@@ -16,6 +16,7 @@
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time_win.h"
+#include "base/test/bounded_wait.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -235,12 +236,13 @@ TEST(MessageLoopTest, NestedRunLoopQuitsFromAnotherThreadWhileWaiting) {
             ThreadTaskRunnerHandle::Get()->PostTask(
                 FROM_HERE, BindOnce(&WaitableEvent::Signal,
                                     Unretained(nested_idle)));
-            nested.Run();
-            *returned = true;
+            // A loop that misses the other thread's wake-up fails here.
+            *returned = static_cast<bool>(
+                RunWithin(&nested, "the quit from the other thread"));
             outer_quit.Run();
           },
           &quitter, &nested_idle, &nested_returned, outer.QuitClosure()));
-  outer.Run();
+  ASSERT_TRUE(RunWithin(&outer, "the nested run to return"));
   EXPECT_TRUE(nested_returned);
   quitter.Stop();
 }

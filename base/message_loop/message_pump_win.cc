@@ -3,13 +3,14 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "base/bind.h"
 #include "base/check.h"
 #include "base/metrics/histogram.h"
 #include "base/metrics/histogram_base.h"
-#include "base/threading/platform_thread.h"
+#include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_log.h"
 
 namespace base {
@@ -39,42 +40,6 @@ void RecordIOProblem(MessageLoopProblem problem) {
   RecordProblem("MessagePumpForIO.MessageLoopProblem", problem);
 }
 
-// Records how long one Windows message took, when "base" is traced.
-class ScopedMessageTrace {
- public:
-  explicit ScopedMessageTrace(UINT message) {
-    static const unsigned char* category =
-        trace_event::TraceLog::GetCategoryGroupEnabled("base");
-    category_ = category;
-    if (!(*category_ & trace_event::TraceLog::kEnabledForAnyMask))
-      return;
-    const char* arg_names[] = {"message"};
-    const unsigned char arg_types[] = {TRACE_VALUE_TYPE_UINT};
-    const unsigned long long arg_values[] = {message};
-    handle_ = trace_event::TraceLog::GetInstance()->AddTraceEvent(
-        TRACE_EVENT_PHASE_COMPLETE, category_, kName, nullptr, 0, 0,
-        static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(), 1,
-        arg_names, arg_types, arg_values, nullptr, TRACE_EVENT_FLAG_NONE);
-    traced_ = true;
-  }
-
-  ~ScopedMessageTrace() {
-    if (traced_) {
-      trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-          category_, kName, handle_);
-    }
-  }
-
- private:
-  static constexpr char kName[] = "MessagePumpForUI::ProcessMessageHelper";
-
-  const unsigned char* category_;
-  bool traced_ = false;
-  trace_event::TraceEventHandle handle_ = {};
-};
-
-constexpr char ScopedMessageTrace::kName[];
-
 bool SentMessagesPending() {
   return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
 }
@@ -103,8 +68,6 @@ void MessagePumpWin::RunWithState(Delegate* delegate,
   state.dispatcher = dispatcher;
   state.should_quit = false;
   state.run_depth = state_ ? state_->run_depth + 1 : 1;
-  state.schedule_work_error_count = 0;
-  state.last_schedule_work_error_time = Time();
 
   RunState* previous_state = state_;
   state_ = &state;
@@ -127,12 +90,8 @@ int MessagePumpWin::GetCurrentDelay() const {
 }
 
 void MessagePumpWin::NoteScheduleWorkError() {
-  // Without a run there is nowhere to count it; the histogram has it.
-  RunState* state = state_;
-  if (!state)
-    return;
-  ++state->schedule_work_error_count;
-  state->last_schedule_work_error_time = Time::Now();
+  schedule_work_error_count_.fetch_add(1);
+  last_schedule_work_error_time_.store(Time::Now().ToInternalValue());
 }
 
 // MessagePumpForUI -----------------------------------------------------------
@@ -144,7 +103,14 @@ MessagePumpForUI::MessagePumpForUI() {
                                        Unretained(this)));
 }
 
+MessagePumpForUI::MessagePumpForUI(NoWindowForTesting) {}
+
 MessagePumpForUI::~MessagePumpForUI() = default;
+
+// static
+UINT MessagePumpForUI::GetTimerDelay(int current_delay_ms) {
+  return static_cast<UINT>(std::max<int>(current_delay_ms, USER_TIMER_MINIMUM));
+}
 
 void MessagePumpForUI::RunWithDispatcher(Delegate* delegate,
                                          MessagePumpDispatcher* dispatcher) {
@@ -155,10 +121,13 @@ void MessagePumpForUI::ScheduleWork() {
   if (have_work_.exchange(1))
     return;  // A wake-up is already on its way.
 
-  if (::PostMessageW(message_window_.hwnd(), kMsgHaveWork, 0, 0))
+  // Without its window, PostMessageW(NULL, ...) would post to the calling
+  // thread's queue and report success, and the pump would never wake.
+  HWND hwnd = message_window_.hwnd();
+  if (hwnd && ::PostMessageW(hwnd, kMsgHaveWork, 0, 0))
     return;
 
-  // The queue is full or the window is gone: let the next call try again.
+  // The queue is full or there is no window: let the next call try again.
   have_work_.exchange(0);
   RecordUIProblem(MESSAGE_POST_ERROR);
   NoteScheduleWorkError();
@@ -274,11 +243,12 @@ void MessagePumpForUI::RescheduleTimer() {
     ScheduleWork();
     return;
   }
-  if (delay_msec < USER_TIMER_MINIMUM)
-    delay_msec = USER_TIMER_MINIMUM;
-  UINT_PTR ret = ::SetTimer(message_window_.hwnd(),
-                            reinterpret_cast<UINT_PTR>(this), delay_msec,
-                            nullptr);
+  // A timer on a null window would be a thread timer under a new id, whose
+  // message never reaches the pump.
+  HWND hwnd = message_window_.hwnd();
+  UINT_PTR ret = hwnd ? ::SetTimer(hwnd, reinterpret_cast<UINT_PTR>(this),
+                                   GetTimerDelay(delay_msec), nullptr)
+                      : 0;
   if (!ret)
     RecordUIProblem(SET_TIMER_ERROR);
 }
@@ -294,7 +264,19 @@ bool MessagePumpForUI::ProcessNextWindowsMessage() {
 }
 
 bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
-  ScopedMessageTrace trace(msg.message);
+  // How long one Windows message took, when "base" is traced.
+  static const unsigned char* const category =
+      trace_event::TraceLog::GetCategoryGroupEnabled("base");
+  const char* const arg_names[] = {"message"};
+  const unsigned char arg_types[] = {TRACE_VALUE_TYPE_UINT};
+  const unsigned long long arg_values[] = {msg.message};
+  trace_event::TraceEventArgs args;
+  args.num_args = 1;
+  args.arg_names = arg_names;
+  args.arg_types = arg_types;
+  args.arg_values = arg_values;
+  trace_event::ScopedTraceEvent trace(
+      category, "MessagePumpForUI::ProcessMessageHelper", args);
 
   if (msg.message == WM_QUIT) {
     // Someone other than the loop's owner asked the thread to end; end this

@@ -26,6 +26,14 @@ class MessagePumpWin : public MessagePump {
   void Run(Delegate* delegate) override;
   void Quit() override;
 
+  // Failed wake-ups over the pump's life, and when the last one happened.
+  int32_t schedule_work_error_count() const {
+    return schedule_work_error_count_.load();
+  }
+  Time last_schedule_work_error_time() const {
+    return Time::FromInternalValue(last_schedule_work_error_time_.load());
+  }
+
  protected:
   // One per Run, on that call's stack.
   struct RunState {
@@ -35,9 +43,6 @@ class MessagePumpWin : public MessagePump {
     bool should_quit;
     // 1 for an outermost run.
     int32_t run_depth;
-    // Failed wake-ups during this run.
-    int32_t schedule_work_error_count;
-    Time last_schedule_work_error_time;
   };
 
   // Makes a run state current for the duration of DoRunLoop.
@@ -48,7 +53,9 @@ class MessagePumpWin : public MessagePump {
   // due, 0 when overdue.
   int GetCurrentDelay() const;
 
-  // Counts a failed wake-up in the current run, when there is one.
+  // Counts a failed wake-up. Called from any thread, so it writes only the
+  // pump's own atomics, never a run state (which lives on the pump thread's
+  // stack and may be gone by then).
   void NoteScheduleWorkError();
 
   TimeTicks delayed_work_time_;
@@ -57,6 +64,10 @@ class MessagePumpWin : public MessagePump {
   RunState* state_ = nullptr;
 
  private:
+  std::atomic<int32_t> schedule_work_error_count_{0};
+  // Time::ToInternalValue of the last failed wake-up; 0 when none failed.
+  std::atomic<int64_t> last_schedule_work_error_time_{0};
+
   DISALLOW_COPY_AND_ASSIGN(MessagePumpWin);
 };
 
@@ -69,7 +80,14 @@ class MessagePumpForUI : public MessagePumpWin {
   static constexpr UINT kMsgHaveWork = WM_USER + 1;
 
   MessagePumpForUI();
+  // A pump whose message-only window could not be made.
+  struct NoWindowForTesting {};
+  explicit MessagePumpForUI(NoWindowForTesting);
   ~MessagePumpForUI() override;
+
+  // The timer interval for a delayed task due in |current_delay_ms| (> 0):
+  // window timers fire no sooner than USER_TIMER_MINIMUM.
+  static UINT GetTimerDelay(int current_delay_ms);
 
   // Like Run, with |dispatcher| seeing every Windows message of this run.
   void RunWithDispatcher(Delegate* delegate,

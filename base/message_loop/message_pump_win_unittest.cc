@@ -121,6 +121,52 @@ TEST(MessagePumpForUITest, ShortDelaySetsTimerAndDueWorkPostsMessage) {
   EXPECT_EQ(1, CountHaveWorkMessages(hwnd));
 }
 
+TEST(MessagePumpForUITest, TimerIntervalIsAtLeastTheWindowTimerMinimum) {
+  static const struct {
+    int current_delay_ms;
+    UINT timer_delay_ms;
+  } kCases[] = {
+      {1, USER_TIMER_MINIMUM},  {3, USER_TIMER_MINIMUM},
+      {9, USER_TIMER_MINIMUM},  {10, 10},
+      {11, 11},                 {2147483647, 2147483647u},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.timer_delay_ms,
+              MessagePumpForUI::GetTimerDelay(c.current_delay_ms))
+        << c.current_delay_ms;
+  }
+}
+
+TEST(MessagePumpForUITest, WindowlessPumpCountsEveryFailedWakeUp) {
+  const char kHistogram[] = "MessagePumpForUI.MessageLoopProblem";
+  const int failures_before = HistogramSampleCount(kHistogram, 0);
+  MessagePumpForUI pump{MessagePumpForUI::NoWindowForTesting()};
+  TestDelegate delegate;
+  bool poster_queue_empty = false;
+  delegate.on_idle = [&] {
+    // Two wake-ups from another thread while the pump runs: each fails, and
+    // the first one's failure lets the second try again.
+    TestThread poster([&] {
+      pump.ScheduleWork();
+      pump.ScheduleWork();
+      MSG msg;
+      poster_queue_empty = !::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+    });
+    poster.Join();
+    pump.Quit();
+    return false;
+  };
+  pump.Run(&delegate);
+  EXPECT_TRUE(poster_queue_empty) << "the wake-up went to the poster's queue";
+  EXPECT_EQ(2, pump.schedule_work_error_count());
+
+  // Outside any run the failure is still counted.
+  pump.ScheduleWork();
+  EXPECT_EQ(3, pump.schedule_work_error_count());
+  EXPECT_FALSE(pump.last_schedule_work_error_time().is_null());
+  EXPECT_EQ(failures_before + 3, HistogramSampleCount(kHistogram, 0));
+}
+
 TEST(MessagePumpForUITest, CrossThreadScheduleWorkWakesIdlePump) {
   MessagePumpForUI pump;
   TestDelegate delegate;

@@ -104,6 +104,26 @@ TEST(TaskSchedulerPriorityQueueTest, ManyKeysComeOutSorted) {
   }
 }
 
+TEST(TaskSchedulerPriorityQueueTest, EveryPushOrderOfSevenKeysPopsSorted) {
+  // Every shape of a small heap, among them those where the last parent has
+  // only a left child when a pop walks its hole down to it.
+  std::vector<int> times = {1, 2, 3, 4, 5, 6, 7};
+  do {
+    PriorityQueue queue;
+    std::unique_ptr<PriorityQueue::Transaction> transaction =
+        queue.BeginTransaction();
+    for (int time : times) {
+      transaction->Push(new Sequence,
+                        SequenceSortKey(TaskPriority::USER_VISIBLE, At(time)));
+    }
+    for (int expected = 1; expected <= 7; ++expected) {
+      ASSERT_EQ(At(expected), transaction->PeekSortKey().next_task_sequenced_time())
+          << "push order starting " << times[0] << times[1] << times[2];
+      transaction->PopSequence();
+    }
+  } while (std::next_permutation(times.begin(), times.end()));
+}
+
 namespace {
 
 SchedulerWorker* FakeWorker(int* storage) {

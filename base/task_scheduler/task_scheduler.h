@@ -53,6 +53,7 @@ class TaskScheduler {
     SharedWorkerPoolEnvironment shared_worker_pool_environment;
   };
 
+  // Destroying a started scheduler joins its threads first (see Join).
   virtual ~TaskScheduler() = default;
 
   // Starts the service thread and the worker pools. Called once.

@@ -40,6 +40,11 @@ TaskSchedulerImpl::TaskSchedulerImpl(StringPiece histogram_label,
 }
 
 TaskSchedulerImpl::~TaskSchedulerImpl() {
+  // Worker threads and the service thread hold raw pointers into the pools,
+  // the tracker and the managers, and so do the tasks waiting for them:
+  // nothing may be freed while one of those threads still runs. Joining is
+  // idempotent, so a scheduler that was already joined costs nothing here.
+  Join();
   for (size_t index = ENVIRONMENT_COUNT; index > 0; --index)
     worker_pools_[index - 1].reset();
 }

@@ -452,6 +452,40 @@ TEST_F(TaskSchedulerImplTest, CreateReplacesThePreviousInstance) {
   TaskScheduler::SetInstance(nullptr);
 }
 
+void Nothing() {}
+
+void SleepThenSet(WaitableEvent* started, std::atomic<bool>* done) {
+  started->Signal();
+  // Long enough that a destruction that does not wait for this task returns
+  // well before it ends.
+  PlatformThread::Sleep(TimeDelta::FromMilliseconds(300));
+  done->store(true);
+}
+
+TEST_F(TaskSchedulerImplTest, CreateTwiceJoinsTheStartedFirstScheduler) {
+  TaskScheduler::Create("TaskSchedulerImplTestCreateTwice");
+  TaskScheduler* const first = TaskScheduler::GetInstance();
+  first->Start(InstallerInitParams());
+  WaitableEvent started;
+  std::atomic<bool> done{false};
+  first->PostDelayedTaskWithTraits(
+      FROM_HERE, TaskTraits().WithPriority(TaskPriority::USER_VISIBLE),
+      BindOnce(&SleepThenSet, &started, &done), TimeDelta());
+  // A delayed task keeps a pointer into the pool on the service thread.
+  first->PostDelayedTaskWithTraits(
+      FROM_HERE, TaskTraits().WithPriority(TaskPriority::BACKGROUND),
+      BindOnce(&Nothing), TimeDelta::FromSeconds(60));
+  ASSERT_TRUE(started.TimedWait(TimeDelta::FromSeconds(10)))
+      << "the first scheduler never ran its task";
+
+  TaskScheduler::Create("TaskSchedulerImplTestCreateTwice");
+  EXPECT_TRUE(done.load())
+      << "the first scheduler was freed while its worker still ran a task";
+  EXPECT_TRUE(GetLiveSchedulerThreadNames().empty());
+
+  TaskScheduler::SetInstance(nullptr);
+}
+
 }  // namespace
 }  // namespace internal
 }  // namespace base

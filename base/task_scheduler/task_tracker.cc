@@ -14,7 +14,7 @@
 #include "base/threading/sequence_local_storage_map.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+#include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_event_impl.h"
 #include "base/trace_event/trace_log.h"
 #include "base/values.h"
@@ -74,46 +74,6 @@ class TaskTracingInfo : public trace_event::ConvertableToTraceFormat {
 const unsigned char* CategoryState(const char* category) {
   return trace_event::TraceLog::GetCategoryGroupEnabled(category);
 }
-
-bool IsCategoryEnabled(const unsigned char* category_state) {
-  return (*category_state & trace_event::TraceLog::kEnabledForAnyMask) != 0;
-}
-
-// A complete trace event that spans the life of the scope; does nothing
-// while its category is off.
-class ScopedTraceEvent {
- public:
-  ScopedTraceEvent(const unsigned char* category_state, const char* name,
-                   int num_args, const char* const* arg_names,
-                   const unsigned char* arg_types,
-                   const unsigned long long* arg_values,
-                   std::unique_ptr<trace_event::ConvertableToTraceFormat>*
-                       convertable_values)
-      : category_state_(category_state), name_(name) {
-    if (!IsCategoryEnabled(category_state_)) return;
-    enabled_ = true;
-    handle_ = trace_event::TraceLog::GetInstance()->AddTraceEvent(
-        TRACE_EVENT_PHASE_COMPLETE, category_state_, name_, nullptr, 0, 0,
-        static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
-        num_args, arg_names, arg_types, arg_values, convertable_values,
-        TRACE_EVENT_FLAG_NONE);
-  }
-
-  ~ScopedTraceEvent() {
-    if (enabled_) {
-      trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-          category_state_, name_, handle_);
-    }
-  }
-
- private:
-  const unsigned char* const category_state_;
-  const char* const name_;
-  bool enabled_ = false;
-  trace_event::TraceEventHandle handle_ = {};
-
-  DISALLOW_COPY_AND_ASSIGN(ScopedTraceEvent);
-};
 
 HistogramBase* GetLatencyHistogram(StringPiece histogram_label,
                                    const char* task_type_suffix) {
@@ -360,61 +320,30 @@ void TaskTracker::RunOrSkipTask(Task task, Sequence* sequence,
     }
 
     if (can_run_task) {
-      const char* const src_file = task.posted_from.file_name();
-      const char* const src_func = task.posted_from.function_name();
-      const char* const run_arg_names[] = {"src_file", "src_func"};
-      const unsigned char run_arg_types[] = {TRACE_VALUE_TYPE_STRING,
-                                             TRACE_VALUE_TYPE_STRING};
-      const unsigned long long run_arg_values[] = {
-          static_cast<unsigned long long>(
-              reinterpret_cast<uintptr_t>(src_file ? src_file : "")),
-          static_cast<unsigned long long>(
-              reinterpret_cast<uintptr_t>(src_func ? src_func : ""))};
       static const unsigned char* const run_category_state =
           CategoryState(kRunTaskCategory);
-      ScopedTraceEvent run_event(run_category_state, kRunFunctionName, 2,
-                                 run_arg_names, run_arg_types, run_arg_values,
-                                 nullptr);
-
-      // The heap profiler attributes allocations made by the task to the
-      // place it was posted from.
-      using trace_event::AllocationContextTracker;
-      const AllocationContextTracker::CaptureMode capture_mode =
-          AllocationContextTracker::capture_mode();
-      AllocationContextTracker* tracker = nullptr;
-      bool pushed_native_frame = false;
-      if (capture_mode != AllocationContextTracker::CaptureMode::DISABLED)
-        tracker = AllocationContextTracker::GetInstanceForCurrentThread();
-      if (tracker) {
-        tracker->PushCurrentTaskContext(src_file ? src_file : "");
-        if (capture_mode ==
-            AllocationContextTracker::CaptureMode::MIXED_STACK) {
-          tracker->PushNativeStackFrame(task.posted_from.program_counter());
-          pushed_native_frame = true;
-        }
-      }
+      trace_event::ScopedTaskRunTrace run_trace(
+          run_category_state, kRunFunctionName, task.posted_from);
 
       {
         static const unsigned char* const scheduler_category_state =
             CategoryState(kTaskSchedulerCategory);
-        const bool traced = IsCategoryEnabled(scheduler_category_state);
         const char* const info_arg_names[] = {"task_info"};
         const unsigned char info_arg_types[] = {TRACE_VALUE_TYPE_CONVERTABLE};
         std::unique_ptr<trace_event::ConvertableToTraceFormat> info[1];
-        if (traced) {
+        if (trace_event::IsCategoryStateEnabled(scheduler_category_state)) {
           info[0].reset(new TaskTracingInfo(task.traits, execution_mode,
                                             sequence->token()));
         }
-        ScopedTraceEvent task_event(
-            scheduler_category_state, kTaskTrackerRunFunctionName, 1,
-            info_arg_names, info_arg_types, nullptr, info);
+        trace_event::TraceEventArgs info_args;
+        info_args.num_args = 1;
+        info_args.arg_names = info_arg_names;
+        info_args.arg_types = info_arg_types;
+        info_args.convertable_values = info;
+        trace_event::ScopedTraceEvent task_event(
+            scheduler_category_state, kTaskTrackerRunFunctionName, info_args);
 
         task_annotator_.RunTask(kQueueFunctionName, &task);
-      }
-
-      if (tracker) {
-        if (pushed_native_frame) tracker->PopNativeStackFrame();
-        tracker->PopCurrentTaskContext();
       }
     }
 

@@ -21,6 +21,7 @@
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/threading/simple_thread.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/test/bounded_wait.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -125,18 +126,44 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
     return StartThread(BindOnce(&TaskTracker::Shutdown, Unretained(&tracker_)));
   }
 
-  // Starts |num_flushers| threads calling Flush() and returns once all of
-  // them are asleep waiting for the pending tasks.
+  // Starts |num_flushers| threads calling Flush(), each adding 1 to
+  // |flushed| once Flush() returned, and returns once all of them are asleep
+  // waiting for the pending tasks.
   std::vector<std::unique_ptr<ClosureThread>> StartWaitingFlushers(
-      int num_flushers) {
+      int num_flushers,
+      std::atomic<int>* flushed) {
     std::vector<std::unique_ptr<ClosureThread>> flushers;
     for (int i = 0; i < num_flushers; ++i) {
-      flushers.push_back(
-          StartThread(BindOnce(&TaskTracker::Flush, Unretained(&tracker_))));
+      flushers.push_back(StartThread(BindOnce(
+          [](TaskTracker* tracker, std::atomic<int>* flushed) {
+            tracker->Flush();
+            ++*flushed;
+          },
+          Unretained(&tracker_), flushed)));
     }
-    while (tracker_.NumFlushWaitersForTesting() != num_flushers)
-      PlatformThread::YieldCurrentThread();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return tracker_.NumFlushWaitersForTesting() == num_flushers; },
+        "every flusher to wait"));
     return flushers;
+  }
+
+  // Waits, bounded, until |expected| flushers returned, then joins them. A
+  // flusher left asleep fails the test; its thread is abandoned rather than
+  // joined, which would hang.
+  static void ExpectFlushersReturn(
+      std::vector<std::unique_ptr<ClosureThread>>* flushers,
+      const std::atomic<int>& flushed) {
+    const int expected = static_cast<int>(flushers->size());
+    if (!WaitUntil([&] { return flushed.load() == expected; },
+                   "every Flush() caller to wake")) {
+      ADD_FAILURE() << flushed.load() << " of " << expected
+                    << " Flush() callers woke";
+      for (auto& flusher : *flushers)
+        flusher.release();
+      return;
+    }
+    for (auto& flusher : *flushers)
+      flusher->Join();
   }
 
   TaskTrackerForTest tracker_{"TrackerTest"};
@@ -321,12 +348,12 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesWhenTasksRun) {
   ASSERT_TRUE(sequence);
 
   // All of them asleep on the condition variable before the count drops.
+  std::atomic<int> flushed{0};
   std::vector<std::unique_ptr<ClosureThread>> flushers =
-      StartWaitingFlushers(4);
+      StartWaitingFlushers(4, &flushed);
 
   Run(sequence);
-  // Hangs here if any waiter was left asleep.
-  for (auto& flusher : flushers) flusher->Join();
+  ExpectFlushersReturn(&flushers, flushed);
   EXPECT_EQ(1, record.runs);
   EXPECT_EQ(0, tracker_.NumFlushWaitersForTesting());
 }
@@ -338,15 +365,16 @@ TEST_F(TaskSchedulerTaskTrackerTest, EveryFlushCallerWakesOnShutdown) {
       RecordingClosure(&record), TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
   ASSERT_TRUE(sequence);
 
+  std::atomic<int> flushed{0};
   std::vector<std::unique_ptr<ClosureThread>> flushers =
-      StartWaitingFlushers(3);
+      StartWaitingFlushers(3, &flushed);
   int flushed_async = 0;
   tracker_.FlushAsync(BindOnce(&Increment, &flushed_async));
   EXPECT_EQ(0, flushed_async);
 
   tracker_.Shutdown();
   EXPECT_EQ(1, flushed_async);
-  for (auto& flusher : flushers) flusher->Join();
+  ExpectFlushersReturn(&flushers, flushed);
   EXPECT_TRUE(tracker_.HasIncompleteUndelayedTasksForTesting());
   // Flush after completion returns at once too.
   tracker_.Flush();

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/test/handle_verifier_export.h"
+#include "base/test/test_watchdog.h"
 #include "gtest/gtest.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +11,7 @@ int main(int argc, char** argv) {
   // the verifier does.
   base::test::EnableHandleVerifierExport();
   testing::InitGoogleTest(&argc, argv);
+  // No single test comes near this; one that does is stuck.
+  base::test::InstallTestWatchdog(120);
   return RUN_ALL_TESTS();
 }

@@ -21,7 +21,7 @@
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "base/threading/simple_thread.h"
 #include "base/threading/thread_local_storage.h"
-#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+#include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_event_impl.h"
 #include "base/trace_event/trace_log.h"
 #include "base/win/scoped_com_initializer.h"
@@ -80,18 +80,14 @@ unsigned long long FlowId(int trace_id, const void* inner) {
          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(inner));
 }
 
-void AddFlowEvent(unsigned int flow_flag,
-                  unsigned long long id) {
-  static const unsigned char* const flow_category =
-      trace_event::TraceLog::GetCategoryGroupEnabled(
-          "disabled-by-default-toplevel.flow");
-  if ((*flow_category & trace_event::TraceLog::kEnabledForAnyMask) == 0)
-    return;
-  trace_event::TraceLog::GetInstance()->AddTraceEvent(
-      TRACE_EVENT_PHASE_INSTANT, flow_category, kPostTaskEventName, nullptr,
-      id, id, static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
-      0, nullptr, nullptr, nullptr, nullptr,
-      TRACE_EVENT_FLAG_HAS_ID | flow_flag);
+void AddFlowEvent(unsigned int flow_flag, unsigned long long id) {
+  trace_event::TraceEventArgs args;
+  args.phase = TRACE_EVENT_PHASE_INSTANT;
+  args.id = id;
+  args.bind_id = id;
+  args.flags = TRACE_EVENT_FLAG_HAS_ID | flow_flag;
+  trace_event::ScopedTraceEvent(trace_event::TaskFlowCategoryState(),
+                                kPostTaskEventName, args);
 }
 
 }  // namespace
@@ -232,6 +228,16 @@ class SequencedWorkerPool::Inner {
   bool IsShutdownInProgress() {
     AutoLock lock(lock_);
     return shutdown_called_;
+  }
+
+  size_t NumberOfWorkers() const {
+    AutoLock lock(lock_);
+    return workers_.size();
+  }
+
+  size_t NumberOfWaitingWorkers() const {
+    AutoLock lock(lock_);
+    return waiting_thread_count_;
   }
 
   // The body of every worker thread.
@@ -433,43 +439,13 @@ void SequencedWorkerPool::Inner::ThreadLoop(Worker* this_worker) {
         this_worker->set_is_processing_task(true);
 
         AddFlowEvent(TRACE_EVENT_FLAG_FLOW_IN, FlowId(task.trace_id, this));
-        trace_event::TraceEventHandle trace_handle = {};
-        const bool traced =
-            (*toplevel_category & trace_event::TraceLog::kEnabledForAnyMask) !=
-            0;
-        if (traced) {
-          const char* const arg_names[2] = {"src_file", "src_func"};
-          const unsigned char arg_types[2] = {TRACE_VALUE_TYPE_STRING,
-                                              TRACE_VALUE_TYPE_STRING};
-          const unsigned long long arg_values[2] = {
-              reinterpret_cast<uintptr_t>(task.posted_from.file_name()),
-              reinterpret_cast<uintptr_t>(task.posted_from.function_name())};
-          trace_handle = trace_event::TraceLog::GetInstance()->AddTraceEvent(
-              TRACE_EVENT_PHASE_COMPLETE, toplevel_category,
-              kThreadLoopEventName, nullptr, 0, 0,
-              static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
-              2, arg_names, arg_types, arg_values, nullptr,
-              TRACE_EVENT_FLAG_NONE);
-        }
-        using trace_event::AllocationContextTracker;
-        AllocationContextTracker* tracker = nullptr;
-        if (AllocationContextTracker::capture_mode() !=
-            AllocationContextTracker::CaptureMode::DISABLED) {
-          tracker = AllocationContextTracker::GetInstanceForCurrentThread();
-          if (tracker)
-            tracker->PushCurrentTaskContext(task.posted_from.file_name());
-        }
-
-        std::move(task.task).Run();
-        // Whatever the closure's bound state owns goes now, still inside
-        // the task's sequence.
-        task.task = OnceClosure();
-
-        if (tracker)
-          tracker->PopCurrentTaskContext();
-        if (traced) {
-          trace_event::TraceLog::GetInstance()->UpdateTraceEventDuration(
-              toplevel_category, kThreadLoopEventName, trace_handle);
+        {
+          trace_event::ScopedTaskRunTrace trace(
+              toplevel_category, kThreadLoopEventName, task.posted_from);
+          std::move(task.task).Run();
+          // Whatever the closure's bound state owns goes now, still inside
+          // the task's sequence.
+          task.task = OnceClosure();
         }
         this_worker->set_is_processing_task(false);
       }
@@ -730,6 +706,14 @@ void SequencedWorkerPool::Shutdown(int max_new_blocking_tasks_after_shutdown) {
 
 bool SequencedWorkerPool::IsShutdownInProgress() {
   return inner_->IsShutdownInProgress();
+}
+
+size_t SequencedWorkerPool::NumberOfWorkersForTesting() const {
+  return inner_->NumberOfWorkers();
+}
+
+size_t SequencedWorkerPool::NumberOfWaitingWorkersForTesting() const {
+  return inner_->NumberOfWaitingWorkers();
 }
 
 }  // namespace base

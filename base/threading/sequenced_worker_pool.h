@@ -131,6 +131,10 @@ class SequencedWorkerPool : public TaskRunner {
 
   bool IsShutdownInProgress();
 
+  // Workers that exist, and those of them asleep waiting for work.
+  size_t NumberOfWorkersForTesting() const;
+  size_t NumberOfWaitingWorkersForTesting() const;
+
   TaskPriority priority() const { return priority_; }
 
  protected:

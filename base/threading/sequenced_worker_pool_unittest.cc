@@ -10,6 +10,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/test/histogram_counts.h"
+#include "base/test/bounded_wait.h"
 #include "base/test/thread_safe_log.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_task_runner_handle.h"
@@ -54,6 +55,39 @@ class SequencedWorkerPoolTest : public testing::Test {
 };
 
 }  // namespace
+
+TEST_F(SequencedWorkerPoolTest, SecondWorkerIsMadeOnlyWhileNoneWaits) {
+  scoped_refptr<SequencedWorkerPool> pool(
+      new SequencedWorkerPool(2, "SecondWorkerPool"));
+  WaitableEvent first_done;
+  pool->PostWorkerTask(FROM_HERE, BindOnce(&WaitableEvent::Signal,
+                                           Unretained(&first_done)));
+  ASSERT_TRUE(WaitWithin(&first_done, "the first task"));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return pool->NumberOfWaitingWorkersForTesting() == 1; },
+      "the first worker to wait for work"));
+
+  // A worker waits: it takes the task, and no second one is made.
+  WaitableEvent blocker_started;
+  WaitableEvent release;
+  pool->PostWorkerTask(FROM_HERE, BindOnce(
+      [](WaitableEvent* started, WaitableEvent* release) {
+        started->Signal();
+        release->TimedWait(kBoundedWaitLimit);
+      }, &blocker_started, &release));
+  ASSERT_TRUE(WaitWithin(&blocker_started, "the blocking task"));
+  EXPECT_EQ(1u, pool->NumberOfWorkersForTesting());
+
+  // None waits now: the next task gets a second worker.
+  WaitableEvent third_done;
+  pool->PostWorkerTask(FROM_HERE, BindOnce(&WaitableEvent::Signal,
+                                           Unretained(&third_done)));
+  EXPECT_TRUE(WaitWithin(&third_done, "a task beside the blocking one"));
+  EXPECT_EQ(2u, pool->NumberOfWorkersForTesting());
+
+  release.Signal();
+  pool->Shutdown();
+}
 
 TEST_F(SequencedWorkerPoolTest, SameTokenNeverOverlapsWhileOtherTokenRuns) {
   scoped_refptr<SequencedWorkerPool> pool(

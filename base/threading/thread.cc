@@ -26,6 +26,9 @@ Thread::Thread(const std::string& name) : name_(name) {}
 
 Thread::~Thread() {
   Stop();
+  // Joined threads have signalled it already; a non-joinable one may still
+  // be finishing its last tasks, its CleanUp and its loop's destruction.
+  thread_done_event_.Wait();
 }
 
 bool Thread::Start() {
@@ -36,7 +39,9 @@ bool Thread::Start() {
 }
 
 bool Thread::StartWithOptions(Options options) {
-  DCHECK(!message_loop_);
+  DCHECK(!message_loop());
+  // A non-joinable thread from an earlier start must be done with us.
+  thread_done_event_.Wait();
 
   id_event_.Reset();
   id_ = kInvalidThreadId;
@@ -48,8 +53,14 @@ bool Thread::StartWithOptions(Options options) {
   message_loop_timer_slack_ = options.timer_slack;
   std::unique_ptr<MessageLoop> message_loop = MessageLoop::CreateUnbound(
       type, std::move(options.message_pump_factory));
-  message_loop_ = message_loop.get();
+  {
+    AutoLock lock(message_loop_lock_);
+    message_loop_ = message_loop.get();
+    // A non-joinable thread is never joined, so nothing cleared it before.
+    stopping_ = false;
+  }
   start_event_.Reset();
+  thread_done_event_.Reset();
 
   {
     AutoLock lock(thread_lock_);
@@ -60,7 +71,11 @@ bool Thread::StartWithOptions(Options options) {
             : PlatformThread::CreateNonJoinableWithPriority(
                   options.stack_size, this, options.priority);
     if (!created) {
-      message_loop_ = nullptr;
+      {
+        AutoLock loop_lock(message_loop_lock_);
+        message_loop_ = nullptr;
+      }
+      thread_done_event_.Signal();
       return false;  // |message_loop| is deleted on the way out.
     }
   }
@@ -79,7 +94,7 @@ bool Thread::StartAndWaitForTesting() {
 }
 
 bool Thread::WaitUntilThreadStarted() const {
-  if (!message_loop_)
+  if (!message_loop())
     return false;
   start_event_.Wait();
   return true;
@@ -93,16 +108,29 @@ void Thread::Stop() {
     return;
   PlatformThread::Join(thread_);
   thread_ = PlatformThreadHandle();
+  AutoLock loop_lock(message_loop_lock_);
   DCHECK(!message_loop_);
   stopping_ = false;
 }
 
 void Thread::StopSoon() {
+  // Under the lock the thread cannot destroy the loop while we post to it.
+  AutoLock lock(message_loop_lock_);
   if (stopping_ || !message_loop_)
     return;
   stopping_ = true;
   message_loop_->task_runner()->PostTask(
       FROM_HERE, BindOnce(&Thread::ThreadQuitHelper, Unretained(this)));
+}
+
+scoped_refptr<SingleThreadTaskRunner> Thread::task_runner() const {
+  AutoLock lock(message_loop_lock_);
+  return message_loop_ ? message_loop_->task_runner() : nullptr;
+}
+
+MessageLoop* Thread::message_loop() const {
+  AutoLock lock(message_loop_lock_);
+  return message_loop_;
 }
 
 PlatformThreadId Thread::GetThreadId() const {
@@ -112,8 +140,11 @@ PlatformThreadId Thread::GetThreadId() const {
 
 bool Thread::IsRunning() const {
   // While stopping, the loop may still exist; the running flag tells.
-  if (message_loop_ && !stopping_)
-    return true;
+  {
+    AutoLock lock(message_loop_lock_);
+    if (message_loop_ && !stopping_)
+      return true;
+  }
   AutoLock lock(running_lock_);
   return running_;
 }
@@ -135,9 +166,9 @@ void Thread::ThreadMain() {
   PlatformThread::SetName(name_);
   BeforeBind();
 
-  std::unique_ptr<MessageLoop> message_loop(message_loop_);
-  message_loop_->BindToCurrentThread();
-  message_loop_->SetTimerSlack(message_loop_timer_slack_);
+  std::unique_ptr<MessageLoop> message_loop(this->message_loop());
+  message_loop->BindToCurrentThread();
+  message_loop->SetTimerSlack(message_loop_timer_slack_);
 
   std::unique_ptr<win::ScopedCOMInitializer> com_initializer;
   if (com_status_ != ComStatus::NONE) {
@@ -169,11 +200,19 @@ void Thread::ThreadMain() {
 
   com_initializer.reset();
 
-  message_loop_ = nullptr;
+  {
+    // From here on no other thread reaches the loop through us.
+    AutoLock lock(message_loop_lock_);
+    message_loop_ = nullptr;
+  }
   run_loop_ = nullptr;
   run_loop.reset();
   // Runs the loop's destruction on this thread.
   message_loop.reset();
+
+  // The last touch of this object: its owner may free it once this is
+  // signalled.
+  thread_done_event_.Signal();
 }
 
 }  // namespace base

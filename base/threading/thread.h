@@ -61,8 +61,10 @@ class Thread : PlatformThread::Delegate {
   };
 
   explicit Thread(const std::string& name);
-  // Stops the thread (see Stop). A subclass that overrides CleanUp must call
-  // Stop in its own destructor, while its overrides still exist.
+  // Stops the thread (see Stop) and, for a non-joinable thread too, waits
+  // until the thread is done with this object. A subclass that overrides
+  // CleanUp must call Stop in its own destructor, while its overrides still
+  // exist.
   ~Thread() override;
 
   // Must be called before Start. STA threads get a UI loop from Start.
@@ -93,13 +95,12 @@ class Thread : PlatformThread::Delegate {
   // Asks the thread to stop once its ready tasks have run, without waiting.
   void StopSoon();
 
-  // Null before Start and after Stop.
-  scoped_refptr<SingleThreadTaskRunner> task_runner() const {
-    return message_loop_ ? message_loop_->task_runner() : nullptr;
-  }
+  // Null before Start and once the thread has let go of its loop (at the
+  // latest after Stop). Safe on any thread, also while the thread ends.
+  scoped_refptr<SingleThreadTaskRunner> task_runner() const;
 
   // The loop, for the owning thread only, and only between Start and Stop.
-  MessageLoop* message_loop() const { return message_loop_; }
+  MessageLoop* message_loop() const;
 
   const std::string& thread_name() const { return name_; }
 
@@ -133,6 +134,11 @@ class Thread : PlatformThread::Delegate {
 
   ComStatus com_status_ = ComStatus::NONE;
   bool joinable_ = true;
+
+  // Guards |message_loop_| and |stopping_|. The thread clears the pointer
+  // under it before it destroys the loop, so a reader holding it may use the
+  // loop.
+  mutable Lock message_loop_lock_;
   // Set by StopSoon until the thread is joined.
   bool stopping_ = false;
 
@@ -147,6 +153,7 @@ class Thread : PlatformThread::Delegate {
   mutable WaitableEvent id_event_;
 
   // Made by the owning thread, owned by the new thread while it runs.
+  // Guarded by |message_loop_lock_|.
   MessageLoop* message_loop_ = nullptr;
   RunLoop* run_loop_ = nullptr;
   int32_t message_loop_timer_slack_ = 0;
@@ -155,6 +162,12 @@ class Thread : PlatformThread::Delegate {
 
   // Signalled when the thread is about to run its loop.
   mutable WaitableEvent start_event_;
+
+  // Unsignalled while a started thread may still touch this object; the
+  // destructor waits for it, which is what keeps a non-joinable thread's
+  // object alive long enough.
+  WaitableEvent thread_done_event_{WaitableEvent::ResetPolicy::MANUAL,
+                                   WaitableEvent::InitialState::SIGNALED};
 
   DISALLOW_COPY_AND_ASSIGN(Thread);
 };

@@ -3,6 +3,10 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "base/synchronization/lock.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/test/flag_on_destroy.h"
+#include "base/test/bounded_wait.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -24,17 +29,33 @@ void SetTrue(bool* flag) {
   *flag = true;
 }
 
-// Runs |task| on |thread| and waits for it.
+// Runs |task| on |thread| and waits for it; a loop that never wakes for it
+// fails the test instead of hanging it.
 void RunOnThreadAndWait(Thread* thread, OnceClosure task) {
-  WaitableEvent done;
+  // Shared with the task, which may still signal after a failed wait.
+  auto done = std::make_shared<WaitableEvent>();
   thread->task_runner()->PostTask(
       FROM_HERE, BindOnce(
-                     [](OnceClosure task, WaitableEvent* done) {
+                     [](OnceClosure task, std::shared_ptr<WaitableEvent> done) {
                        std::move(task).Run();
                        done->Signal();
                      },
-                     std::move(task), &done));
-  done.Wait();
+                     std::move(task), done));
+  testing::AssertionResult waited =
+      WaitWithin(done.get(), "a task posted to the thread");
+  // A loop that never woke would hang the Stop that follows as well: end
+  // here, with the reason.
+  if (!waited) {
+    fprintf(stderr, "%s\n", waited.message());
+    fflush(stderr);
+    abort();
+  }
+}
+
+// The sequence number the loop gave the running task: each post to a loop
+// takes the next one.
+void RecordSequenceNum(int* sequence_num) {
+  *sequence_num = MessageLoop::current()->current_pending_task()->sequence_num;
 }
 
 // Records its hooks, in order, with the loop each ran under.
@@ -209,6 +230,96 @@ TEST(ThreadTest, IOThreadRunsTasks) {
                                   &is_io));
   thread.Stop();
   EXPECT_TRUE(is_io);
+}
+
+TEST(ThreadTest, StopSoonTwicePostsOneQuitTask) {
+  Thread thread("StopSoonTwice");
+  ASSERT_TRUE(thread.Start());
+  WaitableEvent release;
+  thread.task_runner()->PostTask(
+      FROM_HERE, BindOnce(&WaitableEvent::Wait, Unretained(&release)));
+  int before = -1;
+  int after = -1;
+  thread.task_runner()->PostTask(FROM_HERE,
+                                 BindOnce(&RecordSequenceNum, &before));
+  thread.StopSoon();
+  thread.StopSoon();
+  // Still ready before the quit task lets the loop go idle.
+  thread.task_runner()->PostTask(FROM_HERE,
+                                 BindOnce(&RecordSequenceNum, &after));
+  release.Signal();
+  thread.Stop();
+  EXPECT_EQ(2, after - before) << "one quit task in between";
+}
+
+TEST(ThreadTest, NonJoinableThreadObjectOutlivesItsLastTask) {
+  auto thread = std::make_unique<Thread>("NonJoinable");
+  Thread::Options options;
+  options.joinable = false;
+  ASSERT_TRUE(thread->StartWithOptions(std::move(options)));
+  WaitableEvent task_started;
+  WaitableEvent release;
+  thread->task_runner()->PostTask(
+      FROM_HERE, BindOnce(
+                     [](WaitableEvent* started, WaitableEvent* release) {
+                       started->Signal();
+                       release->Wait();
+                     },
+                     &task_started, &release));
+  ASSERT_TRUE(WaitWithin(&task_started, "the task on the thread"));
+
+  // Deleted elsewhere while its thread is still busy: the thread still has
+  // the quit task and its loop's destruction to run on this object.
+  WaitableEvent deleted;
+  Thread deleter("Deleter");
+  ASSERT_TRUE(deleter.Start());
+  deleter.task_runner()->PostTask(
+      FROM_HERE, BindOnce(
+                     [](std::unique_ptr<Thread> thread, WaitableEvent* deleted) {
+                       thread.reset();
+                       deleted->Signal();
+                     },
+                     std::move(thread), &deleted));
+  EXPECT_FALSE(deleted.TimedWait(TimeDelta::FromMilliseconds(300)))
+      << "the object was freed while its thread still ran";
+  release.Signal();
+  EXPECT_TRUE(WaitWithin(&deleted, "the thread object's destruction"));
+  deleter.Stop();
+}
+
+// Other threads may ask for the runner and the running state while the
+// thread ends and destroys its loop.
+TEST(ThreadTest, TaskRunnerAndIsRunningAreSafeWhileTheThreadEnds) {
+  for (int round = 0; round < 50; ++round) {
+    Thread thread("Ending");
+    ASSERT_TRUE(thread.StartAndWaitForTesting());
+    std::atomic<bool> stop_reading{false};
+    Thread reader("Reader");
+    ASSERT_TRUE(reader.Start());
+    WaitableEvent reading;
+    reader.task_runner()->PostTask(
+        FROM_HERE, BindOnce(
+                       [](Thread* thread, std::atomic<bool>* stop,
+                          WaitableEvent* reading) {
+                         reading->Signal();
+                         // No posting here: a stream of tasks would keep
+                         // the stopping loop from ever going idle.
+                         while (!stop->load()) {
+                           scoped_refptr<SingleThreadTaskRunner> runner =
+                               thread->task_runner();
+                           thread->IsRunning();
+                         }
+                       },
+                       &thread, &stop_reading, &reading));
+    ASSERT_TRUE(WaitWithin(&reading, "the reader"));
+    thread.StopSoon();
+    ASSERT_TRUE(WaitUntil([&] { return !thread.task_runner(); },
+                          "the thread to let go of its loop"));
+    stop_reading.store(true);
+    reader.Stop();
+    thread.Stop();
+    EXPECT_FALSE(thread.IsRunning());
+  }
 }
 
 }  // namespace base

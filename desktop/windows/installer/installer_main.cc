@@ -22,6 +22,7 @@
 #include "base/task_scheduler/task_scheduler.h"
 #include "base/time/time.h"
 #include "base/values.h"
+#include "base/win/dpi.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"

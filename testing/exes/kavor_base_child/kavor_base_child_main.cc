@@ -79,7 +79,7 @@ void LaunchAsSelf() {
   options.start_hidden = true;
   options.wait = true;
   // Whether the launch works does not matter here, only what it loaded.
-  base::LaunchProcess(base::CommandLine(base::FilePath(self)), options);
+  (void)base::LaunchProcess(base::CommandLine(base::FilePath(self)), options);
 }
 
 int ReportJob() {
