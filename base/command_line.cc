@@ -10,6 +10,7 @@
 #include "base/check.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -215,14 +216,13 @@ void CommandLine::ParseFromString(const StringType& command_line) {
     return;
 
   int num_args = 0;
-  wchar_t** args =
-      ::CommandLineToArgvW(command_line_string.c_str(), &num_args);
-  if (!args) {
+  win::ScopedLocalAllocAs<wchar_t**> args(
+      ::CommandLineToArgvW(command_line_string.c_str(), &num_args));
+  if (!args.is_valid()) {
     InitFromArgv(StringVector());
     return;
   }
-  InitFromArgv(num_args, args);
-  ::LocalFree(args);
+  InitFromArgv(num_args, args.get());
 }
 
 void CommandLine::InitFromArgv(int argc, const CharType* const* argv) {

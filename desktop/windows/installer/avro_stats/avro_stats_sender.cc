@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/win/scoped_handle.h"
 
 namespace installer {
 
@@ -75,15 +76,14 @@ class RecordingSender : public AvroStatsSender {
     if (!traffic_allowed_ || shut_down_ || log_file_.empty())
       return;
     const std::string line = event->ToRecordLine() + "\n";
-    HANDLE file = ::CreateFileW(log_file_.c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    base::win::ScopedHandle file(::CreateFileW(
+        log_file_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
       return;
     DWORD written = 0;
-    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written,
-                nullptr);
-    ::CloseHandle(file);
+    ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()),
+                &written, nullptr);
   }
 
   void SetTrafficAllowed(bool allowed) override {

@@ -12,17 +12,18 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 namespace {
 
 bool GetDownloadsFolder(DWORD flags, base::FilePath* folder) {
-  wchar_t* path = nullptr;
-  HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, &path);
-  bool ok = SUCCEEDED(hr) && path && *path;
+  base::win::ScopedCoMem<wchar_t> path;
+  HRESULT hr =
+      ::SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, path.receive());
+  bool ok = SUCCEEDED(hr) && path.is_valid() && *path.get();
   if (ok)
-    *folder = base::FilePath(path);
-  ::CoTaskMemFree(path);
+    *folder = base::FilePath(path.get());
   return ok;
 }
 
