@@ -161,17 +161,21 @@ Value::Value(const DictStorage& value) : type_(Type::DICTIONARY) {
 
 Value::Value(DictStorage&& value) : type_(Type::DICTIONARY) {
   new (&dict_) DictStorage(std::move(value));
+  for (auto& entry : dict_)
+    entry.second = OfItsClass(std::move(entry.second));
 }
 
 Value::Value(const ListStorage& value) : type_(Type::LIST) {
   new (&list_) ListStorage();
   list_.reserve(value.size());
   for (const auto& element : value)
-    list_.push_back(element.Clone());
+    list_.push_back(ToUniquePtrValue(element->Clone()));
 }
 
 Value::Value(ListStorage&& value) : type_(Type::LIST) {
   new (&list_) ListStorage(std::move(value));
+  for (auto& element : list_)
+    element = OfItsClass(std::move(element));
 }
 
 Value::Value(Value&& other) noexcept {
@@ -205,6 +209,20 @@ std::unique_ptr<Value> Value::ToUniquePtrValue(Value value) {
   }
   *result = std::move(value);
   return result;
+}
+
+Value::Type Value::ObjectClass() const {
+  return Type::NONE;
+}
+
+// static
+std::unique_ptr<Value> Value::OfItsClass(std::unique_ptr<Value> value) {
+  CHECK(value);
+  const Type wanted =
+      value->is_dict() || value->is_list() ? value->type() : Type::NONE;
+  if (value->ObjectClass() == wanted)
+    return value;
+  return ToUniquePtrValue(std::move(*value));
 }
 
 void Value::InternalMoveFrom(Value&& other) {
@@ -448,7 +466,7 @@ bool Value::GetAsString(StringPiece* out) const {
 }
 
 bool Value::GetAsList(ListValue** out) {
-  if (!is_list())
+  if (!is_list() || ObjectClass() != Type::LIST)
     return false;
   if (out)
     *out = static_cast<ListValue*>(this);
@@ -456,7 +474,7 @@ bool Value::GetAsList(ListValue** out) {
 }
 
 bool Value::GetAsList(const ListValue** out) const {
-  if (!is_list())
+  if (!is_list() || ObjectClass() != Type::LIST)
     return false;
   if (out)
     *out = static_cast<const ListValue*>(this);
@@ -464,7 +482,7 @@ bool Value::GetAsList(const ListValue** out) const {
 }
 
 bool Value::GetAsDictionary(DictionaryValue** out) {
-  if (!is_dict())
+  if (!is_dict() || ObjectClass() != Type::DICTIONARY)
     return false;
   if (out)
     *out = static_cast<DictionaryValue*>(this);
@@ -472,7 +490,7 @@ bool Value::GetAsDictionary(DictionaryValue** out) {
 }
 
 bool Value::GetAsDictionary(const DictionaryValue** out) const {
-  if (!is_dict())
+  if (!is_dict() || ObjectClass() != Type::DICTIONARY)
     return false;
   if (out)
     *out = static_cast<const DictionaryValue*>(this);
@@ -536,8 +554,17 @@ bool operator==(const Value& lhs, const Value& rhs) {
       }
       return true;
     }
-    case Value::Type::LIST:
-      return lhs.list_storage() == rhs.list_storage();
+    case Value::Type::LIST: {
+      const Value::ListStorage& a = lhs.list_storage();
+      const Value::ListStorage& b = rhs.list_storage();
+      if (a.size() != b.size())
+        return false;
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (*a[i] != *b[i])
+          return false;
+      }
+      return true;
+    }
   }
   NOTREACHED();
 }
@@ -545,6 +572,10 @@ bool operator==(const Value& lhs, const Value& rhs) {
 // DictionaryValue -------------------------------------------------------------
 
 DictionaryValue::DictionaryValue() : Value(Type::DICTIONARY) {}
+
+Value::Type DictionaryValue::ObjectClass() const {
+  return Type::DICTIONARY;
+}
 
 bool DictionaryValue::HasKey(StringPiece key) const {
   return FindKey(key) != nullptr;
@@ -751,6 +782,10 @@ DictionaryValue::Iterator::Iterator(const DictionaryValue& target)
 
 ListValue::ListValue() : Value(Type::LIST) {}
 
+Value::Type ListValue::ObjectClass() const {
+  return Type::LIST;
+}
+
 void ListValue::Clear() {
   list_storage().clear();
 }
@@ -758,9 +793,12 @@ void ListValue::Clear() {
 bool ListValue::Set(size_t index, std::unique_ptr<Value> in_value) {
   if (!in_value)
     return false;
-  if (index >= list_storage().size())
-    list_storage().resize(index + 1);
-  list_storage()[index] = std::move(*in_value);
+  ListStorage& list = list_storage();
+  if (index >= list.size())
+    list.reserve(index + 1);
+  while (list.size() <= index)
+    list.push_back(std::make_unique<Value>());
+  list[index] = ToUniquePtrValue(std::move(*in_value));
   return true;
 }
 
@@ -768,7 +806,7 @@ bool ListValue::Get(size_t index, const Value** out_value) const {
   if (index >= list_storage().size())
     return false;
   if (out_value)
-    *out_value = &list_storage()[index];
+    *out_value = list_storage()[index].get();
   return true;
 }
 
@@ -776,7 +814,7 @@ bool ListValue::Get(size_t index, Value** out_value) {
   if (index >= list_storage().size())
     return false;
   if (out_value)
-    *out_value = &list_storage()[index];
+    *out_value = list_storage()[index].get();
   return true;
 }
 
@@ -813,23 +851,23 @@ bool ListValue::GetDictionary(size_t index, DictionaryValue** out_value) {
 
 void ListValue::Append(std::unique_ptr<Value> in_value) {
   CHECK(in_value);
-  list_storage().push_back(std::move(*in_value));
+  list_storage().push_back(ToUniquePtrValue(std::move(*in_value)));
 }
 
 void ListValue::AppendBoolean(bool in_value) {
-  list_storage().emplace_back(in_value);
+  list_storage().push_back(std::make_unique<Value>(in_value));
 }
 
 void ListValue::AppendInteger(int in_value) {
-  list_storage().emplace_back(in_value);
+  list_storage().push_back(std::make_unique<Value>(in_value));
 }
 
 void ListValue::AppendString(StringPiece in_value) {
-  list_storage().emplace_back(in_value);
+  list_storage().push_back(std::make_unique<Value>(in_value));
 }
 
 void ListValue::AppendString(const string16& in_value) {
-  list_storage().emplace_back(in_value);
+  list_storage().push_back(std::make_unique<Value>(in_value));
 }
 
 std::unique_ptr<ListValue> ListValue::CreateDeepCopy() const {

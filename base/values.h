@@ -23,11 +23,12 @@ class Value;
 // The tagged value tree behind every JSON document. Dictionaries keep their
 // entries sorted by key (bytes compared unsigned, a prefix first) and own
 // each child in a separate allocation, so a child's address is stable while
-// its entry exists. Lists hold their elements inline: appending may move
-// them. DictionaryValue and ListValue add operations only, never fields.
-// Every dictionary or list child of a dictionary, every copy made by
+// its entry exists. Lists own their elements the same way, so an element's
+// address is stable too while it stays in the list. DictionaryValue and
+// ListValue add operations only, never fields.
+// Every dictionary or list child of a dictionary or list, every copy made by
 // CreateDeepCopy and every container the JSON reader returns is made as an
-// object of that class, so GetAsDictionary and GetAsList on them hand out
+// object of that class, so GetAsDictionary and GetAsList hand out
 // what the object really is; the dictionary operations themselves walk
 // nested dictionaries through Value alone.
 class Value {
@@ -46,7 +47,8 @@ class Value {
   using BlobStorage = std::vector<char>;
   using DictEntry = std::pair<std::string, std::unique_ptr<Value>>;
   using DictStorage = std::vector<DictEntry>;
-  using ListStorage = std::vector<Value>;
+  // Never holds a null element.
+  using ListStorage = std::vector<std::unique_ptr<Value>>;
 
   Value();
   explicit Value(Type type);
@@ -66,6 +68,8 @@ class Value {
   explicit Value(BlobStorage&& value);
   // Copies deeply.
   explicit Value(const DictStorage& value);
+  // Takes the children; one that is a dictionary or list but not an object
+  // of that class is moved into one that is.
   explicit Value(DictStorage&& value);
   explicit Value(const ListStorage& value);
   explicit Value(ListStorage&& value);
@@ -119,6 +123,12 @@ class Value {
   // True exactly when the type matches; |out| may be null to test only the
   // type, and is left untouched on a mismatch. GetAsDouble alone also
   // accepts an integer.
+  // GetAsList and GetAsDictionary are also false for a list or dictionary
+  // that is a plain Value object (made on the stack from a Type, or turned
+  // into a container by move assignment): casting it to the derived class
+  // would be undefined. Every container the tree itself holds or hands out
+  // is an object of its class, so for those the answer is the kind alone;
+  // is_list() and is_dict() test the kind of any value.
   bool GetAsBoolean(bool* out) const;
   bool GetAsInteger(int* out) const;
   bool GetAsDouble(double* out) const;
@@ -147,6 +157,14 @@ class Value {
   const Value* FindKey(StringPiece key) const;
 
  private:
+  // The kind whose class this object was constructed as: DICTIONARY for a
+  // DictionaryValue, LIST for a ListValue, NONE for a plain Value. Fixed for
+  // the object's life, whatever kind is later moved into it.
+  virtual Type ObjectClass() const;
+  // |value| itself when it is an object of the class of its kind, else its
+  // contents moved into a new object that is. |value| must not be null.
+  static std::unique_ptr<Value> OfItsClass(std::unique_ptr<Value> value);
+
   void InternalMoveFrom(Value&& other);
   void InternalCleanup();
 
@@ -243,6 +261,8 @@ class DictionaryValue : public Value {
   };
 
  private:
+  Type ObjectClass() const override;
+
   DISALLOW_COPY_AND_ASSIGN(DictionaryValue);
 };
 
@@ -276,6 +296,8 @@ class ListValue : public Value {
   std::unique_ptr<ListValue> CreateDeepCopy() const;
 
  private:
+  Type ObjectClass() const override;
+
   DISALLOW_COPY_AND_ASSIGN(ListValue);
 };
 

@@ -4,8 +4,11 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
+#include "base/json/json_reader.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -257,8 +260,8 @@ TEST(ValuesTest, ListSetPadsWithNone) {
   EXPECT_TRUE(list.Set(5, std::make_unique<Value>(true)));
   ASSERT_EQ(6u, list.GetSize());
   for (size_t i = 0; i < 5; ++i)
-    EXPECT_TRUE(list.list_storage()[i].is_none());
-  EXPECT_TRUE(list.list_storage()[5].GetBool());
+    EXPECT_TRUE(list.list_storage()[i]->is_none());
+  EXPECT_TRUE(list.list_storage()[5]->GetBool());
   EXPECT_FALSE(list.Set(7, nullptr));
   EXPECT_EQ(6u, list.GetSize());
   EXPECT_TRUE(list.Set(0, std::make_unique<Value>("zero")));
@@ -312,6 +315,80 @@ TEST(ValuesTest, ChildAddressesStayStableAndCopiesAreDeep) {
   EXPECT_EQ(child, path_value);
   EXPECT_EQ(&dict, static_cast<Value*>(&dict)->FindPath({}));
   EXPECT_EQ(nullptr, dict.FindPath({"m", "x"}));
+}
+
+// Walks |value| through GetAsDictionary, GetAsList and the list and
+// dictionary getters, expecting each container handed out to be an object of
+// its class (the tree's own checks would not notice a mere cast).
+void ExpectContainersOfTheirClass(const Value& value, const std::string& at) {
+  if (value.is_dict()) {
+    const DictionaryValue* dict = nullptr;
+    ASSERT_TRUE(value.GetAsDictionary(&dict)) << at;
+    EXPECT_EQ(typeid(DictionaryValue), typeid(*dict)) << at;
+    for (DictionaryValue::Iterator it(*dict); !it.IsAtEnd(); it.Advance())
+      ExpectContainersOfTheirClass(it.value(), at + "." + it.key());
+  } else if (value.is_list()) {
+    const ListValue* list = nullptr;
+    ASSERT_TRUE(value.GetAsList(&list)) << at;
+    EXPECT_EQ(typeid(ListValue), typeid(*list)) << at;
+    for (size_t i = 0; i < list->GetSize(); ++i) {
+      const DictionaryValue* element = nullptr;
+      if (list->GetDictionary(i, &element)) {
+        EXPECT_EQ(typeid(DictionaryValue), typeid(*element)) << at << i;
+      }
+      const Value* item = nullptr;
+      ASSERT_TRUE(list->Get(i, &item));
+      ExpectContainersOfTheirClass(*item, at + "[" + std::to_string(i) + "]");
+    }
+  }
+}
+
+TEST(ValuesTest, ContainersReachedAreObjectsOfTheirClass) {
+  std::unique_ptr<Value> parsed =
+      JSONReader::Read("[{\"a\": [{\"b\": {}}, [[], {}]]}, [{}], 1]");
+  ASSERT_TRUE(parsed);
+
+  // Containers made as plain Values, handed to a list in every way.
+  ListValue built;
+  built.Append(std::make_unique<Value>(Value::Type::DICTIONARY));
+  built.Append(std::make_unique<Value>(parsed->Clone()));
+  built.Set(3, std::make_unique<Value>(Value::Type::LIST));
+  Value::ListStorage storage;
+  storage.push_back(std::make_unique<Value>(Value::Type::DICTIONARY));
+  built.Append(std::make_unique<Value>(std::move(storage)));
+  Value::DictStorage entries;
+  entries.emplace_back("l", std::make_unique<Value>(Value::Type::LIST));
+  built.Append(std::make_unique<Value>(std::move(entries)));
+
+  std::unique_ptr<Value> parsed_copy = parsed->CreateDeepCopy();
+  std::unique_ptr<ListValue> built_copy = built.CreateDeepCopy();
+  const std::pair<const char*, const Value*> roots[] = {
+      {"parsed", parsed.get()},
+      {"parsed copy", parsed_copy.get()},
+      {"built", &built},
+      {"built copy", built_copy.get()},
+  };
+  for (const auto& root : roots)
+    ExpectContainersOfTheirClass(*root.second, root.first);
+}
+
+TEST(ValuesTest, PlainValueContainersAreNotReachedAsDerived) {
+  Value moved_into;
+  moved_into = Value(Value::Type::DICTIONARY);
+  Value list(Value::Type::LIST);
+  DictionaryValue* dict = nullptr;
+  ListValue* as_list = nullptr;
+  EXPECT_TRUE(moved_into.is_dict());
+  EXPECT_FALSE(moved_into.GetAsDictionary(&dict));
+  EXPECT_FALSE(list.GetAsList(&as_list));
+  EXPECT_EQ(nullptr, dict);
+  EXPECT_EQ(nullptr, as_list);
+  // Stored in a tree they become objects of their class.
+  ListValue holder;
+  holder.Append(std::make_unique<Value>(std::move(moved_into)));
+  EXPECT_TRUE(holder.GetDictionary(0, &dict));
+  ASSERT_NE(nullptr, dict);
+  EXPECT_EQ(typeid(DictionaryValue), typeid(*dict));
 }
 
 }  // namespace

@@ -322,7 +322,7 @@ std::unique_ptr<Value> JSONParser::ConsumeList() {
     std::unique_ptr<Value> item = ParseToken(token);
     if (!item)
       return nullptr;
-    list.push_back(std::move(*item));
+    list.push_back(std::move(item));
 
     Advance();
     token = GetNextToken();

@@ -137,7 +137,8 @@ bool JSONWriter::BuildJSONString(const Value& node, size_t depth) {
 
       bool result = true;
       bool first_value_has_been_output = false;
-      for (const Value& element : node.list_storage()) {
+      for (const auto& owned : node.list_storage()) {
+        const Value& element = *owned;
         if (omit_binary_values_ && element.is_blob())
           continue;
         if (first_value_has_been_output) {

@@ -89,8 +89,8 @@ bool NestsDeeperThan(const base::Value& value, size_t budget) {
     }
     return false;
   }
-  for (const base::Value& item : value.list_storage()) {
-    if (NestsDeeperThan(item, budget - 1))
+  for (const auto& item : value.list_storage()) {
+    if (NestsDeeperThan(*item, budget - 1))
       return true;
   }
   return false;
