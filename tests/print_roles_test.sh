@@ -2,7 +2,8 @@
 # The print-only roles answer before anything else is set up: exact text, no
 # line end, exit code 0.
 set -u
-EXE="$1"
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_init "$1"
 # The installer's exit codes (installer_main.cc).
 EXIT_SUCCESS=0
 EXIT_ROLE_NOT_AVAILABLE=101
@@ -12,16 +13,14 @@ failed=0
 expect() {
   local want_out="$1" want_rc="$2"
   shift 2
-  local out rc
-  out=$(wine "$EXE" "$@" 2>/dev/null; printf x)
-  rc=$(wine "$EXE" "$@" >/dev/null 2>&1; echo $?)
-  out="${out%x}"
-  if [ "$out" == "$want_out" ] && [ "$rc" == "$want_rc" ]; then
+  new_prefix "case$((passed + failed))"
+  run_installer "$@"
+  if [ "$OUT" == "$want_out" ] && [ "$RC" == "$want_rc" ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     printf 'FAIL: kavor_setup.exe %s: got "%s" (exit %s), want "%s" (exit %s)\n' \
-      "$*" "$out" "$rc" "$want_out" "$want_rc"
+      "$*" "$OUT" "$RC" "$want_out" "$want_rc"
   fi
 }
 

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Start-up of the main path: the log file and its first lines, the verbosity
 # variable, the message loop per role, experiments, exit codes and the
-# download folder. Each run gets its own TEMP.
+# download folder. Each run is a case of its own, with its own prefix and
+# TEMP.
 set -u
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_init "$1"
 EXE="$1"
+WORK="$E2E_WORK"
 passed=0
 failed=0
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
 
 check() {
   local what="$1"
@@ -20,28 +22,26 @@ check() {
   fi
 }
 
-# run NAME [ARGS...]: runs the installer with TEMP and TMP set to
-# $WORK/NAME/temp and the current folder $WORK/NAME/cwd; sets RC, ERR and
-# LOG (the text of the one log file in the temp folder's installer folder).
+# run NAME [ARGS...]: starts case NAME and runs the installer with TEMP and
+# TMP set to $E2E_CASE/temp; sets RC, ERR and LOG (the text of the one log
+# file in the temp folder's installer folder).
 run() {
   local name="$1"
   shift
-  local dir="$WORK/$name"
-  mkdir -p "$dir/temp" "$dir/cwd"
-  run_in "$dir" "$(winepath -w "$dir/temp")" "$@"
+  new_prefix "$name"
+  mkdir -p "$E2E_CASE/temp"
+  run_in "$(e2e_winpath "$E2E_CASE/temp")" "$@"
 }
 
+# run_in TEMP [ARGS...]: runs the installer in the current case with TEMP
+# and TMP set to the Windows path TEMP and the current folder $E2E_CASE/cwd.
 run_in() {
-  local dir="$1" temp="$2"
-  shift 2
-  local exe_w cwd_w
-  exe_w=$(winepath -w "$EXE")
-  cwd_w=$(winepath -w "$dir/cwd")
-  wine cmd /c "cd /d $cwd_w&& set TEMP=$temp&& set TMP=$temp&& $exe_w $*" \
-    >"$dir/out" 2>"$dir/err"
-  RC=$?
-  ERR=$(cat "$dir/err")
-  LOGS=("$dir"/temp/"Kavor Installer"/kavor_installer_*.log)
+  E2E_TEMP="$1"
+  shift
+  mkdir -p "$E2E_CASE/cwd"
+  E2E_CWD=$(e2e_winpath "$E2E_CASE/cwd")
+  run_in_job -- "$(e2e_winpath "$EXE")" "$@"
+  LOGS=("$E2E_CASE"/temp/"Kavor Installer"/kavor_installer_*.log)
   LOG=""
   [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
 }
@@ -99,22 +99,22 @@ check "experiment from the command line" has "$LOG" "Test experiment is enabled"
 # something is left in it; an unusable one gives 116.
 mkdir -p "$WORK/downloads" "$WORK/kept/Kavor Installer"
 touch "$WORK/kept/Kavor Installer/partial" "$WORK/not_a_folder"
-run empty_download "--temp-folder=$(winepath -w "$WORK/downloads")"
+run empty_download "--temp-folder=$(e2e_winpath "$WORK/downloads")"
 check "download folder logged" has "$LOG" "downloads\\Kavor Installer"
 check "empty download folder removed" [ ! -e "$WORK/downloads/Kavor Installer" ]
-run kept_download "--temp-folder=$(winepath -w "$WORK/kept")"
+run kept_download "--temp-folder=$(e2e_winpath "$WORK/kept")"
 check "download folder with a file kept" [ -e "$WORK/kept/Kavor Installer/partial" ]
-run bad_temp_folder "--temp-folder=$(winepath -w "$WORK/not_a_folder")"
+run bad_temp_folder "--temp-folder=$(e2e_winpath "$WORK/not_a_folder")"
 check "unusable --temp-folder: exit code 116 (got $RC)" [ "$RC" = 116 ]
 check "unusable --temp-folder: logged" has "$LOG" \
   "Could not create temporary installer folder"
 
 # A temporary folder that can't hold the log folder: the log goes into the
 # current folder.
-mkdir -p "$WORK/no_temp/cwd"
-run_in "$WORK/no_temp" "$(winepath -w "$WORK/not_a_folder")"
+new_prefix no_temp
+run_in "$(e2e_winpath "$WORK/not_a_folder")"
 check "log in the current folder" \
-  bash -c 'ls "$1"/kavor_installer_*.log >/dev/null 2>&1' _ "$WORK/no_temp/cwd"
+  bash -c 'ls "$1"/kavor_installer_*.log >/dev/null 2>&1' _ "$E2E_CASE/cwd"
 
 # Uninstall runs take the experiments from the installation's
 # installer_prefs.json.

@@ -1,0 +1,144 @@
+# Sourced by the end-to-end test scripts. Each case runs in a fresh Wine
+# prefix, so that registry keys, scheduled tasks, shortcuts and files that
+# one case leaves behind never reach another, and the installer runs inside
+# a job object (kavor_job_runner.exe) that is waited for until its last
+# process has ended.
+#
+#   e2e_init EXE          once per script: EXE is kavor_setup.exe in the
+#                         build tree; needs WINEPREFIX set to the build's
+#                         prefix (ctest does that)
+#   new_prefix NAME       starts case NAME: a copy of the template prefix,
+#                         exported as WINEPREFIX; E2E_CASE is a scratch
+#                         folder of the case (Unix path)
+#   run_installer ARGS... runs EXE with ARGS through the job runner; sets RC,
+#                         OUT and ERR. E2E_TEMP (Windows path) becomes TEMP
+#                         and TMP, E2E_CWD (Windows path) the current folder,
+#                         when set
+#   run_in_job ARGS...    the same for any program: ARGS are the runner's
+#   end_prefix            ends the case: kills the case's wineserver and
+#                         removes the copy (new_prefix and the script's end
+#                         call it too)
+#   e2e_winpath PATH      the Windows form of an absolute Unix path, without
+#                         starting Wine (drive Z: is the Unix root)
+
+E2E_TIMEOUT_SECONDS=${E2E_TIMEOUT_SECONDS:-120}
+
+e2e_init() {
+  E2E_EXE="$1"
+  E2E_BIN="$(cd "$(dirname "$E2E_EXE")" && pwd)"
+  E2E_RUNNER="$E2E_BIN/kavor_job_runner.exe"
+  E2E_BASE_PREFIX="${WINEPREFIX:?WINEPREFIX must name the build prefix}"
+  E2E_TEMPLATE="$(dirname "$E2E_BASE_PREFIX")/e2e-template-prefix"
+  E2E_WORK="$(mktemp -d)"
+  E2E_PREFIX=""
+  trap '_e2e_exit' EXIT
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  _e2e_make_template || {
+    echo "cannot make the template prefix $E2E_TEMPLATE" >&2
+    exit 1
+  }
+}
+
+_e2e_exit() {
+  end_prefix
+  wait
+  rm -rf "$E2E_WORK"
+}
+
+e2e_winpath() {
+  local path="${1//\//\\}"
+  printf 'Z:%s' "$path"
+}
+
+# The big program files of a prefix are shared between copies as hard
+# links: nothing writes into them (a Wine update replaces them with the same
+# content in every copy). Everything else is copied.
+_e2e_shared='.*\.\(dll\|exe\|drv\|sys\|ocx\|cpl\|acm\|ax\|tlb\|nls\|msstyles\|ds\|com\)'
+
+_e2e_copy_prefix() {
+  local from="$1" to="$2"
+  cp -al "$from" "$to" || return 1
+  (cd "$from" && find . -type f ! -iregex "$_e2e_shared" -print0 |
+    xargs -0 -r cp -a --reflink=auto --remove-destination --parents -t "$to")
+}
+
+# The template is made once per test run (the run is ctest, the parent of
+# each test script), under a lock, since ctest runs test scripts in
+# parallel. The build prefix may be in use by the unit tests meanwhile;
+# wineserver writes its registry files whole (a new file renamed over the
+# old one), so a copy is consistent even then.
+_e2e_make_template() {
+  local run_id
+  run_id="$PPID-$(cut -d' ' -f22 "/proc/$PPID/stat" 2>/dev/null)"
+  (
+    flock 9
+    [ "$(cat "$E2E_TEMPLATE/.e2e-run" 2>/dev/null)" = "$run_id" ] && exit 0
+    rm -rf "$E2E_TEMPLATE" "$E2E_TEMPLATE.new"
+    _e2e_copy_prefix "$E2E_BASE_PREFIX" "$E2E_TEMPLATE.new" || exit 1
+    local users="$E2E_TEMPLATE.new/drive_c/users"
+    # Leftovers of the unit tests, and the user folders that Wine links to
+    # the Unix home folder: a case must neither see nor reach them.
+    find "$users" -mindepth 3 -maxdepth 3 -path '*/Temp/*' -exec rm -rf {} +
+    local link
+    for link in "$users"/*/*; do
+      if [ -L "$link" ]; then
+        rm "$link" && mkdir "$link"
+      fi
+    done
+    echo "$run_id" >"$E2E_TEMPLATE.new/.e2e-run"
+    mv "$E2E_TEMPLATE.new" "$E2E_TEMPLATE"
+  ) 9>"$E2E_TEMPLATE.lock"
+}
+
+new_prefix() {
+  end_prefix
+  E2E_CASE="$E2E_WORK/$1"
+  E2E_PREFIX="$E2E_CASE/prefix"
+  mkdir -p "$E2E_CASE"
+  (
+    flock -s 9
+    _e2e_copy_prefix "$E2E_TEMPLATE" "$E2E_PREFIX"
+  ) 9>"$E2E_TEMPLATE.lock" || {
+    echo "cannot copy the template prefix for $1" >&2
+    exit 1
+  }
+  export WINEPREFIX="$E2E_PREFIX"
+  unset E2E_TEMP E2E_CWD
+  # The case's wineserver lives until end_prefix, and with it the desktop
+  # process, which Wine would otherwise start inside the installer's job.
+  wineserver -p
+  wine "$E2E_RUNNER" --prepare-desktop || {
+    echo "cannot start the desktop in the prefix of $1" >&2
+    exit 1
+  }
+}
+
+end_prefix() {
+  [ -n "$E2E_PREFIX" ] || return 0
+  # Wine's processes take most of a second to go; the next case need not
+  # wait for that. -k9 would be quicker but leaves winedevice.exe behind.
+  (
+    WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
+    rm -rf "$E2E_PREFIX"
+  ) &
+  E2E_PREFIX=""
+  export WINEPREFIX="$E2E_BASE_PREFIX"
+}
+
+run_in_job() {
+  local options=("--timeout-seconds=$E2E_TIMEOUT_SECONDS")
+  if [ -n "${E2E_TEMP:-}" ]; then
+    options+=("--env=TEMP=$E2E_TEMP" "--env=TMP=$E2E_TEMP")
+  fi
+  [ -n "${E2E_CWD:-}" ] && options+=("--current-directory=$E2E_CWD")
+  wine "$E2E_RUNNER" "${options[@]}" "$@" >"$E2E_CASE/out" 2>"$E2E_CASE/err"
+  RC=$?
+  OUT=$(cat "$E2E_CASE/out"; printf x)
+  OUT="${OUT%x}"
+  ERR=$(cat "$E2E_CASE/err")
+}
+
+run_installer() {
+  run_in_job -- "$(e2e_winpath "$E2E_EXE")" "$@"
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# kavor_job_runner.exe, which the end-to-end tests start the installer with:
+# it waits for every process of the job, not only the first, and exits with
+# the first one's code; it kills what outlives its timeout; it hands the
+# arguments over unchanged.
+set -u
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_init "$1"
+RUNNER_W=$(e2e_winpath "$E2E_RUNNER")
+CHILD_W=$(e2e_winpath "$E2E_BIN/kavor_test_child.exe")
+EXIT_TIMEOUT=250  # kavor_job_runner_main.cc
+passed=0
+failed=0
+
+check() {
+  local what="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+
+# Standard output goes to a file, so the grandchild's text is there only
+# when the runner has waited for the grandchild.
+new_prefix grandchild
+run_in_job -- "$RUNNER_W" --test-spawn-and-exit=7 -- \
+  "$RUNNER_W" --test-delayed-print=late
+check "grandchild waited for (output \"$OUT\")" [ "$OUT" = late ]
+check "first process's exit code (got $RC)" [ "$RC" = 7 ]
+
+new_prefix timeout
+run_in_job --timeout-seconds=1 -- "$RUNNER_W" --test-spawn-and-exit=0 -- \
+  "$CHILD_W" sleep
+check "timeout exit code (got $RC)" [ "$RC" = $EXIT_TIMEOUT ]
+check "timeout names what was left ($ERR)" \
+  grep -q 'still running after 1 s, killed: kavor_test_child.exe' <<<"$ERR"
+
+new_prefix quoting
+arg='a\"b" c\ d\\'
+run_in_job -- "$CHILD_W" print "$arg"
+check "argument unchanged (got \"$OUT\")" [ "$OUT" = "$arg" ]
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
