@@ -75,25 +75,6 @@ TEST(MessageLoopTest, DelayedTaskOnUILoopRunsOnlyOnceDue) {
   EXPECT_GE(ran_at, due);
 }
 
-TEST(MessageLoopTest, EqualTimeDelayedTasksRunInPostingOrder) {
-  ScopedFakeTicks fake_ticks;
-  MessageLoop loop;
-  std::vector<std::string> log;
-  const TimeDelta kDelay = TimeDelta::FromMilliseconds(3);
-  loop.task_runner()->PostDelayedTask(
-      FROM_HERE, BindOnce(&Append, &log, "later"), kDelay * 2);
-  for (const char* name : {"a", "b", "c", "d"}) {
-    loop.task_runner()->PostDelayedTask(FROM_HERE,
-                                        BindOnce(&Append, &log, name), kDelay);
-  }
-  RunUntilIdle();
-  EXPECT_TRUE(log.empty());
-
-  fake_ticks.Advance(kDelay * 2);
-  RunUntilIdle();
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "later"}), log);
-}
-
 TEST(MessageLoopTest, OverdueDelayedTasksReadTheClockOnce) {
   ScopedFakeTicks fake_ticks;
   MessageLoop loop;
@@ -327,40 +308,29 @@ void RunNestedAndCheck(RunLoop::Type type,
 
 }  // namespace
 
-TEST(MessageLoopTest, NestedDefaultRunLoopRunsNoApplicationTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = true;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE, BindOnce(&RunNestedAndCheck, RunLoop::kDefault, false,
-                          &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_FALSE(ran_inside);
-  EXPECT_TRUE(ran_at_all);  // Once the outer run resumed.
-}
-
-TEST(MessageLoopTest, NestableTasksAllowedRunLoopRunsApplicationTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = false;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE,
-      BindOnce(&RunNestedAndCheck, RunLoop::kNestableTasksAllowed, false,
-               &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_TRUE(ran_inside);
-}
-
-TEST(MessageLoopTest, ScopedNestableTaskAllowerLetsDefaultRunLoopRunTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = false;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE, BindOnce(&RunNestedAndCheck, RunLoop::kDefault, true,
-                          &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_TRUE(ran_inside);
-  EXPECT_TRUE(loop.NestableTasksAllowed());
+TEST(MessageLoopTest, NestedRunLoopRunsApplicationTasksOnlyWhenAllowed) {
+  const struct {
+    RunLoop::Type type;
+    bool allower;
+    bool runs_inside;
+  } kCases[] = {
+      {RunLoop::kDefault, false, false},
+      {RunLoop::kNestableTasksAllowed, false, true},
+      {RunLoop::kDefault, true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.type << " allower " << c.allower);
+    MessageLoop loop(MessageLoop::TYPE_UI);
+    bool ran_inside = !c.runs_inside;
+    bool ran_at_all = false;
+    loop.task_runner()->PostTask(
+        FROM_HERE, BindOnce(&RunNestedAndCheck, c.type, c.allower,
+                            &ran_inside, &ran_at_all));
+    RunUntilIdle();
+    EXPECT_EQ(c.runs_inside, ran_inside);
+    EXPECT_TRUE(ran_at_all);  // At the latest once the outer run resumed.
+    EXPECT_TRUE(loop.NestableTasksAllowed());
+  }
 }
 
 // Binding and runners -----------------------------------------------------
