@@ -13,6 +13,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/test/flag_on_destroy.h"
 #include "base/test/scoped_fake_ticks.h"
+#include "base/test/test_thread.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time_win.h"
@@ -352,19 +353,8 @@ TEST(MessageLoopTest, RunsTasksInCurrentSequenceOnlyOnBoundThread) {
   EXPECT_EQ(runner.get(), ThreadTaskRunnerHandle::Get().get());
 
   bool on_other_thread = true;
-  Thread other("Other");
-  ASSERT_TRUE(other.Start());
-  WaitableEvent done;
-  other.task_runner()->PostTask(
-      FROM_HERE, BindOnce(
-                     [](SingleThreadTaskRunner* runner, bool* result,
-                        WaitableEvent* done) {
-                       *result = runner->RunsTasksInCurrentSequence();
-                       done->Signal();
-                     },
-                     Unretained(runner.get()), &on_other_thread, &done));
-  done.Wait();
-  other.Stop();
+  RunOnThreadAndJoin(
+      [&] { on_other_thread = runner->RunsTasksInCurrentSequence(); });
   EXPECT_FALSE(on_other_thread);
 
   // Posted before binding, run once the loop runs.

@@ -181,46 +181,36 @@ TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
   EXPECT_FALSE(TaskScheduler::GetInstance());
 }
 
-TEST_F(TaskSchedulerImplTest, UserBlockingFieldTrialMovesBackgroundWork) {
-  SetFieldTrialParamValueForTesting("BrowserScheduler", "AllTasksUserBlocking",
-                                    "true");
-  CreateAndStart();
+TEST_F(TaskSchedulerImplTest, OnlyTheUserBlockingFieldTrialMovesBackgroundWork) {
   const TaskTraits background =
       TaskTraits().WithPriority(TaskPriority::BACKGROUND);
-  const TaskTraits effective =
-      scheduler_->SetUserBlockingPriorityIfNeeded(background);
-  EXPECT_EQ(TaskPriority::USER_BLOCKING, effective.priority);
-  EXPECT_TRUE(effective.priority_set_explicitly);
-  EXPECT_EQ(static_cast<size_t>(FOREGROUND),
-            GetEnvironmentIndexForTraits(effective));
-
-  const RunInfo info = PostAndWait(scheduler_.get(), background);
-  EXPECT_EQ("TaskSchedulerForegroundWorker", info.thread_name);
-  EXPECT_EQ(TaskPriority::USER_BLOCKING, info.priority);
-  ::CloseHandle(info.thread);
-
-  // Blocking work stays in a blocking pool, with its other traits.
-  const TaskTraits blocking = background.MayBlock().WithShutdownBehavior(
-      TaskShutdownBehavior::BLOCK_SHUTDOWN);
-  const TaskTraits effective_blocking =
-      scheduler_->SetUserBlockingPriorityIfNeeded(blocking);
-  EXPECT_TRUE(effective_blocking.may_block);
-  EXPECT_EQ(TaskShutdownBehavior::BLOCK_SHUTDOWN,
-            effective_blocking.shutdown_behavior);
-  EXPECT_EQ(static_cast<size_t>(FOREGROUND_BLOCKING),
-            GetEnvironmentIndexForTraits(effective_blocking));
-}
-
-TEST_F(TaskSchedulerImplTest, OtherFieldTrialValuesChangeNothing) {
-  for (const char* value : {"True", "1", ""}) {
+  for (const char* value : {"true", "True", "1", ""}) {
+    SCOPED_TRACE(value);
+    const bool moves = std::string(value) == "true";
     SetFieldTrialParamValueForTesting("BrowserScheduler",
                                       "AllTasksUserBlocking", value);
     CreateAndStart();
-    const RunInfo info = PostAndWait(
-        scheduler_.get(), TaskTraits().WithPriority(TaskPriority::BACKGROUND));
-    EXPECT_EQ("TaskSchedulerBackgroundWorker", info.thread_name) << value;
-    EXPECT_EQ(TaskPriority::BACKGROUND, info.priority) << value;
+    const RunInfo info = PostAndWait(scheduler_.get(), background);
+    EXPECT_EQ(moves ? "TaskSchedulerForegroundWorker"
+                    : "TaskSchedulerBackgroundWorker",
+              info.thread_name);
+    EXPECT_EQ(moves ? TaskPriority::USER_BLOCKING : TaskPriority::BACKGROUND,
+              info.priority);
     ::CloseHandle(info.thread);
+    if (moves) {
+      EXPECT_TRUE(scheduler_->SetUserBlockingPriorityIfNeeded(background)
+                      .priority_set_explicitly);
+      // Blocking work stays in a blocking pool, with its other traits.
+      const TaskTraits effective_blocking =
+          scheduler_->SetUserBlockingPriorityIfNeeded(
+              background.MayBlock().WithShutdownBehavior(
+                  TaskShutdownBehavior::BLOCK_SHUTDOWN));
+      EXPECT_TRUE(effective_blocking.may_block);
+      EXPECT_EQ(TaskShutdownBehavior::BLOCK_SHUTDOWN,
+                effective_blocking.shutdown_behavior);
+      EXPECT_EQ(static_cast<size_t>(FOREGROUND_BLOCKING),
+                GetEnvironmentIndexForTraits(effective_blocking));
+    }
     scheduler_->Shutdown();
     scheduler_->Join();
     scheduler_.reset();
