@@ -354,17 +354,6 @@ TEST(BindTest, BuildWithCallbackSharedObjectCallback) {
   EXPECT_EQ(1, deleted);
 }
 
-TEST(BindTest, Lambdas) {
-  int captured = 5;
-  RepeatingCallback<int(int)> times =
-      BindRepeating([](int factor, int x) { return factor * x; }, 3);
-  EXPECT_EQ(12, times.Run(4));
-
-  OnceCallback<int()> capturing =
-      BindOnce([captured](int x) { return captured + x; }, 1);
-  EXPECT_EQ(6, std::move(capturing).Run());
-}
-
 // Counts copies and moves to show how bound values reach the call.
 struct CopyCounter {
   CopyCounter(int* copies, int* moves) : copies(copies), moves(moves) {}
