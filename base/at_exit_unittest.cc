@@ -76,23 +76,18 @@ void RecordFromThread(void* param) {
   g_thread_values.push_back(static_cast<int>(reinterpret_cast<intptr_t>(param)));
 }
 
-DWORD WINAPI RegisterMany(void* param) {
-  const intptr_t base_value = reinterpret_cast<intptr_t>(param);
-  for (intptr_t i = 0; i < 100; ++i) {
-    AtExitManager::RegisterCallback(&RecordFromThread,
-                                    reinterpret_cast<void*>(base_value + i));
-  }
-  return 0;
-}
-
 TEST_F(AtExitTest, RegistrationFromManyThreads) {
   g_thread_values.clear();
   {
     AtExitManager manager;
     std::vector<std::unique_ptr<TestThread>> threads;
     for (intptr_t i = 0; i < 4; ++i) {
-      threads.push_back(std::make_unique<TestThread>(
-          [i] { RegisterMany(reinterpret_cast<void*>(i * 1000)); }));
+      threads.push_back(std::make_unique<TestThread>([i] {
+        for (intptr_t j = 0; j < 100; ++j) {
+          AtExitManager::RegisterCallback(
+              &RecordFromThread, reinterpret_cast<void*>(i * 1000 + j));
+        }
+      }));
     }
     for (auto& thread : threads)
       thread->Join();

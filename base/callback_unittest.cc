@@ -4,36 +4,16 @@
 #include <utility>
 
 #include "base/bind.h"
+#include "base/test/flag_on_destroy.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace {
 
-// Reports its destruction, so tests can see when a bound state dies.
-class DeathFlag {
- public:
-  explicit DeathFlag(bool* dead) : dead_(dead) {}
-  ~DeathFlag() { *dead_ = true; }
-
- private:
-  bool* dead_;
-};
-
-void Nothing(DeathFlag*) {}
+void Nothing(FlagOnDestroy*) {}
 
 RepeatingClosure MakeTracked(bool* dead) {
-  return BindRepeating(&Nothing, Owned(new DeathFlag(dead)));
-}
-
-TEST(CallbackTest, NullCallbacks) {
-  OnceClosure once;
-  RepeatingClosure repeating;
-  EXPECT_TRUE(once.is_null());
-  EXPECT_FALSE(repeating);
-  once.Reset();
-  repeating.Reset();
-  EXPECT_TRUE(once.is_null());
-  EXPECT_TRUE(repeating == RepeatingClosure());
+  return BindRepeating(&Nothing, Owned(new FlagOnDestroy(dead)));
 }
 
 TEST(CallbackTest, MoveLeavesSourceNullAndReleasesOldState) {
@@ -60,15 +40,6 @@ TEST(CallbackTest, MoveLeavesSourceNullAndReleasesOldState) {
   EXPECT_TRUE(second_dead);
 }
 
-TEST(CallbackTest, SelfMoveKeepsState) {
-  bool dead = false;
-  OnceClosure once = MakeTracked(&dead);
-  OnceClosure& alias = once;
-  once = std::move(alias);
-  EXPECT_FALSE(once.is_null());
-  EXPECT_FALSE(dead);
-}
-
 TEST(CallbackTest, CopiesShareOneState) {
   bool dead = false;
   RepeatingClosure a = MakeTracked(&dead);
@@ -89,7 +60,7 @@ TEST(CallbackTest, CopiesShareOneState) {
   EXPECT_TRUE(null_copy.is_null());
 }
 
-TEST(CallbackTest, SelfAssignmentKeepsStateAlive) {
+TEST(CallbackTest, SelfAssignmentAndSelfMoveKeepStateAlive) {
   bool dead = false;
   RepeatingClosure only = MakeTracked(&dead);
   RepeatingClosure& alias = only;
@@ -97,6 +68,9 @@ TEST(CallbackTest, SelfAssignmentKeepsStateAlive) {
   EXPECT_FALSE(dead);
   ASSERT_FALSE(only.is_null());
   only.Run();
+  only = std::move(alias);
+  EXPECT_FALSE(dead);
+  ASSERT_FALSE(only.is_null());
   only.Reset();
   EXPECT_TRUE(dead);
 }
@@ -147,7 +121,7 @@ TEST(CallbackTest, RepeatingRunLeavesStateInPlace) {
 // The function resets the very callback that runs it: the run's own
 // reference keeps the bound state (and the flag it owns) alive until the
 // function returns.
-void ResetSelf(RepeatingClosure* self, DeathFlag* flag, bool* dead,
+void ResetSelf(RepeatingClosure* self, FlagOnDestroy* flag, bool* dead,
                bool* dead_during_run) {
   self->Reset();
   *dead_during_run = *dead;
@@ -157,7 +131,7 @@ TEST(CallbackTest, RepeatingCallbackMayDestroyItselfWhileRunning) {
   bool dead = false;
   bool dead_during_run = true;
   RepeatingClosure cb;
-  cb = BindRepeating(&ResetSelf, &cb, Owned(new DeathFlag(&dead)), &dead,
+  cb = BindRepeating(&ResetSelf, &cb, Owned(new FlagOnDestroy(&dead)), &dead,
                      &dead_during_run);
   cb.Run();
   EXPECT_FALSE(dead_during_run);

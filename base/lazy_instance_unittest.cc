@@ -31,32 +31,19 @@ class SlowToBuild {
   }
 };
 
-struct RaceArgs {
-  LazyInstance<SlowToBuild>::Leaky* instance;
-  HANDLE start;
-  SlowToBuild* result;
-};
-
-DWORD WINAPI RaceToCreate(void* param) {
-  RaceArgs* args = static_cast<RaceArgs*>(param);
-  ::WaitForSingleObject(args->start, INFINITE);
-  ++g_threads_at_gate;
-  args->result = args->instance->Pointer();
-  return 0;
-}
-
 TEST(LazyInstanceTest, RacingThreadsCreateExactlyOneObject) {
   g_threads_at_gate = 0;
   g_constructions = 0;
   LazyInstance<SlowToBuild>::Leaky racy;
   HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  RaceArgs args[kRacingThreads];
+  SlowToBuild* results[kRacingThreads] = {};
   std::vector<std::unique_ptr<TestThread>> threads;
-  for (int i = 0; i < kRacingThreads; ++i) {
-    args[i] = {&racy, start, nullptr};
-    RaceArgs* race_args = &args[i];
-    threads.push_back(std::make_unique<TestThread>(
-        [race_args] { RaceToCreate(race_args); }));
+  for (SlowToBuild*& result : results) {
+    threads.push_back(std::make_unique<TestThread>([&racy, start, &result] {
+      ::WaitForSingleObject(start, INFINITE);
+      ++g_threads_at_gate;
+      result = racy.Pointer();
+    }));
   }
   EXPECT_FALSE(racy.IsCreated());
   ::SetEvent(start);
@@ -66,9 +53,9 @@ TEST(LazyInstanceTest, RacingThreadsCreateExactlyOneObject) {
 
   EXPECT_EQ(1, g_constructions.load());
   EXPECT_TRUE(racy.IsCreated());
-  for (const RaceArgs& arg : args) {
-    EXPECT_NE(nullptr, arg.result);
-    EXPECT_EQ(racy.Pointer(), arg.result);
+  for (SlowToBuild* result : results) {
+    EXPECT_NE(nullptr, result);
+    EXPECT_EQ(racy.Pointer(), result);
   }
 }
 
@@ -94,32 +81,23 @@ TEST(LazyInstanceTest, NullCreationResetsTheStateWord) {
   EXPECT_EQ(2, calls);
 }
 
-struct WaiterArgs {
-  internal::LazyInstanceState* state;
-  bool needed;
-  uintptr_t seen;
-};
-
-DWORD WINAPI WaitAtGate(void* param) {
-  WaiterArgs* args = static_cast<WaiterArgs*>(param);
-  args->needed = internal::NeedsLazyInstance(args->state);
-  args->seen = args->state->load();
-  return 0;
-}
-
 TEST(LazyInstanceTest, WaiterReturnsOnlyOnceCreationIsComplete) {
   internal::LazyInstanceState state{0};
   ASSERT_TRUE(internal::NeedsLazyInstance(&state));
   EXPECT_EQ(internal::kLazyInstanceStateCreating, state.load());
 
-  WaiterArgs args = {&state, true, 0};
-  TestThread thread([&args] { WaitAtGate(&args); });
+  bool needed = true;
+  uintptr_t seen = 0;
+  TestThread thread([&] {
+    needed = internal::NeedsLazyInstance(&state);
+    seen = state.load();
+  });
   int object = 0;
   internal::CompleteLazyInstance(&state, reinterpret_cast<uintptr_t>(&object),
                                  nullptr, nullptr);
   thread.Join();
-  EXPECT_FALSE(args.needed);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), args.seen);
+  EXPECT_FALSE(needed);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), seen);
   EXPECT_FALSE(internal::NeedsLazyInstance(&state));
 }
 

@@ -13,6 +13,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/test/flag_on_destroy.h"
 #include "base/test/scoped_fake_ticks.h"
+#include "base/test/test_thread.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time_win.h"
@@ -73,25 +74,6 @@ TEST(MessageLoopTest, DelayedTaskOnUILoopRunsOnlyOnceDue) {
 
   ASSERT_EQ((std::vector<std::string>{"immediate", "delayed"}), log);
   EXPECT_GE(ran_at, due);
-}
-
-TEST(MessageLoopTest, EqualTimeDelayedTasksRunInPostingOrder) {
-  ScopedFakeTicks fake_ticks;
-  MessageLoop loop;
-  std::vector<std::string> log;
-  const TimeDelta kDelay = TimeDelta::FromMilliseconds(3);
-  loop.task_runner()->PostDelayedTask(
-      FROM_HERE, BindOnce(&Append, &log, "later"), kDelay * 2);
-  for (const char* name : {"a", "b", "c", "d"}) {
-    loop.task_runner()->PostDelayedTask(FROM_HERE,
-                                        BindOnce(&Append, &log, name), kDelay);
-  }
-  RunUntilIdle();
-  EXPECT_TRUE(log.empty());
-
-  fake_ticks.Advance(kDelay * 2);
-  RunUntilIdle();
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "later"}), log);
 }
 
 TEST(MessageLoopTest, OverdueDelayedTasksReadTheClockOnce) {
@@ -327,40 +309,29 @@ void RunNestedAndCheck(RunLoop::Type type,
 
 }  // namespace
 
-TEST(MessageLoopTest, NestedDefaultRunLoopRunsNoApplicationTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = true;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE, BindOnce(&RunNestedAndCheck, RunLoop::kDefault, false,
-                          &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_FALSE(ran_inside);
-  EXPECT_TRUE(ran_at_all);  // Once the outer run resumed.
-}
-
-TEST(MessageLoopTest, NestableTasksAllowedRunLoopRunsApplicationTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = false;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE,
-      BindOnce(&RunNestedAndCheck, RunLoop::kNestableTasksAllowed, false,
-               &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_TRUE(ran_inside);
-}
-
-TEST(MessageLoopTest, ScopedNestableTaskAllowerLetsDefaultRunLoopRunTasks) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  bool ran_inside = false;
-  bool ran_at_all = false;
-  loop.task_runner()->PostTask(
-      FROM_HERE, BindOnce(&RunNestedAndCheck, RunLoop::kDefault, true,
-                          &ran_inside, &ran_at_all));
-  RunUntilIdle();
-  EXPECT_TRUE(ran_inside);
-  EXPECT_TRUE(loop.NestableTasksAllowed());
+TEST(MessageLoopTest, NestedRunLoopRunsApplicationTasksOnlyWhenAllowed) {
+  const struct {
+    RunLoop::Type type;
+    bool allower;
+    bool runs_inside;
+  } kCases[] = {
+      {RunLoop::kDefault, false, false},
+      {RunLoop::kNestableTasksAllowed, false, true},
+      {RunLoop::kDefault, true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.type << " allower " << c.allower);
+    MessageLoop loop(MessageLoop::TYPE_UI);
+    bool ran_inside = !c.runs_inside;
+    bool ran_at_all = false;
+    loop.task_runner()->PostTask(
+        FROM_HERE, BindOnce(&RunNestedAndCheck, c.type, c.allower,
+                            &ran_inside, &ran_at_all));
+    RunUntilIdle();
+    EXPECT_EQ(c.runs_inside, ran_inside);
+    EXPECT_TRUE(ran_at_all);  // At the latest once the outer run resumed.
+    EXPECT_TRUE(loop.NestableTasksAllowed());
+  }
 }
 
 // Binding and runners -----------------------------------------------------
@@ -382,19 +353,8 @@ TEST(MessageLoopTest, RunsTasksInCurrentSequenceOnlyOnBoundThread) {
   EXPECT_EQ(runner.get(), ThreadTaskRunnerHandle::Get().get());
 
   bool on_other_thread = true;
-  Thread other("Other");
-  ASSERT_TRUE(other.Start());
-  WaitableEvent done;
-  other.task_runner()->PostTask(
-      FROM_HERE, BindOnce(
-                     [](SingleThreadTaskRunner* runner, bool* result,
-                        WaitableEvent* done) {
-                       *result = runner->RunsTasksInCurrentSequence();
-                       done->Signal();
-                     },
-                     Unretained(runner.get()), &on_other_thread, &done));
-  done.Wait();
-  other.Stop();
+  RunOnThreadAndJoin(
+      [&] { on_other_thread = runner->RunsTasksInCurrentSequence(); });
   EXPECT_FALSE(on_other_thread);
 
   // Posted before binding, run once the loop runs.

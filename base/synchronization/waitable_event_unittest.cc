@@ -83,48 +83,53 @@ TEST(WaitableEventTest, ManualResetStaysSignaledUntilReset) {
 
   WaitableEvent by_default;  // MANUAL, NOT_SIGNALED by default.
   EXPECT_FALSE(by_default.IsSignaled());
-  WaitableEvent signaled(ResetPolicy::MANUAL, InitialState::SIGNALED);
-  EXPECT_TRUE(signaled.IsSignaled());
-  EXPECT_TRUE(signaled.IsSignaled());
+  EXPECT_TRUE(WaitableEvent(ResetPolicy::MANUAL, InitialState::SIGNALED)
+                  .IsSignaled());
 }
 
 TEST(WaitableEventTest, BoundedWaitTimeouts) {
-  using internal::BoundedWaitTimeout;
-  // Never less than a whole millisecond, so a short wait cannot spin.
-  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta()));
-  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(1)));
-  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(999)));
-  EXPECT_EQ(1u, BoundedWaitTimeout(TimeDelta::FromMilliseconds(-5)));
-  // Whole milliseconds, truncated.
-  EXPECT_EQ(2u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(2500)));
-  EXPECT_EQ(1999u, BoundedWaitTimeout(TimeDelta::FromMicroseconds(1999999)));
-  // Saturated into 32 bits: the largest counts mean INFINITE.
-  EXPECT_EQ(4294967294u,
-            BoundedWaitTimeout(TimeDelta::FromMilliseconds(4294967294LL)));
-  EXPECT_EQ(INFINITE,
-            BoundedWaitTimeout(TimeDelta::FromMilliseconds(4294967295LL)));
-  EXPECT_EQ(INFINITE,
-            BoundedWaitTimeout(TimeDelta::FromMilliseconds(1LL << 40)));
-  EXPECT_EQ(INFINITE, BoundedWaitTimeout(TimeDelta::Max()));
+  // Never less than a whole millisecond, so a short wait cannot spin; whole
+  // milliseconds, truncated; saturated into 32 bits, the largest meaning
+  // INFINITE.
+  const struct {
+    TimeDelta span;
+    DWORD timeout_ms;
+  } kCases[] = {
+      {TimeDelta(), 1u},
+      {TimeDelta::FromMicroseconds(999), 1u},
+      {TimeDelta::FromMilliseconds(-5), 1u},
+      {TimeDelta::FromMicroseconds(2500), 2u},
+      {TimeDelta::FromMicroseconds(1999999), 1999u},
+      {TimeDelta::FromMilliseconds(4294967294LL), 4294967294u},
+      {TimeDelta::FromMilliseconds(4294967295LL), INFINITE},
+      {TimeDelta::FromMilliseconds(1LL << 40), INFINITE},
+      {TimeDelta::Max(), INFINITE},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.timeout_ms, internal::BoundedWaitTimeout(c.span))
+        << c.span.InMicroseconds();
+  }
 }
 
 TEST(WaitableEventTest, TimedWaitNeverEndsBeforeItsSpanByTimeTicks) {
-  WaitableEvent event;
-  SteppingClock clock(50000);
-  // Start at 51 ms, end at 53.5 ms: the kernel's 2 ms and 1 ms time-outs
-  // leave the clock at 52 and 53 ms, each short of the end, so the wait
-  // goes on until a reading at or past the end.
-  EXPECT_FALSE(event.TimedWait(TimeDelta::FromMicroseconds(2500)));
-  EXPECT_EQ(4, clock.readings());
-  EXPECT_GE(clock.last(), TimeTicks::FromInternalValue(53500));
-}
-
-TEST(WaitableEventTest, SubMillisecondSpanWaitsOneWholeMillisecond) {
-  WaitableEvent event;
-  SteppingClock clock(0);
-  // One kernel wait of 1 ms, then the clock shows the span is over.
-  EXPECT_FALSE(event.TimedWait(TimeDelta::FromMicroseconds(500)));
-  EXPECT_EQ(2, clock.readings());
+  // The clock moves 1 ms per reading. From 51 ms, 2.5 ms: the kernel's 2 ms
+  // and 1 ms time-outs leave it at 52 and 53 ms, each short of the end, so
+  // the wait goes on until a reading at or past the end. Half a millisecond
+  // from 1 ms: one kernel wait of 1 ms, then the clock shows it is over.
+  const struct {
+    int64_t start_us;
+    int64_t span_us;
+    int readings;
+  } kCases[] = {{50000, 2500, 4}, {0, 500, 2}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.span_us);
+    WaitableEvent event;
+    SteppingClock clock(c.start_us);
+    EXPECT_FALSE(event.TimedWait(TimeDelta::FromMicroseconds(c.span_us)));
+    EXPECT_EQ(c.readings, clock.readings());
+    EXPECT_GE(clock.last(),
+              TimeTicks::FromInternalValue(c.start_us + 1000 + c.span_us));
+  }
 }
 
 TEST(WaitableEventTest, TimedWaitUntilPollsForNullOrPastEnd) {
@@ -181,15 +186,6 @@ TEST(WaitableEventTest, MaximumSpanWaitsUntilSignaled) {
   waiter.Join();
   EXPECT_TRUE(result);
   EXPECT_FALSE(event.IsSignaled());
-}
-
-TEST(WaitableEventTest, SignalFromAnotherThreadEndsWait) {
-  WaitableEvent event(ResetPolicy::MANUAL, InitialState::NOT_SIGNALED);
-  auto signal = [&] { event.Signal(); };
-  TestThread signaller(signal);
-  event.Wait();
-  EXPECT_TRUE(event.IsSignaled());
-  EXPECT_TRUE(event.TimedWait(TimeDelta::FromSeconds(100)));
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
   bool runs_inside = false;
   bool handle_is_runner = false;
   WaitableEvent done;
-  runner->PostTask(
+  EXPECT_TRUE(runner->PostDelayedTask(
       FROM_HERE,
       BindOnce(
           [](SingleThreadTaskRunner* runner, bool* runs, bool* handle,
@@ -166,8 +166,9 @@ TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
                       ThreadTaskRunnerHandle::Get().get() == runner;
             done->Signal();
           },
-          Unretained(runner.get()), &runs_inside, &handle_is_runner, &done));
-  // Posted before Start: runs once the manager starts.
+          Unretained(runner.get()), &runs_inside, &handle_is_runner, &done),
+      TimeDelta::FromMilliseconds(1)));
+  // Posted, delayed, before Start: runs once the manager starts.
   manager_->Start();
   done.Wait();
   EXPECT_TRUE(runs_inside);
@@ -323,27 +324,6 @@ TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
   EXPECT_FALSE(runner->RunsTasksInCurrentSequence());
   manager_ = std::make_unique<SchedulerSingleThreadTaskRunnerManager>(
       &task_tracker_, &delayed_task_manager_);
-}
-
-TEST_F(SchedulerSingleThreadTaskRunnerManagerTest, DelayedTaskRuns) {
-  manager_->Start();
-  scoped_refptr<SingleThreadTaskRunner> runner =
-      manager_->CreateSingleThreadTaskRunnerWithTraits(
-          TaskTraits(), SingleThreadTaskRunnerThreadMode::DEDICATED);
-  WaitableEvent done;
-  bool on_runner = false;
-  EXPECT_TRUE(runner->PostDelayedTask(
-      FROM_HERE,
-      BindOnce(
-          [](SingleThreadTaskRunner* runner, bool* on_runner,
-             WaitableEvent* done) {
-            *on_runner = runner->RunsTasksInCurrentSequence();
-            done->Signal();
-          },
-          Unretained(runner.get()), &on_runner, &done),
-      TimeDelta::FromMilliseconds(1)));
-  done.Wait();
-  EXPECT_TRUE(on_runner);
 }
 
 }  // namespace

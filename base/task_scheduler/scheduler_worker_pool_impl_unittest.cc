@@ -278,21 +278,16 @@ TEST_F(SchedulerWorkerPoolImplTest, CleanupDisallowedKeepsIdleWorkers) {
             pool_->NumberOfWorkersForTesting());
 }
 
-TEST_F(SchedulerWorkerPoolImplTest, WillBlockRaisesCapacityAtOnce) {
+TEST_F(SchedulerWorkerPoolImplTest, WillBlockRaisesCapacityAtOnceMayBlockLater) {
   StartPool(1, kLongReclaimTime);
-  // The second task runs only because the capacity went up: the first holds
-  // the only regular slot until the second has run.
+  // In both the second task runs only because the capacity went up while the
+  // first held the only regular slot: at once on entry for WILL_BLOCK, by the
+  // service thread's periodic adjustment for MAY_BLOCK.
+  EXPECT_EQ(1u, CapacityWhileBlockedOnAnotherTask(BlockingType::MAY_BLOCK));
+  EXPECT_EQ(1u, pool_->GetWorkerCapacityForTesting());
   EXPECT_EQ(2u, CapacityWhileBlockedOnAnotherTask(BlockingType::WILL_BLOCK));
   EXPECT_EQ(1u, pool_->GetWorkerCapacityForTesting());
   EXPECT_EQ(2u, pool_->NumberOfWorkersForTesting());
-}
-
-TEST_F(SchedulerWorkerPoolImplTest, MayBlockRaisesCapacityAfterTheDelay) {
-  StartPool(1, kLongReclaimTime);
-  // Capacity is not raised on entry; the service thread's periodic
-  // adjustment is what lets the second task run.
-  EXPECT_EQ(1u, CapacityWhileBlockedOnAnotherTask(BlockingType::MAY_BLOCK));
-  EXPECT_EQ(1u, pool_->GetWorkerCapacityForTesting());
 }
 
 TEST_F(SchedulerWorkerPoolImplTest, ShortMayBlockAndIdleWaitsChangeNothing) {
@@ -359,20 +354,6 @@ TEST_F(SchedulerWorkerPoolImplTest, DelayedTasksWaitForTheirDelay) {
                                       TimeDelta::FromMilliseconds(1)));
   done.Wait();
   EXPECT_FALSE(late_ran.load());
-}
-
-TEST_F(SchedulerWorkerPoolImplTest, HistogramsAreNamedAfterTheLabel) {
-  std::vector<const HistogramBase*> histograms;
-  pool_->GetHistograms(&histograms);
-  ASSERT_EQ(2u, histograms.size());
-  EXPECT_EQ("TaskScheduler.DetachDuration." + label_ + "Pool",
-            std::string(histograms[0]->histogram_name()));
-  EXPECT_EQ("TaskScheduler.NumTasksBetweenWaits." + label_ + "Pool",
-            std::string(histograms[1]->histogram_name()));
-  EXPECT_EQ("TaskScheduler.NumTasksBeforeDetach." + label_ + "Pool",
-            std::string(
-                pool_->num_tasks_before_detach_histogram()->histogram_name()));
-  StartPool(1, kLongReclaimTime);
 }
 
 TEST_F(SchedulerWorkerPoolImplTest, PostAfterShutdownIsRefused) {

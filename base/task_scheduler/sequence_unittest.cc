@@ -79,26 +79,6 @@ TEST_F(TaskSchedulerSequenceTest, PushTakePopLifecycle) {
   EXPECT_TRUE(sequence->PushTask(MakeTask(TaskPriority::BACKGROUND)));
 }
 
-TEST_F(TaskSchedulerSequenceTest, SortKeyIsHighestPriorityWhateverTheOrder) {
-  scoped_refptr<Sequence> background_first = new Sequence;
-  background_first->PushTask(MakeTask(TaskPriority::BACKGROUND));
-  background_first->PushTask(MakeTask(TaskPriority::USER_BLOCKING));
-  EXPECT_EQ(TaskPriority::USER_BLOCKING,
-            background_first->GetSortKey().priority());
-
-  scoped_refptr<Sequence> blocking_first = new Sequence;
-  blocking_first->PushTask(MakeTask(TaskPriority::USER_BLOCKING));
-  blocking_first->PushTask(MakeTask(TaskPriority::BACKGROUND));
-  EXPECT_EQ(TaskPriority::USER_BLOCKING,
-            blocking_first->GetSortKey().priority());
-
-  // Once the user-blocking task is taken the key drops, although the
-  // background task is still queued behind the emptied slot.
-  blocking_first->TakeTask();
-  EXPECT_FALSE(blocking_first->Pop());
-  EXPECT_EQ(TaskPriority::BACKGROUND, blocking_first->GetSortKey().priority());
-}
-
 TEST_F(TaskSchedulerSequenceTest, ManyTasksKeepPostingOrder) {
   // Enough to grow and shrink the ring buffer several times.
   scoped_refptr<Sequence> sequence = new Sequence;
@@ -135,9 +115,6 @@ TEST(TaskSchedulerSequenceTokenTest, TokensAndEquality) {
   EXPECT_TRUE(a.IsValid());
   EXPECT_TRUE(a == a);
   EXPECT_FALSE(a == b);
-  EXPECT_EQ(a.ToInternalValue() + 1, b.ToInternalValue());
-  const SequenceToken a_copy = a;
-  EXPECT_TRUE(a_copy == a);
 
   const TaskToken invalid_task;
   EXPECT_FALSE(invalid_task == invalid_task);
@@ -178,10 +155,6 @@ TEST(TaskSchedulerTaskPriorityScopeTest, PriorityOfCurrentThread) {
     EXPECT_EQ(TaskPriority::BACKGROUND, GetTaskPriorityForCurrentThread());
   }
   EXPECT_EQ(TaskPriority::USER_VISIBLE, GetTaskPriorityForCurrentThread());
-  {
-    ScopedSetTaskPriorityForCurrentThread scoped(TaskPriority::USER_BLOCKING);
-    EXPECT_EQ(TaskPriority::USER_BLOCKING, GetTaskPriorityForCurrentThread());
-  }
 }
 
 namespace {

@@ -145,18 +145,14 @@ TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
   const std::vector<const HistogramBase*> histograms =
       scheduler->GetHistograms();
   ASSERT_EQ(8u, histograms.size());
-  const char* const expected_names[] = {
-      "TaskScheduler.DetachDuration.installer.BackgroundPool",
-      "TaskScheduler.NumTasksBetweenWaits.installer.BackgroundPool",
-      "TaskScheduler.DetachDuration.installer.BackgroundBlockingPool",
-      "TaskScheduler.NumTasksBetweenWaits.installer.BackgroundBlockingPool",
-      "TaskScheduler.DetachDuration.installer.ForegroundPool",
-      "TaskScheduler.NumTasksBetweenWaits.installer.ForegroundPool",
-      "TaskScheduler.DetachDuration.installer.ForegroundBlockingPool",
-      "TaskScheduler.NumTasksBetweenWaits.installer.ForegroundBlockingPool",
-  };
-  for (size_t i = 0; i < 8; ++i)
-    EXPECT_EQ(expected_names[i], std::string(histograms[i]->histogram_name()));
+  const char* const kPools[] = {"Background", "BackgroundBlocking",
+                                "Foreground", "ForegroundBlocking"};
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(std::string(i % 2 ? "TaskScheduler.NumTasksBetweenWaits"
+                                : "TaskScheduler.DetachDuration") +
+                  ".installer." + kPools[i / 2] + "Pool",
+              histograms[i]->histogram_name());
+  }
 
   scoped_refptr<SingleThreadTaskRunner> single_thread =
       scheduler->CreateSingleThreadTaskRunnerWithTraits(
@@ -185,85 +181,76 @@ TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
   EXPECT_FALSE(TaskScheduler::GetInstance());
 }
 
-TEST_F(TaskSchedulerImplTest, UserBlockingFieldTrialMovesBackgroundWork) {
-  SetFieldTrialParamValueForTesting("BrowserScheduler", "AllTasksUserBlocking",
-                                    "true");
-  CreateAndStart();
+TEST_F(TaskSchedulerImplTest, OnlyTheUserBlockingFieldTrialMovesBackgroundWork) {
   const TaskTraits background =
       TaskTraits().WithPriority(TaskPriority::BACKGROUND);
-  const TaskTraits effective =
-      scheduler_->SetUserBlockingPriorityIfNeeded(background);
-  EXPECT_EQ(TaskPriority::USER_BLOCKING, effective.priority);
-  EXPECT_TRUE(effective.priority_set_explicitly);
-  EXPECT_EQ(static_cast<size_t>(FOREGROUND),
-            GetEnvironmentIndexForTraits(effective));
-
-  const RunInfo info = PostAndWait(scheduler_.get(), background);
-  EXPECT_EQ("TaskSchedulerForegroundWorker", info.thread_name);
-  EXPECT_EQ(TaskPriority::USER_BLOCKING, info.priority);
-  ::CloseHandle(info.thread);
-
-  // Blocking work stays in a blocking pool, with its other traits.
-  const TaskTraits blocking = background.MayBlock().WithShutdownBehavior(
-      TaskShutdownBehavior::BLOCK_SHUTDOWN);
-  const TaskTraits effective_blocking =
-      scheduler_->SetUserBlockingPriorityIfNeeded(blocking);
-  EXPECT_TRUE(effective_blocking.may_block);
-  EXPECT_EQ(TaskShutdownBehavior::BLOCK_SHUTDOWN,
-            effective_blocking.shutdown_behavior);
-  EXPECT_EQ(static_cast<size_t>(FOREGROUND_BLOCKING),
-            GetEnvironmentIndexForTraits(effective_blocking));
-}
-
-TEST_F(TaskSchedulerImplTest, OtherFieldTrialValuesChangeNothing) {
-  for (const char* value : {"True", "1", ""}) {
+  for (const char* value : {"true", "True", "1", ""}) {
+    SCOPED_TRACE(value);
+    const bool moves = std::string(value) == "true";
     SetFieldTrialParamValueForTesting("BrowserScheduler",
                                       "AllTasksUserBlocking", value);
     CreateAndStart();
-    const RunInfo info = PostAndWait(
-        scheduler_.get(), TaskTraits().WithPriority(TaskPriority::BACKGROUND));
-    EXPECT_EQ("TaskSchedulerBackgroundWorker", info.thread_name) << value;
-    EXPECT_EQ(TaskPriority::BACKGROUND, info.priority) << value;
+    const RunInfo info = PostAndWait(scheduler_.get(), background);
+    EXPECT_EQ(moves ? "TaskSchedulerForegroundWorker"
+                    : "TaskSchedulerBackgroundWorker",
+              info.thread_name);
+    EXPECT_EQ(moves ? TaskPriority::USER_BLOCKING : TaskPriority::BACKGROUND,
+              info.priority);
     ::CloseHandle(info.thread);
+    if (moves) {
+      EXPECT_TRUE(scheduler_->SetUserBlockingPriorityIfNeeded(background)
+                      .priority_set_explicitly);
+      // Blocking work stays in a blocking pool, with its other traits.
+      const TaskTraits effective_blocking =
+          scheduler_->SetUserBlockingPriorityIfNeeded(
+              background.MayBlock().WithShutdownBehavior(
+                  TaskShutdownBehavior::BLOCK_SHUTDOWN));
+      EXPECT_TRUE(effective_blocking.may_block);
+      EXPECT_EQ(TaskShutdownBehavior::BLOCK_SHUTDOWN,
+                effective_blocking.shutdown_behavior);
+      EXPECT_EQ(static_cast<size_t>(FOREGROUND_BLOCKING),
+                GetEnvironmentIndexForTraits(effective_blocking));
+    }
     scheduler_->Shutdown();
     scheduler_->Join();
     scheduler_.reset();
   }
 }
 
+// Runs |query| on |runner| and returns its answer.
+bool AskOn(TaskRunner* runner, OnceCallback<bool()> query) {
+  bool answer = false;
+  WaitableEvent done;
+  runner->PostTask(FROM_HERE, BindOnce(
+                                  [](OnceCallback<bool()> query, bool* answer,
+                                     WaitableEvent* done) {
+                                    *answer = std::move(query).Run();
+                                    done->Signal();
+                                  },
+                                  std::move(query), &answer, &done));
+  done.Wait();
+  return answer;
+}
+
 TEST_F(TaskSchedulerImplTest, RunnersSetTheCurrentRunnerHandles) {
   CreateAndStart();
   scoped_refptr<SequencedTaskRunner> sequenced =
       scheduler_->CreateSequencedTaskRunnerWithTraits(TaskTraits().MayBlock());
-  bool handle_matches = false;
-  WaitableEvent done;
-  sequenced->PostTask(
-      FROM_HERE,
-      BindOnce(
-          [](SequencedTaskRunner* runner, bool* matches, WaitableEvent* done) {
-            *matches = SequencedTaskRunnerHandle::IsSet() &&
-                       SequencedTaskRunnerHandle::Get().get() == runner &&
-                       runner->RunsTasksInCurrentSequence();
-            done->Signal();
-          },
-          Unretained(sequenced.get()), &handle_matches, &done));
-  done.Wait();
-  EXPECT_TRUE(handle_matches);
+  EXPECT_TRUE(AskOn(sequenced.get(),
+                    BindOnce(
+                        [](SequencedTaskRunner* runner) {
+                          return SequencedTaskRunnerHandle::IsSet() &&
+                                 SequencedTaskRunnerHandle::Get().get() ==
+                                     runner &&
+                                 runner->RunsTasksInCurrentSequence();
+                        },
+                        Unretained(sequenced.get()))));
 
   scoped_refptr<TaskRunner> parallel =
       scheduler_->CreateTaskRunnerWithTraits(TaskTraits());
-  bool parallel_runs_here = false;
-  WaitableEvent parallel_done;
-  parallel->PostTask(
-      FROM_HERE,
-      BindOnce(
-          [](TaskRunner* runner, bool* runs, WaitableEvent* done) {
-            *runs = runner->RunsTasksInCurrentSequence();
-            done->Signal();
-          },
-          Unretained(parallel.get()), &parallel_runs_here, &parallel_done));
-  parallel_done.Wait();
-  EXPECT_TRUE(parallel_runs_here);
+  EXPECT_TRUE(AskOn(parallel.get(),
+                    BindOnce(&TaskRunner::RunsTasksInCurrentSequence,
+                             Unretained(parallel.get()))));
 }
 
 TEST_F(TaskSchedulerImplTest, ComRunnerRunsInASingleThreadedApartment) {
@@ -396,60 +383,6 @@ TEST_F(TaskSchedulerImplTest, TasksPostedBeforeStartRunAfterIt) {
   scheduler_->Flush();
   EXPECT_EQ(3, num_ran.load());
   delayed_done.Wait();
-}
-
-class FakeTaskScheduler : public TaskScheduler {
- public:
-  explicit FakeTaskScheduler(bool* destroyed) : destroyed_(destroyed) {}
-  ~FakeTaskScheduler() override { *destroyed_ = true; }
-  void Start(const InitParams&) override {}
-  void PostDelayedTaskWithTraits(const Location&,
-                                 const TaskTraits&,
-                                 OnceClosure,
-                                 TimeDelta) override {}
-  scoped_refptr<TaskRunner> CreateTaskRunnerWithTraits(
-      const TaskTraits&) override {
-    return nullptr;
-  }
-  scoped_refptr<SequencedTaskRunner> CreateSequencedTaskRunnerWithTraits(
-      const TaskTraits&) override {
-    return nullptr;
-  }
-  scoped_refptr<SingleThreadTaskRunner> CreateSingleThreadTaskRunnerWithTraits(
-      const TaskTraits&,
-      SingleThreadTaskRunnerThreadMode) override {
-    return nullptr;
-  }
-  scoped_refptr<SingleThreadTaskRunner> CreateCOMSTATaskRunnerWithTraits(
-      const TaskTraits&,
-      SingleThreadTaskRunnerThreadMode) override {
-    return nullptr;
-  }
-  std::vector<const HistogramBase*> GetHistograms() const override {
-    return {};
-  }
-  void Shutdown() override {}
-  void Flush() override {}
-  void FlushAsync(OnceClosure) override {}
-  void Join() override {}
-  int32_t GetMaxConcurrentTasksWithTraits(const TaskTraits&) const override {
-    return 0;
-  }
-
- private:
-  bool* const destroyed_;
-};
-
-TEST_F(TaskSchedulerImplTest, CreateReplacesThePreviousInstance) {
-  bool destroyed = false;
-  TaskScheduler::SetInstance(std::make_unique<FakeTaskScheduler>(&destroyed));
-  TaskScheduler* const fake = TaskScheduler::GetInstance();
-  TaskScheduler::Create("TaskSchedulerImplTestCreate");
-  EXPECT_TRUE(destroyed);
-  EXPECT_NE(nullptr, TaskScheduler::GetInstance());
-  EXPECT_NE(fake, TaskScheduler::GetInstance());
-  // Never started: nothing to join.
-  TaskScheduler::SetInstance(nullptr);
 }
 
 void Nothing() {}

@@ -212,6 +212,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, PostingRulesAcrossShutdown) {
   EXPECT_TRUE(before_skip.bound_state_destroyed);
   EXPECT_FALSE(Run(block_seq));
   EXPECT_EQ(1, before_block.runs);
+  // A run task's bound arguments die in its context too.
+  EXPECT_TRUE(before_block.token_at_destruction == block_seq->token());
   // The one posted during shutdown still holds it open.
   EXPECT_FALSE(tracker_.IsShutdownComplete());
   EXPECT_FALSE(Run(during_block_seq));
@@ -261,43 +263,37 @@ void SignalAndWait(WaitableEvent* started, WaitableEvent* release) {
 
 }  // namespace
 
-TEST_F(TaskSchedulerTaskTrackerTest, RunningSkipOnShutdownTaskHoldsUpShutdown) {
-  WaitableEvent started, release;
-  scoped_refptr<Sequence> sequence =
-      Post(MakeTask(BindOnce(&SignalAndWait, &started, &release),
-                    TaskShutdownBehavior::SKIP_ON_SHUTDOWN));
-  ASSERT_TRUE(sequence);
-  std::unique_ptr<ClosureThread> worker =
-      StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
-  started.Wait();
+TEST_F(TaskSchedulerTaskTrackerTest, RunningTaskHoldsUpShutdownUnlessContinue) {
+  for (TaskShutdownBehavior behavior :
+       {TaskShutdownBehavior::SKIP_ON_SHUTDOWN,
+        TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN}) {
+    const bool holds_up = behavior == TaskShutdownBehavior::SKIP_ON_SHUTDOWN;
+    SCOPED_TRACE(holds_up ? "skip" : "continue");
+    TaskTrackerForTest tracker("RunningTest");
+    WaitableEvent started, release;
+    Task task = MakeTask(BindOnce(&SignalAndWait, &started, &release), behavior);
+    ASSERT_TRUE(tracker.WillPostTask(task));
+    scoped_refptr<Sequence> sequence = new Sequence;
+    sequence->PushTask(std::move(task));
+    std::unique_ptr<ClosureThread> worker =
+        StartThread(BindOnce(&RunAndPop, Unretained(&tracker), sequence));
+    started.Wait();
 
-  std::unique_ptr<ClosureThread> shutdown_thread = StartShutdownThread();
-  WaitForShutdownStarted(&tracker_);
-  EXPECT_FALSE(tracker_.IsShutdownComplete());
-
-  release.Signal();
-  worker->Join();
-  shutdown_thread->Join();
-  EXPECT_TRUE(tracker_.IsShutdownComplete());
-}
-
-TEST_F(TaskSchedulerTaskTrackerTest,
-       RunningContinueOnShutdownTaskIsNotAwaited) {
-  WaitableEvent started, release;
-  scoped_refptr<Sequence> sequence =
-      Post(MakeTask(BindOnce(&SignalAndWait, &started, &release),
-                    TaskShutdownBehavior::CONTINUE_ON_SHUTDOWN));
-  ASSERT_TRUE(sequence);
-  std::unique_ptr<ClosureThread> worker =
-      StartThread(BindOnce(&RunAndPop, Unretained(&tracker_), sequence));
-  started.Wait();
-
-  // Would never return if the running task held shutdown up.
-  tracker_.Shutdown();
-  EXPECT_TRUE(tracker_.IsShutdownComplete());
-
-  release.Signal();
-  worker->Join();
+    std::unique_ptr<ClosureThread> shutdown_thread;
+    if (holds_up) {
+      shutdown_thread = StartThread(
+          BindOnce(&TaskTracker::Shutdown, Unretained(&tracker)));
+      WaitForShutdownStarted(&tracker);
+      EXPECT_FALSE(tracker.IsShutdownComplete());
+    } else {
+      tracker.Shutdown();  // Would never return if the task held it up.
+    }
+    release.Signal();
+    worker->Join();
+    if (shutdown_thread)
+      shutdown_thread->Join();
+    EXPECT_TRUE(tracker.IsShutdownComplete());
+  }
 }
 
 TEST_F(TaskSchedulerTaskTrackerTest, DelayedBlockShutdownTaskDoesNotHoldUp) {
@@ -623,17 +619,6 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
   }
   // The tasks no longer hold the runner.
   EXPECT_TRUE(runner->HasOneRef());
-}
-
-TEST_F(TaskSchedulerTaskTrackerTest, BoundArgumentsDieInTaskContext) {
-  TaskRecord record;
-  scoped_refptr<Sequence> sequence = Post(MakeTask(
-      RecordingClosure(&record), TaskShutdownBehavior::BLOCK_SHUTDOWN));
-  ASSERT_TRUE(sequence);
-  Run(sequence);
-  EXPECT_EQ(1, record.runs);
-  EXPECT_TRUE(record.bound_state_destroyed);
-  EXPECT_TRUE(record.token_at_destruction == sequence->token());
 }
 
 }  // namespace internal

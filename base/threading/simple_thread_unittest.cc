@@ -59,22 +59,6 @@ TEST(SimpleThreadTest, NamedPrefixSlashThreadId) {
   EXPECT_STREQ("", ThreadIdNameManager::GetInstance()->GetName(thread.tid()));
 }
 
-TEST(SimpleThreadTest, ThreadsOfOnePrefixAreToldApartByTheirIds) {
-  RecordingThread first("Pool");
-  RecordingThread second("Pool");
-  first.Start();
-  second.Start();
-  first.running.Wait();
-  second.running.Wait();
-  EXPECT_NE(first.tid(), second.tid());
-  EXPECT_NE(first.run_name, second.run_name);
-  EXPECT_EQ("Pool/" + UintToString(second.tid()), second.run_name);
-  first.release.Signal();
-  second.release.Signal();
-  first.Join();
-  second.Join();
-}
-
 TEST(SimpleThreadTest, OptionsGiveStackPriorityAndJoinability) {
   SimpleThread::Options options(ThreadPriority::BACKGROUND);
   options.stack_size = 256 * 1024;

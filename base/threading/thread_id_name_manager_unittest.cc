@@ -69,12 +69,6 @@ TEST(ThreadIdNameManagerTest, RemovingAnOldThreadKeepsANewerThreadsId) {
   EXPECT_STREQ("", manager.GetName(kFirstId));
 }
 
-TEST(ThreadIdNameManagerTest, OneInstancePerProcess) {
-  ThreadIdNameManager* instance = ThreadIdNameManager::GetInstance();
-  ASSERT_TRUE(instance);
-  EXPECT_EQ(instance, ThreadIdNameManager::GetInstance());
-}
-
 TEST(ThreadIdNameManagerTest, ThreadsOfOtherOriginsNameThemselves) {
   // Threads made without PlatformThread land in the main-thread slot.
   ThreadIdNameManager* manager = ThreadIdNameManager::GetInstance();

@@ -108,14 +108,6 @@ TEST_F(ThreadLocalStorageTest, GetKeepsLastError) {
   EXPECT_EQ(4321u, ::GetLastError());
 }
 
-TEST_F(ThreadLocalStorageTest, DestructorRunsAtThreadExit) {
-  ThreadLocalStorage::Slot slot(&DestructorA);
-  int value = 0;
-  RunOnThreadAndJoin([&] { slot.Set(&value); });
-  ASSERT_EQ(1u, g_destroyed_a.size());
-  EXPECT_EQ(&value, g_destroyed_a[0]);
-}
-
 TEST_F(ThreadLocalStorageTest, NullAndDestructorlessValuesAreLeftAlone) {
   ThreadLocalStorage::Slot with_destructor(&DestructorA);
   ThreadLocalStorage::Slot without_destructor;

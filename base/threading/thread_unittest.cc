@@ -52,6 +52,17 @@ void RunOnThreadAndWait(Thread* thread, OnceClosure task) {
   }
 }
 
+// Runs |query| on |thread| and returns its answer.
+bool AskOnThread(Thread* thread, OnceCallback<bool()> query) {
+  bool answer = false;
+  RunOnThreadAndWait(thread, BindOnce(
+                                 [](OnceCallback<bool()> query, bool* answer) {
+                                   *answer = std::move(query).Run();
+                                 },
+                                 std::move(query), &answer));
+  return answer;
+}
+
 // The sequence number the loop gave the running task: each post to a loop
 // takes the next one.
 void RecordSequenceNum(int* sequence_num) {
@@ -152,13 +163,13 @@ TEST(ThreadTest, RestartsAfterStop) {
   Thread thread("Twice");
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(thread.Start());
-    PlatformThreadId seen = kInvalidThreadId;
-    RunOnThreadAndWait(&thread,
-                       BindOnce([](PlatformThreadId* seen) {
-                         *seen = PlatformThread::CurrentId();
-                       }, &seen));
-    EXPECT_EQ(thread.GetThreadId(), seen);
-    EXPECT_NE(PlatformThread::CurrentId(), seen);
+    EXPECT_TRUE(AskOnThread(&thread, BindOnce(
+                                         [](PlatformThreadId id) {
+                                           return PlatformThread::CurrentId() ==
+                                                  id;
+                                         },
+                                         thread.GetThreadId())));
+    EXPECT_NE(PlatformThread::CurrentId(), thread.GetThreadId());
     thread.Stop();
     EXPECT_FALSE(thread.IsRunning());
   }
@@ -177,22 +188,11 @@ TEST(ThreadTest, ComStaThreadGetsUILoop) {
   Thread thread("Sta");
   thread.init_com_with_mta(false);
   ASSERT_TRUE(thread.Start());
-  bool is_ui = false;
-  HRESULT mta_attempt = S_OK;
-  RunOnThreadAndWait(
-      &thread, BindOnce(
-                   [](bool* is_ui, HRESULT* hr) {
-                     *is_ui = MessageLoop::current()->IsType(
-                         MessageLoop::TYPE_UI);
-                     // Already in a single-threaded apartment.
-                     *hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-                     if (SUCCEEDED(*hr))
-                       CoUninitialize();
-                   },
-                   &is_ui, &mta_attempt));
-  thread.Stop();
-  EXPECT_TRUE(is_ui);
-  EXPECT_EQ(RPC_E_CHANGED_MODE, mta_attempt);
+  EXPECT_TRUE(AskOnThread(&thread, BindOnce([] {
+    // Already in a single-threaded apartment.
+    return MessageLoop::current()->IsType(MessageLoop::TYPE_UI) &&
+           CoInitializeEx(nullptr, COINIT_MULTITHREADED) == RPC_E_CHANGED_MODE;
+  })));
 }
 
 TEST(ThreadTest, PumpFactoryMakesCustomLoop) {
@@ -206,30 +206,17 @@ TEST(ThreadTest, PumpFactoryMakesCustomLoop) {
       },
       &factory_ran);
   ASSERT_TRUE(thread.StartWithOptions(std::move(options)));
-  bool is_custom = false;
-  RunOnThreadAndWait(&thread, BindOnce(
-                                  [](bool* custom) {
-                                    *custom = MessageLoop::current()->IsType(
-                                        MessageLoop::TYPE_CUSTOM);
-                                  },
-                                  &is_custom));
-  thread.Stop();
+  EXPECT_TRUE(AskOnThread(&thread, BindOnce([] {
+    return MessageLoop::current()->IsType(MessageLoop::TYPE_CUSTOM);
+  })));
   EXPECT_TRUE(factory_ran);
-  EXPECT_TRUE(is_custom);
 }
 
 TEST(ThreadTest, IOThreadRunsTasks) {
   Thread thread("IO");
   ASSERT_TRUE(
       thread.StartWithOptions(Thread::Options(MessageLoop::TYPE_IO, 0)));
-  bool is_io = false;
-  RunOnThreadAndWait(&thread, BindOnce(
-                                  [](bool* io) {
-                                    *io = MessageLoopForIO::IsCurrent();
-                                  },
-                                  &is_io));
-  thread.Stop();
-  EXPECT_TRUE(is_io);
+  EXPECT_TRUE(AskOnThread(&thread, BindOnce(&MessageLoopForIO::IsCurrent)));
 }
 
 TEST(ThreadTest, StopSoonTwicePostsOneQuitTask) {
