@@ -88,18 +88,6 @@ bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
   return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
 
-TEST(PropertyStoreTest, AppUserModelKeys) {
-  const GUID kFormat = {0x9F4C2855, 0x9F79, 0x4B39,
-                        {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
-  EXPECT_TRUE(IsEqualGUID(kFormat, PKEY_AppUserModel_ID.fmtid));
-  EXPECT_TRUE(IsEqualGUID(kFormat, PKEY_AppUserModel_IsDualMode.fmtid));
-  EXPECT_TRUE(
-      IsEqualGUID(kFormat, PKEY_AppUserModel_ToastActivatorCLSID.fmtid));
-  EXPECT_EQ(5u, PKEY_AppUserModel_ID.pid);
-  EXPECT_EQ(11u, PKEY_AppUserModel_IsDualMode.pid);
-  EXPECT_EQ(26u, PKEY_AppUserModel_ToastActivatorCLSID.pid);
-}
-
 TEST(PropertyStoreTest, BooleanWrittenAndCommitted) {
   FakePropertyStore store;
   EXPECT_TRUE(SetBooleanValueForPropertyStore(
@@ -148,13 +136,6 @@ TEST(PropertyStoreTest, AppIdWrittenUnderItsKey) {
   EXPECT_EQ(std::wstring(), store.written()[1].value.pwszVal);
 }
 
-TEST(PropertyStoreTest, NullAppIdTouchesNothing) {
-  FakePropertyStore store;
-  EXPECT_FALSE(SetAppIdForPropertyStore(&store, nullptr));
-  EXPECT_EQ(0, store.set_value_calls);
-  EXPECT_EQ(0, store.commit_calls);
-}
-
 TEST(PropertyStoreTest, SFalseFromSetValueSucceedsWithoutCommit) {
   FakePropertyStore store;
   store.set_value_result = S_FALSE;
@@ -169,6 +150,9 @@ TEST(PropertyStoreTest, SFalseFromSetValueSucceedsWithoutCommit) {
 
 TEST(PropertyStoreTest, FailuresOfSetValueOrCommit) {
   FakePropertyStore refusing;
+  // A null id is refused before the store is touched.
+  EXPECT_FALSE(SetAppIdForPropertyStore(&refusing, nullptr));
+  EXPECT_EQ(0, refusing.set_value_calls);
   refusing.set_value_result = E_ACCESSDENIED;
   EXPECT_FALSE(SetBooleanValueForPropertyStore(
       &refusing, PKEY_AppUserModel_IsDualMode, true));
