@@ -198,14 +198,13 @@ TEST_F(TimeWinTest, PerformanceCounterScaling) {
   EXPECT_EQ(static_cast<int64_t>(exact),
             PerformanceCounterNow().ToInternalValue());
   ScopedTimeWinOverrideForTesting::set_performance_frequency(14318180);
-  fake_.qpc = 9223372036854;  // The last value scaled directly.
-  EXPECT_EQ(static_cast<int64_t>(static_cast<__int128>(9223372036854) *
-                                 1000000 / 14318180),
-            PerformanceCounterNow().ToInternalValue());
-  fake_.qpc = 9223372036855;
-  EXPECT_EQ(static_cast<int64_t>(static_cast<__int128>(9223372036855) *
-                                 1000000 / 14318180),
-            PerformanceCounterNow().ToInternalValue());
+  // The last value scaled directly, and the first one past it.
+  for (int64_t counter : {9223372036854LL, 9223372036855LL}) {
+    fake_.qpc = counter;
+    EXPECT_EQ(static_cast<int64_t>(static_cast<__int128>(counter) * 1000000 /
+                                   14318180),
+              PerformanceCounterNow().ToInternalValue());
+  }
 }
 
 TEST_F(TimeWinTest, WallClockResynchronisesAfterSixtySeconds) {
