@@ -88,6 +88,23 @@ bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
   return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
 
+// The keys are the system's, defined here by value: the shell reads them
+// back (where Wine does not), so a slip in one goes unseen elsewhere.
+TEST(PropertyStoreTest, AppUserModelKeys) {
+  const GUID kFormat = {0x9F4C2855, 0x9F79, 0x4B39,
+                        {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
+  const struct {
+    const PROPERTYKEY& key;
+    DWORD pid;
+  } kKeys[] = {{PKEY_AppUserModel_ID, 5},
+               {PKEY_AppUserModel_IsDualMode, 11},
+               {PKEY_AppUserModel_ToastActivatorCLSID, 26}};
+  for (const auto& k : kKeys) {
+    EXPECT_TRUE(IsEqualGUID(kFormat, k.key.fmtid)) << k.pid;
+    EXPECT_EQ(k.pid, k.key.pid);
+  }
+}
+
 TEST(PropertyStoreTest, BooleanWrittenAndCommitted) {
   FakePropertyStore store;
   EXPECT_TRUE(SetBooleanValueForPropertyStore(
