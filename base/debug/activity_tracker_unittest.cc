@@ -8,11 +8,8 @@ namespace base {
 namespace debug {
 namespace {
 
-TEST(ActivityTrackerTest, OffByDefault) {
-  EXPECT_EQ(nullptr, GlobalActivityTracker::Get());
-}
-
 TEST(ActivityTrackerTest, ScopedActivitiesAreEmptyWhileOff) {
+  EXPECT_EQ(nullptr, GlobalActivityTracker::Get());
   int lock = 0;
   int event = 0;
   {
@@ -24,14 +21,6 @@ TEST(ActivityTrackerTest, ScopedActivitiesAreEmptyWhileOff) {
     EXPECT_FALSE(join_activity.is_recorded());
   }
   EXPECT_EQ(nullptr, GlobalActivityTracker::Get());
-}
-
-TEST(ActivityTrackerTest, ActivityTypeValues) {
-  // Stored in persistent records read by other tools.
-  EXPECT_EQ(32, ACT_LOCK_ACQUIRE);
-  EXPECT_EQ(48, ACT_EVENT_WAIT);
-  EXPECT_EQ(65, ACT_THREAD_JOIN);
-  EXPECT_EQ(81, ACT_PROCESS_WAIT);
 }
 
 }  // namespace

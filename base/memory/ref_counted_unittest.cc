@@ -82,17 +82,12 @@ TEST(RefCountedTest, SelfAssignmentAndMoves) {
   EXPECT_EQ(raw, ptr.get());
   EXPECT_TRUE(moved == nullptr);
   EXPECT_EQ(0, deleted);
-  ptr.reset();
+  // Assigning another object releases the previous one.
+  int deleted_other = 0;
+  ptr = MakeRefCounted<Counted>(&deleted_other);
   EXPECT_EQ(1, deleted);
-}
-
-TEST(RefCountedTest, AssignmentReleasesThePreviousObject) {
-  int deleted_a = 0;
-  int deleted_b = 0;
-  scoped_refptr<Counted> ptr = MakeRefCounted<Counted>(&deleted_a);
-  ptr = MakeRefCounted<Counted>(&deleted_b);
-  EXPECT_EQ(1, deleted_a);
-  EXPECT_EQ(0, deleted_b);
+  ptr.reset();
+  EXPECT_EQ(1, deleted_other);
 }
 
 TEST(RefCountedTest, ConvertsToBaseAndComparesByPointer) {

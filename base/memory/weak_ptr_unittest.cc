@@ -127,17 +127,6 @@ TEST(WeakPtrTest, ConvertsToBaseClass) {
   EXPECT_EQ(nullptr, moved_base.get());
 }
 
-TEST(WeakPtrTest, FactoryDestructionNullsEveryPointer) {
-  int object = 0;
-  WeakPtr<int> ptr;
-  {
-    WeakPtrFactory<int> factory(&object);
-    ptr = factory.GetWeakPtr();
-    EXPECT_EQ(&object, ptr.get());
-  }
-  EXPECT_EQ(nullptr, ptr.get());
-}
-
 // Weak pointers may be copied and dropped on any thread: the flag's count
 // is atomic, and it ends at exactly the owner's reference.
 TEST(WeakPtrTest, CopiesOnManyThreads) {

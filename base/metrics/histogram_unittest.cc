@@ -220,17 +220,11 @@ TEST(HistogramTest, SparseSamples) {
   EXPECT_EQ(3, sparse->SnapshotSamples()->TotalCount());
 }
 
-TEST(HistogramTest, TypeNames) {
-  EXPECT_EQ("HISTOGRAM", HistogramTypeToString(HISTOGRAM));
-  EXPECT_EQ("SPARSE_HISTOGRAM", HistogramTypeToString(SPARSE_HISTOGRAM));
-  EXPECT_EQ("UNKNOWN", HistogramTypeToString(static_cast<HistogramType>(7)));
-  EXPECT_EQ(GetPermanentName("HistogramTest.Permanent"),
-            GetPermanentName(std::string("HistogramTest.Permanent")));
-}
-
 TEST(HistogramTest, MetricNameHash) {
   // The first 8 bytes of MD5("Back"), big-endian.
   EXPECT_EQ(0x0557fa923dcee4d0ull, HashMetricName("Back"));
+  EXPECT_EQ(GetPermanentName("HistogramTest.Permanent"),
+            GetPermanentName(std::string("HistogramTest.Permanent")));
 }
 
 DWORD WINAPI AddThousand(void* param) {

@@ -4,7 +4,9 @@
 #include <tlhelp32.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "base/base_paths.h"
@@ -16,6 +18,8 @@
 #include "base/process/kill.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/test/bounded_wait.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
@@ -90,41 +94,37 @@ int CountRunningChildren() {
 
 }  // namespace
 
-TEST(LaunchProcessTest, DefaultOptionsInheritNoHandle) {
-  win::ScopedHandle event(CreateTestEvent(true));
-  ASSERT_TRUE(event.IsValid());
-
-  Process child =
-      LaunchProcess(SignalHandleCommandLine(event.Get()), LaunchOptions());
-  ASSERT_TRUE(child.IsValid());
-  EXPECT_EQ(2, WaitForExitCode(child));
-  EXPECT_FALSE(IsSignaled(event.Get()));
-
-  // The same handle reaches a child that inherits everything, so the child
-  // above really missed it.
-  LaunchOptions inherit_all;
-  inherit_all.inherit_mode = LaunchOptions::INHERIT_ALL;
-  Process second = LaunchProcess(SignalHandleCommandLine(event.Get()),
-                                 inherit_all);
-  ASSERT_TRUE(second.IsValid());
-  EXPECT_EQ(0, WaitForExitCode(second));
-  EXPECT_TRUE(IsSignaled(event.Get()));
-}
-
-TEST(LaunchProcessTest, HandleListMakesTheHandleInheritable) {
-  win::ScopedHandle event(CreateTestEvent(false));
-  ASSERT_TRUE(event.IsValid());
-
-  LaunchOptions options;
-  options.handles_to_inherit.push_back(event.Get());
-  Process child = LaunchProcess(SignalHandleCommandLine(event.Get()), options);
-  ASSERT_TRUE(child.IsValid());
-  EXPECT_EQ(0, WaitForExitCode(child));
-  EXPECT_TRUE(IsSignaled(event.Get()));
-
-  DWORD flags = 0;
-  ASSERT_TRUE(::GetHandleInformation(event.Get(), &flags));
-  EXPECT_TRUE(flags & HANDLE_FLAG_INHERIT);
+// The child signals the event if it got the handle (exit 0), else exits 2.
+// The inherit-all row shows that an inheritable handle does reach a child
+// that inherits everything, so the default row really missed it; a listed
+// handle is made inheritable.
+TEST(LaunchProcessTest, OnlyListedHandlesAreInherited) {
+  const struct {
+    bool inheritable;
+    LaunchOptions::Inherit mode;
+    bool listed;
+    int exit_code;
+  } kCases[] = {
+      {true, LaunchOptions::INHERIT_SPECIFIC, false, 2},
+      {true, LaunchOptions::INHERIT_ALL, false, 0},
+      {false, LaunchOptions::INHERIT_SPECIFIC, true, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(&c - kCases);
+    win::ScopedHandle event(CreateTestEvent(c.inheritable));
+    ASSERT_TRUE(event.IsValid());
+    LaunchOptions options;
+    options.inherit_mode = c.mode;
+    if (c.listed)
+      options.handles_to_inherit.push_back(event.Get());
+    Process child = LaunchProcess(SignalHandleCommandLine(event.Get()), options);
+    ASSERT_TRUE(child.IsValid());
+    EXPECT_EQ(c.exit_code, WaitForExitCode(child));
+    EXPECT_EQ(c.exit_code == 0, IsSignaled(event.Get()));
+    DWORD flags = 0;
+    ASSERT_TRUE(::GetHandleInformation(event.Get(), &flags));
+    EXPECT_EQ(c.inheritable || c.listed, (flags & HANDLE_FLAG_INHERIT) != 0);
+  }
 }
 
 TEST(LaunchProcessTest, StandardHandlesAndWorkingFolder) {
@@ -203,19 +203,14 @@ TEST(LaunchProcessTest, FailedJobAssignmentKillsTheUnstartedChild) {
 }
 
 TEST(LaunchProcessTest, DesktopChoices) {
-  LaunchOptions thread_desktop;
-  thread_desktop.use_thread_desktop = true;
-  Process on_thread_desktop =
-      LaunchProcess(ChildCommandLine("exit", "5"), thread_desktop);
-  ASSERT_TRUE(on_thread_desktop.IsValid());
-  EXPECT_EQ(5, WaitForExitCode(on_thread_desktop));
-
-  LaunchOptions empty_desktop;
-  empty_desktop.empty_desktop_name = true;
-  Process on_empty_desktop =
-      LaunchProcess(ChildCommandLine("exit", "6"), empty_desktop);
-  ASSERT_TRUE(on_empty_desktop.IsValid());
-  EXPECT_EQ(6, WaitForExitCode(on_empty_desktop));
+  for (bool thread_desktop : {true, false}) {
+    LaunchOptions options;
+    options.use_thread_desktop = thread_desktop;
+    options.empty_desktop_name = !thread_desktop;
+    Process child = LaunchProcess(ChildCommandLine("exit", "5"), options);
+    ASSERT_TRUE(child.IsValid()) << thread_desktop;
+    EXPECT_EQ(5, WaitForExitCode(child));
+  }
 }
 
 int WaitForExitCodeWithin30s(const Process& process) {
@@ -283,46 +278,34 @@ TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
   EXPECT_FALSE(LaunchProcess(command_line, LaunchOptions()).IsValid());
 }
 
-// A GetAppOutput call on a thread of its own, given 10 s: a read that never
-// sees the end of the pipe (a write end left open somewhere) fails the test
-// with a named assertion instead of hanging the executable. A hung call's
-// thread and state are left behind; the process ends with the test run.
+// A GetAppOutput call on a thread of its own, with a bounded wait: a read
+// that never sees the end of the pipe (a write end left open somewhere)
+// fails the test with a named assertion instead of hanging the executable.
+// A hung call's thread keeps its state alive; the process ends with the run.
 struct OutputCall {
-  std::function<bool(std::string*, int*)> run;
   std::string output;
   int exit_code = -1;
   bool result = false;
+  WaitableEvent done;
 };
-
-DWORD WINAPI RunOutputCall(void* param) {
-  OutputCall* call = static_cast<OutputCall*>(param);
-  call->result = call->run(&call->output, &call->exit_code);
-  return 0;
-}
 
 bool RunBounded(std::function<bool(std::string*, int*)> run,
                 std::string* output,
                 int* exit_code) {
-  OutputCall* call = new OutputCall;
-  call->run = std::move(run);
+  auto call = std::make_shared<OutputCall>();
   call->output = *output;
-  win::ScopedHandle thread(
-      ::CreateThread(nullptr, 0, &RunOutputCall, call, 0, nullptr));
-  if (!thread.IsValid()) {
-    delete call;
-    ADD_FAILURE() << "no thread for GetAppOutput";
-    return false;
-  }
-  if (::WaitForSingleObject(thread.Get(), 10 * 1000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << "GetAppOutput did not return within 10 s";
+  std::thread([call, run] {
+    call->result = run(&call->output, &call->exit_code);
+    call->done.Signal();
+  }).detach();
+  if (!WaitWithin(&call->done, "GetAppOutput's return")) {
+    ADD_FAILURE() << "GetAppOutput did not return";
     return false;
   }
   *output = call->output;
   if (exit_code)
     *exit_code = call->exit_code;
-  const bool result = call->result;
-  delete call;
-  return result;
+  return call->result;
 }
 
 bool BoundedGetAppOutput(const CommandLine& command, std::string* output) {
@@ -342,37 +325,37 @@ bool BoundedGetAppOutputInternal(const std::wstring& command,
       output, exit_code);
 }
 
-TEST(GetAppOutputTest, CollectsStandardOutput) {
-  std::string output;
-  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("print", "hello child"), &output));
-  EXPECT_EQ("hello child", output);
-
-  // Standard error is not collected.
-  output = "kept";
-  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("print-stderr", "noise"), &output));
-  EXPECT_EQ("kept", output);
-}
-
-TEST(GetAppOutputTest, EmptyOutputIsSuccess) {
-  std::string output;
-  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("silent"), &output));
-  EXPECT_EQ("", output);
-}
-
-TEST(GetAppOutputTest, ExitCodeDecidesSuccess) {
-  std::string output;
-  // An exit code of 1 reads as "killed", which is no failure here.
-  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("exit", "1"), &output));
-  EXPECT_FALSE(BoundedGetAppOutput(ChildCommandLine("exit", "0xC0000005"), &output));
-  EXPECT_FALSE(BoundedGetAppOutput(ChildCommandLine("crash"), &output));
-}
-
-// The child holds the pipe's write end only: with the read end too, the
-// pipe stayed open as long as the child or anything it started lived.
-TEST(GetAppOutputTest, ChildGetsNoReadEnd) {
-  std::string output;
-  EXPECT_TRUE(BoundedGetAppOutput(ChildCommandLine("count-pipe-reads"), &output));
-  EXPECT_EQ("0", output);
+// An exit code of 1 reads as "killed", which is no failure here. Standard
+// error is not collected. The "count-pipe-reads" child holds the pipe's write
+// end only: with the read end too, the pipe stayed open as long as the child
+// or anything it started lived.
+TEST(GetAppOutputTest, CollectsStandardOutputAndExitCodeDecidesSuccess) {
+  const struct {
+    const char* mode;
+    const char* argument;
+    bool result;
+    const char* output;
+  } kCases[] = {
+      {"print", "hello child", true, "hello child"},
+      {"print-stderr", "noise", true, ""},
+      {"silent", nullptr, true, ""},
+      {"count-pipe-reads", nullptr, true, "0"},
+      {"exit", "1", true, ""},
+      {"exit", "0xC0000005", false, nullptr},
+      {"crash", nullptr, false, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mode);
+    std::string output;
+    EXPECT_EQ(c.result,
+              BoundedGetAppOutput(c.argument
+                                      ? ChildCommandLine(c.mode, c.argument)
+                                      : ChildCommandLine(c.mode),
+                                  &output));
+    if (c.output) {
+      EXPECT_EQ(c.output, output);
+    }
+  }
 }
 
 TEST(GetAppOutputTest, InternalCollectsStandardErrorAndTheExitCode) {
@@ -424,6 +407,8 @@ TEST(GetTerminationStatusTest, ClassifiesExitCodes) {
       {"0xE0000008", OUT_OF_MEMORY, static_cast<int>(0xE0000008)},
       {"2", PROCESS_CRASHED, 2},
       {"0xC0000005", PROCESS_CRASHED, static_cast<int>(0xC0000005)},
+      // The "still active" code cannot be told from a running process.
+      {"259", ABNORMAL_TERMINATION, -1},
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.code);
@@ -436,17 +421,6 @@ TEST(GetTerminationStatusTest, ClassifiesExitCodes) {
               GetTerminationStatus(child.Handle(), &exit_code));
     EXPECT_EQ(test_case.exit_code, exit_code);
   }
-}
-
-TEST(GetTerminationStatusTest, EndWithStillActiveCodeIsAbnormal) {
-  Process child = LaunchProcess(ChildCommandLine("exit", "259"),
-                                LaunchOptions());
-  ASSERT_TRUE(child.IsValid());
-  ASSERT_TRUE(child.WaitForExit(nullptr));
-  int exit_code = -1;
-  EXPECT_EQ(ABNORMAL_TERMINATION,
-            GetTerminationStatus(child.Handle(), &exit_code));
-  EXPECT_EQ(-1, exit_code);
 }
 
 TEST(GetTerminationStatusTest, FailedQueryIsAbnormalNotClean) {

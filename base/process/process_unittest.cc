@@ -25,13 +25,6 @@ Process LaunchChild(const std::string& mode, const std::string& argument) {
 
 }  // namespace
 
-TEST(ProcessTest, DefaultIsInvalid) {
-  Process process;
-  EXPECT_FALSE(process.IsValid());
-  EXPECT_FALSE(process.is_current());
-  EXPECT_EQ(nullptr, process.Handle());
-}
-
 TEST(ProcessTest, CurrentStandsForThisProcess) {
   Process current = Process::Current();
   EXPECT_TRUE(current.IsValid());
@@ -43,10 +36,13 @@ TEST(ProcessTest, CurrentStandsForThisProcess) {
   // This process is running: a poll does not see it end.
   EXPECT_FALSE(current.WaitForExitWithTimeout(TimeDelta(), nullptr));
 
+  // The moved-from object is as a default one: invalid, no handle.
   Process moved(std::move(current));
   EXPECT_TRUE(moved.is_current());
   EXPECT_FALSE(current.IsValid());
   EXPECT_FALSE(current.is_current());
+  EXPECT_EQ(nullptr, current.Handle());
+  EXPECT_FALSE(Process().IsValid());
 }
 
 TEST(ProcessDeathTest, PseudoHandleIsRefused) {

@@ -71,14 +71,6 @@ TEST(TraceLogTest, AddTraceEventTakesTheConvertables) {
   TraceLog::GetInstance()->UpdateTraceEventDuration(state, "Run", handle);
 }
 
-TEST(TraceLogTest, FlagValues) {
-  EXPECT_EQ(0x206u, TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
-                        TRACE_EVENT_FLAG_FLOW_OUT);
-  EXPECT_EQ(0x106u, TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
-                        TRACE_EVENT_FLAG_FLOW_IN);
-  EXPECT_EQ(25, TraceLog::kEnabledForAnyMask);
-}
-
 }  // namespace
 }  // namespace trace_event
 }  // namespace base

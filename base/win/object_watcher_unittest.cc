@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -96,36 +97,29 @@ TEST(ObjectWatcherTest, SignalCrossesFromWaitThreadAsATask) {
   EXPECT_FALSE(watcher.IsWatching());
 }
 
-TEST(ObjectWatcherTest, DestroyedAfterSignalBeforeTaskGivesNoCall) {
-  scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
-  SequencedTaskRunnerHandle handle(runner);
-  ScopedHandle event(CreateTestEvent(true));
-  ASSERT_TRUE(event.IsValid());
+// Whether the watcher is stopped or destroyed once the signal's task is on
+// its way, the task must not reach the delegate.
+TEST(ObjectWatcherTest, StoppedOrDestroyedAfterSignalBeforeTaskGivesNoCall) {
+  for (bool destroy : {true, false}) {
+    SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+    scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
+    SequencedTaskRunnerHandle handle(runner);
+    ScopedHandle event(CreateTestEvent(true));
+    ASSERT_TRUE(event.IsValid());
 
-  RecordingDelegate delegate;
-  {
-    ObjectWatcher watcher;
-    ASSERT_TRUE(watcher.StartWatchingOnce(event.Get(), &delegate));
+    RecordingDelegate delegate;
+    auto watcher = std::make_unique<ObjectWatcher>();
+    ASSERT_TRUE(watcher->StartWatchingOnce(event.Get(), &delegate));
     ASSERT_TRUE(runner->WaitForPost());
+    if (destroy) {
+      watcher.reset();
+    } else {
+      EXPECT_TRUE(watcher->StopWatching());
+      EXPECT_FALSE(watcher->IsWatching());
+    }
+    EXPECT_EQ(1u, runner->RunPending());
+    EXPECT_TRUE(delegate.objects().empty());
   }
-  EXPECT_EQ(1u, runner->RunPending());
-  EXPECT_TRUE(delegate.objects().empty());
-}
-
-TEST(ObjectWatcherTest, StoppedAfterSignalBeforeTaskGivesNoCall) {
-  scoped_refptr<TestTaskRunner> runner(new TestTaskRunner());
-  SequencedTaskRunnerHandle handle(runner);
-  ScopedHandle event(CreateTestEvent(true));
-  ASSERT_TRUE(event.IsValid());
-
-  RecordingDelegate delegate;
-  ObjectWatcher watcher;
-  ASSERT_TRUE(watcher.StartWatchingOnce(event.Get(), &delegate));
-  ASSERT_TRUE(runner->WaitForPost());
-  EXPECT_TRUE(watcher.StopWatching());
-  EXPECT_FALSE(watcher.IsWatching());
-  EXPECT_EQ(1u, runner->RunPending());
-  EXPECT_TRUE(delegate.objects().empty());
 }
 
 TEST(ObjectWatcherTest, StopWatchingBeforeSignal) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include "base/test/test_thread.h"
@@ -27,71 +28,50 @@ bool ThreadIsUninitialized() {
   return hr == S_OK;
 }
 
-TEST(ScopedCOMInitializerTest, SingleThreadedApartment) {
-  RunOnFreshThread([] {
-    {
-      ScopedCOMInitializer com;
-      EXPECT_EQ(S_OK, com.hr());
-      EXPECT_TRUE(com.Succeeded());
-      EXPECT_FALSE(ThreadIsUninitialized());
-    }
-    EXPECT_TRUE(ThreadIsUninitialized());
-  });
+std::unique_ptr<ScopedCOMInitializer> Make(bool mta) {
+  return mta ? std::make_unique<ScopedCOMInitializer>(
+                   ScopedCOMInitializer::kMTA)
+             : std::make_unique<ScopedCOMInitializer>();
 }
 
-TEST(ScopedCOMInitializerTest, MultiThreadedApartment) {
-  RunOnFreshThread([] {
-    {
-      ScopedCOMInitializer com(ScopedCOMInitializer::kMTA);
-      EXPECT_EQ(S_OK, com.hr());
-      EXPECT_TRUE(com.Succeeded());
-    }
-    EXPECT_TRUE(ThreadIsUninitialized());
-  });
-}
-
-// A second initialisation of the same model gets S_FALSE and still owes its
-// CoUninitialize: after both are gone the thread is fully out again, and
-// with only the inner one gone it is still in.
-TEST(ScopedCOMInitializerTest, SecondSingleThreadedInitGetsFalse) {
-  RunOnFreshThread([] {
-    {
-      ScopedCOMInitializer outer;
-      ASSERT_EQ(S_OK, outer.hr());
+TEST(ScopedCOMInitializerTest, EitherApartmentEndsWithItsScope) {
+  for (bool mta : {false, true}) {
+    RunOnFreshThread([mta] {
       {
-        ScopedCOMInitializer inner;
-        EXPECT_EQ(S_FALSE, inner.hr());
-        EXPECT_TRUE(inner.Succeeded());
+        std::unique_ptr<ScopedCOMInitializer> com = Make(mta);
+        EXPECT_EQ(S_OK, com->hr()) << mta;
+        EXPECT_TRUE(com->Succeeded());
+        EXPECT_FALSE(ThreadIsUninitialized());
       }
-      // Still in the single-threaded apartment.
-      HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-      EXPECT_EQ(S_FALSE, hr);
-      if (SUCCEEDED(hr))
-        CoUninitialize();
-    }
-    EXPECT_TRUE(ThreadIsUninitialized());
-  });
+      EXPECT_TRUE(ThreadIsUninitialized()) << mta;
+    });
+  }
 }
 
-// The other model is refused and must not be balanced: if the refused one
-// called CoUninitialize, the outer apartment would end early.
-TEST(ScopedCOMInitializerTest, MultiThreadedAfterSingleThreadedIsRefused) {
-  RunOnFreshThread([] {
-    {
-      ScopedCOMInitializer outer;
-      ASSERT_EQ(S_OK, outer.hr());
+// Inside a single-threaded apartment, a second initialisation of the same
+// model gets S_FALSE and still owes its CoUninitialize; the other model is
+// refused and must not be balanced (else the outer apartment would end
+// early). Either way, with the inner one gone the thread is still in, and
+// after both it is fully out again.
+TEST(ScopedCOMInitializerTest, NestedInitialisationIsBalanced) {
+  for (bool mta : {false, true}) {
+    RunOnFreshThread([mta] {
       {
-        ScopedCOMInitializer refused(ScopedCOMInitializer::kMTA);
-        EXPECT_EQ(RPC_E_CHANGED_MODE, refused.hr());
-        EXPECT_FALSE(refused.Succeeded());
+        ScopedCOMInitializer outer;
+        ASSERT_EQ(S_OK, outer.hr());
+        {
+          std::unique_ptr<ScopedCOMInitializer> inner = Make(mta);
+          EXPECT_EQ(mta ? RPC_E_CHANGED_MODE : S_FALSE, inner->hr());
+          EXPECT_EQ(!mta, inner->Succeeded());
+        }
+        HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        EXPECT_EQ(S_FALSE, hr) << mta;
+        if (SUCCEEDED(hr))
+          CoUninitialize();
       }
-      HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-      EXPECT_EQ(S_FALSE, hr);
-      if (SUCCEEDED(hr))
-        CoUninitialize();
-    }
-    EXPECT_TRUE(ThreadIsUninitialized());
-  });
+      EXPECT_TRUE(ThreadIsUninitialized()) << mta;
+    });
+  }
 }
 
 }  // namespace

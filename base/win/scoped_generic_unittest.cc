@@ -56,7 +56,7 @@ TEST_F(ScopedGenericTest, ResetReleasesTheOldValueOnly) {
   EXPECT_EQ((std::vector<int>{1, 2}), released_);
 }
 
-TEST_F(ScopedGenericTest, ReleaseGivesUpOwnership) {
+TEST_F(ScopedGenericTest, ReleaseGivesUpAndReceiveTakesOwnership) {
   int value = -1;
   {
     ScopedFake owner(5);
@@ -65,6 +65,14 @@ TEST_F(ScopedGenericTest, ReleaseGivesUpOwnership) {
   }
   EXPECT_EQ(5, value);
   EXPECT_TRUE(released_.empty());
+
+  // And receive fills an empty owner, which then releases it.
+  {
+    ScopedFake owner;
+    *owner.receive() = 9;
+    EXPECT_EQ(9, owner.get());
+  }
+  EXPECT_EQ(std::vector<int>{9}, released_);
 }
 
 TEST_F(ScopedGenericTest, MoveTransfersOwnership) {
@@ -79,15 +87,6 @@ TEST_F(ScopedGenericTest, MoveTransfersOwnership) {
     EXPECT_EQ(3, third.get());
   }
   EXPECT_EQ((std::vector<int>{4, 3}), released_);
-}
-
-TEST_F(ScopedGenericTest, ReceiveFillsAnEmptyOwner) {
-  {
-    ScopedFake owner;
-    *owner.receive() = 9;
-    EXPECT_EQ(9, owner.get());
-  }
-  EXPECT_EQ(std::vector<int>{9}, released_);
 }
 
 // The real kinds: their invalid values and release functions fit.

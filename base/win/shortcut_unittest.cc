@@ -167,10 +167,12 @@ TEST_F(ShortcutTest, CreateNeedsTargetAndOverwrites) {
   EXPECT_FALSE(notifications_[1].has_item1);
 }
 
-TEST_F(ShortcutTest, UpdateOfMissingShortcutFails) {
+TEST_F(ShortcutTest, UpdateOfMissingShortcutAndUnknownOperationFail) {
   ShortcutProperties p;
   p.set_description(L"nothing to update");
   EXPECT_FALSE(CreateOrUpdateShortcutLink(link_, p, SHORTCUT_UPDATE));
+  EXPECT_FALSE(CreateOrUpdateShortcutLink(
+      link_, full_, static_cast<ShortcutOperation>(3)));
   EXPECT_FALSE(PathExists(link_));
   EXPECT_TRUE(notifications_.empty());
 }
@@ -226,12 +228,6 @@ TEST_F(ShortcutTest, ReplaceOfNonShortcutFailsAndLeavesFile) {
   EXPECT_FALSE(PathExists(missing));
 }
 
-TEST_F(ShortcutTest, UnknownOperationFails) {
-  EXPECT_FALSE(CreateOrUpdateShortcutLink(
-      link_, full_, static_cast<ShortcutOperation>(3)));
-  EXPECT_FALSE(PathExists(link_));
-}
-
 TEST_F(ShortcutTest, ResolveOfNonShortcutFails) {
   FilePath target;
   EXPECT_FALSE(ResolveShortcut(temp_dir_.GetPath().Append(L"none.lnk"),
@@ -282,20 +278,10 @@ TEST_F(ShortcutTest, MissingAppIdReadsEmpty) {
 
 TEST_F(ShortcutTest, CanPinOnlyBeforeWindows10) {
   OSInfo::Record record = OSInfo::GetInstance()->record();
-  record.version = WIN7;
-  {
-    ScopedOSInfoOverride win7(record);
-    EXPECT_TRUE(CanPinShortcutToTaskbar());
-  }
-  record.version = WIN8_1;
-  {
-    ScopedOSInfoOverride win81(record);
-    EXPECT_TRUE(CanPinShortcutToTaskbar());
-  }
-  record.version = WIN10;
-  {
-    ScopedOSInfoOverride win10(record);
-    EXPECT_FALSE(CanPinShortcutToTaskbar());
+  for (Version version : {WIN7, WIN8_1, WIN10}) {
+    record.version = version;
+    ScopedOSInfoOverride override_version(record);
+    EXPECT_EQ(version < WIN10, CanPinShortcutToTaskbar()) << version;
   }
 }
 

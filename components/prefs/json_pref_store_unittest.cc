@@ -152,6 +152,8 @@ class JsonPrefStoreTest : public testing::Test {
 
   base::MessageLoop message_loop_;
   base::ScopedTempDir temp_dir_;
+  // Outlives every store of a test, so none needs to remove it.
+  RecordingObserver observer_;
   base::scoped_refptr<base::SequencedWorkerPool> pool_;
 };
 
@@ -193,15 +195,14 @@ TEST_F(JsonPrefStoreTest, SameValueTwiceNotifiesAndWritesOnce) {
   base::scoped_refptr<JsonPrefStore> store = MakeStore(
       PathFor(L"Same"), std::make_unique<CountingFilter>(&writes));
   store->ReadPrefs();
-  RecordingObserver observer;
-  store->AddObserver(&observer);
+  store->AddObserver(&observer_);
   EXPECT_TRUE(store->HasObservers());
 
   store->SetValue("x", std::make_unique<base::Value>("v"), 0);
   store->SetValue("x", std::make_unique<base::Value>("v"), 0);
   store->SetValueWithoutNotification("x", std::make_unique<base::Value>("v"),
                                      0);
-  EXPECT_EQ(std::vector<std::string>{"x"}, observer.changed_keys);
+  EXPECT_EQ(std::vector<std::string>{"x"}, observer_.changed_keys);
   EXPECT_TRUE(store->HasPendingWriteForTesting());
   CommitAndWait(store.get());
   EXPECT_EQ(1, writes);
@@ -209,8 +210,7 @@ TEST_F(JsonPrefStoreTest, SameValueTwiceNotifiesAndWritesOnce) {
   // Removing notifies once; removing what is gone does nothing.
   store->RemoveValue("x", 0);
   store->RemoveValue("x", 0);
-  EXPECT_EQ(2u, observer.changed_keys.size());
-  store->RemoveObserver(&observer);
+  EXPECT_EQ(2u, observer_.changed_keys.size());
 }
 
 TEST_F(JsonPrefStoreTest, LossyChangesWaitForTheNextWrite) {
@@ -219,12 +219,11 @@ TEST_F(JsonPrefStoreTest, LossyChangesWaitForTheNextWrite) {
   base::scoped_refptr<JsonPrefStore> store =
       MakeStore(path, std::make_unique<CountingFilter>(&writes));
   store->ReadPrefs();
-  RecordingObserver observer;
-  store->AddObserver(&observer);
+  store->AddObserver(&observer_);
 
   store->SetValue("lossy", std::make_unique<base::Value>(1),
                   WritablePrefStore::kLossyWrite);
-  EXPECT_EQ(1u, observer.changed_keys.size());
+  EXPECT_EQ(1u, observer_.changed_keys.size());
   EXPECT_FALSE(store->HasPendingWriteForTesting());
 
   // The next ordinary change carries the lossy one along.
@@ -248,7 +247,6 @@ TEST_F(JsonPrefStoreTest, LossyChangesWaitForTheNextWrite) {
                   WritablePrefStore::kLossyWrite);
   CommitAndWait(store.get());
   EXPECT_EQ(3, writes);
-  store->RemoveObserver(&observer);
 }
 
 TEST_F(JsonPrefStoreTest, ListRootMakesStoreReadOnly) {
@@ -296,12 +294,10 @@ TEST_F(JsonPrefStoreTest, MissingFolderLeavesStoreUninitialized) {
   base::FilePath path = temp_dir_.GetPath().Append(L"missing")
                             .Append(L"Preferences");
   base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
-  RecordingObserver observer;
-  store->AddObserver(&observer);
+  store->AddObserver(&observer_);
   EXPECT_EQ(PersistentPrefStore::kReadErrorNoFile, store->ReadPrefs());
   EXPECT_FALSE(store->IsInitialized());
-  EXPECT_EQ(std::vector<bool>{false}, observer.init_results);
-  store->RemoveObserver(&observer);
+  EXPECT_EQ(std::vector<bool>{false}, observer_.init_results);
 }
 
 TEST_F(JsonPrefStoreTest, CommitPendingWriteCallsBackOnOwnerAfterWrite) {
@@ -332,8 +328,7 @@ TEST_F(JsonPrefStoreTest, AsyncReadReportsErrorAndSuccessfulWriteReply) {
   base::FilePath path = PathFor(L"Async");
   WriteText(path, "{\"a\":");
   base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
-  RecordingObserver observer;
-  store->AddObserver(&observer);
+  store->AddObserver(&observer_);
   std::vector<int> errors;
 
   base::RunLoop read_loop;
@@ -347,8 +342,7 @@ TEST_F(JsonPrefStoreTest, AsyncReadReportsErrorAndSuccessfulWriteReply) {
 
   EXPECT_TRUE(store->IsInitialized());
   EXPECT_EQ(std::vector<int>{PersistentPrefStore::kReadErrorJsonParse}, errors);
-  EXPECT_EQ(std::vector<bool>{true}, observer.init_results);
-  store->RemoveObserver(&observer);
+  EXPECT_EQ(std::vector<bool>{true}, observer_.init_results);
 }
 
 TEST_F(JsonPrefStoreTest, WriteCountsAreReportedPerInterval) {
@@ -445,8 +439,7 @@ TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
   base::FilePath path = PathFor(L"Preferences");
   base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
   store->ReadPrefs();
-  RecordingObserver observer;
-  store->AddObserver(&observer);
+  store->AddObserver(&observer_);
 
   struct {
     size_t key_parts;
@@ -468,12 +461,11 @@ TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
     // Nor is anything removed there, without walking the whole path.
     store->RemoveValue(KeyOfParts(c.key_parts + 1, key.substr(0, 1)), 0);
   }
-  EXPECT_EQ(2u, observer.changed_keys.size());
+  EXPECT_EQ(2u, observer_.changed_keys.size());
   store->SetValueWithoutNotification(KeyOfParts(10000),
                                      std::make_unique<base::Value>(2), 0);
   EXPECT_FALSE(store->GetValue(KeyOfParts(10000), nullptr));
   EXPECT_TRUE(store->GetAllValues());
-  store->RemoveObserver(&observer);
 
   CommitAndWait(store.get());
   store = nullptr;
