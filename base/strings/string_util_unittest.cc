@@ -326,8 +326,6 @@ TEST(StringUtilTest, JoinString) {
   EXPECT_EQ(L"a\\b", JoinString(std::vector<std::wstring>{L"a", L"b"}, L"\\"));
   EXPECT_EQ("ab", JoinString(std::vector<StringPiece>{"a", "b"}, ""));
   EXPECT_EQ("x|y|z", JoinString({"x", "y", "z"}, "|"));
-  const std::string joined = JoinString({"abc", "de"}, "--");
-  EXPECT_EQ("abc--de", joined);
 }
 
 TEST(StringUtilTest, WriteInto) {
