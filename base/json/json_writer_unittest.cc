@@ -34,12 +34,9 @@ TEST(JSONWriterTest, CompactScalars) {
 }
 
 TEST(JSONWriterTest, Doubles) {
-  EXPECT_EQ("1.0", Written(Value(1.0)));
   EXPECT_EQ("3.0", Written(Value(3.0)));
-  EXPECT_EQ("3", Written(Value(3.0), JSONWriter::kOmitDoubleTypePreservation));
   EXPECT_EQ("-3",
             Written(Value(-3.0), JSONWriter::kOmitDoubleTypePreservation));
-  EXPECT_EQ("0.5", Written(Value(0.5)));
   EXPECT_EQ("-0.5", Written(Value(-0.5)));
   EXPECT_EQ("0.5", Written(Value(0.5), JSONWriter::kOmitDoubleTypePreservation));
   EXPECT_EQ("1e+300", Written(Value(1e300)));
