@@ -9,33 +9,30 @@
 
 namespace base {
 
-TEST(Base64Test, EncodesWithPadding) {
-  std::string out = "old contents";
-  Base64Encode("abc", &out);
-  EXPECT_EQ("YWJj", out);
-  Base64Encode("ab", &out);
-  EXPECT_EQ("YWI=", out);
-  Base64Encode("a", &out);
-  EXPECT_EQ("YQ==", out);
-  Base64Encode("", &out);
-  EXPECT_EQ("", out);
-  Base64Encode(StringPiece("\xff\xfe\x00\x3e\x3f", 5), &out);
-  EXPECT_EQ("//4APj8=", out);
-}
-
-TEST(Base64Test, DecodesValidText) {
-  std::string out = "x";
-  EXPECT_TRUE(Base64Decode("YWJj", &out));
-  EXPECT_EQ("abc", out);
-  EXPECT_TRUE(Base64Decode("YWI=", &out));
-  EXPECT_EQ("ab", out);
-  EXPECT_TRUE(Base64Decode("//4APj8=", &out));
-  EXPECT_EQ(std::string("\xff\xfe\x00\x3e\x3f", 5), out);
+TEST(Base64Test, EncodesWithPaddingAndDecodesBack) {
+  const struct {
+    StringPiece plain;
+    const char* encoded;
+  } kCases[] = {
+      {"abc", "YWJj"},
+      {"ab", "YWI="},
+      {"a", "YQ=="},
+      {"", ""},
+      {StringPiece("\xff\xfe\x00\x3e\x3f", 5), "//4APj8="},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.encoded);
+    std::string out = "old contents";
+    Base64Encode(c.plain, &out);
+    EXPECT_EQ(c.encoded, out);
+    out = "x";
+    EXPECT_TRUE(Base64Decode(c.encoded, &out));
+    EXPECT_EQ(c.plain, out);
+  }
   // The unused low bits of the last character are ignored.
+  std::string out;
   EXPECT_TRUE(Base64Decode("YR==", &out));
   EXPECT_EQ("a", out);
-  EXPECT_TRUE(Base64Decode("", &out));
-  EXPECT_EQ("", out);
 }
 
 TEST(Base64Test, RejectsMalformedTextAndKeepsOutput) {

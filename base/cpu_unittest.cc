@@ -89,35 +89,35 @@ TEST(CPUTest, SignatureFields) {
   EXPECT_EQ(0x23, old_amd.model());
 }
 
+// Each flag is set by its own bit of leaf 1 and by no other.
 TEST(CPUTest, FeatureFlags) {
-  FakeProcessor p;
-  p.SetVendor("GenuineIntel", 1);
-  const uint32_t ecx = (1u << 0) | (1u << 9) | (1u << 19) | (1u << 20) |
-                       (1u << 23) | (1u << 25);
-  const uint32_t edx = (1u << 23) | (1u << 25) | (1u << 26);
-  p.SetLeaf(1, {0x306A9, 0, ecx, edx});
-  CPU cpu(p);
-  EXPECT_TRUE(cpu.has_mmx());
-  EXPECT_TRUE(cpu.has_sse());
-  EXPECT_TRUE(cpu.has_sse2());
-  EXPECT_TRUE(cpu.has_sse3());
-  EXPECT_TRUE(cpu.has_ssse3());
-  EXPECT_TRUE(cpu.has_sse41());
-  EXPECT_TRUE(cpu.has_sse42());
-  EXPECT_TRUE(cpu.has_popcnt());
-  EXPECT_TRUE(cpu.has_aesni());
-  EXPECT_FALSE(cpu.has_avx());
-  EXPECT_FALSE(cpu.has_non_stop_tsc());
-
-  // Each flag reads its own bit.
-  FakeProcessor only_sse2;
-  only_sse2.SetVendor("GenuineIntel", 1);
-  only_sse2.SetLeaf(1, {0, 0, 0, 1u << 26});
-  CPU sse2(only_sse2);
-  EXPECT_TRUE(sse2.has_sse2());
-  EXPECT_FALSE(sse2.has_sse());
-  EXPECT_FALSE(sse2.has_mmx());
-  EXPECT_FALSE(sse2.has_sse3());
+  const struct {
+    const char* name;
+    uint32_t ecx;
+    uint32_t edx;
+    bool (CPU::*has)() const;
+  } kFlags[] = {
+      {"mmx", 0, 1u << 23, &CPU::has_mmx},
+      {"sse", 0, 1u << 25, &CPU::has_sse},
+      {"sse2", 0, 1u << 26, &CPU::has_sse2},
+      {"sse3", 1u << 0, 0, &CPU::has_sse3},
+      {"ssse3", 1u << 9, 0, &CPU::has_ssse3},
+      {"sse41", 1u << 19, 0, &CPU::has_sse41},
+      {"sse42", 1u << 20, 0, &CPU::has_sse42},
+      {"popcnt", 1u << 23, 0, &CPU::has_popcnt},
+      {"aesni", 1u << 25, 0, &CPU::has_aesni},
+  };
+  for (const auto& flag : kFlags) {
+    FakeProcessor p;
+    p.SetVendor("GenuineIntel", 1);
+    p.SetLeaf(1, {0x306A9, 0, flag.ecx, flag.edx});
+    CPU cpu(p);
+    for (const auto& other : kFlags)
+      EXPECT_EQ(&other == &flag, (cpu.*other.has)()) << flag.name << " "
+                                                      << other.name;
+    EXPECT_FALSE(cpu.has_avx());
+    EXPECT_FALSE(cpu.has_non_stop_tsc());
+  }
 }
 
 TEST(CPUTest, AvxNeedsProcessorAndSystemSupport) {

@@ -126,12 +126,10 @@ TEST_F(NativeLibraryTest, ScopedLibraryUnloadsOnDestruction) {
   EXPECT_FALSE(released.is_valid());
   ScopedNativeLibrary adopted(raw);
   EXPECT_EQ(raw, adopted.get());
-}
 
-TEST_F(NativeLibraryTest, FailedScopedLoadAnswersNull) {
-  ScopedNativeLibrary library(LibraryPath(L"no_such_library.dll"));
-  EXPECT_FALSE(library.is_valid());
-  EXPECT_EQ(nullptr, library.GetFunctionPointer("KavorNativeDepValue"));
+  ScopedNativeLibrary failed(LibraryPath(L"no_such_library.dll"));
+  EXPECT_FALSE(failed.is_valid());
+  EXPECT_EQ(nullptr, failed.GetFunctionPointer("KavorNativeDepValue"));
 }
 
 }  // namespace base

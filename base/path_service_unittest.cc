@@ -32,6 +32,12 @@ FilePath Get(int key) {
   return path;
 }
 
+FilePath QuickLaunchUnder(const FilePath& app_data) {
+  return app_data.Append(L"Microsoft")
+      .Append(L"Internet Explorer")
+      .Append(L"Quick Launch");
+}
+
 // Restores the current folder when it goes away.
 class ScopedCurrentDirectory {
  public:
@@ -104,6 +110,7 @@ TEST(PathServiceTest, WindowsFolderKeys) {
       {DIR_IE_INTERNET_CACHE, CSIDL_INTERNET_CACHE},
       {DIR_COMMON_START_MENU, CSIDL_COMMON_PROGRAMS},
       {DIR_START_MENU, CSIDL_PROGRAMS},
+      {DIR_APP_DATA, CSIDL_APPDATA},
       {DIR_LOCAL_APP_DATA, CSIDL_LOCAL_APPDATA},
       {DIR_COMMON_APP_DATA, CSIDL_COMMON_APPDATA},
       {DIR_COMMON_DESKTOP, CSIDL_COMMON_DESKTOPDIRECTORY},
@@ -129,19 +136,6 @@ TEST(PathServiceTest, OneProgramFilesFolderOnX86) {
   ASSERT_TRUE(PathProviderWin(DIR_PROGRAM_FILES, &program_files));
   ASSERT_TRUE(PathProviderWin(DIR_PROGRAM_FILESX86, &program_files_x86));
   EXPECT_EQ(program_files, program_files_x86);
-}
-
-TEST(PathServiceTest, QuickLaunchKeysDeriveFromAppData) {
-  const FilePath quick_launch = Get(DIR_APP_DATA)
-                                    .Append(L"Microsoft")
-                                    .Append(L"Internet Explorer")
-                                    .Append(L"Quick Launch");
-  EXPECT_EQ(ShellFolder(CSIDL_APPDATA), Get(DIR_APP_DATA));
-  EXPECT_EQ(quick_launch, Get(DIR_USER_QUICK_LAUNCH));
-  EXPECT_EQ(quick_launch.Append(L"User Pinned").Append(L"TaskBar"),
-            Get(DIR_TASKBAR_PINS));
-  EXPECT_EQ(quick_launch.Append(L"User Pinned").Append(L"ImplicitAppShortcuts"),
-            Get(DIR_IMPLICIT_APP_SHORTCUTS));
 }
 
 TEST(PathServiceTest, ApplicationShortcutsNeedWindows8) {
@@ -187,9 +181,7 @@ TEST(PathServiceTest, RelativeOverrideIsCreatedAndDerivedKeysFollow) {
       MakeAbsoluteFilePath(temp_dir.GetPath()).Append(L"roaming\\data");
   EXPECT_TRUE(DirectoryExists(expected));
   EXPECT_EQ(expected, Get(DIR_APP_DATA));
-  const FilePath quick_launch = expected.Append(L"Microsoft")
-                                    .Append(L"Internet Explorer")
-                                    .Append(L"Quick Launch");
+  const FilePath quick_launch = QuickLaunchUnder(expected);
   EXPECT_EQ(quick_launch, Get(DIR_USER_QUICK_LAUNCH));
   EXPECT_EQ(quick_launch.Append(L"User Pinned").Append(L"TaskBar"),
             Get(DIR_TASKBAR_PINS));
@@ -233,11 +225,8 @@ TEST(PathServiceTest, AnswersHoldingParentReferencesAreMadeAbsolute) {
                                                      true, false));
   const FilePath quick_launch = Get(DIR_USER_QUICK_LAUNCH);
   EXPECT_FALSE(quick_launch.ReferencesParent()) << quick_launch.value();
-  EXPECT_EQ(MakeAbsoluteFilePath(temp_dir.GetPath())
-                .Append(L"b")
-                .Append(L"Microsoft")
-                .Append(L"Internet Explorer")
-                .Append(L"Quick Launch"),
+  EXPECT_EQ(QuickLaunchUnder(MakeAbsoluteFilePath(temp_dir.GetPath())
+                                 .Append(L"b")),
             quick_launch);
   EXPECT_FALSE(Get(DIR_TASKBAR_PINS).ReferencesParent());
 

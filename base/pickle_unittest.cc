@@ -135,41 +135,27 @@ TEST(PickleTest, CapacityGrowthSteps) {
 }
 
 TEST(PickleTest, ReadOnlyHeaderRules) {
-  // Too short to hold a payload size.
-  const char three[] = {0, 0, 0};
-  Pickle short_pickle(three, 3);
-  EXPECT_EQ(nullptr, short_pickle.data());
-  int value = 42;
-  PickleIterator short_iter(short_pickle);
-  EXPECT_FALSE(short_iter.ReadInt(&value));
-  EXPECT_EQ(42, value);
-
-  // Payload larger than the data.
-  std::string too_big = Words({100, 1});
-  Pickle big_pickle(too_big.data(), static_cast<int>(too_big.size()));
-  EXPECT_EQ(0u, big_pickle.header_size());
-  PickleIterator big_iter(big_pickle);
-  EXPECT_FALSE(big_iter.ReadInt(&value));
-
-  // 10 bytes with a payload of 4: a 6-byte header is not a multiple of 4.
-  std::string odd = Words({4, 0}) + std::string("\1\0", 2);
-  ASSERT_EQ(10u, odd.size());
-  Pickle odd_pickle(odd.data(), 10);
-  EXPECT_EQ(0u, odd_pickle.header_size());
-  PickleIterator odd_iter(odd_pickle);
-  EXPECT_FALSE(odd_iter.ReadInt(&value));
-
-  // A payload size equal to the length leaves no room for the header.
-  std::string no_header = Words({8, 5});
-  Pickle no_header_pickle(no_header.data(), 8);
-  EXPECT_EQ(0u, no_header_pickle.header_size());
-  EXPECT_EQ(nullptr, no_header_pickle.data());
-
-  // Negative length.
-  Pickle negative(too_big.data(), -4);
-  PickleIterator negative_iter(negative);
-  EXPECT_FALSE(negative_iter.ReadInt(&value));
-  EXPECT_EQ(42, value);
+  const struct {
+    std::string data;
+    int length;
+  } kBroken[] = {
+      {std::string(3, '\0'), 3},  // Too short to hold a payload size.
+      {Words({100, 1}), 8},       // Payload larger than the data.
+      // 10 bytes with a payload of 4: a 6-byte header is not a multiple of 4.
+      {Words({4, 0}) + std::string("\1\0", 2), 10},
+      {Words({8, 5}), 8},    // No room left for the header.
+      {Words({100, 1}), -4},  // Negative length.
+  };
+  for (const auto& c : kBroken) {
+    SCOPED_TRACE(c.length);
+    Pickle pickle(c.data.data(), c.length);
+    EXPECT_EQ(0u, pickle.header_size());
+    EXPECT_EQ(nullptr, pickle.data());
+    int value = 42;
+    PickleIterator iter(pickle);
+    EXPECT_FALSE(iter.ReadInt(&value));
+    EXPECT_EQ(42, value);
+  }
 }
 
 TEST(PickleTest, ReadOnlyWithLongerHeader) {
@@ -217,69 +203,49 @@ TEST(PickleTest, ShortReadsAtTheEnd) {
   }
 }
 
+// Each record is a string count, then the int 5 or the string's bytes.
 TEST(PickleTest, HostileStringCounts) {
-  // Count -1: the narrow read fails and moves to the end.
-  std::string data = Words({8, 0xFFFFFFFF, 1234});
-  Pickle pickle(data.data(), static_cast<int>(data.size()));
-  {
+  const struct {
+    std::string data;
+    bool wide;
+    bool read_ok;
+    bool int_follows;  // whether the next ReadInt gives the 5
+  } kCases[] = {
+      // Count -1: the narrow read fails and moves to the end; the 16-bit
+      // read stays behind the count, so the next field is read.
+      {Words({8, 0xFFFFFFFF, 5}), false, false, false},
+      {Words({8, 0xFFFFFFFF, 5}), true, false, true},
+      // A count whose doubled size overflows 31 bits.
+      {Words({8, 0x40000000u, 5}), true, false, true},
+      // Large but formable counts run past the data.
+      {Words({8, 0x7FFFFFFF, 5}), false, false, false},
+      {Words({8, 0x3FFFFFFF, 5}), true, false, false},
+      // A count that exactly fits succeeds; one byte more fails.
+      {Words({8, 4}) + "wxyz", false, true, false},
+      {Words({8, 5}) + "wxyz", false, false, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << (c.wide ? "wide " : "narrow ")
+                                    << c.data.size() << " bytes, count "
+                                    << *reinterpret_cast<const uint32_t*>(
+                                           c.data.data() + 4));
+    Pickle pickle(c.data.data(), static_cast<int>(c.data.size()));
     PickleIterator iter(pickle);
-    std::string s = "keep";
+    if (c.wide) {
+      string16 s = L"keep";
+      EXPECT_EQ(c.read_ok, iter.ReadString16(&s));
+      EXPECT_EQ(L"keep", s);
+    } else {
+      std::string s = "keep";
+      EXPECT_EQ(c.read_ok, iter.ReadString(&s));
+      EXPECT_EQ(c.read_ok ? "wxyz" : "keep", s);
+      PickleIterator piece_iter(pickle);
+      StringPiece piece;
+      EXPECT_EQ(c.read_ok, piece_iter.ReadStringPiece(&piece));
+    }
     int value = 0;
-    EXPECT_FALSE(iter.ReadString(&s));
-    EXPECT_EQ("keep", s);
-    EXPECT_FALSE(iter.ReadInt(&value));
-  }
-  {
-    // The 16-bit read stays behind the count, so the next field is read.
-    PickleIterator iter(pickle);
-    string16 s = L"keep";
-    int value = 0;
-    EXPECT_FALSE(iter.ReadString16(&s));
-    EXPECT_EQ(L"keep", s);
-    EXPECT_TRUE(iter.ReadInt(&value));
-    EXPECT_EQ(1234, value);
-  }
-  {
-    // Counts whose doubled size overflows 31 bits.
-    std::string huge = Words({8, 0x40000000u, 5});
-    Pickle huge_pickle(huge.data(), static_cast<int>(huge.size()));
-    PickleIterator iter(huge_pickle);
-    string16 s;
-    int value = 0;
-    EXPECT_FALSE(iter.ReadString16(&s));
-    EXPECT_TRUE(iter.ReadInt(&value));
-    EXPECT_EQ(5, value);
-  }
-  {
-    // Large but formable counts run past the data.
-    std::string big = Words({8, 0x7FFFFFFF, 5});
-    Pickle big_pickle(big.data(), static_cast<int>(big.size()));
-    PickleIterator iter(big_pickle);
-    std::string s;
-    StringPiece piece;
-    EXPECT_FALSE(iter.ReadString(&s));
-    EXPECT_TRUE(iter.ReachedEnd());
-    PickleIterator iter2(big_pickle);
-    EXPECT_FALSE(iter2.ReadStringPiece(&piece));
-    std::string big16 = Words({8, 0x3FFFFFFF, 5});
-    Pickle big16_pickle(big16.data(), static_cast<int>(big16.size()));
-    PickleIterator iter3(big16_pickle);
-    string16 s16;
-    EXPECT_FALSE(iter3.ReadString16(&s16));
-    EXPECT_TRUE(iter3.ReachedEnd());
-  }
-  {
-    // A count that exactly fits succeeds; one byte more fails.
-    std::string fits = Words({8, 4}) + "wxyz";
-    Pickle fits_pickle(fits.data(), static_cast<int>(fits.size()));
-    PickleIterator iter(fits_pickle);
-    StringPiece piece;
-    EXPECT_TRUE(iter.ReadStringPiece(&piece));
-    EXPECT_EQ("wxyz", piece.as_string());
-    std::string over = Words({8, 5}) + "wxyz";
-    Pickle over_pickle(over.data(), static_cast<int>(over.size()));
-    PickleIterator iter2(over_pickle);
-    EXPECT_FALSE(iter2.ReadStringPiece(&piece));
+    EXPECT_EQ(c.int_follows, iter.ReadInt(&value));
+    EXPECT_EQ(c.int_follows ? 5 : 0, value);
   }
 }
 

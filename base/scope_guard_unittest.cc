@@ -7,22 +7,15 @@
 namespace base {
 namespace {
 
-TEST(ScopeGuardTest, RunsOnceAtScopeEnd) {
+TEST(ScopeGuardTest, RunsOnceAtScopeEndUnlessCancelled) {
   int runs = 0;
   {
     ScopeGuard guard([&] { ++runs; });
+    ScopeGuard cancelled([&] { runs += 10; });
+    cancelled.Cancel();
     EXPECT_EQ(0, runs);
   }
   EXPECT_EQ(1, runs);
-}
-
-TEST(ScopeGuardTest, CancelledGuardDoesNotRun) {
-  int runs = 0;
-  {
-    ScopeGuard guard([&] { ++runs; });
-    guard.Cancel();
-  }
-  EXPECT_EQ(0, runs);
 }
 
 TEST(ScopeGuardTest, MovedGuardRunsOnlyInItsNewOwner) {

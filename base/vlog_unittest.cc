@@ -47,39 +47,36 @@ TEST(VlogTest, GlobalLevel) {
 }
 
 TEST(VlogTest, ModuleLevels) {
-  int min_log_level = 0;
-  VlogInfo vlog_info("1", "foo=2,bar-inl=5", &min_log_level);
-  EXPECT_EQ(2, vlog_info.GetVlogLevel("C:\\src\\foo.cc"));
-  EXPECT_EQ(2, vlog_info.GetVlogLevel("foo-inl.h"));
-  EXPECT_EQ(2, vlog_info.GetVlogLevel("base/foo.h"));
-  EXPECT_EQ(1, vlog_info.GetVlogLevel("foobar.cc"));
-  // The module name has "-inl" removed, so "bar-inl" never matches.
-  EXPECT_EQ(1, vlog_info.GetVlogLevel("bar-inl.h"));
-}
-
-TEST(VlogTest, PathPatternsMatchTheWholePath) {
-  int min_log_level = 0;
-  VlogInfo vlog_info("", "*/net/*=3", &min_log_level);
-  EXPECT_EQ(3, vlog_info.GetVlogLevel("a\\net\\b.cc"));
-  EXPECT_EQ(3, vlog_info.GetVlogLevel("a/net/b.cc"));
-  EXPECT_EQ(0, vlog_info.GetVlogLevel("net.cc"));
-  EXPECT_EQ(0, min_log_level);
-}
-
-TEST(VlogTest, FirstMatchingPatternWins) {
-  int min_log_level = 0;
-  VlogInfo vlog_info("", "foo=1,foo=4,f*=7", &min_log_level);
-  EXPECT_EQ(1, vlog_info.GetVlogLevel("foo.cc"));
-  EXPECT_EQ(7, vlog_info.GetVlogLevel("fa.cc"));
-}
-
-TEST(VlogTest, MalformedPairs) {
-  int min_log_level = 0;
-  // A missing level counts as 0; a partial number keeps what was parsed.
-  VlogInfo vlog_info("2", "a=,b=3x, c = 4 ,d", &min_log_level);
-  EXPECT_EQ(0, vlog_info.GetVlogLevel("a.cc"));
-  EXPECT_EQ(3, vlog_info.GetVlogLevel("b.cc"));
-  EXPECT_EQ(2, vlog_info.GetVlogLevel("d.cc"));
+  const struct {
+    const char* vmodule;
+    const char* file;
+    int level;
+  } kCases[] = {
+      {"foo=2,bar-inl=5", "C:\\src\\foo.cc", 2},
+      {"foo=2,bar-inl=5", "foo-inl.h", 2},
+      {"foo=2,bar-inl=5", "base/foo.h", 2},
+      {"foo=2,bar-inl=5", "foobar.cc", 1},
+      // The module name has "-inl" removed, so "bar-inl" never matches.
+      {"foo=2,bar-inl=5", "bar-inl.h", 1},
+      // Patterns with a slash match the whole path, either slash.
+      {"*/net/*=3", "a\\net\\b.cc", 3},
+      {"*/net/*=3", "a/net/b.cc", 3},
+      {"*/net/*=3", "net.cc", 1},
+      // The first matching pattern wins.
+      {"foo=1,foo=4,f*=7", "foo.cc", 1},
+      {"foo=1,foo=4,f*=7", "fa.cc", 7},
+      // A missing level counts as 0; a partial number keeps what was parsed.
+      {"a=,b=3x, c = 4 ,d", "a.cc", 0},
+      {"a=,b=3x, c = 4 ,d", "b.cc", 3},
+      {"a=,b=3x, c = 4 ,d", "d.cc", 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.vmodule << " " << c.file);
+    int min_log_level = 0;
+    VlogInfo vlog_info("1", c.vmodule, &min_log_level);
+    EXPECT_EQ(c.level, vlog_info.GetVlogLevel(c.file));
+    EXPECT_EQ(-1, min_log_level);
+  }
 }
 
 }  // namespace

@@ -128,17 +128,5 @@ TEST_F(JSONFileValueDeserializerTest, InvalidJsonKeepsSize) {
   EXPECT_EQ(13u, deserializer.get_last_read_size());
 }
 
-TEST(JSONFileValueDeserializerTextTest, ErrorTexts) {
-  EXPECT_STREQ("Access denied.",
-               JSONFileValueDeserializer::GetErrorMessageForCode(1000));
-  EXPECT_STREQ("Can't read file.",
-               JSONFileValueDeserializer::GetErrorMessageForCode(1001));
-  EXPECT_STREQ("File locked.",
-               JSONFileValueDeserializer::GetErrorMessageForCode(1002));
-  EXPECT_STREQ("File doesn't exist.",
-               JSONFileValueDeserializer::GetErrorMessageForCode(1003));
-  EXPECT_STREQ("", JSONFileValueDeserializer::GetErrorMessageForCode(3));
-}
-
 }  // namespace
 }  // namespace base

@@ -91,45 +91,33 @@ TEST(DecimalConversionTest, FormatLayouts) {
 }
 
 TEST(DecimalConversionTest, DoubleToDigits) {
+  const struct {
+    double value;
+    const char* digits;
+    int point;
+    int sign;
+  } kCases[] = {
+      {-1234.5, "12345", 4, 1},
+      {0.0, "0", 1, 0},
+      {-0.0, "0", 1, 1},
+      {1e-7, "1", -6, 0},
+      {-kInfinity, "Infinity", 9999, 1},
+      {FromBits(0xfff8000000000000ull), "NaN", 9999, 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.digits);
+    int point = 0, sign = 0;
+    char* end = nullptr;
+    char* digits = DoubleToDigits(c.value, &point, &sign, &end);
+    EXPECT_STREQ(c.digits, digits);
+    EXPECT_EQ(c.point, point);
+    EXPECT_EQ(c.sign, sign);
+    EXPECT_EQ(digits + strlen(c.digits), end);
+    FreeDigits(digits);
+  }
+  // A null end pointer is allowed.
   int point = 0, sign = 0;
-  char* end = nullptr;
-
-  char* digits = DoubleToDigits(-1234.5, &point, &sign, &end);
-  EXPECT_STREQ("12345", digits);
-  EXPECT_EQ(4, point);
-  EXPECT_EQ(1, sign);
-  EXPECT_EQ(digits + 5, end);
-  FreeDigits(digits);
-
-  digits = DoubleToDigits(0.0, &point, &sign, nullptr);
-  EXPECT_STREQ("0", digits);
-  EXPECT_EQ(1, point);
-  EXPECT_EQ(0, sign);
-  FreeDigits(digits);
-
-  digits = DoubleToDigits(-0.0, &point, &sign, nullptr);
-  EXPECT_STREQ("0", digits);
-  EXPECT_EQ(1, sign);
-  FreeDigits(digits);
-
-  digits = DoubleToDigits(1e-7, &point, &sign, nullptr);
-  EXPECT_STREQ("1", digits);
-  EXPECT_EQ(-6, point);
-  FreeDigits(digits);
-
-  digits = DoubleToDigits(-kInfinity, &point, &sign, &end);
-  EXPECT_STREQ("Infinity", digits);
-  EXPECT_EQ(9999, point);
-  EXPECT_EQ(1, sign);
-  EXPECT_EQ(digits + 8, end);
-  FreeDigits(digits);
-
-  digits = DoubleToDigits(FromBits(0xfff8000000000000ull), &point, &sign,
-                          nullptr);
-  EXPECT_STREQ("NaN", digits);
-  EXPECT_EQ(9999, point);
-  EXPECT_EQ(1, sign);
-  FreeDigits(digits);
+  FreeDigits(DoubleToDigits(1.0, &point, &sign, nullptr));
 }
 
 TEST(DecimalConversionTest, ParseSyntaxAndEndPositions) {
@@ -234,92 +222,56 @@ TEST(DecimalConversionTest, ParseInfinityAndNaN) {
   }
 }
 
-TEST(DecimalConversionTest, ParseRangeErrors) {
-  Parsed parsed = Parse("1e400");
-  EXPECT_EQ(kInfinity, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-  EXPECT_EQ(5u, parsed.end);
-
-  parsed = Parse("-1e400");
-  EXPECT_EQ(-kInfinity, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-
-  parsed = Parse("1.7976931348623159e308");  // Rounds past the largest.
-  EXPECT_EQ(kInfinity, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-
-  parsed = Parse("1.7976931348623158e308");  // Rounds down to the largest.
-  EXPECT_EQ(kMaxDouble, parsed.value);
-  EXPECT_FALSE(parsed.erange);
-
-  parsed = Parse("1e-400");
-  EXPECT_EQ(Bits(0.0), Bits(parsed.value));
-  EXPECT_TRUE(parsed.erange);
-  EXPECT_EQ(6u, parsed.end);
-
-  parsed = Parse("-1e-400");
-  EXPECT_EQ(Bits(-0.0), Bits(parsed.value));
-  EXPECT_TRUE(parsed.erange);
-
-  // Zero is exact whatever its exponent.
-  parsed = Parse("0e-400");
-  EXPECT_EQ(Bits(0.0), Bits(parsed.value));
-  EXPECT_FALSE(parsed.erange);
-  parsed = Parse("-0.000e99999999999");
-  EXPECT_EQ(Bits(-0.0), Bits(parsed.value));
-  EXPECT_FALSE(parsed.erange);
-
-  parsed = Parse("1e-310");
-  EXPECT_EQ(1e-310, parsed.value);
-  EXPECT_GT(parsed.value, 0.0);
-  EXPECT_LT(parsed.value, std::numeric_limits<double>::min());
-  EXPECT_TRUE(parsed.erange);
-
-  parsed = Parse("4.9e-324");
-  EXPECT_EQ(kMinSubnormal, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-
-  // Just above half the smallest subnormal rounds up to it; exactly half
-  // rounds to even, which is zero.
-  parsed = Parse("2.4703282292062328e-324");
-  EXPECT_EQ(kMinSubnormal, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-  parsed = Parse("2.4703282292062327e-324");
-  EXPECT_EQ(0.0, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-
-  parsed = Parse("2.2250738585072014e-308");  // The smallest normal.
-  EXPECT_EQ(std::numeric_limits<double>::min(), parsed.value);
-  EXPECT_FALSE(parsed.erange);
+// Texts at and beyond the ends of the double range, and short decimals that
+// must read exactly; each text is read whole.
+TEST(DecimalConversionTest, ParseRangeEnds) {
+  const struct {
+    std::string text;
+    double value;
+    bool erange;
+  } kCases[] = {
+      {"1e400", kInfinity, true},
+      {"-1e400", -kInfinity, true},
+      {"1.7976931348623159e308", kInfinity, true},    // Rounds past the largest.
+      {"1.7976931348623158e308", kMaxDouble, false},  // Rounds down to it.
+      {"1e-400", 0.0, true},
+      {"-1e-400", -0.0, true},
+      // Zero is exact whatever its exponent.
+      {"0e-400", 0.0, false},
+      {"-0.000e99999999999", -0.0, false},
+      {"1e-310", 1e-310, true},
+      {"4.9e-324", kMinSubnormal, true},
+      // Just above half the smallest subnormal rounds up to it; exactly half
+      // rounds to even, which is zero.
+      {"2.4703282292062328e-324", kMinSubnormal, true},
+      {"2.4703282292062327e-324", 0.0, true},
+      {"2.2250738585072014e-308", std::numeric_limits<double>::min(), false},
+      // Exponents far beyond any mantissa's length.
+      {"1e999999999999", kInfinity, true},
+      {"1e-999999999999", 0.0, true},
+      // Leading zeros of the exponent are not significant.
+      {"1e-00000000000000000300", 1e-300, false},
+      // A long string of leading fraction zeros is not lost to the clamp.
+      {"0." + std::string(400, '0') + "1e400", 0.1, false},
+      {"0.1", 0.1, false},
+      {".3", 0.3, false},
+      {"123456789012345", 123456789012345.0, false},
+      {"1e22", 1e22, false},
+      {"1e23", 1e23, false},
+      {"9007199254740993", 9007199254740992.0, false},  // Ties to even.
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text.substr(0, 30));
+    Parsed parsed = Parse(c.text);
+    EXPECT_EQ(Bits(c.value), Bits(parsed.value));
+    EXPECT_EQ(c.text.size(), parsed.end);
+    EXPECT_EQ(c.erange, parsed.erange);
+  }
 
   // Success leaves errno alone.
   errno = EINVAL;
   EXPECT_EQ(1.0, ParseDouble("1", nullptr));
   EXPECT_EQ(EINVAL, errno);
-}
-
-TEST(DecimalConversionTest, ParseExponentClamp) {
-  // Exponents far beyond any mantissa's length overflow or underflow.
-  Parsed parsed = Parse("1e999999999999");
-  EXPECT_EQ(kInfinity, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-  EXPECT_EQ(14u, parsed.end);
-
-  parsed = Parse("1e-999999999999");
-  EXPECT_EQ(0.0, parsed.value);
-  EXPECT_TRUE(parsed.erange);
-
-  // Leading zeros of the exponent are not significant.
-  parsed = Parse("1e-00000000000000000300");
-  EXPECT_EQ(1e-300, parsed.value);
-  EXPECT_FALSE(parsed.erange);
-
-  // A long string of leading fraction zeros is not lost to the clamp.
-  std::string small = "0." + std::string(400, '0') + "1e400";
-  parsed = Parse(small);
-  EXPECT_EQ(0.1, parsed.value);
-  EXPECT_EQ(small.size(), parsed.end);
-  EXPECT_FALSE(parsed.erange);
 }
 
 // Long mantissas whose own digits make up for an exponent that is large in
@@ -408,15 +360,6 @@ TEST(DecimalConversionTest, ParseLongMantissasRoundCorrectly) {
   EXPECT_TRUE(parsed.erange);
   std::string scaled = big + "e-500";
   EXPECT_EQ(1e299, Parse(scaled).value);
-}
-
-TEST(DecimalConversionTest, ShortDecimalsReadExactly) {
-  EXPECT_EQ(0.1, Parse("0.1").value);
-  EXPECT_EQ(0.3, Parse(".3").value);
-  EXPECT_EQ(123456789012345.0, Parse("123456789012345").value);
-  EXPECT_EQ(1e22, Parse("1e22").value);
-  EXPECT_EQ(1e23, Parse("1e23").value);
-  EXPECT_EQ(Bits(9007199254740992.0), Bits(Parse("9007199254740993").value));
 }
 
 // Every finite double reads back from its text bit for bit, and the text is

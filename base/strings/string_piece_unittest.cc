@@ -1,9 +1,12 @@
 #include "base/strings/string_piece.h"
 
+#include <string.h>
+
 #include <map>
 #include <sstream>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "gtest/gtest.h"
 
@@ -124,84 +127,56 @@ TEST(StringPieceTest, SubstrClampsInsteadOfFailing) {
   EXPECT_FALSE(piece.ends_with("abcde"));
 }
 
-TEST(StringPieceTest, SingleUnitSearches) {
-  StringPiece piece("abca");
-  EXPECT_EQ(0u, piece.find('a'));
-  EXPECT_EQ(3u, piece.find('a', 1));
-  EXPECT_EQ(StringPiece::npos, piece.find('a', 4));
-  EXPECT_EQ(StringPiece::npos, piece.find('z'));
-  EXPECT_EQ(3u, piece.rfind('a', 100));
-  EXPECT_EQ(0u, piece.rfind('a', 2));
-  EXPECT_EQ(StringPiece::npos, StringPiece().rfind('a'));
-  EXPECT_EQ(1u, piece.find_first_not_of('a'));
-  EXPECT_EQ(StringPiece::npos, StringPiece("aaa").find_first_not_of('a'));
-  EXPECT_EQ(2u, piece.find_last_not_of('a'));
-
-  StringPiece16 wide(L"abca");
-  EXPECT_EQ(3u, wide.find(L'a', 1));
-  EXPECT_EQ(StringPiece16::npos, wide.find(L'a', 4));
-  EXPECT_EQ(3u, wide.rfind(L'a'));
+// Every search agrees with the standard string's at every start position,
+// past the end and npos included, for sets of one and of several units.
+template <typename Piece, typename String>
+void ExpectSearchesLikeString(const String& text, const String& needle) {
+  const Piece piece(text);
+  const Piece needle_piece(needle);
+  std::vector<size_t> positions = {String::npos};
+  for (size_t pos = 0; pos <= text.size() + 1; ++pos)
+    positions.push_back(pos);
+  for (size_t pos : positions) {
+    SCOPED_TRACE(testing::Message() << "at " << pos);
+    EXPECT_EQ(text.find(needle, pos), piece.find(needle_piece, pos));
+    EXPECT_EQ(text.rfind(needle, pos), piece.rfind(needle_piece, pos));
+    EXPECT_EQ(text.find_first_of(needle, pos),
+              piece.find_first_of(needle_piece, pos));
+    EXPECT_EQ(text.find_last_of(needle, pos),
+              piece.find_last_of(needle_piece, pos));
+    EXPECT_EQ(text.find_first_not_of(needle, pos),
+              piece.find_first_not_of(needle_piece, pos));
+    EXPECT_EQ(text.find_last_not_of(needle, pos),
+              piece.find_last_not_of(needle_piece, pos));
+    if (needle.empty())
+      continue;
+    const auto c = needle[0];
+    EXPECT_EQ(text.find(c, pos), piece.find(c, pos));
+    EXPECT_EQ(text.rfind(c, pos), piece.rfind(c, pos));
+    EXPECT_EQ(text.find_first_of(c, pos), piece.find_first_of(c, pos));
+    EXPECT_EQ(text.find_last_of(c, pos), piece.find_last_of(c, pos));
+    EXPECT_EQ(text.find_first_not_of(c, pos), piece.find_first_not_of(c, pos));
+    EXPECT_EQ(text.find_last_not_of(c, pos), piece.find_last_not_of(c, pos));
+  }
 }
 
-TEST(StringPieceTest, SubstringSearches) {
-  StringPiece piece("abcabc");
-  EXPECT_EQ(0u, piece.find("abc"));
-  EXPECT_EQ(3u, piece.find("abc", 1));
-  EXPECT_EQ(StringPiece::npos, piece.find("abc", 4));
-  EXPECT_EQ(StringPiece::npos, piece.find("abcd"));
-  EXPECT_EQ(6u, piece.find("", 6));
-  EXPECT_EQ(StringPiece::npos, piece.find("", 7));
-  EXPECT_EQ(3u, piece.rfind("abc"));
-  EXPECT_EQ(0u, piece.rfind("abc", 2));
-  EXPECT_EQ(StringPiece::npos, StringPiece("ab").rfind("abc"));
-  EXPECT_EQ(3u, StringPiece16(L"abcabc").find(L"abc", 1));
-  EXPECT_EQ(3u, StringPiece16(L"abcabc").rfind(L"abc"));
-}
-
-TEST(StringPieceTest, NarrowSetSearches) {
-  StringPiece piece("a,b;c");
-  EXPECT_EQ(1u, piece.find_first_of(",;"));
-  EXPECT_EQ(3u, piece.find_first_of(",;", 2));
-  EXPECT_EQ(StringPiece::npos, piece.find_first_of(",;", 5));
-  EXPECT_EQ(StringPiece::npos, piece.find_first_of(""));
-  EXPECT_EQ(StringPiece::npos, StringPiece().find_first_of(",;"));
-  // A one-byte set takes the single-byte path with the same answers.
-  EXPECT_EQ(3u, piece.find_first_of(";"));
-  EXPECT_EQ(3u, piece.find_last_of(",;"));
-  EXPECT_EQ(1u, piece.find_last_of(",;", 2));
-  EXPECT_EQ(1u, piece.find_last_of(","));
-  EXPECT_EQ(StringPiece::npos, piece.find_last_of(""));
-  EXPECT_EQ(StringPiece::npos, piece.find_last_of("xy"));
-
-  EXPECT_EQ(2u, StringPiece("  x ").find_first_not_of(" \t"));
-  EXPECT_EQ(2u, StringPiece("  x ").find_first_not_of(" "));
-  EXPECT_EQ(StringPiece::npos, StringPiece("  x ").find_first_not_of(" x"));
-  EXPECT_EQ(StringPiece::npos, StringPiece("ab").find_first_not_of("xy", 2));
-
-  EXPECT_EQ(1u, StringPiece("ab  ").find_last_not_of(" "));
-  EXPECT_EQ(1u, StringPiece("ab \t").find_last_not_of(" \t"));
-  EXPECT_EQ(StringPiece::npos, StringPiece("    ").find_last_not_of(" "));
-  EXPECT_EQ(StringPiece::npos, StringPiece("  \t ").find_last_not_of(" \t"));
-  EXPECT_EQ(2u, StringPiece("abcd").find_last_not_of("", 2));
-  EXPECT_EQ(3u, StringPiece("abcd").find_last_not_of(""));
-  EXPECT_EQ(StringPiece::npos, StringPiece().find_last_not_of(""));
-  // High bytes index the table as unsigned values.
-  EXPECT_EQ(1u, StringPiece("a\xff" "b").find_first_of("\xff\xfe"));
-}
-
-TEST(StringPieceTest, WideSetSearches) {
-  StringPiece16 piece(L"a,b;c");
-  EXPECT_EQ(1u, piece.find_first_of(L",;"));
-  EXPECT_EQ(3u, piece.find_first_of(L",;", 2));
-  EXPECT_EQ(StringPiece16::npos, piece.find_first_of(L",;", 5));
-  EXPECT_EQ(StringPiece16::npos, piece.find_first_of(L""));
-  EXPECT_EQ(2u, StringPiece16(L"  x").find_first_not_of(L" \t"));
-  EXPECT_EQ(1u, StringPiece16(L"  x").find_first_not_of(L"", 1));
-  EXPECT_EQ(StringPiece16::npos, StringPiece16(L"x").find_first_not_of(L"", 1));
-  EXPECT_EQ(1u, StringPiece16(L"ab  ").find_last_not_of(L" "));
-  EXPECT_EQ(StringPiece16::npos, StringPiece16(L"    ").find_last_not_of(L" "));
-  EXPECT_EQ(2u, StringPiece16(L"abcd").find_last_not_of(L"", 2));
-  EXPECT_EQ(3u, StringPiece16(L"a,b;c").find_last_of(L",;"));
+TEST(StringPieceTest, SearchesAgreeWithTheStandardString) {
+  // High bytes index the narrow set table as unsigned values.
+  const char* const kTexts[] = {"", "abca", "abcabc", "a,b;c", "  x \t",
+                                "aaa", "a\xff" "b"};
+  const char* const kNeedles[] = {"", "a", "abc", "abcd", ",;", ";",
+                                  " \t", " x", "xy", "\xff\xfe"};
+  for (const char* text : kTexts) {
+    for (const char* needle : kNeedles) {
+      SCOPED_TRACE(testing::Message() << '"' << text << "\" / \"" << needle
+                                      << '"');
+      ExpectSearchesLikeString<StringPiece>(std::string(text),
+                                            std::string(needle));
+      ExpectSearchesLikeString<StringPiece16>(
+          std::wstring(text, text + strlen(text)),
+          std::wstring(needle, needle + strlen(needle)));
+    }
+  }
 }
 
 }  // namespace base
