@@ -73,7 +73,8 @@ TEST_F(AtExitTest, NestedManagerHandsBackToThePreviousOne) {
 
 std::vector<int> g_thread_values;
 void RecordFromThread(void* param) {
-  g_thread_values.push_back(static_cast<int>(reinterpret_cast<intptr_t>(param)));
+  g_thread_values.push_back(
+      static_cast<int>(reinterpret_cast<intptr_t>(param)));
 }
 
 TEST_F(AtExitTest, RegistrationFromManyThreads) {

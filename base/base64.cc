@@ -31,7 +31,8 @@ int DecodeChar(char c) {
 void Base64Encode(StringPiece input, std::string* output) {
   const size_t n = input.size();
   std::string temp(((n + 2) / 3) * 4 + 1, '\0');
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(input.data());
+  const unsigned char* in =
+      reinterpret_cast<const unsigned char*>(input.data());
   size_t out = 0;
   size_t i = 0;
   for (; i + 3 <= n; i += 3) {

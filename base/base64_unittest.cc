@@ -36,8 +36,8 @@ TEST(Base64Test, EncodesWithPaddingAndDecodesBack) {
 }
 
 TEST(Base64Test, RejectsMalformedTextAndKeepsOutput) {
-  const char* const kBad[] = {"YWI",  "YW J", "YQ=A", "Y===", "=QQQ",
-                              "YW-_", "YWJj\n", "YW\nJ", "Y", "YWJjY"};
+  const char* const kBad[] = {"YWI",  "YW J",   "YQ=A",  "Y===", "=QQQ",
+                              "YW-_", "YWJj\n", "YW\nJ", "Y",    "YWJjY"};
   for (const char* bad : kBad) {
     std::string out = "untouched";
     EXPECT_FALSE(Base64Decode(bad, &out)) << bad;

@@ -11,17 +11,17 @@ class FilePath;
 enum BasePathKey {
   PATH_START = 0,
 
-  DIR_CURRENT = 1,       // The current folder; never cached.
-  DIR_EXE = 2,           // The folder of the process executable.
-  DIR_MODULE = 3,        // The folder of the module holding this code.
-  DIR_ASSETS = 4,        // Where the assets lie: the module's folder.
-  DIR_TEMP = 5,          // The user's temporary folder.
-  DIR_HOME = 6,          // The user's profile folder.
-  FILE_EXE = 7,          // The process executable.
-  FILE_MODULE = 8,       // The module holding this code.
-  DIR_SOURCE_ROOT = 9,   // Two folders above DIR_EXE.
-  DIR_USER_DESKTOP = 10, // The user's desktop.
-  DIR_TEST_DATA = 11,    // DIR_SOURCE_ROOT\base\test\data, when it exists.
+  DIR_CURRENT = 1,        // The current folder; never cached.
+  DIR_EXE = 2,            // The folder of the process executable.
+  DIR_MODULE = 3,         // The folder of the module holding this code.
+  DIR_ASSETS = 4,         // Where the assets lie: the module's folder.
+  DIR_TEMP = 5,           // The user's temporary folder.
+  DIR_HOME = 6,           // The user's profile folder.
+  FILE_EXE = 7,           // The process executable.
+  FILE_MODULE = 8,        // The module holding this code.
+  DIR_SOURCE_ROOT = 9,    // Two folders above DIR_EXE.
+  DIR_USER_DESKTOP = 10,  // The user's desktop.
+  DIR_TEST_DATA = 11,     // DIR_SOURCE_ROOT\base\test\data, when it exists.
 
   PATH_END
 };

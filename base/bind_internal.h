@@ -208,8 +208,7 @@ struct FunctorTraits<OnceCallback<R(Args...)>> {
 
   template <typename Callback, typename... RunArgs>
   static R Invoke(Callback&& callback, RunArgs&&... args) {
-    return std::forward<Callback>(callback).Run(
-        std::forward<RunArgs>(args)...);
+    return std::forward<Callback>(callback).Run(std::forward<RunArgs>(args)...);
   }
 };
 
@@ -221,8 +220,7 @@ struct FunctorTraits<RepeatingCallback<R(Args...)>> {
 
   template <typename Callback, typename... RunArgs>
   static R Invoke(Callback&& callback, RunArgs&&... args) {
-    return std::forward<Callback>(callback).Run(
-        std::forward<RunArgs>(args)...);
+    return std::forward<Callback>(callback).Run(std::forward<RunArgs>(args)...);
   }
 };
 
@@ -291,9 +289,8 @@ struct SignatureParts<R(Args...)> {
 template <size_t N, typename RunType>
 using UnboundRunType = typename MakeFunctionType<
     typename SignatureParts<RunType>::ReturnType,
-    typename DropTypeListItems<
-        N,
-        typename SignatureParts<RunType>::Params>::Type>::Type;
+    typename DropTypeListItems<N, typename SignatureParts<RunType>::Params>::
+        Type>::Type;
 
 // A bound value reaches its parameter as an rvalue (once) or a const lvalue
 // (repeating): neither binds to a non-const reference.
@@ -368,8 +365,8 @@ struct BindState final : BindStateBase {
   static BindState* Create(BindStateBase::InvokeFuncStorage invoke,
                            ForwardFunctor&& functor,
                            ForwardBoundArgs&&... bound_args) {
-    return new BindState(std::integral_constant<bool, kIsCancellable>(),
-                         invoke, std::forward<ForwardFunctor>(functor),
+    return new BindState(std::integral_constant<bool, kIsCancellable>(), invoke,
+                         std::forward<ForwardFunctor>(functor),
                          std::forward<ForwardBoundArgs>(bound_args)...);
   }
 
@@ -462,10 +459,9 @@ struct Invoker<State, R(UnboundArgs...)> {
   static R RunImpl(Functor&& functor,
                    List&& bound_args,
                    UnboundArgs&... unbound_args) {
-    return RunWithIndices(std::forward<Functor>(functor),
-                          std::forward<List>(bound_args),
-                          std::make_index_sequence<kNumBound>(),
-                          unbound_args...);
+    return RunWithIndices(
+        std::forward<Functor>(functor), std::forward<List>(bound_args),
+        std::make_index_sequence<kNumBound>(), unbound_args...);
   }
 
   template <typename Functor, typename List, size_t... I>
@@ -473,10 +469,12 @@ struct Invoker<State, R(UnboundArgs...)> {
                           List&& bound_args,
                           std::index_sequence<I...>,
                           UnboundArgs&... unbound_args) {
-    return InvokeHelper<State::kIsWeakCall, typename State::Traits, R>::
-        MakeItSo(std::forward<Functor>(functor),
-                 UnwrapBoundArg<I>(std::forward<List>(bound_args))...,
-                 std::forward<UnboundArgs>(unbound_args)...);
+    return InvokeHelper<State::kIsWeakCall, typename State::Traits,
+                        R>::MakeItSo(std::forward<Functor>(functor),
+                                     UnwrapBoundArg<I>(
+                                         std::forward<List>(bound_args))...,
+                                     std::forward<UnboundArgs>(
+                                         unbound_args)...);
   }
 
   static constexpr size_t kNumBound = State::kNumBoundArgs;

@@ -90,8 +90,12 @@ class Both : public First, public Second {};
 
 class Target {
  public:
-  void Set(int value) { value_ = value; ++calls_; }
-  void Take(std::unique_ptr<int> owned, OnceCallback<void(int)> first,
+  void Set(int value) {
+    value_ = value;
+    ++calls_;
+  }
+  void Take(std::unique_ptr<int> owned,
+            OnceCallback<void(int)> first,
             OnceCallback<void(int)> second) {
     int v = owned ? *owned : -1;
     std::move(first).Run(v);
@@ -164,8 +168,7 @@ TEST(BindTest, OwningDestroyDeletesThroughVirtualDestructor) {
 // Destroy holding a callback: releasing the outer state releases the inner.
 TEST(BindTest, DestroyReleasesBoundCallback) {
   int deleted = 0;
-  OnceCallback<int()> inner =
-      BindOnce(&ValueOf, Owned(new Tracked(&deleted)));
+  OnceCallback<int()> inner = BindOnce(&ValueOf, Owned(new Tracked(&deleted)));
   OnceClosure outer = BindOnce(
       [](OnceCallback<int()> cb) { ignore_result(std::move(cb).Run()); },
       std::move(inner));
@@ -254,18 +257,16 @@ TEST(BindTest, MethodWithPassedOwnedArgumentAndTwoCallbacks) {
   std::vector<int> seen;
   auto record = [](std::vector<int>* seen, int v) { seen->push_back(v); };
 
-  OnceClosure once = BindOnce(&Target::Take, Unretained(&target),
-                              std::make_unique<int>(5),
-                              BindOnce(record, &seen), BindOnce(record, &seen));
+  OnceClosure once =
+      BindOnce(&Target::Take, Unretained(&target), std::make_unique<int>(5),
+               BindOnce(record, &seen), BindOnce(record, &seen));
   std::move(once).Run();
   EXPECT_EQ((std::vector<int>{5, 6}), seen);
 
   // Through a repeating callback the owned argument must be Passed().
-  RepeatingClosure repeating =
-      BindRepeating(&Target::Take, Unretained(&target),
-                    Passed(std::make_unique<int>(8)),
-                    Passed(BindOnce(record, &seen)),
-                    Passed(BindOnce(record, &seen)));
+  RepeatingClosure repeating = BindRepeating(
+      &Target::Take, Unretained(&target), Passed(std::make_unique<int>(8)),
+      Passed(BindOnce(record, &seen)), Passed(BindOnce(record, &seen)));
   repeating.Run();
   EXPECT_EQ((std::vector<int>{5, 6, 8, 9}), seen);
 }
@@ -292,7 +293,8 @@ TEST(BindTest, PassedValueIsTakenOnce) {
   EXPECT_EQ(17, cb.Run());
 
   std::unique_ptr<int> from_pointer = std::make_unique<int>(3);
-  RepeatingCallback<int()> cb2 = BindRepeating(&TakeUnique, Passed(&from_pointer));
+  RepeatingCallback<int()> cb2 =
+      BindRepeating(&TakeUnique, Passed(&from_pointer));
   EXPECT_FALSE(from_pointer);
   EXPECT_EQ(3, cb2.Run());
 }

@@ -52,8 +52,8 @@ class OnceCallback<R(Args...)> : public internal::CallbackBase {
   R Run(Args... args) && {
     OnceCallback cb = std::move(*this);
     CHECK(!cb.is_null());
-    PolymorphicInvoke f = reinterpret_cast<PolymorphicInvoke>(
-        cb.polymorphic_invoke());
+    PolymorphicInvoke f =
+        reinterpret_cast<PolymorphicInvoke>(cb.polymorphic_invoke());
     return f(cb.bind_state(), std::forward<Args>(args)...);
   }
 

@@ -92,11 +92,9 @@ TEST(CallbackTest, RunningAOnceCallbackConsumesIt) {
   // next task would); the new state survives the end of the run.
   OnceClosure slot;
   bool next_dead = false;
-  slot = BindOnce(
-      [](OnceClosure* slot, bool* next_dead) {
-        *slot = MakeTracked(next_dead);
-      },
-      &slot, &next_dead);
+  slot = BindOnce([](OnceClosure* slot,
+                     bool* next_dead) { *slot = MakeTracked(next_dead); },
+                  &slot, &next_dead);
   std::move(slot).Run();
   EXPECT_FALSE(slot.is_null());
   EXPECT_FALSE(next_dead);
@@ -121,7 +119,9 @@ TEST(CallbackTest, RepeatingRunLeavesStateInPlace) {
 // The function resets the very callback that runs it: the run's own
 // reference keeps the bound state (and the flag it owns) alive until the
 // function returns.
-void ResetSelf(RepeatingClosure* self, FlagOnDestroy* flag, bool* dead,
+void ResetSelf(RepeatingClosure* self,
+               FlagOnDestroy* flag,
+               bool* dead,
                bool* dead_during_run) {
   self->Reset();
   *dead_during_run = *dead;
@@ -154,7 +154,8 @@ void Ignore(ChecksCallbackOnDestruction*) {}
 TEST(CallbackTest, ResetNullsBeforeReleasing) {
   OnceClosure cb;
   bool was_null = false;
-  cb = BindOnce(&Ignore, Owned(new ChecksCallbackOnDestruction(&cb, &was_null)));
+  cb =
+      BindOnce(&Ignore, Owned(new ChecksCallbackOnDestruction(&cb, &was_null)));
   cb.Reset();
   EXPECT_TRUE(was_null);
 }
@@ -172,8 +173,8 @@ TEST(CallbackTest, RepeatingConvertsToOnce) {
 }
 
 TEST(CallbackTest, ArgumentsAndResults) {
-  RepeatingCallback<int(int, const std::unique_ptr<int>&)> cb =
-      BindRepeating([](int a, const std::unique_ptr<int>& b) { return a + *b; });
+  RepeatingCallback<int(int, const std::unique_ptr<int>&)> cb = BindRepeating(
+      [](int a, const std::unique_ptr<int>& b) { return a + *b; });
   std::unique_ptr<int> five = std::make_unique<int>(5);
   EXPECT_EQ(7, cb.Run(2, five));
 

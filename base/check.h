@@ -14,17 +14,17 @@
 #else
 // int3 is the breakpoint trap; the ud2 behind it makes sure a debugger that
 // continues past the breakpoint still cannot run on.
-#define IMMEDIATE_CRASH()           \
-  do {                              \
+#define IMMEDIATE_CRASH()          \
+  do {                             \
     __asm__ volatile("int3; ud2"); \
-    __builtin_unreachable();        \
+    __builtin_unreachable();       \
   } while (0)
 #endif
 
-#define CHECK(condition)                 \
-  do {                                   \
+#define CHECK(condition)                   \
+  do {                                     \
     if (__builtin_expect(!(condition), 0)) \
-      IMMEDIATE_CRASH();                 \
+      IMMEDIATE_CRASH();                   \
   } while (0)
 
 #define CHECK_EQ(a, b) CHECK((a) == (b))

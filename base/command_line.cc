@@ -170,11 +170,9 @@ bool QuoteProgram(const StringType& program, StringType* out) {
 
 }  // namespace
 
-CommandLine::CommandLine(NoProgram no_program)
-    : argv_(1), begin_args_(1) {}
+CommandLine::CommandLine(NoProgram no_program) : argv_(1), begin_args_(1) {}
 
-CommandLine::CommandLine(const FilePath& program)
-    : argv_(1), begin_args_(1) {
+CommandLine::CommandLine(const FilePath& program) : argv_(1), begin_args_(1) {
   SetProgram(program);
 }
 
@@ -183,8 +181,7 @@ CommandLine::CommandLine(int argc, const CharType* const* argv)
   InitFromArgv(argc, argv);
 }
 
-CommandLine::CommandLine(const StringVector& argv)
-    : argv_(1), begin_args_(1) {
+CommandLine::CommandLine(const StringVector& argv) : argv_(1), begin_args_(1) {
   InitFromArgv(argv);
 }
 
@@ -301,9 +298,8 @@ void CommandLine::AppendSwitchNative(const std::string& switch_string,
     combined_switch_string.insert(0, kSwitchPrefixes[0]);
   // A switch with an empty name keeps its "=" even without a value: a bare
   // "--" would read back as the terminator, a bare "-" or "/" as an argument.
-  if (!value_copy.empty() ||
-      GetSwitchPrefixLength(combined_switch_string) ==
-          combined_switch_string.length()) {
+  if (!value_copy.empty() || GetSwitchPrefixLength(combined_switch_string) ==
+                                 combined_switch_string.length()) {
     combined_switch_string += kSwitchValueSeparator + value_copy;
   }
   argv_.insert(argv_.begin() + begin_args_, std::move(combined_switch_string));

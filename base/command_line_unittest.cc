@@ -38,8 +38,10 @@ StringVector SplitWithSystem(const StringType& text) {
 
 // |alphabet| is a literal; the text is |min_length| to |max_length| long.
 template <size_t N>
-StringType RandomText(std::mt19937& random, const wchar_t (&alphabet)[N],
-                      size_t min_length, size_t max_length) {
+StringType RandomText(std::mt19937& random,
+                      const wchar_t (&alphabet)[N],
+                      size_t min_length,
+                      size_t max_length) {
   std::uniform_int_distribution<size_t> length(min_length, max_length);
   std::uniform_int_distribution<size_t> pick(0, N - 2);
   StringType text;
@@ -49,8 +51,7 @@ StringType RandomText(std::mt19937& random, const wchar_t (&alphabet)[N],
 }
 
 TEST(CommandLineTest, ParseSwitchesAndArguments) {
-  const StringType text =
-      L"prog --Foo=Bar /baz -q arg1 -- --notswitch";
+  const StringType text = L"prog --Foo=Bar /baz -q arg1 -- --notswitch";
   const CommandLine cl = FromString(text);
 
   EXPECT_EQ(L"prog", cl.GetProgram().value());
@@ -166,9 +167,10 @@ TEST(CommandLineTest, AppendSwitch) {
   EXPECT_EQ((StringVector{L"prog", L"--already", L"--x", L"/slash", L"--empty",
                           L"--v=1", L"--dir=C:\\a b", L"--w=\u00e9", L"arg"}),
             cl.argv());
-  EXPECT_EQ(L"prog --already --x /slash --empty --v=1 --dir=\"C:\\a b\" "
-            L"--w=\u00e9 arg",
-            cl.GetCommandLineString());
+  EXPECT_EQ(
+      L"prog --already --x /slash --empty --v=1 --dir=\"C:\\a b\" "
+      L"--w=\u00e9 arg",
+      cl.GetCommandLineString());
 }
 
 TEST(CommandLineTest, CopySwitchesFromAndAppendArguments) {
@@ -225,11 +227,12 @@ TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
   const wchar_t kArgAlphabet[] = L"ab -/\t\"\\";
   const wchar_t kValueAlphabet[] = L"ab =-/\t\"\\\u00e9";
 
-  const wchar_t* const kPrograms[] = {L"", L"prog", L"C:\\Program Files\\p.exe",
-                                      L"C:\\dir\\", L"C:\\a b\\",
-                                      L"a\tb", L"\u00e9.exe"};
-  std::uniform_int_distribution<size_t> pick_program(
-      0, arraysize(kPrograms) - 1);
+  const wchar_t* const kPrograms[] = {
+      L"",          L"prog",      L"C:\\Program Files\\p.exe",
+      L"C:\\dir\\", L"C:\\a b\\", L"a\tb",
+      L"\u00e9.exe"};
+  std::uniform_int_distribution<size_t> pick_program(0,
+                                                     arraysize(kPrograms) - 1);
   std::bernoulli_distribution empty_item(0.15);
   for (int iteration = 0; iteration < 4000; ++iteration) {
     CommandLine cl(FilePath(kPrograms[pick_program(random)]));
@@ -240,10 +243,9 @@ TEST(CommandLineTest, WrittenTextSplitsBackIntoTheSameItems) {
     }
     for (int i = count(random); i > 0; --i) {
       // An empty item the splitter must give back too.
-      cl.AppendArgNative(
-          empty_item(random)
-              ? StringType()
-              : RandomText(random, kArgAlphabet, 1, 8));
+      cl.AppendArgNative(empty_item(random)
+                             ? StringType()
+                             : RandomText(random, kArgAlphabet, 1, 8));
     }
 
     const StringType written = cl.GetCommandLineString();
@@ -271,17 +273,23 @@ TEST(CommandLineTest, HardItemsParseBack) {
     const wchar_t* value;
     const wchar_t* argument;  // null for none
   } const kCases[] = {
-      {L"", nullptr, L"", L"a"},             // empty program, then an argument
-      {L"", "x", L"", nullptr},              // empty program, then a switch
-      {L"p", "", L"", nullptr},              // "--=": not the terminator
-      {L"p", "-", L"", nullptr},             // "-=": not a lone prefix
-      {L"p", "", L"", L"a"},                 // "--=" with arguments behind
-      {L"p", "\xc4\x80" "x", L"v", L"a"},    // U+0100: no NUL in the text
-      {L"p", "a\xc4\xbd" "b", L"", nullptr}, // U+013D: not "="
+      {L"", nullptr, L"", L"a"},  // empty program, then an argument
+      {L"", "x", L"", nullptr},   // empty program, then a switch
+      {L"p", "", L"", nullptr},   // "--=": not the terminator
+      {L"p", "-", L"", nullptr},  // "-=": not a lone prefix
+      {L"p", "", L"", L"a"},      // "--=" with arguments behind
+      {L"p",
+       "\xc4\x80"
+       "x",
+       L"v", L"a"},  // U+0100: no NUL in the text
+      {L"p",
+       "a\xc4\xbd"
+       "b",
+       L"", nullptr},                             // U+013D: not "="
       {L"p", "\xf0\x9f\x98\x80", L"1", nullptr},  // outside the BMP
       {L"p", nullptr, L"", L"--switchlike"},
       {L"p", "s", L"v", L"/x=y"},
-      {L"C:\\a b\\", nullptr, L"", L"x"},    // program ends in a backslash
+      {L"C:\\a b\\", nullptr, L"", L"x"},  // program ends in a backslash
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.switch_name);
@@ -296,7 +304,9 @@ TEST(CommandLineTest, HardItemsParseBack) {
   // A switch with a non-ASCII name is found under its UTF-8 name.
   const CommandLine wide = FromString(L"p --\u0100x=1 --A\u013db");
   EXPECT_EQ(L"1", wide.GetSwitchValueNative("\xc4\x80x"));
-  EXPECT_TRUE(wide.HasSwitch("a\xc4\xbd" "b"));
+  EXPECT_TRUE(
+      wide.HasSwitch("a\xc4\xbd"
+                     "b"));
   EXPECT_EQ(2u, wide.GetSwitches().size());
 
   // A switch-looking argument keeps its place behind a terminator.
@@ -331,20 +341,17 @@ TEST(CommandLineTest, WrittenTextParsesBackToTheSameCommandLine) {
   const wchar_t kNameAlphabet[] = L"aB-/ \t\"\\\u00e9\u0100\u013d";
   const wchar_t kTextAlphabet[] = L"aB =-/\t\"\\\u00e9\u0100\u013d";
   const char* const kPrefixes[] = {"", "--", "-", "/"};
-  const wchar_t* const kPrograms[] = {L"",
-                                      L"prog",
+  const wchar_t* const kPrograms[] = {L"", L"prog",
                                       L"C:\\Program Files\\Kavor\\p.exe",
-                                      L"C:\\a b\\",
-                                      L"\u0100\\\u013d x.exe"};
+                                      L"C:\\a b\\", L"\u0100\\\u013d x.exe"};
   std::uniform_int_distribution<int> count(0, 3);
   auto printable_ends = [](StringType text) {
     return text.empty() ? text : L"x" + text + L"x";
   };
 
   for (int iteration = 0; iteration < 3000; ++iteration) {
-    CommandLine cl(FilePath(
-        kPrograms[std::uniform_int_distribution<size_t>(
-            0, arraysize(kPrograms) - 1)(random)]));
+    CommandLine cl(FilePath(kPrograms[std::uniform_int_distribution<size_t>(
+        0, arraysize(kPrograms) - 1)(random)]));
     for (int i = count(random); i > 0; --i) {
       // Names may be empty ("--=") and hold any non-ASCII character.
       StringType name = RandomText(random, kNameAlphabet, 0, 6);

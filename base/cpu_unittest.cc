@@ -113,8 +113,8 @@ TEST(CPUTest, FeatureFlags) {
     p.SetLeaf(1, {0x306A9, 0, flag.ecx, flag.edx});
     CPU cpu(p);
     for (const auto& other : kFlags)
-      EXPECT_EQ(&other == &flag, (cpu.*other.has)()) << flag.name << " "
-                                                      << other.name;
+      EXPECT_EQ(&other == &flag, (cpu.*other.has)())
+          << flag.name << " " << other.name;
     EXPECT_FALSE(cpu.has_avx());
     EXPECT_FALSE(cpu.has_non_stop_tsc());
   }
@@ -129,8 +129,8 @@ TEST(CPUTest, AvxNeedsProcessorAndSystemSupport) {
   } const kCases[] = {
       {kAvxBits, 0x7, true, true},
       {kAvxBits, 0x6, true, true},
-      {kAvxBits, 0x3, false, true},  // AVX state not saved.
-      {kAvxBits, 0x5, false, true},  // SSE state not saved.
+      {kAvxBits, 0x3, false, true},                 // AVX state not saved.
+      {kAvxBits, 0x5, false, true},                 // SSE state not saved.
       {kAvxBits & ~(1u << 27), 0x7, false, false},  // No OSXSAVE.
       {kAvxBits & ~(1u << 28), 0x7, false, false},  // No AVX.
       {kAvxBits & ~(1u << 26), 0x7, false, false},  // No XSAVE.

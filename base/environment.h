@@ -19,12 +19,13 @@ class Environment {
   // not null. A name that is not found as given is looked up once more with
   // its letters' case flipped by its first letter (lower-case first letter:
   // all upper; upper-case first letter: all lower).
-  [[nodiscard]] virtual bool GetVar(StringPiece variable_name, std::string* result) = 0;
+  [[nodiscard]] virtual bool GetVar(StringPiece variable_name,
+                                    std::string* result) = 0;
 
   virtual bool HasVar(StringPiece variable_name);
 
   [[nodiscard]] virtual bool SetVar(StringPiece variable_name,
-                      const std::string& new_value) = 0;
+                                    const std::string& new_value) = 0;
 
   [[nodiscard]] virtual bool UnSetVar(StringPiece variable_name) = 0;
 };

@@ -79,8 +79,8 @@ class ScopedEnvironmentReadRecorder {
           !import->OriginalFirstThunk) {
         continue;
       }
-      auto* names =
-          reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+          base + import->OriginalFirstThunk);
       auto* slots =
           reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
       for (; names->u1.AddressOfData; ++names, ++slots) {
@@ -117,8 +117,7 @@ ScopedEnvironmentReadRecorder* ScopedEnvironmentReadRecorder::current_ =
 class EnvironmentTest : public testing::Test {
  protected:
   void TearDown() override {
-    for (const wchar_t* name :
-         {L"KAVOR_ENV_TEST", L"KAVOR_ENV_EMPTY"}) {
+    for (const wchar_t* name : {L"KAVOR_ENV_TEST", L"KAVOR_ENV_EMPTY"}) {
       ::SetEnvironmentVariableW(name, nullptr);
     }
   }
@@ -155,7 +154,8 @@ TEST_F(EnvironmentTest, EmptyValueIsFound) {
 }
 
 TEST_F(EnvironmentTest, NonAsciiValueIsUtf8) {
-  ASSERT_TRUE(::SetEnvironmentVariableW(L"KAVOR_ENV_TEST", L"caf\u00e9 \u20ac"));
+  ASSERT_TRUE(
+      ::SetEnvironmentVariableW(L"KAVOR_ENV_TEST", L"caf\u00e9 \u20ac"));
   std::string value;
   EXPECT_TRUE(env_->GetVar("KAVOR_ENV_TEST", &value));
   EXPECT_EQ("caf\xc3\xa9 \xe2\x82\xac", value);
@@ -173,16 +173,16 @@ TEST_F(EnvironmentTest, MissingNameIsAskedAgainWithCaseFlipped) {
 
   // A lower-case first letter: the whole name again in upper case.
   EXPECT_FALSE(env_->GetVar("kavor_env_Missing", &value));
-  EXPECT_EQ((std::vector<std::wstring>{L"kavor_env_Missing",
-                                       L"KAVOR_ENV_MISSING"}),
-            recorder.NamesStartingWith(L"kavor_env_missing"));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"kavor_env_Missing", L"KAVOR_ENV_MISSING"}),
+      recorder.NamesStartingWith(L"kavor_env_missing"));
 
   // An upper-case first letter: the whole name again in lower case; HasVar
   // takes the same two steps.
   EXPECT_FALSE(env_->HasVar("Kavor_Env_Absent"));
-  EXPECT_EQ((std::vector<std::wstring>{L"Kavor_Env_Absent",
-                                       L"kavor_env_absent"}),
-            recorder.NamesStartingWith(L"kavor_env_absent"));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Kavor_Env_Absent", L"kavor_env_absent"}),
+      recorder.NamesStartingWith(L"kavor_env_absent"));
 
   // Any other first byte: asked once.
   EXPECT_FALSE(env_->GetVar("_kavor_env_none", &value));

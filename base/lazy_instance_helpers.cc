@@ -22,8 +22,7 @@ bool NeedsLazyInstance(LazyInstanceState* state) {
   // Creation is usually quick: give the creator the processor for the first
   // millisecond, then stop burning it.
   const TimeTicks start = TimeTicks::Now();
-  while (state->load(std::memory_order_acquire) ==
-         kLazyInstanceStateCreating) {
+  while (state->load(std::memory_order_acquire) == kLazyInstanceStateCreating) {
     if (TimeTicks::Now() - start < TimeDelta::FromMilliseconds(1))
       PlatformThread::YieldCurrentThread();
     else

@@ -65,18 +65,30 @@ TEST(LazyInstanceTest, NullCreationResetsTheStateWord) {
   int calls = 0;
 
   EXPECT_EQ(nullptr, internal::GetOrCreateLazyPointer<int>(
-                         &state, [&]() -> int* { ++calls; return nullptr; },
+                         &state,
+                         [&]() -> int* {
+                           ++calls;
+                           return nullptr;
+                         },
                          nullptr, nullptr));
   EXPECT_EQ(0u, state.load());
 
   EXPECT_EQ(&object, internal::GetOrCreateLazyPointer<int>(
-                         &state, [&] { ++calls; return &object; }, nullptr,
-                         nullptr));
+                         &state,
+                         [&] {
+                           ++calls;
+                           return &object;
+                         },
+                         nullptr, nullptr));
   EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), state.load());
 
   // Made: the creator is not asked again.
   EXPECT_EQ(&object, internal::GetOrCreateLazyPointer<int>(
-                         &state, [&]() -> int* { ++calls; return nullptr; },
+                         &state,
+                         [&]() -> int* {
+                           ++calls;
+                           return nullptr;
+                         },
                          nullptr, nullptr));
   EXPECT_EQ(2, calls);
 }

@@ -24,9 +24,7 @@ Location::~Location() = default;
 
 // Must stay a real call: its return address is the posting site.
 __attribute__((noinline)) Location Location::CreateFromHere(
-    const char* function_name,
-    const char* file_name,
-    int line_number) {
+    const char* function_name, const char* file_name, int line_number) {
   return Location(function_name, file_name, line_number,
                   __builtin_extract_return_addr(__builtin_return_address(0)));
 }

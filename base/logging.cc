@@ -390,9 +390,8 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state) {
     delete g_log_file_name;
     g_log_file_name = nullptr;
   }
-  g_vlog_info.store(
-      static_cast<VlogInfo*>(const_cast<void*>(state.vlog_info)),
-      std::memory_order_release);
+  g_vlog_info.store(static_cast<VlogInfo*>(const_cast<void*>(state.vlog_info)),
+                    std::memory_order_release);
   g_vlog_info_prev =
       static_cast<VlogInfo*>(const_cast<void*>(state.vlog_info_prev));
 }

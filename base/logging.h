@@ -247,22 +247,23 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state);
 // Compiles |stream| but never evaluates it.
 #define EAT_STREAM_PARAMETERS LAZY_STREAM(LOG_STREAM(FATAL), false)
 
-#define COMPACT_LOG_EX_INFO(ClassName, ...) \
-  ::base::logging::ClassName(__FILE__, __LINE__, \
-                             ::base::logging::LOG_INFO, ##__VA_ARGS__)
-#define COMPACT_LOG_EX_WARNING(ClassName, ...) \
-  ::base::logging::ClassName(__FILE__, __LINE__, \
-                             ::base::logging::LOG_WARNING, ##__VA_ARGS__)
-#define COMPACT_LOG_EX_ERROR(ClassName, ...) \
-  ::base::logging::ClassName(__FILE__, __LINE__, \
-                             ::base::logging::LOG_ERROR, ##__VA_ARGS__)
-#define COMPACT_LOG_EX_FATAL(ClassName, ...) \
-  ::base::logging::ClassName(__FILE__, __LINE__, \
-                             ::base::logging::LOG_FATAL, ##__VA_ARGS__)
-#define COMPACT_LOG_EX_DFATAL(ClassName, ...) \
-  ::base::logging::ClassName(__FILE__, __LINE__, \
-                             ::base::logging::LOG_DFATAL, ##__VA_ARGS__)
-#define COMPACT_LOG_EX_0(ClassName, ...) COMPACT_LOG_EX_ERROR(ClassName, ##__VA_ARGS__)
+#define COMPACT_LOG_EX_INFO(ClassName, ...)                                 \
+  ::base::logging::ClassName(__FILE__, __LINE__, ::base::logging::LOG_INFO, \
+                             ##__VA_ARGS__)
+#define COMPACT_LOG_EX_WARNING(ClassName, ...)                                 \
+  ::base::logging::ClassName(__FILE__, __LINE__, ::base::logging::LOG_WARNING, \
+                             ##__VA_ARGS__)
+#define COMPACT_LOG_EX_ERROR(ClassName, ...)                                 \
+  ::base::logging::ClassName(__FILE__, __LINE__, ::base::logging::LOG_ERROR, \
+                             ##__VA_ARGS__)
+#define COMPACT_LOG_EX_FATAL(ClassName, ...)                                 \
+  ::base::logging::ClassName(__FILE__, __LINE__, ::base::logging::LOG_FATAL, \
+                             ##__VA_ARGS__)
+#define COMPACT_LOG_EX_DFATAL(ClassName, ...)                                 \
+  ::base::logging::ClassName(__FILE__, __LINE__, ::base::logging::LOG_DFATAL, \
+                             ##__VA_ARGS__)
+#define COMPACT_LOG_EX_0(ClassName, ...) \
+  COMPACT_LOG_EX_ERROR(ClassName, ##__VA_ARGS__)
 
 #define COMPACT_LOG_INFO COMPACT_LOG_EX_INFO(LogMessage)
 #define COMPACT_LOG_WARNING COMPACT_LOG_EX_WARNING(LogMessage)
@@ -279,8 +280,8 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state);
 
 // Whether verbose statements of level |verboselevel| are on in this file.
 #define VLOG_IS_ON(verboselevel) \
-  ((verboselevel) <= ::base::logging::GetVlogLevelHelper( \
-                         __FILE__, sizeof(__FILE__)))
+  ((verboselevel) <=             \
+   ::base::logging::GetVlogLevelHelper(__FILE__, sizeof(__FILE__)))
 
 #define LOG(severity) LAZY_STREAM(LOG_STREAM(severity), LOG_IS_ON(severity))
 #define LOG_IF(severity, condition) \
@@ -296,18 +297,19 @@ void SetLoggingStateForTesting(const LoggingStateForTesting& state);
 
 // The last error is read before the message object exists, so nothing the
 // statement does can change the code it reports.
-#define PLOG_STREAM(severity)                          \
-  COMPACT_LOG_EX_##severity(                           \
-      Win32ErrorLogMessage,                            \
-      ::base::logging::GetLastSystemErrorCode()).stream()
+#define PLOG_STREAM(severity)                                          \
+  COMPACT_LOG_EX_##severity(Win32ErrorLogMessage,                      \
+                            ::base::logging::GetLastSystemErrorCode()) \
+      .stream()
 #define PLOG(severity) LAZY_STREAM(PLOG_STREAM(severity), LOG_IS_ON(severity))
 #define PLOG_IF(severity, condition) \
   LAZY_STREAM(PLOG_STREAM(severity), LOG_IS_ON(severity) && (condition))
 
-#define VPLOG_STREAM(verbose_level)                                  \
-  ::base::logging::Win32ErrorLogMessage(                             \
-      __FILE__, __LINE__, -(verbose_level),                          \
-      ::base::logging::GetLastSystemErrorCode()).stream()
+#define VPLOG_STREAM(verbose_level)              \
+  ::base::logging::Win32ErrorLogMessage(         \
+      __FILE__, __LINE__, -(verbose_level),      \
+      ::base::logging::GetLastSystemErrorCode()) \
+      .stream()
 #define VPLOG(verbose_level) \
   LAZY_STREAM(VPLOG_STREAM(verbose_level), VLOG_IS_ON(verbose_level))
 

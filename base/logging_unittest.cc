@@ -55,8 +55,8 @@ bool CaptureHandler(LogSeverity severity,
   return g_handler_result;
 }
 
-bool SwallowEverything(LogSeverity, const char*, int, size_t,
-                       const std::string&) {
+bool SwallowEverything(
+    LogSeverity, const char*, int, size_t, const std::string&) {
   return true;
 }
 
@@ -205,10 +205,10 @@ TEST_F(LoggingTest, SeverityNames) {
     LogSeverity severity;
     const char* name;
   } const kCases[] = {
-      {LOG_INFO, ":INFO:"},       {LOG_WARNING, ":WARNING:"},
-      {LOG_ERROR, ":ERROR:"},     {LOG_FATAL, ":FATAL:"},
-      {4, ":UNKNOWN:"},           {1000, ":UNKNOWN:"},
-      {-1, ":VERBOSE1:"},         {-2, ":VERBOSE2:"},
+      {LOG_INFO, ":INFO:"},   {LOG_WARNING, ":WARNING:"},
+      {LOG_ERROR, ":ERROR:"}, {LOG_FATAL, ":FATAL:"},
+      {4, ":UNKNOWN:"},       {1000, ":UNKNOWN:"},
+      {-1, ":VERBOSE1:"},     {-2, ":VERBOSE2:"},
       {-12, ":VERBOSE12:"},
   };
   SetMinLogLevel(-20);
@@ -493,7 +493,8 @@ TEST_F(LoggingTest, DefaultFileIsBesideTheExecutable) {
   LOG(INFO) << "default file";
   EXPECT_EQ(expected, GetLogFileFullPath());
   CloseLogFile();
-  EXPECT_NE(std::string::npos, ReadWholeFile(expected).find("] default file\n"));
+  EXPECT_NE(std::string::npos,
+            ReadWholeFile(expected).find("] default file\n"));
   if (!existed)
     ::DeleteFileW(expected.c_str());
 }
@@ -576,8 +577,7 @@ TEST_F(LoggingTest, VerboseSwitches) {
 
   if (!command_line->HasSwitch("v") && !command_line->HasSwitch("vmodule")) {
     EXPECT_TRUE(BaseInitLoggingImpl(settings));
-    EXPECT_EQ(state.vlog_info,
-              internal::GetLoggingStateForTesting().vlog_info);
+    EXPECT_EQ(state.vlog_info, internal::GetLoggingStateForTesting().vlog_info);
   }
 }
 
@@ -598,8 +598,7 @@ TEST_F(LoggingTest, ConditionalAndDebugForms) {
 #if DCHECK_IS_ON()
   ASSERT_EQ(4u, captured_lines_.size());
   EXPECT_NE(std::string::npos, captured_lines_[1].find("] debug\n"));
-  EXPECT_NE(std::string::npos,
-            captured_lines_[3].find(":VERBOSE1:"));
+  EXPECT_NE(std::string::npos, captured_lines_[3].find(":VERBOSE1:"));
 #else
   ASSERT_EQ(1u, captured_lines_.size());
 #endif
@@ -614,10 +613,13 @@ TEST_F(LoggingTest, WideTextIsWrittenAsUtf8) {
   wchar_t mutable_text[] = L"\u00e0";
   wchar_t* mutable_pointer = mutable_text;
   LOG(INFO) << L"h\u00e9" << null_text << "|" << wide << 1 << mutable_pointer
-            << std::hex << 255 << std::endl << L"x";
+            << std::hex << 255 << std::endl
+            << L"x";
   ASSERT_EQ(1u, captured_lines_.size());
-  EXPECT_EQ("h\xc3\xa9|w\xc3\xbcrde1\xc3\xa0" "ff\nx\n",
-            captured_lines_[0].substr(captured_starts_[0]));
+  EXPECT_EQ(
+      "h\xc3\xa9|w\xc3\xbcrde1\xc3\xa0"
+      "ff\nx\n",
+      captured_lines_[0].substr(captured_starts_[0]));
 
   // The overloads belong to the log stream: nothing is added to namespace
   // std, where the language allows no such declarations.
@@ -687,8 +689,8 @@ TEST_F(LoggingTest, ThreadsRacingToOpenTheFileShareOneHandle) {
   }
 }
 
-bool DeclineEverything(LogSeverity, const char*, int, size_t,
-                       const std::string&) {
+bool DeclineEverything(
+    LogSeverity, const char*, int, size_t, const std::string&) {
   return false;
 }
 

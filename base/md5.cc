@@ -96,9 +96,9 @@ void MD5Init(MD5Context* context) {
 void MD5Update(MD5Context* context, const void* data, size_t length) {
   const uint8_t* in = static_cast<const uint8_t*>(data);
   uint32_t used = (context->bits[0] >> 3) & 0x3f;
-  uint64_t bit_count = (static_cast<uint64_t>(context->bits[1]) << 32 |
-                        context->bits[0]) +
-                       (static_cast<uint64_t>(length) << 3);
+  uint64_t bit_count =
+      (static_cast<uint64_t>(context->bits[1]) << 32 | context->bits[0]) +
+      (static_cast<uint64_t>(length) << 3);
   context->bits[0] = static_cast<uint32_t>(bit_count);
   context->bits[1] = static_cast<uint32_t>(bit_count >> 32);
 

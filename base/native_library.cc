@@ -15,8 +15,8 @@ const DWORD kLoadLibrarySearchDefaultDirs = 0x00001000;
 
 void LogLibraryLoadOutcome(NativeLoadOutcome outcome) {
   static HistogramBase* const histogram = LinearHistogram::FactoryGet(
-      "LibraryLoader.LoadNativeLibraryWindows", 1,
-      NATIVE_LOAD_OUTCOME_BOUNDARY, NATIVE_LOAD_OUTCOME_BOUNDARY + 1,
+      "LibraryLoader.LoadNativeLibraryWindows", 1, NATIVE_LOAD_OUTCOME_BOUNDARY,
+      NATIVE_LOAD_OUTCOME_BOUNDARY + 1,
       HistogramBase::kUmaTargetedHistogramFlag);
   histogram->Add(outcome);
 }

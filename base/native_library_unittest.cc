@@ -40,7 +40,8 @@ class NativeLibraryTest : public testing::Test {
     FilePath exe_dir;
     ASSERT_TRUE(PathService::Get(DIR_EXE, &exe_dir));
     for (const wchar_t* name : {kDepLibrary, kMainLibrary}) {
-      ASSERT_TRUE(CopyFile(exe_dir.Append(name), temp_dir_.GetPath().Append(name)))
+      ASSERT_TRUE(
+          CopyFile(exe_dir.Append(name), temp_dir_.GetPath().Append(name)))
           << name;
     }
   }
@@ -94,8 +95,8 @@ TEST_F(NativeLibraryTest, DependencyComesFromTheLibrarysOwnFolder) {
   ASSERT_NE(nullptr, dep);
   wchar_t dep_path[MAX_PATH];
   ASSERT_NE(0u, ::GetModuleFileNameW(dep, dep_path, MAX_PATH));
-  EXPECT_EQ(0, FilePath::CompareIgnoreCase(
-                   dep_path, LibraryPath(kDepLibrary).value()))
+  EXPECT_EQ(0, FilePath::CompareIgnoreCase(dep_path,
+                                           LibraryPath(kDepLibrary).value()))
       << dep_path;
 
   typedef int (*ValueFunction)();

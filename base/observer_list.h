@@ -198,9 +198,8 @@ class ObserverList {
 
  private:
   void Compact() {
-    observers_.erase(
-        std::remove(observers_.begin(), observers_.end(), nullptr),
-        observers_.end());
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), nullptr),
+                     observers_.end());
   }
 
   internal::WeakReferenceOwner weak_reference_owner_;

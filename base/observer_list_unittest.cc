@@ -121,7 +121,7 @@ TEST(ObserverListTest, NestedNotificationsCompactOnlyAtTheOutermostEnd) {
       if (x == 0)
         return;
       list->RemoveObserver(doomed);
-      Notify(list, 0);  // Inner notification ends here...
+      Notify(list, 0);                        // Inner notification ends here...
       inner_size = list->size_for_testing();  // ...without compacting.
     }
     ObserverList<Foo>* list;

@@ -25,9 +25,9 @@ class PathService {
   // |key| are computed again. False when the folder cannot be made or the
   // path has no absolute form.
   [[nodiscard]] static bool OverrideAndCreateIfNeeded(int key,
-                                        const FilePath& path,
-                                        bool is_absolute,
-                                        bool create);
+                                                      const FilePath& path,
+                                                      bool is_absolute,
+                                                      bool create);
 };
 
 }  // namespace base

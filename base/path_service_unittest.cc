@@ -63,12 +63,9 @@ TEST(PathServiceTest, ModuleAndExecutableKeys) {
   EXPECT_EQ(exe.DirName().DirName().DirName(), Get(DIR_SOURCE_ROOT));
 
   // Present only when the folder exists.
-  const FilePath test_data = Get(DIR_SOURCE_ROOT)
-                                 .Append(L"base")
-                                 .Append(L"test")
-                                 .Append(L"data");
-  EXPECT_EQ(PathExists(test_data) ? test_data : FilePath(),
-            Get(DIR_TEST_DATA));
+  const FilePath test_data =
+      Get(DIR_SOURCE_ROOT).Append(L"base").Append(L"test").Append(L"data");
+  EXPECT_EQ(PathExists(test_data) ? test_data : FilePath(), Get(DIR_TEST_DATA));
 }
 
 TEST(PathServiceTest, FileUtilityKeys) {
@@ -173,9 +170,8 @@ TEST(PathServiceTest, RelativeOverrideIsCreatedAndDerivedKeysFollow) {
     ASSERT_TRUE(SetCurrentDirectory(temp_dir.GetPath()));
     const FilePath relative(L"roaming\\data");
     ASSERT_FALSE(PathExists(relative));
-    EXPECT_TRUE(
-        PathService::OverrideAndCreateIfNeeded(DIR_APP_DATA, relative, false,
-                                               true));
+    EXPECT_TRUE(PathService::OverrideAndCreateIfNeeded(DIR_APP_DATA, relative,
+                                                       false, true));
   }
   const FilePath expected =
       MakeAbsoluteFilePath(temp_dir.GetPath()).Append(L"roaming\\data");
@@ -225,9 +221,9 @@ TEST(PathServiceTest, AnswersHoldingParentReferencesAreMadeAbsolute) {
                                                      true, false));
   const FilePath quick_launch = Get(DIR_USER_QUICK_LAUNCH);
   EXPECT_FALSE(quick_launch.ReferencesParent()) << quick_launch.value();
-  EXPECT_EQ(QuickLaunchUnder(MakeAbsoluteFilePath(temp_dir.GetPath())
-                                 .Append(L"b")),
-            quick_launch);
+  EXPECT_EQ(
+      QuickLaunchUnder(MakeAbsoluteFilePath(temp_dir.GetPath()).Append(L"b")),
+      quick_launch);
   EXPECT_FALSE(Get(DIR_TASKBAR_PINS).ReferencesParent());
 
   EXPECT_TRUE(PathService::OverrideAndCreateIfNeeded(

@@ -136,7 +136,8 @@ bool PickleIterator::ReadString16(string16* result) {
 // Pickle ----------------------------------------------------------------------
 
 Pickle::Pickle()
-    : header_size_(sizeof(Header)), capacity_after_header_(0),
+    : header_size_(sizeof(Header)),
+      capacity_after_header_(0),
       write_offset_(0) {
   Resize(kPayloadUnit);
   header_->payload_size = 0;

@@ -45,8 +45,8 @@ TEST(PickleTest, StringImages) {
 
   Pickle wide;
   wide.WriteString16(L"xyz");
-  EXPECT_EQ(std::vector<uint8_t>({12, 0, 0, 0, 3, 0, 0, 0, 'x', 0, 'y', 0,
-                                  'z', 0, 0, 0}),
+  EXPECT_EQ(std::vector<uint8_t>(
+                {12, 0, 0, 0, 3, 0, 0, 0, 'x', 0, 'y', 0, 'z', 0, 0, 0}),
             Image(wide));
 }
 
@@ -121,9 +121,9 @@ TEST(PickleTest, CapacityGrowthSteps) {
       steps.push_back(last);
     }
   }
-  EXPECT_EQ(std::vector<size_t>({256, 512, 1024, 2048, 4096, 8128, 16320,
-                                 32704}),
-            steps);
+  EXPECT_EQ(
+      std::vector<size_t>({256, 512, 1024, 2048, 4096, 8128, 16320, 32704}),
+      steps);
 
   // A single large field outgrows doubling: the capacity is the new size
   // rounded up to the payload unit.
@@ -143,7 +143,7 @@ TEST(PickleTest, ReadOnlyHeaderRules) {
       {Words({100, 1}), 8},       // Payload larger than the data.
       // 10 bytes with a payload of 4: a 6-byte header is not a multiple of 4.
       {Words({4, 0}) + std::string("\1\0", 2), 10},
-      {Words({8, 5}), 8},    // No room left for the header.
+      {Words({8, 5}), 8},     // No room left for the header.
       {Words({100, 1}), -4},  // Negative length.
   };
   for (const auto& c : kBroken) {
@@ -225,10 +225,10 @@ TEST(PickleTest, HostileStringCounts) {
       {Words({8, 5}) + "wxyz", false, false, false},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << (c.wide ? "wide " : "narrow ")
-                                    << c.data.size() << " bytes, count "
-                                    << *reinterpret_cast<const uint32_t*>(
-                                           c.data.data() + 4));
+    SCOPED_TRACE(testing::Message()
+                 << (c.wide ? "wide " : "narrow ") << c.data.size()
+                 << " bytes, count "
+                 << *reinterpret_cast<const uint32_t*>(c.data.data() + 4));
     Pickle pickle(c.data.data(), static_cast<int>(c.data.size()));
     PickleIterator iter(pickle);
     if (c.wide) {
@@ -265,8 +265,8 @@ TEST(PickleTest, StringsTooLargeForTheHeapFailTheRead) {
     uint32_t count;
     bool wide;
   } kCases[] = {
-      {INT_MAX - 8, false},        // Every payload byte after the count.
-      {(INT_MAX - 8) / 2, true},   // About 2^30 16-bit units.
+      {INT_MAX - 8, false},       // Every payload byte after the count.
+      {(INT_MAX - 8) / 2, true},  // About 2^30 16-bit units.
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.count);

@@ -18,8 +18,8 @@ namespace base {
 void RandBytes(void* output, size_t output_length) {
   char* out = static_cast<char*>(output);
   while (output_length > 0) {
-    const ULONG chunk = static_cast<ULONG>(std::min<size_t>(
-        output_length, std::numeric_limits<ULONG>::max()));
+    const ULONG chunk = static_cast<ULONG>(
+        std::min<size_t>(output_length, std::numeric_limits<ULONG>::max()));
     const bool success = SystemFunction036(out, chunk) != FALSE;
     CHECK(success);
     out += chunk;
@@ -31,8 +31,8 @@ int RandInt(int min, int max) {
   CHECK(min <= max);
   // Widening both ends with their sign makes the span of the full int range
   // (2^32) representable.
-  const uint64_t range = static_cast<uint64_t>(
-      static_cast<int64_t>(max) - static_cast<int64_t>(min) + 1);
+  const uint64_t range = static_cast<uint64_t>(static_cast<int64_t>(max) -
+                                               static_cast<int64_t>(min) + 1);
   // Values above the largest multiple of |range| would favour the low
   // results; draw again instead.
   const uint64_t kMax = std::numeric_limits<uint64_t>::max();

@@ -28,8 +28,7 @@ RunLoop::Delegate* GetCurrentDelegate() {
 
 RunLoop::Delegate::Delegate()
     : should_quit_when_idle_callback_(
-          BindRepeating(&Delegate::InnermostQuitsWhenIdle, Unretained(this))) {
-}
+          BindRepeating(&Delegate::InnermostQuitsWhenIdle, Unretained(this))) {}
 
 RunLoop::Delegate::~Delegate() {
   if (bound_ && GetCurrentDelegate() == this)
@@ -116,17 +115,15 @@ void RunLoop::QuitWhenIdle() {
 }
 
 RepeatingClosure RunLoop::QuitClosure() {
-  return BindRepeating(
-      &RunLoop::ProxyToTaskRunner,
-      scoped_refptr<SequencedTaskRunner>(origin_task_runner_),
-      BindRepeating(&RunLoop::Quit, weak_self_));
+  return BindRepeating(&RunLoop::ProxyToTaskRunner,
+                       scoped_refptr<SequencedTaskRunner>(origin_task_runner_),
+                       BindRepeating(&RunLoop::Quit, weak_self_));
 }
 
 RepeatingClosure RunLoop::QuitWhenIdleClosure() {
-  return BindRepeating(
-      &RunLoop::ProxyToTaskRunner,
-      scoped_refptr<SequencedTaskRunner>(origin_task_runner_),
-      BindRepeating(&RunLoop::QuitWhenIdle, weak_self_));
+  return BindRepeating(&RunLoop::ProxyToTaskRunner,
+                       scoped_refptr<SequencedTaskRunner>(origin_task_runner_),
+                       BindRepeating(&RunLoop::QuitWhenIdle, weak_self_));
 }
 
 // static

@@ -21,8 +21,8 @@ namespace {
 
 void Post(std::function<void()> task) {
   ThreadTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, BindOnce([](std::function<void()> task) { task(); },
-                          std::move(task)));
+      FROM_HERE,
+      BindOnce([](std::function<void()> task) { task(); }, std::move(task)));
 }
 
 TEST(RunLoopTest, QuitBeforeRunReturnsAtOnce) {
@@ -224,7 +224,8 @@ TEST(RunLoopTest, CurrentMessageDispatcherIsTheInnermostRunLoops) {
   NullDispatcher dispatcher;
   RunLoop outer(&dispatcher);
   MessagePumpDispatcher* seen_outer = nullptr;
-  MessagePumpDispatcher* seen_nested = reinterpret_cast<MessagePumpDispatcher*>(1);
+  MessagePumpDispatcher* seen_nested =
+      reinterpret_cast<MessagePumpDispatcher*>(1);
   Post([&] {
     seen_outer = RunLoop::CurrentMessageDispatcher();
     RunLoop nested(RunLoop::kNestableTasksAllowed);

@@ -22,9 +22,7 @@ TEST(ScopeGuardTest, MovedGuardRunsOnlyInItsNewOwner) {
   int runs = 0;
   {
     ScopeGuard first([&] { ++runs; });
-    {
-      ScopeGuard second(std::move(first));
-    }
+    { ScopeGuard second(std::move(first)); }
     EXPECT_EQ(1, runs);
   }
   EXPECT_EQ(1, runs);

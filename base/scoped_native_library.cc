@@ -15,8 +15,7 @@ ScopedNativeLibrary::~ScopedNativeLibrary() {
     UnloadNativeLibrary(library_);
 }
 
-void* ScopedNativeLibrary::GetFunctionPointer(
-    const char* function_name) const {
+void* ScopedNativeLibrary::GetFunctionPointer(const char* function_name) const {
   if (!library_)
     return nullptr;
   return GetFunctionPointerFromNativeLibrary(library_, function_name);

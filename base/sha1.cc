@@ -63,7 +63,8 @@ void Process(Sha1State* s) {
   for (int t = 0; t < 16; ++t)
     s->W[t] = Swap(s->W[t]);
   for (int t = 16; t < 80; ++t)
-    s->W[t] = RotateLeft(s->W[t - 3] ^ s->W[t - 8] ^ s->W[t - 14] ^ s->W[t - 16], 1);
+    s->W[t] =
+        RotateLeft(s->W[t - 3] ^ s->W[t - 8] ^ s->W[t - 14] ^ s->W[t - 16], 1);
 
   s->A = s->H[0];
   s->B = s->H[1];
@@ -112,7 +113,8 @@ void Final(Sha1State* s) {
 
 }  // namespace
 
-void SHA1HashBytes(const unsigned char* data, size_t length,
+void SHA1HashBytes(const unsigned char* data,
+                   size_t length,
                    unsigned char* hash) {
   Sha1State state;
   Init(&state);

@@ -11,7 +11,8 @@ constexpr size_t kSHA1Length = 20;
 
 // Writes the 20-byte SHA-1 digest of |length| bytes at |data| to |hash|:
 // H0 to H4, each big-endian.
-void SHA1HashBytes(const unsigned char* data, size_t length,
+void SHA1HashBytes(const unsigned char* data,
+                   size_t length,
                    unsigned char* hash);
 
 }  // namespace base

@@ -23,8 +23,9 @@ std::string SHA1Hex(const std::string& input) {
 TEST(SHA1Test, Fips180Vectors) {
   EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", SHA1Hex(""));
   EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d", SHA1Hex("abc"));
-  EXPECT_EQ("84983e441c3bd26ebaae4aa1f95129e5e54670f1",
-            SHA1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  EXPECT_EQ(
+      "84983e441c3bd26ebaae4aa1f95129e5e54670f1",
+      SHA1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
   EXPECT_EQ("34aa973cd4c4daa4f61eeb2bdbad27316534016f",
             SHA1Hex(std::string(1000000, 'a')));
 }

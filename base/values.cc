@@ -282,8 +282,8 @@ void Value::InternalCleanup() {
 
 // static
 const char* Value::GetTypeName(Type type) {
-  static const char* const kNames[] = {"null",   "boolean", "integer",
-                                       "double", "string",  "binary",
+  static const char* const kNames[] = {"null",       "boolean", "integer",
+                                       "double",     "string",  "binary",
                                        "dictionary", "list"};
   uint32_t index = static_cast<uint32_t>(type);
   return index < arraysize(kNames) ? kNames[index] : "";
@@ -378,9 +378,8 @@ Value* Value::SetKey(StringPiece key, Value&& value) {
 }
 
 Value* Value::FindPath(std::initializer_list<StringPiece> path) {
-  return const_cast<Value*>(
-      static_cast<const Value*>(this)->FindPath(
-          std::vector<StringPiece>(path)));
+  return const_cast<Value*>(static_cast<const Value*>(this)->FindPath(
+      std::vector<StringPiece>(path)));
 }
 
 const Value* Value::FindPath(std::initializer_list<StringPiece> path) const {
@@ -621,8 +620,7 @@ Value* DictionaryValue::SetString(StringPiece path, const string16& in_value) {
 }
 
 Value* DictionaryValue::SetDictionary(
-    StringPiece path,
-    std::unique_ptr<DictionaryValue> in_value) {
+    StringPiece path, std::unique_ptr<DictionaryValue> in_value) {
   return Set(path, std::move(in_value));
 }
 
@@ -632,8 +630,7 @@ Value* DictionaryValue::SetList(StringPiece path,
 }
 
 Value* DictionaryValue::SetWithoutPathExpansion(
-    StringPiece key,
-    std::unique_ptr<Value> in_value) {
+    StringPiece key, std::unique_ptr<Value> in_value) {
   CHECK(in_value);
   return SetKey(key, std::move(*in_value));
 }
@@ -748,8 +745,7 @@ bool DictionaryValue::GetWithoutPathExpansion(StringPiece key,
 }
 
 bool DictionaryValue::RemoveWithoutPathExpansion(
-    StringPiece key,
-    std::unique_ptr<Value>* out_value) {
+    StringPiece key, std::unique_ptr<Value>* out_value) {
   auto it = LowerBound(key);
   if (it == dict_storage().end() || CompareKeys(it->first, key) != 0)
     return false;

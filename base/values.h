@@ -223,8 +223,7 @@ class DictionaryValue : public Value {
   bool GetString(StringPiece path, std::string* out_value) const;
   bool GetString(StringPiece path, string16* out_value) const;
   bool GetStringASCII(StringPiece path, std::string* out_value) const;
-  bool GetDictionary(StringPiece path,
-                     const DictionaryValue** out_value) const;
+  bool GetDictionary(StringPiece path, const DictionaryValue** out_value) const;
   bool GetDictionary(StringPiece path, DictionaryValue** out_value);
   bool GetList(StringPiece path, const ListValue** out_value) const;
   bool GetList(StringPiece path, ListValue** out_value);
@@ -253,7 +252,9 @@ class DictionaryValue : public Value {
     const std::string& key() const {
       return target_.dict_storage()[index_].first;
     }
-    const Value& value() const { return *target_.dict_storage()[index_].second; }
+    const Value& value() const {
+      return *target_.dict_storage()[index_].second;
+    }
 
    private:
     const DictionaryValue& target_;

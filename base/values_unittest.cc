@@ -231,7 +231,8 @@ TEST(ValuesTest, ToUniquePtrValueTakesKindAndContents) {
   Value* originals[] = {&dict, &list};
   for (Value* original : originals) {
     const Value expected = original->Clone();
-    std::unique_ptr<Value> owned = Value::ToUniquePtrValue(std::move(*original));
+    std::unique_ptr<Value> owned =
+        Value::ToUniquePtrValue(std::move(*original));
     EXPECT_EQ(expected, *owned);
     EXPECT_EQ(expected.type(), original->type());
     EXPECT_NE(expected, *original);  // Moved from: empty.

@@ -22,8 +22,8 @@ TEST(VersionTest, ParsesAndPrints) {
 }
 
 TEST(VersionTest, RejectsMalformedText) {
-  const char* const kBad[] = {"",   "1.",   ".1",  "1..2",       "+1",
-                              "1.+2", "-1", " 1",  "1 ",          "01",
+  const char* const kBad[] = {"",           "1.",  ".1",     "1..2", "+1",
+                              "1.+2",       "-1",  " 1",     "1 ",   "01",
                               "4294967296", "1.a", "1.2.-3", "1,2"};
   for (const char* bad : kBad) {
     Version v(bad);
@@ -39,8 +39,9 @@ TEST(VersionTest, CompareTo) {
     const char* rhs;
     int expected;
   } const kCases[] = {
-      {"1.2", "1.10", -1}, {"2", "1.9.9", 1},  {"1.0.0", "1", 0},
-      {"1.0.1", "1", 1},   {"1", "1.0.1", -1}, {"1.2.3", "1.2.3", 0},
+      {"1.2", "1.10", -1}, {"2", "1.9.9", 1},
+      {"1.0.0", "1", 0},   {"1.0.1", "1", 1},
+      {"1", "1.0.1", -1},  {"1.2.3", "1.2.3", 0},
       {"0.9", "1", -1},    {"4294967295", "4294967294.9", 1},
   };
   for (const auto& c : kCases) {

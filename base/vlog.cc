@@ -84,8 +84,7 @@ int VlogInfo::GetMaxVlogLevel() const {
   return -*min_log_level_;
 }
 
-bool MatchVlogPattern(StringPiece string,
-                      StringPiece vlog_pattern) {
+bool MatchVlogPattern(StringPiece string, StringPiece vlog_pattern) {
   StringPiece p(vlog_pattern);
   StringPiece s(string);
   // Consume characters until the next star.

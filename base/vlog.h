@@ -51,8 +51,7 @@ class VlogInfo {
 
 // Whether |string| matches |vlog_pattern|: "?" is any one character, "*" any
 // run of characters, and either slash matches either slash.
-bool MatchVlogPattern(StringPiece string,
-                      StringPiece vlog_pattern);
+bool MatchVlogPattern(StringPiece string, StringPiece vlog_pattern);
 
 }  // namespace base
 

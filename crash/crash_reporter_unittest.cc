@@ -10,7 +10,8 @@ TEST(CrashReporterTest, ThereIsNoReporter) {
   EXPECT_FALSE(EnsureCrashReporterProcess());
   InstallOutOfProcessCrashHandler();
   SetInitialCrashKeys();
-  EXPECT_EQ(0, InstallerCrashReporterClient::GetInstance()->crash_reporter_pid());
+  EXPECT_EQ(0,
+            InstallerCrashReporterClient::GetInstance()->crash_reporter_pid());
 }
 
 }  // namespace

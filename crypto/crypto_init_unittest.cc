@@ -55,7 +55,8 @@ TEST(CryptoInitChildTest, ShortKeysWorkUnderForcedFipsVariable) {
   HMAC hmac(HMAC::SHA256);
   ASSERT_TRUE(hmac.Init(jefe.get()));
   unsigned char digest[32];
-  ASSERT_TRUE(hmac.Sign("what do ya want for nothing?", digest, sizeof(digest)));
+  ASSERT_TRUE(
+      hmac.Sign("what do ya want for nothing?", digest, sizeof(digest)));
   EXPECT_EQ("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843",
             base::ToLowerASCII(base::HexEncode(digest, sizeof(digest))));
 }
@@ -67,7 +68,8 @@ TEST(CryptoInitTest, EnvironmentCannotForceFipsMode) {
   ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
   base::CommandLine command(exe);
   command.AppendArg(
-      "--gtest_filter=CryptoInitChildTest.ShortKeysWorkUnderForcedFipsVariable");
+      "--gtest_filter=CryptoInitChildTest."
+      "ShortKeysWorkUnderForcedFipsVariable");
 
   // The child inherits this process's environment.
   ASSERT_TRUE(::SetEnvironmentVariableW(kForceFipsVariable, L"1"));

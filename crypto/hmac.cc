@@ -23,8 +23,7 @@ void ZeroBytes(void* p, size_t len) {
 
 }  // namespace
 
-HMAC::HMAC(HashAlgorithm hash_alg)
-    : hash_alg_(hash_alg), initialized_(false) {}
+HMAC::HMAC(HashAlgorithm hash_alg) : hash_alg_(hash_alg), initialized_(false) {}
 
 HMAC::~HMAC() {
   // The key must not linger in freed memory.
@@ -65,8 +64,8 @@ bool HMAC::Sign(base::StringPiece data,
   static unsigned char nothing = 0;
   gcry_buffer_t buffers[2];
   memset(buffers, 0, sizeof(buffers));
-  buffers[0].data = key_.empty() ? &nothing
-                                 : const_cast<unsigned char*>(key_.data());
+  buffers[0].data =
+      key_.empty() ? &nothing : const_cast<unsigned char*>(key_.data());
   buffers[0].len = key_.size();
   buffers[0].size = key_.size();
   buffers[1].data = data.empty() ? static_cast<void*>(&nothing)
@@ -80,8 +79,8 @@ bool HMAC::Sign(base::StringPiece data,
       gcry_md_hash_buffers(algo, GCRY_MD_FLAG_HMAC, out, buffers, 2) == 0;
   if (out == result) {
     if (ok)
-      memcpy(digest, result, digest_length < full_length ? digest_length
-                                                         : full_length);
+      memcpy(digest, result,
+             digest_length < full_length ? digest_length : full_length);
     ZeroBytes(result, sizeof(result));
   }
   return ok;

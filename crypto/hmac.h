@@ -33,8 +33,9 @@ class HMAC {
   // Writes the first |digest_length| bytes (at most DigestLength()) of the
   // HMAC of |data| to |digest|. False when the library failed; the digest is
   // then undefined.
-  [[nodiscard]] bool Sign(base::StringPiece data, unsigned char* digest,
-            size_t digest_length) const;
+  [[nodiscard]] bool Sign(base::StringPiece data,
+                          unsigned char* digest,
+                          size_t digest_length) const;
 
  private:
   HashAlgorithm hash_alg_;

@@ -81,15 +81,13 @@ TEST(HMACTest, SHA256Vectors) {
 TEST(HMACTest, SHA256Truncation) {
   // RFC 4231 test case 5: the digest truncated to 128 bits.
   EXPECT_EQ("a3b6167473100ee06e0c796c2955552b",
-            SignHex(HMAC::SHA256, Bytes(20, 0x0c), "Test With Truncation",
-                    16));
+            SignHex(HMAC::SHA256, Bytes(20, 0x0c), "Test With Truncation", 16));
 }
 
 // RFC 2202, HMAC-SHA-1 test cases 1-7.
 TEST(HMACTest, SHA1Vectors) {
   const Vector kVectors[] = {
-      {Bytes(20, 0x0b), "Hi There",
-       "b617318655057264e28bc0b6fb378c8ef146be00"},
+      {Bytes(20, 0x0b), "Hi There", "b617318655057264e28bc0b6fb378c8ef146be00"},
       {"Jefe", "what do ya want for nothing?",
        "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79"},
       {Bytes(20, '\xaa'), Bytes(50, '\xdd'),
@@ -122,8 +120,7 @@ TEST(HMACTest, ShortDigestIsPrefixAndWritesNothingBeyond) {
   for (size_t i = 10; i < sizeof(digest); ++i)
     EXPECT_EQ(0x77, digest[i]) << i;
 
-  EXPECT_EQ("b617318655057264e28b",
-            SignHex(HMAC::SHA1, key, "Hi There", 10));
+  EXPECT_EQ("b617318655057264e28b", SignHex(HMAC::SHA1, key, "Hi There", 10));
 }
 
 TEST(HMACTest, EmptyKeyAndData) {

@@ -59,7 +59,8 @@ std::unique_ptr<SecureHash> SecureHash::Create(Algorithm algorithm) {
   // build.
   if (base::logging::ShouldCreateLogMessage(base::logging::LOG_ERROR)) {
     base::logging::LogMessage("crypto/secure_hash", __LINE__,
-                              base::logging::LOG_ERROR).stream()
+                              base::logging::LOG_ERROR)
+            .stream()
         << "NOT IMPLEMENTED";
   }
   return nullptr;

@@ -143,8 +143,8 @@ TEST(SecureHashTest, ConcurrentUse) {
   std::vector<std::unique_ptr<base::TestThread>> threads;
   for (int i = 0; i < kThreads; ++i) {
     std::string* result = &results[i];
-    threads.push_back(std::make_unique<base::TestThread>(
-        [result] { HashOnThread(result); }));
+    threads.push_back(
+        std::make_unique<base::TestThread>([result] { HashOnThread(result); }));
   }
   for (auto& thread : threads)
     thread->Join();

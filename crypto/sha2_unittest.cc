@@ -23,10 +23,9 @@ TEST(SHA256HashStringTest, EmptyAndShortTexts) {
 
 TEST(SHA256HashStringTest, TwoBlockMessage) {
   // The FIPS 180 example whose padding spills into a second block.
-  EXPECT_EQ(
-      "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
-      Hex(SHA256HashString(
-          "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+            Hex(SHA256HashString(
+                "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")));
 }
 
 TEST(SHA256HashStringTest, ShortOutputIsAPrefix) {

@@ -70,8 +70,8 @@ TEST(SymmetricKeyTest, Derivations) {
       {kAES, "password", "salt", 1, 128, "0c60c80f961f0e71f3a9b524af601206"},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.expected, DeriveHex(c.algorithm, c.password, c.salt,
-                                    c.iterations, c.bits))
+    EXPECT_EQ(c.expected,
+              DeriveHex(c.algorithm, c.password, c.salt, c.iterations, c.bits))
         << c.password << " " << c.salt << " " << c.iterations << " " << c.bits;
   }
 }

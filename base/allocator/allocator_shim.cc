@@ -194,7 +194,9 @@ void operator delete[](void* p, size_t, std::align_val_t) noexcept {
   AlignedFree(p);
 }
 
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+void operator delete(void* p,
+                     std::align_val_t,
+                     const std::nothrow_t&) noexcept {
   AlignedFree(p);
 }
 

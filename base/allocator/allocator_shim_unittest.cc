@@ -149,8 +149,8 @@ TEST(AllocatorShimTest, AlignedNew) {
   ASSERT_NE(nullptr, page);
   EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(page) % 4096);
   operator delete(page, std::align_val_t(4096), std::nothrow);
-  EXPECT_EQ(nullptr,
-            operator new(SIZE_MAX - 8, std::align_val_t(64), std::nothrow));
+  EXPECT_EQ(
+      nullptr, operator new(SIZE_MAX - 8, std::align_val_t(64), std::nothrow));
 }
 
 int g_new_handler_calls = 0;

@@ -15,8 +15,7 @@ GlobalActivityTracker::~GlobalActivityTracker() = default;
 void GlobalActivityTracker::RecordLogMessage(StringPiece message) {}
 
 void GlobalActivityTracker::RecordProcessLaunch(
-    uint32_t process_id,
-    const std::wstring& command_line) {}
+    uint32_t process_id, const std::wstring& command_line) {}
 
 void GlobalActivityTracker::RecordProcessExit(uint32_t process_id,
                                               int exit_code) {}
@@ -34,14 +33,17 @@ GlobalActivityTracker::ScopedThreadActivity::ScopedThreadActivity(
 GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() {}
 
 ScopedLockAcquireActivity::ScopedLockAcquireActivity(
-    const void* program_counter,
-    const void* lock_address)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_LOCK_ACQUIRE,
+    const void* program_counter, const void* lock_address)
+    : ScopedThreadActivity(program_counter,
+                           nullptr,
+                           ACT_LOCK_ACQUIRE,
                            reinterpret_cast<uintptr_t>(lock_address)) {}
 
 ScopedEventWaitActivity::ScopedEventWaitActivity(const void* program_counter,
                                                  const void* event_address)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_EVENT_WAIT,
+    : ScopedThreadActivity(program_counter,
+                           nullptr,
+                           ACT_EVENT_WAIT,
                            reinterpret_cast<uintptr_t>(event_address)) {}
 
 // The joined thread's id is looked up only when there is a tracker to record
@@ -51,8 +53,7 @@ ScopedThreadJoinActivity::ScopedThreadJoinActivity(const void* program_counter,
     : ScopedThreadActivity(program_counter, nullptr, ACT_THREAD_JOIN, 0) {}
 
 ScopedProcessWaitActivity::ScopedProcessWaitActivity(
-    const void* program_counter,
-    const Process& process)
+    const void* program_counter, const Process& process)
     : ScopedThreadActivity(program_counter, nullptr, ACT_PROCESS_WAIT, 0) {}
 
 ScopedTaskRunActivity::ScopedTaskRunActivity(const void* program_counter,

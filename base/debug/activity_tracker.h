@@ -43,8 +43,10 @@ class GlobalActivityTracker {
   // Base of the scoped records: pops the activity it pushed, if any.
   class ScopedThreadActivity {
    public:
-    ScopedThreadActivity(const void* program_counter, const void* origin,
-                         ActivityType type, uint64_t data);
+    ScopedThreadActivity(const void* program_counter,
+                         const void* origin,
+                         ActivityType type,
+                         uint64_t data);
     ~ScopedThreadActivity();
 
     ScopedThreadActivity(const ScopedThreadActivity&) = delete;

@@ -22,11 +22,9 @@ TEST(DebuggerDeathTest, BreakDebuggerWithUISuppressedExitsWithCodeOne) {
 TEST(DebuggerDeathTest, BreakDebuggerTrapsByDefault) {
   ASSERT_FALSE(IsDebugUISuppressed());
   // The trap ends the process with a breakpoint exception, not code 1.
-  EXPECT_EXIT(BreakDebugger(),
-              [](int exit_code) {
-                return exit_code != 0 && exit_code != 1;
-              },
-              "");
+  EXPECT_EXIT(
+      BreakDebugger(),
+      [](int exit_code) { return exit_code != 0 && exit_code != 1; }, "");
 }
 
 TEST(DebuggerTest, SuppressFlag) {
@@ -44,8 +42,8 @@ TEST(ProfilerTest, FindsSectionsOfTheRunningImage) {
   ASSERT_NE(nullptr, text);
   EXPECT_EQ(0, memcmp(text->Name, ".text\0\0\0", 8));
   // The code of this test lies inside the section found.
-  uintptr_t code = reinterpret_cast<uintptr_t>(
-      &internal::FindImageSectionByName);
+  uintptr_t code =
+      reinterpret_cast<uintptr_t>(&internal::FindImageSectionByName);
   uintptr_t start = reinterpret_cast<uintptr_t>(self) + text->VirtualAddress;
   EXPECT_GE(code, start);
   EXPECT_LT(code, start + text->Misc.VirtualSize);

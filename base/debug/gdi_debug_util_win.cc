@@ -20,10 +20,12 @@ constexpr DWORD kGdiObjectCountLimit = 9991;
 constexpr SIZE_T kLargeMemoryUsage = 1500u * 1024 * 1024;
 constexpr LONG kLargeBitmapPixels = 101;
 
-typedef BOOL(WINAPI* GetProcessMitigationPolicyFunction)(HANDLE, int, PVOID,
+typedef BOOL(WINAPI* GetProcessMitigationPolicyFunction)(HANDLE,
+                                                         int,
+                                                         PVOID,
                                                          SIZE_T);
-typedef HBITMAP(WINAPI* CreateDIBSectionFunction)(HDC, const BITMAPINFO*,
-                                                  UINT, void**, HANDLE, DWORD);
+typedef HBITMAP(WINAPI* CreateDIBSectionFunction)(
+    HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD);
 typedef BOOL(WINAPI* DeleteObjectFunction)(HGDIOBJ);
 
 bool ComputeUser32AndGdi32Available() {
@@ -73,8 +75,8 @@ bool ComputeUser32AndGdi32Available() {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE,
-                                   entry.th32ProcessID);
+    HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
     if (!process)
       continue;
     ++total_process_count;
@@ -113,10 +115,10 @@ void CollectGDIUsageAndDie(BITMAPINFOHEADER* header, HANDLE shared_section) {
   bool is_gdi_available = IsUser32AndGdi32Available();
   LONG width = header ? header->biWidth : 0;
   LONG height = header ? header->biHeight : 0;
-  DWORD num_gdi_handles = ::GetGuiResources(::GetCurrentProcess(),
-                                            GR_GDIOBJECTS);
-  DWORD num_user_handles = ::GetGuiResources(::GetCurrentProcess(),
-                                             GR_USEROBJECTS);
+  DWORD num_gdi_handles =
+      ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  DWORD num_user_handles =
+      ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
   Alias(&last_error);
   Alias(&is_gdi_available);
   Alias(&width);
@@ -159,14 +161,13 @@ void CollectGDIUsageAndDie(BITMAPINFOHEADER* header, HANDLE shared_section) {
         gdi32 ? reinterpret_cast<CreateDIBSectionFunction>(
                     ::GetProcAddress(gdi32, "CreateDIBSection"))
               : nullptr;
-    auto delete_object =
-        gdi32 ? reinterpret_cast<DeleteObjectFunction>(
-                    ::GetProcAddress(gdi32, "DeleteObject"))
-              : nullptr;
+    auto delete_object = gdi32 ? reinterpret_cast<DeleteObjectFunction>(
+                                     ::GetProcAddress(gdi32, "DeleteObject"))
+                               : nullptr;
     if (create_dib_section && delete_object) {
       small_bitmap = create_dib_section(
-          nullptr, reinterpret_cast<BITMAPINFO*>(&small_header), 0,
-          &small_data, shared_section, 0);
+          nullptr, reinterpret_cast<BITMAPINFO*>(&small_header), 0, &small_data,
+          shared_section, 0);
     }
     if (!small_bitmap)
       IMMEDIATE_CRASH();

@@ -36,9 +36,8 @@ bool IsBinaryInstrumented() {
   if (state == kUnknown) {
     // Racing threads compute the same answer; storing it twice is harmless.
     win::PEImage image(reinterpret_cast<HMODULE>(&__ImageBase));
-    const bool instrumented =
-        image.GetImageSectionHeaderByName(".thunks") &&
-        image.GetImageSectionHeaderByName(".syzygy");
+    const bool instrumented = image.GetImageSectionHeaderByName(".thunks") &&
+                              image.GetImageSectionHeaderByName(".syzygy");
     state = instrumented ? kInstrumented : kNotInstrumented;
     g_instrumented_state.store(state, std::memory_order_relaxed);
   }

@@ -13,8 +13,8 @@ StackTrace::StackTrace(size_t count) {
   // The capture includes this constructor's own frame on purpose: skipping
   // frames would depend on how much the compiler inlined.
   const DWORD wanted = static_cast<DWORD>(std::min(count, kMaxTraces));
-  count_ = RtlCaptureStackBackTrace(0, wanted, const_cast<void**>(trace_),
-                                    nullptr);
+  count_ =
+      RtlCaptureStackBackTrace(0, wanted, const_cast<void**>(trace_), nullptr);
 }
 
 const void* const* StackTrace::Addresses(size_t* count) const {

@@ -20,7 +20,8 @@ class TaskAnnotator {
   ~TaskAnnotator();
 
   // Called when |pending_task| is queued by |queue_function|.
-  void DidQueueTask(const char* queue_function, const PendingTask& pending_task);
+  void DidQueueTask(const char* queue_function,
+                    const PendingTask& pending_task);
 
   // Runs |pending_task|, consuming its closure.
   void RunTask(const char* queue_function, PendingTask* pending_task);

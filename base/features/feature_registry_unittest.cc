@@ -89,10 +89,9 @@ TEST(FeatureRegistryTest, UnregisteredAndNonOverridableFeatures) {
   EXPECT_FALSE(registry.IsEnabled("locked-off"));
   EXPECT_TRUE(registry.IsEnabled("open"));
 
-  ApplySwitches(&registry, {L"--with-feature:unknown=on",
-                            L"--with-feature:locked-on=off",
-                            L"--with-feature:locked-off=on",
-                            L"--with-feature:open=off"});
+  ApplySwitches(&registry,
+                {L"--with-feature:unknown=on", L"--with-feature:locked-on=off",
+                 L"--with-feature:locked-off=on", L"--with-feature:open=off"});
   EXPECT_FALSE(registry.IsEnabled("unknown"));
   EXPECT_TRUE(registry.IsEnabled("locked-on"));
   EXPECT_FALSE(registry.IsEnabled("locked-off"));
@@ -118,8 +117,7 @@ TEST(FeatureRegistryTest, SwitchValues) {
   registry.RegisterFeature("x", false, true);
   registry.RegisterFeature("off", true, true);
   ApplySwitches(&registry, {L"--with-feature:bare", L"--with-feature:on=on",
-                            L"--with-feature:off=off",
-                            L"--With-Feature:X=on",
+                            L"--with-feature:off=off", L"--With-Feature:X=on",
                             L"--with-feature:wide=caf\u00e9"});
   EXPECT_TRUE(registry.IsEnabled("bare"));
   EXPECT_TRUE(registry.IsEnabled("on"));
@@ -141,9 +139,8 @@ TEST(FeatureRegistryTest, UnhandledSwitchValuesWarnAndChangeNothing) {
   ASSERT_EQ(1u, registry.GetOverriddenStates().size());
 
   ScopedWarningCollector collector;
-  ApplySwitches(&registry,
-                {L"--with-feature:a=ON", L"--with-feature:b=1",
-                 L"--with-feature:c=true", L"--other=on"});
+  ApplySwitches(&registry, {L"--with-feature:a=ON", L"--with-feature:b=1",
+                            L"--with-feature:c=true", L"--other=on"});
   EXPECT_FALSE(registry.IsEnabled("a"));
   EXPECT_TRUE(registry.IsEnabled("b"));
   EXPECT_TRUE(registry.IsEnabled("c"));
@@ -161,7 +158,7 @@ TEST(FeatureRegistryTest, UnhandledSwitchValuesWarnAndChangeNothing) {
 
 TEST(FeatureRegistryTest, ListEntries) {
   FeatureRegistry registry;
-  const char* const kNames[] = {"on1", "off2", "trim", "zero", "three",
+  const char* const kNames[] = {"on1",   "off2", "trim", "zero", "three",
                                 "empty", "bare", "many", "int"};
   for (const char* name : kNames)
     registry.RegisterFeature(name, false, true);
@@ -260,11 +257,11 @@ TEST(FeatureRegistryTest, ProcessWideRegistryAndAppendFeatureSwitches) {
   AppendFeatureSwitches(&child);
   CommandLine::StringVector expected = untouched.argv();
   expected.insert(expected.end(), {
-      L"--with-feature:feature-test-b=on",
-      L"--with-feature:feature-test-a=off",
-      L"--with-feature:feature-test-b=off",
-      L"--with-feature:feature-test-b=on",
-  });
+                                      L"--with-feature:feature-test-b=on",
+                                      L"--with-feature:feature-test-a=off",
+                                      L"--with-feature:feature-test-b=off",
+                                      L"--with-feature:feature-test-b=on",
+                                  });
   EXPECT_EQ(expected, child.argv());
 
   // The child, reading its own command line, answers as the parent does.

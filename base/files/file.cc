@@ -4,8 +4,7 @@
 
 namespace base {
 
-File::Info::Info()
-    : size(0), is_directory(false), is_symbolic_link(false) {}
+File::Info::Info() : size(0), is_directory(false), is_symbolic_link(false) {}
 
 File::Info::~Info() = default;
 

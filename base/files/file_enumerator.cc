@@ -34,8 +34,7 @@ Time FileEnumerator::FileInfo::GetLastModifiedTime() const {
 FileEnumerator::FileEnumerator(const FilePath& root_path,
                                bool recursive,
                                int file_type)
-    : FileEnumerator(root_path, recursive, file_type, FilePath::StringType()) {
-}
+    : FileEnumerator(root_path, recursive, file_type, FilePath::StringType()) {}
 
 FileEnumerator::FileEnumerator(const FilePath& root_path,
                                bool recursive,

@@ -59,8 +59,8 @@ class FileEnumeratorTest : public testing::Test {
 }  // namespace
 
 TEST_F(FileEnumeratorTest, EmptyAndMissingFolders) {
-  EXPECT_TRUE(Walk(true, FileEnumerator::FILES | FileEnumerator::DIRECTORIES)
-                  .empty());
+  EXPECT_TRUE(
+      Walk(true, FileEnumerator::FILES | FileEnumerator::DIRECTORIES).empty());
   FileEnumerator missing(root().Append(L"missing"), true,
                          FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
   EXPECT_TRUE(missing.Next().empty());
@@ -77,19 +77,19 @@ TEST_F(FileEnumeratorTest, TypeFilterStillEntersFolders) {
             Walk(true, FileEnumerator::DIRECTORIES));
   EXPECT_EQ((std::vector<std::wstring>{L"f1"}),
             Walk(false, FileEnumerator::FILES));
-  EXPECT_EQ((std::vector<std::wstring>{L"d", L"d\\f2", L"f1"}),
-            Sorted(Walk(true, FileEnumerator::FILES |
-                                  FileEnumerator::DIRECTORIES)));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"d", L"d\\f2", L"f1"}),
+      Sorted(Walk(true, FileEnumerator::FILES | FileEnumerator::DIRECTORIES)));
 }
 
 TEST_F(FileEnumeratorTest, PatternFiltersRootOnly) {
   MakeFile(L"a.lnk");
   MakeFile(L"b.txt");
   MakeDir(L"c.lnk");
-  EXPECT_EQ((std::vector<std::wstring>{L"a.lnk", L"c.lnk"}),
-            Sorted(Walk(false,
-                        FileEnumerator::FILES | FileEnumerator::DIRECTORIES,
-                        L"*.lnk")));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"a.lnk", L"c.lnk"}),
+      Sorted(Walk(false, FileEnumerator::FILES | FileEnumerator::DIRECTORIES,
+                  L"*.lnk")));
 }
 
 TEST_F(FileEnumeratorTest, PatternSelectsSubfoldersWhichAreListedWhole) {
@@ -100,9 +100,9 @@ TEST_F(FileEnumeratorTest, PatternSelectsSubfoldersWhichAreListedWhole) {
   MakeFile(L"x.txt");
   MakeDir(L"other");
   MakeFile(L"other\\data2");
-  EXPECT_EQ((std::vector<std::wstring>{L"data1\\inner\\y.bin",
-                                       L"data1\\x.txt"}),
-            Sorted(Walk(true, FileEnumerator::FILES, L"data*")));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"data1\\inner\\y.bin", L"data1\\x.txt"}),
+      Sorted(Walk(true, FileEnumerator::FILES, L"data*")));
 }
 
 TEST_F(FileEnumeratorTest, FoldersBeforeContentsLastFoundFirst) {
@@ -147,8 +147,9 @@ TEST_F(FileEnumeratorTest, LinkedFolderReturnedButNotEntered) {
   if (!CreateDirectoryLinkForTesting(link, outside))
     GTEST_SKIP() << "cannot make a directory link here";
 
-  FileEnumerator enumerator(root().Append(L"tree"), true,
-                            FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
+  FileEnumerator enumerator(
+      root().Append(L"tree"), true,
+      FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
   EXPECT_EQ(link, enumerator.Next());
   EXPECT_TRUE(enumerator.GetInfo().IsDirectory());
   EXPECT_TRUE(enumerator.Next().empty());

@@ -52,8 +52,7 @@ bool EqualsLowerLiteral(const StringType& text, const CharType* lower) {
   return ToLowerASCII(text) == lower;
 }
 
-bool EqualDriveLetterCaseInsensitive(const StringType& a,
-                                     const StringType& b) {
+bool EqualDriveLetterCaseInsensitive(const StringType& a, const StringType& b) {
   const size_t a_letter_pos = FindDriveLetter(a);
   const size_t b_letter_pos = FindDriveLetter(b);
   if (a_letter_pos == npos || b_letter_pos == npos)
@@ -289,8 +288,7 @@ bool FilePath::IsParent(const FilePath& child) const {
   return AppendRelativePath(child, nullptr);
 }
 
-bool FilePath::AppendRelativePath(const FilePath& child,
-                                  FilePath* path) const {
+bool FilePath::AppendRelativePath(const FilePath& child, FilePath* path) const {
   std::vector<StringType> parent_components;
   std::vector<StringType> child_components;
   GetComponents(&parent_components);
@@ -521,8 +519,8 @@ void FilePath::StripTrailingSeparatorsInternal() {
   // leading separators shrink to one.
   const size_t start = FindDriveLetter(path_) + 2;
   size_t last_stripped = npos;
-  for (size_t pos = path_.length();
-       pos > start && IsSeparator(path_[pos - 1]); --pos) {
+  for (size_t pos = path_.length(); pos > start && IsSeparator(path_[pos - 1]);
+       --pos) {
     if (pos != start + 1 || last_stripped == start + 2 ||
         !IsSeparator(path_[start - 1])) {
       path_.resize(pos - 1);

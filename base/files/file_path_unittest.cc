@@ -52,10 +52,17 @@ TEST(FilePathTest, DirName) {
 
 TEST(FilePathTest, BaseName) {
   const UnaryCase cases[] = {
-      {L"C:\\a\\b\\", L"b"},   {L"C:\\a\\b", L"b"}, {L"C:\\", L"\\"},
-      {L"C:", L""},            {L"C:a", L"a"},      {L"\\\\", L"\\\\"},
-      {L"\\\\server", L"server"}, {L"a", L"a"},     {L"", L""},
-      {L"a/b//", L"b"},        {L"..", L".."},
+      {L"C:\\a\\b\\", L"b"},
+      {L"C:\\a\\b", L"b"},
+      {L"C:\\", L"\\"},
+      {L"C:", L""},
+      {L"C:a", L"a"},
+      {L"\\\\", L"\\\\"},
+      {L"\\\\server", L"server"},
+      {L"a", L"a"},
+      {L"", L""},
+      {L"a/b//", L"b"},
+      {L"..", L".."},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.expected, FilePath(c.input).BaseName().value())
@@ -188,8 +195,7 @@ TEST(FilePathTest, RemoveInsertAddReplaceExtension) {
 
   EXPECT_EQ(L"foo (1).tar.gz",
             FilePath(L"foo.tar.gz").InsertBeforeExtension(L" (1)").value());
-  EXPECT_EQ(L"foo_x",
-            FilePath(L"foo").InsertBeforeExtension(L"_x").value());
+  EXPECT_EQ(L"foo_x", FilePath(L"foo").InsertBeforeExtension(L"_x").value());
   EXPECT_EQ(L"C:", FilePath(L"C:").InsertBeforeExtension(L"").value());
 
   // Names that cannot carry an extension give an empty path.
@@ -258,10 +264,9 @@ TEST(FilePathTest, StripTrailingSeparators) {
 }
 
 TEST(FilePathTest, NormalizePathSeparators) {
-  EXPECT_EQ(L"a\\b\\c",
-            FilePath(L"a/b\\c").NormalizePathSeparators().value());
-  EXPECT_EQ(L"a/b/c", FilePath(L"a/b\\c").NormalizePathSeparatorsTo(L'/')
-                          .value());
+  EXPECT_EQ(L"a\\b\\c", FilePath(L"a/b\\c").NormalizePathSeparators().value());
+  EXPECT_EQ(L"a/b/c",
+            FilePath(L"a/b\\c").NormalizePathSeparatorsTo(L'/').value());
 
   // Callers size searches with the count: the terminating NUL is no
   // separator.
@@ -274,8 +279,8 @@ TEST(FilePathTest, ReferencesParent) {
        {L"..", L"a\\..\\b", L"...", L"a\\. ..", L"a\\.. ", L"..\\", L"/.."}) {
     EXPECT_TRUE(FilePath(path).ReferencesParent()) << path;
   }
-  for (const wchar_t* path : {L"a..b", L"a\\b..", L"..a", L".", L"a\\.\\b",
-                              L"", L"C:\\a"}) {
+  for (const wchar_t* path :
+       {L"a..b", L"a\\b..", L"..a", L".", L"a\\.\\b", L"", L"C:\\a"}) {
     EXPECT_FALSE(FilePath(path).ReferencesParent()) << path;
   }
 }

@@ -98,15 +98,15 @@ TEST_F(FileTest, DispositionsAndCreatedFlag) {
     EXPECT_EQ(2, file.Write(0, "xy", 2));
   }
   {
-    File file(path, File::FLAG_OPEN_TRUNCATED | File::FLAG_OPEN |
-                        File::FLAG_WRITE);
+    File file(path,
+              File::FLAG_OPEN_TRUNCATED | File::FLAG_OPEN | File::FLAG_WRITE);
     ASSERT_TRUE(file.IsValid());
     EXPECT_FALSE(file.created());
     EXPECT_EQ(0, file.GetLength());
   }
   {
-    File file(Path(L"new"), File::FLAG_CREATE | File::FLAG_WRITE |
-                                File::FLAG_ASYNC);
+    File file(Path(L"new"),
+              File::FLAG_CREATE | File::FLAG_WRITE | File::FLAG_ASYNC);
     ASSERT_TRUE(file.IsValid());
     EXPECT_TRUE(file.created());
     EXPECT_TRUE(file.async());
@@ -128,8 +128,8 @@ TEST_F(FileTest, ExclusiveFlagsControlSharing) {
 }
 
 TEST_F(FileTest, ReadWriteSeek) {
-  File file(Path(L"data"), File::FLAG_CREATE | File::FLAG_READ |
-                               File::FLAG_WRITE);
+  File file(Path(L"data"),
+            File::FLAG_CREATE | File::FLAG_READ | File::FLAG_WRITE);
   ASSERT_TRUE(file.IsValid());
   EXPECT_EQ(10, file.Write(0, "0123456789", 10));
   // A write at an offset leaves the position alone.
@@ -156,8 +156,8 @@ TEST_F(FileTest, ReadWriteSeek) {
 }
 
 TEST_F(FileTest, SetLengthKeepsPosition) {
-  File file(Path(L"len"), File::FLAG_CREATE | File::FLAG_READ |
-                              File::FLAG_WRITE);
+  File file(Path(L"len"),
+            File::FLAG_CREATE | File::FLAG_READ | File::FLAG_WRITE);
   ASSERT_TRUE(file.IsValid());
   ASSERT_EQ(10, file.Write(0, "0123456789", 10));
   ASSERT_EQ(8, file.Seek(File::FROM_BEGIN, 8));
@@ -188,8 +188,8 @@ TEST_F(FileTest, GetInfo) {
   EXPECT_FALSE(info.last_modified.is_null());
   EXPECT_FALSE(info.creation_time.is_null());
 
-  File dir(temp_dir_.GetPath(), File::FLAG_OPEN | File::FLAG_READ |
-                                    File::FLAG_BACKUP_SEMANTICS);
+  File dir(temp_dir_.GetPath(),
+           File::FLAG_OPEN | File::FLAG_READ | File::FLAG_BACKUP_SEMANTICS);
   ASSERT_TRUE(dir.IsValid());
   ASSERT_TRUE(dir.GetInfo(&info));
   EXPECT_TRUE(info.is_directory);
@@ -217,9 +217,12 @@ TEST_F(FileTest, OSErrorToFileError) {
     DWORD code;
     File::Error error;
   } const kCases[] = {
-      {3, File::FILE_ERROR_NOT_FOUND},   {5, File::FILE_ERROR_ACCESS_DENIED},
-      {1393, File::FILE_ERROR_IO},       {32, File::FILE_ERROR_IN_USE},
-      {314, File::FILE_ERROR_NO_SPACE},  {183, File::FILE_ERROR_EXISTS},
+      {3, File::FILE_ERROR_NOT_FOUND},
+      {5, File::FILE_ERROR_ACCESS_DENIED},
+      {1393, File::FILE_ERROR_IO},
+      {32, File::FILE_ERROR_IN_USE},
+      {314, File::FILE_ERROR_NO_SPACE},
+      {183, File::FILE_ERROR_EXISTS},
       {1224, File::FILE_ERROR_INVALID_OPERATION},
   };
   for (const auto& c : kCases)

@@ -37,21 +37,21 @@ bool DeleteFileAfterReboot(const FilePath& path);
 
 // Puts |from_path| in the place of |to_path|, which may exist.
 [[nodiscard]] bool ReplaceFile(const FilePath& from_path,
-                 const FilePath& to_path,
-                 File::Error* error);
+                               const FilePath& to_path,
+                               File::Error* error);
 
 // Overwrites |to_path|. The copy is never read-only.
 [[nodiscard]] bool CopyFile(const FilePath& from_path, const FilePath& to_path);
 [[nodiscard]] bool DoCopyFile(const FilePath& from_path,
-                const FilePath& to_path,
-                bool fail_if_exists);
+                              const FilePath& to_path,
+                              bool fail_if_exists);
 // Copies a file or a folder tree. When |recursive| and |to_path| is an
 // existing folder, the source folder lands inside it as a subfolder. A tree
 // is never copied into itself.
 [[nodiscard]] bool DoCopyDirectory(const FilePath& from_path,
-                     const FilePath& to_path,
-                     bool recursive,
-                     bool fail_if_exists);
+                                   const FilePath& to_path,
+                                   bool recursive,
+                                   bool fail_if_exists);
 inline bool CopyDirectory(const FilePath& from_path,
                           const FilePath& to_path,
                           bool recursive) {
@@ -61,10 +61,12 @@ inline bool CopyDirectory(const FilePath& from_path,
 // Refuses paths that refer to a parent folder.
 [[nodiscard]] bool Move(const FilePath& from_path, const FilePath& to_path);
 // On failure the thread's last error is the one of the first move attempt.
-[[nodiscard]] bool MoveUnsafe(const FilePath& from_path, const FilePath& to_path);
+[[nodiscard]] bool MoveUnsafe(const FilePath& from_path,
+                              const FilePath& to_path);
 
 // Creates the folder and its missing parents.
-[[nodiscard]] bool CreateDirectoryAndGetError(const FilePath& full_path, File::Error* error);
+[[nodiscard]] bool CreateDirectoryAndGetError(const FilePath& full_path,
+                                              File::Error* error);
 [[nodiscard]] bool CreateDirectory(const FilePath& full_path);
 
 [[nodiscard]] bool GetTempDir(FilePath* path);
@@ -72,7 +74,8 @@ inline bool CopyDirectory(const FilePath& from_path,
 // empty.
 FilePath GetHomeDir();
 // Creates a new empty file with a unique "<guid>.tmp" name in |dir|.
-[[nodiscard]] bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* temp_file);
+[[nodiscard]] bool CreateTemporaryFileInDir(const FilePath& dir,
+                                            FilePath* temp_file);
 
 [[nodiscard]] bool GetCurrentDirectory(FilePath* path);
 [[nodiscard]] bool SetCurrentDirectory(const FilePath& path);
@@ -85,15 +88,20 @@ bool CloseFile(FILE* file);
 // is false and |contents| holds the first |max_size| bytes. |contents| may
 // be null. The thread's last error after a failed read is the failure's.
 [[nodiscard]] bool ReadFileToStringWithMaxSize(const FilePath& path,
-                                 std::string* contents,
-                                 size_t max_size);
-[[nodiscard]] bool ReadFileToString(const FilePath& path, std::string* contents);
+                                               std::string* contents,
+                                               size_t max_size);
+[[nodiscard]] bool ReadFileToString(const FilePath& path,
+                                    std::string* contents);
 
 // Creates or truncates the file. |size| on success, -1 on failure. A
 // negative |size| is refused without touching the file.
-[[nodiscard]] int WriteFile(const FilePath& filename, const char* data, int size);
+[[nodiscard]] int WriteFile(const FilePath& filename,
+                            const char* data,
+                            int size);
 // The file must exist. A negative |size| is refused.
-[[nodiscard]] bool AppendToFile(const FilePath& filename, const char* data, int size);
+[[nodiscard]] bool AppendToFile(const FilePath& filename,
+                                const char* data,
+                                int size);
 
 namespace internal {
 

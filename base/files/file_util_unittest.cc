@@ -33,9 +33,9 @@ class FileUtilTest : public testing::Test {
   FilePath MakeFile(const wchar_t* relative,
                     const std::string& contents = "x") {
     const FilePath path = Path(relative);
-    EXPECT_EQ(static_cast<int>(contents.size()),
-              WriteFile(path, contents.data(),
-                        static_cast<int>(contents.size())))
+    EXPECT_EQ(
+        static_cast<int>(contents.size()),
+        WriteFile(path, contents.data(), static_cast<int>(contents.size())))
         << path;
     return path;
   }
@@ -164,8 +164,7 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverFollowsLinks) {
 
   // Through a wildcard.
   const FilePath other_tree = MakeDir(L"other");
-  ASSERT_TRUE(
-      CreateDirectoryLinkForTesting(Path(L"other\\link2"), outside));
+  ASSERT_TRUE(CreateDirectoryLinkForTesting(Path(L"other\\link2"), outside));
   DeleteFile(Path(L"other\\*"), true);
   EXPECT_EQ("keep me", Contents(secret));
   EXPECT_TRUE(PathExists(deeper_secret));
@@ -215,8 +214,8 @@ TEST_F(FileUtilTest, ReadFileToStringWithMaxSize) {
 TEST_F(FileUtilTest, FileTooLargeForTheHeapFailsTheRead) {
   const FilePath path = Path(L"huge");
   {
-    win::ScopedHandle file(::CreateFileW(path.value().c_str(), GENERIC_WRITE,
-                                         0, nullptr, CREATE_ALWAYS,
+    win::ScopedHandle file(::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0,
+                                         nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.IsValid());
     LARGE_INTEGER size;
@@ -360,8 +359,8 @@ TEST_F(FileUtilTest, CopyDirectoryNeverIntoItself) {
   // The same folders named in another case.
   EXPECT_FALSE(DoCopyDirectory(dir, Path(L"dir\\sub"), true, false));
   EXPECT_FALSE(DoCopyDirectory(dir, Path(L"DIR"), true, false));
-  EXPECT_FALSE(DoCopyDirectory(Path(L"dIR"), Path(L"Dir\\SUB\\new"), true,
-                               false));
+  EXPECT_FALSE(
+      DoCopyDirectory(Path(L"dIR"), Path(L"Dir\\SUB\\new"), true, false));
 
   FileEnumerator walk(sub, true,
                       FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
@@ -409,9 +408,9 @@ TEST_F(FileUtilTest, ReplaceFile) {
   // The move fails because the source is busy; the replace then fails for
   // the missing target, and the move's reason is the one reported.
   MakeFile(L"busy", "b");
-  HANDLE holder = ::CreateFileW(Path(L"busy").value().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+  HANDLE holder =
+      ::CreateFileW(Path(L"busy").value().c_str(), GENERIC_READ,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, holder);
   error = File::FILE_OK;
   EXPECT_FALSE(ReplaceFile(Path(L"busy"), Path(L"absent"), &error));
@@ -456,9 +455,9 @@ TEST(HomeDirTest, FallBacksInOrder) {
       {L"", L"", L"C:\\"},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.expected,
-              internal::ChooseHomeDir(FilePath(c.profile), FilePath(c.temp))
-                  .value())
+    EXPECT_EQ(
+        c.expected,
+        internal::ChooseHomeDir(FilePath(c.profile), FilePath(c.temp)).value())
         << c.profile << " | " << c.temp;
   }
 }
@@ -480,8 +479,9 @@ TEST_F(FileUtilTest, MoveUnsafeCopiesAndDeletesAFolderAcrossVolumes) {
   const FilePath target = target_parent.GetPath().Append(L"moved");
 
   // Shows that the fallback is what is tested: the system move fails.
-  ASSERT_FALSE(::MoveFileExW(dir.value().c_str(), target.value().c_str(),
-                             MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING));
+  ASSERT_FALSE(
+      ::MoveFileExW(dir.value().c_str(), target.value().c_str(),
+                    MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING));
 
   EXPECT_TRUE(MoveUnsafe(dir, target));
   EXPECT_EQ("F", Contents(target.Append(L"sub\\f")));

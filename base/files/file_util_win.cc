@@ -183,9 +183,9 @@ bool DeleteFileAfterReboot(const FilePath& path) {
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
   if (IsTooLong(path))
     return false;
-  return !!::MoveFileExW(path.value().c_str(), nullptr,
-                         MOVEFILE_DELAY_UNTIL_REBOOT |
-                             MOVEFILE_REPLACE_EXISTING);
+  return !!::MoveFileExW(
+      path.value().c_str(), nullptr,
+      MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
 }
 
 bool ReplaceFile(const FilePath& from_path,
@@ -249,8 +249,8 @@ bool DoCopyDirectory(const FilePath& from_path,
   if (IsTooLong(from_path) || IsTooLong(to_path))
     return false;
 
-  const FilePath real_to = MakeAbsoluteFilePath(
-      PathExists(to_path) ? to_path : to_path.DirName());
+  const FilePath real_to =
+      MakeAbsoluteFilePath(PathExists(to_path) ? to_path : to_path.DirName());
   if (real_to.empty())
     return false;
   const FilePath real_from = MakeAbsoluteFilePath(from_path);
@@ -331,8 +331,7 @@ bool MoveUnsafe(const FilePath& from_path, const FilePath& to_path) {
   return false;
 }
 
-bool CreateDirectoryAndGetError(const FilePath& full_path,
-                                File::Error* error) {
+bool CreateDirectoryAndGetError(const FilePath& full_path, File::Error* error) {
   ScopedBlockingCall scoped_blocking_call(BlockingType::MAY_BLOCK);
 
   const DWORD attributes = ::GetFileAttributesW(full_path.value().c_str());
@@ -536,9 +535,8 @@ int WriteFile(const FilePath& filename, const char* data, int size) {
     return -1;
 
   DWORD written = 0;
-  const BOOL result =
-      ::WriteFile(file.Get(), data, static_cast<DWORD>(size), &written,
-                  nullptr);
+  const BOOL result = ::WriteFile(file.Get(), data, static_cast<DWORD>(size),
+                                  &written, nullptr);
   const DWORD last_error = ::GetLastError();
   file.Close();
   ::SetLastError(last_error);
@@ -560,17 +558,16 @@ bool AppendToFile(const FilePath& filename, const char* data, int size) {
   }
 
   DWORD written = 0;
-  const BOOL result =
-      ::WriteFile(file.Get(), data, static_cast<DWORD>(size), &written,
-                  nullptr);
+  const BOOL result = ::WriteFile(file.Get(), data, static_cast<DWORD>(size),
+                                  &written, nullptr);
   if (result && static_cast<int>(written) == size)
     return true;
 
   if (!result) {
     VPLOG(1) << "Writing file " << filename.AsUTF8Unsafe() << " failed";
   } else {
-    VPLOG(1) << "Only wrote " << written << " out of " << size
-             << " byte(s) to " << filename.AsUTF8Unsafe();
+    VPLOG(1) << "Only wrote " << written << " out of " << size << " byte(s) to "
+             << filename.AsUTF8Unsafe();
   }
   return false;
 }

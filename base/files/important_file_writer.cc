@@ -168,8 +168,7 @@ ImportantFileWriter::ImportantFileWriter(
     : path_(path),
       task_runner_(std::move(task_runner)),
       serializer_(nullptr),
-      commit_interval_(
-          TimeDelta::FromSeconds(kDefaultCommitIntervalSeconds)),
+      commit_interval_(TimeDelta::FromSeconds(kDefaultCommitIntervalSeconds)),
       histogram_suffix_(histogram_suffix ? histogram_suffix : ""),
       timer_override_(nullptr) {
   DCHECK(task_runner_);
@@ -187,17 +186,15 @@ bool ImportantFileWriter::HasPendingWrite() const {
 
 void ImportantFileWriter::WriteNow(std::string data) {
   // The write takes a signed 32-bit length.
-  if (data.size() >
-      static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     return;
   }
 
-  scoped_refptr<WriteTask> task(new WriteTask(
-      path_, std::move(data), histogram_suffix_,
-      std::move(before_next_write_callback_),
-      std::move(after_next_write_callback_)));
-  if (!task_runner_->PostTask(FROM_HERE,
-                              BindOnce(&WriteTask::RunTask, task))) {
+  scoped_refptr<WriteTask> task(
+      new WriteTask(path_, std::move(data), histogram_suffix_,
+                    std::move(before_next_write_callback_),
+                    std::move(after_next_write_callback_)));
+  if (!task_runner_->PostTask(FROM_HERE, BindOnce(&WriteTask::RunTask, task))) {
     // Better to block the owner than to lose the data.
     task->Run();
   }

@@ -63,9 +63,10 @@ class ImportantFileWriter {
   // reported by the result and the histograms only; |path| is then as it
   // was. Data of 2^31 bytes or more is refused (false) without touching the
   // disk.
-  [[nodiscard]] static bool WriteFileAtomically(const FilePath& path,
-                                  StringPiece data,
-                                  StringPiece histogram_suffix = StringPiece());
+  [[nodiscard]] static bool WriteFileAtomically(
+      const FilePath& path,
+      StringPiece data,
+      StringPiece histogram_suffix = StringPiece());
 
   const FilePath& path() const { return path_; }
 

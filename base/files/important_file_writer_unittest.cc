@@ -55,8 +55,8 @@ std::string ReadContents(const FilePath& path) {
 // The names of everything in |dir|.
 std::vector<std::wstring> ListFolder(const FilePath& dir) {
   std::vector<std::wstring> names;
-  FileEnumerator enumerator(dir, false,
-                            FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
+  FileEnumerator enumerator(
+      dir, false, FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
   for (FilePath path = enumerator.Next(); !path.empty();
        path = enumerator.Next()) {
     names.push_back(path.BaseName().value());
@@ -87,9 +87,9 @@ class ImportantFileWriterTest : public testing::Test {
 TEST_F(ImportantFileWriterTest, WritesAndReplacesLeavingOnlyTheTarget) {
   const std::string binary("a\0b\r\nc", 6);
   // The last, empty view has no data pointer at all.
-  for (StringPiece data : {StringPiece(""), StringPiece("first"),
-                           StringPiece("second!"), StringPiece(binary),
-                           StringPiece()}) {
+  for (StringPiece data :
+       {StringPiece(""), StringPiece("first"), StringPiece("second!"),
+        StringPiece(binary), StringPiece()}) {
     ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(path_, data));
     EXPECT_EQ(data.as_string(), ReadContents(path_));
   }
@@ -101,7 +101,8 @@ TEST_F(ImportantFileWriterTest, MissingFolderFailsAndRecords) {
   const FilePath missing_dir = temp_dir_.GetPath().Append(L"missing");
   const FilePath target = missing_dir.Append(L"target.json");
 
-  const int create_before = HistogramTotalCount("ImportantFile.FileCreateError");
+  const int create_before =
+      HistogramTotalCount("ImportantFile.FileCreateError");
   const int failures_before = HistogramSampleCount(
       "ImportantFile.TempFileFailures", ImportantFileWriter::FAILED_CREATING);
   EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target, "data"));
@@ -109,7 +110,7 @@ TEST_F(ImportantFileWriterTest, MissingFolderFailsAndRecords) {
             HistogramTotalCount("ImportantFile.FileCreateError"));
   EXPECT_EQ(failures_before + 1,
             HistogramSampleCount("ImportantFile.TempFileFailures",
-                           ImportantFileWriter::FAILED_CREATING));
+                                 ImportantFileWriter::FAILED_CREATING));
   EXPECT_FALSE(PathExists(missing_dir));
   EXPECT_TRUE(ListFolder(temp_dir_.GetPath()).empty());
 
@@ -128,11 +129,11 @@ TEST_F(ImportantFileWriterTest, MissingFolderFailsAndRecords) {
             HistogramTotalCount("ImportantFile.TempFileFailures.Local"));
   EXPECT_EQ(HistogramTotalCount("ImportantFile.TempFileFailures.Local"),
             HistogramSampleCount("ImportantFile.TempFileFailures.Local",
-                           ImportantFileWriter::FAILED_CREATING));
+                                 ImportantFileWriter::FAILED_CREATING));
   EXPECT_EQ(unsuffixed_before,
             HistogramTotalCount("ImportantFile.FileCreateError"));
-  EXPECT_FALSE(StatisticsRecorder::FindHistogram(
-      "ImportantFile.FileCreateError."));
+  EXPECT_FALSE(
+      StatisticsRecorder::FindHistogram("ImportantFile.FileCreateError."));
 }
 
 TEST_F(ImportantFileWriterTest, OversizedDataIsRefusedNotTruncated) {
@@ -172,7 +173,7 @@ TEST_F(ImportantFileWriterTest, TargetOpenWithoutDeleteSharingKeepsOldData) {
   EXPECT_TRUE(PathExists(path_));
   EXPECT_EQ(renaming_before + 1,
             HistogramSampleCount("ImportantFile.TempFileFailures",
-                           ImportantFileWriter::FAILED_RENAMING));
+                                 ImportantFileWriter::FAILED_RENAMING));
   EXPECT_EQ(rename_errors_before + 1,
             HistogramTotalCount("ImportantFile.FileRenameError"));
 }
@@ -216,10 +217,9 @@ TEST_F(ImportantFileWriterTest, AfterCallbackGetsFailure) {
       temp_dir_.GetPath().Append(L"missing").Append(L"x.json"), runner_);
   std::vector<bool> after_results;
   writer.RegisterOnNextWriteCallbacks(
-      OnceClosure(),
-      BindOnce([](std::vector<bool>* results,
-                  bool success) { results->push_back(success); },
-               &after_results));
+      OnceClosure(), BindOnce([](std::vector<bool>* results,
+                                 bool success) { results->push_back(success); },
+                              &after_results));
   writer.WriteNow("data");
   runner_->RunUntilIdle();
   EXPECT_EQ(std::vector<bool>({false}), after_results);

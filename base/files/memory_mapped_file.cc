@@ -50,7 +50,8 @@ bool MemoryMappedFile::MapFileToMemory(Access access) {
   if (length < 1)
     return false;
 
-  const DWORD view_access = access == READ_WRITE ? FILE_MAP_WRITE : FILE_MAP_READ;
+  const DWORD view_access =
+      access == READ_WRITE ? FILE_MAP_WRITE : FILE_MAP_READ;
   data_ = static_cast<uint8_t*>(
       ::MapViewOfFile(file_mapping_.Get(), view_access, 0, 0, 0));
   if (!data_)

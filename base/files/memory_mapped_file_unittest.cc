@@ -24,8 +24,7 @@ TEST(MemoryMappedFileTest, MapsWholeFileOnce) {
   ASSERT_TRUE(map.Initialize(first));
   ASSERT_TRUE(map.IsValid());
   EXPECT_EQ(5u, map.length());
-  EXPECT_EQ("hello",
-            std::string(reinterpret_cast<const char*>(map.data()), 5));
+  EXPECT_EQ("hello", std::string(reinterpret_cast<const char*>(map.data()), 5));
 
   // A second mapping is refused and the first one stays.
   EXPECT_FALSE(map.Initialize(second));

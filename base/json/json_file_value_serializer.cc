@@ -17,8 +17,7 @@ const char kNoSuchFileText[] = "File doesn't exist.";
 }  // namespace
 
 JSONFileValueDeserializer::JSONFileValueDeserializer(
-    const FilePath& json_file_path,
-    int options)
+    const FilePath& json_file_path, int options)
     : json_file_path_(json_file_path), options_(options), last_read_size_(0) {}
 
 JSONFileValueDeserializer::~JSONFileValueDeserializer() = default;
@@ -53,8 +52,7 @@ const char* JSONFileValueDeserializer::GetErrorMessageForCode(int error_code) {
 }
 
 std::unique_ptr<Value> JSONFileValueDeserializer::Deserialize(
-    int* error_code,
-    std::string* error_message) {
+    int* error_code, std::string* error_message) {
   std::string json_string;
   int read_error = ReadFileToString(&json_string);
   if (read_error != 0) {

@@ -30,8 +30,8 @@ class JSONFileValueDeserializer : public ValueDeserializer {
 
   // On failure the parser's code and message for bad JSON, or one of the
   // file codes above and its text when the file cannot be read.
-  [[nodiscard]] std::unique_ptr<Value> Deserialize(int* error_code,
-                                     std::string* error_message) override;
+  [[nodiscard]] std::unique_ptr<Value> Deserialize(
+      int* error_code, std::string* error_message) override;
 
   // The text of a JsonFileError code; empty for any other code.
   static const char* GetErrorMessageForCode(int error_code);

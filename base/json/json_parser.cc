@@ -125,8 +125,8 @@ std::unique_ptr<Value> JSONParser::Parse(StringPiece input) {
 std::string JSONParser::GetErrorMessage() const {
   std::string description = JSONReader::ErrorCodeToString(error_code_);
   if (error_line_ || error_column_) {
-    return StringPrintf("Line: %i, column: %i, %s", error_line_,
-                        error_column_, description.c_str());
+    return StringPrintf("Line: %i, column: %i, %s", error_line_, error_column_,
+                        description.c_str());
   }
   return description;
 }
@@ -606,7 +606,7 @@ std::unique_ptr<Value> JSONParser::ConsumeLiteral() {
   static const Literal kTrue = {"true", 4};
   static const Literal kFalse = {"false", 5};
   static const Literal kNull = {"null", 4};
-  const Literal* literal = *pos_ == 't' ? &kTrue
+  const Literal* literal = *pos_ == 't'   ? &kTrue
                            : *pos_ == 'f' ? &kFalse
                                           : &kNull;
   if (static_cast<size_t>(end_pos_ - pos_) < literal->length ||

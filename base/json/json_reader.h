@@ -52,13 +52,13 @@ class JSONReader {
   [[nodiscard]] static std::unique_ptr<Value> Read(StringPiece json);
   // On failure returns null and fills each given out place; on success they
   // are left untouched.
-  [[nodiscard]] static std::unique_ptr<Value> ReadAndReturnError(StringPiece json,
-                                                   int options,
-                                                   int* error_code_out,
-                                                   std::string* error_msg_out,
-                                                   int* error_line_out = nullptr,
-                                                   int* error_column_out =
-                                                       nullptr);
+  [[nodiscard]] static std::unique_ptr<Value> ReadAndReturnError(
+      StringPiece json,
+      int options,
+      int* error_code_out,
+      std::string* error_msg_out,
+      int* error_line_out = nullptr,
+      int* error_column_out = nullptr);
 
   static std::string ErrorCodeToString(int error_code);
 

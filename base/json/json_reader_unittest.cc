@@ -9,8 +9,8 @@
 namespace base {
 namespace {
 
-void ExpectError(StringPiece input, int options, int code, int line,
-                 int column) {
+void ExpectError(
+    StringPiece input, int options, int code, int line, int column) {
   SCOPED_TRACE(input.as_string());
   int out_code = -1, out_line = -1, out_column = -1;
   std::string message;
@@ -86,8 +86,8 @@ TEST(JSONReaderTest, NumberErrors) {
   // Too large for a double: a failure without code or message.
   int code = -1, line = -1, column = -1;
   std::string message = "x";
-  EXPECT_EQ(nullptr, JSONReader::ReadAndReturnError("1e999", 0, &code,
-                                                    &message, &line, &column));
+  EXPECT_EQ(nullptr, JSONReader::ReadAndReturnError("1e999", 0, &code, &message,
+                                                    &line, &column));
   EXPECT_EQ(0, code);
   EXPECT_EQ("", message);
   EXPECT_EQ(0, line);
@@ -109,7 +109,8 @@ TEST(JSONReaderTest, LiteralsAndRootData) {
 }
 
 TEST(JSONReaderTest, Containers) {
-  std::unique_ptr<Value> v = JSONReader::Read("{\"a\": 1, \"a\": 2, \"B\": []}");
+  std::unique_ptr<Value> v =
+      JSONReader::Read("{\"a\": 1, \"a\": 2, \"B\": []}");
   ASSERT_TRUE(v && v->is_dict());
   const DictionaryValue* dict = nullptr;
   ASSERT_TRUE(v->GetAsDictionary(&dict));
@@ -166,7 +167,8 @@ TEST(JSONReaderTest, Escapes) {
   EXPECT_EQ(std::string("a\0b", 3), ReadString("\"a\\u0000b\""));
   EXPECT_EQ("A", ReadString("\"\\x41\""));
   EXPECT_EQ("\xC3\xA9", ReadString("\"\\xe9\""));
-  EXPECT_EQ("\"\\/\b\f\n\r\t\v", ReadString("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\v\""));
+  EXPECT_EQ("\"\\/\b\f\n\r\t\v",
+            ReadString("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\v\""));
   EXPECT_EQ("plain \xC3\xA9 text", ReadString("\"plain \xC3\xA9 text\""));
 
   ExpectError("\"\\ude00\"", 0, 1, 1, 6);
@@ -188,7 +190,8 @@ TEST(JSONReaderTest, Escapes) {
   ExpectError("\"\\ud83f\\udfff\"", 0, 1, 1, 12);
 
   // Replacement applies to non-characters, never to broken surrogates.
-  EXPECT_EQ("\xEF\xBF\xBD", ReadString("\"\\uFFFF\"", kReplaceInvalidCharacters));
+  EXPECT_EQ("\xEF\xBF\xBD",
+            ReadString("\"\\uFFFF\"", kReplaceInvalidCharacters));
   EXPECT_EQ("<failed>", ReadString("\"\\ude00\"", kReplaceInvalidCharacters));
 }
 
@@ -202,14 +205,21 @@ TEST(JSONReaderTest, StringsAndEncoding) {
   ExpectError("\"\xFF\"", 0, 7, 1, 3);
   ExpectError("\"\xEF\xBF\xBF\"", 0, 7, 1, 5);
   ExpectError("\"\xED\xA0\x80\"", 0, 7, 1, 3);
-  EXPECT_EQ("a\xEF\xBF\xBD" "b",
-            ReadString("\"a\xFF" "b\"", kReplaceInvalidCharacters));
+  EXPECT_EQ(
+      "a\xEF\xBF\xBD"
+      "b",
+      ReadString("\"a\xFF"
+                 "b\"",
+                 kReplaceInvalidCharacters));
 }
 
 TEST(JSONReaderTest, ByteOrderMarkAndComments) {
   std::unique_ptr<Value> v = JSONReader::Read("\xEF\xBB\xBF[1]");
   ASSERT_TRUE(v && v->is_list());
-  ExpectError("[\xEF\xBB\xBF" "1]", 0, 3, 1, 2);
+  ExpectError(
+      "[\xEF\xBB\xBF"
+      "1]",
+      0, 3, 1, 2);
   ExpectError("\xEF\xBB\xBF", 0, 3, 1, 4);
 
   v = JSONReader::Read("/*/ 1");
@@ -265,8 +275,8 @@ TEST(StringEscapeTest, EscapeJSONString) {
   EXPECT_EQ("prefix:\\u0000\\u000B", out);
 
   out.clear();
-  EXPECT_TRUE(EscapeJSONString("\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9", false,
-                               &out));
+  EXPECT_TRUE(
+      EscapeJSONString("\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9", false, &out));
   EXPECT_EQ("\\u2028\\u2029\xC3\xA9", out);
 
   // Non-characters and encoded surrogates are replaced too.

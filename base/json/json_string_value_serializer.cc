@@ -18,15 +18,13 @@ bool JSONStringValueSerializer::Serialize(const Value& root) {
 }
 
 JSONStringValueDeserializer::JSONStringValueDeserializer(
-    StringPiece json_string,
-    int options)
+    StringPiece json_string, int options)
     : json_string_(json_string), options_(options) {}
 
 JSONStringValueDeserializer::~JSONStringValueDeserializer() = default;
 
 std::unique_ptr<Value> JSONStringValueDeserializer::Deserialize(
-    int* error_code,
-    std::string* error_message) {
+    int* error_code, std::string* error_message) {
   return JSONReader::ReadAndReturnError(json_string_, options_, error_code,
                                         error_message);
 }

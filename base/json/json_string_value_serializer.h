@@ -39,8 +39,8 @@ class JSONStringValueDeserializer : public ValueDeserializer {
   ~JSONStringValueDeserializer() override;
 
   // On failure the parser's code (0 to 8) and message.
-  [[nodiscard]] std::unique_ptr<Value> Deserialize(int* error_code,
-                                     std::string* error_message) override;
+  [[nodiscard]] std::unique_ptr<Value> Deserialize(
+      int* error_code, std::string* error_message) override;
 
  private:
   StringPiece json_string_;

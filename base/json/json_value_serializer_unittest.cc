@@ -56,9 +56,9 @@ class JSONFileValueDeserializerTest : public testing::Test {
 
   FilePath WriteTestFile(const wchar_t* name, const std::string& contents) {
     FilePath path = temp_dir_.GetPath().Append(name);
-    EXPECT_EQ(static_cast<int>(contents.size()),
-              WriteFile(path, contents.data(),
-                        static_cast<int>(contents.size())));
+    EXPECT_EQ(
+        static_cast<int>(contents.size()),
+        WriteFile(path, contents.data(), static_cast<int>(contents.size())));
     return path;
   }
 

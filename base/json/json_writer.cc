@@ -41,8 +41,8 @@ bool JSONWriter::WriteWithOptions(const Value& node,
 
 JSONWriter::JSONWriter(int options, std::string* json)
     : omit_binary_values_((options & kOmitBinaryValues) != 0),
-      omit_double_type_preservation_(
-          (options & kOmitDoubleTypePreservation) != 0),
+      omit_double_type_preservation_((options & kOmitDoubleTypePreservation) !=
+                                     0),
       pretty_print_((options & kPrettyPrint) != 0),
       json_string_(json) {}
 

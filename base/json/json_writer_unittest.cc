@@ -38,7 +38,8 @@ TEST(JSONWriterTest, Doubles) {
   EXPECT_EQ("-3",
             Written(Value(-3.0), JSONWriter::kOmitDoubleTypePreservation));
   EXPECT_EQ("-0.5", Written(Value(-0.5)));
-  EXPECT_EQ("0.5", Written(Value(0.5), JSONWriter::kOmitDoubleTypePreservation));
+  EXPECT_EQ("0.5",
+            Written(Value(0.5), JSONWriter::kOmitDoubleTypePreservation));
   EXPECT_EQ("1e+300", Written(Value(1e300)));
   EXPECT_EQ("-0.0", Written(Value(-0.0)));
   EXPECT_EQ("0", Written(Value(-0.0), JSONWriter::kOmitDoubleTypePreservation));
@@ -49,8 +50,9 @@ TEST(JSONWriterTest, Doubles) {
   EXPECT_EQ(std::string::npos, text.find('-'));
   EXPECT_NE(std::string::npos, text.find_first_of(".e"));
   EXPECT_EQ(text, Written(Value(two_to_63)));
-  EXPECT_EQ("-9223372036854775808",
-            Written(Value(-two_to_63), JSONWriter::kOmitDoubleTypePreservation));
+  EXPECT_EQ(
+      "-9223372036854775808",
+      Written(Value(-two_to_63), JSONWriter::kOmitDoubleTypePreservation));
 }
 
 // Every finite double, written and read again, comes back bit for bit:

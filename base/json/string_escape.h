@@ -25,11 +25,10 @@ namespace internal {
 // U+FDD0..U+FDEF, not a code point ending in FFFE or FFFF, and at most
 // U+10FFFF.
 inline bool IsValidJSONCharacter(int32_t code_point) {
-  return code_point >= 0 &&
-         (code_point < 0xD800 ||
-          (code_point >= 0xE000 && code_point < 0xFDD0) ||
-          (code_point > 0xFDEF && code_point <= 0x10FFFF &&
-           (code_point & 0xFFFE) != 0xFFFE));
+  return code_point >= 0 && (code_point < 0xD800 ||
+                             (code_point >= 0xE000 && code_point < 0xFDD0) ||
+                             (code_point > 0xFDEF && code_point <= 0x10FFFF &&
+                              (code_point & 0xFFFE) != 0xFFFE));
 }
 
 }  // namespace internal

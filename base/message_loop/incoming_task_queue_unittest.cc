@@ -241,12 +241,12 @@ TEST(PendingTaskTest, BacktraceFollowsThePostingChain) {
   const Location outer_from = FROM_HERE;
   std::unique_ptr<PendingTask> inner;
   ThreadTaskRunnerHandle::Get()->PostTask(
-      outer_from, BindOnce(
-                      [](std::unique_ptr<PendingTask>* inner) {
-                        inner->reset(new PendingTask(FROM_HERE,
-                                                     BindOnce(&Nothing)));
-                      },
-                      &inner));
+      outer_from,
+      BindOnce(
+          [](std::unique_ptr<PendingTask>* inner) {
+            inner->reset(new PendingTask(FROM_HERE, BindOnce(&Nothing)));
+          },
+          &inner));
   RunLoop run_loop;
   run_loop.QuitWhenIdle();
   run_loop.Run();

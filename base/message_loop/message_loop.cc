@@ -157,8 +157,7 @@ MessageLoop::~MessageLoop() {
 
 // static
 std::unique_ptr<MessageLoop> MessageLoop::CreateUnbound(
-    Type type,
-    MessagePumpFactoryCallback pump_factory) {
+    Type type, MessagePumpFactoryCallback pump_factory) {
   return std::unique_ptr<MessageLoop>(
       new MessageLoop(type, std::move(pump_factory)));
 }
@@ -379,9 +378,8 @@ void MessageLoop::RunTask(PendingTask* pending_task) {
   static const unsigned char* const toplevel_category =
       trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
   {
-    trace_event::ScopedTaskRunTrace trace(toplevel_category,
-                                          "MessageLoop::RunTask",
-                                          pending_task->posted_from);
+    trace_event::ScopedTaskRunTrace trace(
+        toplevel_category, "MessageLoop::RunTask", pending_task->posted_from);
     incoming_task_queue_->RunTask(pending_task);
   }
 

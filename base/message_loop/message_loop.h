@@ -67,8 +67,7 @@ class MessageLoop : public MessagePump::Delegate, public RunLoop::Delegate {
   // and run once BindToCurrentThread was called on the thread that runs it.
   // |pump_factory| may be null.
   static std::unique_ptr<MessageLoop> CreateUnbound(
-      Type type,
-      MessagePumpFactoryCallback pump_factory);
+      Type type, MessagePumpFactoryCallback pump_factory);
 
   static std::unique_ptr<MessagePump> CreateMessagePumpForType(Type type);
 

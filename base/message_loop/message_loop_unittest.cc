@@ -181,8 +181,8 @@ TEST(MessageLoopTest, NestedRunLoopQuitsFromItsOwnThread) {
                      [](std::vector<std::string>* log, RepeatingClosure quit) {
                        RunLoop nested(RunLoop::kNestableTasksAllowed);
                        ThreadTaskRunnerHandle::Get()->PostTask(
-                           FROM_HERE, BindOnce(&RunClosure,
-                                               nested.QuitClosure()));
+                           FROM_HERE,
+                           BindOnce(&RunClosure, nested.QuitClosure()));
                        nested.Run();
                        log->push_back("nested returned");
                        quit.Run();
@@ -216,8 +216,8 @@ TEST(MessageLoopTest, NestedRunLoopQuitsFromAnotherThreadWhileWaiting) {
                                },
                                nested_idle, nested.QuitClosure()));
             ThreadTaskRunnerHandle::Get()->PostTask(
-                FROM_HERE, BindOnce(&WaitableEvent::Signal,
-                                    Unretained(nested_idle)));
+                FROM_HERE,
+                BindOnce(&WaitableEvent::Signal, Unretained(nested_idle)));
             // A loop that misses the other thread's wake-up fails here.
             *returned = static_cast<bool>(
                 RunWithin(&nested, "the quit from the other thread"));
@@ -256,9 +256,9 @@ TEST(MessageLoopTest, NonNestableTaskPostedDuringNestedRunRunsAfterIt) {
           },
           &log));
   RunUntilIdle();
-  EXPECT_EQ((std::vector<std::string>{"nestable", "nested returned",
-                                      "non-nestable"}),
-            log);
+  EXPECT_EQ(
+      (std::vector<std::string>{"nestable", "nested returned", "non-nestable"}),
+      log);
 }
 
 namespace {
@@ -293,8 +293,8 @@ void RunNestedAndCheck(RunLoop::Type type,
   g_run_loop_to_quit = &nested;
   const bool expect_tasks =
       allow_nestable_tasks || type == RunLoop::kNestableTasksAllowed;
-  UINT_PTR timer = SetTimer(nullptr, 0, expect_tasks ? 1000 : 1,
-                            &QuitFromTimer);
+  UINT_PTR timer =
+      SetTimer(nullptr, 0, expect_tasks ? 1000 : 1, &QuitFromTimer);
   ASSERT_NE(0u, timer);
   if (allow_nestable_tasks) {
     MessageLoop::ScopedNestableTaskAllower allow(MessageLoop::current());
@@ -325,8 +325,8 @@ TEST(MessageLoopTest, NestedRunLoopRunsApplicationTasksOnlyWhenAllowed) {
     bool ran_inside = !c.runs_inside;
     bool ran_at_all = false;
     loop.task_runner()->PostTask(
-        FROM_HERE, BindOnce(&RunNestedAndCheck, c.type, c.allower,
-                            &ran_inside, &ran_at_all));
+        FROM_HERE, BindOnce(&RunNestedAndCheck, c.type, c.allower, &ran_inside,
+                            &ran_at_all));
     RunUntilIdle();
     EXPECT_EQ(c.runs_inside, ran_inside);
     EXPECT_TRUE(ran_at_all);  // At the latest once the outer run resumed.
@@ -337,9 +337,8 @@ TEST(MessageLoopTest, NestedRunLoopRunsApplicationTasksOnlyWhenAllowed) {
 // Binding and runners -----------------------------------------------------
 
 TEST(MessageLoopTest, RunsTasksInCurrentSequenceOnlyOnBoundThread) {
-  std::unique_ptr<MessageLoop> loop =
-      MessageLoop::CreateUnbound(MessageLoop::TYPE_DEFAULT,
-                                 MessageLoop::MessagePumpFactoryCallback());
+  std::unique_ptr<MessageLoop> loop = MessageLoop::CreateUnbound(
+      MessageLoop::TYPE_DEFAULT, MessageLoop::MessagePumpFactoryCallback());
   scoped_refptr<SingleThreadTaskRunner> runner = loop->task_runner();
   EXPECT_FALSE(runner->RunsTasksInCurrentSequence());
   EXPECT_EQ(nullptr, MessageLoop::current());

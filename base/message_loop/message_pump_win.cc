@@ -99,8 +99,8 @@ void MessagePumpWin::NoteScheduleWorkError() {
 constexpr UINT MessagePumpForUI::kMsgHaveWork;
 
 MessagePumpForUI::MessagePumpForUI() {
-  message_window_.Create(BindRepeating(&MessagePumpForUI::MessageCallback,
-                                       Unretained(this)));
+  message_window_.Create(
+      BindRepeating(&MessagePumpForUI::MessageCallback, Unretained(this)));
 }
 
 MessagePumpForUI::MessagePumpForUI(NoWindowForTesting) {}

@@ -90,8 +90,7 @@ class MessagePumpForUI : public MessagePumpWin {
   static UINT GetTimerDelay(int current_delay_ms);
 
   // Like Run, with |dispatcher| seeing every Windows message of this run.
-  void RunWithDispatcher(Delegate* delegate,
-                         MessagePumpDispatcher* dispatcher);
+  void RunWithDispatcher(Delegate* delegate, MessagePumpDispatcher* dispatcher);
 
   void ScheduleWork() override;
   void ScheduleDelayedWork(const TimeTicks& delayed_work_time) override;

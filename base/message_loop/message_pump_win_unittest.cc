@@ -126,9 +126,12 @@ TEST(MessagePumpForUITest, TimerIntervalIsAtLeastTheWindowTimerMinimum) {
     int current_delay_ms;
     UINT timer_delay_ms;
   } kCases[] = {
-      {1, USER_TIMER_MINIMUM},  {3, USER_TIMER_MINIMUM},
-      {9, USER_TIMER_MINIMUM},  {10, 10},
-      {11, 11},                 {2147483647, 2147483647u},
+      {1, USER_TIMER_MINIMUM},
+      {3, USER_TIMER_MINIMUM},
+      {9, USER_TIMER_MINIMUM},
+      {10, 10},
+      {11, 11},
+      {2147483647, 2147483647u},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.timer_delay_ms,
@@ -291,8 +294,8 @@ TEST(MessagePumpForUITest, DispatcherDecidesOnTranslateAndDispatch) {
 
 TEST(MessageWindowTest, CallbackResultWinsOverDefaultProcedure) {
   win::MessageWindow window;
-  ASSERT_TRUE(window.Create(BindRepeating(
-      [](UINT message, WPARAM wparam, LPARAM, LRESULT* result) {
+  ASSERT_TRUE(window.Create(
+      BindRepeating([](UINT message, WPARAM wparam, LPARAM, LRESULT* result) {
         if (message != WM_USER + 5)
           return false;
         *result = static_cast<LRESULT>(wparam * 2);
@@ -359,8 +362,8 @@ TEST(MessagePumpForIOTest, NamedPipeCompletionsReachTheirHandlers) {
   BOOL ok = ::ReadFile(server.Get(), buffer, sizeof(buffer), nullptr,
                        &read_context.overlapped);
   ASSERT_TRUE(ok || ::GetLastError() == ERROR_IO_PENDING);
-  ok = ::WriteFile(client.Get(), "hello", 5, nullptr,
-                   &write_context.overlapped);
+  ok =
+      ::WriteFile(client.Get(), "hello", 5, nullptr, &write_context.overlapped);
   ASSERT_TRUE(ok || ::GetLastError() == ERROR_IO_PENDING);
 
   while (log.size() < 2)
@@ -412,9 +415,8 @@ TEST(MessagePumpForIOTest, FilteredWaitParksOtherHandlersInArrivalOrder) {
                 {client_b.Get(), &b1, 3},
                 {client_a.Get(), &a3, 4}};
   for (const Write& write : writes) {
-    BOOL ok =
-        ::WriteFile(write.pipe, "abcd", write.bytes, nullptr,
-                    &write.context->overlapped);
+    BOOL ok = ::WriteFile(write.pipe, "abcd", write.bytes, nullptr,
+                          &write.context->overlapped);
     ASSERT_TRUE(ok || ::GetLastError() == ERROR_IO_PENDING);
     DWORD written = 0;
     ASSERT_TRUE(::GetOverlappedResult(write.pipe, &write.context->overlapped,
@@ -503,7 +505,8 @@ TEST(MessagePumpForIOTest, RunDeliversCompletionsAndWakesFromOtherThreads) {
   EXPECT_EQ(&read_context, log[0].context);
 }
 
-// Idle pumps -------------------------------------------------------------------
+// Idle pumps
+// -------------------------------------------------------------------
 
 using PumpFactory = std::function<std::unique_ptr<MessagePump>()>;
 

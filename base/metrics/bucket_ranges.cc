@@ -60,7 +60,8 @@ bool BucketRanges::Equals(const BucketRanges* other) const {
 }
 
 // static
-void BucketRanges::InitializeExponential(Sample minimum, Sample maximum,
+void BucketRanges::InitializeExponential(Sample minimum,
+                                         Sample maximum,
                                          BucketRanges* ranges) {
   const size_t bucket_count = ranges->bucket_count();
   const double log_max = log(static_cast<double>(maximum));
@@ -82,7 +83,8 @@ void BucketRanges::InitializeExponential(Sample minimum, Sample maximum,
 }
 
 // static
-void BucketRanges::InitializeLinear(Sample minimum, Sample maximum,
+void BucketRanges::InitializeLinear(Sample minimum,
+                                    Sample maximum,
                                     BucketRanges* ranges) {
   const size_t bucket_count = ranges->bucket_count();
   const double min = minimum;
@@ -90,8 +92,7 @@ void BucketRanges::InitializeLinear(Sample minimum, Sample maximum,
   const double n = static_cast<double>(bucket_count);
   for (size_t i = 1; i < bucket_count; ++i) {
     const double di = static_cast<double>(i);
-    const double linear =
-        (min * (n - di - 1) + max * (di - 1)) / (n - 2);
+    const double linear = (min * (n - di - 1) + max * (di - 1)) / (n - 2);
     ranges->set_range(i, static_cast<Sample>(linear + 0.5));
   }
   ranges->set_range(bucket_count, std::numeric_limits<Sample>::max());

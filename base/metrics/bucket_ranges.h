@@ -36,9 +36,11 @@ class BucketRanges {
 
   // Layouts of the three bucketed kinds, from (already adjusted) minimum,
   // maximum and bucket count. Each resets the checksum.
-  static void InitializeExponential(Sample minimum, Sample maximum,
+  static void InitializeExponential(Sample minimum,
+                                    Sample maximum,
                                     BucketRanges* ranges);
-  static void InitializeLinear(Sample minimum, Sample maximum,
+  static void InitializeLinear(Sample minimum,
+                               Sample maximum,
                                BucketRanges* ranges);
 
  private:

@@ -7,8 +7,8 @@ namespace {
 
 TEST(FieldTrialParamsTest, LookupAndTestSetter) {
   ClearFieldTrialParamsForTesting();
-  EXPECT_EQ("", GetFieldTrialParamValue("BrowserScheduler",
-                                        "AllTasksUserBlocking"));
+  EXPECT_EQ(
+      "", GetFieldTrialParamValue("BrowserScheduler", "AllTasksUserBlocking"));
 
   SetFieldTrialParamValueForTesting("BrowserScheduler", "AllTasksUserBlocking",
                                     "true");
@@ -16,15 +16,15 @@ TEST(FieldTrialParamsTest, LookupAndTestSetter) {
                                             "AllTasksUserBlocking"));
   // Trial and parameter names are matched exactly and separately.
   EXPECT_EQ("", GetFieldTrialParamValue("BrowserScheduler", "Other"));
-  EXPECT_EQ("", GetFieldTrialParamValue("browserscheduler",
-                                        "AllTasksUserBlocking"));
-  EXPECT_EQ("", GetFieldTrialParamValue("BrowserSchedulerAllTasks",
-                                        "UserBlocking"));
+  EXPECT_EQ(
+      "", GetFieldTrialParamValue("browserscheduler", "AllTasksUserBlocking"));
+  EXPECT_EQ(
+      "", GetFieldTrialParamValue("BrowserSchedulerAllTasks", "UserBlocking"));
 
   SetFieldTrialParamValueForTesting("BrowserScheduler", "AllTasksUserBlocking",
                                     "");
-  EXPECT_EQ("", GetFieldTrialParamValue("BrowserScheduler",
-                                        "AllTasksUserBlocking"));
+  EXPECT_EQ(
+      "", GetFieldTrialParamValue("BrowserScheduler", "AllTasksUserBlocking"));
   ClearFieldTrialParamsForTesting();
 }
 

@@ -35,8 +35,7 @@ Histogram::Histogram(const char* name, const BucketRanges* ranges)
     : HistogramBase(name),
       bucket_ranges_(ranges),
       unlogged_samples_(new SampleVector(HashMetricName(name), ranges)),
-      logged_samples_(
-          new SampleVector(unlogged_samples_->id(), ranges)) {}
+      logged_samples_(new SampleVector(unlogged_samples_->id(), ranges)) {}
 
 Histogram::~Histogram() = default;
 
@@ -67,8 +66,8 @@ HistogramBase* Histogram::FactoryTimeGet(const std::string& name,
                                          uint32_t bucket_count,
                                          int32_t flags) {
   return FactoryGet(name, static_cast<Sample>(minimum.InMilliseconds()),
-                    static_cast<Sample>(maximum.InMilliseconds()),
-                    bucket_count, flags);
+                    static_cast<Sample>(maximum.InMilliseconds()), bucket_count,
+                    flags);
 }
 
 // static
@@ -267,8 +266,7 @@ HistogramType LinearHistogram::GetHistogramType() const {
   return LINEAR_HISTOGRAM;
 }
 
-BooleanHistogram::BooleanHistogram(const char* name,
-                                   const BucketRanges* ranges)
+BooleanHistogram::BooleanHistogram(const char* name, const BucketRanges* ranges)
     : LinearHistogram(name, ranges) {}
 
 BooleanHistogram::~BooleanHistogram() = default;

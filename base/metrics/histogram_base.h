@@ -62,9 +62,10 @@ class HistogramBase {
   virtual uint64_t name_hash() const = 0;
   virtual HistogramType GetHistogramType() const = 0;
   // Whether this histogram was built with exactly these arguments.
-  virtual bool HasConstructionArguments(Sample expected_minimum,
-                                        Sample expected_maximum,
-                                        uint32_t expected_bucket_count) const = 0;
+  virtual bool HasConstructionArguments(
+      Sample expected_minimum,
+      Sample expected_maximum,
+      uint32_t expected_bucket_count) const = 0;
 
   virtual void Add(Sample value) = 0;
   // Adds |count| samples of |value|; a count below 1 is ignored.

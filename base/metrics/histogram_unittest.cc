@@ -82,8 +82,8 @@ TEST(HistogramTest, SameNameSameObject) {
   HistogramBase* first =
       Histogram::FactoryGet("HistogramTest.Same", 1, 1000, 50, 1);
   ASSERT_NE(nullptr, first);
-  EXPECT_EQ(first, Histogram::FactoryGetByCString("HistogramTest.Same", 1,
-                                                  1000, 50, 1));
+  EXPECT_EQ(first, Histogram::FactoryGetByCString("HistogramTest.Same", 1, 1000,
+                                                  50, 1));
   EXPECT_EQ(first, StatisticsRecorder::FindHistogram("HistogramTest.Same"));
   // Other arguments for a registered name give nothing.
   EXPECT_EQ(nullptr,

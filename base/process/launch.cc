@@ -26,7 +26,8 @@ const size_t kMaxHandlesToInherit = 1u << 29;
 const DWORD kOutputBufferSize = 1024;
 
 void RecordLaunch(DWORD pid, const std::wstring& cmdline) {
-  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+  if (debug::GlobalActivityTracker* tracker =
+          debug::GlobalActivityTracker::Get())
     tracker->RecordProcessLaunch(pid, cmdline);
 }
 
@@ -102,10 +103,9 @@ Process LaunchProcess(const std::wstring& cmdline,
     const size_t length = size / sizeof(wchar_t);
     CHECK_GT(length, 0u);
     desktop_name.reset(new wchar_t[length]);
-    CHECK(::GetUserObjectInformationW(desktop, UOI_NAME, desktop_name.get(),
-                                      static_cast<DWORD>(length *
-                                                         sizeof(wchar_t)),
-                                      nullptr));
+    CHECK(::GetUserObjectInformationW(
+        desktop, UOI_NAME, desktop_name.get(),
+        static_cast<DWORD>(length * sizeof(wchar_t)), nullptr));
     startup_info->lpDesktop = desktop_name.get();
   }
 
@@ -130,9 +130,10 @@ Process LaunchProcess(const std::wstring& cmdline,
   if (options.breakaway_from_job)
     flags |= CREATE_BREAKAWAY_FROM_JOB;
 
-  const wchar_t* current_directory = options.current_directory.empty()
-                                         ? nullptr
-                                         : options.current_directory.value().c_str();
+  const wchar_t* current_directory =
+      options.current_directory.empty()
+          ? nullptr
+          : options.current_directory.value().c_str();
 
   // Process creation may write into the command line.
   std::wstring writable_cmdline(cmdline);
@@ -262,7 +263,8 @@ bool GetAppOutputInternal(const std::wstring& cl,
       GetTerminationStatus(proc_info.process_handle(), &local_exit_code);
   if (exit_code)
     *exit_code = local_exit_code;
-  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+  if (debug::GlobalActivityTracker* tracker =
+          debug::GlobalActivityTracker::Get())
     tracker->RecordProcessExit(proc_info.process_id(), local_exit_code);
   return status != PROCESS_CRASHED && status != ABNORMAL_TERMINATION;
 }

@@ -69,9 +69,9 @@ struct LaunchOptions {
 // Starts |cmdline| as a child process. Returns an invalid Process on
 // failure, without logging.
 [[nodiscard]] Process LaunchProcess(const CommandLine& cmdline,
-                      const LaunchOptions& options);
+                                    const LaunchOptions& options);
 [[nodiscard]] Process LaunchProcess(const std::wstring& cmdline,
-                      const LaunchOptions& options);
+                                    const LaunchOptions& options);
 
 // Runs |cl| and collects what it writes to its standard output into
 // |output|. True when the child ran and neither ended abnormally nor
@@ -83,10 +83,10 @@ struct LaunchOptions {
 // it hidden. Before the child starts, a failure leaves |output| untouched;
 // after, |output| holds whatever was read.
 [[nodiscard]] bool GetAppOutputInternal(const std::wstring& cl,
-                          bool include_stderr,
-                          std::string* output,
-                          int* exit_code,
-                          bool hide_window);
+                                        bool include_stderr,
+                                        std::string* output,
+                                        int* exit_code,
+                                        bool hide_window);
 
 }  // namespace base
 

@@ -51,9 +51,9 @@ CommandLine ChildCommandLine(const std::string& mode,
 
 // A command line that makes the child signal |event| by its handle value.
 CommandLine SignalHandleCommandLine(HANDLE event) {
-  return ChildCommandLine(
-      "signal-handle",
-      Uint64ToString(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(event))));
+  return ChildCommandLine("signal-handle",
+                          Uint64ToString(static_cast<uint64_t>(
+                              reinterpret_cast<uintptr_t>(event))));
 }
 
 HANDLE CreateTestEvent(bool inheritable) {
@@ -117,7 +117,8 @@ TEST(LaunchProcessTest, OnlyListedHandlesAreInherited) {
     options.inherit_mode = c.mode;
     if (c.listed)
       options.handles_to_inherit.push_back(event.Get());
-    Process child = LaunchProcess(SignalHandleCommandLine(event.Get()), options);
+    Process child =
+        LaunchProcess(SignalHandleCommandLine(event.Get()), options);
     ASSERT_TRUE(child.IsValid());
     EXPECT_EQ(c.exit_code, WaitForExitCode(child));
     EXPECT_EQ(c.exit_code == 0, IsSignaled(event.Get()));
@@ -155,11 +156,10 @@ TEST(LaunchProcessTest, StandardHandlesAndWorkingFolder) {
   DWORD read = 0;
   while (::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read)
     output.append(buffer, read);
-  EXPECT_EQ(0, FilePath::CompareIgnoreCase(
-                   FilePath::FromUTF8Unsafe(output)
-                       .StripTrailingSeparators()
-                       .value(),
-                   temp_dir.GetPath().StripTrailingSeparators().value()))
+  EXPECT_EQ(
+      0, FilePath::CompareIgnoreCase(
+             FilePath::FromUTF8Unsafe(output).StripTrailingSeparators().value(),
+             temp_dir.GetPath().StripTrailingSeparators().value()))
       << output;
 }
 
@@ -258,9 +258,8 @@ TEST(LaunchProcessTest, BreakawayFromJobLeavesTheParentsJob) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    ASSERT_TRUE(::SetInformationJobObject(job.Get(),
-                                          JobObjectExtendedLimitInformation,
-                                          &limits, sizeof(limits)));
+    ASSERT_TRUE(::SetInformationJobObject(
+        job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
     CommandLine command(exe_dir.Append(L"kavor_base_child.exe"));
     command.AppendArg("launch-in-job");
     command.AppendArg(c.breakaway);
@@ -347,11 +346,10 @@ TEST(GetAppOutputTest, CollectsStandardOutputAndExitCodeDecidesSuccess) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.mode);
     std::string output;
-    EXPECT_EQ(c.result,
-              BoundedGetAppOutput(c.argument
-                                      ? ChildCommandLine(c.mode, c.argument)
-                                      : ChildCommandLine(c.mode),
-                                  &output));
+    EXPECT_EQ(c.result, BoundedGetAppOutput(
+                            c.argument ? ChildCommandLine(c.mode, c.argument)
+                                       : ChildCommandLine(c.mode),
+                            &output));
     if (c.output) {
       EXPECT_EQ(c.output, output);
     }
@@ -375,8 +373,8 @@ TEST(GetAppOutputTest, InternalCollectsStandardErrorAndTheExitCode) {
 
   // A program that cannot start leaves the output alone.
   output = "untouched";
-  EXPECT_FALSE(BoundedGetAppOutputInternal(
-      L"\"C:\\no\\such\\program.exe\"", false, &output, &exit_code));
+  EXPECT_FALSE(BoundedGetAppOutputInternal(L"\"C:\\no\\such\\program.exe\"",
+                                           false, &output, &exit_code));
   EXPECT_EQ("untouched", output);
 }
 
@@ -388,7 +386,8 @@ TEST(GetTerminationStatusTest, RunningChildIsStillRunning) {
   EXPECT_EQ(static_cast<int>(WAIT_TIMEOUT), exit_code);
 
   EXPECT_TRUE(child.Terminate(1, true));
-  EXPECT_EQ(PROCESS_WAS_KILLED, GetTerminationStatus(child.Handle(), &exit_code));
+  EXPECT_EQ(PROCESS_WAS_KILLED,
+            GetTerminationStatus(child.Handle(), &exit_code));
   EXPECT_EQ(1, exit_code);
 }
 

@@ -14,7 +14,8 @@ namespace {
 const DWORD kWaitBeforeGivingUpMs = 60000;
 
 void RecordExit(ProcessId pid, int exit_code) {
-  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+  if (debug::GlobalActivityTracker* tracker =
+          debug::GlobalActivityTracker::Get())
     tracker->RecordProcessExit(pid, exit_code);
 }
 

@@ -41,7 +41,8 @@ class Process {
 
   // True when the process ended within |timeout| and its exit code (written
   // to |exit_code| when not null) could be read. A zero |timeout| polls.
-  [[nodiscard]] bool WaitForExitWithTimeout(TimeDelta timeout, int* exit_code) const;
+  [[nodiscard]] bool WaitForExitWithTimeout(TimeDelta timeout,
+                                            int* exit_code) const;
 
  private:
   win::ScopedHandle process_;

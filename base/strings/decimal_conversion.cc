@@ -384,8 +384,7 @@ double ParseDouble(const char* text, const char** end) {
     while (*p == '0')
       ++p, ++scale;
   }
-  const int64_t point =
-      exponent + scale + static_cast<int64_t>(kept) + dropped;
+  const int64_t point = exponent + scale + static_cast<int64_t>(kept) + dropped;
   int64_t digits_exponent = exponent + scale + dropped;
   if (dropped_non_zero) {
     digits[kept++] = '1';

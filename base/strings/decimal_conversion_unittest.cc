@@ -38,7 +38,7 @@ std::string Format(double value) {
 
 struct Parsed {
   double value;
-  size_t end;   // Offset of the end position from the start of the text.
+  size_t end;  // Offset of the end position from the start of the text.
   bool erange;
 };
 
@@ -164,7 +164,9 @@ TEST(DecimalConversionTest, ParseSyntaxAndEndPositions) {
       {"x1", 0.0, 0},
       {"in", 0.0, 0},
       {"na", 0.0, 0},
-      {"\xA0" "1", 0.0, 0},
+      {"\xA0"
+       "1",
+       0.0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -232,7 +234,7 @@ TEST(DecimalConversionTest, ParseRangeEnds) {
   } kCases[] = {
       {"1e400", kInfinity, true},
       {"-1e400", -kInfinity, true},
-      {"1.7976931348623159e308", kInfinity, true},    // Rounds past the largest.
+      {"1.7976931348623159e308", kInfinity, true},  // Rounds past the largest.
       {"1.7976931348623158e308", kMaxDouble, false},  // Rounds down to it.
       {"1e-400", 0.0, true},
       {"-1e-400", -0.0, true},
@@ -313,13 +315,13 @@ TEST(DecimalConversionTest, ParseMantissaDigitsOffsetTheExponent) {
   // places behind it, and an exponent that takes the mantissa's length back.
   const std::string half =
       "100000000000000011102230246251565404236316680908203125";
-  EXPECT_EQ(1.0, Parse(half + z20000 + "e-" +
-                       std::to_string(half.size() - 1 + 20000))
-                     .value);
-  EXPECT_EQ(std::nextafter(1.0, 2.0),
-            Parse(half + z20000 + "1e-" +
-                  std::to_string(half.size() - 1 + 20001))
-                .value);
+  EXPECT_EQ(
+      1.0, Parse(half + z20000 + "e-" + std::to_string(half.size() - 1 + 20000))
+               .value);
+  EXPECT_EQ(
+      std::nextafter(1.0, 2.0),
+      Parse(half + z20000 + "1e-" + std::to_string(half.size() - 1 + 20001))
+          .value);
 
   // Still out of range when the digits do not make up for the exponent.
   Parsed parsed = Parse("1" + z20000 + "e-20400");
@@ -332,7 +334,8 @@ TEST(DecimalConversionTest, ParseMantissaDigitsOffsetTheExponent) {
 
 TEST(DecimalConversionTest, ParseLongMantissasRoundCorrectly) {
   // 1 + 2^-53 is exactly half way between 1 and the next double up.
-  const std::string half = "1.00000000000000011102230246251565404236316680908203125";
+  const std::string half =
+      "1.00000000000000011102230246251565404236316680908203125";
   const double next_up = std::nextafter(1.0, 2.0);
 
   // Exactly half way: ties to even, which is 1.

@@ -91,11 +91,16 @@ TEST(StringNumberConversionsTest, StringToInt) {
 
   // An embedded NUL is a trailing character like any other.
   int output = 0;
-  EXPECT_FALSE(StringToInt(StringPiece("6\0" "6", 3), &output));
+  EXPECT_FALSE(StringToInt(StringPiece("6\0"
+                                       "6",
+                                       3),
+                           &output));
   EXPECT_EQ(6, output);
 
   // The wide parser's white space is the wide classification.
-  EXPECT_FALSE(StringToInt(StringPiece16(L"\x3000" L"5"), &output));
+  EXPECT_FALSE(StringToInt(StringPiece16(L"\x3000"
+                                         L"5"),
+                           &output));
   EXPECT_EQ(5, output);
   // Digits of other scripts are not digits.
   EXPECT_FALSE(StringToInt(StringPiece16(L"\xff11"), &output));
@@ -201,7 +206,10 @@ TEST(StringNumberConversionsTest, StringToDouble) {
   }
 
   double output = 0;
-  EXPECT_FALSE(StringToDouble(std::string("1.5\0" "5", 5), &output));
+  EXPECT_FALSE(StringToDouble(std::string("1.5\0"
+                                          "5",
+                                          5),
+                              &output));
   EXPECT_EQ(1.5, output);
 }
 

@@ -45,8 +45,7 @@ size_t FindSubstringT(const BasicStringPiece<STR>& self,
                       size_t pos) {
   if (pos > self.size())
     return npos;
-  auto result =
-      std::search(self.begin() + pos, self.end(), s.begin(), s.end());
+  auto result = std::search(self.begin() + pos, self.end(), s.begin(), s.end());
   const size_t xpos = static_cast<size_t>(result - self.begin());
   return xpos + s.size() <= self.size() ? xpos : npos;
 }
@@ -59,8 +58,7 @@ size_t RFindSubstringT(const BasicStringPiece<STR>& self,
     return npos;
   if (s.empty())
     return std::min(self.size(), pos);
-  auto last =
-      self.begin() + std::min(self.size() - s.size(), pos) + s.size();
+  auto last = self.begin() + std::min(self.size() - s.size(), pos) + s.size();
   auto result = std::find_end(self.begin(), last, s.begin(), s.end());
   return result != last ? static_cast<size_t>(result - self.begin()) : npos;
 }

@@ -192,9 +192,8 @@ class BasicStringPiece {
   }
   bool ends_with(const BasicStringPiece& x) const {
     return length_ >= x.length_ &&
-           (x.length_ == 0 ||
-            traits_type::compare(ptr_ + (length_ - x.length_), x.ptr_,
-                                 x.length_) == 0);
+           (x.length_ == 0 || traits_type::compare(ptr_ + (length_ - x.length_),
+                                                   x.ptr_, x.length_) == 0);
   }
 
   constexpr const_iterator begin() const { return ptr_; }
@@ -296,8 +295,7 @@ inline bool operator==(const StringPiece16& x, const StringPiece16& y) {
   if (x.size() != y.size())
     return false;
   return x.size() == 0 ||
-         StringPiece16::traits_type::compare(x.data(), y.data(), x.size()) ==
-             0;
+         StringPiece16::traits_type::compare(x.data(), y.data(), x.size()) == 0;
 }
 inline bool operator!=(const StringPiece16& x, const StringPiece16& y) {
   return !(x == y);

@@ -74,7 +74,8 @@ TEST(StringPieceTest, TransparentMapLookupAndHash) {
   std::unordered_set<StringPiece, StringPieceHash> set;
   set.insert(StringPiece("x"));
   EXPECT_EQ(1u, set.count(std::string("x")));
-  EXPECT_EQ(StringPiece16Hash()(L"ab"), StringPiece16Hash()(std::wstring(L"ab")));
+  EXPECT_EQ(StringPiece16Hash()(L"ab"),
+            StringPiece16Hash()(std::wstring(L"ab")));
 }
 
 TEST(StringPieceTest, StreamWritesEmbeddedNuls) {
@@ -162,14 +163,20 @@ void ExpectSearchesLikeString(const String& text, const String& needle) {
 
 TEST(StringPieceTest, SearchesAgreeWithTheStandardString) {
   // High bytes index the narrow set table as unsigned values.
-  const char* const kTexts[] = {"", "abca", "abcabc", "a,b;c", "  x \t",
-                                "aaa", "a\xff" "b"};
-  const char* const kNeedles[] = {"", "a", "abc", "abcd", ",;", ";",
-                                  " \t", " x", "xy", "\xff\xfe"};
+  const char* const kTexts[] = {"",
+                                "abca",
+                                "abcabc",
+                                "a,b;c",
+                                "  x \t",
+                                "aaa",
+                                "a\xff"
+                                "b"};
+  const char* const kNeedles[] = {"",  "a",   "abc", "abcd", ",;",
+                                  ";", " \t", " x",  "xy",   "\xff\xfe"};
   for (const char* text : kTexts) {
     for (const char* needle : kNeedles) {
-      SCOPED_TRACE(testing::Message() << '"' << text << "\" / \"" << needle
-                                      << '"');
+      SCOPED_TRACE(testing::Message()
+                   << '"' << text << "\" / \"" << needle << '"');
       ExpectSearchesLikeString<StringPiece>(std::string(text),
                                             std::string(needle));
       ExpectSearchesLikeString<StringPiece16>(

@@ -43,19 +43,24 @@ TEST(StringSplitTest, Trimming) {
             SplitString(" a , b ", ",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ((Strings{" a ", " b "}),
             SplitString(" a , b ", ",", KEEP_WHITESPACE, SPLIT_WANT_ALL));
-  EXPECT_EQ((Strings{"a", "", "b c"}),
-            SplitString("a,\t\r\n ,  b c ", ",", TRIM_WHITESPACE,
-                        SPLIT_WANT_ALL));
+  EXPECT_EQ(
+      (Strings{"a", "", "b c"}),
+      SplitString("a,\t\r\n ,  b c ", ",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ((Strings{"a", "b c"}),
             SplitString("a,\t\r\n ,  b c ", ",", TRIM_WHITESPACE,
                         SPLIT_WANT_NONEMPTY));
   // The narrow form trims ASCII white space only: byte 0xA0 stays.
-  EXPECT_EQ((Strings{"\xA0" "a"}),
-            SplitString("\xA0" "a ", ",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
+  EXPECT_EQ((Strings{"\xA0"
+                     "a"}),
+            SplitString("\xA0"
+                        "a ",
+                        ",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
   // The wide form trims Unicode white space.
   EXPECT_EQ((WideStrings{L"a", L"b"}),
-            SplitString(L"\x3000" L"a\x00A0,\x2028" L"b\x205F", L",",
-                        TRIM_WHITESPACE, SPLIT_WANT_ALL));
+            SplitString(L"\x3000"
+                        L"a\x00A0,\x2028"
+                        L"b\x205F",
+                        L",", TRIM_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ((WideStrings{L"x", L"", L"y"}),
             SplitString(L"x;;y", L";", KEEP_WHITESPACE, SPLIT_WANT_ALL));
   EXPECT_EQ((WideStrings{L"x", L"y", L"z"}),
@@ -97,8 +102,8 @@ TEST(StringSplitTest, KeyValuePairs) {
 
   // Only the pair as a whole is trimmed; a run of delimiters is skipped and
   // later delimiters belong to the value.
-  EXPECT_TRUE(SplitStringIntoKeyValuePairs(" a = b ;a==b;a=b=c;=v", '=', ';',
-                                           &pairs));
+  EXPECT_TRUE(
+      SplitStringIntoKeyValuePairs(" a = b ;a==b;a=b=c;=v", '=', ';', &pairs));
   EXPECT_EQ((StringPairs{{"a ", " b"}, {"a", "b"}, {"a", "b=c"}, {"", "v"}}),
             pairs);
 

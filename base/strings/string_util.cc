@@ -15,8 +15,8 @@ const wchar_t kWhitespaceWide[] = {
     0x0085,                                  // Next line.
     0x00A0,                                  // No-break space.
     0x1680,                                  // Ogham space mark.
-    0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006,
-    0x2007, 0x2008, 0x2009, 0x200A,          // En quad to hair space.
+    0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005,
+    0x2006, 0x2007, 0x2008, 0x2009, 0x200A,  // En quad to hair space.
     0x2028,                                  // Line separator.
     0x2029,                                  // Paragraph separator.
     0x202F,                                  // Narrow no-break space.
@@ -145,9 +145,8 @@ TrimPositions TrimStringT(const StringType& input,
                           StringType* output) {
   const BasicStringPiece<StringType> view(input);
   const size_t last_unit = input.length() - 1;
-  const size_t first_good = (positions & TRIM_LEADING)
-                                ? view.find_first_not_of(trim_chars)
-                                : 0;
+  const size_t first_good =
+      (positions & TRIM_LEADING) ? view.find_first_not_of(trim_chars) : 0;
   const size_t last_good = (positions & TRIM_TRAILING)
                                ? view.find_last_not_of(trim_chars)
                                : last_unit;
@@ -303,8 +302,7 @@ bool DoReplaceMatchesAfterOffset(StringType* str,
       write_offset += replace_length;
     }
     read_offset += find_length;
-    const size_t match =
-        std::min(matcher.Find(*str, read_offset), str_length);
+    const size_t match = std::min(matcher.Find(*str, read_offset), str_length);
     const size_t between = match - read_offset;
     if (between) {
       Traits::move(buffer + write_offset, buffer + read_offset, between);
@@ -362,11 +360,11 @@ StringType DoReplaceStringPlaceholders(
       const ReplacementOffset r_offset = {
           index, static_cast<int32_t>(formatted.size())};
       r_offsets.insert(
-          std::upper_bound(r_offsets.begin(), r_offsets.end(), r_offset,
-                           [](const ReplacementOffset& a,
-                              const ReplacementOffset& b) {
-                             return a.parameter < b.parameter;
-                           }),
+          std::upper_bound(
+              r_offsets.begin(), r_offsets.end(), r_offset,
+              [](const ReplacementOffset& a, const ReplacementOffset& b) {
+                return a.parameter < b.parameter;
+              }),
           r_offset);
     }
     if (index < subst.size())

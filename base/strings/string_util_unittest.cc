@@ -24,8 +24,8 @@ TEST(StringUtilTest, WhitespaceSets) {
   EXPECT_EQ(StringPiece(" \t\n\v\f\r").size(),
             StringPiece(kWhitespaceASCII).size());
   EXPECT_EQ(6u, StringPiece16(kWhitespaceASCIIAs16).size());
-  for (wchar_t c : {0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029,
-                    0x202F, 0x205F, 0x3000}) {
+  for (wchar_t c : {0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029, 0x202F,
+                    0x205F, 0x3000}) {
     EXPECT_TRUE(IsUnicodeWhitespace(c)) << c;
   }
   EXPECT_FALSE(IsUnicodeWhitespace(0x200B));  // Zero-width space is not.
@@ -38,10 +38,12 @@ TEST(StringUtilTest, CaseMappingIsAsciiOnly) {
   // Wide units are mapped only when the whole value is an ASCII letter.
   EXPECT_EQ(Units({'a', 0xFF21, 0x141, 0xC9}),
             ToLowerASCII(Units({'A', 0xFF21, 0x141, 0xC9})));
-  EXPECT_EQ(Units({'A', 0xFF41, 0x161}), ToUpperASCII(Units({'a', 0xFF41, 0x161})));
+  EXPECT_EQ(Units({'A', 0xFF41, 0x161}),
+            ToUpperASCII(Units({'a', 0xFF41, 0x161})));
   EXPECT_EQ('a', ToLowerASCII('A'));
   EXPECT_EQ(L'Z', ToUpperASCII(L'z'));
-  EXPECT_EQ(static_cast<wchar_t>(0x161), ToLowerASCII(static_cast<wchar_t>(0x161)));
+  EXPECT_EQ(static_cast<wchar_t>(0x161),
+            ToLowerASCII(static_cast<wchar_t>(0x161)));
 }
 
 TEST(StringUtilTest, CaseInsensitiveComparisons) {
@@ -93,7 +95,8 @@ TEST(StringUtilTest, IsStringASCIIAtEveryAlignmentAndPosition) {
         EXPECT_TRUE(IsStringASCII(StringPiece(narrow + offset, length)));
         EXPECT_TRUE(IsStringASCII(StringPiece16(wide + offset, length)));
         narrow[offset + bad] = '\x80';
-        wide[offset + bad] = 0x100;  // Low byte 0: only the 0xFF80 mask sees it.
+        wide[offset + bad] =
+            0x100;  // Low byte 0: only the 0xFF80 mask sees it.
         EXPECT_FALSE(IsStringASCII(StringPiece(narrow + offset, length)))
             << offset << " " << length << " " << bad;
         EXPECT_FALSE(IsStringASCII(StringPiece16(wide + offset, length)))
@@ -134,8 +137,7 @@ TEST(StringUtilTest, TrimWhitespaceIntoOutput) {
   EXPECT_EQ(TRIM_ALL, TrimWhitespaceASCII("\t a b \r\n", TRIM_ALL, &narrow));
   EXPECT_EQ("a b", narrow);
   // The narrow trims know only the six ASCII bytes.
-  EXPECT_EQ(TRIM_NONE,
-            TrimWhitespaceASCII("\xA0x\x85", TRIM_ALL, &narrow));
+  EXPECT_EQ(TRIM_NONE, TrimWhitespaceASCII("\xA0x\x85", TRIM_ALL, &narrow));
   EXPECT_EQ("\xA0x\x85", narrow);
 }
 
@@ -170,7 +172,12 @@ TEST(StringUtilTest, CollapseWhitespaceASCII) {
   EXPECT_EQ("ab", CollapseWhitespaceASCII("a\r\n \nb", true));
   EXPECT_EQ("a b", CollapseWhitespaceASCII("a\r\n \nb", false));
   // Bytes above ASCII are never white space.
-  EXPECT_EQ("\xA0" "a\x85", CollapseWhitespaceASCII("\xA0" "a\x85", false));
+  EXPECT_EQ(
+      "\xA0"
+      "a\x85",
+      CollapseWhitespaceASCII("\xA0"
+                              "a\x85",
+                              false));
 }
 
 TEST(StringUtilTest, ReplaceChars) {
@@ -256,8 +263,8 @@ TEST(StringUtilTest, ReplaceSubstringsAgreesWithSimpleRebuild) {
     if (!find_this.empty() && offset <= original.size()) {
       expected = original.substr(0, offset);
       size_t pos = offset;
-      for (size_t match; (match = original.find(find_this, pos)) !=
-                         std::string::npos;
+      for (size_t match;
+           (match = original.find(find_this, pos)) != std::string::npos;
            pos = match + find_this.size()) {
         expected += original.substr(pos, match - pos) + replace_with;
       }
@@ -270,9 +277,8 @@ TEST(StringUtilTest, ReplaceSubstringsAgreesWithSimpleRebuild) {
     else
       str.shrink_to_fit();
     ReplaceSubstringsAfterOffset(&str, offset, find_this, replace_with);
-    ASSERT_EQ(expected, str) << "\"" << original << "\" at " << offset
-                             << ": \"" << find_this << "\" -> \""
-                             << replace_with << '"';
+    ASSERT_EQ(expected, str) << "\"" << original << "\" at " << offset << ": \""
+                             << find_this << "\" -> \"" << replace_with << '"';
   }
   std::wstring wide = L"a%b%";
   ReplaceSubstringsAfterOffset(&wide, 0, L"%", L"%%");
@@ -303,8 +309,8 @@ TEST(StringUtilTest, ReplaceStringPlaceholders) {
   EXPECT_EQ("", ReplaceStringPlaceholders("", {"a"}, nullptr));
 
   std::vector<size_t> offsets = {99};  // Existing entries are kept.
-  EXPECT_EQ("BBAABB", ReplaceStringPlaceholders("$2$1$2", {"AA", "BB"},
-                                                &offsets));
+  EXPECT_EQ("BBAABB",
+            ReplaceStringPlaceholders("$2$1$2", {"AA", "BB"}, &offsets));
   EXPECT_EQ((std::vector<size_t>{99, 2, 0, 4}), offsets);
 
   offsets.clear();
@@ -414,15 +420,24 @@ TEST(StringUtilTest, MatchPatternWildcards) {
 
 TEST(StringUtilTest, MatchPatternReadsCodePoints) {
   // '?' stands for one whole UTF-8 character, not one byte.
-  EXPECT_TRUE(MatchPattern("a\xE2\x82\xAC" "c", "a?c"));
+  EXPECT_TRUE(
+      MatchPattern("a\xE2\x82\xAC"
+                   "c",
+                   "a?c"));
   EXPECT_TRUE(MatchPattern("\xC3\xA9t\xC3\xA9", "\xC3\xA9*"));
   EXPECT_FALSE(MatchPattern("\xC3\xA9", "\xC3\xA8"));
   // An ill-formed pattern character never matches, even the same bytes.
   EXPECT_FALSE(MatchPattern("\xFF", "\xFF"));
   EXPECT_FALSE(MatchPattern("a\xFF", "*\xFF"));
   // Ill-formed eval is still one character per maximal part.
-  EXPECT_TRUE(MatchPattern("a\xE0\x80" "b", "a??b"));
-  EXPECT_FALSE(MatchPattern("a\xE0\x80" "b", "a?b"));
+  EXPECT_TRUE(
+      MatchPattern("a\xE0\x80"
+                   "b",
+                   "a??b"));
+  EXPECT_FALSE(
+      MatchPattern("a\xE0\x80"
+                   "b",
+                   "a?b"));
 }
 
 TEST(StringUtilTest, MatchPatternIsLinearOnLongInput) {

@@ -11,8 +11,8 @@ namespace {
 
 TEST(StringPrintfTest, Narrow) {
   EXPECT_EQ("", StringPrintf("%s", ""));
-  EXPECT_EQ("1 two 3.5 x ff", StringPrintf("%d %s %.1f %c %x", 1, "two", 3.5,
-                                            'x', 255));
+  EXPECT_EQ("1 two 3.5 x ff",
+            StringPrintf("%d %s %.1f %c %x", 1, "two", 3.5, 'x', 255));
   EXPECT_EQ("-2147483648", StringPrintf("%d", -2147483647 - 1));
   EXPECT_EQ("[   42]", StringPrintf("[%5d]", 42));
   // Wide text in a narrow format.

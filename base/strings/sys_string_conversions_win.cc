@@ -22,16 +22,15 @@ std::string SysWideToMultiByte(const std::wstring& wide, uint32_t code_page) {
     return std::string();
 
   // The first call measures, the second converts.
-  const int charcount = WideCharToMultiByte(code_page, 0, wide.data(),
-                                            wide_length, nullptr, 0, nullptr,
-                                            nullptr);
+  const int charcount = WideCharToMultiByte(
+      code_page, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
   if (charcount == 0)
     return std::string();
 
   std::string mb;
   mb.resize(static_cast<size_t>(charcount));
-  WideCharToMultiByte(code_page, 0, wide.data(), wide_length, &mb[0],
-                      charcount, nullptr, nullptr);
+  WideCharToMultiByte(code_page, 0, wide.data(), wide_length, &mb[0], charcount,
+                      nullptr, nullptr);
   return mb;
 }
 

@@ -79,7 +79,10 @@ TEST(UTFStringConversionsTest, UTF16ToUTF8) {
   // A low surrogate before a high one: two unpaired surrogates.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", UTF16ToUTF8(Units({0xDE00, 0xD83D})));
   // A high surrogate followed by an ordinary unit keeps that unit.
-  EXPECT_EQ("\xEF\xBF\xBD" "a", UTF16ToUTF8(Units({0xD83D, 'a'})));
+  EXPECT_EQ(
+      "\xEF\xBF\xBD"
+      "a",
+      UTF16ToUTF8(Units({0xD83D, 'a'})));
   EXPECT_EQ("\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBE",
             UTF16ToUTF8(Units({0xE9, 0x20AC, 0xFFFE})));
   EXPECT_EQ("\xEF\xBF\xBE", WideToUTF8(Units({0xFFFE})));
@@ -92,8 +95,8 @@ TEST(UTFStringConversionsTest, UTF16ToUTF8) {
 }
 
 TEST(UTFStringConversionsTest, RoundTripOfEveryRangeBoundary) {
-  const uint32_t code_points[] = {0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000,
-                                  0xFFFF, 0x10000, 0x10FFFF};
+  const uint32_t code_points[] = {0x7F,   0x80,   0x7FF,   0x800,   0xD7FF,
+                                  0xE000, 0xFFFF, 0x10000, 0x10FFFF};
   for (uint32_t cp : code_points) {
     std::string utf8;
     WriteUnicodeCharacter(cp, &utf8);
@@ -110,7 +113,7 @@ TEST(UTFStringConversionsTest, RandomBytesConvertToStableText) {
   std::mt19937 rng(47);
   // Bytes biased towards lead and trail bytes, so that near-miss sequences
   // are common.
-  const unsigned char kPool[] = {'a', 0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F,
+  const unsigned char kPool[] = {'a',  0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F,
                                  0xA0, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xE1,
                                  0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
   for (int round = 0; round < 5000; ++round) {
@@ -212,9 +215,8 @@ TEST(UTFStringConversionsTest, LoneLeadSurrogateAtTheEndOfTheInput) {
     EXPECT_EQ(c.expected, UTF16ToUTF8(input));
     int32_t index = static_cast<int32_t>(input.size()) - 1;
     uint32_t cp = 7;
-    EXPECT_FALSE(ReadUnicodeCharacter(input.data(),
-                                      static_cast<int32_t>(input.size()),
-                                      &index, &cp));
+    EXPECT_FALSE(ReadUnicodeCharacter(
+        input.data(), static_cast<int32_t>(input.size()), &index, &cp));
     EXPECT_EQ(static_cast<int32_t>(input.size()) - 1, index);
     EXPECT_EQ(7u, cp);
   }
@@ -222,13 +224,12 @@ TEST(UTFStringConversionsTest, LoneLeadSurrogateAtTheEndOfTheInput) {
   // The same with the input ending right at an inaccessible page: reading
   // one unit too far faults.
   const size_t kPage = 4096;
-  char* pages = static_cast<char*>(
-      ::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT,
-                     PAGE_READWRITE));
+  char* pages = static_cast<char*>(::VirtualAlloc(
+      nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   ASSERT_TRUE(pages);
   DWORD old_protection = 0;
-  ASSERT_TRUE(::VirtualProtect(pages + kPage, kPage, PAGE_NOACCESS,
-                               &old_protection));
+  ASSERT_TRUE(
+      ::VirtualProtect(pages + kPage, kPage, PAGE_NOACCESS, &old_protection));
   wchar_t* end = reinterpret_cast<wchar_t*>(pages + kPage);
   end[-2] = L'a';
   end[-1] = static_cast<wchar_t>(0xD83D);
@@ -267,7 +268,7 @@ TEST(UTF8ReaderTest, SentinelModeStepsOverMaximalSubpart) {
     int32_t expected_cp;
     int32_t expected_index;
   } cases[] = {
-      {"\xF0\x9F\x98", -1, 3},  // Truncated four-byte form.
+      {"\xF0\x9F\x98", -1, 3},      // Truncated four-byte form.
       {"\xF0\x8F\x80\x80", -1, 1},  // Overlong: second byte refused.
       {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
       {"\xE0\xA0\x80", 0x800, 3},

@@ -83,8 +83,8 @@ TEST(WaitableEventTest, ManualResetStaysSignaledUntilReset) {
 
   WaitableEvent by_default;  // MANUAL, NOT_SIGNALED by default.
   EXPECT_FALSE(by_default.IsSignaled());
-  EXPECT_TRUE(WaitableEvent(ResetPolicy::MANUAL, InitialState::SIGNALED)
-                  .IsSignaled());
+  EXPECT_TRUE(
+      WaitableEvent(ResetPolicy::MANUAL, InitialState::SIGNALED).IsSignaled());
 }
 
 TEST(WaitableEventTest, BoundedWaitTimeouts) {

@@ -43,7 +43,8 @@ class DelayedTaskManager {
   void AddDelayedTask(Task task, PostTaskNowCallback post_task_now_callback);
 
  private:
-  void AddDelayedTaskNow(Task task, TimeDelta delay,
+  void AddDelayedTaskNow(Task task,
+                         TimeDelta delay,
                          PostTaskNowCallback post_task_now_callback);
 
   const std::unique_ptr<const TickClock> tick_clock_;

@@ -18,7 +18,9 @@ namespace internal {
 
 namespace {
 
-void AppendId(std::vector<int>* ids, int id) { ids->push_back(id); }
+void AppendId(std::vector<int>* ids, int id) {
+  ids->push_back(id);
+}
 
 // The post-now callback: runs the handed-back task at once.
 void RunTaskNow(std::vector<TaskTraits>* traits_seen, Task task) {
@@ -120,11 +122,14 @@ TEST(TaskSchedulerDelayedTaskManagerDeathTest, NullClosureIsFatal) {
 
 namespace {
 
-void NoteThreadAndSignal(PlatformThreadId* thread_id, std::vector<int>* order,
-                         WaitableEvent* done, Task task) {
+void NoteThreadAndSignal(PlatformThreadId* thread_id,
+                         std::vector<int>* order,
+                         WaitableEvent* done,
+                         Task task) {
   *thread_id = PlatformThread::CurrentId();
   std::move(task.task).Run();
-  if (order->size() == 2) done->Signal();
+  if (order->size() == 2)
+    done->Signal();
 }
 
 }  // namespace

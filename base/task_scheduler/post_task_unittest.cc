@@ -84,8 +84,8 @@ TEST_F(PostTaskTest, ReplyComesBackToThePostingSequence) {
                 BindOnce(
                     [](SequencedTaskRunner* sequence, bool* task_ran,
                        bool* on_sequence, WaitableEvent* done) {
-                      *on_sequence = *task_ran &&
-                                     sequence->RunsTasksInCurrentSequence();
+                      *on_sequence =
+                          *task_ran && sequence->RunsTasksInCurrentSequence();
                       done->Signal();
                     },
                     Unretained(sequence), task_ran, reply_on_sequence, done));

@@ -33,7 +33,8 @@ void PriorityQueue::Transaction::Push(
   heap.emplace_back(nullptr, sequence_sort_key);
   while (hole > 0) {
     const size_t parent = (hole - 1) / 2;
-    if (!(heap[parent].sort_key < sequence_sort_key)) break;
+    if (!(heap[parent].sort_key < sequence_sort_key))
+      break;
     heap[hole] = std::move(heap[parent]);
     hole = parent;
   }
@@ -53,7 +54,8 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   SequenceAndSortKey last = std::move(heap.back());
   heap.pop_back();
   const size_t size = heap.size();
-  if (size == 0) return top;
+  if (size == 0)
+    return top;
 
   // Walk the hole from the root down to a leaf along the greater children,
   // then let the former last entry climb back from there. This takes about
@@ -62,7 +64,8 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   size_t hole = 0;
   size_t child = 2;
   while (child < size) {
-    if (heap[child].sort_key < heap[child - 1].sort_key) --child;
+    if (heap[child].sort_key < heap[child - 1].sort_key)
+      --child;
     heap[hole] = std::move(heap[child]);
     hole = child;
     child = 2 * child + 2;
@@ -74,7 +77,8 @@ scoped_refptr<Sequence> PriorityQueue::Transaction::PopSequence() {
   }
   while (hole > 0) {
     const size_t parent = (hole - 1) / 2;
-    if (!(heap[parent].sort_key < last.sort_key)) break;
+    if (!(heap[parent].sort_key < last.sort_key))
+      break;
     heap[hole] = std::move(heap[parent]);
     hole = parent;
   }

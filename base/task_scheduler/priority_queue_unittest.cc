@@ -117,7 +117,8 @@ TEST(TaskSchedulerPriorityQueueTest, EveryPushOrderOfSevenKeysPopsSorted) {
                         SequenceSortKey(TaskPriority::USER_VISIBLE, At(time)));
     }
     for (int expected = 1; expected <= 7; ++expected) {
-      ASSERT_EQ(At(expected), transaction->PeekSortKey().next_task_sequenced_time())
+      ASSERT_EQ(At(expected),
+                transaction->PeekSortKey().next_task_sequenced_time())
           << "push order starting " << times[0] << times[1] << times[2];
       transaction->PopSequence();
     }

@@ -157,9 +157,8 @@ class SchedulerWorkerCOMDelegate : public SchedulerWorkerDelegate {
   void WaitForWork(WaitableEvent* wake_up_event) override {
     const TimeDelta sleep_time = GetSleepTimeout();
     const DWORD milliseconds_wait =
-        sleep_time.is_max()
-            ? INFINITE
-            : static_cast<DWORD>(sleep_time.InMilliseconds());
+        sleep_time.is_max() ? INFINITE
+                            : static_cast<DWORD>(sleep_time.InMilliseconds());
     HANDLE wake_up_event_handle = wake_up_event->handle();
     const DWORD result = ::MsgWaitForMultipleObjectsEx(
         1, &wake_up_event_handle, milliseconds_wait, kWakeMask, 0);
@@ -291,8 +290,7 @@ class SchedulerSingleThreadTaskRunnerManager::SchedulerSingleThreadTaskRunner
 };
 
 SchedulerSingleThreadTaskRunnerManager::SchedulerSingleThreadTaskRunnerManager(
-    TaskTracker* task_tracker,
-    DelayedTaskManager* delayed_task_manager)
+    TaskTracker* task_tracker, DelayedTaskManager* delayed_task_manager)
     : task_tracker_(task_tracker), delayed_task_manager_(delayed_task_manager) {
   DCHECK(task_tracker_);
   DCHECK(delayed_task_manager_);
@@ -320,16 +318,13 @@ void SchedulerSingleThreadTaskRunnerManager::Start() {
 
 scoped_refptr<SingleThreadTaskRunner>
 SchedulerSingleThreadTaskRunnerManager::CreateSingleThreadTaskRunnerWithTraits(
-    const TaskTraits& traits,
-    SingleThreadTaskRunnerThreadMode thread_mode) {
-  return CreateTaskRunnerWithTraitsImpl(WorkerKind::PLAIN, traits,
-                                        thread_mode);
+    const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode) {
+  return CreateTaskRunnerWithTraitsImpl(WorkerKind::PLAIN, traits, thread_mode);
 }
 
 scoped_refptr<SingleThreadTaskRunner>
 SchedulerSingleThreadTaskRunnerManager::CreateCOMSTATaskRunnerWithTraits(
-    const TaskTraits& traits,
-    SingleThreadTaskRunnerThreadMode thread_mode) {
+    const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode) {
   return CreateTaskRunnerWithTraitsImpl(WorkerKind::COM, traits, thread_mode);
 }
 
@@ -370,11 +365,10 @@ SchedulerSingleThreadTaskRunnerManager::CreateTaskRunnerWithTraitsImpl(
                                                          thread_mode);
 }
 
-SchedulerWorker*
-SchedulerSingleThreadTaskRunnerManager::CreateAndRegisterSchedulerWorkerLockRequired(
-    WorkerKind kind,
-    const std::string& name,
-    ThreadPriority priority_hint) {
+SchedulerWorker* SchedulerSingleThreadTaskRunnerManager::
+    CreateAndRegisterSchedulerWorkerLockRequired(WorkerKind kind,
+                                                 const std::string& name,
+                                                 ThreadPriority priority_hint) {
   const int32_t id = next_worker_id_++;
   std::unique_ptr<SchedulerWorkerDelegate> delegate;
   if (kind == WorkerKind::COM) {

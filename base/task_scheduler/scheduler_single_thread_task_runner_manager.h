@@ -28,19 +28,16 @@ class TaskTracker;
 class SchedulerSingleThreadTaskRunnerManager {
  public:
   SchedulerSingleThreadTaskRunnerManager(
-      TaskTracker* task_tracker,
-      DelayedTaskManager* delayed_task_manager);
+      TaskTracker* task_tracker, DelayedTaskManager* delayed_task_manager);
   ~SchedulerSingleThreadTaskRunnerManager();
 
   // Starts the workers made so far; later ones start when made.
   void Start();
 
   scoped_refptr<SingleThreadTaskRunner> CreateSingleThreadTaskRunnerWithTraits(
-      const TaskTraits& traits,
-      SingleThreadTaskRunnerThreadMode thread_mode);
+      const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode);
   scoped_refptr<SingleThreadTaskRunner> CreateCOMSTATaskRunnerWithTraits(
-      const TaskTraits& traits,
-      SingleThreadTaskRunnerThreadMode thread_mode);
+      const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode);
 
   // Joins every worker, then lets the shared workers go.
   void Join();
@@ -58,9 +55,7 @@ class SchedulerSingleThreadTaskRunnerManager {
       SingleThreadTaskRunnerThreadMode thread_mode);
 
   SchedulerWorker* CreateAndRegisterSchedulerWorkerLockRequired(
-      WorkerKind kind,
-      const std::string& name,
-      ThreadPriority priority_hint);
+      WorkerKind kind, const std::string& name, ThreadPriority priority_hint);
 
   // Lets |worker|'s thread end once it is no longer used.
   void UnregisterSchedulerWorker(SchedulerWorker* worker);

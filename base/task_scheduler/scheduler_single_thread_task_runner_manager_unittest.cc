@@ -41,8 +41,8 @@ void RecordThreadInfo(ThreadInfo* info, WaitableEvent* done) {
 ThreadInfo GetThreadInfo(SingleThreadTaskRunner* runner) {
   ThreadInfo info;
   WaitableEvent done;
-  EXPECT_TRUE(runner->PostTask(FROM_HERE,
-                               BindOnce(&RecordThreadInfo, &info, &done)));
+  EXPECT_TRUE(
+      runner->PostTask(FROM_HERE, BindOnce(&RecordThreadInfo, &info, &done)));
   done.Wait();
   return info;
 }
@@ -84,7 +84,8 @@ class SchedulerSingleThreadTaskRunnerManagerTest : public testing::Test {
 TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
        SharedRunnersShareOneThreadAndOneOrder) {
   manager_->Start();
-  const TaskTraits traits = TaskTraits().WithPriority(TaskPriority::USER_BLOCKING);
+  const TaskTraits traits =
+      TaskTraits().WithPriority(TaskPriority::USER_BLOCKING);
   scoped_refptr<SingleThreadTaskRunner> first =
       manager_->CreateSingleThreadTaskRunnerWithTraits(
           traits, SingleThreadTaskRunnerThreadMode::SHARED);
@@ -241,19 +242,19 @@ TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
   HWND window = nullptr;
   HRESULT apartment_result = E_FAIL;
   WaitableEvent created;
-  com->PostTask(FROM_HERE,
-                BindOnce(
-                    [](HWND* window, HRESULT* apartment_result,
-                       WaitableEvent* created) {
-                      *window = CreateTestWindow();
-                      // Already in a single-threaded apartment: S_FALSE.
-                      *apartment_result =
-                          ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-                      if (SUCCEEDED(*apartment_result))
-                        ::CoUninitialize();
-                      created->Signal();
-                    },
-                    &window, &apartment_result, &created));
+  com->PostTask(
+      FROM_HERE,
+      BindOnce(
+          [](HWND* window, HRESULT* apartment_result, WaitableEvent* created) {
+            *window = CreateTestWindow();
+            // Already in a single-threaded apartment: S_FALSE.
+            *apartment_result =
+                ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            if (SUCCEEDED(*apartment_result))
+              ::CoUninitialize();
+            created->Signal();
+          },
+          &window, &apartment_result, &created));
   created.Wait();
   ASSERT_TRUE(window);
   EXPECT_EQ(S_FALSE, apartment_result);
@@ -287,11 +288,9 @@ TEST_F(SchedulerSingleThreadTaskRunnerManagerTest,
             ::PostMessageW(window, kTestMessage, 2, 0);
             runner->PostTask(FROM_HERE, BindOnce(record, events, "T1"));
             runner->PostTask(FROM_HERE, BindOnce(record, events, "T2"));
-            runner->PostTask(FROM_HERE, BindOnce(
-                                            [](WaitableEvent* done) {
-                                              done->Signal();
-                                            },
-                                            all_done));
+            runner->PostTask(
+                FROM_HERE, BindOnce([](WaitableEvent* done) { done->Signal(); },
+                                    all_done));
           },
           window, Unretained(com.get()), &events, &all_done));
   all_done.Wait();

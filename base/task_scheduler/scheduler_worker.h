@@ -18,7 +18,6 @@
 namespace base {
 namespace internal {
 
-
 // A worker thread that asks its delegate for sequences and runs their tasks
 // one at a time through the task tracker. Held by its pool (or manager) and
 // by its own thread; the thread ends by itself after Cleanup() or when

@@ -101,10 +101,8 @@ class SchedulerSequencedTaskRunner : public SequencedTaskRunner {
 }  // namespace
 
 SchedulerWorkerPool::SchedulerWorkerPool(
-    TaskTracker* task_tracker,
-    DelayedTaskManager* delayed_task_manager)
-    : task_tracker_(task_tracker),
-      delayed_task_manager_(delayed_task_manager) {
+    TaskTracker* task_tracker, DelayedTaskManager* delayed_task_manager)
+    : task_tracker_(task_tracker), delayed_task_manager_(delayed_task_manager) {
   DCHECK(task_tracker_);
   DCHECK(delayed_task_manager_);
   g_num_live_pools.fetch_add(1);
@@ -144,8 +142,7 @@ SchedulerWorkerPool::CreateSequencedTaskRunnerWithTraits(
 }
 
 bool SchedulerWorkerPool::PostTaskWithSequence(
-    Task task,
-    scoped_refptr<Sequence> sequence) {
+    Task task, scoped_refptr<Sequence> sequence) {
   DCHECK(sequence);
   if (!task_tracker_->WillPostTask(task))
     return false;
@@ -162,8 +159,7 @@ bool SchedulerWorkerPool::PostTaskWithSequence(
 }
 
 void SchedulerWorkerPool::PostTaskWithSequenceNow(
-    Task task,
-    scoped_refptr<Sequence> sequence) {
+    Task task, scoped_refptr<Sequence> sequence) {
   DCHECK(sequence);
   if (!sequence->PushTask(std::move(task)))
     return;

@@ -66,8 +66,8 @@ class SchedulerWorkerPoolImpl::SchedulerWorkerDelegateImpl
             win::ScopedCOMInitializer::kMTA);
       }
     }
-    PlatformThread::SetName(StringPrintf("TaskScheduler%sWorker",
-                                         outer_->pool_label_.c_str()));
+    PlatformThread::SetName(
+        StringPrintf("TaskScheduler%sWorker", outer_->pool_label_.c_str()));
     outer_->BindToCurrentThread();
     SetBlockingObserverForCurrentThread(this);
   }
@@ -222,11 +222,11 @@ class SchedulerWorkerPoolImpl::SchedulerWorkerDelegateImpl
     worker->Cleanup();
     outer_->RemoveFromIdleWorkersStackLockRequired(worker);
     // The worker's own thread keeps it alive until it ends.
-    auto it = std::find_if(
-        outer_->workers_.begin(), outer_->workers_.end(),
-        [worker](const scoped_refptr<SchedulerWorker>& candidate) {
-          return candidate.get() == worker;
-        });
+    auto it =
+        std::find_if(outer_->workers_.begin(), outer_->workers_.end(),
+                     [worker](const scoped_refptr<SchedulerWorker>& candidate) {
+                       return candidate.get() == worker;
+                     });
     DCHECK(it != outer_->workers_.end());
     // Letting go of a worker whose thread has left takes no lock.
     auto& cleaned_up = outer_->workers_cleaned_up_;
@@ -301,8 +301,8 @@ void SchedulerWorkerPoolImpl::Start(
   AutoLock auto_lock(lock_);
   DCHECK(workers_.empty());
 
-  worker_capacity_ = static_cast<size_t>(
-      static_cast<int64_t>(params.max_threads()));
+  worker_capacity_ =
+      static_cast<size_t>(static_cast<int64_t>(params.max_threads()));
   initial_worker_capacity_ = worker_capacity_;
   suggested_reclaim_time_ = params.suggested_reclaim_time();
   backward_compatibility_ = params.backward_compatibility();
@@ -310,9 +310,8 @@ void SchedulerWorkerPoolImpl::Start(
   service_thread_task_runner_ = std::move(service_thread_task_runner);
 
   // One worker per wake-up asked for so far, plus one idle worker.
-  const size_t num_workers_to_create =
-      std::min(static_cast<size_t>(num_wake_ups_before_start_) + 1,
-               worker_capacity_);
+  const size_t num_workers_to_create = std::min(
+      static_cast<size_t>(num_wake_ups_before_start_) + 1, worker_capacity_);
   workers_.reserve(num_workers_to_create);
   for (size_t index = 0; index < num_workers_to_create; ++index) {
     scoped_refptr<SchedulerWorker> worker =
@@ -498,8 +497,7 @@ void SchedulerWorkerPoolImpl::PostAdjustWorkerCapacityTaskLockRequired() {
     return;
   service_thread_task_runner_->PostDelayedTask(
       Location("PostAdjustWorkerCapacityTaskLockRequired",
-               "base/task_scheduler/scheduler_worker_pool_impl", 849,
-               nullptr),
+               "base/task_scheduler/scheduler_worker_pool_impl", 849, nullptr),
       BindOnce(&SchedulerWorkerPoolImpl::AdjustWorkerCapacityTaskFunction,
                Unretained(this)),
       kBlockedWorkersPollPeriod);
@@ -523,9 +521,8 @@ void SchedulerWorkerPoolImpl::AdjustWorkerCapacity() {
   for (const scoped_refptr<SchedulerWorker>& worker : workers_)
     DelegateOf(worker.get())->MaybeIncrementWorkerCapacityLockRequired(now);
 
-  const size_t num_wake_ups_needed =
-      std::min(transaction->Size(),
-               worker_capacity_ - original_worker_capacity);
+  const size_t num_wake_ups_needed = std::min(
+      transaction->Size(), worker_capacity_ - original_worker_capacity);
   for (size_t i = 0; i < num_wake_ups_needed; ++i)
     WakeUpOneWorkerLockRequired();
   MaintainAtLeastOneIdleWorkerLockRequired();

@@ -108,7 +108,8 @@ class SchedulerWorkerPoolImpl : public SchedulerWorkerPool {
   // All *LockRequired() functions run under |lock_|.
   void WakeUpOneWorkerLockRequired();
   void MaintainAtLeastOneIdleWorkerLockRequired();
-  scoped_refptr<SchedulerWorker> CreateRegisterAndStartSchedulerWorkerLockRequired();
+  scoped_refptr<SchedulerWorker>
+  CreateRegisterAndStartSchedulerWorkerLockRequired();
   void AddToIdleWorkersStackLockRequired(SchedulerWorker* worker);
   void RemoveFromIdleWorkersStackLockRequired(SchedulerWorker* worker);
   size_t NumberOfExcessWorkersLockRequired() const;

@@ -102,8 +102,7 @@ class SchedulerWorkerPoolImplTest : public testing::Test {
               {
                 ScopedBlockingCall blocking(blocking_type);
                 *capacity_inside = pool->GetWorkerCapacityForTesting();
-                runner->PostTask(FROM_HERE,
-                                 BindOnce(&SignalEvent, other_ran));
+                runner->PostTask(FROM_HERE, BindOnce(&SignalEvent, other_ran));
                 other_ran->Wait();
               }
               done->Signal();
@@ -149,7 +148,8 @@ TEST_F(SchedulerWorkerPoolImplTest, WorkersAreNamedAfterThePoolAndBound) {
                                   [](std::string* name, bool* runs,
                                      TaskRunner* runner, WaitableEvent* done) {
                                     *name = PlatformThread::GetName();
-                                    *runs = runner->RunsTasksInCurrentSequence();
+                                    *runs =
+                                        runner->RunsTasksInCurrentSequence();
                                     done->Signal();
                                   },
                                   &name, &runs_in_sequence,
@@ -194,13 +194,13 @@ TEST_F(SchedulerWorkerPoolImplTest, HigherPriorityWaitingSequenceRunsFirst) {
   StartPool(1, kLongReclaimTime);
   WaitableEvent blocker_started, release_blocker;
   pool_->CreateTaskRunnerWithTraits(TaskTraits())
-      ->PostTask(FROM_HERE, BindOnce(
-                                [](WaitableEvent* started,
-                                   WaitableEvent* release) {
-                                  started->Signal();
-                                  release->Wait();
-                                },
-                                &blocker_started, &release_blocker));
+      ->PostTask(FROM_HERE,
+                 BindOnce(
+                     [](WaitableEvent* started, WaitableEvent* release) {
+                       started->Signal();
+                       release->Wait();
+                     },
+                     &blocker_started, &release_blocker));
   blocker_started.Wait();
 
   Lock lock;
@@ -222,8 +222,9 @@ TEST_F(SchedulerWorkerPoolImplTest, HigherPriorityWaitingSequenceRunsFirst) {
   release_blocker.Signal();
 
   WaitableEvent done;
-  pool_->CreateTaskRunnerWithTraits(
-           TaskTraits().WithPriority(TaskPriority::BACKGROUND))
+  pool_
+      ->CreateTaskRunnerWithTraits(
+          TaskTraits().WithPriority(TaskPriority::BACKGROUND))
       ->PostTask(FROM_HERE, BindOnce(&SignalEvent, &done));
   done.Wait();
   AutoLock auto_lock(lock);
@@ -278,7 +279,8 @@ TEST_F(SchedulerWorkerPoolImplTest, CleanupDisallowedKeepsIdleWorkers) {
             pool_->NumberOfWorkersForTesting());
 }
 
-TEST_F(SchedulerWorkerPoolImplTest, WillBlockRaisesCapacityAtOnceMayBlockLater) {
+TEST_F(SchedulerWorkerPoolImplTest,
+       WillBlockRaisesCapacityAtOnceMayBlockLater) {
   StartPool(1, kLongReclaimTime);
   // In both the second task runs only because the capacity went up while the
   // first held the only regular slot: at once on entry for WILL_BLOCK, by the
@@ -295,11 +297,12 @@ TEST_F(SchedulerWorkerPoolImplTest, ShortMayBlockAndIdleWaitsChangeNothing) {
   WaitableEvent done;
   pool_->CreateTaskRunnerWithTraits(TaskTraits().MayBlock())
       ->PostTask(FROM_HERE,
-                 BindOnce([](WaitableEvent* done) {
-                   { ScopedBlockingCall blocking(BlockingType::MAY_BLOCK); }
-                   done->Signal();
-                 },
-                          &done));
+                 BindOnce(
+                     [](WaitableEvent* done) {
+                       { ScopedBlockingCall blocking(BlockingType::MAY_BLOCK); }
+                       done->Signal();
+                     },
+                     &done));
   done.Wait();
   pool_->WaitForWorkersIdleForTesting(1);
   // The idle worker's own waits happen outside tasks and are ignored too.
@@ -322,7 +325,8 @@ TEST_F(SchedulerWorkerPoolImplTest, NeverMoreThanTheMaximumOfWorkers) {
             [](std::atomic<int>* started, WaitableEvent* max_started,
                WaitableEvent* release) {
               if (started->fetch_add(1) + 1 ==
-                  static_cast<int>(SchedulerWorkerPoolImpl::kMaxNumberOfWorkers)) {
+                  static_cast<int>(
+                      SchedulerWorkerPoolImpl::kMaxNumberOfWorkers)) {
                 max_started->Signal();
               }
               release->Wait();

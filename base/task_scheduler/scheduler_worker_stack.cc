@@ -17,7 +17,8 @@ void SchedulerWorkerStack::Push(SchedulerWorker* worker) {
 }
 
 SchedulerWorker* SchedulerWorkerStack::Pop() {
-  if (IsEmpty()) return nullptr;
+  if (IsEmpty())
+    return nullptr;
   SchedulerWorker* const worker = stack_.back();
   stack_.pop_back();
   return worker;
@@ -33,7 +34,8 @@ bool SchedulerWorkerStack::Contains(const SchedulerWorker* worker) const {
 
 void SchedulerWorkerStack::Remove(const SchedulerWorker* worker) {
   auto it = std::find(stack_.begin(), stack_.end(), worker);
-  if (it != stack_.end()) stack_.erase(it);
+  if (it != stack_.end())
+    stack_.erase(it);
 }
 
 }  // namespace internal

@@ -13,7 +13,8 @@ SequenceSortKey::SequenceSortKey(TaskPriority priority,
 bool SequenceSortKey::operator<(const SequenceSortKey& other) const {
   const int32_t priority_diff =
       static_cast<int32_t>(priority_) - static_cast<int32_t>(other.priority_);
-  if (priority_diff != 0) return priority_diff < 0;
+  if (priority_diff != 0)
+    return priority_diff < 0;
   // The later the front task was queued, the lower the key.
   return next_task_sequenced_time_ > other.next_task_sequenced_time_;
 }

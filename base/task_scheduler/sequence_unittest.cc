@@ -27,9 +27,7 @@ class TaskSchedulerSequenceTest : public testing::Test {
   TaskSchedulerSequenceTest()
       : clock_(TimeTicks() + TimeDelta::FromMicroseconds(1000)) {}
 
-  void Advance(int64_t us) {
-    clock_.Advance(TimeDelta::FromMicroseconds(us));
-  }
+  void Advance(int64_t us) { clock_.Advance(TimeDelta::FromMicroseconds(us)); }
   TimeTicks Now() const { return ScopedFakeTicks::Now(); }
 
  private:
@@ -159,7 +157,9 @@ TEST(TaskSchedulerTaskPriorityScopeTest, PriorityOfCurrentThread) {
 
 namespace {
 
-void IncrementInt(void* value) { ++*static_cast<int*>(value); }
+void IncrementInt(void* value) {
+  ++*static_cast<int*>(value);
+}
 
 }  // namespace
 

@@ -17,9 +17,12 @@ TaskTraits EffectiveTraits(const TaskTraits& traits, TimeDelta delay) {
 
 }  // namespace
 
-Task::Task(const Location& posted_from, OnceClosure task,
-           const TaskTraits& traits, TimeDelta delay)
-    : PendingTask(posted_from, std::move(task),
+Task::Task(const Location& posted_from,
+           OnceClosure task,
+           const TaskTraits& traits,
+           TimeDelta delay)
+    : PendingTask(posted_from,
+                  std::move(task),
                   delay.is_zero() ? TimeTicks() : TimeTicks::Now() + delay,
                   Nestable::kNonNestable),
       traits(EffectiveTraits(traits, delay)),

@@ -20,7 +20,9 @@ struct Task : public PendingTask {
   // The delayed run time is now + |delay|, or null for a zero delay. A
   // delayed BLOCK_SHUTDOWN task is demoted to SKIP_ON_SHUTDOWN: it must not
   // hold up shutdown while it has not even started waiting its turn.
-  Task(const Location& posted_from, OnceClosure task, const TaskTraits& traits,
+  Task(const Location& posted_from,
+       OnceClosure task,
+       const TaskTraits& traits,
        TimeDelta delay);
   Task(Task&& other);
   Task& operator=(Task&& other);

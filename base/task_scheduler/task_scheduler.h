@@ -35,14 +35,13 @@ class TaskScheduler {
       COM_MTA = 1,
     };
 
-    InitParams(const SchedulerWorkerPoolParams& background_worker_pool_params,
-               const SchedulerWorkerPoolParams&
-                   background_blocking_worker_pool_params,
-               const SchedulerWorkerPoolParams& foreground_worker_pool_params,
-               const SchedulerWorkerPoolParams&
-                   foreground_blocking_worker_pool_params,
-               SharedWorkerPoolEnvironment shared_worker_pool_environment =
-                   SharedWorkerPoolEnvironment::DEFAULT);
+    InitParams(
+        const SchedulerWorkerPoolParams& background_worker_pool_params,
+        const SchedulerWorkerPoolParams& background_blocking_worker_pool_params,
+        const SchedulerWorkerPoolParams& foreground_worker_pool_params,
+        const SchedulerWorkerPoolParams& foreground_blocking_worker_pool_params,
+        SharedWorkerPoolEnvironment shared_worker_pool_environment =
+            SharedWorkerPoolEnvironment::DEFAULT);
     InitParams(const InitParams& other);
     ~InitParams();
 

@@ -19,12 +19,11 @@ constexpr char kAllTasksUserBlockingParam[] = "AllTasksUserBlocking";
 
 }  // namespace
 
-TaskSchedulerImpl::TaskSchedulerImpl(StringPiece histogram_label,
-                                     std::unique_ptr<const TickClock> tick_clock)
+TaskSchedulerImpl::TaskSchedulerImpl(
+    StringPiece histogram_label, std::unique_ptr<const TickClock> tick_clock)
     : service_thread_("TaskSchedulerServiceThread"),
       task_tracker_(std::make_unique<TaskTracker>(
-          histogram_label,
-          std::numeric_limits<int32_t>::max())),
+          histogram_label, std::numeric_limits<int32_t>::max())),
       delayed_task_manager_(std::move(tick_clock)),
       single_thread_task_runner_manager_(task_tracker_.get(),
                                          &delayed_task_manager_) {
@@ -78,8 +77,8 @@ void TaskSchedulerImpl::Start(const InitParams& init_params) {
       &init_params.foreground_blocking_worker_pool_params,
   };
   for (size_t index = 0; index < ENVIRONMENT_COUNT; ++index) {
-    worker_pools_[index]->Start(*pool_params[index],
-                                service_thread_task_runner, worker_environment);
+    worker_pools_[index]->Start(*pool_params[index], service_thread_task_runner,
+                                worker_environment);
   }
 }
 
@@ -112,8 +111,7 @@ TaskSchedulerImpl::CreateSequencedTaskRunnerWithTraits(
 
 scoped_refptr<SingleThreadTaskRunner>
 TaskSchedulerImpl::CreateSingleThreadTaskRunnerWithTraits(
-    const TaskTraits& traits,
-    SingleThreadTaskRunnerThreadMode thread_mode) {
+    const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode) {
   return single_thread_task_runner_manager_
       .CreateSingleThreadTaskRunnerWithTraits(
           SetUserBlockingPriorityIfNeeded(traits), thread_mode);
@@ -121,8 +119,7 @@ TaskSchedulerImpl::CreateSingleThreadTaskRunnerWithTraits(
 
 scoped_refptr<SingleThreadTaskRunner>
 TaskSchedulerImpl::CreateCOMSTATaskRunnerWithTraits(
-    const TaskTraits& traits,
-    SingleThreadTaskRunnerThreadMode thread_mode) {
+    const TaskTraits& traits, SingleThreadTaskRunnerThreadMode thread_mode) {
   return single_thread_task_runner_manager_.CreateCOMSTATaskRunnerWithTraits(
       SetUserBlockingPriorityIfNeeded(traits), thread_mode);
 }

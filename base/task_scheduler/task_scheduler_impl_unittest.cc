@@ -181,7 +181,8 @@ TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
   EXPECT_FALSE(TaskScheduler::GetInstance());
 }
 
-TEST_F(TaskSchedulerImplTest, OnlyTheUserBlockingFieldTrialMovesBackgroundWork) {
+TEST_F(TaskSchedulerImplTest,
+       OnlyTheUserBlockingFieldTrialMovesBackgroundWork) {
   const TaskTraits background =
       TaskTraits().WithPriority(TaskPriority::BACKGROUND);
   for (const char* value : {"true", "True", "1", ""}) {
@@ -248,9 +249,9 @@ TEST_F(TaskSchedulerImplTest, RunnersSetTheCurrentRunnerHandles) {
 
   scoped_refptr<TaskRunner> parallel =
       scheduler_->CreateTaskRunnerWithTraits(TaskTraits());
-  EXPECT_TRUE(AskOn(parallel.get(),
-                    BindOnce(&TaskRunner::RunsTasksInCurrentSequence,
-                             Unretained(parallel.get()))));
+  EXPECT_TRUE(
+      AskOn(parallel.get(), BindOnce(&TaskRunner::RunsTasksInCurrentSequence,
+                                     Unretained(parallel.get()))));
 }
 
 TEST_F(TaskSchedulerImplTest, ComRunnerRunsInASingleThreadedApartment) {
@@ -281,8 +282,8 @@ TEST_F(TaskSchedulerImplTest, JoinWaitsForTheThreadOfADroppedDedicatedRunner) {
       BindOnce(
           [](HANDLE* thread, WaitableEvent* started, WaitableEvent* go) {
             ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(),
-                              ::GetCurrentProcess(), thread, SYNCHRONIZE,
-                              FALSE, 0);
+                              ::GetCurrentProcess(), thread, SYNCHRONIZE, FALSE,
+                              0);
             started->Signal();
             go->Wait();
           },
@@ -358,8 +359,8 @@ TEST_F(TaskSchedulerImplTest, FlushIgnoresDelayedTasks) {
       TimeDelta::FromHours(1));
   scheduler_->Flush();
   bool flushed = false;
-  scheduler_->FlushAsync(BindOnce([](bool* flushed) { *flushed = true; },
-                                  &flushed));
+  scheduler_->FlushAsync(
+      BindOnce([](bool* flushed) { *flushed = true; }, &flushed));
   EXPECT_TRUE(flushed);
   EXPECT_FALSE(ran.load());
 }

@@ -43,7 +43,8 @@ constexpr int kMaxBlockShutdownTasksPostedDuringShutdown = 1000;
 // The argument of the run trace event.
 class TaskTracingInfo : public trace_event::ConvertableToTraceFormat {
  public:
-  TaskTracingInfo(const TaskTraits& task_traits, const char* execution_mode,
+  TaskTracingInfo(const TaskTraits& task_traits,
+                  const char* execution_mode,
                   const SequenceToken& sequence_token)
       : task_traits_(task_traits),
         execution_mode_(execution_mode),
@@ -201,7 +202,8 @@ void TaskTracker::Shutdown() {
   DCHECK(IsShutdownComplete());
 
   OnceClosure flush_callback = WakeFlushWaiters();
-  if (flush_callback) std::move(flush_callback).Run();
+  if (flush_callback)
+    std::move(flush_callback).Run();
 }
 
 void TaskTracker::Flush() {
@@ -228,7 +230,8 @@ void TaskTracker::FlushAsync(OnceClosure flush_callback) {
 bool TaskTracker::WillPostTask(const Task& task) {
   DCHECK(task.task);
 
-  if (!BeforePostTask(task.traits.shutdown_behavior)) return false;
+  if (!BeforePostTask(task.traits.shutdown_behavior))
+    return false;
 
   if (task.delayed_run_time.is_null())
     num_pending_undelayed_tasks_.fetch_add(1);
@@ -240,7 +243,8 @@ bool TaskTracker::WillPostTask(const Task& task) {
 scoped_refptr<Sequence> TaskTracker::WillScheduleSequence(
     scoped_refptr<Sequence> sequence, CanScheduleSequenceObserver* observer) {
   const SequenceSortKey sort_key = sequence->GetSortKey();
-  if (sort_key.priority() != TaskPriority::BACKGROUND) return sequence;
+  if (sort_key.priority() != TaskPriority::BACKGROUND)
+    return sequence;
 
   AutoLock auto_lock(background_lock_);
   if (num_scheduled_background_sequences_ <
@@ -269,13 +273,16 @@ scoped_refptr<Sequence> TaskTracker::RunAndPopNextTask(
   const bool can_run_task = BeforeRunTask(shutdown_behavior);
 
   RunOrSkipTask(std::move(task), sequence.get(), can_run_task);
-  if (can_run_task) AfterRunTask(shutdown_behavior);
+  if (can_run_task)
+    AfterRunTask(shutdown_behavior);
 
-  if (!is_delayed) DecrementNumPendingUndelayedTasks();
+  if (!is_delayed)
+    DecrementNumPendingUndelayedTasks();
 
   // The next task posted to an emptied sequence makes it schedulable again
   // through its poster.
-  if (sequence->Pop()) sequence = nullptr;
+  if (sequence->Pop())
+    sequence = nullptr;
 
   if (task_priority == TaskPriority::BACKGROUND) {
     return ManageBackgroundSequencesAfterRunningTask(std::move(sequence),
@@ -293,7 +300,8 @@ bool TaskTracker::IsShutdownComplete() const {
   return shutdown_event_ && shutdown_event_->IsSignaled();
 }
 
-void TaskTracker::RunOrSkipTask(Task task, Sequence* sequence,
+void TaskTracker::RunOrSkipTask(Task task,
+                                Sequence* sequence,
                                 bool can_run_task) {
   RecordLatencyHistogram(task);
 
@@ -462,9 +470,11 @@ void TaskTracker::OnBlockingShutdownTasksComplete() {
 void TaskTracker::DecrementNumPendingUndelayedTasks() {
   const int32_t new_num_pending = num_pending_undelayed_tasks_.fetch_sub(1) - 1;
   DCHECK_GE(new_num_pending, 0);
-  if (new_num_pending != 0) return;
+  if (new_num_pending != 0)
+    return;
   OnceClosure flush_callback = WakeFlushWaiters();
-  if (flush_callback) std::move(flush_callback).Run();
+  if (flush_callback)
+    std::move(flush_callback).Run();
 }
 
 OnceClosure TaskTracker::WakeFlushWaiters() {

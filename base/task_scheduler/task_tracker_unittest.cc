@@ -75,26 +75,31 @@ class BoundState {
   TaskRecord* const record_;
 };
 
-void RecordRun(BoundState* state) { ++state->record()->runs; }
+void RecordRun(BoundState* state) {
+  ++state->record()->runs;
+}
 
 OnceClosure RecordingClosure(TaskRecord* record) {
   return BindOnce(&RecordRun, Owned(new BoundState(record)));
 }
 
-void Increment(int* value) { ++*value; }
+void Increment(int* value) {
+  ++*value;
+}
 
 void RunAndPop(TaskTracker* tracker, scoped_refptr<Sequence> sequence) {
   tracker->RunAndPopNextTask(std::move(sequence), nullptr);
 }
 
 void WaitForShutdownStarted(TaskTracker* tracker) {
-  while (!tracker->HasShutdownStarted()) PlatformThread::YieldCurrentThread();
+  while (!tracker->HasShutdownStarted())
+    PlatformThread::YieldCurrentThread();
 }
-
 
 class TaskSchedulerTaskTrackerTest : public testing::Test {
  protected:
-  static Task MakeTask(OnceClosure closure, TaskShutdownBehavior behavior,
+  static Task MakeTask(OnceClosure closure,
+                       TaskShutdownBehavior behavior,
                        TimeDelta delay = TimeDelta(),
                        TaskPriority priority = TaskPriority::USER_VISIBLE) {
     return Task(
@@ -106,7 +111,8 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
   // Posts |task| through the tracker into a new sequence; null when the
   // tracker refuses it.
   scoped_refptr<Sequence> Post(Task task) {
-    if (!tracker_.WillPostTask(task)) return nullptr;
+    if (!tracker_.WillPostTask(task))
+      return nullptr;
     scoped_refptr<Sequence> sequence = new Sequence;
     sequence->PushTask(std::move(task));
     return sequence;
@@ -130,8 +136,7 @@ class TaskSchedulerTaskTrackerTest : public testing::Test {
   // |flushed| once Flush() returned, and returns once all of them are asleep
   // waiting for the pending tasks.
   std::vector<std::unique_ptr<ClosureThread>> StartWaitingFlushers(
-      int num_flushers,
-      std::atomic<int>* flushed) {
+      int num_flushers, std::atomic<int>* flushed) {
     std::vector<std::unique_ptr<ClosureThread>> flushers;
     for (int i = 0; i < num_flushers; ++i) {
       flushers.push_back(StartThread(BindOnce(
@@ -271,7 +276,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, RunningTaskHoldsUpShutdownUnlessContinue) {
     SCOPED_TRACE(holds_up ? "skip" : "continue");
     TaskTrackerForTest tracker("RunningTest");
     WaitableEvent started, release;
-    Task task = MakeTask(BindOnce(&SignalAndWait, &started, &release), behavior);
+    Task task =
+        MakeTask(BindOnce(&SignalAndWait, &started, &release), behavior);
     ASSERT_TRUE(tracker.WillPostTask(task));
     scoped_refptr<Sequence> sequence = new Sequence;
     sequence->PushTask(std::move(task));
@@ -281,8 +287,8 @@ TEST_F(TaskSchedulerTaskTrackerTest, RunningTaskHoldsUpShutdownUnlessContinue) {
 
     std::unique_ptr<ClosureThread> shutdown_thread;
     if (holds_up) {
-      shutdown_thread = StartThread(
-          BindOnce(&TaskTracker::Shutdown, Unretained(&tracker)));
+      shutdown_thread =
+          StartThread(BindOnce(&TaskTracker::Shutdown, Unretained(&tracker)));
       WaitForShutdownStarted(&tracker);
       EXPECT_FALSE(tracker.IsShutdownComplete());
     } else {
@@ -437,7 +443,8 @@ TEST_F(TaskSchedulerTaskTrackerTest,
   }
 
   Run(first);
-  for (auto& sequence : during) Run(sequence);
+  for (auto& sequence : during)
+    Run(sequence);
   shutdown_thread->Join();
   EXPECT_EQ(1001, runs);
   // Nothing more recorded, not by the 1,001st post nor by Shutdown.
@@ -475,8 +482,7 @@ TEST_F(TaskSchedulerTaskTrackerTest, LatencyRecordedForRunAndSkippedTasks) {
       HistogramTotalCount(visible_blocking);
   const HistogramBase::Count visible_250 =
       HistogramSampleCount(visible_blocking, 250);
-  const HistogramBase::Count background_total =
-      HistogramTotalCount(background);
+  const HistogramBase::Count background_total = HistogramTotalCount(background);
   const HistogramBase::Count background_50 =
       HistogramSampleCount(background, 50);
 
@@ -594,8 +600,10 @@ TEST_F(TaskSchedulerTaskTrackerTest, TaskRunsInItsSequenceContext) {
     Task task(FROM_HERE, BindOnce(&RecordContext, &seen),
               TaskTraits().WithPriority(TaskPriority::USER_BLOCKING),
               TimeDelta());
-    if (kind == 1) task.sequenced_task_runner_ref = runner;
-    if (kind == 2) task.single_thread_task_runner_ref = runner;
+    if (kind == 1)
+      task.sequenced_task_runner_ref = runner;
+    if (kind == 2)
+      task.single_thread_task_runner_ref = runner;
     scoped_refptr<Sequence> sequence = Post(std::move(task));
     ASSERT_TRUE(sequence);
     Run(sequence);

@@ -34,9 +34,7 @@ constexpr TimeDelta kBoundedWaitLimit = TimeDelta::FromSeconds(10);
 // Runs |run_loop| on the calling thread's message loop until it quits, at
 // most |limit|; when the limit ends it, the run is quit and this fails.
 [[nodiscard]] testing::AssertionResult RunWithin(
-    RunLoop* run_loop,
-    const char* what,
-    TimeDelta limit = kBoundedWaitLimit);
+    RunLoop* run_loop, const char* what, TimeDelta limit = kBoundedWaitLimit);
 
 }  // namespace base
 

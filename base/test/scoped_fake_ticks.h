@@ -20,8 +20,8 @@ class ScopedFakeTicks {
   static constexpr int64_t kDefaultStartMicroseconds = 1000000;
 
   explicit ScopedFakeTicks(
-      TimeTicks start = TimeTicks() + TimeDelta::FromMicroseconds(
-                                          kDefaultStartMicroseconds));
+      TimeTicks start = TimeTicks() +
+                        TimeDelta::FromMicroseconds(kDefaultStartMicroseconds));
   ~ScopedFakeTicks();
 
   // The fake time; counts as a reading.

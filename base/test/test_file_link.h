@@ -9,7 +9,8 @@ namespace base {
 // own link call first; where that is a no-op (a compatibility layer on a
 // Unix system), makes a Unix symbolic link with the host's "ln", which the
 // layer shows as a reparse point. False when neither works.
-bool CreateDirectoryLinkForTesting(const FilePath& link, const FilePath& target);
+bool CreateDirectoryLinkForTesting(const FilePath& link,
+                                   const FilePath& target);
 
 }  // namespace base
 

@@ -11,8 +11,8 @@ namespace base {
 constexpr DWORD TestThread::kJoinTimeoutMs;
 
 TestThread::TestThread(std::function<void()> body) : body_(std::move(body)) {
-  handle_ = ::CreateThread(nullptr, 0, &TestThread::ThreadMain, this, 0,
-                           &thread_id_);
+  handle_ =
+      ::CreateThread(nullptr, 0, &TestThread::ThreadMain, this, 0, &thread_id_);
   if (!handle_) {
     ADD_FAILURE() << "TestThread: CreateThread failed, error "
                   << ::GetLastError();
@@ -30,8 +30,9 @@ void TestThread::Join() {
   if (result != WAIT_OBJECT_0) {
     ADD_FAILURE() << "TestThread: the thread did not end within "
                   << kJoinTimeoutMs << " ms (wait result " << result << ")";
-    fprintf(stderr, "TestThread: the thread did not end; ending the test "
-                    "process\n");
+    fprintf(stderr,
+            "TestThread: the thread did not end; ending the test "
+            "process\n");
     fflush(stderr);
     ::TerminateProcess(::GetCurrentProcess(), 1);
   }

@@ -20,9 +20,8 @@ class WatchdogState {
   explicit WatchdogState(DWORD limit_ms) : limit_ms_(limit_ms) {
     ::InitializeCriticalSection(&lock_);
     changed_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE thread =
-        ::CreateThread(nullptr, 0, &WatchdogState::ThreadMain, this, 0,
-                       nullptr);
+    HANDLE thread = ::CreateThread(nullptr, 0, &WatchdogState::ThreadMain, this,
+                                   0, nullptr);
     if (thread)
       ::CloseHandle(thread);
   }

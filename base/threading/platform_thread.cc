@@ -39,7 +39,7 @@ constexpr DWORD kThreadNameArgumentCount =
     sizeof(THREADNAME_INFO) / sizeof(DWORD);
 
 typedef HRESULT(WINAPI* SetThreadDescriptionFunction)(HANDLE thread,
-                                                       PCWSTR description);
+                                                      PCWSTR description);
 
 using SleepFunction =
     internal::ScopedPlatformThreadOverridesForTesting::SleepFunction;
@@ -92,18 +92,18 @@ DWORD WINAPI ThreadFunc(void* params) {
 
   // A new thread is born at normal priority; only a different one is set.
   if (thread_params->priority != ThreadPriority::NORMAL) {
-    ::SetThreadPriority(::GetCurrentThread(),
-                        internal::ThreadPriorityToKernelPriority(
-                            thread_params->priority));
+    ::SetThreadPriority(
+        ::GetCurrentThread(),
+        internal::ThreadPriorityToKernelPriority(thread_params->priority));
   }
 
   // The registry keys threads by a real handle: the pseudo handle is the
   // same value on every thread.
   HANDLE real_handle = nullptr;
-  const bool did_dup = ::DuplicateHandle(
-                           ::GetCurrentProcess(), ::GetCurrentThread(),
-                           ::GetCurrentProcess(), &real_handle, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS) != FALSE;
+  const bool did_dup =
+      ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(),
+                        ::GetCurrentProcess(), &real_handle, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS) != FALSE;
   win::ScopedHandle scoped_real_handle;
   if (did_dup) {
     scoped_real_handle.Set(real_handle);
@@ -164,9 +164,9 @@ bool CreateThreadInternal(size_t stack_size,
 void KernelSleep(TimeDelta duration) {
   // Rounded up: a shorter kernel sleep would only mean another round.
   const int64_t ms = duration.InMillisecondsRoundedUp();
-  const DWORD kernel_ms =
-      ms >= static_cast<int64_t>(INFINITE) ? INFINITE - 1
-                                           : static_cast<DWORD>(ms);
+  const DWORD kernel_ms = ms >= static_cast<int64_t>(INFINITE)
+                              ? INFINITE - 1
+                              : static_cast<DWORD>(ms);
   SleepFunction sleep_override = g_sleep_override.load();
   if (sleep_override)
     sleep_override(kernel_ms);
@@ -215,8 +215,8 @@ PlatformThreadId PlatformThread::CurrentId() {
 
 // static
 PlatformThreadRef PlatformThread::CurrentRef() {
-  return PlatformThreadRef(static_cast<PlatformThreadId>(
-      ::GetCurrentThreadId()));
+  return PlatformThreadRef(
+      static_cast<PlatformThreadId>(::GetCurrentThreadId()));
 }
 
 // static

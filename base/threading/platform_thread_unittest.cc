@@ -119,8 +119,8 @@ TEST(PlatformThreadTest, DetachedAndNonJoinableThreadsRun) {
 TEST(PlatformThreadTest, Priorities) {
   ProbeDelegate background;
   PlatformThreadHandle handle;
-  ASSERT_TRUE(PlatformThread::CreateWithPriority(
-      0, &background, &handle, ThreadPriority::BACKGROUND));
+  ASSERT_TRUE(PlatformThread::CreateWithPriority(0, &background, &handle,
+                                                 ThreadPriority::BACKGROUND));
   background.started.Wait();
   EXPECT_EQ(THREAD_PRIORITY_LOWEST, background.kernel_priority);
 
@@ -139,10 +139,10 @@ TEST(PlatformThreadTest, Priorities) {
   PlatformThreadHandle setter_handle;
   ASSERT_TRUE(PlatformThread::Create(0, &setter, &setter_handle));
   PlatformThread::Join(setter_handle);
-  EXPECT_EQ(std::vector<int>({THREAD_PRIORITY_LOWEST,
-                              THREAD_PRIORITY_ABOVE_NORMAL,
-                              THREAD_PRIORITY_NORMAL}),
-            setter.seen);
+  EXPECT_EQ(
+      std::vector<int>({THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_ABOVE_NORMAL,
+                        THREAD_PRIORITY_NORMAL}),
+      setter.seen);
 
   background.release.Signal();
   PlatformThread::Join(handle);
@@ -212,8 +212,7 @@ void FakeKernelSleep(uint32_t milliseconds) {
 class PlatformThreadSleepTest : public testing::Test {
  protected:
   PlatformThreadSleepTest()
-      : clock_(nullptr, &FakeTicks, nullptr),
-        sleep_(&FakeKernelSleep, false) {
+      : clock_(nullptr, &FakeTicks, nullptr), sleep_(&FakeKernelSleep, false) {
     g_sleep_requests = &requests_;
     g_sleep_advances = &advances_;
   }

@@ -65,9 +65,8 @@ bool PostTaskAndReplyImpl::PostTaskAndReply(const Location& from_here,
   CHECK(reply);
   PostTaskAndReplyRelay* relay =
       new PostTaskAndReplyRelay(from_here, std::move(task), std::move(reply));
-  if (!PostTask(from_here,
-                BindOnce(&PostTaskAndReplyRelay::RunTaskAndPostReply,
-                         Unretained(relay)))) {
+  if (!PostTask(from_here, BindOnce(&PostTaskAndReplyRelay::RunTaskAndPostReply,
+                                    Unretained(relay)))) {
     // Refused on the posting thread: nothing ran, so the relay's contents
     // can die here.
     delete relay;

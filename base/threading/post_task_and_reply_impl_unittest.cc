@@ -23,8 +23,9 @@ class TaskState {
   TaskState(ThreadSafeLog* log, PlatformThreadId worker)
       : log_(log), worker_(worker) {}
   ~TaskState() {
-    log_->Add(PlatformThread::CurrentId() == worker_ ? "task destroyed on worker"
-                                                     : "task destroyed elsewhere");
+    log_->Add(PlatformThread::CurrentId() == worker_
+                  ? "task destroyed on worker"
+                  : "task destroyed elsewhere");
   }
   void Run() {
     log_->Add(PlatformThread::CurrentId() == worker_ ? "task ran on worker"
@@ -79,8 +80,8 @@ TEST(PostTaskAndReplyTest, RefusedPostDestroysTaskAndReplyAtOnce) {
       FROM_HERE,
       BindOnce(&FlagOnDestroy::Run, Owned(new FlagOnDestroy(&task_destroyed)),
                &task_ran),
-      BindOnce(&FlagOnDestroy::Run,
-               Owned(new FlagOnDestroy(&reply_destroyed)), &reply_ran)));
+      BindOnce(&FlagOnDestroy::Run, Owned(new FlagOnDestroy(&reply_destroyed)),
+               &reply_ran)));
   EXPECT_TRUE(task_destroyed);
   EXPECT_TRUE(reply_destroyed);
   EXPECT_FALSE(task_ran);

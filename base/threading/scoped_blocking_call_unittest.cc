@@ -91,9 +91,9 @@ TEST_F(ScopedBlockingCallTest, ScopesWithoutObserverKeepTheChain) {
   }
   EXPECT_EQ(std::vector<Event>({Event::UPGRADED}), observer_.events);
   { ScopedBlockingCall alone(BlockingType::MAY_BLOCK); }
-  EXPECT_EQ(std::vector<Event>(
-                {Event::UPGRADED, Event::STARTED_MAY, Event::ENDED}),
-            observer_.events);
+  EXPECT_EQ(
+      std::vector<Event>({Event::UPGRADED, Event::STARTED_MAY, Event::ENDED}),
+      observer_.events);
 }
 
 }  // namespace

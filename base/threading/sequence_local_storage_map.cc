@@ -31,7 +31,8 @@ SequenceLocalStorageMap::ValueDestructorPair&
 SequenceLocalStorageMap::ValueDestructorPair::operator=(
     ValueDestructorPair&& other) {
   if (this != &other) {
-    if (destructor_ && value_) destructor_(value_);
+    if (destructor_ && value_)
+      destructor_(value_);
     value_ = other.value_;
     destructor_ = other.destructor_;
     other.value_ = nullptr;
@@ -41,7 +42,8 @@ SequenceLocalStorageMap::ValueDestructorPair::operator=(
 }
 
 SequenceLocalStorageMap::ValueDestructorPair::~ValueDestructorPair() {
-  if (destructor_ && value_) destructor_(value_);
+  if (destructor_ && value_)
+    destructor_(value_);
 }
 
 SequenceLocalStorageMap::SequenceLocalStorageMap() = default;

@@ -399,8 +399,7 @@ void SequencedWorkerPool::Inner::Shutdown(
   }
   Histogram::FactoryTimeGetByCString(
       "SequencedWorkerPool.ShutdownDelayTime", TimeDelta::FromMilliseconds(1),
-      TimeDelta::FromSeconds(10), 50,
-      HistogramBase::kUmaTargetedHistogramFlag)
+      TimeDelta::FromSeconds(10), 50, HistogramBase::kUmaTargetedHistogramFlag)
       ->AddTime(TimeTicks::Now() - shutdown_wait_begin);
 }
 
@@ -549,8 +548,7 @@ void SequencedWorkerPool::Inner::DidRunWorkerTask(const SequencedTask& task) {
 
 // static
 void SequencedWorkerPool::Inner::DeleteWithoutLock(
-    std::vector<SequencedTask>* tasks,
-    Worker* this_worker) {
+    std::vector<SequencedTask>* tasks, Worker* this_worker) {
   while (!tasks->empty()) {
     SequencedTask& task = tasks->back();
     this_worker->set_running_task_info(task.sequence_token_id,
@@ -582,9 +580,8 @@ SequencedWorkerPool::GetWorkerPoolForCurrentThread() {
 
 SequencedWorkerPool::SequencedWorkerPool(size_t max_threads,
                                          const std::string& thread_name_prefix)
-    : SequencedWorkerPool(max_threads,
-                          thread_name_prefix,
-                          TaskPriority::USER_VISIBLE) {}
+    : SequencedWorkerPool(
+          max_threads, thread_name_prefix, TaskPriority::USER_VISIBLE) {}
 
 SequencedWorkerPool::SequencedWorkerPool(size_t max_threads,
                                          const std::string& thread_name_prefix,
@@ -604,8 +601,8 @@ void SequencedWorkerPool::OnDestruct() const {
   if (inner_->RunsTasksOnCurrentThread()) {
     // Deleting joins the workers, this one included.
     constructor_task_runner_->PostTask(
-        FROM_HERE, BindOnce(&SequencedWorkerPool::DeletePool,
-                            Unretained(this)));
+        FROM_HERE,
+        BindOnce(&SequencedWorkerPool::DeletePool, Unretained(this)));
     return;
   }
   delete this;
@@ -627,8 +624,7 @@ scoped_refptr<SequencedTaskRunner> SequencedWorkerPool::GetSequencedTaskRunner(
 
 scoped_refptr<SequencedTaskRunner>
 SequencedWorkerPool::GetSequencedTaskRunnerWithShutdownBehavior(
-    SequenceToken token,
-    WorkerShutdown shutdown_behavior) {
+    SequenceToken token, WorkerShutdown shutdown_behavior) {
   return scoped_refptr<SequencedTaskRunner>(new PoolSequencedTaskRunner(
       scoped_refptr<SequencedWorkerPool>(this), token, shutdown_behavior));
 }

@@ -84,8 +84,7 @@ class SequencedWorkerPool : public TaskRunner {
   scoped_refptr<SequencedTaskRunner> GetSequencedTaskRunner(
       SequenceToken token);
   scoped_refptr<SequencedTaskRunner> GetSequencedTaskRunnerWithShutdownBehavior(
-      SequenceToken token,
-      WorkerShutdown shutdown_behavior);
+      SequenceToken token, WorkerShutdown shutdown_behavior);
 
   // Unsequenced BLOCK_SHUTDOWN task.
   bool PostWorkerTask(const Location& from_here, OnceClosure task);

@@ -60,28 +60,30 @@ TEST_F(SequencedWorkerPoolTest, SecondWorkerIsMadeOnlyWhileNoneWaits) {
   scoped_refptr<SequencedWorkerPool> pool(
       new SequencedWorkerPool(2, "SecondWorkerPool"));
   WaitableEvent first_done;
-  pool->PostWorkerTask(FROM_HERE, BindOnce(&WaitableEvent::Signal,
-                                           Unretained(&first_done)));
+  pool->PostWorkerTask(
+      FROM_HERE, BindOnce(&WaitableEvent::Signal, Unretained(&first_done)));
   ASSERT_TRUE(WaitWithin(&first_done, "the first task"));
-  ASSERT_TRUE(WaitUntil(
-      [&] { return pool->NumberOfWaitingWorkersForTesting() == 1; },
-      "the first worker to wait for work"));
+  ASSERT_TRUE(
+      WaitUntil([&] { return pool->NumberOfWaitingWorkersForTesting() == 1; },
+                "the first worker to wait for work"));
 
   // A worker waits: it takes the task, and no second one is made.
   WaitableEvent blocker_started;
   WaitableEvent release;
-  pool->PostWorkerTask(FROM_HERE, BindOnce(
-      [](WaitableEvent* started, WaitableEvent* release) {
-        started->Signal();
-        release->TimedWait(kBoundedWaitLimit);
-      }, &blocker_started, &release));
+  pool->PostWorkerTask(FROM_HERE,
+                       BindOnce(
+                           [](WaitableEvent* started, WaitableEvent* release) {
+                             started->Signal();
+                             release->TimedWait(kBoundedWaitLimit);
+                           },
+                           &blocker_started, &release));
   ASSERT_TRUE(WaitWithin(&blocker_started, "the blocking task"));
   EXPECT_EQ(1u, pool->NumberOfWorkersForTesting());
 
   // None waits now: the next task gets a second worker.
   WaitableEvent third_done;
-  pool->PostWorkerTask(FROM_HERE, BindOnce(&WaitableEvent::Signal,
-                                           Unretained(&third_done)));
+  pool->PostWorkerTask(
+      FROM_HERE, BindOnce(&WaitableEvent::Signal, Unretained(&third_done)));
   EXPECT_TRUE(WaitWithin(&third_done, "a task beside the blocking one"));
   EXPECT_EQ(2u, pool->NumberOfWorkersForTesting());
 
@@ -103,29 +105,38 @@ TEST_F(SequencedWorkerPoolTest, SameTokenNeverOverlapsWhileOtherTokenRuns) {
 
   // The first task of A holds its sequence until B has run on the other
   // worker: B must not queue behind A.
-  pool->PostSequencedWorkerTask(token_a, FROM_HERE, BindOnce(
-      [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* b_ran,
-         std::atomic<bool>* saw) {
-        probe->Enter();
-        // Generous: only a pool that serialises B behind A gets here late,
-        // and then the test fails instead of hanging.
-        *saw = b_ran->TimedWait(TimeDelta::FromSeconds(60));
-        log->Add("a1");
-        probe->Leave();
-      }, &probe, &log, &b_ran, &a1_saw_b));
+  pool->PostSequencedWorkerTask(
+      token_a, FROM_HERE,
+      BindOnce(
+          [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* b_ran,
+             std::atomic<bool>* saw) {
+            probe->Enter();
+            // Generous: only a pool that serialises B behind A gets here late,
+            // and then the test fails instead of hanging.
+            *saw = b_ran->TimedWait(TimeDelta::FromSeconds(60));
+            log->Add("a1");
+            probe->Leave();
+          },
+          &probe, &log, &b_ran, &a1_saw_b));
   WaitableEvent a2_done;
-  pool->PostSequencedWorkerTask(token_a, FROM_HERE, BindOnce(
-      [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* done) {
-        probe->Enter();
-        log->Add("a2");
-        probe->Leave();
-        done->Signal();
-      }, &probe, &log, &a2_done));
-  pool->PostSequencedWorkerTask(token_b, FROM_HERE, BindOnce(
-      [](ThreadSafeLog* log, WaitableEvent* b_ran) {
-        log->Add("b");
-        b_ran->Signal();
-      }, &log, &b_ran));
+  pool->PostSequencedWorkerTask(
+      token_a, FROM_HERE,
+      BindOnce(
+          [](OverlapProbe* probe, ThreadSafeLog* log, WaitableEvent* done) {
+            probe->Enter();
+            log->Add("a2");
+            probe->Leave();
+            done->Signal();
+          },
+          &probe, &log, &a2_done));
+  pool->PostSequencedWorkerTask(
+      token_b, FROM_HERE,
+      BindOnce(
+          [](ThreadSafeLog* log, WaitableEvent* b_ran) {
+            log->Add("b");
+            b_ran->Signal();
+          },
+          &log, &b_ran));
 
   // Shutdown would stop the pool from making the second worker.
   a2_done.Wait();
@@ -147,7 +158,8 @@ TEST_F(SequencedWorkerPoolTest, WorkerNameAndCurrentSequence) {
       pool->GetSequencedTaskRunner(token);
 
   // Off the pool there is no sequence and no pool.
-  EXPECT_FALSE(SequencedWorkerPool::GetSequenceTokenForCurrentThread().IsValid());
+  EXPECT_FALSE(
+      SequencedWorkerPool::GetSequenceTokenForCurrentThread().IsValid());
   EXPECT_FALSE(SequencedWorkerPool::GetWorkerPoolForCurrentThread());
   EXPECT_FALSE(pool->RunsTasksInCurrentSequence());
   EXPECT_FALSE(runner->RunsTasksInCurrentSequence());
@@ -161,21 +173,25 @@ TEST_F(SequencedWorkerPoolTest, WorkerNameAndCurrentSequence) {
     bool handle_on_sequence = false;
   } seen;
   SequencedWorkerPool* raw_pool = pool.get();
-  runner->PostTask(FROM_HERE, BindOnce(
-      [](Seen* seen, SequencedWorkerPool* pool, SequencedTaskRunner* runner,
-         SequencedWorkerPool::SequenceToken token) {
-        seen->name = PlatformThread::GetName();
-        seen->tid = PlatformThread::CurrentId();
-        seen->token_matches =
-            SequencedWorkerPool::GetSequenceTokenForCurrentThread().Equals(
-                token);
-        seen->pool_matches =
-            SequencedWorkerPool::GetWorkerPoolForCurrentThread().get() == pool;
-        seen->runner_on_sequence = runner->RunsTasksInCurrentSequence();
-        // The handle gives this pool's runner for the running token.
-        seen->handle_on_sequence =
-            SequencedTaskRunnerHandle::Get()->RunsTasksInCurrentSequence();
-      }, &seen, Unretained(raw_pool), Unretained(runner.get()), token));
+  runner->PostTask(
+      FROM_HERE,
+      BindOnce(
+          [](Seen* seen, SequencedWorkerPool* pool, SequencedTaskRunner* runner,
+             SequencedWorkerPool::SequenceToken token) {
+            seen->name = PlatformThread::GetName();
+            seen->tid = PlatformThread::CurrentId();
+            seen->token_matches =
+                SequencedWorkerPool::GetSequenceTokenForCurrentThread().Equals(
+                    token);
+            seen->pool_matches =
+                SequencedWorkerPool::GetWorkerPoolForCurrentThread().get() ==
+                pool;
+            seen->runner_on_sequence = runner->RunsTasksInCurrentSequence();
+            // The handle gives this pool's runner for the running token.
+            seen->handle_on_sequence =
+                SequencedTaskRunnerHandle::Get()->RunsTasksInCurrentSequence();
+          },
+          &seen, Unretained(raw_pool), Unretained(runner.get()), token));
   pool->Shutdown();
 
   EXPECT_EQ("PrefsTaskPoolWorker1/" + UintToString(seen.tid), seen.name);
@@ -227,9 +243,8 @@ TEST_F(SequencedWorkerPoolTest, ShutdownWaitsForBlockingButNotContinue) {
       pool->GetSequencedTaskRunner(pool->GetSequenceToken());
   EXPECT_TRUE(blocking_runner->PostDelayedTask(
       FROM_HERE,
-      BindOnce(
-          [](std::atomic<bool>* ran, DestructionSignal*) { *ran = true; },
-          &delayed_ran, Owned(new DestructionSignal(&delayed_destroyed))),
+      BindOnce([](std::atomic<bool>* ran, DestructionSignal*) { *ran = true; },
+               &delayed_ran, Owned(new DestructionSignal(&delayed_destroyed))),
       TimeDelta::FromHours(1)));
 
   const int waits_before =
@@ -256,8 +271,7 @@ TEST_F(SequencedWorkerPoolTest, RefusedTasksAreDestroyedNotRun) {
   pool->Shutdown(1);
   WaitableEvent destroyed;
   EXPECT_FALSE(pool->PostWorkerTaskWithShutdownBehavior(
-      FROM_HERE,
-      BindOnce(&Noop, Owned(new DestructionSignal(&destroyed))),
+      FROM_HERE, BindOnce(&Noop, Owned(new DestructionSignal(&destroyed))),
       SequencedWorkerPool::SKIP_ON_SHUTDOWN));
   EXPECT_TRUE(destroyed.IsSignaled());
   // One blocking task within the allowance, then none.
@@ -337,7 +351,8 @@ class RecordingPool : public SequencedWorkerPool {
 
 }  // namespace
 
-TEST_F(SequencedWorkerPoolTest, LastReleaseOnWorkerDeletesOnConstructingSequence) {
+TEST_F(SequencedWorkerPoolTest,
+       LastReleaseOnWorkerDeletesOnConstructingSequence) {
   PlatformThreadId deleted_on = 0;
   RunLoop run_loop;
   scoped_refptr<SequencedWorkerPool> pool(

@@ -51,8 +51,8 @@ bool Thread::StartWithOptions(Options options) {
     type = MessageLoop::TYPE_CUSTOM;
 
   message_loop_timer_slack_ = options.timer_slack;
-  std::unique_ptr<MessageLoop> message_loop = MessageLoop::CreateUnbound(
-      type, std::move(options.message_pump_factory));
+  std::unique_ptr<MessageLoop> message_loop =
+      MessageLoop::CreateUnbound(type, std::move(options.message_pump_factory));
   {
     AutoLock lock(message_loop_lock_);
     message_loop_ = message_loop.get();
@@ -67,7 +67,7 @@ bool Thread::StartWithOptions(Options options) {
     bool created =
         options.joinable
             ? PlatformThread::CreateWithPriority(options.stack_size, this,
-                                                &thread_, options.priority)
+                                                 &thread_, options.priority)
             : PlatformThread::CreateNonJoinableWithPriority(
                   options.stack_size, this, options.priority);
     if (!created) {

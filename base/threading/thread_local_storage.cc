@@ -59,9 +59,9 @@ TlsVectorEntry* ConstructTlsVector() {
     CHECK(PlatformThreadLocalStorage::AllocTLS(&key));
     PlatformThreadLocalStorage::TLSKey expected =
         PlatformThreadLocalStorage::TLS_KEY_OUT_OF_INDEXES;
-    if (!g_native_tls_key.compare_exchange_strong(
-            expected, key, std::memory_order_acq_rel,
-            std::memory_order_acquire)) {
+    if (!g_native_tls_key.compare_exchange_strong(expected, key,
+                                                  std::memory_order_acq_rel,
+                                                  std::memory_order_acquire)) {
       // Another thread got there first; its index is the process's.
       PlatformThreadLocalStorage::FreeTLS(key);
       key = expected;

@@ -43,10 +43,10 @@ TEST_F(ThreadLocalStorageTest, CallbackIsFirstInModuleTlsDirectory) {
   const IMAGE_DATA_DIRECTORY& entry =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
   ASSERT_NE(0u, entry.VirtualAddress);
-  const auto* directory = reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(
-      base + entry.VirtualAddress);
-  const auto* callbacks =
-      reinterpret_cast<const PIMAGE_TLS_CALLBACK*>(directory->AddressOfCallBacks);
+  const auto* directory =
+      reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(base + entry.VirtualAddress);
+  const auto* callbacks = reinterpret_cast<const PIMAGE_TLS_CALLBACK*>(
+      directory->AddressOfCallBacks);
   ASSERT_NE(nullptr, callbacks);
   EXPECT_EQ(kavor_tls_thread_exit_callback, callbacks[0]);
 }
@@ -194,7 +194,8 @@ TEST_F(ThreadLocalStorageTest, DestructorStoringAValueCausesAnotherPass) {
   std::unique_ptr<ThreadLocalStorage::Slot> first;
   do {
     second = std::make_unique<ThreadLocalStorage::Slot>(&DestructorB);
-    first = std::make_unique<ThreadLocalStorage::Slot>(&SetSecondSlotDestructor);
+    first =
+        std::make_unique<ThreadLocalStorage::Slot>(&SetSecondSlotDestructor);
   } while (first->index_for_testing() < second->index_for_testing());
   g_second_slot = second.get();
   int value = 0;

@@ -10,8 +10,7 @@ namespace base {
 TEST(TaskRunnerHandleTest, ThreadHandleIsCurrentWhileAlive) {
   EXPECT_FALSE(ThreadTaskRunnerHandle::IsSet());
   EXPECT_FALSE(SequencedTaskRunnerHandle::IsSet());
-  scoped_refptr<SingleThreadTaskRunner> runner =
-      new TestTaskRunner();
+  scoped_refptr<SingleThreadTaskRunner> runner = new TestTaskRunner();
   {
     ThreadTaskRunnerHandle handle(runner);
     EXPECT_TRUE(ThreadTaskRunnerHandle::IsSet());
@@ -24,10 +23,8 @@ TEST(TaskRunnerHandleTest, ThreadHandleIsCurrentWhileAlive) {
 }
 
 TEST(TaskRunnerHandleTest, SequencedHandleComesFirst) {
-  scoped_refptr<SingleThreadTaskRunner> thread_runner =
-      new TestTaskRunner();
-  scoped_refptr<SingleThreadTaskRunner> sequence_runner =
-      new TestTaskRunner();
+  scoped_refptr<SingleThreadTaskRunner> thread_runner = new TestTaskRunner();
+  scoped_refptr<SingleThreadTaskRunner> sequence_runner = new TestTaskRunner();
   ThreadTaskRunnerHandle thread_handle(thread_runner);
   {
     SequencedTaskRunnerHandle sequence_handle(sequence_runner);

@@ -55,11 +55,10 @@ void RunOnThreadAndWait(Thread* thread, OnceClosure task) {
 // Runs |query| on |thread| and returns its answer.
 bool AskOnThread(Thread* thread, OnceCallback<bool()> query) {
   bool answer = false;
-  RunOnThreadAndWait(thread, BindOnce(
-                                 [](OnceCallback<bool()> query, bool* answer) {
-                                   *answer = std::move(query).Run();
-                                 },
-                                 std::move(query), &answer));
+  RunOnThreadAndWait(
+      thread, BindOnce([](OnceCallback<bool()> query,
+                          bool* answer) { *answer = std::move(query).Run(); },
+                       std::move(query), &answer));
   return answer;
 }
 
@@ -133,8 +132,8 @@ TEST(ThreadTest, StopRunsReadyTasksDropsUndueOnesAndJoins) {
   bool delayed_destroyed = false;
   thread.task_runner()->PostDelayedTask(
       FROM_HERE,
-      BindOnce(&FlagOnDestroy::Run, Owned(new FlagOnDestroy(&delayed_destroyed)),
-               &delayed_ran),
+      BindOnce(&FlagOnDestroy::Run,
+               Owned(new FlagOnDestroy(&delayed_destroyed)), &delayed_ran),
       TimeDelta::FromHours(1));
 
   thread.StopSoon();
@@ -261,12 +260,13 @@ TEST(ThreadTest, NonJoinableThreadObjectOutlivesItsLastTask) {
   Thread deleter("Deleter");
   ASSERT_TRUE(deleter.Start());
   deleter.task_runner()->PostTask(
-      FROM_HERE, BindOnce(
-                     [](std::unique_ptr<Thread> thread, WaitableEvent* deleted) {
-                       thread.reset();
-                       deleted->Signal();
-                     },
-                     std::move(thread), &deleted));
+      FROM_HERE,
+      BindOnce(
+          [](std::unique_ptr<Thread> thread, WaitableEvent* deleted) {
+            thread.reset();
+            deleted->Signal();
+          },
+          std::move(thread), &deleted));
   EXPECT_FALSE(deleted.TimedWait(TimeDelta::FromMilliseconds(300)))
       << "the object was freed while its thread still ran";
   release.Signal();

@@ -97,8 +97,8 @@ Time Time::FromTimeT(int64_t tt) {
     return Time();
   if (tt == kInt64Max)
     return Max();
-  return Time(time_internal::SaturatedAdd(
-      TimeDelta::FromSeconds(tt).delta_, kTimeTToMicrosecondsOffset));
+  return Time(time_internal::SaturatedAdd(TimeDelta::FromSeconds(tt).delta_,
+                                          kTimeTToMicrosecondsOffset));
 }
 
 int64_t Time::ToTimeT() const {
@@ -129,8 +129,8 @@ int64_t Time::ToJavaTime() const {
 Time Time::FromDoubleT(double dt) {
   if (dt == 0 || isnan(dt))
     return Time();
-  return Time(time_internal::SaturatedAdd(
-      TimeDelta::FromSecondsD(dt).delta_, kTimeTToMicrosecondsOffset));
+  return Time(time_internal::SaturatedAdd(TimeDelta::FromSecondsD(dt).delta_,
+                                          kTimeTToMicrosecondsOffset));
 }
 
 double Time::ToDoubleT() const {

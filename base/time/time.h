@@ -165,11 +165,10 @@ class TimeDelta {
 
   // value × unit, saturated at the limits.
   static constexpr TimeDelta FromProduct(int64_t value, int64_t unit) {
-    return value > std::numeric_limits<int64_t>::max() / unit
-               ? Max()
-               : value < std::numeric_limits<int64_t>::min() / unit
-                     ? TimeDelta(std::numeric_limits<int64_t>::min())
-                     : TimeDelta(value * unit);
+    return value > std::numeric_limits<int64_t>::max() / unit ? Max()
+           : value < std::numeric_limits<int64_t>::min() / unit
+               ? TimeDelta(std::numeric_limits<int64_t>::min())
+               : TimeDelta(value * unit);
   }
   static TimeDelta FromDouble(double value);
 

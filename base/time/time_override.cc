@@ -11,8 +11,7 @@ ScopedTimeClockOverrides::ScopedTimeClockOverrides(
       previous_time_now_from_system_time_(
           internal::g_time_now_from_system_time_function.load()),
       previous_time_ticks_now_(internal::g_time_ticks_now_function.load()),
-      previous_thread_ticks_now_(
-          internal::g_thread_ticks_now_function.load()) {
+      previous_thread_ticks_now_(internal::g_thread_ticks_now_function.load()) {
   if (time_override) {
     internal::g_time_now_function.store(time_override);
     internal::g_time_now_from_system_time_function.store(time_override);

@@ -98,17 +98,16 @@ TEST(TimeTest, FileTimeAndEpochConversions) {
             Time::FromFileTime(FILETIME{0xffffffff, 0}).ToInternalValue());
 
   const uint64_t kEpochFileTime = 116444736000000000ULL;
-  const Time epoch = Time::FromFileTime(
-      FILETIME{static_cast<DWORD>(kEpochFileTime),
-               static_cast<DWORD>(kEpochFileTime >> 32)});
+  const Time epoch =
+      Time::FromFileTime(FILETIME{static_cast<DWORD>(kEpochFileTime),
+                                  static_cast<DWORD>(kEpochFileTime >> 32)});
   EXPECT_EQ(kUnixEpochUs, epoch.ToInternalValue());
   EXPECT_EQ(Time::UnixEpoch(), epoch);
   EXPECT_EQ(0, epoch.ToTimeT());
   EXPECT_EQ(0, epoch.ToJavaTime());
   const FILETIME back = epoch.ToFileTime();
-  EXPECT_EQ(kEpochFileTime,
-            (static_cast<uint64_t>(back.dwHighDateTime) << 32) |
-                back.dwLowDateTime);
+  EXPECT_EQ(kEpochFileTime, (static_cast<uint64_t>(back.dwHighDateTime) << 32) |
+                                back.dwLowDateTime);
   // 17 ticks of 100 ns: truncated to one microsecond.
   EXPECT_EQ(1, Time::FromFileTime(FILETIME{17, 0}).ToInternalValue());
 
@@ -117,14 +116,13 @@ TEST(TimeTest, FileTimeAndEpochConversions) {
   EXPECT_EQ(0, Time().ToJavaTime());
   EXPECT_EQ(kMax, Time::Max().ToTimeT());
   EXPECT_EQ(kMax, Time::Max().ToJavaTime());
-  EXPECT_EQ(kMax,
-            Time::FromInternalValue(kMax - kUnixEpochUs).ToTimeT());
+  EXPECT_EQ(kMax, Time::FromInternalValue(kMax - kUnixEpochUs).ToTimeT());
   EXPECT_EQ((kMax - kUnixEpochUs - 1 - kUnixEpochUs) / 1000000,
             Time::FromInternalValue(kMax - kUnixEpochUs - 1).ToTimeT());
   // Before 1970: truncated toward zero.
   EXPECT_EQ(-1, Time::FromInternalValue(kUnixEpochUs - 1500000).ToTimeT());
-  EXPECT_EQ(-1500, Time::FromInternalValue(kUnixEpochUs - 1500000)
-                       .ToJavaTime());
+  EXPECT_EQ(-1500,
+            Time::FromInternalValue(kUnixEpochUs - 1500000).ToJavaTime());
 
   EXPECT_TRUE(Time::FromTimeT(0).is_null());
   EXPECT_EQ(1700000000, Time::FromTimeT(1700000000).ToTimeT());
@@ -227,9 +225,8 @@ TEST(TimeOverrideTest, ScopedOverridesAndDefaultClock) {
     // The real clock is still within reach.
     EXPECT_NE(FixedTime(), subtle::TimeNowIgnoringOverride());
     {
-      subtle::ScopedTimeClockOverrides only_ticks(nullptr, []() {
-        return TimeTicks::FromInternalValue(7);
-      }, nullptr);
+      subtle::ScopedTimeClockOverrides only_ticks(
+          nullptr, []() { return TimeTicks::FromInternalValue(7); }, nullptr);
       EXPECT_EQ(7, TimeTicks::Now().ToInternalValue());
       EXPECT_EQ(FixedTime(), Time::Now());
     }

@@ -211,8 +211,7 @@ namespace internal {
 std::atomic<TimeNowFunction> g_time_now_function{&PlatformTimeNow};
 std::atomic<TimeNowFunction> g_time_now_from_system_time_function{
     &PlatformTimeNowFromSystemTime};
-std::atomic<TimeTicksNowFunction> g_time_ticks_now_function{
-    &PlatformTicksNow};
+std::atomic<TimeTicksNowFunction> g_time_ticks_now_function{&PlatformTicksNow};
 std::atomic<ThreadTicksNowFunction> g_thread_ticks_now_function{
     &PlatformThreadTicksNow};
 
@@ -274,8 +273,8 @@ TimeTicks ExtendedTickCountNow() {
         g_rollover_word.compare_exchange_strong(state, new_state,
                                                 std::memory_order_relaxed)) {
       const int64_t ms = (static_cast<int64_t>(rollovers) << 32) + now;
-      return TimeTicks::FromInternalValue(ms *
-                                          TimeDelta::kMicrosecondsPerMillisecond);
+      return TimeTicks::FromInternalValue(
+          ms * TimeDelta::kMicrosecondsPerMillisecond);
     }
   }
 }
@@ -329,15 +328,13 @@ struct ScopedTimeWinOverrideForTesting::SavedState {
 };
 
 ScopedTimeWinOverrideForTesting::ScopedTimeWinOverrideForTesting(
-    const TimeSystemCalls& calls,
-    TickSourceFunction tick_source)
+    const TimeSystemCalls& calls, TickSourceFunction tick_source)
     : saved_(new SavedState{
           g_calls.load(), g_tick_source.load(),
           g_time_ticks_now_function.load(), g_qpc_frequency.load(),
-          g_initial_time.load(), g_initial_ticks.load(),
-          g_rollover_word.load(), g_timer_period_activations,
-          g_tsc_ticks_per_second.load(), g_first_readings_state.load(),
-          g_first_tsc, g_first_qpc, calls}) {
+          g_initial_time.load(), g_initial_ticks.load(), g_rollover_word.load(),
+          g_timer_period_activations, g_tsc_ticks_per_second.load(),
+          g_first_readings_state.load(), g_first_tsc, g_first_qpc, calls}) {
   g_calls.store(&saved_->override_calls);
   if (tick_source) {
     g_tick_source.store(tick_source);
@@ -466,13 +463,13 @@ void Time::ActivateHighResolutionTimer(bool activating) {
 
 // static
 bool Time::FromExploded(bool is_local, const Exploded& exploded, Time* time) {
-  const int fields[] = {exploded.year,   exploded.month,
+  const int fields[] = {exploded.year,        exploded.month,
                         exploded.day_of_week, exploded.day_of_month,
-                        exploded.hour,   exploded.minute,
-                        exploded.second, exploded.millisecond};
+                        exploded.hour,        exploded.minute,
+                        exploded.second,      exploded.millisecond};
   SYSTEMTIME st = {};
-  WORD* const st_fields[] = {&st.wYear,   &st.wMonth,  &st.wDayOfWeek,
-                             &st.wDay,    &st.wHour,   &st.wMinute,
+  WORD* const st_fields[] = {&st.wYear,   &st.wMonth,       &st.wDayOfWeek,
+                             &st.wDay,    &st.wHour,        &st.wMinute,
                              &st.wSecond, &st.wMilliseconds};
   for (size_t i = 0; i < 8; ++i) {
     if (static_cast<uint32_t>(fields[i]) > 0xffff) {

@@ -138,7 +138,8 @@ TEST_F(TimeWinTest, SelectTickSourceStoresItsChoice) {
                                                     &SelectTickSource);
     const TimeTicks first = TimeTicks::Now();
     EXPECT_EQ(expected, ScopedTimeWinOverrideForTesting::tick_source());
-    EXPECT_EQ(10000000, ScopedTimeWinOverrideForTesting::performance_frequency());
+    EXPECT_EQ(10000000,
+              ScopedTimeWinOverrideForTesting::performance_frequency());
     EXPECT_EQ(expected == &PerformanceCounterNow,
               TimeTicks::IsHighResolution());
     if (expected == &PerformanceCounterNow) {

@@ -117,8 +117,7 @@ void Timer::PostNewScheduledTask(TimeDelta delay) {
   BaseTimerTaskInternal* task = new BaseTimerTaskInternal(this);
   scheduled_task_ = task;
   scoped_refptr<SequencedTaskRunner> runner = GetTaskRunner();
-  OnceClosure closure =
-      BindOnce(&BaseTimerTaskInternal::Run, Owned(task));
+  OnceClosure closure = BindOnce(&BaseTimerTaskInternal::Run, Owned(task));
   if (delay > TimeDelta()) {
     runner->PostDelayedTask(posted_from_, std::move(closure), delay);
     scheduled_run_time_ = desired_run_time_ = Now() + delay;

@@ -24,8 +24,7 @@ TEST(ScopedTaskRunTraceTest, TaskContextLastsForTheScope) {
   static const char kFile[] = "poster.cc";
   static const int kProgramCounter = 0;
   const Location posted_from("PostIt", kFile, 7, &kProgramCounter);
-  const unsigned char* category =
-      TraceLog::GetCategoryGroupEnabled("toplevel");
+  const unsigned char* category = TraceLog::GetCategoryGroupEnabled("toplevel");
   AllocationContextTracker* tracker =
       AllocationContextTracker::GetInstanceForCurrentThread();
   ASSERT_TRUE(tracker);

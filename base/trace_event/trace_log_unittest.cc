@@ -42,8 +42,7 @@ TEST(TraceLogTest, CategoriesAreOffAndPermanent) {
   EXPECT_EQ(0, *state);
   strcpy(name, "TraceLogTest.xxxxxxxx");
   EXPECT_STREQ("TraceLogTest.category", TraceLog::GetCategoryGroupName(state));
-  EXPECT_EQ(state,
-            TraceLog::GetCategoryGroupEnabled("TraceLogTest.category"));
+  EXPECT_EQ(state, TraceLog::GetCategoryGroupEnabled("TraceLogTest.category"));
   EXPECT_NE(state, TraceLog::GetCategoryGroupEnabled("TraceLogTest.other"));
 }
 
@@ -59,8 +58,8 @@ TEST(TraceLogTest, AddTraceEventTakesTheConvertables) {
                                   TRACE_VALUE_TYPE_CONVERTABLE};
   const unsigned long long raw[2] = {0, 0};
   TraceEventHandle handle = TraceLog::GetInstance()->AddTraceEvent(
-      TRACE_EVENT_PHASE_COMPLETE, state, "Run", nullptr, 1, 0, 1,
-      TimeTicks(), 2, names, types, raw, values,
+      TRACE_EVENT_PHASE_COMPLETE, state, "Run", nullptr, 1, 0, 1, TimeTicks(),
+      2, names, types, raw, values,
       TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
           TRACE_EVENT_FLAG_FLOW_IN);
   EXPECT_EQ(2, destroyed);

@@ -39,9 +39,8 @@ HRESULT WINAPI FakeSetAwarenessInternal(int awareness) {
 }
 
 BOOL WINAPI FakeSetAwarenessContext(HANDLE context) {
-  g_calls->push_back(
-      "context:" +
-      std::to_string(static_cast<intptr_t>(reinterpret_cast<intptr_t>(context))));
+  g_calls->push_back("context:" + std::to_string(static_cast<intptr_t>(
+                                      reinterpret_cast<intptr_t>(context))));
   return g_context_result;
 }
 

@@ -72,8 +72,8 @@ bool MessageWindow::DoCreate(MessageCallback message_callback,
   DCHECK(!window_);
   message_callback_ = std::move(message_callback);
   ATOM atom = MessageWindowClassRegistrar::Get().atom();
-  window_ = ::CreateWindowExW(0, MAKEINTATOM(atom), window_name, 0, 0, 0, 0,
-                              0, HWND_MESSAGE, nullptr, CurrentModule(), this);
+  window_ = ::CreateWindowExW(0, MAKEINTATOM(atom), window_name, 0, 0, 0, 0, 0,
+                              HWND_MESSAGE, nullptr, CurrentModule(), this);
   if (!window_) {
     PLOG(ERROR) << "Failed to create a message-only window";
     return false;

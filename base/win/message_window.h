@@ -17,8 +17,8 @@ class MessageWindow {
  public:
   // Handles a message: returns true when it did, with |result| set;
   // otherwise the default window procedure runs.
-  using MessageCallback = RepeatingCallback<
-      bool(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result)>;
+  using MessageCallback = RepeatingCallback<bool(
+      UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result)>;
 
   MessageWindow();
   ~MessageWindow();

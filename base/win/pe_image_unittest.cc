@@ -34,8 +34,8 @@ TEST(PEImageTest, FindsSectionsByName) {
   ASSERT_NE(nullptr, text);
   EXPECT_EQ(0, memcmp(text->Name, ".text\0\0\0", 8));
   // This function's code lies inside the section found.
-  const char* start = static_cast<const char*>(
-      image.RVAToAddr(text->VirtualAddress));
+  const char* start =
+      static_cast<const char*>(image.RVAToAddr(text->VirtualAddress));
   const char* code = reinterpret_cast<const char*>(&SelfModule);
   EXPECT_GE(code, start);
   EXPECT_LT(code, start + text->Misc.VirtualSize);

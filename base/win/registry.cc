@@ -85,8 +85,8 @@ LONG RegKey::ReadValue(const wchar_t* name,
                        void* data,
                        DWORD* dsize,
                        DWORD* dtype) const {
-  return RegQueryValueExW(key_, name, nullptr, dtype,
-                          static_cast<BYTE*>(data), dsize);
+  return RegQueryValueExW(key_, name, nullptr, dtype, static_cast<BYTE*>(data),
+                          dsize);
 }
 
 LONG RegKey::ReadStringValue(const wchar_t* name,
@@ -126,8 +126,7 @@ LONG RegKey::WriteValue(const wchar_t* name,
 }
 
 LONG RegKey::WriteStringValue(const wchar_t* name, const wchar_t* value) {
-  const DWORD size =
-      static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
+  const DWORD size = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
   return WriteValue(name, value, size, REG_SZ);
 }
 

@@ -46,25 +46,27 @@ class RegKey {
 
   // Raw read: RegQueryValueExW with the caller's buffer, size and type.
   [[nodiscard]] LONG ReadValue(const wchar_t* name,
-                 void* data,
-                 DWORD* dsize,
-                 DWORD* dtype) const;
+                               void* data,
+                               DWORD* dsize,
+                               DWORD* dtype) const;
 
   // Reads a REG_SZ, or a REG_EXPAND_SZ with its environment references
   // expanded. Values are read up to 1024 characters; a longer stored value
   // gives ERROR_MORE_DATA from the query, a longer expansion gives
   // ERROR_MORE_DATA too. Any other type gives ERROR_CANTREAD. |out_value| is
   // written only on success.
-  [[nodiscard]] LONG ReadStringValue(const wchar_t* name, std::wstring* out_value) const;
+  [[nodiscard]] LONG ReadStringValue(const wchar_t* name,
+                                     std::wstring* out_value) const;
 
   // Raw write: RegSetValueExW with |dsize| bytes of |data| as |dtype|.
   [[nodiscard]] LONG WriteValue(const wchar_t* name,
-                  const void* data,
-                  DWORD dsize,
-                  DWORD dtype);
+                                const void* data,
+                                DWORD dsize,
+                                DWORD dtype);
 
   // Writes |value| as REG_SZ, its terminating NUL included.
-  [[nodiscard]] LONG WriteStringValue(const wchar_t* name, const wchar_t* value);
+  [[nodiscard]] LONG WriteStringValue(const wchar_t* name,
+                                      const wchar_t* value);
 
  private:
   HKEY key_ = nullptr;

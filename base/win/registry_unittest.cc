@@ -136,8 +136,8 @@ TEST_F(RegKeyTest, StringValues) {
 
   ASSERT_TRUE(SetEnvironmentVariableW(L"KAVOR_REG_TEST_VAR", L"expanded"));
   const wchar_t kExpand[] = L"<%KAVOR_REG_TEST_VAR%>";
-  ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"expand", kExpand, sizeof(kExpand),
-                                          REG_EXPAND_SZ));
+  ASSERT_EQ(ERROR_SUCCESS,
+            key.WriteValue(L"expand", kExpand, sizeof(kExpand), REG_EXPAND_SZ));
   EXPECT_EQ(ERROR_SUCCESS, key.ReadStringValue(L"expand", &out));
   EXPECT_EQ(L"<expanded>", out);
   SetEnvironmentVariableW(L"KAVOR_REG_TEST_VAR", nullptr);
@@ -151,8 +151,8 @@ TEST_F(RegKeyTest, StringValues) {
 
   // Embedded NUL: text up to the first one.
   const wchar_t kEmbedded[] = L"ab\0cd";
-  ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"embedded", kEmbedded,
-                                          sizeof(kEmbedded), REG_SZ));
+  ASSERT_EQ(ERROR_SUCCESS,
+            key.WriteValue(L"embedded", kEmbedded, sizeof(kEmbedded), REG_SZ));
   EXPECT_EQ(ERROR_SUCCESS, key.ReadStringValue(L"embedded", &out));
   EXPECT_EQ(L"ab", out);
 
@@ -161,8 +161,7 @@ TEST_F(RegKeyTest, StringValues) {
   // and reports ERROR_MORE_DATA. Either way nothing beyond the 1024
   // characters may show up.
   const std::wstring full(1024, L'x');
-  ASSERT_EQ(ERROR_SUCCESS,
-            key.WriteValue(L"full", full.data(), 2048, REG_SZ));
+  ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"full", full.data(), 2048, REG_SZ));
   out.clear();
   LONG full_result = key.ReadStringValue(L"full", &out);
   if (full_result == ERROR_SUCCESS)

@@ -100,9 +100,8 @@ using ScopedCoMem = ScopedGeneric<ReleaseTraits<T*, &::CoTaskMemFree>>;
 using ScopedSid = ScopedGeneric<ReleaseTraits<PSID, &::FreeSid>>;
 
 // A search of FindFirstFileW; INVALID_HANDLE_VALUE owns nothing.
-using ScopedFindHandle =
-    ScopedGeneric<ReleaseTraits<HANDLE, &::FindClose,
-                                &internal::InvalidHandleValue>>;
+using ScopedFindHandle = ScopedGeneric<
+    ReleaseTraits<HANDLE, &::FindClose, &internal::InvalidHandleValue>>;
 
 }  // namespace win
 }  // namespace base

@@ -99,8 +99,8 @@ TEST(ScopedGenericKindsTest, RealResources) {
 
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   ScopedSid sid;
-  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0,
-                                         0, 0, 0, 0, 0, sid.receive()));
+  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0,
+                                         0, 0, 0, 0, sid.receive()));
   EXPECT_TRUE(::IsValidSid(sid.get()));
 
   ScopedLocalSecurityDescriptor descriptor;

@@ -156,8 +156,8 @@ TEST_F(ScopedHandleTest, LastErrorSurvivesSet) {
   // The constructor is a Set: storing the result of a failed call keeps its
   // error for the caller to read.
   ScopedHandle failed(::CreateFileW(L"Z:\\no such folder\\no such file",
-                                    GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    0, nullptr));
+                                    GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
   EXPECT_FALSE(failed.IsValid());
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
 }

@@ -22,7 +22,8 @@ namespace internal {
 
 namespace {
 
-constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+constexpr NTSTATUS kStatusInfoLengthMismatch =
+    static_cast<NTSTATUS>(0xC0000004);
 constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
 constexpr ULONG kObjectTypeInformation = 2;
 

@@ -33,9 +33,9 @@ TEST(ScopedGetDCTest, WindowContext) {
   const ATOM atom = ::RegisterClassExW(&window_class);
   ASSERT_NE(0, atom);
   // A message-only window needs no display, which test machines lack.
-  HWND window = ::CreateWindowExW(0, MAKEINTATOM(atom), L"", 0, 0, 0, 10, 10,
-                                  HWND_MESSAGE, nullptr,
-                                  window_class.hInstance, nullptr);
+  HWND window =
+      ::CreateWindowExW(0, MAKEINTATOM(atom), L"", 0, 0, 0, 10, 10,
+                        HWND_MESSAGE, nullptr, window_class.hInstance, nullptr);
   ASSERT_NE(nullptr, window);
   {
     ScopedGetDC dc(window);

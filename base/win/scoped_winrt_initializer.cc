@@ -16,10 +16,13 @@ ScopedWinrtInitializer::ScopedWinrtInitializer()
     : hr_(RoInitialize(kRoInitMultithreaded)) {}
 
 ScopedWinrtInitializer::~ScopedWinrtInitializer() {
-  if (SUCCEEDED(hr_)) RoUninitialize();
+  if (SUCCEEDED(hr_))
+    RoUninitialize();
 }
 
-bool ScopedWinrtInitializer::Succeeded() const { return SUCCEEDED(hr_); }
+bool ScopedWinrtInitializer::Succeeded() const {
+  return SUCCEEDED(hr_);
+}
 
 }  // namespace win
 }  // namespace base

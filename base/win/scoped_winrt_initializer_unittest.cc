@@ -25,12 +25,14 @@ class ApartmentThread : public SimpleThread {
       // refused.
       const HRESULT sta = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
       sta_refused_inside = (sta == RPC_E_CHANGED_MODE);
-      if (SUCCEEDED(sta)) CoUninitialize();
+      if (SUCCEEDED(sta))
+        CoUninitialize();
     }
     // Left on destruction: the thread may now choose again.
     const HRESULT sta = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     sta_allowed_after = SUCCEEDED(sta);
-    if (SUCCEEDED(sta)) CoUninitialize();
+    if (SUCCEEDED(sta))
+      CoUninitialize();
   }
 
   bool succeeded = false;

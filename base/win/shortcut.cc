@@ -92,8 +92,8 @@ bool OpenInterfacesForOperation(const FilePath& shortcut_path,
       InitializeShortcutInterfaces(nullptr, i_shell_link, i_persist_file);
       return true;
     case SHORTCUT_UPDATE:
-      InitializeShortcutInterfaces(shortcut_path.value().c_str(),
-                                   i_shell_link, i_persist_file);
+      InitializeShortcutInterfaces(shortcut_path.value().c_str(), i_shell_link,
+                                   i_persist_file);
       return true;
     case SHORTCUT_REPLACE:
       InitializeShortcutInterfaces(shortcut_path.value().c_str(),
@@ -208,8 +208,7 @@ bool CreateOrUpdateShortcutLink(const FilePath& shortcut_path,
   if (SUCCEEDED(result)) {
     if (shortcut_existed) {
       // The shell re-reads icons and the like on an association change.
-      g_shell_change_notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr,
-                            nullptr);
+      g_shell_change_notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     } else {
       g_shell_change_notify(SHCNE_CREATE, SHCNF_PATHW,
                             shortcut_path.value().c_str(), nullptr);
@@ -355,16 +354,14 @@ bool CanPinShortcutToTaskbar() {
 }
 
 bool TaskbarPinShortcutLink(const FilePath& shortcut) {
-  HINSTANCE result = ShellExecuteW(nullptr, L"taskbarpin",
-                                   shortcut.value().c_str(), nullptr, nullptr,
-                                   0);
+  HINSTANCE result = ShellExecuteW(
+      nullptr, L"taskbarpin", shortcut.value().c_str(), nullptr, nullptr, 0);
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 bool TaskbarUnpinShortcutLink(const FilePath& shortcut) {
-  HINSTANCE result = ShellExecuteW(nullptr, L"taskbarunpin",
-                                   shortcut.value().c_str(), nullptr, nullptr,
-                                   0);
+  HINSTANCE result = ShellExecuteW(
+      nullptr, L"taskbarunpin", shortcut.value().c_str(), nullptr, nullptr, 0);
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 

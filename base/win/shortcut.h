@@ -95,22 +95,23 @@ struct ShortcutProperties {
 
 // Writes the shortcut at |shortcut_path| as |operation| says; true when it
 // was saved. Needs COM on the calling thread. Nothing is saved on failure.
-[[nodiscard]] bool CreateOrUpdateShortcutLink(const FilePath& shortcut_path,
-                                const ShortcutProperties& properties,
-                                ShortcutOperation operation);
+[[nodiscard]] bool CreateOrUpdateShortcutLink(
+    const FilePath& shortcut_path,
+    const ShortcutProperties& properties,
+    ShortcutOperation operation);
 
 // Reads the fields of |options| (IndividualProperties bits) from the
 // shortcut at |shortcut_path| into |properties|, whose options say which
 // were read. True when every wanted field was read; on failure the fields
 // read before the failing one stay set.
 [[nodiscard]] bool ResolveShortcutProperties(const FilePath& shortcut_path,
-                               uint32_t options,
-                               ShortcutProperties* properties);
+                                             uint32_t options,
+                                             ShortcutProperties* properties);
 
 // The target and arguments of a shortcut; either out pointer may be null.
 [[nodiscard]] bool ResolveShortcut(const FilePath& shortcut_path,
-                     FilePath* target_path,
-                     std::wstring* args);
+                                   FilePath* target_path,
+                                   std::wstring* args);
 
 // Whether shortcuts may be pinned to the taskbar by the shell's verbs: the
 // systems from Windows 10 on no longer let programs pin.

@@ -171,8 +171,8 @@ TEST_F(ShortcutTest, UpdateOfMissingShortcutAndUnknownOperationFail) {
   ShortcutProperties p;
   p.set_description(L"nothing to update");
   EXPECT_FALSE(CreateOrUpdateShortcutLink(link_, p, SHORTCUT_UPDATE));
-  EXPECT_FALSE(CreateOrUpdateShortcutLink(
-      link_, full_, static_cast<ShortcutOperation>(3)));
+  EXPECT_FALSE(CreateOrUpdateShortcutLink(link_, full_,
+                                          static_cast<ShortcutOperation>(3)));
   EXPECT_FALSE(PathExists(link_));
   EXPECT_TRUE(notifications_.empty());
 }
@@ -230,8 +230,8 @@ TEST_F(ShortcutTest, ReplaceOfNonShortcutFailsAndLeavesFile) {
 
 TEST_F(ShortcutTest, ResolveOfNonShortcutFails) {
   FilePath target;
-  EXPECT_FALSE(ResolveShortcut(temp_dir_.GetPath().Append(L"none.lnk"),
-                               &target, nullptr));
+  EXPECT_FALSE(ResolveShortcut(temp_dir_.GetPath().Append(L"none.lnk"), &target,
+                               nullptr));
   ASSERT_EQ(3, WriteFile(link_, "abc", 3));
   EXPECT_FALSE(ResolveShortcut(link_, &target, nullptr));
 }
@@ -260,11 +260,11 @@ TEST_F(ShortcutTest, MissingAppIdReadsEmpty) {
   if (!ShellLinkStoreReadsValues()) {
     // The failure is a plain false, with the link fields read before it.
     ShortcutProperties read;
-    EXPECT_FALSE(ResolveShortcutProperties(
-        link_,
-        ShortcutProperties::PROPERTIES_TARGET |
-            ShortcutProperties::PROPERTIES_APP_ID,
-        &read));
+    EXPECT_FALSE(
+        ResolveShortcutProperties(link_,
+                                  ShortcutProperties::PROPERTIES_TARGET |
+                                      ShortcutProperties::PROPERTIES_APP_ID,
+                                  &read));
     EXPECT_EQ(ShortcutProperties::PROPERTIES_TARGET, read.options);
     EXPECT_EQ(target_.value(), read.target.value());
     GTEST_SKIP() << "the shell link's property store cannot read values";

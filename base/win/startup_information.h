@@ -21,9 +21,7 @@ class StartupInformation {
   bool InitializeProcThreadAttributeList(DWORD attribute_count);
 
   // Sets one attribute of the list; |value| must outlive the record.
-  bool UpdateProcThreadAttribute(DWORD_PTR attribute,
-                                 void* value,
-                                 size_t size);
+  bool UpdateProcThreadAttribute(DWORD_PTR attribute, void* value, size_t size);
 
   LPSTARTUPINFOW startup_info() { return &startup_info_.StartupInfo; }
   LPSTARTUPINFOW startup_info() const {

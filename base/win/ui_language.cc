@@ -9,9 +9,9 @@ namespace {
 
 // Values of the Windows headers, spelled out so that they do not depend on
 // the headers' target version.
-constexpr LANGID kCustomUiDefault = 0x1400;   // LOCALE_CUSTOM_UI_DEFAULT
-constexpr DWORD kMuiLanguageName = 0x8;       // MUI_LANGUAGE_NAME
-constexpr DWORD kMuiMergeFallbacks = 0x30;    // MUI_MERGE_{SYSTEM,USER}_FALLBACK
+constexpr LANGID kCustomUiDefault = 0x1400;  // LOCALE_CUSTOM_UI_DEFAULT
+constexpr DWORD kMuiLanguageName = 0x8;      // MUI_LANGUAGE_NAME
+constexpr DWORD kMuiMergeFallbacks = 0x30;   // MUI_MERGE_{SYSTEM,USER}_FALLBACK
 
 FARPROC GetKernel32Function(const char* name) {
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");

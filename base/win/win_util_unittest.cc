@@ -91,7 +91,9 @@ bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
 // The keys are the system's, defined here by value: the shell reads them
 // back (where Wine does not), so a slip in one goes unseen elsewhere.
 TEST(PropertyStoreTest, AppUserModelKeys) {
-  const GUID kFormat = {0x9F4C2855, 0x9F79, 0x4B39,
+  const GUID kFormat = {0x9F4C2855,
+                        0x9F79,
+                        0x4B39,
                         {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
   const struct {
     const PROPERTYKEY& key;
@@ -143,8 +145,7 @@ TEST(PropertyStoreTest, AppIdWrittenUnderItsKey) {
   ASSERT_EQ(1u, store.written().size());
   EXPECT_TRUE(SameKey(PKEY_AppUserModel_ID, store.written()[0].key));
   ASSERT_EQ(VT_LPWSTR, store.written()[0].value.vt);
-  EXPECT_EQ(std::wstring(L"Kavor.Browser.1"),
-            store.written()[0].value.pwszVal);
+  EXPECT_EQ(std::wstring(L"Kavor.Browser.1"), store.written()[0].value.pwszVal);
   EXPECT_EQ(1, store.commit_calls);
 
   // An empty id is still an id.

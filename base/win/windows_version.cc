@@ -21,9 +21,9 @@ constexpr wchar_t kCurrentVersionKey[] =
 
 // Values of the Windows headers, spelled out so that they do not depend on
 // the headers' target version.
-constexpr WORD kSuitePersonal = 0x0200;       // VER_SUITE_PERSONAL
-constexpr WORD kSuiteWhServer = 0x8000;       // VER_SUITE_WH_SERVER
-constexpr BYTE kNtWorkstation = 1;            // VER_NT_WORKSTATION
+constexpr WORD kSuitePersonal = 0x0200;  // VER_SUITE_PERSONAL
+constexpr WORD kSuiteWhServer = 0x8000;  // VER_SUITE_WH_SERVER
+constexpr BYTE kNtWorkstation = 1;       // VER_NT_WORKSTATION
 
 FARPROC GetKernel32Function(const char* name) {
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
@@ -73,10 +73,9 @@ OSInfo::OSInfo() {
   record_.version_number.build = version_info.dwBuildNumber;
   record_.version_number.patch =
       ReadUpdateBuildRevision(HKEY_LOCAL_MACHINE, kCurrentVersionKey);
-  record_.version =
-      MajorMinorBuildToVersion(version_info.dwMajorVersion,
-                               version_info.dwMinorVersion,
-                               version_info.dwBuildNumber);
+  record_.version = MajorMinorBuildToVersion(version_info.dwMajorVersion,
+                                             version_info.dwMinorVersion,
+                                             version_info.dwBuildNumber);
   record_.service_pack.major = version_info.wServicePackMajor;
   record_.service_pack.minor = version_info.wServicePackMinor;
   record_.service_pack_str = WideToUTF8(version_info.szCSDVersion);
@@ -154,8 +153,8 @@ Version OSInfo::MajorMinorBuildToVersion(uint32_t major,
 // static
 EditionFamily OSInfo::ProductTypeToEditionFamily(DWORD product_type) {
   switch (product_type) {
-    case 1:    // Ultimate.
-    case 48:   // Professional.
+    case 1:   // Ultimate.
+    case 48:  // Professional.
       return EDITION_PROFESSIONAL;
     case 7:
     case 8:
@@ -215,8 +214,8 @@ uint32_t OSInfo::ReadUpdateBuildRevision(HKEY root, const wchar_t* subkey) {
 
 ScopedOSInfoOverride::ScopedOSInfoOverride(const OSInfo::Record& record)
     : info_(record),
-      previous_(g_os_info_override.exchange(&info_,
-                                            std::memory_order_acq_rel)) {}
+      previous_(
+          g_os_info_override.exchange(&info_, std::memory_order_acq_rel)) {}
 
 ScopedOSInfoOverride::~ScopedOSInfoOverride() {
   OSInfo* current =

@@ -14,14 +14,14 @@ TEST(WindowsVersionTest, VersionMapping) {
     uint32_t major, minor, build;
     Version expected;
   } const kCases[] = {
-      {4, 0, 1381, PRE_XP},     {5, 0, 2195, PRE_XP},
-      {5, 1, 2600, XP},         {5, 2, 3790, SERVER_2003},
-      {5, 3, 0, SERVER_2003},   {6, 0, 6000, VISTA},
-      {6, 1, 7601, WIN7},       {6, 2, 9200, WIN8},
-      {6, 3, 9600, WIN8_1},     {6, 4, 9841, WIN8_1},
-      {6, 9, 0, WIN8_1},        {7, 0, 0, WIN_LAST},
-      {9, 9, 0, WIN_LAST},      {10, 0, 10240, WIN10},
-      {10, 0, 10585, WIN10},    {10, 0, 10586, WIN10_TH2},
+      {4, 0, 1381, PRE_XP},      {5, 0, 2195, PRE_XP},
+      {5, 1, 2600, XP},          {5, 2, 3790, SERVER_2003},
+      {5, 3, 0, SERVER_2003},    {6, 0, 6000, VISTA},
+      {6, 1, 7601, WIN7},        {6, 2, 9200, WIN8},
+      {6, 3, 9600, WIN8_1},      {6, 4, 9841, WIN8_1},
+      {6, 9, 0, WIN8_1},         {7, 0, 0, WIN_LAST},
+      {9, 9, 0, WIN_LAST},       {10, 0, 10240, WIN10},
+      {10, 0, 10585, WIN10},     {10, 0, 10586, WIN10_TH2},
       {10, 0, 14392, WIN10_TH2}, {10, 0, 14393, WIN10_RS1},
       {10, 0, 15062, WIN10_RS1}, {10, 0, 15063, WIN10_RS2},
       {10, 0, 19045, WIN10_RS2}, {10, 0, 22631, WIN10_RS2},
@@ -57,21 +57,21 @@ TEST(WindowsVersionTest, UpdateBuildRevision) {
   const std::wstring path = L"Software\\KavorTest\\WindowsVersionTest-" +
                             std::to_wstring(GetCurrentProcessId());
   RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
-  EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
-                                                path.c_str()));
+  EXPECT_EQ(0u,
+            OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER, path.c_str()));
   {
     RegKey key(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS);
     ASSERT_TRUE(key.Valid());
-    EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
-                                                  path.c_str()));
+    EXPECT_EQ(0u,
+              OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER, path.c_str()));
     const DWORD ubr = 2486;
     ASSERT_EQ(ERROR_SUCCESS,
               key.WriteValue(L"UBR", &ubr, sizeof(ubr), REG_DWORD));
-    EXPECT_EQ(2486u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
-                                                     path.c_str()));
+    EXPECT_EQ(2486u,
+              OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER, path.c_str()));
     ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(L"UBR", L"2486"));
-    EXPECT_EQ(0u, OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER,
-                                                  path.c_str()));
+    EXPECT_EQ(0u,
+              OSInfo::ReadUpdateBuildRevision(HKEY_CURRENT_USER, path.c_str()));
   }
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str()));
 }

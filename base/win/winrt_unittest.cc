@@ -14,7 +14,8 @@ TEST(WinRtTest, WinRtEntryPoints) {
   // E_FAIL and the pair must still be safe to call.
   HRESULT hr = RoInitialize(0);
   if (hr == E_FAIL) {
-    EXPECT_FALSE(GetProcAddress(LoadSystemLibrary(L"combase.dll"), "RoInitialize"));
+    EXPECT_FALSE(
+        GetProcAddress(LoadSystemLibrary(L"combase.dll"), "RoInitialize"));
   } else {
     EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
   }

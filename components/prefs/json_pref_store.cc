@@ -159,8 +159,7 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
   }
   result->no_dir = !base::DirectoryExists(path.DirName());
 
-  const bool is_local_state =
-      path.BaseName().value() == kLocalStateFileName;
+  const bool is_local_state = path.BaseName().value() == kLocalStateFileName;
   const bool backups_enabled =
       base::IsFeatureEnabled(kBackupPreferenceFilesFeature);
   const bool is_backup = path.MatchesExtension(kBackupExtension);
@@ -275,8 +274,7 @@ void JsonPrefStore::RemoveValue(const std::string& key, uint32_t flags) {
     NotifyValueChanged(key, flags);
 }
 
-void JsonPrefStore::NotifyValueChanged(const std::string& key,
-                                       uint32_t flags) {
+void JsonPrefStore::NotifyValueChanged(const std::string& key, uint32_t flags) {
   if (pref_filter_)
     pref_filter_->FilterUpdate(key);
   for (PrefStoreObserver& observer : observers_)
@@ -354,12 +352,11 @@ void JsonPrefStore::RegisterOnNextSuccessfulWrite(
   has_pending_write_reply_ = true;
   writer_.RegisterOnNextWriteCallbacks(
       base::OnceClosure(),
-      base::BindOnce(
-          &JsonPrefStore::PostWriteCallback,
-          base::OnceCallback<void(bool success)>(),
-          base::BindOnce(&JsonPrefStore::OnWriteReply,
-                         weak_ptr_factory_.GetWeakPtr()),
-          base::SequencedTaskRunnerHandle::Get()));
+      base::BindOnce(&JsonPrefStore::PostWriteCallback,
+                     base::OnceCallback<void(bool success)>(),
+                     base::BindOnce(&JsonPrefStore::OnWriteReply,
+                                    weak_ptr_factory_.GetWeakPtr()),
+                     base::SequencedTaskRunnerHandle::Get()));
 }
 
 void JsonPrefStore::RegisterWriteCallbacks(
@@ -367,11 +364,11 @@ void JsonPrefStore::RegisterWriteCallbacks(
   has_pending_write_reply_ = true;
   writer_.RegisterOnNextWriteCallbacks(
       std::move(callbacks.first),
-      base::BindOnce(
-          &JsonPrefStore::PostWriteCallback, std::move(callbacks.second),
-          base::BindOnce(&JsonPrefStore::OnWriteReply,
-                         weak_ptr_factory_.GetWeakPtr()),
-          base::SequencedTaskRunnerHandle::Get()));
+      base::BindOnce(&JsonPrefStore::PostWriteCallback,
+                     std::move(callbacks.second),
+                     base::BindOnce(&JsonPrefStore::OnWriteReply,
+                                    weak_ptr_factory_.GetWeakPtr()),
+                     base::SequencedTaskRunnerHandle::Get()));
 }
 
 // static
@@ -460,8 +457,8 @@ void JsonPrefStore::OnFileRead(std::unique_ptr<ReadResult> read_result) {
             weak_ptr_factory_.GetWeakPtr(), initialization_successful),
         std::move(unfiltered_prefs));
   } else {
-    FinishInitialization(initialization_successful,
-                         std::move(unfiltered_prefs), false);
+    FinishInitialization(initialization_successful, std::move(unfiltered_prefs),
+                         false);
   }
 }
 
@@ -526,8 +523,9 @@ void JsonPrefStore::WriteCountRecorder::ReportOutstandingWrites() {
   // Periods without a write count as periods of zero writes.
   int64_t intervals = elapsed / kReportInterval;
   if (intervals > 1) {
-    histogram->AddCount(0, static_cast<int>(std::min<int64_t>(
-                               intervals - 1, std::numeric_limits<int>::max())));
+    histogram->AddCount(0,
+                        static_cast<int>(std::min<int64_t>(
+                            intervals - 1, std::numeric_limits<int>::max())));
   }
 
   writes_since_last_report_ = 0;

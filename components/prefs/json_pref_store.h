@@ -113,7 +113,8 @@ class JsonPrefStore : public PersistentPrefStore,
 
   // Runs |on_next_successful_write| on this sequence after the next write
   // that succeeds.
-  void RegisterOnNextSuccessfulWrite(base::OnceClosure on_next_successful_write);
+  void RegisterOnNextSuccessfulWrite(
+      base::OnceClosure on_next_successful_write);
 
   bool HasPendingWriteForTesting() const { return writer_.HasPendingWrite(); }
 

@@ -71,8 +71,7 @@ class RecordingErrorDelegate : public PersistentPrefStore::ReadErrorDelegate {
 
 class SingleStateReader : public base::FeatureReader {
  public:
-  SingleStateReader(const char* name, bool enabled)
-      : state_(name, enabled) {}
+  SingleStateReader(const char* name, bool enabled) : state_(name, enabled) {}
   void Read(std::vector<base::FeatureState>* states) override {
     states->push_back(state_);
   }
@@ -140,8 +139,9 @@ class JsonPrefStoreTest : public testing::Test {
   }
 
   static void WriteText(const base::FilePath& path, const std::string& text) {
-    ASSERT_EQ(static_cast<int>(text.size()),
-              base::WriteFile(path, text.data(), static_cast<int>(text.size())));
+    ASSERT_EQ(
+        static_cast<int>(text.size()),
+        base::WriteFile(path, text.data(), static_cast<int>(text.size())));
   }
 
   static std::string ReadText(const base::FilePath& path) {
@@ -192,8 +192,8 @@ TEST_F(JsonPrefStoreTest, DottedKeyIsWrittenAsNestedObject) {
 
 TEST_F(JsonPrefStoreTest, SameValueTwiceNotifiesAndWritesOnce) {
   int writes = 0;
-  base::scoped_refptr<JsonPrefStore> store = MakeStore(
-      PathFor(L"Same"), std::make_unique<CountingFilter>(&writes));
+  base::scoped_refptr<JsonPrefStore> store =
+      MakeStore(PathFor(L"Same"), std::make_unique<CountingFilter>(&writes));
   store->ReadPrefs();
   store->AddObserver(&observer_);
   EXPECT_TRUE(store->HasObservers());
@@ -291,8 +291,8 @@ TEST_F(JsonPrefStoreTest, InvalidJsonMovesToBadFileAndRepeats) {
 }
 
 TEST_F(JsonPrefStoreTest, MissingFolderLeavesStoreUninitialized) {
-  base::FilePath path = temp_dir_.GetPath().Append(L"missing")
-                            .Append(L"Preferences");
+  base::FilePath path =
+      temp_dir_.GetPath().Append(L"missing").Append(L"Preferences");
   base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
   store->AddObserver(&observer_);
   EXPECT_EQ(PersistentPrefStore::kReadErrorNoFile, store->ReadPrefs());
@@ -392,7 +392,8 @@ TEST_F(JsonPrefStoreTest, BackupFilesWithFeatureOn) {
   EXPECT_TRUE(store->GetValue("good", nullptr));
   EXPECT_EQ("{oops", ReadText(PathFor(L"Preferences.bad")));
   EXPECT_FALSE(base::PathExists(PathFor(L"Preferences.backup.backup")));
-  EXPECT_EQ(restored_before + 1, base::HistogramSampleCount(restored_histogram, 1));
+  EXPECT_EQ(restored_before + 1,
+            base::HistogramSampleCount(restored_histogram, 1));
 
   // "Local State" is never restored.
   base::FilePath local_state = PathFor(L"Local State");
@@ -446,16 +447,17 @@ TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
     bool dictionary_value;
     bool stored;
   } const kCases[] = {
-      {199, false, true},   {198, true, true},     {200, false, false},
-      {199, true, false},   {10000, false, false},
+      {199, false, true}, {198, true, true},     {200, false, false},
+      {199, true, false}, {10000, false, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.key_parts);
     const std::string key =
         KeyOfParts(c.key_parts, std::to_string(&c - kCases));
-    auto value = c.dictionary_value
-                     ? std::make_unique<base::Value>(base::Value::Type::DICTIONARY)
-                     : std::make_unique<base::Value>(1);
+    auto value =
+        c.dictionary_value
+            ? std::make_unique<base::Value>(base::Value::Type::DICTIONARY)
+            : std::make_unique<base::Value>(1);
     store->SetValue(key, std::move(value), 0);
     EXPECT_EQ(c.stored, store->GetValue(key, nullptr));
     // Nor is anything removed there, without walking the whole path.

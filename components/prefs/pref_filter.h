@@ -15,9 +15,8 @@ class DictionaryValue;
 class PrefFilter {
  public:
   // Gets the filtered values and whether they must be written back.
-  using PostFilterOnLoadCallback =
-      base::OnceCallback<void(std::unique_ptr<base::DictionaryValue> prefs,
-                              bool schedule_write)>;
+  using PostFilterOnLoadCallback = base::OnceCallback<void(
+      std::unique_ptr<base::DictionaryValue> prefs, bool schedule_write)>;
   // Run on the file task runner before and after the next write; either may
   // be null.
   using OnWriteCallbackPair =

@@ -24,9 +24,9 @@ TEST(InstallerExperimentsTest, EnabledByDefaultOnStream) {
     int32_t stream;
     bool enabled;
   } kCases[] = {
-      {0xFFFF, 7, 2, true},  {0x2, 2, 2, true},   {0, 7, 2, false},
-      {0xFFFF, 6, 2, true},  {0xFFFF, 5, 2, false}, {0x2, 2, 1, false},
-      {0x4, 2, 3, true},     {0x4, 2, 4, true},   {0xFFFF, 2, 5, false},
+      {0xFFFF, 7, 2, true}, {0x2, 2, 2, true},     {0, 7, 2, false},
+      {0xFFFF, 6, 2, true}, {0xFFFF, 5, 2, false}, {0x2, 2, 1, false},
+      {0x4, 2, 3, true},    {0x4, 2, 4, true},     {0xFFFF, 2, 5, false},
   };
   for (const auto& c : kCases) {
     const FeatureRecord record = {"f", c.mask, 0, 0, "", "", c.flags};

@@ -27,19 +27,16 @@ std::string FillProductName(const char* text) {
 
 class ConsoleSink : public HelpPrintSink {
  public:
-  void Print(const std::string& text) override {
-    fputs(text.c_str(), stdout);
-  }
+  void Print(const std::string& text) override { fputs(text.c_str(), stdout); }
 };
 
 }  // namespace
 
 void WriteHelpText(HelpPrintSink* sink,
                    const std::vector<std::wstring>& languages) {
-  sink->Print(base::StringPrintf("%s Installer %s %s\n\n",
-                                 GetProductName().c_str(),
-                                 GetVersionString().c_str(),
-                                 GetChannelName().c_str()));
+  sink->Print(
+      base::StringPrintf("%s Installer %s %s\n\n", GetProductName().c_str(),
+                         GetVersionString().c_str(), GetChannelName().c_str()));
   sink->Print(
       "The following command line parameters affect the behavior of the "
       "installer:\n");
@@ -56,12 +53,13 @@ void WriteHelpText(HelpPrintSink* sink,
     }
     text += "\n    " + FillProductName(entry.description) + "\n";
     if (entry.default_value)
-      text += "    Default value: " + FillProductName(entry.default_value) + "\n";
+      text +=
+          "    Default value: " + FillProductName(entry.default_value) + "\n";
     sink->Print(text);
   }
 
-  sink->Print(base::StringPrintf(
-      "\nLanguages available for the %s option:\n", "language"));
+  sink->Print(base::StringPrintf("\nLanguages available for the %s option:\n",
+                                 "language"));
   sink->Print(base::WideToUTF8(base::JoinString(languages, L", ")) + "\n");
 
   sink->Print("\nFeatures available through command-line switches:\n");

@@ -75,7 +75,8 @@ void StartTaskScheduler() {
       base::SchedulerWorkerPoolParams(1, kReclaimTime),
       base::SchedulerWorkerPoolParams(1, kReclaimTime),
       base::SchedulerWorkerPoolParams(
-          1, kReclaimTime, base::SchedulerBackwardCompatibility::INIT_COM_STA)));
+          1, kReclaimTime,
+          base::SchedulerBackwardCompatibility::INIT_COM_STA)));
 }
 
 void ApplyExperimentStates(const base::FilePath& installation_folder) {
@@ -83,7 +84,8 @@ void ApplyExperimentStates(const base::FilePath& installation_folder) {
   if (IsUninstallRun()) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
     base::scoped_refptr<JsonPrefStore> store = CreateJsonPrefStore(
-        GetPrefsTaskPool(), installation_folder.Append(L"installer_prefs.json"));
+        GetPrefsTaskPool(),
+        installation_folder.Append(L"installer_prefs.json"));
     const base::Value* value = nullptr;
     const base::ListValue* list = nullptr;
     if (store->GetValue("installer-experiments", &value) &&
@@ -112,9 +114,9 @@ void SetUpStatistics(bool backend) {
   // data, which this build does not read yet: both stay empty.
   VLOG(2) << "Enabling Avro in this process";
   InitializeAvroStatsSender(
-      std::make_unique<AvroMessageSerializer>(
-          GetSessionGuid(), std::string(), GetVersionString(),
-          GetChannelName(), CampaignData()),
+      std::make_unique<AvroMessageSerializer>(GetSessionGuid(), std::string(),
+                                              GetVersionString(),
+                                              GetChannelName(), CampaignData()),
       base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv"),
       !IsAutoupdateRun());
 }
@@ -122,12 +124,14 @@ void SetUpStatistics(bool backend) {
 // The download folder of a front end: under `temp-folder` when given, else
 // the first usable of the standard places.
 bool GetDownloadFolder(const base::FilePath& own_file, base::FilePath* folder) {
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
   std::wstring name = GetInstallerFolderName();
   if (command_line.HasSwitch("temp-folder")) {
     base::FilePath candidate =
         command_line.GetSwitchValuePath("temp-folder").Append(name);
-    if (!base::DirectoryExists(candidate) && !base::CreateDirectory(candidate)) {
+    if (!base::DirectoryExists(candidate) &&
+        !base::CreateDirectory(candidate)) {
       LOG(ERROR) << "Could not create temporary installer folder";
       return false;
     }

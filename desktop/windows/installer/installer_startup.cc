@@ -149,7 +149,8 @@ void HandleCorruptedPayload() {
     return;
   }
   std::wstring language;
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch("language"))
     language = command_line.GetSwitchValueNative("language");
   SetUiLanguage(&language);
@@ -260,9 +261,10 @@ int CheckSse2AtLoad(bool has_sse2,
                                        const wchar_t* caption)) {
   if (has_sse2)
     return 0;
-  show_error(L"This program requires a computer that supports SSE2 "
-             L"instructions.",
-             L"Error");
+  show_error(
+      L"This program requires a computer that supports SSE2 "
+      L"instructions.",
+      L"Error");
   return 1;
 }
 

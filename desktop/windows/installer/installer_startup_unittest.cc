@@ -35,13 +35,16 @@ TEST(InstallerStartupTest, ChooseProcessRole) {
     ProcessRole role;
   } kCases[] = {
       {{"version", "help"}, false, ProcessRole::kPrintVersion},
-      {{"stream", "internal-version"}, false,
+      {{"stream", "internal-version"},
+       false,
        ProcessRole::kPrintInternalVersion},
       {{"stream", "backend"}, false, ProcessRole::kPrintStream},
-      {{"help", "crash-reporter-parent-id"}, false,
+      {{"help", "crash-reporter-parent-id"},
+       false,
        ProcessRole::kCrashReporterChild},
       {{"?", "set-folder-permission"}, false, ProcessRole::kConsoleHelp},
-      {{"set-folder-permission", "backend"}, false,
+      {{"set-folder-permission", "backend"},
+       false,
        ProcessRole::kFolderPermission},
       {{"backend"}, true, ProcessRole::kBackend},
       {{"register-kavor-as-protocol-handler"}, false, ProcessRole::kBackend},
@@ -49,15 +52,16 @@ TEST(InstallerStartupTest, ChooseProcessRole) {
       {{"runimmediately"}, false, ProcessRole::kFrontEndWithWindow},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.role,
-              ChooseProcessRole(MakeCommandLine(c.switches), c.silent))
+    EXPECT_EQ(c.role, ChooseProcessRole(MakeCommandLine(c.switches), c.silent))
         << MakeCommandLine(c.switches).GetCommandLineString();
   }
 }
 
 TEST(InstallerStartupTest, MessageLoopOfTheRole) {
-  EXPECT_EQ(base::MessageLoop::TYPE_DEFAULT, ChooseMessageLoopType(true, false));
-  EXPECT_EQ(base::MessageLoop::TYPE_DEFAULT, ChooseMessageLoopType(false, true));
+  EXPECT_EQ(base::MessageLoop::TYPE_DEFAULT,
+            ChooseMessageLoopType(true, false));
+  EXPECT_EQ(base::MessageLoop::TYPE_DEFAULT,
+            ChooseMessageLoopType(false, true));
   EXPECT_EQ(base::MessageLoop::TYPE_UI, ChooseMessageLoopType(false, false));
 }
 
@@ -84,15 +88,15 @@ class FakeEnvironment : public base::Environment {
 
 TEST(InstallerStartupTest, VerbosityFromEnvironment) {
   const struct {
-    const char* variable;  // null: not set.
+    const char* variable;    // null: not set.
     const char* explicit_v;  // null: no --v.
-    const char* want_v;  // null: no --v afterwards.
+    const char* want_v;      // null: no --v afterwards.
   } kCases[] = {
-      {"3", nullptr, "3"},   {"0", nullptr, "0"},  {"9", nullptr, "9"},
-      {"12", nullptr, nullptr}, {"-1", nullptr, nullptr},
-      {"10", nullptr, nullptr}, {"x", nullptr, nullptr},
-      {"", nullptr, nullptr},  {nullptr, nullptr, nullptr},
-      {"3", "1", "1"},
+      {"3", nullptr, "3"},         {"0", nullptr, "0"},
+      {"9", nullptr, "9"},         {"12", nullptr, nullptr},
+      {"-1", nullptr, nullptr},    {"10", nullptr, nullptr},
+      {"x", nullptr, nullptr},     {"", nullptr, nullptr},
+      {nullptr, nullptr, nullptr}, {"3", "1", "1"},
   };
   for (const auto& c : kCases) {
     FakeEnvironment environment;
@@ -170,7 +174,8 @@ TEST(InstallerStartupTest, ActOnPayload) {
 // back afterwards.
 class ScopedTestLog {
  public:
-  ScopedTestLog() : saved_(base::logging::internal::GetLoggingStateForTesting()) {
+  ScopedTestLog()
+      : saved_(base::logging::internal::GetLoggingStateForTesting()) {
     EXPECT_TRUE(temp_.CreateUniqueTempDir());
     path_ = temp_.GetPath().Append(L"test.log");
     base::logging::LoggingSettings settings;
@@ -179,7 +184,9 @@ class ScopedTestLog {
     settings.delete_old = base::logging::DELETE_OLD_FILE;
     EXPECT_TRUE(base::logging::InitLogging(settings));
   }
-  ~ScopedTestLog() { base::logging::internal::SetLoggingStateForTesting(saved_); }
+  ~ScopedTestLog() {
+    base::logging::internal::SetLoggingStateForTesting(saved_);
+  }
 
   std::string Contents() {
     base::logging::CloseLogFile();
@@ -203,7 +210,8 @@ TEST(InstallerStartupTest, CorruptedPayloadEndsTheRunWith118) {
       ActOnPayload(FakePayload(PayloadType::CORRUPTED), &architecture);
   EXPECT_EQ(RESULT_CORRUPTED_PACKAGE, result);
   EXPECT_EQ(118, ResultToExitCode(result));
-  EXPECT_NE(std::string::npos, log.Contents().find("FATAL:installer_startup.cc"));
+  EXPECT_NE(std::string::npos,
+            log.Contents().find("FATAL:installer_startup.cc"));
   EXPECT_NE(std::string::npos, log.Contents().find("] Corrupted payload\n"));
 }
 
@@ -272,7 +280,8 @@ TEST(InstallerStartupTest, ProcessorWithoutSse2IsRefusedAtLoad) {
 
 // Runs the probe program from |folder|: the path it loaded |dll| from, or
 // "" when it loaded nothing.
-std::string LoadFromProbe(const base::FilePath& probe, bool restrict_search,
+std::string LoadFromProbe(const base::FilePath& probe,
+                          bool restrict_search,
                           const std::wstring& dll) {
   base::CommandLine command_line(probe);
   if (restrict_search)

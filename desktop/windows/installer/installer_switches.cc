@@ -22,8 +22,7 @@ constexpr SwitchHelp kSwitchHelp[] = {
      "Install %s in the specified language.This language will also be used "
      "during installation.",
      "The Operating system UI language."},
-    {"installfolder", "FOLDER", "Install %s in the specified folder.",
-     nullptr},
+    {"installfolder", "FOLDER", "Install %s in the specified folder.", nullptr},
     {"allusers", "[0|1]", "If true, install %s for all users on the system.",
      "True when running from an administrative acount."},
     {"copyonly", "[0|1]",

@@ -26,8 +26,9 @@ bool IsUninstallRun() {
 
 std::string GetSessionGuid() {
   static const std::string* guid = [] {
-    std::string value = base::CommandLine::ForCurrentProcess()
-                            ->GetSwitchValueASCII("session-guid");
+    std::string value =
+        base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(
+            "session-guid");
     return new std::string(value.empty() ? base::GenerateGUID() : value);
   }();
   return *guid;

@@ -28,8 +28,9 @@ const char* const kKnownDlls[] = {
 TEST(LibraryImportsTest, ImportsOnlyKnownDlls) {
   base::FilePath bin;
   ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-  HMODULE image = ::LoadLibraryExW(bin.Append(L"kavor_installer.dll").value().c_str(),
-                                   nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HMODULE image =
+      ::LoadLibraryExW(bin.Append(L"kavor_installer.dll").value().c_str(),
+                       nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(nullptr, image) << ::GetLastError();
   // A resource mapping marks its handle in the low bits.
   base::win::PEImage pe(reinterpret_cast<HMODULE>(
@@ -45,8 +46,8 @@ TEST(LibraryImportsTest, ImportsOnlyKnownDlls) {
   for (auto* entry = static_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
            pe.RVAToAddr(directory.VirtualAddress));
        entry->Name; ++entry) {
-    std::string name = base::ToLowerASCII(
-        static_cast<const char*>(pe.RVAToAddr(entry->Name)));
+    std::string name =
+        base::ToLowerASCII(static_cast<const char*>(pe.RVAToAddr(entry->Name)));
     EXPECT_TRUE(known.count(name)) << name << " is not a known DLL";
     ++imports;
   }

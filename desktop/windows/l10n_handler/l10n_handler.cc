@@ -17,7 +17,8 @@ struct StringEntry {
 
 constexpr StringEntry kEnglishStrings[] = {
     {IDS_AUTOUPDATE_TASK_DESCRIPTION, L"Keeps Kavor up to date."},
-    {IDS_INSTALL_ERROR, L"An error occurred while attempting to install Kavor!"},
+    {IDS_INSTALL_ERROR,
+     L"An error occurred while attempting to install Kavor!"},
     {IDS_UNINSTALL_ERROR,
      L"An error occurred while attempting to uninstall Kavor!"},
     {IDS_REINSTALL_LAUNCH_FAILED, L"Launching re-installation failed."},

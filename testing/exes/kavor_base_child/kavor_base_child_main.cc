@@ -60,8 +60,8 @@ bool AnyPlantedLoaded() {
 
 void LaunchAsSelf() {
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(),
-                          TOKEN_DUPLICATE | TOKEN_QUERY, &token)) {
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY,
+                          &token)) {
     return;
   }
   base::win::ScopedHandle scoped_token(token);

@@ -106,11 +106,11 @@ bool StartSuspended(std::wstring command_line,
       ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     *targets[i] = handle;
   }
-  return ::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, TRUE,
-                          CREATE_SUSPENDED, nullptr,
-                          current_directory.empty() ? nullptr
-                                                    : current_directory.c_str(),
-                          &startup_info, info) != 0;
+  return ::CreateProcessW(
+             nullptr, &command_line[0], nullptr, nullptr, TRUE,
+             CREATE_SUSPENDED, nullptr,
+             current_directory.empty() ? nullptr : current_directory.c_str(),
+             &startup_info, info) != 0;
 }
 
 // "NAME (pid N)" for every process still in |job|, comma separated.
@@ -177,7 +177,8 @@ int RunInJob(const std::vector<std::wstring>& program,
   // Breakaway stays forbidden: no limit flag allows it.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!::SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation,
+  if (!::SetInformationJobObject(job,
+                                 JobObjectAssociateCompletionPortInformation,
                                  &association, sizeof(association)) ||
       !::SetInformationJobObject(job, JobObjectExtendedLimitInformation,
                                  &limits, sizeof(limits))) {
@@ -202,9 +203,9 @@ int RunInJob(const std::vector<std::wstring>& program,
 
   const ULONGLONG deadline =
       ::GetTickCount64() + static_cast<ULONGLONG>(timeout_seconds) * 1000;
-  bool timed_out = ::WaitForSingleObject(info.hProcess,
-                                         MillisecondsLeft(deadline)) !=
-                   WAIT_OBJECT_0;
+  bool timed_out =
+      ::WaitForSingleObject(info.hProcess, MillisecondsLeft(deadline)) !=
+      WAIT_OBJECT_0;
   DWORD exit_code = 0;
   ::GetExitCodeProcess(info.hProcess, &exit_code);
   ::CloseHandle(info.hProcess);
@@ -261,7 +262,8 @@ int DelayedPrint(const std::wstring& text) {
   return 0;
 }
 
-bool StartsWith(const std::wstring& text, const wchar_t* prefix,
+bool StartsWith(const std::wstring& text,
+                const wchar_t* prefix,
                 std::wstring* rest) {
   const size_t length = wcslen(prefix);
   if (text.compare(0, length, prefix) != 0)
@@ -307,9 +309,10 @@ int Run(const std::vector<std::wstring>& args) {
     }
   }
   if (i + 1 >= args.size()) {
-    PrintError(L"usage: kavor_job_runner.exe [--timeout-seconds=N] "
-               L"[--env=NAME=VALUE]... [--current-directory=DIR] -- "
-               L"PROGRAM [ARGS...]");
+    PrintError(
+        L"usage: kavor_job_runner.exe [--timeout-seconds=N] "
+        L"[--env=NAME=VALUE]... [--current-directory=DIR] -- "
+        L"PROGRAM [ARGS...]");
     return kExitBadUsage;
   }
   const std::vector<std::wstring> program(args.begin() + i + 1, args.end());

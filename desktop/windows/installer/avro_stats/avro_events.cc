@@ -10,8 +10,8 @@ AvroEvent::~AvroEvent() = default;
 
 std::string AvroEvent::ToRecordLine() const {
   std::unique_ptr<base::DictionaryValue> record = details_.CreateDeepCopy();
-  record->SetWithoutPathExpansion(
-      "event", std::make_unique<base::Value>(name_));
+  record->SetWithoutPathExpansion("event",
+                                  std::make_unique<base::Value>(name_));
   std::string line;
   base::JSONWriter::Write(*record, &line);
   return line;
@@ -25,8 +25,7 @@ InstallerStepStartingEvent::InstallerStepStartingEvent(
 }
 
 InstallerStepFinishedEvent::InstallerStepFinishedEvent(
-    const std::string& step_name,
-    int attempt)
+    const std::string& step_name, int attempt)
     : AvroEvent("installer_step_finished") {
   mutable_details()->SetWithoutPathExpansion(
       "step_name", std::make_unique<base::Value>(step_name));

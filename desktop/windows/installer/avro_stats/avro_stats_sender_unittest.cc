@@ -65,8 +65,8 @@ TEST_F(AvroStatsSenderTest, NothingRecordedWhileTrafficIsOff) {
   GetAvroStatsSender()->SetTrafficAllowed(false);
   GetAvroStatsSender()->Send(std::make_unique<ControllerQuittingEvent>());
   GetAvroStatsSender()->SetTrafficAllowed(true);
-  GetAvroStatsSender()->Send(std::make_unique<InstallerStepFinishedEvent>(
-      "copy_files", 2));
+  GetAvroStatsSender()->Send(
+      std::make_unique<InstallerStepFinishedEvent>("copy_files", 2));
   EXPECT_EQ(std::vector<std::string>{"{\"attempt\":2,\"event\":\"installer_"
                                      "step_finished\",\"step_name\":\"copy_"
                                      "files\"}"},

@@ -61,7 +61,8 @@ InstallerResult ResultOfChild(const std::vector<std::string>& arguments) {
   base::CommandLine command_line(exe_dir.Append(L"kavor_test_child.exe"));
   for (const std::string& argument : arguments)
     command_line.AppendArg(argument);
-  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  base::Process child =
+      base::LaunchProcess(command_line, base::LaunchOptions());
   EXPECT_TRUE(child.IsValid());
   if (!child.IsValid())
     return RESULT_SUCCESS;

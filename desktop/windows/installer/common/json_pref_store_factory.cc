@@ -63,11 +63,11 @@ base::scoped_refptr<JsonPrefStore> CreateJsonPrefStore(
   // same time, and writes pending at shutdown are finished.
   const base::SequencedWorkerPool::SequenceToken token =
       pool->GetNamedSequenceToken(GetJsonPrefStoreSequenceName(path));
-  base::scoped_refptr<JsonPrefStore> store(new JsonPrefStore(
-      path,
-      pool->GetSequencedTaskRunnerWithShutdownBehavior(
-          token, base::SequencedWorkerPool::BLOCK_SHUTDOWN),
-      nullptr));
+  base::scoped_refptr<JsonPrefStore> store(
+      new JsonPrefStore(path,
+                        pool->GetSequencedTaskRunnerWithShutdownBehavior(
+                            token, base::SequencedWorkerPool::BLOCK_SHUTDOWN),
+                        nullptr));
   store->ReadPrefs();
   return store;
 }

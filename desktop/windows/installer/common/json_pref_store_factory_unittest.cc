@@ -57,7 +57,8 @@ TEST_F(JsonPrefStoreFactoryTest, ExitFinishesPendingWritesAndEndsThePool) {
     base::AtExitManager exit_manager;
     pool = GetPrefsTaskPool();
     EXPECT_EQ(pool.get(), GetPrefsTaskPool().get());
-    base::scoped_refptr<JsonPrefStore> store = CreateJsonPrefStore(pool, PrefsPath());
+    base::scoped_refptr<JsonPrefStore> store =
+        CreateJsonPrefStore(pool, PrefsPath());
     store->SetValue("written", std::make_unique<base::Value>(5), 0);
     store->CommitPendingWrite(base::OnceClosure());
     EXPECT_FALSE(pool->IsShutdownInProgress());

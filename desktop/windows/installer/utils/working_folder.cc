@@ -19,8 +19,8 @@ namespace {
 
 bool GetDownloadsFolder(DWORD flags, base::FilePath* folder) {
   base::win::ScopedCoMem<wchar_t> path;
-  HRESULT hr =
-      ::SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, path.receive());
+  HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr,
+                                      path.receive());
   bool ok = SUCCEEDED(hr) && path.is_valid() && *path.get();
   if (ok)
     *folder = base::FilePath(path.get());
@@ -104,8 +104,7 @@ bool FindWorkingFolder(const std::vector<BaseFolderGetter>& bases,
                        base::FilePath* folder) {
   for (const BaseFolderGetter& get_base : bases) {
     base::FilePath base;
-    if (get_base(&base) &&
-        ProbeWorkingFolder(base, name, executable, folder)) {
+    if (get_base(&base) && ProbeWorkingFolder(base, name, executable, folder)) {
       return true;
     }
   }

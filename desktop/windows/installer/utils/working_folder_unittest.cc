@@ -37,25 +37,24 @@ class WorkingFolderTest : public testing::Test {
 
 TEST_F(WorkingFolderTest, WithoutExecutableTheFolderIsCreated) {
   base::FilePath folder;
-  ASSERT_TRUE(ProbeWorkingFolder(temp_.GetPath(), kName, base::FilePath(),
-                                 &folder));
+  ASSERT_TRUE(
+      ProbeWorkingFolder(temp_.GetPath(), kName, base::FilePath(), &folder));
   EXPECT_EQ(temp_.GetPath().Append(kName).value(), folder.value());
   EXPECT_TRUE(base::DirectoryExists(folder));
 }
 
 TEST_F(WorkingFolderTest, RunnableCopyPassesAndIsDeleted) {
   base::FilePath folder;
-  ASSERT_TRUE(ProbeWorkingFolder(temp_.GetPath(), kName, ChildProgram(),
-                                 &folder));
+  ASSERT_TRUE(
+      ProbeWorkingFolder(temp_.GetPath(), kName, ChildProgram(), &folder));
   EXPECT_TRUE(base::DirectoryExists(folder));
   EXPECT_FALSE(base::PathExists(folder.Append(L"kavor_test_child.exe")));
 }
 
 TEST_F(WorkingFolderTest, FailedCopyRemovesTheFolder) {
   base::FilePath folder;
-  EXPECT_FALSE(ProbeWorkingFolder(temp_.GetPath(), kName,
-                                  temp_.GetPath().Append(L"missing.exe"),
-                                  &folder));
+  EXPECT_FALSE(ProbeWorkingFolder(
+      temp_.GetPath(), kName, temp_.GetPath().Append(L"missing.exe"), &folder));
   EXPECT_FALSE(base::PathExists(temp_.GetPath().Append(kName)));
 }
 
@@ -64,9 +63,8 @@ TEST_F(WorkingFolderTest, FailedProbeKeepsAFolderThatIsNotEmpty) {
   ASSERT_TRUE(base::CreateDirectory(existing));
   ASSERT_EQ(1, base::WriteFile(existing.Append(L"keep"), "x", 1));
   base::FilePath folder;
-  EXPECT_FALSE(ProbeWorkingFolder(temp_.GetPath(), kName,
-                                  temp_.GetPath().Append(L"missing.exe"),
-                                  &folder));
+  EXPECT_FALSE(ProbeWorkingFolder(
+      temp_.GetPath(), kName, temp_.GetPath().Append(L"missing.exe"), &folder));
   EXPECT_TRUE(base::PathExists(existing.Append(L"keep")));
 }
 
