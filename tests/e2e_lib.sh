@@ -108,10 +108,21 @@ new_prefix() {
   # The case's wineserver lives until end_prefix, and with it the desktop
   # process, which Wine would otherwise start inside the installer's job.
   wineserver -p
-  wine "$E2E_RUNNER" --prepare-desktop || {
-    echo "cannot start the desktop in the prefix of $1" >&2
-    exit 1
-  }
+  # A loaded machine has been seen to miss the desktop's start now and then;
+  # a second try in the same prefix tells that from a broken prefix.
+  local try rc=0
+  for try in 1 2 3; do
+    WINEDEBUG=err+all wine "$E2E_RUNNER" --prepare-desktop \
+      >"$E2E_CASE/desktop.log" 2>&1 && return 0
+    rc=$?
+    # Kept in the build tree, so that a try that needed a second one shows.
+    { echo "== $1, try $try, exit $rc"; tail -n 20 "$E2E_CASE/desktop.log"; } \
+      >>"$(dirname "$E2E_BASE_PREFIX")/e2e-desktop-retries.log"
+    sleep 1
+  done
+  echo "cannot start the desktop in the prefix of $1 (exit $rc):" >&2
+  tail -n 20 "$E2E_CASE/desktop.log" >&2
+  exit 1
 }
 
 end_prefix() {
