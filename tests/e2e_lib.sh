@@ -20,6 +20,9 @@
 #                         call it too)
 #   e2e_winpath PATH      the Windows form of an absolute Unix path, without
 #                         starting Wine (drive Z: is the Unix root)
+#   check WHAT CMD...     counts CMD's success in passed, else in failed
+#   e2e_summary           the closing "N passed, N failed" line; fails when
+#                         any check did
 
 E2E_TIMEOUT_SECONDS=${E2E_TIMEOUT_SECONDS:-120}
 
@@ -38,6 +41,25 @@ e2e_init() {
     echo "cannot make the template prefix $E2E_TEMPLATE" >&2
     exit 1
   }
+}
+
+passed=0
+failed=0
+
+check() {
+  local what="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+
+e2e_summary() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
 }
 
 _e2e_exit() {

@@ -9,19 +9,6 @@ e2e_init "$1"
 RUNNER_W=$(e2e_winpath "$E2E_RUNNER")
 CHILD_W=$(e2e_winpath "$E2E_BIN/kavor_test_child.exe")
 EXIT_TIMEOUT=250  # kavor_job_runner_main.cc
-passed=0
-failed=0
-
-check() {
-  local what="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $what"
-  fi
-}
 
 # Standard output goes to a file, so the grandchild's text is there only
 # when the runner has waited for the grandchild.
@@ -43,5 +30,4 @@ arg='a\"b" c\ d\\'
 run_in_job -- "$CHILD_W" print "$arg"
 check "argument unchanged (got \"$OUT\")" [ "$OUT" = "$arg" ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+e2e_summary

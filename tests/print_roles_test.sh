@@ -7,8 +7,6 @@ e2e_init "$1"
 # The installer's exit codes (installer_main.cc).
 EXIT_SUCCESS=0
 EXIT_ROLE_NOT_AVAILABLE=101
-passed=0
-failed=0
 
 expect() {
   local want_out="$1" want_rc="$2"
@@ -36,5 +34,4 @@ expect "47.0.4127.0" $EXIT_SUCCESS --internal-version --version
 expect "" $EXIT_ROLE_NOT_AVAILABLE
 expect "" $EXIT_ROLE_NOT_AVAILABLE --silent
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+e2e_summary

@@ -8,19 +8,6 @@ source "$(dirname "$0")/e2e_lib.sh"
 e2e_init "$1"
 EXE="$1"
 WORK="$E2E_WORK"
-passed=0
-failed=0
-
-check() {
-  local what="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $what"
-  fi
-}
 
 # run NAME [ARGS...]: starts case NAME and runs the installer with TEMP and
 # TMP set to $E2E_CASE/temp; sets RC, ERR and LOG (the text of the one log
@@ -131,5 +118,4 @@ check "uninstall: experiments from installer_prefs.json" has "$LOG" \
   "Retrieved experiment states from installation folder"
 check "uninstall: test experiment on" has "$LOG" "Test experiment is enabled"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+e2e_summary

@@ -99,32 +99,12 @@ TEST(InstallerResultTest, MessageTexts) {
     const wchar_t* text;
   } kCases[] = {
       {RESULT_SUCCESS, L""},
-      {RESULT_GENERAL_ERROR,
-       L"An error occurred while attempting to install Kavor!"},
       {RESULT_UNINSTALL_ERROR,
        L"An error occurred while attempting to uninstall Kavor!"},
-      {RESULT_INVALID_LOCATION,
-       L"The installation cannot be performed in the selected location."},
       {RESULT_NOT_ENOUGH_DISK_SPACE, L"Insufficient space on $1"},
-      {RESULT_INVALID_OPERATION,
-       L"An error occurred while attempting to install Kavor!"},
-      {RESULT_FOLDER_CREATION_FAILED, L"The folder $1 could not be created."},
-      {RESULT_INSUFFICIENT_PRIVILEGES,
-       L"Insufficient privileges for installing to the desired location."},
-      {RESULT_ELEVATION_FAILED,
-       L"Failed to obtain administrator-level execution privileges."},
-      {RESULT_FILE_IN_USE,
-       L"Unable to uninstall Kavor.exe. Please make sure Kavor is not running "
-       L"and try again."},
-      {RESULT_COPY_FAILED, L"Error when copying file to $1."},
-      {RESULT_MUTEX_BUSY,
-       L"Another instance of the Kavor installer is already working on this "
-       L"folder. You can either cancel the installation, try again in a few "
-       L"minutes, or install in a different folder."},
       {RESULT_BAD_INITIAL_PROCESS_HANDLE,
        L"An error occurred while attempting to install Kavor!"},
       {RESULT_ALREADY_RUNNING, L""},
-      {RESULT_REINSTALL_LAUNCH_FAILED, L"Launching re-installation failed."},
       {26, L""},
   };
   for (const auto& c : kCases) {

@@ -8,16 +8,6 @@
 namespace installer {
 namespace {
 
-TEST(PayloadManagerTest, TypeNames) {
-  EXPECT_STREQ("none", PayloadTypeToString(PayloadType::NONE));
-  EXPECT_STREQ("tracking_data",
-               PayloadTypeToString(PayloadType::TRACKING_DATA));
-  EXPECT_STREQ("external_tracking_data",
-               PayloadTypeToString(PayloadType::EXTERNAL_TRACKING_DATA));
-  EXPECT_STREQ("full_package", PayloadTypeToString(PayloadType::FULL_PACKAGE));
-  EXPECT_STREQ("corrupted", PayloadTypeToString(PayloadType::CORRUPTED));
-}
-
 TEST(PayloadManagerTest, NoPayloadIsFoundYet) {
   base::FilePath exe;
   ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
