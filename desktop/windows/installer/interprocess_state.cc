@@ -2,6 +2,7 @@
 
 #include "base/command_line.h"
 #include "base/guid.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
 
 namespace installer {
 namespace {
@@ -32,6 +33,15 @@ std::string GetSessionGuid() {
     return new std::string(value.empty() ? base::GenerateGUID() : value);
   }();
   return *guid;
+}
+
+InterprocessState* GetInterprocessState() {
+  return nullptr;  // placeholder until the full state lands
+}
+
+TrackingDataDictionary* GetServerTrackingData() {
+  static TrackingDataDictionary* data = new TrackingDataDictionary();
+  return data;
 }
 
 }  // namespace installer
