@@ -7,6 +7,12 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/l10n_handler/l10n_handler.h"
 
 namespace installer {
 
@@ -29,6 +35,46 @@ bool IsInsidePackage() {
   return base::PathExists(browser) &&
          base::PathExists(folder.Append(L"files_list")) &&
          executable.BaseName().value() != L"installer.exe";
+}
+
+// Settings checks.
+
+base::string16 FormatDriveSpaceList(
+    const std::vector<LowSpaceVolume>& volumes) {
+  std::vector<base::string16> pieces;
+  for (const LowSpaceVolume& volume : volumes) {
+    pieces.push_back(
+        GetStringF(IDS_DRIVE_SPACE_NEEDED, volume.volume.value(),
+                   base::Uint64ToString16(volume.required_mb)));
+  }
+  return base::JoinString(pieces, L", ");
+}
+
+bool ValidateSettings(Settings* settings) {
+  const FolderProblem problem = settings->GetFolderProblem();
+  if (problem == FOLDER_PROBLEM_NONE)
+    return true;
+  std::string message = "Attempting to start installation with invalid settings";
+  switch (problem) {
+    case FOLDER_PROBLEM_INVALID_PATH:
+      SetLastInstallerError(RESULT_INVALID_LOCATION,
+                            message + "\nThe path is invalid");
+      break;
+    case FOLDER_PROBLEM_NO_INSTALLATION:
+      SetLastInstallerError(RESULT_UNINSTALL_ERROR,
+                            message + "\nInstallation does not exist");
+      break;
+    case FOLDER_PROBLEM_NOT_ENOUGH_SPACE:
+      SetLastInstallerError(
+          RESULT_NOT_ENOUGH_DISK_SPACE,
+          message + "\nNot enough disk space: " +
+              base::WideToUTF8(FormatDriveSpaceList(
+                  settings->GetFolderDetails().GetLowSpaceVolumes())));
+      break;
+    default:
+      break;
+  }
+  return false;
 }
 
 }  // namespace installer

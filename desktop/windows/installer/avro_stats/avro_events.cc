@@ -41,4 +41,23 @@ ErrorEvent::ErrorEvent(const std::string& description) : AvroEvent("error") {
 ControllerQuittingEvent::ControllerQuittingEvent()
     : AvroEvent("controller_quitting") {}
 
+StatusParsedEvent::StatusParsedEvent(
+    const std::optional<std::string>& status_origin,
+    const std::optional<std::string>& server_tracking_data,
+    const std::optional<std::string>& autoupdate_uuid)
+    : AvroEvent("status_parsed") {
+  const struct {
+    const char* key;
+    const std::optional<std::string>& value;
+  } kFields[] = {{"status_origin", status_origin},
+                 {"server_tracking_data", server_tracking_data},
+                 {"autoupdate_uuid", autoupdate_uuid}};
+  for (const auto& field : kFields) {
+    if (field.value) {
+      mutable_details()->SetWithoutPathExpansion(
+          field.key, std::make_unique<base::Value>(*field.value));
+    }
+  }
+}
+
 }  // namespace installer

@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/macros.h"
@@ -49,6 +50,14 @@ class ErrorEvent : public AvroEvent {
 class ControllerQuittingEvent : public AvroEvent {
  public:
   ControllerQuittingEvent();
+};
+
+// An existing installation's status was read; each field only when known.
+class StatusParsedEvent : public AvroEvent {
+ public:
+  StatusParsedEvent(const std::optional<std::string>& status_origin,
+                    const std::optional<std::string>& server_tracking_data,
+                    const std::optional<std::string>& autoupdate_uuid);
 };
 
 }  // namespace installer
