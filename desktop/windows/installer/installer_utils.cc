@@ -5,7 +5,9 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_constants.h"
 
 namespace installer {
@@ -29,6 +31,19 @@ bool IsInsidePackage() {
   return base::PathExists(browser) &&
          base::PathExists(folder.Append(L"files_list")) &&
          executable.BaseName().value() != L"installer.exe";
+}
+
+bool ReadFilesList(const base::FilePath& path,
+                   std::vector<std::string>* lines) {
+  VLOG(1) << "Reading files list : " << path.BaseName().value();
+  std::string contents;
+  if (!base::ReadFileToString(path, &contents))
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Cannot read files list to string");
+  std::vector<std::string> pieces = base::SplitString(
+      contents, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  lines->insert(lines->begin(), pieces.begin(), pieces.end());
+  return true;
 }
 
 }  // namespace installer
