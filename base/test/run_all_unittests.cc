@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/command_line.h"
 #include "base/test/handle_verifier_export.h"
 #include "base/test/test_watchdog.h"
 #include "gtest/gtest.h"
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
   // the verifier does.
   base::test::EnableHandleVerifierExport();
   testing::InitGoogleTest(&argc, argv);
+  // Code under test reads the process command line as the library would.
+  base::CommandLine::Init();
   // No single test comes near this; one that does is stuck.
   base::test::InstallTestWatchdog(120);
   return RUN_ALL_TESTS();

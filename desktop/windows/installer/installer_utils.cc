@@ -5,11 +5,12 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
-#include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/common/product_constants.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
@@ -35,6 +36,19 @@ bool IsInsidePackage() {
   return base::PathExists(browser) &&
          base::PathExists(folder.Append(L"files_list")) &&
          executable.BaseName().value() != L"installer.exe";
+}
+
+bool ReadFilesList(const base::FilePath& path,
+                   std::vector<std::string>* lines) {
+  VLOG(1) << "Reading files list : " << path.BaseName().value();
+  std::string contents;
+  if (!base::ReadFileToString(path, &contents))
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Cannot read files list to string");
+  std::vector<std::string> pieces = base::SplitString(
+      contents, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  lines->insert(lines->begin(), pieces.begin(), pieces.end());
+  return true;
 }
 
 // Settings checks.

@@ -1,47 +1,37 @@
 #include "desktop/windows/installer/interprocess_state.h"
 
 #include "base/command_line.h"
-#include "base/guid.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/interprocess_state_impl.h"
 
 namespace installer {
-namespace {
 
-bool HasSwitch(const char* name) {
-  return base::CommandLine::ForCurrentProcess()->HasSwitch(name);
+InterprocessState* GetInterprocessState() {
+  // Never destroyed: child processes are launched until the very end.
+  static InterprocessState* state =
+      new InterprocessStateImpl(std::make_unique<TrackingDataDictionary>(),
+                                base::CommandLine::ForCurrentProcess());
+  return state;
 }
 
-}  // namespace
-
 bool IsAutoupdateRun() {
-  return HasSwitch("autoupdate");
+  return GetInterprocessState()->IsAutoupdate();
 }
 
 bool IsSilentRun() {
-  return HasSwitch("silent");
+  return GetInterprocessState()->IsSilent();
 }
 
 bool IsUninstallRun() {
-  return HasSwitch("uninstall");
+  return GetInterprocessState()->IsUninstall();
 }
 
 std::string GetSessionGuid() {
-  static const std::string* guid = [] {
-    std::string value =
-        base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(
-            "session-guid");
-    return new std::string(value.empty() ? base::GenerateGUID() : value);
-  }();
-  return *guid;
-}
-
-InterprocessState* GetInterprocessState() {
-  return nullptr;  // placeholder until the full state lands
+  return GetInterprocessState()->GetSessionGuid();
 }
 
 TrackingDataDictionary* GetServerTrackingData() {
-  static TrackingDataDictionary* data = new TrackingDataDictionary();
-  return data;
+  return GetInterprocessState()->GetTrackingData();
 }
 
 }  // namespace installer
