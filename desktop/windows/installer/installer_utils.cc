@@ -66,8 +66,11 @@ base::string16 FormatDriveSpaceList(
 
 bool ValidateSettings(Settings* settings) {
   const FolderProblem problem = settings->GetFolderProblem();
-  if (problem == FOLDER_PROBLEM_NONE)
+  // Valid: the folder was examined and an operation chosen for it.
+  if (problem == FOLDER_PROBLEM_NONE &&
+      settings->GetOperation() != OPERATION_NONE) {
     return true;
+  }
   std::string message = "Attempting to start installation with invalid settings";
   switch (problem) {
     case FOLDER_PROBLEM_INVALID_PATH:

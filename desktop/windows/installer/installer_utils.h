@@ -26,8 +26,10 @@ bool ReadFilesList(const base::FilePath& path, std::vector<std::string>* lines);
 // "drive <volume> (<MB> MB needed)" per volume, joined by ", ".
 base::string16 FormatDriveSpaceList(const std::vector<LowSpaceVolume>& volumes);
 
-// The last check before an installation starts: false, with the thread's
-// last-error record telling why, when the settings' folder has a problem.
+// The last check before an installation starts: true once the settings'
+// folder was examined without a problem and an operation chosen; otherwise
+// false, with the thread's last-error record telling why for a folder
+// problem.
 bool ValidateSettings(Settings* settings);
 
 }  // namespace installer
