@@ -564,6 +564,41 @@ TEST(LastInstallFolderTest, ValueOrder) {
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, kKey.c_str()));
 }
 
+// An x64 package keeps a remembered folder inside the 32-bit program files
+// only when an installation is there.
+TEST_F(SettingsTest, X64PackageProbesA32BitRegistryFolder) {
+  FilePath program_files_x86;
+  ASSERT_TRUE(
+      base::PathService::Get(base::DIR_PROGRAM_FILESX86, &program_files_x86));
+  base::ScopedTempDir remembered;
+  ASSERT_TRUE(remembered.CreateUniqueTempDirUnderPath(program_files_x86));
+  os_.AddKey(HKEY_CURRENT_USER, 0, L"Software\\Kavor Software")
+      .values[L"Last developer Install Path"] = remembered.GetPath().value();
+
+  Make();
+  ASSERT_EQ(1u, fetchers_.size());
+  EXPECT_EQ(remembered.GetPath(), LastFetcher()->path);
+  LastFetcher()->Deliver(Details());
+  ASSERT_EQ(2u, fetchers_.size());
+  EXPECT_EQ(settings_->GetDefaultInstallFolder(DEFAULT_FOLDER_STANDARD),
+            LastFetcher()->path);
+  EXPECT_EQ(OPERATION_NONE, settings_->GetOperation());
+
+  fetchers_.clear();
+  Make();
+  LastFetcher()->Deliver(InstallationDetails());
+  EXPECT_EQ(1u, fetchers_.size());
+  EXPECT_EQ(OPERATION_UPGRADE, settings_->GetOperation());
+  EXPECT_EQ(remembered.GetPath(), settings_->GetInstallFolder());
+
+  // An x86 package takes the folder as it is.
+  fetchers_.clear();
+  Make(FilePath(), ARCHITECTURE_X86);
+  LastFetcher()->Deliver(Details());
+  EXPECT_EQ(1u, fetchers_.size());
+  EXPECT_EQ(OPERATION_INSTALL, settings_->GetOperation());
+}
+
 TEST_F(SettingsTest, CountStreamUninstallEntries) {
   const std::wstring kUninstall =
       L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
