@@ -30,19 +30,6 @@ bool HasSwitch(const char* name) {
   return base::CommandLine::ForCurrentProcess()->HasSwitch(name);
 }
 
-// Equal paths, the drive letter compared without case.
-bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
-  const base::FilePath::StringType& x = a.value();
-  const base::FilePath::StringType& y = b.value();
-  if (x.size() != y.size())
-    return false;
-  if (x.size() >= 2 && x[1] == L':' && y[1] == L':')
-    return base::ToLowerASCII(x[0]) == base::ToLowerASCII(y[0]) &&
-           x.compare(1, base::FilePath::StringType::npos, y, 1,
-                     base::FilePath::StringType::npos) == 0;
-  return x == y;
-}
-
 bool EqualsIgnoreCase(const base::FilePath& a, const base::FilePath& b) {
   return base::FilePath::CompareIgnoreCase(a.value(), b.value()) == 0;
 }
@@ -464,7 +451,8 @@ void SettingsImpl::SetInstallFolder(const base::FilePath& path) {
   if (!editable_)
     return;
   VLOG(1) << "Setting install folder to: " << path;
-  if (!IsSamePath(path, folder_details_->GetPath()))
+  // FilePath's equality ignores only the drive letter's case.
+  if (path != folder_details_->GetPath())
     FetchFolderDetails(path, FetchPurpose::kApply);
 }
 
