@@ -12,12 +12,14 @@
 #include "base/base_paths_win.h"
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/environment.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installation_folder_details.h"
@@ -693,12 +695,28 @@ TEST_F(SettingsTest, FrozenSettingsDropReplies) {
 }
 
 TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
+  base::ScopedTempDir stats_dir;
+  ASSERT_TRUE(stats_dir.CreateUniqueTempDir());
+  const FilePath stats_log = stats_dir.GetPath().Append(L"stats.log");
+  std::unique_ptr<base::Environment> env = base::Environment::Create();
+  ASSERT_TRUE(env->SetVar(kStatsLogFileVariable, stats_log.AsUTF8Unsafe()));
+  InitializeAvroStatsSender(
+      std::make_unique<AvroMessageSerializer>("guid", "", "1", "developer",
+                                              CampaignData()),
+      false, true);
+  env->UnSetVar(kStatsLogFileVariable);
+
   SetSwitches({L"--startmenushortcut=0"});
   auto details = InstallationDetails();
   details->status->all_users = true;
   details->desktop_shortcut = false;
   details->start_menu_shortcut = true;
   SettingsImpl* settings = MakeWithFolder(std::move(details));
+  DisableAvroStatsSender();
+  std::string stats;
+  ASSERT_TRUE(base::ReadFileToString(stats_log, &stats));
+  EXPECT_EQ("{\"event\":\"status_parsed\",\"status_origin\":\"primary\"}\n",
+            stats);
   EXPECT_EQ(OPERATION_UPGRADE, settings->GetOperation());
   EXPECT_TRUE(settings->GetAllUsers());
   EXPECT_FALSE(settings->GetDesktopShortcut());
