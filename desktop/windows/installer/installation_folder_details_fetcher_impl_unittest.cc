@@ -26,7 +26,6 @@ struct Record {
   base::FilePath path;
   bool recovery_mode = false;
   bool in_sta = false;
-  bool destroyed = false;
 };
 
 // Folder details that only note how they were used. Initialize of the
@@ -41,10 +40,7 @@ class RecordingDetails : public InstallationFolderDetailsImpl {
         started_(started),
         release_(release),
         on_destroyed_(std::move(on_destroyed)) {}
-  ~RecordingDetails() override {
-    record_->destroyed = true;
-    on_destroyed_.Run();
-  }
+  ~RecordingDetails() override { on_destroyed_.Run(); }
 
   const base::FilePath& GetPath() const override { return record_->path; }
 
@@ -106,39 +102,8 @@ class InstallationFolderDetailsFetcherImplTest : public testing::Test {
   std::vector<std::unique_ptr<Record>> records_;
 };
 
-TEST_F(InstallationFolderDetailsFetcherImplTest, ReplyGetsDetailsOnCaller) {
-  const base::PlatformThreadId caller = base::PlatformThread::CurrentId();
-  base::scoped_refptr<InstallationFolderDetailsFetcher> fetcher =
-      CreateInstallationFolderDetailsFetcherFactory().Run(
-          base::FilePath(L"C:\\Kavor"), true);
-  base::RunLoop run_loop;
-  std::unique_ptr<InstallationFolderDetails> received;
-  base::PlatformThreadId reply_thread = 0;
-  fetcher->FetchStatus(base::BindOnce(
-      [](std::unique_ptr<InstallationFolderDetails>* received,
-         base::PlatformThreadId* thread,
-         base::RepeatingClosure quit,
-         std::unique_ptr<InstallationFolderDetails> details) {
-        *received = std::move(details);
-        *thread = base::PlatformThread::CurrentId();
-        quit.Run();
-      },
-      &received, &reply_thread, run_loop.QuitClosure()));
-  fetcher = nullptr;
-  ASSERT_TRUE(base::RunWithin(&run_loop, "the fetch's reply"));
-  ASSERT_NE(nullptr, received);
-  EXPECT_EQ(caller, reply_thread);
-  ASSERT_EQ(1u, records_.size());
-  EXPECT_EQ(L"C:\\Kavor", records_[0]->path.value());
-  EXPECT_TRUE(records_[0]->recovery_mode);
-  EXPECT_TRUE(records_[0]->in_sta);
-  EXPECT_FALSE(records_[0]->destroyed);
-  received.reset();
-  EXPECT_TRUE(records_[0]->destroyed);
-}
-
 // A superseded fetch: the settings cancel it and start the next one.
-TEST_F(InstallationFolderDetailsFetcherImplTest, CancelledFetchNeverReplies) {
+TEST_F(InstallationFolderDetailsFetcherImplTest, OnlyTheLiveFetchReplies) {
   base::RunLoop run_loop;
   int destroyed = 0;
   on_destroyed_ = base::BindRepeating(
@@ -148,28 +113,38 @@ TEST_F(InstallationFolderDetailsFetcherImplTest, CancelledFetchNeverReplies) {
       },
       &destroyed, run_loop.QuitClosure());
   std::vector<std::wstring> replies;
+  const base::PlatformThreadId caller = base::PlatformThread::CurrentId();
   auto reply = [](std::vector<std::wstring>* replies,
+                  base::PlatformThreadId caller,
                   std::unique_ptr<InstallationFolderDetails> details) {
+    EXPECT_EQ(caller, base::PlatformThread::CurrentId());
     replies->push_back(details->GetPath().value());
   };
+  const InstallationFolderDetailsFetcherFactory factory =
+      CreateInstallationFolderDetailsFetcherFactory();
 
-  auto first = base::MakeRefCounted<InstallationFolderDetailsFetcherImpl>(
-      base::FilePath(L"blocked"), false);
-  first->FetchStatus(base::BindOnce(reply, &replies));
+  base::scoped_refptr<InstallationFolderDetailsFetcher> first =
+      factory.Run(base::FilePath(L"blocked"), false);
+  first->FetchStatus(base::BindOnce(reply, &replies, caller));
   ASSERT_TRUE(base::WaitWithin(&started_, "the first examination"));
   first->Cancel();
   first = nullptr;
 
-  auto second = base::MakeRefCounted<InstallationFolderDetailsFetcherImpl>(
-      base::FilePath(L"C:\\Second"), false);
-  second->FetchStatus(base::BindOnce(reply, &replies));
+  base::scoped_refptr<InstallationFolderDetailsFetcher> second =
+      factory.Run(base::FilePath(L"C:\\Second"), true);
+  second->FetchStatus(base::BindOnce(reply, &replies, caller));
   second = nullptr;
   release_.Signal();
 
-  // Both details die: the second's when its reply has used them, the
+  // Both details die: the second's once its reply has used them, the
   // first's with its fetcher.
   ASSERT_TRUE(base::RunWithin(&run_loop, "both details destroyed"));
   EXPECT_EQ(std::vector<std::wstring>{L"C:\\Second"}, replies);
+  ASSERT_EQ(2u, records_.size());
+  for (const auto& record : records_)
+    EXPECT_TRUE(record->in_sta) << record->path;
+  EXPECT_FALSE(records_[0]->recovery_mode);
+  EXPECT_TRUE(records_[1]->recovery_mode);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/message_loop/message_loop.h"
 #include "base/strings/string_util.h"
@@ -28,32 +28,17 @@ namespace {
 constexpr int64_t kMb = 1024 * 1024;
 
 // Answers every access question with |answer| and remembers what was asked.
-class FakeSecurityUtils : public SecurityUtils {
+class FakeSecurityUtils : public SecurityUtilsImpl {
  public:
-  bool IsUserAdmin(bool) override { return true; }
   bool HasAccess(const base::string16& object_name,
                  SE_OBJECT_TYPE,
                  uint32_t desired_access) override {
-    asked_objects.push_back(object_name);
-    asked_rights.push_back(desired_access);
+    asked.push_back({object_name, desired_access});
     return answer;
-  }
-  bool NeedsElevation(bool, bool) override { return false; }
-  bool SetPrivilege(const base::string16&, bool) override { return false; }
-  bool GrantAccess(const base::string16&,
-                   SE_OBJECT_TYPE,
-                   uint32_t,
-                   bool,
-                   std::unique_ptr<SavedSecurityDescriptor>*) override {
-    return false;
-  }
-  bool RestoreSecurity(std::unique_ptr<SavedSecurityDescriptor>*) override {
-    return false;
   }
 
   bool answer = true;
-  std::vector<base::string16> asked_objects;
-  std::vector<uint32_t> asked_rights;
+  std::vector<std::pair<base::string16, uint32_t>> asked;
 };
 
 bool WriteText(const base::FilePath& path, const std::string& text) {
@@ -89,25 +74,24 @@ class InstallationFolderDetailsImplTest : public testing::Test {
     return mb < 0 ? -1 : mb * kMb;
   }
 
-  // A status file of a current-user installation in |folder|; |change|
-  // adds or replaces members.
-  void WriteStatus(
-      const base::FilePath& folder,
-      const std::function<void(base::DictionaryValue*)>& change = nullptr) {
+  // The status file of a current-user installation in Dir(), with the
+  // members of |extra| (a JSON object) added or replaced.
+  void WriteStatus(const std::string& extra = "{}") {
     base::DictionaryValue status;
     status.SetString("version", "47.0.4127.0");
     status.SetBoolean("copy_only", false);
     status.SetBoolean("_all_users", false);
-    status.SetString("path", folder.value());
+    status.SetString("path", Dir().value());
     status.SetString("_subfolder", "47.0.4127.0");
     status.Set("files", std::make_unique<base::ListValue>());
     status.Set("registry", std::make_unique<base::DictionaryValue>());
-    if (change)
-      change(&status);
+    std::unique_ptr<base::Value> changes = base::JSONReader::Read(extra);
+    const base::DictionaryValue* changes_dict = nullptr;
+    ASSERT_TRUE(changes && changes->GetAsDictionary(&changes_dict)) << extra;
+    status.MergeDictionary(changes_dict);
     std::string json;
     ASSERT_TRUE(base::JSONWriter::Write(status, &json));
-    ASSERT_TRUE(
-        WriteText(folder.Append(L"installation_status.json"), json));
+    ASSERT_TRUE(WriteText(Dir().Append(L"installation_status.json"), json));
   }
 
   // The prefs store releases its pool on this thread at exit.
@@ -143,43 +127,41 @@ TEST_F(InstallationFolderDetailsImplTest, UnusablePathsAreProblemOne) {
     // Nothing past the validity check runs for such a path.
     EXPECT_TRUE(queried_volumes_.empty());
   }
-  EXPECT_TRUE(security_.asked_objects.empty());
+  EXPECT_TRUE(security_.asked.empty());
 }
 
 TEST_F(InstallationFolderDetailsImplTest, WriteAccessIsAskedOfNearestFolder) {
+  const base::FilePath file = Dir().Append(L"file.txt");
+  ASSERT_TRUE(WriteText(file, "x"));
   struct {
     base::FilePath path;
-    uint32_t rights;
+    base::FilePath valid_parent;
+    uint32_t rights;  // 0: not asked
   } const cases[] = {
       // An existing folder: read, write and execute of the folder itself.
-      {Dir(), 0x1201BF},
+      {Dir(), Dir(), 0x1201BF},
       // Not there yet: adding a subfolder to the nearest existing ancestor.
-      {Dir().Append(L"a\\b\\c"), FILE_ADD_SUBDIRECTORY},
+      {Dir().Append(L"a\\b\\c"), Dir(), FILE_ADD_SUBDIRECTORY},
+      // Below a file: usable as far as the path goes, but nothing to ask.
+      {file.Append(L"sub\\folder"), base::FilePath(), 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.value());
-    security_.asked_objects.clear();
-    security_.asked_rights.clear();
+    security_.asked.clear();
     security_.answer = !security_.answer;
     auto details = Examine(c.path);
     EXPECT_EQ(INSTALLATION_FOLDER_VALID,
               details->GetInstallationFolderProblem());
-    EXPECT_EQ(Dir(), details->GetValidParentFolder());
-    ASSERT_EQ(1u, security_.asked_objects.size());
-    EXPECT_EQ(Dir().value(), security_.asked_objects[0]);
-    EXPECT_EQ(c.rights, security_.asked_rights[0]);
-    EXPECT_EQ(security_.answer, details->HasWriteAccess());
+    EXPECT_EQ(c.valid_parent, details->GetValidParentFolder());
+    if (c.rights) {
+      ASSERT_EQ(1u, security_.asked.size());
+      EXPECT_EQ(Dir().value(), security_.asked[0].first);
+      EXPECT_EQ(c.rights, security_.asked[0].second);
+    } else {
+      EXPECT_TRUE(security_.asked.empty());
+    }
+    EXPECT_EQ(c.rights && security_.answer, details->HasWriteAccess());
   }
-}
-
-TEST_F(InstallationFolderDetailsImplTest, ChildOfFileHasNoValidParent) {
-  const base::FilePath file = Dir().Append(L"file.txt");
-  ASSERT_TRUE(WriteText(file, "x"));
-  auto details = Examine(file.Append(L"sub\\folder"));
-  EXPECT_EQ(INSTALLATION_FOLDER_VALID, details->GetInstallationFolderProblem());
-  EXPECT_TRUE(details->GetValidParentFolder().empty());
-  EXPECT_FALSE(details->HasWriteAccess());
-  EXPECT_TRUE(security_.asked_objects.empty());
 }
 
 TEST_F(InstallationFolderDetailsImplTest, LauncherWithoutStatusIsATrace) {
@@ -229,61 +211,29 @@ TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
 
 // Needs the JSON status reader.
 TEST_F(InstallationFolderDetailsImplTest, StatusFlagsAreNormalised) {
+  const std::string kKey =
+      "[{\"path\":\"Software\\\\Kavor\",\"clean\":0,\"values\":[]}]";
   struct {
-    const char* name;
-    void (*change)(base::DictionaryValue*);
+    std::string status;
     bool copy_only;
     bool all_users;
   } const cases[] = {
-      {"plain copy",
-       [](base::DictionaryValue* s) {
-         s->SetBoolean("copy_only", true);
-         s->SetBoolean("_all_users", true);
-       },
-       true, false},
-      {"copy with a user key",
-       [](base::DictionaryValue* s) {
-         s->SetBoolean("copy_only", true);
-         auto keys = std::make_unique<base::ListValue>();
-         auto key = std::make_unique<base::DictionaryValue>();
-         key->SetString("path", "Software\\Kavor");
-         key->SetInteger("clean", 0);
-         key->Set("values", std::make_unique<base::ListValue>());
-         keys->Append(std::move(key));
-         s->Set("registry.HKCU", std::move(keys));
-       },
+      {"{\"copy_only\":true,\"_all_users\":true}", true, false},
+      {"{\"copy_only\":true,\"registry\":{\"HKCU\":" + kKey + "}}", false,
+       false},
+      {"{\"copy_only\":true,\"shortcuts\":{\"SC_DEST_MENU\":\"m.lnk\"}}",
        false, false},
-      {"copy with a shortcut",
-       [](base::DictionaryValue* s) {
-         s->SetBoolean("copy_only", true);
-         s->SetString("shortcuts.SC_DEST_MENU", "C:\\menu.lnk");
-       },
-       false, false},
-      {"user install with a machine key",
-       [](base::DictionaryValue* s) {
-         auto keys = std::make_unique<base::ListValue>();
-         auto key = std::make_unique<base::DictionaryValue>();
-         key->SetString("path", "Software\\Kavor");
-         key->SetInteger("clean", 0);
-         key->Set("values", std::make_unique<base::ListValue>());
-         keys->Append(std::move(key));
-         s->Set("registry.HKLM", std::move(keys));
-       },
-       false, true},
-      {"all users as recorded",
-       [](base::DictionaryValue* s) { s->SetBoolean("_all_users", true); },
-       false, true},
+      {"{\"registry\":{\"HKLM\":" + kKey + "}}", false, true},
+      {"{\"_all_users\":true}", false, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteStatus(Dir(), c.change);
+    SCOPED_TRACE(c.status);
+    WriteStatus(c.status);
     auto details = Examine(Dir());
     ASSERT_TRUE(details->HasExistingInstallation())
         << details->GetStatusReadError();
     EXPECT_EQ(c.copy_only, details->GetInstallationStatus()->copy_only);
     EXPECT_EQ(c.all_users, details->GetInstallationStatus()->all_users);
-    EXPECT_EQ(INSTALLATION_STATUS_PRIMARY,
-              details->GetInstallationStatus()->origin);
   }
 }
 
@@ -317,7 +267,7 @@ TEST_F(InstallationFolderDetailsImplTest, UnusableStatusFileIsReported) {
 
 // Needs the JSON status reader.
 TEST_F(InstallationFolderDetailsImplTest, InstallationPrefsAndTrackingData) {
-  WriteStatus(Dir());
+  WriteStatus();
   ASSERT_TRUE(WriteText(Dir().Append(L"server_tracking_data"), "blob\n"));
   ASSERT_TRUE(WriteText(
       Dir().Append(L"installer_prefs.json"),
@@ -362,9 +312,9 @@ TEST_F(InstallationFolderDetailsImplTest, DesktopShortcutToBrowserIsRecreated) {
   base::ScopedTempDir desktop;
   ASSERT_TRUE(desktop.CreateUniqueTempDir());
   const base::FilePath shortcut = desktop.GetPath().Append(L"Kavor.lnk");
-  WriteStatus(Dir(), [&shortcut](base::DictionaryValue* s) {
-    s->SetString("shortcuts.SC_DEST_DESKTOP", shortcut.value());
-  });
+  std::string quoted;
+  ASSERT_TRUE(base::JSONWriter::Write(base::Value(shortcut.value()), &quoted));
+  WriteStatus("{\"shortcuts\":{\"SC_DEST_DESKTOP\":" + quoted + "}}");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.target ? c.target : L"none");
     ASSERT_TRUE(base::DeleteFile(shortcut, false));
