@@ -155,7 +155,9 @@ class Settings {
   virtual const base::string16& GetLanguage() const = 0;
   virtual const base::FilePath& GetProfileFolder() const = 0;
   virtual void CopyImportSwitches(base::CommandLine* command_line) const = 0;
-  // The backend's settings switches, on a command line without a program.
+  // The backend's settings switches, on a command line without a program;
+  // the switches that only pass through are copied from |command_line| (the
+  // process's own).
   virtual base::CommandLine AppendToCommandLine(
       const base::CommandLine& command_line, bool no_launch) const = 0;
   virtual bool IsEditable() const = 0;

@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -17,15 +16,14 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
-#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/installation_folder_details_impl.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
-#include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "gtest/gtest.h"
@@ -36,139 +34,49 @@ namespace {
 using base::FilePath;
 
 const wchar_t kProductFolder[] = L"Kavor developer";
+const wchar_t kCompanyKey[] = L"Software\\Kavor Software";
+const wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// Registry keys by (root, view bits, path); the subkeys of a key are the
-// stored keys one level below it.
-class FakeOsOperations : public OsOperations {
- public:
-  struct Key {
-    std::map<std::wstring, std::wstring> values;
-  };
-  struct Drive {
-    std::wstring root;
-    uint32_t type;
-    bool ready;
-  };
-  using KeyId = std::tuple<HKEY, uint32_t, std::wstring>;
-
-  static uint32_t View(uint32_t access) {
-    return access & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
-  }
-  Key& AddKey(HKEY root, uint32_t view, const std::wstring& path) {
-    return keys_[KeyId(root, view, path)];
-  }
-
-  std::map<KeyId, Key> keys_;
-  std::vector<Drive> drives_;
-
-  void StoreDefaultBrowserSettings(const Settings&,
-                                   const InstallationStatus*) override {}
-  std::unique_ptr<RegistryKeyEnumerator> CreateRegistryKeyEnumerator(
-      HKEY root, const base::string16& path, uint32_t access) override;
-  bool GetAppOutput(const base::CommandLine&, std::string*) override {
-    return false;
-  }
-  std::unique_ptr<DriveEnumerator> CreateDriveInfo() override;
-  base::win::ScopedHandle RunElevated(const base::CommandLine&) override {
-    return base::win::ScopedHandle();
-  }
-  uint32_t GetCurrentThreadId() override { return 0; }
-  uint32_t GetOsArchitecture() override { return 1; }
-};
-
-class FakeKey : public RegistryKeyEnumerator {
- public:
-  FakeKey(FakeOsOperations* os, FakeOsOperations::KeyId id)
-      : os_(os), id_(std::move(id)) {}
-  bool IsValid() override { return os_->keys_.count(id_) != 0; }
-  bool ReadValue(const base::string16& name, base::string16* value) override {
-    if (!IsValid())
-      return false;
-    const auto& values = os_->keys_[id_].values;
-    auto it = values.find(name);
-    if (it == values.end())
-      return false;
-    *value = it->second;
-    return true;
-  }
-  bool HasValue(const base::string16& name) override {
-    base::string16 value;
-    return ReadValue(name, &value);
-  }
-  std::unique_ptr<RegistrySubkeyEnumerator> CreateSubkeyEnumerator() override;
-  base::string16 GetName() override {
-    const std::wstring& path = std::get<2>(id_);
-    return path.substr(path.rfind(L'\\') + 1);
-  }
-
- private:
-  FakeOsOperations* os_;
-  FakeOsOperations::KeyId id_;
-};
-
-class FakeSubkeys : public RegistrySubkeyEnumerator {
- public:
-  explicit FakeSubkeys(std::vector<std::unique_ptr<RegistryKeyEnumerator>> keys)
-      : keys_(std::move(keys)) {}
-  std::unique_ptr<RegistryKeyEnumerator> Next() override {
-    return next_ < keys_.size() ? std::move(keys_[next_++]) : nullptr;
-  }
-
- private:
-  std::vector<std::unique_ptr<RegistryKeyEnumerator>> keys_;
-  size_t next_ = 0;
-};
-
-std::unique_ptr<RegistrySubkeyEnumerator> FakeKey::CreateSubkeyEnumerator() {
-  std::vector<std::unique_ptr<RegistryKeyEnumerator>> children;
-  const std::wstring prefix = std::get<2>(id_) + L"\\";
-  for (const auto& entry : os_->keys_) {
-    const std::wstring& path = std::get<2>(entry.first);
-    if (std::get<0>(entry.first) == std::get<0>(id_) &&
-        std::get<1>(entry.first) == std::get<1>(id_) &&
-        base::StartsWith(path, prefix, base::CompareCase::SENSITIVE) &&
-        path.find(L'\\', prefix.size()) == std::wstring::npos) {
-      children.push_back(std::make_unique<FakeKey>(os_, entry.first));
-    }
-  }
-  return std::make_unique<FakeSubkeys>(std::move(children));
-}
-
-std::unique_ptr<RegistryKeyEnumerator>
-FakeOsOperations::CreateRegistryKeyEnumerator(HKEY root,
-                                              const base::string16& path,
-                                              uint32_t access) {
-  return std::make_unique<FakeKey>(this, KeyId(root, View(access), path));
-}
-
-class FakeDrive : public DriveInfo {
- public:
-  explicit FakeDrive(const FakeOsOperations::Drive& drive) : drive_(drive) {}
-  bool IsReady() override { return drive_.ready; }
-  uint32_t GetType() override { return drive_.type; }
-  base::string16 GetRootPath() override { return drive_.root; }
-
- private:
-  FakeOsOperations::Drive drive_;
+struct FakeDriveRecord {
+  const wchar_t* root;
+  uint32_t type;
+  bool ready;
 };
 
 class FakeDrives : public DriveEnumerator {
+  class Drive : public DriveInfo {
+   public:
+    explicit Drive(const FakeDriveRecord& record) : record_(record) {}
+    bool IsReady() override { return record_.ready; }
+    uint32_t GetType() override { return record_.type; }
+    base::string16 GetRootPath() override { return record_.root; }
+
+   private:
+    const FakeDriveRecord record_;
+  };
+
  public:
-  explicit FakeDrives(std::vector<FakeOsOperations::Drive> drives)
+  explicit FakeDrives(std::vector<FakeDriveRecord> drives)
       : drives_(std::move(drives)) {}
   std::unique_ptr<DriveInfo> Next() override {
-    return next_ < drives_.size() ? std::make_unique<FakeDrive>(drives_[next_++])
+    return next_ < drives_.size() ? std::make_unique<Drive>(drives_[next_++])
                                   : nullptr;
   }
 
  private:
-  std::vector<FakeOsOperations::Drive> drives_;
+  std::vector<FakeDriveRecord> drives_;
   size_t next_ = 0;
 };
 
-std::unique_ptr<DriveEnumerator> FakeOsOperations::CreateDriveInfo() {
-  return std::make_unique<FakeDrives>(drives_);
-}
+// The real registry objects with made-up drives.
+class FakeOsOperations : public OsOperationsImpl {
+ public:
+  std::unique_ptr<DriveEnumerator> CreateDriveInfo() override {
+    return std::make_unique<FakeDrives>(drives);
+  }
+  std::vector<FakeDriveRecord> drives;
+};
 
 class FakeSecurityUtils : public SecurityUtilsImpl {
  public:
@@ -176,70 +84,42 @@ class FakeSecurityUtils : public SecurityUtilsImpl {
   bool admin = false;
 };
 
-// Folder details as a test wants them; the rest stays empty.
-class FakeDetails : public InstallationFolderDetails {
+// Folder details as a test wants them; the rest as an unexamined folder
+// answers.
+class FakeDetails : public InstallationFolderDetailsImpl {
  public:
   void Initialize(const FilePath& path, bool) override { path_ = path; }
   const InstallationStatus* GetInstallationStatus() const override {
     return status.get();
   }
   const FilePath& GetPath() const override { return path_; }
-  const FilePath& GetValidParentFolder() const override { return parent_; }
   int32_t GetInstallationFolderProblem() const override { return problem; }
   std::vector<LowSpaceVolume> GetLowSpaceVolumes() const override {
     return low_space;
   }
   bool HasExistingInstallation() const override { return !!status; }
-  bool HasExistingInstallationTraces() const override { return false; }
-  const std::string& GetStatusReadError() const override { return empty_; }
-  const std::string& GetStatusFileContents() const override { return empty_; }
-  const std::string& GetWelcomeUrl() const override { return empty_; }
-  bool DesktopShortcutExists() const override { return desktop_shortcut; }
-  std::optional<bool> GetEnableStats() const override { return enable_stats; }
   bool HasWriteAccess() const override { return true; }
-  std::optional<bool> GetImportBrowserData() const override {
-    return std::nullopt;
-  }
-  bool IsHttpHandler() const override { return false; }
-  const base::string16& GetLanguage() const override { return language_; }
-  int32_t GetOldProductType() const override { return -1; }
-  const std::vector<FilePath>& GetPinnedShortcutPaths() const override {
-    return pinned_;
-  }
-  const std::vector<FilePath>& GetSuffixedPinnedShortcutPaths()
-      const override {
-    return pinned_;
-  }
-  const FilePath& GetProfilePath() const override { return parent_; }
-  bool QuickLaunchShortcutExists() const override { return false; }
-  const FilePath& GetTemporaryShortcutFolder() const override {
-    return parent_;
-  }
-  bool TemporaryShortcutFolderExists() const override { return false; }
-  const std::string& GetServerTrackingData() const override { return empty_; }
-  bool RecreateDesktopShortcut() const override { return false; }
-  bool RecreatePinnedShortcut() const override { return false; }
-  bool RecreateQuickLaunchShortcut() const override { return false; }
-  bool RecreateStartMenuShortcut() const override { return false; }
-  std::optional<bool> GetSingleProfile() const override { return std::nullopt; }
-  bool StartMenuShortcutExists() const override { return start_menu_shortcut; }
-  bool IsExperimentEnabled(const std::string&) const override { return false; }
-  const std::string& GetAutoupdateUuid() const override { return empty_; }
+  bool StartMenuShortcutExists() const override { return start_menu; }
 
   int32_t problem = INSTALLATION_FOLDER_VALID;
   std::unique_ptr<InstallationStatus> status;
   std::vector<LowSpaceVolume> low_space;
-  std::optional<bool> enable_stats;
-  bool desktop_shortcut = false;
-  bool start_menu_shortcut = false;
+  bool start_menu = false;
 
  private:
   FilePath path_;
-  FilePath parent_;
-  std::string empty_;
-  base::string16 language_;
-  std::vector<FilePath> pinned_;
 };
+
+std::unique_ptr<FakeDetails> Details(int32_t problem = 0,
+                                     bool installation = false) {
+  auto details = std::make_unique<FakeDetails>();
+  details->problem = problem;
+  if (installation) {
+    details->status =
+        std::make_unique<InstallationStatus>(INSTALLATION_STATUS_PRIMARY);
+  }
+  return details;
+}
 
 // Holds the reply until the test delivers details; a cancelled fetch never
 // replies, as the real fetcher promises.
@@ -274,20 +154,6 @@ class CountingObserver : public SettingsObserver {
   int path_changed = 0;
 };
 
-std::unique_ptr<FakeDetails> Details(
-    int32_t problem = INSTALLATION_FOLDER_VALID) {
-  auto details = std::make_unique<FakeDetails>();
-  details->problem = problem;
-  return details;
-}
-
-std::unique_ptr<FakeDetails> InstallationDetails() {
-  auto details = Details();
-  details->status =
-      std::make_unique<InstallationStatus>(INSTALLATION_STATUS_PRIMARY);
-  return details;
-}
-
 class SettingsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -303,10 +169,10 @@ class SettingsTest : public testing::Test {
 
   void TearDown() override {
     settings_.reset();
+    RegDeleteKeyW(HKEY_CURRENT_USER, kCompanyKey);
     GetServerTrackingData()->SetString("utm.defbr", "");
     GetServerTrackingData()->SetString("utm.fsce", "");
-    SetInstallationFolderDetailsFactoryForTesting(
-        InstallationFolderDetailsFactory());
+    SetInstallationFolderDetailsFactoryForTesting({});
     SetOsOperationsForTesting(nullptr);
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
@@ -319,8 +185,16 @@ class SettingsTest : public testing::Test {
     *base::CommandLine::ForCurrentProcess() = base::CommandLine(argv);
   }
 
+  // A last-install-path value in the current user's hive.
+  void SetRegistryFolder(const wchar_t* name, const FilePath& folder) {
+    base::win::RegKey key(HKEY_CURRENT_USER, kCompanyKey, KEY_SET_VALUE);
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.WriteStringValue(name, folder.value().c_str()));
+  }
+
   SettingsImpl* Make(const FilePath& folder = FilePath(),
                      uint32_t architecture = ARCHITECTURE_X64) {
+    fetchers_.clear();
     settings_ = std::make_unique<SettingsImpl>(
         folder, architecture, nullptr,
         base::BindRepeating(&SettingsTest::MakeFetcher,
@@ -335,17 +209,13 @@ class SettingsTest : public testing::Test {
     return fetchers_.back();
   }
 
-  FakeFetcher* LastFetcher() {
-    return fetchers_.empty() ? nullptr : fetchers_.back().get();
-  }
+  FakeFetcher* Last() { return fetchers_.back().get(); }
 
   // Makes the settings and answers their first fetch with |details|.
-  SettingsImpl* MakeWithFolder(std::unique_ptr<FakeDetails> details,
-                               const FilePath& folder = FilePath(L"C:\\k")) {
-    fetchers_.clear();
-    Make(folder);
+  SettingsImpl* MakeWithFolder(std::unique_ptr<FakeDetails> details) {
+    Make(FilePath(L"C:\\k"));
     EXPECT_EQ(1u, fetchers_.size());
-    LastFetcher()->Deliver(std::move(details));
+    Last()->Deliver(std::move(details));
     return settings_.get();
   }
 
@@ -361,9 +231,9 @@ TEST(ParseSwitchBoolTest, Values) {
     const wchar_t* value;
     bool expected;
   } kCases[] = {
-      {L"yes", true}, {L"TRUE", true},  {L"2", true},  {L" +3", true},
-      {L"-1", true},  {L"7up", true},   {L"no", false}, {L"", false},
-      {L"0", false},  {L"-0", false},   {L"yes!", false}, {L"x1", false},
+      {L"yes", true}, {L"TRUE", true}, {L"2", true},    {L" +3", true},
+      {L"-1", true},  {L"7up", true},  {L"no", false},  {L"", false},
+      {L"0", false},  {L"-0", false},  {L"yes!", false}, {L"x1", false},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(c.expected, ParseSwitchBool(c.value)) << c.value;
@@ -371,16 +241,15 @@ TEST(ParseSwitchBoolTest, Values) {
 
 TEST_F(SettingsTest, ReadSwitches) {
   security_.admin = true;
-  using Flags = std::map<InstallFlag, bool>;
   const struct {
     std::vector<std::wstring> switches;
-    Flags expected;
+    std::map<InstallFlag, bool> expected;
   } kCases[] = {
-      {{}, {{ALL_USERS_FLAG, true}, {DEFAULT_BROWSER, false},
-            {QUICK_LAUNCH_SHORTCUT, true}, {SINGLE_PROFILE, false},
-            {LAUNCH_KAVOR, true}}},
+      {{},
+       {{ALL_USERS_FLAG, true}, {DEFAULT_BROWSER, false},
+        {QUICK_LAUNCH_SHORTCUT, true}, {SINGLE_PROFILE, false},
+        {LAUNCH_KAVOR, true}}},
       {{L"--allusers"}, {{ALL_USERS_FLAG, false}}},
-      {{L"--allusers=no"}, {{ALL_USERS_FLAG, false}}},
       {{L"--copyonly=1", L"--setdefaultbrowser=1", L"--desktopshortcut=1",
         L"--allusers=1", L"--install-assistant"},
        {{COPY_ONLY, true}, {DEFAULT_BROWSER, false}, {DESKTOP_SHORTCUT, false},
@@ -401,15 +270,16 @@ TEST_F(SettingsTest, ReadSwitches) {
   };
   for (const auto& c : kCases) {
     SetSwitches(c.switches);
-    SettingsImpl* settings = Make();
+    SettingsImpl* s = Make();
+    // Indexed by flag.
     const bool actual[] = {
-        settings->GetCopyOnly(),        settings->GetSingleProfile(),
-        settings->GetLaunchBrowser(),   settings->GetAllUsers(),
-        settings->GetDefaultBrowser(),  settings->GetImportBrowserData(),
-        settings->GetInstallAssistant(), settings->GetEnableKavorStats(),
-        settings->GetEnableInstallerStats(), settings->GetDesktopShortcut(),
-        settings->GetStartMenuShortcut(), settings->GetQuickLaunchShortcut(),
-        settings->GetPinnedShortcut(),
+        s->GetCopyOnly(),          s->GetSingleProfile(),
+        s->GetLaunchBrowser(),     s->GetAllUsers(),
+        s->GetDefaultBrowser(),    s->GetImportBrowserData(),
+        s->GetInstallAssistant(),  s->GetEnableKavorStats(),
+        s->GetEnableInstallerStats(), s->GetDesktopShortcut(),
+        s->GetStartMenuShortcut(), s->GetQuickLaunchShortcut(),
+        s->GetPinnedShortcut(),
     };
     for (const auto& flag : c.expected) {
       EXPECT_EQ(flag.second, actual[flag.first])
@@ -439,45 +309,37 @@ TEST_F(SettingsTest, TrackingDataOverridesSwitchesAndRunsImmediately) {
 TEST(StandaloneLocationTest, BestDriveOrDesktop) {
   const FilePath kDesktop(L"C:\\Users\\me\\Desktop");
   const struct {
-    std::vector<FakeOsOperations::Drive> drives;
+    std::vector<FakeDriveRecord> drives;
     FilePath desktop;
     const wchar_t* expected;  // null: none
   } kCases[] = {
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, true}},
-       kDesktop,
-       L"E:\\"},
+       kDesktop, L"E:\\"},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, false}},
-       kDesktop,
-       L"C:\\"},
+       kDesktop, L"C:\\"},
       {{{L"D:\\", DRIVE_CDROM, true}}, kDesktop, L"C:\\Users\\me\\Desktop"},
       {{{L"D:\\", DRIVE_CDROM, true}}, FilePath(), L"D:\\"},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"D:\\", DRIVE_FIXED, true}},
-       FilePath(),
-       L"C:\\"},
+       FilePath(), L"C:\\"},
       {{{L"X:\\", DRIVE_UNKNOWN, true}, {L"Y:\\", DRIVE_NO_ROOT_DIR, true}},
-       FilePath(),
-       nullptr},
+       FilePath(), nullptr},
   };
   for (const auto& c : kCases) {
     FakeDrives drives(c.drives);
     std::optional<FilePath> location =
         FindStandaloneLocation(&drives, c.desktop);
-    if (!c.expected) {
-      EXPECT_FALSE(location);
-      continue;
-    }
-    EXPECT_EQ(FilePath(c.expected).Append(kProductFolder),
-              location.value_or(FilePath()));
+    EXPECT_EQ(c.expected ? FilePath(c.expected).Append(kProductFolder)
+                         : FilePath(L"(none)"),
+              location.value_or(FilePath(L"(none)")));
   }
 }
 
 TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
-  base::ScopedTempDir registry_dir;
-  ASSERT_TRUE(registry_dir.CreateUniqueTempDir());
-  os_.AddKey(HKEY_CURRENT_USER, 0, L"Software\\Kavor Software")
-      .values[L"Last developer Install Path"] =
-      registry_dir.GetPath().value() + L"\\";
-  os_.drives_ = {{L"E:\\", DRIVE_REMOVABLE, true}};
+  base::ScopedTempDir remembered;
+  ASSERT_TRUE(remembered.CreateUniqueTempDir());
+  SetRegistryFolder(L"Last developer Install Path",
+                    FilePath(remembered.GetPath().value() + L"\\"));
+  os_.drives = {{L"E:\\", DRIVE_REMOVABLE, true}};
   SettingsImpl* settings = Make(FilePath(L"C:/cmd"));
 
   FilePath program_files, program_files_x86, local_app_data;
@@ -486,7 +348,6 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
   ASSERT_TRUE(
       base::PathService::Get(base::DIR_PROGRAM_FILESX86, &program_files_x86));
   ASSERT_TRUE(base::PathService::Get(base::DIR_LOCAL_APP_DATA, &local_app_data));
-  const FilePath kStandalone = FilePath(L"E:\\").Append(kProductFolder);
   const struct {
     uint32_t sources;
     uint32_t architecture;
@@ -495,8 +356,9 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
     FilePath expected;
   } kCases[] = {
       {7, ARCHITECTURE_X64, false, false, FilePath(L"C:\\cmd")},
-      {3, ARCHITECTURE_X64, false, false, registry_dir.GetPath()},
-      {3, ARCHITECTURE_X64, false, true, kStandalone},
+      {3, ARCHITECTURE_X64, false, false, remembered.GetPath()},
+      {3, ARCHITECTURE_X64, false, true,
+       FilePath(L"E:\\").Append(kProductFolder)},
       {2, ARCHITECTURE_X64, false, true, FilePath()},
       {1, ARCHITECTURE_X64, true, false, program_files.Append(kProductFolder)},
       {1, ARCHITECTURE_X86, true, false,
@@ -515,19 +377,15 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
   }
 }
 
-// The real registry objects on real values of the current user's hive.
-TEST(LastInstallFolderTest, ValueOrder) {
+TEST_F(SettingsTest, LastInstallFolderValueOrder) {
   base::ScopedTempDir dirs[4];
   for (auto& dir : dirs)
     ASSERT_TRUE(dir.CreateUniqueTempDir());
-  const std::wstring kKey = L"Software\\Kavor Software Settings Test";
+  const FilePath kFile = dirs[0].GetPath().Append(L"file");
+  ASSERT_TRUE(base::WriteFile(kFile, "x", 1));
   const wchar_t* const kNames[] = {
       L"Last developer Install Path x64", L"Last developer Install Path",
       L"Last Stable Install Path", L"Last install path"};
-  base::ScopedTempDir file_dir;
-  ASSERT_TRUE(file_dir.CreateUniqueTempDir());
-  const FilePath kFile = file_dir.GetPath().Append(L"file");
-  ASSERT_TRUE(base::WriteFile(kFile, "x", 1));
   const struct {
     // Per value name: an index into |dirs|, -1 absent, -2 the file, -3 a
     // relative path.
@@ -536,112 +394,96 @@ TEST(LastInstallFolderTest, ValueOrder) {
     int32_t channel;
     int expected;  // index into |dirs|, -1 empty
   } kCases[] = {
-      {{0, 1, 2, 3}, true, 4, 0},   {{0, 1, 2, 3}, false, 4, 1},
-      {{-1, -1, 2, 3}, true, 4, 2}, {{-1, -1, -1, 3}, true, 4, 3},
+      {{0, 1, 2, 3}, true, 4, 0},     {{0, 1, 2, 3}, false, 4, 1},
+      {{-1, -1, 2, 3}, true, 4, 2},   {{-1, -1, -1, 3}, true, 4, 3},
       {{-1, -1, -1, 3}, true, 2, -1}, {{-1, -2, 2, 3}, true, 4, -1},
       {{-1, -3, 2, 3}, true, 4, -1},
   };
   for (const auto& c : kCases) {
-    base::win::RegKey key(HKEY_CURRENT_USER, kKey.c_str(), KEY_ALL_ACCESS);
-    ASSERT_TRUE(key.Valid());
+    RegDeleteKeyW(HKEY_CURRENT_USER, kCompanyKey);
     for (int i = 0; i < 4; ++i) {
-      std::wstring value;
-      if (c.values[i] >= 0)
-        value = dirs[c.values[i]].GetPath().value();
-      else if (c.values[i] == -2)
-        value = kFile.value();
-      else if (c.values[i] == -3)
-        value = L"relative\\folder";
-      if (c.values[i] == -1)
-        (void)key.DeleteValue(kNames[i]);
-      else
-        ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(kNames[i], value.c_str()));
+      if (c.values[i] != -1) {
+        SetRegistryFolder(kNames[i], c.values[i] >= 0
+                                         ? dirs[c.values[i]].GetPath()
+                                         : c.values[i] == -2
+                                               ? kFile
+                                               : FilePath(L"relative\\f"));
+      }
     }
-    FilePath expected =
-        c.expected < 0 ? FilePath() : dirs[c.expected].GetPath();
-    EXPECT_EQ(expected, ReadLastInstallFolder(kKey, c.x64, c.channel))
+    EXPECT_EQ(c.expected < 0 ? FilePath() : dirs[c.expected].GetPath(),
+              ReadLastInstallFolder(kCompanyKey, c.x64, c.channel))
         << c.values[0] << c.values[1] << c.values[2] << c.values[3] << c.x64
         << c.channel;
   }
-  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, kKey.c_str()));
 }
 
 // An x64 package keeps a remembered folder inside the 32-bit program files
-// only when an installation is there.
+// only when an installation is there; an x86 package takes it as it is.
 TEST_F(SettingsTest, X64PackageProbesA32BitRegistryFolder) {
   FilePath program_files_x86;
   ASSERT_TRUE(
       base::PathService::Get(base::DIR_PROGRAM_FILESX86, &program_files_x86));
   base::ScopedTempDir remembered;
   ASSERT_TRUE(remembered.CreateUniqueTempDirUnderPath(program_files_x86));
-  os_.AddKey(HKEY_CURRENT_USER, 0, L"Software\\Kavor Software")
-      .values[L"Last developer Install Path"] = remembered.GetPath().value();
+  SetRegistryFolder(L"Last developer Install Path", remembered.GetPath());
 
   Make();
-  ASSERT_EQ(1u, fetchers_.size());
-  EXPECT_EQ(remembered.GetPath(), LastFetcher()->path);
-  LastFetcher()->Deliver(Details());
+  EXPECT_EQ(remembered.GetPath(), Last()->path);
+  Last()->Deliver(Details());
   ASSERT_EQ(2u, fetchers_.size());
   EXPECT_EQ(settings_->GetDefaultInstallFolder(DEFAULT_FOLDER_STANDARD),
-            LastFetcher()->path);
+            Last()->path);
   EXPECT_EQ(OPERATION_NONE, settings_->GetOperation());
 
-  fetchers_.clear();
   Make();
-  LastFetcher()->Deliver(InstallationDetails());
+  Last()->Deliver(Details(0, true));
   EXPECT_EQ(1u, fetchers_.size());
   EXPECT_EQ(OPERATION_UPGRADE, settings_->GetOperation());
   EXPECT_EQ(remembered.GetPath(), settings_->GetInstallFolder());
 
-  // An x86 package takes the folder as it is.
-  fetchers_.clear();
   Make(FilePath(), ARCHITECTURE_X86);
-  LastFetcher()->Deliver(Details());
+  Last()->Deliver(Details());
   EXPECT_EQ(1u, fetchers_.size());
   EXPECT_EQ(OPERATION_INSTALL, settings_->GetOperation());
 }
 
 TEST_F(SettingsTest, CountStreamUninstallEntries) {
-  const std::wstring kUninstall =
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-  struct Entry {
-    HKEY root;
-    uint32_t view;
+  const struct {
+    bool machine;
     const wchar_t* name;
     const wchar_t* publisher;     // null: no value
     const wchar_t* display_name;  // null: no value
+  } kEntries[] = {
+      {false, L"Other", L"Kavor Software", L"Kavor developer x"},
+      {false, L"Kavor a", L"Someone", L"Kavor developer x"},
+      {false, L"Kavor b", nullptr, L"Kavor developer x"},
+      {false, L"Kavor c", L"Kavor Software", nullptr},
+      {false, L"Kavor d", L"Kavor Software", L"Kavor developer"},
+      {false, L"Kavor e", L"Kavor Software", L"Kavor Stable 4"},
+      {false, L"Kavor f", L"Kavor Software AS", L"Kavor developer 47.0"},
+      {true, L"Kavor g", L"Kavor Software", L"Kavor Developer 46.0"},
   };
-  const Entry kOwn = {HKEY_CURRENT_USER, 0, L"Kavor developer",
-                      L"Kavor Software AS", L"Kavor developer 47.0"};
-  const Entry kOthers[] = {
-      {HKEY_CURRENT_USER, 0, L"Other", L"Kavor Software", L"Kavor developer x"},
-      {HKEY_CURRENT_USER, 0, L"Kavor a", L"Someone", L"Kavor developer x"},
-      {HKEY_CURRENT_USER, 0, L"Kavor b", nullptr, L"Kavor developer x"},
-      {HKEY_CURRENT_USER, 0, L"Kavor c", L"Kavor Software", nullptr},
-      {HKEY_CURRENT_USER, 0, L"Kavor d", L"Kavor Software", L"Kavor developer"},
-      {HKEY_CURRENT_USER, 0, L"Kavor e", L"Kavor Software", L"Kavor Stable 4"},
-      {HKEY_CURRENT_USER, 0, L"Kavor f", L"Kavor Software", L"Other developer 4"},
-  };
-  auto add = [&](const Entry& entry) {
-    os_.AddKey(entry.root, entry.view, kUninstall);
-    auto& key = os_.AddKey(entry.root, entry.view,
-                           kUninstall + L"\\" + entry.name);
+  // Own stream: "Kavor f" in the user's view and "Kavor g" in the machine's
+  // 32-bit view; "Kavor e" is the release stream's.
+  for (const auto& entry : kEntries) {
+    base::win::RegKey key(
+        entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+        (std::wstring(kUninstallKey) + L"\\" + entry.name).c_str(),
+        KEY_SET_VALUE | (entry.machine ? KEY_WOW64_32KEY : 0));
     if (entry.publisher)
-      key.values[L"Publisher"] = entry.publisher;
+      (void)key.WriteStringValue(L"Publisher", entry.publisher);
     if (entry.display_name)
-      key.values[L"DisplayName"] = entry.display_name;
-  };
-  for (const Entry& entry : kOthers)
-    add(entry);
-  add(kOwn);
-  EXPECT_EQ(1, CountStreamUninstallEntries(2));
-  Entry machine = kOwn;
-  machine.root = HKEY_LOCAL_MACHINE;
-  machine.view = KEY_WOW64_32KEY;
-  machine.display_name = L"Kavor Developer 46.0";
-  add(machine);
-  EXPECT_EQ(2, CountStreamUninstallEntries(2));
-  EXPECT_EQ(1, CountStreamUninstallEntries(4));
+      (void)key.WriteStringValue(L"DisplayName", entry.display_name);
+  }
+  const int own = CountStreamUninstallEntries(2);
+  const int release = CountStreamUninstallEntries(4);
+  for (const auto& entry : kEntries) {
+    RegDeleteKeyExW(entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                    (std::wstring(kUninstallKey) + L"\\" + entry.name).c_str(),
+                    entry.machine ? KEY_WOW64_32KEY : 0, 0);
+  }
+  EXPECT_EQ(2, own);
+  EXPECT_EQ(1, release);
 }
 
 TEST_F(SettingsTest, OperationStaysNoneUntilTheFirstReply) {
@@ -649,12 +491,12 @@ TEST_F(SettingsTest, OperationStaysNoneUntilTheFirstReply) {
   CountingObserver observer;
   settings->AddObserver(&observer);
   ASSERT_EQ(1u, fetchers_.size());
-  EXPECT_EQ(FilePath(L"C:\\target\\x"), LastFetcher()->path);
+  EXPECT_EQ(FilePath(L"C:\\target\\x"), Last()->path);
   EXPECT_EQ(OPERATION_NONE, settings->GetOperation());
   EXPECT_TRUE(settings->IsFetchingFolderDetails());
   EXPECT_TRUE(settings->GetInstallFolder().empty());
 
-  LastFetcher()->Deliver(Details());
+  Last()->Deliver(Details());
   EXPECT_EQ(OPERATION_INSTALL, settings->GetOperation());
   EXPECT_FALSE(settings->IsFetchingFolderDetails());
   EXPECT_EQ(FilePath(L"C:\\target\\x"), settings->GetInstallFolder());
@@ -685,7 +527,7 @@ TEST_F(SettingsTest, FrozenSettingsDropReplies) {
   SettingsImpl* settings = Make(FilePath(L"C:\\a"));
   const bool launch = settings->GetLaunchBrowser();
   settings->SetEditable(false);
-  LastFetcher()->Deliver(InstallationDetails());
+  Last()->Deliver(Details(0, true));
   EXPECT_EQ(OPERATION_NONE, settings->GetOperation());
   EXPECT_TRUE(settings->GetInstallFolder().empty());
   EXPECT_FALSE(settings->SetLaunchBrowser(!launch));
@@ -706,11 +548,10 @@ TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
       false, true);
   env->UnSetVar(kStatsLogFileVariable);
 
-  SetSwitches({L"--startmenushortcut=0"});
-  auto details = InstallationDetails();
+  SetSwitches({L"--desktopshortcut=1"});
+  auto details = Details(0, true);
   details->status->all_users = true;
-  details->desktop_shortcut = false;
-  details->start_menu_shortcut = true;
+  details->start_menu = true;
   SettingsImpl* settings = MakeWithFolder(std::move(details));
   DisableAvroStatsSender();
   std::string stats;
@@ -719,13 +560,13 @@ TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
             stats);
   EXPECT_EQ(OPERATION_UPGRADE, settings->GetOperation());
   EXPECT_TRUE(settings->GetAllUsers());
-  EXPECT_FALSE(settings->GetDesktopShortcut());
-  EXPECT_FALSE(settings->GetStartMenuShortcut());  // the switch wins
+  EXPECT_TRUE(settings->GetDesktopShortcut());  // the switch wins
+  EXPECT_TRUE(settings->GetStartMenuShortcut());
+  EXPECT_FALSE(settings->GetQuickLaunchShortcut());
   EXPECT_TRUE(settings->GetPinnedShortcut());
   EXPECT_FALSE(settings->SetAllUsers(false));
   EXPECT_FALSE(settings->SetCopyOnly(true));
   EXPECT_FALSE(settings->SetSingleProfile(true));
-  EXPECT_FALSE(settings->GetCopyOnly());
 }
 
 TEST_F(SettingsTest, Setters) {
@@ -751,11 +592,9 @@ TEST_F(SettingsTest, Setters) {
 }
 
 TEST_F(SettingsTest, SetModeMovesADefaultFolder) {
-  os_.drives_ = {{L"E:\\", DRIVE_REMOVABLE, true}};
-  Make();
-  ASSERT_EQ(1u, fetchers_.size());
-  SettingsImpl* settings = settings_.get();
-  LastFetcher()->Deliver(Details());
+  os_.drives = {{L"E:\\", DRIVE_REMOVABLE, true}};
+  SettingsImpl* settings = Make();
+  Last()->Deliver(Details());
   EXPECT_EQ(INSTALL_MODE_CURRENT_USER, settings->GetInstallMode());
 
   EXPECT_TRUE(settings->SetMode(INSTALL_MODE_STANDALONE));
@@ -763,21 +602,21 @@ TEST_F(SettingsTest, SetModeMovesADefaultFolder) {
   EXPECT_TRUE(settings->GetSingleProfile());
   EXPECT_FALSE(settings->GetDesktopShortcut());
   ASSERT_EQ(2u, fetchers_.size());
-  EXPECT_EQ(FilePath(L"E:\\").Append(kProductFolder), LastFetcher()->path);
-  LastFetcher()->Deliver(Details());
+  EXPECT_EQ(FilePath(L"E:\\").Append(kProductFolder), Last()->path);
+  Last()->Deliver(Details());
 
   EXPECT_TRUE(settings->SetMode(INSTALL_MODE_ALL_USERS));
   EXPECT_TRUE(settings->GetAllUsers());
   EXPECT_FALSE(settings->GetSingleProfile());
   EXPECT_EQ(settings->GetDefaultInstallFolder(DEFAULT_FOLDER_STANDARD),
-            LastFetcher()->path);
+            Last()->path);
 
   // A folder the user chose stays.
-  LastFetcher()->Deliver(Details());
+  Last()->Deliver(Details());
   settings->SetInstallFolder(FilePath(L"C:\\mine"));
-  LastFetcher()->Deliver(Details());
+  Last()->Deliver(Details());
   EXPECT_TRUE(settings->SetMode(INSTALL_MODE_CURRENT_USER));
-  EXPECT_EQ(FilePath(L"C:\\mine"), LastFetcher()->path);
+  EXPECT_EQ(FilePath(L"C:\\mine"), Last()->path);
 }
 
 TEST_F(SettingsTest, ValidateSettings) {
@@ -808,8 +647,7 @@ TEST_F(SettingsTest, ValidateSettings) {
     auto details = Details(c.problem);
     details->low_space = {{FilePath(L"C:\\"), 400}, {FilePath(L"D:\\"), 200}};
     SettingsImpl* settings = MakeWithFolder(std::move(details));
-    EXPECT_EQ(OPERATION_NONE == settings->GetOperation(), !c.valid);
-    EXPECT_EQ(c.valid, ValidateSettings(settings));
+    EXPECT_EQ(c.valid, ValidateSettings(settings)) << c.problem;
     InstallerResult code;
     std::string message;
     GetLastInstallerError(&code, &message, nullptr);
@@ -819,73 +657,60 @@ TEST_F(SettingsTest, ValidateSettings) {
 }
 
 TEST_F(SettingsTest, BackendCommandLines) {
-  const std::vector<std::wstring> kCommon = {
-      L"--initial-pid=42", L"--v=1", L"--server-tracking-data=abc",
-      L"--import-session=1", L"--profile-folder=P"};
+  using Items = std::vector<std::wstring>;
+  const Items kHead = {L"--backend", L"--initial-pid=42", L"--v=1"};
+  const Items kInstall = {L"--install", L"--import-browser-data=1",
+                          L"--enable-stats=1", L"--enable-installer-stats=1"};
+  const Items kFolder = {L"--installfolder=C:\\k", L"--profile-folder=P",
+                         L"--language=en"};
+  const Items kTail = {L"--server-tracking-data=abc", L"--import-session=1"};
+  const Items kShortcuts = {L"--setdefaultbrowser=0", L"--startmenushortcut=1",
+                            L"--desktopshortcut=1", L"--quicklaunchshortcut=1",
+                            L"--pintotaskbar=1"};
+  auto join = [](std::initializer_list<Items> parts) {
+    Items all;
+    for (const Items& part : parts)
+      all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
   const struct {
-    std::vector<std::wstring> switches;
-    bool existing;
+    Items switches;
+    bool installation;
     bool no_launch;
-    std::vector<std::wstring> expected;
+    Items expected;
   } kCases[] = {
-      {{},
-       false,
-       true,
-       {L"--backend", L"--initial-pid=42", L"--v=1", L"--install",
-        L"--import-browser-data=1", L"--enable-stats=1",
-        L"--enable-installer-stats=1", L"--launchkavor=0",
-        L"--installfolder=C:\\k", L"--profile-folder=P", L"--language=en",
-        L"--singleprofile=0", L"--copyonly=0", L"--allusers=0",
-        L"--setdefaultbrowser=0", L"--startmenushortcut=1",
-        L"--desktopshortcut=1", L"--quicklaunchshortcut=1",
-        L"--pintotaskbar=1", L"--server-tracking-data=abc",
-        L"--import-session=1"}},
-      {{L"--copyonly=1"},
-       false,
-       false,
-       {L"--backend", L"--initial-pid=42", L"--v=1", L"--install",
-        L"--import-browser-data=1", L"--enable-stats=1",
-        L"--enable-installer-stats=1", L"--launchkavor=1",
-        L"--installfolder=C:\\k", L"--profile-folder=P", L"--language=en",
-        L"--singleprofile=1", L"--copyonly=1", L"--server-tracking-data=abc",
-        L"--import-session=1"}},
-      {{},
-       true,
-       false,
-       {L"--backend", L"--initial-pid=42", L"--v=1", L"--install",
-        L"--import-browser-data=1", L"--enable-stats=1",
-        L"--enable-installer-stats=1", L"--launchkavor=1",
-        L"--installfolder=C:\\k", L"--profile-folder=P", L"--language=en",
-        L"--setdefaultbrowser=0", L"--startmenushortcut=0",
-        L"--desktopshortcut=0", L"--quicklaunchshortcut=0",
-        L"--pintotaskbar=1", L"--server-tracking-data=abc",
-        L"--import-session=1"}},
-      {{L"--uninstall", L"--deleteuserprofile=1"},
-       true,
-       false,
-       {L"--backend", L"--initial-pid=42", L"--v=1", L"--uninstall",
-        L"--deleteuserprofile=1"}},
-      {{L"--fix-downloadable-resources"},
-       true,
-       false,
-       {L"--backend", L"--initial-pid=42", L"--v=1", L"--installfolder=C:\\k",
-        L"--allusers=0"}},
+      {{}, false, true,
+       join({kHead, kInstall, {L"--launchkavor=0"}, kFolder,
+             {L"--singleprofile=0", L"--copyonly=0", L"--allusers=0"},
+             kShortcuts, kTail})},
+      {{L"--copyonly=1"}, false, false,
+       join({kHead, kInstall, {L"--launchkavor=1"}, kFolder,
+             {L"--singleprofile=1", L"--copyonly=1"}, kTail})},
+      {{L"--pintotaskbar=0"}, true, false,
+       join({kHead, kInstall, {L"--launchkavor=1"}, kFolder,
+             {L"--setdefaultbrowser=0", L"--startmenushortcut=0",
+              L"--desktopshortcut=0", L"--quicklaunchshortcut=0",
+              L"--pintotaskbar=0"},
+             kTail})},
+      {{L"--uninstall", L"--deleteuserprofile=1"}, true, false,
+       join({kHead, {L"--uninstall", L"--deleteuserprofile=1"}})},
+      {{L"--fix-downloadable-resources"}, true, false,
+       join({kHead, {L"--installfolder=C:\\k", L"--allusers=0"}})},
   };
   for (const auto& c : kCases) {
-    std::vector<std::wstring> switches = kCommon;
-    switches.insert(switches.end(), c.switches.begin(), c.switches.end());
-    SetSwitches(switches);
-    SettingsImpl* settings =
-        MakeWithFolder(c.existing ? InstallationDetails() : Details());
+    SetSwitches(join({{L"--initial-pid=42", L"--v=1",
+                       L"--server-tracking-data=abc", L"--import-session=1",
+                       L"--profile-folder=P"},
+                      c.switches}));
+    SettingsImpl* settings = MakeWithFolder(Details(0, c.installation));
     base::CommandLine backend = settings->AppendToCommandLine(
         *base::CommandLine::ForCurrentProcess(), c.no_launch);
     // The feature switches depend on what other tests left in the
     // process-wide registry.
-    std::vector<std::wstring> actual;
+    Items actual;
     for (const std::wstring& item : backend.argv()) {
-      if (!item.empty() &&
-          !base::StartsWith(item, L"--with-feature:",
-                            base::CompareCase::SENSITIVE)) {
+      if (!item.empty() && !base::StartsWith(item, L"--with-feature:",
+                                             base::CompareCase::SENSITIVE)) {
         actual.push_back(item);
       }
     }
