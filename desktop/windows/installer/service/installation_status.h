@@ -75,6 +75,16 @@ struct InstallationStatus {
   std::vector<RegistryKeyRecord> hkcu_keys;
 };
 
+// Field by field, |origin| included.
+bool operator==(const InstallationComponent& a, const InstallationComponent& b);
+bool operator==(const RegistryValueRecord& a, const RegistryValueRecord& b);
+bool operator==(const RegistryKeyRecord& a, const RegistryKeyRecord& b);
+bool operator==(const InstallationStatus& a, const InstallationStatus& b);
+inline bool operator!=(const InstallationStatus& a,
+                       const InstallationStatus& b) {
+  return !(a == b);
+}
+
 // Reads one status file format into a record.
 class InstallationStatusReader {
  public:
