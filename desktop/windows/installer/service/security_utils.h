@@ -90,7 +90,18 @@ class SecurityUtilsImpl : public SecurityUtils {
   bool RestoreSecurity(
       std::unique_ptr<SavedSecurityDescriptor>* saved) override;
 
+ protected:
+  // IsUserAdmin's questions about the process token, apart so that tests can
+  // be a standard user or an administrator whose token UAC filtered. With
+  // |linked|, the question is about the token linked to the process token
+  // (the full token of a filtered administrator).
+  virtual bool GetElevationType(TOKEN_ELEVATION_TYPE* type);
+  virtual bool IsAdministratorsMember(bool linked);
+
  private:
+  bool TakeOwnership(const base::string16& object_name,
+                     SE_OBJECT_TYPE object_type);
+
   DISALLOW_COPY_AND_ASSIGN(SecurityUtilsImpl);
 };
 
