@@ -1,26 +1,578 @@
-#include "desktop/windows/installer/installation_folder_details.h"
-#include "desktop/windows/installer/installation_folder_details_fetcher.h"
+#include "desktop/windows/installer/installation_folder_details_impl.h"
 
-// Placeholders until the folder examination lands.
+#include <windows.h>
+
+#include <utility>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/features/list_value_feature_reader.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/sys_info.h"
+#include "base/values.h"
+#include "base/win/windows_version.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/common/json_pref_store_factory.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/service_utils.h"
+
 namespace installer {
+
 namespace {
-InstallationFolderDetailsFactory* g_factory = nullptr;
+
+constexpr wchar_t kLauncherExe[] = L"launcher.exe";
+constexpr wchar_t kStatusFileName[] = L"installation_status.json";
+constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
+
+// What one volume needs free; a volume that holds both the temporary folder
+// (where the package is unpacked) and the target needs it twice.
+constexpr uint64_t kRequiredSpaceMb = 200;
+constexpr int64_t kBytesPerMb = 1024 * 1024;
+
+// Read, write and execute of a folder.
+constexpr uint32_t kFolderReadWriteExecute = 0x1201BF;
+
+InstallationFolderDetailsFactory* g_factory_for_testing = nullptr;
+
+enum StatusFileTry {
+  STATUS_FILE_READ = 0,
+  STATUS_FILE_UNUSABLE = 1,
+  STATUS_FILE_MISSING = 2,
+};
+
+// Parses |file| with the reader of |origin|; |*error| receives why not.
+std::unique_ptr<InstallationStatus> ParseStatusFile(
+    const base::FilePath& file,
+    InstallationStatusOrigin origin,
+    std::string* error) {
+  if (!base::PathExists(file))
+    return nullptr;
+  std::unique_ptr<InstallationStatusReader> reader =
+      CreateInstallationStatusReader(origin);
+  std::string text;
+  if (!base::ReadFileToString(file, &text)) {
+    *error = "Cannot read a file to string";
+    return nullptr;
+  }
+  std::unique_ptr<InstallationStatus> status;
+  if (reader)
+    reader->Read(&status, text, origin);
+  if (!status)
+    *error = reader ? reader->GetError() : std::string();
+  return status;
+}
+
+StatusFileTry TryStatusFile(const base::FilePath& folder,
+                            const wchar_t* name,
+                            InstallationStatusOrigin origin,
+                            const char* description,
+                            std::unique_ptr<InstallationStatus>* status,
+                            std::string* error,
+                            std::string* contents) {
+  const base::FilePath file = folder.Append(name);
+  std::string parse_error;
+  *status = ParseStatusFile(file, origin, &parse_error);
+  if (*status)
+    return STATUS_FILE_READ;
+  if (!base::PathExists(file))
+    return STATUS_FILE_MISSING;
+  *error = std::string(description) + " status file, " + parse_error;
+  if (base::ReadFileToString(file, contents)) {
+    if (contents->empty())
+      *error += " Status file empty.";
+  } else {
+    *error += " Cannot read the file to string.";
+  }
+  return STATUS_FILE_UNUSABLE;
+}
+
+// For now only the JSON status file is read. The legacy XML file, the copies
+// kept in "old_status" (the recovery mode's business) and the reconstruction
+// of an older installation from the disk and the registry come later; until
+// then such a folder counts as holding no installation.
+void ReadInstallationStatus(const base::FilePath& folder,
+                            bool recovery_mode,
+                            std::unique_ptr<InstallationStatus>* status,
+                            std::string* error,
+                            std::string* contents) {
+  (void)recovery_mode;
+  TryStatusFile(folder, kStatusFileName, INSTALLATION_STATUS_PRIMARY,
+                "Kavor JSON status file", status, error, contents);
+}
+
+// A record's copy-only flag holds only while nothing of a system
+// integration was recorded, and a machine-wide key makes it an all-users
+// installation whatever the flag says.
+void NormalizeStatus(InstallationStatus* status) {
+  status->copy_only =
+      status->copy_only && status->hklm_keys.empty() &&
+      status->hkcu_keys.empty() && status->desktop_shortcut.empty() &&
+      status->menu_shortcut.empty() && status->quick_launch_shortcut.empty();
+  status->all_users = !status->copy_only &&
+                      (status->all_users || !status->hklm_keys.empty());
+}
+
+base::FilePath GetVolume(const base::FilePath& path) {
+  std::vector<base::FilePath::StringType> components;
+  path.GetComponents(&components);
+  if (components.empty())
+    return base::FilePath();
+  return base::FilePath(base::ToUpperASCII(components.front()));
+}
+
+// Sets |*out| from a boolean preference and unsets it for anything else.
+void ReadOptionalBool(const JsonPrefStore& store,
+                      const char* key,
+                      std::optional<bool>* out) {
+  const base::Value* value = nullptr;
+  bool flag = false;
+  if (store.GetValue(key, &value) && value->GetAsBoolean(&flag))
+    *out = flag;
+  else
+    out->reset();
+}
+
 }  // namespace
 
+int64_t QueryFreeDiskSpace(const base::FilePath& volume) {
+  // "C:" alone would name the drive's current folder; the root is meant.
+  base::FilePath root = volume;
+  if (!root.empty() &&
+      !base::FilePath::IsSeparator(root.value()[root.value().size() - 1])) {
+    root = base::FilePath(root.value() + L"\\");
+  }
+  return base::SysInfo::AmountOfFreeDiskSpace(root);
+}
+
+InstallationFolderDetailsImpl::InstallationFolderDetailsImpl()
+    : InstallationFolderDetailsImpl(base::BindRepeating(&QueryFreeDiskSpace)) {}
+
+InstallationFolderDetailsImpl::InstallationFolderDetailsImpl(
+    FreeDiskSpaceQuery free_space)
+    : free_space_(std::move(free_space)) {
+  // The installer's own experiments, so that the folder's recorded states
+  // have something to override.
+  RegisterInstallerExperiments(&experiments_);
+}
+
+InstallationFolderDetailsImpl::~InstallationFolderDetailsImpl() = default;
+
+void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
+                                               bool recovery_mode) {
+  VLOG(1) << "Initializing status: " << path << " with recovery mode "
+          << static_cast<int>(recovery_mode);
+  path_ = path;
+  installation_folder_problem_ = INSTALLATION_FOLDER_INVALID_PATH;
+  existing_installation_traces_ = false;
+  status_read_error_.clear();
+  status_file_contents_.clear();
+  status_.reset();
+
+  if (!CheckPathValidity())
+    return;
+
+  if (base::DirectoryExists(path_))
+    ExamineExistingFolder(recovery_mode);
+  else
+    FindValidParentFolder();
+
+  CheckDiskSpace();
+
+  if (status_)
+    FindShortcuts();
+
+  if (installation_folder_problem_ == INSTALLATION_FOLDER_VALID)
+    DetermineWriteAccess();
+
+  if (!status_)
+    return;
+
+  // The installation model (which installation answers "http") is not
+  // available yet: the installation is taken as not being the handler.
+  VLOG(1) << "Determining whether we handled http";
+  is_http_handler_ = false;
+
+  VLOG(1) << "Reading existing tracking data";
+  if (!base::ReadFileToString(path_.Append(kServerTrackingDataFileName),
+                              &server_tracking_data_)) {
+    server_tracking_data_.clear();
+  }
+
+  ReadInstallerPrefs();
+
+  // The profile folder comes from the installation model, and with it the
+  // language of the profile's "Local State"; the autoupdate UUID comes from
+  // the autoupdate global storage. Neither is available yet, so the profile
+  // path and the UUID stay empty and the language is the one recorded in
+  // the installer preferences.
+  VLOG(1) << "Finding current user profile";
+  profile_path_.clear();
+  autoupdate_uuid_.clear();
+}
+
+bool InstallationFolderDetailsImpl::CheckPathValidity() {
+  if (path_.empty()) {
+    VLOG(1) << "Path is empty";
+    return false;
+  }
+  if (!IsValidPathName(path_, true)) {
+    VLOG(1) << "Path is not a valid Win32 path";
+    return false;
+  }
+  if (!path_.IsAbsolute()) {
+    VLOG(1) << "Path is relative";
+    return false;
+  }
+  if (!base::DirectoryExists(path_) && base::PathExists(path_)) {
+    VLOG(1) << "Path is a file path";
+    return false;
+  }
+  if (!base::PathIsWritable(path_)) {
+    const base::string16 root = path_.value().substr(0, 3);
+    const UINT type = ::GetDriveTypeW(root.c_str());
+    if (type == DRIVE_NO_ROOT_DIR) {
+      VLOG(1) << "Drive not found " << root;
+      return false;
+    }
+    if (type == DRIVE_CDROM) {
+      VLOG(1) << "Path is to a non-writable CD-ROM";
+      return false;
+    }
+  }
+  return true;
+}
+
+void InstallationFolderDetailsImpl::ExamineExistingFolder(bool recovery_mode) {
+  VLOG(1) << "Path is a folder";
+  valid_parent_folder_ = path_;
+  ReadInstallationStatus(path_, recovery_mode, &status_, &status_read_error_,
+                         &status_file_contents_);
+  if (status_) {
+    VLOG(1) << "Path is an existing installation";
+    NormalizeStatus(status_.get());
+  } else {
+    VLOG(1) << "Path is not an existing installation";
+    existing_installation_traces_ =
+        base::PathExists(path_.Append(kLauncherExe));
+  }
+}
+
+void InstallationFolderDetailsImpl::FindValidParentFolder() {
+  base::FilePath current = path_.DirName();
+  while (true) {
+    if (base::DirectoryExists(current)) {
+      VLOG(1) << "Path is valid";
+      valid_parent_folder_ = current;
+      return;
+    }
+    if (base::PathExists(current)) {
+      VLOG(1) << "Path is child of a file (invalid)";
+      return;
+    }
+    base::FilePath parent = current.DirName();
+    if (parent == current) {
+      VLOG(1) << "Path is a root folder that's not valid"
+              << "(probably invalid drive letter)";
+      return;
+    }
+    current = parent;
+  }
+}
+
+void InstallationFolderDetailsImpl::CheckDiskSpace() {
+  low_space_volumes_.clear();
+  base::FilePath temp;
+  if (!base::PathService::Get(base::DIR_TEMP, &temp))
+    temp.clear();
+  const base::FilePath temp_volume = GetVolume(temp);
+  const base::FilePath target_volume = GetVolume(path_);
+
+  std::vector<LowSpaceVolume> needed;
+  if (temp_volume == target_volume) {
+    needed.push_back({target_volume, 2 * kRequiredSpaceMb});
+  } else {
+    needed.push_back({temp_volume, kRequiredSpaceMb});
+    needed.push_back({target_volume, kRequiredSpaceMb});
+  }
+  for (const LowSpaceVolume& volume : needed) {
+    const int64_t free_bytes = free_space_.Run(volume.volume);
+    // A failed query (-1) counts as too little.
+    if (free_bytes < 0 ||
+        static_cast<uint64_t>(free_bytes / kBytesPerMb) < volume.required_mb) {
+      low_space_volumes_.push_back(volume);
+    }
+  }
+  installation_folder_problem_ = low_space_volumes_.empty()
+                                     ? INSTALLATION_FOLDER_VALID
+                                     : INSTALLATION_FOLDER_NOT_ENOUGH_SPACE;
+}
+
+void InstallationFolderDetailsImpl::FindShortcuts() {
+  VLOG(1) << "Testing shortcuts";
+  const base::FilePath browser_exe =
+      base::FilePath(base::UTF8ToUTF16(GetBrowserExeName()));
+  TestShortcutTarget(path_.Append(kLauncherExe), true);
+  TestShortcutTarget(path_.Append(browser_exe), false);
+  if (!status_->subfolder.empty()) {
+    const base::FilePath version_folder = status_->subfolder.IsAbsolute()
+                                              ? status_->subfolder
+                                              : path_.Append(status_->subfolder);
+    TestShortcutTarget(version_folder.Append(browser_exe), false);
+  }
+
+  if (temporary_shortcut_folder_.empty()) {
+    base::FilePath programs;
+    if (base::PathService::Get(base::DIR_START_MENU, &programs)) {
+      temporary_shortcut_folder_ =
+          programs.Append(base::UTF8ToUTF16(GetCompanyName()));
+    }
+  }
+  temporary_shortcut_folder_exists_ =
+      !temporary_shortcut_folder_.empty() &&
+      base::DirectoryExists(temporary_shortcut_folder_);
+}
+
+void InstallationFolderDetailsImpl::TestShortcutTarget(
+    const base::FilePath& target,
+    bool is_launcher) {
+  BY_HANDLE_FILE_INFORMATION target_info;
+  if (!GetFileInformationByPath(target, &target_info))
+    return;
+
+  struct Shortcut {
+    const base::FilePath* path;
+    bool* exists;
+    bool* recreate;
+  };
+  const Shortcut shortcuts[] = {
+      {&status_->desktop_shortcut, &desktop_shortcut_exists_,
+       &recreate_desktop_shortcut_},
+      {&status_->menu_shortcut, &start_menu_shortcut_exists_,
+       &recreate_start_menu_shortcut_},
+      {&status_->quick_launch_shortcut, &quick_launch_shortcut_exists_,
+       &recreate_quick_launch_shortcut_},
+  };
+  // Since Windows 8 the start menu shows tiles, whose shortcut the launcher
+  // no longer serves as it did: it is made anew unless found earlier.
+  if (base::win::GetVersion() >= base::win::WIN8 &&
+      !start_menu_shortcut_exists_) {
+    recreate_start_menu_shortcut_ = true;
+  }
+  for (const Shortcut& shortcut : shortcuts) {
+    if (*shortcut.exists || shortcut.path->empty())
+      continue;
+    if (IsShortcutToTarget(*shortcut.path, target, &target_info)) {
+      *shortcut.exists = true;
+      // A shortcut straight to the browser bypasses the launcher: it is made
+      // again, pointing at the launcher.
+      if (!is_launcher)
+        *shortcut.recreate = true;
+    }
+  }
+  // The shortcuts pinned to the taskbar are found by the taskbar-pin
+  // utilities, which are not available yet: both pinned lists stay empty
+  // and no pinned shortcut is recreated.
+}
+
+void InstallationFolderDetailsImpl::DetermineWriteAccess() {
+  VLOG(1) << "Determining write access";
+  if (valid_parent_folder_.empty()) {
+    has_write_access_ = false;
+    return;
+  }
+  const uint32_t rights = base::PathExists(path_) ? kFolderReadWriteExecute
+                                                   : FILE_ADD_SUBDIRECTORY;
+  has_write_access_ = SecurityUtilsImpl::GetInstance()->HasAccess(
+      valid_parent_folder_.value(), SE_FILE_OBJECT, rights);
+}
+
+void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
+  const base::FilePath prefs_path = path_.Append(kInstallerPrefsFileName);
+  if (!base::PathExists(prefs_path))
+    return;
+  VLOG(1) << "Reading existing prefs";
+  base::scoped_refptr<JsonPrefStore> store =
+      CreateJsonPrefStore(GetPrefsTaskPool(), prefs_path);
+  ReadOptionalBool(*store, "single_profile", &single_profile_);
+  ReadOptionalBool(*store, "import_browser_data", &import_browser_data_);
+  ReadOptionalBool(*store, "enable_stats", &enable_stats_);
+  const base::Value* value = nullptr;
+  base::string16 language;
+  if (store->GetValue("language", &value) && value->GetAsString(&language))
+    language_ = language;
+  std::string welcome_url;
+  if (store->GetValue("welcome-url", &value) && value->GetAsString(&welcome_url))
+    welcome_url_ = welcome_url;
+
+  VLOG(1) << "Reading existing experiments status";
+  const base::ListValue* experiments = nullptr;
+  if (store->GetValue("all-installer-experiments", &value) &&
+      value->GetAsList(&experiments)) {
+    base::ListValueFeatureReader reader(experiments);
+    experiments_.ApplyReader(&reader);
+  }
+  if (experiments_.IsEnabled(kInstallerExperimentTest))
+    LOG(INFO) << "Test experiment was enabled in install folder.";
+}
+
+const InstallationStatus* InstallationFolderDetailsImpl::GetInstallationStatus()
+    const {
+  return status_.get();
+}
+
+const base::FilePath& InstallationFolderDetailsImpl::GetPath() const {
+  return path_;
+}
+
+const base::FilePath& InstallationFolderDetailsImpl::GetValidParentFolder()
+    const {
+  return valid_parent_folder_;
+}
+
+int32_t InstallationFolderDetailsImpl::GetInstallationFolderProblem() const {
+  return installation_folder_problem_;
+}
+
+std::vector<LowSpaceVolume> InstallationFolderDetailsImpl::GetLowSpaceVolumes()
+    const {
+  return low_space_volumes_;
+}
+
+bool InstallationFolderDetailsImpl::HasExistingInstallation() const {
+  return status_ != nullptr;
+}
+
+bool InstallationFolderDetailsImpl::HasExistingInstallationTraces() const {
+  return existing_installation_traces_;
+}
+
+const std::string& InstallationFolderDetailsImpl::GetStatusReadError() const {
+  return status_read_error_;
+}
+
+const std::string& InstallationFolderDetailsImpl::GetStatusFileContents()
+    const {
+  return status_file_contents_;
+}
+
+const std::string& InstallationFolderDetailsImpl::GetWelcomeUrl() const {
+  return welcome_url_;
+}
+
+bool InstallationFolderDetailsImpl::DesktopShortcutExists() const {
+  return desktop_shortcut_exists_;
+}
+
+std::optional<bool> InstallationFolderDetailsImpl::GetEnableStats() const {
+  return enable_stats_;
+}
+
+bool InstallationFolderDetailsImpl::HasWriteAccess() const {
+  return has_write_access_;
+}
+
+std::optional<bool> InstallationFolderDetailsImpl::GetImportBrowserData()
+    const {
+  return import_browser_data_;
+}
+
+bool InstallationFolderDetailsImpl::IsHttpHandler() const {
+  return is_http_handler_;
+}
+
+const base::string16& InstallationFolderDetailsImpl::GetLanguage() const {
+  return language_;
+}
+
+int32_t InstallationFolderDetailsImpl::GetOldProductType() const {
+  return old_product_type_;
+}
+
+const std::vector<base::FilePath>&
+InstallationFolderDetailsImpl::GetPinnedShortcutPaths() const {
+  return pinned_shortcut_paths_;
+}
+
+const std::vector<base::FilePath>&
+InstallationFolderDetailsImpl::GetSuffixedPinnedShortcutPaths() const {
+  return suffixed_pinned_shortcut_paths_;
+}
+
+const base::FilePath& InstallationFolderDetailsImpl::GetProfilePath() const {
+  return profile_path_;
+}
+
+bool InstallationFolderDetailsImpl::QuickLaunchShortcutExists() const {
+  return quick_launch_shortcut_exists_;
+}
+
+const base::FilePath& InstallationFolderDetailsImpl::GetTemporaryShortcutFolder()
+    const {
+  return temporary_shortcut_folder_;
+}
+
+bool InstallationFolderDetailsImpl::TemporaryShortcutFolderExists() const {
+  return temporary_shortcut_folder_exists_;
+}
+
+const std::string& InstallationFolderDetailsImpl::GetServerTrackingData()
+    const {
+  return server_tracking_data_;
+}
+
+bool InstallationFolderDetailsImpl::RecreateDesktopShortcut() const {
+  return recreate_desktop_shortcut_;
+}
+
+bool InstallationFolderDetailsImpl::RecreatePinnedShortcut() const {
+  return recreate_pinned_shortcut_;
+}
+
+bool InstallationFolderDetailsImpl::RecreateQuickLaunchShortcut() const {
+  return recreate_quick_launch_shortcut_;
+}
+
+bool InstallationFolderDetailsImpl::RecreateStartMenuShortcut() const {
+  return recreate_start_menu_shortcut_;
+}
+
+std::optional<bool> InstallationFolderDetailsImpl::GetSingleProfile() const {
+  return single_profile_;
+}
+
+bool InstallationFolderDetailsImpl::StartMenuShortcutExists() const {
+  return start_menu_shortcut_exists_;
+}
+
+bool InstallationFolderDetailsImpl::IsExperimentEnabled(
+    const std::string& name) const {
+  return experiments_.IsEnabled(name);
+}
+
+const std::string& InstallationFolderDetailsImpl::GetAutoupdateUuid() const {
+  return autoupdate_uuid_;
+}
+
 std::unique_ptr<InstallationFolderDetails> CreateInstallationFolderDetails() {
-  return g_factory ? g_factory->Run() : nullptr;
+  if (g_factory_for_testing)
+    return g_factory_for_testing->Run();
+  return std::make_unique<InstallationFolderDetailsImpl>();
 }
 
 void SetInstallationFolderDetailsFactoryForTesting(
     InstallationFolderDetailsFactory factory) {
-  delete g_factory;
-  g_factory = factory ? new InstallationFolderDetailsFactory(std::move(factory))
-                      : nullptr;
-}
-
-InstallationFolderDetailsFetcherFactory
-CreateInstallationFolderDetailsFetcherFactory() {
-  return InstallationFolderDetailsFetcherFactory();
+  delete g_factory_for_testing;
+  g_factory_for_testing =
+      factory ? new InstallationFolderDetailsFactory(std::move(factory))
+              : nullptr;
 }
 
 }  // namespace installer

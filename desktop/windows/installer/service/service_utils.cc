@@ -1,74 +1,364 @@
 #include "desktop/windows/installer/service/service_utils.h"
 
-// Placeholders until the service utilities land.
+#include <windows.h>
+#include <objbase.h>
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <security.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "base/files/file.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/memory_mapped_file.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/shortcut.h"
+#include "base/win/system_library.h"
+#include "desktop/windows/installer/common/product_constants.h"
+
 namespace installer {
 
-bool GetKnownFolderPath(REFKNOWNFOLDERID, int, base::FilePath*, bool) {
+namespace {
+
+// The system refuses longer paths for folders (room is kept for an 8.3 file
+// name below them) and for files.
+constexpr size_t kMaxFolderPathLength = 248;
+constexpr size_t kMaxFilePathLength = 260;
+
+// UNLEN + 1.
+constexpr DWORD kUserNameBufferLength = 257;
+
+constexpr DWORD kFormatMessageBufferLength = 256;
+constexpr DWORD kUsEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+using SHGetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID,
+                                                      DWORD,
+                                                      HANDLE,
+                                                      PWSTR*);
+
+bool IsPathSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
+
+// Device names the system reserves in every folder, with or without an
+// extension.
+bool IsReservedDeviceName(base::StringPiece16 stem) {
+  static const wchar_t* const kReserved[] = {L"CON",  L"AUX",  L"PRN",  L"NUL",
+                                             L"COM1", L"COM2", L"COM3", L"COM4",
+                                             L"LPT1", L"LPT2", L"LPT3"};
+  for (const wchar_t* name : kReserved) {
+    if (base::EqualsCaseInsensitiveASCII(stem, name))
+      return true;
+  }
   return false;
 }
-void RegistryRootToObjectNamePrefix(HKEY,
+
+bool IsValidPathComponent(base::StringPiece16 component) {
+  for (wchar_t c : component) {
+    if ((c >= 1 && c <= 31) || c == L'?' || c == L'"' || c == L'<' ||
+        c == L'>' || c == L'*' || c == L'|' || c == L':') {
+      return false;
+    }
+  }
+  if (component.front() == L' ')
+    return false;
+  if (component.back() == L' ' || component.back() == L'.')
+    return false;
+  // A leading dot does not start an extension: ".con" is not the console.
+  size_t dot = component.find(L'.', 1);
+  return !IsReservedDeviceName(component.substr(0, dot));
+}
+
+// Moves |pos| past the text up to the next separator and the separator
+// itself; false when there is no separator.
+bool SkipUncPart(const std::wstring& path, size_t* pos) {
+  size_t separator = path.find_first_of(L"\\/", *pos);
+  if (separator == std::wstring::npos)
+    return false;
+  *pos = separator + 1;
+  return true;
+}
+
+// GetUserNameExW asked for its length first, then read.
+bool GetUserNameInFormat(EXTENDED_NAME_FORMAT format, base::string16* name) {
+  ULONG length = 0;
+  if (!::GetUserNameExW(format, nullptr, &length) &&
+      ::GetLastError() != ERROR_MORE_DATA) {
+    return false;
+  }
+  std::vector<wchar_t> buffer(length + 1);
+  length = static_cast<ULONG>(buffer.size());
+  if (!::GetUserNameExW(format, buffer.data(), &length))
+    return false;
+  name->assign(buffer.data());
+  return true;
+}
+
+}  // namespace
+
+bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id,
+                        int csidl,
+                        base::FilePath* path,
+                        bool create) {
+  // shell32 is loaded by the process already; this only takes the system
+  // folder's copy, never one planted beside the installer.
+  HMODULE shell32 = base::win::LoadSystemLibrary(L"shell32.dll");
+  auto get_known_folder_path =
+      shell32 ? reinterpret_cast<SHGetKnownFolderPathFunction>(
+                    ::GetProcAddress(shell32, "SHGetKnownFolderPath"))
+              : nullptr;
+  bool found = false;
+  if (get_known_folder_path) {
+    PWSTR folder = nullptr;
+    HRESULT hr = get_known_folder_path(folder_id, 0, nullptr, &folder);
+    if (FAILED(hr) && create) {
+      ::CoTaskMemFree(folder);
+      folder = nullptr;
+      hr = get_known_folder_path(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT,
+                                 nullptr, &folder);
+    }
+    if (SUCCEEDED(hr) && folder) {
+      *path = base::FilePath(folder);
+      found = true;
+    } else {
+      VLOG(1) << "No known folder, error 0x" << std::hex << hr;
+    }
+    ::CoTaskMemFree(folder);
+  } else {
+    wchar_t folder[MAX_PATH] = {};
+    HRESULT hr =
+        ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder);
+    if (FAILED(hr) && hr != E_INVALIDARG && create) {
+      hr = ::SHGetFolderPathW(
+          nullptr, csidl | CSIDL_FLAG_CREATE | CSIDL_FLAG_DONT_UNEXPAND,
+          nullptr, SHGFP_TYPE_CURRENT, folder);
+    }
+    if (SUCCEEDED(hr)) {
+      *path = base::FilePath(folder);
+      found = true;
+    }
+  }
+  if (shell32)
+    ::FreeLibrary(shell32);
+  return found;
+}
+
+void RegistryRootToObjectNamePrefix(HKEY root,
                                     const base::string16& key_path,
                                     base::string16* object_name) {
-  *object_name = key_path;
+  const wchar_t* prefix = L"";
+  if (root == HKEY_CLASSES_ROOT)
+    prefix = L"CLASSES_ROOT\\";
+  else if (root == HKEY_CURRENT_USER)
+    prefix = L"CURRENT_USER\\";
+  else if (root == HKEY_LOCAL_MACHINE)
+    prefix = L"MACHINE\\";
+  else if (root == HKEY_USERS)
+    prefix = L"USERS\\";
+  *object_name = prefix + key_path;
 }
-bool IsValidPathName(const base::FilePath& path, bool) {
-  return !path.empty();
+
+bool IsValidPathName(const base::FilePath& path, bool is_folder) {
+  const std::wstring& text = path.value();
+  if (text.empty() ||
+      text.size() >= (is_folder ? kMaxFolderPathLength : kMaxFilePathLength)) {
+    return false;
+  }
+  size_t pos = 0;
+  if (text.size() >= 2 && text[1] == L':') {
+    pos = 2;
+  } else if (text.size() >= 2 && IsPathSeparator(text[0]) &&
+             IsPathSeparator(text[1])) {
+    pos = 2;
+    // Server and share.
+    if (!SkipUncPart(text, &pos) || !SkipUncPart(text, &pos))
+      return false;
+  }
+  while (pos < text.size()) {
+    if (IsPathSeparator(text[pos])) {
+      ++pos;
+      continue;
+    }
+    size_t end = text.find_first_of(L"\\/", pos);
+    if (end == std::wstring::npos)
+      end = text.size();
+    if (!IsValidPathComponent(
+            base::StringPiece16(text.data() + pos, end - pos))) {
+      return false;
+    }
+    pos = end;
+  }
+  return true;
 }
-bool GetFileInformationByPath(const base::FilePath&,
-                              BY_HANDLE_FILE_INFORMATION*) {
-  return false;
+
+bool GetFileInformationByPath(const base::FilePath& path,
+                              BY_HANDLE_FILE_INFORMATION* info) {
+  base::File file(path, base::File::FLAG_OPEN);
+  if (!file.IsValid())
+    return false;
+  return ::GetFileInformationByHandle(file.GetPlatformFile(), info) != FALSE;
 }
-bool GetCurrentUserName(base::string16*) {
-  return false;
+
+bool GetCurrentUserName(base::string16* name) {
+  wchar_t buffer[kUserNameBufferLength] = {};
+  DWORD length = kUserNameBufferLength;
+  if (!::GetUserNameW(buffer, &length))
+    return false;
+  name->assign(buffer);
+  return true;
 }
-bool GetSamCompatibleUserName(base::string16*) {
-  return false;
+
+bool GetSamCompatibleUserName(base::string16* name) {
+  return GetUserNameInFormat(NameSamCompatible, name);
 }
-bool GetUserDisplayName(base::string16*) {
-  return false;
+
+bool GetUserDisplayName(base::string16* name) {
+  return GetUserNameInFormat(NameDisplay, name);
 }
+
 base::string16 MakeKernelObjectName(const base::string16& name,
                                     const base::FilePath& base,
                                     bool global) {
-  return (global ? L"Global\\" : L"Local\\") + name + L"/" + base.value();
+  base::string16 object_name = name + L"/" + base.value();
+  std::replace(object_name.begin(), object_name.end(), L'\\', L'/');
+  return (global ? L"Global\\" : L"Local\\") + object_name;
 }
-bool IsShortcutToTarget(const base::FilePath&,
-                        const base::FilePath&,
-                        const BY_HANDLE_FILE_INFORMATION*) {
-  return false;
+
+bool IsShortcutToTarget(const base::FilePath& shortcut,
+                        const base::FilePath& target,
+                        const BY_HANDLE_FILE_INFORMATION* target_info) {
+  VLOG(1) << "Testing shortcut" << shortcut.value();
+  if (shortcut.empty() || !base::PathExists(shortcut))
+    return false;
+  base::FilePath resolved;
+  if (!base::win::ResolveShortcut(shortcut, &resolved, nullptr))
+    return false;
+  if (base::FilePath::CompareIgnoreCase(resolved.value(), target.value()) == 0)
+    return true;
+  if (!target_info)
+    return false;
+  BY_HANDLE_FILE_INFORMATION resolved_info = {};
+  if (!GetFileInformationByPath(resolved, &resolved_info))
+    return false;
+  return resolved_info.dwVolumeSerialNumber ==
+             target_info->dwVolumeSerialNumber &&
+         resolved_info.nFileIndexHigh == target_info->nFileIndexHigh &&
+         resolved_info.nFileIndexLow == target_info->nFileIndexLow;
 }
+
 base::FilePath GetEffectiveShortcutTarget(
     const base::FilePath&,
     const base::FilePath& shortcut_target,
     const base::win::ShortcutProperties&) {
   return shortcut_target;
 }
+
 std::string GetBrowserExeName() {
-  return "kavor.exe";
+  return GetProductShortName() + ".exe";
 }
-int GetExecutableBitness(const base::FilePath&) {
-  return EXECUTABLE_NONE;
+
+int GetExecutableBitness(const base::FilePath& path) {
+  base::MemoryMappedFile image;
+  if (!base::PathExists(path) || !image.Initialize(path))
+    return EXECUTABLE_NONE;
+  const uint8_t* data = image.data();
+  const size_t length = image.length();
+  auto read16 = [data](size_t at) {
+    return static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+  };
+  auto read32 = [data](size_t at) {
+    return static_cast<uint32_t>(data[at]) |
+           (static_cast<uint32_t>(data[at + 1]) << 8) |
+           (static_cast<uint32_t>(data[at + 2]) << 16) |
+           (static_cast<uint32_t>(data[at + 3]) << 24);
+  };
+  // The DOS header's signature and, at byte 60, the offset of the image
+  // header: its signature "PE\0\0" and the 16-bit machine field.
+  constexpr size_t kNtHeaderOffsetAt = 60;
+  if (length < kNtHeaderOffsetAt + 4 || read16(0) != IMAGE_DOS_SIGNATURE)
+    return EXECUTABLE_NONE;
+  const uint32_t nt_header = read32(kNtHeaderOffsetAt);
+  if (nt_header > length || length - nt_header < 4 + 2 ||
+      read32(nt_header) != IMAGE_NT_SIGNATURE) {
+    return EXECUTABLE_NONE;
+  }
+  return read16(nt_header + 4) == IMAGE_FILE_MACHINE_I386 ? EXECUTABLE_X86
+                                                          : EXECUTABLE_OTHER;
 }
-std::string GetStreamName(int) {
-  return std::string();
+
+std::string GetStreamName(int stream) {
+  switch (stream) {
+    case 1:
+      return "Nightly";
+    case 2:
+      return "Developer";
+    case 3:
+      return "Next";
+    case 4:
+      return "Stable";
+    default:
+      return GetChannelName();
+  }
 }
+
 std::string GetCurrentStreamName() {
-  return std::string();
+  return GetStreamName(GetChannelId());
 }
+
 base::string16 GetCompanyRegistryKey() {
-  return L"Software\\Kavor Software";
+  return L"Software\\" + base::ASCIIToUTF16(GetCompanyName());
 }
+
 base::string16 GetUninstallRegistryKey() {
   return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 }
-bool IsParentPathIgnoreCase(const base::FilePath&, const base::FilePath&) {
-  return false;
+
+bool IsParentPathIgnoreCase(const base::FilePath& parent,
+                            const base::FilePath& child) {
+  return base::FilePath(base::ToLowerASCII(parent.value()))
+      .IsParent(base::FilePath(base::ToLowerASCII(child.value())));
 }
-std::string FormatWin32Error(DWORD) {
-  return std::string();
+
+std::string FormatWin32Error(DWORD code) {
+  char buffer[kFormatMessageBufferLength] = {};
+  DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      kUsEnglish, buffer, kFormatMessageBufferLength, nullptr);
+  if (!length) {
+    return base::StringPrintf("Error (0x%lX) while retrieving error. (0x%lX)",
+                              ::GetLastError(), code);
+  }
+  return base::CollapseWhitespaceASCII(std::string(buffer, length), true) +
+         base::StringPrintf(" (0x%lX)", code);
 }
-bool IsVersionFolderName(const base::FilePath&, uint32_t*) {
-  return false;
+
+bool IsVersionFolderName(const base::FilePath& path, uint32_t* major) {
+  std::vector<base::string16> pieces =
+      base::SplitString(path.BaseName().value(), L".", base::TRIM_WHITESPACE,
+                        base::SPLIT_WANT_NONEMPTY);
+  if (pieces.size() != 4 && pieces.size() != 5)
+    return false;
+  for (const base::string16& piece : pieces) {
+    for (wchar_t c : piece) {
+      if (!(c >= L'0' && c <= L'9') && c != L'_')
+        return false;
+    }
+  }
+  unsigned int first = 0;
+  if (!base::StringToUint(pieces[0], &first))
+    return false;
+  if (major)
+    *major = first;
+  return true;
 }
 
 }  // namespace installer

@@ -1,0 +1,338 @@
+#include "desktop/windows/installer/installation_folder_details_impl.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/at_exit.h"
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
+#include "base/message_loop/message_loop.h"
+#include "base/strings/string_util.h"
+#include "base/values.h"
+#include "base/win/scoped_com_initializer.h"
+#include "base/win/shortcut.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+constexpr int64_t kMb = 1024 * 1024;
+
+// Answers every access question with |answer| and remembers what was asked.
+class FakeSecurityUtils : public SecurityUtilsImpl {
+ public:
+  bool HasAccess(const base::string16& object_name,
+                 SE_OBJECT_TYPE,
+                 uint32_t desired_access) override {
+    asked.push_back({object_name, desired_access});
+    return answer;
+  }
+
+  bool answer = true;
+  std::vector<std::pair<base::string16, uint32_t>> asked;
+};
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteFile(path, text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+class InstallationFolderDetailsImplTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
+    SecurityUtilsImpl::SetInstanceForTesting(&security_);
+  }
+  void TearDown() override { SecurityUtilsImpl::SetInstanceForTesting(nullptr); }
+
+  const base::FilePath& Dir() const { return temp_dir_.GetPath(); }
+
+  // Examines |path| with every volume answering |free_mb| unless the test
+  // set its own answers.
+  std::unique_ptr<InstallationFolderDetailsImpl> Examine(
+      const base::FilePath& path) {
+    auto details = std::make_unique<InstallationFolderDetailsImpl>(
+        base::BindRepeating(&InstallationFolderDetailsImplTest::FreeSpace,
+                            base::Unretained(this)));
+    details->Initialize(path, false);
+    return details;
+  }
+
+  int64_t FreeSpace(const base::FilePath& volume) {
+    queried_volumes_.push_back(volume.value());
+    auto it = free_mb_.find(volume.value());
+    const int64_t mb = it != free_mb_.end() ? it->second : default_free_mb_;
+    return mb < 0 ? -1 : mb * kMb;
+  }
+
+  // The status file of a current-user installation in Dir(), with the
+  // members of |extra| (a JSON object) added or replaced.
+  void WriteStatus(const std::string& extra = "{}") {
+    base::DictionaryValue status;
+    status.SetString("version", "47.0.4127.0");
+    status.SetBoolean("copy_only", false);
+    status.SetBoolean("_all_users", false);
+    status.SetString("path", Dir().value());
+    status.SetString("_subfolder", "47.0.4127.0");
+    status.Set("files", std::make_unique<base::ListValue>());
+    status.Set("registry", std::make_unique<base::DictionaryValue>());
+    std::unique_ptr<base::Value> changes = base::JSONReader::Read(extra);
+    const base::DictionaryValue* changes_dict = nullptr;
+    ASSERT_TRUE(changes && changes->GetAsDictionary(&changes_dict)) << extra;
+    status.MergeDictionary(changes_dict);
+    std::string json;
+    ASSERT_TRUE(base::JSONWriter::Write(status, &json));
+    ASSERT_TRUE(WriteText(Dir().Append(L"installation_status.json"), json));
+  }
+
+  // The prefs store releases its pool on this thread at exit.
+  base::MessageLoop loop_;
+  base::AtExitManager exit_manager_;
+  base::win::ScopedCOMInitializer com_;
+  base::ScopedTempDir temp_dir_;
+  FakeSecurityUtils security_;
+  int64_t default_free_mb_ = 100000;
+  std::map<base::string16, int64_t> free_mb_;
+  std::vector<base::string16> queried_volumes_;
+};
+
+TEST_F(InstallationFolderDetailsImplTest, UnusablePathsAreProblemOne) {
+  const base::FilePath file = Dir().Append(L"file.txt");
+  ASSERT_TRUE(WriteText(file, "x"));
+  const base::FilePath cases[] = {
+      base::FilePath(),
+      base::FilePath(L"Kavor\\Browser"),
+      file,
+      // Refused by name only: the system would drop the dot and find Dir().
+      base::FilePath(Dir().value() + L"."),
+      base::FilePath(L"Q:\\Kavor"),  // no such drive under Wine
+  };
+  for (const base::FilePath& path : cases) {
+    SCOPED_TRACE(path.value());
+    queried_volumes_.clear();
+    auto details = Examine(path);
+    EXPECT_EQ(INSTALLATION_FOLDER_INVALID_PATH,
+              details->GetInstallationFolderProblem());
+    EXPECT_TRUE(details->GetValidParentFolder().empty());
+    EXPECT_FALSE(details->HasWriteAccess());
+    // Nothing past the validity check runs for such a path.
+    EXPECT_TRUE(queried_volumes_.empty());
+  }
+  EXPECT_TRUE(security_.asked.empty());
+}
+
+TEST_F(InstallationFolderDetailsImplTest, WriteAccessIsAskedOfNearestFolder) {
+  const base::FilePath file = Dir().Append(L"file.txt");
+  ASSERT_TRUE(WriteText(file, "x"));
+  struct {
+    base::FilePath path;
+    base::FilePath valid_parent;
+    uint32_t rights;  // 0: not asked
+  } const cases[] = {
+      // An existing folder: read, write and execute of the folder itself.
+      {Dir(), Dir(), 0x1201BF},
+      // Not there yet: adding a subfolder to the nearest existing ancestor.
+      {Dir().Append(L"a\\b\\c"), Dir(), FILE_ADD_SUBDIRECTORY},
+      // Below a file: usable as far as the path goes, but nothing to ask.
+      {file.Append(L"sub\\folder"), base::FilePath(), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.value());
+    security_.asked.clear();
+    security_.answer = !security_.answer;
+    auto details = Examine(c.path);
+    EXPECT_EQ(INSTALLATION_FOLDER_VALID,
+              details->GetInstallationFolderProblem());
+    EXPECT_EQ(c.valid_parent, details->GetValidParentFolder());
+    if (c.rights) {
+      ASSERT_EQ(1u, security_.asked.size());
+      EXPECT_EQ(Dir().value(), security_.asked[0].first);
+      EXPECT_EQ(c.rights, security_.asked[0].second);
+    } else {
+      EXPECT_TRUE(security_.asked.empty());
+    }
+    EXPECT_EQ(c.rights && security_.answer, details->HasWriteAccess());
+  }
+}
+
+TEST_F(InstallationFolderDetailsImplTest, LauncherWithoutStatusIsATrace) {
+  auto empty = Examine(Dir());
+  EXPECT_FALSE(empty->HasExistingInstallationTraces());
+
+  ASSERT_TRUE(WriteText(Dir().Append(L"launcher.exe"), "MZ"));
+  auto details = Examine(Dir());
+  EXPECT_FALSE(details->HasExistingInstallation());
+  EXPECT_TRUE(details->HasExistingInstallationTraces());
+  EXPECT_EQ(nullptr, details->GetInstallationStatus());
+}
+
+TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
+  // The temporary folder and Dir() lie on C:; Z: is another volume.
+  struct {
+    const wchar_t* path;  // null: Dir() with a lower-case drive letter
+    int64_t c_free_mb;
+    int64_t z_free_mb;
+    std::vector<LowSpaceVolume> expected;
+  } const cases[] = {
+      {nullptr, 300, 100000, {{base::FilePath(L"C:"), 400}}},
+      {nullptr, 400, 0, {}},
+      {nullptr, -1, 100000, {{base::FilePath(L"C:"), 400}}},
+      {L"Z:\\kavor-details-test\\Kavor", 150, 1000,
+       {{base::FilePath(L"C:"), 200}}},
+      {L"Z:\\kavor-details-test\\Kavor", 1000, 199,
+       {{base::FilePath(L"Z:"), 200}}},
+  };
+  for (const auto& c : cases) {
+    base::FilePath path(c.path ? c.path : base::ToLowerASCII(Dir().value()));
+    SCOPED_TRACE(path.value() + L" " + std::to_wstring(c.c_free_mb));
+    ASSERT_EQ(L'C', base::ToUpperASCII(Dir().value())[0]);
+    free_mb_ = {{L"C:", c.c_free_mb}, {L"Z:", c.z_free_mb}};
+    auto details = Examine(path);
+    const std::vector<LowSpaceVolume> low = details->GetLowSpaceVolumes();
+    ASSERT_EQ(c.expected.size(), low.size());
+    for (size_t i = 0; i < low.size(); ++i) {
+      EXPECT_EQ(c.expected[i].volume, low[i].volume);
+      EXPECT_EQ(c.expected[i].required_mb, low[i].required_mb);
+    }
+    EXPECT_EQ(c.expected.empty() ? INSTALLATION_FOLDER_VALID
+                                 : INSTALLATION_FOLDER_NOT_ENOUGH_SPACE,
+              details->GetInstallationFolderProblem());
+  }
+}
+
+// Needs the JSON status reader.
+TEST_F(InstallationFolderDetailsImplTest, StatusFlagsAreNormalised) {
+  const std::string kKey =
+      "[{\"path\":\"Software\\\\Kavor\",\"clean\":0,\"values\":[]}]";
+  struct {
+    std::string status;
+    bool copy_only;
+    bool all_users;
+  } const cases[] = {
+      {"{\"copy_only\":true,\"_all_users\":true}", true, false},
+      {"{\"copy_only\":true,\"registry\":{\"HKCU\":" + kKey + "}}", false,
+       false},
+      {"{\"copy_only\":true,\"shortcuts\":{\"SC_DEST_MENU\":\"m.lnk\"}}",
+       false, false},
+      {"{\"registry\":{\"HKLM\":" + kKey + "}}", false, true},
+      {"{\"_all_users\":true}", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    WriteStatus(c.status);
+    auto details = Examine(Dir());
+    ASSERT_TRUE(details->HasExistingInstallation())
+        << details->GetStatusReadError();
+    EXPECT_EQ(c.copy_only, details->GetInstallationStatus()->copy_only);
+    EXPECT_EQ(c.all_users, details->GetInstallationStatus()->all_users);
+  }
+}
+
+TEST_F(InstallationFolderDetailsImplTest, UnusableStatusFileIsReported) {
+  struct {
+    std::string contents;
+    const char* ending;  // of the error text
+  } const cases[] = {
+      {"{\"version\": 4", ""},
+      {"", " Status file empty."},
+  };
+  const std::string kPrefix = "Kavor JSON status file status file, ";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.contents);
+    ASSERT_TRUE(
+        WriteText(Dir().Append(L"installation_status.json"), c.contents));
+    auto details = Examine(Dir());
+    EXPECT_FALSE(details->HasExistingInstallation());
+    EXPECT_TRUE(base::StartsWith(details->GetStatusReadError(), kPrefix,
+                                 base::CompareCase::SENSITIVE))
+        << details->GetStatusReadError();
+    const std::string& error = details->GetStatusReadError();
+    const std::string ending(c.ending);
+    EXPECT_TRUE(error.size() >= ending.size() &&
+                error.compare(error.size() - ending.size(), ending.size(),
+                              ending) == 0)
+        << error;
+    EXPECT_EQ(c.contents, details->GetStatusFileContents());
+  }
+}
+
+// Needs the JSON status reader.
+TEST_F(InstallationFolderDetailsImplTest, InstallationPrefsAndTrackingData) {
+  WriteStatus();
+  ASSERT_TRUE(WriteText(Dir().Append(L"server_tracking_data"), "blob\n"));
+  ASSERT_TRUE(WriteText(
+      Dir().Append(L"installer_prefs.json"),
+      "{\"single_profile\":true,\"import_browser_data\":\"yes\","
+      "\"enable_stats\":false,\"language\":\"nb\","
+      "\"welcome-url\":\"https://kavor.example/welcome\","
+      "\"all-installer-experiments\":[\"installer-experiment-test@1\","
+      "\"installer-use-minimal-package@2\"]}"));
+  auto details = Examine(Dir());
+  ASSERT_TRUE(details->HasExistingInstallation())
+      << details->GetStatusReadError();
+  EXPECT_EQ("blob\n", details->GetServerTrackingData());
+  EXPECT_EQ(std::optional<bool>(true), details->GetSingleProfile());
+  EXPECT_EQ(std::nullopt, details->GetImportBrowserData());
+  EXPECT_EQ(std::optional<bool>(false), details->GetEnableStats());
+  EXPECT_EQ(L"nb", details->GetLanguage());
+  EXPECT_EQ("https://kavor.example/welcome", details->GetWelcomeUrl());
+  EXPECT_TRUE(details->IsExperimentEnabled("installer-experiment-test"));
+  EXPECT_FALSE(details->IsExperimentEnabled("installer-use-minimal-package"));
+  EXPECT_EQ(-1, details->GetOldProductType());
+}
+
+// Needs the JSON status reader and the shortcut test of the service
+// utilities.
+TEST_F(InstallationFolderDetailsImplTest, DesktopShortcutToBrowserIsRecreated) {
+  struct {
+    const wchar_t* target;  // null: no shortcut file
+    bool exists;
+    bool recreate;
+  } const cases[] = {
+      {L"kavor.exe", true, true},
+      {L"launcher.exe", true, false},
+      {L"47.0.4127.0\\kavor.exe", true, true},
+      {L"other.exe", false, false},
+      {nullptr, false, false},
+  };
+  ASSERT_TRUE(base::CreateDirectory(Dir().Append(L"47.0.4127.0")));
+  for (const wchar_t* exe : {L"kavor.exe", L"launcher.exe",
+                             L"47.0.4127.0\\kavor.exe", L"other.exe"}) {
+    ASSERT_TRUE(WriteText(Dir().Append(exe), "MZ"));
+  }
+  base::ScopedTempDir desktop;
+  ASSERT_TRUE(desktop.CreateUniqueTempDir());
+  const base::FilePath shortcut = desktop.GetPath().Append(L"Kavor.lnk");
+  std::string quoted;
+  ASSERT_TRUE(base::JSONWriter::Write(base::Value(shortcut.value()), &quoted));
+  WriteStatus("{\"shortcuts\":{\"SC_DEST_DESKTOP\":" + quoted + "}}");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target ? c.target : L"none");
+    ASSERT_TRUE(base::DeleteFile(shortcut, false));
+    if (c.target) {
+      base::win::ShortcutProperties properties;
+      properties.set_target(Dir().Append(c.target));
+      ASSERT_TRUE(base::win::CreateOrUpdateShortcutLink(
+          shortcut, properties, base::win::SHORTCUT_CREATE));
+    }
+    auto details = Examine(Dir());
+    ASSERT_TRUE(details->HasExistingInstallation())
+        << details->GetStatusReadError();
+    EXPECT_EQ(c.exists, details->DesktopShortcutExists());
+    EXPECT_EQ(c.recreate, details->RecreateDesktopShortcut());
+    EXPECT_FALSE(details->StartMenuShortcutExists());
+    EXPECT_FALSE(details->QuickLaunchShortcutExists());
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,241 @@
+#include "desktop/windows/installer/service/service_utils.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "base/base_paths.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/strings/string_util.h"
+#include "base/win/scoped_com_initializer.h"
+#include "base/win/shortcut.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+base::FilePath Path(const std::wstring& text) {
+  return base::FilePath(text);
+}
+
+bool WriteBytes(const base::FilePath& path, const std::string& bytes) {
+  return base::WriteFile(path, bytes.data(), static_cast<int>(bytes.size())) ==
+         static_cast<int>(bytes.size());
+}
+
+TEST(ServiceUtilsTest, IsValidPathName) {
+  const struct {
+    const wchar_t* path;
+    bool is_folder;
+    bool valid;
+  } kCases[] = {
+      {L"C:\\Program Files\\Kavor", true, true},
+      {L"C:\\a\\CONFIG", true, true},
+      {L"C:\\a\\COM5", false, true},
+      {L"C:\\a\\.con", false, true},
+      {L"C:", true, true},
+      {L"C:\\\\a//b", true, true},
+      {L"\\\\server\\share\\a", true, true},
+      {L"", true, false},
+      {L"C:\\Program Files\\CON\\x", false, false},
+      {L"C:\\a\\nul.txt", false, false},
+      {L"C:\\a\\Lpt3", false, false},
+      {L"C:\\a\\b.", true, false},
+      {L"C:\\a\\b \\c", true, false},
+      {L"C:\\a\\ b", true, false},
+      {L"C:\\a\\b?", true, false},
+      {L"C:\\a\\b:c", true, false},
+      {L"C:\\a\\b\tc", true, false},
+      {L"\\\\server", true, false},
+      {L"\\\\server\\share", true, false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.valid, IsValidPathName(Path(c.path), c.is_folder)) << c.path;
+  }
+}
+
+TEST(ServiceUtilsTest, IsValidPathNameLengthLimits) {
+  auto of_length = [](size_t length) {
+    return Path(L"C:\\" + std::wstring(length - 3, L'a'));
+  };
+  EXPECT_TRUE(IsValidPathName(of_length(247), true));
+  EXPECT_FALSE(IsValidPathName(of_length(248), true));
+  EXPECT_TRUE(IsValidPathName(of_length(259), false));
+  EXPECT_FALSE(IsValidPathName(of_length(260), false));
+}
+
+// Front end and backend meet only when both name the object alike: base
+// name first, then the folder with forward slashes.
+TEST(ServiceUtilsTest, MakeKernelObjectName) {
+  EXPECT_EQ(L"Global\\Kavor/Installer/C:/Kavor",
+            MakeKernelObjectName(L"Kavor/Installer", Path(L"C:\\Kavor"), true));
+  EXPECT_EQ(L"Global\\KavorInstaller/PackageReady/C:/Kavor",
+            MakeKernelObjectName(L"KavorInstaller/PackageReady",
+                                 Path(L"C:\\Kavor"), true));
+  EXPECT_EQ(L"Local\\KavorInstaller/GiveInstallPermission/C:/Program Files/X",
+            MakeKernelObjectName(L"KavorInstaller\\GiveInstallPermission",
+                                 Path(L"C:\\Program Files\\X"), false));
+}
+
+TEST(ServiceUtilsTest, FormatWin32Error) {
+  std::string text = FormatWin32Error(ERROR_ACCESS_DENIED);
+  ASSERT_GT(text.size(), 7u);
+  EXPECT_EQ(". (0x5)", text.substr(text.size() - 7));
+  EXPECT_EQ(std::string::npos, text.find_first_of("\r\n")) << text;
+  // A code without a system message.
+  EXPECT_EQ("Error (0x13D) while retrieving error. (0xDEADBEEF)",
+            FormatWin32Error(0xDEADBEEF));
+}
+
+TEST(ServiceUtilsTest, GetExecutableBitness) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  base::FilePath exe;
+  ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
+  EXPECT_EQ(EXECUTABLE_OTHER, GetExecutableBitness(exe));
+
+  // A DOS header whose offset at byte 60 points at "PE\0\0" and a machine.
+  auto image = [](uint8_t machine_low, uint8_t machine_high) {
+    std::string bytes(0x40 + 6, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[60] = 0x40;
+    bytes[0x40] = 'P';
+    bytes[0x41] = 'E';
+    bytes[0x44] = static_cast<char>(machine_low);
+    bytes[0x45] = static_cast<char>(machine_high);
+    return bytes;
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+    int bitness;
+  } kCases[] = {
+      {"x86", image(0x4C, 0x01), EXECUTABLE_X86},
+      {"arm64", image(0x64, 0xAA), EXECUTABLE_OTHER},
+      {"text", "just some text, long enough to hold an offset at byte 60..",
+       EXECUTABLE_NONE},
+      {"machine cut off", image(0x4C, 0x01).substr(0, 0x45), EXECUTABLE_NONE},
+      {"offset outside", image(0x4C, 0x01).replace(61, 1, "\x7f"),
+       EXECUTABLE_NONE},
+  };
+  for (const auto& c : kCases) {
+    base::FilePath file = temp.GetPath().AppendASCII(c.name);
+    ASSERT_TRUE(WriteBytes(file, c.bytes));
+    EXPECT_EQ(c.bitness, GetExecutableBitness(file)) << c.name;
+  }
+  EXPECT_EQ(EXECUTABLE_NONE,
+            GetExecutableBitness(temp.GetPath().Append(L"missing.exe")));
+}
+
+class ShortcutTargetTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    target_ = temp_.GetPath().Append(L"Kavor.exe");
+    ASSERT_TRUE(WriteBytes(target_, "x"));
+    shortcut_ = temp_.GetPath().Append(L"Kavor.lnk");
+    base::win::ShortcutProperties properties;
+    properties.set_target(target_);
+    ASSERT_TRUE(base::win::CreateOrUpdateShortcutLink(
+        shortcut_, properties, base::win::SHORTCUT_CREATE));
+  }
+
+  base::win::ScopedCOMInitializer com_;
+  base::ScopedTempDir temp_;
+  base::FilePath target_;
+  base::FilePath shortcut_;
+};
+
+TEST_F(ShortcutTargetTest, MatchesByPathIgnoringCase) {
+  EXPECT_TRUE(IsShortcutToTarget(
+      shortcut_, Path(base::ToUpperASCII(target_.value())), nullptr));
+  EXPECT_FALSE(IsShortcutToTarget(
+      shortcut_, temp_.GetPath().Append(L"other.exe"), nullptr));
+  EXPECT_FALSE(IsShortcutToTarget(temp_.GetPath().Append(L"missing.lnk"),
+                                  target_, nullptr));
+}
+
+// Another spelling of the same file matches only through its identity.
+TEST_F(ShortcutTargetTest, MatchesByFileIdentity) {
+  base::FilePath other_spelling =
+      temp_.GetPath().Append(L".").Append(L"Kavor.exe");
+  BY_HANDLE_FILE_INFORMATION info = {};
+  ASSERT_TRUE(GetFileInformationByPath(other_spelling, &info));
+  EXPECT_TRUE(IsShortcutToTarget(shortcut_, other_spelling, &info));
+  EXPECT_FALSE(IsShortcutToTarget(shortcut_, other_spelling, nullptr));
+
+  base::FilePath different = temp_.GetPath().Append(L"different.exe");
+  ASSERT_TRUE(WriteBytes(different, "y"));
+  ASSERT_TRUE(GetFileInformationByPath(different, &info));
+  EXPECT_FALSE(IsShortcutToTarget(shortcut_, different, &info));
+  EXPECT_FALSE(
+      GetFileInformationByPath(temp_.GetPath().Append(L"missing.exe"), &info));
+}
+
+TEST(ServiceUtilsTest, IsParentPathIgnoreCase) {
+  EXPECT_TRUE(IsParentPathIgnoreCase(Path(L"C:\\Program Files\\KAVOR"),
+                                     Path(L"c:\\program files\\kavor\\a")));
+  EXPECT_FALSE(IsParentPathIgnoreCase(Path(L"C:\\Program Files\\Kavor"),
+                                      Path(L"C:\\Program Files\\Kavor2")));
+  EXPECT_FALSE(IsParentPathIgnoreCase(Path(L"C:\\a\\b"), Path(L"C:\\a")));
+}
+
+TEST(ServiceUtilsTest, IsVersionFolderName) {
+  const struct {
+    const wchar_t* path;
+    bool is_version;
+    uint32_t major;
+  } kCases[] = {
+      {L"C:\\Kavor\\47.0.4127.0", true, 47}, {L"47.0.4127.0.1", true, 47},
+      {L"47. 0 ..4127.0_1", true, 47},       {L"47.0.4127", false, 0},
+      {L"47.0.4127.0.1.2", false, 0},        {L"47.0.4127.0b", false, 0},
+      {L"4_7.0.4127.0", false, 0},
+  };
+  for (const auto& c : kCases) {
+    uint32_t major = 0;
+    EXPECT_EQ(c.is_version, IsVersionFolderName(Path(c.path), &major))
+        << c.path;
+    EXPECT_EQ(c.major, major) << c.path;
+  }
+  EXPECT_TRUE(IsVersionFolderName(Path(L"1.2.3.4"), nullptr));
+}
+
+TEST(ServiceUtilsTest, UnknownStreamNumberGivesTheChannelWord) {
+  EXPECT_EQ("Next", GetStreamName(3));
+  EXPECT_EQ(GetChannelName(), GetStreamName(7));
+}
+
+TEST(ServiceUtilsTest, GetKnownFolderPath) {
+  base::FilePath path;
+  ASSERT_TRUE(GetKnownFolderPath(FOLDERID_LocalAppData, CSIDL_LOCAL_APPDATA,
+                                 &path, false));
+  EXPECT_TRUE(base::DirectoryExists(path)) << path.value();
+
+  // An id the system does not know fails without touching the out path.
+  const KNOWNFOLDERID kUnknown = {
+      0x1234abcd, 0x1, 0x2, {0, 1, 2, 3, 4, 5, 6, 7}};
+  base::FilePath untouched = Path(L"untouched");
+  EXPECT_FALSE(
+      GetKnownFolderPath(kUnknown, CSIDL_LOCAL_APPDATA, &untouched, true));
+  EXPECT_EQ(L"untouched", untouched.value());
+}
+
+TEST(ServiceUtilsTest, SamCompatibleUserNameEndsWithTheUserName) {
+  base::string16 user;
+  base::string16 sam;
+  ASSERT_TRUE(GetCurrentUserName(&user));
+  ASSERT_TRUE(GetSamCompatibleUserName(&sam));
+  ASSERT_FALSE(user.empty());
+  EXPECT_TRUE(
+      base::EndsWith(sam, L"\\" + user, base::CompareCase::INSENSITIVE_ASCII))
+      << sam;
+}
+
+}  // namespace
+}  // namespace installer
