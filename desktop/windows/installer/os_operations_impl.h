@@ -1,0 +1,49 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_OS_OPERATIONS_IMPL_H_
+#define DESKTOP_WINDOWS_INSTALLER_OS_OPERATIONS_IMPL_H_
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+#include "desktop/windows/installer/os_operations.h"
+
+namespace installer {
+
+// The operating-system operations of the running system. Stateless.
+class OsOperationsImpl : public OsOperations {
+ public:
+  OsOperationsImpl() = default;
+  OsOperationsImpl(const OsOperationsImpl&) = delete;
+  OsOperationsImpl& operator=(const OsOperationsImpl&) = delete;
+  ~OsOperationsImpl() override = default;
+
+  void StoreDefaultBrowserSettings(const Settings& settings,
+                                   const InstallationStatus* status) override;
+  std::unique_ptr<RegistryKeyEnumerator> CreateRegistryKeyEnumerator(
+      HKEY root, const base::string16& path, uint32_t access) override;
+  bool GetAppOutput(const base::CommandLine& command_line,
+                    std::string* output) override;
+  std::unique_ptr<DriveEnumerator> CreateDriveInfo() override;
+  base::win::ScopedHandle RunElevated(
+      const base::CommandLine& command_line) override;
+  uint32_t GetCurrentThreadId() override;
+  uint32_t GetOsArchitecture() override;
+};
+
+// The drives of |drive_mask| (bit 0 drive A, as GetLogicalDrives gives it)
+// in letter order.
+std::unique_ptr<DriveEnumerator> CreateDriveEnumeratorForMask(DWORD drive_mask);
+
+// Whether a drive is ready, given what IOCTL_STORAGE_CHECK_VERIFY2 answered
+// on its opened device: success, or the last error of its failure.
+bool IsDriveReadyAfterCheckVerify(bool succeeded, DWORD error);
+
+// Tells every top-level window and the shell that the registered browsers
+// and associations changed.
+void BroadcastDefaultBrowserChange();
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_OS_OPERATIONS_IMPL_H_
