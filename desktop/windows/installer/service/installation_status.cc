@@ -101,7 +101,7 @@ const char* RegistryTypeName(int type) {
       "REG_QWORD",
   };
   return type >= 0 && type < static_cast<int>(arraysize(kNames)) ? kNames[type]
-                                                                  : "";
+                                                                 : "";
 }
 
 // The data of |type| in the status file's text form. |size| bounds every
@@ -110,7 +110,7 @@ std::string RegistryDataText(const void* data, int type, uint32_t size) {
   if (!data)
     return std::string();
   switch (type) {
-    case 1:  // REG_SZ
+    case 1:    // REG_SZ
     case 2: {  // REG_EXPAND_SZ
       const wchar_t* text = static_cast<const wchar_t*>(data);
       const size_t max_length = size / sizeof(wchar_t);

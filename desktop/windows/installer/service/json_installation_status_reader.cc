@@ -125,8 +125,7 @@ const std::string& JsonInstallationStatusReader::GetError() const {
 }
 
 std::unique_ptr<InstallationStatus> JsonInstallationStatusReader::Parse(
-    const std::string& contents,
-    InstallationStatusOrigin origin) {
+    const std::string& contents, InstallationStatusOrigin origin) {
   using Type = base::Value::Type;
 
   int error_code = 0;

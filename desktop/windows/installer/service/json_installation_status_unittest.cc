@@ -77,8 +77,9 @@ TEST(JsonInstallationStatusTest, WritesCompactSortedText) {
 
 TEST(JsonInstallationStatusTest, ReadsBackWhatWasWritten) {
   InstallationStatus per_user = FullRecord(false);
-  per_user.hkcu_keys = {{0xFFFFFFFFu, "Software\\A", {}},
-                        {0x80000000u, "Software\\B", {{"REG_DWORD", "n", "1"}}}};
+  per_user.hkcu_keys = {
+      {0xFFFFFFFFu, "Software\\A", {}},
+      {0x80000000u, "Software\\B", {{"REG_DWORD", "n", "1"}}}};
   JsonInstallationStatusWriter writer;
   for (const InstallationStatus& original :
        {InstallationStatus(), FullRecord(true), per_user}) {
@@ -187,7 +188,9 @@ TEST(JsonInstallationStatusTest, ReaderChecksEveryMember) {
       {"components.widevine", "[]", false, "Shorcut path is not a string"},
       // What the writer never writes but the reader takes.
       {"path", "\" C:\\\\K\\u3000\\t\"", false, nullptr,
-       [](const InstallationStatus& s) { return s.path == FilePath(L"C:\\K"); }},
+       [](const InstallationStatus& s) {
+         return s.path == FilePath(L"C:\\K");
+       }},
       {"shortcuts", "{\"SC_DEST_DESKTOP\":\" d.lnk \"}", false, nullptr,
        [](const InstallationStatus& s) {
          return s.desktop_shortcut == FilePath(L" d.lnk ");
@@ -280,7 +283,8 @@ TEST(JsonInstallationStatusTest, RecordsRegistryValuesAsText) {
   };
   InstallationStatus status;
   status.hklm_keys = keys;
-  EXPECT_TRUE(keys == kExpected) << JsonInstallationStatusWriter().ToJson(status);
+  EXPECT_TRUE(keys == kExpected)
+      << JsonInstallationStatusWriter().ToJson(status);
 }
 
 }  // namespace

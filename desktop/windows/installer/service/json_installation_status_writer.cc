@@ -112,7 +112,8 @@ bool JsonInstallationStatusWriter::WriteToFile(const InstallationStatus& status,
   const std::string json = ToJson(status);
   // Every record has members, so empty text means the serialisation failed;
   // writing it would destroy the previous status file.
-  if (json.empty() || json.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
+  if (json.empty() ||
+      json.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
     return false;
   const int size = static_cast<int>(json.size());
   return base::WriteFile(path, json.data(), size) == size;

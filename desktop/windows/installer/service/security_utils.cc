@@ -87,9 +87,9 @@ DWORD GetObjectSecurity(const base::string16& object_name,
                                  nullptr, dacl, nullptr, descriptor);
     }
   } else {
-    result = ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info,
-                                     nullptr, nullptr, dacl, nullptr,
-                                     descriptor);
+    result =
+        ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info, nullptr,
+                                nullptr, dacl, nullptr, descriptor);
   }
   if (result == ERROR_SUCCESS && !*descriptor)
     result = ERROR_INVALID_SECURITY_DESCR;
@@ -199,8 +199,7 @@ SecurityUtilsImpl::SecurityUtilsImpl() = default;
 SecurityUtilsImpl::~SecurityUtilsImpl() = default;
 
 bool SecurityUtilsImpl::IsUserAdmin(bool include_linked_token) {
-  if (include_linked_token &&
-      base::win::GetVersion() >= base::win::VISTA) {
+  if (include_linked_token && base::win::GetVersion() >= base::win::VISTA) {
     TOKEN_ELEVATION_TYPE type;
     if (!GetElevationType(&type))
       return false;
@@ -323,9 +322,9 @@ bool SecurityUtilsImpl::TakeOwnership(const base::string16& object_name,
   DWORD result = ERROR_NOT_ENOUGH_MEMORY;
   PSID administrators = CreateAdministratorsSid();
   if (administrators) {
-    result = SetObjectSecurity(object_name, object_type,
-                               OWNER_SECURITY_INFORMATION, administrators,
-                               nullptr);
+    result =
+        SetObjectSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
+                          administrators, nullptr);
   }
   SetPrivilege(kTakeOwnershipPrivilege, false);
   if (administrators)
@@ -347,15 +346,15 @@ bool SecurityUtilsImpl::GrantAccess(
 
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR old_descriptor = nullptr;
-  DWORD result = GetObjectSecurity(object_name, object_type,
-                                   DACL_SECURITY_INFORMATION, &old_dacl,
-                                   &old_descriptor);
+  DWORD result =
+      GetObjectSecurity(object_name, object_type, DACL_SECURITY_INFORMATION,
+                        &old_dacl, &old_descriptor);
   if (result == ERROR_ACCESS_DENIED) {
     if (!TakeOwnership(object_name, object_type))
       return false;
-    result = GetObjectSecurity(object_name, object_type,
-                               DACL_SECURITY_INFORMATION, &old_dacl,
-                               &old_descriptor);
+    result =
+        GetObjectSecurity(object_name, object_type, DACL_SECURITY_INFORMATION,
+                          &old_dacl, &old_descriptor);
   }
   if (result != ERROR_SUCCESS)
     return false;
@@ -363,9 +362,8 @@ bool SecurityUtilsImpl::GrantAccess(
   // A NULL DACL lets everyone in and has no entries to carry over.
   ULONG entry_count = 0;
   PEXPLICIT_ACCESSW entries = nullptr;
-  if (old_dacl &&
-      ::GetExplicitEntriesFromAclW(old_dacl, &entry_count, &entries) !=
-          ERROR_SUCCESS) {
+  if (old_dacl && ::GetExplicitEntriesFromAclW(old_dacl, &entry_count,
+                                               &entries) != ERROR_SUCCESS) {
     ::LocalFree(old_descriptor);
     return false;
   }
@@ -395,17 +393,17 @@ bool SecurityUtilsImpl::GrantAccess(
     result = SetObjectSecurity(object_name, object_type,
                                DACL_SECURITY_INFORMATION, nullptr, new_dacl);
     if (result == ERROR_ACCESS_DENIED) {
-      result = TakeOwnership(object_name, object_type)
-                   ? SetObjectSecurity(object_name, object_type,
-                                       DACL_SECURITY_INFORMATION, nullptr,
-                                       new_dacl)
-                   : ERROR_ACCESS_DENIED;
+      result =
+          TakeOwnership(object_name, object_type)
+              ? SetObjectSecurity(object_name, object_type,
+                                  DACL_SECURITY_INFORMATION, nullptr, new_dacl)
+              : ERROR_ACCESS_DENIED;
     }
   }
 
   if (result == ERROR_SUCCESS && !do_not_save) {
-    saved->reset(new SavedSecurityDescriptor(object_name, object_type,
-                                             old_dacl, old_descriptor));
+    saved->reset(new SavedSecurityDescriptor(object_name, object_type, old_dacl,
+                                             old_descriptor));
     old_descriptor = nullptr;
   }
   if (old_descriptor)

@@ -10,17 +10,16 @@
 #include <vector>
 
 #include "base/files/scoped_temp_dir.h"
-#include "base/test/test_thread.h"
 #include "base/win/windows_version.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-const uint32_t kFolderWrite = FILE_GENERIC_WRITE | DELETE;  // 0x130116
+const uint32_t kFolderWrite = FILE_GENERIC_WRITE | DELETE;
 const uint32_t kKeyRead = 0x20019;
 
-std::wstring SidString(PSID sid) {
+std::wstring SidText(PSID sid) {
   LPWSTR text = nullptr;
   if (!::ConvertSidToStringSidW(sid, &text))
     return L"?";
@@ -29,108 +28,89 @@ std::wstring SidString(PSID sid) {
   return result;
 }
 
-std::wstring CurrentUserSid() {
+std::wstring UserSid() {
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-    return L"?";
   BYTE buffer[256];
   DWORD size = 0;
   std::wstring sid = L"?";
-  if (::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size))
-    sid = SidString(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
+    sid = SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  }
   ::CloseHandle(token);
   return sid;
 }
 
-// The DACL as sorted "D OICI 0x4 S-1-..." lines (inherited entries left
-// out), or {"null"} for a NULL DACL; {"error N"} when it can't be read.
-std::vector<std::wstring> AceLines(PACL dacl) {
-  if (!dacl)
-    return {L"null"};
+// The key's own DACL entries as sorted "D OICI 0x4 S-1-..." lines, {"null"}
+// for a NULL DACL. |view| is 0 or KEY_WOW64_32KEY.
+std::vector<std::wstring> KeyAces(HKEY root,
+                                  const std::wstring& path,
+                                  REGSAM view) {
+  HKEY key = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LONG result =
+      ::RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | view, &key);
+  if (result == ERROR_SUCCESS) {
+    result = ::GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, &dacl, nullptr, &descriptor);
+    ::RegCloseKey(key);
+  }
   std::vector<std::wstring> lines;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+  if (result != ERROR_SUCCESS)
+    return {L"error " + std::to_wstring(result)};
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
     ACE_HEADER* header = nullptr;
     if (!::GetAce(dacl, i, reinterpret_cast<void**>(&header)) ||
         (header->AceFlags & INHERITED_ACE)) {
       continue;
     }
-    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    wchar_t text[64];
-    swprintf(text, 64, L"%ls %ls%ls 0x%lx ",
+    wchar_t text[32];
+    swprintf(text, 32, L"%ls %ls%ls 0x%lx ",
              header->AceType == ACCESS_DENIED_ACE_TYPE ? L"D" : L"A",
              (header->AceFlags & OBJECT_INHERIT_ACE) ? L"OI" : L"",
              (header->AceFlags & CONTAINER_INHERIT_ACE) ? L"CI" : L"",
-             ace->Mask);
-    lines.push_back(text + SidString(&ace->SidStart));
+             reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask);
+    lines.push_back(
+        text +
+        SidText(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart));
   }
+  if (!dacl)
+    lines.push_back(L"null");
+  ::LocalFree(descriptor);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
 
-// |view| is 0 or KEY_WOW64_32KEY.
-std::vector<std::wstring> KeyAces(HKEY root, const std::wstring& path,
-                                  REGSAM view) {
-  HKEY key = nullptr;
-  LONG result =
-      ::RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | view, &key);
-  if (result != ERROR_SUCCESS)
-    return {L"error " + std::to_wstring(result)};
-  PACL dacl = nullptr;
+// Sets the DACL of |sddl| ("D:..."), or a NULL DACL for an empty |sddl|.
+bool SetDacl(const std::wstring& name,
+             SE_OBJECT_TYPE type,
+             const std::wstring& sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  result = ::GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, &dacl, nullptr, &descriptor);
-  ::RegCloseKey(key);
-  if (result != ERROR_SUCCESS)
-    return {L"error " + std::to_wstring(result)};
-  std::vector<std::wstring> lines = AceLines(dacl);
-  ::LocalFree(descriptor);
-  return lines;
-}
-
-// Sets the DACL of |sddl| ("D:..."); an empty |sddl| sets a NULL DACL.
-bool SetKeyDacl(HKEY root, const std::wstring& path, const std::wstring& sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!sddl.empty() &&
-      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    return false;
-  }
   PACL dacl = nullptr;
   SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION;
-  if (descriptor) {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  if (!sddl.empty()) {
+    BOOL present, defaulted;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    DWORD revision;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr) ||
+        !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+        !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+      return false;
+    }
     if (control & SE_DACL_PROTECTED)
       info |= PROTECTED_DACL_SECURITY_INFORMATION;
   }
-  HKEY key = nullptr;
-  LONG result = ::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
-  if (result == ERROR_SUCCESS) {
-    result = ::SetSecurityInfo(key, SE_REGISTRY_KEY, info, nullptr, nullptr,
-                               dacl, nullptr);
-    ::RegCloseKey(key);
-  }
-  if (descriptor)
-    ::LocalFree(descriptor);
+  std::wstring writable = name;
+  DWORD result = ::SetNamedSecurityInfoW(&writable[0], type, info, nullptr,
+                                         nullptr, dacl, nullptr);
+  ::LocalFree(descriptor);
   return result == ERROR_SUCCESS;
 }
 
-bool SetFileDacl(const std::wstring& path, const std::wstring& sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    return false;
-  }
-  BOOL ok = ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION,
-                               descriptor);
-  ::LocalFree(descriptor);
-  return ok != FALSE;
-}
-
+// A test key below HKCU\Software\KavorTest, removed again whatever DACL the
+// test left on it.
 class SecurityUtilsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -143,14 +123,16 @@ class SecurityUtilsTest : public testing::Test {
                                 nullptr, 0, KEY_READ, nullptr, &key, nullptr));
     ::RegCloseKey(key);
     key_name_ = L"CURRENT_USER\\" + key_path_;
-    user_ = CurrentUserSid();
+    user_ = UserSid();
     ASSERT_NE(L"?", user_);
   }
   void TearDown() override {
-    // A test that stopped half-way may have left a DACL that denies it.
-    SetKeyDacl(HKEY_CURRENT_USER, key_path_, L"D:(A;OICI;KA;;;BA)");
+    SetDacl(key_name_, SE_REGISTRY_KEY, L"D:(A;OICI;KA;;;BA)");
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str()));
+  }
+  std::vector<std::wstring> Aces() {
+    return KeyAces(HKEY_CURRENT_USER, key_path_, 0);
   }
 
   SecurityUtilsImpl utils_;
@@ -159,72 +141,57 @@ class SecurityUtilsTest : public testing::Test {
   std::wstring user_;
 };
 
-// The token questions answered for a user of the test's choosing.
-class FakeTokenSecurityUtils : public SecurityUtilsImpl {
- public:
-  FakeTokenSecurityUtils(bool type_known,
-                         TOKEN_ELEVATION_TYPE type,
-                         bool process_admin,
-                         bool linked_admin)
-      : type_known_(type_known),
-        type_(type),
-        process_admin_(process_admin),
-        linked_admin_(linked_admin) {}
-
- protected:
-  bool GetElevationType(TOKEN_ELEVATION_TYPE* type) override {
-    *type = type_;
-    return type_known_;
+// The token questions answered for a user of the test's choosing; an
+// elevation type of 0 can't be read.
+struct FakeTokenSecurityUtils : public SecurityUtilsImpl {
+  bool GetElevationType(TOKEN_ELEVATION_TYPE* result) override {
+    *result = type;
+    return type != 0;
   }
   bool IsAdministratorsMember(bool linked) override {
-    return linked ? linked_admin_ : process_admin_;
+    return linked ? linked_admin : admin;
   }
-
- private:
-  bool type_known_;
-  TOKEN_ELEVATION_TYPE type_;
-  bool process_admin_;
-  bool linked_admin_;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  bool admin = false;
+  bool linked_admin = false;
 };
 
 TEST(SecurityUtilsAdminTest, AdministratorAndElevationByUser) {
+  const TOKEN_ELEVATION_TYPE kUnreadable = static_cast<TOKEN_ELEVATION_TYPE>(0);
   const struct {
     const char* user;
     base::win::Version version;
-    bool type_known;
     TOKEN_ELEVATION_TYPE type;
-    bool process_admin;
-    bool linked_admin;
-    bool admin_with_linked;
-    bool admin;
-    // NeedsElevation for (all users, writable), (current user, writable),
+    bool token_admin, linked_admin;
+    bool admin_with_linked, admin;
+    // NeedsElevation(all users, writable), (current user, writable) and
     // (current user, not writable).
     bool needs[3];
   } kCases[] = {
-      {"standard user", base::win::WIN7, true, TokenElevationTypeDefault,
+      // clang-format off
+      {"standard user", base::win::WIN7, TokenElevationTypeDefault,
        false, false, false, false, {true, false, true}},
-      {"administrator, UAC off", base::win::WIN7, true,
-       TokenElevationTypeDefault, true, false, true, true,
-       {false, false, false}},
-      {"filtered administrator", base::win::WIN7, true,
-       TokenElevationTypeLimited, false, true, true, false,
-       {true, false, true}},
-      {"elevated administrator", base::win::WIN10, true,
-       TokenElevationTypeFull, true, false, true, true, {false, false, false}},
-      {"filtered token before Vista", base::win::XP, true,
-       TokenElevationTypeLimited, false, true, false, false,
-       {true, false, true}},
-      {"elevation type unreadable", base::win::WIN7, false,
-       TokenElevationTypeLimited, true, true, false, true,
-       {false, false, false}},
+      {"administrator, UAC off", base::win::WIN7, TokenElevationTypeDefault,
+       true, false, true, true, {false, false, false}},
+      {"filtered administrator", base::win::WIN7, TokenElevationTypeLimited,
+       false, true, true, false, {true, false, true}},
+      {"elevated administrator", base::win::WIN10, TokenElevationTypeFull,
+       true, false, true, true, {false, false, false}},
+      {"filtered token before Vista", base::win::XP, TokenElevationTypeLimited,
+       false, true, false, false, {true, false, true}},
+      {"elevation type unreadable", base::win::WIN7, kUnreadable,
+       true, true, false, true, {false, false, false}},
+      // clang-format on
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.user);
     base::win::OSInfo::Record record;
     record.version = c.version;
     base::win::ScopedOSInfoOverride version(record);
-    FakeTokenSecurityUtils utils(c.type_known, c.type, c.process_admin,
-                                 c.linked_admin);
+    FakeTokenSecurityUtils utils;
+    utils.type = c.type;
+    utils.admin = c.token_admin;
+    utils.linked_admin = c.linked_admin;
     EXPECT_EQ(c.admin_with_linked, utils.IsUserAdmin(true));
     EXPECT_EQ(c.admin, utils.IsUserAdmin(false));
     EXPECT_EQ(c.needs[0], utils.NeedsElevation(true, true));
@@ -233,72 +200,54 @@ TEST(SecurityUtilsAdminTest, AdministratorAndElevationByUser) {
   }
 }
 
-// The test host runs as an elevated administrator: the real token questions
-// must say so both ways.
-TEST(SecurityUtilsAdminTest, ElevatedHostIsAdministrator) {
+// The test host runs as an elevated administrator, which the real token
+// questions must see both ways; only such a user can take ownership.
+TEST(SecurityUtilsAdminTest, RealTokenOfElevatedHost) {
   SecurityUtilsImpl utils;
   EXPECT_TRUE(utils.IsUserAdmin(true));
   EXPECT_TRUE(utils.IsUserAdmin(false));
   EXPECT_FALSE(utils.NeedsElevation(true, false));
-}
-
-TEST(SecurityUtilsAdminTest, SetPrivilege) {
-  SecurityUtilsImpl utils;
-  EXPECT_FALSE(utils.SetPrivilege(L"SeNoSuchPrivilege", true));
   EXPECT_TRUE(utils.SetPrivilege(L"SeTakeOwnershipPrivilege", true));
   EXPECT_TRUE(utils.SetPrivilege(L"SeTakeOwnershipPrivilege", false));
+  EXPECT_FALSE(utils.SetPrivilege(L"SeNoSuchPrivilege", true));
 }
 
-TEST(SecurityUtilsAdminTest, OneInstanceUnlessATestInstallsItsOwn) {
-  SecurityUtils* first = SecurityUtilsImpl::GetInstance();
-  ASSERT_NE(nullptr, first);
-  SecurityUtils* others[4] = {};
-  {
-    std::vector<std::unique_ptr<base::TestThread>> threads;
-    for (auto& other : others) {
-      threads.push_back(std::make_unique<base::TestThread>(
-          [&other] { other = SecurityUtilsImpl::GetInstance(); }));
-    }
-  }
-  for (SecurityUtils* other : others)
-    EXPECT_EQ(first, other);
-
-  FakeTokenSecurityUtils fake(true, TokenElevationTypeDefault, false, false);
+TEST(SecurityUtilsAdminTest, TestInstanceReplacesTheProcessWideOne) {
+  SecurityUtils* real = SecurityUtilsImpl::GetInstance();
+  ASSERT_NE(nullptr, real);
+  EXPECT_EQ(real, SecurityUtilsImpl::GetInstance());
+  FakeTokenSecurityUtils fake;
   SecurityUtilsImpl::SetInstanceForTesting(&fake);
   EXPECT_EQ(&fake, SecurityUtilsImpl::GetInstance());
   SecurityUtilsImpl::SetInstanceForTesting(nullptr);
-  EXPECT_EQ(first, SecurityUtilsImpl::GetInstance());
+  EXPECT_EQ(real, SecurityUtilsImpl::GetInstance());
 }
 
-// The folder's write access through a deny, the grant and the restore. The
-// file system may keep a file's DACL only as it maps onto its own
-// permissions (Wine keeps Unix mode bits), which loses deny entries: what a
-// grant does to the entries themselves is read back on keys below.
+// A folder's write access through a deny, a grant and the restore of the
+// DACL read first. A file system may keep a file's DACL only as it maps onto
+// its own permissions (Wine keeps Unix mode bits) and so lose deny entries:
+// what a grant does to the entries is read back on keys below.
 TEST_F(SecurityUtilsTest, FolderWriteAccessFollowsDenyGrantAndRestore) {
   base::ScopedTempDir temp;
   ASSERT_TRUE(temp.CreateUniqueTempDir());
   const std::wstring folder = temp.GetPath().value();
-  ASSERT_TRUE(utils_.HasAccess(folder, SE_FILE_OBJECT, kFolderWrite));
+  const std::wstring deny_write =
+      L"D:P(D;OICI;0x130116;;;" + user_ + L")(A;OICI;FA;;;" + user_ + L")";
+  EXPECT_TRUE(utils_.HasAccess(folder, SE_FILE_OBJECT, kFolderWrite));
   // Only files, keys and 32-bit keys are answered.
   EXPECT_FALSE(utils_.HasAccess(folder, SE_SERVICE, FILE_GENERIC_READ));
 
-  std::unique_ptr<SavedSecurityDescriptor> original;
+  std::unique_ptr<SavedSecurityDescriptor> original, saved;
   ASSERT_TRUE(utils_.GrantAccess(folder, SE_FILE_OBJECT, FILE_GENERIC_READ,
                                  false, &original));
-  ASSERT_TRUE(SetFileDacl(folder, L"D:P(D;OICI;0x130116;;;" + user_ +
-                                      L")(A;OICI;FA;;;" + user_ + L")"));
+  ASSERT_TRUE(SetDacl(folder, SE_FILE_OBJECT, deny_write));
   EXPECT_FALSE(utils_.HasAccess(folder, SE_FILE_OBJECT, kFolderWrite));
   EXPECT_TRUE(utils_.HasAccess(folder, SE_FILE_OBJECT, FILE_GENERIC_READ));
-
-  std::unique_ptr<SavedSecurityDescriptor> saved;
-  ASSERT_TRUE(utils_.GrantAccess(folder, SE_FILE_OBJECT, kFolderWrite, false,
-                                 &saved));
-  ASSERT_TRUE(saved);
+  EXPECT_TRUE(
+      utils_.GrantAccess(folder, SE_FILE_OBJECT, kFolderWrite, false, &saved));
   EXPECT_TRUE(utils_.HasAccess(folder, SE_FILE_OBJECT, kFolderWrite));
-  saved.reset();
 
-  ASSERT_TRUE(SetFileDacl(folder, L"D:P(D;OICI;0x130116;;;" + user_ +
-                                      L")(A;OICI;FA;;;" + user_ + L")"));
+  ASSERT_TRUE(SetDacl(folder, SE_FILE_OBJECT, deny_write));
   EXPECT_TRUE(utils_.RestoreSecurity(&original));
   EXPECT_FALSE(original);
   EXPECT_TRUE(utils_.HasAccess(folder, SE_FILE_OBJECT, kFolderWrite));
@@ -306,84 +255,60 @@ TEST_F(SecurityUtilsTest, FolderWriteAccessFollowsDenyGrantAndRestore) {
 }
 
 // The grant lifts exactly the requested bits from what denies them to this
-// user, leaves other trustees' entries alone and adds an inheritable grant;
-// the restore brings back the DACL read before. Keys keep their DACL as
-// set, so it is read back entry by entry.
+// user (directly or through a group), leaves other trustees' entries alone
+// and adds an inheritable grant; the restore brings back the DACL before.
 TEST_F(SecurityUtilsTest, GrantLiftsRequestedBitsAndRestoreUndoesIt) {
   const std::wstring stranger = L"S-1-5-21-1-2-3-4000";
-  ASSERT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, key_path_,
-                         L"D:P(D;OICI;0x6;;;" + user_ + L")(D;;0x6;;;" +
-                             stranger + L")(A;;KA;;;BA)"));
-  const std::vector<std::wstring> before =
-      KeyAces(HKEY_CURRENT_USER, key_path_, 0);
+  ASSERT_TRUE(SetDacl(key_name_, SE_REGISTRY_KEY,
+                      L"D:P(D;OICI;0x6;;;" + user_ +
+                          L")(D;;0x6;;;WD)(D;;0x6;;;" + stranger +
+                          L")(A;;KA;;;BA)"));
+  const std::vector<std::wstring> before = Aces();
   EXPECT_FALSE(utils_.HasAccess(key_name_, SE_REGISTRY_KEY, KEY_SET_VALUE));
   EXPECT_TRUE(utils_.HasAccess(key_name_, SE_REGISTRY_KEY, kKeyRead));
+  EXPECT_FALSE(utils_.HasAccess(L"CURRENT_USERS\\" + key_path_, SE_REGISTRY_KEY,
+                                kKeyRead));
 
   std::unique_ptr<SavedSecurityDescriptor> saved;
   ASSERT_TRUE(utils_.GrantAccess(key_name_, SE_REGISTRY_KEY, KEY_SET_VALUE,
                                  false, &saved));
   std::vector<std::wstring> expected = {
-      L"A  0xf003f S-1-5-32-544",
-      L"A OICI 0x2 " + user_,
-      L"D  0x6 " + stranger,
-      L"D OICI 0x4 " + user_,
+      L"A  0xf003f S-1-5-32-544", L"A OICI 0x2 " + user_, L"D  0x4 S-1-1-0",
+      L"D  0x6 " + stranger,      L"D OICI 0x4 " + user_,
   };
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(expected, KeyAces(HKEY_CURRENT_USER, key_path_, 0));
+  EXPECT_EQ(expected, Aces());
   EXPECT_TRUE(utils_.HasAccess(key_name_, SE_REGISTRY_KEY, KEY_SET_VALUE));
 
   ASSERT_TRUE(saved);
   EXPECT_EQ(key_name_, saved->object_name());
   EXPECT_TRUE(utils_.RestoreSecurity(&saved));
-  EXPECT_EQ(before, KeyAces(HKEY_CURRENT_USER, key_path_, 0));
+  EXPECT_EQ(before, Aces());
   EXPECT_FALSE(utils_.HasAccess(key_name_, SE_REGISTRY_KEY, KEY_SET_VALUE));
   EXPECT_FALSE(utils_.RestoreSecurity(&saved));
-}
-
-TEST_F(SecurityUtilsTest, DoNotSaveLeavesSavedEmpty) {
-  ASSERT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, key_path_, L"D:P(A;;KA;;;BA)"));
-  auto saved = std::make_unique<SavedSecurityDescriptor>(
-      L"stale", SE_FILE_OBJECT, nullptr, nullptr);
-  ASSERT_TRUE(utils_.GrantAccess(key_name_, SE_REGISTRY_KEY, kKeyRead, true,
-                                 &saved));
-  EXPECT_FALSE(saved);
-  std::vector<std::wstring> expected = {L"A  0xf003f S-1-5-32-544",
-                                        L"A OICI 0x20019 " + user_};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(expected, KeyAces(HKEY_CURRENT_USER, key_path_, 0));
 }
 
 // A NULL DACL lets everyone in and has no entries: the grant replaces it,
 // the restore brings it back.
 TEST_F(SecurityUtilsTest, GrantOnNullDacl) {
-  ASSERT_TRUE(SetKeyDacl(HKEY_CURRENT_USER, key_path_, L""));
-  ASSERT_EQ(std::vector<std::wstring>{L"null"},
-            KeyAces(HKEY_CURRENT_USER, key_path_, 0));
+  ASSERT_TRUE(SetDacl(key_name_, SE_REGISTRY_KEY, L""));
+  ASSERT_EQ(std::vector<std::wstring>{L"null"}, Aces());
   EXPECT_TRUE(utils_.HasAccess(key_name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS));
 
   std::unique_ptr<SavedSecurityDescriptor> saved;
-  ASSERT_TRUE(utils_.GrantAccess(key_name_, SE_REGISTRY_KEY, kKeyRead, false,
-                                 &saved));
-  EXPECT_EQ(std::vector<std::wstring>{L"A OICI 0x20019 " + user_},
-            KeyAces(HKEY_CURRENT_USER, key_path_, 0));
+  ASSERT_TRUE(
+      utils_.GrantAccess(key_name_, SE_REGISTRY_KEY, kKeyRead, false, &saved));
+  EXPECT_EQ(std::vector<std::wstring>{L"A OICI 0x20019 " + user_}, Aces());
   EXPECT_TRUE(utils_.RestoreSecurity(&saved));
-  EXPECT_EQ(std::vector<std::wstring>{L"null"},
-            KeyAces(HKEY_CURRENT_USER, key_path_, 0));
-}
+  EXPECT_EQ(std::vector<std::wstring>{L"null"}, Aces());
 
-TEST_F(SecurityUtilsTest, UnknownKeyRootOrMissingKeyIsNoAccess) {
-  std::unique_ptr<SavedSecurityDescriptor> saved;
-  for (const std::wstring& name :
-       {L"NOWHERE\\" + key_path_, key_name_ + L"\\Missing",
-        L"CURRENT_USERS\\" + key_path_}) {
-    SCOPED_TRACE(std::string(name.begin(), name.end()));
-    EXPECT_FALSE(utils_.HasAccess(name, SE_REGISTRY_KEY, kKeyRead));
-    EXPECT_FALSE(
-        utils_.GrantAccess(name, SE_REGISTRY_KEY, kKeyRead, false, &saved));
-    EXPECT_FALSE(saved);
-  }
-  EXPECT_TRUE(utils_.HasAccess(L"current_user\\" + key_path_, SE_REGISTRY_KEY,
-                               kKeyRead));
+  // Not saving leaves the saved out empty, whatever it held.
+  saved = std::make_unique<SavedSecurityDescriptor>(L"stale", SE_FILE_OBJECT,
+                                                    nullptr, nullptr);
+  ASSERT_TRUE(
+      utils_.GrantAccess(key_name_, SE_REGISTRY_KEY, kKeyRead, true, &saved));
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(std::vector<std::wstring>{L"A OICI 0x20019 " + user_}, Aces());
 }
 
 // The uninstall key in the 32-bit view: its own DACL changes, the 64-bit
@@ -400,32 +325,25 @@ TEST(SecurityUtils32BitKeyTest, UninstallKeyIn32BitView) {
                               KEY_READ | KEY_WOW64_32KEY, nullptr, &key,
                               &disposition));
   ::RegCloseKey(key);
-  const std::wstring user = CurrentUserSid();
-  const std::vector<std::wstring> before32 =
-      KeyAces(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
-  const std::vector<std::wstring> before64 =
-      KeyAces(HKEY_LOCAL_MACHINE, path, 0);
-  const std::wstring grant = L"A OICI 0x30019 " + user;
-  EXPECT_EQ(before32.end(),
-            std::find(before32.begin(), before32.end(), grant));
+  const auto before32 = KeyAces(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+  const auto before64 = KeyAces(HKEY_LOCAL_MACHINE, path, 0);
+  const std::wstring grant = L"A OICI 0x30019 " + UserSid();
+  EXPECT_EQ(0, std::count(before32.begin(), before32.end(), grant));
 
   SecurityUtilsImpl utils;
   EXPECT_TRUE(utils.HasAccess(name, SE_REGISTRY_WOW64_32KEY, 0x30019));
   std::unique_ptr<SavedSecurityDescriptor> saved;
-  EXPECT_TRUE(utils.GrantAccess(name, SE_REGISTRY_WOW64_32KEY, 0x30019, false,
-                                &saved));
-  const std::vector<std::wstring> granted32 =
-      KeyAces(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
-  EXPECT_NE(granted32.end(),
-            std::find(granted32.begin(), granted32.end(), grant));
+  EXPECT_TRUE(
+      utils.GrantAccess(name, SE_REGISTRY_WOW64_32KEY, 0x30019, false, &saved));
+  const auto granted32 = KeyAces(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+  EXPECT_EQ(1, std::count(granted32.begin(), granted32.end(), grant));
   EXPECT_EQ(before64, KeyAces(HKEY_LOCAL_MACHINE, path, 0));
   EXPECT_TRUE(utils.RestoreSecurity(&saved));
   EXPECT_EQ(before32, KeyAces(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY));
 
   if (disposition == REG_CREATED_NEW_KEY) {
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(),
-                                KEY_WOW64_32KEY, 0));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(),
+                                               KEY_WOW64_32KEY, 0));
   }
 }
 
