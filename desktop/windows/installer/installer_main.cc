@@ -34,12 +34,14 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/console_output.h"
 #include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/installation_folder_details_fetcher.h"
 #include "desktop/windows/installer/installer_help.h"
 #include "desktop/windows/installer/installer_startup.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/settings_impl.h"
 #include "desktop/windows/installer/utils/working_folder.h"
 
 namespace installer {
@@ -232,6 +234,11 @@ int RunMainPath(const base::FilePath& installation_folder) {
       VLOG(1) << "Installer architecture: "
               << InstallerArchitectureToString(architecture);
       VLOG(2) << "Instantiating settings";
+      // Lives until the role has run: its destructor cancels a folder
+      // examination still in flight before the task scheduler stops.
+      SettingsImpl run_settings(
+          install_folder, static_cast<uint32_t>(architecture), payload.get(),
+          CreateInstallationFolderDetailsFetcherFactory());
       if (flags.backend) {
         VLOG(2) << "Running backend";
         // The backend runner comes with later work.

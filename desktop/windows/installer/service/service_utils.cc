@@ -88,16 +88,35 @@ bool SkipUncPart(const std::wstring& path, size_t* pos) {
   return true;
 }
 
+using GetUserNameExWFunction = BOOLEAN(WINAPI*)(EXTENDED_NAME_FORMAT,
+                                                LPWSTR,
+                                                PULONG);
+
+// secur32 is not among the DLLs the loader always takes from the system
+// folder, so it is not imported: an installer runs from a download folder.
+GetUserNameExWFunction GetUserNameExWFromSystem() {
+  static const GetUserNameExWFunction function = [] {
+    HMODULE secur32 = base::win::LoadSystemLibrary(L"secur32.dll");
+    return secur32 ? reinterpret_cast<GetUserNameExWFunction>(
+                         ::GetProcAddress(secur32, "GetUserNameExW"))
+                   : nullptr;
+  }();
+  return function;
+}
+
 // GetUserNameExW asked for its length first, then read.
 bool GetUserNameInFormat(EXTENDED_NAME_FORMAT format, base::string16* name) {
+  GetUserNameExWFunction get_user_name_ex = GetUserNameExWFromSystem();
+  if (!get_user_name_ex)
+    return false;
   ULONG length = 0;
-  if (!::GetUserNameExW(format, nullptr, &length) &&
+  if (!get_user_name_ex(format, nullptr, &length) &&
       ::GetLastError() != ERROR_MORE_DATA) {
     return false;
   }
   std::vector<wchar_t> buffer(length + 1);
   length = static_cast<ULONG>(buffer.size());
-  if (!::GetUserNameExW(format, buffer.data(), &length))
+  if (!get_user_name_ex(format, buffer.data(), &length))
     return false;
   name->assign(buffer.data());
   return true;
