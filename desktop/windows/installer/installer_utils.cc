@@ -16,8 +16,42 @@
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 
 namespace installer {
+namespace {
+
+InstallerUtils* g_testing_utils = nullptr;
+
+}  // namespace
+
+InstallerUtils* GetInstallerUtils() {
+  if (g_testing_utils)
+    return g_testing_utils;
+  static InstallerUtils* utils = new InstallerUtilsImpl();
+  return utils;
+}
+
+void SetInstallerUtilsForTesting(InstallerUtils* utils) {
+  g_testing_utils = utils;
+}
 
 bool IsInsidePackage() {
+  return GetInstallerUtils()->IsInsidePackage();
+}
+
+bool ReadFilesList(const base::FilePath& path,
+                   std::vector<std::string>* lines) {
+  return GetInstallerUtils()->ReadFilesList(path, lines);
+}
+
+base::string16 FormatDriveSpaceList(
+    const std::vector<LowSpaceVolume>& volumes) {
+  return GetInstallerUtils()->FormatDriveSpaceList(volumes);
+}
+
+bool ValidateSettings(Settings* settings) {
+  return GetInstallerUtils()->ValidateSettings(settings);
+}
+
+bool InstallerUtilsImpl::IsInsidePackage() {
   base::FilePath folder;
   base::FilePath executable;
   if (!base::PathService::Get(base::DIR_EXE, &folder) ||
@@ -38,8 +72,8 @@ bool IsInsidePackage() {
          executable.BaseName().value() != L"installer.exe";
 }
 
-bool ReadFilesList(const base::FilePath& path,
-                   std::vector<std::string>* lines) {
+bool InstallerUtilsImpl::ReadFilesList(const base::FilePath& path,
+                                       std::vector<std::string>* lines) {
   VLOG(1) << "Reading files list : " << path.BaseName().value();
   std::string contents;
   if (!base::ReadFileToString(path, &contents))
@@ -51,27 +85,25 @@ bool ReadFilesList(const base::FilePath& path,
   return true;
 }
 
-// Settings checks.
-
-base::string16 FormatDriveSpaceList(
+base::string16 InstallerUtilsImpl::FormatDriveSpaceList(
     const std::vector<LowSpaceVolume>& volumes) {
   std::vector<base::string16> pieces;
   for (const LowSpaceVolume& volume : volumes) {
-    pieces.push_back(
-        GetStringF(IDS_DRIVE_SPACE_NEEDED, volume.volume.value(),
-                   base::Uint64ToString16(volume.required_mb)));
+    pieces.push_back(GetStringF(IDS_DRIVE_SPACE_NEEDED, volume.volume.value(),
+                                base::Uint64ToString16(volume.required_mb)));
   }
   return base::JoinString(pieces, L", ");
 }
 
-bool ValidateSettings(Settings* settings) {
+bool InstallerUtilsImpl::ValidateSettings(Settings* settings) {
   const FolderProblem problem = settings->GetFolderProblem();
   // Valid: the folder was examined and an operation chosen for it.
   if (problem == FOLDER_PROBLEM_NONE &&
       settings->GetOperation() != OPERATION_NONE) {
     return true;
   }
-  std::string message = "Attempting to start installation with invalid settings";
+  std::string message =
+      "Attempting to start installation with invalid settings";
   switch (problem) {
     case FOLDER_PROBLEM_INVALID_PATH:
       SetLastInstallerError(RESULT_INVALID_LOCATION,

@@ -12,24 +12,52 @@ namespace installer {
 class Settings;
 struct LowSpaceVolume;
 
-// Whether the running installer is the one inside an unpacked package: the
-// browser executable and "files_list" lie beside it and it is not named
-// "installer.exe". On an uninstall run the browser executable alone decides.
+// Installer-wide checks and tools behind one interface, so that tests can
+// swap the whole set.
+class InstallerUtils {
+ public:
+  virtual ~InstallerUtils() = default;
+
+  // Whether the running installer is the one inside an unpacked package:
+  // the browser executable and "files_list" lie beside it and it is not
+  // named "installer.exe". On an uninstall run the browser executable alone
+  // decides.
+  virtual bool IsInsidePackage() = 0;
+  // Reads a package's "files_list": one relative path per line, empty lines
+  // skipped, blanks kept. The lines go to the front of |lines|. On failure
+  // the thread's last-error record says so.
+  virtual bool ReadFilesList(const base::FilePath& path,
+                             std::vector<std::string>* lines) = 0;
+  // The volumes short of space as the user reads them: one localized
+  // "drive <volume> (<MB> MB needed)" per volume, joined by ", ".
+  virtual base::string16 FormatDriveSpaceList(
+      const std::vector<LowSpaceVolume>& volumes) = 0;
+  // The last check before an installation starts: true once the settings'
+  // folder was examined without a problem and an operation chosen;
+  // otherwise false, with the thread's last-error record telling why for a
+  // folder problem.
+  virtual bool ValidateSettings(Settings* settings) = 0;
+};
+
+class InstallerUtilsImpl : public InstallerUtils {
+ public:
+  bool IsInsidePackage() override;
+  bool ReadFilesList(const base::FilePath& path,
+                     std::vector<std::string>* lines) override;
+  base::string16 FormatDriveSpaceList(
+      const std::vector<LowSpaceVolume>& volumes) override;
+  bool ValidateSettings(Settings* settings) override;
+};
+
+// The process-wide instance, made on first use, or the one a test installed.
+InstallerUtils* GetInstallerUtils();
+// Makes GetInstallerUtils() answer |utils| until called again with null.
+void SetInstallerUtilsForTesting(InstallerUtils* utils);
+
+// The same operations on the process-wide instance.
 bool IsInsidePackage();
-
-// Reads a package's "files_list": one relative path per line, empty lines
-// skipped, blanks kept. The lines go to the front of |lines|. On failure the
-// thread's last-error record says so.
 bool ReadFilesList(const base::FilePath& path, std::vector<std::string>* lines);
-
-// The volumes short of space as the user reads them: one localized
-// "drive <volume> (<MB> MB needed)" per volume, joined by ", ".
 base::string16 FormatDriveSpaceList(const std::vector<LowSpaceVolume>& volumes);
-
-// The last check before an installation starts: true once the settings'
-// folder was examined without a problem and an operation chosen; otherwise
-// false, with the thread's last-error record telling why for a folder
-// problem.
 bool ValidateSettings(Settings* settings);
 
 }  // namespace installer

@@ -14,6 +14,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -80,6 +81,21 @@ TEST(ServiceUtilsTest, MakeKernelObjectName) {
   EXPECT_EQ(L"Local\\KavorInstaller/GiveInstallPermission/C:/Program Files/X",
             MakeKernelObjectName(L"KavorInstaller\\GiveInstallPermission",
                                  Path(L"C:\\Program Files\\X"), false));
+
+  // The front end creates the event by this name and the backend opens it:
+  // the system must take the name as it stands, slashes and colon included.
+  base::win::ScopedHandle created(
+      ::CreateEventW(nullptr, TRUE, FALSE,
+                     MakeKernelObjectName(L"KavorInstaller/PackageReady",
+                                          Path(L"C:\\Kavor Test"), true)
+                         .c_str()));
+  ASSERT_TRUE(created.IsValid());
+  base::win::ScopedHandle opened(
+      ::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE,
+                   L"Global\\KavorInstaller/PackageReady/C:/Kavor Test"));
+  ASSERT_TRUE(opened.IsValid());
+  ASSERT_TRUE(::SetEvent(opened.Get()));
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(created.Get(), 0));
 }
 
 TEST(ServiceUtilsTest, FormatWin32Error) {
