@@ -160,10 +160,15 @@ void OsOperationsImpl::StoreDefaultBrowserSettings(
   if (settings.GetCopyOnly())
     return;
 
-  // STUB: saving the previous default browser, making this browser the
-  // default and registering its program id need the installation model and
-  // the association code, which do not exist yet. Until then only say what
-  // would be done.
+  // STUB, to be completed: everything between the copy-only test and the
+  // broadcast waits for the installation model and the association code,
+  // which do not exist yet. Missing: on Windows 10 and later, when the
+  // browser cannot be made default directly, doing nothing in a silent run
+  // or when the folder already handles "http"; making the installation
+  // model of the current folder (with a copy of |status| when given); saving
+  // the previous default browser and making this one the default (all users
+  // first when asked, then the current user); registering the program id.
+  // Until then only the logs say what would be done.
   if (settings.GetDefaultBrowser()) {
     if (settings.GetAllUsers()) {
       VLOG(1) << "Storing old default browser settings for all users";

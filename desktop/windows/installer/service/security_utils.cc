@@ -287,6 +287,10 @@ bool SecurityUtilsImpl::HasAccess(const base::string16& object_name,
 }
 
 bool SecurityUtilsImpl::NeedsElevation(bool all_users, bool folder_writable) {
+  // Only the present token counts, so an administrator whose token UAC
+  // filtered is treated as a standard user: elevation for an all-users
+  // install or a folder it may not write, none for a per-user install into
+  // a writable folder, which its present rights suffice for.
   if (IsUserAdmin(false))
     return false;
   return all_users || !folder_writable;
@@ -422,9 +426,20 @@ bool SecurityUtilsImpl::RestoreSecurity(
   if (!saved || !*saved)
     return false;
   const SavedSecurityDescriptor& record = **saved;
-  DWORD result =
-      SetObjectSecurity(record.object_name(), record.object_type(),
-                        DACL_SECURITY_INFORMATION, nullptr, record.dacl());
+  // Whether the old DACL took entries from the parent is part of what is put
+  // back: without a word on it the system may keep whatever the grant left
+  // or unprotect the DACL and merge the parent's entries into it.
+  SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (record.dacl() && ::GetSecurityDescriptorControl(record.descriptor(),
+                                                      &control, &revision)) {
+    info |= (control & SE_DACL_PROTECTED)
+                ? PROTECTED_DACL_SECURITY_INFORMATION
+                : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  }
+  DWORD result = SetObjectSecurity(record.object_name(), record.object_type(),
+                                   info, nullptr, record.dacl());
   saved->reset();
   return result == ERROR_SUCCESS;
 }

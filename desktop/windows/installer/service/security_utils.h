@@ -25,6 +25,7 @@ class SavedSecurityDescriptor {
   const base::string16& object_name() const { return object_name_; }
   SE_OBJECT_TYPE object_type() const { return object_type_; }
   PACL dacl() const { return dacl_; }
+  PSECURITY_DESCRIPTOR descriptor() const { return descriptor_; }
 
  private:
   base::string16 object_name_;

@@ -119,6 +119,8 @@ TEST(ServiceUtilsTest, GetExecutableBitness) {
   std::string x86(0x46, '\0');
   x86.replace(0, 2, "MZ").replace(0x40, 2, "PE").replace(0x44, 2, "\x4c\x01");
   x86[60] = 0x40;
+  std::string past_end = x86;
+  past_end.replace(60, 4, "\xf0\xff\xff\xff");
   const struct {
     const char* name;
     std::string bytes;
@@ -127,6 +129,8 @@ TEST(ServiceUtilsTest, GetExecutableBitness) {
       {"x86", x86, EXECUTABLE_X86},
       {"text", std::string(80, 't'), EXECUTABLE_NONE},
       {"machine cut off", x86.substr(0, 0x45), EXECUTABLE_NONE},
+      {"header offset past the end", past_end, EXECUTABLE_NONE},
+      {"empty", "", EXECUTABLE_NONE},
   };
   for (const auto& c : kCases) {
     base::FilePath file = temp.GetPath().AppendASCII(c.name);
