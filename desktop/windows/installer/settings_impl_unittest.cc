@@ -533,6 +533,11 @@ TEST_F(SettingsTest, CountStreamUninstallEntries) {
   int counts[4];
   for (int stream = 1; stream <= 4; ++stream)
     counts[stream - 1] = CountStreamUninstallEntries(stream);
+  // An uninstall run of this (developer) build counts; its backend does not.
+  SetSwitches({L"--uninstall"});
+  const bool single_stream = Make()->IsSingleStreamInstallation();
+  SetSwitches({L"--uninstall", L"--backend"});
+  const bool backend_single_stream = Make()->IsSingleStreamInstallation();
   for (const auto& entry : kEntries) {
     RegDeleteKeyExW(entry.machine_view ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
                     (std::wstring(kUninstallKey) + L"\\" + entry.name).c_str(),
@@ -542,6 +547,8 @@ TEST_F(SettingsTest, CountStreamUninstallEntries) {
   EXPECT_EQ(2, counts[1]);
   EXPECT_EQ(2, counts[2]);
   EXPECT_EQ(2, counts[3]);
+  EXPECT_FALSE(single_stream);
+  EXPECT_TRUE(backend_single_stream);
 }
 
 TEST_F(SettingsTest, OperationStaysNoneUntilTheFirstReply) {
