@@ -68,6 +68,8 @@ int GetDrivePriority(uint32_t drive_type) {
 
 constexpr int kDesktopPriority = 5;
 constexpr int kUnusablePriority = 7;
+// GetDriveTypeW answers DRIVE_UNKNOWN (0) to DRIVE_RAMDISK (6).
+constexpr uint32_t kDriveTypeCount = 7;
 
 // The switches that only pass through from the front end to the backend.
 const char* const kPassThroughSwitches[] = {"initial-pid", "temp-folder",
@@ -152,12 +154,13 @@ std::optional<base::FilePath> FindStandaloneLocation(
       best = parent.Append(GetProductFolderName());
     }
   };
+  // Every ready drive of a known type is a candidate and counts in the log
+  // line, also those whose priority can never be chosen.
   while (std::unique_ptr<DriveInfo> drive = drives->Next()) {
-    if (!drive->IsReady())
-      continue;
-    int priority = GetDrivePriority(drive->GetType());
-    if (priority < kUnusablePriority)
-      consider(base::FilePath(drive->GetRootPath()), priority);
+    if (drive->IsReady() && drive->GetType() < kDriveTypeCount) {
+      consider(base::FilePath(drive->GetRootPath()),
+               GetDrivePriority(drive->GetType()));
+    }
   }
   if (!desktop.empty())
     consider(desktop, kDesktopPriority);

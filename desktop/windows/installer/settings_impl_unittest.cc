@@ -14,6 +14,7 @@
 #include "base/environment.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/win/registry.h"
@@ -144,6 +145,46 @@ class FakeFetcher : public InstallationFolderDetailsFetcher {
   ~FakeFetcher() override = default;
   Reply reply_;
 };
+
+// The text of every INFO line logged while alive; they are written nowhere.
+class ScopedInfoLines {
+ public:
+  ScopedInfoLines()
+      : saved_handler_(base::logging::GetLogMessageHandler()),
+        saved_min_level_(base::logging::GetMinLogLevel()) {
+    lines_ = &storage_;
+    base::logging::SetMinLogLevel(base::logging::LOG_INFO);
+    base::logging::SetLogMessageHandler(&ScopedInfoLines::Handle);
+  }
+  ~ScopedInfoLines() {
+    base::logging::SetLogMessageHandler(saved_handler_);
+    base::logging::SetMinLogLevel(saved_min_level_);
+    lines_ = nullptr;
+  }
+  const std::vector<std::string>& lines() const { return storage_; }
+
+ private:
+  static bool Handle(base::logging::LogSeverity severity,
+                     const char*,
+                     int,
+                     size_t message_start,
+                     const std::string& str) {
+    if (severity != base::logging::LOG_INFO || !lines_)
+      return false;
+    lines_->push_back(base::TrimWhitespaceASCII(
+                          base::StringPiece(str).substr(message_start),
+                          base::TRIM_TRAILING)
+                          .as_string());
+    return true;
+  }
+
+  static std::vector<std::string>* lines_;
+  std::vector<std::string> storage_;
+  base::logging::LogMessageHandler saved_handler_;
+  int saved_min_level_;
+};
+
+std::vector<std::string>* ScopedInfoLines::lines_ = nullptr;
 
 class CountingObserver : public SettingsObserver {
  public:
@@ -312,25 +353,31 @@ TEST(StandaloneLocationTest, BestDriveOrDesktop) {
     std::vector<FakeDriveRecord> drives;
     FilePath desktop;
     const wchar_t* expected;  // null: none
+    const char* log;          // the candidate count line
   } kCases[] = {
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, true}},
-       kDesktop, L"E:\\"},
+       kDesktop, L"E:\\", "Found 3 paths for standalone install mode."},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, false}},
-       kDesktop, L"C:\\"},
-      {{{L"D:\\", DRIVE_CDROM, true}}, kDesktop, L"C:\\Users\\me\\Desktop"},
-      {{{L"D:\\", DRIVE_CDROM, true}}, FilePath(), L"D:\\"},
+       kDesktop, L"C:\\", "Found 2 paths for standalone install mode."},
+      {{{L"D:\\", DRIVE_CDROM, true}}, kDesktop, L"C:\\Users\\me\\Desktop",
+       "Found 2 paths for standalone install mode."},
+      {{{L"D:\\", DRIVE_CDROM, true}}, FilePath(), L"D:\\",
+       "Found 1 paths for standalone install mode."},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"D:\\", DRIVE_FIXED, true}},
-       FilePath(), L"C:\\"},
+       FilePath(), L"C:\\", "Found 2 paths for standalone install mode."},
+      // Candidates that can never be chosen still count.
       {{{L"X:\\", DRIVE_UNKNOWN, true}, {L"Y:\\", DRIVE_NO_ROOT_DIR, true}},
-       FilePath(), nullptr},
+       FilePath(), nullptr, "Found 2 paths for standalone install mode."},
   };
   for (const auto& c : kCases) {
     FakeDrives drives(c.drives);
+    ScopedInfoLines lines;
     std::optional<FilePath> location =
         FindStandaloneLocation(&drives, c.desktop);
     EXPECT_EQ(c.expected ? FilePath(c.expected).Append(kProductFolder)
                          : FilePath(L"(none)"),
               location.value_or(FilePath(L"(none)")));
+    EXPECT_EQ(std::vector<std::string>{c.log}, lines.lines());
   }
 }
 
@@ -448,42 +495,60 @@ TEST_F(SettingsTest, X64PackageProbesA32BitRegistryFolder) {
 }
 
 TEST_F(SettingsTest, CountStreamUninstallEntries) {
+  // 0: none, else the machine's 32-bit or 64-bit view.
+  const REGSAM kUser = 0;
   const struct {
-    bool machine;
+    REGSAM machine_view;
     const wchar_t* name;
     const wchar_t* publisher;     // null: no value
     const wchar_t* display_name;  // null: no value
   } kEntries[] = {
-      {false, L"Other", L"Kavor Software", L"Kavor developer x"},
-      {false, L"Kavor a", L"Someone", L"Kavor developer x"},
-      {false, L"Kavor b", nullptr, L"Kavor developer x"},
-      {false, L"Kavor c", L"Kavor Software", nullptr},
-      {false, L"Kavor d", L"Kavor Software", L"Kavor developer"},
-      {false, L"Kavor e", L"Kavor Software", L"Kavor Stable 4"},
-      {false, L"Kavor f", L"Kavor Software AS", L"Kavor developer 47.0"},
-      {true, L"Kavor g", L"Kavor Software", L"Kavor Developer 46.0"},
+      {kUser, L"Other", L"Kavor Software", L"Kavor developer x"},
+      {kUser, L"Kavor a", L"Someone", L"Kavor developer x"},
+      {kUser, L"Kavor b", nullptr, L"Kavor developer x"},
+      {kUser, L"Kavor c", L"Kavor Software", nullptr},
+      {kUser, L"Kavor d", L"Kavor Software", L"Kavor developer"},
+      {kUser, L"Kavor e", L"Kavor Software", L"Kavor Stable 4"},
+      {kUser, L"Kavor f", L"Kavor Software AS", L"Kavor developer 47.0"},
+      {KEY_WOW64_32KEY, L"Kavor g", L"Kavor Software", L"Kavor Developer 46"},
+      {KEY_WOW64_64KEY, L"Kavor h", L"Kavor Software", L"Kavor Stable 5"},
+      {kUser, L"Kavor i", L"Kavor Software", L"Kavor nightly 1"},
+      {kUser, L"Kavor j", L"Kavor Software", L"Kavor Nightly 1"},
+      {KEY_WOW64_64KEY, L"Kavor k", L"Kavor Software", L"Kavor beta 1"},
+      {kUser, L"Kavor l", L"Kavor Software", L"Kavor next 1"},
+      {KEY_WOW64_32KEY, L"Kavor m", L"Kavor Software", L"Kavor Next 2"},
   };
-  // Own stream: "Kavor f" in the user's view and "Kavor g" in the machine's
-  // 32-bit view; "Kavor e" is the release stream's.
   for (const auto& entry : kEntries) {
     base::win::RegKey key(
-        entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+        entry.machine_view ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
         (std::wstring(kUninstallKey) + L"\\" + entry.name).c_str(),
-        KEY_SET_VALUE | (entry.machine ? KEY_WOW64_32KEY : 0));
+        KEY_SET_VALUE | entry.machine_view);
     if (entry.publisher)
       (void)key.WriteStringValue(L"Publisher", entry.publisher);
     if (entry.display_name)
       (void)key.WriteStringValue(L"DisplayName", entry.display_name);
   }
-  const int own = CountStreamUninstallEntries(2);
-  const int release = CountStreamUninstallEntries(4);
+  // Per stream: nightly "i"; developer "f" and "g"; next "k" and "m";
+  // release "e" and "h".
+  int counts[4];
+  for (int stream = 1; stream <= 4; ++stream)
+    counts[stream - 1] = CountStreamUninstallEntries(stream);
+  // An uninstall run of this (developer) build counts; its backend does not.
+  SetSwitches({L"--uninstall"});
+  const bool single_stream = Make()->IsSingleStreamInstallation();
+  SetSwitches({L"--uninstall", L"--backend"});
+  const bool backend_single_stream = Make()->IsSingleStreamInstallation();
   for (const auto& entry : kEntries) {
-    RegDeleteKeyExW(entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+    RegDeleteKeyExW(entry.machine_view ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
                     (std::wstring(kUninstallKey) + L"\\" + entry.name).c_str(),
-                    entry.machine ? KEY_WOW64_32KEY : 0, 0);
+                    entry.machine_view, 0);
   }
-  EXPECT_EQ(2, own);
-  EXPECT_EQ(1, release);
+  EXPECT_EQ(1, counts[0]);
+  EXPECT_EQ(2, counts[1]);
+  EXPECT_EQ(2, counts[2]);
+  EXPECT_EQ(2, counts[3]);
+  EXPECT_FALSE(single_stream);
+  EXPECT_TRUE(backend_single_stream);
 }
 
 TEST_F(SettingsTest, OperationStaysNoneUntilTheFirstReply) {
@@ -588,6 +653,21 @@ TEST_F(SettingsTest, Setters) {
   EXPECT_TRUE(settings->GetQuickLaunchShortcut());
   EXPECT_TRUE(settings->GetPinnedShortcut());
   EXPECT_EQ(4, observer.settings_changed);
+
+  // An installation's folder makes the switches be read again: the explicit
+  // choices stay (the default browser's too, which copy-only refused), and
+  // none of these writes is announced as a settings change.
+  ASSERT_TRUE(settings->SetImportBrowserData(false));
+  observer.settings_changed = 0;
+  settings->SetInstallFolder(FilePath(L"C:\\old"));
+  Last()->Deliver(Details(0, true));
+  EXPECT_EQ(OPERATION_UPGRADE, settings->GetOperation());
+  EXPECT_TRUE(settings->GetDefaultBrowser());
+  EXPECT_FALSE(settings->GetImportBrowserData());
+  EXPECT_FALSE(settings->GetEnableKavorStats());
+  EXPECT_FALSE(settings->GetEnableInstallerStats());
+  EXPECT_EQ(0, observer.settings_changed);
+  EXPECT_EQ(1, observer.path_changed);
   settings->RemoveObserver(&observer);
 }
 
@@ -648,6 +728,9 @@ TEST_F(SettingsTest, ValidateSettings) {
     details->low_space = {{FilePath(L"C:\\"), 400}, {FilePath(L"D:\\"), 200}};
     SettingsImpl* settings = MakeWithFolder(std::move(details));
     EXPECT_EQ(c.valid, ValidateSettings(settings)) << c.problem;
+    EXPECT_EQ(c.valid ? OPERATION_INSTALL : OPERATION_NONE,
+              settings->GetOperation())
+        << c.problem;
     InstallerResult code;
     std::string message;
     GetLastInstallerError(&code, &message, nullptr);
@@ -683,8 +766,12 @@ TEST_F(SettingsTest, BackendCommandLines) {
        join({kHead, kInstall, {L"--launchkavor=0"}, kFolder,
              {L"--singleprofile=0", L"--copyonly=0", L"--allusers=0"},
              kShortcuts, kTail})},
-      {{L"--copyonly=1"}, false, false,
-       join({kHead, kInstall, {L"--launchkavor=1"}, kFolder,
+      {{L"--copyonly=1", L"--enable-stats=0", L"--enable-installer-stats=1"},
+       false, false,
+       join({kHead,
+             {L"--install", L"--import-browser-data=1", L"--enable-stats=0",
+              L"--enable-installer-stats=1", L"--launchkavor=1"},
+             kFolder,
              {L"--singleprofile=1", L"--copyonly=1"}, kTail})},
       {{L"--pintotaskbar=0"}, true, false,
        join({kHead, kInstall, {L"--launchkavor=1"}, kFolder,
@@ -696,6 +783,7 @@ TEST_F(SettingsTest, BackendCommandLines) {
        join({kHead, {L"--uninstall", L"--deleteuserprofile=1"}})},
       {{L"--fix-downloadable-resources"}, true, false,
        join({kHead, {L"--installfolder=C:\\k", L"--allusers=0"}})},
+      {{L"--register-kavor-as-protocol-handler"}, true, false, kHead},
   };
   for (const auto& c : kCases) {
     SetSwitches(join({{L"--initial-pid=42", L"--v=1",
