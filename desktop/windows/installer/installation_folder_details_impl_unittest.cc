@@ -190,6 +190,9 @@ TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
        {{base::FilePath(L"C:"), 200}}},
       {L"Z:\\kavor-details-test\\Kavor", 1000, 199,
        {{base::FilePath(L"Z:"), 200}}},
+      // The temporary folder's volume comes first.
+      {L"Z:\\kavor-details-test\\Kavor", 199, 199,
+       {{base::FilePath(L"C:"), 200}, {base::FilePath(L"Z:"), 200}}},
   };
   for (const auto& c : cases) {
     base::FilePath path(c.path ? c.path : base::ToLowerASCII(Dir().value()));

@@ -42,6 +42,9 @@ TEST(JsonInstallationStatusTest, WritesCompactSortedText) {
   InstallationStatus full = FullRecord(true);
   // An unpaired surrogate cannot be stored as it is.
   full.app_id = std::wstring{L'K', static_cast<wchar_t>(0xD800)};
+  InstallationStatus per_user;
+  per_user.desktop_shortcut = FilePath(L"d.lnk");
+  per_user.menu_shortcut = FilePath(L"m.lnk");
   const struct {
     InstallationStatus status;
     std::string json;
@@ -60,6 +63,11 @@ TEST(JsonInstallationStatusTest, WritesCompactSortedText) {
        "\"shortcuts\":{\"SC_DEST_COMMON_DESKTOP\":\"d.lnk\","
        "\"SC_DEST_COMMON_MENU\":\"m.lnk\",\"SC_DEST_QUICK_LAUNCH\":\"q.lnk\"},"
        "\"version\":\"47.0.1\"}"},
+      {per_user,
+       "{\"_all_users\":false,\"_subfolder\":\"\",\"copy_only\":false,"
+       "\"files\":[],\"path\":\"\",\"registry\":{},"
+       "\"shortcuts\":{\"SC_DEST_DESKTOP\":\"d.lnk\",\"SC_DEST_MENU\":\"m.lnk\"},"
+       "\"version\":\"\"}"},
   };
   base::ScopedTempDir dir;
   ASSERT_TRUE(dir.CreateUniqueTempDir());
