@@ -15,8 +15,7 @@ namespace installer {
 namespace {
 
 base::scoped_refptr<InstallationFolderDetailsFetcher> CreateFetcher(
-    const base::FilePath& path,
-    bool recovery_mode) {
+    const base::FilePath& path, bool recovery_mode) {
   return base::scoped_refptr<InstallationFolderDetailsFetcher>(
       new InstallationFolderDetailsFetcherImpl(path, recovery_mode));
 }
@@ -24,8 +23,7 @@ base::scoped_refptr<InstallationFolderDetailsFetcher> CreateFetcher(
 }  // namespace
 
 InstallationFolderDetailsFetcherImpl::InstallationFolderDetailsFetcherImpl(
-    const base::FilePath& path,
-    bool recovery_mode)
+    const base::FilePath& path, bool recovery_mode)
     : origin_task_runner_(base::SequencedTaskRunnerHandle::Get()),
       path_(path),
       recovery_mode_(recovery_mode ? 1 : 0) {}
@@ -39,12 +37,12 @@ void InstallationFolderDetailsFetcherImpl::FetchStatus(Reply reply) {
   // Task and reply each hold a reference: the fetcher outlives a cancel.
   base::PostTaskWithTraitsAndReply(
       FROM_HERE, base::TaskTraits().MayBlock(),
-      base::BindOnce(&InstallationFolderDetailsFetcherImpl::FetchOnWorker,
-                     base::scoped_refptr<InstallationFolderDetailsFetcherImpl>(
-                         this)),
-      base::BindOnce(&InstallationFolderDetailsFetcherImpl::ReplyOnOrigin,
-                     base::scoped_refptr<InstallationFolderDetailsFetcherImpl>(
-                         this)));
+      base::BindOnce(
+          &InstallationFolderDetailsFetcherImpl::FetchOnWorker,
+          base::scoped_refptr<InstallationFolderDetailsFetcherImpl>(this)),
+      base::BindOnce(
+          &InstallationFolderDetailsFetcherImpl::ReplyOnOrigin,
+          base::scoped_refptr<InstallationFolderDetailsFetcherImpl>(this)));
 }
 
 void InstallationFolderDetailsFetcherImpl::Cancel() {

@@ -69,8 +69,8 @@ class InstallationFolderDetailsFetcherImplTest : public testing::Test {
  protected:
   void SetUp() override {
     base::TaskScheduler::Create("FolderDetailsFetcherTest");
-    const base::SchedulerWorkerPoolParams params(2,
-                                                 base::TimeDelta::FromSeconds(30));
+    const base::SchedulerWorkerPoolParams params(
+        2, base::TimeDelta::FromSeconds(30));
     base::TaskScheduler::GetInstance()->Start(
         base::TaskScheduler::InitParams(params, params, params, params));
     SetInstallationFolderDetailsFactoryForTesting(base::BindRepeating(

@@ -116,8 +116,8 @@ void NormalizeStatus(InstallationStatus* status) {
       status->copy_only && status->hklm_keys.empty() &&
       status->hkcu_keys.empty() && status->desktop_shortcut.empty() &&
       status->menu_shortcut.empty() && status->quick_launch_shortcut.empty();
-  status->all_users = !status->copy_only &&
-                      (status->all_users || !status->hklm_keys.empty());
+  status->all_users =
+      !status->copy_only && (status->all_users || !status->hklm_keys.empty());
 }
 
 base::FilePath GetVolume(const base::FilePath& path) {
@@ -322,9 +322,9 @@ void InstallationFolderDetailsImpl::FindShortcuts() {
   TestShortcutTarget(path_.Append(kLauncherExe), true);
   TestShortcutTarget(path_.Append(browser_exe), false);
   if (!status_->subfolder.empty()) {
-    const base::FilePath version_folder = status_->subfolder.IsAbsolute()
-                                              ? status_->subfolder
-                                              : path_.Append(status_->subfolder);
+    const base::FilePath version_folder =
+        status_->subfolder.IsAbsolute() ? status_->subfolder
+                                        : path_.Append(status_->subfolder);
     TestShortcutTarget(version_folder.Append(browser_exe), false);
   }
 
@@ -341,8 +341,7 @@ void InstallationFolderDetailsImpl::FindShortcuts() {
 }
 
 void InstallationFolderDetailsImpl::TestShortcutTarget(
-    const base::FilePath& target,
-    bool is_launcher) {
+    const base::FilePath& target, bool is_launcher) {
   BY_HANDLE_FILE_INFORMATION target_info;
   if (!GetFileInformationByPath(target, &target_info))
     return;
@@ -388,8 +387,8 @@ void InstallationFolderDetailsImpl::DetermineWriteAccess() {
     has_write_access_ = false;
     return;
   }
-  const uint32_t rights = base::PathExists(path_) ? kFolderReadWriteExecute
-                                                   : FILE_ADD_SUBDIRECTORY;
+  const uint32_t rights =
+      base::PathExists(path_) ? kFolderReadWriteExecute : FILE_ADD_SUBDIRECTORY;
   has_write_access_ = SecurityUtilsImpl::GetInstance()->HasAccess(
       valid_parent_folder_.value(), SE_FILE_OBJECT, rights);
 }
@@ -409,7 +408,8 @@ void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
   if (store->GetValue("language", &value) && value->GetAsString(&language))
     language_ = language;
   std::string welcome_url;
-  if (store->GetValue("welcome-url", &value) && value->GetAsString(&welcome_url))
+  if (store->GetValue("welcome-url", &value) &&
+      value->GetAsString(&welcome_url))
     welcome_url_ = welcome_url;
 
   VLOG(1) << "Reading existing experiments status";
@@ -514,8 +514,8 @@ bool InstallationFolderDetailsImpl::QuickLaunchShortcutExists() const {
   return quick_launch_shortcut_exists_;
 }
 
-const base::FilePath& InstallationFolderDetailsImpl::GetTemporaryShortcutFolder()
-    const {
+const base::FilePath&
+InstallationFolderDetailsImpl::GetTemporaryShortcutFolder() const {
   return temporary_shortcut_folder_;
 }
 

@@ -52,7 +52,9 @@ class InstallationFolderDetailsImplTest : public testing::Test {
     ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
   }
-  void TearDown() override { SecurityUtilsImpl::SetInstanceForTesting(nullptr); }
+  void TearDown() override {
+    SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  }
 
   const base::FilePath& Dir() const { return temp_dir_.GetPath(); }
 
@@ -109,9 +111,7 @@ TEST_F(InstallationFolderDetailsImplTest, UnusablePathsAreProblemOne) {
   const base::FilePath file = Dir().Append(L"file.txt");
   ASSERT_TRUE(WriteText(file, "x"));
   const base::FilePath cases[] = {
-      base::FilePath(),
-      base::FilePath(L"Kavor\\Browser"),
-      file,
+      base::FilePath(), base::FilePath(L"Kavor\\Browser"), file,
       // Refused by name only: the system would drop the dot and find Dir().
       base::FilePath(Dir().value() + L"."),
       base::FilePath(L"Q:\\Kavor"),  // no such drive under Wine
@@ -186,12 +186,18 @@ TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
       {nullptr, 300, 100000, {{base::FilePath(L"C:"), 400}}},
       {nullptr, 400, 0, {}},
       {nullptr, -1, 100000, {{base::FilePath(L"C:"), 400}}},
-      {L"Z:\\kavor-details-test\\Kavor", 150, 1000,
+      {L"Z:\\kavor-details-test\\Kavor",
+       150,
+       1000,
        {{base::FilePath(L"C:"), 200}}},
-      {L"Z:\\kavor-details-test\\Kavor", 1000, 199,
+      {L"Z:\\kavor-details-test\\Kavor",
+       1000,
+       199,
        {{base::FilePath(L"Z:"), 200}}},
       // The temporary folder's volume comes first.
-      {L"Z:\\kavor-details-test\\Kavor", 199, 199,
+      {L"Z:\\kavor-details-test\\Kavor",
+       199,
+       199,
        {{base::FilePath(L"C:"), 200}, {base::FilePath(L"Z:"), 200}}},
   };
   for (const auto& c : cases) {
@@ -224,8 +230,8 @@ TEST_F(InstallationFolderDetailsImplTest, StatusFlagsAreNormalised) {
       {"{\"copy_only\":true,\"_all_users\":true}", true, false},
       {"{\"copy_only\":true,\"registry\":{\"HKCU\":" + kKey + "}}", false,
        false},
-      {"{\"copy_only\":true,\"shortcuts\":{\"SC_DEST_MENU\":\"m.lnk\"}}",
-       false, false},
+      {"{\"copy_only\":true,\"shortcuts\":{\"SC_DEST_MENU\":\"m.lnk\"}}", false,
+       false},
       {"{\"registry\":{\"HKLM\":" + kKey + "}}", false, true},
       {"{\"_all_users\":true}", false, true},
   };
@@ -260,9 +266,9 @@ TEST_F(InstallationFolderDetailsImplTest, UnusableStatusFileIsReported) {
         << details->GetStatusReadError();
     const std::string& error = details->GetStatusReadError();
     const std::string ending(c.ending);
-    EXPECT_TRUE(error.size() >= ending.size() &&
-                error.compare(error.size() - ending.size(), ending.size(),
-                              ending) == 0)
+    EXPECT_TRUE(
+        error.size() >= ending.size() &&
+        error.compare(error.size() - ending.size(), ending.size(), ending) == 0)
         << error;
     EXPECT_EQ(c.contents, details->GetStatusFileContents());
   }

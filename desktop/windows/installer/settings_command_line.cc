@@ -116,8 +116,7 @@ base::FilePath ReadLastInstallFolder(const base::string16& key_path,
       const char* label;
     };
     const Candidate kCandidates[] = {
-        {x64_package, L"Last " + channel + L" Install Path x64",
-         "legacy x64"},
+        {x64_package, L"Last " + channel + L" Install Path x64", "legacy x64"},
         {true, L"Last " + channel + L" Install Path", "standard"},
         {true,
          L"Last " + base::UTF8ToWide(GetStreamName(channel_id)) +
@@ -142,8 +141,7 @@ base::FilePath ReadLastInstallFolder(const base::string16& key_path,
 }
 
 std::optional<base::FilePath> FindStandaloneLocation(
-    DriveEnumerator* drives,
-    const base::FilePath& desktop) {
+    DriveEnumerator* drives, const base::FilePath& desktop) {
   std::optional<base::FilePath> best;
   int best_priority = kUnusablePriority;
   int candidates = 0;
@@ -168,11 +166,10 @@ std::optional<base::FilePath> FindStandaloneLocation(
   return best;
 }
 
-base::FilePath SettingsImpl::ComputeDefaultInstallFolder(
-    uint32_t sources,
-    uint32_t architecture,
-    bool all_users,
-    bool copy_only) const {
+base::FilePath SettingsImpl::ComputeDefaultInstallFolder(uint32_t sources,
+                                                         uint32_t architecture,
+                                                         bool all_users,
+                                                         bool copy_only) const {
   VLOG(2) << "Retrieving default installation folder path";
   VLOG(2) << " - Using command line: "
           << ((sources & DEFAULT_FOLDER_COMMAND_LINE) ? 1 : 0);
@@ -309,9 +306,9 @@ void SettingsImpl::ApplyTrackingData() {
 }
 
 void SettingsImpl::ChooseFirstFolder() {
-  base::FilePath registry_default = ComputeDefaultInstallFolder(
-      DEFAULT_FOLDER_REGISTRY, architecture_, GetFlag(ALL_USERS_FLAG),
-      GetFlag(COPY_ONLY));
+  base::FilePath registry_default =
+      ComputeDefaultInstallFolder(DEFAULT_FOLDER_REGISTRY, architecture_,
+                                  GetFlag(ALL_USERS_FLAG), GetFlag(COPY_ONLY));
   base::FilePath program_files_x86;
   // An x64 package meets a folder that a 32-bit installation chose: keep
   // it only when an installation is really there.
@@ -330,8 +327,7 @@ void SettingsImpl::CopyImportSwitches(base::CommandLine* command_line) const {
 }
 
 base::CommandLine SettingsImpl::AppendToCommandLine(
-    const base::CommandLine& command_line,
-    bool no_launch) const {
+    const base::CommandLine& command_line, bool no_launch) const {
   base::CommandLine result(base::CommandLine::NO_PROGRAM);
   result.AppendSwitch("backend");
   result.CopySwitchesFrom(command_line, kPassThroughSwitches,
@@ -356,7 +352,8 @@ base::CommandLine SettingsImpl::AppendToCommandLine(
                                FlagValue(GetFlag(SINGLE_PROFILE)));
       result.AppendSwitchASCII("copyonly", FlagValue(GetFlag(COPY_ONLY)));
       if (!GetFlag(COPY_ONLY))
-        result.AppendSwitchASCII("allusers", FlagValue(GetFlag(ALL_USERS_FLAG)));
+        result.AppendSwitchASCII("allusers",
+                                 FlagValue(GetFlag(ALL_USERS_FLAG)));
     }
     if (!GetFlag(COPY_ONLY)) {
       static const struct {

@@ -136,20 +136,11 @@ void LogDetails(const InstallationFolderDetails& details) {
 
 const char* InstallFlagToString(uint32_t flag) {
   static const char* const kNames[] = {
-      "COPY_ONLY",
-      "SINGLE_PROFILE",
-      "LAUNCH_KAVOR",
-      "ALL_USERS_FLAG",
-      "DEFAULT_BROWSER",
-      "IMPORT_BROWSER_DATA",
-      "INSTALL_ASSISTANT",
-      "ENABLE_KAVOR_STATS",
-      "ENABLE_INSTALLER_STATS",
-      "DESKTOP_SHORTCUT",
-      "START_MENU_SHORTCUT",
-      "QUICK_LAUNCH_SHORTCUT",
-      "PINNED_SHORTCUT",
-      "DELETE_PROFILE",
+      "COPY_ONLY",         "SINGLE_PROFILE",      "LAUNCH_KAVOR",
+      "ALL_USERS_FLAG",    "DEFAULT_BROWSER",     "IMPORT_BROWSER_DATA",
+      "INSTALL_ASSISTANT", "ENABLE_KAVOR_STATS",  "ENABLE_INSTALLER_STATS",
+      "DESKTOP_SHORTCUT",  "START_MENU_SHORTCUT", "QUICK_LAUNCH_SHORTCUT",
+      "PINNED_SHORTCUT",   "DELETE_PROFILE",
   };
   return flag < arraysize(kNames) ? kNames[flag] : "";
 }
@@ -208,11 +199,12 @@ SettingsImpl::SettingsImpl(
   VLOG(1) << "Initializing settings";
 
   if (IsUninstallRun()) {
-    WriteFlag(DELETE_PROFILE,
-              HasSwitch("deleteuserprofile") &&
-                  ParseSwitchBool(
-                      base::CommandLine::ForCurrentProcess()
-                          ->GetSwitchValueNative("deleteuserprofile")));
+    WriteFlag(
+        DELETE_PROFILE,
+        HasSwitch("deleteuserprofile") &&
+            ParseSwitchBool(
+                base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
+                    "deleteuserprofile")));
     if (!HasSwitch("backend"))
       single_stream_installation_ =
           CountStreamUninstallEntries(GetChannelId()) < 2;
@@ -220,9 +212,8 @@ SettingsImpl::SettingsImpl(
     return;
   }
   if (HasSwitch("language")) {
-    SetLanguage(
-        base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
-            "language"));
+    SetLanguage(base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
+        "language"));
   }
   ReadSwitches();
   if (!GetFlag(COPY_ONLY))
@@ -237,9 +228,8 @@ SettingsImpl::~SettingsImpl() {
 }
 
 base::FilePath SettingsImpl::GetDefaultInstallFolder(uint32_t sources) const {
-  return ComputeDefaultInstallFolder(sources, architecture_,
-                                     GetFlag(ALL_USERS_FLAG),
-                                     GetFlag(COPY_ONLY));
+  return ComputeDefaultInstallFolder(
+      sources, architecture_, GetFlag(ALL_USERS_FLAG), GetFlag(COPY_ONLY));
 }
 
 std::vector<base::FilePath> SettingsImpl::GetDefaultInstallFolders() const {
@@ -374,9 +364,8 @@ bool SettingsImpl::SetMode(InstallMode mode) {
       return false;
   }
   if (was_default) {
-    SetInstallFolder(
-        GetDefaultInstallFolder(DEFAULT_FOLDER_REGISTRY |
-                                DEFAULT_FOLDER_STANDARD));
+    SetInstallFolder(GetDefaultInstallFolder(DEFAULT_FOLDER_REGISTRY |
+                                             DEFAULT_FOLDER_STANDARD));
   }
   return result;
 }
@@ -423,9 +412,10 @@ void SettingsImpl::ApplyCopyOnlyFlags(bool copy_only) {
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
   for (const auto& entry : kShortcuts) {
-    WriteFlag(entry.flag,
-              !command_line.HasSwitch(entry.name) ||
-                  ParseSwitchBool(command_line.GetSwitchValueNative(entry.name)));
+    WriteFlag(
+        entry.flag,
+        !command_line.HasSwitch(entry.name) ||
+            ParseSwitchBool(command_line.GetSwitchValueNative(entry.name)));
   }
 }
 
@@ -491,8 +481,7 @@ void SettingsImpl::FetchFolderDetails(const base::FilePath& path,
 }
 
 void SettingsImpl::OnFolderDetails(
-    FetchPurpose purpose,
-    std::unique_ptr<InstallationFolderDetails> details) {
+    FetchPurpose purpose, std::unique_ptr<InstallationFolderDetails> details) {
   if (purpose == FetchPurpose::kApply || details->HasExistingInstallation()) {
     ApplyFolderDetails(std::move(details));
     return;
@@ -553,8 +542,8 @@ void SettingsImpl::ApplyFolderDetails(
   if (existing) {
     ApplyExistingInstallation();
   } else if (!uninstall && !HasSwitch("singleprofile")) {
-    WriteFlag(SINGLE_PROFILE, folder_details_->GetSingleProfile().value_or(
-                                  GetFlag(COPY_ONLY)));
+    WriteFlag(SINGLE_PROFILE,
+              folder_details_->GetSingleProfile().value_or(GetFlag(COPY_ONLY)));
   }
   const base::string16& language = folder_details_->GetLanguage();
   if (!language.empty() && (uninstall || !HasSwitch("language")))
@@ -589,8 +578,8 @@ void SettingsImpl::ApplyExistingInstallation() {
   if (!HasSwitch("quicklaunchshortcut"))
     WriteFlag(QUICK_LAUNCH_SHORTCUT, details.QuickLaunchShortcutExists());
   if (!HasSwitch("pintotaskbar")) {
-    WriteFlag(PINNED_SHORTCUT, !details.GetPinnedShortcutPaths().empty() ||
-                                   !IsAutoupdateRun());
+    WriteFlag(PINNED_SHORTCUT,
+              !details.GetPinnedShortcutPaths().empty() || !IsAutoupdateRun());
   }
   if (!HasSwitch("import-browser-data")) {
     WriteFlag(IMPORT_BROWSER_DATA,
@@ -601,10 +590,12 @@ void SettingsImpl::ApplyExistingInstallation() {
 
 void SettingsImpl::LogFlags() const {
   static const InstallFlag kLogged[] = {
-      ALL_USERS_FLAG,         COPY_ONLY,          DEFAULT_BROWSER,
-      ENABLE_INSTALLER_STATS, ENABLE_KAVOR_STATS, IMPORT_BROWSER_DATA,
-      LAUNCH_KAVOR,           SINGLE_PROFILE,     DESKTOP_SHORTCUT,
-      PINNED_SHORTCUT,        QUICK_LAUNCH_SHORTCUT, START_MENU_SHORTCUT,
+      ALL_USERS_FLAG,        COPY_ONLY,
+      DEFAULT_BROWSER,       ENABLE_INSTALLER_STATS,
+      ENABLE_KAVOR_STATS,    IMPORT_BROWSER_DATA,
+      LAUNCH_KAVOR,          SINGLE_PROFILE,
+      DESKTOP_SHORTCUT,      PINNED_SHORTCUT,
+      QUICK_LAUNCH_SHORTCUT, START_MENU_SHORTCUT,
   };
   for (InstallFlag flag : kLogged)
     VLOG(1) << InstallFlagToString(flag) << ": " << GetFlag(flag);

@@ -41,8 +41,7 @@ base::FilePath ReadLastInstallFolder(const base::string16& key_path,
 // CD-ROMs last) or on |desktop| when that beats the drives; none when
 // nothing qualifies. |desktop| may be empty.
 std::optional<base::FilePath> FindStandaloneLocation(
-    DriveEnumerator* drives,
-    const base::FilePath& desktop);
+    DriveEnumerator* drives, const base::FilePath& desktop);
 
 // How many uninstall entries of stream |channel_id| the current user's and
 // the machine's uninstall keys hold; the count stops at 2.

@@ -171,10 +171,10 @@ class ScopedInfoLines {
                      const std::string& str) {
     if (severity != base::logging::LOG_INFO || !lines_)
       return false;
-    lines_->push_back(base::TrimWhitespaceASCII(
-                          base::StringPiece(str).substr(message_start),
-                          base::TRIM_TRAILING)
-                          .as_string());
+    lines_->push_back(
+        base::TrimWhitespaceASCII(base::StringPiece(str).substr(message_start),
+                                  base::TRIM_TRAILING)
+            .as_string());
     return true;
   }
 
@@ -202,8 +202,8 @@ class SettingsTest : public testing::Test {
     SetSwitches({});
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
     SetOsOperationsForTesting(&os_);
-    SetInstallationFolderDetailsFactoryForTesting(base::BindRepeating(
-        []() -> std::unique_ptr<InstallationFolderDetails> {
+    SetInstallationFolderDetailsFactoryForTesting(
+        base::BindRepeating([]() -> std::unique_ptr<InstallationFolderDetails> {
           return std::make_unique<FakeDetails>();
         }));
   }
@@ -244,8 +244,7 @@ class SettingsTest : public testing::Test {
   }
 
   base::scoped_refptr<InstallationFolderDetailsFetcher> MakeFetcher(
-      const FilePath& path,
-      bool recovery_mode) {
+      const FilePath& path, bool recovery_mode) {
     fetchers_.push_back(base::MakeRefCounted<FakeFetcher>(path));
     return fetchers_.back();
   }
@@ -272,8 +271,8 @@ TEST(ParseSwitchBoolTest, Values) {
     const wchar_t* value;
     bool expected;
   } kCases[] = {
-      {L"yes", true}, {L"TRUE", true}, {L"2", true},    {L" +3", true},
-      {L"-1", true},  {L"7up", true},  {L"no", false},  {L"", false},
+      {L"yes", true}, {L"TRUE", true}, {L"2", true},     {L" +3", true},
+      {L"-1", true},  {L"7up", true},  {L"no", false},   {L"", false},
       {L"0", false},  {L"-0", false},  {L"yes!", false}, {L"x1", false},
   };
   for (const auto& c : kCases)
@@ -287,19 +286,27 @@ TEST_F(SettingsTest, ReadSwitches) {
     std::map<InstallFlag, bool> expected;
   } kCases[] = {
       {{},
-       {{ALL_USERS_FLAG, true}, {DEFAULT_BROWSER, false},
-        {QUICK_LAUNCH_SHORTCUT, true}, {SINGLE_PROFILE, false},
+       {{ALL_USERS_FLAG, true},
+        {DEFAULT_BROWSER, false},
+        {QUICK_LAUNCH_SHORTCUT, true},
+        {SINGLE_PROFILE, false},
         {LAUNCH_KAVOR, true}}},
       {{L"--allusers"}, {{ALL_USERS_FLAG, false}}},
       {{L"--copyonly=1", L"--setdefaultbrowser=1", L"--desktopshortcut=1",
         L"--allusers=1", L"--install-assistant"},
-       {{COPY_ONLY, true}, {DEFAULT_BROWSER, false}, {DESKTOP_SHORTCUT, false},
-        {QUICK_LAUNCH_SHORTCUT, false}, {ALL_USERS_FLAG, false},
-        {SINGLE_PROFILE, true}, {INSTALL_ASSISTANT, false}}},
+       {{COPY_ONLY, true},
+        {DEFAULT_BROWSER, false},
+        {DESKTOP_SHORTCUT, false},
+        {QUICK_LAUNCH_SHORTCUT, false},
+        {ALL_USERS_FLAG, false},
+        {SINGLE_PROFILE, true},
+        {INSTALL_ASSISTANT, false}}},
       {{L"--copyonly=1", L"--singleprofile=0"}, {{SINGLE_PROFILE, false}}},
       {{L"--copyonly=0", L"--desktopshortcut", L"--install-assistant"},
-       {{COPY_ONLY, false}, {DESKTOP_SHORTCUT, false},
-        {QUICK_LAUNCH_SHORTCUT, true}, {INSTALL_ASSISTANT, true}}},
+       {{COPY_ONLY, false},
+        {DESKTOP_SHORTCUT, false},
+        {QUICK_LAUNCH_SHORTCUT, true},
+        {INSTALL_ASSISTANT, true}}},
       {{L"--enable-stats=0", L"--enable-installer-stats=1"},
        {{ENABLE_KAVOR_STATS, false}, {ENABLE_INSTALLER_STATS, true}}},
       {{L"--enable-stats=0"},
@@ -314,12 +321,18 @@ TEST_F(SettingsTest, ReadSwitches) {
     SettingsImpl* s = Make();
     // Indexed by flag.
     const bool actual[] = {
-        s->GetCopyOnly(),          s->GetSingleProfile(),
-        s->GetLaunchBrowser(),     s->GetAllUsers(),
-        s->GetDefaultBrowser(),    s->GetImportBrowserData(),
-        s->GetInstallAssistant(),  s->GetEnableKavorStats(),
-        s->GetEnableInstallerStats(), s->GetDesktopShortcut(),
-        s->GetStartMenuShortcut(), s->GetQuickLaunchShortcut(),
+        s->GetCopyOnly(),
+        s->GetSingleProfile(),
+        s->GetLaunchBrowser(),
+        s->GetAllUsers(),
+        s->GetDefaultBrowser(),
+        s->GetImportBrowserData(),
+        s->GetInstallAssistant(),
+        s->GetEnableKavorStats(),
+        s->GetEnableInstallerStats(),
+        s->GetDesktopShortcut(),
+        s->GetStartMenuShortcut(),
+        s->GetQuickLaunchShortcut(),
         s->GetPinnedShortcut(),
     };
     for (const auto& flag : c.expected) {
@@ -356,18 +369,30 @@ TEST(StandaloneLocationTest, BestDriveOrDesktop) {
     const char* log;          // the candidate count line
   } kCases[] = {
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, true}},
-       kDesktop, L"E:\\", "Found 3 paths for standalone install mode."},
+       kDesktop,
+       L"E:\\",
+       "Found 3 paths for standalone install mode."},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"E:\\", DRIVE_REMOVABLE, false}},
-       kDesktop, L"C:\\", "Found 2 paths for standalone install mode."},
-      {{{L"D:\\", DRIVE_CDROM, true}}, kDesktop, L"C:\\Users\\me\\Desktop",
+       kDesktop,
+       L"C:\\",
        "Found 2 paths for standalone install mode."},
-      {{{L"D:\\", DRIVE_CDROM, true}}, FilePath(), L"D:\\",
+      {{{L"D:\\", DRIVE_CDROM, true}},
+       kDesktop,
+       L"C:\\Users\\me\\Desktop",
+       "Found 2 paths for standalone install mode."},
+      {{{L"D:\\", DRIVE_CDROM, true}},
+       FilePath(),
+       L"D:\\",
        "Found 1 paths for standalone install mode."},
       {{{L"C:\\", DRIVE_FIXED, true}, {L"D:\\", DRIVE_FIXED, true}},
-       FilePath(), L"C:\\", "Found 2 paths for standalone install mode."},
+       FilePath(),
+       L"C:\\",
+       "Found 2 paths for standalone install mode."},
       // Candidates that can never be chosen still count.
       {{{L"X:\\", DRIVE_UNKNOWN, true}, {L"Y:\\", DRIVE_NO_ROOT_DIR, true}},
-       FilePath(), nullptr, "Found 2 paths for standalone install mode."},
+       FilePath(),
+       nullptr,
+       "Found 2 paths for standalone install mode."},
   };
   for (const auto& c : kCases) {
     FakeDrives drives(c.drives);
@@ -394,7 +419,8 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
       base::PathService::Get(base::DIR_PROGRAM_FILES6432, &program_files));
   ASSERT_TRUE(
       base::PathService::Get(base::DIR_PROGRAM_FILESX86, &program_files_x86));
-  ASSERT_TRUE(base::PathService::Get(base::DIR_LOCAL_APP_DATA, &local_app_data));
+  ASSERT_TRUE(
+      base::PathService::Get(base::DIR_LOCAL_APP_DATA, &local_app_data));
   const struct {
     uint32_t sources;
     uint32_t architecture;
@@ -418,8 +444,8 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.expected,
-              settings->ComputeDefaultInstallFolder(
-                  c.sources, c.architecture, c.all_users, c.copy_only))
+              settings->ComputeDefaultInstallFolder(c.sources, c.architecture,
+                                                    c.all_users, c.copy_only))
         << c.sources << " " << c.architecture << c.all_users << c.copy_only;
   }
 }
@@ -450,11 +476,10 @@ TEST_F(SettingsTest, LastInstallFolderValueOrder) {
     RegDeleteKeyW(HKEY_CURRENT_USER, kCompanyKey);
     for (int i = 0; i < 4; ++i) {
       if (c.values[i] != -1) {
-        SetRegistryFolder(kNames[i], c.values[i] >= 0
-                                         ? dirs[c.values[i]].GetPath()
-                                         : c.values[i] == -2
-                                               ? kFile
-                                               : FilePath(L"relative\\f"));
+        SetRegistryFolder(kNames[i],
+                          c.values[i] >= 0    ? dirs[c.values[i]].GetPath()
+                          : c.values[i] == -2 ? kFile
+                                              : FilePath(L"relative\\f"));
       }
     }
     EXPECT_EQ(c.expected < 0 ? FilePath() : dirs[c.expected].GetPath(),
@@ -607,10 +632,9 @@ TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
   const FilePath stats_log = stats_dir.GetPath().Append(L"stats.log");
   std::unique_ptr<base::Environment> env = base::Environment::Create();
   ASSERT_TRUE(env->SetVar(kStatsLogFileVariable, stats_log.AsUTF8Unsafe()));
-  InitializeAvroStatsSender(
-      std::make_unique<AvroMessageSerializer>("guid", "", "1", "developer",
-                                              CampaignData()),
-      false, true);
+  InitializeAvroStatsSender(std::make_unique<AvroMessageSerializer>(
+                                "guid", "", "1", "developer", CampaignData()),
+                            false, true);
   env->UnSetVar(kStatsLogFileVariable);
 
   SetSwitches({L"--desktopshortcut=1"});
@@ -711,14 +735,22 @@ TEST_F(SettingsTest, ValidateSettings) {
     std::string message;
   } kCases[] = {
       {{}, INSTALLATION_FOLDER_VALID, true, RESULT_SUCCESS, ""},
-      {{}, INSTALLATION_FOLDER_INVALID_PATH, false, RESULT_INVALID_LOCATION,
+      {{},
+       INSTALLATION_FOLDER_INVALID_PATH,
+       false,
+       RESULT_INVALID_LOCATION,
        kPrefix + "The path is invalid"},
-      {{}, INSTALLATION_FOLDER_NOT_ENOUGH_SPACE, false,
+      {{},
+       INSTALLATION_FOLDER_NOT_ENOUGH_SPACE,
+       false,
        RESULT_NOT_ENOUGH_DISK_SPACE,
        kPrefix + "Not enough disk space: drive C:\\ (400 MB needed), "
                  "drive D:\\ (200 MB needed)"},
-      {{L"--uninstall"}, INSTALLATION_FOLDER_VALID, false,
-       RESULT_UNINSTALL_ERROR, kPrefix + "Installation does not exist"},
+      {{L"--uninstall"},
+       INSTALLATION_FOLDER_VALID,
+       false,
+       RESULT_UNINSTALL_ERROR,
+       kPrefix + "Installation does not exist"},
       {{}, 7, false, RESULT_SUCCESS, ""},
   };
   for (const auto& c : kCases) {
@@ -762,34 +794,51 @@ TEST_F(SettingsTest, BackendCommandLines) {
     bool no_launch;
     Items expected;
   } kCases[] = {
-      {{}, false, true,
-       join({kHead, kInstall, {L"--launchkavor=0"}, kFolder,
+      {{},
+       false,
+       true,
+       join({kHead,
+             kInstall,
+             {L"--launchkavor=0"},
+             kFolder,
              {L"--singleprofile=0", L"--copyonly=0", L"--allusers=0"},
-             kShortcuts, kTail})},
+             kShortcuts,
+             kTail})},
       {{L"--copyonly=1", L"--enable-stats=0", L"--enable-installer-stats=1"},
-       false, false,
+       false,
+       false,
        join({kHead,
              {L"--install", L"--import-browser-data=1", L"--enable-stats=0",
               L"--enable-installer-stats=1", L"--launchkavor=1"},
              kFolder,
-             {L"--singleprofile=1", L"--copyonly=1"}, kTail})},
-      {{L"--pintotaskbar=0"}, true, false,
-       join({kHead, kInstall, {L"--launchkavor=1"}, kFolder,
+             {L"--singleprofile=1", L"--copyonly=1"},
+             kTail})},
+      {{L"--pintotaskbar=0"},
+       true,
+       false,
+       join({kHead,
+             kInstall,
+             {L"--launchkavor=1"},
+             kFolder,
              {L"--setdefaultbrowser=0", L"--startmenushortcut=0",
               L"--desktopshortcut=0", L"--quicklaunchshortcut=0",
               L"--pintotaskbar=0"},
              kTail})},
-      {{L"--uninstall", L"--deleteuserprofile=1"}, true, false,
+      {{L"--uninstall", L"--deleteuserprofile=1"},
+       true,
+       false,
        join({kHead, {L"--uninstall", L"--deleteuserprofile=1"}})},
-      {{L"--fix-downloadable-resources"}, true, false,
+      {{L"--fix-downloadable-resources"},
+       true,
+       false,
        join({kHead, {L"--installfolder=C:\\k", L"--allusers=0"}})},
       {{L"--register-kavor-as-protocol-handler"}, true, false, kHead},
   };
   for (const auto& c : kCases) {
-    SetSwitches(join({{L"--initial-pid=42", L"--v=1",
-                       L"--server-tracking-data=abc", L"--import-session=1",
-                       L"--profile-folder=P"},
-                      c.switches}));
+    SetSwitches(
+        join({{L"--initial-pid=42", L"--v=1", L"--server-tracking-data=abc",
+               L"--import-session=1", L"--profile-folder=P"},
+              c.switches}));
     SettingsImpl* settings = MakeWithFolder(Details(0, c.installation));
     base::CommandLine backend = settings->AppendToCommandLine(
         *base::CommandLine::ForCurrentProcess(), c.no_launch);

@@ -66,7 +66,8 @@ TEST(JsonInstallationStatusTest, WritesCompactSortedText) {
       {per_user,
        "{\"_all_users\":false,\"_subfolder\":\"\",\"copy_only\":false,"
        "\"files\":[],\"path\":\"\",\"registry\":{},"
-       "\"shortcuts\":{\"SC_DEST_DESKTOP\":\"d.lnk\",\"SC_DEST_MENU\":\"m.lnk\"},"
+       "\"shortcuts\":{\"SC_DEST_DESKTOP\":\"d.lnk\",\"SC_DEST_MENU\":\"m."
+       "lnk\"},"
        "\"version\":\"\"}"},
   };
   base::ScopedTempDir dir;
