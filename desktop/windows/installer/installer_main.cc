@@ -237,7 +237,7 @@ int RunMainPath(const base::FilePath& installation_folder) {
       // Lives until the role has run: its destructor cancels a folder
       // examination still in flight before the task scheduler stops.
       SettingsImpl run_settings(
-          install_folder, static_cast<uint32_t>(architecture), payload.get(),
+          install_folder, architecture, payload.get(),
           CreateInstallationFolderDetailsFetcherFactory());
       if (flags.backend) {
         VLOG(2) << "Running backend";

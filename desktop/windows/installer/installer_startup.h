@@ -9,6 +9,7 @@
 #include "base/strings/string_piece.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/settings.h"
 
 namespace base {
 class CommandLine;
@@ -82,7 +83,6 @@ struct RunFlags {
 std::vector<std::string> DescribeRunFlags(const RunFlags& flags);
 
 // The architecture of the package the run installs.
-enum class InstallerArchitecture { X86 = 0, X64 = 1, INVALID = 2 };
 const char* InstallerArchitectureToString(InstallerArchitecture architecture);
 
 class PayloadManager;

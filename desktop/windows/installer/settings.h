@@ -72,12 +72,8 @@ enum DefaultFolderSource : uint32_t {
   DEFAULT_FOLDER_ALL_SOURCES = 7,
 };
 
-// Package architecture.
-enum PackageArchitecture : uint32_t {
-  ARCHITECTURE_X86 = 0,
-  ARCHITECTURE_X64 = 1,
-  ARCHITECTURE_INVALID = 2,
-};
+// The architecture of the package the run installs.
+enum class InstallerArchitecture { X86 = 0, X64 = 1, INVALID = 2 };
 
 struct SettingsSummary {
   bool default_browser = false;
@@ -162,7 +158,7 @@ class Settings {
       const base::CommandLine& command_line, bool no_launch) const = 0;
   virtual bool IsEditable() const = 0;
   virtual void SetEditable(bool editable) = 0;
-  virtual uint32_t GetArchitecture() const = 0;
+  virtual InstallerArchitecture GetArchitecture() const = 0;
   virtual bool HasNoPayload() const = 0;
   virtual bool GetRunImmediately() const = 0;
 };

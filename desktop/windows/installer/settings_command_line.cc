@@ -166,10 +166,11 @@ std::optional<base::FilePath> FindStandaloneLocation(
   return best;
 }
 
-base::FilePath SettingsImpl::ComputeDefaultInstallFolder(uint32_t sources,
-                                                         uint32_t architecture,
-                                                         bool all_users,
-                                                         bool copy_only) const {
+base::FilePath SettingsImpl::ComputeDefaultInstallFolder(
+    uint32_t sources,
+    InstallerArchitecture architecture,
+    bool all_users,
+    bool copy_only) const {
   VLOG(2) << "Retrieving default installation folder path";
   VLOG(2) << " - Using command line: "
           << ((sources & DEFAULT_FOLDER_COMMAND_LINE) ? 1 : 0);
@@ -191,7 +192,7 @@ base::FilePath SettingsImpl::ComputeDefaultInstallFolder(uint32_t sources,
   base::FilePath parent;
   if (all_users) {
     VLOG(2) << "Default install folder: for all users";
-    if (!base::PathService::Get(architecture == ARCHITECTURE_X64
+    if (!base::PathService::Get(architecture == InstallerArchitecture::X64
                                     ? base::DIR_PROGRAM_FILES6432
                                     : base::DIR_PROGRAM_FILESX86,
                                 &parent)) {
@@ -312,7 +313,8 @@ void SettingsImpl::ChooseFirstFolder() {
   base::FilePath program_files_x86;
   // An x64 package meets a folder that a 32-bit installation chose: keep
   // it only when an installation is really there.
-  if (architecture_ == ARCHITECTURE_X64 && command_line_folder_.empty() &&
+  if (architecture_ == InstallerArchitecture::X64 &&
+      command_line_folder_.empty() &&
       base::PathService::Get(base::DIR_PROGRAM_FILESX86, &program_files_x86) &&
       IsParentPathIgnoreCase(program_files_x86, registry_default)) {
     FetchFolderDetails(registry_default, FetchPurpose::kProbeRegistryFolder);

@@ -171,7 +171,7 @@ int CountStreamUninstallEntries(int32_t channel_id) {
 
 SettingsImpl::SettingsImpl(
     const base::FilePath& command_line_folder,
-    uint32_t architecture,
+    InstallerArchitecture architecture,
     const PayloadManager* payload,
     InstallationFolderDetailsFetcherFactory fetcher_factory)
     : folder_details_(CreateInstallationFolderDetails()),
@@ -182,9 +182,9 @@ SettingsImpl::SettingsImpl(
   base::FilePath::StringType folder = command_line_folder.value();
   std::replace(folder.begin(), folder.end(), L'/', L'\\');
   command_line_folder_ = base::FilePath(folder);
-  registry_folder_ =
-      ReadLastInstallFolder(GetCompanyRegistryKey(),
-                            architecture_ == ARCHITECTURE_X64, GetChannelId());
+  registry_folder_ = ReadLastInstallFolder(
+      GetCompanyRegistryKey(), architecture_ == InstallerArchitecture::X64,
+      GetChannelId());
   if (!IsAutoupdateRun()) {
     base::FilePath desktop;
     if (!base::PathService::Get(base::DIR_USER_DESKTOP, &desktop))
@@ -686,7 +686,7 @@ void SettingsImpl::SetEditable(bool editable) {
   editable_ = editable;
 }
 
-uint32_t SettingsImpl::GetArchitecture() const {
+InstallerArchitecture SettingsImpl::GetArchitecture() const {
   return architecture_;
 }
 

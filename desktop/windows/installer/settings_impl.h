@@ -54,7 +54,7 @@ class SettingsImpl : public Settings {
   // examination of the first folder; until it replies the operation is
   // OPERATION_NONE.
   SettingsImpl(const base::FilePath& command_line_folder,
-               uint32_t architecture,
+               InstallerArchitecture architecture,
                const PayloadManager* payload,
                InstallationFolderDetailsFetcherFactory fetcher_factory);
   ~SettingsImpl() override;
@@ -62,7 +62,7 @@ class SettingsImpl : public Settings {
   // The default install folder from the sources in |sources| (a
   // DefaultFolderSource mask) for the given mode.
   base::FilePath ComputeDefaultInstallFolder(uint32_t sources,
-                                             uint32_t architecture,
+                                             InstallerArchitecture architecture,
                                              bool all_users,
                                              bool copy_only) const;
 
@@ -123,7 +123,7 @@ class SettingsImpl : public Settings {
                                         bool no_launch) const override;
   bool IsEditable() const override;
   void SetEditable(bool editable) override;
-  uint32_t GetArchitecture() const override;
+  InstallerArchitecture GetArchitecture() const override;
   bool HasNoPayload() const override;
   bool GetRunImmediately() const override;
 
@@ -172,7 +172,7 @@ class SettingsImpl : public Settings {
   base::FilePath registry_folder_;
   base::FilePath profile_folder_;
   std::optional<base::FilePath> standalone_location_;
-  uint32_t architecture_;
+  InstallerArchitecture architecture_;
   std::optional<bool> default_browser_choice_;
   std::optional<bool> import_browser_data_choice_;
   std::optional<bool> enable_stats_choice_;

@@ -233,8 +233,9 @@ class SettingsTest : public testing::Test {
               key.WriteStringValue(name, folder.value().c_str()));
   }
 
-  SettingsImpl* Make(const FilePath& folder = FilePath(),
-                     uint32_t architecture = ARCHITECTURE_X64) {
+  SettingsImpl* Make(
+      const FilePath& folder = FilePath(),
+      InstallerArchitecture architecture = InstallerArchitecture::X64) {
     fetchers_.clear();
     settings_ = std::make_unique<SettingsImpl>(
         folder, architecture, nullptr,
@@ -423,30 +424,32 @@ TEST_F(SettingsTest, ComputeDefaultInstallFolder) {
       base::PathService::Get(base::DIR_LOCAL_APP_DATA, &local_app_data));
   const struct {
     uint32_t sources;
-    uint32_t architecture;
+    InstallerArchitecture architecture;
     bool all_users;
     bool copy_only;
     FilePath expected;
   } kCases[] = {
-      {7, ARCHITECTURE_X64, false, false, FilePath(L"C:\\cmd")},
-      {3, ARCHITECTURE_X64, false, false, remembered.GetPath()},
-      {3, ARCHITECTURE_X64, false, true,
+      {7, InstallerArchitecture::X64, false, false, FilePath(L"C:\\cmd")},
+      {3, InstallerArchitecture::X64, false, false, remembered.GetPath()},
+      {3, InstallerArchitecture::X64, false, true,
        FilePath(L"E:\\").Append(kProductFolder)},
-      {2, ARCHITECTURE_X64, false, true, FilePath()},
-      {1, ARCHITECTURE_X64, true, false, program_files.Append(kProductFolder)},
-      {1, ARCHITECTURE_X86, true, false,
+      {2, InstallerArchitecture::X64, false, true, FilePath()},
+      {1, InstallerArchitecture::X64, true, false,
+       program_files.Append(kProductFolder)},
+      {1, InstallerArchitecture::X86, true, false,
        program_files_x86.Append(kProductFolder)},
       // Wine has no per-user program files folder: the documented place
       // stands in for it.
-      {1, ARCHITECTURE_X64, false, false,
+      {1, InstallerArchitecture::X64, false, false,
        local_app_data.Append(L"Programs").Append(kProductFolder)},
-      {0, ARCHITECTURE_X64, true, false, FilePath()},
+      {0, InstallerArchitecture::X64, true, false, FilePath()},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.expected,
               settings->ComputeDefaultInstallFolder(c.sources, c.architecture,
                                                     c.all_users, c.copy_only))
-        << c.sources << " " << c.architecture << c.all_users << c.copy_only;
+        << c.sources << " " << static_cast<int>(c.architecture) << c.all_users
+        << c.copy_only;
   }
 }
 
@@ -513,7 +516,7 @@ TEST_F(SettingsTest, X64PackageProbesA32BitRegistryFolder) {
   EXPECT_EQ(OPERATION_UPGRADE, settings_->GetOperation());
   EXPECT_EQ(remembered.GetPath(), settings_->GetInstallFolder());
 
-  Make(FilePath(), ARCHITECTURE_X86);
+  Make(FilePath(), InstallerArchitecture::X86);
   Last()->Deliver(Details());
   EXPECT_EQ(1u, fetchers_.size());
   EXPECT_EQ(OPERATION_INSTALL, settings_->GetOperation());
