@@ -54,6 +54,15 @@ check() {
   else
     failed=$((failed + 1))
     echo "FAIL: $what"
+    # What the case left behind, so that a failure seen once can be read.
+    if [ -n "${E2E_CASE:-}" ]; then
+      local log
+      while IFS= read -r log; do
+        echo "--- $log"
+        head -n 40 "$log"
+      done < <(find "$E2E_CASE" -path "$E2E_CASE/prefix" -prune -o \
+        -name '*.log' -type f -print 2>/dev/null)
+    fi
   fi
 }
 
