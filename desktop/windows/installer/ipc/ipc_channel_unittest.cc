@@ -70,12 +70,13 @@ class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
   static void RunOn(base::Thread* thread, std::function<void()> task) {
     base::WaitableEvent done;
     thread->task_runner()->PostTask(
-        FROM_HERE, base::BindOnce(
-                       [](std::function<void()> task, base::WaitableEvent* done) {
-                         task();
-                         done->Signal();
-                       },
-                       std::move(task), &done));
+        FROM_HERE,
+        base::BindOnce(
+            [](std::function<void()> task, base::WaitableEvent* done) {
+              task();
+              done->Signal();
+            },
+            std::move(task), &done));
     ASSERT_TRUE(base::WaitWithin(&done, "the task on the test's thread"));
   }
 
@@ -159,8 +160,8 @@ TEST_F(IpcChannelTest, OverlappedReadsComeThroughThePort) {
   const base::string16 pipe_name = L"\\\\.\\pipe\\" + name_;
   HANDLE server = ::CreateNamedPipeW(
       pipe_name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0,
-      kMaxInstallerMessageSize, 0, nullptr);
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0, kMaxInstallerMessageSize,
+      0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, server);
   HANDLE client = ::CreateFileW(pipe_name.c_str(), GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
@@ -178,9 +179,9 @@ TEST_F(IpcChannelTest, OverlappedReadsComeThroughThePort) {
                             nullptr));
   }
   ASSERT_TRUE(WaitForCalls(2));
-  EXPECT_EQ(std::vector<std::string>(
-                {"OnStepStarting(one)", "OnStepStarting(two)"}),
-            recorder_.calls());
+  EXPECT_EQ(
+      std::vector<std::string>({"OnStepStarting(one)", "OnStepStarting(two)"}),
+      recorder_.calls());
   // Destroyed with the next read outstanding: it is cancelled and waited
   // for.
   RunOn(&io_thread, [&] { reader.reset(); });
