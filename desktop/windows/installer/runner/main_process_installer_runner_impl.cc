@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/base_paths.h"
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -31,6 +32,12 @@ const wchar_t kInterruptedEventName[] =
     L"KavorInstaller/InstallationInterrupted";
 const wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
 const wchar_t kMailslotPrefix[] = L"kavor_installer\\";
+
+// The datagram the runner sends itself once the backend has ended; no
+// installer message starts with this text.
+const char kEndMarkerSignature[] = ":Installer backend ended:";
+// Far longer than the reader's polling ever takes to bring a datagram in.
+constexpr base::TimeDelta kEndMarkerTimeout = base::TimeDelta::FromSeconds(5);
 
 // A manual-reset event, not signalled, in the global namespace of the
 // folder's objects.
@@ -99,6 +106,7 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
                           "Could not connect to mailslot");
     return RESULT_GENERAL_ERROR;
   }
+  receiving_ = true;
 
   base::CommandLine command_line = settings_->AppendToCommandLine(
       *base::CommandLine::ForCurrentProcess(), false);
@@ -213,6 +221,7 @@ void MainProcessInstallerRunnerImpl::Stop() {
   package_ready_event_.Close();
   interrupted_event_.Close();
   receiver_.Close();
+  receiving_ = false;
   settings_ = nullptr;
 }
 
@@ -238,19 +247,68 @@ void MainProcessInstallerRunnerImpl::RemoveObserver(
 
 void MainProcessInstallerRunnerImpl::OnObjectSignaled(HANDLE object) {
   VLOG(1) << "Installer backend process signaled";
-  const InstallerResult result =
-      ProcessExitCodeToResult(backend_process_.Handle());
-  base::WeakPtr<MainProcessInstallerRunnerImpl> self =
-      weak_factory_.GetWeakPtr();
-  for (InstallerObserver& observer : observers_)
-    observer.OnBackendProcessTerminated(result);
-  if (self)
-    backend_started_ = false;
+  backend_result_ = ProcessExitCodeToResult(backend_process_.Handle());
+  // The backend's last messages were in the mailslot before it ended, but
+  // the reader may not have taken them out yet (it polls under Wine). A
+  // datagram written now comes back after them: the end is reported then,
+  // so that the observers hear the outcome before the end.
+  if (receiving_ && WriteEndMarker()) {
+    end_marker_timer_.Start(
+        FROM_HERE, kEndMarkerTimeout,
+        base::BindRepeating(&MainProcessInstallerRunnerImpl::ReportBackendEnd,
+                            base::Unretained(this)));
+    return;
+  }
+  ReportBackendEnd();
 }
 
 void MainProcessInstallerRunnerImpl::OnMessageReceived(
     const base::Pickle& message) {
+  if (IsEndMarker(message)) {
+    if (end_marker_timer_.IsRunning()) {
+      end_marker_timer_.Stop();
+      ReportBackendEnd();
+    }
+    return;
+  }
   DispatchInstallerMessage(message, &observers_, notifier_);
+}
+
+bool MainProcessInstallerRunnerImpl::WriteEndMarker() {
+  const base::string16 path = base::string16(L"\\\\.\\mailslot\\") +
+                              kMailslotPrefix +
+                              settings_->GetInstallFolder().value();
+  base::win::ScopedHandle mailslot(::CreateFileW(
+      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mailslot.IsValid())
+    return false;
+  base::Pickle marker;
+  marker.WriteString(kEndMarkerSignature);
+  marker.WriteInt(static_cast<int>(::GetCurrentProcessId()));
+  DWORD written = 0;
+  return ::WriteFile(mailslot.Get(), marker.data(),
+                     static_cast<DWORD>(marker.size()), &written, nullptr) &&
+         written == marker.size();
+}
+
+bool MainProcessInstallerRunnerImpl::IsEndMarker(
+    const base::Pickle& message) const {
+  base::PickleIterator iterator(message);
+  std::string signature;
+  int pid = 0;
+  return iterator.ReadString(&signature) &&
+         signature == kEndMarkerSignature && iterator.ReadInt(&pid) &&
+         pid == static_cast<int>(::GetCurrentProcessId());
+}
+
+void MainProcessInstallerRunnerImpl::ReportBackendEnd() {
+  base::WeakPtr<MainProcessInstallerRunnerImpl> self =
+      weak_factory_.GetWeakPtr();
+  for (InstallerObserver& observer : observers_)
+    observer.OnBackendProcessTerminated(backend_result_);
+  if (self)
+    backend_started_ = false;
 }
 
 }  // namespace installer

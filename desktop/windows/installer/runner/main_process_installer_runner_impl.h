@@ -9,6 +9,7 @@
 #include "base/observer_list.h"
 #include "base/pickle.h"
 #include "base/process/process.h"
+#include "base/timer/timer.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
@@ -51,6 +52,11 @@ class MainProcessInstallerRunnerImpl : public MainProcessInstallerRunner,
  private:
   // Everything after validation; the failures set the last-error record.
   int StartBackend();
+  // Writes the end marker into the mailslot; false when it can't.
+  bool WriteEndMarker();
+  bool IsEndMarker(const base::Pickle& message) const;
+  // Tells the observers that the backend has ended.
+  void ReportBackendEnd();
 
   InstallerProgressNotifier* const notifier_;
   IpcReceiver receiver_;
@@ -65,6 +71,12 @@ class MainProcessInstallerRunnerImpl : public MainProcessInstallerRunner,
   Settings* settings_ = nullptr;
   bool package_available_ = false;
   bool backend_started_ = false;
+  // The receiver is connected and not closed yet.
+  bool receiving_ = false;
+  // The backend's end as its exit code tells, until it is reported.
+  int backend_result_ = 0;
+  // Reports the backend's end should the end marker never come back.
+  base::OneShotTimer end_marker_timer_;
   base::ObserverList<InstallerObserver> observers_;
   // An observer may destroy the runner from the backend's end.
   base::WeakPtrFactory<MainProcessInstallerRunnerImpl> weak_factory_{this};

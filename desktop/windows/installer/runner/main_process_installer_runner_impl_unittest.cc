@@ -263,6 +263,7 @@ TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
     // The mutex is re-entrant for the thread that holds it: the second
     // front end runs on a thread of its own.
     base::RunOnThreadAndJoin([this] {
+      base::MessageLoop message_loop;
       ScopedInstallerErrorRecord record;
       FakeSettings settings;
       settings.folder = settings_.folder;
