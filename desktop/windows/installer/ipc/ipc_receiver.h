@@ -53,6 +53,8 @@ class IpcReceiver {
   base::Thread ipc_thread_;
   // Used only on the IPC thread.
   std::unique_ptr<MailslotReader> reader_;
+  // Bound on the owner thread; the IPC thread only copies it into tasks.
+  base::WeakPtr<IpcReceiver> weak_this_;
   base::WeakPtrFactory<IpcReceiver> weak_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(IpcReceiver);

@@ -1,0 +1,259 @@
+#include "desktop/windows/installer/ipc/installer_messages.h"
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/ipc/installer_message_recorder.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using MessageFactory = std::function<std::unique_ptr<base::Pickle>()>;
+
+// The wire form written out by hand, independently of Pickle.
+class Bytes {
+ public:
+  Bytes& Int(int32_t value) {
+    const char* p = reinterpret_cast<const char*>(&value);
+    bytes_.append(p, 4);
+    return *this;
+  }
+  Bytes& Text(const std::string& text) {
+    Int(static_cast<int32_t>(text.size()));
+    bytes_ += text;
+    Pad();
+    return *this;
+  }
+  Bytes& Text16(const base::string16& text) {
+    Int(static_cast<int32_t>(text.size()));
+    for (wchar_t unit : text) {
+      bytes_ += static_cast<char>(unit & 0xFF);
+      bytes_ += static_cast<char>(unit >> 8);
+    }
+    Pad();
+    return *this;
+  }
+  const std::string& payload() const { return bytes_; }
+
+ private:
+  void Pad() {
+    while (bytes_.size() % 4)
+      bytes_ += '\0';
+  }
+  std::string bytes_;
+};
+
+// The signature's length and text with its one padding byte.
+std::string SignedHead() {
+  return Bytes().Int(19).payload() + std::string(":Installer message:\0", 20);
+}
+
+// A whole message: the payload's size in front of it.
+std::string WithHeader(const std::string& payload) {
+  return Bytes().Int(static_cast<int32_t>(payload.size())).payload() + payload;
+}
+
+// The text of every line of WARNING or above logged while alive; they are
+// written nowhere. Main thread only.
+class ScopedProblemLines {
+ public:
+  ScopedProblemLines() : saved_(base::logging::GetLogMessageHandler()) {
+    text_ = &storage_;
+    base::logging::SetLogMessageHandler(&Handle);
+  }
+  ~ScopedProblemLines() {
+    base::logging::SetLogMessageHandler(saved_);
+    text_ = nullptr;
+  }
+  const std::string& text() const { return storage_; }
+
+ private:
+  static bool Handle(base::logging::LogSeverity severity, const char*, int,
+                     size_t message_start, const std::string& str) {
+    if (severity < base::logging::LOG_WARNING || !text_)
+      return false;
+    *text_ += str.substr(message_start);
+    return true;
+  }
+  static std::string* text_;
+  base::logging::LogMessageHandler saved_;
+  std::string storage_;
+};
+std::string* ScopedProblemLines::text_ = nullptr;
+
+// Each type's bytes, and the calls the reader makes of them: installer
+// observers, the progress notifier, or both.
+TEST(InstallerMessagesTest, EachTypeHasItsLayoutAndReceivers) {
+  struct {
+    MessageFactory make;
+    Bytes args;  // Type and arguments.
+    std::vector<std::string> calls;
+  } cases[] = {
+      {[] { return CreateStartingNewMainProcessMessage(true); },
+       Bytes().Int(0).Int(1), {"OnStartingNewMainProcess(1)"}},
+      {[] { return CreateStartingNewMainProcessMessage(false); },
+       Bytes().Int(0).Int(0), {"OnStartingNewMainProcess(0)"}},
+      {[] { return CreateReturnedToPreviousMainProcessMessage(); },
+       Bytes().Int(1), {"OnReturnedToPreviousMainProcess()"}},
+      {[] { return CreateInstallFolderReadyMessage(); }, Bytes().Int(2),
+       {"OnInstallFolderReady()"}},
+      {[] { return CreateTotalStepsMessage(-7); }, Bytes().Int(3).Int(-7),
+       {"notifier.OnTotalSteps(-7)"}},
+      {[] { return CreateStepStartingMessage("copy"); },
+       Bytes().Int(4).Text("copy"), {"OnStepStarting(copy)"}},
+      {[] { return CreateStepFinishedMessage("unpack", 2, 31); },
+       Bytes().Int(5).Text("unpack").Int(2).Int(31),
+       {"OnStepFinished(unpack,2,31)", "notifier.OnStepFinished(31)"}},
+      {[] { return CreateImportantEventMessage("file_copy_retry"); },
+       Bytes().Int(6).Text("file_copy_retry"),
+       {"OnImportantEvent(file_copy_retry)"}},
+      {[] { return CreateErrorMessage(9, L"C:\\a b", "no \xC3\xA9"); },
+       Bytes().Int(7).Int(9).Text16(L"C:\\a b").Text("no \xC3\xA9"),
+       {"OnError(9,C:\\a b,no \xC3\xA9)"}},
+      {[] { return CreateErrorMessage(3, base::string16(), std::string()); },
+       Bytes().Int(7).Int(3).Int(0).Int(0), {"OnError(3,,)"}},
+      {[] { return CreateSuccessMessage(); }, Bytes().Int(8), {"OnSuccess()"}},
+      {[] { return CreateEnteringPhaseMessage(4); }, Bytes().Int(9).Int(4),
+       {"notifier.OnEnteringPhase(4)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.calls.front());
+    auto message = c.make();
+    EXPECT_EQ(WithHeader(SignedHead() + c.args.payload()),
+              std::string(static_cast<const char*>(message->data()),
+                          message->size()));
+    MessageRecorder recorder;
+    recorder.Dispatch(*message);
+    EXPECT_EQ(c.calls, recorder.calls());
+    // A newer writer's trailing fields are ignored.
+    message->WriteInt(77);
+    message->WriteString("newer");
+    MessageRecorder extended_recorder;
+    extended_recorder.Dispatch(*message);
+    EXPECT_EQ(c.calls, extended_recorder.calls());
+  }
+}
+
+// The reader's rules for what other writers send: a malformed message
+// dispatches nothing; an older backend's step-finished message counts 0.
+TEST(InstallerMessagesTest, ReaderRules) {
+  const std::string head = SignedHead();
+  struct {
+    const char* what;
+    std::string payload;
+    const char* log;  // Empty: nothing logged.
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"no signature", "", "Received a message without installer signature"},
+      {"lower-case signature",
+       Bytes().Text(":installer message:").Int(8).payload(),
+       "Received a message without installer signature"},
+      {"other signature", Bytes().Text(":Installer message").Int(8).payload(),
+       "Received a message without installer signature"},
+      {"no type", head, ""},
+      {"type -1", head + Bytes().Int(-1).payload(),
+       "Received installer message with invalid type"},
+      {"type 10", head + Bytes().Int(10).payload(),
+       "Received installer message with invalid type"},
+      {"type 0 without flag", head + Bytes().Int(0).payload(),
+       "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage"},
+      {"type 3 without total", head + Bytes().Int(3).payload(),
+       "Received invalid IPC_MESSAGE_TOTAL_STEPS message"},
+      {"type 4 with a name past the end",
+       head + Bytes().Int(4).Int(9).Int(0).payload(),
+       "Received invalid IPC_MESSAGE_STEP_STARTINGmessage"},
+      {"type 5 without attempt", head + Bytes().Int(5).Text("copy").payload(),
+       "Received invalid IPC_MESSAGE_STEP_FINISHEDmessage"},
+      {"type 5 without count", head + Bytes().Int(5).Text("a").Int(2).payload(),
+       "The package uses legacy IPC_MESSAGE_STEP_FINISHED",
+       {"OnStepFinished(a,2,0)", "notifier.OnStepFinished(0)"}},
+      {"type 6 without name", head + Bytes().Int(6).payload(),
+       "Received invalid IPC_MESSAGE_IMPORTANT_EVENT message"},
+      {"type 7 without text", head + Bytes().Int(7).Int(1).Text16(L"p").payload(),
+       "Received invalid IPC_MESSAGE_ERROR message"},
+      {"type 9 without phase", head + Bytes().Int(9).payload(),
+       "Received invalid IPC_MESSAGE_ENTERING_PHASE message"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedProblemLines lines;
+    const std::string bytes = WithHeader(c.payload);
+    MessageRecorder recorder;
+    recorder.Dispatch(base::Pickle(bytes.data(), static_cast<int>(bytes.size())));
+    EXPECT_EQ(c.calls, recorder.calls());
+    if (*c.log)
+      EXPECT_NE(std::string::npos, lines.text().find(c.log));
+    else
+      EXPECT_EQ("", lines.text());
+  }
+}
+
+// "é" twice: any cut inside the text risks splitting a character.
+std::string Accented(size_t bytes) {
+  std::string text;
+  while (text.size() + 2 <= bytes)
+    text += "\xC3\xA9";
+  if (text.size() < bytes)
+    text += 'x';
+  return text;
+}
+
+TEST(InstallerMessagesTest, OversizedTextsAreCutToFit) {
+  // 2048 less the 32 fixed bytes and the name's length field.
+  const size_t kStepStartingRoom = 2012;
+  struct {
+    const char* what;
+    std::string name;
+    size_t sent_size;
+  } cases[] = {
+      {"fits exactly", std::string(kStepStartingRoom, 'a'), kStepStartingRoom},
+      {"one byte over", std::string(kStepStartingRoom + 1, 'a'),
+       kStepStartingRoom},
+      // 1006 two-byte characters fill the room; an odd 'x' comes first.
+      {"cut before a character", "x" + Accented(4000), kStepStartingRoom - 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedProblemLines lines;
+    auto message = CreateStepStartingMessage(c.name);
+    EXPECT_LE(message->size(), kMaxInstallerMessageSize);
+    MessageRecorder recorder;
+    recorder.Dispatch(*message);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"OnStepStarting(" + c.name.substr(0, c.sent_size) + ")"}),
+              recorder.calls());
+  }
+}
+
+TEST(InstallerMessagesTest, OversizedErrorKeepsPartOfBothTexts) {
+  const size_t kSizes[][2] = {{3000, 40}, {3000, 5000}};  // Path, text.
+  for (const auto& size : kSizes) {
+    ScopedProblemLines lines;
+    const base::string16 path(size[0], L'p');
+    const std::string text = Accented(size[1]);
+    auto message = CreateErrorMessage(5, path, text);
+    // Full but for less than one 4-byte slot per text.
+    EXPECT_LE(message->size(), kMaxInstallerMessageSize);
+    EXPECT_GT(message->size(), kMaxInstallerMessageSize - 8);
+    base::PickleIterator iter(*message);
+    std::string signature, sent_text;
+    int type, code;
+    base::string16 sent_path;
+    ASSERT_TRUE(iter.ReadString(&signature) && iter.ReadInt(&type) &&
+                iter.ReadInt(&code) && iter.ReadString16(&sent_path) &&
+                iter.ReadString(&sent_text));
+    EXPECT_FALSE(sent_path.empty());
+    EXPECT_FALSE(sent_text.empty());
+    EXPECT_EQ(0u, path.find(sent_path));
+    EXPECT_EQ(0u, text.find(sent_text));
+    EXPECT_EQ(0u, sent_text.size() % 2) << "half a character";
+  }
+}
+
+}  // namespace
+}  // namespace installer

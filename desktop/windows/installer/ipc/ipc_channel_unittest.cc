@@ -1,0 +1,151 @@
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/test/bounded_wait.h"
+#include "base/test/thread_safe_log.h"
+#include "base/threading/thread.h"
+#include "desktop/windows/installer/ipc/installer_message_recorder.h"
+#include "desktop/windows/installer/ipc/installer_messages.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/ipc/ipc_sender.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// The receiver and the sender live on a thread of their own with a message
+// loop, as on the main thread of the front end and the backend; the test
+// waits for what reaches that thread.
+class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    name_ = L"kavor_installer\\ipc_test_" +
+            base::IntToString16(static_cast<int>(::GetCurrentProcessId())) +
+            L"_" + base::IntToString16(++serial);
+    ASSERT_TRUE(owner_.Start());
+    bool connected = false;
+    RunOnOwner([&] {
+      receiver_ = std::make_unique<IpcReceiver>(this);
+      connected = receiver_->Connect(name_);
+      sender_ = std::make_unique<IpcSender>();
+    });
+    ASSERT_TRUE(connected);
+    // The front end creates the slot before the backend opens it.
+    ASSERT_TRUE(base::WaitUntil(
+        [this] {
+          HANDLE slot = OpenSlot(0);
+          if (slot == INVALID_HANDLE_VALUE)
+            return false;
+          ::CloseHandle(slot);
+          return true;
+        },
+        "the mailslot to be created"));
+  }
+
+  void TearDown() override {
+    RunOnOwner([this] {
+      sender_.reset();
+      receiver_.reset();
+    });
+    owner_.Stop();
+  }
+
+  // IpcReceiver::Delegate:
+  void OnMessageReceived(const base::Pickle& message) override {
+    deliveries_.Add(std::to_string(message.size()));
+    recorder_.Dispatch(message);
+  }
+
+  void RunOnOwner(std::function<void()> task) {
+    base::WaitableEvent done;
+    owner_.task_runner()->PostTask(
+        FROM_HERE, base::BindOnce(
+                       [](std::function<void()> task, base::WaitableEvent* done) {
+                         task();
+                         done->Signal();
+                       },
+                       std::move(task), &done));
+    ASSERT_TRUE(base::WaitWithin(&done, "the task on the owner thread"));
+  }
+
+  HANDLE OpenSlot(DWORD flags) {
+    const base::string16 path = L"\\\\.\\mailslot\\" + name_;
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
+  }
+
+  testing::AssertionResult WaitForCalls(size_t count) {
+    return base::WaitUntil(
+        [this, count] { return recorder_.calls().size() >= count; },
+        "the observer calls of the sent messages");
+  }
+
+  base::string16 name_;
+  base::Thread owner_{"IPC test owner"};
+  std::unique_ptr<IpcReceiver> receiver_;
+  std::unique_ptr<IpcSender> sender_;
+  base::ThreadSafeLog deliveries_;
+  MessageRecorder recorder_;
+};
+
+TEST_F(IpcChannelTest, EveryTypeArrivesInOrder) {
+  // Sent at once after Connect, before its task could open the slot.
+  RunOnOwner([this] {
+    ASSERT_TRUE(sender_->Connect(name_));
+    sender_->Send(CreateInstallFolderReadyMessage());
+    sender_->Send(CreateStartingNewMainProcessMessage(true));
+    sender_->Send(CreateReturnedToPreviousMainProcessMessage());
+    sender_->Send(CreateEnteringPhaseMessage(2));
+    sender_->Send(CreateTotalStepsMessage(40));
+    sender_->Send(CreateStepStartingMessage("copy"));
+    sender_->Send(CreateImportantEventMessage("file_copy_retry"));
+    sender_->Send(CreateStepFinishedMessage("copy", 1, 7));
+    sender_->Send(CreateErrorMessage(6, L"C:\\x", std::string(3000, 'e')));
+    sender_->Send(CreateSuccessMessage());
+  });
+  const std::vector<std::string> expected = {
+      "OnInstallFolderReady()",
+      "OnStartingNewMainProcess(1)",
+      "OnReturnedToPreviousMainProcess()",
+      "notifier.OnEnteringPhase(2)",
+      "notifier.OnTotalSteps(40)",
+      "OnStepStarting(copy)",
+      "OnImportantEvent(file_copy_retry)",
+      "OnStepFinished(copy,1,7)",
+      "notifier.OnStepFinished(7)",
+      // 2048 bytes less the 52 of the other fields.
+      "OnError(6,C:\\x," + std::string(1996, 'e') + ")",
+      "OnSuccess()",
+  };
+  ASSERT_TRUE(WaitForCalls(expected.size()));
+  EXPECT_EQ(expected, recorder_.calls());
+}
+
+TEST_F(IpcChannelTest, EmptyDatagramReachesNobody) {
+  HANDLE slot = OpenSlot(0);
+  ASSERT_NE(INVALID_HANDLE_VALUE, slot);
+  DWORD written = 0;
+  EXPECT_TRUE(::WriteFile(slot, "", 0, &written, nullptr));
+  ::CloseHandle(slot);
+  // Sent after the empty datagram: once it is there, the empty one was read.
+  RunOnOwner([this] {
+    ASSERT_TRUE(sender_->Connect(name_));
+    sender_->Send(CreateSuccessMessage());
+  });
+  ASSERT_TRUE(WaitForCalls(1));
+  EXPECT_EQ(std::vector<std::string>(
+                {std::to_string(CreateSuccessMessage()->size())}),
+            deliveries_.entries());
+}
+
+}  // namespace
+}  // namespace installer
