@@ -182,9 +182,12 @@ class BackendFrontEndTest : public testing::Test,
   std::vector<int> types_;
 };
 
-TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
-  enum Form { kPid, kHandle8Bytes, kHandle4Bytes };
-  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes}) {
+// The front end ends (watched by pid or by either form of the inherited
+// handle), or interrupts the run: the backend leaves with "not finished"
+// and sends nothing more.
+TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
+  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted };
+  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted}) {
     SCOPED_TRACE(form);
     types_.clear();
     base::Process front_end = base::LaunchProcess(
@@ -195,7 +198,7 @@ TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
     std::vector<std::pair<std::string, std::string>> switches = {
         {"wait-for-package", ""}};
     base::HandlesToInheritVector handles;
-    if (form == kPid) {
+    if (form == kPid || form == kInterrupted) {
       switches.push_back({"initial-pid", base::UintToString(front_end.Pid())});
     } else {
       HANDLE value = front_end.Handle();
@@ -212,9 +215,14 @@ TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
     if (ready) {
       EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
     }
-    ASSERT_TRUE(front_end.Terminate(1, true));
+    if (form == kInterrupted)
+      ASSERT_TRUE(::SetEvent(events_[0].Get()));
+    else
+      ASSERT_TRUE(front_end.Terminate(1, true));
     // 20 "not finished yet" + 100.
     EXPECT_EQ(120, ExitCodeOf(backend));
+    front_end.Terminate(1, true);
+    ::ResetEvent(events_[0].Get());
     Pump(base::TimeDelta::FromMilliseconds(300));
     EXPECT_EQ(1u, types_.size()) << "messages after the front end ended";
   }
