@@ -112,7 +112,11 @@ TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
       {{{"initial-proc-handle", "A401"}, {"initial-pid", child_pid}}, 124},
       {{{"initial-pid", "12ab"}}, 123},
       {{{"initial-pid", "-4"}}, 123},
+      {{{"initial-pid", "4294967292"}}, 117},
       {{}, 121},
+      // Watches nothing; gets as far as the installer, which finds no
+      // front end's event to open.
+      {{{"register-kavor-as-protocol-handler", "1"}}, 101},
   };
   for (const auto& c : kCases) {
     base::Process backend = LaunchBackend(c.switches, {});
