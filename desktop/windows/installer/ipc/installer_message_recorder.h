@@ -57,11 +57,10 @@ class MessageRecorder : public InstallerObserver {
   void OnError(int code,
                const base::string16& path,
                const std::string& message) override {
-    log_.Add("OnError(" + std::to_string(code) + "," +
-             base::UTF16ToUTF8(path) + "," + message + ")");
+    log_.Add("OnError(" + std::to_string(code) + "," + base::UTF16ToUTF8(path) +
+             "," + message + ")");
   }
   void OnSuccess() override { log_.Add("OnSuccess()"); }
-
 
  private:
   class Notifier : public InstallerProgressNotifier {

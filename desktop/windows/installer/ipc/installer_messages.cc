@@ -175,8 +175,7 @@ void DispatchInstallerMessage(const base::Pickle& message,
                               InstallerProgressNotifier* notifier) {
   base::PickleIterator iter(message);
   std::string signature;
-  if (!iter.ReadString(&signature) ||
-      signature != kInstallerMessageSignature) {
+  if (!iter.ReadString(&signature) || signature != kInstallerMessageSignature) {
     LOG(WARNING) << "Received a message without installer signature";
     return;
   }
@@ -293,8 +292,9 @@ void DispatchInstallerMessage(const base::Pickle& message,
     }
     case IPC_MESSAGE_SUCCESS:
       VLOG(1) << "IPC_MESSAGE_SUCCESS received";
-      NotifyObservers(observers,
-                      [](InstallerObserver* observer) { observer->OnSuccess(); });
+      NotifyObservers(observers, [](InstallerObserver* observer) {
+        observer->OnSuccess();
+      });
       return;
     case IPC_MESSAGE_ENTERING_PHASE: {
       int phase;

@@ -43,8 +43,8 @@ void IpcReceiver::Close() {
   // The thread is joined below, so the task never outlives the receiver.
   if (ipc_thread_.message_loop()) {
     ipc_thread_.task_runner()->PostTask(
-        FROM_HERE, base::BindOnce(&IpcReceiver::CloseOnIpcThread,
-                                  base::Unretained(this)));
+        FROM_HERE,
+        base::BindOnce(&IpcReceiver::CloseOnIpcThread, base::Unretained(this)));
   }
   ipc_thread_.Stop();
 }

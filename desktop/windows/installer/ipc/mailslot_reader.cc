@@ -52,9 +52,9 @@ void MailslotReader::Start() {
     PLOG(ERROR) << "Cannot read from mailslot";
     return;
   }
-  poll_timer_.Start(FROM_HERE, kPollInterval,
-                    base::BindRepeating(&MailslotReader::Poll,
-                                        base::Unretained(this)));
+  poll_timer_.Start(
+      FROM_HERE, kPollInterval,
+      base::BindRepeating(&MailslotReader::Poll, base::Unretained(this)));
 }
 
 void MailslotReader::OnIOCompleted(base::MessageLoopForIO::IOContext* context,

@@ -7,7 +7,8 @@ namespace installer {
 // static
 std::unique_ptr<MailslotWriter> MailslotWriter::Create(HANDLE handle) {
   std::unique_ptr<MailslotWriter> writer(new MailslotWriter(handle));
-  if (!base::MessageLoopForIO::current()->RegisterIOHandler(handle, writer.get())) {
+  if (!base::MessageLoopForIO::current()->RegisterIOHandler(handle,
+                                                            writer.get())) {
     // Without the port no write would ever be seen to complete.
     PLOG(ERROR) << "Cannot write to mailslot";
     return nullptr;
