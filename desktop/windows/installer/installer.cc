@@ -51,7 +51,7 @@ void Installer::RunBody(Settings* settings) {
   install_folder_ = settings->GetInstallFolder();
   bool already_set = false;
   if (!OpenAndWatchEvent(
-          kInterruptedEventName,
+          kInterruptedEventName, "Event name for interrupted installation: ",
           "Failed to open a handle to the installation interrupted event",
           "Failed to watch the installation interrupted event",
           &interrupted_event_, &interrupted_watcher_, &already_set)) {
@@ -69,6 +69,7 @@ void Installer::RunBody(Settings* settings) {
     VLOG(2) << "Need to wait for package";
     LOG(INFO) << "Need to wait for actual package";
     if (!OpenAndWatchEvent(kPackageReadyEventName,
+                           "Event name for package_ready: ",
                            "Failed to open a handle to the package ready event",
                            "Failed to watch the package ready event",
                            &package_ready_event_, &package_ready_watcher_,
@@ -83,6 +84,7 @@ void Installer::RunBody(Settings* settings) {
 }
 
 bool Installer::OpenAndWatchEvent(const wchar_t* name,
+                                  const char* log_label,
                                   const std::string& open_failure,
                                   const std::string& watch_failure,
                                   base::win::ScopedHandle* event,
@@ -90,7 +92,7 @@ bool Installer::OpenAndWatchEvent(const wchar_t* name,
                                   bool* already_set) {
   base::string16 kernel_name =
       MakeKernelObjectName(name, install_folder_, true);
-  VLOG(1) << "Event name: " << kernel_name;
+  VLOG(1) << log_label << kernel_name;
   event->Set(::OpenEventW(SYNCHRONIZE, FALSE, kernel_name.c_str()));
   if (!event->IsValid()) {
     ReportError(RESULT_GENERAL_ERROR, base::string16(), open_failure);

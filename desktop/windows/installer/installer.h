@@ -61,6 +61,7 @@ class Installer : public base::win::ObjectWatcher::Delegate {
   // Opens the event |name| of the install folder and watches it with
   // |watcher| unless it is already set. False after reporting the error.
   bool OpenAndWatchEvent(const wchar_t* name,
+                         const char* log_label,
                          const std::string& open_failure,
                          const std::string& watch_failure,
                          base::win::ScopedHandle* event,

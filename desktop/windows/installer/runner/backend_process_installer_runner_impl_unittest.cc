@@ -24,7 +24,7 @@
 #include "desktop/windows/installer/ipc/installer_messages.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/service/service_utils.h"
-#include "testing/gtest/include/gtest/gtest.h"
+#include <gtest/gtest.h>
 
 namespace installer {
 namespace {
@@ -55,8 +55,9 @@ TEST(ParseInitialProcessHandleTest, AcceptsFourOrEightBytes) {
     SCOPED_TRACE(c.text);
     HANDLE handle = nullptr;
     EXPECT_EQ(c.ok, ParseInitialProcessHandle(c.text, &handle));
-    if (c.ok)
+    if (c.ok) {
       EXPECT_EQ(c.value, reinterpret_cast<intptr_t>(handle));
+    }
   }
 }
 
@@ -111,7 +112,11 @@ TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
       {{{"initial-proc-handle", "A401"}, {"initial-pid", child_pid}}, 124},
       {{{"initial-pid", "12ab"}}, 123},
       {{{"initial-pid", "-4"}}, 123},
+      {{{"initial-pid", "4294967292"}}, 117},
       {{}, 121},
+      // Watches nothing; gets as far as the installer, which finds no
+      // front end's event to open.
+      {{{"register-kavor-as-protocol-handler", "1"}}, 101},
   };
   for (const auto& c : kCases) {
     base::Process backend = LaunchBackend(c.switches, {});
@@ -181,9 +186,12 @@ class BackendFrontEndTest : public testing::Test,
   std::vector<int> types_;
 };
 
-TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
-  enum Form { kPid, kHandle8Bytes, kHandle4Bytes };
-  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes}) {
+// The front end ends (watched by pid or by either form of the inherited
+// handle), or interrupts the run: the backend leaves with "not finished"
+// and sends nothing more.
+TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
+  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted };
+  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted}) {
     SCOPED_TRACE(form);
     types_.clear();
     base::Process front_end = base::LaunchProcess(
@@ -194,7 +202,7 @@ TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
     std::vector<std::pair<std::string, std::string>> switches = {
         {"wait-for-package", ""}};
     base::HandlesToInheritVector handles;
-    if (form == kPid) {
+    if (form == kPid || form == kInterrupted) {
       switches.push_back({"initial-pid", base::UintToString(front_end.Pid())});
     } else {
       HANDLE value = front_end.Handle();
@@ -208,14 +216,54 @@ TEST_F(BackendFrontEndTest, FrontEndEndingStopsTheBackendSilently) {
 
     bool ready = WaitForMessages(1, backend);
     EXPECT_TRUE(ready) << "no install-folder-ready message";
-    if (ready)
+    if (ready) {
       EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
-    ASSERT_TRUE(front_end.Terminate(1, true));
+    }
+    if (form == kInterrupted)
+      ASSERT_TRUE(::SetEvent(events_[0].Get()));
+    else
+      ASSERT_TRUE(front_end.Terminate(1, true));
     // 20 "not finished yet" + 100.
     EXPECT_EQ(120, ExitCodeOf(backend));
+    front_end.Terminate(1, true);
+    ::ResetEvent(events_[0].Get());
     Pump(base::TimeDelta::FromMilliseconds(300));
     EXPECT_EQ(1u, types_.size()) << "messages after the front end ended";
   }
+}
+
+// The package is ready before the backend starts: the stand-in run goes
+// through every event it has and ends with an error, never with success.
+TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
+  base::Process front_end = base::LaunchProcess(
+      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
+      base::LaunchOptions());
+  ASSERT_TRUE(front_end.IsValid());
+  ASSERT_TRUE(::SetEvent(events_[1].Get()));
+  base::Process backend = LaunchBackend(
+      {{"wait-for-package", ""},
+       {"initial-pid", base::UintToString(front_end.Pid())}},
+      {}, folder_.GetPath());
+  ASSERT_TRUE(backend.IsValid());
+  EXPECT_EQ(101, ExitCodeOf(backend));
+  const std::vector<int> kExpected = {
+      IPC_MESSAGE_INSTALL_FOLDER_READY,
+      IPC_MESSAGE_ENTERING_PHASE,
+      IPC_MESSAGE_TOTAL_STEPS,
+      IPC_MESSAGE_STEP_STARTING,
+      IPC_MESSAGE_STEP_FINISHED,
+      IPC_MESSAGE_IMPORTANT_EVENT,
+      IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS,
+      IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS,
+      IPC_MESSAGE_ERROR,
+  };
+  base::TimeTicks deadline = base::TimeTicks::Now() + kProcessBound;
+  while (types_.size() < kExpected.size() &&
+         base::TimeTicks::Now() < deadline) {
+    Pump(base::TimeDelta::FromMilliseconds(50));
+  }
+  EXPECT_EQ(kExpected, types_);
+  front_end.Terminate(0, true);
 }
 
 }  // namespace
