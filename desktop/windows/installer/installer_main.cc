@@ -40,6 +40,7 @@
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
+#include "desktop/windows/installer/runner/backend_process_installer_runner_impl.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/settings_impl.h"
 #include "desktop/windows/installer/utils/working_folder.h"
@@ -241,9 +242,8 @@ int RunMainPath(const base::FilePath& installation_folder) {
           CreateInstallationFolderDetailsFetcherFactory());
       if (flags.backend) {
         VLOG(2) << "Running backend";
-        // The backend runner comes with later work.
-        ReportRoleNotAvailable();
-        result = RESULT_GENERAL_ERROR;
+        BackendProcessInstallerRunnerImpl runner;
+        result = runner.Run(&run_settings);
       } else {
         result = RunFrontEnd(flags.silent, own_file);
       }

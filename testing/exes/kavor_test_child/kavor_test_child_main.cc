@@ -11,6 +11,8 @@
 //   sleep              waits until it is killed
 //   count-pipe-reads   writes how many read ends of anonymous pipes it
 //                      holds besides its standard handles (inherited ones)
+//   append-twice FILE  appends the line "begin" to FILE, waits 200 ms, then
+//                      appends "end"; exits with 4 when it cannot write
 // Anything else exits with 99.
 
 #include <windows.h>
@@ -28,6 +30,7 @@ namespace {
 const int kExitOk = 0;
 const int kExitSignalFailed = 2;
 const int kExitNoCurrentFolder = 3;
+const int kExitCannotAppend = 4;
 const int kBadUsage = 99;
 
 void WriteTo(DWORD std_handle, const wchar_t* text) {
@@ -62,6 +65,22 @@ int CountPipeReadEnds() {
     }
   }
   return count;
+}
+
+// Appends |line| to the file at |path|, which other children append to as
+// well.
+bool AppendLine(const wchar_t* path, const char* line) {
+  HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  DWORD written = 0;
+  const DWORD size = static_cast<DWORD>(strlen(line));
+  const bool ok = ::WriteFile(file, line, size, &written, nullptr) &&
+                  written == size;
+  ::CloseHandle(file);
+  return ok;
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -101,6 +120,12 @@ int Run(int argc, wchar_t** argv) {
   if (wcscmp(mode, L"count-pipe-reads") == 0) {
     WriteTo(STD_OUTPUT_HANDLE, std::to_wstring(CountPipeReadEnds()).c_str());
     return 0;
+  }
+  if (wcscmp(mode, L"append-twice") == 0 && argc >= 3) {
+    if (!AppendLine(argv[2], "begin\n"))
+      return kExitCannotAppend;
+    ::Sleep(200);
+    return AppendLine(argv[2], "end\n") ? kExitOk : kExitCannotAppend;
   }
   if (wcscmp(mode, L"sleep") == 0) {
     for (;;)

@@ -1,17 +1,37 @@
 #include "desktop/windows/installer/runner/installer_progress_notifier.h"
 
-// Placeholder bodies; the real ones replace this file.
 namespace installer {
 
 InstallerProgressNotifier::InstallerProgressNotifier() = default;
 InstallerProgressNotifier::~InstallerProgressNotifier() = default;
+
 void InstallerProgressNotifier::AddObserver(
-    InstallerProgressObserver* observer) {}
+    InstallerProgressObserver* observer) {
+  observers_.AddObserver(observer);
+}
+
 void InstallerProgressNotifier::RemoveObserver(
-    InstallerProgressObserver* observer) {}
-void InstallerProgressNotifier::OnEnteringPhase(int phase) {}
-void InstallerProgressNotifier::OnTotalSteps(int total) {}
-void InstallerProgressNotifier::OnStepFinished(int finished_count) {}
+    InstallerProgressObserver* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+void InstallerProgressNotifier::OnEnteringPhase(int phase) {
+  // Stored first: an observer that asks for the phase sees the new one.
+  current_phase_ = phase;
+  for (InstallerProgressObserver& observer : observers_)
+    observer.OnPhaseEntered(phase);
+}
+
+void InstallerProgressNotifier::OnTotalSteps(int total) {
+  for (InstallerProgressObserver& observer : observers_)
+    observer.OnTotalSteps(total);
+}
+
+void InstallerProgressNotifier::OnStepFinished(int finished_count) {
+  for (InstallerProgressObserver& observer : observers_)
+    observer.OnStepFinished(finished_count);
+}
+
 int InstallerProgressNotifier::GetCurrentPhase() const {
   return current_phase_;
 }

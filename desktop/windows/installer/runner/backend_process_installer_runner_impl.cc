@@ -1,0 +1,188 @@
+#include "desktop/windows/installer/runner/backend_process_installer_runner_impl.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/ipc/installer_messages.h"
+
+namespace installer {
+
+bool ParseInitialProcessHandle(const std::string& text, HANDLE* handle) {
+  std::vector<uint8_t> bytes;
+  if (!base::HexStringToBytes(text, &bytes))
+    return false;
+  intptr_t value = 0;
+  if (bytes.size() == sizeof(int64_t)) {
+    int64_t wide = 0;
+    memcpy(&wide, bytes.data(), sizeof(wide));
+    value = static_cast<intptr_t>(wide);
+  } else if (bytes.size() == sizeof(int32_t)) {
+    int32_t narrow = 0;
+    memcpy(&narrow, bytes.data(), sizeof(narrow));
+    value = narrow;
+  } else {
+    return false;
+  }
+  *handle = reinterpret_cast<HANDLE>(value);
+  return true;
+}
+
+BackendProcessInstallerRunnerImpl::BackendProcessInstallerRunnerImpl()
+    : installer_(std::make_unique<Installer>()) {}
+
+BackendProcessInstallerRunnerImpl::~BackendProcessInstallerRunnerImpl() {
+  if (initial_process_.IsValid()) {
+    initial_process_watcher_.StopWatching();
+    initial_process_.Close();
+  }
+  installer_.reset();
+  // The sender goes next: its Close drops what was not written yet.
+}
+
+InstallerResult BackendProcessInstallerRunnerImpl::Run(Settings* settings) {
+  settings_ = settings;
+  InstallerResult result =
+      WatchInitialProcess(*base::CommandLine::ForCurrentProcess());
+  if (result != RESULT_SUCCESS)
+    return result;
+
+  installer_->AddObserver(this);
+  if (settings_->IsFetchingFolderDetails()) {
+    VLOG(1) << "Waiting for settings to be ready";
+    settings_->AddObserver(this);
+  } else {
+    VLOG(1) << "Settings already obtained. Running.";
+    Start();
+  }
+  run_loop_.Run();
+  LOG(INFO) << "Installer backend exiting";
+  installer_->RemoveObserver(this);
+  settings_->RemoveObserver(this);
+  return installer_->result();
+}
+
+InstallerResult BackendProcessInstallerRunnerImpl::WatchInitialProcess(
+    const base::CommandLine& command_line) {
+  if (command_line.HasSwitch("initial-proc-handle")) {
+    std::string text = command_line.GetSwitchValueASCII("initial-proc-handle");
+    VLOG(1) << "Using initial process handle " << text;
+    HANDLE handle = nullptr;
+    if (!ParseInitialProcessHandle(text, &handle)) {
+      LOG(ERROR) << "Failed parsing initial process handle";
+      return RESULT_BAD_INITIAL_PROCESS_HANDLE;
+    }
+    initial_process_.Set(handle);
+  } else if (command_line.HasSwitch("initial-pid")) {
+    std::string text = command_line.GetSwitchValueASCII("initial-pid");
+    VLOG(1) << "Using initial pid " << text;
+    unsigned int pid = 0;
+    if (!base::StringToUint(text, &pid)) {
+      LOG(ERROR) << "Failed parsing initial pid";
+      return RESULT_BAD_INITIAL_PID;
+    }
+    initial_process_.Set(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (!initial_process_.IsValid()) {
+      LOG(ERROR) << "Failed opening initial process";
+      return RESULT_INITIAL_PROCESS_FAILED;
+    }
+  } else if (command_line.HasSwitch("register-kavor-as-protocol-handler")) {
+    // Runs without a front end: nothing to watch.
+    return RESULT_SUCCESS;
+  } else {
+    LOG(ERROR) << "Missing information about initial process";
+    return RESULT_MISSING_INITIAL_PROCESS;
+  }
+  if (!initial_process_watcher_.StartWatchingOnce(initial_process_.Get(),
+                                                  this)) {
+    LOG(ERROR) << "Failed watching initial process";
+    // A handle value from the command line may name nothing at all, and
+    // closing a non-handle stops the process: leave it be.
+    if (command_line.HasSwitch("initial-proc-handle"))
+      initial_process_.Take();
+    return RESULT_INITIAL_PROCESS_FAILED;
+  }
+  return RESULT_SUCCESS;
+}
+
+void BackendProcessInstallerRunnerImpl::Start() {
+  VLOG(2) << "Starting installation";
+  ipc_sender_.Connect(L"kavor_installer\\" +
+                      settings_->GetInstallFolder().value());
+  if (!installer_->Run(settings_)) {
+    LOG(ERROR) << "Failed to start the installer";
+    run_loop_.Quit();
+  }
+}
+
+void BackendProcessInstallerRunnerImpl::OnPathChanged() {
+  VLOG(1) << "Settings obtained. Running.";
+  settings_->RemoveObserver(this);
+  Start();
+}
+
+void BackendProcessInstallerRunnerImpl::OnInstallFolderReady() {
+  ipc_sender_.Send(CreateInstallFolderReadyMessage());
+}
+
+void BackendProcessInstallerRunnerImpl::OnStartingNewMainProcess(
+    bool elevated) {
+  ipc_sender_.Send(CreateStartingNewMainProcessMessage(elevated));
+}
+
+void BackendProcessInstallerRunnerImpl::OnEnteringPhase(int phase) {
+  ipc_sender_.Send(CreateEnteringPhaseMessage(phase));
+}
+
+void BackendProcessInstallerRunnerImpl::OnReturnedToPreviousMainProcess() {
+  ipc_sender_.Send(CreateReturnedToPreviousMainProcessMessage());
+}
+
+void BackendProcessInstallerRunnerImpl::OnTotalSteps(int total) {
+  ipc_sender_.Send(CreateTotalStepsMessage(total));
+}
+
+void BackendProcessInstallerRunnerImpl::OnStepStarting(
+    const std::string& name) {
+  ipc_sender_.Send(CreateStepStartingMessage(name));
+}
+
+void BackendProcessInstallerRunnerImpl::OnStepFinished(const std::string& name,
+                                                       int attempt,
+                                                       int finished_count) {
+  ipc_sender_.Send(CreateStepFinishedMessage(name, attempt, finished_count));
+}
+
+void BackendProcessInstallerRunnerImpl::OnImportantEvent(
+    const std::string& name) {
+  ipc_sender_.Send(CreateImportantEventMessage(name));
+}
+
+void BackendProcessInstallerRunnerImpl::OnError(int code,
+                                                const base::string16& path,
+                                                const std::string& message) {
+  ipc_sender_.Send(CreateErrorMessage(code, path, message));
+  run_loop_.Quit();
+}
+
+void BackendProcessInstallerRunnerImpl::OnSuccess() {
+  ipc_sender_.Send(CreateSuccessMessage());
+  run_loop_.Quit();
+}
+
+void BackendProcessInstallerRunnerImpl::OnInstallationCancelled() {
+  VLOG(1) << "Process terminating.";
+  run_loop_.Quit();
+}
+
+void BackendProcessInstallerRunnerImpl::OnObjectSignaled(HANDLE object) {
+  VLOG(1) << "Installer UI process ended";
+  run_loop_.Quit();
+}
+
+}  // namespace installer

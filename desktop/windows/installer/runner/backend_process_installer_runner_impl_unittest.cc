@@ -1,0 +1,270 @@
+#include "desktop/windows/installer/runner/backend_process_installer_runner_impl.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/pickle.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/run_loop.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/ipc/installer_messages.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include <gtest/gtest.h>
+
+namespace installer {
+namespace {
+
+// Process start-up under Wine is slow on a loaded machine.
+const base::TimeDelta kProcessBound = base::TimeDelta::FromSeconds(20);
+
+TEST(ParseInitialProcessHandleTest, AcceptsFourOrEightBytes) {
+  const struct {
+    const char* text;
+    bool ok;
+    intptr_t value;
+  } kCases[] = {
+      {"A401000000000000", true, 0x1A4},
+      {"A4010000", true, 0x1A4},
+      {"a4010000", true, 0x1A4},
+      // Four bytes come from a 32-bit front end: sign-extended.
+      {"FEFFFFFF", true, -2},
+      {"0100000000000080", true, static_cast<intptr_t>(0x8000000000000001)},
+      {"A401", false, 0},
+      {"A40100", false, 0},
+      {"A401000000000000FF", false, 0},
+      {"", false, 0},
+      {"A4010000000000ZZ", false, 0},
+      {"0xA40100", false, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    HANDLE handle = nullptr;
+    EXPECT_EQ(c.ok, ParseInitialProcessHandle(c.text, &handle));
+    if (c.ok) {
+      EXPECT_EQ(c.value, reinterpret_cast<intptr_t>(handle));
+    }
+  }
+}
+
+base::FilePath BinFile(const wchar_t* name) {
+  base::FilePath bin;
+  EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  return bin.Append(name);
+}
+
+base::Process LaunchBackend(
+    const std::vector<std::pair<std::string, std::string>>& switches,
+    const base::HandlesToInheritVector& handles,
+    const base::FilePath& install_folder = base::FilePath()) {
+  base::CommandLine command_line(BinFile(L"kavor_setup.exe"));
+  command_line.AppendSwitch("backend");
+  if (!install_folder.empty())
+    command_line.AppendSwitchPath("installfolder", install_folder);
+  for (const auto& item : switches) {
+    if (item.second.empty())
+      command_line.AppendSwitch(item.first);
+    else
+      command_line.AppendSwitchASCII(item.first, item.second);
+  }
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  options.handles_to_inherit = handles;
+  return base::LaunchProcess(command_line, options);
+}
+
+int ExitCodeOf(const base::Process& process) {
+  int exit_code = -1;
+  if (!process.WaitForExitWithTimeout(kProcessBound, &exit_code)) {
+    ADD_FAILURE() << "the backend did not end in time";
+    process.Terminate(1, true);
+  }
+  return exit_code;
+}
+
+TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
+  base::Process child = base::LaunchProcess(
+      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
+      base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  const std::string child_pid = base::UintToString(child.Pid());
+  const struct {
+    std::vector<std::pair<std::string, std::string>> switches;
+    int exit_code;
+  } kCases[] = {
+      {{{"initial-proc-handle", "A401"}}, 124},
+      {{{"initial-proc-handle", "A40100000000ZZZZ"}}, 124},
+      // The handle wins over a usable process id.
+      {{{"initial-proc-handle", "A401"}, {"initial-pid", child_pid}}, 124},
+      {{{"initial-pid", "12ab"}}, 123},
+      {{{"initial-pid", "-4"}}, 123},
+      {{{"initial-pid", "4294967292"}}, 117},
+      {{}, 121},
+      // Watches nothing; gets as far as the installer, which finds no
+      // front end's event to open.
+      {{{"register-kavor-as-protocol-handler", "1"}}, 101},
+  };
+  for (const auto& c : kCases) {
+    base::Process backend = LaunchBackend(c.switches, {});
+    ASSERT_TRUE(backend.IsValid());
+    EXPECT_EQ(c.exit_code, ExitCodeOf(backend))
+        << c.switches.size() << " switches, first "
+        << (c.switches.empty() ? "" : c.switches[0].second);
+  }
+  child.Terminate(0, true);
+}
+
+// Plays the front end of one run: the mailslot, the two events and a
+// stand-in process the backend watches.
+class BackendFrontEndTest : public testing::Test,
+                            public IpcReceiver::Delegate {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.CreateUniqueTempDir());
+    for (const wchar_t* name : {L"KavorInstaller/InstallationInterrupted",
+                                L"KavorInstaller/PackageReady"}) {
+      base::string16 kernel_name =
+          MakeKernelObjectName(name, folder_.GetPath(), true);
+      events_.emplace_back(
+          ::CreateEventW(nullptr, TRUE, FALSE, kernel_name.c_str()));
+      ASSERT_TRUE(events_.back().IsValid()) << kernel_name;
+    }
+    receiver_ = std::make_unique<IpcReceiver>(this);
+    ASSERT_TRUE(
+        receiver_->Connect(L"kavor_installer\\" + folder_.GetPath().value()));
+  }
+
+  void TearDown() override {
+    if (receiver_)
+      receiver_->Close();
+  }
+
+  // IpcReceiver::Delegate:
+  void OnMessageReceived(const base::Pickle& message) override {
+    base::PickleIterator iterator(message);
+    std::string signature;
+    int type = -1;
+    if (iterator.ReadString(&signature) && iterator.ReadInt(&type))
+      types_.push_back(type);
+  }
+
+  // Pumps the loop until |count| messages came or |backend| ended.
+  bool WaitForMessages(size_t count, const base::Process& backend) {
+    base::TimeTicks deadline = base::TimeTicks::Now() + kProcessBound;
+    while (types_.size() < count && base::TimeTicks::Now() < deadline &&
+           !backend.WaitForExitWithTimeout(base::TimeDelta(), nullptr)) {
+      Pump(base::TimeDelta::FromMilliseconds(50));
+    }
+    return types_.size() >= count;
+  }
+
+  void Pump(base::TimeDelta time) {
+    base::RunLoop run_loop;
+    base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+        FROM_HERE, run_loop.QuitClosure(), time);
+    run_loop.Run();
+  }
+
+  base::MessageLoopForIO loop_;
+  base::ScopedTempDir folder_;
+  std::vector<base::win::ScopedHandle> events_;
+  std::unique_ptr<IpcReceiver> receiver_;
+  std::vector<int> types_;
+};
+
+// The front end ends (watched by pid or by either form of the inherited
+// handle), or interrupts the run: the backend leaves with "not finished"
+// and sends nothing more.
+TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
+  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted };
+  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted}) {
+    SCOPED_TRACE(form);
+    types_.clear();
+    base::Process front_end = base::LaunchProcess(
+        base::CommandLine(
+            {BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
+        base::LaunchOptions());
+    ASSERT_TRUE(front_end.IsValid());
+    std::vector<std::pair<std::string, std::string>> switches = {
+        {"wait-for-package", ""}};
+    base::HandlesToInheritVector handles;
+    if (form == kPid || form == kInterrupted) {
+      switches.push_back({"initial-pid", base::UintToString(front_end.Pid())});
+    } else {
+      HANDLE value = front_end.Handle();
+      switches.push_back(
+          {"initial-proc-handle",
+           base::HexEncode(&value, form == kHandle8Bytes ? 8 : 4)});
+      handles.push_back(value);
+    }
+    base::Process backend = LaunchBackend(switches, handles, folder_.GetPath());
+    ASSERT_TRUE(backend.IsValid());
+
+    bool ready = WaitForMessages(1, backend);
+    EXPECT_TRUE(ready) << "no install-folder-ready message";
+    if (ready) {
+      EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
+    }
+    if (form == kInterrupted)
+      ASSERT_TRUE(::SetEvent(events_[0].Get()));
+    else
+      ASSERT_TRUE(front_end.Terminate(1, true));
+    // 20 "not finished yet" + 100.
+    EXPECT_EQ(120, ExitCodeOf(backend));
+    front_end.Terminate(1, true);
+    ::ResetEvent(events_[0].Get());
+    Pump(base::TimeDelta::FromMilliseconds(300));
+    EXPECT_EQ(1u, types_.size()) << "messages after the front end ended";
+  }
+}
+
+// The package is ready before the backend starts: the stand-in run goes
+// through every event it has and ends with an error, never with success.
+TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
+  base::Process front_end = base::LaunchProcess(
+      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
+      base::LaunchOptions());
+  ASSERT_TRUE(front_end.IsValid());
+  ASSERT_TRUE(::SetEvent(events_[1].Get()));
+  base::Process backend = LaunchBackend(
+      {{"wait-for-package", ""},
+       {"initial-pid", base::UintToString(front_end.Pid())}},
+      {}, folder_.GetPath());
+  ASSERT_TRUE(backend.IsValid());
+  EXPECT_EQ(101, ExitCodeOf(backend));
+  const std::vector<int> kExpected = {
+      IPC_MESSAGE_INSTALL_FOLDER_READY,
+      IPC_MESSAGE_ENTERING_PHASE,
+      IPC_MESSAGE_TOTAL_STEPS,
+      IPC_MESSAGE_STEP_STARTING,
+      IPC_MESSAGE_STEP_FINISHED,
+      IPC_MESSAGE_IMPORTANT_EVENT,
+      IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS,
+      IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS,
+      IPC_MESSAGE_ERROR,
+  };
+  base::TimeTicks deadline = base::TimeTicks::Now() + kProcessBound;
+  while (types_.size() < kExpected.size() &&
+         base::TimeTicks::Now() < deadline) {
+    Pump(base::TimeDelta::FromMilliseconds(50));
+  }
+  EXPECT_EQ(kExpected, types_);
+  front_end.Terminate(0, true);
+}
+
+}  // namespace
+}  // namespace installer

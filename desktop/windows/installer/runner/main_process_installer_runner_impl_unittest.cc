@@ -1,0 +1,284 @@
+#include "desktop/windows/installer/runner/main_process_installer_runner_impl.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/bounded_wait.h"
+#include "base/test/test_thread.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/installation_folder_details_impl.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/runner/installer_progress_notifier.h"
+#include "desktop/windows/installer/settings.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using base::FilePath;
+
+// Complete settings of an install into |folder|; everything else answers
+// with defaults.
+class FakeSettings : public Settings {
+ public:
+  FilePath folder;
+  bool editable = true;
+
+  FilePath GetInstallFolder() const override { return folder; }
+  InstallerOperation GetOperation() const override {
+    return OPERATION_INSTALL;
+  }
+  FolderProblem GetFolderProblem() const override {
+    return FOLDER_PROBLEM_NONE;
+  }
+  base::CommandLine AppendToCommandLine(const base::CommandLine&,
+                                        bool no_launch) const override {
+    base::CommandLine result(base::CommandLine::NO_PROGRAM);
+    result.AppendSwitch("backend");
+    result.AppendSwitch("install");
+    result.AppendSwitchPath("installfolder", folder);
+    result.AppendSwitchASCII("launchkavor", no_launch ? "0" : "1");
+    return result;
+  }
+  bool IsEditable() const override { return editable; }
+  void SetEditable(bool value) override { editable = value; }
+
+  FilePath GetDefaultInstallFolder(uint32_t) const override { return {}; }
+  std::vector<FilePath> GetDefaultInstallFolders() const override { return {}; }
+  SettingsSummary GetSummary() const override { return {}; }
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details_;
+  }
+  bool IsFetchingFolderDetails() const override { return false; }
+  void AddObserver(SettingsObserver*) override {}
+  void RemoveObserver(SettingsObserver*) override {}
+  bool SetLaunchBrowser(bool) override { return false; }
+  bool SetDefaultBrowser(bool) override { return false; }
+  bool SetImportBrowserData(bool) override { return false; }
+  bool SetEnableStats(bool) override { return false; }
+  bool SetDesktopShortcut(bool) override { return false; }
+  bool SetStartMenuShortcut(bool) override { return false; }
+  bool SetQuickLaunchShortcut(bool) override { return false; }
+  bool SetDeleteProfile(bool) override { return false; }
+  bool SetInstallAssistant(bool) override { return false; }
+  bool SetFlag14(bool) override { return false; }
+  bool SetMode(InstallMode) override { return false; }
+  bool AlwaysTrue() const override { return true; }
+  bool IsNotCopyOnly() const override { return true; }
+  bool IsNotCopyOnly2() const override { return true; }
+  bool IsNewInstallation() const override { return true; }
+  bool IsSingleStreamInstallation() const override { return true; }
+  bool SetCopyOnly(bool) override { return false; }
+  bool SetSingleProfile(bool) override { return false; }
+  bool SetAllUsers(bool) override { return false; }
+  void SetInstallFolder(const FilePath&) override {}
+  void SetInstallFolder(const base::string16&) override {}
+  void RefreshFolderDetails() override {}
+  void SetLanguage(const base::string16&) override {}
+  bool GetLaunchBrowser() const override { return false; }
+  bool GetDefaultBrowser() const override { return false; }
+  bool GetImportBrowserData() const override { return false; }
+  bool GetEnableInstallerStats() const override { return false; }
+  bool GetEnableKavorStats() const override { return false; }
+  bool GetDesktopShortcut() const override { return false; }
+  bool GetStartMenuShortcut() const override { return false; }
+  bool GetQuickLaunchShortcut() const override { return false; }
+  bool GetPinnedShortcut() const override { return false; }
+  bool GetDeleteProfile() const override { return false; }
+  bool GetInstallAssistant() const override { return false; }
+  bool GetFlag14() const override { return false; }
+  InstallMode GetInstallMode() const override {
+    return INSTALL_MODE_CURRENT_USER;
+  }
+  bool GetCopyOnly() const override { return false; }
+  bool GetSingleProfile() const override { return false; }
+  bool GetAllUsers() const override { return false; }
+  const base::string16& GetLanguage() const override { return language_; }
+  const FilePath& GetProfileFolder() const override { return profile_; }
+  void CopyImportSwitches(base::CommandLine*) const override {}
+  InstallerArchitecture GetArchitecture() const override {
+    return InstallerArchitecture::X64;
+  }
+  bool HasNoPayload() const override { return false; }
+  bool GetRunImmediately() const override { return false; }
+
+ private:
+  InstallationFolderDetailsImpl details_;
+  base::string16 language_;
+  FilePath profile_;
+};
+
+// Writes every installer and progress event, in arrival order, as text.
+class RecordingObserver : public InstallerObserver,
+                          public InstallerProgressObserver {
+ public:
+  std::vector<std::string> events;
+  // Runs after the event of that name was recorded.
+  std::function<void()> on_folder_ready;
+  std::function<void()> on_terminated;
+
+  void OnInstallFolderReady() override {
+    events.push_back("folder-ready");
+    if (on_folder_ready)
+      on_folder_ready();
+  }
+  void OnStartingNewMainProcess(bool elevated) override {
+    events.push_back("starting-new(" + std::to_string(elevated) + ")");
+  }
+  void OnEnteringPhase(int) override { events.push_back("observer-phase"); }
+  void OnReturnedToPreviousMainProcess() override {
+    events.push_back("returned");
+  }
+  // Both interfaces have it; only the notifier's should be called.
+  void OnTotalSteps(int total) override {
+    events.push_back("total(" + std::to_string(total) + ")");
+  }
+  void OnStepStarting(const std::string& name) override {
+    events.push_back("step-starting(" + name + ")");
+  }
+  void OnStepFinished(const std::string& name, int attempt,
+                      int count) override {
+    events.push_back("step-finished(" + name + "," + std::to_string(attempt) +
+                     "," + std::to_string(count) + ")");
+  }
+  void OnImportantEvent(const std::string& name) override {
+    events.push_back("important(" + name + ")");
+  }
+  void OnError(int code, const base::string16& path,
+               const std::string& message) override {
+    events.push_back("error(" + std::to_string(code) + "," +
+                     base::WideToUTF8(path) + "," + message + ")");
+  }
+  void OnSuccess() override { events.push_back("success"); }
+  void OnInstallationCancelled() override { events.push_back("cancelled"); }
+  void OnBackendProcessTerminated(int result) override {
+    events.push_back("terminated(" + std::to_string(result) + ")");
+    if (on_terminated)
+      on_terminated();
+  }
+  // InstallerProgressObserver:
+  void OnPhaseEntered(int phase) override {
+    events.push_back("phase(" + std::to_string(phase) + ")");
+  }
+  void OnStepFinished(int count) override {
+    events.push_back("progress(" + std::to_string(count) + ")");
+  }
+};
+
+// The runner in this process starts the real host as its backend, whose
+// stand-in installer goes through every event once and then reports that
+// it cannot install.
+class MainProcessInstallerRunnerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    settings_.folder = temp_.GetPath().Append(L"Kavor");
+    ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &own_program_));
+    ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+        base::FILE_EXE, own_program_.DirName().Append(L"kavor_setup.exe"),
+        true, false));
+    notifier_.AddObserver(&observer_);
+    runner_.AddObserver(&observer_);
+    observer_.on_terminated = [this] { run_loop_.Quit(); };
+  }
+
+  void TearDown() override {
+    ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+        base::FILE_EXE, own_program_, true, false));
+  }
+
+  // Runs the loop until the backend has ended.
+  testing::AssertionResult RunUntilBackendEnds() {
+    return base::RunWithin(&run_loop_, "the backend's end",
+                           base::TimeDelta::FromSeconds(30));
+  }
+
+  // The events of a run that got the package, up to the error.
+  std::vector<std::string> FullRun() const {
+    return {"folder-ready",
+            "phase(7)",
+            "total(1)",
+            "step-starting(install_not_available)",
+            "step-finished(install_not_available,0,1)",
+            "progress(1)",
+            "important(file_copy_retry)",
+            "starting-new(0)",
+            "returned",
+            "error(1," + base::WideToUTF8(settings_.folder.value()) +
+                ",Installing is not available in this build of the installer)",
+            "terminated(1)"};
+  }
+
+  base::MessageLoop message_loop_;
+  base::RunLoop run_loop_;
+  ScopedInstallerErrorRecord error_record_;
+  base::ScopedTempDir temp_;
+  FilePath own_program_;
+  FakeSettings settings_;
+  RecordingObserver observer_;
+  InstallerProgressNotifier notifier_;
+  MainProcessInstallerRunnerImpl runner_{&notifier_};
+};
+
+TEST_F(MainProcessInstallerRunnerTest, PackageReadyBeforeStartRunsThrough) {
+  // Without --wait-for-package the backend goes on by itself; were it told
+  // to wait, nothing here would release it.
+  runner_.OnPackageReady();
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  EXPECT_FALSE(settings_.editable);
+  ASSERT_TRUE(RunUntilBackendEnds());
+  EXPECT_EQ(FullRun(), observer_.events);
+}
+
+TEST_F(MainProcessInstallerRunnerTest, PackageReadyAfterStartReleasesBackend) {
+  observer_.on_folder_ready = [this] {
+    runner_.OnPackageReady();
+    runner_.OnPackageReady();  // Changes nothing.
+  };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(RunUntilBackendEnds());
+  EXPECT_EQ(FullRun(), observer_.events);
+}
+
+TEST_F(MainProcessInstallerRunnerTest, StopInterruptsTheBackend) {
+  // The backend waits for the package; only the interruption ends it, with
+  // nothing more sent and its result still "not finished".
+  observer_.on_folder_ready = [this] { runner_.Stop(); };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(RunUntilBackendEnds());
+  EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(20)"}),
+            observer_.events);
+}
+
+TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
+  observer_.on_folder_ready = [this] {
+    // The mutex is re-entrant for the thread that holds it: the second
+    // front end runs on a thread of its own.
+    base::RunOnThreadAndJoin([this] {
+      base::MessageLoop message_loop;
+      ScopedInstallerErrorRecord record;
+      FakeSettings settings;
+      settings.folder = settings_.folder;
+      InstallerProgressNotifier notifier;
+      MainProcessInstallerRunnerImpl second(&notifier);
+      EXPECT_EQ(RESULT_MUTEX_BUSY, second.Start(&settings));
+      std::string message;
+      GetLastInstallerError(nullptr, &message, nullptr);
+      EXPECT_EQ("Could not acquire installer mutex", message);
+    });
+    runner_.Stop();
+  };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(RunUntilBackendEnds());
+}
+
+}  // namespace
+}  // namespace installer
