@@ -10,7 +10,7 @@ std::unique_ptr<MailslotWriter> MailslotWriter::Create(HANDLE handle) {
   if (!base::MessageLoopForIO::current()->RegisterIOHandler(handle,
                                                             writer.get())) {
     // Without the port no write would ever be seen to complete.
-    PLOG(ERROR) << "Cannot write to mailslot";
+    PLOG(ERROR) << "Cannot write to mailslot: no completion port";
     return nullptr;
   }
   return writer;
