@@ -14,107 +14,16 @@
 #include "base/test/bounded_wait.h"
 #include "base/test/test_thread.h"
 #include "desktop/windows/installer/common/installer_error.h"
-#include "desktop/windows/installer/installation_folder_details_impl.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/runner/installer_progress_notifier.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
 using base::FilePath;
-
-// Complete settings of an install into |folder|; everything else answers
-// with defaults.
-class FakeSettings : public Settings {
- public:
-  FilePath folder;
-  bool editable = true;
-
-  FilePath GetInstallFolder() const override { return folder; }
-  InstallerOperation GetOperation() const override {
-    return OPERATION_INSTALL;
-  }
-  FolderProblem GetFolderProblem() const override {
-    return FOLDER_PROBLEM_NONE;
-  }
-  base::CommandLine AppendToCommandLine(const base::CommandLine&,
-                                        bool no_launch) const override {
-    base::CommandLine result(base::CommandLine::NO_PROGRAM);
-    result.AppendSwitch("backend");
-    result.AppendSwitch("install");
-    result.AppendSwitchPath("installfolder", folder);
-    result.AppendSwitchASCII("launchkavor", no_launch ? "0" : "1");
-    return result;
-  }
-  bool IsEditable() const override { return editable; }
-  void SetEditable(bool value) override { editable = value; }
-
-  FilePath GetDefaultInstallFolder(uint32_t) const override { return {}; }
-  std::vector<FilePath> GetDefaultInstallFolders() const override { return {}; }
-  SettingsSummary GetSummary() const override { return {}; }
-  const InstallationFolderDetails& GetFolderDetails() const override {
-    return details_;
-  }
-  bool IsFetchingFolderDetails() const override { return false; }
-  void AddObserver(SettingsObserver*) override {}
-  void RemoveObserver(SettingsObserver*) override {}
-  bool SetLaunchBrowser(bool) override { return false; }
-  bool SetDefaultBrowser(bool) override { return false; }
-  bool SetImportBrowserData(bool) override { return false; }
-  bool SetEnableStats(bool) override { return false; }
-  bool SetDesktopShortcut(bool) override { return false; }
-  bool SetStartMenuShortcut(bool) override { return false; }
-  bool SetQuickLaunchShortcut(bool) override { return false; }
-  bool SetDeleteProfile(bool) override { return false; }
-  bool SetInstallAssistant(bool) override { return false; }
-  bool SetFlag14(bool) override { return false; }
-  bool SetMode(InstallMode) override { return false; }
-  bool AlwaysTrue() const override { return true; }
-  bool IsNotCopyOnly() const override { return true; }
-  bool IsNotCopyOnly2() const override { return true; }
-  bool IsNewInstallation() const override { return true; }
-  bool IsSingleStreamInstallation() const override { return true; }
-  bool SetCopyOnly(bool) override { return false; }
-  bool SetSingleProfile(bool) override { return false; }
-  bool SetAllUsers(bool) override { return false; }
-  void SetInstallFolder(const FilePath&) override {}
-  void SetInstallFolder(const base::string16&) override {}
-  void RefreshFolderDetails() override {}
-  void SetLanguage(const base::string16&) override {}
-  bool GetLaunchBrowser() const override { return false; }
-  bool GetDefaultBrowser() const override { return false; }
-  bool GetImportBrowserData() const override { return false; }
-  bool GetEnableInstallerStats() const override { return false; }
-  bool GetEnableKavorStats() const override { return false; }
-  bool GetDesktopShortcut() const override { return false; }
-  bool GetStartMenuShortcut() const override { return false; }
-  bool GetQuickLaunchShortcut() const override { return false; }
-  bool GetPinnedShortcut() const override { return false; }
-  bool GetDeleteProfile() const override { return false; }
-  bool GetInstallAssistant() const override { return false; }
-  bool GetFlag14() const override { return false; }
-  InstallMode GetInstallMode() const override {
-    return INSTALL_MODE_CURRENT_USER;
-  }
-  bool GetCopyOnly() const override { return false; }
-  bool GetSingleProfile() const override { return false; }
-  bool GetAllUsers() const override { return false; }
-  const base::string16& GetLanguage() const override { return language_; }
-  const FilePath& GetProfileFolder() const override { return profile_; }
-  void CopyImportSwitches(base::CommandLine*) const override {}
-  InstallerArchitecture GetArchitecture() const override {
-    return InstallerArchitecture::X64;
-  }
-  bool HasNoPayload() const override { return false; }
-  bool GetRunImmediately() const override { return false; }
-
- private:
-  InstallationFolderDetailsImpl details_;
-  base::string16 language_;
-  FilePath profile_;
-};
+using test::FakeSettings;
 
 // Writes every installer and progress event, in arrival order, as text.
 class RecordingObserver : public InstallerObserver,
