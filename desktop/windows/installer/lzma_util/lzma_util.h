@@ -1,0 +1,56 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_LZMA_UTIL_LZMA_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_LZMA_UTIL_LZMA_UTIL_H_
+
+#include <stddef.h>
+
+#include <set>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/strings/string16.h"
+
+namespace installer {
+
+// Told how an extraction advances; the package unpacker turns this into
+// install steps.
+class LzmaUtilObserver {
+ public:
+  virtual ~LzmaUtilObserver() = default;
+
+  // How many files the extraction is going to write.
+  virtual void OnFileCount(size_t count) = 0;
+  // One more file was written; |count| files are done so far.
+  virtual void OnFileUnpacked(size_t count) = 0;
+};
+
+// Reader of 7z archives.
+class LzmaUtil {
+ public:
+  enum OpenResult {
+    OPEN_SUCCESS = 0,
+    OPEN_FILE_NOT_FOUND = 1,
+    OPEN_ERROR = 2,
+  };
+
+  virtual ~LzmaUtil() = default;
+
+  // One of OpenResult.
+  virtual int Open(const base::FilePath& archive) = 0;
+
+  // Writes the entries named in |entries| (every entry when it is empty)
+  // below |destination|. Returns 0 on success, else an error code. Also when
+  // it stops early, |extracted_files| and |created_folders| name every file
+  // it wrote and every folder it created, so that the caller can take them
+  // away again. |observer| may be null.
+  virtual int Extract(const base::FilePath& destination,
+                      const std::set<base::string16>& entries,
+                      LzmaUtilObserver* observer,
+                      std::vector<base::FilePath>* extracted_files,
+                      std::vector<base::FilePath>* created_folders) = 0;
+
+  virtual void Close() = 0;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_LZMA_UTIL_LZMA_UTIL_H_

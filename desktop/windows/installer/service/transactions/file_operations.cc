@@ -1,0 +1,423 @@
+#include "desktop/windows/installer/service/transactions/file_operations.h"
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <memory>
+#include <set>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
+#include "base/time/time.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/service_utils.h"
+
+namespace installer {
+
+namespace {
+
+// FILE_GENERIC_WRITE | DELETE: what moving a file aside needs.
+constexpr uint32_t kDeleteAccess = 0x130116;
+
+int64_t SystemSecondsSince1970() {
+  return base::Time::Now().ToTimeT();
+}
+
+int64_t (*g_clock)() = &SystemSecondsSince1970;
+
+void AppendError(std::string* error, const std::string& text) {
+  if (error)
+    error->append(text);
+}
+
+void ReplaceError(std::string* error, const std::string& text) {
+  if (error)
+    *error = text;
+}
+
+// Clears the read-only attribute when |path| carries it; false when that
+// was needed and failed.
+bool ClearReadOnly(const base::FilePath& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return true;
+  }
+  return ::SetFileAttributesW(path.value().c_str(),
+                              attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Removes |folder| and then its ancestors while they are empty.
+void RemoveEmptyFolders(base::FilePath folder) {
+  while (::RemoveDirectoryW(folder.value().c_str()))
+    folder = folder.DirName();
+}
+
+// The preparation that copy, move and unpack share: a folder for the result
+// or, for copy and move, an existing file out of the way. Its outcome:
+enum class Preparation { kDone, kFolderFailed, kDeleteFailed };
+
+Preparation Prepare(Transaction* nested,
+                    std::string* error,
+                    const base::FilePath& folder,
+                    const base::FilePath* file_in_the_way) {
+  if (!base::DirectoryExists(folder)) {
+    return ExecuteOperation(nested,
+                            std::make_unique<CreateFolderOperation>(folder),
+                            error)
+               ? Preparation::kDone
+               : Preparation::kFolderFailed;
+  }
+  if (file_in_the_way && base::PathExists(*file_in_the_way)) {
+    return ExecuteOperation(nested,
+                            std::make_unique<DeleteFileOperation>(
+                                *file_in_the_way, false, false),
+                            error)
+               ? Preparation::kDone
+               : Preparation::kDeleteFailed;
+  }
+  return Preparation::kDone;
+}
+
+}  // namespace
+
+// CopyFileOperation ----------------------------------------------------------
+
+CopyFileOperation::CopyFileOperation(const base::FilePath& source,
+                                     const base::FilePath& destination)
+    : source_(source), destination_(destination) {}
+
+CopyFileOperation::~CopyFileOperation() = default;
+
+bool CopyFileOperation::Execute(Transaction* nested, std::string* error) {
+  switch (Prepare(nested, error, destination_.DirName(), &destination_)) {
+    case Preparation::kDone:
+      break;
+    case Preparation::kFolderFailed:
+      AppendError(error, "Cannot create a folder to place the file in.");
+      return false;
+    case Preparation::kDeleteFailed:
+      AppendError(error,
+                  "Cannot delete the already existing file to make room for "
+                  "the copied file.");
+      return false;
+  }
+
+  VLOG(1) << "Copying " << source_.value() << " to " << destination_.value();
+  if (!base::PathExists(source_)) {
+    LOG(ERROR) << "The source file " << source_.value() << " does not exist.";
+    AppendError(error, "The source file " + source_.AsUTF8Unsafe() +
+                           " does not exist.");
+    return false;
+  }
+  if (!ClearReadOnly(source_)) {
+    LOG(ERROR) << "Couldn't clear RO attribute of " << source_.value();
+    AppendError(error, "Could not clear the RO attribute of file");
+  }
+
+  bool failed = true;
+  if (source_.ReferencesParent() || destination_.ReferencesParent()) {
+    AppendError(error, "One of the paths references parent.");
+  } else if (source_.value().size() >= MAX_PATH ||
+             destination_.value().size() >= MAX_PATH) {
+    AppendError(error, "One of the paths is too long.");
+  } else if (!::CopyFileW(source_.value().c_str(),
+                          destination_.value().c_str(), FALSE)) {
+    AppendError(error, "Could not CopyFile because of an error: " +
+                           FormatWin32Error(::GetLastError()));
+  } else {
+    const DWORD attributes = ::GetFileAttributesW(destination_.value().c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      AppendError(error,
+                  "Could not get file attributes on destination because of "
+                  "an error: " +
+                      FormatWin32Error(::GetLastError()));
+    } else {
+      if (attributes & FILE_ATTRIBUTE_READONLY) {
+        ::SetFileAttributesW(destination_.value().c_str(),
+                             attributes & ~FILE_ATTRIBUTE_READONLY);
+      }
+      failed = false;
+    }
+  }
+  if (failed) {
+    LOG(ERROR) << "File copy failed " << (error ? *error : std::string());
+    return false;
+  }
+  LOG(INFO) << "File copied successfully";
+  copied_ = true;
+  return true;
+}
+
+void CopyFileOperation::Rollback() {
+  if (!copied_)
+    return;
+  base::DeleteFile(destination_, false);
+  copied_ = false;
+}
+
+// CreateFolderOperation ------------------------------------------------------
+
+CreateFolderOperation::CreateFolderOperation(const base::FilePath& folder)
+    : folder_(folder) {}
+
+CreateFolderOperation::~CreateFolderOperation() = default;
+
+bool CreateFolderOperation::Execute(Transaction* nested, std::string* error) {
+  VLOG(1) << "Attempting to create folder " << folder_.value();
+  if (base::DirectoryExists(folder_)) {
+    VLOG(1) << "Folder already exists";
+    return true;
+  }
+  base::FilePath current = folder_;
+  for (;;) {
+    const base::FilePath previous = current;
+    current = previous.DirName();
+    if (current == previous) {
+      ReplaceError(error, "Failed folder creation: No valid ancestor found");
+      LOG(ERROR) << "Failed folder creation";
+      return false;
+    }
+    if (base::DirectoryExists(current))
+      break;
+  }
+  VLOG(1) << "Valid ancestor";
+  if (!base::CreateDirectory(folder_)) {
+    ReplaceError(error, "Cannot create directory: " +
+                            FormatWin32Error(::GetLastError()));
+    return false;
+  }
+  existing_ancestor_ = current;
+  LOG(INFO) << "Folder created successfully";
+  return true;
+}
+
+void CreateFolderOperation::Rollback() {
+  if (existing_ancestor_.empty())
+    return;
+  for (base::FilePath folder = folder_; folder != existing_ancestor_;
+       folder = folder.DirName()) {
+    if (!::RemoveDirectoryW(folder.value().c_str()))
+      break;
+  }
+  existing_ancestor_.clear();
+}
+
+// DeleteFileOperation --------------------------------------------------------
+
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
+                                         bool check_in_use,
+                                         bool remove_empty_parents)
+    : path_(path),
+      check_in_use_(check_in_use),
+      remove_empty_parents_(remove_empty_parents) {}
+
+DeleteFileOperation::~DeleteFileOperation() {
+  if (!moved_)
+    return;
+  LOG(INFO) << "Actual removal of " << moved_path_.value();
+  if (!base::DeleteFile(moved_path_, true))
+    base::DeleteFileAfterReboot(moved_path_);
+  if (remove_empty_parents_)
+    RemoveEmptyFolders(path_.DirName());
+}
+
+// static
+void DeleteFileOperation::SetClockForTesting(int64_t (*seconds_since_1970)()) {
+  g_clock = seconds_since_1970 ? seconds_since_1970 : &SystemSecondsSince1970;
+}
+
+bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
+  VLOG(1) << "Preparing file " << path_.value() << " for removal";
+  if (!base::PathExists(path_)) {
+    VLOG(1) << "File does not exist. Nothing to do";
+    return true;
+  }
+  moved_path_ = base::FilePath(path_.value() + L"." +
+                               base::Int64ToString16(g_clock()) + L".old");
+  if (base::PathExists(moved_path_)) {
+    LOG(ERROR) << "Temporary file with name " << moved_path_.value()
+               << " already exists";
+    ReplaceError(error, ".old file '" + moved_path_.AsUTF8Unsafe() +
+                            "' already exists ");
+    return false;
+  }
+
+  SecurityUtils* security = SecurityUtilsImpl::GetInstance();
+  if (!security->HasAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess)) {
+    // The grant stays even though this attempt fails: the step's retry is
+    // what then succeeds.
+    std::unique_ptr<SavedSecurityDescriptor> unused;
+    if (!security->GrantAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess,
+                               true, &unused)) {
+      LOG(ERROR) << "Cannot obtain proper permissions on the file";
+    }
+    ReplaceError(error, "Cannot obtain proper permissions on the file");
+    return false;
+  }
+
+  DWORD failure = ERROR_SUCCESS;
+  if (!base::MoveUnsafe(path_, moved_path_)) {
+    failure = ::GetLastError();
+  } else {
+    VLOG(1) << "File moved successfully to " << moved_path_.value();
+    const base::FilePath::StringType extension = path_.FinalExtension();
+    if (check_in_use_ && (base::EqualsCaseInsensitiveASCII(extension, L".exe") ||
+                          base::EqualsCaseInsensitiveASCII(extension, L".dll"))) {
+      HANDLE file = ::CreateFileW(moved_path_.value().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) {
+        failure = ::GetLastError();
+        LOG(ERROR) << "Attempt to open the file for writing failed: "
+                   << FormatWin32Error(failure);
+        if (!base::MoveUnsafe(moved_path_, path_))
+          LOG(ERROR) << "Cannot move " << moved_path_.value() << " back";
+      } else {
+        ::CloseHandle(file);
+      }
+    }
+  }
+  if (failure != ERROR_SUCCESS) {
+    LOG(ERROR) << "File removal failed";
+    ReplaceError(error,
+                 "Cannot move the file to .old: " + FormatWin32Error(failure));
+    return false;
+  }
+  moved_ = true;
+  return true;
+}
+
+void DeleteFileOperation::Rollback() {
+  if (!moved_)
+    return;
+  // Whatever happens, the commit must not delete the file any more.
+  moved_ = false;
+  if (!base::MoveUnsafe(moved_path_, path_))
+    LOG(ERROR) << "Cannot move " << moved_path_.value() << " back";
+}
+
+// MoveFileOperation ----------------------------------------------------------
+
+MoveFileOperation::MoveFileOperation(const base::FilePath& source,
+                                     const base::FilePath& destination)
+    : source_(source), destination_(destination) {}
+
+MoveFileOperation::~MoveFileOperation() {
+  if (moved_)
+    RemoveEmptyFolders(source_.DirName());
+}
+
+bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
+  const bool same_file =
+      base::FilePath::CompareIgnoreCase(source_.value(),
+                                        destination_.value()) == 0;
+  switch (Prepare(nested, error, destination_.DirName(),
+                  same_file ? nullptr : &destination_)) {
+    case Preparation::kDone:
+      break;
+    case Preparation::kFolderFailed:
+      AppendError(error, "\nCannot create folder for the moved file");
+      return false;
+    case Preparation::kDeleteFailed:
+      AppendError(error,
+                  "\nCannot delete the file that has the same name as the "
+                  "move target");
+      return false;
+  }
+
+  VLOG(1) << "Moving " << source_.value() << " to " << destination_.value();
+  if (!ClearReadOnly(source_))
+    LOG(ERROR) << "Couldn't clear RO attribute of " << source_.value();
+  if (!base::MoveUnsafe(source_, destination_)) {
+    const DWORD failure = ::GetLastError();
+    LOG(ERROR) << "File move failed";
+    ReplaceError(error, "Could not move the file: " + FormatWin32Error(failure));
+    return false;
+  }
+  LOG(INFO) << "File moved successfully";
+  moved_ = true;
+  return true;
+}
+
+void MoveFileOperation::Rollback() {
+  if (!moved_)
+    return;
+  moved_ = false;
+  if (base::MoveUnsafe(destination_, source_))
+    LOG(INFO) << "File move rolled back successfully";
+}
+
+// UnpackArchiveOperation -----------------------------------------------------
+
+UnpackArchiveOperation::UnpackArchiveOperation(
+    const base::FilePath& archive,
+    const base::FilePath& destination,
+    LzmaUtil* reader,
+    LzmaUtilObserver* observer)
+    : archive_(archive),
+      destination_(destination),
+      reader_(reader),
+      observer_(observer) {}
+
+UnpackArchiveOperation::~UnpackArchiveOperation() = default;
+
+bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
+  // The reader creates the destination itself (and lists it); only the
+  // folders above it are prepared here.
+  if (!base::DirectoryExists(destination_) &&
+      Prepare(nested, error, destination_.DirName(), nullptr) !=
+          Preparation::kDone) {
+    AppendError(error, "\nCannot create a folder to place the files in.");
+    return false;
+  }
+
+  VLOG(1) << "Unpacking " << archive_.value() << " to "
+          << destination_.value();
+  if (!base::PathExists(archive_)) {
+    LOG(ERROR) << "The archive " << archive_.value() << " does not exist.";
+    ReplaceError(error,
+                 "The archive " + archive_.AsUTF8Unsafe() + " does not exist.");
+    return false;
+  }
+  int result = reader_->Open(archive_);
+  if (result != 0) {
+    ReplaceError(error,
+                 "Could not open the archive: " + base::IntToString(result));
+    LOG(ERROR) << "Could not open the archive";
+    return false;
+  }
+  result = reader_->Extract(destination_, std::set<base::string16>(),
+                            observer_, &extracted_files_, &created_folders_);
+  reader_ = nullptr;
+  if (result != 0) {
+    ReplaceError(error, "Could not lzma unpack, error code: " +
+                            base::IntToString(result));
+    LOG(ERROR) << "Could not unpack";
+    // What was written before the failure must still go on rollback.
+    unpacked_ = !extracted_files_.empty() || !created_folders_.empty();
+    return false;
+  }
+  unpacked_ = true;
+  for (const base::FilePath& file : extracted_files_) {
+    if (!ClearReadOnly(file))
+      LOG(ERROR) << "Couldn't clear RO attribute of " << file.value();
+  }
+  LOG(INFO) << "Archive unpacked successfully";
+  return true;
+}
+
+void UnpackArchiveOperation::Rollback() {
+  if (!unpacked_)
+    return;
+  unpacked_ = false;
+  for (const base::FilePath& file : extracted_files_)
+    base::DeleteFile(file, false);
+  for (const base::FilePath& folder : created_folders_)
+    RemoveEmptyFolders(folder);
+}
+
+}  // namespace installer

@@ -1,0 +1,130 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_OPERATIONS_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_OPERATIONS_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/macros.h"
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+
+namespace installer {
+
+class LzmaUtil;
+class LzmaUtilObserver;
+
+// Copies one file over whatever is at |destination|; an existing file there
+// is first moved aside, so that a rollback can put it back.
+class CopyFileOperation : public TransactionOperation {
+ public:
+  CopyFileOperation(const base::FilePath& source,
+                    const base::FilePath& destination);
+  ~CopyFileOperation() override;
+
+  bool Execute(Transaction* nested, std::string* error) override;
+  void Rollback() override;
+
+ private:
+  const base::FilePath source_;
+  const base::FilePath destination_;
+  bool copied_ = false;
+
+  DISALLOW_COPY_AND_ASSIGN(CopyFileOperation);
+};
+
+// Creates a folder with its missing ancestors and takes away exactly the
+// levels it created on rollback.
+class CreateFolderOperation : public TransactionOperation {
+ public:
+  explicit CreateFolderOperation(const base::FilePath& folder);
+  ~CreateFolderOperation() override;
+
+  bool Execute(Transaction* nested, std::string* error) override;
+  void Rollback() override;
+
+ private:
+  const base::FilePath folder_;
+  // The nearest folder that existed before; empty unless Execute created
+  // something.
+  base::FilePath existing_ancestor_;
+
+  DISALLOW_COPY_AND_ASSIGN(CreateFolderOperation);
+};
+
+// Moves a file aside to "<path>.<seconds since 1970>.old" and deletes it
+// only at commit, so that the deletion can still be undone.
+class DeleteFileOperation : public TransactionOperation {
+ public:
+  // With |check_in_use|, an executable or DLL that some process holds open
+  // (a running program) is refused. With |remove_empty_parents|, the commit
+  // also removes the folders that the deletion left empty.
+  DeleteFileOperation(const base::FilePath& path,
+                      bool check_in_use,
+                      bool remove_empty_parents);
+  ~DeleteFileOperation() override;
+
+  bool Execute(Transaction* nested, std::string* error) override;
+  void Rollback() override;
+
+  // The clock that names the moved-aside file, in whole seconds since 1970;
+  // null puts the system clock back.
+  static void SetClockForTesting(int64_t (*seconds_since_1970)());
+
+ private:
+  const base::FilePath path_;
+  base::FilePath moved_path_;
+  bool moved_ = false;
+  const bool check_in_use_;
+  const bool remove_empty_parents_;
+
+  DISALLOW_COPY_AND_ASSIGN(DeleteFileOperation);
+};
+
+// Moves one file; the commit removes the source folders the move emptied.
+class MoveFileOperation : public TransactionOperation {
+ public:
+  MoveFileOperation(const base::FilePath& source,
+                    const base::FilePath& destination);
+  ~MoveFileOperation() override;
+
+  bool Execute(Transaction* nested, std::string* error) override;
+  void Rollback() override;
+
+ private:
+  const base::FilePath source_;
+  const base::FilePath destination_;
+  bool moved_ = false;
+
+  DISALLOW_COPY_AND_ASSIGN(MoveFileOperation);
+};
+
+// Extracts a whole 7z archive into a folder. The reader and the observer
+// are borrowed; the reader is used only during Execute.
+class UnpackArchiveOperation : public TransactionOperation {
+ public:
+  UnpackArchiveOperation(const base::FilePath& archive,
+                         const base::FilePath& destination,
+                         LzmaUtil* reader,
+                         LzmaUtilObserver* observer);
+  ~UnpackArchiveOperation() override;
+
+  bool Execute(Transaction* nested, std::string* error) override;
+  void Rollback() override;
+
+ private:
+  const base::FilePath archive_;
+  const base::FilePath destination_;
+  std::vector<base::FilePath> extracted_files_;
+  std::vector<base::FilePath> created_folders_;
+  LzmaUtil* reader_;
+  LzmaUtilObserver* const observer_;
+  bool unpacked_ = false;
+
+  DISALLOW_COPY_AND_ASSIGN(UnpackArchiveOperation);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_OPERATIONS_H_

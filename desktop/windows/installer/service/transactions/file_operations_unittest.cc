@@ -1,0 +1,302 @@
+#include "desktop/windows/installer/service/transactions/file_operations.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+constexpr int64_t kNow = 1520900000;
+int64_t FixedClock() {
+  return kNow;
+}
+
+// Writes its steps into a shared log; can run a nested operation and fail.
+class RecordingOperation : public TransactionOperation {
+ public:
+  RecordingOperation(std::vector<std::string>* log,
+                     const std::string& name,
+                     bool succeed,
+                     std::unique_ptr<TransactionOperation> nested = nullptr)
+      : log_(log), name_(name), succeed_(succeed), nested_(std::move(nested)) {}
+  ~RecordingOperation() override { log_->push_back("destroy " + name_); }
+  bool Execute(Transaction* nested, std::string* error) override {
+    if (nested_ && !ExecuteOperation(nested, std::move(nested_), error))
+      return false;
+    return succeed_;
+  }
+  void Rollback() override { log_->push_back("rollback " + name_); }
+
+ private:
+  std::vector<std::string>* log_;
+  std::string name_;
+  bool succeed_;
+  std::unique_ptr<TransactionOperation> nested_;
+};
+
+TEST(TransactionTest, FailedOperationUndoesItselfBeforeItsNestedOnes) {
+  std::vector<std::string> log;
+  Transaction transaction;
+  auto make = [&log](const std::string& name, bool succeed) {
+    return std::make_unique<RecordingOperation>(
+        &log, name, succeed,
+        std::make_unique<RecordingOperation>(&log, name + ".nested", true));
+  };
+  ASSERT_TRUE(ExecuteOperation(&transaction, make("a", true), nullptr));
+  EXPECT_FALSE(ExecuteOperation(&transaction, make("b", false), nullptr));
+  EXPECT_EQ(2u, transaction.size());
+  ASSERT_TRUE(ExecuteOperation(&transaction, make("c", true), nullptr));
+  RollbackOperations(&transaction);
+  EXPECT_TRUE(transaction.empty());
+  EXPECT_EQ(std::vector<std::string>(
+                {"rollback b", "rollback b.nested", "destroy b.nested",
+                 "destroy b", "rollback c", "rollback c.nested", "rollback a",
+                 "rollback a.nested", "destroy a.nested", "destroy a",
+                 "destroy c.nested", "destroy c"}),
+            log);
+  log.clear();
+  ASSERT_TRUE(ExecuteOperation(&transaction, make("d", true), nullptr));
+  CommitOperations(&transaction);
+  EXPECT_EQ(std::vector<std::string>({"destroy d.nested", "destroy d"}), log);
+}
+
+class FileOperationsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    // Keeps the temporary folder from being one of the emptied parents.
+    Write(Path(L"keep"), "keep");
+    DeleteFileOperation::SetClockForTesting(&FixedClock);
+  }
+  void TearDown() override { DeleteFileOperation::SetClockForTesting(nullptr); }
+
+  base::FilePath Path(const wchar_t* relative) const {
+    return temp_.GetPath().Append(relative);
+  }
+  static void Write(const base::FilePath& path, const std::string& text) {
+    ASSERT_TRUE(base::CreateDirectory(path.DirName()));
+    ASSERT_EQ(static_cast<int>(text.size()),
+              base::WriteFile(path, text.data(), static_cast<int>(text.size())));
+  }
+  static std::string Read(const base::FilePath& path) {
+    std::string text;
+    return base::ReadFileToString(path, &text) ? text : "<missing>";
+  }
+  bool Run(std::unique_ptr<TransactionOperation> operation) {
+    error_.clear();
+    return ExecuteOperation(&transaction_, std::move(operation), &error_);
+  }
+
+  base::ScopedTempDir temp_;
+  Transaction transaction_;
+  std::string error_;
+};
+
+TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
+  const base::FilePath file = Path(L"setup.dll");
+  const base::FilePath aside = Path(L"setup.dll.1520900000.old");
+  for (bool commit : {true, false}) {
+    Write(file, "old");
+    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, false)));
+    EXPECT_FALSE(base::PathExists(file));
+    EXPECT_EQ("old", Read(aside));
+    if (commit)
+      CommitOperations(&transaction_);
+    else
+      RollbackOperations(&transaction_);
+    EXPECT_FALSE(base::PathExists(aside)) << commit;
+    EXPECT_EQ(commit ? "<missing>" : "old", Read(file));
+  }
+  // Nothing to delete: success, and nothing to undo or finish.
+  EXPECT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_EQ(1u, transaction_.size());
+}
+
+TEST_F(FileOperationsTest, DeleteRefusesAnExistingOldName) {
+  const base::FilePath file = Path(L"a.txt");
+  const base::FilePath aside = Path(L"a.txt.1520900000.old");
+  Write(file, "new");
+  Write(aside, "older");
+  EXPECT_FALSE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_EQ(".old file '" + aside.AsUTF8Unsafe() + "' already exists ",
+            error_);
+  EXPECT_EQ("new", Read(file));
+  EXPECT_EQ("older", Read(aside));
+}
+
+class NoAccessSecurityUtils : public SecurityUtilsImpl {
+ public:
+  bool HasAccess(const base::string16&, SE_OBJECT_TYPE, uint32_t) override {
+    return granted_access != 0;
+  }
+  bool GrantAccess(const base::string16&,
+                   SE_OBJECT_TYPE type,
+                   uint32_t access,
+                   bool do_not_save,
+                   std::unique_ptr<SavedSecurityDescriptor>*) override {
+    if (type == SE_FILE_OBJECT && do_not_save)
+      granted_access = access;
+    return true;
+  }
+  uint32_t granted_access = 0;
+};
+
+// Even a successful grant fails the attempt; the step's retry then works.
+TEST_F(FileOperationsTest, DeleteWithoutAccessGrantsItAndFailsOnce) {
+  NoAccessSecurityUtils security;
+  SecurityUtilsImpl::SetInstanceForTesting(&security);
+  const base::FilePath file = Path(L"a.txt");
+  Write(file, "x");
+  EXPECT_FALSE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_EQ("Cannot obtain proper permissions on the file", error_);
+  EXPECT_EQ(0x130116u, security.granted_access);
+  EXPECT_TRUE(base::PathExists(file));
+  EXPECT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
+  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  EXPECT_FALSE(base::PathExists(file));
+}
+
+TEST_F(FileOperationsTest, DeleteOfARunningProgramIsRefused) {
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  const base::FilePath program = Path(L"child.exe");
+  ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_test_child.exe"), program));
+  base::CommandLine command_line(program);
+  command_line.AppendArg("sleep");
+  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  const bool deleted =
+      Run(std::make_unique<DeleteFileOperation>(program, true, false));
+  EXPECT_TRUE(child.Terminate(1, true));
+  EXPECT_FALSE(deleted);
+  EXPECT_EQ("Cannot move the file to .old: " +
+                FormatWin32Error(ERROR_SHARING_VIOLATION),
+            error_);
+  EXPECT_TRUE(base::PathExists(program));
+  EXPECT_FALSE(base::PathExists(Path(L"child.exe.1520900000.old")));
+}
+
+TEST_F(FileOperationsTest, CommitRemovesTheEmptiedParents) {
+  const base::FilePath file = Path(L"x\\y\\f.txt");
+  Write(file, "x");
+  Write(Path(L"x\\other\\g.txt"), "x");
+  ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, true)));
+  CommitOperations(&transaction_);
+  EXPECT_FALSE(base::PathExists(Path(L"x\\y")));
+  EXPECT_TRUE(base::PathExists(Path(L"x\\other\\g.txt")));
+}
+
+TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
+  const base::FilePath source = Path(L"source.txt");
+  const base::FilePath destination = Path(L"destination.txt");
+  const base::FilePath aside = Path(L"destination.txt.1520900000.old");
+  Write(destination, "old");
+  // The source is missing: the copy fails after the old file moved aside.
+  EXPECT_FALSE(Run(std::make_unique<CopyFileOperation>(source, destination)));
+  EXPECT_EQ("The source file " + source.AsUTF8Unsafe() + " does not exist.",
+            error_);
+  EXPECT_EQ("old", Read(destination));
+  EXPECT_FALSE(base::PathExists(aside));
+
+  Write(source, "new");
+  ASSERT_TRUE(::SetFileAttributesW(source.value().c_str(),
+                                   FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(Run(std::make_unique<CopyFileOperation>(source, destination)));
+  EXPECT_EQ("new", Read(destination));
+  EXPECT_EQ("old", Read(aside));
+  EXPECT_FALSE(::GetFileAttributesW(destination.value().c_str()) &
+               FILE_ATTRIBUTE_READONLY);
+  CommitOperations(&transaction_);
+  EXPECT_FALSE(base::PathExists(aside));
+}
+
+TEST_F(FileOperationsTest, CreatedFolderLevelsAndOnlyThoseAreRemoved) {
+  for (const wchar_t* existing : {L"", L"a"}) {
+    if (*existing) {
+      ASSERT_TRUE(base::CreateDirectory(Path(existing)));
+    }
+    ASSERT_TRUE(Run(std::make_unique<CreateFolderOperation>(Path(L"a\\b\\c"))));
+    EXPECT_TRUE(base::DirectoryExists(Path(L"a\\b\\c")));
+    RollbackOperations(&transaction_);
+    EXPECT_FALSE(base::PathExists(Path(L"a\\b")));
+    EXPECT_EQ(*existing != 0, base::PathExists(Path(L"a")));
+    EXPECT_TRUE(base::PathExists(Path(L"keep")));
+  }
+}
+
+TEST_F(FileOperationsTest, MoveIsUndoneOrLeavesNoEmptySourceFolder) {
+  const base::FilePath source = Path(L"s\\t\\f.txt");
+  const base::FilePath destination = Path(L"d\\f.txt");
+  for (bool commit : {false, true}) {
+    Write(source, "x");
+    ASSERT_TRUE(Run(std::make_unique<MoveFileOperation>(source, destination)));
+    EXPECT_EQ("x", Read(destination));
+    if (commit)
+      CommitOperations(&transaction_);
+    else
+      RollbackOperations(&transaction_);
+    EXPECT_EQ(commit ? "<missing>" : "x", Read(source));
+    EXPECT_EQ(!commit, base::PathExists(Path(L"s")));
+    EXPECT_EQ(commit, base::PathExists(destination));
+  }
+}
+
+// Writes a folder and a file below the destination, then fails.
+class FailingReader : public LzmaUtil {
+ public:
+  int Open(const base::FilePath& archive) override { return open_result; }
+  int Extract(const base::FilePath& destination,
+              const std::set<base::string16>& entries,
+              LzmaUtilObserver* observer,
+              std::vector<base::FilePath>* extracted_files,
+              std::vector<base::FilePath>* created_folders) override {
+    const base::FilePath file = destination.Append(L"sub\\f.txt");
+    EXPECT_TRUE(base::CreateDirectory(file.DirName()));
+    created_folders->push_back(file.DirName());
+    EXPECT_EQ(1, base::WriteFile(file, "x", 1));
+    extracted_files->push_back(file);
+    return 5;
+  }
+  void Close() override {}
+  int open_result = 0;
+};
+
+TEST_F(FileOperationsTest, FailedUnpackTakesAwayWhatItWrote) {
+  const base::FilePath archive = Path(L"kavor_package");
+  Write(archive, "7z");
+  FailingReader reader;
+  const struct {
+    int open_result;
+    const char* error;
+  } kCases[] = {{0, "Could not lzma unpack, error code: 5"},
+                {2, "Could not open the archive: 2"}};
+  for (const auto& c : kCases) {
+    reader.open_result = c.open_result;
+    EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
+        archive, Path(L"p\\q"), &reader, nullptr)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_FALSE(base::PathExists(Path(L"p")));
+    EXPECT_TRUE(base::PathExists(Path(L"keep")));
+  }
+}
+
+}  // namespace
+}  // namespace installer
