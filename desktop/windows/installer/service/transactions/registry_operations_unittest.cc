@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -371,6 +375,95 @@ TEST(RegistryOperations32BitTest, MachineKeysInThe32BitView) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, redirected.c_str());
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, redirected.c_str());
+}
+
+// Every file and folder below |folder| with the files' bytes, in name order.
+std::string FileSnapshot(const base::FilePath& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW(folder.Append(L"*").value().c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE)
+    return "missing";
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..")
+      names.push_back(name);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  std::string text;
+  for (const auto& name : names) {
+    const base::FilePath path = folder.Append(name);
+    text += std::string(name.begin(), name.end());
+    std::string contents;
+    if (base::ReadFileToString(path, &contents))
+      text += " = " + contents + "\n";
+    else
+      text += "/\n" + FileSnapshot(path) + "end\n";
+  }
+  return text;
+}
+
+// A run's mixed list of file and registry changes whose last operation
+// fails: the rollback of the list leaves files and registry as they were.
+TEST_F(RegistryOperationsTest, WholeRollbackOfMixedOperations) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath dir = temp.GetPath();
+  const auto write = [](const base::FilePath& path, const std::string& text) {
+    return base::CreateDirectory(path.DirName()) &&
+           base::WriteFile(path, text.data(), static_cast<int>(text.size())) ==
+               static_cast<int>(text.size());
+  };
+  ASSERT_TRUE(write(dir.Append(L"a\\one.txt"), "one"));
+  ASSERT_TRUE(write(dir.Append(L"a\\b\\lib.dll"), "old library"));
+  ASSERT_TRUE(write(dir.Append(L"a\\b\\gone.txt"), "gone"));
+  ASSERT_TRUE(write(dir.Append(L"moved.txt"), "moved"));
+  const DWORD five = 5, seven = 7;
+  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, base_, L"n", REG_DWORD, &five, 4));
+  ASSERT_TRUE(SetString(HKEY_CURRENT_USER, base_ + L"\\Tree\\Sub", L"s",
+                        L"1"));
+  const std::string files_before = FileSnapshot(dir);
+  const std::wstring registry_before = Snapshot(HKEY_CURRENT_USER, base_, 0);
+
+  const wchar_t text[] = L"text";
+  std::vector<std::unique_ptr<TransactionOperation>> operations;
+  operations.push_back(
+      std::make_unique<CreateFolderOperation>(dir.Append(L"new\\deep")));
+  operations.push_back(std::make_unique<CopyFileOperation>(
+      dir.Append(L"a\\one.txt"), dir.Append(L"new\\deep\\copy.txt")));
+  operations.push_back(std::make_unique<CopyFileOperation>(
+      dir.Append(L"a\\one.txt"), dir.Append(L"a\\b\\lib.dll")));
+  operations.push_back(std::make_unique<DeleteFileOperation>(
+      dir.Append(L"a\\b\\gone.txt"), false, true));
+  operations.push_back(std::make_unique<MoveFileOperation>(
+      dir.Append(L"moved.txt"), dir.Append(L"other\\moved.txt")));
+  operations.push_back(std::make_unique<ChangeRegValueOperation>(
+      HKEY_CURRENT_USER, base_ + L"\\X\\Y", L"v", text, REG_SZ,
+      sizeof(text), 0));
+  operations.push_back(std::make_unique<ChangeRegValueOperation>(
+      HKEY_CURRENT_USER, base_, L"n", &seven, REG_DWORD, 4, 0));
+  operations.push_back(std::make_unique<DeleteRegKeyOperation>(
+      HKEY_CURRENT_USER, base_ + L"\\Tree", 0));
+  operations.push_back(std::make_unique<CreateRegKeyOperation>(
+      HKEY_CURRENT_USER, base_ + L"\\K\\L", 0));
+  operations.push_back(std::make_unique<CopyFileOperation>(
+      dir.Append(L"missing.txt"), dir.Append(L"new\\missing.txt")));
+
+  Transaction transaction;
+  bool failed = false;
+  for (auto& operation : operations) {
+    if (!ExecuteOperation(&transaction, std::move(operation), nullptr)) {
+      failed = true;
+      break;
+    }
+  }
+  ASSERT_TRUE(failed);
+  EXPECT_NE(files_before, FileSnapshot(dir));
+  EXPECT_NE(registry_before, Snapshot(HKEY_CURRENT_USER, base_, 0));
+  RollbackOperations(&transaction);
+  EXPECT_EQ(files_before, FileSnapshot(dir));
+  EXPECT_EQ(registry_before, Snapshot(HKEY_CURRENT_USER, base_, 0));
 }
 
 }  // namespace
