@@ -5,7 +5,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,8 +19,8 @@ namespace installer {
 namespace {
 
 // Everything below |path| as text: every key with its DACL in SDDL form and
-// its values with type and data bytes, subkeys in name order. "missing"
-// when the key is not there.
+// its values with type and data bytes, in the registry's enumeration order.
+// "missing" when the key is not there.
 std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) !=
@@ -42,7 +41,6 @@ std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
   }
   ::LocalFree(descriptor);
   text += L"\n";
-  std::map<std::wstring, std::wstring> values;
   for (DWORD i = 0;; ++i) {
     wchar_t name[256];
     BYTE data[1024];
@@ -51,14 +49,12 @@ std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
                         &data_length) != ERROR_SUCCESS) {
       break;
     }
-    std::wstring line = L" type " + std::to_wstring(type) + L":";
+    text += L"  [" + std::wstring(name, name_length) + L"] type " +
+            std::to_wstring(type) + L":";
     for (DWORD b = 0; b < data_length; ++b)
-      line += L" " + std::to_wstring(data[b]);
-    values[std::wstring(name, name_length)] = line;
+      text += L" " + std::to_wstring(data[b]);
+    text += L"\n";
   }
-  for (const auto& value : values)
-    text += L"  [" + value.first + L"]" + value.second + L"\n";
-  std::vector<std::wstring> subkeys;
   for (DWORD i = 0;; ++i) {
     wchar_t name[256];
     DWORD name_length = 256;
@@ -66,24 +62,15 @@ std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
                         nullptr) != ERROR_SUCCESS) {
       break;
     }
-    subkeys.emplace_back(name, name_length);
-  }
-  ::RegCloseKey(key);
-  std::sort(subkeys.begin(), subkeys.end());
-  for (const auto& subkey : subkeys) {
+    const std::wstring subkey(name, name_length);
     text += subkey + L": " + Snapshot(root, path + L"\\" + subkey, view);
   }
+  ::RegCloseKey(key);
   return text;
 }
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  ::RegCloseKey(key);
-  return true;
+  return Snapshot(root, path, view) != L"missing";
 }
 
 bool SetValue(HKEY root,
@@ -149,27 +136,8 @@ class RegistryOperationsTest : public testing::Test {
   std::wstring base_;
 };
 
-TEST_F(RegistryOperationsTest, ValueUnderMissingKeysCreatesTheHighestKey) {
-  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
-  Transaction transaction;
-  const wchar_t data[] = L"v";
-  ASSERT_TRUE(ExecuteOperation(
-      &transaction,
-      std::make_unique<ChangeRegValueOperation>(
-          HKEY_CURRENT_USER, base_ + L"\\A\\B\\C", L"name", data, REG_SZ,
-          sizeof(data), 0),
-      nullptr));
-  // The key creation before the value change that needed it.
-  EXPECT_EQ(2u, transaction.size());
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, base_ + L"\\A\\B\\C", 0));
-
-  RollbackOperations(&transaction);
-  EXPECT_TRUE(transaction.empty());
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, base_ + L"\\A", 0));
-  EXPECT_EQ(before, Snapshot(HKEY_CURRENT_USER, base_, 0));
-}
-
-// What a value holds before, after Execute and after Rollback.
+// What a value holds after Execute, and that Rollback brings back the keys
+// and values before.
 TEST_F(RegistryOperationsTest, ValueChangesAndTheirRollback) {
   const DWORD five = 5, seven = 7;
   const wchar_t text[] = L"new";
@@ -181,18 +149,23 @@ TEST_F(RegistryOperationsTest, ValueChangesAndTheirRollback) {
     uint32_t new_type;
     const void* new_data;
     DWORD new_size;
+    size_t operations;  // in the transaction after Execute
   } kCases[] = {
+      // Creates the highest missing key, A, before it; the rollback changes
+      // the value back first, then deletes A with B and C.
+      {L"A\\B\\C", kDeleteRegistryValueType, nullptr, 0, REG_SZ, text,
+       sizeof(text), 2},
       // The old type and 4 bytes come back, not the new ones.
-      {L"D", REG_DWORD, &five, 4, REG_SZ, text, sizeof(text)},
-      {L"D", REG_DWORD, &five, 4, REG_DWORD, &seven, 4},
-      {L"N", kDeleteRegistryValueType, nullptr, 0, REG_DWORD, &seven, 4},
-      {L"X", REG_SZ, text, sizeof(text), kDeleteRegistryValueType, nullptr,
-       0},
+      {L"D", REG_DWORD, &five, 4, REG_SZ, text, sizeof(text), 1},
+      {L"D", REG_DWORD, &five, 4, REG_DWORD, &seven, 4, 1},
+      {L"N", kDeleteRegistryValueType, nullptr, 0, REG_DWORD, &seven, 4, 1},
+      {L"X", REG_SZ, text, sizeof(text), kDeleteRegistryValueType, nullptr, 0,
+       1},
       {L"E", kDeleteRegistryValueType, nullptr, 0, kDeleteRegistryValueType,
-       nullptr, 0},
+       nullptr, 0, 1},
       // Deleting a value of a missing key creates nothing.
       {L"Missing\\Key", kDeleteRegistryValueType, nullptr, 0,
-       kDeleteRegistryValueType, nullptr, 0},
+       kDeleteRegistryValueType, nullptr, 0, 1},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.key << " " << c.new_type);
@@ -200,7 +173,7 @@ TEST_F(RegistryOperationsTest, ValueChangesAndTheirRollback) {
     if (c.old_type != kDeleteRegistryValueType) {
       ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, path, L"v", c.old_type,
                            c.old_data, c.old_size));
-    } else if (path.find(L"Missing") == std::wstring::npos) {
+    } else if (c.key[0] != L'M' && c.key[0] != L'A') {
       ASSERT_TRUE(SetString(HKEY_CURRENT_USER, path, L"other", L"x"));
     }
     const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
@@ -211,30 +184,24 @@ TEST_F(RegistryOperationsTest, ValueChangesAndTheirRollback) {
             HKEY_CURRENT_USER, path, L"v", c.new_data, c.new_type, c.new_size,
             0),
         nullptr));
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) ==
-        ERROR_SUCCESS) {
-      BYTE data[64];
-      DWORD type = 0, size = sizeof(data);
-      const LONG read =
-          ::RegQueryValueExW(key, L"v", nullptr, &type, data, &size);
-      ::RegCloseKey(key);
-      if (c.new_type == kDeleteRegistryValueType) {
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, read);
-      } else {
-        ASSERT_EQ(ERROR_SUCCESS, read);
-        EXPECT_EQ(c.new_type, type);
-        EXPECT_EQ(std::string(static_cast<const char*>(c.new_data),
-                              c.new_size),
-                  std::string(reinterpret_cast<char*>(data), size));
-      }
+    EXPECT_EQ(c.operations, transaction.size());
+    BYTE data[64];
+    DWORD type = 0, size = sizeof(data);
+    const LONG read = ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), L"v",
+                                     RRF_RT_ANY, &type, data, &size);
+    if (c.new_type == kDeleteRegistryValueType) {
+      EXPECT_NE(ERROR_SUCCESS, read);
     } else {
-      EXPECT_EQ(kDeleteRegistryValueType, c.new_type);
+      EXPECT_EQ(ERROR_SUCCESS, read);
+      EXPECT_EQ(c.new_type, type);
+      EXPECT_EQ(std::string(static_cast<const char*>(c.new_data), c.new_size),
+                std::string(reinterpret_cast<char*>(data), size));
     }
     RollbackOperations(&transaction);
     EXPECT_EQ(before, Snapshot(HKEY_CURRENT_USER, base_, 0));
   }
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, base_ + L"\\Missing", 0));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, base_ + L"\\A", 0));
 }
 
 // Wine (8.0) creates a key with the default security whatever security
