@@ -369,8 +369,10 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
   // The reader creates the destination itself (and lists it); only the
   // folders above it are prepared here.
   if (!base::DirectoryExists(destination_) &&
-      Prepare(nested, error, destination_.DirName(), nullptr) !=
-          Preparation::kDone) {
+      !ExecuteOperation(
+          nested,
+          std::make_unique<CreateFolderOperation>(destination_.DirName()),
+          error)) {
     AppendError(error, "\nCannot create a folder to place the files in.");
     return false;
   }
