@@ -95,6 +95,18 @@ class DeleteRegKeyOperation : public TransactionOperation {
   bool Execute(Transaction* nested, std::string* error) override;
   void Rollback() override;
 
+ protected:
+  // RegDeleteKeyExW of one key of the tree in the operation's view; apart so
+  // that tests can have a key refuse to go.
+  virtual LONG DeleteKey(const base::string16& key_path);
+  // RegCreateKeyExW of one saved key in the operation's view, with its saved
+  // security; apart because not every registry implementation applies
+  // security given at creation, and tests there stand in for it.
+  virtual LONG CreateKey(const base::string16& key_path,
+                         SECURITY_ATTRIBUTES* attributes,
+                         HKEY* key,
+                         DWORD* disposition);
+
  private:
   struct SavedRegistryValue;
   struct SavedRegistryKey;
