@@ -90,8 +90,6 @@ TEST_F(InstallerStepContextImplTest, Variables) {
       {L"InstallFolder", L"C:\\Users\\u\\Kavor"},
       {L"Uninstall", L"KavorUninstallKey"},
       {L"Executable", L"kavor.exe"},
-      {L"CompanyRegistryKey", L"Software\\Kavor Software"},
-      {L"ProgID", L"Kavordeveloper"},
       {L"installfolder", L"installfolder"},
       {L"Foo", L"Foo"},
   };
