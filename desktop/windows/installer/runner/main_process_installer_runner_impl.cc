@@ -229,6 +229,15 @@ void MainProcessInstallerRunnerImpl::Stop() {
   receiver_.Close();
   receiving_ = false;
   settings_ = nullptr;
+  // An end marker on its way can't come back through the closed receiver.
+  // Whatever the receiver delivered is already queued on this thread; the
+  // end is reported right behind it rather than at the time-out.
+  if (end_marker_timer_.IsRunning()) {
+    end_marker_timer_.Start(
+        FROM_HERE, base::TimeDelta(),
+        base::BindRepeating(&MainProcessInstallerRunnerImpl::ReportBackendEnd,
+                            base::Unretained(this)));
+  }
 }
 
 void MainProcessInstallerRunnerImpl::OnPackageReady() {

@@ -169,6 +169,27 @@ TEST_F(MainProcessInstallerRunnerTest, StopInterruptsTheBackend) {
             observer_.events);
 }
 
+TEST_F(MainProcessInstallerRunnerTest, StopAfterTheEndReportsItBehindTheMessages) {
+  base::RunLoop folder_ready;
+  observer_.on_folder_ready = [&] { folder_ready.Quit(); };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(base::RunWithin(&folder_ready, "the folder-ready message"));
+  // As the watcher would: the end marker is now on its way, and the
+  // receiver is closed before it can come back.
+  runner_.OnObjectSignaled(nullptr);
+  runner_.Stop();
+  base::RunLoop idle;
+  idle.QuitWhenIdle();
+  idle.Run();
+  // The backend still ran when it was "signaled": its exit code was unknown.
+  EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(15)"}),
+            observer_.events);
+  // The interrupted backend's real end, before its folder goes.
+  base::RunLoop ended;
+  observer_.on_terminated = [&] { ended.Quit(); };
+  EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
+}
+
 TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
   observer_.on_folder_ready = [this] {
     // The mutex is re-entrant for the thread that holds it: the second
