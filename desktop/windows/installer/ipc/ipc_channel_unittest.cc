@@ -101,31 +101,18 @@ class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
   MessageRecorder recorder_;
 };
 
-TEST_F(IpcChannelTest, EveryTypeArrivesInOrder) {
+// Each type's reading is covered with the messages; here the transport:
+// order, messages sent before the slot is open, a message of the full size.
+TEST_F(IpcChannelTest, MessagesArriveInOrder) {
   // Sent at once after Connect, before its task could open the slot.
   RunOnOwner([this] {
     ASSERT_TRUE(sender_->Connect(name_));
-    sender_->Send(CreateInstallFolderReadyMessage());
-    sender_->Send(CreateStartingNewMainProcessMessage(true));
-    sender_->Send(CreateReturnedToPreviousMainProcessMessage());
-    sender_->Send(CreateEnteringPhaseMessage(2));
-    sender_->Send(CreateTotalStepsMessage(40));
     sender_->Send(CreateStepStartingMessage("copy"));
-    sender_->Send(CreateImportantEventMessage("file_copy_retry"));
-    sender_->Send(CreateStepFinishedMessage("copy", 1, 7));
     sender_->Send(CreateErrorMessage(6, L"C:\\x", std::string(3000, 'e')));
     sender_->Send(CreateSuccessMessage());
   });
   const std::vector<std::string> expected = {
-      "OnInstallFolderReady()",
-      "OnStartingNewMainProcess(1)",
-      "OnReturnedToPreviousMainProcess()",
-      "notifier.OnEnteringPhase(2)",
-      "notifier.OnTotalSteps(40)",
       "OnStepStarting(copy)",
-      "OnImportantEvent(file_copy_retry)",
-      "OnStepFinished(copy,1,7)",
-      "notifier.OnStepFinished(7)",
       // 2048 bytes less the 52 of the other fields.
       "OnError(6,C:\\x," + std::string(1996, 'e') + ")",
       "OnSuccess()",

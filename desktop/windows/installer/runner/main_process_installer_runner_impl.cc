@@ -8,6 +8,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/rand_util.h"
 #include "base/strings/string16.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
@@ -34,7 +35,10 @@ const wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
 const wchar_t kMailslotPrefix[] = L"kavor_installer\\";
 
 // The datagram the runner sends itself once the backend has ended; no
-// installer message starts with this text.
+// installer message starts with this text. Any local process may write into
+// the mailslot, so the marker also carries a token known only to this
+// runner: a forged marker would report the end before the backend's last
+// messages.
 const char kEndMarkerSignature[] = ":Installer backend ended:";
 // Far longer than the reader's polling ever takes to bring a datagram in.
 constexpr base::TimeDelta kEndMarkerTimeout = base::TimeDelta::FromSeconds(5);
@@ -50,7 +54,9 @@ base::win::ScopedHandle CreateFolderEvent(const base::string16& name) {
 
 MainProcessInstallerRunnerImpl::MainProcessInstallerRunnerImpl(
     InstallerProgressNotifier* notifier)
-    : notifier_(notifier), receiver_(this) {}
+    : notifier_(notifier), receiver_(this) {
+  base::RandBytes(&end_marker_token_, sizeof(end_marker_token_));
+}
 
 MainProcessInstallerRunnerImpl::~MainProcessInstallerRunnerImpl() {
   Stop();
@@ -223,6 +229,15 @@ void MainProcessInstallerRunnerImpl::Stop() {
   receiver_.Close();
   receiving_ = false;
   settings_ = nullptr;
+  // An end marker on its way can't come back through the closed receiver.
+  // Whatever the receiver delivered is already queued on this thread; the
+  // end is reported right behind it rather than at the time-out.
+  if (end_marker_timer_.IsRunning()) {
+    end_marker_timer_.Start(
+        FROM_HERE, base::TimeDelta(),
+        base::BindRepeating(&MainProcessInstallerRunnerImpl::ReportBackendEnd,
+                            base::Unretained(this)));
+  }
 }
 
 void MainProcessInstallerRunnerImpl::OnPackageReady() {
@@ -285,7 +300,7 @@ bool MainProcessInstallerRunnerImpl::WriteEndMarker() {
     return false;
   base::Pickle marker;
   marker.WriteString(kEndMarkerSignature);
-  marker.WriteInt(static_cast<int>(::GetCurrentProcessId()));
+  marker.WriteUInt64(end_marker_token_);
   DWORD written = 0;
   return ::WriteFile(mailslot.Get(), marker.data(),
                      static_cast<DWORD>(marker.size()), &written, nullptr) &&
@@ -296,10 +311,10 @@ bool MainProcessInstallerRunnerImpl::IsEndMarker(
     const base::Pickle& message) const {
   base::PickleIterator iterator(message);
   std::string signature;
-  int pid = 0;
+  uint64_t token = 0;
   return iterator.ReadString(&signature) &&
-         signature == kEndMarkerSignature && iterator.ReadInt(&pid) &&
-         pid == static_cast<int>(::GetCurrentProcessId());
+         signature == kEndMarkerSignature && iterator.ReadUInt64(&token) &&
+         token == end_marker_token_;
 }
 
 void MainProcessInstallerRunnerImpl::ReportBackendEnd() {

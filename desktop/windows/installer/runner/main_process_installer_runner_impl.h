@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_RUNNER_MAIN_PROCESS_INSTALLER_RUNNER_IMPL_H_
 #define DESKTOP_WINDOWS_INSTALLER_RUNNER_MAIN_PROCESS_INSTALLER_RUNNER_IMPL_H_
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "base/files/file_path.h"
@@ -75,6 +76,8 @@ class MainProcessInstallerRunnerImpl : public MainProcessInstallerRunner,
   bool receiving_ = false;
   // The backend's end as its exit code tells, until it is reported.
   int backend_result_ = 0;
+  // Tells this runner's end marker from one another process wrote.
+  uint64_t end_marker_token_ = 0;
   // Reports the backend's end should the end marker never come back.
   base::OneShotTimer end_marker_timer_;
   base::ObserverList<InstallerObserver> observers_;

@@ -10,12 +10,14 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
+#include "base/win/scoped_handle.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/bounded_wait.h"
 #include "base/test/test_thread.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/runner/installer_progress_notifier.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
@@ -167,6 +169,27 @@ TEST_F(MainProcessInstallerRunnerTest, StopInterruptsTheBackend) {
             observer_.events);
 }
 
+TEST_F(MainProcessInstallerRunnerTest, StopAfterTheEndReportsItBehindTheMessages) {
+  base::RunLoop folder_ready;
+  observer_.on_folder_ready = [&] { folder_ready.Quit(); };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(base::RunWithin(&folder_ready, "the folder-ready message"));
+  // As the watcher would: the end marker is now on its way, and the
+  // receiver is closed before it can come back.
+  runner_.OnObjectSignaled(nullptr);
+  runner_.Stop();
+  base::RunLoop idle;
+  idle.QuitWhenIdle();
+  idle.Run();
+  // The backend still ran when it was "signaled": its exit code was unknown.
+  EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(15)"}),
+            observer_.events);
+  // The interrupted backend's real end, before its folder goes.
+  base::RunLoop ended;
+  observer_.on_terminated = [&] { ended.Quit(); };
+  EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
+}
+
 TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
   observer_.on_folder_ready = [this] {
     // The mutex is re-entrant for the thread that holds it: the second
@@ -187,6 +210,88 @@ TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
   };
   ASSERT_EQ(0, runner_.Start(&settings_));
   ASSERT_TRUE(RunUntilBackendEnds());
+}
+
+// Settings whose folder was found unusable.
+class InvalidSettings : public FakeSettings {
+ public:
+  FolderProblem GetFolderProblem() const override {
+    return FOLDER_PROBLEM_INVALID_PATH;
+  }
+};
+
+// Each failure of Start leaves its code and text in the last-error record,
+// and the runner lets go of the mutex the attempt took.
+TEST_F(MainProcessInstallerRunnerTest, StartFailuresAreRecorded) {
+  struct {
+    // An object of another kind under this name makes its creation fail.
+    const wchar_t* squatted_name;
+    bool invalid_settings;
+    int code;
+    const char* message;
+  } cases[] = {
+      {nullptr, true, RESULT_INVALID_LOCATION,
+       "Attempting to start installation with invalid settings\n"
+       "The path is invalid\nThe settings are not valid"},
+      {L"Kavor/Installer", false, RESULT_MUTEX_CREATION_FAILED,
+       "Could not create installer mutex"},
+      {L"KavorInstaller/InstallationInterrupted", false, RESULT_GENERAL_ERROR,
+       "Could not create installation interruption event"},
+      {L"KavorInstaller/PackageReady", false, RESULT_GENERAL_ERROR,
+       "Package ready event invalid\nCannot create the package ready event"},
+      // Last: the program stays missing.
+      {nullptr, false, RESULT_GENERAL_ERROR,
+       "Could not launch installer backend process"},
+  };
+  int serial = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    InvalidSettings invalid;
+    FakeSettings valid;
+    FakeSettings* settings = c.invalid_settings ? &invalid : &valid;
+    settings->folder = temp_.GetPath().Append(L"F" + std::to_wstring(++serial));
+    const base::string16 mutex_name =
+        MakeKernelObjectName(L"Kavor/Installer", settings->folder, true);
+    base::win::ScopedHandle squatter;
+    if (c.squatted_name) {
+      const base::string16 name =
+          MakeKernelObjectName(c.squatted_name, settings->folder, true);
+      squatter.Set(name == mutex_name
+                       ? ::CreateEventW(nullptr, TRUE, FALSE, name.c_str())
+                       : ::CreateMutexW(nullptr, FALSE, name.c_str()));
+      ASSERT_TRUE(squatter.IsValid());
+    } else if (!c.invalid_settings) {
+      ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+          base::FILE_EXE, temp_.GetPath().Append(L"missing.exe"), true,
+          false));
+    }
+    // Keeps the mutex alive past the runner's handle: closing the last
+    // handle would free even a mutex never released.
+    base::win::ScopedHandle witness;
+    {
+      InstallerProgressNotifier notifier;
+      MainProcessInstallerRunnerImpl runner(&notifier);
+      EXPECT_EQ(c.code, runner.Start(settings));
+      witness.Set(::CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+      InstallerResult code;
+      std::string message;
+      std::wstring path;
+      GetLastInstallerError(&code, &message, &path);
+      EXPECT_EQ(c.code, code);
+      EXPECT_EQ(c.message, message);
+      EXPECT_TRUE(path.empty());
+      // Invalid settings are not locked.
+      EXPECT_EQ(c.invalid_settings, settings->IsEditable());
+    }
+    squatter.Close();
+    // Another thread: the holder's own thread could always take it again.
+    base::RunOnThreadAndJoin([&] {
+      base::win::ScopedHandle mutex(
+          ::CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+      EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mutex.Get(), 0));
+      ::ReleaseMutex(mutex.Get());
+    });
+  }
 }
 
 }  // namespace
