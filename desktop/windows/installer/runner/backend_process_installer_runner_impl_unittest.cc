@@ -194,11 +194,11 @@ class BackendFrontEndTest : public testing::Test,
 };
 
 // The front end ends (watched by pid or by either form of the inherited
-// handle), or interrupts the run: the backend leaves with "not finished"
-// and sends nothing more.
+// handle), or interrupts the run, even before it began: the backend leaves
+// with "not finished" and sends nothing more.
 TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
-  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted };
-  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted}) {
+  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted, kEarly };
+  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted, kEarly}) {
     SCOPED_TRACE(form);
     types_.clear();
     ScopedChild front_end{LaunchSleeper()};
@@ -206,7 +206,7 @@ TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
     std::vector<std::pair<std::string, std::string>> switches = {
         {"wait-for-package", ""}};
     base::HandlesToInheritVector handles;
-    if (form == kPid || form == kInterrupted) {
+    if (form != kHandle8Bytes && form != kHandle4Bytes) {
       switches.push_back(
           {"initial-pid", base::UintToString(front_end.process.Pid())});
     } else {
@@ -216,23 +216,30 @@ TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
            base::HexEncode(&value, form == kHandle8Bytes ? 8 : 4)});
       handles.push_back(value);
     }
+    if (form == kEarly) {
+      ASSERT_TRUE(::SetEvent(events_[0].Get()));
+    }
     ScopedChild backend{LaunchBackend(switches, handles, folder_.GetPath())};
     ASSERT_TRUE(backend.process.IsValid());
 
-    bool ready = WaitForMessages(1);
-    EXPECT_TRUE(ready) << "no install-folder-ready message";
-    if (ready) {
-      EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
+    const size_t sent = form == kEarly ? 0 : 1;
+    if (sent) {
+      bool ready = WaitForMessages(1);
+      EXPECT_TRUE(ready) << "no install-folder-ready message";
+      if (ready) {
+        EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
+      }
     }
-    if (form == kInterrupted)
+    if (form == kInterrupted) {
       ASSERT_TRUE(::SetEvent(events_[0].Get()));
-    else
+    } else if (form != kEarly) {
       ASSERT_TRUE(front_end.process.Terminate(1, true));
+    }
     // 20 "not finished yet" + 100.
     EXPECT_EQ(120, ExitCodeOf(backend.process));
     ::ResetEvent(events_[0].Get());
     Pump(base::TimeDelta::FromMilliseconds(300));
-    EXPECT_EQ(1u, types_.size()) << "messages after the front end ended";
+    EXPECT_EQ(sent, types_.size()) << "messages after the run was stopped";
   }
 }
 
