@@ -41,6 +41,7 @@ void Installer::RemoveObserver(InstallerObserver* observer) {
 }
 
 bool Installer::Run(Settings* settings) {
+  LOG(INFO) << "Beginning installation";
   return base::ThreadTaskRunnerHandle::Get()->PostTask(
       FROM_HERE, base::BindOnce(&Installer::RunBody,
                                 weak_factory_.GetWeakPtr(), settings));
@@ -57,6 +58,9 @@ void Installer::RunBody(Settings* settings) {
           &interrupted_event_, &interrupted_watcher_, &already_set)) {
     return;
   }
+  // A real run learns of an interrupt that came first from the watch, a
+  // moment later, while its steps run; this run goes to its end in one go,
+  // so it looks now, or it would end with its error instead of cancelled.
   if (already_set) {
     OnObjectSignaled(interrupted_event_.Get());
     return;

