@@ -111,11 +111,12 @@ class FileOperationsTest : public testing::Test {
 };
 
 TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
-  const base::FilePath file = Path(L"setup.dll");
-  const base::FilePath aside = Path(L"setup.dll.1520900000.old");
+  const base::FilePath file = Path(L"x\\y\\setup.dll");
+  const base::FilePath aside = Path(L"x\\y\\setup.dll.1520900000.old");
+  Write(Path(L"x\\other\\g.txt"), "x");
   for (bool commit : {true, false}) {
     Write(file, "old");
-    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, false)));
+    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, true)));
     EXPECT_FALSE(base::PathExists(file));
     EXPECT_EQ("old", Read(aside));
     if (commit)
@@ -124,6 +125,9 @@ TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
       RollbackOperations(&transaction_);
     EXPECT_FALSE(base::PathExists(aside)) << commit;
     EXPECT_EQ(commit ? "<missing>" : "old", Read(file));
+    // The commit takes away the emptied parents up to a non-empty one.
+    EXPECT_EQ(!commit, base::PathExists(Path(L"x\\y")));
+    EXPECT_TRUE(base::PathExists(Path(L"x\\other\\g.txt")));
   }
   // Nothing to delete: success, and nothing to undo or finish.
   EXPECT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
@@ -206,16 +210,6 @@ TEST_F(FileOperationsTest, DeleteOfARunningProgramIsRefused) {
             error_);
   EXPECT_TRUE(base::PathExists(program));
   EXPECT_FALSE(base::PathExists(Path(L"child.exe.1520900000.old")));
-}
-
-TEST_F(FileOperationsTest, CommitRemovesTheEmptiedParents) {
-  const base::FilePath file = Path(L"x\\y\\f.txt");
-  Write(file, "x");
-  Write(Path(L"x\\other\\g.txt"), "x");
-  ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, true)));
-  CommitOperations(&transaction_);
-  EXPECT_FALSE(base::PathExists(Path(L"x\\y")));
-  EXPECT_TRUE(base::PathExists(Path(L"x\\other\\g.txt")));
 }
 
 TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
