@@ -236,6 +236,27 @@ TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
   EXPECT_FALSE(base::PathExists(aside));
 }
 
+TEST_F(FileOperationsTest, CopyRefusesUnsafePaths) {
+  Write(Path(L"sub\\a.txt"), "x");
+  const base::FilePath too_long = temp_.GetPath().Append(base::string16(
+      base::kMaxPathLength - 1 - temp_.GetPath().value().size(), L'f'));
+  const struct {
+    base::FilePath source;
+    base::FilePath destination;
+    const char* error;
+  } kCases[] = {
+      {Path(L"sub\\..\\sub\\a.txt"), Path(L"b.txt"),
+       "One of the paths references parent."},
+      {Path(L"sub\\a.txt"), too_long, "One of the paths is too long."},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_FALSE(
+        Run(std::make_unique<CopyFileOperation>(c.source, c.destination)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_FALSE(base::PathExists(c.destination));
+  }
+}
+
 TEST_F(FileOperationsTest, CreatedFolderLevelsAndOnlyThoseAreRemoved) {
   for (const wchar_t* existing : {L"", L"a"}) {
     if (*existing) {
