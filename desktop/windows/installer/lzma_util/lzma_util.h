@@ -40,8 +40,9 @@ class LzmaUtil {
   // Writes the entries named in |entries| (every entry when it is empty)
   // below |destination|. Returns 0 on success, else an error code. Also when
   // it stops early, |extracted_files| and |created_folders| name every file
-  // it wrote and every folder it created, so that the caller can take them
-  // away again. |observer| may be null.
+  // it wrote and every folder it created (|destination| too, when it had to
+  // make it), so that the caller can take them away again. |observer| may be
+  // null.
   virtual int Extract(const base::FilePath& destination,
                       const std::set<base::string16>& entries,
                       LzmaUtilObserver* observer,

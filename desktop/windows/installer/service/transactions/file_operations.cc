@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -48,6 +49,19 @@ bool ClearReadOnly(const base::FilePath& path) {
   }
   return ::SetFileAttributesW(path.value().c_str(),
                               attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// base::MoveUnsafe refuses a path of base::kMaxPathLength characters or
+// more without setting an error code, which would leave a stale code (even
+// "success") for the caller's text; the system's code for that case stands in.
+bool MoveWithError(const base::FilePath& from, const base::FilePath& to, DWORD* error) {
+  if (base::MoveUnsafe(from, to))
+    return true;
+  *error = from.value().size() >= base::kMaxPathLength ||
+                   to.value().size() >= base::kMaxPathLength
+               ? ERROR_FILENAME_EXCED_RANGE
+               : ::GetLastError();
+  return false;
 }
 
 // Removes |folder| and then its ancestors while they are empty.
@@ -186,8 +200,15 @@ bool CreateFolderOperation::Execute(Transaction* nested, std::string* error) {
   }
   VLOG(1) << "Valid ancestor";
   if (!base::CreateDirectory(folder_)) {
-    ReplaceError(error, "Cannot create directory: " +
-                            FormatWin32Error(::GetLastError()));
+    const DWORD failure = ::GetLastError();
+    // The upper levels may have been made before a lower one failed (a name
+    // too long or invalid); nothing is recorded yet, so take them away here.
+    // Every level below |current| was missing, and only empty folders go.
+    for (base::FilePath level = folder_.DirName(); level != current;
+         level = level.DirName()) {
+      ::RemoveDirectoryW(level.value().c_str());
+    }
+    ReplaceError(error, "Cannot create directory: " + FormatWin32Error(failure));
     return false;
   }
   existing_ancestor_ = current;
@@ -260,9 +281,8 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
   }
 
   DWORD failure = ERROR_SUCCESS;
-  if (!base::MoveUnsafe(path_, moved_path_)) {
-    failure = ::GetLastError();
-  } else {
+  bool failed = !MoveWithError(path_, moved_path_, &failure);
+  if (!failed) {
     VLOG(1) << "File moved successfully to " << moved_path_.value();
     const base::FilePath::StringType extension = path_.FinalExtension();
     if (check_in_use_ && (base::EqualsCaseInsensitiveASCII(extension, L".exe") ||
@@ -271,6 +291,8 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE) {
+        // The text reports why the file is busy, not how the move back went.
+        failed = true;
         failure = ::GetLastError();
         LOG(ERROR) << "Attempt to open the file for writing failed: "
                    << FormatWin32Error(failure);
@@ -281,7 +303,7 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
       }
     }
   }
-  if (failure != ERROR_SUCCESS) {
+  if (failed) {
     LOG(ERROR) << "File removal failed";
     ReplaceError(error,
                  "Cannot move the file to .old: " + FormatWin32Error(failure));
@@ -332,8 +354,8 @@ bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
   VLOG(1) << "Moving " << source_.value() << " to " << destination_.value();
   if (!ClearReadOnly(source_))
     LOG(ERROR) << "Couldn't clear RO attribute of " << source_.value();
-  if (!base::MoveUnsafe(source_, destination_)) {
-    const DWORD failure = ::GetLastError();
+  DWORD failure = ERROR_SUCCESS;
+  if (!MoveWithError(source_, destination_, &failure)) {
     LOG(ERROR) << "File move failed";
     ReplaceError(error, "Could not move the file: " + FormatWin32Error(failure));
     return false;
@@ -418,8 +440,22 @@ void UnpackArchiveOperation::Rollback() {
   unpacked_ = false;
   for (const base::FilePath& file : extracted_files_)
     base::DeleteFile(file, false);
-  for (const base::FilePath& folder : created_folders_)
-    RemoveEmptyFolders(folder);
+  // Each created folder goes with its emptied parents, but the climb never
+  // leaves the destination: folders above it, and the destination itself
+  // unless the reader made it, may have been there (empty) before the run.
+  // What the nested create-folder operation made is its own rollback's job.
+  const base::FilePath top = destination_.StripTrailingSeparators();
+  const bool made_destination =
+      std::find(created_folders_.begin(), created_folders_.end(), top) !=
+      created_folders_.end();
+  for (const base::FilePath& created : created_folders_) {
+    for (base::FilePath folder = created;
+         top.IsParent(folder) || (made_destination && folder == top);
+         folder = folder.DirName()) {
+      if (!::RemoveDirectoryW(folder.value().c_str()))
+        break;
+    }
+  }
 }
 
 }  // namespace installer

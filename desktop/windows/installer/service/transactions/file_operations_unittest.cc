@@ -111,11 +111,12 @@ class FileOperationsTest : public testing::Test {
 };
 
 TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
-  const base::FilePath file = Path(L"setup.dll");
-  const base::FilePath aside = Path(L"setup.dll.1520900000.old");
+  const base::FilePath file = Path(L"x\\y\\setup.dll");
+  const base::FilePath aside = Path(L"x\\y\\setup.dll.1520900000.old");
+  Write(Path(L"x\\other\\g.txt"), "x");
   for (bool commit : {true, false}) {
     Write(file, "old");
-    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, false)));
+    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, true)));
     EXPECT_FALSE(base::PathExists(file));
     EXPECT_EQ("old", Read(aside));
     if (commit)
@@ -124,22 +125,39 @@ TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
       RollbackOperations(&transaction_);
     EXPECT_FALSE(base::PathExists(aside)) << commit;
     EXPECT_EQ(commit ? "<missing>" : "old", Read(file));
+    // The commit takes away the emptied parents up to a non-empty one.
+    EXPECT_EQ(!commit, base::PathExists(Path(L"x\\y")));
+    EXPECT_TRUE(base::PathExists(Path(L"x\\other\\g.txt")));
   }
   // Nothing to delete: success, and nothing to undo or finish.
   EXPECT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
   EXPECT_EQ(1u, transaction_.size());
 }
 
-TEST_F(FileOperationsTest, DeleteRefusesAnExistingOldName) {
-  const base::FilePath file = Path(L"a.txt");
-  const base::FilePath aside = Path(L"a.txt.1520900000.old");
-  Write(file, "new");
-  Write(aside, "older");
-  EXPECT_FALSE(Run(std::make_unique<DeleteFileOperation>(file, false, false)));
-  EXPECT_EQ(".old file '" + aside.AsUTF8Unsafe() + "' already exists ",
-            error_);
-  EXPECT_EQ("new", Read(file));
-  EXPECT_EQ("older", Read(aside));
+TEST_F(FileOperationsTest, DeleteFailuresLeaveTheFileInPlace) {
+  // A name that fits while its moved-aside name does not.
+  const base::FilePath long_name = temp_.GetPath().Append(base::string16(
+      base::kMaxPathLength - 10 - temp_.GetPath().value().size(), L'f'));
+  const struct {
+    base::FilePath file;
+    std::string error;
+  } kCases[] = {
+      {Path(L"a.txt"), ".old file '" +
+                           Path(L"a.txt.1520900000.old").AsUTF8Unsafe() +
+                           "' already exists "},
+      {long_name, "Cannot move the file to .old: " +
+                      FormatWin32Error(ERROR_FILENAME_EXCED_RANGE)},
+  };
+  Write(Path(L"a.txt.1520900000.old"), "older");
+  for (const auto& c : kCases) {
+    Write(c.file, "new");
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(
+        Run(std::make_unique<DeleteFileOperation>(c.file, false, false)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_EQ("new", Read(c.file));
+  }
+  EXPECT_EQ("older", Read(Path(L"a.txt.1520900000.old")));
 }
 
 class NoAccessSecurityUtils : public SecurityUtilsImpl {
@@ -194,16 +212,6 @@ TEST_F(FileOperationsTest, DeleteOfARunningProgramIsRefused) {
   EXPECT_FALSE(base::PathExists(Path(L"child.exe.1520900000.old")));
 }
 
-TEST_F(FileOperationsTest, CommitRemovesTheEmptiedParents) {
-  const base::FilePath file = Path(L"x\\y\\f.txt");
-  Write(file, "x");
-  Write(Path(L"x\\other\\g.txt"), "x");
-  ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, false, true)));
-  CommitOperations(&transaction_);
-  EXPECT_FALSE(base::PathExists(Path(L"x\\y")));
-  EXPECT_TRUE(base::PathExists(Path(L"x\\other\\g.txt")));
-}
-
 TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
   const base::FilePath source = Path(L"source.txt");
   const base::FilePath destination = Path(L"destination.txt");
@@ -228,6 +236,27 @@ TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
   EXPECT_FALSE(base::PathExists(aside));
 }
 
+TEST_F(FileOperationsTest, CopyRefusesUnsafePaths) {
+  Write(Path(L"sub\\a.txt"), "x");
+  const base::FilePath too_long = temp_.GetPath().Append(base::string16(
+      base::kMaxPathLength - 1 - temp_.GetPath().value().size(), L'f'));
+  const struct {
+    base::FilePath source;
+    base::FilePath destination;
+    const char* error;
+  } kCases[] = {
+      {Path(L"sub\\..\\sub\\a.txt"), Path(L"b.txt"),
+       "One of the paths references parent."},
+      {Path(L"sub\\a.txt"), too_long, "One of the paths is too long."},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_FALSE(
+        Run(std::make_unique<CopyFileOperation>(c.source, c.destination)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_FALSE(base::PathExists(c.destination));
+  }
+}
+
 TEST_F(FileOperationsTest, CreatedFolderLevelsAndOnlyThoseAreRemoved) {
   for (const wchar_t* existing : {L"", L"a"}) {
     if (*existing) {
@@ -240,6 +269,11 @@ TEST_F(FileOperationsTest, CreatedFolderLevelsAndOnlyThoseAreRemoved) {
     EXPECT_EQ(*existing != 0, base::PathExists(Path(L"a")));
     EXPECT_TRUE(base::PathExists(Path(L"keep")));
   }
+  // A level that cannot be made takes away the levels made above it.
+  EXPECT_FALSE(Run(std::make_unique<CreateFolderOperation>(Path(L"x\\y\\a?b"))));
+  EXPECT_EQ("Cannot create directory: " + FormatWin32Error(ERROR_INVALID_NAME),
+            error_);
+  EXPECT_FALSE(base::PathExists(Path(L"x")));
 }
 
 TEST_F(FileOperationsTest, MoveIsUndoneOrLeavesNoEmptySourceFolder) {
@@ -259,7 +293,8 @@ TEST_F(FileOperationsTest, MoveIsUndoneOrLeavesNoEmptySourceFolder) {
   }
 }
 
-// Writes a folder and a file below the destination, then fails.
+// Writes a folder and a file below the destination (listing the
+// destination too when it makes it), then fails.
 class FailingReader : public LzmaUtil {
  public:
   int Open(const base::FilePath& archive) override { return open_result; }
@@ -269,8 +304,12 @@ class FailingReader : public LzmaUtil {
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
     const base::FilePath file = destination.Append(L"sub\\f.txt");
-    EXPECT_TRUE(base::CreateDirectory(file.DirName()));
-    created_folders->push_back(file.DirName());
+    for (const base::FilePath& folder : {destination, file.DirName()}) {
+      if (!base::DirectoryExists(folder)) {
+        EXPECT_TRUE(base::CreateDirectory(folder));
+        created_folders->push_back(folder);
+      }
+    }
     EXPECT_EQ(1, base::WriteFile(file, "x", 1));
     extracted_files->push_back(file);
     return 5;
@@ -285,15 +324,23 @@ TEST_F(FileOperationsTest, FailedUnpackTakesAwayWhatItWrote) {
   FailingReader reader;
   const struct {
     int open_result;
+    bool destination_existed;
     const char* error;
-  } kCases[] = {{0, "Could not lzma unpack, error code: 5"},
-                {2, "Could not open the archive: 2"}};
+  } kCases[] = {{0, false, "Could not lzma unpack, error code: 5"},
+                {2, false, "Could not open the archive: 2"},
+                {0, true, "Could not lzma unpack, error code: 5"}};
   for (const auto& c : kCases) {
+    if (c.destination_existed) {
+      ASSERT_TRUE(base::CreateDirectory(Path(L"p\\q")));
+    }
     reader.open_result = c.open_result;
     EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
         archive, Path(L"p\\q"), &reader, nullptr)));
     EXPECT_EQ(c.error, error_);
-    EXPECT_FALSE(base::PathExists(Path(L"p")));
+    // Empty folders that were there before the run are still there.
+    EXPECT_EQ(c.destination_existed, base::DirectoryExists(Path(L"p\\q")));
+    EXPECT_EQ(c.destination_existed, base::DirectoryExists(Path(L"p")));
+    EXPECT_FALSE(base::PathExists(Path(L"p\\q\\sub")));
     EXPECT_TRUE(base::PathExists(Path(L"keep")));
   }
 }
