@@ -14,6 +14,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/strings/string_util.h"
 #include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "gtest/gtest.h"
 
@@ -84,11 +85,7 @@ class RegistryOperationsTest : public testing::Test {
     base_ = L"Software\\KavorTest\\RegistryOperations-" +
             std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(::GetTickCount64());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegCreateKeyExW(HKEY_CURRENT_USER, base_.c_str(), 0, nullptr,
-                                0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ::RegCloseKey(key);
+    ASSERT_TRUE(SetValue(base_, L"", REG_NONE, nullptr, 0));
   }
   void TearDown() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
@@ -196,24 +193,21 @@ class SecurityAtCreationOperation : public DeleteRegKeyOperation {
 // again as its parent's first subkey, and the rollback restores the rest.
 class UndeletableKeyOperation : public DeleteRegKeyOperation {
  public:
-  UndeletableKeyOperation(const std::wstring& tree, int* refusals)
-      : DeleteRegKeyOperation(HKEY_CURRENT_USER, tree, 0),
-        refused_(tree + L"\\A"),
-        refusals_(refusals) {}
+  using DeleteRegKeyOperation::DeleteRegKeyOperation;
+  static int refusals;
 
  protected:
+  // Only the first attempt on T\A is refused, so that a walk that tries
+  // again ends too.
   LONG DeleteKey(const base::string16& key_path) override {
-    // Only the first attempt is refused, so that a walk that tries again
-    // ends too.
-    if (key_path == refused_ && ++*refusals_ == 1)
+    if (base::EndsWith(key_path, L"\\T\\A", base::CompareCase::SENSITIVE) &&
+        ++refusals == 1) {
       return ERROR_ACCESS_DENIED;
+    }
     return DeleteRegKeyOperation::DeleteKey(key_path);
   }
-
- private:
-  std::wstring refused_;
-  int* refusals_;
 };
+int UndeletableKeyOperation::refusals = 0;
 
 TEST_F(RegistryOperationsTest, KeyThatCannotBeDeletedFailsTheOperation) {
   const std::wstring tree = base_ + L"\\T";
@@ -222,12 +216,13 @@ TEST_F(RegistryOperationsTest, KeyThatCannotBeDeletedFailsTheOperation) {
   ASSERT_TRUE(SetValue(tree + L"\\B", L"b", REG_SZ, L"3", 4));
   const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
 
-  int refusals = 0;
+  UndeletableKeyOperation::refusals = 0;
   Transaction transaction;
   EXPECT_FALSE(ExecuteOperation(
-      &transaction, std::make_unique<UndeletableKeyOperation>(tree, &refusals),
+      &transaction,
+      std::make_unique<UndeletableKeyOperation>(HKEY_CURRENT_USER, tree, 0),
       nullptr));
-  EXPECT_EQ(1, refusals);
+  EXPECT_EQ(1, UndeletableKeyOperation::refusals);
   EXPECT_TRUE(transaction.empty());
   EXPECT_EQ(before, Snapshot(HKEY_CURRENT_USER, base_, 0));
 }

@@ -111,10 +111,9 @@ TEST(RegistryValueTemplateTest, OperationsOfEntries) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     // Every row starts from the key holding an old value.
-    const wchar_t old_value[] = L"old";
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegSetKeyValueW(HKEY_CURRENT_USER, (base + L"\\K").c_str(),
-                                L"v", REG_SZ, old_value, sizeof(old_value)));
+                                L"v", REG_SZ, L"old", 8));
     const size_t recorded_before = variables.RecordedValues();
     RegistryValueTemplate value_template(c.entry, &variables);
     std::unique_ptr<TransactionOperation> operation(
@@ -128,16 +127,12 @@ TEST(RegistryValueTemplateTest, OperationsOfEntries) {
       continue;
     Transaction transaction;
     ASSERT_TRUE(ExecuteOperation(&transaction, std::move(operation), nullptr));
-    HKEY key = nullptr;
     BYTE data[256];
     DWORD type = 0, size = sizeof(data);
-    LONG read = ::RegOpenKeyExW(HKEY_CURRENT_USER, (base + L"\\K").c_str(), 0,
-                                KEY_READ, &key);
-    if (read == ERROR_SUCCESS) {
-      read = ::RegQueryValueExW(key, c.value_read ? c.value_read : L"v",
-                                nullptr, &type, data, &size);
-      ::RegCloseKey(key);
-    }
+    const LONG read = ::RegGetValueW(
+        HKEY_CURRENT_USER, (base + L"\\K").c_str(),
+        c.value_read ? c.value_read : L"v", RRF_RT_ANY | RRF_NOEXPAND, &type,
+        data, &size);
     if (c.value_read) {
       ASSERT_EQ(ERROR_SUCCESS, read);
       EXPECT_EQ(c.type, type);
