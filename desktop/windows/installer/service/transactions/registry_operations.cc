@@ -2,7 +2,6 @@
 
 #include <shlwapi.h>
 
-#include "base/files/file_path.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -24,6 +23,14 @@ constexpr SECURITY_INFORMATION kSavedSecurityInfo =
 SE_OBJECT_TYPE SecurityObjectType(uint32_t view_flags) {
   return view_flags == KEY_WOW64_32KEY ? SE_REGISTRY_WOW64_32KEY
                                        : SE_REGISTRY_KEY;
+}
+
+// The parent of a key path: key names may hold "/", so only "\\" separates.
+// A single name gives ".", whose parent is itself: the ancestor search ends.
+base::string16 ParentKey(const base::string16& key_path) {
+  const size_t separator = key_path.rfind(L'\\');
+  return separator == base::string16::npos ? base::string16(L".")
+                                           : key_path.substr(0, separator);
 }
 
 base::string16 ObjectName(HKEY root, const base::string16& key_path) {
@@ -170,13 +177,21 @@ bool ChangeRegValueOperation::Execute(Transaction* nested, std::string* error) {
 void ChangeRegValueOperation::Rollback() {
   if (!changed_)
     return;
-  LONG result;
-  if (old_type_ == kDeleteRegistryValueType) {
-    result = key_.DeleteValue(value_name_.c_str());
-  } else {
-    result = key_.WriteValue(value_name_.c_str(),
-                             old_data_.empty() ? nullptr : old_data_.data(),
-                             static_cast<DWORD>(old_data_.size()), old_type_);
+  const auto restore = [this]() {
+    if (old_type_ == kDeleteRegistryValueType)
+      return key_.DeleteValue(value_name_.c_str());
+    return key_.WriteValue(value_name_.c_str(),
+                           old_data_.empty() ? nullptr : old_data_.data(),
+                           static_cast<DWORD>(old_data_.size()), old_type_);
+  };
+  LONG result = restore();
+  // A later operation may have deleted the key and its rollback made it
+  // again: the handle of Execute then points at the deleted key, and the
+  // value must go to the key that is there now.
+  if (result == ERROR_KEY_DELETED) {
+    result = key_.Open(root_, key_path_.c_str(), view_flags_ | kValueAccess);
+    if (result == ERROR_SUCCESS)
+      result = restore();
   }
   if (result != ERROR_SUCCESS)
     LOG(ERROR) << "Failed to roll back " << value_name_ << " of " << key_path_;
@@ -206,19 +221,19 @@ bool CreateRegKeyOperation::Execute(Transaction* nested, std::string* error) {
   }
 
   VLOG(1) << "Attempting to find the nearest existing ancestor.";
-  base::FilePath child(key_path_);
-  base::FilePath ancestor = child.DirName();
+  base::string16 child = key_path_;
+  base::string16 ancestor = ParentKey(child);
   if (ancestor == child) {
     LOG(ERROR) << "No existing ancestor found.";
     return false;
   }
   bool opened = false;
   for (;;) {
-    result = ::RegOpenKeyExW(root_, ancestor.value().c_str(), 0,
+    result = ::RegOpenKeyExW(root_, ancestor.c_str(), 0,
                              view_flags_ | KEY_CREATE_SUB_KEY, &key);
     if (result == ERROR_FILE_NOT_FOUND) {
       child = ancestor;
-      ancestor = child.DirName();
+      ancestor = ParentKey(child);
       if (ancestor == child) {
         LOG(ERROR) << "No existing ancestor found.";
         return false;
@@ -236,8 +251,8 @@ bool CreateRegKeyOperation::Execute(Transaction* nested, std::string* error) {
     break;
   }
 
-  VLOG(1) << "Ancestor found: " << ancestor.value();
-  const base::string16 object_name = ObjectName(root_, ancestor.value());
+  VLOG(1) << "Ancestor found: " << ancestor;
+  const base::string16 object_name = ObjectName(root_, ancestor);
   const SE_OBJECT_TYPE object_type = SecurityObjectType(view_flags_);
   SecurityUtils* security = SecurityUtilsImpl::GetInstance();
   if (!opened || !security->HasAccess(object_name, object_type, kValueAccess)) {
@@ -249,7 +264,7 @@ bool CreateRegKeyOperation::Execute(Transaction* nested, std::string* error) {
     }
   }
 
-  created_key_path_ = child.value();
+  created_key_path_ = child;
   result = ::RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, 0,
                              KEY_ALL_ACCESS | view_flags_, nullptr, &key,
                              nullptr);
@@ -267,20 +282,17 @@ void CreateRegKeyOperation::Rollback() {
   // The tree goes through a handle on its parent opened in the operation's
   // view: a delete by path from the root would reach the native view's key
   // of that name, not the one this operation created.
-  const base::FilePath created(created_key_path_);
-  const base::FilePath parent = created.DirName();
+  const size_t separator = created_key_path_.rfind(L'\\');
   HKEY parent_key = root_;
-  if (parent.value() != base::FilePath::kCurrentDirectory &&
-      ::RegOpenKeyExW(root_, parent.value().c_str(), 0,
+  if (separator != base::string16::npos &&
+      ::RegOpenKeyExW(root_, created_key_path_.substr(0, separator).c_str(), 0,
                       view_flags_ | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
                       &parent_key) != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to open the parent of " << created_key_path_;
     return;
   }
-  const base::string16 name =
-      parent.value() != base::FilePath::kCurrentDirectory
-          ? created.BaseName().value()
-          : created_key_path_;
+  const base::string16 name = created_key_path_.substr(
+      separator == base::string16::npos ? 0 : separator + 1);
   const LONG result = ::SHDeleteKeyW(parent_key, name.c_str());
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to delete " << created_key_path_ << ": "

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -67,7 +66,6 @@ TEST(RegistryValueTemplateTest, OperationsOfEntries) {
     const char* name;
     RegistryValueTemplateEntry entry;
     HKEY root;
-    base::win::Version os;  // PRE_XP: the running system
     bool result;
     bool made;
     // The expanded value name, read back and recorded; null: none written.
@@ -78,55 +76,44 @@ TEST(RegistryValueTemplateTest, OperationsOfEntries) {
       {"install folder",
        {L"{Base}\\K", L"v", REG_SZ, L"{InstallFolder}\\Launcher.exe,0", 1,
         nullptr, 0, 2},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, true, L"v", REG_SZ,
+       HKEY_CURRENT_USER, true, true, L"v", REG_SZ,
        WideBytes(L"C:\\Program Files\\X\\Launcher.exe,0")},
       {"unknown names stay bare",
-       {L"{Base}\\K", L"{Foo}", REG_SZ, L"{Foo}", 1}, HKEY_CURRENT_USER,
-       base::win::PRE_XP, true, true, L"Foo", REG_SZ, WideBytes(L"Foo")},
+       {L"{Base}\\K", L"{Foo}", REG_SZ, L"{Foo}", 1}, HKEY_CURRENT_USER, true, true, L"Foo", REG_SZ, WideBytes(L"Foo")},
       {"open brace without close",
        {L"{Base}\\K", L"v", REG_EXPAND_SZ, L"{Product} a{b", 1},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, true, L"v", REG_EXPAND_SZ,
+       HKEY_CURRENT_USER, true, true, L"v", REG_EXPAND_SZ,
        WideBytes(L"Kavor a{b")},
       {"a value holding its own placeholder",
-       {L"{Base}\\K", L"v", REG_SZ, L"{Loop}!", 1}, HKEY_CURRENT_USER,
-       base::win::PRE_XP, true, true, L"v", REG_SZ, WideBytes(L"x{Loop}y!")},
+       {L"{Base}\\K", L"v", REG_SZ, L"{Loop}!", 1}, HKEY_CURRENT_USER, true, true, L"v", REG_SZ, WideBytes(L"x{Loop}y!")},
       {"empty expansion", {L"{Base}\\K", L"v", REG_SZ, L"{Empty}", 1},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, true, L"v", REG_SZ, ""},
-      {"number", {L"{Base}\\K", L"v", REG_DWORD, 32u, 1}, HKEY_CURRENT_USER,
-       base::win::PRE_XP, true, true, L"v", REG_DWORD,
+       HKEY_CURRENT_USER, true, true, L"v", REG_SZ, ""},
+      {"number", {L"{Base}\\K", L"v", REG_DWORD, 32u, 1}, HKEY_CURRENT_USER, true, true, L"v", REG_DWORD,
        std::string(reinterpret_cast<const char*>(&thirty_two), 4)},
-      {"bytes", {L"{Base}\\K", L"v", REG_BINARY, "ab", 1}, HKEY_CURRENT_USER,
-       base::win::PRE_XP, true, true, L"v", REG_BINARY, "ab"},
+      {"bytes", {L"{Base}\\K", L"v", REG_BINARY, "ab", 1}, HKEY_CURRENT_USER, true, true, L"v", REG_BINARY, "ab"},
       {"value deletion", {L"{Base}\\K", L"v", kDeleteRegistryValueType},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, true, nullptr, 0, ""},
+       HKEY_CURRENT_USER, true, true, nullptr, 0, ""},
       {"key deletion", {L"{Base}\\{ProgID}", nullptr, kDeleteRegistryKeyType},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, true, nullptr, 0, ""},
+       HKEY_CURRENT_USER, true, true, nullptr, 0, ""},
       {"other root",
        {L"{Base}\\K", L"v", REG_SZ, L"x", 1, HKEY_LOCAL_MACHINE},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, false, nullptr, 0, ""},
-      {"older system", {L"{Base}\\K", L"v", REG_SZ, L"x", base::win::VISTA},
-       HKEY_CURRENT_USER, base::win::XP, true, false, nullptr, 0, ""},
+       HKEY_CURRENT_USER, true, false, nullptr, 0, ""},
+      {"later system", {L"{Base}\\K", L"v", REG_SZ, L"x", 100},
+       HKEY_CURRENT_USER, true, false, nullptr, 0, ""},
       {"later stream",
        {L"{Base}\\K", L"v", REG_SZ, L"x", 1, nullptr, GetChannelId() + 1},
-       HKEY_CURRENT_USER, base::win::PRE_XP, true, false, nullptr, 0, ""},
+       HKEY_CURRENT_USER, true, false, nullptr, 0, ""},
       {"not recorded for this root", {L"{Base}\\K", L"v", REG_SZ, L"x", 1},
-       HKEY_CLASSES_ROOT, base::win::PRE_XP, true, true, nullptr, 0, ""},
+       HKEY_CLASSES_ROOT, true, true, nullptr, 0, ""},
       {"unsupported type", {L"{Base}\\K", L"v", REG_MULTI_SZ, L"x", 1},
-       HKEY_CURRENT_USER, base::win::PRE_XP, false, false, nullptr, 0, ""},
+       HKEY_CURRENT_USER, false, false, nullptr, 0, ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    std::unique_ptr<base::win::ScopedOSInfoOverride> os;
-    if (c.os != base::win::PRE_XP) {
-      base::win::OSInfo::Record record;
-      record.version = c.os;
-      os = std::make_unique<base::win::ScopedOSInfoOverride>(record);
-    }
     // Every row starts from the key holding an old value.
-    const wchar_t old_value[] = L"old";
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegSetKeyValueW(HKEY_CURRENT_USER, (base + L"\\K").c_str(),
-                                L"v", REG_SZ, old_value, sizeof(old_value)));
+                                L"v", REG_SZ, L"old", 8));
     const size_t recorded_before = variables.RecordedValues();
     RegistryValueTemplate value_template(c.entry, &variables);
     std::unique_ptr<TransactionOperation> operation(
@@ -140,16 +127,12 @@ TEST(RegistryValueTemplateTest, OperationsOfEntries) {
       continue;
     Transaction transaction;
     ASSERT_TRUE(ExecuteOperation(&transaction, std::move(operation), nullptr));
-    HKEY key = nullptr;
     BYTE data[256];
     DWORD type = 0, size = sizeof(data);
-    LONG read = ::RegOpenKeyExW(HKEY_CURRENT_USER, (base + L"\\K").c_str(), 0,
-                                KEY_READ, &key);
-    if (read == ERROR_SUCCESS) {
-      read = ::RegQueryValueExW(key, c.value_read ? c.value_read : L"v",
-                                nullptr, &type, data, &size);
-      ::RegCloseKey(key);
-    }
+    const LONG read = ::RegGetValueW(
+        HKEY_CURRENT_USER, (base + L"\\K").c_str(),
+        c.value_read ? c.value_read : L"v", RRF_RT_ANY | RRF_NOEXPAND, &type,
+        data, &size);
     if (c.value_read) {
       ASSERT_EQ(ERROR_SUCCESS, read);
       EXPECT_EQ(c.type, type);
