@@ -31,6 +31,11 @@ class FakeSettings : public Settings {
   InstallerOperation operation = OPERATION_INSTALL;
   bool editable = true;
 
+  FakeSettings() = default;
+  // The folder details point at this object's |folder|.
+  FakeSettings(const FakeSettings&) = delete;
+  FakeSettings& operator=(const FakeSettings&) = delete;
+
   base::FilePath GetInstallFolder() const override { return folder; }
   InstallerOperation GetOperation() const override { return operation; }
   FolderProblem GetFolderProblem() const override {
