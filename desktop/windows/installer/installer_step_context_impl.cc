@@ -121,8 +121,11 @@ bool InstallerStepContextImpl::IsRunningFromTargetFolder() {
   base::FilePath exe;
   if (!base::PathService::Get(base::FILE_EXE, &exe))
     return false;
-  return base::FilePath::CompareIgnoreCase(exe.DirName().value(),
-                                           GetTargetFolder().value()) == 0;
+  // Windows paths ignore case, and a folder chosen as "C:\Kavor\" is the
+  // same folder as the executable's "C:\Kavor".
+  return base::FilePath::CompareIgnoreCase(
+             exe.DirName().StripTrailingSeparators().value(),
+             GetTargetFolder().StripTrailingSeparators().value()) == 0;
 }
 
 bool InstallerStepContextImpl::IsPackageDirKnown() {

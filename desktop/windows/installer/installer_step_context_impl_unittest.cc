@@ -5,7 +5,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
-#include "desktop/windows/installer/steps/test/fake_settings.h"
+#include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -13,13 +13,9 @@ namespace {
 
 class InstallerStepContextImplTest : public testing::Test {
  protected:
-  InstallerStepContextImplTest() {
-    settings_.folder_details = &folder_details_;
-    context_.set_settings(&settings_);
-  }
+  InstallerStepContextImplTest() { context_.set_settings(&settings_); }
 
-  FakeFolderDetails folder_details_;
-  FakeSettings settings_;
+  test::FakeSettings settings_;
   InstallerStepContextImpl context_;
 };
 
@@ -45,7 +41,7 @@ TEST_F(InstallerStepContextImplTest, RecordsRegistryValuesOnlyWhileOn) {
 TEST_F(InstallerStepContextImplTest, IsMinimalInstall) {
   base::ScopedTempDir dir;
   ASSERT_TRUE(dir.CreateUniqueTempDir());
-  folder_details_.path = dir.GetPath();
+  settings_.folder = dir.GetPath();
   context_.set_installation_subfolder(base::FilePath(L"47.0.4127.0"));
   const base::FilePath target = dir.GetPath().Append(L"47.0.4127.0");
   ASSERT_TRUE(base::CreateDirectory(target));
@@ -70,18 +66,36 @@ TEST_F(InstallerStepContextImplTest, IsMinimalInstall) {
   }
 }
 
-TEST_F(InstallerStepContextImplTest, RunningFromTargetFolderIgnoresCase) {
+TEST_F(InstallerStepContextImplTest, RunningFromTargetFolder) {
   base::FilePath exe_dir;
   ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &exe_dir));
-  folder_details_.path = base::FilePath(base::ToUpperASCII(
-      exe_dir.DirName().value()));
-  EXPECT_FALSE(context_.IsRunningFromTargetFolder());
-  context_.set_installation_subfolder(exe_dir.BaseName());
-  EXPECT_TRUE(context_.IsRunningFromTargetFolder());
+  const base::string16 parent = exe_dir.DirName().value();
+  const base::string16 name = exe_dir.BaseName().value();
+  struct {
+    base::string16 folder;
+    base::string16 subfolder;
+    bool running;
+  } const kCases[] = {
+      {parent, L"", false},
+      {base::ToUpperASCII(parent), name, true},
+      {parent + L"\\" + name + L"\\", L"", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.folder + L" " + c.subfolder);
+    settings_.folder = base::FilePath(c.folder);
+    context_.set_installation_subfolder(base::FilePath(c.subfolder));
+    EXPECT_EQ(c.running, context_.IsRunningFromTargetFolder());
+  }
+}
+
+TEST_F(InstallerStepContextImplTest, NoExistingInstallation) {
+  EXPECT_FALSE(context_.HasExistingInstallation());
+  EXPECT_EQ(INSTALLATION_STATUS_INVALID,
+            context_.GetExistingInstallationStatus().origin);
 }
 
 TEST_F(InstallerStepContextImplTest, Variables) {
-  folder_details_.path = base::FilePath(L"C:\\Users\\u\\Kavor");
+  settings_.folder = base::FilePath(L"C:\\Users\\u\\Kavor");
   *context_.uninstall_string() = L"KavorUninstallKey";
   struct {
     const wchar_t* name;

@@ -8,11 +8,12 @@
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/task_runner.h"
 #include "base/test/bounded_wait.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/steps/installer_step.h"
-#include "desktop/windows/installer/steps/test/fake_settings.h"
+#include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -83,13 +84,35 @@ class ScriptedLists : public InstallerStepListBuilder {
   Log* const log_;
 };
 
+// Runs every task on |target| at once and adds up the delays asked for, so
+// that the retries cost the test no time.
+class DelayRecordingRunner : public base::TaskRunner {
+ public:
+  explicit DelayRecordingRunner(base::scoped_refptr<base::TaskRunner> target)
+      : target_(std::move(target)) {}
+
+  bool PostDelayedTask(const base::Location& from_here,
+                       base::OnceClosure task,
+                       base::TimeDelta delay) override {
+    total_delay += delay;
+    return target_->PostTask(from_here, std::move(task));
+  }
+  bool RunsTasksInCurrentSequence() const override {
+    return target_->RunsTasksInCurrentSequence();
+  }
+
+  base::TimeDelta total_delay;
+
+ private:
+  ~DelayRecordingRunner() override = default;
+
+  const base::scoped_refptr<base::TaskRunner> target_;
+};
+
 class InstallerStepSchedulerTest : public testing::Test,
                                    public InstallerStepSchedulerDelegate {
  protected:
-  InstallerStepSchedulerTest() {
-    settings_.folder_details = &folder_details_;
-    context_.set_settings(&settings_);
-  }
+  InstallerStepSchedulerTest() { context_.set_settings(&settings_); }
 
   // Schedules |script| as the list of |operation|.
   bool Schedule(InstallerOperation operation,
@@ -97,8 +120,7 @@ class InstallerStepSchedulerTest : public testing::Test,
                 bool lists_ok = true) {
     settings_.operation = operation;
     scheduler_ = std::make_unique<InstallerStepSchedulerImpl>(
-        std::make_unique<ScriptedLists>(std::move(script), lists_ok, &log_),
-        base::TimeDelta());
+        std::make_unique<ScriptedLists>(std::move(script), lists_ok, &log_));
     return scheduler_->Schedule(&context_, context_.uninstall_string(),
                                 &step_count_);
   }
@@ -106,7 +128,8 @@ class InstallerStepSchedulerTest : public testing::Test,
   void RunSteps() {
     base::RunLoop run_loop;
     quit_ = run_loop.QuitClosure();
-    scheduler_->Run(loop_.task_runner(), this);
+    runner_ = new DelayRecordingRunner(loop_.task_runner());
+    scheduler_->Run(runner_, this);
     ASSERT_TRUE(base::RunWithin(&run_loop, "OnAllStepsDone"));
   }
 
@@ -128,9 +151,9 @@ class InstallerStepSchedulerTest : public testing::Test,
   base::MessageLoop loop_;
   base::RepeatingClosure quit_;
   ScopedInstallerErrorRecord error_record_;
-  FakeFolderDetails folder_details_;
-  FakeSettings settings_;
+  test::FakeSettings settings_;
   InstallerStepContextImpl context_;
+  base::scoped_refptr<DelayRecordingRunner> runner_;
   std::unique_ptr<InstallerStepSchedulerImpl> scheduler_;
   uint32_t step_count_ = 0;
   Log log_;
@@ -163,6 +186,9 @@ TEST_F(InstallerStepSchedulerTest, FailingStepEndsTheRun) {
       expected.push_back("run b " + base::IntToString(i));
     expected.push_back("failed");
     EXPECT_EQ(expected, log_);
+    // One second before each retry.
+    EXPECT_EQ(base::TimeDelta::FromSeconds(c.attempts - 1),
+              runner_->total_delay);
     InstallerResult code;
     std::string message;
     std::wstring path;
@@ -215,11 +241,18 @@ TEST_F(InstallerStepSchedulerTest, UnknownOperationHasNoSteps) {
 }
 
 TEST_F(InstallerStepSchedulerTest, ListsOfThisBuildAreNotAvailable) {
-  settings_.operation = OPERATION_UNINSTALL;
+  settings_.operation = OPERATION_INSTALL;
   InstallerStepSchedulerImpl scheduler;
   EXPECT_FALSE(scheduler.Schedule(&context_, context_.uninstall_string(),
                                   &step_count_));
-  EXPECT_EQ(RESULT_GENERAL_ERROR, GetLastInstallerErrorCode());
+  InstallerResult code;
+  std::string message;
+  GetLastInstallerError(&code, &message, nullptr);
+  EXPECT_EQ(RESULT_GENERAL_ERROR, code);
+  EXPECT_EQ(
+      "The install steps are not available in this build\n"
+      "Cannot schedule install steps",
+      message);
 }
 
 }  // namespace

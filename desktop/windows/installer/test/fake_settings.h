@@ -12,17 +12,32 @@
 namespace installer {
 namespace test {
 
-// Complete settings of an install into |folder|, as a front end hands them
+// Folder details of a folder that was never examined (no existing
+// installation) at |*path|.
+class FakeFolderDetails : public InstallationFolderDetailsImpl {
+ public:
+  explicit FakeFolderDetails(const base::FilePath* path) : path_(path) {}
+  const base::FilePath& GetPath() const override { return *path_; }
+
+ private:
+  const base::FilePath* const path_;
+};
+
+// Complete settings of |operation| into |folder|, as a front end hands them
 // to its runner; everything else answers with defaults.
 class FakeSettings : public Settings {
  public:
   base::FilePath folder;
+  InstallerOperation operation = OPERATION_INSTALL;
   bool editable = true;
 
+  FakeSettings() = default;
+  // The folder details point at this object's |folder|.
+  FakeSettings(const FakeSettings&) = delete;
+  FakeSettings& operator=(const FakeSettings&) = delete;
+
   base::FilePath GetInstallFolder() const override { return folder; }
-  InstallerOperation GetOperation() const override {
-    return OPERATION_INSTALL;
-  }
+  InstallerOperation GetOperation() const override { return operation; }
   FolderProblem GetFolderProblem() const override {
     return FOLDER_PROBLEM_NONE;
   }
@@ -98,7 +113,7 @@ class FakeSettings : public Settings {
   bool GetRunImmediately() const override { return false; }
 
  private:
-  InstallationFolderDetailsImpl details_;
+  FakeFolderDetails details_{&folder};
   base::string16 language_;
   base::FilePath profile_;
 };
