@@ -43,8 +43,8 @@ void Installer::RemoveObserver(InstallerObserver* observer) {
 bool Installer::Run(Settings* settings) {
   LOG(INFO) << "Beginning installation";
   return base::ThreadTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, base::BindOnce(&Installer::RunBody,
-                                weak_factory_.GetWeakPtr(), settings));
+      FROM_HERE, base::BindOnce(&Installer::RunBody, weak_factory_.GetWeakPtr(),
+                                settings));
 }
 
 void Installer::RunBody(Settings* settings) {
@@ -72,12 +72,11 @@ void Installer::RunBody(Settings* settings) {
   if (base::CommandLine::ForCurrentProcess()->HasSwitch("wait-for-package")) {
     VLOG(2) << "Need to wait for package";
     LOG(INFO) << "Need to wait for actual package";
-    if (!OpenAndWatchEvent(kPackageReadyEventName,
-                           "Event name for package_ready: ",
-                           "Failed to open a handle to the package ready event",
-                           "Failed to watch the package ready event",
-                           &package_ready_event_, &package_ready_watcher_,
-                           &already_set)) {
+    if (!OpenAndWatchEvent(
+            kPackageReadyEventName, "Event name for package_ready: ",
+            "Failed to open a handle to the package ready event",
+            "Failed to watch the package ready event", &package_ready_event_,
+            &package_ready_watcher_, &already_set)) {
       return;
     }
     if (!already_set)

@@ -25,7 +25,8 @@ class Settings;
 // run in their order and ends with an error that says so; like a real run
 // it waits for the front end's package when told to and stops when the
 // front end interrupts it. In order:
-//   1. opens and watches the front end's "KavorInstaller/InstallationInterrupted"
+//   1. opens and watches the front end's
+//   "KavorInstaller/InstallationInterrupted"
 //      event of the install folder (global form); failing that, OnError
 //      (RESULT_GENERAL_ERROR) and OnInstallationCancelled;
 //   2. OnInstallFolderReady (the folder is neither created nor changed);

@@ -92,8 +92,7 @@ class InstallerStepContextImpl : public InstallerStepContext,
 
   // TemplateVariables:
   base::string16 GetVariable(const base::string16& name) const override;
-  std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(
-      HKEY root) override;
+  std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(HKEY root) override;
 
  private:
   InterprocessState* interprocess_state();

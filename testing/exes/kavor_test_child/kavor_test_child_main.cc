@@ -70,15 +70,15 @@ int CountPipeReadEnds() {
 // Appends |line| to the file at |path|, which other children append to as
 // well.
 bool AppendLine(const wchar_t* path, const char* line) {
-  HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
   DWORD written = 0;
   const DWORD size = static_cast<DWORD>(strlen(line));
-  const bool ok = ::WriteFile(file, line, size, &written, nullptr) &&
-                  written == size;
+  const bool ok =
+      ::WriteFile(file, line, size, &written, nullptr) && written == size;
   ::CloseHandle(file);
   return ok;
 }

@@ -139,8 +139,7 @@ TEST(BackendProcessRunnerTest, StartUpFailuresExitWithTheirCodes) {
 
 // Plays the front end of one run: the mailslot, the two events and a
 // stand-in process the backend watches.
-class BackendFrontEndTest : public testing::Test,
-                            public IpcReceiver::Delegate {
+class BackendFrontEndTest : public testing::Test, public IpcReceiver::Delegate {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.CreateUniqueTempDir());

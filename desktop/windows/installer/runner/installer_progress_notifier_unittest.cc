@@ -21,8 +21,12 @@ class LoggingObserver : public InstallerProgressObserver {
     Add("phase" + std::to_string(phase) + "/" +
         std::to_string(notifier_->GetCurrentPhase()));
   }
-  void OnTotalSteps(int total) override { Add("total" + std::to_string(total)); }
-  void OnStepFinished(int count) override { Add("step" + std::to_string(count)); }
+  void OnTotalSteps(int total) override {
+    Add("total" + std::to_string(total));
+  }
+  void OnStepFinished(int count) override {
+    Add("step" + std::to_string(count));
+  }
 
   InstallerProgressObserver* remove_on_call = nullptr;
 
@@ -54,10 +58,10 @@ TEST(InstallerProgressNotifierTest, RelaysInOrderAndStoresThePhase) {
   notifier.OnStepFinished(6);
   EXPECT_EQ(3, notifier.GetCurrentPhase());
   // Each observer already sees the new phase.
-  EXPECT_EQ((std::vector<std::string>{"a:phase3/3", "b:phase3/3", "a:total12",
-                                      "b:total12", "a:step5", "b:step5",
-                                      "a:step6"}),
-            log);
+  EXPECT_EQ(
+      (std::vector<std::string>{"a:phase3/3", "b:phase3/3", "a:total12",
+                                "b:total12", "a:step5", "b:step5", "a:step6"}),
+      log);
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ constexpr base::TimeDelta kEndMarkerTimeout = base::TimeDelta::FromSeconds(5);
 // A manual-reset event, not signalled, in the global namespace of the
 // folder's objects.
 base::win::ScopedHandle CreateFolderEvent(const base::string16& name) {
-  return base::win::ScopedHandle(::CreateEventW(nullptr, TRUE, FALSE,
-                                                name.c_str()));
+  return base::win::ScopedHandle(
+      ::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
 }
 
 }  // namespace
@@ -118,13 +118,13 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
       *base::CommandLine::ForCurrentProcess(), false);
   command_line.AppendSwitchPath("server-tracking-data",
                                 base::FilePath(L"server_tracking_data"));
-  command_line.AppendSwitchASCII(
-      "initial-pid", base::UintToString(::GetCurrentProcessId()));
+  command_line.AppendSwitchASCII("initial-pid",
+                                 base::UintToString(::GetCurrentProcessId()));
   command_line.AppendSwitchASCII(
       "crash-reporter-pid",
-      base::StringPrintf("%ld", crash_reporter::InstallerCrashReporterClient::
-                                    GetInstance()
-                                        ->crash_reporter_pid()));
+      base::StringPrintf(
+          "%ld", crash_reporter::InstallerCrashReporterClient::GetInstance()
+                     ->crash_reporter_pid()));
 
   const base::string16 interrupted_name =
       MakeKernelObjectName(kInterruptedEventName, folder, true);
@@ -148,7 +148,8 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
     VLOG(1) << "Event name for package_ready: " << package_ready_name;
     package_ready_event_ = CreateFolderEvent(package_ready_name);
     if (!package_ready_event_.IsValid()) {
-      SetLastInstallerError(RESULT_GENERAL_ERROR, "Package ready event invalid");
+      SetLastInstallerError(RESULT_GENERAL_ERROR,
+                            "Package ready event invalid");
       AddLastInstallerErrorContext("Cannot create the package ready event");
       return GetLastInstallerErrorCode();
     }
@@ -177,7 +178,8 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
     // The handle value's bytes as they lie in memory; the backend reads
     // them back the same way.
     command_line.AppendSwitchASCII(
-        "initial-proc-handle", base::HexEncode(&own_handle, sizeof(own_handle)));
+        "initial-proc-handle",
+        base::HexEncode(&own_handle, sizeof(own_handle)));
     LOG(INFO) << "launching installer backend: "
               << command_line.GetCommandLineString();
     base::LaunchOptions options;
@@ -294,8 +296,8 @@ bool MainProcessInstallerRunnerImpl::WriteEndMarker() {
                               kMailslotPrefix +
                               settings_->GetInstallFolder().value();
   base::win::ScopedHandle mailslot(::CreateFileW(
-      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!mailslot.IsValid())
     return false;
   base::Pickle marker;
@@ -312,9 +314,8 @@ bool MainProcessInstallerRunnerImpl::IsEndMarker(
   base::PickleIterator iterator(message);
   std::string signature;
   uint64_t token = 0;
-  return iterator.ReadString(&signature) &&
-         signature == kEndMarkerSignature && iterator.ReadUInt64(&token) &&
-         token == end_marker_token_;
+  return iterator.ReadString(&signature) && signature == kEndMarkerSignature &&
+         iterator.ReadUInt64(&token) && token == end_marker_token_;
 }
 
 void MainProcessInstallerRunnerImpl::ReportBackendEnd() {

@@ -27,9 +27,10 @@ class Settings;
 // launches the backend, which inherits the mutex and a handle of this
 // process. Main thread only; the messages and the backend's end arrive as
 // tasks of the thread's message loop.
-class MainProcessInstallerRunnerImpl : public MainProcessInstallerRunner,
-                                       public base::win::ObjectWatcher::Delegate,
-                                       public IpcReceiver::Delegate {
+class MainProcessInstallerRunnerImpl
+    : public MainProcessInstallerRunner,
+      public base::win::ObjectWatcher::Delegate,
+      public IpcReceiver::Delegate {
  public:
   // |notifier| gets the progress events and outlives the runner.
   explicit MainProcessInstallerRunnerImpl(InstallerProgressNotifier* notifier);

@@ -55,7 +55,8 @@ class RecordingObserver : public InstallerObserver,
   void OnStepStarting(const std::string& name) override {
     events.push_back("step-starting(" + name + ")");
   }
-  void OnStepFinished(const std::string& name, int attempt,
+  void OnStepFinished(const std::string& name,
+                      int attempt,
                       int count) override {
     events.push_back("step-finished(" + name + "," + std::to_string(attempt) +
                      "," + std::to_string(count) + ")");
@@ -63,7 +64,8 @@ class RecordingObserver : public InstallerObserver,
   void OnImportantEvent(const std::string& name) override {
     events.push_back("important(" + name + ")");
   }
-  void OnError(int code, const base::string16& path,
+  void OnError(int code,
+               const base::string16& path,
                const std::string& message) override {
     events.push_back("error(" + std::to_string(code) + "," +
                      base::WideToUTF8(path) + "," + message + ")");
@@ -94,8 +96,8 @@ class MainProcessInstallerRunnerTest : public testing::Test {
     settings_.folder = temp_.GetPath().Append(L"Kavor");
     ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &own_program_));
     ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
-        base::FILE_EXE, own_program_.DirName().Append(L"kavor_setup.exe"),
-        true, false));
+        base::FILE_EXE, own_program_.DirName().Append(L"kavor_setup.exe"), true,
+        false));
     notifier_.AddObserver(&observer_);
     runner_.AddObserver(&observer_);
     observer_.on_terminated = [this] { run_loop_.Quit(); };
@@ -169,7 +171,8 @@ TEST_F(MainProcessInstallerRunnerTest, StopInterruptsTheBackend) {
             observer_.events);
 }
 
-TEST_F(MainProcessInstallerRunnerTest, StopAfterTheEndReportsItBehindTheMessages) {
+TEST_F(MainProcessInstallerRunnerTest,
+       StopAfterTheEndReportsItBehindTheMessages) {
   base::RunLoop folder_ready;
   observer_.on_folder_ready = [&] { folder_ready.Quit(); };
   ASSERT_EQ(0, runner_.Start(&settings_));
@@ -262,8 +265,7 @@ TEST_F(MainProcessInstallerRunnerTest, StartFailuresAreRecorded) {
       ASSERT_TRUE(squatter.IsValid());
     } else if (!c.invalid_settings) {
       ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
-          base::FILE_EXE, temp_.GetPath().Append(L"missing.exe"), true,
-          false));
+          base::FILE_EXE, temp_.GetPath().Append(L"missing.exe"), true, false));
     }
     // Keeps the mutex alive past the runner's handle: closing the last
     // handle would free even a mutex never released.

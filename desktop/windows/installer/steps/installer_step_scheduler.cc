@@ -60,8 +60,9 @@ bool InstallerStepSchedulerImpl::Schedule(InstallerStepContext* context,
   return true;
 }
 
-void InstallerStepSchedulerImpl::Run(base::scoped_refptr<base::TaskRunner> task_runner,
-                                     InstallerStepSchedulerDelegate* delegate) {
+void InstallerStepSchedulerImpl::Run(
+    base::scoped_refptr<base::TaskRunner> task_runner,
+    InstallerStepSchedulerDelegate* delegate) {
   task_runner_ = std::move(task_runner);
   delegate_ = delegate;
   steps_done_ = 0;

@@ -140,8 +140,8 @@ class InstallerStepSchedulerTest : public testing::Test,
   void OnStepFinished(const std::string& name,
                       int attempt,
                       int steps_done) override {
-    log_.push_back("finished " + name + " " + base::IntToString(attempt) +
-                   " " + base::IntToString(steps_done));
+    log_.push_back("finished " + name + " " + base::IntToString(attempt) + " " +
+                   base::IntToString(steps_done));
   }
   void OnAllStepsDone(bool success) override {
     log_.push_back(success ? "all done" : "failed");
@@ -221,9 +221,8 @@ TEST_F(InstallerStepSchedulerTest, ScheduleByOperation) {
     SCOPED_TRACE(c.operation);
     step_count_ = 99;
     SetLastInstallerError(RESULT_SUCCESS, "");
-    EXPECT_EQ(c.result,
-              Schedule(static_cast<InstallerOperation>(c.operation),
-                       {STEP_DONE, STEP_DONE}, c.lists_ok));
+    EXPECT_EQ(c.result, Schedule(static_cast<InstallerOperation>(c.operation),
+                                 {STEP_DONE, STEP_DONE}, c.lists_ok));
     InstallerResult code;
     std::string message;
     GetLastInstallerError(&code, &message, nullptr);
@@ -243,8 +242,8 @@ TEST_F(InstallerStepSchedulerTest, UnknownOperationHasNoSteps) {
 TEST_F(InstallerStepSchedulerTest, ListsOfThisBuildAreNotAvailable) {
   settings_.operation = OPERATION_INSTALL;
   InstallerStepSchedulerImpl scheduler;
-  EXPECT_FALSE(scheduler.Schedule(&context_, context_.uninstall_string(),
-                                  &step_count_));
+  EXPECT_FALSE(
+      scheduler.Schedule(&context_, context_.uninstall_string(), &step_count_));
   InstallerResult code;
   std::string message;
   GetLastInstallerError(&code, &message, nullptr);

@@ -54,7 +54,9 @@ class FakeSettings : public Settings {
   void SetEditable(bool value) override { editable = value; }
 
   base::FilePath GetDefaultInstallFolder(uint32_t) const override { return {}; }
-  std::vector<base::FilePath> GetDefaultInstallFolders() const override { return {}; }
+  std::vector<base::FilePath> GetDefaultInstallFolders() const override {
+    return {};
+  }
   SettingsSummary GetSummary() const override { return {}; }
   const InstallationFolderDetails& GetFolderDetails() const override {
     return details_;

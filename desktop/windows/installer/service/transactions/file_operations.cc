@@ -54,7 +54,9 @@ bool ClearReadOnly(const base::FilePath& path) {
 // base::MoveUnsafe refuses a path of base::kMaxPathLength characters or
 // more without setting an error code, which would leave a stale code (even
 // "success") for the caller's text; the system's code for that case stands in.
-bool MoveWithError(const base::FilePath& from, const base::FilePath& to, DWORD* error) {
+bool MoveWithError(const base::FilePath& from,
+                   const base::FilePath& to,
+                   DWORD* error) {
   if (base::MoveUnsafe(from, to))
     return true;
   *error = from.value().size() >= base::kMaxPathLength ||
@@ -79,9 +81,8 @@ Preparation Prepare(Transaction* nested,
                     const base::FilePath& folder,
                     const base::FilePath* file_in_the_way) {
   if (!base::DirectoryExists(folder)) {
-    return ExecuteOperation(nested,
-                            std::make_unique<CreateFolderOperation>(folder),
-                            error)
+    return ExecuteOperation(
+               nested, std::make_unique<CreateFolderOperation>(folder), error)
                ? Preparation::kDone
                : Preparation::kFolderFailed;
   }
@@ -138,8 +139,8 @@ bool CopyFileOperation::Execute(Transaction* nested, std::string* error) {
   } else if (source_.value().size() >= MAX_PATH ||
              destination_.value().size() >= MAX_PATH) {
     AppendError(error, "One of the paths is too long.");
-  } else if (!::CopyFileW(source_.value().c_str(),
-                          destination_.value().c_str(), FALSE)) {
+  } else if (!::CopyFileW(source_.value().c_str(), destination_.value().c_str(),
+                          FALSE)) {
     AppendError(error, "Could not CopyFile because of an error: " +
                            FormatWin32Error(::GetLastError()));
   } else {
@@ -208,7 +209,8 @@ bool CreateFolderOperation::Execute(Transaction* nested, std::string* error) {
          level = level.DirName()) {
       ::RemoveDirectoryW(level.value().c_str());
     }
-    ReplaceError(error, "Cannot create directory: " + FormatWin32Error(failure));
+    ReplaceError(error,
+                 "Cannot create directory: " + FormatWin32Error(failure));
     return false;
   }
   existing_ancestor_ = current;
@@ -285,8 +287,9 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
   if (!failed) {
     VLOG(1) << "File moved successfully to " << moved_path_.value();
     const base::FilePath::StringType extension = path_.FinalExtension();
-    if (check_in_use_ && (base::EqualsCaseInsensitiveASCII(extension, L".exe") ||
-                          base::EqualsCaseInsensitiveASCII(extension, L".dll"))) {
+    if (check_in_use_ &&
+        (base::EqualsCaseInsensitiveASCII(extension, L".exe") ||
+         base::EqualsCaseInsensitiveASCII(extension, L".dll"))) {
       HANDLE file = ::CreateFileW(moved_path_.value().c_str(), GENERIC_WRITE,
                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -334,9 +337,8 @@ MoveFileOperation::~MoveFileOperation() {
 }
 
 bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
-  const bool same_file =
-      base::FilePath::CompareIgnoreCase(source_.value(),
-                                        destination_.value()) == 0;
+  const bool same_file = base::FilePath::CompareIgnoreCase(
+                             source_.value(), destination_.value()) == 0;
   switch (Prepare(nested, error, destination_.DirName(),
                   same_file ? nullptr : &destination_)) {
     case Preparation::kDone:
@@ -357,7 +359,8 @@ bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
   DWORD failure = ERROR_SUCCESS;
   if (!MoveWithError(source_, destination_, &failure)) {
     LOG(ERROR) << "File move failed";
-    ReplaceError(error, "Could not move the file: " + FormatWin32Error(failure));
+    ReplaceError(error,
+                 "Could not move the file: " + FormatWin32Error(failure));
     return false;
   }
   LOG(INFO) << "File moved successfully";
@@ -399,8 +402,7 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
     return false;
   }
 
-  VLOG(1) << "Unpacking " << archive_.value() << " to "
-          << destination_.value();
+  VLOG(1) << "Unpacking " << archive_.value() << " to " << destination_.value();
   if (!base::PathExists(archive_)) {
     LOG(ERROR) << "The archive " << archive_.value() << " does not exist.";
     ReplaceError(error,
@@ -414,8 +416,8 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
     LOG(ERROR) << "Could not open the archive";
     return false;
   }
-  result = reader_->Extract(destination_, std::set<base::string16>(),
-                            observer_, &extracted_files_, &created_folders_);
+  result = reader_->Extract(destination_, std::set<base::string16>(), observer_,
+                            &extracted_files_, &created_folders_);
   reader_ = nullptr;
   if (result != 0) {
     ReplaceError(error, "Could not lzma unpack, error code: " +

@@ -66,12 +66,12 @@ TEST(TransactionTest, FailedOperationUndoesItselfBeforeItsNestedOnes) {
   ASSERT_TRUE(ExecuteOperation(&transaction, make("c", true), nullptr));
   RollbackOperations(&transaction);
   EXPECT_TRUE(transaction.empty());
-  EXPECT_EQ(std::vector<std::string>(
-                {"rollback b", "rollback b.nested", "destroy b.nested",
-                 "destroy b", "rollback c", "rollback c.nested", "rollback a",
-                 "rollback a.nested", "destroy a.nested", "destroy a",
-                 "destroy c.nested", "destroy c"}),
-            log);
+  EXPECT_EQ(
+      std::vector<std::string>(
+          {"rollback b", "rollback b.nested", "destroy b.nested", "destroy b",
+           "rollback c", "rollback c.nested", "rollback a", "rollback a.nested",
+           "destroy a.nested", "destroy a", "destroy c.nested", "destroy c"}),
+      log);
   log.clear();
   ASSERT_TRUE(ExecuteOperation(&transaction, make("d", true), nullptr));
   CommitOperations(&transaction);
@@ -93,8 +93,9 @@ class FileOperationsTest : public testing::Test {
   }
   static void Write(const base::FilePath& path, const std::string& text) {
     ASSERT_TRUE(base::CreateDirectory(path.DirName()));
-    ASSERT_EQ(static_cast<int>(text.size()),
-              base::WriteFile(path, text.data(), static_cast<int>(text.size())));
+    ASSERT_EQ(
+        static_cast<int>(text.size()),
+        base::WriteFile(path, text.data(), static_cast<int>(text.size())));
   }
   static std::string Read(const base::FilePath& path) {
     std::string text;
@@ -199,7 +200,8 @@ TEST_F(FileOperationsTest, DeleteOfARunningProgramIsRefused) {
   ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_test_child.exe"), program));
   base::CommandLine command_line(program);
   command_line.AppendArg("sleep");
-  base::Process child = base::LaunchProcess(command_line, base::LaunchOptions());
+  base::Process child =
+      base::LaunchProcess(command_line, base::LaunchOptions());
   ASSERT_TRUE(child.IsValid());
   const bool deleted =
       Run(std::make_unique<DeleteFileOperation>(program, true, false));
@@ -225,8 +227,8 @@ TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
   EXPECT_FALSE(base::PathExists(aside));
 
   Write(source, "new");
-  ASSERT_TRUE(::SetFileAttributesW(source.value().c_str(),
-                                   FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(
+      ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(Run(std::make_unique<CopyFileOperation>(source, destination)));
   EXPECT_EQ("new", Read(destination));
   EXPECT_EQ("old", Read(aside));
@@ -270,7 +272,8 @@ TEST_F(FileOperationsTest, CreatedFolderLevelsAndOnlyThoseAreRemoved) {
     EXPECT_TRUE(base::PathExists(Path(L"keep")));
   }
   // A level that cannot be made takes away the levels made above it.
-  EXPECT_FALSE(Run(std::make_unique<CreateFolderOperation>(Path(L"x\\y\\a?b"))));
+  EXPECT_FALSE(
+      Run(std::make_unique<CreateFolderOperation>(Path(L"x\\y\\a?b"))));
   EXPECT_EQ("Cannot create directory: " + FormatWin32Error(ERROR_INVALID_NAME),
             error_);
   EXPECT_FALSE(base::PathExists(Path(L"x")));

@@ -16,9 +16,9 @@ constexpr uint32_t kDeleteTreeAccess = 0x3001F;
 // The part of kDeleteTreeAccess that saving and deleting really use.
 constexpr uint32_t kDeleteTreeCheckAccess = 0x30019;
 // Group, DACL and label: what a re-created key gets back.
-constexpr SECURITY_INFORMATION kSavedSecurityInfo =
-    GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-    LABEL_SECURITY_INFORMATION;
+constexpr SECURITY_INFORMATION kSavedSecurityInfo = GROUP_SECURITY_INFORMATION |
+                                                    DACL_SECURITY_INFORMATION |
+                                                    LABEL_SECURITY_INFORMATION;
 
 SE_OBJECT_TYPE SecurityObjectType(uint32_t view_flags) {
   return view_flags == KEY_WOW64_32KEY ? SE_REGISTRY_WOW64_32KEY
@@ -143,8 +143,8 @@ bool ChangeRegValueOperation::Execute(Transaction* nested, std::string* error) {
                             old_data_.empty() ? nullptr : old_data_.data(),
                             &size, &type);
     if (result != ERROR_SUCCESS) {
-      LOG(ERROR) << "Failed to read " << value_name_ << " from "
-                 << object_name << " (but we succeeded before).";
+      LOG(ERROR) << "Failed to read " << value_name_ << " from " << object_name
+                 << " (but we succeeded before).";
       return false;
     }
     old_data_.resize(size);
@@ -265,9 +265,9 @@ bool CreateRegKeyOperation::Execute(Transaction* nested, std::string* error) {
   }
 
   created_key_path_ = child;
-  result = ::RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, 0,
-                             KEY_ALL_ACCESS | view_flags_, nullptr, &key,
-                             nullptr);
+  result =
+      ::RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | view_flags_, nullptr, &key, nullptr);
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed creating key.";
     return false;
@@ -370,8 +370,7 @@ LONG DeleteRegKeyOperation::DeleteKey(const base::string16& key_path) {
 }
 
 bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
-    const base::string16& key_path,
-    const base::string16& object_name) {
+    const base::string16& key_path, const base::string16& object_name) {
   VLOG(1) << "DeleteAndSaveRecursive : " << key_path;
   auto saved = std::make_unique<SavedRegistryKey>();
   saved->key_path = key_path;
@@ -383,8 +382,8 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
                                 kDeleteTreeAccess | view_flags_, &key);
   const bool opened = result == ERROR_SUCCESS;
   if (result == ERROR_ACCESS_DENIED ||
-      (opened &&
-       !security->HasAccess(object_name, object_type, kDeleteTreeCheckAccess))) {
+      (opened && !security->HasAccess(object_name, object_type,
+                                      kDeleteTreeCheckAccess))) {
     if (opened)
       ::RegCloseKey(key);
     VLOG(1) << "Insufficient permissions on the key";

@@ -34,8 +34,8 @@ std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
   BYTE descriptor[1024];
   DWORD size = sizeof(descriptor);
   LPWSTR sddl = nullptr;
-  if (::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor,
-                          &size) == ERROR_SUCCESS &&
+  if (::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor, &size) ==
+          ERROR_SUCCESS &&
       ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
           descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
           nullptr)) {
@@ -55,10 +55,9 @@ std::wstring Snapshot(HKEY root, const std::wstring& path, REGSAM view) {
       text += L" " + std::to_wstring(data[b]);
     text += L"\n";
   }
-  for (DWORD i = 0; name_length = 256, ::RegEnumKeyExW(key, i, name,
-                                                       &name_length, nullptr,
-                                                       nullptr, nullptr,
-                                                       nullptr) == ERROR_SUCCESS;
+  for (DWORD i = 0; name_length = 256,
+             ::RegEnumKeyExW(key, i, name, &name_length, nullptr, nullptr,
+                             nullptr, nullptr) == ERROR_SUCCESS;
        ++i) {
     const std::wstring subkey(name, name_length);
     text += subkey + L": " + Snapshot(root, path + L"\\" + subkey, view);
@@ -72,8 +71,11 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
 }
 
 // Creates the key when needed.
-bool SetValue(const std::wstring& path, const wchar_t* name, DWORD type,
-              const void* data, DWORD size) {
+bool SetValue(const std::wstring& path,
+              const wchar_t* name,
+              DWORD type,
+              const void* data,
+              DWORD size) {
   return ::RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name, type, data,
                            size) == ERROR_SUCCESS;
 }
@@ -139,12 +141,11 @@ TEST_F(RegistryOperationsTest, ValueChangesAndTheirRollback) {
     }
     const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
     Transaction transaction;
-    ASSERT_TRUE(ExecuteOperation(
-        &transaction,
-        std::make_unique<ChangeRegValueOperation>(
-            HKEY_CURRENT_USER, path, L"v", c.new_data, c.new_type, c.new_size,
-            0),
-        nullptr));
+    ASSERT_TRUE(ExecuteOperation(&transaction,
+                                 std::make_unique<ChangeRegValueOperation>(
+                                     HKEY_CURRENT_USER, path, L"v", c.new_data,
+                                     c.new_type, c.new_size, 0),
+                                 nullptr));
     EXPECT_EQ(c.operations, transaction.size());
     BYTE data[64];
     DWORD type = 0, size = sizeof(data);
@@ -237,23 +238,21 @@ TEST(RegistryOperations32BitTest, MachineKeysInThe32BitView) {
       std::to_wstring(::GetCurrentProcessId());
   const DWORD one = 1;
   Transaction transaction;
-  ASSERT_TRUE(ExecuteOperation(
-      &transaction,
-      std::make_unique<ChangeRegValueOperation>(HKEY_LOCAL_MACHINE,
-                                                path + L"\\A", L"v", &one,
-                                                REG_DWORD, 4, KEY_WOW64_32KEY),
-      nullptr));
+  ASSERT_TRUE(ExecuteOperation(&transaction,
+                               std::make_unique<ChangeRegValueOperation>(
+                                   HKEY_LOCAL_MACHINE, path + L"\\A", L"v",
+                                   &one, REG_DWORD, 4, KEY_WOW64_32KEY),
+                               nullptr));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, redirected + L"\\A", 0));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY));
   const std::wstring written =
       Snapshot(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
 
   Transaction deletion;
-  ASSERT_TRUE(ExecuteOperation(
-      &deletion,
-      std::make_unique<DeleteRegKeyOperation>(HKEY_LOCAL_MACHINE, path,
-                                              KEY_WOW64_32KEY),
-      nullptr));
+  ASSERT_TRUE(ExecuteOperation(&deletion,
+                               std::make_unique<DeleteRegKeyOperation>(
+                                   HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY),
+                               nullptr));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, redirected, 0));
   RollbackOperations(&deletion);
   EXPECT_EQ(written, Snapshot(HKEY_LOCAL_MACHINE, redirected, 0));
@@ -276,8 +275,9 @@ TEST_F(RegistryOperationsTest, WholeRollbackOfMixedOperations) {
   const base::FilePath dir = temp.GetPath();
   const auto files = [&dir]() {
     std::map<base::FilePath, std::string> found;  // directories hold "/"
-    base::FileEnumerator all(dir, true, base::FileEnumerator::FILES |
-                                            base::FileEnumerator::DIRECTORIES);
+    base::FileEnumerator all(
+        dir, true,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath path = all.Next(); !path.empty(); path = all.Next()) {
       if (!base::ReadFileToString(path, &found[path]))
         found[path] = "/";
@@ -330,8 +330,8 @@ TEST_F(RegistryOperationsTest, WholeRollbackOfMixedOperations) {
   operations.push_back(std::make_unique<MoveFileOperation>(
       dir.Append(L"moved.txt"), dir.Append(L"other\\moved.txt")));
   operations.push_back(std::make_unique<ChangeRegValueOperation>(
-      HKEY_CURRENT_USER, base_ + L"\\X\\Y", L"v", text, REG_SZ,
-      sizeof(text), 0));
+      HKEY_CURRENT_USER, base_ + L"\\X\\Y", L"v", text, REG_SZ, sizeof(text),
+      0));
   operations.push_back(std::make_unique<ChangeRegValueOperation>(
       HKEY_CURRENT_USER, base_ + L"\\Tree", L"n", &seven, REG_DWORD, 4, 0));
   operations.push_back(std::make_unique<SecurityAtCreationOperation>(

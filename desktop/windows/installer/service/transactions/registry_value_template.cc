@@ -14,8 +14,7 @@
 namespace installer {
 
 RegistryValueTemplate::RegistryValueTemplate(
-    const RegistryValueTemplateEntry& entry,
-    TemplateVariables* variables)
+    const RegistryValueTemplateEntry& entry, TemplateVariables* variables)
     : entry_(entry), variables_(variables) {}
 
 base::string16 RegistryValueTemplate::ExpandVariables(
@@ -48,8 +47,7 @@ void RegistryValueTemplate::ExpandVariables(base::string16* key,
 }
 
 bool RegistryValueTemplate::CreateOperation(
-    HKEY root,
-    std::unique_ptr<TransactionOperation>* operation) {
+    HKEY root, std::unique_ptr<TransactionOperation>* operation) {
   operation->reset();
   if (static_cast<int32_t>(base::win::GetVersion()) <
           entry_.min_windows_version ||
