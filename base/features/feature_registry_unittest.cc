@@ -8,6 +8,7 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/list_value_feature_reader.h"
 #include "base/logging.h"
+#include "base/test/scoped_log_lines.h"
 #include "base/values.h"
 #include "gtest/gtest.h"
 
@@ -33,49 +34,6 @@ void ApplyList(FeatureRegistry* registry, const ListValue& list) {
   ListValueFeatureReader reader(&list);
   registry->ApplyReader(&reader);
 }
-
-// Collects the WARNING lines written while it is alive, keeping them out of
-// the log.
-class ScopedWarningCollector {
- public:
-  ScopedWarningCollector()
-      : saved_handler_(logging::GetLogMessageHandler()),
-        saved_min_level_(logging::GetMinLogLevel()) {
-    messages_ = &messages_storage_;
-    logging::SetMinLogLevel(logging::LOG_INFO);
-    logging::SetLogMessageHandler(&ScopedWarningCollector::Handle);
-  }
-  ~ScopedWarningCollector() {
-    logging::SetLogMessageHandler(saved_handler_);
-    logging::SetMinLogLevel(saved_min_level_);
-    messages_ = nullptr;
-  }
-
-  const std::vector<std::string>& messages() const { return messages_storage_; }
-
- private:
-  static bool Handle(logging::LogSeverity severity,
-                     const char* file,
-                     int line,
-                     size_t message_start,
-                     const std::string& str) {
-    if (severity != logging::LOG_WARNING || !messages_)
-      return false;
-    // Keep the text alone: no prefix, no newline.
-    std::string message = str.substr(message_start);
-    if (!message.empty() && message.back() == '\n')
-      message.pop_back();
-    messages_->push_back(message);
-    return true;
-  }
-
-  static std::vector<std::string>* messages_;
-  std::vector<std::string> messages_storage_;
-  logging::LogMessageHandler saved_handler_;
-  int saved_min_level_;
-};
-
-std::vector<std::string>* ScopedWarningCollector::messages_ = nullptr;
 
 }  // namespace
 
@@ -138,7 +96,7 @@ TEST(FeatureRegistryTest, UnhandledSwitchValuesWarnAndChangeNothing) {
   ApplySwitches(&registry, {L"--with-feature:c=on"});
   ASSERT_EQ(1u, registry.GetOverriddenStates().size());
 
-  ScopedWarningCollector collector;
+  ScopedLogLines collector(logging::LOG_WARNING, logging::LOG_WARNING);
   ApplySwitches(&registry, {L"--with-feature:a=ON", L"--with-feature:b=1",
                             L"--with-feature:c=true", L"--other=on"});
   EXPECT_FALSE(registry.IsEnabled("a"));
@@ -147,12 +105,12 @@ TEST(FeatureRegistryTest, UnhandledSwitchValuesWarnAndChangeNothing) {
   EXPECT_EQ(1u, registry.GetOverriddenStates().size());
 
   const char* const kExpected[][2] = {{"a", "ON"}, {"b", "1"}, {"c", "true"}};
-  ASSERT_EQ(3u, collector.messages().size());
+  ASSERT_EQ(3u, collector.lines().size());
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(std::string("with-feature:") + kExpected[i][0] +
                   " has unhandled value: \"" + kExpected[i][1] +
                   "\" did you mean \"on\" or \"off\"? Using default setting.",
-              collector.messages()[i]);
+              collector.lines()[i]);
   }
 }
 
@@ -177,9 +135,9 @@ TEST(FeatureRegistryTest, ListEntries) {
   list.AppendBoolean(true);
   list.Append(std::make_unique<ListValue>());
 
-  ScopedWarningCollector collector;
+  ScopedLogLines collector(logging::LOG_WARNING, logging::LOG_WARNING);
   ApplyList(&registry, list);
-  EXPECT_TRUE(collector.messages().empty());
+  EXPECT_TRUE(collector.lines().empty());
 
   std::vector<FeatureState> states = registry.GetOverriddenStates();
   ASSERT_EQ(3u, states.size());

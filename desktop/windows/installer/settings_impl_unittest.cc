@@ -17,6 +17,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
+#include "base/test/scoped_log_lines.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
@@ -145,46 +146,6 @@ class FakeFetcher : public InstallationFolderDetailsFetcher {
   ~FakeFetcher() override = default;
   Reply reply_;
 };
-
-// The text of every INFO line logged while alive; they are written nowhere.
-class ScopedInfoLines {
- public:
-  ScopedInfoLines()
-      : saved_handler_(base::logging::GetLogMessageHandler()),
-        saved_min_level_(base::logging::GetMinLogLevel()) {
-    lines_ = &storage_;
-    base::logging::SetMinLogLevel(base::logging::LOG_INFO);
-    base::logging::SetLogMessageHandler(&ScopedInfoLines::Handle);
-  }
-  ~ScopedInfoLines() {
-    base::logging::SetLogMessageHandler(saved_handler_);
-    base::logging::SetMinLogLevel(saved_min_level_);
-    lines_ = nullptr;
-  }
-  const std::vector<std::string>& lines() const { return storage_; }
-
- private:
-  static bool Handle(base::logging::LogSeverity severity,
-                     const char*,
-                     int,
-                     size_t message_start,
-                     const std::string& str) {
-    if (severity != base::logging::LOG_INFO || !lines_)
-      return false;
-    lines_->push_back(
-        base::TrimWhitespaceASCII(base::StringPiece(str).substr(message_start),
-                                  base::TRIM_TRAILING)
-            .as_string());
-    return true;
-  }
-
-  static std::vector<std::string>* lines_;
-  std::vector<std::string> storage_;
-  base::logging::LogMessageHandler saved_handler_;
-  int saved_min_level_;
-};
-
-std::vector<std::string>* ScopedInfoLines::lines_ = nullptr;
 
 class CountingObserver : public SettingsObserver {
  public:
@@ -397,7 +358,8 @@ TEST(StandaloneLocationTest, BestDriveOrDesktop) {
   };
   for (const auto& c : kCases) {
     FakeDrives drives(c.drives);
-    ScopedInfoLines lines;
+    base::ScopedLogLines lines(base::logging::LOG_INFO,
+                               base::logging::LOG_INFO);
     std::optional<FilePath> location =
         FindStandaloneLocation(&drives, c.desktop);
     EXPECT_EQ(c.expected ? FilePath(c.expected).Append(kProductFolder)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "base/test/scoped_log_lines.h"
 #include "desktop/windows/installer/ipc/installer_message_recorder.h"
 #include "gtest/gtest.h"
 
@@ -58,37 +59,6 @@ std::string SignedHead() {
 std::string WithHeader(const std::string& payload) {
   return Bytes().Int(static_cast<int32_t>(payload.size())).payload() + payload;
 }
-
-// The text of every line of WARNING or above logged while alive; they are
-// written nowhere. Main thread only.
-class ScopedProblemLines {
- public:
-  ScopedProblemLines() : saved_(base::logging::GetLogMessageHandler()) {
-    text_ = &storage_;
-    base::logging::SetLogMessageHandler(&Handle);
-  }
-  ~ScopedProblemLines() {
-    base::logging::SetLogMessageHandler(saved_);
-    text_ = nullptr;
-  }
-  const std::string& text() const { return storage_; }
-
- private:
-  static bool Handle(base::logging::LogSeverity severity,
-                     const char*,
-                     int,
-                     size_t message_start,
-                     const std::string& str) {
-    if (severity < base::logging::LOG_WARNING || !text_)
-      return false;
-    *text_ += str.substr(message_start);
-    return true;
-  }
-  static std::string* text_;
-  base::logging::LogMessageHandler saved_;
-  std::string storage_;
-};
-std::string* ScopedProblemLines::text_ = nullptr;
 
 // Each type's bytes, and the calls the reader makes of them: installer
 // observers, the progress notifier, or both.
@@ -195,7 +165,8 @@ TEST(InstallerMessagesTest, ReaderRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ScopedProblemLines lines;
+    base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                               base::logging::LOG_ERROR);
     const std::string bytes = WithHeader(c.payload);
     MessageRecorder recorder;
     recorder.Dispatch(
@@ -235,7 +206,8 @@ TEST(InstallerMessagesTest, OversizedTextsAreCutToFit) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ScopedProblemLines lines;
+    base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                               base::logging::LOG_ERROR);
     auto message = CreateStepStartingMessage(c.name);
     EXPECT_LE(message->size(), kMaxInstallerMessageSize);
     MessageRecorder recorder;
@@ -255,7 +227,8 @@ TEST(InstallerMessagesTest, OversizedErrorKeepsPartOfBothTexts) {
   const size_t kCases[][4] = {
       {3000, 40, 982, 40}, {3000, 5000, 502, 1000}, {20, 5000, 20, 1964}};
   for (const auto& c : kCases) {
-    ScopedProblemLines lines;
+    base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                               base::logging::LOG_ERROR);
     const std::string text = Accented(c[1]);
     MessageRecorder recorder;
     recorder.Dispatch(*CreateErrorMessage(5, base::string16(c[0], L'p'), text));
