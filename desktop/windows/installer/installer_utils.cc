@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/installer_utils.h"
 
+#include <algorithm>
+
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -42,6 +44,29 @@ bool ReadFilesList(const base::FilePath& path,
   return GetInstallerUtils()->ReadFilesList(path, lines);
 }
 
+bool MakeSafeRelativePath(const base::string16& entry,
+                          base::FilePath* relative) {
+  base::string16 path = entry;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  // Covers the drive ("C:"), the stream (":name") and "\\?\\" forms, and a
+  // leading "\\" the root and UNC forms.
+  if (path.empty() || path[0] == L'\\' ||
+      path.find(L':') != base::string16::npos) {
+    return false;
+  }
+  for (const base::string16& component : base::SplitString(
+           path, L"\\", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL)) {
+    // Windows drops trailing dots and blanks of a name, so "..." or ". ."
+    // would reach the parent too.
+    if (component.empty() ||
+        component.find_first_not_of(L". ") == base::string16::npos) {
+      return false;
+    }
+  }
+  *relative = base::FilePath(path);
+  return true;
+}
+
 base::string16 FormatDriveSpaceList(
     const std::vector<LowSpaceVolume>& volumes) {
   return GetInstallerUtils()->FormatDriveSpaceList(volumes);
@@ -81,6 +106,17 @@ bool InstallerUtilsImpl::ReadFilesList(const base::FilePath& path,
                                  "Cannot read files list to string");
   std::vector<std::string> pieces = base::SplitString(
       contents, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  for (std::string& piece : pieces) {
+    base::FilePath relative;
+    if (!MakeSafeRelativePath(base::UTF8ToWide(piece), &relative)) {
+      LOG(ERROR) << "Refusing files list entry '" << piece << "'";
+      return SetLastInstallerError(
+          RESULT_GENERAL_ERROR,
+          "Files list entry outside the package: '" + piece + "'",
+          path.value());
+    }
+    piece = base::WideToUTF8(relative.value());
+  }
   lines->insert(lines->begin(), pieces.begin(), pieces.end());
   return true;
 }

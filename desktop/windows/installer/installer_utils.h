@@ -24,8 +24,10 @@ class InstallerUtils {
   // decides.
   virtual bool IsInsidePackage() = 0;
   // Reads a package's "files_list": one relative path per line, empty lines
-  // skipped, blanks kept. The lines go to the front of |lines|. On failure
-  // the thread's last-error record says so.
+  // skipped, blanks kept, "/" turned into "\\". The lines go to the front of
+  // |lines|. An entry that could reach outside the folder it is relative to
+  // fails the whole list. On failure the thread's last-error record says
+  // so.
   virtual bool ReadFilesList(const base::FilePath& path,
                              std::vector<std::string>* lines) = 0;
   // The volumes short of space as the user reads them: one localized
@@ -48,6 +50,14 @@ class InstallerUtilsImpl : public InstallerUtils {
       const std::vector<LowSpaceVolume>& volumes) override;
   bool ValidateSettings(Settings* settings) override;
 };
+
+// Whether |entry| (a path from a package list or archive) names something
+// inside the folder it is relative to: not empty, not absolute, no drive,
+// UNC or "\\?\\" prefix, no ".." or empty component and no ":" (which would
+// also reach an alternate data stream). "/" counts as "\\". On success
+// |relative| gets the entry with "\\" separators.
+bool MakeSafeRelativePath(const base::string16& entry,
+                          base::FilePath* relative);
 
 // The process-wide instance, made on first use, or the one a test installed.
 InstallerUtils* GetInstallerUtils();

@@ -3,6 +3,7 @@
 
 #include <stddef.h>
 
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -51,6 +52,9 @@ class LzmaUtil {
 
   virtual void Close() = 0;
 };
+
+// The reader of this build.
+std::unique_ptr<LzmaUtil> CreateLzmaUtil();
 
 }  // namespace installer
 

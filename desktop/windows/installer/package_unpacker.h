@@ -1,0 +1,81 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_H_
+
+#include <stddef.h>
+
+#include <memory>
+#include <string>
+
+#include "base/macros.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+
+namespace base {
+class CommandLine;
+}
+
+namespace installer {
+
+class FileVersionUtils;
+class InstallerStepContext;
+class InterprocessState;
+
+// Hears how the unpacking of a package advances (the backend Installer,
+// which passes it on to the front end as steps).
+class PackageUnpackerDelegate {
+ public:
+  virtual ~PackageUnpackerDelegate() = default;
+  virtual void OnTotalSteps(int count) = 0;
+  virtual void OnStepFinished(const std::string& name, int count) = 0;
+};
+
+// Puts the browser files of a package into a new versioned subfolder of the
+// install folder: from the 7z archive "kavor_package", or, when the
+// installer runs inside an unpacked package, by copying the files that the
+// package's lists name. Everything goes through the run's transaction, so a
+// failed run takes the subfolder and its files away again. Failures fill
+// the thread's last-error record.
+class PackageUnpacker : public LzmaUtilObserver {
+ public:
+  static const char kDirectUnpackingStepName[];
+
+  // |context| and |delegate| must outlive this object. |interprocess_state|
+  // null means the process-wide one.
+  PackageUnpacker(std::unique_ptr<FileVersionUtils> file_version_utils,
+                  std::unique_ptr<LzmaUtil> lzma_util,
+                  InstallerStepContext* context,
+                  PackageUnpackerDelegate* delegate,
+                  InterprocessState* interprocess_state = nullptr);
+  ~PackageUnpacker() override;
+
+  // Chooses and creates the installation subfolder and appends it to
+  // |command_line| as `install-subfolder`; nothing to do for an uninstall, a
+  // repair of resources or when the switch is already there.
+  bool PrepareInstallSubfolder(base::CommandLine* command_line);
+  // PrepareInstallSubfolder, then the package's files into the target
+  // folder.
+  bool Unpack(base::CommandLine* command_line);
+
+  // LzmaUtilObserver:
+  void OnFileCount(size_t count) override;
+  void OnFileUnpacked(size_t count) override;
+
+ private:
+  InterprocessState* interprocess_state();
+  bool CopyUnpackedFiles();
+  bool UnpackArchive();
+
+  std::unique_ptr<FileVersionUtils> file_version_utils_;
+  std::unique_ptr<LzmaUtil> lzma_util_;
+  InstallerStepContext* const context_;
+  PackageUnpackerDelegate* const delegate_;
+  InterprocessState* const interprocess_state_;
+
+  DISALLOW_COPY_AND_ASSIGN(PackageUnpacker);
+};
+
+// The front end keeps unpacking out of its step statistics.
+bool IsDirectUnpackingStep(const std::string& name);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_H_

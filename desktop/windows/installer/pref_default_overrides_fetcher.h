@@ -1,0 +1,45 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PREF_DEFAULT_OVERRIDES_FETCHER_H_
+#define DESKTOP_WINDOWS_INSTALLER_PREF_DEFAULT_OVERRIDES_FETCHER_H_
+
+#include <memory>
+#include <string>
+
+#include "base/callback.h"
+#include "base/files/file_path.h"
+#include "base/macros.h"
+
+namespace installer {
+
+class WininetImpl;
+
+// Fetches the preference default overrides of this run from the update
+// service into "pref_default_overrides" of the package folder, where an
+// install step picks them up. A failed fetch leaves no file and never fails
+// the installation.
+class PrefDefaultOverridesFetcher {
+ public:
+  static const wchar_t kFileName[];
+
+  explicit PrefDefaultOverridesFetcher(std::unique_ptr<WininetImpl> downloader);
+  ~PrefDefaultOverridesFetcher();
+
+  // |done| runs exactly once, after the file was stored or the attempt
+  // failed (at once when the request cannot be sent). Deleting the fetcher
+  // drops a request under way without running |done|.
+  void Fetch(const base::FilePath& folder,
+             const std::string& tracking_data,
+             base::OnceClosure done);
+
+ private:
+  void OnDownloadDone();
+
+  std::unique_ptr<WininetImpl> downloader_;
+  base::FilePath target_;
+  base::OnceClosure done_;
+
+  DISALLOW_COPY_AND_ASSIGN(PrefDefaultOverridesFetcher);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PREF_DEFAULT_OVERRIDES_FETCHER_H_

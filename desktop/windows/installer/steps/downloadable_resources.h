@@ -1,0 +1,28 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_DOWNLOADABLE_RESOURCES_H_
+#define DESKTOP_WINDOWS_INSTALLER_STEPS_DOWNLOADABLE_RESOURCES_H_
+
+#include <stddef.h>
+
+#include <string>
+
+namespace installer {
+
+// A resource file that a minimal package may lack and that is fetched on
+// its own: its path relative to the package folder ("/" separated) and the
+// SHA-1 digest of the file, both in Base64.
+struct DownloadableResource {
+  const char* path_base64;
+  const char* sha1_base64;
+};
+
+constexpr size_t kDownloadableResourceCount = 100;
+
+// The resources of this build, in their fixed order.
+const DownloadableResource* GetDownloadableResources();
+
+// The decoded relative path of |resource|; empty when it does not decode.
+std::string DecodeResourcePath(const DownloadableResource& resource);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_STEPS_DOWNLOADABLE_RESOURCES_H_
