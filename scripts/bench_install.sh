@@ -31,9 +31,17 @@ rm -rf "$BENCH"
 mkdir -p "$BENCH/www" "$BENCH/temp"
 cp -a "$WINEPREFIX" "$BENCH/prefix"
 export WINEPREFIX="$BENCH/prefix"
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$BENCH/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [ -s "$BENCH/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$BENCH/display")"
+fi
 cleanup() {
   stop_loopback_server
   wineserver -k >/dev/null 2>&1 || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
   rm -rf "$BENCH/prefix"
 }
 trap cleanup EXIT

@@ -34,9 +34,18 @@ rm -rf "$RUN"
 mkdir -p "$RUN/www" "$RUN/temp"
 cp -a "$WINEPREFIX" "$RUN/prefix"
 export WINEPREFIX="$RUN/prefix"
+# Wine's desktop needs a display even when the installer shows no window.
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$RUN/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [ -s "$RUN/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$RUN/display")"
+fi
 cleanup() {
   stop_loopback_server
   wineserver -k >/dev/null 2>&1 || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 wineserver -p

@@ -33,7 +33,9 @@ silent_install() {
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 
-installer_processes() { tr -d '\r' <"$REPORT" | grep -E '^(setup|installer)\.exe '; }
+# Every process of the job but the job line ("?" when Wine could not name
+# one).
+installer_processes() { tr -d '\r' <"$REPORT" | grep -v '^job '; }
 stats_has() { grep -F '"event":"'"$1"'"' "$STATS" | grep -qF -- "${2:-}"; }
 # Step events of copy, unpack and move steps are too many to be worth
 # sending; every other step sends them.

@@ -15,6 +15,7 @@
 // backend was still running after the time limit.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 

@@ -23,8 +23,11 @@
 //   --report=FILE (before --) writes to FILE, once the job is empty, one line
 //       per process of the job: "NAME exit=N peak_working_set_kb=N
 //       peak_private_kb=N", in the order they started, then
-//       "job peak_process_memory_kb=N", the job's largest process commit.
-//       Processes that end before the runner sees them start are missing.
+//       "job peak_process_memory_kb=N", the job's largest process commit
+//       (0 under Wine). The memory figures are sampled while the processes
+//       run, 20 times a second (0 when a process ended before a sample;
+//       a name is "?" when Wine could not tell it before the end). Processes that end
+//       before the runner sees them start are missing.
 //
 // Modes for testing the runner itself, used in place of PROGRAM through a
 // second runner:
@@ -42,6 +45,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -174,41 +178,60 @@ std::wstring ProcessName(HANDLE process) {
   return slash == std::wstring::npos ? name : name.substr(slash + 1);
 }
 
-// The processes of the job, kept open so that their exit codes and memory
-// figures outlive them.
+// The processes of the job, kept open so that their exit codes outlive
+// them. Wine reports no memory figures of an ended process, nor the job's
+// peak, so the figures are the largest seen while each process ran,
+// sampled a few times a second.
 class ProcessReport {
  public:
   ~ProcessReport() {
-    for (HANDLE process : processes_)
-      ::CloseHandle(process);
+    for (const Entry& entry : entries_)
+      ::CloseHandle(entry.process);
   }
-  void Add(HANDLE process) { processes_.push_back(process); }
+  void Add(HANDLE process) {
+    entries_.push_back({process, ProcessName(process)});
+    Sample();
+  }
   void AddPid(DWORD pid) {
     HANDLE process = ::OpenProcess(
-        PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
-        FALSE, pid);
+        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
     if (!process) {
       process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
                               FALSE, pid);
     }
     if (process)
-      processes_.push_back(process);
+      Add(process);
+  }
+  void Sample() {
+    for (Entry& entry : entries_) {
+      if (::WaitForSingleObject(entry.process, 0) == WAIT_OBJECT_0)
+        continue;
+      // A process that has just started may not have its image name yet.
+      if (entry.name == L"?")
+        entry.name = ProcessName(entry.process);
+      PROCESS_MEMORY_COUNTERS counters = {};
+      counters.cb = sizeof(counters);
+      if (!::K32GetProcessMemoryInfo(entry.process, &counters,
+                                     sizeof(counters))) {
+        continue;
+      }
+      entry.peak_working_set =
+          std::max(entry.peak_working_set, counters.PeakWorkingSetSize);
+      entry.peak_private =
+          std::max(entry.peak_private, counters.PeakPagefileUsage);
+    }
   }
   bool Write(const std::wstring& file, HANDLE job) const {
     std::string text;
-    for (HANDLE process : processes_) {
+    for (const Entry& entry : entries_) {
       DWORD exit_code = 0;
-      ::GetExitCodeProcess(process, &exit_code);
-      PROCESS_MEMORY_COUNTERS counters = {};
-      counters.cb = sizeof(counters);
-      ::K32GetProcessMemoryInfo(process, &counters, sizeof(counters));
-      const std::wstring name = ProcessName(process);
-      text += std::string(name.begin(), name.end()) +
+      ::GetExitCodeProcess(entry.process, &exit_code);
+      text += std::string(entry.name.begin(), entry.name.end()) +
               " exit=" + std::to_string(exit_code) +
               " peak_working_set_kb=" +
-              std::to_string(counters.PeakWorkingSetSize / 1024) +
-              " peak_private_kb=" +
-              std::to_string(counters.PeakPagefileUsage / 1024) + "\r\n";
+              std::to_string(entry.peak_working_set / 1024) +
+              " peak_private_kb=" + std::to_string(entry.peak_private / 1024) +
+              "\r\n";
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     ::QueryInformationJobObject(job, JobObjectExtendedLimitInformation,
@@ -229,7 +252,13 @@ class ProcessReport {
   }
 
  private:
-  std::vector<HANDLE> processes_;
+  struct Entry {
+    HANDLE process;
+    std::wstring name;
+    SIZE_T peak_working_set = 0;
+    SIZE_T peak_private = 0;
+  };
+  std::vector<Entry> entries_;
 };
 
 DWORD MillisecondsLeft(ULONGLONG deadline) {
@@ -298,8 +327,10 @@ int RunInJob(const std::vector<std::wstring>& program,
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
+    // Memory samples need a shorter beat than the empty-job check.
+    const DWORD beat = report_file.empty() ? 200 : 50;
     if (::GetQueuedCompletionStatus(port, &message, &key, &overlapped,
-                                    left < 200 ? left : 200) &&
+                                    left < beat ? left : beat) &&
         key == reinterpret_cast<ULONG_PTR>(job)) {
       const DWORD pid =
           static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
@@ -310,6 +341,8 @@ int RunInJob(const std::vector<std::wstring>& program,
       if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
         break;
     }
+    if (!report_file.empty())
+      report.Sample();
     if (::WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0 &&
         ActiveProcesses(job) == 0) {
       break;
