@@ -33,9 +33,13 @@ silent_install() {
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 
-# Every process of the job but the job line ("?" when Wine could not name
-# one).
-installer_processes() { tr -d '\r' <"$REPORT" | grep -v '^job '; }
+# Every process of the job ("?" when Wine could not name one) but the job
+# line and the front end's download-folder probe: a bare copy of the host
+# started only to see that something can start there, which ends with
+# 0xC0000135 (its library is not beside it).
+installer_processes() {
+  tr -d '\r' <"$REPORT" | grep -v -e '^job ' -e ' exit=3221225781 '
+}
 stats_has() { grep -F '"event":"'"$1"'"' "$STATS" | grep -qF -- "${2:-}"; }
 # Step events of copy, unpack and move steps are too many to be worth
 # sending; every other step sends them.
