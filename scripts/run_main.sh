@@ -76,7 +76,8 @@ echo
 echo "setup.exe -> exit $RC"
 echo "Installer processes (exit codes, peak memory):"
 if [ -f "$RUN/processes.txt" ]; then
-  tr -d '\r' <"$RUN/processes.txt" | sed 's/^/  /'
+  # The job's own peak is left out: Wine does not keep it.
+  tr -d '\r' <"$RUN/processes.txt" | grep -v '^job ' | sed 's/^/  /'
 fi
 
 FOLDER="$C/Kavor"
@@ -97,8 +98,13 @@ else
   echo "  (the folder does not exist)"
 fi
 echo "Registry (HKCU\\Software\\Kavor Software):"
-wine reg query 'HKCU\Software\Kavor Software' /s 2>/dev/null | tr -d '\r' |
-  sed '/^$/d; s/^/  /' || echo "  (none)"
+keys=$(wine reg query 'HKCU\Software\Kavor Software' /s 2>/dev/null | tr -d '\r' |
+  sed '/^$/d' || true)
+if grep -q 'Kavor Software' <<<"$keys"; then
+  sed 's/^/  /' <<<"$keys"
+else
+  echo "  (none)"
+fi
 echo "Shortcuts:"
 shortcuts=$(find "$C/users" "$C/ProgramData" -iname '*kavor*.lnk' 2>/dev/null || true)
 if [ -n "$shortcuts" ]; then
