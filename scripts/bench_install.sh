@@ -82,7 +82,7 @@ make_test_package "$BIN" "$PKG" --host-name=setup.exe \
   --extra-list="$BENCH/payload_list"
 cp -a "$BENCH/payload/." "$PKG/"
 rm -rf "$BENCH/payload"
-echo "Package: $(find "$PKG" -type f | wc -l) files, $(du -sm "$PKG" | cut -f1) MB"
+echo "Package: $(find "$PKG" -type f | wc -l) files, $(du -sm --apparent-size "$PKG" | cut -f1) MB"
 
 start_loopback_server "$BENCH/www"  # empty: the overrides fetch gets a 404
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
@@ -102,12 +102,12 @@ for run in $(seq "$RUNS"); do
     "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs" \
     >/dev/null 2>&1 || rc=$?
   t1=$(now)
-  wine xcopy /e /i /q 'C:\pkg' 'C:\copy' >/dev/null 2>&1
+  wine xcopy /e /i /q 'C:\pkg' 'C:\copy' >/dev/null 2>&1 || true
   t2=$(now)
   a=$(awk "BEGIN {print $t1 - $t0}")
   b=$(awk "BEGIN {print $t2 - $t1}")
-  installed=$(find "$C/Kavor" -type f 2>/dev/null | wc -l)
-  copied=$(find "$C/copy" -type f 2>/dev/null | wc -l)
+  installed=$( (find "$C/Kavor" -type f 2>/dev/null || true) | wc -l)
+  copied=$( (find "$C/copy" -type f 2>/dev/null || true) | wc -l)
   printf 'run %d: install %.2f s (exit %d, %d files), xcopy %.2f s (%d files)\n' \
     "$run" "$a" "$rc" "$installed" "$b" "$copied"
   install_times+=("$a")
