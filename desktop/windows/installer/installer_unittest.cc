@@ -37,22 +37,19 @@ namespace installer {
 namespace {
 
 const wchar_t kVersionFolder[] = L"47.0.4127.0";
-const wchar_t kLastPathValue[] = L"Last developer Install Path";
-const wchar_t kLastPathX64Value[] = L"Last developer Install Path x64";
 
-// Counts what the run asks of it; Run ends the steps with |steps_succeed|
+// What the run asked of the step list; its steps end with |steps_succeed|
 // unless |hold| keeps them running.
+struct SchedulerState {
+  int schedules = 0;
+  bool schedule_result = true;
+  bool hold = false;
+  InstallationStatus status_at_schedule;
+};
+
 class FakeScheduler : public InstallerStepScheduler {
  public:
-  struct State {
-    int schedules = 0;
-    bool schedule_result = true;
-    bool hold = false;
-    bool steps_succeed = true;
-    InstallationStatus status_at_schedule;
-  };
-  explicit FakeScheduler(State* state) : state_(state) {}
-
+  explicit FakeScheduler(SchedulerState* state) : state_(state) {}
   bool Schedule(InstallerStepContext* context,
                 base::string16*,
                 uint32_t* step_count) override {
@@ -64,25 +61,22 @@ class FakeScheduler : public InstallerStepScheduler {
   }
   void Run(base::scoped_refptr<base::TaskRunner> runner,
            InstallerStepSchedulerDelegate* delegate) override {
-    if (state_->hold)
-      return;
-    runner->PostTask(FROM_HERE,
-                     base::BindOnce(&InstallerStepSchedulerDelegate::
-                                        OnAllStepsDone,
-                                    base::Unretained(delegate),
-                                    state_->steps_succeed));
+    if (!state_->hold) {
+      runner->PostTask(
+          FROM_HERE,
+          base::BindOnce(&InstallerStepSchedulerDelegate::OnAllStepsDone,
+                         base::Unretained(delegate), true));
+    }
   }
 
  private:
-  State* const state_;
+  SchedulerState* const state_;
 };
 
 class FakeInterprocessState : public InterprocessState {
  public:
   base::FilePath package_dir;
-  bool package_dir_known = false;
-  bool autoupdate = false;
-  bool silent = false;
+  bool package_dir_known = false, autoupdate = false, silent = false;
 
   void AppendToCommandLine(base::CommandLine*) override {}
   base::FilePath GetPackageDir() override { return package_dir; }
@@ -100,21 +94,18 @@ class FakeInterprocessState : public InterprocessState {
   TrackingDataDictionary* GetTrackingData() override { return nullptr; }
 };
 
+// The user may do anything but write to |denied|; a grant on it succeeds
+// only with |grant_succeeds|.
 class FakeSecurity : public SecurityUtils {
  public:
-  bool admin = false;
-  bool linked_admin = false;
-  // The only object the user has no access to.
   base::FilePath denied;
-  bool grant_succeeds = false;
+  bool admin = false, linked_admin = false, grant_succeeds = false;
   int restores = 0;
 
   bool IsUserAdmin(bool linked) override {
     return admin || (linked && linked_admin);
   }
-  bool HasAccess(const base::string16& name,
-                 SE_OBJECT_TYPE,
-                 uint32_t) override {
+  bool HasAccess(const base::string16& name, SE_OBJECT_TYPE, uint32_t) override {
     return name != denied.value();
   }
   bool NeedsElevation(bool, bool) override { return false; }
@@ -126,28 +117,23 @@ class FakeSecurity : public SecurityUtils {
                    std::unique_ptr<SavedSecurityDescriptor>* saved) override {
     if (name != denied.value())
       return true;
-    if (grant_succeeds) {
+    if (grant_succeeds)
       *saved = std::make_unique<SavedSecurityDescriptor>(name, type, nullptr,
                                                          nullptr);
-    }
     return grant_succeeds;
   }
-  bool RestoreSecurity(
-      std::unique_ptr<SavedSecurityDescriptor>* saved) override {
-    if ((*saved)->object_name() == denied.value())
-      ++restores;
+  bool RestoreSecurity(std::unique_ptr<SavedSecurityDescriptor>* saved) override {
+    restores += (*saved)->object_name() == denied.value();
     saved->reset();
     return true;
   }
 };
 
-// Folder details of a writable folder that does not exist yet, with an
-// optional existing installation.
+// A writable folder that does not exist yet, with an optional installation.
 class Details : public test::FakeFolderDetails {
  public:
   explicit Details(const base::FilePath* path) : FakeFolderDetails(path) {}
   std::unique_ptr<InstallationStatus> status;
-
   const InstallationStatus* GetInstallationStatus() const override {
     return status.get();
   }
@@ -165,14 +151,12 @@ class Settings : public test::FakeSettings {
   }
 };
 
+// The run's events in order; an error as "error <code> <message>".
 class Recorder : public InstallerObserver {
  public:
   explicit Recorder(base::RunLoop* loop) : loop_(loop) {}
   std::vector<std::string> events;
-  int errors = 0;
-  int code = -1;
-  std::string message;
-  base::string16 path;
+  base::string16 error_path;
 
   void OnInstallFolderReady() override { events.push_back("ready"); }
   void OnStartingNewMainProcess(bool) override { events.push_back("start"); }
@@ -185,12 +169,10 @@ class Recorder : public InstallerObserver {
   void OnTotalSteps(int total) override {
     events.push_back("total " + base::IntToString(total));
   }
-  void OnError(int c, const base::string16& p, const std::string& m) override {
-    ++errors;
-    code = c;
-    message = m;
-    path = p;
-    events.push_back("error");
+  void OnError(int code, const base::string16& path,
+               const std::string& message) override {
+    events.push_back("error " + base::IntToString(code) + " " + message);
+    error_path = path;
   }
   void OnSuccess() override {
     events.push_back("success");
@@ -205,37 +187,27 @@ class Recorder : public InstallerObserver {
   base::RunLoop* const loop_;
 };
 
-// Keeps the user's remembered install folders as they were.
-class ScopedLastPathValues {
+// Every run here ends rolled back, which puts the user's remembered folder
+// back; this keeps it also when a test stops half-way.
+class ScopedLastPathValue {
  public:
-  ScopedLastPathValues() {
-    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
-                          KEY_READ);
-    for (int i = 0; i < 2; ++i)
-      had_[i] = key.ReadStringValue(Name(i), &saved_[i]) == ERROR_SUCCESS;
-  }
-  ~ScopedLastPathValues() {
+  ScopedLastPathValue() { had_ = Read(&saved_); }
+  ~ScopedLastPathValue() {
     base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
                           KEY_SET_VALUE);
-    for (int i = 0; i < 2; ++i) {
-      if (had_[i])
-        (void)key.WriteStringValue(Name(i), saved_[i].c_str());
-      else
-        (void)key.DeleteValue(Name(i));
-    }
+    (void)(had_ ? key.WriteStringValue(kName, saved_.c_str())
+                : key.DeleteValue(kName));
   }
   static bool Read(std::wstring* value) {
     base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
                           KEY_READ);
-    return key.ReadStringValue(kLastPathValue, value) == ERROR_SUCCESS;
+    return key.ReadStringValue(kName, value) == ERROR_SUCCESS;
   }
 
  private:
-  static const wchar_t* Name(int i) {
-    return i ? kLastPathX64Value : kLastPathValue;
-  }
-  bool had_[2];
-  std::wstring saved_[2];
+  static constexpr const wchar_t* kName = L"Last developer Install Path";
+  bool had_;
+  std::wstring saved_;
 };
 
 // Runs the tasks posted so far (the run's body among them), and no more.
@@ -285,6 +257,11 @@ class InstallerTest : public testing::Test {
   void CreateInterruptedEvent() {
     interrupted_ = CreateEvent(L"KavorInstaller/InstallationInterrupted");
   }
+  void SetExistingInstallation(const wchar_t* subfolder, const wchar_t* id) {
+    settings_.details.status = std::make_unique<InstallationStatus>();
+    settings_.details.status->subfolder = base::FilePath(subfolder);
+    settings_.details.status->app_id = id;
+  }
 
   // A new installer with a new recorder; Run posted.
   void StartInstaller() {
@@ -307,26 +284,31 @@ class InstallerTest : public testing::Test {
     StartInstaller();
     RunUntilOutcome();
   }
-  bool Reported(const char* event) const {
-    return std::find(recorder_->events.begin(), recorder_->events.end(),
-                     event) != recorder_->events.end();
+  bool Reported(const std::string& event) const {
+    const std::vector<std::string>& events = recorder_->events;
+    return std::find(events.begin(), events.end(), event) != events.end();
   }
+  // Exactly one error, then the cancel, and the result is the error's code.
   void ExpectOneError(int code, const std::string& message) {
-    EXPECT_EQ(1, recorder_->errors);
-    EXPECT_EQ(code, recorder_->code);
-    EXPECT_EQ(message, recorder_->message);
-    ASSERT_FALSE(recorder_->events.empty());
-    EXPECT_EQ("cancelled", recorder_->events.back()) << "no outcome in time";
-    EXPECT_FALSE(Reported("success"));
+    const std::vector<std::string> kEnd = {
+        "error " + base::IntToString(code) + " " + message, "cancelled"};
+    const std::vector<std::string>& events = recorder_->events;
+    EXPECT_EQ(1, std::count_if(events.begin(), events.end(),
+                               [](const std::string& e) {
+                                 return e.find("error") == 0 ||
+                                        e == "success";
+                               }));
+    ASSERT_GE(events.size(), 2u) << "no outcome in time";
+    EXPECT_EQ(kEnd, std::vector<std::string>(events.end() - 2, events.end()));
     EXPECT_EQ(static_cast<InstallerResult>(code), installer_->result());
   }
 
   base::MessageLoopForIO message_loop_;
   ScopedInstallerErrorRecord error_record_;
   base::ScopedTempDir temp_;
-  ScopedLastPathValues last_path_values_;
+  ScopedLastPathValue last_path_value_;
   Settings settings_;
-  FakeScheduler::State scheduler_;
+  SchedulerState scheduler_;
   FakeInterprocessState state_;
   FakeSecurity security_;
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
@@ -340,6 +322,7 @@ class InstallerTest : public testing::Test {
 // gone again, the step list never asked for.
 TEST_F(InstallerTest, EarlyFailures) {
   CreateInterruptedEvent();
+  const char kNoElevation[] = "Elevation is not available in this build";
   const struct {
     const char* label;
     InstallerOperation operation;
@@ -347,22 +330,19 @@ TEST_F(InstallerTest, EarlyFailures) {
     int code;
     const char* message;
   } kCases[] = {
-      {"autoupdate install", OPERATION_INSTALL, true, false, false, true,
-       false, true, 5, "Settings operation invalid for autoupdate: 1\n"},
-      {"silent all users", OPERATION_INSTALL, false, true, true, false, false,
-       true, 1,
+      // clang-format off
+      {"autoupdate install", OPERATION_INSTALL, 1, 0, 0, 1, 0, 1, 5,
+       "Settings operation invalid for autoupdate: 1\n"},
+      {"silent all users", OPERATION_INSTALL, 0, 1, 1, 0, 0, 1, 1,
        "Installation requires elevation, but cannot elevate when silent"},
-      {"all users", OPERATION_INSTALL, false, false, true, false, false, true,
-       8, "Elevation is not available in this build"},
-      {"standard user without access", OPERATION_UPGRADE, false, false,
-       false, false, false, false, 8,
-       "Elevation is not available in this build"},
-      {"filtered admin without access", OPERATION_INSTALL, false, false,
-       false, false, true, false, 8,
-       "Elevation is not available in this build"},
-      {"admin without access", OPERATION_INSTALL, false, false, false, true,
-       false, false, 7,
+      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 8, kNoElevation},
+      {"standard user without access", OPERATION_UPGRADE, 0, 0, 0, 0, 0, 0, 8,
+       kNoElevation},
+      {"filtered admin without access", OPERATION_INSTALL, 0, 0, 0, 0, 1, 0, 8,
+       kNoElevation},
+      {"admin without access", OPERATION_INSTALL, 0, 0, 0, 1, 0, 0, 7,
        "Could not obtain write permissions to installation folder"},
+      // clang-format on
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -402,16 +382,17 @@ TEST_F(InstallerTest, InterruptRollsBackWithoutError) {
   ASSERT_EQ(1, scheduler_.schedules) << "the steps never started";
   EXPECT_TRUE(base::PathExists(settings_.folder));
   std::wstring remembered;
-  ASSERT_TRUE(ScopedLastPathValues::Read(&remembered));
+  ASSERT_TRUE(ScopedLastPathValue::Read(&remembered));
   EXPECT_EQ(settings_.folder.value() + L"\\", remembered);
 
   ASSERT_TRUE(::SetEvent(interrupted_.Get()));
   RunUntilOutcome();
-  EXPECT_EQ("cancelled", recorder_->events.back()) << "not cancelled in time";
-  EXPECT_EQ(0, recorder_->errors);
+  const std::vector<std::string> kExpected = {"ready", "phase 7", "total 3",
+                                              "cancelled"};
+  EXPECT_EQ(kExpected, recorder_->events) << "not cancelled in time";
   EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
   EXPECT_FALSE(base::PathExists(settings_.folder));
-  EXPECT_FALSE(ScopedLastPathValues::Read(&remembered) &&
+  EXPECT_FALSE(ScopedLastPathValue::Read(&remembered) &&
                remembered == settings_.folder.value() + L"\\");
 }
 
@@ -425,13 +406,14 @@ TEST_F(InstallerTest, PackageAlreadyReadyIsHandledAtOnce) {
   state_.package_dir = temp_.GetPath();
   StartInstaller();
   RunPostedTasks();
-  const std::vector<std::string> kExpected = {"ready", "start", "returned",
-                                              "error", "cancelled"};
-  EXPECT_EQ(kExpected, recorder_->events);
-  EXPECT_EQ(RESULT_GENERAL_ERROR, installer_->result());
-  EXPECT_EQ(0u, recorder_->message.find("Failed to start installer process "
-                                       "from the package folder: "))
-      << recorder_->message;
+  const std::vector<std::string>& events = recorder_->events;
+  ASSERT_EQ(5u, events.size()) << "not handled at once";
+  EXPECT_EQ("ready start returned",
+            events[0] + " " + events[1] + " " + events[2]);
+  EXPECT_EQ(0u, events[3].find("error 1 Failed to start installer process "
+                               "from the package folder: "))
+      << events[3];
+  EXPECT_EQ("cancelled", events[4]);
 }
 
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
@@ -449,8 +431,7 @@ TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
 TEST_F(InstallerTest, UninstallWhileBrowserIsOpenChangesNothing) {
   CreateInterruptedEvent();
   settings_.operation = OPERATION_UNINSTALL;
-  settings_.details.status = std::make_unique<InstallationStatus>();
-  settings_.details.status->subfolder = base::FilePath(kVersionFolder);
+  SetExistingInstallation(kVersionFolder, L"");
   const base::FilePath version = settings_.folder.Append(kVersionFolder);
   const base::FilePath browser = version.Append(L"kavor.exe");
   ASSERT_TRUE(base::CreateDirectory(version));
@@ -462,7 +443,7 @@ TEST_F(InstallerTest, UninstallWhileBrowserIsOpenChangesNothing) {
   ASSERT_TRUE(open.IsValid());
   RunInstaller();
   ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
-  EXPECT_EQ(browser.value(), recorder_->path);
+  EXPECT_EQ(browser.value(), recorder_->error_path);
   EXPECT_EQ(0, scheduler_.schedules);
   base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
   EXPECT_EQ(browser, files.Next());
@@ -485,8 +466,7 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.operation);
     settings_.operation = c.operation;
-    settings_.details.status = std::make_unique<InstallationStatus>();
-    settings_.details.status->app_id = c.existing;
+    SetExistingInstallation(L"", c.existing);
     scheduler_.schedules = 0;
     const int64_t before = base::Time::Now().ToTimeT();
     Installer installer(std::make_unique<FakeScheduler>(&scheduler_),
@@ -513,8 +493,7 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
 TEST_F(InstallerTest, UninstallFromTheVersionFolderDoesNotUnpack) {
   CreateInterruptedEvent();
   settings_.operation = OPERATION_UNINSTALL;
-  settings_.details.status = std::make_unique<InstallationStatus>();
-  settings_.details.status->subfolder = base::FilePath(kVersionFolder);
+  SetExistingInstallation(kVersionFolder, L"");
   const base::FilePath version = settings_.folder.Append(kVersionFolder);
   ASSERT_TRUE(base::CreateDirectory(version));
   state_.package_dir = version;
