@@ -10,6 +10,7 @@
 #include "base/macros.h"
 #include "base/memory/weak_ptr.h"
 #include "desktop/windows/installer/avro_stats/avro_events.h"
+#include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/settings.h"
@@ -24,7 +25,6 @@ namespace installer {
 class MainProcessInstallerRunner;
 class PayloadManager;
 class PrefDefaultOverridesFetcher;
-class ProcessRunner;
 
 // What RunInstaller sees of a front end: it starts the controller and runs
 // the main loop until the controller's quit closure ends it.
