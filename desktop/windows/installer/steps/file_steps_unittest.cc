@@ -1,12 +1,10 @@
 #include <stdint.h>
-#include <string.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/files/file_util.h"
-#include "base/files/scoped_temp_dir.h"
 #include "base/strings/string_util.h"
 #include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
@@ -28,46 +26,20 @@ class FakeOsOperations : public OsOperationsImpl {
   uint32_t GetOsArchitecture() override { return architecture; }
 };
 
-class FileStepsTest : public testing::Test {
+class FileStepsTest : public test::StepTest {
  protected:
-  void SetUp() override { Reset(); }
   void TearDown() override { SetOsOperationsForTesting(nullptr); }
 
-  // A fresh folder and run for each case of a table.
-  void Reset() {
-    context_.reset();
-    if (dir_.IsValid()) {
-      ASSERT_TRUE(dir_.Delete());
-    }
-    ASSERT_TRUE(dir_.CreateUniqueTempDir());
-    context_ = std::make_unique<test::StepTestContext>(dir_.GetPath());
-    install_ = context_->settings.folder;
-    target_ = context_->GetTargetFolder();
-    package_ = context_->state.package_dir;
-  }
-
-  void Write(const base::FilePath& folder,
-             const std::string& name,
-             const std::string& contents) {
-    ASSERT_TRUE(test::StepTestContext::WriteFile(folder, name, contents));
-  }
-
-  std::string Read(const base::FilePath& path) {
+  static std::string Read(const base::FilePath& path) {
     std::string contents;
     return base::ReadFileToString(path, &contents) ? contents : "(missing)";
   }
 
-  InstallerStepResult Run(InstallerStep* step, int attempt = 0) {
+  static InstallerStepResult Run(InstallerStep* step, int attempt = 0) {
     InstallerStepResult result(STEP_FAILED);
     step->Execute(&result, attempt);
     return result;
   }
-
-  base::ScopedTempDir dir_;
-  std::unique_ptr<test::StepTestContext> context_;
-  base::FilePath install_;
-  base::FilePath target_;
-  base::FilePath package_;
 };
 
 TEST_F(FileStepsTest, CopyRetriesEachSendOneEvent) {
@@ -87,42 +59,26 @@ TEST_F(FileStepsTest, CopyRetriesEachSendOneEvent) {
 }
 
 TEST_F(FileStepsTest, CopyFailure) {
-  struct {
-    bool required;
-    InstallerStepStatus status;
-  } const kCases[] = {{true, STEP_RETRY_THEN_FAIL},
-                      {false, STEP_RETRY_THEN_CONTINUE}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.required);
-    Reset();
-    // No folder can be made inside a file.
-    Write(dir_.GetPath(), "install", "");
-    std::unique_ptr<CopyFileStep> step;
-    base::FilePath destination;
-    if (c.required) {
-      Write(package_, "a.dll", "a");
-      step = std::make_unique<PackageFileCopyStep>(context_.get(),
-                                                   base::FilePath(L"a.dll"));
-      destination = target_.Append(L"a.dll");
-    } else {
-      Write(package_, "pref_default_overrides", "{}");
-      step = std::make_unique<PrefDefaultOverridesCopyStep>(context_.get());
-      destination = install_.Append(L"pref_default_overrides");
-    }
-    const InstallerStepResult result = Run(step.get());
-    EXPECT_EQ(c.status, result.status);
-    EXPECT_EQ(RESULT_COPY_FAILED, result.code);
-    EXPECT_EQ(destination.value(), result.path);
-    const std::string prefix = "Failed copying " +
-                               step->name().substr(strlen("copy_file:")) +
-                               " to " + destination.AsUTF8Unsafe() +
-                               " because of error: ";
-    EXPECT_TRUE(base::StartsWith(result.message, prefix,
-                                 base::CompareCase::SENSITIVE))
-        << result.message;
-    EXPECT_GT(result.message.size(), prefix.size());
-    EXPECT_TRUE(context_->GetStatusUnderConstruction()->files.empty());
-  }
+  // No folder can be made inside a file.
+  Write(dir_.GetPath(), "install", "");
+  Write(package_, "a.dll", "a");
+  PackageFileCopyStep step(context_.get(), base::FilePath(L"a.dll"));
+  const InstallerStepResult result = Run(&step);
+  EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
+  EXPECT_EQ(RESULT_COPY_FAILED, result.code);
+  const base::FilePath destination = target_.Append(L"a.dll");
+  EXPECT_EQ(destination.value(), result.path);
+  const std::string prefix = "Failed copying a.dll to " +
+                             destination.AsUTF8Unsafe() + " because of error: ";
+  EXPECT_TRUE(base::StartsWith(result.message, prefix,
+                               base::CompareCase::SENSITIVE))
+      << result.message;
+  EXPECT_GT(result.message.size(), prefix.size());
+  EXPECT_TRUE(context_->GetStatusUnderConstruction()->files.empty());
+  // The overrides are not worth failing the run for.
+  Write(package_, "pref_default_overrides", "{}");
+  PrefDefaultOverridesCopyStep optional(context_.get());
+  EXPECT_EQ(STEP_RETRY_THEN_CONTINUE, Run(&optional).status);
 }
 
 TEST_F(FileStepsTest, PrefDefaultOverridesCopiedOnlyWhenJson) {
@@ -187,60 +143,53 @@ TEST_F(FileStepsTest, MoveFileRecordsOnceAndNamesTheInstallFolder) {
 }
 
 TEST_F(FileStepsTest, InstallHelper) {
-  // Sets of helpers: bit 0 the 32-bit one, bit 1 the 64-bit one.
   const char* const kHelpers[] = {"installer_helper.exe",
                                   "installer_helper_64.exe"};
+  // Helpers in the target folder: bit 0 the 32-bit one, bit 1 the 64-bit
+  // one. The package holds only the 64-bit one.
   struct {
     uint32_t architecture;
     bool package_dir_known;
-    int in_target;
-    int in_package;
+    int before;
     InstallerStepStatus status;
-    int in_target_after;
+    int after;
+    const char* message;
   } const kCases[] = {
-      {1, true, 1, 0, STEP_FAILED, 1},
-      {0, true, 3, 0, STEP_DONE, 1},
-      {1, true, 3, 0, STEP_DONE, 2},
-      {1, false, 0, 2, STEP_DONE, 2},
-      {0, false, 0, 2, STEP_RETRY_THEN_FAIL, 0},
+      {1, true, 1, STEP_FAILED, 1,
+       "Installer helper not present in unpacked files"},
+      {0, true, 3, STEP_DONE, 1, ""},
+      {1, true, 3, STEP_DONE, 2, ""},
+      {1, false, 0, STEP_DONE, 2, ""},
+      {0, false, 0, STEP_RETRY_THEN_FAIL, 0, "Cannot copy installer helper"},
   };
   FakeOsOperations os;
   SetOsOperationsForTesting(&os);
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.architecture << c.package_dir_known
-                                    << c.in_target);
+                                    << c.before);
     Reset();
     os.architecture = c.architecture;
     context_->state.package_dir_known = c.package_dir_known;
+    Write(package_, kHelpers[1], "");
     for (int i = 0; i < 2; ++i) {
-      if (c.in_target & (1 << i))
-        Write(target_, kHelpers[i], kHelpers[i]);
-      if (c.in_package & (1 << i))
-        Write(package_, kHelpers[i], kHelpers[i]);
+      if (c.before & (1 << i))
+        Write(target_, kHelpers[i], "");
     }
     InstallHelperStep step(context_.get());
     const InstallerStepResult result = Run(&step);
     EXPECT_EQ(c.status, result.status);
-    int in_target_after = 0;
-    for (int i = 0; i < 2; ++i) {
-      if (base::PathExists(target_.AppendASCII(kHelpers[i])))
-        in_target_after |= 1 << i;
+    EXPECT_EQ(c.message, result.message);
+    int after = 0;
+    for (int i = 0; i < 2; ++i)
+      after |= base::PathExists(target_.AppendASCII(kHelpers[i])) << i;
+    EXPECT_EQ(c.after, after);
+    const Paths helper = {base::FilePath().AppendASCII(kHelpers[c.architecture])};
+    EXPECT_EQ(c.status == STEP_DONE ? helper : Paths(),
+              context_->GetStatusUnderConstruction()->files);
+    if (c.status != STEP_DONE) {
+      EXPECT_EQ(RESULT_COPY_FAILED, result.code);
+      EXPECT_EQ(helper[0].value(), result.path);
     }
-    EXPECT_EQ(c.in_target_after, in_target_after);
-    const base::FilePath helper =
-        base::FilePath().AppendASCII(kHelpers[c.architecture ? 1 : 0]);
-    const Paths& files = context_->GetStatusUnderConstruction()->files;
-    if (c.status == STEP_DONE) {
-      EXPECT_EQ(Paths({helper}), files);
-      continue;
-    }
-    EXPECT_TRUE(files.empty());
-    EXPECT_EQ(RESULT_COPY_FAILED, result.code);
-    EXPECT_EQ(helper.value(), result.path);
-    EXPECT_EQ(c.package_dir_known
-                  ? "Installer helper not present in unpacked files"
-                  : "Cannot copy installer helper",
-              result.message);
   }
 }
 
