@@ -74,8 +74,9 @@ const WininetFunctions* Wininet() {
 constexpr DWORD kReadBufferSize = 1024;
 // Hops beyond this are taken for a redirect loop.
 constexpr int kMaxRedirects = 10;
-// The calls block on the worker; a silent server must not hold it (and a
-// Stop, which waits for it) for ever.
+// The calls block on the worker, and closing a handle does not break off a
+// blocked call on every WinINet: a silent server must not hold the worker
+// (and a Stop, which waits for it) for longer than this.
 constexpr DWORD kTimeoutMs = 30 * 1000;
 
 bool IsRedirect(DWORD status) {
@@ -103,6 +104,17 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
   DWORD size = sizeof(*value);
   return Wininet()->query_info(request, query | HTTP_QUERY_FLAG_NUMBER, value,
                                &size, nullptr) != FALSE;
+}
+
+// Set on the session and again on each request: not every WinINet passes
+// the session's values on.
+void SetTimeouts(HINTERNET handle) {
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT,
+                       INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD timeout = kTimeoutMs;
+    Wininet()->set_option(handle, option, &timeout, sizeof(timeout));
+  }
 }
 
 void CloseInternetHandle(void** handle) {
@@ -235,12 +247,7 @@ bool WininetImpl::Start(const std::wstring& url,
     Close();
     return false;
   }
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT,
-                       INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD timeout = kTimeoutMs;
-    Wininet()->set_option(session_, option, &timeout, sizeof(timeout));
-  }
+  SetTimeouts(session_);
   if (!OpenRequest(*cracked, !payload_.empty())) {
     LOG(ERROR) << "Could not send Request";
     Close();
@@ -367,6 +374,7 @@ bool WininetImpl::OpenRequest(const CrackedUrl& url, bool post) {
         true);
     return false;
   }
+  SetTimeouts(request_);
   return true;
 }
 
