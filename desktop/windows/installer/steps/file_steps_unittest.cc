@@ -42,28 +42,9 @@ class FileStepsTest : public test::StepTest {
   }
 };
 
-TEST_F(FileStepsTest, CopyRetriesEachSendOneEvent) {
+TEST_F(FileStepsTest, CopyFailsAndRetriesWithOneEventEach) {
   PackageFileCopyStep step(context_.get(), base::FilePath(L"a.dll"));
-  EXPECT_EQ(STEP_RETRY_THEN_FAIL, Run(&step, 0).status);
-  EXPECT_TRUE(context_->events.empty());
-  EXPECT_EQ(STEP_RETRY_THEN_FAIL, Run(&step, 1).status);
-  EXPECT_EQ(std::vector<std::string>({"file_copy_retry"}), context_->events);
-  // The source turns up in time for the last retry.
-  Write(package_, "a.dll", "a");
-  EXPECT_EQ(STEP_DONE, Run(&step, 2).status);
-  EXPECT_EQ(std::vector<std::string>({"file_copy_retry", "file_copy_retry"}),
-            context_->events);
-  EXPECT_EQ("a", Read(target_.Append(L"a.dll")));
-  EXPECT_EQ(Paths({base::FilePath(L"a.dll")}),
-            context_->GetStatusUnderConstruction()->files);
-}
-
-TEST_F(FileStepsTest, CopyFailure) {
-  // No folder can be made inside a file.
-  Write(dir_.GetPath(), "install", "");
-  Write(package_, "a.dll", "a");
-  PackageFileCopyStep step(context_.get(), base::FilePath(L"a.dll"));
-  const InstallerStepResult result = Run(&step);
+  const InstallerStepResult result = Run(&step, 0);
   EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
   EXPECT_EQ(RESULT_COPY_FAILED, result.code);
   const base::FilePath destination = target_.Append(L"a.dll");
@@ -74,26 +55,41 @@ TEST_F(FileStepsTest, CopyFailure) {
                                base::CompareCase::SENSITIVE))
       << result.message;
   EXPECT_GT(result.message.size(), prefix.size());
-  EXPECT_TRUE(context_->GetStatusUnderConstruction()->files.empty());
-  // The overrides are not worth failing the run for.
-  Write(package_, "pref_default_overrides", "{}");
-  PrefDefaultOverridesCopyStep optional(context_.get());
-  EXPECT_EQ(STEP_RETRY_THEN_CONTINUE, Run(&optional).status);
+  EXPECT_TRUE(context_->events.empty());
+  EXPECT_EQ(STEP_RETRY_THEN_FAIL, Run(&step, 1).status);
+  EXPECT_EQ(std::vector<std::string>({"file_copy_retry"}), context_->events);
+  // The source turns up in time for the next retry.
+  Write(package_, "a.dll", "a");
+  EXPECT_EQ(STEP_DONE, Run(&step, 2).status);
+  EXPECT_EQ(std::vector<std::string>({"file_copy_retry", "file_copy_retry"}),
+            context_->events);
+  EXPECT_EQ("a", Read(destination));
+  EXPECT_EQ(Paths({base::FilePath(L"a.dll")}),
+            context_->GetStatusUnderConstruction()->files);
 }
 
-TEST_F(FileStepsTest, PrefDefaultOverridesCopiedOnlyWhenJson) {
+TEST_F(FileStepsTest, PrefDefaultOverridesAreOptional) {
   struct {
     const char* contents;  // null: no file
+    bool install_folder_is_a_file;
+    InstallerStepStatus status;
     bool copied;
   } const kCases[] = {
-      {nullptr, false}, {"{\"a\": ", false}, {"{\"a\": 1}", true}};
+      {nullptr, false, STEP_DONE, false},
+      {"{\"a\": ", false, STEP_DONE, false},
+      {"{\"a\": 1}", false, STEP_DONE, true},
+      // A copy that keeps failing does not fail the run.
+      {"{}", true, STEP_RETRY_THEN_CONTINUE, false},
+  };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.contents ? c.contents : "none");
     Reset();
     if (c.contents)
       Write(package_, "pref_default_overrides", c.contents);
+    if (c.install_folder_is_a_file)
+      Write(dir_.GetPath(), "install", "");
     PrefDefaultOverridesCopyStep step(context_.get());
-    EXPECT_EQ(STEP_DONE, Run(&step).status);
+    EXPECT_EQ(c.status, Run(&step).status);
     EXPECT_EQ(c.copied,
               base::PathExists(install_.Append(L"pref_default_overrides")));
   }
