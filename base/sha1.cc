@@ -6,18 +6,7 @@ namespace base {
 
 namespace {
 
-// The digest state. The block buffer doubles as the 80-word schedule, so a
-// block is processed without a second buffer.
-struct Sha1State {
-  uint32_t A, B, C, D, E;
-  uint32_t H[5];
-  union {
-    uint32_t W[80];
-    uint8_t M[64];
-  };
-  uint32_t cursor;
-  uint64_t length;
-};
+using Sha1State = SHA1Hasher::State;
 
 inline uint32_t RotateLeft(uint32_t x, int n) {
   return (x << n) | (x >> (32 - n));
@@ -116,15 +105,26 @@ void Final(Sha1State* s) {
 void SHA1HashBytes(const unsigned char* data,
                    size_t length,
                    unsigned char* hash) {
-  Sha1State state;
-  Init(&state);
-  Update(&state, data, length);
-  Final(&state);
+  SHA1Hasher hasher;
+  hasher.Update(data, length);
+  hasher.Finish(hash);
+}
+
+SHA1Hasher::SHA1Hasher() {
+  Init(&state_);
+}
+
+void SHA1Hasher::Update(const unsigned char* data, size_t length) {
+  base::Update(&state_, data, length);
+}
+
+void SHA1Hasher::Finish(unsigned char* hash) {
+  Final(&state_);
   for (int i = 0; i < 5; ++i) {
-    hash[i * 4] = static_cast<unsigned char>(state.H[i] >> 24);
-    hash[i * 4 + 1] = static_cast<unsigned char>(state.H[i] >> 16);
-    hash[i * 4 + 2] = static_cast<unsigned char>(state.H[i] >> 8);
-    hash[i * 4 + 3] = static_cast<unsigned char>(state.H[i]);
+    hash[i * 4] = static_cast<unsigned char>(state_.H[i] >> 24);
+    hash[i * 4 + 1] = static_cast<unsigned char>(state_.H[i] >> 16);
+    hash[i * 4 + 2] = static_cast<unsigned char>(state_.H[i] >> 8);
+    hash[i * 4 + 3] = static_cast<unsigned char>(state_.H[i]);
   }
 }
 

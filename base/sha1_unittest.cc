@@ -1,5 +1,8 @@
 #include "base/sha1.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -43,6 +46,24 @@ TEST(SHA1Test, PaddingBoundaries) {
             SHA1Hex(std::string(64, 'a')));
   EXPECT_EQ("11655326c708d70319be2610e8a57d9a5b959d3b",
             SHA1Hex(std::string(65, 'a')));
+}
+
+// Pieces that end inside, at and across block boundaries give the one-shot
+// digest.
+TEST(SHA1Test, StreamingMatchesOneShot) {
+  const std::string input(1000000, 'a');
+  for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{65536}}) {
+    SCOPED_TRACE(piece);
+    SHA1Hasher hasher;
+    const auto* data = reinterpret_cast<const unsigned char*>(input.data());
+    for (size_t done = 0; done < input.size(); done += piece)
+      hasher.Update(data + done, std::min(piece, input.size() - done));
+    unsigned char streamed[kSHA1Length];
+    hasher.Finish(streamed);
+    unsigned char whole[kSHA1Length];
+    SHA1HashBytes(data, input.size(), whole);
+    EXPECT_EQ(0, memcmp(whole, streamed, kSHA1Length));
+  }
 }
 
 }  // namespace

@@ -1,14 +1,40 @@
 #include "desktop/windows/installer/installer.h"
 
-#include <windows.h>
+#include <utility>
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/features/list_value_feature_reader.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "base/values.h"
+#include "crash/crash_reporter.h"
+#include "desktop/windows/installer/common/file_version_utils.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/common/json_pref_store_factory.h"
+#include "desktop/windows/installer/common/process_runner.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/installer_utils.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/transactions/file_operations.h"
+#include "desktop/windows/installer/service/transactions/registry_operations.h"
+#include "desktop/windows/installer/service/transactions/registry_value_template.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -18,18 +44,70 @@ const wchar_t kInterruptedEventName[] =
     L"KavorInstaller/InstallationInterrupted";
 const wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
 
-// The one step the stand-in run announces.
-const char kStandInStepName[] = "install_not_available";
+// Read, write and execute: what the run needs on the install folder.
+constexpr uint32_t kFolderAccess = 0x1201BF;
+
+const RegistryValueTemplateEntry kSetLastInstallPathEntry = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path",
+    REG_SZ,
+    L"{InstallFolder}\\",
+    1,
+    nullptr,
+    0,
+    0,
+    0};
+
+// Left behind by builds that kept the folders of the two architectures
+// apart; one remembered folder is all the settings read now.
+const RegistryValueTemplateEntry kDeleteLegacyX64InstallPathEntry = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path x64",
+    kDeleteRegistryValueType,
+    nullptr,
+    1,
+    nullptr,
+    0,
+    0,
+    0};
+
+const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
+                                       "import-topsites-to-startdial"};
+
+const char kElevationNotAvailable[] =
+    "Elevation is not available in this build";
 
 }  // namespace
 
-Installer::Installer() = default;
+Installer::Installer(std::unique_ptr<InstallerStepScheduler> scheduler,
+                     InstallationStatusReaderFactory status_reader_factory,
+                     InterprocessState* interprocess_state,
+                     base::CommandLine* command_line)
+    : InstallerStepContextImpl(interprocess_state),
+      scheduler_(std::move(scheduler)),
+      status_reader_factory_(std::move(status_reader_factory)),
+      command_line_(command_line ? command_line
+                                 : base::CommandLine::ForCurrentProcess()),
+      unpacker_(std::make_unique<PackageUnpacker>(
+          std::make_unique<FileVersionUtilsImpl>(
+              std::make_unique<ProcessRunnerImpl>()),
+          CreateLzmaUtil(),
+          this,
+          this,
+          interprocess_state)) {}
 
 Installer::~Installer() {
   if (running_)
     Cancel();
   package_ready_watcher_.StopWatching();
   interrupted_watcher_.StopWatching();
+  package_ready_event_.Close();
+  interrupted_event_.Close();
+  unpacker_.reset();
+  // What the run did itself becomes final only now: a run whose outcome
+  // was success, or one that handed over to the package's installer.
+  CommitOperations(GetTransaction());
+  scheduler_.reset();
 }
 
 void Installer::AddObserver(InstallerObserver* observer) {
@@ -41,77 +119,370 @@ void Installer::RemoveObserver(InstallerObserver* observer) {
 }
 
 bool Installer::Run(Settings* settings) {
+  DCHECK(!running_);
+  DCHECK(!settings->IsFetchingFolderDetails());
   LOG(INFO) << "Beginning installation";
+  settings->SetEditable(false);
+  set_settings(settings);
+  result_ = RESULT_NOT_FINISHED;
   return base::ThreadTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, base::BindOnce(&Installer::RunBody, weak_factory_.GetWeakPtr(),
-                                settings));
+      FROM_HERE_WITH_EXPLICIT_FUNCTION("Run"),
+      base::BindOnce(&Installer::RunBody, weak_factory_.GetWeakPtr()));
 }
 
-void Installer::RunBody(Settings* settings) {
+void Installer::RunBody() {
   running_ = true;
-  install_folder_ = settings->GetInstallFolder();
-  bool already_set = false;
-  if (!OpenAndWatchEvent(
-          kInterruptedEventName, "Event name for interrupted installation: ",
-          "Failed to open a handle to the installation interrupted event",
-          "Failed to watch the installation interrupted event",
-          &interrupted_event_, &interrupted_watcher_, &already_set)) {
+  Settings* settings = GetSettings();
+  const InstallerOperation operation = settings->GetOperation();
+
+  if (operation == OPERATION_REGISTER_PROTOCOL_HANDLER) {
+    uint32_t count = 0;
+    if (!scheduler_->Schedule(this, uninstall_string(), &count)) {
+      ReportLastError();
+      return;
+    }
+    scheduler_->Run(base::ThreadTaskRunnerHandle::Get(), this);
     return;
   }
-  // A real run learns of an interrupt that came first from the watch, a
-  // moment later, while its steps run; this run goes to its end in one go,
-  // so it looks now, or it would end with its error instead of cancelled.
-  if (already_set) {
+
+  if (!ValidateSettings(settings)) {
+    AddLastInstallerErrorContext("Cannot run the backend installer.");
+    ReportLastError();
+    return;
+  }
+
+  if (interprocess_state()->IsAutoupdate() &&
+      operation != OPERATION_UPGRADE) {
+    ReportError(RESULT_INVALID_OPERATION, base::string16(),
+                base::StringPrintf(
+                    "Settings operation invalid for autoupdate: %d\n",
+                    static_cast<int>(operation)));
+    return;
+  }
+
+  if (command_line_->HasSwitch("post-elevated-install-tasks")) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    RunPostElevationTasks();
+    ReportSuccess();
+    return;
+  }
+
+  const base::FilePath folder = GetInstallFolder();
+  const base::string16 interrupted_name =
+      MakeKernelObjectName(kInterruptedEventName, folder, true);
+  VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
+  interrupted_event_.Set(
+      ::OpenEventW(SYNCHRONIZE, FALSE, interrupted_name.c_str()));
+  if (!interrupted_event_.IsValid()) {
+    ReportError(RESULT_GENERAL_ERROR, base::string16(),
+                "Failed to open a handle to the installation interrupted "
+                "event");
+    return;
+  }
+  // An interrupt that came before the run began would reach the watch only
+  // after this body has created folders and sent its first event: cancel
+  // now, before anything is changed or sent.
+  if (::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
     OnObjectSignaled(interrupted_event_.Get());
     return;
   }
+  if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(),
+                                              this)) {
+    ReportError(RESULT_GENERAL_ERROR, base::string16(),
+                "Failed to watch the installation interrupted event");
+    return;
+  }
 
-  for (InstallerObserver& observer : observers_)
-    observer.OnInstallFolderReady();
+  if (command_line_->HasSwitch("parent-pid")) {
+    unsigned int pid = 0;
+    base::StringToUint(command_line_->GetSwitchValueASCII("parent-pid"), &pid);
+    set_second_installer_pid(pid);
+    VLOG(1) << "Second installer pid: " << pid;
+  }
 
-  if (base::CommandLine::ForCurrentProcess()->HasSwitch("wait-for-package")) {
-    VLOG(2) << "Need to wait for package";
-    LOG(INFO) << "Need to wait for actual package";
-    if (!OpenAndWatchEvent(
-            kPackageReadyEventName, "Event name for package_ready: ",
-            "Failed to open a handle to the package ready event",
-            "Failed to watch the package ready event", &package_ready_event_,
-            &package_ready_watcher_, &already_set)) {
+  const bool is_admin = SecurityUtilsImpl::GetInstance()->IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << is_admin;
+
+  const bool all_users = settings->GetAllUsers();
+  if (all_users && interprocess_state()->IsSilent() && !is_admin) {
+    ReportError(RESULT_GENERAL_ERROR, base::string16(),
+                "Installation requires elevation, but cannot elevate when "
+                "silent");
+    return;
+  }
+
+  bool may_write = true;
+  const InstallationFolderDetails& details = GetFolderDetails();
+  if (details.GetValidParentFolder() != folder && !(all_users && !is_admin)) {
+    VLOG(2) << "Using write permissions from the status";
+    if (!details.HasWriteAccess()) {
+      may_write = false;
+    } else if (!ExecuteOperation(
+                   GetTransaction(),
+                   std::make_unique<CreateFolderOperation>(folder), nullptr)) {
+      ReportError(RESULT_GENERAL_ERROR, folder.value(),
+                  "Could not create installation folder");
       return;
     }
-    if (!already_set)
-      return;  // Goes on in OnObjectSignaled.
-    LOG(INFO) << "Package is ready";
   }
-  ContinueAfterPackage();
+
+  if (operation != OPERATION_UNINSTALL &&
+      operation != OPERATION_FIX_DOWNLOADABLE_RESOURCES &&
+      !settings->GetCopyOnly() && !interprocess_state()->IsAutoupdate()) {
+    SaveLastInstallPath();
+  }
+
+  RunWithFolder(folder, may_write, is_admin);
 }
 
-bool Installer::OpenAndWatchEvent(const wchar_t* name,
-                                  const char* log_label,
-                                  const std::string& open_failure,
-                                  const std::string& watch_failure,
-                                  base::win::ScopedHandle* event,
-                                  base::win::ObjectWatcher* watcher,
-                                  bool* already_set) {
-  base::string16 kernel_name =
-      MakeKernelObjectName(name, install_folder_, true);
-  VLOG(1) << log_label << kernel_name;
-  event->Set(::OpenEventW(SYNCHRONIZE, FALSE, kernel_name.c_str()));
-  if (!event->IsValid()) {
-    ReportError(RESULT_GENERAL_ERROR, base::string16(), open_failure);
-    return false;
+void Installer::SaveLastInstallPath() {
+  VLOG(1) << "Saving last installation path.";
+  std::unique_ptr<TransactionOperation> operation;
+  RegistryValueTemplate set_path(kSetLastInstallPathEntry, this);
+  if (!set_path.CreateOperation(HKEY_CURRENT_USER, &operation) || !operation) {
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  } else if (!ExecuteOperation(GetTransaction(), std::move(operation),
+                               nullptr)) {
+    LOG(WARNING) << "Could not write last installation path";
   }
-  *already_set = ::WaitForSingleObject(event->Get(), 0) == WAIT_OBJECT_0;
-  if (*already_set)
+  if (GetSettings()->GetArchitecture() != InstallerArchitecture::X64)
+    return;
+  std::unique_ptr<TransactionOperation> delete_x64;
+  RegistryValueTemplate delete_legacy(kDeleteLegacyX64InstallPathEntry, this);
+  if (!delete_legacy.CreateOperation(HKEY_CURRENT_USER, &delete_x64) ||
+      !delete_x64 ||
+      !ExecuteOperation(GetTransaction(), std::move(delete_x64), nullptr)) {
+    LOG(WARNING) << "Could not delete legacy x64 last install path";
+  }
+}
+
+void Installer::RunWithFolder(const base::FilePath& folder,
+                              bool may_write,
+                              bool is_admin) {
+  Settings* settings = GetSettings();
+  const InstallerOperation operation = settings->GetOperation();
+  const InstallationFolderDetails& details = GetFolderDetails();
+  SecurityUtils* security = SecurityUtilsImpl::GetInstance();
+  const bool write_access =
+      may_write &&
+      security->HasAccess(folder.value(), SE_FILE_OBJECT, kFolderAccess);
+  const bool stored_single_profile =
+      details.GetSingleProfile().value_or(false);
+
+  if (!write_access && operation == OPERATION_INSTALL &&
+      settings->GetSingleProfile() && stored_single_profile) {
+    ReportError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
+                "Single profile installations are only allowed to locations "
+                "where the user has write access");
+    return;
+  }
+
+  if (settings->GetAllUsers() && !is_admin) {
+    VLOG(1) << "All users is set but we have no admin privs -> elevate";
+    if (RunElevated()) {
+      VLOG(2) << "Succeeded elevated run";
+      ReportSuccess();
+    } else {
+      ReportLastError();
+    }
+    return;
+  }
+
+  if (operation == OPERATION_INSTALL && is_admin &&
+      settings->GetSingleProfile() && stored_single_profile) {
+    // A single-profile folder is shared by whoever uses the browser: the
+    // grant is meant to stay.
+    std::unique_ptr<SavedSecurityDescriptor> unused;
+    security->GrantAccess(folder.value(), SE_FILE_OBJECT, GENERIC_ALL, true,
+                          &unused);
+  }
+
+  LOG(INFO) << "Write privileges for install folder: " << write_access;
+  if (!write_access && !ObtainWriteAccess(folder, is_admin))
+    return;
+
+  if (!ExecuteOperation(GetTransaction(),
+                        std::make_unique<CreateFolderOperation>(folder),
+                        nullptr)) {
+    ReportError(RESULT_FOLDER_CREATION_FAILED, folder.value(),
+                "Could not create installation folder");
+    return;
+  }
+  Broadcast(&InstallerObserver::OnInstallFolderReady);
+
+  if (command_line_->HasSwitch("wait-for-package")) {
+    VLOG(2) << "Need to wait for package";
+    WaitForPackage(PACKAGE_OPERATION_NORMAL);
+    return;
+  }
+
+  // The subfolder decides whether this process already runs from the target
+  // folder. An uninstall started from the installed version folder must see
+  // that folder here, not only once the in-place part sets it, or it would
+  // try to unpack the installation into itself.
+  set_installation_subfolder(ComputeInstallationSubfolder());
+  if (!unpacker_->PrepareInstallSubfolder(command_line_)) {
+    ReportLastError();
+    return;
+  }
+  set_installation_subfolder(ComputeInstallationSubfolder());
+
+  if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {
+    for (InstallerObserver& observer : observers_)
+      observer.OnEnteringPhase(6);
+    if (unpacker_->Unpack(command_line_) && RunInstallerFromPackage(false))
+      ReportSuccess();
+    else
+      ReportLastError();
+    return;
+  }
+  RunInPlace();
+}
+
+bool Installer::ObtainWriteAccess(const base::FilePath& folder,
+                                  bool is_admin) {
+  SecurityUtils* security = SecurityUtilsImpl::GetInstance();
+  if (security->GrantAccess(folder.value(), SE_FILE_OBJECT, kFolderAccess,
+                            false, &saved_folder_security_)) {
     return true;
-  if (!watcher->StartWatchingOnce(event->Get(), this)) {
-    ReportError(RESULT_GENERAL_ERROR, base::string16(), watch_failure);
+  }
+  if (!is_admin) {
+    if (!security->IsUserAdmin(true)) {
+      LOG(INFO) << "Need temporary write permissions from administrative user";
+      const bool permanent = GetSettings()->GetSingleProfile() ||
+                             command_line_->HasSwitch("components");
+      if (!GrantFolderPermissionElevated(folder, permanent)) {
+        ReportLastError();
+        return false;
+      }
+      if (!security->HasAccess(folder.value(), SE_FILE_OBJECT,
+                               kFolderAccess)) {
+        ReportError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
+                    "No write access to installation folder after attempting "
+                    "to get it via elevated process");
+        return false;
+      }
+      return true;
+    }
+    VLOG(1) << "Running elevated because of folder privileges";
+    if (RunElevated()) {
+      VLOG(2) << "Succeeded elevated run";
+      ReportSuccess();
+    } else {
+      ReportLastError();
+    }
     return false;
   }
-  return true;
+  ReportError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
+              "Could not obtain write permissions to installation folder");
+  return false;
+}
+
+base::FilePath Installer::ComputeInstallationSubfolder() {
+  const InstallerOperation operation = GetSettings()->GetOperation();
+  if (operation == OPERATION_UNINSTALL ||
+      operation == OPERATION_FIX_DOWNLOADABLE_RESOURCES) {
+    return GetExistingInstallationStatus().subfolder;
+  }
+  return command_line_->GetSwitchValuePath("install-subfolder");
+}
+
+void Installer::RunInPlace() {
+  Settings* settings = GetSettings();
+  const InstallerOperation operation = settings->GetOperation();
+  for (InstallerObserver& observer : observers_)
+    observer.OnEnteringPhase(7);
+
+  InstallationStatus* status = GetStatusUnderConstruction();
+  status->copy_only = settings->GetCopyOnly();
+  status->all_users = settings->GetAllUsers();
+  status->path = GetInstallFolder();
+  status->version = GetVersionString();
+  const base::string16& existing_app_id =
+      GetExistingInstallationStatus().app_id;
+  if (operation == OPERATION_UPGRADE && !existing_app_id.empty()) {
+    status->app_id = existing_app_id;
+  } else {
+    status->app_id = base::Int64ToString16(base::Time::Now().ToTimeT());
+    VLOG(1) << "AppId for new installation: " << status->app_id;
+  }
+
+  set_installation_subfolder(ComputeInstallationSubfolder());
+  if (operation == OPERATION_UNINSTALL) {
+    const base::FilePath browser =
+        GetTargetFolder().Append(base::UTF8ToWide(GetBrowserExeName()));
+    if (!ExecuteOperation(
+            GetTransaction(),
+            std::make_unique<DeleteFileOperation>(browser, true, false),
+            nullptr)) {
+      ReportError(RESULT_FILE_IN_USE, browser.value(),
+                  "Can't uninstall when " + GetBrowserExeName() + " is in use");
+      return;
+    }
+  } else {
+    VLOG(1) << "Installation subfolder " << installation_subfolder().value();
+  }
+
+  if (operation == OPERATION_UPGRADE)
+    ApplyInstallerPrefsExperiments();
+
+  if (GetFolderDetails().IsExperimentEnabled(kInstallerExperimentTest) !=
+      base::IsFeatureEnabled(kInstallerExperimentTest)) {
+    LOG(INFO) << "Changing the status of the test experiment.";
+  }
+
+  uint32_t count = 0;
+  if (!scheduler_->Schedule(this, uninstall_string(), &count)) {
+    ReportLastError();
+    return;
+  }
+  for (InstallerObserver& observer : observers_)
+    observer.OnTotalSteps(static_cast<int>(count));
+  scheduler_->Run(base::ThreadTaskRunnerHandle::Get(), this);
+}
+
+void Installer::ApplyInstallerPrefsExperiments() {
+  base::scoped_refptr<JsonPrefStore> store = CreateJsonPrefStore(
+      GetPrefsTaskPool(), GetInstallFolder().Append(L"installer_prefs.json"));
+  const base::Value* value = nullptr;
+  const base::ListValue* list = nullptr;
+  if (!store->GetValue("installer-experiments", &value) ||
+      !value->GetAsList(&list)) {
+    return;
+  }
+  base::FeatureRegistry* registry = base::FeatureRegistry::GetInstance();
+  base::ListValueFeatureReader stored(list);
+  registry->ApplyReader(&stored);
+  // The command line wins over what the installation stored.
+  base::CommandLineFeatureReader switches(command_line_);
+  registry->ApplyReader(&switches);
+}
+
+void Installer::WaitForPackage(PackageOperation operation) {
+  LOG(INFO) << "Need to wait for actual package";
+  package_operation_ = operation;
+  const base::string16 name =
+      MakeKernelObjectName(kPackageReadyEventName, GetInstallFolder(), true);
+  VLOG(1) << "Event name for package_ready: " << name;
+  package_ready_event_.Set(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!package_ready_event_.IsValid()) {
+    ReportError(RESULT_GENERAL_ERROR, base::string16(),
+                "Failed to open a handle to the package ready event");
+    return;
+  }
+  if (::WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
+    OnPackageReady();
+    return;
+  }
+  if (!package_ready_watcher_.StartWatchingOnce(package_ready_event_.Get(),
+                                                this)) {
+    ReportError(RESULT_GENERAL_ERROR, base::string16(),
+                "Failed to watch the package ready event");
+  }
 }
 
 void Installer::OnObjectSignaled(HANDLE object) {
+  // A run that already ended has nothing left to cancel or continue.
   if (!running_)
     return;
   if (object == interrupted_event_.Get()) {
@@ -119,27 +490,161 @@ void Installer::OnObjectSignaled(HANDLE object) {
     Cancel();
     return;
   }
-  LOG(INFO) << "Package is ready";
-  ContinueAfterPackage();
+  OnPackageReady();
 }
 
-void Installer::ContinueAfterPackage() {
-  for (InstallerObserver& observer : observers_)
-    observer.OnEnteringPhase(7);
-  for (InstallerObserver& observer : observers_)
-    observer.OnTotalSteps(1);
-  for (InstallerObserver& observer : observers_)
-    observer.OnStepStarting(kStandInStepName);
-  for (InstallerObserver& observer : observers_)
-    observer.OnStepFinished(kStandInStepName, 0, 1);
-  for (InstallerObserver& observer : observers_)
-    observer.OnImportantEvent("file_copy_retry");
+void Installer::OnPackageReady() {
+  LOG(INFO) << "Package is ready";
+  if (IsPackageDirKnown()) {
+    for (InstallerObserver& observer : observers_)
+      observer.OnEnteringPhase(6);
+    if (!unpacker_->Unpack(command_line_)) {
+      ReportLastError();
+      return;
+    }
+    set_installation_subfolder(ComputeInstallationSubfolder());
+  }
+  if (RunInstallerFromPackage(package_operation_ ==
+                              PACKAGE_OPERATION_POST_ELEVATION)) {
+    ReportSuccess();
+  } else {
+    ReportLastError();
+  }
+}
+
+bool Installer::RunInstallerFromPackage(bool post_elevation) {
+  base::CommandLine command_line =
+      GetSettings()->AppendToCommandLine(*command_line_, false);
+  const base::FilePath folder =
+      IsPackageDirKnown() ? GetTargetFolder() : GetPackageDir();
+  command_line.SetProgram(folder.Append(L"installer.exe"));
+  if (post_elevation)
+    command_line.AppendSwitch("post-elevated-install-tasks");
+  command_line.AppendSwitchASCII(
+      "crash-reporter-pid",
+      base::StringPrintf("%ld", crash_reporter::InstallerCrashReporterClient::
+                                    GetInstance()
+                                        ->crash_reporter_pid()));
+  if (command_line_->HasSwitch("install-subfolder")) {
+    command_line.AppendSwitchNative(
+        "install-subfolder",
+        command_line_->GetSwitchValueNative("install-subfolder"));
+  }
+  interprocess_state()->AppendToCommandLine(&command_line);
+
   for (InstallerObserver& observer : observers_)
     observer.OnStartingNewMainProcess(false);
+  ReleaseResources();
+  LOG(INFO) << "Running installer from the package with command line: "
+            << command_line.GetCommandLineString();
+  base::Process process =
+      base::LaunchProcess(command_line, base::LaunchOptions());
+  const DWORD launch_error = ::GetLastError();
+  int exit_code = -1;
+  const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  // The front end was told another process took over; it learns it is back
+  // with this run also when that process never started.
+  Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
+  if (!process.IsValid()) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Failed to start installer process from the package folder: " +
+            FormatWin32Error(launch_error));
+  }
+  const InstallerResult result =
+      ended ? ExitCodeToResult(static_cast<DWORD>(exit_code))
+            : RESULT_PROCESS_EXIT_UNKNOWN;
+  if (IsSuccessResult(result))
+    return true;
+  return SetLastInstallerError(
+      result, "Installer process did not complete successfully.");
+}
+
+bool Installer::RunElevated() {
+  LOG(INFO) << "Running the installer elevated.";
+  return SetLastInstallerError(RESULT_ELEVATION_FAILED,
+                               kElevationNotAvailable);
+}
+
+bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
+                                              bool permanent) {
+  VLOG(1) << "Asking for " << (permanent ? "permanent" : "temporary")
+          << " permissions on " << folder.value();
+  return SetLastInstallerError(RESULT_ELEVATION_FAILED,
+                               kElevationNotAvailable);
+}
+
+void Installer::RunPostElevationTasks() {
+  VLOG(1) << "Running post elevation installation tasks.";
+  if (GetSettings()->GetOperation() != OPERATION_UNINSTALL)
+    FinalizeInstallation();
+}
+
+void Installer::FinalizeInstallation() {
+  LOG(INFO) << "Finalizing successful installation";
+  Settings* settings = GetSettings();
+  if (!settings->GetLaunchBrowser())
+    return;
+  base::CommandLine command_line(GetInstallFolder().Append(L"launcher.exe"));
+  for (const char* name : kImportSwitches) {
+    if (command_line_->HasSwitch(name)) {
+      command_line.AppendSwitchNative(name,
+                                      command_line_->GetSwitchValueNative(name));
+    }
+  }
+  if (settings->GetOperation() != OPERATION_UPGRADE)
+    command_line.AppendSwitch("start-maximized");
+  LOG(INFO) << "Launching kavor with command line "
+            << command_line.GetCommandLineString();
+  base::Process launcher =
+      base::LaunchProcess(command_line, base::LaunchOptions());
+  int exit_code = 0;
+  if (!launcher.IsValid() || !launcher.WaitForExit(&exit_code))
+    LOG(WARNING) << "Could not launch the browser";
+}
+
+void Installer::OnImportantEvent(const std::string& name) {
+  InstallerStepContextImpl::OnImportantEvent(name);
   for (InstallerObserver& observer : observers_)
-    observer.OnReturnedToPreviousMainProcess();
-  ReportError(RESULT_GENERAL_ERROR, install_folder_.value(),
-              "Installing is not available in this build of the installer");
+    observer.OnImportantEvent(name);
+}
+
+void Installer::OnStepStarting(const std::string& name) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnStepStarting(name);
+}
+
+void Installer::OnStepFinished(const std::string& name,
+                               int attempt,
+                               int steps_done) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnStepFinished(name, attempt, steps_done);
+}
+
+void Installer::OnAllStepsDone(bool success) {
+  if (!success) {
+    ReportLastError();
+    return;
+  }
+  const InstallerOperation operation = GetSettings()->GetOperation();
+  if (operation == OPERATION_INSTALL || operation == OPERATION_UPGRADE)
+    FinalizeInstallation();
+  ReportSuccess();
+}
+
+void Installer::OnTotalSteps(int count) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnTotalSteps(count);
+}
+
+void Installer::OnStepFinished(const std::string& name, int count) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnStepFinished(name, 0, count);
+}
+
+void Installer::Broadcast(void (InstallerObserver::*event)()) {
+  for (InstallerObserver& observer : observers_)
+    (observer.*event)();
 }
 
 void Installer::ReportError(InstallerResult code,
@@ -152,16 +657,40 @@ void Installer::ReportError(InstallerResult code,
   LOG(ERROR) << message;
 }
 
+void Installer::ReportLastError() {
+  InstallerResult code = RESULT_GENERAL_ERROR;
+  std::string message;
+  std::wstring path;
+  GetLastInstallerError(&code, &message, &path);
+  // A failure must never read as success, even from a part that forgot to
+  // fill the record.
+  if (code == RESULT_SUCCESS)
+    code = RESULT_GENERAL_ERROR;
+  ReportError(code, path, message);
+}
+
+void Installer::ReportSuccess() {
+  LOG(INFO) << "Installation succeeded";
+  result_ = RESULT_SUCCESS;
+  Broadcast(&InstallerObserver::OnSuccess);
+  ReleaseResources();
+}
+
 void Installer::Cancel() {
   LOG(INFO) << "Installation cancelled";
+  RollbackOperations(GetTransaction());
   ReleaseResources();
-  for (InstallerObserver& observer : observers_)
-    observer.OnInstallationCancelled();
+  Broadcast(&InstallerObserver::OnInstallationCancelled);
 }
 
 void Installer::ReleaseResources() {
-  package_ready_watcher_.StopWatching();
-  interrupted_watcher_.StopWatching();
+  if (saved_folder_security_)
+    SecurityUtilsImpl::GetInstance()->RestoreSecurity(&saved_folder_security_);
+  base::win::ScopedHandle undo = TakePermissionUndoEvent();
+  if (undo.IsValid())
+    ::SetEvent(undo.Get());
+  set_settings(nullptr);
+  uninstall_string()->clear();
   running_ = false;
 }
 

@@ -1,8 +1,13 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_H_
 #define DESKTOP_WINDOWS_INSTALLER_INSTALLER_H_
 
+#include <windows.h>
+#include <stdint.h>
+
+#include <memory>
 #include <string>
 
+#include "base/callback.h"
 #include "base/files/file_path.h"
 #include "base/macros.h"
 #include "base/memory/weak_ptr.h"
@@ -11,79 +16,135 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/installer_step_context_impl.h"
+#include "desktop/windows/installer/package_unpacker.h"
+#include "desktop/windows/installer/steps/installer_step_scheduler.h"
+
+namespace base {
+class CommandLine;
+}
 
 namespace installer {
 
+class InstallationStatusReader;
 class InstallerObserver;
+class SavedSecurityDescriptor;
 class Settings;
 
-// The hub of one backend run: decides how the run proceeds and reports its
-// events to the observers (the backend runner is one), exactly one outcome
-// per run: OnError then OnInstallationCancelled, or OnSuccess.
+// Makes a reader of "installation_status.json" when the run needs one.
+using InstallationStatusReaderFactory =
+    base::RepeatingCallback<std::unique_ptr<InstallationStatusReader>()>;
+
+// The hub of one backend run. It decides how the run proceeds (install in
+// place through the step list, wait for the front end's package, unpack the
+// package and hand over to the package's own installer, or only the tasks
+// after an elevated run) and reports to its observers: exactly one outcome
+// per run, OnError followed by OnInstallationCancelled, or OnSuccess.
 //
-// This build does not install yet. The run goes through the events of a
-// run in their order and ends with an error that says so; like a real run
-// it waits for the front end's package when told to and stops when the
-// front end interrupts it. In order:
-//   1. opens and watches the front end's
-//   "KavorInstaller/InstallationInterrupted"
-//      event of the install folder (global form); failing that, OnError
-//      (RESULT_GENERAL_ERROR) and OnInstallationCancelled;
-//   2. OnInstallFolderReady (the folder is neither created nor changed);
-//   3. with the switch `wait-for-package`, waits for the front end's
-//      "KavorInstaller/PackageReady" event (at once when it is already set);
-//   4. OnEnteringPhase(7), OnTotalSteps(1), OnStepStarting and
-//      OnStepFinished of one step, OnImportantEvent("file_copy_retry"),
-//      OnStartingNewMainProcess(false), OnReturnedToPreviousMainProcess;
-//   5. OnError(RESULT_GENERAL_ERROR, install folder, "Installing is not
-//      available in this build of the installer") and
-//      OnInstallationCancelled. It never reports success.
-// The interrupted event firing before step 5 cancels the run: only
-// OnInstallationCancelled, and the result stays RESULT_NOT_FINISHED.
-class Installer : public base::win::ObjectWatcher::Delegate {
+// Everything the run changes by itself (the folders it creates, the last
+// install path value, the browser executable an uninstall moves aside) goes
+// into the run's transaction: rolled back on a failure or a cancel,
+// committed when this object is destroyed.
+class Installer : public InstallerStepContextImpl,
+                  public base::win::ObjectWatcher::Delegate,
+                  public InstallerStepSchedulerDelegate,
+                  public PackageUnpackerDelegate {
  public:
-  Installer();
+  // |interprocess_state| and |command_line| null mean the process-wide ones;
+  // the command line is the run's own, which the run reads its switches
+  // from and where the chosen installation subfolder is written.
+  Installer(std::unique_ptr<InstallerStepScheduler> scheduler,
+            InstallationStatusReaderFactory status_reader_factory,
+            InterprocessState* interprocess_state = nullptr,
+            base::CommandLine* command_line = nullptr);
   ~Installer() override;
 
   void AddObserver(InstallerObserver* observer);
   void RemoveObserver(InstallerObserver* observer);
 
-  // Posts the run body to the current thread; the settings must be
-  // complete. Returns whether the post succeeded.
+  // Posts the run body to the current thread. The settings must be complete
+  // (their folder examined) and are read-only from now on. Returns whether
+  // the post succeeded.
   bool Run(Settings* settings);
 
   // RESULT_NOT_FINISHED until the run reports its outcome.
   InstallerResult result() const { return result_; }
 
+  // InstallerStepContext:
+  void OnImportantEvent(const std::string& name) override;
+
   // base::win::ObjectWatcher::Delegate:
   void OnObjectSignaled(HANDLE object) override;
 
+  // InstallerStepSchedulerDelegate:
+  void OnStepStarting(const std::string& name) override;
+  void OnStepFinished(const std::string& name,
+                      int attempt,
+                      int steps_done) override;
+  void OnAllStepsDone(bool success) override;
+
+  // PackageUnpackerDelegate:
+  void OnTotalSteps(int count) override;
+  void OnStepFinished(const std::string& name, int count) override;
+
  private:
-  void RunBody(Settings* settings);
-  // Opens the event |name| of the install folder and watches it with
-  // |watcher| unless it is already set. False after reporting the error.
-  bool OpenAndWatchEvent(const wchar_t* name,
-                         const char* log_label,
-                         const std::string& open_failure,
-                         const std::string& watch_failure,
-                         base::win::ScopedHandle* event,
-                         base::win::ObjectWatcher* watcher,
-                         bool* already_set);
-  void ContinueAfterPackage();
+  // What to do once the front end's package is ready.
+  enum PackageOperation : uint32_t {
+    PACKAGE_OPERATION_NORMAL = 0,
+    PACKAGE_OPERATION_POST_ELEVATION = 1,
+  };
+
+  void RunBody();
+  // The part of the run body from the folder's write access on.
+  void RunWithFolder(const base::FilePath& folder,
+                     bool may_write,
+                     bool is_admin);
+  // Without write access to |folder|: true when the run may go on, false
+  // after the outcome was reported.
+  bool ObtainWriteAccess(const base::FilePath& folder, bool is_admin);
+  void RunInPlace();
+  // The installation subfolder as the run knows it now: the recorded one
+  // for an uninstall or a repair, else the `install-subfolder` value.
+  base::FilePath ComputeInstallationSubfolder();
+  void SaveLastInstallPath();
+  void ApplyInstallerPrefsExperiments();
+
+  void WaitForPackage(PackageOperation operation);
+  void OnPackageReady();
+  bool RunInstallerFromPackage(bool post_elevation);
+
+  // Elevation is not part of this build: both fill the last-error record
+  // and return false.
+  bool RunElevated();
+  bool GrantFolderPermissionElevated(const base::FilePath& folder,
+                                     bool permanent);
+  void RunPostElevationTasks();
+  void FinalizeInstallation();
+
+  void Broadcast(void (InstallerObserver::*event)());
   void ReportError(InstallerResult code,
                    const base::string16& path,
                    const std::string& message);
+  void ReportLastError();
+  void ReportSuccess();
   void Cancel();
   void ReleaseResources();
 
+  std::unique_ptr<InstallerStepScheduler> scheduler_;
+  InstallationStatusReaderFactory status_reader_factory_;
+  base::CommandLine* const command_line_;
+  // Present while this process holds a grant on the install folder that it
+  // made itself; put back when the run releases its resources.
+  std::unique_ptr<SavedSecurityDescriptor> saved_folder_security_;
   base::ObserverList<InstallerObserver> observers_;
-  InstallerResult result_ = RESULT_NOT_FINISHED;
   bool running_ = false;
-  base::FilePath install_folder_;
+  InstallerResult result_ = RESULT_NOT_FINISHED;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;
   base::win::ObjectWatcher package_ready_watcher_;
   base::win::ObjectWatcher interrupted_watcher_;
+  PackageOperation package_operation_ = PACKAGE_OPERATION_NORMAL;
+  std::unique_ptr<PackageUnpacker> unpacker_;
   base::WeakPtrFactory<Installer> weak_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(Installer);

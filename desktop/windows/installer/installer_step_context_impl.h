@@ -94,9 +94,10 @@ class InstallerStepContextImpl : public InstallerStepContext,
   base::string16 GetVariable(const base::string16& name) const override;
   std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(HKEY root) override;
 
- private:
+ protected:
   InterprocessState* interprocess_state();
 
+ private:
   InterprocessState* const interprocess_state_;
   Settings* settings_ = nullptr;
   Transaction transaction_;

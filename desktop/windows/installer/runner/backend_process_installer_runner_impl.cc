@@ -3,15 +3,26 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <memory>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
+#include "desktop/windows/installer/service/json_installation_status_reader.h"
+#include "desktop/windows/installer/steps/installer_step_scheduler.h"
 
 namespace installer {
+namespace {
+
+std::unique_ptr<InstallationStatusReader> MakeJsonStatusReader() {
+  return std::make_unique<JsonInstallationStatusReader>();
+}
+
+}  // namespace
 
 bool ParseInitialProcessHandle(const std::string& text, HANDLE* handle) {
   std::vector<uint8_t> bytes;
@@ -34,7 +45,9 @@ bool ParseInitialProcessHandle(const std::string& text, HANDLE* handle) {
 }
 
 BackendProcessInstallerRunnerImpl::BackendProcessInstallerRunnerImpl()
-    : installer_(std::make_unique<Installer>()) {}
+    : installer_(std::make_unique<Installer>(
+          std::make_unique<InstallerStepSchedulerImpl>(),
+          base::BindRepeating(&MakeJsonStatusReader))) {}
 
 BackendProcessInstallerRunnerImpl::~BackendProcessInstallerRunnerImpl() {
   if (initial_process_.IsValid()) {

@@ -9,6 +9,7 @@
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/location.h"
 #include "base/macros.h"
@@ -19,6 +20,7 @@
 #include "base/process/process.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
@@ -242,14 +244,17 @@ TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
   }
 }
 
-// The package is ready before the backend starts: the stand-in run goes
-// through every event it has and ends with an error, never with success.
-TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
+// The package is ready before the backend starts, but its folder holds no
+// package: the run unpacks at once, fails, and takes back what it made.
+TEST_F(BackendFrontEndTest, MissingPackageEndsWithAnErrorAndNoTrace) {
   ScopedChild front_end{LaunchSleeper()};
   ASSERT_TRUE(front_end.process.IsValid());
   ASSERT_TRUE(::SetEvent(events_[1].Get()));
+  base::ScopedTempDir package;
+  ASSERT_TRUE(package.CreateUniqueTempDir());
   ScopedChild backend{LaunchBackend(
       {{"wait-for-package", ""},
+       {"package-dir", base::UTF16ToUTF8(package.GetPath().value())},
        {"initial-pid", base::UintToString(front_end.process.Pid())}},
       {}, folder_.GetPath())};
   ASSERT_TRUE(backend.process.IsValid());
@@ -257,16 +262,14 @@ TEST_F(BackendFrontEndTest, StandInRunEndsWithAnError) {
   const std::vector<int> kExpected = {
       IPC_MESSAGE_INSTALL_FOLDER_READY,
       IPC_MESSAGE_ENTERING_PHASE,
-      IPC_MESSAGE_TOTAL_STEPS,
-      IPC_MESSAGE_STEP_STARTING,
-      IPC_MESSAGE_STEP_FINISHED,
-      IPC_MESSAGE_IMPORTANT_EVENT,
-      IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS,
-      IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS,
       IPC_MESSAGE_ERROR,
   };
   WaitForMessages(kExpected.size());
   EXPECT_EQ(kExpected, types_);
+  base::FileEnumerator left(
+      folder_.GetPath(), false,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  EXPECT_EQ(base::FilePath(), left.Next()) << "the run left this behind";
 }
 
 }  // namespace

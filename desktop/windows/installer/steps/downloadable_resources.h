@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/files/file_path.h"
+
 namespace installer {
 
 // A resource file that a minimal package may lack and that is fetched on
@@ -22,6 +24,10 @@ const DownloadableResource* GetDownloadableResources();
 
 // The decoded relative path of |resource|; empty when it does not decode.
 std::string DecodeResourcePath(const DownloadableResource& resource);
+
+// Where |resource| lies in |folder| (with "\\" separators).
+base::FilePath GetResourceFilePath(const base::FilePath& folder,
+                                   const DownloadableResource& resource);
 
 }  // namespace installer
 

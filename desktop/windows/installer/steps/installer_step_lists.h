@@ -10,6 +10,7 @@ namespace installer {
 
 class InstallerStep;
 class InstallerStepContext;
+class InterprocessState;
 
 using InstallerStepList = std::vector<std::unique_ptr<InstallerStep>>;
 
@@ -38,10 +39,11 @@ class InstallerStepListBuilder {
                                       InstallerStepList* steps) = 0;
 };
 
-// The lists of this build. The steps that make them up are not part of it
-// yet, so every builder fails with code 1 and says so; a run then ends with
-// that error instead of pretending to have installed anything.
-std::unique_ptr<InstallerStepListBuilder> CreateInstallerStepListBuilder();
+// The lists of the package's operations. The extra files list is read only
+// when |interprocess_state| (null: the process-wide one) says the run is
+// outside the package.
+std::unique_ptr<InstallerStepListBuilder> CreateInstallerStepListBuilder(
+    InterprocessState* interprocess_state = nullptr);
 
 }  // namespace installer
 

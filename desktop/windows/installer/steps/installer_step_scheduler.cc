@@ -33,9 +33,8 @@ bool InstallerStepSchedulerImpl::Schedule(InstallerStepContext* context,
       if (!lists_->BuildUpgradeSteps(context, uninstall_key_name, &steps_))
         return AddLastInstallerErrorContext("Cannot schedule upgrade steps");
       break;
-    // The complete lists of these two never fail. The builders still answer
-    // so that a build without the steps cannot report an uninstall or a
-    // registration it never made; their record speaks for itself.
+    // These two lists read nothing and never fail; a builder that does
+    // fail leaves a record that speaks for itself.
     case OPERATION_UNINSTALL:
       if (!lists_->BuildUninstallSteps(context, &steps_))
         return false;

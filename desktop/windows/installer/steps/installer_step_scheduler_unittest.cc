@@ -239,20 +239,5 @@ TEST_F(InstallerStepSchedulerTest, UnknownOperationHasNoSteps) {
   EXPECT_EQ(Log({"all done"}), log_);
 }
 
-TEST_F(InstallerStepSchedulerTest, ListsOfThisBuildAreNotAvailable) {
-  settings_.operation = OPERATION_INSTALL;
-  InstallerStepSchedulerImpl scheduler;
-  EXPECT_FALSE(
-      scheduler.Schedule(&context_, context_.uninstall_string(), &step_count_));
-  InstallerResult code;
-  std::string message;
-  GetLastInstallerError(&code, &message, nullptr);
-  EXPECT_EQ(RESULT_GENERAL_ERROR, code);
-  EXPECT_EQ(
-      "The install steps are not available in this build\n"
-      "Cannot schedule install steps",
-      message);
-}
-
 }  // namespace
 }  // namespace installer

@@ -24,6 +24,13 @@ std::vector<std::string> GetMinimalPackagePaks(const base::string16& language,
 std::vector<std::string> ListMissingDownloadableResources(
     const base::FilePath& folder);
 
+namespace internal {
+
+// The scale ids of monitors whose horizontal DPIs are |dpis| (96 is 100 %).
+std::set<int> ScaleIdsForDpis(const std::vector<double>& dpis);
+
+}  // namespace internal
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_UTILS_DISPLAY_SCALES_H_

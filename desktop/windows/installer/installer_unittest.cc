@@ -1,0 +1,512 @@
+#include "desktop/windows/installer/installer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/test/fake_settings.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+const wchar_t kVersionFolder[] = L"47.0.4127.0";
+
+// What the run asked of the step list; its steps end with |steps_succeed|
+// unless |hold| keeps them running.
+struct SchedulerState {
+  int schedules = 0;
+  bool schedule_result = true;
+  bool hold = false;
+  InstallationStatus status_at_schedule;
+};
+
+class FakeScheduler : public InstallerStepScheduler {
+ public:
+  explicit FakeScheduler(SchedulerState* state) : state_(state) {}
+  bool Schedule(InstallerStepContext* context,
+                base::string16*,
+                uint32_t* step_count) override {
+    ++state_->schedules;
+    state_->status_at_schedule = *context->GetStatusUnderConstruction();
+    *step_count = 3;
+    return state_->schedule_result ||
+           SetLastInstallerError(RESULT_GENERAL_ERROR, "no steps");
+  }
+  void Run(base::scoped_refptr<base::TaskRunner> runner,
+           InstallerStepSchedulerDelegate* delegate) override {
+    if (!state_->hold) {
+      runner->PostTask(
+          FROM_HERE,
+          base::BindOnce(&InstallerStepSchedulerDelegate::OnAllStepsDone,
+                         base::Unretained(delegate), true));
+    }
+  }
+
+ private:
+  SchedulerState* const state_;
+};
+
+class FakeInterprocessState : public InterprocessState {
+ public:
+  base::FilePath package_dir;
+  bool package_dir_known = false, autoupdate = false, silent = false;
+
+  void AppendToCommandLine(base::CommandLine*) override {}
+  base::FilePath GetPackageDir() override { return package_dir; }
+  std::string GetSessionGuid() override { return std::string(); }
+  bool IsAutoupdate() override { return autoupdate; }
+  bool IsSilent() override { return silent; }
+  bool IsUninstall() override { return false; }
+  bool IsInsidePackage() override { return false; }
+  bool IsOutsidePackage() override { return false; }
+  void SetPackageDirPrefix(const base::FilePath&) override {}
+  void SetPackageDir(const base::FilePath&) override {}
+  bool IsPackageDirKnown() override { return package_dir_known; }
+  bool IsFixDownloadableResources() override { return false; }
+  uint32_t GetUiThreadId() override { return 0xFFFFFFFF; }
+  TrackingDataDictionary* GetTrackingData() override { return nullptr; }
+};
+
+// The user may do anything but write to |denied|; a grant on it succeeds
+// only with |grant_succeeds|.
+class FakeSecurity : public SecurityUtils {
+ public:
+  base::FilePath denied;
+  bool admin = false, linked_admin = false, grant_succeeds = false;
+  int restores = 0;
+
+  bool IsUserAdmin(bool linked) override {
+    return admin || (linked && linked_admin);
+  }
+  bool HasAccess(const base::string16& name, SE_OBJECT_TYPE, uint32_t) override {
+    return name != denied.value();
+  }
+  bool NeedsElevation(bool, bool) override { return false; }
+  bool SetPrivilege(const base::string16&, bool) override { return true; }
+  bool GrantAccess(const base::string16& name,
+                   SE_OBJECT_TYPE type,
+                   uint32_t,
+                   bool,
+                   std::unique_ptr<SavedSecurityDescriptor>* saved) override {
+    if (name != denied.value())
+      return true;
+    if (grant_succeeds)
+      *saved = std::make_unique<SavedSecurityDescriptor>(name, type, nullptr,
+                                                         nullptr);
+    return grant_succeeds;
+  }
+  bool RestoreSecurity(std::unique_ptr<SavedSecurityDescriptor>* saved) override {
+    restores += (*saved)->object_name() == denied.value();
+    saved->reset();
+    return true;
+  }
+};
+
+// A writable folder that does not exist yet, with an optional installation.
+class Details : public test::FakeFolderDetails {
+ public:
+  explicit Details(const base::FilePath* path) : FakeFolderDetails(path) {}
+  std::unique_ptr<InstallationStatus> status;
+  const InstallationStatus* GetInstallationStatus() const override {
+    return status.get();
+  }
+  bool HasExistingInstallation() const override { return !!status; }
+  bool HasWriteAccess() const override { return true; }
+};
+
+class Settings : public test::FakeSettings {
+ public:
+  bool all_users = false;
+  Details details{&folder};
+  bool GetAllUsers() const override { return all_users; }
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details;
+  }
+};
+
+// The run's events in order; an error as "error <code> <message>".
+class Recorder : public InstallerObserver {
+ public:
+  explicit Recorder(base::RunLoop* loop) : loop_(loop) {}
+  std::vector<std::string> events;
+  base::string16 error_path;
+
+  void OnInstallFolderReady() override { events.push_back("ready"); }
+  void OnStartingNewMainProcess(bool) override { events.push_back("start"); }
+  void OnReturnedToPreviousMainProcess() override {
+    events.push_back("returned");
+  }
+  void OnEnteringPhase(int phase) override {
+    events.push_back("phase " + base::IntToString(phase));
+  }
+  void OnTotalSteps(int total) override {
+    events.push_back("total " + base::IntToString(total));
+  }
+  void OnError(int code, const base::string16& path,
+               const std::string& message) override {
+    events.push_back("error " + base::IntToString(code) + " " + message);
+    error_path = path;
+  }
+  void OnSuccess() override {
+    events.push_back("success");
+    loop_->Quit();
+  }
+  void OnInstallationCancelled() override {
+    events.push_back("cancelled");
+    loop_->Quit();
+  }
+
+ private:
+  base::RunLoop* const loop_;
+};
+
+// Every run here ends rolled back, which puts the user's remembered folder
+// back; this keeps it also when a test stops half-way.
+class ScopedLastPathValue {
+ public:
+  ScopedLastPathValue() { had_ = Read(&saved_); }
+  ~ScopedLastPathValue() {
+    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
+                          KEY_SET_VALUE);
+    (void)(had_ ? key.WriteStringValue(kName, saved_.c_str())
+                : key.DeleteValue(kName));
+  }
+  static bool Read(std::wstring* value) {
+    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
+                          KEY_READ);
+    return key.ReadStringValue(kName, value) == ERROR_SUCCESS;
+  }
+
+ private:
+  static constexpr const wchar_t* kName = L"Last developer Install Path";
+  bool had_;
+  std::wstring saved_;
+};
+
+// Runs the tasks posted so far (the run's body among them), and no more.
+void RunPostedTasks() {
+  base::RunLoop loop;
+  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, loop.QuitClosure());
+  loop.Run();
+}
+
+// Points the process's own executable somewhere else while it lives.
+class ScopedExePath {
+ public:
+  explicit ScopedExePath(const base::FilePath& path) {
+    EXPECT_TRUE(base::PathService::Get(base::FILE_EXE, &saved_));
+    EXPECT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+        base::FILE_EXE, path, true, false));
+  }
+  ~ScopedExePath() {
+    EXPECT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+        base::FILE_EXE, saved_, true, false));
+  }
+
+ private:
+  base::FilePath saved_;
+};
+
+class InstallerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    settings_.folder = temp_.GetPath().Append(L"Kavor");
+    SecurityUtilsImpl::SetInstanceForTesting(&security_);
+  }
+  void TearDown() override {
+    installer_.reset();
+    SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  }
+
+  base::win::ScopedHandle CreateEvent(const wchar_t* name) {
+    const base::string16 kernel_name =
+        MakeKernelObjectName(name, settings_.folder, true);
+    base::win::ScopedHandle event(
+        ::CreateEventW(nullptr, TRUE, FALSE, kernel_name.c_str()));
+    EXPECT_TRUE(event.IsValid()) << kernel_name;
+    return event;
+  }
+  void CreateInterruptedEvent() {
+    interrupted_ = CreateEvent(L"KavorInstaller/InstallationInterrupted");
+  }
+  void SetExistingInstallation(const wchar_t* subfolder, const wchar_t* id) {
+    settings_.details.status = std::make_unique<InstallationStatus>();
+    settings_.details.status->subfolder = base::FilePath(subfolder);
+    settings_.details.status->app_id = id;
+  }
+
+  // A new installer with a new recorder; Run posted.
+  void StartInstaller() {
+    installer_.reset();
+    loop_ = std::make_unique<base::RunLoop>();
+    recorder_ = std::make_unique<Recorder>(loop_.get());
+    installer_ = std::make_unique<Installer>(
+        std::make_unique<FakeScheduler>(&scheduler_),
+        InstallationStatusReaderFactory(), &state_, &command_line_);
+    installer_->AddObserver(recorder_.get());
+    ASSERT_TRUE(installer_->Run(&settings_));
+  }
+  // Runs the loop until the run's outcome, at most a few seconds.
+  void RunUntilOutcome() {
+    base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+        FROM_HERE, loop_->QuitClosure(), base::TimeDelta::FromSeconds(5));
+    loop_->Run();
+  }
+  void RunInstaller() {
+    StartInstaller();
+    RunUntilOutcome();
+  }
+  bool Reported(const std::string& event) const {
+    const std::vector<std::string>& events = recorder_->events;
+    return std::find(events.begin(), events.end(), event) != events.end();
+  }
+  // Exactly one error, then the cancel, and the result is the error's code.
+  void ExpectOneError(int code, const std::string& message) {
+    const std::vector<std::string> kEnd = {
+        "error " + base::IntToString(code) + " " + message, "cancelled"};
+    const std::vector<std::string>& events = recorder_->events;
+    EXPECT_EQ(1, std::count_if(events.begin(), events.end(),
+                               [](const std::string& e) {
+                                 return e.find("error") == 0 ||
+                                        e == "success";
+                               }));
+    ASSERT_GE(events.size(), 2u) << "no outcome in time";
+    EXPECT_EQ(kEnd, std::vector<std::string>(events.end() - 2, events.end()));
+    EXPECT_EQ(static_cast<InstallerResult>(code), installer_->result());
+  }
+
+  base::MessageLoopForIO message_loop_;
+  ScopedInstallerErrorRecord error_record_;
+  base::ScopedTempDir temp_;
+  ScopedLastPathValue last_path_value_;
+  Settings settings_;
+  SchedulerState scheduler_;
+  FakeInterprocessState state_;
+  FakeSecurity security_;
+  base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
+  base::win::ScopedHandle interrupted_;
+  std::unique_ptr<base::RunLoop> loop_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<Installer> installer_;
+};
+
+// Runs that end before any step: one error, the folder the run created
+// gone again, the step list never asked for.
+TEST_F(InstallerTest, EarlyFailures) {
+  CreateInterruptedEvent();
+  const char kNoElevation[] = "Elevation is not available in this build";
+  const struct {
+    const char* label;
+    InstallerOperation operation;
+    bool autoupdate, silent, all_users, admin, linked_admin, access;
+    int code;
+    const char* message;
+  } kCases[] = {
+      // clang-format off
+      {"autoupdate install", OPERATION_INSTALL, 1, 0, 0, 1, 0, 1, 5,
+       "Settings operation invalid for autoupdate: 1\n"},
+      {"silent all users", OPERATION_INSTALL, 0, 1, 1, 0, 0, 1, 1,
+       "Installation requires elevation, but cannot elevate when silent"},
+      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 8, kNoElevation},
+      {"standard user without access", OPERATION_UPGRADE, 0, 0, 0, 0, 0, 0, 8,
+       kNoElevation},
+      {"filtered admin without access", OPERATION_INSTALL, 0, 0, 0, 0, 1, 0, 8,
+       kNoElevation},
+      {"admin without access", OPERATION_INSTALL, 0, 0, 0, 1, 0, 0, 7,
+       "Could not obtain write permissions to installation folder"},
+      // clang-format on
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    settings_.operation = c.operation;
+    settings_.all_users = c.all_users;
+    state_.autoupdate = c.autoupdate;
+    state_.silent = c.silent;
+    security_.admin = c.admin;
+    security_.linked_admin = c.linked_admin;
+    security_.denied = c.access ? base::FilePath() : settings_.folder;
+    RunInstaller();
+    ExpectOneError(c.code, c.message);
+    EXPECT_EQ(0, scheduler_.schedules);
+    EXPECT_FALSE(base::PathExists(settings_.folder));
+  }
+}
+
+// A grant the run takes itself is given back when the run ends.
+TEST_F(InstallerTest, OwnGrantIsRestoredAtTheEnd) {
+  CreateInterruptedEvent();
+  security_.denied = settings_.folder;
+  security_.grant_succeeds = true;
+  scheduler_.schedule_result = false;
+  command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
+  RunInstaller();
+  EXPECT_EQ(1, scheduler_.schedules) << "the ladder's first step did not "
+                                        "let the run go on";
+  EXPECT_EQ(1, security_.restores);
+}
+
+TEST_F(InstallerTest, InterruptRollsBackWithoutError) {
+  CreateInterruptedEvent();
+  command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
+  scheduler_.hold = true;
+  StartInstaller();
+  RunPostedTasks();
+  ASSERT_EQ(1, scheduler_.schedules) << "the steps never started";
+  EXPECT_TRUE(base::PathExists(settings_.folder));
+  std::wstring remembered;
+  ASSERT_TRUE(ScopedLastPathValue::Read(&remembered));
+  EXPECT_EQ(settings_.folder.value() + L"\\", remembered);
+
+  ASSERT_TRUE(::SetEvent(interrupted_.Get()));
+  RunUntilOutcome();
+  const std::vector<std::string> kExpected = {"ready", "phase 7", "total 3",
+                                              "cancelled"};
+  EXPECT_EQ(kExpected, recorder_->events) << "not cancelled in time";
+  EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+  EXPECT_FALSE(base::PathExists(settings_.folder));
+  EXPECT_FALSE(ScopedLastPathValue::Read(&remembered) &&
+               remembered == settings_.folder.value() + L"\\");
+}
+
+// The package is ready before the run waits: handled in the run's own task,
+// without a watch. Here the package has no installer to hand over to.
+TEST_F(InstallerTest, PackageAlreadyReadyIsHandledAtOnce) {
+  CreateInterruptedEvent();
+  base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
+  ASSERT_TRUE(::SetEvent(ready.Get()));
+  command_line_.AppendSwitch("wait-for-package");
+  state_.package_dir = temp_.GetPath();
+  StartInstaller();
+  RunPostedTasks();
+  const std::vector<std::string>& events = recorder_->events;
+  ASSERT_EQ(5u, events.size()) << "not handled at once";
+  EXPECT_EQ("ready start returned",
+            events[0] + " " + events[1] + " " + events[2]);
+  EXPECT_EQ(0u, events[3].find("error 1 Failed to start installer process "
+                               "from the package folder: "))
+      << events[3];
+  EXPECT_EQ("cancelled", events[4]);
+}
+
+TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
+  // No interrupted event exists: the run must not even look for it.
+  settings_.operation = OPERATION_REGISTER_PROTOCOL_HANDLER;
+  security_.denied = settings_.folder;
+  command_line_.AppendSwitch("wait-for-package");
+  RunInstaller();
+  EXPECT_EQ(1, scheduler_.schedules);
+  const std::vector<std::string> kExpected = {"success"};
+  EXPECT_EQ(kExpected, recorder_->events);
+  EXPECT_FALSE(base::PathExists(settings_.folder));
+}
+
+TEST_F(InstallerTest, UninstallWhileBrowserIsOpenChangesNothing) {
+  CreateInterruptedEvent();
+  settings_.operation = OPERATION_UNINSTALL;
+  SetExistingInstallation(kVersionFolder, L"");
+  const base::FilePath version = settings_.folder.Append(kVersionFolder);
+  const base::FilePath browser = version.Append(L"kavor.exe");
+  ASSERT_TRUE(base::CreateDirectory(version));
+  ASSERT_EQ(1, base::WriteFile(browser, "x", 1));
+  // Open as a running program would be: no one may delete or move it.
+  base::win::ScopedHandle open(
+      ::CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(open.IsValid());
+  RunInstaller();
+  ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
+  EXPECT_EQ(browser.value(), recorder_->error_path);
+  EXPECT_EQ(0, scheduler_.schedules);
+  base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
+  EXPECT_EQ(browser, files.Next());
+  EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
+}
+
+TEST_F(InstallerTest, AppIdOfTheNewStatus) {
+  CreateInterruptedEvent();
+  command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
+  scheduler_.schedule_result = false;
+  const struct {
+    InstallerOperation operation;
+    const wchar_t* existing;
+    bool kept;
+  } kCases[] = {
+      {OPERATION_UPGRADE, L"1234", true},
+      {OPERATION_UPGRADE, L"", false},
+      {OPERATION_INSTALL, L"1234", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.operation);
+    settings_.operation = c.operation;
+    SetExistingInstallation(L"", c.existing);
+    scheduler_.schedules = 0;
+    const int64_t before = base::Time::Now().ToTimeT();
+    Installer installer(std::make_unique<FakeScheduler>(&scheduler_),
+                       InstallationStatusReaderFactory(), &state_,
+                       &command_line_);
+    ASSERT_TRUE(installer.Run(&settings_));
+    RunPostedTasks();
+    ASSERT_EQ(1, scheduler_.schedules) << installer.result();
+    const base::string16& app_id = scheduler_.status_at_schedule.app_id;
+    if (c.kept) {
+      EXPECT_EQ(c.existing, app_id);
+    } else {
+      int64_t seconds = 0;
+      ASSERT_TRUE(base::StringToInt64(app_id, &seconds)) << app_id;
+      EXPECT_LE(before, seconds);
+      EXPECT_GE(base::Time::Now().ToTimeT(), seconds);
+    }
+  }
+}
+
+// The uninstall front end starts the installed version's own installer with
+// that version folder as the package: the run must see that it already runs
+// from the target folder and never unpack the installation into itself.
+TEST_F(InstallerTest, UninstallFromTheVersionFolderDoesNotUnpack) {
+  CreateInterruptedEvent();
+  settings_.operation = OPERATION_UNINSTALL;
+  SetExistingInstallation(kVersionFolder, L"");
+  const base::FilePath version = settings_.folder.Append(kVersionFolder);
+  ASSERT_TRUE(base::CreateDirectory(version));
+  state_.package_dir = version;
+  state_.package_dir_known = true;
+  scheduler_.schedule_result = false;
+  {
+    ScopedExePath exe(version.Append(L"installer.exe"));
+    RunInstaller();
+  }
+  EXPECT_FALSE(Reported("phase 6"));
+  EXPECT_TRUE(Reported("phase 7"));
+  EXPECT_EQ(1, scheduler_.schedules);
+}
+
+}  // namespace
+}  // namespace installer
