@@ -110,8 +110,10 @@ bool PackageUnpacker::Unpack(base::CommandLine* command_line) {
       subfolder.empty() ? context_->GetTargetFolder()
                         : context_->GetInstallFolder().Append(subfolder);
   if (interprocess_state()->IsInsidePackage()) {
-    if (!CopyUnpackedFiles(target))
-      return AddLastInstallerErrorContext("Cannot copy unpacked files to subfolder.");
+    if (!CopyUnpackedFiles(target)) {
+      return AddLastInstallerErrorContext(
+          "Cannot copy unpacked files to subfolder.");
+    }
     return true;
   }
   if (!UnpackArchive(target))
@@ -167,11 +169,12 @@ bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
 }
 
 bool PackageUnpacker::UnpackArchive(const base::FilePath& target) {
+  const base::FilePath archive =
+      context_->GetPackageDir().Append(kPackageArchiveName);
   std::string error;
   if (!ExecuteOperation(context_->GetTransaction(),
                         std::make_unique<UnpackArchiveOperation>(
-                            context_->GetPackageDir().Append(kPackageArchiveName),
-                            target, lzma_util_.get(), this),
+                            archive, target, lzma_util_.get(), this),
                         &error)) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Unpack archive operation failed\n" + error);

@@ -112,7 +112,8 @@ bool FileVersionUtilsImpl::GetPackageFileVersion(
   base::Version full(product_version);
   if (!full.IsValid()) {
     return SetLastInstallerError(
-        RESULT_GENERAL_ERROR, "Received an invalid version: " + product_version);
+        RESULT_GENERAL_ERROR,
+        "Received an invalid version: " + product_version);
   }
 
   std::string continuous;
