@@ -75,7 +75,8 @@ check "list files gone" none_exist "$V/files_list" "$V/root_files_list"
 check "no .old files left ($(find "$C/Kavor" -name '*.old' | head -3))" \
   [ -z "$(find "$C/Kavor" -name '*.old')" ]
 check "direct_unpacking step messages" has_message "OnStepFinished(direct_unpacking,"
-check "first unpacked file counts 0" has_message "OnStepFinished(direct_unpacking,1,0)"
+check "first unpacked file counts 0" \
+  grep -qE '^OnStepFinished\(direct_unpacking,[0-9]+,0\)' "$MSG"
 check "no error message" lacks_message "OnError("
 last_path=$(wine reg query 'HKCU\Software\Kavor Software' /v 'Last developer Install Path' 2>/dev/null | tr -d '\r')
 check "last install path written ($last_path)" grep -qF 'C:\Kavor\' <<<"$last_path"
@@ -97,21 +98,27 @@ make_test_package "$E2E_BIN" "$C/pkg" --no-version
 mkdir -p "$C/Kavor/47.0.4127.0" "$C/Kavor/47.0.4127.0_0"
 install_from_package
 check "new subfolder 47.0.4127.0_1 (exit $RC)" [ -f "$C/Kavor/47.0.4127.0_1/installer.exe" ]
-check "existing subfolders untouched" \
-  [ -z "$(ls -A "$C/Kavor/47.0.4127.0" "$C/Kavor/47.0.4127.0_0")" ]
+left=$(find "$C/Kavor/47.0.4127.0" "$C/Kavor/47.0.4127.0_0" -mindepth 1)
+check "existing subfolders untouched ($left)" [ -z "$left" ]
 
-# --- Errors: an empty files_list, an autoupdate run of an install.
+# --- Errors: an empty files_list, an autoupdate run of an install. The
+# list is read by the package's installer run from the version folder
+# (the in-package backend would not get that far: installer.exe is not
+# copied when the list is empty), so the test starts it there, as the
+# hand-over does.
 new_prefix errors
 C="$WINEPREFIX/drive_c"
 case_temp
-make_test_package "$E2E_BIN" "$C/pkg" --empty-files-list
-install_from_package
+make_test_package "$E2E_BIN" "$C/Kavor/47.0.4127.0" --empty-files-list
+run_backend -- 'C:\Kavor\47.0.4127.0\installer.exe' "${BACKEND_SWITCHES[@]}" \
+  --install --install-subfolder=47.0.4127.0 \
+  '--package-dir=C:\Kavor\47.0.4127.0' --inside-package
 check "empty files list refused" has_message "No files in normal files list"
-check "empty files list: no step of the list ran" \
-  lacks_message "OnStepStarting(verify_downloadable_resources)"
+check "empty files list: no step ran" lacks_message "OnStepStarting("
 check "empty files list: backend failed ($(tail -n1 "$MSG"))" lacks_message "exit=0"
 [ "$failed" = 0 ] || show_messages
 
+make_test_package "$E2E_BIN" "$C/pkg"
 run_backend -- 'C:\pkg\kavor_setup.exe' "${BACKEND_SWITCHES[@]}" --install \
   --autoupdate '--package-dir=C:\pkg' --inside-package
 check "autoupdate install refused with code 5" \
