@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the library and its host in their release
-# form (no debug checks, in build-release/ beside the test build), and runs
-# the installer under Wine.
+# The installer's main job, from nothing: installs what is missing, builds
+# the library, its host and the stand-in browser programs in their release
+# form (no debug checks, in build-release/ beside the test build), makes an
+# unpacked test package, and installs it silently in a fresh Wine prefix
+# with the preference default overrides served from a loopback server. Then
+# prints where it installed, what it wrote and the exit codes.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
 export KAVOR_BUILD_DIR="$BUILD"
 
 bash "$ROOT/scripts/install_deps.sh"
-KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer
+KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
+  kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
+  kavor_job_runner
 source "$ROOT/scripts/wine_env.sh"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+source "$ROOT/tests/make_test_package.sh"
+source "$ROOT/tests/loopback_server.sh"
+BIN="$BUILD/bin"
 
 cd "$BUILD"
 for sw in --version --internal-version --stream; do
@@ -19,13 +26,102 @@ for sw in --version --internal-version --stream; do
   echo "kavor_setup.exe $sw -> \"$out\" (exit $rc)"
 done
 
-# The main path: start-up runs, then the front end says it is not available
-# yet. Its log file lies in the prefix's %TEMP%\Kavor Installer.
+# A fresh prefix for every run: a copy of the build's prefix, so that what
+# an earlier run installed is not there.
+wineserver -k >/dev/null 2>&1 || true
+RUN="$BUILD/run-main"
+rm -rf "$RUN"
+mkdir -p "$RUN/www" "$RUN/temp"
+cp -a "$WINEPREFIX" "$RUN/prefix"
+export WINEPREFIX="$RUN/prefix"
+# Wine's desktop needs a display even when the installer shows no window.
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$RUN/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [ -s "$RUN/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$RUN/display")"
+fi
+cleanup() {
+  stop_loopback_server
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+wineserver -p
+winpath() { local p="${1//\//\\}"; printf 'Z:%s' "$p"; }
+
+C="$WINEPREFIX/drive_c"
+make_test_package "$BIN" "$C/pkg" --host-name=setup.exe
+printf '{"browser":{"check_default_browser":false}}' >"$RUN/www/prefs"
+start_loopback_server "$RUN/www"
+
+URL="http://127.0.0.1:$LOOPBACK_PORT/prefs"
+ARGS=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0
+  "--local-pref-default-overrides-server=$URL")
+echo
+echo "Installing: C:\\pkg\\setup.exe ${ARGS[*]}"
+# The job runner waits for every installer process, not only the first.
+wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
 set +e
-KAVOR_INSTALLER_VERBOSITY=1 wine bin/kavor_setup.exe
-echo "kavor_setup.exe -> exit $?"
+KAVOR_INSTALLER_VERBOSITY=1 \
+KAVOR_STATS_LOG_FILE="$(winpath "$RUN/stats.txt")" \
+  wine "$BIN/kavor_job_runner.exe" "--report=$(winpath "$RUN/processes.txt")" \
+  "--env=TEMP=$(winpath "$RUN/temp")" "--env=TMP=$(winpath "$RUN/temp")" \
+  -- 'C:\pkg\setup.exe' "${ARGS[@]}"
+RC=$?
 set -e
-temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
-log=$(ls -t "$temp/Kavor Installer"/kavor_installer_*.log | head -1)
-echo "Log file: $log"
-cat "$log"
+
+echo
+echo "setup.exe -> exit $RC"
+echo "Installer processes (exit codes, peak memory):"
+if [ -f "$RUN/processes.txt" ]; then
+  # The job's own peak is left out: Wine does not keep it.
+  tr -d '\r' <"$RUN/processes.txt" | grep -v '^job ' | sed 's/^/  /'
+fi
+
+FOLDER="$C/Kavor"
+echo
+echo "Installed into C:\\Kavor ($FOLDER)"
+STATUS="$FOLDER/installation_status.json"
+if [ -f "$STATUS" ]; then
+  echo "What the installer wrote (installation_status.json):"
+  python3 -m json.tool "$STATUS" | sed 's/^/  /'
+else
+  echo "No installation_status.json (the step that writes it comes later);"
+  echo "listing what is there instead."
+fi
+echo "Files:"
+if [ -d "$FOLDER" ]; then
+  (cd "$FOLDER" && find . -type f | sort | sed 's|^\./|  |')
+else
+  echo "  (the folder does not exist)"
+fi
+echo "Registry (HKCU\\Software\\Kavor Software):"
+keys=$(wine reg query 'HKCU\Software\Kavor Software' /s 2>/dev/null | tr -d '\r' |
+  sed '/^$/d' || true)
+if grep -q 'Kavor Software' <<<"$keys"; then
+  sed 's/^/  /' <<<"$keys"
+else
+  echo "  (none)"
+fi
+echo "Shortcuts:"
+shortcuts=$(find "$C/users" "$C/ProgramData" -iname '*kavor*.lnk' 2>/dev/null || true)
+if [ -n "$shortcuts" ]; then
+  sed "s|^$C/|  C:/|" <<<"$shortcuts"
+else
+  echo "  (none)"
+fi
+if [ -f "$FOLDER/pref_default_overrides" ]; then
+  echo "Preference default overrides from $URL: $(cat "$FOLDER/pref_default_overrides")"
+fi
+echo
+echo "Statistics events ($RUN/stats.txt):"
+[ -f "$RUN/stats.txt" ] && sed 's/^/  /' "$RUN/stats.txt"
+log=$(ls -t "$RUN/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null | tail -1 || true)
+if [ -n "$log" ]; then
+  echo
+  echo "Front end's log file: $log (first lines)"
+  head -n 5 "$log"
+fi
+exit "$RC"

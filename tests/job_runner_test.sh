@@ -30,4 +30,9 @@ arg='a\"b" c\ d\\'
 run_in_job -- "$CHILD_W" print "$arg"
 check "argument unchanged (got \"$OUT\")" [ "$OUT" = "$arg" ]
 
+REPORT="$E2E_CASE/report.txt"
+run_in_job "--report=$(e2e_winpath "$REPORT")" -- "$CHILD_W" exit 3
+check "report names each process with its exit code ($(cat "$REPORT" 2>/dev/null))" \
+  grep -q '^kavor_test_child\.exe exit=3 ' "$REPORT"
+
 e2e_summary

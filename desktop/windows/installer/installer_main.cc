@@ -17,6 +17,7 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/task_scheduler/scheduler_worker_pool_params.h"
 #include "base/task_scheduler/task_scheduler.h"
@@ -41,8 +42,12 @@
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/backend_process_installer_runner_impl.h"
+#include "desktop/windows/installer/runner/installer_progress_notifier.h"
+#include "desktop/windows/installer/runner/main_process_installer_runner_impl.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/settings_impl.h"
+#include "desktop/windows/installer/silent_installer_controller.h"
+#include "desktop/windows/installer/utils/wmi_util.h"
 #include "desktop/windows/installer/utils/working_folder.h"
 
 namespace installer {
@@ -149,17 +154,39 @@ bool GetDownloadFolder(const base::FilePath& own_file, base::FilePath* folder) {
   return true;
 }
 
-InstallerResult RunFrontEnd(bool silent, const base::FilePath& own_file) {
+InstallerResult RunFrontEnd(bool silent,
+                            const base::FilePath& own_file,
+                            PayloadManager* payload,
+                            Settings* settings) {
   base::FilePath download_folder;
   if (!GetDownloadFolder(own_file, &download_folder))
     return RESULT_TEMP_FOLDER_FAILED;
   LOG(INFO) << "Installer download folder: " << download_folder;
-  VLOG(2) << (silent ? "Running silent controller" : "Running UI controller");
-  // The main-process runner and the controllers come with later work.
-  ReportRoleNotAvailable();
+  InstallerResult result = RESULT_GENERAL_ERROR;
+  if (!silent) {
+    VLOG(2) << "Running UI controller";
+    // The wizard window is not part of this build.
+    ReportRoleNotAvailable();
+  } else {
+    InstallerProgressNotifier notifier;
+    VLOG(2) << "Running silent controller";
+    base::RunLoop run_loop;
+    auto controller = std::make_unique<SilentInstallerController>(
+        std::make_unique<MainProcessInstallerRunnerImpl>(&notifier), settings);
+    const int start_result =
+        controller->Start(payload, download_folder, run_loop.QuitClosure());
+    if (start_result != 0) {
+      result = static_cast<InstallerResult>(start_result);
+    } else {
+      // The task scheduler is shut down once, by the main path after the
+      // role.
+      run_loop.Run();
+      result = static_cast<InstallerResult>(controller->result());
+    }
+  }
   // A plain removal: the folder goes only when nothing was left in it.
   ::RemoveDirectoryW(download_folder.value().c_str());
-  return RESULT_GENERAL_ERROR;
+  return result;
 }
 
 // Everything after the early roles: logging, the main thread's loop, the
@@ -233,7 +260,7 @@ int RunMainPath(const base::FilePath& installation_folder) {
     if (result == RESULT_SUCCESS) {
       SetUpStatistics(flags.backend);
       VLOG(1) << "Installer architecture: "
-              << InstallerArchitectureToString(architecture);
+              << ArchitectureToLowerCaseString(static_cast<int>(architecture));
       VLOG(2) << "Instantiating settings";
       // Lives until the role has run: its destructor cancels a folder
       // examination still in flight before the task scheduler stops.
@@ -245,7 +272,8 @@ int RunMainPath(const base::FilePath& installation_folder) {
         BackendProcessInstallerRunnerImpl runner;
         result = runner.Run(&run_settings);
       } else {
-        result = RunFrontEnd(flags.silent, own_file);
+        result = RunFrontEnd(flags.silent, own_file, payload.get(),
+                             &run_settings);
       }
     }
   }

@@ -61,8 +61,8 @@ class PackageUnpacker : public LzmaUtilObserver {
 
  private:
   InterprocessState* interprocess_state();
-  bool CopyUnpackedFiles();
-  bool UnpackArchive();
+  bool CopyUnpackedFiles(const base::FilePath& target);
+  bool UnpackArchive(const base::FilePath& target);
 
   std::unique_ptr<FileVersionUtils> file_version_utils_;
   std::unique_ptr<LzmaUtil> lzma_util_;

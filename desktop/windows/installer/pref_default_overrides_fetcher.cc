@@ -2,26 +2,95 @@
 
 #include <utility>
 
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
 namespace installer {
 
+const char kLocalPrefDefaultOverridesServerSwitch[] =
+    "local-pref-default-overrides-server";
+
 const wchar_t PrefDefaultOverridesFetcher::kFileName[] =
     L"pref_default_overrides";
 
-// Placeholder bodies until the fetcher lands.
+namespace {
+
+// Where a developer runs the overrides service next to the installer.
+constexpr wchar_t kLocalTestServerUrl[] = L"http://127.0.0.1:3001/prefs";
+
+}  // namespace
+
+std::vector<std::wstring> GetPrefDefaultOverridesAllowedDomains(
+    const std::wstring& company_domain) {
+  std::vector<std::wstring> domains = {
+      L".kavor.example",           L".services.kavor.internal",
+      L".build.kavor.internal",    L".staging.kavor.internal",
+      L"localhost",                L"127.0.0.1",
+  };
+  if (company_domain != domains.front())
+    domains.push_back(company_domain);
+  return domains;
+}
+
+std::wstring GetPrefDefaultOverridesUrl(const base::CommandLine& command_line) {
+  if (command_line.HasSwitch(kLocalPrefDefaultOverridesServerSwitch)) {
+    const std::wstring server =
+        command_line.GetSwitchValueNative(kLocalPrefDefaultOverridesServerSwitch);
+    return server.empty() ? kLocalTestServerUrl : server;
+  }
+  return base::UTF8ToWide(GetNamedUrl("autoupdate") +
+                          "api/prefs/?product=" + GetProductName() +
+                          "&version=" + GetVersionString());
+}
+
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     std::unique_ptr<WininetImpl> downloader)
     : downloader_(std::move(downloader)) {}
 
 PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;
 
-void PrefDefaultOverridesFetcher::Fetch(const base::FilePath&,
-                                        const std::string&,
+void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
+                                        const std::string& tracking_data,
                                         base::OnceClosure done) {
-  std::move(done).Run();
+  target_ = folder.Append(kFileName);
+  LOG(INFO) << "Fetching default prefs overrides to " << target_.value()
+            << " with tracking data " << tracking_data;
+  downloader_->SetAllowedDomains(GetPrefDefaultOverridesAllowedDomains(
+      base::UTF8ToWide(GetCompanyDomain())));
+  downloader_->SetMaxRetries(0);
+  auto writer = std::make_unique<WininetResponseWriter>();
+  // The tracking data of the run goes along as the request's body.
+  if (!writer->Open(target_) ||
+      !downloader_->Start(
+          GetPrefDefaultOverridesUrl(*base::CommandLine::ForCurrentProcess()),
+          tracking_data,
+          // The downloader is ours and drops its completion when it goes.
+          base::BindRepeating(&PrefDefaultOverridesFetcher::OnDownloadDone,
+                              base::Unretained(this)),
+          std::move(writer), std::make_unique<WininetDelegate>())) {
+    LOG(ERROR) << "Failed sending request for default prefs overrides";
+    // The writer may have made an empty file already.
+    base::DeleteFile(target_, false);
+    std::move(done).Run();
+    return;
+  }
+  done_ = std::move(done);
 }
 
-void PrefDefaultOverridesFetcher::OnDownloadDone() {}
+void PrefDefaultOverridesFetcher::OnDownloadDone() {
+  if (downloader_->GetState() == WininetImpl::STATE_COMPLETED) {
+    LOG(INFO) << "Default prefs overrides fetched successfully";
+  } else {
+    base::DeleteFile(target_, false);
+    LOG(ERROR) << "Failed fetching default prefs overrides";
+  }
+  // |done| may delete this fetcher.
+  std::move(done_).Run();
+}
 
 }  // namespace installer

@@ -3,14 +3,30 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/callback.h"
 #include "base/files/file_path.h"
 #include "base/macros.h"
 
+namespace base {
+class CommandLine;
+}
+
 namespace installer {
 
 class WininetImpl;
+
+// Points the fetch at another server; given without a value, at a test
+// server on this machine.
+extern const char kLocalPrefDefaultOverridesServerSwitch[];
+
+// The host suffixes the overrides may come from: the fixed ones, then
+// |company_domain| when it is not the first of them.
+std::vector<std::wstring> GetPrefDefaultOverridesAllowedDomains(
+    const std::wstring& company_domain);
+// Where the overrides are asked for, given the process's |command_line|.
+std::wstring GetPrefDefaultOverridesUrl(const base::CommandLine& command_line);
 
 // Fetches the preference default overrides of this run from the update
 // service into "pref_default_overrides" of the package folder, where an

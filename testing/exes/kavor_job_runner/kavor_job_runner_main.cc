@@ -20,6 +20,15 @@
 //       a child of that program; inside the job it would never end. Tests
 //       run this first in a fresh prefix, with a persistent wineserver.
 //
+//   --report=FILE (before --) writes to FILE, once the job is empty, one line
+//       per process of the job: "NAME exit=N peak_working_set_kb=N
+//       peak_private_kb=N", in the order they started, then
+//       "job peak_process_memory_kb=N", the job's largest process commit
+//       (0 under Wine). The memory figures are sampled while the processes
+//       run, 20 times a second (0 when a process ended before a sample;
+//       a name is "?" when Wine could not tell it before the end). Processes that end
+//       before the runner sees them start are missing.
+//
 // Modes for testing the runner itself, used in place of PROGRAM through a
 // second runner:
 //   kavor_job_runner.exe --test-spawn-and-exit=N -- PROGRAM [ARGS...]
@@ -28,6 +37,7 @@
 //       writes TEXT to standard output after a second, exits with 0
 
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <stdio.h>
@@ -35,6 +45,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -157,6 +168,99 @@ DWORD ActiveProcesses(HANDLE job) {
   return info.ActiveProcesses;
 }
 
+std::wstring ProcessName(HANDLE process) {
+  wchar_t path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  if (!::QueryFullProcessImageNameW(process, 0, path, &size))
+    return L"?";
+  std::wstring name(path, size);
+  const size_t slash = name.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? name : name.substr(slash + 1);
+}
+
+// The processes of the job, kept open so that their exit codes outlive
+// them. Wine reports no memory figures of an ended process, nor the job's
+// peak, so the figures are the largest seen while each process ran,
+// sampled a few times a second.
+class ProcessReport {
+ public:
+  ~ProcessReport() {
+    for (const Entry& entry : entries_)
+      ::CloseHandle(entry.process);
+  }
+  void Add(HANDLE process) {
+    entries_.push_back({process, ProcessName(process)});
+    Sample();
+  }
+  void AddPid(DWORD pid) {
+    HANDLE process = ::OpenProcess(
+        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
+    if (!process) {
+      process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                              FALSE, pid);
+    }
+    if (process)
+      Add(process);
+  }
+  void Sample() {
+    for (Entry& entry : entries_) {
+      if (::WaitForSingleObject(entry.process, 0) == WAIT_OBJECT_0)
+        continue;
+      // A process that has just started may not have its image name yet.
+      if (entry.name == L"?")
+        entry.name = ProcessName(entry.process);
+      PROCESS_MEMORY_COUNTERS counters = {};
+      counters.cb = sizeof(counters);
+      if (!::K32GetProcessMemoryInfo(entry.process, &counters,
+                                     sizeof(counters))) {
+        continue;
+      }
+      entry.peak_working_set =
+          std::max(entry.peak_working_set, counters.PeakWorkingSetSize);
+      entry.peak_private =
+          std::max(entry.peak_private, counters.PeakPagefileUsage);
+    }
+  }
+  bool Write(const std::wstring& file, HANDLE job) const {
+    std::string text;
+    for (const Entry& entry : entries_) {
+      DWORD exit_code = 0;
+      ::GetExitCodeProcess(entry.process, &exit_code);
+      text += std::string(entry.name.begin(), entry.name.end()) +
+              " exit=" + std::to_string(exit_code) +
+              " peak_working_set_kb=" +
+              std::to_string(entry.peak_working_set / 1024) +
+              " peak_private_kb=" + std::to_string(entry.peak_private / 1024) +
+              "\r\n";
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    ::QueryInformationJobObject(job, JobObjectExtendedLimitInformation,
+                                &limits, sizeof(limits), nullptr);
+    text += "job peak_process_memory_kb=" +
+            std::to_string(limits.PeakProcessMemoryUsed / 1024) + "\r\n";
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+      return false;
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(handle, text.data(),
+                                static_cast<DWORD>(text.size()), &written,
+                                nullptr);
+    ::CloseHandle(handle);
+    return ok != 0;
+  }
+
+ private:
+  struct Entry {
+    HANDLE process;
+    std::wstring name;
+    SIZE_T peak_working_set = 0;
+    SIZE_T peak_private = 0;
+  };
+  std::vector<Entry> entries_;
+};
+
 DWORD MillisecondsLeft(ULONGLONG deadline) {
   const ULONGLONG now = ::GetTickCount64();
   return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
@@ -164,7 +268,8 @@ DWORD MillisecondsLeft(ULONGLONG deadline) {
 
 int RunInJob(const std::vector<std::wstring>& program,
              const std::wstring& current_directory,
-             DWORD timeout_seconds) {
+             DWORD timeout_seconds,
+             const std::wstring& report_file) {
   HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
   HANDLE port = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
   if (!job || !port) {
@@ -203,17 +308,17 @@ int RunInJob(const std::vector<std::wstring>& program,
 
   const ULONGLONG deadline =
       ::GetTickCount64() + static_cast<ULONGLONG>(timeout_seconds) * 1000;
-  bool timed_out =
-      ::WaitForSingleObject(info.hProcess, MillisecondsLeft(deadline)) !=
-      WAIT_OBJECT_0;
-  DWORD exit_code = 0;
-  ::GetExitCodeProcess(info.hProcess, &exit_code);
-  ::CloseHandle(info.hProcess);
-
-  // The completion port says when the job is empty; the count is checked as
-  // well so that a missed message costs a fraction of a second, not the
-  // whole timeout.
-  while (!timed_out && ActiveProcesses(job) > 0) {
+  ProcessReport report;
+  HANDLE first = nullptr;
+  ::DuplicateHandle(::GetCurrentProcess(), info.hProcess,
+                    ::GetCurrentProcess(), &first, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+  report.Add(first);
+  // The completion port says when a process starts and when the job is
+  // empty; the count is checked as well so that a missed message costs a
+  // fraction of a second, not the whole timeout.
+  bool timed_out = false;
+  for (;;) {
     const DWORD left = MillisecondsLeft(deadline);
     if (left == 0) {
       timed_out = true;
@@ -222,13 +327,32 @@ int RunInJob(const std::vector<std::wstring>& program,
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
+    // Memory samples need a shorter beat than the empty-job check.
+    const DWORD beat = report_file.empty() ? 200 : 50;
     if (::GetQueuedCompletionStatus(port, &message, &key, &overlapped,
-                                    left < 200 ? left : 200) &&
-        key == reinterpret_cast<ULONG_PTR>(job) &&
-        message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+                                    left < beat ? left : beat) &&
+        key == reinterpret_cast<ULONG_PTR>(job)) {
+      const DWORD pid =
+          static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS && pid != info.dwProcessId &&
+          !report_file.empty()) {
+        report.AddPid(pid);
+      }
+      if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+        break;
+    }
+    if (!report_file.empty())
+      report.Sample();
+    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0 &&
+        ActiveProcesses(job) == 0) {
       break;
     }
   }
+  DWORD exit_code = 0;
+  ::GetExitCodeProcess(info.hProcess, &exit_code);
+  ::CloseHandle(info.hProcess);
+  if (!timed_out && !report_file.empty() && !report.Write(report_file, job))
+    PrintError(L"cannot write the report " + report_file);
 
   if (timed_out) {
     PrintError(L"still running after " + std::to_wstring(timeout_seconds) +
@@ -277,6 +401,7 @@ int Run(const std::vector<std::wstring>& args) {
   bool spawn = false;
   int spawn_exit_code = 0;
   std::wstring current_directory;
+  std::wstring report_file;
   size_t i = 1;
   for (; i < args.size() && args[i] != L"--"; ++i) {
     std::wstring value;
@@ -296,6 +421,8 @@ int Run(const std::vector<std::wstring>& args) {
       }
     } else if (StartsWith(args[i], L"--current-directory=", &value)) {
       current_directory = value;
+    } else if (StartsWith(args[i], L"--report=", &value)) {
+      report_file = value;
     } else if (args[i] == L"--prepare-desktop") {
       return ::GetDesktopWindow() ? 0 : kExitLaunchFailed;
     } else if (StartsWith(args[i], L"--test-spawn-and-exit=", &value)) {
@@ -310,14 +437,15 @@ int Run(const std::vector<std::wstring>& args) {
   }
   if (i + 1 >= args.size()) {
     PrintError(
-        L"usage: kavor_job_runner.exe [--timeout-seconds=N] "
+        L"usage: kavor_job_runner.exe [--timeout-seconds=N] [--report=FILE] "
         L"[--env=NAME=VALUE]... [--current-directory=DIR] -- "
         L"PROGRAM [ARGS...]");
     return kExitBadUsage;
   }
   const std::vector<std::wstring> program(args.begin() + i + 1, args.end());
   return spawn ? SpawnAndExit(program, spawn_exit_code)
-               : RunInJob(program, current_directory, timeout_seconds);
+               : RunInJob(program, current_directory, timeout_seconds,
+                          report_file);
 }
 
 }  // namespace

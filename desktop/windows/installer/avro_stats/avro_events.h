@@ -4,11 +4,25 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/macros.h"
 #include "base/values.h"
 
 namespace installer {
+
+struct SettingsSummary;
+
+// The record of one download chunk, carried by a failed autoupdate's event.
+struct FetchChunkStatistics {
+  int64_t start = 0;
+  int64_t end = 0;
+  int32_t number = 0;
+  std::string redirected_url;
+  std::string headers;
+  uint32_t network_error = 0;
+  uint32_t http_status = 0;
+};
 
 // One statistics event: its name and its detail fields.
 class AvroEvent {
@@ -50,6 +64,37 @@ class ErrorEvent : public AvroEvent {
 class ControllerQuittingEvent : public AvroEvent {
  public:
   ControllerQuittingEvent();
+  // |success|: the run ended with result 0.
+  explicit ControllerQuittingEvent(bool success);
+};
+
+struct ControllerLaunchedDetails {
+  std::string payload_type;
+  std::string tracking_data;
+  bool run_immediately = false;
+  bool autoupdate = false;
+  bool silent = false;
+  std::string command_line;
+  std::string package_architecture;
+};
+
+class ControllerLaunchedEvent : public AvroEvent {
+ public:
+  explicit ControllerLaunchedEvent(const ControllerLaunchedDetails& details);
+};
+
+class SettingsAcceptedEvent : public AvroEvent {
+ public:
+  explicit SettingsAcceptedEvent(const SettingsSummary& settings);
+};
+
+class AutoupdateFailedEvent : public AvroEvent {
+ public:
+  AutoupdateFailedEvent(const std::string& description,
+                        const std::vector<FetchChunkStatistics>& fetch_details,
+                        const SettingsSummary& settings,
+                        const std::string& version,
+                        const std::string& stream);
 };
 
 // An existing installation's status was read; each field only when known.

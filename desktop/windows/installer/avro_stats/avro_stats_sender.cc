@@ -139,6 +139,10 @@ void DisableAvroStatsSender() {
   ReplaceSender(std::make_unique<DroppingSender>());
 }
 
+void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender) {
+  ReplaceSender(std::move(sender));
+}
+
 AvroStatsSender* GetAvroStatsSender() {
   SenderSlot& slot = GetSenderSlot();
   base::AutoLock lock(slot.lock);

@@ -84,6 +84,9 @@ void DisableAvroStatsSender();
 // sender when they send rather than keep the pointer.
 AvroStatsSender* GetAvroStatsSender();
 
+// Makes |sender| the process-wide sender (tests that inspect what was sent).
+void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender);
+
 // The environment variable naming the file the recording sender appends to.
 extern const char kStatsLogFileVariable[];
 

@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@
 #include "base/win/scoped_handle.h"
 
 namespace base {
-class Thread;
+class SimpleThread;
 }
 
 namespace installer {
@@ -81,9 +83,24 @@ class WininetDelegate {
   virtual ~WininetDelegate() = default;
 };
 
+// The parts of a URL a request is made of.
+struct CrackedUrl {
+  // WinINet's scheme number (INTERNET_SCHEME_HTTPS is 4).
+  int scheme = 0;
+  std::wstring host;
+  uint16_t port = 0;
+  // The path with its query.
+  std::wstring path;
+};
+
 // One HTTP GET (or POST, with a payload) at a time, streamed into a
 // ResponseWriter. Lives on the thread that made it: Start, the completion
 // closure and every getter belong to that thread.
+//
+// The exchange itself runs on a worker thread of the downloader with
+// WinINet's synchronous calls, and the writer is fed there; only the outcome
+// comes back to the owner thread. Redirects are followed here, not by
+// WinINet, so that every hop is checked against the allowed domains.
 class WininetImpl {
  public:
   enum State : int32_t {
@@ -102,7 +119,8 @@ class WininetImpl {
 
   // True when the request is on its way; |done| then runs once, on this
   // thread, when the download completed or failed. False (the reason in
-  // GetErrorText) when it could not begin; |done| never runs then.
+  // GetErrorText) when it could not begin; |done| never runs then, and the
+  // writer has been closed.
   bool Start(const std::wstring& url,
              const std::string& payload,
              base::RepeatingClosure done,
@@ -113,18 +131,75 @@ class WininetImpl {
   int32_t GetState() const;
   // Host suffixes that answers may come from; empty allows every host.
   void SetAllowedDomains(const std::vector<std::wstring>& domains);
+  // How many failed attempts may be retried. Kept for the callers' sake:
+  // this downloader makes one attempt.
+  void SetMaxRetries(uint32_t max_retries);
+  // Any thread may ask.
   std::string GetErrorText() const;
   uint32_t GetHttpStatus() const;
   uint32_t GetDownloadedSize() const;
 
+  // Null when |url| is not an absolute URL WinINet can take apart.
+  static std::optional<CrackedUrl> CrackUrl(const std::wstring& url);
+  // True when |domains| is empty or one of them is the tail of |host|
+  // (compared as is: no case folding, no label boundary).
+  static bool IsHostAllowed(const std::vector<std::wstring>& domains,
+                            const std::wstring& host);
+
  private:
+  class Worker;
+  struct Outcome {
+    int32_t state = STATE_FAILED;
+    uint32_t http_status = 0;
+    uint32_t downloaded_size = 0;
+  };
+
+  // On the worker thread.
+  Outcome Download();
+  bool OpenRequest(const CrackedUrl& url, bool post);
+  void ReadBody(void* request, uint32_t expected_size, Outcome* outcome);
+  void PostProgress(void (DownloadProgressObserver::*report)(uint32_t),
+                    uint32_t bytes);
+  bool IsCancelled();
+
+  // On the owner thread.
+  void OnDownloadEnded(Outcome outcome);
+  void ReportProgress(void (DownloadProgressObserver::*report)(uint32_t),
+                      uint32_t bytes);
+  // Ends the worker (closing its handles makes a blocked call return) and
+  // releases the session.
+  void Close();
+
+  // Logs |message| and adds it as one line to the error text; with
+  // |system_error| also the error code.
+  void RecordError(const std::string& message, bool system_error = false);
+
   UICallbackRunner* const ui_runner_;
   DownloadProgressObserver* const progress_;
   base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner_;
   std::vector<std::wstring> allowed_domains_;
+  uint32_t max_retries_ = 600;
   int32_t state_ = STATE_STARTED;
   uint32_t http_status_ = 0;
   uint32_t downloaded_size_ = 0;
+
+  // Set by Start for the worker; untouched by the owner until it ended.
+  std::wstring url_;
+  std::string payload_;
+  std::vector<std::wstring> request_domains_;
+  std::unique_ptr<ResponseWriter> writer_;
+  std::unique_ptr<WininetDelegate> delegate_;
+  base::RepeatingClosure done_;
+  base::WeakPtr<WininetImpl> weak_this_;
+  std::unique_ptr<Worker> worker_;
+
+  // The WinINet handles; the owner closes them to break off a download.
+  base::Lock handle_lock_;
+  void* session_ = nullptr;
+  void* connection_ = nullptr;
+  void* request_ = nullptr;
+  bool cancelled_ = false;
+
   mutable base::Lock error_lock_;
   std::string error_text_;
   base::WeakPtrFactory<WininetImpl> weak_factory_{this};

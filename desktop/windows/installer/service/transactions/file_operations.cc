@@ -12,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/time/time.h"
+#include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -49,6 +50,32 @@ bool ClearReadOnly(const base::FilePath& path) {
   }
   return ::SetFileAttributesW(path.value().c_str(),
                               attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Whether |path| lies below |folder| (or is |folder| itself when
+// |folder_itself| allows it). The part below the folder must pass the same
+// check as a package list entry, so dest\a\..\..\x is not inside
+// although it starts with the folder's text.
+bool IsInsideFolder(const base::FilePath& folder,
+                    const base::FilePath& path,
+                    bool folder_itself) {
+  const base::string16 top = folder.StripTrailingSeparators().value();
+  base::string16 value = path.value();
+  std::replace(value.begin(), value.end(), L'/', L'\\');
+  if (value.size() < top.size() ||
+      base::FilePath::CompareIgnoreCase(value.substr(0, top.size()), top) !=
+          0) {
+    return false;
+  }
+  base::string16 rest = value.substr(top.size());
+  while (!rest.empty() && rest.back() == L'\\')
+    rest.pop_back();
+  if (rest.empty())
+    return folder_itself;
+  if (rest[0] != L'\\')
+    return false;
+  base::FilePath relative;
+  return MakeSafeRelativePath(rest.substr(1), &relative);
 }
 
 // base::MoveUnsafe refuses a path of base::kMaxPathLength characters or
@@ -419,6 +446,21 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
   result = reader_->Extract(destination_, std::set<base::string16>(), observer_,
                             &extracted_files_, &created_folders_);
   reader_ = nullptr;
+  // An archive made to write outside the folder it is unpacked into (an
+  // entry with "..", a drive or a root) is refused as a whole, and what it
+  // wrote is taken away again.
+  for (const auto& list : {std::make_pair(&extracted_files_, false),
+                           std::make_pair(&created_folders_, true)}) {
+    for (const base::FilePath& path : *list.first) {
+      if (IsInsideFolder(destination_, path, list.second))
+        continue;
+      LOG(ERROR) << "Archive entry outside the destination: " << path.value();
+      ReplaceError(error, "Archive entry outside the destination folder: " +
+                              path.AsUTF8Unsafe());
+      unpacked_ = !extracted_files_.empty() || !created_folders_.empty();
+      return false;
+    }
+  }
   if (result != 0) {
     ReplaceError(error, "Could not lzma unpack, error code: " +
                             base::IntToString(result));
@@ -451,7 +493,12 @@ void UnpackArchiveOperation::Rollback() {
       std::find(created_folders_.begin(), created_folders_.end(), top) !=
       created_folders_.end();
   for (const base::FilePath& created : created_folders_) {
-    for (base::FilePath folder = created;
+    // A folder the reader reports as made is its own to remove even when a
+    // refused archive put it outside the destination; only the climb stays
+    // inside.
+    if (!::RemoveDirectoryW(created.value().c_str()))
+      continue;
+    for (base::FilePath folder = created.DirName();
          top.IsParent(folder) || (made_destination && folder == top);
          folder = folder.DirName()) {
       if (!::RemoveDirectoryW(folder.value().c_str()))

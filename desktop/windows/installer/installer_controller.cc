@@ -1,0 +1,338 @@
+#include "desktop/windows/installer/installer_controller.h"
+
+#include <utility>
+
+#include "base/base64.h"
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/files/file_enumerator.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/common/process_runner.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/package_fetcher/payload_manager.h"
+#include "desktop/windows/installer/package_unpacker.h"
+#include "desktop/windows/installer/pref_default_overrides_fetcher.h"
+#include "desktop/windows/installer/runner/main_process_installer_runner.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/steps/copy_file_step.h"
+#include "desktop/windows/installer/steps/move_file_step.h"
+#include "desktop/windows/installer/utils/display_scales.h"
+
+namespace installer {
+
+namespace {
+
+const char kMinimalPackageFeature[] = "installer-use-minimal-package";
+
+// Switches a relaunched installer takes over from this process as they are.
+const char* const kRelaunchPassedSwitches[] = {
+    "test-avro-srv",
+    "internal-package-server",
+    "local-stats-server",
+    "local-pref-default-overrides-server",
+    "server-tracking-data",
+    "server-tracking-blob",
+};
+
+// The tracking data as compact JSON: the blob is base64 of "<hash>:<json>",
+// padded with blanks.
+std::string TrackingDataJson() {
+  TrackingDataDictionary* dictionary = GetInterprocessState()->GetTrackingData();
+  if (!dictionary)
+    return std::string();
+  std::string blob = dictionary->SerializeTrackingBlob();
+  while (!blob.empty() && blob.back() == ' ')
+    blob.pop_back();
+  std::string decoded;
+  if (blob.empty() || !base::Base64Decode(blob, &decoded))
+    return std::string();
+  const size_t colon = decoded.find(':');
+  return colon == std::string::npos ? std::string() : decoded.substr(colon + 1);
+}
+
+bool IsMinimalPackageEnabled() {
+  return base::FeatureRegistry::GetInstance()->IsEnabled(
+      kMinimalPackageFeature);
+}
+
+// The recorded versioned folder of the installation in the settings' folder;
+// empty without an installation.
+base::FilePath InstalledVersionFolder(const Settings& settings) {
+  const InstallationStatus* status =
+      settings.GetFolderDetails().GetInstallationStatus();
+  if (!status)
+    return base::FilePath();
+  return settings.GetInstallFolder().Append(status->subfolder);
+}
+
+// The install folder's contents relative to it, one per line.
+std::string ListFolder(const base::FilePath& folder) {
+  std::string listing;
+  base::FileEnumerator walk(
+      folder, true,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES, L"*");
+  for (base::FilePath path = walk.Next(); !path.empty(); path = walk.Next()) {
+    base::FilePath relative;
+    if (folder.AppendRelativePath(path, &relative))
+      listing += base::WideToUTF8(relative.value()) + "\n";
+  }
+  return listing;
+}
+
+}  // namespace
+
+bool StepSendsStatistics(const std::string& step_name) {
+  return !IsCopyFileStepName(step_name) && !IsDirectUnpackingStep(step_name) &&
+         !IsMoveFileStepName(step_name);
+}
+
+InstallerController::InstallerController(
+    std::unique_ptr<MainProcessInstallerRunner> runner,
+    Settings* settings,
+    std::unique_ptr<ProcessRunner> process_runner)
+    : settings_(settings),
+      runner_(std::move(runner)),
+      result_(RESULT_NOT_FINISHED),
+      process_runner_(std::move(process_runner)) {}
+
+InstallerController::~InstallerController() {
+  // The fetcher belongs to its thread; a controller that was never
+  // terminated still must not delete it here.
+  if (package_fetcher_ && fetcher_thread_) {
+    fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
+                                               std::move(package_fetcher_));
+  }
+  fetcher_thread_.reset();
+}
+
+int InstallerController::Start(PayloadManager* payload_manager,
+                               const base::FilePath& download_folder,
+                               base::OnceClosure quit_closure) {
+  return Initialize(payload_manager, download_folder, std::move(quit_closure));
+}
+
+int InstallerController::Initialize(PayloadManager* payload_manager,
+                                    const base::FilePath& download_folder,
+                                    base::OnceClosure quit_closure) {
+  quit_closure_ = std::move(quit_closure);
+  no_fetcher_ = !payload_manager;
+  tracking_data_ = TrackingDataJson();
+  auto downloader = std::make_unique<WininetImpl>(this, nullptr);
+  if (no_fetcher_) {
+    VLOG(1) << "Initializing controller without fetcher.";
+    base::FilePath own_folder;
+    if (!base::PathService::Get(base::DIR_EXE, &own_folder))
+      LOG(ERROR) << "Cannot find own folder";
+    GetInterprocessState()->SetPackageDir(own_folder);
+    runner_->SetPaths(own_folder, base::FilePath());
+    package_folder_ = own_folder;
+  } else {
+    InitializeFetcher(download_folder);
+  }
+  overrides_fetcher_ =
+      std::make_unique<PrefDefaultOverridesFetcher>(std::move(downloader));
+  return 0;
+}
+
+void InstallerController::InitializeFetcher(
+    const base::FilePath& download_folder) {
+  VLOG(1) << "Initializing controller with fetcher.";
+  // Only the fetcher itself exists in this build; the parts that download
+  // and check a package come with package acquisition.
+  auto proxy = std::make_unique<PackageFetcherDelegateProxy>(
+      weak_factory_.GetWeakPtr(), weak_factory_.GetWeakPtr());
+  if (package_fetcher_ && fetcher_thread_) {
+    fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
+                                               std::move(package_fetcher_));
+  }
+  fetcher_thread_ = std::make_unique<base::Thread>("Fetcher thread");
+  fetcher_thread_->Start();
+  package_fetcher_ = std::make_unique<PackageFetcher>(
+      fetcher_thread_->task_runner(), std::move(proxy));
+  if (IsMinimalPackageEnabled()) {
+    package_fetcher_->SetUseMinimalPackage(GetMinimalPackagePaks(
+        settings_->GetLanguage(), GetMonitorScaleIds()));
+  }
+  GetInterprocessState()->SetPackageDirPrefix(download_folder);
+  runner_->SetPaths(download_folder, base::FilePath());
+}
+
+void InstallerController::StartPackageFetcher() {
+  if (settings_->IsFetchingFolderDetails() ||
+      !settings_->GetFolderDetails().HasExistingInstallation() ||
+      !package_fetcher_) {
+    return;
+  }
+  package_fetcher_->SetUseMinimalPackage(
+      ListMissingDownloadableResources(InstalledVersionFolder(*settings_)));
+  package_fetcher_->EnableAdditionalFiles();
+  package_fetcher_->Restart();
+}
+
+void InstallerController::StartTrackingDataActions() {
+  if (terminated_)
+    return;
+  const InstallerOperation operation = settings_->GetOperation();
+  if (operation != OPERATION_INSTALL && operation != OPERATION_UPGRADE) {
+    OnTrackingDataActionsDone();
+    return;
+  }
+  std::string tracking_data = tracking_data_;
+  if (tracking_data.empty())
+    tracking_data = settings_->GetFolderDetails().GetServerTrackingData();
+  overrides_fetcher_->Fetch(
+      package_folder_, tracking_data,
+      base::BindOnce(&InstallerController::OnTrackingDataActionsDone,
+                     weak_factory_.GetWeakPtr()));
+}
+
+void InstallerController::OnTrackingDataActionsDone() {
+  VLOG(2) << "Tracking data actions done: package complete.";
+  runner_->OnPackageReady();
+}
+
+void InstallerController::NotifyPackageReady(const base::FilePath& folder) {
+  GetInterprocessState()->SetPackageDir(folder);
+  package_folder_ = folder;
+}
+
+void InstallerController::NotifyPackageFetcherError(
+    int kind,
+    const std::string& description,
+    const std::vector<FetchChunkStatistics>& details) {
+  GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>("Fetcher error"));
+  result_ = RESULT_PACKAGE_FETCH_FAILED;
+  error_text_ = "Fetcher error: " + description;
+  fetch_details_ = details;
+}
+
+void InstallerController::OnStepStarting(const std::string& name) {
+  if (StepSendsStatistics(name))
+    GetAvroStatsSender()->Send(std::make_unique<InstallerStepStartingEvent>(name));
+}
+
+void InstallerController::OnStepFinished(const std::string& name,
+                                         int attempt,
+                                         int finished_count) {
+  if (StepSendsStatistics(name)) {
+    GetAvroStatsSender()->Send(
+        std::make_unique<InstallerStepFinishedEvent>(name, attempt));
+  }
+}
+
+void InstallerController::OnError(int code,
+                                  const base::string16& path,
+                                  const std::string& message) {
+  LOG(ERROR) << "Installer error: " << message;
+  if (code == RESULT_INVALID_OPERATION && VLOG_IS_ON(2)) {
+    // What was in the folder helps to tell why the operation did not fit it.
+    VLOG(2) << "Install folder contents:\n"
+            << ListFolder(settings_->GetInstallFolder());
+  }
+  GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>(message));
+  error_text_ = message;
+  result_ = code;
+}
+
+void InstallerController::OnSuccess() {
+  VLOG(2) << "Installer succeeded";
+  result_ = RESULT_SUCCESS;
+}
+
+void InstallerController::OnBackendProcessTerminated(int result) {
+  if (result == RESULT_SUCCESS) {
+    result_ = RESULT_SUCCESS;
+  } else if (result != RESULT_PROCESS_EXIT_1 &&
+             result != RESULT_PROCESS_EXIT_UNKNOWN) {
+    result_ = result;
+  }
+}
+
+void InstallerController::UpdateStatsTraffic() {
+  GetAvroStatsSender()->SetTrafficAllowed(
+      settings_->GetEnableInstallerStats());
+}
+
+void InstallerController::OnSettingsChanged() {
+  if (!settings_->IsFetchingFolderDetails())
+    UpdateStatsTraffic();
+}
+
+void InstallerController::OnLanguageChanged() {
+  if (package_fetcher_ && IsMinimalPackageEnabled()) {
+    package_fetcher_->SetUseMinimalPackage(GetMinimalPackagePaks(
+        settings_->GetLanguage(), GetMonitorScaleIds()));
+  }
+}
+
+void InstallerController::OnPathChanged() {
+  UpdateStatsTraffic();
+}
+
+void InstallerController::Terminate() {
+  LOG(INFO) << "Terminating the controller";
+  if (terminated_) {
+    VLOG(2) << "Controller already terminated";
+    return;
+  }
+  terminated_ = true;
+  overrides_fetcher_.reset();
+  if (fetcher_thread_) {
+    if (package_fetcher_) {
+      fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
+                                                 std::move(package_fetcher_));
+    }
+    fetcher_thread_.reset();
+  }
+  runner_->Stop();
+  if (result_ != RESULT_SUCCESS && IsAutoupdateRun()) {
+    GetAvroStatsSender()->Send(std::make_unique<AutoupdateFailedEvent>(
+        error_text_ + ", Error type: " + base::IntToString(result_),
+        fetch_details_, settings_->GetSummary(), GetVersionString(),
+        GetChannelName()));
+  }
+  bool relaunched = false;
+  if (settings_->GetFlag14() && process_runner_)
+    relaunched = Relaunch();
+  if (!relaunched) {
+    GetAvroStatsSender()->Send(
+        std::make_unique<ControllerQuittingEvent>(result_ == RESULT_SUCCESS));
+  }
+  GetAvroStatsSender()->SendPendingAndShutdown(std::move(quit_closure_));
+}
+
+bool InstallerController::Relaunch() {
+  base::CommandLine command_line(
+      InstalledVersionFolder(*settings_).Append(L"installer.exe"));
+  command_line.AppendSwitchASCII("session-guid",
+                                 GetInterprocessState()->GetSessionGuid());
+  command_line.AppendSwitch("runimmediately");
+  command_line.AppendSwitchASCII(
+      "ui-thread-id", base::UintToString(::GetCurrentThreadId()));
+  const base::CommandLine& own = *base::CommandLine::ForCurrentProcess();
+  command_line.CopySwitchesFrom(own, kRelaunchPassedSwitches,
+                                std::size(kRelaunchPassedSwitches));
+  base::LaunchOptions options;
+  options.wait = false;
+  if (!process_runner_->Launch(command_line, options)) {
+    const std::string message = "Failed to launch reinstall process";
+    OnError(RESULT_REINSTALL_LAUNCH_FAILED, base::string16(), message);
+    LOG(ERROR) << message;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace installer

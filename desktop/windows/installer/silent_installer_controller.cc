@@ -1,0 +1,215 @@
+#include "desktop/windows/installer/silent_installer_controller.h"
+
+#include <string.h>
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/cpu.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/common/process_runner.h"
+#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/package_fetcher/payload_manager.h"
+#include "desktop/windows/installer/runner/main_process_installer_runner.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/utils/wmi_util.h"
+
+namespace installer {
+
+const int SilentInstallerController::kTerminateDelayMs = 1000;
+
+SilentInstallerController::SilentInstallerController(
+    std::unique_ptr<MainProcessInstallerRunner> runner,
+    Settings* settings)
+    : InstallerController(std::move(runner), settings, nullptr) {}
+
+SilentInstallerController::~SilentInstallerController() {
+  if (observing_settings_)
+    settings()->RemoveObserver(this);
+  runner()->RemoveObserver(this);
+}
+
+void SilentInstallerController::RunUICallbackAndPostReply(
+    UICallback ui_callback,
+    base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
+    Reply reply) {
+  LOG(ERROR) << "Cannot display UI requested by fetcher when running silently";
+  reply_runner->PostTask(FROM_HERE, base::BindOnce(std::move(reply), 1));
+}
+
+int SilentInstallerController::Start(PayloadManager* payload_manager,
+                                     const base::FilePath& download_folder,
+                                     base::OnceClosure quit_closure) {
+  settings()->AddObserver(this);
+  observing_settings_ = true;
+  const int result =
+      Initialize(payload_manager, download_folder, std::move(quit_closure));
+  if (result != 0)
+    return result;
+  InterprocessState* state = GetInterprocessState();
+  if (has_fetcher()) {
+    if (state->IsFixDownloadableResources())
+      StartPackageFetcher();
+    else
+      package_fetcher()->Restart();
+  } else {
+    tracking_data_from_package_ = true;
+  }
+
+  ControllerLaunchedDetails details;
+  details.payload_type = payload_manager
+                             ? PayloadTypeToString(payload_manager->GetType())
+                             : "none";
+  details.tracking_data = tracking_data();
+  details.run_immediately = true;
+  details.autoupdate = state->IsAutoupdate();
+  details.silent = true;
+  details.command_line = base::WideToUTF8(
+      base::CommandLine::ForCurrentProcess()->GetArgumentsString());
+  details.package_architecture = ArchitectureToLowerCaseString(
+      static_cast<int>(settings()->GetArchitecture()));
+  GetAvroStatsSender()->Send(std::make_unique<ControllerLaunchedEvent>(details));
+
+  runner()->AddObserver(this);
+  if (!settings()->IsFetchingFolderDetails())
+    ExpectPathChanged();
+  return 0;
+}
+
+void SilentInstallerController::ExpectPathChanged() {
+  base::ThreadTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::BindOnce(&SilentInstallerController::OnPathChanged,
+                                weak_factory_.GetWeakPtr()));
+}
+
+void SilentInstallerController::OnPathChanged() {
+  if (terminated())
+    return;
+  InstallerController::OnPathChanged();
+  Settings* run_settings = settings();
+  const bool needs_elevation = SecurityUtilsImpl::GetInstance()->NeedsElevation(
+      run_settings->GetAllUsers(),
+      run_settings->GetFolderDetails().HasWriteAccess());
+  if (needs_elevation && run_settings->GetAllUsers()) {
+    VLOG(2) << "Cannot elevate in when silent. Switching to current user mode.";
+    run_settings->SetMode(INSTALL_MODE_CURRENT_USER);
+    run_settings->SetInstallFolder(run_settings->GetDefaultInstallFolder(
+        DEFAULT_FOLDER_STANDARD | DEFAULT_FOLDER_REGISTRY));
+    if (!run_settings->IsFetchingFolderDetails() &&
+        run_settings->GetAllUsers()) {
+      // The settings refused the change; going round again would loop.
+      OnError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
+              "Cannot switch to current user mode");
+      return;
+    }
+    if (!run_settings->IsFetchingFolderDetails())
+      ExpectPathChanged();
+    return;
+  }
+  if (needs_elevation && !GetInterprocessState()->IsAutoupdate()) {
+    const base::FilePath fallback = run_settings->GetDefaultInstallFolder(
+        DEFAULT_FOLDER_STANDARD | DEFAULT_FOLDER_COMMAND_LINE);
+    if (_wcsicmp(run_settings->GetInstallFolder().value().c_str(),
+                 fallback.value().c_str()) != 0) {
+      run_settings->SetInstallFolder(fallback);
+      if (!run_settings->IsFetchingFolderDetails()) {
+        if (run_settings->GetInstallFolder() != fallback) {
+          OnError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
+                  "Cannot move to a writable install folder");
+          return;
+        }
+        ExpectPathChanged();
+      }
+      return;
+    }
+  }
+  if (GetInterprocessState()->IsFixDownloadableResources())
+    StartPackageFetcher();
+  VLOG(1) << "Settings obtained. Starting.";
+  RunBackend();
+}
+
+void SilentInstallerController::RunBackend() {
+  GetAvroStatsSender()->Send(
+      std::make_unique<SettingsAcceptedEvent>(settings()->GetSummary()));
+  if (base::win::GetVersion() < base::win::WIN7) {
+    OnError(RESULT_GENERAL_ERROR, base::string16(),
+            "This version of Kavor doesn't support windows versions prior to "
+            "Windows 7");
+    return;
+  }
+  if (!base::CPU().has_sse2()) {
+    OnError(RESULT_GENERAL_ERROR, base::string16(),
+            "SSE2 not supported by the computer");
+    return;
+  }
+  if (tracking_data_from_package_) {
+    VLOG(2) << "Got tracking data from package.";
+    StartTrackingDataActions();
+  }
+  VLOG(2) << "Preparing to run the installer.";
+  if (runner()->Start(settings()) == 0)
+    return;
+  VLOG(1) << "Failed to run the backend. Show whatever error was reported";
+  InstallerResult code = RESULT_GENERAL_ERROR;
+  std::string message;
+  std::wstring path;
+  GetLastInstallerError(&code, &message, &path);
+  OnError(code, path, message);
+}
+
+void SilentInstallerController::NotifyPackageReady(
+    const base::FilePath& folder) {
+  InstallerController::NotifyPackageReady(folder);
+  tracking_data_from_package_ = true;
+  if (!settings()->IsFetchingFolderDetails()) {
+    VLOG(2) << "Got tracking data from status.";
+    StartTrackingDataActions();
+  }
+}
+
+void SilentInstallerController::NotifyPackageFetcherError(
+    int kind,
+    const std::string& description,
+    const std::vector<FetchChunkStatistics>& details) {
+  if (package_fetcher() && package_fetcher()->Retry())
+    return;
+  VLOG(1) << "Package fetcher failed.";
+  InstallerController::NotifyPackageFetcherError(kind, description, details);
+  Terminate();
+}
+
+void SilentInstallerController::OnError(int code,
+                                        const base::string16& path,
+                                        const std::string& message) {
+  InstallerController::OnError(code, path, message);
+  VLOG(2) << "Installer error: terminating";
+  Terminate();
+}
+
+void SilentInstallerController::OnSuccess() {
+  InstallerController::OnSuccess();
+  Terminate();
+}
+
+void SilentInstallerController::OnBackendProcessTerminated(int result) {
+  InstallerController::OnBackendProcessTerminated(result);
+  VLOG(2) << "Installer ended. Error is: " << this->result()
+          << ". terminating";
+  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+      FROM_HERE,
+      base::BindOnce(&SilentInstallerController::Terminate,
+                     weak_factory_.GetWeakPtr()),
+      base::TimeDelta::FromMilliseconds(kTerminateDelayMs));
+}
+
+}  // namespace installer

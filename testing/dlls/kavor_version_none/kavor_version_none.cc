@@ -1,0 +1,5 @@
+// A library without a version resource, for the file-version tests.
+
+extern "C" __declspec(dllexport) int KavorVersionMarker() {
+  return 1;
+}
