@@ -333,7 +333,7 @@ void Installer::RunWithFolder(const base::FilePath& folder,
     if (unpacker_->Unpack(command_line_) && RunInstallerFromPackage(false))
       ReportSuccess();
     else
-      ReportLastError();
+      ReportHandOverFailure();
     return;
   }
   RunInPlace();
@@ -508,7 +508,7 @@ void Installer::OnPackageReady() {
                               PACKAGE_OPERATION_POST_ELEVATION)) {
     ReportSuccess();
   } else {
-    ReportLastError();
+    ReportHandOverFailure();
   }
 }
 
@@ -667,6 +667,19 @@ void Installer::ReportLastError() {
   if (code == RESULT_SUCCESS)
     code = RESULT_GENERAL_ERROR;
   ReportError(code, path, message);
+}
+
+void Installer::ReportHandOverFailure() {
+  // The front end interrupted the run while the package's installer had it:
+  // that installer cancelled, and so does this run, without an error of its
+  // own.
+  if (interrupted_event_.IsValid() &&
+      ::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
+    return;
+  }
+  ReportLastError();
 }
 
 void Installer::ReportSuccess() {

@@ -126,6 +126,9 @@ class Installer : public InstallerStepContextImpl,
                    const base::string16& path,
                    const std::string& message);
   void ReportLastError();
+  // A failed unpacking or hand-over: the last error, or the cancel when the
+  // front end interrupted the run meanwhile.
+  void ReportHandOverFailure();
   void ReportSuccess();
   void Cancel();
   void ReleaseResources();

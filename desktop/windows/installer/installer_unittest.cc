@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/at_exit.h"
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/command_line.h"
@@ -304,6 +305,9 @@ class InstallerTest : public testing::Test {
   }
 
   base::MessageLoopForIO message_loop_;
+  // An upgrade opens the installation's preferences on the process's
+  // preference pool; the pool ends with the test.
+  base::AtExitManager exit_manager_;
   ScopedInstallerErrorRecord error_record_;
   base::ScopedTempDir temp_;
   ScopedLastPathValue last_path_value_;
