@@ -118,7 +118,8 @@ fi
 echo
 echo "Statistics events ($RUN/stats.txt):"
 [ -f "$RUN/stats.txt" ] && sed 's/^/  /' "$RUN/stats.txt"
-log=$(ls -t "$RUN/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null | tail -1 || true)
+# Named by their start time: the first is the front end's.
+log=$(ls "$RUN/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null | sort | head -1 || true)
 if [ -n "$log" ]; then
   echo
   echo "Front end's log file: $log (first lines)"
