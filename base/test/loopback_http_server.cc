@@ -107,8 +107,8 @@ bool LoopbackHttpServer::Start() {
   if (::bind(listener, reinterpret_cast<sockaddr*>(&address),
              sizeof(address)) != 0 ||
       ::listen(listener, SOMAXCONN) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address),
-                    &length) != 0) {
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) !=
+          0) {
     return false;
   }
   port_ = ntohs(address.sin_port);
@@ -177,11 +177,10 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     if (header_end == std::string::npos) {
       header_end = received.find("\r\n\r\n");
       if (header_end != std::string::npos) {
-        content_length = static_cast<size_t>(
-            strtoul(HeaderValue(received.substr(0, header_end + 2),
-                                "Content-Length")
-                        .c_str(),
-                    nullptr, 10));
+        content_length = static_cast<size_t>(strtoul(
+            HeaderValue(received.substr(0, header_end + 2), "Content-Length")
+                .c_str(),
+            nullptr, 10));
       }
     }
     if (header_end != std::string::npos &&

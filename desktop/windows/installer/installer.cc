@@ -151,12 +151,11 @@ void Installer::RunBody() {
     return;
   }
 
-  if (interprocess_state()->IsAutoupdate() &&
-      operation != OPERATION_UPGRADE) {
-    ReportError(RESULT_INVALID_OPERATION, base::string16(),
-                base::StringPrintf(
-                    "Settings operation invalid for autoupdate: %d\n",
-                    static_cast<int>(operation)));
+  if (interprocess_state()->IsAutoupdate() && operation != OPERATION_UPGRADE) {
+    ReportError(
+        RESULT_INVALID_OPERATION, base::string16(),
+        base::StringPrintf("Settings operation invalid for autoupdate: %d\n",
+                           static_cast<int>(operation)));
     return;
   }
 
@@ -186,8 +185,7 @@ void Installer::RunBody() {
     OnObjectSignaled(interrupted_event_.Get());
     return;
   }
-  if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(),
-                                              this)) {
+  if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
     ReportError(RESULT_GENERAL_ERROR, base::string16(),
                 "Failed to watch the installation interrupted event");
     return;
@@ -266,8 +264,7 @@ void Installer::RunWithFolder(const base::FilePath& folder,
   const bool write_access =
       may_write &&
       security->HasAccess(folder.value(), SE_FILE_OBJECT, kFolderAccess);
-  const bool stored_single_profile =
-      details.GetSingleProfile().value_or(false);
+  const bool stored_single_profile = details.GetSingleProfile().value_or(false);
 
   if (!write_access && operation == OPERATION_INSTALL &&
       settings->GetSingleProfile() && stored_single_profile) {
@@ -339,8 +336,7 @@ void Installer::RunWithFolder(const base::FilePath& folder,
   RunInPlace();
 }
 
-bool Installer::ObtainWriteAccess(const base::FilePath& folder,
-                                  bool is_admin) {
+bool Installer::ObtainWriteAccess(const base::FilePath& folder, bool is_admin) {
   SecurityUtils* security = SecurityUtilsImpl::GetInstance();
   if (security->GrantAccess(folder.value(), SE_FILE_OBJECT, kFolderAccess,
                             false, &saved_folder_security_)) {
@@ -355,8 +351,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder,
         ReportLastError();
         return false;
       }
-      if (!security->HasAccess(folder.value(), SE_FILE_OBJECT,
-                               kFolderAccess)) {
+      if (!security->HasAccess(folder.value(), SE_FILE_OBJECT, kFolderAccess)) {
         ReportError(RESULT_INSUFFICIENT_PRIVILEGES, base::string16(),
                     "No write access to installation folder after attempting "
                     "to get it via elevated process");
@@ -522,9 +517,9 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
     command_line.AppendSwitch("post-elevated-install-tasks");
   command_line.AppendSwitchASCII(
       "crash-reporter-pid",
-      base::StringPrintf("%ld", crash_reporter::InstallerCrashReporterClient::
-                                    GetInstance()
-                                        ->crash_reporter_pid()));
+      base::StringPrintf(
+          "%ld", crash_reporter::InstallerCrashReporterClient::GetInstance()
+                     ->crash_reporter_pid()));
   if (command_line_->HasSwitch("install-subfolder")) {
     command_line.AppendSwitchNative(
         "install-subfolder",
@@ -562,16 +557,14 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
 
 bool Installer::RunElevated() {
   LOG(INFO) << "Running the installer elevated.";
-  return SetLastInstallerError(RESULT_ELEVATION_FAILED,
-                               kElevationNotAvailable);
+  return SetLastInstallerError(RESULT_ELEVATION_FAILED, kElevationNotAvailable);
 }
 
 bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
                                               bool permanent) {
   VLOG(1) << "Asking for " << (permanent ? "permanent" : "temporary")
           << " permissions on " << folder.value();
-  return SetLastInstallerError(RESULT_ELEVATION_FAILED,
-                               kElevationNotAvailable);
+  return SetLastInstallerError(RESULT_ELEVATION_FAILED, kElevationNotAvailable);
 }
 
 void Installer::RunPostElevationTasks() {
@@ -588,8 +581,8 @@ void Installer::FinalizeInstallation() {
   base::CommandLine command_line(GetInstallFolder().Append(L"launcher.exe"));
   for (const char* name : kImportSwitches) {
     if (command_line_->HasSwitch(name)) {
-      command_line.AppendSwitchNative(name,
-                                      command_line_->GetSwitchValueNative(name));
+      command_line.AppendSwitchNative(
+          name, command_line_->GetSwitchValueNative(name));
     }
   }
   if (settings->GetOperation() != OPERATION_UPGRADE)

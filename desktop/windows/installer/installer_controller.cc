@@ -38,18 +38,16 @@ const char kMinimalPackageFeature[] = "installer-use-minimal-package";
 
 // Switches a relaunched installer takes over from this process as they are.
 const char* const kRelaunchPassedSwitches[] = {
-    "test-avro-srv",
-    "internal-package-server",
-    "local-stats-server",
-    "local-pref-default-overrides-server",
-    "server-tracking-data",
-    "server-tracking-blob",
+    "test-avro-srv",        "internal-package-server",
+    "local-stats-server",   "local-pref-default-overrides-server",
+    "server-tracking-data", "server-tracking-blob",
 };
 
 // The tracking data as compact JSON: the blob is base64 of "<hash>:<json>",
 // padded with blanks.
 std::string TrackingDataJson() {
-  TrackingDataDictionary* dictionary = GetInterprocessState()->GetTrackingData();
+  TrackingDataDictionary* dictionary =
+      GetInterprocessState()->GetTrackingData();
   if (!dictionary)
     return std::string();
   std::string blob = dictionary->SerializeTrackingBlob();
@@ -162,8 +160,8 @@ void InstallerController::InitializeFetcher(
   package_fetcher_ = std::make_unique<PackageFetcher>(
       fetcher_thread_->task_runner(), std::move(proxy));
   if (IsMinimalPackageEnabled()) {
-    package_fetcher_->SetUseMinimalPackage(GetMinimalPackagePaks(
-        settings_->GetLanguage(), GetMonitorScaleIds()));
+    package_fetcher_->SetUseMinimalPackage(
+        GetMinimalPackagePaks(settings_->GetLanguage(), GetMonitorScaleIds()));
   }
   GetInterprocessState()->SetPackageDirPrefix(download_folder);
   runner_->SetPaths(download_folder, base::FilePath());
@@ -220,7 +218,8 @@ void InstallerController::NotifyPackageFetcherError(
 
 void InstallerController::OnStepStarting(const std::string& name) {
   if (StepSendsStatistics(name))
-    GetAvroStatsSender()->Send(std::make_unique<InstallerStepStartingEvent>(name));
+    GetAvroStatsSender()->Send(
+        std::make_unique<InstallerStepStartingEvent>(name));
 }
 
 void InstallerController::OnStepFinished(const std::string& name,
@@ -261,8 +260,7 @@ void InstallerController::OnBackendProcessTerminated(int result) {
 }
 
 void InstallerController::UpdateStatsTraffic() {
-  GetAvroStatsSender()->SetTrafficAllowed(
-      settings_->GetEnableInstallerStats());
+  GetAvroStatsSender()->SetTrafficAllowed(settings_->GetEnableInstallerStats());
 }
 
 void InstallerController::OnSettingsChanged() {
@@ -272,8 +270,8 @@ void InstallerController::OnSettingsChanged() {
 
 void InstallerController::OnLanguageChanged() {
   if (package_fetcher_ && IsMinimalPackageEnabled()) {
-    package_fetcher_->SetUseMinimalPackage(GetMinimalPackagePaks(
-        settings_->GetLanguage(), GetMonitorScaleIds()));
+    package_fetcher_->SetUseMinimalPackage(
+        GetMinimalPackagePaks(settings_->GetLanguage(), GetMonitorScaleIds()));
   }
 }
 
@@ -319,8 +317,8 @@ bool InstallerController::Relaunch() {
   command_line.AppendSwitchASCII("session-guid",
                                  GetInterprocessState()->GetSessionGuid());
   command_line.AppendSwitch("runimmediately");
-  command_line.AppendSwitchASCII(
-      "ui-thread-id", base::UintToString(::GetCurrentThreadId()));
+  command_line.AppendSwitchASCII("ui-thread-id",
+                                 base::UintToString(::GetCurrentThreadId()));
   const base::CommandLine& own = *base::CommandLine::ForCurrentProcess();
   command_line.CopySwitchesFrom(own, kRelaunchPassedSwitches,
                                 std::size(kRelaunchPassedSwitches));

@@ -272,8 +272,8 @@ int RunMainPath(const base::FilePath& installation_folder) {
         BackendProcessInstallerRunnerImpl runner;
         result = runner.Run(&run_settings);
       } else {
-        result = RunFrontEnd(flags.silent, own_file, payload.get(),
-                             &run_settings);
+        result =
+            RunFrontEnd(flags.silent, own_file, payload.get(), &run_settings);
       }
     }
   }

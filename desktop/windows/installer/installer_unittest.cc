@@ -106,7 +106,9 @@ class FakeSecurity : public SecurityUtils {
   bool IsUserAdmin(bool linked) override {
     return admin || (linked && linked_admin);
   }
-  bool HasAccess(const base::string16& name, SE_OBJECT_TYPE, uint32_t) override {
+  bool HasAccess(const base::string16& name,
+                 SE_OBJECT_TYPE,
+                 uint32_t) override {
     return name != denied.value();
   }
   bool NeedsElevation(bool, bool) override { return false; }
@@ -123,7 +125,8 @@ class FakeSecurity : public SecurityUtils {
                                                          nullptr);
     return grant_succeeds;
   }
-  bool RestoreSecurity(std::unique_ptr<SavedSecurityDescriptor>* saved) override {
+  bool RestoreSecurity(
+      std::unique_ptr<SavedSecurityDescriptor>* saved) override {
     restores += (*saved)->object_name() == denied.value();
     saved->reset();
     return true;
@@ -170,7 +173,8 @@ class Recorder : public InstallerObserver {
   void OnTotalSteps(int total) override {
     events.push_back("total " + base::IntToString(total));
   }
-  void OnError(int code, const base::string16& path,
+  void OnError(int code,
+               const base::string16& path,
                const std::string& message) override {
     events.push_back("error " + base::IntToString(code) + " " + message);
     error_path = path;
@@ -296,8 +300,7 @@ class InstallerTest : public testing::Test {
     const std::vector<std::string>& events = recorder_->events;
     EXPECT_EQ(1, std::count_if(events.begin(), events.end(),
                                [](const std::string& e) {
-                                 return e.find("error") == 0 ||
-                                        e == "success";
+                                 return e.find("error") == 0 || e == "success";
                                }));
     ASSERT_GE(events.size(), 2u) << "no outcome in time";
     EXPECT_EQ(kEnd, std::vector<std::string>(events.end() - 2, events.end()));
@@ -474,8 +477,8 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
     scheduler_.schedules = 0;
     const int64_t before = base::Time::Now().ToTimeT();
     Installer installer(std::make_unique<FakeScheduler>(&scheduler_),
-                       InstallationStatusReaderFactory(), &state_,
-                       &command_line_);
+                        InstallationStatusReaderFactory(), &state_,
+                        &command_line_);
     ASSERT_TRUE(installer.Run(&settings_));
     RunPostedTasks();
     ASSERT_EQ(1, scheduler_.schedules) << installer.result();

@@ -154,11 +154,11 @@ bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const base::FilePath relative(base::UTF8ToWide(entries[i]));
     std::string error;
-    if (!ExecuteOperation(context_->GetTransaction(),
-                          std::make_unique<CopyFileOperation>(
-                              package_dir.Append(relative),
-                              target.Append(relative)),
-                          &error)) {
+    if (!ExecuteOperation(
+            context_->GetTransaction(),
+            std::make_unique<CopyFileOperation>(package_dir.Append(relative),
+                                                target.Append(relative)),
+            &error)) {
       return SetLastInstallerError(
           RESULT_COPY_FAILED,
           "Cannot copy package file '" + entries[i] + "'\n" + error);

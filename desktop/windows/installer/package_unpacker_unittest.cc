@@ -136,8 +136,7 @@ class PackageUnpackerTest : public testing::Test {
   void TearDown() override { SetOsOperationsForTesting(nullptr); }
 
   std::unique_ptr<PackageUnpacker> MakeUnpacker(
-      const std::string& version,
-      std::unique_ptr<LzmaUtil> lzma = nullptr) {
+      const std::string& version, std::unique_ptr<LzmaUtil> lzma = nullptr) {
     return std::make_unique<PackageUnpacker>(
         std::make_unique<FakeFileVersionUtils>(version), std::move(lzma),
         context_.get(), &recorder_, state_.get());
@@ -151,12 +150,12 @@ class PackageUnpackerTest : public testing::Test {
   // The names below the install folder, sorted, folders ending in "\".
   std::vector<std::string> InstallTree() {
     std::vector<std::string> names;
-    base::FileEnumerator e(install_, true,
-                           base::FileEnumerator::FILES |
-                               base::FileEnumerator::DIRECTORIES);
+    base::FileEnumerator e(
+        install_, true,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath p = e.Next(); !p.empty(); p = e.Next()) {
-      std::string name = base::WideToUTF8(
-          p.value().substr(install_.value().size() + 1));
+      std::string name =
+          base::WideToUTF8(p.value().substr(install_.value().size() + 1));
       if (e.GetInfo().IsDirectory())
         name += "\\";
       names.push_back(name);
@@ -186,7 +185,7 @@ TEST_F(PackageUnpackerTest, NamesTheSubfolderAfterTheFirstFreeVersionName) {
   const struct {
     const char* resource_version;  // "" when the package has no resource
     const char* package_version;   // null when there is no file
-    bool occupied;  // 47.0.4127.0 and 47.0.4127.0_0 are there already
+    bool occupied;         // 47.0.4127.0 and 47.0.4127.0_0 are there already
     const char* expected;  // null when the preparation fails
     const char* error;
   } kCases[] = {
@@ -219,8 +218,7 @@ TEST_F(PackageUnpackerTest, NamesTheSubfolderAfterTheFirstFreeVersionName) {
       EXPECT_FALSE(command_line.HasSwitch("install-subfolder"));
       continue;
     }
-    const std::string expected =
-        *c.expected ? c.expected : GetVersionString();
+    const std::string expected = *c.expected ? c.expected : GetVersionString();
     EXPECT_EQ(expected, command_line.GetSwitchValueASCII("install-subfolder"));
     EXPECT_TRUE(base::DirectoryExists(install_.AppendASCII(expected)));
     // The folder went into the run's transaction.
@@ -241,8 +239,8 @@ TEST_F(PackageUnpackerTest, UninstallRepairAndAChosenSubfolderCreateNothing) {
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     if (c.switch_given)
       command_line.AppendSwitchASCII("install-subfolder", "given");
-    EXPECT_TRUE(MakeUnpacker("47.0.4127.0")->PrepareInstallSubfolder(
-        &command_line));
+    EXPECT_TRUE(
+        MakeUnpacker("47.0.4127.0")->PrepareInstallSubfolder(&command_line));
     EXPECT_EQ(c.switch_given, command_line.HasSwitch("install-subfolder"));
     EXPECT_TRUE(InstallTree().empty());
     EXPECT_TRUE(context_->GetTransaction()->empty());
@@ -289,14 +287,14 @@ TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
     for (int i = 0; i < 7; ++i)
       expected_events.push_back("direct_unpacking " + base::IntToString(i));
     EXPECT_EQ(expected_events, recorder_.events);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"47.0.4127.0\\", "47.0.4127.0\\files_list",
-                   "47.0.4127.0\\installer_helper_64.exe",
-                   "47.0.4127.0\\kavor.dll", "47.0.4127.0\\kavor_setup.exe",
-                   "47.0.4127.0\\launcher.exe", "47.0.4127.0\\resources\\",
-                   "47.0.4127.0\\resources\\a.pak",
-                   "47.0.4127.0\\root_files_list"}),
-              InstallTree());
+    EXPECT_EQ(
+        std::vector<std::string>(
+            {"47.0.4127.0\\", "47.0.4127.0\\files_list",
+             "47.0.4127.0\\installer_helper_64.exe", "47.0.4127.0\\kavor.dll",
+             "47.0.4127.0\\kavor_setup.exe", "47.0.4127.0\\launcher.exe",
+             "47.0.4127.0\\resources\\", "47.0.4127.0\\resources\\a.pak",
+             "47.0.4127.0\\root_files_list"}),
+        InstallTree());
     RollbackOperations(context_->GetTransaction());
     EXPECT_TRUE(InstallTree().empty());
   }
@@ -312,31 +310,32 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
   } kCases[] = {
       {{L"sub\\", L"sub\\a.txt", L"b.txt"}, 0, nullptr},
       {{L"a.txt", L"b.txt"}, 7, "Could not lzma unpack, error code: 7"},
-      {{L"a.txt", L"..\\evil.txt"}, 0,
+      {{L"a.txt", L"..\\evil.txt"},
+       0,
        "Archive entry outside the destination folder: "},
-      {{L"a.txt", up.value() + L"\\"}, 0,
+      {{L"a.txt", up.value() + L"\\"},
+       0,
        "Archive entry outside the destination folder: "},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.entries.back());
     recorder_.events.clear();
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-    const bool ok =
-        MakeUnpacker("47.0.4127.0",
-                     std::make_unique<FakeLzmaUtil>(c.entries, c.result))
-            ->Unpack(&command_line);
+    const bool ok = MakeUnpacker("47.0.4127.0", std::make_unique<FakeLzmaUtil>(
+                                                    c.entries, c.result))
+                        ->Unpack(&command_line);
     ASSERT_EQ(c.error == nullptr, ok);
     if (ok) {
-      EXPECT_EQ(std::vector<std::string>({"total 3", "direct_unpacking 1",
-                                          "direct_unpacking 2"}),
-                recorder_.events);
       EXPECT_EQ(std::vector<std::string>(
-                    {"47.0.4127.0\\", "47.0.4127.0\\b.txt",
-                     "47.0.4127.0\\sub\\", "47.0.4127.0\\sub\\a.txt"}),
+                    {"total 3", "direct_unpacking 1", "direct_unpacking 2"}),
+                recorder_.events);
+      EXPECT_EQ(std::vector<std::string>({"47.0.4127.0\\", "47.0.4127.0\\b.txt",
+                                          "47.0.4127.0\\sub\\",
+                                          "47.0.4127.0\\sub\\a.txt"}),
                 InstallTree());
     } else {
-      const std::string expected = std::string(
-          "Unpack archive operation failed\n") + c.error;
+      const std::string expected =
+          std::string("Unpack archive operation failed\n") + c.error;
       EXPECT_EQ(expected, LastError(nullptr).substr(0, expected.size()));
       EXPECT_NE(std::string::npos,
                 LastError(nullptr).find("\nCannot unpack the installer"));
@@ -350,8 +349,8 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
 TEST_F(PackageUnpackerTest, ThisBuildCannotReadAnArchive) {
   WritePackageFile(L"kavor_package", "7z");
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-  EXPECT_FALSE(MakeUnpacker("47.0.4127.0", CreateLzmaUtil())
-                   ->Unpack(&command_line));
+  EXPECT_FALSE(
+      MakeUnpacker("47.0.4127.0", CreateLzmaUtil())->Unpack(&command_line));
   EXPECT_EQ(
       "Unpack archive operation failed\nCould not open the archive: 2\n"
       "Cannot unpack the installer",

@@ -28,9 +28,12 @@ constexpr wchar_t kLocalTestServerUrl[] = L"http://127.0.0.1:3001/prefs";
 std::vector<std::wstring> GetPrefDefaultOverridesAllowedDomains(
     const std::wstring& company_domain) {
   std::vector<std::wstring> domains = {
-      L".kavor.example",           L".services.kavor.internal",
-      L".build.kavor.internal",    L".staging.kavor.internal",
-      L"localhost",                L"127.0.0.1",
+      L".kavor.example",
+      L".services.kavor.internal",
+      L".build.kavor.internal",
+      L".staging.kavor.internal",
+      L"localhost",
+      L"127.0.0.1",
   };
   if (company_domain != domains.front())
     domains.push_back(company_domain);
@@ -39,13 +42,12 @@ std::vector<std::wstring> GetPrefDefaultOverridesAllowedDomains(
 
 std::wstring GetPrefDefaultOverridesUrl(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(kLocalPrefDefaultOverridesServerSwitch)) {
-    const std::wstring server =
-        command_line.GetSwitchValueNative(kLocalPrefDefaultOverridesServerSwitch);
+    const std::wstring server = command_line.GetSwitchValueNative(
+        kLocalPrefDefaultOverridesServerSwitch);
     return server.empty() ? kLocalTestServerUrl : server;
   }
-  return base::UTF8ToWide(GetNamedUrl("autoupdate") +
-                          "api/prefs/?product=" + GetProductName() +
-                          "&version=" + GetVersionString());
+  return base::UTF8ToWide(GetNamedUrl("autoupdate") + "api/prefs/?product=" +
+                          GetProductName() + "&version=" + GetVersionString());
 }
 
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(

@@ -28,8 +28,7 @@ namespace installer {
 const int SilentInstallerController::kTerminateDelayMs = 1000;
 
 SilentInstallerController::SilentInstallerController(
-    std::unique_ptr<MainProcessInstallerRunner> runner,
-    Settings* settings)
+    std::unique_ptr<MainProcessInstallerRunner> runner, Settings* settings)
     : InstallerController(std::move(runner), settings, nullptr) {}
 
 SilentInstallerController::~SilentInstallerController() {
@@ -77,7 +76,8 @@ int SilentInstallerController::Start(PayloadManager* payload_manager,
       base::CommandLine::ForCurrentProcess()->GetArgumentsString());
   details.package_architecture = ArchitectureToLowerCaseString(
       static_cast<int>(settings()->GetArchitecture()));
-  GetAvroStatsSender()->Send(std::make_unique<ControllerLaunchedEvent>(details));
+  GetAvroStatsSender()->Send(
+      std::make_unique<ControllerLaunchedEvent>(details));
 
   runner()->AddObserver(this);
   if (!settings()->IsFetchingFolderDetails())
@@ -203,8 +203,7 @@ void SilentInstallerController::OnSuccess() {
 
 void SilentInstallerController::OnBackendProcessTerminated(int result) {
   InstallerController::OnBackendProcessTerminated(result);
-  VLOG(2) << "Installer ended. Error is: " << this->result()
-          << ". terminating";
+  VLOG(2) << "Installer ended. Error is: " << this->result() << ". terminating";
   base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
       FROM_HERE,
       base::BindOnce(&SilentInstallerController::Terminate,

@@ -136,12 +136,13 @@ class SilentInstallerControllerTest : public testing::Test {
     base::RunLoop run_loop;
     bool quit_by_controller = true;
     base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-        FROM_HERE, base::BindOnce(
-                       [](bool* flag, base::RunLoop* loop) {
-                         *flag = false;
-                         loop->Quit();
-                       },
-                       &quit_by_controller, &run_loop),
+        FROM_HERE,
+        base::BindOnce(
+            [](bool* flag, base::RunLoop* loop) {
+              *flag = false;
+              loop->Quit();
+            },
+            &quit_by_controller, &run_loop),
         base::TimeDelta::FromSeconds(seconds));
     quit_ = run_loop.QuitClosure();
     run_loop.Run();
@@ -159,8 +160,8 @@ class SilentInstallerControllerTest : public testing::Test {
 
 TEST_F(SilentInstallerControllerTest,
        AllUsersByStandardUserBecomesCurrentUserInDefaultFolder) {
-  ASSERT_EQ(0, controller_->Start(nullptr, base::FilePath(),
-                                  base::BindOnce([] {})));
+  ASSERT_EQ(
+      0, controller_->Start(nullptr, base::FilePath(), base::BindOnce([] {})));
   RunUntilIdle();
   EXPECT_EQ(1, runner_log_.starts);
   EXPECT_EQ(INSTALL_MODE_CURRENT_USER, runner_log_.started_mode);
@@ -203,11 +204,11 @@ TEST_F(SilentInstallerControllerTest, EveryEndTerminatesOnce) {
     runner_log_ = RunnerLog();
     controller_ = std::make_unique<SilentInstallerController>(
         std::make_unique<FakeRunner>(&runner_log_), &settings_);
-    ASSERT_EQ(0, controller_->Start(
-                     nullptr, base::FilePath(),
-                     base::BindOnce([](base::RepeatingClosure* quit) {
-                       quit->Run();
-                     }, &quit_)));
+    ASSERT_EQ(
+        0, controller_->Start(
+               nullptr, base::FilePath(),
+               base::BindOnce([](base::RepeatingClosure* quit) { quit->Run(); },
+                              &quit_)));
     c.end(controller_.get());
     ASSERT_TRUE(RunUntilQuit(5)) << "controller did not quit the loop";
     EXPECT_EQ(0, controller_->result());
@@ -223,11 +224,11 @@ TEST_F(SilentInstallerControllerTest, EveryEndTerminatesOnce) {
 
 TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
   PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
-  ASSERT_EQ(0, controller_->Start(
-                   &payload, base::FilePath(L"C:\\no-such-download"),
-                   base::BindOnce([](base::RepeatingClosure* quit) {
-                     quit->Run();
-                   }, &quit_)));
+  ASSERT_EQ(
+      0, controller_->Start(
+             &payload, base::FilePath(L"C:\\no-such-download"),
+             base::BindOnce([](base::RepeatingClosure* quit) { quit->Run(); },
+                            &quit_)));
   ASSERT_TRUE(RunUntilQuit(5)) << "controller did not quit the loop";
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
   EXPECT_EQ(1, Count("error"));

@@ -81,9 +81,9 @@ int Run(int argc, wchar_t** argv) {
       ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
   const std::wstring mailslot_path =
       L"\\\\.\\mailslot\\kavor_installer\\" + folder;
-  base::win::ScopedHandle mailslot(::CreateMailslotW(
-      mailslot_path.c_str(), installer::kMaxInstallerMessageSize, 100,
-      nullptr));
+  base::win::ScopedHandle mailslot(
+      ::CreateMailslotW(mailslot_path.c_str(),
+                        installer::kMaxInstallerMessageSize, 100, nullptr));
   if (!interrupted.IsValid() || !mailslot.IsValid()) {
     fprintf(stderr, "kavor_backend_driver: cannot create %s\n",
             interrupted.IsValid() ? "the mailslot" : "the event");
@@ -124,7 +124,8 @@ int Run(int argc, wchar_t** argv) {
     }
     // A read that timed out: nothing in the mailslot.
     const ULONGLONG now = ::GetTickCount64();
-    if (!ended_at && ::WaitForSingleObject(backend.Handle(), 0) == WAIT_OBJECT_0)
+    if (!ended_at &&
+        ::WaitForSingleObject(backend.Handle(), 0) == WAIT_OBJECT_0)
       ended_at = now;
     if (ended_at && now - ended_at >= kQuietAfterExitMs)
       break;

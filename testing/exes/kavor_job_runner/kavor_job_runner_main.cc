@@ -26,8 +26,8 @@
 //       "job peak_process_memory_kb=N", the job's largest process commit
 //       (0 under Wine). The memory figures are sampled while the processes
 //       run, 20 times a second (0 when a process ended before a sample;
-//       a name is "?" when Wine could not tell it before the end). Processes that end
-//       before the runner sees them start are missing.
+//       a name is "?" when Wine could not tell it before the end). Processes
+//       that end before the runner sees them start are missing.
 //
 // Modes for testing the runner itself, used in place of PROGRAM through a
 // second runner:
@@ -227,26 +227,25 @@ class ProcessReport {
       DWORD exit_code = 0;
       ::GetExitCodeProcess(entry.process, &exit_code);
       text += std::string(entry.name.begin(), entry.name.end()) +
-              " exit=" + std::to_string(exit_code) +
-              " peak_working_set_kb=" +
+              " exit=" + std::to_string(exit_code) + " peak_working_set_kb=" +
               std::to_string(entry.peak_working_set / 1024) +
               " peak_private_kb=" + std::to_string(entry.peak_private / 1024) +
               "\r\n";
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    ::QueryInformationJobObject(job, JobObjectExtendedLimitInformation,
-                                &limits, sizeof(limits), nullptr);
+    ::QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                sizeof(limits), nullptr);
     text += "job peak_process_memory_kb=" +
             std::to_string(limits.PeakProcessMemoryUsed / 1024) + "\r\n";
-    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+    HANDLE handle =
+        ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
       return false;
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(handle, text.data(),
-                                static_cast<DWORD>(text.size()), &written,
-                                nullptr);
+    const BOOL ok =
+        ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()),
+                    &written, nullptr);
     ::CloseHandle(handle);
     return ok != 0;
   }
@@ -310,9 +309,8 @@ int RunInJob(const std::vector<std::wstring>& program,
       ::GetTickCount64() + static_cast<ULONGLONG>(timeout_seconds) * 1000;
   ProcessReport report;
   HANDLE first = nullptr;
-  ::DuplicateHandle(::GetCurrentProcess(), info.hProcess,
-                    ::GetCurrentProcess(), &first, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+  ::DuplicateHandle(::GetCurrentProcess(), info.hProcess, ::GetCurrentProcess(),
+                    &first, 0, FALSE, DUPLICATE_SAME_ACCESS);
   report.Add(first);
   // The completion port says when a process starts and when the job is
   // empty; the count is checked as well so that a missed message costs a

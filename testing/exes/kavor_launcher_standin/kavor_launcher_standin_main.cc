@@ -28,9 +28,8 @@ int main() {
   if (handle == INVALID_HANDLE_VALUE)
     return 1;
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(handle, line.data(),
-                              static_cast<DWORD>(line.size()), &written,
-                              nullptr);
+  const BOOL ok = ::WriteFile(
+      handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   ::CloseHandle(handle);
   return ok && written == line.size() ? 0 : 1;
 }

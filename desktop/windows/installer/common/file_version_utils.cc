@@ -92,8 +92,7 @@ bool FileVersionUtilsImpl::GetPackageFileVersion(
   VersionApi api;
   const bool have_api = LoadVersionApi(&api);
   DWORD handle = 0;
-  const DWORD size =
-      have_api ? api.get_size(path.value().c_str(), &handle) : 0;
+  const DWORD size = have_api ? api.get_size(path.value().c_str(), &handle) : 0;
   if (size == 0) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Cannot get the size of file version info");

@@ -51,8 +51,8 @@ TEST(FileVersionUtilsTest, ReadsTheVersionResource) {
     const char* error;
   } kCases[] = {
       {L"kavor_version_plain.dll", "47.0.4127.0", "4127.0", "stable", ""},
-      {L"kavor_version_continuous.dll", "47.0.4127.0.17", "4127.0.17",
-       nullptr, ""},
+      {L"kavor_version_continuous.dll", "47.0.4127.0.17", "4127.0.17", nullptr,
+       ""},
       {L"kavor_version_continuous.dll", "", "", "",
        "No stream value in the package"},
       {L"kavor_version_bad_continuous.dll", "", "", nullptr,

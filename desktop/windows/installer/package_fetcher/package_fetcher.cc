@@ -65,10 +65,9 @@ void PackageFetcherDelegateProxy::RunUICallbackAndPostReply(
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
     Reply reply) {
   owner_runner_->PostTask(
-      FROM_HERE,
-      base::BindOnce(&UICallbackRunner::RunUICallbackAndPostReply, ui_runner_,
-                     std::move(ui_callback), std::move(reply_runner),
-                     std::move(reply)));
+      FROM_HERE, base::BindOnce(&UICallbackRunner::RunUICallbackAndPostReply,
+                                ui_runner_, std::move(ui_callback),
+                                std::move(reply_runner), std::move(reply)));
 }
 
 const char PackageFetcher::kNotAvailableError[] =
@@ -92,9 +91,8 @@ void PackageFetcher::EnableAdditionalFiles() {
 
 void PackageFetcher::Restart() {
   // Unretained: the fetcher is deleted on its thread, after this task.
-  fetcher_runner_->PostTask(
-      FROM_HERE, base::BindOnce(&PackageFetcher::RunFetch,
-                                base::Unretained(this)));
+  fetcher_runner_->PostTask(FROM_HERE, base::BindOnce(&PackageFetcher::RunFetch,
+                                                      base::Unretained(this)));
 }
 
 bool PackageFetcher::Retry() {

@@ -74,8 +74,9 @@ class PackageFetcher {
  public:
   static const char kNotAvailableError[];
 
-  PackageFetcher(base::scoped_refptr<base::SingleThreadTaskRunner> fetcher_runner,
-                 std::unique_ptr<PackageFetcherDelegateProxy> proxy);
+  PackageFetcher(
+      base::scoped_refptr<base::SingleThreadTaskRunner> fetcher_runner,
+      std::unique_ptr<PackageFetcherDelegateProxy> proxy);
   ~PackageFetcher();
 
   void SetUseMinimalPackage(const std::vector<std::string>& resources);

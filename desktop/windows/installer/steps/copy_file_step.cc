@@ -66,10 +66,9 @@ void CopyFileStep::Copy(InstallerStepResult* result) {
     *result = InstallerStepResult(STEP_DONE);
     return;
   }
-  const std::string message = "Failed copying " +
-                              relative_path_.AsUTF8Unsafe() + " to " +
-                              destination.AsUTF8Unsafe() +
-                              " because of error: " + error_;
+  const std::string message =
+      "Failed copying " + relative_path_.AsUTF8Unsafe() + " to " +
+      destination.AsUTF8Unsafe() + " because of error: " + error_;
   LOG(ERROR) << message;
   *result = InstallerStepResult(
       IsRequired() ? STEP_RETRY_THEN_FAIL : STEP_RETRY_THEN_CONTINUE,
@@ -127,18 +126,18 @@ void LauncherCopyStep::OnCopied() {
   // Only the install folder's launcher is used; a second one in the version
   // folder would just be a stale copy after the next update.
   std::string error;
-  if (!ExecuteOperation(GetContext()->GetTransaction(),
-                        std::make_unique<DeleteFileOperation>(
-                            GetTargetFolder().Append(kLauncherName), false,
-                            false),
-                        &error)) {
+  if (!ExecuteOperation(
+          GetContext()->GetTransaction(),
+          std::make_unique<DeleteFileOperation>(
+              GetTargetFolder().Append(kLauncherName), false, false),
+          &error)) {
     VLOG(1) << "Leaving the launcher in the target folder: " << error;
   }
 }
 
 void LauncherCopyStep::GetSourceFolder(base::FilePath* folder) {
-  *folder = GetContext()->IsPackageDirKnown() ? GetTargetFolder()
-                                              : GetPackageDir();
+  *folder =
+      GetContext()->IsPackageDirKnown() ? GetTargetFolder() : GetPackageDir();
 }
 
 void LauncherCopyStep::GetDestinationFolder(base::FilePath* folder) {

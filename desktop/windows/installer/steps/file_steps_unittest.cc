@@ -51,8 +51,8 @@ TEST_F(FileStepsTest, CopyFailsAndRetriesWithOneEventEach) {
   EXPECT_EQ(destination.value(), result.path);
   const std::string prefix = "Failed copying a.dll to " +
                              destination.AsUTF8Unsafe() + " because of error: ";
-  EXPECT_TRUE(base::StartsWith(result.message, prefix,
-                               base::CompareCase::SENSITIVE))
+  EXPECT_TRUE(
+      base::StartsWith(result.message, prefix, base::CompareCase::SENSITIVE))
       << result.message;
   EXPECT_GT(result.message.size(), prefix.size());
   EXPECT_TRUE(context_->events.empty());
@@ -130,10 +130,10 @@ TEST_F(FileStepsTest, MoveFileRecordsOnceAndNamesTheInstallFolder) {
   EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
   EXPECT_EQ(RESULT_COPY_FAILED, result.code);
   EXPECT_EQ(install_.value(), result.path);
-  const std::string prefix =
-      "Failed moving r.dll to " + install_.AsUTF8Unsafe() + " because of error: ";
-  EXPECT_TRUE(base::StartsWith(result.message, prefix,
-                               base::CompareCase::SENSITIVE))
+  const std::string prefix = "Failed moving r.dll to " +
+                             install_.AsUTF8Unsafe() + " because of error: ";
+  EXPECT_TRUE(
+      base::StartsWith(result.message, prefix, base::CompareCase::SENSITIVE))
       << result.message;
   EXPECT_EQ(recorded, context_->GetStatusUnderConstruction()->root_files);
 }
@@ -161,8 +161,8 @@ TEST_F(FileStepsTest, InstallHelper) {
   FakeOsOperations os;
   SetOsOperationsForTesting(&os);
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.architecture << c.package_dir_known
-                                    << c.before);
+    SCOPED_TRACE(testing::Message()
+                 << c.architecture << c.package_dir_known << c.before);
     Reset();
     os.architecture = c.architecture;
     context_->state.package_dir_known = c.package_dir_known;
@@ -179,7 +179,8 @@ TEST_F(FileStepsTest, InstallHelper) {
     for (int i = 0; i < 2; ++i)
       after |= base::PathExists(target_.AppendASCII(kHelpers[i])) << i;
     EXPECT_EQ(c.after, after);
-    const Paths helper = {base::FilePath().AppendASCII(kHelpers[c.architecture])};
+    const Paths helper = {
+        base::FilePath().AppendASCII(kHelpers[c.architecture])};
     EXPECT_EQ(c.status == STEP_DONE ? helper : Paths(),
               context_->GetStatusUnderConstruction()->files);
     if (c.status != STEP_DONE) {
@@ -191,8 +192,8 @@ TEST_F(FileStepsTest, InstallHelper) {
 
 TEST_F(FileStepsTest, MinimalInstallMarkerGoesOnceEveryResourceIsThere) {
   // -1: every resource present.
-  for (int missing : {0, static_cast<int>(kDownloadableResourceCount) - 1,
-                      -1}) {
+  for (int missing :
+       {0, static_cast<int>(kDownloadableResourceCount) - 1, -1}) {
     SCOPED_TRACE(missing);
     Reset();
     Write(target_, "minimal_install", "");

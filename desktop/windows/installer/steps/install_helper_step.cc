@@ -34,9 +34,9 @@ void InstallHelperStep::Execute(InstallerStepResult* result, int attempt) {
   if (GetContext()->IsPackageDirKnown()) {
     if (!base::PathExists(target.Append(helper))) {
       LOG(ERROR) << helper.value() << " is missing in " << target.value();
-      *result = InstallerStepResult(
-          STEP_FAILED, RESULT_COPY_FAILED, helper.value(),
-          "Installer helper not present in unpacked files");
+      *result =
+          InstallerStepResult(STEP_FAILED, RESULT_COPY_FAILED, helper.value(),
+                              "Installer helper not present in unpacked files");
       return;
     }
     const base::FilePath unused = target.Append(other);
@@ -47,15 +47,15 @@ void InstallHelperStep::Execute(InstallerStepResult* result, int attempt) {
             &error)) {
       VLOG(1) << "Leaving " << unused.value() << ": " << error;
     }
-  } else if (!ExecuteOperation(transaction,
-                               std::make_unique<CopyFileOperation>(
-                                   GetPackageDir().Append(helper),
-                                   target.Append(helper)),
-                               &error)) {
+  } else if (!ExecuteOperation(
+                 transaction,
+                 std::make_unique<CopyFileOperation>(
+                     GetPackageDir().Append(helper), target.Append(helper)),
+                 &error)) {
     LOG(ERROR) << "Cannot copy " << helper.value() << ": " << error;
-    *result = InstallerStepResult(STEP_RETRY_THEN_FAIL, RESULT_COPY_FAILED,
-                                  helper.value(),
-                                  "Cannot copy installer helper");
+    *result =
+        InstallerStepResult(STEP_RETRY_THEN_FAIL, RESULT_COPY_FAILED,
+                            helper.value(), "Cannot copy installer helper");
     return;
   }
   GetStatusUnderConstruction()->files.push_back(helper);

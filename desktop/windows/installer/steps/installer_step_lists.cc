@@ -110,8 +110,8 @@ void AddLauncherToHelper(InstallerStepContext* context,
 void AddCleanRegistry(InstallerStepContext* context, InstallerStepList* steps) {
   // The registry entries to clean depend on the bitness of the build that
   // made them.
-  const int bitness = GetExecutableBitness(
-      context->GetInstallFolder().Append(L"launcher.exe"));
+  const int bitness =
+      GetExecutableBitness(context->GetInstallFolder().Append(L"launcher.exe"));
   VLOG(1) << "Installed launcher bitness: " << bitness;
   AddPending(context, steps, {"clean_registry"});
 }
@@ -180,11 +180,11 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
     AddLauncherToHelper(context, steps);
     AddCleanRegistry(context, steps);
-    AddPending(context, steps,
-               {"setup_registry", "update_shortcuts", "write_installer_prefs",
-                "move_old_status", "install_components",
-                "write_installation_status",
-                "setup_file_and_protocol_handlers", "finalize"});
+    AddPending(
+        context, steps,
+        {"setup_registry", "update_shortcuts", "write_installer_prefs",
+         "move_old_status", "install_components", "write_installation_status",
+         "setup_file_and_protocol_handlers", "finalize"});
     return true;
   }
 
@@ -226,9 +226,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     const bool package_dir_known = context->IsPackageDirKnown();
     // Once the package was unpacked into the target folder, its lists are
     // read from there.
-    const base::FilePath folder = package_dir_known
-                                      ? context->GetTargetFolder()
-                                      : context->GetPackageDir();
+    const base::FilePath folder = package_dir_known ? context->GetTargetFolder()
+                                                    : context->GetPackageDir();
     if (!ReadStandardList(folder, &lists->standard))
       return ListsRead::kStandardFailed;
     const base::FilePath root = folder.Append(kRootFilesList);

@@ -35,15 +35,15 @@ class InstallerStepListsTest : public test::StepTest {
     InstallerStepContext* c = context_.get();
     base::string16* u = context_->uninstall_string();
     InstallerStepList steps;
-    const bool ok =
-        operation == OPERATION_INSTALL ? lists->BuildInstallSteps(c, u, &steps)
-        : operation == OPERATION_UPGRADE
-            ? lists->BuildUpgradeSteps(c, u, &steps)
-        : operation == OPERATION_UNINSTALL
-            ? lists->BuildUninstallSteps(c, &steps)
-        : operation == OPERATION_REGISTER_PROTOCOL_HANDLER
-            ? lists->BuildRegisterProtocolHandlerSteps(c, &steps)
-            : lists->BuildFixResourcesSteps(c, &steps);
+    const bool ok = operation == OPERATION_INSTALL
+                        ? lists->BuildInstallSteps(c, u, &steps)
+                    : operation == OPERATION_UPGRADE
+                        ? lists->BuildUpgradeSteps(c, u, &steps)
+                    : operation == OPERATION_UNINSTALL
+                        ? lists->BuildUninstallSteps(c, &steps)
+                    : operation == OPERATION_REGISTER_PROTOCOL_HANDLER
+                        ? lists->BuildRegisterProtocolHandlerSteps(c, &steps)
+                        : lists->BuildFixResourcesSteps(c, &steps);
     Names names;
     for (const auto& step : steps)
       names.push_back(step->name());
@@ -60,15 +60,24 @@ TEST_F(InstallerStepListsTest, InstallListInAndOutOfTheTargetFolder) {
     bool from_target_folder;
     Names head;
   } const kCases[] = {
-      {"copies everything", false, false, false,
+      {"copies everything",
+       false,
+       false,
+       false,
        {"verify_downloadable_resources", "verify_package_contents",
         "copy_file:a.dll", "copy_file:res\\a.pak", "copy_file:root.dll",
         "copy_file:root2.dll"}},
-      {"copies the extra list, moves the root files", true, true, true,
+      {"copies the extra list, moves the root files",
+       true,
+       true,
+       true,
        {"verify_downloadable_resources", "verify_package_contents",
         "copy_file:extra.dll", "delete_file_step", "delete_file_step",
         "move_file", "move_file"}},
-      {"inside the package there is no extra list", true, false, true,
+      {"inside the package there is no extra list",
+       true,
+       false,
+       true,
        {"verify_downloadable_resources", "verify_package_contents",
         "delete_file_step", "delete_file_step", "move_file", "move_file"}},
   };
@@ -97,11 +106,10 @@ TEST_F(InstallerStepListsTest, OtherListsByOperation) {
       {OPERATION_UPGRADE,
        {"verify_downloadable_resources", "verify_package_contents",
         "remove_old_files", "copy_file:a.dll", "remove_old_root_files",
-        "copy_file:root.dll", "copy_file:launcher.exe",
-        "install_tracking_data", "copy_file:pref_default_overrides",
-        "install_helper", "clean_registry", "setup_registry",
-        "update_shortcuts", "write_installer_prefs", "move_old_status",
-        "install_components", "write_installation_status",
+        "copy_file:root.dll", "copy_file:launcher.exe", "install_tracking_data",
+        "copy_file:pref_default_overrides", "install_helper", "clean_registry",
+        "setup_registry", "update_shortcuts", "write_installer_prefs",
+        "move_old_status", "install_components", "write_installation_status",
         "setup_file_and_protocol_handlers", "finalize"}},
       {OPERATION_UNINSTALL,
        {"clean_registry", "remove_shortcuts", "uninstall_finalize",

@@ -35,9 +35,9 @@ void MoveFileStep::Execute(InstallerStepResult* result, int attempt) {
   }
   // The user knows the install folder, not the version folder the file
   // came from.
-  const std::string message =
-      "Failed moving " + relative_path_.AsUTF8Unsafe() + " to " +
-      install_folder.AsUTF8Unsafe() + " because of error: " + error;
+  const std::string message = "Failed moving " + relative_path_.AsUTF8Unsafe() +
+                              " to " + install_folder.AsUTF8Unsafe() +
+                              " because of error: " + error;
   LOG(ERROR) << message;
   *result = InstallerStepResult(STEP_RETRY_THEN_FAIL, RESULT_COPY_FAILED,
                                 install_folder.value(), message);

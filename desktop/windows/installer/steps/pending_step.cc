@@ -4,8 +4,7 @@
 
 namespace installer {
 
-PendingStep::PendingStep(const std::string& name,
-                         InstallerStepContext* context)
+PendingStep::PendingStep(const std::string& name, InstallerStepContext* context)
     : InstallerStep(name, context) {}
 
 PendingStep::~PendingStep() = default;

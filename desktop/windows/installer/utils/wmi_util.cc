@@ -24,16 +24,15 @@ constexpr wchar_t kCreateMethod[] = L"Create";
 bool ConnectToWmi(bool set_blanket, IWbemServices** services) {
   ComPtr<IWbemLocator> locator;
   HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr,
-                                  CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&locator));
+                                  CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&locator));
   if (FAILED(hr)) {
     LOG(ERROR) << "Could not create the WMI locator, hr=0x" << std::hex << hr;
     return false;
   }
   ComPtr<IWbemServices> wmi_services;
   base::win::ScopedBstr name(kCimV2Namespace);
-  hr = locator->ConnectServer(name.Get(), nullptr, nullptr, nullptr, 0,
-                              nullptr, nullptr, &wmi_services);
+  hr = locator->ConnectServer(name.Get(), nullptr, nullptr, nullptr, 0, nullptr,
+                              nullptr, &wmi_services);
   if (FAILED(hr)) {
     LOG(ERROR) << "Could not connect to WMI, hr=0x" << std::hex << hr;
     return false;
@@ -58,11 +57,10 @@ bool CreateWmiMethodParams(IWbemServices* services,
                            IWbemClassObject** in_params) {
   ComPtr<IWbemClassObject> class_object;
   base::win::ScopedBstr class_bstr(class_name.c_str());
-  HRESULT hr = services->GetObject(class_bstr.Get(), 0, nullptr,
-                                   &class_object, nullptr);
+  HRESULT hr =
+      services->GetObject(class_bstr.Get(), 0, nullptr, &class_object, nullptr);
   if (FAILED(hr)) {
-    LOG(ERROR) << "No WMI class " << class_name << ", hr=0x" << std::hex
-               << hr;
+    LOG(ERROR) << "No WMI class " << class_name << ", hr=0x" << std::hex << hr;
     return false;
   }
   ComPtr<IWbemClassObject> definition;
@@ -92,8 +90,8 @@ bool LaunchProcessThroughWmi(const base::string16& command_line,
     return false;
   }
   base::win::ScopedVariant command(command_line.c_str());
-  HRESULT hr = in_params->Put(L"CommandLine", 0,
-                              const_cast<VARIANT*>(command.ptr()), 0);
+  HRESULT hr =
+      in_params->Put(L"CommandLine", 0, const_cast<VARIANT*>(command.ptr()), 0);
   if (FAILED(hr)) {
     LOG(ERROR) << "Could not set the command line, hr=0x" << std::hex << hr;
     return false;
@@ -104,8 +102,8 @@ bool LaunchProcessThroughWmi(const base::string16& command_line,
   hr = services->ExecMethod(class_bstr.Get(), method_bstr.Get(), 0, nullptr,
                             in_params.Get(), &out_params, nullptr);
   if (FAILED(hr) || !out_params) {
-    LOG(ERROR) << "WMI could not run " << kProcessClass << "."
-               << kCreateMethod << ", hr=0x" << std::hex << hr;
+    LOG(ERROR) << "WMI could not run " << kProcessClass << "." << kCreateMethod
+               << ", hr=0x" << std::hex << hr;
     return false;
   }
   // The method's own answer: 0 when the process was made, else why not (9:

@@ -109,9 +109,9 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
 // Set on the session and again on each request: not every WinINet passes
 // the session's values on.
 void SetTimeouts(HINTERNET handle) {
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT,
-                       INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+  for (DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     DWORD timeout = kTimeoutMs;
     Wininet()->set_option(handle, option, &timeout, sizeof(timeout));
   }
@@ -236,9 +236,8 @@ bool WininetImpl::Start(const std::wstring& url,
   {
     base::AutoLock lock(handle_lock_);
     cancelled_ = false;
-    session_ = Wininet()->open(user_agent.c_str(),
-                               INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                               0);
+    session_ = Wininet()->open(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                               nullptr, nullptr, 0);
   }
   if (!session_) {
     RecordError(base::StringPrintf("InternetOpen failed for %s",
@@ -335,8 +334,7 @@ bool WininetImpl::IsHostAllowed(const std::vector<std::wstring>& domains,
     return true;
   for (const std::wstring& domain : domains) {
     if (domain.size() <= host.size() &&
-        host.compare(host.size() - domain.size(), domain.size(), domain) ==
-            0) {
+        host.compare(host.size() - domain.size(), domain.size(), domain) == 0) {
       return true;
     }
   }
@@ -353,10 +351,10 @@ bool WininetImpl::OpenRequest(const CrackedUrl& url, bool post) {
                                    nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
                                    reinterpret_cast<DWORD_PTR>(this));
   if (!connection_) {
-    RecordError(base::StringPrintf("InternetConnect failed for %s:%d",
-                                   base::WideToUTF8(url.host).c_str(),
-                                   url.port),
-                true);
+    RecordError(
+        base::StringPrintf("InternetConnect failed for %s:%d",
+                           base::WideToUTF8(url.host).c_str(), url.port),
+        true);
     return false;
   }
   VLOG(1) << "Opening internet request";
@@ -490,18 +488,18 @@ void WininetImpl::ReadBody(void* request,
     if (!Wininet()->read_file(request, buffer, sizeof(buffer), &read)) {
       const DWORD error = ::GetLastError();
       if (!IsCancelled()) {
-        RecordError(base::StringPrintf(
-            "Download interrupted for unknown reason: %u",
-            static_cast<unsigned>(error)));
+        RecordError(
+            base::StringPrintf("Download interrupted for unknown reason: %u",
+                               static_cast<unsigned>(error)));
       }
       return;
     }
     if (read == 0)
       break;
     if (!writer_->Write(buffer, read)) {
-      RecordError(base::StringPrintf(
-          "Failed writing the response with error %u",
-          static_cast<unsigned>(writer_->last_error())));
+      RecordError(
+          base::StringPrintf("Failed writing the response with error %u",
+                             static_cast<unsigned>(writer_->last_error())));
       return;
     }
     outcome->downloaded_size += read;
@@ -518,8 +516,7 @@ void WininetImpl::ReadBody(void* request,
 }
 
 void WininetImpl::PostProgress(
-    void (DownloadProgressObserver::*report)(uint32_t),
-    uint32_t bytes) {
+    void (DownloadProgressObserver::*report)(uint32_t), uint32_t bytes) {
   if (progress_) {
     owner_runner_->PostTask(
         FROM_HERE, base::BindOnce(&WininetImpl::ReportProgress, weak_this_,
@@ -528,8 +525,7 @@ void WininetImpl::PostProgress(
 }
 
 void WininetImpl::ReportProgress(
-    void (DownloadProgressObserver::*report)(uint32_t),
-    uint32_t bytes) {
+    void (DownloadProgressObserver::*report)(uint32_t), uint32_t bytes) {
   (progress_->*report)(bytes);
 }
 

@@ -56,12 +56,13 @@ class WininetImplTest : public testing::Test {
     base::RunLoop run_loop;
     const base::RepeatingClosure quit = run_loop.QuitClosure();
     const bool started = downloader->Start(
-        url, payload, base::BindRepeating(
-                          [](int* done, base::RepeatingClosure quit) {
-                            ++*done;
-                            quit.Run();
-                          },
-                          &done_, quit),
+        url, payload,
+        base::BindRepeating(
+            [](int* done, base::RepeatingClosure quit) {
+              ++*done;
+              quit.Run();
+            },
+            &done_, quit),
         std::move(writer), std::make_unique<WininetDelegate>());
     if (started) {
       EXPECT_TRUE(base::RunWithin(&run_loop, "the download's completion"));
@@ -112,13 +113,13 @@ TEST_F(WininetImplTest, StreamsTheBodyIntoTheFile) {
     ASSERT_TRUE(base::ReadFileToString(file_, &written));
     EXPECT_EQ(body, written);
 
-    const base::LoopbackHttpServer::Request request =
-        server_.requests().back();
+    const base::LoopbackHttpServer::Request request = server_.requests().back();
     EXPECT_EQ(c.method, request.method);
     EXPECT_EQ("/file?x=1", request.target);
     EXPECT_EQ(c.payload, request.body);
-    EXPECT_NE(std::string::npos,
-              request.headers.find("User-Agent: Kavor NetInstaller/47.0.4127.0\r\n"))
+    EXPECT_NE(
+        std::string::npos,
+        request.headers.find("User-Agent: Kavor NetInstaller/47.0.4127.0\r\n"))
         << request.headers;
   }
 }
@@ -135,12 +136,21 @@ TEST_F(WininetImplTest, OnlyAllowedHostsAndGoodAnswersComplete) {
     int32_t state;
     const char* error;
   } kCases[] = {
-      {"/file", {L".kavor.example"}, false, WininetImpl::STATE_STARTED,
+      {"/file",
+       {L".kavor.example"},
+       false,
+       WininetImpl::STATE_STARTED,
        "Domain disallowed 127.0.0.1\n"},
-      {"/missing", {}, true, WininetImpl::STATE_FAILED,
+      {"/missing",
+       {},
+       true,
+       WininetImpl::STATE_FAILED,
        "Request completed with an unexpected HTTP status 404\n"},
       {"/hop", {L"127.0.0.1"}, true, WininetImpl::STATE_COMPLETED, ""},
-      {"/away", {L"127.0.0.1"}, true, WininetImpl::STATE_FAILED,
+      {"/away",
+       {L"127.0.0.1"},
+       true,
+       WininetImpl::STATE_FAILED,
        "Redirect URL is disallowed http://elsewhere.example/file\n"},
   };
   for (const auto& c : kCases) {
@@ -166,10 +176,10 @@ TEST_F(WininetImplTest, StopDropsTheCompletion) {
   WininetImpl downloader(&ui_runner_, nullptr);
   auto writer = std::make_unique<WininetResponseWriter>();
   ASSERT_TRUE(writer->Open(file_));
-  ASSERT_TRUE(downloader.Start(
-      server_.Url("/file"), std::string(),
-      base::BindRepeating([](int* done) { ++*done; }, &done_),
-      std::move(writer), std::make_unique<WininetDelegate>()));
+  ASSERT_TRUE(
+      downloader.Start(server_.Url("/file"), std::string(),
+                       base::BindRepeating([](int* done) { ++*done; }, &done_),
+                       std::move(writer), std::make_unique<WininetDelegate>()));
   // The worker's outcome is posted by the time Stop has waited for it.
   downloader.Stop();
   RunUntilIdle();

@@ -62,9 +62,8 @@ bool IsInsideFolder(const base::FilePath& folder,
   const base::string16 top = folder.StripTrailingSeparators().value();
   base::string16 value = path.value();
   std::replace(value.begin(), value.end(), L'/', L'\\');
-  if (value.size() < top.size() ||
-      base::FilePath::CompareIgnoreCase(value.substr(0, top.size()), top) !=
-          0) {
+  if (value.size() < top.size() || base::FilePath::CompareIgnoreCase(
+                                       value.substr(0, top.size()), top) != 0) {
     return false;
   }
   base::string16 rest = value.substr(top.size());
