@@ -350,15 +350,14 @@ void Installer::RunWithFolder(const base::FilePath& folder,
     return;
   }
 
-  // The subfolder decides whether this process already runs from the target
-  // folder. An uninstall started from the installed version folder must see
-  // that folder here, not only once the in-place part sets it, or it would
-  // try to unpack the installation into itself.
-  set_installation_subfolder(ComputeInstallationSubfolder());
   if (!unpacker_->PrepareInstallSubfolder(command_line_)) {
     ReportLastError();
     return;
   }
+  // The subfolder decides whether this process already runs from the target
+  // folder. An uninstall started from the installed version folder must see
+  // that folder here, not only once the in-place part sets it, or it would
+  // try to unpack the installation into itself.
   set_installation_subfolder(ComputeInstallationSubfolder());
 
   if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/at_exit.h"
@@ -20,7 +19,6 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
@@ -402,27 +400,6 @@ TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
   EXPECT_FALSE(base::PathExists(settings_.folder));
 }
 
-TEST_F(InstallerTest, UninstallWhileBrowserIsOpenChangesNothing) {
-  settings_.operation = OPERATION_UNINSTALL;
-  SetExistingInstallation(kVersionFolder, L"");
-  const base::FilePath version = settings_.folder.Append(kVersionFolder);
-  const base::FilePath browser = version.Append(L"kavor.exe");
-  ASSERT_TRUE(base::CreateDirectory(version));
-  ASSERT_EQ(1, base::WriteFile(browser, "x", 1));
-  // Open as a running program would be: no one may delete or move it.
-  base::win::ScopedHandle open(
-      ::CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(open.IsValid());
-  RunInstaller();
-  ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
-  EXPECT_EQ(browser.value(), error_path_);
-  EXPECT_EQ(0, scheduler_.schedules);
-  base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
-  EXPECT_EQ(browser, files.Next());
-  EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
-}
-
 TEST_F(InstallerTest, AppIdOfTheNewStatus) {
   scheduler_.schedule_result = false;
   const struct {
@@ -458,14 +435,21 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
 // The uninstall front end starts the installed version's own installer with
 // that version folder as the package: the run must see that it already runs
 // from the target folder and never unpack the installation into itself.
-TEST_F(InstallerTest, UninstallFromTheVersionFolderDoesNotUnpack) {
+// With the browser open the uninstall then fails and changes nothing.
+TEST_F(InstallerTest, UninstallFromTheVersionFolderWhileBrowserIsOpen) {
   settings_.operation = OPERATION_UNINSTALL;
   SetExistingInstallation(kVersionFolder, L"");
   const base::FilePath version = settings_.folder.Append(kVersionFolder);
+  const base::FilePath browser = version.Append(L"kavor.exe");
   ASSERT_TRUE(base::CreateDirectory(version));
+  ASSERT_EQ(1, base::WriteFile(browser, "x", 1));
+  // Open as a running program would be: no one may delete or move it.
+  base::win::ScopedHandle open(
+      ::CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(open.IsValid());
   state_.package_dir = version;
   state_.package_dir_known = true;
-  scheduler_.schedule_result = false;
   base::FilePath exe;
   ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
   ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
@@ -473,10 +457,14 @@ TEST_F(InstallerTest, UninstallFromTheVersionFolderDoesNotUnpack) {
   RunInstaller();
   ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(base::FILE_EXE, exe,
                                                            true, false));
-  ASSERT_LE(2u, events_.size());
-  EXPECT_EQ("ready phase 7",
-            events_[0] + " " + events_[1]);
-  EXPECT_EQ(1, scheduler_.schedules);
+  ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
+  ASSERT_EQ(4u, events_.size());
+  EXPECT_EQ("ready phase 7", events_[0] + " " + events_[1]);
+  EXPECT_EQ(browser.value(), error_path_);
+  EXPECT_EQ(0, scheduler_.schedules);
+  base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
+  EXPECT_EQ(browser, files.Next());
+  EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
 }
 
 }  // namespace
