@@ -9,11 +9,13 @@
 #include "base/features/list_value_feature_reader.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/memory/scoped_refptr.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/values.h"
@@ -76,6 +78,41 @@ const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
 
 const char kElevationNotAvailable[] =
     "Elevation is not available in this build";
+
+// The step scheduler's tasks go through this runner. The scheduler cannot
+// be stopped once it runs, and it holds the run's state unretained: after
+// the run was cancelled (its settings dropped, its operations rolled back)
+// or the Installer is gone, whatever it had posted is dropped instead of
+// running a step or reporting a second outcome.
+class RunGuardedTaskRunner : public base::TaskRunner {
+ public:
+  RunGuardedTaskRunner(base::scoped_refptr<base::TaskRunner> target,
+                       base::WeakPtr<Installer> run)
+      : target_(std::move(target)), run_(std::move(run)) {}
+
+  bool PostDelayedTask(const base::Location& from_here,
+                       base::OnceClosure task,
+                       base::TimeDelta delay) override {
+    return target_->PostDelayedTask(
+        from_here, base::BindOnce(&RunIfRunGoesOn, run_, std::move(task)),
+        delay);
+  }
+  bool RunsTasksInCurrentSequence() const override {
+    return target_->RunsTasksInCurrentSequence();
+  }
+
+ private:
+  ~RunGuardedTaskRunner() override = default;
+
+  static void RunIfRunGoesOn(const base::WeakPtr<Installer>& run,
+                             base::OnceClosure task) {
+    if (run)
+      std::move(task).Run();
+  }
+
+  const base::scoped_refptr<base::TaskRunner> target_;
+  const base::WeakPtr<Installer> run_;
+};
 
 }  // namespace
 
@@ -141,7 +178,7 @@ void Installer::RunBody() {
       ReportLastError();
       return;
     }
-    scheduler_->Run(base::ThreadTaskRunnerHandle::Get(), this);
+    RunSteps();
     return;
   }
 
@@ -313,15 +350,14 @@ void Installer::RunWithFolder(const base::FilePath& folder,
     return;
   }
 
-  // The subfolder decides whether this process already runs from the target
-  // folder. An uninstall started from the installed version folder must see
-  // that folder here, not only once the in-place part sets it, or it would
-  // try to unpack the installation into itself.
-  set_installation_subfolder(ComputeInstallationSubfolder());
   if (!unpacker_->PrepareInstallSubfolder(command_line_)) {
     ReportLastError();
     return;
   }
+  // The subfolder decides whether this process already runs from the target
+  // folder. An uninstall started from the installed version folder must see
+  // that folder here, not only once the in-place part sets it, or it would
+  // try to unpack the installation into itself.
   set_installation_subfolder(ComputeInstallationSubfolder());
 
   if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {
@@ -433,7 +469,14 @@ void Installer::RunInPlace() {
   }
   for (InstallerObserver& observer : observers_)
     observer.OnTotalSteps(static_cast<int>(count));
-  scheduler_->Run(base::ThreadTaskRunnerHandle::Get(), this);
+  RunSteps();
+}
+
+void Installer::RunSteps() {
+  scheduler_->Run(base::MakeRefCounted<RunGuardedTaskRunner>(
+                      base::ThreadTaskRunnerHandle::Get(),
+                      steps_weak_factory_.GetWeakPtr()),
+                  this);
 }
 
 void Installer::ApplyInstallerPrefsExperiments() {
@@ -698,6 +741,7 @@ void Installer::ReleaseResources() {
   set_settings(nullptr);
   uninstall_string()->clear();
   running_ = false;
+  steps_weak_factory_.InvalidateWeakPtrs();
 }
 
 }  // namespace installer

@@ -103,6 +103,8 @@ class Installer : public InstallerStepContextImpl,
   // after the outcome was reported.
   bool ObtainWriteAccess(const base::FilePath& folder, bool is_admin);
   void RunInPlace();
+  // Starts the scheduled steps; none runs once the run released its state.
+  void RunSteps();
   // The installation subfolder as the run knows it now: the recorded one
   // for an uninstall or a repair, else the `install-subfolder` value.
   base::FilePath ComputeInstallationSubfolder();
@@ -148,6 +150,8 @@ class Installer : public InstallerStepContextImpl,
   base::win::ObjectWatcher interrupted_watcher_;
   PackageOperation package_operation_ = PACKAGE_OPERATION_NORMAL;
   std::unique_ptr<PackageUnpacker> unpacker_;
+  // Invalidated when the run releases its state: guards the steps' tasks.
+  base::WeakPtrFactory<Installer> steps_weak_factory_{this};
   base::WeakPtrFactory<Installer> weak_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(Installer);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/at_exit.h"
@@ -20,7 +19,6 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
@@ -39,13 +37,13 @@ namespace {
 
 const wchar_t kVersionFolder[] = L"47.0.4127.0";
 
-// What the run asked of the step list; its steps end with |steps_succeed|
-// unless |hold| keeps them running.
+// What the run asked of the step list. Its steps end with success at once
+// unless |hold| keeps them running; the runner they were given is kept.
 struct SchedulerState {
   int schedules = 0;
-  bool schedule_result = true;
-  bool hold = false;
+  bool schedule_result = true, hold = false;
   InstallationStatus status_at_schedule;
+  base::scoped_refptr<base::TaskRunner> runner;
 };
 
 class FakeScheduler : public InstallerStepScheduler {
@@ -62,6 +60,7 @@ class FakeScheduler : public InstallerStepScheduler {
   }
   void Run(base::scoped_refptr<base::TaskRunner> runner,
            InstallerStepSchedulerDelegate* delegate) override {
+    state_->runner = runner;
     if (!state_->hold) {
       runner->PostTask(
           FROM_HERE,
@@ -106,9 +105,7 @@ class FakeSecurity : public SecurityUtils {
   bool IsUserAdmin(bool linked) override {
     return admin || (linked && linked_admin);
   }
-  bool HasAccess(const base::string16& name,
-                 SE_OBJECT_TYPE,
-                 uint32_t) override {
+  bool HasAccess(const base::string16& name, SE_OBJECT_TYPE, uint32_t) override {
     return name != denied.value();
   }
   bool NeedsElevation(bool, bool) override { return false; }
@@ -155,45 +152,7 @@ class Settings : public test::FakeSettings {
   }
 };
 
-// The run's events in order; an error as "error <code> <message>".
-class Recorder : public InstallerObserver {
- public:
-  explicit Recorder(base::RunLoop* loop) : loop_(loop) {}
-  std::vector<std::string> events;
-  base::string16 error_path;
-
-  void OnInstallFolderReady() override { events.push_back("ready"); }
-  void OnStartingNewMainProcess(bool) override { events.push_back("start"); }
-  void OnReturnedToPreviousMainProcess() override {
-    events.push_back("returned");
-  }
-  void OnEnteringPhase(int phase) override {
-    events.push_back("phase " + base::IntToString(phase));
-  }
-  void OnTotalSteps(int total) override {
-    events.push_back("total " + base::IntToString(total));
-  }
-  void OnError(int code,
-               const base::string16& path,
-               const std::string& message) override {
-    events.push_back("error " + base::IntToString(code) + " " + message);
-    error_path = path;
-  }
-  void OnSuccess() override {
-    events.push_back("success");
-    loop_->Quit();
-  }
-  void OnInstallationCancelled() override {
-    events.push_back("cancelled");
-    loop_->Quit();
-  }
-
- private:
-  base::RunLoop* const loop_;
-};
-
-// Every run here ends rolled back, which puts the user's remembered folder
-// back; this keeps it also when a test stops half-way.
+// The user's remembered folder, put back whatever a test did to it.
 class ScopedLastPathValue {
  public:
   ScopedLastPathValue() { had_ = Read(&saved_); }
@@ -222,29 +181,40 @@ void RunPostedTasks() {
   loop.Run();
 }
 
-// Points the process's own executable somewhere else while it lives.
-class ScopedExePath {
- public:
-  explicit ScopedExePath(const base::FilePath& path) {
-    EXPECT_TRUE(base::PathService::Get(base::FILE_EXE, &saved_));
-    EXPECT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
-        base::FILE_EXE, path, true, false));
-  }
-  ~ScopedExePath() {
-    EXPECT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
-        base::FILE_EXE, saved_, true, false));
-  }
-
- private:
-  base::FilePath saved_;
-};
-
-class InstallerTest : public testing::Test {
+// Records the run's events in order; an error as "error <code> <message>".
+class InstallerTest : public testing::Test, public InstallerObserver {
  protected:
+  void OnInstallFolderReady() override { events_.push_back("ready"); }
+  void OnStartingNewMainProcess(bool) override { events_.push_back("start"); }
+  void OnReturnedToPreviousMainProcess() override {
+    events_.push_back("returned");
+  }
+  void OnEnteringPhase(int phase) override {
+    events_.push_back("phase " + base::IntToString(phase));
+  }
+  void OnTotalSteps(int total) override {
+    events_.push_back("total " + base::IntToString(total));
+  }
+  void OnError(int code,
+               const base::string16& path,
+               const std::string& message) override {
+    events_.push_back("error " + base::IntToString(code) + " " + message);
+    error_path_ = path;
+  }
+  void OnSuccess() override {
+    events_.push_back("success");
+    loop_->Quit();
+  }
+  void OnInstallationCancelled() override {
+    events_.push_back("cancelled");
+    loop_->Quit();
+  }
+
   void SetUp() override {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     settings_.folder = temp_.GetPath().Append(L"Kavor");
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
+    interrupted_ = CreateEvent(L"KavorInstaller/InstallationInterrupted");
   }
   void TearDown() override {
     installer_.reset();
@@ -259,24 +229,21 @@ class InstallerTest : public testing::Test {
     EXPECT_TRUE(event.IsValid()) << kernel_name;
     return event;
   }
-  void CreateInterruptedEvent() {
-    interrupted_ = CreateEvent(L"KavorInstaller/InstallationInterrupted");
-  }
   void SetExistingInstallation(const wchar_t* subfolder, const wchar_t* id) {
     settings_.details.status = std::make_unique<InstallationStatus>();
     settings_.details.status->subfolder = base::FilePath(subfolder);
     settings_.details.status->app_id = id;
   }
 
-  // A new installer with a new recorder; Run posted.
+  // A new installer, its events recorded from now on; Run posted.
   void StartInstaller() {
     installer_.reset();
+    events_.clear();
     loop_ = std::make_unique<base::RunLoop>();
-    recorder_ = std::make_unique<Recorder>(loop_.get());
     installer_ = std::make_unique<Installer>(
         std::make_unique<FakeScheduler>(&scheduler_),
         InstallationStatusReaderFactory(), &state_, &command_line_);
-    installer_->AddObserver(recorder_.get());
+    installer_->AddObserver(this);
     ASSERT_TRUE(installer_->Run(&settings_));
   }
   // Runs the loop until the run's outcome, at most a few seconds.
@@ -289,21 +256,18 @@ class InstallerTest : public testing::Test {
     StartInstaller();
     RunUntilOutcome();
   }
-  bool Reported(const std::string& event) const {
-    const std::vector<std::string>& events = recorder_->events;
-    return std::find(events.begin(), events.end(), event) != events.end();
-  }
   // Exactly one error, then the cancel, and the result is the error's code.
   void ExpectOneError(int code, const std::string& message) {
-    const std::vector<std::string> kEnd = {
-        "error " + base::IntToString(code) + " " + message, "cancelled"};
-    const std::vector<std::string>& events = recorder_->events;
+    const std::vector<std::string>& events = events_;
     EXPECT_EQ(1, std::count_if(events.begin(), events.end(),
                                [](const std::string& e) {
                                  return e.find("error") == 0 || e == "success";
                                }));
     ASSERT_GE(events.size(), 2u) << "no outcome in time";
-    EXPECT_EQ(kEnd, std::vector<std::string>(events.end() - 2, events.end()));
+    EXPECT_EQ(
+        std::vector<std::string>(
+            {"error " + base::IntToString(code) + " " + message, "cancelled"}),
+        std::vector<std::string>(events.end() - 2, events.end()));
     EXPECT_EQ(static_cast<InstallerResult>(code), installer_->result());
   }
 
@@ -321,36 +285,39 @@ class InstallerTest : public testing::Test {
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
   base::win::ScopedHandle interrupted_;
   std::unique_ptr<base::RunLoop> loop_;
-  std::unique_ptr<Recorder> recorder_;
+  std::vector<std::string> events_;
+  base::string16 error_path_;
   std::unique_ptr<Installer> installer_;
 };
 
-// Runs that end before any step: one error, the folder the run created
-// gone again, the step list never asked for.
+// Runs that fail before any step: one error, the folder the run created
+// gone again; a grant the run took itself is given back.
 TEST_F(InstallerTest, EarlyFailures) {
-  CreateInterruptedEvent();
   const char kNoElevation[] = "Elevation is not available in this build";
   const struct {
     const char* label;
     InstallerOperation operation;
-    bool autoupdate, silent, all_users, admin, linked_admin, access;
+    bool autoupdate, silent, all_users, admin, linked_admin, access, grant;
     int code;
     const char* message;
   } kCases[] = {
       // clang-format off
-      {"autoupdate install", OPERATION_INSTALL, 1, 0, 0, 1, 0, 1, 5,
+      {"autoupdate install", OPERATION_INSTALL, 1, 0, 0, 1, 0, 1, 0, 5,
        "Settings operation invalid for autoupdate: 1\n"},
-      {"silent all users", OPERATION_INSTALL, 0, 1, 1, 0, 0, 1, 1,
+      {"silent all users", OPERATION_INSTALL, 0, 1, 1, 0, 0, 1, 0, 1,
        "Installation requires elevation, but cannot elevate when silent"},
-      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 8, kNoElevation},
-      {"standard user without access", OPERATION_UPGRADE, 0, 0, 0, 0, 0, 0, 8,
-       kNoElevation},
-      {"filtered admin without access", OPERATION_INSTALL, 0, 0, 0, 0, 1, 0, 8,
-       kNoElevation},
-      {"admin without access", OPERATION_INSTALL, 0, 0, 0, 1, 0, 0, 7,
+      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 0, 8, kNoElevation},
+      {"standard user without access", OPERATION_UPGRADE, 0, 0, 0, 0, 0, 0, 0,
+       8, kNoElevation},
+      {"filtered admin without access", OPERATION_INSTALL, 0, 0, 0, 0, 1, 0, 0,
+       8, kNoElevation},
+      {"admin without access", OPERATION_INSTALL, 0, 0, 0, 1, 0, 0, 0, 7,
        "Could not obtain write permissions to installation folder"},
+      {"own grant, no steps", OPERATION_INSTALL, 0, 0, 0, 0, 0, 0, 1, 1,
+       "no steps"},
       // clang-format on
   };
+  scheduler_.schedule_result = false;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     settings_.operation = c.operation;
@@ -360,60 +327,58 @@ TEST_F(InstallerTest, EarlyFailures) {
     security_.admin = c.admin;
     security_.linked_admin = c.linked_admin;
     security_.denied = c.access ? base::FilePath() : settings_.folder;
+    security_.grant_succeeds = c.grant;
+    security_.restores = scheduler_.schedules = 0;
     RunInstaller();
     ExpectOneError(c.code, c.message);
-    EXPECT_EQ(0, scheduler_.schedules);
+    EXPECT_EQ(c.grant, scheduler_.schedules);
+    EXPECT_EQ(c.grant, security_.restores);
     EXPECT_FALSE(base::PathExists(settings_.folder));
   }
 }
 
-// A grant the run takes itself is given back when the run ends.
-TEST_F(InstallerTest, OwnGrantIsRestoredAtTheEnd) {
-  CreateInterruptedEvent();
-  security_.denied = settings_.folder;
-  security_.grant_succeeds = true;
-  scheduler_.schedule_result = false;
-  command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
-  RunInstaller();
-  EXPECT_EQ(1, scheduler_.schedules) << "the ladder's first step did not "
-                                        "let the run go on";
-  EXPECT_EQ(1, security_.restores);
-}
-
-TEST_F(InstallerTest, InterruptRollsBackWithoutError) {
-  CreateInterruptedEvent();
+// The interrupt rolls back what the run did, without an error; whatever
+// the steps had posted is dropped, and a later signal changes nothing.
+TEST_F(InstallerTest, InterruptRollsBackWithoutErrorAndEndsTheRun) {
   command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
   scheduler_.hold = true;
   StartInstaller();
   RunPostedTasks();
-  ASSERT_EQ(1, scheduler_.schedules) << "the steps never started";
+  ASSERT_TRUE(scheduler_.runner) << "the steps never started";
   EXPECT_TRUE(base::PathExists(settings_.folder));
+  const std::wstring folder = settings_.folder.value() + L"\\";
   std::wstring remembered;
   ASSERT_TRUE(ScopedLastPathValue::Read(&remembered));
-  EXPECT_EQ(settings_.folder.value() + L"\\", remembered);
+  EXPECT_EQ(folder, remembered);
 
   ASSERT_TRUE(::SetEvent(interrupted_.Get()));
   RunUntilOutcome();
   const std::vector<std::string> kExpected = {"ready", "phase 7", "total 3",
                                               "cancelled"};
-  EXPECT_EQ(kExpected, recorder_->events) << "not cancelled in time";
+  EXPECT_EQ(kExpected, events_) << "not cancelled in time";
   EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
   EXPECT_FALSE(base::PathExists(settings_.folder));
-  EXPECT_FALSE(ScopedLastPathValue::Read(&remembered) &&
-               remembered == settings_.folder.value() + L"\\");
+  EXPECT_FALSE(ScopedLastPathValue::Read(&remembered) && remembered == folder);
+
+  bool step_ran = false;
+  scheduler_.runner->PostTask(
+      FROM_HERE, base::BindOnce([](bool* ran) { *ran = true; }, &step_ran));
+  installer_->OnObjectSignaled(interrupted_.Get());
+  RunPostedTasks();
+  EXPECT_FALSE(step_ran) << "a step ran after the cancel";
+  EXPECT_EQ(kExpected, events_);
 }
 
 // The package is ready before the run waits: handled in the run's own task,
 // without a watch. Here the package has no installer to hand over to.
 TEST_F(InstallerTest, PackageAlreadyReadyIsHandledAtOnce) {
-  CreateInterruptedEvent();
   base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
   ASSERT_TRUE(::SetEvent(ready.Get()));
   command_line_.AppendSwitch("wait-for-package");
   state_.package_dir = temp_.GetPath();
   StartInstaller();
   RunPostedTasks();
-  const std::vector<std::string>& events = recorder_->events;
+  const std::vector<std::string>& events = events_;
   ASSERT_EQ(5u, events.size()) << "not handled at once";
   EXPECT_EQ("ready start returned",
             events[0] + " " + events[1] + " " + events[2]);
@@ -425,41 +390,17 @@ TEST_F(InstallerTest, PackageAlreadyReadyIsHandledAtOnce) {
 
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
   // No interrupted event exists: the run must not even look for it.
+  interrupted_.Close();
   settings_.operation = OPERATION_REGISTER_PROTOCOL_HANDLER;
   security_.denied = settings_.folder;
   command_line_.AppendSwitch("wait-for-package");
   RunInstaller();
   EXPECT_EQ(1, scheduler_.schedules);
-  const std::vector<std::string> kExpected = {"success"};
-  EXPECT_EQ(kExpected, recorder_->events);
+  EXPECT_EQ(std::vector<std::string>({"success"}), events_);
   EXPECT_FALSE(base::PathExists(settings_.folder));
 }
 
-TEST_F(InstallerTest, UninstallWhileBrowserIsOpenChangesNothing) {
-  CreateInterruptedEvent();
-  settings_.operation = OPERATION_UNINSTALL;
-  SetExistingInstallation(kVersionFolder, L"");
-  const base::FilePath version = settings_.folder.Append(kVersionFolder);
-  const base::FilePath browser = version.Append(L"kavor.exe");
-  ASSERT_TRUE(base::CreateDirectory(version));
-  ASSERT_EQ(1, base::WriteFile(browser, "x", 1));
-  // Open as a running program would be: no one may delete or move it.
-  base::win::ScopedHandle open(
-      ::CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(open.IsValid());
-  RunInstaller();
-  ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
-  EXPECT_EQ(browser.value(), recorder_->error_path);
-  EXPECT_EQ(0, scheduler_.schedules);
-  base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
-  EXPECT_EQ(browser, files.Next());
-  EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
-}
-
 TEST_F(InstallerTest, AppIdOfTheNewStatus) {
-  CreateInterruptedEvent();
-  command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
   scheduler_.schedule_result = false;
   const struct {
     InstallerOperation operation;
@@ -476,17 +417,14 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
     SetExistingInstallation(L"", c.existing);
     scheduler_.schedules = 0;
     const int64_t before = base::Time::Now().ToTimeT();
-    Installer installer(std::make_unique<FakeScheduler>(&scheduler_),
-                        InstallationStatusReaderFactory(), &state_,
-                        &command_line_);
-    ASSERT_TRUE(installer.Run(&settings_));
+    StartInstaller();
     RunPostedTasks();
-    ASSERT_EQ(1, scheduler_.schedules) << installer.result();
+    ASSERT_EQ(1, scheduler_.schedules) << installer_->result();
     const base::string16& app_id = scheduler_.status_at_schedule.app_id;
+    int64_t seconds = 0;
     if (c.kept) {
       EXPECT_EQ(c.existing, app_id);
     } else {
-      int64_t seconds = 0;
       ASSERT_TRUE(base::StringToInt64(app_id, &seconds)) << app_id;
       EXPECT_LE(before, seconds);
       EXPECT_GE(base::Time::Now().ToTimeT(), seconds);
@@ -497,22 +435,36 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
 // The uninstall front end starts the installed version's own installer with
 // that version folder as the package: the run must see that it already runs
 // from the target folder and never unpack the installation into itself.
-TEST_F(InstallerTest, UninstallFromTheVersionFolderDoesNotUnpack) {
-  CreateInterruptedEvent();
+// With the browser open the uninstall then fails and changes nothing.
+TEST_F(InstallerTest, UninstallFromTheVersionFolderWhileBrowserIsOpen) {
   settings_.operation = OPERATION_UNINSTALL;
   SetExistingInstallation(kVersionFolder, L"");
   const base::FilePath version = settings_.folder.Append(kVersionFolder);
+  const base::FilePath browser = version.Append(L"kavor.exe");
   ASSERT_TRUE(base::CreateDirectory(version));
+  ASSERT_EQ(1, base::WriteFile(browser, "x", 1));
+  // Open as a running program would be: no one may delete or move it.
+  base::win::ScopedHandle open(
+      ::CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(open.IsValid());
   state_.package_dir = version;
   state_.package_dir_known = true;
-  scheduler_.schedule_result = false;
-  {
-    ScopedExePath exe(version.Append(L"installer.exe"));
-    RunInstaller();
-  }
-  EXPECT_FALSE(Reported("phase 6"));
-  EXPECT_TRUE(Reported("phase 7"));
-  EXPECT_EQ(1, scheduler_.schedules);
+  base::FilePath exe;
+  ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+      base::FILE_EXE, version.Append(L"installer.exe"), true, false));
+  RunInstaller();
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(base::FILE_EXE, exe,
+                                                           true, false));
+  ExpectOneError(9, "Can't uninstall when kavor.exe is in use");
+  ASSERT_EQ(4u, events_.size());
+  EXPECT_EQ("ready phase 7", events_[0] + " " + events_[1]);
+  EXPECT_EQ(browser.value(), error_path_);
+  EXPECT_EQ(0, scheduler_.schedules);
+  base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
+  EXPECT_EQ(browser, files.Next());
+  EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
 }
 
 }  // namespace
