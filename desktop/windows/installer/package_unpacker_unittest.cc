@@ -165,54 +165,47 @@ class PackageUnpackerTest : public testing::Test,
 TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
   const struct {
     InstallerOperation operation;
-    bool switch_given;             // `install-subfolder` is already there
+    const char* given;             // `install-subfolder` already there
     const char* resource_version;  // "" when the package has no resource
     const char* package_version;   // null when there is no file
-    const char* expected;  // "": this build's version; null: fails; "-": none
-    const char* error;
+    const char* expected;  // the switch afterwards, or the error
   } kCases[] = {
       // 47.0.4127.1 and 47.0.4127.1_0 are there already.
-      {OPERATION_INSTALL, false, "47.0.4127.1", "9.9.9.9", "47.0.4127.1_1"},
-      {OPERATION_INSTALL, false, "", nullptr, ""},
-      {OPERATION_UPGRADE, false, "", "48.1.2.3", "48.1.2.3"},
-      {OPERATION_INSTALL, false, "", "48.1.x", nullptr,
+      {OPERATION_INSTALL, nullptr, "47.0.4127.1", "9.9.9.9", "47.0.4127.1_1"},
+      {OPERATION_INSTALL, nullptr, "", nullptr, nullptr},  // this build's
+      {OPERATION_UPGRADE, nullptr, "", "48.1.2.3", "48.1.2.3"},
+      {OPERATION_INSTALL, nullptr, "", "48.1.x",
        "Invalid package version found in package folder 48.1.x"},
-      {OPERATION_UNINSTALL, false, "47.0.4127.0", nullptr, "-"},
-      {OPERATION_FIX_DOWNLOADABLE_RESOURCES, false, "47.0.4127.0", nullptr,
-       "-"},
-      {OPERATION_INSTALL, true, "47.0.4127.0", nullptr, "-"},
+      {OPERATION_UNINSTALL, nullptr, "47.0.4127.0", nullptr, ""},
+      {OPERATION_FIX_DOWNLOADABLE_RESOURCES, nullptr, "47.0.4127.0", nullptr,
+       ""},
+      {OPERATION_INSTALL, "given", "47.0.4127.0", nullptr, "given"},
   };
   ASSERT_TRUE(base::CreateDirectory(install_.Append(L"47.0.4127.1")));
   ASSERT_TRUE(base::CreateDirectory(install_.Append(L"47.0.4127.1_0")));
   const std::string before = InstallTree();
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.operation << c.resource_version);
+    const std::string expected = c.expected ? c.expected : GetVersionString();
+    SCOPED_TRACE(expected);
     settings_.operation = c.operation;
     base::DeleteFile(package_.Append(L"package_version"), false);
     if (c.package_version)
       WritePackageFile(L"package_version", c.package_version);
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-    if (c.switch_given)
-      command_line.AppendSwitchASCII("install-subfolder", "given");
+    if (c.given)
+      command_line.AppendSwitchASCII("install-subfolder", c.given);
+    InstallerResult code = RESULT_SUCCESS;
     const bool ok = MakeUnpacker(c.resource_version)
                         ->PrepareInstallSubfolder(&command_line);
-    ASSERT_EQ(c.expected != nullptr, ok);
-    if (!ok) {
-      InstallerResult code;
-      EXPECT_EQ(c.error, LastError(&code));
-      EXPECT_EQ(RESULT_FOLDER_CREATION_FAILED, code);
-      EXPECT_FALSE(command_line.HasSwitch("install-subfolder"));
-    } else if (std::string(c.expected) == "-") {
-      EXPECT_EQ(c.switch_given, command_line.HasSwitch("install-subfolder"));
-      EXPECT_TRUE(context_->GetTransaction()->empty());
-    } else {
-      const std::string expected =
-          *c.expected ? c.expected : GetVersionString();
-      EXPECT_EQ(expected, command_line.GetSwitchValueASCII("install-subfolder"));
-      EXPECT_TRUE(base::DirectoryExists(install_.AppendASCII(expected)));
-      // The folder went into the run's transaction.
-      RollbackOperations(context_->GetTransaction());
-    }
+    EXPECT_EQ(expected, ok ? command_line.GetSwitchValueASCII(
+                                 "install-subfolder")
+                           : LastError(&code));
+    EXPECT_EQ(ok ? RESULT_SUCCESS : RESULT_FOLDER_CREATION_FAILED, code);
+    // A new folder goes into the run's transaction, and only a new one.
+    const bool made = ok && !c.given && !expected.empty();
+    EXPECT_EQ(made, base::DirectoryExists(install_.AppendASCII(expected)) &&
+                        !context_->GetTransaction()->empty());
+    RollbackOperations(context_->GetTransaction());
     EXPECT_EQ(before, InstallTree());
   }
 }
