@@ -136,9 +136,18 @@ InterprocessState* PackageUnpacker::interprocess_state() {
 bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
   const base::FilePath package_dir = context_->GetPackageDir();
   // The list reader refuses entries that could reach outside the package.
+  const base::FilePath files_list = package_dir.Append(L"files_list");
   std::vector<std::string> entries;
-  if (!ReadFilesList(package_dir.Append(L"files_list"), &entries))
+  if (!ReadFilesList(files_list, &entries))
     return AddLastInstallerErrorContext("Cannot read debug files list");
+  // An empty list means a damaged package: without this check the copy
+  // would succeed and the hand-over would fail later for want of the
+  // package's installer, with an error that says nothing about the cause.
+  if (entries.empty()) {
+    SetLastInstallerError(RESULT_GENERAL_ERROR, "No files in normal files list",
+                          files_list.value());
+    return AddLastInstallerErrorContext("Cannot read debug files list");
+  }
   std::vector<std::string> root_entries;
   if (!ReadFilesList(package_dir.Append(L"root_files_list"), &root_entries))
     return AddLastInstallerErrorContext("Cannot read debug root files list");

@@ -14,13 +14,14 @@
 namespace installer {
 namespace {
 
-// Prints |outputs[switch]|; a switch without an entry fails the run.
+// Prints the output given for the first switch of the command line that
+// has one; otherwise the run fails.
 class FakeProcessRunner : public ProcessRunner {
  public:
   bool GetAppOutput(const base::CommandLine& command_line,
                     std::string* output) override {
     for (const auto& entry : outputs) {
-      if (command_line.HasSwitch(entry.first)) {
+      if (entry.second && command_line.HasSwitch(entry.first)) {
         *output = entry.second;
         return true;
       }
@@ -30,91 +31,67 @@ class FakeProcessRunner : public ProcessRunner {
   bool Launch(const base::CommandLine&, const base::LaunchOptions&) override {
     return false;
   }
-  std::vector<std::pair<std::string, std::string>> outputs;
+  std::vector<std::pair<std::string, const char*>> outputs;
 };
 
-std::string LastError() {
-  std::string message;
-  GetLastInstallerError(nullptr, &message, nullptr);
-  return message;
-}
-
-TEST(FileVersionUtilsTest, ReadsTheVersionResource) {
+// Reads the version resource of |file|, or without one runs an executable:
+// "full/internal[/stream]", or the error message.
+std::string Query(const wchar_t* file,
+                  const char* version_output,
+                  const char* stream_output,
+                  bool with_stream) {
   ScopedInstallerErrorRecord record;
   base::FilePath exe_dir;
-  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &exe_dir));
-  const struct {
-    const wchar_t* file;
-    const char* full;  // empty when reading fails
-    const char* internal;
-    const char* stream;  // null: not asked for
-    const char* error;
-  } kCases[] = {
-      {L"kavor_version_plain.dll", "47.0.4127.0", "4127.0", "stable", ""},
-      {L"kavor_version_continuous.dll", "47.0.4127.0.17", "4127.0.17", nullptr,
-       ""},
-      {L"kavor_version_continuous.dll", "", "", "",
-       "No stream value in the package"},
-      {L"kavor_version_bad_continuous.dll", "", "", nullptr,
-       "Received an invalid continuous build number: 12a"},
-      {L"kavor_version_none.dll", "", "", nullptr,
-       "Cannot get the size of file version info"},
-  };
-  FileVersionUtilsImpl utils(std::make_unique<FakeProcessRunner>());
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.file);
-    base::Version full;
-    base::Version internal;
-    std::string stream;
-    const bool ok = utils.GetPackageFileVersion(
-        exe_dir.Append(c.file), &full, &internal, c.stream ? &stream : nullptr);
-    ASSERT_EQ(*c.full != 0, ok) << LastError();
-    if (!ok) {
-      EXPECT_EQ(c.error, LastError());
-      EXPECT_EQ(RESULT_GENERAL_ERROR, GetLastInstallerErrorCode());
-      continue;
-    }
-    EXPECT_EQ(c.full, full.GetString());
-    EXPECT_EQ(c.internal, internal.GetString());
-    if (c.stream) {
-      EXPECT_EQ(c.stream, stream);
-    }
-  }
+  EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &exe_dir));
+  auto runner = std::make_unique<FakeProcessRunner>();
+  runner->outputs = {{"version", version_output}, {"stream", stream_output}};
+  FileVersionUtilsImpl utils(std::move(runner));
+  base::Version full;
+  base::Version internal;
+  std::string stream;
+  std::string* stream_out = with_stream ? &stream : nullptr;
+  const bool ok =
+      file ? utils.GetPackageFileVersion(exe_dir.Append(file), &full,
+                                         &internal, stream_out)
+           : utils.GetVersionFromExe(base::FilePath(L"kavor.exe"), &full,
+                                     &internal, stream_out);
+  std::string message;
+  InstallerResult code = RESULT_SUCCESS;
+  GetLastInstallerError(&code, &message, nullptr);
+  if (!ok)
+    return (code == RESULT_GENERAL_ERROR ? "" : "wrong code: ") + message;
+  return full.GetString() + "/" + internal.GetString() +
+         (with_stream ? "/" + stream : "");
 }
 
-TEST(FileVersionUtilsTest, ReadsWhatTheExecutablePrints) {
-  ScopedInstallerErrorRecord record;
+TEST(FileVersionUtilsTest, ReadsTheResourceOrWhatTheExecutablePrints) {
   const struct {
-    const char* version_output;  // null: the run fails
+    const wchar_t* file;  // null: run the executable
+    const char* version_output;
     const char* stream_output;
-    const char* full;  // empty when it fails
-    const char* error;
+    bool with_stream;
+    const char* expected;
   } kCases[] = {
-      {"47.0.4127.0.17", "beta", "47.0.4127.0.17", ""},
-      {"47.0.4127", "beta", "", "Invalid version from exe: 47.0.4127"},
-      {"47.0.4127.0", nullptr, "",
+      {L"kavor_version_plain.dll", nullptr, nullptr, true,
+       "47.0.4127.0/4127.0/stable"},
+      {L"kavor_version_continuous.dll", nullptr, nullptr, false,
+       "47.0.4127.0.17/4127.0.17"},
+      {L"kavor_version_continuous.dll", nullptr, nullptr, true,
+       "No stream value in the package"},
+      {L"kavor_version_bad_continuous.dll", nullptr, nullptr, false,
+       "Received an invalid continuous build number: 12a"},
+      {L"kavor_version_none.dll", nullptr, nullptr, false,
+       "Cannot get the size of file version info"},
+      {nullptr, "47.0.4127.0.17", "beta", true, "47.0.4127.0.17/4127.0.17/beta"},
+      {nullptr, "47.0.4127", "beta", true,
+       "Invalid version from exe: 47.0.4127"},
+      {nullptr, "47.0.4127.0", nullptr, true,
        "Cannot get app output\nCannot get exe output: stream"},
   };
   for (const auto& c : kCases) {
-    auto runner = std::make_unique<FakeProcessRunner>();
-    if (c.version_output)
-      runner->outputs.emplace_back("version", c.version_output);
-    if (c.stream_output)
-      runner->outputs.emplace_back("stream", c.stream_output);
-    FileVersionUtilsImpl utils(std::move(runner));
-    base::Version full;
-    base::Version internal;
-    std::string stream;
-    const bool ok = utils.GetVersionFromExe(base::FilePath(L"kavor.exe"), &full,
-                                            &internal, &stream);
-    ASSERT_EQ(*c.full != 0, ok);
-    if (!ok) {
-      EXPECT_EQ(c.error, LastError());
-      continue;
-    }
-    EXPECT_EQ(c.full, full.GetString());
-    EXPECT_EQ("4127.0.17", internal.GetString());
-    EXPECT_EQ(c.stream_output, stream);
+    EXPECT_EQ(c.expected, Query(c.file, c.version_output, c.stream_output,
+                                c.with_stream))
+        << (c.file ? c.file : L"exe");
   }
 }
 

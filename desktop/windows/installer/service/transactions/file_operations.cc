@@ -24,6 +24,9 @@ namespace {
 // FILE_GENERIC_WRITE | DELETE: what moving a file aside needs.
 constexpr uint32_t kDeleteAccess = 0x130116;
 
+// How many names a file moved aside may try before the delete gives up.
+constexpr int kMaxAsideNames = 100;
+
 int64_t SystemSecondsSince1970() {
   return base::Time::Now().ToTimeT();
 }
@@ -285,8 +288,14 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
     VLOG(1) << "File does not exist. Nothing to do";
     return true;
   }
-  moved_path_ = base::FilePath(path_.value() + L"." +
-                               base::Int64ToString16(g_clock()) + L".old");
+  // The same path can be moved aside twice within one second (a file copied
+  // over twice in one run), so a taken name gets a counter; only when every
+  // candidate is taken does the delete give up.
+  const base::string16 stem = path_.value() + L"." +
+                              base::Int64ToString16(g_clock());
+  moved_path_ = base::FilePath(stem + L".old");
+  for (int n = 1; n < kMaxAsideNames && base::PathExists(moved_path_); ++n)
+    moved_path_ = base::FilePath(stem + L"_" + base::IntToString16(n) + L".old");
   if (base::PathExists(moved_path_)) {
     LOG(ERROR) << "Temporary file with name " << moved_path_.value()
                << " already exists";

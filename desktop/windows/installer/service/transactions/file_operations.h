@@ -53,8 +53,9 @@ class CreateFolderOperation : public TransactionOperation {
   DISALLOW_COPY_AND_ASSIGN(CreateFolderOperation);
 };
 
-// Moves a file aside to "<path>.<seconds since 1970>.old" and deletes it
-// only at commit, so that the deletion can still be undone.
+// Moves a file aside to "<path>.<seconds since 1970>.old" (or, when that is
+// taken, "<path>.<seconds>_<n>.old") and deletes it only at commit, so that
+// the deletion can still be undone.
 class DeleteFileOperation : public TransactionOperation {
  public:
   // With |check_in_use|, an executable or DLL that some process holds open

@@ -15,6 +15,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -144,12 +145,18 @@ TEST_F(FileOperationsTest, DeleteFailuresLeaveTheFileInPlace) {
     std::string error;
   } kCases[] = {
       {Path(L"a.txt"), ".old file '" +
-                           Path(L"a.txt.1520900000.old").AsUTF8Unsafe() +
+                           Path(L"a.txt.1520900000_99.old").AsUTF8Unsafe() +
                            "' already exists "},
       {long_name, "Cannot move the file to .old: " +
                       FormatWin32Error(ERROR_FILENAME_EXCED_RANGE)},
   };
+  // Every name the file could be moved aside to is taken.
   Write(Path(L"a.txt.1520900000.old"), "older");
+  for (int n = 1; n < 100; ++n) {
+    Write(Path((L"a.txt.1520900000_" + base::IntToString16(n) + L".old")
+                   .c_str()),
+          "older");
+  }
   for (const auto& c : kCases) {
     Write(c.file, "new");
     ::SetLastError(ERROR_SUCCESS);
@@ -158,7 +165,7 @@ TEST_F(FileOperationsTest, DeleteFailuresLeaveTheFileInPlace) {
     EXPECT_EQ(c.error, error_);
     EXPECT_EQ("new", Read(c.file));
   }
-  EXPECT_EQ("older", Read(Path(L"a.txt.1520900000.old")));
+  EXPECT_EQ("older", Read(Path(L"a.txt.1520900000_99.old")));
 }
 
 class NoAccessSecurityUtils : public SecurityUtilsImpl {
@@ -214,28 +221,37 @@ TEST_F(FileOperationsTest, DeleteOfARunningProgramIsRefused) {
   EXPECT_FALSE(base::PathExists(Path(L"child.exe.1520900000.old")));
 }
 
-TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilCommit) {
+TEST_F(FileOperationsTest, CopyOverAFileKeepsItAsideUntilRollback) {
   const base::FilePath source = Path(L"source.txt");
   const base::FilePath destination = Path(L"destination.txt");
-  const base::FilePath aside = Path(L"destination.txt.1520900000.old");
   Write(destination, "old");
   // The source is missing: the copy fails after the old file moved aside.
   EXPECT_FALSE(Run(std::make_unique<CopyFileOperation>(source, destination)));
   EXPECT_EQ("The source file " + source.AsUTF8Unsafe() + " does not exist.",
             error_);
   EXPECT_EQ("old", Read(destination));
-  EXPECT_FALSE(base::PathExists(aside));
+  EXPECT_FALSE(base::PathExists(Path(L"destination.txt.1520900000.old")));
 
-  Write(source, "new");
-  ASSERT_TRUE(
-      ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(Run(std::make_unique<CopyFileOperation>(source, destination)));
-  EXPECT_EQ("new", Read(destination));
-  EXPECT_EQ("old", Read(aside));
-  EXPECT_FALSE(::GetFileAttributesW(destination.value().c_str()) &
-               FILE_ATTRIBUTE_READONLY);
-  CommitOperations(&transaction_);
-  EXPECT_FALSE(base::PathExists(aside));
+  // Copied over twice within the same second: each file moved aside keeps
+  // its own name, and the rollback brings the first one back.
+  for (const char* text : {"new", "newer"}) {
+    Write(source, text);
+    ASSERT_TRUE(
+        ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(Run(std::make_unique<CopyFileOperation>(source, destination)))
+        << error_;
+    EXPECT_EQ(text, Read(destination));
+    EXPECT_FALSE(::GetFileAttributesW(destination.value().c_str()) &
+                 FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(
+        ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_NORMAL));
+  }
+  EXPECT_EQ("old", Read(Path(L"destination.txt.1520900000.old")));
+  EXPECT_EQ("new", Read(Path(L"destination.txt.1520900000_1.old")));
+  RollbackOperations(&transaction_);
+  EXPECT_EQ("old", Read(destination));
+  EXPECT_FALSE(base::PathExists(Path(L"destination.txt.1520900000.old")));
+  EXPECT_FALSE(base::PathExists(Path(L"destination.txt.1520900000_1.old")));
 }
 
 TEST_F(FileOperationsTest, CopyRefusesUnsafePaths) {
