@@ -29,6 +29,11 @@ TEST(SHA1Test, Fips180Vectors) {
   EXPECT_EQ(
       "84983e441c3bd26ebaae4aa1f95129e5e54670f1",
       SHA1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  // Longer than a block and not uniform, so whole blocks are hashed
+  // straight from the input at the right offsets.
+  EXPECT_EQ("a49b2446a02c645bf419f995b67091253a04a259",
+            SHA1Hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+                    "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu"));
   EXPECT_EQ("34aa973cd4c4daa4f61eeb2bdbad27316534016f",
             SHA1Hex(std::string(1000000, 'a')));
 }
@@ -49,10 +54,13 @@ TEST(SHA1Test, PaddingBoundaries) {
 }
 
 // Pieces that end inside, at and across block boundaries give the one-shot
-// digest.
+// digest; the input varies byte by byte so a misplaced block shows.
 TEST(SHA1Test, StreamingMatchesOneShot) {
-  const std::string input(1000000, 'a');
-  for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{65536}}) {
+  std::string input(100003, '\0');
+  for (size_t i = 0; i < input.size(); ++i)
+    input[i] = static_cast<char>(i * 131 % 251);
+  for (size_t piece :
+       {size_t{1}, size_t{63}, size_t{64}, size_t{100}, size_t{65536}}) {
     SCOPED_TRACE(piece);
     SHA1Hasher hasher;
     const auto* data = reinterpret_cast<const unsigned char*>(input.data());
