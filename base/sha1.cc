@@ -6,98 +6,52 @@ namespace base {
 
 namespace {
 
-using Sha1State = SHA1Hasher::State;
-
 inline uint32_t RotateLeft(uint32_t x, int n) {
   return (x << n) | (x >> (32 - n));
 }
 
-inline uint32_t Swap(uint32_t x) {
-  return (x << 24) | ((x << 8) & 0x00ff0000) | ((x >> 8) & 0x0000ff00) |
-         (x >> 24);
+inline uint32_t LoadBigEndian(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+         (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-inline uint32_t RoundFunction(int t, uint32_t b, uint32_t c, uint32_t d) {
-  if (t < 20)
-    return (b & c) | (~b & d);
-  if (t < 40)
-    return b ^ c ^ d;
-  if (t < 60)
-    return (b & c) | (b & d) | (c & d);
-  return b ^ c ^ d;
-}
-
-inline uint32_t RoundConstant(int t) {
-  if (t < 20)
-    return 0x5a827999;
-  if (t < 40)
-    return 0x6ed9eba1;
-  if (t < 60)
-    return 0x8f1bbcdc;
-  return 0xca62c1d6;
-}
-
-void Init(Sha1State* s) {
-  s->H[0] = 0x67452301;
-  s->H[1] = 0xefcdab89;
-  s->H[2] = 0x98badcfe;
-  s->H[3] = 0x10325476;
-  s->H[4] = 0xc3d2e1f0;
-  s->cursor = 0;
-  s->length = 0;
-}
-
-void Process(Sha1State* s) {
-  // The block bytes are big-endian words; the machine is little-endian.
+// Folds one 64-byte block into |h|. The block is read in place, so whole
+// blocks of the caller's input need no copy.
+void ProcessBlock(uint32_t* h, const uint8_t* block) {
+  uint32_t w[80];
   for (int t = 0; t < 16; ++t)
-    s->W[t] = Swap(s->W[t]);
+    w[t] = LoadBigEndian(block + 4 * t);
   for (int t = 16; t < 80; ++t)
-    s->W[t] =
-        RotateLeft(s->W[t - 3] ^ s->W[t - 8] ^ s->W[t - 14] ^ s->W[t - 16], 1);
+    w[t] = RotateLeft(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
 
-  s->A = s->H[0];
-  s->B = s->H[1];
-  s->C = s->H[2];
-  s->D = s->H[3];
-  s->E = s->H[4];
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
   for (int t = 0; t < 80; ++t) {
-    uint32_t temp = RotateLeft(s->A, 5) + RoundFunction(t, s->B, s->C, s->D) +
-                    s->E + s->W[t] + RoundConstant(t);
-    s->E = s->D;
-    s->D = s->C;
-    s->C = RotateLeft(s->B, 30);
-    s->B = s->A;
-    s->A = temp;
+    uint32_t f, k;
+    if (t < 20) {
+      f = (b & c) | (~b & d);
+      k = 0x5a827999;
+    } else if (t < 40) {
+      f = b ^ c ^ d;
+      k = 0x6ed9eba1;
+    } else if (t < 60) {
+      f = (b & c) | (b & d) | (c & d);
+      k = 0x8f1bbcdc;
+    } else {
+      f = b ^ c ^ d;
+      k = 0xca62c1d6;
+    }
+    uint32_t temp = RotateLeft(a, 5) + f + e + w[t] + k;
+    e = d;
+    d = c;
+    c = RotateLeft(b, 30);
+    b = a;
+    a = temp;
   }
-  s->H[0] += s->A;
-  s->H[1] += s->B;
-  s->H[2] += s->C;
-  s->H[3] += s->D;
-  s->H[4] += s->E;
-  s->cursor = 0;
-}
-
-void Update(Sha1State* s, const uint8_t* data, size_t length) {
-  while (length--) {
-    s->M[s->cursor++] = *data++;
-    if (s->cursor >= 64)
-      Process(s);
-    s->length += 8;
-  }
-}
-
-void Final(Sha1State* s) {
-  s->M[s->cursor++] = 0x80;
-  if (s->cursor > 56) {
-    while (s->cursor < 64)
-      s->M[s->cursor++] = 0;
-    Process(s);
-  }
-  while (s->cursor < 56)
-    s->M[s->cursor++] = 0;
-  for (int i = 0; i < 8; ++i)
-    s->M[56 + i] = static_cast<uint8_t>(s->length >> (56 - 8 * i));
-  Process(s);
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
 }
 
 }  // namespace
@@ -110,21 +64,52 @@ void SHA1HashBytes(const unsigned char* data,
   hasher.Finish(hash);
 }
 
-SHA1Hasher::SHA1Hasher() {
-  Init(&state_);
-}
+SHA1Hasher::SHA1Hasher()
+    : h_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0} {}
 
 void SHA1Hasher::Update(const unsigned char* data, size_t length) {
-  base::Update(&state_, data, length);
+  if (length == 0)
+    return;
+  total_bytes_ += length;
+  if (buffered_ > 0) {
+    size_t take = 64 - buffered_;
+    if (take > length)
+      take = length;
+    memcpy(buffer_ + buffered_, data, take);
+    buffered_ += take;
+    data += take;
+    length -= take;
+    if (buffered_ < 64)
+      return;
+    ProcessBlock(h_, buffer_);
+    buffered_ = 0;
+  }
+  for (; length >= 64; data += 64, length -= 64)
+    ProcessBlock(h_, data);
+  if (length > 0) {
+    memcpy(buffer_, data, length);
+    buffered_ = length;
+  }
 }
 
 void SHA1Hasher::Finish(unsigned char* hash) {
-  Final(&state_);
+  const uint64_t bit_length = total_bytes_ * 8;
+  buffer_[buffered_++] = 0x80;
+  if (buffered_ > 56) {
+    memset(buffer_ + buffered_, 0, 64 - buffered_);
+    ProcessBlock(h_, buffer_);
+    buffered_ = 0;
+  }
+  memset(buffer_ + buffered_, 0, 56 - buffered_);
+  for (int i = 0; i < 8; ++i)
+    buffer_[56 + i] = static_cast<uint8_t>(bit_length >> (56 - 8 * i));
+  ProcessBlock(h_, buffer_);
+  buffered_ = 0;
   for (int i = 0; i < 5; ++i) {
-    hash[i * 4] = static_cast<unsigned char>(state_.H[i] >> 24);
-    hash[i * 4 + 1] = static_cast<unsigned char>(state_.H[i] >> 16);
-    hash[i * 4 + 2] = static_cast<unsigned char>(state_.H[i] >> 8);
-    hash[i * 4 + 3] = static_cast<unsigned char>(state_.H[i]);
+    hash[i * 4] = static_cast<unsigned char>(h_[i] >> 24);
+    hash[i * 4 + 1] = static_cast<unsigned char>(h_[i] >> 16);
+    hash[i * 4 + 2] = static_cast<unsigned char>(h_[i] >> 8);
+    hash[i * 4 + 3] = static_cast<unsigned char>(h_[i]);
   }
 }
 

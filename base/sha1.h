@@ -25,22 +25,12 @@ class SHA1Hasher {
   // Writes the 20-byte digest to |hash|; the hasher is spent afterwards.
   void Finish(unsigned char* hash);
 
-  // The running state; public only so the block functions can reach it.
-  struct State {
-    uint32_t A, B, C, D, E;
-    uint32_t H[5];
-    // The block buffer doubles as the 80-word schedule, so a block is
-    // processed without a second buffer.
-    union {
-      uint32_t W[80];
-      uint8_t M[64];
-    };
-    uint32_t cursor;
-    uint64_t length;
-  };
-
  private:
-  State state_;
+  uint32_t h_[5];
+  // The tail of the input that does not fill a block yet.
+  uint8_t buffer_[64];
+  size_t buffered_ = 0;
+  uint64_t total_bytes_ = 0;
 };
 
 }  // namespace base

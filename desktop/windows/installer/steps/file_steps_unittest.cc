@@ -40,21 +40,27 @@ class FileStepsTest : public test::StepTest {
     step->Execute(&result, attempt);
     return result;
   }
+
+  // A copy failure: |prefix| + the operation's own error text.
+  static void ExpectCopyFailed(const InstallerStepResult& result,
+                               const base::FilePath& path,
+                               const std::string& prefix) {
+    EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
+    EXPECT_EQ(RESULT_COPY_FAILED, result.code);
+    EXPECT_EQ(path.value(), result.path);
+    EXPECT_TRUE(base::StartsWith(result.message, prefix,
+                                 base::CompareCase::SENSITIVE) &&
+                result.message.size() > prefix.size())
+        << result.message;
+  }
 };
 
 TEST_F(FileStepsTest, CopyFailsAndRetriesWithOneEventEach) {
   PackageFileCopyStep step(context_.get(), base::FilePath(L"a.dll"));
-  const InstallerStepResult result = Run(&step, 0);
-  EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
-  EXPECT_EQ(RESULT_COPY_FAILED, result.code);
   const base::FilePath destination = target_.Append(L"a.dll");
-  EXPECT_EQ(destination.value(), result.path);
-  const std::string prefix = "Failed copying a.dll to " +
-                             destination.AsUTF8Unsafe() + " because of error: ";
-  EXPECT_TRUE(
-      base::StartsWith(result.message, prefix, base::CompareCase::SENSITIVE))
-      << result.message;
-  EXPECT_GT(result.message.size(), prefix.size());
+  ExpectCopyFailed(Run(&step, 0), destination,
+                   "Failed copying a.dll to " + destination.AsUTF8Unsafe() +
+                       " because of error: ");
   EXPECT_TRUE(context_->events.empty());
   EXPECT_EQ(STEP_RETRY_THEN_FAIL, Run(&step, 1).status);
   EXPECT_EQ(std::vector<std::string>({"file_copy_retry"}), context_->events);
@@ -126,15 +132,9 @@ TEST_F(FileStepsTest, MoveFileRecordsOnceAndNamesTheInstallFolder) {
   EXPECT_EQ(recorded, context_->GetStatusUnderConstruction()->root_files);
 
   // Nothing left to move.
-  const InstallerStepResult result = Run(&step, 1);
-  EXPECT_EQ(STEP_RETRY_THEN_FAIL, result.status);
-  EXPECT_EQ(RESULT_COPY_FAILED, result.code);
-  EXPECT_EQ(install_.value(), result.path);
-  const std::string prefix = "Failed moving r.dll to " +
-                             install_.AsUTF8Unsafe() + " because of error: ";
-  EXPECT_TRUE(
-      base::StartsWith(result.message, prefix, base::CompareCase::SENSITIVE))
-      << result.message;
+  ExpectCopyFailed(Run(&step, 1), install_,
+                   "Failed moving r.dll to " + install_.AsUTF8Unsafe() +
+                       " because of error: ");
   EXPECT_EQ(recorded, context_->GetStatusUnderConstruction()->root_files);
 }
 

@@ -1,54 +1,17 @@
 #include "desktop/windows/installer/steps/package_verification_steps.h"
 
-#include "base/files/file_util.h"
-#include "base/files/scoped_temp_dir.h"
-#include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/steps/downloadable_resources.h"
+#include "desktop/windows/installer/steps/step_test_context.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-// The run state the two steps read, set directly by the test.
-class TestStepContext : public InstallerStepContextImpl {
- public:
-  base::FilePath GetTargetFolder() override { return target; }
-  base::FilePath GetPackageDir() override { return package; }
-  bool IsMinimalInstall() override { return minimal; }
-  bool IsPackageDirKnown() override { return package_dir_known; }
-
-  base::FilePath target;
-  base::FilePath package;
-  bool minimal = false;
-  bool package_dir_known = false;
-};
-
-class PackageVerificationStepsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.CreateUniqueTempDir());
-    context_.target = dir_.GetPath().Append(L"target");
-    context_.package = dir_.GetPath().Append(L"package");
-    ASSERT_TRUE(base::CreateDirectory(context_.target.Append(L"sub")));
-    ASSERT_TRUE(base::CreateDirectory(context_.package.Append(L"sub")));
-    ASSERT_TRUE(
-        base::CreateDirectory(context_.package.Append(L"localization")));
-  }
-
-  static void Write(const base::FilePath& path, const std::string& content) {
-    ASSERT_EQ(static_cast<int>(content.size()),
-              base::WriteFile(path, content.data(), content.size()));
-  }
-
-  base::ScopedTempDir dir_;
-  TestStepContext context_;
-};
+using PackageVerificationStepsTest = test::StepTest;
 
 // Every resource file of this build holds "kavor resource " + its path.
 TEST_F(PackageVerificationStepsTest, DownloadableResources) {
-  const base::FilePath corrupt =
-      context_.package.Append(L"localization\\pt-BR.pak");
   struct {
     bool minimal;
     bool all_present;  // else the paks without their companions
@@ -64,20 +27,20 @@ TEST_F(PackageVerificationStepsTest, DownloadableResources) {
   const DownloadableResource* resources = GetDownloadableResources();
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.minimal << c.all_present << c.corrupt);
-    context_.minimal = c.minimal;
+    Reset();
+    if (c.minimal)
+      Write(target_, "minimal_install", "");
     for (size_t i = 0; i < kDownloadableResourceCount; ++i) {
-      const base::FilePath path =
-          GetResourceFilePath(context_.package, resources[i]);
+      const std::string path = DecodeResourcePath(resources[i]);
       if (c.all_present || i % 2 == 0)
-        Write(path,
-              "kavor resource " + DecodeResourcePath(resources[i]) + "\n");
-      else
-        ASSERT_TRUE(base::DeleteFile(path, false));
+        Write(package_, path, "kavor resource " + path + "\n");
     }
     if (c.corrupt)
-      Write(corrupt, "kavor resource localization/pt-BR.pak\r\n");
+      Write(package_, "localization/pt-BR.pak",
+            "kavor resource localization/pt-BR.pak\r\n");
+    const base::FilePath corrupt = package_.Append(L"localization\\pt-BR.pak");
 
-    VerifyDownloadableResourcesStep step(&context_);
+    VerifyDownloadableResourcesStep step(context_.get());
     InstallerStepResult result(STEP_RETRY_THEN_FAIL);
     step.Execute(&result, 0);
     EXPECT_EQ(c.status, result.status);
@@ -93,64 +56,48 @@ TEST_F(PackageVerificationStepsTest, DownloadableResources) {
   }
 }
 
-TEST_F(PackageVerificationStepsTest, PackageContentsReportsMissingInListOrder) {
-  context_.package_dir_known = true;
-  Write(context_.target.Append(L"present"), "");
-  VerifyPackageContentsStep step(
-      &context_, {"gone_1", "present", "sub\\gone_2"}, {"gone_3"}, {"gone_4"});
-  InstallerStepResult result;
-  step.Execute(&result, 0);
-  EXPECT_EQ(STEP_FAILED, result.status);
-  EXPECT_EQ(RESULT_GENERAL_ERROR, result.code);
-  EXPECT_EQ(L"", result.path);
-  EXPECT_EQ(
-      "Package verification failed, files 'gone_1 sub\\gone_2 gone_3 gone_4' "
-      "cannot be opened.",
-      result.message);
-  EXPECT_TRUE(context_.GetStatusUnderConstruction()->files.empty());
-}
-
 // A backend that knows the package folder checks the target folder, except
 // for the extra files; one that does not checks the package folder only.
-TEST_F(PackageVerificationStepsTest, PackageContentsBaseFolders) {
+// Missing names come in list order: standard, root, extra.
+TEST_F(PackageVerificationStepsTest, PackageContents) {
   struct {
     bool package_dir_known;
     bool listed_in_target;  // else in the package folder
     bool extra_in_target;
-    InstallerStepStatus status;
+    const char* missing;  // null: the step succeeds
     size_t status_files;
   } const kCases[] = {
-      {true, true, false, STEP_DONE, 3},
-      {true, false, false, STEP_FAILED, 1},
-      {true, true, true, STEP_FAILED, 1},
-      {false, false, false, STEP_DONE, 1},
-      {false, true, false, STEP_FAILED, 1},
+      {true, true, false, nullptr, 3},
+      {true, false, false, "sub\\a.dll b.exe root.txt", 1},
+      {true, true, true, "extra.bin", 1},
+      {false, false, false, nullptr, 1},
+      {false, true, true, "sub\\a.dll b.exe root.txt extra.bin", 1},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.package_dir_known << c.listed_in_target
                                     << c.extra_in_target);
-    ASSERT_TRUE(base::DeleteFile(context_.target, true));
-    ASSERT_TRUE(base::DeleteFile(context_.package, true));
-    ASSERT_TRUE(base::CreateDirectory(context_.target.Append(L"sub")));
-    ASSERT_TRUE(base::CreateDirectory(context_.package.Append(L"sub")));
-    const base::FilePath& listed =
-        c.listed_in_target ? context_.target : context_.package;
-    Write(listed.Append(L"sub\\a.dll"), "");
-    Write(listed.Append(L"b.exe"), "");
-    Write(listed.Append(L"root.txt"), "");
-    Write((c.extra_in_target ? context_.target : context_.package)
-              .Append(L"extra.bin"),
-          "");
-    context_.package_dir_known = c.package_dir_known;
+    Reset();
+    const base::FilePath& listed = c.listed_in_target ? target_ : package_;
+    for (const char* name : {"sub/a.dll", "b.exe", "root.txt"})
+      Write(listed, name, "");
+    Write(c.extra_in_target ? target_ : package_, "extra.bin", "");
+    context_->state.package_dir_known = c.package_dir_known;
     std::vector<base::FilePath>& files =
-        context_.GetStatusUnderConstruction()->files;
+        context_->GetStatusUnderConstruction()->files;
     files.assign(1, base::FilePath(L"earlier"));
 
-    VerifyPackageContentsStep step(&context_, {"sub\\a.dll", "b.exe"},
+    VerifyPackageContentsStep step(context_.get(), {"sub\\a.dll", "b.exe"},
                                    {"root.txt"}, {"extra.bin"});
     InstallerStepResult result;
     step.Execute(&result, 0);
-    EXPECT_EQ(c.status, result.status) << result.message;
+    EXPECT_EQ(c.missing ? STEP_FAILED : STEP_DONE, result.status);
+    if (c.missing) {
+      EXPECT_EQ(RESULT_GENERAL_ERROR, result.code);
+      EXPECT_EQ(L"", result.path);
+      EXPECT_EQ("Package verification failed, files '" +
+                    std::string(c.missing) + "' cannot be opened.",
+                result.message);
+    }
     ASSERT_EQ(c.status_files, files.size());
     if (c.status_files == 3) {
       EXPECT_EQ(L"sub\\a.dll", files[1].value());
