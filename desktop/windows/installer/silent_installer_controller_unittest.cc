@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/command_line.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/test/bounded_wait.h"
@@ -100,6 +101,9 @@ class StandardUser : public SecurityUtilsImpl {
 class SilentInstallerControllerTest : public testing::Test {
  protected:
   SilentInstallerControllerTest() {
+    // The overrides request ends at once instead of going out to the service.
+    base::CommandLine::ForCurrentProcess()->AppendSwitchNative(
+        "local-pref-default-overrides-server", L"no url");
     SecurityUtilsImpl::SetInstanceForTesting(&standard_user_);
     SetAvroStatsSenderForTesting(
         std::make_unique<RecordingStatsSender>(&events_));
@@ -111,6 +115,7 @@ class SilentInstallerControllerTest : public testing::Test {
     controller_.reset();
     DisableAvroStatsSender();
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+    *base::CommandLine::ForCurrentProcess() = saved_command_line_;
   }
 
   int Count(const std::string& name) const {
@@ -139,6 +144,8 @@ class SilentInstallerControllerTest : public testing::Test {
     return base::RunWithin(&run_loop, "the controller's quit");
   }
 
+  const base::CommandLine saved_command_line_ =
+      *base::CommandLine::ForCurrentProcess();
   base::MessageLoop message_loop_;
   StandardUser standard_user_;
   std::vector<std::string> events_;
