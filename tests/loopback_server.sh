@@ -1,7 +1,8 @@
 # Sourced by the silent-install test and scripts/run_main.sh: a loopback
 # HTTP server serving the files of one folder.
 #
-#   start_loopback_server DIR   serves DIR on 127.0.0.1 at a free port;
+#   start_loopback_server DIR   serves DIR on 127.0.0.1 at a free port (GET
+#                               and POST alike);
 #                               sets LOOPBACK_PORT and LOOPBACK_PID
 #   stop_loopback_server        ends it
 
@@ -10,8 +11,18 @@ start_loopback_server() {
   port_file="$(mktemp)"
   python3 - "$dir" "$port_file" <<'PY' >/dev/null 2>&1 &
 import functools, http.server, sys
-handler = functools.partial(http.server.SimpleHTTPRequestHandler,
-                            directory=sys.argv[1])
+
+# The installer sends the run's tracking data as the body of its overrides
+# request, which makes it a POST whenever there is tracking data; such a
+# request for a file is answered like a GET (the body is read and ignored).
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        if length:
+            self.rfile.read(length)
+        self.do_GET()
+
+handler = functools.partial(Handler, directory=sys.argv[1])
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
 with open(sys.argv[2] + ".new", "w") as f:
     f.write(str(server.server_address[1]))

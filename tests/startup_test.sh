@@ -70,6 +70,8 @@ check "silent: package fetch failed, 119 (got $RC)" [ "$RC" = 119 ]
 KAVOR_INSTALLER_VERBOSITY=2 run backend --register-kavor-as-protocol-handler=http
 check "backend: default loop" has "$LOG" "Using default message loop"
 check "backend: role reached" has "$LOG" "Running backend"
+check "backend: architecture named in upper case" has "$LOG" \
+  "Installer architecture: X64"
 check "backend: exit code 101 (got $RC)" [ "$RC" = 101 ]
 
 KAVOR_INSTALLER_VERBOSITY=12 run too_verbose

@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/console_output.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installation_folder_details_fetcher.h"
@@ -118,13 +119,15 @@ void SetUpStatistics(bool backend) {
     DisableAvroStatsSender();
     return;
   }
-  // The campaign and the network installer id come from the server tracking
-  // data, which this build does not read yet: both stay empty.
+  const TrackingDataDictionary* tracking = GetServerTrackingData();
+  const CampaignData campaign(tracking->GetString("utm.campaign"),
+                              tracking->GetString("utm.source"),
+                              tracking->GetString("utm.medium"));
   VLOG(2) << "Enabling Avro in this process";
   InitializeAvroStatsSender(
-      std::make_unique<AvroMessageSerializer>(GetSessionGuid(), std::string(),
-                                              GetVersionString(),
-                                              GetChannelName(), CampaignData()),
+      std::make_unique<AvroMessageSerializer>(
+          GetSessionGuid(), tracking->GetString("uuid").value_or(std::string()),
+          GetVersionString(), GetChannelName(), campaign),
       base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv"),
       !IsAutoupdateRun());
 }
@@ -256,11 +259,18 @@ int RunMainPath(const base::FilePath& installation_folder) {
       }
       payload = std::make_unique<PayloadManagerImpl>(own_file);
       result = ActOnPayload(*payload, &architecture);
+      // The command line's tracking data wins over the payload's.
+      std::string payload_tracking;
+      if (payload->GetType() == PayloadType::TRACKING_DATA &&
+          !GetServerTrackingData()->HasTrackingData() &&
+          payload->GetTrackingData(&payload_tracking)) {
+        GetServerTrackingData()->ParseTrackingBlob(payload_tracking);
+      }
     }
     if (result == RESULT_SUCCESS) {
       SetUpStatistics(flags.backend);
       VLOG(1) << "Installer architecture: "
-              << ArchitectureToLowerCaseString(static_cast<int>(architecture));
+              << ArchitectureToString(static_cast<int>(architecture));
       VLOG(2) << "Instantiating settings";
       // Lives until the role has run: its destructor cancels a folder
       // examination still in flight before the task scheduler stops.

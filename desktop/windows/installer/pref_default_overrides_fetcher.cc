@@ -66,7 +66,10 @@ void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
       base::UTF8ToWide(GetCompanyDomain())));
   downloader_->SetMaxRetries(0);
   auto writer = std::make_unique<WininetResponseWriter>();
-  // The tracking data of the run goes along as the request's body.
+  // The tracking data of the run goes along as the downloader's payload,
+  // which makes the request a POST whenever there is tracking data: the
+  // downloader has no other way to carry it, and the overrides service
+  // answers POST and GET alike.
   if (!writer->Open(target_) ||
       !downloader_->Start(
           GetPrefDefaultOverridesUrl(*base::CommandLine::ForCurrentProcess()),
