@@ -134,6 +134,14 @@ install_from_package
 check "entry outside the package: run failed" has_message "OnError("
 check "entry outside the package: nothing installed" [ ! -e "$C/Kavor" ]
 
+# The in-package backend refuses an empty list before it copies anything.
+rm -rf "$C/pkg" "$C/Kavor"
+make_test_package "$E2E_BIN" "$C/pkg" --empty-files-list
+install_from_package
+check "empty list in the package refused" \
+  has_message "No files in normal files list"
+check "empty list in the package: nothing installed" [ ! -e "$C/Kavor" ]
+
 # --- Interruption after the first step message: everything rolled back.
 new_prefix interrupted
 C="$WINEPREFIX/drive_c"

@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/test/fake_interprocess_state.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
@@ -73,27 +74,6 @@ class FakeScheduler : public InstallerStepScheduler {
   SchedulerState* const state_;
 };
 
-class FakeInterprocessState : public InterprocessState {
- public:
-  base::FilePath package_dir;
-  bool package_dir_known = false, autoupdate = false, silent = false;
-
-  void AppendToCommandLine(base::CommandLine*) override {}
-  base::FilePath GetPackageDir() override { return package_dir; }
-  std::string GetSessionGuid() override { return std::string(); }
-  bool IsAutoupdate() override { return autoupdate; }
-  bool IsSilent() override { return silent; }
-  bool IsUninstall() override { return false; }
-  bool IsInsidePackage() override { return false; }
-  bool IsOutsidePackage() override { return false; }
-  void SetPackageDirPrefix(const base::FilePath&) override {}
-  void SetPackageDir(const base::FilePath&) override {}
-  bool IsPackageDirKnown() override { return package_dir_known; }
-  bool IsFixDownloadableResources() override { return false; }
-  uint32_t GetUiThreadId() override { return 0xFFFFFFFF; }
-  TrackingDataDictionary* GetTrackingData() override { return nullptr; }
-};
-
 // The user may do anything but write to |denied|; a grant on it succeeds
 // only with |grant_succeeds|.
 class FakeSecurity : public SecurityUtils {
@@ -105,7 +85,9 @@ class FakeSecurity : public SecurityUtils {
   bool IsUserAdmin(bool linked) override {
     return admin || (linked && linked_admin);
   }
-  bool HasAccess(const base::string16& name, SE_OBJECT_TYPE, uint32_t) override {
+  bool HasAccess(const base::string16& name,
+                 SE_OBJECT_TYPE,
+                 uint32_t) override {
     return name != denied.value();
   }
   bool NeedsElevation(bool, bool) override { return false; }
@@ -280,7 +262,7 @@ class InstallerTest : public testing::Test, public InstallerObserver {
   ScopedLastPathValue last_path_value_;
   Settings settings_;
   SchedulerState scheduler_;
-  FakeInterprocessState state_;
+  test::FakeInterprocessState state_;
   FakeSecurity security_;
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
   base::win::ScopedHandle interrupted_;

@@ -168,7 +168,7 @@ TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
     const char* given;             // `install-subfolder` already there
     const char* resource_version;  // "" when the package has no resource
     const char* package_version;   // null when there is no file
-    const char* expected;  // the switch afterwards, or the error
+    const char* expected;          // the switch afterwards, or the error
   } kCases[] = {
       // 47.0.4127.1 and 47.0.4127.1_0 are there already.
       {OPERATION_INSTALL, nullptr, "47.0.4127.1", "9.9.9.9", "47.0.4127.1_1"},
@@ -197,9 +197,9 @@ TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
     InstallerResult code = RESULT_SUCCESS;
     const bool ok = MakeUnpacker(c.resource_version)
                         ->PrepareInstallSubfolder(&command_line);
-    EXPECT_EQ(expected, ok ? command_line.GetSwitchValueASCII(
-                                 "install-subfolder")
-                           : LastError(&code));
+    EXPECT_EQ(expected,
+              ok ? command_line.GetSwitchValueASCII("install-subfolder")
+                 : LastError(&code));
     EXPECT_EQ(ok ? RESULT_SUCCESS : RESULT_FOLDER_CREATION_FAILED, code);
     // A new folder goes into the run's transaction, and only a new one.
     const bool made = ok && !c.given && !expected.empty();
@@ -213,9 +213,9 @@ TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
 TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
   const struct {
     const char* files_list;
-    InstallerResult code;     // RESULT_SUCCESS when the copy works
+    InstallerResult code;  // RESULT_SUCCESS when the copy works
     const char* error_start;
-    bool path_is_list;        // the record names the files list
+    bool path_is_list;  // the record names the files list
   } kCases[] = {
       {"kavor.dll\r\nresources/a.pak\r\n", RESULT_SUCCESS, "", false},
       // A damaged package fails before anything is copied.
@@ -231,9 +231,9 @@ TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
       {"kavor.dll\r\nmissing.dll\r\n", RESULT_COPY_FAILED,
        "Cannot copy package file 'missing.dll'\nThe source file ", false},
   };
-  for (const wchar_t* name : {L"kavor.dll", L"resources\\a.pak",
-                              L"kavor_setup.exe", L"launcher.exe",
-                              L"installer_helper_64.exe"}) {
+  for (const wchar_t* name :
+       {L"kavor.dll", L"resources\\a.pak", L"kavor_setup.exe", L"launcher.exe",
+        L"installer_helper_64.exe"}) {
     WritePackageFile(name, "x");
   }
   WritePackageFile(L"root_files_list", "kavor_setup.exe\r\n");
@@ -295,9 +295,9 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     const bool ok =
         MakeUnpacker("47.0.4127.0",
-                     c.entries.empty() ? CreateLzmaUtil()
-                                       : std::make_unique<FakeLzmaUtil>(
-                                             c.entries, c.result))
+                     c.entries.empty()
+                         ? CreateLzmaUtil()
+                         : std::make_unique<FakeLzmaUtil>(c.entries, c.result))
             ->Unpack(&command_line);
     ASSERT_EQ(c.error == nullptr, ok);
     if (ok) {

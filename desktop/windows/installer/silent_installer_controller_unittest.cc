@@ -121,7 +121,8 @@ class SilentInstallerControllerTest : public testing::Test {
   // Starts the controller and runs the loop until it quits; |after_start|,
   // when given, runs once the loop has nothing else to do.
   testing::AssertionResult StartAndRunUntilQuit(
-      PayloadManager* payload, const base::FilePath& download_folder,
+      PayloadManager* payload,
+      const base::FilePath& download_folder,
       void (*after_start)(SilentInstallerController*)) {
     base::RunLoop run_loop;
     const int started = controller_->Start(
@@ -200,10 +201,10 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
     EXPECT_NE(std::string::npos,
               lines.text().find("Controller already terminated"));
     EXPECT_EQ(1, runner_log_.stops);
-    EXPECT_EQ((std::vector<std::string>{"controller_launched",
-                                        "settings_accepted",
-                                        "controller_quitting"}),
-              events_);
+    EXPECT_EQ(
+        (std::vector<std::string>{"controller_launched", "settings_accepted",
+                                  "controller_quitting"}),
+        events_);
   }
 }
 

@@ -50,11 +50,10 @@ std::string Query(const wchar_t* file,
   base::Version internal;
   std::string stream;
   std::string* stream_out = with_stream ? &stream : nullptr;
-  const bool ok =
-      file ? utils.GetPackageFileVersion(exe_dir.Append(file), &full,
-                                         &internal, stream_out)
-           : utils.GetVersionFromExe(base::FilePath(L"kavor.exe"), &full,
-                                     &internal, stream_out);
+  const bool ok = file ? utils.GetPackageFileVersion(
+                             exe_dir.Append(file), &full, &internal, stream_out)
+                       : utils.GetVersionFromExe(base::FilePath(L"kavor.exe"),
+                                                 &full, &internal, stream_out);
   std::string message;
   InstallerResult code = RESULT_SUCCESS;
   GetLastInstallerError(&code, &message, nullptr);
@@ -82,15 +81,16 @@ TEST(FileVersionUtilsTest, ReadsTheResourceOrWhatTheExecutablePrints) {
        "Received an invalid continuous build number: 12a"},
       {L"kavor_version_none.dll", nullptr, nullptr, false,
        "Cannot get the size of file version info"},
-      {nullptr, "47.0.4127.0.17", "beta", true, "47.0.4127.0.17/4127.0.17/beta"},
+      {nullptr, "47.0.4127.0.17", "beta", true,
+       "47.0.4127.0.17/4127.0.17/beta"},
       {nullptr, "47.0.4127", "beta", true,
        "Invalid version from exe: 47.0.4127"},
       {nullptr, "47.0.4127.0", nullptr, true,
        "Cannot get app output\nCannot get exe output: stream"},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.expected, Query(c.file, c.version_output, c.stream_output,
-                                c.with_stream))
+    EXPECT_EQ(c.expected,
+              Query(c.file, c.version_output, c.stream_output, c.with_stream))
         << (c.file ? c.file : L"exe");
   }
 }

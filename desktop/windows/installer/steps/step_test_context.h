@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/test/fake_interprocess_state.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
@@ -19,30 +20,6 @@ namespace installer {
 namespace test {
 
 // The package location as a test sets it; the rest answers with defaults.
-class FakeInterprocessState : public InterprocessState {
- public:
-  base::FilePath package_dir;
-  bool package_dir_known = false;
-  bool outside_package = false;
-
-  void AppendToCommandLine(base::CommandLine*) override {}
-  base::FilePath GetPackageDir() override { return package_dir; }
-  std::string GetSessionGuid() override { return std::string(); }
-  bool IsAutoupdate() override { return false; }
-  bool IsSilent() override { return true; }
-  bool IsUninstall() override { return false; }
-  bool IsInsidePackage() override { return !outside_package; }
-  bool IsOutsidePackage() override { return outside_package; }
-  void SetPackageDirPrefix(const base::FilePath&) override {}
-  void SetPackageDir(const base::FilePath& folder) override {
-    package_dir = folder;
-  }
-  bool IsPackageDirKnown() override { return package_dir_known; }
-  bool IsFixDownloadableResources() override { return false; }
-  uint32_t GetUiThreadId() override { return 0xFFFFFFFF; }
-  TrackingDataDictionary* GetTrackingData() override { return nullptr; }
-};
-
 // A run into |root|\install whose target folder is the subfolder
 // "47.0.4127.0", with the package in |root|\package; the test says whether
 // it runs from the target folder. Important events are collected.
@@ -52,6 +29,7 @@ class StepTestContext : public InstallerStepContextImpl {
       : InstallerStepContextImpl(&state) {
     settings.folder = root.Append(L"install");
     state.package_dir = root.Append(L"package");
+    state.silent = true;
     set_settings(&settings);
     set_installation_subfolder(base::FilePath(L"47.0.4127.0"));
     set_important_event_callback(base::BindRepeating(
@@ -64,7 +42,7 @@ class StepTestContext : public InstallerStepContextImpl {
   bool IsRunningFromTargetFolder() override { return from_target_folder; }
 
   FakeSettings settings;
-  FakeInterprocessState state;
+  test::FakeInterprocessState state;
   bool from_target_folder = false;
   std::vector<std::string> events;
 };

@@ -45,7 +45,8 @@ class WininetImplTest : public testing::Test {
   // Starts a download of |url| into |file_|; when it started, runs the loop
   // until it ended and then until idle, so that a second completion would
   // be counted too. |wait| false: Stop at once instead.
-  bool Download(WininetImpl* downloader, const std::wstring& url,
+  bool Download(WininetImpl* downloader,
+                const std::wstring& url,
                 bool wait = true) {
     auto writer = std::make_unique<WininetResponseWriter>();
     EXPECT_TRUE(writer->Open(file_));
@@ -121,12 +122,21 @@ TEST_F(WininetImplTest, OnlyAllowedHostsAndGoodAnswersComplete) {
     int32_t state;
     const char* error;
   } kCases[] = {
-      {"/file", {L".kavor.example"}, false, WininetImpl::STATE_STARTED,
+      {"/file",
+       {L".kavor.example"},
+       false,
+       WininetImpl::STATE_STARTED,
        "Domain disallowed 127.0.0.1\n"},
-      {"/missing", {}, true, WininetImpl::STATE_FAILED,
+      {"/missing",
+       {},
+       true,
+       WininetImpl::STATE_FAILED,
        "Request completed with an unexpected HTTP status 404\n"},
       {"/hop", {L"127.0.0.1"}, true, WininetImpl::STATE_COMPLETED, ""},
-      {"/away", {L"127.0.0.1"}, true, WininetImpl::STATE_FAILED,
+      {"/away",
+       {L"127.0.0.1"},
+       true,
+       WininetImpl::STATE_FAILED,
        "Redirect URL is disallowed http://elsewhere.example/file\n"},
   };
   for (const auto& c : kCases) {

@@ -291,11 +291,12 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
   // The same path can be moved aside twice within one second (a file copied
   // over twice in one run), so a taken name gets a counter; only when every
   // candidate is taken does the delete give up.
-  const base::string16 stem = path_.value() + L"." +
-                              base::Int64ToString16(g_clock());
+  const base::string16 stem =
+      path_.value() + L"." + base::Int64ToString16(g_clock());
   moved_path_ = base::FilePath(stem + L".old");
   for (int n = 1; n < kMaxAsideNames && base::PathExists(moved_path_); ++n)
-    moved_path_ = base::FilePath(stem + L"_" + base::IntToString16(n) + L".old");
+    moved_path_ =
+        base::FilePath(stem + L"_" + base::IntToString16(n) + L".old");
   if (base::PathExists(moved_path_)) {
     LOG(ERROR) << "Temporary file with name " << moved_path_.value()
                << " already exists";

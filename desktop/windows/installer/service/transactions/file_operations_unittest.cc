@@ -153,9 +153,9 @@ TEST_F(FileOperationsTest, DeleteFailuresLeaveTheFileInPlace) {
   // Every name the file could be moved aside to is taken.
   Write(Path(L"a.txt.1520900000.old"), "older");
   for (int n = 1; n < 100; ++n) {
-    Write(Path((L"a.txt.1520900000_" + base::IntToString16(n) + L".old")
-                   .c_str()),
-          "older");
+    Write(
+        Path((L"a.txt.1520900000_" + base::IntToString16(n) + L".old").c_str()),
+        "older");
   }
   for (const auto& c : kCases) {
     Write(c.file, "new");
