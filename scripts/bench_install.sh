@@ -23,30 +23,11 @@ KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/make_test_package.sh"
 source "$ROOT/tests/loopback_server.sh"
+source "$ROOT/scripts/fresh_prefix.sh"
 BIN="$BUILD/bin"
 
-wineserver -k >/dev/null 2>&1 || true
 BENCH="$BUILD/bench-install"
-rm -rf "$BENCH"
-mkdir -p "$BENCH/www" "$BENCH/temp"
-cp -a "$WINEPREFIX" "$BENCH/prefix"
-export WINEPREFIX="$BENCH/prefix"
-if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
-    3>"$BENCH/display" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 50); do [ -s "$BENCH/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$BENCH/display")"
-fi
-cleanup() {
-  stop_loopback_server
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
-  rm -rf "$BENCH/prefix"
-}
-trap cleanup EXIT
-wineserver -p
-winpath() { local p="${1//\//\\}"; printf 'Z:%s' "$p"; }
+enter_fresh_prefix "$BENCH"
 C="$WINEPREFIX/drive_c"
 PKG="$C/pkg"
 

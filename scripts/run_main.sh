@@ -17,6 +17,7 @@ KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/make_test_package.sh"
 source "$ROOT/tests/loopback_server.sh"
+source "$ROOT/scripts/fresh_prefix.sh"
 BIN="$BUILD/bin"
 
 cd "$BUILD"
@@ -26,30 +27,9 @@ for sw in --version --internal-version --stream; do
   echo "kavor_setup.exe $sw -> \"$out\" (exit $rc)"
 done
 
-# A fresh prefix for every run: a copy of the build's prefix, so that what
-# an earlier run installed is not there.
-wineserver -k >/dev/null 2>&1 || true
+# A fresh prefix for every run, kept afterwards for a look.
 RUN="$BUILD/run-main"
-rm -rf "$RUN"
-mkdir -p "$RUN/www" "$RUN/temp"
-cp -a "$WINEPREFIX" "$RUN/prefix"
-export WINEPREFIX="$RUN/prefix"
-# Wine's desktop needs a display even when the installer shows no window.
-if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
-    3>"$RUN/display" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 50); do [ -s "$RUN/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$RUN/display")"
-fi
-cleanup() {
-  stop_loopback_server
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-wineserver -p
-winpath() { local p="${1//\//\\}"; printf 'Z:%s' "$p"; }
+enter_fresh_prefix "$RUN" keep
 
 C="$WINEPREFIX/drive_c"
 make_test_package "$BIN" "$C/pkg" --host-name=setup.exe
@@ -78,6 +58,10 @@ echo "Installer processes (exit codes, peak memory):"
 if [ -f "$RUN/processes.txt" ]; then
   # The job's own peak is left out: Wine does not keep it.
   tr -d '\r' <"$RUN/processes.txt" | grep -v '^job ' | sed 's/^/  /'
+  # The front end checks that its download folder lets programs start by
+  # running a bare copy of itself there; without the library beside it
+  # that copy ends at once with 3221225781 (DLL not found), as intended.
+  echo "  (an exit of 3221225781 is that download-folder check's bare copy)"
 fi
 
 FOLDER="$C/Kavor"
