@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "base/base64.h"
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
@@ -43,21 +42,10 @@ const char* const kRelaunchPassedSwitches[] = {
     "server-tracking-data", "server-tracking-blob",
 };
 
-// The tracking data as compact JSON: the blob is base64 of "<hash>:<json>",
-// padded with blanks.
 std::string TrackingDataJson() {
   TrackingDataDictionary* dictionary =
       GetInterprocessState()->GetTrackingData();
-  if (!dictionary)
-    return std::string();
-  std::string blob = dictionary->SerializeTrackingBlob();
-  while (!blob.empty() && blob.back() == ' ')
-    blob.pop_back();
-  std::string decoded;
-  if (blob.empty() || !base::Base64Decode(blob, &decoded))
-    return std::string();
-  const size_t colon = decoded.find(':');
-  return colon == std::string::npos ? std::string() : decoded.substr(colon + 1);
+  return dictionary ? dictionary->ToJson() : std::string();
 }
 
 bool IsMinimalPackageEnabled() {

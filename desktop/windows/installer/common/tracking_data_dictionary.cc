@@ -44,11 +44,18 @@ bool TrackingDataDictionary::ParseTrackingBlob(const std::string& blob) {
   return true;
 }
 
-std::string TrackingDataDictionary::SerializeTrackingBlob() const {
+std::string TrackingDataDictionary::ToJson() const {
   std::unique_ptr<base::DictionaryValue> merged = received_->CreateDeepCopy();
   merged->MergeDictionary(&local_);
   std::string json;
   if (merged->empty() || !base::JSONWriter::Write(*merged, &json))
+    return std::string();
+  return json;
+}
+
+std::string TrackingDataDictionary::SerializeTrackingBlob() const {
+  const std::string json = ToJson();
+  if (json.empty())
     return std::string();
   std::string hash = crypto::SHA256HashString(json);
   std::string blob;

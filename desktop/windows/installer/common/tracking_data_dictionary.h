@@ -24,6 +24,8 @@ class TrackingDataDictionary {
   // The blob of the received dictionary with the local values merged over
   // it; empty when there is nothing to send.
   virtual std::string SerializeTrackingBlob() const;
+  // The same merged dictionary as compact JSON; empty when there is nothing.
+  virtual std::string ToJson() const;
   // |key| is a dotted path.
   virtual void SetString(const std::string& key, const std::string& value);
   virtual std::optional<std::string> GetString(const std::string& key) const;

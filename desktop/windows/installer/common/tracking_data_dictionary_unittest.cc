@@ -30,6 +30,7 @@ TEST(TrackingDataDictionaryTest, BlobRoundTripMergesLocalValues) {
   // The hash of the JSON text, in lower case, stands before it.
   EXPECT_EQ(64u, decoded.find(":{"));
   EXPECT_EQ(decoded.substr(0, 64), base::ToLowerASCII(decoded.substr(0, 64)));
+  EXPECT_EQ(sender.ToJson(), decoded.substr(65));
 
   TrackingDataDictionary receiver;
   ASSERT_TRUE(receiver.ParseTrackingBlob(blob));
@@ -43,6 +44,7 @@ TEST(TrackingDataDictionaryTest, BlobRoundTripMergesLocalValues) {
 TEST(TrackingDataDictionaryTest, PaddingAndLocalValuesAlone) {
   TrackingDataDictionary data;
   EXPECT_EQ("", data.SerializeTrackingBlob());
+  EXPECT_EQ("", data.ToJson());
   // Values set locally do not count as received data, but are sent.
   for (std::string value : {"", "a", "ab", "abc", "abcd", "abcde"}) {
     data.SetString("k", value);
