@@ -56,6 +56,10 @@ class FakeLzmaUtil : public LzmaUtil {
   FakeLzmaUtil(std::vector<base::string16> entries, int result)
       : entries_(std::move(entries)), result_(result) {}
   int Open(const base::FilePath&) override { return OPEN_SUCCESS; }
+  int ListEntries(std::vector<base::string16>* names) override {
+    *names = entries_;
+    return 0;
+  }
   int Extract(const base::FilePath& destination,
               const std::set<base::string16>&,
               LzmaUtilObserver* observer,

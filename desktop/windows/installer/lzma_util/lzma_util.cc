@@ -17,6 +17,7 @@ class UnavailableLzmaUtil : public LzmaUtil {
                << archive.value();
     return OPEN_ERROR;
   }
+  int ListEntries(std::vector<base::string16>*) override { return OPEN_ERROR; }
   int Extract(const base::FilePath&,
               const std::set<base::string16>&,
               LzmaUtilObserver*,

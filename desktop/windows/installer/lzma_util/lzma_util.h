@@ -38,6 +38,13 @@ class LzmaUtil {
   // One of OpenResult.
   virtual int Open(const base::FilePath& archive) = 0;
 
+  // The names of the open archive's entries as the archive holds them,
+  // relative to the folder they are extracted into (a folder entry may end
+  // with a separator). Returns 0 on success, else an error code; Extract
+  // may follow either way. The unpack operation checks these names before
+  // letting Extract write anything.
+  virtual int ListEntries(std::vector<base::string16>* names) = 0;
+
   // Writes the entries named in |entries| (every entry when it is empty)
   // below |destination|. Returns 0 on success, else an error code. Also when
   // it stops early, |extracted_files| and |created_folders| name every file

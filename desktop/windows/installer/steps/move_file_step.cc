@@ -27,7 +27,8 @@ void MoveFileStep::Execute(InstallerStepResult* result, int attempt) {
   if (ExecuteOperation(GetContext()->GetTransaction(),
                        std::make_unique<MoveFileOperation>(
                            GetTargetFolder().Append(relative_path_),
-                           install_folder.Append(relative_path_)),
+                           install_folder.Append(relative_path_),
+                           GetTargetFolder()),
                        &error)) {
     GetStatusUnderConstruction()->root_files.push_back(relative_path_);
     *result = InstallerStepResult(STEP_DONE);

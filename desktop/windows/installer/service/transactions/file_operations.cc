@@ -44,15 +44,32 @@ void ReplaceError(std::string* error, const std::string& text) {
 }
 
 // Clears the read-only attribute when |path| carries it; false when that
-// was needed and failed.
-bool ClearReadOnly(const base::FilePath& path) {
+// was needed and failed. |*cleared| (when given) receives the attributes
+// before a successful change, so that a rollback can put them back.
+bool ClearReadOnly(const base::FilePath& path, DWORD* cleared = nullptr) {
   const DWORD attributes = ::GetFileAttributesW(path.value().c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       !(attributes & FILE_ATTRIBUTE_READONLY)) {
     return true;
   }
-  return ::SetFileAttributesW(path.value().c_str(),
-                              attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+  if (!::SetFileAttributesW(path.value().c_str(),
+                            attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  if (cleared)
+    *cleared = attributes;
+  return true;
+}
+
+// Puts back the attributes ClearReadOnly took away, if it did.
+void RestoreAttributes(const base::FilePath& path, DWORD* cleared) {
+  if (*cleared == INVALID_FILE_ATTRIBUTES)
+    return;
+  if (!::SetFileAttributesW(path.value().c_str(), *cleared)) {
+    LOG(ERROR) << "Couldn't restore the attributes of " << path.value() << ": "
+               << FormatWin32Error(::GetLastError());
+  }
+  *cleared = INVALID_FILE_ATTRIBUTES;
 }
 
 // Whether |path| lies below |folder| (or is |folder| itself when
@@ -95,10 +112,16 @@ bool MoveWithError(const base::FilePath& from,
   return false;
 }
 
-// Removes |folder| and then its ancestors while they are empty.
-void RemoveEmptyFolders(base::FilePath folder) {
-  while (::RemoveDirectoryW(folder.value().c_str()))
+// Removes |folder| and then its ancestors while they are empty, but only
+// below |root|: above it lie folders that the operation has nothing to do
+// with, which may have been empty before the run. An empty |root| bounds
+// nothing, so nothing goes.
+void RemoveEmptyFolders(base::FilePath folder, const base::FilePath& root) {
+  const base::FilePath top = root.StripTrailingSeparators();
+  while (!top.empty() && IsParentPathIgnoreCase(top, folder) &&
+         ::RemoveDirectoryW(folder.value().c_str())) {
     folder = folder.DirName();
+  }
 }
 
 // The preparation that copy, move and unpack share: a folder for the result
@@ -157,7 +180,7 @@ bool CopyFileOperation::Execute(Transaction* nested, std::string* error) {
                            " does not exist.");
     return false;
   }
-  if (!ClearReadOnly(source_)) {
+  if (!ClearReadOnly(source_, &cleared_source_attributes_)) {
     LOG(ERROR) << "Couldn't clear RO attribute of " << source_.value();
     AppendError(error, "Could not clear the RO attribute of file");
   }
@@ -197,6 +220,8 @@ bool CopyFileOperation::Execute(Transaction* nested, std::string* error) {
 }
 
 void CopyFileOperation::Rollback() {
+  // Also after a failed copy: the attribute went before the copy did.
+  RestoreAttributes(source_, &cleared_source_attributes_);
   if (!copied_)
     return;
   base::DeleteFile(destination_, false);
@@ -262,19 +287,41 @@ void CreateFolderOperation::Rollback() {
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
                                          bool check_in_use,
-                                         bool remove_empty_parents)
+                                         bool remove_empty_parents,
+                                         const base::FilePath& root)
     : path_(path),
       check_in_use_(check_in_use),
-      remove_empty_parents_(remove_empty_parents) {}
+      remove_empty_parents_(remove_empty_parents),
+      root_(root) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
+  // A file that Execute could not put back is the only copy there is: it is
+  // tried once more and never deleted.
+  if (restore_pending_)
+    RestoreMovedFile();
   if (!moved_)
     return;
   LOG(INFO) << "Actual removal of " << moved_path_.value();
   if (!base::DeleteFile(moved_path_, true))
     base::DeleteFileAfterReboot(moved_path_);
   if (remove_empty_parents_)
-    RemoveEmptyFolders(path_.DirName());
+    RemoveEmptyFolders(path_.DirName(), root_);
+}
+
+bool DeleteFileOperation::MoveBack(const base::FilePath& from,
+                                   const base::FilePath& to) {
+  return base::MoveUnsafe(from, to);
+}
+
+void DeleteFileOperation::RestoreMovedFile() {
+  // Whatever happens, the commit must not delete the file any more.
+  moved_ = false;
+  restore_pending_ = false;
+  if (!MoveBack(moved_path_, path_)) {
+    LOG(ERROR) << "Cannot move " << moved_path_.value() << " back to "
+               << path_.value() << ": " << FormatWin32Error(::GetLastError())
+               << "; the file stays under that name";
+  }
 }
 
 // static
@@ -335,8 +382,13 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
         failure = ::GetLastError();
         LOG(ERROR) << "Attempt to open the file for writing failed: "
                    << FormatWin32Error(failure);
-        if (!base::MoveUnsafe(moved_path_, path_))
+        // When the file cannot go back now, the operation keeps it on
+        // record, so that the rollback that follows tries again and no
+        // commit ever deletes it.
+        if (!MoveBack(moved_path_, path_)) {
           LOG(ERROR) << "Cannot move " << moved_path_.value() << " back";
+          restore_pending_ = true;
+        }
       } else {
         ::CloseHandle(file);
       }
@@ -353,23 +405,20 @@ bool DeleteFileOperation::Execute(Transaction* nested, std::string* error) {
 }
 
 void DeleteFileOperation::Rollback() {
-  if (!moved_)
-    return;
-  // Whatever happens, the commit must not delete the file any more.
-  moved_ = false;
-  if (!base::MoveUnsafe(moved_path_, path_))
-    LOG(ERROR) << "Cannot move " << moved_path_.value() << " back";
+  if (moved_ || restore_pending_)
+    RestoreMovedFile();
 }
 
 // MoveFileOperation ----------------------------------------------------------
 
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
-                                     const base::FilePath& destination)
-    : source_(source), destination_(destination) {}
+                                     const base::FilePath& destination,
+                                     const base::FilePath& root)
+    : source_(source), destination_(destination), root_(root) {}
 
 MoveFileOperation::~MoveFileOperation() {
   if (moved_)
-    RemoveEmptyFolders(source_.DirName());
+    RemoveEmptyFolders(source_.DirName(), root_);
 }
 
 bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
@@ -390,7 +439,7 @@ bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
   }
 
   VLOG(1) << "Moving " << source_.value() << " to " << destination_.value();
-  if (!ClearReadOnly(source_))
+  if (!ClearReadOnly(source_, &cleared_source_attributes_))
     LOG(ERROR) << "Couldn't clear RO attribute of " << source_.value();
   DWORD failure = ERROR_SUCCESS;
   if (!MoveWithError(source_, destination_, &failure)) {
@@ -405,11 +454,17 @@ bool MoveFileOperation::Execute(Transaction* nested, std::string* error) {
 }
 
 void MoveFileOperation::Rollback() {
-  if (!moved_)
-    return;
-  moved_ = false;
-  if (base::MoveUnsafe(destination_, source_))
+  if (moved_) {
+    moved_ = false;
+    if (!base::MoveUnsafe(destination_, source_)) {
+      LOG(ERROR) << "Cannot move " << destination_.value() << " back";
+      // The attributes belong to the file, wherever it is now.
+      RestoreAttributes(destination_, &cleared_source_attributes_);
+      return;
+    }
     LOG(INFO) << "File move rolled back successfully";
+  }
+  RestoreAttributes(source_, &cleared_source_attributes_);
 }
 
 // UnpackArchiveOperation -----------------------------------------------------
@@ -452,12 +507,48 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
     LOG(ERROR) << "Could not open the archive";
     return false;
   }
+  // The reader writes every entry where its name points, over whatever is
+  // there. So the names are checked before anything is written: an archive
+  // made to write outside the folder it is unpacked into (an entry with
+  // "..", a drive or a root) is refused as a whole, and a file in the folder
+  // that an entry is about to replace is first moved aside, so that a
+  // rollback can put it back.
+  std::vector<base::string16> entries;
+  result = reader_->ListEntries(&entries);
+  if (result != 0) {
+    ReplaceError(error, "Could not read the archive's entries: " +
+                            base::IntToString(result));
+    LOG(ERROR) << "Could not read the archive's entries";
+    return false;
+  }
+  for (const base::string16& entry : entries) {
+    base::string16 name = entry;
+    while (!name.empty() && (name.back() == L'\\' || name.back() == L'/'))
+      name.pop_back();
+    base::FilePath relative;
+    if (!MakeSafeRelativePath(name, &relative)) {
+      LOG(ERROR) << "Archive entry outside the destination: " << entry;
+      ReplaceError(error, "Archive entry outside the destination folder: " +
+                              base::FilePath(entry).AsUTF8Unsafe());
+      return false;
+    }
+    const base::FilePath path = destination_.Append(relative);
+    if (base::PathExists(path) && !base::DirectoryExists(path) &&
+        !ExecuteOperation(
+            nested, std::make_unique<DeleteFileOperation>(path, false, false),
+            error)) {
+      AppendError(error,
+                  "\nCannot move aside the file an archive entry replaces");
+      return false;
+    }
+  }
+
   result = reader_->Extract(destination_, std::set<base::string16>(), observer_,
                             &extracted_files_, &created_folders_);
   reader_ = nullptr;
-  // An archive made to write outside the folder it is unpacked into (an
-  // entry with "..", a drive or a root) is refused as a whole, and what it
-  // wrote is taken away again.
+  // A reader that writes where its list did not say is caught here: the
+  // archive is refused as a whole, and what it wrote inside the folder is
+  // taken away again.
   for (const auto& list : {std::make_pair(&extracted_files_, false),
                            std::make_pair(&created_folders_, true)}) {
     for (const base::FilePath& path : *list.first) {
@@ -491,8 +582,15 @@ void UnpackArchiveOperation::Rollback() {
   if (!unpacked_)
     return;
   unpacked_ = false;
-  for (const base::FilePath& file : extracted_files_)
-    base::DeleteFile(file, false);
+  // A path outside the destination that the reader reports as written may
+  // have been a file of its own before (only overwritten): deleting it would
+  // take away the last of it.
+  for (const base::FilePath& file : extracted_files_) {
+    if (IsInsideFolder(destination_, file, false))
+      base::DeleteFile(file, false);
+    else
+      LOG(ERROR) << "Leaving " << file.value() << ", outside the destination";
+  }
   // Each created folder goes with its emptied parents, but the climb never
   // leaves the destination: folders above it, and the destination itself
   // unless the reader made it, may have been there (empty) before the run.
@@ -502,11 +600,10 @@ void UnpackArchiveOperation::Rollback() {
       std::find(created_folders_.begin(), created_folders_.end(), top) !=
       created_folders_.end();
   for (const base::FilePath& created : created_folders_) {
-    // A folder the reader reports as made is its own to remove even when a
-    // refused archive put it outside the destination; only the climb stays
-    // inside.
-    if (!::RemoveDirectoryW(created.value().c_str()))
+    if (!IsInsideFolder(destination_, created, true) ||
+        !::RemoveDirectoryW(created.value().c_str())) {
       continue;
+    }
     for (base::FilePath folder = created.DirName();
          top.IsParent(folder) || (made_destination && folder == top);
          folder = folder.DirName()) {

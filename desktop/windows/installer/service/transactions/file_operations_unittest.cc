@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string.h>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +18,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -118,7 +121,8 @@ TEST_F(FileOperationsTest, DeleteMovesAsideThenCommitsOrRestores) {
   Write(Path(L"x\\other\\g.txt"), "x");
   for (bool commit : {true, false}) {
     Write(file, "old");
-    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, true)));
+    ASSERT_TRUE(Run(std::make_unique<DeleteFileOperation>(file, true, true,
+                                                          temp_.GetPath())));
     EXPECT_FALSE(base::PathExists(file));
     EXPECT_EQ("old", Read(aside));
     if (commit)
@@ -300,7 +304,8 @@ TEST_F(FileOperationsTest, MoveIsUndoneOrLeavesNoEmptySourceFolder) {
   const base::FilePath destination = Path(L"d\\f.txt");
   for (bool commit : {false, true}) {
     Write(source, "x");
-    ASSERT_TRUE(Run(std::make_unique<MoveFileOperation>(source, destination)));
+    ASSERT_TRUE(Run(std::make_unique<MoveFileOperation>(source, destination,
+                                                        temp_.GetPath())));
     EXPECT_EQ("x", Read(destination));
     if (commit)
       CommitOperations(&transaction_);
@@ -317,6 +322,10 @@ TEST_F(FileOperationsTest, MoveIsUndoneOrLeavesNoEmptySourceFolder) {
 class FailingReader : public LzmaUtil {
  public:
   int Open(const base::FilePath& archive) override { return open_result; }
+  int ListEntries(std::vector<base::string16>* names) override {
+    *names = {L"sub\\f.txt"};
+    return 0;
+  }
   int Extract(const base::FilePath& destination,
               const std::set<base::string16>& entries,
               LzmaUtilObserver* observer,
@@ -361,6 +370,230 @@ TEST_F(FileOperationsTest, FailedUnpackTakesAwayWhatItWrote) {
     EXPECT_EQ(c.destination_existed, base::DirectoryExists(Path(L"p")));
     EXPECT_FALSE(base::PathExists(Path(L"p\\q\\sub")));
     EXPECT_TRUE(base::PathExists(Path(L"keep")));
+  }
+}
+
+// Lists |listed| and writes |written| (relative to the destination, ".."
+// allowed, like a reader that does not check names; a trailing "\" makes a
+// folder) with the text "new", then returns |result|.
+class ScriptedReader : public LzmaUtil {
+ public:
+  ScriptedReader(std::vector<base::string16> listed,
+                 std::vector<base::string16> written,
+                 int result)
+      : listed_(std::move(listed)),
+        written_(std::move(written)),
+        result_(result) {}
+  int Open(const base::FilePath&) override { return 0; }
+  int ListEntries(std::vector<base::string16>* names) override {
+    *names = listed_;
+    return 0;
+  }
+  int Extract(const base::FilePath& destination,
+              const std::set<base::string16>&,
+              LzmaUtilObserver*,
+              std::vector<base::FilePath>* extracted_files,
+              std::vector<base::FilePath>* created_folders) override {
+    for (const base::string16& entry : written_) {
+      const base::FilePath path = destination.Append(entry);
+      if (entry.back() == L'\\') {
+        EXPECT_TRUE(base::CreateDirectory(path));
+        created_folders->push_back(path.StripTrailingSeparators());
+        continue;
+      }
+      EXPECT_EQ(3, base::WriteFile(path, "new", 3));
+      extracted_files->push_back(path);
+    }
+    return result_;
+  }
+  void Close() override {}
+
+ private:
+  std::vector<base::string16> listed_;
+  std::vector<base::string16> written_;
+  int result_;
+};
+
+// An entry naming a file outside the destination (a neighbour of it here)
+// must neither be written nor deleted, and a file of the destination that
+// an entry replaced comes back on rollback.
+TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
+  const base::FilePath archive = Path(L"kavor_package");
+  Write(archive, "7z");
+  const base::FilePath destination = Path(L"u\\dest");
+  const base::FilePath victim = Path(L"u\\victim.txt");
+  const base::FilePath replaced = destination.Append(L"a.txt");
+  const struct {
+    const char* name;
+    std::vector<base::string16> listed;
+    std::vector<base::string16> written;  // empty: as listed
+    int result;
+    const char* error;  // null: succeeds, then is rolled back
+    const char* victim_after;
+  } kCases[] = {
+      {"escaping entry", {L"a.txt", L"..\\victim.txt"}, {}, 0,
+       "Archive entry outside the destination folder: ..\\victim.txt",
+       "precious"},
+      {"failed extraction", {L"a.txt", L"b.txt"}, {}, 5,
+       "Could not lzma unpack, error code: 5", "precious"},
+      // Only overwritten, not made: still there after the rollback.
+      {"reader writing unlisted", {L"b.txt"}, {L"b.txt", L"..\\victim.txt"},
+       0, "Archive entry outside the destination folder: ", "new"},
+      {"rolled back", {L"a.txt", L"sub\\", L"sub\\c.txt"}, {}, 0, nullptr,
+       "precious"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Write(replaced, "old");
+    Write(victim, "precious");
+    ScriptedReader reader(c.listed, c.written.empty() ? c.listed : c.written,
+                          c.result);
+    const bool unpacked = Run(std::make_unique<UnpackArchiveOperation>(
+        archive, destination, &reader, nullptr));
+    EXPECT_EQ(c.error == nullptr, unpacked) << "outcome";
+    if (c.error) {
+      EXPECT_EQ(c.error, error_.substr(0, strlen(c.error))) << "error text";
+    } else {
+      EXPECT_EQ("new", Read(replaced)) << "replaced file after extraction";
+      RollbackOperations(&transaction_);
+    }
+    EXPECT_EQ(c.victim_after, Read(victim)) << "file outside the destination";
+    EXPECT_EQ("old", Read(replaced)) << "replaced file after rollback";
+    EXPECT_FALSE(base::PathExists(destination.Append(L"b.txt")))
+        << "new file after rollback";
+    EXPECT_FALSE(base::PathExists(destination.Append(L"sub")))
+        << "new folder after rollback";
+    EXPECT_FALSE(base::PathExists(Path(L"u\\dest\\a.txt.1520900000.old")))
+        << "moved-aside file after rollback";
+  }
+  // Committed, the replaced file is gone for good.
+  ScriptedReader reader({L"a.txt"}, {L"a.txt"}, 0);
+  ASSERT_TRUE(Run(std::make_unique<UnpackArchiveOperation>(
+      archive, destination, &reader, nullptr)));
+  CommitOperations(&transaction_);
+  EXPECT_EQ("new", Read(replaced)) << "replaced file after commit";
+  EXPECT_FALSE(base::PathExists(Path(L"u\\dest\\a.txt.1520900000.old")))
+      << "moved-aside file after commit";
+}
+
+// Copy and move clear a read-only source's attribute; a rollback, also of
+// an attempt that failed after that, puts it back.
+TEST_F(FileOperationsTest, RollbackGivesTheSourceItsReadOnlyAttributeBack) {
+  const base::FilePath source = Path(L"ro.txt");
+  const base::FilePath too_long = temp_.GetPath().Append(base::string16(
+      base::kMaxPathLength - 1 - temp_.GetPath().value().size(), L'f'));
+  const auto read_only = [&source]() {
+    const DWORD attributes = ::GetFileAttributesW(source.value().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_READONLY);
+  };
+  const struct {
+    const char* name;
+    bool move;
+    base::FilePath destination;
+    bool succeeds;
+  } kCases[] = {
+      {"copy", false, Path(L"c\\copy.txt"), true},
+      {"failed copy", false, too_long, false},
+      {"move", true, Path(L"m\\moved.txt"), true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Write(source, "x");
+    ASSERT_TRUE(
+        ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_READONLY));
+    std::unique_ptr<TransactionOperation> operation;
+    if (c.move) {
+      operation = std::make_unique<MoveFileOperation>(source, c.destination,
+                                                      temp_.GetPath());
+    } else {
+      operation = std::make_unique<CopyFileOperation>(source, c.destination);
+    }
+    EXPECT_EQ(c.succeeds, Run(std::move(operation))) << "outcome";
+    RollbackOperations(&transaction_);
+    EXPECT_EQ("x", Read(source)) << "source after rollback";
+    EXPECT_TRUE(read_only()) << "read-only attribute after rollback";
+    EXPECT_FALSE(base::PathExists(c.destination)) << "destination";
+    ASSERT_TRUE(
+        ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_NORMAL));
+  }
+}
+
+// The folders emptied by a committed move or delete go, but never the
+// operation's root (here a folder that held nothing else) nor what is above.
+TEST_F(FileOperationsTest, CommitRemovesEmptiedFoldersOnlyBelowTheRoot) {
+  const base::FilePath root = Path(L"root");
+  const base::FilePath file = root.Append(L"s\\t\\f.txt");
+  for (int kind = 0; kind < 3; ++kind) {
+    const char* const kNames[] = {"move", "delete", "delete without root"};
+    SCOPED_TRACE(kNames[kind]);
+    Write(file, "x");
+    std::unique_ptr<TransactionOperation> operation;
+    if (kind == 0) {
+      operation =
+          std::make_unique<MoveFileOperation>(file, Path(L"d\\f.txt"), root);
+    } else {
+      operation = std::make_unique<DeleteFileOperation>(
+          file, false, true, kind == 1 ? root : base::FilePath());
+    }
+    ASSERT_TRUE(Run(std::move(operation)));
+    CommitOperations(&transaction_);
+    EXPECT_FALSE(base::PathExists(file)) << "the file";
+    EXPECT_TRUE(base::DirectoryExists(root)) << "the root";
+    EXPECT_EQ(kind == 2, base::DirectoryExists(root.Append(L"s\\t")))
+        << "emptied folders below the root";
+    ASSERT_TRUE(base::DeleteFile(root.Append(L"s"), true));
+  }
+}
+
+// Makes the first |failures| moves of a moved-aside file back fail.
+class StuckDeleteOperation : public DeleteFileOperation {
+ public:
+  StuckDeleteOperation(const base::FilePath& path, int failures)
+      : DeleteFileOperation(path, true, false), failures_(failures) {}
+
+ protected:
+  bool MoveBack(const base::FilePath& from, const base::FilePath& to) override {
+    if (failures_ > 0) {
+      --failures_;
+      ::SetLastError(ERROR_SHARING_VIOLATION);
+      return false;
+    }
+    return DeleteFileOperation::MoveBack(from, to);
+  }
+
+ private:
+  int failures_;
+};
+
+// A busy program that cannot be moved back at once is tried again by the
+// rollback; when it stays under its moved-aside name, nothing deletes it.
+TEST_F(FileOperationsTest, BusyFileThatCannotGoBackIsNeverDeleted) {
+  const base::FilePath program = Path(L"busy.exe");
+  const base::FilePath aside = Path(L"busy.exe.1520900000.old");
+  for (int failures : {1, 2}) {
+    SCOPED_TRACE(failures);
+    Write(program, "program");
+    {
+      // Held open the way a running program is: it can be renamed, not
+      // opened for writing.
+      base::win::ScopedHandle busy(::CreateFileW(
+          program.value().c_str(), GENERIC_READ,
+          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+          FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(busy.IsValid());
+      EXPECT_FALSE(Run(std::make_unique<StuckDeleteOperation>(program,
+                                                              failures)))
+          << "delete of a busy program";
+    }
+    CommitOperations(&transaction_);
+    if (failures == 1) {
+      EXPECT_EQ("program", Read(program)) << "program back at its name";
+      EXPECT_FALSE(base::PathExists(aside)) << "moved-aside name";
+    } else {
+      EXPECT_EQ("program", Read(aside)) << "the only copy left";
+      ASSERT_TRUE(base::DeleteFile(aside, false));
+    }
   }
 }
 

@@ -326,9 +326,9 @@ TEST_F(RegistryOperationsTest, WholeRollbackOfMixedOperations) {
   operations.push_back(std::make_unique<CopyFileOperation>(
       dir.Append(L"a\\one.txt"), dir.Append(L"a\\b\\lib.dll")));
   operations.push_back(std::make_unique<DeleteFileOperation>(
-      dir.Append(L"a\\b\\gone.txt"), false, true));
+      dir.Append(L"a\\b\\gone.txt"), false, true, dir));
   operations.push_back(std::make_unique<MoveFileOperation>(
-      dir.Append(L"moved.txt"), dir.Append(L"other\\moved.txt")));
+      dir.Append(L"moved.txt"), dir.Append(L"other\\moved.txt"), dir));
   operations.push_back(std::make_unique<ChangeRegValueOperation>(
       HKEY_CURRENT_USER, base_ + L"\\X\\Y", L"v", text, REG_SZ, sizeof(text),
       0));
