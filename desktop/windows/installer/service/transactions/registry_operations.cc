@@ -3,6 +3,8 @@
 #include <shlwapi.h>
 
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
 
@@ -37,6 +39,42 @@ base::string16 ObjectName(HKEY root, const base::string16& key_path) {
   base::string16 name;
   RegistryRootToObjectNamePrefix(root, key_path, &name);
   return name;
+}
+
+// |*descriptor| (self-relative, as RegGetKeySecurity gives it) with the DACL
+// that |previous| saved, and its protection from inheritance, in place of its
+// own: the key's security as it was before the access grant.
+bool PutBackPreviousDacl(const SavedSecurityDescriptor& previous,
+                         std::vector<uint8_t>* descriptor) {
+  PSECURITY_DESCRIPTOR current = descriptor->data();
+  SECURITY_DESCRIPTOR absolute;
+  PSID group = nullptr;
+  PACL sacl = nullptr;
+  BOOL group_defaulted = FALSE, sacl_present = FALSE, sacl_defaulted = FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::InitializeSecurityDescriptor(&absolute,
+                                      SECURITY_DESCRIPTOR_REVISION) ||
+      !::GetSecurityDescriptorGroup(current, &group, &group_defaulted) ||
+      !::SetSecurityDescriptorGroup(&absolute, group, group_defaulted) ||
+      !::GetSecurityDescriptorSacl(current, &sacl_present, &sacl,
+                                   &sacl_defaulted) ||
+      !::SetSecurityDescriptorSacl(&absolute, sacl_present, sacl,
+                                   sacl_defaulted) ||
+      !::SetSecurityDescriptorDacl(&absolute, TRUE, previous.dacl(), FALSE) ||
+      !::GetSecurityDescriptorControl(previous.descriptor(), &control,
+                                      &revision) ||
+      !::SetSecurityDescriptorControl(&absolute, SE_DACL_PROTECTED,
+                                      control & SE_DACL_PROTECTED)) {
+    return false;
+  }
+  DWORD size = 0;
+  ::MakeSelfRelativeSD(&absolute, nullptr, &size);
+  std::vector<uint8_t> result(size);
+  if (!size || !::MakeSelfRelativeSD(&absolute, result.data(), &size))
+    return false;
+  descriptor->swap(result);
+  return true;
 }
 
 void RestoreSavedSecurity(std::unique_ptr<SavedSecurityDescriptor>* saved) {
@@ -331,6 +369,7 @@ bool DeleteRegKeyOperation::Execute(Transaction* nested, std::string* error) {
 }
 
 void DeleteRegKeyOperation::Rollback() {
+  bool complete = true;
   for (const auto& saved : saved_keys_) {
     SECURITY_ATTRIBUTES attributes = {};
     attributes.nLength = sizeof(attributes);
@@ -342,18 +381,39 @@ void DeleteRegKeyOperation::Rollback() {
     if (CreateKey(saved->key_path, &attributes, &key, &disposition) !=
         ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to re-create " << saved->key_path;
+      complete = false;
       continue;
     }
     // A key that exists again keeps what it holds now.
     if (disposition == REG_CREATED_NEW_KEY) {
       for (const auto& value : saved->values) {
-        ::RegSetValueExW(key, value->name.c_str(), 0, value->type,
-                         value->data.empty() ? nullptr : value->data.data(),
-                         static_cast<DWORD>(value->data.size()));
+        const LONG result = ::RegSetValueExW(
+            key, value->name.c_str(), 0, value->type,
+            value->data.empty() ? nullptr : value->data.data(),
+            static_cast<DWORD>(value->data.size()));
+        if (result != ERROR_SUCCESS) {
+          LOG(ERROR) << "Failed to restore the value " << value->name
+                     << " of " << saved->key_path << ": "
+                     << FormatWin32Error(result);
+          complete = false;
+        }
       }
     }
     ::RegCloseKey(key);
   }
+  if (complete)
+    return;
+  // A rollback has no result of its own; the failure joins whatever the
+  // thread's last-error record holds (the failure that caused the rollback)
+  // and never leaves it reading as success.
+  const std::string message = "Rollback of the deleted registry key " +
+                              base::WideToUTF8(ObjectName(root_, key_path_)) +
+                              " is incomplete";
+  LOG(ERROR) << message;
+  if (GetLastInstallerErrorCode() == RESULT_SUCCESS)
+    SetLastInstallerError(RESULT_GENERAL_ERROR, message);
+  else
+    AddLastInstallerErrorContext(message);
 }
 
 LONG DeleteRegKeyOperation::CreateKey(const base::string16& key_path,
@@ -378,6 +438,7 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
   const SE_OBJECT_TYPE object_type = SecurityObjectType(view_flags_);
   SecurityUtils* security = SecurityUtilsImpl::GetInstance();
   HKEY key = nullptr;
+  std::unique_ptr<SavedSecurityDescriptor> previous_security;
   LONG result = ::RegOpenKeyExW(root_, key_path.c_str(), 0,
                                 kDeleteTreeAccess | view_flags_, &key);
   const bool opened = result == ERROR_SUCCESS;
@@ -387,9 +448,10 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
     if (opened)
       ::RegCloseKey(key);
     VLOG(1) << "Insufficient permissions on the key";
-    std::unique_ptr<SavedSecurityDescriptor> unused;
+    // The security before the grant is what a rollback must bring back; the
+    // grant itself goes with the key.
     if (!security->GrantAccess(object_name, object_type, kDeleteTreeAccess,
-                               true, &unused)) {
+                               false, &previous_security)) {
       LOG(ERROR) << "Unable to obtain sufficient permissions on key"
                  << object_name;
       return false;
@@ -410,9 +472,11 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
     return false;
   }
   saved->security.resize(size);
-  if (size &&
-      ::RegGetKeySecurity(key, kSavedSecurityInfo, saved->security.data(),
-                          &size) != ERROR_SUCCESS) {
+  if ((size &&
+       ::RegGetKeySecurity(key, kSavedSecurityInfo, saved->security.data(),
+                           &size) != ERROR_SUCCESS) ||
+      (previous_security && !saved->security.empty() &&
+       !PutBackPreviousDacl(*previous_security, &saved->security))) {
     LOG(ERROR) << "Failed to obtain security descriptor for " << object_name
                << "(but we succeeded earlier)";
     ::RegCloseKey(key);

@@ -15,6 +15,9 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "gtest/gtest.h"
 
@@ -78,6 +81,24 @@ bool SetValue(const std::wstring& path,
               DWORD size) {
   return ::RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name, type, data,
                            size) == ERROR_SUCCESS;
+}
+
+// Gives the HKCU key |path| the DACL of |sddl|.
+bool SetDacl(const std::wstring& path, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  HKEY key = nullptr;
+  LONG result = ::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC,
+                                &key);
+  if (result == ERROR_SUCCESS) {
+    result = ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    ::RegCloseKey(key);
+  }
+  ::LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
 }
 
 // A fresh key below HKCU\Software\KavorTest, removed with everything below.
@@ -354,6 +375,137 @@ TEST_F(RegistryOperationsTest, WholeRollbackOfMixedOperations) {
   RollbackOperations(&transaction);
   EXPECT_EQ(files_before, files());
   EXPECT_EQ(registry_before, Snapshot(HKEY_CURRENT_USER, base_, 0));
+}
+
+// Deleted values come back with their own sizes and types, whatever the
+// largest value of their key; a key that was made again meanwhile keeps what
+// it holds now, while its missing subkeys come back.
+TEST_F(RegistryOperationsTest, DeletedTreeComesBackAsItWasOrAsItIsAgain) {
+  const std::wstring tree = base_ + L"\\T";
+  const BYTE one_byte = 7;
+  const DWORD number = 0x01020304;
+  const wchar_t text[] = L"a longer text value";
+  const auto fill = [&]() {
+    for (const std::wstring& path : {tree, tree + L"\\Sub"}) {
+      if (!SetValue(path, L"b", REG_BINARY, &one_byte, 1) ||
+          !SetValue(path, L"d", REG_DWORD, &number, 4) ||
+          !SetValue(path, L"s", REG_SZ, text, sizeof(text)) ||
+          !SetValue(path, L"n", REG_NONE, nullptr, 0)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  ASSERT_TRUE(fill());
+  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
+  for (bool made_again : {false, true}) {
+    SCOPED_TRACE(made_again ? "made again" : "as it was");
+    Transaction transaction;
+    ASSERT_TRUE(ExecuteOperation(&transaction,
+                                 std::make_unique<DeleteRegKeyOperation>(
+                                     HKEY_CURRENT_USER, tree, 0),
+                                 nullptr));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree, 0)) << "deleted tree";
+    std::wstring expected = before;
+    if (made_again) {
+      const DWORD other = 9;
+      ASSERT_TRUE(SetValue(tree, L"d", REG_DWORD, &other, 4));
+      ASSERT_TRUE(SetValue(tree, L"new", REG_NONE, nullptr, 0));
+      // The key as it is now, with the subkey the rollback brings back.
+      const std::wstring now = Snapshot(HKEY_CURRENT_USER, tree, 0);
+      expected = Snapshot(HKEY_CURRENT_USER, base_, 0);
+      expected = expected.substr(0, expected.size() - now.size()) + now +
+                 L"Sub: " +
+                 before.substr(before.rfind(L"Sub: ") + wcslen(L"Sub: "));
+    }
+    RollbackOperations(&transaction);
+    EXPECT_EQ(expected, Snapshot(HKEY_CURRENT_USER, base_, 0))
+        << "tree after rollback";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CURRENT_USER, tree.c_str()));
+    ASSERT_TRUE(fill());
+  }
+}
+
+// Answers that the current user lacks access to every key, so that each
+// deletion widens the key's DACL through the real grant first.
+class NoKeyAccessSecurityUtils : public SecurityUtilsImpl {
+ public:
+  bool HasAccess(const base::string16&, SE_OBJECT_TYPE, uint32_t) override {
+    return false;
+  }
+};
+
+// A tree deleted after its access was widened comes back with the security
+// it had before the grant.
+TEST_F(RegistryOperationsTest, DeletedTreeComesBackWithItsSecurityBeforeAGrant) {
+  const std::wstring tree = base_ + L"\\Guarded";
+  ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
+  ASSERT_TRUE(SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
+  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
+  NoKeyAccessSecurityUtils security;
+  SecurityUtilsImpl::SetInstanceForTesting(&security);
+  Transaction transaction;
+  const bool deleted = ExecuteOperation(
+      &transaction,
+      std::make_unique<SecurityAtCreationOperation>(HKEY_CURRENT_USER, tree, 0),
+      nullptr);
+  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  ASSERT_TRUE(deleted) << "deletion after the grant";
+  RollbackOperations(&transaction);
+  EXPECT_EQ(before, Snapshot(HKEY_CURRENT_USER, base_, 0))
+      << "tree and security after rollback";
+}
+
+// Re-creates keys with a handle that may not set values, as a key whose
+// security refuses its values would.
+class ValuesRefusedOperation : public SecurityAtCreationOperation {
+ public:
+  using SecurityAtCreationOperation::SecurityAtCreationOperation;
+
+ protected:
+  LONG CreateKey(const base::string16& key_path,
+                 SECURITY_ATTRIBUTES* attributes,
+                 HKEY* key,
+                 DWORD* disposition) override {
+    LONG result = SecurityAtCreationOperation::CreateKey(key_path, attributes,
+                                                         key, disposition);
+    if (result != ERROR_SUCCESS)
+      return result;
+    ::RegCloseKey(*key);
+    return ::RegOpenKeyExW(HKEY_CURRENT_USER, key_path.c_str(), 0,
+                           KEY_QUERY_VALUE, key);
+  }
+};
+
+// Values that cannot be written back make the rollback report itself
+// incomplete in the thread's last-error record, under the failure before it
+// or as a failure of its own.
+TEST_F(RegistryOperationsTest, RollbackThatCannotRestoreValuesSaysSo) {
+  const std::wstring tree = base_ + L"\\T";
+  ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
+  for (bool earlier_failure : {false, true}) {
+    SCOPED_TRACE(earlier_failure ? "after a failure" : "alone");
+    ScopedInstallerErrorRecord record;
+    if (earlier_failure)
+      SetLastInstallerError(RESULT_COPY_FAILED, "copy failed");
+    Transaction transaction;
+    ASSERT_TRUE(ExecuteOperation(
+        &transaction,
+        std::make_unique<ValuesRefusedOperation>(HKEY_CURRENT_USER, tree, 0),
+        nullptr));
+    RollbackOperations(&transaction);
+    InstallerResult code = RESULT_SUCCESS;
+    std::string message;
+    GetLastInstallerError(&code, &message, nullptr);
+    EXPECT_EQ(earlier_failure ? RESULT_COPY_FAILED : RESULT_GENERAL_ERROR, code)
+        << "code of the record";
+    const std::string expected = "Rollback of the deleted registry key "
+                                 "CURRENT_USER\\" +
+                                 base::WideToUTF8(tree) + " is incomplete";
+    EXPECT_EQ(earlier_failure ? "copy failed\n" + expected : expected, message)
+        << "message of the record";
+    ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
+  }
 }
 
 }  // namespace
