@@ -4,6 +4,7 @@
 #include <iterator>
 #include <vector>
 
+#include "base/scope_guard.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
@@ -23,14 +24,14 @@ bool IsRegistryType(SE_OBJECT_TYPE type) {
   return type == SE_REGISTRY_KEY || type == SE_REGISTRY_WOW64_32KEY;
 }
 
-// The Administrators group; released with FreeSid.
-PSID CreateAdministratorsSid() {
+// The Administrators group; owns nothing on failure.
+base::win::ScopedSid CreateAdministratorsSid() {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID sid = nullptr;
+  base::win::ScopedSid sid;
   if (!::AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &sid)) {
-    return nullptr;
+                                  sid.receive())) {
+    sid.reset();
   }
   return sid;
 }
@@ -75,8 +76,8 @@ DWORD GetObjectSecurity(const base::string16& object_name,
                         SE_OBJECT_TYPE object_type,
                         SECURITY_INFORMATION info,
                         PACL* dacl,
-                        PSECURITY_DESCRIPTOR* descriptor) {
-  *descriptor = nullptr;
+                        base::win::ScopedLocalSecurityDescriptor* descriptor) {
+  descriptor->reset();
   *dacl = nullptr;
   DWORD result;
   if (IsRegistryType(object_type)) {
@@ -84,14 +85,14 @@ DWORD GetObjectSecurity(const base::string16& object_name,
     result = OpenKeyForSecurity(object_name, object_type, READ_CONTROL, &key);
     if (result == ERROR_SUCCESS) {
       result = ::GetSecurityInfo(key.Handle(), SE_REGISTRY_KEY, info, nullptr,
-                                 nullptr, dacl, nullptr, descriptor);
+                                 nullptr, dacl, nullptr, descriptor->receive());
     }
   } else {
-    result =
-        ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info, nullptr,
-                                nullptr, dacl, nullptr, descriptor);
+    result = ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info,
+                                     nullptr, nullptr, dacl, nullptr,
+                                     descriptor->receive());
   }
-  if (result == ERROR_SUCCESS && !*descriptor)
+  if (result == ERROR_SUCCESS && !descriptor->is_valid())
     result = ERROR_INVALID_SECURITY_DESCR;
   return result;
 }
@@ -176,10 +177,7 @@ SavedSecurityDescriptor::SavedSecurityDescriptor(
       dacl_(dacl),
       descriptor_(descriptor) {}
 
-SavedSecurityDescriptor::~SavedSecurityDescriptor() {
-  if (descriptor_)
-    ::LocalFree(descriptor_);
-}
+SavedSecurityDescriptor::~SavedSecurityDescriptor() = default;
 
 // static
 SecurityUtils* SecurityUtilsImpl::GetInstance() {
@@ -242,13 +240,14 @@ bool SecurityUtilsImpl::IsAdministratorsMember(bool linked) {
   if (!::DuplicateToken(token.Get(), SecurityIdentification, &duplicate))
     return false;
   base::win::ScopedHandle identification(duplicate);
-  PSID administrators = CreateAdministratorsSid();
-  if (!administrators)
+  base::win::ScopedSid administrators = CreateAdministratorsSid();
+  if (!administrators.is_valid())
     return false;
   BOOL member = FALSE;
-  if (!::CheckTokenMembership(identification.Get(), administrators, &member))
+  if (!::CheckTokenMembership(identification.Get(), administrators.get(),
+                              &member)) {
     member = FALSE;
-  ::FreeSid(administrators);
+  }
   return member != FALSE;
 }
 
@@ -265,7 +264,7 @@ bool SecurityUtilsImpl::HasAccess(const base::string16& object_name,
     return false;
 
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalSecurityDescriptor descriptor;
   if (GetObjectSecurity(object_name, object_type,
                         OWNER_SECURITY_INFORMATION |
                             GROUP_SECURITY_INFORMATION |
@@ -277,12 +276,11 @@ bool SecurityUtilsImpl::HasAccess(const base::string16& object_name,
   DWORD privileges_size = sizeof(privileges);
   DWORD granted = 0;
   BOOL status = FALSE;
-  if (!::AccessCheck(descriptor, token.Get(), desired_access, &mapping,
+  if (!::AccessCheck(descriptor.get(), token.Get(), desired_access, &mapping,
                      reinterpret_cast<PPRIVILEGE_SET>(privileges),
                      &privileges_size, &granted, &status)) {
     status = FALSE;
   }
-  ::LocalFree(descriptor);
   return status != FALSE;
 }
 
@@ -323,17 +321,14 @@ bool SecurityUtilsImpl::TakeOwnership(const base::string16& object_name,
                                       SE_OBJECT_TYPE object_type) {
   if (!SetPrivilege(kTakeOwnershipPrivilege, true))
     return false;
-  DWORD result = ERROR_NOT_ENOUGH_MEMORY;
-  PSID administrators = CreateAdministratorsSid();
-  if (administrators) {
-    result =
-        SetObjectSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
-                          administrators, nullptr);
-  }
-  SetPrivilege(kTakeOwnershipPrivilege, false);
-  if (administrators)
-    ::FreeSid(administrators);
-  return result == ERROR_SUCCESS;
+  // The privilege is for this one change only, on every way out.
+  base::ScopeGuard drop_privilege(
+      [this]() { SetPrivilege(kTakeOwnershipPrivilege, false); });
+  base::win::ScopedSid administrators = CreateAdministratorsSid();
+  if (!administrators.is_valid())
+    return false;
+  return SetObjectSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
+                           administrators.get(), nullptr) == ERROR_SUCCESS;
 }
 
 bool SecurityUtilsImpl::GrantAccess(
@@ -349,7 +344,7 @@ bool SecurityUtilsImpl::GrantAccess(
     return false;
 
   PACL old_dacl = nullptr;
-  PSECURITY_DESCRIPTOR old_descriptor = nullptr;
+  base::win::ScopedLocalSecurityDescriptor old_descriptor;
   DWORD result =
       GetObjectSecurity(object_name, object_type, DACL_SECURITY_INFORMATION,
                         &old_dacl, &old_descriptor);
@@ -365,10 +360,10 @@ bool SecurityUtilsImpl::GrantAccess(
 
   // A NULL DACL lets everyone in and has no entries to carry over.
   ULONG entry_count = 0;
-  PEXPLICIT_ACCESSW entries = nullptr;
+  base::win::ScopedLocalAllocAs<PEXPLICIT_ACCESSW> entries;
   if (old_dacl && ::GetExplicitEntriesFromAclW(old_dacl, &entry_count,
-                                               &entries) != ERROR_SUCCESS) {
-    ::LocalFree(old_descriptor);
+                                               entries.receive()) !=
+                      ERROR_SUCCESS) {
     return false;
   }
 
@@ -376,7 +371,7 @@ bool SecurityUtilsImpl::GrantAccess(
   std::vector<BYTE> user_sid_buffer;
   PSID user_sid = GetCurrentUserSid(&user_sid_buffer);
   for (ULONG i = 0; i < entry_count; ++i) {
-    EXPLICIT_ACCESSW& entry = entries[i];
+    EXPLICIT_ACCESSW& entry = entries.get()[i];
     if (entry.grfAccessMode == DENY_ACCESS &&
         entry.Trustee.TrusteeForm == TRUSTEE_IS_SID &&
         AppliesToCurrentToken(reinterpret_cast<PSID>(entry.Trustee.ptstrName),
@@ -388,36 +383,30 @@ bool SecurityUtilsImpl::GrantAccess(
   EXPLICIT_ACCESSW grant = {};
   ::BuildExplicitAccessWithNameW(&grant, user_name, access, GRANT_ACCESS,
                                  SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  PACL grant_acl = nullptr;
-  PACL new_dacl = nullptr;
-  result = ::SetEntriesInAclW(1, &grant, nullptr, &grant_acl);
-  if (result == ERROR_SUCCESS)
-    result = ::SetEntriesInAclW(entry_count, entries, grant_acl, &new_dacl);
+  base::win::ScopedLocalAcl grant_acl;
+  base::win::ScopedLocalAcl new_dacl;
+  result = ::SetEntriesInAclW(1, &grant, nullptr, grant_acl.receive());
   if (result == ERROR_SUCCESS) {
-    result = SetObjectSecurity(object_name, object_type,
-                               DACL_SECURITY_INFORMATION, nullptr, new_dacl);
+    result = ::SetEntriesInAclW(entry_count, entries.get(), grant_acl.get(),
+                                new_dacl.receive());
+  }
+  if (result == ERROR_SUCCESS) {
+    result =
+        SetObjectSecurity(object_name, object_type, DACL_SECURITY_INFORMATION,
+                          nullptr, new_dacl.get());
     if (result == ERROR_ACCESS_DENIED) {
-      result =
-          TakeOwnership(object_name, object_type)
-              ? SetObjectSecurity(object_name, object_type,
-                                  DACL_SECURITY_INFORMATION, nullptr, new_dacl)
-              : ERROR_ACCESS_DENIED;
+      result = TakeOwnership(object_name, object_type)
+                   ? SetObjectSecurity(object_name, object_type,
+                                       DACL_SECURITY_INFORMATION, nullptr,
+                                       new_dacl.get())
+                   : ERROR_ACCESS_DENIED;
     }
   }
 
   if (result == ERROR_SUCCESS && !do_not_save) {
     saved->reset(new SavedSecurityDescriptor(object_name, object_type, old_dacl,
-                                             old_descriptor));
-    old_descriptor = nullptr;
+                                             old_descriptor.release()));
   }
-  if (old_descriptor)
-    ::LocalFree(old_descriptor);
-  if (new_dacl)
-    ::LocalFree(new_dacl);
-  if (grant_acl)
-    ::LocalFree(grant_acl);
-  if (entries)
-    ::LocalFree(entries);
   return result == ERROR_SUCCESS;
 }
 

@@ -9,6 +9,7 @@
 
 #include "base/macros.h"
 #include "base/strings/string16.h"
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 
@@ -16,6 +17,8 @@ namespace installer {
 // change can be undone.
 class SavedSecurityDescriptor {
  public:
+  // Takes |descriptor| (LocalAlloc'd, may be null) over; |dacl| points
+  // into it.
   SavedSecurityDescriptor(const base::string16& object_name,
                           SE_OBJECT_TYPE object_type,
                           PACL dacl,
@@ -25,13 +28,13 @@ class SavedSecurityDescriptor {
   const base::string16& object_name() const { return object_name_; }
   SE_OBJECT_TYPE object_type() const { return object_type_; }
   PACL dacl() const { return dacl_; }
-  PSECURITY_DESCRIPTOR descriptor() const { return descriptor_; }
+  PSECURITY_DESCRIPTOR descriptor() const { return descriptor_.get(); }
 
  private:
   base::string16 object_name_;
   SE_OBJECT_TYPE object_type_;
-  PACL dacl_;                        // points into |descriptor_|
-  PSECURITY_DESCRIPTOR descriptor_;  // owned, LocalFree'd
+  PACL dacl_;  // points into |descriptor_|
+  base::win::ScopedLocalSecurityDescriptor descriptor_;
 
   DISALLOW_COPY_AND_ASSIGN(SavedSecurityDescriptor);
 };

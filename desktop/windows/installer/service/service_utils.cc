@@ -16,11 +16,13 @@
 #include "base/files/file_util.h"
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
+#include "base/scope_guard.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/shortcut.h"
 #include "base/win/system_library.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -131,27 +133,29 @@ bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id,
   // shell32 is loaded by the process already; this only takes the system
   // folder's copy, never one planted beside the installer.
   HMODULE shell32 = base::win::LoadSystemLibrary(L"shell32.dll");
+  base::ScopeGuard free_shell32([shell32]() {
+    if (shell32)
+      ::FreeLibrary(shell32);
+  });
   auto get_known_folder_path =
       shell32 ? reinterpret_cast<SHGetKnownFolderPathFunction>(
                     ::GetProcAddress(shell32, "SHGetKnownFolderPath"))
               : nullptr;
   bool found = false;
   if (get_known_folder_path) {
-    PWSTR folder = nullptr;
-    HRESULT hr = get_known_folder_path(folder_id, 0, nullptr, &folder);
+    base::win::ScopedCoMem<wchar_t> folder;
+    HRESULT hr = get_known_folder_path(folder_id, 0, nullptr, folder.receive());
     if (FAILED(hr) && create) {
-      ::CoTaskMemFree(folder);
-      folder = nullptr;
+      folder.reset();
       hr = get_known_folder_path(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT,
-                                 nullptr, &folder);
+                                 nullptr, folder.receive());
     }
-    if (SUCCEEDED(hr) && folder) {
-      *path = base::FilePath(folder);
+    if (SUCCEEDED(hr) && folder.is_valid()) {
+      *path = base::FilePath(folder.get());
       found = true;
     } else {
       VLOG(1) << "No known folder, error 0x" << std::hex << hr;
     }
-    ::CoTaskMemFree(folder);
   } else {
     wchar_t folder[MAX_PATH] = {};
     HRESULT hr =
@@ -166,8 +170,6 @@ bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id,
       found = true;
     }
   }
-  if (shell32)
-    ::FreeLibrary(shell32);
   return found;
 }
 
