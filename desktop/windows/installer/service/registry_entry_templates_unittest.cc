@@ -106,16 +106,5 @@ TEST_F(RegistryEntryTemplatesTest, RowsLeftOutByRoot) {
   }
 }
 
-TEST_F(RegistryEntryTemplatesTest, OnlyTheUninstallEntryIsIn32BitView) {
-  std::vector<RegistryValueTemplateEntry> built;
-  BuildRegistryEntryTemplates(&built);
-  ASSERT_EQ(GetRegistryEntryTemplates().size(), built.size());
-  for (const RegistryValueTemplateEntry& entry : built) {
-    EXPECT_EQ(std::wstring(entry.key) == L"{Uninstall}",
-              entry.view_flags == KEY_WOW64_32KEY)
-        << entry.key;
-  }
-}
-
 }  // namespace
 }  // namespace installer

@@ -135,9 +135,9 @@ void SetupRegistryStep::Execute(InstallerStepResult* result, int attempt) {
       continue;
     }
     LOG(INFO) << "Writing " << DescribeValue(key, value_name);
-    std::string error;
+    // Registry operations tell what went wrong in the log.
     if (!ExecuteOperation(context->GetTransaction(), std::move(operation),
-                          &error)) {
+                          nullptr)) {
       LOG(ERROR) << "Failed writing " << DescribeValue(key, value_name);
       if (mandatory) {
         *result = uninstall_failed;

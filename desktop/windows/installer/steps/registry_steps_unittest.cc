@@ -30,24 +30,19 @@ const wchar_t kDdeExecKey[] =
 // their real keys without touching the machine's.
 class ScopedRegistryRoots {
  public:
-  ScopedRegistryRoots() {
-    tree_ = L"Software\\KavorTest\\RegistrySteps-" +
-            std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(::GetTickCount64());
-    EXPECT_EQ(ERROR_SUCCESS, user_.Create(HKEY_CURRENT_USER,
-                                          (tree_ + L"\\user").c_str(),
-                                          KEY_ALL_ACCESS));
-    EXPECT_EQ(ERROR_SUCCESS, machine_.Create(HKEY_CURRENT_USER,
-                                             (tree_ + L"\\machine").c_str(),
-                                             KEY_ALL_ACCESS));
-    // Every hive has "Software"; the registry operations build below it.
-    for (const wchar_t* root : {L"\\user\\Software", L"\\machine\\Software"}) {
-      Key software;
-      EXPECT_EQ(ERROR_SUCCESS, software.Create(HKEY_CURRENT_USER,
-                                               (tree_ + root).c_str(),
-                                               KEY_ALL_ACCESS));
-      software.Close();
-    }
+  ScopedRegistryRoots()
+      : tree_(L"Software\\KavorTest\\RegistrySteps-" +
+              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(::GetTickCount64())),
+        // Every hive has "Software"; the registry operations build below it.
+        user_software_(HKEY_CURRENT_USER, (tree_ + L"\\user\\Software").c_str(),
+                       KEY_ALL_ACCESS),
+        machine_software_(HKEY_CURRENT_USER,
+                          (tree_ + L"\\machine\\Software").c_str(),
+                          KEY_ALL_ACCESS),
+        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
+        machine_(HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(),
+                 KEY_ALL_ACCESS) {
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
     EXPECT_EQ(ERROR_SUCCESS,
@@ -62,23 +57,11 @@ class ScopedRegistryRoots {
   }
 
  private:
-  struct Key {
-    LONG Create(HKEY root, const wchar_t* path, REGSAM access) {
-      return ::RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr,
-                               &handle, nullptr);
-    }
-    HKEY Handle() const { return handle; }
-    void Close() {
-      if (handle)
-        ::RegCloseKey(handle);
-      handle = nullptr;
-    }
-    HKEY handle = nullptr;
-  };
-
-  std::wstring tree_;
-  Key user_;
-  Key machine_;
+  const std::wstring tree_;
+  base::win::RegKey user_software_;
+  base::win::RegKey machine_software_;
+  base::win::RegKey user_;
+  base::win::RegKey machine_;
 };
 
 bool KeyExists(HKEY root, const std::wstring& path) {
