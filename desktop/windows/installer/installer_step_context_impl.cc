@@ -165,8 +165,8 @@ std::vector<RegistryKeyRecord>*
 InstallerStepContextImpl::GetRecordedRegistryValues(HKEY root) {
   if (!recording_registry_values_)
     return nullptr;
-  return root == HKEY_LOCAL_MACHINE ? &recorded_machine_values_
-                                    : &recorded_other_values_;
+  return root == HKEY_LOCAL_MACHINE ? &status_under_construction_.hklm_keys
+                                    : &status_under_construction_.hkcu_keys;
 }
 
 }  // namespace installer

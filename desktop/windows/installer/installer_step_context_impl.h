@@ -59,15 +59,6 @@ class InstallerStepContextImpl : public InstallerStepContext,
       base::RepeatingCallback<void(const std::string&)> callback) {
     important_event_callback_ = std::move(callback);
   }
-  // The registry values recorded under HKEY_LOCAL_MACHINE and under every
-  // other root; they stay after recording stops.
-  const std::vector<RegistryKeyRecord>& recorded_machine_values() const {
-    return recorded_machine_values_;
-  }
-  const std::vector<RegistryKeyRecord>& recorded_other_values() const {
-    return recorded_other_values_;
-  }
-
   // InstallerStepContext:
   Settings* GetSettings() override;
   Transaction* GetTransaction() override;
@@ -92,6 +83,9 @@ class InstallerStepContextImpl : public InstallerStepContext,
 
   // TemplateVariables:
   base::string16 GetVariable(const base::string16& name) const override;
+  // The registry lists of the status under construction: HKEY_LOCAL_MACHINE
+  // values go to its machine-wide list, those of every other root to the
+  // current user's.
   std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(HKEY root) override;
 
  protected:
@@ -105,8 +99,6 @@ class InstallerStepContextImpl : public InstallerStepContext,
   base::FilePath installation_subfolder_;
   base::string16 uninstall_string_;
   bool recording_registry_values_ = false;
-  std::vector<RegistryKeyRecord> recorded_machine_values_;
-  std::vector<RegistryKeyRecord> recorded_other_values_;
   uint32_t second_installer_pid_ = 0;
   base::win::ScopedHandle permission_undo_event_;
   base::RepeatingCallback<void(const std::string&)> important_event_callback_;

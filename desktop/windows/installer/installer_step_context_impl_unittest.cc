@@ -19,7 +19,7 @@ class InstallerStepContextImplTest : public testing::Test {
   InstallerStepContextImpl context_;
 };
 
-TEST_F(InstallerStepContextImplTest, RecordsRegistryValuesOnlyWhileOn) {
+TEST_F(InstallerStepContextImplTest, RecordsRegistryValuesIntoTheNewStatus) {
   EXPECT_EQ(nullptr, context_.GetRecordedRegistryValues(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(nullptr, context_.GetRecordedRegistryValues(HKEY_CURRENT_USER));
   context_.StartRecordingRegistryValues();
@@ -34,8 +34,10 @@ TEST_F(InstallerStepContextImplTest, RecordsRegistryValuesOnlyWhileOn) {
   context_.StopRecordingRegistryValues();
   EXPECT_EQ(nullptr, context_.GetRecordedRegistryValues(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(nullptr, context_.GetRecordedRegistryValues(HKEY_USERS));
-  EXPECT_EQ(1u, context_.recorded_machine_values().size());
-  EXPECT_TRUE(context_.recorded_other_values().empty());
+  // What was recorded is the new status's, and stays after recording stops.
+  const InstallationStatus* status = context_.GetStatusUnderConstruction();
+  EXPECT_EQ(1u, status->hklm_keys.size());
+  EXPECT_TRUE(status->hkcu_keys.empty());
 }
 
 TEST_F(InstallerStepContextImplTest, IsMinimalInstall) {

@@ -8,8 +8,9 @@ namespace installer {
 
 // One installed browser in one installation folder.
 //
-// So far only what start-up needs: the process-wide current installation and
-// its folder. Preferences, status and the browser's registration join later.
+// So far what start-up needs, the process-wide current installation and its
+// folder, and the clean-up of a stray class key. Preferences, status and the
+// browser's registration join later.
 class Installation {
  public:
   // The installation the running executable belongs to: the executable's
@@ -25,6 +26,12 @@ class Installation {
   static Installation* GetCurrent();
 
   virtual const base::FilePath& GetFolder() const;
+
+  // Removes the key "Software\Classes\ProgID" (a key literally named so,
+  // left by early builds) of the current user's hive, or the machine's when
+  // |all_users|, when its "FriendlyTypeName" shows it is the browser's. The
+  // removal is final at once; nothing is reported.
+  virtual void RemoveStrayProgIdKey(bool all_users);
 
  private:
   base::FilePath folder_;

@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/steps/move_file_step.h"
 #include "desktop/windows/installer/steps/package_verification_steps.h"
 #include "desktop/windows/installer/steps/pending_step.h"
+#include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
 
 namespace installer {
@@ -113,7 +114,7 @@ void AddCleanRegistry(InstallerStepContext* context, InstallerStepList* steps) {
   const int bitness =
       GetExecutableBitness(context->GetInstallFolder().Append(L"launcher.exe"));
   VLOG(1) << "Installed launcher bitness: " << bitness;
-  AddPending(context, steps, {"clean_registry"});
+  Add<CleanRegistryStep>(steps, context, bitness);
 }
 
 class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
@@ -146,8 +147,9 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
       AddListRemoval(context, steps);
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
     AddLauncherToHelper(context, steps);
+    Add<SetupRegistryStep>(steps, context, uninstall_string);
     AddPending(context, steps,
-               {"setup_registry", "install_shortcuts", "write_installer_prefs",
+               {"install_shortcuts", "write_installer_prefs",
                 "install_components", "write_installation_status",
                 "setup_file_and_protocol_handlers", "finalize"});
     return true;
@@ -180,9 +182,10 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
     AddLauncherToHelper(context, steps);
     AddCleanRegistry(context, steps);
+    Add<SetupRegistryStep>(steps, context, uninstall_string);
     AddPending(
         context, steps,
-        {"setup_registry", "update_shortcuts", "write_installer_prefs",
+        {"update_shortcuts", "write_installer_prefs",
          "move_old_status", "install_components", "write_installation_status",
          "setup_file_and_protocol_handlers", "finalize"});
     return true;

@@ -1,0 +1,247 @@
+#include "desktop/windows/installer/steps/registry_steps.h"
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "base/files/file_path.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/installer_step_context.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/registry_entry_templates.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/transactions/registry_operations.h"
+#include "desktop/windows/installer/service/transactions/registry_value_template.h"
+#include "desktop/windows/installer/settings.h"
+
+namespace installer {
+namespace {
+
+const wchar_t kUninstallTemplateKey[] = L"{Uninstall}";
+// Far more installations of one version side by side than anyone makes; a
+// root where every name seems taken (a parent key that cannot be read)
+// ends the search instead of running forever.
+const int kMaxUninstallKeySuffix = 1000;
+// A hive's top keys and "Software\X" hold far more than the installer's own
+// keys; whatever a status file says, nothing that high is deleted.
+const size_t kMinDeletedKeyLevels = 3;
+
+HKEY GetRoot(Settings* settings) {
+  return settings->GetAllUsers() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+std::string DescribeValue(const base::string16& key,
+                          const base::string16& value_name) {
+  if (value_name.empty())
+    return "default value to key " + base::UTF16ToUTF8(key);
+  return "value " + base::UTF16ToUTF8(value_name) + " to key " +
+         base::UTF16ToUTF8(key);
+}
+
+// Stops recording however the step ends, so that no later template write
+// lands in the status by accident.
+class ScopedRegistryRecording {
+ public:
+  explicit ScopedRegistryRecording(InstallerStepContext* context)
+      : context_(context) {
+    context_->StartRecordingRegistryValues();
+  }
+  ~ScopedRegistryRecording() { context_->StopRecordingRegistryValues(); }
+
+ private:
+  InstallerStepContext* const context_;
+
+  DISALLOW_COPY_AND_ASSIGN(ScopedRegistryRecording);
+};
+
+}  // namespace
+
+SetupRegistryStep::SetupRegistryStep(InstallerStepContext* context,
+                                     base::string16* uninstall_key)
+    : InstallerStep("setup_registry", context), uninstall_key_(uninstall_key) {}
+
+SetupRegistryStep::~SetupRegistryStep() = default;
+
+// static
+bool SetupRegistryStep::BuildUninstallKeyName(HKEY root,
+                                              base::string16* name) {
+  const base::string16 base_name = GetUninstallRegistryKey() + L"\\" +
+                                   base::UTF8ToUTF16(GetProductName()) + L" " +
+                                   base::UTF8ToUTF16(GetVersionString());
+  for (int suffix = 0; suffix <= kMaxUninstallKeySuffix; ++suffix) {
+    const base::string16 candidate =
+        suffix ? base_name + base::IntToString16(suffix) : base_name;
+    base::win::RegKey key;
+    const LONG result =
+        key.Open(root, candidate.c_str(), KEY_READ | KEY_WOW64_32KEY);
+    if (result == ERROR_FILE_NOT_FOUND) {
+      *name = candidate;
+      return true;
+    }
+    // A key that exists but cannot be read belongs to someone all the same.
+    if (result != ERROR_SUCCESS)
+      VLOG(1) << "Uninstall key " << candidate << " taken, error " << result;
+  }
+  LOG(ERROR) << "No free uninstall key name after " << base_name;
+  return false;
+}
+
+void SetupRegistryStep::Execute(InstallerStepResult* result, int attempt) {
+  *result = InstallerStepResult(STEP_DONE);
+  Settings* settings = GetSettings();
+  if (settings->GetCopyOnly())
+    return;
+  LOG(INFO) << "Setting up the registry";
+  const InstallerStepResult uninstall_failed(
+      STEP_FAILED, RESULT_GENERAL_ERROR, base::string16(),
+      "Failed writing uninstallation information");
+  const HKEY root = GetRoot(settings);
+  if (!BuildUninstallKeyName(root, uninstall_key_)) {
+    *result = uninstall_failed;
+    return;
+  }
+  LOG(INFO) << "Uninstall key: " << *uninstall_key_;
+
+  InstallerStepContext* context = GetContext();
+  ScopedRegistryRecording recording(context);
+  for (const RegistryValueTemplateEntry& entry : GetRegistryEntryTemplates()) {
+    RegistryValueTemplate value(entry, context->GetVariables());
+    base::string16 key;
+    base::string16 value_name;
+    value.ExpandVariables(&key, &value_name);
+    const bool mandatory =
+        entry.key && base::string16(entry.key) == kUninstallTemplateKey;
+    std::unique_ptr<TransactionOperation> operation;
+    if (!value.CreateOperation(root, &operation)) {
+      LOG(ERROR) << "Cannot make the operation writing "
+                 << DescribeValue(key, value_name);
+      if (mandatory) {
+        *result = uninstall_failed;
+        return;
+      }
+      continue;
+    }
+    if (!operation) {
+      VLOG(2) << "Skipping inapplicable operation: "
+              << DescribeValue(key, value_name);
+      continue;
+    }
+    LOG(INFO) << "Writing " << DescribeValue(key, value_name);
+    // Registry operations tell what went wrong in the log.
+    if (!ExecuteOperation(context->GetTransaction(), std::move(operation),
+                          nullptr)) {
+      LOG(ERROR) << "Failed writing " << DescribeValue(key, value_name);
+      if (mandatory) {
+        *result = uninstall_failed;
+        return;
+      }
+    }
+  }
+}
+
+CleanRegistryStep::CleanRegistryStep(InstallerStepContext* context,
+                                     int launcher_bitness)
+    : InstallerStep("clean_registry", context),
+      launcher_bitness_(launcher_bitness) {}
+
+CleanRegistryStep::~CleanRegistryStep() = default;
+
+// static
+bool CleanRegistryStep::GetKeyToDelete(const base::string16& path,
+                                       uint32_t depth,
+                                       base::string16* key) {
+  // The status file holds any integer; a negative one arrives here wrapped.
+  if (depth == 0 || static_cast<int32_t>(depth) < 0 || path.empty())
+    return false;
+  // An empty level (a separator at either end or two in a row) is not in a
+  // path the installer wrote.
+  if (path.front() == L'\\' || path.back() == L'\\' ||
+      path.find(L"\\\\") != base::string16::npos) {
+    return false;
+  }
+  std::vector<size_t> separators;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == L'\\')
+      separators.push_back(i);
+  }
+  const size_t levels = separators.size() + 1;
+  const size_t up = depth - 1;
+  if (up >= levels || levels - up < kMinDeletedKeyLevels)
+    return false;
+  *key = up ? path.substr(0, separators[levels - 1 - up]) : path;
+  return true;
+}
+
+void CleanRegistryStep::Execute(InstallerStepResult* result, int attempt) {
+  *result = InstallerStepResult(STEP_DONE);
+  LOG(INFO) << "Cleaning up registry";
+  const InstallationStatus& existing =
+      GetContext()->GetExistingInstallationStatus();
+  CleanKeys(HKEY_CURRENT_USER, existing.hkcu_keys);
+  CleanKeys(HKEY_LOCAL_MACHINE, existing.hklm_keys);
+  Installation* installation = Installation::GetCurrent();
+  installation->RemoveStrayProgIdKey(false);
+  if (!existing.hklm_keys.empty())
+    installation->RemoveStrayProgIdKey(true);
+}
+
+void CleanRegistryStep::CleanKeys(HKEY root,
+                                  const std::vector<RegistryKeyRecord>& keys) {
+  for (const RegistryKeyRecord& record : keys)
+    CleanKey(root, record);
+}
+
+void CleanRegistryStep::CleanKey(HKEY root, const RegistryKeyRecord& record) {
+  const int32_t depth = static_cast<int32_t>(record.clean);
+  LOG(INFO) << "Cleanup for key " << record.path << " with depth " << depth;
+  const base::string16 path = base::UTF8ToUTF16(record.path);
+  Transaction* transaction = GetContext()->GetTransaction();
+  uint32_t view = 0;
+  if (base::StartsWith(path, GetUninstallRegistryKey() + L"\\",
+                       base::CompareCase::INSENSITIVE_ASCII)) {
+    view = KEY_WOW64_32KEY;
+    // A 64-bit build's entry may also sit in the native view; only the one
+    // that points at this folder is this installation's.
+    base::win::RegKey native;
+    base::string16 location;
+    if (launcher_bitness_ == EXECUTABLE_OTHER &&
+        native.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS &&
+        native.ReadStringValue(L"InstallLocation", &location) == ERROR_SUCCESS &&
+        base::FilePath::CompareIgnoreCase(
+            location, GetContext()->GetInstallFolder().value()) == 0) {
+      native.Close();
+      ExecuteOperation(transaction,
+                       std::make_unique<DeleteRegKeyOperation>(root, path, 0),
+                       nullptr);
+    }
+  }
+  if (depth == 0) {
+    for (const RegistryValueRecord& value : record.values) {
+      ExecuteOperation(transaction,
+                       std::make_unique<ChangeRegValueOperation>(
+                           root, path, base::UTF8ToUTF16(value.name), nullptr,
+                           kDeleteRegistryValueType, 0, view),
+                       nullptr);
+    }
+    return;
+  }
+  base::string16 key;
+  if (!GetKeyToDelete(path, record.clean, &key)) {
+    LOG(ERROR) << "Invalid clean depth " << depth << " for key " << record.path
+               << "; the key is left alone";
+    return;
+  }
+  ExecuteOperation(transaction,
+                   std::make_unique<DeleteRegKeyOperation>(root, key, view),
+                   nullptr);
+}
+
+}  // namespace installer

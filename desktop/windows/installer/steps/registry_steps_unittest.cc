@@ -1,0 +1,397 @@
+#include "desktop/windows/installer/steps/registry_steps.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/registry_entry_templates.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/steps/step_test_context.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+const wchar_t kCommandKey[] =
+    L"Software\\Classes\\Kavordeveloper\\shell\\open\\command";
+const wchar_t kDdeExecKey[] =
+    L"Software\\Classes\\Kavordeveloper\\shell\\open\\ddeexec";
+
+// HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of this process lead into two
+// fresh keys of a test tree while the object lives, so that the steps write
+// their real keys without touching the machine's.
+class ScopedRegistryRoots {
+ public:
+  ScopedRegistryRoots()
+      : tree_(L"Software\\KavorTest\\RegistrySteps-" +
+              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(::GetTickCount64())),
+        // Every hive has "Software"; the registry operations build below it.
+        user_software_(HKEY_CURRENT_USER, (tree_ + L"\\user\\Software").c_str(),
+                       KEY_ALL_ACCESS),
+        machine_software_(HKEY_CURRENT_USER,
+                          (tree_ + L"\\machine\\Software").c_str(),
+                          KEY_ALL_ACCESS),
+        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
+        machine_(HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(),
+                 KEY_ALL_ACCESS) {
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
+  }
+  ~ScopedRegistryRoots() {
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    user_.Close();
+    machine_.Close();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
+  }
+
+ private:
+  const std::wstring tree_;
+  base::win::RegKey user_software_;
+  base::win::RegKey machine_software_;
+  base::win::RegKey user_;
+  base::win::RegKey machine_;
+};
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  base::win::RegKey key;
+  return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+// "missing" when the value or its key is not there.
+std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* name) {
+  base::win::RegKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
+      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
+    return L"missing";
+  }
+  return value;
+}
+
+void SetText(HKEY root,
+             const std::wstring& path,
+             const wchar_t* name,
+             const std::wstring& value) {
+  base::win::RegKey key(root, path.c_str(), KEY_ALL_ACCESS);
+  ASSERT_TRUE(key.Valid()) << path;
+  ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(name, value.c_str()));
+}
+
+const RegistryKeyRecord* FindRecord(const std::vector<RegistryKeyRecord>& keys,
+                                    const std::wstring& path) {
+  for (const RegistryKeyRecord& record : keys) {
+    if (record.path == base::UTF16ToUTF8(path))
+      return &record;
+  }
+  return nullptr;
+}
+
+class RegistryStepContext : public test::StepTestContext {
+ public:
+  using StepTestContext::StepTestContext;
+  const InstallationStatus& GetExistingInstallationStatus() override {
+    return existing;
+  }
+  InstallationStatus existing;
+};
+
+class RegistrySettings : public test::FakeSettings {
+ public:
+  bool GetAllUsers() const override { return all_users; }
+  bool GetCopyOnly() const override { return copy_only; }
+  bool all_users = false;
+  bool copy_only = false;
+};
+
+class RegistryStepsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.CreateUniqueTempDir());
+    context_ = std::make_unique<RegistryStepContext>(dir_.GetPath());
+    settings_.folder = context_->settings.folder;
+    context_->set_settings(&settings_);
+    roots_.reset();
+    roots_ = std::make_unique<ScopedRegistryRoots>();
+  }
+  void TearDown() override {
+    RollbackOperations(context_->GetTransaction());
+    roots_.reset();
+  }
+
+  InstallerStepResult SetupRegistry() {
+    SetupRegistryStep step(context_.get(), context_->uninstall_string());
+    InstallerStepResult result(STEP_FAILED);
+    step.Execute(&result, 0);
+    return result;
+  }
+
+  std::wstring install() const { return settings_.folder.value(); }
+  std::wstring UninstallKey(const std::wstring& suffix) const {
+    return GetUninstallRegistryKey() + L"\\Kavor 47.0.4127.0" + suffix;
+  }
+
+  ScopedInstallerErrorRecord error_record_;
+  base::ScopedTempDir dir_;
+  RegistrySettings settings_;
+  std::unique_ptr<RegistryStepContext> context_;
+  std::unique_ptr<ScopedRegistryRoots> roots_;
+};
+
+TEST_F(RegistryStepsTest, SetupForTheUserWritesRecordsAndRollsBack) {
+  const InstallerStepResult result = SetupRegistry();
+  EXPECT_EQ(STEP_DONE, result.status);
+  EXPECT_EQ(UninstallKey(L""), *context_->uninstall_string());
+  const HKEY root = HKEY_CURRENT_USER;
+  EXPECT_EQ(L"\"" + install() + L"\\Launcher.exe\" -noautoupdate -- \"%1\"",
+            ReadText(root, kCommandKey, nullptr));
+  EXPECT_EQ(install(),
+            ReadText(root, UninstallKey(L""), L"InstallLocation"));
+  EXPECT_TRUE(KeyExists(root, std::wstring(kDdeExecKey) + L"\\Topic"));
+  // This build's stream does not claim the executable name.
+  EXPECT_FALSE(KeyExists(
+      root, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+            L"kavor.exe"));
+  EXPECT_EQ(nullptr, context_->GetRecordedRegistryValues(root));
+
+  // Each key once, with the largest depth of its rows; every recorded text
+  // value is what the registry holds.
+  const InstallationStatus* status = context_->GetStatusUnderConstruction();
+  EXPECT_TRUE(status->hklm_keys.empty());
+  const RegistryKeyRecord* dde = FindRecord(status->hkcu_keys, kDdeExecKey);
+  ASSERT_TRUE(dde);
+  EXPECT_EQ(2u, dde->clean);
+  const RegistryKeyRecord* uninstall =
+      FindRecord(status->hkcu_keys, UninstallKey(L""));
+  ASSERT_TRUE(uninstall);
+  EXPECT_EQ(1u, uninstall->clean);
+  EXPECT_EQ(11u, uninstall->values.size());
+  size_t texts = 0;
+  for (size_t i = 0; i < status->hkcu_keys.size(); ++i) {
+    const RegistryKeyRecord& record = status->hkcu_keys[i];
+    for (size_t j = 0; j < i; ++j)
+      EXPECT_NE(record.path, status->hkcu_keys[j].path);
+    for (const RegistryValueRecord& value : record.values) {
+      if (value.type != "REG_SZ")
+        continue;
+      ++texts;
+      EXPECT_EQ(base::UTF8ToUTF16(value.data),
+                ReadText(root, base::UTF8ToUTF16(record.path),
+                         base::UTF8ToUTF16(value.name).c_str()))
+          << record.path << " " << value.name;
+    }
+  }
+  EXPECT_LT(40u, texts);
+
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_FALSE(KeyExists(root, L"Software\\Classes\\Kavordeveloper"));
+  EXPECT_FALSE(KeyExists(root, UninstallKey(L"")));
+  EXPECT_FALSE(KeyExists(root, L"Software\\RegisteredApplications"));
+}
+
+TEST_F(RegistryStepsTest, SetupForAllUsersUsesTheMachineRoot) {
+  settings_.all_users = true;
+  const HKEY root = HKEY_LOCAL_MACHINE;
+  // An earlier registration's ddeexec key goes, and comes back on rollback.
+  SetText(root, std::wstring(kDdeExecKey) + L"\\Topic", nullptr, L"old");
+  EXPECT_EQ(STEP_DONE, SetupRegistry().status);
+  EXPECT_FALSE(KeyExists(root, kDdeExecKey));
+  EXPECT_EQ(L"Kavor developer 47.0.4127.0",
+            ReadText(root, UninstallKey(L""), L"DisplayName"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
+  const InstallationStatus* status = context_->GetStatusUnderConstruction();
+  EXPECT_TRUE(status->hkcu_keys.empty());
+  EXPECT_TRUE(FindRecord(status->hklm_keys, UninstallKey(L"")));
+  EXPECT_FALSE(FindRecord(status->hklm_keys, kDdeExecKey));
+
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ(L"old",
+            ReadText(root, std::wstring(kDdeExecKey) + L"\\Topic", nullptr));
+  EXPECT_FALSE(KeyExists(root, UninstallKey(L"")));
+}
+
+TEST_F(RegistryStepsTest, UninstallKeyTakesTheFirstFreeSuffix) {
+  const struct {
+    std::vector<const wchar_t*> existing;
+    const wchar_t* chosen;
+  } kCases[] = {
+      {{L"1"}, L""},
+      {{L""}, L"1"},
+      {{L"", L"1"}, L"2"},
+      {{L"", L"2"}, L"1"},
+  };
+  for (const auto& test : kCases) {
+    roots_.reset();
+    roots_ = std::make_unique<ScopedRegistryRoots>();
+    for (const wchar_t* suffix : test.existing)
+      SetText(HKEY_CURRENT_USER, UninstallKey(suffix), L"DisplayName", L"x");
+    base::string16 name;
+    EXPECT_TRUE(SetupRegistryStep::BuildUninstallKeyName(HKEY_CURRENT_USER,
+                                                         &name));
+    EXPECT_EQ(UninstallKey(test.chosen), name);
+  }
+}
+
+TEST_F(RegistryStepsTest, CopyOnlyWritesNothing) {
+  settings_.copy_only = true;
+  EXPECT_EQ(STEP_DONE, SetupRegistry().status);
+  EXPECT_TRUE(context_->uninstall_string()->empty());
+  EXPECT_TRUE(context_->GetTransaction()->empty());
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Microsoft"));
+  EXPECT_TRUE(context_->GetStatusUnderConstruction()->hkcu_keys.empty());
+}
+
+TEST(RegistryStepsKeyToDeleteTest, Depths) {
+  const std::wstring kPath = L"Software\\Kavor\\A\\B\\C";
+  const struct {
+    std::wstring path;
+    uint32_t depth;
+    const wchar_t* key;  // null: refused
+  } kCases[] = {
+      {kPath, 1, L"Software\\Kavor\\A\\B\\C"},
+      {kPath, 2, L"Software\\Kavor\\A\\B"},
+      {kPath, 3, L"Software\\Kavor\\A"},
+      // "Software\Kavor", "Software" and above.
+      {kPath, 4, nullptr},
+      {kPath, 5, nullptr},
+      {kPath, 6, nullptr},
+      {kPath, 0xFFFFFFFF, nullptr},  // -1 in the status file
+      {kPath, 0x80000000, nullptr},
+      {L"Software\\Kavor", 1, nullptr},
+      {L"Software\\Kavor\\A", 1, L"Software\\Kavor\\A"},
+      {L"\\Software\\Kavor\\A", 1, nullptr},
+      {L"Software\\\\Kavor\\A", 1, nullptr},
+      {L"Software\\Kavor\\A\\", 1, nullptr},
+      {L"", 1, nullptr},
+      {kPath, 0, nullptr},
+  };
+  for (const auto& test : kCases) {
+    base::string16 key = L"unchanged";
+    EXPECT_EQ(test.key != nullptr,
+              CleanRegistryStep::GetKeyToDelete(test.path, test.depth, &key))
+        << test.path << " " << test.depth;
+    EXPECT_EQ(test.key ? test.key : L"unchanged", key)
+        << test.path << " " << test.depth;
+  }
+}
+
+// The guard against hostile depths never stands in the way of the
+// installer's own registration.
+TEST_F(RegistryStepsTest, EveryTableRowCanBeCleaned) {
+  ASSERT_EQ(STEP_DONE, SetupRegistry().status);
+  for (const RegistryKeyRecord& record :
+       context_->GetStatusUnderConstruction()->hkcu_keys) {
+    if (record.clean == 0)
+      continue;
+    base::string16 key;
+    EXPECT_TRUE(CleanRegistryStep::GetKeyToDelete(
+        base::UTF8ToUTF16(record.path), record.clean, &key))
+        << record.path;
+  }
+}
+
+RegistryKeyRecord Record(const std::wstring& path,
+                         uint32_t clean,
+                         std::vector<std::string> values = {}) {
+  RegistryKeyRecord record;
+  record.clean = clean;
+  record.path = base::UTF16ToUTF8(path);
+  for (const std::string& name : values)
+    record.values.push_back({"REG_SZ", name, "x"});
+  return record;
+}
+
+TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
+  const HKEY user = HKEY_CURRENT_USER;
+  const HKEY machine = HKEY_LOCAL_MACHINE;
+  const std::wstring base = L"Software\\Kavor Test";
+  for (const wchar_t* key : {L"\\Values", L"\\One\\Key", L"\\Three\\A\\B\\C",
+                             L"\\Hostile\\A\\B"}) {
+    SetText(user, base + key, L"a", L"1");
+    SetText(user, base + key, L"b", L"2");
+  }
+  SetText(machine, base + L"\\Machine\\Key", L"a", L"1");
+  SetText(user, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
+          L"Kavor Web Document");
+  SetText(machine, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
+          L"Another Web Document");
+  context_->existing.hkcu_keys = {
+      Record(base + L"\\Values", 0, {"a"}),
+      Record(base + L"\\One\\Key", 1),
+      Record(base + L"\\Three\\A\\B\\C", 3),
+      // -1, and a depth that climbs to "Software" itself.
+      Record(base + L"\\Hostile\\A\\B", 0xFFFFFFFF),
+      Record(base + L"\\Hostile\\A\\B", 4),
+      Record(L"Software", 1),
+  };
+  context_->existing.hklm_keys = {Record(base + L"\\Machine\\Key", 1)};
+
+  CleanRegistryStep step(context_.get(), EXECUTABLE_X86);
+  InstallerStepResult result(STEP_FAILED);
+  step.Execute(&result, 0);
+  EXPECT_EQ(STEP_DONE, result.status);
+  EXPECT_EQ(L"missing", ReadText(user, base + L"\\Values", L"a"));
+  EXPECT_EQ(L"2", ReadText(user, base + L"\\Values", L"b"));
+  EXPECT_FALSE(KeyExists(user, base + L"\\One\\Key"));
+  EXPECT_TRUE(KeyExists(user, base + L"\\One"));
+  EXPECT_FALSE(KeyExists(user, base + L"\\Three\\A"));
+  EXPECT_TRUE(KeyExists(user, base + L"\\Three"));
+  EXPECT_EQ(L"1", ReadText(user, base + L"\\Hostile\\A\\B", L"a"));
+  EXPECT_FALSE(KeyExists(machine, base + L"\\Machine\\Key"));
+  // The stray class key goes where it is the browser's.
+  EXPECT_FALSE(KeyExists(user, L"Software\\Classes\\ProgID"));
+  EXPECT_TRUE(KeyExists(machine, L"Software\\Classes\\ProgID"));
+
+  // The keys come back with the run's rollback; the stray key was final.
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ(L"1", ReadText(user, base + L"\\Values", L"a"));
+  EXPECT_EQ(L"2", ReadText(user, base + L"\\Three\\A\\B\\C", L"b"));
+  EXPECT_EQ(L"1", ReadText(machine, base + L"\\Machine\\Key", L"a"));
+  EXPECT_FALSE(KeyExists(user, L"Software\\Classes\\ProgID"));
+}
+
+// A 64-bit launcher's entry in the native view goes as a whole when it
+// names this folder, whatever depth the record says.
+TEST_F(RegistryStepsTest, CleanRemovesTheNativeUninstallEntryOfThisFolder) {
+  const struct {
+    int bitness;
+    const wchar_t* location;
+    bool key_removed;
+  } kCases[] = {
+      {EXECUTABLE_OTHER, nullptr, true},
+      {EXECUTABLE_OTHER, L"C:\\Elsewhere", false},
+      {EXECUTABLE_X86, nullptr, false},
+  };
+  for (const auto& test : kCases) {
+    roots_.reset();
+    roots_ = std::make_unique<ScopedRegistryRoots>();
+    const std::wstring key = UninstallKey(L"");
+    SetText(HKEY_CURRENT_USER, key, L"InstallLocation",
+            test.location ? test.location : install());
+    SetText(HKEY_CURRENT_USER, key, L"DisplayName", L"Kavor");
+    context_->existing.hkcu_keys = {Record(key, 0, {"DisplayName"})};
+    CleanRegistryStep step(context_.get(), test.bitness);
+    InstallerStepResult result(STEP_FAILED);
+    step.Execute(&result, 0);
+    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_EQ(test.key_removed, !KeyExists(HKEY_CURRENT_USER, key))
+        << test.bitness << " " << (test.location ? test.location : L"");
+    EXPECT_EQ(L"missing", ReadText(HKEY_CURRENT_USER, key, L"DisplayName"));
+    RollbackOperations(context_->GetTransaction());
+  }
+}
+
+}  // namespace
+}  // namespace installer
