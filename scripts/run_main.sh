@@ -67,14 +67,14 @@ fi
 FOLDER="$C/Kavor"
 echo
 echo "Installed into C:\\Kavor ($FOLDER)"
-STATUS="$FOLDER/installation_status.json"
-if [ -f "$STATUS" ]; then
-  echo "What the installer wrote (installation_status.json):"
-  python3 -m json.tool "$STATUS" | sed 's/^/  /'
-else
-  echo "No installation_status.json (the step that writes it comes later);"
-  echo "listing what is there instead."
-fi
+for name in installation_status.json installer_prefs.json; do
+  if [ -f "$FOLDER/$name" ]; then
+    echo "What the installer wrote ($name):"
+    python3 -m json.tool "$FOLDER/$name" | sed 's/^/  /'
+  else
+    echo "No $name (the install did not finish)."
+  fi
+done
 echo "Files:"
 if [ -d "$FOLDER" ]; then
   (cd "$FOLDER" && find . -type f | sort | sed 's|^\./|  |')

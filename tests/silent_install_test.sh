@@ -74,6 +74,29 @@ check "no step events of file steps" no_file_step_events
 check "controller_quitting" stats_has controller_quitting
 check "browser installed" [ -f "$C/Kavor/47.0.4127.0/kavor.exe" ]
 check "overrides stored" [ "$(cat "$C/Kavor/pref_default_overrides" 2>/dev/null)" = "$OVERRIDES" ]
+# The status read back names this version, its folder and its files.
+status_right() {
+  python3 - "$C/Kavor/installation_status.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+assert s["version"] == "47.0.4127.0", s
+assert s["path"] == "C:\\Kavor" and s["_subfolder"] == "47.0.4127.0", s
+assert "kavor.exe" in s["files"] and "setup.exe" in s["root_files"], s
+assert s["copy_only"] is False and s["_all_users"] is False, s
+PY
+}
+prefs_right() {
+  python3 - "$C/Kavor/installer_prefs.json" <<'PY'
+import json, sys
+p = json.load(open(sys.argv[1], encoding="utf-8"))
+assert p["autoupdate"] is False and "enable_stats" in p, p
+assert p["installer-experiments"] == [], p
+assert len(p["all-installer-experiments"]) == 3, p
+assert p["last_installation_guid"], p
+PY
+}
+check "installation_status.json read back" status_right
+check "installer_prefs.json written" prefs_right
 [ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS"; echo "--- processes"; cat "$REPORT"; }
 
 silent_install missing

@@ -15,11 +15,41 @@ namespace installer {
 
 namespace {
 
-// Paths are stored in UTF-8; blanks around them are never part of a path.
-base::FilePath TrimmedPath(const std::string& utf8) {
+const char kControlCharacterError[] = "A path holds a control character";
+
+// Windows allows none of these in a name. A NUL would also end the path
+// early and keep the blanks before it from being trimmed, so such a path is
+// refused rather than read as some other path.
+bool HasControlCharacter(base::StringPiece16 text) {
+  for (base::char16 c : text) {
+    if (c < 0x20)
+      return true;
+  }
+  return false;
+}
+
+// Paths are stored in UTF-8; blanks around them (tabs and line ends
+// included) are never part of a path. False for a path that still holds a
+// control character.
+bool ReadPath(const std::string& utf8, bool trim, base::FilePath* path) {
   const base::string16 text = base::UTF8ToUTF16(utf8);
-  return base::FilePath(
-      base::TrimWhitespace(base::StringPiece16(text), base::TRIM_ALL));
+  const base::StringPiece16 kept =
+      trim ? base::TrimWhitespace(base::StringPiece16(text), base::TRIM_ALL)
+           : base::StringPiece16(text);
+  if (HasControlCharacter(kept))
+    return false;
+  *path = base::FilePath(kept);
+  return true;
+}
+
+// ReadPath with trimming, setting |*error| on failure.
+bool ReadTrimmedPath(const std::string& utf8,
+                     base::FilePath* path,
+                     std::string* error) {
+  if (ReadPath(utf8, true, path))
+    return true;
+  *error = kControlCharacterError;
+  return false;
 }
 
 // The member |key| of the dictionary |dict|, taken as a name, not a path.
@@ -34,12 +64,20 @@ const base::Value* FindOfType(const base::Value& dict,
   return value && value->type() == type ? value : nullptr;
 }
 
-// Appends the strings of |list| to |paths|; false at the first non-string.
-bool ReadPathList(const base::Value& list, std::vector<base::FilePath>* paths) {
+// Appends the strings of |list| to |paths|; false with |*error| set at the
+// first non-string or unusable path.
+bool ReadPathList(const base::Value& list,
+                  std::vector<base::FilePath>* paths,
+                  std::string* error) {
   for (const auto& element : list.list_storage()) {
-    if (!element->is_string())
+    if (!element->is_string()) {
+      *error = "Element on files list is not a string";
       return false;
-    paths->push_back(TrimmedPath(element->GetString()));
+    }
+    base::FilePath path;
+    if (!ReadTrimmedPath(element->GetString(), &path, error))
+      return false;
+    paths->push_back(path);
   }
   return true;
 }
@@ -176,14 +214,16 @@ std::unique_ptr<InstallationStatus> JsonInstallationStatusReader::Parse(
     error_ = "No install path information";
     return nullptr;
   }
-  status->path = TrimmedPath(path->GetString());
+  if (!ReadTrimmedPath(path->GetString(), &status->path, &error_))
+    return nullptr;
 
   if (const base::Value* subfolder = Find(*root, "_subfolder")) {
     if (!subfolder->is_string()) {
       error_ = "Subfolder not a string";
       return nullptr;
     }
-    status->subfolder = TrimmedPath(subfolder->GetString());
+    if (!ReadTrimmedPath(subfolder->GetString(), &status->subfolder, &error_))
+      return nullptr;
   }
 
   const base::Value* files = FindOfType(*root, "files", Type::LIST);
@@ -191,20 +231,16 @@ std::unique_ptr<InstallationStatus> JsonInstallationStatusReader::Parse(
     error_ = "No files list";
     return nullptr;
   }
-  if (!ReadPathList(*files, &status->files)) {
-    error_ = "Element on files list is not a string";
+  if (!ReadPathList(*files, &status->files, &error_))
     return nullptr;
-  }
 
   if (const base::Value* root_files = Find(*root, "root_files")) {
     if (!root_files->is_list()) {
       error_ = "root_files is not a list";
       return nullptr;
     }
-    if (!ReadPathList(*root_files, &status->root_files)) {
-      error_ = "Element on files list is not a string";
+    if (!ReadPathList(*root_files, &status->root_files, &error_))
       return nullptr;
-    }
   }
 
   const base::Value* registry = FindOfType(*root, "registry", Type::DICTIONARY);
@@ -252,7 +288,11 @@ std::unique_ptr<InstallationStatus> JsonInstallationStatusReader::Parse(
         error_ = "Invalid shortcut type " + name;
         return nullptr;
       }
-      *field = base::FilePath::FromUTF8Unsafe(entry.second->GetString());
+      // Taken as it stands, blanks included.
+      if (!ReadPath(entry.second->GetString(), false, field)) {
+        error_ = kControlCharacterError;
+        return nullptr;
+      }
     }
   }
 
@@ -268,7 +308,10 @@ std::unique_ptr<InstallationStatus> JsonInstallationStatusReader::Parse(
       }
       InstallationComponent component;
       component.name = entry.first;
-      component.path = TrimmedPath(entry.second->GetString());
+      if (!ReadTrimmedPath(entry.second->GetString(), &component.path,
+                           &error_)) {
+        return nullptr;
+      }
       status->components.push_back(std::move(component));
     }
   }

@@ -9,6 +9,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
+#include "base/macros.h"
 #include "base/values.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
@@ -89,6 +90,9 @@ TEST(JsonInstallationStatusTest, ReadsBackWhatWasWritten) {
   per_user.hkcu_keys = {
       {0xFFFFFFFFu, "Software\\A", {}},
       {0x80000000u, "Software\\B", {{"REG_DWORD", "n", "1"}}}};
+  // A component name is a key, dots and all.
+  per_user.components.insert(per_user.components.begin(),
+                             {"a.b", FilePath(L"C:\\K\\ab")});
   JsonInstallationStatusWriter writer;
   for (const InstallationStatus& original :
        {InstallationStatus(), FullRecord(true), per_user}) {
@@ -195,6 +199,18 @@ TEST(JsonInstallationStatusTest, ReaderChecksEveryMember) {
       {"shortcuts.SC_DEST_TASKBAR", "\"t.lnk\"", false,
        "Invalid shortcut type SC_DEST_TASKBAR"},
       {"components.widevine", "[]", false, "Shorcut path is not a string"},
+      // A NUL would end the path after trimming, leaving "C:\K " behind.
+      {"path", "\"C:\\\\K \\u0000 \"", false,
+       "A path holds a control character"},
+      {"_subfolder", "\"47\\u001f\"", false,
+       "A path holds a control character"},
+      {"files", "[\"a\",\"b \\u0000\"]", false,
+       "A path holds a control character"},
+      {"root_files", "[\"a\\tb\"]", false, "A path holds a control character"},
+      {"shortcuts.SC_DEST_MENU", "\"m\\u0000.lnk\"", false,
+       "A path holds a control character"},
+      {"components.widevine", "\"C:\\\\w\\nv\"", false,
+       "A path holds a control character"},
       // What the writer never writes but the reader takes.
       {"path", "\" C:\\\\K\\u3000\\t\"", false, nullptr,
        [](const InstallationStatus& s) {
@@ -253,6 +269,52 @@ TEST(JsonInstallationStatusTest, ReaderChecksEveryMember) {
     EXPECT_EQ(INSTALLATION_STATUS_RECOVERED_FROM_OLD_FILES, status->origin);
     EXPECT_TRUE(!test.check || test.check(*status));
   }
+}
+
+// The reader refuses a path with a control character, so a record holding
+// one is not written (a path never holds a NUL: FilePath ends there).
+TEST(JsonInstallationStatusTest, RefusesControlCharactersInPaths) {
+  const struct {
+    void (*edit)(InstallationStatus*, const std::wstring&);
+  } kCases[] = {
+      {[](InstallationStatus* s, const std::wstring& p) { s->path = FilePath(p); }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+         s->subfolder = FilePath(p);
+       }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+         s->files.push_back(FilePath(p));
+       }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+         s->root_files.push_back(FilePath(p));
+       }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+         s->menu_shortcut = FilePath(p);
+       }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+         s->components.push_back({"c", FilePath(p)});
+       }},
+  };
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  const FilePath file = dir.GetPath().Append(L"installation_status.json");
+  ASSERT_EQ(3, base::WriteFile(file, "old", 3));
+  JsonInstallationStatusWriter writer;
+  for (const std::wstring& bad :
+       {std::wstring(L"C:\\K \x01 "), std::wstring(L"C:\\K\x1f")}) {
+    for (size_t i = 0; i < arraysize(kCases); ++i) {
+      InstallationStatus status = FullRecord(false);
+      kCases[i].edit(&status, bad);
+      EXPECT_EQ("", writer.ToJson(status)) << i;
+      EXPECT_FALSE(writer.WriteToFile(status, file)) << i;
+    }
+  }
+  std::string contents;
+  ASSERT_TRUE(base::ReadFileToString(file, &contents));
+  EXPECT_EQ("old", contents);
+  // Other characters below U+0100 are fine.
+  InstallationStatus status = FullRecord(false);
+  status.path = FilePath(L"C:\\K\x7f\x85");
+  EXPECT_NE("", writer.ToJson(status));
 }
 
 TEST(JsonInstallationStatusTest, RecordsRegistryValuesAsText) {

@@ -3,10 +3,12 @@
 #include <limits>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/json/json_writer.h"
+#include "base/json/string_escape.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -45,6 +47,35 @@ std::unique_ptr<base::ListValue> KeyList(
   return list;
 }
 
+// Windows refuses these in file names. Recorded in a path they would change
+// what the reader makes of it (a NUL ends the path early and shields the
+// blanks before it from trimming), so such a record is not stored at all.
+bool HasControlCharacter(const base::FilePath& path) {
+  for (wchar_t c : path.value()) {
+    if (c < 0x20)
+      return true;
+  }
+  return false;
+}
+
+// The first recorded path that holds a control character, or null.
+const base::FilePath* FindUnstorablePath(const InstallationStatus& status) {
+  std::vector<const base::FilePath*> paths = {
+      &status.path, &status.subfolder, &status.desktop_shortcut,
+      &status.menu_shortcut, &status.quick_launch_shortcut};
+  for (const base::FilePath& file : status.files)
+    paths.push_back(&file);
+  for (const base::FilePath& file : status.root_files)
+    paths.push_back(&file);
+  for (const InstallationComponent& component : status.components)
+    paths.push_back(&component.path);
+  for (const base::FilePath* path : paths) {
+    if (HasControlCharacter(*path))
+      return path;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 JsonInstallationStatusWriter::JsonInstallationStatusWriter() = default;
@@ -54,6 +85,12 @@ JsonInstallationStatusWriter::~JsonInstallationStatusWriter() = default;
 std::string JsonInstallationStatusWriter::ToJson(
     const InstallationStatus& status) {
   root_.Clear();
+  if (const base::FilePath* path = FindUnstorablePath(status)) {
+    // Escaped, so that the log line shows the character.
+    LOG(ERROR) << "Failed to write status as JSON: a control character in "
+               << base::GetQuotedJSONString(path->AsUTF8Unsafe());
+    return std::string();
+  }
   root_.SetString("version", status.version);
   root_.SetBoolean("copy_only", status.copy_only);
   root_.SetBoolean("_all_users", status.all_users);
@@ -94,8 +131,14 @@ std::string JsonInstallationStatusWriter::ToJson(
 
   if (!status.components.empty()) {
     auto components = std::make_unique<base::DictionaryValue>();
-    for (const InstallationComponent& component : status.components)
-      components->SetString(component.name, component.path.AsUTF8Unsafe());
+    // A component's name is a key of its own: a "." in it must not turn
+    // into nested objects, which the reader refuses along with the whole
+    // record.
+    for (const InstallationComponent& component : status.components) {
+      components->SetWithoutPathExpansion(
+          component.name,
+          std::make_unique<base::Value>(component.path.AsUTF8Unsafe()));
+    }
     root_.SetDictionary("components", std::move(components));
   }
 

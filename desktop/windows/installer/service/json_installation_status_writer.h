@@ -21,7 +21,8 @@ class JsonInstallationStatusWriter {
   JsonInstallationStatusWriter();
   ~JsonInstallationStatusWriter();
 
-  // The record's JSON text; empty if it cannot be serialised.
+  // The record's JSON text; empty if it cannot be serialised or a recorded
+  // path holds a control character (which Windows never allows in a name).
   std::string ToJson(const InstallationStatus& status);
 
   // Creates or truncates |path| and writes ToJson's text into it. False when

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
@@ -23,6 +24,8 @@
 #include "desktop/windows/installer/steps/pending_step.h"
 #include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
+#include "desktop/windows/installer/steps/status_steps.h"
+#include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 
 namespace installer {
 
@@ -101,11 +104,28 @@ void AddRootFileSteps(InstallerStepContext* context,
 // The launcher, tracking data, overrides and helper come in this order in
 // both the install and the upgrade list.
 void AddLauncherToHelper(InstallerStepContext* context,
+                         InterprocessState* state,
                          InstallerStepList* steps) {
   Add<LauncherCopyStep>(steps, context);
-  AddPending(context, steps, {"install_tracking_data"});
+  Add<InstallTrackingDataStep>(steps, context, state);
   Add<PrefDefaultOverridesCopyStep>(steps, context);
   Add<InstallHelperStep>(steps, context);
+}
+
+void AddWriteInstallerPrefs(InstallerStepContext* context,
+                            InterprocessState* state,
+                            InstallerStepList* steps) {
+  Add<WriteInstallerPrefsStep>(steps, context, state,
+                               base::CommandLine::ForCurrentProcess());
+}
+
+// The status, the handlers and the finalization end the install and the
+// upgrade lists.
+void AddStatusToFinalize(InstallerStepContext* context,
+                         InstallerStepList* steps) {
+  Add<WriteInstallationStatusStep>(steps, context, false);
+  Add<SetupFileAndProtocolHandlersStep>(steps, context);
+  Add<FinalizeStep>(steps, context);
 }
 
 void AddCleanRegistry(InstallerStepContext* context, InstallerStepList* steps) {
@@ -146,12 +166,12 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     if (from_target_folder)
       AddListRemoval(context, steps);
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
-    AddLauncherToHelper(context, steps);
+    AddLauncherToHelper(context, interprocess_state(), steps);
     Add<SetupRegistryStep>(steps, context, uninstall_string);
-    AddPending(context, steps,
-               {"install_shortcuts", "write_installer_prefs",
-                "install_components", "write_installation_status",
-                "setup_file_and_protocol_handlers", "finalize"});
+    AddPending(context, steps, {"install_shortcuts"});
+    AddWriteInstallerPrefs(context, interprocess_state(), steps);
+    AddPending(context, steps, {"install_components"});
+    AddStatusToFinalize(context, steps);
     return true;
   }
 
@@ -173,37 +193,38 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     Add<VerifyDownloadableResourcesStep>(steps, context);
     Add<VerifyPackageContentsStep>(steps, context, lists.standard, lists.root,
                                    lists.extra);
-    AddPending(context, steps, {"remove_old_files"});
+    Add<RemoveOldFilesStep>(steps, context);
     AddCopySteps(context, from_target_folder ? lists.extra : lists.standard,
                  steps);
     if (from_target_folder)
       AddListRemoval(context, steps);
-    AddPending(context, steps, {"remove_old_root_files"});
+    Add<RemoveOldRootFilesStep>(steps, context);
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
-    AddLauncherToHelper(context, steps);
+    AddLauncherToHelper(context, interprocess_state(), steps);
     AddCleanRegistry(context, steps);
     Add<SetupRegistryStep>(steps, context, uninstall_string);
-    AddPending(
-        context, steps,
-        {"update_shortcuts", "write_installer_prefs",
-         "move_old_status", "install_components", "write_installation_status",
-         "setup_file_and_protocol_handlers", "finalize"});
+    AddPending(context, steps, {"update_shortcuts"});
+    AddWriteInstallerPrefs(context, interprocess_state(), steps);
+    Add<MoveOldStatusStep>(steps, context);
+    AddPending(context, steps, {"install_components"});
+    AddStatusToFinalize(context, steps);
     return true;
   }
 
   bool BuildUninstallSteps(InstallerStepContext* context,
                            InstallerStepList* steps) override {
     AddCleanRegistry(context, steps);
-    AddPending(context, steps,
-               {"remove_shortcuts", "uninstall_finalize", "remove_old_files",
-                "uninstall_components", "uninstall_cleanup"});
+    AddPending(context, steps, {"remove_shortcuts"});
+    Add<UninstallFinalizeStep>(steps, context);
+    Add<RemoveOldFilesStep>(steps, context);
+    AddPending(context, steps, {"uninstall_components", "uninstall_cleanup"});
     return true;
   }
 
   bool BuildRegisterProtocolHandlerSteps(InstallerStepContext* context,
                                          InstallerStepList* steps) override {
-    AddPending(context, steps,
-               {"register_protocol_handlers", "write_installer_prefs"});
+    AddPending(context, steps, {"register_protocol_handlers"});
+    AddWriteInstallerPrefs(context, interprocess_state(), steps);
     return true;
   }
 
@@ -215,7 +236,7 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
           "Schedule fix downloadable resources failed");
     Add<VerifyDownloadableResourcesStep>(steps, context);
     AddCopySteps(context, standard, steps);
-    AddPending(context, steps, {"update_installation_status"});
+    Add<WriteInstallationStatusStep>(steps, context, true);
     Add<RemoveMinimalInstallFileStep>(steps, context);
     return true;
   }

@@ -1,0 +1,151 @@
+#include "desktop/windows/installer/steps/write_installer_prefs_step.h"
+
+#include <stddef.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/logging.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/common/json_pref_store_factory.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/installer_step_context.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/settings.h"
+
+namespace installer {
+
+const wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+
+namespace {
+
+const wchar_t kIncludeFileName[] = L"installer_prefs_include.json";
+
+void Set(JsonPrefStore* store,
+         const std::string& key,
+         std::unique_ptr<base::Value> value) {
+  store->SetValue(key, std::move(value), 0);
+}
+
+}  // namespace
+
+void ReleasePrefStoreAndWait(base::scoped_refptr<JsonPrefStore>* store,
+                             const base::FilePath& path) {
+  // The store posts its write to the file's own sequence when released; a
+  // task posted after it on that sequence runs once the write is done.
+  *store = nullptr;
+  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::MANUAL,
+                              base::WaitableEvent::InitialState::NOT_SIGNALED);
+  if (!GetPrefsTaskPool()->PostNamedSequencedWorkerTask(
+          GetJsonPrefStoreSequenceName(path), FROM_HERE,
+          base::BindOnce(&base::WaitableEvent::Signal,
+                         base::Unretained(&written)))) {
+    LOG(ERROR) << "Cannot wait for the preferences in " << path.value();
+    return;
+  }
+  written.Wait();
+}
+
+WriteInstallerPrefsStep::WriteInstallerPrefsStep(
+    InstallerStepContext* context,
+    InterprocessState* state,
+    const base::CommandLine* command_line)
+    : InstallerStep("write_installer_prefs", context),
+      state_(state),
+      command_line_(command_line) {}
+
+WriteInstallerPrefsStep::~WriteInstallerPrefsStep() = default;
+
+void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
+                                      int attempt) {
+  const base::FilePath path =
+      GetContext()->GetInstallFolder().Append(kInstallerPrefsFileName);
+  LOG(INFO) << "Writing installer prefs to " << path.value();
+  base::scoped_refptr<JsonPrefStore> prefs =
+      CreateJsonPrefStore(GetPrefsTaskPool(), path);
+  JsonPrefStore* store = prefs.get();
+
+  const base::FilePath include_path =
+      GetPackageDir().Append(kIncludeFileName);
+  base::scoped_refptr<JsonPrefStore> include =
+      CreateJsonPrefStore(GetPrefsTaskPool(), include_path);
+  const base::Value* welcome_url = nullptr;
+  if (include->GetValue("welcome-url", &welcome_url) &&
+      welcome_url->is_string()) {
+    LOG(INFO) << "Writing welcome page url pref";
+    Set(store, "welcome-url", welcome_url->CreateDeepCopy());
+  }
+
+  const Settings* settings = GetSettings();
+  Set(store, "single_profile",
+      std::make_unique<base::Value>(settings->GetSingleProfile()));
+  if (!settings->GetProfileFolder().empty()) {
+    LOG(INFO) << "Writing profile folder pref";
+    Set(store, "profile_path", std::make_unique<base::Value>(
+                                   settings->GetProfileFolder().AsUTF8Unsafe()));
+  }
+  if (!settings->GetLanguage().empty()) {
+    LOG(INFO) << "Writing install language pref";
+    Set(store, "language",
+        std::make_unique<base::Value>(settings->GetLanguage()));
+  }
+  const std::string guid = state_->GetSessionGuid();
+  if (!guid.empty())
+    Set(store, "last_installation_guid", std::make_unique<base::Value>(guid));
+  const TrackingDataDictionary* tracking = state_->GetTrackingData();
+  const std::optional<std::string> installer_id =
+      tracking ? tracking->GetString("uuid") : std::nullopt;
+  if (installer_id) {
+    LOG(INFO) << "Writing NIUID";
+    Set(store, "installer_id", std::make_unique<base::Value>(*installer_id));
+  }
+
+  // An uninstall run takes the changed experiments back from this list; the
+  // full list says which experiments this installer knew.
+  auto changed = std::make_unique<base::ListValue>();
+  auto all = std::make_unique<base::ListValue>();
+  size_t count = 0;
+  const FeatureRecord* experiments = GetInstallerExperiments(&count);
+  for (size_t i = 0; i < count; ++i) {
+    const bool enabled = base::IsFeatureEnabled(experiments[i].name);
+    const std::string entry =
+        std::string(experiments[i].name) + (enabled ? "@1" : "@2");
+    if (enabled != IsFeatureEnabledByDefault(experiments[i]))
+      changed->AppendString(entry);
+    all->AppendString(entry);
+  }
+  Set(store, "installer-experiments", std::move(changed));
+  Set(store, "all-installer-experiments", std::move(all));
+
+  if (command_line_->HasSwitch("temp-folder")) {
+    LOG(INFO) << "Writing temp folder pref";
+    Set(store, "temp_folder",
+        std::make_unique<base::Value>(
+            command_line_->GetSwitchValuePath("temp-folder").AsUTF8Unsafe()));
+  }
+  LOG(INFO) << "Writing autoupdate pref";
+  const bool autoupdate = state_->IsAutoupdate();
+  Set(store, "autoupdate", std::make_unique<base::Value>(autoupdate));
+  // An autoupdate keeps the choices the user made when installing.
+  if (!autoupdate) {
+    LOG(INFO) << "Writing import browser data and enables stats prefs.";
+    Set(store, "import_browser_data",
+        std::make_unique<base::Value>(settings->GetImportBrowserData()));
+    Set(store, "enable_stats",
+        std::make_unique<base::Value>(settings->GetEnableKavorStats()));
+  }
+
+  include = nullptr;
+  ReleasePrefStoreAndWait(&prefs, path);
+  *result = InstallerStepResult(STEP_DONE);
+}
+
+}  // namespace installer
