@@ -340,7 +340,8 @@ void RemoveOldFilesStep::RemoveOldInstallation(const base::FilePath& path,
     std::string error;
     if (JoinRecordedPath(folder, entry, &file) &&
         ExecuteOperation(&transaction,
-                         std::make_unique<DeleteFileOperation>(file, true, true),
+                         std::make_unique<DeleteFileOperation>(
+                             file, true, true, GetContext()->GetInstallFolder()),
                          &error)) {
       continue;
     }
@@ -380,7 +381,9 @@ void RemoveOldRootFilesStep::Execute(InstallerStepResult* result,
     if (JoinRecordedPath(install_folder, entry, &file) &&
         !ExecuteOperation(
             GetContext()->GetTransaction(),
-            std::make_unique<DeleteFileOperation>(file, false, true), &error)) {
+            std::make_unique<DeleteFileOperation>(file, false, true,
+                                                  install_folder),
+            &error)) {
       LOG(WARNING) << "Cannot delete " << file.value() << ": " << error;
     }
   }
@@ -420,7 +423,9 @@ void MoveOldStatusStep::Execute(InstallerStepResult* result, int attempt) {
       base::Int64ToString16(base::Time::Now().ToTimeT()));
   if (!ExecuteOperation(
           GetContext()->GetTransaction(),
-          std::make_unique<MoveFileOperation>(status, destination), &error)) {
+          std::make_unique<MoveFileOperation>(status, destination,
+                                              install_folder),
+          &error)) {
     LOG(ERROR) << "Cannot move " << status.value() << ": " << error;
   }
 }
@@ -438,7 +443,9 @@ void UninstallFinalizeStep::Execute(InstallerStepResult* result,
   std::string error;
   if (!ExecuteOperation(
           GetContext()->GetTransaction(),
-          std::make_unique<DeleteFileOperation>(status, false, true), &error)) {
+          std::make_unique<DeleteFileOperation>(
+              status, false, true, GetContext()->GetInstallFolder()),
+          &error)) {
     LOG(ERROR) << "Cannot delete " << status.value() << ": " << error;
     *result = InstallerStepResult(STEP_FAILED, RESULT_UNINSTALL_ERROR,
                                   base::string16(),
