@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/base_paths.h"
@@ -10,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/sys_info.h"
@@ -41,6 +43,38 @@ constexpr int64_t kBytesPerMb = 1024 * 1024;
 constexpr uint32_t kFolderReadWriteExecute = 0x1201BF;
 
 InstallationFolderDetailsFactory* g_factory_for_testing = nullptr;
+
+// The named kernel objects of one installation, each made of its name and
+// the install folder (MakeKernelObjectName), and the mailslot, made of its
+// prefix and the folder. Every installer process examines the folder with
+// this check before it makes any of them, so a folder they would not fit
+// is refused when it is chosen instead of failing the run once it started.
+constexpr struct {
+  const wchar_t* name;
+  bool global;
+} kInstallationKernelObjects[] = {
+    {L"Kavor/Installer", true},
+    {L"KavorInstaller/PackageReady", true},
+    {L"KavorInstaller/InstallationInterrupted", true},
+    {L"KavorInstaller/GiveInstallPermission", false},
+    {L"KavorInstaller/GiveInstallPermission/Undo", false},
+};
+constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\kavor_installer\\";
+
+// The system takes object and mailslot names of fewer than MAX_PATH
+// characters.
+constexpr size_t kMaxKernelObjectNameLength = MAX_PATH - 1;
+
+size_t LongestKernelObjectName(const base::FilePath& folder) {
+  size_t longest = base::string16(kMailslotPathPrefix).size() +
+                   folder.value().size();
+  for (const auto& object : kInstallationKernelObjects) {
+    longest = std::max(
+        longest,
+        MakeKernelObjectName(object.name, folder, object.global).size());
+  }
+  return longest;
+}
 
 enum StatusFileTry {
   STATUS_FILE_READ = 0,
@@ -219,35 +253,43 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
 }
 
 bool InstallationFolderDetailsImpl::CheckPathValidity() {
-  if (path_.empty()) {
-    VLOG(1) << "Path is empty";
-    return false;
-  }
+  invalid_path_reason_ = FindInvalidPathReason();
+  if (invalid_path_reason_.empty())
+    return true;
+  LOG(INFO) << "Install folder refused: \"" << path_.value() << "\" "
+            << invalid_path_reason_;
+  return false;
+}
+
+std::string InstallationFolderDetailsImpl::FindInvalidPathReason() const {
+  if (path_.empty())
+    return "is empty";
   if (!IsValidPathName(path_, true)) {
-    VLOG(1) << "Path is not a valid Win32 path";
-    return false;
+    return "is not a valid Windows folder path (too long, a device name, a "
+           "part ending in a dot or blank or a character Windows refuses)";
   }
-  if (!path_.IsAbsolute()) {
-    VLOG(1) << "Path is relative";
-    return false;
-  }
-  if (!base::DirectoryExists(path_) && base::PathExists(path_)) {
-    VLOG(1) << "Path is a file path";
-    return false;
-  }
+  if (!path_.IsAbsolute())
+    return "is relative";
+  if (!base::DirectoryExists(path_) && base::PathExists(path_))
+    return "is a file";
   if (!base::PathIsWritable(path_)) {
     const base::string16 root = path_.value().substr(0, 3);
     const UINT type = ::GetDriveTypeW(root.c_str());
-    if (type == DRIVE_NO_ROOT_DIR) {
-      VLOG(1) << "Drive not found " << root;
-      return false;
-    }
-    if (type == DRIVE_CDROM) {
-      VLOG(1) << "Path is to a non-writable CD-ROM";
-      return false;
-    }
+    if (type == DRIVE_NO_ROOT_DIR)
+      return "is on no drive or share that can be reached";
+    if (type == DRIVE_CDROM)
+      return "is on a CD-ROM that cannot be written";
   }
-  return true;
+  const size_t name_length = LongestKernelObjectName(path_);
+  if (name_length > kMaxKernelObjectNameLength) {
+    // A shorter folder shortens every name alike.
+    const size_t fitting =
+        path_.value().size() - (name_length - kMaxKernelObjectNameLength);
+    return "is too long: the names of the installation's kernel objects, "
+           "which carry the folder, would pass the system's limit; at most " +
+           base::Uint64ToString(fitting) + " characters fit";
+  }
+  return std::string();
 }
 
 void InstallationFolderDetailsImpl::ExamineExistingFolder(bool recovery_mode) {
@@ -421,6 +463,10 @@ void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
   }
   if (experiments_.IsEnabled(kInstallerExperimentTest))
     LOG(INFO) << "Test experiment was enabled in install folder.";
+}
+
+const std::string& InstallationFolderDetailsImpl::GetInvalidPathReason() const {
+  return invalid_path_reason_;
 }
 
 const InstallationStatus* InstallationFolderDetailsImpl::GetInstallationStatus()

@@ -194,10 +194,19 @@ bool InstallerUtilsImpl::ValidateSettings(Settings* settings) {
   std::string message =
       "Attempting to start installation with invalid settings";
   switch (problem) {
-    case FOLDER_PROBLEM_INVALID_PATH:
-      SetLastInstallerError(RESULT_INVALID_LOCATION,
-                            message + "\nThe path is invalid");
+    case FOLDER_PROBLEM_INVALID_PATH: {
+      const InstallationFolderDetails& details = settings->GetFolderDetails();
+      const std::string& reason = details.GetInvalidPathReason();
+      message += "\nThe path is invalid";
+      // Only an examined folder has a reason; name the folder with it.
+      base::string16 path;
+      if (!reason.empty()) {
+        path = details.GetPath().value();
+        message += ": \"" + base::WideToUTF8(path) + "\" " + reason;
+      }
+      SetLastInstallerError(RESULT_INVALID_LOCATION, message, path);
       break;
+    }
     case FOLDER_PROBLEM_NO_INSTALLATION:
       SetLastInstallerError(RESULT_UNINSTALL_ERROR,
                             message + "\nInstallation does not exist");

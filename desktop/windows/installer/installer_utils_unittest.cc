@@ -2,7 +2,10 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/installation_folder_details_impl.h"
+#include "desktop/windows/installer/test/fake_settings.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -153,6 +156,53 @@ TEST(InstallerUtilsTest, ReadFilesListRefusesEntriesOutsideThePackage) {
       "\"..\" part",
       message);
   EXPECT_EQ(list.value(), path);
+}
+
+// Settings whose folder was examined and refused.
+class RefusedFolderSettings : public test::FakeSettings {
+ public:
+  explicit RefusedFolderSettings(const base::FilePath& path) {
+    details_.Initialize(path, false);
+  }
+  FolderProblem GetFolderProblem() const override {
+    return FOLDER_PROBLEM_INVALID_PATH;
+  }
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details_;
+  }
+
+ private:
+  InstallationFolderDetailsImpl details_;
+};
+
+TEST(InstallerUtilsTest, RefusedFolderIsNamedWithTheReason) {
+  const struct {
+    const wchar_t* path;
+    const char* reason;
+  } kCases[] = {
+      {L"C:\\Kavor\\CON",
+       "is not a valid Windows folder path (too long, a device name, a part "
+       "ending in a dot or blank or a character Windows refuses)"},
+      {L"Kavor", "is relative"},
+      {L"\\\\server\\share\\Kavor",
+       "is on no drive or share that can be reached"},
+  };
+  for (const auto& c : kCases) {
+    ScopedInstallerErrorRecord record;
+    RefusedFolderSettings settings{base::FilePath(c.path)};
+    EXPECT_FALSE(ValidateSettings(&settings));
+    InstallerResult code;
+    std::string message;
+    std::wstring path;
+    GetLastInstallerError(&code, &message, &path);
+    EXPECT_EQ(RESULT_INVALID_LOCATION, code);
+    EXPECT_EQ(
+        "Attempting to start installation with invalid settings\n"
+        "The path is invalid: \"" +
+            base::WideToUTF8(c.path) + "\" " + c.reason,
+        message);
+    EXPECT_EQ(c.path, path);
+  }
 }
 
 }  // namespace
