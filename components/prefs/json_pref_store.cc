@@ -195,6 +195,28 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
   return result;
 }
 
+// static
+std::unique_ptr<base::DictionaryValue> JsonPrefStore::ReadPrefsWithoutChanges(
+    const base::FilePath& path) {
+  int error_code = 0;
+  std::string error_message;
+  base::JSONFileValueDeserializer deserializer(path);
+  std::unique_ptr<base::Value> value =
+      deserializer.Deserialize(&error_code, &error_message);
+  if (value)
+    return value->is_dict() ? TakeDictionary(std::move(value)) : nullptr;
+  if (ErrorFromFileCode(error_code) != kReadErrorJsonParse)
+    return nullptr;
+  LOG(WARNING) << "Cannot read preferences " << path.value() << ": "
+               << error_message;
+  if (path.BaseName().value() == kLocalStateFileName ||
+      !base::IsFeatureEnabled(kBackupPreferenceFilesFeature) ||
+      path.MatchesExtension(kBackupExtension)) {
+    return nullptr;
+  }
+  return ReadPrefsWithoutChanges(path.AddExtension(kBackupExtension));
+}
+
 JsonPrefStore::JsonPrefStore(
     const base::FilePath& pref_filename,
     base::scoped_refptr<base::SequencedTaskRunner> file_task_runner,

@@ -421,6 +421,55 @@ TEST_F(JsonPrefStoreTest, NoBackupFilesWithFeatureOff) {
   EXPECT_EQ("{\"from_backup\":1}", ReadText(backup));
 }
 
+// Reading another installation's file leaves every file as it was, with
+// or without backups; the backup is read where a store would read it.
+TEST_F(JsonPrefStoreTest, ReadWithoutChangesWritesNothing) {
+  const base::FilePath path = PathFor(L"installer_prefs.json");
+  const base::FilePath backup = PathFor(L"installer_prefs.json.backup");
+  const base::FilePath bad = PathFor(L"installer_prefs.bad");
+  const struct {
+    bool backups;
+    const char* text;         // Null: no file.
+    const char* backup_text;  // Null: no backup.
+    const char* key;          // Expected to be read; null: nothing read.
+  } kCases[] = {
+      {false, "{\"a\":1}", nullptr, "a"},
+      {true, "{\"a\":1}", nullptr, "a"},
+      {false, "{oops", "{\"b\":1}", nullptr},
+      {true, "{oops", "{\"b\":1}", "b"},
+      {true, "{oops", "{oops too", nullptr},
+      {true, "[1]", "{\"b\":1}", nullptr},
+      {true, nullptr, "{\"b\":1}", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.text ? c.text : "none") + " backups " +
+                 (c.backups ? "on" : "off"));
+    SetBackupFeature(c.backups);
+    base::DeleteFile(path, false);
+    base::DeleteFile(backup, false);
+    if (c.text)
+      WriteText(path, c.text);
+    if (c.backup_text)
+      WriteText(backup, c.backup_text);
+    std::unique_ptr<base::DictionaryValue> prefs =
+        JsonPrefStore::ReadPrefsWithoutChanges(path);
+    EXPECT_EQ(c.key != nullptr, prefs != nullptr);
+    if (c.key && prefs) {
+      EXPECT_TRUE(prefs->HasKey(c.key));
+    }
+    EXPECT_EQ(c.text != nullptr, base::PathExists(path));
+    if (c.text) {
+      EXPECT_EQ(c.text, ReadText(path));
+    }
+    EXPECT_EQ(c.backup_text != nullptr, base::PathExists(backup));
+    if (c.backup_text) {
+      EXPECT_EQ(c.backup_text, ReadText(backup));
+    }
+    EXPECT_FALSE(base::PathExists(bad));
+  }
+  SetBackupFeature(false);
+}
+
 namespace {
 
 // A dotted key of |parts| parts; the first one is |first|.

@@ -18,7 +18,6 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -163,12 +162,12 @@ base::FilePath GetVolume(const base::FilePath& path) {
 }
 
 // Sets |*out| from a boolean preference and unsets it for anything else.
-void ReadOptionalBool(const JsonPrefStore& store,
+void ReadOptionalBool(const base::DictionaryValue& prefs,
                       const char* key,
                       std::optional<bool>* out) {
   const base::Value* value = nullptr;
   bool flag = false;
-  if (store.GetValue(key, &value) && value->GetAsBoolean(&flag))
+  if (prefs.Get(key, &value) && value->GetAsBoolean(&flag))
     *out = flag;
   else
     out->reset();
@@ -440,23 +439,26 @@ void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
   if (!base::PathExists(prefs_path))
     return;
   VLOG(1) << "Reading existing prefs";
-  base::scoped_refptr<JsonPrefStore> store =
-      CreateJsonPrefStore(GetPrefsTaskPool(), prefs_path);
-  ReadOptionalBool(*store, "single_profile", &single_profile_);
-  ReadOptionalBool(*store, "import_browser_data", &import_browser_data_);
-  ReadOptionalBool(*store, "enable_stats", &enable_stats_);
+  // Examining a folder must leave it as it was: the store would move a
+  // damaged file aside and might write a backup copy.
+  std::unique_ptr<base::DictionaryValue> prefs =
+      JsonPrefStore::ReadPrefsWithoutChanges(prefs_path);
+  if (!prefs)
+    prefs = std::make_unique<base::DictionaryValue>();
+  ReadOptionalBool(*prefs, "single_profile", &single_profile_);
+  ReadOptionalBool(*prefs, "import_browser_data", &import_browser_data_);
+  ReadOptionalBool(*prefs, "enable_stats", &enable_stats_);
   const base::Value* value = nullptr;
   base::string16 language;
-  if (store->GetValue("language", &value) && value->GetAsString(&language))
+  if (prefs->Get("language", &value) && value->GetAsString(&language))
     language_ = language;
   std::string welcome_url;
-  if (store->GetValue("welcome-url", &value) &&
-      value->GetAsString(&welcome_url))
+  if (prefs->Get("welcome-url", &value) && value->GetAsString(&welcome_url))
     welcome_url_ = welcome_url;
 
   VLOG(1) << "Reading existing experiments status";
   const base::ListValue* experiments = nullptr;
-  if (store->GetValue("all-installer-experiments", &value) &&
+  if (prefs->Get("all-installer-experiments", &value) &&
       value->GetAsList(&experiments)) {
     base::ListValueFeatureReader reader(experiments);
     experiments_.ApplyReader(&reader);

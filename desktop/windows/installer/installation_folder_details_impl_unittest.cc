@@ -343,6 +343,23 @@ TEST_F(InstallationFolderDetailsImplTest, InstallationPrefsAndTrackingData) {
   EXPECT_EQ(-1, details->GetOldProductType());
 }
 
+// Examining a folder never changes it, even when its preferences are
+// damaged: the file is read as it is and left in place.
+TEST_F(InstallationFolderDetailsImplTest, DamagedPrefsAreLeftAsTheyAre) {
+  WriteStatus();
+  const base::FilePath prefs = Dir().Append(L"installer_prefs.json");
+  ASSERT_TRUE(WriteText(prefs, "{\"language\":\"nb\""));
+  auto details = Examine(Dir());
+  ASSERT_TRUE(details->HasExistingInstallation());
+  EXPECT_EQ(L"", details->GetLanguage());
+  EXPECT_EQ(std::nullopt, details->GetSingleProfile());
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(prefs, &text));
+  EXPECT_EQ("{\"language\":\"nb\"", text);
+  EXPECT_FALSE(base::PathExists(Dir().Append(L"installer_prefs.bad")));
+  EXPECT_FALSE(base::PathExists(Dir().Append(L"installer_prefs.json.backup")));
+}
+
 // Needs the JSON status reader and the shortcut test of the service
 // utilities.
 TEST_F(InstallationFolderDetailsImplTest, DesktopShortcutToBrowserIsRecreated) {
