@@ -526,6 +526,57 @@ TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
   EXPECT_TRUE(reread->GetValue(KeyOfParts(198, "1"), nullptr));
 }
 
+// A value deepened in place, past SetValue's check, is cut where it passes
+// the reader's limit when written: the next start reads every preference.
+TEST_F(JsonPrefStoreTest, ValueDeepenedInPlaceIsCutWhenWritten) {
+  base::FilePath path = PathFor(L"Preferences");
+  base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
+  store->ReadPrefs();
+  store->SetValue("other", std::make_unique<base::Value>(7), 0);
+  store->SetValue("a.deep", std::make_unique<base::DictionaryValue>(), 0);
+  store->SetValue("a.list", std::make_unique<base::ListValue>(), 0);
+  store->SetValue("a.kept", std::make_unique<base::Value>(1), 0);
+  // Root, "a" and "deep": 3 levels; 250 more dictionaries below.
+  base::Value* deep = nullptr;
+  ASSERT_TRUE(store->GetMutableValue("a.deep", &deep));
+  for (int i = 0; i < 250; ++i) {
+    deep = static_cast<base::DictionaryValue*>(deep)->Set(
+        "k", std::make_unique<base::DictionaryValue>());
+  }
+  // And 250 nested lists in the list.
+  base::Value* list = nullptr;
+  ASSERT_TRUE(store->GetMutableValue("a.list", &list));
+  for (int i = 0; i < 250; ++i) {
+    list->list_storage().push_back(
+        std::make_unique<base::Value>(base::Value::Type::LIST));
+    list = list->list_storage().back().get();
+  }
+  store->NotifyValueChanged("a.deep", 0);
+  CommitAndWait(store.get());
+  store = nullptr;
+
+  base::scoped_refptr<JsonPrefStore> reread = MakeStore(path);
+  ASSERT_EQ(PersistentPrefStore::kReadErrorNone, reread->ReadPrefs());
+  const base::Value* value = nullptr;
+  ASSERT_TRUE(reread->GetValue("other", &value));
+  EXPECT_EQ(base::Value(7), *value);
+  EXPECT_TRUE(reread->GetValue("a.kept", nullptr));
+  // The dictionaries are kept down to the limit: root, "a", "deep" and 196
+  // "k" levels make 199.
+  // KeyOfParts(n + 1, "") is n times ".k".
+  EXPECT_TRUE(reread->GetValue("a.deep" + KeyOfParts(197, ""), nullptr));
+  EXPECT_FALSE(reread->GetValue("a.deep" + KeyOfParts(198, ""), nullptr));
+  ASSERT_TRUE(reread->GetValue("a.list", &value));
+  // Root, "a", "list" and 196 inner lists.
+  size_t lists = 0;
+  while (value->is_list() && !value->list_storage().empty()) {
+    value = value->list_storage().front().get();
+    ++lists;
+  }
+  EXPECT_EQ(196u, lists);
+  EXPECT_FALSE(base::PathExists(PathFor(L"Preferences.bad")));
+}
+
 // A file that already bears the "bad" name, in any case, keeps its damaged
 // text under a name of its own, which the next write does not touch.
 TEST_F(JsonPrefStoreTest, BadNamedFileIsKeptUnderAnotherName) {
