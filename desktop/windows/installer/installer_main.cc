@@ -58,8 +58,9 @@ namespace {
 // and RESULT_GENERAL_ERROR rather than pretend to have done anything.
 void ReportRoleNotAvailable() {
   PrintLineToStderr(
-      "This installer role is not available in this build; only --version, "
-      "--internal-version, --stream and --help are.");
+      "This installer role is not available in this build. What works: "
+      "--silent (installs without a window, with the switches --help lists), "
+      "--version, --internal-version, --stream and --help.");
 }
 
 void ShowLoadError(const wchar_t* text, const wchar_t* caption) {
