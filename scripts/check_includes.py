@@ -5,8 +5,10 @@
 
 LAYERS_FILE is written by CMake from the kavor_area/kavor_layer declarations,
 one area a line: "NAME DIR [DEP_NAME...]". A file belongs to the area with
-the longest DIR that contains it; a quoted include belongs to the area with
-the longest DIR that prefixes its path. Including from one's own area or a
+the longest DIR that contains it; an include, quoted or in angle brackets,
+belongs to the area with the longest DIR that prefixes its path, when the
+path starts with one of the project's top-level folders (<windows.h>,
+<string> or <gtest/gtest.h> name none). Including from one's own area or a
 declared dependency is fine; anything else (a lower layer reaching up, or a
 sideways include) is reported. Includes of no area (system, gtest) pass.
 """
@@ -14,7 +16,7 @@ import os
 import re
 import sys
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)')
 SUFFIXES = ('.h', '.cc', '.c', '.rc')
 
 
@@ -41,6 +43,8 @@ def main():
                 print(f'area {name} depends on unknown area {dep}')
                 return 1
 
+    top_folders = {entry for entry in os.listdir(root)
+                   if os.path.isdir(os.path.join(root, entry))}
     faults = 0
     checked = 0
     for name, (directory, _) in sorted(areas.items()):
@@ -60,10 +64,13 @@ def main():
                         match = INCLUDE.match(text)
                         if not match:
                             continue
-                        target = area_of(match.group(1), areas)
+                        included = match.group(1) or match.group(2)
+                        if included.split('/')[0] not in top_folders:
+                            continue
+                        target = area_of(included, areas)
                         if target is None or target in allowed:
                             continue
-                        print(f'{rel}:{number}: includes "{match.group(1)}" '
+                        print(f'{rel}:{number}: includes "{included}" '
                               f'of area {target}; area {own} may include '
                               f'only {", ".join(sorted(allowed))}')
                         faults += 1

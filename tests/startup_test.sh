@@ -47,6 +47,8 @@ export KAVOR_INSTALLER_VERBOSITY=1
 run window
 check "window: exit code 101 (got $RC)" [ "$RC" = 101 ]
 check "window: not-available line" has "$ERR" "not available"
+check "window: the line names the silent install that works" \
+  has "$ERR" "What works: --silent (installs without a window"
 check "window: one log file" [ ${#LOGS[@]} = 1 ]
 check "window: log file named by the time" \
   bash -c '[[ "$(basename "$1")" =~ ^kavor_installer_[0-9]{17}\.log$ ]]' _ "${LOGS[0]}"
@@ -61,6 +63,12 @@ check "window: UI loop" has "$LOG" "Using UI message loop"
 check "window: experiments from the command line" has "$LOG" \
   "Obtained experiment states from command line"
 check "window: download folder logged" has "$LOG" "Installer download folder: "
+
+# An unknown switch alone is the window's front end too.
+run unknown --no-such-switch
+check "unknown switch: exit code 101 (got $RC)" [ "$RC" = 101 ]
+check "unknown switch: names what works" \
+  has "$ERR" "What works: --silent (installs without a window, with the switches --help lists), --version, --internal-version, --stream and --help."
 
 run silent --silent
 check "silent: default loop" has "$LOG" "Using default message loop"

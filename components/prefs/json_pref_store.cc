@@ -96,6 +96,50 @@ bool NestsDeeperThan(const base::Value& value, size_t budget) {
   return false;
 }
 
+// Drops from |container| every list or dictionary that would open more
+// than |budget| further levels below it, so that what is left reads back;
+// |path| names |container| for the log. Recurses no deeper than |budget|.
+void DropWhatNestsTooDeep(base::Value* container,
+                          size_t budget,
+                          const std::string& path) {
+  auto too_deep = [budget](const base::Value& child) {
+    return (child.is_dict() || child.is_list()) && budget == 0;
+  };
+  if (container->is_dict()) {
+    auto& storage = container->dict_storage();
+    for (auto it = storage.begin(); it != storage.end();) {
+      const std::string child_path =
+          path.empty() ? it->first : path + "." + it->first;
+      if (too_deep(*it->second)) {
+        LOG(ERROR) << "Preference value under \"" << child_path.substr(0, 64)
+                   << "\" dropped: it nests deeper than the " << kMaxNesting
+                   << " levels that the preference file can hold";
+        it = storage.erase(it);
+        continue;
+      }
+      if (budget > 0)
+        DropWhatNestsTooDeep(it->second.get(), budget - 1, child_path);
+      ++it;
+    }
+    return;
+  }
+  if (container->is_list()) {
+    auto& storage = container->list_storage();
+    for (auto it = storage.begin(); it != storage.end();) {
+      if (too_deep(**it)) {
+        LOG(ERROR) << "Preference list item under \"" << path.substr(0, 64)
+                   << "\" dropped: it nests deeper than the " << kMaxNesting
+                   << " levels that the preference file can hold";
+        it = storage.erase(it);
+        continue;
+      }
+      if (budget > 0)
+        DropWhatNestsTooDeep(it->get(), budget - 1, path);
+      ++it;
+    }
+  }
+}
+
 // Stores |value| under |key| in |prefs| unless an equal value is already
 // there. Returns whether anything changed.
 bool SetIfChanged(base::DictionaryValue* prefs,
@@ -193,6 +237,28 @@ std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(
       (void)base::CopyFile(path, path.AddExtension(kBackupExtension));
   }
   return result;
+}
+
+// static
+std::unique_ptr<base::DictionaryValue> JsonPrefStore::ReadPrefsWithoutChanges(
+    const base::FilePath& path) {
+  int error_code = 0;
+  std::string error_message;
+  base::JSONFileValueDeserializer deserializer(path);
+  std::unique_ptr<base::Value> value =
+      deserializer.Deserialize(&error_code, &error_message);
+  if (value)
+    return value->is_dict() ? TakeDictionary(std::move(value)) : nullptr;
+  if (ErrorFromFileCode(error_code) != kReadErrorJsonParse)
+    return nullptr;
+  LOG(WARNING) << "Cannot read preferences " << path.value() << ": "
+               << error_message;
+  if (path.BaseName().value() == kLocalStateFileName ||
+      !base::IsFeatureEnabled(kBackupPreferenceFilesFeature) ||
+      path.MatchesExtension(kBackupExtension)) {
+    return nullptr;
+  }
+  return ReadPrefsWithoutChanges(path.AddExtension(kBackupExtension));
 }
 
 JsonPrefStore::JsonPrefStore(
@@ -409,6 +475,12 @@ bool JsonPrefStore::SerializeData(std::string* output) {
     if (callbacks.first || callbacks.second)
       RegisterWriteCallbacks(std::move(callbacks));
   }
+
+  // SetValue refuses such values, but a value changed in place through
+  // GetMutableValue comes only with NotifyValueChanged, if at all: written,
+  // it would make the next read fail and every preference be lost.
+  if (NestsDeeperThan(*prefs_, kMaxNesting))
+    DropWhatNestsTooDeep(prefs_.get(), kMaxNesting - 1, std::string());
 
   base::JSONStringValueSerializer serializer(output);
   serializer.set_pretty_print(false);

@@ -76,6 +76,14 @@ class JsonPrefStore : public PersistentPrefStore,
   static std::unique_ptr<ReadResult> ReadPrefsFromDisk(
       const base::FilePath& path);
 
+  // The preferences a store of |path| would start from, read on the calling
+  // thread without changing anything on disk: a damaged file is neither
+  // moved aside nor replaced by its ".backup" (which is read when the store
+  // would read it), and no ".backup" is made. Null when there are none to
+  // read. For looking into another installation's files.
+  static std::unique_ptr<base::DictionaryValue> ReadPrefsWithoutChanges(
+      const base::FilePath& path);
+
   // |pref_filter| may be null.
   JsonPrefStore(const base::FilePath& pref_filename,
                 base::scoped_refptr<base::SequencedTaskRunner> file_task_runner,

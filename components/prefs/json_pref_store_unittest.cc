@@ -421,6 +421,55 @@ TEST_F(JsonPrefStoreTest, NoBackupFilesWithFeatureOff) {
   EXPECT_EQ("{\"from_backup\":1}", ReadText(backup));
 }
 
+// Reading another installation's file leaves every file as it was, with
+// or without backups; the backup is read where a store would read it.
+TEST_F(JsonPrefStoreTest, ReadWithoutChangesWritesNothing) {
+  const base::FilePath path = PathFor(L"installer_prefs.json");
+  const base::FilePath backup = PathFor(L"installer_prefs.json.backup");
+  const base::FilePath bad = PathFor(L"installer_prefs.bad");
+  const struct {
+    bool backups;
+    const char* text;         // Null: no file.
+    const char* backup_text;  // Null: no backup.
+    const char* key;          // Expected to be read; null: nothing read.
+  } kCases[] = {
+      {false, "{\"a\":1}", nullptr, "a"},
+      {true, "{\"a\":1}", nullptr, "a"},
+      {false, "{oops", "{\"b\":1}", nullptr},
+      {true, "{oops", "{\"b\":1}", "b"},
+      {true, "{oops", "{oops too", nullptr},
+      {true, "[1]", "{\"b\":1}", nullptr},
+      {true, nullptr, "{\"b\":1}", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.text ? c.text : "none") + " backups " +
+                 (c.backups ? "on" : "off"));
+    SetBackupFeature(c.backups);
+    base::DeleteFile(path, false);
+    base::DeleteFile(backup, false);
+    if (c.text)
+      WriteText(path, c.text);
+    if (c.backup_text)
+      WriteText(backup, c.backup_text);
+    std::unique_ptr<base::DictionaryValue> prefs =
+        JsonPrefStore::ReadPrefsWithoutChanges(path);
+    EXPECT_EQ(c.key != nullptr, prefs != nullptr);
+    if (c.key && prefs) {
+      EXPECT_TRUE(prefs->HasKey(c.key));
+    }
+    EXPECT_EQ(c.text != nullptr, base::PathExists(path));
+    if (c.text) {
+      EXPECT_EQ(c.text, ReadText(path));
+    }
+    EXPECT_EQ(c.backup_text != nullptr, base::PathExists(backup));
+    if (c.backup_text) {
+      EXPECT_EQ(c.backup_text, ReadText(backup));
+    }
+    EXPECT_FALSE(base::PathExists(bad));
+  }
+  SetBackupFeature(false);
+}
+
 namespace {
 
 // A dotted key of |parts| parts; the first one is |first|.
@@ -475,6 +524,57 @@ TEST_F(JsonPrefStoreTest, PathsDeeperThanTheReaderReadsAreRefused) {
   EXPECT_EQ(PersistentPrefStore::kReadErrorNone, reread->ReadPrefs());
   EXPECT_TRUE(reread->GetValue(KeyOfParts(199, "0"), nullptr));
   EXPECT_TRUE(reread->GetValue(KeyOfParts(198, "1"), nullptr));
+}
+
+// A value deepened in place, past SetValue's check, is cut where it passes
+// the reader's limit when written: the next start reads every preference.
+TEST_F(JsonPrefStoreTest, ValueDeepenedInPlaceIsCutWhenWritten) {
+  base::FilePath path = PathFor(L"Preferences");
+  base::scoped_refptr<JsonPrefStore> store = MakeStore(path);
+  store->ReadPrefs();
+  store->SetValue("other", std::make_unique<base::Value>(7), 0);
+  store->SetValue("a.deep", std::make_unique<base::DictionaryValue>(), 0);
+  store->SetValue("a.list", std::make_unique<base::ListValue>(), 0);
+  store->SetValue("a.kept", std::make_unique<base::Value>(1), 0);
+  // Root, "a" and "deep": 3 levels; 250 more dictionaries below.
+  base::Value* deep = nullptr;
+  ASSERT_TRUE(store->GetMutableValue("a.deep", &deep));
+  for (int i = 0; i < 250; ++i) {
+    deep = static_cast<base::DictionaryValue*>(deep)->Set(
+        "k", std::make_unique<base::DictionaryValue>());
+  }
+  // And 250 nested lists in the list.
+  base::Value* list = nullptr;
+  ASSERT_TRUE(store->GetMutableValue("a.list", &list));
+  for (int i = 0; i < 250; ++i) {
+    list->list_storage().push_back(
+        std::make_unique<base::Value>(base::Value::Type::LIST));
+    list = list->list_storage().back().get();
+  }
+  store->NotifyValueChanged("a.deep", 0);
+  CommitAndWait(store.get());
+  store = nullptr;
+
+  base::scoped_refptr<JsonPrefStore> reread = MakeStore(path);
+  ASSERT_EQ(PersistentPrefStore::kReadErrorNone, reread->ReadPrefs());
+  const base::Value* value = nullptr;
+  ASSERT_TRUE(reread->GetValue("other", &value));
+  EXPECT_EQ(base::Value(7), *value);
+  EXPECT_TRUE(reread->GetValue("a.kept", nullptr));
+  // The dictionaries are kept down to the limit: root, "a", "deep" and 196
+  // "k" levels make 199.
+  // KeyOfParts(n + 1, "") is n times ".k".
+  EXPECT_TRUE(reread->GetValue("a.deep" + KeyOfParts(197, ""), nullptr));
+  EXPECT_FALSE(reread->GetValue("a.deep" + KeyOfParts(198, ""), nullptr));
+  ASSERT_TRUE(reread->GetValue("a.list", &value));
+  // Root, "a", "list" and 196 inner lists.
+  size_t lists = 0;
+  while (value->is_list() && !value->list_storage().empty()) {
+    value = value->list_storage().front().get();
+    ++lists;
+  }
+  EXPECT_EQ(196u, lists);
+  EXPECT_FALSE(base::PathExists(PathFor(L"Preferences.bad")));
 }
 
 // A file that already bears the "bad" name, in any case, keeps its damaged

@@ -40,6 +40,9 @@ class InstallationFolderDetails {
   virtual const base::FilePath& GetPath() const = 0;
   virtual const base::FilePath& GetValidParentFolder() const = 0;
   virtual int32_t GetInstallationFolderProblem() const = 0;
+  // Why the path was refused (problem 1), as the log and the error record
+  // tell the user; empty for a usable path.
+  virtual const std::string& GetInvalidPathReason() const = 0;
   virtual std::vector<LowSpaceVolume> GetLowSpaceVolumes() const = 0;
   virtual bool HasExistingInstallation() const = 0;
   virtual bool HasExistingInstallationTraces() const = 0;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/base_paths.h"
@@ -10,13 +11,13 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/sys_info.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -41,6 +42,38 @@ constexpr int64_t kBytesPerMb = 1024 * 1024;
 constexpr uint32_t kFolderReadWriteExecute = 0x1201BF;
 
 InstallationFolderDetailsFactory* g_factory_for_testing = nullptr;
+
+// The named kernel objects of one installation, each made of its name and
+// the install folder (MakeKernelObjectName), and the mailslot, made of its
+// prefix and the folder. Every installer process examines the folder with
+// this check before it makes any of them, so a folder they would not fit
+// is refused when it is chosen instead of failing the run once it started.
+constexpr struct {
+  const wchar_t* name;
+  bool global;
+} kInstallationKernelObjects[] = {
+    {L"Kavor/Installer", true},
+    {L"KavorInstaller/PackageReady", true},
+    {L"KavorInstaller/InstallationInterrupted", true},
+    {L"KavorInstaller/GiveInstallPermission", false},
+    {L"KavorInstaller/GiveInstallPermission/Undo", false},
+};
+constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\kavor_installer\\";
+
+// The system takes object and mailslot names of fewer than MAX_PATH
+// characters.
+constexpr size_t kMaxKernelObjectNameLength = MAX_PATH - 1;
+
+size_t LongestKernelObjectName(const base::FilePath& folder) {
+  size_t longest = base::string16(kMailslotPathPrefix).size() +
+                   folder.value().size();
+  for (const auto& object : kInstallationKernelObjects) {
+    longest = std::max(
+        longest,
+        MakeKernelObjectName(object.name, folder, object.global).size());
+  }
+  return longest;
+}
 
 enum StatusFileTry {
   STATUS_FILE_READ = 0,
@@ -129,12 +162,12 @@ base::FilePath GetVolume(const base::FilePath& path) {
 }
 
 // Sets |*out| from a boolean preference and unsets it for anything else.
-void ReadOptionalBool(const JsonPrefStore& store,
+void ReadOptionalBool(const base::DictionaryValue& prefs,
                       const char* key,
                       std::optional<bool>* out) {
   const base::Value* value = nullptr;
   bool flag = false;
-  if (store.GetValue(key, &value) && value->GetAsBoolean(&flag))
+  if (prefs.Get(key, &value) && value->GetAsBoolean(&flag))
     *out = flag;
   else
     out->reset();
@@ -219,35 +252,43 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
 }
 
 bool InstallationFolderDetailsImpl::CheckPathValidity() {
-  if (path_.empty()) {
-    VLOG(1) << "Path is empty";
-    return false;
-  }
+  invalid_path_reason_ = FindInvalidPathReason();
+  if (invalid_path_reason_.empty())
+    return true;
+  LOG(INFO) << "Install folder refused: \"" << path_.value() << "\" "
+            << invalid_path_reason_;
+  return false;
+}
+
+std::string InstallationFolderDetailsImpl::FindInvalidPathReason() const {
+  if (path_.empty())
+    return "is empty";
   if (!IsValidPathName(path_, true)) {
-    VLOG(1) << "Path is not a valid Win32 path";
-    return false;
+    return "is not a valid Windows folder path (too long, a device name, a "
+           "part ending in a dot or blank or a character Windows refuses)";
   }
-  if (!path_.IsAbsolute()) {
-    VLOG(1) << "Path is relative";
-    return false;
-  }
-  if (!base::DirectoryExists(path_) && base::PathExists(path_)) {
-    VLOG(1) << "Path is a file path";
-    return false;
-  }
+  if (!path_.IsAbsolute())
+    return "is relative";
+  if (!base::DirectoryExists(path_) && base::PathExists(path_))
+    return "is a file";
   if (!base::PathIsWritable(path_)) {
     const base::string16 root = path_.value().substr(0, 3);
     const UINT type = ::GetDriveTypeW(root.c_str());
-    if (type == DRIVE_NO_ROOT_DIR) {
-      VLOG(1) << "Drive not found " << root;
-      return false;
-    }
-    if (type == DRIVE_CDROM) {
-      VLOG(1) << "Path is to a non-writable CD-ROM";
-      return false;
-    }
+    if (type == DRIVE_NO_ROOT_DIR)
+      return "is on no drive or share that can be reached";
+    if (type == DRIVE_CDROM)
+      return "is on a CD-ROM that cannot be written";
   }
-  return true;
+  const size_t name_length = LongestKernelObjectName(path_);
+  if (name_length > kMaxKernelObjectNameLength) {
+    // A shorter folder shortens every name alike.
+    const size_t fitting =
+        path_.value().size() - (name_length - kMaxKernelObjectNameLength);
+    return "is too long: the names of the installation's kernel objects, "
+           "which carry the folder, would pass the system's limit; at most " +
+           base::Uint64ToString(fitting) + " characters fit";
+  }
+  return std::string();
 }
 
 void InstallationFolderDetailsImpl::ExamineExistingFolder(bool recovery_mode) {
@@ -398,29 +439,36 @@ void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
   if (!base::PathExists(prefs_path))
     return;
   VLOG(1) << "Reading existing prefs";
-  base::scoped_refptr<JsonPrefStore> store =
-      CreateJsonPrefStore(GetPrefsTaskPool(), prefs_path);
-  ReadOptionalBool(*store, "single_profile", &single_profile_);
-  ReadOptionalBool(*store, "import_browser_data", &import_browser_data_);
-  ReadOptionalBool(*store, "enable_stats", &enable_stats_);
+  // Examining a folder must leave it as it was: the store would move a
+  // damaged file aside and might write a backup copy.
+  std::unique_ptr<base::DictionaryValue> prefs =
+      JsonPrefStore::ReadPrefsWithoutChanges(prefs_path);
+  if (!prefs)
+    prefs = std::make_unique<base::DictionaryValue>();
+  ReadOptionalBool(*prefs, "single_profile", &single_profile_);
+  ReadOptionalBool(*prefs, "import_browser_data", &import_browser_data_);
+  ReadOptionalBool(*prefs, "enable_stats", &enable_stats_);
   const base::Value* value = nullptr;
   base::string16 language;
-  if (store->GetValue("language", &value) && value->GetAsString(&language))
+  if (prefs->Get("language", &value) && value->GetAsString(&language))
     language_ = language;
   std::string welcome_url;
-  if (store->GetValue("welcome-url", &value) &&
-      value->GetAsString(&welcome_url))
+  if (prefs->Get("welcome-url", &value) && value->GetAsString(&welcome_url))
     welcome_url_ = welcome_url;
 
   VLOG(1) << "Reading existing experiments status";
   const base::ListValue* experiments = nullptr;
-  if (store->GetValue("all-installer-experiments", &value) &&
+  if (prefs->Get("all-installer-experiments", &value) &&
       value->GetAsList(&experiments)) {
     base::ListValueFeatureReader reader(experiments);
     experiments_.ApplyReader(&reader);
   }
   if (experiments_.IsEnabled(kInstallerExperimentTest))
     LOG(INFO) << "Test experiment was enabled in install folder.";
+}
+
+const std::string& InstallationFolderDetailsImpl::GetInvalidPathReason() const {
+  return invalid_path_reason_;
 }
 
 const InstallationStatus* InstallationFolderDetailsImpl::GetInstallationStatus()

@@ -41,6 +41,7 @@ class InstallationFolderDetailsImpl : public InstallationFolderDetails {
   std::vector<LowSpaceVolume> GetLowSpaceVolumes() const override;
   bool HasExistingInstallation() const override;
   bool HasExistingInstallationTraces() const override;
+  const std::string& GetInvalidPathReason() const override;
   const std::string& GetStatusReadError() const override;
   const std::string& GetStatusFileContents() const override;
   const std::string& GetWelcomeUrl() const override;
@@ -69,8 +70,11 @@ class InstallationFolderDetailsImpl : public InstallationFolderDetails {
   const std::string& GetAutoupdateUuid() const override;
 
  private:
-  // False when |path_| cannot be an install folder at all.
+  // False when |path_| cannot be an install folder at all; the reason is
+  // logged and kept.
   bool CheckPathValidity();
+  // Why |path_| cannot be an install folder; empty when it can.
+  std::string FindInvalidPathReason() const;
   void ExamineExistingFolder(bool recovery_mode);
   void FindValidParentFolder();
   void CheckDiskSpace();
@@ -109,6 +113,7 @@ class InstallationFolderDetailsImpl : public InstallationFolderDetails {
   base::FilePath path_;
   base::FilePath valid_parent_folder_;
   std::string status_read_error_;
+  std::string invalid_path_reason_;
   std::string status_file_contents_;
   int32_t installation_folder_problem_ = INSTALLATION_FOLDER_INVALID_PATH;
   bool existing_installation_traces_ = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -107,27 +108,70 @@ class InstallationFolderDetailsImplTest : public testing::Test {
   std::vector<base::string16> queried_volumes_;
 };
 
+// |length| characters: |parent|, then parts of at most 100 below it.
+base::FilePath FolderOfLength(const base::FilePath& parent, size_t length) {
+  base::string16 path = parent.value();
+  while (path.size() + 2 < length) {
+    const size_t part = std::min<size_t>(100, length - path.size() - 1);
+    path += L"\\" + base::string16(part, L'k');
+  }
+  path.append(length - path.size(), L'k');
+  return base::FilePath(path);
+}
+
 TEST_F(InstallationFolderDetailsImplTest, UnusablePathsAreProblemOne) {
   const base::FilePath file = Dir().Append(L"file.txt");
   ASSERT_TRUE(WriteText(file, "x"));
-  const base::FilePath cases[] = {
-      base::FilePath(), base::FilePath(L"Kavor\\Browser"), file,
+  const std::string kNotWindows =
+      "is not a valid Windows folder path (too long, a device name, a part "
+      "ending in a dot or blank or a character Windows refuses)";
+  // The longest name made of the folder is the folder-permission undo
+  // event's: "Local\\KavorInstaller/GiveInstallPermission/Undo/" and the
+  // folder, fewer than MAX_PATH characters in all.
+  const std::string kTooLong =
+      "is too long: the names of the installation's kernel objects, which "
+      "carry the folder, would pass the system's limit; at most 211 "
+      "characters fit";
+  const struct {
+    base::FilePath path;
+    std::string reason;
+  } kCases[] = {
+      {base::FilePath(), "is empty"},
+      {base::FilePath(L"Kavor\\Browser"), "is relative"},
+      {file, "is a file"},
       // Refused by name only: the system would drop the dot and find Dir().
-      base::FilePath(Dir().value() + L"."),
-      base::FilePath(L"Q:\\Kavor"),  // no such drive under Wine
+      {base::FilePath(Dir().value() + L"."), kNotWindows},
+      {Dir().Append(L"CON"), kNotWindows},
+      {Dir().Append(L"aux.txt\\x"), kNotWindows},
+      {base::FilePath(L"Q:\\Kavor"),  // no such drive under Wine
+       "is on no drive or share that can be reached"},
+      {base::FilePath(L"\\\\server\\share\\Kavor"),
+       "is on no drive or share that can be reached"},
+      {FolderOfLength(Dir(), 212), kTooLong},
+      {FolderOfLength(Dir(), 230), kTooLong},
   };
-  for (const base::FilePath& path : cases) {
-    SCOPED_TRACE(path.value());
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path.value());
     queried_volumes_.clear();
-    auto details = Examine(path);
+    auto details = Examine(c.path);
     EXPECT_EQ(INSTALLATION_FOLDER_INVALID_PATH,
               details->GetInstallationFolderProblem());
+    EXPECT_EQ(c.reason, details->GetInvalidPathReason());
     EXPECT_TRUE(details->GetValidParentFolder().empty());
     EXPECT_FALSE(details->HasWriteAccess());
     // Nothing past the validity check runs for such a path.
     EXPECT_TRUE(queried_volumes_.empty());
   }
   EXPECT_TRUE(security_.asked.empty());
+}
+
+TEST_F(InstallationFolderDetailsImplTest, LongestFolderTheNamesHoldIsUsable) {
+  const base::FilePath folder = FolderOfLength(Dir(), 211);
+  ASSERT_EQ(211u, folder.value().size());
+  auto details = Examine(folder);
+  EXPECT_EQ(INSTALLATION_FOLDER_VALID, details->GetInstallationFolderProblem());
+  EXPECT_EQ("", details->GetInvalidPathReason());
+  EXPECT_EQ(Dir(), details->GetValidParentFolder());
 }
 
 TEST_F(InstallationFolderDetailsImplTest, WriteAccessIsAskedOfNearestFolder) {
@@ -297,6 +341,23 @@ TEST_F(InstallationFolderDetailsImplTest, InstallationPrefsAndTrackingData) {
   EXPECT_TRUE(details->IsExperimentEnabled("installer-experiment-test"));
   EXPECT_FALSE(details->IsExperimentEnabled("installer-use-minimal-package"));
   EXPECT_EQ(-1, details->GetOldProductType());
+}
+
+// Examining a folder never changes it, even when its preferences are
+// damaged: the file is read as it is and left in place.
+TEST_F(InstallationFolderDetailsImplTest, DamagedPrefsAreLeftAsTheyAre) {
+  WriteStatus();
+  const base::FilePath prefs = Dir().Append(L"installer_prefs.json");
+  ASSERT_TRUE(WriteText(prefs, "{\"language\":\"nb\""));
+  auto details = Examine(Dir());
+  ASSERT_TRUE(details->HasExistingInstallation());
+  EXPECT_EQ(L"", details->GetLanguage());
+  EXPECT_EQ(std::nullopt, details->GetSingleProfile());
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(prefs, &text));
+  EXPECT_EQ("{\"language\":\"nb\"", text);
+  EXPECT_FALSE(base::PathExists(Dir().Append(L"installer_prefs.bad")));
+  EXPECT_FALSE(base::PathExists(Dir().Append(L"installer_prefs.json.backup")));
 }
 
 // Needs the JSON status reader and the shortcut test of the service

@@ -58,8 +58,9 @@ namespace {
 // and RESULT_GENERAL_ERROR rather than pretend to have done anything.
 void ReportRoleNotAvailable() {
   PrintLineToStderr(
-      "This installer role is not available in this build; only --version, "
-      "--internal-version, --stream and --help are.");
+      "This installer role is not available in this build. What works: "
+      "--silent (installs without a window, with the switches --help lists), "
+      "--version, --internal-version, --stream and --help.");
 }
 
 void ShowLoadError(const wchar_t* text, const wchar_t* caption) {
@@ -92,12 +93,14 @@ void ApplyExperimentStates(const base::FilePath& installation_folder) {
   base::FeatureRegistry* registry = base::FeatureRegistry::GetInstance();
   if (IsUninstallRun()) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
-    base::scoped_refptr<JsonPrefStore> store = CreateJsonPrefStore(
-        GetPrefsTaskPool(),
-        installation_folder.Append(L"installer_prefs.json"));
+    // Read only: the uninstaller must not move the installation's file
+    // aside or add a copy of it before anything is decided.
+    std::unique_ptr<base::DictionaryValue> prefs =
+        JsonPrefStore::ReadPrefsWithoutChanges(
+            installation_folder.Append(L"installer_prefs.json"));
     const base::Value* value = nullptr;
     const base::ListValue* list = nullptr;
-    if (store->GetValue("installer-experiments", &value) &&
+    if (prefs && prefs->Get("installer-experiments", &value) &&
         value->GetAsList(&list)) {
       base::ListValueFeatureReader reader(list);
       registry->ApplyReader(&reader);

@@ -10,10 +10,12 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 
@@ -21,6 +23,20 @@ namespace installer {
 namespace {
 
 InstallerUtils* g_testing_utils = nullptr;
+
+// |entry| with its control characters shown as "\\xNN", so that the log and
+// the error record show the whole entry.
+std::string PrintableEntry(const std::string& entry) {
+  std::string printable;
+  for (char c : entry) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      printable += base::StringPrintf("\\x%02X", byte);
+    else
+      printable += c;
+  }
+  return printable;
+}
 
 }  // namespace
 
@@ -45,13 +61,32 @@ bool ReadFilesList(const base::FilePath& path,
 }
 
 bool MakeSafeRelativePath(const base::string16& entry,
-                          base::FilePath* relative) {
+                          base::FilePath* relative,
+                          std::string* reason) {
+  std::string unused;
+  if (!reason)
+    reason = &unused;
+  if (entry.empty()) {
+    *reason = "it is empty";
+    return false;
+  }
+  // A path ends at a NUL for the system and for FilePath alike: "..\\<NUL>x"
+  // would name the parent. No file name holds another control character.
+  if (std::any_of(entry.begin(), entry.end(),
+                  [](wchar_t c) { return c < 0x20 || c == 0x7F; })) {
+    *reason = "it holds a control character";
+    return false;
+  }
   base::string16 path = entry;
   std::replace(path.begin(), path.end(), L'/', L'\\');
-  // Covers the drive ("C:"), the stream (":name") and "\\?\\" forms, and a
-  // leading "\\" the root and UNC forms.
-  if (path.empty() || path[0] == L'\\' ||
-      path.find(L':') != base::string16::npos) {
+  // A leading "\\" covers the root and UNC forms.
+  if (path[0] == L'\\') {
+    *reason = "it is not relative";
+    return false;
+  }
+  // Covers the drive ("C:"), the stream (":name") and "\\?\\" forms.
+  if (path.find(L':') != base::string16::npos) {
+    *reason = "it names a drive or a stream";
     return false;
   }
   for (const base::string16& component : base::SplitString(
@@ -60,6 +95,22 @@ bool MakeSafeRelativePath(const base::string16& entry,
     // would reach the parent too.
     if (component.empty() ||
         component.find_first_not_of(L". ") == base::string16::npos) {
+      *reason = "it has an empty, \".\" or \"..\" part";
+      return false;
+    }
+    // What Windows opens for the name: trailing dots and blanks go, and so
+    // do blanks before an extension, so "con .txt. " is the console, which
+    // under Wine reaches \\.\con.
+    base::string16 name =
+        base::TrimString(component, L" ", base::TRIM_LEADING).as_string();
+    name.erase(name.find_last_not_of(L". ") + 1);
+    const size_t dot = name.find(L'.', 1);
+    if (dot != base::string16::npos) {
+      const size_t stem_end = name.find_last_not_of(L' ', dot - 1) + 1;
+      name.erase(stem_end, dot - stem_end);
+    }
+    if (!IsValidPathName(base::FilePath(name), false)) {
+      *reason = "it names a device or is not a valid file name";
       return false;
     }
   }
@@ -108,12 +159,14 @@ bool InstallerUtilsImpl::ReadFilesList(const base::FilePath& path,
       contents, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   for (std::string& piece : pieces) {
     base::FilePath relative;
-    if (!MakeSafeRelativePath(base::UTF8ToWide(piece), &relative)) {
-      LOG(ERROR) << "Refusing files list entry '" << piece << "'";
-      return SetLastInstallerError(
-          RESULT_GENERAL_ERROR,
-          "Files list entry outside the package: '" + piece + "'",
-          path.value());
+    std::string reason;
+    if (!MakeSafeRelativePath(base::UTF8ToWide(piece), &relative, &reason)) {
+      const std::string message = "Files list entry '" +
+                                  PrintableEntry(piece) +
+                                  "' refused: " + reason;
+      LOG(ERROR) << message << " (" << path.value() << ")";
+      return SetLastInstallerError(RESULT_GENERAL_ERROR, message,
+                                   path.value());
     }
     piece = base::WideToUTF8(relative.value());
   }
@@ -141,10 +194,19 @@ bool InstallerUtilsImpl::ValidateSettings(Settings* settings) {
   std::string message =
       "Attempting to start installation with invalid settings";
   switch (problem) {
-    case FOLDER_PROBLEM_INVALID_PATH:
-      SetLastInstallerError(RESULT_INVALID_LOCATION,
-                            message + "\nThe path is invalid");
+    case FOLDER_PROBLEM_INVALID_PATH: {
+      const InstallationFolderDetails& details = settings->GetFolderDetails();
+      const std::string& reason = details.GetInvalidPathReason();
+      message += "\nThe path is invalid";
+      // Only an examined folder has a reason; name the folder with it.
+      base::string16 path;
+      if (!reason.empty()) {
+        path = details.GetPath().value();
+        message += ": \"" + base::WideToUTF8(path) + "\" " + reason;
+      }
+      SetLastInstallerError(RESULT_INVALID_LOCATION, message, path);
       break;
+    }
     case FOLDER_PROBLEM_NO_INSTALLATION:
       SetLastInstallerError(RESULT_UNINSTALL_ERROR,
                             message + "\nInstallation does not exist");

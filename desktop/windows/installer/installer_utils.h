@@ -53,11 +53,14 @@ class InstallerUtilsImpl : public InstallerUtils {
 
 // Whether |entry| (a path from a package list or archive) names something
 // inside the folder it is relative to: not empty, not absolute, no drive,
-// UNC or "\\?\\" prefix, no ".." or empty component and no ":" (which would
-// also reach an alternate data stream). "/" counts as "\\". On success
-// |relative| gets the entry with "\\" separators.
+// UNC or "\\?\\" prefix, no ".." or empty component, no ":" (which would
+// also reach an alternate data stream), no NUL or other control character
+// and no component that Windows takes for a device ("con", "nul.txt") or
+// refuses as a name. "/" counts as "\\". On success |relative| gets the
+// entry with "\\" separators; on failure |reason|, when given, says why.
 bool MakeSafeRelativePath(const base::string16& entry,
-                          base::FilePath* relative);
+                          base::FilePath* relative,
+                          std::string* reason = nullptr);
 
 // The process-wide instance, made on first use, or the one a test installed.
 InstallerUtils* GetInstallerUtils();

@@ -6,6 +6,7 @@
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
@@ -46,6 +47,41 @@ TEST(InterprocessStateTest, TrackingValuesOfTheCommandLine) {
       else
         EXPECT_EQ(value, got) << key;
     }
+  }
+}
+
+// A dotted key of |parts| parts.
+std::string KeyOfParts(size_t parts) {
+  std::string key = "k";
+  for (size_t i = 1; i < parts; ++i)
+    key += ".k";
+  return key;
+}
+
+// A key nested deeper than the next process's JSON reader reads is dropped
+// alone: what this process passes on reads back whole, and the keys that
+// start the installation survive.
+TEST(InterprocessStateTest, TrackingKeysTooDeepToReadBackAreDropped) {
+  const struct {
+    size_t parts;
+    bool kept;
+  } kCases[] = {{198, true}, {199, true}, {200, false}, {5000, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.parts);
+    const std::string key = KeyOfParts(c.parts);
+    base::CommandLine command_line = MakeCommandLine(
+        {L"--otd=utm.defbr:1," + base::UTF8ToWide(key) + L":v,utm.fsce:2"});
+    auto state = MakeState(command_line);
+    TrackingDataDictionary* sent = state->GetTrackingData();
+    EXPECT_EQ(c.kept, sent->GetString(key).has_value());
+
+    const std::string blob = sent->SerializeTrackingBlob();
+    TrackingDataDictionary received;
+    ASSERT_TRUE(received.ParseTrackingBlob(blob));
+    EXPECT_EQ(std::optional<std::string>("1"), received.GetString("utm.defbr"));
+    EXPECT_EQ(std::optional<std::string>("2"), received.GetString("utm.fsce"));
+    EXPECT_EQ(c.kept ? std::optional<std::string>("v") : std::nullopt,
+              received.GetString(key));
   }
 }
 

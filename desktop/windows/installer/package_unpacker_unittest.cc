@@ -228,9 +228,15 @@ TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
        "Cannot copy unpacked files to subfolder.",
        true},
       {"kavor.dll\r\n..\\x\r\n", RESULT_GENERAL_ERROR,
-       "Files list entry outside the package: '..\\x'\n"
+       "Files list entry '..\\x' refused: it has an empty, \".\" or \"..\" "
+       "part\n"
        "Cannot read debug files list\n"
        "Cannot copy unpacked files to subfolder.",
+       true},
+      {"kavor.dll\r\nresources\\nul.pak\r\n", RESULT_GENERAL_ERROR,
+       "Files list entry 'resources\\nul.pak' refused: it names a device or "
+       "is not a valid file name\n"
+       "Cannot read debug files list",
        true},
       {"kavor.dll\r\nmissing.dll\r\n", RESULT_COPY_FAILED,
        "Cannot copy package file 'missing.dll'\nThe source file ", false},

@@ -441,8 +441,15 @@ void SettingsImpl::SetInstallFolder(const base::FilePath& path) {
   if (!editable_)
     return;
   VLOG(1) << "Setting install folder to: " << path;
-  // FilePath's equality ignores only the drive letter's case.
-  if (path != folder_details_->GetPath())
+  // Compared with what the settings will hold once the pending fetch, if
+  // any, replies: choosing A and then the current folder again before A's
+  // reply must end on the current folder. FilePath's equality ignores only
+  // the drive letter's case.
+  const bool same =
+      pending_fetch_
+          ? folder_being_applied_ && path == *folder_being_applied_
+          : path == folder_details_->GetPath();
+  if (!same)
     FetchFolderDetails(path, FetchPurpose::kApply);
 }
 
@@ -471,6 +478,9 @@ void SettingsImpl::FetchFolderDetails(const base::FilePath& path,
   if (pending_fetch_)
     pending_fetch_->Cancel();
   pending_fetch_ = fetcher_factory_.Run(path, IsAutoupdateRun());
+  folder_being_applied_.reset();
+  if (purpose == FetchPurpose::kApply)
+    folder_being_applied_ = path;
   // Kept in a local: a fetcher may reply before FetchStatus returns.
   base::scoped_refptr<InstallationFolderDetailsFetcher> fetcher =
       pending_fetch_;

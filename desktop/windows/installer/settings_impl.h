@@ -164,6 +164,9 @@ class SettingsImpl : public Settings {
   base::string16 install_language_;
   std::unique_ptr<InstallationFolderDetails> folder_details_;
   base::scoped_refptr<InstallationFolderDetailsFetcher> pending_fetch_;
+  // The folder that |pending_fetch_| examines to apply it; unset when it
+  // only probes a folder or nothing is pending.
+  std::optional<base::FilePath> folder_being_applied_;
   InstallationFolderDetailsFetcherFactory fetcher_factory_;
   base::ObserverList<SettingsObserver> observers_;
   bool editable_ = true;

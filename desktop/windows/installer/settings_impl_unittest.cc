@@ -688,6 +688,34 @@ TEST_F(SettingsTest, SetModeMovesADefaultFolder) {
   EXPECT_EQ(FilePath(L"C:\\mine"), Last()->path);
 }
 
+// A new choice is compared with the folder being examined, not the one the
+// settings hold: going back to the current folder before the other one's
+// reply ends on the current folder.
+TEST_F(SettingsTest, ChoiceIsComparedWithTheFolderBeingExamined) {
+  MakeWithFolder(Details());
+  ASSERT_EQ(FilePath(L"C:\\k"), settings_->GetInstallFolder());
+
+  settings_->SetInstallFolder(FilePath(L"C:\\a"));
+  ASSERT_EQ(2u, fetchers_.size());
+  FakeFetcher* examining_a = Last();
+  // The same folder again: its examination goes on.
+  settings_->SetInstallFolder(FilePath(L"C:\\a"));
+  EXPECT_EQ(2u, fetchers_.size());
+  EXPECT_FALSE(examining_a->cancelled);
+
+  settings_->SetInstallFolder(FilePath(L"C:\\k"));
+  ASSERT_EQ(3u, fetchers_.size());
+  EXPECT_TRUE(examining_a->cancelled);
+  EXPECT_EQ(FilePath(L"C:\\k"), Last()->path);
+  Last()->Deliver(Details());
+  EXPECT_EQ(FilePath(L"C:\\k"), settings_->GetInstallFolder());
+  EXPECT_FALSE(settings_->IsFetchingFolderDetails());
+
+  // Nothing pending: the held folder is not examined again.
+  settings_->SetInstallFolder(FilePath(L"C:\\k"));
+  EXPECT_EQ(3u, fetchers_.size());
+}
+
 TEST_F(SettingsTest, ValidateSettings) {
   ScopedInstallerErrorRecord record;
   const std::string kPrefix =
@@ -787,6 +815,33 @@ TEST_F(SettingsTest, BackendCommandLines) {
              kFolder,
              {L"--setdefaultbrowser=0", L"--startmenushortcut=0",
               L"--desktopshortcut=0", L"--quicklaunchshortcut=0",
+              L"--pintotaskbar=0"},
+             kTail})},
+      // Each shortcut switch is passed on with its own flag's value.
+      {{L"--desktopshortcut=0", L"--startmenushortcut=1",
+        L"--quicklaunchshortcut=0", L"--pintotaskbar=1"},
+       false,
+       false,
+       join({kHead,
+             kInstall,
+             {L"--launchkavor=1"},
+             kFolder,
+             {L"--singleprofile=0", L"--copyonly=0", L"--allusers=0"},
+             {L"--setdefaultbrowser=0", L"--startmenushortcut=1",
+              L"--desktopshortcut=0", L"--quicklaunchshortcut=0",
+              L"--pintotaskbar=1"},
+             kTail})},
+      {{L"--desktopshortcut=1", L"--startmenushortcut=0",
+        L"--setdefaultbrowser=1", L"--pintotaskbar=0"},
+       false,
+       false,
+       join({kHead,
+             kInstall,
+             {L"--launchkavor=1"},
+             kFolder,
+             {L"--singleprofile=0", L"--copyonly=0", L"--allusers=0"},
+             {L"--setdefaultbrowser=1", L"--startmenushortcut=0",
+              L"--desktopshortcut=1", L"--quicklaunchshortcut=1",
               L"--pintotaskbar=0"},
              kTail})},
       {{L"--uninstall", L"--deleteuserprofile=1"},

@@ -1,8 +1,11 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 
+#include <algorithm>
+
 #include "base/base64.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
+#include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "crypto/sha2.h"
@@ -70,6 +73,20 @@ std::string TrackingDataDictionary::SerializeTrackingBlob() const {
 
 void TrackingDataDictionary::SetString(const std::string& key,
                                        const std::string& value) {
+  // Each part of the key opens one dictionary of the blob's JSON (the
+  // outermost is the root). Deeper than the reader goes, the next process
+  // would drop every tracking value, and a key of thousands of parts would
+  // exhaust the stack of the writer and of the dictionary's own copies.
+  const size_t parts =
+      static_cast<size_t>(std::count(key.begin(), key.end(), '.')) + 1;
+  if (parts > static_cast<size_t>(base::JSONReader::kStackMaxDepth)) {
+    LOG(ERROR) << "Tracking value dropped: key of " << parts
+               << " parts beginning \"" << key.substr(0, 64)
+               << "\" is deeper than the "
+               << base::JSONReader::kStackMaxDepth
+               << " levels that the tracking data can carry";
+    return;
+  }
   local_.SetString(key, value);
 }
 

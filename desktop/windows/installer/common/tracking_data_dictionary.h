@@ -26,7 +26,8 @@ class TrackingDataDictionary {
   virtual std::string SerializeTrackingBlob() const;
   // The same merged dictionary as compact JSON; empty when there is nothing.
   virtual std::string ToJson() const;
-  // |key| is a dotted path.
+  // |key| is a dotted path. A key of more parts than the JSON reader nests
+  // is dropped with a log line, so that the blob always reads back.
   virtual void SetString(const std::string& key, const std::string& value);
   virtual std::optional<std::string> GetString(const std::string& key) const;
 
