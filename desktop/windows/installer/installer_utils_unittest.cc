@@ -59,6 +59,8 @@ TEST(InstallerUtilsTest, MakeSafeRelativePath) {
       {L"NUL.txt", nullptr},
       {L"a\\aux\\b.dll", nullptr},
       {L"com1.x.y", nullptr},
+      {L"COM9.dll", nullptr},
+      {L"a\\lpt7", nullptr},
       {L"resources/lpt1", nullptr},
       {L"Prn. ", nullptr},
       {L"con .txt", nullptr},
@@ -68,6 +70,7 @@ TEST(InstallerUtilsTest, MakeSafeRelativePath) {
       {L"console.dll", L"console.dll"},
       {L".con", L".con"},
       {L"com10", L"com10"},
+      {L"com0", L"com0"},
       {L"a\\nulx\\lpt", L"a\\nulx\\lpt"},
       {L"x ", L"x "},
   };

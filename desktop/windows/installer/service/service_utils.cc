@@ -52,16 +52,19 @@ bool IsPathSeparator(wchar_t c) {
 }
 
 // Device names the system reserves in every folder, with or without an
-// extension.
+// extension. The system reserves every serial and parallel port from 1 to 9,
+// so the five ports an older list forgot would open a device too.
 bool IsReservedDeviceName(base::StringPiece16 stem) {
-  static const wchar_t* const kReserved[] = {L"CON",  L"AUX",  L"PRN",  L"NUL",
-                                             L"COM1", L"COM2", L"COM3", L"COM4",
-                                             L"LPT1", L"LPT2", L"LPT3"};
+  static const wchar_t* const kReserved[] = {L"CON", L"AUX", L"PRN", L"NUL"};
   for (const wchar_t* name : kReserved) {
     if (base::EqualsCaseInsensitiveASCII(stem, name))
       return true;
   }
-  return false;
+  if (stem.size() != 4 || stem[3] < L'1' || stem[3] > L'9')
+    return false;
+  const base::StringPiece16 port = stem.substr(0, 3);
+  return base::EqualsCaseInsensitiveASCII(port, L"COM") ||
+         base::EqualsCaseInsensitiveASCII(port, L"LPT");
 }
 
 bool IsValidPathComponent(base::StringPiece16 component) {

@@ -37,7 +37,9 @@ TEST(ServiceUtilsTest, IsValidPathName) {
   } kCases[] = {
       {L"C:\\Program Files\\Kavor", true, true},
       {L"C:\\a\\CONFIG", true, true},
-      {L"C:\\a\\COM5", false, true},
+      {L"C:\\a\\COM5", false, false},
+      {L"C:\\a\\COM0", false, true},
+      {L"C:\\a\\lpt9.txt", false, false},
       {L"C:\\a\\.con", false, true},
       {L"C:", true, true},
       {L"C:\\\\a//b", true, true},
