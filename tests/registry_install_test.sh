@@ -70,6 +70,35 @@ check_registration() {
   check "$entry version" has_value "$entry" DisplayVersion 47.0.4127.0
 }
 
+# status_records FOLDER HIVE: installation_status.json of FOLDER records the
+# written keys under HIVE only, each once with its clean depth, the uninstall
+# entry with the values it holds.
+status_records() {
+  python3 - "$C/$1/installation_status.json" "$2" "$UNINSTALL\\$ENTRY" <<'PY'
+import json, sys
+path, hive, entry = sys.argv[1:]
+reg = json.load(open(path, encoding="utf-8"))["registry"]
+assert list(reg) == [hive], reg
+keys = {k["path"]: k for k in reg[hive]}
+assert len(keys) == len(reg[hive]), "a key recorded twice"
+u = keys[entry]
+assert u["clean"] == 1, u
+values = {v["name"]: v for v in u["values"]}
+assert values["DisplayVersion"]["data"] == "47.0.4127.0", values
+assert values["NoModify"]["type"] == "REG_DWORD", values
+client = keys["Software\\Clients\\StartMenuInternet\\Kavordeveloper"]
+assert client["clean"] >= 1, client
+assert all(k["clean"] >= 0 for k in reg[hive]), reg
+PY
+}
+copy_records_nothing() {
+  python3 - "$C/KavorCopy/installation_status.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+assert s["registry"] == {} and s["copy_only"] is True, s
+PY
+}
+
 # --- Current user, then a second installation of the same version.
 new_prefix user
 C="$WINEPREFIX/drive_c"
@@ -81,6 +110,7 @@ check "user ddeexec topic" has_key \
   'HKCU\Software\Classes\Kavordeveloper\shell\open\ddeexec\Topic'
 check "nothing under the machine" no_key \
   'HKLM\Software\Clients\StartMenuInternet\Kavordeveloper'
+check "user keys recorded in the status" status_records Kavor HKCU
 install 'C:\Kavor2' --allusers=0
 check "second install exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
 check "second uninstall entry" has_value "HKCU\\$UNINSTALL\\${ENTRY}1" \
@@ -101,6 +131,7 @@ check "no machine ddeexec" no_key \
   'HKLM\Software\Classes\Kavordeveloper\shell\open\ddeexec'
 check "nothing under the user" no_key \
   'HKCU\Software\Clients\StartMenuInternet\Kavordeveloper'
+check "machine keys recorded in the status" status_records KavorAll HKLM
 
 # --- A standalone copy.
 new_prefix copy
@@ -112,5 +143,6 @@ check "copy installed" [ -f "$C/KavorCopy/47.0.4127.0/kavor.exe" ]
 check "copy: no user class" no_key 'HKCU\Software\Classes\Kavordeveloper'
 check "copy: no machine class" no_key 'HKLM\Software\Classes\Kavordeveloper'
 check "copy: no uninstall entry" no_key "HKCU\\$UNINSTALL\\$ENTRY"
+check "copy: no keys recorded" copy_records_nothing
 
 e2e_summary
