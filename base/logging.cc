@@ -76,10 +76,42 @@ void SetLogFileName(const std::wstring& name) {
 }
 
 HANDLE OpenLogFile(const std::wstring& name) {
-  HANDLE file = ::CreateFileW(name.c_str(), FILE_APPEND_DATA,
+  // Appending only: every write goes to the end of the file, wherever other
+  // handles wrote meanwhile. The read right is what byte-range locking asks
+  // of a handle (see WriteLogLine); it adds no way to overwrite anything.
+  HANDLE file = ::CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// The one byte that writers of a log file lock while they append: far past
+// anything a log holds, so that no reader of the text ever meets the lock.
+constexpr DWORD kAppendLockOffsetLow = 0xFFFFFFF0u;
+constexpr DWORD kAppendLockOffsetHigh = 0x7FFFFFFFu;
+
+// Appends |line| whole, with one write. Windows appends each write at the
+// end as one piece; Wine finds the end and then writes there, so two
+// writers, threads of this process or other processes with the file open
+// (a front end and its backend may share a log), could write at the same
+// end and cut into each other's lines. The writers therefore take turns
+// through an exclusive byte-range lock; where it can't be had the line is
+// written anyway.
+void WriteLogLine(HANDLE file, const std::string& line) {
+  OVERLAPPED lock_range = {};
+  lock_range.Offset = kAppendLockOffsetLow;
+  lock_range.OffsetHigh = kAppendLockOffsetHigh;
+  const bool locked =
+      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_range);
+  DWORD num_written;
+  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()),
+              &num_written, nullptr);
+  if (locked) {
+    lock_range = {};
+    lock_range.Offset = kAppendLockOffsetLow;
+    lock_range.OffsetHigh = kAppendLockOffsetHigh;
+    ::UnlockFileEx(file, 0, 1, 0, &lock_range);
+  }
 }
 
 void PublishLogFile(HANDLE file) {
@@ -320,11 +352,8 @@ LogMessage::~LogMessage() {
     fflush(stderr);
   }
 
-  if ((g_logging_destination & LOG_TO_FILE) && InitializeLogFileHandle()) {
-    DWORD num_written;
-    ::WriteFile(g_log_file.load(std::memory_order_acquire), str_newline.data(),
-                static_cast<DWORD>(str_newline.size()), &num_written, nullptr);
-  }
+  if ((g_logging_destination & LOG_TO_FILE) && InitializeLogFileHandle())
+    WriteLogLine(g_log_file.load(std::memory_order_acquire), str_newline);
 
   if (severity_ == LOG_FATAL) {
     debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();

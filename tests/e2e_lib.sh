@@ -8,7 +8,8 @@
 #                         build tree; needs WINEPREFIX set to the build's
 #                         prefix (ctest does that)
 #   new_prefix NAME       starts case NAME: a copy of the template prefix,
-#                         exported as WINEPREFIX; E2E_CASE is a scratch
+#                         exported as WINEPREFIX, with its desktop held
+#                         open until end_prefix; E2E_CASE is a scratch
 #                         folder of the case (Unix path)
 #   run_installer ARGS... runs EXE with ARGS through the job runner; sets RC,
 #                         OUT and ERR. E2E_TEMP (Windows path) becomes TEMP
@@ -138,17 +139,32 @@ new_prefix() {
   unset E2E_TEMP E2E_CWD
   # The case's wineserver lives until end_prefix, and with it the desktop
   # process, which Wine would otherwise start inside the installer's job.
+  # Wine closes a desktop a second after its last process has gone, and a
+  # loaded machine may take that second before the case's first window: a
+  # process of the case's own stays on the desktop until end_prefix ends
+  # the wineserver, and so keeps the desktop open all along.
   wineserver -p
   # A loaded machine has been seen to miss the desktop's start now and then;
   # a second try in the same prefix tells that from a broken prefix.
-  local try rc=0
+  local try rc=0 waited
   for try in 1 2 3; do
-    WINEDEBUG=err+all wine "$E2E_RUNNER" --prepare-desktop \
-      >"$E2E_CASE/desktop.log" 2>&1 && return 0
-    rc=$?
+    WINEDEBUG=err+all wine "$E2E_RUNNER" --hold-desktop \
+      >"$E2E_CASE/desktop.log" 2>&1 &
+    E2E_DESKTOP_PID=$!
+    for waited in $(seq 600); do
+      grep -q '^desktop ready' "$E2E_CASE/desktop.log" && return 0
+      kill -0 "$E2E_DESKTOP_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    rc=timeout
+    if ! kill -0 "$E2E_DESKTOP_PID" 2>/dev/null; then
+      wait "$E2E_DESKTOP_PID"
+      rc=$?
+    fi
     # Kept in the build tree, so that a try that needed a second one shows.
     { echo "== $1, try $try, exit $rc"; tail -n 20 "$E2E_CASE/desktop.log"; } \
       >>"$(dirname "$E2E_BASE_PREFIX")/e2e-desktop-retries.log"
+    kill "$E2E_DESKTOP_PID" 2>/dev/null
     sleep 1
   done
   echo "cannot start the desktop in the prefix of $1 (exit $rc):" >&2
@@ -160,6 +176,7 @@ end_prefix() {
   [ -n "$E2E_PREFIX" ] || return 0
   # Wine's processes take most of a second to go; the next case need not
   # wait for that. -k9 would be quicker but leaves winedevice.exe behind.
+  # Ending the wineserver ends the desktop holder too.
   (
     WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
     rm -rf "$E2E_PREFIX"

@@ -35,4 +35,28 @@ run_in_job "--report=$(e2e_winpath "$REPORT")" -- "$CHILD_W" exit 3
 check "report names each process with its exit code ($(cat "$REPORT" 2>/dev/null))" \
   grep -q '^kavor_test_child\.exe exit=3 ' "$REPORT"
 
+# True while the case's desktop process (explorer.exe) runs.
+case_desktop_running() {
+  local pid
+  for pid in $(pgrep -f 'explorer\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+      grep -qx "WINEPREFIX=$E2E_PREFIX" && return 0
+  done
+  return 1
+}
+
+# Wine closes a desktop a second after its last process has gone; the next
+# window starts the desktop process again, inside the job that asked for
+# it. The runner leaves Wine's own processes out of what it waits for.
+new_prefix desktop-gone
+kill "$E2E_DESKTOP_PID"
+for _ in $(seq 100); do
+  case_desktop_running || break
+  sleep 0.1
+done
+check "the desktop closed once nobody held it" eval '! case_desktop_running'
+run_in_job --timeout-seconds=10 -- "$RUNNER_W" --prepare-desktop
+check "a desktop restarted in the job is not waited for (got $RC, $ERR)" \
+  [ "$RC" = 0 ]
+
 e2e_summary

@@ -226,7 +226,9 @@ TEST(MessageLoopTest, NestedRunLoopQuitsFromAnotherThreadWhileWaiting) {
           &quitter, &nested_idle, &nested_returned, outer.QuitClosure()));
   ASSERT_TRUE(RunWithin(&outer, "the nested run to return"));
   EXPECT_TRUE(nested_returned);
-  quitter.Stop();
+  // The quitter's loop drained its queue when it ran the quit; a loop that
+  // then stays marked as scheduled never wakes for the stop.
+  StopWithin(&quitter, "the quitter thread to stop");
 }
 
 TEST(MessageLoopTest, NonNestableTaskPostedDuringNestedRunRunsAfterIt) {

@@ -1,11 +1,15 @@
 #include "base/test/bounded_wait.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/platform_thread.h"
+#include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 
 namespace base {
@@ -70,6 +74,22 @@ testing::AssertionResult RunWithin(RunLoop* run_loop,
   if (!timeout.fired())
     return testing::AssertionSuccess();
   return TimedOut(what, limit);
+}
+
+void StopWithin(Thread* thread, const char* what, TimeDelta limit) {
+  thread->StopSoon();
+  testing::AssertionResult ended =
+      WaitUntil([thread] { return !thread->IsRunning(); }, what, limit);
+  if (!ended) {
+    ADD_FAILURE() << ended.message()
+                  << " (the thread's loop never woke for the stop); ending "
+                     "the test executable";
+    fflush(stdout);
+    fflush(stderr);
+    _exit(1);
+  }
+  // Only the join is left.
+  thread->Stop();
 }
 
 }  // namespace base

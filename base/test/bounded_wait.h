@@ -9,6 +9,7 @@
 namespace base {
 
 class RunLoop;
+class Thread;
 class WaitableEvent;
 
 // Waits in tests are bounded, so that a lost wake-up fails the test that
@@ -35,6 +36,15 @@ constexpr TimeDelta kBoundedWaitLimit = TimeDelta::FromSeconds(10);
 // most |limit|; when the limit ends it, the run is quit and this fails.
 [[nodiscard]] testing::AssertionResult RunWithin(
     RunLoop* run_loop, const char* what, TimeDelta limit = kBoundedWaitLimit);
+
+// Stops |thread| as Thread::Stop does, but waits at most |limit| for it to
+// end. A thread whose loop never wakes for the stop can be neither joined
+// nor destroyed, and its test can't go on: the failure is reported, naming
+// |what|, and the test process ends at once rather than hanging in the
+// join until an outer time-out.
+void StopWithin(Thread* thread,
+                const char* what,
+                TimeDelta limit = kBoundedWaitLimit);
 
 }  // namespace base
 

@@ -169,7 +169,9 @@ TEST(ThreadTest, RestartsAfterStop) {
                                          },
                                          thread.GetThreadId())));
     EXPECT_NE(PlatformThread::CurrentId(), thread.GetThreadId());
-    thread.Stop();
+    // The loop ran a task and found its queue empty: the stop is the next
+    // post, and it must wake the loop.
+    StopWithin(&thread, "the thread to stop after its loop went idle");
     EXPECT_FALSE(thread.IsRunning());
   }
 }

@@ -5,6 +5,7 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/guid.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -54,12 +55,30 @@ PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     std::unique_ptr<WininetImpl> downloader)
     : downloader_(std::move(downloader)) {}
 
-PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;
+PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
+  // Ends the request under way: its worker is joined and the file closed.
+  downloader_.reset();
+  DiscardPartialFile();
+}
+
+void PrefDefaultOverridesFetcher::DiscardPartialFile() {
+  if (partial_.empty())
+    return;
+  if (!base::DeleteFile(partial_, false))
+    PLOG(ERROR) << "Could not delete " << partial_.value();
+  partial_.clear();
+}
 
 void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
                                         const std::string& tracking_data,
                                         base::OnceClosure done) {
   target_ = folder.Append(kFileName);
+  // The answer grows under a name of its own and takes the file's name only
+  // once it is whole: another installer on the same package may read the
+  // file meanwhile or fetch it too, and a cut-off answer must never look
+  // like the overrides.
+  partial_ = folder.Append(std::wstring(kFileName) + L"." +
+                           base::UTF8ToWide(base::GenerateGUID()) + L".tmp");
   LOG(INFO) << "Fetching default prefs overrides to " << target_.value()
             << " with tracking data " << tracking_data;
   downloader_->SetAllowedDomains(GetPrefDefaultOverridesAllowedDomains(
@@ -70,7 +89,7 @@ void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
   // which makes the request a POST whenever there is tracking data: the
   // downloader has no other way to carry it, and the overrides service
   // answers POST and GET alike.
-  if (!writer->Open(target_) ||
+  if (!writer->Open(partial_) ||
       !downloader_->Start(
           GetPrefDefaultOverridesUrl(*base::CommandLine::ForCurrentProcess()),
           tracking_data,
@@ -80,7 +99,7 @@ void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
           std::move(writer), std::make_unique<WininetDelegate>())) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
     // The writer may have made an empty file already.
-    base::DeleteFile(target_, false);
+    DiscardPartialFile();
     std::move(done).Run();
     return;
   }
@@ -88,11 +107,19 @@ void PrefDefaultOverridesFetcher::Fetch(const base::FilePath& folder,
 }
 
 void PrefDefaultOverridesFetcher::OnDownloadDone() {
-  if (downloader_->GetState() == WininetImpl::STATE_COMPLETED) {
-    LOG(INFO) << "Default prefs overrides fetched successfully";
-  } else {
-    base::DeleteFile(target_, false);
+  if (downloader_->GetState() != WininetImpl::STATE_COMPLETED) {
+    // Only this fetch's own file goes: "pref_default_overrides" may be a
+    // whole answer that another installer stored meanwhile.
+    DiscardPartialFile();
     LOG(ERROR) << "Failed fetching default prefs overrides";
+  } else if (!base::ReplaceFile(partial_, target_, nullptr)) {
+    PLOG(ERROR) << "Could not move the default prefs overrides to "
+                << target_.value();
+    DiscardPartialFile();
+    LOG(ERROR) << "Failed fetching default prefs overrides";
+  } else {
+    partial_.clear();
+    LOG(INFO) << "Default prefs overrides fetched successfully";
   }
   // |done| may delete this fetcher.
   std::move(done_).Run();

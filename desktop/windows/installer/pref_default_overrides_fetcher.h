@@ -30,8 +30,10 @@ std::wstring GetPrefDefaultOverridesUrl(const base::CommandLine& command_line);
 
 // Fetches the preference default overrides of this run from the update
 // service into "pref_default_overrides" of the package folder, where an
-// install step picks them up. A failed fetch leaves no file and never fails
-// the installation.
+// install step picks them up. The file appears only whole: the answer is
+// written under a temporary name and renamed once complete. A failed,
+// refused or abandoned fetch leaves nothing of its own behind and never
+// fails the installation.
 class PrefDefaultOverridesFetcher {
  public:
   static const wchar_t kFileName[];
@@ -41,16 +43,22 @@ class PrefDefaultOverridesFetcher {
 
   // |done| runs exactly once, after the file was stored or the attempt
   // failed (at once when the request cannot be sent). Deleting the fetcher
-  // drops a request under way without running |done|.
+  // drops a request under way, and its partial file, without running
+  // |done|.
   void Fetch(const base::FilePath& folder,
              const std::string& tracking_data,
              base::OnceClosure done);
 
  private:
   void OnDownloadDone();
+  // Deletes the file of the answer that was still being written, if any.
+  void DiscardPartialFile();
 
   std::unique_ptr<WininetImpl> downloader_;
   base::FilePath target_;
+  // Where the answer is written until it is whole; empty when there is no
+  // such file.
+  base::FilePath partial_;
   base::OnceClosure done_;
 
   DISALLOW_COPY_AND_ASSIGN(PrefDefaultOverridesFetcher);

@@ -21,16 +21,22 @@
 //                              when asked, and exits with its code
 //   report-job                 exits with 0 outside any job, 5 inside one
 //
+// Logging: several writers of one log file:
+//   log-lines PATH TAG COUNT   appends COUNT lines "TAG line N" to the log
+//                              file PATH through base logging; exits with 0
+//
 // 99: bad usage or a failed step.
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
+#include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/dpi.h"
@@ -105,6 +111,20 @@ int LaunchInJob(bool breakaway) {
   return exit_code;
 }
 
+int LogLines(const wchar_t* path, const wchar_t* tag, int count) {
+  base::logging::LoggingSettings settings;
+  settings.logging_dest = base::logging::LOG_TO_FILE;
+  settings.log_file = path;
+  settings.delete_old = base::logging::APPEND_TO_OLD_FILE;
+  if (!base::logging::BaseInitLoggingImpl(settings))
+    return kBadUsage;
+  const std::string narrow_tag(tag, tag + wcslen(tag));
+  for (int i = 0; i < count; ++i)
+    LOG(INFO) << narrow_tag << " line " << i;
+  base::logging::CloseLogFile();
+  return kClean;
+}
+
 int Run(int argc, wchar_t** argv) {
   if (argc < 2)
     return kBadUsage;
@@ -114,6 +134,8 @@ int Run(int argc, wchar_t** argv) {
     return ReportJob();
   if (wcscmp(mode, L"launch-in-job") == 0)
     return LaunchInJob(name && wcscmp(name, L"breakaway") == 0);
+  if (wcscmp(mode, L"log-lines") == 0 && argc == 5)
+    return LogLines(name, argv[3], _wtoi(argv[4]));
   if (wcscmp(mode, L"load-library") == 0 && name) {
     ::LoadLibraryW(name);
   } else if (wcscmp(mode, L"load-system") == 0 && name) {

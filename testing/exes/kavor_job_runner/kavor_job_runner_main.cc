@@ -20,6 +20,19 @@
 //       a child of that program; inside the job it would never end. Tests
 //       run this first in a fresh prefix, with a persistent wineserver.
 //
+//   kavor_job_runner.exe --hold-desktop
+//       makes sure the desktop exists, writes "desktop ready" and a line
+//       end to standard output, and stays until it is killed. Wine closes a
+//       desktop about a second after its last process has gone, and the
+//       next window then starts explorer.exe again, inside whatever job
+//       asked for it; a process that stays on the desktop keeps it open
+//       for the whole case.
+//
+// Whichever way the desktop went, the runner does not wait for Wine's own
+// desktop and service processes (explorer.exe, services.exe and the like,
+// from the Windows folder): once the first process has ended and only such
+// processes are left, the job counts as empty and they are ended with it.
+//
 //   --report=FILE (before --) writes to FILE, once the job is empty, one line
 //       per process of the job: "NAME exit=N peak_working_set_kb=N
 //       peak_private_kb=N", in the order they started, then
@@ -157,6 +170,68 @@ std::wstring DescribeJobProcesses(HANDLE job) {
     text += name + L" (pid " + std::to_wstring(pid) + L")";
   }
   return text.empty() ? L"(no process listed)" : text;
+}
+
+// The processes Wine starts on its own behalf, on the first use of a
+// window or of a service, as children of whatever process asked.
+bool IsWineOwnProcess(HANDLE process) {
+  static const wchar_t* const kNames[] = {
+      L"explorer.exe", L"services.exe", L"winedevice.exe",
+      L"plugplay.exe", L"svchost.exe",  L"rpcss.exe",
+  };
+  wchar_t path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  wchar_t windows[MAX_PATH];
+  const UINT windows_size = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  if (!::QueryFullProcessImageNameW(process, 0, path, &size) ||
+      windows_size == 0 || windows_size >= MAX_PATH) {
+    return false;
+  }
+  const std::wstring image(path, size);
+  const size_t slash = image.find_last_of(L'\\');
+  if (slash == std::wstring::npos)
+    return false;
+  const std::wstring folder = image.substr(0, slash);
+  const std::wstring name = image.substr(slash + 1);
+  const std::wstring windows_folder(windows, windows_size);
+  if (_wcsicmp(folder.c_str(), windows_folder.c_str()) != 0 &&
+      _wcsicmp(folder.c_str(), (windows_folder + L"\\system32").c_str()) !=
+          0) {
+    return false;
+  }
+  for (const wchar_t* known : kNames) {
+    if (_wcsicmp(name.c_str(), known) == 0)
+      return true;
+  }
+  return false;
+}
+
+// True when every process left in |job| is one of Wine's own; a process
+// that can't be looked at counts as the program's.
+bool OnlyWineOwnProcessesLeft(HANDLE job) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more_ids[63];
+  } ids = {};
+  ids.list.NumberOfAssignedProcesses = 64;
+  if (!::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids,
+                                   sizeof(ids), nullptr) ||
+      ids.list.NumberOfProcessIdsInList < ids.list.NumberOfAssignedProcesses) {
+    return false;
+  }
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+    HANDLE process = ::OpenProcess(
+        PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+        static_cast<DWORD>(ids.list.ProcessIdList[i]));
+    if (!process)
+      return false;
+    const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    const bool own = ended || IsWineOwnProcess(process);
+    ::CloseHandle(process);
+    if (!own)
+      return false;
+  }
+  return true;
 }
 
 DWORD ActiveProcesses(HANDLE job) {
@@ -342,7 +417,7 @@ int RunInJob(const std::vector<std::wstring>& program,
     if (!report_file.empty())
       report.Sample();
     if (::WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0 &&
-        ActiveProcesses(job) == 0) {
+        (ActiveProcesses(job) == 0 || OnlyWineOwnProcessesLeft(job))) {
       break;
     }
   }
@@ -381,6 +456,18 @@ int DelayedPrint(const std::wstring& text) {
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), narrow.data(),
               static_cast<DWORD>(narrow.size()), &written, nullptr);
+  return 0;
+}
+
+int HoldDesktop() {
+  if (!::GetDesktopWindow())
+    return kExitLaunchFailed;
+  static const char kReady[] = "desktop ready\n";
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), kReady, sizeof(kReady) - 1,
+              &written, nullptr);
+  // Whoever started this ends it, with the prefix's wineserver.
+  ::Sleep(INFINITE);
   return 0;
 }
 
@@ -423,6 +510,8 @@ int Run(const std::vector<std::wstring>& args) {
       report_file = value;
     } else if (args[i] == L"--prepare-desktop") {
       return ::GetDesktopWindow() ? 0 : kExitLaunchFailed;
+    } else if (args[i] == L"--hold-desktop") {
+      return HoldDesktop();
     } else if (StartsWith(args[i], L"--test-spawn-and-exit=", &value)) {
       spawn = true;
       spawn_exit_code = _wtoi(value.c_str());

@@ -182,15 +182,10 @@ void DispatchInstallerMessage(const base::Pickle& message,
   int type;
   if (!iter.ReadInt(&type))
     return;
-  // A negative type is as foreign as one of a newer writer.
-  if (static_cast<unsigned>(type) >= IPC_MESSAGE_TYPE_COUNT) {
-    LOG(WARNING) << "Received installer message with invalid type";
-    return;
-  }
 
   // Fields after the expected ones belong to a newer writer and are left
   // unread.
-  switch (static_cast<InstallerMessageType>(type)) {
+  switch (type) {
     case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS: {
       bool elevated;
       if (!iter.ReadBool(&elevated)) {
@@ -307,10 +302,12 @@ void DispatchInstallerMessage(const base::Pickle& message,
         notifier->OnEnteringPhase(phase);
       return;
     }
-    case IPC_MESSAGE_TYPE_COUNT:
-      break;
+    default:
+      // A negative type is as foreign as one of a newer writer; either is
+      // dropped here, in every build, before anything reads its fields.
+      LOG(WARNING) << "Received installer message with invalid type";
+      return;
   }
-  NOTREACHED();
 }
 
 }  // namespace installer

@@ -3,11 +3,13 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/scoped_log_lines.h"
 #include "desktop/windows/installer/ipc/installer_message_recorder.h"
 #include "gtest/gtest.h"
@@ -142,6 +144,10 @@ TEST(InstallerMessagesTest, ReaderRules) {
        "Received installer message with invalid type"},
       {"type 10", head + Bytes().Int(10).payload(),
        "Received installer message with invalid type"},
+      {"lowest type", head + Bytes().Int(INT32_MIN).Int(1).payload(),
+       "Received installer message with invalid type"},
+      {"highest type", head + Bytes().Int(INT32_MAX).Int(1).payload(),
+       "Received installer message with invalid type"},
       {"type 0 without flag", head + Bytes().Int(0).payload(),
        "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESSmessage"},
       {"type 3 without total", head + Bytes().Int(3).payload(),
@@ -236,6 +242,95 @@ TEST(InstallerMessagesTest, OversizedErrorKeepsPartOfBothTexts) {
                                  text.substr(0, c[3]) + ")";
     EXPECT_TRUE(recorder.calls() == std::vector<std::string>({expected}))
         << c[0] << " path units, " << c[1] << " text bytes";
+  }
+}
+
+// The step name is the only text of a step-finished message; the attempt
+// and the count behind it must still fit.
+TEST(InstallerMessagesTest, OversizedStepFinishedKeepsItsNumbers) {
+  // 2048 less the 32 fixed bytes, the name's length field and two ints.
+  const size_t kRoom = 2004;
+  for (size_t size : {kRoom, kRoom + 1, size_t{5000}}) {
+    base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                               base::logging::LOG_ERROR);
+    const std::string name(size, 's');
+    auto message = CreateStepFinishedMessage(name, 3, 17);
+    EXPECT_LE(message->size(), kMaxInstallerMessageSize) << size;
+    MessageRecorder recorder;
+    recorder.Dispatch(*message);
+    const std::vector<std::string> expected = {
+        "OnStepFinished(" + std::string(std::min(size, kRoom), 's') + ",3,17)",
+        "notifier.OnStepFinished(17)"};
+    EXPECT_TRUE(recorder.calls() == expected) << size << " name bytes";
+  }
+}
+
+// Around the limit, for even and odd path lengths (an odd one leaves two
+// padding bytes) and every text length modulo 4: the message fits, each
+// text arrives as a prefix of what was given, and texts that fit with their
+// padding are sent whole.
+TEST(InstallerMessagesTest, ErrorMessageFitsWithItsPadding) {
+  // The room both texts share, with their padding.
+  const size_t kRoom = 2004;
+  auto padded = [](size_t n) { return (n + 3) / 4 * 4; };
+  for (size_t units = 996; units <= 1003; ++units) {
+    for (size_t bytes = 0; bytes <= 9; ++bytes) {
+      base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                                 base::logging::LOG_ERROR);
+      const base::string16 path(units, L'p');
+      const std::string text(bytes, 't');
+      auto message = CreateErrorMessage(2, path, text);
+      const std::string where = std::to_string(units) + " path units, " +
+                                std::to_string(bytes) + " text bytes";
+      EXPECT_LE(message->size(), kMaxInstallerMessageSize) << where;
+
+      base::PickleIterator iter(*message);
+      std::string signature;
+      int type, code;
+      base::string16 sent_path;
+      std::string sent_text;
+      ASSERT_TRUE(iter.ReadString(&signature) && iter.ReadInt(&type) &&
+                  iter.ReadInt(&code) && iter.ReadString16(&sent_path) &&
+                  iter.ReadString(&sent_text))
+          << where;
+      EXPECT_EQ(0u, path.compare(0, sent_path.size(), sent_path)) << where;
+      EXPECT_EQ(0u, text.compare(0, sent_text.size(), sent_text)) << where;
+      if (padded(2 * units) + padded(bytes) <= kRoom) {
+        EXPECT_EQ(units, sent_path.size()) << where;
+        EXPECT_EQ(bytes, sent_text.size()) << where;
+      }
+    }
+  }
+}
+
+// A path cut to fit never ends in the first half of a surrogate pair, which
+// would reach the front end as a broken character.
+TEST(InstallerMessagesTest, OversizedErrorPathKeepsSurrogatePairsWhole) {
+  // With a 40-byte text the path keeps (2004 - 40) / 2 = 982 units; after
+  // one plain unit, the 982nd is the first half of a pair.
+  const base::string16 kFace = L"\xD83D\xDE00";  // U+1F600.
+  const std::string kFaceUtf8 = "\xF0\x9F\x98\x80";
+  const struct {
+    const wchar_t* lead;
+    size_t sent_pairs;
+  } kCases[] = {{L"", 491}, {L"p", 490}};
+  const std::string text(40, 't');
+  for (const auto& c : kCases) {
+    base::ScopedLogLines lines(base::logging::LOG_WARNING,
+                               base::logging::LOG_ERROR);
+    base::string16 path = c.lead;
+    for (int i = 0; i < 1500; ++i)
+      path += kFace;
+    MessageRecorder recorder;
+    recorder.Dispatch(*CreateErrorMessage(5, path, text));
+    std::string expected_path = base::UTF16ToUTF8(c.lead);
+    for (size_t i = 0; i < c.sent_pairs; ++i)
+      expected_path += kFaceUtf8;
+    EXPECT_TRUE(recorder.calls() ==
+                std::vector<std::string>(
+                    {"OnError(5," + expected_path + "," + text + ")"}))
+        << "lead \"" << base::UTF16ToUTF8(c.lead) << "\": the path was cut "
+        << "elsewhere than before the pair that straddles the limit";
   }
 }
 

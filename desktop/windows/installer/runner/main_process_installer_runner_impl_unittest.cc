@@ -187,6 +187,36 @@ TEST_F(MainProcessInstallerRunnerTest,
   EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
 }
 
+// Any local process may write into the mailslot: an end marker without
+// this runner's token must not report the backend's end ahead of its last
+// messages.
+TEST_F(MainProcessInstallerRunnerTest, ForgedEndMarkerIsNotTheEnd) {
+  base::RunLoop folder_ready;
+  observer_.on_folder_ready = [&] { folder_ready.Quit(); };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(base::RunWithin(&folder_ready, "the folder-ready message"));
+  // The end is now awaited: the runner's own marker is on its way.
+  runner_.OnObjectSignaled(nullptr);
+  for (uint64_t token : {uint64_t{0}, ~uint64_t{0}}) {
+    base::Pickle forged;
+    forged.WriteString(":Installer backend ended:");
+    forged.WriteUInt64(token);
+    runner_.OnMessageReceived(forged);
+  }
+  EXPECT_EQ(std::vector<std::string>{"folder-ready"}, observer_.events)
+      << "a forged end marker was taken for the runner's own";
+  // Stopped, the runner reports the end itself, once.
+  runner_.Stop();
+  base::RunLoop idle;
+  idle.QuitWhenIdle();
+  idle.Run();
+  EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(15)"}),
+            observer_.events);
+  base::RunLoop ended;
+  observer_.on_terminated = [&] { ended.Quit(); };
+  EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
+}
+
 TEST_F(MainProcessInstallerRunnerTest, SecondFrontEndOnTheFolderIsRefused) {
   observer_.on_folder_ready = [this] {
     // The mutex is re-entrant for the thread that holds it: the second
