@@ -30,16 +30,26 @@ install() {
 }
 
 # value KEY NAME: the data of value NAME (the default value for "") as
-# `reg query` prints it; "missing" when there is none.
+# `reg query` prints it; "missing" when there is none. Under load a `wine reg`
+# start can fail on its own; a value that is really missing stays missing
+# when asked again, and what `reg` said goes to the case's output.
 value() {
-  local line
-  if [ -z "$2" ]; then
-    line=$(wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | grep -F 'REG_')
-  else
-    line=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-      grep -F "    $2    REG_")
+  local line out try
+  for try in 1 2 3; do
+    if [ -z "$2" ]; then
+      out=$(wine reg query "$1" /ve 2>&1)
+      line=$(tr -d '\r' <<<"$out" | grep -F 'REG_')
+    else
+      out=$(wine reg query "$1" /v "$2" 2>&1)
+      line=$(tr -d '\r' <<<"$out" | grep -F "    $2    REG_")
+    fi
+    [ -n "$line" ] && break
+  done
+  if [ -z "$line" ]; then
+    echo "reg query $1 /v $2: $out" >&2
+    echo missing
+    return
   fi
-  [ -n "$line" ] || { echo missing; return; }
   sed -E 's/^ +.*    REG_[A-Z_]+    //; s/^ +\(Default\) +REG_[A-Z_]+ +//' <<<"$line"
 }
 has_value() { [ "$(value "$1" "$2")" = "$3" ]; }
