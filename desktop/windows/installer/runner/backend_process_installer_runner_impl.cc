@@ -110,10 +110,6 @@ InstallerResult BackendProcessInstallerRunnerImpl::Run(Settings* settings) {
   if (result != RESULT_SUCCESS)
     return result;
 
-  // Before the run touches the folder: from now on the folder stays this
-  // backend's until it ends, whenever its front end goes.
-  if (!mutex_keeper_.Begin(settings_->GetInstallFolder()))
-    LOG(ERROR) << "The install folder is not kept for this backend";
   installer_->AddObserver(this);
   installer_->SetFrontEndProcess(initial_process_.Get());
   if (settings_->IsFetchingFolderDetails()) {
@@ -181,6 +177,11 @@ InstallerResult BackendProcessInstallerRunnerImpl::WatchInitialProcess(
 
 void BackendProcessInstallerRunnerImpl::Start() {
   VLOG(2) << "Starting installation";
+  // Once the settings name the folder, before the run touches it: from now
+  // on the folder stays this backend's until it ends, whenever its front
+  // end goes.
+  if (!mutex_keeper_.Begin(settings_->GetInstallFolder()))
+    LOG(ERROR) << "The install folder is not kept for this backend";
   ipc_sender_.Connect(L"kavor_installer\\" +
                       settings_->GetInstallFolder().value());
   if (!installer_->Run(settings_)) {
