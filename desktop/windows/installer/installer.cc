@@ -156,15 +156,44 @@ void Installer::RemoveObserver(InstallerObserver* observer) {
 }
 
 bool Installer::Run(Settings* settings) {
-  DCHECK(!running_);
-  DCHECK(!settings->IsFetchingFolderDetails());
   LOG(INFO) << "Beginning installation";
+  // Refusals leave their reason in the last-error record; the caller
+  // reports it.
+  const char* refusal = nullptr;
+  if (running_ || GetSettings())
+    refusal = "The installer already runs";
+  else if (settings->IsFetchingFolderDetails())
+    refusal = "The install folder is still being examined";
+  if (refusal) {
+    LOG(ERROR) << refusal;
+    return SetLastInstallerError(RESULT_GENERAL_ERROR, refusal);
+  }
   settings->SetEditable(false);
   set_settings(settings);
   result_ = RESULT_NOT_FINISHED;
-  return base::ThreadTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE_WITH_EXPLICIT_FUNCTION("Run"),
-      base::BindOnce(&Installer::RunBody, weak_factory_.GetWeakPtr()));
+  if (!base::ThreadTaskRunnerHandle::Get()->PostTask(
+          FROM_HERE_WITH_EXPLICIT_FUNCTION("Run"),
+          base::BindOnce(&Installer::RunBody, weak_factory_.GetWeakPtr()))) {
+    set_settings(nullptr);
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Cannot post the installation run");
+  }
+  return true;
+}
+
+void Installer::SetFrontEndProcess(HANDLE process) {
+  front_end_process_ = process;
+}
+
+bool Installer::IsRunInterrupted() {
+  const HANDLE handles[] = {interrupted_event_.Get(), front_end_process_};
+  for (HANDLE handle : handles) {
+    if (handle && handle != INVALID_HANDLE_VALUE &&
+        ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void Installer::RunBody() {
@@ -183,7 +212,11 @@ void Installer::RunBody() {
   }
 
   if (!ValidateSettings(settings)) {
-    AddLastInstallerErrorContext("Cannot run the backend installer.");
+    // Not every invalid state leaves a code behind.
+    AddLastInstallerErrorContext("Cannot run the backend installer.",
+                                 GetLastInstallerErrorCode() == RESULT_SUCCESS
+                                     ? RESULT_GENERAL_ERROR
+                                     : RESULT_SUCCESS);
     ReportLastError();
     return;
   }
@@ -215,11 +248,12 @@ void Installer::RunBody() {
                 "event");
     return;
   }
-  // An interrupt that came before the run began would reach the watch only
-  // after this body has created folders and sent its first event: cancel
-  // now, before anything is changed or sent.
-  if (::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
-    OnObjectSignaled(interrupted_event_.Get());
+  // An interrupt, or the front end's end, that came before the run began
+  // would reach its watch only after this body has created folders and sent
+  // its first event: cancel now, before anything is changed or sent.
+  if (IsRunInterrupted()) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
     return;
   }
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
@@ -537,7 +571,7 @@ void Installer::OnPackageReady() {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
     if (!unpacker_->Unpack(command_line_)) {
-      ReportLastError();
+      ReportHandOverFailure();
       return;
     }
     set_installation_subfolder(ComputeInstallationSubfolder());
@@ -668,6 +702,10 @@ void Installer::OnAllStepsDone(bool success) {
   ReportSuccess();
 }
 
+bool Installer::ShouldStopUnpacking() {
+  return IsRunInterrupted();
+}
+
 void Installer::OnTotalSteps(int count) {
   for (InstallerObserver& observer : observers_)
     observer.OnTotalSteps(count);
@@ -702,15 +740,16 @@ void Installer::ReportLastError() {
   // fill the record.
   if (code == RESULT_SUCCESS)
     code = RESULT_GENERAL_ERROR;
+  if (message.empty())
+    message = "The installation failed without giving a reason";
   ReportError(code, path, message);
 }
 
 void Installer::ReportHandOverFailure() {
-  // The front end interrupted the run while the package's installer had it:
-  // that installer cancelled, and so does this run, without an error of its
-  // own.
-  if (interrupted_event_.IsValid() &&
-      ::WaitForSingleObject(interrupted_event_.Get(), 0) == WAIT_OBJECT_0) {
+  // The front end interrupted the run, or ended, while the unpacking or the
+  // package's installer had it: those stopped, and this run cancels,
+  // without an error of its own.
+  if (IsRunInterrupted()) {
     LOG(INFO) << "Installation was interrupted";
     Cancel();
     return;

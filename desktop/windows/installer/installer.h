@@ -67,6 +67,11 @@ class Installer : public InstallerStepContextImpl,
   // the post succeeded.
   bool Run(Settings* settings);
 
+  // The front end's process (not owned; it outlives the run): the run stops
+  // between the package's files when that process has ended, as when it
+  // interrupts the run.
+  void SetFrontEndProcess(HANDLE process);
+
   // RESULT_NOT_FINISHED until the run reports its outcome.
   InstallerResult result() const { return result_; }
 
@@ -84,6 +89,7 @@ class Installer : public InstallerStepContextImpl,
   void OnAllStepsDone(bool success) override;
 
   // PackageUnpackerDelegate:
+  bool ShouldStopUnpacking() override;
   void OnTotalSteps(int count) override;
   void OnStepFinished(const std::string& name, int count) override;
 
@@ -132,6 +138,8 @@ class Installer : public InstallerStepContextImpl,
   // front end interrupted the run meanwhile.
   void ReportHandOverFailure();
   void ReportSuccess();
+  // The front end interrupted the run or has ended.
+  bool IsRunInterrupted();
   void Cancel();
   void ReleaseResources();
 
@@ -146,6 +154,7 @@ class Installer : public InstallerStepContextImpl,
   InstallerResult result_ = RESULT_NOT_FINISHED;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;
+  HANDLE front_end_process_ = nullptr;
   base::win::ObjectWatcher package_ready_watcher_;
   base::win::ObjectWatcher interrupted_watcher_;
   PackageOperation package_operation_ = PACKAGE_OPERATION_NORMAL;

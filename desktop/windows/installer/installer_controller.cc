@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
 #include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
 #include "desktop/windows/installer/steps/move_file_step.h"
 #include "desktop/windows/installer/utils/display_scales.h"
@@ -231,20 +232,40 @@ void InstallerController::OnError(int code,
   GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>(message));
   error_text_ = message;
   result_ = code;
+  outcome_reported_ = true;
 }
 
 void InstallerController::OnSuccess() {
   VLOG(2) << "Installer succeeded";
   result_ = RESULT_SUCCESS;
+  outcome_reported_ = true;
+  success_reported_ = true;
 }
 
 void InstallerController::OnBackendProcessTerminated(int result) {
+  // A backend that was killed, or died, reports nothing; its exit code may
+  // still read as success (a killed process's does under Wine). Only the
+  // success it reported makes a success.
+  if (!outcome_reported_ && !terminated_) {
+    LOG(ERROR) << "The installer backend ended with result " << result
+               << " without reporting the outcome of the installation";
+    LogWhatMayBeLeft();
+  }
   if (result == RESULT_SUCCESS) {
-    result_ = RESULT_SUCCESS;
+    if (success_reported_)
+      result_ = RESULT_SUCCESS;
   } else if (result != RESULT_PROCESS_EXIT_1 &&
              result != RESULT_PROCESS_EXIT_UNKNOWN) {
     result_ = result;
   }
+}
+
+void InstallerController::LogWhatMayBeLeft() {
+  const base::FilePath folder = settings_->GetInstallFolder();
+  LOG(ERROR) << "The installation may be left unfinished: files in "
+             << folder.value() << " (a partial version folder), the value \""
+             << "Last " << GetCurrentStreamName() << " Install Path\" under "
+             << "HKEY_CURRENT_USER\\" << GetCompanyRegistryKey();
 }
 
 void InstallerController::UpdateStatsTraffic() {

@@ -109,6 +109,8 @@ class InstallerController : public InstallerControllerInterface,
  private:
   void InitializeFetcher(const base::FilePath& download_folder);
   bool Relaunch();
+  // A backend that ended without an outcome may have left part of its work.
+  void LogWhatMayBeLeft();
   void UpdateStatsTraffic();
 
   Settings* const settings_;
@@ -124,6 +126,10 @@ class InstallerController : public InstallerControllerInterface,
   std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
   bool terminated_ = false;
   int result_;
+  // The backend reported an outcome (or the controller reported its own
+  // error); the backend reported success.
+  bool outcome_reported_ = false;
+  bool success_reported_ = false;
   std::unique_ptr<ProcessRunner> process_runner_;
 
   base::WeakPtrFactory<InstallerController> weak_factory_{this};

@@ -43,6 +43,8 @@ const wchar_t kVersionFolder[] = L"47.0.4127.0";
 struct SchedulerState {
   int schedules = 0;
   bool schedule_result = true, hold = false;
+  // A failed schedule fills the last-error record, else empties it.
+  bool schedule_records = true;
   InstallationStatus status_at_schedule;
   base::scoped_refptr<base::TaskRunner> runner;
 };
@@ -56,8 +58,12 @@ class FakeScheduler : public InstallerStepScheduler {
     ++state_->schedules;
     state_->status_at_schedule = *context->GetStatusUnderConstruction();
     *step_count = 3;
-    return state_->schedule_result ||
-           SetLastInstallerError(RESULT_GENERAL_ERROR, "no steps");
+    if (state_->schedule_result)
+      return true;
+    // Without a record of its own it leaves an empty one.
+    return state_->schedule_records
+               ? SetLastInstallerError(RESULT_GENERAL_ERROR, "no steps")
+               : SetLastInstallerError(RESULT_SUCCESS, "");
   }
   void Run(base::scoped_refptr<base::TaskRunner> runner,
            InstallerStepSchedulerDelegate* delegate) override {
@@ -447,6 +453,55 @@ TEST_F(InstallerTest, UninstallFromTheVersionFolderWhileBrowserIsOpen) {
   base::FileEnumerator files(version, false, base::FileEnumerator::FILES);
   EXPECT_EQ(browser, files.Next());
   EXPECT_EQ(base::FilePath(), files.Next()) << "a file was left beside it";
+}
+
+// A part that fails without filling the last-error record must not turn
+// the run into a success, nor into an error of code 0.
+TEST_F(InstallerTest, FailureWithoutRecordIsStillAFailure) {
+  const struct {
+    const char* label;
+    InstallerOperation operation;
+    const char* message;
+  } kCases[] = {
+      {"no operation", OPERATION_NONE, "\nCannot run the backend installer."},
+      {"silent step list", OPERATION_INSTALL,
+       "The installation failed without giving a reason"},
+  };
+  scheduler_.schedule_result = false;
+  scheduler_.schedule_records = false;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    settings_.operation = c.operation;
+    SetLastInstallerError(RESULT_SUCCESS, "");
+    RunInstaller();
+    ExpectOneError(RESULT_GENERAL_ERROR, c.message);
+    EXPECT_FALSE(base::PathExists(settings_.folder));
+  }
+}
+
+// Settings whose folder is still being examined are refused with a reason,
+// and nothing runs.
+TEST_F(InstallerTest, PendingSettingsAreRefused) {
+  class PendingSettings : public Settings {
+   public:
+    bool IsFetchingFolderDetails() const override { return true; }
+  } pending;
+  pending.folder = settings_.folder;
+  Installer installer(std::make_unique<FakeScheduler>(&scheduler_),
+                      InstallationStatusReaderFactory(), &state_,
+                      &command_line_);
+  installer.AddObserver(this);
+  SetLastInstallerError(RESULT_SUCCESS, "");
+  EXPECT_FALSE(installer.Run(&pending));
+  InstallerResult code = RESULT_SUCCESS;
+  std::string message;
+  GetLastInstallerError(&code, &message, nullptr);
+  EXPECT_EQ(RESULT_GENERAL_ERROR, code);
+  EXPECT_EQ("The install folder is still being examined", message);
+  EXPECT_TRUE(pending.IsEditable());
+  RunPostedTasks();
+  EXPECT_TRUE(events_.empty());
+  EXPECT_EQ(0, scheduler_.schedules);
 }
 
 }  // namespace

@@ -161,6 +161,14 @@ bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
 
   delegate_->OnTotalSteps(static_cast<int>(entries.size()));
   for (size_t i = 0; i < entries.size(); ++i) {
+    // A big package takes a while; a run that is no longer wanted stops
+    // here rather than after the last file.
+    if (delegate_->ShouldStopUnpacking()) {
+      LOG(INFO) << "Unpacking interrupted after " << i << " of "
+                << entries.size() << " files";
+      return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                   "The unpacking was interrupted");
+    }
     const base::FilePath relative(base::UTF8ToWide(entries[i]));
     std::string error;
     if (!ExecuteOperation(

@@ -24,6 +24,8 @@ class InterprocessState;
 class PackageUnpackerDelegate {
  public:
   virtual ~PackageUnpackerDelegate() = default;
+  // Asked between two files: true ends the unpacking as a failure.
+  virtual bool ShouldStopUnpacking() { return false; }
   virtual void OnTotalSteps(int count) = 0;
   virtual void OnStepFinished(const std::string& name, int count) = 0;
 };

@@ -176,10 +176,13 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
   const struct {
     const char* name;
     void (*end)(SilentInstallerController*);
+    int result;
   } kEnds[] = {
-      {"success", [](SilentInstallerController* c) { c->OnSuccess(); }},
+      {"success", [](SilentInstallerController* c) { c->OnSuccess(); }, 0},
+      // Without an outcome reported even exit code 0 is no success.
       {"backend exit",
-       [](SilentInstallerController* c) { c->OnBackendProcessTerminated(0); }},
+       [](SilentInstallerController* c) { c->OnBackendProcessTerminated(0); },
+       RESULT_NOT_FINISHED},
   };
   for (const auto& c : kEnds) {
     SCOPED_TRACE(c.name);
@@ -189,7 +192,7 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
     controller_ = std::make_unique<SilentInstallerController>(
         std::make_unique<FakeRunner>(&runner_log_), &settings_);
     ASSERT_TRUE(StartAndRunUntilQuit(nullptr, base::FilePath(), c.end));
-    EXPECT_EQ(0, controller_->result());
+    EXPECT_EQ(c.result, controller_->result());
     EXPECT_EQ(1, runner_log_.starts);
     EXPECT_EQ(INSTALL_MODE_CURRENT_USER, runner_log_.started_mode);
     EXPECT_EQ(settings_.GetDefaultInstallFolder(DEFAULT_FOLDER_STANDARD |
@@ -222,7 +225,7 @@ TEST_F(SilentInstallerControllerTest, UnknownBackendFailureKeepsEarlierError) {
   const struct {
     int exit_result;
     int expected;
-  } kCases[] = {{13, 10}, {15, 10}, {9, 9}, {0, 0}};
+  } kCases[] = {{13, 10}, {15, 10}, {9, 9}, {0, 10}};
   for (const auto& c : kCases) {
     SilentInstallerController controller(
         std::make_unique<FakeRunner>(&runner_log_), &settings_);
@@ -230,6 +233,35 @@ TEST_F(SilentInstallerControllerTest, UnknownBackendFailureKeepsEarlierError) {
     controller.InstallerController::OnError(10, base::string16(), "copy");
     controller.InstallerController::OnBackendProcessTerminated(c.exit_result);
     EXPECT_EQ(c.expected, controller.result()) << c.exit_result;
+  }
+}
+
+// A backend that ends without reporting an outcome (killed, crashed) failed,
+// whatever its exit code says; only a reported success is one.
+TEST_F(SilentInstallerControllerTest, BackendEndWithoutOutcomeIsAFailure) {
+  const struct {
+    int exit_result;
+    bool success_reported;
+    int expected;
+  } kCases[] = {
+      {0, false, RESULT_NOT_FINISHED},
+      {RESULT_PROCESS_EXIT_1, false, RESULT_NOT_FINISHED},
+      {RESULT_PROCESS_EXIT_UNKNOWN, false, RESULT_NOT_FINISHED},
+      {RESULT_INITIAL_PROCESS_FAILED, false, RESULT_INITIAL_PROCESS_FAILED},
+      {0, true, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.exit_result);
+    SilentInstallerController controller(
+        std::make_unique<FakeRunner>(&runner_log_), &settings_);
+    if (c.success_reported)
+      controller.InstallerController::OnSuccess();
+    base::ScopedLogLines lines(-2, base::logging::LOG_ERROR);
+    controller.InstallerController::OnBackendProcessTerminated(c.exit_result);
+    EXPECT_EQ(c.expected, controller.result());
+    EXPECT_EQ(!c.success_reported,
+              lines.text().find("may be left unfinished") != std::string::npos)
+        << lines.text();
   }
 }
 

@@ -9,6 +9,7 @@
 //                      exits with 0 when it could, 2 when it could not
 //   print-cwd          writes its current folder to standard output
 //   sleep              waits until it is killed
+//   --backend          the same: stands in for a backend that holds nothing
 //   count-pipe-reads   writes how many read ends of anonymous pipes it
 //                      holds besides its standard handles (inherited ones)
 //   append-twice FILE  appends the line "begin" to FILE, waits 200 ms, then
@@ -127,7 +128,8 @@ int Run(int argc, wchar_t** argv) {
     ::Sleep(200);
     return AppendLine(argv[2], "end\n") ? kExitOk : kExitCannotAppend;
   }
-  if (wcscmp(mode, L"sleep") == 0) {
+  // "--backend": a front end's runner started it as its backend.
+  if (wcscmp(mode, L"sleep") == 0 || wcscmp(mode, L"--backend") == 0) {
     for (;;)
       ::Sleep(INFINITE);
   }

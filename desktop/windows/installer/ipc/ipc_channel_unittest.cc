@@ -175,5 +175,23 @@ TEST_F(IpcChannelTest, OverlappedReadsComeThroughThePort) {
   ::CloseHandle(client);
 }
 
+// The backend is started as soon as Connect returns and opens the slot at
+// once: the slot must be there by then, and a name already taken fails the
+// connect instead of leaving a receiver that hears nothing.
+TEST_F(IpcChannelTest, MailslotExistsWhenConnectReturns) {
+  const base::string16 first_name = name_;
+  name_ += L"_own";
+  RunOnOwner([this, first_name] {
+    IpcReceiver receiver(this);
+    ASSERT_TRUE(receiver.Connect(name_));
+    HANDLE slot = OpenSlot(0);
+    EXPECT_NE(INVALID_HANDLE_VALUE, slot) << "no mailslot yet";
+    if (slot != INVALID_HANDLE_VALUE)
+      ::CloseHandle(slot);
+    IpcReceiver second(this);
+    EXPECT_FALSE(second.Connect(first_name)) << "a taken name was accepted";
+  });
+}
+
 }  // namespace
 }  // namespace installer

@@ -6,6 +6,7 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
 #include "desktop/windows/installer/ipc/mailslot_reader.h"
 
@@ -27,14 +28,26 @@ IpcReceiver::~IpcReceiver() {
 
 bool IpcReceiver::Connect(const base::string16& name) {
   VLOG(1) << "Preparing to receive IPC on " << base::UTF16ToUTF8(name);
+  // Made here rather than on the IPC thread: the caller starts the writer
+  // as soon as this returns, and a writer that finds no mailslot yet loses
+  // every message.
+  const base::string16 path = L"\\\\.\\mailslot\\" + name;
+  VLOG(1) << "Creating mailslot " << base::UTF16ToUTF8(path);
+  base::win::ScopedHandle mailslot(::CreateMailslotW(
+      path.c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER, nullptr));
+  if (!mailslot.IsValid()) {
+    PLOG(ERROR) << "Failed creating " << base::UTF16ToUTF8(path);
+    return false;
+  }
   if (!ipc_thread_.StartWithOptions(
           base::Thread::Options(base::MessageLoop::TYPE_IO, 0))) {
     LOG(ERROR) << "Could not start IPC thread";
     return false;
   }
   ipc_thread_.task_runner()->PostTask(
-      FROM_HERE, base::BindOnce(&IpcReceiver::ConnectOnIpcThread,
-                                base::Unretained(this), name));
+      FROM_HERE,
+      base::BindOnce(&IpcReceiver::ConnectOnIpcThread, base::Unretained(this),
+                     mailslot.Take()));
   return true;
 }
 
@@ -57,16 +70,8 @@ void IpcReceiver::OnMessageReceived(const base::Pickle& message) {
                                 base::Pickle(message)));
 }
 
-void IpcReceiver::ConnectOnIpcThread(const base::string16& name) {
-  const base::string16 path = L"\\\\.\\mailslot\\" + name;
-  VLOG(1) << "Creating mailslot " << base::UTF16ToUTF8(path);
-  HANDLE handle = ::CreateMailslotW(path.c_str(), kMaxInstallerMessageSize,
-                                    MAILSLOT_WAIT_FOREVER, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    PLOG(ERROR) << "Failed creating " << base::UTF16ToUTF8(path);
-    return;
-  }
-  reader_ = std::make_unique<MailslotReader>(handle, this);
+void IpcReceiver::ConnectOnIpcThread(HANDLE mailslot) {
+  reader_ = std::make_unique<MailslotReader>(mailslot, this);
   reader_->Start();
 }
 

@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
 #define DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
 
+#include <windows.h>
+
 #include <memory>
 
 #include "base/macros.h"
@@ -33,9 +35,10 @@ class IpcReceiver {
   explicit IpcReceiver(Delegate* delegate);
   virtual ~IpcReceiver();
 
-  // False only when the reading thread cannot start. The mailslot is created
-  // on that thread afterwards; a failure there is only logged (no message
-  // will arrive, the run goes on).
+  // Creates the mailslot, so that a writer may open it as soon as this
+  // returns, and starts reading it on the reading thread. False when the
+  // mailslot can't be created (the name is taken, for one) or the thread
+  // can't start.
   bool Connect(const base::string16& name);
   // Stops receiving and joins the thread; idempotent.
   void Close();
@@ -44,7 +47,8 @@ class IpcReceiver {
   void OnMessageReceived(const base::Pickle& message);
 
  private:
-  void ConnectOnIpcThread(const base::string16& name);
+  // Takes |mailslot| over.
+  void ConnectOnIpcThread(HANDLE mailslot);
   void CloseOnIpcThread();
   void DeliverMessage(const base::Pickle& message);
 

@@ -10,9 +10,11 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/steps/installer_step_scheduler.h"
 
 namespace installer {
@@ -22,7 +24,49 @@ std::unique_ptr<InstallationStatusReader> MakeJsonStatusReader() {
   return std::make_unique<JsonInstallationStatusReader>();
 }
 
+const wchar_t kInstallerMutexName[] = L"Kavor/Installer";
+
 }  // namespace
+
+InstallerMutexKeeper::InstallerMutexKeeper()
+    : base::SimpleThread("Installer mutex keeper") {}
+
+InstallerMutexKeeper::~InstallerMutexKeeper() {
+  End();
+}
+
+bool InstallerMutexKeeper::Begin(const base::FilePath& folder) {
+  const base::string16 name =
+      MakeKernelObjectName(kInstallerMutexName, folder, true);
+  VLOG(1) << "Installer mutex name: " << name;
+  mutex_.Set(::CreateMutexW(nullptr, FALSE, name.c_str()));
+  stop_event_.Set(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!mutex_.IsValid() || !stop_event_.IsValid()) {
+    PLOG(ERROR) << "Cannot keep the installer mutex";
+    return false;
+  }
+  Start();
+  return HasBeenStarted();
+}
+
+void InstallerMutexKeeper::End() {
+  if (!HasBeenStarted() || HasBeenJoined())
+    return;
+  ::SetEvent(stop_event_.Get());
+  Join();
+}
+
+void InstallerMutexKeeper::Run() {
+  // The stop event comes first: when both are signalled the wait takes the
+  // lowest, and a keeper told to end must not take the mutex any more.
+  const HANDLE handles[] = {stop_event_.Get(), mutex_.Get()};
+  const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  if (wait != WAIT_OBJECT_0 + 1 && wait != WAIT_ABANDONED_0 + 1)
+    return;
+  VLOG(1) << "The backend holds the installer mutex";
+  ::WaitForSingleObject(stop_event_.Get(), INFINITE);
+  ::ReleaseMutex(mutex_.Get());
+}
 
 bool ParseInitialProcessHandle(const std::string& text, HANDLE* handle) {
   std::vector<uint8_t> bytes;
@@ -55,6 +99,7 @@ BackendProcessInstallerRunnerImpl::~BackendProcessInstallerRunnerImpl() {
     initial_process_.Close();
   }
   installer_.reset();
+  mutex_keeper_.End();
   // The sender goes next: its Close drops what was not written yet.
 }
 
@@ -66,6 +111,7 @@ InstallerResult BackendProcessInstallerRunnerImpl::Run(Settings* settings) {
     return result;
 
   installer_->AddObserver(this);
+  installer_->SetFrontEndProcess(initial_process_.Get());
   if (settings_->IsFetchingFolderDetails()) {
     VLOG(1) << "Waiting for settings to be ready";
     settings_->AddObserver(this);
@@ -77,7 +123,13 @@ InstallerResult BackendProcessInstallerRunnerImpl::Run(Settings* settings) {
   LOG(INFO) << "Installer backend exiting";
   installer_->RemoveObserver(this);
   settings_->RemoveObserver(this);
-  return installer_->result();
+  result =
+      start_failure_ != RESULT_SUCCESS ? start_failure_ : installer_->result();
+  // What the run did becomes final, or is taken back, before the folder is
+  // let go.
+  installer_.reset();
+  mutex_keeper_.End();
+  return result;
 }
 
 InstallerResult BackendProcessInstallerRunnerImpl::WatchInitialProcess(
@@ -125,11 +177,23 @@ InstallerResult BackendProcessInstallerRunnerImpl::WatchInitialProcess(
 
 void BackendProcessInstallerRunnerImpl::Start() {
   VLOG(2) << "Starting installation";
+  // Once the settings name the folder, before the run touches it: from now
+  // on the folder stays this backend's until it ends, whenever its front
+  // end goes.
+  if (!mutex_keeper_.Begin(settings_->GetInstallFolder()))
+    LOG(ERROR) << "The install folder is not kept for this backend";
   ipc_sender_.Connect(L"kavor_installer\\" +
                       settings_->GetInstallFolder().value());
   if (!installer_->Run(settings_)) {
     LOG(ERROR) << "Failed to start the installer";
-    run_loop_.Quit();
+    InstallerResult code = RESULT_GENERAL_ERROR;
+    std::string message;
+    std::wstring path;
+    GetLastInstallerError(&code, &message, &path);
+    if (code == RESULT_SUCCESS)
+      code = RESULT_GENERAL_ERROR;
+    start_failure_ = code;
+    OnError(code, path, message);
   }
 }
 

@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "base/files/file_path.h"
 #include "base/macros.h"
 #include "base/run_loop.h"
+#include "base/threading/simple_thread.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/installer_result.h"
@@ -22,6 +24,32 @@ class CommandLine;
 namespace installer {
 
 class Installer;
+
+// Holds the install folder's installer mutex for this backend. The front
+// end holds it while it runs; a backend outlives its front end when that
+// one is killed or ends while the backend still rolls back, and then the
+// mutex, abandoned, goes straight to this keeper's waiting thread, so that
+// no other installer takes the folder before this backend has ended.
+class InstallerMutexKeeper : public base::SimpleThread {
+ public:
+  InstallerMutexKeeper();
+  ~InstallerMutexKeeper() override;
+
+  // Starts waiting for the mutex of |folder|; false when its objects can't
+  // be made.
+  bool Begin(const base::FilePath& folder);
+  // Lets go of the mutex, and stops waiting for it; idempotent.
+  void End();
+
+  // base::SimpleThread:
+  void Run() override;
+
+ private:
+  base::win::ScopedHandle mutex_;
+  base::win::ScopedHandle stop_event_;
+
+  DISALLOW_COPY_AND_ASSIGN(InstallerMutexKeeper);
+};
 
 // The backend's value of `initial-proc-handle`: the front end's process
 // handle written as hexadecimal bytes in memory order, 8 bytes (a 64-bit
@@ -87,9 +115,12 @@ class BackendProcessInstallerRunnerImpl
   // The front end; not valid when no process is watched.
   base::win::ScopedHandle initial_process_;
   base::win::ObjectWatcher initial_process_watcher_;
+  InstallerMutexKeeper mutex_keeper_;
   IpcSender ipc_sender_;
   std::unique_ptr<Installer> installer_;
   Settings* settings_ = nullptr;
+  // The installer refused to start: the run's result.
+  InstallerResult start_failure_ = RESULT_SUCCESS;
 
   DISALLOW_COPY_AND_ASSIGN(BackendProcessInstallerRunnerImpl);
 };

@@ -10,6 +10,7 @@
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/location.h"
 #include "base/macros.h"
@@ -105,9 +106,14 @@ base::Process LaunchBackend(
   return base::LaunchProcess(command_line, options);
 }
 
-int ExitCodeOf(const base::Process& process) {
+// A running backend that was told to stop, or whose front end ended, is
+// gone well within this.
+const base::TimeDelta kStopBound = base::TimeDelta::FromSeconds(5);
+
+int ExitCodeOf(const base::Process& process,
+               base::TimeDelta bound = kProcessBound) {
   int exit_code = -1;
-  if (!process.WaitForExitWithTimeout(kProcessBound, &exit_code)) {
+  if (!process.WaitForExitWithTimeout(bound, &exit_code)) {
     ADD_FAILURE() << "the backend did not end in time";
     process.Terminate(1, true);
   }
@@ -145,17 +151,19 @@ class BackendFrontEndTest : public testing::Test, public IpcReceiver::Delegate {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.CreateUniqueTempDir());
+    // Made by the backend itself: what it leaves shows what it undid.
+    install_folder_ = folder_.GetPath().Append(L"Kavor");
     for (const wchar_t* name : {L"KavorInstaller/InstallationInterrupted",
                                 L"KavorInstaller/PackageReady"}) {
       base::string16 kernel_name =
-          MakeKernelObjectName(name, folder_.GetPath(), true);
+          MakeKernelObjectName(name, install_folder_, true);
       events_.emplace_back(
           ::CreateEventW(nullptr, TRUE, FALSE, kernel_name.c_str()));
       ASSERT_TRUE(events_.back().IsValid()) << kernel_name;
     }
     receiver_ = std::make_unique<IpcReceiver>(this);
     ASSERT_TRUE(
-        receiver_->Connect(L"kavor_installer\\" + folder_.GetPath().value()));
+        receiver_->Connect(L"kavor_installer\\" + install_folder_.value()));
   }
 
   void TearDown() override {
@@ -189,6 +197,7 @@ class BackendFrontEndTest : public testing::Test, public IpcReceiver::Delegate {
 
   base::MessageLoopForIO loop_;
   base::ScopedTempDir folder_;
+  base::FilePath install_folder_;
   std::vector<base::win::ScopedHandle> events_;
   std::unique_ptr<IpcReceiver> receiver_;
   std::vector<int> types_;
@@ -220,7 +229,7 @@ TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
     if (form == kEarly) {
       ASSERT_TRUE(::SetEvent(events_[0].Get()));
     }
-    ScopedChild backend{LaunchBackend(switches, handles, folder_.GetPath())};
+    ScopedChild backend{LaunchBackend(switches, handles, install_folder_)};
     ASSERT_TRUE(backend.process.IsValid());
 
     const size_t sent = form == kEarly ? 0 : 1;
@@ -236,8 +245,14 @@ TEST_F(BackendFrontEndTest, StoppedRunEndsWithoutFurtherMessages) {
     } else if (form != kEarly) {
       ASSERT_TRUE(front_end.process.Terminate(1, true));
     }
-    // 20 "not finished yet" + 100.
-    EXPECT_EQ(120, ExitCodeOf(backend.process));
+    // 20 "not finished yet" + 100. A backend that missed the stop would
+    // wait for the package for ever: no point in trying the other forms.
+    // One stopped before it began may still be starting up.
+    ASSERT_EQ(120, ExitCodeOf(backend.process,
+                              form == kEarly ? kProcessBound : kStopBound));
+    // The folder the run made went with the cancel; kept, it would have
+    // been committed.
+    EXPECT_FALSE(base::PathExists(install_folder_)) << "the run's work stayed";
     ::ResetEvent(events_[0].Get());
     Pump(base::TimeDelta::FromMilliseconds(300));
     EXPECT_EQ(sent, types_.size()) << "messages after the run was stopped";
@@ -256,7 +271,7 @@ TEST_F(BackendFrontEndTest, MissingPackageEndsWithAnErrorAndNoTrace) {
       {{"wait-for-package", ""},
        {"package-dir", base::UTF16ToUTF8(package.GetPath().value())},
        {"initial-pid", base::UintToString(front_end.process.Pid())}},
-      {}, folder_.GetPath())};
+      {}, install_folder_)};
   ASSERT_TRUE(backend.process.IsValid());
   EXPECT_EQ(101, ExitCodeOf(backend.process));
   const std::vector<int> kExpected = {

@@ -44,10 +44,16 @@ const char kEndMarkerSignature[] = ":Installer backend ended:";
 constexpr base::TimeDelta kEndMarkerTimeout = base::TimeDelta::FromSeconds(5);
 
 // A manual-reset event, not signalled, in the global namespace of the
-// folder's objects.
+// folder's objects. Only the holder of the folder's mutex makes them, but an
+// event of an earlier run lives on, still signalled, for as long as any
+// process of that run keeps a handle: it is reset, or the new backend would
+// take the old run's interruption or package for its own.
 base::win::ScopedHandle CreateFolderEvent(const base::string16& name) {
-  return base::win::ScopedHandle(
+  base::win::ScopedHandle event(
       ::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  if (event.IsValid() && !::ResetEvent(event.Get()))
+    event.Close();
+  return event;
 }
 
 }  // namespace
@@ -69,12 +75,28 @@ int MainProcessInstallerRunnerImpl::Start(Settings* settings) {
   if (settings_ == settings)
     LOG(INFO) << "Duplicate installation attempt detected";
   LOG(INFO) << "Beginning installation";
-  // A runner runs once, on complete settings.
-  DCHECK(!backend_started_);
-  DCHECK(!settings->IsFetchingFolderDetails());
+  // A runner runs once, on complete settings, and never after it was told
+  // to stop: the front end is ending then.
+  const char* refusal = nullptr;
+  if (stopped_)
+    refusal = "The installation is ending; no backend is started";
+  else if (settings_ || backend_started_)
+    refusal = "An installation is already under way";
+  else if (settings->IsFetchingFolderDetails())
+    refusal = "The install folder is still being examined";
+  if (refusal) {
+    LOG(ERROR) << refusal;
+    SetLastInstallerError(RESULT_GENERAL_ERROR, refusal);
+    return RESULT_GENERAL_ERROR;
+  }
 
   if (!ValidateSettings(settings)) {
-    AddLastInstallerErrorContext("The settings are not valid");
+    // Not every invalid state leaves a code behind; 0 would read as
+    // "started".
+    AddLastInstallerErrorContext("The settings are not valid",
+                                 GetLastInstallerErrorCode() == RESULT_SUCCESS
+                                     ? RESULT_GENERAL_ERROR
+                                     : RESULT_SUCCESS);
     return GetLastInstallerErrorCode();
   }
   settings->SetEditable(false);
@@ -97,7 +119,11 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
     return RESULT_MUTEX_CREATION_FAILED;
   }
   const DWORD wait = ::WaitForSingleObject(mutex_.Get(), 0);
-  // An abandoned mutex belonged to an installer that died: ours now.
+  // An abandoned mutex belonged to an installer that died: ours now. A
+  // backend holds the mutex itself once its front end is gone, so an
+  // abandoned one never hides a backend still at work.
+  if (wait == WAIT_ABANDONED)
+    LOG(INFO) << "Taking over the installer mutex of an installer that ended";
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     mutex_.Close();
     SetLastInstallerError(RESULT_MUTEX_BUSY,
@@ -214,6 +240,7 @@ void MainProcessInstallerRunnerImpl::SetPaths(
 
 void MainProcessInstallerRunnerImpl::Stop() {
   LOG(INFO) << "Stopping installer backend (if running)";
+  stopped_ = true;
   if (backend_started_) {
     ::SetEvent(interrupted_event_.Get());
     VLOG(1) << "Sending installation interrupted event";

@@ -73,6 +73,8 @@ class MainProcessInstallerRunnerImpl
   Settings* settings_ = nullptr;
   bool package_available_ = false;
   bool backend_started_ = false;
+  // Stop was called: the front end is ending and starts no backend.
+  bool stopped_ = false;
   // The receiver is connected and not closed yet.
   bool receiving_ = false;
   // The backend's end as its exit code tells, until it is reported.

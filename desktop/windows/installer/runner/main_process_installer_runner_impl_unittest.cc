@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/runner/main_process_installer_runner_impl.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -85,6 +88,28 @@ class RecordingObserver : public InstallerObserver,
     events.push_back("progress(" + std::to_string(count) + ")");
   }
 };
+
+// Ends this process's children of that file name; returns how many.
+int TerminateChildren(const wchar_t* exe_name) {
+  base::win::ScopedHandle snapshot(
+      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid())
+    return 0;
+  PROCESSENTRY32W entry = {sizeof(entry)};
+  int count = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId() ||
+        _wcsicmp(entry.szExeFile, exe_name) != 0) {
+      continue;
+    }
+    base::win::ScopedHandle child(
+        ::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (child.IsValid() && ::TerminateProcess(child.Get(), 1))
+      ++count;
+  }
+  return count;
+}
 
 // The runner in this process starts the real host as its backend, which
 // finds no package in these runs and ends with an error.
@@ -318,6 +343,115 @@ TEST_F(MainProcessInstallerRunnerTest, StartFailuresAreRecorded) {
       ::ReleaseMutex(mutex.Get());
     });
   }
+}
+
+// Settings still waiting for their folder's examination.
+class PendingSettings : public FakeSettings {
+ public:
+  bool IsFetchingFolderDetails() const override { return true; }
+};
+
+// Whether another installer could take the folder's mutex now.
+bool MutexIsFree(const FilePath& folder) {
+  const base::string16 name =
+      MakeKernelObjectName(L"Kavor/Installer", folder, true);
+  DWORD wait = WAIT_FAILED;
+  // Another thread: the holder's own thread could always take it again.
+  base::RunOnThreadAndJoin([&] {
+    base::win::ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    wait = ::WaitForSingleObject(mutex.Get(), 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+      ::ReleaseMutex(mutex.Get());
+  });
+  return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+// A refused start never reads as "started": it gives a code other than 0,
+// says why in the last-error record and launches nothing.
+TEST_F(MainProcessInstallerRunnerTest, RefusedStartsAreFailures) {
+  PendingSettings pending;
+  FakeSettings no_operation;
+  no_operation.operation = OPERATION_NONE;
+  FakeSettings after_stop;
+  const struct {
+    const char* label;
+    FakeSettings* settings;
+    bool stop_first;
+    const char* message;
+  } kCases[] = {
+      {"folder examined", &pending, false,
+       "The install folder is still being examined"},
+      {"no operation", &no_operation, false, "The settings are not valid"},
+      {"ending", &after_stop, true, "The installation is ending"},
+  };
+  int serial = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    c.settings->folder =
+        temp_.GetPath().Append(L"R" + std::to_wstring(++serial));
+    SetLastInstallerError(RESULT_SUCCESS, "");
+    InstallerProgressNotifier notifier;
+    MainProcessInstallerRunnerImpl runner(&notifier);
+    RecordingObserver observer;
+    runner.AddObserver(&observer);
+    if (c.stop_first)
+      runner.Stop();
+    EXPECT_NE(0, runner.Start(c.settings));
+    InstallerResult code = RESULT_SUCCESS;
+    std::string message;
+    GetLastInstallerError(&code, &message, nullptr);
+    EXPECT_NE(RESULT_SUCCESS, code);
+    EXPECT_NE(std::string::npos, message.find(c.message)) << message;
+    EXPECT_TRUE(MutexIsFree(c.settings->folder)) << "the start went ahead";
+    base::RunLoop idle;
+    idle.QuitWhenIdle();
+    idle.Run();
+    EXPECT_TRUE(observer.events.empty()) << "a backend was started";
+  }
+}
+
+// An earlier run's events live on, signalled, while a process of that run
+// keeps them open; the new run's backend must neither take the old
+// interruption nor the old package for its own.
+TEST_F(MainProcessInstallerRunnerTest, NewRunInheritsNoSignalledEvents) {
+  std::vector<base::win::ScopedHandle> old_events;
+  for (const wchar_t* name : {L"KavorInstaller/InstallationInterrupted",
+                              L"KavorInstaller/PackageReady"}) {
+    const base::string16 kernel_name =
+        MakeKernelObjectName(name, settings_.folder, true);
+    old_events.emplace_back(
+        ::CreateEventW(nullptr, TRUE, TRUE, kernel_name.c_str()));
+    ASSERT_TRUE(old_events.back().IsValid());
+  }
+  // Still waiting for the package when it tells the folder is ready; only
+  // then is the package released.
+  observer_.on_folder_ready = [this] { runner_.OnPackageReady(); };
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  ASSERT_TRUE(RunUntilBackendEnds());
+  ExpectEndsWithError();
+}
+
+// The mutex of an installer that died without letting go is free for the
+// next one; the runner then keeps it for as long as its backend runs, also
+// past Stop. The backend here is a stand-in that holds nothing itself.
+TEST_F(MainProcessInstallerRunnerTest, AbandonedMutexIsTakenAndKeptPastStop) {
+  const base::string16 name =
+      MakeKernelObjectName(L"Kavor/Installer", settings_.folder, true);
+  base::win::ScopedHandle witness;
+  base::RunOnThreadAndJoin([&] {
+    witness.Set(::CreateMutexW(nullptr, TRUE, name.c_str()));
+  });
+  ASSERT_TRUE(witness.IsValid());
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+      base::FILE_EXE, own_program_.DirName().Append(L"kavor_test_child.exe"),
+      true, false));
+  ASSERT_EQ(0, runner_.Start(&settings_)) << "an abandoned mutex was refused";
+  runner_.Stop();
+  EXPECT_FALSE(MutexIsFree(settings_.folder))
+      << "the folder was let go while its backend runs";
+  // The stand-in waits until it is killed.
+  ASSERT_EQ(1, TerminateChildren(L"kavor_test_child.exe"));
+  ASSERT_TRUE(RunUntilBackendEnds());
 }
 
 }  // namespace

@@ -80,13 +80,21 @@ void InstallerStepSchedulerImpl::PostNextStep() {
   delegate_->OnStepStarting(step->name());
   // Posted tasks hold the scheduler and the step unretained: the scheduler
   // outlives the run loop that runs them.
+  ++cursor_;
   if (!task_runner_->PostTask(
           FROM_HERE_WITH_EXPLICIT_FUNCTION("PostNextStep"),
           base::BindOnce(&InstallerStepSchedulerImpl::Step,
                          base::Unretained(this), step, 0))) {
-    LOG(ERROR) << "Cannot post step " << step->name();
+    FailUnposted(step);
   }
-  ++cursor_;
+}
+
+void InstallerStepSchedulerImpl::FailUnposted(InstallerStep* step) {
+  // Nothing else would ever run the step or end the run.
+  const std::string message = "Cannot post step " + step->name();
+  LOG(ERROR) << message;
+  SetLastInstallerError(RESULT_GENERAL_ERROR, message);
+  delegate_->OnAllStepsDone(false);
 }
 
 void InstallerStepSchedulerImpl::Step(InstallerStep* step, int attempt) {
@@ -101,7 +109,7 @@ void InstallerStepSchedulerImpl::Step(InstallerStep* step, int attempt) {
             base::BindOnce(&InstallerStepSchedulerImpl::Step,
                            base::Unretained(this), step, attempt + 1),
             retry_delay_)) {
-      LOG(ERROR) << "Cannot post a retry of step " << step->name();
+      FailUnposted(step);
     }
     return;
   }

@@ -74,6 +74,8 @@ class InstallerStepSchedulerImpl : public InstallerStepScheduler {
  private:
   void PostNextStep();
   void Step(InstallerStep* step, int attempt);
+  // A task runner that refuses a step's task ends the run as a failure.
+  void FailUnposted(InstallerStep* step);
   void OnStepDone(InstallerStep* step,
                   const InstallerStepResult& result,
                   int attempt);

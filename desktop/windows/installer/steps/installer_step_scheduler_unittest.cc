@@ -94,6 +94,8 @@ class DelayRecordingRunner : public base::TaskRunner {
   bool PostDelayedTask(const base::Location& from_here,
                        base::OnceClosure task,
                        base::TimeDelta delay) override {
+    if (refuse_from >= 0 && posts_++ >= refuse_from)
+      return false;
     total_delay += delay;
     return target_->PostTask(from_here, std::move(task));
   }
@@ -102,11 +104,14 @@ class DelayRecordingRunner : public base::TaskRunner {
   }
 
   base::TimeDelta total_delay;
+  // Posts refused from this one on (counting from 0); -1 refuses none.
+  int refuse_from = -1;
 
  private:
   ~DelayRecordingRunner() override = default;
 
   const base::scoped_refptr<base::TaskRunner> target_;
+  int posts_ = 0;
 };
 
 class InstallerStepSchedulerTest : public testing::Test,
@@ -125,12 +130,15 @@ class InstallerStepSchedulerTest : public testing::Test,
                                 &step_count_);
   }
 
-  void RunSteps() {
+  void RunSteps(int refuse_from = -1) {
     base::RunLoop run_loop;
     quit_ = run_loop.QuitClosure();
     runner_ = new DelayRecordingRunner(loop_.task_runner());
+    runner_->refuse_from = refuse_from;
     scheduler_->Run(runner_, this);
-    ASSERT_TRUE(base::RunWithin(&run_loop, "OnAllStepsDone"));
+    // Every task runs at once: a run that ends does so in far less.
+    ASSERT_TRUE(base::RunWithin(&run_loop, "OnAllStepsDone",
+                                base::TimeDelta::FromSeconds(5)));
   }
 
   // InstallerStepSchedulerDelegate:
@@ -237,6 +245,35 @@ TEST_F(InstallerStepSchedulerTest, UnknownOperationHasNoSteps) {
   EXPECT_EQ(1u, step_count_);
   RunSteps();
   EXPECT_EQ(Log({"all done"}), log_);
+}
+
+// A step whose task can't be posted would never run, and the run would
+// never end: the refusal ends it as a failure, first step or retry alike.
+TEST_F(InstallerStepSchedulerTest, RefusedPostEndsTheRunAsFailure) {
+  struct {
+    std::vector<InstallerStepStatus> script;
+    int refuse_from;
+    Log expected;
+  } const kCases[] = {
+      {{STEP_DONE}, 0, {"starting a", "failed"}},
+      {{STEP_DONE, STEP_DONE},
+       1,
+       {"starting a", "run a 0", "finished a 0 1", "starting b", "failed"}},
+      {{STEP_RETRY_THEN_FAIL}, 1, {"starting a", "run a 0", "failed"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.refuse_from);
+    log_.clear();
+    SetLastInstallerError(RESULT_SUCCESS, "");
+    ASSERT_TRUE(Schedule(OPERATION_INSTALL, c.script));
+    RunSteps(c.refuse_from);
+    EXPECT_EQ(c.expected, log_);
+    InstallerResult code = RESULT_SUCCESS;
+    std::string message;
+    GetLastInstallerError(&code, &message, nullptr);
+    EXPECT_EQ(RESULT_GENERAL_ERROR, code);
+    EXPECT_NE(std::string::npos, message.find("Cannot post step "));
+  }
 }
 
 }  // namespace
