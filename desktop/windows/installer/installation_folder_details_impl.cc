@@ -20,6 +20,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -52,20 +53,22 @@ constexpr struct {
   const wchar_t* name;
   bool global;
 } kInstallationKernelObjects[] = {
-    {L"Kavor/Installer", true},
-    {L"KavorInstaller/PackageReady", true},
-    {L"KavorInstaller/InstallationInterrupted", true},
-    {L"KavorInstaller/GiveInstallPermission", false},
-    {L"KavorInstaller/GiveInstallPermission/Undo", false},
+    // clang-format off
+    {kInstallerMutexName, true},
+    {kPackageReadyEventName, true},
+    {kInterruptedEventName, true},
+    {kGivePermissionEventName, false},
+    {kGivePermissionUndoEventName, false},
+    // clang-format on
 };
-constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\kavor_installer\\";
 
 // The system takes object and mailslot names of fewer than MAX_PATH
 // characters.
 constexpr size_t kMaxKernelObjectNameLength = MAX_PATH - 1;
 
 size_t LongestKernelObjectName(const base::FilePath& folder) {
-  size_t longest = base::string16(kMailslotPathPrefix).size() +
+  size_t longest = base::string16(kMailslotNamespace).size() +
+                   base::string16(kMailslotPrefix).size() +
                    folder.value().size();
   for (const auto& object : kInstallationKernelObjects) {
     longest = std::max(

@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/installer_experiments.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
@@ -41,10 +42,6 @@
 
 namespace installer {
 namespace {
-
-const wchar_t kInterruptedEventName[] =
-    L"KavorInstaller/InstallationInterrupted";
-const wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
 
 // Read, write and execute: what the run needs on the install folder.
 constexpr uint32_t kFolderAccess = 0x1201BF;

@@ -7,6 +7,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
 #include "desktop/windows/installer/ipc/mailslot_reader.h"
 
@@ -31,7 +32,7 @@ bool IpcReceiver::Connect(const base::string16& name) {
   // Made here rather than on the IPC thread: the caller starts the writer
   // as soon as this returns, and a writer that finds no mailslot yet loses
   // every message.
-  const base::string16 path = L"\\\\.\\mailslot\\" + name;
+  const base::string16 path = kMailslotNamespace + name;
   VLOG(1) << "Creating mailslot " << base::UTF16ToUTF8(path);
   base::win::ScopedHandle mailslot(::CreateMailslotW(
       path.c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER, nullptr));
@@ -45,9 +46,8 @@ bool IpcReceiver::Connect(const base::string16& name) {
     return false;
   }
   ipc_thread_.task_runner()->PostTask(
-      FROM_HERE,
-      base::BindOnce(&IpcReceiver::ConnectOnIpcThread, base::Unretained(this),
-                     mailslot.Take()));
+      FROM_HERE, base::BindOnce(&IpcReceiver::ConnectOnIpcThread,
+                                base::Unretained(this), mailslot.Take()));
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/mailslot_writer.h"
 
 namespace installer {
@@ -53,7 +54,7 @@ void IpcSender::Close() {
 }
 
 void IpcSender::ConnectOnIpcThread(const base::string16& name) {
-  const base::string16 path = L"\\\\.\\mailslot\\" + name;
+  const base::string16 path = kMailslotNamespace + name;
   VLOG(1) << "Opening mailslot " << base::UTF16ToUTF8(path);
   HANDLE handle = ::CreateFileW(
       path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

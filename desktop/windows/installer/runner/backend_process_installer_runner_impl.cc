@@ -12,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -23,8 +24,6 @@ namespace {
 std::unique_ptr<InstallationStatusReader> MakeJsonStatusReader() {
   return std::make_unique<JsonInstallationStatusReader>();
 }
-
-const wchar_t kInstallerMutexName[] = L"Kavor/Installer";
 
 }  // namespace
 
@@ -182,8 +181,7 @@ void BackendProcessInstallerRunnerImpl::Start() {
   // end goes.
   if (!mutex_keeper_.Begin(settings_->GetInstallFolder()))
     LOG(ERROR) << "The install folder is not kept for this backend";
-  ipc_sender_.Connect(L"kavor_installer\\" +
-                      settings_->GetInstallFolder().value());
+  ipc_sender_.Connect(kMailslotPrefix + settings_->GetInstallFolder().value());
   if (!installer_->Run(settings_)) {
     LOG(ERROR) << "Failed to start the installer";
     InstallerResult code = RESULT_GENERAL_ERROR;

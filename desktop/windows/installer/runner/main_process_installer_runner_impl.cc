@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/process_runner.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
@@ -27,12 +28,6 @@
 namespace installer {
 
 namespace {
-
-const wchar_t kInstallerMutexName[] = L"Kavor/Installer";
-const wchar_t kInterruptedEventName[] =
-    L"KavorInstaller/InstallationInterrupted";
-const wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
-const wchar_t kMailslotPrefix[] = L"kavor_installer\\";
 
 // The datagram the runner sends itself once the backend has ended; no
 // installer message starts with this text. Any local process may write into
