@@ -61,7 +61,10 @@ if [ -f "$RUN/processes.txt" ]; then
   # The front end checks that its download folder lets programs start by
   # running a bare copy of itself there; without the library beside it
   # that copy ends at once with 3221225781 (DLL not found), as intended.
-  echo "  (an exit of 3221225781 is that download-folder check's bare copy)"
+  # The settings-change broadcast after registering the browser makes Wine
+  # start its desktop program inside the job, where it cannot load.
+  echo "  (an exit of 3221225781 is that download-folder check's bare copy, or"
+  echo "  Wine's desktop program that the settings-change broadcast starts)"
 fi
 
 FOLDER="$C/Kavor"
@@ -81,14 +84,35 @@ if [ -d "$FOLDER" ]; then
 else
   echo "  (the folder does not exist)"
 fi
-echo "Registry (HKCU\\Software\\Kavor Software):"
-keys=$(wine reg query 'HKCU\Software\Kavor Software' /s 2>/dev/null | tr -d '\r' |
-  sed '/^$/d' || true)
-if grep -q 'Kavor Software' <<<"$keys"; then
-  sed 's/^/  /' <<<"$keys"
+# query KEY: the key's values as the registry holds them, indented.
+query() {
+  local keys
+  keys=$(wine reg query "$1" 2>/dev/null | tr -d '\r' | sed '/^$/d' || true)
+  if [ -n "$keys" ]; then
+    sed 's/^/  /' <<<"$keys"
+  else
+    echo "  $1: (none)"
+  fi
+}
+echo "Registry the installation recorded (installation_status.json, \"registry\"; an"
+echo "uninstall removes a key's values at clean depth 0, the key at 1, the key n-1 levels up at n):"
+if [ -f "$FOLDER/installation_status.json" ]; then
+  python3 - "$FOLDER/installation_status.json" <<'PY'
+import json, sys
+registry = json.load(open(sys.argv[1], encoding="utf-8"))["registry"]
+for hive, keys in registry.items():
+    for key in keys:
+        print(f"  {hive}\\{key['path']} (clean depth {key['clean']})")
+        for value in key["values"]:
+            print(f"      {value['name'] or '(default)'} {value['type']} {value['data']}")
+PY
 else
   echo "  (none)"
 fi
+echo "Uninstall entry, as the registry holds it:"
+query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavor 47.0.4127.0'
+echo "Last install folder:"
+query 'HKCU\Software\Kavor Software'
 echo "Shortcuts:"
 shortcuts=$(find "$C/users" "$C/ProgramData" -iname '*kavor*.lnk' 2>/dev/null || true)
 if [ -n "$shortcuts" ]; then
