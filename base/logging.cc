@@ -90,27 +90,49 @@ HANDLE OpenLogFile(const std::wstring& name) {
 constexpr DWORD kAppendLockOffsetLow = 0xFFFFFFF0u;
 constexpr DWORD kAppendLockOffsetHigh = 0x7FFFFFFFu;
 
+// How long a writer waits for its turn before it writes all the same: a
+// writer that died holding the turn (a thread ended by the process's exit)
+// must not stop every later line.
+constexpr ULONGLONG kAppendTurnWaitMs = 500;
+
 // Appends |line| whole, with one write. Windows appends each write at the
 // end as one piece; Wine finds the end and then writes there, so two
 // writers, threads of this process or other processes with the file open
 // (a front end and its backend may share a log), could write at the same
 // end and cut into each other's lines. The writers therefore take turns
-// through an exclusive byte-range lock; where it can't be had the line is
-// written anyway.
+// through an exclusive byte-range lock. The lock is only ever tried, never
+// waited for inside the system: on a handle opened for synchronous I/O a
+// waiting lock request holds the handle, so the owner's own write and
+// unlock through the same handle would wait behind it for ever.
 void WriteLogLine(HANDLE file, const std::string& line) {
-  OVERLAPPED lock_range = {};
-  lock_range.Offset = kAppendLockOffsetLow;
-  lock_range.OffsetHigh = kAppendLockOffsetHigh;
-  const bool locked =
-      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock_range);
+  auto lock_range = [] {
+    OVERLAPPED range = {};
+    range.Offset = kAppendLockOffsetLow;
+    range.OffsetHigh = kAppendLockOffsetHigh;
+    return range;
+  };
+  bool locked = false;
+  const ULONGLONG give_up = ::GetTickCount64() + kAppendTurnWaitMs;
+  for (int attempt = 0;; ++attempt) {
+    OVERLAPPED range = lock_range();
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                     0, 1, 0, &range)) {
+      locked = true;
+      break;
+    }
+    if (::GetLastError() != ERROR_LOCK_VIOLATION ||
+        ::GetTickCount64() >= give_up) {
+      break;
+    }
+    // The turn is usually back within one write; yield first, then sleep.
+    ::Sleep(attempt < 64 ? 0 : 1);
+  }
   DWORD num_written;
   ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()),
               &num_written, nullptr);
   if (locked) {
-    lock_range = {};
-    lock_range.Offset = kAppendLockOffsetLow;
-    lock_range.OffsetHigh = kAppendLockOffsetHigh;
-    ::UnlockFileEx(file, 0, 1, 0, &lock_range);
+    OVERLAPPED range = lock_range();
+    ::UnlockFileEx(file, 0, 1, 0, &range);
   }
 }
 
