@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/ipc/mailslot_reader.h"
+#include "desktop/windows/installer/ipc/mailslot_writer.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -119,6 +120,29 @@ TEST_F(IpcChannelTest, MessagesArriveInOrder) {
   };
   ASSERT_TRUE(WaitForCalls(expected.size()));
   EXPECT_EQ(expected, recorder_.calls());
+}
+
+// A backend sends its outcome and closes the sender at once: the writes
+// still queued behind a pending one go out before the slot is closed, the
+// outcome last.
+TEST_F(IpcChannelTest, ClosingWriterSendsWhatWasQueued) {
+  const int kSteps = 50;
+  base::Thread io_thread("mailslot writer");
+  ASSERT_TRUE(io_thread.StartWithOptions(
+      base::Thread::Options(base::MessageLoop::TYPE_IO, 0)));
+  RunOn(&io_thread, [&] {
+    HANDLE slot = OpenSlot(FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, slot);
+    std::unique_ptr<MailslotWriter> writer = MailslotWriter::Create(slot);
+    ASSERT_TRUE(writer);
+    // One task: no completion is taken off the port before the close.
+    for (int i = 0; i < kSteps; ++i)
+      writer->Write(CreateStepStartingMessage(std::to_string(i)));
+    writer->Write(CreateSuccessMessage());
+    writer.reset();
+  });
+  ASSERT_TRUE(WaitForCalls(kSteps + 1));
+  EXPECT_EQ("OnSuccess()", recorder_.calls().back());
 }
 
 TEST_F(IpcChannelTest, EmptyDatagramReachesNobody) {

@@ -4,6 +4,10 @@
 
 namespace installer {
 
+namespace {
+constexpr ULONGLONG kFlushTimeoutMs = 5000;
+}  // namespace
+
 // static
 std::unique_ptr<MailslotWriter> MailslotWriter::Create(HANDLE handle) {
   std::unique_ptr<MailslotWriter> writer(new MailslotWriter(handle));
@@ -20,6 +24,18 @@ MailslotWriter::MailslotWriter(HANDLE handle) : handle_(handle) {}
 
 MailslotWriter::~MailslotWriter() {
   VLOG(1) << "Closing mailslot.";
+  // What is still queued is wanted: the last messages of a run are its
+  // outcome, and a front end counts a run without one as failed. Mailslot
+  // writes complete at once unless something is badly wrong, so they get a
+  // bounded time to go out before the rest is given up.
+  const ULONGLONG give_up = ::GetTickCount64() + kFlushTimeoutMs;
+  while (write_pending_) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= give_up)
+      break;
+    base::MessageLoopForIO::current()->WaitForIOCompletion(
+        static_cast<DWORD>(give_up - now), this);
+  }
   if (write_pending_) {
     VLOG(1) << "I/O still pending on mailslot.";
     ::CancelIo(handle_);
