@@ -239,7 +239,6 @@ void InstallerController::OnSuccess() {
   VLOG(2) << "Installer succeeded";
   result_ = RESULT_SUCCESS;
   outcome_reported_ = true;
-  success_reported_ = true;
 }
 
 void InstallerController::OnBackendProcessTerminated(int result) {
@@ -251,11 +250,10 @@ void InstallerController::OnBackendProcessTerminated(int result) {
                << " without reporting the outcome of the installation";
     LogWhatMayBeLeft();
   }
-  if (result == RESULT_SUCCESS) {
-    if (success_reported_)
-      result_ = RESULT_SUCCESS;
-  } else if (result != RESULT_PROCESS_EXIT_1 &&
-             result != RESULT_PROCESS_EXIT_UNKNOWN) {
+  // An exit code of 0 adds nothing: the result stays the outcome the backend
+  // reported last, or "no outcome" when it reported none.
+  if (result != RESULT_SUCCESS && result != RESULT_PROCESS_EXIT_1 &&
+      result != RESULT_PROCESS_EXIT_UNKNOWN) {
     result_ = result;
   }
 }

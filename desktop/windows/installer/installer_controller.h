@@ -127,9 +127,8 @@ class InstallerController : public InstallerControllerInterface,
   bool terminated_ = false;
   int result_;
   // The backend reported an outcome (or the controller reported its own
-  // error); the backend reported success.
+  // error).
   bool outcome_reported_ = false;
-  bool success_reported_ = false;
   std::unique_ptr<ProcessRunner> process_runner_;
 
   base::WeakPtrFactory<InstallerController> weak_factory_{this};

@@ -242,20 +242,27 @@ TEST_F(SilentInstallerControllerTest, BackendEndWithoutOutcomeIsAFailure) {
   const struct {
     int exit_result;
     bool success_reported;
+    int error_reported;  // after the success, if any; 0 for none
     int expected;
   } kCases[] = {
-      {0, false, RESULT_NOT_FINISHED},
-      {RESULT_PROCESS_EXIT_1, false, RESULT_NOT_FINISHED},
-      {RESULT_PROCESS_EXIT_UNKNOWN, false, RESULT_NOT_FINISHED},
-      {RESULT_INITIAL_PROCESS_FAILED, false, RESULT_INITIAL_PROCESS_FAILED},
-      {0, true, 0},
+      {0, false, 0, RESULT_NOT_FINISHED},
+      {RESULT_PROCESS_EXIT_1, false, 0, RESULT_NOT_FINISHED},
+      {RESULT_PROCESS_EXIT_UNKNOWN, false, 0, RESULT_NOT_FINISHED},
+      {RESULT_INITIAL_PROCESS_FAILED, false, 0, RESULT_INITIAL_PROCESS_FAILED},
+      {0, true, 0, 0},
+      // The package's installer succeeded, the backend that ran it failed.
+      {0, true, RESULT_FILE_IN_USE, RESULT_FILE_IN_USE},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.exit_result);
+    SCOPED_TRACE(testing::Message() << c.exit_result << " " << c.error_reported);
     SilentInstallerController controller(
         std::make_unique<FakeRunner>(&runner_log_), &settings_);
     if (c.success_reported)
       controller.InstallerController::OnSuccess();
+    if (c.error_reported) {
+      controller.InstallerController::OnError(c.error_reported, L"",
+                                              "failed after the hand-over");
+    }
     base::ScopedLogLines lines(-2, base::logging::LOG_ERROR);
     controller.InstallerController::OnBackendProcessTerminated(c.exit_result);
     EXPECT_EQ(c.expected, controller.result());
