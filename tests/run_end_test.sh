@@ -76,7 +76,7 @@ kill_case_process() {
 log_with() {
   grep -lF -- "$2" "$E2E_CASE/$1/Kavor Installer"/*.log 2>/dev/null | head -n1
 }
-front_end_log() { log_with "$1" -- "--silent --installfolder"; }
+front_end_log() { log_with "$1" "--silent --installfolder"; }
 outer_backend_log() {
   local log
   while IFS= read -r log; do
@@ -93,6 +93,10 @@ ended_with() {
 last_path_left() {
   wine reg query 'HKCU\Software\Kavor Software' /v 'Last developer Install Path' 2>/dev/null |
     tr -d '\r' | grep -qiF 'C:\Kavor\'
+}
+# last_path_gone: reg answers, and the value is not there.
+last_path_gone() {
+  wine reg query 'HKCU\Software' >/dev/null 2>&1 && ! last_path_left
 }
 
 # --- The backend killed mid-copy: its exit code reads as success under
@@ -125,7 +129,7 @@ wait_for "the backend's end" 60 outer_ended
 check "backend stopped between files" \
   grep -qF "Unpacking interrupted after" "$(outer_backend_log run)"
 check "front end killed: folder taken back" [ ! -e "$C/Kavor" ]
-check "front end killed: last install path taken back" eval '! last_path_left'
+check "front end killed: last install path taken back" last_path_gone
 
 # --- A second run while the first one's backend still undoes its work: it
 # waits or is refused with 12, never takes the first run's interruption,

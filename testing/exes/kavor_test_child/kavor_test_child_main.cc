@@ -8,7 +8,9 @@
 //   signal-handle H    signals the event whose handle value is H (decimal);
 //                      exits with 0 when it could, 2 when it could not
 //   print-cwd          writes its current folder to standard output
-//   sleep              waits until it is killed
+//   sleep              waits until it is killed (two minutes at most, so
+//                      that a test that failed before killing it leaves
+//                      no process behind for long)
 //   --backend          the same: stands in for a backend that holds nothing
 //   count-pipe-reads   writes how many read ends of anonymous pipes it
 //                      holds besides its standard handles (inherited ones)
@@ -26,6 +28,8 @@
 #include <string>
 
 namespace {
+
+const DWORD kLongestSleepMs = 120000;
 
 // Exit codes.
 const int kExitOk = 0;
@@ -130,8 +134,8 @@ int Run(int argc, wchar_t** argv) {
   }
   // "--backend": a front end's runner started it as its backend.
   if (wcscmp(mode, L"sleep") == 0 || wcscmp(mode, L"--backend") == 0) {
-    for (;;)
-      ::Sleep(INFINITE);
+    ::Sleep(kLongestSleepMs);
+    return kExitOk;
   }
   return kBadUsage;
 }

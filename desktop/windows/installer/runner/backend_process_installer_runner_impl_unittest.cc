@@ -107,8 +107,9 @@ base::Process LaunchBackend(
 }
 
 // A running backend that was told to stop, or whose front end ended, is
-// gone well within this.
-const base::TimeDelta kStopBound = base::TimeDelta::FromSeconds(5);
+// gone well within this, rollback included, even on a loaded machine; one
+// that ignores it is named long before the old fixed waits ran out.
+const base::TimeDelta kStopBound = base::TimeDelta::FromSeconds(15);
 
 int ExitCodeOf(const base::Process& process,
                base::TimeDelta bound = kProcessBound) {
