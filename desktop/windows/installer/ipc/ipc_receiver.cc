@@ -45,9 +45,15 @@ bool IpcReceiver::Connect(const base::string16& name) {
     LOG(ERROR) << "Could not start IPC thread";
     return false;
   }
-  ipc_thread_.task_runner()->PostTask(
-      FROM_HERE, base::BindOnce(&IpcReceiver::ConnectOnIpcThread,
-                                base::Unretained(this), mailslot.Take()));
+  HANDLE handle = mailslot.Take();
+  if (!ipc_thread_.task_runner()->PostTask(
+          FROM_HERE, base::BindOnce(&IpcReceiver::ConnectOnIpcThread,
+                                    base::Unretained(this), handle))) {
+    // Nobody would ever read the slot: say so instead of seeming connected.
+    LOG(ERROR) << "Could not hand the mailslot to the IPC thread";
+    ::CloseHandle(handle);
+    return false;
+  }
   return true;
 }
 
