@@ -210,6 +210,8 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
       // The user's choices of the first install stay.
       {true, nullptr, "old", "true"},
       {true, "{\"welcome-url\":5}", "old", "true"},
+      // The package's damaged file is only read, never repaired.
+      {false, "{\"welcome-url\":", "old", "false"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.autoupdate);
@@ -229,6 +231,12 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
     WriteInstallerPrefsStep step(context_.get(), &ctx_->own_state,
                                  &command_line);
     EXPECT_EQ(STEP_DONE, Run(&step).status);
+    if (c.include) {
+      EXPECT_TRUE(
+          base::PathExists(package_.Append(L"installer_prefs_include.json")));
+      EXPECT_FALSE(base::PathExists(
+          package_.Append(L"installer_prefs_include.json.bad")));
+    }
 
     std::unique_ptr<base::DictionaryValue> prefs = ReadPrefs();
     std::string text;

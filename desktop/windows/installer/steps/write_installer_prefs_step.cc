@@ -73,12 +73,13 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
       CreateJsonPrefStore(GetPrefsTaskPool(), path);
   JsonPrefStore* store = prefs.get();
 
-  const base::FilePath include_path =
-      GetPackageDir().Append(kIncludeFileName);
-  base::scoped_refptr<JsonPrefStore> include =
-      CreateJsonPrefStore(GetPrefsTaskPool(), include_path);
+  const base::FilePath include_path = GetPackageDir().Append(kIncludeFileName);
+  // Only read: the package's file is never repaired or backed up.
+  const std::unique_ptr<base::DictionaryValue> include =
+      JsonPrefStore::ReadPrefsWithoutChanges(include_path);
   const base::Value* welcome_url = nullptr;
-  if (include->GetValue("welcome-url", &welcome_url) &&
+  if (include &&
+      include->GetWithoutPathExpansion("welcome-url", &welcome_url) &&
       welcome_url->is_string()) {
     LOG(INFO) << "Writing welcome page url pref";
     Set(store, "welcome-url", welcome_url->CreateDeepCopy());
@@ -89,8 +90,9 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
       std::make_unique<base::Value>(settings->GetSingleProfile()));
   if (!settings->GetProfileFolder().empty()) {
     LOG(INFO) << "Writing profile folder pref";
-    Set(store, "profile_path", std::make_unique<base::Value>(
-                                   settings->GetProfileFolder().AsUTF8Unsafe()));
+    Set(store, "profile_path",
+        std::make_unique<base::Value>(
+            settings->GetProfileFolder().AsUTF8Unsafe()));
   }
   if (!settings->GetLanguage().empty()) {
     LOG(INFO) << "Writing install language pref";
@@ -143,7 +145,6 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
         std::make_unique<base::Value>(settings->GetEnableKavorStats()));
   }
 
-  include = nullptr;
   ReleasePrefStoreAndWait(&prefs, path);
   *result = InstallerStepResult(STEP_DONE);
 }
