@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "base/logging.h"
+#include "base/scope_guard.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/service/security_utils.h"
@@ -439,6 +440,14 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
   SecurityUtils* security = SecurityUtilsImpl::GetInstance();
   HKEY key = nullptr;
   std::unique_ptr<SavedSecurityDescriptor> previous_security;
+  // A key that stays, whatever failed, keeps the security it had: the access
+  // granted for the deletion goes only with the key.
+  base::ScopeGuard take_back_grant([&] {
+    if (previous_security && !security->RestoreSecurity(&previous_security)) {
+      LOG(ERROR) << "Could not take back the access granted on "
+                 << object_name;
+    }
+  });
   LONG result = ::RegOpenKeyExW(root_, key_path.c_str(), 0,
                                 kDeleteTreeAccess | view_flags_, &key);
   const bool opened = result == ERROR_SUCCESS;
@@ -534,6 +543,7 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
                    << FormatWin32Error(result);
         return false;
       }
+      take_back_grant.Cancel();
       return true;
     }
     if (result != ERROR_SUCCESS) {

@@ -456,6 +456,44 @@ TEST_F(RegistryOperationsTest, DeletedTreeComesBackWithItsSecurityBeforeAGrant) 
       << "tree and security after rollback";
 }
 
+// A key whose access was widened for the deletion but that refuses to go
+// keeps the security it had.
+class GuardedUndeletableKeyOperation : public SecurityAtCreationOperation {
+ public:
+  using SecurityAtCreationOperation::SecurityAtCreationOperation;
+
+ protected:
+  LONG DeleteKey(const base::string16& key_path) override {
+    return ERROR_ACCESS_DENIED;
+  }
+};
+
+TEST_F(RegistryOperationsTest, KeyThatStaysKeepsItsSecurityBeforeAGrant) {
+  const std::wstring tree = base_ + L"\\Guarded";
+  ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
+  ASSERT_TRUE(SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
+  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
+  NoKeyAccessSecurityUtils security;
+  SecurityUtilsImpl::SetInstanceForTesting(&security);
+  Transaction transaction;
+  const bool deleted =
+      ExecuteOperation(&transaction,
+                       std::make_unique<GuardedUndeletableKeyOperation>(
+                           HKEY_CURRENT_USER, tree, 0),
+                       nullptr);
+  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  EXPECT_FALSE(deleted);
+  // Wine's SetSecurityInfo neither keeps nor sets a key's DACL protection
+  // (the grant drops the "P", the restore's PROTECTED_DACL request is not
+  // heeded), so only the entries are compared.
+  auto entries = [](std::wstring snapshot) {
+    base::ReplaceSubstringsAfterOffset(&snapshot, 0, L"D:P(", L"D:(");
+    return snapshot;
+  };
+  EXPECT_EQ(entries(before), entries(Snapshot(HKEY_CURRENT_USER, base_, 0)))
+      << "the key kept the access granted for its deletion";
+}
+
 // Re-creates keys with a handle that may not set values, as a key whose
 // security refuses its values would.
 class ValuesRefusedOperation : public SecurityAtCreationOperation {
