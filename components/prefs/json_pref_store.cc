@@ -469,18 +469,19 @@ bool JsonPrefStore::SerializeData(std::string* output) {
   pending_lossy_write_ = false;
   write_count_recorder_.RecordWriteOccurred();
 
+  // SetValue refuses such values, but a value changed in place through
+  // GetMutableValue comes only with NotifyValueChanged, if at all: written,
+  // it would make the next read fail and every preference be lost. Cut
+  // before the filter sees the data, so that it sees what is written.
+  if (NestsDeeperThan(*prefs_, kMaxNesting))
+    DropWhatNestsTooDeep(prefs_.get(), kMaxNesting - 1, std::string());
+
   if (pref_filter_) {
     PrefFilter::OnWriteCallbackPair callbacks =
         pref_filter_->FilterSerializeData(prefs_.get());
     if (callbacks.first || callbacks.second)
       RegisterWriteCallbacks(std::move(callbacks));
   }
-
-  // SetValue refuses such values, but a value changed in place through
-  // GetMutableValue comes only with NotifyValueChanged, if at all: written,
-  // it would make the next read fail and every preference be lost.
-  if (NestsDeeperThan(*prefs_, kMaxNesting))
-    DropWhatNestsTooDeep(prefs_.get(), kMaxNesting - 1, std::string());
 
   base::JSONStringValueSerializer serializer(output);
   serializer.set_pretty_print(false);
