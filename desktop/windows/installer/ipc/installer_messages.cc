@@ -183,6 +183,10 @@ void DispatchInstallerMessage(const base::Pickle& message,
   if (!iter.ReadInt(&type))
     return;
 
+  // The switch is on the received int, so that a type outside the table
+  // reaches "default" in every build; a new type needs its case here.
+  static_assert(IPC_MESSAGE_TYPE_COUNT == 10,
+                "every message type needs its case below");
   // Fields after the expected ones belong to a newer writer and are left
   // unread.
   switch (type) {
