@@ -53,15 +53,21 @@ bool IsPathSeparator(wchar_t c) {
 
 // Device names the system reserves in every folder, with or without an
 // extension. The system reserves every serial and parallel port from 1 to 9,
-// so the five ports an older list forgot would open a device too.
+// and 1 to 3 also written as superscript digits, so the ports an older list
+// forgot would open a device too.
 bool IsReservedDeviceName(base::StringPiece16 stem) {
   static const wchar_t* const kReserved[] = {L"CON", L"AUX", L"PRN", L"NUL"};
   for (const wchar_t* name : kReserved) {
     if (base::EqualsCaseInsensitiveASCII(stem, name))
       return true;
   }
-  if (stem.size() != 4 || stem[3] < L'1' || stem[3] > L'9')
+  if (stem.size() != 4)
     return false;
+  const wchar_t digit = stem[3];
+  if ((digit < L'1' || digit > L'9') && digit != L'\u00B9' &&
+      digit != L'\u00B2' && digit != L'\u00B3') {
+    return false;
+  }
   const base::StringPiece16 port = stem.substr(0, 3);
   return base::EqualsCaseInsensitiveASCII(port, L"COM") ||
          base::EqualsCaseInsensitiveASCII(port, L"LPT");

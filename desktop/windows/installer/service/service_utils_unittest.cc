@@ -40,6 +40,7 @@ TEST(ServiceUtilsTest, IsValidPathName) {
       {L"C:\\a\\COM5", false, false},
       {L"C:\\a\\COM0", false, true},
       {L"C:\\a\\lpt9.txt", false, false},
+      {L"C:\\a\\COM\u00B2", false, false},
       {L"C:\\a\\.con", false, true},
       {L"C:", true, true},
       {L"C:\\\\a//b", true, true},
