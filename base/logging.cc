@@ -128,8 +128,8 @@ void WriteLogLine(HANDLE file, const std::string& line) {
     ::Sleep(attempt < 64 ? 0 : 1);
   }
   DWORD num_written;
-  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()),
-              &num_written, nullptr);
+  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &num_written,
+              nullptr);
   if (locked) {
     OVERLAPPED range = lock_range();
     ::UnlockFileEx(file, 0, 1, 0, &range);

@@ -659,7 +659,10 @@ TEST_F(LoggingTest, ThreadsRacingToOpenTheFileShareOneHandle) {
     threads.push_back(std::make_unique<TestThread>([start] {
       ::WaitForSingleObject(start, 10000);
       for (int line = 0; line < kLinesPerThread; ++line)
-        LOG(INFO) << "racing line " << (line < 10 ? "00" : line < 100 ? "0" : "")
+        LOG(INFO) << "racing line "
+                  << (line < 10    ? "00"
+                      : line < 100 ? "0"
+                                   : "")
                   << line;
     }));
   }
@@ -715,16 +718,15 @@ TEST_F(LoggingTest, ProcessesAndThreadsAppendWholeLines) {
   std::atomic<int> own_lines{0};
   std::vector<std::unique_ptr<TestThread>> threads;
   for (int i = 0; i < 2; ++i) {
-    threads.push_back(std::make_unique<TestThread>([&children_done,
-                                                    &own_lines] {
-      while (!children_done.load())
-        LOG(INFO) << "own line " << own_lines++;
-    }));
+    threads.push_back(
+        std::make_unique<TestThread>([&children_done, &own_lines] {
+          while (!children_done.load())
+            LOG(INFO) << "own line " << own_lines++;
+        }));
   }
   for (Process& child : children) {
     int exit_code = -1;
-    if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(30),
-                                      &exit_code)) {
+    if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(30), &exit_code)) {
       child.Terminate(1, true);
       ADD_FAILURE() << "a logging child did not end within 30 s";
     }
@@ -742,10 +744,10 @@ TEST_F(LoggingTest, ProcessesAndThreadsAppendWholeLines) {
   int broken = 0;
   for (const std::string& line : lines) {
     const size_t text = line.find("] ");
-    const bool prefix_whole =
-        text != std::string::npos && line[0] == '[' &&
-        line.find(":INFO:") == 16 && line.back() == '\n' &&
-        line.find('[', 1) == std::string::npos;
+    const bool prefix_whole = text != std::string::npos && line[0] == '[' &&
+                              line.find(":INFO:") == 16 &&
+                              line.back() == '\n' &&
+                              line.find('[', 1) == std::string::npos;
     std::string tag;
     int number = -1;
     if (prefix_whole) {

@@ -161,12 +161,10 @@ bool InstallerUtilsImpl::ReadFilesList(const base::FilePath& path,
     base::FilePath relative;
     std::string reason;
     if (!MakeSafeRelativePath(base::UTF8ToWide(piece), &relative, &reason)) {
-      const std::string message = "Files list entry '" +
-                                  PrintableEntry(piece) +
-                                  "' refused: " + reason;
+      const std::string message =
+          "Files list entry '" + PrintableEntry(piece) + "' refused: " + reason;
       LOG(ERROR) << message << " (" << path.value() << ")";
-      return SetLastInstallerError(RESULT_GENERAL_ERROR, message,
-                                   path.value());
+      return SetLastInstallerError(RESULT_GENERAL_ERROR, message, path.value());
     }
     piece = base::WideToUTF8(relative.value());
   }

@@ -88,10 +88,14 @@ TEST(InstallerUtilsTest, MakeSafeRelativePath) {
 // name the target or its parent once cut.
 TEST(InstallerUtilsTest, MakeSafeRelativePathRefusesControlCharacters) {
   const std::wstring kEntries[] = {
-      std::wstring(L"..\\\0x", 5), std::wstring(L"a/..\\\0", 6),
-      std::wstring(L"\0", 1),        std::wstring(L"a\0b.dll", 7),
-      L"a\tb.dll",                  L"a\x1F",
-      L"a\x7F",                     L"dir\\a\nb",
+      std::wstring(L"..\\\0x", 5),
+      std::wstring(L"a/..\\\0", 6),
+      std::wstring(L"\0", 1),
+      std::wstring(L"a\0b.dll", 7),
+      L"a\tb.dll",
+      L"a\x1F",
+      L"a\x7F",
+      L"dir\\a\nb",
   };
   for (const std::wstring& entry : kEntries) {
     base::FilePath relative(L"unchanged");

@@ -213,9 +213,9 @@ TEST(PrefDefaultOverridesFetcherTest, OnlyAWholeAnswerTakesTheFileName) {
   bool dropped_done = false;
   {
     ScopedOverridesServer server(silent.Url());
-    dropped->Fetch(folder.GetPath(), "utm.source=refused",
-                   base::BindOnce([](bool* done) { *done = true; },
-                                  &dropped_done));
+    dropped->Fetch(
+        folder.GetPath(), "utm.source=refused",
+        base::BindOnce([](bool* done) { *done = true; }, &dropped_done));
   }
   EXPECT_FALSE(base::PathExists(file)) << "a fetch under way shows as whole";
 
@@ -227,8 +227,7 @@ TEST(PrefDefaultOverridesFetcherTest, OnlyAWholeAnswerTakesTheFileName) {
   base::RunLoop run_loop;
   {
     ScopedOverridesServer server(answering.Url("/prefs"));
-    winner.Fetch(folder.GetPath(), "utm.source=winner",
-                 run_loop.QuitClosure());
+    winner.Fetch(folder.GetPath(), "utm.source=winner", run_loop.QuitClosure());
   }
   ASSERT_TRUE(base::RunWithin(&run_loop, "the winner's fetch"));
   std::string stored;

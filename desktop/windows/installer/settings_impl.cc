@@ -446,9 +446,8 @@ void SettingsImpl::SetInstallFolder(const base::FilePath& path) {
   // reply must end on the current folder. FilePath's equality ignores only
   // the drive letter's case.
   const bool same =
-      pending_fetch_
-          ? folder_being_applied_ && path == *folder_being_applied_
-          : path == folder_details_->GetPath();
+      pending_fetch_ ? folder_being_applied_ && path == *folder_being_applied_
+                     : path == folder_details_->GetPath();
   if (!same)
     FetchFolderDetails(path, FetchPurpose::kApply);
 }

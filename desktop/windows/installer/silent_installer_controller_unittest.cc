@@ -254,7 +254,8 @@ TEST_F(SilentInstallerControllerTest, BackendEndWithoutOutcomeIsAFailure) {
       {0, true, RESULT_FILE_IN_USE, RESULT_FILE_IN_USE},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.exit_result << " " << c.error_reported);
+    SCOPED_TRACE(testing::Message()
+                 << c.exit_result << " " << c.error_reported);
     SilentInstallerController controller(
         std::make_unique<FakeRunner>(&runner_log_), &settings_);
     if (c.success_reported)

@@ -195,8 +195,7 @@ bool IsWineOwnProcess(HANDLE process) {
   const std::wstring name = image.substr(slash + 1);
   const std::wstring windows_folder(windows, windows_size);
   if (_wcsicmp(folder.c_str(), windows_folder.c_str()) != 0 &&
-      _wcsicmp(folder.c_str(), (windows_folder + L"\\system32").c_str()) !=
-          0) {
+      _wcsicmp(folder.c_str(), (windows_folder + L"\\system32").c_str()) != 0) {
     return false;
   }
   for (const wchar_t* known : kNames) {
@@ -220,9 +219,9 @@ bool OnlyWineOwnProcessesLeft(HANDLE job) {
     return false;
   }
   for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-    HANDLE process = ::OpenProcess(
-        PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
-        static_cast<DWORD>(ids.list.ProcessIdList[i]));
+    HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                      static_cast<DWORD>(ids.list.ProcessIdList[i]));
     if (!process)
       return false;
     const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;

@@ -82,8 +82,7 @@ void TrackingDataDictionary::SetString(const std::string& key,
   if (parts > static_cast<size_t>(base::JSONReader::kStackMaxDepth)) {
     LOG(ERROR) << "Tracking value dropped: key of " << parts
                << " parts beginning \"" << key.substr(0, 64)
-               << "\" is deeper than the "
-               << base::JSONReader::kStackMaxDepth
+               << "\" is deeper than the " << base::JSONReader::kStackMaxDepth
                << " levels that the tracking data can carry";
     return;
   }

@@ -438,9 +438,8 @@ TEST_F(MainProcessInstallerRunnerTest, AbandonedMutexIsTakenAndKeptPastStop) {
   const base::string16 name =
       MakeKernelObjectName(L"Kavor/Installer", settings_.folder, true);
   base::win::ScopedHandle witness;
-  base::RunOnThreadAndJoin([&] {
-    witness.Set(::CreateMutexW(nullptr, TRUE, name.c_str()));
-  });
+  base::RunOnThreadAndJoin(
+      [&] { witness.Set(::CreateMutexW(nullptr, TRUE, name.c_str())); });
   ASSERT_TRUE(witness.IsValid());
   ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
       base::FILE_EXE, own_program_.DirName().Append(L"kavor_test_child.exe"),

@@ -28,15 +28,13 @@ base::string16 FirewallManagerFactory::GetGroupName() {
 
 // static
 std::unique_ptr<FirewallManager> FirewallManager::Create(
-    FirewallManagerFactory* factory,
-    const base::FilePath& application_path) {
+    FirewallManagerFactory* factory, const base::FilePath& application_path) {
   if (TestingCreator())
     return TestingCreator().Run(application_path);
   // The rules over the Windows Firewall's COM interfaces are not part of
   // this build yet.
-  VLOG(1) << "Firewall rules are not available for "
-          << application_path.value() << " ("
-          << factory->GetGroupName() << ")";
+  VLOG(1) << "Firewall rules are not available for " << application_path.value()
+          << " (" << factory->GetGroupName() << ")";
   return nullptr;
 }
 

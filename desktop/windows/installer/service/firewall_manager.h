@@ -28,8 +28,7 @@ class FirewallManager {
  public:
   // Null when the firewall cannot be reached; the caller logs it.
   static std::unique_ptr<FirewallManager> Create(
-      FirewallManagerFactory* factory,
-      const base::FilePath& application_path);
+      FirewallManagerFactory* factory, const base::FilePath& application_path);
 
   virtual ~FirewallManager() = default;
 

@@ -66,9 +66,10 @@ void Installation::RemoveStrayProgIdKey(bool all_users) {
   }
   VLOG(1) << "Removing the stray class key " << kStrayProgIdKey;
   Transaction transaction;
-  ExecuteOperation(&transaction, std::make_unique<DeleteRegKeyOperation>(
-                                     root, kStrayProgIdKey, 0),
-                   nullptr);
+  ExecuteOperation(
+      &transaction,
+      std::make_unique<DeleteRegKeyOperation>(root, kStrayProgIdKey, 0),
+      nullptr);
   CommitOperations(&transaction);
 }
 

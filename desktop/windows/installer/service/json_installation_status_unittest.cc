@@ -277,22 +277,24 @@ TEST(JsonInstallationStatusTest, RefusesControlCharactersInPaths) {
   const struct {
     void (*edit)(InstallationStatus*, const std::wstring&);
   } kCases[] = {
-      {[](InstallationStatus* s, const std::wstring& p) { s->path = FilePath(p); }},
       {[](InstallationStatus* s, const std::wstring& p) {
-         s->subfolder = FilePath(p);
-       }},
+        s->path = FilePath(p);
+      }},
       {[](InstallationStatus* s, const std::wstring& p) {
-         s->files.push_back(FilePath(p));
-       }},
+        s->subfolder = FilePath(p);
+      }},
       {[](InstallationStatus* s, const std::wstring& p) {
-         s->root_files.push_back(FilePath(p));
-       }},
+        s->files.push_back(FilePath(p));
+      }},
       {[](InstallationStatus* s, const std::wstring& p) {
-         s->menu_shortcut = FilePath(p);
-       }},
+        s->root_files.push_back(FilePath(p));
+      }},
       {[](InstallationStatus* s, const std::wstring& p) {
-         s->components.push_back({"c", FilePath(p)});
-       }},
+        s->menu_shortcut = FilePath(p);
+      }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+        s->components.push_back({"c", FilePath(p)});
+      }},
   };
   base::ScopedTempDir dir;
   ASSERT_TRUE(dir.CreateUniqueTempDir());

@@ -142,8 +142,8 @@ void BuildRegistryEntryTemplates(
           L"command",
           nullptr, REG_SZ, L"\"{InstallFolder}\\Launcher.exe\" \"%1\"", kXp,
           nullptr, kReleaseStream, 4, 0),
-      Row(kAppPaths, nullptr, REG_SZ, L"\"{InstallFolder}\\Launcher.exe\"",
-          kXp, nullptr, kReleaseStream, 0, 0),
+      Row(kAppPaths, nullptr, REG_SZ, L"\"{InstallFolder}\\Launcher.exe\"", kXp,
+          nullptr, kReleaseStream, 0, 0),
       Row(kAppPaths, L"Path", REG_SZ, L"\"{InstallFolder}\"", kXp, nullptr,
           kReleaseStream, 0, 0),
       // Keeps the compatibility assistant from stepping in when the

@@ -88,9 +88,9 @@ DWORD GetObjectSecurity(const base::string16& object_name,
                                  nullptr, dacl, nullptr, descriptor->receive());
     }
   } else {
-    result = ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info,
-                                     nullptr, nullptr, dacl, nullptr,
-                                     descriptor->receive());
+    result =
+        ::GetNamedSecurityInfoW(object_name.c_str(), object_type, info, nullptr,
+                                nullptr, dacl, nullptr, descriptor->receive());
   }
   if (result == ERROR_SUCCESS && !descriptor->is_valid())
     result = ERROR_INVALID_SECURITY_DESCR;
@@ -361,9 +361,9 @@ bool SecurityUtilsImpl::GrantAccess(
   // A NULL DACL lets everyone in and has no entries to carry over.
   ULONG entry_count = 0;
   base::win::ScopedLocalAllocAs<PEXPLICIT_ACCESSW> entries;
-  if (old_dacl && ::GetExplicitEntriesFromAclW(old_dacl, &entry_count,
-                                               entries.receive()) !=
-                      ERROR_SUCCESS) {
+  if (old_dacl &&
+      ::GetExplicitEntriesFromAclW(old_dacl, &entry_count, entries.receive()) !=
+          ERROR_SUCCESS) {
     return false;
   }
 

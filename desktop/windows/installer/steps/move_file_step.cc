@@ -24,12 +24,12 @@ void MoveFileStep::Execute(InstallerStepResult* result, int attempt) {
   const base::FilePath install_folder =
       GetContext()->GetInstallFolderFromSettings();
   std::string error;
-  if (ExecuteOperation(GetContext()->GetTransaction(),
-                       std::make_unique<MoveFileOperation>(
-                           GetTargetFolder().Append(relative_path_),
-                           install_folder.Append(relative_path_),
-                           GetTargetFolder()),
-                       &error)) {
+  if (ExecuteOperation(
+          GetContext()->GetTransaction(),
+          std::make_unique<MoveFileOperation>(
+              GetTargetFolder().Append(relative_path_),
+              install_folder.Append(relative_path_), GetTargetFolder()),
+          &error)) {
     GetStatusUnderConstruction()->root_files.push_back(relative_path_);
     *result = InstallerStepResult(STEP_DONE);
     return;

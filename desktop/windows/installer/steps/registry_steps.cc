@@ -71,8 +71,7 @@ SetupRegistryStep::SetupRegistryStep(InstallerStepContext* context,
 SetupRegistryStep::~SetupRegistryStep() = default;
 
 // static
-bool SetupRegistryStep::BuildUninstallKeyName(HKEY root,
-                                              base::string16* name) {
+bool SetupRegistryStep::BuildUninstallKeyName(HKEY root, base::string16* name) {
   const base::string16 base_name = GetUninstallRegistryKey() + L"\\" +
                                    base::UTF8ToUTF16(GetProductName()) + L" " +
                                    base::UTF8ToUTF16(GetVersionString());
@@ -214,7 +213,8 @@ void CleanRegistryStep::CleanKey(HKEY root, const RegistryKeyRecord& record) {
     base::string16 location;
     if (launcher_bitness_ == EXECUTABLE_OTHER &&
         native.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS &&
-        native.ReadStringValue(L"InstallLocation", &location) == ERROR_SUCCESS &&
+        native.ReadStringValue(L"InstallLocation", &location) ==
+            ERROR_SUCCESS &&
         base::FilePath::CompareIgnoreCase(
             location, GetContext()->GetInstallFolder().value()) == 0) {
       native.Close();

@@ -35,14 +35,15 @@ class ScopedRegistryRoots {
               std::to_wstring(::GetCurrentProcessId()) + L"-" +
               std::to_wstring(::GetTickCount64())),
         // Every hive has "Software"; the registry operations build below it.
-        user_software_(HKEY_CURRENT_USER, (tree_ + L"\\user\\Software").c_str(),
+        user_software_(HKEY_CURRENT_USER,
+                       (tree_ + L"\\user\\Software").c_str(),
                        KEY_ALL_ACCESS),
         machine_software_(HKEY_CURRENT_USER,
                           (tree_ + L"\\machine\\Software").c_str(),
                           KEY_ALL_ACCESS),
         user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
-        machine_(HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(),
-                 KEY_ALL_ACCESS) {
+        machine_(
+            HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(), KEY_ALL_ACCESS) {
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
     EXPECT_EQ(ERROR_SUCCESS,
@@ -70,7 +71,9 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 }
 
 // "missing" when the value or its key is not there.
-std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* name) {
+std::wstring ReadText(HKEY root,
+                      const std::wstring& path,
+                      const wchar_t* name) {
   base::win::RegKey key;
   std::wstring value;
   if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
@@ -156,13 +159,13 @@ TEST_F(RegistryStepsTest, SetupForTheUserWritesRecordsAndRollsBack) {
   const HKEY root = HKEY_CURRENT_USER;
   EXPECT_EQ(L"\"" + install() + L"\\Launcher.exe\" -noautoupdate -- \"%1\"",
             ReadText(root, kCommandKey, nullptr));
-  EXPECT_EQ(install(),
-            ReadText(root, UninstallKey(L""), L"InstallLocation"));
+  EXPECT_EQ(install(), ReadText(root, UninstallKey(L""), L"InstallLocation"));
   EXPECT_TRUE(KeyExists(root, std::wstring(kDdeExecKey) + L"\\Topic"));
   // This build's stream does not claim the executable name.
-  EXPECT_FALSE(KeyExists(
-      root, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
-            L"kavor.exe"));
+  EXPECT_FALSE(
+      KeyExists(root,
+                L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+                L"kavor.exe"));
   EXPECT_EQ(nullptr, context_->GetRecordedRegistryValues(root));
 
   // Each key once, with the largest depth of its rows; every recorded text
@@ -237,8 +240,8 @@ TEST_F(RegistryStepsTest, UninstallKeyTakesTheFirstFreeSuffix) {
     for (const wchar_t* suffix : test.existing)
       SetText(HKEY_CURRENT_USER, UninstallKey(suffix), L"DisplayName", L"x");
     base::string16 name;
-    EXPECT_TRUE(SetupRegistryStep::BuildUninstallKeyName(HKEY_CURRENT_USER,
-                                                         &name));
+    EXPECT_TRUE(
+        SetupRegistryStep::BuildUninstallKeyName(HKEY_CURRENT_USER, &name));
     EXPECT_EQ(UninstallKey(test.chosen), name);
   }
 }
@@ -317,8 +320,8 @@ TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
   const HKEY user = HKEY_CURRENT_USER;
   const HKEY machine = HKEY_LOCAL_MACHINE;
   const std::wstring base = L"Software\\Kavor Test";
-  for (const wchar_t* key : {L"\\Values", L"\\One\\Key", L"\\Three\\A\\B\\C",
-                             L"\\Hostile\\A\\B"}) {
+  for (const wchar_t* key :
+       {L"\\Values", L"\\One\\Key", L"\\Three\\A\\B\\C", L"\\Hostile\\A\\B"}) {
     SetText(user, base + key, L"a", L"1");
     SetText(user, base + key, L"b", L"2");
   }

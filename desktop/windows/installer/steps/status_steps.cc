@@ -138,8 +138,7 @@ void InstallTrackingDataStep::Execute(InstallerStepResult* result,
 }
 
 WriteInstallationStatusStep::WriteInstallationStatusStep(
-    InstallerStepContext* context,
-    bool merge_existing)
+    InstallerStepContext* context, bool merge_existing)
     : InstallerStep(merge_existing ? "update_installation_status"
                                    : "write_installation_status",
                     context),
@@ -169,9 +168,9 @@ void WriteInstallationStatusStep::Execute(InstallerStepResult* result,
     status = *built;
   }
   if (!WriteStatus(GetContext(), status)) {
-    *result = InstallerStepResult(STEP_FAILED, RESULT_GENERAL_ERROR,
-                                  base::string16(),
-                                  "Failed saving the installation status");
+    *result =
+        InstallerStepResult(STEP_FAILED, RESULT_GENERAL_ERROR, base::string16(),
+                            "Failed saving the installation status");
     return;
   }
   *result = InstallerStepResult(STEP_DONE);
@@ -181,8 +180,7 @@ SetupFileAndProtocolHandlersStep::SetupFileAndProtocolHandlersStep(
     InstallerStepContext* context)
     : InstallerStep("setup_file_and_protocol_handlers", context) {}
 
-SetupFileAndProtocolHandlersStep::~SetupFileAndProtocolHandlersStep() =
-    default;
+SetupFileAndProtocolHandlersStep::~SetupFileAndProtocolHandlersStep() = default;
 
 void SetupFileAndProtocolHandlersStep::Execute(InstallerStepResult* result,
                                                int attempt) {
@@ -281,9 +279,9 @@ void RemoveOldFilesStep::Execute(InstallerStepResult* result, int attempt) {
     else if (name.find(L".json.") != base::string16::npos)
       RemoveOldInstallation(path, false);
   }
-  base::FileEnumerator left(old_status, false,
-                           base::FileEnumerator::FILES |
-                               base::FileEnumerator::DIRECTORIES);
+  base::FileEnumerator left(
+      old_status, false,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
   if (left.Next().empty() && !base::DeleteFile(old_status, false)) {
     LOG(WARNING) << "Cannot remove " << old_status.value();
   }
@@ -322,27 +320,26 @@ void RemoveOldFilesStep::RemoveOldInstallation(const base::FilePath& path,
   // Without a usable subfolder the old files would be looked for in the
   // install folder itself, among the current installation's files.
   base::FilePath folder;
-  if (!status ||
-      !JoinRecordedPath(GetContext()->GetInstallFolder(), status->subfolder,
-                        &folder)) {
+  if (!status || !JoinRecordedPath(GetContext()->GetInstallFolder(),
+                                   status->subfolder, &folder)) {
     LOG(ERROR) << "Found invalid old status file: " << path.value()
                << (reader ? " " + reader->GetError() : std::string());
     return;
   }
   LOG(INFO) << "Found old status file: " << path.value();
 
-  const bool uninstall =
-      GetSettings()->GetOperation() == OPERATION_UNINSTALL;
+  const bool uninstall = GetSettings()->GetOperation() == OPERATION_UNINSTALL;
   Transaction transaction;
   bool all_deleted = true;
   for (const base::FilePath& entry : status->files) {
     base::FilePath file;
     std::string error;
     if (JoinRecordedPath(folder, entry, &file) &&
-        ExecuteOperation(&transaction,
-                         std::make_unique<DeleteFileOperation>(
-                             file, true, true, GetContext()->GetInstallFolder()),
-                         &error)) {
+        ExecuteOperation(
+            &transaction,
+            std::make_unique<DeleteFileOperation>(
+                file, true, true, GetContext()->GetInstallFolder()),
+            &error)) {
       continue;
     }
     LOG(ERROR) << "Cannot delete the old file " << entry.value() << ": "
@@ -370,8 +367,7 @@ RemoveOldRootFilesStep::RemoveOldRootFilesStep(InstallerStepContext* context)
 
 RemoveOldRootFilesStep::~RemoveOldRootFilesStep() = default;
 
-void RemoveOldRootFilesStep::Execute(InstallerStepResult* result,
-                                     int attempt) {
+void RemoveOldRootFilesStep::Execute(InstallerStepResult* result, int attempt) {
   LOG(INFO) << "Removing old files from installation root";
   const base::FilePath install_folder = GetContext()->GetInstallFolder();
   for (const base::FilePath& entry :
@@ -379,11 +375,10 @@ void RemoveOldRootFilesStep::Execute(InstallerStepResult* result,
     base::FilePath file;
     std::string error;
     if (JoinRecordedPath(install_folder, entry, &file) &&
-        !ExecuteOperation(
-            GetContext()->GetTransaction(),
-            std::make_unique<DeleteFileOperation>(file, false, true,
-                                                  install_folder),
-            &error)) {
+        !ExecuteOperation(GetContext()->GetTransaction(),
+                          std::make_unique<DeleteFileOperation>(
+                              file, false, true, install_folder),
+                          &error)) {
       LOG(WARNING) << "Cannot delete " << file.value() << ": " << error;
     }
   }
@@ -418,14 +413,13 @@ void MoveOldStatusStep::Execute(InstallerStepResult* result, int attempt) {
     }
   }
   LOG(INFO) << "Moving old status file.";
-  const base::FilePath destination = old_status.Append(
-      status.BaseName().value() + L"." +
-      base::Int64ToString16(base::Time::Now().ToTimeT()));
-  if (!ExecuteOperation(
-          GetContext()->GetTransaction(),
-          std::make_unique<MoveFileOperation>(status, destination,
-                                              install_folder),
-          &error)) {
+  const base::FilePath destination =
+      old_status.Append(status.BaseName().value() + L"." +
+                        base::Int64ToString16(base::Time::Now().ToTimeT()));
+  if (!ExecuteOperation(GetContext()->GetTransaction(),
+                        std::make_unique<MoveFileOperation>(status, destination,
+                                                            install_folder),
+                        &error)) {
     LOG(ERROR) << "Cannot move " << status.value() << ": " << error;
   }
 }
@@ -435,8 +429,7 @@ UninstallFinalizeStep::UninstallFinalizeStep(InstallerStepContext* context)
 
 UninstallFinalizeStep::~UninstallFinalizeStep() = default;
 
-void UninstallFinalizeStep::Execute(InstallerStepResult* result,
-                                    int attempt) {
+void UninstallFinalizeStep::Execute(InstallerStepResult* result, int attempt) {
   LOG(INFO) << "Finalizing the uninstallation";
   const base::FilePath status =
       GetContext()->GetInstallFolder().Append(kInstallationStatusFileName);

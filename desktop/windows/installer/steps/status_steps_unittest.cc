@@ -60,8 +60,7 @@ class State : public test::FakeInterprocessState {
 // existing installation's status.
 class Context : public test::StepTestContext {
  public:
-  explicit Context(const base::FilePath& root)
-      : test::StepTestContext(root) {
+  explicit Context(const base::FilePath& root) : test::StepTestContext(root) {
     own_settings.folder = settings.folder;
     set_settings(&own_settings);
   }
@@ -139,8 +138,8 @@ class StatusStepsTest : public test::StepTest {
         },
         &scheduler_));
     SetFirewallManagerCreatorForTesting(base::BindRepeating(
-        [](std::vector<std::string>* log, const base::FilePath& path)
-            -> std::unique_ptr<FirewallManager> {
+        [](std::vector<std::string>* log,
+           const base::FilePath& path) -> std::unique_ptr<FirewallManager> {
           return std::make_unique<FakeFirewall>(log, path);
         },
         &firewall_));
@@ -181,9 +180,9 @@ class StatusStepsTest : public test::StepTest {
   // The names in |folder|, sorted.
   static std::vector<std::string> Names(const base::FilePath& folder) {
     std::vector<std::string> names;
-    base::FileEnumerator files(folder, false,
-                               base::FileEnumerator::FILES |
-                                   base::FileEnumerator::DIRECTORIES);
+    base::FileEnumerator files(
+        folder, false,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath p = files.Next(); !p.empty(); p = files.Next())
       names.push_back(p.BaseName().AsUTF8Unsafe());
     std::sort(names.begin(), names.end());
@@ -243,11 +242,9 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
     EXPECT_TRUE(prefs->GetString("welcome-url", &text) &&
                 text == c.expected_welcome);
     int count = 0;
-    EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count) &&
-                count == 3);
+    EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count) && count == 3);
     bool flag = false;
-    EXPECT_TRUE(prefs->GetBoolean("autoupdate", &flag) &&
-                flag == c.autoupdate);
+    EXPECT_TRUE(prefs->GetBoolean("autoupdate", &flag) && flag == c.autoupdate);
     EXPECT_TRUE(prefs->GetBoolean("single_profile", &flag) && flag);
     EXPECT_TRUE(prefs->GetString("language", &text) && text == "de");
     EXPECT_TRUE(prefs->GetString("last_installation_guid", &text) &&
@@ -336,10 +333,11 @@ TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
   std::vector<std::string> names = Names(old_status);
   ASSERT_EQ(1u, names.size());
   const std::string kPrefix = "installation_status.json.";
-  EXPECT_TRUE(base::StartsWith(names[0], kPrefix, base::CompareCase::SENSITIVE) &&
-              names[0].size() > kPrefix.size() &&
-              names[0].find_first_not_of("0123456789", kPrefix.size()) ==
-                  std::string::npos)
+  EXPECT_TRUE(
+      base::StartsWith(names[0], kPrefix, base::CompareCase::SENSITIVE) &&
+      names[0].size() > kPrefix.size() &&
+      names[0].find_first_not_of("0123456789", kPrefix.size()) ==
+          std::string::npos)
       << names[0];
   // Undone with the run, folder and all.
   RollbackOperations(ctx_->GetTransaction());
@@ -358,9 +356,9 @@ TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
                  {"a.dll", "sub\\b.dll", "missing.dll"});
   WriteOldStatus(old_status.Append(L"installation_status.json.2"), "2",
                  {"c.dll", "d.dll"});
-  base::win::ScopedHandle busy(::CreateFileW(
-      install_.Append(L"2\\d.dll").value().c_str(), GENERIC_READ,
-      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  base::win::ScopedHandle busy(
+      ::CreateFileW(install_.Append(L"2\\d.dll").value().c_str(), GENERIC_READ,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(busy.IsValid());
   ctx_->own_settings.operation = OPERATION_UPGRADE;
   {
@@ -428,7 +426,7 @@ TEST_F(StatusStepsTest, OldStatusesCannotReachOutsideTheirFolder) {
 TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
   const struct {
     bool initializes, registers, copy_only, all_users, temporary_permission;
-    const char* prefs;  // null: no file
+    const char* prefs;   // null: no file
     int expected_count;  // -1: key absent
     const char* error;   // expected error line, null: none
   } kCases[] = {
@@ -509,10 +507,9 @@ TEST_F(StatusStepsTest, UninstallFinalizeFailsWhenTheStatusStays) {
   Write(install_, "installation_status.json", "s");
   UninstallFinalizeStep step(context_.get());
   {
-    base::win::ScopedHandle busy(::CreateFileW(file.value().c_str(),
-                                               GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, 0,
-                                               nullptr));
+    base::win::ScopedHandle busy(
+        ::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy.IsValid());
     const InstallerStepResult result = Run(&step);
     EXPECT_EQ(STEP_FAILED, result.status);

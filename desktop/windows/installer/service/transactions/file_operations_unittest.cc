@@ -431,15 +431,30 @@ TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
     const char* error;  // null: succeeds, then is rolled back
     const char* victim_after;
   } kCases[] = {
-      {"escaping entry", {L"a.txt", L"..\\victim.txt"}, {}, 0,
+      {"escaping entry",
+       {L"a.txt", L"..\\victim.txt"},
+       {},
+       0,
        "Archive entry outside the destination folder: ..\\victim.txt",
        "precious"},
-      {"failed extraction", {L"a.txt", L"b.txt"}, {}, 5,
-       "Could not lzma unpack, error code: 5", "precious"},
+      {"failed extraction",
+       {L"a.txt", L"b.txt"},
+       {},
+       5,
+       "Could not lzma unpack, error code: 5",
+       "precious"},
       // Only overwritten, not made: still there after the rollback.
-      {"reader writing unlisted", {L"b.txt"}, {L"b.txt", L"..\\victim.txt"},
-       0, "Archive entry outside the destination folder: ", "new"},
-      {"rolled back", {L"a.txt", L"sub\\", L"sub\\c.txt"}, {}, 0, nullptr,
+      {"reader writing unlisted",
+       {L"b.txt"},
+       {L"b.txt", L"..\\victim.txt"},
+       0,
+       "Archive entry outside the destination folder: ",
+       "new"},
+      {"rolled back",
+       {L"a.txt", L"sub\\", L"sub\\c.txt"},
+       {},
+       0,
+       nullptr,
        "precious"},
   };
   for (const auto& c : kCases) {
@@ -468,8 +483,8 @@ TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
   }
   // Committed, the replaced file is gone for good.
   ScriptedReader reader({L"a.txt"}, {L"a.txt"}, 0);
-  ASSERT_TRUE(Run(std::make_unique<UnpackArchiveOperation>(
-      archive, destination, &reader, nullptr)));
+  ASSERT_TRUE(Run(std::make_unique<UnpackArchiveOperation>(archive, destination,
+                                                           &reader, nullptr)));
   CommitOperations(&transaction_);
   EXPECT_EQ("new", Read(replaced)) << "replaced file after commit";
   EXPECT_FALSE(base::PathExists(Path(L"u\\dest\\a.txt.1520900000.old")))
@@ -577,13 +592,13 @@ TEST_F(FileOperationsTest, BusyFileThatCannotGoBackIsNeverDeleted) {
     {
       // Held open the way a running program is: it can be renamed, not
       // opened for writing.
-      base::win::ScopedHandle busy(::CreateFileW(
-          program.value().c_str(), GENERIC_READ,
-          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-          FILE_ATTRIBUTE_NORMAL, nullptr));
+      base::win::ScopedHandle busy(
+          ::CreateFileW(program.value().c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       ASSERT_TRUE(busy.IsValid());
-      EXPECT_FALSE(Run(std::make_unique<StuckDeleteOperation>(program,
-                                                              failures)))
+      EXPECT_FALSE(
+          Run(std::make_unique<StuckDeleteOperation>(program, failures)))
           << "delete of a busy program";
     }
     CommitOperations(&transaction_);

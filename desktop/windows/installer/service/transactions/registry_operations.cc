@@ -388,14 +388,13 @@ void DeleteRegKeyOperation::Rollback() {
     // A key that exists again keeps what it holds now.
     if (disposition == REG_CREATED_NEW_KEY) {
       for (const auto& value : saved->values) {
-        const LONG result = ::RegSetValueExW(
-            key, value->name.c_str(), 0, value->type,
-            value->data.empty() ? nullptr : value->data.data(),
-            static_cast<DWORD>(value->data.size()));
+        const LONG result =
+            ::RegSetValueExW(key, value->name.c_str(), 0, value->type,
+                             value->data.empty() ? nullptr : value->data.data(),
+                             static_cast<DWORD>(value->data.size()));
         if (result != ERROR_SUCCESS) {
-          LOG(ERROR) << "Failed to restore the value " << value->name
-                     << " of " << saved->key_path << ": "
-                     << FormatWin32Error(result);
+          LOG(ERROR) << "Failed to restore the value " << value->name << " of "
+                     << saved->key_path << ": " << FormatWin32Error(result);
           complete = false;
         }
       }
@@ -444,8 +443,7 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
   // granted for the deletion goes only with the key.
   base::ScopeGuard take_back_grant([&] {
     if (previous_security && !security->RestoreSecurity(&previous_security)) {
-      LOG(ERROR) << "Could not take back the access granted on "
-                 << object_name;
+      LOG(ERROR) << "Could not take back the access granted on " << object_name;
     }
   });
   LONG result = ::RegOpenKeyExW(root_, key_path.c_str(), 0,

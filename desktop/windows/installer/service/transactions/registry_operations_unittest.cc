@@ -91,8 +91,8 @@ bool SetDacl(const std::wstring& path, const wchar_t* sddl) {
     return false;
   }
   HKEY key = nullptr;
-  LONG result = ::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC,
-                                &key);
+  LONG result =
+      ::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, &key);
   if (result == ERROR_SUCCESS) {
     result = ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
     ::RegCloseKey(key);
@@ -401,10 +401,10 @@ TEST_F(RegistryOperationsTest, DeletedTreeComesBackAsItWasOrAsItIsAgain) {
   for (bool made_again : {false, true}) {
     SCOPED_TRACE(made_again ? "made again" : "as it was");
     Transaction transaction;
-    ASSERT_TRUE(ExecuteOperation(&transaction,
-                                 std::make_unique<DeleteRegKeyOperation>(
-                                     HKEY_CURRENT_USER, tree, 0),
-                                 nullptr));
+    ASSERT_TRUE(ExecuteOperation(
+        &transaction,
+        std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, tree, 0),
+        nullptr));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, tree, 0)) << "deleted tree";
     std::wstring expected = before;
     if (made_again) {
@@ -437,7 +437,8 @@ class NoKeyAccessSecurityUtils : public SecurityUtilsImpl {
 
 // A tree deleted after its access was widened comes back with the security
 // it had before the grant.
-TEST_F(RegistryOperationsTest, DeletedTreeComesBackWithItsSecurityBeforeAGrant) {
+TEST_F(RegistryOperationsTest,
+       DeletedTreeComesBackWithItsSecurityBeforeAGrant) {
   const std::wstring tree = base_ + L"\\Guarded";
   ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
   ASSERT_TRUE(SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
@@ -537,9 +538,10 @@ TEST_F(RegistryOperationsTest, RollbackThatCannotRestoreValuesSaysSo) {
     GetLastInstallerError(&code, &message, nullptr);
     EXPECT_EQ(earlier_failure ? RESULT_COPY_FAILED : RESULT_GENERAL_ERROR, code)
         << "code of the record";
-    const std::string expected = "Rollback of the deleted registry key "
-                                 "CURRENT_USER\\" +
-                                 base::WideToUTF8(tree) + " is incomplete";
+    const std::string expected =
+        "Rollback of the deleted registry key "
+        "CURRENT_USER\\" +
+        base::WideToUTF8(tree) + " is incomplete";
     EXPECT_EQ(earlier_failure ? "copy failed\n" + expected : expected, message)
         << "message of the record";
     ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
