@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,19 +126,25 @@ class RegistryStepsTest : public testing::Test {
     context_ = std::make_unique<RegistryStepContext>(dir_.GetPath());
     settings_.folder = context_->settings.folder;
     context_->set_settings(&settings_);
-    roots_.reset();
-    roots_ = std::make_unique<ScopedRegistryRoots>();
+    FreshRoots();
   }
   void TearDown() override {
     RollbackOperations(context_->GetTransaction());
     roots_.reset();
   }
 
-  InstallerStepResult SetupRegistry() {
-    SetupRegistryStep step(context_.get(), context_->uninstall_string());
+  void FreshRoots() {
+    roots_.reset();
+    roots_ = std::make_unique<ScopedRegistryRoots>();
+  }
+
+  InstallerStepStatus Run(InstallerStep&& step) {
     InstallerStepResult result(STEP_FAILED);
     step.Execute(&result, 0);
-    return result;
+    return result.status;
+  }
+  InstallerStepStatus SetupRegistry() {
+    return Run(SetupRegistryStep(context_.get(), context_->uninstall_string()));
   }
 
   std::wstring install() const { return settings_.folder.value(); }
@@ -153,8 +160,7 @@ class RegistryStepsTest : public testing::Test {
 };
 
 TEST_F(RegistryStepsTest, SetupForTheUserWritesRecordsAndRollsBack) {
-  const InstallerStepResult result = SetupRegistry();
-  EXPECT_EQ(STEP_DONE, result.status);
+  EXPECT_EQ(STEP_DONE, SetupRegistry());
   EXPECT_EQ(UninstallKey(L""), *context_->uninstall_string());
   const HKEY root = HKEY_CURRENT_USER;
   EXPECT_EQ(L"\"" + install() + L"\\Launcher.exe\" -noautoupdate -- \"%1\"",
@@ -168,34 +174,37 @@ TEST_F(RegistryStepsTest, SetupForTheUserWritesRecordsAndRollsBack) {
                 L"kavor.exe"));
   EXPECT_EQ(nullptr, context_->GetRecordedRegistryValues(root));
 
-  // Each key once, with the largest depth of its rows; every recorded text
-  // value is what the registry holds.
+  // Each key once, with the largest depth of its rows, and one the guard
+  // against hostile depths lets clean.
   const InstallationStatus* status = context_->GetStatusUnderConstruction();
   EXPECT_TRUE(status->hklm_keys.empty());
-  const RegistryKeyRecord* dde = FindRecord(status->hkcu_keys, kDdeExecKey);
-  ASSERT_TRUE(dde);
-  EXPECT_EQ(2u, dde->clean);
+  std::set<std::string> paths;
+  size_t values = 0;
+  for (const RegistryKeyRecord& record : status->hkcu_keys) {
+    EXPECT_TRUE(paths.insert(record.path).second) << record.path;
+    values += record.values.size();
+    base::string16 key;
+    EXPECT_TRUE(record.clean == 0 ||
+                CleanRegistryStep::GetKeyToDelete(
+                    base::UTF8ToUTF16(record.path), record.clean, &key))
+        << record.path;
+  }
+  EXPECT_LT(40u, values);
+  EXPECT_EQ(2u, FindRecord(status->hkcu_keys, kDdeExecKey)->clean);
   const RegistryKeyRecord* uninstall =
       FindRecord(status->hkcu_keys, UninstallKey(L""));
   ASSERT_TRUE(uninstall);
   EXPECT_EQ(1u, uninstall->clean);
-  EXPECT_EQ(11u, uninstall->values.size());
-  size_t texts = 0;
-  for (size_t i = 0; i < status->hkcu_keys.size(); ++i) {
-    const RegistryKeyRecord& record = status->hkcu_keys[i];
-    for (size_t j = 0; j < i; ++j)
-      EXPECT_NE(record.path, status->hkcu_keys[j].path);
-    for (const RegistryValueRecord& value : record.values) {
-      if (value.type != "REG_SZ")
-        continue;
-      ++texts;
+  ASSERT_EQ(11u, uninstall->values.size());
+  // The recorded values are the expanded ones the registry holds.
+  for (const RegistryValueRecord& value : uninstall->values) {
+    if (value.type == "REG_SZ") {
       EXPECT_EQ(base::UTF8ToUTF16(value.data),
-                ReadText(root, base::UTF8ToUTF16(record.path),
+                ReadText(root, UninstallKey(L""),
                          base::UTF8ToUTF16(value.name).c_str()))
-          << record.path << " " << value.name;
+          << value.name;
     }
   }
-  EXPECT_LT(40u, texts);
 
   RollbackOperations(context_->GetTransaction());
   EXPECT_FALSE(KeyExists(root, L"Software\\Classes\\Kavordeveloper"));
@@ -208,7 +217,7 @@ TEST_F(RegistryStepsTest, SetupForAllUsersUsesTheMachineRoot) {
   const HKEY root = HKEY_LOCAL_MACHINE;
   // An earlier registration's ddeexec key goes, and comes back on rollback.
   SetText(root, std::wstring(kDdeExecKey) + L"\\Topic", nullptr, L"old");
-  EXPECT_EQ(STEP_DONE, SetupRegistry().status);
+  EXPECT_EQ(STEP_DONE, SetupRegistry());
   EXPECT_FALSE(KeyExists(root, kDdeExecKey));
   EXPECT_EQ(L"Kavor developer 47.0.4127.0",
             ReadText(root, UninstallKey(L""), L"DisplayName"));
@@ -229,14 +238,9 @@ TEST_F(RegistryStepsTest, UninstallKeyTakesTheFirstFreeSuffix) {
     std::vector<const wchar_t*> existing;
     const wchar_t* chosen;
   } kCases[] = {
-      {{L"1"}, L""},
-      {{L""}, L"1"},
-      {{L"", L"1"}, L"2"},
-      {{L"", L"2"}, L"1"},
-  };
+      {{L"1"}, L""}, {{L""}, L"1"}, {{L"", L"1"}, L"2"}, {{L"", L"2"}, L"1"}};
   for (const auto& test : kCases) {
-    roots_.reset();
-    roots_ = std::make_unique<ScopedRegistryRoots>();
+    FreshRoots();
     for (const wchar_t* suffix : test.existing)
       SetText(HKEY_CURRENT_USER, UninstallKey(suffix), L"DisplayName", L"x");
     base::string16 name;
@@ -248,7 +252,7 @@ TEST_F(RegistryStepsTest, UninstallKeyTakesTheFirstFreeSuffix) {
 
 TEST_F(RegistryStepsTest, CopyOnlyWritesNothing) {
   settings_.copy_only = true;
-  EXPECT_EQ(STEP_DONE, SetupRegistry().status);
+  EXPECT_EQ(STEP_DONE, SetupRegistry());
   EXPECT_TRUE(context_->uninstall_string()->empty());
   EXPECT_TRUE(context_->GetTransaction()->empty());
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
@@ -258,51 +262,29 @@ TEST_F(RegistryStepsTest, CopyOnlyWritesNothing) {
 
 TEST(RegistryStepsKeyToDeleteTest, Depths) {
   const std::wstring kPath = L"Software\\Kavor\\A\\B\\C";
-  const struct {
-    std::wstring path;
-    uint32_t depth;
-    const wchar_t* key;  // null: refused
-  } kCases[] = {
-      {kPath, 1, L"Software\\Kavor\\A\\B\\C"},
-      {kPath, 2, L"Software\\Kavor\\A\\B"},
-      {kPath, 3, L"Software\\Kavor\\A"},
-      // "Software\Kavor", "Software" and above.
-      {kPath, 4, nullptr},
-      {kPath, 5, nullptr},
-      {kPath, 6, nullptr},
-      {kPath, 0xFFFFFFFF, nullptr},  // -1 in the status file
-      {kPath, 0x80000000, nullptr},
-      {L"Software\\Kavor", 1, nullptr},
-      {L"Software\\Kavor\\A", 1, L"Software\\Kavor\\A"},
-      {L"\\Software\\Kavor\\A", 1, nullptr},
-      {L"Software\\\\Kavor\\A", 1, nullptr},
-      {L"Software\\Kavor\\A\\", 1, nullptr},
-      {L"", 1, nullptr},
-      {kPath, 0, nullptr},
-  };
-  for (const auto& test : kCases) {
-    base::string16 key = L"unchanged";
-    EXPECT_EQ(test.key != nullptr,
-              CleanRegistryStep::GetKeyToDelete(test.path, test.depth, &key))
-        << test.path << " " << test.depth;
-    EXPECT_EQ(test.key ? test.key : L"unchanged", key)
-        << test.path << " " << test.depth;
+  const std::pair<std::wstring, const wchar_t*> kAccepted[] = {
+      {kPath, L"Software\\Kavor\\A\\B\\C"},
+      {kPath, L"Software\\Kavor\\A\\B"},
+      {kPath, L"Software\\Kavor\\A"},
+      {L"Software\\Kavor\\A", L"Software\\Kavor\\A"}};
+  base::string16 key;
+  for (uint32_t depth = 1; depth <= 4; ++depth) {
+    const auto& [path, expected] = kAccepted[depth - 1];
+    const uint32_t used = path == kPath ? depth : 1;
+    EXPECT_TRUE(CleanRegistryStep::GetKeyToDelete(path, used, &key)) << depth;
+    EXPECT_EQ(expected, key);
   }
-}
-
-// The guard against hostile depths never stands in the way of the
-// installer's own registration.
-TEST_F(RegistryStepsTest, EveryTableRowCanBeCleaned) {
-  ASSERT_EQ(STEP_DONE, SetupRegistry().status);
-  for (const RegistryKeyRecord& record :
-       context_->GetStatusUnderConstruction()->hkcu_keys) {
-    if (record.clean == 0)
-      continue;
-    base::string16 key;
-    EXPECT_TRUE(CleanRegistryStep::GetKeyToDelete(
-        base::UTF8ToUTF16(record.path), record.clean, &key))
-        << record.path;
+  // "Software\Kavor", "Software" and above; -1 in the status file.
+  key = L"unchanged";
+  for (uint32_t depth : {4u, 5u, 6u, 0xFFFFFFFFu, 0x80000000u, 0u})
+    EXPECT_FALSE(CleanRegistryStep::GetKeyToDelete(kPath, depth, &key))
+        << depth;
+  for (const wchar_t* path :
+       {L"Software\\Kavor", L"\\Software\\Kavor\\A", L"Software\\\\Kavor\\A",
+        L"Software\\Kavor\\A\\", L""}) {
+    EXPECT_FALSE(CleanRegistryStep::GetKeyToDelete(path, 1, &key)) << path;
   }
+  EXPECT_EQ(L"unchanged", key);
 }
 
 RegistryKeyRecord Record(const std::wstring& path,
@@ -341,10 +323,7 @@ TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
   };
   context_->existing.hklm_keys = {Record(base + L"\\Machine\\Key", 1)};
 
-  CleanRegistryStep step(context_.get(), EXECUTABLE_X86);
-  InstallerStepResult result(STEP_FAILED);
-  step.Execute(&result, 0);
-  EXPECT_EQ(STEP_DONE, result.status);
+  EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(context_.get(), EXECUTABLE_X86)));
   EXPECT_EQ(L"missing", ReadText(user, base + L"\\Values", L"a"));
   EXPECT_EQ(L"2", ReadText(user, base + L"\\Values", L"b"));
   EXPECT_FALSE(KeyExists(user, base + L"\\One\\Key"));
@@ -372,23 +351,17 @@ TEST_F(RegistryStepsTest, CleanRemovesTheNativeUninstallEntryOfThisFolder) {
     int bitness;
     const wchar_t* location;
     bool key_removed;
-  } kCases[] = {
-      {EXECUTABLE_OTHER, nullptr, true},
-      {EXECUTABLE_OTHER, L"C:\\Elsewhere", false},
-      {EXECUTABLE_X86, nullptr, false},
-  };
+  } kCases[] = {{EXECUTABLE_OTHER, nullptr, true},
+                {EXECUTABLE_OTHER, L"C:\\Elsewhere", false},
+                {EXECUTABLE_X86, nullptr, false}};
   for (const auto& test : kCases) {
-    roots_.reset();
-    roots_ = std::make_unique<ScopedRegistryRoots>();
+    FreshRoots();
     const std::wstring key = UninstallKey(L"");
     SetText(HKEY_CURRENT_USER, key, L"InstallLocation",
             test.location ? test.location : install());
     SetText(HKEY_CURRENT_USER, key, L"DisplayName", L"Kavor");
     context_->existing.hkcu_keys = {Record(key, 0, {"DisplayName"})};
-    CleanRegistryStep step(context_.get(), test.bitness);
-    InstallerStepResult result(STEP_FAILED);
-    step.Execute(&result, 0);
-    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(context_.get(), test.bitness)));
     EXPECT_EQ(test.key_removed, !KeyExists(HKEY_CURRENT_USER, key))
         << test.bitness << " " << (test.location ? test.location : L"");
     EXPECT_EQ(L"missing", ReadText(HKEY_CURRENT_USER, key, L"DisplayName"));

@@ -11,9 +11,10 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
-#include "base/strings/string_util.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
@@ -33,19 +34,16 @@
 namespace installer {
 namespace {
 
-using Paths = std::vector<base::FilePath>;
+using Strings = std::vector<std::string>;
 
 class Settings : public test::FakeSettings {
  public:
-  bool copy_only = false, all_users = false, import = false, stats = false;
-  base::FilePath profile;
+  bool copy_only = false, all_users = false, stats = false;
   base::string16 language;
   bool GetCopyOnly() const override { return copy_only; }
   bool GetAllUsers() const override { return all_users; }
   bool GetSingleProfile() const override { return true; }
-  bool GetImportBrowserData() const override { return import; }
   bool GetEnableKavorStats() const override { return stats; }
-  const base::FilePath& GetProfileFolder() const override { return profile; }
   const base::string16& GetLanguage() const override { return language; }
 };
 
@@ -56,8 +54,6 @@ class State : public test::FakeInterprocessState {
   TrackingDataDictionary tracking;
 };
 
-// The run's settings and shared state as the test sets them, and the
-// existing installation's status.
 class Context : public test::StepTestContext {
  public:
   explicit Context(const base::FilePath& root) : test::StepTestContext(root) {
@@ -76,10 +72,9 @@ class FakeScheduler : public WindowsTaskScheduler {
  public:
   struct Log {
     bool initializes = true, registers = true;
-    int made = 0;
     std::vector<ScheduledTaskInfo> registered;
   };
-  explicit FakeScheduler(Log* log) : log_(log) { ++log_->made; }
+  explicit FakeScheduler(Log* log) : log_(log) {}
   bool Initialize() override { return log_->initializes; }
   bool RegisterTask(const ScheduledTaskInfo& info) override {
     log_->registered.push_back(info);
@@ -106,7 +101,7 @@ class FakeScheduler : public WindowsTaskScheduler {
 // Records each rule change as "add PATH" or "remove PATH".
 class FakeFirewall : public FirewallManager {
  public:
-  FakeFirewall(std::vector<std::string>* log, const base::FilePath& path)
+  FakeFirewall(Strings* log, const base::FilePath& path)
       : log_(log), path_(path.AsUTF8Unsafe()) {}
   bool CanReceiveTraffic() override { return false; }
   bool AddMdnsInboundRule() override {
@@ -116,7 +111,7 @@ class FakeFirewall : public FirewallManager {
   void RemoveAllRules() override { log_->push_back("remove " + path_); }
 
  private:
-  std::vector<std::string>* const log_;
+  Strings* const log_;
   const std::string path_;
 };
 
@@ -129,8 +124,7 @@ class Security : public SecurityUtilsImpl {
 class StatusStepsTest : public test::StepTest {
  protected:
   void SetUp() override {
-    StepTest::SetUp();
-    Use(std::make_unique<Context>(dir_.GetPath()));
+    Fresh();
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
     SetWindowsTaskSchedulerFactoryForTesting(base::BindRepeating(
         [](FakeScheduler::Log* log) -> std::unique_ptr<WindowsTaskScheduler> {
@@ -138,7 +132,7 @@ class StatusStepsTest : public test::StepTest {
         },
         &scheduler_));
     SetFirewallManagerCreatorForTesting(base::BindRepeating(
-        [](std::vector<std::string>* log,
+        [](Strings* log,
            const base::FilePath& path) -> std::unique_ptr<FirewallManager> {
           return std::make_unique<FakeFirewall>(log, path);
         },
@@ -150,9 +144,13 @@ class StatusStepsTest : public test::StepTest {
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
   }
 
-  void Use(std::unique_ptr<Context> context) {
-    ctx_ = context.get();
-    context_ = std::move(context);
+  // A new folder, run and fakes' records, for each case of a table.
+  void Fresh() {
+    Reset();
+    ctx_ = new Context(dir_.GetPath());
+    context_.reset(ctx_);
+    scheduler_ = FakeScheduler::Log();
+    firewall_.clear();
     ASSERT_TRUE(base::CreateDirectory(install_));
   }
 
@@ -162,24 +160,45 @@ class StatusStepsTest : public test::StepTest {
     return result;
   }
 
+  base::FilePath In(const std::string& relative) const {
+    return install_.AppendASCII(relative);
+  }
+
   static std::string Read(const base::FilePath& path) {
     std::string contents;
     return base::ReadFileToString(path, &contents) ? contents : "(missing)";
   }
 
-  std::unique_ptr<base::DictionaryValue> ReadPrefs() {
-    std::unique_ptr<base::Value> value =
-        base::JSONReader::Read(Read(install_.Append(L"installer_prefs.json")));
-    base::DictionaryValue* dict = nullptr;
-    if (!value || !value->GetAsDictionary(&dict))
-      return std::make_unique<base::DictionaryValue>();
-    return std::unique_ptr<base::DictionaryValue>(
-        static_cast<base::DictionaryValue*>(value.release()));
+  // The installer preferences |keys| as JSON, each followed by a space;
+  // an absent one is only the space.
+  std::string Prefs(std::initializer_list<const char*> keys) const {
+    std::unique_ptr<base::Value> prefs =
+        base::JSONReader::Read(Read(In("installer_prefs.json")));
+    const base::DictionaryValue* dict = nullptr;
+    std::string all, json;
+    for (const char* key : keys) {
+      const base::Value* value = nullptr;
+      if (!prefs || !prefs->GetAsDictionary(&dict) ||
+          !dict->GetWithoutPathExpansion(key, &value) ||
+          !base::JSONWriter::Write(*value, &json)) {
+        json.clear();
+      }
+      all += json + " ";
+    }
+    return all;
   }
 
-  // The names in |folder|, sorted.
-  static std::vector<std::string> Names(const base::FilePath& folder) {
-    std::vector<std::string> names;
+  // The status in the install folder; an empty one when it cannot be read.
+  InstallationStatus ReadStatus() const {
+    std::unique_ptr<InstallationStatus> status;
+    JsonInstallationStatusReader().Read(&status,
+                                        Read(In("installation_status.json")),
+                                        INSTALLATION_STATUS_PRIMARY);
+    return status ? *status : InstallationStatus();
+  }
+
+  static Strings Names(const base::FilePath& folder) {
+    Strings names;
     base::FileEnumerator files(
         folder, false,
         base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
@@ -189,12 +208,30 @@ class StatusStepsTest : public test::StepTest {
     return names;
   }
 
+  static base::win::ScopedHandle OpenForReading(const base::FilePath& path) {
+    return base::win::ScopedHandle(
+        ::CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, 0, nullptr));
+  }
+
+  // A status of |subfolder| listing |files|, as old_status\|name|.
+  void WriteOldStatus(const std::string& name,
+                      const std::string& subfolder,
+                      const Strings& files) {
+    InstallationStatus status;
+    status.subfolder = base::FilePath::FromUTF8Unsafe(subfolder);
+    for (const std::string& file : files)
+      status.files.push_back(base::FilePath::FromUTF8Unsafe(file));
+    Write(install_, "old_status\\" + name,
+          JsonInstallationStatusWriter().ToJson(status));
+  }
+
   // The preference pool is released on the thread that made it.
   base::MessageLoop loop_;
   base::AtExitManager exit_manager_;
   Security security_;
   FakeScheduler::Log scheduler_;
-  std::vector<std::string> firewall_;
+  Strings firewall_;
   Context* ctx_ = nullptr;
 };
 
@@ -202,20 +239,18 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
   const struct {
     bool autoupdate;
     const char* include;  // null: no include file
-    const char* expected_welcome;
-    const char* expected_import;  // JSON, null: absent
+    // welcome-url, autoupdate, import_browser_data and enable_stats.
+    const char* choices;
   } kCases[] = {
-      {false, "{\"welcome-url\":\"new\"}", "new", "false"},
+      {false, "{\"welcome-url\":\"new\"}", "\"new\" false false true "},
       // The user's choices of the first install stay.
-      {true, nullptr, "old", "true"},
-      {true, "{\"welcome-url\":5}", "old", "true"},
+      {true, nullptr, "\"old\" true true  "},
+      {true, "{\"welcome-url\":5}", "\"old\" true true  "},
       // The package's damaged file is only read, never repaired.
-      {false, "{\"welcome-url\":", "old", "false"},
-  };
+      {false, "{\"welcome-url\":", "\"old\" false false true "}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.autoupdate);
-    Reset();
-    Use(std::make_unique<Context>(dir_.GetPath()));
+    SCOPED_TRACE(&c - kCases);
+    Fresh();
     Write(install_, "installer_prefs.json",
           "{\"au_task_error_count\":3,\"welcome-url\":\"old\","
           "\"import_browser_data\":true}");
@@ -230,64 +265,55 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
     WriteInstallerPrefsStep step(context_.get(), &ctx_->own_state,
                                  &command_line);
     EXPECT_EQ(STEP_DONE, Run(&step).status);
-    if (c.include) {
-      EXPECT_TRUE(
-          base::PathExists(package_.Append(L"installer_prefs_include.json")));
-      EXPECT_FALSE(base::PathExists(
-          package_.Append(L"installer_prefs_include.json.bad")));
-    }
-
-    std::unique_ptr<base::DictionaryValue> prefs = ReadPrefs();
-    std::string text;
-    EXPECT_TRUE(prefs->GetString("welcome-url", &text) &&
-                text == c.expected_welcome);
-    int count = 0;
-    EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count) && count == 3);
-    bool flag = false;
-    EXPECT_TRUE(prefs->GetBoolean("autoupdate", &flag) && flag == c.autoupdate);
-    EXPECT_TRUE(prefs->GetBoolean("single_profile", &flag) && flag);
-    EXPECT_TRUE(prefs->GetString("language", &text) && text == "de");
-    EXPECT_TRUE(prefs->GetString("last_installation_guid", &text) &&
-                text == "guid-1");
-    EXPECT_TRUE(prefs->GetString("installer_id", &text) && text == "niuid-7");
-    EXPECT_TRUE(prefs->GetString("temp_folder", &text) && text == "C:\\t");
-    EXPECT_FALSE(prefs->HasKey("profile_path"));
-    const base::Value* import = nullptr;
-    ASSERT_TRUE(prefs->Get("import_browser_data", &import));
-    EXPECT_EQ(c.expected_import, import->is_bool() && import->GetBool()
-                                     ? std::string("true")
-                                     : std::string("false"));
-    EXPECT_EQ(!c.autoupdate, prefs->HasKey("enable_stats"));
+    EXPECT_EQ(c.include ? c.include : "(missing)",
+              Read(package_.Append(L"installer_prefs_include.json")));
+    EXPECT_FALSE(
+        base::PathExists(package_.Append(L"installer_prefs_include.json.bad")));
+    EXPECT_EQ(c.choices, Prefs({"welcome-url", "autoupdate",
+                                "import_browser_data", "enable_stats"}));
     // No experiment differs from its default in this process.
-    const base::ListValue* list = nullptr;
-    EXPECT_TRUE(prefs->GetList("installer-experiments", &list) &&
-                list->empty());
-    ASSERT_TRUE(prefs->GetList("all-installer-experiments", &list));
-    ASSERT_EQ(3u, list->GetSize());
-    EXPECT_TRUE(list->GetString(0, &text) &&
-                text == "installer-experiment-test@2");
+    EXPECT_EQ(R"(3 true "de" "guid-1" "niuid-7" "C:\\t"  [] )",
+              Prefs({"au_task_error_count", "single_profile", "language",
+                     "last_installation_guid", "installer_id", "temp_folder",
+                     "profile_path", "installer-experiments"}));
+    EXPECT_EQ(
+        R"(["installer-experiment-test@2","installer-use-minimal-package@2",)"
+        R"("installer-handle-proprietary-uris@2"] )",
+        Prefs({"all-installer-experiments"}));
   }
 }
 
-TEST_F(StatusStepsTest, StatusIsWrittenThroughTheTransaction) {
-  const base::FilePath file = install_.Append(L"installation_status.json");
+TEST_F(StatusStepsTest, StatusAndTrackingDataGoThroughTheTransaction) {
   Write(install_, "installation_status.json", "previous");
+  InstallTrackingDataStep tracking(context_.get(), &ctx_->own_state);
+  EXPECT_EQ(STEP_DONE, Run(&tracking).status);
+  EXPECT_FALSE(base::PathExists(In("server_tracking_data")));
+  ctx_->own_state.tracking.SetString("utm.medium", "m");
+  EXPECT_EQ(STEP_DONE, Run(&tracking).status);
+  TrackingDataDictionary read;
+  ASSERT_TRUE(read.ParseTrackingBlob(Read(In("server_tracking_data"))));
+  EXPECT_EQ("m", read.GetString("utm.medium").value_or(""));
+
+  // Root files of the existing status, but none outside the folder.
+  Write(install_, "launcher.exe", "l");
+  Write(dir_.GetPath(), "x.exe", "x");
+  ctx_->existing.root_files = {base::FilePath(L"launcher.exe"),
+                               base::FilePath(L"..\\x.exe")};
+  RemoveOldRootFilesStep root(context_.get());
+  EXPECT_EQ(STEP_DONE, Run(&root).status);
+  EXPECT_FALSE(base::PathExists(In("launcher.exe")));
+  EXPECT_EQ("x", Read(dir_.GetPath().Append(L"x.exe")));
+
   InstallationStatus* status = ctx_->GetStatusUnderConstruction();
-  status->path = install_;
-  status->version = "47.0.4127.0";
   status->files = {base::FilePath(L"kavor.exe")};
   WriteInstallationStatusStep write(context_.get(), false);
   EXPECT_EQ(STEP_DONE, Run(&write).status);
-  std::unique_ptr<InstallationStatus> read;
-  JsonInstallationStatusReader().Read(&read, Read(file),
-                                      INSTALLATION_STATUS_PRIMARY);
-  ASSERT_TRUE(read);
-  // The subfolder is that of the target folder.
-  EXPECT_EQ(base::FilePath(L"47.0.4127.0"), read->subfolder);
-  EXPECT_EQ(Paths({base::FilePath(L"kavor.exe")}), read->files);
+  EXPECT_EQ(base::FilePath(L"47.0.4127.0"), ReadStatus().subfolder);
+  EXPECT_EQ(status->files, ReadStatus().files);
   RollbackOperations(ctx_->GetTransaction());
-  EXPECT_EQ("previous", Read(file));
-  EXPECT_EQ(std::vector<std::string>({"installation_status.json"}),
+  EXPECT_EQ("previous", Read(In("installation_status.json")));
+  EXPECT_EQ("l", Read(In("launcher.exe")));
+  EXPECT_EQ(Strings({"installation_status.json", "launcher.exe"}),
             Names(install_));
 
   // A record that cannot be stored fails the step and keeps the file.
@@ -296,69 +322,61 @@ TEST_F(StatusStepsTest, StatusIsWrittenThroughTheTransaction) {
   EXPECT_EQ(STEP_FAILED, failed.status);
   EXPECT_EQ(RESULT_GENERAL_ERROR, failed.code);
   EXPECT_EQ("Failed saving the installation status", failed.message);
-  EXPECT_EQ("previous", Read(file));
+  EXPECT_EQ("previous", Read(In("installation_status.json")));
 
   // A repair adds its files to the existing record.
   ctx_->existing.subfolder = base::FilePath(L"46.0");
   ctx_->existing.files = {base::FilePath(L"a.pak"), base::FilePath(L"b.pak")};
   status->files = {base::FilePath(L"b.pak"), base::FilePath(L"c.pak")};
   WriteInstallationStatusStep update(context_.get(), true);
-  EXPECT_EQ("update_installation_status", update.name());
   EXPECT_EQ(STEP_DONE, Run(&update).status);
-  JsonInstallationStatusReader().Read(&read, Read(file),
-                                      INSTALLATION_STATUS_PRIMARY);
-  ASSERT_TRUE(read);
-  EXPECT_EQ(base::FilePath(L"46.0"), read->subfolder);
-  EXPECT_EQ(Paths({base::FilePath(L"a.pak"), base::FilePath(L"b.pak"),
-                   base::FilePath(L"c.pak")}),
-            read->files);
-}
+  EXPECT_EQ(base::FilePath(L"46.0"), ReadStatus().subfolder);
+  ctx_->existing.files.push_back(base::FilePath(L"c.pak"));
+  EXPECT_EQ(ctx_->existing.files, ReadStatus().files);
 
-// Writes a status of |subfolder| listing |files| at |path|.
-void WriteOldStatus(const base::FilePath& path,
-                    const std::string& subfolder,
-                    const std::vector<std::string>& files) {
-  InstallationStatus status;
-  status.subfolder = base::FilePath::FromUTF8Unsafe(subfolder);
-  for (const std::string& file : files)
-    status.files.push_back(base::FilePath::FromUTF8Unsafe(file));
-  ASSERT_TRUE(JsonInstallationStatusWriter().WriteToFile(status, path));
+  // An uninstall that cannot remove the status says so.
+  UninstallFinalizeStep finalize(context_.get());
+  {
+    base::win::ScopedHandle busy =
+        OpenForReading(In("installation_status.json"));
+    ASSERT_TRUE(busy.IsValid());
+    const InstallerStepResult result = Run(&finalize);
+    EXPECT_EQ(STEP_FAILED, result.status);
+    EXPECT_EQ(RESULT_UNINSTALL_ERROR, result.code);
+    EXPECT_EQ("Failed to remove installation status file", result.message);
+  }
+  EXPECT_EQ(base::FilePath(L"46.0"), ReadStatus().subfolder);
+  EXPECT_EQ(STEP_DONE, Run(&finalize).status);
+  EXPECT_FALSE(base::PathExists(In("installation_status.json")));
 }
 
 TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
   Write(install_, "installation_status.json", "{}");
   MoveOldStatusStep move(context_.get());
   EXPECT_EQ(STEP_DONE, Run(&move).status);
-  const base::FilePath old_status = install_.Append(L"old_status");
-  std::vector<std::string> names = Names(old_status);
-  ASSERT_EQ(1u, names.size());
+  const Strings moved = Names(In("old_status"));
+  ASSERT_EQ(1u, moved.size());
   const std::string kPrefix = "installation_status.json.";
-  EXPECT_TRUE(
-      base::StartsWith(names[0], kPrefix, base::CompareCase::SENSITIVE) &&
-      names[0].size() > kPrefix.size() &&
-      names[0].find_first_not_of("0123456789", kPrefix.size()) ==
-          std::string::npos)
-      << names[0];
+  int64_t time = 0;
+  EXPECT_TRUE(moved[0].compare(0, kPrefix.size(), kPrefix) == 0 &&
+              base::StringToInt64(moved[0].substr(kPrefix.size()), &time) &&
+              time > 0)
+      << moved[0];
   // Undone with the run, folder and all.
   RollbackOperations(ctx_->GetTransaction());
-  EXPECT_EQ(std::vector<std::string>({"installation_status.json"}),
-            Names(install_));
+  EXPECT_EQ(Strings({"installation_status.json"}), Names(install_));
 
   // Three older installations: one whose file is busy, one whose files can
   // go, and one that cannot be read; a stray file is no status.
-  Write(install_, "1\\a.dll", "a");
-  Write(install_, "1\\sub\\b.dll", "b");
-  Write(install_, "2\\c.dll", "c");
-  Write(install_, "2\\d.dll", "d");
-  Write(install_, "old_status\\notes.txt", "n");
+  for (const char* file : {"1\\a.dll", "1\\sub\\b.dll", "2\\c.dll", "2\\d.dll",
+                           "old_status\\notes.txt"}) {
+    Write(install_, file, file);
+  }
   Write(install_, "old_status\\x.json.3", "{");
-  WriteOldStatus(old_status.Append(L"installation_status.json.1"), "1",
+  WriteOldStatus("installation_status.json.1", "1",
                  {"a.dll", "sub\\b.dll", "missing.dll"});
-  WriteOldStatus(old_status.Append(L"installation_status.json.2"), "2",
-                 {"c.dll", "d.dll"});
-  base::win::ScopedHandle busy(
-      ::CreateFileW(install_.Append(L"2\\d.dll").value().c_str(), GENERIC_READ,
-                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  WriteOldStatus("installation_status.json.2", "2", {"c.dll", "d.dll"});
+  base::win::ScopedHandle busy = OpenForReading(In("2\\d.dll"));
   ASSERT_TRUE(busy.IsValid());
   ctx_->own_settings.operation = OPERATION_UPGRADE;
   {
@@ -368,92 +386,58 @@ TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
     EXPECT_EQ(STEP_DONE, Run(&remove).status);
     EXPECT_NE(std::string::npos,
               log.text().find("Found invalid old status file: " +
-                              old_status.Append(L"x.json.3").AsUTF8Unsafe()))
+                              In("old_status\\x.json.3").AsUTF8Unsafe()))
         << log.text();
   }
-  // The busy installation is whole again; the other one is gone with its
-  // status file and emptied folders.
-  EXPECT_EQ("c", Read(install_.Append(L"2\\c.dll")));
-  EXPECT_FALSE(base::PathExists(install_.Append(L"1")));
-  EXPECT_EQ(std::vector<std::string>(
-                {"installation_status.json.2", "notes.txt", "x.json.3"}),
-            Names(old_status));
-  EXPECT_EQ(std::vector<std::string>(
-                {"remove " + install_.Append(L"1\\kavor.exe").AsUTF8Unsafe(),
-                 "remove " + install_.Append(L"2\\kavor.exe").AsUTF8Unsafe()}),
+  EXPECT_EQ("2\\c.dll", Read(In("2\\c.dll")));
+  EXPECT_FALSE(base::PathExists(In("1")));
+  EXPECT_EQ(Strings({"installation_status.json.2", "notes.txt", "x.json.3"}),
+            Names(In("old_status")));
+  EXPECT_EQ(Strings({"remove " + In("1\\kavor.exe").AsUTF8Unsafe(),
+                     "remove " + In("2\\kavor.exe").AsUTF8Unsafe()}),
             firewall_);
 
-  // An uninstall removes what it can and keeps the status of what stayed.
+  // An uninstall removes what it can and keeps the status of what stayed;
+  // no status reaches outside its folder.
   ctx_->own_settings.operation = OPERATION_UNINSTALL;
-  WriteOldStatus(old_status.Append(L"installation_status.json.2"), "2",
-                 {"d.dll", "c.dll"});
+  WriteOldStatus("installation_status.json.2", "2", {"d.dll", "c.dll"});
+  Write(install_, "2\\e.dll", "e");
+  Write(install_, "outside.dll", "o");
+  WriteOldStatus("s.json.4", "2", {"..\\outside.dll"});
+  WriteOldStatus("s.json.5", "..", {"e.dll"});
+  WriteOldStatus("s.json.6", "", {"2\\e.dll"});
   RemoveOldFilesStep uninstall(context_.get());
   EXPECT_EQ(STEP_DONE, Run(&uninstall).status);
-  EXPECT_FALSE(base::PathExists(install_.Append(L"2\\c.dll")));
-  EXPECT_TRUE(base::PathExists(install_.Append(L"2\\d.dll")));
-  EXPECT_TRUE(
-      base::PathExists(old_status.Append(L"installation_status.json.2")));
-}
-
-TEST_F(StatusStepsTest, OldStatusesCannotReachOutsideTheirFolder) {
-  Write(install_, "outside.dll", "o");
-  Write(install_, "1\\a.dll", "a");
-  const base::FilePath old_status = install_.Append(L"old_status");
-  ASSERT_TRUE(base::CreateDirectory(old_status));
-  WriteOldStatus(old_status.Append(L"s.json.1"), "1", {"..\\outside.dll"});
-  WriteOldStatus(old_status.Append(L"s.json.2"), "..", {"a.dll"});
-  WriteOldStatus(old_status.Append(L"s.json.3"), "", {"outside.dll"});
-  ctx_->own_settings.operation = OPERATION_UNINSTALL;
-  RemoveOldFilesStep remove(context_.get());
-  EXPECT_EQ(STEP_DONE, Run(&remove).status);
-  EXPECT_EQ("o", Read(install_.Append(L"outside.dll")));
-  EXPECT_EQ("a", Read(install_.Append(L"1\\a.dll")));
-  EXPECT_EQ(std::vector<std::string>({"s.json.1", "s.json.2", "s.json.3"}),
-            Names(old_status));
-
-  // Root files of the existing status, the same way.
-  Write(install_, "launcher.exe", "l");
-  ctx_->existing.root_files = {base::FilePath(L"launcher.exe"),
-                               base::FilePath(L"..\\x.exe"),
-                               base::FilePath(L"C:\\x.exe")};
-  RemoveOldRootFilesStep root(context_.get());
-  EXPECT_EQ(STEP_DONE, Run(&root).status);
-  EXPECT_FALSE(base::PathExists(install_.Append(L"launcher.exe")));
-  RollbackOperations(ctx_->GetTransaction());
-  EXPECT_EQ("l", Read(install_.Append(L"launcher.exe")));
+  EXPECT_FALSE(base::PathExists(In("2\\c.dll")));
+  EXPECT_EQ("o", Read(In("outside.dll")));
+  EXPECT_EQ("e", Read(In("2\\e.dll")));
+  EXPECT_EQ(Strings({"installation_status.json.2", "notes.txt", "s.json.4",
+                     "s.json.5", "s.json.6", "x.json.3"}),
+            Names(In("old_status")));
 }
 
 TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
   const struct {
     bool initializes, registers, copy_only, all_users, temporary_permission;
-    const char* prefs;   // null: no file
-    int expected_count;  // -1: key absent
-    const char* error;   // expected error line, null: none
-  } kCases[] = {
-      {true, true, false, false, false, "{\"au_task_error_count\":3}", 2,
-       nullptr},
-      {true, true, false, true, false, "{\"au_task_error_count\":0}", 0,
-       nullptr},
-      {true, true, false, false, false, nullptr, -1, nullptr},
-      {true, false, false, false, false, "{\"au_task_error_count\":3}", 3,
-       "Could not create scheduled task"},
-      {false, true, false, false, false, "{\"au_task_error_count\":3}", 3,
-       "Could not initialize task scheduler"},
-      // No task for a standalone copy, nor for a per-user run that holds
-      // another user's grant on the folder.
-      {true, true, true, false, false, "{\"au_task_error_count\":3}", 3,
-       nullptr},
-      {true, true, false, false, true, "{\"au_task_error_count\":3}", 3,
-       nullptr},
-  };
+    int count;             // au_task_error_count in the file, -1: no file
+    const char* expected;  // the count after, "": absent
+    const char* error;     // the error line, "": none
+  } kCases[] = {{true, true, false, false, false, 3, "2", ""},
+                {true, true, false, true, false, 0, "0", ""},
+                {true, true, false, false, false, -1, "", ""},
+                {true, false, false, false, false, 3, "3",
+                 "Could not create scheduled task\n"},
+                {false, true, false, false, false, 3, "3",
+                 "Could not initialize task scheduler\n"},
+                // No task for a standalone copy, nor for a per-user run that
+                // holds another user's grant on the folder.
+                {true, true, true, false, false, 3, "3", ""},
+                {true, true, false, false, true, 3, "3", ""}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(&c - kCases);
-    Reset();
-    Use(std::make_unique<Context>(dir_.GetPath()));
-    scheduler_ = FakeScheduler::Log();
+    Fresh();
     scheduler_.initializes = c.initializes;
     scheduler_.registers = c.registers;
-    firewall_.clear();
     ctx_->own_settings.copy_only = c.copy_only;
     ctx_->own_settings.all_users = c.all_users;
     if (c.temporary_permission) {
@@ -461,38 +445,32 @@ TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
           ::CreateEventW(nullptr, TRUE, FALSE, nullptr)));
     }
     ctx_->GetStatusUnderConstruction()->app_id = L"1520900000";
-    if (c.prefs)
-      Write(install_, "installer_prefs.json", c.prefs);
+    if (c.count >= 0) {
+      Write(install_, "installer_prefs.json",
+            "{\"au_task_error_count\":" + std::to_string(c.count) + "}");
+    }
     FinalizeStep step(context_.get());
     base::ScopedLogLines log(base::logging::LOG_ERROR,
                              base::logging::LOG_ERROR);
     EXPECT_EQ(STEP_DONE, Run(&step).status);
-    EXPECT_EQ(c.error ? std::string(c.error) + "\n" : "", log.text());
-
-    const bool expect_task = !c.copy_only && !c.temporary_permission;
-    EXPECT_EQ(expect_task ? 1 : 0, scheduler_.made);
-    EXPECT_EQ(expect_task && c.initializes ? 1u : 0u,
-              scheduler_.registered.size());
-    if (!scheduler_.registered.empty()) {
-      const ScheduledTaskInfo& info = scheduler_.registered[0];
-      EXPECT_EQ(L"Autoupdate 1520900000", info.name);
-      EXPECT_EQ(install_.Append(L"launcher.exe"),
-                info.command_line.GetProgram());
-      EXPECT_EQ(L"--scheduledautoupdate $(Arg0)",
-                info.command_line.GetArgumentsString());
-      EXPECT_EQ(c.all_users ? 1u : 0u, info.run_as_system);
-      EXPECT_EQ(3600u, info.execution_time_limit_seconds);
-      EXPECT_EQ(DAILY, info.schedule);
-      EXPECT_TRUE(info.add_logon_trigger && info.run_only_if_network_available);
-      EXPECT_FALSE(info.description.empty());
-    }
-    std::unique_ptr<base::DictionaryValue> prefs = ReadPrefs();
-    int count = -1;
-    prefs->GetInteger("au_task_error_count", &count);
-    EXPECT_EQ(c.expected_count, count);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"add " + target_.Append(L"kavor.exe").AsUTF8Unsafe()}),
+    EXPECT_EQ(c.error, log.text());
+    EXPECT_EQ(c.expected + std::string(" "), Prefs({"au_task_error_count"}));
+    EXPECT_EQ(Strings({"add " + target_.Append(L"kavor.exe").AsUTF8Unsafe()}),
               firewall_);
+    const bool task = !c.copy_only && !c.temporary_permission;
+    ASSERT_EQ(task && c.initializes ? 1u : 0u, scheduler_.registered.size());
+    if (scheduler_.registered.empty())
+      continue;
+    const ScheduledTaskInfo& info = scheduler_.registered[0];
+    EXPECT_EQ(c.all_users ? 1u : 0u, info.run_as_system);
+    EXPECT_EQ(L"Autoupdate 1520900000", info.name);
+    EXPECT_EQ(In("launcher.exe"), info.command_line.GetProgram());
+    EXPECT_EQ(L"--scheduledautoupdate $(Arg0)",
+              info.command_line.GetArgumentsString());
+    EXPECT_TRUE(info.execution_time_limit_seconds == 3600 &&
+                info.schedule == DAILY && info.add_logon_trigger &&
+                info.run_only_if_network_available &&
+                !info.description.empty());
   }
   // Only an administrator sets up the firewall.
   security_.admin = false;
@@ -500,39 +478,6 @@ TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
   FinalizeStep step(context_.get());
   Run(&step);
   EXPECT_TRUE(firewall_.empty());
-}
-
-TEST_F(StatusStepsTest, UninstallFinalizeFailsWhenTheStatusStays) {
-  const base::FilePath file = install_.Append(L"installation_status.json");
-  Write(install_, "installation_status.json", "s");
-  UninstallFinalizeStep step(context_.get());
-  {
-    base::win::ScopedHandle busy(
-        ::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                      nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(busy.IsValid());
-    const InstallerStepResult result = Run(&step);
-    EXPECT_EQ(STEP_FAILED, result.status);
-    EXPECT_EQ(RESULT_UNINSTALL_ERROR, result.code);
-    EXPECT_EQ("Failed to remove installation status file", result.message);
-    EXPECT_EQ("s", Read(file));
-  }
-  EXPECT_EQ(STEP_DONE, Run(&step).status);
-  EXPECT_FALSE(base::PathExists(file));
-}
-
-TEST_F(StatusStepsTest, TrackingDataIsWrittenOnlyWhenThereIsSome) {
-  const base::FilePath file = install_.Append(L"server_tracking_data");
-  InstallTrackingDataStep step(context_.get(), &ctx_->own_state);
-  EXPECT_EQ(STEP_DONE, Run(&step).status);
-  EXPECT_FALSE(base::PathExists(file));
-  ctx_->own_state.tracking.SetString("utm.medium", "m");
-  EXPECT_EQ(STEP_DONE, Run(&step).status);
-  TrackingDataDictionary read;
-  ASSERT_TRUE(read.ParseTrackingBlob(Read(file)));
-  EXPECT_EQ("m", read.GetString("utm.medium").value_or(""));
-  RollbackOperations(ctx_->GetTransaction());
-  EXPECT_FALSE(base::PathExists(file));
 }
 
 }  // namespace
