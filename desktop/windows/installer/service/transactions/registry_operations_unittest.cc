@@ -435,30 +435,7 @@ class NoKeyAccessSecurityUtils : public SecurityUtilsImpl {
   }
 };
 
-// A tree deleted after its access was widened comes back with the security
-// it had before the grant.
-TEST_F(RegistryOperationsTest,
-       DeletedTreeComesBackWithItsSecurityBeforeAGrant) {
-  const std::wstring tree = base_ + L"\\Guarded";
-  ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
-  ASSERT_TRUE(SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
-  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
-  NoKeyAccessSecurityUtils security;
-  SecurityUtilsImpl::SetInstanceForTesting(&security);
-  Transaction transaction;
-  const bool deleted = ExecuteOperation(
-      &transaction,
-      std::make_unique<SecurityAtCreationOperation>(HKEY_CURRENT_USER, tree, 0),
-      nullptr);
-  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
-  ASSERT_TRUE(deleted) << "deletion after the grant";
-  RollbackOperations(&transaction);
-  EXPECT_EQ(before, Snapshot(HKEY_CURRENT_USER, base_, 0))
-      << "tree and security after rollback";
-}
-
-// A key whose access was widened for the deletion but that refuses to go
-// keeps the security it had.
+// A key that refuses to go, after its access was widened for the deletion.
 class GuardedUndeletableKeyOperation : public SecurityAtCreationOperation {
  public:
   using SecurityAtCreationOperation::SecurityAtCreationOperation;
@@ -469,30 +446,45 @@ class GuardedUndeletableKeyOperation : public SecurityAtCreationOperation {
   }
 };
 
-TEST_F(RegistryOperationsTest, KeyThatStaysKeepsItsSecurityBeforeAGrant) {
+// The access widened for a deletion never stays: a deleted tree comes back
+// with the security it had before the grant, and a key that refuses to go
+// has the grant taken back at once.
+TEST_F(RegistryOperationsTest, KeysKeepTheirSecurityFromBeforeAGrant) {
   const std::wstring tree = base_ + L"\\Guarded";
-  ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
-  ASSERT_TRUE(SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
-  const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
-  NoKeyAccessSecurityUtils security;
-  SecurityUtilsImpl::SetInstanceForTesting(&security);
-  Transaction transaction;
-  const bool deleted =
-      ExecuteOperation(&transaction,
-                       std::make_unique<GuardedUndeletableKeyOperation>(
-                           HKEY_CURRENT_USER, tree, 0),
-                       nullptr);
-  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
-  EXPECT_FALSE(deleted);
-  // Wine's SetSecurityInfo neither keeps nor sets a key's DACL protection
-  // (the grant drops the "P", the restore's PROTECTED_DACL request is not
-  // heeded), so only the entries are compared.
-  auto entries = [](std::wstring snapshot) {
-    base::ReplaceSubstringsAfterOffset(&snapshot, 0, L"D:P(", L"D:(");
-    return snapshot;
-  };
-  EXPECT_EQ(entries(before), entries(Snapshot(HKEY_CURRENT_USER, base_, 0)))
-      << "the key kept the access granted for its deletion";
+  for (bool key_stays : {false, true}) {
+    SCOPED_TRACE(key_stays ? "the key stays" : "deleted and rolled back");
+    ASSERT_TRUE(SetValue(tree, L"v", REG_SZ, L"1", 4));
+    ASSERT_TRUE(
+        SetDacl(tree, L"D:P(A;;KA;;;WD)(A;;KR;;;S-1-5-21-1-2-3-4000)"));
+    const std::wstring before = Snapshot(HKEY_CURRENT_USER, base_, 0);
+    NoKeyAccessSecurityUtils security;
+    SecurityUtilsImpl::SetInstanceForTesting(&security);
+    Transaction transaction;
+    std::unique_ptr<TransactionOperation> operation;
+    if (key_stays) {
+      operation = std::make_unique<GuardedUndeletableKeyOperation>(
+          HKEY_CURRENT_USER, tree, 0);
+    } else {
+      operation = std::make_unique<SecurityAtCreationOperation>(
+          HKEY_CURRENT_USER, tree, 0);
+    }
+    const bool deleted =
+        ExecuteOperation(&transaction, std::move(operation), nullptr);
+    SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+    EXPECT_EQ(!key_stays, deleted);
+    RollbackOperations(&transaction);
+    std::wstring expected = before;
+    std::wstring now = Snapshot(HKEY_CURRENT_USER, base_, 0);
+    if (key_stays) {
+      // Wine's SetSecurityInfo neither keeps nor sets a key's DACL
+      // protection (the grant drops the "P", a restore's PROTECTED_DACL
+      // request is not heeded), so there only the entries are compared.
+      base::ReplaceSubstringsAfterOffset(&expected, 0, L"D:P(", L"D:(");
+      base::ReplaceSubstringsAfterOffset(&now, 0, L"D:P(", L"D:(");
+    }
+    EXPECT_EQ(expected, now) << "the key's security";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CURRENT_USER, tree.c_str()));
+  }
 }
 
 // Re-creates keys with a handle that may not set values, as a key whose
