@@ -190,6 +190,9 @@ TEST_F(MainProcessInstallerRunnerTest, StopInterruptsTheBackend) {
             observer_.events);
 }
 
+// Any local process may write into the mailslot: an end marker without
+// this runner's token must not report the backend's end ahead of its last
+// messages. Stopped, the runner reports the end itself, once.
 TEST_F(MainProcessInstallerRunnerTest,
        StopAfterTheEndReportsItBehindTheMessages) {
   base::RunLoop folder_ready;
@@ -199,29 +202,6 @@ TEST_F(MainProcessInstallerRunnerTest,
   // As the watcher would: the end marker is now on its way, and the
   // receiver is closed before it can come back.
   runner_.OnObjectSignaled(nullptr);
-  runner_.Stop();
-  base::RunLoop idle;
-  idle.QuitWhenIdle();
-  idle.Run();
-  // The backend still ran when it was "signaled": its exit code was unknown.
-  EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(15)"}),
-            observer_.events);
-  // The interrupted backend's real end, before its folder goes.
-  base::RunLoop ended;
-  observer_.on_terminated = [&] { ended.Quit(); };
-  EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
-}
-
-// Any local process may write into the mailslot: an end marker without
-// this runner's token must not report the backend's end ahead of its last
-// messages.
-TEST_F(MainProcessInstallerRunnerTest, ForgedEndMarkerIsNotTheEnd) {
-  base::RunLoop folder_ready;
-  observer_.on_folder_ready = [&] { folder_ready.Quit(); };
-  ASSERT_EQ(0, runner_.Start(&settings_));
-  ASSERT_TRUE(base::RunWithin(&folder_ready, "the folder-ready message"));
-  // The end is now awaited: the runner's own marker is on its way.
-  runner_.OnObjectSignaled(nullptr);
   for (uint64_t token : {uint64_t{0}, ~uint64_t{0}}) {
     base::Pickle forged;
     forged.WriteString(":Installer backend ended:");
@@ -230,13 +210,14 @@ TEST_F(MainProcessInstallerRunnerTest, ForgedEndMarkerIsNotTheEnd) {
   }
   EXPECT_EQ(std::vector<std::string>{"folder-ready"}, observer_.events)
       << "a forged end marker was taken for the runner's own";
-  // Stopped, the runner reports the end itself, once.
   runner_.Stop();
   base::RunLoop idle;
   idle.QuitWhenIdle();
   idle.Run();
+  // The backend still ran when it was "signaled": its exit code was unknown.
   EXPECT_EQ((std::vector<std::string>{"folder-ready", "terminated(15)"}),
             observer_.events);
+  // The interrupted backend's real end, before its folder goes.
   base::RunLoop ended;
   observer_.on_terminated = [&] { ended.Quit(); };
   EXPECT_TRUE(base::RunWithin(&ended, "the backend's end"));
