@@ -26,10 +26,10 @@
 //                              file PATH through base logging; exits with 0
 //
 // Shortcuts:
-//   read-shortcut PATH         writes the target, working folder and
-//                              arguments of the shortcut at PATH, one per
-//                              line, to standard output; exits with 0, 6
-//                              when the shortcut cannot be read
+//   read-shortcut PATH...      writes the target, working folder and
+//                              arguments of each shortcut, one per line,
+//                              to standard output; exits with 0, 6 when a
+//                              shortcut cannot be read
 //
 // 99: bad usage or a failed step.
 
@@ -136,21 +136,25 @@ int LogLines(const wchar_t* path, const wchar_t* tag, int count) {
   return kClean;
 }
 
-int ReadShortcut(const wchar_t* path) {
+int ReadShortcuts(int count, wchar_t** paths) {
   base::win::ScopedCOMInitializer com;
-  base::win::ShortcutProperties properties;
-  if (!com.Succeeded() ||
-      !base::win::ResolveShortcutProperties(
-          base::FilePath(path),
-          base::win::ShortcutProperties::PROPERTIES_TARGET |
-              base::win::ShortcutProperties::PROPERTIES_WORKING_DIR |
-              base::win::ShortcutProperties::PROPERTIES_ARGUMENTS,
-          &properties)) {
-    return kUnreadableShortcut;
+  if (!com.Succeeded())
+    return kBadUsage;
+  for (int i = 0; i < count; ++i) {
+    base::win::ShortcutProperties properties;
+    if (!base::win::ResolveShortcutProperties(
+            base::FilePath(paths[i]),
+            base::win::ShortcutProperties::PROPERTIES_TARGET |
+                base::win::ShortcutProperties::PROPERTIES_WORKING_DIR |
+                base::win::ShortcutProperties::PROPERTIES_ARGUMENTS,
+            &properties)) {
+      return kUnreadableShortcut;
+    }
+    printf("%s\n%s\n%s\n",
+           base::WideToUTF8(properties.target.value()).c_str(),
+           base::WideToUTF8(properties.working_dir.value()).c_str(),
+           base::WideToUTF8(properties.arguments).c_str());
   }
-  printf("%s\n%s\n%s\n", base::WideToUTF8(properties.target.value()).c_str(),
-         base::WideToUTF8(properties.working_dir.value()).c_str(),
-         base::WideToUTF8(properties.arguments).c_str());
   return kClean;
 }
 
@@ -164,7 +168,7 @@ int Run(int argc, wchar_t** argv) {
   if (wcscmp(mode, L"launch-in-job") == 0)
     return LaunchInJob(name && wcscmp(name, L"breakaway") == 0);
   if (wcscmp(mode, L"read-shortcut") == 0 && name)
-    return ReadShortcut(name);
+    return ReadShortcuts(argc - 2, argv + 2);
   if (wcscmp(mode, L"log-lines") == 0 && argc == 5)
     return LogLines(name, argv[3], _wtoi(argv[4]));
   if (wcscmp(mode, L"load-library") == 0 && name) {
