@@ -72,11 +72,11 @@ class TaskbandUtilsTest : public testing::Test {
                                  helpers_.GetPath().Append(name)));
     }
     shortcut_ = temp_.GetPath().Append(L"Kavor developer.lnk");
-    DeleteCheckValue();
+    DeleteChecValueName();
   }
 
   void TearDown() override {
-    DeleteCheckValue();
+    DeleteChecValueName();
     ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
         base::DIR_TEMP, saved_temp_, true, false));
   }
@@ -87,32 +87,22 @@ class TaskbandUtilsTest : public testing::Test {
     return record;
   }
 
-  void DeleteCheckValue() {
-    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
-                          KEY_SET_VALUE);
-    (void)key.DeleteValue(TaskbandUtilsImpl::GetTaskbandCheckValueName().c_str());
+  static base::win::RegKey CompanyKey() {
+    return base::win::RegKey(HKEY_CURRENT_USER,
+                             GetCompanyRegistryKey().c_str(), KEY_ALL_ACCESS);
   }
-
+  static void DeleteChecValueName() {
+    (void)CompanyKey().DeleteValue(ValueName().c_str());
+  }
   // The stored check time; "missing" without one.
-  std::string CheckValue() {
-    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
-                          KEY_QUERY_VALUE);
+  static std::string ChecValueName() {
     std::wstring value;
-    if (key.ReadStringValue(
-            TaskbandUtilsImpl::GetTaskbandCheckValueName().c_str(), &value) !=
-        ERROR_SUCCESS) {
+    if (CompanyKey().ReadStringValue(ValueName().c_str(), &value) != ERROR_SUCCESS)
       return "missing";
-    }
     return base::WideToUTF8(value);
   }
-
-  void SetCheckValue(const std::wstring& value) {
-    base::win::RegKey key(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
-                          KEY_SET_VALUE);
-    ASSERT_EQ(ERROR_SUCCESS,
-              key.WriteStringValue(
-                  TaskbandUtilsImpl::GetTaskbandCheckValueName().c_str(),
-                  value.c_str()));
+  static std::wstring ValueName() {
+    return TaskbandUtilsImpl::GetTaskbandCheckValueName();
   }
 
   // The command lines the stand-in helper recorded in |folder|, and forgets
@@ -120,9 +110,9 @@ class TaskbandUtilsTest : public testing::Test {
   static std::string TakeHelperCalls(const FilePath& folder) {
     std::string calls;
     const FilePath file = folder.Append(L"helper_calls.txt");
-    if (!base::ReadFileToString(file, &calls))
-      return std::string();
-    EXPECT_TRUE(base::DeleteFile(file, false));
+    if (base::ReadFileToString(file, &calls)) {
+      EXPECT_TRUE(base::DeleteFile(file, false));
+    }
     return calls;
   }
 
@@ -164,12 +154,14 @@ TEST_F(TaskbandUtilsTest, PeriodicPinWaitsForTheInterval) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(base::WideToUTF8(c.stored.value_or(L"(none)")) + " mode " +
                  base::UintToString(c.mode));
-    DeleteCheckValue();
-    if (c.stored)
-      SetCheckValue(*c.stored);
+    DeleteChecValueName();
+    if (c.stored) {
+      ASSERT_EQ(ERROR_SUCCESS, CompanyKey().WriteStringValue(
+                                   ValueName().c_str(), c.stored->c_str()));
+    }
     TaskbandUtilsImpl utils(&clock_);
     EXPECT_EQ(c.pinned, utils.PinShortcut(helpers_.GetPath(), shortcut_, c.mode));
-    EXPECT_EQ(c.after, CheckValue());
+    EXPECT_EQ(c.after, ChecValueName());
     // The helper ran as "explorer.exe" from the temporary folder, which
     // holds no copy afterwards.
     const std::string calls = TakeHelperCalls(temp_.GetPath());
@@ -219,27 +211,6 @@ TEST_F(TaskbandUtilsTest, ShellVerbsBeforeWindows10) {
   EXPECT_FALSE(utils.UnpinShortcut(shortcut_));
   EXPECT_EQ("", TakeHelperCalls(temp_.GetPath()));
   EXPECT_EQ("", TakeHelperCalls(helpers_.GetPath()));
-}
-
-TEST_F(TaskbandUtilsTest, CreateAndPinShortcutMakesTheMasterShortcut) {
-  base::win::ScopedCOMInitializer com;
-  base::win::ScopedOSInfoOverride win10(RecordOf(base::win::WIN10));
-  TaskbandUtilsImpl utils(&clock_);
-  const FilePath target = helpers_.GetPath().Append(L"launcher.exe");
-  // Not due yet: no shortcut either.
-  EXPECT_FALSE(utils.CreateAndPinShortcut(helpers_.GetPath(), target,
-                                          L"K.lnk", L"id", kTaskbandPinMode));
-  EXPECT_FALSE(base::PathExists(temp_.GetPath().Append(L"K.lnk")));
-  EXPECT_TRUE(utils.CreateAndPinShortcut(helpers_.GetPath(), target, L"K.lnk",
-                                         L"id", 0));
-  ShortcutProperties read;
-  ASSERT_TRUE(base::win::ResolveShortcutProperties(
-      temp_.GetPath().Append(L"K.lnk"),
-      ShortcutProperties::PROPERTIES_TARGET |
-          ShortcutProperties::PROPERTIES_WORKING_DIR,
-      &read));
-  EXPECT_EQ(target.value(), read.target.value());
-  EXPECT_EQ(helpers_.GetPath().value(), read.working_dir.value());
 }
 
 TEST_F(TaskbandUtilsTest, FindPinnedShortcuts) {
