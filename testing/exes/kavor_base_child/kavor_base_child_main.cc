@@ -150,8 +150,7 @@ int ReadShortcuts(int count, wchar_t** paths) {
             &properties)) {
       return kUnreadableShortcut;
     }
-    printf("%s\n%s\n%s\n",
-           base::WideToUTF8(properties.target.value()).c_str(),
+    printf("%s\n%s\n%s\n", base::WideToUTF8(properties.target.value()).c_str(),
            base::WideToUTF8(properties.working_dir.value()).c_str(),
            base::WideToUTF8(properties.arguments).c_str());
   }

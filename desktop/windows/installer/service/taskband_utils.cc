@@ -34,9 +34,8 @@ const char kPinWithHelperOperation[] = "1";
 
 class ShellShortcutPropertiesReader : public ShortcutPropertiesReader {
  public:
-  void ReadTargetAndAppId(
-      const base::FilePath& shortcut,
-      base::win::ShortcutProperties* properties) override {
+  void ReadTargetAndAppId(const base::FilePath& shortcut,
+                          base::win::ShortcutProperties* properties) override {
     if (!base::win::ResolveShortcutProperties(
             shortcut,
             base::win::ShortcutProperties::PROPERTIES_TARGET |
@@ -145,8 +144,7 @@ bool TaskbandUtilsImpl::PinShortcut(const base::FilePath& helper_folder,
 }
 
 bool TaskbandUtilsImpl::PinShortcutWithHelper(
-    const base::FilePath& helper_folder,
-    const base::FilePath& shortcut) {
+    const base::FilePath& helper_folder, const base::FilePath& shortcut) {
   return RunHelper(GetHelperPath(helper_folder), kPinWithHelperOperation,
                    shortcut);
 }
@@ -183,10 +181,10 @@ void TaskbandUtilsImpl::FindPinnedShortcuts(
                                                   executable.value()) == 0;
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!same && executable_info && GetFileInformationByPath(target, &info)) {
-      same = info.dwVolumeSerialNumber ==
-                 executable_info->dwVolumeSerialNumber &&
-             info.nFileIndexHigh == executable_info->nFileIndexHigh &&
-             info.nFileIndexLow == executable_info->nFileIndexLow;
+      same =
+          info.dwVolumeSerialNumber == executable_info->dwVolumeSerialNumber &&
+          info.nFileIndexHigh == executable_info->nFileIndexHigh &&
+          info.nFileIndexLow == executable_info->nFileIndexLow;
     }
     if (same && AppIdMatches(properties, app_id)) {
       VLOG(1) << "Pinned shortcut " << shortcut.value();
@@ -210,9 +208,10 @@ bool TaskbandUtilsImpl::IsTaskbandCheckDue() {
       !base::StringToInt64(text, &stored) || stored <= 0 ||
       stored > now.ToInternalValue()) {
     VLOG(1) << "Starting the taskband check clock";
-    if (key.WriteStringValue(name.c_str(),
-                             base::Int64ToString16(now.ToInternalValue())
-                                 .c_str()) != ERROR_SUCCESS) {
+    if (key.WriteStringValue(
+            name.c_str(),
+            base::Int64ToString16(now.ToInternalValue()).c_str()) !=
+        ERROR_SUCCESS) {
       LOG(ERROR) << "Cannot store the taskband check time";
     }
     return false;
@@ -227,9 +226,8 @@ void TaskbandUtilsImpl::StoreTaskbandCheckTime() {
                         KEY_SET_VALUE);
   const base::string16 now =
       base::Int64ToString16(clock_->Now().ToInternalValue());
-  if (!key.Valid() ||
-      key.WriteStringValue(GetTaskbandCheckValueName().c_str(), now.c_str()) !=
-          ERROR_SUCCESS) {
+  if (!key.Valid() || key.WriteStringValue(GetTaskbandCheckValueName().c_str(),
+                                           now.c_str()) != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot store the taskband check time";
   }
 }

@@ -88,8 +88,8 @@ class TaskbandUtilsTest : public testing::Test {
   }
 
   static base::win::RegKey CompanyKey() {
-    return base::win::RegKey(HKEY_CURRENT_USER,
-                             GetCompanyRegistryKey().c_str(), KEY_ALL_ACCESS);
+    return base::win::RegKey(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
+                             KEY_ALL_ACCESS);
   }
   static void DeleteChecValueName() {
     (void)CompanyKey().DeleteValue(ValueName().c_str());
@@ -97,7 +97,8 @@ class TaskbandUtilsTest : public testing::Test {
   // The stored check time; "missing" without one.
   static std::string ChecValueName() {
     std::wstring value;
-    if (CompanyKey().ReadStringValue(ValueName().c_str(), &value) != ERROR_SUCCESS)
+    if (CompanyKey().ReadStringValue(ValueName().c_str(), &value) !=
+        ERROR_SUCCESS)
       return "missing";
     return base::WideToUTF8(value);
   }
@@ -160,15 +161,16 @@ TEST_F(TaskbandUtilsTest, PeriodicPinWaitsForTheInterval) {
                                    ValueName().c_str(), c.stored->c_str()));
     }
     TaskbandUtilsImpl utils(&clock_);
-    EXPECT_EQ(c.pinned, utils.PinShortcut(helpers_.GetPath(), shortcut_, c.mode));
+    EXPECT_EQ(c.pinned,
+              utils.PinShortcut(helpers_.GetPath(), shortcut_, c.mode));
     EXPECT_EQ(c.after, ChecValueName());
     // The helper ran as "explorer.exe" from the temporary folder, which
     // holds no copy afterwards.
     const std::string calls = TakeHelperCalls(temp_.GetPath());
     if (c.pinned) {
-      EXPECT_NE(std::string::npos, calls.find("explorer.exe\" 2 \"" +
-                                              shortcut_.AsUTF8Unsafe() +
-                                              "\"\r\n"))
+      EXPECT_NE(std::string::npos,
+                calls.find("explorer.exe\" 2 \"" + shortcut_.AsUTF8Unsafe() +
+                           "\"\r\n"))
           << calls;
     } else {
       EXPECT_EQ("", calls);
@@ -188,7 +190,8 @@ TEST_F(TaskbandUtilsTest, HelperRoads) {
   EXPECT_EQ("", TakeHelperCalls(temp_.GetPath()));
 
   // A previous copy is replaced; without a helper nothing runs.
-  ASSERT_EQ(1, base::WriteFile(temp_.GetPath().Append(L"explorer.exe"), "x", 1));
+  ASSERT_EQ(1,
+            base::WriteFile(temp_.GetPath().Append(L"explorer.exe"), "x", 1));
   const FilePath none = temp_.GetPath().Append(L"none");
   EXPECT_FALSE(utils.PinShortcutWithHelper(none, shortcut_));
   EXPECT_FALSE(utils.PinShortcut(none, shortcut_, 0));

@@ -32,10 +32,9 @@ const wchar_t kTrackingUserAgentName[] = L"tracking_user_agent.json";
 // Shortcuts that no longer exist: the outcome only shows in the log.
 void DeleteShortcutFile(Transaction* transaction, const base::FilePath& path) {
   std::string error;
-  if (!ExecuteOperation(transaction,
-                        std::make_unique<DeleteFileOperation>(path, false,
-                                                              false),
-                        &error)) {
+  if (!ExecuteOperation(
+          transaction,
+          std::make_unique<DeleteFileOperation>(path, false, false), &error)) {
     VLOG(1) << "Cannot delete " << path.value() << ": " << error;
   }
 }
@@ -149,8 +148,7 @@ void ShortcutsStep::UnpinShortcuts(
   for (const base::FilePath& shortcut : shortcuts) {
     LOG(INFO) << "Unpinning shortcut " << shortcut.value();
     LOG(INFO) << "Unpinning "
-              << (taskband_->UnpinShortcut(shortcut) ? "successful"
-                                                     : "failed");
+              << (taskband_->UnpinShortcut(shortcut) ? "successful" : "failed");
     DeleteShortcutFile(GetContext()->GetTransaction(), shortcut);
   }
 }
@@ -159,8 +157,7 @@ InstallShortcutsStep::InstallShortcutsStep(
     InstallerStepContext* context,
     InterprocessState* state,
     std::unique_ptr<TaskbandUtils> taskband)
-    : ShortcutsStep("install_shortcuts", context, state, std::move(taskband)) {
-}
+    : ShortcutsStep("install_shortcuts", context, state, std::move(taskband)) {}
 
 InstallShortcutsStep::~InstallShortcutsStep() = default;
 

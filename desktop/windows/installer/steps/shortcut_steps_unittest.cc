@@ -28,17 +28,21 @@ using Strings = std::vector<std::string>;
 class FakeTaskband : public TaskbandUtils {
  public:
   explicit FakeTaskband(Strings* calls) : calls_(calls) {}
-  bool CreateAndPinShortcut(const FilePath&, const FilePath&,
-                            const base::string16&, const base::string16&,
+  bool CreateAndPinShortcut(const FilePath&,
+                            const FilePath&,
+                            const base::string16&,
+                            const base::string16&,
                             uint32_t) override {
     return false;
   }
-  bool PinShortcut(const FilePath&, const FilePath& shortcut,
+  bool PinShortcut(const FilePath&,
+                   const FilePath& shortcut,
                    uint32_t mode) override {
     calls_->push_back("pin " + Name(shortcut) + " " + std::to_string(mode));
     return false;
   }
-  bool PinShortcutWithHelper(const FilePath&, const FilePath& shortcut) override {
+  bool PinShortcutWithHelper(const FilePath&,
+                             const FilePath& shortcut) override {
     calls_->push_back("pin-s " + Name(shortcut));
     return false;
   }
@@ -46,7 +50,8 @@ class FakeTaskband : public TaskbandUtils {
     calls_->push_back("unpin " + Name(shortcut));
     return false;
   }
-  void FindPinnedShortcuts(const FilePath&, const base::string16&,
+  void FindPinnedShortcuts(const FilePath&,
+                           const base::string16&,
                            const BY_HANDLE_FILE_INFORMATION*,
                            std::vector<FilePath>*) override {}
 
@@ -139,6 +144,7 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
     int folders[3];
     Strings calls;
   } const kCases[] = {
+      // clang-format off
       {"copy only", true, false, true, true, false, "pb", true, L"ru",
        {-1, -1, -1}, {}},
       {"no flags", false, false, false, false, false, "pb", true, L"ru",
@@ -154,6 +160,7 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
        {-1, -1, -1}, {"pin Kavor developer.lnk 0", "pin facebook.lnk 0"}},
       {"no pinning", false, false, false, false, false, "pb", true, L"ru",
        {-1, -1, -1}, {}},
+      // clang-format on
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -177,7 +184,8 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
                                   &status->menu_shortcut,
                                   &status->quick_launch_shortcut};
     for (int i = 0; i < 3; ++i) {
-      const FilePath expected = c.folders[i] < 0 ? FilePath() : Shell(c.folders[i]);
+      const FilePath expected =
+          c.folders[i] < 0 ? FilePath() : Shell(c.folders[i]);
       EXPECT_EQ(expected.value(), recorded[i]->value());
       EXPECT_TRUE(expected.empty() || base::PathExists(expected));
     }
