@@ -28,17 +28,19 @@ silent_install() {
   KAVOR_STATS_LOG_FILE=$(e2e_winpath "$STATS") run_in_job \
     "--report=$(e2e_winpath "$REPORT")" -- 'C:\pkg\setup.exe' --silent \
     '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0 \
+    --quicklaunchshortcut=1 \
     "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/$1"
   [ -f "$STATS" ] || : >"$STATS"
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 
 # Every process of the job ("?" when Wine could not name one) but the job
-# line and the front end's download-folder probe: a bare copy of the host
-# started only to see that something can start there, which ends with
-# 0xC0000135 (its library is not beside it).
+# line, the pin helper and the front end's download-folder probe: a bare
+# copy of the host started only to see that something can start there,
+# which ends with 0xC0000135 (its library is not beside it).
 installer_processes() {
-  tr -d '\r' <"$REPORT" | grep -v -e '^job ' -e ' exit=3221225781 '
+  tr -d '\r' <"$REPORT" |
+    grep -v -e '^job ' -e ' exit=3221225781 ' -e '^installer_helper_64\.exe '
 }
 stats_has() { grep -F '"event":"'"$1"'"' "$STATS" | grep -qF -- "${2:-}"; }
 # Step events of copy, unpack and move steps are too many to be worth
@@ -97,6 +99,37 @@ PY
 }
 check "installation_status.json read back" status_right
 check "installer_prefs.json written" prefs_right
+# The shortcuts: recorded in the status and read back with the shell link
+# code of the base library, each to the launcher; the master one stays in
+# the package folder.
+recorded_shortcuts() {
+  python3 - "$C/Kavor/installation_status.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))["shortcuts"]
+for key, folder in (("SC_DEST_DESKTOP", "\\Desktop\\"),
+                    ("SC_DEST_MENU", "\\Start Menu\\Programs\\"),
+                    ("SC_DEST_QUICK_LAUNCH", "\\Quick Launch\\")):
+    assert s[key].endswith(folder + "Kavor developer.lnk"), s
+    print(s[key])
+PY
+}
+shortcuts_to_launcher() {
+  local paths
+  mapfile -t paths < <(recorded_shortcuts) && [ "${#paths[@]}" = 3 ] &&
+    run_in_job -- "$(e2e_winpath "$E2E_BIN/kavor_base_child.exe")" \
+      read-shortcut "${paths[@]}" 'C:\pkg\Kavor developer.lnk' &&
+    [ "$RC" = 0 ] && [ "$(tr -d '\r' <<<"$OUT")" = \
+      "$(printf 'C:\\Kavor\\launcher.exe\nC:\\Kavor\n\n%.0s' 1 2 3 4)" ]
+}
+check "shortcuts recorded and to the launcher" shortcuts_to_launcher
+# Wine's shell has no taskbar pin verb: the failure is logged and nothing
+# starts; the Start-menu pin runs the package's helper.
+check "taskbar pin failure logged" grep -qF 'Failed pinning C:\pkg\Kavor developer.lnk' \
+  "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log
+check "launcher not started" [ ! -e "$C/Kavor/launcher_calls.txt" ]
+check "helper ran for the Start menu" [ "$(tr -d '\r' \
+  <"$C/Kavor/47.0.4127.0/helper_calls.txt")" = \
+  '"C:\Kavor\47.0.4127.0\installer_helper_64.exe" 1 "C:\pkg\Kavor developer.lnk"' ]
 [ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS"; echo "--- processes"; cat "$REPORT"; }
 
 silent_install missing

@@ -25,11 +25,18 @@
 //   log-lines PATH TAG COUNT   appends COUNT lines "TAG line N" to the log
 //                              file PATH through base logging; exits with 0
 //
+// Shortcuts:
+//   read-shortcut PATH...      writes the target, working folder and
+//                              arguments of each shortcut, one per line,
+//                              to standard output; exits with 0, 6 when a
+//                              shortcut cannot be read
+//
 // 99: bad usage or a failed step.
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -40,7 +47,10 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/dpi.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/shortcut.h"
 #include "base/win/system_library.h"
 #include "base/win/winrt.h"
 
@@ -50,6 +60,7 @@ const int kClean = 0;
 const int kPlantedLoaded = 3;
 const int kCannotRestrict = 4;
 const int kInJob = 5;
+const int kUnreadableShortcut = 6;
 const int kBadUsage = 99;
 
 const wchar_t* const kPlantedNames[] = {L"userenv.dll", L"shcore.dll",
@@ -125,6 +136,27 @@ int LogLines(const wchar_t* path, const wchar_t* tag, int count) {
   return kClean;
 }
 
+int ReadShortcuts(int count, wchar_t** paths) {
+  base::win::ScopedCOMInitializer com;
+  if (!com.Succeeded())
+    return kBadUsage;
+  for (int i = 0; i < count; ++i) {
+    base::win::ShortcutProperties properties;
+    if (!base::win::ResolveShortcutProperties(
+            base::FilePath(paths[i]),
+            base::win::ShortcutProperties::PROPERTIES_TARGET |
+                base::win::ShortcutProperties::PROPERTIES_WORKING_DIR |
+                base::win::ShortcutProperties::PROPERTIES_ARGUMENTS,
+            &properties)) {
+      return kUnreadableShortcut;
+    }
+    printf("%s\n%s\n%s\n", base::WideToUTF8(properties.target.value()).c_str(),
+           base::WideToUTF8(properties.working_dir.value()).c_str(),
+           base::WideToUTF8(properties.arguments).c_str());
+  }
+  return kClean;
+}
+
 int Run(int argc, wchar_t** argv) {
   if (argc < 2)
     return kBadUsage;
@@ -134,6 +166,8 @@ int Run(int argc, wchar_t** argv) {
     return ReportJob();
   if (wcscmp(mode, L"launch-in-job") == 0)
     return LaunchInJob(name && wcscmp(name, L"breakaway") == 0);
+  if (wcscmp(mode, L"read-shortcut") == 0 && name)
+    return ReadShortcuts(argc - 2, argv + 2);
   if (wcscmp(mode, L"log-lines") == 0 && argc == 5)
     return LogLines(name, argv[3], _wtoi(argv[4]));
   if (wcscmp(mode, L"load-library") == 0 && name) {

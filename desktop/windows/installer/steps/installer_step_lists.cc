@@ -15,6 +15,7 @@
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
 #include "desktop/windows/installer/steps/delete_file_step.h"
 #include "desktop/windows/installer/steps/install_helper_step.h"
@@ -24,6 +25,7 @@
 #include "desktop/windows/installer/steps/pending_step.h"
 #include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
+#include "desktop/windows/installer/steps/shortcut_steps.h"
 #include "desktop/windows/installer/steps/status_steps.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 
@@ -168,7 +170,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddRootFileSteps(context, lists.root, from_target_folder, steps);
     AddLauncherToHelper(context, interprocess_state(), steps);
     Add<SetupRegistryStep>(steps, context, uninstall_string);
-    AddPending(context, steps, {"install_shortcuts"});
+    Add<InstallShortcutsStep>(steps, context, interprocess_state(),
+                              std::make_unique<TaskbandUtilsImpl>());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     AddPending(context, steps, {"install_components"});
     AddStatusToFinalize(context, steps);

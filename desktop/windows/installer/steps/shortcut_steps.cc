@@ -1,0 +1,212 @@
+#include "desktop/windows/installer/steps/shortcut_steps.h"
+
+#include <optional>
+#include <utility>
+
+#include "base/base_paths.h"
+#include "base/base_paths_win.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/shortcut.h"
+#include "desktop/windows/installer/common/product_info.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/installer_step_context.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
+#include "desktop/windows/installer/service/transactions/file_operations.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/l10n_handler/l10n_handler.h"
+
+namespace installer {
+
+namespace {
+
+const wchar_t kLauncherName[] = L"launcher.exe";
+const wchar_t kAppIdPrefix[] = L"KavorSoftware.KavorWebBrowser.";
+const wchar_t kResourcesFolder[] = L"resources";
+const wchar_t kTrackingUserAgentName[] = L"tracking_user_agent.json";
+
+// Shortcuts that no longer exist: the outcome only shows in the log.
+void DeleteShortcutFile(Transaction* transaction, const base::FilePath& path) {
+  std::string error;
+  if (!ExecuteOperation(
+          transaction,
+          std::make_unique<DeleteFileOperation>(path, false, false), &error)) {
+    VLOG(1) << "Cannot delete " << path.value() << ": " << error;
+  }
+}
+
+}  // namespace
+
+ShortcutsStep::ShortcutsStep(const std::string& name,
+                             InstallerStepContext* context,
+                             InterprocessState* state,
+                             std::unique_ptr<TaskbandUtils> taskband)
+    : InstallerStep(name, context),
+      state_(state),
+      taskband_(std::move(taskband)) {}
+
+ShortcutsStep::~ShortcutsStep() = default;
+
+// static
+base::FilePath ShortcutsStep::GetShortcutName() {
+  return base::FilePath(ProductInfoImpl::GetInstance()->GetShortcutFileName(
+      GetString(IDS_SHORTCUT_NAME)));
+}
+
+void ShortcutsStep::CreateShortcuts(ShortcutDestinations& destinations,
+                                    bool pinning,
+                                    const base::FilePath& target) {
+  const InstallationStatus* status = GetStatusUnderConstruction();
+  base::win::ShortcutProperties properties;
+  properties.set_target(target);
+  properties.set_working_dir(target.DirName());
+  properties.set_app_id(kAppIdPrefix + status->app_id);
+
+  const base::FilePath name = GetShortcutName();
+  LOG(INFO) << "Using shortcut name " << name.value();
+  LOG(INFO) << "Creating master shortcut";
+  const base::FilePath master = GetPackageDir().Append(name);
+  LOG(INFO) << "Creating master shortcut at " << master.value();
+  if (!base::win::CreateOrUpdateShortcutLink(master, properties,
+                                             base::win::SHORTCUT_CREATE)) {
+    LOG(ERROR) << "Failed to create shortcut at " << master.value();
+    return;
+  }
+  const base::FilePath helper_folder = GetTargetFolder();
+  if (pinning) {
+    LOG(INFO) << "Pinning master shortcut";
+    if (!taskband_->PinShortcut(helper_folder, master, 0))
+      LOG(ERROR) << "Failed pinning " << master.value();
+  }
+
+  Transaction* transaction = GetContext()->GetTransaction();
+  bool start_menu_copied = false;
+  for (int kind = 0; kind < SHORTCUT_DESTINATION_COUNT; ++kind) {
+    ShortcutDestination& destination = destinations[kind];
+    if (destination.mode != SHORTCUT_CREATE)
+      continue;
+    const base::FilePath path = destination.folder.Append(name);
+    DeleteShortcutFile(transaction, path);
+    std::string error;
+    if (!ExecuteOperation(transaction,
+                          std::make_unique<CopyFileOperation>(master, path),
+                          &error)) {
+      LOG(ERROR) << "Cannot copy the shortcut to " << path.value() << ": "
+                 << error;
+      continue;
+    }
+    *destination.status_path = path;
+    if (kind == SHORTCUT_START_MENU)
+      start_menu_copied = true;
+  }
+  if (start_menu_copied && !state_->IsAutoupdate() &&
+      !taskband_->PinShortcutWithHelper(helper_folder, master)) {
+    LOG(ERROR) << "Failed pinning (S) " << master.value();
+  }
+  if (pinning)
+    CreateSocialSiteShortcut(target);
+}
+
+void ShortcutsStep::CreateSocialSiteShortcut(const base::FilePath& target) {
+  const base::FilePath resources = GetTargetFolder().Append(kResourcesFolder);
+  const TrackingDataDictionary* tracking = state_->GetTrackingData();
+  const std::optional<std::string> medium =
+      tracking ? tracking->GetString("utm.medium") : std::nullopt;
+  if (medium != std::string("pb") &&
+      !base::PathExists(resources.Append(kTrackingUserAgentName))) {
+    return;
+  }
+  const std::string site =
+      GetSettings()->GetLanguage() == L"ru" ? "vk" : "facebook";
+  const base::string16 wide_site = base::UTF8ToUTF16(site);
+  base::win::ShortcutProperties properties;
+  properties.set_target(target);
+  properties.set_app_id(kAppIdPrefix +
+                        GetStatusUnderConstruction()->GetSuffixedAppId());
+  properties.set_icon(resources.Append(wide_site + L"_icon.ico"), 0);
+  properties.set_arguments(L"https://" + wide_site + L".com/");
+
+  const base::FilePath shortcut = GetPackageDir().Append(wide_site + L".lnk");
+  LOG(INFO) << "Creating " << site << " shortcut at " << shortcut.value();
+  if (!base::win::CreateOrUpdateShortcutLink(shortcut, properties,
+                                             base::win::SHORTCUT_CREATE)) {
+    LOG(ERROR) << "Failed to create " << site << " shortcut at "
+               << shortcut.value();
+    return;
+  }
+  LOG(INFO) << "Pinning " << site << " shortcut";
+  if (!taskband_->PinShortcut(GetTargetFolder(), shortcut, 0))
+    LOG(ERROR) << "Failed pinning " << site << ": " << shortcut.value();
+}
+
+void ShortcutsStep::UnpinShortcuts(
+    const std::vector<base::FilePath>& shortcuts) {
+  for (const base::FilePath& shortcut : shortcuts) {
+    LOG(INFO) << "Unpinning shortcut " << shortcut.value();
+    LOG(INFO) << "Unpinning "
+              << (taskband_->UnpinShortcut(shortcut) ? "successful" : "failed");
+    DeleteShortcutFile(GetContext()->GetTransaction(), shortcut);
+  }
+}
+
+InstallShortcutsStep::InstallShortcutsStep(
+    InstallerStepContext* context,
+    InterprocessState* state,
+    std::unique_ptr<TaskbandUtils> taskband)
+    : ShortcutsStep("install_shortcuts", context, state, std::move(taskband)) {}
+
+InstallShortcutsStep::~InstallShortcutsStep() = default;
+
+void InstallShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
+  *result = InstallerStepResult(STEP_DONE);
+  Settings* settings = GetSettings();
+  if (settings->GetCopyOnly())
+    return;
+  LOG(INFO) << "Installing shortcuts";
+  const base::FilePath target =
+      GetContext()->GetInstallFolder().Append(kLauncherName);
+  InstallationStatus* status = GetStatusUnderConstruction();
+
+  const bool all_users = settings->GetAllUsers();
+  struct Source {
+    int path_key;
+    bool wanted;
+    base::FilePath* status_path;
+    const char* log;
+  };
+  const Source sources[SHORTCUT_DESTINATION_COUNT] = {
+      {all_users ? static_cast<int>(base::DIR_COMMON_DESKTOP)
+                 : static_cast<int>(base::DIR_USER_DESKTOP),
+       settings->GetDesktopShortcut(), &status->desktop_shortcut,
+       all_users ? "Preparing  to set up shortcut on common desktop"
+                 : "Preparing  to set up shortcut on user desktop"},
+      {all_users ? base::DIR_COMMON_START_MENU : base::DIR_START_MENU,
+       settings->GetStartMenuShortcut(), &status->menu_shortcut,
+       all_users ? "Preparing  to set up shortcut in common start menu"
+                 : "Preparing  to set up shortcut in user start menu"},
+      {base::DIR_USER_QUICK_LAUNCH, settings->GetQuickLaunchShortcut(),
+       &status->quick_launch_shortcut,
+       "Preparing  to set up shortcut in user quick launch"},
+  };
+  ShortcutDestinations destinations;
+  for (int kind = 0; kind < SHORTCUT_DESTINATION_COUNT; ++kind) {
+    const Source& source = sources[kind];
+    if (!source.wanted)
+      continue;
+    VLOG(2) << source.log;
+    ShortcutDestination& destination = destinations[kind];
+    if (!base::PathService::Get(source.path_key, &destination.folder)) {
+      LOG(ERROR) << "Cannot find the folder of shortcut " << kind;
+      continue;
+    }
+    destination.status_path = source.status_path;
+    destination.mode = SHORTCUT_CREATE;
+  }
+  CreateShortcuts(destinations, settings->GetPinnedShortcut(), target);
+}
+
+}  // namespace installer

@@ -1,0 +1,91 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_SHORTCUT_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_STEPS_SHORTCUT_STEPS_H_
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/steps/installer_step.h"
+
+namespace installer {
+
+class InterprocessState;
+class TaskbandUtils;
+
+enum ShortcutDestinationMode : uint32_t {
+  // The shortcut stays as it is and is already recorded.
+  SHORTCUT_KEEP = 0,
+  SHORTCUT_CREATE = 1,
+  SHORTCUT_NONE = 2,
+};
+
+// Where one copy of the master shortcut may go, and the path of the new
+// status that records it.
+struct ShortcutDestination {
+  base::FilePath folder;
+  base::FilePath* status_path = nullptr;
+  uint32_t mode = SHORTCUT_NONE;
+};
+
+enum ShortcutDestinationKind {
+  SHORTCUT_DESKTOP = 0,
+  SHORTCUT_START_MENU = 1,
+  SHORTCUT_QUICK_LAUNCH = 2,
+  SHORTCUT_DESTINATION_COUNT = 3,
+};
+
+using ShortcutDestinations = ShortcutDestination[SHORTCUT_DESTINATION_COUNT];
+
+// What the shortcut steps share: the creation of the browser's shortcuts
+// and taskbar pins, and their unpinning. Shortcut failures never fail a
+// run; they are logged.
+class ShortcutsStep : public InstallerStep {
+ public:
+  ShortcutsStep(const std::string& name,
+                InstallerStepContext* context,
+                InterprocessState* state,
+                std::unique_ptr<TaskbandUtils> taskband);
+  ~ShortcutsStep() override;
+
+ protected:
+  // The browser's shortcut file name in this build ("Kavor developer.lnk").
+  static base::FilePath GetShortcutName();
+
+  // Makes the master shortcut to |target| in the package folder, pins it
+  // when |pinning|, and copies it to every destination in create mode.
+  void CreateShortcuts(ShortcutDestinations& destinations,
+                       bool pinning,
+                       const base::FilePath& target);
+  // Takes each shortcut off the taskbar and deletes its file.
+  void UnpinShortcuts(const std::vector<base::FilePath>& shortcuts);
+
+  InterprocessState* state() const { return state_; }
+  TaskbandUtils* taskband() const { return taskband_.get(); }
+
+ private:
+  void CreateSocialSiteShortcut(const base::FilePath& target);
+
+  InterprocessState* const state_;
+  const std::unique_ptr<TaskbandUtils> taskband_;
+};
+
+// "install_shortcuts": the shortcuts the settings ask for, on the desktop,
+// in the Start menu and in Quick Launch (for all users where the settings
+// say so), and the taskbar pins. A standalone copy gets none.
+class InstallShortcutsStep : public ShortcutsStep {
+ public:
+  InstallShortcutsStep(InstallerStepContext* context,
+                       InterprocessState* state,
+                       std::unique_ptr<TaskbandUtils> taskband);
+  ~InstallShortcutsStep() override;
+
+  // InstallerStep:
+  void Execute(InstallerStepResult* result, int attempt) override;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_STEPS_SHORTCUT_STEPS_H_

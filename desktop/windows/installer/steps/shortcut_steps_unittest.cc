@@ -1,0 +1,218 @@
+#include "desktop/windows/installer/steps/shortcut_steps.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/base_paths_win.h"
+#include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_com_initializer.h"
+#include "base/win/shortcut.h"
+#include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
+#include "desktop/windows/installer/steps/step_test_context.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using base::FilePath;
+using Strings = std::vector<std::string>;
+
+// Records every call as "pin NAME MODE", "pin-s NAME" or "unpin NAME".
+class FakeTaskband : public TaskbandUtils {
+ public:
+  explicit FakeTaskband(Strings* calls) : calls_(calls) {}
+  bool CreateAndPinShortcut(const FilePath&,
+                            const FilePath&,
+                            const base::string16&,
+                            const base::string16&,
+                            uint32_t) override {
+    return false;
+  }
+  bool PinShortcut(const FilePath&,
+                   const FilePath& shortcut,
+                   uint32_t mode) override {
+    calls_->push_back("pin " + Name(shortcut) + " " + std::to_string(mode));
+    return false;
+  }
+  bool PinShortcutWithHelper(const FilePath&,
+                             const FilePath& shortcut) override {
+    calls_->push_back("pin-s " + Name(shortcut));
+    return false;
+  }
+  bool UnpinShortcut(const FilePath& shortcut) override {
+    calls_->push_back("unpin " + Name(shortcut));
+    return false;
+  }
+  void FindPinnedShortcuts(const FilePath&,
+                           const base::string16&,
+                           const BY_HANDLE_FILE_INFORMATION*,
+                           std::vector<FilePath>*) override {}
+
+ private:
+  static std::string Name(const FilePath& path) {
+    return path.BaseName().AsUTF8Unsafe();
+  }
+  Strings* const calls_;
+};
+
+class Settings : public test::FakeSettings {
+ public:
+  bool copy_only = false, all_users = false, desktop = false, menu = false,
+       quick = false, pinned = false;
+  base::string16 language;
+  bool GetCopyOnly() const override { return copy_only; }
+  bool GetAllUsers() const override { return all_users; }
+  bool GetDesktopShortcut() const override { return desktop; }
+  bool GetStartMenuShortcut() const override { return menu; }
+  bool GetQuickLaunchShortcut() const override { return quick; }
+  bool GetPinnedShortcut() const override { return pinned; }
+  const base::string16& GetLanguage() const override { return language; }
+};
+
+class State : public test::FakeInterprocessState {
+ public:
+  TrackingDataDictionary* GetTrackingData() override { return &tracking; }
+  TrackingDataDictionary tracking;
+};
+
+class ShortcutStepsTest : public test::StepTest {
+ protected:
+  // The shell folders a run may put shortcuts into, each a folder of the
+  // test's own.
+  const int kKeys[5] = {base::DIR_USER_DESKTOP, base::DIR_START_MENU,
+                        base::DIR_USER_QUICK_LAUNCH, base::DIR_COMMON_DESKTOP,
+                        base::DIR_COMMON_START_MENU};
+
+  void SetUp() override {
+    ASSERT_TRUE(com_.Succeeded());
+    ASSERT_TRUE(shell_.CreateUniqueTempDir());
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_TRUE(base::PathService::Get(kKeys[i], &saved_[i]));
+      ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+          kKeys[i], shell_.GetPath().Append(std::to_wstring(i)), true, true));
+    }
+    StepTest::SetUp();
+  }
+  void TearDown() override {
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+          kKeys[i], saved_[i], true, false));
+    }
+  }
+
+  // A fresh run with |settings_| and |state_|, whose step leaves its calls
+  // in |calls_|.
+  std::unique_ptr<InstallShortcutsStep> NewStep() {
+    Reset();
+    settings_.folder = context_->settings.folder;
+    context_->set_settings(&settings_);
+    calls_.clear();
+    EXPECT_TRUE(base::CreateDirectory(package_));
+    return std::make_unique<InstallShortcutsStep>(
+        context_.get(), &state_, std::make_unique<FakeTaskband>(&calls_));
+  }
+
+  FilePath Shell(int i) {
+    return shell_.GetPath().Append(std::to_wstring(i)).Append(kName);
+  }
+
+  const wchar_t* const kName = L"Kavor developer.lnk";
+  base::win::ScopedCOMInitializer com_;
+  base::ScopedTempDir shell_;
+  FilePath saved_[5];
+  Settings settings_;
+  State state_;
+  Strings calls_;
+};
+
+TEST_F(ShortcutStepsTest, InstallShortcuts) {
+  struct Case {
+    const char* name;
+    bool copy_only, all_users, shortcuts, pinned, autoupdate;
+    const char* medium;
+    bool agent_file;
+    const wchar_t* language;
+    // Shell folders (kKeys) with a shortcut: desktop, start menu, quick
+    // launch; -1 none.
+    int folders[3];
+    Strings calls;
+  } const kCases[] = {
+      // clang-format off
+      {"copy only", true, false, true, true, false, "pb", true, L"ru",
+       {-1, -1, -1}, {}},
+      {"no flags", false, false, false, false, false, "pb", true, L"ru",
+       {-1, -1, -1}, {}},
+      {"user", false, false, true, true, false, "", false, L"en",
+       {0, 1, 2},
+       {"pin Kavor developer.lnk 0", "pin-s Kavor developer.lnk"}},
+      {"all users, autoupdate", false, true, true, true, true, "", false,
+       L"en", {3, 4, 2}, {"pin Kavor developer.lnk 0"}},
+      {"pb, ru", false, false, false, true, false, "pb", false, L"ru",
+       {-1, -1, -1}, {"pin Kavor developer.lnk 0", "pin vk.lnk 0"}},
+      {"user agent file", false, false, false, true, false, "x", true, L"de",
+       {-1, -1, -1}, {"pin Kavor developer.lnk 0", "pin facebook.lnk 0"}},
+      {"no pinning", false, false, false, false, false, "pb", true, L"ru",
+       {-1, -1, -1}, {}},
+      // clang-format on
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    settings_.copy_only = c.copy_only;
+    settings_.all_users = c.all_users;
+    settings_.desktop = settings_.menu = settings_.quick = c.shortcuts;
+    settings_.pinned = c.pinned;
+    settings_.language = c.language;
+    state_.autoupdate = c.autoupdate;
+    state_.tracking.SetString("utm.medium", c.medium);
+    std::unique_ptr<InstallShortcutsStep> step = NewStep();
+    if (c.agent_file)
+      Write(target_, "resources/tracking_user_agent.json", "{}");
+    InstallerStepResult result(STEP_FAILED);
+    step->Execute(&result, 0);
+    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_EQ(c.calls, calls_);
+    EXPECT_EQ(!c.copy_only, base::PathExists(package_.Append(kName)));
+    const InstallationStatus* status = context_->GetStatusUnderConstruction();
+    const FilePath* recorded[] = {&status->desktop_shortcut,
+                                  &status->menu_shortcut,
+                                  &status->quick_launch_shortcut};
+    for (int i = 0; i < 3; ++i) {
+      const FilePath expected =
+          c.folders[i] < 0 ? FilePath() : Shell(c.folders[i]);
+      EXPECT_EQ(expected.value(), recorded[i]->value());
+      EXPECT_TRUE(expected.empty() || base::PathExists(expected));
+    }
+    // The social site shortcut's icon and address follow its name.
+    for (const std::string site : {"vk", "facebook"}) {
+      const base::string16 wide = base::UTF8ToUTF16(site);
+      base::win::ShortcutProperties read;
+      if (std::find(c.calls.begin(), c.calls.end(), "pin " + site + ".lnk 0") ==
+          c.calls.end()) {
+        EXPECT_FALSE(base::PathExists(package_.Append(wide + L".lnk")));
+        continue;
+      }
+      ASSERT_TRUE(base::win::ResolveShortcutProperties(
+          package_.Append(wide + L".lnk"),
+          base::win::ShortcutProperties::PROPERTIES_ICON |
+              base::win::ShortcutProperties::PROPERTIES_ARGUMENTS,
+          &read));
+      EXPECT_EQ(target_.Append(L"resources\\" + wide + L"_icon.ico").value(),
+                read.icon.value());
+      EXPECT_EQ(L"https://" + wide + L".com/", read.arguments);
+    }
+    // The copies go with the transaction.
+    RollbackOperations(context_->GetTransaction());
+    for (int i = 0; i < 5; ++i)
+      EXPECT_FALSE(base::PathExists(Shell(i)));
+  }
+}
+
+}  // namespace
+}  // namespace installer
