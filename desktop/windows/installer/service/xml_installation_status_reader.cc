@@ -257,12 +257,13 @@ bool XmlInstallationStatusReader::ReadPath(InstallationStatus* status) {
   return true;
 }
 
-bool XmlInstallationStatusReader::ReadFileList(std::vector<base::FilePath>* files,
-                                               const char* no_first,
-                                               const char* misnamed,
-                                               const char* no_text,
-                                               const char* traversal,
-                                               const char* no_parent) {
+bool XmlInstallationStatusReader::ReadFileList(
+    std::vector<base::FilePath>* files,
+    const char* no_first,
+    const char* misnamed,
+    const char* no_text,
+    const char* traversal,
+    const char* no_parent) {
   if (cursor_->MoveToFirstChild() != XmlDomCursor::MOVED)
     return Fail(no_first);
   XmlDomCursor::MoveResult move = XmlDomCursor::MOVED;
@@ -286,12 +287,11 @@ bool XmlInstallationStatusReader::ReadFiles(InstallationStatus* status) {
     return Fail("Cannot go to files element");
   if (!CurrentNameIs("files"))
     return Fail("Files element is incorrectly named");
-  return ReadFileList(&status->files,
-                      "Cannot proceed to the first file on the list",
-                      "File element is incorrectly named",
-                      "Cannot get text content of a file element",
-                      "Failed traversing the files list",
-                      "Cannot get back to the files list");
+  return ReadFileList(
+      &status->files, "Cannot proceed to the first file on the list",
+      "File element is incorrectly named",
+      "Cannot get text content of a file element",
+      "Failed traversing the files list", "Cannot get back to the files list");
 }
 
 bool XmlInstallationStatusReader::ReadRootFiles(InstallationStatus* status) {
@@ -305,11 +305,11 @@ bool XmlInstallationStatusReader::ReadRootFiles(InstallationStatus* status) {
       return true;
     return Fail("Invalid element in place of the optional root files list");
   }
-  if (!ReadFileList(&status->root_files, "Cannot proceed to the first root file",
-                    "A root file is incorrectly named",
-                    "Cannot get text of a root file",
-                    "Failed traversing the root files list",
-                    "Cannot get back to the root files list")) {
+  if (!ReadFileList(
+          &status->root_files, "Cannot proceed to the first root file",
+          "A root file is incorrectly named", "Cannot get text of a root file",
+          "Failed traversing the root files list",
+          "Cannot get back to the root files list")) {
     return false;
   }
   const XmlDomCursor::MoveResult move = cursor_->MoveToNextSibling();
@@ -353,7 +353,8 @@ bool XmlInstallationStatusReader::ReadRegistry(InstallationStatus* status) {
 
 // The failures below have no texts of their own in the logs older installers
 // wrote; each gets one here so that a refused log says why.
-bool XmlInstallationStatusReader::ReadKeys(std::vector<RegistryKeyRecord>* keys) {
+bool XmlInstallationStatusReader::ReadKeys(
+    std::vector<RegistryKeyRecord>* keys) {
   if (cursor_->MoveToFirstChild() != XmlDomCursor::MOVED)
     return Fail("Cannot proceed to the first registry key");
   XmlDomCursor::MoveResult move = XmlDomCursor::MOVED;

@@ -75,9 +75,9 @@ TEST_F(XmlInstallationStatusReaderTest, ReadsEverySection) {
   expected.subfolder = FilePath(L"47.0.1");
   expected.files = {FilePath(L"a.dll"), FilePath(L"b\\c.pak")};
   expected.root_files = {FilePath(L"Assets\\x.png")};
-  expected.hklm_keys = {{static_cast<uint32_t>(-1), "Software\\K",
-                         {{"REG_SZ", "", "x y"}}},
-                        {2, "Software\\L", {}}};
+  expected.hklm_keys = {
+      {static_cast<uint32_t>(-1), "Software\\K", {{"REG_SZ", "", "x y"}}},
+      {2, "Software\\L", {}}};
   expected.hkcu_keys = {{0, "Software\\M", {}}};
   expected.menu_shortcut = FilePath(L"m2.lnk");
   expected.quick_launch_shortcut = FilePath(L"q.lnk");
@@ -120,8 +120,9 @@ TEST_F(XmlInstallationStatusReaderTest, RefusedLogsSayWhy) {
     std::string text;
     std::string error;
   } kCases[] = {
-      {"<install_log", "Cannot parse the file as XML: Cannot load the document "
-                       "from string w/err 1"},
+      {"<install_log",
+       "Cannot parse the file as XML: Cannot load the document "
+       "from string w/err 1"},
       {"<log/>", "The root element's name is invalid"},
       {"<install_log copy_only=\"True\" all_users=\"True\"/>",
        "There's no version attribute on the root element"},
