@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_com_initializer.h"
+#include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "gtest/gtest.h"
@@ -277,6 +278,43 @@ TEST_F(LegacyInstallationReaderTest, RebuildsTheRecordOfAnOlderInstaller) {
   EXPECT_TRUE(*status == expected);
   EXPECT_EQ(expected.hkcu_keys, status->hkcu_keys);
   EXPECT_EQ(expected.files, status->files);
+}
+
+TEST_F(LegacyInstallationReaderTest, ShortcutToTheFolderGivesTheAppId) {
+  AddVersionFolder(L"47.0.4127.0", true);
+  // The quick-launch shortcut to the browser tells the application id; one
+  // to elsewhere is not the installation's.
+  FilePath quick_launch;
+  ASSERT_TRUE(
+      base::PathService::Get(base::DIR_USER_QUICK_LAUNCH, &quick_launch));
+  ASSERT_TRUE(base::CreateDirectory(quick_launch));
+  const std::wstring name =
+      L"KavorLegacyReaderTest" + std::to_wstring(::GetCurrentProcessId());
+  const FilePath links[] = {quick_launch.Append(name + L"a.lnk"),
+                            quick_launch.Append(name + L"b.lnk")};
+  const FilePath targets[] = {
+      dir_.GetPath().Append(L"kavor.exe"),
+      folder_.Append(L"47.0.4127.0").Append(L"kavor.exe")};
+  for (size_t i = 0; i < 2; ++i) {
+    base::win::ShortcutProperties properties;
+    properties.set_target(targets[i]);
+    properties.set_app_id(L"Kavor.Stable.1442");
+    ASSERT_TRUE(base::win::CreateOrUpdateShortcutLink(
+        links[i], properties, base::win::SHORTCUT_CREATE));
+  }
+
+  base::win::ShortcutProperties read;
+  const bool store_reads = base::win::ResolveShortcutProperties(
+      links[1], base::win::ShortcutProperties::PROPERTIES_APP_ID, &read);
+  std::unique_ptr<InstallationStatus> status =
+      LegacyInstallationReaderImpl().Read(folder_);
+  for (const FilePath& link : links)
+    base::DeleteFile(link, false);
+  if (!store_reads)
+    GTEST_SKIP() << "the shell link's property store cannot read values";
+  ASSERT_TRUE(status);
+  EXPECT_EQ(links[1], status->quick_launch_shortcut);
+  EXPECT_EQ(L"1442", status->app_id);
 }
 
 TEST_F(LegacyInstallationReaderTest, NoRecordWithoutAnInstallerToAsk) {
