@@ -19,6 +19,7 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/existing_installation_reader.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -30,7 +31,6 @@ namespace installer {
 namespace {
 
 constexpr wchar_t kLauncherExe[] = L"launcher.exe";
-constexpr wchar_t kStatusFileName[] = L"installation_status.json";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 
@@ -76,72 +76,6 @@ size_t LongestKernelObjectName(const base::FilePath& folder) {
         MakeKernelObjectName(object.name, folder, object.global).size());
   }
   return longest;
-}
-
-enum StatusFileTry {
-  STATUS_FILE_READ = 0,
-  STATUS_FILE_UNUSABLE = 1,
-  STATUS_FILE_MISSING = 2,
-};
-
-// Parses |file| with the reader of |origin|; |*error| receives why not.
-std::unique_ptr<InstallationStatus> ParseStatusFile(
-    const base::FilePath& file,
-    InstallationStatusOrigin origin,
-    std::string* error) {
-  if (!base::PathExists(file))
-    return nullptr;
-  std::unique_ptr<InstallationStatusReader> reader =
-      CreateInstallationStatusReader(origin);
-  std::string text;
-  if (!base::ReadFileToString(file, &text)) {
-    *error = "Cannot read a file to string";
-    return nullptr;
-  }
-  std::unique_ptr<InstallationStatus> status;
-  if (reader)
-    reader->Read(&status, text, origin);
-  if (!status)
-    *error = reader ? reader->GetError() : std::string();
-  return status;
-}
-
-StatusFileTry TryStatusFile(const base::FilePath& folder,
-                            const wchar_t* name,
-                            InstallationStatusOrigin origin,
-                            const char* description,
-                            std::unique_ptr<InstallationStatus>* status,
-                            std::string* error,
-                            std::string* contents) {
-  const base::FilePath file = folder.Append(name);
-  std::string parse_error;
-  *status = ParseStatusFile(file, origin, &parse_error);
-  if (*status)
-    return STATUS_FILE_READ;
-  if (!base::PathExists(file))
-    return STATUS_FILE_MISSING;
-  *error = std::string(description) + " status file, " + parse_error;
-  if (base::ReadFileToString(file, contents)) {
-    if (contents->empty())
-      *error += " Status file empty.";
-  } else {
-    *error += " Cannot read the file to string.";
-  }
-  return STATUS_FILE_UNUSABLE;
-}
-
-// For now only the JSON status file is read. The legacy XML file, the copies
-// kept in "old_status" (the recovery mode's business) and the reconstruction
-// of an older installation from the disk and the registry come later; until
-// then such a folder counts as holding no installation.
-void ReadInstallationStatus(const base::FilePath& folder,
-                            bool recovery_mode,
-                            std::unique_ptr<InstallationStatus>* status,
-                            std::string* error,
-                            std::string* contents) {
-  (void)recovery_mode;
-  TryStatusFile(folder, kStatusFileName, INSTALLATION_STATUS_PRIMARY,
-                "Kavor JSON status file", status, error, contents);
 }
 
 // A record's copy-only flag holds only while nothing of a system
@@ -297,8 +231,8 @@ std::string InstallationFolderDetailsImpl::FindInvalidPathReason() const {
 void InstallationFolderDetailsImpl::ExamineExistingFolder(bool recovery_mode) {
   VLOG(1) << "Path is a folder";
   valid_parent_folder_ = path_;
-  ReadInstallationStatus(path_, recovery_mode, &status_, &status_read_error_,
-                         &status_file_contents_);
+  status_ = InstallationStatusFileReaderImpl().Read(
+      path_, recovery_mode, &status_read_error_, &status_file_contents_);
   if (status_) {
     VLOG(1) << "Path is an existing installation";
     NormalizeStatus(status_.get());

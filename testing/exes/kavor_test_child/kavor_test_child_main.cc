@@ -12,6 +12,8 @@
 //                      that a test that failed before killing it leaves
 //                      no process behind for long)
 //   --backend          the same: stands in for a backend that holds nothing
+//   --version          writes "47.0.4127.0", as a package's installer.exe
+//                      answers, exits with 0
 //   count-pipe-reads   writes how many read ends of anonymous pipes it
 //                      holds besides its standard handles (inherited ones)
 //   append-twice FILE  appends the line "begin" to FILE, waits 200 ms, then
@@ -114,6 +116,10 @@ int Run(int argc, wchar_t** argv) {
     HANDLE handle = reinterpret_cast<HANDLE>(
         static_cast<uintptr_t>(_wcstoui64(argv[2], nullptr, 10)));
     return ::SetEvent(handle) ? kExitOk : kExitSignalFailed;
+  }
+  if (wcscmp(mode, L"--version") == 0) {
+    WriteTo(STD_OUTPUT_HANDLE, L"47.0.4127.0");
+    return kExitOk;
   }
   if (wcscmp(mode, L"print-cwd") == 0) {
     wchar_t buffer[MAX_PATH];

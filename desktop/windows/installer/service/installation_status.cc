@@ -9,6 +9,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
+#include "desktop/windows/installer/service/xml_installation_status_reader.h"
 
 namespace installer {
 
@@ -74,9 +75,7 @@ std::unique_ptr<InstallationStatusReader> CreateInstallationStatusReader(
       return std::make_unique<JsonInstallationStatusReader>();
     case INSTALLATION_STATUS_LEGACY_XML:
     case INSTALLATION_STATUS_LEGACY_XML_RECOVERED_FROM_OLD_FILES:
-      // The legacy XML log has no reader yet; its callers treat null as an
-      // unreadable file.
-      return nullptr;
+      return std::make_unique<XmlInstallationStatusReader>();
     default:
       return nullptr;
   }

@@ -17,6 +17,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/values.h"
+#include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/scheduled_task_info.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
@@ -226,6 +227,8 @@ class StatusStepsTest : public test::StepTest {
           JsonInstallationStatusWriter().ToJson(status));
   }
 
+  // The backend's main thread, where the legacy XML copies are parsed.
+  base::win::ScopedCOMInitializer com_;
   // The preference pool is released on the thread that made it.
   base::MessageLoop loop_;
   base::AtExitManager exit_manager_;
@@ -406,9 +409,16 @@ TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
   WriteOldStatus("s.json.4", "2", {"..\\outside.dll"});
   WriteOldStatus("s.json.5", "..", {"e.dll"});
   WriteOldStatus("s.json.6", "", {"2\\e.dll"});
+  // An older installer's log is read as well.
+  Write(install_, "3\\f.dll", "f");
+  Write(install_, "old_status\\installation_status.xml.7",
+        "<install_log version=\"1\" copy_only=\"False\" all_users=\"False\">"
+        "<path subfolder=\"3\">C:\\K</path><files><file>f.dll</file></files>"
+        "<root_files><file>r</file></root_files></install_log>");
   RemoveOldFilesStep uninstall(context_.get());
   EXPECT_EQ(STEP_DONE, Run(&uninstall).status);
   EXPECT_FALSE(base::PathExists(In("2\\c.dll")));
+  EXPECT_FALSE(base::PathExists(In("3\\f.dll")));
   EXPECT_EQ("o", Read(In("outside.dll")));
   EXPECT_EQ("e", Read(In("2\\e.dll")));
   EXPECT_EQ(Strings({"installation_status.json.2", "notes.txt", "s.json.4",
