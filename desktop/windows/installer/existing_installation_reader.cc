@@ -26,6 +26,7 @@
 #include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/service/registry_entry_templates.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/service/transactions/registry_operations.h"
 #include "desktop/windows/installer/service/transactions/registry_value_template.h"
 
@@ -275,7 +276,8 @@ bool GetShortcutAppIdSuffix(const base::string16& app_id,
                      [](wchar_t c) { return base::IsAsciiDigit(c); });
 }
 
-void FindShortcuts(InstallationStatus* status) {
+void FindShortcuts(ShortcutPropertiesReader* reader,
+                   InstallationStatus* status) {
   const struct {
     int folder;
     base::FilePath* shortcut;
@@ -297,12 +299,11 @@ void FindShortcuts(InstallationStatus* status) {
     for (base::FilePath link = links.Next(); !link.empty();
          link = links.Next()) {
       base::win::ShortcutProperties properties;
+      reader->ReadTargetAndAppId(link, &properties);
+      const uint32_t kBoth = base::win::ShortcutProperties::PROPERTIES_TARGET |
+                             base::win::ShortcutProperties::PROPERTIES_APP_ID;
       base::string16 suffix;
-      if (!base::win::ResolveShortcutProperties(
-              link,
-              base::win::ShortcutProperties::PROPERTIES_TARGET |
-                  base::win::ShortcutProperties::PROPERTIES_APP_ID,
-              &properties) ||
+      if ((properties.options & kBoth) != kBoth ||
           !IsParentPathIgnoreCase(status->path, properties.target) ||
           !GetShortcutAppIdSuffix(properties.app_id, &suffix)) {
         continue;
@@ -431,7 +432,10 @@ std::unique_ptr<InstallationStatus> InstallationStatusFileReaderImpl::Read(
   return GetLegacyInstallationReader()->Read(folder);
 }
 
-LegacyInstallationReaderImpl::LegacyInstallationReaderImpl() = default;
+LegacyInstallationReaderImpl::LegacyInstallationReaderImpl(
+    ShortcutPropertiesReader* shortcut_reader)
+    : shortcut_reader_(shortcut_reader ? shortcut_reader
+                                       : GetShellShortcutPropertiesReader()) {}
 
 LegacyInstallationReaderImpl::~LegacyInstallationReaderImpl() = default;
 
@@ -462,7 +466,7 @@ std::unique_ptr<InstallationStatus> LegacyInstallationReaderImpl::Read(
   status->path = folder;
   status->subfolder = version_folder.BaseName();
   status->version = version;
-  FindShortcuts(status.get());
+  FindShortcuts(shortcut_reader_, status.get());
   ListFiles(version_folder, version_folder, &status->files);
   if (!HasFileNamed(status->files,
                     base::FilePath(base::UTF8ToUTF16(GetBrowserExeName()))) ||

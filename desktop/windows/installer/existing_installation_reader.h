@@ -10,6 +10,8 @@
 
 namespace installer {
 
+class ShortcutPropertiesReader;
+
 // Finds the record of the installation that lives in a folder: its JSON
 // status file, the legacy XML install log, a copy of either kept in
 // "old_status" (recovery mode only), and last what an older installer left
@@ -52,13 +54,18 @@ class LegacyInstallationReader {
 
 class LegacyInstallationReaderImpl : public LegacyInstallationReader {
  public:
-  LegacyInstallationReaderImpl();
+  // |shortcut_reader| reads the shortcuts' targets and app ids; null means
+  // the shell.
+  explicit LegacyInstallationReaderImpl(
+      ShortcutPropertiesReader* shortcut_reader = nullptr);
   ~LegacyInstallationReaderImpl() override;
 
   std::unique_ptr<InstallationStatus> Read(
       const base::FilePath& folder) override;
 
  private:
+  ShortcutPropertiesReader* const shortcut_reader_;
+
   DISALLOW_COPY_AND_ASSIGN(LegacyInstallationReaderImpl);
 };
 

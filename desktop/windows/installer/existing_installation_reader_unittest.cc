@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -280,41 +282,62 @@ TEST_F(LegacyInstallationReaderTest, RebuildsTheRecordOfAnOlderInstaller) {
   EXPECT_EQ(expected.files, status->files);
 }
 
+// Answers for the shortcuts it was given, as the shell would for real ones.
+class FakeShortcutReader : public ShortcutPropertiesReader {
+ public:
+  void ReadTargetAndAppId(const FilePath& shortcut,
+                          base::win::ShortcutProperties* properties) override {
+    auto found = links_.find(shortcut.value());
+    if (found == links_.end())
+      return;
+    properties->set_target(found->second.first);
+    if (found->second.second)
+      properties->set_app_id(found->second.second);
+  }
+  void Add(const FilePath& link, const FilePath& target, const wchar_t* id) {
+    links_[link.value()] = {target, id};
+    ASSERT_TRUE(WriteText(link, "lnk"));
+  }
+
+ private:
+  std::map<std::wstring, std::pair<FilePath, const wchar_t*>> links_;
+};
+
 TEST_F(LegacyInstallationReaderTest, ShortcutToTheFolderGivesTheAppId) {
   AddVersionFolder(L"47.0.4127.0", true);
-  // The quick-launch shortcut to the browser tells the application id; one
-  // to elsewhere is not the installation's.
   FilePath quick_launch;
   ASSERT_TRUE(
       base::PathService::Get(base::DIR_USER_QUICK_LAUNCH, &quick_launch));
   ASSERT_TRUE(base::CreateDirectory(quick_launch));
   const std::wstring name =
       L"KavorLegacyReaderTest" + std::to_wstring(::GetCurrentProcessId());
-  const FilePath links[] = {quick_launch.Append(name + L"a.lnk"),
-                            quick_launch.Append(name + L"b.lnk")};
-  const FilePath targets[] = {
-      dir_.GetPath().Append(L"kavor.exe"),
-      folder_.Append(L"47.0.4127.0").Append(L"kavor.exe")};
-  for (size_t i = 0; i < 2; ++i) {
-    base::win::ShortcutProperties properties;
-    properties.set_target(targets[i]);
-    properties.set_app_id(L"Kavor.Stable.1442");
-    ASSERT_TRUE(base::win::CreateOrUpdateShortcutLink(
-        links[i], properties, base::win::SHORTCUT_CREATE));
-  }
+  const FilePath browser = folder_.Append(L"47.0.4127.0").Append(L"kavor.exe");
+  // Passed over: a shortcut to elsewhere, one without an app id, one whose
+  // app id does not end in a number. The last one names the installation.
+  const struct {
+    const wchar_t* suffix;
+    FilePath target;
+    const wchar_t* app_id;
+  } kLinks[] = {
+      {L"a.lnk", dir_.GetPath().Append(L"kavor.exe"), L"Kavor.Stable.1"},
+      {L"b.lnk", browser, nullptr},
+      {L"c.lnk", browser, L"Kavor.Stable.x1"},
+      {L"d.lnk", browser, L"Kavor.Stable.1442"},
+  };
+  FakeShortcutReader reader;
+  for (const auto& link : kLinks)
+    reader.Add(quick_launch.Append(name + link.suffix), link.target,
+               link.app_id);
 
-  base::win::ShortcutProperties read;
-  const bool store_reads = base::win::ResolveShortcutProperties(
-      links[1], base::win::ShortcutProperties::PROPERTIES_APP_ID, &read);
   std::unique_ptr<InstallationStatus> status =
-      LegacyInstallationReaderImpl().Read(folder_);
-  for (const FilePath& link : links)
-    base::DeleteFile(link, false);
-  if (!store_reads)
-    GTEST_SKIP() << "the shell link's property store cannot read values";
+      LegacyInstallationReaderImpl(&reader).Read(folder_);
+  for (const auto& link : kLinks)
+    base::DeleteFile(quick_launch.Append(name + link.suffix), false);
   ASSERT_TRUE(status);
-  EXPECT_EQ(links[1], status->quick_launch_shortcut);
+  EXPECT_EQ(quick_launch.Append(name + L"d.lnk"),
+            status->quick_launch_shortcut);
   EXPECT_EQ(L"1442", status->app_id);
+  EXPECT_TRUE(status->desktop_shortcut.empty());
 }
 
 TEST_F(LegacyInstallationReaderTest, NoRecordWithoutAnInstallerToAsk) {
