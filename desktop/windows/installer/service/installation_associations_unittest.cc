@@ -10,6 +10,7 @@
 #include "desktop/windows/installer/service/association_operations.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -22,51 +23,6 @@ const wchar_t kHttpCommandKey[] = L"Software\\Classes\\http\\shell\\open\\comman
 const wchar_t kHttpChoiceKey[] =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
     L"http\\UserChoice";
-
-// HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this
-// process lead into fresh keys of a test tree while the object lives; the
-// classes root is the user's classes, as it is where the user's own
-// registration wins.
-class ScopedRegistryRoots {
- public:
-  ScopedRegistryRoots()
-      : tree_(L"Software\\KavorTest\\Associations-" +
-              std::to_wstring(::GetCurrentProcessId()) + L"-" +
-              std::to_wstring(::GetTickCount64())),
-        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
-        machine_(HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(),
-                 KEY_ALL_ACCESS),
-        classes_(HKEY_CURRENT_USER,
-                 (tree_ + L"\\user\\Software\\Classes").c_str(),
-                 KEY_ALL_ACCESS),
-        machine_software_(HKEY_CURRENT_USER,
-                          (tree_ + L"\\machine\\Software").c_str(),
-                          KEY_ALL_ACCESS) {
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()));
-  }
-  ~ScopedRegistryRoots() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-    user_.Close();
-    machine_.Close();
-    classes_.Close();
-    machine_software_.Close();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
-  }
-
- private:
-  const std::wstring tree_;
-  base::win::RegKey user_;
-  base::win::RegKey machine_;
-  base::win::RegKey classes_;
-  base::win::RegKey machine_software_;
-};
 
 // "missing" when the value or its key is not there.
 std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* name) {
@@ -156,7 +112,16 @@ std::unique_ptr<Installation> MakeInstallation(bool all_users) {
 
 class InstallationAssociationsTest : public testing::Test {
  protected:
-  ScopedRegistryRoots roots_;
+  void SetUp() override { FreshRegistry(); }
+  void TearDown() override { roots_.reset(); }
+
+  // Empty hives, for each case of a table.
+  void FreshRegistry() {
+    roots_.reset();
+    roots_ = std::make_unique<test::ScopedRegistryRoots>();
+  }
+
+  std::unique_ptr<test::ScopedRegistryRoots> roots_;
 };
 
 TEST_F(InstallationAssociationsTest, RegisterProgIdWritesTheClassRows) {
@@ -213,7 +178,7 @@ TEST_F(InstallationAssociationsTest, IsDefaultHandlerForIgnoresCase) {
       {nullptr, L"\"C:\\Other\\launcher.exe\" \"%1\"", false},
   };
   for (const Case& c : cases) {
-    ScopedRegistryRoots roots;
+    FreshRegistry();
     const std::wstring class_name = c.choice ? c.choice : L"http";
     WriteText(HKEY_CURRENT_USER,
               L"Software\\Classes\\" + class_name + L"\\shell\\open\\command",
@@ -298,7 +263,7 @@ TEST_F(InstallationAssociationsTest, Windows81AsksOnlyForHttp) {
 TEST_F(InstallationAssociationsTest, Windows7UserOfAnAllUsersInstallation) {
   base::win::ScopedOSInfoOverride windows7(RecordOf(base::win::WIN7));
   for (bool set_succeeds : {true, false}) {
-    ScopedRegistryRoots roots;
+    FreshRegistry();
     WriteText(HKEY_CURRENT_USER, kHttpChoiceKey, L"Progid", L"Kavordeveloper");
     FakeAssociationOperations associations;
     associations.succeed = set_succeeds;
