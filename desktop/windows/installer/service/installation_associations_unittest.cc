@@ -10,6 +10,7 @@
 #include "desktop/windows/installer/service/association_operations.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/test/fake_association_operations.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
@@ -57,51 +58,6 @@ base::win::OSInfo::Record RecordOf(base::win::Version version) {
   return record;
 }
 
-// Answers every association call as told and lists the calls.
-class FakeAssociationOperations : public AssociationOperations {
- public:
-  FakeAssociationOperations() { SetAssociationOperationsForTesting(this); }
-  ~FakeAssociationOperations() override {
-    SetAssociationOperationsForTesting(nullptr);
-  }
-
-  bool QueryAppIsDefault(const base::string16& query,
-                         ASSOCIATIONTYPE type,
-                         const base::string16& app) override {
-    calls.push_back(L"query " + query);
-    return is_default;
-  }
-  bool SetAppAsDefault(const base::string16& app,
-                       const base::string16& query,
-                       ASSOCIATIONTYPE type) override {
-    calls.push_back(L"set " + app + L" " + query + L" " +
-                    std::to_wstring(type));
-    return succeed;
-  }
-  bool CanSetDefaultBrowserDirectly() override { return can_set_directly; }
-  bool SetAsDefaultHandlerDirectly(const base::string16& app,
-                                   const base::string16& display_name,
-                                   const base::string16& internal_name,
-                                   const base::string16& name) override {
-    calls.push_back(L"direct " + name);
-    return succeed;
-  }
-  bool ShouldHandleProprietaryUris() override { return false; }
-  bool ChooseHandlerWithOpenWithDialog(const base::string16& name) override {
-    calls.push_back(L"dialog " + name);
-    return succeed;
-  }
-  bool OpenDefaultAppsSettings(const base::string16& target) override {
-    calls.push_back(L"settings " + target);
-    return true;
-  }
-
-  bool is_default = false;
-  bool succeed = true;
-  bool can_set_directly = false;
-  std::vector<std::wstring> calls;
-};
-
 std::unique_ptr<Installation> MakeInstallation(bool all_users) {
   auto status = std::make_unique<InstallationStatus>(
       INSTALLATION_STATUS_GENERATED);
@@ -147,7 +103,7 @@ TEST_F(InstallationAssociationsTest, RegisterProgIdWritesTheClassRows) {
 
 TEST_F(InstallationAssociationsTest, Windows7HttpForAPerUserInstallation) {
   base::win::ScopedOSInfoOverride windows7(RecordOf(base::win::WIN7));
-  FakeAssociationOperations associations;
+  test::FakeAssociationOperations associations;
   WriteText(HKEY_CURRENT_USER, kHttpChoiceKey, L"Progid", L"OtherBrowser");
   auto installation = MakeInstallation(false);
   EXPECT_FALSE(installation->IsDefaultHandlerFor(L"http"));
@@ -230,7 +186,7 @@ TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {
        {L"direct .htm", L"settings SettingsPageAppsDefaultsProtocolView"}},
   };
   for (const Case& c : cases) {
-    FakeAssociationOperations associations;
+    test::FakeAssociationOperations associations;
     associations.succeed = c.direct_succeeds;
     EXPECT_EQ(c.expected,
               MakeInstallation(c.all_users)
@@ -244,7 +200,7 @@ TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {
 
 TEST_F(InstallationAssociationsTest, Windows81AsksOnlyForHttp) {
   base::win::ScopedOSInfoOverride windows81(RecordOf(base::win::WIN8_1));
-  FakeAssociationOperations associations;
+  test::FakeAssociationOperations associations;
   WriteText(HKEY_CURRENT_USER, kHttpChoiceKey, L"Progid", L"OtherBrowser");
   auto installation = MakeInstallation(false);
 
@@ -265,7 +221,7 @@ TEST_F(InstallationAssociationsTest, Windows7UserOfAnAllUsersInstallation) {
   for (bool set_succeeds : {true, false}) {
     FreshRegistry();
     WriteText(HKEY_CURRENT_USER, kHttpChoiceKey, L"Progid", L"Kavordeveloper");
-    FakeAssociationOperations associations;
+    test::FakeAssociationOperations associations;
     associations.succeed = set_succeeds;
     EXPECT_EQ(set_succeeds,
               MakeInstallation(true)->SetAsDefaultHandler(L"http", false));
@@ -282,7 +238,7 @@ TEST_F(InstallationAssociationsTest, Windows7UserOfAnAllUsersInstallation) {
 
 TEST_F(InstallationAssociationsTest, StartMenuInternetDefault) {
   base::win::ScopedOSInfoOverride windows7(RecordOf(base::win::WIN7));
-  FakeAssociationOperations associations;
+  test::FakeAssociationOperations associations;
   associations.is_default = true;
   // A machine-wide installation asks the system.
   EXPECT_TRUE(MakeInstallation(true)->IsStartMenuInternetDefault());
