@@ -195,6 +195,7 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
     // browser remembered in HKCU and HKLM, "-" where missing.
     std::vector<std::wstring> expected;
   } const cases[] = {
+      // clang-format off
       {base::win::WIN7, true, true, false, false, false,
        {L"-", L"-", other, L"-", L"-"}},
       {base::win::WIN7, false, false, false, false, false,
@@ -209,6 +210,7 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
        {L"-", L"-", other, L"-", L"-"}},
       {base::win::WIN10, false, true, false, true, true,
        {L"Kavor Web Document", L"-", other, other, L"-"}},
+      // clang-format on
   };
   for (const Case& c : cases) {
     base::win::OSInfo::Record record =

@@ -27,9 +27,15 @@ constexpr OPEN_AS_INFO_FLAGS kOpenWithFlags = static_cast<OPEN_AS_INFO_FLAGS>(
 // The system headers declare the activation manager only for Windows 8 and
 // later targets; the installer runs from Windows 7 on.
 constexpr CLSID kApplicationActivationManagerClsid = {
-    0x45ba127d, 0x10a8, 0x46ea, {0x8a, 0xb7, 0x56, 0xea, 0x90, 0x78, 0x94, 0x3c}};
+    0x45ba127d,
+    0x10a8,
+    0x46ea,
+    {0x8a, 0xb7, 0x56, 0xea, 0x90, 0x78, 0x94, 0x3c}};
 constexpr IID kApplicationActivationManagerIid = {
-    0x2e941141, 0x7f97, 0x4756, {0xba, 0x1d, 0x9d, 0xec, 0xde, 0x89, 0x4a, 0x3d}};
+    0x2e941141,
+    0x7f97,
+    0x4756,
+    {0xba, 0x1d, 0x9d, 0xec, 0xde, 0x89, 0x4a, 0x3d}};
 
 class ApplicationActivationManager : public IUnknown {
  public:
@@ -74,20 +80,18 @@ class AssociationOperationsImpl : public AssociationOperations {
                        ASSOCIATIONTYPE type) override {
     ComPtr<IApplicationAssociationRegistration> registration =
         CreateAssociationRegistration();
-    return registration &&
-           SUCCEEDED(registration->SetAppAsDefault(app_registry_name.c_str(),
-                                                   query.c_str(), type));
+    return registration && SUCCEEDED(registration->SetAppAsDefault(
+                               app_registry_name.c_str(), query.c_str(), type));
   }
 
   bool CanSetDefaultBrowserDirectly() override {
     return ::installer::CanSetDefaultBrowserDirectly();
   }
 
-  bool SetAsDefaultHandlerDirectly(
-      const base::string16& app_registry_name,
-      const base::string16& display_name,
-      const base::string16& internal_product_name,
-      const base::string16& name) override {
+  bool SetAsDefaultHandlerDirectly(const base::string16& app_registry_name,
+                                   const base::string16& display_name,
+                                   const base::string16& internal_product_name,
+                                   const base::string16& name) override {
     return ::installer::SetAsDefaultHandlerDirectly(
         app_registry_name, display_name, internal_product_name, name);
   }
@@ -126,8 +130,8 @@ class AssociationOperationsImpl : public AssociationOperations {
     // it.
     ::CoAllowSetForegroundWindow(manager.Get(), nullptr);
     DWORD process_id = 0;
-    if (FAILED(manager->ActivateApplication(kSettingsAppId, kDefaultAppsPage,
-                                            0, &process_id))) {
+    if (FAILED(manager->ActivateApplication(kSettingsAppId, kDefaultAppsPage, 0,
+                                            &process_id))) {
       return false;
     }
     const base::string16 arguments =

@@ -97,8 +97,8 @@ void Installation::ReadPrefs() {
 }
 
 const base::Value* Installation::FindPref(const std::string& key) const {
-  std::vector<std::string> parts = base::SplitString(
-      key, ".", base::TRIM_WHITESPACE, base::SPLIT_WANT_ALL);
+  std::vector<std::string> parts =
+      base::SplitString(key, ".", base::TRIM_WHITESPACE, base::SPLIT_WANT_ALL);
   if (parts.empty())
     parts.emplace_back();
   std::vector<base::StringPiece> path(parts.begin(), parts.end());

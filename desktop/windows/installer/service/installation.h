@@ -117,9 +117,7 @@ class Installation {
   virtual void GetCacheDirectory(const base::FilePath& profile,
                                  base::FilePath* out);
 
-  const base::string16& app_registry_name() const {
-    return app_registry_name_;
-  }
+  const base::string16& app_registry_name() const { return app_registry_name_; }
   const base::string16& display_name() const { return display_name_; }
 
  private:
@@ -127,9 +125,7 @@ class Installation {
   void ReadPrefs();
   void LoadStatus();
   const base::Value* FindPref(const std::string& key) const;
-  bool GetProfileDirectoryInternal(base::FilePath* out,
-                                   bool root,
-                                   int stream);
+  bool GetProfileDirectoryInternal(base::FilePath* out, bool root, int stream);
   // Writes the association rows of |table| (all but the last when
   // |skip_last|) under the hive of |all_users| as one transaction.
   bool ApplyRows(const std::vector<RegistryValueTemplateEntry>& table,
@@ -171,8 +167,7 @@ class InstallationTemplateVariables : public TemplateVariables {
   ~InstallationTemplateVariables() override;
 
   base::string16 GetVariable(const base::string16& name) const override;
-  std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(
-      HKEY root) override;
+  std::vector<RegistryKeyRecord>* GetRecordedRegistryValues(HKEY root) override;
 
  private:
   const base::string16 name_;

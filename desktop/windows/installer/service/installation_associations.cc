@@ -124,8 +124,8 @@ const std::vector<RegistryValueTemplateEntry>& StartMenuRows() {
 
 // What the browser takes over beside http once it may.
 const wchar_t* const kDefaultBrowserNames[] = {
-    L"https", L"ftp",         L".crx",   L".htm", L".html", L".kvx",
-    L".kvdownload", L".shtml", L".xht", L".xhtml",
+    L"https", L"ftp",         L".crx",   L".htm", L".html",
+    L".kvx",  L".kvdownload", L".shtml", L".xht", L".xhtml",
 };
 
 HKEY RootFor(bool all_users) {
@@ -181,8 +181,8 @@ bool Installation::ApplyRows(
     bool all_users) {
   const HKEY root = RootFor(all_users);
   InstallationTemplateVariables variables(name, folder_);
-  const size_t count = skip_last && !table.empty() ? table.size() - 1
-                                                   : table.size();
+  const size_t count =
+      skip_last && !table.empty() ? table.size() - 1 : table.size();
   Transaction transaction;
   for (size_t i = 0; i < count; ++i) {
     RegistryValueTemplate row(table[i], &variables);
@@ -240,10 +240,10 @@ bool Installation::GetHandlerCommand(const base::string16& name,
   }
 
   base::win::RegKey key;
-  return key.Open(classes_root,
-                  (classes_prefix + class_name + L"\\shell\\open\\command")
-                      .c_str(),
-                  KEY_READ) == ERROR_SUCCESS &&
+  return key.Open(
+             classes_root,
+             (classes_prefix + class_name + L"\\shell\\open\\command").c_str(),
+             KEY_READ) == ERROR_SUCCESS &&
          key.ReadStringValue(nullptr, command) == ERROR_SUCCESS;
 }
 
@@ -303,10 +303,9 @@ bool Installation::GetPreviousDefaultBrowser(base::string16* command) {
 bool Installation::SetPreviousDefaultBrowser(const base::string16& command,
                                              bool all_users) {
   base::win::RegKey key(RootFor(all_users), GetCompanyRegistryKey().c_str(),
-                       KEY_SET_VALUE);
-  return key.Valid() &&
-         key.WriteStringValue(kPreviousDefaultBrowser, command.c_str()) ==
-             ERROR_SUCCESS;
+                        KEY_SET_VALUE);
+  return key.Valid() && key.WriteStringValue(kPreviousDefaultBrowser,
+                                             command.c_str()) == ERROR_SUCCESS;
 }
 
 void Installation::SavePreviousDefaultBrowser(bool all_users) {
@@ -363,7 +362,8 @@ bool Installation::SetAsDefaultHandler(const base::string16& name,
     }
     base::string16 target;
     if (base::EqualsCaseInsensitiveASCII(name, L"http"))
-      target = base::StringPrintf(L"SystemSettings_DefaultApps_%ls", L"Browser");
+      target =
+          base::StringPrintf(L"SystemSettings_DefaultApps_%ls", L"Browser");
     else if (name == L"mailto")
       target = base::StringPrintf(L"SystemSettings_DefaultApps_%ls", L"Email");
     else
@@ -382,8 +382,7 @@ bool Installation::SetAsDefaultHandler(const base::string16& name,
     return ApplyRows(rows, true, name, all_users);
   }
 
-  if (!all_users && status_->all_users &&
-      Version() >= base::win::VISTA) {
+  if (!all_users && status_->all_users && Version() >= base::win::VISTA) {
     // The user of a machine-wide installation chooses through the system,
     // which keeps the choice it just recorded.
     if (!associations->SetAppAsDefault(

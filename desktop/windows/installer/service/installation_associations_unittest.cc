@@ -20,13 +20,16 @@ namespace {
 const wchar_t kFolder[] = L"C:\\Program Files\\Kavor developer";
 const wchar_t kClassKey[] = L"Software\\Classes\\Kavordeveloper";
 const wchar_t kHttpKey[] = L"Software\\Classes\\http";
-const wchar_t kHttpCommandKey[] = L"Software\\Classes\\http\\shell\\open\\command";
+const wchar_t kHttpCommandKey[] =
+    L"Software\\Classes\\http\\shell\\open\\command";
 const wchar_t kHttpChoiceKey[] =
     L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
     L"http\\UserChoice";
 
 // "missing" when the value or its key is not there.
-std::wstring ReadText(HKEY root, const std::wstring& path, const wchar_t* name) {
+std::wstring ReadText(HKEY root,
+                      const std::wstring& path,
+                      const wchar_t* name) {
   base::win::RegKey key;
   std::wstring value;
   if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
@@ -51,16 +54,15 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 }
 
 base::win::OSInfo::Record RecordOf(base::win::Version version) {
-  base::win::OSInfo::Record record =
-      base::win::OSInfo::GetInstance()->record();
+  base::win::OSInfo::Record record = base::win::OSInfo::GetInstance()->record();
   record.version = version;
   record.version_number = {10, 0, 19045, 0};
   return record;
 }
 
 std::unique_ptr<Installation> MakeInstallation(bool all_users) {
-  auto status = std::make_unique<InstallationStatus>(
-      INSTALLATION_STATUS_GENERATED);
+  auto status =
+      std::make_unique<InstallationStatus>(INSTALLATION_STATUS_GENERATED);
   status->all_users = all_users;
   return std::make_unique<InstallationImpl>(base::FilePath(kFolder),
                                             std::move(status));
@@ -91,10 +93,11 @@ TEST_F(InstallationAssociationsTest, RegisterProgIdWritesTheClassRows) {
     EXPECT_TRUE(installation->RegisterProgId(all_users));
     EXPECT_EQ(L"Kavor Web Document",
               ReadText(root, kClassKey, L"FriendlyTypeName"));
-    EXPECT_EQ(std::wstring(L"\"") + kFolder +
-                  L"\\Launcher.exe\" -noautoupdate -- \"%1\"",
-              ReadText(root, std::wstring(kClassKey) + L"\\shell\\open\\command",
-                       nullptr));
+    EXPECT_EQ(
+        std::wstring(L"\"") + kFolder +
+            L"\\Launcher.exe\" -noautoupdate -- \"%1\"",
+        ReadText(root, std::wstring(kClassKey) + L"\\shell\\open\\command",
+                 nullptr));
     // Only the user answers a dynamic data exchange conversation.
     EXPECT_EQ(!all_users, KeyExists(root, dde + L"\\Topic")) << all_users;
     EXPECT_EQ(!all_users, KeyExists(root, dde)) << all_users;
@@ -122,8 +125,9 @@ TEST_F(InstallationAssociationsTest, Windows7HttpForAPerUserInstallation) {
 
 TEST_F(InstallationAssociationsTest, IsDefaultHandlerForIgnoresCase) {
   base::win::ScopedOSInfoOverride windows7(RecordOf(base::win::WIN7));
-  const std::wstring upper = L"\"C:\\PROGRAM FILES\\KAVOR DEVELOPER\\"
-                             L"LAUNCHER.EXE\" -- \"%1\"";
+  const std::wstring upper =
+      L"\"C:\\PROGRAM FILES\\KAVOR DEVELOPER\\"
+      L"LAUNCHER.EXE\" -- \"%1\"";
   struct Case {
     const wchar_t* choice;  // the user's ProgId, or null
     std::wstring command;   // of the class the choice leads to
@@ -163,8 +167,9 @@ TEST_F(InstallationAssociationsTest, SavesThePreviousDefaultBrowser) {
   // Once the browser handles http itself, there is nothing to remember.
   ASSERT_TRUE(installation->SetAsDefaultHandler(L"http", false));
   installation->SavePreviousDefaultBrowser(true);
-  EXPECT_EQ(L"missing", ReadText(HKEY_LOCAL_MACHINE, L"Software\\Kavor Software",
-                                 L"Previous Default Browser"));
+  EXPECT_EQ(L"missing",
+            ReadText(HKEY_LOCAL_MACHINE, L"Software\\Kavor Software",
+                     L"Previous Default Browser"));
 }
 
 TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {
@@ -176,6 +181,7 @@ TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {
     bool expected;
     std::vector<std::wstring> calls;
   } const cases[] = {
+      // clang-format off
       {L"http", true, true, false, {}},
       {L"http", false, true, true, {L"direct http"}},
       {L"HTTP", false, false, true,
@@ -184,13 +190,14 @@ TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {
        {L"direct mailto", L"settings SystemSettings_DefaultApps_Email"}},
       {L".htm", false, false, true,
        {L"direct .htm", L"settings SettingsPageAppsDefaultsProtocolView"}},
+      // clang-format on
   };
   for (const Case& c : cases) {
     test::FakeAssociationOperations associations;
     associations.succeed = c.direct_succeeds;
-    EXPECT_EQ(c.expected,
-              MakeInstallation(c.all_users)
-                  ->SetAsDefaultHandler(c.name, c.all_users))
+    EXPECT_EQ(
+        c.expected,
+        MakeInstallation(c.all_users)->SetAsDefaultHandler(c.name, c.all_users))
         << c.name;
     EXPECT_EQ(c.calls, associations.calls) << c.name;
   }
@@ -228,9 +235,8 @@ TEST_F(InstallationAssociationsTest, Windows7UserOfAnAllUsersInstallation) {
     EXPECT_EQ(std::vector<std::wstring>{L"set Kavor developer http " +
                                         std::to_wstring(AT_URLPROTOCOL)},
               associations.calls);
-    EXPECT_EQ(set_succeeds,
-              ReadText(HKEY_CURRENT_USER, kHttpCommandKey, nullptr) !=
-                  L"missing");
+    EXPECT_EQ(set_succeeds, ReadText(HKEY_CURRENT_USER, kHttpCommandKey,
+                                     nullptr) != L"missing");
     EXPECT_EQ(L"Kavordeveloper",
               ReadText(HKEY_CURRENT_USER, kHttpChoiceKey, L"Progid"));
   }
@@ -254,8 +260,8 @@ TEST_F(InstallationAssociationsTest, StartMenuInternetDefault) {
   EXPECT_TRUE(installation->IsStartMenuInternetDefault());
   ASSERT_TRUE(installation->RegisterStartMenuInternet(false));
   EXPECT_TRUE(installation->IsStartMenuInternetDefault());
-  WriteText(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet",
-            nullptr, L"Other");
+  WriteText(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", nullptr,
+            L"Other");
   EXPECT_FALSE(installation->IsStartMenuInternetDefault());
   EXPECT_EQ(1u, associations.calls.size());
 }

@@ -91,7 +91,7 @@ TEST_F(InstallationTest, DottedPreferenceNames) {
     bool found;
     int64_t value;
   } const numbers[] = {
-      {"a.n", true, 12}, {"a.m", true, -5}, {"a.x", false, 99},
+      {"a.n", true, 12},  {"a.m", true, -5},  {"a.x", false, 99},
       {"a.s", false, 99}, {"a.b", false, 99}, {"missing", false, 99},
   };
   for (const Case& c : numbers) {
@@ -136,8 +136,8 @@ TEST_F(InstallationTest, ProfileDirectories) {
        base::FilePath(L"D:\\P\\<username>")},
       {"{}", 2, kavor.Append(L"Kavor Developer"), base::FilePath()},
       {"{}", 7, kavor.Append(L"Kavor developer"), base::FilePath()},
-      {R"({"single_profile": true, "profile_path": "D:\\<USERNAME>"})", 1,
-       data, data},
+      {R"({"single_profile": true, "profile_path": "D:\\<USERNAME>"})", 1, data,
+       data},
   };
   for (const Case& c : cases) {
     auto installation = WithPrefs(c.prefs);

@@ -23,8 +23,8 @@ class ScopedRegistryRoots {
               std::to_wstring(::GetTickCount64()) + L"-" +
               std::to_wstring(++count_)),
         user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
-        machine_(HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(),
-                 KEY_ALL_ACCESS),
+        machine_(
+            HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(), KEY_ALL_ACCESS),
         classes_(HKEY_CURRENT_USER,
                  (tree_ + L"\\user\\Software\\Classes").c_str(),
                  KEY_ALL_ACCESS),
