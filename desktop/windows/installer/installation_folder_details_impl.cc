@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/existing_installation_reader.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -165,10 +166,8 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
   if (!status_)
     return;
 
-  // The installation model (which installation answers "http") is not
-  // available yet: the installation is taken as not being the handler.
   VLOG(1) << "Determining whether we handled http";
-  is_http_handler_ = false;
+  is_http_handler_ = InstallationImpl(path_).IsDefaultHandlerFor(L"http");
 
   VLOG(1) << "Reading existing tracking data";
   if (!base::ReadFileToString(path_.Append(kServerTrackingDataFileName),

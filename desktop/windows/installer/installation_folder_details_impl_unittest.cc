@@ -21,6 +21,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -287,6 +288,20 @@ TEST_F(InstallationFolderDetailsImplTest, StatusFlagsAreNormalised) {
         << details->GetStatusReadError();
     EXPECT_EQ(c.copy_only, details->GetInstallationStatus()->copy_only);
     EXPECT_EQ(c.all_users, details->GetInstallationStatus()->all_users);
+  }
+}
+
+TEST_F(InstallationFolderDetailsImplTest, HttpHandlerIsTheFoldersLauncher) {
+  WriteStatus();
+  const std::wstring ours =
+      L"\"" + Dir().Append(L"launcher.exe").value() + L"\" -- \"%1\"";
+  for (const std::wstring& command : {ours, std::wstring(L"other.exe")}) {
+    test::ScopedRegistryRoots roots;
+    base::win::RegKey key(HKEY_CURRENT_USER,
+                          L"Software\\Classes\\http\\shell\\open\\command",
+                          KEY_SET_VALUE);
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(nullptr, command.c_str()));
+    EXPECT_EQ(command == ours, Examine(Dir())->IsHttpHandler()) << command;
   }
 }
 

@@ -12,6 +12,11 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/service/association_operations.h"
+#include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -160,29 +165,33 @@ void OsOperationsImpl::StoreDefaultBrowserSettings(
   if (settings.GetCopyOnly())
     return;
 
-  // STUB, to be completed: everything between the copy-only test and the
-  // broadcast waits for the installation model and the association code,
-  // which do not exist yet. Missing: on Windows 10 and later, when the
-  // browser cannot be made default directly, doing nothing in a silent run
-  // or when the folder already handles "http"; making the installation
-  // model of the current folder (with a copy of |status| when given); saving
-  // the previous default browser and making this one the default (all users
-  // first when asked, then the current user); registering the program id.
-  // Until then only the logs say what would be done.
+  // Where the browser cannot make itself the default, the user is sent to
+  // the Settings app; a silent run must not do that, nor must a run for an
+  // installation that already handles the web.
+  if (base::win::GetVersion() >= base::win::WIN10 &&
+      !GetAssociationOperations()->CanSetDefaultBrowserDirectly() &&
+      (IsSilentRun() || settings.GetFolderDetails().IsHttpHandler())) {
+    return;
+  }
+
+  const base::FilePath folder = settings.GetInstallFolder();
+  std::unique_ptr<InstallationImpl> installation =
+      status ? std::make_unique<InstallationImpl>(
+                   folder, std::make_unique<InstallationStatus>(*status))
+             : std::make_unique<InstallationImpl>(folder);
   if (settings.GetDefaultBrowser()) {
     if (settings.GetAllUsers()) {
       VLOG(1) << "Storing old default browser settings for all users";
-      LOG(WARNING) << "Not yet able to make the browser the default for all "
-                      "users";
+      installation->SavePreviousDefaultBrowser(true);
+      installation->SetAsDefaultBrowser(true);
     }
     VLOG(1) << "Storing old default browser settings for current users";
-    LOG(WARNING) << "Not yet able to make the browser the default for the "
-                    "current user";
+    installation->SavePreviousDefaultBrowser(false);
+    installation->SetAsDefaultBrowser(false);
   } else {
     LOG(INFO) << "Setting up file handlers for the current user.";
-    LOG(WARNING) << "Not yet able to register the program id";
+    installation->RegisterProgId(false);
   }
-  (void)status;
 
   BroadcastDefaultBrowserChange();
 }

@@ -11,7 +11,12 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/test/fake_association_operations.h"
+#include "desktop/windows/installer/test/fake_settings.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -140,6 +145,105 @@ TEST(OsOperationsTest, TheInstanceCanBeReplacedForTests) {
   EXPECT_EQ(&replacement, GetOsOperations());
   SetOsOperationsForTesting(nullptr);
   EXPECT_EQ(real, GetOsOperations());
+}
+
+// Settings of a run into C:\K that ask for the default browser or not.
+class DefaultBrowserSettings : public test::FakeSettings {
+ public:
+  class Details : public test::FakeFolderDetails {
+   public:
+    using test::FakeFolderDetails::FakeFolderDetails;
+    bool IsHttpHandler() const override { return http_handler; }
+    bool http_handler = false;
+  };
+
+  DefaultBrowserSettings() { folder = base::FilePath(L"C:\\K"); }
+  bool GetCopyOnly() const override { return copy_only; }
+  bool GetDefaultBrowser() const override { return default_browser; }
+  bool GetAllUsers() const override { return all_users; }
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details;
+  }
+
+  bool copy_only = false;
+  bool default_browser = false;
+  bool all_users = false;
+  Details details{&folder};
+};
+
+std::wstring ReadText(HKEY root, const wchar_t* path, const wchar_t* name) {
+  base::win::RegKey key;
+  std::wstring value;
+  if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS ||
+      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
+    return L"-";
+  }
+  return value;
+}
+
+TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
+  const wchar_t kClass[] = L"Software\\Classes\\Kavordeveloper";
+  const wchar_t kHttp[] = L"Software\\Classes\\http\\shell\\open\\command";
+  const wchar_t kCompany[] = L"Software\\Kavor Software";
+  const std::wstring ours = L"\"C:\\K\\launcher.exe\" -noautoupdate -- \"%1\"";
+  const std::wstring other = L"other.exe \"%1\"";
+  struct Case {
+    base::win::Version version;
+    bool copy_only, default_browser, all_users, can_set_directly,
+        http_handler;
+    // The class in HKCU and HKLM, http's command in HKCU, and the previous
+    // browser remembered in HKCU and HKLM, "-" where missing.
+    std::vector<std::wstring> expected;
+  } const cases[] = {
+      // clang-format off
+      {base::win::WIN7, true, true, false, false, false,
+       {L"-", L"-", other, L"-", L"-"}},
+      {base::win::WIN7, false, false, false, false, false,
+       {L"Kavor Web Document", L"-", other, L"-", L"-"}},
+      {base::win::WIN7, false, true, false, false, false,
+       {L"Kavor Web Document", L"-", ours, other, L"-"}},
+      {base::win::WIN7, false, true, true, false, false,
+       {L"Kavor Web Document", L"Kavor Web Document", ours, other, other}},
+      // Only the Settings app could make the change: an installation that
+      // already handles the web is left alone.
+      {base::win::WIN10, false, true, false, false, true,
+       {L"-", L"-", other, L"-", L"-"}},
+      {base::win::WIN10, false, true, false, true, true,
+       {L"Kavor Web Document", L"-", other, other, L"-"}},
+      // clang-format on
+  };
+  for (const Case& c : cases) {
+    base::win::OSInfo::Record record =
+        base::win::OSInfo::GetInstance()->record();
+    record.version = c.version;
+    base::win::ScopedOSInfoOverride version(record);
+    test::ScopedRegistryRoots roots;
+    test::FakeAssociationOperations associations;
+    associations.can_set_directly = c.can_set_directly;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey(root, kHttp, KEY_SET_VALUE)
+                                   .WriteStringValue(nullptr, other.c_str()));
+    }
+    DefaultBrowserSettings settings;
+    settings.copy_only = c.copy_only;
+    settings.default_browser = c.default_browser;
+    settings.all_users = c.all_users;
+    settings.details.http_handler = c.http_handler;
+    InstallationStatus status(INSTALLATION_STATUS_GENERATED);
+
+    OsOperationsImpl().StoreDefaultBrowserSettings(settings, &status);
+    EXPECT_EQ(c.expected,
+              (std::vector<std::wstring>{
+                  ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
+                  ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
+                  ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
+                  ReadText(HKEY_CURRENT_USER, kCompany,
+                           L"Previous Default Browser"),
+                  ReadText(HKEY_LOCAL_MACHINE, kCompany,
+                           L"Previous Default Browser"),
+              }))
+        << c.version << c.copy_only << c.default_browser << c.all_users;
+  }
 }
 
 std::vector<std::wstring>* g_setting_changes = nullptr;

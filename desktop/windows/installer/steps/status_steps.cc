@@ -16,6 +16,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
+#include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -25,6 +26,7 @@
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/service/association_operations.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/json_installation_status_writer.h"
@@ -185,6 +187,14 @@ SetupFileAndProtocolHandlersStep::~SetupFileAndProtocolHandlersStep() = default;
 void SetupFileAndProtocolHandlersStep::Execute(InstallerStepResult* result,
                                                int attempt) {
   LOG(INFO) << "Setting up protocol handlers.";
+  // An elevated backend started by another backend leaves the user's
+  // choice, which only the Settings app can make here, to that backend.
+  if (base::win::GetVersion() >= base::win::WIN10 &&
+      !GetAssociationOperations()->CanSetDefaultBrowserDirectly() &&
+      base::CommandLine::ForCurrentProcess()->HasSwitch("parent-pid")) {
+    *result = InstallerStepResult(STEP_DONE);
+    return;
+  }
   GetOsOperations()->StoreDefaultBrowserSettings(*GetSettings(),
                                                  GetStatusUnderConstruction());
   *result = InstallerStepResult(STEP_DONE);

@@ -19,8 +19,10 @@
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/scheduled_task_info.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
@@ -30,6 +32,7 @@
 #include "desktop/windows/installer/steps/status_steps.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
+#include "desktop/windows/installer/test/fake_association_operations.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -424,6 +427,52 @@ TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
   EXPECT_EQ(Strings({"installation_status.json.2", "notes.txt", "s.json.4",
                      "s.json.5", "s.json.6", "x.json.3"}),
             Names(In("old_status")));
+}
+
+// Counts the calls that would change the default browser.
+class DefaultBrowserOperations : public OsOperationsImpl {
+ public:
+  void StoreDefaultBrowserSettings(const installer::Settings&,
+                                   const InstallationStatus*) override {
+    ++stored;
+  }
+  int stored = 0;
+};
+
+TEST_F(StatusStepsTest, ProtocolHandlersOfAnElevatedBackendOnWindows10) {
+  const struct {
+    base::win::Version version;
+    bool can_set_directly, parent_pid;
+    int stored;
+  } kCases[] = {
+      // Only the Settings app could make the change; the backend that
+      // started this elevated one is the user's.
+      {base::win::WIN10, false, true, 0},
+      {base::win::WIN10, true, true, 1},
+      {base::win::WIN10, false, false, 1},
+      {base::win::WIN7, false, true, 1},
+  };
+  const base::CommandLine saved = *base::CommandLine::ForCurrentProcess();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(&c - kCases);
+    base::win::OSInfo::Record record =
+        base::win::OSInfo::GetInstance()->record();
+    record.version = c.version;
+    base::win::ScopedOSInfoOverride version(record);
+    test::FakeAssociationOperations associations;
+    associations.can_set_directly = c.can_set_directly;
+    DefaultBrowserOperations operations;
+    SetOsOperationsForTesting(&operations);
+    *base::CommandLine::ForCurrentProcess() = saved;
+    if (c.parent_pid)
+      base::CommandLine::ForCurrentProcess()->AppendSwitchASCII("parent-pid",
+                                                                "42");
+    SetupFileAndProtocolHandlersStep step(context_.get());
+    EXPECT_EQ(STEP_DONE, Run(&step).status);
+    EXPECT_EQ(c.stored, operations.stored);
+    SetOsOperationsForTesting(nullptr);
+  }
+  *base::CommandLine::ForCurrentProcess() = saved;
 }
 
 TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {

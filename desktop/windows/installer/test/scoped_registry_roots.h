@@ -1,0 +1,64 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_REGISTRY_ROOTS_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_REGISTRY_ROOTS_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/win/registry.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace test {
+
+// HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this
+// process lead into fresh keys of a test tree while the object lives; the
+// classes root is the user's classes, as it is where the user's own
+// registration wins. One at a time: the overrides do not nest.
+class ScopedRegistryRoots {
+ public:
+  ScopedRegistryRoots()
+      : tree_(L"Software\\KavorTest\\Roots-" +
+              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(::GetTickCount64()) + L"-" +
+              std::to_wstring(++count_)),
+        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
+        machine_(
+            HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(), KEY_ALL_ACCESS),
+        classes_(HKEY_CURRENT_USER,
+                 (tree_ + L"\\user\\Software\\Classes").c_str(),
+                 KEY_ALL_ACCESS),
+        machine_software_(HKEY_CURRENT_USER,
+                          (tree_ + L"\\machine\\Software").c_str(),
+                          KEY_ALL_ACCESS) {
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()));
+  }
+  ~ScopedRegistryRoots() {
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    user_.Close();
+    machine_.Close();
+    classes_.Close();
+    machine_software_.Close();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
+  }
+
+ private:
+  static inline int count_ = 0;
+  const std::wstring tree_;
+  base::win::RegKey user_;
+  base::win::RegKey machine_;
+  base::win::RegKey classes_;
+  base::win::RegKey machine_software_;
+};
+
+}  // namespace test
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_REGISTRY_ROOTS_H_
