@@ -657,7 +657,17 @@ void Installer::FinalizeInstallation() {
   Settings* settings = GetSettings();
   const base::FilePath& profile = GetFolderDetails().GetProfilePath();
   if (!profile.empty()) {
-    UpdateUserProfile(profile, settings->GetLanguage(), GetTargetFolder(),
+    // A run that only does the tasks after an elevated one has chosen no
+    // subfolder: the installation it finalizes is the recorded one. The
+    // install folder itself has no package resources, and the profile
+    // would lose its partner content.
+    base::FilePath target = GetTargetFolder();
+    if (installation_subfolder().empty() &&
+        !GetExistingInstallationStatus().subfolder.empty()) {
+      target =
+          GetInstallFolder().Append(GetExistingInstallationStatus().subfolder);
+    }
+    UpdateUserProfile(profile, settings->GetLanguage(), target,
                       interprocess_state()->IsAutoupdate());
   }
   if (settings->GetLaunchBrowser()) {

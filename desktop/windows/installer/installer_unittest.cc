@@ -452,6 +452,16 @@ TEST_F(InstallerTest, PostElevationTasks) {
   ASSERT_TRUE(base::CreateDirectory(assistant));
   ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_launcher_standin.exe"),
                              assistant.Append(L"assistant_installer.exe")));
+  // The package brings partner content and the profile has its own, which
+  // it keeps.
+  const base::FilePath profile_partner =
+      local_state.DirName().Append(L"custom_partner_content.json");
+  const base::FilePath package_partner =
+      settings_.folder.Append(kVersionFolder)
+          .Append(L"resources\\custom_partner_content.json");
+  ASSERT_TRUE(base::CreateDirectory(package_partner.DirName()));
+  ASSERT_EQ(3, base::WriteFile(package_partner, "new", 3));
+  ASSERT_EQ(3, base::WriteFile(profile_partner, "old", 3));
   command_line_.AppendSwitch("post-elevated-install-tasks");
   settings_.details.profile = local_state.DirName();
   const struct {
@@ -478,6 +488,8 @@ TEST_F(InstallerTest, PostElevationTasks) {
     ASSERT_TRUE(base::ReadFileToString(local_state, &contents));
     EXPECT_EQ(std::string(R"({"intl":{"app_locale":")") + c.locale + "\"}}",
               contents);
+    ASSERT_TRUE(base::ReadFileToString(profile_partner, &contents));
+    EXPECT_EQ("old", contents);
     // The component's installer is not waited for.
     for (int i = 0; i < 200 && !base::PathExists(calls); ++i)
       ::Sleep(50);
