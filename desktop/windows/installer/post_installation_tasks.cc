@@ -32,17 +32,22 @@ const wchar_t kTrackingUserAgentFileName[] = L"tracking_user_agent.json";
 const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
                                        "import-topsites-to-startdial"};
 
-// A store on |path| of the shared pool, or null when the file could not be
-// read as preferences: a profile file the installer does not understand is
-// left to the browser.
+// A store on |path| of the shared pool, or null when the file is missing or
+// cannot be read as preferences. A profile file the installer does not
+// understand is left to the browser as it is: opening a store on it would
+// move it aside.
 base::scoped_refptr<JsonPrefStore> OpenProfileStore(
     const base::FilePath& path) {
+  if (!JsonPrefStore::ReadPrefsWithoutChanges(path)) {
+    VLOG(1) << "Not changing " << path.value();
+    return nullptr;
+  }
   base::scoped_refptr<JsonPrefStore> store =
       CreateJsonPrefStore(GetPrefsTaskPool(), path);
   const PersistentPrefStore::PrefReadError error = store->GetReadError();
   if (error == PersistentPrefStore::kReadErrorNone)
     return store;
-  VLOG(1) << "Not changing " << path.value() << ", read error " << error;
+  LOG(WARNING) << "Not changing " << path.value() << ", read error " << error;
   return nullptr;
 }
 

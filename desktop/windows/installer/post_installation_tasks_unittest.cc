@@ -69,6 +69,7 @@ TEST_F(PostInstallationTasksTest, ProfileEdits) {
   const struct {
     const char* label;
     const char* local_state;
+    const char* preferences;
     bool autoupdate;
     int package, profile_before;
     const char* local_state_after;
@@ -77,19 +78,26 @@ TEST_F(PostInstallationTasksTest, ProfileEdits) {
     const char* partner_after;
   } kCases[] = {
       // clang-format off
-      {"nothing to bring", kEn, 0, 0, 0, kDe, kNoStats, 0, kMissing},
-      {"no locale chosen", R"({"other":1})", 0, 0, 0, R"({"other":1})",
-       kNoStats, 0, kMissing},
-      {"new partner content", kEn, 0, 3, 0, kDeFlagged, kNoStats, 1, "new"},
-      {"package tracking only", kEn, 0, 2, 0, kDe, kNoStats, 0, kMissing},
-      {"profile has tracking", kEn, 0, 1, 2, kDe, kNoStats, 2, kMissing},
-      {"profile has partner", kEn, 0, 3, 1, kDe, kNoStats, 1, "old"},
-      {"partner content taken away", kEn, 0, 0, 3, kDeFlagged, kNoStats, 0,
+      {"nothing to bring", kEn, kStats, 0, 0, 0, kDe, kNoStats, 0, kMissing},
+      {"no locale chosen", R"({"other":1})", kStats, 0, 0, 0,
+       R"({"other":1})", kNoStats, 0, kMissing},
+      {"new partner content", kEn, kStats, 0, 3, 0, kDeFlagged, kNoStats, 1,
+       "new"},
+      {"package tracking only", kEn, kStats, 0, 2, 0, kDe, kNoStats, 0,
        kMissing},
-      {"tracking taken away", kEn, 0, 0, 2, kDe, kNoStats, 0, kMissing},
-      {"autoupdate", kEn, 1, 1, 0, kDe, kStats, 0, kMissing},
-      {"autoupdate keeps partner", kEn, 1, 0, 3, kDe, kStats, 3, "old"},
-      {"no Local State", nullptr, 0, 1, 0, kMissing, kNoStats, 0, kMissing},
+      {"profile has tracking", kEn, kStats, 0, 1, 2, kDe, kNoStats, 2,
+       kMissing},
+      {"profile has partner", kEn, kStats, 0, 3, 1, kDe, kNoStats, 1, "old"},
+      {"partner content taken away", kEn, kStats, 0, 0, 3, kDeFlagged,
+       kNoStats, 0, kMissing},
+      {"tracking taken away", kEn, kStats, 0, 0, 2, kDe, kNoStats, 0,
+       kMissing},
+      {"autoupdate", kEn, kStats, 1, 1, 0, kDe, kStats, 0, kMissing},
+      {"autoupdate keeps partner", kEn, kStats, 1, 0, 3, kDe, kStats, 3,
+       "old"},
+      {"damaged files", "{bad", "{bad", 0, 0, 3, "{bad", "{bad", 3, "old"},
+      {"no Local State", nullptr, kStats, 0, 1, 0, kMissing, kNoStats, 0,
+       kMissing},
       // clang-format on
   };
   const char* const kFiles[] = {"custom_partner_content.json",
@@ -99,7 +107,7 @@ TEST_F(PostInstallationTasksTest, ProfileEdits) {
     const base::FilePath root = dir_.GetPath().AppendASCII(c.label);
     const base::FilePath profile = root.Append(L"profile");
     const base::FilePath target = root.Append(L"install\\47.0.4127.0");
-    Write(profile.Append(L"Preferences"), kStats);
+    Write(profile.Append(L"Preferences"), c.preferences);
     if (c.local_state)
       Write(profile.Append(L"Local State"), c.local_state);
     for (int i = 0; i < 2; ++i) {
@@ -118,6 +126,8 @@ TEST_F(PostInstallationTasksTest, ProfileEdits) {
       profile_after |= base::PathExists(profile.AppendASCII(kFiles[i])) << i;
     EXPECT_EQ(c.profile_after, profile_after);
     EXPECT_EQ(c.partner_after, Read(profile.AppendASCII(kFiles[0])));
+    EXPECT_FALSE(base::PathExists(profile.Append(L"Preferences.bad")) ||
+                 base::PathExists(profile.Append(L"Local State.bad")));
   }
 }
 
