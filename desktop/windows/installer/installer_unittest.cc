@@ -19,6 +19,7 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
@@ -443,9 +444,15 @@ TEST_F(InstallerTest, PostElevationTasks) {
   } restore;
   const base::FilePath local_state =
       temp_.GetPath().Append(L"profile\\Local State");
-  const base::FilePath assistant = temp_.GetPath().Append(L"assistant");
+  // Earlier packages named the assistant's component "suite".
+  const base::FilePath assistant = temp_.GetPath().Append(L"suite");
   const base::FilePath calls =
       assistant.Append(L"assistant_installer_calls.txt");
+  base::CommandLine launched(assistant.Append(L"assistant_installer.exe"));
+  launched.AppendSwitch("post-elevated-install-tasks");
+  launched.AppendSwitchPath("installfolder", assistant);
+  const std::string expected_line =
+      base::WideToUTF8(launched.GetCommandLineString()) + "\r\n";
   base::FilePath bin;
   ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
   ASSERT_TRUE(base::CreateDirectory(local_state.DirName()));
@@ -475,7 +482,7 @@ TEST_F(InstallerTest, PostElevationTasks) {
     SCOPED_TRACE(c.operation);
     settings_.operation = c.operation;
     SetExistingInstallation(kVersionFolder, L"1");
-    settings_.details.status->components = {{"assistant", assistant}};
+    settings_.details.status->components = {{"suite", assistant}};
     const std::string kEn = R"({"intl":{"app_locale":"en"}})";
     ASSERT_EQ(static_cast<int>(kEn.size()),
               base::WriteFile(local_state, kEn.data(), kEn.size()));
@@ -490,13 +497,13 @@ TEST_F(InstallerTest, PostElevationTasks) {
               contents);
     ASSERT_TRUE(base::ReadFileToString(profile_partner, &contents));
     EXPECT_EQ("old", contents);
-    // The component's installer is not waited for.
-    for (int i = 0; i < 200 && !base::PathExists(calls); ++i)
+    // The component's installer is not waited for: its line may come late.
+    for (int i = 0; i < 200 && (!base::ReadFileToString(calls, &contents) ||
+                                contents != expected_line);
+         ++i) {
       ::Sleep(50);
-    ASSERT_TRUE(base::ReadFileToString(calls, &contents));
-    EXPECT_NE(std::string::npos,
-              contents.find(" --post-elevated-install-tasks --installfolder="))
-        << contents;
+    }
+    EXPECT_EQ(expected_line, contents);
   }
   EXPECT_FALSE(os.with_status);
 }

@@ -13,7 +13,6 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/service/installation_status.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -164,36 +163,6 @@ TEST_F(PostInstallationTasksTest, BrowserLaunch) {
     for (const auto& entry : c.expected)
       expected.AppendSwitchASCII(entry.first, entry.second);
     EXPECT_EQ(Line(expected), Read(calls));
-  }
-}
-
-// Each recorded component's installer is started for its post-elevation
-// part; an old "suite" record starts the assistant's installer. The starts
-// are not waited for: the test waits for their records.
-TEST_F(PostInstallationTasksTest, ComponentPostElevationTasks) {
-  const base::FilePath assistant = dir_.GetPath().Append(L"assistant");
-  const base::FilePath suite = dir_.GetPath().Append(L"suite");
-  PlaceStandin(assistant.Append(L"assistant_installer.exe"));
-  PlaceStandin(suite.Append(L"assistant_installer.exe"));
-  InstallationStatus status;
-  status.components = {{"viewer", dir_.GetPath().Append(L"viewer")},
-                       {"assistant", assistant},
-                       {"suite", suite}};
-
-  LaunchComponentPostElevationTasks(status);
-
-  for (const base::FilePath& folder : {assistant, suite}) {
-    base::CommandLine expected(folder.Append(L"assistant_installer.exe"));
-    expected.AppendSwitch("post-elevated-install-tasks");
-    expected.AppendSwitchPath("installfolder", folder);
-    const base::FilePath calls =
-        folder.Append(L"assistant_installer_calls.txt");
-    std::string line = Read(calls);
-    for (int i = 0; i < 200 && line != Line(expected); ++i) {
-      ::Sleep(50);
-      line = Read(calls);
-    }
-    EXPECT_EQ(Line(expected), line);
   }
 }
 

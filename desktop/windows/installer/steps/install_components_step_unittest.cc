@@ -43,7 +43,6 @@ class ModeSettings : public test::FakeSettings {
 class FakeSignatureChecker : public SignatureChecker {
  public:
   bool own_known = true, own_signed = false, verifies = false;
-  int verifications = 0;
   bool HasSecurityDirectory(const base::FilePath& path,
                             bool* is_signed) override {
     base::FilePath exe;
@@ -52,13 +51,15 @@ class FakeSignatureChecker : public SignatureChecker {
     return path == exe ? own_known : true;
   }
   bool VerifyFileSignature(const base::FilePath&, std::string*) override {
-    ++verifications;
     return verifies;
   }
 };
 
-// Two component installers beside the package: "comp\assistant" and
-// "other\viewer", stand-ins that record their command lines and exit with
+const char* const kFolders[] = {"comp", "other"};
+const char* const kNames[] = {"assistant", "viewer"};
+
+// Two component installers beside the package, "comp\assistant" and
+// "other\viewer": stand-ins that record their command lines and exit with
 // the code the test gives.
 class InstallComponentsStepTest : public test::StepTest {
  protected:
@@ -67,32 +68,31 @@ class InstallComponentsStepTest : public test::StepTest {
   void Prepare(InstallerOperation operation,
                const char* components,
                int assistant_exit,
-               int viewer_exit) {
+               int viewer_exit = 0) {
     Reset();
     settings_.folder = install_;
     settings_.operation = operation;
     context_->set_settings(&settings_);
-    parent_ = package_.DirName();
     base::FilePath bin;
     ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-    const struct {
-      const char* folder;
-      const char* name;
-      int exit_code;
-    } kInstallers[] = {{"comp", "assistant", assistant_exit},
-                       {"other", "viewer", viewer_exit}};
-    for (const auto& installer : kInstallers) {
-      const base::FilePath folder = parent_.AppendASCII(installer.folder);
-      ASSERT_TRUE(base::CreateDirectory(folder));
-      ASSERT_TRUE(base::CopyFile(
-          bin.Append(L"kavor_launcher_standin.exe"),
-          folder.AppendASCII(std::string(installer.name) + "_installer.exe")));
-      Write(folder, std::string(installer.name) + "_installer_exit_code.txt",
-            std::to_string(installer.exit_code));
+    const int exits[] = {assistant_exit, viewer_exit};
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(base::CreateDirectory(Program(i).DirName()));
+      ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_launcher_standin.exe"),
+                                 Program(i)));
+      Write(Program(i).DirName(),
+            std::string(kNames[i]) + "_installer_exit_code.txt",
+            std::to_string(exits[i]));
     }
     command_line_ = base::CommandLine(base::CommandLine::NO_PROGRAM);
     if (components)
       command_line_.AppendSwitchASCII("components", components);
+  }
+
+  base::FilePath Program(int i) {
+    return package_.DirName()
+        .AppendASCII(kFolders[i])
+        .AppendASCII(std::string(kNames[i]) + "_installer.exe");
   }
 
   Components Run() {
@@ -103,27 +103,25 @@ class InstallComponentsStepTest : public test::StepTest {
     return context_->GetStatusUnderConstruction()->components;
   }
 
-  // The command lines the installer in |folder| was started with.
-  std::string Calls(const char* folder, const char* name) {
+  // What installer |i| was started with; empty when it never ran.
+  std::string Calls(int i) {
     std::string calls;
     return base::ReadFileToString(
-               parent_.AppendASCII(folder).AppendASCII(std::string(name) +
-                                                       "_installer_calls.txt"),
+               Program(i).DirName().AppendASCII(std::string(kNames[i]) +
+                                                "_installer_calls.txt"),
                &calls)
                ? calls
                : "";
   }
 
-  std::string Expected(const char* folder,
-                       const char* program,
-                       const char* name,
-                       const char* copy_only,
-                       const char* all_users) {
-    base::CommandLine command_line(parent_.AppendASCII(folder).AppendASCII(
-        std::string(program) + "_installer.exe"));
+  // Installer |i| started for the component |name|.
+  std::string Expected(int i, const char* name, const char* mode) {
+    if (!name)
+      return "";
+    base::CommandLine command_line(Program(i));
     command_line.AppendSwitchPath("installfolder", install_.AppendASCII(name));
-    command_line.AppendSwitchASCII("copyonly", copy_only);
-    command_line.AppendSwitchASCII("allusers", all_users);
+    command_line.AppendSwitchASCII("copyonly", mode);
+    command_line.AppendSwitchASCII("allusers", mode);
     return base::WideToUTF8(command_line.GetCommandLineString()) + "\r\n";
   }
 
@@ -136,7 +134,6 @@ class InstallComponentsStepTest : public test::StepTest {
 
   ModeSettings settings_;
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
-  base::FilePath parent_;
 };
 
 TEST_F(InstallComponentsStepTest, RunsInstallersAndRecordsTheSuccessfulOnes) {
@@ -144,126 +141,68 @@ TEST_F(InstallComponentsStepTest, RunsInstallersAndRecordsTheSuccessfulOnes) {
     const char* label;
     const char* components;
     int assistant_exit, viewer_exit;
-    bool copy_only, all_users;
+    bool modes;
     std::vector<const char*> recorded;
-    bool assistant_runs, viewer_runs;
-    const char* assistant_name;
+    // The component each installer ran for; null when it did not run.
+    const char* assistant_for;
+    const char* viewer_for;
   } kCases[] = {
-      {"one", "assistant:comp", 0, 0, 0, 0, {"assistant"}, 1, 0, "assistant"},
-      {"failing", "assistant:comp", 3, 0, 0, 0, {}, 1, 0, "assistant"},
-      {"failing then next",
-       "assistant:comp|viewer:other",
-       1,
-       0,
-       0,
-       0,
-       {"viewer"},
-       1,
-       1,
-       "assistant"},
-      {"modes", "assistant:comp", 0, 0, 1, 1, {"assistant"}, 1, 0, "assistant"},
-      {"old assistant name",
-       "suite:comp",
-       0,
-       0,
-       0,
-       0,
-       {"suite"},
-       1,
-       0,
-       "suite"},
-      {"missing then next",
-       "missing:comp|viewer:other",
-       0,
-       0,
-       0,
-       0,
-       {"viewer"},
-       0,
-       1,
-       ""},
-      {"no switch", nullptr, 0, 0, 0, 0, {}, 0, 0, ""},
-      {"no entry", " | ", 0, 0, 0, 0, {}, 0, 0, ""},
-      {"no folder part", "assistant", 0, 0, 0, 0, {}, 0, 0, ""},
-      {"name with a folder", "comp\\assistant:.", 0, 0, 0, 0, {}, 0, 0, ""},
-      {"name leaving the folder",
-       "..\\assistant:comp",
-       0,
-       0,
-       0,
-       0,
-       {},
-       0,
-       0,
-       ""},
-      {"folder leaving the parent",
-       "assistant:..\\..\\comp",
-       0,
-       0,
-       0,
-       0,
-       {},
-       0,
-       0,
-       ""},
-      {"absolute folder", "assistant:C:\\comp", 0, 0, 0, 0, {}, 0, 0, ""},
+      // clang-format off
+      {"one", "assistant:comp", 0, 0, 0, {"assistant"}, "assistant", nullptr},
+      {"failing", "assistant:comp", 3, 0, 0, {}, "assistant", nullptr},
+      {"failing then next", "assistant:comp|viewer:other", 1, 0, 0,
+       {"viewer"}, "assistant", "viewer"},
+      {"modes", "assistant:comp", 0, 0, 1, {"assistant"}, "assistant",
+       nullptr},
+      {"old assistant name", "suite:comp", 0, 0, 0, {"suite"}, "suite",
+       nullptr},
+      {"missing then next", "missing:comp|viewer:other", 0, 0, 0, {"viewer"},
+       nullptr, "viewer"},
+      {"no switch", nullptr, 0, 0, 0, {}, nullptr, nullptr},
+      {"no entry", " | ", 0, 0, 0, {}, nullptr, nullptr},
+      {"no folder part", "assistant", 0, 0, 0, {}, nullptr, nullptr},
+      {"name leaving the folder", "..\\assistant:comp", 0, 0, 0, {}, nullptr,
+       nullptr},
+      {"folder leaving the parent", "assistant:..\\..\\comp", 0, 0, 0, {},
+       nullptr, nullptr},
+      // clang-format on
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     Prepare(OPERATION_INSTALL, c.components, c.assistant_exit, c.viewer_exit);
-    settings_.copy_only = c.copy_only;
-    settings_.all_users = c.all_users;
+    settings_.copy_only = settings_.all_users = c.modes;
     EXPECT_EQ(Recorded(c.recorded), Run());
-    const char* mode = c.copy_only ? "1" : "0";
-    EXPECT_EQ(c.assistant_runs
-                  ? Expected("comp", "assistant", c.assistant_name, mode, mode)
-                  : "",
-              Calls("comp", "assistant"));
-    EXPECT_EQ(
-        c.viewer_runs ? Expected("other", "viewer", "viewer", "0", "0") : "",
-        Calls("other", "viewer"));
+    EXPECT_EQ(Expected(0, c.assistant_for, c.modes ? "1" : "0"), Calls(0));
+    EXPECT_EQ(Expected(1, c.viewer_for, "0"), Calls(1));
   }
 }
 
 // An upgrade keeps what earlier versions installed; a component installed
-// again is recorded once, with its new path.
+// again is recorded once, with its new path. An install starts afresh.
 TEST_F(InstallComponentsStepTest, UpgradeKeepsEarlierComponents) {
-  const base::FilePath old_path(L"C:\\old\\assistant");
+  const InstallationComponent kLegacy = {"legacy",
+                                         base::FilePath(L"C:\\old\\legacy")};
+  const InstallationComponent kOld = {"assistant",
+                                      base::FilePath(L"C:\\old\\assistant")};
   const struct {
     InstallerOperation operation;
     const char* components;
     int assistant_exit;
-    Components expected;
+    bool kept, replaced;
   } kCases[] = {
-      {OPERATION_UPGRADE,
-       nullptr,
-       0,
-       {{"legacy", base::FilePath(L"C:\\old\\legacy")},
-        {"assistant", old_path}}},
-      {OPERATION_UPGRADE,
-       "assistant:comp",
-       1,
-       {{"legacy", base::FilePath(L"C:\\old\\legacy")},
-        {"assistant", old_path}}},
-      {OPERATION_UPGRADE,
-       "assistant:comp",
-       0,
-       {{"legacy", base::FilePath(L"C:\\old\\legacy")},
-        {"assistant", base::FilePath()}}},
-      {OPERATION_INSTALL, nullptr, 0, {}},
+      {OPERATION_UPGRADE, nullptr, 0, true, false},
+      {OPERATION_UPGRADE, "assistant:comp", 1, true, false},
+      {OPERATION_UPGRADE, "assistant:comp", 0, true, true},
+      {OPERATION_INSTALL, nullptr, 0, false, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.operation << c.assistant_exit);
-    Prepare(c.operation, c.components, c.assistant_exit, 0);
+    Prepare(c.operation, c.components, c.assistant_exit);
     settings_.details.status = std::make_unique<InstallationStatus>();
-    settings_.details.status->components = {
-        {"legacy", base::FilePath(L"C:\\old\\legacy")},
-        {"assistant", old_path}};
-    Components expected = c.expected;
-    for (InstallationComponent& component : expected) {
-      if (component.path.empty())
-        component.path = install_.Append(L"assistant");
-    }
+    settings_.details.status->components = {kLegacy, kOld};
+    Components expected;
+    if (c.kept)
+      expected = {kLegacy, c.replaced ? Recorded({"assistant"})[0] : kOld};
     EXPECT_EQ(expected, Run());
   }
 }
@@ -274,21 +213,18 @@ TEST_F(InstallComponentsStepTest, SignedInstallerRunsOnlyVerifiedComponents) {
   const struct {
     bool own_known, own_signed, verifies, runs;
   } kCases[] = {
-      {true, false, false, true}, {true, true, true, true},
-      {true, true, false, false}, {false, false, false, false},
-      {false, false, true, true},
-  };
+      {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 1}};
   FakeSignatureChecker checker;
   SetSignatureCheckerForTesting(&checker);
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()
                  << c.own_known << c.own_signed << c.verifies);
-    Prepare(OPERATION_INSTALL, "assistant:comp", 0, 0);
+    Prepare(OPERATION_INSTALL, "assistant:comp", 0);
     checker.own_known = c.own_known;
     checker.own_signed = c.own_signed;
     checker.verifies = c.verifies;
     EXPECT_EQ(c.runs ? Recorded({"assistant"}) : Components(), Run());
-    EXPECT_EQ(c.runs, !Calls("comp", "assistant").empty());
+    EXPECT_EQ(c.runs, !Calls(0).empty());
   }
 }
 
