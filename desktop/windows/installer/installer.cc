@@ -32,6 +32,8 @@
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/post_installation_tasks.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -69,9 +71,6 @@ const RegistryValueTemplateEntry kDeleteLegacyX64InstallPathEntry = {
     0,
     0,
     0};
-
-const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
-                                       "import-topsites-to-startdial"};
 
 const char kElevationNotAvailable[] =
     "Elevation is not available in this build";
@@ -643,31 +642,38 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
 
 void Installer::RunPostElevationTasks() {
   VLOG(1) << "Running post elevation installation tasks.";
-  if (GetSettings()->GetOperation() != OPERATION_UNINSTALL)
+  Settings* settings = GetSettings();
+  const bool uninstall = settings->GetOperation() == OPERATION_UNINSTALL;
+  if (!uninstall)
+    GetOsOperations()->StoreDefaultBrowserSettings(*settings, nullptr);
+  if (GetFolderDetails().HasExistingInstallation())
+    LaunchComponentPostElevationTasks(GetExistingInstallationStatus());
+  if (!uninstall)
     FinalizeInstallation();
 }
 
 void Installer::FinalizeInstallation() {
   LOG(INFO) << "Finalizing successful installation";
   Settings* settings = GetSettings();
-  if (!settings->GetLaunchBrowser())
-    return;
-  base::CommandLine command_line(GetInstallFolder().Append(L"launcher.exe"));
-  for (const char* name : kImportSwitches) {
-    if (command_line_->HasSwitch(name)) {
-      command_line.AppendSwitchNative(
-          name, command_line_->GetSwitchValueNative(name));
+  const base::FilePath& profile = GetFolderDetails().GetProfilePath();
+  if (!profile.empty()) {
+    // A run that only does the tasks after an elevated one has chosen no
+    // subfolder: the installation it finalizes is the recorded one. The
+    // install folder itself has no package resources, and the profile
+    // would lose its partner content.
+    base::FilePath target = GetTargetFolder();
+    if (installation_subfolder().empty() &&
+        !GetExistingInstallationStatus().subfolder.empty()) {
+      target =
+          GetInstallFolder().Append(GetExistingInstallationStatus().subfolder);
     }
+    UpdateUserProfile(profile, settings->GetLanguage(), target,
+                      interprocess_state()->IsAutoupdate());
   }
-  if (settings->GetOperation() != OPERATION_UPGRADE)
-    command_line.AppendSwitch("start-maximized");
-  LOG(INFO) << "Launching kavor with command line "
-            << command_line.GetCommandLineString();
-  base::Process launcher =
-      base::LaunchProcess(command_line, base::LaunchOptions());
-  int exit_code = 0;
-  if (!launcher.IsValid() || !launcher.WaitForExit(&exit_code))
-    LOG(WARNING) << "Could not launch the browser";
+  if (settings->GetLaunchBrowser()) {
+    LaunchBrowser(GetInstallFolder(), *command_line_,
+                  settings->GetOperation() == OPERATION_UPGRADE);
+  }
 }
 
 void Installer::OnImportantEvent(const std::string& name) {

@@ -19,6 +19,7 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
@@ -26,6 +27,7 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -123,11 +125,13 @@ class Details : public test::FakeFolderDetails {
  public:
   explicit Details(const base::FilePath* path) : FakeFolderDetails(path) {}
   std::unique_ptr<InstallationStatus> status;
+  base::FilePath profile;
   const InstallationStatus* GetInstallationStatus() const override {
     return status.get();
   }
   bool HasExistingInstallation() const override { return !!status; }
   bool HasWriteAccess() const override { return true; }
+  const base::FilePath& GetProfilePath() const override { return profile; }
 };
 
 class Settings : public test::FakeSettings {
@@ -418,6 +422,90 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
       EXPECT_GE(base::Time::Now().ToTimeT(), seconds);
     }
   }
+}
+
+// After an elevated run: the default-browser choice (not for an uninstall),
+// the components' post-elevation part, and the finalization, which adjusts
+// the profile (not for an uninstall either).
+TEST_F(InstallerTest, PostElevationTasks) {
+  class RecordingOsOperations : public OsOperationsImpl {
+   public:
+    int stores = 0;
+    bool with_status = false;
+    void StoreDefaultBrowserSettings(
+        const installer::Settings&, const InstallationStatus* status) override {
+      ++stores;
+      with_status |= status != nullptr;
+    }
+  } os;
+  SetOsOperationsForTesting(&os);
+  struct Restore {
+    ~Restore() { SetOsOperationsForTesting(nullptr); }
+  } restore;
+  const base::FilePath local_state =
+      temp_.GetPath().Append(L"profile\\Local State");
+  // Earlier packages named the assistant's component "suite".
+  const base::FilePath assistant = temp_.GetPath().Append(L"suite");
+  const base::FilePath calls =
+      assistant.Append(L"assistant_installer_calls.txt");
+  base::CommandLine launched(assistant.Append(L"assistant_installer.exe"));
+  launched.AppendSwitch("post-elevated-install-tasks");
+  launched.AppendSwitchPath("installfolder", assistant);
+  const std::string expected_line =
+      base::WideToUTF8(launched.GetCommandLineString()) + "\r\n";
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  ASSERT_TRUE(base::CreateDirectory(local_state.DirName()));
+  ASSERT_TRUE(base::CreateDirectory(assistant));
+  ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_launcher_standin.exe"),
+                             assistant.Append(L"assistant_installer.exe")));
+  // The package brings partner content and the profile has its own, which
+  // it keeps.
+  const base::FilePath profile_partner =
+      local_state.DirName().Append(L"custom_partner_content.json");
+  const base::FilePath package_partner =
+      settings_.folder.Append(kVersionFolder)
+          .Append(L"resources\\custom_partner_content.json");
+  ASSERT_TRUE(base::CreateDirectory(package_partner.DirName()));
+  ASSERT_EQ(3, base::WriteFile(package_partner, "new", 3));
+  ASSERT_EQ(3, base::WriteFile(profile_partner, "old", 3));
+  command_line_.AppendSwitch("post-elevated-install-tasks");
+  settings_.details.profile = local_state.DirName();
+  const struct {
+    InstallerOperation operation;
+    int stores;
+    const char* locale;
+  } kCases[] = {{OPERATION_INSTALL, 1, ""},
+                {OPERATION_UPGRADE, 1, ""},
+                {OPERATION_UNINSTALL, 0, "en"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.operation);
+    settings_.operation = c.operation;
+    SetExistingInstallation(kVersionFolder, L"1");
+    settings_.details.status->components = {{"suite", assistant}};
+    const std::string kEn = R"({"intl":{"app_locale":"en"}})";
+    ASSERT_EQ(static_cast<int>(kEn.size()),
+              base::WriteFile(local_state, kEn.data(), kEn.size()));
+    ASSERT_TRUE(base::DeleteFile(calls, false));
+    os.stores = 0;
+    RunInstaller();
+    EXPECT_EQ(std::vector<std::string>({"success"}), events_);
+    EXPECT_EQ(c.stores, os.stores);
+    std::string contents;
+    ASSERT_TRUE(base::ReadFileToString(local_state, &contents));
+    EXPECT_EQ(std::string(R"({"intl":{"app_locale":")") + c.locale + "\"}}",
+              contents);
+    ASSERT_TRUE(base::ReadFileToString(profile_partner, &contents));
+    EXPECT_EQ("old", contents);
+    // The component's installer is not waited for: its line may come late.
+    for (int i = 0; i < 200 && (!base::ReadFileToString(calls, &contents) ||
+                                contents != expected_line);
+         ++i) {
+      ::Sleep(50);
+    }
+    EXPECT_EQ(expected_line, contents);
+  }
+  EXPECT_FALSE(os.with_status);
 }
 
 // The uninstall front end starts the installed version's own installer with

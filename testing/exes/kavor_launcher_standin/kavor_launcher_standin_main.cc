@@ -1,20 +1,44 @@
-// Stands in for the browser's launcher in test packages (launcher.exe):
-// appends its command line as one line to launcher_calls.txt beside itself,
-// so that a test sees every start, and exits with 0 (1 when it cannot
-// write).
+// Stands in for the programs of test packages that the installer starts and
+// that tests only watch: the browser's launcher (launcher.exe) and the
+// components' installers (NAME_installer.exe). Appends its command line as
+// one line to NAME_calls.txt beside itself, NAME being its own file name
+// without ".exe" (launcher_calls.txt for launcher.exe), so that a test sees
+// every start. Exits with the decimal number in NAME_exit_code.txt beside
+// itself when that file exists, else with 0; with 1 when it cannot write.
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <string>
+
+namespace {
+
+// The decimal number in |file|, or |fallback| when it cannot be read.
+int ReadExitCode(const std::wstring& file, int fallback) {
+  HANDLE handle =
+      ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return fallback;
+  char text[16] = {};
+  DWORD read = 0;
+  const BOOL ok = ::ReadFile(handle, text, sizeof(text) - 1, &read, nullptr);
+  ::CloseHandle(handle);
+  return ok && read ? atoi(text) : fallback;
+}
+
+}  // namespace
 
 int main() {
   wchar_t path[MAX_PATH];
   const DWORD size = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (size == 0 || size >= MAX_PATH)
     return 1;
-  std::wstring file(path, size);
-  file.erase(file.find_last_of(L'\\') + 1);
-  file += L"launcher_calls.txt";
+  std::wstring base(path, size);
+  const size_t dot = base.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > base.find_last_of(L'\\'))
+    base.erase(dot);
 
   // The tests compare ASCII command lines only.
   std::string line;
@@ -22,14 +46,17 @@ int main() {
     line.push_back(static_cast<char>(*p));
   line += "\r\n";
 
-  HANDLE handle = ::CreateFileW(file.c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      ::CreateFileW((base + L"_calls.txt").c_str(), FILE_APPEND_DATA,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return 1;
   DWORD written = 0;
   const BOOL ok = ::WriteFile(
       handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   ::CloseHandle(handle);
-  return ok && written == line.size() ? 0 : 1;
+  if (!ok || written != line.size())
+    return 1;
+  return ReadExitCode(base + L"_exit_code.txt", 0);
 }

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
 #include "desktop/windows/installer/steps/delete_file_step.h"
+#include "desktop/windows/installer/steps/install_components_step.h"
 #include "desktop/windows/installer/steps/install_helper_step.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/move_file_step.h"
@@ -173,7 +174,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     Add<InstallShortcutsStep>(steps, context, interprocess_state(),
                               std::make_unique<TaskbandUtilsImpl>());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
-    AddPending(context, steps, {"install_components"});
+    Add<InstallComponentsStep>(steps, context,
+                               base::CommandLine::ForCurrentProcess());
     AddStatusToFinalize(context, steps);
     return true;
   }
@@ -209,7 +211,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddPending(context, steps, {"update_shortcuts"});
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     Add<MoveOldStatusStep>(steps, context);
-    AddPending(context, steps, {"install_components"});
+    Add<InstallComponentsStep>(steps, context,
+                               base::CommandLine::ForCurrentProcess());
     AddStatusToFinalize(context, steps);
     return true;
   }
