@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -173,35 +174,6 @@ TEST(InstallationStatusFileReaderTest, UnusableFilesAreDescribed) {
   SetLegacyInstallationReaderForTesting(nullptr);
 }
 
-// Points HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE at fresh keys of a test
-// tree while the object lives.
-class ScopedRegistryRoots {
- public:
-  ScopedRegistryRoots()
-      : tree_(L"Software\\KavorTest\\LegacyReader-" +
-              std::to_wstring(::GetCurrentProcessId())),
-        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
-        machine_(
-            HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(), KEY_ALL_ACCESS) {
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
-  }
-  ~ScopedRegistryRoots() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    user_.Close();
-    machine_.Close();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
-  }
-
- private:
-  const std::wstring tree_;
-  base::win::RegKey user_;
-  base::win::RegKey machine_;
-};
-
 void WriteValue(const std::wstring& key,
                 const wchar_t* name,
                 const std::wstring& value) {
@@ -239,7 +211,7 @@ class LegacyInstallationReaderTest : public testing::Test {
   }
 
   base::win::ScopedCOMInitializer com_;
-  ScopedRegistryRoots roots_;
+  test::ScopedRegistryRoots roots_;
   base::ScopedTempDir dir_;
   FilePath folder_;
   std::wstring uninstall_;

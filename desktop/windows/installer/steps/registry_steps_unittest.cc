@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/service/registry_entry_templates.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -26,45 +27,17 @@ const wchar_t kCommandKey[] =
 const wchar_t kDdeExecKey[] =
     L"Software\\Classes\\Kavordeveloper\\shell\\open\\ddeexec";
 
-// HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of this process lead into two
-// fresh keys of a test tree while the object lives, so that the steps write
-// their real keys without touching the machine's.
-class ScopedRegistryRoots {
- public:
-  ScopedRegistryRoots()
-      : tree_(L"Software\\KavorTest\\RegistrySteps-" +
-              std::to_wstring(::GetCurrentProcessId()) + L"-" +
-              std::to_wstring(::GetTickCount64())),
-        // Every hive has "Software"; the registry operations build below it.
-        user_software_(HKEY_CURRENT_USER,
-                       (tree_ + L"\\user\\Software").c_str(),
-                       KEY_ALL_ACCESS),
-        machine_software_(HKEY_CURRENT_USER,
-                          (tree_ + L"\\machine\\Software").c_str(),
-                          KEY_ALL_ACCESS),
-        user_(HKEY_CURRENT_USER, (tree_ + L"\\user").c_str(), KEY_ALL_ACCESS),
-        machine_(
-            HKEY_CURRENT_USER, (tree_ + L"\\machine").c_str(), KEY_ALL_ACCESS) {
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
-  }
-  ~ScopedRegistryRoots() {
-    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    user_.Close();
-    machine_.Close();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
-  }
-
- private:
-  const std::wstring tree_;
-  base::win::RegKey user_software_;
-  base::win::RegKey machine_software_;
-  base::win::RegKey user_;
-  base::win::RegKey machine_;
-};
+// The user's classes key exists in the test hives (it is where the classes
+// root leads); what matters is that nothing was written under it.
+bool HasSubkeys(HKEY root, const std::wstring& path) {
+  base::win::RegKey key;
+  DWORD count = 0;
+  return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS &&
+         ::RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &count,
+                            nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS &&
+         count != 0;
+}
 
 bool KeyExists(HKEY root, const std::wstring& path) {
   base::win::RegKey key;
@@ -135,7 +108,7 @@ class RegistryStepsTest : public testing::Test {
 
   void FreshRoots() {
     roots_.reset();
-    roots_ = std::make_unique<ScopedRegistryRoots>();
+    roots_ = std::make_unique<test::ScopedRegistryRoots>();
   }
 
   InstallerStepStatus Run(InstallerStep&& step) {
@@ -156,7 +129,7 @@ class RegistryStepsTest : public testing::Test {
   base::ScopedTempDir dir_;
   RegistrySettings settings_;
   std::unique_ptr<RegistryStepContext> context_;
-  std::unique_ptr<ScopedRegistryRoots> roots_;
+  std::unique_ptr<test::ScopedRegistryRoots> roots_;
 };
 
 TEST_F(RegistryStepsTest, SetupForTheUserWritesRecordsAndRollsBack) {
@@ -221,7 +194,7 @@ TEST_F(RegistryStepsTest, SetupForAllUsersUsesTheMachineRoot) {
   EXPECT_FALSE(KeyExists(root, kDdeExecKey));
   EXPECT_EQ(L"Kavor developer 47.0.4127.0",
             ReadText(root, UninstallKey(L""), L"DisplayName"));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
+  EXPECT_FALSE(HasSubkeys(HKEY_CURRENT_USER, L"Software\\Classes"));
   const InstallationStatus* status = context_->GetStatusUnderConstruction();
   EXPECT_TRUE(status->hkcu_keys.empty());
   EXPECT_TRUE(FindRecord(status->hklm_keys, UninstallKey(L"")));
@@ -255,7 +228,7 @@ TEST_F(RegistryStepsTest, CopyOnlyWritesNothing) {
   EXPECT_EQ(STEP_DONE, SetupRegistry());
   EXPECT_TRUE(context_->uninstall_string()->empty());
   EXPECT_TRUE(context_->GetTransaction()->empty());
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
+  EXPECT_FALSE(HasSubkeys(HKEY_CURRENT_USER, L"Software\\Classes"));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Microsoft"));
   EXPECT_TRUE(context_->GetStatusUnderConstruction()->hkcu_keys.empty());
 }

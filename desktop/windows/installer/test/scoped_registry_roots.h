@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <string>
 
 #include "base/win/registry.h"
@@ -31,12 +34,19 @@ class ScopedRegistryRoots {
         machine_software_(HKEY_CURRENT_USER,
                           (tree_ + L"\\machine\\Software").c_str(),
                           KEY_ALL_ACCESS) {
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()));
-    EXPECT_EQ(ERROR_SUCCESS,
-              ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()));
+    const bool ok = user_.Valid() && machine_.Valid() && classes_.Valid() &&
+          machine_software_.Valid() &&
+          ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()) ==
+              ERROR_SUCCESS &&
+          ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()) ==
+              ERROR_SUCCESS &&
+          ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()) ==
+              ERROR_SUCCESS;
+    // A test that goes on would write into the real hives of the prefix.
+    if (!ok) {
+      fprintf(stderr, "Cannot redirect the registry roots; stopping.\n");
+      abort();
+    }
   }
   ~ScopedRegistryRoots() {
     ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
