@@ -104,11 +104,13 @@ void GrantFolderPermission(const base::CommandLine& command_line,
       kGivePermissionUndoEventName, folder, false, EVENT_ALL_ACCESS);
   if (!undo.IsValid())
     return;
-  // A backend that is already gone needs no grant.
+  // A backend that is already gone needs no grant. (A process that ended
+  // can still be opened while someone holds a handle to it.)
   base::win::ScopedHandle backend;
   if (command_line.HasSwitch("parent-pid") &&
       (!OpenProcessOfSwitch(command_line, "parent-pid", &backend) ||
-       !backend.IsValid())) {
+       !backend.IsValid() ||
+       ::WaitForSingleObject(backend.Get(), 0) != WAIT_TIMEOUT)) {
     return;
   }
 
