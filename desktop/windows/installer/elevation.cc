@@ -30,10 +30,9 @@ bool CanElevate() {
 bool FixEventACL(HANDLE event) {
   PACL old_dacl = nullptr;
   base::win::ScopedLocalSecurityDescriptor descriptor;
-  DWORD result =
-      ::GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, &old_dacl, nullptr,
-                        descriptor.receive());
+  DWORD result = ::GetSecurityInfo(event, SE_KERNEL_OBJECT,
+                                   DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   &old_dacl, nullptr, descriptor.receive());
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to GetSecurityInfo "
                << FormatWin32Error(result);
@@ -41,8 +40,7 @@ bool FixEventACL(HANDLE event) {
   }
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   base::win::ScopedSid administrators;
-  if (!::AllocateAndInitializeSid(&nt_authority, 2,
-                                  SECURITY_BUILTIN_DOMAIN_RID,
+  if (!::AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                                   administrators.receive())) {
     LOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid "

@@ -31,7 +31,8 @@ bool AdministratorsMayDoAnything(HANDLE event) {
       continue;
     }
     found |= ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-             ace->Header.AceFlags == 0 && std::wstring(L"S-1-5-32-544") == sid &&
+             ace->Header.AceFlags == 0 &&
+             std::wstring(L"S-1-5-32-544") == sid &&
              ((ace->Mask & GENERIC_ALL) ||
               (ace->Mask & EVENT_ALL_ACCESS) == EVENT_ALL_ACCESS);
     ::LocalFree(sid);

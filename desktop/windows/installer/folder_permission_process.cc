@@ -32,8 +32,7 @@ base::win::ScopedHandle OpenFolderEvent(const wchar_t* name,
                                         const base::FilePath& folder,
                                         bool global,
                                         DWORD access) {
-  const base::string16 object_name =
-      MakeKernelObjectName(name, folder, global);
+  const base::string16 object_name = MakeKernelObjectName(name, folder, global);
   return base::win::ScopedHandle(
       ::OpenEventW(access, FALSE, object_name.c_str()));
 }
@@ -85,8 +84,7 @@ void HandOverToPackage(const base::CommandLine& command_line,
           .Append(L"installer.exe"));
   installer.CopySwitchesFrom(command_line, kHandOverSwitches,
                              arraysize(kHandOverSwitches));
-  base::Process process =
-      base::LaunchProcess(installer, base::LaunchOptions());
+  base::Process process = base::LaunchProcess(installer, base::LaunchOptions());
   int exit_code = 0;
   if (process.IsValid())
     (void)process.WaitForExit(&exit_code);
@@ -118,10 +116,9 @@ void GrantFolderPermission(const base::CommandLine& command_line,
     return;
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &old_dacl, nullptr,
-                              &descriptor) != ERROR_SUCCESS) {
+  if (::GetNamedSecurityInfoW(
+          folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+          nullptr, nullptr, &old_dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return;
   }
   auto saved = std::make_unique<SavedSecurityDescriptor>(
@@ -134,9 +131,9 @@ void GrantFolderPermission(const base::CommandLine& command_line,
   if (::SetEntriesInAclW(1, &access, old_dacl, &new_dacl) != ERROR_SUCCESS)
     return;
   base::string16 object_name = folder.value();
-  const DWORD set = ::SetNamedSecurityInfoW(
-      &object_name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-      nullptr, new_dacl, nullptr);
+  const DWORD set = ::SetNamedSecurityInfoW(&object_name[0], SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, new_dacl, nullptr);
   ::LocalFree(new_dacl);
   if (set != ERROR_SUCCESS)
     return;
@@ -172,9 +169,9 @@ void RunFolderPermissionProcess(const base::CommandLine& command_line,
     HandOverToPackage(command_line, folder);
     return;
   }
-  GrantFolderPermission(command_line, folder,
-                        command_line.GetSwitchValueNative("permissions-for-user"),
-                        undo_grace);
+  GrantFolderPermission(
+      command_line, folder,
+      command_line.GetSwitchValueNative("permissions-for-user"), undo_grace);
 }
 
 void RunUninstallBatch(const base::FilePath& installation_folder) {

@@ -59,9 +59,9 @@ class FolderPermissionProcessTest : public testing::Test {
   base::win::ScopedHandle CreateFolderEvent(const wchar_t* name,
                                             bool global,
                                             bool manual_reset) {
-    base::win::ScopedHandle event(::CreateEventW(
-        nullptr, manual_reset, FALSE,
-        MakeKernelObjectName(name, folder_, global).c_str()));
+    base::win::ScopedHandle event(
+        ::CreateEventW(nullptr, manual_reset, FALSE,
+                       MakeKernelObjectName(name, folder_, global).c_str()));
     EXPECT_TRUE(event.IsValid());
     return event;
   }
@@ -146,7 +146,10 @@ TEST_F(FolderPermissionProcessTest, GrantsAndTakesBack) {
     End end;
     bool existing;
   } kCases[] = {
-      {UNDO, true}, {BACKEND_ENDS, true}, {PERMANENT, true}, {PERMANENT, false},
+      {UNDO, true},
+      {BACKEND_ENDS, true},
+      {PERMANENT, true},
+      {PERMANENT, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.end << c.existing);
@@ -266,8 +269,8 @@ TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
 // The uninstall's batch file starts when it is there; nothing else does.
 TEST_F(FolderPermissionProcessTest, RunsTheUninstallBatchWhenPresent) {
   const base::FilePath done = temp_.GetPath().Append(L"ran.txt");
-  const std::string batch = "@echo ran>\"" + base::WideToUTF8(done.value()) +
-                            "\"\r\n";
+  const std::string batch =
+      "@echo ran>\"" + base::WideToUTF8(done.value()) + "\"\r\n";
   ASSERT_EQ(static_cast<int>(batch.size()),
             base::WriteFile(temp_.GetPath().Append(L"k.bat"), batch.data(),
                             static_cast<int>(batch.size())));

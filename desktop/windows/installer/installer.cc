@@ -670,7 +670,8 @@ bool Installer::RunElevated() {
     observer.OnStartingNewMainProcess(false);
   LOG(INFO) << "Running elevated installer with command line: "
             << command_line.GetCommandLineString();
-  base::win::ScopedHandle process = GetOsOperations()->RunElevated(command_line);
+  base::win::ScopedHandle process =
+      GetOsOperations()->RunElevated(command_line);
   if (!process.IsValid()) {
     // The front end was told another process took over.
     Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
@@ -681,10 +682,9 @@ bool Installer::RunElevated() {
   const DWORD wait_error = ::GetLastError();
   Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
   if (wait == WAIT_FAILED) {
-    return SetLastInstallerError(
-        RESULT_GENERAL_ERROR,
-        "Failed wait for the elevated installer: " +
-            FormatWin32Error(wait_error));
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Failed wait for the elevated installer: " +
+                                     FormatWin32Error(wait_error));
   }
   if (wait != WAIT_OBJECT_0) {
     return SetLastInstallerError(
@@ -792,7 +792,8 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
 
   LOG(INFO) << "Running the permission process with command line: "
             << command_line.GetCommandLineString();
-  base::win::ScopedHandle process = GetOsOperations()->RunElevated(command_line);
+  base::win::ScopedHandle process =
+      GetOsOperations()->RunElevated(command_line);
   if (!process.IsValid()) {
     return AddLastInstallerErrorContext(
         "Could not run the elevated process for grabbing install "
@@ -813,9 +814,9 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
           ? "it ended without giving the permission, exit code " +
                 base::UintToString(exit_code)
           : FormatWin32Error(::GetLastError());
-  return SetLastInstallerError(RESULT_ELEVATION_FAILED,
-                               "Failed to wait for the elevated process: " +
-                                   reason);
+  return SetLastInstallerError(
+      RESULT_ELEVATION_FAILED,
+      "Failed to wait for the elevated process: " + reason);
 }
 
 void Installer::RunPostElevationTasks() {

@@ -145,12 +145,12 @@ class FakeOs : public OsOperationsImpl {
       return base::win::ScopedHandle();
     }
     if (action == GIVE) {
-      const base::FilePath granted = cl.GetSwitchValuePath(
-          "set-folder-permission");
-      undo.Set(::OpenEventW(EVENT_ALL_ACCESS, FALSE,
-                            MakeKernelObjectName(kGivePermissionUndoEventName,
-                                                 granted, false)
-                                .c_str()));
+      const base::FilePath granted =
+          cl.GetSwitchValuePath("set-folder-permission");
+      undo.Set(::OpenEventW(
+          EVENT_ALL_ACCESS, FALSE,
+          MakeKernelObjectName(kGivePermissionUndoEventName, granted, false)
+              .c_str()));
       base::win::ScopedHandle given(::OpenEventW(
           EVENT_MODIFY_STATE, FALSE,
           MakeKernelObjectName(kGivePermissionEventName, granted, false)
@@ -169,8 +169,8 @@ class FakeOs : public OsOperationsImpl {
     base::FilePath bin;
     EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
     base::Process child = base::LaunchProcess(
-        base::CommandLine({bin.Append(L"kavor_test_child.exe").value(),
-                           L"exit", base::IntToString16(exit_code)}),
+        base::CommandLine({bin.Append(L"kavor_test_child.exe").value(), L"exit",
+                           base::IntToString16(exit_code)}),
         base::LaunchOptions());
     return Duplicate(child.Handle());
   }
@@ -179,8 +179,7 @@ class FakeOs : public OsOperationsImpl {
   static base::win::ScopedHandle Duplicate(HANDLE process) {
     HANDLE copy = nullptr;
     ::DuplicateHandle(::GetCurrentProcess(), process, ::GetCurrentProcess(),
-                      &copy, SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
-                      0);
+                      &copy, SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0);
     return base::win::ScopedHandle(copy);
   }
 };
@@ -278,8 +277,8 @@ class InstallerTest : public testing::Test, public InstallerObserver {
                    base::UintToString16(::GetCurrentProcessId());
     machine_ = std::make_unique<base::win::RegKey>(
         HKEY_CURRENT_USER, policy_path_.c_str(), KEY_ALL_ACCESS);
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_LOCAL_MACHINE,
-                                                    machine_->Handle()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_->Handle()));
     SetUacEnabled(true);
   }
   void TearDown() override {

@@ -129,9 +129,11 @@ TEST(OsOperationsProcessTest, ElevatedLaunchParametersLeaveTheProgramOut) {
       {{L"C:\\Program Files\\K\\setup.exe"}, true, L""},
       {{L"C:\\Program Files\\K\\setup.exe", L"--backend",
         L"--installfolder=C:\\Program Files\\K", L"arg"},
-       true, L"--backend --installfolder=\"C:\\Program Files\\K\" arg"},
+       true,
+       L"--backend --installfolder=\"C:\\Program Files\\K\" arg"},
       {{L"C:\\K\\setup.exe", L"--run-elevated", std::wstring(L"a\0b", 3)},
-       false, L""},
+       false,
+       L""},
   };
   for (const auto& c : kCases) {
     base::CommandLine command_line(c.argv);
