@@ -33,4 +33,11 @@ expect "47.0.4127.0" $EXIT_SUCCESS --internal-version --version
 # Roles this build does not have yet are refused, not faked.
 expect "" $EXIT_ROLE_NOT_AVAILABLE
 
+# The folder-permission process always ends with 0; without a user, or
+# without a backend's events to answer, it changes nothing.
+for user in "" "--permissions-for-user=Everyone"; do
+  expect "" $EXIT_SUCCESS '--set-folder-permission=C:\kavor_p' $user
+  check "no folder made ($user)" test ! -e "$WINEPREFIX/drive_c/kavor_p"
+done
+
 e2e_summary

@@ -2,14 +2,18 @@
 
 #include <utility>
 
+#include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
 #include "base/features/list_value_feature_reader.h"
+#include "base/files/file_util.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/macros.h"
 #include "base/memory/scoped_refptr.h"
+#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
@@ -19,12 +23,14 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/values.h"
+#include "base/win/windows_version.h"
 #include "crash/crash_reporter.h"
 #include "desktop/windows/installer/common/file_version_utils.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/elevation.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -72,8 +78,12 @@ const RegistryValueTemplateEntry kDeleteLegacyX64InstallPathEntry = {
     0,
     0};
 
-const char kElevationNotAvailable[] =
-    "Elevation is not available in this build";
+base::FilePath GetOwnProgram() {
+  base::FilePath program;
+  if (!base::PathService::Get(base::FILE_EXE, &program))
+    LOG(ERROR) << "Cannot find own file path";
+  return program;
+}
 
 // The step scheduler's tasks go through this runner. The scheduler cannot
 // be stopped once it runs, and it holds the run's state unretained: after
@@ -630,14 +640,181 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
 
 bool Installer::RunElevated() {
   LOG(INFO) << "Running the installer elevated.";
-  return SetLastInstallerError(RESULT_ELEVATION_FAILED, kElevationNotAvailable);
+  if (!CanElevate()) {
+    return SetLastInstallerError(RESULT_ELEVATION_FAILED,
+                                 "Cannot elevate with UAC disabled");
+  }
+  if (command_line_->HasSwitch("run-elevated")) {
+    return SetLastInstallerError(
+        RESULT_ELEVATION_FAILED,
+        "This process should already be elevated, but isn't.");
+  }
+  // The elevated copy never starts the browser: as the administrator it
+  // would run it in the wrong account. This process does it afterwards.
+  base::CommandLine command_line =
+      GetSettings()->AppendToCommandLine(*command_line_, true);
+  command_line.AppendSwitchASCII("parent-pid",
+                                 base::UintToString(::GetCurrentProcessId()));
+  command_line.SetProgram(GetOwnProgram());
+  interprocess_state()->AppendToCommandLine(&command_line);
+  if (command_line_->HasSwitch("wait-for-package")) {
+    command_line.AppendSwitchNative(
+        "wait-for-package",
+        command_line_->GetSwitchValueNative("wait-for-package"));
+  }
+  command_line.AppendSwitch("run-elevated");
+
+  for (InstallerObserver& observer : observers_)
+    observer.OnStartingNewMainProcess(false);
+  LOG(INFO) << "Running elevated installer with command line: "
+            << command_line.GetCommandLineString();
+  base::win::ScopedHandle process =
+      GetOsOperations()->RunElevated(command_line);
+  if (!process.IsValid()) {
+    // The front end was told another process took over.
+    Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
+    return AddLastInstallerErrorContext(
+        "Could not run the elevated installer process");
+  }
+  const DWORD wait = ::WaitForSingleObject(process.Get(), INFINITE);
+  const DWORD wait_error = ::GetLastError();
+  Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
+  if (wait == WAIT_FAILED) {
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Failed wait for the elevated installer: " +
+                                     FormatWin32Error(wait_error));
+  }
+  if (wait != WAIT_OBJECT_0) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Unexpected result when waiting for the elevated installer: " +
+            base::UintToString(wait));
+  }
+  const InstallerResult result = ProcessExitCodeToResult(process.Get());
+  if (!IsSuccessResult(result))
+    return SetLastInstallerError(result, "Elevated process returned an error.");
+
+  std::unique_ptr<InstallationStatus> status = ReadStatusOfElevatedRun();
+  if (!status) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Elevated process did not write new installation status");
+  }
+  command_line_->AppendSwitchPath("install-subfolder", status->subfolder);
+  if (!command_line_->HasSwitch("wait-for-package")) {
+    RunPostElevationTasks();
+    return true;
+  }
+  if (!RunInstallerFromPackage(true))
+    return AddLastInstallerErrorContext("Cannot run post elevated actions");
+  return true;
+}
+
+std::unique_ptr<InstallationStatus> Installer::ReadStatusOfElevatedRun() {
+  std::unique_ptr<InstallationStatus> status;
+  std::string contents;
+  const base::FilePath file =
+      GetInstallFolder().Append(L"installation_status.json");
+  std::unique_ptr<InstallationStatusReader> reader =
+      status_reader_factory_ ? status_reader_factory_.Run() : nullptr;
+  if (!reader || !base::ReadFileToString(file, &contents))
+    return nullptr;
+  reader->Read(&status, contents, INSTALLATION_STATUS_PRIMARY);
+  if (!status)
+    LOG(ERROR) << "Cannot read " << file.value() << ": " << reader->GetError();
+  return status;
 }
 
 bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
                                               bool permanent) {
   VLOG(1) << "Asking for " << (permanent ? "permanent" : "temporary")
           << " permissions on " << folder.value();
-  return SetLastInstallerError(RESULT_ELEVATION_FAILED, kElevationNotAvailable);
+  if (!CanElevate()) {
+    return SetLastInstallerError(RESULT_ELEVATION_FAILED,
+                                 "Cannot elevate with UAC disabled");
+  }
+  base::string16 user;
+  if (!GetCurrentUserName(&user))
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Failed to obtain user name");
+  VLOG(1) << "User name is " << user;
+
+  base::CommandLine command_line(GetOwnProgram());
+  command_line.AppendSwitchPath("set-folder-permission", folder);
+  command_line.AppendSwitchNative("permissions-for-user", user);
+  if (permanent)
+    command_line.AppendSwitch("permanent-permissions");
+  if (GetSettings()->GetOperation() == OPERATION_UNINSTALL)
+    command_line.AppendSwitch("run-uninstall-bat");
+  command_line.AppendSwitchASCII(
+      "crash-reporter-pid",
+      base::StringPrintf(
+          "%ld", crash_reporter::InstallerCrashReporterClient::GetInstance()
+                     ->crash_reporter_pid()));
+  // A temporary grant is taken back when this process ends, whatever the
+  // way: the permission process waits for this process as well as for the
+  // undo event.
+  command_line.AppendSwitchASCII("parent-pid",
+                                 base::UintToString(::GetCurrentProcessId()));
+  interprocess_state()->AppendToCommandLine(&command_line);
+  if (command_line_->HasSwitch("wait-for-package")) {
+    command_line.AppendSwitchNative(
+        "wait-for-package",
+        command_line_->GetSwitchValueNative("wait-for-package"));
+  }
+  command_line.AppendSwitchNative(
+      "initial-pid", command_line_->GetSwitchValueNative("initial-pid"));
+
+  const base::string16 given_name =
+      MakeKernelObjectName(kGivePermissionEventName, folder, false);
+  base::win::ScopedHandle given(
+      ::CreateEventW(nullptr, FALSE, FALSE, given_name.c_str()));
+  if (!given.IsValid()) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Failed to create event for communicating with the elevated process");
+  }
+  const base::string16 undo_name =
+      MakeKernelObjectName(kGivePermissionUndoEventName, folder, false);
+  base::win::ScopedHandle undo(
+      ::CreateEventW(nullptr, FALSE, FALSE, undo_name.c_str()));
+  if (!undo.IsValid()) {
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Failed to create undo event for "
+                                 "communicating with the elevated process");
+  }
+  if (base::win::GetVersion() < base::win::VISTA &&
+      (!FixEventACL(given.Get()) || !FixEventACL(undo.Get()))) {
+    return SetLastInstallerError(RESULT_GENERAL_ERROR, "Cannot fix ACL event");
+  }
+
+  LOG(INFO) << "Running the permission process with command line: "
+            << command_line.GetCommandLineString();
+  base::win::ScopedHandle process =
+      GetOsOperations()->RunElevated(command_line);
+  if (!process.IsValid()) {
+    return AddLastInstallerErrorContext(
+        "Could not run the elevated process for grabbing install "
+        "permissions");
+  }
+  const HANDLE handles[] = {process.Get(), given.Get()};
+  const DWORD wait =
+      ::WaitForMultipleObjects(arraysize(handles), handles, FALSE, INFINITE);
+  if (wait == WAIT_OBJECT_0 + 1) {
+    set_permission_undo_event(std::move(undo));
+    set_second_installer_pid(::GetProcessId(process.Get()));
+    return true;
+  }
+  // A system error text says nothing when the process simply ended.
+  DWORD exit_code = 0;
+  const std::string reason =
+      wait == WAIT_OBJECT_0 && ::GetExitCodeProcess(process.Get(), &exit_code)
+          ? "it ended without giving the permission, exit code " +
+                base::UintToString(exit_code)
+          : FormatWin32Error(::GetLastError());
+  return SetLastInstallerError(
+      RESULT_ELEVATION_FAILED,
+      "Failed to wait for the elevated process: " + reason);
 }
 
 void Installer::RunPostElevationTasks() {

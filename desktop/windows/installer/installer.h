@@ -26,6 +26,7 @@ class CommandLine;
 
 namespace installer {
 
+struct InstallationStatus;
 class InstallationStatusReader;
 class InstallerObserver;
 class SavedSecurityDescriptor;
@@ -121,9 +122,16 @@ class Installer : public InstallerStepContextImpl,
   void OnPackageReady();
   bool RunInstallerFromPackage(bool post_elevation);
 
-  // Elevation is not part of this build: both fill the last-error record
-  // and return false.
+  // Hands the whole run to an elevated copy of this backend and then does,
+  // in this process, what belongs to the user. False with the last-error
+  // record set.
   bool RunElevated();
+  // The status the elevated copy wrote into the install folder; null when
+  // there is none or it can't be read.
+  std::unique_ptr<InstallationStatus> ReadStatusOfElevatedRun();
+  // Has an elevated permission process grant this user access to |folder|;
+  // true once it says so. A temporary grant is taken back when the run
+  // releases its resources. False with the last-error record set.
   bool GrantFolderPermissionElevated(const base::FilePath& folder,
                                      bool permanent);
   void RunPostElevationTasks();

@@ -35,6 +35,7 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/console_output.h"
+#include "desktop/windows/installer/folder_permission_process.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installation_folder_details_fetcher.h"
 #include "desktop/windows/installer/installer_help.h"
@@ -352,9 +353,12 @@ extern "C" int RunInstaller() {
         exit_code = ResultToInt(RESULT_SUCCESS);
         break;
       case ProcessRole::kFolderPermission:
-        // The folder-permission process comes with later work.
-        ReportRoleNotAvailable();
-        exit_code = ResultToExitCode(RESULT_GENERAL_ERROR);
+        // The backend learns the outcome from the "given" event, not from
+        // the exit code.
+        RunFolderPermissionProcess(command_line, kFolderPermissionUndoGrace);
+        if (command_line.HasSwitch("run-uninstall-bat"))
+          RunUninstallBatch(installation_folder);
+        exit_code = ResultToInt(RESULT_SUCCESS);
         break;
       default:
         exit_code = RunMainPath(installation_folder);

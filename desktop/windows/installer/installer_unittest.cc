@@ -17,6 +17,8 @@
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
@@ -26,9 +28,11 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/json_installation_status_writer.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/test/fake_interprocess_state.h"
@@ -120,6 +124,67 @@ class FakeSecurity : public SecurityUtils {
   }
 };
 
+// Plays the process the run starts elevated: the prompt refused, a copy of
+// the backend that writes a status with |subfolder| (when not empty) and
+// ends with |exit_code|, or a permission process that gives the grant and
+// stays. Every launch's command line is kept.
+class FakeOs : public OsOperationsImpl {
+ public:
+  enum Action { REFUSE, EXIT, GIVE } action = REFUSE;
+  int exit_code = 0;
+  base::FilePath subfolder;
+  FakeSecurity* security = nullptr;
+  std::vector<base::CommandLine> launches;
+  // The permission process's end of the undo event, once it gave the grant.
+  base::win::ScopedHandle undo;
+
+  base::win::ScopedHandle RunElevated(const base::CommandLine& cl) override {
+    launches.push_back(cl);
+    const base::FilePath folder = cl.GetSwitchValuePath("installfolder");
+    if (action == REFUSE) {
+      SetLastInstallerError(RESULT_ELEVATION_FAILED, "refused");
+      return base::win::ScopedHandle();
+    }
+    if (action == GIVE) {
+      const base::FilePath granted =
+          cl.GetSwitchValuePath("set-folder-permission");
+      undo.Set(::OpenEventW(
+          EVENT_ALL_ACCESS, FALSE,
+          MakeKernelObjectName(kGivePermissionUndoEventName, granted, false)
+              .c_str()));
+      base::win::ScopedHandle given(::OpenEventW(
+          EVENT_MODIFY_STATE, FALSE,
+          MakeKernelObjectName(kGivePermissionEventName, granted, false)
+              .c_str()));
+      EXPECT_TRUE(undo.IsValid() && ::SetEvent(given.Get()));
+      security->denied.clear();
+      return Duplicate(::GetCurrentProcess());
+    }
+    if (!subfolder.empty()) {
+      InstallationStatus status;
+      status.subfolder = subfolder;
+      EXPECT_TRUE(base::CreateDirectory(folder));
+      EXPECT_TRUE(JsonInstallationStatusWriter().WriteToFile(
+          status, folder.Append(L"installation_status.json")));
+    }
+    base::FilePath bin;
+    EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+    base::Process child = base::LaunchProcess(
+        base::CommandLine({bin.Append(L"kavor_test_child.exe").value(), L"exit",
+                           base::IntToString16(exit_code)}),
+        base::LaunchOptions());
+    return Duplicate(child.Handle());
+  }
+
+ private:
+  static base::win::ScopedHandle Duplicate(HANDLE process) {
+    HANDLE copy = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), process, ::GetCurrentProcess(),
+                      &copy, SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0);
+    return base::win::ScopedHandle(copy);
+  }
+};
+
 // A writable folder that does not exist yet, with an optional installation.
 class Details : public test::FakeFolderDetails {
  public:
@@ -206,11 +271,35 @@ class InstallerTest : public testing::Test, public InstallerObserver {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     settings_.folder = temp_.GetPath().Append(L"Kavor");
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
+    os_.security = &security_;
+    SetOsOperationsForTesting(&os_);
     interrupted_ = CreateEvent(L"KavorInstaller/InstallationInterrupted");
+    // The machine's UAC policy comes from a key of the test's own; Wine's
+    // says UAC is off.
+    policy_path_ = L"Software\\KavorTest\\InstallerTest-" +
+                   base::UintToString16(::GetCurrentProcessId());
+    machine_ = std::make_unique<base::win::RegKey>(
+        HKEY_CURRENT_USER, policy_path_.c_str(), KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_->Handle()));
+    SetUacEnabled(true);
   }
   void TearDown() override {
     installer_.reset();
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+    SetOsOperationsForTesting(nullptr);
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    machine_.reset();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, policy_path_.c_str());
+  }
+  void SetUacEnabled(bool enabled) {
+    base::win::RegKey key(
+        machine_->Handle(),
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+        KEY_SET_VALUE);
+    const DWORD value = enabled;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.WriteValue(L"EnableLUA", &value, sizeof(value), REG_DWORD));
   }
 
   base::win::ScopedHandle CreateEvent(const wchar_t* name) {
@@ -234,7 +323,9 @@ class InstallerTest : public testing::Test, public InstallerObserver {
     loop_ = std::make_unique<base::RunLoop>();
     installer_ = std::make_unique<Installer>(
         std::make_unique<FakeScheduler>(&scheduler_),
-        InstallationStatusReaderFactory(), &state_, &command_line_);
+        base::BindRepeating(&CreateInstallationStatusReader,
+                            INSTALLATION_STATUS_PRIMARY),
+        &state_, &command_line_);
     installer_->AddObserver(this);
     ASSERT_TRUE(installer_->Run(&settings_));
   }
@@ -274,6 +365,9 @@ class InstallerTest : public testing::Test, public InstallerObserver {
   SchedulerState scheduler_;
   test::FakeInterprocessState state_;
   FakeSecurity security_;
+  FakeOs os_;
+  std::wstring policy_path_;
+  std::unique_ptr<base::win::RegKey> machine_;
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
   base::win::ScopedHandle interrupted_;
   std::unique_ptr<base::RunLoop> loop_;
@@ -285,7 +379,8 @@ class InstallerTest : public testing::Test, public InstallerObserver {
 // Runs that fail before any step: one error, the folder the run created
 // gone again; a grant the run took itself is given back.
 TEST_F(InstallerTest, EarlyFailures) {
-  const char kNoElevation[] = "Elevation is not available in this build";
+  const char kRefusedCopy[] =
+      "refused\nCould not run the elevated installer process";
   const struct {
     const char* label;
     InstallerOperation operation;
@@ -298,11 +393,12 @@ TEST_F(InstallerTest, EarlyFailures) {
        "Settings operation invalid for autoupdate: 1\n"},
       {"silent all users", OPERATION_INSTALL, 0, 1, 1, 0, 0, 1, 0, 1,
        "Installation requires elevation, but cannot elevate when silent"},
-      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 0, 8, kNoElevation},
+      {"all users", OPERATION_INSTALL, 0, 0, 1, 0, 0, 1, 0, 8, kRefusedCopy},
       {"standard user without access", OPERATION_UPGRADE, 0, 0, 0, 0, 0, 0, 0,
-       8, kNoElevation},
+       8, "refused\nCould not run the elevated process for grabbing install "
+       "permissions"},
       {"filtered admin without access", OPERATION_INSTALL, 0, 0, 0, 0, 1, 0, 0,
-       8, kNoElevation},
+       8, kRefusedCopy},
       {"admin without access", OPERATION_INSTALL, 0, 0, 0, 1, 0, 0, 0, 7,
        "Could not obtain write permissions to installation folder"},
       {"own grant, no steps", OPERATION_INSTALL, 0, 0, 0, 0, 0, 0, 1, 1,
@@ -590,6 +686,126 @@ TEST_F(InstallerTest, PendingSettingsAreRefused) {
   RunPostedTasks();
   EXPECT_TRUE(events_.empty());
   EXPECT_EQ(0, scheduler_.schedules);
+}
+
+// Elevations that can't happen or fail end the run with one error; the
+// elevated process is started only where it could run.
+TEST_F(InstallerTest, ElevationFailures) {
+  const struct {
+    const char* label;
+    bool all_users, linked_admin, uac, run_elevated;
+    FakeOs::Action action;
+    int exit_code;
+    bool status;
+    size_t launches;
+    int code;
+    const char* message;  // the start of the error's message
+  } kCases[] = {
+      // clang-format off
+      {"UAC off, all users", 1, 0, 0, 0, FakeOs::EXIT, 0, 1, 0, 8,
+       "Cannot elevate with UAC disabled"},
+      {"UAC off, folder grant", 0, 0, 0, 0, FakeOs::GIVE, 0, 0, 0, 8,
+       "Cannot elevate with UAC disabled"},
+      {"UAC off, filtered admin", 1, 1, 0, 0, FakeOs::REFUSE, 0, 0, 1, 8,
+       "refused\nCould not run the elevated installer process"},
+      {"copy still not elevated", 1, 0, 1, 1, FakeOs::EXIT, 0, 1, 0, 8,
+       "This process should already be elevated, but isn't."},
+      {"permission process ends first", 0, 0, 1, 0, FakeOs::EXIT, 3, 0, 1, 8,
+       "Failed to wait for the elevated process: it ended without giving "
+       "the permission, exit code 3"},
+      {"copy failed", 1, 0, 1, 0, FakeOs::EXIT, 107, 1, 1, 7,
+       "Elevated process returned an error."},
+      {"copy ended with 1", 1, 0, 1, 0, FakeOs::EXIT, 1, 1, 1, 13,
+       "Elevated process returned an error."},
+      {"copy's unknown code", 1, 0, 1, 0, FakeOs::EXIT, 55, 1, 1, 15,
+       "Elevated process returned an error."},
+      {"copy wrote no status", 1, 0, 1, 0, FakeOs::EXIT, 0, 0, 1, 1,
+       "Elevated process did not write new installation status"},
+      // clang-format on
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    settings_.all_users = c.all_users;
+    security_.linked_admin = c.linked_admin;
+    security_.denied = c.all_users ? base::FilePath() : settings_.folder;
+    SetUacEnabled(c.uac);
+    command_line_ = base::CommandLine(base::CommandLine::NO_PROGRAM);
+    if (c.run_elevated)
+      command_line_.AppendSwitch("run-elevated");
+    os_.action = c.action;
+    os_.exit_code = c.exit_code;
+    os_.subfolder = base::FilePath(c.status ? kVersionFolder : L"");
+    os_.launches.clear();
+    base::DeleteFile(settings_.folder, true);
+    RunInstaller();
+    EXPECT_EQ(c.launches, os_.launches.size());
+    const std::string expected =
+        "error " + base::IntToString(c.code) + " " + c.message;
+    ASSERT_GE(events_.size(), 2u) << "no outcome in time";
+    EXPECT_EQ(0u, events_[events_.size() - 2].find(expected))
+        << events_[events_.size() - 2];
+    EXPECT_EQ("cancelled", events_.back());
+    EXPECT_EQ(c.code, installer_->result());
+    EXPECT_EQ(0, scheduler_.schedules);
+  }
+}
+
+// The elevated copy did the install: this process takes the subfolder it
+// recorded, runs no step itself and succeeds. The copy never launches the
+// browser and knows this process as its parent.
+TEST_F(InstallerTest, ElevatedCopyTakesOverTheRun) {
+  settings_.all_users = true;
+  os_.action = FakeOs::EXIT;
+  os_.subfolder = base::FilePath(kVersionFolder);
+  RunInstaller();
+  EXPECT_EQ(std::vector<std::string>({"start", "returned", "success"}),
+            events_);
+  EXPECT_EQ(kVersionFolder,
+            command_line_.GetSwitchValueNative("install-subfolder"));
+  EXPECT_EQ(0, scheduler_.schedules);
+  ASSERT_EQ(1u, os_.launches.size());
+  const base::CommandLine& copy = os_.launches[0];
+  base::FilePath own;
+  ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &own));
+  EXPECT_EQ(own, copy.GetProgram());
+  EXPECT_TRUE(copy.HasSwitch("backend") && copy.HasSwitch("run-elevated"));
+  EXPECT_EQ("0", copy.GetSwitchValueASCII("launchkavor"));
+  EXPECT_EQ(base::UintToString(::GetCurrentProcessId()),
+            copy.GetSwitchValueASCII("parent-pid"));
+}
+
+// A standard user without access asks an elevated permission process for
+// the folder, temporarily unless the grant must stay; the run goes on with
+// the grant and, at its end, tells that process to take it back.
+TEST_F(InstallerTest, PermissionProcessGrantsTheFolder) {
+  base::string16 user;
+  ASSERT_TRUE(GetCurrentUserName(&user));
+  const std::string own_pid = base::UintToString(::GetCurrentProcessId());
+  for (bool components : {false, true}) {
+    SCOPED_TRACE(components);
+    command_line_ = base::CommandLine(base::CommandLine::NO_PROGRAM);
+    if (components)
+      command_line_.AppendSwitch("components");
+    security_.denied = settings_.folder;
+    os_.action = FakeOs::GIVE;
+    os_.launches.clear();
+    RunInstaller();
+    ASSERT_FALSE(events_.empty());
+    EXPECT_EQ("success", events_.back());
+    EXPECT_EQ(1, scheduler_.schedules);
+    ASSERT_EQ(1u, os_.launches.size());
+    const base::CommandLine& helper = os_.launches[0];
+    EXPECT_EQ(settings_.folder,
+              helper.GetSwitchValuePath("set-folder-permission"));
+    EXPECT_EQ(user, helper.GetSwitchValueNative("permissions-for-user"));
+    EXPECT_EQ(components, helper.HasSwitch("permanent-permissions"));
+    EXPECT_EQ(own_pid, helper.GetSwitchValueASCII("parent-pid"));
+    EXPECT_TRUE(helper.HasSwitch("initial-pid"));
+    EXPECT_FALSE(helper.HasSwitch("run-uninstall-bat"));
+    EXPECT_EQ(::GetCurrentProcessId(), installer_->GetSecondInstallerPid());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(os_.undo.Get(), 0));
+    scheduler_.schedules = 0;
+  }
 }
 
 }  // namespace

@@ -215,7 +215,13 @@ std::unique_ptr<DriveEnumerator> OsOperationsImpl::CreateDriveInfo() {
 base::win::ScopedHandle OsOperationsImpl::RunElevated(
     const base::CommandLine& command_line) {
   const base::string16 program = command_line.GetProgram().value();
-  const base::string16 parameters = command_line.GetCommandLineString();
+  base::string16 parameters;
+  if (!GetElevatedLaunchParameters(command_line, &parameters)) {
+    SetLastInstallerError(RESULT_ELEVATION_FAILED,
+                          "Failed to run the elevated process: its command "
+                          "line cannot be written");
+    return base::win::ScopedHandle();
+  }
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   // The caller reports a failure itself; the shell's own message box would
@@ -247,6 +253,13 @@ uint32_t OsOperationsImpl::GetOsArchitecture() {
 std::unique_ptr<DriveEnumerator> CreateDriveEnumeratorForMask(
     DWORD drive_mask) {
   return std::make_unique<DriveEnumeratorImpl>(drive_mask);
+}
+
+bool GetElevatedLaunchParameters(const base::CommandLine& command_line,
+                                 base::string16* parameters) {
+  *parameters = command_line.GetArgumentsString();
+  // Empty text for items that exist means they were refused.
+  return !parameters->empty() || command_line.argv().size() <= 1;
 }
 
 bool IsDriveReadyAfterCheckVerify(bool succeeded, DWORD error) {

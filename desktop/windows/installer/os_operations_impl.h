@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/strings/string16.h"
 #include "desktop/windows/installer/os_operations.h"
 
 namespace installer {
@@ -39,6 +40,14 @@ std::unique_ptr<DriveEnumerator> CreateDriveEnumeratorForMask(DWORD drive_mask);
 // Whether a drive is ready, given what IOCTL_STORAGE_CHECK_VERIFY2 answered
 // on its opened device: success, or the last error of its failure.
 bool IsDriveReadyAfterCheckVerify(bool succeeded, DWORD error);
+
+// The parameters of an elevated launch: the items behind the program,
+// quoted for the child's command-line parsing. The shell puts the program in
+// front by itself; named again here, it would reach the child as a stray
+// argument. False when an item can't be written so that it reads back
+// unchanged.
+bool GetElevatedLaunchParameters(const base::CommandLine& command_line,
+                                 base::string16* parameters);
 
 // Tells every top-level window and the shell that the registered browsers
 // and associations changed.

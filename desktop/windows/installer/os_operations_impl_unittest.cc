@@ -109,15 +109,49 @@ base::FilePath ChildProgram() {
   return bin.Append(L"kavor_test_child.exe");
 }
 
+// The child gets its own arguments, and only those: its exit code is the
+// one its first argument asks for.
 TEST(OsOperationsProcessTest, RunElevatedGivesTheProcess) {
   ScopedInstallerErrorRecord record;
   OsOperationsImpl operations;
-  base::win::ScopedHandle process =
-      operations.RunElevated(base::CommandLine(ChildProgram()));
+  base::win::ScopedHandle process = operations.RunElevated(
+      base::CommandLine({ChildProgram().value(), L"exit", L"7"}));
   ASSERT_TRUE(process.IsValid());
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.Get(), 10000))
       << "the elevated process did not end";
+  DWORD exit_code = 0;
+  EXPECT_TRUE(::GetExitCodeProcess(process.Get(), &exit_code));
+  EXPECT_EQ(7u, exit_code);
   EXPECT_EQ(RESULT_SUCCESS, GetLastInstallerErrorCode());
+}
+
+TEST(OsOperationsProcessTest, ElevatedLaunchParametersLeaveTheProgramOut) {
+  const struct {
+    std::vector<std::wstring> argv;
+    bool ok;
+    const wchar_t* parameters;
+  } kCases[] = {
+      {{L"C:\\Program Files\\K\\setup.exe"}, true, L""},
+      {{L"C:\\Program Files\\K\\setup.exe", L"--backend",
+        L"--installfolder=C:\\Program Files\\K", L"arg"},
+       true,
+       L"--backend --installfolder=\"C:\\Program Files\\K\" arg"},
+      {{L"C:\\K\\setup.exe", L"--run-elevated", std::wstring(L"a\0b", 3)},
+       false,
+       L""},
+  };
+  for (const auto& c : kCases) {
+    base::CommandLine command_line(c.argv);
+    base::string16 parameters = L"stale";
+    EXPECT_EQ(c.ok, GetElevatedLaunchParameters(command_line, &parameters));
+    if (!c.ok)
+      continue;
+    EXPECT_EQ(c.parameters, parameters);
+    // The child reads back what was meant behind its own program.
+    base::CommandLine read(base::CommandLine::NO_PROGRAM);
+    read.ParseFromString(L"\"" + c.argv[0] + L"\" " + parameters);
+    EXPECT_EQ(c.argv, read.argv());
+  }
 }
 
 TEST(OsOperationsProcessTest, FailedElevationSetsTheLastError) {

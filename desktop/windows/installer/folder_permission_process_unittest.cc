@@ -1,0 +1,286 @@
+#include "desktop/windows/installer/folder_permission_process.h"
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+#include <thread>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/service/service_utils.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// Long enough for any wait that should end at once; the tests never sleep.
+const DWORD kPatienceMs = 10000;
+
+base::FilePath BinFile(const wchar_t* name) {
+  base::FilePath bin;
+  EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  return bin.Append(name);
+}
+
+base::Process StartChild(const wchar_t* what) {
+  return base::LaunchProcess(
+      base::CommandLine({BinFile(L"kavor_test_child.exe").value(), what}),
+      base::LaunchOptions());
+}
+
+class FolderPermissionProcessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    folder_ = temp_.GetPath().Append(L"Missing").Append(L"P");
+    given_ = CreateFolderEvent(kGivePermissionEventName, false, false);
+    undo_ = CreateFolderEvent(kGivePermissionUndoEventName, false, false);
+    ready_ = CreateFolderEvent(kPackageReadyEventName, true, true);
+    interrupted_ = CreateFolderEvent(kInterruptedEventName, true, true);
+  }
+  void TearDown() override {
+    if (role_.joinable()) {
+      ::SetEvent(undo_.Get());
+      role_.join();
+    }
+  }
+
+  base::win::ScopedHandle CreateFolderEvent(const wchar_t* name,
+                                            bool global,
+                                            bool manual_reset) {
+    base::win::ScopedHandle event(
+        ::CreateEventW(nullptr, manual_reset, FALSE,
+                       MakeKernelObjectName(name, folder_, global).c_str()));
+    EXPECT_TRUE(event.IsValid());
+    return event;
+  }
+
+  // The folder and the user, and |more| ("name=value" or "name").
+  base::CommandLine MakeCommandLine(std::initializer_list<std::wstring> more) {
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    command_line.AppendSwitchPath("set-folder-permission", folder_);
+    command_line.AppendSwitchNative("permissions-for-user", user_);
+    for (const std::wstring& item : more) {
+      const size_t equals = item.find(L'=');
+      command_line.AppendSwitchNative(
+          base::WideToUTF8(item.substr(0, equals)),
+          equals == std::wstring::npos ? L"" : item.substr(equals + 1));
+    }
+    return command_line;
+  }
+
+  // Runs the role on a thread of its own, with no pause before the undo.
+  void StartRole(const base::CommandLine& command_line) {
+    ended_.Set(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE ended = ended_.Get();
+    role_ = std::thread([command_line, ended] {
+      RunFolderPermissionProcess(command_line, base::TimeDelta());
+      ::SetEvent(ended);
+    });
+  }
+  bool RoleEnded(DWORD wait_ms) {
+    return ::WaitForSingleObject(ended_.Get(), wait_ms) == WAIT_OBJECT_0;
+  }
+
+  // Whether the folder's own DACL grants the trustee everything, inherited
+  // by subfolders and files.
+  bool TrusteeHasGrant() {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(folder_.value().c_str(), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "no DACL";
+      return false;
+    }
+    bool found = false;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      LPWSTR sid = nullptr;
+      if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+          !::ConvertSidToStringSidW(&ace->SidStart, &sid)) {
+        continue;
+      }
+      const BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+      // Wine reads the world's full access back from the mode bits: all
+      // but changing the security.
+      const ACCESS_MASK kFull = FILE_ALL_ACCESS & ~(WRITE_DAC | WRITE_OWNER);
+      found |= ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+               (ace->Header.AceFlags & kInherit) == kInherit &&
+               base::string16(L"S-1-1-0") == sid &&
+               ((ace->Mask & GENERIC_ALL) || (ace->Mask & kFull) == kFull);
+      ::LocalFree(sid);
+    }
+    ::LocalFree(descriptor);
+    return found;
+  }
+
+  base::ScopedTempDir temp_;
+  base::FilePath folder_;
+  // Wine keeps a file's DACL as its mode bits, where the owner's entry
+  // always reads back writable; the world's entry goes there and back
+  // unchanged, so the grant is for Everyone here.
+  const base::string16 user_ = L"Everyone";
+  base::win::ScopedHandle given_, undo_, ready_, interrupted_, ended_;
+  std::thread role_;
+};
+
+// The grant is in place when "given" comes. A temporary one goes again on
+// the undo signal, or when the backend that asked ends without giving it;
+// a permanent one stays and the role ends at once. A missing folder is
+// created first.
+TEST_F(FolderPermissionProcessTest, GrantsAndTakesBack) {
+  enum End { UNDO, BACKEND_ENDS, PERMANENT };
+  const struct {
+    End end;
+    bool existing;
+  } kCases[] = {
+      {UNDO, true},
+      {BACKEND_ENDS, true},
+      {PERMANENT, true},
+      {PERMANENT, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.end << c.existing);
+    ASSERT_TRUE(base::DeleteFile(folder_.DirName(), true));
+    if (c.existing) {
+      ASSERT_TRUE(base::CreateDirectory(folder_));
+      ASSERT_FALSE(TrusteeHasGrant());
+    }
+    base::Process backend = StartChild(L"sleep");
+    ASSERT_TRUE(backend.IsValid());
+    StartRole(MakeCommandLine(
+        {L"parent-pid=" + base::UintToString16(backend.Pid()),
+         c.end == PERMANENT ? L"permanent-permissions" : L"v=0"}));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(given_.Get(), kPatienceMs));
+    EXPECT_TRUE(TrusteeHasGrant());
+    EXPECT_TRUE(c.end == PERMANENT || !RoleEnded(0)) << "did not wait";
+    if (c.end == UNDO) {
+      ASSERT_TRUE(::SetEvent(undo_.Get()));
+    } else if (c.end == BACKEND_ENDS) {
+      EXPECT_TRUE(backend.Terminate(0, true));
+    }
+    EXPECT_TRUE(RoleEnded(kPatienceMs));
+    ::SetEvent(undo_.Get());
+    role_.join();
+    EXPECT_EQ(c.end == PERMANENT, TrusteeHasGrant());
+    EXPECT_TRUE(backend.Terminate(0, true));
+    ::ResetEvent(undo_.Get());
+  }
+}
+
+// Nothing is granted or created where the role has nothing to do or was
+// given something it can't use.
+TEST_F(FolderPermissionProcessTest, RefusesWithoutChange) {
+  base::Process gone = StartChild(L"silent");
+  int exit_code = -1;
+  ASSERT_TRUE(gone.WaitForExit(&exit_code));
+  const base::string16 gone_pid = base::UintToString16(gone.Pid());
+  gone.Close();
+  base::CommandLine no_user(base::CommandLine::NO_PROGRAM);
+  no_user.AppendSwitchPath("set-folder-permission", folder_);
+  base::CommandLine relative = MakeCommandLine({});
+  relative.AppendSwitchNative("set-folder-permission", L"Missing\\P");
+  const struct {
+    const char* label;
+    base::CommandLine command_line;
+  } kCases[] = {
+      {"no user", no_user},
+      {"relative folder", relative},
+      {"backend pid not a number", MakeCommandLine({L"parent-pid=12x"})},
+      {"backend already gone", MakeCommandLine({L"parent-pid=" + gone_pid})},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    RunFolderPermissionProcess(c.command_line, base::TimeDelta());
+    EXPECT_FALSE(base::PathExists(folder_.DirName()));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(given_.Get(), 0));
+  }
+  // Without the events of its folder the role doesn't start either.
+  undo_.Close();
+  RunFolderPermissionProcess(MakeCommandLine({}), base::TimeDelta());
+  EXPECT_FALSE(base::PathExists(folder_.DirName()));
+}
+
+// Started before the package was there, the role hands the grant to the
+// package's installer once the package is ready, and only then.
+TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
+  const base::FilePath package = temp_.GetPath().Append(L"package");
+  const base::FilePath calls = package.Append(L"launcher_calls.txt");
+  ASSERT_TRUE(base::CreateDirectory(package));
+  ASSERT_TRUE(base::CopyFile(BinFile(L"kavor_launcher_standin.exe"),
+                             package.Append(L"installer.exe")));
+  base::Process ended = StartChild(L"silent");
+  int exit_code = -1;
+  ASSERT_TRUE(ended.WaitForExit(&exit_code));
+  const base::string16 own_pid = base::UintToString16(::GetCurrentProcessId());
+  const struct {
+    const char* label;
+    bool ready, interrupted;
+    base::string16 initial_pid;
+    bool launch;
+  } kCases[] = {
+      {"package ready", true, false, own_pid, true},
+      {"interrupted", false, true, own_pid, false},
+      {"ready but interrupted", true, true, own_pid, false},
+      {"front end ended", false, false, base::UintToString16(ended.Pid()),
+       false},
+      {"no initial process", true, false, L"", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    base::DeleteFile(calls, false);
+    (c.ready ? ::SetEvent : ::ResetEvent)(ready_.Get());
+    (c.interrupted ? ::SetEvent : ::ResetEvent)(interrupted_.Get());
+    base::CommandLine command_line = MakeCommandLine(
+        {L"wait-for-package=" + package.value(), L"crash-reporter-pid=77",
+         L"permanent-permissions", L"parent-pid=55", L"v=1"});
+    if (!c.initial_pid.empty())
+      command_line.AppendSwitchNative("initial-pid", c.initial_pid);
+    RunFolderPermissionProcess(command_line, base::TimeDelta());
+    std::string line;
+    EXPECT_EQ(c.launch, base::ReadFileToString(calls, &line));
+    if (!c.launch)
+      continue;
+    base::CommandLine launched(base::CommandLine::NO_PROGRAM);
+    launched.ParseFromString(base::UTF8ToWide(line.substr(0, line.find('\r'))));
+    EXPECT_EQ(package.Append(L"installer.exe"), launched.GetProgram());
+    EXPECT_EQ(folder_, launched.GetSwitchValuePath("set-folder-permission"));
+    EXPECT_EQ(user_, launched.GetSwitchValueNative("permissions-for-user"));
+    EXPECT_EQ("77", launched.GetSwitchValueASCII("crash-reporter-pid"));
+    EXPECT_EQ("55", launched.GetSwitchValueASCII("parent-pid"));
+    EXPECT_TRUE(launched.HasSwitch("permanent-permissions"));
+    EXPECT_EQ(5u, launched.GetSwitches().size()) << line;
+  }
+  EXPECT_FALSE(base::PathExists(folder_.DirName()));
+}
+
+// The uninstall's batch file starts when it is there; nothing else does.
+TEST_F(FolderPermissionProcessTest, RunsTheUninstallBatchWhenPresent) {
+  const base::FilePath done = temp_.GetPath().Append(L"ran.txt");
+  const std::string batch =
+      "@echo ran>\"" + base::WideToUTF8(done.value()) + "\"\r\n";
+  ASSERT_EQ(static_cast<int>(batch.size()),
+            base::WriteFile(temp_.GetPath().Append(L"k.bat"), batch.data(),
+                            static_cast<int>(batch.size())));
+  RunUninstallBatch(temp_.GetPath().Append(L"none"));
+  RunUninstallBatch(base::FilePath());
+  RunUninstallBatch(temp_.GetPath());
+  for (int i = 0; i < 500 && !base::PathExists(done); ++i)
+    ::Sleep(20);
+  EXPECT_TRUE(base::PathExists(done));
+}
+
+}  // namespace
+}  // namespace installer
