@@ -73,6 +73,15 @@ std::vector<FeatureState> FeatureRegistry::GetOverriddenStates() const {
   return overrides_;
 }
 
+ScopedFeatureRegistrySaver::ScopedFeatureRegistrySaver()
+    : entries_(FeatureRegistry::GetInstance()->entries_),
+      overrides_(FeatureRegistry::GetInstance()->overrides_) {}
+
+ScopedFeatureRegistrySaver::~ScopedFeatureRegistrySaver() {
+  FeatureRegistry::GetInstance()->entries_ = entries_;
+  FeatureRegistry::GetInstance()->overrides_ = overrides_;
+}
+
 bool IsFeatureEnabled(StringPiece name) {
   return FeatureRegistry::GetInstance()->IsEnabled(name);
 }

@@ -70,10 +70,26 @@ class FeatureRegistry {
   std::vector<FeatureState> GetOverriddenStates() const;
 
  private:
+  friend class ScopedFeatureRegistrySaver;
+
   std::vector<FeatureEntry> entries_;
   std::vector<FeatureState> overrides_;
 
   DISALLOW_COPY_AND_ASSIGN(FeatureRegistry);
+};
+
+// Tests: puts the process-wide registry's registrations and explicit states
+// back as they were when the saver was made.
+class ScopedFeatureRegistrySaver {
+ public:
+  ScopedFeatureRegistrySaver();
+  ~ScopedFeatureRegistrySaver();
+
+ private:
+  std::vector<FeatureEntry> entries_;
+  std::vector<FeatureState> overrides_;
+
+  DISALLOW_COPY_AND_ASSIGN(ScopedFeatureRegistrySaver);
 };
 
 // The feature-switch prefix; a switch "with-feature:NAME" with the value

@@ -232,4 +232,17 @@ TEST(FeatureRegistryTest, ProcessWideRegistryAndAppendFeatureSwitches) {
   EXPECT_FALSE(child_registry.IsEnabled("feature-test-a"));
 }
 
+TEST(FeatureRegistryTest, SaverPutsTheProcessWideRegistryBack) {
+  FeatureRegistry* registry = FeatureRegistry::GetInstance();
+  const std::vector<FeatureState> before = registry->GetOverriddenStates();
+  {
+    ScopedFeatureRegistrySaver saved;
+    registry->RegisterFeature("feature-test-saved", false, true);
+    ApplySwitches(registry, {L"--with-feature:feature-test-saved=on"});
+    EXPECT_TRUE(IsFeatureEnabled("feature-test-saved"));
+  }
+  EXPECT_FALSE(IsFeatureEnabled("feature-test-saved"));
+  EXPECT_EQ(before.size(), registry->GetOverriddenStates().size());
+}
+
 }  // namespace base

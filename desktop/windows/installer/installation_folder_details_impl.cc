@@ -26,6 +26,7 @@
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
 
 namespace installer {
 
@@ -34,6 +35,7 @@ namespace {
 constexpr wchar_t kLauncherExe[] = L"launcher.exe";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
+constexpr wchar_t kLocalStateFileName[] = L"Local State";
 
 // What one volume needs free; a volume that holds both the temporary folder
 // (where the package is unpacked) and the target needs it twice.
@@ -128,7 +130,13 @@ InstallationFolderDetailsImpl::InstallationFolderDetailsImpl()
 
 InstallationFolderDetailsImpl::InstallationFolderDetailsImpl(
     FreeDiskSpaceQuery free_space)
-    : free_space_(std::move(free_space)) {
+    : InstallationFolderDetailsImpl(std::move(free_space),
+                                    std::make_unique<TaskbandUtilsImpl>()) {}
+
+InstallationFolderDetailsImpl::InstallationFolderDetailsImpl(
+    FreeDiskSpaceQuery free_space,
+    std::unique_ptr<TaskbandUtils> taskband)
+    : free_space_(std::move(free_space)), taskband_(std::move(taskband)) {
   // The installer's own experiments, so that the folder's recorded states
   // have something to override.
   RegisterInstallerExperiments(&experiments_);
@@ -166,8 +174,12 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
   if (!status_)
     return;
 
+  // The record found here, not the file read again: the installation must
+  // answer for what this examination saw.
+  InstallationImpl installation(path_,
+                                std::make_unique<InstallationStatus>(*status_));
   VLOG(1) << "Determining whether we handled http";
-  is_http_handler_ = InstallationImpl(path_).IsDefaultHandlerFor(L"http");
+  is_http_handler_ = installation.IsDefaultHandlerFor(L"http");
 
   VLOG(1) << "Reading existing tracking data";
   if (!base::ReadFileToString(path_.Append(kServerTrackingDataFileName),
@@ -176,14 +188,11 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
   }
 
   ReadInstallerPrefs();
+  ReadProfile(&installation);
 
-  // The profile folder comes from the installation model, and with it the
-  // language of the profile's "Local State"; the autoupdate UUID comes from
-  // the autoupdate global storage. Neither is available yet, so the profile
-  // path and the UUID stay empty and the language is the one recorded in
-  // the installer preferences.
-  VLOG(1) << "Finding current user profile";
-  profile_path_.clear();
+  // The autoupdate UUID comes from the autoupdate global storage, told the
+  // profile folder first; that storage is not available yet, so the UUID
+  // stays empty.
   autoupdate_uuid_.clear();
 }
 
@@ -353,9 +362,20 @@ void InstallationFolderDetailsImpl::TestShortcutTarget(
         *shortcut.recreate = true;
     }
   }
-  // The shortcuts pinned to the taskbar are found by the taskbar-pin
-  // utilities, which are not available yet: both pinned lists stay empty
-  // and no pinned shortcut is recreated.
+  // Pins are looked for only until one target has some: the first target
+  // with pins is the one the pins were made for.
+  if (pinned_shortcut_paths_.empty()) {
+    taskband_->FindPinnedShortcuts(target, status_->app_id, &target_info,
+                                   &pinned_shortcut_paths_);
+    // A pin straight to the browser bypasses the launcher, as above.
+    if (!pinned_shortcut_paths_.empty() && !is_launcher)
+      recreate_pinned_shortcut_ = true;
+  }
+  if (suffixed_pinned_shortcut_paths_.empty()) {
+    taskband_->FindPinnedShortcuts(target, status_->GetSuffixedAppId(),
+                                   &target_info,
+                                   &suffixed_pinned_shortcut_paths_);
+  }
 }
 
 void InstallationFolderDetailsImpl::DetermineWriteAccess() {
@@ -401,6 +421,26 @@ void InstallationFolderDetailsImpl::ReadInstallerPrefs() {
   }
   if (experiments_.IsEnabled(kInstallerExperimentTest))
     LOG(INFO) << "Test experiment was enabled in install folder.";
+}
+
+void InstallationFolderDetailsImpl::ReadProfile(Installation* installation) {
+  VLOG(1) << "Finding current user profile";
+  profile_path_.clear();
+  if (!installation->GetProfileDirectory(&profile_path_)) {
+    profile_path_.clear();
+    return;
+  }
+  // As with the installer preferences: the profile belongs to the browser,
+  // and looking at it must not move a damaged file aside.
+  std::unique_ptr<base::DictionaryValue> local_state =
+      JsonPrefStore::ReadPrefsWithoutChanges(
+          profile_path_.Append(kLocalStateFileName));
+  if (!local_state)
+    return;
+  VLOG(1) << "Obtaining current user language";
+  base::string16 language;
+  if (local_state->GetString("intl.app_locale", &language))
+    language_ = language;
 }
 
 const std::string& InstallationFolderDetailsImpl::GetInvalidPathReason() const {

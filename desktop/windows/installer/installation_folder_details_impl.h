@@ -17,6 +17,9 @@
 
 namespace installer {
 
+class Installation;
+class TaskbandUtils;
+
 // Bytes free to the current user on |volume| (a first path component such
 // as "C:"), or -1 when the query fails.
 using FreeDiskSpaceQuery =
@@ -28,8 +31,10 @@ int64_t QueryFreeDiskSpace(const base::FilePath& volume);
 class InstallationFolderDetailsImpl : public InstallationFolderDetails {
  public:
   InstallationFolderDetailsImpl();
-  // Tests give their own free-space answers.
+  // Tests give their own free-space answers and taskbar-pin utilities.
   explicit InstallationFolderDetailsImpl(FreeDiskSpaceQuery free_space);
+  InstallationFolderDetailsImpl(FreeDiskSpaceQuery free_space,
+                                std::unique_ptr<TaskbandUtils> taskband);
   ~InstallationFolderDetailsImpl() override;
 
   // InstallationFolderDetails:
@@ -83,8 +88,12 @@ class InstallationFolderDetailsImpl : public InstallationFolderDetails {
   void TestShortcutTarget(const base::FilePath& target, bool is_launcher);
   void DetermineWriteAccess();
   void ReadInstallerPrefs();
+  // The profile folder of |installation| and the language its "Local
+  // State" was left in.
+  void ReadProfile(Installation* installation);
 
   FreeDiskSpaceQuery free_space_;
+  std::unique_ptr<TaskbandUtils> taskband_;
 
   std::unique_ptr<InstallationStatus> status_;
   bool desktop_shortcut_exists_ = false;

@@ -9,18 +9,22 @@
 #include <vector>
 
 #include "base/at_exit.h"
+#include "base/base_paths_win.h"
 #include "base/bind.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
@@ -41,6 +45,20 @@ class FakeSecurityUtils : public SecurityUtilsImpl {
 
   bool answer = true;
   std::vector<std::pair<base::string16, uint32_t>> asked;
+};
+
+// Pinned shortcuts by file name: their target and app id.
+class FakeShortcutReader : public ShortcutPropertiesReader {
+ public:
+  void ReadTargetAndAppId(const base::FilePath& shortcut,
+                          base::win::ShortcutProperties* properties) override {
+    auto it = pins.find(shortcut.BaseName().value());
+    if (it == pins.end())
+      return;
+    properties->set_target(it->second.first);
+    properties->set_app_id(it->second.second);
+  }
+  std::map<base::string16, std::pair<base::FilePath, base::string16>> pins;
 };
 
 bool WriteText(const base::FilePath& path, const std::string& text) {
@@ -66,7 +84,8 @@ class InstallationFolderDetailsImplTest : public testing::Test {
       const base::FilePath& path) {
     auto details = std::make_unique<InstallationFolderDetailsImpl>(
         base::BindRepeating(&InstallationFolderDetailsImplTest::FreeSpace,
-                            base::Unretained(this)));
+                            base::Unretained(this)),
+        std::make_unique<TaskbandUtilsImpl>(nullptr, &shortcut_reader_));
     details->Initialize(path, false);
     return details;
   }
@@ -104,6 +123,7 @@ class InstallationFolderDetailsImplTest : public testing::Test {
   base::win::ScopedCOMInitializer com_;
   base::ScopedTempDir temp_dir_;
   FakeSecurityUtils security_;
+  FakeShortcutReader shortcut_reader_;
   int64_t default_free_mb_ = 100000;
   std::map<base::string16, int64_t> free_mb_;
   std::vector<base::string16> queried_volumes_;
@@ -417,6 +437,140 @@ TEST_F(InstallationFolderDetailsImplTest, DesktopShortcutToBrowserIsRecreated) {
     EXPECT_FALSE(details->StartMenuShortcutExists());
     EXPECT_FALSE(details->QuickLaunchShortcutExists());
   }
+}
+
+// Needs the JSON status reader. The profile is the installation's; its
+// "Local State" names the language, and a damaged one is left as it is.
+TEST_F(InstallationFolderDetailsImplTest, ProfileAndItsLanguage) {
+  WriteStatus();
+  const base::FilePath single = Dir().Append(L"profile\\data");
+  const base::FilePath custom = Dir().Append(L"custom profile");
+  std::string quoted_custom;
+  ASSERT_TRUE(
+      base::JSONWriter::Write(base::Value(custom.value()), &quoted_custom));
+  struct {
+    std::string prefs;
+    base::FilePath profile;
+    const char* local_state;  // null: none
+    const wchar_t* language;
+  } const cases[] = {
+      {"{\"single_profile\":true,\"language\":\"nb\"}", single,
+       "{\"intl\":{\"app_locale\":\"fi\"}}", L"fi"},
+      {"{\"profile_path\":" + quoted_custom + ",\"language\":\"nb\"}",
+       custom, "{\"intl\":{\"app_locale\":\"de\"}}", L"de"},
+      {"{\"single_profile\":true,\"language\":\"nb\"}", single,
+       "{\"intl\":{\"app_locale\":7}}", L"nb"},
+      {"{\"single_profile\":true,\"language\":\"nb\"}", single,
+       "{\"intl\":{\"app_locale\":\"fi\"", L"nb"},
+      {"{\"single_profile\":true,\"language\":\"nb\"}", single, nullptr,
+       L"nb"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prefs + " " + (c.local_state ? c.local_state : "none"));
+    ASSERT_TRUE(WriteText(Dir().Append(L"installer_prefs.json"), c.prefs));
+    ASSERT_TRUE(base::DeleteFile(c.profile, true));
+    ASSERT_TRUE(base::CreateDirectory(c.profile));
+    const base::FilePath local_state = c.profile.Append(L"Local State");
+    if (c.local_state) {
+      ASSERT_TRUE(WriteText(local_state, c.local_state));
+    }
+    auto details = Examine(Dir());
+    ASSERT_TRUE(details->HasExistingInstallation())
+        << details->GetStatusReadError();
+    EXPECT_EQ(c.profile, details->GetProfilePath());
+    EXPECT_EQ(c.language, details->GetLanguage());
+    // Nothing was moved aside, replaced or added.
+    std::vector<base::string16> left;
+    base::FileEnumerator files(c.profile, false,
+                               base::FileEnumerator::FILES |
+                                   base::FileEnumerator::DIRECTORIES);
+    for (base::FilePath f = files.Next(); !f.empty(); f = files.Next())
+      left.push_back(f.BaseName().value());
+    EXPECT_EQ(c.local_state ? std::vector<base::string16>{L"Local State"}
+                            : std::vector<base::string16>(),
+              left);
+    std::string text;
+    if (c.local_state) {
+      EXPECT_TRUE(base::ReadFileToString(local_state, &text));
+      EXPECT_EQ(c.local_state, text);
+    }
+  }
+}
+
+// Needs the JSON status reader. Pins are looked for at each target until
+// one has some, with the record's app id and with its suffixed one.
+TEST_F(InstallationFolderDetailsImplTest, PinnedShortcutsOfTheTargets) {
+  base::ScopedTempDir pins;
+  ASSERT_TRUE(pins.CreateUniqueTempDir());
+  base::FilePath saved_pins;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_TASKBAR_PINS, &saved_pins));
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+      base::DIR_TASKBAR_PINS, pins.GetPath(), true, false));
+  ASSERT_TRUE(base::CreateDirectory(Dir().Append(L"47.0.4127.0")));
+  for (const wchar_t* exe : {L"kavor.exe", L"launcher.exe",
+                             L"47.0.4127.0\\kavor.exe", L"other.exe"}) {
+    ASSERT_TRUE(WriteText(Dir().Append(exe), "MZ"));
+  }
+  WriteStatus("{\"app_id\":\"ABC\"}");
+
+  struct Pin {
+    const wchar_t* name;
+    const wchar_t* target;
+    const wchar_t* app_id;
+  };
+  struct {
+    std::vector<Pin> pins;
+    std::vector<base::string16> pinned;
+    std::vector<base::string16> suffixed;
+    bool recreate;
+  } const cases[] = {
+      {{{L"a.lnk", L"launcher.exe", L"Kavor.ABC"}}, {L"a.lnk"}, {}, false},
+      {{{L"a.lnk", L"kavor.exe", L"Kavor.ABC"}}, {L"a.lnk"}, {}, true},
+      {{{L"a.lnk", L"47.0.4127.0\\kavor.exe", L"Kavor.ABC"}},
+       {L"a.lnk"},
+       {},
+       true},
+      // The launcher's pins come first; the browser's are not looked for.
+      {{{L"a.lnk", L"kavor.exe", L"Kavor.ABC"},
+        {L"b.lnk", L"launcher.exe", L"Kavor.ABC"}},
+       {L"b.lnk"},
+       {},
+       false},
+      {{{L"a.lnk", L"launcher.exe", L"Kavor.ABC1"},
+        {L"b.lnk", L"kavor.exe", L"Kavor.ABC"}},
+       {L"b.lnk"},
+       {L"a.lnk"},
+       true},
+      {{{L"a.lnk", L"other.exe", L"Kavor.ABC"},
+        {L"b.lnk", L"kavor.exe", L"Kavor.XYZ"}},
+       {},
+       {},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pins.size() + c.pinned.size() * 10);
+    ASSERT_TRUE(base::DeleteFile(pins.GetPath(), true));
+    ASSERT_TRUE(base::CreateDirectory(pins.GetPath()));
+    shortcut_reader_.pins.clear();
+    for (const Pin& pin : c.pins) {
+      shortcut_reader_.pins[pin.name] = {Dir().Append(pin.target), pin.app_id};
+      ASSERT_TRUE(WriteText(pins.GetPath().Append(pin.name), "x"));
+    }
+    auto details = Examine(Dir());
+    ASSERT_TRUE(details->HasExistingInstallation())
+        << details->GetStatusReadError();
+    auto names = [](const std::vector<base::FilePath>& paths) {
+      std::vector<base::string16> result;
+      for (const base::FilePath& path : paths)
+        result.push_back(path.BaseName().value());
+      return result;
+    };
+    EXPECT_EQ(c.pinned, names(details->GetPinnedShortcutPaths()));
+    EXPECT_EQ(c.suffixed, names(details->GetSuffixedPinnedShortcutPaths()));
+    EXPECT_EQ(c.recreate, details->RecreatePinnedShortcut());
+  }
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+      base::DIR_TASKBAR_PINS, saved_pins, true, false));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ const char kInstallerUseMinimalPackage[] = "installer-use-minimal-package";
 const char kInstallerHandleProprietaryUris[] =
     "installer-handle-proprietary-uris";
 const char kTamberLibraryFeature[] = "tamber-library";
+const char kHandleProprietaryUrisFeature[] = "handle-proprietary-uris";
 
 namespace {
 
@@ -40,6 +41,10 @@ constexpr FeatureRecord kInstallerExperiments[] = {
 constexpr FeatureRecord kBrowserFeatures[] = {
     // The tamper-detection library: tried out on the developer stream first.
     {kTamberLibraryFeature, kDeveloperStreamOnly, 1, 1, "", "",
+     kFeatureEnabledByDefault},
+    // The browser's own switch for taking over the proprietary URI schemes;
+    // off on every stream, so only a feature switch turns it on.
+    {kHandleProprietaryUrisFeature, kNoStream, 0, 0, "", "",
      kFeatureEnabledByDefault},
 };
 
@@ -72,6 +77,13 @@ const FeatureRecord* GetInstallerExperiments(size_t* count) {
 
 void RegisterInstallerExperiments(base::FeatureRegistry* registry) {
   for (const FeatureRecord& record : kInstallerExperiments) {
+    registry->RegisterFeature(record.name, IsFeatureEnabledByDefault(record),
+                              IsFeatureOverridable(record));
+  }
+}
+
+void RegisterBrowserFeatures(base::FeatureRegistry* registry) {
+  for (const FeatureRecord& record : kBrowserFeatures) {
     registry->RegisterFeature(record.name, IsFeatureEnabledByDefault(record),
                               IsFeatureOverridable(record));
   }

@@ -36,6 +36,9 @@ extern const char kInstallerUseMinimalPackage[];
 extern const char kInstallerHandleProprietaryUris[];
 // The browser feature start-up checks when the payload is corrupted.
 extern const char kTamberLibraryFeature[];
+// The browser feature that, beside the installer experiment, lets the
+// browser take over the proprietary URI schemes.
+extern const char kHandleProprietaryUrisFeature[];
 
 // The stream-mask bit of stream |stream| (1 to 4); 0 for any other number.
 uint32_t GetStreamBit(int32_t stream);
@@ -53,6 +56,10 @@ const FeatureRecord* GetInstallerExperiments(size_t* count);
 // Registers every installer experiment with its default state on this
 // build's stream.
 void RegisterInstallerExperiments(base::FeatureRegistry* registry);
+
+// Registers every browser feature the installer looks up with its default
+// state on this build's stream, so that feature switches reach them.
+void RegisterBrowserFeatures(base::FeatureRegistry* registry);
 
 // The browser feature named exactly |name|, or null.
 const FeatureRecord* FindBrowserFeature(base::StringPiece name);

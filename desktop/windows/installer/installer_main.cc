@@ -344,6 +344,7 @@ extern "C" int RunInstaller() {
     crash_reporter::SetInitialCrashKeys();
 
     RegisterInstallerExperiments(base::FeatureRegistry::GetInstance());
+    RegisterBrowserFeatures(base::FeatureRegistry::GetInstance());
     const base::FilePath installation_folder =
         Installation::GetCurrent()->GetFolder();
 

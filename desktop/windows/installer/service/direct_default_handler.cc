@@ -21,7 +21,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // The browser's own feature for the vendor URI schemes.
-const char kHandleProprietaryUrisFeature[] = "handle-proprietary-uris";
 
 // The first build that ignores the internal association registration.
 constexpr uint32_t kHandlerRoadBuild = 16299;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
@@ -30,32 +32,17 @@ OSInfo::Record MakeRecord(uint32_t major,
   return record;
 }
 
-class ProprietaryUriFeatures : public base::FeatureReader {
- public:
-  ProprietaryUriFeatures(bool browser, bool installer)
-      : browser_(browser), installer_(installer) {}
-  void Read(std::vector<base::FeatureState>* states) override {
-    states->emplace_back("handle-proprietary-uris", browser_);
-    states->emplace_back(kInstallerHandleProprietaryUris, installer_);
-  }
-
- private:
-  bool browser_;
-  bool installer_;
-};
-
-// The process-wide registry is shared by every test: the newest states win,
-// so each case sets both and the test ends with both off, as unregistered.
-void SetProprietaryUriFeatures(bool browser, bool installer) {
-  static bool registered = false;
-  base::FeatureRegistry* registry = base::FeatureRegistry::GetInstance();
-  if (!registered) {
-    registry->RegisterFeature("handle-proprietary-uris", false, true);
-    registry->RegisterFeature(kInstallerHandleProprietaryUris, false, true);
-    registered = true;
-  }
-  ProprietaryUriFeatures reader(browser, installer);
-  registry->ApplyReader(&reader);
+// The features as the product registers them at start-up, each case
+// setting both through their switches; the registry is put back afterwards.
+void SetProprietaryUriSwitches(bool browser, bool installer) {
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  command_line.AppendSwitchASCII("with-feature:handle-proprietary-uris",
+                                 browser ? "on" : "off");
+  command_line.AppendSwitchASCII(
+      base::MakeFeatureSwitchName(kInstallerHandleProprietaryUris),
+      installer ? "on" : "off");
+  base::CommandLineFeatureReader reader(&command_line);
+  base::FeatureRegistry::GetInstance()->ApplyReader(&reader);
 }
 
 TEST(DirectDefaultHandlerTest, BuildAndRevisionPickTheRoad) {
@@ -84,13 +71,15 @@ TEST(DirectDefaultHandlerTest, ProprietaryUrisNeedBuild15063AndAFeature) {
       {10, 0, 15063, false, false, false}, {10, 0, 15063, true, false, true},
       {10, 0, 15063, false, true, true},   {10, 0, 17134, true, true, true},
   };
+  base::ScopedFeatureRegistrySaver saved;
+  RegisterInstallerExperiments(base::FeatureRegistry::GetInstance());
+  RegisterBrowserFeatures(base::FeatureRegistry::GetInstance());
   for (const auto& c : cases) {
     ScopedOSInfoOverride os(MakeRecord(c.major, c.minor, c.build, 0));
-    SetProprietaryUriFeatures(c.browser_feature, c.installer_feature);
+    SetProprietaryUriSwitches(c.browser_feature, c.installer_feature);
     EXPECT_EQ(c.expected, ShouldHandleProprietaryUris())
         << c.build << " " << c.browser_feature << c.installer_feature;
   }
-  SetProprietaryUriFeatures(false, false);
 }
 
 TEST(DirectDefaultHandlerTest, ProtocolAndExtensionNames) {

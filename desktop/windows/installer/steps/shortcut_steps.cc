@@ -69,7 +69,15 @@ void ShortcutsStep::CreateShortcuts(ShortcutDestinations& destinations,
   const base::FilePath name = GetShortcutName();
   LOG(INFO) << "Using shortcut name " << name.value();
   LOG(INFO) << "Creating master shortcut";
-  const base::FilePath master = GetPackageDir().Append(name);
+  // A relative folder would put the shortcuts wherever the process happens
+  // to run, and the copies would carry them from there.
+  const base::FilePath package = GetPackageDir();
+  if (package.empty() || !package.IsAbsolute()) {
+    LOG(ERROR) << "No shortcuts: the package folder is not known as a full "
+                  "path (\"" << package.value() << "\")";
+    return;
+  }
+  const base::FilePath master = package.Append(name);
   LOG(INFO) << "Creating master shortcut at " << master.value();
   if (!base::win::CreateOrUpdateShortcutLink(master, properties,
                                              base::win::SHORTCUT_CREATE)) {
@@ -108,10 +116,11 @@ void ShortcutsStep::CreateShortcuts(ShortcutDestinations& destinations,
     LOG(ERROR) << "Failed pinning (S) " << master.value();
   }
   if (pinning)
-    CreateSocialSiteShortcut(target);
+    CreateSocialSiteShortcut(package, target);
 }
 
-void ShortcutsStep::CreateSocialSiteShortcut(const base::FilePath& target) {
+void ShortcutsStep::CreateSocialSiteShortcut(const base::FilePath& package,
+                                             const base::FilePath& target) {
   const base::FilePath resources = GetTargetFolder().Append(kResourcesFolder);
   const TrackingDataDictionary* tracking = state_->GetTrackingData();
   const std::optional<std::string> medium =
@@ -130,7 +139,7 @@ void ShortcutsStep::CreateSocialSiteShortcut(const base::FilePath& target) {
   properties.set_icon(resources.Append(wide_site + L"_icon.ico"), 0);
   properties.set_arguments(L"https://" + wide_site + L".com/");
 
-  const base::FilePath shortcut = GetPackageDir().Append(wide_site + L".lnk");
+  const base::FilePath shortcut = package.Append(wide_site + L".lnk");
   LOG(INFO) << "Creating " << site << " shortcut at " << shortcut.value();
   if (!base::win::CreateOrUpdateShortcutLink(shortcut, properties,
                                              base::win::SHORTCUT_CREATE)) {

@@ -55,7 +55,8 @@ class ShortcutsStep : public InstallerStep {
   static base::FilePath GetShortcutName();
 
   // Makes the master shortcut to |target| in the package folder, pins it
-  // when |pinning|, and copies it to every destination in create mode.
+  // when |pinning|, and copies it to every destination in create mode. An
+  // unknown or relative package folder makes no shortcut at all.
   void CreateShortcuts(ShortcutDestinations& destinations,
                        bool pinning,
                        const base::FilePath& target);
@@ -66,7 +67,8 @@ class ShortcutsStep : public InstallerStep {
   TaskbandUtils* taskband() const { return taskband_.get(); }
 
  private:
-  void CreateSocialSiteShortcut(const base::FilePath& target);
+  void CreateSocialSiteShortcut(const base::FilePath& package,
+                                const base::FilePath& target);
 
   InterprocessState* const state_;
   const std::unique_ptr<TaskbandUtils> taskband_;

@@ -143,6 +143,10 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
     // launch; -1 none.
     int folders[3];
     Strings calls;
+    // The package folder the run knows, when not the test's own; a relative
+    // one is taken from the parent of the test's own, which then is the
+    // current folder.
+    const wchar_t* package = nullptr;
   } const kCases[] = {
       // clang-format off
       {"copy only", true, false, true, true, false, "pb", true, L"ru",
@@ -160,6 +164,10 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
        {-1, -1, -1}, {"pin Kavor developer.lnk 0", "pin facebook.lnk 0"}},
       {"no pinning", false, false, false, false, false, "pb", true, L"ru",
        {-1, -1, -1}, {}},
+      {"relative package folder", false, false, true, true, false, "pb", true,
+       L"ru", {-1, -1, -1}, {}, L"package"},
+      {"unknown package folder", false, false, true, true, false, "pb", true,
+       L"ru", {-1, -1, -1}, {}, L""},
       // clang-format on
   };
   for (const Case& c : kCases) {
@@ -172,13 +180,21 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
     state_.autoupdate = c.autoupdate;
     state_.tracking.SetString("utm.medium", c.medium);
     std::unique_ptr<InstallShortcutsStep> step = NewStep();
+    FilePath saved_current;
+    ASSERT_TRUE(base::GetCurrentDirectory(&saved_current));
+    if (c.package) {
+      context_->state.package_dir = FilePath(c.package);
+      ASSERT_TRUE(base::SetCurrentDirectory(package_.DirName()));
+    }
     if (c.agent_file)
       Write(target_, "resources/tracking_user_agent.json", "{}");
     InstallerStepResult result(STEP_FAILED);
     step->Execute(&result, 0);
+    ASSERT_TRUE(base::SetCurrentDirectory(saved_current));
     EXPECT_EQ(STEP_DONE, result.status);
     EXPECT_EQ(c.calls, calls_);
-    EXPECT_EQ(!c.copy_only, base::PathExists(package_.Append(kName)));
+    EXPECT_EQ(!c.copy_only && !c.package,
+              base::PathExists(package_.Append(kName)));
     const InstallationStatus* status = context_->GetStatusUnderConstruction();
     const FilePath* recorded[] = {&status->desktop_shortcut,
                                   &status->menu_shortcut,
