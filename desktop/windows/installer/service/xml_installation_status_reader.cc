@@ -28,11 +28,10 @@ const CLSID kDomDocument30Clsid = {
     {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
 
 // IXMLDOMDocument2, whose id the import libraries lack as well.
-const IID kDomDocument2Iid = {
-    0x2933BF95,
-    0x7B36,
-    0x11D2,
-    {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kDomDocument2Iid = {0x2933BF95,
+                              0x7B36,
+                              0x11D2,
+                              {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // Older installers wrote the log in UTF-8; a log that is not valid UTF-8
 // came from a tool that wrote the ANSI code page.
@@ -98,7 +97,8 @@ bool XmlDomCursor::Load(const std::string& text, std::string* error) {
   if (SUCCEEDED(hr))
     hr = document2->setProperty(prohibit_dtd.Get(), prohibit);
   if (FAILED(hr))
-    VLOG(1) << "The XML parser cannot prohibit DTDs, error 0x" << std::hex << hr;
+    VLOG(1) << "The XML parser cannot prohibit DTDs, error 0x" << std::hex
+            << hr;
   const std::wstring wide = DecodeDocument(text);
   base::win::ScopedBstr source;
   source.Reset(::SysAllocStringLen(wide.data(), wide.size()));

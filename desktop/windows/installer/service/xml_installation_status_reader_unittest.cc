@@ -181,7 +181,8 @@ TEST_F(XmlInstallationStatusReaderTest, RefusedLogsSayWhy) {
       "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>";
   const std::string kRefusedDtd =
       "The document declares a DTD, which a status file never has";
-  std::string oversized = Log(kValid + "<root_files><file>r</file></root_files>");
+  std::string oversized =
+      Log(kValid + "<root_files><file>r</file></root_files>");
   oversized.resize(kMaxInstallLogSize + 1, ' ');
   const struct {
     std::string text;

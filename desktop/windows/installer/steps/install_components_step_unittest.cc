@@ -237,10 +237,10 @@ class SwapAttempt : public FakeSignatureChecker {
  public:
   bool VerifyFileSignature(const base::FilePath& path,
                            std::string* log) override {
-    base::win::ScopedHandle writer(::CreateFileW(
-        path.value().c_str(), GENERIC_WRITE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::win::ScopedHandle writer(
+        ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     written = writer.IsValid();
     writer.Close();
     const base::FilePath moved = path.AddExtension(L"moved");
@@ -265,10 +265,10 @@ TEST_F(InstallComponentsStepTest, ProgramIsHeldFromCheckToStart) {
   EXPECT_FALSE(checker.renamed);
 
   Prepare(OPERATION_INSTALL, "assistant:comp", 0);
-  base::win::ScopedHandle writer(::CreateFileW(
-      Program(0).value().c_str(), GENERIC_WRITE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle writer(
+      ::CreateFileW(Program(0).value().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(writer.IsValid());
   EXPECT_EQ(Components(), Run());
   writer.Close();
