@@ -217,7 +217,7 @@ TEST_F(FolderPermissionProcessTest, RefusesWithoutChange) {
 // package's installer once the package is ready, and only then.
 TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
   const base::FilePath package = temp_.GetPath().Append(L"package");
-  const base::FilePath calls = package.Append(L"launcher_calls.txt");
+  const base::FilePath calls = package.Append(L"installer_calls.txt");
   ASSERT_TRUE(base::CreateDirectory(package));
   ASSERT_TRUE(base::CopyFile(BinFile(L"kavor_launcher_standin.exe"),
                              package.Append(L"installer.exe")));
