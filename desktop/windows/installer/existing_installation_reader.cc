@@ -24,6 +24,7 @@
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/service/registry_entry_templates.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
@@ -455,8 +456,16 @@ std::unique_ptr<InstallationStatus> LegacyInstallationReaderImpl::Read(
               << folder.value();
     return nullptr;
   }
+  // The folder and the uninstall entry that led here may be the user's
+  // while this run is elevated: a signed installer asks only a program
+  // signed as it is.
+  const base::FilePath installer = version_folder.Append(kInstallerExe);
+  if (!IsProgramSignatureAccepted(installer, "older installer")) {
+    LOG(ERROR) << "Not asking " << installer.value() << " for its version";
+    return nullptr;
+  }
   std::string version;
-  if (!QueryVersion(version_folder.Append(kInstallerExe), &version))
+  if (!QueryVersion(installer, &version))
     return nullptr;
 
   auto status =

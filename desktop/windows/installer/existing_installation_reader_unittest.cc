@@ -17,6 +17,8 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/os_operations_impl.h"
+#include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
@@ -315,6 +317,52 @@ TEST_F(LegacyInstallationReaderTest, ShortcutToTheFolderGivesTheAppId) {
 TEST_F(LegacyInstallationReaderTest, NoRecordWithoutAnInstallerToAsk) {
   AddVersionFolder(L"47.0.4127.0", false);
   EXPECT_FALSE(LegacyInstallationReaderImpl().Read(folder_));
+}
+
+// Counts the programs asked for their output.
+class CountingOs : public OsOperationsImpl {
+ public:
+  bool GetAppOutput(const base::CommandLine& command_line,
+                    std::string* output) override {
+    ++runs;
+    return OsOperationsImpl::GetAppOutput(command_line, output);
+  }
+  int runs = 0;
+};
+
+// The running installer signed as |own_signed| says; no other program's
+// signature verifies.
+class OwnSigning : public SignatureChecker {
+ public:
+  bool HasSecurityDirectory(const FilePath& path, bool* is_signed) override {
+    FilePath exe;
+    EXPECT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
+    *is_signed = path == exe && own_signed;
+    return true;
+  }
+  bool VerifyFileSignature(const FilePath&, std::string*) override {
+    return false;
+  }
+  bool own_signed = false;
+};
+
+TEST_F(LegacyInstallationReaderTest, SignedInstallerRunsOnlySignedOlderOnes) {
+  AddVersionFolder(L"47.0.4127.0", true);
+  CountingOs os;
+  OwnSigning checker;
+  SetOsOperationsForTesting(&os);
+  SetSignatureCheckerForTesting(&checker);
+  for (bool own_signed : {true, false}) {
+    SCOPED_TRACE(own_signed);
+    os.runs = 0;
+    checker.own_signed = own_signed;
+    std::unique_ptr<InstallationStatus> status =
+        LegacyInstallationReaderImpl().Read(folder_);
+    EXPECT_EQ(!own_signed, status != nullptr);
+    EXPECT_EQ(own_signed ? 0 : 1, os.runs);
+  }
+  SetSignatureCheckerForTesting(nullptr);
+  SetOsOperationsForTesting(nullptr);
 }
 
 }  // namespace

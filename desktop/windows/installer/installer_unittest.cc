@@ -138,6 +138,11 @@ class FakeOs : public OsOperationsImpl {
   // The permission process's end of the undo event, once it gave the grant.
   base::win::ScopedHandle undo;
 
+  // The run after elevation would write the associations into the test
+  // machine's own user hive; their rows are the associations' tests' to check.
+  void StoreDefaultBrowserSettings(const Settings&,
+                                   const InstallationStatus*) override {}
+
   base::win::ScopedHandle RunElevated(const base::CommandLine& cl) override {
     launches.push_back(cl);
     const base::FilePath folder = cl.GetSwitchValuePath("installfolder");

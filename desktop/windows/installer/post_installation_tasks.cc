@@ -104,11 +104,12 @@ bool UpdatePartnerContent(const base::FilePath& profile,
 void LaunchComponentPostElevationTasks(const InstallationStatus& status) {
   for (const InstallationComponent& component : status.components) {
     // The record comes from the status file: its name must stay a file
-    // name inside the component's folder.
+    // name inside the component's folder, and that folder must not depend
+    // on the folder this process was started in.
     const base::string16 name = base::UTF8ToWide(component.name);
     base::FilePath name_path;
     if (!MakeSafeRelativePath(name, &name_path) ||
-        name_path.BaseName() != name_path || component.path.empty()) {
+        name_path.BaseName() != name_path || !component.path.IsAbsolute()) {
       LOG(ERROR) << "Skipping the invalid component record " << component.name
                  << " " << component.path.value();
       continue;

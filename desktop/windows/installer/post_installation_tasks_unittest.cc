@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/post_installation_tasks.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <utility>
@@ -13,6 +14,8 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/installation_status.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -164,6 +167,59 @@ TEST_F(PostInstallationTasksTest, BrowserLaunch) {
       expected.AppendSwitchASCII(entry.first, entry.second);
     EXPECT_EQ(Line(expected), Read(calls));
   }
+}
+
+// Waits for the programs named |*_installer.exe| that this process started
+// and that still run, so that what they record is on disk.
+void WaitForComponentInstallers() {
+  base::win::ScopedHandle snapshot(
+      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  ASSERT_TRUE(snapshot.IsValid());
+  PROCESSENTRY32W entry = {sizeof(entry)};
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    const std::wstring name = entry.szExeFile;
+    const std::wstring kSuffix = L"_installer.exe";
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId() ||
+        name.size() < kSuffix.size() ||
+        name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix)) {
+      continue;
+    }
+    base::win::ScopedHandle child(
+        ::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (child.IsValid()) {
+      EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.Get(), 30000));
+    }
+  }
+}
+
+// Records from the status file start a component's installer only by a
+// bare name in an absolute folder; both invalid records below would name
+// dir\comp\assistant_installer.exe.
+TEST_F(PostInstallationTasksTest, ComponentRecordsThatAreStarted) {
+  const base::FilePath dir = dir_.GetPath();
+  PlaceStandin(dir.Append(L"comp").Append(L"assistant_installer.exe"));
+  PlaceStandin(dir.Append(L"other").Append(L"viewer_installer.exe"));
+  base::FilePath current;
+  ASSERT_TRUE(base::GetCurrentDirectory(&current));
+  ASSERT_TRUE(base::SetCurrentDirectory(dir));
+  InstallationStatus status;
+  status.components = {
+      {"assistant", base::FilePath(L"comp")},
+      {"comp\\assistant", dir},
+      {"viewer", dir.Append(L"other")},
+  };
+  LaunchComponentPostElevationTasks(status);
+  ASSERT_TRUE(base::SetCurrentDirectory(current));
+  WaitForComponentInstallers();
+  EXPECT_EQ(kMissing,
+            Read(dir.Append(L"comp").Append(L"assistant_installer_calls.txt")));
+  base::CommandLine viewer(
+      dir.Append(L"other").Append(L"viewer_installer.exe"));
+  viewer.AppendSwitch("post-elevated-install-tasks");
+  viewer.AppendSwitchPath("installfolder", dir.Append(L"other"));
+  EXPECT_EQ(Line(viewer),
+            Read(dir.Append(L"other").Append(L"viewer_installer_calls.txt")));
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <stddef.h>
 
+#include "base/base_paths.h"
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/scoped_native_library.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
@@ -28,6 +30,10 @@ using CertGetNameStringFunction =
     DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
 
 SignatureChecker* g_checker_for_testing = nullptr;
+
+const char* SigningState(bool known, bool is_signed) {
+  return !known ? "unknown" : is_signed ? "1" : "0";
+}
 
 // The security directory entry of the image's optional header, which comes
 // in a 32-bit and a 64-bit form whatever this build's own bitness. Null for
@@ -216,6 +222,32 @@ SignatureChecker* GetSignatureChecker() {
 
 void SetSignatureCheckerForTesting(SignatureChecker* checker) {
   g_checker_for_testing = checker;
+}
+
+bool IsProgramSignatureAccepted(const base::FilePath& program,
+                                const char* description) {
+  SignatureChecker* checker = GetSignatureChecker();
+  base::FilePath own;
+  bool own_signed = false;
+  const bool own_known = base::PathService::Get(base::FILE_EXE, &own) &&
+                         checker->HasSecurityDirectory(own, &own_signed);
+  if (own_known && !own_signed)
+    return true;
+  std::string log;
+  if (checker->VerifyFileSignature(program, &log)) {
+    VLOG(1) << log;
+    return true;
+  }
+  bool program_signed = false;
+  const bool program_known =
+      checker->HasSecurityDirectory(program, &program_signed);
+  LOG(ERROR) << "Signature error for " << description << " ";
+  LOG(ERROR) << own.value()
+             << " signed = " << SigningState(own_known, own_signed);
+  LOG(ERROR) << program.value()
+             << " signed = " << SigningState(program_known, program_signed);
+  LOG(ERROR) << log;
+  return false;
 }
 
 }  // namespace installer

@@ -35,6 +35,13 @@ SignatureChecker* GetSignatureChecker();
 // Makes GetSignatureChecker() answer |checker| until called again with null.
 void SetSignatureCheckerForTesting(SignatureChecker* checker);
 
+// Whether this installer may start |program|: always when the running
+// installer is known to be unsigned (a development build), otherwise only
+// when |program|'s signature verifies. A refusal is logged with both signing
+// states; |description| names the program there ("component installer").
+bool IsProgramSignatureAccepted(const base::FilePath& program,
+                                const char* description);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_SIGNATURE_CHECK_H_

@@ -164,12 +164,40 @@ TEST_F(InstallationAssociationsTest, SavesThePreviousDefaultBrowser) {
   EXPECT_TRUE(installation->GetPreviousDefaultBrowser(&command));
   EXPECT_EQ(other, command);
 
-  // Once the browser handles http itself, there is nothing to remember.
+  // Once the browser handles http itself, there is nothing to remember,
+  // whatever the machine's classes name.
   ASSERT_TRUE(installation->SetAsDefaultHandler(L"http", false));
+  WriteText(HKEY_LOCAL_MACHINE, kHttpCommandKey, nullptr, other);
   installation->SavePreviousDefaultBrowser(true);
   EXPECT_EQ(L"missing",
             ReadText(HKEY_LOCAL_MACHINE, L"Software\\Kavor Software",
                      L"Previous Default Browser"));
+}
+
+// A row that fails takes back the rows before it: here the key of the open
+// command cannot be created below a volatile key.
+TEST_F(InstallationAssociationsTest, AFailingRowRollsBackTheEarlierOnes) {
+  base::win::ScopedOSInfoOverride windows7(RecordOf(base::win::WIN7));
+  WriteText(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\shell", L"kept",
+            L"x");
+  HKEY open = nullptr;
+  ASSERT_EQ(
+      ERROR_SUCCESS,
+      ::RegCreateKeyExW(HKEY_CURRENT_USER,
+                        (std::wstring(kClassKey) + L"\\shell\\open").c_str(), 0,
+                        nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        &open, nullptr));
+  ::RegCloseKey(open);
+
+  EXPECT_FALSE(MakeInstallation(false)->RegisterProgId(false));
+  EXPECT_EQ(L"missing",
+            ReadText(HKEY_CURRENT_USER, kClassKey, L"FriendlyTypeName"));
+  EXPECT_EQ(L"missing",
+            ReadText(HKEY_CURRENT_USER, kClassKey, L"URL Protocol"));
+  EXPECT_FALSE(
+      KeyExists(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\DefaultIcon"));
+  EXPECT_EQ(L"x", ReadText(HKEY_CURRENT_USER,
+                           std::wstring(kClassKey) + L"\\shell", L"kept"));
 }
 
 TEST_F(InstallationAssociationsTest, Windows10WritesNoRows) {

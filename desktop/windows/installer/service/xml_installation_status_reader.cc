@@ -27,6 +27,12 @@ const CLSID kDomDocument30Clsid = {
     0x11D3,
     {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
 
+// IXMLDOMDocument2, whose id the import libraries lack as well.
+const IID kDomDocument2Iid = {0x2933BF95,
+                              0x7B36,
+                              0x11D2,
+                              {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
 // Older installers wrote the log in UTF-8; a log that is not valid UTF-8
 // came from a tool that wrote the ANSI code page.
 std::wstring DecodeDocument(const std::string& text) {
@@ -77,6 +83,22 @@ bool XmlDomCursor::Load(const std::string& text, std::string* error) {
     LOG(ERROR) << "Cannot set up the XML document object";
     return false;
   }
+  // A document type declaration could define entities that expand without
+  // bound. The reader refuses such documents before they get here; this is
+  // the parser's own guard where it has one.
+  ComPtr<IXMLDOMDocument2> document2;
+  base::win::ScopedBstr prohibit_dtd;
+  prohibit_dtd.Reset(::SysAllocString(L"ProhibitDTD"));
+  VARIANT prohibit;
+  ::VariantInit(&prohibit);
+  V_VT(&prohibit) = VT_BOOL;
+  V_BOOL(&prohibit) = VARIANT_TRUE;
+  hr = document->QueryInterface(kDomDocument2Iid, &document2);
+  if (SUCCEEDED(hr))
+    hr = document2->setProperty(prohibit_dtd.Get(), prohibit);
+  if (FAILED(hr))
+    VLOG(1) << "The XML parser cannot prohibit DTDs, error 0x" << std::hex
+            << hr;
   const std::wstring wide = DecodeDocument(text);
   base::win::ScopedBstr source;
   source.Reset(::SysAllocStringLen(wide.data(), wide.size()));
@@ -192,6 +214,18 @@ void XmlInstallationStatusReader::Read(std::unique_ptr<InstallationStatus>* out,
   out->reset();
   // A text left from an earlier document would describe the wrong file.
   error_.clear();
+  if (contents.size() > kMaxInstallLogSize) {
+    Fail("The file is larger than " + base::Uint64ToString(kMaxInstallLogSize) +
+         " bytes");
+    return;
+  }
+  // The logs have no document type; one declared could make the parser
+  // expand entities without bound. The search covers the declaration in
+  // any case and whichever way the text is decoded.
+  if (base::ToUpperASCII(contents).find("<!DOCTYPE") != std::string::npos) {
+    Fail("The document declares a DTD, which a status file never has");
+    return;
+  }
   cursor_ = std::make_unique<XmlDomCursor>();
   std::string load_error;
   if (!cursor_->Load(contents, &load_error)) {

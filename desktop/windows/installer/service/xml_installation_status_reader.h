@@ -50,6 +50,10 @@ class XmlDomCursor {
   DISALLOW_COPY_AND_ASSIGN(XmlDomCursor);
 };
 
+// The install log lists files and keys of one installation: a larger file
+// is not one, and is not handed to the parser.
+constexpr size_t kMaxInstallLogSize = 16 * 1024 * 1024;
+
 // Reads the install log "installation_status.xml" of older installers into
 // a status record.
 class XmlInstallationStatusReader : public InstallationStatusReader {

@@ -176,6 +176,29 @@ TEST_F(XmlInstallationStatusReaderTest, RefusedLogsSayWhy) {
                     "</components><components/>"),
        "Components are not the last element in status"},
   };
+  const std::string kDtd =
+      "<!DOCTYPE install_log [<!ENTITY a \"aaaaaaaaaa\">"
+      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>";
+  const std::string kRefusedDtd =
+      "The document declares a DTD, which a status file never has";
+  std::string oversized =
+      Log(kValid + "<root_files><file>r</file></root_files>");
+  oversized.resize(kMaxInstallLogSize + 1, ' ');
+  const struct {
+    std::string text;
+    std::string error;
+  } kRefusedBeforeParsing[] = {
+      {kDtd + Log(kValid + "<root_files><file>&b;</file></root_files>"),
+       kRefusedDtd},
+      {"\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!doctype install_log>" +
+           Log(kValid + "<root_files><file>r</file></root_files>"),
+       kRefusedDtd},
+      {oversized, "The file is larger than 16777216 bytes"},
+  };
+  for (const auto& test : kRefusedBeforeParsing) {
+    EXPECT_FALSE(Read(test.text)) << test.text.substr(0, 80);
+    EXPECT_EQ(test.error, error_) << test.text.substr(0, 80);
+  }
   for (const auto& test : kCases) {
     EXPECT_FALSE(Read(test.text)) << test.text;
     EXPECT_EQ(test.error, error_) << test.text;

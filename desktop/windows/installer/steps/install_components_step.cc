@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/steps/install_components_step.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "base/process/process.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
@@ -46,10 +49,6 @@ void Record(const InstallationComponent& component,
     *same_name = component;
   else
     components->push_back(component);
-}
-
-const char* SigningState(bool known, bool is_signed) {
-  return !known ? "unknown" : is_signed ? "1" : "0";
 }
 
 }  // namespace
@@ -128,7 +127,18 @@ void InstallComponentsStep::InstallComponent(const base::string16& entry) {
     LOG(ERROR) << "Component installer does not exist " << program.value();
     return;
   }
-  if (!IsSignatureAccepted(program))
+  // The download folder may be writable by the user while this step runs
+  // elevated: the file checked is the file started only while nobody can
+  // write, rename or delete it in between.
+  base::win::ScopedHandle held(
+      ::CreateFileW(program.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held.IsValid()) {
+    LOG(ERROR) << "Cannot hold component installer " << program.value()
+               << " against changes: " << FormatWin32Error(::GetLastError());
+    return;
+  }
+  if (!IsProgramSignatureAccepted(program, "component installer"))
     return;
 
   base::CommandLine command_line(program);
@@ -142,6 +152,7 @@ void InstallComponentsStep::InstallComponent(const base::string16& entry) {
   VLOG(1) << command_line.GetCommandLineString();
   base::Process process =
       base::LaunchProcess(command_line, base::LaunchOptions());
+  held.Close();
   if (!process.IsValid()) {
     LOG(ERROR) << "Cannot start component installer " << program.value() << ": "
                << FormatWin32Error(::GetLastError());
@@ -157,31 +168,6 @@ void InstallComponentsStep::InstallComponent(const base::string16& entry) {
   if (exit_code == 0)
     Record({name, installation_path},
            &GetStatusUnderConstruction()->components);
-}
-
-bool InstallComponentsStep::IsSignatureAccepted(const base::FilePath& path) {
-  SignatureChecker* checker = GetSignatureChecker();
-  base::FilePath own;
-  bool own_signed = false;
-  const bool own_known = base::PathService::Get(base::FILE_EXE, &own) &&
-                         checker->HasSecurityDirectory(own, &own_signed);
-  if (own_known && !own_signed)
-    return true;
-  std::string log;
-  if (checker->VerifyFileSignature(path, &log)) {
-    VLOG(1) << log;
-    return true;
-  }
-  bool component_signed = false;
-  const bool component_known =
-      checker->HasSecurityDirectory(path, &component_signed);
-  LOG(ERROR) << "Signature error for component installer ";
-  LOG(ERROR) << own.value()
-             << " signed = " << SigningState(own_known, own_signed);
-  LOG(ERROR) << path.value()
-             << " signed = " << SigningState(component_known, component_signed);
-  LOG(ERROR) << log;
-  return false;
 }
 
 }  // namespace installer

@@ -27,10 +27,6 @@ class InstallComponentsStep : public InstallerStep {
 
  private:
   void InstallComponent(const base::string16& entry);
-  // Whether the component installer at |path| may run: a signed installer
-  // (or one whose own signing state is unknown) runs only validly signed
-  // components.
-  bool IsSignatureAccepted(const base::FilePath& path);
 
   const base::CommandLine* const command_line_;
 };

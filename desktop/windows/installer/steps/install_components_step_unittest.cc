@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/steps/install_components_step.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
@@ -226,6 +229,50 @@ TEST_F(InstallComponentsStepTest, SignedInstallerRunsOnlyVerifiedComponents) {
     EXPECT_EQ(c.runs ? Recorded({"assistant"}) : Components(), Run());
     EXPECT_EQ(c.runs, !Calls(0).empty());
   }
+}
+
+// Tries, while the step checks the signature, to change the program the
+// ways a swap would.
+class SwapAttempt : public FakeSignatureChecker {
+ public:
+  bool VerifyFileSignature(const base::FilePath& path,
+                           std::string* log) override {
+    base::win::ScopedHandle writer(
+        ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    written = writer.IsValid();
+    writer.Close();
+    const base::FilePath moved = path.AddExtension(L"moved");
+    renamed = ::MoveFileW(path.value().c_str(), moved.value().c_str()) != 0;
+    if (renamed) {
+      EXPECT_TRUE(::MoveFileW(moved.value().c_str(), path.value().c_str()));
+    }
+    return FakeSignatureChecker::VerifyFileSignature(path, log);
+  }
+  bool written = true, renamed = true;
+};
+
+// The program checked is the program started: nobody can write or rename
+// it in between, and a program that cannot be held so is not started.
+TEST_F(InstallComponentsStepTest, ProgramIsHeldFromCheckToStart) {
+  SwapAttempt checker;
+  checker.own_signed = checker.verifies = true;
+  SetSignatureCheckerForTesting(&checker);
+  Prepare(OPERATION_INSTALL, "assistant:comp", 0);
+  EXPECT_EQ(Recorded({"assistant"}), Run());
+  EXPECT_FALSE(checker.written);
+  EXPECT_FALSE(checker.renamed);
+
+  Prepare(OPERATION_INSTALL, "assistant:comp", 0);
+  base::win::ScopedHandle writer(
+      ::CreateFileW(Program(0).value().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writer.IsValid());
+  EXPECT_EQ(Components(), Run());
+  writer.Close();
+  EXPECT_EQ("", Calls(0));
 }
 
 }  // namespace
