@@ -17,6 +17,10 @@
 namespace installer {
 namespace {
 
+using test::KeyExists;
+using test::ReadText;
+using test::WriteText;
+
 const wchar_t kFolder[] = L"C:\\Program Files\\Kavor developer";
 const wchar_t kClassKey[] = L"Software\\Classes\\Kavordeveloper";
 const wchar_t kHttpKey[] = L"Software\\Classes\\http";
@@ -27,32 +31,6 @@ const wchar_t kHttpChoiceKey[] =
     L"http\\UserChoice";
 
 // "missing" when the value or its key is not there.
-std::wstring ReadText(HKEY root,
-                      const std::wstring& path,
-                      const wchar_t* name) {
-  base::win::RegKey key;
-  std::wstring value;
-  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
-      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
-    return L"missing";
-  }
-  return value;
-}
-
-void WriteText(HKEY root,
-               const std::wstring& path,
-               const wchar_t* name,
-               const std::wstring& value) {
-  base::win::RegKey key(root, path.c_str(), KEY_ALL_ACCESS);
-  ASSERT_TRUE(key.Valid());
-  ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(name, value.c_str()));
-}
-
-bool KeyExists(HKEY root, const std::wstring& path) {
-  base::win::RegKey key;
-  return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
-}
-
 base::win::OSInfo::Record RecordOf(base::win::Version version) {
   base::win::OSInfo::Record record = base::win::OSInfo::GetInstance()->record();
   record.version = version;

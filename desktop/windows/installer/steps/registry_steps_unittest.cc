@@ -22,6 +22,10 @@
 namespace installer {
 namespace {
 
+using test::KeyExists;
+using test::ReadText;
+using test::WriteText;
+
 const wchar_t kCommandKey[] =
     L"Software\\Classes\\Kavordeveloper\\shell\\open\\command";
 const wchar_t kDdeExecKey[] =
@@ -37,33 +41,6 @@ bool HasSubkeys(HKEY root, const std::wstring& path) {
                             nullptr, nullptr, nullptr, nullptr, nullptr,
                             nullptr, nullptr) == ERROR_SUCCESS &&
          count != 0;
-}
-
-bool KeyExists(HKEY root, const std::wstring& path) {
-  base::win::RegKey key;
-  return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
-}
-
-// "missing" when the value or its key is not there.
-std::wstring ReadText(HKEY root,
-                      const std::wstring& path,
-                      const wchar_t* name) {
-  base::win::RegKey key;
-  std::wstring value;
-  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
-      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
-    return L"missing";
-  }
-  return value;
-}
-
-void SetText(HKEY root,
-             const std::wstring& path,
-             const wchar_t* name,
-             const std::wstring& value) {
-  base::win::RegKey key(root, path.c_str(), KEY_ALL_ACCESS);
-  ASSERT_TRUE(key.Valid()) << path;
-  ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(name, value.c_str()));
 }
 
 const RegistryKeyRecord* FindRecord(const std::vector<RegistryKeyRecord>& keys,
@@ -189,7 +166,7 @@ TEST_F(RegistryStepsTest, SetupForAllUsersUsesTheMachineRoot) {
   settings_.all_users = true;
   const HKEY root = HKEY_LOCAL_MACHINE;
   // An earlier registration's ddeexec key goes, and comes back on rollback.
-  SetText(root, std::wstring(kDdeExecKey) + L"\\Topic", nullptr, L"old");
+  WriteText(root, std::wstring(kDdeExecKey) + L"\\Topic", nullptr, L"old");
   EXPECT_EQ(STEP_DONE, SetupRegistry());
   EXPECT_FALSE(KeyExists(root, kDdeExecKey));
   EXPECT_EQ(L"Kavor developer 47.0.4127.0",
@@ -215,7 +192,7 @@ TEST_F(RegistryStepsTest, UninstallKeyTakesTheFirstFreeSuffix) {
   for (const auto& test : kCases) {
     FreshRoots();
     for (const wchar_t* suffix : test.existing)
-      SetText(HKEY_CURRENT_USER, UninstallKey(suffix), L"DisplayName", L"x");
+      WriteText(HKEY_CURRENT_USER, UninstallKey(suffix), L"DisplayName", L"x");
     base::string16 name;
     EXPECT_TRUE(
         SetupRegistryStep::BuildUninstallKeyName(HKEY_CURRENT_USER, &name));
@@ -277,13 +254,13 @@ TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
   const std::wstring base = L"Software\\Kavor Test";
   for (const wchar_t* key :
        {L"\\Values", L"\\One\\Key", L"\\Three\\A\\B\\C", L"\\Hostile\\A\\B"}) {
-    SetText(user, base + key, L"a", L"1");
-    SetText(user, base + key, L"b", L"2");
+    WriteText(user, base + key, L"a", L"1");
+    WriteText(user, base + key, L"b", L"2");
   }
-  SetText(machine, base + L"\\Machine\\Key", L"a", L"1");
-  SetText(user, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
+  WriteText(machine, base + L"\\Machine\\Key", L"a", L"1");
+  WriteText(user, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
           L"Kavor Web Document");
-  SetText(machine, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
+  WriteText(machine, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
           L"Another Web Document");
   context_->existing.hkcu_keys = {
       Record(base + L"\\Values", 0, {"a"}),
@@ -330,9 +307,9 @@ TEST_F(RegistryStepsTest, CleanRemovesTheNativeUninstallEntryOfThisFolder) {
   for (const auto& test : kCases) {
     FreshRoots();
     const std::wstring key = UninstallKey(L"");
-    SetText(HKEY_CURRENT_USER, key, L"InstallLocation",
+    WriteText(HKEY_CURRENT_USER, key, L"InstallLocation",
             test.location ? test.location : install());
-    SetText(HKEY_CURRENT_USER, key, L"DisplayName", L"Kavor");
+    WriteText(HKEY_CURRENT_USER, key, L"DisplayName", L"Kavor");
     context_->existing.hkcu_keys = {Record(key, 0, {"DisplayName"})};
     EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(context_.get(), test.bitness)));
     EXPECT_EQ(test.key_removed, !KeyExists(HKEY_CURRENT_USER, key))

@@ -68,6 +68,34 @@ class ScopedRegistryRoots {
   base::win::RegKey machine_software_;
 };
 
+// "missing" when the value or its key is not there.
+inline std::wstring ReadText(HKEY root,
+                             const std::wstring& path,
+                             const wchar_t* name) {
+  base::win::RegKey key;
+  std::wstring value;
+  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
+      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
+    return L"missing";
+  }
+  return value;
+}
+
+// Creates the key when missing.
+inline void WriteText(HKEY root,
+                      const std::wstring& path,
+                      const wchar_t* name,
+                      const std::wstring& value) {
+  base::win::RegKey key(root, path.c_str(), KEY_ALL_ACCESS);
+  ASSERT_TRUE(key.Valid()) << path;
+  ASSERT_EQ(ERROR_SUCCESS, key.WriteStringValue(name, value.c_str()));
+}
+
+inline bool KeyExists(HKEY root, const std::wstring& path) {
+  base::win::RegKey key;
+  return key.Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
 }  // namespace test
 }  // namespace installer
 
