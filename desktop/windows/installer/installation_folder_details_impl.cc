@@ -134,8 +134,7 @@ InstallationFolderDetailsImpl::InstallationFolderDetailsImpl(
                                     std::make_unique<TaskbandUtilsImpl>()) {}
 
 InstallationFolderDetailsImpl::InstallationFolderDetailsImpl(
-    FreeDiskSpaceQuery free_space,
-    std::unique_ptr<TaskbandUtils> taskband)
+    FreeDiskSpaceQuery free_space, std::unique_ptr<TaskbandUtils> taskband)
     : free_space_(std::move(free_space)), taskband_(std::move(taskband)) {
   // The installer's own experiments, so that the folder's recorded states
   // have something to override.

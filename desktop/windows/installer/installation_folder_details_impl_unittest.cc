@@ -456,14 +456,13 @@ TEST_F(InstallationFolderDetailsImplTest, ProfileAndItsLanguage) {
   } const cases[] = {
       {"{\"single_profile\":true,\"language\":\"nb\"}", single,
        "{\"intl\":{\"app_locale\":\"fi\"}}", L"fi"},
-      {"{\"profile_path\":" + quoted_custom + ",\"language\":\"nb\"}",
-       custom, "{\"intl\":{\"app_locale\":\"de\"}}", L"de"},
+      {"{\"profile_path\":" + quoted_custom + ",\"language\":\"nb\"}", custom,
+       "{\"intl\":{\"app_locale\":\"de\"}}", L"de"},
       {"{\"single_profile\":true,\"language\":\"nb\"}", single,
        "{\"intl\":{\"app_locale\":7}}", L"nb"},
       {"{\"single_profile\":true,\"language\":\"nb\"}", single,
        "{\"intl\":{\"app_locale\":\"fi\"", L"nb"},
-      {"{\"single_profile\":true,\"language\":\"nb\"}", single, nullptr,
-       L"nb"},
+      {"{\"single_profile\":true,\"language\":\"nb\"}", single, nullptr, L"nb"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.prefs + " " + (c.local_state ? c.local_state : "none"));
@@ -481,9 +480,9 @@ TEST_F(InstallationFolderDetailsImplTest, ProfileAndItsLanguage) {
     EXPECT_EQ(c.language, details->GetLanguage());
     // Nothing was moved aside, replaced or added.
     std::vector<base::string16> left;
-    base::FileEnumerator files(c.profile, false,
-                               base::FileEnumerator::FILES |
-                                   base::FileEnumerator::DIRECTORIES);
+    base::FileEnumerator files(
+        c.profile, false,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath f = files.Next(); !f.empty(); f = files.Next())
       left.push_back(f.BaseName().value());
     EXPECT_EQ(c.local_state ? std::vector<base::string16>{L"Local State"}

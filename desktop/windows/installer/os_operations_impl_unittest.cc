@@ -223,8 +223,7 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
   const std::wstring other = L"other.exe \"%1\"";
   struct Case {
     base::win::Version version;
-    bool copy_only, default_browser, all_users, can_set_directly,
-        http_handler;
+    bool copy_only, default_browser, all_users, can_set_directly, http_handler;
     // The class in HKCU and HKLM, http's command in HKCU, and the previous
     // browser remembered in HKCU and HKLM, "-" where missing.
     std::vector<std::wstring> expected;
@@ -266,16 +265,15 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
     InstallationStatus status(INSTALLATION_STATUS_GENERATED);
 
     OsOperationsImpl().StoreDefaultBrowserSettings(settings, &status);
-    EXPECT_EQ(c.expected,
-              (std::vector<std::wstring>{
-                  ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
-                  ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
-                  ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
-                  ReadText(HKEY_CURRENT_USER, kCompany,
-                           L"Previous Default Browser"),
-                  ReadText(HKEY_LOCAL_MACHINE, kCompany,
-                           L"Previous Default Browser"),
-              }))
+    EXPECT_EQ(
+        c.expected,
+        (std::vector<std::wstring>{
+            ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
+            ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
+            ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
+            ReadText(HKEY_CURRENT_USER, kCompany, L"Previous Default Browser"),
+            ReadText(HKEY_LOCAL_MACHINE, kCompany, L"Previous Default Browser"),
+        }))
         << c.version << c.copy_only << c.default_browser << c.all_users;
   }
 }

@@ -259,9 +259,9 @@ TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
   }
   WriteText(machine, base + L"\\Machine\\Key", L"a", L"1");
   WriteText(user, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
-          L"Kavor Web Document");
+            L"Kavor Web Document");
   WriteText(machine, L"Software\\Classes\\ProgID", L"FriendlyTypeName",
-          L"Another Web Document");
+            L"Another Web Document");
   context_->existing.hkcu_keys = {
       Record(base + L"\\Values", 0, {"a"}),
       Record(base + L"\\One\\Key", 1),
@@ -308,7 +308,7 @@ TEST_F(RegistryStepsTest, CleanRemovesTheNativeUninstallEntryOfThisFolder) {
     FreshRoots();
     const std::wstring key = UninstallKey(L"");
     WriteText(HKEY_CURRENT_USER, key, L"InstallLocation",
-            test.location ? test.location : install());
+              test.location ? test.location : install());
     WriteText(HKEY_CURRENT_USER, key, L"DisplayName", L"Kavor");
     context_->existing.hkcu_keys = {Record(key, 0, {"DisplayName"})};
     EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(context_.get(), test.bitness)));

@@ -74,7 +74,8 @@ void ShortcutsStep::CreateShortcuts(ShortcutDestinations& destinations,
   const base::FilePath package = GetPackageDir();
   if (package.empty() || !package.IsAbsolute()) {
     LOG(ERROR) << "No shortcuts: the package folder is not known as a full "
-                  "path (\"" << package.value() << "\")";
+                  "path (\""
+               << package.value() << "\")";
     return;
   }
   const base::FilePath master = package.Append(name);

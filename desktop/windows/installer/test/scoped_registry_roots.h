@@ -34,14 +34,15 @@ class ScopedRegistryRoots {
         machine_software_(HKEY_CURRENT_USER,
                           (tree_ + L"\\machine\\Software").c_str(),
                           KEY_ALL_ACCESS) {
-    const bool ok = user_.Valid() && machine_.Valid() && classes_.Valid() &&
-          machine_software_.Valid() &&
-          ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()) ==
-              ERROR_SUCCESS &&
-          ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()) ==
-              ERROR_SUCCESS &&
-          ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()) ==
-              ERROR_SUCCESS;
+    const bool ok =
+        user_.Valid() && machine_.Valid() && classes_.Valid() &&
+        machine_software_.Valid() &&
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, user_.Handle()) ==
+            ERROR_SUCCESS &&
+        ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_.Handle()) ==
+            ERROR_SUCCESS &&
+        ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.Handle()) ==
+            ERROR_SUCCESS;
     // A test that goes on would write into the real hives of the prefix.
     if (!ok) {
       fprintf(stderr, "Cannot redirect the registry roots; stopping.\n");
