@@ -141,6 +141,10 @@ class FakeOs : public OsOperationsImpl {
   // The permission process's end of the undo event, once it gave the grant.
   base::win::ScopedHandle undo;
 
+  // The user's own registration would outlive the test.
+  void StoreDefaultBrowserSettings(const installer::Settings&,
+                                   const InstallationStatus*) override {}
+
   base::win::ScopedHandle RunElevated(const base::CommandLine& cl) override {
     launches.push_back(cl);
     const base::FilePath folder = cl.GetSwitchValuePath("installfolder");
