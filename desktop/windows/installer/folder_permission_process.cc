@@ -13,8 +13,10 @@
 #include "base/process/process.h"
 #include "base/strings/string16.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
 
@@ -39,18 +41,67 @@ base::win::ScopedHandle OpenFolderEvent(const wchar_t* name,
 
 // The process whose decimal id |switch_name| holds, opened for waiting;
 // false when the value is no process id. The handle is invalid when the
-// process can't be opened.
+// process can't be opened; |open_error|, when given, then gets the reason.
 bool OpenProcessOfSwitch(const base::CommandLine& command_line,
                          const char* switch_name,
-                         base::win::ScopedHandle* process) {
+                         base::win::ScopedHandle* process,
+                         DWORD* open_error = nullptr) {
   unsigned int pid = 0;
   if (!base::StringToUint(command_line.GetSwitchValueASCII(switch_name),
                           &pid)) {
     return false;
   }
   process->Set(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (open_error)
+    *open_error = process->IsValid() ? ERROR_SUCCESS : ::GetLastError();
   return true;
 }
+
+// Whether |folder| is a plain folder of a local drive: a drive letter, then
+// names only. This role runs elevated on a path a standard user chose, so
+// a drive root, a parent or "." reference, a device, long-path or UNC form
+// and device names are all refused.
+bool IsPlainLocalFolder(const base::FilePath& folder) {
+  const base::string16 path = folder.StripTrailingSeparators().value();
+  if (path.size() < 4 || !base::IsAsciiAlpha(path[0]) || path[1] != L':' ||
+      !base::FilePath::IsSeparator(path[2])) {
+    return false;
+  }
+  base::FilePath unused;
+  return MakeSafeRelativePath(path.substr(3), &unused);
+}
+
+// The folder, opened without following a junction or link and kept from
+// being renamed or deleted while the handle lives; invalid when it is a
+// reparse point. A missing folder is created first.
+base::win::ScopedHandle OpenGrantFolder(const base::FilePath& folder) {
+  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
+    return base::win::ScopedHandle();
+  base::win::ScopedHandle handle(::CreateFileW(
+      folder.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!handle.IsValid() ||
+      !::GetFileInformationByHandle(handle.Get(), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return base::win::ScopedHandle();
+  }
+  return handle;
+}
+
+}  // namespace
+
+bool IsBackendAlive(bool opened, DWORD open_error, bool ended) {
+  if (opened)
+    return !ended;
+  // Another account's process often can't be opened at all; only a missing
+  // process id says the backend is gone.
+  return open_error != ERROR_INVALID_PARAMETER;
+}
+
+namespace {
 
 void HandOverToPackage(const base::CommandLine& command_line,
                        const base::FilePath& folder) {
@@ -63,6 +114,11 @@ void HandOverToPackage(const base::CommandLine& command_line,
   base::win::ScopedHandle interrupted =
       OpenFolderEvent(kInterruptedEventName, folder, true, SYNCHRONIZE);
   if (!interrupted.IsValid())
+    return;
+  // The installer found there runs elevated.
+  const base::FilePath package =
+      command_line.GetSwitchValuePath("wait-for-package");
+  if (!package.IsAbsolute() || package.ReferencesParent())
     return;
   base::win::ScopedHandle initial;
   if (!OpenProcessOfSwitch(command_line, "initial-pid", &initial))
@@ -79,9 +135,7 @@ void HandOverToPackage(const base::CommandLine& command_line,
     if (::WaitForSingleObject(stop, 0) != WAIT_TIMEOUT)
       return;
   }
-  base::CommandLine installer(
-      command_line.GetSwitchValuePath("wait-for-package")
-          .Append(L"installer.exe"));
+  base::CommandLine installer(package.Append(L"installer.exe"));
   installer.CopySwitchesFrom(command_line, kHandOverSwitches,
                              arraysize(kHandOverSwitches));
   base::Process process = base::LaunchProcess(installer, base::LaunchOptions());
@@ -103,16 +157,26 @@ void GrantFolderPermission(const base::CommandLine& command_line,
   if (!undo.IsValid())
     return;
   // A backend that is already gone needs no grant. (A process that ended
-  // can still be opened while someone holds a handle to it.)
+  // can still be opened while someone holds a handle to it.) One that
+  // exists but can't be opened is not watched: the undo alone ends the
+  // grant then.
   base::win::ScopedHandle backend;
-  if (command_line.HasSwitch("parent-pid") &&
-      (!OpenProcessOfSwitch(command_line, "parent-pid", &backend) ||
-       !backend.IsValid() ||
-       ::WaitForSingleObject(backend.Get(), 0) != WAIT_TIMEOUT)) {
-    return;
+  if (command_line.HasSwitch("parent-pid")) {
+    DWORD open_error = ERROR_SUCCESS;
+    if (!OpenProcessOfSwitch(command_line, "parent-pid", &backend,
+                             &open_error) ||
+        !IsBackendAlive(
+            backend.IsValid(), open_error,
+            backend.IsValid() &&
+                ::WaitForSingleObject(backend.Get(), 0) != WAIT_TIMEOUT)) {
+      return;
+    }
   }
 
-  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
+  // Held until the grant is taken back, so that the folder can't be swapped
+  // for a junction to somewhere else in between.
+  base::win::ScopedHandle held = OpenGrantFolder(folder);
+  if (!held.IsValid())
     return;
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -162,8 +226,8 @@ void RunFolderPermissionProcess(const base::CommandLine& command_line,
   const base::FilePath folder =
       command_line.GetSwitchValuePath("set-folder-permission");
   // A relative path would name a folder below wherever this process was
-  // started.
-  if (!folder.IsAbsolute())
+  // started; other forms could reach a system folder.
+  if (!folder.IsAbsolute() || !IsPlainLocalFolder(folder))
     return;
   if (command_line.HasSwitch("wait-for-package")) {
     HandOverToPackage(command_line, folder);

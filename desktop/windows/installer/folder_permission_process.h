@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_FOLDER_PERMISSION_PROCESS_H_
 #define DESKTOP_WINDOWS_INSTALLER_FOLDER_PERMISSION_PROCESS_H_
 
+#include <windows.h>
+
 #include "base/files/file_path.h"
 #include "base/time/time.h"
 
@@ -25,7 +27,9 @@ constexpr base::TimeDelta kFolderPermissionUndoGrace =
 // `permanent-permissions`, puts the folder's DACL back once the undo event
 // is set, |undo_grace| later. The backend that asked passes its process id
 // as `parent-pid`: its end (a crash, a kill) counts as the undo, so that a
-// temporary grant never outlives it.
+// temporary grant never outlives it. Only a plain folder of a local drive
+// is granted: no drive root, "..", device, long-path or UNC form, and no
+// junction or link, which the grant would follow.
 //
 // Hand-over mode (`wait-for-package` with the package folder, `initial-pid`
 // with the front end's process): waits for the package, then runs the
@@ -35,6 +39,13 @@ constexpr base::TimeDelta kFolderPermissionUndoGrace =
 // launch.
 void RunFolderPermissionProcess(const base::CommandLine& command_line,
                                 base::TimeDelta undo_grace);
+
+// Whether a grant may go ahead for the backend that asked for it: one that
+// could be |opened| counts unless it already |ended|; one that could not
+// counts unless |open_error| says no such process exists. (The role runs
+// under an administrator's account and may be refused a standard user's
+// process.)
+bool IsBackendAlive(bool opened, DWORD open_error, bool ended);
 
 // Starts "k.bat" of |installation_folder| hidden, without waiting for it;
 // nothing when it is not there.

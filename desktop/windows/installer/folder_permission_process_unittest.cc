@@ -180,37 +180,99 @@ TEST_F(FolderPermissionProcessTest, GrantsAndTakesBack) {
   }
 }
 
+// Makes |folder| the current folder while it lives.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const base::FilePath& folder) {
+    EXPECT_TRUE(base::GetCurrentDirectory(&saved_));
+    EXPECT_TRUE(base::SetCurrentDirectory(folder));
+  }
+  ~ScopedCurrentFolder() { EXPECT_TRUE(base::SetCurrentDirectory(saved_)); }
+
+ private:
+  base::FilePath saved_;
+};
+
 // Nothing is granted or created where the role has nothing to do or was
-// given something it can't use.
+// given something it can't use. Each case has the events of the folder it
+// names, and the undo is already set, so a role that wrongly grants comes
+// back at once, with the folder created or "given" set.
 TEST_F(FolderPermissionProcessTest, RefusesWithoutChange) {
   base::Process gone = StartChild(L"silent");
   int exit_code = -1;
   ASSERT_TRUE(gone.WaitForExit(&exit_code));
   const base::string16 gone_pid = base::UintToString16(gone.Pid());
   gone.Close();
-  base::CommandLine no_user(base::CommandLine::NO_PROGRAM);
-  no_user.AppendSwitchPath("set-folder-permission", folder_);
-  base::CommandLine relative = MakeCommandLine({});
-  relative.AppendSwitchNative("set-folder-permission", L"Missing\\P");
+  // "Missing\P" names the folder below the current one.
+  ScopedCurrentFolder current(temp_.GetPath());
+  const base::string16 missing = temp_.GetPath().Append(L"Missing").value();
   const struct {
     const char* label;
-    base::CommandLine command_line;
+    base::string16 folder;
+    std::wstring more;
+    bool with_user;
   } kCases[] = {
-      {"no user", no_user},
-      {"relative folder", relative},
-      {"backend pid not a number", MakeCommandLine({L"parent-pid=12x"})},
-      {"backend already gone", MakeCommandLine({L"parent-pid=" + gone_pid})},
+      {"no user", folder_.value(), L"v=0", false},
+      {"relative folder", L"Missing\\P", L"v=0", true},
+      {"parent reference", missing + L"\\X\\..\\P", L"v=0", true},
+      {"current folder reference", missing + L"\\.\\P", L"v=0", true},
+      {"long-path prefix", L"\\\\?\\" + folder_.value(), L"v=0", true},
+      {"device prefix", L"\\\\.\\" + folder_.value(), L"v=0", true},
+      {"drive root", folder_.value().substr(0, 3), L"v=0", true},
+      {"backend pid not a number", folder_.value(), L"parent-pid=12x", true},
+      {"backend already gone", folder_.value(), L"parent-pid=" + gone_pid,
+       true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
-    RunFolderPermissionProcess(c.command_line, base::TimeDelta());
+    const base::FilePath folder(c.folder);
+    base::win::ScopedHandle given(::CreateEventW(
+        nullptr, FALSE, FALSE,
+        MakeKernelObjectName(kGivePermissionEventName, folder, false).c_str()));
+    base::win::ScopedHandle undo(::CreateEventW(
+        nullptr, FALSE, TRUE,
+        MakeKernelObjectName(kGivePermissionUndoEventName, folder, false)
+            .c_str()));
+    ASSERT_TRUE(given.IsValid() && undo.IsValid());
+    ASSERT_TRUE(::SetEvent(undo.Get()));
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    command_line.AppendSwitchPath("set-folder-permission", folder);
+    if (c.with_user)
+      command_line.AppendSwitchNative("permissions-for-user", user_);
+    const size_t equals = c.more.find(L'=');
+    command_line.AppendSwitchNative(base::WideToUTF8(c.more.substr(0, equals)),
+                                    c.more.substr(equals + 1));
+    RunFolderPermissionProcess(command_line, base::TimeDelta());
     EXPECT_FALSE(base::PathExists(folder_.DirName()));
-    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(given_.Get(), 0));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(given.Get(), 0));
+    ASSERT_TRUE(::ResetEvent(undo.Get()));
+    base::DeleteFile(folder_.DirName(), true);
   }
   // Without the events of its folder the role doesn't start either.
   undo_.Close();
   RunFolderPermissionProcess(MakeCommandLine({}), base::TimeDelta());
   EXPECT_FALSE(base::PathExists(folder_.DirName()));
+}
+
+// The backend that asked counts as gone only when it is known to be: an
+// administrator's process may be refused the handle of a user's process
+// that is very much alive.
+TEST(FolderPermissionBackendTest, IsBackendAlive) {
+  const struct {
+    bool opened;
+    DWORD open_error;
+    bool ended;
+    bool alive;
+  } kCases[] = {
+      {true, ERROR_SUCCESS, false, true},
+      {true, ERROR_SUCCESS, true, false},
+      {false, ERROR_ACCESS_DENIED, false, true},
+      {false, ERROR_INVALID_PARAMETER, false, false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.alive, IsBackendAlive(c.opened, c.open_error, c.ended))
+        << c.opened << " " << c.open_error << " " << c.ended;
+  }
 }
 
 // Started before the package was there, the role hands the grant to the
@@ -225,18 +287,25 @@ TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
   int exit_code = -1;
   ASSERT_TRUE(ended.WaitForExit(&exit_code));
   const base::string16 own_pid = base::UintToString16(::GetCurrentProcessId());
+  // The installer found there runs elevated: a package folder given
+  // relative to the current one, or through "..", is refused.
+  ScopedCurrentFolder current(temp_.GetPath());
   const struct {
     const char* label;
     bool ready, interrupted;
     base::string16 initial_pid;
     bool launch;
+    base::string16 package;
   } kCases[] = {
-      {"package ready", true, false, own_pid, true},
-      {"interrupted", false, true, own_pid, false},
-      {"ready but interrupted", true, true, own_pid, false},
+      {"package ready", true, false, own_pid, true, package.value()},
+      {"interrupted", false, true, own_pid, false, package.value()},
+      {"ready but interrupted", true, true, own_pid, false, package.value()},
       {"front end ended", false, false, base::UintToString16(ended.Pid()),
-       false},
-      {"no initial process", true, false, L"", false},
+       false, package.value()},
+      {"no initial process", true, false, L"", false, package.value()},
+      {"relative package", true, false, own_pid, false, L"package"},
+      {"package through a parent", true, false, own_pid, false,
+       package.value() + L"\\..\\package"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -244,7 +313,7 @@ TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
     (c.ready ? ::SetEvent : ::ResetEvent)(ready_.Get());
     (c.interrupted ? ::SetEvent : ::ResetEvent)(interrupted_.Get());
     base::CommandLine command_line = MakeCommandLine(
-        {L"wait-for-package=" + package.value(), L"crash-reporter-pid=77",
+        {L"wait-for-package=" + c.package, L"crash-reporter-pid=77",
          L"permanent-permissions", L"parent-pid=55", L"v=1"});
     if (!c.initial_pid.empty())
       command_line.AppendSwitchNative("initial-pid", c.initial_pid);

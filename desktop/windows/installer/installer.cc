@@ -733,8 +733,10 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
     return SetLastInstallerError(RESULT_ELEVATION_FAILED,
                                  "Cannot elevate with UAC disabled");
   }
+  // The permission process resolves the name under an administrator's
+  // account, where a bare domain user's name could match a local account.
   base::string16 user;
-  if (!GetCurrentUserName(&user))
+  if (!GetSamCompatibleUserName(&user) && !GetCurrentUserName(&user))
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Failed to obtain user name");
   VLOG(1) << "User name is " << user;
@@ -800,7 +802,11 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
   const HANDLE handles[] = {process.Get(), given.Get()};
   const DWORD wait =
       ::WaitForMultipleObjects(arraysize(handles), handles, FALSE, INFINITE);
-  if (wait == WAIT_OBJECT_0 + 1) {
+  // A permanent grant's process signals and ends at once; the wait then
+  // names the process, though "given" is signalled too.
+  if (wait == WAIT_OBJECT_0 + 1 ||
+      (wait == WAIT_OBJECT_0 &&
+       ::WaitForSingleObject(given.Get(), 0) == WAIT_OBJECT_0)) {
     set_permission_undo_event(std::move(undo));
     set_second_installer_pid(::GetProcessId(process.Get()));
     return true;

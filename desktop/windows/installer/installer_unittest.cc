@@ -15,6 +15,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/location.h"
+#include "base/macros.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
@@ -130,7 +131,9 @@ class FakeSecurity : public SecurityUtils {
 // stays. Every launch's command line is kept.
 class FakeOs : public OsOperationsImpl {
  public:
-  enum Action { REFUSE, EXIT, GIVE } action = REFUSE;
+  // GIVE_AND_END: a permanent grant's process, which signals and ends
+  // before the backend's wait starts.
+  enum Action { REFUSE, EXIT, GIVE, GIVE_AND_END } action = REFUSE;
   int exit_code = 0;
   base::FilePath subfolder;
   FakeSecurity* security = nullptr;
@@ -150,7 +153,7 @@ class FakeOs : public OsOperationsImpl {
       SetLastInstallerError(RESULT_ELEVATION_FAILED, "refused");
       return base::win::ScopedHandle();
     }
-    if (action == GIVE) {
+    if (action == GIVE || action == GIVE_AND_END) {
       const base::FilePath granted =
           cl.GetSwitchValuePath("set-folder-permission");
       undo.Set(::OpenEventW(
@@ -163,7 +166,8 @@ class FakeOs : public OsOperationsImpl {
               .c_str()));
       EXPECT_TRUE(undo.IsValid() && ::SetEvent(given.Get()));
       security->denied.clear();
-      return Duplicate(::GetCurrentProcess());
+      if (action == GIVE)
+        return Duplicate(::GetCurrentProcess());
     }
     if (!subfolder.empty()) {
       InstallationStatus status;
@@ -178,6 +182,10 @@ class FakeOs : public OsOperationsImpl {
         base::CommandLine({bin.Append(L"kavor_test_child.exe").value(), L"exit",
                            base::IntToString16(exit_code)}),
         base::LaunchOptions());
+    int ended_with = 0;
+    if (action == GIVE_AND_END) {
+      EXPECT_TRUE(child.WaitForExit(&ended_with));
+    }
     return Duplicate(child.Handle());
   }
 
@@ -285,6 +293,17 @@ class InstallerTest : public testing::Test, public InstallerObserver {
                    base::UintToString16(::GetCurrentProcessId());
     machine_ = std::make_unique<base::win::RegKey>(
         HKEY_CURRENT_USER, policy_path_.c_str(), KEY_ALL_ACCESS);
+    // The account's full name takes the computer's name from the machine's
+    // keys too.
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = arraysize(computer);
+    ASSERT_TRUE(::GetComputerNameW(computer, &length));
+    ASSERT_EQ(ERROR_SUCCESS,
+              base::win::RegKey(machine_->Handle(),
+                                L"System\\CurrentControlSet\\Control\\"
+                                L"ComputerName\\ActiveComputerName",
+                                KEY_SET_VALUE)
+                  .WriteStringValue(L"ComputerName", computer));
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_->Handle()));
     SetUacEnabled(true);
@@ -783,8 +802,10 @@ TEST_F(InstallerTest, ElevatedCopyTakesOverTheRun) {
 // the folder, temporarily unless the grant must stay; the run goes on with
 // the grant and, at its end, tells that process to take it back.
 TEST_F(InstallerTest, PermissionProcessGrantsTheFolder) {
+  // The account's full name: the permission process resolves it under an
+  // administrator's account.
   base::string16 user;
-  ASSERT_TRUE(GetCurrentUserName(&user));
+  ASSERT_TRUE(GetSamCompatibleUserName(&user));
   const std::string own_pid = base::UintToString(::GetCurrentProcessId());
   for (bool components : {false, true}) {
     SCOPED_TRACE(components);
@@ -811,6 +832,20 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolder) {
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(os_.undo.Get(), 0));
     scheduler_.schedules = 0;
   }
+}
+
+// A permanent grant's process signals and ends at once, maybe before the
+// run waits for it: the grant counts all the same.
+TEST_F(InstallerTest, PermissionProcessThatEndedAfterGivingCounts) {
+  command_line_.AppendSwitch("components");
+  security_.denied = settings_.folder;
+  os_.action = FakeOs::GIVE_AND_END;
+  RunInstaller();
+  ASSERT_FALSE(events_.empty());
+  EXPECT_EQ("success", events_.back());
+  EXPECT_EQ(1, scheduler_.schedules);
+  ASSERT_EQ(1u, os_.launches.size());
+  EXPECT_TRUE(os_.launches[0].HasSwitch("permanent-permissions"));
 }
 
 }  // namespace
