@@ -37,10 +37,13 @@ silent_install() {
 # Every process of the job ("?" when Wine could not name one) but the job
 # line, the pin helper and the front end's download-folder probe: a bare
 # copy of the host started only to see that something can start there,
-# which ends with 0xC0000135 (its library is not beside it).
+# which ends with 0xC0000135 (its library is not beside it). The helper may
+# end before Wine names it; the installer processes live long enough to be
+# named, so an unnamed process that ended well is the helper.
 installer_processes() {
   tr -d '\r' <"$REPORT" |
-    grep -v -e '^job ' -e ' exit=3221225781 ' -e '^installer_helper_64\.exe '
+    grep -v -e '^job ' -e ' exit=3221225781 ' -e '^installer_helper_64\.exe ' \
+      -e '^? exit=0 '
 }
 stats_has() { grep -F '"event":"'"$1"'"' "$STATS" | grep -qF -- "${2:-}"; }
 # Step events of copy, unpack and move steps are too many to be worth
