@@ -21,6 +21,7 @@
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -72,11 +73,9 @@ class TaskbandUtilsTest : public testing::Test {
                                  helpers_.GetPath().Append(name)));
     }
     shortcut_ = temp_.GetPath().Append(L"Kavor developer.lnk");
-    DeleteChecValueName();
   }
 
   void TearDown() override {
-    DeleteChecValueName();
     ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
         base::DIR_TEMP, saved_temp_, true, false));
   }
@@ -91,11 +90,8 @@ class TaskbandUtilsTest : public testing::Test {
     return base::win::RegKey(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(),
                              KEY_ALL_ACCESS);
   }
-  static void DeleteChecValueName() {
-    (void)CompanyKey().DeleteValue(ValueName().c_str());
-  }
   // The stored check time; "missing" without one.
-  static std::string ChecValueName() {
+  static std::string StoredCheckTime() {
     std::wstring value;
     if (CompanyKey().ReadStringValue(ValueName().c_str(), &value) !=
         ERROR_SUCCESS)
@@ -117,6 +113,8 @@ class TaskbandUtilsTest : public testing::Test {
     return calls;
   }
 
+  // The check time lives in the user's hive.
+  test::ScopedRegistryRoots roots_;
   base::ScopedTempDir temp_;
   base::ScopedTempDir helpers_;
   FilePath saved_temp_;
@@ -155,7 +153,7 @@ TEST_F(TaskbandUtilsTest, PeriodicPinWaitsForTheInterval) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(base::WideToUTF8(c.stored.value_or(L"(none)")) + " mode " +
                  base::UintToString(c.mode));
-    DeleteChecValueName();
+    (void)CompanyKey().DeleteValue(ValueName().c_str());
     if (c.stored) {
       ASSERT_EQ(ERROR_SUCCESS, CompanyKey().WriteStringValue(
                                    ValueName().c_str(), c.stored->c_str()));
@@ -163,7 +161,7 @@ TEST_F(TaskbandUtilsTest, PeriodicPinWaitsForTheInterval) {
     TaskbandUtilsImpl utils(&clock_);
     EXPECT_EQ(c.pinned,
               utils.PinShortcut(helpers_.GetPath(), shortcut_, c.mode));
-    EXPECT_EQ(c.after, ChecValueName());
+    EXPECT_EQ(c.after, StoredCheckTime());
     // The helper ran as "explorer.exe" from the temporary folder, which
     // holds no copy afterwards.
     const std::string calls = TakeHelperCalls(temp_.GetPath());
