@@ -82,8 +82,7 @@ base::win::ScopedHandle OpenGrantFolder(const base::FilePath& folder) {
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!handle.IsValid() ||
-      !::GetFileInformationByHandle(handle.Get(), &info) ||
+  if (!handle.IsValid() || !::GetFileInformationByHandle(handle.Get(), &info) ||
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return base::win::ScopedHandle();
