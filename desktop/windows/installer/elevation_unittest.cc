@@ -2,11 +2,11 @@
 
 #include <windows.h>
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <string>
 
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/access_entries.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -23,19 +23,11 @@ bool AdministratorsMayDoAnything(HANDLE event) {
     return false;
   }
   bool found = false;
-  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    LPWSTR sid = nullptr;
-    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
-        !::ConvertSidToStringSidW(&ace->SidStart, &sid)) {
-      continue;
-    }
-    found |= ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-             ace->Header.AceFlags == 0 &&
-             std::wstring(L"S-1-5-32-544") == sid &&
-             ((ace->Mask & GENERIC_ALL) ||
-              (ace->Mask & EVENT_ALL_ACCESS) == EVENT_ALL_ACCESS);
-    ::LocalFree(sid);
+  for (const test::AccessEntry& entry : test::ReadAccessEntries(dacl)) {
+    found |= entry.type == ACCESS_ALLOWED_ACE_TYPE && entry.flags == 0 &&
+             entry.sid == L"S-1-5-32-544" &&
+             ((entry.mask & GENERIC_ALL) ||
+              (entry.mask & EVENT_ALL_ACCESS) == EVENT_ALL_ACCESS);
   }
   ::LocalFree(descriptor);
   return found;

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/service/service_utils.h"
+#include "desktop/windows/installer/test/access_entries.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -104,23 +104,15 @@ class FolderPermissionProcessTest : public testing::Test {
       ADD_FAILURE() << "no DACL";
       return false;
     }
+    const BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    // Wine reads the world's full access back from the mode bits: all but
+    // changing the security.
+    const ACCESS_MASK kFull = FILE_ALL_ACCESS & ~(WRITE_DAC | WRITE_OWNER);
     bool found = false;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-      ACCESS_ALLOWED_ACE* ace = nullptr;
-      LPWSTR sid = nullptr;
-      if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
-          !::ConvertSidToStringSidW(&ace->SidStart, &sid)) {
-        continue;
-      }
-      const BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-      // Wine reads the world's full access back from the mode bits: all
-      // but changing the security.
-      const ACCESS_MASK kFull = FILE_ALL_ACCESS & ~(WRITE_DAC | WRITE_OWNER);
-      found |= ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-               (ace->Header.AceFlags & kInherit) == kInherit &&
-               base::string16(L"S-1-1-0") == sid &&
-               ((ace->Mask & GENERIC_ALL) || (ace->Mask & kFull) == kFull);
-      ::LocalFree(sid);
+    for (const test::AccessEntry& entry : test::ReadAccessEntries(dacl)) {
+      found |= entry.type == ACCESS_ALLOWED_ACE_TYPE &&
+               (entry.flags & kInherit) == kInherit && entry.sid == L"S-1-1-0" &&
+               ((entry.mask & GENERIC_ALL) || (entry.mask & kFull) == kFull);
     }
     ::LocalFree(descriptor);
     return found;
