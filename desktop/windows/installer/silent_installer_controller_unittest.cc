@@ -26,7 +26,7 @@ namespace {
 struct RecordingStatsSender : AvroStatsSender {
   explicit RecordingStatsSender(std::vector<std::string>* names)
       : names(names) {}
-  void Send(std::unique_ptr<AvroEvent> event) override {
+  void Send(std::unique_ptr<AvroStatsMessage> event) override {
     names->push_back(event->name());
   }
   void SetTrafficAllowed(bool) override {}

@@ -20,51 +20,38 @@ std::unique_ptr<base::DictionaryValue> SettingsRecord(
 
 }  // namespace
 
-AvroEvent::AvroEvent(const std::string& name) : name_(name) {}
-
-AvroEvent::~AvroEvent() = default;
-
-std::string AvroEvent::ToRecordLine() const {
-  std::unique_ptr<base::DictionaryValue> record = details_.CreateDeepCopy();
-  record->SetWithoutPathExpansion("event",
-                                  std::make_unique<base::Value>(name_));
-  std::string line;
-  base::JSONWriter::Write(*record, &line);
-  return line;
-}
-
 InstallerStepStartingEvent::InstallerStepStartingEvent(
     const std::string& step_name)
-    : AvroEvent("installer_step_starting") {
+    : AvroStatsMessage("installer_step_starting") {
   mutable_details()->SetWithoutPathExpansion(
       "step_name", std::make_unique<base::Value>(step_name));
 }
 
 InstallerStepFinishedEvent::InstallerStepFinishedEvent(
     const std::string& step_name, int attempt)
-    : AvroEvent("installer_step_finished") {
+    : AvroStatsMessage("installer_step_finished") {
   mutable_details()->SetWithoutPathExpansion(
       "step_name", std::make_unique<base::Value>(step_name));
   mutable_details()->SetWithoutPathExpansion(
       "attempt", std::make_unique<base::Value>(attempt));
 }
 
-ErrorEvent::ErrorEvent(const std::string& description) : AvroEvent("error") {
+ErrorEvent::ErrorEvent(const std::string& description) : AvroStatsMessage("error") {
   mutable_details()->SetWithoutPathExpansion(
       "description", std::make_unique<base::Value>(description));
 }
 
 ControllerQuittingEvent::ControllerQuittingEvent()
-    : AvroEvent("controller_quitting") {}
+    : AvroStatsMessage("controller_quitting") {}
 
 ControllerQuittingEvent::ControllerQuittingEvent(bool success)
-    : AvroEvent("controller_quitting") {
+    : AvroStatsMessage("controller_quitting") {
   mutable_details()->SetBoolean("success", success);
 }
 
 ControllerLaunchedEvent::ControllerLaunchedEvent(
     const ControllerLaunchedDetails& details)
-    : AvroEvent("controller_launched") {
+    : AvroStatsMessage("controller_launched") {
   base::DictionaryValue* out = mutable_details();
   out->SetString("payload_type", details.payload_type);
   out->SetString("tracking_data", details.tracking_data);
@@ -76,7 +63,7 @@ ControllerLaunchedEvent::ControllerLaunchedEvent(
 }
 
 SettingsAcceptedEvent::SettingsAcceptedEvent(const SettingsSummary& settings)
-    : AvroEvent("settings_accepted") {
+    : AvroStatsMessage("settings_accepted") {
   mutable_details()->SetWithoutPathExpansion("settings",
                                              SettingsRecord(settings));
 }
@@ -87,7 +74,7 @@ AutoupdateFailedEvent::AutoupdateFailedEvent(
     const SettingsSummary& settings,
     const std::string& version,
     const std::string& stream)
-    : AvroEvent("autoupdate_failed") {
+    : AvroStatsMessage("autoupdate_failed") {
   base::DictionaryValue* out = mutable_details();
   out->SetString("description", description);
   auto chunks = std::make_unique<base::ListValue>();
@@ -112,7 +99,7 @@ StatusParsedEvent::StatusParsedEvent(
     const std::optional<std::string>& status_origin,
     const std::optional<std::string>& server_tracking_data,
     const std::optional<std::string>& autoupdate_uuid)
-    : AvroEvent("status_parsed") {
+    : AvroStatsMessage("status_parsed") {
   const struct {
     const char* key;
     const std::optional<std::string>& value;

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/macros.h"
-#include "base/values.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_message.h"
 
 namespace installer {
 
@@ -24,44 +23,22 @@ struct FetchChunkStatistics {
   uint32_t http_status = 0;
 };
 
-// One statistics event: its name and its detail fields.
-class AvroEvent {
- public:
-  explicit AvroEvent(const std::string& name);
-  virtual ~AvroEvent();
-
-  const std::string& name() const { return name_; }
-  const base::DictionaryValue& details() const { return details_; }
-
-  // One line without line end: {"event":NAME, ...details} as compact JSON.
-  std::string ToRecordLine() const;
-
- protected:
-  base::DictionaryValue* mutable_details() { return &details_; }
-
- private:
-  const std::string name_;
-  base::DictionaryValue details_;
-
-  DISALLOW_COPY_AND_ASSIGN(AvroEvent);
-};
-
-class InstallerStepStartingEvent : public AvroEvent {
+class InstallerStepStartingEvent : public AvroStatsMessage {
  public:
   explicit InstallerStepStartingEvent(const std::string& step_name);
 };
 
-class InstallerStepFinishedEvent : public AvroEvent {
+class InstallerStepFinishedEvent : public AvroStatsMessage {
  public:
   InstallerStepFinishedEvent(const std::string& step_name, int attempt);
 };
 
-class ErrorEvent : public AvroEvent {
+class ErrorEvent : public AvroStatsMessage {
  public:
   explicit ErrorEvent(const std::string& description);
 };
 
-class ControllerQuittingEvent : public AvroEvent {
+class ControllerQuittingEvent : public AvroStatsMessage {
  public:
   ControllerQuittingEvent();
   // |success|: the run ended with result 0.
@@ -78,17 +55,17 @@ struct ControllerLaunchedDetails {
   std::string package_architecture;
 };
 
-class ControllerLaunchedEvent : public AvroEvent {
+class ControllerLaunchedEvent : public AvroStatsMessage {
  public:
   explicit ControllerLaunchedEvent(const ControllerLaunchedDetails& details);
 };
 
-class SettingsAcceptedEvent : public AvroEvent {
+class SettingsAcceptedEvent : public AvroStatsMessage {
  public:
   explicit SettingsAcceptedEvent(const SettingsSummary& settings);
 };
 
-class AutoupdateFailedEvent : public AvroEvent {
+class AutoupdateFailedEvent : public AvroStatsMessage {
  public:
   AutoupdateFailedEvent(const std::string& description,
                         const std::vector<FetchChunkStatistics>& fetch_details,
@@ -98,7 +75,7 @@ class AutoupdateFailedEvent : public AvroEvent {
 };
 
 // An existing installation's status was read; each field only when known.
-class StatusParsedEvent : public AvroEvent {
+class StatusParsedEvent : public AvroStatsMessage {
  public:
   StatusParsedEvent(const std::optional<std::string>& status_origin,
                     const std::optional<std::string>& server_tracking_data,

@@ -15,33 +15,6 @@ namespace installer {
 
 const char kStatsLogFileVariable[] = "KAVOR_STATS_LOG_FILE";
 
-CampaignData::CampaignData() = default;
-
-CampaignData::CampaignData(std::optional<std::string> campaign,
-                           std::optional<std::string> source,
-                           std::optional<std::string> medium)
-    : campaign(std::move(campaign)),
-      source(std::move(source)),
-      medium(std::move(medium)) {}
-
-CampaignData::CampaignData(const CampaignData& other) = default;
-
-CampaignData::~CampaignData() = default;
-
-AvroMessageSerializer::AvroMessageSerializer(
-    const std::string& session_guid,
-    const std::string& network_installer_id,
-    const std::string& version,
-    const std::string& stream,
-    const CampaignData& campaign)
-    : session_guid_(session_guid),
-      network_installer_id_(network_installer_id),
-      version_(version),
-      stream_(stream),
-      campaign_(campaign) {}
-
-AvroMessageSerializer::~AvroMessageSerializer() = default;
-
 namespace {
 
 void RunDone(base::OnceClosure done) {
@@ -55,7 +28,7 @@ void RunDone(base::OnceClosure done) {
 
 class DroppingSender : public AvroStatsSender {
  public:
-  void Send(std::unique_ptr<AvroEvent> event) override {}
+  void Send(std::unique_ptr<AvroStatsMessage> event) override {}
   void SetTrafficAllowed(bool allowed) override {}
   void SendPendingAndShutdown(base::OnceClosure done) override {
     RunDone(std::move(done));
@@ -71,7 +44,7 @@ class RecordingSender : public AvroStatsSender {
                   const std::wstring& log_file)
       : serializer_(std::move(serializer)), log_file_(log_file) {}
 
-  void Send(std::unique_ptr<AvroEvent> event) override {
+  void Send(std::unique_ptr<AvroStatsMessage> event) override {
     base::AutoLock lock(lock_);
     if (!traffic_allowed_ || shut_down_ || log_file_.empty())
       return;

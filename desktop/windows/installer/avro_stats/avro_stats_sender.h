@@ -7,57 +7,17 @@
 
 #include "base/callback.h"
 #include "base/macros.h"
-#include "desktop/windows/installer/avro_stats/avro_events.h"
+#include "desktop/windows/installer/avro_stats/avro_message_serializer.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_message.h"
 
 namespace installer {
-
-struct CampaignData {
-  CampaignData();
-  CampaignData(std::optional<std::string> campaign,
-               std::optional<std::string> source,
-               std::optional<std::string> medium);
-  CampaignData(const CampaignData& other);
-  ~CampaignData();
-
-  std::optional<std::string> campaign;
-  std::optional<std::string> source;
-  std::optional<std::string> medium;
-};
-
-// What every statistics message of the process carries besides its event.
-class AvroMessageSerializer {
- public:
-  AvroMessageSerializer(const std::string& session_guid,
-                        const std::string& network_installer_id,
-                        const std::string& version,
-                        const std::string& stream,
-                        const CampaignData& campaign);
-  ~AvroMessageSerializer();
-
-  const std::string& session_guid() const { return session_guid_; }
-  const std::string& network_installer_id() const {
-    return network_installer_id_;
-  }
-  const std::string& version() const { return version_; }
-  const std::string& stream() const { return stream_; }
-  const CampaignData& campaign() const { return campaign_; }
-
- private:
-  const std::string session_guid_;
-  const std::string network_installer_id_;
-  const std::string version_;
-  const std::string stream_;
-  const CampaignData campaign_;
-
-  DISALLOW_COPY_AND_ASSIGN(AvroMessageSerializer);
-};
 
 class AvroStatsSender {
  public:
   virtual ~AvroStatsSender() = default;
 
   // Queues one message.
-  virtual void Send(std::unique_ptr<AvroEvent> event) = 0;
+  virtual void Send(std::unique_ptr<AvroStatsMessage> event) = 0;
   // Switches the installer's statistics on or off; while off, messages are
   // dropped.
   virtual void SetTrafficAllowed(bool allowed) = 0;
@@ -70,7 +30,7 @@ class AvroStatsSender {
 // Encoding and sending to the statistics service come with the statistics
 // subsystem. Until then the sender only records: when the environment
 // variable KAVOR_STATS_LOG_FILE names a file, each sent event is appended to
-// it as one line (see AvroEvent::ToRecordLine); otherwise events are dropped.
+// it as one line (see AvroStatsMessage::ToRecordLine); otherwise events are dropped.
 void InitializeAvroStatsSender(
     std::unique_ptr<AvroMessageSerializer> serializer,
     bool use_test_server,

@@ -9,6 +9,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/strings/string_split.h"
+#include "desktop/windows/installer/avro_stats/avro_events.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -1,0 +1,71 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_MESSAGE_SERIALIZER_H_
+#define DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_MESSAGE_SERIALIZER_H_
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+
+#include "base/macros.h"
+
+namespace installer {
+
+class AvroStatsMessage;
+
+// The sender's own counters, carried by every message.
+struct DiagnosticCounters {
+  uint32_t dumped_messages_total = 0;
+  uint32_t dumps_total = 0;
+  uint32_t messages_total = 0;
+  uint32_t send_attempts_total = 0;
+  uint32_t successfully_sent_total = 0;
+};
+
+struct CampaignData {
+  CampaignData();
+  CampaignData(std::optional<std::string> campaign,
+               std::optional<std::string> source,
+               std::optional<std::string> medium);
+  CampaignData(const CampaignData& other);
+  ~CampaignData();
+
+  std::optional<std::string> campaign;
+  std::optional<std::string> source;
+  std::optional<std::string> medium;
+};
+
+// What every statistics message of the process carries besides its event.
+class AvroMessageSerializer {
+ public:
+  AvroMessageSerializer(const std::string& session_guid,
+                        const std::string& network_installer_id,
+                        const std::string& version,
+                        const std::string& stream,
+                        const CampaignData& campaign);
+  virtual ~AvroMessageSerializer();
+
+  // The body of one statistics request for |message|, carrying |counters|.
+  virtual std::string Serialize(const AvroStatsMessage& message,
+                                const DiagnosticCounters& counters);
+
+  const std::string& session_guid() const { return session_guid_; }
+  const std::string& network_installer_id() const {
+    return network_installer_id_;
+  }
+  const std::string& version() const { return version_; }
+  const std::string& stream() const { return stream_; }
+  const CampaignData& campaign() const { return campaign_; }
+
+ private:
+  const std::string session_guid_;
+  const std::string network_installer_id_;
+  const std::string version_;
+  const std::string stream_;
+  const CampaignData campaign_;
+
+  DISALLOW_COPY_AND_ASSIGN(AvroMessageSerializer);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_MESSAGE_SERIALIZER_H_
