@@ -7,6 +7,7 @@
 
 #include "base/files/file_path.h"
 #include "base/strings/string16.h"
+#include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 
 namespace base {
 class CommandLine;
@@ -75,14 +76,6 @@ enum DefaultFolderSource : uint32_t {
 // The architecture of the package the run installs.
 enum class InstallerArchitecture { X86 = 0, X64 = 1, INVALID = 2 };
 
-struct SettingsSummary {
-  bool default_browser = false;
-  bool folder_is_standard = false;
-  bool needs_elevation = false;
-  int32_t install_mode = 0;
-  int32_t operation = 0;
-};
-
 class SettingsObserver {
  public:
   virtual ~SettingsObserver() = default;
@@ -103,7 +96,8 @@ class Settings {
   virtual std::vector<base::FilePath> GetDefaultInstallFolders() const = 0;
   virtual InstallerOperation GetOperation() const = 0;
   virtual FolderProblem GetFolderProblem() const = 0;
-  virtual SettingsSummary GetSummary() const = 0;
+  // The settings as the statistics report them.
+  virtual SettingsData GetSummary() const = 0;
   virtual const InstallationFolderDetails& GetFolderDetails() const = 0;
   virtual bool IsFetchingFolderDetails() const = 0;
   virtual void AddObserver(SettingsObserver* observer) = 0;

@@ -248,15 +248,16 @@ FolderProblem SettingsImpl::GetFolderProblem() const {
   return folder_problem_;
 }
 
-SettingsSummary SettingsImpl::GetSummary() const {
-  SettingsSummary summary;
-  summary.default_browser = GetFlag(DEFAULT_BROWSER);
-  summary.folder_is_standard = EqualsIgnoreCase(
+SettingsData SettingsImpl::GetSummary() const {
+  SettingsData summary;
+  summary.make_default = GetFlag(DEFAULT_BROWSER);
+  summary.using_default_installation_folder = EqualsIgnoreCase(
       GetInstallFolder(), GetDefaultInstallFolder(DEFAULT_FOLDER_STANDARD));
-  summary.needs_elevation = SecurityUtilsImpl::GetInstance()->NeedsElevation(
-      GetFlag(ALL_USERS_FLAG), folder_details_->HasWriteAccess());
-  summary.install_mode = GetInstallMode();
-  summary.operation = operation_;
+  summary.using_privileged_installation_folder =
+      SecurityUtilsImpl::GetInstance()->NeedsElevation(
+          GetFlag(ALL_USERS_FLAG), folder_details_->HasWriteAccess());
+  summary.installation_mode = GetInstallMode();
+  summary.installation_operation = operation_;
   return summary;
 }
 
@@ -566,17 +567,14 @@ void SettingsImpl::ApplyExistingInstallation() {
   VLOG(1) << "Using settings from existing installation";
   const InstallationFolderDetails& details = *folder_details_;
   const InstallationStatus* status = details.GetInstallationStatus();
-  std::optional<std::string> origin;
+  StatusData status_data;
   if (status)
-    origin = InstallationStatusOriginToString(status->origin);
-  std::optional<std::string> tracking;
+    status_data.source = InstallationStatusOriginToString(status->origin);
   if (!details.GetServerTrackingData().empty())
-    tracking = details.GetServerTrackingData();
-  std::optional<std::string> uuid;
+    status_data.tracking_data = details.GetServerTrackingData();
   if (operation_ == OPERATION_UNINSTALL)
-    uuid = details.GetAutoupdateUuid();
-  GetAvroStatsSender()->Send(
-      std::make_unique<StatusParsedEvent>(origin, tracking, uuid));
+    status_data.uuid = details.GetAutoupdateUuid();
+  GetAvroStatsSender()->Send(std::make_unique<StatusParsedEvent>(status_data));
 
   ApplyCopyOnlyFlags(status && status->copy_only);
   WriteFlag(ALL_USERS_FLAG, status && status->all_users);

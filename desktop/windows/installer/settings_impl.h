@@ -71,7 +71,7 @@ class SettingsImpl : public Settings {
   std::vector<base::FilePath> GetDefaultInstallFolders() const override;
   InstallerOperation GetOperation() const override;
   FolderProblem GetFolderProblem() const override;
-  SettingsSummary GetSummary() const override;
+  SettingsData GetSummary() const override;
   const InstallationFolderDetails& GetFolderDetails() const override;
   bool IsFetchingFolderDetails() const override;
   void AddObserver(SettingsObserver* observer) override;

@@ -1,117 +1,252 @@
 #include "desktop/windows/installer/avro_stats/avro_events.h"
 
+#include <utility>
+
 #include "base/json/json_writer.h"
-#include "desktop/windows/installer/settings.h"
+#include "base/values.h"
+#include "desktop/windows/installer/avro_stats/avro_codec.h"
 
 namespace installer {
 
 namespace {
 
-std::unique_ptr<base::DictionaryValue> SettingsRecord(
-    const SettingsSummary& settings) {
-  auto record = std::make_unique<base::DictionaryValue>();
-  record->SetBoolean("default_browser", settings.default_browser);
-  record->SetBoolean("folder_is_standard", settings.folder_is_standard);
-  record->SetBoolean("needs_elevation", settings.needs_elevation);
-  record->SetInteger("install_mode", settings.install_mode);
-  record->SetInteger("operation", settings.operation);
-  return record;
-}
+const char kDescription[] = "description";
+const char kFetchDetails[] = "fetch_details";
+
+// Writes one stored detail at its path below the event record.
+struct DetailWriter {
+  void operator()(const std::string& value) const {
+    if (AvroDatum* field = event->FieldByPath(path))
+      field->SetString(value);
+  }
+  void operator()(int32_t value) const {
+    if (AvroDatum* field = event->FieldByPath(path))
+      field->SetInt(value);
+  }
+  void operator()(bool value) const {
+    if (AvroDatum* field = event->FieldByPath(path))
+      field->SetBool(value);
+  }
+  void operator()(const AvroStatsEvent::EnumSymbol& value) const {
+    // An unknown symbol keeps the default, the enum's first.
+    if (AvroDatum* field = event->FieldByPath(path))
+      field->SetEnumBySymbol(value.symbol);
+  }
+  void operator()(const std::vector<FetchChunkStatistics>& value) const {
+    AddFetchDetails(event, path, value);
+  }
+  void operator()(const SettingsData& value) const {
+    AddSettings(event, path, value);
+  }
+  void operator()(const StatusData& value) const {
+    AddStatusData(event, path, value);
+  }
+  void operator()(const PageTransitionData& value) const {
+    AddPageTransition(event, path, value);
+  }
+
+  AvroDatum* event;
+  const std::string& path;
+};
 
 }  // namespace
 
-InstallerStepStartingEvent::InstallerStepStartingEvent(
-    const std::string& step_name)
-    : AvroStatsMessage("installer_step_starting") {
-  mutable_details()->SetWithoutPathExpansion(
-      "step_name", std::make_unique<base::Value>(step_name));
+AvroStatsEvent::AvroStatsEvent(const std::string& name, uint32_t level)
+    : AvroStatsMessage(name), level_(level) {}
+
+AvroStatsEvent::~AvroStatsEvent() = default;
+
+uint32_t AvroStatsEvent::GetVerbosityLevel() const {
+  return level_;
 }
 
-InstallerStepFinishedEvent::InstallerStepFinishedEvent(
-    const std::string& step_name, int attempt)
-    : AvroStatsMessage("installer_step_finished") {
-  mutable_details()->SetWithoutPathExpansion(
-      "step_name", std::make_unique<base::Value>(step_name));
-  mutable_details()->SetWithoutPathExpansion(
-      "attempt", std::make_unique<base::Value>(attempt));
+void AvroStatsEvent::AddDetails(AvroDatum* event) const {
+  for (const Detail& detail : details_)
+    std::visit(DetailWriter{event, detail.path}, detail.value);
 }
 
-ErrorEvent::ErrorEvent(const std::string& description) : AvroStatsMessage("error") {
-  mutable_details()->SetWithoutPathExpansion(
-      "description", std::make_unique<base::Value>(description));
+std::string AvroStatsEvent::ToRecordLine() const {
+  base::DictionaryValue record;
+  record.SetString("event", name());
+  for (const Detail& detail : details_) {
+    const std::string& key = detail.record_key;
+    const DetailValue& value = detail.value;
+    if (const std::string* text = std::get_if<std::string>(&value))
+      record.SetString(key, *text);
+    else if (const int32_t* number = std::get_if<int32_t>(&value))
+      record.SetInteger(key, *number);
+    else if (const bool* flag = std::get_if<bool>(&value))
+      record.SetBoolean(key, *flag);
+    else if (const EnumSymbol* symbol = std::get_if<EnumSymbol>(&value))
+      record.SetString(key, symbol->symbol);
+  }
+  std::string line;
+  base::JSONWriter::Write(record, &line);
+  return line;
 }
 
-ControllerQuittingEvent::ControllerQuittingEvent()
-    : AvroStatsMessage("controller_quitting") {}
-
-ControllerQuittingEvent::ControllerQuittingEvent(bool success)
-    : AvroStatsMessage("controller_quitting") {
-  mutable_details()->SetBoolean("success", success);
+void AvroStatsEvent::AddDetail(const std::string& path,
+                               DetailValue value,
+                               const char* record_key) {
+  details_.push_back({path, std::move(value),
+                      record_key ? std::string(record_key)
+                                 : path.substr(path.rfind('.') + 1)});
 }
 
-ControllerLaunchedEvent::ControllerLaunchedEvent(
-    const ControllerLaunchedDetails& details)
-    : AvroStatsMessage("controller_launched") {
-  base::DictionaryValue* out = mutable_details();
-  out->SetString("payload_type", details.payload_type);
-  out->SetString("tracking_data", details.tracking_data);
-  out->SetBoolean("run_immediately", details.run_immediately);
-  out->SetBoolean("autoupdate", details.autoupdate);
-  out->SetBoolean("silent", details.silent);
-  out->SetString("command_line", details.command_line);
-  out->SetString("package_architecture", details.package_architecture);
-}
-
-SettingsAcceptedEvent::SettingsAcceptedEvent(const SettingsSummary& settings)
-    : AvroStatsMessage("settings_accepted") {
-  mutable_details()->SetWithoutPathExpansion("settings",
-                                             SettingsRecord(settings));
+AdditionalFileFetchedEvent::AdditionalFileFetchedEvent(
+    const std::vector<FetchChunkStatistics>& fetch_details,
+    uint32_t level)
+    : AvroStatsEvent("additional_file_fetched", level) {
+  AddDetail(kFetchDetails, fetch_details);
 }
 
 AutoupdateFailedEvent::AutoupdateFailedEvent(
     const std::string& description,
     const std::vector<FetchChunkStatistics>& fetch_details,
-    const SettingsSummary& settings,
+    const SettingsData& settings,
     const std::string& version,
-    const std::string& stream)
-    : AvroStatsMessage("autoupdate_failed") {
-  base::DictionaryValue* out = mutable_details();
-  out->SetString("description", description);
-  auto chunks = std::make_unique<base::ListValue>();
-  for (const FetchChunkStatistics& chunk : fetch_details) {
-    auto record = std::make_unique<base::DictionaryValue>();
-    record->SetDouble("start", static_cast<double>(chunk.start));
-    record->SetDouble("end", static_cast<double>(chunk.end));
-    record->SetInteger("number", chunk.number);
-    record->SetString("redirected_url", chunk.redirected_url);
-    record->SetString("headers", chunk.headers);
-    record->SetInteger("network_error", static_cast<int>(chunk.network_error));
-    record->SetInteger("http_status", static_cast<int>(chunk.http_status));
-    chunks->Append(std::move(record));
-  }
-  out->SetWithoutPathExpansion("fetch_details", std::move(chunks));
-  out->SetWithoutPathExpansion("settings", SettingsRecord(settings));
-  out->SetString("version", version);
-  out->SetString("stream", stream);
+    const std::string& stream,
+    uint32_t level)
+    : AvroStatsEvent("autoupdate_failed", level) {
+  AddDetail(kDescription, description);
+  AddDetail(kFetchDetails, fetch_details);
+  AddDetail("settings", settings);
+  AddDetail("version_information.version", version);
+  AddDetail("version_information.stream", stream);
 }
 
-StatusParsedEvent::StatusParsedEvent(
-    const std::optional<std::string>& status_origin,
-    const std::optional<std::string>& server_tracking_data,
-    const std::optional<std::string>& autoupdate_uuid)
-    : AvroStatsMessage("status_parsed") {
-  const struct {
-    const char* key;
-    const std::optional<std::string>& value;
-  } kFields[] = {{"status_origin", status_origin},
-                 {"server_tracking_data", server_tracking_data},
-                 {"autoupdate_uuid", autoupdate_uuid}};
-  for (const auto& field : kFields) {
-    if (field.value) {
-      mutable_details()->SetWithoutPathExpansion(
-          field.key, std::make_unique<base::Value>(*field.value));
-    }
-  }
+ChecksumVerifiedEvent::ChecksumVerifiedEvent(uint32_t level)
+    : AvroStatsEvent("checksum_verified", level) {}
+
+ControllerLaunchedEvent::ControllerLaunchedEvent(
+    const ControllerLaunchedDetails& details,
+    uint32_t level)
+    : AvroStatsEvent("controller_launched", level) {
+  AddDetail("controller_launched_details.payload_type", details.payload_type);
+  AddDetail("controller_launched_details.tracking_data",
+            details.tracking_data);
+  AddDetail("controller_launched_details.run_immediately",
+            details.run_immediately);
+  AddDetail("controller_launched_details.autoupdate", details.autoupdate);
+  AddDetail("controller_launched_details.silent", details.silent);
+  AddDetail("controller_launched_details.command_line", details.command_line);
+  AddDetail("controller_launched_details.package_architecture",
+            EnumSymbol{details.package_architecture});
+}
+
+ControllerQuittingEvent::ControllerQuittingEvent()
+    : AvroStatsEvent("controller_quitting", kDefaultStatsLevel) {}
+
+ControllerQuittingEvent::ControllerQuittingEvent(bool success, uint32_t level)
+    : AvroStatsEvent("controller_quitting", level) {
+  AddDetail("result", success);
+}
+
+ErrorEvent::ErrorEvent(const std::string& description, uint32_t level)
+    : AvroStatsEvent("error", level) {
+  AddDetail(kDescription, description);
+}
+
+FetchingAdditionalFileEvent::FetchingAdditionalFileEvent(
+    const std::string& description,
+    uint32_t level)
+    : AvroStatsEvent("fetching_additional_file", level) {
+  AddDetail(kDescription, description);
+}
+
+FetchingDownloadUrlEvent::FetchingDownloadUrlEvent(uint32_t level)
+    : AvroStatsEvent("fetching_download_url", level) {}
+
+FetchingPrimaryPackageEvent::FetchingPrimaryPackageEvent(
+    const std::vector<FetchChunkStatistics>& fetch_details,
+    const std::string& description,
+    uint32_t level)
+    : AvroStatsEvent("fetching_primary_package", level) {
+  AddDetail(kFetchDetails, fetch_details);
+  AddDetail(kDescription, description);
+}
+
+InitialSettingsGatheredEvent::InitialSettingsGatheredEvent(
+    const SettingsData& settings,
+    uint32_t level)
+    : AvroStatsEvent("initial_settings_gathered", level) {
+  AddDetail("settings", settings);
+}
+
+InstallationCancelledEvent::InstallationCancelledEvent(int32_t counter,
+                                                       uint32_t level)
+    : AvroStatsEvent("installation_cancelled", level) {
+  AddDetail("counter", counter);
+}
+
+InstallerStepFinishedEvent::InstallerStepFinishedEvent(
+    const std::string& step_name,
+    int32_t attempt,
+    uint32_t level)
+    : AvroStatsEvent("installer_step_finished", level) {
+  AddDetail("counter", attempt, "attempt");
+  AddDetail(kDescription, step_name, "step_name");
+}
+
+InstallerStepStartingEvent::InstallerStepStartingEvent(
+    const std::string& step_name,
+    uint32_t level)
+    : AvroStatsEvent("installer_step_starting", level) {
+  AddDetail(kDescription, step_name, "step_name");
+}
+
+PackageFetcherLocalErrorEvent::PackageFetcherLocalErrorEvent(
+    const std::string& description,
+    uint32_t level)
+    : AvroStatsEvent("package_fetcher_local_error", level) {
+  AddDetail(kDescription, description);
+}
+
+PackageFetcherNetworkErrorEvent::PackageFetcherNetworkErrorEvent(
+    const std::vector<FetchChunkStatistics>& fetch_details,
+    const std::string& description,
+    uint32_t level)
+    : AvroStatsEvent("package_fetcher_network_error", level) {
+  AddDetail(kFetchDetails, fetch_details);
+  AddDetail(kDescription, description);
+}
+
+PackageReadyEvent::PackageReadyEvent(uint32_t level)
+    : AvroStatsEvent("package_ready", level) {}
+
+PageTransitionEvent::PageTransitionEvent(const PageTransitionData& transition,
+                                         uint32_t level)
+    : AvroStatsEvent("page_transition", level) {
+  AddDetail("page_transitions", transition);
+}
+
+PrimaryPackageFetchedEvent::PrimaryPackageFetchedEvent(
+    const std::vector<FetchChunkStatistics>& fetch_details,
+    uint32_t level)
+    : AvroStatsEvent("primary_package_fetched", level) {
+  AddDetail(kFetchDetails, fetch_details);
+}
+
+SettingsAcceptedEvent::SettingsAcceptedEvent(const SettingsData& settings,
+                                             uint32_t level)
+    : AvroStatsEvent("settings_accepted", level) {
+  AddDetail("settings", settings);
+}
+
+SignatureVerifiedEvent::SignatureVerifiedEvent(uint32_t level)
+    : AvroStatsEvent("signature_verified", level) {}
+
+StatusParsedEvent::StatusParsedEvent(const StatusData& status, uint32_t level)
+    : AvroStatsEvent("status_parsed", level) {
+  AddDetail("status_data", status);
+}
+
+VersionVerifiedEvent::VersionVerifiedEvent(const std::string& version,
+                                           const std::string& stream,
+                                           uint32_t level)
+    : AvroStatsEvent("version_verified", level) {
+  AddDetail("version_information.version", version);
+  AddDetail("version_information.stream", stream);
 }
 
 }  // namespace installer

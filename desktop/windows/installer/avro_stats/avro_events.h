@@ -1,48 +1,87 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_
 #define DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_EVENTS_H_
 
-#include <memory>
-#include <optional>
+#include <stdint.h>
+
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_message.h"
+#include "desktop/windows/installer/avro_stats/fetch_chunk_statistics.h"
 
 namespace installer {
 
-struct SettingsSummary;
+// The levels the creators give: an autoupdate run sends only level 0.
+const uint32_t kAutoupdateStatsLevel = 0;
+const uint32_t kDefaultStatsLevel = 1;
 
-// The record of one download chunk, carried by a failed autoupdate's event.
-struct FetchChunkStatistics {
-  int64_t start = 0;
-  int64_t end = 0;
-  int32_t number = 0;
-  std::string redirected_url;
-  std::string headers;
-  uint32_t network_error = 0;
-  uint32_t http_status = 0;
+// A statistics event that keeps its details as (field path, value) pairs
+// below "installer_event" and writes them when the message is serialized.
+class AvroStatsEvent : public AvroStatsMessage {
+ public:
+  // An enum value, written by symbol.
+  struct EnumSymbol {
+    std::string symbol;
+  };
+  using DetailValue = std::variant<std::string,
+                                   int32_t,
+                                   bool,
+                                   EnumSymbol,
+                                   std::vector<FetchChunkStatistics>,
+                                   SettingsData,
+                                   StatusData,
+                                   PageTransitionData>;
+
+  ~AvroStatsEvent() override;
+
+  uint32_t GetVerbosityLevel() const override;
+  void AddDetails(AvroDatum* event) const override;
+  // Adds the plain details, each under the last part of its path.
+  std::string ToRecordLine() const override;
+
+ protected:
+  AvroStatsEvent(const std::string& name, uint32_t level);
+
+  // |record_key| names the value in the record line when the last part of
+  // the path does not.
+  void AddDetail(const std::string& path,
+                 DetailValue value,
+                 const char* record_key = nullptr);
+
+ private:
+  struct Detail {
+    std::string path;
+    DetailValue value;
+    std::string record_key;
+  };
+
+  std::vector<Detail> details_;
+  const uint32_t level_;
 };
 
-class InstallerStepStartingEvent : public AvroStatsMessage {
+class AdditionalFileFetchedEvent : public AvroStatsEvent {
  public:
-  explicit InstallerStepStartingEvent(const std::string& step_name);
+  explicit AdditionalFileFetchedEvent(
+      const std::vector<FetchChunkStatistics>& fetch_details,
+      uint32_t level = kDefaultStatsLevel);
 };
 
-class InstallerStepFinishedEvent : public AvroStatsMessage {
+// |description|: the error message, ", Error type: " and the error number.
+class AutoupdateFailedEvent : public AvroStatsEvent {
  public:
-  InstallerStepFinishedEvent(const std::string& step_name, int attempt);
+  AutoupdateFailedEvent(const std::string& description,
+                        const std::vector<FetchChunkStatistics>& fetch_details,
+                        const SettingsData& settings,
+                        const std::string& version,
+                        const std::string& stream,
+                        uint32_t level = kAutoupdateStatsLevel);
 };
 
-class ErrorEvent : public AvroStatsMessage {
+class ChecksumVerifiedEvent : public AvroStatsEvent {
  public:
-  explicit ErrorEvent(const std::string& description);
-};
-
-class ControllerQuittingEvent : public AvroStatsMessage {
- public:
-  ControllerQuittingEvent();
-  // |success|: the run ended with result 0.
-  explicit ControllerQuittingEvent(bool success);
+  explicit ChecksumVerifiedEvent(uint32_t level = kDefaultStatsLevel);
 };
 
 struct ControllerLaunchedDetails {
@@ -52,34 +91,132 @@ struct ControllerLaunchedDetails {
   bool autoupdate = false;
   bool silent = false;
   std::string command_line;
+  // "x86" or "x64"; anything else leaves the default, "x86".
   std::string package_architecture;
 };
 
-class ControllerLaunchedEvent : public AvroStatsMessage {
+class ControllerLaunchedEvent : public AvroStatsEvent {
  public:
-  explicit ControllerLaunchedEvent(const ControllerLaunchedDetails& details);
+  explicit ControllerLaunchedEvent(const ControllerLaunchedDetails& details,
+                                   uint32_t level = kDefaultStatsLevel);
 };
 
-class SettingsAcceptedEvent : public AvroStatsMessage {
+class ControllerQuittingEvent : public AvroStatsEvent {
  public:
-  explicit SettingsAcceptedEvent(const SettingsSummary& settings);
+  // A quitting whose outcome is not known: "result" stays null.
+  ControllerQuittingEvent();
+  // |success|: the run ended with no error.
+  explicit ControllerQuittingEvent(bool success,
+                                   uint32_t level = kDefaultStatsLevel);
 };
 
-class AutoupdateFailedEvent : public AvroStatsMessage {
+class ErrorEvent : public AvroStatsEvent {
  public:
-  AutoupdateFailedEvent(const std::string& description,
-                        const std::vector<FetchChunkStatistics>& fetch_details,
-                        const SettingsSummary& settings,
-                        const std::string& version,
-                        const std::string& stream);
+  explicit ErrorEvent(const std::string& description,
+                      uint32_t level = kDefaultStatsLevel);
 };
 
-// An existing installation's status was read; each field only when known.
-class StatusParsedEvent : public AvroStatsMessage {
+class FetchingAdditionalFileEvent : public AvroStatsEvent {
  public:
-  StatusParsedEvent(const std::optional<std::string>& status_origin,
-                    const std::optional<std::string>& server_tracking_data,
-                    const std::optional<std::string>& autoupdate_uuid);
+  explicit FetchingAdditionalFileEvent(const std::string& description,
+                                       uint32_t level = kDefaultStatsLevel);
+};
+
+class FetchingDownloadUrlEvent : public AvroStatsEvent {
+ public:
+  explicit FetchingDownloadUrlEvent(uint32_t level = kDefaultStatsLevel);
+};
+
+class FetchingPrimaryPackageEvent : public AvroStatsEvent {
+ public:
+  FetchingPrimaryPackageEvent(
+      const std::vector<FetchChunkStatistics>& fetch_details,
+      const std::string& description,
+      uint32_t level = kDefaultStatsLevel);
+};
+
+class InitialSettingsGatheredEvent : public AvroStatsEvent {
+ public:
+  explicit InitialSettingsGatheredEvent(const SettingsData& settings,
+                                        uint32_t level = kDefaultStatsLevel);
+};
+
+// |counter|: 1 when the user closed the wizard, 2 when the user chose to
+// obtain the full package instead.
+class InstallationCancelledEvent : public AvroStatsEvent {
+ public:
+  explicit InstallationCancelledEvent(int32_t counter,
+                                      uint32_t level = kDefaultStatsLevel);
+};
+
+class InstallerStepFinishedEvent : public AvroStatsEvent {
+ public:
+  InstallerStepFinishedEvent(const std::string& step_name,
+                             int32_t attempt,
+                             uint32_t level = kDefaultStatsLevel);
+};
+
+class InstallerStepStartingEvent : public AvroStatsEvent {
+ public:
+  explicit InstallerStepStartingEvent(const std::string& step_name,
+                                      uint32_t level = kDefaultStatsLevel);
+};
+
+class PackageFetcherLocalErrorEvent : public AvroStatsEvent {
+ public:
+  explicit PackageFetcherLocalErrorEvent(const std::string& description,
+                                         uint32_t level = kDefaultStatsLevel);
+};
+
+class PackageFetcherNetworkErrorEvent : public AvroStatsEvent {
+ public:
+  PackageFetcherNetworkErrorEvent(
+      const std::vector<FetchChunkStatistics>& fetch_details,
+      const std::string& description,
+      uint32_t level = kDefaultStatsLevel);
+};
+
+class PackageReadyEvent : public AvroStatsEvent {
+ public:
+  explicit PackageReadyEvent(uint32_t level = kDefaultStatsLevel);
+};
+
+class PageTransitionEvent : public AvroStatsEvent {
+ public:
+  explicit PageTransitionEvent(const PageTransitionData& transition,
+                               uint32_t level = kDefaultStatsLevel);
+};
+
+class PrimaryPackageFetchedEvent : public AvroStatsEvent {
+ public:
+  explicit PrimaryPackageFetchedEvent(
+      const std::vector<FetchChunkStatistics>& fetch_details,
+      uint32_t level = kDefaultStatsLevel);
+};
+
+class SettingsAcceptedEvent : public AvroStatsEvent {
+ public:
+  explicit SettingsAcceptedEvent(const SettingsData& settings,
+                                 uint32_t level = kDefaultStatsLevel);
+};
+
+class SignatureVerifiedEvent : public AvroStatsEvent {
+ public:
+  explicit SignatureVerifiedEvent(uint32_t level = kDefaultStatsLevel);
+};
+
+// An existing installation's status was read; each value only when known.
+class StatusParsedEvent : public AvroStatsEvent {
+ public:
+  explicit StatusParsedEvent(const StatusData& status,
+                             uint32_t level = kDefaultStatsLevel);
+};
+
+class VersionVerifiedEvent : public AvroStatsEvent {
+ public:
+  VersionVerifiedEvent(const std::string& version,
+                       const std::string& stream,
+                       uint32_t level = kDefaultStatsLevel);
 };
 
 }  // namespace installer

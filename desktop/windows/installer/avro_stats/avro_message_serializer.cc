@@ -1,23 +1,25 @@
 #include "desktop/windows/installer/avro_stats/avro_message_serializer.h"
 
-#include <utility>
+#include <memory>
 
+#include "base/strings/stringprintf.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/avro_stats/avro_codec.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_message.h"
+#include "desktop/windows/installer/avro_stats/statistics_schema.h"
 
 namespace installer {
 
-CampaignData::CampaignData() = default;
+namespace {
 
-CampaignData::CampaignData(std::optional<std::string> campaign,
-                           std::optional<std::string> source,
-                           std::optional<std::string> medium)
-    : campaign(std::move(campaign)),
-      source(std::move(source)),
-      medium(std::move(medium)) {}
+void SetStringField(AvroDatum* root,
+                    const char* path,
+                    const std::string& value) {
+  if (AvroDatum* field = root->FieldByPath(path))
+    field->SetString(value);
+}
 
-CampaignData::CampaignData(const CampaignData& other) = default;
-
-CampaignData::~CampaignData() = default;
+}  // namespace
 
 AvroMessageSerializer::AvroMessageSerializer(
     const std::string& session_guid,
@@ -35,8 +37,25 @@ AvroMessageSerializer::~AvroMessageSerializer() = default;
 
 std::string AvroMessageSerializer::Serialize(const AvroStatsMessage& message,
                                              const DiagnosticCounters& counters) {
-  // The encoding comes with the statistics schema and codec.
-  return std::string();
+  AvroDatum root(GetStatisticsSchema());
+  message.FillDatum(&root);
+  // Present on every message, with empty strings when unknown.
+  SetStringField(&root, "identifiers.session_guid", session_guid_);
+  SetStringField(&root, "identifiers.network_installer_id",
+                 network_installer_id_);
+  SetStringField(&root, "context.application.version", version_);
+  SetStringField(&root, "context.application.stream", stream_);
+  AddDiagnosticData(&root, "installer_event.diagnostic_data", counters);
+  AddCampaign(&root, "context.campaign", campaign_);
+  SetStringField(&root, "context.osname", "Windows");
+  const base::win::OSInfo::VersionNumber os =
+      base::win::OSInfo::GetInstance()->version_number();
+  SetStringField(&root, "context.osversion",
+                 base::StringPrintf("%d.%d.%d.%d", static_cast<int>(os.major),
+                                    static_cast<int>(os.minor),
+                                    static_cast<int>(os.build),
+                                    static_cast<int>(os.patch)));
+  return AvroEncoder().EncodeWithSchemaId(root);
 }
 
 }  // namespace installer

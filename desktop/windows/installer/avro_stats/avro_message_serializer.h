@@ -3,36 +3,14 @@
 
 #include <stdint.h>
 
-#include <optional>
 #include <string>
 
 #include "base/macros.h"
+#include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 
 namespace installer {
 
 class AvroStatsMessage;
-
-// The sender's own counters, carried by every message.
-struct DiagnosticCounters {
-  uint32_t dumped_messages_total = 0;
-  uint32_t dumps_total = 0;
-  uint32_t messages_total = 0;
-  uint32_t send_attempts_total = 0;
-  uint32_t successfully_sent_total = 0;
-};
-
-struct CampaignData {
-  CampaignData();
-  CampaignData(std::optional<std::string> campaign,
-               std::optional<std::string> source,
-               std::optional<std::string> medium);
-  CampaignData(const CampaignData& other);
-  ~CampaignData();
-
-  std::optional<std::string> campaign;
-  std::optional<std::string> source;
-  std::optional<std::string> medium;
-};
 
 // What every statistics message of the process carries besides its event.
 class AvroMessageSerializer {

@@ -1,30 +1,77 @@
 #include "desktop/windows/installer/avro_stats/avro_stats_message.h"
 
-#include "base/json/json_writer.h"
+#include <atomic>
+
+#include "base/guid.h"
+#include "base/json/string_escape.h"
+#include "base/logging.h"
+#include "desktop/windows/installer/avro_stats/avro_codec.h"
 
 namespace installer {
 
-AvroStatsMessage::AvroStatsMessage(const std::string& name) : name_(name) {}
+namespace {
+
+std::atomic<uint32_t> g_last_sequence_number{0};
+base::Time (*g_now_for_testing)() = nullptr;
+std::string (*g_guid_for_testing)() = nullptr;
+
+base::Time Now() {
+  return g_now_for_testing ? g_now_for_testing() : base::Time::Now();
+}
+
+std::string NewMessageId() {
+  return g_guid_for_testing ? g_guid_for_testing() : base::GenerateGUID();
+}
+
+void SetLongField(AvroDatum* root, const char* path, int64_t value) {
+  if (AvroDatum* field = root->FieldByPath(path))
+    field->SetLong(value);
+}
+
+}  // namespace
+
+AvroStatsMessage::AvroStatsMessage(const std::string& name)
+    : creation_time_(Now()),
+      message_id_(NewMessageId()),
+      name_(name),
+      sequence_number_(g_last_sequence_number.fetch_add(1) + 1) {}
 
 AvroStatsMessage::~AvroStatsMessage() = default;
 
-void AvroStatsMessage::FillDatum(AvroDatum* root) const {}
+void AvroStatsMessage::FillDatum(AvroDatum* root) const {
+  AvroDatum* event = root->FieldByPath("installer_event");
+  if (!event)
+    return;
+  AvroDatum* event_type = event->FieldByPath("event_type");
+  if (!event_type || !event_type->SetEnumBySymbol(name_))
+    LOG(ERROR) << "Statistics event " << name_ << " has no event type";
+  if (AvroDatum* sequence = event->FieldByPath("message_session_id"))
+    sequence->SetInt(static_cast<int32_t>(sequence_number_));
+  AddDetails(event);
+  SetLongField(root, "EventTimestamp", creation_time_.ToJavaTime());
+  SetLongField(root, "SentTimestamp", Now().ToJavaTime());
+  if (AvroDatum* id = root->FieldByPath("TLXMessageUUID"))
+    id->SetString(message_id_);
+}
 
 std::string AvroStatsMessage::GetName() const {
   return name_;
 }
 
-uint32_t AvroStatsMessage::GetVerbosityLevel() const {
-  return 1;
+std::string AvroStatsMessage::ToRecordLine() const {
+  return "{\"event\":" + base::GetQuotedJSONString(name_) + "}";
 }
 
-std::string AvroStatsMessage::ToRecordLine() const {
-  std::unique_ptr<base::DictionaryValue> record = details_.CreateDeepCopy();
-  record->SetWithoutPathExpansion("event",
-                                  std::make_unique<base::Value>(name_));
-  std::string line;
-  base::JSONWriter::Write(*record, &line);
-  return line;
+void SetStatsClockForTesting(base::Time (*now)()) {
+  g_now_for_testing = now;
+}
+
+void SetStatsGuidForTesting(std::string (*generate_guid)()) {
+  g_guid_for_testing = generate_guid;
+}
+
+void ResetStatsMessageSequenceForTesting() {
+  g_last_sequence_number = 0;
 }
 
 }  // namespace installer

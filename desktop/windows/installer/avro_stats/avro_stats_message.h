@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/macros.h"
-#include "base/values.h"
+#include "base/time/time.h"
 
 namespace installer {
 
@@ -17,30 +17,45 @@ class AvroDatum;
 // which turns it into one datum of the statistics schema.
 class AvroStatsMessage {
  public:
-  explicit AvroStatsMessage(const std::string& name);
   virtual ~AvroStatsMessage();
 
-  // Writes the message into the root datum of the statistics schema.
+  // Writes the message into the root datum of the statistics schema: the
+  // event type, the sequence number, the details, both timestamps and the
+  // message identifier. "SentTimestamp" is taken anew at every call.
   virtual void FillDatum(AvroDatum* root) const;
   virtual std::string GetName() const;
   // Messages above the sender's maximum level are not sent.
-  virtual uint32_t GetVerbosityLevel() const;
+  virtual uint32_t GetVerbosityLevel() const = 0;
+  // Writes the event's own values into the "installer_event" record.
+  virtual void AddDetails(AvroDatum* event) const = 0;
+
+  // One line without line end, {"event":NAME, ...} as compact JSON, for the
+  // sender that records events in a file.
+  virtual std::string ToRecordLine() const;
 
   const std::string& name() const { return name_; }
-  const base::DictionaryValue& details() const { return details_; }
-
-  // One line without line end: {"event":NAME, ...details} as compact JSON.
-  std::string ToRecordLine() const;
+  const std::string& message_id() const { return message_id_; }
+  uint32_t sequence_number() const { return sequence_number_; }
 
  protected:
-  base::DictionaryValue* mutable_details() { return &details_; }
+  explicit AvroStatsMessage(const std::string& name);
 
  private:
+  const base::Time creation_time_;
+  const std::string message_id_;
   const std::string name_;
-  base::DictionaryValue details_;
+  // Counts the messages of the process from 1, whatever thread makes them.
+  const uint32_t sequence_number_;
 
   DISALLOW_COPY_AND_ASSIGN(AvroStatsMessage);
 };
+
+// Tests fix the clock and the identifiers of messages so that encoded
+// messages are reproducible; null restores the real ones.
+void SetStatsClockForTesting(base::Time (*now)());
+void SetStatsGuidForTesting(std::string (*generate_guid)());
+// The next message made gets the sequence number 1.
+void ResetStatsMessageSequenceForTesting();
 
 }  // namespace installer
 

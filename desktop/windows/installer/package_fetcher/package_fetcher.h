@@ -10,7 +10,7 @@
 #include "base/memory/scoped_refptr.h"
 #include "base/memory/weak_ptr.h"
 #include "base/single_thread_task_runner.h"
-#include "desktop/windows/installer/avro_stats/avro_events.h"
+#include "desktop/windows/installer/avro_stats/fetch_chunk_statistics.h"
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
 namespace installer {

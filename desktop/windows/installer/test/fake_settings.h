@@ -57,7 +57,7 @@ class FakeSettings : public Settings {
   std::vector<base::FilePath> GetDefaultInstallFolders() const override {
     return {};
   }
-  SettingsSummary GetSummary() const override { return {}; }
+  SettingsData GetSummary() const override { return {}; }
   const InstallationFolderDetails& GetFolderDetails() const override {
     return details_;
   }
