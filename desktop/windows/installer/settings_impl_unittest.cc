@@ -11,7 +11,6 @@
 #include "base/base_paths_win.h"
 #include "base/bind.h"
 #include "base/command_line.h"
-#include "base/environment.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
@@ -19,7 +18,9 @@
 #include "base/strings/string_util.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/avro_stats/avro_codec.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/avro_stats/statistics_schema.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installation_folder_details_impl.h"
@@ -44,6 +45,24 @@ struct FakeDriveRecord {
   const wchar_t* root;
   uint32_t type;
   bool ready;
+};
+
+// Keeps what is sent so that tests can look into the messages.
+class KeepingStatsSender : public AvroStatsSender {
+ public:
+  explicit KeepingStatsSender(
+      std::vector<std::unique_ptr<AvroStatsMessage>>* sent)
+      : sent_(sent) {}
+  void Send(std::unique_ptr<AvroStatsMessage> message) override {
+    sent_->push_back(std::move(message));
+  }
+  void SetTrafficAllowed(bool allowed) override {}
+  void SendPendingAndShutdown(base::OnceClosure done) override {
+    std::move(done).Run();
+  }
+
+ private:
+  std::vector<std::unique_ptr<AvroStatsMessage>>* const sent_;
 };
 
 class FakeDrives : public DriveEnumerator {
@@ -592,26 +611,24 @@ TEST_F(SettingsTest, FrozenSettingsDropReplies) {
 }
 
 TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
-  base::ScopedTempDir stats_dir;
-  ASSERT_TRUE(stats_dir.CreateUniqueTempDir());
-  const FilePath stats_log = stats_dir.GetPath().Append(L"stats.log");
-  std::unique_ptr<base::Environment> env = base::Environment::Create();
-  ASSERT_TRUE(env->SetVar(kStatsLogFileVariable, stats_log.AsUTF8Unsafe()));
-  InitializeAvroStatsSender(std::make_unique<AvroMessageSerializer>(
-                                "guid", "", "1", "developer", CampaignData()),
-                            false, true);
-  env->UnSetVar(kStatsLogFileVariable);
-
+  std::vector<std::unique_ptr<AvroStatsMessage>> sent;
+  SetAvroStatsSenderForTesting(std::make_unique<KeepingStatsSender>(&sent));
   SetSwitches({L"--desktopshortcut=1"});
   auto details = Details(0, true);
   details->status->all_users = true;
   details->start_menu = true;
   SettingsImpl* settings = MakeWithFolder(std::move(details));
   DisableAvroStatsSender();
-  std::string stats;
-  ASSERT_TRUE(base::ReadFileToString(stats_log, &stats));
-  EXPECT_EQ("{\"event\":\"status_parsed\",\"status_origin\":\"primary\"}\n",
-            stats);
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ("status_parsed", sent[0]->GetName());
+  AvroDatum root(GetStatisticsSchema());
+  sent[0]->FillDatum(&root);
+  AvroDatum* status = root.FieldByPath("installer_event.status_data");
+  ASSERT_TRUE(status);
+  EXPECT_EQ("primary", status->FieldByPath("source")->GetString());
+  // No tracking values and no uuid outside an uninstall: both stay null.
+  EXPECT_EQ(0u, status->FieldByName("uuid")->branch_index());
+  EXPECT_EQ(0u, status->FieldByName("tracking_data")->branch_index());
   EXPECT_EQ(OPERATION_UPGRADE, settings->GetOperation());
   EXPECT_TRUE(settings->GetAllUsers());
   EXPECT_TRUE(settings->GetDesktopShortcut());  // the switch wins
