@@ -136,6 +136,13 @@ class AvroReader {
         return false;
       if (count < 1)
         return true;
+      // Every item of the statistics schema takes at least one byte; a
+      // larger count is a corrupt or hostile length that would otherwise
+      // make the reader build items without end.
+      if (static_cast<uint64_t>(count) > bytes_.size() - position_) {
+        LOG(ERROR) << "Avro block of " << count << " items exceeds the input";
+        return false;
+      }
       for (int64_t i = 0; i < count; ++i) {
         AvroDatum* item;
         if (is_map) {

@@ -217,6 +217,11 @@ TEST(AvroCodecTest, DecodingRefusesMalformedInput) {
   ASSERT_TRUE(items);
   EXPECT_EQ(3u, items->GetItemCount());
   EXPECT_FALSE(AvroEncoder().Decode(array, Bytes("04 02")));  // no terminator
+  // A block may not count more items than there are bytes left, even items
+  // of no size.
+  SchemaRef nulls = AvroSchema::MakeArray(kId, AvroSchema::MakeNull(kId));
+  EXPECT_TRUE(AvroEncoder().Decode(nulls, Bytes("02 00")));
+  EXPECT_FALSE(AvroEncoder().Decode(nulls, Bytes("D0 0F 00")));
 }
 
 TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {

@@ -13,33 +13,37 @@ namespace {
 void SetIfPresent(AvroDatum* record,
                   const char* name,
                   const std::optional<int32_t>& value) {
-  if (value)
-    if (AvroDatum* field = record->FieldByPath(name))
-      field->SetInt(*value);
+  if (!value)
+    return;
+  if (AvroDatum* field = record->FieldByPath(name))
+    field->SetInt(*value);
 }
 
 void SetIfPresent(AvroDatum* record,
                   const char* name,
                   const std::optional<int64_t>& value) {
-  if (value)
-    if (AvroDatum* field = record->FieldByPath(name))
-      field->SetLong(*value);
+  if (!value)
+    return;
+  if (AvroDatum* field = record->FieldByPath(name))
+    field->SetLong(*value);
 }
 
 void SetIfPresent(AvroDatum* record,
                   const char* name,
                   const std::optional<bool>& value) {
-  if (value)
-    if (AvroDatum* field = record->FieldByPath(name))
-      field->SetBool(*value);
+  if (!value)
+    return;
+  if (AvroDatum* field = record->FieldByPath(name))
+    field->SetBool(*value);
 }
 
 void SetIfPresent(AvroDatum* record,
                   const char* name,
                   const std::optional<std::string>& value) {
-  if (value)
-    if (AvroDatum* field = record->FieldByPath(name))
-      field->SetString(*value);
+  if (!value)
+    return;
+  if (AvroDatum* field = record->FieldByPath(name))
+    field->SetString(*value);
 }
 
 void SetInt(AvroDatum* record, const char* name, int32_t value) {

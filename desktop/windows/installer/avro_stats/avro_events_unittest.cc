@@ -247,6 +247,33 @@ TEST_F(AvroEventsTest, BodyOfEachEvent) {
   EXPECT_EQ(symbols, names);
 }
 
+TEST_F(AvroEventsTest, DetailRecordsWithNothingPresentAreStillPresent) {
+  const struct {
+    std::function<std::unique_ptr<AvroStatsMessage>()> make;
+    const char* event;
+  } kCases[] = {
+      // page_type 0, every other member null
+      {[] { return std::make_unique<PageTransitionEvent>(PageTransitionData()); },
+       "12 00 00 00 02 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+       "00"},
+      {[] { return std::make_unique<StatusParsedEvent>(StatusData()); },
+       "10 00 00 00 02 00 02 00 00 00 00 00 00 00"},
+      // A chunk with nothing known is one item of nulls and no headers.
+      {[] {
+         return std::make_unique<PrimaryPackageFetchedEvent>(
+             std::vector<FetchChunkStatistics>(1));
+       },
+       "18 00 00 00 02 00 00 00 00 02 02 00 00 00 00 00 00 00 00 00 00 00 00 "
+       "00 00 00 00"},
+  };
+  for (const auto& c : kCases) {
+    ResetStatsMessageSequenceForTesting();
+    std::unique_ptr<AvroStatsMessage> message = c.make();
+    EXPECT_EQ(Prefix() + " " + c.event + " 02 04 06 08 0A", Body(*message))
+        << message->GetName();
+  }
+}
+
 TEST_F(AvroEventsTest, ArchitectureOtherThanX64LeavesX86) {
   for (const char* architecture : {"", "arm64", "x86"}) {
     ControllerLaunchedDetails details;

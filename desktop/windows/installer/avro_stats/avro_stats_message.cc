@@ -54,6 +54,8 @@ void AvroStatsMessage::FillDatum(AvroDatum* root) const {
     id->SetString(message_id_);
 }
 
+void AvroStatsMessage::AddDetails(AvroDatum* event) const {}
+
 std::string AvroStatsMessage::GetName() const {
   return name_;
 }

@@ -26,8 +26,9 @@ class AvroStatsMessage {
   virtual std::string GetName() const;
   // Messages above the sender's maximum level are not sent.
   virtual uint32_t GetVerbosityLevel() const = 0;
-  // Writes the event's own values into the "installer_event" record.
-  virtual void AddDetails(AvroDatum* event) const = 0;
+  // Writes the event's own values into the "installer_event" record;
+  // events without details write nothing.
+  virtual void AddDetails(AvroDatum* event) const;
 
   // One line without line end, {"event":NAME, ...} as compact JSON, for the
   // sender that records events in a file.
