@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "base/logging.h"
-#include "base/strings/string_piece.h"
 #include "crypto/hmac.h"
 #include "crypto/symmetric_key.h"
 
