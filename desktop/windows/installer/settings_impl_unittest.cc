@@ -11,7 +11,6 @@
 #include "base/base_paths_win.h"
 #include "base/bind.h"
 #include "base/command_line.h"
-#include "base/environment.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
@@ -592,15 +591,18 @@ TEST_F(SettingsTest, FrozenSettingsDropReplies) {
 }
 
 TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
-  base::ScopedTempDir stats_dir;
-  ASSERT_TRUE(stats_dir.CreateUniqueTempDir());
-  const FilePath stats_log = stats_dir.GetPath().Append(L"stats.log");
-  std::unique_ptr<base::Environment> env = base::Environment::Create();
-  ASSERT_TRUE(env->SetVar(kStatsLogFileVariable, stats_log.AsUTF8Unsafe()));
-  InitializeAvroStatsSender(std::make_unique<AvroMessageSerializer>(
-                                "guid", "", "1", "developer", CampaignData()),
-                            false, true);
-  env->UnSetVar(kStatsLogFileVariable);
+  // Keeps the names of the statistics events sent.
+  struct NameRecorder : AvroStatsSender {
+    explicit NameRecorder(std::vector<std::string>* names) : names(names) {}
+    void SetTrafficAllowed(bool) override {}
+    void Send(std::unique_ptr<AvroStatsMessage> message) override {
+      names->push_back(message->GetName());
+    }
+    void SendPendingAndShutdown(base::OnceClosure reply) override {}
+    std::vector<std::string>* const names;
+  };
+  std::vector<std::string> stats;
+  SetAvroStatsSenderForTesting(std::make_unique<NameRecorder>(&stats));
 
   SetSwitches({L"--desktopshortcut=1"});
   auto details = Details(0, true);
@@ -608,10 +610,7 @@ TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
   details->start_menu = true;
   SettingsImpl* settings = MakeWithFolder(std::move(details));
   DisableAvroStatsSender();
-  std::string stats;
-  ASSERT_TRUE(base::ReadFileToString(stats_log, &stats));
-  EXPECT_EQ("{\"event\":\"status_parsed\",\"status_origin\":\"primary\"}\n",
-            stats);
+  EXPECT_EQ(std::vector<std::string>{"status_parsed"}, stats);
   EXPECT_EQ(OPERATION_UPGRADE, settings->GetOperation());
   EXPECT_TRUE(settings->GetAllUsers());
   EXPECT_TRUE(settings->GetDesktopShortcut());  // the switch wins
