@@ -68,7 +68,10 @@ start_stats_server() {
 }
 
 stop_stats_server() {
-  [ -n "${STATS_SERVER_PID:-}" ] && kill "$STATS_SERVER_PID" 2>/dev/null &&
-    wait "$STATS_SERVER_PID" 2>/dev/null
+  if [ -n "${STATS_SERVER_PID:-}" ]; then
+    kill "$STATS_SERVER_PID" 2>/dev/null || true
+    wait "$STATS_SERVER_PID" 2>/dev/null || true
+  fi
   STATS_SERVER_PID=""
+  return 0
 }
