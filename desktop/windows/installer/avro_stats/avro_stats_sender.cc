@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <list>
 #include <utility>
