@@ -3,8 +3,10 @@
 # the library, its host and the stand-in browser programs in their release
 # form (no debug checks, in build-release/ beside the test build), makes an
 # unpacked test package, and installs it silently in a fresh Wine prefix
-# with the preference default overrides served from a loopback server. Then
-# prints where it installed, what it wrote and the exit codes.
+# with the preference default overrides served from a loopback server and
+# the statistics posted to the statistics test server on 127.0.0.1:9000
+# (--test-avro-srv). Then prints where it installed, what it wrote, the
+# statistics received and the exit codes.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
@@ -17,6 +19,7 @@ KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/make_test_package.sh"
 source "$ROOT/tests/loopback_server.sh"
+source "$ROOT/tests/stats_server.sh"
 source "$ROOT/scripts/fresh_prefix.sh"
 BIN="$BUILD/bin"
 
@@ -35,17 +38,22 @@ C="$WINEPREFIX/drive_c"
 make_test_package "$BIN" "$C/pkg" --host-name=setup.exe
 printf '{"browser":{"check_default_browser":false}}' >"$RUN/www/prefs"
 start_loopback_server "$RUN/www"
+# The schema that decodes the statistics comes from the build's schema
+# program; without it the requests are counted but not decoded.
+SCHEMA="$RUN/stats_schema.json"
+write_stats_schema "$BIN" "$SCHEMA" || SCHEMA=""
+start_stats_server 9000 "$RUN" "$SCHEMA"
+trap 'stop_stats_server; _leave_fresh_prefix' EXIT
 
 URL="http://127.0.0.1:$LOOPBACK_PORT/prefs"
 ARGS=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0
-  "--local-pref-default-overrides-server=$URL")
+  "--local-pref-default-overrides-server=$URL" --test-avro-srv)
 echo
 echo "Installing: C:\\pkg\\setup.exe ${ARGS[*]}"
 # The job runner waits for every installer process, not only the first.
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
 set +e
 KAVOR_INSTALLER_VERBOSITY=1 \
-KAVOR_STATS_LOG_FILE="$(winpath "$RUN/stats.txt")" \
   wine "$BIN/kavor_job_runner.exe" "--report=$(winpath "$RUN/processes.txt")" \
   "--env=TEMP=$(winpath "$RUN/temp")" "--env=TMP=$(winpath "$RUN/temp")" \
   -- 'C:\pkg\setup.exe' "${ARGS[@]}"
@@ -124,8 +132,19 @@ if [ -f "$FOLDER/pref_default_overrides" ]; then
   echo "Preference default overrides from $URL: $(cat "$FOLDER/pref_default_overrides")"
 fi
 echo
-echo "Statistics events ($RUN/stats.txt):"
-[ -f "$RUN/stats.txt" ] && sed 's/^/  /' "$RUN/stats.txt"
+stop_stats_server
+echo "Statistics the test server received: $(wc -l <"$STATS_REQUESTS") requests"
+if [ -s "$STATS_RECORDS" ]; then
+  echo "Decoded ($STATS_RECORDS), event type and description:"
+  "$(stats_python)" - "$STATS_RECORDS" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    event = json.loads(line).get("installer_event") or {}
+    print("  %s %s" % (event.get("event_type"), event.get("description") or ""))
+PY
+else
+  echo "  (none decoded: see $STATS_REQUESTS)"
+fi
 # Named by their start time: the first is the front end's.
 log=$(ls "$RUN/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null | sort | head -1 || true)
 if [ -n "$log" ]; then

@@ -2,18 +2,25 @@
 # The installer's main job without a window: setup.exe --silent in an
 # unpacked package installs through three processes (front end, backend,
 # the package's installer) talking over the mailslot, with the preference
-# default overrides fetched from a loopback server.
+# default overrides fetched from a loopback server and the statistics posted
+# to the test statistics server (--test-avro-srv: 127.0.0.1:9000).
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
 source "$(dirname "$0")/loopback_server.sh"
+source "$(dirname "$0")/stats_server.sh"
 e2e_init "$1"
-trap 'stop_loopback_server; _e2e_exit' EXIT
+trap 'stop_loopback_server; stop_stats_server; _e2e_exit' EXIT
 
 OVERRIDES='{"browser":{"check_default_browser":false}}'
 mkdir -p "$E2E_WORK/www"
 printf '%s' "$OVERRIDES" >"$E2E_WORK/www/prefs"
 start_loopback_server "$E2E_WORK/www" || exit 1
+STATS_PY=$(stats_python) || exit 1
+# Without the schema program the requests are still received and counted,
+# but not decoded.
+SCHEMA="$E2E_WORK/stats_schema.json"
+write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
 
 # silent_install PATH: a fresh prefix with the package in C:\pkg, then the
 # silent install with the overrides at http://127.0.0.1:<port>/PATH.
@@ -23,14 +30,15 @@ silent_install() {
   make_test_package "$E2E_BIN" "$C/pkg" --host-name=setup.exe
   mkdir -p "$E2E_CASE/temp"
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
-  STATS="$E2E_CASE/stats.txt"
   REPORT="$E2E_CASE/report.txt"
-  KAVOR_STATS_LOG_FILE=$(e2e_winpath "$STATS") run_in_job \
+  stop_stats_server
+  start_stats_server 9000 "$E2E_CASE" "$SCHEMA" || exit 1
+  run_in_job \
     "--report=$(e2e_winpath "$REPORT")" -- 'C:\pkg\setup.exe' --silent \
     '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0 \
-    --quicklaunchshortcut=1 \
+    --quicklaunchshortcut=1 --test-avro-srv \
     "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/$1"
-  [ -f "$STATS" ] || : >"$STATS"
+  stop_stats_server
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 
@@ -45,12 +53,51 @@ installer_processes() {
     grep -v -e '^job ' -e ' exit=3221225781 ' -e '^installer_helper_64\.exe ' \
       -e '^? exit=0 '
 }
-stats_has() { grep -F '"event":"'"$1"'"' "$STATS" | grep -qF -- "${2:-}"; }
+# stats_records PYTHON-EXPRESSION: true when the expression holds for the
+# list R of decoded records, where E(r) is a record's installer_event (an
+# empty dict when null) and T(r) its event type.
+stats_records() {
+  "$STATS_PY" - "$STATS_RECORDS" "$1" <<'PY'
+import json, sys
+R = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+def E(r): return r.get("installer_event") or {}
+def T(r): return E(r).get("event_type")
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
+}
+stats_has() {
+  stats_records "any(T(r) == '$1' and (${2:-True}) for r in R)"
+}
+# Every request went to /v1/binary as Avro and was answered 201; at least
+# one came.
+stats_delivered() {
+  "$STATS_PY" - "$STATS_REQUESTS" <<'PY'
+import json, sys
+q = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+assert q and all(r["path"] == "/v1/binary" and r["status"] == 201 and
+                 r["content_type"] == "application/avro-binary" for r in q), q
+PY
+}
+# The body carries no datum yet while the statistics serializer is a stub:
+# then nothing can be decoded and the checks of the records are skipped.
+stats_bodies_empty() {
+  "$STATS_PY" -c 'import json, sys
+sys.exit(0 if all(json.loads(l)["length"] == 0 for l in open(sys.argv[1]))
+         else 1)' "$STATS_REQUESTS"
+}
+stats_all_decoded() {
+  [ -n "$SCHEMA" ] && ! grep -q '"error"' "$STATS_REQUESTS"
+}
+# One front end sends, one message at a time: its counters in the bodies
+# count the attempts and successes before each; message numbers and
+# identifiers are unique.
+stats_counters_right() {
+  stats_records "R and sorted(E(r)['diagnostic_data']['successfully_sent_total'] for r in R) == list(range(len(R))) and sorted(E(r)['diagnostic_data']['send_attempts_total'] for r in R) == list(range(len(R))) and all(E(r)['diagnostic_data']['dumps_total'] == 0 for r in R) and len({E(r)['message_session_id'] for r in R}) == len(R) and len({r['identifiers']['session_guid'] for r in R}) == 1 and len({r['TLXMessageUUID'] for r in R}) == len(R)"
+}
 # Step events of copy, unpack and move steps are too many to be worth
 # sending; every other step sends them.
 no_file_step_events() {
-  ! grep -E '"event":"installer_step_(starting|finished)"' "$STATS" |
-    grep -qE '"step_name":"(copy_file|direct_unpacking|move_file)'
+  stats_records "not any(T(r) in ('installer_step_starting', 'installer_step_finished') and E(r).get('description') in ('copy_file', 'direct_unpacking', 'move_file') for r in R)"
 }
 front_end_log_starts_right() {
   local log
@@ -70,13 +117,23 @@ check "three installer processes ($(installer_processes | tr '\n' ';'))" \
 check "every installer process exit 0" \
   [ -z "$(installer_processes | grep -v ' exit=0 ')" ]
 check "log file's first lines" front_end_log_starts_right
-check "controller_launched, payload none, silent" \
-  stats_has controller_launched '"none"'
-check "controller_launched is silent" stats_has controller_launched '"silent":true'
-check "settings_accepted" stats_has settings_accepted
-check "step events of the other steps" stats_has installer_step_finished
-check "no step events of file steps" no_file_step_events
-check "controller_quitting" stats_has controller_quitting
+check "statistics delivered to the test server" stats_delivered
+if stats_bodies_empty; then
+  echo "SKIP: statistics records (the serializer sends empty bodies)"
+else
+  check "every statistics body decoded" stats_all_decoded
+  CL="E(r)['controller_launched_details']"
+  check "controller_launched, payload none" \
+    stats_has controller_launched "$CL['payload_type'] == 'none'"
+  check "controller_launched is silent" \
+    stats_has controller_launched "$CL['silent'] is True"
+  check "settings_accepted" stats_has settings_accepted
+  check "step events of the other steps" stats_has installer_step_finished
+  check "no step events of file steps" no_file_step_events
+  check "controller_quitting with result true" \
+    stats_has controller_quitting "E(r)['result'] is True"
+  check "diagnostic counters and message numbers" stats_counters_right
+fi
 check "browser installed" [ -f "$C/Kavor/47.0.4127.0/kavor.exe" ]
 check "overrides stored" [ "$(cat "$C/Kavor/pref_default_overrides" 2>/dev/null)" = "$OVERRIDES" ]
 # The status read back names this version, its folder and its files.
@@ -133,7 +190,7 @@ check "launcher not started" [ ! -e "$C/Kavor/launcher_calls.txt" ]
 check "helper ran for the Start menu" [ "$(tr -d '\r' \
   <"$C/Kavor/47.0.4127.0/helper_calls.txt")" = \
   '"C:\Kavor\47.0.4127.0\installer_helper_64.exe" 1 "C:\pkg\Kavor developer.lnk"' ]
-[ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS"; echo "--- processes"; cat "$REPORT"; }
+[ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS_REQUESTS" "$STATS_RECORDS"; echo "--- processes"; cat "$REPORT"; }
 
 silent_install missing
 check "404: install still succeeds (got $RC)" [ "$RC" = 0 ]

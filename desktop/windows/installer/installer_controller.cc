@@ -230,6 +230,10 @@ void InstallerController::OnError(int code,
     VLOG(2) << "Install folder contents:\n"
             << ListFolder(settings_->GetInstallFolder());
   }
+  // The result was settled and reported when the controller terminated;
+  // what the stopped backend says afterwards does not change it.
+  if (terminated_)
+    return;
   GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>(message));
   error_text_ = message;
   result_ = code;
@@ -252,8 +256,10 @@ void InstallerController::OnBackendProcessTerminated(int result) {
     LogWhatMayBeLeft();
   }
   // An exit code of 0 adds nothing: the result stays the outcome the backend
-  // reported last, or "no outcome" when it reported none.
-  if (result != RESULT_SUCCESS && result != RESULT_PROCESS_EXIT_1 &&
+  // reported last, or "no outcome" when it reported none. A backend that
+  // the termination stopped ends while the statistics go out, after the
+  // result was settled.
+  if (!terminated_ && result != RESULT_SUCCESS && result != RESULT_PROCESS_EXIT_1 &&
       result != RESULT_PROCESS_EXIT_UNKNOWN) {
     result_ = result;
   }

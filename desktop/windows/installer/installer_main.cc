@@ -132,8 +132,9 @@ void SetUpStatistics(bool backend) {
       std::make_unique<AvroMessageSerializer>(
           GetSessionGuid(), tracking->GetString("uuid").value_or(std::string()),
           GetVersionString(), GetChannelName(), campaign),
-      base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv"),
-      !IsAutoupdateRun());
+      base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv") ? 1
+                                                                          : 0,
+      IsAutoupdateRun() ? 0 : 1);
 }
 
 // The download folder of a front end: under `temp-folder` when given, else

@@ -273,6 +273,20 @@ TEST_F(SilentInstallerControllerTest, BackendEndWithoutOutcomeIsAFailure) {
   }
 }
 
+// The result is settled when the controller terminates: it is the one the
+// statistics report, and the loop goes on only until they are sent, while
+// the stopped backend ends.
+TEST_F(SilentInstallerControllerTest, ResultIsSettledAtTermination) {
+  ASSERT_TRUE(StartAndRunUntilQuit(
+      nullptr, base::FilePath(), [](SilentInstallerController* c) {
+        c->OnError(RESULT_PACKAGE_FETCH_FAILED, L"", "no package");
+      }));
+  ASSERT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+  controller_->OnBackendProcessTerminated(RESULT_GENERAL_ERROR);
+  controller_->OnError(RESULT_FILE_IN_USE, L"", "late");
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+}
+
 TEST_F(SilentInstallerControllerTest, FileStepsSendNoStepStatistics) {
   events_.clear();
   for (const char* step : {"copy_file_resources", "direct_unpacking",

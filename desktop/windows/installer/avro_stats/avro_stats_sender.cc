@@ -1,88 +1,519 @@
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 
 #include <windows.h>
+#include <wininet.h>
 
+#include <cmath>
+#include <iterator>
+#include <limits>
+#include <list>
 #include <utility>
 
-#include "base/environment.h"
+#include "base/bind.h"
 #include "base/location.h"
-#include "base/strings/utf_string_conversions.h"
-#include "base/synchronization/lock.h"
+#include "base/logging.h"
+#include "base/synchronization/condition_variable.h"
+#include "base/task_scheduler/post_task.h"
+#include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/win/scoped_handle.h"
+#include "base/win/system_library.h"
 
 namespace installer {
 
-const char kStatsLogFileVariable[] = "KAVOR_STATS_LOG_FILE";
+namespace {
+
+// wininet.dll is no KnownDLL: it is loaded from the system folder on first
+// use and stays loaded.
+struct WininetFunctions {
+  decltype(&::InternetOpenW) open;
+  decltype(&::InternetConnectW) connect;
+  decltype(&::HttpOpenRequestW) open_request;
+  decltype(&::HttpSendRequestW) send_request;
+  decltype(&::HttpQueryInfoW) query_info;
+  decltype(&::InternetCloseHandle) close_handle;
+  decltype(&::InternetSetOptionW) set_option;
+};
+
+template <typename T>
+bool Resolve(HMODULE module, const char* name, T* function) {
+  *function = reinterpret_cast<T>(::GetProcAddress(module, name));
+  return *function != nullptr;
+}
+
+const WininetFunctions* LoadWininet() {
+  HMODULE module = base::win::LoadSystemLibrary(L"wininet.dll");
+  if (!module) {
+    PLOG(ERROR) << "Could not load wininet.dll";
+    return nullptr;
+  }
+  static WininetFunctions functions;
+  if (!Resolve(module, "InternetOpenW", &functions.open) ||
+      !Resolve(module, "InternetConnectW", &functions.connect) ||
+      !Resolve(module, "HttpOpenRequestW", &functions.open_request) ||
+      !Resolve(module, "HttpSendRequestW", &functions.send_request) ||
+      !Resolve(module, "HttpQueryInfoW", &functions.query_info) ||
+      !Resolve(module, "InternetCloseHandle", &functions.close_handle) ||
+      !Resolve(module, "InternetSetOptionW", &functions.set_option)) {
+    LOG(ERROR) << "wininet.dll lacks a function the statistics sender needs";
+    return nullptr;
+  }
+  return &functions;
+}
+
+const WininetFunctions* Wininet() {
+  static const WininetFunctions* const functions = LoadWininet();
+  return functions;
+}
+
+// The end of a run waits for the queue to be sent, and the queue is tried up
+// to five times: a statistics service that accepts a connection and never
+// answers must not hold up the end of an install for long. The bodies are a
+// few kilobytes, which a working link moves well within these.
+constexpr DWORD kConnectTimeoutMs = 5 * 1000;
+constexpr DWORD kSendTimeoutMs = 5 * 1000;
+constexpr DWORD kReceiveTimeoutMs = 5 * 1000;
+
+// Set on the session and again on each request: not every WinINet passes
+// the session's values on. One connection attempt, so that an unreachable
+// host costs one connect time-out, not one per retry of WinINet's own.
+void SetTimeouts(HINTERNET handle) {
+  const std::pair<DWORD, DWORD> kOptions[] = {
+      {INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs},
+      {INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs},
+      {INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs},
+      {INTERNET_OPTION_CONNECT_RETRIES, 1},
+  };
+  for (const auto& option : kOptions) {
+    DWORD value = option.second;
+    if (!Wininet()->set_option(handle, option.first, &value, sizeof(value)))
+      VPLOG(1) << "Could not set statistics request option " << option.first;
+  }
+}
+
+const char kServiceHost[] = "stats.kavor.example";
+const uint32_t kServicePort = 443;
+const char kTestServerHost[] = "127.0.0.1";
+const uint32_t kTestServerPort = 9000;
+const char kRequestPath[] = "/v1/binary";
+
+// The request headers, kept out of the plain strings of the image: each
+// value is a character plus a key that runs over the values before it.
+constexpr uint16_t kHeaderKeySeed = 0x5A17;
+constexpr uint16_t kHeaderKeyStep = 0x0B3D;
+constexpr uint16_t kRequestHeaderTable[] = {
+    0x5A5A, 0xC01D, 0x8B76, 0x222F, 0x4F8C, 0xAA5E, 0x5FFF, 0xCAF4, 0xA14C,
+    0x4DFA, 0xA728, 0x5982, 0xBE16, 0x874F, 0x1A1C, 0x3F84, 0x8A45, 0x1FC3,
+    0x4AC0, 0xA0B7, 0x4CA9, 0xA4A2, 0x5476, 0xB42F, 0x739A, 0xF232, 0xEFD3,
+    0xEAF8, 0xE129, 0xCD8C, 0xA613, 0x5798, 0xBA74, 0x802A, 0x0B84, 0x2256,
+    0x4FF0, 0xAAB1, 0x609C, 0xCCC3, 0xA498, 0x548B, 0xB469, 0x7424, 0xF37E,
+    0xF23C, 0xEF70, 0xEA47, 0xDFE6, 0xCB00, 0xA148, 0x4DBE, 0xA6C6, 0x5884,
+    0xBC6B, 0x8423, 0x1388, 0x324A, 0x6FD9, 0xEAE3, 0xE0DC, 0xCCDB, 0xA505,
+    0x554E, 0xB5D3, 0x76BD, 0xF8B4,
+};
+static_assert(sizeof(kRequestHeaderTable) / sizeof(uint16_t) == 67,
+              "the request headers are 67 characters");
+
+std::wstring BuildRequestHeaders() {
+  std::wstring headers;
+  headers.reserve(std::size(kRequestHeaderTable));
+  uint16_t key = kHeaderKeySeed;
+  for (uint16_t value : kRequestHeaderTable) {
+    headers.push_back(static_cast<wchar_t>(static_cast<uint16_t>(value - key)));
+    key = static_cast<uint16_t>(key + value + kHeaderKeyStep);
+  }
+  return headers;
+}
+
+// Volatile, so that the stores are not dropped as dead before the free.
+void WipeHeaders(std::wstring* headers) {
+  volatile wchar_t* text = &(*headers)[0];
+  for (size_t i = 0; i < headers->size(); ++i)
+    text[i] = L'0';
+}
+
+base::TimeDelta DefaultBackOff(int retry) {
+  const double microseconds = std::ldexp(400.0 * 1000.0, retry);
+  if (microseconds >= static_cast<double>(std::numeric_limits<int64_t>::max()))
+    return base::TimeDelta::Max();
+  if (microseconds <= static_cast<double>(std::numeric_limits<int64_t>::min()))
+    return base::TimeDelta::FromMicroseconds(
+        std::numeric_limits<int64_t>::min());
+  return base::TimeDelta::FromMicroseconds(static_cast<int64_t>(microseconds));
+}
+
+// Closes a WinINet handle when it goes out of scope.
+class ScopedInternetHandle {
+ public:
+  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~ScopedInternetHandle() {
+    if (handle_)
+      Wininet()->close_handle(handle_);
+  }
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  const HINTERNET handle_;
+  DISALLOW_COPY_AND_ASSIGN(ScopedInternetHandle);
+};
+
+}  // namespace
+
+// Owns the queue; everything but the start and the hand-over of messages
+// runs on the thread itself.
+class NetworkThread : public base::Thread {
+ public:
+  NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
+                const std::string& host,
+                uint32_t port,
+                const std::string& path,
+                uint32_t plain_http);
+  // Sends or drops what is queued, then ends the thread.
+  ~NetworkThread() override;
+
+  void SetTrafficAllowed(bool allowed);
+  void SendAvroMessage(std::unique_ptr<AvroStatsMessage> message);
+  void SetBackOff(AvroBackOffCallback back_off);
+
+ protected:
+  void Init() override;
+
+ private:
+  void SetTrafficAllowedOnNetworkThread(bool allowed);
+  void QueueOnNetworkThread(std::unique_ptr<AvroStatsMessage> message);
+  void StartShutdownOnNetworkThread();
+  void CloseInternetOnNetworkThread();
+  void SendPendingOnNetworkThread();
+  bool TrySend(const AvroStatsMessage& message);
+  void DropQueue();
+
+  const std::unique_ptr<AvroMessageSerializer> serializer_;
+  const std::wstring host_;
+  const std::wstring path_;
+  const uint32_t port_;
+  const uint32_t plain_http_;
+
+  std::list<std::unique_ptr<AvroStatsMessage>> queue_;
+  uint32_t retry_count_ = 0;
+  bool send_scheduled_ = false;
+
+  base::Lock lock_;
+  base::ConditionVariable condition_{&lock_};
+  bool pending_ = false;
+  uint32_t in_flight_ = 0;
+  uint32_t messages_total_ = 0;
+
+  AvroBackOffCallback back_off_;
+  bool traffic_allowed_ = false;
+  bool shutting_down_ = false;
+  uint32_t dumps_total_ = 0;
+  uint32_t dumped_messages_total_ = 0;
+  uint32_t successfully_sent_total_ = 0;
+  uint32_t send_attempts_total_ = 0;
+  HINTERNET internet_ = nullptr;
+
+  DISALLOW_COPY_AND_ASSIGN(NetworkThread);
+};
 
 namespace {
 
-void RunDone(base::OnceClosure done) {
-  // Callers expect the closure after the call returns, as it is for a sender
-  // that flushes on its own thread.
-  if (base::ThreadTaskRunnerHandle::IsSet())
-    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, std::move(done));
-  else
-    std::move(done).Run();
+std::wstring Widen(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
 }
 
-class DroppingSender : public AvroStatsSender {
- public:
-  void Send(std::unique_ptr<AvroStatsMessage> event) override {}
-  void SetTrafficAllowed(bool allowed) override {}
-  void SendPendingAndShutdown(base::OnceClosure done) override {
-    RunDone(std::move(done));
-  }
-};
+}  // namespace
 
-// Appends every event as one line to the file the environment names, so that
-// a test can read back what a run reported. The file is opened for each line
-// with shared access: several installer processes may append to it.
-class RecordingSender : public AvroStatsSender {
- public:
-  RecordingSender(std::unique_ptr<AvroMessageSerializer> serializer,
-                  const std::wstring& log_file)
-      : serializer_(std::move(serializer)), log_file_(log_file) {}
+NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
+                             const std::string& host,
+                             uint32_t port,
+                             const std::string& path,
+                             uint32_t plain_http)
+    : base::Thread("Avro Network thread"),
+      serializer_(std::move(serializer)),
+      host_(Widen(host)),
+      path_(Widen(path)),
+      port_(port),
+      plain_http_(plain_http),
+      back_off_(base::BindRepeating(&DefaultBackOff)) {
+  if (!Start())
+    LOG(ERROR) << "Could not start the statistics thread";
+}
 
-  void Send(std::unique_ptr<AvroStatsMessage> event) override {
-    base::AutoLock lock(lock_);
-    if (!traffic_allowed_ || shut_down_ || log_file_.empty())
-      return;
-    const std::string line = event->ToRecordLine() + "\n";
-    base::win::ScopedHandle file(::CreateFileW(
-        log_file_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
-      return;
-    DWORD written = 0;
-    ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()),
-                &written, nullptr);
-  }
-
-  void SetTrafficAllowed(bool allowed) override {
-    base::AutoLock lock(lock_);
-    traffic_allowed_ = allowed;
-  }
-
-  void SendPendingAndShutdown(base::OnceClosure done) override {
+NetworkThread::~NetworkThread() {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (runner) {
+    runner->PostTask(FROM_HERE,
+                     base::BindOnce(&NetworkThread::StartShutdownOnNetworkThread,
+                                    base::Unretained(this)));
     {
       base::AutoLock lock(lock_);
-      shut_down_ = true;
+      while (pending_)
+        condition_.Wait();
     }
-    RunDone(std::move(done));
+    runner->PostTask(FROM_HERE,
+                     base::BindOnce(&NetworkThread::CloseInternetOnNetworkThread,
+                                    base::Unretained(this)));
   }
+  Stop();
+}
 
- private:
-  base::Lock lock_;
-  const std::unique_ptr<AvroMessageSerializer> serializer_;
-  const std::wstring log_file_;
-  bool traffic_allowed_ = true;
-  bool shut_down_ = false;
-};
+void NetworkThread::Init() {
+  if (!Wininet())
+    return;
+  internet_ = Wininet()->open(L"Kavor installer", INTERNET_OPEN_TYPE_PRECONFIG,
+                              nullptr, nullptr, 0);
+  if (!internet_) {
+    PLOG(ERROR) << "InternetOpen failed for the statistics sender";
+    return;
+  }
+  SetTimeouts(internet_);
+}
+
+void NetworkThread::SetTrafficAllowed(bool allowed) {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
+    return;
+  runner->PostTask(
+      FROM_HERE,
+      base::BindOnce(&NetworkThread::SetTrafficAllowedOnNetworkThread,
+                     base::Unretained(this), allowed));
+}
+
+void NetworkThread::SendAvroMessage(std::unique_ptr<AvroStatsMessage> message) {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
+    return;
+  {
+    base::AutoLock lock(lock_);
+    ++messages_total_;
+    ++in_flight_;
+    pending_ = true;
+  }
+  runner->PostTask(FROM_HERE,
+                   base::BindOnce(&NetworkThread::QueueOnNetworkThread,
+                                  base::Unretained(this), std::move(message)));
+}
+
+void NetworkThread::SetBackOff(AvroBackOffCallback back_off) {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
+    return;
+  runner->PostTask(FROM_HERE, base::BindOnce(
+                                  [](NetworkThread* thread,
+                                     AvroBackOffCallback back_off) {
+                                    thread->back_off_ = std::move(back_off);
+                                  },
+                                  base::Unretained(this), std::move(back_off)));
+}
+
+void NetworkThread::SetTrafficAllowedOnNetworkThread(bool allowed) {
+  VLOG(5) << "Traffic allowed: " << allowed;
+  traffic_allowed_ = allowed;
+  if (allowed && !send_scheduled_ && !queue_.empty())
+    SendPendingOnNetworkThread();
+}
+
+void NetworkThread::QueueOnNetworkThread(
+    std::unique_ptr<AvroStatsMessage> message) {
+  {
+    base::AutoLock lock(lock_);
+    --in_flight_;
+  }
+  queue_.push_back(std::move(message));
+  retry_count_ = 0;
+  if (!send_scheduled_ && !queue_.empty())
+    SendPendingOnNetworkThread();
+}
+
+void NetworkThread::StartShutdownOnNetworkThread() {
+  shutting_down_ = true;
+  if (!send_scheduled_ && !queue_.empty())
+    SendPendingOnNetworkThread();
+}
+
+void NetworkThread::CloseInternetOnNetworkThread() {
+  if (internet_) {
+    Wininet()->close_handle(internet_);
+    internet_ = nullptr;
+  }
+}
+
+void NetworkThread::SendPendingOnNetworkThread() {
+  send_scheduled_ = false;
+  while (!queue_.empty()) {
+    if (!traffic_allowed_) {
+      if (shutting_down_)
+        queue_.clear();
+      break;
+    }
+    if (TrySend(*queue_.front())) {
+      ++successfully_sent_total_;
+      queue_.pop_front();
+      continue;
+    }
+    const uint32_t retry = retry_count_++;
+    if (retry > 3) {
+      LOG(ERROR) << "Retry limit exceeded. Dumping messages!";
+      ++dumps_total_;
+      dumped_messages_total_ += static_cast<uint32_t>(queue_.size());
+      queue_.clear();
+      break;
+    }
+    send_scheduled_ = true;
+    task_runner()->PostDelayedTask(
+        FROM_HERE,
+        base::BindOnce(&NetworkThread::SendPendingOnNetworkThread,
+                       base::Unretained(this)),
+        back_off_.Run(static_cast<int>(retry_count_)));
+    break;
+  }
+  base::AutoLock lock(lock_);
+  pending_ = !queue_.empty() || in_flight_ > 0;
+  condition_.Broadcast();
+}
+
+bool NetworkThread::TrySend(const AvroStatsMessage& message) {
+  if (!internet_)
+    return false;
+
+  DiagnosticCounters counters;
+  counters.dumped_messages_total = dumped_messages_total_;
+  counters.dumps_total = dumps_total_;
+  {
+    base::AutoLock lock(lock_);
+    counters.messages_total = messages_total_;
+  }
+  counters.send_attempts_total = send_attempts_total_;
+  counters.successfully_sent_total = successfully_sent_total_;
+  std::string body = serializer_->Serialize(message, counters);
+  ++send_attempts_total_;
+
+  const std::string name = message.GetName();
+  ScopedInternetHandle connection(
+      Wininet()->connect(internet_, host_.c_str(),
+                         static_cast<INTERNET_PORT>(port_), nullptr, nullptr,
+                         INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection)
+    return false;
+
+  bool succeeded = false;
+  {
+    const DWORD flags =
+        plain_http_ ? 0
+                    : INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+    ScopedInternetHandle request(Wininet()->open_request(
+        connection.get(), L"POST", path_.c_str(), L"HTTP/1.1", nullptr,
+        nullptr, flags, 0));
+    if (request) {
+      SetTimeouts(request.get());
+      std::wstring headers = BuildRequestHeaders();
+      VLOG(5) << "Attempting to send " << name;
+      const BOOL sent = Wininet()->send_request(
+          request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+          body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
+      WipeHeaders(&headers);
+      headers.clear();
+      headers.shrink_to_fit();
+      if (sent) {
+        wchar_t status[32] = {};
+        DWORD size = sizeof(status);
+        DWORD index = 0;
+        if (Wininet()->query_info(request.get(), HTTP_QUERY_STATUS_CODE,
+                                  status, &size, &index)) {
+          const std::wstring text(status, size / sizeof(wchar_t));
+          succeeded = text == L"201" || text == L"403";
+        }
+      }
+    }
+  }
+  VLOG(5) << "Message " << name << " processed, sending "
+          << (succeeded ? "succeeded" : "failed");
+  return succeeded;
+}
+
+AvroStatsSenderImpl::AvroStatsSenderImpl(
+    std::unique_ptr<AvroMessageSerializer> serializer,
+    const std::string& host,
+    uint32_t port,
+    const std::string& path,
+    uint32_t plain_http,
+    uint32_t max_verbosity)
+    : network_thread_(std::make_unique<NetworkThread>(std::move(serializer),
+                                                      host, port, path,
+                                                      plain_http)),
+      max_verbosity_(max_verbosity) {}
+
+AvroStatsSenderImpl::~AvroStatsSenderImpl() {
+  std::unique_ptr<NetworkThread> thread;
+  {
+    base::AutoLock lock(lock_);
+    thread = std::move(network_thread_);
+  }
+}
+
+void AvroStatsSenderImpl::SetTrafficAllowed(bool allowed) {
+  base::AutoLock lock(lock_);
+  if (network_thread_)
+    network_thread_->SetTrafficAllowed(allowed);
+}
+
+void AvroStatsSenderImpl::Send(std::unique_ptr<AvroStatsMessage> message) {
+  base::AutoLock lock(lock_);
+  if (!network_thread_) {
+    LOG(ERROR) << "Attempting to send a message after sender finished";
+    return;
+  }
+  if (message->GetVerbosityLevel() > max_verbosity_) {
+    VLOG(5) << "Message " << message->GetName()
+            << " will not be sent due to exceeded verbosity level";
+    return;
+  }
+  network_thread_->SendAvroMessage(std::move(message));
+}
+
+void AvroStatsSenderImpl::SendPendingAndShutdown(base::OnceClosure reply) {
+  std::unique_ptr<NetworkThread> thread;
+  {
+    base::AutoLock lock(lock_);
+    thread = std::move(network_thread_);
+  }
+  // Deleting the thread waits for the last sends and joins the thread: a
+  // worker that may block does it, and the caller hears back on its own
+  // sequence.
+  base::PostTaskWithTraitsAndReply(
+      FROM_HERE, base::TaskTraits().MayBlock().WithBaseSyncPrimitives(),
+      base::BindOnce([](std::unique_ptr<NetworkThread> thread) {},
+                     std::move(thread)),
+      std::move(reply));
+}
+
+void AvroStatsSenderImpl::SetBackOffForTesting(AvroBackOffCallback back_off) {
+  base::AutoLock lock(lock_);
+  if (network_thread_)
+    network_thread_->SetBackOff(std::move(back_off));
+}
+
+void NullAvroStatsSender::SetTrafficAllowed(bool allowed) {}
+
+void NullAvroStatsSender::Send(std::unique_ptr<AvroStatsMessage> message) {}
+
+void NullAvroStatsSender::SendPendingAndShutdown(base::OnceClosure reply) {
+  // Callers expect the reply after the call returns, as it comes from a
+  // sender that flushes on its own thread; a thread without a loop has
+  // nothing to wait for.
+  if (base::ThreadTaskRunnerHandle::IsSet()) {
+    base::ThreadTaskRunnerHandle::Get()->PostNonNestableTask(FROM_HERE,
+                                                             std::move(reply));
+  } else {
+    std::move(reply).Run();
+  }
+}
+
+namespace {
 
 struct SenderSlot {
   base::Lock lock;
-  std::unique_ptr<AvroStatsSender> sender{new DroppingSender()};
+  std::unique_ptr<AvroStatsSender> sender{new NullAvroStatsSender()};
 };
 
 SenderSlot& GetSenderSlot() {
@@ -92,24 +523,40 @@ SenderSlot& GetSenderSlot() {
 
 void ReplaceSender(std::unique_ptr<AvroStatsSender> sender) {
   SenderSlot& slot = GetSenderSlot();
-  base::AutoLock lock(slot.lock);
-  slot.sender = std::move(sender);
+  {
+    base::AutoLock lock(slot.lock);
+    slot.sender.swap(sender);
+  }
+  // The previous sender ends outside the lock: a real one first sends what
+  // it holds.
+  sender.reset();
 }
 
 }  // namespace
 
 void InitializeAvroStatsSender(
     std::unique_ptr<AvroMessageSerializer> serializer,
-    bool use_test_server,
-    bool user_initiated) {
-  std::string log_file;
-  base::Environment::Create()->GetVar(kStatsLogFileVariable, &log_file);
-  ReplaceSender(std::make_unique<RecordingSender>(std::move(serializer),
-                                                  base::UTF8ToWide(log_file)));
+    int mode,
+    uint32_t max_verbosity) {
+  switch (mode) {
+    case 0:
+      ReplaceSender(std::make_unique<AvroStatsSenderImpl>(
+          std::move(serializer), kServiceHost, kServicePort, kRequestPath, 0,
+          max_verbosity));
+      break;
+    case 1:
+      ReplaceSender(std::make_unique<AvroStatsSenderImpl>(
+          std::move(serializer), kTestServerHost, kTestServerPort,
+          kRequestPath, 1, max_verbosity));
+      break;
+    default:
+      LOG(ERROR) << "Unknown statistics sender mode " << mode;
+      break;
+  }
 }
 
 void DisableAvroStatsSender() {
-  ReplaceSender(std::make_unique<DroppingSender>());
+  ReplaceSender(std::make_unique<NullAvroStatsSender>());
 }
 
 void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender) {

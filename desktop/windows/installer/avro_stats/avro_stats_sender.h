@@ -1,40 +1,91 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_STATS_SENDER_H_
 #define DESKTOP_WINDOWS_INSTALLER_AVRO_STATS_AVRO_STATS_SENDER_H_
 
+#include <stdint.h>
+
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "base/callback.h"
 #include "base/macros.h"
+#include "base/synchronization/lock.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/avro_message_serializer.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_message.h"
 
 namespace installer {
 
+// Takes finished statistics messages from any thread and posts them to the
+// statistics service.
 class AvroStatsSender {
  public:
   virtual ~AvroStatsSender() = default;
 
-  // Queues one message.
-  virtual void Send(std::unique_ptr<AvroStatsMessage> event) = 0;
-  // Switches the installer's statistics on or off; while off, messages are
-  // dropped.
+  // Messages wait in the queue until traffic is allowed.
   virtual void SetTrafficAllowed(bool allowed) = 0;
-  // Sends what is queued, then runs |done|.
-  virtual void SendPendingAndShutdown(base::OnceClosure done) = 0;
+  virtual void Send(std::unique_ptr<AvroStatsMessage> message) = 0;
+  // Sends what is queued (or drops it when traffic is not allowed), then
+  // runs |reply| on the calling sequence. Later messages are dropped.
+  virtual void SendPendingAndShutdown(base::OnceClosure reply) = 0;
 };
 
-// Makes the process-wide sender the one that sends statistics.
-//
-// Encoding and sending to the statistics service come with the statistics
-// subsystem. Until then the sender only records: when the environment
-// variable KAVOR_STATS_LOG_FILE names a file, each sent event is appended to
-// it as one line (see AvroStatsMessage::ToRecordLine); otherwise events are dropped.
+// The delay before the next send pass after the |retry|th failure in a row.
+using AvroBackOffCallback = base::RepeatingCallback<base::TimeDelta(int)>;
+
+class NetworkThread;
+
+// Queues messages on the "Avro Network thread" and posts each one, framed by
+// the serializer, with WinINet.
+class AvroStatsSenderImpl : public AvroStatsSender {
+ public:
+  // |plain_http| zero means HTTPS. Messages whose verbosity level is above
+  // |max_verbosity| are not sent.
+  AvroStatsSenderImpl(std::unique_ptr<AvroMessageSerializer> serializer,
+                      const std::string& host,
+                      uint32_t port,
+                      const std::string& path,
+                      uint32_t plain_http,
+                      uint32_t max_verbosity);
+  ~AvroStatsSenderImpl() override;
+
+  void SetTrafficAllowed(bool allowed) override;
+  void Send(std::unique_ptr<AvroStatsMessage> message) override;
+  void SendPendingAndShutdown(base::OnceClosure reply) override;
+
+  // Replaces the delays between retries; applies to the passes scheduled
+  // after the call.
+  void SetBackOffForTesting(AvroBackOffCallback back_off);
+
+ private:
+  base::Lock lock_;
+  std::unique_ptr<NetworkThread> network_thread_;
+  const uint32_t max_verbosity_;
+
+  DISALLOW_COPY_AND_ASSIGN(AvroStatsSenderImpl);
+};
+
+// The sender of processes that report nothing: drops every message.
+class NullAvroStatsSender : public AvroStatsSender {
+ public:
+  NullAvroStatsSender() = default;
+
+  void SetTrafficAllowed(bool allowed) override;
+  void Send(std::unique_ptr<AvroStatsMessage> message) override;
+  // Posts |reply| to the current thread as a non-nestable task.
+  void SendPendingAndShutdown(base::OnceClosure reply) override;
+
+ private:
+  DISALLOW_COPY_AND_ASSIGN(NullAvroStatsSender);
+};
+
+// Makes the real sender the process-wide one. |mode| 0 sends to the
+// statistics service, 1 to the test server on this machine
+// ("http://127.0.0.1:9000/v1/binary"); with any other mode nothing changes
+// and |serializer| is deleted.
 void InitializeAvroStatsSender(
     std::unique_ptr<AvroMessageSerializer> serializer,
-    bool use_test_server,
-    bool user_initiated);
+    int mode,
+    uint32_t max_verbosity);
 
 // Makes the process-wide sender one that drops every message.
 void DisableAvroStatsSender();
@@ -46,9 +97,6 @@ AvroStatsSender* GetAvroStatsSender();
 
 // Makes |sender| the process-wide sender (tests that inspect what was sent).
 void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender);
-
-// The environment variable naming the file the recording sender appends to.
-extern const char kStatsLogFileVariable[];
 
 }  // namespace installer
 

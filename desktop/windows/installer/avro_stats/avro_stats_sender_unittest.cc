@@ -5,90 +5,343 @@
 #include <vector>
 
 #include "base/bind.h"
-#include "base/environment.h"
-#include "base/files/file_util.h"
-#include "base/files/scoped_temp_dir.h"
-#include "base/strings/string_split.h"
-#include "desktop/windows/installer/avro_stats/avro_events.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/synchronization/lock.h"
+#include "base/task_scheduler/task_scheduler.h"
+#include "base/test/bounded_wait.h"
+#include "base/test/loopback_http_server.h"
+#include "base/test/scoped_log_lines.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-std::unique_ptr<AvroMessageSerializer> MakeSerializer() {
-  return std::make_unique<AvroMessageSerializer>(
-      "guid", "", "47.0.4127.0", "developer",
-      CampaignData(std::string("spring"), std::nullopt, std::nullopt));
+const char kPath[] = "/v1/binary";
+
+class FakeMessage : public AvroStatsMessage {
+ public:
+  FakeMessage(const std::string& name, uint32_t level)
+      : AvroStatsMessage(name), name_(name), level_(level) {}
+  std::string GetName() const override { return name_; }
+  uint32_t GetVerbosityLevel() const override { return level_; }
+
+ private:
+  const std::string name_;
+  const uint32_t level_;
+};
+
+std::unique_ptr<AvroStatsMessage> Message(const std::string& name,
+                                          uint32_t level = 1) {
+  return std::make_unique<FakeMessage>(name, level);
+}
+
+// What the sender asked the serializer for, one entry per attempt.
+struct Attempt {
+  std::string name;
+  DiagnosticCounters counters;
+};
+
+struct SerializerLog {
+  base::Lock lock;
+  std::vector<Attempt> attempts;
+  bool destroyed = false;
+
+  std::vector<Attempt> Get() {
+    base::AutoLock hold(lock);
+    return attempts;
+  }
+  size_t Count() {
+    base::AutoLock hold(lock);
+    return attempts.size();
+  }
+};
+
+// Bodies name the message and its attempt number, so that the server's
+// record tells which attempt went out.
+class FakeSerializer : public AvroMessageSerializer {
+ public:
+  explicit FakeSerializer(SerializerLog* log)
+      : AvroMessageSerializer("guid", "", "1.0.0.0", "developer",
+                              CampaignData()),
+        log_(log) {}
+  ~FakeSerializer() override {
+    base::AutoLock hold(log_->lock);
+    log_->destroyed = true;
+  }
+
+  std::string Serialize(const AvroStatsMessage& message,
+                        const DiagnosticCounters& counters) override {
+    base::AutoLock hold(log_->lock);
+    log_->attempts.push_back({message.GetName(), counters});
+    return message.GetName() + "#" +
+           base::UintToString(counters.send_attempts_total);
+  }
+
+ private:
+  SerializerLog* const log_;
+};
+
+std::vector<std::string> Bodies(const base::LoopbackHttpServer& server) {
+  std::vector<std::string> bodies;
+  for (const auto& request : server.requests())
+    bodies.push_back(request.body);
+  return bodies;
 }
 
 class AvroStatsSenderTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(temp_dir_.CreateUniqueTempDir());
-    log_file_ = temp_dir_.GetPath().Append(L"stats.log");
-    ASSERT_TRUE(env_->SetVar(kStatsLogFileVariable, log_file_.AsUTF8Unsafe()));
+    base::TaskScheduler::Create("AvroStatsSenderTest");
+    const base::SchedulerWorkerPoolParams params(
+        2, base::TimeDelta::FromSeconds(30));
+    base::TaskScheduler::GetInstance()->Start(
+        base::TaskScheduler::InitParams(params, params, params, params));
+    ASSERT_TRUE(server_.Start());
+    server_.Serve(kPath, 201, "");
   }
 
   void TearDown() override {
-    env_->UnSetVar(kStatsLogFileVariable);
-    DisableAvroStatsSender();
+    sender_.reset();
+    base::TaskScheduler::GetInstance()->Shutdown();
+    base::TaskScheduler::GetInstance()->Join();
+    base::TaskScheduler::SetInstance(nullptr);
   }
 
-  std::vector<std::string> RecordedLines() {
-    std::string contents;
-    if (!base::ReadFileToString(log_file_, &contents))
-      return {};
-    return base::SplitString(contents, "\n", base::KEEP_WHITESPACE,
-                             base::SPLIT_WANT_NONEMPTY);
+  // A sender to the test server whose retries follow at once; each retry
+  // number is noted, and |on_retry| runs before the next pass.
+  AvroStatsSenderImpl* MakeSender(uint32_t max_verbosity = 1) {
+    sender_ = std::make_unique<AvroStatsSenderImpl>(
+        std::make_unique<FakeSerializer>(&log_), "127.0.0.1", server_.port(),
+        kPath, 1, max_verbosity);
+    sender_->SetBackOffForTesting(base::BindRepeating(
+        [](AvroStatsSenderTest* test, int retry) {
+          {
+            base::AutoLock hold(test->retries_lock_);
+            test->retries_.push_back(retry);
+          }
+          if (test->on_retry_)
+            test->on_retry_.Run(retry);
+          return base::TimeDelta();
+        },
+        base::Unretained(this)));
+    return sender_.get();
   }
 
-  std::unique_ptr<base::Environment> env_ = base::Environment::Create();
-  base::ScopedTempDir temp_dir_;
-  base::FilePath log_file_;
+  // Shuts the sender down and waits for its reply; false when the reply
+  // did not come.
+  testing::AssertionResult Shutdown() {
+    base::RunLoop run_loop;
+    sender_->SendPendingAndShutdown(run_loop.QuitClosure());
+    return base::RunWithin(&run_loop, "the shutdown reply");
+  }
+
+  std::vector<int> Retries() {
+    base::AutoLock hold(retries_lock_);
+    return retries_;
+  }
+
+  base::MessageLoop loop_;
+  base::LoopbackHttpServer server_;
+  SerializerLog log_;
+  std::unique_ptr<AvroStatsSenderImpl> sender_;
+  base::RepeatingCallback<void(int)> on_retry_;
+  base::Lock retries_lock_;
+  std::vector<int> retries_;
 };
 
-TEST_F(AvroStatsSenderTest, RecordsOneLinePerEvent) {
-  InitializeAvroStatsSender(MakeSerializer(), false, true);
-  GetAvroStatsSender()->Send(
-      std::make_unique<InstallerStepStartingEvent>("copy_files"));
-  GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>("Disk \"full\""));
-  GetAvroStatsSender()->Send(std::make_unique<ControllerQuittingEvent>());
-  const std::vector<std::string> kExpected = {
-      "{\"event\":\"installer_step_starting\",\"step_name\":\"copy_files\"}",
-      "{\"description\":\"Disk \\\"full\\\"\",\"event\":\"error\"}",
-      "{\"event\":\"controller_quitting\"}",
-  };
-  EXPECT_EQ(kExpected, RecordedLines());
+TEST_F(AvroStatsSenderTest, MessagesWaitForTrafficAndGoOutInOrder) {
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->Send(Message("first"));
+  sender->Send(Message("second"));
+  sender->SetTrafficAllowed(true);
+  ASSERT_TRUE(Shutdown());
+  EXPECT_EQ((std::vector<std::string>{"first#0", "second#1"}), Bodies(server_));
+  const auto requests = server_.requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("POST", requests[0].method);
+  EXPECT_EQ(kPath, requests[0].target);
+  EXPECT_NE(std::string::npos,
+            requests[0].headers.find(
+                "Content-Type: application/avro-binary\r\n"));
+  EXPECT_NE(std::string::npos,
+            requests[0].headers.find("X-Kavor-Writer-Schema: 293\r\n"));
+  const auto attempts = log_.Get();
+  ASSERT_EQ(2u, attempts.size());
+  EXPECT_EQ(2u, attempts[0].counters.messages_total);
+  EXPECT_EQ(1u, attempts[1].counters.successfully_sent_total);
+  EXPECT_TRUE(log_.destroyed);
 }
 
-TEST_F(AvroStatsSenderTest, NothingRecordedWhileTrafficIsOff) {
-  InitializeAvroStatsSender(MakeSerializer(), false, true);
-  GetAvroStatsSender()->SetTrafficAllowed(false);
-  GetAvroStatsSender()->Send(std::make_unique<ControllerQuittingEvent>());
-  GetAvroStatsSender()->SetTrafficAllowed(true);
-  GetAvroStatsSender()->Send(
-      std::make_unique<InstallerStepFinishedEvent>("copy_files", 2));
-  EXPECT_EQ(std::vector<std::string>{"{\"attempt\":2,\"event\":\"installer_"
-                                     "step_finished\",\"step_name\":\"copy_"
-                                     "files\"}"},
-            RecordedLines());
+TEST_F(AvroStatsSenderTest, OnlyCreatedAndForbiddenRemoveAMessage) {
+  const struct {
+    int status;
+    size_t requests;
+  } kCases[] = {{201, 1}, {403, 1}, {200, 5}, {500, 5}, {404, 5}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.status);
+    server_.Serve(kPath, c.status, "");
+    const size_t before = server_.requests().size();
+    MakeSender();
+    sender_->SetTrafficAllowed(true);
+    sender_->Send(Message("event"));
+    ASSERT_TRUE(Shutdown());
+    EXPECT_EQ(c.requests, server_.requests().size() - before);
+  }
 }
 
-TEST_F(AvroStatsSenderTest, DisabledSenderDropsEverything) {
-  InitializeAvroStatsSender(MakeSerializer(), false, true);
+TEST_F(AvroStatsSenderTest, FifthFailureDropsTheQueueAndIsCounted) {
+  server_.Serve(kPath, 500, "");
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->Send(Message("a"));
+  sender->Send(Message("b"));
+  sender->Send(Message("c"));
+  sender->SetTrafficAllowed(true);
+  // The fifth attempt has begun: the next message is queued after its pass.
+  ASSERT_TRUE(base::WaitUntil([this] { return log_.Count() >= 5; },
+                              "five attempts"));
+  sender->Send(Message("d"));
+  ASSERT_TRUE(Shutdown());
+
+  const auto attempts = log_.Get();
+  ASSERT_EQ(10u, attempts.size());
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ("a", attempts[i].name);
+    EXPECT_EQ(i, attempts[i].counters.send_attempts_total);
+    EXPECT_EQ(0u, attempts[i].counters.dumps_total);
+  }
+  EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4}), Retries());
+  const DiagnosticCounters& next = attempts[5].counters;
+  EXPECT_EQ("d", attempts[5].name);
+  EXPECT_EQ(1u, next.dumps_total);
+  EXPECT_EQ(3u, next.dumped_messages_total);
+  EXPECT_EQ(4u, next.messages_total);
+  EXPECT_EQ(5u, next.send_attempts_total);
+  EXPECT_EQ(0u, next.successfully_sent_total);
+  EXPECT_EQ(10u, server_.requests().size());
+}
+
+TEST_F(AvroStatsSenderTest, RetriedMessageGoesOutOnceTheServiceRecovers) {
+  server_.Serve(kPath, 500, "");
+  on_retry_ = base::BindRepeating(
+      [](base::LoopbackHttpServer* server, int retry) {
+        if (retry == 2)
+          server->Serve(kPath, 201, "");
+      },
+      base::Unretained(&server_));
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->Send(Message("a"));
+  sender->Send(Message("b"));
+  sender->SetTrafficAllowed(true);
+  ASSERT_TRUE(Shutdown());
+  EXPECT_EQ((std::vector<std::string>{"a#0", "a#1", "a#2", "b#3"}),
+            Bodies(server_));
+  const auto attempts = log_.Get();
+  ASSERT_EQ(4u, attempts.size());
+  EXPECT_EQ(1u, attempts.back().counters.successfully_sent_total);
+  EXPECT_EQ(0u, attempts.back().counters.dumps_total);
+}
+
+TEST_F(AvroStatsSenderTest, NewMessageRestartsTheRetryCount) {
+  server_.Serve(kPath, 500, "");
+  AvroStatsSenderImpl* sender = MakeSender();
+  // Arrives while the first retry is scheduled: it joins the queue, and the
+  // scheduled pass goes on with the whole queue.
+  on_retry_ = base::BindRepeating(
+      [](AvroStatsSenderImpl* sender, bool* sent, int retry) {
+        if (!*sent) {
+          *sent = true;
+          sender->Send(Message("b"));
+        }
+      },
+      base::Unretained(sender), base::Owned(new bool(false)));
+  sender->SetTrafficAllowed(true);
+  sender->Send(Message("a"));
+  // The second attempt follows the retry that handed "b" over.
+  ASSERT_TRUE(base::WaitUntil([this] { return log_.Count() >= 2; },
+                              "the first retry"));
+  ASSERT_TRUE(Shutdown());
+  EXPECT_EQ((std::vector<int>{1, 1, 2, 3, 4}), Retries());
+  const auto attempts = log_.Get();
+  ASSERT_EQ(6u, attempts.size());
+  EXPECT_EQ("a", attempts.back().name);
+  EXPECT_EQ(6u, server_.requests().size());
+  EXPECT_EQ(2u, attempts.back().counters.messages_total);
+}
+
+TEST_F(AvroStatsSenderTest, ShutdownWithoutTrafficDropsTheQueue) {
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->Send(Message("a"));
+  sender->Send(Message("b"));
+  ASSERT_TRUE(Shutdown());
+  EXPECT_TRUE(server_.requests().empty());
+  EXPECT_EQ(0u, log_.Count());
+  EXPECT_TRUE(log_.destroyed);
+}
+
+TEST_F(AvroStatsSenderTest, MessagesAfterShutdownAreRefused) {
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->SetTrafficAllowed(true);
+  sender->Send(Message("a"));
+  ASSERT_TRUE(Shutdown());
+  ASSERT_EQ(1u, server_.requests().size());
+  base::ScopedLogLines lines(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+  sender->Send(Message("late"));
+  EXPECT_EQ(std::vector<std::string>{
+                "Attempting to send a message after sender finished"},
+            lines.lines());
+  EXPECT_EQ(1u, server_.requests().size());
+}
+
+TEST_F(AvroStatsSenderTest, VerbosityLimitKeepsDetailedMessagesBack) {
+  AvroStatsSenderImpl* sender = MakeSender(0);
+  sender->SetTrafficAllowed(true);
+  sender->Send(Message("step", 1));
+  sender->Send(Message("autoupdate_failed", 0));
+  sender->Send(Message("page", 1));
+  ASSERT_TRUE(Shutdown());
+  EXPECT_EQ(std::vector<std::string>{"autoupdate_failed#0"}, Bodies(server_));
+  const auto attempts = log_.Get();
+  ASSERT_EQ(1u, attempts.size());
+  EXPECT_EQ(1u, attempts[0].counters.messages_total);
+}
+
+TEST_F(AvroStatsSenderTest, ProcessWideSenderFollowsTheMode) {
   DisableAvroStatsSender();
-  GetAvroStatsSender()->Send(std::make_unique<ControllerQuittingEvent>());
-  EXPECT_FALSE(base::PathExists(log_file_));
+  AvroStatsSender* null_sender = GetAvroStatsSender();
+  SerializerLog unknown_log;
+  InitializeAvroStatsSender(std::make_unique<FakeSerializer>(&unknown_log), 7,
+                            1);
+  EXPECT_TRUE(unknown_log.destroyed);
+  EXPECT_EQ(null_sender, GetAvroStatsSender());
+
+  SerializerLog test_server_log;
+  InitializeAvroStatsSender(
+      std::make_unique<FakeSerializer>(&test_server_log), 1, 1);
+  EXPECT_NE(null_sender, GetAvroStatsSender());
+  EXPECT_FALSE(test_server_log.destroyed);
+  DisableAvroStatsSender();
+  EXPECT_TRUE(test_server_log.destroyed);
 }
 
-TEST_F(AvroStatsSenderTest, ShutdownRunsClosureAndStopsRecording) {
-  InitializeAvroStatsSender(MakeSerializer(), false, true);
-  bool done = false;
-  GetAvroStatsSender()->SendPendingAndShutdown(
-      base::BindOnce([](bool* done) { *done = true; }, &done));
-  EXPECT_TRUE(done);
-  GetAvroStatsSender()->Send(std::make_unique<ControllerQuittingEvent>());
-  EXPECT_FALSE(base::PathExists(log_file_));
+TEST_F(AvroStatsSenderTest, NullSenderRepliesThroughTheCurrentRunner) {
+  DisableAvroStatsSender();
+  GetAvroStatsSender()->SetTrafficAllowed(true);
+  GetAvroStatsSender()->Send(Message("dropped"));
+  bool replied = false;
+  base::RunLoop run_loop;
+  GetAvroStatsSender()->SendPendingAndShutdown(base::BindOnce(
+      [](bool* replied, base::OnceClosure quit) {
+        *replied = true;
+        std::move(quit).Run();
+      },
+      &replied, run_loop.QuitClosure()));
+  EXPECT_FALSE(replied);
+  ASSERT_TRUE(base::RunWithin(&run_loop, "the null sender's reply"));
+  EXPECT_TRUE(replied);
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+# Sourced by the tests and scripts/run_main.sh: the statistics test server
+# (tests/stats_server.py) that the installer posts to with --test-avro-srv.
+#
+#   write_stats_schema BIN FILE   writes the writer schema that BIN's
+#                                 kavor_stats_schema.exe prints to FILE;
+#                                 false (FILE left out) without that program
+#   start_stats_server PORT DIR [SCHEMA] [ARGS...]
+#                                 serves on 127.0.0.1:PORT (0: a free one),
+#                                 recording into DIR; sets STATS_PORT,
+#                                 STATS_RECORDS (decoded records, a JSON
+#                                 line each), STATS_REQUESTS (a JSON line per
+#                                 request) and STATS_SERVER_PID. ARGS go to
+#                                 the server (--fail N, --status S...)
+#   stop_stats_server             ends it
+#   stats_python                  a python3 that has the avro module
+
+stats_python() {
+  local candidate
+  for candidate in /usr/bin/python3 python3; do
+    if "$candidate" -c 'import avro.io' 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "no python3 with the avro module (python3-avro)" >&2
+  return 1
+}
+
+write_stats_schema() {
+  local bin="$1" file="$2"
+  [ -f "$bin/kavor_stats_schema.exe" ] || return 1
+  wine "$bin/kavor_stats_schema.exe" 2>/dev/null | tr -d '\r' >"$file.new" &&
+    [ -s "$file.new" ] && mv "$file.new" "$file" && return 0
+  rm -f "$file.new"
+  return 1
+}
+
+start_stats_server() {
+  local port="$1" dir="$2" schema="${3:-}" python port_file tries
+  shift 3 2>/dev/null || shift $#
+  python=$(stats_python) || return 1
+  mkdir -p "$dir"
+  STATS_RECORDS="$dir/stats_records.jsonl"
+  STATS_REQUESTS="$dir/stats_requests.jsonl"
+  : >"$STATS_RECORDS"
+  : >"$STATS_REQUESTS"
+  port_file="$dir/stats_port"
+  rm -f "$port_file"
+  local schema_args=()
+  [ -n "$schema" ] && schema_args=(--schema "$schema")
+  "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
+    "${schema_args[@]}" --output "$STATS_RECORDS" \
+    --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" \
+    2>"$dir/stats_server.err" &
+  STATS_SERVER_PID=$!
+  for tries in $(seq 100); do
+    [ -s "$port_file" ] && break
+    kill -0 "$STATS_SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  STATS_PORT=$(cat "$port_file" 2>/dev/null)
+  if [ -z "$STATS_PORT" ]; then
+    echo "the statistics server did not start:" >&2
+    cat "$dir/stats_server.err" >&2
+    STATS_SERVER_PID=""
+    return 1
+  fi
+}
+
+stop_stats_server() {
+  if [ -n "${STATS_SERVER_PID:-}" ]; then
+    kill "$STATS_SERVER_PID" 2>/dev/null || true
+    wait "$STATS_SERVER_PID" 2>/dev/null || true
+  fi
+  STATS_SERVER_PID=""
+  return 0
+}
