@@ -11,19 +11,19 @@
 namespace installer {
 
 // {72DADE38-FAE4-4B3E-BAF4-5D009AF02B1C}
-constexpr IID kLogonTriggerIid = {
+inline constexpr IID kLogonTriggerIid = {
     0x72DADE38,
     0xFAE4,
     0x4B3E,
     {0xBA, 0xF4, 0x5D, 0x00, 0x9A, 0xF0, 0x2B, 0x1C}};
 // {2A9C35DA-D357-41F4-BBC1-207AC1B1F3CB}
-constexpr IID kBootTriggerIid = {
+inline constexpr IID kBootTriggerIid = {
     0x2A9C35DA,
     0xD357,
     0x41F4,
     {0xBB, 0xC1, 0x20, 0x7A, 0xC1, 0xB1, 0xF3, 0xCB}};
 // {4C8FEC3A-C218-4E0C-B23D-629024DB91A2}
-constexpr IID kRegistrationTriggerIid = {
+inline constexpr IID kRegistrationTriggerIid = {
     0x4C8FEC3A,
     0xC218,
     0x4E0C,

@@ -45,16 +45,14 @@ void GrantAuthenticatedUsersAccess(ITask* task) {
 
   PACL dacl = nullptr;
   base::win::ScopedLocalSecurityDescriptor descriptor;
-  if (::GetNamedSecurityInfoW(file_name.c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &dacl, nullptr,
-                              descriptor.receive()) != ERROR_SUCCESS) {
+  if (::GetNamedSecurityInfoW(
+          file_name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+          nullptr, &dacl, nullptr, descriptor.receive()) != ERROR_SUCCESS) {
     return;
   }
   BYTE sid[SECURITY_MAX_SID_SIZE];
   DWORD sid_size = sizeof(sid);
-  if (!::CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid,
-                            &sid_size)) {
+  if (!::CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sid_size)) {
     return;
   }
   EXPLICIT_ACCESSW access = {};
@@ -112,10 +110,9 @@ bool TaskSchedulerV1::Initialize() {
 
 ComPtr<ITask> TaskSchedulerV1::Activate(const std::wstring& full_name) {
   ComPtr<ITask> task;
-  if (!scheduler_ ||
-      FAILED(scheduler_->Activate(
-          full_name.c_str(), IID_ITask,
-          reinterpret_cast<IUnknown**>(task.GetAddressOf())))) {
+  if (!scheduler_ || FAILED(scheduler_->Activate(
+                         full_name.c_str(), IID_ITask,
+                         reinterpret_cast<IUnknown**>(task.GetAddressOf())))) {
     return nullptr;
   }
   return task;
@@ -144,8 +141,8 @@ bool TaskSchedulerV1::RegisterTask(const ScheduledTaskInfo& info) {
           ? INFINITE
           : std::min<uint64_t>(info.execution_time_limit_seconds * 1000ull,
                                kLongestRunTimeMs);
-  if (FAILED(task->SetAccountInformation(system ? L"" : user.c_str(),
-                                         nullptr)) ||
+  if (FAILED(
+          task->SetAccountInformation(system ? L"" : user.c_str(), nullptr)) ||
       FAILED(task->SetApplicationName(
           info.command_line.GetProgram().value().c_str())) ||
       FAILED(task->SetComment(info.description.c_str())) ||
@@ -163,9 +160,8 @@ bool TaskSchedulerV1::RegisterTask(const ScheduledTaskInfo& info) {
   TASK_TRIGGER time_trigger = MakeTrigger(
       now, run_once ? TASK_TIME_TRIGGER_ONCE : TASK_TIME_TRIGGER_DAILY);
   time_trigger.Type.Daily.DaysInterval = 1;
-  if (!AddTrigger(task.Get(), info.schedule == NO_TIME_TRIGGER
-                                  ? nullptr
-                                  : &time_trigger)) {
+  if (!AddTrigger(task.Get(),
+                  info.schedule == NO_TIME_TRIGGER ? nullptr : &time_trigger)) {
     return false;
   }
   if (info.add_logon_trigger && !run_once) {
@@ -259,7 +255,8 @@ void TaskSchedulerV1::SetTaskEnabled(const std::wstring& name, bool enabled) {
   DWORD flags = 0;
   if (!task || FAILED(task->GetFlags(&flags)))
     return;
-  flags = enabled ? (flags & ~TASK_FLAG_DISABLED) : (flags | TASK_FLAG_DISABLED);
+  flags =
+      enabled ? (flags & ~TASK_FLAG_DISABLED) : (flags | TASK_FLAG_DISABLED);
   if (SUCCEEDED(task->SetFlags(flags)))
     Save(task.Get());
 }

@@ -37,8 +37,8 @@ class TaskSchedulerV1Test : public testing::Test {
     ASSERT_TRUE(dir_.CreateUniqueTempDir());
     ASSERT_TRUE(scheduler_.Initialize());
     ASSERT_TRUE(SUCCEEDED(::CoCreateInstance(
-        CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-        IID_ITaskScheduler, reinterpret_cast<void**>(raw_.GetAddressOf()))));
+        CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskScheduler,
+        reinterpret_cast<void**>(raw_.GetAddressOf()))));
   }
   void TearDown() override {
     for (const std::wstring& name : made_)
@@ -93,9 +93,9 @@ class TaskSchedulerV1Test : public testing::Test {
                    const base::FilePath& program) {
     made_.push_back(full_name);
     ComPtr<ITask> task;
-    ASSERT_TRUE(SUCCEEDED(raw_->NewWorkItem(
-        full_name.c_str(), CLSID_CTask, IID_ITask,
-        reinterpret_cast<IUnknown**>(task.GetAddressOf()))));
+    ASSERT_TRUE(SUCCEEDED(
+        raw_->NewWorkItem(full_name.c_str(), CLSID_CTask, IID_ITask,
+                          reinterpret_cast<IUnknown**>(task.GetAddressOf()))));
     ComPtr<IPersistFile> file;
     ASSERT_TRUE(SUCCEEDED(task->SetApplicationName(program.value().c_str())) &&
                 SUCCEEDED(task.As(&file)) &&
@@ -118,11 +118,18 @@ TEST_F(TaskSchedulerV1Test, RegistersTriggersFlagsAndLimits) {
     DWORD flags;
     DWORD max_run_time;
   } kCases[] = {
-      {DAILY, true, 3600,
+      {DAILY,
+       true,
+       3600,
        {TASK_TIME_TRIGGER_DAILY, TASK_EVENT_TRIGGER_AT_LOGON},
-       TASK_FLAG_RUN_ONLY_IF_LOGGED_ON, 3600000},
-      {DAILY, false, 0, {TASK_TIME_TRIGGER_DAILY},
-       TASK_FLAG_RUN_ONLY_IF_LOGGED_ON, INFINITE},
+       TASK_FLAG_RUN_ONLY_IF_LOGGED_ON,
+       3600000},
+      {DAILY,
+       false,
+       0,
+       {TASK_TIME_TRIGGER_DAILY},
+       TASK_FLAG_RUN_ONLY_IF_LOGGED_ON,
+       INFINITE},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.schedule << " " << c.limit);
@@ -160,8 +167,7 @@ TEST_F(TaskSchedulerV1Test, RunOnceDeletesItselfWhenDone) {
   EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON |
                                TASK_FLAG_DELETE_WHEN_DONE),
             flags);
-  EXPECT_EQ(std::vector<int>{TASK_TIME_TRIGGER_ONCE},
-            TriggerTypes(task.Get()));
+  EXPECT_EQ(std::vector<int>{TASK_TIME_TRIGGER_ONCE}, TriggerTypes(task.Get()));
 }
 
 // A second registration replaces the first: one task, with the second's

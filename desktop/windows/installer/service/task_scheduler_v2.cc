@@ -45,7 +45,8 @@ std::wstring FormatBoundary(base::Time time) {
 
 template <typename Interface>
 bool QueryTrigger(ITrigger* trigger, REFIID iid, Interface** result) {
-  return SUCCEEDED(trigger->QueryInterface(iid, reinterpret_cast<void**>(result)));
+  return SUCCEEDED(
+      trigger->QueryInterface(iid, reinterpret_cast<void**>(result)));
 }
 
 // A variant the Task Scheduler reads as "no value".
@@ -61,8 +62,7 @@ TaskSchedulerV2::TaskSchedulerV2()
     : TaskSchedulerV2(base::BindRepeating(&CreateSystemTaskService),
                       base::DefaultClock::GetInstance()) {}
 
-TaskSchedulerV2::TaskSchedulerV2(TaskServiceCreator creator,
-                                 base::Clock* clock)
+TaskSchedulerV2::TaskSchedulerV2(TaskServiceCreator creator, base::Clock* clock)
     : creator_(std::move(creator)), clock_(clock) {}
 
 TaskSchedulerV2::~TaskSchedulerV2() = default;
@@ -110,8 +110,7 @@ bool TaskSchedulerV2::RegisterTask(const ScheduledTaskInfo& info) {
       FAILED(settings->put_ExecutionTimeLimit(TaskString(time_limit))) ||
       FAILED(settings->put_MultipleInstances(TASK_INSTANCES_IGNORE_NEW)) ||
       FAILED(settings->put_RunOnlyIfNetworkAvailable(
-          info.run_only_if_network_available ? VARIANT_TRUE
-                                             : VARIANT_FALSE)) ||
+          info.run_only_if_network_available ? VARIANT_TRUE : VARIANT_FALSE)) ||
       FAILED(settings->put_StopIfGoingOnBatteries(VARIANT_FALSE)) ||
       FAILED(settings->put_DisallowStartIfOnBatteries(VARIANT_FALSE)) ||
       FAILED(settings->put_StartWhenAvailable(VARIANT_TRUE))) {
@@ -183,7 +182,8 @@ bool TaskSchedulerV2::AddTriggers(const ScheduledTaskInfo& info,
   } else if (info.schedule == RUN_ONCE) {
     ComPtr<IRegistrationTrigger> once;
     if (FAILED(triggers->Create(TASK_TRIGGER_REGISTRATION, &trigger)) ||
-        !QueryTrigger(trigger.Get(), kRegistrationTriggerIid, once.GetAddressOf()) ||
+        !QueryTrigger(trigger.Get(), kRegistrationTriggerIid,
+                      once.GetAddressOf()) ||
         FAILED(once->put_Id(TaskString(L"Run once"))) ||
         FAILED(once->put_EndBoundary(TaskString(boundary)))) {
       return false;
@@ -277,8 +277,8 @@ void TaskSchedulerV2::RemoveOrphanedTasks() {
       break;
     }
     // A path written by hand may be quoted.
-    const base::StringPiece16 program = base::TrimString(
-        path.Get() ? path.Get() : L"", L"\"", base::TRIM_ALL);
+    const base::StringPiece16 program =
+        base::TrimString(path.Get() ? path.Get() : L"", L"\"", base::TRIM_ALL);
     if (!base::PathExists(base::FilePath(program.as_string())))
       orphans.push_back(task_name);
   }
@@ -293,9 +293,8 @@ void TaskSchedulerV2::RemoveTask(const std::wstring& name) {
 
 ComPtr<IRegisteredTask> TaskSchedulerV2::GetTask(const std::wstring& name) {
   ComPtr<IRegisteredTask> task;
-  if (!root_ ||
-      FAILED(root_->GetTask(TaskString(GetScheduledTaskFullName(name)),
-                            &task))) {
+  if (!root_ || FAILED(root_->GetTask(
+                    TaskString(GetScheduledTaskFullName(name)), &task))) {
     return nullptr;
   }
   return task;
@@ -331,10 +330,10 @@ void TaskSchedulerV2::SetDailyInterval(const std::wstring& name,
     }
     base::win::ScopedVariant no_descriptor(L"");
     ComPtr<IRegisteredTask> updated;
-    root_->RegisterTaskDefinition(
-        TaskString(GetScheduledTaskFullName(name)), definition.Get(),
-        TASK_UPDATE, NoValue(), NoValue(), TASK_LOGON_NONE,
-        *no_descriptor.ptr(), &updated);
+    root_->RegisterTaskDefinition(TaskString(GetScheduledTaskFullName(name)),
+                                  definition.Get(), TASK_UPDATE, NoValue(),
+                                  NoValue(), TASK_LOGON_NONE,
+                                  *no_descriptor.ptr(), &updated);
     return;
   }
 }
