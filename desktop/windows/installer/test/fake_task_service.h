@@ -98,10 +98,10 @@ HRESULT HandOut(T* object, I** out) {
   }
 #define RECORD_TEXT(method)                  \
   STDMETHODIMP method(BSTR value) override { \
-    return this->Put(L"" #method, value);       \
+    return this->Put(L"" #method, value);    \
   }
-#define RECORD_NUMBER(method, type)                       \
-  STDMETHODIMP method(type value) override {              \
+#define RECORD_NUMBER(method, type)                          \
+  STDMETHODIMP method(type value) override {                 \
     return this->Put(L"" #method, static_cast<long>(value)); \
   }
 
