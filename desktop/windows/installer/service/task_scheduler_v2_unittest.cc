@@ -131,6 +131,21 @@ class FakeTask : public test::StubRegisteredTask {
   STDMETHODIMP get_Definition(ITaskDefinition** definition_out) override {
     return HandOut(definition.Get(), definition_out);
   }
+  // Logs the arguments joined by commas, or "#" and the variant type.
+  STDMETHODIMP Run(VARIANT arguments, IRunningTask** running) override {
+    std::wstring shown = Shown(arguments);
+    if (arguments.vt == (VT_ARRAY | VT_BSTR)) {
+      BSTR* items = nullptr;
+      ::SafeArrayAccessData(arguments.parray, reinterpret_cast<void**>(&items));
+      shown.clear();
+      for (ULONG i = 0; i < arguments.parray->rgsabound[0].cElements; ++i)
+        shown += (i ? L"," : L"") + Text(items[i]);
+      ::SafeArrayUnaccessData(arguments.parray);
+    }
+    Record(L"Run", shown);
+    *running = nullptr;
+    return S_OK;
+  }
   STDMETHODIMP SetSecurityDescriptor(BSTR sddl, LONG flags) override {
     Record(L"SetSecurityDescriptor",
            Text(sddl) + L" " + std::to_wstring(flags));
@@ -410,6 +425,17 @@ TEST_F(TaskSchedulerV2Test, TaskState) {
     task->state_ = c.state;
     EXPECT_EQ(c.expected, scheduler_.GetTaskState(L"A")) << c.state;
   }
+}
+
+TEST_F(TaskSchedulerV2Test, RunsAndEnablesTheTask) {
+  EXPECT_FALSE(scheduler_.RunTask(L"A", {}));
+  service_->root->tasks.push_back(new FakeTask(Full(L"A")));
+  EXPECT_TRUE(scheduler_.RunTask(L"A", {L"x y", L"z"}));
+  EXPECT_TRUE(scheduler_.RunTask(L"A", {}));
+  scheduler_.SetTaskEnabled(L"A", false);
+  scheduler_.SetTaskEnabled(L"A", true);
+  EXPECT_TRUE(Logged({L"Task.Run x y,z", L"Task.Run #0", L"Task.put_Enabled 0",
+                      L"Task.put_Enabled -1"}));
 }
 
 // Only this product's enabled tasks with one program that is gone are
