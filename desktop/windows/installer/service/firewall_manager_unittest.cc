@@ -72,23 +72,23 @@ class FakeDispatch : public T {
 };
 
 // A text property; an empty text reads as a null string.
-#define TEXT_PROPERTY(Name, field)                                   \
-  HRESULT STDMETHODCALLTYPE get_##Name(BSTR* value) override {       \
+#define TEXT_PROPERTY(Name, field)                                      \
+  HRESULT STDMETHODCALLTYPE get_##Name(BSTR* value) override {          \
     *value = field.empty() ? nullptr : ::SysAllocString(field.c_str()); \
-    return S_OK;                                                     \
-  }                                                                  \
-  HRESULT STDMETHODCALLTYPE put_##Name(BSTR value) override {        \
-    field = value ? value : L"";                                     \
-    return S_OK;                                                     \
+    return S_OK;                                                        \
+  }                                                                     \
+  HRESULT STDMETHODCALLTYPE put_##Name(BSTR value) override {           \
+    field = value ? value : L"";                                        \
+    return S_OK;                                                        \
   }
-#define VALUE_PROPERTY(Name, Type, field)                         \
-  HRESULT STDMETHODCALLTYPE get_##Name(Type* value) override {    \
-    *value = field;                                               \
-    return S_OK;                                                  \
-  }                                                               \
-  HRESULT STDMETHODCALLTYPE put_##Name(Type value) override {     \
-    field = value;                                                \
-    return S_OK;                                                  \
+#define VALUE_PROPERTY(Name, Type, field)                      \
+  HRESULT STDMETHODCALLTYPE get_##Name(Type* value) override { \
+    *value = field;                                            \
+    return S_OK;                                               \
+  }                                                            \
+  HRESULT STDMETHODCALLTYPE put_##Name(Type value) override {  \
+    field = value;                                             \
+    return S_OK;                                               \
   }
 
 class FakeRule : public FakeDispatch<INetFwRule> {
@@ -266,11 +266,9 @@ class FakePolicy : public FakeDispatch<INetFwPolicy2> {
                                             VARIANT_BOOL*))
   NOT_IMPLEMENTED(put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL))
   NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2,
-      VARIANT_BOOL*))
+      NET_FW_PROFILE_TYPE2, VARIANT_BOOL*))
   NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2,
-      VARIANT_BOOL))
+      NET_FW_PROFILE_TYPE2, VARIANT_BOOL))
   NOT_IMPLEMENTED(get_ServiceRestriction(INetFwServiceRestriction**))
   NOT_IMPLEMENTED(EnableRuleGroup(LONG, BSTR, VARIANT_BOOL))
   NOT_IMPLEMENTED(IsRuleGroupEnabled(LONG, BSTR, VARIANT_BOOL*))
@@ -327,7 +325,8 @@ TEST(FirewallManagerTest, TheMdnsRuleIsReplacedAndOtherRulesStayUntilRemoval) {
   // Another program's rule of the same name comes first: a removal by the
   // name alone would take it.
   rules.push_back(new FakeRule(MdnsRuleName(), kOtherApp));
-  rules.push_back(new FakeRule(L"Kavor by the user", L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
+  rules.push_back(
+      new FakeRule(L"Kavor by the user", L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
   rules.push_back(new FakeRule(L"Unnamed program rule", L""));
   std::unique_ptr<FirewallManager> manager =
       FirewallManager::Create(&factory, base::FilePath(kBrowser));
@@ -359,7 +358,8 @@ TEST(FirewallManagerTest, TheMdnsRuleIsReplacedAndOtherRulesStayUntilRemoval) {
 }
 
 TEST(FirewallManagerTest, CanReceiveTraffic) {
-  const LONG kPublic = NET_FW_PROFILE2_PUBLIC, kPrivate = NET_FW_PROFILE2_PRIVATE,
+  const LONG kPublic = NET_FW_PROFILE2_PUBLIC,
+             kPrivate = NET_FW_PROFILE2_PRIVATE,
              kDomain = NET_FW_PROFILE2_DOMAIN;
   const struct {
     LONG current, enabled, failing;

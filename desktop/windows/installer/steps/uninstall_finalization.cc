@@ -86,8 +86,8 @@ class UninstallFinalizationOperationsImpl
 
   bool ReadReinstallCommand(base::string16* command) override {
     base::win::RegKey key;
-    LONG error = key.Open(HKEY_LOCAL_MACHINE, kIeInstallInfoKey,
-                          KEY_QUERY_VALUE);
+    LONG error =
+        key.Open(HKEY_LOCAL_MACHINE, kIeInstallInfoKey, KEY_QUERY_VALUE);
     if (error == ERROR_SUCCESS)
       error = key.ReadStringValue(L"ReinstallCommand", command);
     if (error != ERROR_SUCCESS) {
@@ -166,16 +166,15 @@ void ResetDefaultBrowserToIe(InstallerStepContext* context) {
 
 void RemoveFirewallRules(InstallerStepContext* context,
                          const base::FilePath& install_folder) {
-  const InstallationStatus* status =
-      context->GetFolderDetails().GetInstallationStatus();
+  const base::FilePath& recorded =
+      context->GetExistingInstallationStatus().subfolder;
   base::FilePath folder = install_folder;
-  if (status && !status->subfolder.empty()) {
+  if (!recorded.empty()) {
     base::FilePath subfolder;
     std::string reason;
-    if (!MakeSafeRelativePath(status->subfolder.value(), &subfolder,
-                              &reason)) {
-      LOG(ERROR) << "Refusing the recorded subfolder "
-                 << status->subfolder.value() << ": " << reason;
+    if (!MakeSafeRelativePath(recorded.value(), &subfolder, &reason)) {
+      LOG(ERROR) << "Refusing the recorded subfolder " << recorded.value()
+                 << ": " << reason;
       return;
     }
     folder = folder.Append(subfolder);
@@ -190,10 +189,9 @@ void ShowUninstallSurvey(InstallerStepContext* context,
     return;
   VLOG(1) << "Trying to display the uninstall survey";
   const InstallationFolderDetails& details = context->GetFolderDetails();
-  const std::string url =
-      BuildUninstallSurveyUrl(survey_url, GetVersionString(),
-                              details.GetAutoupdateUuid(),
-                              details.GetWelcomeUrl());
+  const std::string url = BuildUninstallSurveyUrl(
+      survey_url, GetVersionString(), details.GetAutoupdateUuid(),
+      details.GetWelcomeUrl());
   base::FilePath program_files;
   if (!base::PathService::Get(base::DIR_PROGRAM_FILES6432, &program_files)) {
     LOG(ERROR) << "No program files folder for the uninstall survey";
@@ -223,8 +221,8 @@ void SetUninstallFinalizationOperationsForTesting(
 
 void FinalizeUninstallation(InstallerStepContext* context,
                             const base::FilePath& install_folder) {
-  FinalizeUninstallationWithCommandLine(context, install_folder,
-                                        *base::CommandLine::ForCurrentProcess());
+  FinalizeUninstallationWithCommandLine(
+      context, install_folder, *base::CommandLine::ForCurrentProcess());
 }
 
 void FinalizeUninstallationWithCommandLine(
