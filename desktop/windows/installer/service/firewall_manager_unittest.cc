@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/logging.h"
@@ -22,13 +23,18 @@ using Microsoft::WRL::ComPtr;
 const wchar_t kBrowser[] = L"C:\\Kavor\\47.0\\kavor.exe";
 const wchar_t kOtherApp[] = L"C:\\Other\\other.exe";
 
-// Counted references, IDispatch refusing every call, and |T|.
+#define NOT_IMPLEMENTED(signature)               \
+  HRESULT STDMETHODCALLTYPE signature override { \
+    return E_NOTIMPL;                            \
+  }
+
+// Counted references and the interfaces |T| derives from.
 template <typename T>
-class FakeDispatch : public T {
+class Counted : public T {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IDispatch) ||
-        iid == __uuidof(T)) {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(T) ||
+        (std::is_base_of<IDispatch, T>::value && iid == __uuidof(IDispatch))) {
       *object = static_cast<T*>(this);
       AddRef();
       return S_OK;
@@ -43,33 +49,25 @@ class FakeDispatch : public T {
       delete this;
     return left;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE
-  GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID,
-                                   REFIID,
-                                   LCID,
-                                   WORD,
-                                   DISPPARAMS*,
-                                   VARIANT*,
-                                   EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
 
  protected:
-  virtual ~FakeDispatch() = default;
+  virtual ~Counted() = default;
 
  private:
   ULONG references_ = 0;
 };
+
+// clang-format off
+template <typename T>
+class FakeDispatch : public Counted<T> {
+ public:
+  NOT_IMPLEMENTED(GetTypeInfoCount(UINT*))
+  NOT_IMPLEMENTED(GetTypeInfo(UINT, LCID, ITypeInfo**))
+  NOT_IMPLEMENTED(GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*))
+  NOT_IMPLEMENTED(Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                         EXCEPINFO*, UINT*))
+};
+// clang-format on
 
 // A text property; an empty text reads as a null string.
 #define TEXT_PROPERTY(Name, field)                                      \
@@ -107,12 +105,8 @@ class FakeRule : public FakeDispatch<INetFwRule> {
   TEXT_PROPERTY(RemoteAddresses, unused)
   TEXT_PROPERTY(IcmpTypesAndCodes, unused)
   VALUE_PROPERTY(Direction, NET_FW_RULE_DIRECTION, direction)
-  HRESULT STDMETHODCALLTYPE get_Interfaces(VARIANT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_Interfaces(VARIANT) override {
-    return E_NOTIMPL;
-  }
+  NOT_IMPLEMENTED(get_Interfaces(VARIANT*))
+  NOT_IMPLEMENTED(put_Interfaces(VARIANT))
   TEXT_PROPERTY(InterfaceTypes, unused)
   VALUE_PROPERTY(Enabled, VARIANT_BOOL, enabled)
   TEXT_PROPERTY(Grouping, grouping)
@@ -130,26 +124,10 @@ class FakeRule : public FakeDispatch<INetFwRule> {
 
 // Hands out a number first, as collections of mixed items do, then the
 // rules.
-class FakeEnum : public IEnumVARIANT {
+class FakeEnum : public Counted<IEnumVARIANT> {
  public:
   explicit FakeEnum(const std::vector<ComPtr<FakeRule>>& rules)
       : rules_(rules) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid == __uuidof(IUnknown) || iid == IID_IEnumVARIANT) {
-      *object = this;
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (!left)
-      delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Next(ULONG count,
                                  VARIANT* items,
                                  ULONG* fetched) override {
@@ -170,16 +148,14 @@ class FakeEnum : public IEnumVARIANT {
     *fetched = 1;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+  NOT_IMPLEMENTED(Skip(ULONG))
+  NOT_IMPLEMENTED(Reset())
+  NOT_IMPLEMENTED(Clone(IEnumVARIANT**))
 
  private:
-  virtual ~FakeEnum() = default;
   std::vector<ComPtr<FakeRule>> rules_;
   size_t next_ = 0;
   bool number_given_ = false;
-  ULONG references_ = 0;
 };
 
 // Names need not be unique: Remove takes away the first rule of the name,
@@ -203,9 +179,7 @@ class FakeRules : public FakeDispatch<INetFwRules> {
     }
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, INetFwRule**) override {
-    return E_NOTIMPL;
-  }
+  NOT_IMPLEMENTED(Item(BSTR, INetFwRule**))
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** items) override {
     ++enumerations;
     *items = new FakeEnum(rules);
@@ -228,13 +202,11 @@ class FakeRules : public FakeDispatch<INetFwRules> {
   int enumerations = 0;
 };
 
-#define NOT_IMPLEMENTED(signature)               \
-  HRESULT STDMETHODCALLTYPE signature override { \
-    return E_NOTIMPL;                            \
-  }
-
 class FakePolicy : public FakeDispatch<INetFwPolicy2> {
  public:
+  using Profile = NET_FW_PROFILE_TYPE2;
+  using Bool = VARIANT_BOOL;
+
   explicit FakePolicy(FakeRules* rules) : rules_(rules) {}
 
   HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* profiles) override {
@@ -255,33 +227,29 @@ class FakePolicy : public FakeDispatch<INetFwPolicy2> {
     (*rules)->AddRef();
     return S_OK;
   }
-  NOT_IMPLEMENTED(put_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL))
-  NOT_IMPLEMENTED(get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*))
-  NOT_IMPLEMENTED(put_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT))
-  NOT_IMPLEMENTED(get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2,
-                                             VARIANT_BOOL*))
-  NOT_IMPLEMENTED(put_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2,
-                                             VARIANT_BOOL))
-  NOT_IMPLEMENTED(get_NotificationsDisabled(NET_FW_PROFILE_TYPE2,
-                                            VARIANT_BOOL*))
-  NOT_IMPLEMENTED(put_NotificationsDisabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL))
-  NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2, VARIANT_BOOL*))
-  NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2, VARIANT_BOOL))
+  // clang-format off
+  NOT_IMPLEMENTED(put_FirewallEnabled(Profile, Bool))
+  NOT_IMPLEMENTED(get_ExcludedInterfaces(Profile, VARIANT*))
+  NOT_IMPLEMENTED(put_ExcludedInterfaces(Profile, VARIANT))
+  NOT_IMPLEMENTED(get_BlockAllInboundTraffic(Profile, Bool*))
+  NOT_IMPLEMENTED(put_BlockAllInboundTraffic(Profile, Bool))
+  NOT_IMPLEMENTED(get_NotificationsDisabled(Profile, Bool*))
+  NOT_IMPLEMENTED(put_NotificationsDisabled(Profile, Bool))
+  NOT_IMPLEMENTED(
+      get_UnicastResponsesToMulticastBroadcastDisabled(Profile, Bool*))
+  NOT_IMPLEMENTED(
+      put_UnicastResponsesToMulticastBroadcastDisabled(Profile, Bool))
   NOT_IMPLEMENTED(get_ServiceRestriction(INetFwServiceRestriction**))
-  NOT_IMPLEMENTED(EnableRuleGroup(LONG, BSTR, VARIANT_BOOL))
-  NOT_IMPLEMENTED(IsRuleGroupEnabled(LONG, BSTR, VARIANT_BOOL*))
+  NOT_IMPLEMENTED(EnableRuleGroup(LONG, BSTR, Bool))
+  NOT_IMPLEMENTED(IsRuleGroupEnabled(LONG, BSTR, Bool*))
   NOT_IMPLEMENTED(RestoreLocalFirewallDefaults())
-  NOT_IMPLEMENTED(get_DefaultInboundAction(NET_FW_PROFILE_TYPE2,
-                                           NET_FW_ACTION*))
-  NOT_IMPLEMENTED(put_DefaultInboundAction(NET_FW_PROFILE_TYPE2, NET_FW_ACTION))
-  NOT_IMPLEMENTED(get_DefaultOutboundAction(NET_FW_PROFILE_TYPE2,
-                                            NET_FW_ACTION*))
-  NOT_IMPLEMENTED(put_DefaultOutboundAction(NET_FW_PROFILE_TYPE2,
-                                            NET_FW_ACTION))
-  NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled(BSTR, VARIANT_BOOL*))
+  NOT_IMPLEMENTED(get_DefaultInboundAction(Profile, NET_FW_ACTION*))
+  NOT_IMPLEMENTED(put_DefaultInboundAction(Profile, NET_FW_ACTION))
+  NOT_IMPLEMENTED(get_DefaultOutboundAction(Profile, NET_FW_ACTION*))
+  NOT_IMPLEMENTED(put_DefaultOutboundAction(Profile, NET_FW_ACTION))
+  NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled(BSTR, Bool*))
   NOT_IMPLEMENTED(get_LocalPolicyModifyState(NET_FW_MODIFY_STATE*))
+  // clang-format on
 
   // Negative: the call fails.
   LONG current_profiles = NET_FW_PROFILE2_PRIVATE;
