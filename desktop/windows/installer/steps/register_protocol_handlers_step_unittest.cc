@@ -61,9 +61,10 @@ TEST_F(RegisterProtocolHandlersStepTest, WritesOnlyForARecordedKey) {
     Context context(dir_.GetPath());
     context.installed = c.installed;
     context.existing.hklm_keys.push_back(
-        {0, *c.record ? c.record
-                      : "SOFTWARE\\Clients\\StartMenuInternet\\Kavordeveloper\\"
-                        "Capabilities\\URLAssociations",
+        {0,
+         *c.record ? c.record
+                   : "SOFTWARE\\Clients\\StartMenuInternet\\Kavordeveloper\\"
+                     "Capabilities\\URLAssociations",
          {}});
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     command_line.AppendSwitchNative("register-kavor-as-protocol-handler",
@@ -77,11 +78,11 @@ TEST_F(RegisterProtocolHandlersStepTest, WritesOnlyForARecordedKey) {
               test::ReadText(HKEY_LOCAL_MACHINE, kAssociations, c.protocol));
     EXPECT_EQ(c.written, test::KeyExists(HKEY_LOCAL_MACHINE, kAssociations));
     // The browser also becomes the user's handler of the protocol.
-    EXPECT_EQ(c.written,
-              *c.protocol &&
-                  test::KeyExists(HKEY_CURRENT_USER,
-                              std::wstring(L"Software\\Classes\\") +
-                                  c.protocol));
+    EXPECT_EQ(
+        c.written,
+        *c.protocol &&
+            test::KeyExists(HKEY_CURRENT_USER,
+                            std::wstring(L"Software\\Classes\\") + c.protocol));
   }
 }
 

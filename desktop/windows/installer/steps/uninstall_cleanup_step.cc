@@ -92,8 +92,7 @@ std::string BuildUninstallBatch(
   std::string text;
   for (const auto& process : watched) {
     if (process.first == 1 || process.second)
-      text += "SET PID" + base::IntToString(process.first) +
-              "_RUNNING=TRUE\n";
+      text += "SET PID" + base::IntToString(process.first) + "_RUNNING=TRUE\n";
   }
   text += ":again\n";
   for (const auto& process : watched) {
@@ -133,7 +132,8 @@ void UninstallCleanupStep::Execute(InstallerStepResult* result, int attempt) {
   if (!settings->GetCopyOnly())
     RemoveAutoupdateTask();
 
-  const InstallationStatus& status = GetContext()->GetExistingInstallationStatus();
+  const InstallationStatus& status =
+      GetContext()->GetExistingInstallationStatus();
   std::vector<base::FilePath> pending_files;
   std::set<base::FilePath> pending_folders;
   base::FilePath files_folder = install_folder;
@@ -229,8 +229,7 @@ bool UninstallCleanupStep::Delete(const base::FilePath& path,
   return false;
 }
 
-void UninstallCleanupStep::DeleteProfile(
-    const base::FilePath& install_folder) {
+void UninstallCleanupStep::DeleteProfile(const base::FilePath& install_folder) {
   InstallationImpl installation(install_folder);
   base::FilePath root;
   base::FilePath profile;

@@ -28,11 +28,12 @@ void AddHoldingFolders(const base::FilePath& path,
 // (0 for "none"; |pid1| is always watched) have ended, then deletes
 // |pending_files| in order, removes |pending_folders| deepest first (only
 // empty ones go) and finally itself. Lines end with a single line feed.
-std::string BuildUninstallBatch(uint32_t pid1,
-                                uint32_t pid2,
-                                uint32_t pid3,
-                                const std::vector<base::FilePath>& pending_files,
-                                const std::set<base::FilePath>& pending_folders);
+std::string BuildUninstallBatch(
+    uint32_t pid1,
+    uint32_t pid2,
+    uint32_t pid3,
+    const std::vector<base::FilePath>& pending_files,
+    const std::set<base::FilePath>& pending_folders);
 
 // "uninstall_cleanup": removes the autoupdate task and the installation's
 // files, and hands what is still in use to "k.bat", which runs once the

@@ -26,67 +26,53 @@ namespace {
 
 using Paths = std::vector<base::FilePath>;
 
+// The wait loop alone when every deletion worked and no other process was
+// given; the deletions come after it, deepest folder first, "%" kept from
+// cmd's expansion.
 TEST(UninstallBatchTest, Text) {
-  const std::string kWait1 =
+  const std::string kWaitFor11 =
+      "SET PID1_RUNNING=TRUE\n:again\n"
       "IF %PID1_RUNNING%==TRUE (\n"
       "TASKLIST /FI \"PID eq 11\" | FIND /c /i \".exe\"\n"
-      "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n"
-      ")\n";
+      "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n)\n"
+      "ping -n 2 127.0.0.1\n"
+      "IF %PID1_RUNNING%==TRUE GOTO :again\n";
   const struct {
-    const char* label;
     uint32_t pid2, pid3;
     Paths files;
     std::string expected;
   } kCases[] = {
-      {"all deleted, no other process", 0, 0, {},
-       "SET PID1_RUNNING=TRUE\n:again\n" + kWait1 +
-           "ping -n 2 127.0.0.1\n"
-           "IF %PID1_RUNNING%==TRUE GOTO :again\n"
-           "del %0\n"},
-      {"one file left, three processes", 22, 4000000000u,
+      {0, 0, {}, kWaitFor11 + "del %0\n"},
+      {0,
+       0,
        {base::FilePath(L"C:\\P\\K\\v\\a.dll")},
+       kWaitFor11 + "del \"C:\\P\\K\\v\\a.dll\"\nrmdir \"C:\\P\\K\\v\"\n"
+                    "rmdir \"C:\\P\\K\"\nrmdir \"C:\\P\"\ndel %0\n"},
+      {0,
+       0,
+       {base::FilePath(L"C:\\%TEMP%\\x.exe"), base::FilePath(L"C:\\b\\\u00e9")},
+       kWaitFor11 + "del \"C:\\%%TEMP%%\\x.exe\"\ndel \"C:\\b\\\xc3\xa9\"\n"
+                    "rmdir \"C:\\b\"\nrmdir \"C:\\%%TEMP%%\"\ndel %0\n"},
+      {22,
+       4000000000u,
+       {},
        "SET PID1_RUNNING=TRUE\nSET PID2_RUNNING=TRUE\n"
-       "SET PID3_RUNNING=TRUE\n:again\n" +
-           kWait1 +
-           "IF %PID2_RUNNING%==TRUE (\n"
-           "TASKLIST /FI \"PID eq 22\" | FIND /c /i \".exe\"\n"
-           "IF ERRORLEVEL 1 SET PID2_RUNNING=FALSE\n"
-           ")\n"
-           "IF %PID3_RUNNING%==TRUE (\n"
-           "TASKLIST /FI \"PID eq 4000000000\" | FIND /c /i \".exe\"\n"
-           "IF ERRORLEVEL 1 SET PID3_RUNNING=FALSE\n"
-           ")\n"
-           "ping -n 2 127.0.0.1\n"
-           "IF %PID1_RUNNING%==TRUE GOTO :again\n"
-           "IF %PID2_RUNNING%==TRUE GOTO :again\n"
-           "IF %PID3_RUNNING%==TRUE GOTO :again\n"
-           "del \"C:\\P\\K\\v\\a.dll\"\n"
-           "rmdir \"C:\\P\\K\\v\"\n"
-           "rmdir \"C:\\P\\K\"\n"
-           "rmdir \"C:\\P\"\n"
-           "del %0\n"},
-      // Siblings and their folders, in the order a removal works; "%" is
-      // not left for cmd to expand, other characters are UTF-8.
-      {"two branches, only the second installer", 0, 33,
-       {base::FilePath(L"C:\\P\\%TEMP%\\x.exe"),
-        base::FilePath(L"C:\\P\\b\\\u00e9.dll")},
-       "SET PID1_RUNNING=TRUE\nSET PID3_RUNNING=TRUE\n:again\n" + kWait1 +
-           "IF %PID3_RUNNING%==TRUE (\n"
-           "TASKLIST /FI \"PID eq 33\" | FIND /c /i \".exe\"\n"
-           "IF ERRORLEVEL 1 SET PID3_RUNNING=FALSE\n"
-           ")\n"
-           "ping -n 2 127.0.0.1\n"
-           "IF %PID1_RUNNING%==TRUE GOTO :again\n"
-           "IF %PID3_RUNNING%==TRUE GOTO :again\n"
-           "del \"C:\\P\\%%TEMP%%\\x.exe\"\n"
-           "del \"C:\\P\\b\\\xc3\xa9.dll\"\n"
-           "rmdir \"C:\\P\\b\"\n"
-           "rmdir \"C:\\P\\%%TEMP%%\"\n"
-           "rmdir \"C:\\P\"\n"
-           "del %0\n"},
+       "SET PID3_RUNNING=TRUE\n:again\n"
+       "IF %PID1_RUNNING%==TRUE (\n"
+       "TASKLIST /FI \"PID eq 11\" | FIND /c /i \".exe\"\n"
+       "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n)\n"
+       "IF %PID2_RUNNING%==TRUE (\n"
+       "TASKLIST /FI \"PID eq 22\" | FIND /c /i \".exe\"\n"
+       "IF ERRORLEVEL 1 SET PID2_RUNNING=FALSE\n)\n"
+       "IF %PID3_RUNNING%==TRUE (\n"
+       "TASKLIST /FI \"PID eq 4000000000\" | FIND /c /i \".exe\"\n"
+       "IF ERRORLEVEL 1 SET PID3_RUNNING=FALSE\n)\n"
+       "ping -n 2 127.0.0.1\n"
+       "IF %PID1_RUNNING%==TRUE GOTO :again\n"
+       "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+       "IF %PID3_RUNNING%==TRUE GOTO :again\ndel %0\n"},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.label);
     std::set<base::FilePath> folders;
     for (const base::FilePath& file : c.files)
       AddHoldingFolders(file, &folders);
@@ -95,31 +81,35 @@ TEST(UninstallBatchTest, Text) {
   }
 }
 
+// Records the calls that remove tasks.
 class Scheduler : public WindowsTaskScheduler {
  public:
   explicit Scheduler(std::vector<std::string>* calls) : calls_(calls) {}
-  bool Initialize() override {
-    calls_->push_back("initialize");
-    return true;
-  }
-  bool RegisterTask(const ScheduledTaskInfo&) override { return false; }
-  void RemoveOrphanedTasks() override { calls_->push_back("orphans"); }
+  bool Initialize() override { return Call("initialize"); }
+  void RemoveOrphanedTasks() override { Call("orphans"); }
   void RemoveTask(const std::wstring& name) override {
-    calls_->push_back("remove " + base::WideToUTF8(name));
+    Call("remove " + base::WideToUTF8(name));
   }
-  void SetDailyInterval(const std::wstring&, unsigned) override {}
-  void SetTaskEnabled(const std::wstring&, bool) override {}
+  bool RegisterTask(const ScheduledTaskInfo&) override { return Call("?"); }
+  void SetDailyInterval(const std::wstring&, unsigned) override { Call("?"); }
+  void SetTaskEnabled(const std::wstring&, bool) override { Call("?"); }
   bool RunTask(const std::wstring&, const std::vector<std::wstring>&) override {
-    return false;
+    return Call("?");
   }
   ScheduledTaskState GetTaskState(const std::wstring&) override {
+    Call("?");
     return SCHEDULED_TASK_NOT_FOUND;
   }
   base::Time GetLastRunTime(const std::wstring&) override {
+    Call("?");
     return base::Time();
   }
 
  private:
+  bool Call(const std::string& call) {
+    calls_->push_back(call);
+    return true;
+  }
   std::vector<std::string>* const calls_;
 };
 
@@ -194,7 +184,7 @@ class UninstallCleanupStepTest : public test::StepTest {
   std::string Batch() {
     std::string text;
     return base::ReadFileToString(install_.Append(L"k.bat"), &text) ? text
-                                                                     : "none";
+                                                                    : "none";
   }
 
   Context* ctx_ = nullptr;
@@ -211,11 +201,17 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     std::vector<std::string> scheduler_calls;
     bool started;
   } kCases[] = {
-      {"standard", false, false,
-       {"initialize", "orphans", "remove Autoupdate app-1"}, true},
+      {"standard",
+       false,
+       false,
+       {"initialize", "orphans", "remove Autoupdate app-1"},
+       true},
       {"copy only keeps the task", true, false, {}, true},
-      {"temporary permission", false, true,
-       {"initialize", "orphans", "remove Autoupdate app-1"}, false},
+      {"temporary permission",
+       false,
+       true,
+       {"initialize", "orphans", "remove Autoupdate app-1"},
+       false},
   };
   const std::string kOld = GetProductShortName() + ".old";
   for (const auto& c : kCases) {
@@ -226,10 +222,9 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     ctx_->set_second_installer_pid(88);
     ctx_->existing.app_id = L"app-1";
     ctx_->existing.subfolder = base::FilePath(L"47.0.4127.0");
-    ctx_->existing.files = {base::FilePath(L"a.dll"),
-                            base::FilePath(L"sub\\b.txt"),
-                            base::FilePath(L"busy\\c.dll"),
-                            base::FilePath(L"..\\..\\outside.txt")};
+    ctx_->existing.files = {
+        base::FilePath(L"a.dll"), base::FilePath(L"sub\\b.txt"),
+        base::FilePath(L"busy\\c.dll"), base::FilePath(L"..\\..\\outside.txt")};
     ctx_->existing.root_files = {base::FilePath(L"root.txt")};
     for (const char* file : {"a.dll", "sub\\b.txt", "busy\\c.dll"})
       Write(target_, file, "x");
@@ -240,9 +235,9 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     }
     Write(dir_.GetPath(), "outside.txt", "x");
     const base::FilePath busy = target_.Append(L"busy\\c.dll");
-    base::win::ScopedHandle held(::CreateFileW(
-        busy.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::win::ScopedHandle held(
+        ::CreateFileW(busy.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held.IsValid());
 
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
@@ -261,9 +256,9 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     EXPECT_TRUE(base::PathExists(dir_.GetPath().Append(L"outside.txt")));
     std::set<base::FilePath> folders;
     AddHoldingFolders(busy, &folders);
-    EXPECT_EQ(BuildUninstallBatch(base::GetCurrentProcId(), 77, 88, {busy},
-                                  folders),
-              Batch());
+    EXPECT_EQ(
+        BuildUninstallBatch(base::GetCurrentProcId(), 77, 88, {busy}, folders),
+        Batch());
   }
 }
 

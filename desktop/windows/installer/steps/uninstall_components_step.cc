@@ -48,7 +48,7 @@ bool GetUninstaller(const InstallationComponent& component,
   *program = component.path.Append(name + kInstallerSuffix);
   if (component.name == kSuiteName && !base::PathExists(*program)) {
     *program = component.path.Append(base::UTF8ToWide(kAssistantName) +
-                                      kInstallerSuffix);
+                                     kInstallerSuffix);
     VLOG(1) << "Using the assistant's uninstaller " << program->value();
   }
   return true;

@@ -1,7 +1,6 @@
 #include "desktop/windows/installer/steps/uninstall_components_step.h"
 
 #include <string>
-#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -25,107 +24,75 @@ class ModeSettings : public test::FakeSettings {
 class Context : public test::StepTestContext {
  public:
   explicit Context(const base::FilePath& root) : test::StepTestContext(root) {
-    own_settings.folder = settings.folder;
-    set_settings(&own_settings);
+    set_settings(&mode);
   }
   const InstallationStatus& GetExistingInstallationStatus() override {
     return existing;
   }
-  ModeSettings own_settings;
+  ModeSettings mode;
   InstallationStatus existing{INSTALLATION_STATUS_PRIMARY};
-};
-
-class UninstallComponentsStepTest : public test::StepTest {
- protected:
-  void Fresh() {
-    Reset();
-    ctx_ = new Context(dir_.GetPath());
-    context_.reset(ctx_);
-  }
-
-  // A stand-in uninstaller |program| in |folder| that records its command
-  // lines in "|program|_calls.txt".
-  base::FilePath AddProgram(const base::FilePath& folder,
-                            const std::string& program) {
-    base::FilePath bin;
-    EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-    const base::FilePath path = folder.AppendASCII(program + ".exe");
-    EXPECT_TRUE(base::CreateDirectory(folder) &&
-                base::CopyFile(bin.Append(L"kavor_launcher_standin.exe"),
-                               path));
-    return path;
-  }
-
-  // The command lines |program| recorded, once it has recorded one.
-  std::string WaitForCalls(const base::FilePath& program) {
-    const base::FilePath file(program.RemoveExtension().value() +
-                              L"_calls.txt");
-    std::string text;
-    EXPECT_TRUE(base::WaitUntil(
-        [&] {
-          return base::ReadFileToString(file, &text) && !text.empty() &&
-                 text.back() == '\n';
-        },
-        "the component uninstaller's start"));
-    return text;
-  }
-
-  static std::string Expected(const base::FilePath& program,
-                              const char* copy_only,
-                              const char* all_users) {
-    base::CommandLine command_line(program);
-    command_line.AppendSwitch("uninstall");
-    command_line.AppendSwitchASCII("copyonly", copy_only);
-    command_line.AppendSwitchASCII("allusers", all_users);
-    return base::WideToUTF8(command_line.GetCommandLineString()) + "\r\n";
-  }
-
-  Context* ctx_ = nullptr;
 };
 
 // Every recorded component's uninstaller starts with the installation's
 // mode; "suite" falls back to the assistant's uninstaller beside it, while
-// a suite that still has its own uses that.
-TEST_F(UninstallComponentsStepTest, StartsEachUninstallerWithTheMode) {
+// a suite that still has its own uses that. The stand-ins record their
+// command lines in "NAME_calls.txt".
+TEST(UninstallComponentsStepTest, StartsEachUninstallerWithTheMode) {
   const struct {
-    bool copy_only, all_users, own_suite_uninstaller;
-    const char* copy_only_value;
-    const char* all_users_value;
+    bool copy_only, all_users;
+    const char* suite_program;
+    const char* switches;
   } kCases[] = {
-      {false, false, false, "0", "0"},
-      {true, false, true, "1", "0"},
-      {false, true, false, "0", "1"},
+      {false, false, "assistant_installer", "--copyonly=0 --allusers=0"},
+      {true, false, "suite_installer", "--copyonly=1 --allusers=0"},
+      {false, true, "assistant_installer", "--copyonly=0 --allusers=1"},
   };
+  base::FilePath standin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &standin));
+  standin = standin.Append(L"kavor_launcher_standin.exe");
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
   // The uninstallers may still be ending when a case is over: each case
   // has folders of its own.
-  Fresh();
-  int folder = 0;
+  int number = 0;
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.copy_only << c.all_users
-                                    << c.own_suite_uninstaller);
-    ctx_->own_settings.copy_only = c.copy_only;
-    ctx_->own_settings.all_users = c.all_users;
-    const base::FilePath components =
-        dir_.GetPath().Append(std::to_wstring(++folder));
-    const base::FilePath suite = components.Append(L"suite");
-    const base::FilePath viewer = components.Append(L"viewer");
-    const base::FilePath suite_program = AddProgram(
-        suite, c.own_suite_uninstaller ? "suite_installer"
-                                       : "assistant_installer");
-    const base::FilePath viewer_program =
-        AddProgram(viewer, "viewer_installer");
-    ctx_->existing.components = {{"suite", suite}, {"viewer", viewer}};
+    SCOPED_TRACE(c.suite_program);
+    const base::FilePath root = dir.GetPath().Append(std::to_wstring(++number));
+    Context context(root);
+    context.mode.copy_only = c.copy_only;
+    context.mode.all_users = c.all_users;
+    const base::FilePath programs[] = {
+        root.Append(L"suite").AppendASCII(c.suite_program),
+        root.Append(L"viewer\\viewer_installer")};
+    context.existing.components = {{"suite", programs[0].DirName()},
+                                   {"viewer", programs[1].DirName()}};
+    for (const base::FilePath& program : programs) {
+      ASSERT_TRUE(base::CreateDirectory(program.DirName()));
+      ASSERT_TRUE(base::CopyFile(standin, program.AddExtension(L"exe")));
+    }
 
-    UninstallComponentsStep step(context_.get());
+    UninstallComponentsStep step(&context);
     InstallerStepResult result(STEP_FAILED);
     step.Execute(&result, 0);
     EXPECT_EQ(STEP_DONE, result.status);
-    EXPECT_EQ(Expected(suite_program, c.copy_only_value, c.all_users_value),
-              WaitForCalls(suite_program));
-    EXPECT_EQ(Expected(viewer_program, c.copy_only_value, c.all_users_value),
-              WaitForCalls(viewer_program));
+    for (const base::FilePath& program : programs) {
+      const std::string expected =
+          base::WideToUTF8(base::CommandLine(program.AddExtension(L"exe"))
+                               .GetCommandLineString()) +
+          " --uninstall " + c.switches + "\r\n";
+      std::string calls;
+      EXPECT_TRUE(base::WaitUntil(
+          [&] {
+            return base::ReadFileToString(
+                       base::FilePath(program.value() + L"_calls.txt"),
+                       &calls) &&
+                   calls == expected;
+          },
+          "the uninstaller's start"))
+          << calls;
+    }
   }
-  EXPECT_TRUE(base::WaitUntil([this] { return dir_.Delete(); },
+  EXPECT_TRUE(base::WaitUntil([&] { return dir.Delete(); },
                               "the end of the uninstallers"));
 }
 
