@@ -24,10 +24,13 @@
 #include "desktop/windows/installer/steps/move_file_step.h"
 #include "desktop/windows/installer/steps/package_verification_steps.h"
 #include "desktop/windows/installer/steps/pending_step.h"
+#include "desktop/windows/installer/steps/register_protocol_handlers_step.h"
 #include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
 #include "desktop/windows/installer/steps/shortcut_steps.h"
 #include "desktop/windows/installer/steps/status_steps.h"
+#include "desktop/windows/installer/steps/uninstall_cleanup_step.h"
+#include "desktop/windows/installer/steps/uninstall_components_step.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 
 namespace installer {
@@ -223,13 +226,16 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddPending(context, steps, {"remove_shortcuts"});
     Add<UninstallFinalizeStep>(steps, context);
     Add<RemoveOldFilesStep>(steps, context);
-    AddPending(context, steps, {"uninstall_components", "uninstall_cleanup"});
+    Add<UninstallComponentsStep>(steps, context);
+    Add<UninstallCleanupStep>(steps, context,
+                              base::CommandLine::ForCurrentProcess());
     return true;
   }
 
   bool BuildRegisterProtocolHandlerSteps(InstallerStepContext* context,
                                          InstallerStepList* steps) override {
-    AddPending(context, steps, {"register_protocol_handlers"});
+    Add<RegisterProtocolHandlersStep>(steps, context,
+                                      base::CommandLine::ForCurrentProcess());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     return true;
   }
