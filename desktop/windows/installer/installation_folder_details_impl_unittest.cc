@@ -515,8 +515,7 @@ TEST_F(InstallationFolderDetailsImplTest, AutoupdateUuid) {
   ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"),
                         "{\"GS\":{\"UUID\":\"from-file\"}}"));
   EXPECT_EQ("from-file", Examine(Dir())->GetAutoupdateUuid());
-  EXPECT_EQ(L"from-file",
-            test::ReadText(HKEY_CURRENT_USER, company, L"UUID"));
+  EXPECT_EQ(L"from-file", test::ReadText(HKEY_CURRENT_USER, company, L"UUID"));
 }
 
 // Needs the JSON status reader. Pins are looked for at each target until

@@ -35,9 +35,9 @@ class MutexHold {
   explicit MutexHold(HANDLE mutex) : mutex_(mutex) {
     const DWORD wait = ::WaitForSingleObject(mutex_, 0);
     taken_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    result_ = taken_ ? GLOBAL_STORAGE_DONE
-                     : wait == WAIT_TIMEOUT ? GLOBAL_STORAGE_BUSY
-                                            : GLOBAL_STORAGE_FAILED;
+    result_ = taken_                 ? GLOBAL_STORAGE_DONE
+              : wait == WAIT_TIMEOUT ? GLOBAL_STORAGE_BUSY
+                                     : GLOBAL_STORAGE_FAILED;
   }
   ~MutexHold() {
     if (taken_)
@@ -207,8 +207,8 @@ void GlobalStorageWin::MigrateFromFile(const base::FilePath& folder) {
   migrating_ = true;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  UseFallbackStore(fallback_path_, base::BindOnce(&ReadEntries, &entries,
-                                                  &not_dictionary));
+  UseFallbackStore(fallback_path_,
+                   base::BindOnce(&ReadEntries, &entries, &not_dictionary));
   if (entries) {
     for (base::DictionaryValue::Iterator it(*entries); !it.IsAtEnd();
          it.Advance()) {
@@ -319,12 +319,11 @@ int GlobalStorageWin::WriteRegistry(const std::string& name,
     LOG(ERROR) << "[AU] GS: Creating reg key failed with: " << created;
     return GLOBAL_STORAGE_FAILED;
   }
-  // The text's own bytes, without a terminating zero: what every reader of
-  // these values expects.
-  const LONG set = ::RegSetValueExA(
-      key, name.c_str(), 0, REG_SZ,
-      reinterpret_cast<const BYTE*>(value.data()),
-      static_cast<DWORD>(value.size()));
+  // Only the text's own bytes are counted, no terminating zero; readers
+  // take the text up to the first zero or the end of the data.
+  const LONG set = ::RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(value.data()),
+                                    static_cast<DWORD>(value.size()));
   ::RegCloseKey(key);
   if (set != ERROR_SUCCESS) {
     LOG(ERROR) << "[AU] GS: Setting reg value failed with: " << set;

@@ -39,37 +39,16 @@ class GlobalStorageWinTest : public testing::Test {
       return "missing";
     return value;
   }
+  static std::wstring Key() {
+    return L"Software\\" + base::UTF8ToWide(GetCompanyName());
+  }
   static void ClearRegistry() {
-    const std::wstring key = L"Software\\" + base::UTF8ToWide(GetCompanyName());
-    const LONG deleted = ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    const LONG deleted = ::RegDeleteTreeW(HKEY_CURRENT_USER, Key().c_str());
     ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND);
   }
-  // The registry value as stored: "missing" when absent, "type N" for
-  // another type.
-  static std::wstring RegistryEntry(const std::string& name) {
-    const std::wstring key = L"Software\\" + base::UTF8ToWide(GetCompanyName());
-    wchar_t data[64] = {};
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE,
-                        &opened) != ERROR_SUCCESS) {
-      return L"missing";
-    }
-    const LONG queried =
-        ::RegQueryValueExW(opened, base::UTF8ToWide(name).c_str(), nullptr,
-                           &type, reinterpret_cast<BYTE*>(data), &size);
-    ::RegCloseKey(opened);
-    if (queried != ERROR_SUCCESS)
-      return L"missing";
-    if (type != REG_SZ)
-      return L"type " + std::to_wstring(type);
-    std::wstring value(data, size / sizeof(wchar_t));
-    // The system counts in the zero that follows the text's bytes in
-    // memory, as it does for every caller that leaves it out.
-    if (!value.empty() && value.back() == L'\0')
-      value.pop_back();
-    return value;
+  // The string value, "missing" when absent.
+  static std::wstring RegistryEntry(const wchar_t* name) {
+    return test::ReadText(HKEY_CURRENT_USER, Key(), name);
   }
 
   test::ScopedRegistryRoots roots_;
@@ -94,7 +73,7 @@ TEST_F(GlobalStorageWinTest, SetGetAndRemove) {
         GlobalStorageWin::CreateForTesting(c.fallback_only);
     storage->MigrateFromFile(dir_.GetPath());
     ASSERT_EQ(GLOBAL_STORAGE_DONE, storage->Set("UUID", "abc-1"));
-    EXPECT_EQ(c.fallback_only ? L"missing" : L"abc-1", RegistryEntry("UUID"));
+    EXPECT_EQ(c.fallback_only ? L"missing" : L"abc-1", RegistryEntry(L"UUID"));
     EXPECT_EQ(c.file ? "abc-1" : "missing", FileEntry("UUID"));
 
     // Where both hold the value, the registry answers.
@@ -107,7 +86,7 @@ TEST_F(GlobalStorageWinTest, SetGetAndRemove) {
     EXPECT_EQ("", value);
 
     EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Set("UUID", ""));
-    EXPECT_EQ(L"missing", RegistryEntry("UUID"));
+    EXPECT_EQ(L"missing", RegistryEntry(L"UUID"));
     EXPECT_EQ("missing", FileEntry("UUID"));
     EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Get("UUID", &value));
     EXPECT_EQ("", value);
@@ -158,8 +137,8 @@ TEST_F(GlobalStorageWinTest, MigrateFromFile) {
     }
     storage->MigrateFromFile(dir_.GetPath());
     EXPECT_EQ(written_before ? L"missing" : L"from-file",
-              RegistryEntry("UUID"));
-    EXPECT_EQ(L"missing", RegistryEntry("number"));
+              RegistryEntry(L"UUID"));
+    EXPECT_EQ(L"missing", RegistryEntry(L"number"));
     EXPECT_EQ("from-file", FileEntry("UUID"));
   }
 }
@@ -183,7 +162,7 @@ TEST_F(GlobalStorageWinTest, FailedFallbackWrite) {
         GlobalStorageWin::CreateForTesting(c.fallback_only);
     storage->MigrateFromFile(dir_.GetPath());
     EXPECT_EQ(GLOBAL_STORAGE_FAILED, storage->Set("UUID", "abc"));
-    EXPECT_EQ(c.fallback_only ? L"missing" : L"abc", RegistryEntry("UUID"));
+    EXPECT_EQ(c.fallback_only ? L"missing" : L"abc", RegistryEntry(L"UUID"));
     std::string contents;
     ASSERT_TRUE(base::ReadFileToString(File(), &contents));
     EXPECT_EQ(c.contents, contents);
