@@ -211,7 +211,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddLauncherToHelper(context, interprocess_state(), steps);
     AddCleanRegistry(context, steps);
     Add<SetupRegistryStep>(steps, context, uninstall_string);
-    AddPending(context, steps, {"update_shortcuts"});
+    Add<UpdateShortcutsStep>(steps, context, interprocess_state(),
+                             std::make_unique<TaskbandUtilsImpl>());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     Add<MoveOldStatusStep>(steps, context);
     Add<InstallComponentsStep>(steps, context,
@@ -223,7 +224,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
   bool BuildUninstallSteps(InstallerStepContext* context,
                            InstallerStepList* steps) override {
     AddCleanRegistry(context, steps);
-    AddPending(context, steps, {"remove_shortcuts"});
+    Add<RemoveShortcutsStep>(steps, context, interprocess_state(),
+                             std::make_unique<TaskbandUtilsImpl>());
     Add<UninstallFinalizeStep>(steps, context);
     Add<RemoveOldFilesStep>(steps, context);
     Add<UninstallComponentsStep>(steps, context);
