@@ -21,6 +21,12 @@
 #                         call it too)
 #   e2e_winpath PATH      the Windows form of an absolute Unix path, without
 #                         starting Wine (drive Z: is the Unix root)
+#   job_processes REPORT  the process lines of a runner's --report file,
+#                         without the job line and without Wine's own
+#                         desktop and service processes: one that a call
+#                         inside the job started is no process of the test's
+#                         (the runner does not wait for it and ends it with
+#                         the job)
 #   check WHAT CMD...     counts CMD's success in passed, else in failed
 #   e2e_summary           the closing "N passed, N failed" line; fails when
 #                         any check did
@@ -81,6 +87,11 @@ _e2e_exit() {
 e2e_winpath() {
   local path="${1//\//\\}"
   printf 'Z:%s' "$path"
+}
+
+job_processes() {
+  tr -d '\r' <"$1" | grep -v -i -E -e '^job ' \
+    -e '^(explorer|services|winedevice|plugplay|svchost|rpcss)\.exe '
 }
 
 # The big program files of a prefix are shared between copies as hard
