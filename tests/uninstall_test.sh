@@ -206,7 +206,9 @@ check "installer_prefs.json kept" all_there 'C:\Kavor\installer_prefs.json'
 check "last install path kept" last_install_path
 check "master shortcut kept" all_there "$MASTER_SHORTCUT"
 # The clean-up batch deletes what was in use and then itself; Wine's
-# TASKLIST filters nothing, so its wait for the installer ends at once.
+# TASKLIST filters nothing and its FIND refuses /c, so the batch's wait for
+# the installer processes ends after its first pause.
+check "clean-up batch started" uninstall_log_has "Starting final cleanup batch file."
 leftovers() {
   (cd "$C/Kavor" 2>/dev/null && ls -A) | grep -v -x -e installer_prefs.json
 }
@@ -215,7 +217,7 @@ check "nothing left but k.bat ($(leftovers | tr '\n' ' '))" \
 if [ -e "$C/Kavor/k.bat" ]; then
   echo "note: k.bat is left in C:\\Kavor"
 else
-  echo "note: no k.bat in C:\\Kavor (deleted itself, or never written)"
+  echo "note: no k.bat in C:\\Kavor"
 fi
 [ "$failed" = 0 ] || { echo "--- processes"; cat "$REPORT"; }
 
