@@ -1,6 +1,5 @@
 #include "desktop/windows/installer/steps/installer_step_lists.h"
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,7 +22,6 @@
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/move_file_step.h"
 #include "desktop/windows/installer/steps/package_verification_steps.h"
-#include "desktop/windows/installer/steps/pending_step.h"
 #include "desktop/windows/installer/steps/register_protocol_handlers_step.h"
 #include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
@@ -72,13 +70,6 @@ base::FilePath EntryPath(const std::string& entry) {
 template <typename Step, typename... Args>
 void Add(InstallerStepList* steps, Args&&... args) {
   steps->push_back(std::make_unique<Step>(std::forward<Args>(args)...));
-}
-
-void AddPending(InstallerStepContext* context,
-                InstallerStepList* steps,
-                std::initializer_list<const char*> names) {
-  for (const char* name : names)
-    Add<PendingStep>(steps, name, context);
 }
 
 void AddCopySteps(InstallerStepContext* context,
