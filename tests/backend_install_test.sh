@@ -87,8 +87,10 @@ last_path=$(wine reg query 'HKCU\Software\Kavor Software' /v 'Last developer Ins
 check "last install path written ($last_path)" grep -qF 'C:\Kavor\' <<<"$last_path"
 [ "$failed" = 0 ] || show_messages
 
+# Silent: otherwise the uninstall opens its survey page in Internet Explorer,
+# which under Wine stays in the run's job.
 run_backend -- 'C:\Kavor\47.0.4127.0\installer.exe' --backend --uninstall \
-  '--installfolder=C:\Kavor' '--package-dir=C:\Kavor\47.0.4127.0'
+  '--installfolder=C:\Kavor' '--package-dir=C:\Kavor\47.0.4127.0' --silent
 check "uninstall from the version folder does not unpack" \
   lacks_message "OnEnteringPhase(6)"
 check "uninstall did not fail on the package" \

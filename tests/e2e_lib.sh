@@ -21,6 +21,12 @@
 #                         call it too)
 #   e2e_winpath PATH      the Windows form of an absolute Unix path, without
 #                         starting Wine (drive Z: is the Unix root)
+#   job_processes REPORT  the process lines of a runner's --report file,
+#                         without the job line and without Wine's own
+#                         desktop and service processes: one that a call
+#                         inside the job started is no process of the test's
+#                         (the runner does not wait for it and ends it with
+#                         the job)
 #   check WHAT CMD...     counts CMD's success in passed, else in failed
 #   e2e_summary           the closing "N passed, N failed" line; fails when
 #                         any check did
@@ -83,16 +89,27 @@ e2e_winpath() {
   printf 'Z:%s' "$path"
 }
 
+job_processes() {
+  tr -d '\r' <"$1" | grep -v -i -E -e '^job ' \
+    -e '^(explorer|services|winedevice|plugplay|svchost|rpcss)\.exe '
+}
+
 # The big program files of a prefix are shared between copies as hard
 # links: nothing writes into them (a Wine update replaces them with the same
 # content in every copy). Everything else is copied.
 _e2e_shared='.*\.\(dll\|exe\|drv\|sys\|ocx\|cpl\|acm\|ax\|tlb\|nls\|msstyles\|ds\|com\)'
 
+# Files in the users' Temp folders come and go while unit tests run in the
+# build prefix; the template drops them anyway, so a copy that missed one
+# of them is still whole.
 _e2e_copy_prefix() {
-  local from="$1" to="$2"
-  cp -al "$from" "$to" || return 1
-  (cd "$from" && find . -type f ! -iregex "$_e2e_shared" -print0 |
-    xargs -0 -r cp -a --reflink=auto --remove-destination --parents -t "$to")
+  local from="$1" to="$2" errors
+  errors=$({
+    cp -al "$from" "$to"
+    (cd "$from" && find . -type f ! -iregex "$_e2e_shared" -print0 |
+      xargs -0 -r cp -a --reflink=auto --remove-destination --parents -t "$to")
+  } 2>&1 >/dev/null | grep -v -E '/users/[^/]+/Temp/')
+  [ -z "$errors" ] || { echo "$errors" >&2; return 1; }
 }
 
 # The template is made once per test run (the run is ctest, the parent of

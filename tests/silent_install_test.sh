@@ -42,15 +42,15 @@ silent_install() {
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 
-# Every process of the job ("?" when Wine could not name one) but the job
-# line, the pin helper and the front end's download-folder probe: a bare
+# Every process of the job ("?" when Wine could not name one) but Wine's
+# own, the pin helper and the front end's download-folder probe: a bare
 # copy of the host started only to see that something can start there,
 # which ends with 0xC0000135 (its library is not beside it). The helper may
 # end before Wine names it; the installer processes live long enough to be
 # named, so an unnamed process that ended well is the helper.
 installer_processes() {
-  tr -d '\r' <"$REPORT" |
-    grep -v -e '^job ' -e ' exit=3221225781 ' -e '^installer_helper_64\.exe ' \
+  job_processes "$REPORT" |
+    grep -v -e ' exit=3221225781 ' -e '^installer_helper_64\.exe ' \
       -e '^? exit=0 '
 }
 # stats_records PYTHON-EXPRESSION: true when the expression holds for the

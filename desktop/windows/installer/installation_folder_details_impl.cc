@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/existing_installation_reader.h"
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/service/global_storage_win.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
@@ -36,6 +37,7 @@ constexpr wchar_t kLauncherExe[] = L"launcher.exe";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kLocalStateFileName[] = L"Local State";
+constexpr char kAutoupdateUuidName[] = "UUID";
 
 // What one volume needs free; a volume that holds both the temporary folder
 // (where the package is unpacked) and the target needs it twice.
@@ -189,10 +191,17 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
   ReadInstallerPrefs();
   ReadProfile(&installation);
 
-  // The autoupdate UUID comes from the autoupdate global storage, told the
-  // profile folder first; that storage is not available yet, so the UUID
-  // stays empty.
-  autoupdate_uuid_.clear();
+  // The storage may still find older values in the profile's fallback file.
+  // Without a known profile it is not told any folder: a relative one would
+  // be the folder the process happens to run in.
+  GlobalStorageWin* storage = GlobalStorageWin::GetInstance();
+  if (!profile_path_.empty())
+    storage->MigrateFromFile(profile_path_);
+  if (storage->Get(kAutoupdateUuidName, &autoupdate_uuid_) !=
+      GLOBAL_STORAGE_DONE) {
+    LOG(ERROR) << "Cannot read the autoupdate UUID";
+    autoupdate_uuid_.clear();
+  }
 }
 
 bool InstallationFolderDetailsImpl::CheckPathValidity() {

@@ -19,9 +19,11 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
@@ -494,6 +496,26 @@ TEST_F(InstallationFolderDetailsImplTest, ProfileAndItsLanguage) {
       EXPECT_EQ(c.local_state, text);
     }
   }
+}
+
+// Needs the JSON status reader. The autoupdate UUID is the global storage's,
+// which takes over what the profile's older fallback file still holds.
+TEST_F(InstallationFolderDetailsImplTest, AutoupdateUuid) {
+  test::ScopedRegistryRoots roots;
+  WriteStatus();
+  ASSERT_TRUE(WriteText(Dir().Append(L"installer_prefs.json"),
+                        "{\"single_profile\":true}"));
+  const base::FilePath profile = Dir().Append(L"profile\\data");
+  ASSERT_TRUE(base::CreateDirectory(profile));
+  const std::wstring company =
+      L"Software\\" + base::UTF8ToWide(GetCompanyName());
+  test::WriteText(HKEY_CURRENT_USER, company, L"UUID", L"from-registry");
+  EXPECT_EQ("from-registry", Examine(Dir())->GetAutoupdateUuid());
+
+  ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"),
+                        "{\"GS\":{\"UUID\":\"from-file\"}}"));
+  EXPECT_EQ("from-file", Examine(Dir())->GetAutoupdateUuid());
+  EXPECT_EQ(L"from-file", test::ReadText(HKEY_CURRENT_USER, company, L"UUID"));
 }
 
 // Needs the JSON status reader. Pins are looked for at each target until

@@ -1,6 +1,9 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_FIREWALL_MANAGER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_FIREWALL_MANAGER_H_
 
+#include <windows.h>
+#include <netfw.h>
+
 #include <memory>
 
 #include "base/callback.h"
@@ -19,6 +22,11 @@ class FirewallManagerFactory {
 
   // The rule group: the product's display name.
   virtual base::string16 GetGroupName();
+
+  // The Windows Firewall's policy and a new, empty rule, made with
+  // CoCreateInstance on the calling thread; the caller owns the reference.
+  virtual HRESULT CreatePolicy(INetFwPolicy2** policy);
+  virtual HRESULT CreateRule(INetFwRule** rule);
 };
 
 // The Windows Firewall rules of one executable: the inbound mDNS rule the
@@ -26,7 +34,8 @@ class FirewallManagerFactory {
 // Firewall changes are not part of any transaction.
 class FirewallManager {
  public:
-  // Null when the firewall cannot be reached; the caller logs it.
+  // Null when the firewall cannot be reached; the caller logs it. The
+  // manager asks |factory| for its COM objects, so |factory| must outlive it.
   static std::unique_ptr<FirewallManager> Create(
       FirewallManagerFactory* factory, const base::FilePath& application_path);
 

@@ -2,7 +2,9 @@
 
 #include <utility>
 
-#include "base/logging.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/task_scheduler_v1.h"
+#include "desktop/windows/installer/service/task_scheduler_v2.h"
 
 namespace installer {
 
@@ -19,10 +21,9 @@ WindowsTaskSchedulerFactory& TestingFactory() {
 std::unique_ptr<WindowsTaskScheduler> CreateWindowsTaskScheduler() {
   if (TestingFactory())
     return TestingFactory().Run();
-  // The Task Scheduler 1.0 and 2.0 registrations are not part of this build
-  // yet.
-  LOG(WARNING) << "Scheduled task registration is not available";
-  return nullptr;
+  if (base::win::GetVersion() >= base::win::VISTA)
+    return std::make_unique<TaskSchedulerV2>();
+  return std::make_unique<TaskSchedulerV1>();
 }
 
 void SetWindowsTaskSchedulerFactoryForTesting(

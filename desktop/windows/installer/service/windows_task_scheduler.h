@@ -47,9 +47,8 @@ class WindowsTaskScheduler {
   virtual base::Time GetLastRunTime(const std::wstring& name) = 0;
 };
 
-// The scheduler of the running system; null while registration is not
-// available in this build (callers then report that the scheduler could not
-// be initialized).
+// The scheduler of the running system: Task Scheduler 2.0 from Windows Vista
+// on, 1.0 before.
 std::unique_ptr<WindowsTaskScheduler> CreateWindowsTaskScheduler();
 
 using WindowsTaskSchedulerFactory =

@@ -1,6 +1,5 @@
 #include "desktop/windows/installer/steps/installer_step_lists.h"
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,11 +22,13 @@
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/move_file_step.h"
 #include "desktop/windows/installer/steps/package_verification_steps.h"
-#include "desktop/windows/installer/steps/pending_step.h"
+#include "desktop/windows/installer/steps/register_protocol_handlers_step.h"
 #include "desktop/windows/installer/steps/registry_steps.h"
 #include "desktop/windows/installer/steps/remove_minimal_install_file_step.h"
 #include "desktop/windows/installer/steps/shortcut_steps.h"
 #include "desktop/windows/installer/steps/status_steps.h"
+#include "desktop/windows/installer/steps/uninstall_cleanup_step.h"
+#include "desktop/windows/installer/steps/uninstall_components_step.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 
 namespace installer {
@@ -69,13 +70,6 @@ base::FilePath EntryPath(const std::string& entry) {
 template <typename Step, typename... Args>
 void Add(InstallerStepList* steps, Args&&... args) {
   steps->push_back(std::make_unique<Step>(std::forward<Args>(args)...));
-}
-
-void AddPending(InstallerStepContext* context,
-                InstallerStepList* steps,
-                std::initializer_list<const char*> names) {
-  for (const char* name : names)
-    Add<PendingStep>(steps, name, context);
 }
 
 void AddCopySteps(InstallerStepContext* context,
@@ -208,7 +202,8 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     AddLauncherToHelper(context, interprocess_state(), steps);
     AddCleanRegistry(context, steps);
     Add<SetupRegistryStep>(steps, context, uninstall_string);
-    AddPending(context, steps, {"update_shortcuts"});
+    Add<UpdateShortcutsStep>(steps, context, interprocess_state(),
+                             std::make_unique<TaskbandUtilsImpl>());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     Add<MoveOldStatusStep>(steps, context);
     Add<InstallComponentsStep>(steps, context,
@@ -220,16 +215,20 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
   bool BuildUninstallSteps(InstallerStepContext* context,
                            InstallerStepList* steps) override {
     AddCleanRegistry(context, steps);
-    AddPending(context, steps, {"remove_shortcuts"});
+    Add<RemoveShortcutsStep>(steps, context, interprocess_state(),
+                             std::make_unique<TaskbandUtilsImpl>());
     Add<UninstallFinalizeStep>(steps, context);
     Add<RemoveOldFilesStep>(steps, context);
-    AddPending(context, steps, {"uninstall_components", "uninstall_cleanup"});
+    Add<UninstallComponentsStep>(steps, context);
+    Add<UninstallCleanupStep>(steps, context,
+                              base::CommandLine::ForCurrentProcess());
     return true;
   }
 
   bool BuildRegisterProtocolHandlerSteps(InstallerStepContext* context,
                                          InstallerStepList* steps) override {
-    AddPending(context, steps, {"register_protocol_handlers"});
+    Add<RegisterProtocolHandlersStep>(steps, context,
+                                      base::CommandLine::ForCurrentProcess());
     AddWriteInstallerPrefs(context, interprocess_state(), steps);
     return true;
   }

@@ -12,6 +12,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_info.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
+#include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -36,6 +37,19 @@ void DeleteShortcutFile(Transaction* transaction, const base::FilePath& path) {
           transaction,
           std::make_unique<DeleteFileOperation>(path, false, false), &error)) {
     VLOG(1) << "Cannot delete " << path.value() << ": " << error;
+  }
+}
+
+// The shell folder (a base path key) of a shortcut kind.
+int ShortcutFolderKey(int kind, bool all_users) {
+  switch (kind) {
+    case SHORTCUT_DESKTOP:
+      return all_users ? static_cast<int>(base::DIR_COMMON_DESKTOP)
+                       : static_cast<int>(base::DIR_USER_DESKTOP);
+    case SHORTCUT_START_MENU:
+      return all_users ? base::DIR_COMMON_START_MENU : base::DIR_START_MENU;
+    default:
+      return base::DIR_USER_QUICK_LAUNCH;
   }
 }
 
@@ -217,6 +231,188 @@ void InstallShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
     destination.mode = SHORTCUT_CREATE;
   }
   CreateShortcuts(destinations, settings->GetPinnedShortcut(), target);
+}
+
+RemoveShortcutsStep::RemoveShortcutsStep(
+    InstallerStepContext* context,
+    InterprocessState* state,
+    std::unique_ptr<TaskbandUtils> taskband)
+    : ShortcutsStep("remove_shortcuts", context, state, std::move(taskband)) {}
+
+RemoveShortcutsStep::~RemoveShortcutsStep() = default;
+
+void RemoveShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
+  *result = InstallerStepResult(STEP_DONE);
+  LOG(INFO) << "Removing shortctus.";
+  const InstallationFolderDetails& details = GetFolderDetails();
+  if (!details.GetPinnedShortcutPaths().empty()) {
+    VLOG(1) << "Unpinning shortcuts";
+    UnpinShortcuts(details.GetPinnedShortcutPaths());
+  }
+  if (!details.GetSuffixedPinnedShortcutPaths().empty()) {
+    VLOG(1) << "Unpinning extra shortcuts";
+    UnpinShortcuts(details.GetSuffixedPinnedShortcutPaths());
+  }
+  Transaction* transaction = GetContext()->GetTransaction();
+  // The details find shortcuts only in a status record they hold.
+  if (const InstallationStatus* existing = details.GetInstallationStatus()) {
+    const struct {
+      bool exists;
+      const base::FilePath& path;
+      const char* log;
+    } kShortcuts[] = {
+        {details.DesktopShortcutExists(), existing->desktop_shortcut,
+         "Removing desktop shortcut."},
+        {details.StartMenuShortcutExists(), existing->menu_shortcut,
+         "Removing start menu shortcut."},
+        {details.QuickLaunchShortcutExists(), existing->quick_launch_shortcut,
+         "Removing quick launch shortcut."},
+    };
+    for (const auto& shortcut : kShortcuts) {
+      if (!shortcut.exists)
+        continue;
+      VLOG(1) << shortcut.log;
+      DeleteShortcutFile(transaction, shortcut.path);
+    }
+  }
+  if (details.TemporaryShortcutFolderExists()) {
+    VLOG(1) << "Removing temporary shortcut folder.";
+    DeleteShortcutFile(transaction, details.GetTemporaryShortcutFolder());
+  }
+}
+
+UpdateShortcutsStep::UpdateShortcutsStep(
+    InstallerStepContext* context,
+    InterprocessState* state,
+    std::unique_ptr<TaskbandUtils> taskband)
+    : ShortcutsStep("update_shortcuts", context, state, std::move(taskband)) {}
+
+UpdateShortcutsStep::~UpdateShortcutsStep() = default;
+
+bool UpdateShortcutsStep::ShortcutsNeedRenaming(
+    const InstallationStatus& existing) const {
+  const base::FilePath::StringType current =
+      GetShortcutName().RemoveExtension().value();
+  for (const base::FilePath* path :
+       {&existing.desktop_shortcut, &existing.menu_shortcut,
+        &existing.quick_launch_shortcut}) {
+    if (path->empty())
+      continue;
+    if (path->BaseName().RemoveExtension().value() != current)
+      return true;
+  }
+  return false;
+}
+
+void UpdateShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
+  *result = InstallerStepResult(STEP_DONE);
+  Settings* settings = GetSettings();
+  if (settings->GetCopyOnly())
+    return;
+  LOG(INFO) << "Updating shortcuts";
+  const InstallationFolderDetails& details = GetFolderDetails();
+  // An upgrade always has a record; without one nothing is known to exist.
+  const InstallationStatus empty_status;
+  const InstallationStatus& existing = details.GetInstallationStatus()
+                                           ? *details.GetInstallationStatus()
+                                           : empty_status;
+  const bool rename = ShortcutsNeedRenaming(existing);
+  if (rename)
+    LOG(INFO) << "Shortcuts need to be renamed";
+
+  InstallationStatus* status = GetStatusUnderConstruction();
+  const struct {
+    const char* log;
+    bool exists;
+    bool wanted;
+    bool recreate;
+    const base::FilePath& old_path;
+    base::FilePath* new_path;
+  } kKinds[SHORTCUT_DESTINATION_COUNT] = {
+      {"Handling desktop shortcut:", details.DesktopShortcutExists(),
+       settings->GetDesktopShortcut(), details.RecreateDesktopShortcut(),
+       existing.desktop_shortcut, &status->desktop_shortcut},
+      {"Handling start menu shortcut:", details.StartMenuShortcutExists(),
+       settings->GetStartMenuShortcut(), details.RecreateStartMenuShortcut(),
+       existing.menu_shortcut, &status->menu_shortcut},
+      {"Handling quick launch shortcut:", details.QuickLaunchShortcutExists(),
+       settings->GetQuickLaunchShortcut(),
+       details.RecreateQuickLaunchShortcut(), existing.quick_launch_shortcut,
+       &status->quick_launch_shortcut},
+  };
+  Transaction* transaction = GetContext()->GetTransaction();
+  const bool all_users = settings->GetAllUsers();
+  ShortcutDestinations destinations;
+  for (int kind = 0; kind < SHORTCUT_DESTINATION_COUNT; ++kind) {
+    const auto& shortcut = kKinds[kind];
+    VLOG(1) << shortcut.log;
+    base::FilePath folder;
+    if (!base::PathService::Get(ShortcutFolderKey(kind, all_users), &folder))
+      LOG(ERROR) << "Cannot find the folder of shortcut " << kind;
+    ShortcutDestination& destination = destinations[kind];
+    bool create = false;
+    if (shortcut.exists && !shortcut.wanted) {
+      VLOG(1) << "Removing shortcut";
+      DeleteShortcutFile(transaction, shortcut.old_path);
+    } else if (shortcut.exists && shortcut.recreate) {
+      VLOG(1) << "Recreating shortcut";
+      DeleteShortcutFile(transaction, shortcut.old_path);
+      create = true;
+    } else if (shortcut.exists && !rename) {
+      *shortcut.new_path = shortcut.old_path;
+      destination.mode = SHORTCUT_KEEP;
+    } else if (shortcut.exists) {
+      *shortcut.new_path = shortcut.old_path;
+      destination.mode = SHORTCUT_KEEP;
+      if (folder.empty())
+        continue;
+      const base::FilePath renamed = folder.Append(GetShortcutName());
+      VLOG(1) << "Moving shortcut";
+      std::string error;
+      if (ExecuteOperation(transaction,
+                           std::make_unique<MoveFileOperation>(
+                               shortcut.old_path, renamed, base::FilePath()),
+                           &error)) {
+        *shortcut.new_path = renamed;
+      } else {
+        LOG(ERROR) << "Cannot rename the shortcut " << shortcut.old_path.value()
+                   << ": " << error;
+      }
+    } else if (shortcut.wanted) {
+      VLOG(1) << "Preparing to add shortcut";
+      create = true;
+    }
+    if (create && !folder.empty()) {
+      destination.folder = folder;
+      destination.status_path = shortcut.new_path;
+      destination.mode = SHORTCUT_CREATE;
+    }
+  }
+  CreateShortcuts(destinations, DecidePinning(rename),
+                  GetContext()->GetInstallFolder().Append(kLauncherName));
+}
+
+bool UpdateShortcutsStep::DecidePinning(bool rename) {
+  VLOG(1) << "Handling pinned shortcut:";
+  // The pins of a machine-wide installation are left to the runs a user
+  // starts; an autoupdate neither takes them away nor adds one.
+  if (state()->IsAutoupdate() && GetSettings()->GetAllUsers())
+    return false;
+  const std::vector<base::FilePath>& pinned =
+      GetFolderDetails().GetPinnedShortcutPaths();
+  const bool wanted = GetSettings()->GetPinnedShortcut();
+  if (pinned.empty())
+    return wanted;
+  if (!wanted) {
+    VLOG(1) << "Unpinning existing shortcuts";
+    UnpinShortcuts(pinned);
+    return false;
+  }
+  if (!rename && !GetFolderDetails().RecreatePinnedShortcut())
+    return false;
+  VLOG(1) << "Unpinning existing shortcuts (with repin)";
+  UnpinShortcuts(pinned);
+  return true;
 }
 
 }  // namespace installer

@@ -14,6 +14,7 @@ namespace installer {
 
 class InterprocessState;
 class TaskbandUtils;
+struct InstallationStatus;
 
 enum ShortcutDestinationMode : uint32_t {
   // The shortcut stays as it is and is already recorded.
@@ -86,6 +87,40 @@ class InstallShortcutsStep : public ShortcutsStep {
 
   // InstallerStep:
   void Execute(InstallerStepResult* result, int attempt) override;
+};
+
+// "remove_shortcuts": takes away every shortcut and taskbar pin of the
+// installation being removed, and the temporary shortcut folder.
+class RemoveShortcutsStep : public ShortcutsStep {
+ public:
+  RemoveShortcutsStep(InstallerStepContext* context,
+                      InterprocessState* state,
+                      std::unique_ptr<TaskbandUtils> taskband);
+  ~RemoveShortcutsStep() override;
+
+  // InstallerStep:
+  void Execute(InstallerStepResult* result, int attempt) override;
+};
+
+// "update_shortcuts": brings the shortcuts and the taskbar pin of an
+// existing installation in line with the settings: keeps, renames,
+// recreates, adds or removes each of them. A standalone copy is left alone.
+class UpdateShortcutsStep : public ShortcutsStep {
+ public:
+  UpdateShortcutsStep(InstallerStepContext* context,
+                      InterprocessState* state,
+                      std::unique_ptr<TaskbandUtils> taskband);
+  ~UpdateShortcutsStep() override;
+
+  // InstallerStep:
+  void Execute(InstallerStepResult* result, int attempt) override;
+
+ private:
+  // Whether a recorded shortcut carries another name than the product's
+  // shortcut name of this build.
+  bool ShortcutsNeedRenaming(const InstallationStatus& existing) const;
+  // False when the existing pins stay as they are.
+  bool DecidePinning(bool rename);
 };
 
 }  // namespace installer

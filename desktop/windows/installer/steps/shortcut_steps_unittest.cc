@@ -62,8 +62,47 @@ class FakeTaskband : public TaskbandUtils {
   Strings* const calls_;
 };
 
+// An existing installation's shortcuts and pins as the folder examination
+// found them.
+class Details : public test::FakeFolderDetails {
+ public:
+  using FakeFolderDetails::FakeFolderDetails;
+  std::unique_ptr<InstallationStatus> status;
+  bool exists[3] = {}, recreate[3] = {}, recreate_pin = false,
+       temporary_folder_exists = false;
+  std::vector<FilePath> pinned, suffixed;
+  FilePath temporary_folder;
+
+  const InstallationStatus* GetInstallationStatus() const override {
+    return status.get();
+  }
+  bool DesktopShortcutExists() const override { return exists[0]; }
+  bool StartMenuShortcutExists() const override { return exists[1]; }
+  bool QuickLaunchShortcutExists() const override { return exists[2]; }
+  bool RecreateDesktopShortcut() const override { return recreate[0]; }
+  bool RecreateStartMenuShortcut() const override { return recreate[1]; }
+  bool RecreateQuickLaunchShortcut() const override { return recreate[2]; }
+  bool RecreatePinnedShortcut() const override { return recreate_pin; }
+  const std::vector<FilePath>& GetPinnedShortcutPaths() const override {
+    return pinned;
+  }
+  const std::vector<FilePath>& GetSuffixedPinnedShortcutPaths() const override {
+    return suffixed;
+  }
+  bool TemporaryShortcutFolderExists() const override {
+    return temporary_folder_exists;
+  }
+  const FilePath& GetTemporaryShortcutFolder() const override {
+    return temporary_folder;
+  }
+};
+
 class Settings : public test::FakeSettings {
  public:
+  Details details{&folder};
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details;
+  }
   bool copy_only = false, all_users = false, desktop = false, menu = false,
        quick = false, pinned = false;
   base::string16 language;
@@ -109,18 +148,26 @@ class ShortcutStepsTest : public test::StepTest {
 
   // A fresh run with |settings_| and |state_|, whose step leaves its calls
   // in |calls_|.
-  std::unique_ptr<InstallShortcutsStep> NewStep() {
+  template <typename Step = InstallShortcutsStep>
+  std::unique_ptr<Step> NewStep() {
     Reset();
     settings_.folder = context_->settings.folder;
     context_->set_settings(&settings_);
     calls_.clear();
     EXPECT_TRUE(base::CreateDirectory(package_));
-    return std::make_unique<InstallShortcutsStep>(
-        context_.get(), &state_, std::make_unique<FakeTaskband>(&calls_));
+    return std::make_unique<Step>(context_.get(), &state_,
+                                  std::make_unique<FakeTaskband>(&calls_));
   }
 
-  FilePath Shell(int i) {
-    return shell_.GetPath().Append(std::to_wstring(i)).Append(kName);
+  FilePath Shell(int i, const wchar_t* name = nullptr) {
+    return shell_.GetPath()
+        .Append(std::to_wstring(i))
+        .Append(name ? name : kName);
+  }
+
+  static std::string Contents(const FilePath& path) {
+    std::string contents;
+    return base::ReadFileToString(path, &contents) ? contents : "missing";
   }
 
   const wchar_t* const kName = L"Kavor developer.lnk";
@@ -227,6 +274,175 @@ TEST_F(ShortcutStepsTest, InstallShortcuts) {
     RollbackOperations(context_->GetTransaction());
     for (int i = 0; i < 5; ++i)
       EXPECT_FALSE(base::PathExists(Shell(i)));
+  }
+}
+
+TEST_F(ShortcutStepsTest, UpdateShortcuts) {
+  // What becomes of each of the three shortcuts.
+  enum Outcome {
+    kUntouched,  // No record, the old file stays.
+    kRemoved,    // No record, the old file is gone.
+    kKept,       // The old path is recorded and its file is as it was.
+    kMoved,      // The new name is recorded, holding the old file.
+    kCreated,    // The new name is recorded, a fresh copy of the master.
+    kNone,       // No record, no file.
+  };
+  struct Case {
+    const char* name;
+    bool copy_only, exists, wanted, recreate, rename;
+    Outcome outcome;
+    // The recorded shortcut is gone from the disk, so that a move fails.
+    bool missing = false;
+  } const kCases[] = {
+      // clang-format off
+      {"copy only", true, true, false, false, false, kUntouched},
+      {"unwanted", false, true, false, false, false, kRemoved},
+      {"unwanted, renamed", false, true, false, false, true, kRemoved},
+      {"kept", false, true, true, false, false, kKept},
+      {"renamed", false, true, true, false, true, kMoved},
+      {"move fails", false, true, true, false, true, kKept, true},
+      {"recreated", false, true, true, true, false, kCreated},
+      {"recreated, renamed", false, true, true, true, true, kCreated},
+      {"deleted by the user", false, false, true, false, false, kCreated},
+      {"none", false, false, false, false, false, kNone},
+      // clang-format on
+  };
+  const wchar_t kOldName[] = L"Kavor old.lnk";
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    settings_.copy_only = c.copy_only;
+    settings_.desktop = settings_.menu = settings_.quick = c.wanted;
+    Details& details = settings_.details;
+    details.status = std::make_unique<InstallationStatus>();
+    std::unique_ptr<UpdateShortcutsStep> step = NewStep<UpdateShortcutsStep>();
+    FilePath old[3];
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(base::DeleteFile(Shell(i), false) &&
+                  base::DeleteFile(Shell(i, kOldName), false));
+      old[i] = Shell(i, c.rename ? kOldName : kName);
+      details.exists[i] = c.exists;
+      details.recreate[i] = c.recreate;
+      if (c.exists && !c.missing)
+        Write(old[i].DirName(), old[i].BaseName().AsUTF8Unsafe(), "old");
+    }
+    details.status->desktop_shortcut = old[0];
+    details.status->menu_shortcut = old[1];
+    details.status->quick_launch_shortcut = old[2];
+    InstallerStepResult result(STEP_FAILED);
+    step->Execute(&result, 0);
+    EXPECT_EQ(STEP_DONE, result.status);
+    const InstallationStatus* status = context_->GetStatusUnderConstruction();
+    const FilePath* recorded[] = {&status->desktop_shortcut,
+                                  &status->menu_shortcut,
+                                  &status->quick_launch_shortcut};
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(i);
+      const std::string master = Contents(package_.Append(kName));
+      switch (c.outcome) {
+        case kUntouched:
+        case kRemoved:
+        case kNone:
+          EXPECT_TRUE(recorded[i]->empty());
+          EXPECT_EQ(c.outcome == kUntouched ? "old" : "missing",
+                    Contents(old[i]));
+          break;
+        case kKept:
+          EXPECT_EQ(old[i], *recorded[i]);
+          EXPECT_EQ(c.missing ? "missing" : "old", Contents(old[i]));
+          break;
+        case kMoved:
+        case kCreated:
+          EXPECT_EQ(Shell(i), *recorded[i]);
+          EXPECT_EQ(c.outcome == kMoved ? "old" : master, Contents(Shell(i)));
+          EXPECT_EQ(!c.rename, base::PathExists(old[i]));
+          break;
+      }
+    }
+    RollbackOperations(context_->GetTransaction());
+  }
+}
+
+TEST_F(ShortcutStepsTest, UpdatePinnedShortcut) {
+  struct Case {
+    const char* name;
+    bool autoupdate, all_users, pinned_before, pin_wanted, rename, recreate;
+    Strings calls;
+  } const kCases[] = {
+      // clang-format off
+      {"new pin", false, false, false, true, false, false,
+       {"pin Kavor developer.lnk 0"}},
+      {"pin kept", false, false, true, true, false, false, {}},
+      {"renamed: repinned", false, false, true, true, true, false,
+       {"unpin pinned.lnk", "pin Kavor developer.lnk 0"}},
+      {"recreated: repinned", false, false, true, true, false, true,
+       {"unpin pinned.lnk", "pin Kavor developer.lnk 0"}},
+      {"unwanted pin", false, false, true, false, false, false,
+       {"unpin pinned.lnk"}},
+      {"all users autoupdate keeps the pin", true, true, true, false, true,
+       true, {}},
+      {"user autoupdate", true, false, true, true, true, false,
+       {"unpin pinned.lnk", "pin Kavor developer.lnk 0"}},
+      // clang-format on
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    state_.autoupdate = c.autoupdate;
+    settings_.all_users = c.all_users;
+    settings_.pinned = c.pin_wanted;
+    Details& details = settings_.details;
+    details.status = std::make_unique<InstallationStatus>();
+    if (c.rename)
+      details.status->desktop_shortcut = Shell(0, L"Kavor old.lnk");
+    details.recreate_pin = c.recreate;
+    std::unique_ptr<UpdateShortcutsStep> step = NewStep<UpdateShortcutsStep>();
+    details.pinned.clear();
+    if (c.pinned_before) {
+      details.pinned.push_back(dir_.GetPath().Append(L"pinned.lnk"));
+      Write(dir_.GetPath(), "pinned.lnk", "pin");
+    }
+    InstallerStepResult result(STEP_FAILED);
+    step->Execute(&result, 0);
+    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_EQ(c.calls, calls_);
+    // An unpinned shortcut goes, a kept pin stays.
+    if (c.pinned_before) {
+      const bool unpinned = std::find(calls_.begin(), calls_.end(),
+                                      "unpin pinned.lnk") != calls_.end();
+      EXPECT_EQ(!unpinned, base::PathExists(details.pinned[0]));
+    }
+  }
+}
+
+TEST_F(ShortcutStepsTest, RemoveShortcuts) {
+  for (const bool found : {true, false}) {
+    SCOPED_TRACE(found);
+    Details& details = settings_.details;
+    details.status = std::make_unique<InstallationStatus>();
+    std::unique_ptr<RemoveShortcutsStep> step = NewStep<RemoveShortcutsStep>();
+    FilePath* paths[] = {&details.status->desktop_shortcut,
+                         &details.status->menu_shortcut,
+                         &details.status->quick_launch_shortcut};
+    for (int i = 0; i < 3; ++i) {
+      details.exists[i] = found;
+      *paths[i] = Shell(i);
+      Write(Shell(i).DirName(), "Kavor developer.lnk", "old");
+    }
+    details.pinned = {dir_.GetPath().Append(L"a.lnk")};
+    details.suffixed = {dir_.GetPath().Append(L"b.lnk")};
+    Write(dir_.GetPath(), "a.lnk", "pin");
+    Write(dir_.GetPath(), "b.lnk", "pin");
+    details.temporary_folder = dir_.GetPath().Append(L"Kavor Software");
+    details.temporary_folder_exists = found;
+    Write(details.temporary_folder, "x", "x");
+    InstallerStepResult result(STEP_FAILED);
+    step->Execute(&result, 0);
+    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_EQ(Strings({"unpin a.lnk", "unpin b.lnk"}), calls_);
+    EXPECT_FALSE(base::PathExists(details.pinned[0]));
+    EXPECT_FALSE(base::PathExists(details.suffixed[0]));
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(!found, base::PathExists(Shell(i)));
+    EXPECT_EQ(!found, base::PathExists(details.temporary_folder));
   }
 }
 

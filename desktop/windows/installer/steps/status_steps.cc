@@ -35,6 +35,7 @@
 #include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "desktop/windows/installer/service/windows_task_scheduler.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/steps/uninstall_finalization.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 
@@ -455,9 +456,7 @@ void UninstallFinalizeStep::Execute(InstallerStepResult* result, int attempt) {
                                   "Failed to remove installation status file");
     return;
   }
-  // Resetting the default browser, removing the firewall rule and offering
-  // the uninstall survey come with the uninstall finalization, which this
-  // build does not have yet.
+  FinalizeUninstallation(GetContext(), GetContext()->GetInstallFolder());
   *result = InstallerStepResult(STEP_DONE);
 }
 

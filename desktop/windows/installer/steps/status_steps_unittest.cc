@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/service/windows_task_scheduler.h"
 #include "desktop/windows/installer/steps/status_steps.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
+#include "desktop/windows/installer/steps/uninstall_finalization.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 #include "desktop/windows/installer/test/fake_association_operations.h"
 #include "gtest/gtest.h"
@@ -119,6 +120,18 @@ class FakeFirewall : public FirewallManager {
   const std::string path_;
 };
 
+// The uninstall finalization without the shell, the reset of the default
+// browser or the survey.
+class QuietFinalization : public UninstallFinalizationOperations {
+ public:
+  void BroadcastBrowserChange() override {}
+  bool ReadReinstallCommand(base::string16*) override { return false; }
+  bool RunAndWait(const base::string16&, const base::string16&) override {
+    return false;
+  }
+  void LaunchDetached(const base::string16&) override {}
+};
+
 class Security : public SecurityUtilsImpl {
  public:
   bool admin = true;
@@ -130,6 +143,7 @@ class StatusStepsTest : public test::StepTest {
   void SetUp() override {
     Fresh();
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
+    SetUninstallFinalizationOperationsForTesting(&finalization_);
     SetWindowsTaskSchedulerFactoryForTesting(base::BindRepeating(
         [](FakeScheduler::Log* log) -> std::unique_ptr<WindowsTaskScheduler> {
           return std::make_unique<FakeScheduler>(log);
@@ -145,6 +159,7 @@ class StatusStepsTest : public test::StepTest {
   void TearDown() override {
     SetFirewallManagerCreatorForTesting(FirewallManagerCreator());
     SetWindowsTaskSchedulerFactoryForTesting(WindowsTaskSchedulerFactory());
+    SetUninstallFinalizationOperationsForTesting(nullptr);
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
   }
 
@@ -236,6 +251,7 @@ class StatusStepsTest : public test::StepTest {
   base::MessageLoop loop_;
   base::AtExitManager exit_manager_;
   Security security_;
+  QuietFinalization finalization_;
   FakeScheduler::Log scheduler_;
   Strings firewall_;
   Context* ctx_ = nullptr;
@@ -352,8 +368,12 @@ TEST_F(StatusStepsTest, StatusAndTrackingDataGoThroughTheTransaction) {
     EXPECT_EQ("Failed to remove installation status file", result.message);
   }
   EXPECT_EQ(base::FilePath(L"46.0"), ReadStatus().subfolder);
+  EXPECT_TRUE(firewall_.empty());
   EXPECT_EQ(STEP_DONE, Run(&finalize).status);
   EXPECT_FALSE(base::PathExists(In("installation_status.json")));
+  // Only a removed status finalizes the uninstall.
+  EXPECT_EQ(Strings{"remove " + In("46.0\\kavor.exe").AsUTF8Unsafe()},
+            firewall_);
 }
 
 TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {

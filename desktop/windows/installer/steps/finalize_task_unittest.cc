@@ -1,0 +1,66 @@
+#include <string>
+
+#include "base/at_exit.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "base/test/scoped_log_lines.h"
+#include "base/win/scoped_com_initializer.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/service/windows_task_scheduler.h"
+#include "desktop/windows/installer/steps/status_steps.h"
+#include "desktop/windows/installer/steps/step_test_context.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// Not an administrator: the step then leaves the firewall alone.
+class StandardUser : public SecurityUtilsImpl {
+ public:
+  bool IsUserAdmin(bool) override { return false; }
+};
+
+// The system's own scheduler, in the test's Wine prefix. Wine's Task
+// Scheduler 2.0 cannot name a trigger nor make a logon trigger, so the
+// registration fails there; the step says so and the installation goes on.
+class FinalizeTaskTest : public test::StepTest {
+ protected:
+  void SetUp() override {
+    StepTest::SetUp();
+    SecurityUtilsImpl::SetInstanceForTesting(&security_);
+  }
+  void TearDown() override {
+    std::unique_ptr<WindowsTaskScheduler> scheduler =
+        CreateWindowsTaskScheduler();
+    if (scheduler && scheduler->Initialize())
+      scheduler->RemoveTask(kTaskName);
+    SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  }
+
+  static constexpr wchar_t kTaskName[] = L"Autoupdate finalizetest";
+  base::win::ScopedCOMInitializer com_;
+  base::MessageLoop loop_;
+  base::AtExitManager exit_manager_;
+  StandardUser security_;
+};
+
+constexpr wchar_t FinalizeTaskTest::kTaskName[];
+
+TEST_F(FinalizeTaskTest, SystemSchedulerFailureLeavesTheStepDone) {
+  ASSERT_TRUE(base::CreateDirectory(install_));
+  context_->GetStatusUnderConstruction()->app_id = L"finalizetest";
+  FinalizeStep step(context_.get());
+  InstallerStepResult result(STEP_FAILED);
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  step.Execute(&result, 0);
+  EXPECT_EQ(STEP_DONE, result.status);
+  EXPECT_EQ("Could not create scheduled task\n", log.text());
+  // Nothing half-made is left behind.
+  std::unique_ptr<WindowsTaskScheduler> scheduler =
+      CreateWindowsTaskScheduler();
+  ASSERT_TRUE(scheduler->Initialize());
+  EXPECT_EQ(SCHEDULED_TASK_NOT_FOUND, scheduler->GetTaskState(kTaskName));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,331 @@
+#include "desktop/windows/installer/steps/uninstall_finalization.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/service/firewall_manager.h"
+#include "desktop/windows/installer/service/installation_status.h"
+#include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/steps/step_test_context.h"
+#include "desktop/windows/installer/test/fake_association_operations.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using Calls = std::vector<std::wstring>;
+
+TEST(UninstallFinalizationTest, SplitReinstallCommand) {
+  const struct {
+    const wchar_t* command;
+    const wchar_t* program;
+    const wchar_t* arguments;
+  } kCases[] = {
+      {L"\"C:\\Windows\\System32\\ie4uinit.exe\" -reinstall",
+       L"C:\\Windows\\System32\\ie4uinit.exe", L"-reinstall"},
+      {L"C:\\Windows\\System32\\ie4uinit.exe -reinstall",
+       L"C:\\Windows\\System32\\ie4uinit.exe", L"-reinstall"},
+      {L"\"C:\\Program Files\\ie.exe\" -a -b", L"C:\\Program Files\\ie.exe",
+       L"-a -b"},
+      {L"\"C:\\ie.exe\"-reinstall", L"C:\\ie.exe", L"-reinstall"},
+      // No separator: all program.
+      {L"C:\\ie4uinit.exe", L"C:\\ie4uinit.exe", L""},
+      {L"\"C:\\Program Files\\ie.exe", L"C:\\Program Files\\ie.exe", L""},
+      {L"", L"", L""},
+  };
+  for (const auto& c : kCases) {
+    base::string16 program = L"old", arguments = L"old";
+    SplitReinstallCommand(c.command, &program, &arguments);
+    EXPECT_EQ(c.program, program) << c.command;
+    EXPECT_EQ(c.arguments, arguments) << c.command;
+  }
+}
+
+TEST(UninstallFinalizationTest, SurveyUrlTakesOnlyAPlainWelcomeQuery) {
+  const struct {
+    const char* welcome;
+    const char* expected;
+  } kCases[] = {
+      {"", "http://s/?version=1.2&uuid=u-1"},
+      {"http://w/welcome", "http://s/?version=1.2&uuid=u-1"},
+      {"http://w/welcome?from=a&b=c",
+       "http://s/?version=1.2&uuid=u-1&from=a&b=c"},
+      {"http://w/welcome?", "http://s/?version=1.2&uuid=u-1&"},
+      {"http://w/welcome?a=1?b=2", "http://s/?version=1.2&uuid=u-1"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected,
+              BuildUninstallSurveyUrl("http://s/", "1.2", "u-1", c.welcome))
+        << c.welcome;
+  }
+}
+
+// Unquoted, a program path with blanks would first be tried as
+// "C:\Program.exe"; a blank in the URL would start another argument.
+TEST(UninstallFinalizationTest, SurveyCommandLineKeepsPathAndUrlWhole) {
+  const base::FilePath ie(
+      L"C:\\Program Files\\Internet Explorer\\iexplore.exe");
+  EXPECT_EQ(
+      L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" "
+      L"http://s/?a=%20-x%22%09\u00e9",
+      BuildSurveyCommandLine(ie, "http://s/?a= -x\"\t\xc3\xa9", false));
+  EXPECT_EQ(
+      L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" http://s/ "
+      L"-private",
+      BuildSurveyCommandLine(ie, "http://s/", true));
+}
+
+class FakeOperations : public UninstallFinalizationOperations {
+ public:
+  explicit FakeOperations(Calls* calls) : calls_(calls) {
+    SetUninstallFinalizationOperationsForTesting(this);
+  }
+  ~FakeOperations() override {
+    SetUninstallFinalizationOperationsForTesting(nullptr);
+  }
+  void BroadcastBrowserChange() override { calls_->push_back(L"broadcast"); }
+  bool ReadReinstallCommand(base::string16* command) override {
+    calls_->push_back(L"read");
+    *command = reinstall_command;
+    return has_reinstall_command;
+  }
+  bool RunAndWait(const base::string16& program,
+                  const base::string16& arguments) override {
+    calls_->push_back(L"run " + program + L"|" + arguments);
+    return runs;
+  }
+  void LaunchDetached(const base::string16& command_line) override {
+    calls_->push_back(L"launch " + command_line);
+  }
+
+  bool has_reinstall_command = true, runs = true;
+  base::string16 reinstall_command = L"\"C:\\ie4uinit.exe\" -reinstall";
+
+ private:
+  Calls* const calls_;
+};
+
+class Details : public test::FakeFolderDetails {
+ public:
+  explicit Details(const base::FilePath* path) : FakeFolderDetails(path) {
+    status.subfolder = base::FilePath(L"46.0");
+  }
+  const InstallationStatus* GetInstallationStatus() const override {
+    return &status;
+  }
+  const std::string& GetWelcomeUrl() const override { return welcome; }
+  bool IsHttpHandler() const override { return http_handler; }
+  const std::string& GetAutoupdateUuid() const override { return uuid; }
+
+  InstallationStatus status;
+  std::string welcome = "http://w/welcome?from=w", uuid = "u-1";
+  bool http_handler = true;
+};
+
+class Settings : public test::FakeSettings {
+ public:
+  bool GetCopyOnly() const override { return copy_only; }
+  bool GetAllUsers() const override { return all_users; }
+  const InstallationFolderDetails& GetFolderDetails() const override {
+    return details;
+  }
+  bool copy_only = false, all_users = true;
+  Details details{&folder};
+};
+
+class Security : public SecurityUtilsImpl {
+ public:
+  bool IsUserAdmin(bool) override { return admin; }
+  bool admin = true;
+};
+
+class RecordingFirewall : public FirewallManager {
+ public:
+  RecordingFirewall(Calls* calls, const base::FilePath& path)
+      : calls_(calls), path_(path) {}
+  bool CanReceiveTraffic() override { return false; }
+  bool AddMdnsInboundRule() override { return false; }
+  void RemoveAllRules() override {
+    calls_->push_back(L"firewall " + path_.value());
+  }
+
+ private:
+  Calls* const calls_;
+  const base::FilePath path_;
+};
+
+std::unique_ptr<FirewallManager> RecordRemoval(Calls* calls,
+                                               const base::FilePath& path) {
+  return std::make_unique<RecordingFirewall>(calls, path);
+}
+
+TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  base::FilePath program_files;
+  ASSERT_TRUE(
+      base::PathService::Get(base::DIR_PROGRAM_FILES6432, &program_files));
+  const std::wstring survey =
+      L"launch \"" + program_files.value() +
+      L"\\Internet Explorer\\iexplore.exe\" " +
+      base::UTF8ToWide(GetNamedUrl("uninstall_survey")) + L"?version=" +
+      base::UTF8ToWide(GetVersionString()) + L"&uuid=u-1&from=w";
+  ASSERT_FALSE(GetNamedUrl("uninstall_survey").empty());
+  const std::wstring firewall =
+      L"firewall " + dir.GetPath().value() + L"\\install\\46.0\\kavor.exe";
+  const std::wstring set = L"set Internet Explorer ";
+  const std::wstring kFileTypes = std::to_wstring(AT_FILEEXTENSION);
+  const std::wstring kProtocol = std::to_wstring(AT_URLPROTOCOL);
+  const Calls ie_defaults = {
+      set + L".htm " + kFileTypes, set + L".html " + kFileTypes,
+      set + L"http " + kProtocol, set + L"https " + kProtocol};
+  const std::wstring reinstall = L"run C:\\ie4uinit.exe|-reinstall";
+
+  enum Change {
+    NONE,
+    COPY_ONLY,
+    PER_USER,
+    NO_REINSTALL_COMMAND,
+    REINSTALL_FAILS,
+    NOT_HTTP_HANDLER,
+    NOT_ADMIN,
+    SILENT,
+    HOSTILE_SUBFOLDER,
+  };
+  const Calls kDialog = {L"dialog http"};
+  const std::wstring kPrivate = L" -private";
+  // The system calls in order, and the association calls.
+  const struct {
+    Change change;
+    base::win::Version version;
+    Calls calls;
+    Calls associations;
+  } kCases[] = {
+      {NONE,
+       base::win::WIN7,
+       {L"broadcast", L"read", reinstall, firewall, survey},
+       ie_defaults},
+      {NONE,
+       base::win::WIN8,
+       {L"broadcast", L"read", reinstall, firewall, survey + kPrivate},
+       kDialog},
+      {NONE,
+       base::win::WIN10,
+       {L"broadcast", L"read", reinstall, firewall, survey + kPrivate},
+       ie_defaults},
+      {NONE, base::win::XP, {L"broadcast", firewall, survey}, {}},
+      {COPY_ONLY, base::win::WIN7, {L"broadcast"}, {}},
+      {PER_USER,
+       base::win::WIN8,
+       {L"broadcast", firewall, survey + kPrivate},
+       kDialog},
+      {PER_USER,
+       base::win::WIN7,
+       {L"broadcast", firewall, survey},
+       ie_defaults},
+      {NO_REINSTALL_COMMAND,
+       base::win::WIN7,
+       {L"broadcast", L"read", firewall, survey},
+       {}},
+      {REINSTALL_FAILS,
+       base::win::WIN7,
+       {L"broadcast", L"read", reinstall, firewall, survey},
+       {}},
+      {NOT_HTTP_HANDLER, base::win::WIN7, {L"broadcast", firewall, survey}, {}},
+      {NOT_ADMIN,
+       base::win::WIN7,
+       {L"broadcast", L"read", reinstall, survey},
+       ie_defaults},
+      {SILENT,
+       base::win::WIN7,
+       {L"broadcast", L"read", reinstall, firewall},
+       ie_defaults},
+      {HOSTILE_SUBFOLDER,
+       base::win::WIN7,
+       {L"broadcast", L"read", reinstall, survey},
+       ie_defaults},
+  };
+  for (const auto& c : kCases) {
+    Calls calls;
+    FakeOperations operations(&calls);
+    test::FakeAssociationOperations associations;
+    Security security;
+    SecurityUtilsImpl::SetInstanceForTesting(&security);
+    SetFirewallManagerCreatorForTesting(
+        base::BindRepeating(&RecordRemoval, &calls));
+    base::win::OSInfo::Record record;
+    record.version = c.version;
+    base::win::ScopedOSInfoOverride version(record);
+    test::StepTestContext context(dir.GetPath());
+    Settings settings;
+    settings.folder = context.settings.folder;
+    context.set_settings(&settings);
+    base::CommandLine command_line(base::FilePath(L"kavor_setup.exe"));
+
+    settings.copy_only = c.change == COPY_ONLY;
+    settings.all_users = c.change != PER_USER;
+    operations.has_reinstall_command = c.change != NO_REINSTALL_COMMAND;
+    operations.runs = c.change != REINSTALL_FAILS;
+    settings.details.http_handler = c.change != NOT_HTTP_HANDLER;
+    security.admin = c.change != NOT_ADMIN;
+    if (c.change == SILENT)
+      command_line.AppendSwitch("silent");
+    if (c.change == HOSTILE_SUBFOLDER)
+      settings.details.status.subfolder = base::FilePath(L"..\\..\\Windows");
+
+    FinalizeUninstallationWithCommandLine(&context, settings.folder,
+                                          command_line);
+    EXPECT_EQ(c.calls, calls) << c.change << " " << c.version;
+    EXPECT_EQ(c.associations, associations.calls)
+        << c.change << " " << c.version;
+
+    SetFirewallManagerCreatorForTesting(FirewallManagerCreator());
+    SecurityUtilsImpl::SetInstanceForTesting(nullptr);
+  }
+}
+
+std::vector<std::wstring>* g_setting_changes = nullptr;
+
+LRESULT CALLBACK RecordSettingChange(HWND window,
+                                     UINT message,
+                                     WPARAM wparam,
+                                     LPARAM lparam) {
+  if (message == WM_SETTINGCHANGE && g_setting_changes && lparam)
+    g_setting_changes->push_back(reinterpret_cast<const wchar_t*>(lparam));
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A notification cannot carry the key's text to other windows: the system
+// refuses it, and nobody hears of the removed browser.
+TEST(UninstallFinalizationTest, BroadcastReachesWindowsWithTheText) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = &RecordSettingChange;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"KavorUninstallChangeRecorder";
+  ::RegisterClassW(&window_class);
+  HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"",
+                                  WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                  nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(nullptr, window);
+  std::vector<std::wstring> changes;
+  g_setting_changes = &changes;
+  GetUninstallFinalizationOperations()->BroadcastBrowserChange();
+  g_setting_changes = nullptr;
+  ::DestroyWindow(window);
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
+      changes);
+}
+
+}  // namespace
+}  // namespace installer
