@@ -15,7 +15,7 @@ export KAVOR_BUILD_DIR="$BUILD"
 bash "$ROOT/scripts/install_deps.sh"
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
-  kavor_job_runner
+  kavor_job_runner kavor_stats_schema
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/make_test_package.sh"
 source "$ROOT/tests/loopback_server.sh"

@@ -217,7 +217,7 @@ void InstallerController::OnStepFinished(const std::string& name,
                                          int finished_count) {
   if (StepSendsStatistics(name)) {
     GetAvroStatsSender()->Send(
-        std::make_unique<InstallerStepFinishedEvent>(name, attempt));
+        std::make_unique<InstallerStepFinishedEvent>(attempt, name));
   }
 }
 

@@ -182,6 +182,12 @@ class AvroReader {
       if (position_ == bytes_.size())
         return false;
       const uint8_t byte = static_cast<uint8_t>(bytes_[position_++]);
+      // The tenth byte holds only bit 63; anything more would be dropped
+      // and a corrupt value read as a plausible one.
+      if (i == kMaxVarintBytes - 1 && byte > 1) {
+        LOG(ERROR) << "Avro varint wider than 64 bits";
+        return false;
+      }
       raw |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
       if (!(byte & 0x80)) {
         *value = static_cast<int64_t>(raw >> 1) ^ -static_cast<int64_t>(raw & 1);

@@ -78,6 +78,9 @@ TEST(AvroCodecTest, LongsAndIntsAreZigzagVarints) {
       EXPECT_FALSE(AvroEncoder().Decode(int_schema, Bytes(c.bytes)));
     }
   }
+  // The tenth byte carries bit 63 only.
+  EXPECT_FALSE(AvroEncoder().Decode(long_schema,
+                                    Bytes("FF FF FF FF FF FF FF FF FF 7F")));
 }
 
 TEST(AvroCodecTest, ValuesOfEachKind) {
@@ -134,6 +137,22 @@ TEST(AvroCodecTest, RecordsRoundTripThroughPaths) {
   ASSERT_TRUE(back);
   EXPECT_EQ(bytes, Encode(*back));
   EXPECT_EQ("v", back->FieldByPath("inner.tags")->FieldByName("k")->GetString());
+}
+
+TEST(AvroCodecTest, DatumKeepsItsSchemaAlive) {
+  std::unique_ptr<AvroDatum> datum;
+  {
+    SchemaRef record = AvroSchema::MakeRecord(
+        kId, "", "kept", {{"name", Optional(AvroSchema::MakeString(kId))}});
+    datum = std::make_unique<AvroDatum>(record);
+  }
+  // Schemas made meanwhile would reuse a freed node's memory.
+  std::vector<SchemaRef> others;
+  for (int i = 0; i < 16; ++i)
+    others.push_back(AvroSchema::MakeEnum(kId, "", "other", {"a"}));
+  datum->FieldByPath("name")->SetString("x");
+  EXPECT_EQ("kept", datum->schema()->name());
+  EXPECT_EQ("02 02 78", Hex(Encode(*datum)));
 }
 
 TEST(AvroCodecTest, SchemaConstructionRules) {
@@ -198,6 +217,13 @@ TEST(AvroCodecTest, DecodingRefusesMalformedInput) {
       {"enum index 2", "00 00 04", false},
       {"negative enum index", "00 00 01", false},
       {"eleven varint bytes", "00 00 80 80 80 80 80 80 80 80 80 80 00", false},
+      // Bit 64 set: without it the branch would read as 1.
+      {"varint wider than 64 bits", "00 82 80 80 80 80 80 80 80 80 02 00 00",
+       false},
+      {"string length near 2^63", "00 02 FE FF FF FF FF FF FF FF FF 01 61 00",
+       false},
+      {"string length 0x7FFFFFFF, short body", "00 02 FE FF FF FF 0F 61 00",
+       false},
       {"empty input", "", false},
   };
   for (const auto& c : kCases) {
@@ -217,6 +243,7 @@ TEST(AvroCodecTest, DecodingRefusesMalformedInput) {
   ASSERT_TRUE(items);
   EXPECT_EQ(3u, items->GetItemCount());
   EXPECT_FALSE(AvroEncoder().Decode(array, Bytes("04 02")));  // no terminator
+  EXPECT_FALSE(AvroEncoder().Decode(map, Bytes("D0 0F 02 61 02 00")));
   // A block may not count more items than there are bytes left, even items
   // of no size.
   SchemaRef nulls = AvroSchema::MakeArray(kId, AvroSchema::MakeNull(kId));

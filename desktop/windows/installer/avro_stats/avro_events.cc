@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "base/json/json_writer.h"
-#include "base/values.h"
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
 
 namespace installer {
@@ -65,32 +63,8 @@ void AvroStatsEvent::AddDetails(AvroDatum* event) const {
     std::visit(DetailWriter{event, detail.path}, detail.value);
 }
 
-std::string AvroStatsEvent::ToRecordLine() const {
-  base::DictionaryValue record;
-  record.SetString("event", name());
-  for (const Detail& detail : details_) {
-    const std::string& key = detail.record_key;
-    const DetailValue& value = detail.value;
-    if (const std::string* text = std::get_if<std::string>(&value))
-      record.SetString(key, *text);
-    else if (const int32_t* number = std::get_if<int32_t>(&value))
-      record.SetInteger(key, *number);
-    else if (const bool* flag = std::get_if<bool>(&value))
-      record.SetBoolean(key, *flag);
-    else if (const EnumSymbol* symbol = std::get_if<EnumSymbol>(&value))
-      record.SetString(key, symbol->symbol);
-  }
-  std::string line;
-  base::JSONWriter::Write(record, &line);
-  return line;
-}
-
-void AvroStatsEvent::AddDetail(const std::string& path,
-                               DetailValue value,
-                               const char* record_key) {
-  details_.push_back({path, std::move(value),
-                      record_key ? std::string(record_key)
-                                 : path.substr(path.rfind('.') + 1)});
+void AvroStatsEvent::AddDetail(const std::string& path, DetailValue value) {
+  details_.push_back({path, std::move(value)});
 }
 
 AdditionalFileFetchedEvent::AdditionalFileFetchedEvent(
@@ -133,9 +107,6 @@ ControllerLaunchedEvent::ControllerLaunchedEvent(
   AddDetail("controller_launched_details.package_architecture",
             EnumSymbol{details.package_architecture});
 }
-
-ControllerQuittingEvent::ControllerQuittingEvent()
-    : AvroStatsEvent("controller_quitting", kDefaultStatsLevel) {}
 
 ControllerQuittingEvent::ControllerQuittingEvent(bool success, uint32_t level)
     : AvroStatsEvent("controller_quitting", level) {
@@ -180,19 +151,19 @@ InstallationCancelledEvent::InstallationCancelledEvent(int32_t counter,
 }
 
 InstallerStepFinishedEvent::InstallerStepFinishedEvent(
-    const std::string& step_name,
     int32_t attempt,
+    const std::string& step_name,
     uint32_t level)
     : AvroStatsEvent("installer_step_finished", level) {
-  AddDetail("counter", attempt, "attempt");
-  AddDetail(kDescription, step_name, "step_name");
+  AddDetail("counter", attempt);
+  AddDetail(kDescription, step_name);
 }
 
 InstallerStepStartingEvent::InstallerStepStartingEvent(
     const std::string& step_name,
     uint32_t level)
     : AvroStatsEvent("installer_step_starting", level) {
-  AddDetail(kDescription, step_name, "step_name");
+  AddDetail(kDescription, step_name);
 }
 
 PackageFetcherLocalErrorEvent::PackageFetcherLocalErrorEvent(

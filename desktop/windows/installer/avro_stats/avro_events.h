@@ -38,23 +38,16 @@ class AvroStatsEvent : public AvroStatsMessage {
 
   uint32_t GetVerbosityLevel() const override;
   void AddDetails(AvroDatum* event) const override;
-  // Adds the plain details, each under the last part of its path.
-  std::string ToRecordLine() const override;
 
  protected:
   AvroStatsEvent(const std::string& name, uint32_t level);
 
-  // |record_key| names the value in the record line when the last part of
-  // the path does not.
-  void AddDetail(const std::string& path,
-                 DetailValue value,
-                 const char* record_key = nullptr);
+  void AddDetail(const std::string& path, DetailValue value);
 
  private:
   struct Detail {
     std::string path;
     DetailValue value;
-    std::string record_key;
   };
 
   std::vector<Detail> details_;
@@ -103,8 +96,6 @@ class ControllerLaunchedEvent : public AvroStatsEvent {
 
 class ControllerQuittingEvent : public AvroStatsEvent {
  public:
-  // A quitting whose outcome is not known: "result" stays null.
-  ControllerQuittingEvent();
   // |success|: the run ended with no error.
   explicit ControllerQuittingEvent(bool success,
                                    uint32_t level = kDefaultStatsLevel);
@@ -151,8 +142,8 @@ class InstallationCancelledEvent : public AvroStatsEvent {
 
 class InstallerStepFinishedEvent : public AvroStatsEvent {
  public:
-  InstallerStepFinishedEvent(const std::string& step_name,
-                             int32_t attempt,
+  InstallerStepFinishedEvent(int32_t attempt,
+                             const std::string& step_name,
                              uint32_t level = kDefaultStatsLevel);
 };
 

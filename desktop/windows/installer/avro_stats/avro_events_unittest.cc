@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "base/json/json_reader.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/threading/simple_thread.h"
 #include "base/time/time.h"
+#include "base/values.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
 #include "desktop/windows/installer/avro_stats/avro_message_serializer.h"
@@ -188,7 +191,7 @@ TEST_F(AvroEventsTest, BodyOfEachEvent) {
        1, "0C 00 00 00 02 00 00 02 00 00 00 00 00 00 00 00 00"},
       {[] { return std::make_unique<InstallationCancelledEvent>(2); }, 1,
        "06 00 00 02 04 02 00 00 00 00 00 00"},
-      {[] { return std::make_unique<InstallerStepFinishedEvent>("s", 3); }, 1,
+      {[] { return std::make_unique<InstallerStepFinishedEvent>(3, "s"); }, 1,
        "0A 02 02 73 00 02 06 02 00 00 00 00 00 00"},
       {[] { return std::make_unique<InstallerStepStartingEvent>("s"); }, 1,
        "08 02 02 73 00 00 02 00 00 00 00 00 00"},
@@ -274,6 +277,129 @@ TEST_F(AvroEventsTest, DetailRecordsWithNothingPresentAreStillPresent) {
   }
 }
 
+// The event's datum after a trip through the encoding.
+std::unique_ptr<AvroDatum> RoundTrip(const AvroStatsMessage& message) {
+  AvroDatum root(GetStatisticsSchema());
+  message.FillDatum(&root);
+  return AvroEncoder().Decode(GetStatisticsSchema(),
+                              AvroEncoder().Encode(root));
+}
+
+// Member |name| of |record| as text as its schema types it, "null" when it
+// or its union is absent.
+std::string Member(AvroDatum* record, const std::string& name) {
+  AvroDatum* value = record ? record->FieldByName(name) : nullptr;
+  if (value && value->schema()->type() == AVRO_UNION)
+    value = value->branch_index() == 1 ? value->GetBranch() : nullptr;
+  if (!value)
+    return "null";
+  switch (value->schema()->type()) {
+    case AVRO_BOOLEAN:
+      return value->GetBool() ? "true" : "false";
+    case AVRO_INT:
+      return "int " + base::IntToString(value->GetInt());
+    case AVRO_LONG:
+      return "long " + base::Int64ToString(value->GetLong());
+    case AVRO_STRING:
+      return value->GetString();
+    default:
+      return "?";
+  }
+}
+
+// Present members must reach the reader under their own names and types.
+TEST_F(AvroEventsTest, EveryDetailMemberReadsBackByName) {
+  FetchChunkStatistics chunk;
+  chunk.chunk_start = 1LL << 40;
+  chunk.chunk_number = 2;
+  chunk.ip = "10.0.0.1";
+  chunk.redirected_url = "http://r/";
+  chunk.headers["Server"] = "s";
+  chunk.headers["Age"] = "7";
+  chunk.wininet_error = 12002;
+  chunk.http_status = 206;
+  chunk.retry_count = 3;
+  chunk.chunk_end = (1LL << 40) + 5;
+  chunk.chunk_end_time = kEventTime + 9;
+  chunk.response_too_long = 11;
+  chunk.proxy_login_needed = true;
+  chunk.proxy_login_result = 4;
+  chunk.null_request_context = true;
+  std::unique_ptr<AvroDatum> fetched =
+      RoundTrip(PrimaryPackageFetchedEvent({chunk}));
+  ASSERT_TRUE(fetched);
+  AvroDatum* chunks =
+      fetched->FieldByPath("installer_event")->FieldByName("fetch_details");
+  ASSERT_EQ(1u, chunks->branch_index());
+  ASSERT_EQ(1u, chunks->GetBranch()->GetItemCount());
+  AvroDatum* item = chunks->GetBranch()->GetChild(0);
+  const std::vector<std::pair<const char*, std::string>> kChunk = {
+      {"chunk_start", "long 1099511627776"},
+      {"chunk_number", "int 2"},
+      {"ip", "10.0.0.1"},
+      {"redirected_url", "http://r/"},
+      {"wininet_error", "int 12002"},
+      {"http_status", "int 206"},
+      {"retry_count", "int 3"},
+      {"chunk_end", "long 1099511627781"},
+      {"chunk_end_time", "long 1700000000009"},
+      {"response_too_long", "long 11"},
+      {"proxy_login_needed", "true"},
+      {"proxy_login_result", "int 4"},
+      {"null_request_context", "true"},
+  };
+  for (const auto& member : kChunk)
+    EXPECT_EQ(member.second, Member(item, member.first)) << member.first;
+  AvroDatum* headers = item->FieldByName("headers");
+  ASSERT_EQ(2u, headers->map_entries().size());
+  EXPECT_EQ("s", Member(headers, "Server"));
+  EXPECT_EQ("7", Member(headers, "Age"));
+
+  PageTransitionData page;
+  page.page_type = 3;
+  page.changed_make_default_browser_counter = 11;
+  page.changed_import_data_counter = 12;
+  page.changed_enable_stats_counter = 13;
+  page.changed_delete_profile_counter = 14;
+  page.changed_install_mode_counter = 15;
+  page.changed_language_counter = 16;
+  page.changed_install_path_counter = 17;
+  page.edited_install_path_counter = 18;
+  page.navigation_action = "next";
+  page.failure_reason = "disk";
+  page.error_displayed = "shown";
+  std::unique_ptr<AvroDatum> transition = RoundTrip(PageTransitionEvent(page));
+  ASSERT_TRUE(transition);
+  AvroDatum* pages = transition->FieldByPath("installer_event.page_transitions");
+  const std::vector<std::pair<const char*, std::string>> kPage = {
+      {"page_type", "int 3"},
+      {"changed_make_default_browser_counter", "int 11"},
+      {"changed_import_data_counter", "int 12"},
+      {"changed_enable_stats_counter", "int 13"},
+      {"changed_delete_profile_counter", "int 14"},
+      {"changed_install_mode_counter", "int 15"},
+      {"changed_language_counter", "int 16"},
+      {"changed_install_path_counter", "int 17"},
+      {"edited_install_path_counter", "int 18"},
+      {"navigation_action", "next"},
+      {"failure_reason", "disk"},
+      {"error_displayed", "shown"},
+  };
+  for (const auto& member : kPage)
+    EXPECT_EQ(member.second, Member(pages, member.first)) << member.first;
+
+  StatusData status;
+  status.source = "primary";
+  status.uuid = "u-1";
+  status.tracking_data = "t=1";
+  std::unique_ptr<AvroDatum> parsed = RoundTrip(StatusParsedEvent(status));
+  ASSERT_TRUE(parsed);
+  AvroDatum* data = parsed->FieldByPath("installer_event.status_data");
+  EXPECT_EQ("primary", Member(data, "source"));
+  EXPECT_EQ("u-1", Member(data, "uuid"));
+  EXPECT_EQ("t=1", Member(data, "tracking_data"));
+}
+
 TEST_F(AvroEventsTest, ArchitectureOtherThanX64LeavesX86) {
   for (const char* architecture : {"", "arm64", "x86"}) {
     ControllerLaunchedDetails details;
@@ -351,6 +477,54 @@ TEST(StatisticsSchemaTest, EmptyDatumAndSharedSchema) {
   EXPECT_EQ("00 00 00 00 00 00 00 00", Hex(AvroEncoder().Encode(root)));
   EXPECT_EQ("00 00 00 01 25 00 00 00 00 00 00 00 00",
             Hex(AvroEncoder().EncodeWithSchemaId(root)));
+}
+
+// Names every record and enum of |schema| into |names|.
+void CollectNames(const AvroSchema* schema, std::set<std::string>* names) {
+  if (!schema)
+    return;
+  if (schema->type() == AVRO_RECORD || schema->type() == AVRO_ENUM)
+    names->insert(schema->name());
+  CollectNames(schema->GetItemsSchema(), names);
+  if (schema->type() == AVRO_RECORD || schema->type() == AVRO_UNION) {
+    for (size_t i = 0; i < schema->GetChildCount(); ++i)
+      CollectNames(schema->GetChild(i), names);
+  }
+}
+
+void CollectNames(const base::Value& json, std::set<std::string>* names) {
+  if (json.is_list()) {
+    for (const auto& item : json.list_storage())
+      CollectNames(*item, names);
+    return;
+  }
+  if (!json.is_dict())
+    return;
+  const base::Value* type = json.FindPath({"type"});
+  const base::Value* name = json.FindPath({"name"});
+  if (type && type->is_string() && name && name->is_string() &&
+      (type->GetString() == "record" || type->GetString() == "enum")) {
+    names->insert(name->GetString());
+  }
+  for (const auto& entry : json.dict_storage())
+    CollectNames(*entry.second, names);
+}
+
+// Readers outside the process decode with the JSON form: it must name the
+// same records and enums as the schema in code.
+TEST(StatisticsSchemaTest, JsonNamesEveryRecordAndEnum) {
+  std::unique_ptr<base::Value> json =
+      base::JSONReader::Read(GetStatisticsSchemaJsonForTesting());
+  ASSERT_TRUE(json);
+  std::set<std::string> from_json;
+  CollectNames(*json, &from_json);
+  std::set<std::string> from_schema;
+  CollectNames(GetStatisticsSchema().get(), &from_schema);
+  EXPECT_EQ(17u, from_schema.size());
+  EXPECT_EQ(from_schema, from_json);
+  const base::Value* root_name = json->FindPath({"name"});
+  ASSERT_TRUE(root_name && root_name->is_string());
+  EXPECT_EQ("kavor_desktop_installer", root_name->GetString());
 }
 
 }  // namespace

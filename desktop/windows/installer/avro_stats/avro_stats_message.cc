@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "base/guid.h"
-#include "base/json/string_escape.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
 
@@ -58,10 +57,6 @@ void AvroStatsMessage::AddDetails(AvroDatum* event) const {}
 
 std::string AvroStatsMessage::GetName() const {
   return name_;
-}
-
-std::string AvroStatsMessage::ToRecordLine() const {
-  return "{\"event\":" + base::GetQuotedJSONString(name_) + "}";
 }
 
 void SetStatsClockForTesting(base::Time (*now)()) {

@@ -30,10 +30,6 @@ class AvroStatsMessage {
   // events without details write nothing.
   virtual void AddDetails(AvroDatum* event) const;
 
-  // One line without line end, {"event":NAME, ...} as compact JSON, for the
-  // sender that records events in a file.
-  virtual std::string ToRecordLine() const;
-
   const std::string& name() const { return name_; }
   const std::string& message_id() const { return message_id_; }
   uint32_t sequence_number() const { return sequence_number_; }
