@@ -4,6 +4,11 @@
 # a job object (kavor_job_runner.exe) that is waited for until its last
 # process has ended.
 #
+# A front end that may send statistics waits at its end until its queue is
+# sent or given up (the retries take about 12 s when nothing answers). Runs
+# that do not look at the statistics pass --enable-installer-stats=0, the
+# user's own choice not to send them: the queue is then dropped at once.
+#
 #   e2e_init EXE          once per script: EXE is kavor_setup.exe in the
 #                         build tree; needs WINEPREFIX set to the build's
 #                         prefix (ctest does that)

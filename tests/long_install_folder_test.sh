@@ -20,7 +20,8 @@ while [ $((${#FOLDER} + 45)) -le 230 ]; do FOLDER="$FOLDER\\$PART"; done
 while [ ${#FOLDER} -lt 230 ]; do FOLDER="${FOLDER}x"; done
 REPORT="$E2E_CASE/report.txt"
 run_in_job "--report=$(e2e_winpath "$REPORT")" -- 'C:\pkg\setup.exe' --silent \
-  "--installfolder=$FOLDER" --allusers=0 --launchbrowser=0
+  "--installfolder=$FOLDER" --allusers=0 --launchbrowser=0 \
+  --enable-installer-stats=0
 LOGS=("$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log)
 log_has() { cat "${LOGS[@]}" 2>/dev/null | tr -d '\r' | grep -qF -- "$1"; }
 

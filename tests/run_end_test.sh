@@ -35,7 +35,7 @@ start_silent() {
     E2E_TEMP=$(e2e_winpath "$E2E_CASE/$name")
     run_in_job "--report=$(e2e_winpath "$E2E_CASE/$name.report")" -- \
       "$package\\setup.exe" --silent '--installfolder=C:\Kavor' \
-      --allusers=0 --launchbrowser=0 \
+      --allusers=0 --launchbrowser=0 --enable-installer-stats=0 \
       '--local-pref-default-overrides-server=http://127.0.0.1:9/none'
     echo "$RC" >"$E2E_CASE/$name.rc"
   ) &

@@ -70,7 +70,7 @@ check "unknown switch: exit code 101 (got $RC)" [ "$RC" = 101 ]
 check "unknown switch: names what works" \
   has "$ERR" "What works: --silent (installs without a window, with the switches --help lists), --version, --internal-version, --stream and --help."
 
-run silent --silent
+run silent --silent --enable-installer-stats=0
 check "silent: default loop" has "$LOG" "Using default message loop"
 # Outside a package the silent front end finds no package to install.
 check "silent: package fetch failed, 119 (got $RC)" [ "$RC" = 119 ]

@@ -58,7 +58,7 @@ install() {
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
   run_in_job -- 'C:\pkg\setup.exe' --silent '--installfolder=C:\Kavor' \
     --allusers=0 --launchbrowser=0 --desktopshortcut=1 --startmenushortcut=1 \
-    --quicklaunchshortcut=1 \
+    --quicklaunchshortcut=1 --enable-installer-stats=0 \
     "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
   check "$1: install exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
   STATUS="$E2E_CASE/installation_status.json"
@@ -78,7 +78,7 @@ uninstall() {
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/utemp")
   REPORT="$E2E_CASE/report.txt"
   run_in_job "--report=$(e2e_winpath "$REPORT")" \
-    -- "$UNINSTALLER" --uninstall --silent
+    -- "$UNINSTALLER" --uninstall --silent --enable-installer-stats=0
   [ -f "$REPORT" ] || : >"$REPORT"
 }
 uninstall_log_has() {
