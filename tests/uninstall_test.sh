@@ -3,10 +3,10 @@
 # installer.exe: it removes what the installation recorded (its files, root
 # files and launcher, its registry keys and values, its shortcuts) and keeps
 # the installer preferences, the remembered install folder and the
-# package's master shortcut. While the browser runs, it refuses with result
-# 9 and changes nothing. Taskbar pins are left out: Wine can't pin, and its
-# shell links keep no app id, by which alone a pin is told as the
-# installation's.
+# package's master shortcut. While the browser runs, it refuses with exit
+# 109 (the in-use result 9 + 100) and changes nothing. Taskbar pins are
+# left out: Wine can't pin, and its shell links keep no app id, by which
+# alone a pin is told as the installation's.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
@@ -246,8 +246,22 @@ leftovers() {
 }
 check "nothing left but the batch's share ($(leftovers | tr '\n' ' '))" \
   [ -z "$(leftovers)" ]
-if [ -e "$C/Kavor/k.bat" ]; then
+# batch_deletes_handed_over: the copy of k.bat deletes each file handed to
+# it, then itself.
+batch_deletes_handed_over() {
+  local path lines
+  mapfile -t lines < <(tr -d '\r' <"$E2E_CASE/k.bat")
+  for path in "${HANDED[@]}"; do
+    printf '%s\n' "${lines[@]}" | grep -qxF -- "del \"$path\"" ||
+      { echo "no del line for $path" >&2; return 1; }
+  done
+  [ "${lines[${#lines[@]}-1]}" = 'del %0' ]
+}
+# A copy, as the batch may be deleting itself meanwhile.
+if cp "$C/Kavor/k.bat" "$E2E_CASE/k.bat" 2>/dev/null; then
   echo "note: k.bat is left in C:\\Kavor"
+  check "k.bat deletes what was handed over, then itself" \
+    batch_deletes_handed_over
 else
   echo "note: no k.bat in C:\\Kavor"
 fi

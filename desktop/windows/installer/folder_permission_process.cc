@@ -246,6 +246,13 @@ void RunUninstallBatch(const base::FilePath& installation_folder) {
     return;
   base::LaunchOptions options;
   options.start_hidden = true;
+  // cmd would otherwise keep the current folder of whoever starts it, which
+  // may lie inside the installation, and no rmdir could take that folder.
+  options.current_directory = installation_folder.DirName();
+  if (options.current_directory == installation_folder &&
+      !base::GetTempDir(&options.current_directory)) {
+    options.current_directory.clear();
+  }
   base::Process process =
       base::LaunchProcess(base::CommandLine(batch), options);
 }

@@ -14,6 +14,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -328,19 +329,34 @@ TEST_F(FolderPermissionProcessTest, HandsOverToThePackage) {
 }
 
 // The uninstall's batch file starts when it is there; nothing else does.
+// It runs outside the install folder, so that it can remove the folder
+// that the uninstaller was started in.
 TEST_F(FolderPermissionProcessTest, RunsTheUninstallBatchWhenPresent) {
+  const base::FilePath install = temp_.GetPath().Append(L"install");
+  ASSERT_TRUE(base::CreateDirectory(install.Append(L"sub")));
   const base::FilePath done = temp_.GetPath().Append(L"ran.txt");
   const std::string batch =
-      "@echo ran>\"" + base::WideToUTF8(done.value()) + "\"\r\n";
+      "@echo %CD%>\"" + base::WideToUTF8(done.value()) + "\"\r\n";
   ASSERT_EQ(static_cast<int>(batch.size()),
-            base::WriteFile(temp_.GetPath().Append(L"k.bat"), batch.data(),
+            base::WriteFile(install.Append(L"k.bat"), batch.data(),
                             static_cast<int>(batch.size())));
-  RunUninstallBatch(temp_.GetPath().Append(L"none"));
-  RunUninstallBatch(base::FilePath());
-  RunUninstallBatch(temp_.GetPath());
-  for (int i = 0; i < 500 && !base::PathExists(done); ++i)
+  {
+    ScopedCurrentFolder current(install.Append(L"sub"));
+    RunUninstallBatch(install.Append(L"none"));
+    RunUninstallBatch(base::FilePath());
+    RunUninstallBatch(install);
+  }
+  std::string ran;
+  // The line is whole once its line feed is there.
+  for (int i = 0; i < 500 && (!base::ReadFileToString(done, &ran) ||
+                              ran.find('\n') == std::string::npos);
+       ++i) {
     ::Sleep(20);
-  EXPECT_TRUE(base::PathExists(done));
+  }
+  base::TrimWhitespaceASCII(ran, base::TRIM_ALL, &ran);
+  EXPECT_TRUE(base::EqualsCaseInsensitiveASCII(
+      base::WideToUTF8(temp_.GetPath().value()), ran))
+      << ran;
 }
 
 }  // namespace

@@ -192,11 +192,10 @@ void InstallationFolderDetailsImpl::Initialize(const base::FilePath& path,
   ReadProfile(&installation);
 
   // The storage may still find older values in the profile's fallback file.
-  // Without a known profile it is not told any folder: a relative one would
-  // be the folder the process happens to run in.
+  // An unknown profile is told too, as an empty folder: the storage is the
+  // process's, and must forget the fallback file of an earlier examination.
   GlobalStorageWin* storage = GlobalStorageWin::GetInstance();
-  if (!profile_path_.empty())
-    storage->MigrateFromFile(profile_path_);
+  storage->MigrateFromFile(profile_path_);
   if (storage->Get(kAutoupdateUuidName, &autoupdate_uuid_) !=
       GLOBAL_STORAGE_DONE) {
     LOG(ERROR) << "Cannot read the autoupdate UUID";

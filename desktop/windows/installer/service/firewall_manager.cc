@@ -119,8 +119,9 @@ class FirewallManagerImpl : public FirewallManager {
   }
 
  private:
-  // Whether the firewall is on in any active profile; what cannot be read
-  // counts as on.
+  // Whether the firewall is on in any active profile. A profile whose state
+  // cannot be read counts as on; when the active profiles cannot be read,
+  // the firewall counts as off.
   bool IsFirewallEnabled() {
     LONG current = 0;
     if (FAILED(policy_->get_CurrentProfileTypes(&current)))

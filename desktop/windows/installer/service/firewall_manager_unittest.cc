@@ -28,10 +28,16 @@ const wchar_t kOtherApp[] = L"C:\\Other\\other.exe";
     return E_NOTIMPL;                            \
   }
 
+// Fake objects alive in this process: a reference the manager keeps or
+// drops too many shows here once everything is released.
+int g_live_objects = 0;
+
 // Counted references and the interfaces |T| derives from.
 template <typename T>
 class Counted : public T {
  public:
+  Counted() { ++g_live_objects; }
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (iid == __uuidof(IUnknown) || iid == __uuidof(T) ||
         (std::is_base_of<IDispatch, T>::value && iid == __uuidof(IDispatch))) {
@@ -51,7 +57,7 @@ class Counted : public T {
   }
 
  protected:
-  virtual ~Counted() = default;
+  virtual ~Counted() { --g_live_objects; }
 
  private:
   ULONG references_ = 0;
@@ -287,42 +293,74 @@ std::wstring MdnsRuleName() {
   return base::UTF8ToUTF16(GetProductDisplayName()) + L" (mDNS-In)";
 }
 
+// While the manager works, only the policy, the collection and the rules
+// in it may live.
+void ExpectOnlyTheCollectionLives(const FakeFactory& factory) {
+  EXPECT_EQ(2 + static_cast<int>(factory.rules->rules.size()), g_live_objects);
+}
+
 TEST(FirewallManagerTest, TheMdnsRuleIsReplacedAndOtherRulesStayUntilRemoval) {
-  FakeFactory factory;
-  std::vector<ComPtr<FakeRule>>& rules = factory.rules->rules;
-  // Another program's rule of the same name comes first: a removal by the
-  // name alone would take it.
-  rules.push_back(new FakeRule(MdnsRuleName(), kOtherApp));
-  rules.push_back(
-      new FakeRule(L"Kavor by the user", L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
-  rules.push_back(new FakeRule(L"Unnamed program rule", L""));
-  std::unique_ptr<FirewallManager> manager =
-      FirewallManager::Create(&factory, base::FilePath(kBrowser));
-  ASSERT_TRUE(manager);
+  {
+    FakeFactory factory;
+    std::vector<ComPtr<FakeRule>>& rules = factory.rules->rules;
+    // Another program's rule of the same name comes first: a removal by the
+    // name alone would take it.
+    rules.push_back(new FakeRule(MdnsRuleName(), kOtherApp));
+    rules.push_back(
+        new FakeRule(L"Kavor by the user", L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
+    rules.push_back(new FakeRule(L"Unnamed program rule", L""));
+    std::unique_ptr<FirewallManager> manager =
+        FirewallManager::Create(&factory, base::FilePath(kBrowser));
+    ASSERT_TRUE(manager);
 
-  ASSERT_TRUE(manager->AddMdnsInboundRule());
-  ASSERT_TRUE(manager->AddMdnsInboundRule());
-  ASSERT_EQ(4u, rules.size());
-  const FakeRule& added = *rules.back().Get();
-  EXPECT_EQ(MdnsRuleName(), added.name);
-  EXPECT_EQ(L"Inbound rule to allow mDNS traffic.", added.description);
-  EXPECT_EQ(kBrowser, added.application_name);
-  EXPECT_EQ(17, added.protocol);
-  EXPECT_EQ(NET_FW_RULE_DIR_IN, added.direction);
-  EXPECT_EQ(VARIANT_TRUE, added.enabled);
-  EXPECT_EQ(L"5353", added.local_ports);
-  EXPECT_EQ(L"Group", added.grouping);
-  EXPECT_EQ(0x7FFFFFFF, added.profiles);
-  EXPECT_EQ(NET_FW_ACTION_ALLOW, added.action);
-  EXPECT_EQ(std::vector<std::wstring>{MdnsRuleName()},
-            factory.rules->NamesOf(kOtherApp));
-  EXPECT_EQ(std::vector<std::wstring>{L"Kavor by the user"},
-            factory.rules->NamesOf(L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
+    ASSERT_TRUE(manager->AddMdnsInboundRule());
+    ASSERT_TRUE(manager->AddMdnsInboundRule());
+    ASSERT_EQ(4u, rules.size());
+    ExpectOnlyTheCollectionLives(factory);
+    const FakeRule& added = *rules.back().Get();
+    EXPECT_EQ(MdnsRuleName(), added.name);
+    EXPECT_EQ(L"Inbound rule to allow mDNS traffic.", added.description);
+    EXPECT_EQ(kBrowser, added.application_name);
+    EXPECT_EQ(17, added.protocol);
+    EXPECT_EQ(NET_FW_RULE_DIR_IN, added.direction);
+    EXPECT_EQ(VARIANT_TRUE, added.enabled);
+    EXPECT_EQ(L"5353", added.local_ports);
+    EXPECT_EQ(L"Group", added.grouping);
+    EXPECT_EQ(0x7FFFFFFF, added.profiles);
+    EXPECT_EQ(NET_FW_ACTION_ALLOW, added.action);
+    EXPECT_EQ(std::vector<std::wstring>{MdnsRuleName()},
+              factory.rules->NamesOf(kOtherApp));
+    EXPECT_EQ(std::vector<std::wstring>{L"Kavor by the user"},
+              factory.rules->NamesOf(L"c:\\KAVOR\\47.0\\KAVOR.EXE"));
 
-  manager->RemoveAllRules();
-  ASSERT_EQ(2u, rules.size());
-  EXPECT_EQ(kOtherApp, rules[0]->application_name);
-  EXPECT_EQ(L"Unnamed program rule", rules[1]->name);
+    manager->RemoveAllRules();
+    ASSERT_EQ(2u, rules.size());
+    EXPECT_EQ(kOtherApp, rules[0]->application_name);
+    EXPECT_EQ(L"Unnamed program rule", rules[1]->name);
+    ExpectOnlyTheCollectionLives(factory);
+  }
+  EXPECT_EQ(0, g_live_objects);
+}
+
+// Every rule the walk hands out, kept or not, and every removed rule is
+// released.
+TEST(FirewallManagerTest, RemoveAllRulesReleasesWhatItWalked) {
+  {
+    FakeFactory factory;
+    std::vector<ComPtr<FakeRule>>& rules = factory.rules->rules;
+    rules.push_back(new FakeRule(L"a", kBrowser));
+    rules.push_back(new FakeRule(L"b", kOtherApp));
+    rules.push_back(new FakeRule(L"c", kBrowser));
+    std::unique_ptr<FirewallManager> manager =
+        FirewallManager::Create(&factory, base::FilePath(kBrowser));
+    ASSERT_TRUE(manager);
+    manager->RemoveAllRules();
+    EXPECT_EQ(std::vector<std::wstring>{L"b"},
+              factory.rules->NamesOf(kOtherApp));
+    EXPECT_EQ(1u, rules.size());
+    ExpectOnlyTheCollectionLives(factory);
+  }
+  EXPECT_EQ(0, g_live_objects);
 }
 
 TEST(FirewallManagerTest, CanReceiveTraffic) {
@@ -372,13 +410,16 @@ TEST(FirewallManagerTest, FailuresOfTheFirewallObjects) {
 
   FakeFactory refused;
   refused.rules->add_result = E_ACCESSDENIED;
-  EXPECT_FALSE(FirewallManager::Create(&refused, base::FilePath(kBrowser))
-                   ->AddMdnsInboundRule());
+  std::unique_ptr<FirewallManager> manager =
+      FirewallManager::Create(&refused, base::FilePath(kBrowser));
+  ASSERT_TRUE(manager);
+  EXPECT_FALSE(manager->AddMdnsInboundRule());
 
   FakeFactory no_new_rule;
   no_new_rule.rules_work = false;
-  EXPECT_FALSE(FirewallManager::Create(&no_new_rule, base::FilePath(kBrowser))
-                   ->AddMdnsInboundRule());
+  manager = FirewallManager::Create(&no_new_rule, base::FilePath(kBrowser));
+  ASSERT_TRUE(manager);
+  EXPECT_FALSE(manager->AddMdnsInboundRule());
   EXPECT_TRUE(no_new_rule.rules->rules.empty());
 }
 
@@ -400,6 +441,8 @@ TEST(FirewallManagerTest, TheSystemFirewall) {
   const bool added = manager->AddMdnsInboundRule();
   const bool receives = manager->CanReceiveTraffic();
   manager->RemoveAllRules();
+  // A rule of the executable lets its traffic in whatever the profiles.
+  EXPECT_TRUE(!added || receives);
   LOG(INFO) << "System firewall: rule added " << added << ", traffic "
             << receives;
 }

@@ -6,6 +6,7 @@
 
 #include "base/bind.h"
 #include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
 #include "base/logging.h"
 #include "base/memory/ref_counted.h"
 #include "base/strings/string_util.h"
@@ -54,13 +55,14 @@ class MutexHold {
 };
 
 // Runs |work| on a store of |path| that a thread of its own makes and reads,
-// and returns once the work and the file write it asked for are done.
-void UseFallbackStore(const base::FilePath& path,
+// and returns once the work and the file write it asked for are done. False,
+// with |work| never run, when the thread cannot start.
+bool UseFallbackStore(const base::FilePath& path,
                       base::OnceCallback<void(JsonPrefStore*)> work) {
   base::Thread thread(kThreadName);
   if (!thread.Start()) {
     LOG(ERROR) << "[AU] GS: Cannot start " << kThreadName;
-    return;
+    return false;
   }
   base::scoped_refptr<base::SingleThreadTaskRunner> runner =
       thread.task_runner();
@@ -79,6 +81,7 @@ void UseFallbackStore(const base::FilePath& path,
   // The write the work asked for is queued behind it; the thread ends only
   // once both ran.
   thread.Stop();
+  return true;
 }
 
 // Sets or removes |name| in the store's dictionary; |*written| stays false
@@ -112,15 +115,20 @@ void WriteEntry(const std::string& name,
 }
 
 // The store writes in the background and tells nobody when that fails: the
-// file read back must hold what was written.
+// file read back must hold what was written. The file itself only: a backup
+// that still holds the value says nothing of the write.
 bool FileHolds(const base::FilePath& path,
                const std::string& name,
                const std::string& value) {
-  std::unique_ptr<base::DictionaryValue> prefs =
-      JsonPrefStore::ReadPrefsWithoutChanges(path);
+  base::JSONFileValueDeserializer deserializer(path);
+  const std::unique_ptr<base::Value> prefs =
+      deserializer.Deserialize(nullptr, nullptr);
+  const base::DictionaryValue* root = nullptr;
   const base::DictionaryValue* entries = nullptr;
-  if (!prefs || !prefs->GetDictionary(kFallbackDictionary, &entries))
+  if (!prefs || !prefs->GetAsDictionary(&root) ||
+      !root->GetDictionary(kFallbackDictionary, &entries)) {
     return value.empty();
+  }
   const base::Value* entry = nullptr;
   if (!entries->GetWithoutPathExpansion(name, &entry))
     return value.empty();
@@ -152,9 +160,16 @@ GlobalStorageWin::~GlobalStorageWin() = default;
 
 // static
 GlobalStorageWin* GlobalStorageWin::GetInstance() {
-  static GlobalStorageWin instance;
-  instance.Initialize();
-  return &instance;
+  // Checked inside the static initialisation, so that no thread gets the
+  // instance before it knows where its values live. Never destroyed: an
+  // examination that a newer one replaced may still use it on a worker
+  // thread while the process ends.
+  static GlobalStorageWin* const instance = [] {
+    GlobalStorageWin* storage = new GlobalStorageWin();
+    storage->Initialize();
+    return storage;
+  }();
+  return instance;
 }
 
 // static
@@ -162,12 +177,15 @@ std::unique_ptr<GlobalStorageWin> GlobalStorageWin::CreateForTesting(
     bool fallback_only) {
   std::unique_ptr<GlobalStorageWin> storage(new GlobalStorageWin());
   storage->Initialize();
-  if (fallback_only)
+  if (fallback_only) {
+    base::AutoLock lock(storage->lock_);
     storage->use_fallback_only_ = true;
+  }
   return storage;
 }
 
 void GlobalStorageWin::Initialize() {
+  base::AutoLock lock(lock_);
   if (initialized_)
     return;
   initialized_ = true;
@@ -199,6 +217,13 @@ bool GlobalStorageWin::EnsureMutex() {
 }
 
 void GlobalStorageWin::MigrateFromFile(const base::FilePath& folder) {
+  base::AutoLock lock(lock_);
+  // The file of an earlier examination must not answer for this one, nor a
+  // relative path for the folder the process happens to run in.
+  if (folder.empty()) {
+    fallback_path_ = base::FilePath();
+    return;
+  }
   fallback_path_ = folder.Append(kFallbackFileName);
   if (!base::PathExists(fallback_path_) || use_fallback_only_ ||
       registry_written_) {
@@ -207,20 +232,27 @@ void GlobalStorageWin::MigrateFromFile(const base::FilePath& folder) {
   migrating_ = true;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  UseFallbackStore(fallback_path_,
-                   base::BindOnce(&ReadEntries, &entries, &not_dictionary));
-  if (entries) {
+  if (UseFallbackStore(
+          fallback_path_,
+          base::BindOnce(&ReadEntries, &entries, &not_dictionary)) &&
+      entries) {
     for (base::DictionaryValue::Iterator it(*entries); !it.IsAtEnd();
          it.Advance()) {
       std::string value;
       if (it.value().GetAsString(&value))
-        Set(it.key(), value);
+        SetLocked(it.key(), value);
     }
   }
   migrating_ = false;
 }
 
 int GlobalStorageWin::Set(const std::string& name, const std::string& value) {
+  base::AutoLock lock(lock_);
+  return SetLocked(name, value);
+}
+
+int GlobalStorageWin::SetLocked(const std::string& name,
+                                const std::string& value) {
   if (name.empty())
     return GLOBAL_STORAGE_INVALID_ARGUMENT;
   if (!EnsureMutex()) {
@@ -247,6 +279,7 @@ int GlobalStorageWin::Set(const std::string& name, const std::string& value) {
 }
 
 int GlobalStorageWin::Get(const std::string& name, std::string* value) {
+  base::AutoLock lock(lock_);
   if (!value)
     return GLOBAL_STORAGE_INVALID_ARGUMENT;
   value->clear();
@@ -283,10 +316,12 @@ int GlobalStorageWin::ReadFallback(const std::string& name,
     return GLOBAL_STORAGE_DONE;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  UseFallbackStore(fallback_path_,
-                   base::BindOnce(&ReadEntries, &entries, &not_dictionary));
-  if (not_dictionary)
+  if (!UseFallbackStore(
+          fallback_path_,
+          base::BindOnce(&ReadEntries, &entries, &not_dictionary)) ||
+      not_dictionary) {
     return GLOBAL_STORAGE_FAILED;
+  }
   const base::Value* entry = nullptr;
   std::string text;
   if (entries && entries->GetWithoutPathExpansion(name, &entry) &&

@@ -6,6 +6,7 @@
 
 #include "base/files/file_path.h"
 #include "base/macros.h"
+#include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -25,10 +26,15 @@ enum GlobalStorageResult : int {
 // cannot be used (a standalone copy, or a company key that denies access)
 // the values live in the fallback file "au_global_storage" instead; while an
 // older fallback file still exists, they go to both.
+//
+// One lock serialises the operations of the instance: a replaced folder
+// examination may still run on a worker while the next one starts, and the
+// access mutex, owned by a thread, would make the second thread of this
+// process find it busy.
 class GlobalStorageWin {
  public:
-  // The process's one instance; the first call decides whether the registry
-  // can be used at all.
+  // The process's one instance, made and checked once, thread-safely, by the
+  // first call, which decides whether the registry can be used at all.
   static GlobalStorageWin* GetInstance();
 
   // A fresh instance that decided as the first GetInstance() does; with
@@ -37,7 +43,8 @@ class GlobalStorageWin {
 
   // The fallback file becomes |folder|\"au_global_storage". Values found
   // there are copied into the registry once per process, unless this
-  // process already wrote the registry.
+  // process already wrote the registry. An empty |folder| means that no
+  // fallback file is known: the one of an earlier call is forgotten.
   virtual void MigrateFromFile(const base::FilePath& folder);
   // An empty |value| removes |name|.
   virtual int Set(const std::string& name, const std::string& value);
@@ -52,11 +59,15 @@ class GlobalStorageWin {
   void Initialize();
   // False when the mutex can be neither created nor opened.
   bool EnsureMutex();
+  // Set, with |lock_| already held.
+  int SetLocked(const std::string& name, const std::string& value);
   int WriteFallback(const std::string& name, const std::string& value);
   int ReadFallback(const std::string& name, std::string* value);
   int WriteRegistry(const std::string& name, const std::string& value);
   int ReadRegistry(const std::string& name, std::string* value);
 
+  // Held through every operation; guards all below.
+  base::Lock lock_;
   base::win::ScopedHandle mutex_;
   base::FilePath fallback_path_;
   bool initialized_ = false;

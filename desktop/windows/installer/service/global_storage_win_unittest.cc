@@ -5,8 +5,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/files/file_util.h"
+#include "base/features/feature_registry.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
@@ -17,6 +19,24 @@
 
 namespace installer {
 namespace {
+
+constexpr wchar_t kMutexName[] = L"kauc_registry_mutex";
+constexpr DWORD kWaitMs = 10000;
+
+// Whether a thread that is not the caller's can take the access mutex now.
+bool MutexIsFree() {
+  bool free = false;
+  std::thread other([&free] {
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kMutexName);
+    const DWORD wait = ::WaitForSingleObject(mutex, 0);
+    free = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (free)
+      ::ReleaseMutex(mutex);
+    ::CloseHandle(mutex);
+  });
+  other.join();
+  return free;
+}
 
 class GlobalStorageWinTest : public testing::Test {
  protected:
@@ -105,14 +125,14 @@ TEST_F(GlobalStorageWinTest, BusyWhileAnotherHoldsTheMutex) {
   HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(held && release);
   std::thread holder([held, release] {
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"kauc_registry_mutex");
-    ::WaitForSingleObject(mutex, INFINITE);
-    ::SetEvent(held);
-    ::WaitForSingleObject(release, INFINITE);
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kMutexName);
+    if (::WaitForSingleObject(mutex, kWaitMs) == WAIT_OBJECT_0)
+      ::SetEvent(held);
+    ::WaitForSingleObject(release, kWaitMs);
     ::ReleaseMutex(mutex);
     ::CloseHandle(mutex);
   });
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held, INFINITE));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held, kWaitMs));
   std::string value = "stale";
   EXPECT_EQ(GLOBAL_STORAGE_BUSY, storage->Set("UUID", "during"));
   EXPECT_EQ(GLOBAL_STORAGE_BUSY, storage->Get("UUID", &value));
@@ -123,6 +143,168 @@ TEST_F(GlobalStorageWinTest, BusyWhileAnotherHoldsTheMutex) {
   ::CloseHandle(release);
   EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Get("UUID", &value));
   EXPECT_EQ("before", value);
+  EXPECT_TRUE(MutexIsFree());
+}
+
+// A thread that ended holding the mutex left it abandoned, which is as good
+// as free.
+TEST_F(GlobalStorageWinTest, AbandonedMutexIsTaken) {
+  std::unique_ptr<GlobalStorageWin> storage =
+      GlobalStorageWin::CreateForTesting(false);
+  std::string value;
+  // The storage's own handle keeps the mutex alive once the thread ends.
+  ASSERT_EQ(GLOBAL_STORAGE_DONE, storage->Get("UUID", &value));
+  DWORD taken = WAIT_FAILED;
+  std::thread([&taken] {
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kMutexName);
+    taken = ::WaitForSingleObject(mutex, kWaitMs);
+    ::CloseHandle(mutex);
+  }).join();
+  ASSERT_EQ(WAIT_OBJECT_0, taken);
+  EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Set("UUID", "after"));
+  EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Get("UUID", &value));
+  EXPECT_EQ("after", value);
+  EXPECT_TRUE(MutexIsFree());
+}
+
+// Threads of one process share the instance: none of them finds the mutex
+// busy because another holds it, and each still reads the value.
+TEST_F(GlobalStorageWinTest, ThreadsOfOneProcessTakeTurns) {
+  WriteFile("{\"GS\": {\"UUID\": \"abc\"}}");
+  for (const bool fallback_only : {false, true}) {
+    SCOPED_TRACE(fallback_only);
+    ClearRegistry();
+    std::unique_ptr<GlobalStorageWin> storage =
+        GlobalStorageWin::CreateForTesting(fallback_only);
+    HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(go);
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 5;
+    std::vector<int> results(kThreads * kRounds, -1);
+    std::vector<std::string> values(kThreads * kRounds);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        ::WaitForSingleObject(go, kWaitMs);
+        for (int round = 0; round < kRounds; ++round) {
+          const int i = t * kRounds + round;
+          storage->MigrateFromFile(dir_.GetPath());
+          results[i] = storage->Get("UUID", &values[i]);
+        }
+      });
+    }
+    ::SetEvent(go);
+    for (std::thread& thread : threads)
+      thread.join();
+    ::CloseHandle(go);
+    EXPECT_EQ(std::vector<int>(kThreads * kRounds, GLOBAL_STORAGE_DONE),
+              results);
+    EXPECT_EQ(std::vector<std::string>(kThreads * kRounds, "abc"), values);
+  }
+}
+
+// Only the file: a missing or forgotten folder, a value the file cannot
+// hold, a file that is not what it should be. The mutex is free afterwards.
+TEST_F(GlobalStorageWinTest, FallbackOnly) {
+  const base::FilePath other = dir_.GetPath().Append(L"other");
+  ASSERT_TRUE(base::CreateDirectory(other));
+  constexpr int kNoSet = 1000;
+  struct Case {
+    const char* name;
+    const char* contents;      // of the file, none when null
+    bool forget;               // MigrateFromFile(empty) after the folder
+    bool folder;               // MigrateFromFile(folder) at all
+    int set, get;              // results of Set("UUID", "new") and Get
+    const char* value;         // what Get gives
+  } const kCases[] = {
+      {"no folder", "{\"GS\": {\"UUID\": \"old\"}}", false, false,
+       GLOBAL_STORAGE_FAILED, GLOBAL_STORAGE_DONE, ""},
+      {"folder forgotten", "{\"GS\": {\"UUID\": \"old\"}}", true, true,
+       GLOBAL_STORAGE_FAILED, GLOBAL_STORAGE_DONE, ""},
+      {"non-ASCII value", "{\"GS\": {\"UUID\": \"\u00e9\"}}", false, true,
+       kNoSet, GLOBAL_STORAGE_DONE, ""},
+      {"GS not a dictionary", "{\"GS\": [1]}", false, true,
+       GLOBAL_STORAGE_FAILED, GLOBAL_STORAGE_FAILED, ""},
+      {"written", nullptr, false, true, GLOBAL_STORAGE_DONE,
+       GLOBAL_STORAGE_DONE, "new"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(!base::PathExists(File()) || base::DeleteFile(File(), false));
+    if (c.contents)
+      WriteFile(c.contents);
+    std::unique_ptr<GlobalStorageWin> storage =
+        GlobalStorageWin::CreateForTesting(true);
+    if (c.folder)
+      storage->MigrateFromFile(dir_.GetPath());
+    if (c.forget)
+      storage->MigrateFromFile(base::FilePath());
+    std::string value = "stale";
+    if (c.set != kNoSet) {
+      EXPECT_EQ(c.set, storage->Set("UUID", "new"));
+      EXPECT_TRUE(MutexIsFree());
+    }
+    EXPECT_EQ(c.get, storage->Get("UUID", &value));
+    EXPECT_EQ(c.value, value);
+    EXPECT_TRUE(MutexIsFree());
+    // A folder not given is never written, nor the one the process runs in.
+    std::string contents;
+    if (c.contents && c.set != GLOBAL_STORAGE_DONE) {
+      ASSERT_TRUE(base::ReadFileToString(File(), &contents));
+      EXPECT_EQ(c.contents, contents);
+    }
+    EXPECT_FALSE(base::PathExists(base::FilePath(L"au_global_storage")));
+  }
+}
+
+// The store takes the value but its file write fails: the read-back tells.
+TEST_F(GlobalStorageWinTest, FailedFileWriteIsFound) {
+  for (const bool read_only : {true, false}) {
+    SCOPED_TRACE(read_only);
+    const base::FilePath folder = dir_.GetPath().Append(L"profile");
+    const base::FilePath file = folder.Append(L"au_global_storage");
+    ASSERT_TRUE(base::CreateDirectory(folder));
+    ASSERT_TRUE(base::WriteFile(file, "{}", 2) == 2);
+    std::unique_ptr<GlobalStorageWin> storage =
+        GlobalStorageWin::CreateForTesting(true);
+    storage->MigrateFromFile(folder);
+    if (read_only) {
+      ASSERT_TRUE(::SetFileAttributesW(file.value().c_str(),
+                                       FILE_ATTRIBUTE_READONLY));
+    } else {
+      ASSERT_TRUE(base::DeleteFile(folder, true));
+    }
+    EXPECT_EQ(GLOBAL_STORAGE_FAILED, storage->Set("UUID", "abc"));
+    EXPECT_TRUE(MutexIsFree());
+    ::SetFileAttributesW(file.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(base::DeleteFile(folder, true));
+  }
+}
+
+// A write that left the file damaged is failed, though the backup the store
+// read instead holds the value.
+TEST_F(GlobalStorageWinTest, BackupDoesNotAnswerForTheFile) {
+  base::ScopedFeatureRegistrySaver saved;
+  base::FeatureRegistry::GetInstance()->RegisterFeature(
+      "backup-preference-files", true, false);
+  WriteFile("{");
+  const base::FilePath backup = File().AddExtension(L".backup");
+  const std::string contents = "{\"GS\": {\"UUID\": \"abc\"}}";
+  ASSERT_EQ(static_cast<int>(contents.size()),
+            base::WriteFile(backup, contents.data(),
+                            static_cast<int>(contents.size())));
+  // The damaged file can neither be moved aside nor replaced.
+  ASSERT_TRUE(base::CreateDirectory(File().AddExtension(L".bad")));
+  ASSERT_TRUE(
+      ::SetFileAttributesW(File().value().c_str(), FILE_ATTRIBUTE_READONLY));
+  std::unique_ptr<GlobalStorageWin> storage =
+      GlobalStorageWin::CreateForTesting(true);
+  storage->MigrateFromFile(dir_.GetPath());
+  EXPECT_EQ(GLOBAL_STORAGE_FAILED, storage->Set("UUID", "abc"));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(File(), &text));
+  EXPECT_EQ("{", text);
+  ::SetFileAttributesW(File().value().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(GlobalStorageWinTest, MigrateFromFile) {
@@ -162,6 +344,7 @@ TEST_F(GlobalStorageWinTest, FailedFallbackWrite) {
         GlobalStorageWin::CreateForTesting(c.fallback_only);
     storage->MigrateFromFile(dir_.GetPath());
     EXPECT_EQ(GLOBAL_STORAGE_FAILED, storage->Set("UUID", "abc"));
+    EXPECT_TRUE(MutexIsFree());
     EXPECT_EQ(c.fallback_only ? L"missing" : L"abc", RegistryEntry(L"UUID"));
     std::string contents;
     ASSERT_TRUE(base::ReadFileToString(File(), &contents));

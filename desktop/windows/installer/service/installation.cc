@@ -145,23 +145,26 @@ const base::FilePath& Installation::GetFolder() const {
 }
 
 void Installation::LoadStatus() {
+  // The current installation is asked from several threads; once a load
+  // finished, |status_| is never replaced again, so it is read without the
+  // lock afterwards.
+  base::AutoLock lock(status_lock_);
   if (status_loaded_)
     return;
-  // Once only, also when the file turns out unreadable.
-  status_loaded_ = true;
   std::unique_ptr<InstallationStatusReader> reader =
       CreateInstallationStatusReader(INSTALLATION_STATUS_PRIMARY);
   std::string contents;
-  if (!reader ||
-      !base::ReadFileToString(folder_.Append(kStatusFileName), &contents)) {
-    return;
-  }
   std::unique_ptr<InstallationStatus> status;
-  reader->Read(&status, contents, INSTALLATION_STATUS_PRIMARY);
+  if (reader &&
+      base::ReadFileToString(folder_.Append(kStatusFileName), &contents)) {
+    reader->Read(&status, contents, INSTALLATION_STATUS_PRIMARY);
+    if (!status)
+      VLOG(1) << "Unreadable installation status: " << reader->GetError();
+  }
   if (status)
     status_ = std::move(status);
-  else
-    VLOG(1) << "Unreadable installation status: " << reader->GetError();
+  // Once only, also when the file turns out unreadable.
+  status_loaded_ = true;
 }
 
 const InstallationStatus* Installation::GetStatus() {

@@ -11,6 +11,7 @@
 #include "base/files/file_path.h"
 #include "base/macros.h"
 #include "base/strings/string16.h"
+#include "base/synchronization/lock.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/service/transactions/registry_value_template.h"
 
@@ -28,8 +29,9 @@ struct InstallationStatus;
 // where its profile and cache live, and its registration as the default
 // browser and as the handler of files and protocols.
 //
-// Made, used and destroyed on one thread. The preferences are read once, at
-// construction, and never written back; the status is read on first use.
+// The preferences are read once, at construction, and never written back;
+// the status is read on first use, under a lock, since the current
+// installation is shared by every thread. The rest is for one thread.
 class Installation {
  public:
   // The installation the running executable belongs to: the executable's
@@ -136,6 +138,8 @@ class Installation {
   std::unique_ptr<base::Value> prefs_;
   base::FilePath folder_;
   base::string16 profile_path_;
+  // Guards |status_loaded_| and the |status_| that a load replaces.
+  base::Lock status_lock_;
   bool status_loaded_ = false;
   std::unique_ptr<InstallationStatus> status_;
   base::string16 app_registry_name_;

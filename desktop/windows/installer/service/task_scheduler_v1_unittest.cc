@@ -73,10 +73,9 @@ class TaskSchedulerV1Test : public testing::Test {
     return task;
   }
 
-  // The trigger types of the task, in order.
-  static std::vector<int> TriggerTypes(ITask* task,
-                                       std::vector<int>* days = nullptr) {
-    std::vector<int> types;
+  // The triggers of the task, in order.
+  static std::vector<TASK_TRIGGER> Triggers(ITask* task) {
+    std::vector<TASK_TRIGGER> triggers;
     WORD count = 0;
     EXPECT_TRUE(SUCCEEDED(task->GetTriggerCount(&count)));
     for (WORD i = 0; i < count; ++i) {
@@ -85,6 +84,16 @@ class TaskSchedulerV1Test : public testing::Test {
       values.cbTriggerSize = sizeof(values);
       EXPECT_TRUE(SUCCEEDED(task->GetTrigger(i, &trigger)) &&
                   SUCCEEDED(trigger->GetTrigger(&values)));
+      triggers.push_back(values);
+    }
+    return triggers;
+  }
+
+  // The trigger types of the task, in order.
+  static std::vector<int> TriggerTypes(ITask* task,
+                                       std::vector<int>* days = nullptr) {
+    std::vector<int> types;
+    for (const TASK_TRIGGER& values : Triggers(task)) {
       types.push_back(values.TriggerType);
       if (days)
         days->push_back(values.Type.Daily.DaysInterval);
@@ -144,6 +153,7 @@ TEST_F(TaskSchedulerV1Test, RegistersTriggersFlagsAndLimits) {
     ASSERT_TRUE(task);
     std::vector<int> days;
     EXPECT_EQ(c.triggers, TriggerTypes(task.Get(), &days));
+    ASSERT_FALSE(days.empty());
     EXPECT_EQ(1, days[0]);
     DWORD flags = 0, max_run_time = 0;
     LPWSTR parameters = nullptr, application = nullptr;
@@ -158,6 +168,34 @@ TEST_F(TaskSchedulerV1Test, RegistersTriggersFlagsAndLimits) {
               std::wstring(application));
     ::CoTaskMemFree(parameters);
     ::CoTaskMemFree(application);
+  }
+}
+
+// Both triggers are dated today at the time of registration; nothing else
+// is set.
+TEST_F(TaskSchedulerV1Test, TriggersStartNow) {
+  SYSTEMTIME before = {}, after = {};
+  ::GetLocalTime(&before);
+  ASSERT_TRUE(scheduler_.RegisterTask(Info(DAILY, true, 3600)));
+  ::GetLocalTime(&after);
+  ComPtr<ITask> task = Open(Full(kName));
+  ASSERT_TRUE(task);
+  const std::vector<TASK_TRIGGER> triggers = Triggers(task.Get());
+  ASSERT_EQ(2u, triggers.size());
+  // The clock may pass a minute, or midnight, during the registration.
+  auto at = [](const SYSTEMTIME& t) {
+    return std::vector<int>{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute};
+  };
+  for (const TASK_TRIGGER& t : triggers) {
+    SCOPED_TRACE(t.TriggerType);
+    const std::vector<int> start = {t.wBeginYear, t.wBeginMonth, t.wBeginDay,
+                                    t.wStartHour, t.wStartMinute};
+    EXPECT_TRUE(start == at(before) || start == at(after));
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0}),
+              (std::vector<int>{t.wEndYear, t.wEndMonth, t.wEndDay,
+                                static_cast<int>(t.MinutesDuration),
+                                static_cast<int>(t.MinutesInterval),
+                                static_cast<int>(t.rgFlags)}));
   }
 }
 

@@ -387,9 +387,13 @@ ScheduledTaskState TaskSchedulerV2::GetTaskState(const std::wstring& name) {
 
 base::Time TaskSchedulerV2::GetLastRunTime(const std::wstring& name) {
   ComPtr<IRegisteredTask> task = GetTask(name);
+  if (!task)
+    return base::Time();
   DATE date = 0;
   SYSTEMTIME local = {};
-  if (!task || FAILED(task->get_LastRunTime(&date)) ||
+  // A task that never ran succeeds with a placeholder date: no run time.
+  const HRESULT hr = task->get_LastRunTime(&date);
+  if (FAILED(hr) || hr == SCHED_S_TASK_HAS_NOT_RUN || date == 0 ||
       !::VariantTimeToSystemTime(date, &local)) {
     return base::Time();
   }

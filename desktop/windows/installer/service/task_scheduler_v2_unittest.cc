@@ -7,6 +7,7 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_log_lines.h"
 #include "base/time/clock.h"
 #include "base/win/scoped_variant.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -69,9 +70,43 @@ class FakeActions : public test::StubActionCollection {
   std::vector<ComPtr<FakeExec>> items;
 };
 
+// A daily trigger of a registered task, with its interval.
+class FakeDailyTrigger : public test::StubDailyTrigger {
+ public:
+  explicit FakeDailyTrigger(short days) : StubDailyTrigger(L"Daily"), days_(days) {}
+  STDMETHODIMP get_Type(TASK_TRIGGER_TYPE2* type) override {
+    *type = TASK_TRIGGER_DAILY;
+    return S_OK;
+  }
+  STDMETHODIMP get_DaysInterval(short* days) override {
+    *days = days_;
+    return S_OK;
+  }
+
+ private:
+  const short days_;
+};
+
+class FakeLogonTrigger : public test::StubLogonTrigger {
+ public:
+  FakeLogonTrigger() : StubLogonTrigger(L"Logon") {}
+  STDMETHODIMP get_Type(TASK_TRIGGER_TYPE2* type) override {
+    *type = TASK_TRIGGER_LOGON;
+    return S_OK;
+  }
+};
+
 class FakeTriggers : public test::StubTriggerCollection {
  public:
   FakeTriggers() : StubTriggerCollection(L"Triggers") {}
+  STDMETHODIMP get_Count(LONG* count) override {
+    *count = static_cast<LONG>(items.size());
+    return S_OK;
+  }
+  STDMETHODIMP get_Item(LONG index, ITrigger** trigger) override {
+    return HandOut(items.at(index - 1).Get(), trigger);
+  }
+  std::vector<ComPtr<ITrigger>> items;
   STDMETHODIMP Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
     Record(L"Create", std::to_wstring(type));
     switch (type) {
@@ -91,7 +126,7 @@ class FakeTriggers : public test::StubTriggerCollection {
 
 class FakeDefinition : public test::StubTaskDefinition {
  public:
-  FakeDefinition() : actions(new FakeActions) {}
+  FakeDefinition() : actions(new FakeActions), triggers(new FakeTriggers) {}
   STDMETHODIMP get_RegistrationInfo(IRegistrationInfo** info) override {
     return HandOut(new test::StubRegistrationInfo(L"Info"), info);
   }
@@ -99,7 +134,7 @@ class FakeDefinition : public test::StubTaskDefinition {
     return HandOut(new test::StubTaskSettings(L"Settings"), settings);
   }
   STDMETHODIMP get_Triggers(ITriggerCollection** triggers) override {
-    return HandOut(new FakeTriggers, triggers);
+    return HandOut(this->triggers.Get(), triggers);
   }
   STDMETHODIMP get_Actions(IActionCollection** collection) override {
     return HandOut(actions.Get(), collection);
@@ -108,6 +143,7 @@ class FakeDefinition : public test::StubTaskDefinition {
     return HandOut(new test::StubPrincipal(L"Principal"), principal);
   }
   ComPtr<FakeActions> actions;
+  ComPtr<FakeTriggers> triggers;
 };
 
 class FakeTask : public test::StubRegisteredTask {
@@ -146,6 +182,10 @@ class FakeTask : public test::StubRegisteredTask {
     *running = nullptr;
     return S_OK;
   }
+  STDMETHODIMP get_LastRunTime(DATE* date) override {
+    *date = last_run;
+    return last_run_result;
+  }
   STDMETHODIMP SetSecurityDescriptor(BSTR sddl, LONG flags) override {
     Record(L"SetSecurityDescriptor",
            Text(sddl) + L" " + std::to_wstring(flags));
@@ -155,6 +195,8 @@ class FakeTask : public test::StubRegisteredTask {
   TASK_STATE state_ = TASK_STATE_READY;
   VARIANT_BOOL enabled_ = VARIANT_TRUE;
   HRESULT sddl_result = S_OK;
+  DATE last_run = 0;
+  HRESULT last_run_result = S_OK;
   ComPtr<FakeDefinition> definition;
 };
 
@@ -249,6 +291,11 @@ class Security : public SecurityUtilsImpl {
   bool IsUserAdmin(bool) override { return admin; }
 };
 
+HRESULT Create(ComPtr<FakeService> service, ComPtr<ITaskService>* out) {
+  *out = service;
+  return S_OK;
+}
+
 class TaskSchedulerV2Test : public testing::Test {
  protected:
   void SetUp() override {
@@ -259,12 +306,6 @@ class TaskSchedulerV2Test : public testing::Test {
   }
   void TearDown() override {
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
-  }
-
-  static HRESULT Create(ComPtr<FakeService> service,
-                        ComPtr<ITaskService>* out) {
-    *out = service;
-    return S_OK;
   }
 
   static std::wstring Full(const std::wstring& name) {
@@ -313,6 +354,7 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
     bool result;
     Lines logged;
     Lines absent;
+    const char* error;  // the error lines logged
   } kCases[] = {
       {DAILY,
        false,
@@ -344,7 +386,8 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
         L"Exec.put_Arguments --scheduledautoupdate $(Arg0)",
         L"Principal.put_RunLevel 1",
         L"Folder.Register " + name + L" 6 " + user_ + L" #0 3 []"},
-       {L"Task.", L"Boot.", L"Settings.put_DeleteExpiredTaskAfter"}},
+       {L"Task.", L"Boot.", L"Settings.put_DeleteExpiredTaskAfter"},
+       ""},
       // A system task starts at boot, and users may read and run it.
       {DAILY,
        true,
@@ -358,7 +401,8 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
         L"Boot.put_Delay PT5M",
         L"Folder.Register " + name + L" 6 SYSTEM #0 5 []",
         L"Task.SetSecurityDescriptor D:(A;;GRGX;;;AU) 0"},
-       {L"Logon.", L"Principal."}},
+       {L"Logon.", L"Principal."},
+       "Failed setting SDDL: -2147024891\n"},
       // Once: no logon trigger, the task goes as soon as it is registered.
       {RUN_ONCE,
        false,
@@ -371,7 +415,8 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
         L"Once.put_Id Run once", L"Once.put_EndBoundary 2018-03-13T14:05:39",
         L"Folder.Register " + name + L" 6 " + user_ + L" #0 3 []",
         L"Folder.DeleteTask " + name + L" 0"},
-       {L"Logon.", L"Boot.", L"Daily.", L"Once.put_StartBoundary"}},
+       {L"Logon.", L"Boot.", L"Daily.", L"Once.put_StartBoundary"},
+       ""},
       {NO_TIME_TRIGGER,
        false,
        false,
@@ -381,7 +426,8 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
        false,
        {L"Triggers.Create 9",
         L"Folder.Register " + name + L" 6 " + user_ + L" #0 3 []"},
-       {L"Daily.", L"Once."}},
+       {L"Daily.", L"Once."},
+       "Failed task registration: -2147024891\n"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.schedule << " " << c.system);
@@ -400,7 +446,10 @@ TEST_F(TaskSchedulerV2Test, RegistersTheTask) {
     info.schedule = c.schedule;
     info.add_logon_trigger = 1;
     info.run_only_if_network_available = 1;
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
     EXPECT_EQ(c.result, scheduler_.RegisterTask(info));
+    EXPECT_EQ(c.error, log.text());
     EXPECT_TRUE(Logged(c.logged));
     for (const std::wstring& prefix : c.absent)
       EXPECT_FALSE(LoggedAny(prefix)) << prefix;
@@ -480,6 +529,96 @@ TEST_F(TaskSchedulerV2Test, RemovesOrphanedTasksOfTheProductOnly) {
     EXPECT_EQ(t.removed, LoggedAny(L"Folder.DeleteTask " + t.name + L" 0"))
         << t.name;
   }
+}
+
+TEST_F(TaskSchedulerV2Test, LastRunTime) {
+  SYSTEMTIME ran = {2018, 3, 2, 13, 14, 5, 9, 0};
+  DATE ran_date = 0;
+  ASSERT_TRUE(::SystemTimeToVariantTime(&ran, &ran_date));
+  // What the Task Scheduler reports for a task that never ran.
+  SYSTEMTIME placeholder = {1999, 11, 2, 30, 0, 0, 0, 0};
+  DATE placeholder_date = 0;
+  ASSERT_TRUE(::SystemTimeToVariantTime(&placeholder, &placeholder_date));
+  base::Time expected;
+  ASSERT_TRUE(
+      base::Time::FromLocalExploded({2018, 3, 2, 13, 14, 5, 9, 0}, &expected));
+  const struct {
+    HRESULT result;
+    DATE date;
+    base::Time expected;
+  } kCases[] = {
+      {S_OK, ran_date, expected},
+      {SCHED_S_TASK_HAS_NOT_RUN, placeholder_date, base::Time()},
+      {S_OK, 0, base::Time()},
+      {E_FAIL, ran_date, base::Time()},
+  };
+  EXPECT_TRUE(scheduler_.GetLastRunTime(L"A").is_null());
+  ComPtr<FakeTask> task = new FakeTask(Full(L"A"));
+  service_->root->tasks.push_back(task);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(&c - kCases);
+    task->last_run_result = c.result;
+    task->last_run = c.date;
+    EXPECT_EQ(c.expected, scheduler_.GetLastRunTime(L"A"));
+  }
+}
+
+// The interval changes only when it differs, and the task is registered
+// again as it is, under its own account.
+TEST_F(TaskSchedulerV2Test, SetDailyInterval) {
+  for (short days : {1, 3}) {
+    SCOPED_TRACE(days);
+    FakeTaskLog().clear();
+    service_->root->tasks.clear();
+    ComPtr<FakeTask> task = new FakeTask(Full(L"A"));
+    task->definition->triggers->items = {new FakeLogonTrigger,
+                                         new FakeDailyTrigger(days)};
+    service_->root->tasks.push_back(task);
+    scheduler_.SetDailyInterval(L"A", 3);
+    const Lines changed = {L"Daily.put_DaysInterval 3",
+                           L"Folder.Register " + Full(L"A") + L" 4 #0 #0 0 []"};
+    if (days == 3)
+      EXPECT_TRUE(FakeTaskLog().empty());
+    else
+      EXPECT_EQ(changed, FakeTaskLog());
+  }
+}
+
+// Every reference the scheduler takes on the service's objects is given
+// back once it and the service are gone.
+TEST(TaskSchedulerV2References, AllReleased) {
+  Security security;
+  SecurityUtilsImpl::SetInstanceForTesting(&security);
+  FixedClock clock;
+  {
+    ComPtr<FakeService> service = new FakeService;
+    for (bool missing : {true, false}) {
+      ComPtr<FakeTask> task = new FakeTask(
+          base::UTF8ToWide(GetProductName()) + L" scheduled Autoupdate x");
+      task->definition->actions->items.push_back(new FakeExec(
+          missing ? L"C:\\gone\\launcher.exe" : L"C:\\windows",
+          TASK_ACTION_EXEC));
+      service->root->tasks.push_back(task);
+    }
+    TaskSchedulerV2 scheduler(
+        base::BindRepeating(&Create, service), &clock);
+    ASSERT_TRUE(scheduler.Initialize());
+    scheduler.RemoveOrphanedTasks();
+    for (ScheduledTaskSchedule schedule : {DAILY, RUN_ONCE, NO_TIME_TRIGGER}) {
+      for (uint32_t system : {0u, 1u}) {
+        ScheduledTaskInfo info(
+            base::CommandLine(base::FilePath(L"C:\\k\\launcher.exe")));
+        info.name = L"Autoupdate A";
+        info.run_as_system = system;
+        info.schedule = schedule;
+        info.add_logon_trigger = 1;
+        EXPECT_TRUE(scheduler.RegisterTask(info));
+      }
+    }
+    EXPECT_LT(0, test::LiveFakeObjects());
+  }
+  EXPECT_EQ(0, test::LiveFakeObjects());
+  SecurityUtilsImpl::SetInstanceForTesting(nullptr);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ class StandardUser : public SecurityUtilsImpl {
 // The system's own scheduler, in the test's Wine prefix. Wine's Task
 // Scheduler 2.0 cannot name a trigger nor make a logon trigger, so the
 // registration fails there; the step says so and the installation goes on.
+// Where the registration works, the task is there and nothing is said.
 class FinalizeTaskTest : public test::StepTest {
  protected:
   void SetUp() override {
@@ -46,7 +47,7 @@ class FinalizeTaskTest : public test::StepTest {
 
 constexpr wchar_t FinalizeTaskTest::kTaskName[];
 
-TEST_F(FinalizeTaskTest, SystemSchedulerFailureLeavesTheStepDone) {
+TEST_F(FinalizeTaskTest, TheStepIsDoneAndTheTaskThereOrReported) {
   ASSERT_TRUE(base::CreateDirectory(install_));
   context_->GetStatusUnderConstruction()->app_id = L"finalizetest";
   FinalizeStep step(context_.get());
@@ -54,12 +55,18 @@ TEST_F(FinalizeTaskTest, SystemSchedulerFailureLeavesTheStepDone) {
   base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
   step.Execute(&result, 0);
   EXPECT_EQ(STEP_DONE, result.status);
-  EXPECT_EQ("Could not create scheduled task\n", log.text());
-  // Nothing half-made is left behind.
   std::unique_ptr<WindowsTaskScheduler> scheduler =
       CreateWindowsTaskScheduler();
   ASSERT_TRUE(scheduler->Initialize());
-  EXPECT_EQ(SCHEDULED_TASK_NOT_FOUND, scheduler->GetTaskState(kTaskName));
+  const ScheduledTaskState state = scheduler->GetTaskState(kTaskName);
+  if (log.text().empty()) {
+    EXPECT_NE(SCHEDULED_TASK_NOT_FOUND, state);
+    scheduler->RemoveTask(kTaskName);
+  } else {
+    EXPECT_EQ("Could not create scheduled task\n", log.text());
+    // Nothing half-made is left behind.
+    EXPECT_EQ(SCHEDULED_TASK_NOT_FOUND, state);
+  }
 }
 
 }  // namespace

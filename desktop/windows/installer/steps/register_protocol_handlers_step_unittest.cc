@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/steps/register_protocol_handlers_step.h"
 
+#include <windows.h>
+
 #include <string>
 
 #include "base/command_line.h"
@@ -38,6 +40,9 @@ TEST_F(RegisterProtocolHandlersStepTest, WritesOnlyForARecordedKey) {
     const char* record;
     const wchar_t* protocol;
     bool written;
+    // A volatile key above the associations, below which no lasting key
+    // can be made: the write fails.
+    bool blocked = false;
   } kCases[] = {
       {"recorded", true,
        "Software\\Clients\\StartMenuInternet\\KavorDeveloper\\Capabilities\\"
@@ -54,10 +59,21 @@ TEST_F(RegisterProtocolHandlersStepTest, WritesOnlyForARecordedKey) {
       {"backslash", true, "", L"a\\..\\b", false},
       {"control character", true, "", L"ka\nvor", false},
       {"not starting with a letter", true, "", L"1kavor", false},
+      {"write fails", true, "", L"kavor-app", false, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     test::ScopedRegistryRoots roots;
+    if (c.blocked) {
+      HKEY key = nullptr;
+      ASSERT_EQ(ERROR_SUCCESS,
+                ::RegCreateKeyExW(
+                    HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Clients\\StartMenuInternet\\Kavordeveloper",
+                    0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr));
+      ::RegCloseKey(key);
+    }
     Context context(dir_.GetPath());
     context.installed = c.installed;
     context.existing.hklm_keys.push_back(

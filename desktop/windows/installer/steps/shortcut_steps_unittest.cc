@@ -293,6 +293,7 @@ TEST_F(ShortcutStepsTest, UpdateShortcuts) {
     Outcome outcome;
     // The recorded shortcut is gone from the disk, so that a move fails.
     bool missing = false;
+    bool all_users = false;
   } const kCases[] = {
       // clang-format off
       {"copy only", true, true, false, false, false, kUntouched},
@@ -305,21 +306,26 @@ TEST_F(ShortcutStepsTest, UpdateShortcuts) {
       {"recreated, renamed", false, true, true, true, true, kCreated},
       {"deleted by the user", false, false, true, false, false, kCreated},
       {"none", false, false, false, false, false, kNone},
+      {"all users", false, false, true, false, false, kCreated, false, true},
       // clang-format on
   };
   const wchar_t kOldName[] = L"Kavor old.lnk";
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     settings_.copy_only = c.copy_only;
+    settings_.all_users = c.all_users;
     settings_.desktop = settings_.menu = settings_.quick = c.wanted;
+    // The shell folder of each kind: the common desktop and Start menu for
+    // all users; the quick launch folder is always the user's.
+    const int shell[3] = {c.all_users ? 3 : 0, c.all_users ? 4 : 1, 2};
     Details& details = settings_.details;
     details.status = std::make_unique<InstallationStatus>();
     std::unique_ptr<UpdateShortcutsStep> step = NewStep<UpdateShortcutsStep>();
     FilePath old[3];
     for (int i = 0; i < 3; ++i) {
-      ASSERT_TRUE(base::DeleteFile(Shell(i), false) &&
-                  base::DeleteFile(Shell(i, kOldName), false));
-      old[i] = Shell(i, c.rename ? kOldName : kName);
+      ASSERT_TRUE(base::DeleteFile(Shell(shell[i]), false) &&
+                  base::DeleteFile(Shell(shell[i], kOldName), false));
+      old[i] = Shell(shell[i], c.rename ? kOldName : kName);
       details.exists[i] = c.exists;
       details.recreate[i] = c.recreate;
       if (c.exists && !c.missing)
@@ -352,8 +358,9 @@ TEST_F(ShortcutStepsTest, UpdateShortcuts) {
           break;
         case kMoved:
         case kCreated:
-          EXPECT_EQ(Shell(i), *recorded[i]);
-          EXPECT_EQ(c.outcome == kMoved ? "old" : master, Contents(Shell(i)));
+          EXPECT_EQ(Shell(shell[i]), *recorded[i]);
+          EXPECT_EQ(c.outcome == kMoved ? "old" : master,
+                    Contents(Shell(shell[i])));
           EXPECT_EQ(!c.rename, base::PathExists(old[i]));
           break;
       }

@@ -78,14 +78,21 @@ class FakeScheduler : public WindowsTaskScheduler {
   struct Log {
     bool initializes = true, registers = true;
     std::vector<ScheduledTaskInfo> registered;
+    Strings calls;
   };
   explicit FakeScheduler(Log* log) : log_(log) {}
-  bool Initialize() override { return log_->initializes; }
+  bool Initialize() override {
+    log_->calls.push_back("Initialize");
+    return log_->initializes;
+  }
   bool RegisterTask(const ScheduledTaskInfo& info) override {
+    log_->calls.push_back("RegisterTask");
     log_->registered.push_back(info);
     return log_->registers;
   }
-  void RemoveOrphanedTasks() override {}
+  void RemoveOrphanedTasks() override {
+    log_->calls.push_back("RemoveOrphanedTasks");
+  }
   void RemoveTask(const std::wstring&) override {}
   void SetDailyInterval(const std::wstring&, unsigned) override {}
   void SetTaskEnabled(const std::wstring&, bool) override {}
@@ -537,6 +544,12 @@ TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
     EXPECT_EQ(Strings({"add " + target_.Append(L"kavor.exe").AsUTF8Unsafe()}),
               firewall_);
     const bool task = !c.copy_only && !c.temporary_permission;
+    Strings calls;
+    if (task)
+      calls = {"Initialize"};
+    if (task && c.initializes)
+      calls = {"Initialize", "RemoveOrphanedTasks", "RegisterTask"};
+    EXPECT_EQ(calls, scheduler_.calls);
     ASSERT_EQ(task && c.initializes ? 1u : 0u, scheduler_.registered.size());
     if (scheduler_.registered.empty())
       continue;
@@ -548,8 +561,8 @@ TEST_F(StatusStepsTest, FinalizeRegistersTheTaskAndTheFirewallRule) {
               info.command_line.GetArgumentsString());
     EXPECT_TRUE(info.execution_time_limit_seconds == 3600 &&
                 info.schedule == DAILY && info.add_logon_trigger &&
-                info.run_only_if_network_available &&
-                !info.description.empty());
+                info.run_only_if_network_available);
+    EXPECT_EQ(L"Keeps Kavor up to date.", info.description);
   }
   // Only an administrator sets up the firewall.
   security_.admin = false;

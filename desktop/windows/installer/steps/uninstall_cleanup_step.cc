@@ -205,8 +205,10 @@ void UninstallCleanupStep::RemoveAutoupdateTask() {
   VLOG(1) << "Removing scheduled task";
   std::unique_ptr<WindowsTaskScheduler> scheduler =
       CreateWindowsTaskScheduler();
+  // The uninstall goes on without the task service: a task it cannot reach
+  // is not worth an error of the run.
   if (!scheduler || !scheduler->Initialize()) {
-    LOG(ERROR) << "Could not initialize task scheduler";
+    VLOG(1) << "No task scheduler to remove the task from";
     return;
   }
   scheduler->RemoveOrphanedTasks();

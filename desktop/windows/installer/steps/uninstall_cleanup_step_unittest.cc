@@ -13,6 +13,7 @@
 #include "base/process/process_handle.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_log_lines.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -71,6 +72,20 @@ TEST(UninstallBatchTest, Text) {
        "IF %PID1_RUNNING%==TRUE GOTO :again\n"
        "IF %PID2_RUNNING%==TRUE GOTO :again\n"
        "IF %PID3_RUNNING%==TRUE GOTO :again\ndel %0\n"},
+      // Without an initial process the second installer keeps its number.
+      {0,
+       33,
+       {},
+       "SET PID1_RUNNING=TRUE\nSET PID3_RUNNING=TRUE\n:again\n"
+       "IF %PID1_RUNNING%==TRUE (\n"
+       "TASKLIST /FI \"PID eq 11\" | FIND /c /i \".exe\"\n"
+       "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n)\n"
+       "IF %PID3_RUNNING%==TRUE (\n"
+       "TASKLIST /FI \"PID eq 33\" | FIND /c /i \".exe\"\n"
+       "IF ERRORLEVEL 1 SET PID3_RUNNING=FALSE\n)\n"
+       "ping -n 2 127.0.0.1\n"
+       "IF %PID1_RUNNING%==TRUE GOTO :again\n"
+       "IF %PID3_RUNNING%==TRUE GOTO :again\ndel %0\n"},
   };
   for (const auto& c : kCases) {
     std::set<base::FilePath> folders;
@@ -84,8 +99,9 @@ TEST(UninstallBatchTest, Text) {
 // Records the calls that remove tasks.
 class Scheduler : public WindowsTaskScheduler {
  public:
-  explicit Scheduler(std::vector<std::string>* calls) : calls_(calls) {}
-  bool Initialize() override { return Call("initialize"); }
+  Scheduler(std::vector<std::string>* calls, const bool* ready)
+      : calls_(calls), ready_(ready) {}
+  bool Initialize() override { return Call("initialize") && *ready_; }
   void RemoveOrphanedTasks() override { Call("orphans"); }
   void RemoveTask(const std::wstring& name) override {
     Call("remove " + base::WideToUTF8(name));
@@ -111,6 +127,7 @@ class Scheduler : public WindowsTaskScheduler {
     return true;
   }
   std::vector<std::string>* const calls_;
+  const bool* const ready_;
 };
 
 class ModeSettings : public test::FakeSettings {
@@ -153,11 +170,11 @@ class UninstallCleanupStepTest : public test::StepTest {
   void SetUp() override {
     Fresh();
     SetWindowsTaskSchedulerFactoryForTesting(base::BindRepeating(
-        [](std::vector<std::string>* calls)
+        [](std::vector<std::string>* calls, const bool* ready)
             -> std::unique_ptr<WindowsTaskScheduler> {
-          return std::make_unique<Scheduler>(calls);
+          return std::make_unique<Scheduler>(calls, ready);
         },
-        &scheduler_calls_));
+        &scheduler_calls_, &scheduler_ready_));
   }
   void TearDown() override {
     SetWindowsTaskSchedulerFactoryForTesting(WindowsTaskSchedulerFactory());
@@ -168,6 +185,7 @@ class UninstallCleanupStepTest : public test::StepTest {
     ctx_ = new Context(dir_.GetPath());
     context_.reset(ctx_);
     scheduler_calls_.clear();
+    scheduler_ready_ = true;
     ASSERT_TRUE(base::CreateDirectory(install_));
   }
 
@@ -189,6 +207,7 @@ class UninstallCleanupStepTest : public test::StepTest {
 
   Context* ctx_ = nullptr;
   std::vector<std::string> scheduler_calls_;
+  bool scheduler_ready_ = true;
 };
 
 // An installed folder: what the status lists and the install folder's own
@@ -200,6 +219,7 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     bool copy_only, permission;
     std::vector<std::string> scheduler_calls;
     bool started;
+    bool scheduler_ready = true;
   } kCases[] = {
       {"standard",
        false,
@@ -212,6 +232,7 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
        true,
        {"initialize", "orphans", "remove Autoupdate app-1"},
        false},
+      {"no task scheduler", false, false, {"initialize"}, true, false},
   };
   const std::string kOld = GetProductShortName() + ".old";
   for (const auto& c : kCases) {
@@ -219,6 +240,7 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     Fresh();
     ctx_->own_settings.copy_only = c.copy_only;
     ctx_->permission = c.permission;
+    scheduler_ready_ = c.scheduler_ready;
     ctx_->set_second_installer_pid(88);
     ctx_->existing.app_id = L"app-1";
     ctx_->existing.subfolder = base::FilePath(L"47.0.4127.0");
@@ -242,8 +264,13 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
 
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     command_line.AppendSwitchASCII("initial-pid", "77");
+    base::ScopedLogLines errors(base::logging::LOG_ERROR,
+                                base::logging::LOG_ERROR);
     EXPECT_EQ(c.started ? Paths{install_} : Paths(), Run(command_line));
     held.Close();
+    // Whether the task could be removed is no error of the uninstall.
+    EXPECT_EQ(std::string::npos, errors.text().find("scheduler"))
+        << errors.text();
 
     EXPECT_EQ(c.scheduler_calls, scheduler_calls_);
     for (const char* gone :
@@ -259,6 +286,51 @@ TEST_F(UninstallCleanupStepTest, DeletesTheInstallationAndHandsOverTheRest) {
     EXPECT_EQ(
         BuildUninstallBatch(base::GetCurrentProcId(), 77, 88, {busy}, folders),
         Batch());
+  }
+}
+
+// Only the files of the version folder bring their folders into the batch;
+// a status whose subfolder leads out of the install folder loses nothing
+// outside it.
+TEST_F(UninstallCleanupStepTest, HandsOverOnlyWhatItMay) {
+  const struct {
+    const char* label;
+    const wchar_t* subfolder;
+    const wchar_t* held;
+  } kCases[] = {
+      {"launcher held", L"", L"launcher.exe"},
+      {"overrides held", L"", L"pref_default_overrides"},
+      {"hostile subfolder", L"..\\..", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    Fresh();
+    ctx_->existing.subfolder = base::FilePath(c.subfolder);
+    ctx_->existing.files = {base::FilePath(L"a.dll")};
+    // Two folders up from the install folder, where the subfolder leads.
+    if (*c.subfolder) {
+      ctx_->existing.files.push_back(
+          dir_.GetPath().BaseName().Append(L"outside.txt"));
+    }
+    Write(dir_.GetPath(), "outside.txt", "x");
+    Write(install_, "a.dll", "x");
+    for (const char* file : {"launcher.exe", "pref_default_overrides"})
+      Write(install_, file, "x");
+    Paths pending;
+    base::win::ScopedHandle held;
+    if (c.held) {
+      pending.push_back(install_.Append(c.held));
+      held.Set(::CreateFileW(pending[0].value().c_str(), GENERIC_READ,
+                             FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held.IsValid());
+    }
+    Run(base::CommandLine(base::CommandLine::NO_PROGRAM));
+    held.Close();
+    EXPECT_TRUE(base::PathExists(dir_.GetPath().Append(L"outside.txt")));
+    EXPECT_EQ(*c.subfolder == 0, !base::PathExists(install_.Append(L"a.dll")));
+    EXPECT_EQ(BuildUninstallBatch(base::GetCurrentProcId(), 0, 0, pending, {}),
+              Batch());
   }
 }
 

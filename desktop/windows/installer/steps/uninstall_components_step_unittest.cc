@@ -96,5 +96,59 @@ TEST(UninstallComponentsStepTest, StartsEachUninstallerWithTheMode) {
                               "the end of the uninstallers"));
 }
 
+// Nothing starts for an installation without components, nor for a record
+// whose name or folder could lead to another program: a name with a folder
+// part or "..", or a folder taken relative to the current one. The
+// programs such records would reach are there, and each has ended (its file
+// can go) before the test looks for its calls.
+TEST(UninstallComponentsStepTest, StartsNothingForHostileRecords) {
+  const struct {
+    const char* label;
+    const char* name;
+    const wchar_t* folder;  // Relative to the case's root; "" for none.
+    bool relative;          // The record gives the folder relative.
+    const wchar_t* program;  // The program the record would start.
+  } kCases[] = {
+      {"no components", nullptr, L"", false, L"viewer\\viewer_installer"},
+      {"folder part", "sub\\viewer", L"", false,
+       L"sub\\viewer_installer"},
+      {"dot dot", "..\\viewer", L"suite", false, L"viewer_installer"},
+      {"relative folder", "viewer", L"viewer", true,
+       L"viewer\\viewer_installer"},
+  };
+  base::FilePath standin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &standin));
+  standin = standin.Append(L"kavor_launcher_standin.exe");
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  int number = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    const base::FilePath root = dir.GetPath().Append(std::to_wstring(++number));
+    const base::FilePath program = root.Append(c.program);
+    ASSERT_TRUE(base::CreateDirectory(program.DirName()));
+    ASSERT_TRUE(base::CopyFile(standin, program.AddExtension(L"exe")));
+    Context context(root);
+    if (c.name) {
+      context.existing.components = {
+          {c.name, c.relative ? base::FilePath(c.folder)
+                              : root.Append(c.folder)}};
+    }
+    base::FilePath current;
+    ASSERT_TRUE(base::GetCurrentDirectory(&current));
+    ASSERT_TRUE(base::SetCurrentDirectory(root));
+    UninstallComponentsStep step(&context);
+    InstallerStepResult result(STEP_FAILED);
+    step.Execute(&result, 0);
+    EXPECT_TRUE(base::SetCurrentDirectory(current));
+    EXPECT_EQ(STEP_DONE, result.status);
+    EXPECT_TRUE(base::WaitUntil(
+        [&] { return base::DeleteFile(program.AddExtension(L"exe"), false); },
+        "the end of the program"));
+    EXPECT_FALSE(
+        base::PathExists(base::FilePath(program.value() + L"_calls.txt")));
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -13,7 +13,6 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/system_library.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
@@ -41,11 +40,11 @@ UninstallFinalizationOperations* g_operations_for_testing = nullptr;
 // Switches file-system redirection off for a 32-bit process on 64-bit
 // Windows while alive, so that a command naming the system folder reaches
 // the native program. The functions are looked up because older systems
-// lack them.
+// lack them; kernel32 is always loaded, so no load count is taken.
 class ScopedWow64RedirectionOff {
  public:
   ScopedWow64RedirectionOff() {
-    HMODULE kernel32 = base::win::LoadSystemLibrary(L"kernel32.dll");
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
     if (!kernel32)
       return;
     using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -79,6 +78,25 @@ class ScopedWow64RedirectionOff {
   bool disabled_ = false;
 };
 
+// This thread is a COM apartment and may own windows: other programs that
+// send it a message without a time limit would wait as long as the program
+// does, and may be what the program waits for. Sent messages are answered
+// while waiting; posted ones stay queued.
+void WaitAnsweringSentMessages(HANDLE handle) {
+  for (;;) {
+    const DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE,
+                                                     INFINITE, QS_SENDMESSAGE);
+    if (result == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+      continue;
+    }
+    if (result == WAIT_FAILED)
+      PLOG(ERROR) << "Cannot wait for the program";
+    return;
+  }
+}
+
 class UninstallFinalizationOperationsImpl
     : public UninstallFinalizationOperations {
  public:
@@ -102,7 +120,10 @@ class UninstallFinalizationOperationsImpl
     ScopedWow64RedirectionOff redirection_off;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
+    // No error box: the backend may run unseen, and a box nobody answers
+    // would hold the uninstall; the failure is logged instead.
+    info.fMask =
+        SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
     info.lpFile = program.c_str();
     info.lpParameters = arguments.c_str();
     info.nShow = SW_SHOW;
@@ -112,7 +133,7 @@ class UninstallFinalizationOperationsImpl
     }
     base::win::ScopedHandle process(info.hProcess);
     if (process.IsValid())
-      ::WaitForSingleObject(process.Get(), INFINITE);
+      WaitAnsweringSentMessages(process.Get());
     return true;
   }
 

@@ -4,10 +4,12 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
@@ -201,6 +203,7 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
     NOT_ADMIN,
     SILENT,
     HOSTILE_SUBFOLDER,
+    NO_PROGRAM,
   };
   const Calls kDialog = {L"dialog http"};
   const std::wstring kPrivate = L" -private";
@@ -222,6 +225,10 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
       {NONE,
        base::win::WIN10,
        {L"broadcast", L"read", reinstall, firewall, survey + kPrivate},
+       ie_defaults},
+      {NONE,
+       base::win::VISTA,
+       {L"broadcast", L"read", reinstall, firewall, survey},
        ie_defaults},
       {NONE, base::win::XP, {L"broadcast", firewall, survey}, {}},
       {COPY_ONLY, base::win::WIN7, {L"broadcast"}, {}},
@@ -254,6 +261,10 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
        base::win::WIN7,
        {L"broadcast", L"read", reinstall, survey},
        ie_defaults},
+      {NO_PROGRAM,
+       base::win::WIN7,
+       {L"broadcast", L"read", firewall, survey},
+       {}},
   };
   for (const auto& c : kCases) {
     Calls calls;
@@ -282,6 +293,8 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
       command_line.AppendSwitch("silent");
     if (c.change == HOSTILE_SUBFOLDER)
       settings.details.status.subfolder = base::FilePath(L"..\\..\\Windows");
+    if (c.change == NO_PROGRAM)
+      operations.reinstall_command = L"\"\" -x";
 
     FinalizeUninstallationWithCommandLine(&context, settings.folder,
                                           command_line);
@@ -325,6 +338,79 @@ TEST(UninstallFinalizationTest, BroadcastReachesWindowsWithTheText) {
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);
+}
+
+const wchar_t kCommandInterpreter[] = L"%SystemRoot%\\system32\\cmd.exe";
+
+// The program has ended when the call returns: what it wrote is there.
+TEST(UninstallFinalizationTest, RunAndWaitReturnsWhenTheProgramEnded) {
+  base::ScopedTempDir dir;
+  ASSERT_TRUE(dir.CreateUniqueTempDir());
+  const base::FilePath done = dir.GetPath().Append(L"done");
+  UninstallFinalizationOperations* operations =
+      GetUninstallFinalizationOperations();
+  EXPECT_TRUE(operations->RunAndWait(kCommandInterpreter,
+                                     L"/c echo x> \"" + done.value() + L"\""));
+  EXPECT_TRUE(base::PathExists(done));
+  EXPECT_FALSE(operations->RunAndWait(
+      dir.GetPath().Append(L"missing.exe").value(), L""));
+}
+
+const UINT kQuestion = WM_APP + 7;
+bool g_question_answered = false;
+
+LRESULT CALLBACK AnswerQuestion(HWND window,
+                                UINT message,
+                                WPARAM wparam,
+                                LPARAM lparam) {
+  if (message == kQuestion) {
+    g_question_answered = true;
+    return 1;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The waiting thread may own windows that other programs send messages to
+// and wait for. Here the program ends only after such a message was
+// answered: a wait that answers nothing would never end (the sender gives
+// up after a long while only so that the test fails instead of hanging).
+TEST(UninstallFinalizationTest, RunAndWaitAnswersSentMessages) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = &AnswerQuestion;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"KavorUninstallQuestionAnswerer";
+  ::RegisterClassW(&window_class);
+  HWND window =
+      ::CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
+                        HWND_MESSAGE, nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(nullptr, window);
+  const std::wstring pipe_name = L"\\\\.\\pipe\\kavor_run_and_wait_" +
+                                 std::to_wstring(::GetCurrentProcessId());
+  HANDLE pipe =
+      ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_OUTBOUND,
+                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+  g_question_answered = false;
+  LRESULT answer = 0;
+  // The program reads the pipe until it closes; it is closed once the
+  // question came back.
+  std::thread asker([window, pipe, &answer] {
+    if (::ConnectNamedPipe(pipe, nullptr) ||
+        ::GetLastError() == ERROR_PIPE_CONNECTED) {
+      DWORD_PTR result = 0;
+      if (::SendMessageTimeoutW(window, kQuestion, 0, 0, SMTO_NORMAL, 60000,
+                                &result)) {
+        answer = static_cast<LRESULT>(result);
+      }
+    }
+    ::CloseHandle(pipe);
+  });
+  EXPECT_TRUE(GetUninstallFinalizationOperations()->RunAndWait(
+      kCommandInterpreter, L"/c type " + pipe_name));
+  asker.join();
+  ::DestroyWindow(window);
+  EXPECT_TRUE(g_question_answered);
+  EXPECT_EQ(1, answer);
 }
 
 }  // namespace

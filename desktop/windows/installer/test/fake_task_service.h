@@ -23,13 +23,22 @@ inline std::vector<std::wstring>& FakeTaskLog() {
   return *log;
 }
 
+// How many fakes exist; tests check that every reference taken is given
+// back.
+inline int& LiveFakeObjects() {
+  static int live = 0;
+  return live;
+}
+
 // IUnknown and IDispatch of one fake; it answers the ids of |I| and of the
 // interface it extends.
 template <typename I, const IID* kIid, const IID* kBaseIid = &IID_IDispatch>
 class FakeDispatch : public I {
  public:
-  explicit FakeDispatch(const wchar_t* tag = L"") : tag_(tag) {}
-  virtual ~FakeDispatch() = default;
+  explicit FakeDispatch(const wchar_t* tag = L"") : tag_(tag) {
+    ++LiveFakeObjects();
+  }
+  virtual ~FakeDispatch() { --LiveFakeObjects(); }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid != IID_IUnknown && iid != IID_IDispatch && iid != *kIid &&
