@@ -24,6 +24,7 @@ import argparse
 import io
 import json
 import os
+import re
 import struct
 import sys
 import threading
@@ -74,8 +75,10 @@ class Service:
     def note(self, record, request):
         with self.lock:
             if record is not None:
+                # Avro bytes and fixed values decode to bytes: noted as hex.
                 with open(self.args.output, "a", encoding="utf-8") as f:
-                    f.write(json.dumps(record, sort_keys=True) + "\n")
+                    f.write(json.dumps(record, sort_keys=True,
+                                       default=lambda v: v.hex()) + "\n")
             if self.args.requests:
                 with open(self.args.requests, "a", encoding="utf-8") as f:
                     f.write(json.dumps(request, sort_keys=True) + "\n")
@@ -84,15 +87,55 @@ class Service:
 def make_handler(service):
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
+        # A client that stops sending mid-request does not hold a thread.
+        timeout = 10
 
         def answer(self, status):
             self.send_response(status)
             self.send_header("Content-Length", "0")
+            if self.close_connection:
+                self.send_header("Connection", "close")
             self.end_headers()
 
+        def refuse(self, status, why):
+            # The body, if any, was not read: the connection cannot go on.
+            print("stats_server: %s" % why, file=sys.stderr)
+            self.close_connection = True
+            service.note(None, {"path": self.path, "status": status,
+                                "error": why})
+            self.answer(status)
+
+        def read_body(self):
+            """The body, or None once the request has been refused."""
+            if "Transfer-Encoding" in self.headers:
+                self.refuse(411, "Transfer-Encoding %r instead of a length" %
+                            self.headers["Transfer-Encoding"])
+                return None
+            text = self.headers.get("Content-Length")
+            if text is None:
+                self.refuse(411, "no Content-Length")
+                return None
+            if not re.fullmatch(r"[0-9]+", text.strip()):
+                self.refuse(400, "Content-Length %r" % text)
+                return None
+            length = int(text)
+            try:
+                body = self.rfile.read(length)
+            except OSError as error:
+                self.close_connection = True
+                print("stats_server: body not read: %r" % error,
+                      file=sys.stderr)
+                return None
+            if len(body) != length:
+                self.refuse(400, "body of %d bytes, Content-Length %d" %
+                            (len(body), length))
+                return None
+            return body
+
         def do_POST(self):
-            length = int(self.headers.get("Content-Length") or 0)
-            body = self.rfile.read(length) if length > 0 else b""
+            body = self.read_body()
+            if body is None:
+                return
             request = {"path": self.path, "length": len(body),
                        "content_type": self.headers.get("Content-Type")}
             record = None

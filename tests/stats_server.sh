@@ -53,7 +53,8 @@ start_stats_server() {
     --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" \
     2>"$dir/stats_server.err" &
   STATS_SERVER_PID=$!
-  for tries in $(seq 100); do
+  # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
+  for tries in $(seq "${STATS_START_TRIES:-100}"); do
     [ -s "$port_file" ] && break
     kill -0 "$STATS_SERVER_PID" 2>/dev/null || break
     sleep 0.1
@@ -62,6 +63,9 @@ start_stats_server() {
   if [ -z "$STATS_PORT" ]; then
     echo "the statistics server did not start:" >&2
     cat "$dir/stats_server.err" >&2
+    # Alive but not listening: it must not keep the port once given up on.
+    kill "$STATS_SERVER_PID" 2>/dev/null || true
+    wait "$STATS_SERVER_PID" 2>/dev/null || true
     STATS_SERVER_PID=""
     return 1
   fi
