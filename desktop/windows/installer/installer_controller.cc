@@ -242,6 +242,10 @@ void InstallerController::OnError(int code,
 
 void InstallerController::OnSuccess() {
   VLOG(2) << "Installer succeeded";
+  // A success queued behind an error that terminated the controller comes
+  // too late: the failure has been reported and is the result.
+  if (terminated_)
+    return;
   result_ = RESULT_SUCCESS;
   outcome_reported_ = true;
 }

@@ -284,6 +284,7 @@ TEST_F(SilentInstallerControllerTest, ResultIsSettledAtTermination) {
   ASSERT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
   controller_->OnBackendProcessTerminated(RESULT_GENERAL_ERROR);
   controller_->OnError(RESULT_FILE_IN_USE, L"", "late");
+  controller_->OnSuccess();
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
 }
 
