@@ -131,15 +131,6 @@ void WipeHeaders(std::wstring* headers) {
     text[i] = L'0';
 }
 
-base::TimeDelta DefaultBackOff(int retry) {
-  const double microseconds = std::ldexp(400.0 * 1000.0, retry);
-  if (microseconds >= static_cast<double>(std::numeric_limits<int64_t>::max()))
-    return base::TimeDelta::Max();
-  if (microseconds <= static_cast<double>(std::numeric_limits<int64_t>::min()))
-    return base::TimeDelta::FromMicroseconds(
-        std::numeric_limits<int64_t>::min());
-  return base::TimeDelta::FromMicroseconds(static_cast<int64_t>(microseconds));
-}
 
 // Closes a WinINet handle when it goes out of scope.
 class ScopedInternetHandle {
@@ -234,7 +225,7 @@ NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
       path_(Widen(path)),
       port_(port),
       plain_http_(plain_http),
-      back_off_(base::BindRepeating(&DefaultBackOff)) {
+      back_off_(base::BindRepeating(&AvroStatsSenderImpl::DefaultBackOff)) {
   if (!Start())
     LOG(ERROR) << "Could not start the statistics thread";
 }
@@ -431,6 +422,17 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
   return succeeded;
 }
 
+// static
+base::TimeDelta AvroStatsSenderImpl::DefaultBackOff(int retry) {
+  const double microseconds = std::ldexp(400.0 * 1000.0, retry);
+  if (microseconds >= static_cast<double>(std::numeric_limits<int64_t>::max()))
+    return base::TimeDelta::Max();
+  if (microseconds <= static_cast<double>(std::numeric_limits<int64_t>::min()))
+    return base::TimeDelta::FromMicroseconds(
+        std::numeric_limits<int64_t>::min());
+  return base::TimeDelta::FromMicroseconds(static_cast<int64_t>(microseconds));
+}
+
 AvroStatsSenderImpl::AvroStatsSenderImpl(
     std::unique_ptr<AvroMessageSerializer> serializer,
     const std::string& host,
@@ -479,9 +481,12 @@ void AvroStatsSenderImpl::SendPendingAndShutdown(base::OnceClosure reply) {
   }
   // Deleting the thread waits for the last sends and joins the thread: a
   // worker that may block does it, and the caller hears back on its own
-  // sequence.
+  // sequence. It blocks the scheduler's shutdown: skipped, the queue would
+  // never go out and the caller would wait for a reply that never comes.
   base::PostTaskWithTraitsAndReply(
-      FROM_HERE, base::TaskTraits().MayBlock().WithBaseSyncPrimitives(),
+      FROM_HERE,
+      base::TaskTraits().MayBlock().WithBaseSyncPrimitives().WithShutdownBehavior(
+          base::TaskShutdownBehavior::BLOCK_SHUTDOWN),
       base::BindOnce([](std::unique_ptr<NetworkThread> thread) {},
                      std::move(thread)),
       std::move(reply));
@@ -534,7 +539,8 @@ void ReplaceSender(std::unique_ptr<AvroStatsSender> sender) {
 
 }  // namespace
 
-void InitializeAvroStatsSender(
+// static
+void AvroStatsSenderFactory::Initialize(
     std::unique_ptr<AvroMessageSerializer> serializer,
     int mode,
     uint32_t max_verbosity) {
@@ -555,8 +561,21 @@ void InitializeAvroStatsSender(
   }
 }
 
-void DisableAvroStatsSender() {
+// static
+void AvroStatsSenderFactory::Disable() {
   ReplaceSender(std::make_unique<NullAvroStatsSender>());
+}
+
+void InitializeAvroStatsSender(
+    std::unique_ptr<AvroMessageSerializer> serializer,
+    int mode,
+    uint32_t max_verbosity) {
+  AvroStatsSenderFactory::Initialize(std::move(serializer), mode,
+                                     max_verbosity);
+}
+
+void DisableAvroStatsSender() {
+  AvroStatsSenderFactory::Disable();
 }
 
 void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender) {
@@ -564,6 +583,9 @@ void SetAvroStatsSenderForTesting(std::unique_ptr<AvroStatsSender> sender) {
 }
 
 AvroStatsSender* GetAvroStatsSender() {
+  // The pointer outlives the lock: the sender is replaced only while the
+  // process starts (and by tests), before any caller sends, so no caller
+  // races a replacement.
   SenderSlot& slot = GetSenderSlot();
   base::AutoLock lock(slot.lock);
   return slot.sender.get();

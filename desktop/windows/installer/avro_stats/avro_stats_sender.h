@@ -56,6 +56,10 @@ class AvroStatsSenderImpl : public AvroStatsSender {
   // after the call.
   void SetBackOffForTesting(AvroBackOffCallback back_off);
 
+  // The delays used unless replaced: 400 ms doubled on each failure in a
+  // row, at most TimeDelta::Max().
+  static base::TimeDelta DefaultBackOff(int retry);
+
  private:
   base::Lock lock_;
   std::unique_ptr<NetworkThread> network_thread_;
@@ -78,6 +82,20 @@ class NullAvroStatsSender : public AvroStatsSender {
   DISALLOW_COPY_AND_ASSIGN(NullAvroStatsSender);
 };
 
+// Chooses the process-wide sender; the free functions below are the same
+// calls under the names callers use.
+class AvroStatsSenderFactory {
+ public:
+  // See InitializeAvroStatsSender.
+  static void Initialize(std::unique_ptr<AvroMessageSerializer> serializer,
+                         int mode,
+                         uint32_t max_verbosity);
+  // See DisableAvroStatsSender: the process gets a NullAvroStatsSender.
+  static void Disable();
+
+  AvroStatsSenderFactory() = delete;
+};
+
 // Makes the real sender the process-wide one. |mode| 0 sends to the
 // statistics service, 1 to the test server on this machine
 // ("http://127.0.0.1:9000/v1/binary"); with any other mode nothing changes
@@ -92,7 +110,8 @@ void DisableAvroStatsSender();
 
 // The process-wide sender; the dropping one until either call above. Each of
 // them replaces (and destroys) the previous sender, so callers ask for the
-// sender when they send rather than keep the pointer.
+// sender when they send rather than keep the pointer. Replacing happens only
+// while the process starts, or in tests, never while others send.
 AvroStatsSender* GetAvroStatsSender();
 
 // Makes |sender| the process-wide sender (tests that inspect what was sent).

@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 
+#include <atomic>
+#include <functional>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,7 +12,10 @@
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/synchronization/lock.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/task_scheduler/post_task.h"
 #include "base/task_scheduler/task_scheduler.h"
+#include "base/threading/thread.h"
 #include "base/test/bounded_wait.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
@@ -22,14 +28,24 @@ const char kPath[] = "/v1/binary";
 
 class FakeMessage : public AvroStatsMessage {
  public:
-  FakeMessage(const std::string& name, uint32_t level)
-      : AvroStatsMessage(name), name_(name), level_(level) {}
+  FakeMessage(const std::string& name,
+              uint32_t level,
+              std::atomic<int>* destroyed = nullptr)
+      : AvroStatsMessage(name),
+        name_(name),
+        level_(level),
+        destroyed_(destroyed) {}
+  ~FakeMessage() override {
+    if (destroyed_)
+      ++*destroyed_;
+  }
   std::string GetName() const override { return name_; }
   uint32_t GetVerbosityLevel() const override { return level_; }
 
  private:
   const std::string name_;
   const uint32_t level_;
+  std::atomic<int>* const destroyed_;
 };
 
 std::unique_ptr<AvroStatsMessage> Message(const std::string& name,
@@ -47,6 +63,8 @@ struct SerializerLog {
   base::Lock lock;
   std::vector<Attempt> attempts;
   bool destroyed = false;
+  // Runs before each attempt, with the message's name.
+  std::function<void(const std::string&)> on_serialize;
 
   std::vector<Attempt> Get() {
     base::AutoLock hold(lock);
@@ -73,6 +91,8 @@ class FakeSerializer : public AvroMessageSerializer {
 
   std::string Serialize(const AvroStatsMessage& message,
                         const DiagnosticCounters& counters) override {
+    if (log_->on_serialize)
+      log_->on_serialize(message.GetName());
     base::AutoLock hold(log_->lock);
     log_->attempts.push_back({message.GetName(), counters});
     return message.GetName() + "#" +
@@ -104,7 +124,8 @@ class AvroStatsSenderTest : public testing::Test {
 
   void TearDown() override {
     sender_.reset();
-    base::TaskScheduler::GetInstance()->Shutdown();
+    if (!scheduler_shut_down_)
+      base::TaskScheduler::GetInstance()->Shutdown();
     base::TaskScheduler::GetInstance()->Join();
     base::TaskScheduler::SetInstance(nullptr);
   }
@@ -149,7 +170,25 @@ class AvroStatsSenderTest : public testing::Test {
   base::RepeatingCallback<void(int)> on_retry_;
   base::Lock retries_lock_;
   std::vector<int> retries_;
+  bool scheduler_shut_down_ = false;
 };
+
+TEST(AvroStatsSenderBackOffTest, DoublesFrom800MsAndSaturates) {
+  const struct {
+    int retry;
+    base::TimeDelta delay;
+  } kCases[] = {
+      {1, base::TimeDelta::FromMilliseconds(800)},
+      {2, base::TimeDelta::FromMilliseconds(1600)},
+      {3, base::TimeDelta::FromMilliseconds(3200)},
+      {4, base::TimeDelta::FromMilliseconds(6400)},
+      {2000, base::TimeDelta::Max()},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.retry);
+    EXPECT_EQ(c.delay, AvroStatsSenderImpl::DefaultBackOff(c.retry));
+  }
+}
 
 TEST_F(AvroStatsSenderTest, MessagesWaitForTrafficAndGoOutInOrder) {
   AvroStatsSenderImpl* sender = MakeSender();
@@ -269,6 +308,117 @@ TEST_F(AvroStatsSenderTest, NewMessageRestartsTheRetryCount) {
   EXPECT_EQ("a", attempts.back().name);
   EXPECT_EQ(6u, server_.requests().size());
   EXPECT_EQ(2u, attempts.back().counters.messages_total);
+}
+
+// Only a new message restarts the count: a queue that keeps failing after
+// one success is still dumped after five failures in all.
+TEST_F(AvroStatsSenderTest, SuccessDoesNotResetTheRetryCount) {
+  int attempts_of_a = 0;
+  log_.on_serialize = [this, &attempts_of_a](const std::string& name) {
+    const bool accept = name == "c" || (name == "a" && ++attempts_of_a > 2);
+    server_.Serve(kPath, accept ? 201 : 500, "");
+  };
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->Send(Message("a"));
+  sender->Send(Message("b"));
+  sender->SetTrafficAllowed(true);
+  ASSERT_TRUE(
+      base::WaitUntil([this] { return log_.Count() >= 6; }, "six attempts"));
+  sender->Send(Message("c"));
+  ASSERT_TRUE(Shutdown());
+  const auto attempts = log_.Get();
+  std::vector<std::string> names;
+  for (const auto& attempt : attempts)
+    names.push_back(attempt.name);
+  EXPECT_EQ((std::vector<std::string>{"a", "a", "a", "b", "b", "b", "c"}),
+            names);
+  EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), Retries());
+  ASSERT_EQ(7u, attempts.size());
+  EXPECT_EQ(1u, attempts.back().counters.dumps_total);
+  EXPECT_EQ(1u, attempts.back().counters.dumped_messages_total);
+  EXPECT_EQ(1u, attempts.back().counters.successfully_sent_total);
+}
+
+// A sender shut down while the scheduler shuts down still sends its queue
+// and replies: the scheduler waits for it.
+TEST_F(AvroStatsSenderTest, ShutdownDuringSchedulerShutdownStillReplies) {
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->SetTrafficAllowed(true);
+  sender->Send(Message("a"));
+  // Holds the scheduler's shutdown open until the sender's is under way.
+  base::WaitableEvent release(base::WaitableEvent::ResetPolicy::MANUAL,
+                              base::WaitableEvent::InitialState::NOT_SIGNALED);
+  base::PostTaskWithTraits(
+      FROM_HERE,
+      base::TaskTraits().WithBaseSyncPrimitives().WithShutdownBehavior(
+          base::TaskShutdownBehavior::BLOCK_SHUTDOWN),
+      base::BindOnce(&base::WaitableEvent::Wait, base::Unretained(&release)));
+  base::Thread shutdown_thread("scheduler shutdown");
+  ASSERT_TRUE(shutdown_thread.Start());
+  shutdown_thread.task_runner()->PostTask(
+      FROM_HERE, base::BindOnce([] {
+        base::TaskScheduler::GetInstance()->Shutdown();
+      }));
+  scheduler_shut_down_ = true;
+  // Ordinary tasks are refused once shutdown has begun.
+  base::scoped_refptr<base::TaskRunner> probe =
+      base::CreateTaskRunnerWithTraits(base::TaskTraits());
+  ASSERT_TRUE(base::WaitUntil(
+      [&probe] { return !probe->PostTask(FROM_HERE, base::BindOnce([] {})); },
+      "the scheduler's shutdown"));
+
+  base::RunLoop run_loop;
+  sender->SendPendingAndShutdown(run_loop.QuitClosure());
+  release.Signal();
+  EXPECT_TRUE(base::RunWithin(&run_loop, "the shutdown reply"));
+  shutdown_thread.Stop();
+  EXPECT_EQ(std::vector<std::string>{"a#0"}, Bodies(server_));
+}
+
+// However the senders and the shutdown interleave, each message is either
+// sent once or refused, and none is kept.
+TEST_F(AvroStatsSenderTest, SendsRacingTheShutdownAreSentOrRefused) {
+  constexpr int kThreads = 4;
+  constexpr int kMessagesPerThread = 20;
+  AvroStatsSenderImpl* sender = MakeSender();
+  sender->SetTrafficAllowed(true);
+  std::atomic<int> destroyed{0};
+  base::WaitableEvent start(base::WaitableEvent::ResetPolicy::MANUAL,
+                            base::WaitableEvent::InitialState::NOT_SIGNALED);
+  std::vector<std::unique_ptr<base::Thread>> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.push_back(std::make_unique<base::Thread>("sending"));
+    ASSERT_TRUE(threads.back()->Start());
+    threads.back()->task_runner()->PostTask(
+        FROM_HERE,
+        base::BindOnce(
+            [](AvroStatsSenderImpl* sender, base::WaitableEvent* start,
+               std::atomic<int>* destroyed, int t) {
+              start->Wait();
+              for (int i = 0; i < kMessagesPerThread; ++i) {
+                sender->Send(std::make_unique<FakeMessage>(
+                    base::IntToString(t) + "." + base::IntToString(i), 1,
+                    destroyed));
+              }
+            },
+            base::Unretained(sender), base::Unretained(&start),
+            base::Unretained(&destroyed), t));
+  }
+  start.Signal();
+  ASSERT_TRUE(Shutdown());
+  for (auto& thread : threads)
+    thread->Stop();
+
+  EXPECT_EQ(kThreads * kMessagesPerThread, destroyed.load());
+  const auto attempts = log_.Get();
+  std::set<std::string> names;
+  for (const auto& attempt : attempts)
+    names.insert(attempt.name);
+  EXPECT_EQ(attempts.size(), names.size());
+  EXPECT_EQ(attempts.size(), server_.requests().size());
+  if (!attempts.empty()) {
+    EXPECT_EQ(attempts.size(), attempts.back().counters.messages_total);
+  }
 }
 
 TEST_F(AvroStatsSenderTest, ShutdownWithoutTrafficDropsTheQueue) {
