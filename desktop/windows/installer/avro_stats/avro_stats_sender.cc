@@ -16,54 +16,11 @@
 #include "base/task_scheduler/post_task.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/win/system_library.h"
+#include "desktop/windows/installer/wininet/wininet_functions.h"
 
 namespace installer {
 
 namespace {
-
-// wininet.dll is no KnownDLL: it is loaded from the system folder on first
-// use and stays loaded.
-struct WininetFunctions {
-  decltype(&::InternetOpenW) open;
-  decltype(&::InternetConnectW) connect;
-  decltype(&::HttpOpenRequestW) open_request;
-  decltype(&::HttpSendRequestW) send_request;
-  decltype(&::HttpQueryInfoW) query_info;
-  decltype(&::InternetCloseHandle) close_handle;
-  decltype(&::InternetSetOptionW) set_option;
-};
-
-template <typename T>
-bool Resolve(HMODULE module, const char* name, T* function) {
-  *function = reinterpret_cast<T>(::GetProcAddress(module, name));
-  return *function != nullptr;
-}
-
-const WininetFunctions* LoadWininet() {
-  HMODULE module = base::win::LoadSystemLibrary(L"wininet.dll");
-  if (!module) {
-    PLOG(ERROR) << "Could not load wininet.dll";
-    return nullptr;
-  }
-  static WininetFunctions functions;
-  if (!Resolve(module, "InternetOpenW", &functions.open) ||
-      !Resolve(module, "InternetConnectW", &functions.connect) ||
-      !Resolve(module, "HttpOpenRequestW", &functions.open_request) ||
-      !Resolve(module, "HttpSendRequestW", &functions.send_request) ||
-      !Resolve(module, "HttpQueryInfoW", &functions.query_info) ||
-      !Resolve(module, "InternetCloseHandle", &functions.close_handle) ||
-      !Resolve(module, "InternetSetOptionW", &functions.set_option)) {
-    LOG(ERROR) << "wininet.dll lacks a function the statistics sender needs";
-    return nullptr;
-  }
-  return &functions;
-}
-
-const WininetFunctions* Wininet() {
-  static const WininetFunctions* const functions = LoadWininet();
-  return functions;
-}
 
 // The end of a run waits for the queue to be sent, and the queue is tried up
 // to five times: a statistics service that accepts a connection and never
