@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/test/fake_association_operations.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
+#include "desktop/windows/installer/test/setting_change_recorder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -278,34 +279,11 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
   }
 }
 
-std::vector<std::wstring>* g_setting_changes = nullptr;
-
-LRESULT CALLBACK RecordSettingChange(HWND window,
-                                     UINT message,
-                                     WPARAM wparam,
-                                     LPARAM lparam) {
-  if (message == WM_SETTINGCHANGE && g_setting_changes && lparam)
-    g_setting_changes->push_back(reinterpret_cast<const wchar_t*>(lparam));
-  return ::DefWindowProcW(window, message, wparam, lparam);
-}
-
 // A posted notification cannot carry the text: the system refused it and no
 // window ever heard of the change.
 TEST(OsOperationsTest, BroadcastReachesTopLevelWindowsWithTheText) {
-  WNDCLASSW window_class = {};
-  window_class.lpfnWndProc = &RecordSettingChange;
-  window_class.hInstance = ::GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"KavorSettingChangeRecorder";
-  ::RegisterClassW(&window_class);
-  HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"",
-                                  WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                  nullptr, window_class.hInstance, nullptr);
-  ASSERT_NE(nullptr, window);
   std::vector<std::wstring> changes;
-  g_setting_changes = &changes;
-  BroadcastDefaultBrowserChange();
-  g_setting_changes = nullptr;
-  ::DestroyWindow(window);
+  ASSERT_TRUE(test::RecordSettingChanges([] { BroadcastDefaultBrowserChange(); }, &changes));
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);

@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
 #include "desktop/windows/installer/test/fake_association_operations.h"
+#include "desktop/windows/installer/test/setting_change_recorder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -307,34 +308,11 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
   }
 }
 
-std::vector<std::wstring>* g_setting_changes = nullptr;
-
-LRESULT CALLBACK RecordSettingChange(HWND window,
-                                     UINT message,
-                                     WPARAM wparam,
-                                     LPARAM lparam) {
-  if (message == WM_SETTINGCHANGE && g_setting_changes && lparam)
-    g_setting_changes->push_back(reinterpret_cast<const wchar_t*>(lparam));
-  return ::DefWindowProcW(window, message, wparam, lparam);
-}
-
 // A notification cannot carry the key's text to other windows: the system
 // refuses it, and nobody hears of the removed browser.
 TEST(UninstallFinalizationTest, BroadcastReachesWindowsWithTheText) {
-  WNDCLASSW window_class = {};
-  window_class.lpfnWndProc = &RecordSettingChange;
-  window_class.hInstance = ::GetModuleHandleW(nullptr);
-  window_class.lpszClassName = L"KavorUninstallChangeRecorder";
-  ::RegisterClassW(&window_class);
-  HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"",
-                                  WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                  nullptr, window_class.hInstance, nullptr);
-  ASSERT_NE(nullptr, window);
   std::vector<std::wstring> changes;
-  g_setting_changes = &changes;
-  GetUninstallFinalizationOperations()->BroadcastBrowserChange();
-  g_setting_changes = nullptr;
-  ::DestroyWindow(window);
+  ASSERT_TRUE(test::RecordSettingChanges([] { GetUninstallFinalizationOperations()->BroadcastBrowserChange(); }, &changes));
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);
