@@ -48,3 +48,11 @@ stop_loopback_server() {
   [ -n "${LOOPBACK_PID:-}" ] && kill "$LOOPBACK_PID" 2>/dev/null
   LOOPBACK_PID=""
 }
+
+# serve_overrides JSON: starts the loopback server on $E2E_WORK/www, which
+# answers the path "prefs" with JSON as the preference default overrides.
+serve_overrides() {
+  mkdir -p "$E2E_WORK/www"
+  printf '%s' "$1" >"$E2E_WORK/www/prefs"
+  start_loopback_server "$E2E_WORK/www"
+}

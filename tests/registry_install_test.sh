@@ -11,9 +11,7 @@ source "$(dirname "$0")/loopback_server.sh"
 e2e_init "$1"
 trap 'stop_loopback_server; _e2e_exit' EXIT
 
-mkdir -p "$E2E_WORK/www"
-printf '{}' >"$E2E_WORK/www/prefs"
-start_loopback_server "$E2E_WORK/www" || exit 1
+serve_overrides '{}' || exit 1
 
 UNINSTALL='Software\Microsoft\Windows\CurrentVersion\Uninstall'
 ENTRY='Kavor 47.0.4127.0'

@@ -13,9 +13,7 @@ e2e_init "$1"
 trap 'stop_loopback_server; stop_stats_server; _e2e_exit' EXIT
 
 OVERRIDES='{"browser":{"check_default_browser":false}}'
-mkdir -p "$E2E_WORK/www"
-printf '%s' "$OVERRIDES" >"$E2E_WORK/www/prefs"
-start_loopback_server "$E2E_WORK/www" || exit 1
+serve_overrides "$OVERRIDES" || exit 1
 STATS_PY=$(stats_python) || exit 1
 # The bodies are decoded with the schema the build's schema program prints;
 # without it they are only counted, and the check that all decoded fails.

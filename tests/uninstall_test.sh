@@ -14,9 +14,7 @@ source "$(dirname "$0")/loopback_server.sh"
 e2e_init "$1"
 trap 'stop_loopback_server; _e2e_exit' EXIT
 
-mkdir -p "$E2E_WORK/www"
-printf '{}' >"$E2E_WORK/www/prefs"
-start_loopback_server "$E2E_WORK/www" || exit 1
+serve_overrides '{}' || exit 1
 
 VERSION=47.0.4127.0
 UNINSTALLER="C:\\Kavor\\$VERSION\\installer.exe"
