@@ -263,7 +263,8 @@ void InstallerController::OnBackendProcessTerminated(int result) {
   // reported last, or "no outcome" when it reported none. A backend that
   // the termination stopped ends while the statistics go out, after the
   // result was settled.
-  if (!terminated_ && result != RESULT_SUCCESS && result != RESULT_PROCESS_EXIT_1 &&
+  if (!terminated_ && result != RESULT_SUCCESS &&
+      result != RESULT_PROCESS_EXIT_1 &&
       result != RESULT_PROCESS_EXIT_UNKNOWN) {
     result_ = result;
   }

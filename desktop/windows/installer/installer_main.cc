@@ -133,7 +133,7 @@ void SetUpStatistics(bool backend) {
           GetSessionGuid(), tracking->GetString("uuid").value_or(std::string()),
           GetVersionString(), GetChannelName(), campaign),
       base::CommandLine::ForCurrentProcess()->HasSwitch("test-avro-srv") ? 1
-                                                                          : 0,
+                                                                         : 0,
       IsAutoupdateRun() ? 0 : 1);
 }
 

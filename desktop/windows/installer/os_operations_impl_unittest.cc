@@ -283,7 +283,8 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
 // window ever heard of the change.
 TEST(OsOperationsTest, BroadcastReachesTopLevelWindowsWithTheText) {
   std::vector<std::wstring> changes;
-  ASSERT_TRUE(test::RecordSettingChanges([] { BroadcastDefaultBrowserChange(); }, &changes));
+  ASSERT_TRUE(test::RecordSettingChanges(
+      [] { BroadcastDefaultBrowserChange(); }, &changes));
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);

@@ -190,7 +190,8 @@ class AvroReader {
       }
       raw |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
       if (!(byte & 0x80)) {
-        *value = static_cast<int64_t>(raw >> 1) ^ -static_cast<int64_t>(raw & 1);
+        *value =
+            static_cast<int64_t>(raw >> 1) ^ -static_cast<int64_t>(raw & 1);
         return true;
       }
     }
@@ -249,8 +250,7 @@ base::scoped_refptr<AvroSchema> AvroSchema::MakeLong(uint32_t id) {
 }
 
 base::scoped_refptr<AvroSchema> AvroSchema::MakeArray(
-    uint32_t id,
-    base::scoped_refptr<AvroSchema> items) {
+    uint32_t id, base::scoped_refptr<AvroSchema> items) {
   if (!items)
     return nullptr;
   base::scoped_refptr<AvroSchema> schema = new AvroSchema(AVRO_ARRAY, id);
@@ -259,8 +259,7 @@ base::scoped_refptr<AvroSchema> AvroSchema::MakeArray(
 }
 
 base::scoped_refptr<AvroSchema> AvroSchema::MakeMap(
-    uint32_t id,
-    base::scoped_refptr<AvroSchema> values) {
+    uint32_t id, base::scoped_refptr<AvroSchema> values) {
   if (!values)
     return nullptr;
   base::scoped_refptr<AvroSchema> schema = new AvroSchema(AVRO_MAP, id);
@@ -307,15 +306,15 @@ base::scoped_refptr<AvroSchema> AvroSchema::MakeRecord(
 }
 
 base::scoped_refptr<AvroSchema> AvroSchema::MakeUnion(
-    uint32_t id,
-    const std::vector<base::scoped_refptr<AvroSchema>>& branches) {
+    uint32_t id, const std::vector<base::scoped_refptr<AvroSchema>>& branches) {
   base::scoped_refptr<AvroSchema> schema = new AvroSchema(AVRO_UNION, id);
   for (const base::scoped_refptr<AvroSchema>& branch : branches) {
     if (!branch)
       return nullptr;
     const AvroType type = branch->type();
     if (type != AVRO_ENUM && type != AVRO_RECORD) {
-      for (const base::scoped_refptr<AvroSchema>& existing : schema->branches_) {
+      for (const base::scoped_refptr<AvroSchema>& existing :
+           schema->branches_) {
         if (existing->type() == type) {
           LOG(ERROR) << "Avro union repeats the branch kind " << type;
           return nullptr;
@@ -502,8 +501,7 @@ std::string AvroEncoder::EncodeWithSchemaId(const AvroDatum& datum) {
 }
 
 std::unique_ptr<AvroDatum> AvroEncoder::Decode(
-    base::scoped_refptr<AvroSchema> schema,
-    const std::string& bytes) {
+    base::scoped_refptr<AvroSchema> schema, const std::string& bytes) {
   if (!schema)
     return nullptr;
   auto datum = std::make_unique<AvroDatum>(std::move(schema));
@@ -520,8 +518,7 @@ std::unique_ptr<AvroDatum> AvroEncoder::Decode(
 }
 
 std::unique_ptr<AvroDatum> AvroEncoder::DecodeSigned(
-    base::scoped_refptr<AvroSchema> schema,
-    const std::string& bytes) {
+    base::scoped_refptr<AvroSchema> schema, const std::string& bytes) {
   if (bytes.size() < kSignatureSize)
     return nullptr;
   const std::string encoding = bytes.substr(kSignatureSize);

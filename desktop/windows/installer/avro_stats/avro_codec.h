@@ -44,10 +44,10 @@ class AvroSchema {
   static base::scoped_refptr<AvroSchema> MakeString(uint32_t id);
   static base::scoped_refptr<AvroSchema> MakeInt(uint32_t id);
   static base::scoped_refptr<AvroSchema> MakeLong(uint32_t id);
-  static base::scoped_refptr<AvroSchema> MakeArray(uint32_t id,
-                                             base::scoped_refptr<AvroSchema> items);
-  static base::scoped_refptr<AvroSchema> MakeMap(uint32_t id,
-                                           base::scoped_refptr<AvroSchema> values);
+  static base::scoped_refptr<AvroSchema> MakeArray(
+      uint32_t id, base::scoped_refptr<AvroSchema> items);
+  static base::scoped_refptr<AvroSchema> MakeMap(
+      uint32_t id, base::scoped_refptr<AvroSchema> values);
   // A symbol seen before is skipped.
   static base::scoped_refptr<AvroSchema> MakeEnum(
       uint32_t id,
@@ -55,10 +55,11 @@ class AvroSchema {
       const std::string& name,
       const std::vector<std::string>& symbols);
   // A field whose name was seen before is skipped.
-  static base::scoped_refptr<AvroSchema> MakeRecord(uint32_t id,
-                                              const std::string& name_space,
-                                              const std::string& name,
-                                              const std::vector<Field>& fields);
+  static base::scoped_refptr<AvroSchema> MakeRecord(
+      uint32_t id,
+      const std::string& name_space,
+      const std::string& name,
+      const std::vector<Field>& fields);
   // Null when a branch is missing or repeats the kind of an earlier one
   // (only enums and records may repeat): a reader could not tell such
   // branches apart.
@@ -187,12 +188,11 @@ class AvroEncoder {
   // Byte 0, the schema id as 4 bytes big-endian, then the encoding.
   virtual std::string EncodeWithSchemaId(const AvroDatum& datum);
   // Null unless |bytes| hold exactly one valid datum of |schema|.
-  virtual std::unique_ptr<AvroDatum> Decode(base::scoped_refptr<AvroSchema> schema,
-                                            const std::string& bytes);
+  virtual std::unique_ptr<AvroDatum> Decode(
+      base::scoped_refptr<AvroSchema> schema, const std::string& bytes);
   // Null when the signature does not match the encoding behind it.
   virtual std::unique_ptr<AvroDatum> DecodeSigned(
-      base::scoped_refptr<AvroSchema> schema,
-      const std::string& bytes);
+      base::scoped_refptr<AvroSchema> schema, const std::string& bytes);
 
  private:
   void Write(const AvroDatum& datum);

@@ -136,7 +136,8 @@ TEST(AvroCodecTest, RecordsRoundTripThroughPaths) {
   std::unique_ptr<AvroDatum> back = AvroEncoder().Decode(outer, bytes);
   ASSERT_TRUE(back);
   EXPECT_EQ(bytes, Encode(*back));
-  EXPECT_EQ("v", back->FieldByPath("inner.tags")->FieldByName("k")->GetString());
+  EXPECT_EQ("v",
+            back->FieldByPath("inner.tags")->FieldByName("k")->GetString());
 }
 
 TEST(AvroCodecTest, DatumKeepsItsSchemaAlive) {
@@ -196,11 +197,11 @@ TEST(AvroCodecTest, SchemaConstructionRules) {
 
 TEST(AvroCodecTest, DecodingRefusesMalformedInput) {
   SchemaRef colour = AvroSchema::MakeEnum(kId, "", "c", {"red", "green"});
-  SchemaRef pair = AvroSchema::MakeRecord(
-      kId, "", "pair",
-      {{"flag", AvroSchema::MakeBoolean(kId)},
-       {"name", Optional(AvroSchema::MakeString(kId))},
-       {"colour", colour}});
+  SchemaRef pair =
+      AvroSchema::MakeRecord(kId, "", "pair",
+                             {{"flag", AvroSchema::MakeBoolean(kId)},
+                              {"name", Optional(AvroSchema::MakeString(kId))},
+                              {"colour", colour}});
   const struct {
     const char* name;
     const char* bytes;
@@ -270,7 +271,8 @@ TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {
 
   std::string tampered = signed_bytes;
   tampered.back() = 'x';
-  EXPECT_FALSE(AvroEncoder().DecodeSigned(AvroSchema::MakeString(kId), tampered));
+  EXPECT_FALSE(
+      AvroEncoder().DecodeSigned(AvroSchema::MakeString(kId), tampered));
   EXPECT_FALSE(AvroEncoder().DecodeSigned(AvroSchema::MakeString(kId),
                                           signed_bytes.substr(0, 31)));
 }

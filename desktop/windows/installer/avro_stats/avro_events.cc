@@ -68,8 +68,7 @@ void AvroStatsEvent::AddDetail(const std::string& path, DetailValue value) {
 }
 
 AdditionalFileFetchedEvent::AdditionalFileFetchedEvent(
-    const std::vector<FetchChunkStatistics>& fetch_details,
-    uint32_t level)
+    const std::vector<FetchChunkStatistics>& fetch_details, uint32_t level)
     : AvroStatsEvent("additional_file_fetched", level) {
   AddDetail(kFetchDetails, fetch_details);
 }
@@ -93,12 +92,10 @@ ChecksumVerifiedEvent::ChecksumVerifiedEvent(uint32_t level)
     : AvroStatsEvent("checksum_verified", level) {}
 
 ControllerLaunchedEvent::ControllerLaunchedEvent(
-    const ControllerLaunchedDetails& details,
-    uint32_t level)
+    const ControllerLaunchedDetails& details, uint32_t level)
     : AvroStatsEvent("controller_launched", level) {
   AddDetail("controller_launched_details.payload_type", details.payload_type);
-  AddDetail("controller_launched_details.tracking_data",
-            details.tracking_data);
+  AddDetail("controller_launched_details.tracking_data", details.tracking_data);
   AddDetail("controller_launched_details.run_immediately",
             details.run_immediately);
   AddDetail("controller_launched_details.autoupdate", details.autoupdate);
@@ -119,8 +116,7 @@ ErrorEvent::ErrorEvent(const std::string& description, uint32_t level)
 }
 
 FetchingAdditionalFileEvent::FetchingAdditionalFileEvent(
-    const std::string& description,
-    uint32_t level)
+    const std::string& description, uint32_t level)
     : AvroStatsEvent("fetching_additional_file", level) {
   AddDetail(kDescription, description);
 }
@@ -138,8 +134,7 @@ FetchingPrimaryPackageEvent::FetchingPrimaryPackageEvent(
 }
 
 InitialSettingsGatheredEvent::InitialSettingsGatheredEvent(
-    const SettingsData& settings,
-    uint32_t level)
+    const SettingsData& settings, uint32_t level)
     : AvroStatsEvent("initial_settings_gathered", level) {
   AddDetail("settings", settings);
 }
@@ -151,24 +146,20 @@ InstallationCancelledEvent::InstallationCancelledEvent(int32_t counter,
 }
 
 InstallerStepFinishedEvent::InstallerStepFinishedEvent(
-    int32_t attempt,
-    const std::string& step_name,
-    uint32_t level)
+    int32_t attempt, const std::string& step_name, uint32_t level)
     : AvroStatsEvent("installer_step_finished", level) {
   AddDetail("counter", attempt);
   AddDetail(kDescription, step_name);
 }
 
 InstallerStepStartingEvent::InstallerStepStartingEvent(
-    const std::string& step_name,
-    uint32_t level)
+    const std::string& step_name, uint32_t level)
     : AvroStatsEvent("installer_step_starting", level) {
   AddDetail(kDescription, step_name);
 }
 
 PackageFetcherLocalErrorEvent::PackageFetcherLocalErrorEvent(
-    const std::string& description,
-    uint32_t level)
+    const std::string& description, uint32_t level)
     : AvroStatsEvent("package_fetcher_local_error", level) {
   AddDetail(kDescription, description);
 }
@@ -192,8 +183,7 @@ PageTransitionEvent::PageTransitionEvent(const PageTransitionData& transition,
 }
 
 PrimaryPackageFetchedEvent::PrimaryPackageFetchedEvent(
-    const std::vector<FetchChunkStatistics>& fetch_details,
-    uint32_t level)
+    const std::vector<FetchChunkStatistics>& fetch_details, uint32_t level)
     : AvroStatsEvent("primary_package_fetched", level) {
   AddDetail(kFetchDetails, fetch_details);
 }

@@ -235,11 +235,7 @@ TEST_F(AvroEventsTest, BodyOfEachEvent) {
   }
   // Every event type but "unpacked" and "generic" has its class.
   std::vector<std::string> symbols =
-      GetStatisticsSchema()
-          ->GetChild(7)
-          ->GetChild(1)
-          ->GetChild(0)
-          ->symbols();
+      GetStatisticsSchema()->GetChild(7)->GetChild(1)->GetChild(0)->symbols();
   ASSERT_EQ(24u, symbols.size());
   EXPECT_EQ("unpacked", symbols[16]);
   EXPECT_EQ("generic", symbols[23]);
@@ -256,7 +252,9 @@ TEST_F(AvroEventsTest, DetailRecordsWithNothingPresentAreStillPresent) {
     const char* event;
   } kCases[] = {
       // page_type 0, every other member null
-      {[] { return std::make_unique<PageTransitionEvent>(PageTransitionData()); },
+      {[] {
+         return std::make_unique<PageTransitionEvent>(PageTransitionData());
+       },
        "12 00 00 00 02 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 "
        "00"},
       {[] { return std::make_unique<StatusParsedEvent>(StatusData()); },
@@ -370,7 +368,8 @@ TEST_F(AvroEventsTest, EveryDetailMemberReadsBackByName) {
   page.error_displayed = "shown";
   std::unique_ptr<AvroDatum> transition = RoundTrip(PageTransitionEvent(page));
   ASSERT_TRUE(transition);
-  AvroDatum* pages = transition->FieldByPath("installer_event.page_transitions");
+  AvroDatum* pages =
+      transition->FieldByPath("installer_event.page_transitions");
   const std::vector<std::pair<const char*, std::string>> kPage = {
       {"page_type", "int 3"},
       {"changed_make_default_browser_counter", "int 11"},
@@ -434,13 +433,15 @@ TEST_F(AvroEventsTest, RetriesKeepTheMessageButNotTheSendTime) {
   EXPECT_EQ(kEventTime + 1, b->FieldByPath("SentTimestamp")->GetLong());
   EXPECT_EQ(kEventTime, b->FieldByPath("EventTimestamp")->GetLong());
   EXPECT_EQ(1, b->FieldByPath("installer_event.diagnostic_data."
-                              "send_attempts_total")->GetInt());
+                              "send_attempts_total")
+                   ->GetInt());
   // Put back the two values that may differ: the rest is the same.
   b->FieldByPath("SentTimestamp")->SetLong(kEventTime);
   b->FieldByPath("installer_event.diagnostic_data.send_attempts_total")
       ->SetInt(0);
   EXPECT_EQ(first.substr(5), AvroEncoder().Encode(*b));
-  EXPECT_EQ("u", a->FieldByPath("identifiers.network_installer_id")->GetString());
+  EXPECT_EQ("u",
+            a->FieldByPath("identifiers.network_installer_id")->GetString());
 }
 
 TEST_F(AvroEventsTest, SequenceNumbersCountAcrossThreads) {

@@ -35,8 +35,8 @@ AvroMessageSerializer::AvroMessageSerializer(
 
 AvroMessageSerializer::~AvroMessageSerializer() = default;
 
-std::string AvroMessageSerializer::Serialize(const AvroStatsMessage& message,
-                                             const DiagnosticCounters& counters) {
+std::string AvroMessageSerializer::Serialize(
+    const AvroStatsMessage& message, const DiagnosticCounters& counters) {
   AvroDatum root(GetStatisticsSchema());
   message.FillDatum(&root);
   // Present on every message, with empty strings when unknown.
@@ -50,11 +50,11 @@ std::string AvroMessageSerializer::Serialize(const AvroStatsMessage& message,
   SetStringField(&root, "context.osname", "Windows");
   const base::win::OSInfo::VersionNumber os =
       base::win::OSInfo::GetInstance()->version_number();
-  SetStringField(&root, "context.osversion",
-                 base::StringPrintf("%d.%d.%d.%d", static_cast<int>(os.major),
-                                    static_cast<int>(os.minor),
-                                    static_cast<int>(os.build),
-                                    static_cast<int>(os.patch)));
+  SetStringField(
+      &root, "context.osversion",
+      base::StringPrintf("%d.%d.%d.%d", static_cast<int>(os.major),
+                         static_cast<int>(os.minor), static_cast<int>(os.build),
+                         static_cast<int>(os.patch)));
   return AvroEncoder().EncodeWithSchemaId(root);
 }
 

@@ -88,7 +88,6 @@ void WipeHeaders(std::wstring* headers) {
     text[i] = L'0';
 }
 
-
 // Closes a WinINet handle when it goes out of scope.
 class ScopedInternetHandle {
  public:
@@ -190,17 +189,17 @@ NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
 NetworkThread::~NetworkThread() {
   base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
   if (runner) {
-    runner->PostTask(FROM_HERE,
-                     base::BindOnce(&NetworkThread::StartShutdownOnNetworkThread,
-                                    base::Unretained(this)));
+    runner->PostTask(
+        FROM_HERE, base::BindOnce(&NetworkThread::StartShutdownOnNetworkThread,
+                                  base::Unretained(this)));
     {
       base::AutoLock lock(lock_);
       while (pending_)
         condition_.Wait();
     }
-    runner->PostTask(FROM_HERE,
-                     base::BindOnce(&NetworkThread::CloseInternetOnNetworkThread,
-                                    base::Unretained(this)));
+    runner->PostTask(
+        FROM_HERE, base::BindOnce(&NetworkThread::CloseInternetOnNetworkThread,
+                                  base::Unretained(this)));
   }
   Stop();
 }
@@ -246,12 +245,12 @@ void NetworkThread::SetBackOff(AvroBackOffCallback back_off) {
   base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
   if (!runner)
     return;
-  runner->PostTask(FROM_HERE, base::BindOnce(
-                                  [](NetworkThread* thread,
-                                     AvroBackOffCallback back_off) {
-                                    thread->back_off_ = std::move(back_off);
-                                  },
-                                  base::Unretained(this), std::move(back_off)));
+  runner->PostTask(FROM_HERE,
+                   base::BindOnce(
+                       [](NetworkThread* thread, AvroBackOffCallback back_off) {
+                         thread->back_off_ = std::move(back_off);
+                       },
+                       base::Unretained(this), std::move(back_off)));
 }
 
 void NetworkThread::SetTrafficAllowedOnNetworkThread(bool allowed) {
@@ -337,21 +336,20 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
   ++send_attempts_total_;
 
   const std::string name = message.GetName();
-  ScopedInternetHandle connection(
-      Wininet()->connect(internet_, host_.c_str(),
-                         static_cast<INTERNET_PORT>(port_), nullptr, nullptr,
-                         INTERNET_SERVICE_HTTP, 0, 0));
+  ScopedInternetHandle connection(Wininet()->connect(
+      internet_, host_.c_str(), static_cast<INTERNET_PORT>(port_), nullptr,
+      nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection)
     return false;
 
   bool succeeded = false;
   {
-    const DWORD flags =
-        plain_http_ ? 0
-                    : INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
-    ScopedInternetHandle request(Wininet()->open_request(
-        connection.get(), L"POST", path_.c_str(), L"HTTP/1.1", nullptr,
-        nullptr, flags, 0));
+    const DWORD flags = plain_http_ ? 0
+                                    : INTERNET_FLAG_SECURE |
+                                          INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+    ScopedInternetHandle request(
+        Wininet()->open_request(connection.get(), L"POST", path_.c_str(),
+                                L"HTTP/1.1", nullptr, nullptr, flags, 0));
     if (request) {
       SetTimeouts(request.get());
       std::wstring headers = BuildRequestHeaders();
@@ -366,8 +364,8 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
         wchar_t status[32] = {};
         DWORD size = sizeof(status);
         DWORD index = 0;
-        if (Wininet()->query_info(request.get(), HTTP_QUERY_STATUS_CODE,
-                                  status, &size, &index)) {
+        if (Wininet()->query_info(request.get(), HTTP_QUERY_STATUS_CODE, status,
+                                  &size, &index)) {
           const std::wstring text(status, size / sizeof(wchar_t));
           succeeded = text == L"201" || text == L"403";
         }
@@ -397,9 +395,8 @@ AvroStatsSenderImpl::AvroStatsSenderImpl(
     const std::string& path,
     uint32_t plain_http,
     uint32_t max_verbosity)
-    : network_thread_(std::make_unique<NetworkThread>(std::move(serializer),
-                                                      host, port, path,
-                                                      plain_http)),
+    : network_thread_(std::make_unique<NetworkThread>(
+          std::move(serializer), host, port, path, plain_http)),
       max_verbosity_(max_verbosity) {}
 
 AvroStatsSenderImpl::~AvroStatsSenderImpl() {
@@ -442,8 +439,10 @@ void AvroStatsSenderImpl::SendPendingAndShutdown(base::OnceClosure reply) {
   // never go out and the caller would wait for a reply that never comes.
   base::PostTaskWithTraitsAndReply(
       FROM_HERE,
-      base::TaskTraits().MayBlock().WithBaseSyncPrimitives().WithShutdownBehavior(
-          base::TaskShutdownBehavior::BLOCK_SHUTDOWN),
+      base::TaskTraits()
+          .MayBlock()
+          .WithBaseSyncPrimitives()
+          .WithShutdownBehavior(base::TaskShutdownBehavior::BLOCK_SHUTDOWN),
       base::BindOnce([](std::unique_ptr<NetworkThread> thread) {},
                      std::move(thread)),
       std::move(reply));
@@ -509,8 +508,8 @@ void AvroStatsSenderFactory::Initialize(
       break;
     case 1:
       ReplaceSender(std::make_unique<AvroStatsSenderImpl>(
-          std::move(serializer), kTestServerHost, kTestServerPort,
-          kRequestPath, 1, max_verbosity));
+          std::move(serializer), kTestServerHost, kTestServerPort, kRequestPath,
+          1, max_verbosity));
       break;
     default:
       LOG(ERROR) << "Unknown statistics sender mode " << mode;

@@ -81,8 +81,8 @@ struct SerializerLog {
 class FakeSerializer : public AvroMessageSerializer {
  public:
   explicit FakeSerializer(SerializerLog* log)
-      : AvroMessageSerializer("guid", "", "1.0.0.0", "developer",
-                              CampaignData()),
+      : AvroMessageSerializer(
+            "guid", "", "1.0.0.0", "developer", CampaignData()),
         log_(log) {}
   ~FakeSerializer() override {
     base::AutoLock hold(log_->lock);
@@ -201,9 +201,9 @@ TEST_F(AvroStatsSenderTest, MessagesWaitForTrafficAndGoOutInOrder) {
   ASSERT_EQ(2u, requests.size());
   EXPECT_EQ("POST", requests[0].method);
   EXPECT_EQ(kPath, requests[0].target);
-  EXPECT_NE(std::string::npos,
-            requests[0].headers.find(
-                "Content-Type: application/avro-binary\r\n"));
+  EXPECT_NE(
+      std::string::npos,
+      requests[0].headers.find("Content-Type: application/avro-binary\r\n"));
   EXPECT_NE(std::string::npos,
             requests[0].headers.find("X-Kavor-Writer-Schema: 293\r\n"));
   const auto attempts = log_.Get();
@@ -238,8 +238,8 @@ TEST_F(AvroStatsSenderTest, FifthFailureDropsTheQueueAndIsCounted) {
   sender->Send(Message("c"));
   sender->SetTrafficAllowed(true);
   // The fifth attempt has begun: the next message is queued after its pass.
-  ASSERT_TRUE(base::WaitUntil([this] { return log_.Count() >= 5; },
-                              "five attempts"));
+  ASSERT_TRUE(
+      base::WaitUntil([this] { return log_.Count() >= 5; }, "five attempts"));
   sender->Send(Message("d"));
   ASSERT_TRUE(Shutdown());
 
@@ -299,8 +299,8 @@ TEST_F(AvroStatsSenderTest, NewMessageRestartsTheRetryCount) {
   sender->SetTrafficAllowed(true);
   sender->Send(Message("a"));
   // The second attempt follows the retry that handed "b" over.
-  ASSERT_TRUE(base::WaitUntil([this] { return log_.Count() >= 2; },
-                              "the first retry"));
+  ASSERT_TRUE(
+      base::WaitUntil([this] { return log_.Count() >= 2; }, "the first retry"));
   ASSERT_TRUE(Shutdown());
   EXPECT_EQ((std::vector<int>{1, 1, 2, 3, 4}), Retries());
   const auto attempts = log_.Get();
@@ -356,9 +356,8 @@ TEST_F(AvroStatsSenderTest, ShutdownDuringSchedulerShutdownStillReplies) {
   base::Thread shutdown_thread("scheduler shutdown");
   ASSERT_TRUE(shutdown_thread.Start());
   shutdown_thread.task_runner()->PostTask(
-      FROM_HERE, base::BindOnce([] {
-        base::TaskScheduler::GetInstance()->Shutdown();
-      }));
+      FROM_HERE,
+      base::BindOnce([] { base::TaskScheduler::GetInstance()->Shutdown(); }));
   scheduler_shut_down_ = true;
   // Ordinary tasks are refused once shutdown has begun.
   base::scoped_refptr<base::TaskRunner> probe =
@@ -440,9 +439,10 @@ TEST_F(AvroStatsSenderTest, MessagesAfterShutdownAreRefused) {
   base::ScopedLogLines lines(base::logging::LOG_ERROR,
                              base::logging::LOG_ERROR);
   sender->Send(Message("late"));
-  EXPECT_EQ(std::vector<std::string>{
-                "Attempting to send a message after sender finished"},
-            lines.lines());
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "Attempting to send a message after sender finished"},
+      lines.lines());
   EXPECT_EQ(1u, server_.requests().size());
 }
 
@@ -469,8 +469,8 @@ TEST_F(AvroStatsSenderTest, ProcessWideSenderFollowsTheMode) {
   EXPECT_EQ(null_sender, GetAvroStatsSender());
 
   SerializerLog test_server_log;
-  InitializeAvroStatsSender(
-      std::make_unique<FakeSerializer>(&test_server_log), 1, 1);
+  InitializeAvroStatsSender(std::make_unique<FakeSerializer>(&test_server_log),
+                            1, 1);
   EXPECT_NE(null_sender, GetAvroStatsSender());
   EXPECT_FALSE(test_server_log.destroyed);
   DisableAvroStatsSender();

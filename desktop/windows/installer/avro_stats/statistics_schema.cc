@@ -62,21 +62,19 @@ SchemaRef StringsRecord(const std::string& name,
 SchemaRef BuildContext() {
   SchemaRef application =
       StringsRecord("application", {"name", "version", "stream"});
-  SchemaRef campaign =
-      StringsRecord("campaign", {"name", "source", "medium"});
+  SchemaRef campaign = StringsRecord("campaign", {"name", "source", "medium"});
   SchemaRef referrer =
       StringsRecord("referrer", {"type", "name", "url", "link"});
-  return Record(
-      "context",
-      {{"application", Optional(application)},
-       {"campaign", Optional(campaign)},
-       {"custom_campaign",
-        Optional(AvroSchema::MakeMap(kStatisticsSchemaId, String()))},
-       {"ipv6address", Optional(String())},
-       {"locale", Optional(String())},
-       {"osname", Optional(String())},
-       {"osversion", Optional(String())},
-       {"referrer", Optional(referrer)}});
+  return Record("context",
+                {{"application", Optional(application)},
+                 {"campaign", Optional(campaign)},
+                 {"custom_campaign",
+                  Optional(AvroSchema::MakeMap(kStatisticsSchemaId, String()))},
+                 {"ipv6address", Optional(String())},
+                 {"locale", Optional(String())},
+                 {"osname", Optional(String())},
+                 {"osversion", Optional(String())},
+                 {"referrer", Optional(referrer)}});
 }
 
 SchemaRef BuildFetchStatisticsItem() {
@@ -99,28 +97,39 @@ SchemaRef BuildFetchStatisticsItem() {
 }
 
 SchemaRef BuildInstallerEvent() {
-  SchemaRef event_type = Enum(
-      "EventType",
-      {"autoupdate_failed", "controller_launched", "controller_quitting",
-       "installation_cancelled", "installer_step_starting",
-       "installer_step_finished", "initial_settings_gathered",
-       "settings_accepted", "status_parsed", "page_transition",
-       "fetching_download_url", "fetching_primary_package",
-       "primary_package_fetched", "checksum_verified", "version_verified",
-       "signature_verified", "unpacked", "fetching_additional_file",
-       "additional_file_fetched", "package_ready", "error",
-       "package_fetcher_local_error", "package_fetcher_network_error",
-       "generic"});
-  SchemaRef controller_launched_details =
-      Record("controller_launched_details",
-             {{"payload_type", String()},
-              {"tracking_data", String()},
-              {"run_immediately", Boolean()},
-              {"autoupdate", Boolean()},
-              {"silent", Boolean()},
-              {"command_line", String()},
-              {"package_architecture",
-               Enum("PackageArchitecture", {"x86", "x64"})}});
+  SchemaRef event_type = Enum("EventType", {"autoupdate_failed",
+                                            "controller_launched",
+                                            "controller_quitting",
+                                            "installation_cancelled",
+                                            "installer_step_starting",
+                                            "installer_step_finished",
+                                            "initial_settings_gathered",
+                                            "settings_accepted",
+                                            "status_parsed",
+                                            "page_transition",
+                                            "fetching_download_url",
+                                            "fetching_primary_package",
+                                            "primary_package_fetched",
+                                            "checksum_verified",
+                                            "version_verified",
+                                            "signature_verified",
+                                            "unpacked",
+                                            "fetching_additional_file",
+                                            "additional_file_fetched",
+                                            "package_ready",
+                                            "error",
+                                            "package_fetcher_local_error",
+                                            "package_fetcher_network_error",
+                                            "generic"});
+  SchemaRef controller_launched_details = Record(
+      "controller_launched_details",
+      {{"payload_type", String()},
+       {"tracking_data", String()},
+       {"run_immediately", Boolean()},
+       {"autoupdate", Boolean()},
+       {"silent", Boolean()},
+       {"command_line", String()},
+       {"package_architecture", Enum("PackageArchitecture", {"x86", "x64"})}});
   SchemaRef status_data =
       StringsRecord("status_data", {"source", "uuid", "tracking_data"});
   SchemaRef settings =
@@ -162,9 +171,8 @@ SchemaRef BuildInstallerEvent() {
        {"status_data", Optional(status_data)},
        {"settings", Optional(settings)},
        {"page_transitions", Optional(page_transitions)},
-       {"fetch_details",
-        Optional(AvroSchema::MakeArray(kStatisticsSchemaId,
-                                       BuildFetchStatisticsItem()))},
+       {"fetch_details", Optional(AvroSchema::MakeArray(
+                             kStatisticsSchemaId, BuildFetchStatisticsItem()))},
        {"version_information", Optional(version_information)},
        {"diagnostic_data", diagnostic_data}});
 }
@@ -260,15 +268,15 @@ base::scoped_refptr<AvroSchema> BuildStatisticsSchema() {
              {{"ReceivedTimestamp", Optional(Long())},
               {"RemoteIPAddr", Optional(String())},
               {"RemoteGeoCountry", Optional(String())},
-              {"Forwarded", Optional(AvroSchema::MakeArray(kStatisticsSchemaId,
-                                                           String()))},
+              {"Forwarded",
+               Optional(AvroSchema::MakeArray(kStatisticsSchemaId, String()))},
               {"ForwardedGeoCountry", Optional(String())},
               {"ReceivingNode", Optional(String())},
-              {"WriteKeyTags", Optional(AvroSchema::MakeMap(kStatisticsSchemaId,
-                                                            String()))},
+              {"WriteKeyTags",
+               Optional(AvroSchema::MakeMap(kStatisticsSchemaId, String()))},
               {"IncomingAvroDatumSize", Optional(Int())}});
-  SchemaRef identifiers = StringsRecord(
-      "identifiers", {"network_installer_id", "session_guid"});
+  SchemaRef identifiers =
+      StringsRecord("identifiers", {"network_installer_id", "session_guid"});
   SchemaRef root =
       Record("kavor_desktop_installer",
              {{"TLXMessageUUID", Optional(String())},

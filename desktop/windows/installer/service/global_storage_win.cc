@@ -232,9 +232,8 @@ void GlobalStorageWin::MigrateFromFile(const base::FilePath& folder) {
   migrating_ = true;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  if (UseFallbackStore(
-          fallback_path_,
-          base::BindOnce(&ReadEntries, &entries, &not_dictionary)) &&
+  if (UseFallbackStore(fallback_path_, base::BindOnce(&ReadEntries, &entries,
+                                                      &not_dictionary)) &&
       entries) {
     for (base::DictionaryValue::Iterator it(*entries); !it.IsAtEnd();
          it.Advance()) {
@@ -316,9 +315,8 @@ int GlobalStorageWin::ReadFallback(const std::string& name,
     return GLOBAL_STORAGE_DONE;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  if (!UseFallbackStore(
-          fallback_path_,
-          base::BindOnce(&ReadEntries, &entries, &not_dictionary)) ||
+  if (!UseFallbackStore(fallback_path_, base::BindOnce(&ReadEntries, &entries,
+                                                       &not_dictionary)) ||
       not_dictionary) {
     return GLOBAL_STORAGE_FAILED;
   }

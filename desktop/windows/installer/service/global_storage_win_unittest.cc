@@ -211,11 +211,11 @@ TEST_F(GlobalStorageWinTest, FallbackOnly) {
   constexpr int kNoSet = 1000;
   struct Case {
     const char* name;
-    const char* contents;      // of the file, none when null
-    bool forget;               // MigrateFromFile(empty) after the folder
-    bool folder;               // MigrateFromFile(folder) at all
-    int set, get;              // results of Set("UUID", "new") and Get
-    const char* value;         // what Get gives
+    const char* contents;  // of the file, none when null
+    bool forget;           // MigrateFromFile(empty) after the folder
+    bool folder;           // MigrateFromFile(folder) at all
+    int set, get;          // results of Set("UUID", "new") and Get
+    const char* value;     // what Get gives
   } const kCases[] = {
       {"no folder", "{\"GS\": {\"UUID\": \"old\"}}", false, false,
        GLOBAL_STORAGE_FAILED, GLOBAL_STORAGE_DONE, ""},
@@ -269,8 +269,8 @@ TEST_F(GlobalStorageWinTest, FailedFileWriteIsFound) {
         GlobalStorageWin::CreateForTesting(true);
     storage->MigrateFromFile(folder);
     if (read_only) {
-      ASSERT_TRUE(::SetFileAttributesW(file.value().c_str(),
-                                       FILE_ATTRIBUTE_READONLY));
+      ASSERT_TRUE(
+          ::SetFileAttributesW(file.value().c_str(), FILE_ATTRIBUTE_READONLY));
     } else {
       ASSERT_TRUE(base::DeleteFile(folder, true));
     }

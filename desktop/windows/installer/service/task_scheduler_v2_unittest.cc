@@ -73,7 +73,8 @@ class FakeActions : public test::StubActionCollection {
 // A daily trigger of a registered task, with its interval.
 class FakeDailyTrigger : public test::StubDailyTrigger {
  public:
-  explicit FakeDailyTrigger(short days) : StubDailyTrigger(L"Daily"), days_(days) {}
+  explicit FakeDailyTrigger(short days)
+      : StubDailyTrigger(L"Daily"), days_(days) {}
   STDMETHODIMP get_Type(TASK_TRIGGER_TYPE2* type) override {
     *type = TASK_TRIGGER_DAILY;
     return S_OK;
@@ -593,15 +594,14 @@ TEST(TaskSchedulerV2References, AllReleased) {
   {
     ComPtr<FakeService> service = new FakeService;
     for (bool missing : {true, false}) {
-      ComPtr<FakeTask> task = new FakeTask(
-          base::UTF8ToWide(GetProductName()) + L" scheduled Autoupdate x");
-      task->definition->actions->items.push_back(new FakeExec(
-          missing ? L"C:\\gone\\launcher.exe" : L"C:\\windows",
-          TASK_ACTION_EXEC));
+      ComPtr<FakeTask> task = new FakeTask(base::UTF8ToWide(GetProductName()) +
+                                           L" scheduled Autoupdate x");
+      task->definition->actions->items.push_back(
+          new FakeExec(missing ? L"C:\\gone\\launcher.exe" : L"C:\\windows",
+                       TASK_ACTION_EXEC));
       service->root->tasks.push_back(task);
     }
-    TaskSchedulerV2 scheduler(
-        base::BindRepeating(&Create, service), &clock);
+    TaskSchedulerV2 scheduler(base::BindRepeating(&Create, service), &clock);
     ASSERT_TRUE(scheduler.Initialize());
     scheduler.RemoveOrphanedTasks();
     for (ScheduledTaskSchedule schedule : {DAILY, RUN_ONCE, NO_TIME_TRIGGER}) {

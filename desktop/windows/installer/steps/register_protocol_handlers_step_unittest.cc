@@ -69,9 +69,9 @@ TEST_F(RegisterProtocolHandlersStepTest, WritesOnlyForARecordedKey) {
       ASSERT_EQ(ERROR_SUCCESS,
                 ::RegCreateKeyExW(
                     HKEY_LOCAL_MACHINE,
-                    L"SOFTWARE\\Clients\\StartMenuInternet\\Kavordeveloper",
-                    0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                    &key, nullptr));
+                    L"SOFTWARE\\Clients\\StartMenuInternet\\Kavordeveloper", 0,
+                    nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr));
       ::RegCloseKey(key);
     }
     Context context(dir_.GetPath());

@@ -170,8 +170,8 @@ class UninstallCleanupStepTest : public test::StepTest {
   void SetUp() override {
     Fresh();
     SetWindowsTaskSchedulerFactoryForTesting(base::BindRepeating(
-        [](std::vector<std::string>* calls, const bool* ready)
-            -> std::unique_ptr<WindowsTaskScheduler> {
+        [](std::vector<std::string>* calls,
+           const bool* ready) -> std::unique_ptr<WindowsTaskScheduler> {
           return std::make_unique<Scheduler>(calls, ready);
         },
         &scheduler_calls_, &scheduler_ready_));

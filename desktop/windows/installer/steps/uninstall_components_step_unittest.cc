@@ -105,13 +105,12 @@ TEST(UninstallComponentsStepTest, StartsNothingForHostileRecords) {
   const struct {
     const char* label;
     const char* name;
-    const wchar_t* folder;  // Relative to the case's root; "" for none.
-    bool relative;          // The record gives the folder relative.
+    const wchar_t* folder;   // Relative to the case's root; "" for none.
+    bool relative;           // The record gives the folder relative.
     const wchar_t* program;  // The program the record would start.
   } kCases[] = {
       {"no components", nullptr, L"", false, L"viewer\\viewer_installer"},
-      {"folder part", "sub\\viewer", L"", false,
-       L"sub\\viewer_installer"},
+      {"folder part", "sub\\viewer", L"", false, L"sub\\viewer_installer"},
       {"dot dot", "..\\viewer", L"suite", false, L"viewer_installer"},
       {"relative folder", "viewer", L"viewer", true,
        L"viewer\\viewer_installer"},
@@ -130,9 +129,9 @@ TEST(UninstallComponentsStepTest, StartsNothingForHostileRecords) {
     ASSERT_TRUE(base::CopyFile(standin, program.AddExtension(L"exe")));
     Context context(root);
     if (c.name) {
-      context.existing.components = {
-          {c.name, c.relative ? base::FilePath(c.folder)
-                              : root.Append(c.folder)}};
+      context.existing.components = {{c.name, c.relative
+                                                  ? base::FilePath(c.folder)
+                                                  : root.Append(c.folder)}};
     }
     base::FilePath current;
     ASSERT_TRUE(base::GetCurrentDirectory(&current));

@@ -312,7 +312,9 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
 // refuses it, and nobody hears of the removed browser.
 TEST(UninstallFinalizationTest, BroadcastReachesWindowsWithTheText) {
   std::vector<std::wstring> changes;
-  ASSERT_TRUE(test::RecordSettingChanges([] { GetUninstallFinalizationOperations()->BroadcastBrowserChange(); }, &changes));
+  ASSERT_TRUE(test::RecordSettingChanges(
+      [] { GetUninstallFinalizationOperations()->BroadcastBrowserChange(); },
+      &changes));
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);
