@@ -203,10 +203,21 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
         base::HexEncode(&own_handle, sizeof(own_handle)));
     LOG(INFO) << "launching installer backend: "
               << command_line.GetCommandLineString();
+    // The backend gets this process's handle and the folder's mutex, and
+    // nothing else this process may hold open meanwhile (the downloads'
+    // sockets, the statistics connection, files).
     base::LaunchOptions options;
-    options.inherit_mode = base::LaunchOptions::INHERIT_ALL;
+    options.handles_to_inherit.push_back(own_handle);
+    if (mutex_.IsValid())
+      options.handles_to_inherit.push_back(mutex_.Get());
     backend_process_ = base::LaunchProcess(command_line, options);
+    const DWORD launch_error = ::GetLastError();
     ::CloseHandle(own_handle);
+    if (!backend_process_.IsValid()) {
+      LOG(ERROR) << "Cannot start " << command_line.GetProgram().value()
+                 << ": "
+                 << base::logging::SystemErrorCodeToString(launch_error);
+    }
   }
   if (!backend_process_.IsValid()) {
     SetLastInstallerError(RESULT_GENERAL_ERROR,
