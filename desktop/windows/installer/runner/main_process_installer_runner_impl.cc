@@ -214,8 +214,7 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
     const DWORD launch_error = ::GetLastError();
     ::CloseHandle(own_handle);
     if (!backend_process_.IsValid()) {
-      LOG(ERROR) << "Cannot start " << command_line.GetProgram().value()
-                 << ": "
+      LOG(ERROR) << "Cannot start " << command_line.GetProgram().value() << ": "
                  << base::logging::SystemErrorCodeToString(launch_error);
     }
   }
