@@ -5,7 +5,10 @@
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
+source "$(dirname "$0")/loopback_server.sh"
 e2e_init "$1"
+trap 'stop_loopback_server; _e2e_exit' EXIT
+serve_overrides '{}' || exit 1
 
 new_prefix components
 C="$WINEPREFIX/drive_c"
@@ -20,7 +23,8 @@ mkdir -p "$E2E_CASE/temp"
 E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
 run_in_job -- 'C:\pkg\setup.exe' --silent '--installfolder=C:\Kavor' \
   --allusers=0 --launchbrowser=1 '--components=assistant:comp|viewer:other' \
-  --enable-installer-stats=0
+  --enable-installer-stats=0 \
+  "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
 
 calls() { tr -d '\r' <"$1" 2>/dev/null; }
 check "front end exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
@@ -36,6 +40,9 @@ s = json.load(open(sys.argv[1], encoding="utf-8"))
 assert s.get("components") == {"assistant": "C:\\Kavor\\assistant"}, s
 PY
 }
+check "overrides asked of the loopback server only" \
+  grep -qF "Starting download from http://127.0.0.1:$LOOPBACK_PORT/prefs" \
+  "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log
 check "only the assistant recorded" status_right
 check "browser started maximized ($(calls "$C/Kavor/launcher_calls.txt"))" \
   grep -qF -- '--start-maximized' "$C/Kavor/launcher_calls.txt"

@@ -6,7 +6,10 @@
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
+source "$(dirname "$0")/loopback_server.sh"
 e2e_init "$1"
+trap 'stop_loopback_server; _e2e_exit' EXIT
+serve_overrides '{}' || exit 1
 
 new_prefix long_folder
 C="$WINEPREFIX/drive_c"
@@ -21,7 +24,8 @@ while [ ${#FOLDER} -lt 230 ]; do FOLDER="${FOLDER}x"; done
 REPORT="$E2E_CASE/report.txt"
 run_in_job "--report=$(e2e_winpath "$REPORT")" -- 'C:\pkg\setup.exe' --silent \
   "--installfolder=$FOLDER" --allusers=0 --launchbrowser=0 \
-  --enable-installer-stats=0
+  --enable-installer-stats=0 \
+  "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
 LOGS=("$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log)
 log_has() { cat "${LOGS[@]}" 2>/dev/null | tr -d '\r' | grep -qF -- "$1"; }
 
