@@ -1,4 +1,5 @@
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
+#include "desktop/windows/installer/test/spaced_hex.h"
 
 #include <stdint.h>
 
@@ -24,16 +25,6 @@ std::string Bytes(const std::string& spaced_hex) {
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(hex.empty() || base::HexStringToBytes(hex, &bytes)) << hex;
   return std::string(bytes.begin(), bytes.end());
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string spaced;
-  for (unsigned char byte : bytes) {
-    if (!spaced.empty())
-      spaced += ' ';
-    spaced += base::HexEncode(&byte, 1);
-  }
-  return spaced;
 }
 
 SchemaRef Optional(SchemaRef type) {
@@ -64,7 +55,7 @@ TEST(AvroCodecTest, LongsAndIntsAreZigzagVarints) {
   for (const auto& c : kCases) {
     AvroDatum datum(long_schema);
     datum.SetLong(c.value);
-    EXPECT_EQ(c.bytes, Hex(Encode(datum))) << c.value;
+    EXPECT_EQ(c.bytes, test::SpacedHex(Encode(datum))) << c.value;
     std::unique_ptr<AvroDatum> back =
         AvroEncoder().Decode(long_schema, Bytes(c.bytes));
     ASSERT_TRUE(back) << c.value;
@@ -72,7 +63,7 @@ TEST(AvroCodecTest, LongsAndIntsAreZigzagVarints) {
     if (c.value >= INT32_MIN && c.value <= INT32_MAX) {
       AvroDatum narrow(int_schema);
       narrow.SetInt(static_cast<int32_t>(c.value));
-      EXPECT_EQ(c.bytes, Hex(Encode(narrow))) << c.value;
+      EXPECT_EQ(c.bytes, test::SpacedHex(Encode(narrow))) << c.value;
     } else {
       // Too wide for an int.
       EXPECT_FALSE(AvroEncoder().Decode(int_schema, Bytes(c.bytes)));
@@ -87,34 +78,34 @@ TEST(AvroCodecTest, ValuesOfEachKind) {
   SchemaRef string_schema = AvroSchema::MakeString(kId);
   AvroDatum text(string_schema);
   text.SetString("abc");
-  EXPECT_EQ("06 61 62 63", Hex(Encode(text)));
+  EXPECT_EQ("06 61 62 63", test::SpacedHex(Encode(text)));
 
   AvroDatum optional_text(Optional(string_schema));
-  EXPECT_EQ("00", Hex(Encode(optional_text)));  // null until selected
+  EXPECT_EQ("00", test::SpacedHex(Encode(optional_text)));  // null until selected
   optional_text.SelectBranch(1);
-  EXPECT_EQ("02 00", Hex(Encode(optional_text)));
+  EXPECT_EQ("02 00", test::SpacedHex(Encode(optional_text)));
 
   AvroDatum flag(AvroSchema::MakeBoolean(kId));
   flag.SetBool(true);
-  EXPECT_EQ("01", Hex(Encode(flag)));
+  EXPECT_EQ("01", test::SpacedHex(Encode(flag)));
 
   AvroDatum numbers(AvroSchema::MakeArray(kId, AvroSchema::MakeInt(kId)));
-  EXPECT_EQ("00", Hex(Encode(numbers)));
+  EXPECT_EQ("00", test::SpacedHex(Encode(numbers)));
   numbers.AppendItem()->SetInt(1);
   numbers.AppendItem()->SetInt(2);
-  EXPECT_EQ("04 02 04 00", Hex(Encode(numbers)));
+  EXPECT_EQ("04 02 04 00", test::SpacedHex(Encode(numbers)));
 
   AvroDatum map(AvroSchema::MakeMap(kId, string_schema));
-  EXPECT_EQ("00", Hex(Encode(map)));
+  EXPECT_EQ("00", test::SpacedHex(Encode(map)));
   map.MapValue("b")->SetString("x");
   map.MapValue("a")->SetString("y");
-  EXPECT_EQ("04 02 61 02 79 02 62 02 78 00", Hex(Encode(map)));
+  EXPECT_EQ("04 02 61 02 79 02 62 02 78 00", test::SpacedHex(Encode(map)));
 
   AvroDatum colour(AvroSchema::MakeEnum(kId, "", "Colour", {"red", "green"}));
   EXPECT_TRUE(colour.SetEnumBySymbol("green"));
   EXPECT_FALSE(colour.SetEnumBySymbol("blue"));
   EXPECT_FALSE(colour.SetEnumIndex(2));
-  EXPECT_EQ("02", Hex(Encode(colour)));
+  EXPECT_EQ("02", test::SpacedHex(Encode(colour)));
 }
 
 TEST(AvroCodecTest, RecordsRoundTripThroughPaths) {
@@ -126,13 +117,13 @@ TEST(AvroCodecTest, RecordsRoundTripThroughPaths) {
       kId, "", "outer",
       {{"when", AvroSchema::MakeLong(kId)}, {"inner", Optional(inner)}});
   AvroDatum datum(outer);
-  EXPECT_EQ("00 00", Hex(Encode(datum)));
+  EXPECT_EQ("00 00", test::SpacedHex(Encode(datum)));
   EXPECT_FALSE(datum.FieldByPath("inner.missing"));
   datum.FieldByPath("inner.count")->SetInt(-3);
   datum.FieldByPath("inner.tags")->MapValue("k")->SetString("v");
   datum.FieldByName("when")->SetLong(1);
   const std::string bytes = Encode(datum);
-  EXPECT_EQ("02 02 02 05 02 02 6B 02 76 00", Hex(bytes));
+  EXPECT_EQ("02 02 02 05 02 02 6B 02 76 00", test::SpacedHex(bytes));
   std::unique_ptr<AvroDatum> back = AvroEncoder().Decode(outer, bytes);
   ASSERT_TRUE(back);
   EXPECT_EQ(bytes, Encode(*back));
@@ -153,7 +144,7 @@ TEST(AvroCodecTest, DatumKeepsItsSchemaAlive) {
     others.push_back(AvroSchema::MakeEnum(kId, "", "other", {"a"}));
   datum->FieldByPath("name")->SetString("x");
   EXPECT_EQ("kept", datum->schema()->name());
-  EXPECT_EQ("02 02 78", Hex(Encode(*datum)));
+  EXPECT_EQ("02 02 78", test::SpacedHex(Encode(*datum)));
 }
 
 TEST(AvroCodecTest, SchemaConstructionRules) {
@@ -262,7 +253,7 @@ TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {
       "81 f5 06 6e 1e b1 14 aa a7 a9 3d 36 55 1c e2 21"
       "b9 5c 5f 17 aa 8f 12 5d a4 3a 93 d9 c2 e6 38 d2");
   const std::string signed_bytes = AvroEncoder().EncodeSigned(text);
-  EXPECT_EQ(Hex(kSignature + Bytes("06 61 62 63")), Hex(signed_bytes));
+  EXPECT_EQ(test::SpacedHex(kSignature + Bytes("06 61 62 63")), test::SpacedHex(signed_bytes));
 
   std::unique_ptr<AvroDatum> back =
       AvroEncoder().DecodeSigned(AvroSchema::MakeString(kId), signed_bytes);
@@ -280,7 +271,7 @@ TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {
 TEST(AvroCodecTest, SchemaIdFrame) {
   AvroDatum number(AvroSchema::MakeInt(0x01020304));
   number.SetInt(1);
-  EXPECT_EQ("00 01 02 03 04 02", Hex(AvroEncoder().EncodeWithSchemaId(number)));
+  EXPECT_EQ("00 01 02 03 04 02", test::SpacedHex(AvroEncoder().EncodeWithSchemaId(number)));
 }
 
 }  // namespace

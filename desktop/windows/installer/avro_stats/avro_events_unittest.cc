@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
 #include "desktop/windows/installer/avro_stats/avro_message_serializer.h"
 #include "desktop/windows/installer/avro_stats/statistics_schema.h"
+#include "desktop/windows/installer/test/spaced_hex.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -35,16 +36,6 @@ base::Time FixedNow() {
 
 std::string FixedGuid() {
   return kMessageId;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string spaced;
-  for (unsigned char byte : bytes) {
-    if (!spaced.empty())
-      spaced += ' ';
-    spaced += base::HexEncode(&byte, 1);
-  }
-  return spaced;
 }
 
 // A short string (below 64 bytes) as written: length, then the bytes.
@@ -82,7 +73,7 @@ class AvroEventsTest : public testing::Test {
     AvroMessageSerializer serializer(
         "g", "", "47.0.4127.0", "developer",
         CampaignData(std::nullopt, std::nullopt, std::string("cpc")));
-    return Hex(serializer.Serialize(message, counters));
+    return test::SpacedHex(serializer.Serialize(message, counters));
   }
 
   // Everything of a body before the "installer_event" record.
@@ -475,9 +466,9 @@ TEST(StatisticsSchemaTest, EmptyDatumAndSharedSchema) {
   EXPECT_EQ(AVRO_RECORD, event->GetChild(11)->type());
 
   AvroDatum root(schema);
-  EXPECT_EQ("00 00 00 00 00 00 00 00", Hex(AvroEncoder().Encode(root)));
+  EXPECT_EQ("00 00 00 00 00 00 00 00", test::SpacedHex(AvroEncoder().Encode(root)));
   EXPECT_EQ("00 00 00 01 25 00 00 00 00 00 00 00 00",
-            Hex(AvroEncoder().EncodeWithSchemaId(root)));
+            test::SpacedHex(AvroEncoder().EncodeWithSchemaId(root)));
 }
 
 // Names every record and enum of |schema| into |names|.
