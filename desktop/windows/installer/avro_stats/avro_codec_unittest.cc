@@ -81,7 +81,8 @@ TEST(AvroCodecTest, ValuesOfEachKind) {
   EXPECT_EQ("06 61 62 63", test::SpacedHex(Encode(text)));
 
   AvroDatum optional_text(Optional(string_schema));
-  EXPECT_EQ("00", test::SpacedHex(Encode(optional_text)));  // null until selected
+  EXPECT_EQ("00",
+            test::SpacedHex(Encode(optional_text)));  // null until selected
   optional_text.SelectBranch(1);
   EXPECT_EQ("02 00", test::SpacedHex(Encode(optional_text)));
 
@@ -253,7 +254,8 @@ TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {
       "81 f5 06 6e 1e b1 14 aa a7 a9 3d 36 55 1c e2 21"
       "b9 5c 5f 17 aa 8f 12 5d a4 3a 93 d9 c2 e6 38 d2");
   const std::string signed_bytes = AvroEncoder().EncodeSigned(text);
-  EXPECT_EQ(test::SpacedHex(kSignature + Bytes("06 61 62 63")), test::SpacedHex(signed_bytes));
+  EXPECT_EQ(test::SpacedHex(kSignature + Bytes("06 61 62 63")),
+            test::SpacedHex(signed_bytes));
 
   std::unique_ptr<AvroDatum> back =
       AvroEncoder().DecodeSigned(AvroSchema::MakeString(kId), signed_bytes);
@@ -271,7 +273,8 @@ TEST(AvroCodecTest, SignedFormIsTheHmacOfTheEncoding) {
 TEST(AvroCodecTest, SchemaIdFrame) {
   AvroDatum number(AvroSchema::MakeInt(0x01020304));
   number.SetInt(1);
-  EXPECT_EQ("00 01 02 03 04 02", test::SpacedHex(AvroEncoder().EncodeWithSchemaId(number)));
+  EXPECT_EQ("00 01 02 03 04 02",
+            test::SpacedHex(AvroEncoder().EncodeWithSchemaId(number)));
 }
 
 }  // namespace

@@ -466,7 +466,8 @@ TEST(StatisticsSchemaTest, EmptyDatumAndSharedSchema) {
   EXPECT_EQ(AVRO_RECORD, event->GetChild(11)->type());
 
   AvroDatum root(schema);
-  EXPECT_EQ("00 00 00 00 00 00 00 00", test::SpacedHex(AvroEncoder().Encode(root)));
+  EXPECT_EQ("00 00 00 00 00 00 00 00",
+            test::SpacedHex(AvroEncoder().Encode(root)));
   EXPECT_EQ("00 00 00 01 25 00 00 00 00 00 00 00 00",
             test::SpacedHex(AvroEncoder().EncodeWithSchemaId(root)));
 }
