@@ -20,22 +20,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The browser's own feature for the vendor URI schemes.
-
 // The first build that ignores the internal association registration.
 constexpr uint32_t kHandlerRoadBuild = 16299;
 constexpr uint32_t kHandlerRoadRevision = 248;
-
-constexpr CLSID kApplicationAssociationRegistrationClsid = {
-    0x591209C7,
-    0x767B,
-    0x42B2,
-    {0x9F, 0xBA, 0x44, 0xEE, 0x46, 0x15, 0xF2, 0xC7}};
-constexpr IID kApplicationAssociationRegistrationIid = {
-    0x4E530B0A,
-    0xE611,
-    0x4C77,
-    {0xA3, 0xAC, 0x90, 0x31, 0xD0, 0x22, 0x28, 0x1B}};
 
 // The internal registration interfaces of successive Windows builds; a
 // build answers to one of them.
@@ -61,12 +48,6 @@ constexpr IID kInternalRegistrationIids[] = {
      0x4CF7,
      {0x86, 0x1F, 0x85, 0xAB, 0x7B, 0xA3, 0xC5, 0xB2}},
 };
-
-constexpr IID kEnumAssocHandlersIid = {
-    0x973810AE,
-    0x9599,
-    0x4B88,
-    {0x9E, 0x4D, 0x6E, 0xE9, 0x8C, 0x95, 0x52, 0xDA}};
 
 constexpr IID kInternalHandlerIid = {
     0xCA635855,
@@ -208,9 +189,9 @@ bool IsBeforeBuild16299Update248() {
 IUnknown* GetInternalAssociationRegistration() {
   ComPtr<IUnknown> registration;
   if (FAILED(::CoCreateInstance(
-          kApplicationAssociationRegistrationClsid, nullptr,
+          CLSID_ApplicationAssociationRegistration, nullptr,
           CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-          kApplicationAssociationRegistrationIid,
+          IID_IApplicationAssociationRegistration,
           reinterpret_cast<void**>(registration.GetAddressOf())))) {
     return nullptr;
   }
@@ -233,7 +214,7 @@ IUnknown* FindAssociationHandler(const base::string16& protocol,
     return nullptr;
   ComPtr<IEnumAssocHandlers> handlers;
   if (FAILED(
-          enum_handlers(protocol.c_str(), kEnumAssocHandlersIid,
+          enum_handlers(protocol.c_str(), IID_IEnumAssocHandlers,
                         reinterpret_cast<void**>(handlers.GetAddressOf()))) ||
       !handlers) {
     return nullptr;
