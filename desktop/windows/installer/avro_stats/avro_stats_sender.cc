@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <iterator>
-#include <limits>
 #include <list>
 #include <utility>
 
@@ -15,6 +14,7 @@
 #include "base/synchronization/condition_variable.h"
 #include "base/task_scheduler/post_task.h"
 #include "base/threading/thread.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/wininet/wininet_functions.h"
 
@@ -25,27 +25,11 @@ namespace {
 // The end of a run waits for the queue to be sent, and the queue is tried up
 // to five times: a statistics service that accepts a connection and never
 // answers must not hold up the end of an install for long. The bodies are a
-// few kilobytes, which a working link moves well within these.
-constexpr DWORD kConnectTimeoutMs = 5 * 1000;
-constexpr DWORD kSendTimeoutMs = 5 * 1000;
-constexpr DWORD kReceiveTimeoutMs = 5 * 1000;
-
-// Set on the session and again on each request: not every WinINet passes
-// the session's values on. One connection attempt, so that an unreachable
-// host costs one connect time-out, not one per retry of WinINet's own.
-void SetTimeouts(HINTERNET handle) {
-  const std::pair<DWORD, DWORD> kOptions[] = {
-      {INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs},
-      {INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs},
-      {INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs},
-      {INTERNET_OPTION_CONNECT_RETRIES, 1},
-  };
-  for (const auto& option : kOptions) {
-    DWORD value = option.second;
-    if (!Wininet()->set_option(handle, option.first, &value, sizeof(value)))
-      VPLOG(1) << "Could not set statistics request option " << option.first;
-  }
-}
+// few kilobytes, which a working link moves well within this.
+constexpr DWORD kTimeoutMs = 5 * 1000;
+// One connection attempt, so that an unreachable host costs one connect
+// time-out, not one per retry of WinINet's own.
+constexpr DWORD kConnectRetries = 1;
 
 const char kServiceHost[] = "stats.kavor.example";
 const uint32_t kServicePort = 443;
@@ -87,22 +71,6 @@ void WipeHeaders(std::wstring* headers) {
   for (size_t i = 0; i < headers->size(); ++i)
     text[i] = L'0';
 }
-
-// Closes a WinINet handle when it goes out of scope.
-class ScopedInternetHandle {
- public:
-  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~ScopedInternetHandle() {
-    if (handle_)
-      Wininet()->close_handle(handle_);
-  }
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  const HINTERNET handle_;
-  DISALLOW_COPY_AND_ASSIGN(ScopedInternetHandle);
-};
 
 }  // namespace
 
@@ -162,14 +130,6 @@ class NetworkThread : public base::Thread {
   DISALLOW_COPY_AND_ASSIGN(NetworkThread);
 };
 
-namespace {
-
-std::wstring Widen(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
-}
-
-}  // namespace
-
 NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
                              const std::string& host,
                              uint32_t port,
@@ -177,8 +137,8 @@ NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
                              uint32_t plain_http)
     : base::Thread("Avro Network thread"),
       serializer_(std::move(serializer)),
-      host_(Widen(host)),
-      path_(Widen(path)),
+      host_(base::ASCIIToWide(host)),
+      path_(base::ASCIIToWide(path)),
       port_(port),
       plain_http_(plain_http),
       back_off_(base::BindRepeating(&AvroStatsSenderImpl::DefaultBackOff)) {
@@ -213,7 +173,7 @@ void NetworkThread::Init() {
     PLOG(ERROR) << "InternetOpen failed for the statistics sender";
     return;
   }
-  SetTimeouts(internet_);
+  SetInternetTimeouts(internet_, kTimeoutMs, kConnectRetries);
 }
 
 void NetworkThread::SetTrafficAllowed(bool allowed) {
@@ -279,10 +239,7 @@ void NetworkThread::StartShutdownOnNetworkThread() {
 }
 
 void NetworkThread::CloseInternetOnNetworkThread() {
-  if (internet_) {
-    Wininet()->close_handle(internet_);
-    internet_ = nullptr;
-  }
+  CloseInternetHandle(&internet_);
 }
 
 void NetworkThread::SendPendingOnNetworkThread() {
@@ -351,7 +308,7 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
         Wininet()->open_request(connection.get(), L"POST", path_.c_str(),
                                 L"HTTP/1.1", nullptr, nullptr, flags, 0));
     if (request) {
-      SetTimeouts(request.get());
+      SetInternetTimeouts(request.get(), kTimeoutMs, kConnectRetries);
       std::wstring headers = BuildRequestHeaders();
       VLOG(5) << "Attempting to send " << name;
       const BOOL sent = Wininet()->send_request(
@@ -379,13 +336,7 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
 
 // static
 base::TimeDelta AvroStatsSenderImpl::DefaultBackOff(int retry) {
-  const double microseconds = std::ldexp(400.0 * 1000.0, retry);
-  if (microseconds >= static_cast<double>(std::numeric_limits<int64_t>::max()))
-    return base::TimeDelta::Max();
-  if (microseconds <= static_cast<double>(std::numeric_limits<int64_t>::min()))
-    return base::TimeDelta::FromMicroseconds(
-        std::numeric_limits<int64_t>::min());
-  return base::TimeDelta::FromMicroseconds(static_cast<int64_t>(microseconds));
+  return base::TimeDelta::FromMillisecondsD(std::ldexp(400.0, retry));
 }
 
 AvroStatsSenderImpl::AvroStatsSenderImpl(

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_functions.h"
 
+#include <utility>
+
 #include "base/logging.h"
 #include "base/win/system_library.h"
 
@@ -41,6 +43,31 @@ const WininetFunctions* LoadWininet() {
 const WininetFunctions* Wininet() {
   static const WininetFunctions* const functions = LoadWininet();
   return functions;
+}
+
+void SetInternetTimeouts(HINTERNET handle,
+                         DWORD timeout_ms,
+                         DWORD connect_retries) {
+  const std::pair<DWORD, DWORD> kOptions[] = {
+      {INTERNET_OPTION_CONNECT_TIMEOUT, timeout_ms},
+      {INTERNET_OPTION_SEND_TIMEOUT, timeout_ms},
+      {INTERNET_OPTION_RECEIVE_TIMEOUT, timeout_ms},
+      {INTERNET_OPTION_CONNECT_RETRIES, connect_retries},
+  };
+  for (const auto& option : kOptions) {
+    if (option.first == INTERNET_OPTION_CONNECT_RETRIES && connect_retries == 0)
+      continue;
+    DWORD value = option.second;
+    if (!Wininet()->set_option(handle, option.first, &value, sizeof(value)))
+      VPLOG(1) << "Could not set WinINet option " << option.first;
+  }
+}
+
+void CloseInternetHandle(HINTERNET* handle) {
+  if (*handle) {
+    Wininet()->close_handle(*handle);
+    *handle = nullptr;
+  }
 }
 
 }  // namespace installer

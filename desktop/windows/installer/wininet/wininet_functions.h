@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "base/macros.h"
+
 namespace installer {
 
 // The WinINet functions the installer calls. wininet.dll is no KnownDLL, so
@@ -26,6 +28,30 @@ struct WininetFunctions {
 // Null, after logging why, when wininet.dll or one of its functions cannot
 // be had; the answer of the first call stands for the process's life.
 const WininetFunctions* Wininet();
+
+// Sets the connect, send and receive time-outs of |handle| to |timeout_ms|,
+// and WinINet's own connect retries to |connect_retries| unless that is 0
+// (0 leaves WinINet's default). Set on the session and again on each
+// request: not every WinINet passes the session's values on.
+void SetInternetTimeouts(HINTERNET handle,
+                         DWORD timeout_ms,
+                         DWORD connect_retries);
+
+// Closes |*handle| if it is open and clears it.
+void CloseInternetHandle(HINTERNET* handle);
+
+// Closes a WinINet handle when it goes out of scope.
+class ScopedInternetHandle {
+ public:
+  explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~ScopedInternetHandle() { CloseInternetHandle(&handle_); }
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  HINTERNET handle_;
+  DISALLOW_COPY_AND_ASSIGN(ScopedInternetHandle);
+};
 
 }  // namespace installer
 

@@ -57,24 +57,6 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
                                &size, nullptr) != FALSE;
 }
 
-// Set on the session and again on each request: not every WinINet passes
-// the session's values on.
-void SetTimeouts(HINTERNET handle) {
-  for (DWORD option :
-       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD timeout = kTimeoutMs;
-    Wininet()->set_option(handle, option, &timeout, sizeof(timeout));
-  }
-}
-
-void CloseInternetHandle(void** handle) {
-  if (*handle) {
-    Wininet()->close_handle(*handle);
-    *handle = nullptr;
-  }
-}
-
 std::string Describe(const CrackedUrl& url) {
   return base::StringPrintf("%s:%d%s", base::WideToUTF8(url.host).c_str(),
                             url.port, base::WideToUTF8(url.path).c_str());
@@ -197,7 +179,7 @@ bool WininetImpl::Start(const std::wstring& url,
     Close();
     return false;
   }
-  SetTimeouts(session_);
+  SetInternetTimeouts(session_, kTimeoutMs, 0);
   if (!OpenRequest(*cracked, !payload_.empty())) {
     LOG(ERROR) << "Could not send Request";
     Close();
@@ -323,7 +305,7 @@ bool WininetImpl::OpenRequest(const CrackedUrl& url, bool post) {
         true);
     return false;
   }
-  SetTimeouts(request_);
+  SetInternetTimeouts(request_, kTimeoutMs, 0);
   return true;
 }
 
