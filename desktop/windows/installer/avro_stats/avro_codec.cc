@@ -422,6 +422,32 @@ AvroDatum* AvroDatum::FieldByPath(const std::string& path) {
   }
 }
 
+void SetAtPath(AvroDatum* record,
+               const std::string& path,
+               const std::string& value) {
+  if (AvroDatum* field = record->FieldByPath(path))
+    field->SetString(value);
+}
+
+void SetAtPath(AvroDatum* record, const std::string& path, const char* value) {
+  SetAtPath(record, path, std::string(value));
+}
+
+void SetAtPath(AvroDatum* record, const std::string& path, int32_t value) {
+  if (AvroDatum* field = record->FieldByPath(path))
+    field->SetInt(value);
+}
+
+void SetAtPath(AvroDatum* record, const std::string& path, int64_t value) {
+  if (AvroDatum* field = record->FieldByPath(path))
+    field->SetLong(value);
+}
+
+void SetAtPath(AvroDatum* record, const std::string& path, bool value) {
+  if (AvroDatum* field = record->FieldByPath(path))
+    field->SetBool(value);
+}
+
 AvroDatum* AvroDatum::SelectBranch(uint64_t index) {
   if (schema_->type() != AVRO_UNION || index >= schema_->GetChildCount())
     return nullptr;

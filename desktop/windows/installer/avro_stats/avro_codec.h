@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +173,26 @@ class AvroDatum {
 
   DISALLOW_COPY_AND_ASSIGN(AvroDatum);
 };
+
+// Set the field at |path| below |record| (as FieldByPath finds it, which
+// logs a missing one); nothing is set when the field is missing. A literal
+// takes the const char* overload, not the bool one.
+void SetAtPath(AvroDatum* record,
+               const std::string& path,
+               const std::string& value);
+void SetAtPath(AvroDatum* record, const std::string& path, const char* value);
+void SetAtPath(AvroDatum* record, const std::string& path, int32_t value);
+void SetAtPath(AvroDatum* record, const std::string& path, int64_t value);
+void SetAtPath(AvroDatum* record, const std::string& path, bool value);
+
+// For members that are written only when present.
+template <typename T>
+void SetIfPresent(AvroDatum* record,
+                  const std::string& path,
+                  const std::optional<T>& value) {
+  if (value)
+    SetAtPath(record, path, *value);
+}
 
 // Writes and reads the Avro binary encoding of datums.
 class AvroEncoder {

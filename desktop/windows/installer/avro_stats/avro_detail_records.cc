@@ -6,58 +6,6 @@
 
 namespace installer {
 
-namespace {
-
-// Setters for members that are written only when present; the field's
-// union, if any, moves to its value branch.
-void SetIfPresent(AvroDatum* record,
-                  const char* name,
-                  const std::optional<int32_t>& value) {
-  if (!value)
-    return;
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetInt(*value);
-}
-
-void SetIfPresent(AvroDatum* record,
-                  const char* name,
-                  const std::optional<int64_t>& value) {
-  if (!value)
-    return;
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetLong(*value);
-}
-
-void SetIfPresent(AvroDatum* record,
-                  const char* name,
-                  const std::optional<bool>& value) {
-  if (!value)
-    return;
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetBool(*value);
-}
-
-void SetIfPresent(AvroDatum* record,
-                  const char* name,
-                  const std::optional<std::string>& value) {
-  if (!value)
-    return;
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetString(*value);
-}
-
-void SetInt(AvroDatum* record, const char* name, int32_t value) {
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetInt(value);
-}
-
-void SetBool(AvroDatum* record, const char* name, bool value) {
-  if (AvroDatum* field = record->FieldByPath(name))
-    field->SetBool(value);
-}
-
-}  // namespace
-
 PageTransitionData::PageTransitionData() = default;
 PageTransitionData::PageTransitionData(const PageTransitionData& other) =
     default;
@@ -141,13 +89,13 @@ void AddSettings(AvroDatum* datum,
   AvroDatum* record = datum->FieldByPath(path);
   if (!record)
     return;
-  SetBool(record, "make_default", settings.make_default);
-  SetBool(record, "using_default_installation_folder",
+  SetAtPath(record, "make_default", settings.make_default);
+  SetAtPath(record, "using_default_installation_folder",
           settings.using_default_installation_folder);
-  SetBool(record, "using_privileged_installation_folder",
+  SetAtPath(record, "using_privileged_installation_folder",
           settings.using_privileged_installation_folder);
-  SetInt(record, "installation_mode", settings.installation_mode);
-  SetInt(record, "installation_operation", settings.installation_operation);
+  SetAtPath(record, "installation_mode", settings.installation_mode);
+  SetAtPath(record, "installation_operation", settings.installation_operation);
 }
 
 void AddStatusData(AvroDatum* datum,
@@ -179,14 +127,14 @@ void AddDiagnosticData(AvroDatum* datum,
   if (!record)
     return;
   // The schema holds them as ints; the counters never come near 2^31.
-  SetInt(record, "dumped_messages_total",
+  SetAtPath(record, "dumped_messages_total",
          static_cast<int32_t>(counters.dumped_messages_total));
-  SetInt(record, "dumps_total", static_cast<int32_t>(counters.dumps_total));
-  SetInt(record, "messages_total",
+  SetAtPath(record, "dumps_total", static_cast<int32_t>(counters.dumps_total));
+  SetAtPath(record, "messages_total",
          static_cast<int32_t>(counters.messages_total));
-  SetInt(record, "send_attempts_total",
+  SetAtPath(record, "send_attempts_total",
          static_cast<int32_t>(counters.send_attempts_total));
-  SetInt(record, "successfully_sent_total",
+  SetAtPath(record, "successfully_sent_total",
          static_cast<int32_t>(counters.successfully_sent_total));
 }
 

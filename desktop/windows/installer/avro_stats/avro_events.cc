@@ -13,18 +13,9 @@ const char kFetchDetails[] = "fetch_details";
 
 // Writes one stored detail at its path below the event record.
 struct DetailWriter {
-  void operator()(const std::string& value) const {
-    if (AvroDatum* field = event->FieldByPath(path))
-      field->SetString(value);
-  }
-  void operator()(int32_t value) const {
-    if (AvroDatum* field = event->FieldByPath(path))
-      field->SetInt(value);
-  }
-  void operator()(bool value) const {
-    if (AvroDatum* field = event->FieldByPath(path))
-      field->SetBool(value);
-  }
+  void operator()(const std::string& value) const { SetAtPath(event, path, value); }
+  void operator()(int32_t value) const { SetAtPath(event, path, value); }
+  void operator()(bool value) const { SetAtPath(event, path, value); }
   void operator()(const AvroStatsEvent::EnumSymbol& value) const {
     // An unknown symbol keeps the default, the enum's first.
     if (AvroDatum* field = event->FieldByPath(path))

@@ -10,17 +10,6 @@
 
 namespace installer {
 
-namespace {
-
-void SetStringField(AvroDatum* root,
-                    const char* path,
-                    const std::string& value) {
-  if (AvroDatum* field = root->FieldByPath(path))
-    field->SetString(value);
-}
-
-}  // namespace
-
 AvroMessageSerializer::AvroMessageSerializer(
     const std::string& session_guid,
     const std::string& network_installer_id,
@@ -40,17 +29,17 @@ std::string AvroMessageSerializer::Serialize(
   AvroDatum root(GetStatisticsSchema());
   message.FillDatum(&root);
   // Present on every message, with empty strings when unknown.
-  SetStringField(&root, "identifiers.session_guid", session_guid_);
-  SetStringField(&root, "identifiers.network_installer_id",
+  SetAtPath(&root, "identifiers.session_guid", session_guid_);
+  SetAtPath(&root, "identifiers.network_installer_id",
                  network_installer_id_);
-  SetStringField(&root, "context.application.version", version_);
-  SetStringField(&root, "context.application.stream", stream_);
+  SetAtPath(&root, "context.application.version", version_);
+  SetAtPath(&root, "context.application.stream", stream_);
   AddDiagnosticData(&root, "installer_event.diagnostic_data", counters);
   AddCampaign(&root, "context.campaign", campaign_);
-  SetStringField(&root, "context.osname", "Windows");
+  SetAtPath(&root, "context.osname", "Windows");
   const base::win::OSInfo::VersionNumber os =
       base::win::OSInfo::GetInstance()->version_number();
-  SetStringField(
+  SetAtPath(
       &root, "context.osversion",
       base::StringPrintf("%d.%d.%d.%d", static_cast<int>(os.major),
                          static_cast<int>(os.minor), static_cast<int>(os.build),

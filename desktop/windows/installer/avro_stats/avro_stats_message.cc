@@ -22,11 +22,6 @@ std::string NewMessageId() {
   return g_guid_for_testing ? g_guid_for_testing() : base::GenerateGUID();
 }
 
-void SetLongField(AvroDatum* root, const char* path, int64_t value) {
-  if (AvroDatum* field = root->FieldByPath(path))
-    field->SetLong(value);
-}
-
 }  // namespace
 
 AvroStatsMessage::AvroStatsMessage(const std::string& name)
@@ -44,13 +39,12 @@ void AvroStatsMessage::FillDatum(AvroDatum* root) const {
   AvroDatum* event_type = event->FieldByPath("event_type");
   if (!event_type || !event_type->SetEnumBySymbol(name_))
     LOG(ERROR) << "Statistics event " << name_ << " has no event type";
-  if (AvroDatum* sequence = event->FieldByPath("message_session_id"))
-    sequence->SetInt(static_cast<int32_t>(sequence_number_));
+  SetAtPath(event, "message_session_id",
+            static_cast<int32_t>(sequence_number_));
   AddDetails(event);
-  SetLongField(root, "EventTimestamp", creation_time_.ToJavaTime());
-  SetLongField(root, "SentTimestamp", Now().ToJavaTime());
-  if (AvroDatum* id = root->FieldByPath("TLXMessageUUID"))
-    id->SetString(message_id_);
+  SetAtPath(root, "EventTimestamp", creation_time_.ToJavaTime());
+  SetAtPath(root, "SentTimestamp", Now().ToJavaTime());
+  SetAtPath(root, "TLXMessageUUID", message_id_);
 }
 
 void AvroStatsMessage::AddDetails(AvroDatum* event) const {}
