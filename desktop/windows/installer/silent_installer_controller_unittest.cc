@@ -27,7 +27,7 @@ struct RecordingStatsSender : AvroStatsSender {
   explicit RecordingStatsSender(std::vector<std::string>* names)
       : names(names) {}
   void Send(std::unique_ptr<AvroStatsMessage> event) override {
-    names->push_back(event->name());
+    names->push_back(event->GetName());
   }
   void SetTrafficAllowed(bool) override {}
   void SendPendingAndShutdown(base::OnceClosure done) override {

@@ -73,7 +73,6 @@ class AvroSchema {
 
   AvroType type() const { return type_; }
   uint32_t id() const { return id_; }
-  const std::string& name_space() const { return namespace_; }
   const std::string& name() const { return name_; }
 
   // Symbols of an enum, fields of a record, branches of a union; else 0.

@@ -26,14 +26,6 @@ class AvroMessageSerializer {
   virtual std::string Serialize(const AvroStatsMessage& message,
                                 const DiagnosticCounters& counters);
 
-  const std::string& session_guid() const { return session_guid_; }
-  const std::string& network_installer_id() const {
-    return network_installer_id_;
-  }
-  const std::string& version() const { return version_; }
-  const std::string& stream() const { return stream_; }
-  const CampaignData& campaign() const { return campaign_; }
-
  private:
   const std::string session_guid_;
   const std::string network_installer_id_;

@@ -30,8 +30,6 @@ class AvroStatsMessage {
   // events without details write nothing.
   virtual void AddDetails(AvroDatum* event) const;
 
-  const std::string& name() const { return name_; }
-  const std::string& message_id() const { return message_id_; }
   uint32_t sequence_number() const { return sequence_number_; }
 
  protected:

@@ -260,8 +260,6 @@ void AppendJson(const AvroSchema& schema,
   out->append("]}");
 }
 
-}  // namespace
-
 base::scoped_refptr<AvroSchema> BuildStatisticsSchema() {
   SchemaRef metadata =
       Record("TLXSubmissionServerMetadata",
@@ -290,6 +288,8 @@ base::scoped_refptr<AvroSchema> BuildStatisticsSchema() {
   CHECK(root);
   return root;
 }
+
+}  // namespace
 
 base::scoped_refptr<AvroSchema> GetStatisticsSchema() {
   // Built once and kept for the life of the process; the extra reference

@@ -19,9 +19,6 @@ extern const uint32_t kStatisticsSchemaId;
 // format.
 base::scoped_refptr<AvroSchema> GetStatisticsSchema();
 
-// Builds a new copy of the schema.
-base::scoped_refptr<AvroSchema> BuildStatisticsSchema();
-
 // The schema in Avro's JSON notation, for readers outside the process.
 std::string GetStatisticsSchemaJsonForTesting();
 
