@@ -251,20 +251,21 @@ void InstallerController::OnSuccess() {
 }
 
 void InstallerController::OnBackendProcessTerminated(int result) {
+  // A backend that the termination stopped ends while the statistics go out,
+  // after the result was settled.
+  if (terminated_)
+    return;
   // A backend that was killed, or died, reports nothing; its exit code may
   // still read as success (a killed process's does under Wine). Only the
   // success it reported makes a success.
-  if (!outcome_reported_ && !terminated_) {
+  if (!outcome_reported_) {
     LOG(ERROR) << "The installer backend ended with result " << result
                << " without reporting the outcome of the installation";
     LogWhatMayBeLeft();
   }
   // An exit code of 0 adds nothing: the result stays the outcome the backend
-  // reported last, or "no outcome" when it reported none. A backend that
-  // the termination stopped ends while the statistics go out, after the
-  // result was settled.
-  if (!terminated_ && result != RESULT_SUCCESS &&
-      result != RESULT_PROCESS_EXIT_1 &&
+  // reported last, or "no outcome" when it reported none.
+  if (result != RESULT_SUCCESS && result != RESULT_PROCESS_EXIT_1 &&
       result != RESULT_PROCESS_EXIT_UNKNOWN) {
     result_ = result;
   }

@@ -351,6 +351,10 @@ AvroStatsSenderImpl::AvroStatsSenderImpl(
       max_verbosity_(max_verbosity) {}
 
 AvroStatsSenderImpl::~AvroStatsSenderImpl() {
+  // Not left to member destruction: the thread is detached under the lock
+  // first, so that a call reaching the sender while the thread ends (from a
+  // back-off callback on that thread) finds a finished sender, not a thread
+  // half destroyed.
   std::unique_ptr<NetworkThread> thread;
   {
     base::AutoLock lock(lock_);
