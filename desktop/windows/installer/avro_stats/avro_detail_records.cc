@@ -91,9 +91,9 @@ void AddSettings(AvroDatum* datum,
     return;
   SetAtPath(record, "make_default", settings.make_default);
   SetAtPath(record, "using_default_installation_folder",
-          settings.using_default_installation_folder);
+            settings.using_default_installation_folder);
   SetAtPath(record, "using_privileged_installation_folder",
-          settings.using_privileged_installation_folder);
+            settings.using_privileged_installation_folder);
   SetAtPath(record, "installation_mode", settings.installation_mode);
   SetAtPath(record, "installation_operation", settings.installation_operation);
 }
@@ -128,14 +128,14 @@ void AddDiagnosticData(AvroDatum* datum,
     return;
   // The schema holds them as ints; the counters never come near 2^31.
   SetAtPath(record, "dumped_messages_total",
-         static_cast<int32_t>(counters.dumped_messages_total));
+            static_cast<int32_t>(counters.dumped_messages_total));
   SetAtPath(record, "dumps_total", static_cast<int32_t>(counters.dumps_total));
   SetAtPath(record, "messages_total",
-         static_cast<int32_t>(counters.messages_total));
+            static_cast<int32_t>(counters.messages_total));
   SetAtPath(record, "send_attempts_total",
-         static_cast<int32_t>(counters.send_attempts_total));
+            static_cast<int32_t>(counters.send_attempts_total));
   SetAtPath(record, "successfully_sent_total",
-         static_cast<int32_t>(counters.successfully_sent_total));
+            static_cast<int32_t>(counters.successfully_sent_total));
 }
 
 }  // namespace installer

@@ -13,7 +13,9 @@ const char kFetchDetails[] = "fetch_details";
 
 // Writes one stored detail at its path below the event record.
 struct DetailWriter {
-  void operator()(const std::string& value) const { SetAtPath(event, path, value); }
+  void operator()(const std::string& value) const {
+    SetAtPath(event, path, value);
+  }
   void operator()(int32_t value) const { SetAtPath(event, path, value); }
   void operator()(bool value) const { SetAtPath(event, path, value); }
   void operator()(const AvroStatsEvent::EnumSymbol& value) const {

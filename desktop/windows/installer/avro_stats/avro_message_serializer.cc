@@ -30,8 +30,7 @@ std::string AvroMessageSerializer::Serialize(
   message.FillDatum(&root);
   // Present on every message, with empty strings when unknown.
   SetAtPath(&root, "identifiers.session_guid", session_guid_);
-  SetAtPath(&root, "identifiers.network_installer_id",
-                 network_installer_id_);
+  SetAtPath(&root, "identifiers.network_installer_id", network_installer_id_);
   SetAtPath(&root, "context.application.version", version_);
   SetAtPath(&root, "context.application.stream", stream_);
   AddDiagnosticData(&root, "installer_event.diagnostic_data", counters);
