@@ -256,8 +256,13 @@ void Installation::GetCacheDirectory(const base::FilePath& profile,
   }
 }
 
+// static
+HKEY Installation::RootFor(bool all_users) {
+  return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
 void Installation::RemoveStrayProgIdKey(bool all_users) {
-  const HKEY root = all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const HKEY root = RootFor(all_users);
   std::wstring name;
   {
     base::win::RegKey key;
