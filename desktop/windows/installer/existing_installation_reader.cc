@@ -54,28 +54,6 @@ enum StatusFileTry {
   STATUS_FILE_MISSING = 2,
 };
 
-// Parses |file| with the reader of |origin|; |*error| receives why not.
-std::unique_ptr<InstallationStatus> ParseStatusFile(
-    const base::FilePath& file,
-    InstallationStatusOrigin origin,
-    std::string* error) {
-  if (!base::PathExists(file))
-    return nullptr;
-  std::unique_ptr<InstallationStatusReader> reader =
-      CreateInstallationStatusReader(origin);
-  std::string text;
-  if (!base::ReadFileToString(file, &text)) {
-    *error = "Cannot read a file to string";
-    return nullptr;
-  }
-  std::unique_ptr<InstallationStatus> status;
-  if (reader)
-    reader->Read(&status, text, origin);
-  if (!status)
-    *error = reader ? reader->GetError() : std::string();
-  return status;
-}
-
 StatusFileTry TryStatusFile(const base::FilePath& folder,
                             const wchar_t* name,
                             InstallationStatusOrigin origin,
@@ -84,19 +62,15 @@ StatusFileTry TryStatusFile(const base::FilePath& folder,
                             std::string* error,
                             std::string* contents) {
   const base::FilePath file = folder.Append(name);
-  std::string parse_error;
-  *status = ParseStatusFile(file, origin, &parse_error);
+  std::string read_error;
+  std::string text;
+  *status = ReadInstallationStatusFile(file, origin, &read_error, &text);
   if (*status)
     return STATUS_FILE_READ;
   if (!base::PathExists(file))
     return STATUS_FILE_MISSING;
-  *error = std::string(description) + " status file, " + parse_error;
-  if (base::ReadFileToString(file, contents)) {
-    if (contents->empty())
-      *error += " Status file empty.";
-  } else {
-    *error += " Cannot read the file to string.";
-  }
+  *error = std::string(description) + " status file, " + read_error;
+  *contents = std::move(text);
   return STATUS_FILE_UNUSABLE;
 }
 
@@ -135,7 +109,7 @@ std::unique_ptr<InstallationStatus> ReadOldStatusFile(
   const bool json =
       file.BaseName().value().find(kStatusFileName) != base::string16::npos;
   LOG(INFO) << "Recovering the status from " << file.value();
-  return ParseStatusFile(
+  return ReadInstallationStatusFile(
       file,
       json ? INSTALLATION_STATUS_RECOVERED_FROM_OLD_FILES
            : INSTALLATION_STATUS_LEGACY_XML_RECOVERED_FROM_OLD_FILES,

@@ -13,8 +13,8 @@
 #include "base/threading/thread.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/installation.h"
+#include "desktop/windows/installer/service/service_utils.h"
 
 namespace installer {
 
@@ -24,10 +24,6 @@ constexpr wchar_t kMutexName[] = L"kauc_registry_mutex";
 constexpr wchar_t kFallbackFileName[] = L"au_global_storage";
 constexpr char kFallbackDictionary[] = "GS";
 constexpr char kThreadName[] = "GsTaskThread";
-
-std::string GetCompanyKeyPath() {
-  return "Software\\" + GetCompanyName();
-}
 
 // Holds the access mutex from a zero wait until it goes out of scope. A
 // mutex left abandoned by a process that ended is as good as a free one.
@@ -186,9 +182,6 @@ std::unique_ptr<GlobalStorageWin> GlobalStorageWin::CreateForTesting(
 
 void GlobalStorageWin::Initialize() {
   base::AutoLock lock(lock_);
-  if (initialized_)
-    return;
-  initialized_ = true;
   // A standalone copy leaves nothing of itself in the registry.
   if (Installation::GetCurrent()->IsCopyOnly()) {
     use_fallback_only_ = true;
@@ -196,7 +189,7 @@ void GlobalStorageWin::Initialize() {
   }
   HKEY key = nullptr;
   const LONG opened =
-      ::RegOpenKeyExA(HKEY_CURRENT_USER, GetCompanyKeyPath().c_str(), 0,
+      ::RegOpenKeyExW(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), 0,
                       KEY_READ | KEY_WRITE, &key);
   if (opened == ERROR_SUCCESS)
     ::RegCloseKey(key);
@@ -333,8 +326,8 @@ int GlobalStorageWin::WriteRegistry(const std::string& name,
                                     const std::string& value) {
   HKEY key = nullptr;
   if (value.empty()) {
-    const LONG opened = ::RegOpenKeyExA(
-        HKEY_CURRENT_USER, GetCompanyKeyPath().c_str(), 0, KEY_WRITE, &key);
+    const LONG opened = ::RegOpenKeyExW(
+        HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), 0, KEY_WRITE, &key);
     if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND)
       return GLOBAL_STORAGE_DONE;
     if (opened != ERROR_SUCCESS) {
@@ -345,8 +338,8 @@ int GlobalStorageWin::WriteRegistry(const std::string& name,
     ::RegCloseKey(key);
     return GLOBAL_STORAGE_DONE;
   }
-  const LONG created = ::RegCreateKeyExA(
-      HKEY_CURRENT_USER, GetCompanyKeyPath().c_str(), 0, nullptr,
+  const LONG created = ::RegCreateKeyExW(
+      HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), 0, nullptr,
       REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
   if (created != ERROR_SUCCESS) {
     LOG(ERROR) << "[AU] GS: Creating reg key failed with: " << created;
@@ -368,7 +361,7 @@ int GlobalStorageWin::WriteRegistry(const std::string& name,
 int GlobalStorageWin::ReadRegistry(const std::string& name,
                                    std::string* value) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_CURRENT_USER, GetCompanyKeyPath().c_str(), 0,
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, GetCompanyRegistryKey().c_str(), 0,
                       KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return GLOBAL_STORAGE_DONE;
   }

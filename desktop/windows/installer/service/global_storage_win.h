@@ -70,7 +70,6 @@ class GlobalStorageWin {
   base::Lock lock_;
   base::win::ScopedHandle mutex_;
   base::FilePath fallback_path_;
-  bool initialized_ = false;
   bool use_fallback_only_ = false;
   // The last registry write or delete of this process succeeded.
   bool registry_written_ = false;

@@ -10,10 +10,9 @@
 #include "base/files/file_util.h"
 #include "base/features/feature_registry.h"
 #include "base/files/scoped_temp_dir.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
@@ -59,9 +58,7 @@ class GlobalStorageWinTest : public testing::Test {
       return "missing";
     return value;
   }
-  static std::wstring Key() {
-    return L"Software\\" + base::UTF8ToWide(GetCompanyName());
-  }
+  static std::wstring Key() { return GetCompanyRegistryKey(); }
   static void ClearRegistry() {
     const LONG deleted = ::RegDeleteTreeW(HKEY_CURRENT_USER, Key().c_str());
     ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND);

@@ -151,16 +151,11 @@ void Installation::LoadStatus() {
   base::AutoLock lock(status_lock_);
   if (status_loaded_)
     return;
-  std::unique_ptr<InstallationStatusReader> reader =
-      CreateInstallationStatusReader(INSTALLATION_STATUS_PRIMARY);
-  std::string contents;
-  std::unique_ptr<InstallationStatus> status;
-  if (reader &&
-      base::ReadFileToString(folder_.Append(kStatusFileName), &contents)) {
-    reader->Read(&status, contents, INSTALLATION_STATUS_PRIMARY);
-    if (!status)
-      VLOG(1) << "Unreadable installation status: " << reader->GetError();
-  }
+  std::string error;
+  std::unique_ptr<InstallationStatus> status = ReadInstallationStatusFile(
+      folder_.Append(kStatusFileName), INSTALLATION_STATUS_PRIMARY, &error);
+  if (!status && !error.empty())
+    VLOG(1) << "Unreadable installation status: " << error;
   if (status)
     status_ = std::move(status);
   // Once only, also when the file turns out unreadable.
@@ -261,8 +256,13 @@ void Installation::GetCacheDirectory(const base::FilePath& profile,
   }
 }
 
+// static
+HKEY Installation::RootFor(bool all_users) {
+  return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
 void Installation::RemoveStrayProgIdKey(bool all_users) {
-  const HKEY root = all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const HKEY root = RootFor(all_users);
   std::wstring name;
   {
     base::win::RegKey key;

@@ -123,6 +123,9 @@ class Installation {
   const base::string16& display_name() const { return display_name_; }
 
  private:
+  // The hive of a machine-wide (|all_users|) or per-user installation.
+  static HKEY RootFor(bool all_users);
+
   void Initialize();
   void ReadPrefs();
   void LoadStatus();

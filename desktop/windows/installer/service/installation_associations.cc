@@ -13,12 +13,12 @@
 
 #include "base/logging.h"
 #include "base/strings/string_util.h"
-#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/service/association_operations.h"
+#include "desktop/windows/installer/service/direct_default_handler.h"
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -128,14 +128,6 @@ const wchar_t* const kDefaultBrowserNames[] = {
     L".kvx",  L".kvdownload", L".shtml", L".xht", L".xhtml",
 };
 
-HKEY RootFor(bool all_users) {
-  return all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
-bool IsExtension(const base::string16& name) {
-  return !name.empty() && name[0] == L'.';
-}
-
 base::win::Version Version() {
   return base::win::GetVersion();
 }
@@ -204,7 +196,7 @@ bool Installation::ApplyRows(
 bool Installation::GetHandlerCommand(const base::string16& name,
                                      bool all_users,
                                      base::string16* command) {
-  const bool extension = IsExtension(name);
+  const bool extension = IsFileExtensionName(name);
   base::string16 class_name;
   if (Version() >= base::win::VISTA && !all_users) {
     // The user's own choice wins over the classes.
@@ -349,7 +341,7 @@ bool Installation::SetAsDefaultHandler(const base::string16& name,
   LoadStatus();
   AssociationOperations* associations = GetAssociationOperations();
   const std::vector<RegistryValueTemplateEntry>& rows =
-      IsExtension(name) ? FileTypeRows() : ProtocolRows();
+      IsFileExtensionName(name) ? FileTypeRows() : ProtocolRows();
 
   if (Version() >= base::win::WIN10) {
     // Only the user can choose, and no row written here would count.
@@ -362,10 +354,9 @@ bool Installation::SetAsDefaultHandler(const base::string16& name,
     }
     base::string16 target;
     if (base::EqualsCaseInsensitiveASCII(name, L"http"))
-      target =
-          base::StringPrintf(L"SystemSettings_DefaultApps_%ls", L"Browser");
+      target = L"SystemSettings_DefaultApps_Browser";
     else if (name == L"mailto")
-      target = base::StringPrintf(L"SystemSettings_DefaultApps_%ls", L"Email");
+      target = L"SystemSettings_DefaultApps_Email";
     else
       target = L"SettingsPageAppsDefaultsProtocolView";
     return associations->OpenDefaultAppsSettings(target);
@@ -387,7 +378,7 @@ bool Installation::SetAsDefaultHandler(const base::string16& name,
     // which keeps the choice it just recorded.
     if (!associations->SetAppAsDefault(
             app_registry_name_, name,
-            IsExtension(name) ? AT_FILEEXTENSION : AT_URLPROTOCOL)) {
+            IsFileExtensionName(name) ? AT_FILEEXTENSION : AT_URLPROTOCOL)) {
       return false;
     }
     return ApplyRows(rows, true, name, all_users);

@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 
+#include "base/files/file_util.h"
 #include "base/macros.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
@@ -79,6 +81,35 @@ std::unique_ptr<InstallationStatusReader> CreateInstallationStatusReader(
     default:
       return nullptr;
   }
+}
+
+std::unique_ptr<InstallationStatus> ReadInstallationStatusFile(
+    const base::FilePath& file,
+    InstallationStatusOrigin origin,
+    std::string* error,
+    std::string* contents) {
+  if (!base::PathExists(file))
+    return nullptr;
+  std::unique_ptr<InstallationStatusReader> reader =
+      CreateInstallationStatusReader(origin);
+  std::string text;
+  if (!base::ReadFileToString(file, &text)) {
+    if (contents)
+      contents->clear();
+    *error = "Cannot read a file to string";
+    return nullptr;
+  }
+  std::unique_ptr<InstallationStatus> status;
+  if (reader)
+    reader->Read(&status, text, origin);
+  if (!status) {
+    *error = reader ? reader->GetError() : std::string();
+    if (text.empty())
+      *error += " Status file empty.";
+  }
+  if (contents)
+    *contents = std::move(text);
+  return status;
 }
 
 namespace {

@@ -103,6 +103,16 @@ class InstallationStatusReader {
 std::unique_ptr<InstallationStatusReader> CreateInstallationStatusReader(
     InstallationStatusOrigin origin);
 
+// Reads the status file |file| with the reader of |origin|. A missing file
+// gives null and leaves |*error| alone; any other failure gives null and the
+// reason in |*error|. |*contents|, when given, receives the text read (empty
+// when the file cannot be read).
+std::unique_ptr<InstallationStatus> ReadInstallationStatusFile(
+    const base::FilePath& file,
+    InstallationStatusOrigin origin,
+    std::string* error,
+    std::string* contents = nullptr);
+
 // Records one registry value that the run writes under one hive, in the text
 // form of the status file. |type| -1 (a value the run deletes) records
 // nothing.

@@ -272,17 +272,22 @@ bool IsShortcutToTarget(const base::FilePath& shortcut,
   base::FilePath resolved;
   if (!base::win::ResolveShortcut(shortcut, &resolved, nullptr))
     return false;
-  if (base::FilePath::CompareIgnoreCase(resolved.value(), target.value()) == 0)
+  return IsSameFile(resolved, target, target_info);
+}
+
+bool IsSameFile(const base::FilePath& path,
+                const base::FilePath& target,
+                const BY_HANDLE_FILE_INFORMATION* target_info) {
+  if (base::FilePath::CompareIgnoreCase(path.value(), target.value()) == 0)
     return true;
   if (!target_info)
     return false;
-  BY_HANDLE_FILE_INFORMATION resolved_info = {};
-  if (!GetFileInformationByPath(resolved, &resolved_info))
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByPath(path, &info))
     return false;
-  return resolved_info.dwVolumeSerialNumber ==
-             target_info->dwVolumeSerialNumber &&
-         resolved_info.nFileIndexHigh == target_info->nFileIndexHigh &&
-         resolved_info.nFileIndexLow == target_info->nFileIndexLow;
+  return info.dwVolumeSerialNumber == target_info->dwVolumeSerialNumber &&
+         info.nFileIndexHigh == target_info->nFileIndexHigh &&
+         info.nFileIndexLow == target_info->nFileIndexLow;
 }
 
 base::FilePath GetEffectiveShortcutTarget(

@@ -59,6 +59,12 @@ bool IsShortcutToTarget(const base::FilePath& shortcut,
                         const base::FilePath& target,
                         const BY_HANDLE_FILE_INFORMATION* target_info);
 
+// Whether |path| names |target|: the same path ignoring case or, when
+// |target_info| is given, the same volume and file index.
+bool IsSameFile(const base::FilePath& path,
+                const base::FilePath& target,
+                const BY_HANDLE_FILE_INFORMATION* target_info);
+
 base::FilePath GetEffectiveShortcutTarget(
     const base::FilePath& expected_target,
     const base::FilePath& shortcut_target,

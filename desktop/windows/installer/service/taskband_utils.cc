@@ -177,16 +177,8 @@ void TaskbandUtilsImpl::FindPinnedShortcuts(
     }
     const base::FilePath target =
         GetEffectiveShortcutTarget(executable, properties.target, properties);
-    bool same = base::FilePath::CompareIgnoreCase(target.value(),
-                                                  executable.value()) == 0;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!same && executable_info && GetFileInformationByPath(target, &info)) {
-      same =
-          info.dwVolumeSerialNumber == executable_info->dwVolumeSerialNumber &&
-          info.nFileIndexHigh == executable_info->nFileIndexHigh &&
-          info.nFileIndexLow == executable_info->nFileIndexLow;
-    }
-    if (same && AppIdMatches(properties, app_id)) {
+    if (IsSameFile(target, executable, executable_info) &&
+        AppIdMatches(properties, app_id)) {
       VLOG(1) << "Pinned shortcut " << shortcut.value();
       shortcuts->push_back(shortcut);
     }
