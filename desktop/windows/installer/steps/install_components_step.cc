@@ -105,8 +105,7 @@ void InstallComponentsStep::InstallComponent(const base::string16& entry) {
   const base::FilePath parent = GetPackageDir().DirName();
   const base::FilePath component_folder =
       folder.empty() ? parent : parent.Append(folder);
-  const base::FilePath program =
-      GetComponentInstaller(component_folder, name);
+  const base::FilePath program = GetComponentInstaller(component_folder, name);
   if (!base::PathExists(program)) {
     LOG(ERROR) << "Component installer does not exist " << program.value();
     return;
