@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/service/transactions/registry_operations.h"
 #include "desktop/windows/installer/service/transactions/registry_value_template.h"
+#include "desktop/windows/installer/steps/shortcut_steps.h"
 
 namespace installer {
 
@@ -253,22 +254,21 @@ bool GetShortcutAppIdSuffix(const base::string16& app_id,
 
 void FindShortcuts(ShortcutPropertiesReader* reader,
                    InstallationStatus* status) {
+  // Looked for in this order.
   const struct {
-    int folder;
+    int kind;
     base::FilePath* shortcut;
   } kFolders[] = {
-      {status->all_users ? static_cast<int>(base::DIR_COMMON_DESKTOP)
-                         : static_cast<int>(base::DIR_USER_DESKTOP),
-       &status->desktop_shortcut},
-      {base::DIR_USER_QUICK_LAUNCH, &status->quick_launch_shortcut},
-      {status->all_users ? static_cast<int>(base::DIR_COMMON_START_MENU)
-                         : static_cast<int>(base::DIR_START_MENU),
-       &status->menu_shortcut},
+      {SHORTCUT_DESKTOP, &status->desktop_shortcut},
+      {SHORTCUT_QUICK_LAUNCH, &status->quick_launch_shortcut},
+      {SHORTCUT_START_MENU, &status->menu_shortcut},
   };
   for (const auto& folder : kFolders) {
     base::FilePath path;
-    if (!base::PathService::Get(folder.folder, &path))
+    if (!base::PathService::Get(
+            ShortcutFolderKey(folder.kind, status->all_users), &path)) {
       continue;
+    }
     base::FileEnumerator links(path, false, base::FileEnumerator::FILES,
                                L"*.lnk");
     for (base::FilePath link = links.Next(); !link.empty();

@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
+#include "desktop/windows/installer/test/fake_signature_checker.h"
 #include "desktop/windows/installer/test/scoped_registry_roots.h"
 #include "gtest/gtest.h"
 
@@ -332,24 +333,10 @@ class CountingOs : public OsOperationsImpl {
 
 // The running installer signed as |own_signed| says; no other program's
 // signature verifies.
-class OwnSigning : public SignatureChecker {
- public:
-  bool HasSecurityDirectory(const FilePath& path, bool* is_signed) override {
-    FilePath exe;
-    EXPECT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
-    *is_signed = path == exe && own_signed;
-    return true;
-  }
-  bool VerifyFileSignature(const FilePath&, std::string*) override {
-    return false;
-  }
-  bool own_signed = false;
-};
-
 TEST_F(LegacyInstallationReaderTest, SignedInstallerRunsOnlySignedOlderOnes) {
   AddVersionFolder(L"47.0.4127.0", true);
   CountingOs os;
-  OwnSigning checker;
+  test::FakeSignatureChecker checker;
   SetOsOperationsForTesting(&os);
   SetSignatureCheckerForTesting(&checker);
   for (bool own_signed : {true, false}) {

@@ -15,6 +15,7 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
@@ -115,6 +116,55 @@ bool MakeSafeRelativePath(const base::string16& entry,
     }
   }
   *relative = base::FilePath(path);
+  return true;
+}
+
+bool JoinRecordedPath(const base::FilePath& folder,
+                      const base::FilePath& entry,
+                      base::FilePath* path) {
+  base::FilePath relative;
+  std::string reason;
+  if (!MakeSafeRelativePath(entry.value(), &relative, &reason)) {
+    LOG(ERROR) << "Refusing the recorded path " << entry.value() << ": "
+               << reason;
+    return false;
+  }
+  *path = folder.Append(relative);
+  return true;
+}
+
+base::FilePath GetComponentInstaller(const base::FilePath& folder,
+                                     const std::string& name) {
+  const wchar_t kInstallerSuffix[] = L"_installer.exe";
+  const base::FilePath program =
+      folder.Append(base::UTF8ToWide(name) + kInstallerSuffix);
+  if (name != "suite" || base::PathExists(program))
+    return program;
+  const base::FilePath assistant =
+      folder.Append(base::string16(L"assistant") + kInstallerSuffix);
+  LOG(INFO) << "Using the assistant's installer " << assistant.value()
+            << " for the missing " << program.value();
+  return assistant;
+}
+
+bool GetComponentProgram(const InstallationComponent& component,
+                         base::FilePath* program) {
+  base::FilePath name_path;
+  std::string reason;
+  if (!MakeSafeRelativePath(base::UTF8ToWide(component.name), &name_path,
+                            &reason)) {
+    reason = "name: " + reason;
+  } else if (name_path.BaseName() != name_path) {
+    reason = "the name has a folder part";
+  } else if (!component.path.IsAbsolute()) {
+    reason = "the folder is not absolute";
+  }
+  if (!reason.empty()) {
+    LOG(ERROR) << "Invalid component record " << component.name << " in "
+               << component.path.value() << ": " << reason;
+    return false;
+  }
+  *program = GetComponentInstaller(component.path, component.name);
   return true;
 }
 

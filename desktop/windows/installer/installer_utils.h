@@ -10,6 +10,7 @@
 namespace installer {
 
 class Settings;
+struct InstallationComponent;
 struct LowSpaceVolume;
 
 // Installer-wide checks and tools behind one interface, so that tests can
@@ -61,6 +62,24 @@ class InstallerUtilsImpl : public InstallerUtils {
 bool MakeSafeRelativePath(const base::string16& entry,
                           base::FilePath* relative,
                           std::string* reason = nullptr);
+
+// |folder| + |entry|, where |entry| comes from a status file: an entry that
+// would leave |folder| (absolute, "..", a drive or a stream) is refused, and
+// the log says why.
+bool JoinRecordedPath(const base::FilePath& folder,
+                      const base::FilePath& entry,
+                      base::FilePath* path);
+
+// The installer program of the component |name| in |folder|:
+// "<name>_installer.exe". Earlier packages named the assistant's component
+// "suite": without a "suite" program the assistant's one is taken.
+base::FilePath GetComponentInstaller(const base::FilePath& folder,
+                                     const std::string& name);
+// The installer program of a component recorded in a status file; false,
+// with the reason logged, for a record that could lead outside the
+// component's folder or to a folder taken relative to the current one.
+bool GetComponentProgram(const InstallationComponent& component,
+                         base::FilePath* program);
 
 // The process-wide instance, made on first use, or the one a test installed.
 InstallerUtils* GetInstallerUtils();

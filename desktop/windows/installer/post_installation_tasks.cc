@@ -21,7 +21,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kInstallerSuffix[] = L"_installer.exe";
 const char kPostElevationSwitch[] = "post-elevated-install-tasks";
 
 const wchar_t kLocalStateFileName[] = L"Local State";
@@ -106,19 +105,9 @@ void LaunchComponentPostElevationTasks(const InstallationStatus& status) {
     // The record comes from the status file: its name must stay a file
     // name inside the component's folder, and that folder must not depend
     // on the folder this process was started in.
-    const base::string16 name = base::UTF8ToWide(component.name);
-    base::FilePath name_path;
-    if (!MakeSafeRelativePath(name, &name_path) ||
-        name_path.BaseName() != name_path || !component.path.IsAbsolute()) {
-      LOG(ERROR) << "Skipping the invalid component record " << component.name
-                 << " " << component.path.value();
+    base::FilePath program;
+    if (!GetComponentProgram(component, &program))
       continue;
-    }
-    base::FilePath program = component.path.Append(name + kInstallerSuffix);
-    // Earlier packages named the assistant's component "suite".
-    if (component.name == "suite" && !base::PathExists(program))
-      program = component.path.Append(L"assistant" +
-                                      base::string16(kInstallerSuffix));
     base::CommandLine command_line(program);
     command_line.AppendSwitch(kPostElevationSwitch);
     command_line.AppendSwitchPath("installfolder", component.path);

@@ -9,17 +9,13 @@
 #include "desktop/windows/installer/service/windows_task_scheduler.h"
 #include "desktop/windows/installer/steps/status_steps.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
+#include "desktop/windows/installer/test/fake_security_utils.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
 // Not an administrator: the step then leaves the firewall alone.
-class StandardUser : public SecurityUtilsImpl {
- public:
-  bool IsUserAdmin(bool) override { return false; }
-};
-
 // The system's own scheduler, in the test's Wine prefix. Wine's Task
 // Scheduler 2.0 cannot name a trigger nor make a logon trigger, so the
 // registration fails there; the step says so and the installation goes on.
@@ -42,7 +38,7 @@ class FinalizeTaskTest : public test::StepTest {
   base::win::ScopedCOMInitializer com_;
   base::MessageLoop loop_;
   base::AtExitManager exit_manager_;
-  StandardUser security_;
+  test::FakeSecurityUtils security_{false};
 };
 
 constexpr wchar_t FinalizeTaskTest::kTaskName[];

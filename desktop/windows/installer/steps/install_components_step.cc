@@ -28,16 +28,6 @@ namespace installer {
 namespace {
 
 const char kComponentsSwitch[] = "components";
-const wchar_t kInstallerSuffix[] = L"_installer.exe";
-
-// Earlier packages named the assistant's component "suite".
-const char kSuiteName[] = "suite";
-const char kAssistantName[] = "assistant";
-
-base::FilePath ComponentInstaller(const base::FilePath& folder,
-                                  const std::string& name) {
-  return folder.Append(base::UTF8ToWide(name) + kInstallerSuffix);
-}
 
 // Adds |component| to |components|, in place of a record of the same name.
 void Record(const InstallationComponent& component,
@@ -115,14 +105,7 @@ void InstallComponentsStep::InstallComponent(const base::string16& entry) {
   const base::FilePath parent = GetPackageDir().DirName();
   const base::FilePath component_folder =
       folder.empty() ? parent : parent.Append(folder);
-  base::FilePath program = ComponentInstaller(component_folder, name);
-  if (name == kSuiteName && !base::PathExists(program)) {
-    const base::FilePath renamed =
-        ComponentInstaller(component_folder, kAssistantName);
-    LOG(INFO) << "Rewriting component installer name from " << program.value();
-    LOG(INFO) << "to: " << renamed.value();
-    program = renamed;
-  }
+  const base::FilePath program = GetComponentInstaller(component_folder, name);
   if (!base::PathExists(program)) {
     LOG(ERROR) << "Component installer does not exist " << program.value();
     return;

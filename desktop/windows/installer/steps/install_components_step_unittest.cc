@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
+#include "desktop/windows/installer/test/fake_signature_checker.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -38,23 +39,6 @@ class ModeSettings : public test::FakeSettings {
   bool GetAllUsers() const override { return all_users; }
   const InstallationFolderDetails& GetFolderDetails() const override {
     return details;
-  }
-};
-
-// Says how the running installer is signed; a component passes the
-// verification only with |verifies|.
-class FakeSignatureChecker : public SignatureChecker {
- public:
-  bool own_known = true, own_signed = false, verifies = false;
-  bool HasSecurityDirectory(const base::FilePath& path,
-                            bool* is_signed) override {
-    base::FilePath exe;
-    EXPECT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
-    *is_signed = path == exe ? own_signed : false;
-    return path == exe ? own_known : true;
-  }
-  bool VerifyFileSignature(const base::FilePath&, std::string*) override {
-    return verifies;
   }
 };
 
@@ -217,7 +201,7 @@ TEST_F(InstallComponentsStepTest, SignedInstallerRunsOnlyVerifiedComponents) {
     bool own_known, own_signed, verifies, runs;
   } kCases[] = {
       {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 1}};
-  FakeSignatureChecker checker;
+  test::FakeSignatureChecker checker;
   SetSignatureCheckerForTesting(&checker);
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()
@@ -233,7 +217,7 @@ TEST_F(InstallComponentsStepTest, SignedInstallerRunsOnlyVerifiedComponents) {
 
 // Tries, while the step checks the signature, to change the program the
 // ways a swap would.
-class SwapAttempt : public FakeSignatureChecker {
+class SwapAttempt : public test::FakeSignatureChecker {
  public:
   bool VerifyFileSignature(const base::FilePath& path,
                            std::string* log) override {
@@ -248,7 +232,7 @@ class SwapAttempt : public FakeSignatureChecker {
     if (renamed) {
       EXPECT_TRUE(::MoveFileW(moved.value().c_str(), path.value().c_str()));
     }
-    return FakeSignatureChecker::VerifyFileSignature(path, log);
+    return test::FakeSignatureChecker::VerifyFileSignature(path, log);
   }
   bool written = true, renamed = true;
 };

@@ -40,7 +40,8 @@ void DeleteShortcutFile(Transaction* transaction, const base::FilePath& path) {
   }
 }
 
-// The shell folder (a base path key) of a shortcut kind.
+}  // namespace
+
 int ShortcutFolderKey(int kind, bool all_users) {
   switch (kind) {
     case SHORTCUT_DESKTOP:
@@ -52,8 +53,6 @@ int ShortcutFolderKey(int kind, bool all_users) {
       return base::DIR_USER_QUICK_LAUNCH;
   }
 }
-
-}  // namespace
 
 ShortcutsStep::ShortcutsStep(const std::string& name,
                              InstallerStepContext* context,
@@ -110,7 +109,7 @@ void ShortcutsStep::CreateShortcuts(ShortcutDestinations& destinations,
   bool start_menu_copied = false;
   for (int kind = 0; kind < SHORTCUT_DESTINATION_COUNT; ++kind) {
     ShortcutDestination& destination = destinations[kind];
-    if (destination.mode != SHORTCUT_CREATE)
+    if (!destination.create)
       continue;
     const base::FilePath path = destination.folder.Append(name);
     DeleteShortcutFile(transaction, path);
@@ -197,23 +196,18 @@ void InstallShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
 
   const bool all_users = settings->GetAllUsers();
   struct Source {
-    int path_key;
     bool wanted;
     base::FilePath* status_path;
     const char* log;
   };
   const Source sources[SHORTCUT_DESTINATION_COUNT] = {
-      {all_users ? static_cast<int>(base::DIR_COMMON_DESKTOP)
-                 : static_cast<int>(base::DIR_USER_DESKTOP),
-       settings->GetDesktopShortcut(), &status->desktop_shortcut,
+      {settings->GetDesktopShortcut(), &status->desktop_shortcut,
        all_users ? "Preparing  to set up shortcut on common desktop"
                  : "Preparing  to set up shortcut on user desktop"},
-      {all_users ? base::DIR_COMMON_START_MENU : base::DIR_START_MENU,
-       settings->GetStartMenuShortcut(), &status->menu_shortcut,
+      {settings->GetStartMenuShortcut(), &status->menu_shortcut,
        all_users ? "Preparing  to set up shortcut in common start menu"
                  : "Preparing  to set up shortcut in user start menu"},
-      {base::DIR_USER_QUICK_LAUNCH, settings->GetQuickLaunchShortcut(),
-       &status->quick_launch_shortcut,
+      {settings->GetQuickLaunchShortcut(), &status->quick_launch_shortcut,
        "Preparing  to set up shortcut in user quick launch"},
   };
   ShortcutDestinations destinations;
@@ -223,12 +217,13 @@ void InstallShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
       continue;
     VLOG(2) << source.log;
     ShortcutDestination& destination = destinations[kind];
-    if (!base::PathService::Get(source.path_key, &destination.folder)) {
+    if (!base::PathService::Get(ShortcutFolderKey(kind, all_users),
+                                &destination.folder)) {
       LOG(ERROR) << "Cannot find the folder of shortcut " << kind;
       continue;
     }
     destination.status_path = source.status_path;
-    destination.mode = SHORTCUT_CREATE;
+    destination.create = true;
   }
   CreateShortcuts(destinations, settings->GetPinnedShortcut(), target);
 }
@@ -358,25 +353,22 @@ void UpdateShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
       VLOG(1) << "Recreating shortcut";
       DeleteShortcutFile(transaction, shortcut.old_path);
       create = true;
-    } else if (shortcut.exists && !rename) {
-      *shortcut.new_path = shortcut.old_path;
-      destination.mode = SHORTCUT_KEEP;
     } else if (shortcut.exists) {
+      // Kept where it is unless it moves to the new name.
       *shortcut.new_path = shortcut.old_path;
-      destination.mode = SHORTCUT_KEEP;
-      if (folder.empty())
-        continue;
-      const base::FilePath renamed = folder.Append(GetShortcutName());
-      VLOG(1) << "Moving shortcut";
-      std::string error;
-      if (ExecuteOperation(transaction,
-                           std::make_unique<MoveFileOperation>(
-                               shortcut.old_path, renamed, base::FilePath()),
-                           &error)) {
-        *shortcut.new_path = renamed;
-      } else {
-        LOG(ERROR) << "Cannot rename the shortcut " << shortcut.old_path.value()
-                   << ": " << error;
+      if (rename && !folder.empty()) {
+        const base::FilePath renamed = folder.Append(GetShortcutName());
+        VLOG(1) << "Moving shortcut";
+        std::string error;
+        if (ExecuteOperation(transaction,
+                             std::make_unique<MoveFileOperation>(
+                                 shortcut.old_path, renamed, base::FilePath()),
+                             &error)) {
+          *shortcut.new_path = renamed;
+        } else {
+          LOG(ERROR) << "Cannot rename the shortcut "
+                     << shortcut.old_path.value() << ": " << error;
+        }
       }
     } else if (shortcut.wanted) {
       VLOG(1) << "Preparing to add shortcut";
@@ -385,7 +377,7 @@ void UpdateShortcutsStep::Execute(InstallerStepResult* result, int attempt) {
     if (create && !folder.empty()) {
       destination.folder = folder;
       destination.status_path = shortcut.new_path;
-      destination.mode = SHORTCUT_CREATE;
+      destination.create = true;
     }
   }
   CreateShortcuts(destinations, DecidePinning(rename),

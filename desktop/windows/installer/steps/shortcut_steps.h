@@ -1,8 +1,6 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_SHORTCUT_STEPS_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_SHORTCUT_STEPS_H_
 
-#include <stdint.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,19 +14,13 @@ class InterprocessState;
 class TaskbandUtils;
 struct InstallationStatus;
 
-enum ShortcutDestinationMode : uint32_t {
-  // The shortcut stays as it is and is already recorded.
-  SHORTCUT_KEEP = 0,
-  SHORTCUT_CREATE = 1,
-  SHORTCUT_NONE = 2,
-};
-
 // Where one copy of the master shortcut may go, and the path of the new
 // status that records it.
 struct ShortcutDestination {
   base::FilePath folder;
   base::FilePath* status_path = nullptr;
-  uint32_t mode = SHORTCUT_NONE;
+  // Whether the master shortcut is copied to |folder|.
+  bool create = false;
 };
 
 enum ShortcutDestinationKind {
@@ -39,6 +31,10 @@ enum ShortcutDestinationKind {
 };
 
 using ShortcutDestinations = ShortcutDestination[SHORTCUT_DESTINATION_COUNT];
+
+// The shell folder (a base path key) that holds the shortcut of |kind|, the
+// all-users one where |all_users| says so.
+int ShortcutFolderKey(int kind, bool all_users);
 
 // What the shortcut steps share: the creation of the browser's shortcuts
 // and taskbar pins, and their unpinning. Shortcut failures never fail a
@@ -56,7 +52,7 @@ class ShortcutsStep : public InstallerStep {
   static base::FilePath GetShortcutName();
 
   // Makes the master shortcut to |target| in the package folder, pins it
-  // when |pinning|, and copies it to every destination in create mode. An
+  // when |pinning|, and copies it to every destination marked to create. An
   // unknown or relative package folder makes no shortcut at all.
   void CreateShortcuts(ShortcutDestinations& destinations,
                        bool pinning,

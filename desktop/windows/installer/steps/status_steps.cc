@@ -53,20 +53,6 @@ base::FilePath BrowserExe(const base::FilePath& folder) {
   return folder.Append(base::UTF8ToWide(GetBrowserExeName()));
 }
 
-// |folder| + |entry|, where |entry| comes from a status file: an entry that
-// would leave |folder| (absolute, "..", a drive or a stream) is refused.
-bool JoinRecordedPath(const base::FilePath& folder,
-                      const base::FilePath& entry,
-                      base::FilePath* path) {
-  base::FilePath relative;
-  if (!MakeSafeRelativePath(entry.value(), &relative)) {
-    LOG(ERROR) << "Refusing the recorded path " << entry.value();
-    return false;
-  }
-  *path = folder.Append(relative);
-  return true;
-}
-
 // Writes |contents| to |path| through the run's transaction, so that a
 // rolled-back run puts back what was there.
 bool WriteFileInTransaction(InstallerStepContext* context,

@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/steps/uninstall_finalization.h"
 #include "desktop/windows/installer/steps/write_installer_prefs_step.h"
 #include "desktop/windows/installer/test/fake_association_operations.h"
+#include "desktop/windows/installer/test/fake_security_utils.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -137,12 +138,6 @@ class QuietFinalization : public UninstallFinalizationOperations {
     return false;
   }
   void LaunchDetached(const base::string16&) override {}
-};
-
-class Security : public SecurityUtilsImpl {
- public:
-  bool admin = true;
-  bool IsUserAdmin(bool) override { return admin; }
 };
 
 class StatusStepsTest : public test::StepTest {
@@ -257,7 +252,7 @@ class StatusStepsTest : public test::StepTest {
   // The preference pool is released on the thread that made it.
   base::MessageLoop loop_;
   base::AtExitManager exit_manager_;
-  Security security_;
+  test::FakeSecurityUtils security_;
   QuietFinalization finalization_;
   FakeScheduler::Log scheduler_;
   Strings firewall_;

@@ -50,22 +50,6 @@ void AddWatchBlock(int index, uint32_t pid, std::string* text) {
   *text += ")\n";
 }
 
-// |folder| + |entry| for an entry of the status file; an entry that would
-// leave |folder| is refused.
-bool JoinStatusEntry(const base::FilePath& folder,
-                     const base::FilePath& entry,
-                     base::FilePath* path) {
-  base::FilePath relative;
-  std::string reason;
-  if (!MakeSafeRelativePath(entry.value(), &relative, &reason)) {
-    LOG(ERROR) << "Refusing the recorded path " << entry.value() << ": "
-               << reason;
-    return false;
-  }
-  *path = folder.Append(relative);
-  return true;
-}
-
 // Never a drive root, nor a path that would be taken relative to the
 // current folder.
 bool IsDeletableFolder(const base::FilePath& folder) {
@@ -138,13 +122,13 @@ void UninstallCleanupStep::Execute(InstallerStepResult* result, int attempt) {
   std::set<base::FilePath> pending_folders;
   base::FilePath files_folder = install_folder;
   if (!status.subfolder.empty() &&
-      !JoinStatusEntry(install_folder, status.subfolder, &files_folder)) {
+      !JoinRecordedPath(install_folder, status.subfolder, &files_folder)) {
     files_folder.clear();
   }
   if (!files_folder.empty()) {
     for (const base::FilePath& entry : status.files) {
       base::FilePath file;
-      if (!JoinStatusEntry(files_folder, entry, &file) ||
+      if (!JoinRecordedPath(files_folder, entry, &file) ||
           Delete(file, true, true, install_folder)) {
         continue;
       }
@@ -170,7 +154,7 @@ void UninstallCleanupStep::Execute(InstallerStepResult* result, int attempt) {
 
   for (const base::FilePath& entry : status.root_files) {
     base::FilePath file;
-    if (JoinStatusEntry(install_folder, entry, &file))
+    if (JoinRecordedPath(install_folder, entry, &file))
       Delete(file, true, true, install_folder);
   }
 

@@ -18,44 +18,6 @@
 
 namespace installer {
 
-namespace {
-
-const wchar_t kInstallerSuffix[] = L"_installer.exe";
-
-// Earlier packages named the assistant's component "suite".
-const char kSuiteName[] = "suite";
-const char kAssistantName[] = "assistant";
-
-// The component's uninstaller; false for a record that could lead outside
-// the component's folder or to a folder taken relative to the current one.
-bool GetUninstaller(const InstallationComponent& component,
-                    base::FilePath* program) {
-  const base::string16 name = base::UTF8ToWide(component.name);
-  base::FilePath name_path;
-  std::string reason;
-  if (!MakeSafeRelativePath(name, &name_path, &reason)) {
-    reason = "name: " + reason;
-  } else if (name_path.BaseName() != name_path) {
-    reason = "the name has a folder part";
-  } else if (!component.path.IsAbsolute()) {
-    reason = "the folder is not absolute";
-  }
-  if (!reason.empty()) {
-    LOG(ERROR) << "Invalid component record " << component.name << " in "
-               << component.path.value() << ": " << reason;
-    return false;
-  }
-  *program = component.path.Append(name + kInstallerSuffix);
-  if (component.name == kSuiteName && !base::PathExists(*program)) {
-    *program = component.path.Append(base::UTF8ToWide(kAssistantName) +
-                                     kInstallerSuffix);
-    VLOG(1) << "Using the assistant's uninstaller " << program->value();
-  }
-  return true;
-}
-
-}  // namespace
-
 UninstallComponentsStep::UninstallComponentsStep(InstallerStepContext* context)
     : InstallerStep("uninstall_components", context) {}
 
@@ -71,7 +33,7 @@ void UninstallComponentsStep::Execute(InstallerStepResult* result,
   const Settings* settings = GetSettings();
   for (const InstallationComponent& component : status.components) {
     base::FilePath program;
-    if (!GetUninstaller(component, &program))
+    if (!GetComponentProgram(component, &program))
       continue;
     base::CommandLine command_line(program);
     command_line.AppendSwitch("uninstall");

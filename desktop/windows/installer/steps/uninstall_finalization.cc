@@ -190,15 +190,9 @@ void RemoveFirewallRules(InstallerStepContext* context,
   const base::FilePath& recorded =
       context->GetExistingInstallationStatus().subfolder;
   base::FilePath folder = install_folder;
-  if (!recorded.empty()) {
-    base::FilePath subfolder;
-    std::string reason;
-    if (!MakeSafeRelativePath(recorded.value(), &subfolder, &reason)) {
-      LOG(ERROR) << "Refusing the recorded subfolder " << recorded.value()
-                 << ": " << reason;
-      return;
-    }
-    folder = folder.Append(subfolder);
+  if (!recorded.empty() &&
+      !JoinRecordedPath(install_folder, recorded, &folder)) {
+    return;
   }
   SetUpFirewall(folder.Append(base::UTF8ToWide(GetBrowserExeName())), true);
 }

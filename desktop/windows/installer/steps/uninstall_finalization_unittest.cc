@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/steps/step_test_context.h"
 #include "desktop/windows/installer/test/fake_association_operations.h"
+#include "desktop/windows/installer/test/fake_security_utils.h"
 #include "desktop/windows/installer/test/setting_change_recorder.h"
 #include "gtest/gtest.h"
 
@@ -146,12 +147,6 @@ class Settings : public test::FakeSettings {
   Details details{&folder};
 };
 
-class Security : public SecurityUtilsImpl {
- public:
-  bool IsUserAdmin(bool) override { return admin; }
-  bool admin = true;
-};
-
 class RecordingFirewall : public FirewallManager {
  public:
   RecordingFirewall(Calls* calls, const base::FilePath& path)
@@ -271,7 +266,7 @@ TEST(UninstallFinalizationTest, FinalizationByInstallationAndSystem) {
     Calls calls;
     FakeOperations operations(&calls);
     test::FakeAssociationOperations associations;
-    Security security;
+    test::FakeSecurityUtils security;
     SecurityUtilsImpl::SetInstanceForTesting(&security);
     SetFirewallManagerCreatorForTesting(
         base::BindRepeating(&RecordRemoval, &calls));
