@@ -263,8 +263,10 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
             test::ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
             test::ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
             test::ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
-            test::ReadText(HKEY_CURRENT_USER, kCompany, L"Previous Default Browser"),
-            test::ReadText(HKEY_LOCAL_MACHINE, kCompany, L"Previous Default Browser"),
+            test::ReadText(HKEY_CURRENT_USER, kCompany,
+                           L"Previous Default Browser"),
+            test::ReadText(HKEY_LOCAL_MACHINE, kCompany,
+                           L"Previous Default Browser"),
         }))
         << c.version << c.copy_only << c.default_browser << c.all_users;
   }
