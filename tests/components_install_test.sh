@@ -23,8 +23,7 @@ mkdir -p "$E2E_CASE/temp"
 E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
 run_in_job -- 'C:\pkg\setup.exe' --silent '--installfolder=C:\Kavor' \
   --allusers=0 --launchbrowser=1 '--components=assistant:comp|viewer:other' \
-  --enable-installer-stats=0 \
-  "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
+  "${OVERRIDES_ARGS[@]}"
 
 calls() { tr -d '\r' <"$1" 2>/dev/null; }
 check "front end exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]

@@ -32,6 +32,11 @@
 #                         inside the job started is no process of the test's
 #                         (the runner does not wait for it and ends it with
 #                         the job)
+#   wait_port_file PID FILE TRIES
+#                         waits up to TRIES tenths of a second for the
+#                         server PID (a child of this shell) to write its
+#                         port to FILE; fails when it ended first or never
+#                         wrote it, and then ends it if it still runs
 #   check WHAT CMD...     counts CMD's success in passed, else in failed
 #   e2e_summary           the closing "N passed, N failed" line; fails when
 #                         any check did
@@ -57,6 +62,20 @@ e2e_init() {
 
 passed=0
 failed=0
+
+wait_port_file() {
+  local pid="$1" file="$2" tries="$3" i
+  for i in $(seq "$tries"); do
+    [ -s "$file" ] && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -s "$file" ] && return 0
+  # Alive but not listening: it must not keep the port once given up on.
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  return 1
+}
 
 check() {
   local what="$1"

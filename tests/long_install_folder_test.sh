@@ -24,8 +24,7 @@ while [ ${#FOLDER} -lt 230 ]; do FOLDER="${FOLDER}x"; done
 REPORT="$E2E_CASE/report.txt"
 run_in_job "--report=$(e2e_winpath "$REPORT")" -- 'C:\pkg\setup.exe' --silent \
   "--installfolder=$FOLDER" --allusers=0 --launchbrowser=0 \
-  --enable-installer-stats=0 \
-  "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
+  "${OVERRIDES_ARGS[@]}"
 LOGS=("$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log)
 log_has() { cat "${LOGS[@]}" 2>/dev/null | tr -d '\r' | grep -qF -- "$1"; }
 

@@ -5,6 +5,11 @@
 #                               and POST alike);
 #                               sets LOOPBACK_PORT and LOOPBACK_PID
 #   stop_loopback_server        ends it
+#   serve_overrides JSON        serves JSON as the preference default
+#                               overrides; sets OVERRIDES_ARGS
+
+declare -F wait_port_file >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
 
 start_loopback_server() {
   local dir="$1" port_file
@@ -31,17 +36,14 @@ os.rename(sys.argv[2] + ".new", sys.argv[2])
 server.serve_forever()
 PY
   LOOPBACK_PID=$!
-  local tries
-  for tries in $(seq 50); do
-    [ -s "$port_file" ] && break
-    sleep 0.1
-  done
-  LOOPBACK_PORT=$(cat "$port_file" 2>/dev/null)
-  rm -f "$port_file"
-  if [ -z "$LOOPBACK_PORT" ]; then
+  if ! wait_port_file "$LOOPBACK_PID" "$port_file" 50; then
+    rm -f "$port_file"
+    LOOPBACK_PID=""
     echo "the loopback server did not start" >&2
     return 1
   fi
+  LOOPBACK_PORT=$(cat "$port_file")
+  rm -f "$port_file"
 }
 
 stop_loopback_server() {
@@ -51,8 +53,12 @@ stop_loopback_server() {
 
 # serve_overrides JSON: starts the loopback server on $E2E_WORK/www, which
 # answers the path "prefs" with JSON as the preference default overrides.
+# OVERRIDES_ARGS then holds the switches of a run that reads them there and
+# sends no statistics.
 serve_overrides() {
   mkdir -p "$E2E_WORK/www"
   printf '%s' "$1" >"$E2E_WORK/www/prefs"
-  start_loopback_server "$E2E_WORK/www"
+  start_loopback_server "$E2E_WORK/www" || return 1
+  OVERRIDES_ARGS=(--enable-installer-stats=0
+    "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs")
 }

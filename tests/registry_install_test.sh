@@ -23,8 +23,7 @@ install() {
   mkdir -p "$E2E_CASE/temp"
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
   run_in_job -- 'C:\pkg\setup.exe' --silent "--installfolder=$folder" \
-    --launchbrowser=0 --enable-installer-stats=0 "$@" \
-    "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
+    --launchbrowser=0 "$@" "${OVERRIDES_ARGS[@]}"
 }
 
 # value KEY NAME: the data of value NAME (the default value for "") as

@@ -14,6 +14,9 @@
 #   stop_stats_server             ends it
 #   stats_python                  a python3 that has the avro module
 
+declare -F wait_port_file >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+
 stats_python() {
   local candidate
   for candidate in /usr/bin/python3 python3; do
@@ -36,7 +39,7 @@ write_stats_schema() {
 }
 
 start_stats_server() {
-  local port="$1" dir="$2" schema="${3:-}" python port_file tries
+  local port="$1" dir="$2" schema="${3:-}" python port_file
   shift 3 2>/dev/null || shift $#
   python=$(stats_python) || return 1
   mkdir -p "$dir"
@@ -54,21 +57,14 @@ start_stats_server() {
     2>"$dir/stats_server.err" &
   STATS_SERVER_PID=$!
   # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
-  for tries in $(seq "${STATS_START_TRIES:-100}"); do
-    [ -s "$port_file" ] && break
-    kill -0 "$STATS_SERVER_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  STATS_PORT=$(cat "$port_file" 2>/dev/null)
-  if [ -z "$STATS_PORT" ]; then
+  if ! wait_port_file "$STATS_SERVER_PID" "$port_file" \
+    "${STATS_START_TRIES:-100}"; then
     echo "the statistics server did not start:" >&2
     cat "$dir/stats_server.err" >&2
-    # Alive but not listening: it must not keep the port once given up on.
-    kill "$STATS_SERVER_PID" 2>/dev/null || true
-    wait "$STATS_SERVER_PID" 2>/dev/null || true
     STATS_SERVER_PID=""
     return 1
   fi
+  STATS_PORT=$(cat "$port_file")
 }
 
 stop_stats_server() {

@@ -56,8 +56,7 @@ install() {
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
   run_in_job -- 'C:\pkg\setup.exe' --silent '--installfolder=C:\Kavor' \
     --allusers=0 --launchbrowser=0 --desktopshortcut=1 --startmenushortcut=1 \
-    --quicklaunchshortcut=1 --enable-installer-stats=0 \
-    "--local-pref-default-overrides-server=http://127.0.0.1:$LOOPBACK_PORT/prefs"
+    --quicklaunchshortcut=1 "${OVERRIDES_ARGS[@]}"
   check "$1: install exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
   STATUS="$E2E_CASE/installation_status.json"
   cp "$C/Kavor/installation_status.json" "$STATUS" || {

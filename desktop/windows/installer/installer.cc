@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
@@ -13,7 +12,6 @@
 #include "base/logging.h"
 #include "base/macros.h"
 #include "base/memory/scoped_refptr.h"
-#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
@@ -78,11 +76,14 @@ const RegistryValueTemplateEntry kDeleteLegacyX64InstallPathEntry = {
     0,
     0};
 
-base::FilePath GetOwnProgram() {
-  base::FilePath program;
-  if (!base::PathService::Get(base::FILE_EXE, &program))
-    LOG(ERROR) << "Cannot find own file path";
-  return program;
+const char kUacDisabledError[] = "Cannot elevate with UAC disabled";
+
+// A process started for this run waits for the same package as this one.
+void PassWaitForPackage(const base::CommandLine& from, base::CommandLine* to) {
+  if (from.HasSwitch("wait-for-package")) {
+    to->AppendSwitchNative("wait-for-package",
+                           from.GetSwitchValueNative("wait-for-package"));
+  }
 }
 
 // The step scheduler's tasks go through this runner. The scheduler cannot
@@ -641,8 +642,7 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
 bool Installer::RunElevated() {
   LOG(INFO) << "Running the installer elevated.";
   if (!CanElevate()) {
-    return SetLastInstallerError(RESULT_ELEVATION_FAILED,
-                                 "Cannot elevate with UAC disabled");
+    return SetLastInstallerError(RESULT_ELEVATION_FAILED, kUacDisabledError);
   }
   if (command_line_->HasSwitch("run-elevated")) {
     return SetLastInstallerError(
@@ -657,11 +657,7 @@ bool Installer::RunElevated() {
                                  base::UintToString(::GetCurrentProcessId()));
   command_line.SetProgram(GetOwnProgram());
   interprocess_state()->AppendToCommandLine(&command_line);
-  if (command_line_->HasSwitch("wait-for-package")) {
-    command_line.AppendSwitchNative(
-        "wait-for-package",
-        command_line_->GetSwitchValueNative("wait-for-package"));
-  }
+  PassWaitForPackage(*command_line_, &command_line);
   command_line.AppendSwitch("run-elevated");
 
   for (InstallerObserver& observer : observers_)
@@ -679,16 +675,11 @@ bool Installer::RunElevated() {
   const DWORD wait = ::WaitForSingleObject(process.Get(), INFINITE);
   const DWORD wait_error = ::GetLastError();
   Broadcast(&InstallerObserver::OnReturnedToPreviousMainProcess);
-  if (wait == WAIT_FAILED) {
+  // An infinite wait on a process ends only with it or with WAIT_FAILED.
+  if (wait != WAIT_OBJECT_0) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Failed wait for the elevated installer: " +
                                      FormatWin32Error(wait_error));
-  }
-  if (wait != WAIT_OBJECT_0) {
-    return SetLastInstallerError(
-        RESULT_GENERAL_ERROR,
-        "Unexpected result when waiting for the elevated installer: " +
-            base::UintToString(wait));
   }
   const InstallerResult result = ProcessExitCodeToResult(process.Get());
   if (!IsSuccessResult(result))
@@ -730,8 +721,7 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
   VLOG(1) << "Asking for " << (permanent ? "permanent" : "temporary")
           << " permissions on " << folder.value();
   if (!CanElevate()) {
-    return SetLastInstallerError(RESULT_ELEVATION_FAILED,
-                                 "Cannot elevate with UAC disabled");
+    return SetLastInstallerError(RESULT_ELEVATION_FAILED, kUacDisabledError);
   }
   // The permission process resolves the name under an administrator's
   // account, where a bare domain user's name could match a local account.
@@ -759,11 +749,7 @@ bool Installer::GrantFolderPermissionElevated(const base::FilePath& folder,
   command_line.AppendSwitchASCII("parent-pid",
                                  base::UintToString(::GetCurrentProcessId()));
   interprocess_state()->AppendToCommandLine(&command_line);
-  if (command_line_->HasSwitch("wait-for-package")) {
-    command_line.AppendSwitchNative(
-        "wait-for-package",
-        command_line_->GetSwitchValueNative("wait-for-package"));
-  }
+  PassWaitForPackage(*command_line_, &command_line);
   command_line.AppendSwitchNative(
       "initial-pid", command_line_->GetSwitchValueNative("initial-pid"));
 
@@ -845,11 +831,9 @@ void Installer::FinalizeInstallation() {
     // install folder itself has no package resources, and the profile
     // would lose its partner content.
     base::FilePath target = GetTargetFolder();
-    if (installation_subfolder().empty() &&
-        !GetExistingInstallationStatus().subfolder.empty()) {
-      target =
-          GetInstallFolder().Append(GetExistingInstallationStatus().subfolder);
-    }
+    const base::FilePath& recorded = GetExistingInstallationStatus().subfolder;
+    if (installation_subfolder().empty() && !recorded.empty())
+      target = GetInstallFolder().Append(recorded);
     UpdateUserProfile(profile, settings->GetLanguage(), target,
                       interprocess_state()->IsAutoupdate());
   }

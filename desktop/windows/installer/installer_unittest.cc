@@ -21,6 +21,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/run_loop.h"
+#include "base/test/bounded_wait.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
@@ -143,8 +144,14 @@ class FakeOs : public OsOperationsImpl {
 
   // The run after elevation would write the associations into the test
   // machine's own user hive; their rows are the associations' tests' to check.
+  // Only the calls are counted, and whether any was given a status.
+  int stores = 0;
+  bool stored_with_status = false;
   void StoreDefaultBrowserSettings(const Settings&,
-                                   const InstallationStatus*) override {}
+                                   const InstallationStatus* status) override {
+    ++stores;
+    stored_with_status |= status != nullptr;
+  }
 
   base::win::ScopedHandle RunElevated(const base::CommandLine& cl) override {
     launches.push_back(cl);
@@ -548,20 +555,6 @@ TEST_F(InstallerTest, AppIdOfTheNewStatus) {
 // the components' post-elevation part, and the finalization, which adjusts
 // the profile (not for an uninstall either).
 TEST_F(InstallerTest, PostElevationTasks) {
-  class RecordingOsOperations : public OsOperationsImpl {
-   public:
-    int stores = 0;
-    bool with_status = false;
-    void StoreDefaultBrowserSettings(
-        const installer::Settings&, const InstallationStatus* status) override {
-      ++stores;
-      with_status |= status != nullptr;
-    }
-  } os;
-  SetOsOperationsForTesting(&os);
-  struct Restore {
-    ~Restore() { SetOsOperationsForTesting(nullptr); }
-  } restore;
   const base::FilePath local_state =
       temp_.GetPath().Append(L"profile\\Local State");
   // Earlier packages named the assistant's component "suite".
@@ -607,10 +600,10 @@ TEST_F(InstallerTest, PostElevationTasks) {
     ASSERT_EQ(static_cast<int>(kEn.size()),
               base::WriteFile(local_state, kEn.data(), kEn.size()));
     ASSERT_TRUE(base::DeleteFile(calls, false));
-    os.stores = 0;
+    os_.stores = 0;
     RunInstaller();
     EXPECT_EQ(std::vector<std::string>({"success"}), events_);
-    EXPECT_EQ(c.stores, os.stores);
+    EXPECT_EQ(c.stores, os_.stores);
     std::string contents;
     ASSERT_TRUE(base::ReadFileToString(local_state, &contents));
     EXPECT_EQ(std::string(R"({"intl":{"app_locale":")") + c.locale + "\"}}",
@@ -618,14 +611,15 @@ TEST_F(InstallerTest, PostElevationTasks) {
     ASSERT_TRUE(base::ReadFileToString(profile_partner, &contents));
     EXPECT_EQ("old", contents);
     // The component's installer is not waited for: its line may come late.
-    for (int i = 0; i < 200 && (!base::ReadFileToString(calls, &contents) ||
-                                contents != expected_line);
-         ++i) {
-      ::Sleep(50);
-    }
-    EXPECT_EQ(expected_line, contents);
+    EXPECT_TRUE(base::WaitUntil(
+        [&] {
+          return base::ReadFileToString(calls, &contents) &&
+                 contents == expected_line;
+        },
+        "the component installer's start"))
+        << contents;
   }
-  EXPECT_FALSE(os.with_status);
+  EXPECT_FALSE(os_.stored_with_status);
 }
 
 // The uninstall front end starts the installed version's own installer with

@@ -272,4 +272,11 @@ bool InstallerUtilsImpl::ValidateSettings(Settings* settings) {
   return false;
 }
 
+base::FilePath GetOwnProgram() {
+  base::FilePath program;
+  if (!base::PathService::Get(base::FILE_EXE, &program))
+    LOG(ERROR) << "Cannot find own file path";
+  return program;
+}
+
 }  // namespace installer

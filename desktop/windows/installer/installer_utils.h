@@ -92,6 +92,10 @@ bool ReadFilesList(const base::FilePath& path, std::vector<std::string>* lines);
 base::string16 FormatDriveSpaceList(const std::vector<LowSpaceVolume>& volumes);
 bool ValidateSettings(Settings* settings);
 
+// The running program's own file; empty, with an error in the log, when it
+// cannot be found.
+base::FilePath GetOwnProgram();
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_UTILS_H_

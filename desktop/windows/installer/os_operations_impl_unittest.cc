@@ -206,44 +206,35 @@ class DefaultBrowserSettings : public test::FakeSettings {
   Details details{&folder};
 };
 
-std::wstring ReadText(HKEY root, const wchar_t* path, const wchar_t* name) {
-  base::win::RegKey key;
-  std::wstring value;
-  if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS ||
-      key.ReadStringValue(name, &value) != ERROR_SUCCESS) {
-    return L"-";
-  }
-  return value;
-}
-
 TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
   const wchar_t kClass[] = L"Software\\Classes\\Kavordeveloper";
   const wchar_t kHttp[] = L"Software\\Classes\\http\\shell\\open\\command";
   const wchar_t kCompany[] = L"Software\\Kavor Software";
   const std::wstring ours = L"\"C:\\K\\launcher.exe\" -noautoupdate -- \"%1\"";
   const std::wstring other = L"other.exe \"%1\"";
+  const std::wstring missing = L"missing";
   struct Case {
     base::win::Version version;
     bool copy_only, default_browser, all_users, can_set_directly, http_handler;
     // The class in HKCU and HKLM, http's command in HKCU, and the previous
-    // browser remembered in HKCU and HKLM, "-" where missing.
+    // browser remembered in HKCU and HKLM.
     std::vector<std::wstring> expected;
   } const cases[] = {
       // clang-format off
       {base::win::WIN7, true, true, false, false, false,
-       {L"-", L"-", other, L"-", L"-"}},
+       {missing, missing, other, missing, missing}},
       {base::win::WIN7, false, false, false, false, false,
-       {L"Kavor Web Document", L"-", other, L"-", L"-"}},
+       {L"Kavor Web Document", missing, other, missing, missing}},
       {base::win::WIN7, false, true, false, false, false,
-       {L"Kavor Web Document", L"-", ours, other, L"-"}},
+       {L"Kavor Web Document", missing, ours, other, missing}},
       {base::win::WIN7, false, true, true, false, false,
        {L"Kavor Web Document", L"Kavor Web Document", ours, other, other}},
       // Only the Settings app could make the change: an installation that
       // already handles the web is left alone.
       {base::win::WIN10, false, true, false, false, true,
-       {L"-", L"-", other, L"-", L"-"}},
+       {missing, missing, other, missing, missing}},
       {base::win::WIN10, false, true, false, true, true,
-       {L"Kavor Web Document", L"-", other, other, L"-"}},
+       {L"Kavor Web Document", missing, other, other, missing}},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -269,11 +260,13 @@ TEST(OsOperationsTest, StoreDefaultBrowserSettings) {
     EXPECT_EQ(
         c.expected,
         (std::vector<std::wstring>{
-            ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
-            ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
-            ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
-            ReadText(HKEY_CURRENT_USER, kCompany, L"Previous Default Browser"),
-            ReadText(HKEY_LOCAL_MACHINE, kCompany, L"Previous Default Browser"),
+            test::ReadText(HKEY_CURRENT_USER, kClass, L"FriendlyTypeName"),
+            test::ReadText(HKEY_LOCAL_MACHINE, kClass, L"FriendlyTypeName"),
+            test::ReadText(HKEY_CURRENT_USER, kHttp, nullptr),
+            test::ReadText(HKEY_CURRENT_USER, kCompany,
+                           L"Previous Default Browser"),
+            test::ReadText(HKEY_LOCAL_MACHINE, kCompany,
+                           L"Previous Default Browser"),
         }))
         << c.version << c.copy_only << c.default_browser << c.all_users;
   }

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "testing/exes/standin_calls.h"
+
 namespace {
 
 bool IsHelperCall() {
@@ -27,28 +29,10 @@ bool IsHelperCall() {
 int main() {
   if (!IsHelperCall())
     return 0;
-  wchar_t path[MAX_PATH];
-  const DWORD size = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (size == 0 || size >= MAX_PATH)
+  std::wstring file;
+  if (!standin::GetOwnPath(&file))
     return 1;
-  std::wstring file(path, size);
   file.erase(file.find_last_of(L'\\') + 1);
   file += L"helper_calls.txt";
-
-  // The tests compare ASCII command lines only.
-  std::string line;
-  for (const wchar_t* p = ::GetCommandLineW(); *p; ++p)
-    line.push_back(static_cast<char>(*p));
-  line += "\r\n";
-
-  HANDLE handle = ::CreateFileW(file.c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return 1;
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(
-      handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::CloseHandle(handle);
-  return ok && written == line.size() ? 0 : 1;
+  return standin::AppendCommandLine(file) ? 0 : 1;
 }

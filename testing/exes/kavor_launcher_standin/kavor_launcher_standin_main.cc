@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "testing/exes/standin_calls.h"
+
 namespace {
 
 // The decimal number in |file|, or |fallback| when it cannot be read.
@@ -31,32 +33,13 @@ int ReadExitCode(const std::wstring& file, int fallback) {
 }  // namespace
 
 int main() {
-  wchar_t path[MAX_PATH];
-  const DWORD size = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (size == 0 || size >= MAX_PATH)
+  std::wstring base;
+  if (!standin::GetOwnPath(&base))
     return 1;
-  std::wstring base(path, size);
   const size_t dot = base.find_last_of(L'.');
   if (dot != std::wstring::npos && dot > base.find_last_of(L'\\'))
     base.erase(dot);
-
-  // The tests compare ASCII command lines only.
-  std::string line;
-  for (const wchar_t* p = ::GetCommandLineW(); *p; ++p)
-    line.push_back(static_cast<char>(*p));
-  line += "\r\n";
-
-  HANDLE handle =
-      ::CreateFileW((base + L"_calls.txt").c_str(), FILE_APPEND_DATA,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return 1;
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(
-      handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::CloseHandle(handle);
-  if (!ok || written != line.size())
+  if (!standin::AppendCommandLine(base + L"_calls.txt"))
     return 1;
   return ReadExitCode(base + L"_exit_code.txt", 0);
 }

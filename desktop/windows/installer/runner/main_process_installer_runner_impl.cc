@@ -2,11 +2,9 @@
 
 #include <string>
 
-#include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/rand_util.h"
 #include "base/strings/string16.h"
@@ -157,10 +155,7 @@ int MainProcessInstallerRunnerImpl::StartBackend() {
     return RESULT_GENERAL_ERROR;
   }
 
-  base::FilePath program;
-  if (!base::PathService::Get(base::FILE_EXE, &program))
-    LOG(ERROR) << "Cannot find own file path";
-  command_line.SetProgram(program);
+  command_line.SetProgram(GetOwnProgram());
   GetInterprocessState()->AppendToCommandLine(&command_line);
 
   if (!package_available_) {
