@@ -265,11 +265,10 @@ int RunMainPath(const base::FilePath& installation_folder) {
       payload = std::make_unique<PayloadManagerImpl>(own_file);
       result = ActOnPayload(*payload, &architecture);
       // The command line's tracking data wins over the payload's.
-      std::string payload_tracking;
-      if (payload->GetType() == PayloadType::TRACKING_DATA &&
+      if (payload->GetPayloadType() == PAYLOAD_TRACKING_DATA &&
           !GetServerTrackingData()->HasTrackingData() &&
-          payload->GetTrackingData(&payload_tracking)) {
-        GetServerTrackingData()->ParseTrackingBlob(payload_tracking);
+          !GetServerTrackingData()->ParseTrackingBlob(payload->GetPayload())) {
+        LOG(ERROR) << "Cannot read the tracking data of the payload";
       }
     }
     if (result == RESULT_SUCCESS) {

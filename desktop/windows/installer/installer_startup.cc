@@ -171,24 +171,22 @@ void HandleCorruptedPayload() {
 
 InstallerResult ActOnPayload(const PayloadManager& payload,
                              InstallerArchitecture* architecture) {
-  std::string tracking_data;
-  switch (payload.GetType()) {
-    case PayloadType::NONE:
+  switch (payload.GetPayloadType()) {
+    case PAYLOAD_NONE:
       LOG(WARNING) << "Failed reading payload";
-      return RESULT_SUCCESS;
-    case PayloadType::TRACKING_DATA:
-      payload.GetTrackingData(&tracking_data);
-      LOG(INFO) << "Tracking data: " << tracking_data;
-      return RESULT_SUCCESS;
-    case PayloadType::EXTERNAL_TRACKING_DATA:
+      break;
+    case PAYLOAD_TRACKING_DATA:
+      LOG(INFO) << "Tracking data: " << payload.GetPayload();
+      break;
+    case PAYLOAD_EXTERNAL_TRACKING_DATA:
       LOG(ERROR) << "External should only ever be reported after calling"
                  << "SetPayload";
-      return RESULT_SUCCESS;
-    case PayloadType::FULL_PACKAGE:
+      break;
+    case PAYLOAD_FULL_PACKAGE:
       *architecture = InstallerArchitecture::X64;
       LOG(INFO) << "Found full package";
-      return RESULT_SUCCESS;
-    case PayloadType::CORRUPTED:
+      break;
+    case PAYLOAD_CORRUPTED:
       HandleCorruptedPayload();
       return RESULT_CORRUPTED_PACKAGE;
   }

@@ -141,26 +141,27 @@ TEST(InstallerStartupTest, LogFileFallsBackToTheBareName) {
 
 class FakePayload : public PayloadManager {
  public:
-  explicit FakePayload(PayloadType type) : type_(type) {}
-  PayloadType GetType() const override { return type_; }
-  bool GetTrackingData(std::string* out) const override {
-    *out = "tracking";
-    return true;
+  explicit FakePayload(uint32_t type) : type_(type) {}
+  uint32_t GetPayloadType() const override { return type_; }
+  std::string GetPayload() const override { return "tracking"; }
+  bool WritePayloadToFile(const base::FilePath& path) const override {
+    return false;
   }
+  void SetPayload(const std::string& payload) override {}
 
  private:
-  PayloadType type_;
+  uint32_t type_;
 };
 
 TEST(InstallerStartupTest, ActOnPayload) {
   const struct {
-    PayloadType type;
+    uint32_t type;
     InstallerArchitecture architecture;
   } kCases[] = {
-      {PayloadType::NONE, InstallerArchitecture::X86},
-      {PayloadType::TRACKING_DATA, InstallerArchitecture::X86},
-      {PayloadType::EXTERNAL_TRACKING_DATA, InstallerArchitecture::X86},
-      {PayloadType::FULL_PACKAGE, InstallerArchitecture::X64},
+      {PAYLOAD_NONE, InstallerArchitecture::X86},
+      {PAYLOAD_TRACKING_DATA, InstallerArchitecture::X86},
+      {PAYLOAD_EXTERNAL_TRACKING_DATA, InstallerArchitecture::X86},
+      {PAYLOAD_FULL_PACKAGE, InstallerArchitecture::X64},
   };
   for (const auto& c : kCases) {
     InstallerArchitecture architecture = InstallerArchitecture::X86;
@@ -207,7 +208,7 @@ TEST(InstallerStartupTest, CorruptedPayloadEndsTheRunWith118) {
   ScopedTestLog log;
   InstallerArchitecture architecture = InstallerArchitecture::X86;
   InstallerResult result =
-      ActOnPayload(FakePayload(PayloadType::CORRUPTED), &architecture);
+      ActOnPayload(FakePayload(PAYLOAD_CORRUPTED), &architecture);
   EXPECT_EQ(RESULT_CORRUPTED_PACKAGE, result);
   EXPECT_EQ(118, ResultToExitCode(result));
   EXPECT_NE(std::string::npos,
