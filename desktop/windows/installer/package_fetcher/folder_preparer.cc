@@ -1,0 +1,77 @@
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
+
+#include <stdio.h>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "desktop/windows/installer/common/product_constants.h"
+
+namespace installer {
+
+namespace {
+
+base::Time::Exploded LocalNow() {
+  base::Time::Exploded now;
+  base::Time::Now().LocalExplode(&now);
+  return now;
+}
+
+std::wstring TimeStamp(const base::Time::Exploded& time) {
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), "_%02d%02d%02d%02d%02d%02d", time.year,
+           time.month, time.day_of_month, time.hour, time.minute, time.second);
+  return base::UTF8ToWide(stamp);
+}
+
+}  // namespace
+
+FolderPreparerImpl::FolderPreparerImpl(const base::FilePath& download_root,
+                                       bool with_assistant)
+    : FolderPreparerImpl(download_root, with_assistant, LocalNow()) {}
+
+FolderPreparerImpl::FolderPreparerImpl(const base::FilePath& download_root,
+                                       bool with_assistant,
+                                       const base::Time::Exploded& local_time) {
+  const std::wstring stamp = TimeStamp(local_time);
+  package_base_ = download_root.Append(
+      base::UTF8ToWide(GetProductShortName() + "_package") + stamp);
+  if (with_assistant)
+    assistant_folder_ = download_root.Append(L"assistant" + stamp);
+}
+
+FolderPreparerImpl::~FolderPreparerImpl() {
+  for (const base::FilePath& folder : made_folders_)
+    base::DeleteFile(folder, true);
+  if (!assistant_folder_.empty())
+    base::DeleteFile(assistant_folder_, true);
+}
+
+base::FilePath FolderPreparerImpl::Prepare() {
+  ++counter_;
+  // A restarted sequence never builds on what an earlier attempt left.
+  if (!current_folder_.empty() && !base::DeleteFile(current_folder_, true))
+    LOG(WARNING) << "Unable to delete " << current_folder_;
+  current_folder_ =
+      package_base_.InsertBeforeExtension(base::UintToString16(counter_));
+  if (!base::CreateDirectory(current_folder_)) {
+    SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
+                          "Could not create a download folder",
+                          current_folder_.value());
+    return base::FilePath();
+  }
+  made_folders_.push_back(current_folder_);
+  return current_folder_;
+}
+
+base::FilePath FolderPreparerImpl::GetPackageFolder() const {
+  return package_base_;
+}
+
+base::FilePath FolderPreparerImpl::GetAssistantFolder() const {
+  return assistant_folder_;
+}
+
+}  // namespace installer

@@ -1,0 +1,74 @@
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
+
+#include <memory>
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "desktop/windows/installer/common/installer_error.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+base::Time::Exploded March13() {
+  base::Time::Exploded time = {};
+  time.year = 2018;
+  time.month = 3;
+  time.day_of_month = 13;
+  time.hour = 9;
+  time.minute = 30;
+  time.second = 5;
+  return time;
+}
+
+TEST(FolderPreparerTest, EachRestartReplacesTheFolderAndAllGoAtTheEnd) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  // The root is made with the first folder.
+  const base::FilePath root = temp.GetPath().Append(L"Kavor Installer");
+  auto preparer = std::make_unique<FolderPreparerImpl>(root, true, March13());
+  EXPECT_EQ(root.Append(L"kavor_package_20180313093005"),
+            preparer->GetPackageFolder());
+  const base::FilePath assistant = root.Append(L"assistant_20180313093005");
+  EXPECT_EQ(assistant, preparer->GetAssistantFolder());
+  ASSERT_TRUE(base::CreateDirectory(assistant));
+
+  base::FilePath previous;
+  for (const wchar_t* name :
+       {L"kavor_package_201803130930051", L"kavor_package_201803130930052",
+        L"kavor_package_201803130930053"}) {
+    SCOPED_TRACE(name);
+    const base::FilePath folder = preparer->Prepare();
+    EXPECT_EQ(root.Append(name), folder);
+    EXPECT_TRUE(base::DirectoryExists(folder));
+    // Whatever an attempt left goes with its folder.
+    ASSERT_EQ(1, base::WriteFile(folder.Append(L"partial"), "x", 1));
+    if (!previous.empty()) {
+      EXPECT_FALSE(base::PathExists(previous));
+    }
+    previous = folder;
+  }
+  preparer.reset();
+  EXPECT_FALSE(base::PathExists(previous));
+  EXPECT_FALSE(base::PathExists(assistant));
+}
+
+TEST(FolderPreparerTest, FolderThatCannotBeMadeIsRecorded) {
+  ScopedInstallerErrorRecord record;
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath not_a_folder = temp.GetPath().Append(L"file");
+  ASSERT_EQ(1, base::WriteFile(not_a_folder, "x", 1));
+  FolderPreparerImpl preparer(not_a_folder, false, March13());
+  EXPECT_TRUE(preparer.GetAssistantFolder().empty());
+  EXPECT_TRUE(preparer.Prepare().empty());
+  InstallerResult code = RESULT_SUCCESS;
+  std::string message;
+  GetLastInstallerError(&code, &message, nullptr);
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, code);
+  EXPECT_EQ("Could not create a download folder", message);
+}
+
+}  // namespace
+}  // namespace installer
