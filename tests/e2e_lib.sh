@@ -37,6 +37,10 @@
 #                         server PID (a child of this shell) to write its
 #                         port to FILE; fails when it ended first or never
 #                         wrote it, and then ends it if it still runs
+#   append_payload FILE DATA
+#                         appends DATA to FILE as the installer's payload:
+#                         "KVR", DATA, then DATA's length in bytes as a
+#                         32-bit little-endian number
 #   check WHAT CMD...     counts CMD's success in passed, else in failed
 #   e2e_summary           the closing "N passed, N failed" line; fails when
 #                         any check did
@@ -75,6 +79,17 @@ wait_port_file() {
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   return 1
+}
+
+append_payload() {
+  local file="$1" data="$2" length
+  length=$(printf '%s' "$data" | LC_ALL=C wc -c)
+  {
+    printf 'KVR%s' "$data"
+    # shellcheck disable=SC2059
+    printf "$(printf '\\%03o' $((length & 255)) $((length >> 8 & 255)) \
+      $((length >> 16 & 255)) $((length >> 24 & 255)))"
+  } >>"$file"
 }
 
 check() {

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The payload appended to the installer executable reaches the run: a copy
+# of the host whose payload is tracking data logs it, takes it as the
+# process's tracking data and reports it in its statistics (posted to the
+# test statistics server, --test-avro-srv: 127.0.0.1:9000); a copy whose
+# payload is a 7z package is taken as a full package. Outside an unpacked
+# package the silent run then ends where the package would be fetched (119).
+# A copy whose headers put its signature past its end ends the run with 118.
+set -u
+source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/stats_server.sh"
+e2e_init "$1"
+trap 'stop_stats_server; _e2e_exit' EXIT
+
+STATS_PY=$(stats_python) || exit 1
+SCHEMA="$E2E_WORK/stats_schema.json"
+write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
+
+# run_with_payload NAME DATA [ARGS...]: a copy of the host and its library
+# in a fresh prefix, DATA appended as payload, run silently with ARGS; sets
+# LOG to the text of the front end's log.
+run_with_payload() {
+  new_prefix "$1"
+  mkdir -p "$E2E_CASE/bin" "$E2E_CASE/temp"
+  cp "$E2E_EXE" "$E2E_BIN/kavor_installer.dll" "$E2E_CASE/bin/"
+  append_payload "$E2E_CASE/bin/kavor_setup.exe" "$2"
+  shift 2
+  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
+  stop_stats_server
+  # The port is the installer's own: another build's tests on this machine
+  # may hold it for a moment.
+  local tries=0
+  until STATS_START_TRIES=20 start_stats_server 9000 "$E2E_CASE" "$SCHEMA" \
+    2>"$E2E_CASE/stats_start.err"; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 60 ] || { cat "$E2E_CASE/stats_start.err" >&2; exit 1; }
+    sleep 0.5
+  done
+  run_in_job -- "$(e2e_winpath "$E2E_CASE/bin/kavor_setup.exe")" --silent \
+    '--installfolder=C:\Kavor' --allusers=0 --test-avro-srv \
+    "--session-guid=$SESSION" "$@"
+  stop_stats_server
+  LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
+}
+has() { grep -qF -- "$2" <<<"$1"; }
+# stats_has EXPR / stats_all EXPR: whether EXPR holds for one / every one of
+# the decoded records (at least one), each as r; E(r) is its installer_event.
+stats_has() { _stats_holds any "$1"; }
+stats_all() { _stats_holds all "$1"; }
+_stats_holds() {
+  "$STATS_PY" - "$STATS_RECORDS" "$1" "$2" "$SESSION" <<'PY'
+import json, sys
+# Only this run's messages: others may reach the port too.
+R = [r for r in map(json.loads, open(sys.argv[1], encoding="utf-8"))
+     if r["identifiers"]["session_guid"] == sys.argv[4]]
+def E(r): return r.get("installer_event") or {}
+quantifier = any if sys.argv[2] == "any" else all
+sys.exit(0 if R and quantifier(eval(sys.argv[3]) for r in R) else 1)
+PY
+}
+
+SESSION=7d3f0c52-1b9e-4c1a-9a77-0e5b2c1d9f40
+# The tracking blob as the update service hands it out: base64 of a hash
+# and the JSON.
+JSON='{"utm":{"campaign":"spring","medium":"banner","source":"payload_test"},"uuid":"6f1c2a9e-payload"}'
+BLOB=$(printf 'hash%s' "$JSON" | base64 -w0)
+run_with_payload tracking "$BLOB"
+check "tracking: exit 119 at the package fetch (got $RC)" [ "$RC" = 119 ]
+check "tracking: logged" has "$LOG" "Tracking data: $BLOB"
+CL="E(r).get('event_type') == 'controller_launched' and E(r)['controller_launched_details']"
+check "tracking: controller_launched names the payload type" \
+  stats_has "$CL['payload_type'] == 'tracking_data'"
+check "tracking: controller_launched carries the tracking data" \
+  stats_has "$CL['tracking_data'] and json.loads($CL['tracking_data'])['utm']['campaign'] == 'spring'"
+check "tracking: every message names the campaign" \
+  stats_all "r['context']['campaign'] == {'name': 'spring', 'source': 'payload_test', 'medium': 'banner'}"
+[ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS_RECORDS"; }
+
+# The command line's tracking data wins over the payload's.
+OTHER=$(printf 'hash%s' '{"utm":{"campaign":"autumn"}}' | base64 -w0)
+run_with_payload command_line_wins "$BLOB" "--server-tracking-blob=$OTHER"
+check "command line: the payload's tracking data still logged" \
+  has "$LOG" "Tracking data: $BLOB"
+check "command line: its tracking data is the run's" \
+  stats_has "json.loads($CL['tracking_data'])['utm'] == {'campaign': 'autumn'}"
+
+run_with_payload package "$(printf '7z\274\257\047\034')rest"
+check "package: exit 119 at the package fetch (got $RC)" [ "$RC" = 119 ]
+check "package: found" has "$LOG" "Found full package"
+check "package: controller_launched names the payload type" \
+  stats_has "$CL['payload_type'] == 'full_package'"
+
+# A copy whose security directory lies past its end is corrupted: the run
+# ends with 118 before any window (the build's "tamber-library" feature).
+run_with_payload corrupted ""
+python3 - "$E2E_CASE/bin/kavor_setup.exe" <<'PY'
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    image = f.read()
+    pe = struct.unpack_from("<I", image, 60)[0]
+    machine = struct.unpack_from("<H", image, pe + 4)[0]
+    f.seek(pe + (152 if machine == 0x14C else 168))
+    f.write(struct.pack("<II", len(image) + 1, 8))
+PY
+run_in_job -- "$(e2e_winpath "$E2E_CASE/bin/kavor_setup.exe")" --silent \
+  --enable-installer-stats=0
+LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
+check "corrupted: exit 118 (got $RC)" [ "$RC" = 118 ]
+check "corrupted: logged" has "$LOG" \
+  "Security directory is located past the image file length"
+
+e2e_summary
