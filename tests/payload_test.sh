@@ -76,14 +76,6 @@ check "tracking: every message names the campaign" \
   stats_all "r['context']['campaign'] == {'name': 'spring', 'source': 'payload_test', 'medium': 'banner'}"
 [ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS_RECORDS"; }
 
-# The command line's tracking data wins over the payload's.
-OTHER=$(printf 'hash%s' '{"utm":{"campaign":"autumn"}}' | base64 -w0)
-run_with_payload command_line_wins "$BLOB" "--server-tracking-blob=$OTHER"
-check "command line: the payload's tracking data still logged" \
-  has "$LOG" "Tracking data: $BLOB"
-check "command line: its tracking data is the run's" \
-  stats_has "json.loads($CL['tracking_data'])['utm'] == {'campaign': 'autumn'}"
-
 run_with_payload package "$(printf '7z\274\257\047\034')rest"
 check "package: exit 119 at the package fetch (got $RC)" [ "$RC" = 119 ]
 check "package: found" has "$LOG" "Found full package"

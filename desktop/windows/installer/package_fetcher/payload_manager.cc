@@ -78,19 +78,24 @@ uint32_t PayloadManagerImpl::ReadPayload() {
   // a damaged or hostile image must not make the installer read past it.
   if (!Inside(kNewHeaderOffsetField, kLengthSize, length) || data[0] != 'M' ||
       data[1] != 'Z') {
+    LOG(ERROR) << "The installer image is not a PE image";
     return PAYLOAD_CORRUPTED;
   }
   const uint64_t pe = ReadUint32(data + kNewHeaderOffsetField);
   if (!Inside(pe, kMachineOffset + 2, length) ||
       memcmp(data + pe, "PE\0\0", 4) != 0) {
+    LOG(ERROR) << "The installer image has no PE header";
     return PAYLOAD_CORRUPTED;
   }
   const uint64_t directory =
       pe + (ReadUint16(data + pe + kMachineOffset) == kMachineI386
                 ? kSecurityDirectoryOffset32
                 : kSecurityDirectoryOffset64);
-  if (!Inside(directory, 8, length))
+  if (!Inside(directory, 8, length)) {
+    LOG(ERROR) << "The installer image's security directory entry is located "
+                  "past the image file length";
     return PAYLOAD_CORRUPTED;
+  }
   const uint64_t certificate_offset = ReadUint32(data + directory);
   const bool is_signed = ReadUint32(data + directory + 4) != 0;
   if (is_signed && certificate_offset > length) {

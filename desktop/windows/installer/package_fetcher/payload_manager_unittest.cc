@@ -75,7 +75,6 @@ class PayloadManagerTest : public testing::Test {
 };
 
 TEST_F(PayloadManagerTest, FindsTheTypeAndBytes) {
-  const std::string no_header(0x300, 'x');
   std::string far_pe = Headers(kAmd64, 0, 0);
   Put(&far_pe, 60, Le32(0xFFFFFF00));
   std::string pe_at_end = Headers(kAmd64, 0, 0);
@@ -86,69 +85,59 @@ TEST_F(PayloadManagerTest, FindsTheTypeAndBytes) {
   std::string wrapped = Headers(kAmd64, 5, 8);
   Put(&wrapped, 2, "\xFE\xFF\xFF");
   Put(&wrapped, 0x1A4, "KVR");
-  // The directory entry would lie past these 0xA0 bytes.
-  const std::string short_headers = Headers(kAmd64, 0, 0).substr(0, 0xA0);
+  const std::string unsigned_image = Headers(kAmd64, 0, 0);
   const struct {
     const char* name;
     std::string file;
     uint32_t type;
     std::string payload;
+    const char* error;  // The one ERROR line, when not null.
   } kCases[] = {
-      {"unsigned package", Headers(kAmd64, 0, 0) + Payload(kPackage),
+      {"unsigned package", unsigned_image + Payload(kPackage),
        PAYLOAD_FULL_PACKAGE, kPackage},
-      {"unsigned tracking", Headers(kAmd64, 0, 0) + Payload(kTracking),
-       PAYLOAD_TRACKING_DATA, kTracking},
       {"package after the certificate table",
-       Signed(kAmd64, "", Payload(kPackage)), PAYLOAD_NONE, ""},
-      {"tracking after the certificate table",
-       Signed(kAmd64, "", Payload(kTracking)), PAYLOAD_TRACKING_DATA,
-       kTracking},
+       Signed(kAmd64, "", Payload(kPackage)), PAYLOAD_NONE, "",
+       "Found full package that is not covered by the signature"},
       {"signed tracking", Signed(kAmd64, Payload(kTracking), ""),
        PAYLOAD_TRACKING_DATA, kTracking},
       {"signed i386 package", Signed(kI386, Payload(kPackage), ""),
        PAYLOAD_FULL_PACKAGE, kPackage},
-      {"short tracking", Headers(kAmd64, 0, 0) + Payload("7z\xBC"),
+      {"short tracking", unsigned_image + Payload("7z\xBC"),
        PAYLOAD_TRACKING_DATA, "7z\xBC"},
-      {"zero length", Headers(kAmd64, 0, 0) + Payload(""),
-       PAYLOAD_TRACKING_DATA, ""},
-      {"length beyond the file",
-       Headers(kAmd64, 0, 0) + "KVRabc" + Le32(0x10000), PAYLOAD_NONE, ""},
-      {"negative length", Headers(kAmd64, 0, 0) + "KVRabc" + Le32(0xFFFFFFF0),
+      {"zero length", unsigned_image + Payload(""), PAYLOAD_TRACKING_DATA, ""},
+      {"length beyond the file", unsigned_image + "KVRabc" + Le32(0x10000),
        PAYLOAD_NONE, ""},
-      {"no magic", Headers(kAmd64, 0, 0) + "KVXabc" + Le32(3), PAYLOAD_NONE,
-       ""},
-      {"no payload", Headers(kAmd64, 0, 0), PAYLOAD_NONE, ""},
-      {"not a PE file", no_header, PAYLOAD_CORRUPTED, ""},
+      {"negative length", unsigned_image + "KVRabc" + Le32(0xFFFFFFF0),
+       PAYLOAD_NONE, ""},
+      {"no magic", unsigned_image + "KVXabc" + Le32(3), PAYLOAD_NONE, ""},
+      {"not a PE file", std::string(0x300, 'x'), PAYLOAD_CORRUPTED, "",
+       "The installer image is not a PE image"},
       {"certificate table past the end", Headers(kAmd64, 0x10000, 8),
-       PAYLOAD_CORRUPTED, ""},
+       PAYLOAD_CORRUPTED, "",
+       "Security directory is located past the image file length"},
       // Each of these made the reader look outside the image.
       {"certificate table at 0", Headers(kAmd64, 0, 8), PAYLOAD_NONE, ""},
       {"certificate table at 5", wrapped, PAYLOAD_NONE, ""},
-      {"PE header far past the end", far_pe, PAYLOAD_CORRUPTED, ""},
-      {"machine field past the end", pe_at_end, PAYLOAD_CORRUPTED, ""},
-      {"directory entry past the end", short_headers, PAYLOAD_CORRUPTED, ""},
+      {"PE header far past the end", far_pe, PAYLOAD_CORRUPTED, "",
+       "The installer image has no PE header"},
+      {"machine field past the end", pe_at_end, PAYLOAD_CORRUPTED, "",
+       "The installer image has no PE header"},
+      {"directory entry past the end", unsigned_image.substr(0, 0xA0),
+       PAYLOAD_CORRUPTED, "",
+       "The installer image's security directory entry is located past the "
+       "image file length"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
     PayloadManagerImpl payload(Write(c.file));
     EXPECT_EQ(c.type, payload.GetPayloadType());
     EXPECT_EQ(c.payload, payload.GetPayload());
+    EXPECT_EQ(c.error ? std::vector<std::string>{c.error}
+                      : std::vector<std::string>(),
+              log.lines());
   }
-}
-
-TEST_F(PayloadManagerTest, PackageOutsideTheSignatureIsLogged) {
-  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
-  PayloadManagerImpl payload(Write(Signed(kAmd64, "", Payload(kPackage))));
-  EXPECT_EQ((std::vector<std::string>{
-                "Found full package that is not covered by the signature"}),
-            log.lines());
-}
-
-TEST_F(PayloadManagerTest, MissingImageHasNoPayload) {
-  PayloadManagerImpl payload(temp_.GetPath().Append(L"missing.exe"));
-  EXPECT_EQ(PAYLOAD_NONE, payload.GetPayloadType());
-  EXPECT_FALSE(payload.WritePayloadToFile(temp_.GetPath().Append(L"out")));
-  EXPECT_FALSE(base::PathExists(temp_.GetPath().Append(L"out")));
 }
 
 TEST_F(PayloadManagerTest, WritesExactlyThePayload) {
@@ -167,6 +156,7 @@ TEST_F(PayloadManagerTest, WritesExactlyThePayload) {
       {"zero length", Headers(kAmd64, 0, 0) + Payload(""), nullptr, true, ""},
       {"external", Headers(kAmd64, 0, 0), "utm_medium=x", true, "utm_medium=x"},
       {"none", Headers(kAmd64, 0, 0), nullptr, false, "untouched"},
+      {"empty image", "", nullptr, false, "untouched"},
       {"corrupted", std::string(0x100, 'x'), nullptr, false, "untouched"},
   };
   for (const auto& c : kCases) {
