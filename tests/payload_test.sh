@@ -16,16 +16,25 @@ STATS_PY=$(stats_python) || exit 1
 SCHEMA="$E2E_WORK/stats_schema.json"
 write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
 
-# run_with_payload NAME DATA [ARGS...]: a copy of the host and its library
-# in a fresh prefix, DATA appended as payload, run silently with ARGS; sets
-# LOG to the text of the front end's log.
-run_with_payload() {
+# copy_host NAME: a fresh prefix for case NAME with a copy of the host and
+# its library in $E2E_CASE/bin; TEMP is $E2E_CASE/temp.
+copy_host() {
   new_prefix "$1"
   mkdir -p "$E2E_CASE/bin" "$E2E_CASE/temp"
   cp "$E2E_EXE" "$E2E_BIN/kavor_installer.dll" "$E2E_CASE/bin/"
-  append_payload "$E2E_CASE/bin/kavor_setup.exe" "$2"
-  shift 2
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
+}
+# run_copy ARGS...: runs the copy silently; sets LOG to the text of its log.
+run_copy() {
+  run_in_job -- "$(e2e_winpath "$E2E_CASE/bin/kavor_setup.exe")" --silent \
+    '--installfolder=C:\Kavor' --allusers=0 "$@"
+  LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
+}
+# run_with_payload NAME DATA: the copy of case NAME with DATA appended as
+# payload, run with its statistics sent to the test server.
+run_with_payload() {
+  copy_host "$1"
+  append_payload "$E2E_CASE/bin/kavor_setup.exe" "$2"
   stop_stats_server
   # The port is the installer's own: another build's tests on this machine
   # may hold it for a moment.
@@ -36,11 +45,8 @@ run_with_payload() {
     [ "$tries" -lt 60 ] || { cat "$E2E_CASE/stats_start.err" >&2; exit 1; }
     sleep 0.5
   done
-  run_in_job -- "$(e2e_winpath "$E2E_CASE/bin/kavor_setup.exe")" --silent \
-    '--installfolder=C:\Kavor' --allusers=0 --test-avro-srv \
-    "--session-guid=$SESSION" "$@"
+  run_copy --test-avro-srv "--session-guid=$SESSION"
   stop_stats_server
-  LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
 }
 has() { grep -qF -- "$2" <<<"$1"; }
 # stats_has EXPR / stats_all EXPR: whether EXPR holds for one / every one of
@@ -84,7 +90,7 @@ check "package: controller_launched names the payload type" \
 
 # A copy whose security directory lies past its end is corrupted: the run
 # ends with 118 before any window (the build's "tamber-library" feature).
-run_with_payload corrupted ""
+copy_host corrupted
 python3 - "$E2E_CASE/bin/kavor_setup.exe" <<'PY'
 import struct, sys
 with open(sys.argv[1], "r+b") as f:
@@ -94,9 +100,7 @@ with open(sys.argv[1], "r+b") as f:
     f.seek(pe + (152 if machine == 0x14C else 168))
     f.write(struct.pack("<II", len(image) + 1, 8))
 PY
-run_in_job -- "$(e2e_winpath "$E2E_CASE/bin/kavor_setup.exe")" --silent \
-  --enable-installer-stats=0
-LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
+run_copy --enable-installer-stats=0
 check "corrupted: exit 118 (got $RC)" [ "$RC" = 118 ]
 check "corrupted: logged" has "$LOG" \
   "Security directory is located past the image file length"
