@@ -375,8 +375,8 @@ int main() {
             port_file.value().c_str());
     return kExitCannotServe;
   }
-  fprintf(stderr, "serving %zu files on port %s\n", files.size(),
-          port.c_str());
+  fprintf(stderr, "serving %u files on port %s\n",
+          static_cast<unsigned>(files.size()), port.c_str());
   fflush(stderr);
   for (;;)
     ::Sleep(INFINITE);
