@@ -1,12 +1,15 @@
 #ifndef BASE_TEST_LOOPBACK_HTTP_SERVER_H_
 #define BASE_TEST_LOOPBACK_HTTP_SERVER_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/synchronization/lock.h"
@@ -15,23 +18,68 @@ namespace base {
 
 class TestThread;
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests of code that downloads:
-// it listens on a port the system picks, answers one request per connection
-// on a thread of its own and closes the connection after each answer.
-// Targets (path plus query, as sent) that were not configured get 404.
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests of code that downloads,
+// standing in for the update service: it listens on a port the system picks,
+// answers each connection on a thread of its own (one request per
+// connection, closed after the answer) and records every request. Targets
+// (path plus query, as sent) that were not configured get 404.
 //
 //   LoopbackHttpServer server;
 //   ASSERT_TRUE(server.Start());
 //   server.Serve("/prefs", 200, "{}");
 //   Download(server.Url("/prefs"));
+//
+// A target can be given a script: a sequence of answers used in turn, the
+// last one repeating, each able to misbehave the ways a network does.
 class LoopbackHttpServer {
  public:
+  static constexpr size_t kNever = static_cast<size_t>(-1);
+
   struct Request {
+    // "GET /path HTTP/1.1", as received.
+    std::string request_line;
     std::string method;
     std::string target;
     // The header lines as received, each ending in "\r\n".
     std::string headers;
     std::string body;
+
+    // The value of header |name| (case-insensitive), or "".
+    std::string Header(const std::string& name) const;
+  };
+
+  // One answer of a script.
+  struct Response {
+    int status = 200;
+    std::string body;
+    // When not empty, the body is this file instead of |body|, read in
+    // pieces while it is sent (packages too big to hold in memory). A file
+    // that cannot be read gets 404.
+    std::wstring body_file;
+    // Further header lines, sent in this order after the usual ones.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Sends a Location header (redirects).
+    std::string location;
+    // Sends Content-Length with the length of what is sent.
+    bool content_length = true;
+    // A 200 to a request with "Range: bytes=N-" becomes 206 with the body
+    // from N on and a Content-Range header; false sends the whole body with
+    // the scripted status, as a server that ignores ranges does.
+    bool honour_range = true;
+    // After this many bytes of the (possibly ranged) body the connection is
+    // closed in an orderly way (the client sees a short body) ...
+    size_t close_after = kNever;
+    // ... or reset (the client sees a connection reset; the reset waits a
+    // moment so that the client has read what came before it).
+    size_t reset_after = kNever;
+    // The body goes out in pieces of this many bytes with this pause
+    // between them; 0 sends it at once. Stops early when the server is
+    // destroyed or the client has gone.
+    size_t trickle_bytes = 0;
+    uint32_t trickle_pause_ms = 0;
+    // When not empty, sent verbatim instead of the status line, headers and
+    // body built from the fields above (malformed replies).
+    std::string raw;
   };
 
   LoopbackHttpServer();
@@ -53,19 +101,32 @@ class LoopbackHttpServer {
   void Redirect(const std::string& target,
                 const std::string& location,
                 int status = 302);
+  // Answers the requests for |target| with |responses| in turn; once they
+  // are used up the last one answers every further request.
+  void Script(const std::string& target, std::vector<Response> responses);
 
-  // The requests answered so far, in order.
+  // |size| bytes of reproducible data that differs from offset to offset,
+  // so that a wrongly resumed download cannot pass for a good one.
+  static std::string Bytes(size_t size, uint32_t seed = 0);
+
+  // The requests answered so far, in order; or only those for |target|.
   std::vector<Request> requests() const;
+  std::vector<Request> RequestsFor(const std::string& target) const;
+
+  // |observer| sees every request, on the connection's thread, before it is
+  // answered (a request log of a standalone server). Set it before Start().
+  void SetRequestObserver(std::function<void(const Request&)> observer);
 
  private:
-  struct Response {
-    int status = 404;
-    std::string body;
-    std::string location;
+  struct Scripted {
+    std::vector<Response> responses;
+    size_t next = 0;
   };
 
   void Run();
   void HandleConnection(uintptr_t connection);
+  // The answer for the next request for |target|.
+  Response NextResponse(const std::string& target);
 
   uintptr_t listener_;
   uint16_t port_ = 0;
@@ -74,8 +135,10 @@ class LoopbackHttpServer {
   std::unique_ptr<TestThread> thread_;
 
   mutable Lock lock_;
-  std::map<std::string, Response> responses_;
+  std::map<std::string, Scripted> scripts_;
   std::vector<Request> requests_;
+  std::vector<std::unique_ptr<TestThread>> connection_threads_;
+  std::function<void(const Request&)> observer_;
 };
 
 }  // namespace base
