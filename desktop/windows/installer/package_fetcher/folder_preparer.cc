@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/package_fetcher/folder_preparer.h"
 
+#include <windows.h>
 #include <stdio.h>
 
 #include "base/files/file_util.h"
@@ -25,6 +26,9 @@ std::wstring TimeStamp(const base::Time::Exploded& time) {
            time.month, time.day_of_month, time.hour, time.minute, time.second);
   return base::UTF8ToWide(stamp);
 }
+
+// Folders of other front ends skipped before giving up.
+constexpr int kMaxTakenFolders = 100;
 
 }  // namespace
 
@@ -54,14 +58,28 @@ base::FilePath FolderPreparerImpl::Prepare() {
   // A restarted sequence never builds on what an earlier attempt left.
   if (!current_folder_.empty() && !base::DeleteFile(current_folder_, true))
     LOG(WARNING) << "Unable to delete " << current_folder_;
-  current_folder_ =
-      package_base_.InsertBeforeExtension(base::UintToString16(counter_));
-  if (!base::CreateDirectory(current_folder_)) {
+  current_folder_.clear();
+  // Two front ends started within the same second share the time stamp: a
+  // folder that exists already belongs to another one, which would lose its
+  // package when this one cleans up. So a folder is taken only when this
+  // call made it, the counter moving on past folders that exist.
+  base::FilePath folder;
+  bool made = false;
+  if (base::CreateDirectory(package_base_.DirName())) {
+    for (int attempt = 0; attempt < kMaxTakenFolders; ++attempt, ++counter_) {
+      folder =
+          package_base_.InsertBeforeExtension(base::UintToString16(counter_));
+      made = ::CreateDirectoryW(folder.value().c_str(), nullptr) != 0;
+      if (made || ::GetLastError() != ERROR_ALREADY_EXISTS)
+        break;
+    }
+  }
+  if (!made) {
     SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
-                          "Could not create a download folder",
-                          current_folder_.value());
+                          "Could not create a download folder", folder.value());
     return base::FilePath();
   }
+  current_folder_ = folder;
   made_folders_.push_back(current_folder_);
   return current_folder_;
 }

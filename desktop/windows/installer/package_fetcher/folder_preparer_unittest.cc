@@ -54,6 +54,22 @@ TEST(FolderPreparerTest, EachRestartReplacesTheFolderAndAllGoAtTheEnd) {
   EXPECT_FALSE(base::PathExists(assistant));
 }
 
+TEST(FolderPreparerTest, FolderOfAnotherFrontEndIsLeftAlone) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  // Another front end started in the same second made the first folder.
+  const base::FilePath theirs =
+      temp.GetPath().Append(L"kavor_package_201803130930051");
+  ASSERT_TRUE(base::CreateDirectory(theirs));
+  ASSERT_EQ(1, base::WriteFile(theirs.Append(L"kavor_package"), "x", 1));
+  {
+    FolderPreparerImpl preparer(temp.GetPath(), false, March13());
+    EXPECT_EQ(temp.GetPath().Append(L"kavor_package_201803130930052"),
+              preparer.Prepare());
+  }
+  EXPECT_TRUE(base::PathExists(theirs.Append(L"kavor_package")));
+}
+
 TEST(FolderPreparerTest, FolderThatCannotBeMadeIsRecorded) {
   ScopedInstallerErrorRecord record;
   base::ScopedTempDir temp;
