@@ -121,12 +121,12 @@ bool PackageUnpacker::Unpack(base::CommandLine* command_line) {
   return true;
 }
 
-void PackageUnpacker::OnFileCount(size_t count) {
-  delegate_->OnTotalSteps(static_cast<int>(count));
+void PackageUnpacker::OnFilesToUnpackCounted(int32_t count) {
+  delegate_->OnTotalSteps(count);
 }
 
-void PackageUnpacker::OnFileUnpacked(size_t count) {
-  delegate_->OnStepFinished(kDirectUnpackingStepName, static_cast<int>(count));
+void PackageUnpacker::OnUnpackProgressChanged(int32_t files_done) {
+  delegate_->OnStepFinished(kDirectUnpackingStepName, files_done);
 }
 
 InterprocessState* PackageUnpacker::interprocess_state() {

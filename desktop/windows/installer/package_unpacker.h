@@ -36,7 +36,7 @@ class PackageUnpackerDelegate {
 // package's lists name. Everything goes through the run's transaction, so a
 // failed run takes the subfolder and its files away again. Failures fill
 // the thread's last-error record.
-class PackageUnpacker : public LzmaUtilObserver {
+class PackageUnpacker : public UnpackProgressObserver {
  public:
   static const char kDirectUnpackingStepName[];
 
@@ -57,9 +57,9 @@ class PackageUnpacker : public LzmaUtilObserver {
   // folder.
   bool Unpack(base::CommandLine* command_line);
 
-  // LzmaUtilObserver:
-  void OnFileCount(size_t count) override;
-  void OnFileUnpacked(size_t count) override;
+  // UnpackProgressObserver:
+  void OnFilesToUnpackCounted(int32_t count) override;
+  void OnUnpackProgressChanged(int32_t files_done) override;
 
  private:
   InterprocessState* interprocess_state();

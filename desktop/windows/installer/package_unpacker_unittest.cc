@@ -60,12 +60,12 @@ class FakeLzmaUtil : public LzmaUtil {
     *names = entries_;
     return 0;
   }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>&,
-              LzmaUtilObserver* observer,
+  uint8_t Extract(const base::FilePath& destination,
+                  const std::set<base::FilePath>&,
+              UnpackProgressObserver* observer,
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
-    observer->OnFileCount(entries_.size());
+    observer->OnFilesToUnpackCounted(entries_.size());
     for (const base::string16& entry : entries_) {
       const base::FilePath path = base::FilePath(entry).IsAbsolute()
                                       ? base::FilePath(entry)
@@ -77,7 +77,7 @@ class FakeLzmaUtil : public LzmaUtil {
       }
       EXPECT_EQ(1, base::WriteFile(path, "x", 1));
       extracted_files->push_back(path);
-      observer->OnFileUnpacked(extracted_files->size());
+      observer->OnUnpackProgressChanged(extracted_files->size());
     }
     return result_;
   }
@@ -306,7 +306,7 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
     const bool ok =
         MakeUnpacker("47.0.4127.0",
                      c.entries.empty()
-                         ? CreateLzmaUtil()
+                         ? std::make_unique<LzmaUtil>()
                          : std::make_unique<FakeLzmaUtil>(c.entries, c.result))
             ->Unpack(&command_line);
     ASSERT_EQ(c.error == nullptr, ok);

@@ -473,7 +473,7 @@ UnpackArchiveOperation::UnpackArchiveOperation(
     const base::FilePath& archive,
     const base::FilePath& destination,
     LzmaUtil* reader,
-    LzmaUtilObserver* observer)
+    UnpackProgressObserver* observer)
     : archive_(archive),
       destination_(destination),
       reader_(reader),
@@ -543,7 +543,7 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
     }
   }
 
-  result = reader_->Extract(destination_, std::set<base::string16>(), observer_,
+  result = reader_->Extract(destination_, std::set<base::FilePath>(), observer_,
                             &extracted_files_, &created_folders_);
   reader_ = nullptr;
   // A reader that writes where its list did not say is caught here: the

@@ -14,7 +14,7 @@
 namespace installer {
 
 class LzmaUtil;
-class LzmaUtilObserver;
+class UnpackProgressObserver;
 
 // Copies one file over whatever is at |destination|; an existing file there
 // is first moved aside, so that a rollback can put it back. A read-only
@@ -140,7 +140,7 @@ class UnpackArchiveOperation : public TransactionOperation {
   UnpackArchiveOperation(const base::FilePath& archive,
                          const base::FilePath& destination,
                          LzmaUtil* reader,
-                         LzmaUtilObserver* observer);
+                         UnpackProgressObserver* observer);
   ~UnpackArchiveOperation() override;
 
   bool Execute(Transaction* nested, std::string* error) override;
@@ -152,7 +152,7 @@ class UnpackArchiveOperation : public TransactionOperation {
   std::vector<base::FilePath> extracted_files_;
   std::vector<base::FilePath> created_folders_;
   LzmaUtil* reader_;
-  LzmaUtilObserver* const observer_;
+  UnpackProgressObserver* const observer_;
   bool unpacked_ = false;
 
   DISALLOW_COPY_AND_ASSIGN(UnpackArchiveOperation);

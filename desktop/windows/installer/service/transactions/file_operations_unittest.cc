@@ -326,9 +326,9 @@ class FailingReader : public LzmaUtil {
     *names = {L"sub\\f.txt"};
     return 0;
   }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>& entries,
-              LzmaUtilObserver* observer,
+  uint8_t Extract(const base::FilePath& destination,
+                  const std::set<base::FilePath>& entries,
+              UnpackProgressObserver* observer,
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
     const base::FilePath file = destination.Append(L"sub\\f.txt");
@@ -389,9 +389,9 @@ class ScriptedReader : public LzmaUtil {
     *names = listed_;
     return 0;
   }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>&,
-              LzmaUtilObserver*,
+  uint8_t Extract(const base::FilePath& destination,
+                  const std::set<base::FilePath>&,
+              UnpackProgressObserver*,
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
     for (const base::string16& entry : written_) {
