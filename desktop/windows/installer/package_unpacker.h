@@ -57,7 +57,9 @@ class PackageUnpacker : public UnpackProgressObserver {
   // folder.
   bool Unpack(base::CommandLine* command_line);
 
-  // UnpackProgressObserver:
+  // UnpackProgressObserver: the reader reports an entry before unpacking
+  // it, so each report finishes the entry before it, and the last entry is
+  // finished once the whole archive is unpacked.
   void OnFilesToUnpackCounted(int32_t count) override;
   void OnUnpackProgressChanged(int32_t files_done) override;
 
@@ -71,6 +73,8 @@ class PackageUnpacker : public UnpackProgressObserver {
   InstallerStepContext* const context_;
   PackageUnpackerDelegate* const delegate_;
   InterprocessState* const interprocess_state_;
+  // What the archive being unpacked counted.
+  int32_t files_to_unpack_ = 0;
 
   DISALLOW_COPY_AND_ASSIGN(PackageUnpacker);
 };

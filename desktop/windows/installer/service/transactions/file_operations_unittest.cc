@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
+#include "desktop/windows/installer/test/unpack_archives.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -489,6 +490,52 @@ TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
   EXPECT_EQ("new", Read(replaced)) << "replaced file after commit";
   EXPECT_FALSE(base::PathExists(Path(L"u\\dest\\a.txt.1520900000.old")))
       << "moved-aside file after commit";
+}
+
+// The real reader over crafted archives whose second entry climbs two
+// folders up: the operation's check of the listed names refuses the archive
+// first, and a listing that hides the entry still meets the reader's own
+// refusal. Either way nothing is written, and the file where the entry
+// points keeps its bytes through the rollback.
+class UnlistingReader : public LzmaUtil {
+ public:
+  int ListEntries(std::vector<base::string16>* names) override {
+    names->clear();
+    return 0;
+  }
+};
+
+TEST_F(FileOperationsTest, UnpackOfAnEscapingArchiveLeavesTheVictimAlone) {
+  const base::FilePath destination = Path(L"u\\v\\dest");
+  const base::FilePath victim = Path(L"u\\evil.txt");
+  const struct {
+    const wchar_t* archive;
+    bool listed;
+    const char* error;
+  } kCases[] = {
+      {L"archive_road_escape_slash.7z", true,
+       "Archive entry outside the destination folder: ..\\..\\evil.txt"},
+      {L"archive_road_escape_backslash.7z", true,
+       "Archive entry outside the destination folder: ..\\..\\evil.txt"},
+      {L"archive_road_escape_slash.7z", false,
+       "Could not lzma unpack, error code: 12"},
+      {L"archive_road_escape_backslash.7z", false,
+       "Could not lzma unpack, error code: 12"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.archive << " listed " << c.listed);
+    Write(victim, "ORIGINAL");
+    LzmaUtil reader;
+    UnlistingReader unlisting;
+    EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
+        test::UnpackArchive(c.archive), destination,
+        c.listed ? &reader : &unlisting, nullptr)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_FALSE(base::PathExists(destination.Append(L"a.txt")));
+    RollbackOperations(&transaction_);
+    EXPECT_EQ("ORIGINAL", Read(victim));
+    EXPECT_FALSE(base::PathExists(Path(L"u\\v")));
+  }
 }
 
 // Copy and move clear a read-only source's attribute; a rollback, also of

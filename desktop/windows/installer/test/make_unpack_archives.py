@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Makes the 7z archives of the unpacking tests with 7zz.
+
+  make_unpack_archives.py 7ZZ OUT_DIR
+
+OUT_DIR gets
+  archive_road_tree.7z     a solid archive of folders (one of them empty) and
+                           files, the first 300 KB; archive_road_tree/ holds
+                           the same files, to compare with
+  archive_road_damaged.7z  one stream per file, stored: the folders "first"
+                           and "second", first/one.txt whole and
+                           second/two.txt with damaged bytes, so that its
+                           check fails after one.txt was written
+  archive_road_escape_slash.7z, archive_road_escape_backslash.7z
+                           a.txt, then an entry named ../../evil.txt (and
+                           ..\\..\\evil.txt): an archive made to write two
+                           folders above wherever it is unpacked
+"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+
+def run_7zz(seven_zip, cwd, archive, options, names):
+    if os.path.exists(archive):
+        os.remove(archive)
+    subprocess.run([seven_zip, "a", "-bd", "-bso0", "-bsp0"] + options +
+                   [archive] + names, cwd=cwd, check=True)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(seven_zip, out):
+    tree = os.path.join(out, "archive_road_tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    rng = random.Random(4127)
+    write(os.path.join(tree, "kavor.exe"),
+          bytes(rng.randrange(256) for _ in range(300 * 1024)))
+    write(os.path.join(tree, "files_list"), b"kavor.exe\r\nresources\\a.pak\r\n")
+    write(os.path.join(tree, "resources", "a.pak"), b"resource a\n" * 500)
+    write(os.path.join(tree, "resources", "locales", "ru.pak"), b"")
+    os.makedirs(os.path.join(tree, "empty"))
+    run_7zz(seven_zip, tree, os.path.join(out, "archive_road_tree.7z"),
+            ["-mx=7"], ["."])
+
+
+def make_damaged(seven_zip, out):
+    work = os.path.join(out, "archive_road_damaged.src")
+    shutil.rmtree(work, ignore_errors=True)
+    write(os.path.join(work, "first", "one.txt"), b"first file " * 50)
+    second = b"second file " * 50
+    write(os.path.join(work, "second", "two.txt"), second)
+    archive = os.path.join(out, "archive_road_damaged.7z")
+    # Stored streams hold the files' bytes as they are, so the second one is
+    # found and damaged; the archive's own header stays sound.
+    run_7zz(seven_zip, work, archive, ["-ms=off", "-m0=Copy"],
+            ["first", "second"])
+    with open(archive, "rb") as f:
+        data = bytearray(f.read())
+    at = data.find(second)
+    assert at > 0, "second stream not found"
+    data[at + 100:at + 110] = b"#" * 10
+    with open(archive, "wb") as f:
+        f.write(data)
+    shutil.rmtree(work)
+
+
+def rename_entry(archive, old, new):
+    """Renames an entry of an archive with an uncompressed header, keeping
+    the header's checksums right."""
+    with open(archive, "rb") as f:
+        data = bytearray(f.read())
+    old_name = old.encode("utf-16-le")
+    new_name = new.encode("utf-16-le")
+    assert len(old_name) == len(new_name)
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    start = 32 + offset
+    header = data[start:start + size]
+    at = header.find(old_name)
+    assert at >= 0, "entry name not found in the header"
+    header[at:at + len(new_name)] = new_name
+    data[start:start + size] = header
+    struct.pack_into("<I", data, 28, zlib.crc32(bytes(header)))
+    struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
+    with open(archive, "wb") as f:
+        f.write(data)
+
+
+def make_escapes(seven_zip, out):
+    work = os.path.join(out, "archive_road_escape.src")
+    shutil.rmtree(work, ignore_errors=True)
+    write(os.path.join(work, "a.txt"), b"harmless\n")
+    write(os.path.join(work, "ab", "cd", "evil.txt"), b"EVIL\n")
+    for suffix, name in (("slash", "../../evil.txt"),
+                         ("backslash", "..\\..\\evil.txt")):
+        archive = os.path.join(out, "archive_road_escape_%s.7z" % suffix)
+        run_7zz(seven_zip, work, archive, ["-mhc=off"],
+                ["a.txt", "ab/cd/evil.txt"])
+        rename_entry(archive, "ab/cd/evil.txt", name)
+    shutil.rmtree(work)
+
+
+def main():
+    seven_zip, out = sys.argv[1], os.path.abspath(sys.argv[2])
+    os.makedirs(out, exist_ok=True)
+    make_tree(seven_zip, out)
+    make_damaged(seven_zip, out)
+    make_escapes(seven_zip, out)
+
+
+if __name__ == "__main__":
+    main()
