@@ -273,17 +273,21 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.archive ? c.archive : L"no archive");
     events_.clear();
-    base::DeleteFile(package_.Append(L"kavor_package"), false);
     if (c.archive) {
       ASSERT_TRUE(base::CopyFile(test::UnpackArchive(c.archive),
                                  package_.Append(L"kavor_package")));
     }
     ASSERT_EQ(6, base::WriteFile(victim, "ORIGIN", 6));
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-    const bool ok = MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
-                        ->Unpack(&command_line);
+    const std::unique_ptr<PackageUnpacker> unpacker =
+        MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>());
+    const bool ok = unpacker->Unpack(&command_line);
     ASSERT_EQ(c.error == nullptr, ok) << LastError();
     EXPECT_EQ(c.events, events_);
+    // Read, the archive is no longer held open.
+    if (c.archive) {
+      EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+    }
     if (ok) {
       EXPECT_EQ(test::TreeListing(
                     test::UnpackArchive(L"archive_road_tree")),

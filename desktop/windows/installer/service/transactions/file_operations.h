@@ -147,6 +147,9 @@ class UnpackArchiveOperation : public TransactionOperation {
   void Rollback() override;
 
  private:
+  // Execute's work between opening and closing the archive.
+  bool UnpackOpenArchive(Transaction* nested, std::string* error);
+
   const base::FilePath archive_;
   const base::FilePath destination_;
   std::vector<base::FilePath> extracted_files_;
