@@ -297,7 +297,10 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
       {{L"a.txt", up.value() + L"\\"},
        0,
        "Archive entry outside the destination folder: "},
-      {{}, 0, "Could not open the archive: 2\nCannot unpack the installer"},
+      {{},
+       0,
+       "Could not read the archive's entries: 11\nCannot unpack the "
+       "installer"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.error ? c.error : "");
