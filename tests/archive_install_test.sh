@@ -111,7 +111,7 @@ check "damaged: nothing left ($(find "$C/Kavor" 2>/dev/null | head -3))" \
 new_prefix escape
 C="$WINEPREFIX/drive_c"
 make_test_package "$E2E_BIN" "$C/pkg" --7z
-cp "$E2E_BIN/archive_road/archive_road_escape_slash.7z" "$C/pkg/kavor_package"
+cp "$E2E_BIN/../testdata/lzma_util/unsafe_0.7z" "$C/pkg/kavor_package"
 printf 'ORIGINAL' >"$C/evil.txt"
 run_backend
 check "escape: refused" \

@@ -84,6 +84,12 @@ class LzmaUtil {
   virtual int ListEntries(std::vector<base::string16>* names);
 
  private:
+  // Makes |folder| (with its parents) unless it exists, remembering it; a
+  // folder this reader made before is not made again. Appends it to
+  // |created_folders| when it was made now or before.
+  bool EnsureFolder(const base::FilePath& folder,
+                    std::vector<base::FilePath>* created_folders);
+
   HANDLE archive_ = nullptr;
   std::set<base::FilePath> created_folders_;
   uint32_t last_in_page_error_ = 0;

@@ -17,13 +17,14 @@
 namespace installer {
 namespace test {
 
-// The 7z archives that the build makes beside the tests
-// (test/make_unpack_archives.py says what each holds).
-inline base::FilePath UnpackArchive(const wchar_t* name) {
+// What the build makes for the tests in testdata beside bin: the 7z
+// archives of archive_road (test/make_unpack_archives.py says what each
+// holds) and of lzma_util (the reader's own, lzma_util/test).
+inline base::FilePath TestData(const wchar_t* relative) {
   base::FilePath bin;
   if (!base::PathService::Get(base::DIR_EXE, &bin))
     return base::FilePath();
-  return bin.Append(L"archive_road").Append(name);
+  return bin.DirName().Append(L"testdata").Append(relative);
 }
 
 // Everything below |folder|, sorted: "name\" for a folder, "name size md5"

@@ -492,11 +492,11 @@ TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
       << "moved-aside file after commit";
 }
 
-// The real reader over crafted archives whose second entry climbs two
-// folders up: the operation's check of the listed names refuses the archive
-// first, and a listing that hides the entry still meets the reader's own
-// refusal. Either way nothing is written, and the file where the entry
-// points keeps its bytes through the rollback.
+// The real reader over crafted archives whose second entry climbs out of
+// the destination: the operation's check of the listed names refuses the
+// archive first, and a listing that hides the entry still meets the
+// reader's own refusal. Either way nothing is written, and the file where
+// the entry points keeps its bytes through the rollback.
 class UnlistingReader : public LzmaUtil {
  public:
   int ListEntries(std::vector<base::string16>* names) override {
@@ -507,34 +507,34 @@ class UnlistingReader : public LzmaUtil {
 
 TEST_F(FileOperationsTest, UnpackOfAnEscapingArchiveLeavesTheVictimAlone) {
   const base::FilePath destination = Path(L"u\\v\\dest");
-  const base::FilePath victim = Path(L"u\\evil.txt");
   const struct {
     const wchar_t* archive;
+    const wchar_t* victim;
     bool listed;
     const char* error;
   } kCases[] = {
-      {L"archive_road_escape_slash.7z", true,
-       "Archive entry outside the destination folder: ..\\..\\evil.txt"},
-      {L"archive_road_escape_backslash.7z", true,
-       "Archive entry outside the destination folder: ..\\..\\evil.txt"},
-      {L"archive_road_escape_slash.7z", false,
+      {L"lzma_util\\unsafe_0.7z", L"u\\evil.txt", true,
+       "Archive entry outside the destination folder: ../../evil.txt"},
+      {L"lzma_util\\unsafe_4.7z", L"u\\v\\x.txt", true,
+       "Archive entry outside the destination folder: a/../../x.txt"},
+      {L"lzma_util\\unsafe_0.7z", L"u\\evil.txt", false,
        "Could not lzma unpack, error code: 12"},
-      {L"archive_road_escape_backslash.7z", false,
+      {L"lzma_util\\unsafe_4.7z", L"u\\v\\x.txt", false,
        "Could not lzma unpack, error code: 12"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.archive << " listed " << c.listed);
-    Write(victim, "ORIGINAL");
+    Write(Path(c.victim), "ORIGINAL");
     LzmaUtil reader;
     UnlistingReader unlisting;
     EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
-        test::UnpackArchive(c.archive), destination,
+        test::TestData(c.archive), destination,
         c.listed ? &reader : &unlisting, nullptr)));
     EXPECT_EQ(c.error, error_);
-    EXPECT_FALSE(base::PathExists(destination.Append(L"a.txt")));
+    EXPECT_FALSE(base::PathExists(destination));
     RollbackOperations(&transaction_);
-    EXPECT_EQ("ORIGINAL", Read(victim));
-    EXPECT_FALSE(base::PathExists(Path(L"u\\v")));
+    EXPECT_EQ("ORIGINAL", Read(Path(c.victim)));
+    EXPECT_TRUE(base::DeleteFile(Path(L"u"), true));
   }
 }
 
