@@ -111,19 +111,4 @@ check "damaged: nothing left ($(find "$C/Kavor" 2>/dev/null | head -3))" \
   [ ! -e "$C/Kavor" ]
 [ "$failed" = 0 ] || show_messages
 
-# --- An archive with an entry two folders above the version folder: refused
-# before anything is written; the file there keeps its bytes.
-new_prefix escape
-C="$WINEPREFIX/drive_c"
-make_test_package "$E2E_BIN" "$C/pkg" --7z
-cp "$E2E_BIN/../testdata/lzma_util/unsafe_0.7z" "$C/pkg/kavor_package"
-printf 'ORIGINAL' >"$C/evil.txt"
-run_backend
-check "escape: refused" \
-  has_message "Archive entry outside the destination folder: "
-check "escape: the file outside kept its bytes" \
-  [ "$(cat "$C/evil.txt")" = ORIGINAL ]
-check "escape: nothing left" [ ! -e "$C/Kavor" ]
-[ "$failed" = 0 ] || show_messages
-
 e2e_summary

@@ -244,7 +244,7 @@ TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
 }
 
 // The archive road with the real reader: the version folder gets the
-// archive's tree as it is, the front end hears each entry once it is on
+// package's tree as it is, the front end hears each entry once it is on
 // disk, the last one too, and a failed unpacking takes away every file and
 // folder it made.
 TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
@@ -254,7 +254,8 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
     const char* error;       // after "Unpack archive operation failed\n"
     std::vector<std::string> events;
   } kCases[] = {
-      {L"archive_road\\archive_road_tree.7z",
+      // A 7z package behind a 600 KiB executable stub.
+      {L"lzma_util\\package.exe",
        nullptr,
        {"total 7", "direct_unpacking 1", "direct_unpacking 2",
         "direct_unpacking 3", "direct_unpacking 4", "direct_unpacking 5",
@@ -269,7 +270,7 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
       {L"lzma_util\\unsafe_0.7z",
        "Archive entry outside the destination folder: ../../evil.txt",
        {}},
-      {L"archive_road\\archive_road_tree\\files_list",
+      {L"lzma_util\\package_src\\readme.txt",
        "Could not read the archive's entries: 11",
        {}},
       {nullptr, "The archive ", {}},
@@ -294,7 +295,7 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
     }
     if (ok) {
       EXPECT_EQ(test::TreeListing(
-                    test::TestData(L"archive_road\\archive_road_tree")),
+                    test::TestData(L"lzma_util\\package_src")),
                 test::TreeListing(install_.Append(L"47.0.4127.0")));
     } else {
       const std::string expected =
