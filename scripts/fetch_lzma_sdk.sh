@@ -35,7 +35,9 @@ APT_OPTS=(
   -o "Dir::Etc::SourceParts=$WORK/sources.list.d"
   -o "Dir::Etc::SourceList=/dev/null"
   -o "Dir::State::Lists=$WORK/lists"
-  -o "APT::Sandbox::User=root"
+  # The private folders belong to whoever runs this; apt's own download
+  # user could not write there.
+  -o "APT::Sandbox::User=$(id -un)"
 )
 echo "Fetching the 7zip source package for the LZMA SDK"
 apt-get "${APT_OPTS[@]}" update >"$WORK/update.log" 2>&1 ||

@@ -175,6 +175,9 @@ TEST_F(LzmaUtilTest, ResultCodes) {
       // Refused before the claimed 400 MB are asked of the heap.
       {L"damaged_millions_of_entries.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
        "Error returned by SzArchiveOpen: 2"},
+      // Nor the 3 GiB claimed for the packed header.
+      {L"damaged_huge_packed_header.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: 2"},
       {L"damaged_stream.7z", LzmaUtil::EXTRACT_DECODER_ERROR,
        "Error returned by SzExtract: "},
       // 16 TiB: larger than the disk and than the memory.
@@ -256,6 +259,18 @@ TEST_F(LzmaUtilTest, ListsWhatItWroteBeforeAFailure) {
   EXPECT_EQ(std::vector<base::FilePath>{dest_.Append(L"a.txt")}, written_);
   EXPECT_EQ(std::vector<base::FilePath>(), created_);
   EXPECT_EQ("first file\n", Contents(dest_.Append(L"a.txt")).substr(0, 11));
+}
+
+TEST_F(LzmaUtilTest, WriteFailure) {
+  dest_ = data_.Append(L"write_fails");
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  EXPECT_EQ(LzmaUtil::EXTRACT_WRITE_FAILED,
+            Unpack(L"small.7z", {base::FilePath(L"a.txt")}));
+  EXPECT_EQ(std::vector<base::FilePath>{dest_.Append(L"a.txt")}, written_);
+  EXPECT_NE(std::string::npos,
+            log.text().find("Error returned by WriteFile 112"))
+      << log.text();
+  EXPECT_EQ(std::vector<base::string16>{L"a.txt"}, Tree(dest_));
 }
 
 TEST_F(LzmaUtilTest, InPageErrorInTheMappedBlock) {

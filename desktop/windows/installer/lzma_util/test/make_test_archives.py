@@ -14,7 +14,9 @@ OUT_DIR gets:
   small.7z         two files (a.txt, sub/b.txt) and the folder sub
   unsafe_N.7z      a safe file, then an entry with the Nth name of
                    unsafe_names.txt (one a line)
-  damaged_*.7z     broken in one way each (see DAMAGED below)
+  damaged_*.7z     broken in one way each
+  write_fails/     a folder whose a.txt leads to /dev/full (under Wine every
+                   write to it fails: the disk is full)
 
 Names that 7zz cannot store are written into an archive made with plain
 headers: its file list is rewritten and the header checksums fixed.
@@ -73,12 +75,12 @@ def read_number(data, pos):
 class Archive:
     """A 7z archive with a plain (not packed) header."""
 
-    def __init__(self, data):
+    def __init__(self, data, packed_header=False):
         assert data[:6] == SIGNATURE
         offset, size, _ = struct.unpack("<QQI", data[12:32])
         self.body = data[32:32 + offset]
         self.header = bytearray(data[32 + offset:32 + offset + size])
-        assert self.header[0] == 0x01, "packed header"
+        assert self.header[0] == (0x17 if packed_header else 0x01)
 
     def bytes(self):
         header = bytes(self.header)
@@ -126,6 +128,13 @@ class Archive:
             out += number(prop) + number(len(data)) + data
         out += b"\x00\x00"
         self.header = out
+
+    def set_packed_header_size(self, new):
+        """The unpacked size the packed header claims."""
+        at = self.header.index(b"\x0c", self.header.index(b"\x0b"))
+        old, end = read_number(self.header, at + 1)
+        assert old < 10000 and self.header[end] in (0x0A, 0x00), old
+        self.header[at + 1:end] = number(new)
 
     def set_folder_size(self, old, new):
         """The unpacked size of the folder whose size is |old|."""
@@ -224,6 +233,10 @@ def main():
     archive = Archive(stored)
     archive.set_folder_size(4000, 1 << 44)
     damaged["huge_block"] = archive.bytes()
+    archive = Archive(run_7zz(tool, os.path.join(work, "packed.7z"),
+                              ["a.txt", "sub"], [], small_src), True)
+    archive.set_packed_header_size(3 << 30)
+    damaged["huge_packed_header"] = archive.bytes()
     for name, data in damaged.items():
         outputs["damaged_%s.7z" % name] = data
 
@@ -233,6 +246,8 @@ def main():
     with open(os.path.join(out, "unsafe_names.txt"), "w",
               encoding="utf-8") as f:
         f.write("".join(n + "\n" for n in UNSAFE_NAMES))
+    os.makedirs(os.path.join(out, "write_fails"))
+    os.symlink("/dev/full", os.path.join(out, "write_fails", "a.txt"))
     shutil.rmtree(work)
 
 
