@@ -271,8 +271,9 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
   // The unpacked blocks go into a file in the destination, so it must be
   // there first.
   EnsureFolder(destination, created_folders);
-  lzma::MappedFileAllocator allocator(destination, DecoderHeapLimit());
-  lzma::HeapAllocator temp_heap(DecoderHeapLimit());
+  const uint64_t heap_limit = DecoderHeapLimit();
+  lzma::MappedFileAllocator allocator(destination, heap_limit);
+  lzma::HeapAllocator temp_heap(heap_limit);
   lzma::InPageErrorGuard guard(&allocator);
   if (observer) {
     observer->OnFilesToUnpackCounted(

@@ -158,6 +158,24 @@ TEST_F(LzmaUtilTest, ExtractsOnlyTheNamedFile) {
   EXPECT_EQ(std::vector<int32_t>{0}, observer_.progress);
 }
 
+// The names as the archive holds them; Extract then finds the archive again.
+TEST_F(LzmaUtilTest, ListEntriesBeforeExtract) {
+  LzmaUtil util;
+  std::vector<base::string16> names;
+  EXPECT_EQ(LzmaUtil::EXTRACT_NOT_OPEN, util.ListEntries(&names));
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(L"package.exe")));
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, util.ListEntries(&names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::vector<base::string16>({L"bin", L"bin/helper.exe", L"data",
+                                         L"data/random.bin", L"empty",
+                                         L"readme.txt", L"setup.exe"}),
+            names);
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS,
+            util.Extract(dest_, {}, nullptr, nullptr, nullptr));
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(L"beyond_mib.exe")));
+  EXPECT_EQ(LzmaUtil::EXTRACT_NO_SIGNATURE, util.ListEntries(&names));
+}
+
 TEST_F(LzmaUtilTest, ResultCodes) {
   const struct {
     const wchar_t* archive;
