@@ -3,9 +3,9 @@
 # --inside-package) unpacks the 7z archive "kavor_package" into a versioned
 # subfolder and hands over to the installer.exe it unpacked. The installed
 # files are the archive's bytes; the front end hears every unpacked entry.
-# An archive that breaks halfway, or one that names a file outside the
-# folder, is rolled back and leaves nothing. kavor_backend_driver.exe plays
-# the front end and writes down the messages of both backends.
+# An archive that breaks halfway is rolled back and leaves nothing.
+# kavor_backend_driver.exe plays the front end and writes down the messages
+# of both backends.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
@@ -44,7 +44,7 @@ C="$WINEPREFIX/drive_c"
 make_test_package "$E2E_BIN" "$C/pkg" --7z
 EXPECTED="$E2E_CASE/expected"
 7zz x -bd -bso0 -bsp0 "-o$EXPECTED" "$C/pkg/kavor_package"
-entries=$(7zz l -slt "$C/pkg/kavor_package" | grep -c '^Path = ' )
+entries=$(7zz l -slt "$C/pkg/kavor_package" | grep -c '^Path = ')
 entries=$((entries - 1))  # the first Path is the archive's own
 run_backend
 V="$C/Kavor/47.0.4127.0"
