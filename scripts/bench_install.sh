@@ -9,17 +9,33 @@
 # and prints the medians, the ratio (a)/(b) and each installer process's
 # peak memory.
 #
-#   bash scripts/bench_install.sh [RUNS]     (default 5 runs of each)
+# With --7z the same tree is packed as a downloaded package (the 7z archive
+# "kavor_package", 7zz -mx=7) and each run times
+#   (a) the backend's install from the archive (kavor_backend_driver.exe
+#       playing the front end, which waits 0.5 s for late messages after
+#       the backend's end), until its last process ended
+#   (b) a native 7zz x of the same archive into the prefix
+#   (c) xcopy /e /i /q of the tree (b) extracted
+# and prints the medians, the ratio (a)/((b)+(c)) against its goal of 1.3
+# and each installer process's peak memory, which must not grow with the
+# package: the reader keeps the unpacked solid block in a file mapping.
+#
+#   bash scripts/bench_install.sh [--7z] [RUNS]     (default 5 runs of each)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
 export KAVOR_BUILD_DIR="$BUILD"
+ARCHIVE=0
+if [ "${1:-}" = --7z ]; then
+  ARCHIVE=1
+  shift
+fi
 RUNS="${1:-5}"
 
 bash "$ROOT/scripts/install_deps.sh" >/dev/null
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
-  kavor_job_runner >/dev/null
+  kavor_job_runner kavor_backend_driver >/dev/null
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/make_test_package.sh"
 source "$ROOT/tests/loopback_server.sh"
@@ -64,11 +80,64 @@ make_test_package "$BIN" "$PKG" --host-name=setup.exe \
 cp -a "$BENCH/payload/." "$PKG/"
 rm -rf "$BENCH/payload"
 echo "Package: $(find "$PKG" -type f | wc -l) files, $(du -sm --apparent-size "$PKG" | cut -f1) MB"
+if [ "$ARCHIVE" = 1 ]; then
+  pack_test_package "$PKG" -mx=7
+  echo "Archive: $(du -sm --apparent-size "$PKG/kavor_package" | cut -f1) MB"
+fi
 
 start_loopback_server "$BENCH/www"  # empty: the overrides fetch gets a 404
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
 
 now() { date +%s.%N; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+
+if [ "$ARCHIVE" = 1 ]; then
+  install_times=()
+  unpack_times=()
+  copy_times=()
+  for run in $(seq "$RUNS"); do
+    rm -rf "$C/Kavor" "$C/extracted" "$C/copy"
+    t0=$(now)
+    rc=0
+    wine "$BIN/kavor_job_runner.exe" --timeout-seconds=600 \
+      "--report=$(winpath "$BENCH/processes_$run.txt")" \
+      "--env=TEMP=$(winpath "$BENCH/temp")" "--env=TMP=$(winpath "$BENCH/temp")" \
+      -- "$(winpath "$BIN/kavor_backend_driver.exe")" '--folder=C:\Kavor' \
+      "--messages=$(winpath "$BENCH/messages_$run.txt")" -- 'C:\pkg\setup.exe' \
+      --backend --install '--package-dir=C:\pkg' '--installfolder=C:\Kavor' \
+      --allusers=0 --copyonly=0 --singleprofile=0 --launchkavor=0 \
+      --setdefaultbrowser=0 --desktopshortcut=0 --startmenushortcut=0 \
+      --quicklaunchshortcut=0 --pintotaskbar=0 >/dev/null 2>&1 || rc=$?
+    t1=$(now)
+    7zz x -bd -bso0 -bsp0 "-o$C/extracted" "$PKG/kavor_package"
+    t2=$(now)
+    wine xcopy /e /i /q 'C:\extracted' 'C:\copy' >/dev/null 2>&1 || true
+    t3=$(now)
+    a=$(awk "BEGIN {print $t1 - $t0}")
+    b=$(awk "BEGIN {print $t2 - $t1}")
+    c=$(awk "BEGIN {print $t3 - $t2}")
+    installed=$( (find "$C/Kavor" -type f 2>/dev/null || true) | wc -l)
+    backend=$(tr -d '\r' <"$BENCH/messages_$run.txt" | grep '^exit=' | tail -n1)
+    printf 'run %d: install %.2f s (%s, driver exit %d, %d files), 7zz x %.2f s, xcopy %.2f s\n' \
+      "$run" "$a" "$backend" "$rc" "$installed" "$b" "$c"
+    install_times+=("$a")
+    unpack_times+=("$b")
+    copy_times+=("$c")
+  done
+  ma=$(median "${install_times[@]}")
+  mb=$(median "${unpack_times[@]}")
+  mc=$(median "${copy_times[@]}")
+  echo
+  printf 'median install from the archive: %.2f s\nmedian 7zz x:   %.2f s\nmedian xcopy:   %.2f s\n' \
+    "$ma" "$mb" "$mc"
+  printf 'ratio install / (7zz x + xcopy): %.2f (goal: at most 1.30)\n' \
+    "$(awk "BEGIN {print $ma / ($mb + $mc)}")"
+  printf 'the same without the driver'"'"'s 0.5 s wait:  %.2f\n' \
+    "$(awk "BEGIN {print ($ma - 0.5) / ($mb + $mc)}")"
+  echo "Peak memory of the installer processes (last run):"
+  tr -d '\r' <"$BENCH/processes_$RUNS.txt" | sed 's/^/  /'
+  exit 0
+fi
 install_times=()
 copy_times=()
 for run in $(seq "$RUNS"); do
@@ -95,7 +164,6 @@ for run in $(seq "$RUNS"); do
   copy_times+=("$b")
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 ma=$(median "${install_times[@]}")
 mb=$(median "${copy_times[@]}")
 echo

@@ -8,7 +8,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 xvfb xauth
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
-  googletest 7zip osslsigncode python3 python3-avro curl
+  googletest 7zip osslsigncode python3 python3-avro curl dpkg-dev
 )
 
 missing=()
@@ -25,3 +25,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# The 7z decoder's sources, which the build compiles in.
+bash "$(dirname "${BASH_SOURCE[0]}")/fetch_lzma_sdk.sh"

@@ -13,6 +13,19 @@
 #       --extra-list=FILE    further entries (relative paths, one a line)
 #                            appended to files_list; the files must be in
 #                            DIR already or be made by the caller afterwards
+#       --7z[=OPTIONS]       lays DIR out as a downloaded package
+#                            (pack_test_package below; OPTIONS are 7zz's,
+#                            blank-separated)
+#
+#   pack_test_package DIR [7ZZ_OPTION...]
+#     turns the unpacked package DIR into a downloaded one: every file of it
+#     goes into the 7z archive DIR/kavor_package, and beside the archive stay
+#     only what the download folder holds besides: the installer that runs
+#     from there (the host and its library), package_version and
+#     installer_prefs_include.json when there are such, and the "ready"
+#     marker. A backend given --package-dir=DIR without --inside-package
+#     unpacks the archive into the version folder and hands over to the
+#     installer.exe it unpacked, which reads the lists from there.
 #
 # The package holds the host and the library, a second copy of the host as
 # installer.exe (the one that runs from the installation), the browser,
@@ -25,7 +38,7 @@ make_test_package() {
   local bin="$1" dir="$2"
   shift 2
   local host=kavor_setup.exe no_version=0 empty=0 package_version=""
-  local prefs="" extra=""
+  local prefs="" extra="" pack=0 pack_options=""
   local opt
   for opt in "$@"; do
     case "$opt" in
@@ -35,6 +48,8 @@ make_test_package() {
       --package-version=*) package_version="${opt#*=}" ;;
       --prefs-include=*) prefs="${opt#*=}" ;;
       --extra-list=*) extra="${opt#*=}" ;;
+      --7z) pack=1 ;;
+      --7z=*) pack=1 pack_options="${opt#*=}" ;;
       *) echo "make_test_package: unknown option $opt" >&2; return 2 ;;
     esac
   done
@@ -65,4 +80,26 @@ make_test_package() {
     } >"$dir/files_list"
   fi
   printf '%s\r\n' "$host" >"$dir/root_files_list"
+  if [ "$pack" = 1 ]; then
+    # shellcheck disable=SC2086 # the options are blank-separated on purpose
+    pack_test_package "$dir" $pack_options || return 1
+  fi
+}
+
+pack_test_package() {
+  local dir="$1" host
+  shift
+  host=$(tr -d '\r' <"$dir/root_files_list" | head -n1)
+  local beside
+  beside="$(cd "$(dirname "$dir")" && pwd)/$(basename "$dir").beside"
+  rm -rf "$beside" && mkdir -p "$beside" || return 1
+  cp "$dir/$host" "$dir/kavor_installer.dll" "$beside/" || return 1
+  local f
+  for f in package_version installer_prefs_include.json; do
+    if [ -f "$dir/$f" ]; then mv "$dir/$f" "$beside/" || return 1; fi
+  done
+  # 7zz names an archive without an extension .7z.
+  (cd "$dir" && 7zz a -bd -bso0 -bsp0 "$@" "$beside/kavor_package.7z" .) &&
+    mv "$beside/kavor_package.7z" "$beside/kavor_package" || return 1
+  rm -rf "$dir" && mv "$beside" "$dir" && : >"$dir/ready"
 }

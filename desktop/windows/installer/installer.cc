@@ -135,7 +135,7 @@ Installer::Installer(std::unique_ptr<InstallerStepScheduler> scheduler,
       unpacker_(std::make_unique<PackageUnpacker>(
           std::make_unique<FileVersionUtilsImpl>(
               std::make_unique<ProcessRunnerImpl>()),
-          CreateLzmaUtil(),
+          std::make_unique<LzmaUtil>(),
           this,
           this,
           interprocess_state)) {}

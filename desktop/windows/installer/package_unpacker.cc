@@ -121,12 +121,15 @@ bool PackageUnpacker::Unpack(base::CommandLine* command_line) {
   return true;
 }
 
-void PackageUnpacker::OnFileCount(size_t count) {
-  delegate_->OnTotalSteps(static_cast<int>(count));
+void PackageUnpacker::OnFilesToUnpackCounted(int32_t count) {
+  files_to_unpack_ = count;
+  delegate_->OnTotalSteps(count);
 }
 
-void PackageUnpacker::OnFileUnpacked(size_t count) {
-  delegate_->OnStepFinished(kDirectUnpackingStepName, static_cast<int>(count));
+void PackageUnpacker::OnUnpackProgressChanged(int32_t files_done) {
+  // Before the first entry nothing is finished yet.
+  if (files_done > 0)
+    delegate_->OnStepFinished(kDirectUnpackingStepName, files_done);
 }
 
 InterprocessState* PackageUnpacker::interprocess_state() {
@@ -188,6 +191,7 @@ bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
 bool PackageUnpacker::UnpackArchive(const base::FilePath& target) {
   const base::FilePath archive =
       context_->GetPackageDir().Append(kPackageArchiveName);
+  files_to_unpack_ = 0;
   std::string error;
   if (!ExecuteOperation(context_->GetTransaction(),
                         std::make_unique<UnpackArchiveOperation>(
@@ -196,6 +200,10 @@ bool PackageUnpacker::UnpackArchive(const base::FilePath& target) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Unpack archive operation failed\n" + error);
   }
+  // The reader says nothing after its last entry: the progress reaches the
+  // total only here, once every entry is on disk.
+  if (files_to_unpack_ > 0)
+    delegate_->OnStepFinished(kDirectUnpackingStepName, files_to_unpack_);
   return true;
 }
 

@@ -36,7 +36,7 @@ class PackageUnpackerDelegate {
 // package's lists name. Everything goes through the run's transaction, so a
 // failed run takes the subfolder and its files away again. Failures fill
 // the thread's last-error record.
-class PackageUnpacker : public LzmaUtilObserver {
+class PackageUnpacker : public UnpackProgressObserver {
  public:
   static const char kDirectUnpackingStepName[];
 
@@ -57,9 +57,11 @@ class PackageUnpacker : public LzmaUtilObserver {
   // folder.
   bool Unpack(base::CommandLine* command_line);
 
-  // LzmaUtilObserver:
-  void OnFileCount(size_t count) override;
-  void OnFileUnpacked(size_t count) override;
+  // UnpackProgressObserver: the reader reports an entry before unpacking
+  // it, so each report finishes the entry before it, and the last entry is
+  // finished once the whole archive is unpacked.
+  void OnFilesToUnpackCounted(int32_t count) override;
+  void OnUnpackProgressChanged(int32_t files_done) override;
 
  private:
   InterprocessState* interprocess_state();
@@ -71,6 +73,8 @@ class PackageUnpacker : public LzmaUtilObserver {
   InstallerStepContext* const context_;
   PackageUnpackerDelegate* const delegate_;
   InterprocessState* const interprocess_state_;
+  // What the archive being unpacked counted.
+  int32_t files_to_unpack_ = 0;
 
   DISALLOW_COPY_AND_ASSIGN(PackageUnpacker);
 };

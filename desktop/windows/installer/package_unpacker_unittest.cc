@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/interprocess_state_impl.h"
 #include "desktop/windows/installer/test/fake_settings.h"
+#include "desktop/windows/installer/test/unpack_archives.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -47,45 +48,6 @@ class FakeFileVersionUtils : public FileVersionUtils {
 
  private:
   std::string version_;
-};
-
-// "Extracts" its entries (relative to the destination unless absolute; a
-// trailing "\" makes a folder) and then returns |result|.
-class FakeLzmaUtil : public LzmaUtil {
- public:
-  FakeLzmaUtil(std::vector<base::string16> entries, int result)
-      : entries_(std::move(entries)), result_(result) {}
-  int Open(const base::FilePath&) override { return OPEN_SUCCESS; }
-  int ListEntries(std::vector<base::string16>* names) override {
-    *names = entries_;
-    return 0;
-  }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>&,
-              LzmaUtilObserver* observer,
-              std::vector<base::FilePath>* extracted_files,
-              std::vector<base::FilePath>* created_folders) override {
-    observer->OnFileCount(entries_.size());
-    for (const base::string16& entry : entries_) {
-      const base::FilePath path = base::FilePath(entry).IsAbsolute()
-                                      ? base::FilePath(entry)
-                                      : destination.Append(entry);
-      if (entry.back() == L'\\') {
-        EXPECT_TRUE(base::CreateDirectory(path));
-        created_folders->push_back(path.StripTrailingSeparators());
-        continue;
-      }
-      EXPECT_EQ(1, base::WriteFile(path, "x", 1));
-      extracted_files->push_back(path);
-      observer->OnFileUnpacked(extracted_files->size());
-    }
-    return result_;
-  }
-  void Close() override {}
-
- private:
-  std::vector<base::string16> entries_;
-  int result_;
 };
 
 class PackageUnpackerTest : public testing::Test,
@@ -281,43 +243,60 @@ TEST_F(PackageUnpackerTest, DirectUnpackingCopiesTheListedFiles) {
   }
 }
 
-TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
-  WritePackageFile(L"kavor_package", "7z");
-  const base::FilePath up = temp_.GetPath().Append(L"up");
+// The archive road with the real reader: the version folder gets the
+// package's tree as it is, the front end hears each entry once it is on
+// disk, the last one too, and a failed unpacking takes away every file and
+// folder it made.
+TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
+  const base::FilePath victim = temp_.GetPath().Append(L"evil.txt");
   const struct {
-    std::vector<base::string16> entries;  // empty: this build's own reader
-    int result;
-    const char* error;  // after "Unpack archive operation failed\n"
+    const wchar_t* archive;  // null: no "kavor_package"
+    const char* error;       // after "Unpack archive operation failed\n"
+    std::vector<std::string> events;
   } kCases[] = {
-      {{L"sub\\", L"sub\\a.txt", L"b.txt"}, 0, nullptr},
-      {{L"a.txt", L"b.txt"}, 7, "Could not lzma unpack, error code: 7"},
-      {{L"a.txt", L"..\\evil.txt"},
-       0,
-       "Archive entry outside the destination folder: "},
-      {{L"a.txt", up.value() + L"\\"},
-       0,
-       "Archive entry outside the destination folder: "},
-      {{}, 0, "Could not open the archive: 2\nCannot unpack the installer"},
+      // A 7z package behind a 600 KiB executable stub.
+      {L"lzma_util\\package.exe",
+       nullptr,
+       {"total 7", "direct_unpacking 1", "direct_unpacking 2",
+        "direct_unpacking 3", "direct_unpacking 4", "direct_unpacking 5",
+        "direct_unpacking 6", "direct_unpacking 7"}},
+      // first\, second\ and first\one.txt are done when two.txt fails.
+      {L"archive_road\\archive_road_damaged.7z",
+       "Could not lzma unpack, error code: 4",
+       {"total 4", "direct_unpacking 1", "direct_unpacking 2",
+        "direct_unpacking 3"}},
+      // ../../evil.txt: two levels up from the version folder is the test's
+      // folder.
+      {L"lzma_util\\unsafe_0.7z",
+       "Archive entry outside the destination folder: ../../evil.txt",
+       {}},
+      {L"lzma_util\\package_src\\readme.txt",
+       "Could not read the archive's entries: 11",
+       {}},
+      {nullptr, "The archive ", {}},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.error ? c.error : "");
+    SCOPED_TRACE(c.archive ? c.archive : L"no archive");
     events_.clear();
+    if (c.archive) {
+      ASSERT_TRUE(base::CopyFile(test::TestData(c.archive),
+                                 package_.Append(L"kavor_package")));
+    }
+    ASSERT_EQ(6, base::WriteFile(victim, "ORIGIN", 6));
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-    const bool ok =
-        MakeUnpacker("47.0.4127.0",
-                     c.entries.empty()
-                         ? CreateLzmaUtil()
-                         : std::make_unique<FakeLzmaUtil>(c.entries, c.result))
-            ->Unpack(&command_line);
-    ASSERT_EQ(c.error == nullptr, ok);
+    const std::unique_ptr<PackageUnpacker> unpacker =
+        MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>());
+    const bool ok = unpacker->Unpack(&command_line);
+    ASSERT_EQ(c.error == nullptr, ok) << LastError();
+    EXPECT_EQ(c.events, events_);
+    // Read, the archive is no longer held open.
+    if (c.archive) {
+      EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+    }
     if (ok) {
-      EXPECT_EQ(std::vector<std::string>(
-                    {"total 3", "direct_unpacking 1", "direct_unpacking 2"}),
-                events_);
-      EXPECT_EQ(
-          "47.0.4127.0\\ 47.0.4127.0\\b.txt 47.0.4127.0\\sub\\ "
-          "47.0.4127.0\\sub\\a.txt",
-          InstallTree());
+      EXPECT_EQ(test::TreeListing(
+                    test::TestData(L"lzma_util\\package_src")),
+                test::TreeListing(install_.Append(L"47.0.4127.0")));
     } else {
       const std::string expected =
           std::string("Unpack archive operation failed\n") + c.error;
@@ -326,8 +305,10 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveAndTakesAwayAFailedOrEscapingOne) {
                 LastError().find("\nCannot unpack the installer"));
     }
     RollbackOperations(context_->GetTransaction());
-    EXPECT_TRUE(InstallTree().empty());
-    EXPECT_FALSE(base::PathExists(up));
+    EXPECT_EQ("", InstallTree());
+    std::string victim_text;
+    EXPECT_TRUE(base::ReadFileToString(victim, &victim_text));
+    EXPECT_EQ("ORIGIN", victim_text);
   }
 }
 

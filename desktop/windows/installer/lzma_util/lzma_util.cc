@@ -1,37 +1,380 @@
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "7z.h"
+#include "7zCrc.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/installer_utils.h"
+#include "desktop/windows/installer/lzma_util/archive_reading.h"
 
 namespace installer {
 
 namespace {
 
-// Stands in until the 7z reader arrives with package acquisition: every
-// archive is unreadable, so an unpack from an archive fails with the
-// operation's "Could not open the archive" and is rolled back, never
-// reported as done.
-class UnavailableLzmaUtil : public LzmaUtil {
+// What the archive database may hold in memory: a real package's is a few
+// MiB; a damaged one may claim millions of entries or a huge header.
+const uint64_t kMinDatabaseMemory = 32ull << 20;
+const uint64_t kMaxDatabaseMemory = 1ull << 30;
+const uint64_t kDatabaseMemoryPerArchiveByte = 256;
+// The look-ahead reader's buffer.
+const size_t kLookBufferSize = 1 << 16;
+// A single WriteFile stays below 4 GiB.
+const DWORD kMaxWrite = 0xFFFF0000;
+
+uint64_t DatabaseMemoryLimit(HANDLE file) {
+  LARGE_INTEGER size = {};
+  LARGE_INTEGER position = {};
+  LARGE_INTEGER zero = {};
+  if (!::GetFileSizeEx(file, &size) ||
+      !::SetFilePointerEx(file, zero, &position, FILE_CURRENT)) {
+    return kMinDatabaseMemory;
+  }
+  const uint64_t archive_bytes = static_cast<uint64_t>(
+      std::max<LONGLONG>(0, size.QuadPart - position.QuadPart));
+  return std::min(kMaxDatabaseMemory,
+                  std::max(kMinDatabaseMemory,
+                           archive_bytes * kDatabaseMemoryPerArchiveByte));
+}
+
+// Blocks the decoder takes from the heap while unpacking: the output block
+// when it cannot be mapped, and its working buffers. Their sizes come from
+// the archive, so they are held to half the machine's memory.
+uint64_t DecoderHeapLimit() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof(status);
+  if (!::GlobalMemoryStatusEx(&status))
+    return 1ull << 30;
+  return status.ullTotalPhys / 2;
+}
+
+void GenerateCrcTable() {
+  static const bool generated = [] {
+    CrcGenerateTable();
+    return true;
+  }();
+  (void)generated;
+}
+
+// The archive database over the open archive, read from the file's current
+// position.
+class ArchiveDatabase {
  public:
-  int Open(const base::FilePath& archive) override {
-    LOG(ERROR) << "7z packages cannot be read by this build: "
-               << archive.value();
-    return OPEN_ERROR;
+  explicit ArchiveDatabase(HANDLE file)
+      : heap_(DatabaseMemoryLimit(file)), look_buffer_(kLookBufferSize) {
+    lzma::InitArchiveFileStream(&file_stream_, file);
+    LookToRead2_CreateVTable(&look_, False);
+    look_.buf = look_buffer_.data();
+    look_.bufSize = look_buffer_.size();
+    look_.realStream = &file_stream_.vt;
+    LookToRead2_INIT(&look_);
+    GenerateCrcTable();
+    SzArEx_Init(&db_);
   }
-  int ListEntries(std::vector<base::string16>*) override { return OPEN_ERROR; }
-  int Extract(const base::FilePath&,
-              const std::set<base::string16>&,
-              LzmaUtilObserver*,
-              std::vector<base::FilePath>*,
-              std::vector<base::FilePath>*) override {
-    return OPEN_ERROR;
+  ~ArchiveDatabase() { SzArEx_Free(&db_, heap_.get()); }
+
+  SRes Open() { return SzArEx_Open(&db_, &look_.vt, heap_.get(), heap_.get()); }
+
+  const CSzArEx* db() const { return &db_; }
+  ILookInStreamPtr stream() const { return &look_.vt; }
+
+  // The entry's name as the archive holds it; false when it has none.
+  bool GetName(UInt32 index, base::string16* name) const {
+    const size_t length = SzArEx_GetFileNameUtf16(&db_, index, nullptr);
+    if (length == 0)
+      return false;
+    std::vector<UInt16> buffer(length);
+    SzArEx_GetFileNameUtf16(&db_, index, buffer.data());
+    name->assign(buffer.begin(), buffer.end() - 1);
+    return true;
   }
-  void Close() override {}
+
+ private:
+  lzma::ArchiveFileStream file_stream_;
+  CLookToRead2 look_;
+  lzma::HeapAllocator heap_;
+  std::vector<Byte> look_buffer_;
+  CSzArEx db_;
+
+  DISALLOW_COPY_AND_ASSIGN(ArchiveDatabase);
 };
+
+// The arguments of one SzArEx_Extract call, run under the in-page guard.
+struct ExtractCall {
+  const CSzArEx* db;
+  ILookInStreamPtr stream;
+  UInt32 index;
+  UInt32* block_index;
+  Byte** out_buffer;
+  size_t* out_buffer_size;
+  size_t offset;
+  size_t size;
+  ISzAllocPtr main_alloc;
+  ISzAllocPtr temp_alloc;
+  SRes result;
+};
+
+void RunExtractCall(void* argument) {
+  ExtractCall* call = static_cast<ExtractCall*>(argument);
+  call->result =
+      SzArEx_Extract(call->db, call->stream, call->index, call->block_index,
+                     call->out_buffer, call->out_buffer_size, &call->offset,
+                     &call->size, call->main_alloc, call->temp_alloc);
+}
+
+// Every name of the archive, checked: none may reach outside the folder it
+// is unpacked into. |relative| gets them with "\" separators.
+uint8_t CheckEntryNames(const ArchiveDatabase& archive,
+                        std::vector<base::FilePath>* relative) {
+  const CSzArEx* db = archive.db();
+  for (UInt32 i = 0; i < db->NumFiles; ++i) {
+    base::string16 name;
+    if (!archive.GetName(i, &name)) {
+      LOG(ERROR) << "Couldn't get file name";
+      return LzmaUtil::EXTRACT_BAD_NAME;
+    }
+    base::string16 trimmed = name;
+    if (SzArEx_IsDir(db, i)) {
+      while (!trimmed.empty() &&
+             (trimmed.back() == L'\\' || trimmed.back() == L'/')) {
+        trimmed.pop_back();
+      }
+    }
+    base::FilePath path;
+    std::string reason;
+    if (!MakeSafeRelativePath(trimmed, &path, &reason)) {
+      LOG(ERROR) << "Refusing the archive: its entry \"" << name
+                 << "\" would be written outside the destination (" << reason
+                 << ")";
+      return LzmaUtil::EXTRACT_UNSAFE_NAME;
+    }
+    relative->push_back(path);
+  }
+  return LzmaUtil::EXTRACT_SUCCESS;
+}
+
+// Writes one entry's bytes into a new |path|, with its modification time.
+uint8_t WriteEntry(const base::FilePath& path,
+                   const Byte* data,
+                   size_t size,
+                   const FILETIME* modified,
+                   std::vector<base::FilePath>* written_files) {
+  HANDLE file = ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    LOG(ERROR) << "Error returned by CreateFile: " << ::GetLastError();
+    return LzmaUtil::EXTRACT_CREATE_FILE_FAILED;
+  }
+  if (written_files)
+    written_files->push_back(path);
+  // One write for every entry below 4 GiB.
+  size_t done = 0;
+  while (done < size) {
+    const DWORD chunk =
+        static_cast<DWORD>(std::min<size_t>(size - done, kMaxWrite));
+    DWORD written = 0;
+    if (!::WriteFile(file, data + done, chunk, &written, nullptr) ||
+        written != chunk) {
+      const DWORD error = ::GetLastError();
+      PLOG(ERROR) << "Error returned by WriteFile " << error;
+      ::CloseHandle(file);
+      return LzmaUtil::EXTRACT_WRITE_FAILED;
+    }
+    done += chunk;
+  }
+  if (modified && !::SetFileTime(file, nullptr, nullptr, modified)) {
+    const DWORD error = ::GetLastError();
+    PLOG(ERROR) << "Error returned by SetFileTime " << error;
+    ::CloseHandle(file);
+    return LzmaUtil::EXTRACT_SET_TIME_FAILED;
+  }
+  if (!::CloseHandle(file)) {
+    const DWORD error = ::GetLastError();
+    PLOG(ERROR) << "Error returned by CloseHandle " << error;
+    return LzmaUtil::EXTRACT_CLOSE_FAILED;
+  }
+  return LzmaUtil::EXTRACT_SUCCESS;
+}
 
 }  // namespace
 
-std::unique_ptr<LzmaUtil> CreateLzmaUtil() {
-  return std::make_unique<UnavailableLzmaUtil>();
+LzmaUtil::LzmaUtil() = default;
+
+LzmaUtil::~LzmaUtil() {
+  Close();
+}
+
+int LzmaUtil::Open(const base::FilePath& archive) {
+  Close();
+  archive_ =
+      ::CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (archive_ == INVALID_HANDLE_VALUE) {
+    archive_ = nullptr;
+    const DWORD error = ::GetLastError();
+    PLOG(ERROR) << "Cannot open the archive " << archive.value();
+    return error == ERROR_FILE_NOT_FOUND ? OPEN_FILE_NOT_FOUND : OPEN_ERROR;
+  }
+  return OPEN_SUCCESS;
+}
+
+void LzmaUtil::Close() {
+  if (archive_)
+    ::CloseHandle(archive_);
+  archive_ = nullptr;
+}
+
+bool LzmaUtil::EnsureFolder(const base::FilePath& folder,
+                            std::vector<base::FilePath>* created_folders) {
+  const bool known = created_folders_.count(folder) != 0;
+  if (!known && !base::DirectoryExists(folder)) {
+    if (!base::CreateDirectory(folder)) {
+      PLOG(ERROR) << "Cannot create " << folder.value();
+      return false;
+    }
+    created_folders_.insert(folder);
+  } else if (!known) {
+    return true;
+  }
+  if (created_folders)
+    created_folders->push_back(folder);
+  return true;
+}
+
+uint8_t LzmaUtil::Extract(const base::FilePath& destination,
+                          const std::set<base::FilePath>& names,
+                          UnpackProgressObserver* observer,
+                          std::vector<base::FilePath>* written_files,
+                          std::vector<base::FilePath>* created_folders) {
+  if (!archive_)
+    return EXTRACT_NOT_OPEN;
+  if (!lzma::FindArchiveSignature(archive_))
+    return EXTRACT_NO_SIGNATURE;
+  std::set<base::FilePath> pending = names;
+
+  ArchiveDatabase archive(archive_);
+  SRes result = archive.Open();
+  if (result != SZ_OK) {
+    LOG(ERROR) << "Error returned by SzArchiveOpen: " << result;
+    return EXTRACT_BAD_ARCHIVE;
+  }
+  const CSzArEx* db = archive.db();
+  // Nothing is written before every name is known to stay inside.
+  std::vector<base::FilePath> relative_names;
+  uint8_t status = CheckEntryNames(archive, &relative_names);
+  if (status != EXTRACT_SUCCESS)
+    return status;
+
+  // The unpacked blocks go into a file in the destination, so it must be
+  // there first.
+  EnsureFolder(destination, created_folders);
+  const uint64_t heap_limit = DecoderHeapLimit();
+  lzma::MappedFileAllocator allocator(destination, heap_limit);
+  lzma::HeapAllocator temp_heap(heap_limit);
+  lzma::InPageErrorGuard guard(&allocator);
+  if (observer) {
+    observer->OnFilesToUnpackCounted(
+        static_cast<int32_t>(names.empty() ? db->NumFiles : names.size()));
+  }
+
+  UInt32 block_index = 0xFFFFFFFF;
+  Byte* out_buffer = nullptr;
+  size_t out_buffer_size = 0;
+  int32_t handled = 0;
+  for (UInt32 i = 0; i < db->NumFiles && status == EXTRACT_SUCCESS; ++i) {
+    if (!names.empty() && pending.empty())
+      break;
+    const base::FilePath& name = relative_names[i];
+    if (!names.empty() && pending.erase(name) == 0)
+      continue;
+    if (observer)
+      observer->OnUnpackProgressChanged(handled);
+    ++handled;
+    const base::FilePath path = destination.Append(name);
+
+    ExtractCall call = {db,
+                        archive.stream(),
+                        i,
+                        &block_index,
+                        &out_buffer,
+                        &out_buffer_size,
+                        0,
+                        0,
+                        allocator.get(),
+                        temp_heap.get(),
+                        SZ_OK};
+    uint32_t in_page_status = 0;
+    if (!guard.Run(RunExtractCall, &call, &in_page_status)) {
+      last_in_page_error_ = in_page_status;
+      LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
+                    "NTSTATUS = "
+                 << in_page_status;
+      // The abandoned decoder's working buffers.
+      temp_heap.FreeAll();
+      status = EXTRACT_IN_PAGE_ERROR;
+      break;
+    }
+    if (call.result != SZ_OK) {
+      LOG(ERROR) << "Error returned by SzExtract: " << call.result;
+      status = EXTRACT_DECODER_ERROR;
+      break;
+    }
+
+    const bool is_dir = SzArEx_IsDir(db, i);
+    EnsureFolder(is_dir ? path : path.DirName(), created_folders);
+    if (is_dir)
+      continue;
+    FILETIME modified;
+    const bool has_time = SzBitWithVals_Check(&db->MTime, i);
+    if (has_time) {
+      modified.dwLowDateTime = db->MTime.Vals[i].Low;
+      modified.dwHighDateTime = db->MTime.Vals[i].High;
+    }
+    status = WriteEntry(path, out_buffer + call.offset, call.size,
+                        has_time ? &modified : nullptr, written_files);
+  }
+  ISzAlloc_Free(allocator.get(), out_buffer);
+  return status;
+}
+
+uint32_t LzmaUtil::GetLastInPageError() const {
+  return last_in_page_error_;
+}
+
+int LzmaUtil::ListEntries(std::vector<base::string16>* names) {
+  if (!archive_)
+    return EXTRACT_NOT_OPEN;
+  LARGE_INTEGER start = {};
+  LARGE_INTEGER zero = {};
+  if (!::SetFilePointerEx(archive_, zero, &start, FILE_CURRENT))
+    return EXTRACT_BAD_ARCHIVE;
+  int result = EXTRACT_SUCCESS;
+  if (!lzma::FindArchiveSignature(archive_)) {
+    result = EXTRACT_NO_SIGNATURE;
+  } else {
+    ArchiveDatabase archive(archive_);
+    const SRes opened = archive.Open();
+    if (opened != SZ_OK) {
+      LOG(ERROR) << "Error returned by SzArchiveOpen: " << opened;
+      result = EXTRACT_BAD_ARCHIVE;
+    }
+    for (UInt32 i = 0; result == EXTRACT_SUCCESS && i < archive.db()->NumFiles;
+         ++i) {
+      base::string16 name;
+      if (!archive.GetName(i, &name)) {
+        LOG(ERROR) << "Couldn't get file name";
+        result = EXTRACT_BAD_NAME;
+      }
+      names->push_back(name);
+    }
+  }
+  // Extract looks for the archive from here again.
+  if (!::SetFilePointerEx(archive_, start, nullptr, FILE_BEGIN))
+    return EXTRACT_BAD_ARCHIVE;
+  return result;
 }
 
 }  // namespace installer

@@ -1,67 +1,101 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_LZMA_UTIL_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_LZMA_UTIL_LZMA_UTIL_H_
 
-#include <stddef.h>
+#include <windows.h>
+#include <stdint.h>
 
-#include <memory>
 #include <set>
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/macros.h"
 #include "base/strings/string16.h"
 
 namespace installer {
 
-// Told how an extraction advances; the package unpacker turns this into
-// install steps.
-class LzmaUtilObserver {
+// Told how an extraction advances: the package unpacker turns this into
+// install steps, the fetcher into unpack progress.
+class UnpackProgressObserver {
  public:
-  virtual ~LzmaUtilObserver() = default;
+  virtual ~UnpackProgressObserver() = default;
 
-  // How many files the extraction is going to write.
-  virtual void OnFileCount(size_t count) = 0;
-  // One more file was written; |count| files are done so far.
-  virtual void OnFileUnpacked(size_t count) = 0;
+  // How many entries the extraction is going to handle.
+  virtual void OnFilesToUnpackCounted(int32_t count) = 0;
+  // Called before each entry with the number handled so far (0 first).
+  virtual void OnUnpackProgressChanged(int32_t files_done) = 0;
 };
 
-// Reader of 7z archives.
+// Reads 7z archives, also one behind an executable stub or appended to the
+// installer. The unpacked solid block lives in a file mapping in the
+// destination folder, so extraction needs little memory.
 class LzmaUtil {
  public:
+  // Results of Open.
   enum OpenResult {
     OPEN_SUCCESS = 0,
     OPEN_FILE_NOT_FOUND = 1,
     OPEN_ERROR = 2,
   };
 
-  virtual ~LzmaUtil() = default;
+  // Results of Extract.
+  enum ExtractResult : uint8_t {
+    EXTRACT_SUCCESS = 0,
+    EXTRACT_NOT_OPEN = 1,
+    EXTRACT_BAD_ARCHIVE = 3,
+    EXTRACT_DECODER_ERROR = 4,
+    EXTRACT_IN_PAGE_ERROR = 5,
+    EXTRACT_BAD_NAME = 6,
+    EXTRACT_CREATE_FILE_FAILED = 7,
+    EXTRACT_WRITE_FAILED = 8,
+    EXTRACT_SET_TIME_FAILED = 9,
+    EXTRACT_CLOSE_FAILED = 10,
+    EXTRACT_NO_SIGNATURE = 11,
+    // An entry's name would land outside the destination (absolute, a
+    // drive, "..", ":"): the archive is refused before anything is written.
+    EXTRACT_UNSAFE_NAME = 12,
+  };
 
-  // One of OpenResult.
-  virtual int Open(const base::FilePath& archive) = 0;
+  LzmaUtil();
+  virtual ~LzmaUtil();
 
-  // The names of the open archive's entries as the archive holds them,
-  // relative to the folder they are extracted into (a folder entry may end
-  // with a separator). Returns 0 on success, else an error code; Extract
-  // may follow either way. The unpack operation checks these names before
-  // letting Extract write anything.
-  virtual int ListEntries(std::vector<base::string16>* names) = 0;
+  // One of OpenResult. Closes an archive that was open.
+  virtual int Open(const base::FilePath& archive);
+  virtual void Close();
 
-  // Writes the entries named in |entries| (every entry when it is empty)
-  // below |destination|. Returns 0 on success, else an error code. Also when
-  // it stops early, |extracted_files| and |created_folders| name every file
-  // it wrote and every folder it created (|destination| too, when it had to
-  // make it), so that the caller can take them away again. |observer| may be
-  // null.
-  virtual int Extract(const base::FilePath& destination,
-                      const std::set<base::string16>& entries,
-                      LzmaUtilObserver* observer,
-                      std::vector<base::FilePath>* extracted_files,
-                      std::vector<base::FilePath>* created_folders) = 0;
+  // Writes the entries named in |names| (archive-relative paths, compared
+  // exactly; every entry when it is empty) below |destination|. Returns one
+  // of ExtractResult. Also when it stops early, |written_files| and
+  // |created_folders| name every file it wrote and every folder it created,
+  // so that the caller can take them away again. |observer| and both
+  // vectors may be null. Call once after each Open: the archive is looked
+  // for from the file's current position on.
+  virtual uint8_t Extract(const base::FilePath& destination,
+                          const std::set<base::FilePath>& names,
+                          UnpackProgressObserver* observer,
+                          std::vector<base::FilePath>* written_files,
+                          std::vector<base::FilePath>* created_folders);
 
-  virtual void Close() = 0;
+  // The NTSTATUS of the last in-page error that ended an extraction.
+  virtual uint32_t GetLastInPageError() const;
+
+  // The names of the open archive's entries as the archive holds them (a
+  // folder entry may end with a separator). Returns 0 on success, else an
+  // ExtractResult. Leaves the file where Extract expects it.
+  virtual int ListEntries(std::vector<base::string16>* names);
+
+ private:
+  // Makes |folder| (with its parents) unless it exists, remembering it; a
+  // folder this reader made before is not made again. Appends it to
+  // |created_folders| when it was made now or before.
+  bool EnsureFolder(const base::FilePath& folder,
+                    std::vector<base::FilePath>* created_folders);
+
+  HANDLE archive_ = nullptr;
+  std::set<base::FilePath> created_folders_;
+  uint32_t last_in_page_error_ = 0;
+
+  DISALLOW_COPY_AND_ASSIGN(LzmaUtil);
 };
-
-// The reader of this build.
-std::unique_ptr<LzmaUtil> CreateLzmaUtil();
 
 }  // namespace installer
 

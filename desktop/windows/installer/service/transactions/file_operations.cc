@@ -473,7 +473,7 @@ UnpackArchiveOperation::UnpackArchiveOperation(
     const base::FilePath& archive,
     const base::FilePath& destination,
     LzmaUtil* reader,
-    LzmaUtilObserver* observer)
+    UnpackProgressObserver* observer)
     : archive_(archive),
       destination_(destination),
       reader_(reader),
@@ -500,13 +500,24 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
                  "The archive " + archive_.AsUTF8Unsafe() + " does not exist.");
     return false;
   }
-  int result = reader_->Open(archive_);
+  const int result = reader_->Open(archive_);
   if (result != 0) {
     ReplaceError(error,
                  "Could not open the archive: " + base::IntToString(result));
     LOG(ERROR) << "Could not open the archive";
     return false;
   }
+  // The archive is closed as soon as it has been read: left open, it would
+  // stay locked against deletion for as long as the backend runs, through
+  // the whole hand-over to the package's installer.
+  const bool unpacked = UnpackOpenArchive(nested, error);
+  reader_->Close();
+  reader_ = nullptr;
+  return unpacked;
+}
+
+bool UnpackArchiveOperation::UnpackOpenArchive(Transaction* nested,
+                                               std::string* error) {
   // The reader writes every entry where its name points, over whatever is
   // there. So the names are checked before anything is written: an archive
   // made to write outside the folder it is unpacked into (an entry with
@@ -514,7 +525,7 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
   // that an entry is about to replace is first moved aside, so that a
   // rollback can put it back.
   std::vector<base::string16> entries;
-  result = reader_->ListEntries(&entries);
+  int result = reader_->ListEntries(&entries);
   if (result != 0) {
     ReplaceError(error, "Could not read the archive's entries: " +
                             base::IntToString(result));
@@ -543,9 +554,8 @@ bool UnpackArchiveOperation::Execute(Transaction* nested, std::string* error) {
     }
   }
 
-  result = reader_->Extract(destination_, std::set<base::string16>(), observer_,
+  result = reader_->Extract(destination_, std::set<base::FilePath>(), observer_,
                             &extracted_files_, &created_folders_);
-  reader_ = nullptr;
   // A reader that writes where its list did not say is caught here: the
   // archive is refused as a whole, and what it wrote inside the folder is
   // taken away again.

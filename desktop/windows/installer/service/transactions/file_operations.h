@@ -14,7 +14,7 @@
 namespace installer {
 
 class LzmaUtil;
-class LzmaUtilObserver;
+class UnpackProgressObserver;
 
 // Copies one file over whatever is at |destination|; an existing file there
 // is first moved aside, so that a rollback can put it back. A read-only
@@ -140,19 +140,22 @@ class UnpackArchiveOperation : public TransactionOperation {
   UnpackArchiveOperation(const base::FilePath& archive,
                          const base::FilePath& destination,
                          LzmaUtil* reader,
-                         LzmaUtilObserver* observer);
+                         UnpackProgressObserver* observer);
   ~UnpackArchiveOperation() override;
 
   bool Execute(Transaction* nested, std::string* error) override;
   void Rollback() override;
 
  private:
+  // Execute's work between opening and closing the archive.
+  bool UnpackOpenArchive(Transaction* nested, std::string* error);
+
   const base::FilePath archive_;
   const base::FilePath destination_;
   std::vector<base::FilePath> extracted_files_;
   std::vector<base::FilePath> created_folders_;
   LzmaUtil* reader_;
-  LzmaUtilObserver* const observer_;
+  UnpackProgressObserver* const observer_;
   bool unpacked_ = false;
 
   DISALLOW_COPY_AND_ASSIGN(UnpackArchiveOperation);

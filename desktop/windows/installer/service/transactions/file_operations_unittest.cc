@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
+#include "desktop/windows/installer/test/unpack_archives.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -326,9 +327,9 @@ class FailingReader : public LzmaUtil {
     *names = {L"sub\\f.txt"};
     return 0;
   }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>& entries,
-              LzmaUtilObserver* observer,
+  uint8_t Extract(const base::FilePath& destination,
+                  const std::set<base::FilePath>& entries,
+              UnpackProgressObserver* observer,
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
     const base::FilePath file = destination.Append(L"sub\\f.txt");
@@ -389,9 +390,9 @@ class ScriptedReader : public LzmaUtil {
     *names = listed_;
     return 0;
   }
-  int Extract(const base::FilePath& destination,
-              const std::set<base::string16>&,
-              LzmaUtilObserver*,
+  uint8_t Extract(const base::FilePath& destination,
+                  const std::set<base::FilePath>&,
+              UnpackProgressObserver*,
               std::vector<base::FilePath>* extracted_files,
               std::vector<base::FilePath>* created_folders) override {
     for (const base::string16& entry : written_) {
@@ -489,6 +490,52 @@ TEST_F(FileOperationsTest, UnpackLeavesOutsideFilesAloneAndRestoresReplaced) {
   EXPECT_EQ("new", Read(replaced)) << "replaced file after commit";
   EXPECT_FALSE(base::PathExists(Path(L"u\\dest\\a.txt.1520900000.old")))
       << "moved-aside file after commit";
+}
+
+// The real reader over crafted archives whose second entry climbs out of
+// the destination: the operation's check of the listed names refuses the
+// archive first, and a listing that hides the entry still meets the
+// reader's own refusal. Either way nothing is written, and the file where
+// the entry points keeps its bytes through the rollback.
+class UnlistingReader : public LzmaUtil {
+ public:
+  int ListEntries(std::vector<base::string16>* names) override {
+    names->clear();
+    return 0;
+  }
+};
+
+TEST_F(FileOperationsTest, UnpackOfAnEscapingArchiveLeavesTheVictimAlone) {
+  const base::FilePath destination = Path(L"u\\v\\dest");
+  const struct {
+    const wchar_t* archive;
+    const wchar_t* victim;
+    bool listed;
+    const char* error;
+  } kCases[] = {
+      {L"lzma_util\\unsafe_0.7z", L"u\\evil.txt", true,
+       "Archive entry outside the destination folder: ../../evil.txt"},
+      {L"lzma_util\\unsafe_4.7z", L"u\\v\\x.txt", true,
+       "Archive entry outside the destination folder: a/../../x.txt"},
+      {L"lzma_util\\unsafe_0.7z", L"u\\evil.txt", false,
+       "Could not lzma unpack, error code: 12"},
+      {L"lzma_util\\unsafe_4.7z", L"u\\v\\x.txt", false,
+       "Could not lzma unpack, error code: 12"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.archive << " listed " << c.listed);
+    Write(Path(c.victim), "ORIGINAL");
+    LzmaUtil reader;
+    UnlistingReader unlisting;
+    EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
+        test::TestData(c.archive), destination,
+        c.listed ? &reader : &unlisting, nullptr)));
+    EXPECT_EQ(c.error, error_);
+    EXPECT_FALSE(base::PathExists(destination));
+    RollbackOperations(&transaction_);
+    EXPECT_EQ("ORIGINAL", Read(Path(c.victim)));
+    EXPECT_TRUE(base::DeleteFile(Path(L"u"), true));
+  }
 }
 
 // Copy and move clear a read-only source's attribute; a rollback, also of

@@ -1,0 +1,377 @@
+#include "desktop/windows/installer/lzma_util/archive_reading.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
+namespace installer {
+namespace lzma {
+
+namespace {
+
+const uint8_t kSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+const DWORD kSignatureSearchRead = 1024;
+// The signature must start within the first MiB.
+const uint64_t kSignatureSearchLimit = 0xFFFFF;
+
+std::atomic<DecoderReadHook> g_decoder_read_hook{nullptr};
+
+}  // namespace
+
+bool FindArchiveSignature(HANDLE file) {
+  uint8_t buffer[kSignatureSearchRead];
+  uint64_t before = 0;  // Bytes before |buffer|, from the starting position.
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(file, start, &start, FILE_CURRENT))
+    return false;
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) ||
+        read < sizeof(kSignature) + 1) {
+      return false;
+    }
+    for (DWORD i = 0; i + sizeof(kSignature) <= read; ++i) {
+      if (memcmp(buffer + i, kSignature, sizeof(kSignature)) != 0)
+        continue;
+      LARGE_INTEGER position;
+      position.QuadPart = start.QuadPart + before + i;
+      return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != 0;
+    }
+    // A signature split over two reads is found by the next one.
+    LARGE_INTEGER back;
+    back.QuadPart = -static_cast<LONGLONG>(sizeof(kSignature));
+    if (!::SetFilePointerEx(file, back, nullptr, FILE_CURRENT))
+      return false;
+    before += read - sizeof(kSignature);
+    if (before > kSignatureSearchLimit)
+      return false;
+  }
+}
+
+void InitArchiveFileStream(ArchiveFileStream* stream, HANDLE file) {
+  stream->vt.Read = ArchiveFileRead;
+  stream->vt.Seek = ArchiveFileSeek;
+  stream->file = file;
+}
+
+SRes ArchiveFileRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  const ArchiveFileStream* stream =
+      reinterpret_cast<const ArchiveFileStream*>(p);
+  DecoderReadHook hook = g_decoder_read_hook.load();
+  if (hook)
+    InPageErrorGuard::CallReadHook(hook);
+  // The decoder never asks for 4 GiB or more at once.
+  const DWORD wanted = static_cast<DWORD>(*size);
+  DWORD total = 0;
+  while (total < wanted) {
+    DWORD read = 0;
+    if (!::ReadFile(stream->file, static_cast<uint8_t*>(buffer) + total,
+                    wanted - total, &read, nullptr) &&
+        read == 0) {
+      break;
+    }
+    if (read == 0) {
+      *size = total;
+      return SZ_ERROR_READ;  // The end of the file.
+    }
+    total += read;
+  }
+  *size = total;
+  return SZ_OK;
+}
+
+SRes ArchiveFileSeek(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
+  const ArchiveFileStream* stream =
+      reinterpret_cast<const ArchiveFileStream*>(p);
+  if (origin > 2)
+    return SZ_ERROR_PARAM;
+  LONG high = static_cast<LONG>(*position >> 32);
+  ::SetLastError(ERROR_SUCCESS);
+  const DWORD low = ::SetFilePointer(stream->file, static_cast<LONG>(*position),
+                                     &high, static_cast<DWORD>(origin));
+  if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != ERROR_SUCCESS)
+    return SZ_ERROR_FAIL;
+  *position = (static_cast<Int64>(high) << 32) | low;
+  return SZ_OK;
+}
+
+// HeapAllocator --------------------------------------------------------------
+
+HeapAllocator::HeapAllocator(uint64_t limit) : limit_(limit) {
+  interface_.vt.Alloc = AllocateThunk;
+  interface_.vt.Free = FreeThunk;
+  interface_.owner = this;
+}
+
+HeapAllocator::~HeapAllocator() {
+  FreeAll();
+}
+
+void* HeapAllocator::Allocate(size_t size) {
+  if (size == 0)
+    return nullptr;
+  if (size > limit_ - held_) {
+    LOG(ERROR) << "Refusing to allocate " << size << " bytes for the archive ("
+               << held_ << " held, at most " << limit_ << ")";
+    return nullptr;
+  }
+  void* block = malloc(size);
+  if (!block)
+    return nullptr;
+  blocks_[block] = size;
+  held_ += size;
+  return block;
+}
+
+void HeapAllocator::Free(void* address) {
+  if (!address)
+    return;
+  auto it = blocks_.find(address);
+  if (it == blocks_.end()) {
+    LOG(ERROR) << "Not freeing a block this allocator did not give";
+    return;
+  }
+  held_ -= it->second;
+  blocks_.erase(it);
+  free(address);
+}
+
+void HeapAllocator::FreeAll() {
+  for (const auto& block : blocks_)
+    free(block.first);
+  blocks_.clear();
+  held_ = 0;
+}
+
+void* HeapAllocator::AllocateThunk(ISzAllocPtr p, size_t size) {
+  return reinterpret_cast<const Interface*>(p)->owner->Allocate(size);
+}
+
+void HeapAllocator::FreeThunk(ISzAllocPtr p, void* address) {
+  reinterpret_cast<const Interface*>(p)->owner->Free(address);
+}
+
+// MappedFileAllocator --------------------------------------------------------
+
+MappedFileAllocator::MappedFileAllocator(const base::FilePath& folder,
+                                         uint64_t heap_limit)
+    : heap_(heap_limit) {
+  interface_.vt.Alloc = AllocateThunk;
+  interface_.vt.Free = FreeThunk;
+  interface_.owner = this;
+  if (!base::CreateTemporaryFileInDir(folder, &path_)) {
+    PLOG(WARNING) << "No temporary file in " << folder.value()
+                  << ": unpacking in memory";
+    return;
+  }
+  file_.Initialize(path_, base::File::FLAG_CREATE_ALWAYS |
+                              base::File::FLAG_READ | base::File::FLAG_WRITE |
+                              base::File::FLAG_TEMPORARY |
+                              base::File::FLAG_DELETE_ON_CLOSE);
+  if (!file_.IsValid()) {
+    PLOG(WARNING) << "Cannot open " << path_.value() << ": unpacking in memory";
+    // Left by CreateTemporaryFileInDir, and not opened to go on close.
+    if (!base::DeleteFile(path_, false))
+      PLOG(WARNING) << "Cannot delete " << path_.value();
+  }
+}
+
+MappedFileAllocator::~MappedFileAllocator() {
+  Unmap();
+  // Deletes the temporary file.
+  file_.Close();
+}
+
+void* MappedFileAllocator::Allocate(size_t size) {
+  if (size == 0)
+    return nullptr;
+  // Growing the file under a mapped view fails anyway.
+  if (file_.IsValid() && !view_) {
+    void* view = Map(size);
+    if (view)
+      return view;
+  }
+  return heap_.Allocate(size);
+}
+
+void MappedFileAllocator::Free(void* address) {
+  if (!address)
+    return;
+  if (address == view_) {
+    Unmap();
+    return;
+  }
+  heap_.Free(address);
+}
+
+void* MappedFileAllocator::Map(size_t size) {
+  if (!file_.SetLength(static_cast<int64_t>(size))) {
+    PLOG(WARNING) << "Cannot make " << path_.value() << " " << size
+                  << " bytes long";
+    return nullptr;
+  }
+  mapping_ = ::CreateFileMappingW(file_.GetPlatformFile(), nullptr,
+                                  PAGE_READWRITE, 0, 0, nullptr);
+  if (!mapping_) {
+    PLOG(WARNING) << "CreateFileMapping failed for " << size << " bytes";
+    return nullptr;
+  }
+  view_ = ::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, size);
+  if (!view_) {
+    PLOG(WARNING) << "MapViewOfFile failed for " << size << " bytes";
+    ::CloseHandle(mapping_);
+    mapping_ = nullptr;
+    return nullptr;
+  }
+  view_size_ = size;
+  return view_;
+}
+
+void MappedFileAllocator::Unmap() {
+  if (view_ && !::UnmapViewOfFile(view_))
+    PLOG(WARNING) << "UnmapViewOfFile failed";
+  view_ = nullptr;
+  view_size_ = 0;
+  if (mapping_)
+    ::CloseHandle(mapping_);
+  mapping_ = nullptr;
+}
+
+void* MappedFileAllocator::AllocateThunk(ISzAllocPtr p, size_t size) {
+  return reinterpret_cast<const Interface*>(p)->owner->Allocate(size);
+}
+
+void MappedFileAllocator::FreeThunk(ISzAllocPtr p, void* address) {
+  reinterpret_cast<const Interface*>(p)->owner->Free(address);
+}
+
+// InPageErrorGuard -----------------------------------------------------------
+//
+// GCC has no structured exception handling, so a vectored handler watches
+// for the in-page error. It does not jump out of itself: that would abandon
+// the system's exception dispatch midway (its handler list stays counted as
+// in use). Instead it lets the dispatch finish by continuing execution with
+// the faulting context changed to enter ResumeAfterInPageError, on the
+// faulting thread's own stack below the faulting frame. That function
+// leaves through __builtin_longjmp to the __builtin_setjmp in Run, a frame
+// above the decoder's: GCC's own non-local goto, which restores the stack
+// and frame pointers, and at whose receiver the function holds nothing in
+// registers. The decoder's frames in between are plain C without cleanups;
+// the blocks they had allocated belong to the allocators, which free them.
+
+struct InPageErrorGuard::State {
+  void* jump_buffer[5];
+  const MappedFileAllocator* allocator;
+  bool running;
+  uint32_t status;
+};
+
+namespace {
+
+DWORD GuardSlot() {
+  static const DWORD slot = ::TlsAlloc();
+  return slot;
+}
+
+[[noreturn]] __attribute__((noinline)) void ResumeAfterInPageError(
+    void** jump_buffer) {
+  __builtin_longjmp(jump_buffer, 1);
+}
+
+LONG CALLBACK InPageErrorHandler(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if (record->ExceptionCode != EXCEPTION_IN_PAGE_ERROR ||
+      record->NumberParameters < 3) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  // Only the thread that set up the guard finds its state here.
+  auto* state =
+      static_cast<InPageErrorGuard::State*>(::TlsGetValue(GuardSlot()));
+  if (!state || !state->running)
+    return EXCEPTION_CONTINUE_SEARCH;
+  const uintptr_t view = reinterpret_cast<uintptr_t>(state->allocator->view());
+  const uintptr_t address = record->ExceptionInformation[1];
+  if (!view || address < view ||
+      address - view >= state->allocator->view_size()) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  state->status = static_cast<uint32_t>(record->ExceptionInformation[2]);
+  state->running = false;
+  CONTEXT* context = info->ContextRecord;
+  // As if called: the return address slot 8 bytes off a 16-byte boundary,
+  // well below whatever the faulting frame had on its stack.
+  context->Rsp = ((context->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
+  context->Rcx = reinterpret_cast<DWORD64>(state->jump_buffer);
+  context->Rip = reinterpret_cast<DWORD64>(&ResumeAfterInPageError);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Kept out of line so that nothing of Run's caller lives in registers across
+// the non-local return.
+__attribute__((noinline)) bool RunWithReturnPoint(
+    InPageErrorGuard::State* state, void (*function)(void*), void* argument) {
+  if (__builtin_setjmp(state->jump_buffer))
+    return false;
+  state->running = true;
+  function(argument);
+  state->running = false;
+  return true;
+}
+
+}  // namespace
+
+InPageErrorGuard::InPageErrorGuard(const MappedFileAllocator* allocator)
+    : state_(new State()) {
+  state_->allocator = allocator;
+  if (GuardSlot() == TLS_OUT_OF_INDEXES ||
+      !::TlsSetValue(GuardSlot(), state_)) {
+    PLOG(ERROR) << "No thread slot for the in-page error guard";
+    return;
+  }
+  handler_ = ::AddVectoredExceptionHandler(1, InPageErrorHandler);
+  if (!handler_)
+    PLOG(ERROR) << "AddVectoredExceptionHandler failed";
+}
+
+InPageErrorGuard::~InPageErrorGuard() {
+  if (handler_)
+    ::RemoveVectoredExceptionHandler(handler_);
+  if (GuardSlot() != TLS_OUT_OF_INDEXES)
+    ::TlsSetValue(GuardSlot(), nullptr);
+  delete state_;
+}
+
+bool InPageErrorGuard::Run(void (*function)(void*),
+                           void* argument,
+                           uint32_t* status) {
+  if (!handler_) {
+    function(argument);
+    return true;
+  }
+  if (RunWithReturnPoint(state_, function, argument))
+    return true;
+  *status = state_->status;
+  return false;
+}
+
+void InPageErrorGuard::CallReadHook(DecoderReadHook hook) {
+  if (GuardSlot() == TLS_OUT_OF_INDEXES)
+    return;
+  auto* state = static_cast<State*>(::TlsGetValue(GuardSlot()));
+  if (state && state->running && state->allocator->view()) {
+    hook(const_cast<void*>(state->allocator->view()),
+         state->allocator->view_size());
+  }
+}
+
+void SetDecoderReadHookForTesting(DecoderReadHook hook) {
+  g_decoder_read_hook.store(hook);
+}
+
+}  // namespace lzma
+}  // namespace installer

@@ -1,0 +1,380 @@
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_log_lines.h"
+#include "desktop/windows/installer/lzma_util/archive_reading.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+
+namespace {
+
+// The time the test archives give every file: 2021-03-04 05:06:07 UTC.
+const uint64_t kPackedTime = (1614834367ull + 11644473600ull) * 10000000ull;
+const DWORD kStatusDiskFull = 0xC000007F;
+
+class RecordingObserver : public UnpackProgressObserver {
+ public:
+  void OnFilesToUnpackCounted(int32_t count) override {
+    counted.push_back(count);
+  }
+  void OnUnpackProgressChanged(int32_t done) override {
+    progress.push_back(done);
+  }
+  std::vector<int32_t> counted;
+  std::vector<int32_t> progress;
+};
+
+// Everything below |root|, relative, sorted, folders with a trailing "\".
+std::vector<base::string16> Tree(const base::FilePath& root) {
+  std::vector<base::string16> tree;
+  base::FileEnumerator it(
+      root, true,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  for (base::FilePath path = it.Next(); !path.empty(); path = it.Next()) {
+    base::string16 relative = path.value().substr(root.value().size() + 1);
+    if (base::DirectoryExists(path))
+      relative += L"\\";
+    tree.push_back(relative);
+  }
+  std::sort(tree.begin(), tree.end());
+  return tree;
+}
+
+uint64_t LastWriteTime(const base::FilePath& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard,
+                              &data)) {
+    return 0;
+  }
+  return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+std::string Contents(const base::FilePath& path) {
+  std::string contents;
+  EXPECT_TRUE(base::ReadFileToString(path, &contents)) << path.value();
+  return contents;
+}
+
+class LzmaUtilTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    base::FilePath bin;
+    ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+    data_ = bin.DirName().Append(L"testdata").Append(L"lzma_util");
+    ASSERT_TRUE(base::PathExists(data_.Append(L"package.exe")));
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    dest_ = temp_.GetPath().Append(L"x").Append(L"dest");
+  }
+  void TearDown() override { lzma::SetDecoderReadHookForTesting(nullptr); }
+
+  // Opens |name| of the test archives and extracts |names| into dest_.
+  uint8_t Unpack(const wchar_t* name,
+                 const std::set<base::FilePath>& names = {}) {
+    LzmaUtil util;
+    EXPECT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(name)));
+    uint8_t result =
+        util.Extract(dest_, names, &observer_, &written_, &created_);
+    in_page_error_ = util.GetLastInPageError();
+    return result;
+  }
+
+  base::FilePath data_;
+  base::ScopedTempDir temp_;
+  base::FilePath dest_;
+  RecordingObserver observer_;
+  std::vector<base::FilePath> written_;
+  std::vector<base::FilePath> created_;
+  uint32_t in_page_error_ = 0;
+};
+
+TEST_F(LzmaUtilTest, ExtractsThePackageBehindAStub) {
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"package.exe"));
+  const base::FilePath src = data_.Append(L"package_src");
+  EXPECT_EQ(Tree(src), Tree(dest_));  // Also: no temporary file is left.
+  for (const wchar_t* file :
+       {L"setup.exe", L"bin\\helper.exe", L"data\\random.bin", L"readme.txt"}) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(Contents(src.Append(file)), Contents(dest_.Append(file)));
+    EXPECT_EQ(kPackedTime, LastWriteTime(dest_.Append(file)));
+  }
+  EXPECT_EQ(4u, written_.size());
+  EXPECT_EQ(std::vector<int32_t>{7}, observer_.counted);
+  EXPECT_EQ(std::vector<int32_t>({0, 1, 2, 3, 4, 5, 6}), observer_.progress);
+  ASSERT_FALSE(created_.empty());
+  EXPECT_EQ(dest_, created_[0]);
+}
+
+// Folders a reader made are remembered across extractions: reported again,
+// never made again, even when they have gone meanwhile.
+TEST_F(LzmaUtilTest, RemembersTheFoldersItMade) {
+  const base::FilePath small = data_.Append(L"small.7z");
+  const base::FilePath sub = dest_.Append(L"sub");
+  LzmaUtil util;
+  std::vector<base::FilePath> created;
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(small));
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS,
+            util.Extract(dest_, {}, nullptr, nullptr, &created));
+  EXPECT_EQ(std::vector<base::FilePath>({dest_, sub, dest_, sub}), created);
+  ASSERT_TRUE(base::DeleteFile(dest_, true));
+  created.clear();
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(small));
+  EXPECT_EQ(LzmaUtil::EXTRACT_CREATE_FILE_FAILED,
+            util.Extract(dest_, {}, nullptr, nullptr, &created));
+  EXPECT_EQ(std::vector<base::FilePath>({dest_, sub, dest_}), created);
+  EXPECT_FALSE(base::PathExists(dest_));
+  // Another reader lists only what it made itself.
+  ASSERT_TRUE(base::CreateDirectory(dest_));
+  created.clear();
+  LzmaUtil other;
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, other.Open(small));
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS,
+            other.Extract(dest_, {}, nullptr, nullptr, &created));
+  EXPECT_EQ(std::vector<base::FilePath>({sub, sub}), created);
+}
+
+TEST_F(LzmaUtilTest, ExtractsOnlyTheNamedFile) {
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS,
+            Unpack(L"package.exe", {base::FilePath(L"bin\\helper.exe"),
+                                    base::FilePath(L"not\\there.txt")}));
+  EXPECT_EQ(std::vector<base::string16>({L"bin\\", L"bin\\helper.exe"}),
+            Tree(dest_));
+  EXPECT_EQ(std::vector<base::FilePath>{dest_.Append(L"bin\\helper.exe")},
+            written_);
+  EXPECT_EQ(std::vector<int32_t>{2}, observer_.counted);
+  EXPECT_EQ(std::vector<int32_t>{0}, observer_.progress);
+}
+
+// The names as the archive holds them; Extract then finds the archive again.
+TEST_F(LzmaUtilTest, ListEntriesBeforeExtract) {
+  LzmaUtil util;
+  std::vector<base::string16> names;
+  EXPECT_EQ(LzmaUtil::EXTRACT_NOT_OPEN, util.ListEntries(&names));
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(L"package.exe")));
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, util.ListEntries(&names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::vector<base::string16>({L"bin", L"bin/helper.exe", L"data",
+                                         L"data/random.bin", L"empty",
+                                         L"readme.txt", L"setup.exe"}),
+            names);
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS,
+            util.Extract(dest_, {}, nullptr, nullptr, nullptr));
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(L"beyond_mib.exe")));
+  EXPECT_EQ(LzmaUtil::EXTRACT_NO_SIGNATURE, util.ListEntries(&names));
+}
+
+TEST_F(LzmaUtilTest, ResultCodes) {
+  const struct {
+    const wchar_t* archive;
+    uint8_t result;
+    const char* log;  // A part of the error logged, or null for none.
+  } kCases[] = {
+      {L"straddle.7z", LzmaUtil::EXTRACT_SUCCESS, nullptr},
+      {L"beyond_mib.exe", LzmaUtil::EXTRACT_NO_SIGNATURE, nullptr},
+      {L"damaged_truncated.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: 6"},
+      {L"damaged_random_after_signature.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: "},
+      {L"damaged_header.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: 16"},
+      // Refused before the claimed 400 MB are asked of the heap.
+      {L"damaged_millions_of_entries.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: 2"},
+      // Nor the 3 GiB claimed for the packed header.
+      {L"damaged_huge_packed_header.7z", LzmaUtil::EXTRACT_BAD_ARCHIVE,
+       "Error returned by SzArchiveOpen: 2"},
+      {L"damaged_stream.7z", LzmaUtil::EXTRACT_DECODER_ERROR,
+       "Error returned by SzExtract: "},
+      // 16 TiB: larger than the disk and than the memory.
+      {L"damaged_huge_block.7z", LzmaUtil::EXTRACT_DECODER_ERROR,
+       "Error returned by SzExtract: 2"},
+      // No file system takes a name of 10,000 characters.
+      {L"damaged_long_name.7z", LzmaUtil::EXTRACT_UNSAFE_NAME,
+       "not a valid file name"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.archive);
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    EXPECT_EQ(c.result, Unpack(c.archive));
+    if (c.log)
+      EXPECT_NE(std::string::npos, log.text().find(c.log)) << log.text();
+    else
+      EXPECT_EQ("", log.text());
+    // The allocator's temporary file is gone whatever happened.
+    for (const base::string16& entry : Tree(dest_))
+      EXPECT_FALSE(
+          base::EndsWith(entry, L".tmp", base::CompareCase::INSENSITIVE_ASCII))
+          << entry;
+  }
+
+  LzmaUtil util;
+  EXPECT_EQ(LzmaUtil::EXTRACT_NOT_OPEN,
+            util.Extract(dest_, {}, nullptr, nullptr, nullptr));
+  EXPECT_EQ(LzmaUtil::OPEN_FILE_NOT_FOUND,
+            util.Open(data_.Append(L"missing.7z")));
+  EXPECT_EQ(LzmaUtil::EXTRACT_NOT_OPEN,
+            util.Extract(dest_, {}, nullptr, nullptr, nullptr));
+}
+
+// An entry that would land outside the destination refuses the whole
+// archive before its first, harmless, entry is written.
+TEST_F(LzmaUtilTest, RefusesEntriesOutsideTheDestination) {
+  std::string names;
+  ASSERT_TRUE(
+      base::ReadFileToString(data_.Append(L"unsafe_names.txt"), &names));
+  const base::FilePath victims[] = {
+      temp_.GetPath().Append(L"evil.txt"),
+      base::FilePath(L"C:\\kavor_lzma_abs.txt"),
+      base::FilePath(L"C:\\kavor_lzma_q.txt"),
+      temp_.GetPath().Append(L"x\\x.txt"),
+      base::FilePath(L"C:\\rooted.txt"),
+  };
+  ASSERT_TRUE(base::CreateDirectory(dest_.DirName()));
+  for (const base::FilePath& victim : victims)
+    ASSERT_EQ(6, base::WriteFile(victim, "victim", 6)) << victim.value();
+  int index = 0;
+  for (const std::string& name : base::SplitString(
+           names, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    SCOPED_TRACE(name);
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    EXPECT_EQ(
+        LzmaUtil::EXTRACT_UNSAFE_NAME,
+        Unpack(base::UTF8ToWide("unsafe_" + std::to_string(index++) + ".7z")
+                   .c_str()));
+    EXPECT_NE(std::string::npos, log.text().find("\"" + name + "\""))
+        << log.text();
+    EXPECT_TRUE(written_.empty());
+    EXPECT_TRUE(created_.empty());
+    EXPECT_FALSE(base::PathExists(dest_));
+    for (const base::FilePath& victim : victims)
+      EXPECT_EQ("victim", Contents(victim));
+  }
+  for (const base::FilePath& victim : victims)
+    EXPECT_TRUE(base::DeleteFile(victim, false));
+}
+
+// What was written before a failure stays listed.
+TEST_F(LzmaUtilTest, ListsWhatItWroteBeforeAFailure) {
+  // The output path of sub\b.txt is a folder.
+  ASSERT_TRUE(base::CreateDirectory(dest_.Append(L"sub\\b.txt")));
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  EXPECT_EQ(LzmaUtil::EXTRACT_CREATE_FILE_FAILED, Unpack(L"small.7z"));
+  EXPECT_EQ(std::vector<base::FilePath>{dest_.Append(L"a.txt")}, written_);
+  EXPECT_EQ(std::vector<base::FilePath>(), created_);
+  EXPECT_EQ("first file\n", Contents(dest_.Append(L"a.txt")).substr(0, 11));
+}
+
+TEST_F(LzmaUtilTest, WriteFailure) {
+  dest_ = data_.Append(L"write_fails");
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  EXPECT_EQ(LzmaUtil::EXTRACT_WRITE_FAILED,
+            Unpack(L"small.7z", {base::FilePath(L"a.txt")}));
+  EXPECT_EQ(std::vector<base::FilePath>{dest_.Append(L"a.txt")}, written_);
+  EXPECT_NE(std::string::npos,
+            log.text().find("Error returned by WriteFile 112"))
+      << log.text();
+  EXPECT_EQ(std::vector<base::string16>{L"a.txt"}, Tree(dest_));
+}
+
+TEST_F(LzmaUtilTest, InPageErrorInTheMappedBlock) {
+  static int outside_seen;
+  outside_seen = 0;
+  // A handler behind the reader's: sees what the reader lets pass.
+  PVOID last =
+      ::AddVectoredExceptionHandler(0, [](EXCEPTION_POINTERS* info) -> LONG {
+        if (info->ExceptionRecord->ExceptionCode != EXCEPTION_IN_PAGE_ERROR)
+          return EXCEPTION_CONTINUE_SEARCH;
+        ++outside_seen;
+        return EXCEPTION_CONTINUE_EXECUTION;
+      });
+  const struct {
+    lzma::DecoderReadHook hook;
+    uint8_t result;
+    uint32_t in_page_error;
+    bool passed_on;
+  } kCases[] = {
+      {[](void* view, size_t size) {
+         const ULONG_PTR info[] = {
+             1, reinterpret_cast<ULONG_PTR>(view) + size - 1, kStatusDiskFull};
+         ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+       },
+       LzmaUtil::EXTRACT_IN_PAGE_ERROR, kStatusDiskFull, false},
+      // Outside the view: not the reader's to catch.
+      {[](void* view, size_t size) {
+         const ULONG_PTR info[] = {1, reinterpret_cast<ULONG_PTR>(view) + size,
+                                   kStatusDiskFull};
+         ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+       },
+       LzmaUtil::EXTRACT_SUCCESS, 0, true},
+  };
+  for (const auto& c : kCases) {
+    outside_seen = 0;
+    ASSERT_TRUE(base::DeleteFile(dest_, true));
+    lzma::SetDecoderReadHookForTesting(c.hook);
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    EXPECT_EQ(c.result, Unpack(L"package.exe"));
+    EXPECT_EQ(c.in_page_error, in_page_error_);
+    EXPECT_EQ(c.passed_on, outside_seen > 0);
+    if (c.in_page_error) {
+      EXPECT_NE(std::string::npos,
+                log.text().find("EXCEPTION_IN_PAGE_ERROR while accessing "
+                                "mapped memory; NTSTATUS = 3221225599"))
+          << log.text();
+    }
+    for (const base::string16& entry : Tree(dest_))
+      EXPECT_FALSE(
+          base::EndsWith(entry, L".tmp", base::CompareCase::INSENSITIVE_ASCII))
+          << entry;
+  }
+  ::RemoveVectoredExceptionHandler(last);
+  // The reader's handler is gone: extraction works as before.
+  lzma::SetDecoderReadHookForTesting(nullptr);
+  ASSERT_TRUE(base::DeleteFile(dest_, true));
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"package.exe"));
+}
+
+// Claimed sizes the heap cannot give are refused, not asked for.
+TEST_F(LzmaUtilTest, AllocatorLimits) {
+  {
+    lzma::MappedFileAllocator no_file(temp_.GetPath().Append(L"none"), 1 << 20);
+    EXPECT_EQ(nullptr, no_file.Allocate(2 << 20));
+    void* block = no_file.Allocate(512 << 10);
+    EXPECT_NE(nullptr, block);
+    EXPECT_EQ(nullptr, no_file.Allocate(768 << 10));
+    no_file.Free(block);
+  }
+  base::FilePath temporary;
+  {
+    lzma::MappedFileAllocator mapped(temp_.GetPath(), 1 << 20);
+    temporary = mapped.path();
+    EXPECT_TRUE(base::PathExists(temporary));
+    void* view = mapped.Allocate(64 << 20);
+    ASSERT_NE(nullptr, view);
+    EXPECT_EQ(view, mapped.view());
+    static_cast<char*>(view)[(64 << 20) - 1] = 1;
+    // Only one block is mapped at a time.
+    EXPECT_EQ(nullptr, mapped.Allocate(2 << 20));
+    mapped.Free(view);
+  }
+  EXPECT_FALSE(base::PathExists(temporary));
+}
+
+}  // namespace
+
+}  // namespace installer
