@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +52,10 @@ class LoopbackHttpServer {
   struct Response {
     int status = 200;
     std::string body;
+    // When not empty, the body is this file instead of |body|, read in
+    // pieces while it is sent (packages too big to hold in memory). A file
+    // that cannot be read gets 404.
+    std::wstring body_file;
     // Further header lines, sent in this order after the usual ones.
     std::vector<std::pair<std::string, std::string>> headers;
     // Sends a Location header (redirects).
@@ -107,6 +112,10 @@ class LoopbackHttpServer {
   std::vector<Request> requests() const;
   std::vector<Request> RequestsFor(const std::string& target) const;
 
+  // |observer| sees every request, on the connection's thread, before it is
+  // answered (a request log of a standalone server). Set it before Start().
+  void SetRequestObserver(std::function<void(const Request&)> observer);
+
  private:
   struct Scripted {
     std::vector<Response> responses;
@@ -128,6 +137,7 @@ class LoopbackHttpServer {
   std::map<std::string, Scripted> scripts_;
   std::vector<Request> requests_;
   std::vector<std::unique_ptr<TestThread>> connection_threads_;
+  std::function<void(const Request&)> observer_;
 };
 
 }  // namespace base
