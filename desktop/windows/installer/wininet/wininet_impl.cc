@@ -545,9 +545,23 @@ bool WininetImpl::HandleResponse() {
   }
   http_status_ = status;
   delegate_->OnHttpStatus(status);
+  std::wstring content_length;
   for (const wchar_t* name :
        {L"Date", L"Server", L"X-Served-By", L"Content-Length"}) {
-    delegate_->OnHeader(name, QueryHeader(request_, name));
+    const std::wstring value = QueryHeader(request_, name);
+    delegate_->OnHeader(name, value);
+    if (name == std::wstring(L"Content-Length"))
+      content_length = value;
+  }
+  // WinINet reads a number out of any text; a length that is no number
+  // would make whatever arrives pass for the whole body.
+  unsigned length_value = 0;
+  if (!content_length.empty() &&
+      !base::StringToUint(content_length, &length_value)) {
+    RecordError(base::StringPrintf("Response with an invalid Content-Length %s",
+                                   base::WideToUTF8(content_length).c_str()));
+    Fail();
+    return false;
   }
   switch (status) {
     case 200: {
