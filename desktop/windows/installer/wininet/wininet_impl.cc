@@ -578,7 +578,6 @@ bool WininetImpl::HandleResponse() {
           return false;
         }
         downloaded_size_ = 0;
-        resumed_at_.reset();
         if (progress_)
           progress_->SetCurrentProgress(0);
       }
@@ -669,9 +668,11 @@ void WininetImpl::ReadLoop() {
         return;
       }
       downloaded_size_ += bytes_read_;
-      // Failures count only while they follow each other: bytes arriving
-      // end the run.
-      retry_counter_ = 0;
+      // Failures count only while they follow each other: bytes beyond
+      // where the last resume started end the run (a server that resends
+      // the same beginning each time makes no progress).
+      if (!resumed_at_ || downloaded_size_ > *resumed_at_)
+        retry_counter_ = 0;
       VLOG(2) << "Downloaded size: " << downloaded_size_;
       if (progress_)
         progress_->SetCurrentProgress(downloaded_size_);
@@ -718,7 +719,7 @@ void WininetImpl::ReadLoop() {
 void WininetImpl::ResumeAfterCut(uint32_t error) {
   // A server that keeps cutting the body before it sent anything new would
   // otherwise be asked again at once, for ever.
-  if (resumed_at_ && *resumed_at_ == downloaded_size_) {
+  if (resumed_at_ && downloaded_size_ <= *resumed_at_) {
     LOG(WARNING) << "No data received since the last resume";
     CheckRetriesAndResume(error);
     return;

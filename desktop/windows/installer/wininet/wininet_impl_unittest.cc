@@ -411,27 +411,37 @@ TEST_F(WininetImplTest, ServerErrorsAreRetriedAfterAPause) {
 }
 
 // A server that keeps ending the body short without sending anything new
-// is retried like a failing one, not asked again at once for ever.
+// is retried like a failing one, not asked again at once for ever; so is
+// one that resends the same beginning each time.
 TEST_F(WininetImplTest, CutsWithoutProgressCountAsFailures) {
   Response first;
   first.body = base::LoopbackHttpServer::Bytes(10000);
   first.close_after = 4000;
   Response nothing = first;
   nothing.close_after = 0;
+  Response whole_again = first;
+  whole_again.honour_range = false;
   server_.Script("/stuck", {first, nothing});
-  auto downloader = MakeDownloader();
-  downloader->SetMaxRetries(3);
-  ASSERT_TRUE(StartProbe(downloader.get(), "/stuck"));
-  RunUntilDone(downloader.get());
-  EXPECT_EQ(1, done_);
-  EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
-  EXPECT_EQ(base::StringPrintf("Number of retries exceeded, last error: %d\n",
-                               ERROR_INTERNET_CONNECTION_ABORTED),
-            downloader->GetErrorText());
-  EXPECT_EQ(4000u, probe_.data.size());
-  EXPECT_EQ(3, progress_.stalled);
-  // The first request, the resume after the cut, four retries.
-  EXPECT_EQ(6u, server_.RequestsFor("/stuck").size());
+  server_.Script("/again", {whole_again});
+  for (const char* target : {"/stuck", "/again"}) {
+    SCOPED_TRACE(target);
+    probe_ = Probe();
+    progress_ = RecordingProgress();
+    auto downloader = MakeDownloader();
+    downloader->SetMaxRetries(3);
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+    EXPECT_EQ(
+        base::StringPrintf("Number of retries exceeded, last error: %d\n",
+                           ERROR_INTERNET_CONNECTION_ABORTED),
+        downloader->GetErrorText());
+    EXPECT_TRUE(first.body.substr(0, 4000) == probe_.data);
+    EXPECT_EQ(3, progress_.stalled);
+    // The first request, the resume after the cut, four retries.
+    EXPECT_EQ(6u, server_.RequestsFor(target).size());
+  }
 }
 
 TEST_F(WininetImplTest, ProxyPromptDecidesTheDownload) {
