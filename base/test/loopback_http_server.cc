@@ -28,6 +28,8 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kReceiveTimeoutMs = 5000;
 // Requests of the tests are small; anything bigger is a broken client.
 constexpr size_t kMaxRequestSize = 1024 * 1024;
+// How long a reset waits for the client to read what was sent before it.
+constexpr uint32_t kResetDelayMs = 200;
 // Bodies (files in particular) go out in pieces of at most this size.
 constexpr size_t kSendChunk = 64 * 1024;
 
@@ -578,8 +580,13 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
       return;
     }
   }
-  if (cut != kNever && sent >= cut && reset)
+  if (cut != kNever && sent >= cut && reset) {
+    // Under Wine a reset that arrives before the client has read what came
+    // ahead of it reads as an orderly end: the connection drops while the
+    // client waits for more, as it does on a real network.
+    Pause(kResetDelayMs, stopping_);
     CloseWithReset(socket);
+  }
   else
     CloseGracefully(socket);
 }

@@ -69,7 +69,8 @@ class LoopbackHttpServer {
     // After this many bytes of the (possibly ranged) body the connection is
     // closed in an orderly way (the client sees a short body) ...
     size_t close_after = kNever;
-    // ... or reset (the client sees a connection reset).
+    // ... or reset (the client sees a connection reset; the reset waits a
+    // moment so that the client has read what came before it).
     size_t reset_after = kNever;
     // The body goes out in pieces of this many bytes with this pause
     // between them; 0 sends it at once. Stops early when the server is

@@ -2,6 +2,7 @@
 
 #include "base/test/loopback_http_server.h"
 
+#include <memory>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -160,6 +161,48 @@ TEST_F(LoopbackHttpServerTest, RecordsRequestsWithHeadersAndBody) {
   EXPECT_EQ("hello", requests[0].body);
   EXPECT_EQ("abc", requests[1].body);
   EXPECT_EQ(2u, server_.requests().size());
+}
+
+// A client that stops reading must not keep the server's destruction
+// waiting for a trickling answer.
+TEST(LoopbackHttpServerStopTest, DestructionCutsATricklingAnswer) {
+  // The client's socket must outlive the server's use of Winsock.
+  WSADATA data;
+  ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &data));
+  auto server = std::make_unique<LoopbackHttpServer>();
+  ASSERT_TRUE(server->Start());
+  LoopbackHttpServer::Response slow;
+  slow.body = std::string(100, 'x');
+  slow.trickle_bytes = 1;
+  slow.trickle_pause_ms = 60000;
+  server->Script("/slow", {slow});
+
+  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(server->port());
+  ASSERT_EQ(0, ::connect(socket, reinterpret_cast<sockaddr*>(&address),
+                         sizeof(address)));
+  const std::string request = Get("/slow");
+  ::send(socket, request.data(), static_cast<int>(request.size()), 0);
+  // The first byte of the body is on its way once the head has come.
+  std::string received;
+  char buffer[4096];
+  while (received.find("\r\n\r\nx") == std::string::npos) {
+    const int n = ::recv(socket, buffer, sizeof(buffer), 0);
+    ASSERT_GT(n, 0);
+    received.append(buffer, static_cast<size_t>(n));
+  }
+
+  server.reset();
+  int n;
+  while ((n = ::recv(socket, buffer, sizeof(buffer), 0)) > 0)
+    received.append(buffer, static_cast<size_t>(n));
+  EXPECT_NE(SOCKET_ERROR, n) << ::WSAGetLastError();
+  ::closesocket(socket);
+  ::WSACleanup();
+  EXPECT_LT(received.size() - received.find("\r\n\r\n") - 4, 100u);
 }
 
 TEST(LoopbackHttpServerBytesTest, ReproducibleAndDifferentPerOffsetAndSeed) {

@@ -193,8 +193,11 @@ bool ParseScriptLine(const std::string& line,
         *error = "bad header=NAME:VALUE";
         return false;
       }
-      response->headers.emplace_back(header.substr(0, colon),
-                                     header.substr(colon + 1));
+      response->headers.emplace_back(
+          header.substr(0, colon),
+          base::TrimWhitespaceASCII(base::StringPiece(header).substr(colon + 1),
+                                    base::TRIM_LEADING)
+              .as_string());
     } else if ((key == "close_after" || key == "reset_after") && has_value &&
                base::StringToSizeT(value, &number)) {
       (key == "close_after" ? response->close_after : response->reset_after) =
@@ -372,8 +375,8 @@ int main() {
             port_file.value().c_str());
     return kExitCannotServe;
   }
-  fprintf(stderr, "serving %zu files on port %s\n", files.size(),
-          port.c_str());
+  fprintf(stderr, "serving %u files on port %s\n",
+          static_cast<unsigned>(files.size()), port.c_str());
   fflush(stderr);
   for (;;)
     ::Sleep(INFINITE);
