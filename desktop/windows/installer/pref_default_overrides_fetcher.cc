@@ -56,7 +56,8 @@ PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     : downloader_(std::move(downloader)) {}
 
 PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
-  // Ends the request under way: its worker is joined and the file closed.
+  // Ends the request under way: once WinINet has let go of it the file is
+  // closed and can go.
   downloader_.reset();
   DiscardPartialFile();
 }

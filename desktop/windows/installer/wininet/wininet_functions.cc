@@ -31,7 +31,10 @@ const WininetFunctions* LoadWininet() {
       !Resolve(module, "InternetCloseHandle", &functions.close_handle) ||
       !Resolve(module, "InternetCrackUrlW", &functions.crack_url) ||
       !Resolve(module, "InternetCombineUrlW", &functions.combine_url) ||
-      !Resolve(module, "InternetSetOptionW", &functions.set_option)) {
+      !Resolve(module, "InternetSetOptionW", &functions.set_option) ||
+      !Resolve(module, "InternetSetStatusCallbackW",
+               &functions.set_status_callback) ||
+      !Resolve(module, "InternetErrorDlg", &functions.error_dlg)) {
     LOG(ERROR) << "wininet.dll lacks a function the installer needs";
     return nullptr;
   }

@@ -23,6 +23,8 @@ struct WininetFunctions {
   decltype(&::InternetCrackUrlW) crack_url;
   decltype(&::InternetCombineUrlW) combine_url;
   decltype(&::InternetSetOptionW) set_option;
+  decltype(&::InternetSetStatusCallbackW) set_status_callback;
+  decltype(&::InternetErrorDlg) error_dlg;
 };
 
 // Null, after logging why, when wininet.dll or one of its functions cannot

@@ -1,7 +1,6 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
-#include <wininet.h>
-
+#include <algorithm>
 #include <utility>
 
 #include "base/bind.h"
@@ -12,7 +11,9 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/simple_thread.h"
+#include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/wininet/wininet_functions.h"
 
@@ -20,49 +21,89 @@ namespace installer {
 
 namespace {
 
-// The body goes to the writer in pieces of this size, so that no response
-// is ever held whole in memory.
-constexpr DWORD kReadBufferSize = 1024;
-// Hops beyond this are taken for a redirect loop.
-constexpr int kMaxRedirects = 10;
-// The calls block on the worker, and closing a handle does not break off a
-// blocked call on every WinINet: a silent server must not hold the worker
-// (and a Stop, which waits for it) for longer than this.
-constexpr DWORD kTimeoutMs = 30 * 1000;
+constexpr int64_t kRetryDelayMicroseconds = 6000000;
 
-bool IsRedirect(DWORD status) {
-  return status == 301 || status == 302 || status == 303 || status == 307 ||
-         status == 308;
+// Winsock's "connection aborted" and "connection reset": WinINet passes
+// them on as they are when the server drops the connection mid-body.
+constexpr DWORD kWsaConnectionAborted = 10053;
+constexpr DWORD kWsaConnectionReset = 10054;
+
+// The downloader reading on this thread, for callbacks WinINet makes
+// without the request's context while InternetReadFile runs.
+base::ThreadLocalStorage::Slot& ReadingSlot() {
+  static base::ThreadLocalStorage::Slot* const slot =
+      new base::ThreadLocalStorage::Slot(nullptr);
+  return *slot;
 }
 
-// A header of the response as text; false when it is missing.
-bool QueryText(HINTERNET request, DWORD query, std::wstring* value) {
-  std::wstring buffer(256, L'\0');
-  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-  if (!Wininet()->query_info(request, query, &buffer[0], &size, nullptr)) {
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-      return false;
-    buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (!Wininet()->query_info(request, query, &buffer[0], &size, nullptr))
-      return false;
+// Completion errors that say the network, not the server, failed.
+bool IsConnectivityError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case kWsaConnectionAborted:
+    case kWsaConnectionReset:
+      return true;
   }
-  value->assign(buffer.data(), size / sizeof(wchar_t));
-  return true;
+  return false;
 }
 
-bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
-  DWORD size = sizeof(*value);
-  return Wininet()->query_info(request, query | HTTP_QUERY_FLAG_NUMBER, value,
-                               &size, nullptr) != FALSE;
+// Read errors after which the body may be resumed.
+bool IsReadInterruption(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case kWsaConnectionAborted:
+    case kWsaConnectionReset:
+      return true;
+  }
+  return false;
 }
 
-std::string Describe(const CrackedUrl& url) {
-  return base::StringPrintf("%s:%d%s", base::WideToUTF8(url.host).c_str(),
-                            url.port, base::WideToUTF8(url.path).c_str());
+// The value of response header |name|; empty when it is missing.
+std::wstring QueryHeader(HINTERNET request, const std::wstring& name) {
+  std::wstring buffer = name;
+  buffer.resize(std::max<size_t>(name.size() + 1, 256), L'\0');
+  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+  if (!Wininet()->query_info(request, HTTP_QUERY_CUSTOM, &buffer[0], &size,
+                             nullptr)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return std::wstring();
+    buffer = name;
+    buffer.resize(std::max<size_t>(name.size(), size / sizeof(wchar_t)) + 1,
+                  L'\0');
+    size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (!Wininet()->query_info(request, HTTP_QUERY_CUSTOM, &buffer[0], &size,
+                               nullptr)) {
+      return std::wstring();
+    }
+  }
+  buffer.resize(size / sizeof(wchar_t));
+  return buffer;
+}
+
+// The complete length from a Content-Range value ("bytes 7-9/10"); 0 when
+// it gives none.
+uint32_t TotalFromContentRange(const std::wstring& range) {
+  const size_t slash = range.rfind(L'/');
+  unsigned total = 0;
+  if (slash == std::wstring::npos ||
+      !base::StringToUint(range.substr(slash + 1), &total)) {
+    return 0;
+  }
+  return total;
 }
 
 }  // namespace
+
+std::vector<FetchChunkStatistics> WininetDelegate::GetChunkStatistics() {
+  return std::vector<FetchChunkStatistics>();
+}
 
 WininetResponseWriter::WininetResponseWriter() = default;
 WininetResponseWriter::~WininetResponseWriter() = default;
@@ -92,19 +133,44 @@ void WininetResponseWriter::Close() {
   file_.Close();
 }
 
-// Runs one download with blocking WinINet calls and hands the outcome to
-// the owner thread; the posted task is dropped once the owner stopped the
-// download or is gone.
-class WininetImpl::Worker : public base::SimpleThread {
+bool WininetResponseWriter::Restart() {
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) ||
+      !::SetEndOfFile(file_.Get())) {
+    last_error_ = ::GetLastError();
+    PLOG(ERROR) << "Could not truncate the downloading file";
+    return false;
+  }
+  return true;
+}
+
+StringResponseWriter::StringResponseWriter(std::string* out) : out_(out) {
+  CHECK(out_);
+  out_->clear();
+}
+
+bool StringResponseWriter::Write(const char* data, uint32_t size) {
+  out_->append(data, size);
+  return true;
+}
+
+bool StringResponseWriter::Restart() {
+  out_->clear();
+  return true;
+}
+
+// Closes the session once WinINet has let go of the connection: closing it
+// earlier would leave WinINet working on a connection without a session.
+class WininetImpl::TerminationThread : public base::SimpleThread {
  public:
-  explicit Worker(WininetImpl* owner)
-      : base::SimpleThread("Wininet Download"), owner_(owner) {}
+  explicit TerminationThread(WininetImpl* owner)
+      : base::SimpleThread("Wininet Termination"), owner_(owner) {}
 
   void Run() override {
-    const Outcome outcome = owner_->Download();
-    owner_->owner_runner_->PostTask(
-        FROM_HERE, base::BindOnce(&WininetImpl::OnDownloadEnded,
-                                  owner_->weak_this_, outcome));
+    LOG(INFO) << "Waiting for WinINET to finish";
+    owner_->closing_event_.Wait();
+    CloseInternetHandle(&owner_->session_);
+    owner_->closing_event_.Reset();
   }
 
  private:
@@ -113,14 +179,20 @@ class WininetImpl::Worker : public base::SimpleThread {
 
 WininetImpl::WininetImpl(UICallbackRunner* ui_runner,
                          DownloadProgressObserver* progress)
-    : ui_runner_(ui_runner),
-      progress_(progress),
-      owner_runner_(base::ThreadTaskRunnerHandle::Get()) {
+    : owner_runner_(base::ThreadTaskRunnerHandle::Get()),
+      closing_event_(base::WaitableEvent::ResetPolicy::MANUAL,
+                     base::WaitableEvent::InitialState::NOT_SIGNALED),
+      ui_runner_(ui_runner),
+      progress_(progress) {
   CHECK(ui_runner_);
 }
 
 WininetImpl::~WininetImpl() {
+  weak_factory_.InvalidateWeakPtrs();
   Close();
+  // Until WinINet released the connection it may still call back with this
+  // object as the context, or fill the read buffer.
+  JoinTerminationThread();
 }
 
 bool WininetImpl::Start(const std::wstring& url,
@@ -136,65 +208,76 @@ bool WininetImpl::Start(const std::wstring& url,
     base::AutoLock lock(error_lock_);
     error_text_.clear();
   }
-  // Whatever is left of the previous download goes before its writer does.
-  Close();
+  // Nothing of a download still under way may reach the new one.
   weak_factory_.InvalidateWeakPtrs();
+  if (request_ || connection_)
+    Close();
   writer_ = std::move(writer);
   delegate_ = std::move(delegate);
   state_ = STATE_STARTED;
   done_ = std::move(done);
   url_ = url;
   http_status_ = 0;
-  downloaded_size_ = 0;
 
   const std::optional<CrackedUrl> cracked = CrackUrl(url);
   if (!cracked) {
     RecordError(base::StringPrintf("Could not parse URL %s",
                                    base::WideToUTF8(url).c_str()));
-    Close();
+    writer_->Close();
     return false;
   }
   if (!IsHostAllowed(allowed_domains_, cracked->host)) {
     RecordError(base::StringPrintf("Domain disallowed %s",
                                    base::WideToUTF8(cracked->host).c_str()));
-    Close();
+    writer_->Close();
     return false;
   }
-
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    JoinTerminationThread();
+  }
   weak_this_ = weak_factory_.GetWeakPtr();
-  payload_ = payload;
-  request_domains_ = allowed_domains_;
+  expected_size_ = 0;
+  bytes_read_ = 0;
+  downloaded_size_ = 0;
+  resumed_at_.reset();
+
   const std::wstring user_agent =
       L"Kavor NetInstaller/" + base::ASCIIToWide(GetVersionString());
-  {
-    base::AutoLock lock(handle_lock_);
-    cancelled_ = false;
-    session_ = Wininet()->open(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
-                               nullptr, nullptr, 0);
-  }
+  session_ = Wininet() ? Wininet()->open(user_agent.c_str(),
+                                         INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                         nullptr, INTERNET_FLAG_ASYNC)
+                       : nullptr;
   if (!session_) {
     RecordError(base::StringPrintf("InternetOpen failed for %s",
                                    base::WideToUTF8(user_agent).c_str()),
                 true);
+    writer_->Close();
+    return false;
+  }
+  payload_ = payload;
+  connection_ = Wininet()->connect(
+      session_, cracked->host.c_str(), cracked->port, nullptr, nullptr,
+      INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+  if (!connection_) {
+    RecordError(
+        base::StringPrintf("InternetConnect failed for %s:%d",
+                           base::WideToUTF8(cracked->host).c_str(),
+                           cracked->port),
+        true);
     Close();
     return false;
   }
-  SetInternetTimeouts(session_, kTimeoutMs, 0);
-  if (!OpenRequest(*cracked, !payload_.empty())) {
+  Wininet()->set_status_callback(connection_, &ConnectionStatusCallback);
+  extra_headers_.clear();
+  if (!OpenAndSendRequest(*cracked)) {
     LOG(ERROR) << "Could not send Request";
-    Close();
-    return false;
-  }
-  worker_ = std::make_unique<Worker>(this);
-  worker_->Start();
-  if (!worker_->HasBeenStarted()) {
-    RecordError("Could not start the download thread", true);
-    worker_.reset();
+    weak_factory_.InvalidateWeakPtrs();
     Close();
     return false;
   }
   state_ = STATE_REQUEST_SENT;
-  VLOG(1) << "Downloader state: " << state_;
+  LogState();
   return true;
 }
 
@@ -203,8 +286,9 @@ void WininetImpl::Stop() {
   LOG(INFO) << "Stopping the download";
   weak_factory_.InvalidateWeakPtrs();
   Close();
+  JoinTerminationThread();
   state_ = STATE_STOPPED;
-  VLOG(1) << "Downloader state: " << state_;
+  LogState();
 }
 
 int32_t WininetImpl::GetState() const {
@@ -219,17 +303,26 @@ void WininetImpl::SetMaxRetries(uint32_t max_retries) {
   max_retries_ = max_retries;
 }
 
+bool WininetImpl::IsFirstAttempt() const {
+  return retry_counter_ == 0;
+}
+
 std::string WininetImpl::GetErrorText() const {
   base::AutoLock lock(error_lock_);
   return error_text_;
 }
 
-uint32_t WininetImpl::GetHttpStatus() const {
-  return http_status_;
+std::vector<FetchChunkStatistics> WininetImpl::GetChunkStatistics() const {
+  return delegate_ ? delegate_->GetChunkStatistics()
+                   : std::vector<FetchChunkStatistics>();
 }
 
 uint32_t WininetImpl::GetDownloadedSize() const {
   return downloaded_size_;
+}
+
+uint32_t WininetImpl::GetHttpStatus() const {
+  return http_status_;
 }
 
 // static
@@ -274,227 +367,468 @@ bool WininetImpl::IsHostAllowed(const std::vector<std::wstring>& domains,
   return false;
 }
 
-bool WininetImpl::OpenRequest(const CrackedUrl& url, bool post) {
-  base::AutoLock lock(handle_lock_);
-  if (cancelled_)
-    return false;
-  CloseInternetHandle(&request_);
-  CloseInternetHandle(&connection_);
-  connection_ = Wininet()->connect(session_, url.host.c_str(), url.port,
-                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                   reinterpret_cast<DWORD_PTR>(this));
-  if (!connection_) {
-    RecordError(
-        base::StringPrintf("InternetConnect failed for %s:%d",
-                           base::WideToUTF8(url.host).c_str(), url.port),
-        true);
-    return false;
-  }
+bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
+  // The request would inherit the connection's callback.
+  Wininet()->set_status_callback(connection_, nullptr);
   VLOG(1) << "Opening internet request";
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  const bool post = !payload_.empty();
+  DWORD flags = INTERNET_FLAG_RELOAD;
   if (url.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   request_ = Wininet()->open_request(
       connection_, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1",
       nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
   if (!request_) {
-    RecordError(
-        base::StringPrintf(
-            "HttpOpenRequest failed for %s, scheme %d, payload empty %d",
-            Describe(url).c_str(), url.scheme, post ? 0 : 1),
-        true);
+    RecordError(base::StringPrintf(
+                    "HttpOpenRequest failed for %s:%d%s, scheme %d, payload "
+                    "empty %d",
+                    base::WideToUTF8(url.host).c_str(), url.port,
+                    base::WideToUTF8(url.path).c_str(), url.scheme,
+                    post ? 0 : 1),
+                true);
+  }
+  Wininet()->set_status_callback(connection_, &ConnectionStatusCallback);
+  if (!request_)
+    return false;
+  Wininet()->set_status_callback(request_, &RequestStatusCallback);
+  VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
+  // Both buffers must outlive the asynchronous send: they are members.
+  if (!Wininet()->send_request(
+          request_, extra_headers_.empty() ? nullptr : extra_headers_.c_str(),
+          static_cast<DWORD>(extra_headers_.size()),
+          post ? &payload_[0] : nullptr,
+          static_cast<DWORD>(payload_.size())) &&
+      ::GetLastError() != ERROR_IO_PENDING) {
+    RecordError(base::StringPrintf(
+                    "HttpSendRequest failed for %s:%d%s, scheme %d, payload "
+                    "empty %d",
+                    base::WideToUTF8(url.host).c_str(), url.port,
+                    base::WideToUTF8(url.path).c_str(), url.scheme,
+                    post ? 0 : 1),
+                true);
     return false;
   }
-  SetInternetTimeouts(request_, kTimeoutMs, 0);
+  delegate_->OnChunkStarted(downloaded_size_);
   return true;
 }
 
-bool WininetImpl::IsCancelled() {
-  base::AutoLock lock(handle_lock_);
-  return cancelled_;
+// static
+void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
+                                                 DWORD_PTR context,
+                                                 DWORD status,
+                                                 void* information,
+                                                 DWORD information_length) {
+  WininetImpl* self = reinterpret_cast<WininetImpl*>(context);
+  const base::Location from_here = FROM_HERE_WITH_EXPLICIT_FUNCTION(
+      "InternetStatusCallbackForRequestOnUnknownThread");
+  if (!self) {
+    self = static_cast<WininetImpl*>(ReadingSlot().Get());
+    if (!self)
+      return;
+    self->owner_runner_->PostNonNestableTask(
+        from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
+                                  self->weak_this_));
+  }
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER: {
+      std::string address;
+      if (information)
+        address = static_cast<const char*>(information);
+      self->owner_runner_->PostNonNestableTask(
+          from_here, base::BindOnce(&WininetImpl::OnConnectedToServer,
+                                    self->weak_this_, address));
+      break;
+    }
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      const DWORD error =
+          information
+              ? static_cast<const INTERNET_ASYNC_RESULT*>(information)->dwError
+              : 0;
+      self->owner_runner_->PostNonNestableTask(
+          from_here, base::BindOnce(&WininetImpl::OnRequestComplete,
+                                    self->weak_this_, error));
+      break;
+    }
+    case INTERNET_STATUS_REDIRECT: {
+      std::wstring url;
+      if (information)
+        url = static_cast<const wchar_t*>(information);
+      self->owner_runner_->PostNonNestableTask(
+          from_here, base::BindOnce(&WininetImpl::OnRedirect, self->weak_this_,
+                                    url));
+      break;
+    }
+  }
 }
 
-WininetImpl::Outcome WininetImpl::Download() {
-  Outcome outcome;
-  std::wstring url = url_;
-  CrackedUrl cracked = *CrackUrl(url);
-  bool post = !payload_.empty();
-  for (int redirects = 0;; ++redirects) {
-    HINTERNET request;
-    {
-      base::AutoLock lock(handle_lock_);
-      if (cancelled_)
-        return outcome;
-      request = request_;
-    }
-    VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
-    if (!Wininet()->send_request(
-            request, nullptr, 0,
-            post ? const_cast<char*>(payload_.data()) : nullptr,
-            post ? static_cast<DWORD>(payload_.size()) : 0)) {
-      if (!IsCancelled()) {
-        RecordError(
-            base::StringPrintf(
-                "HttpSendRequest failed for %s, scheme %d, payload empty %d",
-                Describe(cracked).c_str(), cracked.scheme, post ? 0 : 1),
-            true);
+// static
+void CALLBACK WininetImpl::ConnectionStatusCallback(HINTERNET handle,
+                                                    DWORD_PTR context,
+                                                    DWORD status,
+                                                    void* information,
+                                                    DWORD information_length) {
+  if (status == INTERNET_STATUS_HANDLE_CLOSING && context)
+    reinterpret_cast<WininetImpl*>(context)->OnConnectionClosing(handle);
+}
+
+void WininetImpl::OnConnectionClosing(HINTERNET handle) {
+  base::AutoLock lock(closing_lock_);
+  if (!handle || handle != closing_connection_)
+    return;
+  VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+  Wininet()->set_status_callback(handle, nullptr);
+  closing_connection_ = nullptr;
+  closing_event_.Signal();
+}
+
+void WininetImpl::OnNullRequestContext() {
+  delegate_->OnNullRequestContext();
+}
+
+void WininetImpl::OnConnectedToServer(const std::string& address) {
+  delegate_->OnConnectedToServer(address);
+}
+
+void WininetImpl::OnRedirect(const std::wstring& url) {
+  VLOG(1) << "Redirect occured";
+  delegate_->OnRedirected(url);
+  const std::optional<CrackedUrl> cracked = CrackUrl(url);
+  if (cracked && IsHostAllowed(allowed_domains_, cracked->host))
+    return;
+  RecordError(base::StringPrintf(
+      cracked ? "Redirect URL is disallowed %s"
+              : "Redirect URL failed to parse %s",
+      base::WideToUTF8(url).c_str()));
+  // Closing the handles alone would not end the download: WinINet need not
+  // report anything for a request closed under it, and then the caller
+  // would wait for ever.
+  Fail();
+}
+
+void WininetImpl::OnRequestComplete(DWORD error) {
+  // A notification of a request that was already given up.
+  if (state_ != STATE_REQUEST_SENT && state_ != STATE_RECEIVING)
+    return;
+  delegate_->OnRequestCompleted(error);
+  if (IsConnectivityError(error)) {
+    LOG(WARNING) << "Request completed with an error "
+                 << "indicating connectivity issues: " << error;
+    CheckRetriesAndResume(error);
+    return;
+  }
+  if (error != 0) {
+    RecordError(
+        base::StringPrintf("Request completed with an unexpected error: %u",
+                           static_cast<unsigned>(error)));
+    Fail();
+    return;
+  }
+  VLOG(2) << "Handling request completion";
+  if (state_ == STATE_REQUEST_SENT) {
+    if (HandleResponse())
+      ReadLoop();
+  } else {
+    ReadLoop();
+  }
+}
+
+bool WininetImpl::HandleResponse() {
+  LOG(INFO) << "Initial request completion";
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!Wininet()->query_info(request_,
+                             HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                             &status, &size, nullptr)) {
+    RecordError("Could not obtain HTTP response code", true);
+    Fail();
+    return false;
+  }
+  http_status_ = status;
+  delegate_->OnHttpStatus(status);
+  std::wstring content_length;
+  for (const wchar_t* name :
+       {L"Date", L"Server", L"X-Served-By", L"Content-Length"}) {
+    const std::wstring value = QueryHeader(request_, name);
+    delegate_->OnHeader(name, value);
+    if (name == std::wstring(L"Content-Length"))
+      content_length = value;
+  }
+  // WinINet reads a number out of any text; a length that is no number
+  // would make whatever arrives pass for the whole body.
+  unsigned length_value = 0;
+  if (!content_length.empty() &&
+      !base::StringToUint(content_length, &length_value)) {
+    RecordError(base::StringPrintf("Response with an invalid Content-Length %s",
+                                   base::WideToUTF8(content_length).c_str()));
+    Fail();
+    return false;
+  }
+  switch (status) {
+    case 200: {
+      if (downloaded_size_ != 0) {
+        // The server ignored the range and sends the whole body again:
+        // appended to the part already written it would corrupt the file.
+        LOG(WARNING) << "Server ignored the range request, downloading from "
+                        "the start";
+        if (!writer_->Restart()) {
+          RecordError(base::StringPrintf(
+              "Failed writing the response with error %u",
+              static_cast<unsigned>(writer_->last_error())));
+          Fail();
+          return false;
+        }
+        downloaded_size_ = 0;
+        if (progress_)
+          progress_->SetCurrentProgress(0);
       }
-      return outcome;
-    }
-    DWORD status = 0;
-    if (!QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status)) {
-      RecordError("Could not obtain HTTP response code", true);
-      return outcome;
-    }
-    outcome.http_status = status;
-    if (IsRedirect(status)) {
-      std::wstring location;
-      if (!QueryText(request, HTTP_QUERY_LOCATION, &location)) {
-        RecordError("Redirect without a location", true);
-        return outcome;
-      }
-      // The location may be relative to the URL that answered.
-      std::wstring next(INTERNET_MAX_URL_LENGTH, L'\0');
-      DWORD length = static_cast<DWORD>(next.size());
-      if (Wininet()->combine_url(url.c_str(), location.c_str(), &next[0],
-                                 &length, ICU_NO_ENCODE)) {
-        next.resize(length);
-      } else {
-        next = location;
-      }
-      VLOG(1) << "Redirect occured";
-      const std::optional<CrackedUrl> target = CrackUrl(next);
-      if (!target) {
-        RecordError(base::StringPrintf("Redirect URL failed to parse %s",
-                                       base::WideToUTF8(next).c_str()));
-        return outcome;
-      }
-      if (!IsHostAllowed(request_domains_, target->host)) {
-        RecordError(base::StringPrintf("Redirect URL is disallowed %s",
-                                       base::WideToUTF8(next).c_str()));
-        return outcome;
-      }
-      if (redirects == kMaxRedirects) {
-        RecordError(base::StringPrintf("Too many redirects, the last to %s",
-                                       base::WideToUTF8(next).c_str()));
-        return outcome;
-      }
-      // Only 307 and 308 repeat a POST; the others turn it into a GET.
-      if (status != 307 && status != 308)
-        post = false;
-      url = next;
-      cracked = *target;
-      if (!OpenRequest(cracked, post))
-        return outcome;
-      continue;
-    }
-    LOG(INFO) << "Initial request completion";
-    uint32_t expected_size = 0;
-    if (status == 200) {
       DWORD length = 0;
-      if (QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, &length)) {
-        expected_size = length;
-        VLOG(1) << "Expected total size: " << expected_size;
-        PostProgress(&DownloadProgressObserver::SetTotalProgress,
-                     expected_size);
+      size = sizeof(length);
+      if (Wininet()->query_info(
+              request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+              &length, &size, nullptr)) {
+        expected_size_ = length;
+        VLOG(1) << "Expected total size: " << expected_size_;
       } else {
         PLOG(INFO) << "Could not get Content-Length from response";
       }
+      if (progress_)
+        progress_->SetTotalProgress(expected_size_);
+      break;
     }
-    if (status == 200 || status == 206) {
-      ReadBody(request, expected_size, &outcome);
-      return outcome;
+    case 206:
+      // A download whose first answer was a failure never learnt the size
+      // from a 200; without it a cut-off body would pass for a whole one.
+      if (expected_size_ == 0) {
+        expected_size_ =
+            TotalFromContentRange(QueryHeader(request_, L"Content-Range"));
+        if (expected_size_ != 0 && progress_)
+          progress_->SetTotalProgress(expected_size_);
+      }
+      break;
+    case 407: {
+      LOG(WARNING) << "Request completed with a "
+                   << "proxy authentication request";
+      delegate_->OnProxyLoginNeeded();
+      ui_runner_->RunUICallbackAndPostReply(
+          base::BindOnce(
+              [](HINTERNET request, HWND parent) -> int32_t {
+                return static_cast<int32_t>(Wininet()->error_dlg(
+                    parent, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                    FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
+                        FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                        FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                    nullptr));
+              },
+              request_),
+          owner_runner_,
+          base::BindOnce(&WininetImpl::OnProxyReply, weak_this_));
+      return false;
     }
-    RecordError(base::StringPrintf(
-        "Request completed with an unexpected HTTP status %u",
-        static_cast<unsigned>(status)));
-    return outcome;
+    case 502:
+    case 503:
+    case 504:
+      LOG(WARNING) << "Download failed with " << status << " error";
+      CheckRetriesAndResume(status);
+      return false;
+    default:
+      RecordError(base::StringPrintf(
+          "Request completed with an unexpected HTTP status %u",
+          static_cast<unsigned>(status)));
+      Fail();
+      return false;
+  }
+  state_ = STATE_RECEIVING;
+  LogState();
+  return true;
+}
+
+void WininetImpl::OnProxyReply(int32_t result) {
+  delegate_->OnProxyLoginResult(static_cast<uint32_t>(result));
+  if (result == ERROR_INTERNET_FORCE_RETRY) {
+    LOG(INFO) << "Logged in to proxy - resuming download";
+    Resume();
+  } else if (result == 0 || result == ERROR_CANCELLED) {
+    RecordError("The user cancelled the prompt for proxy credentials");
+    Fail();
+  } else {
+    RecordError("Failed to obtain credentials for proxy");
+    Fail();
   }
 }
 
-void WininetImpl::ReadBody(void* request,
-                           uint32_t expected_size,
-                           Outcome* outcome) {
-  char buffer[kReadBufferSize];
+void WininetImpl::ReadLoop() {
+  VLOG(2) << "Additional data downloaded";
   for (;;) {
-    DWORD read = 0;
-    if (!Wininet()->read_file(request, buffer, sizeof(buffer), &read)) {
-      const DWORD error = ::GetLastError();
-      if (!IsCancelled()) {
+    if (bytes_read_ != 0) {
+      if (!writer_->Write(read_buffer_, bytes_read_)) {
+        RecordError(
+            base::StringPrintf("Failed writing the response with error %u",
+                               static_cast<unsigned>(writer_->last_error())));
+        Fail();
+        return;
+      }
+      downloaded_size_ += bytes_read_;
+      // Failures count only while they follow each other: bytes beyond
+      // where the last resume started end the run (a server that resends
+      // the same beginning each time makes no progress).
+      if (!resumed_at_ || downloaded_size_ > *resumed_at_)
+        retry_counter_ = 0;
+      VLOG(2) << "Downloaded size: " << downloaded_size_;
+      if (progress_)
+        progress_->SetCurrentProgress(downloaded_size_);
+    }
+    bytes_read_ = 0;
+    ReadingSlot().Set(this);
+    const BOOL read = Wininet()->read_file(request_, read_buffer_,
+                                           sizeof(read_buffer_), &bytes_read_);
+    const DWORD error = ::GetLastError();
+    ReadingSlot().Set(nullptr);
+    if (!read) {
+      if (error == ERROR_IO_PENDING) {
+        VLOG(2) << "More data pending";
+      } else if (error == ERROR_INVALID_HANDLE ||
+                 error == ERROR_INTERNET_OPERATION_CANCELLED) {
+        // The request was closed under the read.
+      } else if (IsReadInterruption(error)) {
+        LOG(ERROR) << "Download interrupted by loss of connectivity: "
+                   << error;
+        bytes_read_ = 0;
+        ResumeAfterCut(error);
+      } else {
         RecordError(
             base::StringPrintf("Download interrupted for unknown reason: %u",
                                static_cast<unsigned>(error)));
+        Fail();
       }
       return;
     }
-    if (read == 0)
+    if (bytes_read_ == 0)
       break;
-    if (!writer_->Write(buffer, read)) {
-      RecordError(
-          base::StringPrintf("Failed writing the response with error %u",
-                             static_cast<unsigned>(writer_->last_error())));
-      return;
-    }
-    outcome->downloaded_size += read;
-    VLOG(2) << "Downloaded size: " << outcome->downloaded_size;
-    PostProgress(&DownloadProgressObserver::SetCurrentProgress,
-                 outcome->downloaded_size);
   }
   VLOG(1) << "Done reading from Internet";
-  if (outcome->downloaded_size < expected_size) {
-    RecordError("Download completed, but we are below response size");
+  if (downloaded_size_ < expected_size_) {
+    LOG(WARNING) << "Download completed, but we are below response size";
+    ResumeAfterCut(ERROR_INTERNET_CONNECTION_ABORTED);
     return;
   }
-  outcome->state = STATE_COMPLETED;
+  if (downloaded_size_ > expected_size_)
+    delegate_->OnResponseTooLong(downloaded_size_ - expected_size_);
+  Complete();
 }
 
-void WininetImpl::PostProgress(
-    void (DownloadProgressObserver::*report)(uint32_t), uint32_t bytes) {
-  if (progress_) {
-    owner_runner_->PostTask(
-        FROM_HERE, base::BindOnce(&WininetImpl::ReportProgress, weak_this_,
-                                  report, bytes));
+void WininetImpl::ResumeAfterCut(uint32_t error) {
+  // A server that keeps cutting the body before it sent anything new would
+  // otherwise be asked again at once, for ever.
+  if (resumed_at_ && downloaded_size_ <= *resumed_at_) {
+    LOG(WARNING) << "No data received since the last resume";
+    CheckRetriesAndResume(error);
+    return;
+  }
+  Resume();
+}
+
+void WininetImpl::CheckRetriesAndResume(uint32_t error) {
+  if (retry_counter_ >= 2 && progress_)
+    progress_->NotifyStalled();
+  if (static_cast<int64_t>(retry_counter_) <=
+      static_cast<int64_t>(max_retries_)) {
+    LOG(INFO) << "Retrying " << retry_counter_ << " of " << max_retries_;
+    ++retry_counter_;
+    owner_runner_->PostDelayedTask(
+        FROM_HERE_WITH_EXPLICIT_FUNCTION("CheckRetriesAndResume"),
+        base::BindOnce(&WininetImpl::Resume, weak_this_),
+        base::TimeDelta::FromMicroseconds(kRetryDelayMicroseconds));
+    return;
+  }
+  RecordError(
+      base::StringPrintf("Number of retries exceeded, last error: %u",
+                         static_cast<unsigned>(error)));
+  Fail();
+}
+
+void WininetImpl::Resume() {
+  delegate_->OnChunkEnded(downloaded_size_);
+  CloseInternetHandle(&request_);
+  LOG(INFO) << "Attempting download resume";
+  extra_headers_ =
+      L"Range: bytes=" + std::to_wstring(downloaded_size_) + L"-";
+  const std::optional<CrackedUrl> cracked = CrackUrl(url_);
+  if (!cracked) {
+    RecordError(base::StringPrintf("Cannot parse URL on resume %s",
+                                   base::WideToUTF8(url_).c_str()));
+    Fail();
+    return;
+  }
+  if (retry_counter_ == 0 || retry_counter_ == 1)
+    delegate_->OnChunkEnded(downloaded_size_);
+  delegate_->OnRetry(retry_counter_);
+  resumed_at_ = downloaded_size_;
+  bytes_read_ = 0;
+  if (!OpenAndSendRequest(*cracked)) {
+    LOG(ERROR) << "Could not resume downloading";
+    Fail();
+    return;
+  }
+  state_ = STATE_REQUEST_SENT;
+  LogState();
+}
+
+void WininetImpl::Close() {
+  VLOG(1) << "Closing download session";
+  if (delegate_)
+    delegate_->OnChunkEnded(downloaded_size_);
+  if (writer_)
+    writer_->Close();
+  CloseInternetHandle(&request_);
+  if (connection_) {
+    {
+      base::AutoLock lock(closing_lock_);
+      closing_connection_ = connection_;
+    }
+    // WinINet may report the handle closing from inside this call, on this
+    // thread: the closing lock must not be held here.
+    HINTERNET connection = connection_;
+    connection_ = nullptr;
+    Wininet()->close_handle(connection);
+    JoinTerminationThread();
+    termination_thread_ = std::make_unique<TerminationThread>(this);
+    termination_thread_->Start();
+  } else if (!termination_thread_ && session_) {
+    CloseInternetHandle(&session_);
   }
 }
 
-void WininetImpl::ReportProgress(
-    void (DownloadProgressObserver::*report)(uint32_t), uint32_t bytes) {
-  (progress_->*report)(bytes);
-}
-
-void WininetImpl::OnDownloadEnded(Outcome outcome) {
+void WininetImpl::Fail() {
+  LOG(ERROR) << "Download failed";
+  weak_factory_.InvalidateWeakPtrs();
   Close();
-  http_status_ = outcome.http_status;
-  downloaded_size_ = outcome.downloaded_size;
-  if (outcome.state == STATE_COMPLETED)
-    LOG(INFO) << "Download completed";
-  else
-    LOG(ERROR) << "Download failed";
-  state_ = outcome.state;
-  VLOG(1) << "Downloader state: " << state_;
+  state_ = STATE_FAILED;
+  LogState();
   // The closure may delete this downloader.
   base::RepeatingClosure done = done_;
   done.Run();
 }
 
-void WininetImpl::Close() {
-  VLOG(1) << "Closing download session";
-  {
-    base::AutoLock lock(handle_lock_);
-    cancelled_ = true;
-    CloseInternetHandle(&request_);
-    CloseInternetHandle(&connection_);
+void WininetImpl::Complete() {
+  retry_counter_ = 0;
+  weak_factory_.InvalidateWeakPtrs();
+  Close();
+  LOG(INFO) << "Download completed";
+  state_ = STATE_COMPLETED;
+  LogState();
+  base::RepeatingClosure done = done_;
+  done.Run();
+}
+
+void WininetImpl::JoinTerminationThread() {
+  if (termination_thread_) {
+    termination_thread_->Join();
+    termination_thread_.reset();
   }
-  if (worker_) {
-    worker_->Join();
-    worker_.reset();
-  }
-  {
-    base::AutoLock lock(handle_lock_);
-    CloseInternetHandle(&session_);
-  }
-  if (writer_)
-    writer_->Close();
+}
+
+void WininetImpl::LogState() {
+  VLOG(1) << "Downloader state: " << state_;
 }
 
 void WininetImpl::RecordError(const std::string& message, bool system_error) {

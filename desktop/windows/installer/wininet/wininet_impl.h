@@ -3,8 +3,8 @@
 
 #include <windows.h>
 #include <stdint.h>
+#include <wininet.h>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,49 +17,15 @@
 #include "base/memory/weak_ptr.h"
 #include "base/single_thread_task_runner.h"
 #include "base/synchronization/lock.h"
+#include "base/synchronization/waitable_event.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace base {
 class SimpleThread;
 }
 
 namespace installer {
-
-// Runs a callback that needs a window (a proxy password prompt) on the
-// thread that owns the windows, and posts its result back.
-class UICallbackRunner {
- public:
-  using UICallback = base::OnceCallback<int32_t(HWND parent)>;
-  using Reply = base::OnceCallback<void(int32_t result)>;
-
-  virtual ~UICallbackRunner() = default;
-  virtual void RunUICallbackAndPostReply(
-      UICallback ui_callback,
-      base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
-      Reply reply) = 0;
-};
-
-// Told how far a download has come.
-class DownloadProgressObserver {
- public:
-  virtual ~DownloadProgressObserver() = default;
-  virtual void SetTotalProgress(uint32_t bytes) = 0;
-  virtual void SetCurrentProgress(uint32_t bytes) = 0;
-  virtual void NotifyStalled() = 0;
-};
-
-// Where the bytes of a response go.
-class ResponseWriter {
- public:
-  virtual ~ResponseWriter() = default;
-  virtual bool Write(const char* data, uint32_t size) = 0;
-  virtual void Close() = 0;
-  // The system error of the last failed Write.
-  uint32_t last_error() const { return last_error_; }
-
- protected:
-  uint32_t last_error_ = 0;
-};
 
 // Writes the response into a file, replacing what was there.
 class WininetResponseWriter : public ResponseWriter {
@@ -70,6 +36,7 @@ class WininetResponseWriter : public ResponseWriter {
   bool Open(const base::FilePath& path);
   bool Write(const char* data, uint32_t size) override;
   void Close() override;
+  bool Restart() override;
 
  private:
   base::win::ScopedHandle file_;
@@ -77,10 +44,19 @@ class WininetResponseWriter : public ResponseWriter {
   DISALLOW_COPY_AND_ASSIGN(WininetResponseWriter);
 };
 
-// Hears what happens during a download; this default one records nothing.
-class WininetDelegate {
+// Collects the response in a caller's string, which it empties first.
+class StringResponseWriter : public ResponseWriter {
  public:
-  virtual ~WininetDelegate() = default;
+  explicit StringResponseWriter(std::string* out);
+
+  bool Write(const char* data, uint32_t size) override;
+  void Close() override {}
+  bool Restart() override;
+
+ private:
+  std::string* const out_;
+
+  DISALLOW_COPY_AND_ASSIGN(StringResponseWriter);
 };
 
 // The parts of a URL a request is made of.
@@ -93,51 +69,33 @@ struct CrackedUrl {
   std::wstring path;
 };
 
-// One HTTP GET (or POST, with a payload) at a time, streamed into a
-// ResponseWriter. Lives on the thread that made it: Start, the completion
-// closure and every getter belong to that thread.
-//
-// The exchange itself runs on a worker thread of the downloader with
-// WinINet's synchronous calls, and the writer is fed there; only the outcome
-// comes back to the owner thread. Redirects are followed here, not by
-// WinINet, so that every hop is checked against the allowed domains.
-class WininetImpl {
+// The downloader over asynchronous WinINet. WinINet reports on threads of
+// its own; every report is posted back to the owner thread bound to a weak
+// pointer, so that none arrives after Stop or destruction. A dropped
+// connection is resumed with a byte range; failures that a network has now
+// and then (time-outs, resets, 502 to 504) are retried after a pause, up to
+// a limit of consecutive failures.
+class WininetImpl : public WininetDownloader {
  public:
-  enum State : int32_t {
-    STATE_STARTED = 0,
-    STATE_REQUEST_SENT = 1,
-    STATE_RECEIVING = 2,
-    STATE_STOPPED = 3,
-    STATE_FAILED = 4,
-    STATE_COMPLETED = 5,
-  };
-
-  // |ui_runner| must not be null; |progress| may be (no progress is told
-  // then). Neither is owned.
+  // |ui_runner| must not be null; |progress| may be. Neither is owned.
   WininetImpl(UICallbackRunner* ui_runner, DownloadProgressObserver* progress);
-  ~WininetImpl();
+  ~WininetImpl() override;
 
-  // True when the request is on its way; |done| then runs once, on this
-  // thread, when the download completed or failed. False (the reason in
-  // GetErrorText) when it could not begin; |done| never runs then, and the
-  // writer has been closed.
+  // WininetDownloader:
   bool Start(const std::wstring& url,
              const std::string& payload,
              base::RepeatingClosure done,
              std::unique_ptr<ResponseWriter> writer,
-             std::unique_ptr<WininetDelegate> delegate);
-  // Ends the download at once; |done| does not run.
-  void Stop();
-  int32_t GetState() const;
-  // Host suffixes that answers may come from; empty allows every host.
-  void SetAllowedDomains(const std::vector<std::wstring>& domains);
-  // How many failed attempts may be retried. Kept for the callers' sake:
-  // this downloader makes one attempt.
-  void SetMaxRetries(uint32_t max_retries);
-  // Any thread may ask.
-  std::string GetErrorText() const;
-  uint32_t GetHttpStatus() const;
-  uint32_t GetDownloadedSize() const;
+             std::unique_ptr<WininetDelegate> delegate) override;
+  void Stop() override;
+  int32_t GetState() const override;
+  void SetAllowedDomains(const std::vector<std::wstring>& domains) override;
+  void SetMaxRetries(uint32_t max_retries) override;
+  bool IsFirstAttempt() const override;
+  std::string GetErrorText() const override;
+  std::vector<FetchChunkStatistics> GetChunkStatistics() const override;
+  uint32_t GetDownloadedSize() const override;
+  uint32_t GetHttpStatus() const override;
 
   // Null when |url| is not an absolute URL WinINet can take apart.
   static std::optional<CrackedUrl> CrackUrl(const std::wstring& url);
@@ -147,61 +105,81 @@ class WininetImpl {
                             const std::wstring& host);
 
  private:
-  class Worker;
-  struct Outcome {
-    int32_t state = STATE_FAILED;
-    uint32_t http_status = 0;
-    uint32_t downloaded_size = 0;
-  };
+  class TerminationThread;
 
-  // On the worker thread.
-  Outcome Download();
-  bool OpenRequest(const CrackedUrl& url, bool post);
-  void ReadBody(void* request, uint32_t expected_size, Outcome* outcome);
-  void PostProgress(void (DownloadProgressObserver::*report)(uint32_t),
-                    uint32_t bytes);
-  bool IsCancelled();
+  // WinINet's status callbacks, on WinINet's threads.
+  static void CALLBACK RequestStatusCallback(HINTERNET handle,
+                                             DWORD_PTR context,
+                                             DWORD status,
+                                             void* information,
+                                             DWORD information_length);
+  static void CALLBACK ConnectionStatusCallback(HINTERNET handle,
+                                                DWORD_PTR context,
+                                                DWORD status,
+                                                void* information,
+                                                DWORD information_length);
+  void OnConnectionClosing(HINTERNET handle);
 
-  // On the owner thread.
-  void OnDownloadEnded(Outcome outcome);
-  void ReportProgress(void (DownloadProgressObserver::*report)(uint32_t),
-                      uint32_t bytes);
-  // Ends the worker (closing its handles makes a blocked call return) and
-  // releases the session.
+  // Sends the request (GET, or POST with the payload) with the extra
+  // headers.
+  bool OpenAndSendRequest(const CrackedUrl& url);
+  // Reactions to WinINet's reports, on the owner thread.
+  void OnNullRequestContext();
+  void OnConnectedToServer(const std::string& address);
+  void OnRedirect(const std::wstring& url);
+  void OnRequestComplete(DWORD error);
+  // False when the read loop must not follow.
+  bool HandleResponse();
+  void OnProxyReply(int32_t result);
+  void ReadLoop();
+  // A body cut short: resumed at once when it brought bytes since the last
+  // resume, else counted as a failure like any other.
+  void ResumeAfterCut(uint32_t error);
+  void CheckRetriesAndResume(uint32_t error);
+  void Resume();
   void Close();
+  void Fail();
+  void Complete();
+  void JoinTerminationThread();
+  void LogState();
 
   // Logs |message| and adds it as one line to the error text; with
-  // |system_error| also the error code.
+  // |system_error| also the last system error.
   void RecordError(const std::string& message, bool system_error = false);
 
-  UICallbackRunner* const ui_runner_;
-  DownloadProgressObserver* const progress_;
-  base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner_;
-  std::vector<std::wstring> allowed_domains_;
-  uint32_t max_retries_ = 600;
   int32_t state_ = STATE_STARTED;
-  uint32_t http_status_ = 0;
-  uint32_t downloaded_size_ = 0;
-
-  // Set by Start for the worker; untouched by the owner until it ended.
+  HINTERNET session_ = nullptr;
+  HINTERNET connection_ = nullptr;
+  // The connection being closed, until WinINet says it let go of it.
+  HINTERNET closing_connection_ = nullptr;
+  HINTERNET request_ = nullptr;
   std::wstring url_;
   std::string payload_;
-  std::vector<std::wstring> request_domains_;
+  // "Range: ..." on a resume, else empty.
+  std::wstring extra_headers_;
+  std::vector<std::wstring> allowed_domains_;
   std::unique_ptr<ResponseWriter> writer_;
   std::unique_ptr<WininetDelegate> delegate_;
+  uint32_t expected_size_ = 0;
+  // An asynchronous read fills these after the call returned.
+  char read_buffer_[1024];
+  DWORD bytes_read_ = 0;
+  uint32_t downloaded_size_ = 0;
+  // The downloaded size when the last resume went out; none before one.
+  std::optional<uint32_t> resumed_at_;
+  uint32_t http_status_ = 0;
+  const base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner_;
+  base::WaitableEvent closing_event_;
+  std::unique_ptr<base::SimpleThread> termination_thread_;
+  UICallbackRunner* const ui_runner_;
+  DownloadProgressObserver* const progress_;
   base::RepeatingClosure done_;
-  base::WeakPtr<WininetImpl> weak_this_;
-  std::unique_ptr<Worker> worker_;
-
-  // The WinINet handles; the owner closes them to break off a download.
-  base::Lock handle_lock_;
-  void* session_ = nullptr;
-  void* connection_ = nullptr;
-  void* request_ = nullptr;
-  bool cancelled_ = false;
-
   mutable base::Lock error_lock_;
+  base::Lock closing_lock_;
   std::string error_text_;
+  int32_t retry_counter_ = 0;
+  uint32_t max_retries_ = 600;
+  base::WeakPtr<WininetImpl> weak_this_;
   base::WeakPtrFactory<WininetImpl> weak_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(WininetImpl);

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -7,162 +8,599 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
-#include "base/message_loop/message_loop.h"
-#include "base/run_loop.h"
-#include "base/test/bounded_wait.h"
+#include "base/memory/scoped_refptr.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/handle_verifier_export.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
+#include "base/test/test_task_runner.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "crypto/sha2.h"
+#include "desktop/windows/installer/package_fetcher/download_stats_collector.h"
+#include "desktop/windows/installer/wininet/wininet_functions.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-class NoUiRunner : public UICallbackRunner {
- public:
+using Response = base::LoopbackHttpServer::Response;
+
+// Answers the proxy prompt with |result| without showing it.
+struct FakeUiRunner : UICallbackRunner {
   void RunUICallbackAndPostReply(
       UICallback ui_callback,
       base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
       Reply reply) override {
-    ADD_FAILURE() << "no download here asks the user";
+    ++prompts;
+    reply_runner->PostTask(FROM_HERE, base::BindOnce(std::move(reply), result));
   }
+  int32_t result = 0;
+  int prompts = 0;
 };
 
 struct RecordingProgress : DownloadProgressObserver {
   void SetTotalProgress(uint32_t bytes) override { total = bytes; }
   void SetCurrentProgress(uint32_t bytes) override { current = bytes; }
-  void NotifyStalled() override {}
+  void NotifyStalled() override { ++stalled; }
   uint32_t total = 0, current = 0;
+  int stalled = 0;
 };
 
+// What the writer and delegate stand-ins saw; they outlive neither the
+// test nor their downloader.
+struct Probe {
+  std::string data;
+  int writes = 0;
+  // The write (counted from 1) that fails; 0: none.
+  int fail_at = 0;
+  // Set once nothing more may reach writer or delegate.
+  bool sealed = false;
+  int late_calls = 0;
+};
+
+class ProbeWriter : public ResponseWriter {
+ public:
+  explicit ProbeWriter(Probe* probe) : probe_(probe) {}
+  bool Write(const char* data, uint32_t size) override {
+    probe_->late_calls += probe_->sealed;
+    if (++probe_->writes == probe_->fail_at) {
+      last_error_ = ERROR_DISK_FULL;
+      return false;
+    }
+    probe_->data.append(data, size);
+    return true;
+  }
+  void Close() override {}
+  bool Restart() override {
+    probe_->data.clear();
+    return true;
+  }
+
+ private:
+  Probe* const probe_;
+};
+
+class ProbeDelegate : public DownloadStatsCollector {
+ public:
+  explicit ProbeDelegate(Probe* probe) : probe_(probe) {}
+  void OnChunkStarted(uint32_t offset) override {
+    probe_->late_calls += probe_->sealed;
+    DownloadStatsCollector::OnChunkStarted(offset);
+  }
+  void OnRequestCompleted(uint32_t error) override {
+    probe_->late_calls += probe_->sealed;
+    DownloadStatsCollector::OnRequestCompleted(error);
+  }
+
+ private:
+  Probe* const probe_;
+};
+
+// Counts the WinINet handles the downloader opens and has not closed, by
+// routing the process's WinINet table through itself while it lives.
+class ScopedHandleCount {
+ public:
+  ScopedHandleCount() : saved_(*Wininet()) {
+    real_ = &saved_;
+    live_ = 0;
+    WininetFunctions* table = const_cast<WininetFunctions*>(Wininet());
+    table->open = [](LPCWSTR agent, DWORD type, LPCWSTR proxy, LPCWSTR bypass,
+                     DWORD flags) {
+      return Count(real_->open(agent, type, proxy, bypass, flags));
+    };
+    table->connect = [](HINTERNET session, LPCWSTR host, INTERNET_PORT port,
+                        LPCWSTR user, LPCWSTR password, DWORD service,
+                        DWORD flags, DWORD_PTR context) {
+      return Count(real_->connect(session, host, port, user, password, service,
+                                  flags, context));
+    };
+    table->open_request = [](HINTERNET connection, LPCWSTR verb, LPCWSTR path,
+                             LPCWSTR version, LPCWSTR referrer,
+                             LPCWSTR* accept, DWORD flags, DWORD_PTR context) {
+      return Count(real_->open_request(connection, verb, path, version,
+                                       referrer, accept, flags, context));
+    };
+    table->close_handle = [](HINTERNET handle) {
+      const BOOL closed = real_->close_handle(handle);
+      live_ -= closed ? 1 : 0;
+      return closed;
+    };
+  }
+  ~ScopedHandleCount() {
+    *const_cast<WininetFunctions*>(Wininet()) = saved_;
+  }
+  int live() const { return live_; }
+
+ private:
+  static HINTERNET Count(HINTERNET handle) {
+    live_ += handle ? 1 : 0;
+    return handle;
+  }
+
+  static const WininetFunctions* real_;
+  static std::atomic<int> live_;
+  const WininetFunctions saved_;
+};
+const WininetFunctions* ScopedHandleCount::real_;
+std::atomic<int> ScopedHandleCount::live_;
+
+// The owner thread's runner is a test runner: WinINet's reports are run
+// when the test says, and a retry's pause passes on a clock of its own.
 class WininetImplTest : public testing::Test {
  protected:
   void SetUp() override {
+    base::test::EnableHandleVerifierExport();
+    ASSERT_TRUE(Wininet());
     ASSERT_TRUE(server_.Start());
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     file_ = temp_.GetPath().Append(L"download");
   }
 
-  // Starts a download of |url| into |file_|; when it started, runs the loop
-  // until it ended and then until idle, so that a second completion would
-  // be counted too. |wait| false: Stop at once instead.
-  bool Download(WininetImpl* downloader,
-                const std::wstring& url,
-                bool wait = true) {
-    auto writer = std::make_unique<WininetResponseWriter>();
-    EXPECT_TRUE(writer->Open(file_));
-    base::RunLoop run_loop;
-    const bool started = downloader->Start(
-        url, std::string(),
-        base::BindRepeating(
-            [](int* done, base::RepeatingClosure quit) {
-              ++*done;
-              quit.Run();
-            },
-            &done_, run_loop.QuitClosure()),
-        std::move(writer), std::make_unique<WininetDelegate>());
-    if (!wait) {
-      // The worker's outcome is posted by the time Stop has waited for it.
-      downloader->Stop();
-    } else if (started) {
-      EXPECT_TRUE(base::RunWithin(&run_loop, "the download's completion"));
-    }
-    base::RunLoop idle;
-    idle.QuitWhenIdle();
-    idle.Run();
-    return started;
+  std::unique_ptr<WininetImpl> MakeDownloader() {
+    return std::make_unique<WininetImpl>(&ui_runner_, &progress_);
   }
 
-  base::MessageLoop loop_;
+  base::RepeatingClosure DoneClosure() {
+    return base::BindRepeating([](int* done) { ++*done; }, &done_);
+  }
+
+  bool StartInto(WininetImpl* downloader,
+                 const std::wstring& url,
+                 std::unique_ptr<ResponseWriter> writer,
+                 const std::string& payload = std::string()) {
+    done_ = 0;
+    return downloader->Start(url, payload, DoneClosure(), std::move(writer),
+                             std::make_unique<ProbeDelegate>(&probe_));
+  }
+
+  bool StartProbe(WininetImpl* downloader, const std::string& target) {
+    return StartInto(downloader, server_.Url(target),
+                     std::make_unique<ProbeWriter>(&probe_));
+  }
+
+  // Runs the owner thread until the download ended, waiting for WinINet's
+  // posts and moving the clock over retry pauses; then until idle, so that
+  // a second completion would be counted too. A download that keeps asking
+  // the server (a resume loop) fails the test instead of hanging it.
+  void RunUntilDone(WininetImpl* downloader) {
+    while (done_ == 0) {
+      runner_->RunDueTasks();
+      if (done_ != 0)
+        break;
+      if (server_.requests().size() > 40) {
+        ADD_FAILURE() << "the download keeps asking the server";
+        downloader->Stop();
+        return;
+      }
+      if (runner_->pending_count() != 0)
+        runner_->FastForwardBy(base::TimeDelta::FromSeconds(6));
+      else if (!runner_->WaitForPost())
+        return;
+    }
+    runner_->RunUntilIdle();
+  }
+
+  std::vector<std::string> RangesAsked(const std::string& target) const {
+    std::vector<std::string> ranges;
+    for (const auto& request : server_.RequestsFor(target))
+      ranges.push_back(request.Header("Range"));
+    return ranges;
+  }
+
+  base::scoped_refptr<base::TestTaskRunner> runner_ =
+      base::MakeRefCounted<base::TestTaskRunner>();
+  base::ThreadTaskRunnerHandle runner_handle_{runner_};
   base::LoopbackHttpServer server_;
   base::ScopedTempDir temp_;
   base::FilePath file_;
-  NoUiRunner ui_runner_;
+  FakeUiRunner ui_runner_;
+  RecordingProgress progress_;
+  Probe probe_;
   int done_ = 0;
 };
 
-// A POST with a payload is covered by the overrides fetcher's test.
-TEST_F(WininetImplTest, StreamsTheBodyIntoTheFile) {
-  // Several read chunks' worth, not a multiple of the chunk size.
-  std::string body;
-  for (int i = 0; body.size() < 5000; ++i)
-    body += std::to_string(i) + ",";
-  server_.Serve("/file?x=1", 200, body);
-  RecordingProgress progress;
-  WininetImpl downloader(&ui_runner_, &progress);
-  downloader.SetAllowedDomains({L"127.0.0.1"});
-  ASSERT_TRUE(Download(&downloader, server_.Url("/file?x=1")));
+TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
+  const std::string body = base::LoopbackHttpServer::Bytes(5000);
+  Response answer;
+  answer.body = body;
+  answer.headers = {{"Date", "Mon, 07 Dec 2026 10:00:00 GMT"},
+                    {"Server", "loopback"},
+                    {"X-Served-By", "cache-1"}};
+  server_.Script("/file?x=1", {answer});
+  auto downloader = MakeDownloader();
+  auto writer = std::make_unique<WininetResponseWriter>();
+  ASSERT_TRUE(writer->Open(file_));
+  ASSERT_TRUE(StartInto(downloader.get(), server_.Url("/file?x=1"),
+                        std::move(writer)));
+  RunUntilDone(downloader.get());
   EXPECT_EQ(1, done_);
-  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader.GetState());
-  EXPECT_EQ(200u, downloader.GetHttpStatus());
-  EXPECT_EQ(body.size(), downloader.GetDownloadedSize());
-  EXPECT_EQ(body.size(), progress.total);
-  EXPECT_EQ(body.size(), progress.current);
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+  EXPECT_EQ(200u, downloader->GetHttpStatus());
+  EXPECT_EQ(body.size(), progress_.total);
+  EXPECT_EQ(body.size(), progress_.current);
   std::string written;
   ASSERT_TRUE(base::ReadFileToString(file_, &written));
-  EXPECT_EQ(body, written);
+  EXPECT_TRUE(body == written);
+  const std::vector<FetchChunkStatistics> stats =
+      downloader->GetChunkStatistics();
+  ASSERT_EQ(1u, stats.size());
+  EXPECT_EQ((std::map<std::string, std::string>{
+                {"Content-Length", "5000"},
+                {"Date", "Mon, 07 Dec 2026 10:00:00 GMT"},
+                {"Server", "loopback"},
+                {"X-Served-By", "cache-1"}}),
+            stats[0].headers);
+  EXPECT_EQ(std::optional<std::string>("127.0.0.1"), stats[0].ip);
 
-  ASSERT_EQ(1u, server_.requests().size());
-  const base::LoopbackHttpServer::Request request = server_.requests().back();
-  EXPECT_EQ("GET /file?x=1", request.method + " " + request.target);
-  EXPECT_NE(
-      std::string::npos,
-      request.headers.find("User-Agent: Kavor NetInstaller/47.0.4127.0\r\n"))
-      << request.headers;
+  // The same downloader again, a POST into a string.
+  server_.Serve("/prefs", 200, "{}");
+  std::string out = "stale";
+  ASSERT_TRUE(StartInto(downloader.get(), server_.Url("/prefs"),
+                        std::make_unique<StringResponseWriter>(&out),
+                        "utm.source=test"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ("{}", out);
+  const auto requests = server_.requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("GET /file?x=1", requests[0].method + " " + requests[0].target);
+  EXPECT_EQ("POST utm.source=test", requests[1].method + " " + requests[1].body);
+  for (const auto& request : requests)
+    EXPECT_EQ("Kavor NetInstaller/47.0.4127.0", request.Header("User-Agent"));
 }
 
-TEST_F(WininetImplTest, OnlyAllowedHostsAndGoodAnswersComplete) {
-  server_.Serve("/file", 200, "{}");
-  server_.Serve("/missing", 404, "not here");
-  server_.Redirect("/hop", "/file");
-  server_.Redirect("/away", "http://elsewhere.example/file");
+// Each case cuts the body in its own ways; the file must come out whole and
+// each request must ask for the rest.
+TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
+  const size_t kMB = 1 << 20;
+  auto cut = [](size_t close_after, size_t reset_after = Response().reset_after,
+                bool honour_range = true) {
+    Response response;
+    response.close_after = close_after;
+    response.reset_after = reset_after;
+    response.honour_range = honour_range;
+    return response;
+  };
+  // Reset while the client waits for more: WinINet reports the reset
+  // itself (10054) rather than a short body.
+  Response reset = cut(Response().close_after, 200000);
+  reset.trickle_bytes = 4096;
+  reset.trickle_pause_ms = 5;
+  auto error = [](int status) {
+    Response response;
+    response.status = status;
+    return response;
+  };
   const struct {
-    const char* target;
-    std::vector<std::wstring> domains;
-    bool started;
+    const char* name;
+    size_t size;
+    std::vector<Response> script;
+    // The Range headers expected; empty: not checked (a reset may lose
+    // bytes the client had not read yet).
+    std::vector<std::string> ranges;
+  } kCases[] = {
+      {"one_cut", 20 * kMB, {cut(7 * kMB), cut(Response().close_after)},
+       {"", "bytes=7340032-"}},
+      {"several_cuts",
+       3 * kMB,
+       {cut(kMB), cut(300000), reset, cut(Response().close_after)},
+       {}},
+      // The size comes from the 206 when no 200 told it.
+      {"after_error",
+       10000,
+       {error(503), cut(5000), cut(Response().close_after)},
+       {"", "bytes=0-", "bytes=5000-"}},
+      // A server that ignores the range sends the whole body again.
+      {"range_ignored",
+       300000,
+       {cut(100000), cut(Response().close_after, Response().reset_after,
+                         false)},
+       {"", "bytes=100000-"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = std::string("/") + c.name;
+    const std::string body = base::LoopbackHttpServer::Bytes(c.size);
+    std::vector<Response> script = c.script;
+    for (Response& response : script)
+      response.body = body;
+    server_.Script(target, script);
+    auto downloader = MakeDownloader();
+    auto writer = std::make_unique<WininetResponseWriter>();
+    ASSERT_TRUE(writer->Open(file_));
+    ASSERT_TRUE(StartInto(downloader.get(), server_.Url(target),
+                          std::move(writer)));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+        << downloader->GetErrorText();
+    std::string written;
+    ASSERT_TRUE(base::ReadFileToString(file_, &written));
+    EXPECT_EQ(body.size(), written.size());
+    EXPECT_EQ(crypto::SHA256HashString(body),
+              crypto::SHA256HashString(written));
+    const std::vector<std::string> ranges = RangesAsked(target);
+    if (!c.ranges.empty()) {
+      EXPECT_EQ(c.ranges, ranges);
+    }
+    // One record per request, numbered in turn, each starting where its
+    // request's range did.
+    const std::vector<FetchChunkStatistics> stats =
+        downloader->GetChunkStatistics();
+    ASSERT_EQ(ranges.size(), stats.size());
+    for (size_t i = 0; i < stats.size(); ++i) {
+      EXPECT_EQ(static_cast<int32_t>(i), stats[i].chunk_number);
+      EXPECT_EQ(i == 0 ? "" : "bytes=" + std::to_string(*stats[i].chunk_start) +
+                                  "-",
+                ranges[i]);
+      EXPECT_EQ(1u, stats[i].headers.count("Content-Length"));
+    }
+  }
+}
+
+TEST_F(WininetImplTest, ServerErrorsAreRetriedAfterAPause) {
+  Response unavailable;
+  unavailable.status = 503;
+  Response good;
+  good.body = "payload";
+  server_.Script("/busy", {unavailable, unavailable, unavailable, good});
+  auto downloader = MakeDownloader();
+  base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_INFO);
+  ASSERT_TRUE(StartProbe(downloader.get(), "/busy"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+  EXPECT_EQ("payload", probe_.data);
+  EXPECT_EQ(1, progress_.stalled);
+  std::vector<std::string> retries;
+  for (const std::string& line : log.lines()) {
+    if (line.find("Retrying ") == 0)
+      retries.push_back(line);
+  }
+  EXPECT_EQ((std::vector<std::string>{"Retrying 0 of 600", "Retrying 1 of 600",
+                                      "Retrying 2 of 600"}),
+            retries);
+  std::vector<int64_t> pauses;
+  for (const auto& post : runner_->posts()) {
+    if (std::string("CheckRetriesAndResume") == post.from_here.function_name())
+      pauses.push_back(post.delay.InMicroseconds());
+  }
+  EXPECT_EQ(std::vector<int64_t>(3, 6000000), pauses);
+  EXPECT_EQ(4u, server_.RequestsFor("/busy").size());
+
+  // Consecutive failures beyond the limit end the download.
+  server_.Serve("/down", 503, "");
+  downloader->SetMaxRetries(1);
+  ASSERT_TRUE(StartProbe(downloader.get(), "/down"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+  EXPECT_EQ("Number of retries exceeded, last error: 503\n",
+            downloader->GetErrorText());
+  EXPECT_EQ(3u, server_.RequestsFor("/down").size());
+}
+
+// A server that keeps ending the body short without sending anything new
+// is retried like a failing one, not asked again at once for ever; so is
+// one that resends the same beginning each time.
+TEST_F(WininetImplTest, CutsWithoutProgressCountAsFailures) {
+  Response first;
+  first.body = base::LoopbackHttpServer::Bytes(10000);
+  first.close_after = 4000;
+  Response nothing = first;
+  nothing.close_after = 0;
+  Response whole_again = first;
+  whole_again.honour_range = false;
+  server_.Script("/stuck", {first, nothing});
+  server_.Script("/again", {whole_again});
+  for (const char* target : {"/stuck", "/again"}) {
+    SCOPED_TRACE(target);
+    probe_ = Probe();
+    progress_ = RecordingProgress();
+    auto downloader = MakeDownloader();
+    downloader->SetMaxRetries(3);
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+    EXPECT_EQ(
+        base::StringPrintf("Number of retries exceeded, last error: %d\n",
+                           ERROR_INTERNET_CONNECTION_ABORTED),
+        downloader->GetErrorText());
+    EXPECT_TRUE(first.body.substr(0, 4000) == probe_.data);
+    EXPECT_EQ(3, progress_.stalled);
+    // The first request, the resume after the cut, four retries.
+    EXPECT_EQ(6u, server_.RequestsFor(target).size());
+  }
+}
+
+TEST_F(WininetImplTest, ProxyPromptDecidesTheDownload) {
+  Response proxy;
+  proxy.status = 407;
+  Response good;
+  good.body = "payload";
+  const struct {
+    int32_t result;
     int32_t state;
     const char* error;
   } kCases[] = {
-      {"/file",
-       {L".kavor.example"},
-       false,
-       WininetImpl::STATE_STARTED,
-       "Domain disallowed 127.0.0.1\n"},
-      {"/missing",
-       {},
-       true,
-       WininetImpl::STATE_FAILED,
-       "Request completed with an unexpected HTTP status 404\n"},
-      {"/hop", {L"127.0.0.1"}, true, WininetImpl::STATE_COMPLETED, ""},
-      {"/away",
-       {L"127.0.0.1"},
-       true,
-       WininetImpl::STATE_FAILED,
-       "Redirect URL is disallowed http://elsewhere.example/file\n"},
+      {ERROR_INTERNET_FORCE_RETRY, WininetImpl::STATE_COMPLETED, ""},
+      {0, WininetImpl::STATE_FAILED,
+       "The user cancelled the prompt for proxy credentials\n"},
+      {ERROR_CANCELLED, WininetImpl::STATE_FAILED,
+       "The user cancelled the prompt for proxy credentials\n"},
+      {ERROR_INTERNET_INCORRECT_PASSWORD, WininetImpl::STATE_FAILED,
+       "Failed to obtain credentials for proxy\n"},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.target);
-    done_ = 0;
-    WininetImpl downloader(&ui_runner_, nullptr);
-    downloader.SetAllowedDomains(c.domains);
-    EXPECT_EQ(c.started, Download(&downloader, server_.Url(c.target)));
-    EXPECT_EQ(c.started ? 1 : 0, done_);
-    EXPECT_EQ(c.state, downloader.GetState());
-    EXPECT_EQ(c.error, downloader.GetErrorText());
+    SCOPED_TRACE(c.result);
+    const std::string target = "/proxy" + std::to_string(c.result);
+    server_.Script(target, {proxy, good});
+    ui_runner_.result = c.result;
+    ui_runner_.prompts = 0;
+    probe_ = Probe();
+    auto downloader = MakeDownloader();
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(1, ui_runner_.prompts);
+    EXPECT_EQ(c.state, downloader->GetState());
+    EXPECT_EQ(c.error, downloader->GetErrorText());
+    EXPECT_EQ(c.state == WininetImpl::STATE_COMPLETED ? "payload" : "",
+              probe_.data);
+    const std::vector<FetchChunkStatistics> stats =
+        downloader->GetChunkStatistics();
+    ASSERT_FALSE(stats.empty());
+    EXPECT_EQ(true, stats[0].proxy_login_needed);
+    EXPECT_EQ(c.result, stats[0].proxy_login_result);
   }
-  // The redirect's target was asked for, the refused one was not.
-  std::vector<std::string> targets;
-  for (const auto& request : server_.requests())
-    targets.push_back(request.target);
-  EXPECT_EQ((std::vector<std::string>{"/missing", "/hop", "/file", "/away"}),
-            targets);
 }
 
-TEST_F(WininetImplTest, StopDropsTheCompletion) {
+TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
+  auto downloader = MakeDownloader();
+  downloader->SetAllowedDomains({L".kavor.example"});
   server_.Serve("/file", 200, "{}");
-  WininetImpl downloader(&ui_runner_, nullptr);
-  ASSERT_TRUE(Download(&downloader, server_.Url("/file"), false));
+  EXPECT_FALSE(StartProbe(downloader.get(), "/file"));
+  EXPECT_EQ("Domain disallowed 127.0.0.1\n", downloader->GetErrorText());
+  runner_->RunUntilIdle();
   EXPECT_EQ(0, done_);
-  EXPECT_EQ(WininetImpl::STATE_STOPPED, downloader.GetState());
+  EXPECT_TRUE(server_.requests().empty());
+
+  // A redirect is followed only to an allowed host; a refused one ends the
+  // download.
+  const std::string elsewhere =
+      "http://localhost:" + std::to_string(server_.port()) + "/file";
+  server_.Redirect("/hop", "/file");
+  server_.Redirect("/away", elsewhere);
+  downloader->SetAllowedDomains({L"127.0.0.1"});
+  ASSERT_TRUE(StartProbe(downloader.get(), "/hop"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+  EXPECT_EQ("{}", probe_.data);
+  EXPECT_EQ(server_.Url("/file"),
+            base::UTF8ToWide(
+                *downloader->GetChunkStatistics().back().redirected_url));
+
+  ASSERT_TRUE(StartProbe(downloader.get(), "/away"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+  EXPECT_EQ("Redirect URL is disallowed " + elsewhere + "\n",
+            downloader->GetErrorText());
+}
+
+// Broken answers and a failing writer end the download in failure, once.
+// Without Content-Length any body completes, all of it counted as too long.
+TEST_F(WininetImplTest, BadAnswersFail) {
+  Response raw;
+  raw.raw = "HTTP/1.1 2OO OK\r\nContent-Length: 2\r\n\r\n{}";
+  Response bad_headers;
+  bad_headers.raw = "HTTP/1.1 200 OK\r\nContent-Length: many\r\nbroken\r\n\r\n";
+  const std::string body = base::LoopbackHttpServer::Bytes(5000);
+  Response ok;
+  ok.body = body;
+  server_.Script("/raw", {raw});
+  server_.Script("/headers", {bad_headers});
+  server_.Script("/ok", {ok});
+  server_.Serve("/missing", 404, "gone");
+  Response no_length;
+  no_length.body = "0123456789";
+  no_length.content_length = false;
+  server_.Script("/nolength", {no_length});
+  const struct {
+    std::wstring url;
+    int fail_at;
+    const char* error;  // Null: only the state is checked.
+    int32_t state = WininetImpl::STATE_FAILED;
+  } kCases[] = {
+      {server_.Url("/nolength"), 0, "", WininetImpl::STATE_COMPLETED},
+      {server_.Url("/raw"), 0, nullptr},
+      {server_.Url("/headers"), 0,
+       "Response with an invalid Content-Length many\n"},
+      {server_.Url("/missing"), 0,
+       "Request completed with an unexpected HTTP status 404\n"},
+      {server_.Url("/ok"), 3, "Failed writing the response with error 112\n"},
+      // Nobody listens on port 1.
+      {L"http://127.0.0.1:1/file", 0,
+       "Number of retries exceeded, last error: 12029\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.url);
+    probe_ = Probe();
+    probe_.fail_at = c.fail_at;
+    auto downloader = MakeDownloader();
+    downloader->SetMaxRetries(0);
+    ASSERT_TRUE(StartInto(downloader.get(), c.url,
+                          std::make_unique<ProbeWriter>(&probe_)));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(c.state, downloader->GetState());
+    if (c.error) {
+      EXPECT_EQ(c.error, downloader->GetErrorText());
+    } else {
+      EXPECT_NE("", downloader->GetErrorText());
+    }
+    if (c.state == WininetImpl::STATE_COMPLETED) {
+      EXPECT_EQ("0123456789", probe_.data);
+      EXPECT_EQ(10, downloader->GetChunkStatistics()[0].response_too_long);
+    }
+  }
+}
+
+// Stopping or destroying the downloader while the body trickles in ends it
+// at once: nothing reaches the caller, the writer or the delegate after
+// that, and no WinINet handle stays open.
+TEST_F(WininetImplTest, StopAndDestructionEndTheDownloadAtOnce) {
+  Response slow;
+  slow.body = base::LoopbackHttpServer::Bytes(100000);
+  slow.trickle_bytes = 512;
+  slow.trickle_pause_ms = 20;
+  server_.Script("/slow", {slow});
+  for (const bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+    probe_ = Probe();
+    ScopedHandleCount handles;
+    auto downloader = MakeDownloader();
+    ASSERT_TRUE(StartProbe(downloader.get(), "/slow"));
+    while (probe_.data.empty() && runner_->WaitForPost())
+      runner_->RunDueTasks();
+    ASSERT_FALSE(probe_.data.empty());
+    // Session, connection and request.
+    EXPECT_EQ(3, handles.live());
+    if (destroy) {
+      downloader.reset();
+    } else {
+      downloader->Stop();
+      EXPECT_EQ(WininetImpl::STATE_STOPPED, downloader->GetState());
+    }
+    probe_.sealed = true;
+    EXPECT_EQ(0, handles.live());
+    EXPECT_LT(probe_.data.size(), slow.body.size());
+    runner_->RunUntilIdle();
+    EXPECT_EQ(0, done_);
+    EXPECT_EQ(0, probe_.late_calls);
+  }
 }
 
 TEST(WininetImplHostTest, HostMustEndWithAnAllowedSuffix) {
@@ -173,14 +611,6 @@ TEST(WininetImplHostTest, HostMustEndWithAnAllowedSuffix) {
        {L"kavor.example", L"autoupdate.KAVOR.example", L"example"})
     EXPECT_FALSE(WininetImpl::IsHostAllowed(kDomains, host)) << host;
   EXPECT_TRUE(WininetImpl::IsHostAllowed({}, L"anything.example"));
-}
-
-TEST_F(WininetImplTest, WriterOpenFailureIsLogged) {
-  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
-  EXPECT_FALSE(WininetResponseWriter().Open(file_.Append(L"missing\\file")));
-  ASSERT_EQ(1u, log.lines().size());
-  EXPECT_EQ(0u, log.lines()[0].find("Could not open download file for writing"))
-      << log.lines()[0];
 }
 
 }  // namespace
