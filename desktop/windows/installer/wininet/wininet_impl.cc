@@ -660,7 +660,7 @@ void WininetImpl::ReadLoop() {
   VLOG(2) << "Additional data downloaded";
   for (;;) {
     if (bytes_read_ != 0) {
-      if (!writer_->Write(read_buffer_, bytes_read_)) {
+      if (!writer_->Write(read_buffer_.get(), bytes_read_)) {
         RecordError(
             base::StringPrintf("Failed writing the response with error %u",
                                static_cast<unsigned>(writer_->last_error())));
@@ -679,8 +679,8 @@ void WininetImpl::ReadLoop() {
     }
     bytes_read_ = 0;
     ReadingSlot().Set(this);
-    const BOOL read = Wininet()->read_file(request_, read_buffer_,
-                                           sizeof(read_buffer_), &bytes_read_);
+    const BOOL read = Wininet()->read_file(request_, read_buffer_.get(),
+                                           kReadBufferSize, &bytes_read_);
     const DWORD error = ::GetLastError();
     ReadingSlot().Set(nullptr);
     if (!read) {

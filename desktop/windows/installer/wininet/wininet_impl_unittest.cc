@@ -517,7 +517,8 @@ TEST_F(WininetImplTest, BadAnswersFail) {
   raw.raw = "HTTP/1.1 2OO OK\r\nContent-Length: 2\r\n\r\n{}";
   Response bad_headers;
   bad_headers.raw = "HTTP/1.1 200 OK\r\nContent-Length: many\r\nbroken\r\n\r\n";
-  const std::string body = base::LoopbackHttpServer::Bytes(5000);
+  // Large enough for the writer to be called several times.
+  const std::string body = base::LoopbackHttpServer::Bytes(1 << 20);
   Response ok;
   ok.body = body;
   server_.Script("/raw", {raw});
