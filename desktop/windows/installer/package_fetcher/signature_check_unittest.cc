@@ -1,13 +1,20 @@
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
 
 #include <windows.h>
+#include <wincrypt.h>
+
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
-#include "base/strings/string_util.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/windows_version.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -109,22 +116,178 @@ TEST_F(SignatureCheckTest, SecurityDirectoryOfImages) {
   EXPECT_FALSE(is_signed) << "test programs are not signed";
 }
 
-// Neither an unsigned program nor a forged security directory passes, and
-// the log says which file failed.
-TEST_F(SignatureCheckTest, UnsignedAndForgedImagesFailVerification) {
-  base::FilePath exe;
-  ASSERT_TRUE(base::PathService::Get(base::FILE_EXE, &exe));
-  const base::FilePath forged =
-      Write(MakeImage(IMAGE_NT_OPTIONAL_HDR64_MAGIC, 16, 0x40));
-  for (const base::FilePath& path : {exe, forged}) {
-    SCOPED_TRACE(path.value());
-    std::string log;
-    EXPECT_FALSE(VerifyFileSignature(path, &log));
-    const std::string prefix = "Signature of " + path.AsUTF8Unsafe() + ": ";
-    EXPECT_TRUE(base::StartsWith(log, prefix, base::CompareCase::SENSITIVE))
-        << log;
-    EXPECT_EQ(std::string::npos, log.find(prefix + "valid")) << log;
+// The signed images of the build (scripts/make_signature_fixtures.sh), with
+// their test root in the machine's root store while a test runs.
+class SignedImagesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    base::FilePath bin;
+    ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+    dir_ = bin.AppendASCII("signature_fixtures");
+    std::string root;
+    ASSERT_TRUE(base::ReadFileToString(dir_.AppendASCII("root.cer"), &root));
+    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                             CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    ASSERT_TRUE(store_);
+    ASSERT_TRUE(::CertAddEncodedCertificateToStore(
+        store_, X509_ASN_ENCODING,
+        reinterpret_cast<const BYTE*>(root.data()),
+        static_cast<DWORD>(root.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+        &root_));
+    ASSERT_TRUE(::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
   }
+  void TearDown() override {
+    if (root_) {
+      EXPECT_TRUE(::CertDeleteCertificateFromStore(root_));
+      EXPECT_TRUE(
+          ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
+    }
+    if (store_)
+      ::CertCloseStore(store_, 0);
+  }
+
+  base::FilePath Image(const char* name) { return dir_.AppendASCII(name); }
+
+  base::FilePath dir_;
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT root_ = nullptr;
+};
+
+struct ImageCase {
+  const char* image;
+  bool accepted;
+  // Log lines that must appear in this order, and one that must not.
+  std::vector<std::string> lines;
+  const char* absent;
+};
+
+// Checks every image of |cases| under the Windows version |version|.
+void CheckImages(const base::FilePath& dir,
+                 base::win::Version version,
+                 const std::vector<ImageCase>& cases) {
+  base::win::OSInfo::Record record =
+      base::win::OSInfo::GetInstance()->record();
+  record.version = version;
+  base::win::ScopedOSInfoOverride override_version(record);
+  for (const ImageCase& c : cases) {
+    SCOPED_TRACE(c.image);
+    const base::FilePath image = dir.AppendASCII(c.image);
+    std::string log = "earlier\n";
+    EXPECT_EQ(c.accepted, VerifyFileSignature(image, &log));
+    EXPECT_EQ(c.accepted, VerifyFileSignature(image, nullptr));
+    size_t at = 0;
+    for (const std::string& line : c.lines) {
+      at = log.find(line, at);
+      if (at == std::string::npos) {
+        ADD_FAILURE() << line << " in\n" << log;
+        break;
+      }
+    }
+    if (c.absent) {
+      EXPECT_EQ(std::string::npos, log.find(c.absent)) << log;
+    }
+  }
+}
+
+TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
+  std::string root;
+  ASSERT_TRUE(base::ReadFileToString(Image("root.cer"), &root));
+  BYTE thumbprint[20];
+  DWORD size = sizeof(thumbprint);
+  ASSERT_TRUE(::CryptHashCertificate(
+      0, CALG_SHA1, 0, reinterpret_cast<const BYTE*>(root.data()),
+      static_cast<DWORD>(root.size()), thumbprint, &size));
+  const std::string root_element =
+      "Chain 1 element: Kavor Test Root " + base::HexEncode(thumbprint, size);
+  const std::string maker = "Tried signer Kavor Software Ltd\n";
+  const std::string other = "Level 0: Tried signer Other Test Publisher\n";
+  CheckImages(dir_, base::win::WIN7, {
+      {"maker.exe", true,
+       {"earlier\nLevel 0: Trust chain:Chain trust status: 0\n",
+        "Chain 0 element: Kavor Software Ltd ", root_element},
+       "Tried signer"},
+      {"other.exe", false,
+       {other, "Level 0: Cannot find any viable signers\n"}, nullptr},
+      {"tampered.exe", false,
+       {"earlier\nCannot WinVerifyTrust: ", "Level 0: Trust chain:"},
+       nullptr},
+      {"unsigned.exe", false,
+       {"earlier\nCannot WinVerifyTrust: ", "\nCannot CryptQueryObject:"},
+       "Level"},
+      // Nested signatures are searched one level down.
+      {"dual.exe", true, {other, "Level 1: Trust chain:"}, "Level 1: Tried"},
+      {"dual_sha1.exe", true, {other, "Level 1: Trust chain:"},
+       "Level 1: Tried"},
+      // A certificate named like the maker vouches for nothing by itself.
+      {"forged_untrusted.exe", false,
+       {other, "Level 1: Signer chain fails the policy: ", "Level 1: " + maker,
+        "Level 0: Cannot find any viable signers\n"},
+       nullptr},
+      {"forged_digest.exe", false,
+       {other, "Level 1: Signed image digest is not the file's\n",
+        "Level 1: " + maker},
+       nullptr},
+      {"forged_content.exe", false,
+       {other, "Level 1: Signed attributes do not match content\n",
+        "Level 1: " + maker},
+       nullptr},
+  });
+}
+
+// Windows 8 and later verify the nested signature themselves; Wine, which
+// knows no signature index, verifies the outer one, whose signer is not
+// the maker's.
+TEST_F(SignedImagesTest, LaterWindowsVerifyNestedSignaturesByIndex) {
+  const std::string other = "Level 0: Tried signer Other Test Publisher\n";
+  CheckImages(dir_, base::win::WIN8, {
+      {"maker.exe", true, {"Chain 0 element: Kavor Software Ltd "}, "Tried"},
+      {"dual.exe", false,
+       {other, "Level 1: WinVerifyTrust rejects signature 1\n"}, nullptr},
+      {"forged_untrusted.exe", false,
+       {other, "Level 1: Signer chain fails the policy: "}, "WinVerifyTrust"},
+  });
+}
+
+// Without a log nothing more is done once Windows refuses: the thread's
+// last error is still the one of the Windows check.
+TEST_F(SignedImagesTest, WithoutLogARefusalEndsAtTheWindowsCheck) {
+  EXPECT_FALSE(VerifyFileSignature(Image("unsigned.exe"), nullptr));
+  EXPECT_EQ(static_cast<DWORD>(TRUST_E_NOSIGNATURE), ::GetLastError());
+}
+
+TEST_F(SignedImagesTest, SecurityDirectoryOfSignedImages) {
+  for (const auto& c : {std::make_pair("maker.exe", true),
+                        std::make_pair("unsigned.exe", false)}) {
+    bool is_signed = !c.second;
+    EXPECT_TRUE(HasSecurityDirectory(Image(c.first), &is_signed));
+    EXPECT_EQ(c.second, is_signed) << c.first;
+  }
+  bool is_signed = false;
+  EXPECT_FALSE(HasSecurityDirectory(Image("root.cer"), &is_signed));
+}
+
+TEST(SignatureLogTest, TextLogCollectsNullLogDrops) {
+  TextSignatureLog text;
+  NullSignatureLog null;
+  for (SignatureLog* log : {static_cast<SignatureLog*>(&text),
+                            static_cast<SignatureLog*>(&null)}) {
+    log->Level(2).Write("Chain ") << 3 << " element\n";
+    log->Write("end");
+  }
+  EXPECT_EQ("Level 2: Chain 3 element\nend", text.GetText());
+  EXPECT_TRUE(text.WantsChainDetails());
+  EXPECT_EQ("", null.GetText());
+  EXPECT_FALSE(null.WantsChainDetails());
+}
+
+// Closing an owned handle leaves the error of the call before it visible.
+TEST(SignatureLogTest, ReplacingAStoreKeepsTheLastError) {
+  ScopedCertStore store(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0,
+                                        nullptr));
+  ASSERT_TRUE(store.is_valid());
+  ::SetLastError(ERROR_FILE_CORRUPT);
+  store.reset();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_CORRUPT), ::GetLastError());
 }
 
 }  // namespace

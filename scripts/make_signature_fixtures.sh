@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Makes the signed images the signature check's unit tests read:
+#   make_signature_fixtures.sh SOURCE_EXE OUT_DIR COMPANY
+# SOURCE_EXE is any unsigned PE image of the build, COMPANY the maker's legal
+# name (the subject the installer accepts). Everything is made afresh in
+# OUT_DIR: a test root, an untrusted root, certificates for the maker, for
+# another publisher and for an impostor named like the maker but issued by
+# the untrusted root, and these images:
+#   unsigned.exe         the source image
+#   maker.exe            signed by the maker (SHA-256)
+#   other.exe            signed by the other publisher
+#   tampered.exe         maker.exe with one byte of its code changed
+#   dual.exe             other publisher (SHA-256), nested maker (SHA-256)
+#   dual_sha1.exe        other publisher (SHA-1), nested maker (SHA-256)
+#   forged_untrusted.exe other publisher, nested impostor
+#   forged_digest.exe    dual.exe whose nested maker signature is one made
+#                        for a different image (valid, wrong digest)
+#   forged_content.exe   forged_digest.exe with the nested signature's
+#                        image digest changed to the right one
+#   root.cer             the test root (DER), which the tests trust
+set -euo pipefail
+SOURCE="$(realpath "$1")"
+OUT="$(realpath -m "$2")"
+COMPANY="$3"
+
+rm -rf "$OUT.tmp"
+mkdir -p "$OUT.tmp"
+cd "$OUT.tmp"
+
+cat > ext.cnf <<'EOF'
+[signer]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+
+quiet() { "$@" >/dev/null 2>&1 || { "$@"; exit 1; }; }
+
+make_signer() {  # NAME CN ISSUER
+  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$2/O=$2" \
+    -keyout "$1.key" -out "$1.csr"
+  quiet openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" \
+    -CAcreateserial -days 3650 -sha256 -extfile ext.cnf -extensions signer \
+    -out "$1.pem"
+  cat "$1.pem" "$3.pem" > "$1.chain.pem"
+}
+
+make_root() {  # NAME CN
+  quiet openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
+    -subj "/CN=$2" -keyout "$1.key" -out "$1.pem" \
+    -addext "basicConstraints=critical,CA:true" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign"
+}
+
+make_root root "Kavor Test Root"
+make_root untrusted "Kavor Untrusted Root"
+make_signer maker "$COMPANY" root
+make_signer other "Other Test Publisher" root
+make_signer impostor "$COMPANY" untrusted
+quiet openssl x509 -in root.pem -outform DER -out root.cer
+
+sign() {  # SIGNER HASH IN OUT [-nest]
+  quiet osslsigncode sign -certs "$1.chain.pem" -key "$1.key" -h "$2" \
+    ${5:-} -in "$3" -out "$4"
+}
+
+# Changes one byte in the middle of the image's first section.
+flip_code_byte() {  # FILE
+  python3 - "$1" <<'EOF'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+nt = struct.unpack_from('<I', data, 0x3c)[0]
+sections = struct.unpack_from('<H', data, nt + 6)[0]
+optional_size = struct.unpack_from('<H', data, nt + 20)[0]
+first = nt + 24 + optional_size
+raw_size, raw_offset = struct.unpack_from('<II', data, first + 16)
+assert sections > 0 and raw_size > 0
+data[raw_offset + raw_size // 2] ^= 0xFF
+open(path, 'wb').write(bytes(data))
+EOF
+}
+
+cp "$SOURCE" unsigned.exe
+sign maker sha256 unsigned.exe maker.exe
+sign other sha256 unsigned.exe other.exe
+cp maker.exe tampered.exe
+flip_code_byte tampered.exe
+sign maker sha256 other.exe dual.exe -nest
+sign other sha1 unsigned.exe other_sha1.exe
+sign maker sha256 other_sha1.exe dual_sha1.exe -nest
+sign impostor sha256 other.exe forged_untrusted.exe -nest
+
+# A genuine maker signature, nested in a dual signature of another image of
+# the same size, grafted in place of dual.exe's nested one: the outer
+# signature does not cover its unauthenticated attributes, so it stays valid.
+cp unsigned.exe changed.exe
+flip_code_byte changed.exe
+sign other sha256 changed.exe changed_other.exe
+sign maker sha256 changed_other.exe changed_dual.exe -nest
+python3 - dual.exe changed_dual.exe forged_digest.exe <<'EOF'
+import sys
+# DER of the nested-signature attribute's object identifier.
+OID = bytes.fromhex('060a2b060104018237020401')
+
+def nested(data):
+    at = data.index(OID) + len(OID)
+    assert data[at] == 0x31  # the attribute's SET of values
+    def header(pos):
+        first = data[pos + 1]
+        if first < 0x80:
+            return 2, first
+        count = first & 0x7f
+        return 2 + count, int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
+    skip, _ = header(at)
+    start = at + skip
+    skip, length = header(start)
+    return start, start + skip + length
+
+dual = open(sys.argv[1], 'rb').read()
+other = open(sys.argv[2], 'rb').read()
+a, b = nested(dual)
+c, d = nested(other)
+assert b - a == d - c, 'nested signatures differ in size'
+assert dual[a:b] != other[c:d]
+open(sys.argv[3], 'wb').write(dual[:a] + other[c:d] + dual[b:])
+EOF
+
+# The grafted signature with the image digest in its content replaced by
+# this image's: its signature over the authenticated attributes still
+# verifies, but their message digest no longer matches the content.
+# (The check fails, as it should: only its report is wanted.)
+{ osslsigncode verify -in forged_digest.exe 2>&1 || true; } |
+  sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' > digests.txt
+python3 - forged_digest.exe forged_content.exe digests.txt <<'EOF'
+import sys
+data = open(sys.argv[1], 'rb').read()
+outer, nested = [bytes.fromhex(line) for line in open(sys.argv[3]).read().split()]
+assert outer != nested and data.count(nested) == 1
+open(sys.argv[2], 'wb').write(data.replace(nested, outer))
+EOF
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
+  forged_untrusted.exe forged_digest.exe forged_content.exe root.cer "$OUT"/
+cd "$OUT"
+rm -rf "$OUT.tmp"
