@@ -308,9 +308,11 @@ bool ReadImageDigest(HCRYPTMSG message,
                      std::string* algorithm,
                      std::vector<uint8_t>* digest) {
   std::vector<uint8_t> type;
-  if (!GetMessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0, &type) ||
-      std::string(type.begin(), type.end()).c_str() !=
-          std::string(SPC_INDIRECT_DATA_OBJID)) {
+  if (!GetMessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0, &type))
+    return false;
+  type.push_back(0);
+  if (strcmp(reinterpret_cast<const char*>(type.data()),
+             SPC_INDIRECT_DATA_OBJID) != 0) {
     return false;
   }
   std::vector<uint8_t> content;
