@@ -116,6 +116,17 @@ TEST_F(SignatureCheckTest, SecurityDirectoryOfImages) {
   EXPECT_FALSE(is_signed) << "test programs are not signed";
 }
 
+// A security directory that points at no signature verifies as nothing,
+// and the log says why.
+TEST_F(SignatureCheckTest, ForgedSecurityDirectoryFailsVerification) {
+  const base::FilePath forged =
+      Write(MakeImage(IMAGE_NT_OPTIONAL_HDR64_MAGIC, 16, 0x40));
+  std::string log;
+  EXPECT_FALSE(VerifyFileSignature(forged, &log));
+  EXPECT_EQ(0u, log.find("Cannot WinVerifyTrust: ")) << log;
+  EXPECT_NE(std::string::npos, log.find("\nCannot CryptQueryObject:")) << log;
+}
+
 // The signed images of the build (scripts/make_signature_fixtures.sh), with
 // their test root in the machine's root store while a test runs.
 class SignedImagesTest : public testing::Test {
