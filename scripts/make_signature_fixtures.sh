@@ -17,6 +17,14 @@
 #                        for a different image (valid, wrong digest)
 #   forged_content.exe   forged_digest.exe with the nested signature's
 #                        image digest changed to the right one
+#   forged_attrs.exe     forged_content.exe whose nested signature's signed
+#                        message digest is also rewritten to match: only its
+#                        signature over those attributes gives it away
+#   impostor.exe         signed by the impostor
+#   expired.exe          signed by the maker with a certificate that has
+#                        expired, timestamped (RFC 3161, by osslsigncode's
+#                        own time-stamping authority under the test root)
+#                        and dated while it was valid
 #   root.cer             the test root (DER), which the tests trust
 set -euo pipefail
 SOURCE="$(realpath "$1")"
@@ -34,6 +42,10 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[tsa]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
 EOF
 
 quiet() { "$@" >/dev/null 2>&1 || { "$@"; exit 1; }; }
@@ -54,11 +66,33 @@ make_root() {  # NAME CN
     -addext "keyUsage=critical,keyCertSign,cRLSign"
 }
 
+# Only openssl ca takes explicit validity dates.
+make_dated_signer() {  # NAME CN ISSUER START END EXTENSIONS
+  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$2/O=$2" \
+    -keyout "$1.key" -out "$1.csr"
+  mkdir -p ca
+  : > ca/index.txt
+  [ -f ca/serial ] || echo 1000 > ca/serial
+  printf '%s\n' '[ca]' 'default_ca = test' '[test]' \
+    'database = ca/index.txt' 'serial = ca/serial' 'new_certs_dir = ca' \
+    'default_md = sha256' 'policy = any' '[any]' 'commonName = supplied' \
+    'organizationName = optional' > ca.cnf
+  quiet openssl ca -batch -config ca.cnf -cert "$3.pem" -keyfile "$3.key" \
+    -startdate "$4" -enddate "$5" -notext \
+    -extfile ext.cnf -extensions "$6" -in "$1.csr" -out "$1.pem"
+  cat "$1.pem" "$3.pem" > "$1.chain.pem"
+}
+
 make_root root "Kavor Test Root"
 make_root untrusted "Kavor Untrusted Root"
 make_signer maker "$COMPANY" root
 make_signer other "Other Test Publisher" root
 make_signer impostor "$COMPANY" untrusted
+# The maker's certificate once expired, and a time-stamping authority.
+make_dated_signer expired "$COMPANY" root 20200101000000Z 20210101000000Z \
+  signer
+make_dated_signer tsa "Kavor Test Time Stamps" root 20200101000000Z \
+  20400101000000Z tsa
 quiet openssl x509 -in root.pem -outform DER -out root.cer
 
 sign() {  # SIGNER HASH IN OUT [-nest]
@@ -92,6 +126,11 @@ sign maker sha256 other.exe dual.exe -nest
 sign other sha1 unsigned.exe other_sha1.exe
 sign maker sha256 other_sha1.exe dual_sha1.exe -nest
 sign impostor sha256 other.exe forged_untrusted.exe -nest
+sign impostor sha256 unsigned.exe impostor.exe
+# 2020-06-01, when the certificate was valid.
+quiet osslsigncode sign -certs expired.chain.pem -key expired.key -h sha256 \
+  -time 1590969600 -TSA-certs tsa.chain.pem -TSA-key tsa.key \
+  -TSA-time 1590969600 -in unsigned.exe -out expired.exe
 
 # A genuine maker signature, nested in a dual signature of another image of
 # the same size, grafted in place of dual.exe's nested one: the outer
@@ -142,9 +181,42 @@ assert outer != nested and data.count(nested) == 1
 open(sys.argv[2], 'wb').write(data.replace(nested, outer))
 EOF
 
+# forged_content.exe once more, with the nested signer's signed message
+# digest made that of its new content (SHA-256 over the value octets of its
+# SpcIndirectDataContent, as the signer digests it).
+python3 - forged_digest.exe forged_content.exe forged_attrs.exe <<'EOF'
+import hashlib, sys
+OID = bytes.fromhex('060a2b060104018237020401')
+SPC_INDIRECT = bytes.fromhex('060a2b060104018237020104')
+
+def element(data, pos):
+    """(value start, value end) of the DER element at pos."""
+    first = data[pos + 1]
+    if first < 0x80:
+        return pos + 2, pos + 2 + first
+    count = first & 0x7f
+    length = int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
+    return pos + 2 + count, pos + 2 + count + length
+
+def nested_content_digest(data):
+    at = data.index(OID) + len(OID)
+    values, _ = element(data, at)          # the attribute's SET
+    at = data.index(SPC_INDIRECT, values) + len(SPC_INDIRECT)
+    explicit, _ = element(data, at)        # [0] around the content
+    start, end = element(data, explicit)   # SpcIndirectDataContent
+    return hashlib.sha256(data[start:end]).digest()
+
+old = nested_content_digest(open(sys.argv[1], 'rb').read())
+data = open(sys.argv[2], 'rb').read()
+new = nested_content_digest(data)
+assert old != new and data.count(old) == 1
+open(sys.argv[3], 'wb').write(data.replace(old, new))
+EOF
+
 rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
-  forged_untrusted.exe forged_digest.exe forged_content.exe root.cer "$OUT"/
+  forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
+  impostor.exe expired.exe root.cer "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

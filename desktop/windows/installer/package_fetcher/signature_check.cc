@@ -64,6 +64,11 @@ static_assert(sizeof(WINTRUST_FILE_INFO) == 32, "WinVerifyTrust's file info");
 // The nested-signature attribute of an Authenticode signer.
 constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
+// Windows itself looks one level down for nested signatures; a message
+// nested deeper than this is hostile or broken, and searching it would let
+// the file set how deep the search recurses.
+constexpr uint32_t kMaxNestingLevel = 2;
+
 // A signer whose Windows signature index is unknown (nested deeper than
 // Windows looks, or not the first signer of its message).
 constexpr DWORD kNoWindowsIndex = static_cast<DWORD>(-1);
@@ -224,8 +229,8 @@ const IMAGE_DATA_DIRECTORY* FindSecurityDirectory(const uint8_t* data,
 
 // Calls WinVerifyTrust on |path| as the check always does: no window, no
 // UI, no revocation checks. With |settings| the signature they name is
-// verified and the state is kept for |inspect|, which is given the state
-// handle before it is closed.
+// verified. The state is kept for |inspect|, which is given the result and
+// the state handle before the state is closed.
 template <typename Inspect>
 LONG CallWinVerifyTrust(const base::FilePath& path,
                         SignatureSettings* settings,
@@ -240,25 +245,60 @@ LONG CallWinVerifyTrust(const base::FilePath& path,
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file_info;
   data.pSignatureSettings = settings;
-  if (settings)
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   HWND no_window = static_cast<HWND>(INVALID_HANDLE_VALUE);
   const LONG status = Crypt()->verify_trust(no_window, &action, &data);
-  if (settings) {
-    const DWORD error = ::GetLastError();
-    inspect(status, data.hWVTStateData);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    Crypt()->verify_trust(no_window, &action, &data);
-    ::SetLastError(error);
-  }
+  const DWORD error = ::GetLastError();
+  inspect(status, data.hWVTStateData);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  Crypt()->verify_trust(no_window, &action, &data);
+  ::SetLastError(error);
   return status;
 }
 
+DWORD ChainPolicyError(PCCERT_CHAIN_CONTEXT chain) {
+  CERT_CHAIN_POLICY_PARA para = {};
+  para.cbSize = sizeof(para);
+  CERT_CHAIN_POLICY_STATUS status = {};
+  status.cbSize = sizeof(status);
+  if (!Crypt()->verify_chain_policy(CERT_CHAIN_POLICY_AUTHENTICODE, chain,
+                                    &para, &status)) {
+    return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
+  }
+  return status.dwError;
+}
+
+// The certificate of the signer WinVerifyTrust has just verified, from its
+// kept |state|; null when it verified none. Owned by the state.
+// |*policy_error| is then the Authenticode policy's verdict on the chain
+// WinVerifyTrust built for it, at the time of the signature's timestamp
+// when it has one: not every WinVerifyTrust applies that policy itself.
+PCCERT_CONTEXT VerifiedSigner(LONG status, HANDLE state, DWORD* policy_error) {
+  CRYPT_PROVIDER_DATA* data = status == ERROR_SUCCESS && state
+                                  ? Crypt()->provider_data(state)
+                                  : nullptr;
+  CRYPT_PROVIDER_SGNR* signer =
+      data ? Crypt()->signer_from_chain(data, 0, FALSE, 0) : nullptr;
+  if (!signer || !signer->csCertChain || !signer->pasCertChain)
+    return nullptr;
+  *policy_error = signer->pChainContext
+                      ? ChainPolicyError(signer->pChainContext)
+                      : static_cast<DWORD>(CERT_E_CHAINING);
+  return signer->pasCertChain[0].pCert;
+}
+
+bool SameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
+  return a && b &&
+         Crypt()->compare_certificates(X509_ASN_ENCODING, a->pCertInfo,
+                                       b->pCertInfo);
+}
+
 // Windows 8 and later verify a nested signature themselves when told its
-// index (the primary signature is 0). True when the signature verifies and
-// its signer is |certificate|: an index that names another signature must
-// not vouch for this one.
+// index (the primary signature is 0), with the whole Authenticode policy,
+// the signer's chain at the signature's timestamp included. True when the
+// signature verifies and its signer is |certificate|: an index that names
+// another signature must not vouch for this one.
 bool WindowsVerifiesSignature(const base::FilePath& path,
                               DWORD windows_index,
                               PCCERT_CONTEXT certificate) {
@@ -267,24 +307,15 @@ bool WindowsVerifiesSignature(const base::FilePath& path,
   settings.dwIndex = windows_index;
   settings.dwFlags = kVerifySpecificSignature;
   bool same_signer = false;
+  DWORD policy_error = ERROR_INVALID_DATA;
   const LONG status = CallWinVerifyTrust(
       path, &settings, [&](LONG status, HANDLE state) {
-        CRYPT_PROVIDER_DATA* data =
-            status == ERROR_SUCCESS && state ? Crypt()->provider_data(state)
-                                             : nullptr;
-        CRYPT_PROVIDER_SGNR* signer =
-            data ? Crypt()->signer_from_chain(data, 0, FALSE, 0) : nullptr;
-        PCCERT_CONTEXT verified =
-            signer && signer->csCertChain && signer->pasCertChain
-                ? signer->pasCertChain[0].pCert
-                : nullptr;
-        same_signer = verified &&
-                      Crypt()->compare_certificates(
-                          X509_ASN_ENCODING, verified->pCertInfo,
-                          certificate->pCertInfo);
+        same_signer = SameCertificate(
+            VerifiedSigner(status, state, &policy_error), certificate);
       });
   return status == ERROR_SUCCESS &&
-         settings.dwVerifiedSigIndex == windows_index && same_signer;
+         settings.dwVerifiedSigIndex == windows_index && same_signer &&
+         policy_error == 0;
 }
 
 bool GetMessageParam(HCRYPTMSG message,
@@ -475,10 +506,10 @@ class ImageHasher {
   HCRYPTHASH hash_ = 0;
 };
 
-// The Authenticode digest of the image at |data| as the PE rules define it:
-// the headers without the checksum and the security directory entry, the
-// sections in file order, then what follows them except the certificate
-// table.
+}  // namespace
+
+namespace internal {
+
 bool HashImage(const uint8_t* data,
                size_t length,
                ALG_ID algorithm,
@@ -519,8 +550,13 @@ bool HashImage(const uint8_t* data,
                           IMAGE_DIRECTORY_ENTRY_SECURITY *
                               sizeof(IMAGE_DATA_DIRECTORY);
   IMAGE_DATA_DIRECTORY table = {};
+  // The certificate table is the file's last part: anything after it would
+  // be outside both the digest and the signature.
   if (security + sizeof(table) > optional + optional_size ||
-      !image.Read(security, &table) || table.Size > length ||
+      !image.Read(security, &table) ||
+      (table.Size != 0 && static_cast<uint64_t>(table.VirtualAddress) +
+                                  table.Size !=
+                              length) ||
       !image.Start(algorithm) || !image.Add(0, checksum) ||
       !image.Add(checksum + sizeof(DWORD), security) ||
       !image.Add(security + sizeof(table), headers_size)) {
@@ -551,6 +587,12 @@ bool HashImage(const uint8_t* data,
     return false;
   return image.Finish(digest);
 }
+
+}  // namespace internal
+
+namespace {
+
+using internal::HashImage;
 
 // |path|'s Authenticode image digest with the algorithm |oid|: by the
 // system where it offers that (Windows 8 and later), otherwise computed
@@ -605,21 +647,13 @@ PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT certificate,
   return chain;
 }
 
-// 0 when the signer's chain passes the Authenticode policy (a trusted root,
-// valid for code signing), else the policy's error.
+// 0 when the signer's chain, built now, passes the Authenticode policy (a
+// trusted root, valid for code signing), else the policy's error.
 DWORD AuthenticodePolicyError(PCCERT_CONTEXT certificate, HCERTSTORE store) {
   ScopedChain chain(BuildChain(certificate, store, true));
   if (!chain.is_valid())
     return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
-  CERT_CHAIN_POLICY_PARA para = {};
-  para.cbSize = sizeof(para);
-  CERT_CHAIN_POLICY_STATUS status = {};
-  status.cbSize = sizeof(status);
-  if (!Crypt()->verify_chain_policy(CERT_CHAIN_POLICY_AUTHENTICODE,
-                                    chain.get(), &para, &status)) {
-    return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
-  }
-  return status.dwError;
+  return ChainPolicyError(chain.get());
 }
 
 enum class NameResult { kRead, kEmpty, kFailed };
@@ -690,21 +724,45 @@ struct Signer {
 bool IsSignerTrusted(const Signer& signer,
                      const SignedFile* file,
                      SignatureLog* log) {
-  const DWORD policy_error =
-      AuthenticodePolicyError(signer.certificate, signer.store);
-  if (policy_error != 0) {
-    log->Level(signer.level).Write("Signer chain fails the policy: ")
-        << policy_error << "\n";
-    return false;
+  const bool primary = signer.level == 0 && signer.index == 0;
+  if (primary && file) {
+    // WinVerifyTrust has judged this signer and built its chain at the time
+    // of the signature's timestamp: a chain built now would refuse every
+    // genuine file once the maker's certificate has expired.
+    const std::vector<uint8_t>& verified = file->verified_signer;
+    if (verified.size() != signer.certificate->cbCertEncoded ||
+        !std::equal(verified.begin(), verified.end(),
+                    signer.certificate->pbCertEncoded)) {
+      log->Level(signer.level).Write("WinVerifyTrust rejects signature 0\n");
+      return false;
+    }
+    if (file->verified_policy_error != 0) {
+      log->Level(signer.level).Write("Signer chain fails the policy: ")
+          << file->verified_policy_error << "\n";
+      return false;
+    }
+    return true;
   }
-  if (signer.level == 0 && signer.index == 0)
+  // From here on the index call of later Windows carries the policy.
+  const bool windows_verifies = file &&
+                                signer.windows_index != kNoWindowsIndex &&
+                                base::win::GetVersion() >= base::win::WIN8;
+  if (!windows_verifies) {
+    const DWORD policy_error =
+        AuthenticodePolicyError(signer.certificate, signer.store);
+    if (policy_error != 0) {
+      log->Level(signer.level).Write("Signer chain fails the policy: ")
+          << policy_error << "\n";
+      return false;
+    }
+  }
+  if (primary)
     return true;
   if (!file) {
     log->Level(signer.level).Write("Cannot verify a nested signer here\n");
     return false;
   }
-  if (signer.windows_index != kNoWindowsIndex &&
-      base::win::GetVersion() >= base::win::WIN8) {
+  if (windows_verifies) {
     if (WindowsVerifiesSignature(file->path, signer.windows_index,
                                  signer.certificate)) {
       return true;
@@ -819,6 +877,11 @@ bool FindSigner(ScopedCertStore& store,
           attribute.cValue == 0) {
         continue;
       }
+      if (level >= kMaxNestingLevel) {
+        log->Level(level).Write("Nested signatures below level ")
+            << kMaxNestingLevel << " are not searched\n";
+        break;
+      }
       const DWORD nested_windows_index =
           level == 0 && index == 0 ? nested_index++ : kNoWindowsIndex;
       CERT_BLOB blob = {attribute.rgValue[0].cbData,
@@ -885,8 +948,18 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
     }
     return false;
   }
+  SignedFile file;
+  file.path = path;
   const LONG status =
-      CallWinVerifyTrust(path, nullptr, [](LONG, HANDLE) {});
+      CallWinVerifyTrust(path, nullptr, [&](LONG status, HANDLE state) {
+        PCCERT_CONTEXT signer =
+            VerifiedSigner(status, state, &file.verified_policy_error);
+        if (signer) {
+          file.verified_signer.assign(
+              signer->pbCertEncoded,
+              signer->pbCertEncoded + signer->cbCertEncoded);
+        }
+      });
   if (status != ERROR_SUCCESS) {
     const DWORD error = ::GetLastError();
     if (!log)
@@ -910,8 +983,6 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
     }
     return false;
   }
-  SignedFile file;
-  file.path = path;
   // Only what WinVerifyTrust has accepted is worth anything; without it
   // the result is false whatever the signers say.
   if (status == ERROR_SUCCESS &&

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <ostream>
@@ -77,6 +78,17 @@ namespace internal {
 // replacing an owned handle does not hide the error of the call before.
 void CloseCryptMsg(HCRYPTMSG message);
 void CloseCertStore(HCERTSTORE store);
+
+// The Authenticode digest of the image of |length| bytes at |data| as the
+// PE rules define it: the headers without the checksum and the security
+// directory entry, the sections in file order, then what follows them
+// except the certificate table, which must end the file. False for headers
+// or sections that do not lie inside the image. Used where the system
+// cannot compute it.
+bool HashImage(const uint8_t* data,
+               size_t length,
+               ALG_ID algorithm,
+               std::vector<uint8_t>* digest);
 }  // namespace internal
 
 using ScopedCryptMsg = base::win::ScopedGeneric<
@@ -94,14 +106,21 @@ struct SignedFile {
   // against the file) and the object identifier of its algorithm.
   std::string digest_algorithm;
   std::vector<uint8_t> digest;
+  // The encoded certificate of the primary signer as WinVerifyTrust
+  // accepted it; empty when it refused the file. Then the Authenticode
+  // policy's verdict on the chain WinVerifyTrust built for it (0: passed).
+  std::vector<uint8_t> verified_signer;
+  DWORD verified_policy_error = 0;
 };
 
 // Looks through the signers of |message| (whose certificates are in |store|)
 // and, recursively at |level| + 1, through their nested signatures for one
 // whose certificate is issued to the maker. A signer at level 0 with index
-// 0 is the one WinVerifyTrust has verified; it needs its chain to pass the
-// Authenticode policy. Any other must prove itself: its chain, its
-// signature and its digest of |file|. Without |file| none can.
+// 0 is the one WinVerifyTrust has judged: with |file| its verdict stands,
+// without it the signer's chain must pass the Authenticode policy now. Any
+// other must prove itself: its chain, its signature and its digest of
+// |file|. Without |file| none can. Nested signatures are searched to a
+// small depth only.
 bool FindViableSigner(ScopedCertStore& store,
                       ScopedCryptMsg& message,
                       uint32_t encoding,
