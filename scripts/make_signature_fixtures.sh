@@ -25,6 +25,9 @@
 #                        expired, timestamped (RFC 3161, by osslsigncode's
 #                        own time-stamping authority under the test root)
 #                        and dated while it was valid
+#   expired_dual.exe     other publisher, nested maker as in expired.exe
+#   expired_untrusted_ts.exe  the same, timestamped by an authority under
+#                        the untrusted root
 #   root.cer             the test root (DER), which the tests trust
 set -euo pipefail
 SOURCE="$(realpath "$1")"
@@ -42,6 +45,10 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[root]
+basicConstraints = critical, CA:true
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
 [tsa]
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
@@ -50,37 +57,34 @@ EOF
 
 quiet() { "$@" >/dev/null 2>&1 || { "$@"; exit 1; }; }
 
-make_signer() {  # NAME CN ISSUER
-  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$2/O=$2" \
+# Certificates come from openssl ca, the one tool that takes explicit
+# validity dates: the roots and the time-stamping authority must have been
+# valid when the expired certificate was.
+mkdir ca
+: > ca/index.txt
+echo 1000 > ca/serial
+printf '%s\n' '[ca]' 'default_ca = test' '[test]' 'database = ca/index.txt' \
+  'serial = ca/serial' 'new_certs_dir = ca' 'default_md = sha256' \
+  'unique_subject = no' 'policy = any' '[any]' 'commonName = supplied' \
+  'organizationName = optional' > ca.cnf
+
+issue() {  # NAME SUBJECT ISSUER START END EXTENSIONS
+  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "$2" \
     -keyout "$1.key" -out "$1.csr"
-  quiet openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" \
-    -CAcreateserial -days 3650 -sha256 -extfile ext.cnf -extensions signer \
+  local issuer=(-cert "$3.pem" -keyfile "$3.key")
+  [ "$3" != "$1" ] || issuer=(-selfsign -keyfile "$1.key")
+  quiet openssl ca -batch -config ca.cnf "${issuer[@]}" -startdate "$4" \
+    -enddate "$5" -notext -extfile ext.cnf -extensions "$6" -in "$1.csr" \
     -out "$1.pem"
-  cat "$1.pem" "$3.pem" > "$1.chain.pem"
+  [ "$3" = "$1" ] || cat "$1.pem" "$3.pem" > "$1.chain.pem"
 }
 
 make_root() {  # NAME CN
-  quiet openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
-    -subj "/CN=$2" -keyout "$1.key" -out "$1.pem" \
-    -addext "basicConstraints=critical,CA:true" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign"
+  issue "$1" "/CN=$2" "$1" 20190101000000Z 20360101000000Z root
 }
 
-# Only openssl ca takes explicit validity dates.
-make_dated_signer() {  # NAME CN ISSUER START END EXTENSIONS
-  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$2/O=$2" \
-    -keyout "$1.key" -out "$1.csr"
-  mkdir -p ca
-  : > ca/index.txt
-  [ -f ca/serial ] || echo 1000 > ca/serial
-  printf '%s\n' '[ca]' 'default_ca = test' '[test]' \
-    'database = ca/index.txt' 'serial = ca/serial' 'new_certs_dir = ca' \
-    'default_md = sha256' 'policy = any' '[any]' 'commonName = supplied' \
-    'organizationName = optional' > ca.cnf
-  quiet openssl ca -batch -config ca.cnf -cert "$3.pem" -keyfile "$3.key" \
-    -startdate "$4" -enddate "$5" -notext \
-    -extfile ext.cnf -extensions "$6" -in "$1.csr" -out "$1.pem"
-  cat "$1.pem" "$3.pem" > "$1.chain.pem"
+make_signer() {  # NAME CN ISSUER
+  issue "$1" "/CN=$2/O=$2" "$3" 20190101000000Z 20360101000000Z signer
 }
 
 make_root root "Kavor Test Root"
@@ -89,10 +93,12 @@ make_signer maker "$COMPANY" root
 make_signer other "Other Test Publisher" root
 make_signer impostor "$COMPANY" untrusted
 # The maker's certificate once expired, and a time-stamping authority.
-make_dated_signer expired "$COMPANY" root 20200101000000Z 20210101000000Z \
-  signer
-make_dated_signer tsa "Kavor Test Time Stamps" root 20200101000000Z \
-  20400101000000Z tsa
+issue expired "/CN=$COMPANY/O=$COMPANY" root 20200101000000Z \
+  20210101000000Z signer
+issue tsa "/CN=Kavor Test Time Stamps" root 20190101000000Z 20360101000000Z \
+  tsa
+issue untrusted_tsa "/CN=Kavor Test Time Stamps" untrusted 20190101000000Z \
+  20360101000000Z tsa
 quiet openssl x509 -in root.pem -outform DER -out root.cer
 
 sign() {  # SIGNER HASH IN OUT [-nest]
@@ -127,10 +133,15 @@ sign other sha1 unsigned.exe other_sha1.exe
 sign maker sha256 other_sha1.exe dual_sha1.exe -nest
 sign impostor sha256 other.exe forged_untrusted.exe -nest
 sign impostor sha256 unsigned.exe impostor.exe
-# 2020-06-01, when the certificate was valid.
-quiet osslsigncode sign -certs expired.chain.pem -key expired.key -h sha256 \
-  -time 1590969600 -TSA-certs tsa.chain.pem -TSA-key tsa.key \
-  -TSA-time 1590969600 -in unsigned.exe -out expired.exe
+# Dated and timestamped 2020-06-01, when the certificate was valid.
+sign_expired() {  # TSA IN OUT [-nest]
+  quiet osslsigncode sign -certs expired.chain.pem -key expired.key \
+    -h sha256 -time 1590969600 -TSA-certs "$1.chain.pem" -TSA-key "$1.key" \
+    -TSA-time 1590969600 ${4:-} -in "$2" -out "$3"
+}
+sign_expired tsa unsigned.exe expired.exe
+sign_expired tsa other.exe expired_dual.exe -nest
+sign_expired untrusted_tsa other.exe expired_untrusted_ts.exe -nest
 
 # A genuine maker signature, nested in a dual signature of another image of
 # the same size, grafted in place of dual.exe's nested one: the outer
@@ -217,6 +228,7 @@ rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
-  impostor.exe expired.exe root.cer "$OUT"/
+  impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe root.cer \
+  "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

@@ -61,6 +61,9 @@ struct TrustData {
 static_assert(sizeof(TrustData) == 88, "WinVerifyTrust's trust data");
 static_assert(sizeof(WINTRUST_FILE_INFO) == 32, "WinVerifyTrust's file info");
 
+// The content type of an RFC 3161 timestamp token.
+constexpr char kTstInfoOid[] = "1.2.840.113549.1.9.16.1.4";
+
 // The nested-signature attribute of an Authenticode signer.
 constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
@@ -257,13 +260,12 @@ LONG CallWinVerifyTrust(const base::FilePath& path,
   return status;
 }
 
-DWORD ChainPolicyError(PCCERT_CHAIN_CONTEXT chain) {
+DWORD ChainPolicyError(PCCERT_CHAIN_CONTEXT chain, LPCSTR policy) {
   CERT_CHAIN_POLICY_PARA para = {};
   para.cbSize = sizeof(para);
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
-  if (!Crypt()->verify_chain_policy(CERT_CHAIN_POLICY_AUTHENTICODE, chain,
-                                    &para, &status)) {
+  if (!Crypt()->verify_chain_policy(policy, chain, &para, &status)) {
     return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
   }
   return status.dwError;
@@ -283,7 +285,8 @@ PCCERT_CONTEXT VerifiedSigner(LONG status, HANDLE state, DWORD* policy_error) {
   if (!signer || !signer->csCertChain || !signer->pasCertChain)
     return nullptr;
   *policy_error = signer->pChainContext
-                      ? ChainPolicyError(signer->pChainContext)
+                      ? ChainPolicyError(signer->pChainContext,
+                                         CERT_CHAIN_POLICY_AUTHENTICODE)
                       : static_cast<DWORD>(CERT_E_CHAINING);
   return signer->pasCertChain[0].pCert;
 }
@@ -390,52 +393,96 @@ const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
   return nullptr;
 }
 
+// One DER element: its tag, where it starts and where its value lies.
+struct DerElement {
+  uint8_t tag;
+  size_t start;
+  size_t begin;
+  size_t end;
+};
+
+// Reads the DER element at |at| of the first |size| bytes at |data|; false
+// when it does not lie whole inside them.
+bool ReadDer(const uint8_t* data,
+             size_t size,
+             size_t at,
+             uint8_t tag,
+             DerElement* element) {
+  if (at > size || size - at < 2 || data[at] != tag)
+    return false;
+  size_t pos = at + 2;
+  size_t length = data[at + 1];
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > sizeof(DWORD) || size - pos < count)
+      return false;
+    length = 0;
+    for (size_t i = 0; i < count; ++i)
+      length = (length << 8) | data[pos + i];
+    pos += count;
+  }
+  if (length > size - pos)
+    return false;
+  *element = {tag, at, pos, pos + length};
+  return true;
+}
+
 // The value octets of the DER element at the start of |der|: PKCS #7
 // signers digest a content other than plain data without its tag and
 // length. False when the element is cut short.
 bool DerValue(const std::vector<uint8_t>& der, size_t* offset, size_t* size) {
-  if (der.size() < 2)
+  DerElement element;
+  if (der.empty() || !ReadDer(der.data(), der.size(), 0, der[0], &element))
     return false;
-  size_t at = 2;
-  size_t length = der[1];
-  if (length & 0x80) {
-    const size_t count = length & 0x7F;
-    if (count == 0 || count > sizeof(DWORD) || der.size() < at + count)
-      return false;
-    length = 0;
-    for (size_t i = 0; i < count; ++i)
-      length = (length << 8) | der[at + i];
-    at += count;
-  }
-  if (length > der.size() - at)
-    return false;
-  *offset = at;
-  *size = length;
+  *offset = element.begin;
+  *size = element.end - element.begin;
   return true;
 }
 
-// Whether the signer's authenticated message digest is that of the content
-// the message carries: the signature covers the attributes, and only this
-// ties them to the content. Computed here: not every crypt32 digests such
-// content the way the signer did.
-bool SignerCoversContent(HCRYPTMSG message,
-                         const CMSG_SIGNER_INFO& info,
-                         DWORD encoding) {
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(info.HashAlgorithm.pszObjId);
-  std::vector<uint8_t> content;
-  size_t offset = 0;
-  size_t size = 0;
+// The dotted form of the object identifier whose value octets are at
+// |data|; only identifiers whose first two arcs fit one octet.
+std::string OidString(const uint8_t* data, size_t size) {
+  if (size == 0 || data[0] >= 0x80)
+    return std::string();
+  std::string oid =
+      std::to_string(data[0] / 40) + "." + std::to_string(data[0] % 40);
+  uint64_t arc = 0;
+  for (size_t i = 1; i < size; ++i) {
+    arc = (arc << 7) | (data[i] & 0x7F);
+    if (!(data[i] & 0x80)) {
+      oid += "." + std::to_string(arc);
+      arc = 0;
+    }
+  }
+  return oid;
+}
+
+bool Digest(const DigestAlgorithm& algorithm,
+            const uint8_t* data,
+            size_t size,
+            std::vector<uint8_t>* digest) {
   BYTE computed[64];
   DWORD computed_size = sizeof(computed);
-  if (!algorithm ||
-      !GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content) ||
-      !DerValue(content, &offset, &size) ||
-      !Crypt()->hash_certificate(0, algorithm->id, 0, content.data() + offset,
+  if (!Crypt()->hash_certificate(0, algorithm.id, 0, data,
                                  static_cast<DWORD>(size), computed,
                                  &computed_size)) {
     return false;
   }
+  digest->assign(computed, computed + computed_size);
+  return true;
+}
+
+// Whether the authenticated message digest of the signer |info| is that of
+// the |size| bytes at |content|.
+bool MessageDigestMatches(const CMSG_SIGNER_INFO& info,
+                          DWORD encoding,
+                          const uint8_t* content,
+                          size_t size) {
+  const DigestAlgorithm* algorithm =
+      FindDigestAlgorithm(info.HashAlgorithm.pszObjId);
+  std::vector<uint8_t> computed;
+  if (!algorithm || !Digest(*algorithm, content, size, &computed))
+    return false;
   for (DWORD i = 0; i < info.AuthAttrs.cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = info.AuthAttrs.rgAttr[i];
     if (strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) != 0 ||
@@ -452,10 +499,25 @@ bool SignerCoversContent(HCRYPTMSG message,
       return false;
     }
     const auto* digest = static_cast<const CRYPT_DATA_BLOB*>(decoded.get());
-    return digest->cbData == computed_size &&
-           memcmp(digest->pbData, computed, computed_size) == 0;
+    return digest->cbData == computed.size() &&
+           std::equal(computed.begin(), computed.end(), digest->pbData);
   }
   return false;
+}
+
+// Whether the signer's authenticated message digest is that of the content
+// the message carries: the signature covers the attributes, and only this
+// ties them to the content. Computed here: not every crypt32 digests such
+// content the way the signer did.
+bool SignerCoversContent(HCRYPTMSG message,
+                         const CMSG_SIGNER_INFO& info,
+                         DWORD encoding) {
+  std::vector<uint8_t> content;
+  size_t offset = 0;
+  size_t size = 0;
+  return GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content) &&
+         DerValue(content, &offset, &size) &&
+         MessageDigestMatches(info, encoding, content.data() + offset, size);
 }
 
 // Hashes pieces of a mapped image, each checked against its length.
@@ -627,33 +689,148 @@ bool ComputeImageDigest(const base::FilePath& path,
 }
 
 // The chain of |certificate| up to a root, with |store| for the
-// intermediates; with |code_signing| the chain must allow code signing.
+// intermediates, as it was at |time| (null: now); with |usage| the chain
+// must allow it.
 PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT certificate,
                                 HCERTSTORE store,
-                                bool code_signing) {
-  LPSTR usage = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
+                                const char* usage,
+                                const FILETIME* time) {
+  LPSTR usage_oid = const_cast<LPSTR>(usage);
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof(para);
-  if (code_signing) {
+  if (usage) {
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = &usage;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = &usage_oid;
   }
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!Crypt()->get_chain(nullptr, certificate, nullptr, store, &para, 0,
-                          nullptr, &chain)) {
+  if (!Crypt()->get_chain(nullptr, certificate, const_cast<FILETIME*>(time),
+                          store, &para, 0, nullptr, &chain)) {
     return nullptr;
   }
   return chain;
 }
 
-// 0 when the signer's chain, built now, passes the Authenticode policy (a
-// trusted root, valid for code signing), else the policy's error.
-DWORD AuthenticodePolicyError(PCCERT_CONTEXT certificate, HCERTSTORE store) {
-  ScopedChain chain(BuildChain(certificate, store, true));
+// 0 when the signer's chain at |time| (null: now) passes the Authenticode
+// policy (a trusted root, valid for code signing), else the policy's error.
+DWORD AuthenticodePolicyError(PCCERT_CONTEXT certificate,
+                              HCERTSTORE store,
+                              const FILETIME* time) {
+  ScopedChain chain(
+      BuildChain(certificate, store, szOID_PKIX_KP_CODE_SIGNING, time));
   if (!chain.is_valid())
     return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
-  return ChainPolicyError(chain.get());
+  return ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_AUTHENTICODE);
+}
+
+enum class TimestampResult { kNone, kVerified, kInvalid };
+
+// The time at which an RFC 3161 timestamp on the signature of |info| says
+// it existed. Only a timestamp that proves itself counts: its signature,
+// its authority's chain (trusted, for time stamping, at that time) and its
+// imprint of this signature.
+TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
+  const CRYPT_ATTRIBUTE* token = nullptr;
+  for (DWORD i = 0; i < info.UnauthAttrs.cAttr && !token; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = info.UnauthAttrs.rgAttr[i];
+    if (strcmp(attribute.pszObjId, szOID_RFC3161_counterSign) == 0 &&
+        attribute.cValue > 0) {
+      token = &attribute;
+    }
+  }
+  if (!token)
+    return TimestampResult::kNone;
+  const CryptFunctions& crypt = *Crypt();
+  CERT_BLOB blob = {token->rgValue[0].cbData, token->rgValue[0].pbData};
+  DWORD encoding = 0;
+  ScopedCertStore store;
+  ScopedCryptMsg message;
+  std::vector<uint8_t> type;
+  std::vector<uint8_t> content;
+  std::vector<uint8_t> signer_bytes;
+  if (!crypt.query_object(CERT_QUERY_OBJECT_BLOB, &blob,
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
+                          nullptr, nullptr, store.receive(),
+                          message.receive(), nullptr) ||
+      !GetMessageParam(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0,
+                       &type) ||
+      !GetMessageParam(message.get(), CMSG_CONTENT_PARAM, 0, &content) ||
+      !GetMessageParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0,
+                       &signer_bytes) ||
+      signer_bytes.size() < sizeof(CMSG_SIGNER_INFO)) {
+    return TimestampResult::kInvalid;
+  }
+  type.push_back(0);
+  if (strcmp(reinterpret_cast<const char*>(type.data()), kTstInfoOid) != 0)
+    return TimestampResult::kInvalid;
+  const auto* tsa = reinterpret_cast<const CMSG_SIGNER_INFO*>(
+      signer_bytes.data());
+  CERT_INFO wanted = {};
+  wanted.Issuer = tsa->Issuer;
+  wanted.SerialNumber = tsa->SerialNumber;
+  ScopedCertificate certificate(crypt.find_certificate(
+      store.get(), encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  if (!certificate.is_valid())
+    return TimestampResult::kInvalid;
+  CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
+  para.cbSize = sizeof(para);
+  para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+  para.pvSigner = const_cast<CERT_CONTEXT*>(certificate.get());
+  if (!crypt.msg_control(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX,
+                         &para)) {
+    return TimestampResult::kInvalid;
+  }
+  // The token info, which may come still wrapped in its OCTET STRING; its
+  // authority signs all of its encoding.
+  const uint8_t* tst = content.data();
+  size_t tst_size = content.size();
+  DerElement wrapped;
+  if (ReadDer(tst, tst_size, 0, 0x04, &wrapped)) {
+    tst += wrapped.begin;
+    tst_size = wrapped.end - wrapped.begin;
+  }
+  // TSTInfo: version, policy, messageImprint {algorithm {oid, ...}, hash},
+  // serialNumber, genTime, ...
+  DerElement sequence, version, policy, imprint, algorithm, oid, hashed,
+      serial, generated;
+  if (!MessageDigestMatches(*tsa, encoding, tst, tst_size) ||
+      !ReadDer(tst, tst_size, 0, 0x30, &sequence) ||
+      !ReadDer(tst, sequence.end, sequence.begin, 0x02, &version) ||
+      !ReadDer(tst, sequence.end, version.end, 0x06, &policy) ||
+      !ReadDer(tst, sequence.end, policy.end, 0x30, &imprint) ||
+      !ReadDer(tst, imprint.end, imprint.begin, 0x30, &algorithm) ||
+      !ReadDer(tst, algorithm.end, algorithm.begin, 0x06, &oid) ||
+      !ReadDer(tst, imprint.end, algorithm.end, 0x04, &hashed) ||
+      !ReadDer(tst, sequence.end, imprint.end, 0x02, &serial) ||
+      !ReadDer(tst, sequence.end, serial.end, 0x18, &generated)) {
+    return TimestampResult::kInvalid;
+  }
+  // The imprint ties the token to this signature.
+  const DigestAlgorithm* imprint_algorithm = FindDigestAlgorithm(
+      OidString(tst + oid.begin, oid.end - oid.begin).c_str());
+  std::vector<uint8_t> expected;
+  if (!imprint_algorithm ||
+      !Digest(*imprint_algorithm, info.EncryptedHash.pbData,
+              info.EncryptedHash.cbData, &expected) ||
+      expected.size() != hashed.end - hashed.begin ||
+      !std::equal(expected.begin(), expected.end(), tst + hashed.begin)) {
+    return TimestampResult::kInvalid;
+  }
+  DWORD time_size = sizeof(*time);
+  if (!crypt.decode_object(encoding, X509_CHOICE_OF_TIME,
+                           tst + generated.start,
+                           static_cast<DWORD>(generated.end - generated.start),
+                           0, nullptr, time, &time_size)) {
+    return TimestampResult::kInvalid;
+  }
+  ScopedChain chain(BuildChain(certificate.get(), store.get(),
+                               szOID_PKIX_KP_TIMESTAMP_SIGNING, time));
+  if (!chain.is_valid() ||
+      ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_BASE) != 0) {
+    return TimestampResult::kInvalid;
+  }
+  return TimestampResult::kVerified;
 }
 
 enum class NameResult { kRead, kEmpty, kFailed };
@@ -677,7 +854,7 @@ void LogChain(PCCERT_CONTEXT certificate,
               SignatureLog* log,
               uint32_t level) {
   log->Level(level).Write("Trust chain:");
-  ScopedChain chain(BuildChain(certificate, store, false));
+  ScopedChain chain(BuildChain(certificate, store, nullptr, nullptr));
   if (!chain.is_valid()) {
     log->Level(level).Write("Cannot get trust chain\n");
     return;
@@ -748,8 +925,22 @@ bool IsSignerTrusted(const Signer& signer,
                                 signer.windows_index != kNoWindowsIndex &&
                                 base::win::GetVersion() >= base::win::WIN8;
   if (!windows_verifies) {
+    // The chain as it was when a timestamp proves the signature was made;
+    // without one, as it is now.
+    FILETIME stamped = {};
+    const FILETIME* time = nullptr;
+    switch (ReadTimestamp(*signer.info, &stamped)) {
+      case TimestampResult::kVerified:
+        time = &stamped;
+        break;
+      case TimestampResult::kInvalid:
+        log->Level(signer.level).Write("Timestamp does not verify\n");
+        break;
+      case TimestampResult::kNone:
+        break;
+    }
     const DWORD policy_error =
-        AuthenticodePolicyError(signer.certificate, signer.store);
+        AuthenticodePolicyError(signer.certificate, signer.store, time);
     if (policy_error != 0) {
       log->Level(signer.level).Write("Signer chain fails the policy: ")
           << policy_error << "\n";

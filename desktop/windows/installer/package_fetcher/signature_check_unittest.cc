@@ -342,6 +342,14 @@ TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
       {"forged_attrs.exe", false,
        {other, "Level 1: Signature does not verify: ", "Level 1: " + maker},
        "do not match"},
+      // A nested signer is judged at the time its timestamp proves, when
+      // that proof holds.
+      {"expired_dual.exe", true, {other, "Level 1: Trust chain:"},
+       "Level 1: Tried"},
+      {"expired_untrusted_ts.exe", false,
+       {other, "Level 1: Timestamp does not verify\n",
+        "Level 1: Signer chain fails the policy: 2148204801\n"},
+       nullptr},
       // A name is not enough at the primary level either.
       {"impostor.exe", false,
        {"Level 0: Signer chain fails the policy: ", "Level 0: " + maker},
