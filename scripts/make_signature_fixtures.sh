@@ -28,6 +28,8 @@
 #   expired_dual.exe     other publisher, nested maker as in expired.exe
 #   expired_untrusted_ts.exe  the same, timestamped by an authority under
 #                        the untrusted root
+#   expired_copied_ts.exe  expired_dual.exe whose nested signature carries a
+#                        genuine timestamp copied from another signature
 #   root.cer             the test root (DER), which the tests trust
 set -euo pipefail
 SOURCE="$(realpath "$1")"
@@ -192,6 +194,45 @@ assert outer != nested and data.count(nested) == 1
 open(sys.argv[2], 'wb').write(data.replace(nested, outer))
 EOF
 
+# A timestamp token made for another signature, of the same size so that
+# the outer signature stays valid (the tokens' sizes vary by an octet or
+# so, hence the tries).
+graft_timestamp() {  # INTO FROM OUT
+  python3 - "$@" <<'EOF'
+import sys
+OID = bytes.fromhex('060a2b060104018237030301')  # RFC 3161 timestamp
+
+def token(data):
+    def element(pos):
+        first = data[pos + 1]
+        if first < 0x80:
+            return pos + 2 + first
+        count = first & 0x7f
+        return pos + 2 + count + int.from_bytes(data[pos + 2:pos + 2 + count],
+                                                 'big')
+    at = data.index(OID) + len(OID)
+    start = at + (2 if data[at + 1] < 0x80 else 2 + (data[at + 1] & 0x7f))
+    return start, element(start)
+
+into = open(sys.argv[1], 'rb').read()
+donor = open(sys.argv[2], 'rb').read()
+a, b = token(into)
+c, d = token(donor)
+if b - a != d - c:
+    sys.exit(1)
+assert into[a:b] != donor[c:d]
+open(sys.argv[3], 'wb').write(into[:a] + donor[c:d] + into[b:])
+EOF
+}
+for attempt in $(seq 20); do
+  rm -f donor.exe
+  sign_expired tsa changed_other.exe donor.exe -nest
+  if graft_timestamp expired_dual.exe donor.exe expired_copied_ts.exe; then
+    break
+  fi
+done
+[ -f expired_copied_ts.exe ]
+
 # forged_content.exe once more, with the nested signer's signed message
 # digest made that of its new content (SHA-256 over the value octets of its
 # SpcIndirectDataContent, as the signer digests it).
@@ -228,7 +269,7 @@ rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
-  impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe root.cer \
-  "$OUT"/
+  impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
+  expired_copied_ts.exe root.cer "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

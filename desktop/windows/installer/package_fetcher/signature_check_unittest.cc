@@ -350,6 +350,10 @@ TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
        {other, "Level 1: Timestamp does not verify\n",
         "Level 1: Signer chain fails the policy: 2148204801\n"},
        nullptr},
+      {"expired_copied_ts.exe", false,
+       {other, "Level 1: Timestamp does not verify\n",
+        "Level 1: Signer chain fails the policy: 2148204801\n"},
+       nullptr},
       // A name is not enough at the primary level either.
       {"impostor.exe", false,
        {"Level 0: Signer chain fails the policy: ", "Level 0: " + maker},
