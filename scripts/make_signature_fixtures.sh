@@ -1,0 +1,275 @@
+#!/usr/bin/env bash
+# Makes the signed images the signature check's unit tests read:
+#   make_signature_fixtures.sh SOURCE_EXE OUT_DIR COMPANY
+# SOURCE_EXE is any unsigned PE image of the build, COMPANY the maker's legal
+# name (the subject the installer accepts). Everything is made afresh in
+# OUT_DIR: a test root, an untrusted root, certificates for the maker, for
+# another publisher and for an impostor named like the maker but issued by
+# the untrusted root, and these images:
+#   unsigned.exe         the source image
+#   maker.exe            signed by the maker (SHA-256)
+#   other.exe            signed by the other publisher
+#   tampered.exe         maker.exe with one byte of its code changed
+#   dual.exe             other publisher (SHA-256), nested maker (SHA-256)
+#   dual_sha1.exe        other publisher (SHA-1), nested maker (SHA-256)
+#   forged_untrusted.exe other publisher, nested impostor
+#   forged_digest.exe    dual.exe whose nested maker signature is one made
+#                        for a different image (valid, wrong digest)
+#   forged_content.exe   forged_digest.exe with the nested signature's
+#                        image digest changed to the right one
+#   forged_attrs.exe     forged_content.exe whose nested signature's signed
+#                        message digest is also rewritten to match: only its
+#                        signature over those attributes gives it away
+#   impostor.exe         signed by the impostor
+#   expired.exe          signed by the maker with a certificate that has
+#                        expired, timestamped (RFC 3161, by osslsigncode's
+#                        own time-stamping authority under the test root)
+#                        and dated while it was valid
+#   expired_dual.exe     other publisher, nested maker as in expired.exe
+#   expired_untrusted_ts.exe  the same, timestamped by an authority under
+#                        the untrusted root
+#   expired_copied_ts.exe  expired_dual.exe whose nested signature carries a
+#                        genuine timestamp copied from another signature
+#   root.cer             the test root (DER), which the tests trust
+set -euo pipefail
+SOURCE="$(realpath "$1")"
+OUT="$(realpath -m "$2")"
+COMPANY="$3"
+
+rm -rf "$OUT.tmp"
+mkdir -p "$OUT.tmp"
+cd "$OUT.tmp"
+
+cat > ext.cnf <<'EOF'
+[signer]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[root]
+basicConstraints = critical, CA:true
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[tsa]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+EOF
+
+quiet() { "$@" >/dev/null 2>&1 || { "$@"; exit 1; }; }
+
+# Certificates come from openssl ca, the one tool that takes explicit
+# validity dates: the roots and the time-stamping authority must have been
+# valid when the expired certificate was.
+mkdir ca
+: > ca/index.txt
+echo 1000 > ca/serial
+printf '%s\n' '[ca]' 'default_ca = test' '[test]' 'database = ca/index.txt' \
+  'serial = ca/serial' 'new_certs_dir = ca' 'default_md = sha256' \
+  'unique_subject = no' 'policy = any' '[any]' 'commonName = supplied' \
+  'organizationName = optional' > ca.cnf
+
+issue() {  # NAME SUBJECT ISSUER START END EXTENSIONS
+  quiet openssl req -newkey rsa:2048 -nodes -sha256 -subj "$2" \
+    -keyout "$1.key" -out "$1.csr"
+  local issuer=(-cert "$3.pem" -keyfile "$3.key")
+  [ "$3" != "$1" ] || issuer=(-selfsign -keyfile "$1.key")
+  quiet openssl ca -batch -config ca.cnf "${issuer[@]}" -startdate "$4" \
+    -enddate "$5" -notext -extfile ext.cnf -extensions "$6" -in "$1.csr" \
+    -out "$1.pem"
+  [ "$3" = "$1" ] || cat "$1.pem" "$3.pem" > "$1.chain.pem"
+}
+
+make_root() {  # NAME CN
+  issue "$1" "/CN=$2" "$1" 20190101000000Z 20360101000000Z root
+}
+
+make_signer() {  # NAME CN ISSUER
+  issue "$1" "/CN=$2/O=$2" "$3" 20190101000000Z 20360101000000Z signer
+}
+
+make_root root "Kavor Test Root"
+make_root untrusted "Kavor Untrusted Root"
+make_signer maker "$COMPANY" root
+make_signer other "Other Test Publisher" root
+make_signer impostor "$COMPANY" untrusted
+# The maker's certificate once expired, and a time-stamping authority.
+issue expired "/CN=$COMPANY/O=$COMPANY" root 20200101000000Z \
+  20210101000000Z signer
+issue tsa "/CN=Kavor Test Time Stamps" root 20190101000000Z 20360101000000Z \
+  tsa
+issue untrusted_tsa "/CN=Kavor Test Time Stamps" untrusted 20190101000000Z \
+  20360101000000Z tsa
+quiet openssl x509 -in root.pem -outform DER -out root.cer
+
+sign() {  # SIGNER HASH IN OUT [-nest]
+  quiet osslsigncode sign -certs "$1.chain.pem" -key "$1.key" -h "$2" \
+    ${5:-} -in "$3" -out "$4"
+}
+
+# Changes one byte in the middle of the image's first section.
+flip_code_byte() {  # FILE
+  python3 - "$1" <<'EOF'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+nt = struct.unpack_from('<I', data, 0x3c)[0]
+sections = struct.unpack_from('<H', data, nt + 6)[0]
+optional_size = struct.unpack_from('<H', data, nt + 20)[0]
+first = nt + 24 + optional_size
+raw_size, raw_offset = struct.unpack_from('<II', data, first + 16)
+assert sections > 0 and raw_size > 0
+data[raw_offset + raw_size // 2] ^= 0xFF
+open(path, 'wb').write(bytes(data))
+EOF
+}
+
+cp "$SOURCE" unsigned.exe
+sign maker sha256 unsigned.exe maker.exe
+sign other sha256 unsigned.exe other.exe
+cp maker.exe tampered.exe
+flip_code_byte tampered.exe
+sign maker sha256 other.exe dual.exe -nest
+sign other sha1 unsigned.exe other_sha1.exe
+sign maker sha256 other_sha1.exe dual_sha1.exe -nest
+sign impostor sha256 other.exe forged_untrusted.exe -nest
+sign impostor sha256 unsigned.exe impostor.exe
+# Dated and timestamped 2020-06-01, when the certificate was valid.
+sign_expired() {  # TSA IN OUT [-nest]
+  quiet osslsigncode sign -certs expired.chain.pem -key expired.key \
+    -h sha256 -time 1590969600 -TSA-certs "$1.chain.pem" -TSA-key "$1.key" \
+    -TSA-time 1590969600 ${4:-} -in "$2" -out "$3"
+}
+sign_expired tsa unsigned.exe expired.exe
+sign_expired tsa other.exe expired_dual.exe -nest
+sign_expired untrusted_tsa other.exe expired_untrusted_ts.exe -nest
+
+# A genuine maker signature, nested in a dual signature of another image of
+# the same size, grafted in place of dual.exe's nested one: the outer
+# signature does not cover its unauthenticated attributes, so it stays valid.
+cp unsigned.exe changed.exe
+flip_code_byte changed.exe
+sign other sha256 changed.exe changed_other.exe
+sign maker sha256 changed_other.exe changed_dual.exe -nest
+python3 - dual.exe changed_dual.exe forged_digest.exe <<'EOF'
+import sys
+# DER of the nested-signature attribute's object identifier.
+OID = bytes.fromhex('060a2b060104018237020401')
+
+def nested(data):
+    at = data.index(OID) + len(OID)
+    assert data[at] == 0x31  # the attribute's SET of values
+    def header(pos):
+        first = data[pos + 1]
+        if first < 0x80:
+            return 2, first
+        count = first & 0x7f
+        return 2 + count, int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
+    skip, _ = header(at)
+    start = at + skip
+    skip, length = header(start)
+    return start, start + skip + length
+
+dual = open(sys.argv[1], 'rb').read()
+other = open(sys.argv[2], 'rb').read()
+a, b = nested(dual)
+c, d = nested(other)
+assert b - a == d - c, 'nested signatures differ in size'
+assert dual[a:b] != other[c:d]
+open(sys.argv[3], 'wb').write(dual[:a] + other[c:d] + dual[b:])
+EOF
+
+# The grafted signature with the image digest in its content replaced by
+# this image's: its signature over the authenticated attributes still
+# verifies, but their message digest no longer matches the content.
+# (The check fails, as it should: only its report is wanted.)
+{ osslsigncode verify -in forged_digest.exe 2>&1 || true; } |
+  sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' > digests.txt
+python3 - forged_digest.exe forged_content.exe digests.txt <<'EOF'
+import sys
+data = open(sys.argv[1], 'rb').read()
+outer, nested = [bytes.fromhex(line) for line in open(sys.argv[3]).read().split()]
+assert outer != nested and data.count(nested) == 1
+open(sys.argv[2], 'wb').write(data.replace(nested, outer))
+EOF
+
+# A timestamp token made for another signature, of the same size so that
+# the outer signature stays valid (the tokens' sizes vary by an octet or
+# so, hence the tries).
+graft_timestamp() {  # INTO FROM OUT
+  python3 - "$@" <<'EOF'
+import sys
+OID = bytes.fromhex('060a2b060104018237030301')  # RFC 3161 timestamp
+
+def token(data):
+    def element(pos):
+        first = data[pos + 1]
+        if first < 0x80:
+            return pos + 2 + first
+        count = first & 0x7f
+        return pos + 2 + count + int.from_bytes(data[pos + 2:pos + 2 + count],
+                                                 'big')
+    at = data.index(OID) + len(OID)
+    start = at + (2 if data[at + 1] < 0x80 else 2 + (data[at + 1] & 0x7f))
+    return start, element(start)
+
+into = open(sys.argv[1], 'rb').read()
+donor = open(sys.argv[2], 'rb').read()
+a, b = token(into)
+c, d = token(donor)
+if b - a != d - c:
+    sys.exit(1)
+assert into[a:b] != donor[c:d]
+open(sys.argv[3], 'wb').write(into[:a] + donor[c:d] + into[b:])
+EOF
+}
+for attempt in $(seq 20); do
+  rm -f donor.exe
+  sign_expired tsa changed_other.exe donor.exe -nest
+  if graft_timestamp expired_dual.exe donor.exe expired_copied_ts.exe; then
+    break
+  fi
+done
+[ -f expired_copied_ts.exe ]
+
+# forged_content.exe once more, with the nested signer's signed message
+# digest made that of its new content (SHA-256 over the value octets of its
+# SpcIndirectDataContent, as the signer digests it).
+python3 - forged_digest.exe forged_content.exe forged_attrs.exe <<'EOF'
+import hashlib, sys
+OID = bytes.fromhex('060a2b060104018237020401')
+SPC_INDIRECT = bytes.fromhex('060a2b060104018237020104')
+
+def element(data, pos):
+    """(value start, value end) of the DER element at pos."""
+    first = data[pos + 1]
+    if first < 0x80:
+        return pos + 2, pos + 2 + first
+    count = first & 0x7f
+    length = int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
+    return pos + 2 + count, pos + 2 + count + length
+
+def nested_content_digest(data):
+    at = data.index(OID) + len(OID)
+    values, _ = element(data, at)          # the attribute's SET
+    at = data.index(SPC_INDIRECT, values) + len(SPC_INDIRECT)
+    explicit, _ = element(data, at)        # [0] around the content
+    start, end = element(data, explicit)   # SpcIndirectDataContent
+    return hashlib.sha256(data[start:end]).digest()
+
+old = nested_content_digest(open(sys.argv[1], 'rb').read())
+data = open(sys.argv[2], 'rb').read()
+new = nested_content_digest(data)
+assert old != new and data.count(old) == 1
+open(sys.argv[3], 'wb').write(data.replace(old, new))
+EOF
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
+  forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
+  impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
+  expired_copied_ts.exe root.cer "$OUT"/
+cd "$OUT"
+rm -rf "$OUT.tmp"
