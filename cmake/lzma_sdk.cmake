@@ -6,8 +6,15 @@ set(KAVOR_LZMA_SDK_DIR "${CMAKE_SOURCE_DIR}/third_party/lzma_sdk" CACHE PATH
 if(NOT EXISTS "${KAVOR_LZMA_SDK_DIR}/C/7zArcIn.c")
   # A tree configured before the dependency script ran: fetch them now.
   execute_process(
-    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/fetch_lzma_sdk.sh
+    COMMAND ${CMAKE_COMMAND} -E env "KAVOR_LZMA_SDK_DIR=${KAVOR_LZMA_SDK_DIR}"
+            bash ${CMAKE_SOURCE_DIR}/scripts/fetch_lzma_sdk.sh
     RESULT_VARIABLE _fetch_result)
+  if(NOT _fetch_result EQUAL 0)
+    message(FATAL_ERROR "Fetching the LZMA SDK sources into "
+                        "${KAVOR_LZMA_SDK_DIR} failed (${_fetch_result}): see "
+                        "the messages of scripts/fetch_lzma_sdk.sh above, "
+                        "or set KAVOR_LZMA_SDK_DIR to a folder holding them")
+  endif()
   if(NOT EXISTS "${KAVOR_LZMA_SDK_DIR}/C/7zArcIn.c")
     message(FATAL_ERROR "No LZMA SDK sources in ${KAVOR_LZMA_SDK_DIR}: run "
                         "scripts/install_deps.sh (or set KAVOR_LZMA_SDK_DIR)")

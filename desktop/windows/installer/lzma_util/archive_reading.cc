@@ -285,8 +285,10 @@ DWORD GuardSlot() {
 
 LONG CALLBACK InPageErrorHandler(EXCEPTION_POINTERS* info) {
   const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  // A noncontinuable record cannot be resumed anywhere, not even below.
   if (record->ExceptionCode != EXCEPTION_IN_PAGE_ERROR ||
-      record->NumberParameters < 3) {
+      record->NumberParameters < 3 ||
+      (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE)) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
   // Only the thread that set up the guard finds its state here.
@@ -308,6 +310,9 @@ LONG CALLBACK InPageErrorHandler(EXCEPTION_POINTERS* info) {
   context->Rsp = ((context->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
   context->Rcx = reinterpret_cast<DWORD64>(state->jump_buffer);
   context->Rip = reinterpret_cast<DWORD64>(&ResumeAfterInPageError);
+  // The faulting code may have run with the direction flag set (a
+  // backwards copy); a function is entered with it clear.
+  context->EFlags &= ~static_cast<DWORD>(0x400);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

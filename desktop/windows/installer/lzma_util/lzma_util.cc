@@ -8,6 +8,7 @@
 #include "7zCrc.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/strings/stringprintf.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/archive_reading.h"
 
@@ -125,9 +126,31 @@ void RunExtractCall(void* argument) {
                      &call->size, call->main_alloc, call->temp_alloc);
 }
 
-// Every name of the archive, checked: none may reach outside the folder it
-// is unpacked into. |relative| gets them with "\" separators.
+// |name| for a log line: control and direction characters, which could
+// forge or hide a line, appear as \xNN or \uNNNN.
+base::string16 PrintableName(const base::string16& name) {
+  base::string16 printable;
+  for (const wchar_t c : name) {
+    const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
+                        c == 0x200E || c == 0x200F ||
+                        (c >= 0x202A && c <= 0x202E) ||
+                        (c >= 0x2066 && c <= 0x2069);
+    if (!hidden)
+      printable += c;
+    else if (c < 0x100)
+      printable += base::StringPrintf(L"\\x%02X", static_cast<unsigned>(c));
+    else
+      printable += base::StringPrintf(L"\\u%04X", static_cast<unsigned>(c));
+  }
+  return printable;
+}
+
+// Every name of the archive, checked: none may reach outside |destination|
+// nor make a path longer than the system opens there (a name of thousands
+// of parts would also make thousands of nested folders). |relative| gets
+// them with "\" separators.
 uint8_t CheckEntryNames(const ArchiveDatabase& archive,
+                        const base::FilePath& destination,
                         std::vector<base::FilePath>* relative) {
   const CSzArEx* db = archive.db();
   for (UInt32 i = 0; i < db->NumFiles; ++i) {
@@ -146,8 +169,20 @@ uint8_t CheckEntryNames(const ArchiveDatabase& archive,
     base::FilePath path;
     std::string reason;
     if (!MakeSafeRelativePath(trimmed, &path, &reason)) {
-      LOG(ERROR) << "Refusing the archive: its entry \"" << name
+      LOG(ERROR) << "Refusing the archive: its entry \"" << PrintableName(name)
                  << "\" would be written outside the destination (" << reason
+                 << ")";
+      return LzmaUtil::EXTRACT_UNSAFE_NAME;
+    }
+    // CreateFileW takes no longer path without the "\\?\" prefix.
+    const size_t length = destination.Append(path).value().size();
+    if (length >= MAX_PATH) {
+      // The name's start is enough to recognize it.
+      LOG(ERROR) << "Refusing the archive: its entry \""
+                 << PrintableName(name.substr(0, MAX_PATH))
+                 << (name.size() > MAX_PATH ? "..." : "")
+                 << "\" would make a path of " << length << " characters in "
+                 << destination.value() << " (at most " << MAX_PATH - 1
                  << ")";
       return LzmaUtil::EXTRACT_UNSAFE_NAME;
     }
@@ -229,18 +264,36 @@ void LzmaUtil::Close() {
 
 bool LzmaUtil::EnsureFolder(const base::FilePath& folder,
                             std::vector<base::FilePath>* created_folders) {
-  const bool known = created_folders_.count(folder) != 0;
-  if (!known && !base::DirectoryExists(folder)) {
-    if (!base::CreateDirectory(folder)) {
-      PLOG(ERROR) << "Cannot create " << folder.value();
-      return false;
-    }
-    created_folders_.insert(folder);
-  } else if (!known) {
+  if (created_folders_.count(folder)) {
+    if (created_folders)
+      created_folders->push_back(folder);
     return true;
   }
-  if (created_folders)
-    created_folders->push_back(folder);
+  // The missing folders from |folder| up to one that exists (or that this
+  // reader made: it is not made again), made one at a time from the
+  // outermost so that each one made is known even when a later one fails.
+  std::vector<base::FilePath> missing;
+  for (base::FilePath path = folder;
+       !base::DirectoryExists(path) && !created_folders_.count(path);
+       path = path.DirName()) {
+    missing.push_back(path);
+    if (path.DirName() == path)
+      break;  // A missing root: making it fails below.
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!::CreateDirectoryW(it->value().c_str(), nullptr)) {
+      const DWORD error = ::GetLastError();
+      // Someone else made it meanwhile: not ours to report.
+      if (error == ERROR_ALREADY_EXISTS && base::DirectoryExists(*it))
+        continue;
+      ::SetLastError(error);
+      PLOG(ERROR) << "Cannot create the folder " << it->value();
+      return false;
+    }
+    created_folders_.insert(*it);
+    if (created_folders)
+      created_folders->push_back(*it);
+  }
   return true;
 }
 
@@ -264,13 +317,14 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
   const CSzArEx* db = archive.db();
   // Nothing is written before every name is known to stay inside.
   std::vector<base::FilePath> relative_names;
-  uint8_t status = CheckEntryNames(archive, &relative_names);
+  uint8_t status = CheckEntryNames(archive, destination, &relative_names);
   if (status != EXTRACT_SUCCESS)
     return status;
 
   // The unpacked blocks go into a file in the destination, so it must be
   // there first.
-  EnsureFolder(destination, created_folders);
+  if (!EnsureFolder(destination, created_folders))
+    return EXTRACT_CREATE_FILE_FAILED;
   const uint64_t heap_limit = DecoderHeapLimit();
   lzma::MappedFileAllocator allocator(destination, heap_limit);
   lzma::HeapAllocator temp_heap(heap_limit);
@@ -324,7 +378,10 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
     }
 
     const bool is_dir = SzArEx_IsDir(db, i);
-    EnsureFolder(is_dir ? path : path.DirName(), created_folders);
+    if (!EnsureFolder(is_dir ? path : path.DirName(), created_folders)) {
+      status = EXTRACT_CREATE_FILE_FAILED;
+      break;
+    }
     if (is_dir)
       continue;
     FILETIME modified;

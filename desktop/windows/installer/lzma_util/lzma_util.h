@@ -51,7 +51,8 @@ class LzmaUtil {
     EXTRACT_CLOSE_FAILED = 10,
     EXTRACT_NO_SIGNATURE = 11,
     // An entry's name would land outside the destination (absolute, a
-    // drive, "..", ":"): the archive is refused before anything is written.
+    // drive, "..", ":") or make a path of MAX_PATH characters or more
+    // there: the archive is refused before anything is written.
     EXTRACT_UNSAFE_NAME = 12,
   };
 
@@ -64,9 +65,11 @@ class LzmaUtil {
 
   // Writes the entries named in |names| (archive-relative paths, compared
   // exactly; every entry when it is empty) below |destination|. Returns one
-  // of ExtractResult. Also when it stops early, |written_files| and
-  // |created_folders| name every file it wrote and every folder it created,
-  // so that the caller can take them away again. |observer| and both
+  // of ExtractResult. Also when it stops early, |written_files| names every
+  // file it wrote and |created_folders| every folder it created (the
+  // destination and the parents of an entry too, outermost first), so that
+  // the caller can take them away again; a folder this reader made before
+  // is listed again each time an entry needs it. |observer| and both
   // vectors may be null. Call once after each Open: the archive is looked
   // for from the file's current position on.
   virtual uint8_t Extract(const base::FilePath& destination,
@@ -84,9 +87,11 @@ class LzmaUtil {
   virtual int ListEntries(std::vector<base::string16>* names);
 
  private:
-  // Makes |folder| (with its parents) unless it exists, remembering it; a
-  // folder this reader made before is not made again. Appends it to
-  // |created_folders| when it was made now or before.
+  // Makes |folder| (with its missing parents) unless it exists, remembering
+  // each one made; a folder this reader made before is not made again.
+  // Appends to |created_folders| the folders made now, outermost first, or
+  // |folder| when it was made before. False when a folder could not be made
+  // (also when a file stands in its place).
   bool EnsureFolder(const base::FilePath& folder,
                     std::vector<base::FilePath>* created_folders);
 

@@ -114,8 +114,48 @@ TEST_F(LzmaUtilTest, ExtractsThePackageBehindAStub) {
   EXPECT_EQ(4u, written_.size());
   EXPECT_EQ(std::vector<int32_t>{7}, observer_.counted);
   EXPECT_EQ(std::vector<int32_t>({0, 1, 2, 3, 4, 5, 6}), observer_.progress);
-  ASSERT_FALSE(created_.empty());
-  EXPECT_EQ(dest_, created_[0]);
+  // The destination and its missing parent come first.
+  ASSERT_LE(2u, created_.size());
+  EXPECT_EQ(dest_.DirName(), created_[0]);
+  EXPECT_EQ(dest_, created_[1]);
+}
+
+// Every folder made is listed, the parents of an entry too, outermost first.
+TEST_F(LzmaUtilTest, ListsEveryFolderItMade) {
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"nested.7z"));
+  EXPECT_EQ(std::vector<base::FilePath>({dest_.DirName(), dest_,
+                                         dest_.Append(L"a"),
+                                         dest_.Append(L"a\\b")}),
+            created_);
+  EXPECT_EQ("nested file\n", Contents(dest_.Append(L"a\\b\\c.txt")));
+}
+
+// A file where a folder entry's folder goes: the folder is missing, which is
+// not a success.
+TEST_F(LzmaUtilTest, AFileWhereAFolderGoes) {
+  const base::FilePath empty = dest_.Append(L"empty");
+  ASSERT_TRUE(base::CreateDirectory(dest_));
+  ASSERT_EQ(4, base::WriteFile(empty, "file", 4));
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  EXPECT_EQ(LzmaUtil::EXTRACT_CREATE_FILE_FAILED, Unpack(L"package.exe"));
+  EXPECT_NE(std::string::npos,
+            log.text().find("Cannot create the folder " +
+                            base::UTF16ToUTF8(empty.value())))
+      << log.text();
+  EXPECT_EQ("file", Contents(empty));
+  EXPECT_EQ(created_.end(), std::find(created_.begin(), created_.end(), empty));
+}
+
+// An entry the archive holds no time for gets the time it is written at.
+TEST_F(LzmaUtilTest, EntryWithoutTimeKeepsItsWritingTime) {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  // The file system's clock may lag the system's by a tick.
+  const uint64_t before =
+      ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
+      20000000;
+  ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"no_time.7z"));
+  EXPECT_LE(before, LastWriteTime(dest_.Append(L"a.txt")));
 }
 
 // Folders a reader made are remembered across extractions: reported again,
@@ -128,7 +168,9 @@ TEST_F(LzmaUtilTest, RemembersTheFoldersItMade) {
   ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(small));
   ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS,
             util.Extract(dest_, {}, nullptr, nullptr, &created));
-  EXPECT_EQ(std::vector<base::FilePath>({dest_, sub, dest_, sub}), created);
+  EXPECT_EQ(
+      std::vector<base::FilePath>({dest_.DirName(), dest_, sub, dest_, sub}),
+      created);
   ASSERT_TRUE(base::DeleteFile(dest_, true));
   created.clear();
   ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(small));
@@ -198,12 +240,15 @@ TEST_F(LzmaUtilTest, ResultCodes) {
        "Error returned by SzArchiveOpen: 2"},
       {L"damaged_stream.7z", LzmaUtil::EXTRACT_DECODER_ERROR,
        "Error returned by SzExtract: "},
-      // 16 TiB: larger than the disk and than the memory.
+      // 2^60 bytes: larger than any file and than the memory.
       {L"damaged_huge_block.7z", LzmaUtil::EXTRACT_DECODER_ERROR,
        "Error returned by SzExtract: 2"},
       // No file system takes a name of 10,000 characters.
       {L"damaged_long_name.7z", LzmaUtil::EXTRACT_UNSAFE_NAME,
        "not a valid file name"},
+      // 20,000 folders deep: refused before the first is made.
+      {L"damaged_deep_name.7z", LzmaUtil::EXTRACT_UNSAFE_NAME,
+       "\"a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.archive);
@@ -321,6 +366,23 @@ TEST_F(LzmaUtilTest, InPageErrorInTheMappedBlock) {
          ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
        },
        LzmaUtil::EXTRACT_SUCCESS, 0, true},
+      // Inside the view, but on another thread: that thread's decoding (if
+      // any) is not the one guarded here.
+      {[](void* view, size_t) {
+         HANDLE thread = ::CreateThread(
+             nullptr, 0,
+             [](void* address) -> DWORD {
+               const ULONG_PTR info[] = {
+                   1, reinterpret_cast<ULONG_PTR>(address), kStatusDiskFull};
+               ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+               return 0;
+             },
+             view, 0, nullptr);
+         ASSERT_NE(nullptr, thread);
+         ::WaitForSingleObject(thread, INFINITE);
+         ::CloseHandle(thread);
+       },
+       LzmaUtil::EXTRACT_SUCCESS, 0, true},
   };
   for (const auto& c : kCases) {
     outside_seen = 0;
@@ -342,11 +404,22 @@ TEST_F(LzmaUtilTest, InPageErrorInTheMappedBlock) {
           base::EndsWith(entry, L".tmp", base::CompareCase::INSENSITIVE_ASCII))
           << entry;
   }
-  ::RemoveVectoredExceptionHandler(last);
-  // The reader's handler is gone: extraction works as before.
-  lzma::SetDecoderReadHookForTesting(nullptr);
+
+  // Once Extract has returned, nothing of the reader watches the view's old
+  // addresses any more.
+  static void* old_view;
+  old_view = nullptr;
+  lzma::SetDecoderReadHookForTesting(
+      [](void* view, size_t) { old_view = view; });
   ASSERT_TRUE(base::DeleteFile(dest_, true));
   EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"package.exe"));
+  ASSERT_NE(nullptr, old_view);
+  outside_seen = 0;
+  const ULONG_PTR info[] = {1, reinterpret_cast<ULONG_PTR>(old_view),
+                            kStatusDiskFull};
+  ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+  EXPECT_EQ(1, outside_seen);
+  ::RemoveVectoredExceptionHandler(last);
 }
 
 // Claimed sizes the heap cannot give are refused, not asked for.
@@ -361,16 +434,29 @@ TEST_F(LzmaUtilTest, AllocatorLimits) {
   }
   base::FilePath temporary;
   {
-    lzma::MappedFileAllocator mapped(temp_.GetPath(), 1 << 20);
+    lzma::MappedFileAllocator mapped(temp_.GetPath(), 256 << 20);
     temporary = mapped.path();
     EXPECT_TRUE(base::PathExists(temporary));
-    void* view = mapped.Allocate(64 << 20);
+    char* view = static_cast<char*>(mapped.Allocate(2 << 20));
     ASSERT_NE(nullptr, view);
     EXPECT_EQ(view, mapped.view());
-    static_cast<char*>(view)[(64 << 20) - 1] = 1;
-    // Only one block is mapped at a time.
-    EXPECT_EQ(nullptr, mapped.Allocate(2 << 20));
+    view[(2 << 20) - 1] = 1;
+    // Only one block is mapped at a time: a second, larger one comes from
+    // the heap and leaves the view as it was.
+    void* second = mapped.Allocate(64 << 20);
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(view, second);
+    EXPECT_EQ(view, mapped.view());
+    EXPECT_EQ(2u << 20, mapped.view_size());
+    EXPECT_EQ(1, view[(2 << 20) - 1]);
+    mapped.Free(second);
     mapped.Free(view);
+    EXPECT_EQ(nullptr, mapped.view());
+    // With the view gone, the next block is mapped again.
+    void* again = mapped.Allocate(4 << 20);
+    ASSERT_NE(nullptr, again);
+    EXPECT_EQ(again, mapped.view());
+    mapped.Free(again);
   }
   EXPECT_FALSE(base::PathExists(temporary));
 }

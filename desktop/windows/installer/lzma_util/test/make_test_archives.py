@@ -12,8 +12,11 @@ OUT_DIR gets:
   straddle.7z      the small archive whose signature spans the first two
                    1024-byte reads
   small.7z         two files (a.txt, sub/b.txt) and the folder sub
-  unsafe_N.7z      a safe file, then an entry with the Nth name of
-                   unsafe_names.txt (one a line)
+  unsafe_N.7z      a safe file, then an entry with the Nth unsafe name;
+                   unsafe_names.txt holds them one a line as the log shows
+                   them (control characters escaped)
+  nested.7z        the single file a/b/c.txt, without folder entries
+  no_time.7z       the single file a.txt, stored without its time
   damaged_*.7z     broken in one way each
   write_fails/     a folder whose a.txt leads to /dev/full (under Wine every
                    write to it fails: the disk is full)
@@ -27,6 +30,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import lzma
 import zlib
 
 SIGNATURE = b"7z\xbc\xaf\x27\x1c"
@@ -44,7 +48,23 @@ UNSAFE_NAMES = [
     "sub/./c.txt",
     "..",
     "nul.txt",
+    "esc\x1b[2Jhidden.txt",
+    "tab\tand\nline.txt",
+    "\u202e/../../x.txt",
 ]
+
+
+def logged(name):
+    """|name| as the reader's log line shows it."""
+    out = ""
+    for c in name:
+        code = ord(c)
+        if (code < 0x20 or 0x7F <= code <= 0x9F or code in (0x200E, 0x200F) or
+                0x202A <= code <= 0x202E or 0x2066 <= code <= 0x2069):
+            out += ("\\x%02X" if code < 0x100 else "\\u%04X") % code
+        else:
+            out += c
+    return out
 
 
 def number(value):
@@ -82,12 +102,31 @@ class Archive:
         self.header = bytearray(data[32 + offset:32 + offset + size])
         assert self.header[0] == (0x17 if packed_header else 0x01)
 
-    def bytes(self):
+    def bytes(self, pack_header=False):
         header = bytes(self.header)
-        tail = struct.pack("<QQI", len(self.body), len(header),
+        body = self.body
+        if pack_header:
+            # The header LZMA-packed behind the body, described by a
+            # header that says where it is and how to unpack it.
+            packed = lzma.compress(header, format=lzma.FORMAT_RAW, filters=[
+                {"id": lzma.FILTER_LZMA1, "dict_size": 1 << 20,
+                 "lc": 3, "lp": 0, "pb": 2}])
+            props = bytes([(2 * 5 + 0) * 9 + 3]) + (1 << 20).to_bytes(4, "little")
+            encoded = (b"\x17" +
+                       b"\x06" + number(len(body)) + number(1) +
+                       b"\x09" + number(len(packed)) + b"\x00" +
+                       b"\x07\x0b" + number(1) + b"\x00" +
+                       number(1) + b"\x23\x03\x01\x01" + number(len(props)) +
+                       props +
+                       b"\x0c" + number(len(header)) +
+                       b"\x0a\x01" + struct.pack("<I", zlib.crc32(header)) +
+                       b"\x00\x00")
+            body += packed
+            header = encoded
+        tail = struct.pack("<QQI", len(body), len(header),
                            zlib.crc32(header))
         return (SIGNATURE + b"\x00\x04" + struct.pack("<I", zlib.crc32(tail)) +
-                tail + self.body + header)
+                tail + body + header)
 
     def files_info(self):
         """(start, count, [(id, data)]) of the file list."""
@@ -230,13 +269,25 @@ def main():
     archive = Archive(pair)
     archive.rewrite_files(names=["a.txt", "n" * 10000])
     damaged["long_name"] = archive.bytes()
+    # 20,000 folders deep, in a header of a few KiB.
+    archive = Archive(pair)
+    archive.rewrite_files(names=["a.txt", "a/" * 20000 + "x.txt"])
+    damaged["deep_name"] = archive.bytes(pack_header=True)
+    assert len(damaged["deep_name"]) < 10000
     archive = Archive(stored)
-    archive.set_folder_size(4000, 1 << 44)
+    archive.set_folder_size(4000, 1 << 60)
     damaged["huge_block"] = archive.bytes()
     archive = Archive(run_7zz(tool, os.path.join(work, "packed.7z"),
                               ["a.txt", "sub"], [], small_src), True)
     archive.set_packed_header_size(3 << 30)
     damaged["huge_packed_header"] = archive.bytes()
+    write(os.path.join(small_src, "a", "b", "c.txt"), b"nested file\n")
+    outputs["nested.7z"] = run_7zz(
+        tool, os.path.join(work, "nested.7z"), ["a/b/c.txt"], ["-mhc=off"],
+        small_src)
+    assert Archive(outputs["nested.7z"]).names() == ["a/b/c.txt"]
+    outputs["no_time.7z"] = run_7zz(tool, os.path.join(work, "no_time.7z"),
+                                    ["a.txt"], ["-mtm=off"], small_src)
     for name, data in damaged.items():
         outputs["damaged_%s.7z" % name] = data
 
@@ -245,7 +296,7 @@ def main():
             f.write(data)
     with open(os.path.join(out, "unsafe_names.txt"), "w",
               encoding="utf-8") as f:
-        f.write("".join(n + "\n" for n in UNSAFE_NAMES))
+        f.write("".join(logged(n) + "\n" for n in UNSAFE_NAMES))
     os.makedirs(os.path.join(out, "write_fails"))
     os.symlink("/dev/full", os.path.join(out, "write_fails", "a.txt"))
     shutil.rmtree(work)
