@@ -8,7 +8,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 xvfb xauth
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
-  googletest 7zip openssl osslsigncode python3 python3-avro curl dpkg-dev
+  googletest 7zip openssl osslsigncode faketime python3 python3-avro curl
+  dpkg-dev
 )
 
 missing=()

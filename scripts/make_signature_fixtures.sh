@@ -22,19 +22,26 @@
 #                        signature over those attributes gives it away
 #   impostor.exe         signed by the impostor
 #   expired.exe          signed by the maker with a certificate that has
-#                        expired, timestamped (RFC 3161, by osslsigncode's
-#                        own time-stamping authority under the test root)
-#                        and dated while it was valid
+#                        expired, timestamped (RFC 3161, by a time-stamping
+#                        authority under the test root) and dated while it
+#                        was valid
 #   expired_dual.exe     other publisher, nested maker as in expired.exe
 #   expired_untrusted_ts.exe  the same, timestamped by an authority under
 #                        the untrusted root
 #   expired_copied_ts.exe  expired_dual.exe whose nested signature carries a
 #                        genuine timestamp copied from another signature
 #   root.cer             the test root (DER), which the tests trust
+# OSSLSIGNCODE names the signing tool (default: osslsigncode from PATH); any
+# version from 2.5 on does. The time-stamping authority is a loopback HTTP
+# server of this script's own, whose openssl runs under faketime: openssl
+# stamps only the present, and the expired certificate needs a past one.
 set -euo pipefail
 SOURCE="$(realpath "$1")"
 OUT="$(realpath -m "$2")"
 COMPANY="$3"
+OSSLSIGNCODE="${OSSLSIGNCODE:-osslsigncode}"
+command -v faketime >/dev/null ||
+  { echo "faketime is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
 
 rm -rf "$OUT.tmp"
 mkdir -p "$OUT.tmp"
@@ -104,7 +111,7 @@ issue untrusted_tsa "/CN=Kavor Test Time Stamps" untrusted 20190101000000Z \
 quiet openssl x509 -in root.pem -outform DER -out root.cer
 
 sign() {  # SIGNER HASH IN OUT [-nest]
-  quiet osslsigncode sign -certs "$1.chain.pem" -key "$1.key" -h "$2" \
+  quiet "$OSSLSIGNCODE" sign -certs "$1.chain.pem" -key "$1.key" -h "$2" \
     ${5:-} -in "$3" -out "$4"
 }
 
@@ -135,11 +142,124 @@ sign other sha1 unsigned.exe other_sha1.exe
 sign maker sha256 other_sha1.exe dual_sha1.exe -nest
 sign impostor sha256 other.exe forged_untrusted.exe -nest
 sign impostor sha256 unsigned.exe impostor.exe
+# The time-stamping authorities, stamping 2020-06-01 00:00:00 UTC whatever
+# the clock says: a request to /tsa is answered by the authority under the
+# test root, one to /untrusted_tsa by that under the untrusted root.
+STAMP_TIME=1590969600
+for name in tsa untrusted_tsa; do
+  issuer=root
+  [ "$name" = tsa ] || issuer=untrusted
+  printf '%s\n' "[$name]" "serial = $name.serial" "signer_cert = $name.pem" \
+    "signer_key = $name.key" "certs = $issuer.pem" "signer_digest = sha256" \
+    'default_policy = 1.2.3.4.1' 'digests = sha1, sha256, sha384, sha512' \
+    'accuracy = secs:1, millisecs:500, microsecs:100' \
+    'clock_precision_digits = 0' 'ordering = no' 'tsa_name = no' \
+    'ess_cert_id_chain = no' >> ts.cnf
+  echo 01 > "$name.serial"
+done
+cat > tsa_server.py <<'EOF'
+import datetime, http.server, os, subprocess, sys, threading, time
+
+stamp_time, port_file, parent = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+when = datetime.datetime.fromtimestamp(stamp_time, datetime.timezone.utc)
+# The GeneralizedTime every token must carry: proof that faketime took hold.
+gen_time = b'\x18\x0f' + when.strftime('%Y%m%d%H%M%SZ').encode()
+AUTHORITIES = ('tsa', 'untrusted_tsa')
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.0'
+
+    def do_POST(self):
+        name = self.path.strip('/')
+        length = self.headers.get('Content-Length')
+        if name not in AUTHORITIES or not length:
+            self.send_error(404 if length else 411)
+            return
+        with open('ts_query.der', 'wb') as query:
+            query.write(self.rfile.read(int(length)))
+        env = dict(os.environ, TZ='UTC')
+        result = subprocess.run(
+            ['faketime', '-f', when.strftime('%Y-%m-%d %H:%M:%S'),
+             'openssl', 'ts', '-reply', '-config', 'ts.cnf', '-section', name,
+             '-queryfile', 'ts_query.der', '-out', 'ts_reply.der'],
+            env=env, capture_output=True, text=True)
+        reply = b''
+        if result.returncode == 0:
+            with open('ts_reply.der', 'rb') as file:
+                reply = file.read()
+        if gen_time not in reply:
+            sys.stderr.write('time stamp not made at %s:\n%s' %
+                             (when, result.stderr))
+            self.send_error(500)
+            return
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/timestamp-reply')
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
+def end_with_the_script():
+    # Even when the script is killed before its trap runs (or before this
+    # server has started).
+    while os.getppid() == parent:
+        time.sleep(0.2)
+    os._exit(0)
+
+
+threading.Thread(target=end_with_the_script, daemon=True).start()
+server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+with open(port_file + '.new', 'w') as file:
+    file.write(str(server.server_address[1]))
+os.rename(port_file + '.new', port_file)
+server.serve_forever()
+EOF
+python3 tsa_server.py "$STAMP_TIME" tsa.port $$ &
+TSA_PID=$!
+trap 'kill "$TSA_PID" 2>/dev/null || true' EXIT
+for _ in $(seq 200); do
+  [ ! -s tsa.port ] || break
+  kill -0 "$TSA_PID" 2>/dev/null ||
+    { echo "the time-stamping server did not start" >&2; exit 1; }
+  sleep 0.05
+done
+[ -s tsa.port ] || { echo "the time-stamping server did not start" >&2; exit 1; }
+TSA_URL="http://127.0.0.1:$(cat tsa.port)"
+# Requests go straight to the loopback, never through a proxy.
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+# osslsigncode 2.5 sets -time on the outer signature too when it nests one,
+# which breaks the outer signature: the outer signer's signing time is put
+# back as it was (a no-op for later versions).
+keep_outer_signing_time() {  # IN OUT
+  python3 - "$@" <<'EOF'
+import sys
+SIGNING_TIME = bytes.fromhex('06092a864886f70d010905')
+
+def first(data):
+    """Where the first signer's signing time attribute's values lie."""
+    at = data.index(SIGNING_TIME) + len(SIGNING_TIME)
+    assert data[at] == 0x31 and data[at + 1] < 0x80
+    return at, at + 2 + data[at + 1]
+
+before = open(sys.argv[1], 'rb').read()
+after = open(sys.argv[2], 'rb').read()
+a, b = first(before)
+c, d = first(after)
+assert b - a == d - c, 'signing times differ in size'
+open(sys.argv[2], 'wb').write(after[:c] + before[a:b] + after[d:])
+EOF
+}
+
 # Dated and timestamped 2020-06-01, when the certificate was valid.
 sign_expired() {  # TSA IN OUT [-nest]
-  quiet osslsigncode sign -certs expired.chain.pem -key expired.key \
-    -h sha256 -time 1590969600 -TSA-certs "$1.chain.pem" -TSA-key "$1.key" \
-    -TSA-time 1590969600 ${4:-} -in "$2" -out "$3"
+  quiet "$OSSLSIGNCODE" sign -certs expired.chain.pem -key expired.key \
+    -h sha256 -time "$STAMP_TIME" -ts "$TSA_URL/$1" ${4:-} -in "$2" -out "$3"
+  [ -z "${4:-}" ] || keep_outer_signing_time "$2" "$3"
 }
 sign_expired tsa unsigned.exe expired.exe
 sign_expired tsa other.exe expired_dual.exe -nest
@@ -184,7 +304,7 @@ EOF
 # this image's: its signature over the authenticated attributes still
 # verifies, but their message digest no longer matches the content.
 # (The check fails, as it should: only its report is wanted.)
-{ osslsigncode verify -in forged_digest.exe 2>&1 || true; } |
+{ "$OSSLSIGNCODE" verify -in forged_digest.exe 2>&1 || true; } |
   sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' > digests.txt
 python3 - forged_digest.exe forged_content.exe digests.txt <<'EOF'
 import sys

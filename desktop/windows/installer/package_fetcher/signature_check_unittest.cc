@@ -281,7 +281,7 @@ void CheckImages(const base::FilePath& dir,
     SCOPED_TRACE(c.image);
     const base::FilePath image = dir.AppendASCII(c.image);
     std::string log = "earlier\n";
-    EXPECT_EQ(c.accepted, VerifyFileSignature(image, &log));
+    EXPECT_EQ(c.accepted, VerifyFileSignature(image, &log)) << log;
     EXPECT_EQ(c.accepted, VerifyFileSignature(image, nullptr));
     size_t at = 0;
     for (const std::string& line : c.lines) {
