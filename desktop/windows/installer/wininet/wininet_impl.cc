@@ -113,7 +113,7 @@ std::optional<uint32_t> StartFromContentRange(const std::wstring& range) {
   return start;
 }
 
-// False, after recording nothing, when WinINet refused the callback.
+// False when WinINet refused the callback; the caller records why.
 bool SetStatusCallback(HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
   return Wininet()->set_status_callback(handle, callback) !=
          INTERNET_INVALID_STATUS_CALLBACK;

@@ -610,8 +610,8 @@ TEST_F(WininetImplTest, ProxyPromptAfterStopDoesNothing) {
       EXPECT_EQ(WininetImpl::STATE_STOPPED, downloader->GetState());
     } else {
       RunUntilDone(downloader.get());
-      EXPECT_EQ(1u, shown.size());
-      EXPECT_NE(nullptr, shown.empty() ? nullptr : shown[0]);
+      ASSERT_EQ(1u, shown.size());
+      EXPECT_NE(nullptr, shown[0]);
       EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
       EXPECT_EQ("payload", probe_.data);
     }
