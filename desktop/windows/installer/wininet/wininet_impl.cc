@@ -99,6 +99,26 @@ uint32_t TotalFromContentRange(const std::wstring& range) {
   return total;
 }
 
+// The first byte's offset from a Content-Range value ("bytes 7-9/10").
+std::optional<uint32_t> StartFromContentRange(const std::wstring& range) {
+  const std::wstring kPrefix = L"bytes ";
+  const size_t dash = range.find(L'-');
+  unsigned start = 0;
+  if (range.compare(0, kPrefix.size(), kPrefix) != 0 ||
+      dash == std::wstring::npos ||
+      !base::StringToUint(
+          range.substr(kPrefix.size(), dash - kPrefix.size()), &start)) {
+    return std::nullopt;
+  }
+  return start;
+}
+
+// False when WinINet refused the callback; the caller records why.
+bool SetStatusCallback(HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
+  return Wininet()->set_status_callback(handle, callback) !=
+         INTERNET_INVALID_STATUS_CALLBACK;
+}
+
 }  // namespace
 
 std::vector<FetchChunkStatistics> WininetDelegate::GetChunkStatistics() {
@@ -157,6 +177,26 @@ bool StringResponseWriter::Write(const char* data, uint32_t size) {
 bool StringResponseWriter::Restart() {
   out_->clear();
   return true;
+}
+
+int32_t WininetImpl::PromptRequest::ShowProxyDialog(HWND parent) {
+  // Held while the dialog runs: Close waits rather than closing the handle
+  // under it.
+  base::AutoLock lock(lock_);
+  if (!request_) {
+    LOG(WARNING) << "The request closed before the proxy prompt came up";
+    return ERROR_CANCELLED;
+  }
+  return static_cast<int32_t>(Wininet()->error_dlg(
+      parent, request_, ERROR_INTERNET_INCORRECT_PASSWORD,
+      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+          FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+      nullptr));
+}
+
+void WininetImpl::PromptRequest::Clear() {
+  base::AutoLock lock(lock_);
+  request_ = nullptr;
 }
 
 // Closes the session once WinINet has let go of the connection: closing it
@@ -220,7 +260,8 @@ bool WininetImpl::Start(const std::wstring& url,
   http_status_ = 0;
 
   const std::optional<CrackedUrl> cracked = CrackUrl(url);
-  if (!cracked) {
+  // Only a server can be asked; a file location has no host.
+  if (!cracked || cracked->host.empty()) {
     RecordError(base::StringPrintf("Could not parse URL %s",
                                    base::WideToUTF8(url).c_str()));
     writer_->Close();
@@ -268,7 +309,14 @@ bool WininetImpl::Start(const std::wstring& url,
     Close();
     return false;
   }
-  Wininet()->set_status_callback(connection_, &ConnectionStatusCallback);
+  if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
+    RecordError("Could not register the connection status callback", true);
+    // Without the callback WinINet never reports the connection closing,
+    // which Close would wait for.
+    CloseInternetHandle(&connection_);
+    Close();
+    return false;
+  }
   extra_headers_.clear();
   if (!OpenAndSendRequest(*cracked)) {
     LOG(ERROR) << "Could not send Request";
@@ -339,8 +387,12 @@ std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
   parts.dwUrlPathLength = 4095;
   // No extra-information part is asked for, so the path keeps the query.
   if (!Wininet()->crack_url(url.c_str(), static_cast<DWORD>(url.size()),
-                            ICU_DECODE | ICU_ESCAPE, &parts) ||
-      parts.dwHostNameLength == 0) {
+                            ICU_DECODE | ICU_ESCAPE, &parts)) {
+    return std::nullopt;
+  }
+  // A file location has no host; a web address without one is broken.
+  if (parts.dwHostNameLength == 0 && (parts.nScheme == INTERNET_SCHEME_HTTP ||
+                                      parts.nScheme == INTERNET_SCHEME_HTTPS)) {
     return std::nullopt;
   }
   CrackedUrl cracked;
@@ -369,7 +421,10 @@ bool WininetImpl::IsHostAllowed(const std::vector<std::wstring>& domains,
 
 bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
   // The request would inherit the connection's callback.
-  Wininet()->set_status_callback(connection_, nullptr);
+  if (!SetStatusCallback(connection_, nullptr)) {
+    RecordError("Could not unregister the connection status callback", true);
+    return false;
+  }
   VLOG(1) << "Opening internet request";
   const bool post = !payload_.empty();
   DWORD flags = INTERNET_FLAG_RELOAD;
@@ -387,10 +442,21 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
                     post ? 0 : 1),
                 true);
   }
-  Wininet()->set_status_callback(connection_, &ConnectionStatusCallback);
+  if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
+    RecordError("Could not register the connection status callback", true);
+    // WinINet would never report the connection closing, which Close
+    // would wait for.
+    CloseRequest();
+    CloseInternetHandle(&connection_);
+    return false;
+  }
   if (!request_)
     return false;
-  Wininet()->set_status_callback(request_, &RequestStatusCallback);
+  // Without it no completion would ever come.
+  if (!SetStatusCallback(request_, &RequestStatusCallback)) {
+    RecordError("Could not register the request status callback", true);
+    return false;
+  }
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
   // Both buffers must outlive the asynchronous send: they are members.
   if (!Wininet()->send_request(
@@ -472,12 +538,16 @@ void CALLBACK WininetImpl::ConnectionStatusCallback(HINTERNET handle,
 }
 
 void WininetImpl::OnConnectionClosing(HINTERNET handle) {
-  base::AutoLock lock(closing_lock_);
-  if (!handle || handle != closing_connection_)
-    return;
-  VLOG(1) << "Wininet request cancelled. unregistering the callback.";
-  Wininet()->set_status_callback(handle, nullptr);
-  closing_connection_ = nullptr;
+  {
+    base::AutoLock lock(closing_lock_);
+    if (!handle || handle != closing_connection_)
+      return;
+    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+    Wininet()->set_status_callback(handle, nullptr);
+    closing_connection_ = nullptr;
+  }
+  // The last touch of this object: once signalled, the termination thread
+  // closes the session and the owner may join it and free the downloader.
   closing_event_.Signal();
 }
 
@@ -554,9 +624,10 @@ bool WininetImpl::HandleResponse() {
       content_length = value;
   }
   // WinINet reads a number out of any text; a length that is no number
-  // would make whatever arrives pass for the whole body.
+  // would make whatever arrives pass for the whole body. Only a body that
+  // is kept matters: a prompt or a retry follows the others.
   unsigned length_value = 0;
-  if (!content_length.empty() &&
+  if ((status == 200 || status == 206) && !content_length.empty() &&
       !base::StringToUint(content_length, &length_value)) {
     RecordError(base::StringPrintf("Response with an invalid Content-Length %s",
                                    base::WideToUTF8(content_length).c_str()));
@@ -570,16 +641,8 @@ bool WininetImpl::HandleResponse() {
         // appended to the part already written it would corrupt the file.
         LOG(WARNING) << "Server ignored the range request, downloading from "
                         "the start";
-        if (!writer_->Restart()) {
-          RecordError(base::StringPrintf(
-              "Failed writing the response with error %u",
-              static_cast<unsigned>(writer_->last_error())));
-          Fail();
+        if (!RestartWriter())
           return false;
-        }
-        downloaded_size_ = 0;
-        if (progress_)
-          progress_->SetCurrentProgress(0);
       }
       DWORD length = 0;
       size = sizeof(length);
@@ -595,7 +658,24 @@ bool WininetImpl::HandleResponse() {
         progress_->SetTotalProgress(expected_size_);
       break;
     }
-    case 206:
+    case 206: {
+      // The bytes must go where the range asked for; from elsewhere they
+      // would corrupt the file.
+      const std::wstring range = QueryHeader(request_, L"Content-Range");
+      const std::optional<uint32_t> start = StartFromContentRange(range);
+      if (start != downloaded_size_) {
+        if (start == 0u) {
+          LOG(WARNING) << "Server sent the range from the start, "
+                          "downloading from the start";
+          if (!RestartWriter())
+            return false;
+        } else {
+          LOG(WARNING) << "Server sent the range " << base::WideToUTF8(range)
+                       << " for offset " << downloaded_size_;
+          CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+          return false;
+        }
+      }
       // A download whose first answer was a failure never learnt the size
       // from a 200; without it a cut-off body would pass for a whole one.
       if (expected_size_ == 0) {
@@ -605,21 +685,14 @@ bool WininetImpl::HandleResponse() {
           progress_->SetTotalProgress(expected_size_);
       }
       break;
+    }
     case 407: {
       LOG(WARNING) << "Request completed with a "
                    << "proxy authentication request";
       delegate_->OnProxyLoginNeeded();
+      prompt_request_ = base::MakeRefCounted<PromptRequest>(request_);
       ui_runner_->RunUICallbackAndPostReply(
-          base::BindOnce(
-              [](HINTERNET request, HWND parent) -> int32_t {
-                return static_cast<int32_t>(Wininet()->error_dlg(
-                    parent, request, ERROR_INTERNET_INCORRECT_PASSWORD,
-                    FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
-                        FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
-                        FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
-                    nullptr));
-              },
-              request_),
+          base::BindOnce(&PromptRequest::ShowProxyDialog, prompt_request_),
           owner_runner_,
           base::BindOnce(&WininetImpl::OnProxyReply, weak_this_));
       return false;
@@ -639,6 +712,20 @@ bool WininetImpl::HandleResponse() {
   }
   state_ = STATE_RECEIVING;
   LogState();
+  return true;
+}
+
+bool WininetImpl::RestartWriter() {
+  if (!writer_->Restart()) {
+    RecordError(
+        base::StringPrintf("Failed writing the response with error %u",
+                           static_cast<unsigned>(writer_->last_error())));
+    Fail();
+    return false;
+  }
+  downloaded_size_ = 0;
+  if (progress_)
+    progress_->SetCurrentProgress(0);
   return true;
 }
 
@@ -748,7 +835,7 @@ void WininetImpl::CheckRetriesAndResume(uint32_t error) {
 
 void WininetImpl::Resume() {
   delegate_->OnChunkEnded(downloaded_size_);
-  CloseInternetHandle(&request_);
+  CloseRequest();
   LOG(INFO) << "Attempting download resume";
   extra_headers_ =
       L"Range: bytes=" + std::to_wstring(downloaded_size_) + L"-";
@@ -773,13 +860,21 @@ void WininetImpl::Resume() {
   LogState();
 }
 
+void WininetImpl::CloseRequest() {
+  if (prompt_request_) {
+    prompt_request_->Clear();
+    prompt_request_ = nullptr;
+  }
+  CloseInternetHandle(&request_);
+}
+
 void WininetImpl::Close() {
   VLOG(1) << "Closing download session";
   if (delegate_)
     delegate_->OnChunkEnded(downloaded_size_);
   if (writer_)
     writer_->Close();
-  CloseInternetHandle(&request_);
+  CloseRequest();
   if (connection_) {
     {
       base::AutoLock lock(closing_lock_);

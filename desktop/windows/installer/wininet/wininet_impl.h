@@ -13,6 +13,7 @@
 #include "base/callback.h"
 #include "base/files/file_path.h"
 #include "base/macros.h"
+#include "base/memory/ref_counted.h"
 #include "base/memory/scoped_refptr.h"
 #include "base/memory/weak_ptr.h"
 #include "base/single_thread_task_runner.h"
@@ -107,6 +108,27 @@ class WininetImpl : public WininetDownloader {
  private:
   class TerminationThread;
 
+  // The request handle as the proxy prompt sees it. The prompt runs later on
+  // the UI thread; Close clears the handle here before closing it, so a
+  // prompt that comes after Stop, destruction or a new Start finds nothing
+  // instead of a closed (maybe reused) handle.
+  class PromptRequest : public base::RefCountedThreadSafe<PromptRequest> {
+   public:
+    explicit PromptRequest(HINTERNET request) : request_(request) {}
+    // InternetErrorDlg's result; ERROR_CANCELLED when the request is gone.
+    int32_t ShowProxyDialog(HWND parent);
+    void Clear();
+
+   private:
+    friend class base::RefCountedThreadSafe<PromptRequest>;
+    ~PromptRequest() = default;
+
+    base::Lock lock_;
+    HINTERNET request_;
+
+    DISALLOW_COPY_AND_ASSIGN(PromptRequest);
+  };
+
   // WinINet's status callbacks, on WinINet's threads.
   static void CALLBACK RequestStatusCallback(HINTERNET handle,
                                              DWORD_PTR context,
@@ -130,6 +152,9 @@ class WininetImpl : public WininetDownloader {
   void OnRequestComplete(DWORD error);
   // False when the read loop must not follow.
   bool HandleResponse();
+  // Empties the writer for a body sent from its start; false, after
+  // Fail, when it cannot.
+  bool RestartWriter();
   void OnProxyReply(int32_t result);
   void ReadLoop();
   // A body cut short: resumed at once when it brought bytes since the last
@@ -137,6 +162,8 @@ class WininetImpl : public WininetDownloader {
   void ResumeAfterCut(uint32_t error);
   void CheckRetriesAndResume(uint32_t error);
   void Resume();
+  // Closes the request handle and takes it from a pending proxy prompt.
+  void CloseRequest();
   void Close();
   void Fail();
   void Complete();
@@ -153,6 +180,8 @@ class WininetImpl : public WininetDownloader {
   // The connection being closed, until WinINet says it let go of it.
   HINTERNET closing_connection_ = nullptr;
   HINTERNET request_ = nullptr;
+  // Shared with the proxy prompt while one may run.
+  base::scoped_refptr<PromptRequest> prompt_request_;
   std::wstring url_;
   std::string payload_;
   // "Range: ..." on a resume, else empty.

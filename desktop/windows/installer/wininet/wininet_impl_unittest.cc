@@ -26,17 +26,32 @@ namespace {
 
 using Response = base::LoopbackHttpServer::Response;
 
-// Answers the proxy prompt with |result| without showing it.
+// Answers the proxy prompt with |result| without showing it; or, with
+// |hold|, keeps the prompt for the test to run.
 struct FakeUiRunner : UICallbackRunner {
   void RunUICallbackAndPostReply(
       UICallback ui_callback,
       base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
       Reply reply) override {
     ++prompts;
+    if (hold) {
+      held = std::move(ui_callback);
+      held_reply = base::BindOnce(
+          [](base::scoped_refptr<base::SingleThreadTaskRunner> runner,
+             Reply reply, int32_t result) {
+            runner->PostTask(FROM_HERE,
+                             base::BindOnce(std::move(reply), result));
+          },
+          reply_runner, std::move(reply));
+      return;
+    }
     reply_runner->PostTask(FROM_HERE, base::BindOnce(std::move(reply), result));
   }
   int32_t result = 0;
   int prompts = 0;
+  bool hold = false;
+  UICallback held;
+  Reply held_reply;
 };
 
 struct RecordingProgress : DownloadProgressObserver {
@@ -132,6 +147,33 @@ class ScopedHandleCount {
   }
   int live() const { return live_; }
 
+  // Makes the |n|th status callback registration from now on fail.
+  void FailCallbackRegistration(int n) {
+    registrations_ = 0;
+    fail_registration_ = n;
+    const_cast<WininetFunctions*>(Wininet())->set_status_callback =
+        [](HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
+          if (++registrations_ == fail_registration_) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return INTERNET_INVALID_STATUS_CALLBACK;
+          }
+          return real_->set_status_callback(handle, callback);
+        };
+  }
+
+  // Answers the proxy dialog with ERROR_INTERNET_FORCE_RETRY, noting the
+  // handles it was shown for.
+  static std::vector<HINTERNET>& ShowDialogs() {
+    static std::vector<HINTERNET> shown;
+    shown.clear();
+    const_cast<WininetFunctions*>(Wininet())->error_dlg =
+        [](HWND, HINTERNET request, DWORD, DWORD, void**) -> DWORD {
+      shown.push_back(request);
+      return ERROR_INTERNET_FORCE_RETRY;
+    };
+    return shown;
+  }
+
  private:
   static HINTERNET Count(HINTERNET handle) {
     live_ += handle ? 1 : 0;
@@ -140,10 +182,14 @@ class ScopedHandleCount {
 
   static const WininetFunctions* real_;
   static std::atomic<int> live_;
+  static std::atomic<int> registrations_;
+  static int fail_registration_;
   const WininetFunctions saved_;
 };
 const WininetFunctions* ScopedHandleCount::real_;
 std::atomic<int> ScopedHandleCount::live_;
+std::atomic<int> ScopedHandleCount::registrations_;
+int ScopedHandleCount::fail_registration_;
 
 // The owner thread's runner is a test runner: WinINet's reports are run
 // when the test says, and a retry's pause passes on a clock of its own.
@@ -292,6 +338,16 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     response.status = status;
     return response;
   };
+  // A 206 from another offset than the one asked for.
+  auto ranged = [](size_t size, size_t start) {
+    const std::string body = base::LoopbackHttpServer::Bytes(size);
+    Response response;
+    response.raw = base::StringPrintf(
+        "HTTP/1.1 206 Partial Content\r\nContent-Length: %zu\r\n"
+        "Content-Range: bytes %zu-%zu/%zu\r\n\r\n",
+        size - start, start, size - 1, size) + body.substr(start);
+    return response;
+  };
   const struct {
     const char* name;
     size_t size;
@@ -317,6 +373,14 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
        {cut(100000), cut(Response().close_after, Response().reset_after,
                          false)},
        {"", "bytes=100000-"}},
+      // Bytes from the wrong offset are a failure to retry; from the start
+      // they replace the part already written.
+      {"range_shifted",
+       10000,
+       {cut(4000), ranged(10000, 3000), cut(Response().close_after)},
+       {"", "bytes=4000-", "bytes=4000-"}},
+      {"range_from_start", 10000, {cut(4000), ranged(10000, 0)},
+       {"", "bytes=4000-"}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -399,6 +463,37 @@ TEST_F(WininetImplTest, ServerErrorsAreRetriedAfterAPause) {
   EXPECT_EQ("Number of retries exceeded, last error: 503\n",
             downloader->GetErrorText());
   EXPECT_EQ(3u, server_.RequestsFor("/down").size());
+
+  // Start keeps the count: a new download whose first request meets a
+  // connectivity error gives up at once (nobody listens on port 1).
+  const size_t posts = runner_->posts().size();
+  ASSERT_TRUE(StartInto(downloader.get(), L"http://127.0.0.1:1/file",
+                        std::make_unique<ProbeWriter>(&probe_)));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+  EXPECT_EQ("Number of retries exceeded, last error: 12029\n",
+            downloader->GetErrorText());
+  for (size_t i = posts; i < runner_->posts().size(); ++i) {
+    EXPECT_NE(std::string("CheckRetriesAndResume"),
+              runner_->posts()[i].from_here.function_name());
+  }
+}
+
+// A retry's pause that is pending when the download stops comes to
+// nothing: no completion, no further request.
+TEST_F(WininetImplTest, StopDuringTheRetryPause) {
+  server_.Serve("/down", 503, "");
+  auto downloader = MakeDownloader();
+  ASSERT_TRUE(StartProbe(downloader.get(), "/down"));
+  while (runner_->pending_count() == 0 && runner_->WaitForPost())
+    runner_->RunDueTasks();
+  ASSERT_NE(0u, runner_->pending_count());
+  downloader->Stop();
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(60));
+  EXPECT_EQ(0, done_);
+  EXPECT_EQ(WininetImpl::STATE_STOPPED, downloader->GetState());
+  EXPECT_EQ(1u, server_.RequestsFor("/down").size());
 }
 
 // A server that keeps ending the body short without sending anything new
@@ -436,8 +531,12 @@ TEST_F(WininetImplTest, CutsWithoutProgressCountAsFailures) {
 }
 
 TEST_F(WininetImplTest, ProxyPromptDecidesTheDownload) {
+  // A length that is no number does not matter for an answer whose body is
+  // not kept.
   Response proxy;
-  proxy.status = 407;
+  proxy.raw =
+      "HTTP/1.1 407 Proxy Authentication Required\r\n"
+      "Content-Length: many\r\n\r\n";
   Response good;
   good.body = "payload";
   const struct {
@@ -475,6 +574,120 @@ TEST_F(WininetImplTest, ProxyPromptDecidesTheDownload) {
     EXPECT_EQ(true, stats[0].proxy_login_needed);
     EXPECT_EQ(c.result, stats[0].proxy_login_result);
   }
+}
+
+// The proxy prompt runs later on the UI thread: it shows the dialog for
+// the live request, and once the download stopped it neither touches the
+// closed request nor ends the download.
+TEST_F(WininetImplTest, ProxyPromptAfterStopDoesNothing) {
+  Response proxy;
+  proxy.status = 407;
+  Response good;
+  good.body = "payload";
+  ScopedHandleCount handles;
+  std::vector<HINTERNET>& shown = ScopedHandleCount::ShowDialogs();
+  ui_runner_.hold = true;
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped" : "running");
+    const std::string target = stop ? "/proxy_stopped" : "/proxy_running";
+    server_.Script(target, {proxy, good});
+    probe_ = Probe();
+    shown.clear();
+    auto downloader = MakeDownloader();
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    while (ui_runner_.held.is_null() && runner_->WaitForPost())
+      runner_->RunDueTasks();
+    ASSERT_FALSE(ui_runner_.held.is_null());
+    if (stop)
+      downloader->Stop();
+    const int32_t result = std::move(ui_runner_.held).Run(nullptr);
+    std::move(ui_runner_.held_reply).Run(result);
+    if (stop) {
+      runner_->RunUntilIdle();
+      EXPECT_EQ(ERROR_CANCELLED, result);
+      EXPECT_TRUE(shown.empty());
+      EXPECT_EQ(0, done_);
+      EXPECT_EQ(WininetImpl::STATE_STOPPED, downloader->GetState());
+    } else {
+      RunUntilDone(downloader.get());
+      ASSERT_EQ(1u, shown.size());
+      EXPECT_NE(nullptr, shown[0]);
+      EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+      EXPECT_EQ("payload", probe_.data);
+    }
+  }
+}
+
+// Without its status callbacks a download would never hear of its end (nor
+// Close of the connection's): a refused registration ends it.
+TEST_F(WininetImplTest, RefusedStatusCallbackEndsTheDownload) {
+  Response unavailable;
+  unavailable.status = 503;
+  Response good;
+  good.body = "payload";
+  const struct {
+    // The registration that fails: Start makes four, a resume three more.
+    int failing;
+    bool started;
+    const char* error;
+  } kCases[] = {
+      {4, false, "Could not register the request status callback"},
+      {7, true, "Could not register the request status callback"},
+      {6, true, "Could not register the connection status callback"},
+      {1, false, "Could not register the connection status callback"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.failing);
+    const std::string target = "/refused" + std::to_string(c.failing);
+    server_.Script(target, {unavailable, good});
+    ScopedHandleCount handles;
+    handles.FailCallbackRegistration(c.failing);
+    auto downloader = MakeDownloader();
+    EXPECT_EQ(c.started, StartProbe(downloader.get(), target));
+    if (c.started) {
+      RunUntilDone(downloader.get());
+      EXPECT_EQ(1, done_);
+      EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+    }
+    EXPECT_EQ(std::string(c.error) + ", system error: 6\n",
+              downloader->GetErrorText());
+    downloader.reset();
+    EXPECT_EQ(0, handles.live());
+  }
+}
+
+TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
+  const struct {
+    const wchar_t* url;
+    bool cracks;
+    int scheme;
+    const wchar_t* host;
+    const wchar_t* path;
+  } kCases[] = {
+      {L"http://127.0.0.1:8080/a?b=1", true, INTERNET_SCHEME_HTTP,
+       L"127.0.0.1", L"/a?b=1"},
+      {L"file:///C:/dir/setup.7z", true, INTERNET_SCHEME_FILE, L"",
+       L"C:\\dir\\setup.7z"},
+      {L"https:///setup.7z", false},
+      {L"http:///setup.7z", false},
+      {L"setup.7z", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.url);
+    const std::optional<CrackedUrl> cracked = WininetImpl::CrackUrl(c.url);
+    ASSERT_EQ(c.cracks, cracked.has_value());
+    if (cracked) {
+      EXPECT_EQ(c.scheme, cracked->scheme);
+      EXPECT_EQ(c.host, cracked->host);
+      EXPECT_EQ(c.path, cracked->path);
+    }
+  }
+  // Only a server can be downloaded from.
+  auto downloader = MakeDownloader();
+  EXPECT_FALSE(StartInto(downloader.get(), L"file:///C:/dir/setup.7z",
+                         std::make_unique<ProbeWriter>(&probe_)));
+  EXPECT_EQ("Could not parse URL file:///C:/dir/setup.7z\n",
+            downloader->GetErrorText());
 }
 
 TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
@@ -529,14 +742,23 @@ TEST_F(WininetImplTest, BadAnswersFail) {
   no_length.body = "0123456789";
   no_length.content_length = false;
   server_.Script("/nolength", {no_length});
+  // A failure to retry, whatever its length says.
+  Response busy;
+  busy.raw = "HTTP/1.1 503 Busy\r\nContent-Length: many\r\n\r\n";
+  Response whole = no_length;
+  whole.honour_range = false;
+  server_.Script("/busy", {busy, whole});
   const struct {
     std::wstring url;
     int fail_at;
-    const char* error;  // Null: only the state is checked.
+    const char* error;
     int32_t state = WininetImpl::STATE_FAILED;
   } kCases[] = {
       {server_.Url("/nolength"), 0, "", WininetImpl::STATE_COMPLETED},
-      {server_.Url("/raw"), 0, nullptr},
+      {server_.Url("/busy"), 0, "", WininetImpl::STATE_COMPLETED},
+      // WinINet reads the leading digits of a broken status.
+      {server_.Url("/raw"), 0,
+       "Request completed with an unexpected HTTP status 2\n"},
       {server_.Url("/headers"), 0,
        "Response with an invalid Content-Length many\n"},
       {server_.Url("/missing"), 0,
@@ -557,14 +779,10 @@ TEST_F(WininetImplTest, BadAnswersFail) {
     RunUntilDone(downloader.get());
     EXPECT_EQ(1, done_);
     EXPECT_EQ(c.state, downloader->GetState());
-    if (c.error) {
-      EXPECT_EQ(c.error, downloader->GetErrorText());
-    } else {
-      EXPECT_NE("", downloader->GetErrorText());
-    }
+    EXPECT_EQ(c.error, downloader->GetErrorText());
     if (c.state == WininetImpl::STATE_COMPLETED) {
       EXPECT_EQ("0123456789", probe_.data);
-      EXPECT_EQ(10, downloader->GetChunkStatistics()[0].response_too_long);
+      EXPECT_EQ(10, downloader->GetChunkStatistics().back().response_too_long);
     }
   }
 }
