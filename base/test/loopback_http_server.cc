@@ -226,14 +226,14 @@ bool ParseRange(const std::string& value, uint64_t* first, uint64_t* last) {
   const std::string prefix = "bytes=";
   if (value.compare(0, prefix.size(), prefix) != 0)
     return false;
-  const std::string spec = value.substr(prefix.size());
-  const size_t dash = spec.find('-');
+  const std::string bounds = value.substr(prefix.size());
+  const size_t dash = bounds.find('-');
   if (dash == std::string::npos || dash == 0 ||
-      !StringToUint64(spec.substr(0, dash), first)) {
+      !StringToUint64(bounds.substr(0, dash), first)) {
     return false;
   }
   *last = UINT64_MAX;
-  const std::string end = spec.substr(dash + 1);
+  const std::string end = bounds.substr(dash + 1);
   if (end.empty())
     return true;
   return StringToUint64(end, last) && *last >= *first;
