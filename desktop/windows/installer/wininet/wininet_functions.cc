@@ -27,6 +27,8 @@ const WininetFunctions* LoadWininet() {
       !Resolve(module, "HttpOpenRequestW", &functions.open_request) ||
       !Resolve(module, "HttpSendRequestW", &functions.send_request) ||
       !Resolve(module, "HttpQueryInfoW", &functions.query_info) ||
+      !Resolve(module, "InternetQueryDataAvailable",
+               &functions.query_data_available) ||
       !Resolve(module, "InternetReadFile", &functions.read_file) ||
       !Resolve(module, "InternetCloseHandle", &functions.close_handle) ||
       !Resolve(module, "InternetCrackUrlW", &functions.crack_url) ||

@@ -18,6 +18,7 @@ struct WininetFunctions {
   decltype(&::HttpOpenRequestW) open_request;
   decltype(&::HttpSendRequestW) send_request;
   decltype(&::HttpQueryInfoW) query_info;
+  decltype(&::InternetQueryDataAvailable) query_data_available;
   decltype(&::InternetReadFile) read_file;
   decltype(&::InternetCloseHandle) close_handle;
   decltype(&::InternetCrackUrlW) crack_url;

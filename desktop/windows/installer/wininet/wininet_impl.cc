@@ -280,6 +280,8 @@ bool WininetImpl::Start(const std::wstring& url,
   weak_this_ = weak_factory_.GetWeakPtr();
   expected_size_ = 0;
   bytes_read_ = 0;
+  read_at_once_ = false;
+  pending_call_ = PendingCall::kNone;
   downloaded_size_ = 0;
   resumed_at_.reset();
 
@@ -506,13 +508,13 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
-      const DWORD error =
-          information
-              ? static_cast<const INTERNET_ASYNC_RESULT*>(information)->dwError
-              : 0;
+      const auto* result =
+          static_cast<const INTERNET_ASYNC_RESULT*>(information);
       self->owner_runner_->PostNonNestableTask(
-          from_here, base::BindOnce(&WininetImpl::OnRequestComplete,
-                                    self->weak_this_, error));
+          from_here,
+          base::BindOnce(&WininetImpl::OnRequestComplete, self->weak_this_,
+                         !result || result->dwResult != 0,
+                         result ? result->dwError : 0));
       break;
     }
     case INTERNET_STATUS_REDIRECT: {
@@ -575,10 +577,15 @@ void WininetImpl::OnRedirect(const std::wstring& url) {
   Fail();
 }
 
-void WininetImpl::OnRequestComplete(DWORD error) {
+void WininetImpl::OnRequestComplete(bool succeeded, DWORD error) {
   // A notification of a request that was already given up.
   if (state_ != STATE_REQUEST_SENT && state_ != STATE_RECEIVING)
     return;
+  // A query that went through reports the bytes that have arrived in place
+  // of an error; the read loop asks for them again.
+  if (pending_call_ == PendingCall::kQuery && succeeded)
+    error = 0;
+  pending_call_ = PendingCall::kNone;
   delegate_->OnRequestCompleted(error);
   if (IsConnectivityError(error)) {
     LOG(WARNING) << "Request completed with an error "
@@ -764,33 +771,49 @@ void WininetImpl::ReadLoop() {
       if (progress_)
         progress_->SetCurrentProgress(downloaded_size_);
     }
+    // A read that found all it asked for at once meets data arriving
+    // faster than it is read: the next one asks for twice as much (up to
+    // the buffer) without asking first. Otherwise the loop asks first how
+    // much has arrived: a read for more than that would complete only once
+    // the whole request is filled or the body ends, holding back data,
+    // progress and a Stop (closing waits for a pending read). WinINet
+    // answers at most a few KiB, refilling its own small buffer, at a cost
+    // per call that alone would make a fast download several times slower.
+    // So a read waits only for about as many bytes as had piled up before
+    // it, and after any wait the reads start again from what has arrived.
+    const bool flowing = read_at_once_ && bytes_read_ == read_size_;
     bytes_read_ = 0;
+    read_at_once_ = false;
+    if (flowing) {
+      read_size_ = std::min(2 * read_size_, kReadBufferSize);
+    } else {
+      // A query left pending completes once bytes arrived or the body
+      // ended; the loop then asks again and has the answer at once.
+      ReadingSlot().Set(this);
+      const BOOL queried = Wininet()->query_data_available(
+          request_, &bytes_available_, 0, 0);
+      const DWORD error = ::GetLastError();
+      ReadingSlot().Set(nullptr);
+      if (!queried) {
+        OnReadFailed(PendingCall::kQuery, error);
+        return;
+      }
+      if (bytes_available_ == 0)
+        break;
+      read_size_ = std::min(bytes_available_, kReadBufferSize);
+    }
     ReadingSlot().Set(this);
     const BOOL read = Wininet()->read_file(request_, read_buffer_.get(),
-                                           kReadBufferSize, &bytes_read_);
+                                           read_size_, &bytes_read_);
     const DWORD error = ::GetLastError();
     ReadingSlot().Set(nullptr);
     if (!read) {
-      if (error == ERROR_IO_PENDING) {
-        VLOG(2) << "More data pending";
-      } else if (error == ERROR_INVALID_HANDLE ||
-                 error == ERROR_INTERNET_OPERATION_CANCELLED) {
-        // The request was closed under the read.
-      } else if (IsReadInterruption(error)) {
-        LOG(ERROR) << "Download interrupted by loss of connectivity: "
-                   << error;
-        bytes_read_ = 0;
-        ResumeAfterCut(error);
-      } else {
-        RecordError(
-            base::StringPrintf("Download interrupted for unknown reason: %u",
-                               static_cast<unsigned>(error)));
-        Fail();
-      }
+      OnReadFailed(PendingCall::kRead, error);
       return;
     }
     if (bytes_read_ == 0)
       break;
+    read_at_once_ = true;
   }
   VLOG(1) << "Done reading from Internet";
   if (downloaded_size_ < expected_size_) {
@@ -801,6 +824,25 @@ void WininetImpl::ReadLoop() {
   if (downloaded_size_ > expected_size_)
     delegate_->OnResponseTooLong(downloaded_size_ - expected_size_);
   Complete();
+}
+
+void WininetImpl::OnReadFailed(PendingCall call, DWORD error) {
+  if (error == ERROR_IO_PENDING) {
+    VLOG(2) << "More data pending";
+    pending_call_ = call;
+  } else if (error == ERROR_INVALID_HANDLE ||
+             error == ERROR_INTERNET_OPERATION_CANCELLED) {
+    // The request was closed under the read.
+  } else if (IsReadInterruption(error)) {
+    LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
+    bytes_read_ = 0;
+    ResumeAfterCut(error);
+  } else {
+    RecordError(
+        base::StringPrintf("Download interrupted for unknown reason: %u",
+                           static_cast<unsigned>(error)));
+    Fail();
+  }
 }
 
 void WininetImpl::ResumeAfterCut(uint32_t error) {
@@ -851,6 +893,8 @@ void WininetImpl::Resume() {
   delegate_->OnRetry(retry_counter_);
   resumed_at_ = downloaded_size_;
   bytes_read_ = 0;
+  read_at_once_ = false;
+  pending_call_ = PendingCall::kNone;
   if (!OpenAndSendRequest(*cracked)) {
     LOG(ERROR) << "Could not resume downloading";
     Fail();

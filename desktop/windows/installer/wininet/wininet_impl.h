@@ -108,6 +108,9 @@ class WininetImpl : public WininetDownloader {
  private:
   class TerminationThread;
 
+  // The read loop's calls.
+  enum class PendingCall { kNone, kQuery, kRead };
+
   // The request handle as the proxy prompt sees it. The prompt runs later on
   // the UI thread; Close clears the handle here before closing it, so a
   // prompt that comes after Stop, destruction or a new Start finds nothing
@@ -149,14 +152,20 @@ class WininetImpl : public WininetDownloader {
   void OnNullRequestContext();
   void OnConnectedToServer(const std::string& address);
   void OnRedirect(const std::wstring& url);
-  void OnRequestComplete(DWORD error);
+  // |succeeded| and |error| are the asynchronous result's dwResult and
+  // dwError.
+  void OnRequestComplete(bool succeeded, DWORD error);
   // False when the read loop must not follow.
   bool HandleResponse();
   // Empties the writer for a body sent from its start; false, after
   // Fail, when it cannot.
   bool RestartWriter();
   void OnProxyReply(int32_t result);
+  // Entered when the body begins and whenever a query or read that was
+  // left pending completed: the bytes a read brought are written first.
   void ReadLoop();
+  // Ends the read loop after a failed query or read.
+  void OnReadFailed(PendingCall call, DWORD error);
   // A body cut short: resumed at once when it brought bytes since the last
   // resume, else counted as a failure like any other.
   void ResumeAfterCut(uint32_t error);
@@ -190,13 +199,21 @@ class WininetImpl : public WininetDownloader {
   std::unique_ptr<ResponseWriter> writer_;
   std::unique_ptr<WininetDelegate> delegate_;
   uint32_t expected_size_ = 0;
-  // An asynchronous read fills these after the call returned. Under Wine
-  // every read costs a round trip through the WinINet threads, so a small
-  // buffer makes a download many times slower than the network (1 KiB:
-  // about 26 times slower than a plain client on a loopback).
+  // An asynchronous query or read fills these after the call returned.
+  // Under Wine every read that waits costs a round trip through the WinINet
+  // threads, so a small buffer makes a download many times slower than the
+  // network (1 KiB: about 26 times slower than a plain client on a
+  // loopback).
   static constexpr DWORD kReadBufferSize = 64 * 1024;
   std::unique_ptr<char[]> read_buffer_{new char[kReadBufferSize]};
+  DWORD bytes_available_ = 0;
+  // The size the last read asked for, and whether it completed at once.
+  DWORD read_size_ = 0;
+  bool read_at_once_ = false;
   DWORD bytes_read_ = 0;
+  // The call of the read loop that WinINet left pending; its completion
+  // notification resumes the loop.
+  PendingCall pending_call_ = PendingCall::kNone;
   uint32_t downloaded_size_ = 0;
   // The downloaded size when the last resume went out; none before one.
   std::optional<uint32_t> resumed_at_;

@@ -805,6 +805,10 @@ TEST_F(WininetImplTest, StopAndDestructionEndTheDownloadAtOnce) {
     while (probe_.data.empty() && runner_->WaitForPost())
       runner_->RunDueTasks();
     ASSERT_FALSE(probe_.data.empty());
+    // The first bytes reach the writer as they arrive, not once a buffer's
+    // worth came in: with a read waiting under it, Stop would have to wait
+    // for that too.
+    EXPECT_LT(probe_.data.size(), slow.body.size() / 8);
     // Session, connection and request.
     EXPECT_EQ(3, handles.live());
     if (destroy) {
@@ -820,6 +824,30 @@ TEST_F(WininetImplTest, StopAndDestructionEndTheDownloadAtOnce) {
     EXPECT_EQ(0, done_);
     EXPECT_EQ(0, probe_.late_calls);
   }
+}
+
+// A body that comes in slowly reaches the writer and the progress piece by
+// piece as it arrives, and whole: a query that waited for bytes reports
+// their number where an error would stand, which must not count as one.
+TEST_F(WininetImplTest, TrickledBodyIsWrittenAsItArrives) {
+  Response slow;
+  slow.body = base::LoopbackHttpServer::Bytes(10000);
+  slow.trickle_bytes = 1024;
+  slow.trickle_pause_ms = 2;
+  server_.Script("/slow", {slow});
+  auto downloader = MakeDownloader();
+  ASSERT_TRUE(StartProbe(downloader.get(), "/slow"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+      << downloader->GetErrorText();
+  EXPECT_TRUE(slow.body == probe_.data);
+  EXPECT_EQ(slow.body.size(), progress_.current);
+  EXPECT_LT(1, probe_.writes);
+  const std::vector<FetchChunkStatistics> stats =
+      downloader->GetChunkStatistics();
+  ASSERT_EQ(1u, stats.size());
+  EXPECT_EQ(std::optional<int32_t>(0), stats[0].wininet_error);
 }
 
 TEST(WininetImplHostTest, HostMustEndWithAnAllowedSuffix) {
