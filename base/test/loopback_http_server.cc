@@ -178,8 +178,7 @@ class BodySource {
     }
     file_.Set(::CreateFileW(response_.body_file.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                            nullptr));
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER size;
     if (!file_.IsValid() || !::GetFileSizeEx(file_.Get(), &size))
       return false;
@@ -205,8 +204,8 @@ class BodySource {
       return false;
     out->resize(length);
     DWORD read = 0;
-    if (!::ReadFile(file_.Get(), &(*out)[0], static_cast<DWORD>(length),
-                    &read, nullptr) ||
+    if (!::ReadFile(file_.Get(), &(*out)[0], static_cast<DWORD>(length), &read,
+                    nullptr) ||
         read == 0) {
       return false;
     }
@@ -409,10 +408,8 @@ void LoopbackHttpServer::Run() {
                        }),
         connection_threads_.end());
     const uintptr_t socket = connection;
-    connection_threads_.push_back(
-        std::make_unique<TestThread>([this, socket] {
-          HandleConnection(socket);
-        }));
+    connection_threads_.push_back(std::make_unique<TestThread>(
+        [this, socket] { HandleConnection(socket); }));
   }
 }
 
@@ -430,8 +427,8 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     if (header_end == std::string::npos) {
       header_end = received.find("\r\n\r\n");
       if (header_end != std::string::npos) {
-        const std::string length = HeaderValue(
-            received.substr(0, header_end + 2), "Content-Length");
+        const std::string length =
+            HeaderValue(received.substr(0, header_end + 2), "Content-Length");
         if (!length.empty() && !StringToSizeT(length, &content_length)) {
           CloseGracefully(socket);
           return;
@@ -475,8 +472,8 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     return;
   }
   request.method = request.request_line.substr(0, first_space);
-  request.target = request.request_line.substr(
-      first_space + 1, second_space - first_space - 1);
+  request.target = request.request_line.substr(first_space + 1,
+                                               second_space - first_space - 1);
   request.headers = received.substr(line_end + 2, header_end - line_end);
   request.body = received.substr(header_end + 4, content_length);
 
@@ -514,20 +511,19 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     if (range_first >= source.size()) {
       status = 416;
       end = 0;
-      range_header = StringPrintf("Content-Range: bytes */%llu\r\n",
-                                  static_cast<unsigned long long>(
-                                      source.size()));
+      range_header =
+          StringPrintf("Content-Range: bytes */%llu\r\n",
+                       static_cast<unsigned long long>(source.size()));
     } else {
       status = 206;
       first = range_first;
-      end = std::min(source.size(), range_last == UINT64_MAX
-                                        ? source.size()
-                                        : range_last + 1);
-      range_header = StringPrintf(
-          "Content-Range: bytes %llu-%llu/%llu\r\n",
-          static_cast<unsigned long long>(first),
-          static_cast<unsigned long long>(end - 1),
-          static_cast<unsigned long long>(source.size()));
+      end = std::min(source.size(),
+                     range_last == UINT64_MAX ? source.size() : range_last + 1);
+      range_header =
+          StringPrintf("Content-Range: bytes %llu-%llu/%llu\r\n",
+                       static_cast<unsigned long long>(first),
+                       static_cast<unsigned long long>(end - 1),
+                       static_cast<unsigned long long>(source.size()));
     }
   }
   const bool no_body = status == 204 || status == 304 ||
@@ -535,8 +531,8 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
                        EqualsCaseInsensitiveASCII(request.method, "HEAD");
   const uint64_t length = end - first;
 
-  std::string head = StringPrintf("HTTP/1.1 %d %s\r\n", status,
-                                  ReasonPhrase(status));
+  std::string head =
+      StringPrintf("HTTP/1.1 %d %s\r\n", status, ReasonPhrase(status));
   if (!response.location.empty())
     head += "Location: " + response.location + "\r\n";
   head += range_header;
@@ -586,8 +582,7 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     // client waits for more, as it does on a real network.
     Pause(kResetDelayMs, stopping_);
     CloseWithReset(socket);
-  }
-  else
+  } else
     CloseGracefully(socket);
 }
 

@@ -34,9 +34,9 @@ Reply Exchange(uint16_t port, const std::string& request) {
   address.sin_port = htons(port);
   EXPECT_EQ(0, ::connect(socket, reinterpret_cast<sockaddr*>(&address),
                          sizeof(address)));
-  EXPECT_EQ(static_cast<int>(request.size()),
-            ::send(socket, request.data(), static_cast<int>(request.size()),
-                   0));
+  EXPECT_EQ(
+      static_cast<int>(request.size()),
+      ::send(socket, request.data(), static_cast<int>(request.size()), 0));
   char buffer[4096];
   for (;;) {
     const int n = ::recv(socket, buffer, sizeof(buffer), 0);
@@ -72,7 +72,8 @@ TEST_F(LoopbackHttpServerTest, RangesResumeFromTheOffsetOrAreRefused) {
   ignoring.honour_range = false;
   server_.Script("/ignoring", {ignoring});
 
-  Reply tail = Exchange(server_.port(), Get("/package", "Range: bytes=600-\r\n"));
+  Reply tail =
+      Exchange(server_.port(), Get("/package", "Range: bytes=600-\r\n"));
   EXPECT_EQ(0u, tail.data.find("HTTP/1.1 206 Partial Content\r\n"));
   EXPECT_NE(std::string::npos,
             tail.data.find("Content-Range: bytes 600-999/1000\r\n"));
@@ -127,14 +128,14 @@ TEST_F(LoopbackHttpServerTest, ScriptAnswersInTurnThenRepeatsTheLast) {
 
   const char* const kExpected[] = {
       "HTTP/1.1 503 Service Unavailable\r\n",
-      "HTTP/1.1 407 Proxy Authentication Required\r\n",
-      "HTTP/1.1 200 OK\r\n", "HTTP/1.1 200 OK\r\n"};
+      "HTTP/1.1 407 Proxy Authentication Required\r\n", "HTTP/1.1 200 OK\r\n",
+      "HTTP/1.1 200 OK\r\n"};
   for (const char* expected : kExpected) {
     SCOPED_TRACE(expected);
     EXPECT_EQ(0u, Exchange(server_.port(), Get("/file")).data.find(expected));
   }
-  EXPECT_NE(std::string::npos, Exchange(server_.port(), Get("/file"))
-                                   .data.find("\r\n\r\ndone"));
+  EXPECT_NE(std::string::npos,
+            Exchange(server_.port(), Get("/file")).data.find("\r\n\r\ndone"));
   EXPECT_EQ("garbage\r\n", Exchange(server_.port(), Get("/raw")).data);
   EXPECT_EQ(0u, Exchange(server_.port(), Get("/unknown"))
                     .data.find("HTTP/1.1 404 Not Found\r\n"));

@@ -294,8 +294,7 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
       EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
     }
     if (ok) {
-      EXPECT_EQ(test::TreeListing(
-                    test::TestData(L"lzma_util\\package_src")),
+      EXPECT_EQ(test::TreeListing(test::TestData(L"lzma_util\\package_src")),
                 test::TreeListing(install_.Append(L"47.0.4127.0")));
     } else {
       const std::string expected =

@@ -66,9 +66,9 @@ int SilentInstallerController::Start(PayloadManager* payload_manager,
   }
 
   ControllerLaunchedDetails details;
-  details.payload_type = payload_manager
-                             ? PayloadTypeToString(payload_manager->GetPayloadType())
-                             : "none";
+  details.payload_type =
+      payload_manager ? PayloadTypeToString(payload_manager->GetPayloadType())
+                      : "none";
   details.tracking_data = tracking_data();
   details.run_immediately = true;
   details.autoupdate = state->IsAutoupdate();

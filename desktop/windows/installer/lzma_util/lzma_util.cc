@@ -131,9 +131,8 @@ void RunExtractCall(void* argument) {
 base::string16 PrintableName(const base::string16& name) {
   base::string16 printable;
   for (const wchar_t c : name) {
-    const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
-                        c == 0x200E || c == 0x200F ||
-                        (c >= 0x202A && c <= 0x202E) ||
+    const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E ||
+                        c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
                         (c >= 0x2066 && c <= 0x2069);
     if (!hidden)
       printable += c;
@@ -182,8 +181,7 @@ uint8_t CheckEntryNames(const ArchiveDatabase& archive,
                  << PrintableName(name.substr(0, MAX_PATH))
                  << (name.size() > MAX_PATH ? "..." : "")
                  << "\" would make a path of " << length << " characters in "
-                 << destination.value() << " (at most " << MAX_PATH - 1
-                 << ")";
+                 << destination.value() << " (at most " << MAX_PATH - 1 << ")";
       return LzmaUtil::EXTRACT_UNSAFE_NAME;
     }
     relative->push_back(path);

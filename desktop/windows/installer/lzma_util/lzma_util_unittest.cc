@@ -123,10 +123,10 @@ TEST_F(LzmaUtilTest, ExtractsThePackageBehindAStub) {
 // Every folder made is listed, the parents of an entry too, outermost first.
 TEST_F(LzmaUtilTest, ListsEveryFolderItMade) {
   ASSERT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"nested.7z"));
-  EXPECT_EQ(std::vector<base::FilePath>({dest_.DirName(), dest_,
-                                         dest_.Append(L"a"),
-                                         dest_.Append(L"a\\b")}),
-            created_);
+  EXPECT_EQ(
+      std::vector<base::FilePath>(
+          {dest_.DirName(), dest_, dest_.Append(L"a"), dest_.Append(L"a\\b")}),
+      created_);
   EXPECT_EQ("nested file\n", Contents(dest_.Append(L"a\\b\\c.txt")));
 }
 

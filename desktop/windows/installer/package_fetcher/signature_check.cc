@@ -311,8 +311,8 @@ bool WindowsVerifiesSignature(const base::FilePath& path,
   settings.dwFlags = kVerifySpecificSignature;
   bool same_signer = false;
   DWORD policy_error = ERROR_INVALID_DATA;
-  const LONG status = CallWinVerifyTrust(
-      path, &settings, [&](LONG status, HANDLE state) {
+  const LONG status =
+      CallWinVerifyTrust(path, &settings, [&](LONG status, HANDLE state) {
         same_signer = SameCertificate(
             VerifiedSigner(status, state, &policy_error), certificate);
       });
@@ -354,11 +354,10 @@ bool ReadImageDigest(HCRYPTMSG message,
     return false;
   ScopedLocalDecoded decoded;
   DWORD size = 0;
-  if (!Crypt()->decode_object(encoding, SPC_INDIRECT_DATA_CONTENT_STRUCT,
-                              content.data(),
-                              static_cast<DWORD>(content.size()),
-                              CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                              decoded.receive(), &size)) {
+  if (!Crypt()->decode_object(
+          encoding, SPC_INDIRECT_DATA_CONTENT_STRUCT, content.data(),
+          static_cast<DWORD>(content.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
+          decoded.receive(), &size)) {
     return false;
   }
   const auto* indirect =
@@ -491,11 +490,10 @@ bool MessageDigestMatches(const CMSG_SIGNER_INFO& info,
     }
     ScopedLocalDecoded decoded;
     DWORD decoded_size = 0;
-    if (!Crypt()->decode_object(encoding, X509_OCTET_STRING,
-                                attribute.rgValue[0].pbData,
-                                attribute.rgValue[0].cbData,
-                                CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                                decoded.receive(), &decoded_size)) {
+    if (!Crypt()->decode_object(
+            encoding, X509_OCTET_STRING, attribute.rgValue[0].pbData,
+            attribute.rgValue[0].cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+            decoded.receive(), &decoded_size)) {
       return false;
     }
     const auto* digest = static_cast<const CRYPT_DATA_BLOB*>(decoded.get());
@@ -539,15 +537,14 @@ class ImageHasher {
   bool Add(size_t begin, size_t end) {
     if (begin > end || end > length_)
       return false;
-    return begin == end ||
-           ::CryptHashData(hash_, data_ + begin,
-                           static_cast<DWORD>(end - begin), 0);
+    return begin == end || ::CryptHashData(hash_, data_ + begin,
+                                           static_cast<DWORD>(end - begin), 0);
   }
   bool Finish(std::vector<uint8_t>* digest) {
     DWORD size = 0;
     DWORD size_size = sizeof(size);
-    if (!::CryptGetHashParam(hash_, HP_HASHSIZE,
-                             reinterpret_cast<BYTE*>(&size), &size_size, 0)) {
+    if (!::CryptGetHashParam(hash_, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size),
+                             &size_size, 0)) {
       return false;
     }
     digest->resize(size);
@@ -607,18 +604,18 @@ bool HashImage(const uint8_t* data,
   else
     return false;
   // The checksum lies at the same place in both header forms.
-  const size_t checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
-  const size_t security = optional + directories +
-                          IMAGE_DIRECTORY_ENTRY_SECURITY *
-                              sizeof(IMAGE_DATA_DIRECTORY);
+  const size_t checksum =
+      optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+  const size_t security =
+      optional + directories +
+      IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
   IMAGE_DATA_DIRECTORY table = {};
   // The certificate table is the file's last part: anything after it would
   // be outside both the digest and the signature.
   if (security + sizeof(table) > optional + optional_size ||
       !image.Read(security, &table) ||
-      (table.Size != 0 && static_cast<uint64_t>(table.VirtualAddress) +
-                                  table.Size !=
-                              length) ||
+      (table.Size != 0 &&
+       static_cast<uint64_t>(table.VirtualAddress) + table.Size != length) ||
       !image.Start(algorithm) || !image.Add(0, checksum) ||
       !image.Add(checksum + sizeof(DWORD), security) ||
       !image.Add(security + sizeof(table), headers_size)) {
@@ -669,9 +666,9 @@ bool ComputeImageDigest(const base::FilePath& path,
   HCATADMIN admin = nullptr;
   if (crypt.acquire_context2 && crypt.calc_hash2 &&
       crypt.acquire_context2(&admin, nullptr, algorithm->name, nullptr, 0)) {
-    base::win::ScopedHandle file(::CreateFileW(
-        path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::win::ScopedHandle file(
+        ::CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD size = 0;
     bool computed = false;
     if (file.IsValid() &&
@@ -748,11 +745,10 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
   std::vector<uint8_t> type;
   std::vector<uint8_t> content;
   std::vector<uint8_t> signer_bytes;
-  if (!crypt.query_object(CERT_QUERY_OBJECT_BLOB, &blob,
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                          nullptr, nullptr, store.receive(),
-                          message.receive(), nullptr) ||
+  if (!crypt.query_object(
+          CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, nullptr, nullptr,
+          store.receive(), message.receive(), nullptr) ||
       !GetMessageParam(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0,
                        &type) ||
       !GetMessageParam(message.get(), CMSG_CONTENT_PARAM, 0, &content) ||
@@ -764,8 +760,8 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
   type.push_back(0);
   if (strcmp(reinterpret_cast<const char*>(type.data()), kTstInfoOid) != 0)
     return TimestampResult::kInvalid;
-  const auto* tsa = reinterpret_cast<const CMSG_SIGNER_INFO*>(
-      signer_bytes.data());
+  const auto* tsa =
+      reinterpret_cast<const CMSG_SIGNER_INFO*>(signer_bytes.data());
   CERT_INFO wanted = {};
   wanted.Issuer = tsa->Issuer;
   wanted.SerialNumber = tsa->SerialNumber;
@@ -792,8 +788,8 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
   }
   // TSTInfo: version, policy, messageImprint {algorithm {oid, ...}, hash},
   // serialNumber, genTime, ...
-  DerElement sequence, version, policy, imprint, algorithm, oid, hashed,
-      serial, generated;
+  DerElement sequence, version, policy, imprint, algorithm, oid, hashed, serial,
+      generated;
   if (!MessageDigestMatches(*tsa, encoding, tst, tst_size) ||
       !ReadDer(tst, tst_size, 0, 0x30, &sequence) ||
       !ReadDer(tst, sequence.end, sequence.begin, 0x02, &version) ||
@@ -818,8 +814,7 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
     return TimestampResult::kInvalid;
   }
   DWORD time_size = sizeof(*time);
-  if (!crypt.decode_object(encoding, X509_CHOICE_OF_TIME,
-                           tst + generated.start,
+  if (!crypt.decode_object(encoding, X509_CHOICE_OF_TIME, tst + generated.start,
                            static_cast<DWORD>(generated.end - generated.start),
                            0, nullptr, time, &time_size)) {
     return TimestampResult::kInvalid;
@@ -841,8 +836,8 @@ NameResult GetCertificateName(PCCERT_CONTEXT certificate, std::wstring* name) {
   if (length <= 1)
     return NameResult::kEmpty;
   name->assign(length, L'\0');
-  if (Crypt()->get_name(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
-                        nullptr, &(*name)[0], length) != length) {
+  if (Crypt()->get_name(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+                        &(*name)[0], length) != length) {
     return NameResult::kFailed;
   }
   name->resize(length - 1);
@@ -874,8 +869,8 @@ void LogChain(PCCERT_CONTEXT certificate,
                                      &hash_size)) {
         continue;
       }
-      log->Write("Chain ") << j << " element: " << base::WideToUTF8(name)
-                           << " " << base::HexEncode(hash, hash_size) << "\n";
+      log->Write("Chain ") << j << " element: " << base::WideToUTF8(name) << " "
+                           << base::HexEncode(hash, hash_size) << "\n";
     }
   }
 }
@@ -979,8 +974,7 @@ bool IsSignerTrusted(const Signer& signer,
   }
   std::string algorithm;
   std::vector<uint8_t> digest;
-  if (!ReadImageDigest(signer.message, signer.encoding, &algorithm,
-                       &digest)) {
+  if (!ReadImageDigest(signer.message, signer.encoding, &algorithm, &digest)) {
     log->Level(signer.level).Write("Cannot read signed image digest\n");
     return false;
   }
@@ -1009,8 +1003,8 @@ bool FindSigner(ScopedCertStore& store,
   const CryptFunctions* crypt = Crypt();
   DWORD count = 0;
   DWORD count_size = sizeof(count);
-  if (!crypt || !crypt->msg_get_param(message.get(), CMSG_SIGNER_COUNT_PARAM,
-                                      0, &count, &count_size)) {
+  if (!crypt || !crypt->msg_get_param(message.get(), CMSG_SIGNER_COUNT_PARAM, 0,
+                                      &count, &count_size)) {
     log->Level(level).Write("Cannot get signer count\n");
     return false;
   }
@@ -1052,11 +1046,11 @@ bool FindSigner(ScopedCertStore& store,
       log->Level(level).Write("Cannot get signer name\n");
       continue;
     }
-    const Signer signer = {message.get(), store.get(),
-                           encoding,      index,
-                           info,          certificate.get(),
-                           level,         index == 0 ? windows_index
-                                                     : kNoWindowsIndex};
+    const Signer signer = {
+        message.get(), store.get(),
+        encoding,      index,
+        info,          certificate.get(),
+        level,         index == 0 ? windows_index : kNoWindowsIndex};
     if (name == expected_name && IsSignerTrusted(signer, file, log))
       return true;
     log->Level(level).Write("Tried signer ") << base::WideToUTF8(name) << "\n";
@@ -1084,8 +1078,8 @@ bool FindSigner(ScopedCertStore& store,
                                CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                                CERT_QUERY_FORMAT_FLAG_BINARY, 0,
                                &nested_encoding, nullptr, nullptr,
-                               nested_store.receive(),
-                               nested_message.receive(), nullptr)) {
+                               nested_store.receive(), nested_message.receive(),
+                               nullptr)) {
         continue;
       }
       if (FindSigner(nested_store, nested_message, nested_encoding, log,
@@ -1165,9 +1159,9 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
   ScopedCryptMsg message;
   if (!crypt->query_object(CERT_QUERY_OBJECT_FILE, path.value().c_str(),
                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                           CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                           nullptr, nullptr, store.receive(),
-                           message.receive(), nullptr)) {
+                           CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, nullptr,
+                           nullptr, store.receive(), message.receive(),
+                           nullptr)) {
     if (log) {
       *log += "Cannot CryptQueryObject:" +
               base::logging::SystemErrorCodeToString(::GetLastError()) + "\n";

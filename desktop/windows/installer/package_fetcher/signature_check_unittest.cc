@@ -94,8 +94,8 @@ TEST(HashImageTest, DigestOfWellAndBadlyFormedImages) {
                                image.size(), CALG_SHA_256, digest);
   };
   std::vector<uint8_t> genuine;
-  ASSERT_TRUE(digest_of(MakeHashedImage([](std::string*, Headers*, Section*) {}),
-                        &genuine));
+  ASSERT_TRUE(digest_of(
+      MakeHashedImage([](std::string*, Headers*, Section*) {}), &genuine));
   const struct {
     const char* label;
     std::string image;
@@ -107,8 +107,9 @@ TEST(HashImageTest, DigestOfWellAndBadlyFormedImages) {
          (*bytes)[0x380] = 0;
        }),
        true, true},
-      {"other code", MakeHashedImage([](std::string* bytes, Headers*,
-                                        Section*) { (*bytes)[0x280] = 0; }),
+      {"other code",
+       MakeHashedImage(
+           [](std::string* bytes, Headers*, Section*) { (*bytes)[0x280] = 0; }),
        true, false},
       {"no certificate table",
        MakeHashedImage([](std::string* bytes, Headers* nt, Section*) {
@@ -133,8 +134,8 @@ TEST(HashImageTest, DigestOfWellAndBadlyFormedImages) {
        false, false},
       {"certificate table larger than the file",
        MakeHashedImage([](std::string*, Headers* nt, Section*) {
-         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]
-             .Size = 0x10000;
+         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size =
+             0x10000;
        }),
        false, false},
       {"certificate table not at the end",
@@ -238,8 +239,7 @@ class SignedImagesTest : public testing::Test {
                              CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     ASSERT_TRUE(store_);
     ASSERT_TRUE(::CertAddEncodedCertificateToStore(
-        store_, X509_ASN_ENCODING,
-        reinterpret_cast<const BYTE*>(root.data()),
+        store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(root.data()),
         static_cast<DWORD>(root.size()), CERT_STORE_ADD_REPLACE_EXISTING,
         &root_));
     ASSERT_TRUE(::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
@@ -273,8 +273,7 @@ struct ImageCase {
 void CheckImages(const base::FilePath& dir,
                  base::win::Version version,
                  const std::vector<ImageCase>& cases) {
-  base::win::OSInfo::Record record =
-      base::win::OSInfo::GetInstance()->record();
+  base::win::OSInfo::Record record = base::win::OSInfo::GetInstance()->record();
   record.version = version;
   base::win::ScopedOSInfoOverride override_version(record);
   for (const ImageCase& c : cases) {
@@ -309,56 +308,77 @@ TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
       "Chain 1 element: Kavor Test Root " + base::HexEncode(thumbprint, size);
   const std::string maker = "Tried signer Kavor Software Ltd\n";
   const std::string other = "Level 0: Tried signer Other Test Publisher\n";
-  CheckImages(dir_, base::win::WIN7, {
-      {"maker.exe", true,
-       {"earlier\nLevel 0: Trust chain:Chain trust status: 0\n",
-        "Chain 0 element: Kavor Software Ltd ", root_element},
-       "Tried signer"},
-      {"other.exe", false,
-       {other, "Level 0: Cannot find any viable signers\n"}, nullptr},
-      {"tampered.exe", false,
-       {"earlier\nCannot WinVerifyTrust: ", "Level 0: Trust chain:"},
-       nullptr},
-      {"unsigned.exe", false,
-       {"earlier\nCannot WinVerifyTrust: ", "\nCannot CryptQueryObject:"},
-       "Level"},
-      // Nested signatures are searched one level down.
-      {"dual.exe", true, {other, "Level 1: Trust chain:"}, "Level 1: Tried"},
-      {"dual_sha1.exe", true, {other, "Level 1: Trust chain:"},
-       "Level 1: Tried"},
-      // A certificate named like the maker vouches for nothing by itself.
-      {"forged_untrusted.exe", false,
-       {other, "Level 1: Signer chain fails the policy: ", "Level 1: " + maker,
-        "Level 0: Cannot find any viable signers\n"},
-       nullptr},
-      {"forged_digest.exe", false,
-       {other, "Level 1: Signed image digest is not the file's\n",
-        "Level 1: " + maker},
-       nullptr},
-      {"forged_content.exe", false,
-       {other, "Level 1: Signed attributes do not match content\n",
-        "Level 1: " + maker},
-       nullptr},
-      {"forged_attrs.exe", false,
-       {other, "Level 1: Signature does not verify: ", "Level 1: " + maker},
-       "do not match"},
-      // A nested signer is judged at the time its timestamp proves, when
-      // that proof holds.
-      {"expired_dual.exe", true, {other, "Level 1: Trust chain:"},
-       "Level 1: Tried"},
-      {"expired_untrusted_ts.exe", false,
-       {other, "Level 1: Timestamp does not verify\n",
-        "Level 1: Signer chain fails the policy: 2148204801\n"},
-       nullptr},
-      {"expired_copied_ts.exe", false,
-       {other, "Level 1: Timestamp does not verify\n",
-        "Level 1: Signer chain fails the policy: 2148204801\n"},
-       nullptr},
-      // A name is not enough at the primary level either.
-      {"impostor.exe", false,
-       {"Level 0: Signer chain fails the policy: ", "Level 0: " + maker},
-       nullptr},
-  });
+  CheckImages(
+      dir_, base::win::WIN7,
+      {
+          {"maker.exe",
+           true,
+           {"earlier\nLevel 0: Trust chain:Chain trust status: 0\n",
+            "Chain 0 element: Kavor Software Ltd ", root_element},
+           "Tried signer"},
+          {"other.exe",
+           false,
+           {other, "Level 0: Cannot find any viable signers\n"},
+           nullptr},
+          {"tampered.exe",
+           false,
+           {"earlier\nCannot WinVerifyTrust: ", "Level 0: Trust chain:"},
+           nullptr},
+          {"unsigned.exe",
+           false,
+           {"earlier\nCannot WinVerifyTrust: ", "\nCannot CryptQueryObject:"},
+           "Level"},
+          // Nested signatures are searched one level down.
+          {"dual.exe",
+           true,
+           {other, "Level 1: Trust chain:"},
+           "Level 1: Tried"},
+          {"dual_sha1.exe",
+           true,
+           {other, "Level 1: Trust chain:"},
+           "Level 1: Tried"},
+          // A certificate named like the maker vouches for nothing by itself.
+          {"forged_untrusted.exe",
+           false,
+           {other, "Level 1: Signer chain fails the policy: ",
+            "Level 1: " + maker, "Level 0: Cannot find any viable signers\n"},
+           nullptr},
+          {"forged_digest.exe",
+           false,
+           {other, "Level 1: Signed image digest is not the file's\n",
+            "Level 1: " + maker},
+           nullptr},
+          {"forged_content.exe",
+           false,
+           {other, "Level 1: Signed attributes do not match content\n",
+            "Level 1: " + maker},
+           nullptr},
+          {"forged_attrs.exe",
+           false,
+           {other, "Level 1: Signature does not verify: ", "Level 1: " + maker},
+           "do not match"},
+          // A nested signer is judged at the time its timestamp proves, when
+          // that proof holds.
+          {"expired_dual.exe",
+           true,
+           {other, "Level 1: Trust chain:"},
+           "Level 1: Tried"},
+          {"expired_untrusted_ts.exe",
+           false,
+           {other, "Level 1: Timestamp does not verify\n",
+            "Level 1: Signer chain fails the policy: 2148204801\n"},
+           nullptr},
+          {"expired_copied_ts.exe",
+           false,
+           {other, "Level 1: Timestamp does not verify\n",
+            "Level 1: Signer chain fails the policy: 2148204801\n"},
+           nullptr},
+          // A name is not enough at the primary level either.
+          {"impostor.exe",
+           false,
+           {"Level 0: Signer chain fails the policy: ", "Level 0: " + maker},
+           nullptr},
+      });
 }
 
 // Windows 8 and later verify the nested signature themselves; Wine, which
@@ -366,15 +386,22 @@ TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
 // the maker's.
 TEST_F(SignedImagesTest, LaterWindowsVerifyNestedSignaturesByIndex) {
   const std::string other = "Level 0: Tried signer Other Test Publisher\n";
-  CheckImages(dir_, base::win::WIN8, {
-      {"maker.exe", true, {"Chain 0 element: Kavor Software Ltd "}, "Tried"},
-      {"dual.exe", false,
-       {other, "Level 1: WinVerifyTrust rejects signature 1\n"}, nullptr},
-      // The index call carries the policy.
-      {"forged_untrusted.exe", false,
-       {other, "Level 1: WinVerifyTrust rejects signature 1\n"},
-       "Signer chain fails"},
-  });
+  CheckImages(dir_, base::win::WIN8,
+              {
+                  {"maker.exe",
+                   true,
+                   {"Chain 0 element: Kavor Software Ltd "},
+                   "Tried"},
+                  {"dual.exe",
+                   false,
+                   {other, "Level 1: WinVerifyTrust rejects signature 1\n"},
+                   nullptr},
+                  // The index call carries the policy.
+                  {"forged_untrusted.exe",
+                   false,
+                   {other, "Level 1: WinVerifyTrust rejects signature 1\n"},
+                   "Signer chain fails"},
+              });
 }
 
 // The primary signer is judged on the chain WinVerifyTrust built for it,
@@ -434,8 +461,7 @@ std::vector<BYTE> SignWithNested(HCRYPTPROV provider,
     signer.cUnauthAttr = 1;
     signer.rgUnauthAttr = &attribute;
   }
-  CERT_BLOB encoded = {certificate->cbCertEncoded,
-                       certificate->pbCertEncoded};
+  CERT_BLOB encoded = {certificate->cbCertEncoded, certificate->pbCertEncoded};
   CMSG_SIGNED_ENCODE_INFO info = {sizeof(info)};
   info.cSigners = 1;
   info.rgSigners = &signer;
@@ -452,8 +478,8 @@ std::vector<BYTE> SignWithNested(HCRYPTPROV provider,
       ::CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr,
                          &size)) {
     bytes.resize(size);
-    if (!::CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0,
-                            bytes.data(), &size)) {
+    if (!::CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, bytes.data(),
+                            &size)) {
       bytes.clear();
     }
   }
@@ -464,8 +490,8 @@ std::vector<BYTE> SignWithNested(HCRYPTPROV provider,
 // recurse as deep as it likes.
 TEST(SignatureNestingTest, DeepNestingIsNotSearched) {
   HCRYPTPROV provider = 0;
-  ASSERT_TRUE(::CryptAcquireContextW(&provider, nullptr, nullptr,
-                                     PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
   HCRYPTKEY key = 0;
   ASSERT_TRUE(::CryptGenKey(provider, AT_SIGNATURE, 1024 << 16, &key));
   BYTE name[128];
@@ -524,8 +550,8 @@ TEST_F(SignedImagesTest, SecurityDirectoryOfSignedImages) {
 TEST(SignatureLogTest, TextLogCollectsNullLogDrops) {
   TextSignatureLog text;
   NullSignatureLog null;
-  for (SignatureLog* log : {static_cast<SignatureLog*>(&text),
-                            static_cast<SignatureLog*>(&null)}) {
+  for (SignatureLog* log :
+       {static_cast<SignatureLog*>(&text), static_cast<SignatureLog*>(&null)}) {
     log->Level(2).Write("Chain ") << 3 << " element\n";
     log->Write("end");
   }
@@ -537,8 +563,8 @@ TEST(SignatureLogTest, TextLogCollectsNullLogDrops) {
 
 // Closing an owned handle leaves the error of the call before it visible.
 TEST(SignatureLogTest, ReplacingAStoreKeepsTheLastError) {
-  ScopedCertStore store(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0,
-                                        nullptr));
+  ScopedCertStore store(
+      ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   ASSERT_TRUE(store.is_valid());
   ::SetLastError(ERROR_FILE_CORRUPT);
   store.reset();

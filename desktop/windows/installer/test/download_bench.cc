@@ -50,9 +50,9 @@ int main() {
     return 1;
   base::RunLoop run_loop;
   const base::TimeTicks start = base::TimeTicks::Now();
-  if (!downloader.Start(argv[1], std::string(), run_loop.QuitClosure(),
-                        std::move(writer),
-                        std::make_unique<installer::DownloadStatsCollector>())) {
+  if (!downloader.Start(
+          argv[1], std::string(), run_loop.QuitClosure(), std::move(writer),
+          std::make_unique<installer::DownloadStatsCollector>())) {
     fprintf(stderr, "%s", downloader.GetErrorText().c_str());
     return 1;
   }

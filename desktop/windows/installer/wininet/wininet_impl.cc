@@ -106,8 +106,8 @@ std::optional<uint32_t> StartFromContentRange(const std::wstring& range) {
   unsigned start = 0;
   if (range.compare(0, kPrefix.size(), kPrefix) != 0 ||
       dash == std::wstring::npos ||
-      !base::StringToUint(
-          range.substr(kPrefix.size(), dash - kPrefix.size()), &start)) {
+      !base::StringToUint(range.substr(kPrefix.size(), dash - kPrefix.size()),
+                          &start)) {
     return std::nullopt;
   }
   return start;
@@ -303,11 +303,10 @@ bool WininetImpl::Start(const std::wstring& url,
       session_, cracked->host.c_str(), cracked->port, nullptr, nullptr,
       INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
   if (!connection_) {
-    RecordError(
-        base::StringPrintf("InternetConnect failed for %s:%d",
-                           base::WideToUTF8(cracked->host).c_str(),
-                           cracked->port),
-        true);
+    RecordError(base::StringPrintf("InternetConnect failed for %s:%d",
+                                   base::WideToUTF8(cracked->host).c_str(),
+                                   cracked->port),
+                true);
     Close();
     return false;
   }
@@ -436,13 +435,13 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
       connection_, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1",
       nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
   if (!request_) {
-    RecordError(base::StringPrintf(
-                    "HttpOpenRequest failed for %s:%d%s, scheme %d, payload "
-                    "empty %d",
-                    base::WideToUTF8(url.host).c_str(), url.port,
-                    base::WideToUTF8(url.path).c_str(), url.scheme,
-                    post ? 0 : 1),
-                true);
+    RecordError(
+        base::StringPrintf(
+            "HttpOpenRequest failed for %s:%d%s, scheme %d, payload "
+            "empty %d",
+            base::WideToUTF8(url.host).c_str(), url.port,
+            base::WideToUTF8(url.path).c_str(), url.scheme, post ? 0 : 1),
+        true);
   }
   if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
     RecordError("Could not register the connection status callback", true);
@@ -464,16 +463,15 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
   if (!Wininet()->send_request(
           request_, extra_headers_.empty() ? nullptr : extra_headers_.c_str(),
           static_cast<DWORD>(extra_headers_.size()),
-          post ? &payload_[0] : nullptr,
-          static_cast<DWORD>(payload_.size())) &&
+          post ? &payload_[0] : nullptr, static_cast<DWORD>(payload_.size())) &&
       ::GetLastError() != ERROR_IO_PENDING) {
-    RecordError(base::StringPrintf(
-                    "HttpSendRequest failed for %s:%d%s, scheme %d, payload "
-                    "empty %d",
-                    base::WideToUTF8(url.host).c_str(), url.port,
-                    base::WideToUTF8(url.path).c_str(), url.scheme,
-                    post ? 0 : 1),
-                true);
+    RecordError(
+        base::StringPrintf(
+            "HttpSendRequest failed for %s:%d%s, scheme %d, payload "
+            "empty %d",
+            base::WideToUTF8(url.host).c_str(), url.port,
+            base::WideToUTF8(url.path).c_str(), url.scheme, post ? 0 : 1),
+        true);
     return false;
   }
   delegate_->OnChunkStarted(downloaded_size_);
@@ -494,8 +492,8 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
     if (!self)
       return;
     self->owner_runner_->PostNonNestableTask(
-        from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
-                                  self->weak_this_));
+        from_here,
+        base::BindOnce(&WininetImpl::OnNullRequestContext, self->weak_this_));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -522,8 +520,8 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       if (information)
         url = static_cast<const wchar_t*>(information);
       self->owner_runner_->PostNonNestableTask(
-          from_here, base::BindOnce(&WininetImpl::OnRedirect, self->weak_this_,
-                                    url));
+          from_here,
+          base::BindOnce(&WininetImpl::OnRedirect, self->weak_this_, url));
       break;
     }
   }
@@ -567,10 +565,9 @@ void WininetImpl::OnRedirect(const std::wstring& url) {
   const std::optional<CrackedUrl> cracked = CrackUrl(url);
   if (cracked && IsHostAllowed(allowed_domains_, cracked->host))
     return;
-  RecordError(base::StringPrintf(
-      cracked ? "Redirect URL is disallowed %s"
-              : "Redirect URL failed to parse %s",
-      base::WideToUTF8(url).c_str()));
+  RecordError(base::StringPrintf(cracked ? "Redirect URL is disallowed %s"
+                                         : "Redirect URL failed to parse %s",
+                                 base::WideToUTF8(url).c_str()));
   // Closing the handles alone would not end the download: WinINet need not
   // report anything for a request closed under it, and then the caller
   // would wait for ever.
@@ -790,8 +787,8 @@ void WininetImpl::ReadLoop() {
       // A query left pending completes once bytes arrived or the body
       // ended; the loop then asks again and has the answer at once.
       ReadingSlot().Set(this);
-      const BOOL queried = Wininet()->query_data_available(
-          request_, &bytes_available_, 0, 0);
+      const BOOL queried =
+          Wininet()->query_data_available(request_, &bytes_available_, 0, 0);
       const DWORD error = ::GetLastError();
       ReadingSlot().Set(nullptr);
       if (!queried) {
@@ -869,9 +866,8 @@ void WininetImpl::CheckRetriesAndResume(uint32_t error) {
         base::TimeDelta::FromMicroseconds(kRetryDelayMicroseconds));
     return;
   }
-  RecordError(
-      base::StringPrintf("Number of retries exceeded, last error: %u",
-                         static_cast<unsigned>(error)));
+  RecordError(base::StringPrintf("Number of retries exceeded, last error: %u",
+                                 static_cast<unsigned>(error)));
   Fail();
 }
 
@@ -879,8 +875,7 @@ void WininetImpl::Resume() {
   delegate_->OnChunkEnded(downloaded_size_);
   CloseRequest();
   LOG(INFO) << "Attempting download resume";
-  extra_headers_ =
-      L"Range: bytes=" + std::to_wstring(downloaded_size_) + L"-";
+  extra_headers_ = L"Range: bytes=" + std::to_wstring(downloaded_size_) + L"-";
   const std::optional<CrackedUrl> cracked = CrackUrl(url_);
   if (!cracked) {
     RecordError(base::StringPrintf("Cannot parse URL on resume %s",

@@ -131,8 +131,8 @@ class ScopedHandleCount {
                                   flags, context));
     };
     table->open_request = [](HINTERNET connection, LPCWSTR verb, LPCWSTR path,
-                             LPCWSTR version, LPCWSTR referrer,
-                             LPCWSTR* accept, DWORD flags, DWORD_PTR context) {
+                             LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept,
+                             DWORD flags, DWORD_PTR context) {
       return Count(real_->open_request(connection, verb, path, version,
                                        referrer, accept, flags, context));
     };
@@ -142,9 +142,7 @@ class ScopedHandleCount {
       return closed;
     };
   }
-  ~ScopedHandleCount() {
-    *const_cast<WininetFunctions*>(Wininet()) = saved_;
-  }
+  ~ScopedHandleCount() { *const_cast<WininetFunctions*>(Wininet()) = saved_; }
   int live() const { return live_; }
 
   // Makes the |n|th status callback registration from now on fail.
@@ -277,8 +275,8 @@ TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
   auto downloader = MakeDownloader();
   auto writer = std::make_unique<WininetResponseWriter>();
   ASSERT_TRUE(writer->Open(file_));
-  ASSERT_TRUE(StartInto(downloader.get(), server_.Url("/file?x=1"),
-                        std::move(writer)));
+  ASSERT_TRUE(
+      StartInto(downloader.get(), server_.Url("/file?x=1"), std::move(writer)));
   RunUntilDone(downloader.get());
   EXPECT_EQ(1, done_);
   EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
@@ -311,7 +309,8 @@ TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
   const auto requests = server_.requests();
   ASSERT_EQ(2u, requests.size());
   EXPECT_EQ("GET /file?x=1", requests[0].method + " " + requests[0].target);
-  EXPECT_EQ("POST utm.source=test", requests[1].method + " " + requests[1].body);
+  EXPECT_EQ("POST utm.source=test",
+            requests[1].method + " " + requests[1].body);
   for (const auto& request : requests)
     EXPECT_EQ("Kavor NetInstaller/47.0.4127.0", request.Header("User-Agent"));
 }
@@ -343,9 +342,10 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     const std::string body = base::LoopbackHttpServer::Bytes(size);
     Response response;
     response.raw = base::StringPrintf(
-        "HTTP/1.1 206 Partial Content\r\nContent-Length: %zu\r\n"
-        "Content-Range: bytes %zu-%zu/%zu\r\n\r\n",
-        size - start, start, size - 1, size) + body.substr(start);
+                       "HTTP/1.1 206 Partial Content\r\nContent-Length: %zu\r\n"
+                       "Content-Range: bytes %zu-%zu/%zu\r\n\r\n",
+                       size - start, start, size - 1, size) +
+                   body.substr(start);
     return response;
   };
   const struct {
@@ -356,7 +356,9 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     // bytes the client had not read yet).
     std::vector<std::string> ranges;
   } kCases[] = {
-      {"one_cut", 20 * kMB, {cut(7 * kMB), cut(Response().close_after)},
+      {"one_cut",
+       20 * kMB,
+       {cut(7 * kMB), cut(Response().close_after)},
        {"", "bytes=7340032-"}},
       {"several_cuts",
        3 * kMB,
@@ -370,8 +372,8 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
       // A server that ignores the range sends the whole body again.
       {"range_ignored",
        300000,
-       {cut(100000), cut(Response().close_after, Response().reset_after,
-                         false)},
+       {cut(100000),
+        cut(Response().close_after, Response().reset_after, false)},
        {"", "bytes=100000-"}},
       // Bytes from the wrong offset are a failure to retry; from the start
       // they replace the part already written.
@@ -379,7 +381,9 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
        10000,
        {cut(4000), ranged(10000, 3000), cut(Response().close_after)},
        {"", "bytes=4000-", "bytes=4000-"}},
-      {"range_from_start", 10000, {cut(4000), ranged(10000, 0)},
+      {"range_from_start",
+       10000,
+       {cut(4000), ranged(10000, 0)},
        {"", "bytes=4000-"}},
   };
   for (const auto& c : kCases) {
@@ -393,8 +397,8 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     auto downloader = MakeDownloader();
     auto writer = std::make_unique<WininetResponseWriter>();
     ASSERT_TRUE(writer->Open(file_));
-    ASSERT_TRUE(StartInto(downloader.get(), server_.Url(target),
-                          std::move(writer)));
+    ASSERT_TRUE(
+        StartInto(downloader.get(), server_.Url(target), std::move(writer)));
     RunUntilDone(downloader.get());
     EXPECT_EQ(1, done_);
     EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
@@ -415,9 +419,9 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     ASSERT_EQ(ranges.size(), stats.size());
     for (size_t i = 0; i < stats.size(); ++i) {
       EXPECT_EQ(static_cast<int32_t>(i), stats[i].chunk_number);
-      EXPECT_EQ(i == 0 ? "" : "bytes=" + std::to_string(*stats[i].chunk_start) +
-                                  "-",
-                ranges[i]);
+      EXPECT_EQ(
+          i == 0 ? "" : "bytes=" + std::to_string(*stats[i].chunk_start) + "-",
+          ranges[i]);
       EXPECT_EQ(1u, stats[i].headers.count("Content-Length"));
     }
   }
@@ -519,10 +523,9 @@ TEST_F(WininetImplTest, CutsWithoutProgressCountAsFailures) {
     RunUntilDone(downloader.get());
     EXPECT_EQ(1, done_);
     EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
-    EXPECT_EQ(
-        base::StringPrintf("Number of retries exceeded, last error: %d\n",
-                           ERROR_INTERNET_CONNECTION_ABORTED),
-        downloader->GetErrorText());
+    EXPECT_EQ(base::StringPrintf("Number of retries exceeded, last error: %d\n",
+                                 ERROR_INTERNET_CONNECTION_ABORTED),
+              downloader->GetErrorText());
     EXPECT_TRUE(first.body.substr(0, 4000) == probe_.data);
     EXPECT_EQ(3, progress_.stalled);
     // The first request, the resume after the cut, four retries.
@@ -664,8 +667,8 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
     const wchar_t* host;
     const wchar_t* path;
   } kCases[] = {
-      {L"http://127.0.0.1:8080/a?b=1", true, INTERNET_SCHEME_HTTP,
-       L"127.0.0.1", L"/a?b=1"},
+      {L"http://127.0.0.1:8080/a?b=1", true, INTERNET_SCHEME_HTTP, L"127.0.0.1",
+       L"/a?b=1"},
       {L"file:///C:/dir/setup.7z", true, INTERNET_SCHEME_FILE, L"",
        L"C:\\dir\\setup.7z"},
       {L"https:///setup.7z", false},

@@ -329,9 +329,9 @@ class FailingReader : public LzmaUtil {
   }
   uint8_t Extract(const base::FilePath& destination,
                   const std::set<base::FilePath>& entries,
-              UnpackProgressObserver* observer,
-              std::vector<base::FilePath>* extracted_files,
-              std::vector<base::FilePath>* created_folders) override {
+                  UnpackProgressObserver* observer,
+                  std::vector<base::FilePath>* extracted_files,
+                  std::vector<base::FilePath>* created_folders) override {
     const base::FilePath file = destination.Append(L"sub\\f.txt");
     for (const base::FilePath& folder : {destination, file.DirName()}) {
       if (!base::DirectoryExists(folder)) {
@@ -392,9 +392,9 @@ class ScriptedReader : public LzmaUtil {
   }
   uint8_t Extract(const base::FilePath& destination,
                   const std::set<base::FilePath>&,
-              UnpackProgressObserver*,
-              std::vector<base::FilePath>* extracted_files,
-              std::vector<base::FilePath>* created_folders) override {
+                  UnpackProgressObserver*,
+                  std::vector<base::FilePath>* extracted_files,
+                  std::vector<base::FilePath>* created_folders) override {
     for (const base::string16& entry : written_) {
       const base::FilePath path = destination.Append(entry);
       if (entry.back() == L'\\') {
@@ -528,8 +528,8 @@ TEST_F(FileOperationsTest, UnpackOfAnEscapingArchiveLeavesTheVictimAlone) {
     LzmaUtil reader;
     UnlistingReader unlisting;
     EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
-        test::TestData(c.archive), destination,
-        c.listed ? &reader : &unlisting, nullptr)));
+        test::TestData(c.archive), destination, c.listed ? &reader : &unlisting,
+        nullptr)));
     EXPECT_EQ(c.error, error_);
     EXPECT_FALSE(base::PathExists(destination));
     RollbackOperations(&transaction_);
