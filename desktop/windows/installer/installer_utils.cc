@@ -25,20 +25,6 @@ namespace {
 
 InstallerUtils* g_testing_utils = nullptr;
 
-// |entry| with its control characters shown as "\\xNN", so that the log and
-// the error record show the whole entry.
-std::string PrintableEntry(const std::string& entry) {
-  std::string printable;
-  for (char c : entry) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F)
-      printable += base::StringPrintf("\\x%02X", byte);
-    else
-      printable += c;
-  }
-  return printable;
-}
-
 }  // namespace
 
 InstallerUtils* GetInstallerUtils() {
@@ -59,6 +45,33 @@ bool IsInsidePackage() {
 bool ReadFilesList(const base::FilePath& path,
                    std::vector<std::string>* lines) {
   return GetInstallerUtils()->ReadFilesList(path, lines);
+}
+
+bool MakeSafeEntryPath(const base::string16& entry,
+                       base::FilePath* relative,
+                       std::string* reason) {
+  base::string16 trimmed = entry;
+  while (!trimmed.empty() &&
+         (trimmed.back() == L'\\' || trimmed.back() == L'/')) {
+    trimmed.pop_back();
+  }
+  return MakeSafeRelativePath(trimmed, relative, reason);
+}
+
+base::string16 PrintableEntry(const base::string16& entry) {
+  base::string16 printable;
+  for (const wchar_t c : entry) {
+    const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E ||
+                        c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+                        (c >= 0x2066 && c <= 0x2069);
+    if (!hidden)
+      printable += c;
+    else if (c < 0x100)
+      printable += base::StringPrintf(L"\\x%02X", static_cast<unsigned>(c));
+    else
+      printable += base::StringPrintf(L"\\u%04X", static_cast<unsigned>(c));
+  }
+  return printable;
 }
 
 bool MakeSafeRelativePath(const base::string16& entry,
@@ -212,7 +225,9 @@ bool InstallerUtilsImpl::ReadFilesList(const base::FilePath& path,
     std::string reason;
     if (!MakeSafeRelativePath(base::UTF8ToWide(piece), &relative, &reason)) {
       const std::string message =
-          "Files list entry '" + PrintableEntry(piece) + "' refused: " + reason;
+          "Files list entry '" +
+          base::WideToUTF8(PrintableEntry(base::UTF8ToWide(piece))) +
+          "' refused: " + reason;
       LOG(ERROR) << message << " (" << path.value() << ")";
       return SetLastInstallerError(RESULT_GENERAL_ERROR, message, path.value());
     }

@@ -63,6 +63,17 @@ bool MakeSafeRelativePath(const base::string16& entry,
                           base::FilePath* relative,
                           std::string* reason = nullptr);
 
+// MakeSafeRelativePath() for an archive entry, whose folder names may end
+// in a separator: that is trimmed off first.
+bool MakeSafeEntryPath(const base::string16& entry,
+                       base::FilePath* relative,
+                       std::string* reason = nullptr);
+
+// |entry| (a name from a package list or archive) for a log line or an
+// error record: control and direction characters, which could forge or hide
+// a line, appear as \xNN or \uNNNN.
+base::string16 PrintableEntry(const base::string16& entry);
+
 // |folder| + |entry|, where |entry| comes from a status file: an entry that
 // would leave |folder| (absolute, "..", a drive or a stream) is refused, and
 // the log says why.

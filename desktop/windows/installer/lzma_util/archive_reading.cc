@@ -109,7 +109,8 @@ HeapAllocator::HeapAllocator(uint64_t limit) : limit_(limit) {
 }
 
 HeapAllocator::~HeapAllocator() {
-  FreeAll();
+  for (const auto& block : blocks_)
+    free(block.first);
 }
 
 void* HeapAllocator::Allocate(size_t size) {
@@ -139,13 +140,6 @@ void HeapAllocator::Free(void* address) {
   held_ -= it->second;
   blocks_.erase(it);
   free(address);
-}
-
-void HeapAllocator::FreeAll() {
-  for (const auto& block : blocks_)
-    free(block.first);
-  blocks_.clear();
-  held_ = 0;
 }
 
 void* HeapAllocator::AllocateThunk(ISzAllocPtr p, size_t size) {

@@ -33,7 +33,8 @@ SRes ArchiveFileSeek(ISeekInStreamPtr stream, Int64* position, ESzSeek origin);
 
 // Heap allocations for the decoder, refused once more than |limit| bytes
 // would be held at a time: the sizes come from the archive, which may claim
-// anything. Frees whatever is still held when it goes.
+// anything. Frees whatever is still held when it goes, which is all a
+// decoding abandoned midway needs.
 class HeapAllocator {
  public:
   explicit HeapAllocator(uint64_t limit);
@@ -42,8 +43,6 @@ class HeapAllocator {
   ISzAllocPtr get() const { return &interface_.vt; }
   void* Allocate(size_t size);
   void Free(void* address);
-  // Frees every block still held, for a decoding that was abandoned midway.
-  void FreeAll();
 
  private:
   struct Interface {

@@ -8,7 +8,6 @@
 #include "7zCrc.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/strings/stringprintf.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/archive_reading.h"
 
@@ -126,24 +125,6 @@ void RunExtractCall(void* argument) {
                      &call->size, call->main_alloc, call->temp_alloc);
 }
 
-// |name| for a log line: control and direction characters, which could
-// forge or hide a line, appear as \xNN or \uNNNN.
-base::string16 PrintableName(const base::string16& name) {
-  base::string16 printable;
-  for (const wchar_t c : name) {
-    const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E ||
-                        c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-                        (c >= 0x2066 && c <= 0x2069);
-    if (!hidden)
-      printable += c;
-    else if (c < 0x100)
-      printable += base::StringPrintf(L"\\x%02X", static_cast<unsigned>(c));
-    else
-      printable += base::StringPrintf(L"\\u%04X", static_cast<unsigned>(c));
-  }
-  return printable;
-}
-
 // Every name of the archive, checked: none may reach outside |destination|
 // nor make a path longer than the system opens there (a name of thousands
 // of parts would also make thousands of nested folders). |relative| gets
@@ -158,17 +139,14 @@ uint8_t CheckEntryNames(const ArchiveDatabase& archive,
       LOG(ERROR) << "Couldn't get file name";
       return LzmaUtil::EXTRACT_BAD_NAME;
     }
-    base::string16 trimmed = name;
-    if (SzArEx_IsDir(db, i)) {
-      while (!trimmed.empty() &&
-             (trimmed.back() == L'\\' || trimmed.back() == L'/')) {
-        trimmed.pop_back();
-      }
-    }
     base::FilePath path;
     std::string reason;
-    if (!MakeSafeRelativePath(trimmed, &path, &reason)) {
-      LOG(ERROR) << "Refusing the archive: its entry \"" << PrintableName(name)
+    // Only a folder's name may end in a separator.
+    const bool safe = SzArEx_IsDir(db, i)
+                          ? MakeSafeEntryPath(name, &path, &reason)
+                          : MakeSafeRelativePath(name, &path, &reason);
+    if (!safe) {
+      LOG(ERROR) << "Refusing the archive: its entry \"" << PrintableEntry(name)
                  << "\" would be written outside the destination (" << reason
                  << ")";
       return LzmaUtil::EXTRACT_UNSAFE_NAME;
@@ -178,7 +156,7 @@ uint8_t CheckEntryNames(const ArchiveDatabase& archive,
     if (length >= MAX_PATH) {
       // The name's start is enough to recognize it.
       LOG(ERROR) << "Refusing the archive: its entry \""
-                 << PrintableName(name.substr(0, MAX_PATH))
+                 << PrintableEntry(name.substr(0, MAX_PATH))
                  << (name.size() > MAX_PATH ? "..." : "")
                  << "\" would make a path of " << length << " characters in "
                  << destination.value() << " (at most " << MAX_PATH - 1 << ")";
@@ -364,8 +342,7 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
       LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
                     "NTSTATUS = "
                  << in_page_status;
-      // The abandoned decoder's working buffers.
-      temp_heap.FreeAll();
+      // The abandoned decoder's working buffers go with |temp_heap|.
       status = EXTRACT_IN_PAGE_ERROR;
       break;
     }
@@ -422,6 +399,7 @@ int LzmaUtil::ListEntries(std::vector<base::string16>* names) {
       if (!archive.GetName(i, &name)) {
         LOG(ERROR) << "Couldn't get file name";
         result = EXTRACT_BAD_NAME;
+        break;
       }
       names->push_back(name);
     }

@@ -5,16 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "base/base_paths.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
-#include "base/path_service.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/scoped_log_lines.h"
 #include "desktop/windows/installer/lzma_util/archive_reading.h"
+#include "desktop/windows/installer/test/unpack_archives.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -72,9 +71,7 @@ std::string Contents(const base::FilePath& path) {
 class LzmaUtilTest : public testing::Test {
  protected:
   void SetUp() override {
-    base::FilePath bin;
-    ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-    data_ = bin.DirName().Append(L"testdata").Append(L"lzma_util");
+    data_ = test::TestData(L"lzma_util");
     ASSERT_TRUE(base::PathExists(data_.Append(L"package.exe")));
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     dest_ = temp_.GetPath().Append(L"x").Append(L"dest");

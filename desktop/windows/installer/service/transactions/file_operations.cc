@@ -533,12 +533,10 @@ bool UnpackArchiveOperation::UnpackOpenArchive(Transaction* nested,
     return false;
   }
   for (const base::string16& entry : entries) {
-    base::string16 name = entry;
-    while (!name.empty() && (name.back() == L'\\' || name.back() == L'/'))
-      name.pop_back();
     base::FilePath relative;
-    if (!MakeSafeRelativePath(name, &relative)) {
-      LOG(ERROR) << "Archive entry outside the destination: " << entry;
+    if (!MakeSafeEntryPath(entry, &relative)) {
+      LOG(ERROR) << "Archive entry outside the destination: "
+                 << PrintableEntry(entry);
       ReplaceError(error, "Archive entry outside the destination folder: " +
                               base::FilePath(entry).AsUTF8Unsafe());
       return false;
