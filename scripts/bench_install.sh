@@ -117,9 +117,16 @@ if [ "$ARCHIVE" = 1 ]; then
     b=$(awk "BEGIN {print $t2 - $t1}")
     c=$(awk "BEGIN {print $t3 - $t2}")
     installed=$( (find "$C/Kavor" -type f 2>/dev/null || true) | wc -l)
-    backend=$(tr -d '\r' <"$BENCH/messages_$run.txt" | grep '^exit=' | tail -n1)
+    backend=$( (tr -d '\r' <"$BENCH/messages_$run.txt" 2>/dev/null || true) |
+      (grep '^exit=' || true) | tail -n1)
     printf 'run %d: install %.2f s (%s, driver exit %d, %d files), 7zz x %.2f s, xcopy %.2f s\n' \
-      "$run" "$a" "$backend" "$rc" "$installed" "$b" "$c"
+      "$run" "$a" "${backend:-no exit message}" "$rc" "$installed" "$b" "$c"
+    # A failed install is no measure of the install's speed.
+    if [ "$rc" != 0 ] || [ "$backend" != exit=0 ]; then
+      echo "Run $run failed (driver exit $rc, ${backend:-no exit message}):" \
+        "see $BENCH/messages_$run.txt; no medians." >&2
+      exit 1
+    fi
     install_times+=("$a")
     unpack_times+=("$b")
     copy_times+=("$c")
@@ -160,6 +167,10 @@ for run in $(seq "$RUNS"); do
   copied=$( (find "$C/copy" -type f 2>/dev/null || true) | wc -l)
   printf 'run %d: install %.2f s (exit %d, %d files), xcopy %.2f s (%d files)\n' \
     "$run" "$a" "$rc" "$installed" "$b" "$copied"
+  if [ "$rc" != 0 ]; then
+    echo "Run $run failed (setup.exe exit $rc); no medians." >&2
+    exit 1
+  fi
   install_times+=("$a")
   copy_times+=("$b")
 done

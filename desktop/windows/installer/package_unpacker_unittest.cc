@@ -261,7 +261,7 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
         "direct_unpacking 3", "direct_unpacking 4", "direct_unpacking 5",
         "direct_unpacking 6", "direct_unpacking 7"}},
       // first\, second\ and first\one.txt are done when two.txt fails.
-      {L"archive_road\\archive_road_damaged.7z",
+      {L"lzma_util\\damaged_second_stream.7z",
        "Could not lzma unpack, error code: 4",
        {"total 4", "direct_unpacking 1", "direct_unpacking 2",
         "direct_unpacking 3"}},

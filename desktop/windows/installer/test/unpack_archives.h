@@ -18,8 +18,8 @@ namespace installer {
 namespace test {
 
 // What the build makes for the tests in testdata beside bin: the 7z
-// archives of archive_road (test/make_unpack_archives.py says what each
-// holds) and of lzma_util (the reader's own, lzma_util/test).
+// archives of lzma_util (lzma_util/test/make_test_archives.py says what
+// each holds).
 inline base::FilePath TestData(const wchar_t* relative) {
   base::FilePath bin;
   if (!base::PathService::Get(base::DIR_EXE, &bin))

@@ -17,7 +17,10 @@ OUT_DIR gets:
                    them (control characters escaped)
   nested.7z        the single file a/b/c.txt, without folder entries
   no_time.7z       the single file a.txt, stored without its time
-  damaged_*.7z     broken in one way each
+  damaged_*.7z     broken in one way each; damaged_second_stream.7z holds
+                   the folders "first" and "second", one stored stream per
+                   file, first/one.txt whole and second/two.txt with damaged
+                   bytes, so that its check fails after one.txt was written
   write_fails/     a folder whose a.txt leads to /dev/full (under Wine every
                    write to it fails: the disk is full)
 
@@ -288,6 +291,19 @@ def main():
     assert Archive(outputs["nested.7z"]).names() == ["a/b/c.txt"]
     outputs["no_time.7z"] = run_7zz(tool, os.path.join(work, "no_time.7z"),
                                     ["a.txt"], ["-mtm=off"], small_src)
+    # Stored streams hold the files' bytes as they are, so the second one is
+    # found and damaged; the archive's own header stays sound.
+    two_src = os.path.join(work, "two_streams")
+    second = b"second file " * 50
+    write(os.path.join(two_src, "first", "one.txt"), b"first file " * 50)
+    write(os.path.join(two_src, "second", "two.txt"), second)
+    two = bytearray(run_7zz(tool, os.path.join(work, "two_streams.7z"),
+                            ["first", "second"], ["-ms=off", "-m0=Copy"],
+                            two_src))
+    at = two.find(second)
+    assert at >= 0, "the second stream is not in the archive"
+    two[at + 100:at + 110] = b"#" * 10
+    damaged["second_stream"] = bytes(two)
     for name, data in damaged.items():
         outputs["damaged_%s.7z" % name] = data
 
