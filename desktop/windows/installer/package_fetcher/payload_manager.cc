@@ -77,8 +77,8 @@ uint32_t PayloadManagerImpl::ReadPayload() {
 
   // Every header field is checked to lie inside the file before it is read:
   // a damaged or hostile image must not make the installer read past it.
-  if (!Inside(kNewHeaderOffsetField, kNewHeaderOffsetSize, length) || data[0] != 'M' ||
-      data[1] != 'Z') {
+  if (!Inside(kNewHeaderOffsetField, kNewHeaderOffsetSize, length) ||
+      data[0] != 'M' || data[1] != 'Z') {
     LOG(ERROR) << "The installer image is not a PE image";
     return PAYLOAD_CORRUPTED;
   }

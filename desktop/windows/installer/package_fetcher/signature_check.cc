@@ -366,11 +366,10 @@ bool OpenSignedBlob(const CRYPT_ATTR_BLOB& value,
                     ScopedCertStore* store,
                     ScopedCryptMsg* message) {
   CERT_BLOB blob = {value.cbData, value.pbData};
-  return Crypt()->query_object(CERT_QUERY_OBJECT_BLOB, &blob,
-                               CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                               CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding,
-                               nullptr, nullptr, store->receive(),
-                               message->receive(), nullptr);
+  return Crypt()->query_object(
+      CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+      CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr, nullptr,
+      store->receive(), message->receive(), nullptr);
 }
 
 // The image digest an Authenticode signature vouches for, from the
@@ -1100,8 +1099,8 @@ bool FindSigner(ScopedCertStore& store,
       DWORD nested_encoding = 0;
       ScopedCertStore nested_store;
       ScopedCryptMsg nested_message;
-      if (!OpenSignedBlob(attribute.rgValue[0], &nested_encoding,
-                          &nested_store, &nested_message)) {
+      if (!OpenSignedBlob(attribute.rgValue[0], &nested_encoding, &nested_store,
+                          &nested_message)) {
         continue;
       }
       if (FindSigner(nested_store, nested_message, nested_encoding, log,
@@ -1151,8 +1150,7 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
   if (!crypt) {
     if (log) {
       *log += "Cannot load WinVerifyTrust: " +
-              base::logging::SystemErrorCodeToString(g_crypt_load_error) +
-              "\n";
+              base::logging::SystemErrorCodeToString(g_crypt_load_error) + "\n";
     }
     return false;
   }
