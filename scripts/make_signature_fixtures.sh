@@ -47,6 +47,27 @@ rm -rf "$OUT.tmp"
 mkdir -p "$OUT.tmp"
 cd "$OUT.tmp"
 
+# The DER reading the Python steps below share (they run here, so each
+# imports it).
+cat > der.py <<'EOF'
+def element(data, pos):
+    """(value start, value end) of the DER element at pos."""
+    first = data[pos + 1]
+    if first < 0x80:
+        return pos + 2, pos + 2 + first
+    count = first & 0x7f
+    length = int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
+    return pos + 2 + count, pos + 2 + count + length
+
+def attribute_value(data, oid):
+    """(start, end) of the first value of the first attribute in data whose
+    type is the DER object identifier oid."""
+    at = data.index(oid) + len(oid)
+    assert data[at] == 0x31  # the attribute's SET of values
+    start, _ = element(data, at)
+    return start, element(data, start)[1]
+EOF
+
 cat > ext.cnf <<'EOF'
 [signer]
 basicConstraints = critical, CA:false
@@ -274,27 +295,14 @@ sign other sha256 changed.exe changed_other.exe
 sign maker sha256 changed_other.exe changed_dual.exe -nest
 python3 - dual.exe changed_dual.exe forged_digest.exe <<'EOF'
 import sys
+from der import attribute_value
 # DER of the nested-signature attribute's object identifier.
 OID = bytes.fromhex('060a2b060104018237020401')
 
-def nested(data):
-    at = data.index(OID) + len(OID)
-    assert data[at] == 0x31  # the attribute's SET of values
-    def header(pos):
-        first = data[pos + 1]
-        if first < 0x80:
-            return 2, first
-        count = first & 0x7f
-        return 2 + count, int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
-    skip, _ = header(at)
-    start = at + skip
-    skip, length = header(start)
-    return start, start + skip + length
-
 dual = open(sys.argv[1], 'rb').read()
 other = open(sys.argv[2], 'rb').read()
-a, b = nested(dual)
-c, d = nested(other)
+a, b = attribute_value(dual, OID)
+c, d = attribute_value(other, OID)
 assert b - a == d - c, 'nested signatures differ in size'
 assert dual[a:b] != other[c:d]
 open(sys.argv[3], 'wb').write(dual[:a] + other[c:d] + dual[b:])
@@ -320,24 +328,13 @@ EOF
 graft_timestamp() {  # INTO FROM OUT
   python3 - "$@" <<'EOF'
 import sys
+from der import attribute_value
 OID = bytes.fromhex('060a2b060104018237030301')  # RFC 3161 timestamp
-
-def token(data):
-    def element(pos):
-        first = data[pos + 1]
-        if first < 0x80:
-            return pos + 2 + first
-        count = first & 0x7f
-        return pos + 2 + count + int.from_bytes(data[pos + 2:pos + 2 + count],
-                                                 'big')
-    at = data.index(OID) + len(OID)
-    start = at + (2 if data[at + 1] < 0x80 else 2 + (data[at + 1] & 0x7f))
-    return start, element(start)
 
 into = open(sys.argv[1], 'rb').read()
 donor = open(sys.argv[2], 'rb').read()
-a, b = token(into)
-c, d = token(donor)
+a, b = attribute_value(into, OID)
+c, d = attribute_value(donor, OID)
 if b - a != d - c:
     sys.exit(1)
 assert into[a:b] != donor[c:d]
@@ -358,17 +355,9 @@ done
 # SpcIndirectDataContent, as the signer digests it).
 python3 - forged_digest.exe forged_content.exe forged_attrs.exe <<'EOF'
 import hashlib, sys
+from der import element
 OID = bytes.fromhex('060a2b060104018237020401')
 SPC_INDIRECT = bytes.fromhex('060a2b060104018237020104')
-
-def element(data, pos):
-    """(value start, value end) of the DER element at pos."""
-    first = data[pos + 1]
-    if first < 0x80:
-        return pos + 2, pos + 2 + first
-    count = first & 0x7f
-    length = int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
-    return pos + 2 + count, pos + 2 + count + length
 
 def nested_content_digest(data):
     at = data.index(OID) + len(OID)

@@ -36,34 +36,16 @@ run_with_payload() {
   copy_host "$1"
   append_payload "$E2E_CASE/bin/kavor_setup.exe" "$2"
   stop_stats_server
-  # The port is the installer's own: another build's tests on this machine
-  # may hold it for a moment.
-  local tries=0
-  until STATS_START_TRIES=20 start_stats_server 9000 "$E2E_CASE" "$SCHEMA" \
-    2>"$E2E_CASE/stats_start.err"; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 60 ] || { cat "$E2E_CASE/stats_start.err" >&2; exit 1; }
-    sleep 0.5
-  done
+  start_stats_server 9000 "$E2E_CASE" "$SCHEMA" || exit 1
   run_copy --test-avro-srv "--session-guid=$SESSION"
   stop_stats_server
 }
 has() { grep -qF -- "$2" <<<"$1"; }
 # stats_has EXPR / stats_all EXPR: whether EXPR holds for one / every one of
-# the decoded records (at least one), each as r; E(r) is its installer_event.
-stats_has() { _stats_holds any "$1"; }
-stats_all() { _stats_holds all "$1"; }
-_stats_holds() {
-  "$STATS_PY" - "$STATS_RECORDS" "$1" "$2" "$SESSION" <<'PY'
-import json, sys
-# Only this run's messages: others may reach the port too.
-R = [r for r in map(json.loads, open(sys.argv[1], encoding="utf-8"))
-     if r["identifiers"]["session_guid"] == sys.argv[4]]
-def E(r): return r.get("installer_event") or {}
-quantifier = any if sys.argv[2] == "any" else all
-sys.exit(0 if R and quantifier(eval(sys.argv[3]) for r in R) else 1)
-PY
-}
+# this run's decoded records (at least one), each as r; E(r) is its
+# installer_event.
+stats_has() { stats_records "R and any(($1) for r in R)" "$SESSION"; }
+stats_all() { stats_records "R and all(($1) for r in R)" "$SESSION"; }
 
 SESSION=7d3f0c52-1b9e-4c1a-9a77-0e5b2c1d9f40
 # The tracking blob as the update service hands it out: base64 of a hash

@@ -51,18 +51,6 @@ installer_processes() {
     grep -v -e ' exit=3221225781 ' -e '^installer_helper_64\.exe ' \
       -e '^? exit=0 '
 }
-# stats_records PYTHON-EXPRESSION: true when the expression holds for the
-# list R of decoded records, where E(r) is a record's installer_event (an
-# empty dict when null) and T(r) its event type.
-stats_records() {
-  "$STATS_PY" - "$STATS_RECORDS" "$1" <<'PY'
-import json, sys
-R = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
-def E(r): return r.get("installer_event") or {}
-def T(r): return E(r).get("event_type")
-sys.exit(0 if eval(sys.argv[2]) else 1)
-PY
-}
 stats_has() {
   stats_records "any(T(r) == '$1' and (${2:-True}) for r in R)"
 }

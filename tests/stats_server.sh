@@ -10,8 +10,18 @@
 #                                 STATS_RECORDS (decoded records, a JSON
 #                                 line each), STATS_REQUESTS (a JSON line per
 #                                 request) and STATS_SERVER_PID. ARGS go to
-#                                 the server (--fail N, --status S...)
+#                                 the server (--fail N, --status S...).
+#                                 A fixed PORT held by someone else (another
+#                                 build's tests on this machine) is waited
+#                                 for, up to thirty seconds
 #   stop_stats_server             ends it
+#   stats_records EXPR [SESSION]  true when the Python expression EXPR holds
+#                                 for the list R of decoded records (only
+#                                 those of session guid SESSION when given:
+#                                 others may reach a shared port), where
+#                                 E(r) is a record's installer_event (an
+#                                 empty dict when null) and T(r) its event
+#                                 type
 #   stats_python                  a python3 that has the avro module
 
 declare -F wait_port_file >/dev/null ||
@@ -45,26 +55,48 @@ start_stats_server() {
   mkdir -p "$dir"
   STATS_RECORDS="$dir/stats_records.jsonl"
   STATS_REQUESTS="$dir/stats_requests.jsonl"
-  : >"$STATS_RECORDS"
-  : >"$STATS_REQUESTS"
   port_file="$dir/stats_port"
-  rm -f "$port_file"
-  local schema_args=()
+  local schema_args=() busy_tries=0
   [ -n "$schema" ] && schema_args=(--schema "$schema")
-  "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
-    "${schema_args[@]}" --output "$STATS_RECORDS" \
-    --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" \
-    2>"$dir/stats_server.err" &
-  STATS_SERVER_PID=$!
-  # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
-  if ! wait_port_file "$STATS_SERVER_PID" "$port_file" \
-    "${STATS_START_TRIES:-100}"; then
-    echo "the statistics server did not start:" >&2
-    cat "$dir/stats_server.err" >&2
+  while :; do
+    : >"$STATS_RECORDS"
+    : >"$STATS_REQUESTS"
+    rm -f "$port_file"
+    "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
+      "${schema_args[@]}" --output "$STATS_RECORDS" \
+      --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" \
+      2>"$dir/stats_server.err" &
+    STATS_SERVER_PID=$!
+    # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
+    if wait_port_file "$STATS_SERVER_PID" "$port_file" \
+      "${STATS_START_TRIES:-100}"; then
+      break
+    fi
     STATS_SERVER_PID=""
-    return 1
-  fi
+    busy_tries=$((busy_tries + 1))
+    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
+      ! grep -q "Address already in use" "$dir/stats_server.err"; then
+      echo "the statistics server did not start:" >&2
+      cat "$dir/stats_server.err" >&2
+      return 1
+    fi
+    sleep 0.5
+  done
   STATS_PORT=$(cat "$port_file")
+}
+
+stats_records() {
+  local python
+  python=${STATS_PY:-$(stats_python)} || return 1
+  "$python" - "$STATS_RECORDS" "$1" "${2:-}" <<'PY'
+import json, sys
+R = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+if sys.argv[3]:
+    R = [r for r in R if r["identifiers"]["session_guid"] == sys.argv[3]]
+def E(r): return r.get("installer_event") or {}
+def T(r): return E(r).get("event_type")
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
 }
 
 stop_stats_server() {

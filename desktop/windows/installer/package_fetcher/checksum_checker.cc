@@ -8,6 +8,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_piece.h"
+#include "base/strings/string_util.h"
 #include "crypto/sha2.h"
 
 namespace installer {
@@ -72,14 +73,7 @@ bool CheckFileChecksum(const base::FilePath& path,
 std::string Sha256Hex(const uint8_t* bytes, size_t size) {
   const std::string digest = crypto::SHA256HashString(
       base::StringPiece(reinterpret_cast<const char*>(bytes), size));
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(digest.size() * 2);
-  for (unsigned char byte : digest) {
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 0xF]);
-  }
-  return hex;
+  return base::ToLowerASCII(base::HexEncode(digest.data(), digest.size()));
 }
 
 }  // namespace installer

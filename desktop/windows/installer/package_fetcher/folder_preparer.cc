@@ -75,8 +75,9 @@ base::FilePath FolderPreparerImpl::Prepare() {
     }
   }
   if (!made) {
-    SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
-                          "Could not create a download folder", folder.value());
+    SetLastInstallerError(
+        RESULT_PACKAGE_FETCH_FAILED, "Could not create a download folder",
+        folder.empty() ? package_base_.DirName().value() : folder.value());
     return base::FilePath();
   }
   current_folder_ = folder;

@@ -81,9 +81,12 @@ TEST(FolderPreparerTest, FolderThatCannotBeMadeIsRecorded) {
   EXPECT_TRUE(preparer.Prepare().empty());
   InstallerResult code = RESULT_SUCCESS;
   std::string message;
-  GetLastInstallerError(&code, &message, nullptr);
+  std::wstring path;
+  GetLastInstallerError(&code, &message, &path);
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, code);
   EXPECT_EQ("Could not create a download folder", message);
+  // The record names the folder that could not be made.
+  EXPECT_EQ(not_a_folder.value(), path);
 }
 
 }  // namespace

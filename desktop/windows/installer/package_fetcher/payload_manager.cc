@@ -18,6 +18,7 @@ const uint8_t k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
 
 // Offsets into the image headers.
 const uint64_t kNewHeaderOffsetField = 60;
+const uint64_t kNewHeaderOffsetSize = 4;
 const uint64_t kMachineOffset = 4;  // After the "PE\0\0" signature.
 const uint16_t kMachineI386 = 0x14C;
 // The security directory entry (file offset, then size), from the
@@ -76,8 +77,8 @@ uint32_t PayloadManagerImpl::ReadPayload() {
 
   // Every header field is checked to lie inside the file before it is read:
   // a damaged or hostile image must not make the installer read past it.
-  if (!Inside(kNewHeaderOffsetField, kLengthSize, length) || data[0] != 'M' ||
-      data[1] != 'Z') {
+  if (!Inside(kNewHeaderOffsetField, kNewHeaderOffsetSize, length) ||
+      data[0] != 'M' || data[1] != 'Z') {
     LOG(ERROR) << "The installer image is not a PE image";
     return PAYLOAD_CORRUPTED;
   }
@@ -160,8 +161,6 @@ std::string PayloadManagerImpl::GetPayload() const {
     return std::string();
   if (!external_payload_.empty())
     return external_payload_;
-  if (payload_length_ == 0)
-    return std::string();
   return std::string(
       reinterpret_cast<const char*>(image_.data() + payload_start_),
       payload_length_);

@@ -110,11 +110,16 @@ bool Resolve(HMODULE module, const char* name, T* function) {
   return *function != nullptr;
 }
 
+// Why LoadCryptFunctions() failed, for those who ask Crypt() later, when
+// the last error has long moved on.
+DWORD g_crypt_load_error = ERROR_SUCCESS;
+
 const CryptFunctions* LoadCryptFunctions() {
   HMODULE wintrust = base::win::LoadSystemLibrary(L"wintrust.dll");
   HMODULE crypt32 =
       wintrust ? base::win::LoadSystemLibrary(L"crypt32.dll") : nullptr;
   if (!crypt32) {
+    g_crypt_load_error = ::GetLastError();
     PLOG(ERROR) << "Could not load wintrust.dll and crypt32.dll";
     return nullptr;
   }
@@ -142,6 +147,7 @@ const CryptFunctions* LoadCryptFunctions() {
       !Resolve(crypt32, "CertGetNameStringW", &f.get_name) ||
       !Resolve(crypt32, "CryptHashCertificate", &f.hash_certificate) ||
       !Resolve(crypt32, "CryptDecodeObjectEx", &f.decode_object)) {
+    g_crypt_load_error = ::GetLastError();
     LOG(ERROR) << "wintrust.dll or crypt32.dll lacks a function the "
                   "signature check needs";
     return nullptr;
@@ -260,13 +266,19 @@ LONG CallWinVerifyTrust(const base::FilePath& path,
   return status;
 }
 
+// The last error, or ERROR_INVALID_DATA for a failure that set none.
+DWORD LastErrorOrInvalidData() {
+  const DWORD error = ::GetLastError();
+  return error ? error : ERROR_INVALID_DATA;
+}
+
 DWORD ChainPolicyError(PCCERT_CHAIN_CONTEXT chain, LPCSTR policy) {
   CERT_CHAIN_POLICY_PARA para = {};
   para.cbSize = sizeof(para);
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
   if (!Crypt()->verify_chain_policy(policy, chain, &para, &status)) {
-    return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
+    return LastErrorOrInvalidData();
   }
   return status.dwError;
 }
@@ -333,6 +345,31 @@ bool GetMessageParam(HCRYPTMSG message,
     return false;
   value->resize(size);
   return true;
+}
+
+// The certificate in |store| that |info| names by issuer and serial number;
+// null when there is none.
+PCCERT_CONTEXT FindSignerCertificate(HCERTSTORE store,
+                                     DWORD encoding,
+                                     const CMSG_SIGNER_INFO& info) {
+  CERT_INFO wanted = {};
+  wanted.Issuer = info.Issuer;
+  wanted.SerialNumber = info.SerialNumber;
+  return Crypt()->find_certificate(store, encoding, 0, CERT_FIND_SUBJECT_CERT,
+                                   &wanted, nullptr);
+}
+
+// Opens the DER PKCS#7 signed message in |value| (a nested signature, a
+// timestamp token) with the certificates it carries.
+bool OpenSignedBlob(const CRYPT_ATTR_BLOB& value,
+                    DWORD* encoding,
+                    ScopedCertStore* store,
+                    ScopedCryptMsg* message) {
+  CERT_BLOB blob = {value.cbData, value.pbData};
+  return Crypt()->query_object(
+      CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+      CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr, nullptr,
+      store->receive(), message->receive(), nullptr);
 }
 
 // The image digest an Authenticode signature vouches for, from the
@@ -716,7 +753,7 @@ DWORD AuthenticodePolicyError(PCCERT_CONTEXT certificate,
   ScopedChain chain(
       BuildChain(certificate, store, szOID_PKIX_KP_CODE_SIGNING, time));
   if (!chain.is_valid())
-    return ::GetLastError() ? ::GetLastError() : ERROR_INVALID_DATA;
+    return LastErrorOrInvalidData();
   return ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_AUTHENTICODE);
 }
 
@@ -738,17 +775,13 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
   if (!token)
     return TimestampResult::kNone;
   const CryptFunctions& crypt = *Crypt();
-  CERT_BLOB blob = {token->rgValue[0].cbData, token->rgValue[0].pbData};
   DWORD encoding = 0;
   ScopedCertStore store;
   ScopedCryptMsg message;
   std::vector<uint8_t> type;
   std::vector<uint8_t> content;
   std::vector<uint8_t> signer_bytes;
-  if (!crypt.query_object(
-          CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, nullptr, nullptr,
-          store.receive(), message.receive(), nullptr) ||
+  if (!OpenSignedBlob(token->rgValue[0], &encoding, &store, &message) ||
       !GetMessageParam(message.get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0,
                        &type) ||
       !GetMessageParam(message.get(), CMSG_CONTENT_PARAM, 0, &content) ||
@@ -762,11 +795,8 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
     return TimestampResult::kInvalid;
   const auto* tsa =
       reinterpret_cast<const CMSG_SIGNER_INFO*>(signer_bytes.data());
-  CERT_INFO wanted = {};
-  wanted.Issuer = tsa->Issuer;
-  wanted.SerialNumber = tsa->SerialNumber;
-  ScopedCertificate certificate(crypt.find_certificate(
-      store.get(), encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  ScopedCertificate certificate(
+      FindSignerCertificate(store.get(), encoding, *tsa));
   if (!certificate.is_valid())
     return TimestampResult::kInvalid;
   CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
@@ -1016,20 +1046,17 @@ bool FindSigner(ScopedCertStore& store,
       log->Level(level).Write("Cannot get signer size\n");
       continue;
     }
-    std::vector<uint8_t> info_bytes;
-    if (!GetMessageParam(message.get(), CMSG_SIGNER_INFO_PARAM, index,
-                         &info_bytes) ||
-        info_bytes.size() < sizeof(CMSG_SIGNER_INFO)) {
+    std::vector<uint8_t> info_bytes(info_size);
+    if (!crypt->msg_get_param(message.get(), CMSG_SIGNER_INFO_PARAM, index,
+                              info_bytes.data(), &info_size) ||
+        info_size < sizeof(CMSG_SIGNER_INFO)) {
       log->Level(level).Write("Cannot get signer info\n");
       continue;
     }
     const auto* info =
         reinterpret_cast<const CMSG_SIGNER_INFO*>(info_bytes.data());
-    CERT_INFO wanted = {};
-    wanted.Issuer = info->Issuer;
-    wanted.SerialNumber = info->SerialNumber;
-    ScopedCertificate certificate(crypt->find_certificate(
-        store.get(), encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    ScopedCertificate certificate(
+        FindSignerCertificate(store.get(), encoding, *info));
     if (!certificate.is_valid()) {
       log->Level(level).Write("Cannot find certificate info in store\n");
       continue;
@@ -1069,17 +1096,11 @@ bool FindSigner(ScopedCertStore& store,
       }
       const DWORD nested_windows_index =
           level == 0 && index == 0 ? nested_index++ : kNoWindowsIndex;
-      CERT_BLOB blob = {attribute.rgValue[0].cbData,
-                        attribute.rgValue[0].pbData};
       DWORD nested_encoding = 0;
       ScopedCertStore nested_store;
       ScopedCryptMsg nested_message;
-      if (!crypt->query_object(CERT_QUERY_OBJECT_BLOB, &blob,
-                               CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                               CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                               &nested_encoding, nullptr, nullptr,
-                               nested_store.receive(), nested_message.receive(),
-                               nullptr)) {
+      if (!OpenSignedBlob(attribute.rgValue[0], &nested_encoding, &nested_store,
+                          &nested_message)) {
         continue;
       }
       if (FindSigner(nested_store, nested_message, nested_encoding, log,
@@ -1129,7 +1150,7 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
   if (!crypt) {
     if (log) {
       *log += "Cannot load WinVerifyTrust: " +
-              base::logging::SystemErrorCodeToString(::GetLastError()) + "\n";
+              base::logging::SystemErrorCodeToString(g_crypt_load_error) + "\n";
     }
     return false;
   }
