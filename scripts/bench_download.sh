@@ -23,8 +23,8 @@ command -v curl >/dev/null || apt-get install -y curl >/dev/null
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_download_bench \
   kavor_update_server kavor_job_runner >/dev/null
 source "$ROOT/scripts/wine_env.sh"
+source "$ROOT/tests/update_server.sh"
 BIN="$BUILD/bin"
-winpath() { local p="${1//\//\\}"; printf 'Z:%s' "$p"; }
 
 BENCH="$BUILD/bench-download"
 rm -rf "$BENCH"
@@ -34,16 +34,9 @@ for mb in $SIZES; do
   head -c "$((mb * 1024 * 1024))" /dev/urandom >"$BENCH/www/body$mb"
 done
 
-wine "$BIN/kavor_update_server.exe" "--root=$(winpath "$BENCH/www")" \
-  "--port-file=$(winpath "$BENCH/port")" >/dev/null 2>&1 &
-SERVER_PID=$!
-trap 'kill "$SERVER_PID" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ -s "$BENCH/port" ] && break
-  sleep 0.1
-done
-[ -s "$BENCH/port" ] || { echo "the update server did not start" >&2; exit 1; }
-PORT=$(cat "$BENCH/port")
+UPDATE_SERVER_BIN="$BIN" E2E_WORK="$BENCH" start_update_server "$BENCH/www"
+trap 'stop_update_server || true' EXIT
+PORT=$UPDATE_PORT
 
 now() { date +%s.%N; }
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
@@ -57,8 +50,8 @@ for mb in $SIZES; do
     rm -f "$BENCH/out" "$BENCH/out_curl"
     t0=$(now)
     line=$(wine "$BIN/kavor_job_runner.exe" --timeout-seconds=600 \
-      "--report=$(winpath "$BENCH/report")" -- \
-      "$BIN/kavor_download_bench.exe" "$url" "$(winpath "$BENCH/out")" |
+      "--report=$(e2e_winpath "$BENCH/report")" -- \
+      "$BIN/kavor_download_bench.exe" "$url" "$(e2e_winpath "$BENCH/out")" |
       tr -d '\r')
     t1=$(now)
     curl -s -o "$BENCH/out_curl" "$url"

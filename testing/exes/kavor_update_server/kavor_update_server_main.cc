@@ -369,8 +369,7 @@ int main() {
   if (base::WriteFile(port_file_new, port.data(),
                       static_cast<int>(port.size())) !=
           static_cast<int>(port.size()) ||
-      !::MoveFileExW(port_file_new.value().c_str(), port_file.value().c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
+      !base::ReplaceFile(port_file_new, port_file, nullptr)) {
     fprintf(stderr, "cannot write the port file %ls\n",
             port_file.value().c_str());
     return kExitCannotServe;

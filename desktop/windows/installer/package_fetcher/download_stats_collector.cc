@@ -9,11 +9,11 @@ DownloadStatsCollector::DownloadStatsCollector() = default;
 DownloadStatsCollector::~DownloadStatsCollector() = default;
 
 FetchChunkStatistics* DownloadStatsCollector::Current() {
-  if (current_ < 0) {
+  if (records_.empty()) {
     discarded_ = FetchChunkStatistics();
     return &discarded_;
   }
-  return &records_[current_];
+  return &records_.back();
 }
 
 void DownloadStatsCollector::OnChunkStarted(uint32_t offset) {
@@ -21,7 +21,6 @@ void DownloadStatsCollector::OnChunkStarted(uint32_t offset) {
   records_.emplace_back();
   records_.back().chunk_start = offset;
   records_.back().chunk_number = static_cast<int32_t>(chunk_counter_);
-  current_ = static_cast<int>(records_.size()) - 1;
   current_ended_ = false;
 }
 
@@ -58,9 +57,9 @@ void DownloadStatsCollector::OnRetry(int32_t retry_count) {
 
 void DownloadStatsCollector::OnChunkEnded(uint32_t offset) {
   base::AutoLock lock(lock_);
-  if (current_ < 0 || current_ended_)
+  if (records_.empty() || current_ended_)
     return;
-  FetchChunkStatistics& record = records_[current_];
+  FetchChunkStatistics& record = records_.back();
   record.chunk_end = offset;
   record.chunk_end_time = base::Time::Now().ToJavaTime();
   ++chunk_counter_;

@@ -43,8 +43,6 @@ class DownloadStatsCollector : public WininetDelegate {
 
   uint32_t chunk_counter_ = 0;
   std::vector<FetchChunkStatistics> records_;
-  // Index into |records_| of the latest chunk; -1 before the first.
-  int current_ = -1;
   bool current_ended_ = false;
   FetchChunkStatistics discarded_;
   base::Lock lock_;

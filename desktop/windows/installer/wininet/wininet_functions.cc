@@ -32,7 +32,6 @@ const WininetFunctions* LoadWininet() {
       !Resolve(module, "InternetReadFile", &functions.read_file) ||
       !Resolve(module, "InternetCloseHandle", &functions.close_handle) ||
       !Resolve(module, "InternetCrackUrlW", &functions.crack_url) ||
-      !Resolve(module, "InternetCombineUrlW", &functions.combine_url) ||
       !Resolve(module, "InternetSetOptionW", &functions.set_option) ||
       !Resolve(module, "InternetSetStatusCallbackW",
                &functions.set_status_callback) ||

@@ -22,7 +22,6 @@ struct WininetFunctions {
   decltype(&::InternetReadFile) read_file;
   decltype(&::InternetCloseHandle) close_handle;
   decltype(&::InternetCrackUrlW) crack_url;
-  decltype(&::InternetCombineUrlW) combine_url;
   decltype(&::InternetSetOptionW) set_option;
   decltype(&::InternetSetStatusCallbackW) set_status_callback;
   decltype(&::InternetErrorDlg) error_dlg;

@@ -683,8 +683,7 @@ bool WininetImpl::HandleResponse() {
       // A download whose first answer was a failure never learnt the size
       // from a 200; without it a cut-off body would pass for a whole one.
       if (expected_size_ == 0) {
-        expected_size_ =
-            TotalFromContentRange(QueryHeader(request_, L"Content-Range"));
+        expected_size_ = TotalFromContentRange(range);
         if (expected_size_ != 0 && progress_)
           progress_->SetTotalProgress(expected_size_);
       }
