@@ -1288,6 +1288,14 @@ void SetSignatureCheckerForTesting(SignatureChecker* checker) {
   g_checker_for_testing = checker;
 }
 
+bool IsInstallerUnsigned() {
+  base::FilePath own;
+  bool own_signed = false;
+  return base::PathService::Get(base::FILE_EXE, &own) &&
+         GetSignatureChecker()->HasSecurityDirectory(own, &own_signed) &&
+         !own_signed;
+}
+
 bool IsProgramSignatureAccepted(const base::FilePath& program,
                                 const char* description) {
   SignatureChecker* checker = GetSignatureChecker();

@@ -152,6 +152,11 @@ void SetSignatureCheckerForTesting(SignatureChecker* checker);
 bool IsProgramSignatureAccepted(const base::FilePath& program,
                                 const char* description);
 
+// True when the running installer's own executable (base::FILE_EXE) is a PE
+// image without a security directory: a development build, which accepts
+// unsigned packages and components.
+bool IsInstallerUnsigned();
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_SIGNATURE_CHECK_H_

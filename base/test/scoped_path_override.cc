@@ -1,0 +1,18 @@
+#include "base/test/scoped_path_override.h"
+
+#include "base/logging.h"
+#include "base/path_service.h"
+
+namespace base {
+
+ScopedPathOverride::ScopedPathOverride(int key, const FilePath& path)
+    : key_(key) {
+  CHECK(PathService::Get(key, &original_));
+  CHECK(PathService::OverrideAndCreateIfNeeded(key, path, true, false));
+}
+
+ScopedPathOverride::~ScopedPathOverride() {
+  CHECK(PathService::OverrideAndCreateIfNeeded(key_, original_, true, false));
+}
+
+}  // namespace base
