@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/package_fetcher/package_fetch_sequencer.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/package_unpacker.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher.h"
@@ -79,6 +80,39 @@ std::string ListFolder(const base::FilePath& folder) {
   return listing;
 }
 
+// STAND-IN, to be replaced by PackageFetchSequencerImpl over the real parts
+// (metadata retriever, main package and additional file downloaders,
+// version checker, folder preparer) once they are all in this build. Until
+// then every fetch ends in a fetcher error, so that a front end that needs a
+// download ends with a failure rather than a success.
+const char kFetchNotAvailableError[] =
+    "Downloading the package is not available in this build";
+
+class UnavailablePackageFetchSequencer : public PackageFetchSequencer {
+ public:
+  explicit UnavailablePackageFetchSequencer(
+      base::scoped_refptr<PackageFetcherDelegateProxy> proxy)
+      : proxy_(std::move(proxy)) {}
+
+  void Initialize() override {}
+  void Start() override {
+    LOG(ERROR) << kFetchNotAvailableError;
+    proxy_->NotifyPackageFetcherError(2, kFetchNotAvailableError, {});
+  }
+  void Restart() override { Start(); }
+  void RestartWithMinimalPackageFiles(
+      const std::vector<std::string>& names) override {
+    Restart();
+  }
+  void SetMinimalPackageFiles(const std::vector<std::string>& names) override {}
+  // Nothing to retry: no attempt can succeed.
+  bool CanRetry() override { return false; }
+  void EnableAdditionalFiles() override {}
+
+ private:
+  const base::scoped_refptr<PackageFetcherDelegateProxy> proxy_;
+};
+
 }  // namespace
 
 bool StepSendsStatistics(const std::string& step_name) {
@@ -127,7 +161,7 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
     runner_->SetPaths(own_folder, base::FilePath());
     package_folder_ = own_folder;
   } else {
-    InitializeFetcher(download_folder);
+    InitializeFetcher(payload_manager, download_folder);
   }
   overrides_fetcher_ =
       std::make_unique<PrefDefaultOverridesFetcher>(std::move(downloader));
@@ -135,12 +169,9 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
 }
 
 void InstallerController::InitializeFetcher(
-    const base::FilePath& download_folder) {
+    PayloadManager* payload_manager, const base::FilePath& download_folder) {
   VLOG(1) << "Initializing controller with fetcher.";
-  // Only the fetcher itself exists in this build; the parts that download
-  // and check a package come with package acquisition.
-  auto proxy = std::make_unique<PackageFetcherDelegateProxy>(
-      weak_factory_.GetWeakPtr(), weak_factory_.GetWeakPtr());
+  auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
   if (package_fetcher_ && fetcher_thread_) {
     fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
                                                std::move(package_fetcher_));
@@ -148,13 +179,22 @@ void InstallerController::InitializeFetcher(
   fetcher_thread_ = std::make_unique<base::Thread>("Fetcher thread");
   fetcher_thread_->Start();
   package_fetcher_ = std::make_unique<PackageFetcher>(
-      fetcher_thread_->task_runner(), std::move(proxy));
+      CreateSequencer(download_folder, proxy, payload_manager),
+      fetcher_thread_->task_runner(), proxy);
   if (IsMinimalPackageEnabled()) {
     package_fetcher_->SetUseMinimalPackage(
         GetMinimalPackagePaks(settings_->GetLanguage(), GetMonitorScaleIds()));
   }
   GetInterprocessState()->SetPackageDirPrefix(download_folder);
   runner_->SetPaths(download_folder, base::FilePath());
+}
+
+std::unique_ptr<PackageFetchSequencer> InstallerController::CreateSequencer(
+    const base::FilePath& download_folder,
+    base::scoped_refptr<PackageFetcherDelegateProxy> proxy,
+    PayloadManager* payload_manager) {
+  // STAND-IN: see UnavailablePackageFetchSequencer.
+  return std::make_unique<UnavailablePackageFetchSequencer>(std::move(proxy));
 }
 
 void InstallerController::StartPackageFetcher() {

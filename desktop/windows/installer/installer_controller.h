@@ -23,6 +23,7 @@ class Thread;
 namespace installer {
 
 class MainProcessInstallerRunner;
+class PackageFetchSequencer;
 class PayloadManager;
 class PrefDefaultOverridesFetcher;
 
@@ -107,7 +108,14 @@ class InstallerController : public InstallerControllerInterface,
   const std::string& tracking_data() const { return tracking_data_; }
 
  private:
-  void InitializeFetcher(const base::FilePath& download_folder);
+  void InitializeFetcher(PayloadManager* payload_manager,
+                         const base::FilePath& download_folder);
+  // The sequence the fetcher drives, over the parts that fetch a package
+  // into |download_folder|.
+  std::unique_ptr<PackageFetchSequencer> CreateSequencer(
+      const base::FilePath& download_folder,
+      base::scoped_refptr<PackageFetcherDelegateProxy> proxy,
+      PayloadManager* payload_manager);
   bool Relaunch();
   // A backend that ended without an outcome may have left part of its work.
   void LogWhatMayBeLeft();
