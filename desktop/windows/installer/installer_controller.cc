@@ -210,8 +210,9 @@ void InstallerController::StartPackageFetcher() {
 }
 
 void InstallerController::StartTrackingDataActions() {
-  if (terminated_)
+  if (terminated_ || tracking_data_actions_started_)
     return;
+  tracking_data_actions_started_ = true;
   const InstallerOperation operation = settings_->GetOperation();
   if (operation != OPERATION_INSTALL && operation != OPERATION_UPGRADE) {
     OnTrackingDataActionsDone();

@@ -133,6 +133,10 @@ class InstallerController : public InstallerControllerInterface,
   std::unique_ptr<MainProcessInstallerRunner> runner_;
   std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
   bool terminated_ = false;
+  // The overrides request goes out once, whether the package or the
+  // backend's start comes first: a second one would restart the downloader
+  // and drop the first reply.
+  bool tracking_data_actions_started_ = false;
   int result_;
   // The backend reported an outcome (or the controller reported its own
   // error).

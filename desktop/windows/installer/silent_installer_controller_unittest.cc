@@ -37,7 +37,7 @@ struct RecordingStatsSender : AvroStatsSender {
 };
 
 struct RunnerLog {
-  int starts = 0, stops = 0;
+  int starts = 0, stops = 0, packages_ready = 0;
   base::FilePath started_folder;
   InstallMode started_mode = INSTALL_MODE_ALL_USERS;
 };
@@ -52,7 +52,7 @@ struct FakeRunner : MainProcessInstallerRunner {
   }
   void SetPaths(const base::FilePath&, const base::FilePath&) override {}
   void Stop() override { ++log->stops; }
-  void OnPackageReady() override {}
+  void OnPackageReady() override { ++log->packages_ready; }
   void AddObserver(InstallerObserver*) override {}
   void RemoveObserver(InstallerObserver*) override {}
   RunnerLog* const log;
@@ -219,6 +219,19 @@ TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
   // Whether the settings were taken before the fetcher failed varies.
   EXPECT_EQ(1, std::count(events_.begin(), events_.end(), "error"));
   EXPECT_EQ("controller_quitting", events_.back());
+}
+
+// The overrides request goes out once, however package-ready and the
+// backend's start are ordered: a second request would restart the first one's
+// downloader and drop its reply.
+TEST_F(SilentInstallerControllerTest, OverridesAreFetchedOnce) {
+  ASSERT_TRUE(StartAndRunUntilQuit(
+      nullptr, base::FilePath(), [](SilentInstallerController* c) {
+        c->NotifyPackageReady(base::FilePath(L"C:\\no-such-package"));
+        c->OnSuccess();
+      }));
+  EXPECT_EQ(1, runner_log_.starts);
+  EXPECT_EQ(1, runner_log_.packages_ready);
 }
 
 TEST_F(SilentInstallerControllerTest, UnknownBackendFailureKeepsEarlierError) {
