@@ -10,6 +10,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
@@ -19,29 +20,16 @@
 namespace installer {
 namespace {
 
-// Everything the fakes are told and answer, shared because the sequencer
-// owns the fakes.
+// What the fakes are told and answer; shared, as the sequencer owns them.
 struct World {
-  std::vector<std::string> calls;
-  std::vector<std::string> events;
+  std::vector<std::string> calls, events;
   std::vector<int> statuses;
   std::vector<base::FilePath> ready;
-  struct Error {
-    int kind;
-    std::string text;
-  };
-  std::vector<Error> errors;
-
+  std::vector<std::pair<int, std::string>> errors;
   // Answers.
-  bool payload_package = false;
-  bool metadata_starts = true;
-  bool download_starts = true;
-  bool checksum_ok = true;
-  bool marker_ok = true;
-  bool copy_ok = true;
-  uint32_t downloaded_size = 0;
-  uint32_t http_status = 200;
-
+  bool payload_package = false, metadata_starts = true, checksum_ok = true,
+       marker_ok = true;
+  uint32_t downloaded_size = 0, http_status = 200;
   // What the sequencer asked for.
   std::vector<std::string> requested_files;
   bool additional_files_only = false;
@@ -52,21 +40,27 @@ struct World {
   int stops = 0;
 };
 
+std::string Name(const AdditionalFile& file) {
+  return base::WideToASCII(file.file_name);
+}
+
+bool Failed(const std::string& text) {
+  return SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, text);
+}
+
 struct FakeRetriever : PackageMetadataRetriever {
   explicit FakeRetriever(World* w) : w(w) {}
   bool Start(WininetDownloader* downloader,
              const std::vector<std::string>& requested_files,
-             const std::string& tracking_data,
-             bool with_assistant,
+             const std::string&,
+             bool,
              bool additional_files_only,
              ReplyCallback callback) override {
     w->calls.push_back("metadata");
     w->requested_files = requested_files;
     w->additional_files_only = additional_files_only;
-    if (!w->metadata_starts || !downloader)
-      return SetLastInstallerError(RESULT_GENERAL_ERROR, "no metadata");
     w->metadata_reply = std::move(callback);
-    return true;
+    return (w->metadata_starts && downloader) || Failed("no metadata");
   }
   void Cancel() override { w->calls.push_back("cancel metadata"); }
   World* const w;
@@ -77,20 +71,17 @@ struct FakeMainDownloader : MainPackageDownloader {
   bool WritePayloadPackage(PayloadManager*, const base::FilePath&) override {
     return w->payload_package;
   }
-  bool Download(const std::wstring& url,
-                const base::FilePath& folder,
+  bool Download(const std::wstring&,
+                const base::FilePath&,
                 WininetDownloader*,
                 DownloadCallback callback) override {
     w->calls.push_back("download");
-    if (!w->download_starts)
-      return SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, "no start");
     w->download_reply = std::move(callback);
     return true;
   }
   bool CheckChecksum(const base::FilePath&, const std::string& sum) override {
     w->calls.push_back("checksum " + sum);
-    return w->checksum_ok || SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
-                                                   "Checksum mismatch");
+    return w->checksum_ok || Failed("Checksum mismatch");
   }
   bool CheckSignature(const base::FilePath&) override {
     w->calls.push_back("signature");
@@ -105,13 +96,11 @@ struct FakeMainDownloader : MainPackageDownloader {
   }
   bool WriteReadyMarker(const base::FilePath&) override {
     w->calls.push_back("ready marker");
-    return w->marker_ok ||
-           SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, "disk full");
+    return w->marker_ok || Failed("disk full");
   }
   bool CopyInstallerExecutable(const base::FilePath&) override {
     w->calls.push_back("copy installer");
-    return w->copy_ok ||
-           SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, "no copy");
+    return true;
   }
   void Cancel() override { w->calls.push_back("cancel download"); }
   World* const w;
@@ -123,8 +112,6 @@ struct FakeVersionChecker : PackageVersionChecker {
                         std::string* version,
                         std::string* stream) override {
     w->calls.push_back("version");
-    *version = "47.0.4127.0";
-    *stream = "developer";
     return true;
   }
   bool CheckAdditionalFile(const base::FilePath&, const std::string&) override {
@@ -133,8 +120,8 @@ struct FakeVersionChecker : PackageVersionChecker {
   World* const w;
 };
 
-// Components named "skip" are refused at once; the others wait for the
-// test to answer through World::file_reply.
+// A component named "skip" is refused at once, one named "unplaceable"
+// cannot be placed; the others wait for the test's World::file_reply.
 struct FakeFileDownloader : AdditionalFileDownloader {
   explicit FakeFileDownloader(World* w) : w(w) {}
   bool DownloadAdditionalFile(const base::FilePath&,
@@ -143,9 +130,8 @@ struct FakeFileDownloader : AdditionalFileDownloader {
                               bool minimal,
                               bool,
                               FileCallback callback) override {
-    const std::string name(entry->file_name.begin(), entry->file_name.end());
-    w->calls.push_back("file " + name + (minimal ? " minimal" : ""));
-    if (name == "skip")
+    w->calls.push_back("file " + Name(*entry) + (minimal ? " minimal" : ""));
+    if (Name(*entry) == "skip")
       return false;
     w->file_in_flight = std::move(entry);
     w->file_reply = std::move(callback);
@@ -156,10 +142,8 @@ struct FakeFileDownloader : AdditionalFileDownloader {
                            AdditionalFile* entry,
                            const base::FilePath&,
                            const base::FilePath&) override {
-    const std::string name(entry->file_name.begin(), entry->file_name.end());
-    w->calls.push_back("place " + name);
-    return name != "unplaceable" ||
-           SetLastInstallerError(RESULT_GENERAL_ERROR, "cannot place");
+    w->calls.push_back("place " + Name(*entry));
+    return Name(*entry) != "unplaceable" || Failed("cannot place");
   }
   void WriteFilesList(const base::FilePath&) override {
     w->calls.push_back("files list");
@@ -214,25 +198,19 @@ struct RecordingDelegate : PackageFetcherDelegate {
       int kind,
       const std::string& text,
       const std::vector<FetchChunkStatistics>&) override {
-    w->errors.push_back({kind, text});
+    w->errors.emplace_back(kind, text);
   }
   World* const w;
 };
 
-std::unique_ptr<AdditionalFile> Component(const std::wstring& name) {
-  auto file = std::make_unique<AdditionalFile>();
-  file->file_name = name;
-  file->location = L"https://cdn.example/" + name;
-  return file;
-}
-
-std::unique_ptr<PackageMetadata> Metadata(
-    std::vector<std::wstring> component_names) {
+std::unique_ptr<PackageMetadata> Metadata(std::vector<std::wstring> names) {
   auto metadata = std::make_unique<PackageMetadata>();
   metadata->package_url = L"https://cdn.example/package.exe";
   metadata->package_checksum = "abc";
-  for (const std::wstring& name : component_names)
-    metadata->components.push_back(Component(name));
+  for (const std::wstring& name : names) {
+    metadata->components.push_back(std::make_unique<AdditionalFile>());
+    metadata->components.back()->file_name = name;
+  }
   return metadata;
 }
 
@@ -297,13 +275,6 @@ class PackageFetchSequencerTest : public testing::Test {
     std::move(w_.file_reply).Run(std::move(entry), {});
     Drain();
   }
-  // Fails one fetch: the metadata request does not start.
-  void FailOnce() {
-    w_.metadata_starts = false;
-    sequencer_->Restart();
-    Drain();
-  }
-
   base::MessageLoop message_loop_;
   base::ScopedTempDir temp_;
   World w_;
@@ -312,14 +283,20 @@ class PackageFetchSequencerTest : public testing::Test {
   std::unique_ptr<PackageFetchSequencerImpl> sequencer_;
 };
 
+using Calls = std::vector<std::string>;
+
+// The whole road; a component that is skipped, lost or cannot be placed is
+// left out without failing the package.
 TEST_F(PackageFetchSequencerTest, NetworkRoadChecksMarksAndFetchesComponents) {
   sequencer_->Start();
   Drain();
   EXPECT_EQ((std::vector<int>{0, 2}), w_.statuses);
-  ReplyMetadata(Metadata({L"assistant.exe"}));
+  ReplyMetadata(Metadata({L"skip", L"lost", L"unplaceable", L"good"}));
   EXPECT_EQ((std::vector<int>{0, 2, 3}), w_.statuses);
   ReplyDownload(true);
   EXPECT_EQ((std::vector<int>{0, 2, 3, 4}), w_.statuses);
+  ReplyFile(false);
+  ReplyFile(true);
   EXPECT_TRUE(w_.ready.empty());
   ReplyFile(true);
   EXPECT_EQ((std::vector<int>{0, 2, 3, 4, 5}), w_.statuses);
@@ -327,18 +304,19 @@ TEST_F(PackageFetchSequencerTest, NetworkRoadChecksMarksAndFetchesComponents) {
   EXPECT_TRUE(base::DirectoryExists(w_.ready[0]));
   EXPECT_TRUE(temp_.GetPath().IsParent(w_.ready[0]));
   EXPECT_TRUE(w_.errors.empty());
-  EXPECT_EQ((std::vector<std::string>{
-                "metadata", "download", "checksum abc", "signature", "version",
-                "tracking {\"t\":1}", "ready marker", "welcome",
-                "file assistant.exe", "place assistant.exe", "files list"}),
+  EXPECT_EQ((Calls{"metadata", "download", "checksum abc", "signature",
+                   "version", "tracking {\"t\":1}", "ready marker", "welcome",
+                   "file skip", "file lost", "file unplaceable",
+                   "place unplaceable", "file good", "place good",
+                   "files list"}),
             w_.calls);
-  EXPECT_EQ(
-      (std::vector<std::string>{
-          "fetching_download_url", "fetching_primary_package",
-          "primary_package_fetched", "checksum_verified", "signature_verified",
-          "version_verified", "fetching_additional_file",
-          "additional_file_fetched", "package_ready"}),
-      w_.events);
+  EXPECT_EQ((Calls{"fetching_download_url", "fetching_primary_package",
+                   "primary_package_fetched", "checksum_verified",
+                   "signature_verified", "version_verified",
+                   "fetching_additional_file", "fetching_additional_file",
+                   "additional_file_fetched", "fetching_additional_file",
+                   "additional_file_fetched", "package_ready"}),
+            w_.events);
 }
 
 TEST_F(PackageFetchSequencerTest, ShortRoadsSkipWhatTheyDoNotNeed) {
@@ -347,8 +325,7 @@ TEST_F(PackageFetchSequencerTest, ShortRoadsSkipWhatTheyDoNotNeed) {
   sequencer_->Start();
   Drain();
   EXPECT_EQ((std::vector<int>{0, 5}), w_.statuses);
-  EXPECT_EQ((std::vector<std::string>{"tracking {\"t\":1}", "ready marker"}),
-            w_.calls);
+  EXPECT_EQ((Calls{"tracking {\"t\":1}", "ready marker"}), w_.calls);
   EXPECT_EQ(1u, w_.ready.size());
 
   // A reply without components never announces additional files.
@@ -364,16 +341,15 @@ TEST_F(PackageFetchSequencerTest, ShortRoadsSkipWhatTheyDoNotNeed) {
   sequencer_->SetMinimalPackageFiles({"de.pak"});
   sequencer_->Restart();
   EXPECT_TRUE(w_.additional_files_only);
-  EXPECT_EQ(std::vector<std::string>{"de.pak"}, w_.requested_files);
+  EXPECT_EQ(Calls{"de.pak"}, w_.requested_files);
   auto metadata = Metadata({L"de.pak"});
   metadata->minimal = true;
   ReplyMetadata(std::move(metadata));
   ReplyFile(true);
   EXPECT_EQ((std::vector<int>{0, 2, 4, 5}), w_.statuses);
-  EXPECT_EQ((std::vector<std::string>{"cancel files", "cancel download",
-                                      "cancel metadata", "metadata",
-                                      "file de.pak minimal", "place de.pak",
-                                      "files list", "copy installer"}),
+  EXPECT_EQ((Calls{"cancel files", "cancel download", "cancel metadata",
+                   "metadata", "file de.pak minimal", "place de.pak",
+                   "files list", "copy installer"}),
             w_.calls);
 }
 
@@ -382,10 +358,8 @@ TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
   sequencer_->Start();
   ReplyMetadata(Metadata({L"a"}));
   ReplyDownload(true);
-  ASSERT_EQ(1u, w_.errors.size());
-  EXPECT_EQ(1, w_.errors[0].kind);
-  EXPECT_EQ("Checksum mismatch", w_.errors[0].text);
-  EXPECT_TRUE(w_.ready.empty());
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{{1, "Checksum mismatch"}}),
+            w_.errors);
   EXPECT_EQ((std::vector<int>{0, 2, 3}), w_.statuses);
   EXPECT_EQ("package_fetcher_local_error", w_.events.back());
 
@@ -395,8 +369,8 @@ TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
   ReplyMetadata(Metadata({}));
   SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, "connection reset");
   ReplyDownload(false);
-  ASSERT_EQ(1u, w_.errors.size());
-  EXPECT_EQ("connection reset", w_.errors[0].text);
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{{1, "connection reset"}}),
+            w_.errors);
   EXPECT_EQ("package_fetcher_network_error", w_.events.back());
 
   // The payload package that cannot be marked ready is a local failure.
@@ -405,32 +379,15 @@ TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
   w_.marker_ok = false;
   sequencer_->Restart();
   Drain();
-  ASSERT_EQ(1u, w_.errors.size());
-  EXPECT_EQ(2, w_.errors[0].kind);
-  EXPECT_EQ("disk full\nCannot mark package as ready", w_.errors[0].text);
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{
+                {2, "disk full\nCannot mark package as ready"}}),
+            w_.errors);
   EXPECT_TRUE(w_.ready.empty());
-}
-
-TEST_F(PackageFetchSequencerTest, ComponentsThatFailNeverFailThePackage) {
-  sequencer_->Start();
-  ReplyMetadata(Metadata({L"skip", L"lost", L"unplaceable", L"good"}));
-  ReplyDownload(true);
-  ReplyFile(false);  // "lost"
-  ReplyFile(true);   // "unplaceable"
-  ReplyFile(true);   // "good"
-  EXPECT_TRUE(w_.errors.empty());
-  EXPECT_EQ(1u, w_.ready.size());
-  EXPECT_EQ(5, w_.statuses.back());
-  EXPECT_EQ((std::vector<std::string>{"file skip", "file lost",
-                                      "file unplaceable", "place unplaceable",
-                                      "file good", "place good", "files list"}),
-            std::vector<std::string>(w_.calls.end() - 7, w_.calls.end()));
 }
 
 TEST_F(PackageFetchSequencerTest, RetryLimitsDependOnWhatWasReceived) {
   const struct {
-    uint32_t size_per_failure;
-    uint32_t http_status;
+    uint32_t size_per_failure, http_status;
     int allowed;
   } kCases[] = {
       {0x200000, 200, 3},  // 4 MiB reached at the second failure
@@ -444,11 +401,13 @@ TEST_F(PackageFetchSequencerTest, RetryLimitsDependOnWhatWasReceived) {
     w_ = World();
     w_.downloaded_size = c.size_per_failure;
     w_.http_status = c.http_status;
+    w_.metadata_starts = false;
     for (int failure = 1; failure <= c.allowed; ++failure) {
       EXPECT_TRUE(sequencer_->CanRetry()) << failure;
-      FailOnce();
+      sequencer_->Restart();
     }
     EXPECT_FALSE(sequencer_->CanRetry());
+    Drain();
     EXPECT_EQ(static_cast<size_t>(c.allowed), w_.errors.size());
   }
 }
@@ -456,54 +415,46 @@ TEST_F(PackageFetchSequencerTest, RetryLimitsDependOnWhatWasReceived) {
 TEST_F(PackageFetchSequencerTest, RestartDropsTheReplyInFlight) {
   sequencer_->Start();
   ReplyMetadata(Metadata({L"a"}));
-  ASSERT_TRUE(w_.download_reply);
   MainPackageDownloader::DownloadCallback stale = std::move(w_.download_reply);
   w_ = World();
   sequencer_->Restart();
-  Drain();
   EXPECT_EQ(1, w_.stops);
   std::move(stale).Run(true, {});
   Drain();
   EXPECT_EQ((std::vector<int>{0, 2}), w_.statuses);
-  EXPECT_EQ((std::vector<std::string>{"cancel files", "cancel download",
-                                      "cancel metadata", "metadata"}),
+  EXPECT_EQ((Calls{"cancel files", "cancel download", "cancel metadata",
+                   "metadata"}),
             w_.calls);
   EXPECT_TRUE(w_.ready.empty());
   EXPECT_TRUE(w_.errors.empty());
 }
 
-// The fetcher's retry over the real sequence: the countdown, then a new
-// numbered folder in place of the failed one, and nothing left behind when
-// the fetcher goes.
+// The fetcher's retry over the real sequence: after the countdown a new
+// numbered folder replaces the old one, and nothing is left when the fetcher
+// goes.
 TEST_F(PackageFetchSequencerTest, RetryRestartsInAFreshFolder) {
   sequencer_.reset();
   auto fetcher_runner = base::MakeRefCounted<base::TestTaskRunner>();
   auto fetcher = std::make_unique<PackageFetcher>(MakeSequencer(false),
                                                   fetcher_runner, proxy_);
   fetcher_runner->RunUntilIdle();
+  w_.payload_package = true;
   fetcher->Restart();
-  ReplyMetadata(Metadata({}));
-  ReplyDownload(true);
+  Drain();
   ASSERT_EQ(1u, w_.ready.size());
   const base::FilePath first = w_.ready[0];
 
-  w_ = World();
   ASSERT_TRUE(fetcher->Retry());
-  fetcher_runner->FastForwardBy(base::TimeDelta::FromSeconds(5));
+  fetcher_runner->FastForwardBy(base::TimeDelta::FromSeconds(6));
   Drain();
-  EXPECT_EQ(std::vector<int>{1}, w_.statuses);
-  fetcher_runner->FastForwardBy(base::TimeDelta::FromSeconds(1));
-  Drain();
-  EXPECT_EQ((std::vector<int>{1, 0, 2}), w_.statuses);
-  ReplyMetadata(Metadata({}));
-  ReplyDownload(true);
-  ASSERT_EQ(1u, w_.ready.size());
-  EXPECT_NE(first, w_.ready[0]);
+  EXPECT_EQ((std::vector<int>{0, 5, 1, 0, 5}), w_.statuses);
+  ASSERT_EQ(2u, w_.ready.size());
+  EXPECT_NE(first, w_.ready[1]);
   EXPECT_FALSE(base::PathExists(first));
-  EXPECT_TRUE(base::DirectoryExists(w_.ready[0]));
+  EXPECT_TRUE(base::DirectoryExists(w_.ready[1]));
 
   fetcher.reset();
-  EXPECT_FALSE(base::PathExists(w_.ready[0]));
+  EXPECT_FALSE(base::PathExists(w_.ready[1]));
 }
 
 }  // namespace
