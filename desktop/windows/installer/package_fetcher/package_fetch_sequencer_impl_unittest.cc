@@ -230,11 +230,14 @@ class PackageFetchSequencerTest : public testing::Test {
   }
 
   std::unique_ptr<PackageFetchSequencerImpl> MakeSequencer(
-      bool initialize = true) {
+      bool initialize = true,
+      base::FilePath root = base::FilePath()) {
+    if (root.empty())
+      root = temp_.GetPath();
     base::Time::Exploded when = {2026, 12, 1, 7, 13, 0, 0, 0};
     auto sequencer = std::make_unique<PackageFetchSequencerImpl>(
         std::make_unique<FakeFileDownloader>(&w_),
-        std::make_unique<FolderPreparerImpl>(temp_.GetPath(), false, when),
+        std::make_unique<FolderPreparerImpl>(root, false, when),
         std::make_unique<FakeMainDownloader>(&w_),
         std::make_unique<FakeRetriever>(&w_),
         std::make_unique<FakeVersionChecker>(&w_), false, "{\"t\":1}", nullptr,
@@ -304,12 +307,12 @@ TEST_F(PackageFetchSequencerTest, NetworkRoadChecksMarksAndFetchesComponents) {
   EXPECT_TRUE(base::DirectoryExists(w_.ready[0]));
   EXPECT_TRUE(temp_.GetPath().IsParent(w_.ready[0]));
   EXPECT_TRUE(w_.errors.empty());
-  EXPECT_EQ((Calls{"metadata", "download", "checksum abc", "signature",
-                   "version", "tracking {\"t\":1}", "ready marker", "welcome",
-                   "file skip", "file lost", "file unplaceable",
-                   "place unplaceable", "file good", "place good",
-                   "files list"}),
-            w_.calls);
+  EXPECT_EQ(
+      (Calls{"metadata", "download", "checksum abc", "signature", "version",
+             "tracking {\"t\":1}", "ready marker", "welcome", "file skip",
+             "file lost", "file unplaceable", "place unplaceable", "file good",
+             "place good", "files list"}),
+      w_.calls);
   EXPECT_EQ((Calls{"fetching_download_url", "fetching_primary_package",
                    "primary_package_fetched", "checksum_verified",
                    "signature_verified", "version_verified",
@@ -358,8 +361,9 @@ TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
   sequencer_->Start();
   ReplyMetadata(Metadata({L"a"}));
   ReplyDownload(true);
-  EXPECT_EQ((std::vector<std::pair<int, std::string>>{{1, "Checksum mismatch"}}),
-            w_.errors);
+  EXPECT_EQ(
+      (std::vector<std::pair<int, std::string>>{{1, "Checksum mismatch"}}),
+      w_.errors);
   EXPECT_EQ((std::vector<int>{0, 2, 3}), w_.statuses);
   EXPECT_EQ("package_fetcher_local_error", w_.events.back());
 
@@ -383,6 +387,20 @@ TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
                 {2, "disk full\nCannot mark package as ready"}}),
             w_.errors);
   EXPECT_TRUE(w_.ready.empty());
+
+  // Without a package folder nothing is written beside the download root.
+  const base::FilePath file_root = temp_.GetPath().Append(L"a file");
+  ASSERT_EQ(0, base::WriteFile(file_root, "", 0));
+  sequencer_.reset();
+  sequencer_ = MakeSequencer(true, file_root.Append(L"downloads"));
+  w_ = World();
+  w_.payload_package = true;
+  sequencer_->Start();
+  Drain();
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{
+                {2, "Could not create a download folder"}}),
+            w_.errors);
+  EXPECT_TRUE(w_.calls.empty());
 }
 
 TEST_F(PackageFetchSequencerTest, RetryLimitsDependOnWhatWasReceived) {
@@ -422,9 +440,9 @@ TEST_F(PackageFetchSequencerTest, RestartDropsTheReplyInFlight) {
   std::move(stale).Run(true, {});
   Drain();
   EXPECT_EQ((std::vector<int>{0, 2}), w_.statuses);
-  EXPECT_EQ((Calls{"cancel files", "cancel download", "cancel metadata",
-                   "metadata"}),
-            w_.calls);
+  EXPECT_EQ(
+      (Calls{"cancel files", "cancel download", "cancel metadata", "metadata"}),
+      w_.calls);
   EXPECT_TRUE(w_.ready.empty());
   EXPECT_TRUE(w_.errors.empty());
 }
