@@ -230,8 +230,7 @@ class PackageFetchSequencerTest : public testing::Test {
   }
 
   std::unique_ptr<PackageFetchSequencerImpl> MakeSequencer(
-      bool initialize = true,
-      base::FilePath root = base::FilePath()) {
+      bool initialize = true, base::FilePath root = base::FilePath()) {
     if (root.empty())
       root = temp_.GetPath();
     base::Time::Exploded when = {2026, 12, 1, 7, 13, 0, 0, 0};
