@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
     const std::string required = Line(answers, 2);
     if (!required.empty()) {
       const std::wstring sibling =
-          own.substr(0, slash + 1) + std::wstring(required.begin(),
-                                                  required.end());
+          own.substr(0, slash + 1) +
+          std::wstring(required.begin(), required.end());
       if (::GetFileAttributesW(sibling.c_str()) == INVALID_FILE_ATTRIBUTES)
         return 2;
     }

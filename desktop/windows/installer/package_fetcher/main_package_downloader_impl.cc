@@ -65,8 +65,7 @@ MainPackageDownloaderImpl::MainPackageDownloaderImpl() = default;
 MainPackageDownloaderImpl::~MainPackageDownloaderImpl() = default;
 
 bool MainPackageDownloaderImpl::WritePayloadPackage(
-    PayloadManager* payload_manager,
-    const base::FilePath& folder) {
+    PayloadManager* payload_manager, const base::FilePath& folder) {
   if (payload_manager->GetPayloadType() != PAYLOAD_FULL_PACKAGE)
     return false;
   if (payload_manager->WritePayloadToFile(folder.Append(kPackageFileName)))
@@ -98,7 +97,8 @@ bool MainPackageDownloaderImpl::Download(const std::wstring& package_url,
                               weak_factory_.GetWeakPtr(), downloader),
           std::move(writer), std::make_unique<DownloadStatsCollector>())) {
     download_callback_.Reset();
-    LOG(ERROR) << downloader->GetErrorText();
+    LOG(ERROR) << base::TrimWhitespaceASCII(downloader->GetErrorText(),
+                                            base::TRIM_TRAILING);
     return SetLastInstallerError(
         RESULT_PACKAGE_FETCH_FAILED,
         "Failed starting downloading the Kavor package");
@@ -118,8 +118,10 @@ void MainPackageDownloaderImpl::OnDownloadComplete(
     const std::string state_line = base::StringPrintf(
         "Main package download failed with wininet state: *%d*", state);
     // The downloader ends each of its lines with a line feed.
-    const std::string error = base::TrimWhitespaceASCII(
-        downloader->GetErrorText(), base::TRIM_TRAILING).as_string();
+    const std::string error =
+        base::TrimWhitespaceASCII(downloader->GetErrorText(),
+                                  base::TRIM_TRAILING)
+            .as_string();
     if (error.empty()) {
       SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED, state_line);
     } else {
@@ -127,13 +129,11 @@ void MainPackageDownloaderImpl::OnDownloadComplete(
       AddLastInstallerErrorContext(state_line);
     }
   }
-  std::move(download_callback_)
-      .Run(success, downloader->GetChunkStatistics());
+  std::move(download_callback_).Run(success, downloader->GetChunkStatistics());
 }
 
 bool MainPackageDownloaderImpl::CheckChecksum(
-    const base::FilePath& folder,
-    const std::string& expected_checksum) {
+    const base::FilePath& folder, const std::string& expected_checksum) {
   std::string actual;
   int64_t length = 0;
   if (CheckFileChecksum(folder.Append(kPackageFileName), expected_checksum,
@@ -159,13 +159,13 @@ bool MainPackageDownloaderImpl::CheckSignature(const base::FilePath& folder) {
     return true;
   }
   LOG(ERROR) << log;
-  return SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
-                               "Signature incorrect for the downloaded package");
+  return SetLastInstallerError(
+      RESULT_PACKAGE_FETCH_FAILED,
+      "Signature incorrect for the downloaded package");
 }
 
 void MainPackageDownloaderImpl::WriteServerTrackingData(
-    const base::FilePath& folder,
-    const std::string& tracking_data) {
+    const base::FilePath& folder, const std::string& tracking_data) {
   if (tracking_data.empty())
     return;
   const base::FilePath path = folder.Append(kServerTrackingDataFileName);
@@ -209,8 +209,9 @@ bool MainPackageDownloaderImpl::CopyInstallerExecutable(
   base::FilePath module;
   if (!base::PathService::Get(base::FILE_EXE, &exe) ||
       !base::PathService::Get(base::FILE_MODULE, &module)) {
-    return SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
-                                 "Unable to copy installer.exe to download dir");
+    return SetLastInstallerError(
+        RESULT_PACKAGE_FETCH_FAILED,
+        "Unable to copy installer.exe to download dir");
   }
   if (!base::CopyFile(exe, folder.Append(kInstallerCopyName))) {
     PLOG(ERROR) << "Cannot copy " << exe.value();

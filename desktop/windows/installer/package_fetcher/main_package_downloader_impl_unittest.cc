@@ -9,7 +9,6 @@
 #include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
-#include "base/json/json_reader.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/test/loopback_http_server.h"
@@ -20,7 +19,6 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
 #include "desktop/windows/installer/package_fetcher/package_metadata.h"
-#include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/test/scoped_test_root.h"
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 #include "gtest/gtest.h"
@@ -32,15 +30,6 @@ std::string ErrorMessage() {
   std::string message;
   GetLastInstallerError(nullptr, &message, nullptr);
   return message;
-}
-
-// The JSON reader makes every dictionary as a DictionaryValue.
-std::unique_ptr<base::DictionaryValue> ParseDictionary(const std::string& json) {
-  std::unique_ptr<base::Value> value = base::JSONReader::Read(json);
-  if (!value || !value->is_dict())
-    return nullptr;
-  return std::unique_ptr<base::DictionaryValue>(
-      static_cast<base::DictionaryValue*>(value.release()));
 }
 
 std::string ReadAll(const base::FilePath& path) {
@@ -65,9 +54,10 @@ class MainPackageDownloaderTest : public testing::Test {
 };
 
 struct NoUiRunner : UICallbackRunner {
-  void RunUICallbackAndPostReply(UICallback,
-                                 base::scoped_refptr<base::SingleThreadTaskRunner>,
-                                 Reply) override {
+  void RunUICallbackAndPostReply(
+      UICallback,
+      base::scoped_refptr<base::SingleThreadTaskRunner>,
+      Reply) override {
     ADD_FAILURE() << "no prompt expected";
   }
 };
@@ -81,15 +71,17 @@ class MainPackageDownloadTest : public MainPackageDownloaderTest {
     ASSERT_TRUE(server_.Start());
   }
 
-  MainPackageDownloader::DownloadCallback Callback() {
-    return base::BindOnce(
-        [](MainPackageDownloadTest* test, bool success,
-           std::vector<FetchChunkStatistics> statistics) {
-          ++test->calls_;
-          test->success_ = success;
-          test->statistics_ = std::move(statistics);
-        },
-        this);
+  bool Download(const std::wstring& url, const base::FilePath& folder) {
+    return downloader_.Download(
+        url, folder, &wininet_,
+        base::BindOnce(
+            [](MainPackageDownloadTest* test, bool success,
+               std::vector<FetchChunkStatistics> statistics) {
+              ++test->calls_;
+              test->success_ = success;
+              test->chunks_ = statistics.size();
+            },
+            this));
   }
 
   // Runs the owner thread until the downloader has ended, moving the clock
@@ -117,7 +109,7 @@ class MainPackageDownloadTest : public MainPackageDownloaderTest {
   WininetImpl wininet_{&ui_runner_, nullptr};
   int calls_ = 0;
   bool success_ = false;
-  std::vector<FetchChunkStatistics> statistics_;
+  size_t chunks_ = 0;
 };
 
 TEST_F(MainPackageDownloadTest, PackageIsFetchedIntoTheFolderAndChecked) {
@@ -125,16 +117,15 @@ TEST_F(MainPackageDownloadTest, PackageIsFetchedIntoTheFolderAndChecked) {
   server_.Serve("/package", 200, body);
   // A restriction left from the metadata request does not apply.
   wininet_.SetAllowedDomains({L".example.com"});
-  ASSERT_TRUE(downloader_.Download(server_.Url("/package"), folder_, &wininet_,
-                                   Callback()));
+  ASSERT_TRUE(Download(server_.Url("/package"), folder_));
   RunUntilEnded();
   EXPECT_EQ(1, calls_);
   EXPECT_TRUE(success_);
-  EXPECT_EQ(1u, statistics_.size());
+  EXPECT_EQ(1u, chunks_);
   EXPECT_TRUE(body == ReadAll(Package()));
 
-  const std::string digest = Sha256Hex(
-      reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  const std::string digest =
+      Sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
   EXPECT_TRUE(downloader_.CheckChecksum(folder_, digest));
   const std::string wrong(64, '0');
   EXPECT_FALSE(downloader_.CheckChecksum(folder_, wrong));
@@ -142,97 +133,74 @@ TEST_F(MainPackageDownloadTest, PackageIsFetchedIntoTheFolderAndChecked) {
   EXPECT_EQ("Checksum incorrect for the downloaded package, actual " + digest +
                 ", expected " + wrong + ", file length 300000",
             ErrorMessage());
-  // A package that is not there.
-  ASSERT_TRUE(base::DeleteFile(Package(), false));
-  EXPECT_FALSE(downloader_.CheckChecksum(folder_, digest));
-  EXPECT_EQ(0u, ErrorMessage().find("Checksum incorrect")) << ErrorMessage();
 }
 
-TEST_F(MainPackageDownloadTest, FailuresNameTheirCause) {
+TEST_F(MainPackageDownloadTest, FailuresNameTheirCauseAndCancelIsSilent) {
   server_.Serve("/missing", 404, "gone");
   wininet_.SetMaxRetries(0);
-  ASSERT_TRUE(downloader_.Download(server_.Url("/missing"), folder_, &wininet_,
-                                   Callback()));
+  ASSERT_TRUE(Download(server_.Url("/missing"), folder_));
   RunUntilEnded();
   EXPECT_EQ(1, calls_);
   EXPECT_FALSE(success_);
-  EXPECT_EQ(1u, statistics_.size());
+  EXPECT_EQ(1u, chunks_);
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
   EXPECT_EQ(
       "Request completed with an unexpected HTTP status 404\n"
       "Main package download failed with wininet state: *4*",
       ErrorMessage());
 
-  // Refused before anything is sent: the callback never runs.
-  EXPECT_FALSE(
-      downloader_.Download(L"not a url", folder_, &wininet_, Callback()));
+  // Refused before anything is sent: no callback.
+  EXPECT_FALSE(Download(L"not a url", folder_));
   EXPECT_EQ("Failed starting downloading the Kavor package", ErrorMessage());
-  EXPECT_FALSE(downloader_.Download(server_.Url("/missing"),
-                                    folder_.Append(L"absent"), &wininet_,
-                                    Callback()));
+  EXPECT_FALSE(Download(server_.Url("/missing"), folder_.Append(L"absent")));
   EXPECT_EQ("Failed initializing the file to use as download destination",
             ErrorMessage());
-  runner_->RunUntilIdle();
-  EXPECT_EQ(1, calls_);
-}
 
-TEST_F(MainPackageDownloadTest, CancelDropsTheReply) {
   server_.Serve("/package", 200, "data");
-  ASSERT_TRUE(downloader_.Download(server_.Url("/package"), folder_, &wininet_,
-                                   Callback()));
+  ASSERT_TRUE(Download(server_.Url("/package"), folder_));
   downloader_.Cancel();
   RunUntilEnded();
   EXPECT_EQ(WininetDownloader::STATE_COMPLETED, wininet_.GetState());
-  EXPECT_EQ(0, calls_);
+  EXPECT_EQ(1, calls_);
 }
 
-// Packages signed by the test root's publishers, with that root trusted.
-class MainPackageSignatureTest : public MainPackageDownloaderTest {
- protected:
-  void SetUp() override {
-    MainPackageDownloaderTest::SetUp();
-    base::FilePath bin;
-    ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-    fixtures_ = bin.AppendASCII("signature_fixtures");
-    ASSERT_TRUE(root_.Trust(fixtures_.AppendASCII("root.cer")));
-  }
-
-  // Whether the package |name| passes with |own_exe| as the running
-  // installer.
-  bool Check(const char* own_exe, const char* name) {
+// Packages signed under the test root, which is trusted meanwhile.
+TEST_F(MainPackageDownloaderTest, SignatureIsCheckedOnlyBySignedInstallers) {
+  base::FilePath fixtures;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &fixtures));
+  fixtures = fixtures.AppendASCII("signature_fixtures");
+  test::ScopedTestRoot root;
+  ASSERT_TRUE(root.Trust(fixtures.AppendASCII("root.cer")));
+  const struct {
+    const char* own_exe;
+    const char* package;
+    bool accepted;
+  } kCases[] = {
+      {"maker.exe", "package.exe", true},
+      {"maker.exe", "package_other.exe", false},
+      {"maker.exe", "package_unsigned.exe", false},
+      {"unsigned.exe", "package_unsigned.exe", true},
+      {"unsigned.exe", "package_other.exe", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.own_exe) + " " + c.package);
     base::ScopedPathOverride own(base::FILE_EXE,
-                                 fixtures_.AppendASCII(own_exe));
-    EXPECT_TRUE(base::CopyFile(fixtures_.AppendASCII(name), Package()));
+                                 fixtures.AppendASCII(c.own_exe));
+    ASSERT_TRUE(base::CopyFile(fixtures.AppendASCII(c.package), Package()));
     SetLastInstallerError(RESULT_SUCCESS, "");
-    const bool accepted = downloader_.CheckSignature(folder_);
-    EXPECT_EQ(accepted ? "" : "Signature incorrect for the downloaded package",
-              ErrorMessage())
-        << name;
-    EXPECT_EQ(accepted ? RESULT_SUCCESS : RESULT_PACKAGE_FETCH_FAILED,
-              GetLastInstallerErrorCode());
-    return accepted;
+    EXPECT_EQ(c.accepted, downloader_.CheckSignature(folder_));
+    EXPECT_EQ(
+        c.accepted ? "" : "Signature incorrect for the downloaded package",
+        ErrorMessage());
   }
-
-  test::ScopedTestRoot root_;
-  base::FilePath fixtures_;
-};
-
-TEST_F(MainPackageSignatureTest, SignedInstallerWantsTheMakersSignature) {
-  EXPECT_TRUE(Check("maker.exe", "package.exe"));
-  EXPECT_FALSE(Check("maker.exe", "package_other.exe"));
-  EXPECT_FALSE(Check("maker.exe", "package_unsigned.exe"));
-}
-
-TEST_F(MainPackageSignatureTest, UnsignedInstallerTakesAnyPackage) {
-  EXPECT_TRUE(Check("unsigned.exe", "package_unsigned.exe"));
-  EXPECT_TRUE(Check("unsigned.exe", "package_other.exe"));
 }
 
 TEST_F(MainPackageDownloaderTest, SmallFilesAreWrittenOnlyWhenDue) {
   downloader_.WriteServerTrackingData(folder_, "");
   EXPECT_FALSE(base::PathExists(folder_.Append(L"server_tracking_data")));
   downloader_.WriteServerTrackingData(folder_, "utm_source=test");
-  EXPECT_EQ("utm_source=test", ReadAll(folder_.Append(L"server_tracking_data")));
+  EXPECT_EQ("utm_source=test",
+            ReadAll(folder_.Append(L"server_tracking_data")));
 
   EXPECT_TRUE(downloader_.WriteReadyMarker(folder_));
   EXPECT_EQ("", ReadAll(folder_.Append(L"ready")));
@@ -241,105 +209,50 @@ TEST_F(MainPackageDownloaderTest, SmallFilesAreWrittenOnlyWhenDue) {
   EXPECT_EQ("Cannot write the package ready marker.", ErrorMessage());
 }
 
-class FakePayload : public PayloadManager {
- public:
-  explicit FakePayload(uint32_t type) : type_(type) {}
-  uint32_t GetPayloadType() const override { return type_; }
-  std::string GetPayload() const override { return "7z"; }
-  bool WritePayloadToFile(const base::FilePath& path) const override {
-    return base::WriteFile(path, "7z", 2) == 2;
-  }
-  void SetPayload(const std::string&) override {}
-
- private:
-  const uint32_t type_;
-};
-
-TEST_F(MainPackageDownloaderTest, OnlyAFullPackagePayloadIsWritten) {
-  FakePayload tracking(PAYLOAD_TRACKING_DATA);
-  EXPECT_FALSE(downloader_.WritePayloadPackage(&tracking, folder_));
-  EXPECT_FALSE(base::PathExists(Package()));
-  FakePayload full(PAYLOAD_FULL_PACKAGE);
-  EXPECT_TRUE(downloader_.WritePayloadPackage(&full, folder_));
-  EXPECT_EQ("7z", ReadAll(Package()));
-  EXPECT_FALSE(
-      downloader_.WritePayloadPackage(&full, folder_.Append(L"absent")));
-  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
-}
-
 TEST_F(MainPackageDownloaderTest, InstallerCopyTakesTheHostsLibraryAlong) {
-  const base::FilePath host_dir = folder_.Append(L"host");
-  const base::FilePath other_dir = folder_.Append(L"other");
+  const base::FilePath host = folder_.Append(L"kavor_setup.exe");
+  const base::FilePath library = folder_.Append(L"KAVOR_INSTALLER.dll");
   const base::FilePath package_dir = folder_.Append(L"package");
-  for (const auto& dir : {host_dir, other_dir, package_dir})
-    ASSERT_TRUE(base::CreateDirectory(dir));
-  const base::FilePath host = host_dir.Append(L"kavor_setup.exe");
-  const base::FilePath library = host_dir.Append(L"KAVOR_INSTALLER.dll");
+  ASSERT_TRUE(base::CreateDirectory(package_dir));
   ASSERT_EQ(4, base::WriteFile(host, "host", 4));
   ASSERT_EQ(3, base::WriteFile(library, "lib", 3));
-  const base::FilePath copy = package_dir.Append(L"installer.exe");
-  const base::FilePath library_copy = package_dir.Append(L"kavor_installer.dll");
-
+  const base::FilePath library_copy =
+      package_dir.Append(L"kavor_installer.dll");
   base::ScopedPathOverride exe(base::FILE_EXE, host);
-  {
-    base::ScopedPathOverride module(base::FILE_MODULE, library);
-    ASSERT_TRUE(downloader_.CopyInstallerExecutable(package_dir));
-    EXPECT_EQ("host", ReadAll(copy));
-    EXPECT_EQ("lib", ReadAll(library_copy));
-  }
-  ASSERT_TRUE(base::DeleteFile(library_copy, false));
-  // The code is the executable itself, or its library lies elsewhere: the
-  // copy runs on its own, or finds the library the way the original did.
-  for (const base::FilePath& path : {host, other_dir.Append(L"lib.dll")}) {
-    base::ScopedPathOverride module(base::FILE_MODULE, path);
-    ASSERT_TRUE(downloader_.CopyInstallerExecutable(package_dir));
-    EXPECT_EQ("host", ReadAll(copy));
-    EXPECT_FALSE(base::PathExists(library_copy));
-  }
 
-  base::ScopedPathOverride module(base::FILE_MODULE, library);
-  EXPECT_FALSE(
-      downloader_.CopyInstallerExecutable(folder_.Append(L"absent")));
+  // The code is the executable itself, or its library lies elsewhere (and
+  // the copy finds it the same way): no library beside the copy.
+  for (const base::FilePath& module :
+       {host, package_dir.Append(L"lib.dll"), library}) {
+    base::ScopedPathOverride own_module(base::FILE_MODULE, module);
+    ASSERT_TRUE(downloader_.CopyInstallerExecutable(package_dir));
+    EXPECT_EQ("host", ReadAll(package_dir.Append(L"installer.exe")));
+    EXPECT_EQ(module == library, base::PathExists(library_copy));
+  }
+  EXPECT_EQ("lib", ReadAll(library_copy));
+
+  EXPECT_FALSE(downloader_.CopyInstallerExecutable(folder_.Append(L"absent")));
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
   EXPECT_EQ("Unable to copy installer.exe to download dir", ErrorMessage());
 }
 
-// The preferences file is written on the shared pool.
-class WelcomeUrlTest : public MainPackageDownloaderTest {
- protected:
-  // Writes the welcome page of the reply |json|.
-  void Write(const char* json) {
-    PackageMetadata metadata;
-    metadata.reply = ParseDictionary(json);
-    ASSERT_TRUE(metadata.reply) << json;
-    downloader_.WriteWelcomeUrl(metadata, folder_);
-  }
+// The store writes on the shared pool, which needs a message loop.
+TEST_F(MainPackageDownloaderTest, WelcomePageIsOnDiskWhenTheCallReturns) {
+  base::MessageLoop loop;
+  base::AtExitManager exit_manager;
+  const base::FilePath prefs = folder_.Append(L"installer_prefs_include.json");
+  PackageMetadata metadata;
+  downloader_.WriteWelcomeUrl(metadata, folder_);
+  metadata.reply = std::make_unique<base::DictionaryValue>();
+  metadata.reply->SetInteger("url_welcome", 5);
+  downloader_.WriteWelcomeUrl(metadata, folder_);
+  EXPECT_FALSE(base::PathExists(prefs));
 
-  base::FilePath Prefs() const {
-    return folder_.Append(L"installer_prefs_include.json");
-  }
-
-  base::MessageLoop loop_;
-  base::AtExitManager exit_manager_;
-};
-
-TEST_F(WelcomeUrlTest, FileIsOnDiskWhenTheCallReturns) {
-  Write("{\"url_welcome\": \"https://welcome.example/first\"}");
+  metadata.reply->SetString("url_welcome", "https://welcome.example/first");
+  downloader_.WriteWelcomeUrl(metadata, folder_);
   // Read at once, as the backend may.
-  std::unique_ptr<base::DictionaryValue> prefs =
-      ParseDictionary(ReadAll(Prefs()));
-  ASSERT_TRUE(prefs);
-  std::string url;
-  EXPECT_TRUE(prefs->GetString("welcome-url", &url));
-  EXPECT_EQ("https://welcome.example/first", url);
-}
-
-TEST_F(WelcomeUrlTest, NoStringNoFile) {
-  Write("{\"url_welcome\": 5}");
-  Write("{\"url_welcome\": {\"a\": \"b\"}}");
-  Write("{\"other\": \"x\"}");
-  downloader_.WriteWelcomeUrl(PackageMetadata(), folder_);
-  EXPECT_FALSE(base::PathExists(Prefs()));
+  EXPECT_EQ("{\"welcome-url\":\"https://welcome.example/first\"}",
+            ReadAll(prefs));
 }
 
 }  // namespace

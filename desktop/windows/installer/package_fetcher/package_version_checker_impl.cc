@@ -71,11 +71,10 @@ PackageVersionCheckerImpl::CompareResult PackageVersionCheckerImpl::Compare(
 
   base::Version full;
   base::Version internal;
-  const bool read =
-      legacy ? file_version_utils_->GetVersionFromExe(file, &full, &internal,
-                                                      stream)
-             : file_version_utils_->GetPackageFileVersion(file, &full,
-                                                          &internal, stream);
+  const bool read = legacy ? file_version_utils_->GetVersionFromExe(
+                                 file, &full, &internal, stream)
+                           : file_version_utils_->GetPackageFileVersion(
+                                 file, &full, &internal, stream);
   if (!read) {
     if (stream)
       stream->clear();
@@ -118,10 +117,9 @@ bool PackageVersionCheckerImpl::CheckMainPackage(const base::FilePath& folder,
   return CheckLegacyPackage(folder, version, stream) || FailMainPackage();
 }
 
-bool PackageVersionCheckerImpl::CheckLegacyPackage(
-    const base::FilePath& folder,
-    std::string* version,
-    std::string* stream) {
+bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
+                                                   std::string* version,
+                                                   std::string* stream) {
   const base::FilePath installer = folder.Append(kLegacyInstallerName);
   std::vector<base::FilePath> extracted;
   const int opened = lzma_->Open(folder.Append(kPackageFileName));
@@ -130,11 +128,11 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(
         RESULT_GENERAL_ERROR,
         base::StringPrintf("Archive opening failed with error %d", opened));
   } else {
-    const int unpacked = lzma_->Extract(
-        folder,
-        {base::FilePath(kLegacyInstallerName),
-         base::FilePath(kLegacyInstallerLibraryName)},
-        nullptr, &extracted, nullptr);
+    const int unpacked =
+        lzma_->Extract(folder,
+                       {base::FilePath(kLegacyInstallerName),
+                        base::FilePath(kLegacyInstallerLibraryName)},
+                       nullptr, &extracted, nullptr);
     // The package must not stay open: it is unpacked or moved later.
     lzma_->Close();
     if (unpacked != LzmaUtil::EXTRACT_SUCCESS) {
@@ -178,8 +176,7 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(
 }
 
 bool PackageVersionCheckerImpl::CheckAdditionalFile(
-    const base::FilePath& folder,
-    const std::string& kind_name) {
+    const base::FilePath& folder, const std::string& kind_name) {
   std::string version;
   if (Compare(folder.AppendASCII(kind_name + "_installer.exe"), true, &version,
               nullptr) != ACCEPTED) {

@@ -21,8 +21,9 @@ class LzmaUtil;
 // the full version.
 class PackageVersionCheckerImpl : public PackageVersionChecker {
  public:
-  PackageVersionCheckerImpl(std::unique_ptr<FileVersionUtils> file_version_utils,
-                            std::unique_ptr<LzmaUtil> lzma);
+  PackageVersionCheckerImpl(
+      std::unique_ptr<FileVersionUtils> file_version_utils,
+      std::unique_ptr<LzmaUtil> lzma);
   ~PackageVersionCheckerImpl() override;
 
   bool CheckMainPackage(const base::FilePath& folder,

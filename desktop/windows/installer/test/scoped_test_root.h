@@ -41,8 +41,8 @@ class ScopedTestRoot {
            ::CertAddEncodedCertificateToStore(
                store_, X509_ASN_ENCODING,
                reinterpret_cast<const BYTE*>(der.data()),
-               static_cast<DWORD>(der.size()),
-               CERT_STORE_ADD_REPLACE_EXISTING, &root_) &&
+               static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+               &root_) &&
            ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
   }
 
