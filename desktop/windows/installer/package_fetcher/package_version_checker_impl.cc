@@ -122,6 +122,7 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
                                                    std::string* stream) {
   const base::FilePath installer = folder.Append(kLegacyInstallerName);
   std::vector<base::FilePath> extracted;
+  bool have_installer = false;
   const int opened = lzma_->Open(folder.Append(kPackageFileName));
   if (opened != LzmaUtil::OPEN_SUCCESS) {
     SetLastInstallerError(
@@ -144,12 +145,13 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
                extracted.end()) {
       SetLastInstallerError(RESULT_GENERAL_ERROR,
                             "The package holds no installer.exe");
+    } else {
+      have_installer = true;
     }
   }
 
   bool accepted = false;
-  if (std::find(extracted.begin(), extracted.end(), installer) ==
-      extracted.end()) {
+  if (!have_installer) {
     AddLastInstallerErrorContext(
         "Cannot unpack installer.exe for legacy version check");
   } else if (Compare(installer, true, version, stream) != ACCEPTED) {
