@@ -70,9 +70,8 @@ bool AdditionalFileDownloaderImpl::DownloadAdditionalFile(
   callback_ = std::move(callback);
   // A downloadable resource belongs to a minimal package or to a fetch of
   // components alone; a full package already holds it.
-  if (!entry_ ||
-      (entry_->kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE && !minimal &&
-       !additional_files_only)) {
+  if (!entry_ || (entry_->kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE &&
+                  !minimal && !additional_files_only)) {
     entry_.reset();
     callback_.Reset();
     return false;
@@ -127,8 +126,7 @@ bool AdditionalFileDownloaderImpl::AttemptDownload(
 
 bool AdditionalFileDownloaderImpl::CopyLocalFile(
     WininetDownloader* downloader) {
-  const std::optional<CrackedUrl> url =
-      WininetImpl::CrackUrl(entry_->location);
+  const std::optional<CrackedUrl> url = WininetImpl::CrackUrl(entry_->location);
   if (!url) {
     LOG(ERROR) << "Cannot parse the location of a test additional file";
     return false;
@@ -164,9 +162,8 @@ void AdditionalFileDownloaderImpl::OnFileDownloaded(
                << location << " actual " << actual << " expected "
                << entry_->checksum << ", file length " << length;
   } else {
-    LOG(ERROR) << "Failed downloading additional component " << kind_name
-               << " " << location
-               << ". Wininet state: " << downloader->GetState();
+    LOG(ERROR) << "Failed downloading additional component " << kind_name << " "
+               << location << ". Wininet state: " << downloader->GetState();
   }
 
   const uint32_t attempts = entry_->attempts++;
@@ -215,9 +212,9 @@ bool AdditionalFileDownloaderImpl::PlaceDownloadedFile(
     AdditionalFile* entry,
     const base::FilePath& package_folder,
     const base::FilePath& assistant_folder) {
-  const base::FilePath& target_folder =
-      entry->kind == ADDITIONAL_FILE_ASSISTANT ? assistant_folder
-                                               : package_folder;
+  const base::FilePath& target_folder = entry->kind == ADDITIONAL_FILE_ASSISTANT
+                                            ? assistant_folder
+                                            : package_folder;
   const bool plain = entry->plain_file == 1;
   // The name comes from the update service's reply: whatever it says, the
   // file stays inside its folder. An archive's name is checked as it will
@@ -235,8 +232,14 @@ bool AdditionalFileDownloaderImpl::PlaceDownloadedFile(
   const base::FilePath destination = target_folder.Append(relative);
 
   if (plain) {
+    // Never over a file that is already there: a component named like one
+    // of the folder's own files ("kavor_package", "installer.exe") would
+    // otherwise swap a checked file for an unchecked one.
     if (!base::CreateDirectory(destination.DirName()) ||
-        !base::Move(entry->downloaded_file, destination)) {
+        !::MoveFileExW(entry->downloaded_file.value().c_str(),
+                       destination.value().c_str(), MOVEFILE_COPY_ALLOWED)) {
+      LOG(ERROR) << "Cannot move " << entry->downloaded_file.value() << " to "
+                 << destination.value() << ": error " << ::GetLastError();
       return FailPlacement("Failed moving additional file into place");
     }
   } else if (!PlaceArchive(version_checker, *entry, target_folder,
@@ -267,7 +270,8 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
     GetAvroStatsSender()->Send(std::make_unique<SignatureVerifiedEvent>(1));
   }
   if (!base::CreateDirectory(archive.DirName()))
-    return FailPlacement("Could not create unpacking folder for additional file");
+    return FailPlacement(
+        "Could not create unpacking folder for additional file");
   if (!base::Move(entry.downloaded_file, archive))
     return FailPlacement("Failed moving additional component SFX into place");
 
@@ -286,8 +290,8 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
   }
   if (!base::DeleteFile(archive, false))
     LOG(WARNING) << "Cannot delete " << archive.value();
-  if (!version_checker->CheckAdditionalFile(target_folder,
-                                            AdditionalFileKindName(entry.kind))) {
+  if (!version_checker->CheckAdditionalFile(
+          target_folder, AdditionalFileKindName(entry.kind))) {
     // After the checker's own reason, which says what was wrong.
     const char kMessage[] = "Component version didn't pass check";
     LOG(ERROR) << kMessage;
@@ -296,7 +300,8 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
   return true;
 }
 
-void AdditionalFileDownloaderImpl::WriteFilesList(const base::FilePath& folder) {
+void AdditionalFileDownloaderImpl::WriteFilesList(
+    const base::FilePath& folder) {
   if (placed_files_.empty())
     return;
   const std::string text = base::JoinString(placed_files_, "\r\n") + "\r\n";

@@ -96,10 +96,10 @@ void Append(std::string* out, T value) {
 
 // The stand-in with the archive format it reads appended: entries of name
 // length, name, size and bytes, then offset, count, exit code and magic.
-base::FilePath MakeSfx(const base::FilePath& path,
-                       const std::vector<std::pair<std::string, std::string>>&
-                           entries,
-                       uint32_t exit_code = 0) {
+base::FilePath MakeSfx(
+    const base::FilePath& path,
+    const std::vector<std::pair<std::string, std::string>>& entries,
+    uint32_t exit_code = 0) {
   std::string image = Read(BinFile("kavor_sfx_standin.exe"));
   const uint64_t offset = image.size();
   for (const auto& entry : entries) {
@@ -113,8 +113,9 @@ base::FilePath MakeSfx(const base::FilePath& path,
   Append(&image, static_cast<uint32_t>(entries.size()));
   Append(&image, exit_code);
   image += "KVSFXEND";
-  EXPECT_EQ(static_cast<int>(image.size()),
-            base::WriteFile(path, image.data(), static_cast<int>(image.size())));
+  EXPECT_EQ(
+      static_cast<int>(image.size()),
+      base::WriteFile(path, image.data(), static_cast<int>(image.size())));
   return path;
 }
 
@@ -283,7 +284,8 @@ TEST_F(AdditionalFileDownloaderImplTest, TestResourcesAreCopied) {
   EXPECT_TRUE(server_.requests().empty());
 }
 
-TEST_F(AdditionalFileDownloaderImplTest, FailedFilesAreFetchedThreeTimesAtMost) {
+TEST_F(AdditionalFileDownloaderImplTest,
+       FailedFilesAreFetchedThreeTimesAtMost) {
   server_.Serve("/error", 500, "");
   server_.Serve("/corrupt", 200, "corrupt");
   server_.Serve("/busy", 503, "");
@@ -293,20 +295,21 @@ TEST_F(AdditionalFileDownloaderImplTest, FailedFilesAreFetchedThreeTimesAtMost) 
   EXPECT_FALSE(Fetch(Entry("/error", "", kPartner, L"e")));
   EXPECT_EQ(3u, server_.RequestsFor("/error").size());
   EXPECT_EQ(2u, Count(log, "Retrying additional file download"));
-  EXPECT_EQ(3u, Count(log, "Failed downloading additional component "
-                           "partner_content " +
-                               base::WideToUTF8(server_.Url("/error")) +
-                               ". Wininet state: 4"));
+  EXPECT_EQ(3u, Count(log,
+                      "Failed downloading additional component "
+                      "partner_content " +
+                          base::WideToUTF8(server_.Url("/error")) +
+                          ". Wininet state: 4"));
   EXPECT_EQ(1u, Count(log, "Giving up downloading this file"));
 
   EXPECT_FALSE(Fetch(Entry("/corrupt", "other", kPartner, L"c")));
   EXPECT_EQ(3u, server_.RequestsFor("/corrupt").size());
-  EXPECT_EQ(3u, Count(log, "Bad checksum for additional component "
-                           "partner_content " +
-                               base::WideToUTF8(server_.Url("/corrupt")) +
-                               " actual " + Checksum("corrupt") +
-                               " expected " + Checksum("other") +
-                               ", file length 7"));
+  EXPECT_EQ(3u, Count(log,
+                      "Bad checksum for additional component "
+                      "partner_content " +
+                          base::WideToUTF8(server_.Url("/corrupt")) +
+                          " actual " + Checksum("corrupt") + " expected " +
+                          Checksum("other") + ", file length 7"));
   EXPECT_EQ("corrupt", Read(folder_.Append(L"additional_file5.tmp")));
 
   // The downloader retried once on its own and gave up: no more fetches.
@@ -333,8 +336,8 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
   const base::FilePath sfx = temp_.GetPath().Append(L"sfx");
 
   // A development build runs the assistant without asking for a signature.
-  AdditionalFile assistant = fetched(MakeSfx(sfx, assistant_files),
-                                     ADDITIONAL_FILE_ASSISTANT, L"");
+  AdditionalFile assistant =
+      fetched(MakeSfx(sfx, assistant_files), ADDITIONAL_FILE_ASSISTANT, L"");
   ASSERT_TRUE(Place(&assistant)) << LastError();
   EXPECT_TRUE(base::PathExists(assistant_.Append(L"kavor_installer.dll")));
   EXPECT_FALSE(base::PathExists(assistant_.Append(L"_sfx.exe")));
@@ -371,8 +374,8 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
   }
   SetSignatureCheckerForTesting(&signatures_);
 
-  AdditionalFile failing = fetched(MakeSfx(sfx, assistant_files, 7),
-                                   ADDITIONAL_FILE_ASSISTANT, L"");
+  AdditionalFile failing =
+      fetched(MakeSfx(sfx, assistant_files, 7), ADDITIONAL_FILE_ASSISTANT, L"");
   EXPECT_FALSE(Place(&failing));
   EXPECT_EQ("1 Failed extracting SFX archive", LastError());
   EXPECT_TRUE(versions_.checked.empty());
@@ -411,6 +414,16 @@ TEST_F(AdditionalFileDownloaderImplTest, NamesOutsideTheFolderAreRefused) {
     }
   }
   EXPECT_TRUE(versions_.checked.empty());
+
+  // Nor over one of the folder's own files, the checked package above all.
+  ASSERT_EQ(4, base::WriteFile(folder_.Append(L"kavor_package"), "good", 4));
+  AdditionalFile swap;
+  swap.file_name = L"kavor_package";
+  swap.kind = ADDITIONAL_FILE_PARTNER_CONTENT;
+  swap.downloaded_file = folder_.Append(L"additional_file0.tmp");
+  EXPECT_FALSE(Place(&swap));
+  EXPECT_EQ("1 Failed moving additional file into place", LastError());
+  EXPECT_EQ("good", Read(folder_.Append(L"kavor_package")));
   files_.WriteFilesList(folder_);
   EXPECT_FALSE(base::PathExists(folder_.Append(L"files_list")));
 }
