@@ -43,7 +43,7 @@ const char kCannotParseComponent[] = "Cannot parse additional file definition";
 // its own between context lines.
 std::string TrimmedErrorText(const WininetDownloader& downloader) {
   return base::TrimWhitespaceASCII(downloader.GetErrorText(),
-                                  base::TRIM_TRAILING)
+                                   base::TRIM_TRAILING)
       .as_string();
 }
 
@@ -178,8 +178,7 @@ std::vector<std::wstring> GetPackageMetadataAllowedDomains(
 }
 
 std::wstring GetPackageMetadataUrl(
-    uint32_t package_64bit,
-    const std::vector<std::string>& requested_files) {
+    uint32_t package_64bit, const std::vector<std::string>& requested_files) {
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
   std::wstring url =
@@ -188,7 +187,8 @@ std::wstring GetPackageMetadataUrl(
     std::string built = command_line.HasSwitch(kInternalPackageServerSwitch)
                             ? kInternalStagingServer
                             : GetNamedUrl("autoupdate");
-    built += "v2/netinstaller/" + ProductInfoImpl::GetInstance()->GetChannelName();
+    built +=
+        "v2/netinstaller/" + ProductInfoImpl::GetInstance()->GetChannelName();
     if (package_64bit == 1)
       built += "/windows/x64";
     url = base::UTF8ToWide(built);
@@ -205,8 +205,7 @@ std::wstring GetPackageMetadataUrl(
 
 PackageMetadataRetrieverImpl::PackageMetadataRetrieverImpl(
     uint32_t package_64bit)
-    : package_64bit_(package_64bit),
-      reply_(std::make_shared<ReplyBuffer>()) {}
+    : package_64bit_(package_64bit), reply_(std::make_shared<ReplyBuffer>()) {}
 
 PackageMetadataRetrieverImpl::~PackageMetadataRetrieverImpl() = default;
 
@@ -222,7 +221,8 @@ bool PackageMetadataRetrieverImpl::Start(
   weak_factory_.InvalidateWeakPtrs();
   downloader->SetAllowedDomains(GetPackageMetadataAllowedDomains(
       ProductInfoImpl::GetInstance()->GetCompanyDomain()));
-  const std::wstring url = GetPackageMetadataUrl(package_64bit_, requested_files);
+  const std::wstring url =
+      GetPackageMetadataUrl(package_64bit_, requested_files);
   LOG(INFO) << "Fetching the download URL " << url;
   downloader_ = downloader;
   requested_files_ = requested_files;
@@ -267,9 +267,9 @@ void PackageMetadataRetrieverImpl::OnDownloadDone() {
   if (state != WininetDownloader::STATE_COMPLETED) {
     SetLastInstallerError(RESULT_GENERAL_ERROR, TrimmedErrorText(*downloader));
     if (reply_->too_long) {
-      AddLastInstallerErrorContext(base::StringPrintf(
-          "Package metadata reply is longer than %u bytes",
-          static_cast<unsigned>(kMaxReplySize)));
+      AddLastInstallerErrorContext(
+          base::StringPrintf("Package metadata reply is longer than %u bytes",
+                             static_cast<unsigned>(kMaxReplySize)));
     }
     AddLastInstallerErrorContext(base::StringPrintf(
         "Package metadata download failed with state: *%d*", state));
@@ -288,8 +288,7 @@ void PackageMetadataRetrieverImpl::OnDownloadDone() {
 }
 
 std::unique_ptr<PackageMetadata> PackageMetadataRetrieverImpl::ParseReply(
-    const std::string& body,
-    std::string* reason) const {
+    const std::string& body, std::string* reason) const {
   VLOG(1) << "Parsing the fetched URL";
   int error_code = 0;
   std::string error_message;
@@ -366,8 +365,9 @@ bool PackageMetadataRetrieverImpl::ParseComponents(
     }
     auto file = std::make_unique<AdditionalFile>();
     if (type == "downloadable_resource" || type == "partner_content") {
-      file->kind = type == "partner_content" ? ADDITIONAL_FILE_PARTNER_CONTENT
-                                             : ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE;
+      file->kind = type == "partner_content"
+                       ? ADDITIONAL_FILE_PARTNER_CONTENT
+                       : ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE;
       std::string name;
       base::FilePath relative;
       std::string unsafe;
@@ -443,13 +443,13 @@ void PackageMetadataRetrieverImpl::AddTestResources(
     // The request may spell a sub-folder with either separator; the
     // component keeps the requested spelling, which the minimal check and
     // the callers compare with.
-    const auto requested = std::find_if(
-        requested_files_.begin(), requested_files_.end(),
-        [&name](const std::string& file) {
-          std::wstring wide = base::UTF8ToWide(file);
-          std::replace(wide.begin(), wide.end(), L'/', L'\\');
-          return wide == name;
-        });
+    const auto requested =
+        std::find_if(requested_files_.begin(), requested_files_.end(),
+                     [&name](const std::string& file) {
+                       std::wstring wide = base::UTF8ToWide(file);
+                       std::replace(wide.begin(), wide.end(), L'/', L'\\');
+                       return wide == name;
+                     });
     if (requested == requested_files_.end())
       continue;
     std::string checksum;

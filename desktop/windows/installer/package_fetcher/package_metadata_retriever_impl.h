@@ -24,8 +24,7 @@ std::vector<std::wstring> GetPackageMetadataAllowedDomains(
 // "internal-package-server" of this process redirects it: its value is the
 // whole URL; without a value the internal staging server is asked.
 std::wstring GetPackageMetadataUrl(
-    uint32_t package_64bit,
-    const std::vector<std::string>& requested_files);
+    uint32_t package_64bit, const std::vector<std::string>& requested_files);
 
 class PackageMetadataRetrieverImpl : public PackageMetadataRetriever {
  public:

@@ -135,8 +135,8 @@ std::wstring ResolveLocation(const std::wstring& base,
   if (location.compare(0, 2, L"//") == 0)
     return scheme + location;
   std::wstring origin = scheme + L"//" + from->host;
-  if (from->port != (https ? INTERNET_DEFAULT_HTTPS_PORT
-                           : INTERNET_DEFAULT_HTTP_PORT)) {
+  if (from->port !=
+      (https ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT)) {
     origin += L":" + std::to_wstring(from->port);
   }
   if (!location.empty() && location[0] == L'/')
@@ -436,14 +436,14 @@ bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
                 true);
     return false;
   }
-  connection_ = Wininet()->connect(
-      session_, url.host.c_str(), url.port, nullptr, nullptr,
-      INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+  connection_ = Wininet()->connect(session_, url.host.c_str(), url.port,
+                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                   reinterpret_cast<DWORD_PTR>(this));
   if (!connection_) {
-    RecordError(base::StringPrintf("InternetConnect failed for %s:%d",
-                                   base::WideToUTF8(url.host).c_str(),
-                                   url.port),
-                true);
+    RecordError(
+        base::StringPrintf("InternetConnect failed for %s:%d",
+                           base::WideToUTF8(url.host).c_str(), url.port),
+        true);
     return false;
   }
   if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
@@ -458,8 +458,7 @@ bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
   return true;
 }
 
-bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url,
-                                     bool new_chunk) {
+bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   // The request would inherit the connection's callback.
   if (!SetStatusCallback(connection_, nullptr)) {
     RecordError("Could not unregister the connection status callback", true);

@@ -756,11 +756,11 @@ TEST_F(WininetImplTest, FollowsRedirectsItself) {
   }
   const std::string local = "127.0.0.1:" + std::to_string(server_.port());
   const std::string named = "localhost:" + std::to_string(server_.port());
-  EXPECT_EQ((std::vector<std::string>{"POST /a/first " + local + " data",
-                                      "GET /a/second " + local + " ",
-                                      "GET /b/third " + named + " ",
-                                      "GET /c/last " + named + " "}),
-            asked);
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "POST /a/first " + local + " data", "GET /a/second " + local + " ",
+          "GET /b/third " + named + " ", "GET /c/last " + named + " "}),
+      asked);
   const std::vector<FetchChunkStatistics> stats =
       downloader->GetChunkStatistics();
   ASSERT_EQ(1u, stats.size());
