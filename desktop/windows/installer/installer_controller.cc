@@ -21,7 +21,14 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/interprocess_state.h"
-#include "desktop/windows/installer/package_fetcher/package_fetch_sequencer.h"
+#include "desktop/windows/installer/common/file_version_utils.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/package_fetcher/additional_file_downloader_impl.h"
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
+#include "desktop/windows/installer/package_fetcher/main_package_downloader_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_fetch_sequencer_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_metadata_retriever_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_version_checker_impl.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/package_unpacker.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher.h"
@@ -80,39 +87,6 @@ std::string ListFolder(const base::FilePath& folder) {
   return listing;
 }
 
-// STAND-IN, to be replaced by PackageFetchSequencerImpl over the real parts
-// (metadata retriever, main package and additional file downloaders,
-// version checker, folder preparer) once they are all in this build. Until
-// then every fetch ends in a fetcher error, so that a front end that needs a
-// download ends with a failure rather than a success.
-const char kFetchNotAvailableError[] =
-    "Downloading the package is not available in this build";
-
-class UnavailablePackageFetchSequencer : public PackageFetchSequencer {
- public:
-  explicit UnavailablePackageFetchSequencer(
-      base::scoped_refptr<PackageFetcherDelegateProxy> proxy)
-      : proxy_(std::move(proxy)) {}
-
-  void Initialize() override {}
-  void Start() override {
-    LOG(ERROR) << kFetchNotAvailableError;
-    proxy_->NotifyPackageFetcherError(2, kFetchNotAvailableError, {});
-  }
-  void Restart() override { Start(); }
-  void RestartWithMinimalPackageFiles(
-      const std::vector<std::string>& names) override {
-    Restart();
-  }
-  void SetMinimalPackageFiles(const std::vector<std::string>& names) override {}
-  // Nothing to retry: no attempt can succeed.
-  bool CanRetry() override { return false; }
-  void EnableAdditionalFiles() override {}
-
- private:
-  const base::scoped_refptr<PackageFetcherDelegateProxy> proxy_;
-};
-
 }  // namespace
 
 bool StepSendsStatistics(const std::string& step_name) {
@@ -169,8 +143,19 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
 }
 
 void InstallerController::InitializeFetcher(
-    PayloadManager* payload_manager, const base::FilePath& download_folder) {
+    PayloadManager* payload_manager,
+    const base::FilePath& download_folder) {
   VLOG(1) << "Initializing controller with fetcher.";
+  auto version_checker = std::make_unique<PackageVersionCheckerImpl>(
+      std::make_unique<FileVersionUtilsImpl>(
+          std::make_unique<ProcessRunnerImpl>()),
+      std::make_unique<LzmaUtil>());
+  auto folder_preparer = std::make_unique<FolderPreparerImpl>(
+      download_folder, settings_->GetInstallAssistant());
+  // The backend looks for the package by the folders' common name.
+  const base::FilePath package_folder = folder_preparer->GetPackageFolder();
+  const base::FilePath assistant_folder =
+      folder_preparer->GetAssistantFolder();
   auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
   if (package_fetcher_ && fetcher_thread_) {
     fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
@@ -178,23 +163,23 @@ void InstallerController::InitializeFetcher(
   }
   fetcher_thread_ = std::make_unique<base::Thread>("Fetcher thread");
   fetcher_thread_->Start();
+  auto metadata_retriever = std::make_unique<PackageMetadataRetrieverImpl>(
+      settings_->GetArchitecture() == InstallerArchitecture::X64 ? 1 : 0);
+  auto sequencer = std::make_unique<PackageFetchSequencerImpl>(
+      std::make_unique<AdditionalFileDownloaderImpl>(),
+      std::move(folder_preparer),
+      std::make_unique<MainPackageDownloaderImpl>(),
+      std::move(metadata_retriever), std::move(version_checker),
+      settings_->GetInstallAssistant(), tracking_data_, payload_manager,
+      proxy);
   package_fetcher_ = std::make_unique<PackageFetcher>(
-      CreateSequencer(download_folder, proxy, payload_manager),
-      fetcher_thread_->task_runner(), proxy);
+      std::move(sequencer), fetcher_thread_->task_runner(), proxy);
   if (IsMinimalPackageEnabled()) {
     package_fetcher_->SetUseMinimalPackage(
         GetMinimalPackagePaks(settings_->GetLanguage(), GetMonitorScaleIds()));
   }
-  GetInterprocessState()->SetPackageDirPrefix(download_folder);
-  runner_->SetPaths(download_folder, base::FilePath());
-}
-
-std::unique_ptr<PackageFetchSequencer> InstallerController::CreateSequencer(
-    const base::FilePath& download_folder,
-    base::scoped_refptr<PackageFetcherDelegateProxy> proxy,
-    PayloadManager* payload_manager) {
-  // STAND-IN: see UnavailablePackageFetchSequencer.
-  return std::make_unique<UnavailablePackageFetchSequencer>(std::move(proxy));
+  GetInterprocessState()->SetPackageDirPrefix(package_folder);
+  runner_->SetPaths(package_folder, assistant_folder);
 }
 
 void InstallerController::StartPackageFetcher() {

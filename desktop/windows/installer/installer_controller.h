@@ -110,12 +110,6 @@ class InstallerController : public InstallerControllerInterface,
  private:
   void InitializeFetcher(PayloadManager* payload_manager,
                          const base::FilePath& download_folder);
-  // The sequence the fetcher drives, over the parts that fetch a package
-  // into |download_folder|.
-  std::unique_ptr<PackageFetchSequencer> CreateSequencer(
-      const base::FilePath& download_folder,
-      base::scoped_refptr<PackageFetcherDelegateProxy> proxy,
-      PayloadManager* payload_manager);
   bool Relaunch();
   // A backend that ended without an outcome may have left part of its work.
   void LogWhatMayBeLeft();
