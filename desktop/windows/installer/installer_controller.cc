@@ -143,8 +143,7 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
 }
 
 void InstallerController::InitializeFetcher(
-    PayloadManager* payload_manager,
-    const base::FilePath& download_folder) {
+    PayloadManager* payload_manager, const base::FilePath& download_folder) {
   VLOG(1) << "Initializing controller with fetcher.";
   auto version_checker = std::make_unique<PackageVersionCheckerImpl>(
       std::make_unique<FileVersionUtilsImpl>(
@@ -154,8 +153,7 @@ void InstallerController::InitializeFetcher(
       download_folder, settings_->GetInstallAssistant());
   // The backend looks for the package by the folders' common name.
   const base::FilePath package_folder = folder_preparer->GetPackageFolder();
-  const base::FilePath assistant_folder =
-      folder_preparer->GetAssistantFolder();
+  const base::FilePath assistant_folder = folder_preparer->GetAssistantFolder();
   auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
   if (package_fetcher_ && fetcher_thread_) {
     fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
@@ -167,11 +165,9 @@ void InstallerController::InitializeFetcher(
       settings_->GetArchitecture() == InstallerArchitecture::X64 ? 1 : 0);
   auto sequencer = std::make_unique<PackageFetchSequencerImpl>(
       std::make_unique<AdditionalFileDownloaderImpl>(),
-      std::move(folder_preparer),
-      std::make_unique<MainPackageDownloaderImpl>(),
+      std::move(folder_preparer), std::make_unique<MainPackageDownloaderImpl>(),
       std::move(metadata_retriever), std::move(version_checker),
-      settings_->GetInstallAssistant(), tracking_data_, payload_manager,
-      proxy);
+      settings_->GetInstallAssistant(), tracking_data_, payload_manager, proxy);
   package_fetcher_ = std::make_unique<PackageFetcher>(
       std::move(sequencer), fetcher_thread_->task_runner(), proxy);
   if (IsMinimalPackageEnabled()) {
