@@ -9,7 +9,10 @@
 #include "base/command_line.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/test/bounded_wait.h"
+#include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
@@ -211,14 +214,36 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
   }
 }
 
+// A service that answers the package request with nothing: the fetcher
+// gives up after its retries (three, since every answer was 204) and the run
+// ends with the fetch failure rather than waiting for a package.
 TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
+  base::LoopbackHttpServer server;
+  ASSERT_TRUE(server.Start());
+  server.Serve("/package", 204, "");
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative(
+      "internal-package-server", server.Url("/package"));
+  base::ScopedTempDir download;
+  ASSERT_TRUE(download.CreateUniqueTempDir());
   PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
-  ASSERT_TRUE(StartAndRunUntilQuit(
-      &payload, base::FilePath(L"C:\\no-such-download"), nullptr));
+  base::RunLoop run_loop;
+  ASSERT_EQ(0, controller_->Start(
+                   &payload, download.GetPath(),
+                   base::BindOnce([](base::OnceClosure quit) { std::move(quit).Run(); },
+                                  run_loop.QuitClosure())));
+  ASSERT_TRUE(base::RunWithin(&run_loop, "the controller's quit",
+                              base::TimeDelta::FromSeconds(60)));
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+  EXPECT_EQ(3u, server.RequestsFor("/package").size());
   // Whether the settings were taken before the fetcher failed varies.
   EXPECT_EQ(1, std::count(events_.begin(), events_.end(), "error"));
   EXPECT_EQ("controller_quitting", events_.back());
+  // The fetcher deleted the package folders it made when the controller
+  // terminated.
+  base::FileEnumerator left(download.GetPath(), false,
+                            base::FileEnumerator::FILES |
+                                base::FileEnumerator::DIRECTORIES);
+  EXPECT_TRUE(left.Next().empty());
 }
 
 // The overrides request goes out once, however package-ready and the
