@@ -265,10 +265,18 @@ void PackageFetchSequencerImpl::PackageReady(const base::FilePath& folder) {
   }
   LOG(INFO) << "Package ready.";
   SendEvent(std::make_unique<PackageReadyEvent>(kDefaultStatsLevel));
-  if (additional_files_only_ &&
-      !main_package_downloader_->CopyInstallerExecutable(folder)) {
-    Fail(FAILURE_LOCAL);
-    return;
+  if (additional_files_only_) {
+    if (!main_package_downloader_->CopyInstallerExecutable(folder)) {
+      Fail(FAILURE_LOCAL);
+      return;
+    }
+    // A backend that knows only the folders' common name finds the package
+    // by this marker.
+    if (!main_package_downloader_->WriteReadyMarker(folder)) {
+      AddLastInstallerErrorContext("Cannot mark package as ready");
+      Fail(FAILURE_LOCAL);
+      return;
+    }
   }
   ReportStatus(STATUS_READY);
   proxy_->NotifyPackageReady(folder);

@@ -190,8 +190,26 @@ void PackageFetcher::Restart() {
         FROM_HERE, base::BindOnce(&PackageFetcher::Restart, weak_this_));
     return;
   }
+  CancelCountdown();
   started_ = true;
   sequencer_->Restart();
+}
+
+void PackageFetcher::RestartWithMinimalPackage(
+    const std::vector<std::string>& file_names) {
+  if (!fetcher_runner_->RunsTasksInCurrentSequence()) {
+    fetcher_runner_->PostTask(
+        FROM_HERE, base::BindOnce(&PackageFetcher::RestartWithMinimalPackage,
+                                  weak_this_, file_names));
+    return;
+  }
+  CancelCountdown();
+  started_ = true;
+  sequencer_->RestartWithMinimalPackageFiles(file_names);
+}
+
+void PackageFetcher::CancelCountdown() {
+  countdown_factory_.InvalidateWeakPtrs();
 }
 
 void PackageFetcher::SetUseMinimalPackage(
@@ -202,10 +220,12 @@ void PackageFetcher::SetUseMinimalPackage(
                                   weak_this_, file_names));
     return;
   }
-  if (started_)
+  if (started_) {
+    CancelCountdown();
     sequencer_->RestartWithMinimalPackageFiles(file_names);
-  else
+  } else {
     sequencer_->SetMinimalPackageFiles(file_names);
+  }
 }
 
 void PackageFetcher::EnableAdditionalFiles() {
@@ -219,16 +239,31 @@ int PackageFetcher::RetryDelaySeconds() const {
 bool PackageFetcher::Retry() {
   if (!sequencer_->CanRetry())
     return false;
+  if (fetcher_runner_->RunsTasksInCurrentSequence()) {
+    StartCountdown();
+  } else {
+    fetcher_runner_->PostTask(
+        FROM_HERE, base::BindOnce(&PackageFetcher::StartCountdown, weak_this_));
+  }
+  return true;
+}
+
+void PackageFetcher::StartCountdown() {
+  // A second error report of the same failure must not start a second
+  // countdown, whose restart would end the attempt the first one began.
+  if (countdown_factory_.HasWeakPtrs()) {
+    LOG(INFO) << "A retry is already counting down";
+    return;
+  }
   LOG(INFO) << "Retrying a fetch attempt";
   proxy_->NotifyPackageFetcherStatusChanged(1);
   proxy_->SetTotalProgress(RetryDelaySeconds());
   proxy_->SetCurrentProgress(0);
   fetcher_runner_->PostDelayedTask(
       FROM_HERE,
-      base::BindOnce(&PackageFetcher::StartIfDelayIsZero, weak_this_,
-                     RetryDelaySeconds() - 1),
+      base::BindOnce(&PackageFetcher::StartIfDelayIsZero,
+                     countdown_factory_.GetWeakPtr(), RetryDelaySeconds() - 1),
       kCountdownStep);
-  return true;
 }
 
 void PackageFetcher::StartIfDelayIsZero(int seconds_left) {
@@ -239,8 +274,8 @@ void PackageFetcher::StartIfDelayIsZero(int seconds_left) {
   }
   fetcher_runner_->PostDelayedTask(
       FROM_HERE,
-      base::BindOnce(&PackageFetcher::StartIfDelayIsZero, weak_this_,
-                     seconds_left - 1),
+      base::BindOnce(&PackageFetcher::StartIfDelayIsZero,
+                     countdown_factory_.GetWeakPtr(), seconds_left - 1),
       kCountdownStep);
 }
 

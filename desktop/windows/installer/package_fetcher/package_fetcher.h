@@ -135,15 +135,23 @@ class PackageFetcher {
   // Any thread. Before the first Restart only keeps |file_names| for it;
   // afterwards restarts the sequence with them.
   void SetUseMinimalPackage(const std::vector<std::string>& file_names);
+  // Any thread. Starts the sequence, or starts it again, with |file_names|:
+  // one restart, whether or not the sequence ran before.
+  void RestartWithMinimalPackage(const std::vector<std::string>& file_names);
   // From now on only the additional files are fetched. Called before
   // Restart.
   void EnableAdditionalFiles();
   // False when the sequencer's retry limit is reached. Otherwise counts the
-  // retry delay down (status 1, then the seconds as progress) and restarts.
+  // retry delay down (status 1, then the seconds as progress) and restarts;
+  // true also when a countdown is already running, which stays the only
+  // one. A restart by any other command cancels the countdown.
   bool Retry();
 
  private:
+  void StartCountdown();
   void StartIfDelayIsZero(int seconds_left);
+  // Every restart goes through here, on the fetcher thread.
+  void CancelCountdown();
   int RetryDelaySeconds() const;
 
   std::unique_ptr<PackageFetchSequencer> sequencer_;
@@ -155,6 +163,10 @@ class PackageFetcher {
   // pointer is made on the UI thread and used on the fetcher thread.
   base::WeakPtrFactory<PackageFetcher> weak_factory_{this};
   const base::WeakPtr<PackageFetcher> weak_this_;
+  // The steps of the retry countdown only, used on the fetcher thread: a
+  // countdown left running after another restart would later kill the
+  // attempt that restart began.
+  base::WeakPtrFactory<PackageFetcher> countdown_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(PackageFetcher);
 };
