@@ -160,7 +160,18 @@ void InstallerController::InitializeFetcher(
                                                std::move(package_fetcher_));
   }
   fetcher_thread_ = std::make_unique<base::Thread>("Fetcher thread");
-  fetcher_thread_->Start();
+  if (!StartFetcherThread(fetcher_thread_.get())) {
+    fetcher_thread_.reset();
+    const std::string message = "Cannot start the package fetcher thread";
+    LOG(ERROR) << message;
+    // Reported as the fetcher's own failures are, after Start has returned.
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE,
+        base::BindOnce(&InstallerController::NotifyPackageFetcherError,
+                       weak_factory_.GetWeakPtr(), 2, message,
+                       std::vector<FetchChunkStatistics>()));
+    return;
+  }
   auto metadata_retriever = std::make_unique<PackageMetadataRetrieverImpl>(
       settings_->GetArchitecture() == InstallerArchitecture::X64 ? 1 : 0);
   auto sequencer = std::make_unique<PackageFetchSequencerImpl>(
@@ -179,15 +190,19 @@ void InstallerController::InitializeFetcher(
 }
 
 void InstallerController::StartPackageFetcher() {
-  if (settings_->IsFetchingFolderDetails() ||
+  if (additional_files_fetch_started_ || settings_->IsFetchingFolderDetails() ||
       !settings_->GetFolderDetails().HasExistingInstallation() ||
       !package_fetcher_) {
     return;
   }
-  package_fetcher_->SetUseMinimalPackage(
-      ListMissingDownloadableResources(InstalledVersionFolder(*settings_)));
+  additional_files_fetch_started_ = true;
   package_fetcher_->EnableAdditionalFiles();
-  package_fetcher_->Restart();
+  package_fetcher_->RestartWithMinimalPackage(
+      ListMissingDownloadableResources(InstalledVersionFolder(*settings_)));
+}
+
+bool InstallerController::StartFetcherThread(base::Thread* thread) {
+  return thread->Start();
 }
 
 void InstallerController::StartTrackingDataActions() {

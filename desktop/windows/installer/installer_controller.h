@@ -98,8 +98,13 @@ class InstallerController : public InstallerControllerInterface,
   int Initialize(PayloadManager* payload_manager,
                  const base::FilePath& download_folder,
                  base::OnceClosure quit_closure);
+  // Fetches the additional files missing from the existing installation;
+  // once a run, as a second start would delete the folder already reported
+  // ready.
   void StartPackageFetcher();
   void StartTrackingDataActions();
+  // Starts the fetcher's thread; a test may make it fail.
+  virtual bool StartFetcherThread(base::Thread* thread);
 
   Settings* settings() const { return settings_; }
   MainProcessInstallerRunner* runner() const { return runner_.get(); }
@@ -120,6 +125,7 @@ class InstallerController : public InstallerControllerInterface,
   std::string error_text_;
   std::vector<FetchChunkStatistics> fetch_details_;
   bool no_fetcher_ = true;
+  bool additional_files_fetch_started_ = false;
   base::FilePath package_folder_;
   base::OnceClosure quit_closure_;
   std::unique_ptr<base::Thread> fetcher_thread_;

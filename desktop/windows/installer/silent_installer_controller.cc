@@ -57,9 +57,11 @@ int SilentInstallerController::Start(PayloadManager* payload_manager,
     return result;
   InterprocessState* state = GetInterprocessState();
   if (has_fetcher()) {
+    // Without a fetcher (its thread did not start) the failure is on its
+    // way.
     if (state->IsFixDownloadableResources())
       StartPackageFetcher();
-    else
+    else if (package_fetcher())
       package_fetcher()->Restart();
   } else {
     tracking_data_from_package_ = true;

@@ -9,6 +9,7 @@
 #include "base/command_line.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/test/bounded_wait.h"
@@ -64,6 +65,8 @@ struct FakeRunner : MainProcessInstallerRunner {
 struct WritableFolderDetails : test::FakeFolderDetails {
   using test::FakeFolderDetails::FakeFolderDetails;
   bool HasWriteAccess() const override { return true; }
+  bool HasExistingInstallation() const override { return existing; }
+  bool existing = false;
 };
 
 // Settings that take a mode and a folder as the real ones do, without
@@ -85,11 +88,38 @@ class ModeSettings : public test::FakeSettings {
     return base::FilePath(L"C:\\Default").Append(std::to_wstring(sources));
   }
   const InstallationFolderDetails& GetFolderDetails() const override {
-    return details_;
+    return details;
   }
 
- private:
-  WritableFolderDetails details_{&folder};
+  WritableFolderDetails details{&folder};
+};
+
+// Counts the fetch's starts up to its first failure, which ends the run
+// instead of a retry.
+class FetchWatchingController : public SilentInstallerController {
+ public:
+  using SilentInstallerController::SilentInstallerController;
+  void NotifyPackageFetcherStatusChanged(int status) override {
+    if (status == 0)
+      ++starts;
+  }
+  void NotifyPackageFetcherError(
+      int kind,
+      const std::string& description,
+      const std::vector<FetchChunkStatistics>& details) override {
+    errors.push_back(base::IntToString(kind) + " " + description);
+    starts_at_error = starts;
+    InstallerController::NotifyPackageFetcherError(kind, description, details);
+    Terminate();
+  }
+  bool StartFetcherThread(base::Thread* thread) override {
+    return thread_starts && SilentInstallerController::StartFetcherThread(thread);
+  }
+
+  bool thread_starts = true;
+  int starts = 0;
+  int starts_at_error = -1;
+  std::vector<std::string> errors;
 };
 
 class StandardUser : public SecurityUtilsImpl {
@@ -336,6 +366,48 @@ TEST_F(SilentInstallerControllerTest, FileStepsSendNoStepStatistics) {
   EXPECT_EQ((std::vector<std::string>{"installer_step_starting",
                                       "installer_step_finished"}),
             events_);
+}
+
+// A run that only fetches the additional files missing from an existing
+// installation starts the fetch once, although both the start and the
+// settings' arrival ask for it: each further start would delete the folder of
+// the one before.
+TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
+  base::LoopbackHttpServer server;
+  // Unscripted: every request fails at once.
+  ASSERT_TRUE(server.Start());
+  base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  command_line->AppendSwitchNative("internal-package-server",
+                                   server.Url("/package"));
+  command_line->AppendSwitch("fix-downloadable-resources");
+  settings_.all_users = false;
+  settings_.details.existing = true;
+  base::ScopedTempDir download;
+  ASSERT_TRUE(download.CreateUniqueTempDir());
+  PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
+  auto controller = std::make_unique<FetchWatchingController>(
+      std::make_unique<FakeRunner>(&runner_log_), &settings_);
+  FetchWatchingController* watched = controller.get();
+  controller_ = std::move(controller);
+  ASSERT_TRUE(StartAndRunUntilQuit(&payload, download.GetPath(), nullptr));
+  EXPECT_EQ(1, watched->starts_at_error);
+  EXPECT_EQ(1, runner_log_.starts);
+}
+
+// A fetcher thread that does not start is a fetch failure, reported after
+// Start as the fetcher's own are.
+TEST_F(SilentInstallerControllerTest, FetcherThreadThatDoesNotStartFailsTheRun) {
+  auto controller = std::make_unique<FetchWatchingController>(
+      std::make_unique<FakeRunner>(&runner_log_), &settings_);
+  controller->thread_starts = false;
+  FetchWatchingController* watched = controller.get();
+  controller_ = std::move(controller);
+  PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
+  ASSERT_TRUE(StartAndRunUntilQuit(&payload, base::FilePath(L"C:\\tmp"),
+                                   nullptr));
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+  EXPECT_EQ(std::vector<std::string>{"2 Cannot start the package fetcher thread"},
+            watched->errors);
 }
 
 }  // namespace
