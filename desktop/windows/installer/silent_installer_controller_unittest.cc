@@ -113,7 +113,8 @@ class FetchWatchingController : public SilentInstallerController {
     Terminate();
   }
   bool StartFetcherThread(base::Thread* thread) override {
-    return thread_starts && SilentInstallerController::StartFetcherThread(thread);
+    return thread_starts &&
+           SilentInstallerController::StartFetcherThread(thread);
   }
 
   bool thread_starts = true;
@@ -396,18 +397,20 @@ TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
 
 // A fetcher thread that does not start is a fetch failure, reported after
 // Start as the fetcher's own are.
-TEST_F(SilentInstallerControllerTest, FetcherThreadThatDoesNotStartFailsTheRun) {
+TEST_F(SilentInstallerControllerTest,
+       FetcherThreadThatDoesNotStartFailsTheRun) {
   auto controller = std::make_unique<FetchWatchingController>(
       std::make_unique<FakeRunner>(&runner_log_), &settings_);
   controller->thread_starts = false;
   FetchWatchingController* watched = controller.get();
   controller_ = std::move(controller);
   PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
-  ASSERT_TRUE(StartAndRunUntilQuit(&payload, base::FilePath(L"C:\\tmp"),
-                                   nullptr));
+  ASSERT_TRUE(
+      StartAndRunUntilQuit(&payload, base::FilePath(L"C:\\tmp"), nullptr));
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
-  EXPECT_EQ(std::vector<std::string>{"2 Cannot start the package fetcher thread"},
-            watched->errors);
+  EXPECT_EQ(
+      std::vector<std::string>{"2 Cannot start the package fetcher thread"},
+      watched->errors);
 }
 
 }  // namespace

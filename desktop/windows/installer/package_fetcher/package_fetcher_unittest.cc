@@ -225,7 +225,9 @@ struct RecordingDelegate : PackageFetcherDelegate {
 
 // Runs UI requests at once, without a window.
 struct FakeController : InstallerControllerInterface {
-  int Start(PayloadManager*, const base::FilePath&, base::OnceClosure) override {
+  int Start(PayloadManager*,
+            const base::FilePath&,
+            base::OnceClosure) override {
     return 0;
   }
   void Terminate() override {}
@@ -502,9 +504,8 @@ TEST_F(PackageFetchSequencerTest, RestartAndDestructionEndTheWorkInFlight) {
 class PackageFetcherTest : public PackageFetchSequencerTest {
  protected:
   PackageFetcherTest()
-      : fetcher_(std::make_unique<PackageFetcher>(MakeSequencer(false),
-                                                  runner_,
-                                                  proxy_)) {
+      : fetcher_(std::make_unique<PackageFetcher>(
+            MakeSequencer(false), runner_, proxy_)) {
     sequencer_.reset();
     w_ = World();
     runner_->RunUntilIdle();
