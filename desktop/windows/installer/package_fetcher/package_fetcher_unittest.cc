@@ -561,6 +561,8 @@ TEST_F(PackageFetcherTest, AnyRestartCancelsTheCountdown) {
     w_.requests.clear();
     ASSERT_TRUE(fetcher_->Retry());
     runner_->FastForwardBy(base::TimeDelta::FromSeconds(2));
+    // The countdown ended before does not block this one.
+    ASSERT_EQ(1u, runner_->pending_count());
     restart(fetcher_.get());
     runner_->FastForwardBy(base::TimeDelta::FromSeconds(20));
     EXPECT_EQ(1u, w_.requests.size());
