@@ -10,12 +10,10 @@
 
 #include "base/base_paths.h"
 #include "base/bind.h"
-#include "base/command_line.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
-#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
@@ -24,8 +22,6 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
-#include "desktop/windows/installer/common/process_runner.h"
-#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
 #include "desktop/windows/installer/package_fetcher/package_version_checker.h"
 #include "desktop/windows/installer/test/fake_signature_checker.h"
@@ -202,17 +198,13 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
   // A fetched file as the sequencer hands it over.
   AdditionalFile Fetched(const std::wstring& name,
                          uint32_t kind,
-                         uint32_t plain,
-                         const std::string& bytes = "bytes") {
+                         uint32_t plain) {
     AdditionalFile entry;
     entry.file_name = name;
     entry.plain_file = plain;
     entry.kind = kind;
     entry.downloaded_file = folder_.Append(L"additional_file0.tmp");
-    EXPECT_TRUE(
-        base::WriteFile(entry.downloaded_file, bytes.data(),
-                        static_cast<int>(bytes.size())) ==
-        static_cast<int>(bytes.size()));
+    EXPECT_EQ(5, base::WriteFile(entry.downloaded_file, "bytes", 5));
     return entry;
   }
 
@@ -449,27 +441,16 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
 TEST_F(AdditionalFileDownloaderImplTest, UnsafeNamesAreRefused) {
   const base::FilePath victim = temp_.GetPath().Append(L"victim");
   ASSERT_EQ(8, base::WriteFile(victim, "precious", 8));
-  for (const std::wstring& name :
-       {std::wstring(L"..\\victim"), std::wstring(L"..\\..\\victim"),
-        victim.value(), std::wstring(L"\\\\host\\share\\x"),
-        std::wstring(L"a\r\nforged"), std::wstring(L"READY"),
-        std::wstring(L"installer.exe. "), std::wstring(L"Files_List"),
-        std::wstring(L"kavor_installer.dll"),
-        std::wstring(L"installer_prefs_include.json"),
-        std::wstring(L"package_version"), std::wstring(L"server_tracking_data"),
-        std::wstring(L"kavor_package")}) {
-    for (uint32_t plain : {1u, 0u}) {
-      if (!plain && name.find(L'\\') == std::wstring::npos)
-        continue;
-      SCOPED_TRACE(base::WideToUTF8(name) + (plain ? " plain" : " archive"));
-      AdditionalFile entry =
-          Fetched(name, ADDITIONAL_FILE_PARTNER_CONTENT, plain);
-      EXPECT_FALSE(Place(&entry));
-      EXPECT_EQ("1 Failed parsing additional file name in JSON reply",
-                LastError());
-      EXPECT_EQ("precious", Read(victim));
-      EXPECT_EQ((std::vector<std::wstring>{L"package", L"victim"}), Tree());
-    }
+  for (const wchar_t* name :
+       {L"..\\victim", L"..\\..\\victim", victim.value().c_str(), L"\\\\host\\share\\x",
+        L"a\r\nforged", L"READY", L"installer.exe. ", L"Files_List"}) {
+    SCOPED_TRACE(base::WideToUTF8(name));
+    AdditionalFile entry = Fetched(name, ADDITIONAL_FILE_PARTNER_CONTENT, 1);
+    EXPECT_FALSE(Place(&entry));
+    EXPECT_EQ("1 Failed parsing additional file name in JSON reply",
+              LastError());
+    EXPECT_EQ("precious", Read(victim));
+    EXPECT_EQ((std::vector<std::wstring>{L"package", L"victim"}), Tree());
   }
   EXPECT_TRUE(versions_.checked.empty());
 
