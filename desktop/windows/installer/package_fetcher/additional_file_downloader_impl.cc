@@ -42,11 +42,14 @@ const char kBadNameMessage[] =
 
 // The package folder's own files: a component may not take their names
 // even before they are written.
-const wchar_t* const kPackageFolderNames[] = {
-    L"installer_prefs_include.json", L"files_list",    L"ready",
-    L"package_version",              L"server_tracking_data",
-    L"installer.exe",                L"kavor_installer.dll",
-    L"kavor_package"};
+const wchar_t* const kPackageFolderNames[] = {L"installer_prefs_include.json",
+                                              L"files_list",
+                                              L"ready",
+                                              L"package_version",
+                                              L"server_tracking_data",
+                                              L"installer.exe",
+                                              L"kavor_installer.dll",
+                                              L"kavor_package"};
 
 bool FailPlacement(const std::string& message) {
   LOG(ERROR) << message;
@@ -99,7 +102,8 @@ bool IsPackageFolderName(const base::FilePath& relative) {
 }
 
 // A fresh folder inside |folder|: nothing else writes into it.
-bool CreateStagingFolder(const base::FilePath& folder, base::FilePath* staging) {
+bool CreateStagingFolder(const base::FilePath& folder,
+                         base::FilePath* staging) {
   for (int i = 0; i < 100; ++i) {
     *staging = folder.Append(L"unpacking" + base::IntToString16(i));
     if (::CreateDirectoryW(staging->value().c_str(), nullptr))
@@ -117,9 +121,9 @@ bool MoveUnpackedFiles(const base::FilePath& staging,
                        const base::FilePath& skip,
                        const base::FilePath& folder) {
   std::vector<base::FilePath> names;
-  base::FileEnumerator entries(staging, false,
-                               base::FileEnumerator::FILES |
-                                   base::FileEnumerator::DIRECTORIES);
+  base::FileEnumerator entries(
+      staging, false,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
   for (base::FilePath entry = entries.Next(); !entry.empty();
        entry = entries.Next()) {
     if (base::FilePath::CompareIgnoreCase(entry.value(), skip.value()) == 0)
@@ -318,10 +322,10 @@ bool AdditionalFileDownloaderImpl::PlaceDownloadedFile(
     const base::FilePath& package_folder,
     const base::FilePath& assistant_folder) {
   // Whatever fails, the fetched file goes: the folder is the package.
-  const bool placed = Place(version_checker, *entry,
-                            entry->kind == ADDITIONAL_FILE_ASSISTANT
-                                ? assistant_folder
-                                : package_folder);
+  const bool placed =
+      Place(version_checker, *entry,
+            entry->kind == ADDITIONAL_FILE_ASSISTANT ? assistant_folder
+                                                     : package_folder);
   if (!placed)
     DeleteTemporaryFile(entry->downloaded_file);
   return placed;

@@ -186,9 +186,9 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
   // Every file and folder under the test's root, relative to it.
   std::vector<std::wstring> Tree() {
     std::vector<std::wstring> names;
-    base::FileEnumerator all(temp_.GetPath(), true,
-                             base::FileEnumerator::FILES |
-                                 base::FileEnumerator::DIRECTORIES);
+    base::FileEnumerator all(
+        temp_.GetPath(), true,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath path = all.Next(); !path.empty(); path = all.Next())
       names.push_back(path.value().substr(temp_.GetPath().value().size() + 1));
     std::sort(names.begin(), names.end());
@@ -280,9 +280,9 @@ TEST_F(AdditionalFileDownloaderImplTest, PlainFilesArePlacedAndListed) {
   EXPECT_EQ("deep\\p.bin\r\nr.txt\r\no.txt\r\n",
             Read(folder_.Append(L"files_list")));
   EXPECT_EQ((std::vector<std::wstring>{
-                L"assistant", L"assistant\\ready", L"package",
-                L"package\\deep", L"package\\deep\\p.bin",
-                L"package\\files_list", L"package\\o.txt", L"package\\r.txt"}),
+                L"assistant", L"assistant\\ready", L"package", L"package\\deep",
+                L"package\\deep\\p.bin", L"package\\files_list",
+                L"package\\o.txt", L"package\\r.txt"}),
             Tree());
 }
 
@@ -301,14 +301,14 @@ TEST_F(AdditionalFileDownloaderImplTest, TestResourcesAreCopied) {
   auto copied = Fetch(std::move(entry), false, true);
   ASSERT_TRUE(copied);
   EXPECT_EQ("local", Read(copied->downloaded_file));
-  EXPECT_EQ(1u, Count(log, "Copying test additional file " +
-                               base::WideToUTF8(source.value()) +
-                               " succeeded"));
+  EXPECT_EQ(1u,
+            Count(log, "Copying test additional file " +
+                           base::WideToUTF8(source.value()) + " succeeded"));
   // Tried three times like a download, then reported as missing.
   EXPECT_FALSE(Fetch(std::move(missing), false, true));
-  EXPECT_EQ(3u, Count(log, "Copying test additional file " +
-                               base::WideToUTF8(source.value()) +
-                               ".gone failed"));
+  EXPECT_EQ(3u,
+            Count(log, "Copying test additional file " +
+                           base::WideToUTF8(source.value()) + ".gone failed"));
   EXPECT_TRUE(server_.requests().empty());
 }
 
@@ -396,12 +396,18 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
       {ADDITIONAL_FILE_ASSISTANT, L"", assistant_files, 0, true,
        "1 Too old\nComponent version didn't pass check"},
       // Unpacked over a file that is there already.
-      {ADDITIONAL_FILE_PARTNER_CONTENT, L"q",
-       {"partner_content_installer.exe", "new.dll"}, 0, false,
+      {ADDITIONAL_FILE_PARTNER_CONTENT,
+       L"q",
+       {"partner_content_installer.exe", "new.dll"},
+       0,
+       false,
        "1 Failed moving unpacked additional component into place"},
       // Unpacked elsewhere than its version would be checked.
-      {ADDITIONAL_FILE_PARTNER_CONTENT, L"sub\\q",
-       {"partner_content_installer.exe"}, 0, false,
+      {ADDITIONAL_FILE_PARTNER_CONTENT,
+       L"sub\\q",
+       {"partner_content_installer.exe"},
+       0,
+       false,
        "1 Failed parsing additional file name in JSON reply"},
   };
   for (const auto& c : kFailures) {
@@ -427,8 +433,7 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
   AdditionalFile unsigned_sfx =
       FetchedSfx(ADDITIONAL_FILE_ASSISTANT, L"", assistant_files);
   EXPECT_FALSE(Place(&unsigned_sfx));
-  EXPECT_EQ("1 Failed verifying signature of the additional file",
-            LastError());
+  EXPECT_EQ("1 Failed verifying signature of the additional file", LastError());
   EXPECT_TRUE(versions_.checked.empty());
   EXPECT_EQ(before, Tree());
   files_.WriteFilesList(folder_);
@@ -442,8 +447,9 @@ TEST_F(AdditionalFileDownloaderImplTest, UnsafeNamesAreRefused) {
   const base::FilePath victim = temp_.GetPath().Append(L"victim");
   ASSERT_EQ(8, base::WriteFile(victim, "precious", 8));
   for (const wchar_t* name :
-       {L"..\\victim", L"..\\..\\victim", victim.value().c_str(), L"\\\\host\\share\\x",
-        L"a\r\nforged", L"READY", L"installer.exe. ", L"Files_List"}) {
+       {L"..\\victim", L"..\\..\\victim", victim.value().c_str(),
+        L"\\\\host\\share\\x", L"a\r\nforged", L"READY", L"installer.exe. ",
+        L"Files_List"}) {
     SCOPED_TRACE(base::WideToUTF8(name));
     AdditionalFile entry = Fetched(name, ADDITIONAL_FILE_PARTNER_CONTENT, 1);
     EXPECT_FALSE(Place(&entry));

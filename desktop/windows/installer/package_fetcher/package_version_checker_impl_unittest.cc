@@ -142,7 +142,7 @@ TEST_F(PackageVersionCheckerTest, OldPackageIsJudgedByItsInstaller) {
       "\nCannot unpack installer.exe for legacy version "
       "check\n" +
       std::string(kRefusedMain);
-  
+
   // Unreadable packages.
   const base::FilePath package = folder_.Append(L"kavor_package");
   EXPECT_FALSE(Check(nullptr, "", "Archive opening failed with error 1" + end));
