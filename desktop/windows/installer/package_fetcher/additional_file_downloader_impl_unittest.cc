@@ -286,32 +286,6 @@ TEST_F(AdditionalFileDownloaderImplTest, PlainFilesArePlacedAndListed) {
             Tree());
 }
 
-TEST_F(AdditionalFileDownloaderImplTest, TestResourcesAreCopied) {
-  const base::FilePath source = temp_.GetPath().Append(L"res dir\\local.bin");
-  ASSERT_TRUE(base::CreateDirectory(source.DirName()));
-  ASSERT_EQ(5, base::WriteFile(source, "local", 5));
-  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
-  entry->location = L"file:///" + source.value();
-  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
-  entry->remote = 0;
-  auto missing = std::make_unique<AdditionalFile>(*entry);
-  missing->location += L".gone";
-
-  base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_INFO);
-  auto copied = Fetch(std::move(entry), false, true);
-  ASSERT_TRUE(copied);
-  EXPECT_EQ("local", Read(copied->downloaded_file));
-  EXPECT_EQ(1u,
-            Count(log, "Copying test additional file " +
-                           base::WideToUTF8(source.value()) + " succeeded"));
-  // Tried three times like a download, then reported as missing.
-  EXPECT_FALSE(Fetch(std::move(missing), false, true));
-  EXPECT_EQ(3u,
-            Count(log, "Copying test additional file " +
-                           base::WideToUTF8(source.value()) + ".gone failed"));
-  EXPECT_TRUE(server_.requests().empty());
-}
-
 // No failed attempt leaves its temporary file behind.
 TEST_F(AdditionalFileDownloaderImplTest,
        FailedFilesAreFetchedThreeTimesAtMost) {
@@ -342,12 +316,37 @@ TEST_F(AdditionalFileDownloaderImplTest,
                           Checksum("other") + ", file length 7"));
   EXPECT_EQ(empty_folder, Tree());
 
+  // A test file is copied, and a missing one tried three times like a
+  // download.
+  const base::FilePath source = temp_.GetPath().Append(L"res dir\\local.bin");
+  ASSERT_TRUE(base::CreateDirectory(source.DirName()));
+  ASSERT_EQ(5, base::WriteFile(source, "local", 5));
+  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
+  entry->location = L"file:///" + source.value();
+  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
+  entry->remote = 0;
+  auto missing = std::make_unique<AdditionalFile>(*entry);
+  missing->location += L".gone";
+  const std::string copying =
+      "Copying test additional file " + base::WideToUTF8(source.value());
+  EXPECT_FALSE(Fetch(std::move(missing), false, true));
+  EXPECT_EQ(3u, Count(log, copying + ".gone failed"));
+  const std::vector<std::wstring> with_source = {L"package", L"res dir",
+                                                 L"res dir\\local.bin"};
+  EXPECT_EQ(with_source, Tree());
+  auto copied = Fetch(std::move(entry), false, true);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ("local", Read(copied->downloaded_file));
+  EXPECT_EQ(1u, Count(log, copying + " succeeded"));
+  EXPECT_EQ(6u, server_.requests().size());
+  ASSERT_TRUE(base::DeleteFile(copied->downloaded_file, false));
+
   // The downloader retried once on its own and gave up: no more fetches.
   downloader_.SetMaxRetries(0);
   EXPECT_FALSE(Fetch(Entry("/busy", "", kPartner, L"b")));
   EXPECT_EQ(2u, server_.RequestsFor("/busy").size());
-  EXPECT_EQ(4u, Count(log, "Retrying additional file download"));
-  EXPECT_EQ(empty_folder, Tree());
+  EXPECT_EQ(6u, Count(log, "Retrying additional file download"));
+  EXPECT_EQ(with_source, Tree());
 }
 
 TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
