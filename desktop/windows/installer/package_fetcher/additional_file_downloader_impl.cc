@@ -321,7 +321,8 @@ bool AdditionalFileDownloaderImpl::PlaceDownloadedFile(
     AdditionalFile* entry,
     const base::FilePath& package_folder,
     const base::FilePath& assistant_folder) {
-  // Whatever fails, the fetched file goes: the folder is the package.
+  // A fetched file that cannot be placed is deleted, so that failed
+  // components do not pile up in the package folder.
   const bool placed =
       Place(version_checker, *entry,
             entry->kind == ADDITIONAL_FILE_ASSISTANT ? assistant_folder
