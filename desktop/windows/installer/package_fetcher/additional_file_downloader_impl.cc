@@ -7,6 +7,7 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -36,9 +37,115 @@ const uint32_t kMaxAttempts = 3;
 
 const wchar_t kFilesListName[] = L"files_list";
 
+const char kBadNameMessage[] =
+    "Failed parsing additional file name in JSON reply";
+
+// The package folder's own files: a component may not take their names
+// even before they are written.
+const wchar_t* const kPackageFolderNames[] = {L"installer_prefs_include.json",
+                                              L"files_list",
+                                              L"ready",
+                                              L"package_version",
+                                              L"server_tracking_data",
+                                              L"installer.exe",
+                                              L"kavor_installer.dll",
+                                              L"kavor_package"};
+
 bool FailPlacement(const std::string& message) {
   LOG(ERROR) << message;
   return SetLastInstallerError(RESULT_GENERAL_ERROR, message);
+}
+
+void DeleteTemporaryFile(const base::FilePath& file) {
+  if (!file.empty() && !base::DeleteFile(file, false))
+    LOG(WARNING) << "Cannot delete " << file.value();
+}
+
+bool FullPath(const base::FilePath& path, std::wstring* full) {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = ::GetFullPathNameW(path.value().c_str(),
+                                          ARRAYSIZE(buffer), buffer, nullptr);
+  if (length == 0 || length >= ARRAYSIZE(buffer))
+    return false;
+  full->assign(buffer, length);
+  return true;
+}
+
+// The name, relative to |folder|, that the system gives the file opened as
+// |folder|\|relative|: it drops trailing dots and blanks, so "a.txt." is
+// written as "a.txt".
+bool WrittenRelativePath(const base::FilePath& folder,
+                         const base::FilePath& relative,
+                         base::FilePath* written) {
+  std::wstring full_folder, full_file;
+  if (!FullPath(folder, &full_folder) ||
+      !FullPath(folder.Append(relative), &full_file)) {
+    return false;
+  }
+  if (full_folder.empty() || full_folder.back() != L'\\')
+    full_folder += L'\\';
+  if (full_file.size() <= full_folder.size() ||
+      !base::StartsWith(full_file, full_folder,
+                        base::CompareCase::INSENSITIVE_ASCII)) {
+    return false;
+  }
+  *written = base::FilePath(full_file.substr(full_folder.size()));
+  return true;
+}
+
+bool IsPackageFolderName(const base::FilePath& relative) {
+  return std::any_of(std::begin(kPackageFolderNames),
+                     std::end(kPackageFolderNames), [&](const wchar_t* name) {
+                       return base::FilePath::CompareIgnoreCase(
+                                  relative.value(), name) == 0;
+                     });
+}
+
+// A fresh folder inside |folder|: nothing else writes into it.
+bool CreateStagingFolder(const base::FilePath& folder,
+                         base::FilePath* staging) {
+  for (int i = 0; i < 100; ++i) {
+    *staging = folder.Append(L"unpacking" + base::IntToString16(i));
+    if (::CreateDirectoryW(staging->value().c_str(), nullptr))
+      return true;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  return false;
+}
+
+// Moves everything in |staging| but |skip| into |folder|; nothing of
+// |folder| is replaced. All or nothing: a name already taken moves none,
+// and a failed move takes back what was moved.
+bool MoveUnpackedFiles(const base::FilePath& staging,
+                       const base::FilePath& skip,
+                       const base::FilePath& folder) {
+  std::vector<base::FilePath> names;
+  base::FileEnumerator entries(
+      staging, false,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  for (base::FilePath entry = entries.Next(); !entry.empty();
+       entry = entries.Next()) {
+    if (base::FilePath::CompareIgnoreCase(entry.value(), skip.value()) == 0)
+      continue;
+    if (base::PathExists(folder.Append(entry.BaseName()))) {
+      LOG(ERROR) << "The component's " << entry.BaseName().value()
+                 << " is already in " << folder.value();
+      return false;
+    }
+    names.push_back(entry.BaseName());
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!::MoveFileExW(staging.Append(names[i]).value().c_str(),
+                       folder.Append(names[i]).value().c_str(), 0)) {
+      LOG(ERROR) << "Cannot move " << names[i].value() << " to "
+                 << folder.value() << ": error " << ::GetLastError();
+      while (i-- > 0)
+        base::DeleteFile(folder.Append(names[i]), true);
+      return false;
+    }
+  }
+  return true;
 }
 
 // The local file a "file:///" location names. The cracked path may keep the
@@ -172,11 +279,13 @@ void AdditionalFileDownloaderImpl::OnFileDownloaded(
   const bool first_attempt = !downloader || downloader->IsFirstAttempt();
   if (attempts + 1 < kMaxAttempts && first_attempt) {
     LOG(INFO) << "Retrying additional file download";
+    DeleteTemporaryFile(entry_->downloaded_file);
     TakeTemporaryFile();
     if (Fetch(downloader))
       return;
   }
   LOG(INFO) << "Giving up downloading this file";
+  DeleteTemporaryFile(entry_->downloaded_file);
   Finish(false, downloader);
 }
 
@@ -212,43 +321,67 @@ bool AdditionalFileDownloaderImpl::PlaceDownloadedFile(
     AdditionalFile* entry,
     const base::FilePath& package_folder,
     const base::FilePath& assistant_folder) {
-  const base::FilePath& target_folder = entry->kind == ADDITIONAL_FILE_ASSISTANT
-                                            ? assistant_folder
-                                            : package_folder;
-  const bool plain = entry->plain_file == 1;
+  // A fetched file that cannot be placed is deleted, so that failed
+  // components do not pile up in the package folder.
+  const bool placed =
+      Place(version_checker, *entry,
+            entry->kind == ADDITIONAL_FILE_ASSISTANT ? assistant_folder
+                                                     : package_folder);
+  if (!placed)
+    DeleteTemporaryFile(entry->downloaded_file);
+  return placed;
+}
+
+bool AdditionalFileDownloaderImpl::Place(PackageVersionChecker* version_checker,
+                                         const AdditionalFile& entry,
+                                         const base::FilePath& target_folder) {
+  const bool plain = entry.plain_file == 1;
   // The name comes from the update service's reply: whatever it says, the
   // file stays inside its folder. An archive's name is checked as it will
-  // be written (an assistant's archive has no name of its own).
+  // be written (an assistant's archive has no name of its own); it lies in
+  // the folder it unpacks to, where its version is checked.
   const std::wstring name =
-      plain ? entry->file_name : entry->file_name + L"_sfx.exe";
+      plain ? entry.file_name : entry.file_name + L"_sfx.exe";
   base::FilePath relative;
+  base::FilePath written;
   std::string reason;
   if (!MakeSafeRelativePath(name, &relative, &reason)) {
-    LOG(ERROR) << "Refusing additional file name "
-               << base::WideToUTF8(PrintableEntry(entry->file_name)) << ": "
-               << reason;
-    return FailPlacement("Failed parsing additional file name in JSON reply");
+    // |reason| says why.
+  } else if (!plain && relative.BaseName() != relative) {
+    reason = "an archive's name has a folder part";
+  } else if (!WrittenRelativePath(target_folder, relative, &written)) {
+    reason = "it cannot be resolved in its folder";
+  } else if (entry.kind != ADDITIONAL_FILE_ASSISTANT &&
+             IsPackageFolderName(written)) {
+    reason = "it names one of the package folder's own files";
   }
-  const base::FilePath destination = target_folder.Append(relative);
+  if (!reason.empty()) {
+    LOG(ERROR) << "Refusing additional file name "
+               << base::WideToUTF8(PrintableEntry(entry.file_name)) << ": "
+               << reason;
+    return FailPlacement(kBadNameMessage);
+  }
 
   if (plain) {
+    const base::FilePath destination = target_folder.Append(written);
     // Never over a file that is already there: a component named like one
-    // of the folder's own files ("kavor_package", "installer.exe") would
-    // otherwise swap a checked file for an unchecked one.
+    // of the folder's own files would otherwise swap a checked file for an
+    // unchecked one.
     if (!base::CreateDirectory(destination.DirName()) ||
-        !::MoveFileExW(entry->downloaded_file.value().c_str(),
+        !::MoveFileExW(entry.downloaded_file.value().c_str(),
                        destination.value().c_str(), MOVEFILE_COPY_ALLOWED)) {
-      LOG(ERROR) << "Cannot move " << entry->downloaded_file.value() << " to "
+      LOG(ERROR) << "Cannot move " << entry.downloaded_file.value() << " to "
                  << destination.value() << ": error " << ::GetLastError();
       return FailPlacement("Failed moving additional file into place");
     }
-  } else if (!PlaceArchive(version_checker, *entry, target_folder,
-                           destination)) {
+  } else if (!PlaceArchive(version_checker, entry, target_folder, written)) {
     return false;
   }
-  if (entry->kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE ||
-      entry->kind == ADDITIONAL_FILE_PARTNER_CONTENT) {
-    placed_files_.push_back(base::WideToUTF8(entry->file_name));
+  if (entry.kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE ||
+      entry.kind == ADDITIONAL_FILE_PARTNER_CONTENT) {
+    // An archive's name has no folder part and is taken as it is.
+    placed_files_.push_back(
+        base::WideToUTF8(plain ? written.value() : entry.file_name));
   }
   return true;
 }
@@ -257,7 +390,7 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
     PackageVersionChecker* version_checker,
     const AdditionalFile& entry,
     const base::FilePath& target_folder,
-    const base::FilePath& archive) {
+    const base::FilePath& archive_name) {
   // A development build runs unsigned components; a release build only the
   // maker's.
   if (!IsInstallerUnsigned()) {
@@ -269,9 +402,31 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
     }
     GetAvroStatsSender()->Send(std::make_unique<SignatureVerifiedEvent>(1));
   }
-  if (!base::CreateDirectory(archive.DirName()))
+  // The archive unpacks beside itself, in a folder of its own: what a
+  // failed or refused component left is removed with that folder, and only
+  // a checked one reaches the target folder.
+  base::FilePath staging;
+  if (!base::CreateDirectory(target_folder) ||
+      !CreateStagingFolder(target_folder, &staging)) {
     return FailPlacement(
         "Could not create unpacking folder for additional file");
+  }
+  const bool placed =
+      UnpackArchive(version_checker, entry, staging, archive_name) &&
+      (MoveUnpackedFiles(staging, staging.Append(archive_name),
+                         target_folder) ||
+       FailPlacement("Failed moving unpacked additional component into place"));
+  if (!base::DeleteFile(staging, true))
+    LOG(WARNING) << "Cannot delete " << staging.value();
+  return placed;
+}
+
+bool AdditionalFileDownloaderImpl::UnpackArchive(
+    PackageVersionChecker* version_checker,
+    const AdditionalFile& entry,
+    const base::FilePath& staging,
+    const base::FilePath& archive_name) {
+  const base::FilePath archive = staging.Append(archive_name);
   if (!base::Move(entry.downloaded_file, archive))
     return FailPlacement("Failed moving additional component SFX into place");
 
@@ -291,7 +446,7 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
   if (!base::DeleteFile(archive, false))
     LOG(WARNING) << "Cannot delete " << archive.value();
   if (!version_checker->CheckAdditionalFile(
-          target_folder, AdditionalFileKindName(entry.kind))) {
+          staging, AdditionalFileKindName(entry.kind))) {
     // After the checker's own reason, which says what was wrong.
     const char kMessage[] = "Component version didn't pass check";
     LOG(ERROR) << kMessage;

@@ -55,16 +55,25 @@ class AdditionalFileDownloaderImpl : public AdditionalFileDownloader {
   void RunCallback(FileCallback callback,
                    std::unique_ptr<AdditionalFile> entry,
                    std::vector<FetchChunkStatistics> statistics);
+  bool Place(PackageVersionChecker* version_checker,
+             const AdditionalFile& entry,
+             const base::FilePath& target_folder);
   bool PlaceArchive(PackageVersionChecker* version_checker,
                     const AdditionalFile& entry,
                     const base::FilePath& target_folder,
-                    const base::FilePath& archive);
+                    const base::FilePath& archive_name);
+  // Runs the archive in |staging| and checks the component it unpacked.
+  bool UnpackArchive(PackageVersionChecker* version_checker,
+                     const AdditionalFile& entry,
+                     const base::FilePath& staging,
+                     const base::FilePath& archive_name);
 
   uint32_t temporary_file_counter_ = 0;
   base::FilePath download_folder_;
   FileCallback callback_;
   std::unique_ptr<AdditionalFile> entry_;
-  // UTF-8 names of the placed downloadable resources and partner content.
+  // UTF-8 names, as written, of the placed downloadable resources and
+  // partner content.
   std::vector<std::string> placed_files_;
   base::WeakPtrFactory<AdditionalFileDownloaderImpl> weak_factory_{this};
 

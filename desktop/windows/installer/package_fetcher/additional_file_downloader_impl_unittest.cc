@@ -10,11 +10,10 @@
 
 #include "base/base_paths.h"
 #include "base/bind.h"
-#include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
-#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
@@ -23,8 +22,6 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
-#include "desktop/windows/installer/common/process_runner.h"
-#include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
 #include "desktop/windows/installer/package_fetcher/package_version_checker.h"
 #include "desktop/windows/installer/test/fake_signature_checker.h"
@@ -56,33 +53,24 @@ struct RecordingSender : AvroStatsSender {
   std::vector<std::string>* names;
 };
 
-// Asks the unpacked component's installer for its version, so that a
-// component that cannot run fails the check.
-struct RunningVersionChecker : PackageVersionChecker {
+// Records where it was asked to look, and whether the component's
+// installer was there.
+struct RecordingVersionChecker : PackageVersionChecker {
   bool CheckMainPackage(const base::FilePath&, std::string*, std::string*) {
     return false;
   }
   bool CheckAdditionalFile(const base::FilePath& folder,
                            const std::string& kind_name) override {
-    checked.push_back(folder.value() + L"|" + base::UTF8ToWide(kind_name));
+    const bool found =
+        base::PathExists(folder.AppendASCII(kind_name + "_installer.exe"));
+    checked.push_back(kind_name + (found ? " found" : " missing"));
     if (refuse)
       return SetLastInstallerError(RESULT_GENERAL_ERROR, "Too old");
-    base::CommandLine command(folder.AppendASCII(kind_name + "_installer.exe"));
-    command.AppendSwitch("version");
-    std::string printed;
-    return ProcessRunnerImpl().GetAppOutput(command, &printed) &&
-           base::TrimWhitespaceASCII(printed, base::TRIM_ALL) ==
-               GetVersionString();
+    return found;
   }
   bool refuse = false;
-  std::vector<std::wstring> checked;
+  std::vector<std::string> checked;
 };
-
-base::FilePath BinFile(const char* name) {
-  base::FilePath bin;
-  EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
-  return bin.AppendASCII(name);
-}
 
 std::string Read(const base::FilePath& path) {
   std::string text;
@@ -96,21 +84,21 @@ void Append(std::string* out, T value) {
 
 // The stand-in with the archive format it reads appended: entries of name
 // length, name, size and bytes, then offset, count, exit code and magic.
-base::FilePath MakeSfx(
-    const base::FilePath& path,
-    const std::vector<std::pair<std::string, std::string>>& entries,
-    uint32_t exit_code = 0) {
-  std::string image = Read(BinFile("kavor_sfx_standin.exe"));
+base::FilePath MakeSfx(const base::FilePath& path,
+                       const std::vector<std::string>& names,
+                       uint32_t exit_code = 0) {
+  base::FilePath bin;
+  EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  std::string image = Read(bin.Append(L"kavor_sfx_standin.exe"));
   const uint64_t offset = image.size();
-  for (const auto& entry : entries) {
-    const std::string bytes = Read(BinFile(entry.second.c_str()));
-    Append(&image, static_cast<uint32_t>(entry.first.size()));
-    image += entry.first;
-    Append(&image, static_cast<uint64_t>(bytes.size()));
-    image += bytes;
+  for (const std::string& name : names) {
+    Append(&image, static_cast<uint32_t>(name.size()));
+    image += name;
+    Append(&image, static_cast<uint64_t>(name.size()));
+    image += name;
   }
   Append(&image, offset);
-  Append(&image, static_cast<uint32_t>(entries.size()));
+  Append(&image, static_cast<uint32_t>(names.size()));
   Append(&image, exit_code);
   image += "KVSFXEND";
   EXPECT_EQ(
@@ -195,6 +183,40 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
     return std::to_string(code) + " " + message;
   }
 
+  // Every file and folder under the test's root, relative to it.
+  std::vector<std::wstring> Tree() {
+    std::vector<std::wstring> names;
+    base::FileEnumerator all(
+        temp_.GetPath(), true,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+    for (base::FilePath path = all.Next(); !path.empty(); path = all.Next())
+      names.push_back(path.value().substr(temp_.GetPath().value().size() + 1));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // A fetched file as the sequencer hands it over.
+  AdditionalFile Fetched(const std::wstring& name,
+                         uint32_t kind,
+                         uint32_t plain) {
+    AdditionalFile entry;
+    entry.file_name = name;
+    entry.plain_file = plain;
+    entry.kind = kind;
+    entry.downloaded_file = folder_.Append(L"additional_file0.tmp");
+    EXPECT_EQ(5, base::WriteFile(entry.downloaded_file, "bytes", 5));
+    return entry;
+  }
+
+  AdditionalFile FetchedSfx(uint32_t kind,
+                            const std::wstring& name,
+                            const std::vector<std::string>& files,
+                            uint32_t exit_code = 0) {
+    AdditionalFile entry = Fetched(name, kind, 0);
+    MakeSfx(entry.downloaded_file, files, exit_code);
+    return entry;
+  }
+
   static size_t Count(const base::ScopedLogLines& log, const std::string& s) {
     return std::count_if(log.lines().begin(), log.lines().end(),
                          [&](const std::string& line) {
@@ -213,7 +235,7 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
   WininetImpl downloader_{&ui_runner_, nullptr};
   test::FakeSignatureChecker signatures_;
   std::vector<std::string> events_;
-  RunningVersionChecker versions_;
+  RecordingVersionChecker versions_;
   AdditionalFileDownloaderImpl files_;
 };
 
@@ -229,23 +251,24 @@ TEST_F(AdditionalFileDownloaderImplTest, PlainFilesArePlacedAndListed) {
   EXPECT_TRUE(skipped);
   EXPECT_TRUE(server_.requests().empty());
 
+  // Listed as written: separators turned, the trailing dot dropped.
   auto first = Fetch(Entry("/partner", partner, ADDITIONAL_FILE_PARTNER_CONTENT,
-                           L"deep\\p.bin"));
+                           L"deep/p.bin."));
   ASSERT_TRUE(first);
   EXPECT_EQ(folder_.Append(L"additional_file0.tmp"), first->downloaded_file);
   ASSERT_TRUE(Place(first.get()));
   EXPECT_TRUE(partner == Read(folder_.Append(L"deep\\p.bin")));
-  EXPECT_FALSE(base::PathExists(first->downloaded_file));
 
   auto second = Fetch(Entry("/res", "res", kResource, L"r.txt"), true);
   ASSERT_TRUE(second);
   EXPECT_EQ(folder_.Append(L"additional_file1.tmp"), second->downloaded_file);
   ASSERT_TRUE(Place(second.get()));
 
-  // The assistant goes to its own folder and is no file of the package.
-  auto third = Fetch(Entry("/res", "res", ADDITIONAL_FILE_ASSISTANT, L"a"));
+  // The assistant goes to its own folder, may take any name there, and is
+  // no file of the package.
+  auto third = Fetch(Entry("/res", "res", ADDITIONAL_FILE_ASSISTANT, L"ready"));
   ASSERT_TRUE(third && Place(third.get()));
-  EXPECT_EQ("res", Read(assistant_.Append(L"a")));
+  EXPECT_EQ("res", Read(assistant_.Append(L"ready")));
   files_.WriteFilesList(folder_);
   EXPECT_EQ("deep\\p.bin\r\nr.txt\r\n", Read(folder_.Append(L"files_list")));
 
@@ -256,51 +279,32 @@ TEST_F(AdditionalFileDownloaderImplTest, PlainFilesArePlacedAndListed) {
   files_.WriteFilesList(folder_);
   EXPECT_EQ("deep\\p.bin\r\nr.txt\r\no.txt\r\n",
             Read(folder_.Append(L"files_list")));
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"assistant", L"assistant\\ready", L"package", L"package\\deep",
+                L"package\\deep\\p.bin", L"package\\files_list",
+                L"package\\o.txt", L"package\\r.txt"}),
+            Tree());
 }
 
-TEST_F(AdditionalFileDownloaderImplTest, TestResourcesAreCopied) {
-  const base::FilePath source = temp_.GetPath().Append(L"res dir\\local.bin");
-  ASSERT_TRUE(base::CreateDirectory(source.DirName()));
-  ASSERT_EQ(5, base::WriteFile(source, "local", 5));
-  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
-  entry->location = L"file:///" + source.value();
-  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
-  entry->remote = 0;
-  auto missing = std::make_unique<AdditionalFile>(*entry);
-  missing->location += L".gone";
-
-  base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_INFO);
-  auto copied = Fetch(std::move(entry), false, true);
-  ASSERT_TRUE(copied);
-  EXPECT_EQ("local", Read(copied->downloaded_file));
-  EXPECT_EQ((std::vector<std::string>{
-                "Preparing to download an additional file",
-                "Copying test additional file " +
-                    base::WideToUTF8(source.value()) + " succeeded"}),
-            log.lines());
-  // Tried three times like a download, then reported as missing.
-  EXPECT_FALSE(Fetch(std::move(missing), false, true));
-  EXPECT_EQ(4u, Count(log, "Copying test additional file"));
-  EXPECT_TRUE(server_.requests().empty());
-}
-
+// No failed attempt leaves its temporary file behind.
 TEST_F(AdditionalFileDownloaderImplTest,
        FailedFilesAreFetchedThreeTimesAtMost) {
   server_.Serve("/error", 500, "");
   server_.Serve("/corrupt", 200, "corrupt");
   server_.Serve("/busy", 503, "");
   const auto kPartner = ADDITIONAL_FILE_PARTNER_CONTENT;
+  const std::vector<std::wstring> empty_folder = {L"package"};
 
   base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_ERROR);
   EXPECT_FALSE(Fetch(Entry("/error", "", kPartner, L"e")));
   EXPECT_EQ(3u, server_.RequestsFor("/error").size());
-  EXPECT_EQ(2u, Count(log, "Retrying additional file download"));
   EXPECT_EQ(3u, Count(log,
                       "Failed downloading additional component "
                       "partner_content " +
                           base::WideToUTF8(server_.Url("/error")) +
                           ". Wininet state: 4"));
   EXPECT_EQ(1u, Count(log, "Giving up downloading this file"));
+  EXPECT_EQ(empty_folder, Tree());
 
   EXPECT_FALSE(Fetch(Entry("/corrupt", "other", kPartner, L"c")));
   EXPECT_EQ(3u, server_.RequestsFor("/corrupt").size());
@@ -310,120 +314,159 @@ TEST_F(AdditionalFileDownloaderImplTest,
                           base::WideToUTF8(server_.Url("/corrupt")) +
                           " actual " + Checksum("corrupt") + " expected " +
                           Checksum("other") + ", file length 7"));
-  EXPECT_EQ("corrupt", Read(folder_.Append(L"additional_file5.tmp")));
+  EXPECT_EQ(empty_folder, Tree());
+
+  // A test file is copied, and a missing one tried three times like a
+  // download.
+  const base::FilePath source = temp_.GetPath().Append(L"res dir\\local.bin");
+  ASSERT_TRUE(base::CreateDirectory(source.DirName()));
+  ASSERT_EQ(5, base::WriteFile(source, "local", 5));
+  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
+  entry->location = L"file:///" + source.value();
+  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
+  entry->remote = 0;
+  auto missing = std::make_unique<AdditionalFile>(*entry);
+  missing->location += L".gone";
+  const std::string copying =
+      "Copying test additional file " + base::WideToUTF8(source.value());
+  EXPECT_FALSE(Fetch(std::move(missing), false, true));
+  EXPECT_EQ(3u, Count(log, copying + ".gone failed"));
+  const std::vector<std::wstring> with_source = {L"package", L"res dir",
+                                                 L"res dir\\local.bin"};
+  EXPECT_EQ(with_source, Tree());
+  auto copied = Fetch(std::move(entry), false, true);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ("local", Read(copied->downloaded_file));
+  EXPECT_EQ(1u, Count(log, copying + " succeeded"));
+  EXPECT_EQ(6u, server_.requests().size());
+  ASSERT_TRUE(base::DeleteFile(copied->downloaded_file, false));
 
   // The downloader retried once on its own and gave up: no more fetches.
   downloader_.SetMaxRetries(0);
   EXPECT_FALSE(Fetch(Entry("/busy", "", kPartner, L"b")));
   EXPECT_EQ(2u, server_.RequestsFor("/busy").size());
-  EXPECT_EQ(4u, Count(log, "Retrying additional file download"));
+  EXPECT_EQ(6u, Count(log, "Retrying additional file download"));
+  EXPECT_EQ(with_source, Tree());
 }
 
 TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
-  const std::vector<std::pair<std::string, std::string>> assistant_files = {
-      {"assistant_installer.exe", "kavor_setup.exe"},
-      {"kavor_installer.dll", "kavor_installer.dll"}};
-  auto fetched = [this](const base::FilePath& sfx, uint32_t kind,
-                        const std::wstring& name) {
-    AdditionalFile entry;
-    entry.file_name = name;
-    entry.plain_file = 0;
-    entry.kind = kind;
-    entry.downloaded_file = folder_.Append(L"additional_file0.tmp");
-    EXPECT_TRUE(base::Move(sfx, entry.downloaded_file));
-    return entry;
-  };
-  const base::FilePath sfx = temp_.GetPath().Append(L"sfx");
-
-  // A development build runs the assistant without asking for a signature.
+  const std::vector<std::string> assistant_files = {"assistant_installer.exe",
+                                                    "kavor_installer.dll"};
+  // A development build runs the assistant without asking for a signature;
+  // the version is checked where the archive unpacked.
   AdditionalFile assistant =
-      fetched(MakeSfx(sfx, assistant_files), ADDITIONAL_FILE_ASSISTANT, L"");
+      FetchedSfx(ADDITIONAL_FILE_ASSISTANT, L"", assistant_files);
   ASSERT_TRUE(Place(&assistant)) << LastError();
-  EXPECT_TRUE(base::PathExists(assistant_.Append(L"kavor_installer.dll")));
-  EXPECT_FALSE(base::PathExists(assistant_.Append(L"_sfx.exe")));
-  EXPECT_EQ(std::vector<std::wstring>{assistant_.value() + L"|assistant"},
-            versions_.checked);
+  EXPECT_EQ(std::vector<std::string>{"assistant found"}, versions_.checked);
   EXPECT_TRUE(events_.empty());
 
   // A signed build runs only signed components.
   signatures_.own_signed = signatures_.verifies = true;
-  AdditionalFile partner = fetched(
-      MakeSfx(sfx, {{"partner_content_installer.exe", "kavor_setup.exe"},
-                    {"kavor_installer.dll", "kavor_installer.dll"}}),
-      ADDITIONAL_FILE_PARTNER_CONTENT, L"p");
+  AdditionalFile partner = FetchedSfx(ADDITIONAL_FILE_PARTNER_CONTENT, L"p",
+                                      {"partner_content_installer.exe"});
   ASSERT_TRUE(Place(&partner)) << LastError();
   EXPECT_EQ(std::vector<std::string>{"signature_verified"}, events_);
-  EXPECT_FALSE(base::PathExists(folder_.Append(L"p_sfx.exe")));
   files_.WriteFilesList(folder_);
-  EXPECT_EQ("p\r\n", Read(folder_.Append(L"files_list")));
+  const std::vector<std::wstring> placed = {
+      L"assistant",
+      L"assistant\\assistant_installer.exe",
+      L"assistant\\kavor_installer.dll",
+      L"package",
+      L"package\\files_list",
+      L"package\\partner_content_installer.exe"};
+  EXPECT_EQ(placed, Tree());
+
+  // Whatever fails, nothing fetched or unpacked stays and nothing placed
+  // is touched.
+  base::DeleteFile(assistant_, true);
+  ASSERT_TRUE(base::CreateDirectory(assistant_));
+  std::vector<std::wstring> before = placed;
+  before.erase(before.begin() + 1, before.begin() + 3);
+  const struct {
+    uint32_t kind;
+    const wchar_t* name;
+    std::vector<std::string> files;
+    uint32_t exit_code;
+    bool refuse;
+    const char* error;
+  } kFailures[] = {
+      {ADDITIONAL_FILE_ASSISTANT, L"", assistant_files, 7, false,
+       "1 Failed extracting SFX archive"},
+      {ADDITIONAL_FILE_ASSISTANT, L"", assistant_files, 0, true,
+       "1 Too old\nComponent version didn't pass check"},
+      // Unpacked over a file that is there already.
+      {ADDITIONAL_FILE_PARTNER_CONTENT,
+       L"q",
+       {"partner_content_installer.exe", "new.dll"},
+       0,
+       false,
+       "1 Failed moving unpacked additional component into place"},
+      // Unpacked elsewhere than its version would be checked.
+      {ADDITIONAL_FILE_PARTNER_CONTENT,
+       L"sub\\q",
+       {"partner_content_installer.exe"},
+       0,
+       false,
+       "1 Failed parsing additional file name in JSON reply"},
+  };
+  for (const auto& c : kFailures) {
+    SCOPED_TRACE(c.error);
+    versions_.refuse = c.refuse;
+    AdditionalFile entry = FetchedSfx(c.kind, c.name, c.files, c.exit_code);
+    EXPECT_FALSE(Place(&entry));
+    EXPECT_EQ(c.error, LastError());
+    EXPECT_EQ(before, Tree());
+    EXPECT_EQ("partner_content_installer.exe",
+              Read(folder_.Append(L"partner_content_installer.exe")));
+  }
+  versions_.refuse = false;
 
   // The real check, the installer switched to a signed image: the
   // stand-in bears no signature and never runs.
+  SetSignatureCheckerForTesting(nullptr);
+  base::FilePath fixtures;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &fixtures));
+  base::ScopedPathOverride own(
+      base::FILE_EXE, fixtures.Append(L"signature_fixtures\\maker.exe"));
   versions_.checked.clear();
-  {
-    MakeSfx(sfx, assistant_files);
-    SetSignatureCheckerForTesting(nullptr);
-    base::ScopedPathOverride own(
-        base::FILE_EXE, BinFile("signature_fixtures").AppendASCII("maker.exe"));
-    AdditionalFile unsigned_sfx = fetched(sfx, ADDITIONAL_FILE_ASSISTANT, L"");
-    base::DeleteFile(assistant_, true);
-    EXPECT_FALSE(Place(&unsigned_sfx));
-    EXPECT_EQ("1 Failed verifying signature of the additional file",
-              LastError());
-    EXPECT_FALSE(base::PathExists(assistant_));
-  }
-  SetSignatureCheckerForTesting(&signatures_);
-
-  AdditionalFile failing =
-      fetched(MakeSfx(sfx, assistant_files, 7), ADDITIONAL_FILE_ASSISTANT, L"");
-  EXPECT_FALSE(Place(&failing));
-  EXPECT_EQ("1 Failed extracting SFX archive", LastError());
+  AdditionalFile unsigned_sfx =
+      FetchedSfx(ADDITIONAL_FILE_ASSISTANT, L"", assistant_files);
+  EXPECT_FALSE(Place(&unsigned_sfx));
+  EXPECT_EQ("1 Failed verifying signature of the additional file", LastError());
   EXPECT_TRUE(versions_.checked.empty());
-
-  versions_.refuse = true;
-  AdditionalFile old = fetched(MakeSfx(sfx, assistant_files),
-                               ADDITIONAL_FILE_PARTNER_CONTENT, L"old");
-  EXPECT_FALSE(Place(&old));
-  EXPECT_EQ("1 Too old\nComponent version didn't pass check", LastError());
+  EXPECT_EQ(before, Tree());
   files_.WriteFilesList(folder_);
   EXPECT_EQ("p\r\np\r\n", Read(folder_.Append(L"files_list")));
 }
 
-// A name from the reply never places a file outside its folder, whoever
-// made the entry.
-TEST_F(AdditionalFileDownloaderImplTest, NamesOutsideTheFolderAreRefused) {
+// A name from the reply never places a file outside its folder nor takes
+// the name of one of the package folder's own files, whoever made the
+// entry; the refused file is deleted.
+TEST_F(AdditionalFileDownloaderImplTest, UnsafeNamesAreRefused) {
   const base::FilePath victim = temp_.GetPath().Append(L"victim");
   ASSERT_EQ(8, base::WriteFile(victim, "precious", 8));
-  for (const std::wstring& name :
-       {std::wstring(L"..\\victim"), std::wstring(L"..\\..\\victim"),
-        victim.value(), std::wstring(L"\\\\host\\share\\x"),
-        std::wstring(L"a\r\nforged")}) {
-    for (uint32_t plain : {1u, 0u}) {
-      SCOPED_TRACE(base::WideToUTF8(name) + (plain ? " plain" : " archive"));
-      AdditionalFile entry;
-      entry.file_name = name;
-      entry.plain_file = plain;
-      entry.kind = ADDITIONAL_FILE_PARTNER_CONTENT;
-      entry.downloaded_file = folder_.Append(L"additional_file0.tmp");
-      ASSERT_EQ(5, base::WriteFile(entry.downloaded_file, "evil!", 5));
-      EXPECT_FALSE(Place(&entry));
-      EXPECT_EQ("1 Failed parsing additional file name in JSON reply",
-                LastError());
-      EXPECT_EQ("precious", Read(victim));
-      EXPECT_EQ("evil!", Read(entry.downloaded_file));
-    }
+  for (const wchar_t* name :
+       {L"..\\victim", L"..\\..\\victim", victim.value().c_str(),
+        L"\\\\host\\share\\x", L"a\r\nforged", L"READY", L"installer.exe. ",
+        L"Files_List"}) {
+    SCOPED_TRACE(base::WideToUTF8(name));
+    AdditionalFile entry = Fetched(name, ADDITIONAL_FILE_PARTNER_CONTENT, 1);
+    EXPECT_FALSE(Place(&entry));
+    EXPECT_EQ("1 Failed parsing additional file name in JSON reply",
+              LastError());
+    EXPECT_EQ("precious", Read(victim));
+    EXPECT_EQ((std::vector<std::wstring>{L"package", L"victim"}), Tree());
   }
   EXPECT_TRUE(versions_.checked.empty());
 
-  // Nor over one of the folder's own files, the checked package above all.
-  ASSERT_EQ(4, base::WriteFile(folder_.Append(L"kavor_package"), "good", 4));
-  AdditionalFile swap;
-  swap.file_name = L"kavor_package";
-  swap.kind = ADDITIONAL_FILE_PARTNER_CONTENT;
-  swap.downloaded_file = folder_.Append(L"additional_file0.tmp");
+  // Nor over a file that is already there.
+  ASSERT_EQ(4, base::WriteFile(folder_.Append(L"partner.bin"), "good", 4));
+  AdditionalFile swap =
+      Fetched(L"partner.bin", ADDITIONAL_FILE_PARTNER_CONTENT, 1);
   EXPECT_FALSE(Place(&swap));
   EXPECT_EQ("1 Failed moving additional file into place", LastError());
-  EXPECT_EQ("good", Read(folder_.Append(L"kavor_package")));
+  EXPECT_EQ("good", Read(folder_.Append(L"partner.bin")));
+  EXPECT_FALSE(base::PathExists(swap.downloaded_file));
   files_.WriteFilesList(folder_);
   EXPECT_FALSE(base::PathExists(folder_.Append(L"files_list")));
 }

@@ -173,6 +173,8 @@ void MainPackageDownloaderImpl::WriteServerTrackingData(
                       static_cast<int>(tracking_data.size())) !=
       static_cast<int>(tracking_data.size())) {
     PLOG(ERROR) << "Cannot write " << path.value();
+    // Cut-off tracking data would be read as whole.
+    base::DeleteFile(path, false);
   }
 }
 

@@ -112,30 +112,7 @@ class MainPackageDownloadTest : public MainPackageDownloaderTest {
   size_t chunks_ = 0;
 };
 
-TEST_F(MainPackageDownloadTest, PackageIsFetchedIntoTheFolderAndChecked) {
-  const std::string body = base::LoopbackHttpServer::Bytes(300000);
-  server_.Serve("/package", 200, body);
-  // A restriction left from the metadata request does not apply.
-  wininet_.SetAllowedDomains({L".example.com"});
-  ASSERT_TRUE(Download(server_.Url("/package"), folder_));
-  RunUntilEnded();
-  EXPECT_EQ(1, calls_);
-  EXPECT_TRUE(success_);
-  EXPECT_EQ(1u, chunks_);
-  EXPECT_TRUE(body == ReadAll(Package()));
-
-  const std::string digest =
-      Sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
-  EXPECT_TRUE(downloader_.CheckChecksum(folder_, digest));
-  const std::string wrong(64, '0');
-  EXPECT_FALSE(downloader_.CheckChecksum(folder_, wrong));
-  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
-  EXPECT_EQ("Checksum incorrect for the downloaded package, actual " + digest +
-                ", expected " + wrong + ", file length 300000",
-            ErrorMessage());
-}
-
-TEST_F(MainPackageDownloadTest, FailuresNameTheirCauseAndCancelIsSilent) {
+TEST_F(MainPackageDownloadTest, DownloadsEndOnceNamingTheirCause) {
   server_.Serve("/missing", 404, "gone");
   wininet_.SetMaxRetries(0);
   ASSERT_TRUE(Download(server_.Url("/missing"), folder_));
@@ -156,12 +133,30 @@ TEST_F(MainPackageDownloadTest, FailuresNameTheirCauseAndCancelIsSilent) {
   EXPECT_EQ("Failed initializing the file to use as download destination",
             ErrorMessage());
 
-  server_.Serve("/package", 200, "data");
+  const std::string body = base::LoopbackHttpServer::Bytes(300000);
+  server_.Serve("/package", 200, body);
+  // A restriction left from the metadata request does not apply.
+  wininet_.SetAllowedDomains({L".example.com"});
+  ASSERT_TRUE(Download(server_.Url("/package"), folder_));
+  RunUntilEnded();
+  EXPECT_EQ(2, calls_);
+  EXPECT_TRUE(success_);
+  EXPECT_TRUE(body == ReadAll(Package()));
+  const std::string digest =
+      Sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  EXPECT_TRUE(downloader_.CheckChecksum(folder_, digest));
+  const std::string wrong(64, '0');
+  EXPECT_FALSE(downloader_.CheckChecksum(folder_, wrong));
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
+  EXPECT_EQ("Checksum incorrect for the downloaded package, actual " + digest +
+                ", expected " + wrong + ", file length 300000",
+            ErrorMessage());
+
   ASSERT_TRUE(Download(server_.Url("/package"), folder_));
   downloader_.Cancel();
   RunUntilEnded();
   EXPECT_EQ(WininetDownloader::STATE_COMPLETED, wininet_.GetState());
-  EXPECT_EQ(1, calls_);
+  EXPECT_EQ(2, calls_);
 }
 
 // Packages signed under the test root, which is trusted meanwhile.
@@ -195,20 +190,6 @@ TEST_F(MainPackageDownloaderTest, SignatureIsCheckedOnlyBySignedInstallers) {
   }
 }
 
-TEST_F(MainPackageDownloaderTest, SmallFilesAreWrittenOnlyWhenDue) {
-  downloader_.WriteServerTrackingData(folder_, "");
-  EXPECT_FALSE(base::PathExists(folder_.Append(L"server_tracking_data")));
-  downloader_.WriteServerTrackingData(folder_, "utm_source=test");
-  EXPECT_EQ("utm_source=test",
-            ReadAll(folder_.Append(L"server_tracking_data")));
-
-  EXPECT_TRUE(downloader_.WriteReadyMarker(folder_));
-  EXPECT_EQ("", ReadAll(folder_.Append(L"ready")));
-  EXPECT_FALSE(downloader_.WriteReadyMarker(folder_.Append(L"absent")));
-  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
-  EXPECT_EQ("Cannot write the package ready marker.", ErrorMessage());
-}
-
 TEST_F(MainPackageDownloaderTest, InstallerCopyTakesTheHostsLibraryAlong) {
   const base::FilePath host = folder_.Append(L"kavor_setup.exe");
   const base::FilePath library = folder_.Append(L"KAVOR_INSTALLER.dll");
@@ -236,10 +217,23 @@ TEST_F(MainPackageDownloaderTest, InstallerCopyTakesTheHostsLibraryAlong) {
   EXPECT_EQ("Unable to copy installer.exe to download dir", ErrorMessage());
 }
 
-// The store writes on the shared pool, which needs a message loop.
-TEST_F(MainPackageDownloaderTest, WelcomePageIsOnDiskWhenTheCallReturns) {
+// The preferences store writes on the shared pool, which needs a message
+// loop.
+TEST_F(MainPackageDownloaderTest, SmallFilesAreWrittenOnlyWhenDue) {
   base::MessageLoop loop;
   base::AtExitManager exit_manager;
+  downloader_.WriteServerTrackingData(folder_, "");
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"server_tracking_data")));
+  downloader_.WriteServerTrackingData(folder_, "utm_source=test");
+  EXPECT_EQ("utm_source=test",
+            ReadAll(folder_.Append(L"server_tracking_data")));
+
+  EXPECT_TRUE(downloader_.WriteReadyMarker(folder_));
+  EXPECT_EQ("", ReadAll(folder_.Append(L"ready")));
+  EXPECT_FALSE(downloader_.WriteReadyMarker(folder_.Append(L"absent")));
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, GetLastInstallerErrorCode());
+  EXPECT_EQ("Cannot write the package ready marker.", ErrorMessage());
+
   const base::FilePath prefs = folder_.Append(L"installer_prefs_include.json");
   PackageMetadata metadata;
   downloader_.WriteWelcomeUrl(metadata, folder_);
@@ -247,10 +241,9 @@ TEST_F(MainPackageDownloaderTest, WelcomePageIsOnDiskWhenTheCallReturns) {
   metadata.reply->SetInteger("url_welcome", 5);
   downloader_.WriteWelcomeUrl(metadata, folder_);
   EXPECT_FALSE(base::PathExists(prefs));
-
   metadata.reply->SetString("url_welcome", "https://welcome.example/first");
   downloader_.WriteWelcomeUrl(metadata, folder_);
-  // Read at once, as the backend may.
+  // On disk when the call returns, as the backend may read it at once.
   EXPECT_EQ("{\"welcome-url\":\"https://welcome.example/first\"}",
             ReadAll(prefs));
 }

@@ -162,6 +162,8 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
     const int size = static_cast<int>(version->size());
     if (base::WriteFile(version_file, version->data(), size) < size) {
       PLOG(ERROR) << "Cannot write " << version_file.value();
+      // A cut-off version would be read as whole.
+      base::DeleteFile(version_file, false);
       SetLastInstallerError(RESULT_GENERAL_ERROR,
                             "Cannot write the package version file.");
     } else {

@@ -137,13 +137,13 @@ TEST_F(PackageVersionCheckerTest, OldPackageIsJudgedByItsInstaller) {
   // The reader let go of the package.
   EXPECT_TRUE(
       base::Move(folder_.Append(L"kavor_package"), folder_.Append(L"moved")));
-}
 
-TEST_F(PackageVersionCheckerTest, UnreadablePackageFails) {
   const std::string end =
       "\nCannot unpack installer.exe for legacy version "
       "check\n" +
       std::string(kRefusedMain);
+
+  // Unreadable packages.
   const base::FilePath package = folder_.Append(L"kavor_package");
   EXPECT_FALSE(Check(nullptr, "", "Archive opening failed with error 1" + end));
   ASSERT_EQ(7, base::WriteFile(package, "garbage", 7));
