@@ -9,6 +9,8 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/test_task_runner.h"
@@ -41,6 +43,18 @@ std::string Item(const std::string& type,
            (name.empty() ? "" : ", 'filename': '" + name + "'") + "}");
 }
 
+// Each component as "<kind><plain><remote> <name> <location>".
+std::vector<std::string> Components(const PackageMetadata& metadata) {
+  std::vector<std::string> lines;
+  for (const auto& file : metadata.components) {
+    lines.push_back(base::StringPrintf(
+        "%u%u%u %s %s", file->kind, file->plain_file, file->remote,
+        base::WideToUTF8(file->file_name).c_str(),
+        base::WideToUTF8(file->location).c_str()));
+  }
+  return lines;
+}
+
 const std::string kFull =
     J("'installer': 'https://dl.kavor.example/f', 'installer_checksum': '$D'");
 
@@ -53,6 +67,7 @@ struct NoUiRunner : UICallbackRunner {
 
 class PackageMetadataRetrieverImplTest : public testing::Test {
  protected:
+  static constexpr size_t npos = std::string::npos;
   struct Result {
     bool started = false;
     bool called = false;
@@ -71,24 +86,21 @@ class PackageMetadataRetrieverImplTest : public testing::Test {
         "internal-package-server", url);
   }
 
-  // Serves |reply| at |target| (when given) and asks there.
+  // Serves |reply| at |target| (when given) and asks there for |files|;
+  // |options| may hold 'a' (with the assistant) and 'f' (files only).
   Result Fetch(const std::string& target,
                const std::string& reply,
                const std::vector<std::string>& files = {},
-               bool with_assistant = false,
-               bool files_only = false) {
+               const std::string& options = "") {
     if (!reply.empty())
       server_.Serve(target, 200, reply);
-    return FetchFrom(server_.Url(target.substr(0, target.find("additional"))),
-                     files, with_assistant, files_only);
+    return FetchFrom(server_.Url(target.substr(0, target.find('?'))), files,
+                     options);
   }
 
-  Result FetchFrom(std::wstring url,
+  Result FetchFrom(const std::wstring& url,
                    const std::vector<std::string>& files,
-                   bool with_assistant = false,
-                   bool files_only = false) {
-    if (url.back() == L'?' || url.back() == L'&')
-      url.pop_back();
+                   const std::string& options = "") {
     SetServer(url);
     if (!resources_.empty()) {
       base::CommandLine::ForCurrentProcess()->AppendSwitchNative(
@@ -96,8 +108,9 @@ class PackageMetadataRetrieverImplTest : public testing::Test {
     }
     Result result;
     PackageMetadataRetrieverImpl retriever(1);
-    result.started = retriever.Start(&downloader_, files, "utm_source=test",
-                                     with_assistant, files_only, Into(&result));
+    result.started = retriever.Start(
+        &downloader_, files, "utm_source=test", options.find('a') != npos,
+        options.find('f') != npos, Into(&result));
     if (result.started)
       RunUntil([&result] { return result.called; });
     GetLastInstallerError(&result.code, &result.message, nullptr);
@@ -170,46 +183,8 @@ TEST_F(PackageMetadataRetrieverImplTest, UrlFollowsArchitectureFilesAndSwitch) {
   EXPECT_EQ(domains, GetPackageMetadataAllowedDomains(".other.example"));
 }
 
-// The tracking data is the POST body; every field lands in the record. A
-// resource nobody asked for is dropped unread, whatever its name.
-TEST_F(PackageMetadataRetrieverImplTest, ParsesAFullReply) {
-  const Result result = Fetch(
-      "/m?b=1&additional_files=d/en.bdic,gone",
-      J("{'url_welcome': 'https://w/', 'installer': 'https://dl/full', "
-        "'installer_checksum': '" +
-        kUpper +
-        "', 'minimal_installer': 'x', "
-        "'minimal_installer_checksum': '$D', 'components': [") +
-          Item("downloadable_resource", "https://dl/en", "d/en.bdic") + "," +
-          Item("downloadable_resource", "https://dl/x", "..\\\\..\\\\x.dll") +
-          "," + Item("partner_content", "http://p/p.exe", "p.exe", kUpper) +
-          "," + Item("assistant", "https://dl/as") + "]}",
-      {"d/en.bdic", "gone"});
-  ASSERT_TRUE(result.metadata) << result.message;
-  const PackageMetadata& metadata = *result.metadata;
-  // "gone" is not offered: the full package.
-  EXPECT_FALSE(metadata.minimal);
-  EXPECT_EQ(L"https://dl/full", metadata.package_url);
-  EXPECT_EQ(kDigest, metadata.package_checksum);
-  EXPECT_TRUE(metadata.reply->HasKey("url_welcome"));
-  ASSERT_EQ(2u, metadata.components.size());
-  const AdditionalFile& resource = *metadata.components[0];
-  EXPECT_EQ(L"https://dl/en", resource.location);
-  EXPECT_EQ(L"d/en.bdic", resource.file_name);
-  EXPECT_EQ(ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, resource.kind);
-  EXPECT_EQ(1u, resource.plain_file);
-  EXPECT_EQ(1u, resource.remote);
-  EXPECT_EQ(kDigest, metadata.components[1]->checksum);
-  EXPECT_EQ(ADDITIONAL_FILE_PARTNER_CONTENT, metadata.components[1]->kind);
-  const auto requests = server_.requests();
-  ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ("POST utm_source=test",
-            requests[0].method + " " + requests[0].body);
-  ASSERT_EQ(1u, result.statistics.size());
-  EXPECT_EQ(200, result.statistics[0].http_status.value_or(0));
-}
-
-// Which package and which components each request gets.
+// Which package and which components each request gets; the tracking data
+// is the POST body, digests come in lower case.
 TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
   const std::string kMinimal =
       J("'minimal_installer': 'https://dl/min', "
@@ -217,48 +192,59 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
         kUpper + "'");
   const std::string kA = Item("downloadable_resource", "https://dl/a", "a");
   const std::string kVoice = Item("voice", "https://dl/v");
-  auto with = [](const std::string& fields, const std::string& item = "") {
-    return "{" + fields + ", \"components\": [" + item + "]}";
+  auto with = [](const std::string& fields, const std::string& items = "") {
+    return "{" + fields + ", \"components\": [" + items + "]}";
   };
   const std::wstring kFullUrl = L"https://dl.kavor.example/f";
-  // Options: "a" with the assistant, "f" additional files only.
   const struct {
     std::string reply;
     std::vector<std::string> files;
     std::string options;
     std::wstring package;
     bool minimal;
-    std::vector<uint32_t> kinds;
+    std::vector<std::string> components;
   } kCases[] = {
+      // "gone" is not offered: the full package. A resource nobody asked
+      // for is dropped unread, whatever its name.
+      {with(kFull + ", " + kMinimal,
+            kA + "," +
+                Item("downloadable_resource", "https://dl/x", "..\\\\x.dll") +
+                "," + Item("partner_content", "http://p/p", "p.exe", kUpper) +
+                "," + kVoice),
+       {"a", "gone"}, "", kFullUrl, false,
+       {"111 a https://dl/a", "211 p.exe http://p/p"}},
       // Nothing requested: the minimal package is not considered.
       {with(kFull + ", " + kMinimal), {}, "", kFullUrl, false, {}},
-      {with(kMinimal, kA), {"a"}, "", L"https://dl/min", true, {1}},
+      {with(kMinimal, kA), {"a"}, "", L"https://dl/min", true, {"111 a https://dl/a"}},
       // No minimal package on offer: the full one.
-      {with(kFull, kA), {"a"}, "", kFullUrl, true, {1}},
-      {with(kFull, kVoice), {}, "a", kFullUrl, false, {0}},
-      {with(kFull, kVoice), {}, "", kFullUrl, false, {}},
+      {with(kFull, kA), {"a"}, "", kFullUrl, true, {"111 a https://dl/a"}},
+      {with(kFull, kVoice), {}, "a", kFullUrl, false, {"011  https://dl/v"}},
       // A local location counts only in test mode.
       {with(kFull, Item("downloadable_resource", "file:///C:/r/a", "a")),
        {"a"}, "", kFullUrl, false, {}},
-      {with("\"x\": 1", kA), {"a"}, "f", L"", true, {1}},
+      {with("\"x\": 1", kA), {"a"}, "f", L"", true, {"111 a https://dl/a"}},
       {"{}", {"a"}, "f", L"", false, {}},
   };
   int i = 0;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.reply);
     const std::string target = "/c" + std::to_string(i++) +
-                               (c.files.empty() ? "" : "?additional_files=a");
-    const bool files_only = c.options == "f";
-    const Result result =
-        Fetch(target, c.reply, c.files, c.options == "a", files_only);
+                               (c.files.empty() ? "" : "?additional_files=");
+    const Result result = Fetch(
+        target + base::JoinString(c.files, ","), c.reply, c.files, c.options);
     ASSERT_TRUE(result.metadata) << result.message;
     EXPECT_EQ(c.package, result.metadata->package_url);
-    EXPECT_EQ(files_only ? "" : kDigest, result.metadata->package_checksum);
+    EXPECT_EQ(c.options == "f" ? "" : kDigest,
+              result.metadata->package_checksum);
     EXPECT_EQ(c.minimal, result.metadata->minimal);
-    std::vector<uint32_t> kinds;
+    EXPECT_EQ(c.components, Components(*result.metadata));
     for (const auto& file : result.metadata->components)
-      kinds.push_back(file->kind);
-    EXPECT_EQ(c.kinds, kinds);
+      EXPECT_EQ(kDigest, file->checksum);
+    EXPECT_EQ(c.reply.size() > 2, !result.metadata->reply->empty());
+    const auto request = server_.requests().back();
+    EXPECT_EQ("POST utm_source=test", request.method + " " + request.body);
+    ASSERT_EQ(1u, result.statistics.size());
+    EXPECT_EQ(200, result.statistics[0].http_status.value_or(0));
   }
 }
 
@@ -309,7 +295,7 @@ TEST_F(PackageMetadataRetrieverImplTest, BrokenRepliesFailWithTheirReason) {
     const std::string target =
         "/b" + std::to_string(i++) + "?additional_files=x:y";
     server_.Serve(target, 200, c.reply);
-    const Result result = Fetch(target, "", {"x:y"}, true);
+    const Result result = Fetch(target, "", {"x:y"}, "a");
     EXPECT_TRUE(result.called);
     EXPECT_FALSE(result.metadata);
     EXPECT_EQ(1u, result.statistics.size());
@@ -319,9 +305,30 @@ TEST_F(PackageMetadataRetrieverImplTest, BrokenRepliesFailWithTheirReason) {
   }
 }
 
-// Hostile sizes and depths fail clearly; the record keeps the reply's start,
-// enough of it for any real reply.
-TEST_F(PackageMetadataRetrieverImplTest, HugeAndDeepRepliesFail) {
+// Failed downloads fail the reply, so do hostile sizes and depths; the
+// record keeps the reply's start, enough of it for any real reply.
+TEST_F(PackageMetadataRetrieverImplTest, FailedDownloadsAndHugeReplies) {
+  server_.Serve("/missing", 404, "gone");
+  const Result missing = Fetch("/missing", "");
+  EXPECT_TRUE(missing.called);
+  EXPECT_FALSE(missing.metadata);
+  EXPECT_EQ(RESULT_GENERAL_ERROR, missing.code);
+  EXPECT_EQ(
+      "Request completed with an unexpected HTTP status 404\n"
+      "Package metadata download failed with state: *4*",
+      missing.message);
+
+  // "127.1" is the loopback server too, but no allowed host.
+  const Result refused = FetchFrom(
+      L"http://127.1:" + std::to_wstring(server_.port()) + L"/meta", {});
+  EXPECT_FALSE(refused.started);
+  EXPECT_FALSE(refused.called);
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, refused.code);
+  EXPECT_EQ(
+      "Domain disallowed 127.1\nFailed starting fetching the download URL",
+      refused.message);
+  EXPECT_TRUE(server_.RequestsFor("/meta").empty());
+
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   EXPECT_EQ("Failed parsing json reply: Invalid JSON " +
                 deep.substr(0, 65536) + "...",
@@ -346,29 +353,6 @@ TEST_F(PackageMetadataRetrieverImplTest, HugeAndDeepRepliesFail) {
       result.message);
 }
 
-TEST_F(PackageMetadataRetrieverImplTest, DownloadFailuresAndRefusedHosts) {
-  server_.Serve("/missing", 404, "gone");
-  const Result missing = Fetch("/missing", "");
-  EXPECT_TRUE(missing.called);
-  EXPECT_FALSE(missing.metadata);
-  EXPECT_EQ(RESULT_GENERAL_ERROR, missing.code);
-  EXPECT_EQ(
-      "Request completed with an unexpected HTTP status 404\n"
-      "Package metadata download failed with state: *4*",
-      missing.message);
-
-  // "127.1" is the loopback server too, but no allowed host.
-  const Result refused = FetchFrom(
-      L"http://127.1:" + std::to_wstring(server_.port()) + L"/meta", {});
-  EXPECT_FALSE(refused.started);
-  EXPECT_FALSE(refused.called);
-  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, refused.code);
-  EXPECT_EQ(
-      "Domain disallowed 127.1\nFailed starting fetching the download URL",
-      refused.message);
-  EXPECT_TRUE(server_.RequestsFor("/meta").empty());
-}
-
 // Requested files of the test resources folder become local components, as
 // do local locations of the reply.
 TEST_F(PackageMetadataRetrieverImplTest, TestResourcesAreLocalComponents) {
@@ -391,21 +375,18 @@ TEST_F(PackageMetadataRetrieverImplTest, TestResourcesAreLocalComponents) {
       {"a.dat", "sub/b.dat", "r.dat"});
   ASSERT_TRUE(result.metadata);
   EXPECT_TRUE(result.metadata->minimal);
-  ASSERT_EQ(3u, result.metadata->components.size());
-  EXPECT_EQ(0u, result.metadata->components[0]->remote);
   std::wstring root = folder.GetPath().value();
   std::replace(root.begin(), root.end(), L'\\', L'/');
-  std::vector<std::wstring> names;
-  for (size_t i = 1; i < 3; ++i) {
-    const AdditionalFile& file = *result.metadata->components[i];
-    names.push_back(file.file_name);
-    EXPECT_EQ(L"file:///" + root + L"/" + file.file_name, file.location);
-    EXPECT_EQ(digest, file.checksum);
-    EXPECT_EQ(0u, file.remote);
-    EXPECT_EQ(ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, file.kind);
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ((std::vector<std::wstring>{L"a.dat", L"sub/b.dat"}), names);
+  const std::string local = "110 %s file:///" + base::WideToUTF8(root) + "/%s";
+  std::vector<std::string> components = Components(*result.metadata);
+  std::sort(components.begin(), components.end());
+  EXPECT_EQ((std::vector<std::string>{
+                base::StringPrintf(local.c_str(), "a.dat", "a.dat"),
+                "110 r.dat file:///C:/r.dat",
+                base::StringPrintf(local.c_str(), "sub/b.dat", "sub/b.dat")}),
+            components);
+  for (const auto& file : result.metadata->components)
+    EXPECT_EQ(file->file_name == L"r.dat" ? kDigest : digest, file->checksum);
 }
 
 // A cancelled request never answers, though the download goes on to its
