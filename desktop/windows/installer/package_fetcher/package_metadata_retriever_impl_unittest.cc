@@ -108,9 +108,9 @@ class PackageMetadataRetrieverImplTest : public testing::Test {
     }
     Result result;
     PackageMetadataRetrieverImpl retriever(1);
-    result.started = retriever.Start(
-        &downloader_, files, "utm_source=test", options.find('a') != npos,
-        options.find('f') != npos, Into(&result));
+    result.started = retriever.Start(&downloader_, files, "utm_source=test",
+                                     options.find('a') != npos,
+                                     options.find('f') != npos, Into(&result));
     if (result.started)
       RunUntil([&result] { return result.called; });
     GetLastInstallerError(&result.code, &result.message, nullptr);
@@ -211,17 +211,29 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
                 Item("downloadable_resource", "https://dl/x", "..\\\\x.dll") +
                 "," + Item("partner_content", "http://p/p", "p.exe", kUpper) +
                 "," + kVoice),
-       {"a", "gone"}, "", kFullUrl, false,
+       {"a", "gone"},
+       "",
+       kFullUrl,
+       false,
        {"111 a https://dl/a", "211 p.exe http://p/p"}},
       // Nothing requested: the minimal package is not considered.
       {with(kFull + ", " + kMinimal), {}, "", kFullUrl, false, {}},
-      {with(kMinimal, kA), {"a"}, "", L"https://dl/min", true, {"111 a https://dl/a"}},
+      {with(kMinimal, kA),
+       {"a"},
+       "",
+       L"https://dl/min",
+       true,
+       {"111 a https://dl/a"}},
       // No minimal package on offer: the full one.
       {with(kFull, kA), {"a"}, "", kFullUrl, true, {"111 a https://dl/a"}},
       {with(kFull, kVoice), {}, "a", kFullUrl, false, {"011  https://dl/v"}},
       // A local location counts only in test mode.
       {with(kFull, Item("downloadable_resource", "file:///C:/r/a", "a")),
-       {"a"}, "", kFullUrl, false, {}},
+       {"a"},
+       "",
+       kFullUrl,
+       false,
+       {}},
       {with("\"x\": 1", kA), {"a"}, "f", L"", true, {"111 a https://dl/a"}},
       {"{}", {"a"}, "f", L"", false, {}},
   };
@@ -230,8 +242,8 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
     SCOPED_TRACE(c.reply);
     const std::string target = "/c" + std::to_string(i++) +
                                (c.files.empty() ? "" : "?additional_files=");
-    const Result result = Fetch(
-        target + base::JoinString(c.files, ","), c.reply, c.files, c.options);
+    const Result result = Fetch(target + base::JoinString(c.files, ","),
+                                c.reply, c.files, c.options);
     ASSERT_TRUE(result.metadata) << result.message;
     EXPECT_EQ(c.package, result.metadata->package_url);
     EXPECT_EQ(c.options == "f" ? "" : kDigest,
@@ -330,13 +342,13 @@ TEST_F(PackageMetadataRetrieverImplTest, FailedDownloadsAndHugeReplies) {
   EXPECT_TRUE(server_.RequestsFor("/meta").empty());
 
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  EXPECT_EQ("Failed parsing json reply: Invalid JSON " +
-                deep.substr(0, 65536) + "...",
+  EXPECT_EQ("Failed parsing json reply: Invalid JSON " + deep.substr(0, 65536) +
+                "...",
             Fetch("/deep", deep).message);
   // A character cut by the limit is left out whole.
   const std::string wide = "{'" + std::string(65533, 'x') + "\xC3\xA9 more";
-  EXPECT_EQ("Failed parsing json reply: Invalid JSON " +
-                wide.substr(0, 65535) + "...",
+  EXPECT_EQ("Failed parsing json reply: Invalid JSON " + wide.substr(0, 65535) +
+                "...",
             Fetch("/wide", wide).message);
 
   // Not held beyond the cap: the download fails as the reply grows.

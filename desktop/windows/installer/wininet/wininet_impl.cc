@@ -128,7 +128,8 @@ bool SplitWebUrl(const std::wstring& url,
   const size_t colon = url.find(L':');
   if (colon == std::wstring::npos || url.compare(colon + 1, 2, L"//") != 0)
     return false;
-  const size_t path = std::min(url.find_first_of(L"/?#", colon + 3), url.size());
+  const size_t path =
+      std::min(url.find_first_of(L"/?#", colon + 3), url.size());
   *origin = url.substr(0, path);
   *rest = url.substr(path, url.find(L'#', path) - path);
   return true;
@@ -141,8 +142,8 @@ bool HasScheme(const std::wstring& reference) {
     if (c == L':')
       return i > 0;
     const bool alpha = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-    const bool other = (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' ||
-                       c == L'.';
+    const bool other =
+        (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.';
     if (!alpha && (i == 0 || !other))
       return false;
   }
@@ -484,8 +485,7 @@ std::string WininetImpl::CheckRedirect(
   const bool web = target->scheme == INTERNET_SCHEME_HTTP ||
                    target->scheme == INTERNET_SCHEME_HTTPS;
   // WinINet refused to leave https for http; that stays so.
-  const bool downgrade = source &&
-                         source->scheme == INTERNET_SCHEME_HTTPS &&
+  const bool downgrade = source && source->scheme == INTERNET_SCHEME_HTTPS &&
                          target->scheme != INTERNET_SCHEME_HTTPS;
   if (!web || downgrade || !IsHostAllowed(domains, target->host))
     return "Redirect URL is disallowed " + text;

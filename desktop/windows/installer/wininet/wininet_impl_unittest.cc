@@ -671,7 +671,8 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
        L"/a?b=1"},
       // A request asks for what is written: "%2B" decoded would be a "+".
       {L"https://cdn.kavor.example/p/a%20b?sig=a%2Bb%26c%3D#f", true,
-       INTERNET_SCHEME_HTTPS, L"cdn.kavor.example", L"/p/a%20b?sig=a%2Bb%26c%3D"},
+       INTERNET_SCHEME_HTTPS, L"cdn.kavor.example",
+       L"/p/a%20b?sig=a%2Bb%26c%3D"},
       {L"http://h?x=1", true, INTERNET_SCHEME_HTTP, L"h", L"/?x=1"},
       {L"file:///C:/my%20dir/setup.7z", true, INTERNET_SCHEME_FILE, L"",
        L"C:\\my dir\\setup.7z"},
@@ -959,14 +960,15 @@ TEST(WininetImplHostTest, RedirectsResolveAsWrittenAndStayOnTheWeb) {
     SCOPED_TRACE(c.location);
     const std::wstring target = WininetImpl::ResolveLocation(kFrom, c.location);
     EXPECT_EQ(c.target, target);
-    EXPECT_EQ(c.allowed ? "" : "Redirect URL is disallowed " +
-                                   base::WideToUTF8(c.target),
+    EXPECT_EQ(c.allowed
+                  ? ""
+                  : "Redirect URL is disallowed " + base::WideToUTF8(c.target),
               WininetImpl::CheckRedirect(kFrom, target, kDomains));
   }
   // Up from http is fine.
-  EXPECT_EQ("", WininetImpl::CheckRedirect(L"http://a.kavor.example/",
-                                           L"https://b.kavor.example/",
-                                           kDomains));
+  EXPECT_EQ("",
+            WininetImpl::CheckRedirect(L"http://a.kavor.example/",
+                                       L"https://b.kavor.example/", kDomains));
 }
 
 }  // namespace
