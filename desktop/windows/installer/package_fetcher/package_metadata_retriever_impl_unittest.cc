@@ -206,7 +206,11 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
                 Item("downloadable_resource", "https://dl/x", "..\\\\x.dll") +
                 "," + Item("partner_content", "http://p/p", "p.exe", kUpper) +
                 "," + kVoice),
-       {"a", "gone"}, "", kFullUrl, false, {kOut, "211 p.exe http://p/p"}},
+       {"a", "gone"},
+       "",
+       kFullUrl,
+       false,
+       {kOut, "211 p.exe http://p/p"}},
       // Nothing requested: the minimal package is not considered.
       {with(kFull + ", " + kMinimal), {}, "", kFullUrl, false, {}},
       {with(kMinimal, kA), {"a"}, "", kMinUrl, true, {kOut}},
@@ -214,8 +218,12 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
       {with(kFull, kA), {"a"}, "", kFullUrl, true, {kOut}},
       {with(kFull, kVoice), {}, "a", kFullUrl, false, {"011  https://dl/v"}},
       // A local location counts only in test mode.
-      {with(kFull, Item("downloadable_resource", "file:///C:/a", "a")), {"a"},
-       "", kFullUrl, false, {}},
+      {with(kFull, Item("downloadable_resource", "file:///C:/a", "a")),
+       {"a"},
+       "",
+       kFullUrl,
+       false,
+       {}},
       {with("\"x\": 1", kA), {"a"}, "f", L"", true, {kOut}},
       {"{}", {"a"}, "f", L"", false, {}},
   };
