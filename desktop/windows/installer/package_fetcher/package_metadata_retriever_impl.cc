@@ -369,22 +369,26 @@ bool PackageMetadataRetrieverImpl::ParseComponents(
                        ? ADDITIONAL_FILE_PARTNER_CONTENT
                        : ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE;
       std::string name;
-      base::FilePath relative;
-      std::string unsafe;
-      // The name is joined to the package folder: it must stay inside.
-      if (!component->GetString("filename", &name) ||
-          !MakeSafeRelativePath(base::UTF8ToWide(name), &relative, &unsafe)) {
-        if (!unsafe.empty())
-          LOG(ERROR) << "Refusing additional file name " << name << ": "
-                     << unsafe;
+      if (!component->GetString("filename", &name)) {
         return ComponentFailure(
             "Failed parsing additional file name in JSON reply", true, reason);
       }
+      // Only what is kept matters: a resource nobody asked for, whatever its
+      // name, must not fail the reply.
       if (file->kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE &&
           std::find(requested_files_.begin(), requested_files_.end(), name) ==
               requested_files_.end()) {
         VLOG(1) << "Skipping downloadable resource not requested: " << name;
         continue;
+      }
+      // The name is joined to the package folder: it must stay inside.
+      base::FilePath relative;
+      std::string unsafe;
+      if (!MakeSafeRelativePath(base::UTF8ToWide(name), &relative, &unsafe)) {
+        LOG(ERROR) << "Refusing additional file name " << name << ": "
+                   << unsafe;
+        return ComponentFailure(
+            "Failed parsing additional file name in JSON reply", true, reason);
       }
       file->file_name = base::UTF8ToWide(name);
     } else if (with_assistant_) {

@@ -31,8 +31,9 @@ class PackageMetadataRetrieverImpl : public PackageMetadataRetriever {
   // Most bytes of a reply held in memory; a longer reply fails. Real
   // replies are a few KiB.
   static constexpr size_t kMaxReplySize = 4 << 20;
-  // Most bytes of the reply copied into the error record of a bad reply.
-  static constexpr size_t kMaxReplyInError = 1024;
+  // Most bytes of the reply copied into the error record of a bad reply:
+  // enough for any real one, whole.
+  static constexpr size_t kMaxReplyInError = 64 << 10;
 
   // |package_64bit| 1 asks for the x64 package.
   explicit PackageMetadataRetrieverImpl(uint32_t package_64bit);

@@ -119,31 +119,49 @@ bool SetStatusCallback(HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
          INTERNET_INVALID_STATUS_CALLBACK;
 }
 
-// Where a Location header leads from |base|: an absolute URL as it is, a
-// reference without scheme, from the root or relative to the current path
-// on |base|'s server.
-std::wstring ResolveLocation(const std::wstring& base,
-                             const std::wstring& location) {
-  const std::optional<CrackedUrl> own = WininetImpl::CrackUrl(location);
-  if (own && !own->host.empty())
-    return location;
-  const std::optional<CrackedUrl> from = WininetImpl::CrackUrl(base);
-  if (!from)
-    return location;
-  const bool https = from->scheme == INTERNET_SCHEME_HTTPS;
-  const std::wstring scheme = https ? L"https:" : L"http:";
-  if (location.compare(0, 2, L"//") == 0)
-    return scheme + location;
-  std::wstring origin = scheme + L"//" + from->host;
-  if (from->port !=
-      (https ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT)) {
-    origin += L":" + std::to_wstring(from->port);
+// Splits web URL |url| as written into its scheme and authority
+// ("https://host:port") and the rest, without the fragment; false when it
+// has no authority.
+bool SplitWebUrl(const std::wstring& url,
+                 std::wstring* origin,
+                 std::wstring* rest) {
+  const size_t colon = url.find(L':');
+  if (colon == std::wstring::npos || url.compare(colon + 1, 2, L"//") != 0)
+    return false;
+  const size_t path =
+      std::min(url.find_first_of(L"/?#", colon + 3), url.size());
+  *origin = url.substr(0, path);
+  *rest = url.substr(path, url.find(L'#', path) - path);
+  return true;
+}
+
+// True when |reference| begins with a scheme ("ftp:", "https:").
+bool HasScheme(const std::wstring& reference) {
+  for (size_t i = 0; i < reference.size(); ++i) {
+    const wchar_t c = reference[i];
+    if (c == L':')
+      return i > 0;
+    const bool alpha = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+    const bool other =
+        (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.';
+    if (!alpha && (i == 0 || !other))
+      return false;
   }
-  if (!location.empty() && location[0] == L'/')
-    return origin + location;
-  std::wstring path = from->path.substr(0, from->path.find_first_of(L"?#"));
-  path.erase(path.rfind(L'/') + 1);
-  return origin + path + location;
+  return false;
+}
+
+// |target| with what a request line cannot carry (spaces, controls,
+// non-ASCII) escaped as UTF-8; escapes already there stay as they are, so
+// that a signed address reaches the server byte for byte.
+std::wstring EscapeRequestTarget(const std::wstring& target) {
+  std::wstring escaped;
+  for (const unsigned char c : base::WideToUTF8(target)) {
+    if (c <= 0x20 || c >= 0x7F)
+      escaped += base::StringPrintf(L"%%%02X", c);
+    else
+      escaped += static_cast<wchar_t>(c);
+  }
+  return escaped;
 }
 
 }  // namespace
@@ -309,7 +327,9 @@ bool WininetImpl::Start(const std::wstring& url,
   resumed_at_.reset();
 
   redirect_count_ = 0;
+  request_url_ = url;
   payload_ = payload;
+  send_payload_ = !payload_.empty();
   if (!OpenSessionAndConnection(*cracked)) {
     if (session_)
       Close();
@@ -400,6 +420,17 @@ std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
   cracked.host.assign(host, parts.dwHostNameLength);
   cracked.port = parts.nPort;
   cracked.path.assign(path, parts.dwUrlPathLength);
+  // The crack decodes escapes: "%2B" would reach the server as "+", which
+  // means something else in a query (and breaks a signed address). A web
+  // request asks for the path and query as written.
+  std::wstring origin, rest;
+  if ((cracked.scheme == INTERNET_SCHEME_HTTP ||
+       cracked.scheme == INTERNET_SCHEME_HTTPS) &&
+      SplitWebUrl(url, &origin, &rest)) {
+    cracked.path = EscapeRequestTarget(rest);
+    if (!cracked.path.empty() && cracked.path[0] == L'?')
+      cracked.path.insert(0, 1, L'/');
+  }
   if (cracked.path.empty())
     cracked.path = L"/";
   return cracked;
@@ -417,6 +448,48 @@ bool WininetImpl::IsHostAllowed(const std::vector<std::wstring>& domains,
     }
   }
   return false;
+}
+
+// static
+std::wstring WininetImpl::ResolveLocation(const std::wstring& base,
+                                          const std::wstring& location) {
+  const std::wstring reference = location.substr(0, location.find(L'#'));
+  std::wstring origin, rest;
+  if (HasScheme(reference) || !SplitWebUrl(base, &origin, &rest))
+    return reference;
+  if (reference.compare(0, 2, L"//") == 0)
+    return origin.substr(0, origin.find(L':') + 1) + reference;
+  if (!reference.empty() && reference[0] == L'/')
+    return origin + reference;
+  std::wstring path = rest.substr(0, rest.find(L'?'));
+  if (path.empty())
+    path = L"/";
+  if (reference.empty())
+    return origin + rest;
+  if (reference[0] == L'?')
+    return origin + path + reference;
+  path.erase(path.rfind(L'/') + 1);
+  return origin + path + reference;
+}
+
+// static
+std::string WininetImpl::CheckRedirect(
+    const std::wstring& from,
+    const std::wstring& to,
+    const std::vector<std::wstring>& domains) {
+  const std::string text = base::WideToUTF8(to);
+  const std::optional<CrackedUrl> source = CrackUrl(from);
+  const std::optional<CrackedUrl> target = CrackUrl(to);
+  if (!target)
+    return "Redirect URL failed to parse " + text;
+  const bool web = target->scheme == INTERNET_SCHEME_HTTP ||
+                   target->scheme == INTERNET_SCHEME_HTTPS;
+  // WinINet refused to leave https for http; that stays so.
+  const bool downgrade = source && source->scheme == INTERNET_SCHEME_HTTPS &&
+                         target->scheme != INTERNET_SCHEME_HTTPS;
+  if (!web || downgrade || !IsHostAllowed(domains, target->host))
+    return "Redirect URL is disallowed " + text;
+  return std::string();
 }
 
 bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
@@ -465,7 +538,7 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
     return false;
   }
   VLOG(1) << "Opening internet request";
-  const bool post = !payload_.empty();
+  const bool post = send_payload_;
   // WinINet would follow a redirect before telling about it, so a refused
   // host would already have had the request: redirects are followed here.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
@@ -503,7 +576,8 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   if (!Wininet()->send_request(
           request_, extra_headers_.empty() ? nullptr : extra_headers_.c_str(),
           static_cast<DWORD>(extra_headers_.size()),
-          post ? &payload_[0] : nullptr, static_cast<DWORD>(payload_.size())) &&
+          post ? &payload_[0] : nullptr,
+          post ? static_cast<DWORD>(payload_.size()) : 0) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     RecordError(
         base::StringPrintf(
@@ -774,15 +848,12 @@ void WininetImpl::FollowRedirect(uint32_t status) {
     Fail();
     return;
   }
-  const std::wstring target = ResolveLocation(url_, location);
+  const std::wstring target = ResolveLocation(request_url_, location);
   delegate_->OnRedirected(target);
-  const std::optional<CrackedUrl> cracked = CrackUrl(target);
-  if (!cracked || cracked->host.empty() ||
-      !IsHostAllowed(allowed_domains_, cracked->host)) {
-    RecordError(base::StringPrintf(cracked && !cracked->host.empty()
-                                       ? "Redirect URL is disallowed %s"
-                                       : "Redirect URL failed to parse %s",
-                                   base::WideToUTF8(target).c_str()));
+  const std::string refused =
+      CheckRedirect(request_url_, target, allowed_domains_);
+  if (!refused.empty()) {
+    RecordError(refused);
     Fail();
     return;
   }
@@ -795,22 +866,27 @@ void WininetImpl::FollowRedirect(uint32_t status) {
   LOG(INFO) << "Redirected to " << target;
   // As browsers do: only 307 and 308 repeat a POST, the others ask with GET.
   if (status != 307 && status != 308)
-    payload_.clear();
-  url_ = target;
+    send_payload_ = false;
+  // A resume asks the URL given to Start again: a mirror's address may
+  // hold only for a while, the original hands out a fresh one.
+  request_url_ = target;
   CloseRequest();
-  // The connection belongs to one host and port; another needs its own.
-  if (cracked->host != connected_host_ || cracked->port != connected_port_) {
-    CloseConnection();
-    if (!OpenSessionAndConnection(*cracked)) {
-      Fail();
-      return;
-    }
-  }
   // The same chunk goes on: nothing of the body has come yet.
-  if (!OpenAndSendRequest(*cracked, false)) {
+  if (!ConnectAndSend(*CrackUrl(target), false)) {
     LOG(ERROR) << "Could not follow the redirect";
     Fail();
   }
+}
+
+bool WininetImpl::ConnectAndSend(const CrackedUrl& url, bool new_chunk) {
+  // The connection belongs to one host and port; another needs its own.
+  if (!connection_ || url.host != connected_host_ ||
+      url.port != connected_port_) {
+    CloseConnection();
+    if (!OpenSessionAndConnection(url))
+      return false;
+  }
+  return OpenAndSendRequest(url, new_chunk);
 }
 
 bool WininetImpl::RestartWriter() {
@@ -984,7 +1060,11 @@ void WininetImpl::Resume() {
   bytes_read_ = 0;
   read_at_once_ = false;
   pending_call_ = PendingCall::kNone;
-  if (!OpenAndSendRequest(*cracked)) {
+  // The request Start made, redirects and all, from the beginning.
+  request_url_ = url_;
+  send_payload_ = !payload_.empty();
+  redirect_count_ = 0;
+  if (!ConnectAndSend(*cracked, true)) {
     LOG(ERROR) << "Could not resume downloading";
     Fail();
     return;

@@ -66,7 +66,8 @@ struct CrackedUrl {
   int scheme = 0;
   std::wstring host;
   uint16_t port = 0;
-  // The path with its query.
+  // The path with its query. For http and https as written (escapes kept,
+  // no fragment): what the request asks for; for a file its local path.
   std::wstring path;
 };
 
@@ -104,6 +105,16 @@ class WininetImpl : public WininetDownloader {
   // (compared as is: no case folding, no label boundary).
   static bool IsHostAllowed(const std::vector<std::wstring>& domains,
                             const std::wstring& host);
+  // Where a Location header leads from |base|, as written: an absolute URL
+  // as it is, else resolved against |base|'s server and path; no fragment.
+  static std::wstring ResolveLocation(const std::wstring& base,
+                                      const std::wstring& location);
+  // Why a redirect from |from| to |to| must not be followed (a host not in
+  // |domains|, a scheme other than http or https, https down to http);
+  // empty when it may.
+  static std::string CheckRedirect(const std::wstring& from,
+                                   const std::wstring& to,
+                                   const std::vector<std::wstring>& domains);
 
  private:
   class TerminationThread;
@@ -160,8 +171,11 @@ class WininetImpl : public WininetDownloader {
   void OnRequestComplete(bool succeeded, DWORD error);
   // False when the read loop must not follow.
   bool HandleResponse();
-  // Asks again where a redirect answer points, when its host is allowed.
+  // Asks again where a redirect answer points, when it may be followed.
   void FollowRedirect(uint32_t status);
+  // Sends the request to |url|, over a new connection when the open one
+  // goes to another server.
+  bool ConnectAndSend(const CrackedUrl& url, bool new_chunk);
   // Empties the writer for a body sent from its start; false, after
   // Fail, when it cannot.
   bool RestartWriter();
@@ -198,8 +212,13 @@ class WininetImpl : public WininetDownloader {
   HINTERNET request_ = nullptr;
   // Shared with the proxy prompt while one may run.
   base::scoped_refptr<PromptRequest> prompt_request_;
+  // The URL given to Start, which every resume asks again, and the one the
+  // current request went to after redirects.
   std::wstring url_;
+  std::wstring request_url_;
   std::string payload_;
+  // False once a redirect turned the POST into a GET.
+  bool send_payload_ = false;
   // "Range: ..." on a resume, else empty.
   std::wstring extra_headers_;
   std::vector<std::wstring> allowed_domains_;
@@ -235,7 +254,8 @@ class WininetImpl : public WininetDownloader {
   base::Lock closing_lock_;
   std::string error_text_;
   int32_t retry_counter_ = 0;
-  // Redirects followed since Start, and the server of the connection.
+  // Redirects followed since Start or the last resume, and the server of
+  // the connection.
   static constexpr int kMaxRedirects = 10;
   int redirect_count_ = 0;
   std::wstring connected_host_;

@@ -669,6 +669,13 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
   } kCases[] = {
       {L"http://127.0.0.1:8080/a?b=1", true, INTERNET_SCHEME_HTTP, L"127.0.0.1",
        L"/a?b=1"},
+      // A request asks for what is written: "%2B" decoded would be a "+".
+      {L"https://cdn.kavor.example/p/a%20b?sig=a%2Bb%26c%3D#f", true,
+       INTERNET_SCHEME_HTTPS, L"cdn.kavor.example",
+       L"/p/a%20b?sig=a%2Bb%26c%3D"},
+      {L"http://h?x=1", true, INTERNET_SCHEME_HTTP, L"h", L"/?x=1"},
+      {L"file:///C:/my%20dir/setup.7z", true, INTERNET_SCHEME_FILE, L"",
+       L"C:\\my dir\\setup.7z"},
       {L"file:///C:/dir/setup.7z", true, INTERNET_SCHEME_FILE, L"",
        L"C:\\dir\\setup.7z"},
       {L"https:///setup.7z", false},
@@ -729,42 +736,56 @@ TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
 }
 
 // Redirects are followed by the downloader itself: to another host over a
-// connection of its own, relative locations from the current URL, a POST
-// kept only by 307 and 308, and not for ever.
+// connection of its own, relative locations from the current URL, every
+// path and query as written (escapes kept, no fragment), a POST kept only
+// by 307 and 308, and not for ever. A resume asks the URL given to Start
+// again, back on its own server, with the redirects counted afresh.
 TEST_F(WininetImplTest, FollowsRedirectsItself) {
   const std::string other =
       "http://localhost:" + std::to_string(server_.port());
-  server_.Redirect("/a/first", "second");
-  server_.Redirect("/a/second", other + "/b/third", 307);
-  server_.Redirect("/b/third", "/c/last", 303);
-  server_.Serve("/c/last", 200, "done");
+  const std::string start = "/a%2Bb/x?s=a%2Bb%26c%3D";
+  server_.Redirect(start, "next?q=%2B#top", 307);
+  server_.Redirect("/a%2Bb/next?q=%2B", other + "/b/third");
+  server_.Redirect("/b/third", "?c d", 303);
+  // Four rounds of three redirects each: more than the limit in all.
+  Response cut;
+  cut.body = base::LoopbackHttpServer::Bytes(4000);
+  cut.close_after = 1000;
+  server_.Script("/b/third?c%20d", {cut});
   server_.Redirect("/loop", "/loop");
   ScopedHandleCount handles;
   auto downloader = MakeDownloader();
   downloader->SetAllowedDomains({L"127.0.0.1", L"localhost"});
   std::string out;
-  ASSERT_TRUE(StartInto(downloader.get(), server_.Url("/a/first"),
+  ASSERT_TRUE(StartInto(downloader.get(), server_.Url(start),
                         std::make_unique<StringResponseWriter>(&out), "data"));
   RunUntilDone(downloader.get());
   EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
       << downloader->GetErrorText();
-  EXPECT_EQ("done", out);
-  std::vector<std::string> asked;
-  for (const auto& request : server_.requests()) {
-    asked.push_back(request.method + " " + request.target + " " +
-                    request.Header("Host") + " " + request.body);
-  }
+  EXPECT_TRUE(cut.body == out);
   const std::string local = "127.0.0.1:" + std::to_string(server_.port());
   const std::string named = "localhost:" + std::to_string(server_.port());
-  EXPECT_EQ(
-      (std::vector<std::string>{
-          "POST /a/first " + local + " data", "GET /a/second " + local + " ",
-          "GET /b/third " + named + " ", "GET /c/last " + named + " "}),
-      asked);
+  std::vector<std::string> expected, asked;
+  for (int round = 0; round < 4; ++round) {
+    const std::string range =
+        round ? "bytes=" + std::to_string(round * 1000) + "-" : "";
+    for (const std::string& line :
+         {"POST " + start + " " + local + " data",
+          "POST /a%2Bb/next?q=%2B " + local + " data",
+          "GET /b/third " + named + " ", "GET /b/third?c%20d " + named + " "}) {
+      expected.push_back(line + " " + range);
+    }
+  }
+  for (const auto& request : server_.requests()) {
+    asked.push_back(request.method + " " + request.target + " " +
+                    request.Header("Host") + " " + request.body + " " +
+                    request.Header("Range"));
+  }
+  EXPECT_EQ(expected, asked);
   const std::vector<FetchChunkStatistics> stats =
       downloader->GetChunkStatistics();
-  ASSERT_EQ(1u, stats.size());
-  EXPECT_EQ(other + "/c/last", *stats[0].redirected_url);
+  ASSERT_EQ(4u, stats.size());
+  EXPECT_EQ(other + "/b/third?c d", *stats[0].redirected_url);
 
   ASSERT_TRUE(StartProbe(downloader.get(), "/loop"));
   RunUntilDone(downloader.get());
@@ -913,6 +934,41 @@ TEST(WininetImplHostTest, HostMustEndWithAnAllowedSuffix) {
        {L"kavor.example", L"autoupdate.KAVOR.example", L"example"})
     EXPECT_FALSE(WininetImpl::IsHostAllowed(kDomains, host)) << host;
   EXPECT_TRUE(WininetImpl::IsHostAllowed({}, L"anything.example"));
+}
+
+// A redirect resolves against the current URL as written and is followed
+// only to an allowed host over http or https, never down from https.
+TEST(WininetImplHostTest, RedirectsResolveAsWrittenAndStayOnTheWeb) {
+  const std::wstring kFrom = L"https://cdn.kavor.example/d/x%2By/f?old=1#a";
+  const struct {
+    const wchar_t* location;
+    const wchar_t* target;
+    bool allowed;
+  } kCases[] = {
+      {L"?x=1", L"https://cdn.kavor.example/d/x%2By/f?x=1", true},
+      {L"g%2B#top", L"https://cdn.kavor.example/d/x%2By/g%2B", true},
+      {L"/r", L"https://cdn.kavor.example/r", true},
+      {L"//dl.kavor.example:8443/p", L"https://dl.kavor.example:8443/p", true},
+      {L"HTTPS://dl.kavor.example/p#x", L"HTTPS://dl.kavor.example/p", true},
+      {L"http://cdn.kavor.example/p", L"http://cdn.kavor.example/p", false},
+      {L"ftp://cdn.kavor.example/p", L"ftp://cdn.kavor.example/p", false},
+      {L"file:///C:/x.exe", L"file:///C:/x.exe", false},
+      {L"https://evil.example/p", L"https://evil.example/p", false},
+  };
+  const std::vector<std::wstring> kDomains = {L".kavor.example"};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.location);
+    const std::wstring target = WininetImpl::ResolveLocation(kFrom, c.location);
+    EXPECT_EQ(c.target, target);
+    EXPECT_EQ(c.allowed
+                  ? ""
+                  : "Redirect URL is disallowed " + base::WideToUTF8(c.target),
+              WininetImpl::CheckRedirect(kFrom, target, kDomains));
+  }
+  // Up from http is fine.
+  EXPECT_EQ("",
+            WininetImpl::CheckRedirect(L"http://a.kavor.example/",
+                                       L"https://b.kavor.example/", kDomains));
 }
 
 }  // namespace
