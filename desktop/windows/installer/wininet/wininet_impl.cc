@@ -318,7 +318,11 @@ bool WininetImpl::Start(const std::wstring& url,
     writer_->Close();
     return false;
   }
-  weak_this_ = weak_factory_.GetWeakPtr();
+  {
+    // WinINet's threads copy it while reporting on the last request.
+    base::AutoLock lock(weak_this_lock_);
+    weak_this_ = weak_factory_.GetWeakPtr();
+  }
   expected_size_ = 0;
   bytes_read_ = 0;
   read_at_once_ = false;
@@ -608,7 +612,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       return;
     self->owner_runner_->PostNonNestableTask(
         from_here,
-        base::BindOnce(&WininetImpl::OnNullRequestContext, self->weak_this_));
+        base::BindOnce(&WininetImpl::OnNullRequestContext, self->WeakThisFromAnyThread()));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -617,7 +621,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
         address = static_cast<const char*>(information);
       self->owner_runner_->PostNonNestableTask(
           from_here, base::BindOnce(&WininetImpl::OnConnectedToServer,
-                                    self->weak_this_, address));
+                                    self->WeakThisFromAnyThread(), address));
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
@@ -625,7 +629,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
       self->owner_runner_->PostNonNestableTask(
           from_here,
-          base::BindOnce(&WininetImpl::OnRequestComplete, self->weak_this_,
+          base::BindOnce(&WininetImpl::OnRequestComplete, self->WeakThisFromAnyThread(),
                          !result || result->dwResult != 0,
                          result ? result->dwError : 0));
       break;
@@ -636,7 +640,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
         url = static_cast<const wchar_t*>(information);
       self->owner_runner_->PostNonNestableTask(
           from_here,
-          base::BindOnce(&WininetImpl::OnRedirect, self->weak_this_, url));
+          base::BindOnce(&WininetImpl::OnRedirect, self->WeakThisFromAnyThread(), url));
       break;
     }
   }
