@@ -4,6 +4,9 @@
 #include <string>
 
 #include "base/at_exit.h"
+#include "base/bind.h"
+#include "base/logging.h"
+#include "base/synchronization/waitable_event.h"
 #include "base/synchronization/lock.h"
 #include "base/task_scheduler/task_traits.h"
 
@@ -70,6 +73,23 @@ base::scoped_refptr<JsonPrefStore> CreateJsonPrefStore(
                         nullptr));
   store->ReadPrefs();
   return store;
+}
+
+void ReleasePrefStoreAndWait(base::scoped_refptr<JsonPrefStore>* store,
+                             const base::FilePath& path) {
+  // The store posts its write to the file's own sequence when released; a
+  // task posted after it on that sequence runs once the write is done.
+  *store = nullptr;
+  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::MANUAL,
+                              base::WaitableEvent::InitialState::NOT_SIGNALED);
+  if (!GetPrefsTaskPool()->PostNamedSequencedWorkerTask(
+          GetJsonPrefStoreSequenceName(path), FROM_HERE,
+          base::BindOnce(&base::WaitableEvent::Signal,
+                         base::Unretained(&written)))) {
+    LOG(ERROR) << "Cannot wait for the preferences in " << path.value();
+    return;
+  }
+  written.Wait();
 }
 
 }  // namespace installer

@@ -25,6 +25,12 @@ base::scoped_refptr<JsonPrefStore> CreateJsonPrefStore(
 // The sequence name CreateJsonPrefStore uses for |path|.
 std::string GetJsonPrefStoreSequenceName(const base::FilePath& path);
 
+// Releases |*store| (which writes its file on the preference pool) and
+// waits until that write is done, so that the next reader of |path| in this
+// process sees it.
+void ReleasePrefStoreAndWait(base::scoped_refptr<JsonPrefStore>* store,
+                             const base::FilePath& path);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_COMMON_JSON_PREF_STORE_FACTORY_H_

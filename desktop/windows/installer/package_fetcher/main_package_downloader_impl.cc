@@ -39,25 +39,6 @@ const wchar_t kInstallerLibraryName[] = L"kavor_installer.dll";
 const char kWelcomeUrlKey[] = "url_welcome";
 const char kWelcomeUrlPref[] = "welcome-url";
 
-// Writes what |store| holds and waits until the file is on disk: the store
-// writes on the pool, and a task posted to the file's sequence after the
-// write runs once the write is done.
-void CommitAndWait(base::scoped_refptr<JsonPrefStore> store,
-                   const base::FilePath& path) {
-  store->CommitPendingWrite(base::OnceClosure());
-  store = nullptr;
-  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::MANUAL,
-                              base::WaitableEvent::InitialState::NOT_SIGNALED);
-  if (!GetPrefsTaskPool()->PostNamedSequencedWorkerTask(
-          GetJsonPrefStoreSequenceName(path), FROM_HERE,
-          base::BindOnce(&base::WaitableEvent::Signal,
-                         base::Unretained(&written)))) {
-    LOG(ERROR) << "Cannot wait for the preferences in " << path.value();
-    return;
-  }
-  written.Wait();
-}
-
 }  // namespace
 
 MainPackageDownloaderImpl::MainPackageDownloaderImpl() = default;
@@ -192,7 +173,7 @@ void MainPackageDownloaderImpl::WriteWelcomeUrl(const PackageMetadata& metadata,
       CreateJsonPrefStore(GetPrefsTaskPool(), path);
   store->SetValue(kWelcomeUrlPref, url->CreateDeepCopy(),
                   WritablePrefStore::DEFAULT_PREF_WRITE_FLAGS);
-  CommitAndWait(std::move(store), path);
+  ReleasePrefStoreAndWait(&store, path);
   if (!base::PathExists(path))
     LOG(ERROR) << "The welcome page url was not written to " << path.value();
 }

@@ -37,23 +37,6 @@ void Set(JsonPrefStore* store,
 
 }  // namespace
 
-void ReleasePrefStoreAndWait(base::scoped_refptr<JsonPrefStore>* store,
-                             const base::FilePath& path) {
-  // The store posts its write to the file's own sequence when released; a
-  // task posted after it on that sequence runs once the write is done.
-  *store = nullptr;
-  base::WaitableEvent written(base::WaitableEvent::ResetPolicy::MANUAL,
-                              base::WaitableEvent::InitialState::NOT_SIGNALED);
-  if (!GetPrefsTaskPool()->PostNamedSequencedWorkerTask(
-          GetJsonPrefStoreSequenceName(path), FROM_HERE,
-          base::BindOnce(&base::WaitableEvent::Signal,
-                         base::Unretained(&written)))) {
-    LOG(ERROR) << "Cannot wait for the preferences in " << path.value();
-    return;
-  }
-  written.Wait();
-}
-
 WriteInstallerPrefsStep::WriteInstallerPrefsStep(
     InstallerStepContext* context,
     InterprocessState* state,

@@ -18,12 +18,6 @@ class InterprocessState;
 // "installer_prefs.json" of the install folder.
 extern const wchar_t kInstallerPrefsFileName[];
 
-// Releases |*store| (which writes its file on the preference pool) and
-// waits until that write is done, so that the next reader of |path| in this
-// process sees it.
-void ReleasePrefStoreAndWait(base::scoped_refptr<JsonPrefStore>* store,
-                             const base::FilePath& path);
-
 // "write_installer_prefs": records the installation's choices in
 // "installer_prefs.json", keeping every other key of the file. Never fails:
 // what cannot be known or written is left out.
