@@ -17,6 +17,7 @@
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/test/scoped_test_root.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -233,32 +234,13 @@ class SignedImagesTest : public testing::Test {
     base::FilePath bin;
     ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
     dir_ = bin.AppendASCII("signature_fixtures");
-    std::string root;
-    ASSERT_TRUE(base::ReadFileToString(dir_.AppendASCII("root.cer"), &root));
-    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                             CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    ASSERT_TRUE(store_);
-    ASSERT_TRUE(::CertAddEncodedCertificateToStore(
-        store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(root.data()),
-        static_cast<DWORD>(root.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-        &root_));
-    ASSERT_TRUE(::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
-  }
-  void TearDown() override {
-    if (root_) {
-      EXPECT_TRUE(::CertDeleteCertificateFromStore(root_));
-      EXPECT_TRUE(
-          ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
-    }
-    if (store_)
-      ::CertCloseStore(store_, 0);
+    ASSERT_TRUE(root_.Trust(dir_.AppendASCII("root.cer")));
   }
 
   base::FilePath Image(const char* name) { return dir_.AppendASCII(name); }
 
   base::FilePath dir_;
-  HCERTSTORE store_ = nullptr;
-  PCCERT_CONTEXT root_ = nullptr;
+  test::ScopedTestRoot root_;
 };
 
 struct ImageCase {
