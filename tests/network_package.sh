@@ -3,18 +3,20 @@
 # build, and signed as the maker signs what it ships.
 #
 #   network_signing_keys BIN DIR
-#       sets SIGN_DIR to a folder holding the test root (root.cer) and the
-#       keys and certificate chains of the maker (maker.key,
-#       maker.chain.pem: the maker's legal name, under the test root) and of
-#       another publisher under the same root (other.key, other.chain.pem).
-#       These are the signature fixtures' own (BIN/signature_fixtures, made
-#       by scripts/make_signature_fixtures.sh) when they are all there;
-#       otherwise DIR, where the fixtures' recipe makes them once.
+#       sets MAKER_DIR to a folder holding a test root (root.cer) and the
+#       maker's key and certificate chain under it (maker.key,
+#       maker.chain.pem: the maker's legal name), and OTHER_DIR to one
+#       holding another publisher's (other.key, other.chain.pem) under a
+#       root.cer of its own. The maker's are the signature fixtures'
+#       (BIN/signature_fixtures, made by scripts/make_signature_fixtures.sh)
+#       when the build made them; everything else is made once in DIR with
+#       the fixtures' recipe.
 #   sign_image SIGNER FILE...
 #       signs each FILE in place, SHA-256, as SIGNER (maker or other)
 #   trust_test_root BIN
-#       puts SIGN_DIR/root.cer into the machine root store of WINEPREFIX
-#       (BIN/kavor_trust_root.exe)
+#       puts both roots into the machine root store of WINEPREFIX
+#       (BIN/kavor_trust_root.exe): the other publisher is trusted too, and
+#       refused only for not being the maker
 #   make_package_archive BIN ARCHIVE [OPTION...]
 #       ARCHIVE becomes the 7z archive of the package tree make_test_package
 #       lays out, every program in it signed as the maker. Options:
@@ -56,20 +58,17 @@ declare -F append_payload >/dev/null ||
 _NETWORK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 network_signing_keys() {
-  local bin="$1" dir="$2" fixtures="$1/signature_fixtures" f all=1
-  for f in root.cer maker.key maker.chain.pem other.key other.chain.pem; do
-    [ -s "$fixtures/$f" ] || all=0
-  done
-  if [ "$all" = 1 ]; then
-    SIGN_DIR="$fixtures"
-    return 0
+  local bin="$1" dir="$2" fixtures="$1/signature_fixtures"
+  if [ ! -s "$dir/root.cer" ] || [ ! -s "$dir/maker.chain.pem" ] ||
+    [ ! -s "$dir/other.chain.pem" ]; then
+    _make_signing_keys "$dir" || return 1
   fi
-  SIGN_DIR="$dir"
-  if [ -s "$dir/root.cer" ] && [ -s "$dir/maker.chain.pem" ] &&
-    [ -s "$dir/other.chain.pem" ]; then
-    return 0
+  OTHER_DIR="$dir"
+  MAKER_DIR="$dir"
+  if [ -s "$fixtures/root.cer" ] && [ -s "$fixtures/maker.key" ] &&
+    [ -s "$fixtures/maker.chain.pem" ]; then
+    MAKER_DIR="$fixtures"
   fi
-  _make_signing_keys "$dir"
 }
 
 # The fixtures' recipe: a root, and code-signing certificates under it
@@ -114,11 +113,12 @@ EOF
 }
 
 sign_image() {
-  local signer="$1" file
+  local signer="$1" file keys="$MAKER_DIR"
   shift
+  [ "$signer" = maker ] || keys="$OTHER_DIR"
   for file in "$@"; do
-    osslsigncode sign -certs "$SIGN_DIR/$signer.chain.pem" \
-      -key "$SIGN_DIR/$signer.key" -h sha256 -in "$file" -out "$file.signed" \
+    osslsigncode sign -certs "$keys/$signer.chain.pem" \
+      -key "$keys/$signer.key" -h sha256 -in "$file" -out "$file.signed" \
       >/dev/null 2>"$file.sign_err" &&
       mv "$file.signed" "$file" && rm -f "$file.sign_err" || {
       echo "cannot sign $file as $signer:" >&2
@@ -130,8 +130,11 @@ sign_image() {
 }
 
 trust_test_root() {
-  local bin="$1"
-  wine "$bin/kavor_trust_root.exe" "$(e2e_winpath "$SIGN_DIR/root.cer")" ||
+  local bin="$1" roots
+  roots=("$(e2e_winpath "$MAKER_DIR/root.cer")")
+  [ "$OTHER_DIR" = "$MAKER_DIR" ] ||
+    roots+=("$(e2e_winpath "$OTHER_DIR/root.cer")")
+  wine "$bin/kavor_trust_root.exe" "${roots[@]}" ||
     { echo "cannot trust the test root in $WINEPREFIX" >&2; return 1; }
 }
 
@@ -148,9 +151,10 @@ make_package_archive() {
   done
   [ -n "$tree" ] || tree="$(mktemp -d)/tree"
   make_test_package "$bin" "$tree" "${rest[@]}" || return 1
-  local programs=()
-  mapfile -t programs < <(find "$tree" -maxdepth 1 -type f \
-    \( -iname '*.exe' -o -iname '*.dll' \))
+  local programs=() file
+  while IFS= read -r file; do
+    [ "$(head -c2 "$file")" != MZ ] || programs+=("$file")
+  done < <(find "$tree" -maxdepth 1 -type f \( -iname '*.exe' -o -iname '*.dll' \))
   # The programs inside are the maker's too: a signed installer starts only
   # signed ones (component installers, the installer it hands over to).
   sign_image maker "${programs[@]}" || return 1

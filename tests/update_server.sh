@@ -58,8 +58,8 @@ start_update_server() {
 
 stop_update_server() {
   if [ -n "${UPDATE_SERVER_PID:-}" ]; then
-    kill "$UPDATE_SERVER_PID" 2>/dev/null
-    wait "$UPDATE_SERVER_PID" 2>/dev/null
+    kill "$UPDATE_SERVER_PID" 2>/dev/null || true
+    wait "$UPDATE_SERVER_PID" 2>/dev/null || true
   fi
   UPDATE_SERVER_PID=""
 }
