@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Makes the signed images the signature check's unit tests read:
-#   make_signature_fixtures.sh SOURCE_EXE OUT_DIR COMPANY
+# Makes the signed images the signature check's and the package checks'
+# unit tests read:
+#   make_signature_fixtures.sh SOURCE_EXE OUT_DIR COMPANY PACKAGE_STUB \
+#     VERSION_STANDIN
 # SOURCE_EXE is any unsigned PE image of the build, COMPANY the maker's legal
-# name (the subject the installer accepts). Everything is made afresh in
-# OUT_DIR: a test root, an untrusted root, certificates for the maker, for
-# another publisher and for an impostor named like the maker but issued by
-# the untrusted root, and these images:
+# name (the subject the installer accepts), PACKAGE_STUB the head of a test
+# package (kavor_package_stub.exe, whose version resource says 47.0.4127.0,
+# stream "developer") and VERSION_STANDIN the stand-in for an old package's
+# installer (kavor_version_standin.exe, no version resource). Everything is
+# made afresh in OUT_DIR: a test root, an untrusted root, certificates for
+# the maker, for another publisher and for an impostor named like the maker
+# but issued by the untrusted root, and these images:
 #   unsigned.exe         the source image
 #   maker.exe            signed by the maker (SHA-256)
 #   other.exe            signed by the other publisher
@@ -31,6 +36,29 @@
 #   expired_copied_ts.exe  expired_dual.exe whose nested signature carries a
 #                        genuine timestamp copied from another signature
 #   root.cer             the test root (DER), which the tests trust
+# and these test packages (a head with a 7z archive appended, the archive
+# holding installer.exe, the version stand-in, and readme.txt):
+#   package.exe          PACKAGE_STUB + archive, signed by the maker
+#   package_unsigned.exe the same unsigned
+#   package_other.exe    the same signed by the other publisher
+#   package_legacy.exe   VERSION_STANDIN + an archive that also holds
+#                        kavor_installer.dll (a few bytes, not a library),
+#                        signed by the maker: an old package without
+#                        version information
+#   package_legacy_bare.exe  the same without kavor_installer.dll, unsigned
+# The maker's signing material stays there too, so that other tests can
+# sign packages and installers the tests accept:
+#   maker.chain.pem      the maker's certificate followed by the test root's
+#                        (PEM)
+#   maker.key            the maker's private key (PEM, not encrypted)
+# Signing a file IN as the maker (OUT is the signed copy; SHA-256 as the
+# installer expects; a file with data appended to its image, such as a
+# package, signs the same way, the certificate table going after the data):
+#   osslsigncode sign -certs maker.chain.pem -key maker.key -h sha256 \
+#     -in IN -out OUT
+# Windows (or Wine) accepts the result only while root.cer is in the
+# machine's Root store (see the signature check's unit tests).
+# SEVEN_ZIP names 7-Zip's command-line tool (default: 7zz from PATH).
 # OSSLSIGNCODE names the signing tool (default: osslsigncode from PATH); any
 # version from 2.5 on does. The time-stamping authority is a loopback HTTP
 # server of this script's own, whose openssl runs under faketime: openssl
@@ -39,7 +67,10 @@ set -euo pipefail
 SOURCE="$(realpath "$1")"
 OUT="$(realpath -m "$2")"
 COMPANY="$3"
+PACKAGE_STUB="$(realpath "$4")"
+VERSION_STANDIN="$(realpath "$5")"
 OSSLSIGNCODE="${OSSLSIGNCODE:-osslsigncode}"
+SEVEN_ZIP="${SEVEN_ZIP:-7zz}"
 command -v faketime >/dev/null ||
   { echo "faketime is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
 
@@ -374,11 +405,35 @@ assert old != new and data.count(old) == 1
 open(sys.argv[3], 'wb').write(data.replace(old, new))
 EOF
 
+# Test packages: a head with a 7z archive appended, as the build makes a
+# package; signing puts the certificate table after the archive.
+pack() {  # ARCHIVE FILE...
+  local archive="$1"
+  shift
+  (cd package_src && quiet "$SEVEN_ZIP" a -t7z -mx=5 "../$archive" "$@")
+}
+mkdir package_src
+cp "$VERSION_STANDIN" package_src/installer.exe
+printf 'A test package.\r\n' > package_src/readme.txt
+printf 'Not a library: the stand-in only looks for it.\r\n' \
+  > package_src/kavor_installer.dll
+pack package.7z installer.exe readme.txt
+pack legacy.7z installer.exe kavor_installer.dll readme.txt
+pack legacy_bare.7z installer.exe readme.txt
+cat "$PACKAGE_STUB" package.7z > package_unsigned.exe
+sign maker sha256 package_unsigned.exe package.exe
+sign other sha256 package_unsigned.exe package_other.exe
+cat "$VERSION_STANDIN" legacy.7z > legacy_unsigned.exe
+sign maker sha256 legacy_unsigned.exe package_legacy.exe
+cat "$VERSION_STANDIN" legacy_bare.7z > package_legacy_bare.exe
+
 rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
   impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
-  expired_copied_ts.exe root.cer "$OUT"/
+  expired_copied_ts.exe root.cer package.exe package_unsigned.exe \
+  package_other.exe package_legacy.exe package_legacy_bare.exe \
+  maker.chain.pem maker.key "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

@@ -21,6 +21,14 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/common/file_version_utils.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/package_fetcher/additional_file_downloader_impl.h"
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
+#include "desktop/windows/installer/package_fetcher/main_package_downloader_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_fetch_sequencer_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_metadata_retriever_impl.h"
+#include "desktop/windows/installer/package_fetcher/package_version_checker_impl.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/package_unpacker.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher.h"
@@ -127,7 +135,7 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
     runner_->SetPaths(own_folder, base::FilePath());
     package_folder_ = own_folder;
   } else {
-    InitializeFetcher(download_folder);
+    InitializeFetcher(payload_manager, download_folder);
   }
   overrides_fetcher_ =
       std::make_unique<PrefDefaultOverridesFetcher>(std::move(downloader));
@@ -135,26 +143,39 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
 }
 
 void InstallerController::InitializeFetcher(
-    const base::FilePath& download_folder) {
+    PayloadManager* payload_manager, const base::FilePath& download_folder) {
   VLOG(1) << "Initializing controller with fetcher.";
-  // Only the fetcher itself exists in this build; the parts that download
-  // and check a package come with package acquisition.
-  auto proxy = std::make_unique<PackageFetcherDelegateProxy>(
-      weak_factory_.GetWeakPtr(), weak_factory_.GetWeakPtr());
+  auto version_checker = std::make_unique<PackageVersionCheckerImpl>(
+      std::make_unique<FileVersionUtilsImpl>(
+          std::make_unique<ProcessRunnerImpl>()),
+      std::make_unique<LzmaUtil>());
+  auto folder_preparer = std::make_unique<FolderPreparerImpl>(
+      download_folder, settings_->GetInstallAssistant());
+  // The backend looks for the package by the folders' common name.
+  const base::FilePath package_folder = folder_preparer->GetPackageFolder();
+  const base::FilePath assistant_folder = folder_preparer->GetAssistantFolder();
+  auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
   if (package_fetcher_ && fetcher_thread_) {
     fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
                                                std::move(package_fetcher_));
   }
   fetcher_thread_ = std::make_unique<base::Thread>("Fetcher thread");
   fetcher_thread_->Start();
+  auto metadata_retriever = std::make_unique<PackageMetadataRetrieverImpl>(
+      settings_->GetArchitecture() == InstallerArchitecture::X64 ? 1 : 0);
+  auto sequencer = std::make_unique<PackageFetchSequencerImpl>(
+      std::make_unique<AdditionalFileDownloaderImpl>(),
+      std::move(folder_preparer), std::make_unique<MainPackageDownloaderImpl>(),
+      std::move(metadata_retriever), std::move(version_checker),
+      settings_->GetInstallAssistant(), tracking_data_, payload_manager, proxy);
   package_fetcher_ = std::make_unique<PackageFetcher>(
-      fetcher_thread_->task_runner(), std::move(proxy));
+      std::move(sequencer), fetcher_thread_->task_runner(), proxy);
   if (IsMinimalPackageEnabled()) {
     package_fetcher_->SetUseMinimalPackage(
         GetMinimalPackagePaks(settings_->GetLanguage(), GetMonitorScaleIds()));
   }
-  GetInterprocessState()->SetPackageDirPrefix(download_folder);
-  runner_->SetPaths(download_folder, base::FilePath());
+  GetInterprocessState()->SetPackageDirPrefix(package_folder);
+  runner_->SetPaths(package_folder, assistant_folder);
 }
 
 void InstallerController::StartPackageFetcher() {
@@ -170,8 +191,9 @@ void InstallerController::StartPackageFetcher() {
 }
 
 void InstallerController::StartTrackingDataActions() {
-  if (terminated_)
+  if (terminated_ || tracking_data_actions_started_)
     return;
+  tracking_data_actions_started_ = true;
   const InstallerOperation operation = settings_->GetOperation();
   if (operation != OPERATION_INSTALL && operation != OPERATION_UPGRADE) {
     OnTrackingDataActionsDone();

@@ -23,6 +23,7 @@ class Thread;
 namespace installer {
 
 class MainProcessInstallerRunner;
+class PackageFetchSequencer;
 class PayloadManager;
 class PrefDefaultOverridesFetcher;
 
@@ -107,7 +108,8 @@ class InstallerController : public InstallerControllerInterface,
   const std::string& tracking_data() const { return tracking_data_; }
 
  private:
-  void InitializeFetcher(const base::FilePath& download_folder);
+  void InitializeFetcher(PayloadManager* payload_manager,
+                         const base::FilePath& download_folder);
   bool Relaunch();
   // A backend that ended without an outcome may have left part of its work.
   void LogWhatMayBeLeft();
@@ -125,6 +127,10 @@ class InstallerController : public InstallerControllerInterface,
   std::unique_ptr<MainProcessInstallerRunner> runner_;
   std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
   bool terminated_ = false;
+  // The overrides request goes out once, whether the package or the
+  // backend's start comes first: a second one would restart the downloader
+  // and drop the first reply.
+  bool tracking_data_actions_started_ = false;
   int result_;
   // The backend reported an outcome (or the controller reported its own
   // error).

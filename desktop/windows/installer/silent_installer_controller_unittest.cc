@@ -9,7 +9,10 @@
 #include "base/command_line.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/scoped_temp_dir.h"
 #include "base/test/bounded_wait.h"
+#include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
@@ -37,7 +40,7 @@ struct RecordingStatsSender : AvroStatsSender {
 };
 
 struct RunnerLog {
-  int starts = 0, stops = 0;
+  int starts = 0, stops = 0, packages_ready = 0;
   base::FilePath started_folder;
   InstallMode started_mode = INSTALL_MODE_ALL_USERS;
 };
@@ -52,7 +55,7 @@ struct FakeRunner : MainProcessInstallerRunner {
   }
   void SetPaths(const base::FilePath&, const base::FilePath&) override {}
   void Stop() override { ++log->stops; }
-  void OnPackageReady() override {}
+  void OnPackageReady() override { ++log->packages_ready; }
   void AddObserver(InstallerObserver*) override {}
   void RemoveObserver(InstallerObserver*) override {}
   RunnerLog* const log;
@@ -211,14 +214,49 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
   }
 }
 
+// A service that answers the package request with nothing: the fetcher
+// gives up after its retries (three, since every answer was 204) and the run
+// ends with the fetch failure rather than waiting for a package.
 TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
+  base::LoopbackHttpServer server;
+  ASSERT_TRUE(server.Start());
+  server.Serve("/package", 204, "");
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative(
+      "internal-package-server", server.Url("/package"));
+  base::ScopedTempDir download;
+  ASSERT_TRUE(download.CreateUniqueTempDir());
   PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
-  ASSERT_TRUE(StartAndRunUntilQuit(
-      &payload, base::FilePath(L"C:\\no-such-download"), nullptr));
+  base::RunLoop run_loop;
+  ASSERT_EQ(0, controller_->Start(
+                   &payload, download.GetPath(),
+                   base::BindOnce([](base::OnceClosure quit) { std::move(quit).Run(); },
+                                  run_loop.QuitClosure())));
+  ASSERT_TRUE(base::RunWithin(&run_loop, "the controller's quit",
+                              base::TimeDelta::FromSeconds(60)));
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+  EXPECT_EQ(3u, server.RequestsFor("/package").size());
   // Whether the settings were taken before the fetcher failed varies.
   EXPECT_EQ(1, std::count(events_.begin(), events_.end(), "error"));
   EXPECT_EQ("controller_quitting", events_.back());
+  // The fetcher deleted the package folders it made when the controller
+  // terminated.
+  base::FileEnumerator left(download.GetPath(), false,
+                            base::FileEnumerator::FILES |
+                                base::FileEnumerator::DIRECTORIES);
+  EXPECT_TRUE(left.Next().empty());
+}
+
+// The overrides request goes out once, however package-ready and the
+// backend's start are ordered: a second request would restart the first one's
+// downloader and drop its reply.
+TEST_F(SilentInstallerControllerTest, OverridesAreFetchedOnce) {
+  ASSERT_TRUE(StartAndRunUntilQuit(
+      nullptr, base::FilePath(), [](SilentInstallerController* c) {
+        c->NotifyPackageReady(base::FilePath(L"C:\\no-such-package"));
+        c->OnSuccess();
+      }));
+  EXPECT_EQ(1, runner_log_.starts);
+  EXPECT_EQ(1, runner_log_.packages_ready);
 }
 
 TEST_F(SilentInstallerControllerTest, UnknownBackendFailureKeepsEarlierError) {

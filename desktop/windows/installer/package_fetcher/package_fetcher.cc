@@ -5,104 +5,243 @@
 #include "base/bind.h"
 #include "base/logging.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "desktop/windows/installer/installer_controller.h"
+#include "desktop/windows/installer/package_fetcher/package_fetch_sequencer.h"
 
 namespace installer {
 
 PackageFetcherDelegateProxy::PackageFetcherDelegateProxy(
-    base::WeakPtr<UICallbackRunner> ui_runner,
-    base::WeakPtr<PackageFetcherDelegate> delegate)
-    : owner_runner_(base::ThreadTaskRunnerHandle::Get()),
-      ui_runner_(std::move(ui_runner)),
-      delegate_(std::move(delegate)) {}
+    InstallerControllerInterface* controller, PackageFetcherDelegate* delegate)
+    : ui_runner_(base::ThreadTaskRunnerHandle::Get()),
+      delegate_(delegate),
+      controller_(controller) {}
 
 PackageFetcherDelegateProxy::~PackageFetcherDelegateProxy() = default;
 
+void PackageFetcherDelegateProxy::Detach() {
+  base::AutoLock hold(lock_);
+  delegate_ = nullptr;
+  controller_ = nullptr;
+}
+
+void PackageFetcherDelegateProxy::PostToDelegate(
+    const base::Location& from_here,
+    base::OnceCallback<void(PackageFetcherDelegate*)> call) {
+  // The task holds a reference, so the proxy outlives every queued report.
+  ui_runner_->PostTask(
+      from_here,
+      base::BindOnce(&PackageFetcherDelegateProxy::RunWithDelegate,
+                     base::scoped_refptr<PackageFetcherDelegateProxy>(this),
+                     std::move(call)));
+}
+
+void PackageFetcherDelegateProxy::RunWithDelegate(
+    base::OnceCallback<void(PackageFetcherDelegate*)> call) {
+  PackageFetcherDelegate* delegate;
+  {
+    base::AutoLock hold(lock_);
+    delegate = delegate_;
+  }
+  // Detach happens only while the UI thread waits for the fetcher thread to
+  // end, never during this call, so the delegate stays valid through it.
+  if (delegate)
+    std::move(call).Run(delegate);
+}
+
 void PackageFetcherDelegateProxy::NotifyPackageFetcherStatusChanged(
     int status) {
-  owner_runner_->PostTask(
-      FROM_HERE,
-      base::BindOnce(&PackageFetcherDelegate::NotifyPackageFetcherStatusChanged,
-                     delegate_, status));
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int status, PackageFetcherDelegate* delegate) {
+                       delegate->NotifyPackageFetcherStatusChanged(status);
+                     },
+                     status));
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageReady(
     const base::FilePath& folder) {
-  owner_runner_->PostTask(
-      FROM_HERE, base::BindOnce(&PackageFetcherDelegate::NotifyPackageReady,
-                                delegate_, folder));
+  PostToDelegate(FROM_HERE, base::BindOnce(
+                                [](const base::FilePath& folder,
+                                   PackageFetcherDelegate* delegate) {
+                                  delegate->NotifyPackageReady(folder);
+                                },
+                                folder));
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageFetcherError(
     int kind,
     const std::string& description,
     const std::vector<FetchChunkStatistics>& details) {
-  owner_runner_->PostTask(
-      FROM_HERE,
-      base::BindOnce(&PackageFetcherDelegate::NotifyPackageFetcherError,
-                     delegate_, kind, description, details));
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int kind, const std::string& description,
+                        const std::vector<FetchChunkStatistics>& details,
+                        PackageFetcherDelegate* delegate) {
+                       delegate->NotifyPackageFetcherError(kind, description,
+                                                           details);
+                     },
+                     kind, description, details));
 }
 
-void PackageFetcherDelegateProxy::SetTotalProgress(uint32_t bytes) {
-  owner_runner_->PostTask(
-      FROM_HERE, base::BindOnce(&PackageFetcherDelegate::SetTotalProgress,
-                                delegate_, bytes));
+void PackageFetcherDelegateProxy::SetTotalProgress(uint32_t total) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](uint32_t total, PackageFetcherDelegate* delegate) {
+                       delegate->SetTotalProgress(total);
+                     },
+                     total));
 }
 
-void PackageFetcherDelegateProxy::SetCurrentProgress(uint32_t bytes) {
-  owner_runner_->PostTask(
-      FROM_HERE, base::BindOnce(&PackageFetcherDelegate::SetCurrentProgress,
-                                delegate_, bytes));
+void PackageFetcherDelegateProxy::SetCurrentProgress(uint32_t current) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](uint32_t current, PackageFetcherDelegate* delegate) {
+                       delegate->SetCurrentProgress(current);
+                     },
+                     current));
 }
 
 void PackageFetcherDelegateProxy::NotifyStalled() {
-  owner_runner_->PostTask(
-      FROM_HERE,
-      base::BindOnce(&PackageFetcherDelegate::NotifyStalled, delegate_));
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce([](PackageFetcherDelegate* delegate) {
+                   delegate->NotifyStalled();
+                 }));
+}
+
+void PackageFetcherDelegateProxy::OnFilesToUnpackCounted(int32_t count) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int32_t count, PackageFetcherDelegate* delegate) {
+                       delegate->SetTotalProgress(count < 0 ? 0 : count);
+                     },
+                     count));
+}
+
+void PackageFetcherDelegateProxy::OnUnpackProgressChanged(int32_t files_done) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int32_t done, PackageFetcherDelegate* delegate) {
+                       delegate->SetCurrentProgress(done < 0 ? 0 : done);
+                     },
+                     files_done));
 }
 
 void PackageFetcherDelegateProxy::RunUICallbackAndPostReply(
     UICallback ui_callback,
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
     Reply reply) {
-  owner_runner_->PostTask(
-      FROM_HERE, base::BindOnce(&UICallbackRunner::RunUICallbackAndPostReply,
-                                ui_runner_, std::move(ui_callback),
-                                std::move(reply_runner), std::move(reply)));
+  ui_runner_->PostTask(
+      FROM_HERE,
+      base::BindOnce(&PackageFetcherDelegateProxy::RunWithController,
+                     base::scoped_refptr<PackageFetcherDelegateProxy>(this),
+                     std::move(ui_callback), std::move(reply_runner),
+                     std::move(reply)));
 }
 
-const char PackageFetcher::kNotAvailableError[] =
-    "Downloading the package is not available in this build";
+void PackageFetcherDelegateProxy::RunWithController(
+    UICallback ui_callback,
+    base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
+    Reply reply) {
+  InstallerControllerInterface* controller;
+  {
+    base::AutoLock hold(lock_);
+    controller = controller_;
+  }
+  if (controller) {
+    controller->RunUICallbackAndPostReply(
+        std::move(ui_callback), std::move(reply_runner), std::move(reply));
+  }
+}
+
+const base::TimeDelta PackageFetcher::kRetryDelay =
+    base::TimeDelta::FromMicroseconds(6000000);
+
+namespace {
+
+const base::TimeDelta kCountdownStep =
+    base::TimeDelta::FromMicroseconds(1000000);
+
+}  // namespace
 
 PackageFetcher::PackageFetcher(
-    base::scoped_refptr<base::SingleThreadTaskRunner> fetcher_runner,
-    std::unique_ptr<PackageFetcherDelegateProxy> proxy)
-    : fetcher_runner_(std::move(fetcher_runner)), proxy_(std::move(proxy)) {}
-
-PackageFetcher::~PackageFetcher() = default;
-
-void PackageFetcher::SetUseMinimalPackage(
-    const std::vector<std::string>& resources) {
-  minimal_resources_ = resources;
+    std::unique_ptr<PackageFetchSequencer> sequencer,
+    base::scoped_refptr<base::SequencedTaskRunner> fetcher_runner,
+    base::scoped_refptr<PackageFetcherDelegateProxy> proxy)
+    : sequencer_(std::move(sequencer)),
+      fetcher_runner_(std::move(fetcher_runner)),
+      proxy_(std::move(proxy)),
+      weak_this_(weak_factory_.GetWeakPtr()) {
+  // Unretained: the sequencer goes with the fetcher, which is deleted by a
+  // task on the same runner, after this one.
+  fetcher_runner_->PostTask(FROM_HERE,
+                            base::BindOnce(&PackageFetchSequencer::Initialize,
+                                           base::Unretained(sequencer_.get())));
 }
 
-void PackageFetcher::EnableAdditionalFiles() {
-  additional_files_ = true;
+PackageFetcher::~PackageFetcher() {
+  proxy_->Detach();
+  proxy_ = nullptr;
+  sequencer_.reset();
 }
 
 void PackageFetcher::Restart() {
-  // Unretained: the fetcher is deleted on its thread, after this task.
-  fetcher_runner_->PostTask(FROM_HERE, base::BindOnce(&PackageFetcher::RunFetch,
-                                                      base::Unretained(this)));
+  if (!fetcher_runner_->RunsTasksInCurrentSequence()) {
+    fetcher_runner_->PostTask(
+        FROM_HERE, base::BindOnce(&PackageFetcher::Restart, weak_this_));
+    return;
+  }
+  started_ = true;
+  sequencer_->Restart();
+}
+
+void PackageFetcher::SetUseMinimalPackage(
+    const std::vector<std::string>& file_names) {
+  if (!fetcher_runner_->RunsTasksInCurrentSequence()) {
+    fetcher_runner_->PostTask(
+        FROM_HERE, base::BindOnce(&PackageFetcher::SetUseMinimalPackage,
+                                  weak_this_, file_names));
+    return;
+  }
+  if (started_)
+    sequencer_->RestartWithMinimalPackageFiles(file_names);
+  else
+    sequencer_->SetMinimalPackageFiles(file_names);
+}
+
+void PackageFetcher::EnableAdditionalFiles() {
+  sequencer_->EnableAdditionalFiles();
+}
+
+int PackageFetcher::RetryDelaySeconds() const {
+  return static_cast<int>(kRetryDelay.InSeconds());
 }
 
 bool PackageFetcher::Retry() {
-  // Nothing to retry: the one attempt cannot succeed in this build.
-  return false;
+  if (!sequencer_->CanRetry())
+    return false;
+  LOG(INFO) << "Retrying a fetch attempt";
+  proxy_->NotifyPackageFetcherStatusChanged(1);
+  proxy_->SetTotalProgress(RetryDelaySeconds());
+  proxy_->SetCurrentProgress(0);
+  fetcher_runner_->PostDelayedTask(
+      FROM_HERE,
+      base::BindOnce(&PackageFetcher::StartIfDelayIsZero, weak_this_,
+                     RetryDelaySeconds() - 1),
+      kCountdownStep);
+  return true;
 }
 
-void PackageFetcher::RunFetch() {
-  LOG(ERROR) << kNotAvailableError;
-  proxy_->NotifyPackageFetcherError(0, kNotAvailableError, {});
+void PackageFetcher::StartIfDelayIsZero(int seconds_left) {
+  proxy_->SetCurrentProgress(RetryDelaySeconds() - seconds_left);
+  if (seconds_left == 0) {
+    Restart();
+    return;
+  }
+  fetcher_runner_->PostDelayedTask(
+      FROM_HERE,
+      base::BindOnce(&PackageFetcher::StartIfDelayIsZero, weak_this_,
+                     seconds_left - 1),
+      kCountdownStep);
 }
 
 }  // namespace installer

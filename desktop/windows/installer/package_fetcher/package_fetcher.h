@@ -1,98 +1,160 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_H_
 
+#include <stdint.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/macros.h"
+#include "base/memory/ref_counted.h"
 #include "base/memory/scoped_refptr.h"
 #include "base/memory/weak_ptr.h"
+#include "base/sequenced_task_runner.h"
 #include "base/single_thread_task_runner.h"
+#include "base/synchronization/lock.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/fetch_chunk_statistics.h"
-#include "desktop/windows/installer/wininet/wininet_impl.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {
 
-// What the package fetcher reports to the front end's controller.
+class InstallerControllerInterface;
+class PackageFetchSequencer;
+
+// What the package fetcher reports to the front end. Every call arrives on
+// the thread that made the PackageFetcherDelegateProxy (the UI thread).
 class PackageFetcherDelegate {
  public:
   virtual ~PackageFetcherDelegate() = default;
-  virtual void NotifyPackageFetcherStatusChanged(int status) = 0;
+  // 0 (re)started, 1 waiting to retry, 2 metadata requested, 3 main package
+  // download started, 4 additional files to fetch, 5 package ready.
+  virtual void NotifyPackageFetcherStatusChanged(int status) {}
+  // |folder| is complete and marked ready.
   virtual void NotifyPackageReady(const base::FilePath& folder) = 0;
+  // |kind| 1: network failure, 2: local failure. |details| describe the
+  // failed request; empty when the failure did not come from a download.
   virtual void NotifyPackageFetcherError(
       int kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) = 0;
-  virtual void SetTotalProgress(uint32_t bytes) = 0;
-  virtual void SetCurrentProgress(uint32_t bytes) = 0;
-  virtual void NotifyStalled() = 0;
+  // The current scale: bytes of a download, files of an unpacking or
+  // seconds of a retry wait.
+  virtual void SetTotalProgress(uint32_t total) {}
+  virtual void SetCurrentProgress(uint32_t current) {}
+  // The current download makes no progress.
+  virtual void NotifyStalled() {}
 };
 
-// The fetcher's delegate on its own thread: reposts every report to the
-// thread that made the proxy, where the controller lives. Reports that
-// arrive after the controller is gone are dropped.
-class PackageFetcherDelegateProxy : public PackageFetcherDelegate,
-                                    public UICallbackRunner {
+// Carries every report of the fetcher thread to the UI thread and there to
+// the delegate. The sequence, the downloader and the posted tasks share it,
+// so it is reference-counted; once detached, the reports still queued reach
+// nobody.
+class PackageFetcherDelegateProxy
+    : public UICallbackRunner,
+      public DownloadProgressObserver,
+      public UnpackProgressObserver,
+      public base::RefCountedThreadSafe<PackageFetcherDelegateProxy> {
  public:
-  PackageFetcherDelegateProxy(base::WeakPtr<UICallbackRunner> ui_runner,
-                              base::WeakPtr<PackageFetcherDelegate> delegate);
-  ~PackageFetcherDelegateProxy() override;
+  // Both are borrowed and must outlive the proxy or its Detach. Takes the
+  // current thread's runner as the UI runner.
+  PackageFetcherDelegateProxy(InstallerControllerInterface* controller,
+                              PackageFetcherDelegate* delegate);
 
-  // PackageFetcherDelegate:
-  void NotifyPackageFetcherStatusChanged(int status) override;
-  void NotifyPackageReady(const base::FilePath& folder) override;
+  void NotifyPackageFetcherStatusChanged(int status);
+  void NotifyPackageReady(const base::FilePath& folder);
   void NotifyPackageFetcherError(
       int kind,
       const std::string& description,
-      const std::vector<FetchChunkStatistics>& details) override;
-  void SetTotalProgress(uint32_t bytes) override;
-  void SetCurrentProgress(uint32_t bytes) override;
+      const std::vector<FetchChunkStatistics>& details);
+
+  // DownloadProgressObserver:
+  void SetTotalProgress(uint32_t total) override;
+  void SetCurrentProgress(uint32_t current) override;
   void NotifyStalled() override;
 
-  // UICallbackRunner: the callback runs on the controller's thread (or not
-  // at all, as the controller decides); the reply comes to |reply_runner|.
+  // UnpackProgressObserver: the files of an unpacking are the progress
+  // scale.
+  void OnFilesToUnpackCounted(int32_t count) override;
+  void OnUnpackProgressChanged(int32_t files_done) override;
+
+  // UICallbackRunner: the controller runs |ui_callback| on the UI thread and
+  // posts |reply| with its result to |reply_runner|. Without a controller
+  // (detached) nothing runs.
   void RunUICallbackAndPostReply(
       UICallback ui_callback,
       base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
       Reply reply) override;
 
+  // Any thread: the delegate and the controller are called no more.
+  void Detach();
+
  private:
-  const base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner_;
-  const base::WeakPtr<UICallbackRunner> ui_runner_;
-  const base::WeakPtr<PackageFetcherDelegate> delegate_;
+  friend class base::RefCountedThreadSafe<PackageFetcherDelegateProxy>;
+  ~PackageFetcherDelegateProxy() override;
+
+  // Posts |call| to the UI runner, where it runs with the delegate if one
+  // is still attached.
+  void PostToDelegate(const base::Location& from_here,
+                      base::OnceCallback<void(PackageFetcherDelegate*)> call);
+  void RunWithDelegate(base::OnceCallback<void(PackageFetcherDelegate*)> call);
+  void RunWithController(
+      UICallback ui_callback,
+      base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
+      Reply reply);
+
+  const base::scoped_refptr<base::SingleThreadTaskRunner> ui_runner_;
+  // Detach comes from the fetcher thread while the UI thread reads them.
+  base::Lock lock_;
+  PackageFetcherDelegate* delegate_;
+  InstallerControllerInterface* controller_;
 
   DISALLOW_COPY_AND_ASSIGN(PackageFetcherDelegateProxy);
 };
 
-// The package fetcher as far as this build has one: it lives on its own
-// thread and is deleted there. Downloading a package comes with package
-// acquisition; until then every fetch ends in a fetcher error, so a front
-// end that needs a download ends with a failure rather than a success.
+// The front end's handle on package acquisition. Made on the UI thread;
+// every command is carried out on the fetcher thread, where the fetcher is
+// also deleted (the controller owns that thread and deletes the fetcher
+// there before joining it).
 class PackageFetcher {
  public:
-  static const char kNotAvailableError[];
+  // The wait before a retry restarts the sequence, shown in whole seconds.
+  static const base::TimeDelta kRetryDelay;
 
-  PackageFetcher(
-      base::scoped_refptr<base::SingleThreadTaskRunner> fetcher_runner,
-      std::unique_ptr<PackageFetcherDelegateProxy> proxy);
+  // Posts the sequencer's Initialize to |fetcher_runner|.
+  PackageFetcher(std::unique_ptr<PackageFetchSequencer> sequencer,
+                 base::scoped_refptr<base::SequencedTaskRunner> fetcher_runner,
+                 base::scoped_refptr<PackageFetcherDelegateProxy> proxy);
   ~PackageFetcher();
 
-  void SetUseMinimalPackage(const std::vector<std::string>& resources);
-  void EnableAdditionalFiles();
-  // Starts the fetch sequence again.
+  // Any thread. Starts the sequence, or starts it again.
   void Restart();
-  // True when another attempt was started.
+  // Any thread. Before the first Restart only keeps |file_names| for it;
+  // afterwards restarts the sequence with them.
+  void SetUseMinimalPackage(const std::vector<std::string>& file_names);
+  // From now on only the additional files are fetched. Called before
+  // Restart.
+  void EnableAdditionalFiles();
+  // False when the sequencer's retry limit is reached. Otherwise counts the
+  // retry delay down (status 1, then the seconds as progress) and restarts.
   bool Retry();
 
  private:
-  void RunFetch();
+  void StartIfDelayIsZero(int seconds_left);
+  int RetryDelaySeconds() const;
 
-  const base::scoped_refptr<base::SingleThreadTaskRunner> fetcher_runner_;
-  std::unique_ptr<PackageFetcherDelegateProxy> proxy_;
-  std::vector<std::string> minimal_resources_;
-  bool additional_files_ = false;
+  std::unique_ptr<PackageFetchSequencer> sequencer_;
+  const base::scoped_refptr<base::SequencedTaskRunner> fetcher_runner_;
+  bool started_ = false;
+  base::scoped_refptr<PackageFetcherDelegateProxy> proxy_;
+
+  // Countdown steps still queued when the fetcher goes must not run; the
+  // pointer is made on the UI thread and used on the fetcher thread.
+  base::WeakPtrFactory<PackageFetcher> weak_factory_{this};
+  const base::WeakPtr<PackageFetcher> weak_this_;
 
   DISALLOW_COPY_AND_ASSIGN(PackageFetcher);
 };

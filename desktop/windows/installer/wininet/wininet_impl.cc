@@ -119,6 +119,33 @@ bool SetStatusCallback(HINTERNET handle, INTERNET_STATUS_CALLBACK callback) {
          INTERNET_INVALID_STATUS_CALLBACK;
 }
 
+// Where a Location header leads from |base|: an absolute URL as it is, a
+// reference without scheme, from the root or relative to the current path
+// on |base|'s server.
+std::wstring ResolveLocation(const std::wstring& base,
+                             const std::wstring& location) {
+  const std::optional<CrackedUrl> own = WininetImpl::CrackUrl(location);
+  if (own && !own->host.empty())
+    return location;
+  const std::optional<CrackedUrl> from = WininetImpl::CrackUrl(base);
+  if (!from)
+    return location;
+  const bool https = from->scheme == INTERNET_SCHEME_HTTPS;
+  const std::wstring scheme = https ? L"https:" : L"http:";
+  if (location.compare(0, 2, L"//") == 0)
+    return scheme + location;
+  std::wstring origin = scheme + L"//" + from->host;
+  if (from->port !=
+      (https ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT)) {
+    origin += L":" + std::to_wstring(from->port);
+  }
+  if (!location.empty() && location[0] == L'/')
+    return origin + location;
+  std::wstring path = from->path.substr(0, from->path.find_first_of(L"?#"));
+  path.erase(path.rfind(L'/') + 1);
+  return origin + path + location;
+}
+
 }  // namespace
 
 std::vector<FetchChunkStatistics> WininetDelegate::GetChunkStatistics() {
@@ -273,10 +300,6 @@ bool WininetImpl::Start(const std::wstring& url,
     writer_->Close();
     return false;
   }
-  if (termination_thread_) {
-    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
-    JoinTerminationThread();
-  }
   weak_this_ = weak_factory_.GetWeakPtr();
   expected_size_ = 0;
   bytes_read_ = 0;
@@ -285,37 +308,13 @@ bool WininetImpl::Start(const std::wstring& url,
   downloaded_size_ = 0;
   resumed_at_.reset();
 
-  const std::wstring user_agent =
-      L"Kavor NetInstaller/" + base::ASCIIToWide(GetVersionString());
-  session_ = Wininet() ? Wininet()->open(user_agent.c_str(),
-                                         INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                         nullptr, INTERNET_FLAG_ASYNC)
-                       : nullptr;
-  if (!session_) {
-    RecordError(base::StringPrintf("InternetOpen failed for %s",
-                                   base::WideToUTF8(user_agent).c_str()),
-                true);
-    writer_->Close();
-    return false;
-  }
+  redirect_count_ = 0;
   payload_ = payload;
-  connection_ = Wininet()->connect(
-      session_, cracked->host.c_str(), cracked->port, nullptr, nullptr,
-      INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
-  if (!connection_) {
-    RecordError(base::StringPrintf("InternetConnect failed for %s:%d",
-                                   base::WideToUTF8(cracked->host).c_str(),
-                                   cracked->port),
-                true);
-    Close();
-    return false;
-  }
-  if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
-    RecordError("Could not register the connection status callback", true);
-    // Without the callback WinINet never reports the connection closing,
-    // which Close would wait for.
-    CloseInternetHandle(&connection_);
-    Close();
+  if (!OpenSessionAndConnection(*cracked)) {
+    if (session_)
+      Close();
+    else
+      writer_->Close();
     return false;
   }
   extra_headers_.clear();
@@ -420,7 +419,46 @@ bool WininetImpl::IsHostAllowed(const std::vector<std::wstring>& domains,
   return false;
 }
 
-bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
+bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    JoinTerminationThread();
+  }
+  const std::wstring user_agent =
+      L"Kavor NetInstaller/" + base::ASCIIToWide(GetVersionString());
+  session_ = Wininet() ? Wininet()->open(user_agent.c_str(),
+                                         INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                         nullptr, INTERNET_FLAG_ASYNC)
+                       : nullptr;
+  if (!session_) {
+    RecordError(base::StringPrintf("InternetOpen failed for %s",
+                                   base::WideToUTF8(user_agent).c_str()),
+                true);
+    return false;
+  }
+  connection_ = Wininet()->connect(session_, url.host.c_str(), url.port,
+                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                                   reinterpret_cast<DWORD_PTR>(this));
+  if (!connection_) {
+    RecordError(
+        base::StringPrintf("InternetConnect failed for %s:%d",
+                           base::WideToUTF8(url.host).c_str(), url.port),
+        true);
+    return false;
+  }
+  if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
+    RecordError("Could not register the connection status callback", true);
+    // Without the callback WinINet never reports the connection closing,
+    // which Close would wait for.
+    CloseInternetHandle(&connection_);
+    return false;
+  }
+  connected_host_ = url.host;
+  connected_port_ = url.port;
+  return true;
+}
+
+bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   // The request would inherit the connection's callback.
   if (!SetStatusCallback(connection_, nullptr)) {
     RecordError("Could not unregister the connection status callback", true);
@@ -428,7 +466,9 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
   }
   VLOG(1) << "Opening internet request";
   const bool post = !payload_.empty();
-  DWORD flags = INTERNET_FLAG_RELOAD;
+  // WinINet would follow a redirect before telling about it, so a refused
+  // host would already have had the request: redirects are followed here.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   request_ = Wininet()->open_request(
@@ -474,7 +514,8 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url) {
         true);
     return false;
   }
-  delegate_->OnChunkStarted(downloaded_size_);
+  if (new_chunk)
+    delegate_->OnChunkStarted(downloaded_size_);
   return true;
 }
 
@@ -700,6 +741,13 @@ bool WininetImpl::HandleResponse() {
           base::BindOnce(&WininetImpl::OnProxyReply, weak_this_));
       return false;
     }
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308:
+      FollowRedirect(status);
+      return false;
     case 502:
     case 503:
     case 504:
@@ -716,6 +764,53 @@ bool WininetImpl::HandleResponse() {
   state_ = STATE_RECEIVING;
   LogState();
   return true;
+}
+
+void WininetImpl::FollowRedirect(uint32_t status) {
+  const std::wstring location = QueryHeader(request_, L"Location");
+  if (location.empty()) {
+    RecordError(base::StringPrintf("Redirect %u without a location",
+                                   static_cast<unsigned>(status)));
+    Fail();
+    return;
+  }
+  const std::wstring target = ResolveLocation(url_, location);
+  delegate_->OnRedirected(target);
+  const std::optional<CrackedUrl> cracked = CrackUrl(target);
+  if (!cracked || cracked->host.empty() ||
+      !IsHostAllowed(allowed_domains_, cracked->host)) {
+    RecordError(base::StringPrintf(cracked && !cracked->host.empty()
+                                       ? "Redirect URL is disallowed %s"
+                                       : "Redirect URL failed to parse %s",
+                                   base::WideToUTF8(target).c_str()));
+    Fail();
+    return;
+  }
+  if (++redirect_count_ > kMaxRedirects) {
+    RecordError(base::StringPrintf("Too many redirects, the last to %s",
+                                   base::WideToUTF8(target).c_str()));
+    Fail();
+    return;
+  }
+  LOG(INFO) << "Redirected to " << target;
+  // As browsers do: only 307 and 308 repeat a POST, the others ask with GET.
+  if (status != 307 && status != 308)
+    payload_.clear();
+  url_ = target;
+  CloseRequest();
+  // The connection belongs to one host and port; another needs its own.
+  if (cracked->host != connected_host_ || cracked->port != connected_port_) {
+    CloseConnection();
+    if (!OpenSessionAndConnection(*cracked)) {
+      Fail();
+      return;
+    }
+  }
+  // The same chunk goes on: nothing of the body has come yet.
+  if (!OpenAndSendRequest(*cracked, false)) {
+    LOG(ERROR) << "Could not follow the redirect";
+    Fail();
+  }
 }
 
 bool WininetImpl::RestartWriter() {
@@ -913,6 +1008,10 @@ void WininetImpl::Close() {
   if (writer_)
     writer_->Close();
   CloseRequest();
+  CloseConnection();
+}
+
+void WininetImpl::CloseConnection() {
   if (connection_) {
     {
       base::AutoLock lock(closing_lock_);

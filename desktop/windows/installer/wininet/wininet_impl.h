@@ -145,9 +145,12 @@ class WininetImpl : public WininetDownloader {
                                                 DWORD information_length);
   void OnConnectionClosing(HINTERNET handle);
 
+  // Opens the session and a connection to |url|'s server; false, the
+  // reason recorded, when that failed.
+  bool OpenSessionAndConnection(const CrackedUrl& url);
   // Sends the request (GET, or POST with the payload) with the extra
-  // headers.
-  bool OpenAndSendRequest(const CrackedUrl& url);
+  // headers; |new_chunk| reports a chunk beginning.
+  bool OpenAndSendRequest(const CrackedUrl& url, bool new_chunk = true);
   // Reactions to WinINet's reports, on the owner thread.
   void OnNullRequestContext();
   void OnConnectedToServer(const std::string& address);
@@ -157,6 +160,8 @@ class WininetImpl : public WininetDownloader {
   void OnRequestComplete(bool succeeded, DWORD error);
   // False when the read loop must not follow.
   bool HandleResponse();
+  // Asks again where a redirect answer points, when its host is allowed.
+  void FollowRedirect(uint32_t status);
   // Empties the writer for a body sent from its start; false, after
   // Fail, when it cannot.
   bool RestartWriter();
@@ -174,6 +179,8 @@ class WininetImpl : public WininetDownloader {
   // Closes the request handle and takes it from a pending proxy prompt.
   void CloseRequest();
   void Close();
+  // Lets go of the connection (and with it the session) as Close does.
+  void CloseConnection();
   void Fail();
   void Complete();
   void JoinTerminationThread();
@@ -228,6 +235,11 @@ class WininetImpl : public WininetDownloader {
   base::Lock closing_lock_;
   std::string error_text_;
   int32_t retry_counter_ = 0;
+  // Redirects followed since Start, and the server of the connection.
+  static constexpr int kMaxRedirects = 10;
+  int redirect_count_ = 0;
+  std::wstring connected_host_;
+  uint16_t connected_port_ = 0;
   uint32_t max_retries_ = 600;
   base::WeakPtr<WininetImpl> weak_this_;
   base::WeakPtrFactory<WininetImpl> weak_factory_{this};

@@ -724,6 +724,58 @@ TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
   EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
   EXPECT_EQ("Redirect URL is disallowed " + elsewhere + "\n",
             downloader->GetErrorText());
+  // The refused host never had the request.
+  EXPECT_EQ(1u, server_.RequestsFor("/file").size());
+}
+
+// Redirects are followed by the downloader itself: to another host over a
+// connection of its own, relative locations from the current URL, a POST
+// kept only by 307 and 308, and not for ever.
+TEST_F(WininetImplTest, FollowsRedirectsItself) {
+  const std::string other =
+      "http://localhost:" + std::to_string(server_.port());
+  server_.Redirect("/a/first", "second");
+  server_.Redirect("/a/second", other + "/b/third", 307);
+  server_.Redirect("/b/third", "/c/last", 303);
+  server_.Serve("/c/last", 200, "done");
+  server_.Redirect("/loop", "/loop");
+  ScopedHandleCount handles;
+  auto downloader = MakeDownloader();
+  downloader->SetAllowedDomains({L"127.0.0.1", L"localhost"});
+  std::string out;
+  ASSERT_TRUE(StartInto(downloader.get(), server_.Url("/a/first"),
+                        std::make_unique<StringResponseWriter>(&out), "data"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+      << downloader->GetErrorText();
+  EXPECT_EQ("done", out);
+  std::vector<std::string> asked;
+  for (const auto& request : server_.requests()) {
+    asked.push_back(request.method + " " + request.target + " " +
+                    request.Header("Host") + " " + request.body);
+  }
+  const std::string local = "127.0.0.1:" + std::to_string(server_.port());
+  const std::string named = "localhost:" + std::to_string(server_.port());
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "POST /a/first " + local + " data", "GET /a/second " + local + " ",
+          "GET /b/third " + named + " ", "GET /c/last " + named + " "}),
+      asked);
+  const std::vector<FetchChunkStatistics> stats =
+      downloader->GetChunkStatistics();
+  ASSERT_EQ(1u, stats.size());
+  EXPECT_EQ(other + "/c/last", *stats[0].redirected_url);
+
+  ASSERT_TRUE(StartProbe(downloader.get(), "/loop"));
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+  EXPECT_EQ("Too many redirects, the last to " +
+                base::WideToUTF8(server_.Url("/loop")) + "\n",
+            downloader->GetErrorText());
+  EXPECT_EQ(11u, server_.RequestsFor("/loop").size());
+  // Every connection and session left behind on the way is closed.
+  downloader.reset();
+  EXPECT_EQ(0, handles.live());
 }
 
 // Broken answers and a failing writer end the download in failure, once.

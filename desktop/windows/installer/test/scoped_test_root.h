@@ -1,0 +1,59 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_TEST_ROOT_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_TEST_ROOT_H_
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/macros.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace test {
+
+// Puts a test root certificate (the root.cer of the signature fixtures)
+// into the machine's Root store while it lives, so that images signed
+// under it verify.
+class ScopedTestRoot {
+ public:
+  ScopedTestRoot() = default;
+  ~ScopedTestRoot() {
+    if (root_) {
+      EXPECT_TRUE(::CertDeleteCertificateFromStore(root_));
+      EXPECT_TRUE(
+          ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr));
+    }
+    if (store_)
+      ::CertCloseStore(store_, 0);
+  }
+
+  // |certificate| is DER. Call once.
+  bool Trust(const base::FilePath& certificate) {
+    std::string der;
+    if (!base::ReadFileToString(certificate, &der))
+      return false;
+    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                             CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    return store_ &&
+           ::CertAddEncodedCertificateToStore(
+               store_, X509_ASN_ENCODING,
+               reinterpret_cast<const BYTE*>(der.data()),
+               static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+               &root_) &&
+           ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  }
+
+ private:
+  HCERTSTORE store_ = nullptr;
+  PCCERT_CONTEXT root_ = nullptr;
+
+  DISALLOW_COPY_AND_ASSIGN(ScopedTestRoot);
+};
+
+}  // namespace test
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_SCOPED_TEST_ROOT_H_
