@@ -5,8 +5,9 @@
 # and a partner file it names, checks them and installs silently. Then what
 # goes wrong on the way: cut connections are resumed to the same result; a
 # wrong checksum, a foreign signature, an older package, a reply without a
-# package and a service that is down each end the run with the fetcher's
-# failure (119) and leave no installation and no package folder behind.
+# package and a service that fails every request each end the run, after
+# the fetcher's retries, with its failure (119) and leave no installation
+# and no package folder behind.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/network_package.sh"
@@ -83,12 +84,14 @@ write_metadata() {
 }
 
 # run_setup ARGS...: the silent network install, its statistics off unless
-# ARGS turn them on.
+# ARGS turn them on; the preference default overrides are asked of the
+# service too (it has none: 404).
 run_setup() {
   REPORT="$E2E_CASE/report.txt"
   run_in_job "--report=$(e2e_winpath "$REPORT")" -- 'C:\dl\kavor_setup.exe' \
     --silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0 \
-    "--internal-package-server=$URL/metadata" "--session-guid=$SESSION" "$@"
+    "--internal-package-server=$URL/metadata" "--session-guid=$SESSION" \
+    "--local-pref-default-overrides-server=$URL/prefs" "$@"
   stop_update_server
   [ -f "$REPORT" ] || : >"$REPORT"
   LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log \
@@ -151,12 +154,14 @@ check_installed() {
   check "$what: no package folder left ($(package_folders | head -3))" \
     [ -z "$(package_folders)" ]
 }
-# The checks of a run that the fetcher ended: MESSAGE is part of the error.
+# The checks of a run that the fetcher ended: MESSAGE is part of the error
+# of each attempt.
 check_fetch_failed() {
   local what="$1" message="$2"
   check "$what: exit 119 (got $RC: $ERR)" [ "$RC" = 119 ]
-  check "$what: the fetcher's error logged" has "$LOG" "Fetcher error: "
-  check "$what: \"$message\" logged" has "$LOG" "$message"
+  check "$what: the fetcher's failure ended the run" \
+    has "$LOG" "Package fetcher failed."
+  check "$what: \"$message\" reported" has "$ERR" "$message"
   check "$what: nothing installed" [ ! -e "$C/Kavor" ]
   check "$what: registry as it was" \
     [ "$(registry_kavor_lines)" = "$REG_BEFORE" ]
@@ -172,16 +177,32 @@ start_stats_server 9000 "$E2E_CASE" "$SCHEMA" || exit 1
 run_setup --test-avro-srv
 stop_stats_server
 check_installed install
+# The request's body is the tracking data, the blob's JSON.
+metadata_posted_with_tracking_data() {
+  python3 - "$UPDATE_LOG" "$JSON" <<'PY'
+import json, sys
+r = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")]
+m = [x for x in r if x["target"] == "/metadata"]
+assert len(m) == 1 and m[0]["method"] == "POST", m
+assert json.loads(m[0]["body"]) == json.loads(sys.argv[2]), m
+PY
+}
+# What the installation keeps for the browser: a blob (base64 of a digest,
+# ":" and the JSON) of the same tracking data.
+tracking_data_installed() {
+  python3 - "$C/Kavor/server_tracking_data" "$JSON" <<'PY'
+import base64, json, sys
+blob = base64.b64decode(open(sys.argv[1], "rb").read()).decode()
+assert json.loads(blob[blob.index("{"):]) == json.loads(sys.argv[2]), blob
+PY
+}
 check "install: the metadata posted once, with the tracking data" \
-  [ "$(grep -F '"target":"/metadata"' "$UPDATE_LOG" |
-    grep -c -F "\"method\":\"POST\"")" = 1 -a \
-  "$(grep -F '"target":"/metadata"' "$UPDATE_LOG" | grep -c -F "\"body\":\"$BLOB\"")" = 1 ]
+  metadata_posted_with_tracking_data
 check "install: the package fetched once" [ "$(requests_for /kavor_package.exe)" = 1 ]
 check "install: the partner file fetched" [ "$(requests_for /partner.txt)" = 1 ]
 check "install: the resource nobody asked for not fetched" \
   [ "$(requests_for /resource.pak)" = 0 ]
-check "install: the tracking data installed" \
-  [ "$(cat "$C/Kavor/server_tracking_data" 2>/dev/null)" = "$BLOB" ]
+check "install: the tracking data installed" tracking_data_installed
 stats_has() { stats_records "R and any(($1) for r in R)" "$SESSION"; }
 stats_all() { stats_records "R and all(($1) for r in R)" "$SESSION"; }
 CL="E(r)['controller_launched_details']"
@@ -212,10 +233,17 @@ write_metadata
 run_setup --enable-installer-stats=0
 check_installed cuts
 ranges=$(grep -F '"target":"/kavor_package.exe"' "$UPDATE_LOG" |
-  sed -n 's/.*"Range":"\([^"]*\)".*/\1/p' | tr '\n' ' ')
-check "cuts: resumed at each cut (ranges: $ranges)" \
-  [ "$ranges" = "bytes=1000000- bytes=2500000- bytes=4500000- " ]
-check "cuts: one package folder used ($(requests_for /metadata) metadata requests)" \
+  sed -n 's/.*"Range":"bytes=\([0-9]*\)-".*/\1/p' | tr '\n' ' ')
+# A closed connection delivers all it sent, a reset may lose what was on
+# the way: the second resume starts at or before 2,500,000 bytes, the third
+# 2,000,000 bytes after it.
+resumed_at_cuts() {
+  local r=($ranges)
+  [ "${#r[@]}" = 3 ] && [ "${r[0]}" = 1000000 ] && [ "${r[1]}" -gt 1000000 ] &&
+    [ "${r[1]}" -le 2500000 ] && [ "${r[2]}" = $((r[1] + 2000000)) ]
+}
+check "cuts: resumed at each cut (ranges from: $ranges)" resumed_at_cuts
+check "cuts: within one fetch ($(requests_for /metadata) metadata requests)" \
   [ "$(requests_for /metadata)" = 1 ]
 [ "$failed" = 0 ] || { echo "--- requests"; cat "$UPDATE_LOG"; }
 
@@ -224,6 +252,9 @@ network_case checksum good
 write_metadata "$(printf 'not the package' | sha256sum | cut -d' ' -f1)"
 run_setup --enable-installer-stats=0
 check_fetch_failed checksum "Checksum incorrect for the downloaded package"
+# More than 4 MiB received: three attempts, not six.
+check "checksum: three attempts ($(requests_for /kavor_package.exe))" \
+  [ "$(requests_for /kavor_package.exe)" = 3 ]
 
 network_case signature other
 write_metadata
@@ -241,11 +272,18 @@ printf '{"installer_checksum":"%s"}' "$(sha256_of "$WWW/kavor_package.exe")" \
 run_setup --enable-installer-stats=0
 check_fetch_failed no_url "Missing full package url"
 check "no_url: no package requested" [ "$(requests_for /kavor_package.exe)" = 0 ]
+# Little received: six attempts.
+check "no_url: six attempts ($(requests_for /metadata))" \
+  [ "$(requests_for /metadata)" = 6 ]
 
-# --- A service that is down: the fetcher's retries, then the network error.
-network_case down good
-stop_update_server
+# --- A service that is down behind its front, answering every request with
+# 500: the fetcher's retries, then the network error. (A service that does
+# not even accept connections is waited for by the downloader itself, for
+# 601 retries of 6 s, before the fetcher's attempt fails.)
+network_case down good '/metadata 500 body=down'
 run_setup --enable-installer-stats=0
-check_fetch_failed down "Package metadata download failed"
+check_fetch_failed down "Package metadata download failed with state: *4*"
+check "down: six attempts ($(requests_for /metadata))" \
+  [ "$(requests_for /metadata)" = 6 ]
 
 e2e_summary
