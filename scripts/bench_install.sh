@@ -165,7 +165,7 @@ if [ "$NETWORK" = 1 ]; then
     "$ma" "$mb" "$mc" "$md"
   printf 'ratio install / (curl + 7zz x + xcopy): %.2f\n' \
     "$(awk "BEGIN {print $ma / ($mb + $mc + $md)}")"
-  echo "Requests per run: $(($(wc -l <"$UPDATE_LOG") / RUNS)) (metadata, package, overrides)"
+  echo "Requests per run: $(($(wc -l <"$UPDATE_LOG") / RUNS)) (the installer's metadata, package and overrides, and curl's)"
   echo "Peak memory of the installer processes (last run):"
   tr -d '\r' <"$BENCH/processes_$RUNS.txt" | grep -v '^job ' | sed 's/^/  /'
   exit 0
