@@ -36,9 +36,8 @@ int main() {
     fprintf(stderr, "usage: kavor_trust_root.exe ROOT.cer...\n");
     return 1;
   }
-  HCERTSTORE store =
-      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                      CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!store) {
     fprintf(stderr, "cannot open the machine root store: %lu\n",
             ::GetLastError());
