@@ -20,25 +20,42 @@
 # and each installer process's peak memory, which must not grow with the
 # package: the reader keeps the unpacked solid block in a file mapping.
 #
-#   bash scripts/bench_install.sh [--7z] [RUNS]     (default 5 runs of each)
+# With --network the same tree is the signed network package (the package
+# stub followed by the 7z archive, 7zz -mx=7, signed by the test maker
+# certificate that the prefix trusts) that the loopback update service
+# (kavor_update_server.exe) names in its reply and serves, and each run
+# times
+#   (a) the signed setup.exe --silent fetching it from the service and
+#       installing it, until its last process ended
+#   (b) a native curl -o of the package from the same service
+#   (c) a native 7zz x of what curl fetched
+#   (d) xcopy /e /i /q of the tree (c) extracted
+# and prints the medians, the ratio (a)/((b)+(c)+(d)) and each installer
+# process's peak memory.
+#
+#   bash scripts/bench_install.sh [--7z | --network] [RUNS]
+#                                                   (default 5 runs of each)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
 export KAVOR_BUILD_DIR="$BUILD"
 ARCHIVE=0
-if [ "${1:-}" = --7z ]; then
-  ARCHIVE=1
-  shift
-fi
+NETWORK=0
+case "${1:-}" in
+  --7z) ARCHIVE=1; shift ;;
+  --network) NETWORK=1; shift ;;
+esac
 RUNS="${1:-5}"
 
 bash "$ROOT/scripts/install_deps.sh" >/dev/null
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
-  kavor_job_runner kavor_backend_driver >/dev/null
+  kavor_job_runner kavor_backend_driver kavor_update_server \
+  kavor_package_stub kavor_trust_root >/dev/null
 source "$ROOT/scripts/wine_env.sh"
-source "$ROOT/tests/make_test_package.sh"
+source "$ROOT/tests/network_package.sh"
 source "$ROOT/tests/loopback_server.sh"
+source "$ROOT/tests/update_server.sh"
 source "$ROOT/scripts/fresh_prefix.sh"
 BIN="$BUILD/bin"
 
@@ -75,6 +92,85 @@ names.append("kavor_core.dll")
 with open(list_file, "w") as f:
     f.write("\n".join(names) + "\n")
 PY
+now() { date +%s.%N; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+
+if [ "$NETWORK" = 1 ]; then
+  WWW="$BENCH/www"
+  network_signing_keys "$BIN" "$BUILD/network_signing"
+  trust_test_root "$BIN" >/dev/null 2>&1
+  make_network_package "$BIN" "$WWW/kavor_package.exe" --tree="$BENCH/payload" \
+    --host-name=setup.exe --extra-list="$BENCH/payload_list" --7z=-mx=7
+  echo "Package: $(find "$BENCH/payload" -type f | wc -l) files, $(du -sm --apparent-size "$BENCH/payload" | cut -f1) MB;" \
+    "signed network package $(du -sm --apparent-size "$WWW/kavor_package.exe" | cut -f1) MB"
+  rm -rf "$BENCH/payload"
+  mkdir -p "$C/dl"
+  make_signed_setup "$BIN" "$C/dl"
+  : >"$WWW/metadata"
+  export UPDATE_SERVER_BIN="$BIN" E2E_WORK="$BENCH"
+  start_update_server "$WWW"
+  trap 'stop_update_server || true; _leave_fresh_prefix' EXIT
+  URL="http://127.0.0.1:$UPDATE_PORT"
+  package_metadata_json "$URL/kavor_package.exe" \
+    "$(sha256_of "$WWW/kavor_package.exe")" >"$WWW/metadata"
+  wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
+  install_times=()
+  fetch_times=()
+  unpack_times=()
+  copy_times=()
+  for run in $(seq "$RUNS"); do
+    rm -rf "$C/Kavor" "$C/extracted" "$C/copy" "$BENCH/curl_package" \
+      "$BENCH/temp"
+    mkdir -p "$BENCH/temp"
+    t0=$(now)
+    rc=0
+    wine "$BIN/kavor_job_runner.exe" --timeout-seconds=600 \
+      "--report=$(winpath "$BENCH/processes_$run.txt")" \
+      "--env=TEMP=$(winpath "$BENCH/temp")" "--env=TMP=$(winpath "$BENCH/temp")" \
+      -- 'C:\dl\kavor_setup.exe' --silent '--installfolder=C:\Kavor' \
+      --allusers=0 --launchbrowser=0 --enable-installer-stats=0 \
+      "--internal-package-server=$URL/metadata" \
+      "--local-pref-default-overrides-server=$URL/prefs" \
+      >/dev/null 2>&1 || rc=$?
+    t1=$(now)
+    curl -sS --noproxy '*' -o "$BENCH/curl_package" "$URL/kavor_package.exe"
+    t2=$(now)
+    7zz x -bd -bso0 -bsp0 "-o$C/extracted" "$BENCH/curl_package"
+    t3=$(now)
+    wine xcopy /e /i /q 'C:\extracted' 'C:\copy' >/dev/null 2>&1 || true
+    t4=$(now)
+    a=$(awk "BEGIN {print $t1 - $t0}")
+    b=$(awk "BEGIN {print $t2 - $t1}")
+    c=$(awk "BEGIN {print $t3 - $t2}")
+    d=$(awk "BEGIN {print $t4 - $t3}")
+    installed=$( (find "$C/Kavor" -type f 2>/dev/null || true) | wc -l)
+    printf 'run %d: network install %.2f s (exit %d, %d files), curl %.2f s, 7zz x %.2f s, xcopy %.2f s\n' \
+      "$run" "$a" "$rc" "$installed" "$b" "$c" "$d"
+    # A failed install is no measure of the install's speed.
+    if [ "$rc" != 0 ]; then
+      echo "Run $run failed (setup.exe exit $rc): see $BENCH/temp; no medians." >&2
+      exit 1
+    fi
+    install_times+=("$a")
+    fetch_times+=("$b")
+    unpack_times+=("$c")
+    copy_times+=("$d")
+  done
+  ma=$(median "${install_times[@]}")
+  mb=$(median "${fetch_times[@]}")
+  mc=$(median "${unpack_times[@]}")
+  md=$(median "${copy_times[@]}")
+  echo
+  printf 'median network install: %.2f s\nmedian curl -o:  %.2f s\nmedian 7zz x:    %.2f s\nmedian xcopy:    %.2f s\n' \
+    "$ma" "$mb" "$mc" "$md"
+  printf 'ratio install / (curl + 7zz x + xcopy): %.2f\n' \
+    "$(awk "BEGIN {print $ma / ($mb + $mc + $md)}")"
+  echo "Requests per run: $(($(wc -l <"$UPDATE_LOG") / RUNS)) (the installer's metadata, package and overrides, and curl's)"
+  echo "Peak memory of the installer processes (last run):"
+  tr -d '\r' <"$BENCH/processes_$RUNS.txt" | grep -v '^job ' | sed 's/^/  /'
+  exit 0
+fi
+
 make_test_package "$BIN" "$PKG" --host-name=setup.exe \
   --extra-list="$BENCH/payload_list"
 cp -a "$BENCH/payload/." "$PKG/"
@@ -87,9 +183,6 @@ fi
 
 start_loopback_server "$BENCH/www"  # empty: the overrides fetch gets a 404
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
-
-now() { date +%s.%N; }
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
 if [ "$ARCHIVE" = 1 ]; then
   install_times=()

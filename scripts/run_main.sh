@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # The installer's main job, from nothing: installs what is missing, builds
-# the library, its host and the stand-in browser programs in their release
-# form (no debug checks, in build-release/ beside the test build), makes an
-# unpacked test package, and installs it silently in a fresh Wine prefix
-# with the preference default overrides served from a loopback server and
-# the statistics posted to the statistics test server on 127.0.0.1:9000
-# (--test-avro-srv). Then prints where it installed, what it wrote, the
-# statistics received and the exit codes.
+# the library, its host and the stand-in programs in their release form (no
+# debug checks, in build-release/ beside the test build), and then does what
+# a user's download does: a signed kavor_setup.exe carrying tracking data
+# asks the update service (the stand-in kavor_update_server.exe on the
+# loopback, named by --internal-package-server) which package to fetch,
+# downloads the signed package and a partner file, checks them and installs
+# silently in a fresh Wine prefix, with the preference default overrides
+# served by the same service and the statistics posted to the statistics
+# test server on 127.0.0.1:9000 (--test-avro-srv). Then prints where it
+# installed, what it wrote, the requests the service saw, the statistics
+# received and each process's exit code and peak memory.
+#
+# The package and the installer are signed by a test maker certificate under
+# a test root that the fresh prefix trusts (the signature fixtures' own when
+# the build made them, else made once in build-release/network_signing).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
@@ -15,10 +23,12 @@ export KAVOR_BUILD_DIR="$BUILD"
 bash "$ROOT/scripts/install_deps.sh"
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
-  kavor_job_runner kavor_stats_schema
+  kavor_job_runner kavor_stats_schema kavor_update_server kavor_package_stub \
+  kavor_trust_root
 source "$ROOT/scripts/wine_env.sh"
-source "$ROOT/tests/make_test_package.sh"
+source "$ROOT/tests/network_package.sh"
 source "$ROOT/tests/loopback_server.sh"
+source "$ROOT/tests/update_server.sh"
 source "$ROOT/tests/stats_server.sh"
 source "$ROOT/scripts/fresh_prefix.sh"
 BIN="$BUILD/bin"
@@ -33,35 +43,59 @@ done
 # A fresh prefix for every run, kept afterwards for a look.
 RUN="$BUILD/run-main"
 enter_fresh_prefix "$RUN" keep
-
 C="$WINEPREFIX/drive_c"
-make_test_package "$BIN" "$C/pkg" --host-name=setup.exe
-printf '{"browser":{"check_default_browser":false}}' >"$RUN/www/prefs"
-start_loopback_server "$RUN/www"
+WWW="$RUN/www"
+
+network_signing_keys "$BIN" "$BUILD/network_signing"
+trust_test_root "$BIN"
+echo
+echo "Making the signed package (signed by the maker certificate of $MAKER_DIR)..."
+make_network_package "$BIN" "$WWW/kavor_package.exe" --host-name=setup.exe
+printf 'Partner content delivered beside the package.\n' >"$WWW/partner.txt"
+printf '{"browser":{"check_default_browser":false}}' >"$WWW/prefs"
+# The tracking blob as the update service hands it out with the installer:
+# base64 of a hash and the JSON.
+TRACKING=$(printf 'hash%s' '{"utm":{"campaign":"run_main","medium":"script","source":"run_main"},"uuid":"run-main"}' |
+  base64 -w0)
+mkdir -p "$C/Downloads"
+make_signed_setup "$BIN" "$C/Downloads" "$TRACKING"
+: >"$WWW/metadata"
+
+# The service's reply names the package at the service's own address, which
+# is known once it listens.
+export UPDATE_SERVER_BIN="$BIN" E2E_WORK="$RUN"
+start_update_server "$WWW"
+URL="http://127.0.0.1:$UPDATE_PORT"
+package_metadata_json "$URL/kavor_package.exe" \
+  "$(sha256_of "$WWW/kavor_package.exe")" \
+  "$(component_json "$URL/partner.txt" partner_content "$WWW/partner.txt" \
+    partner.txt)" >"$WWW/metadata"
 # The schema that decodes the statistics comes from the build's schema
 # program; without it the requests are counted but not decoded.
 SCHEMA="$RUN/stats_schema.json"
 write_stats_schema "$BIN" "$SCHEMA" || SCHEMA=""
 start_stats_server 9000 "$RUN" "$SCHEMA"
-trap 'stop_stats_server; _leave_fresh_prefix' EXIT
+trap 'stop_update_server || true; stop_stats_server; _leave_fresh_prefix' EXIT
 
-URL="http://127.0.0.1:$LOOPBACK_PORT/prefs"
 ARGS=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0
-  "--local-pref-default-overrides-server=$URL" --test-avro-srv)
+  "--internal-package-server=$URL/metadata"
+  "--local-pref-default-overrides-server=$URL/prefs" --test-avro-srv)
+echo "Update service: $URL (package $(stat -c %s "$WWW/kavor_package.exe") bytes)"
 echo
-echo "Installing: C:\\pkg\\setup.exe ${ARGS[*]}"
+echo "Installing: C:\\Downloads\\kavor_setup.exe ${ARGS[*]}"
 # The job runner waits for every installer process, not only the first.
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
 set +e
 KAVOR_INSTALLER_VERBOSITY=1 \
   wine "$BIN/kavor_job_runner.exe" "--report=$(winpath "$RUN/processes.txt")" \
   "--env=TEMP=$(winpath "$RUN/temp")" "--env=TMP=$(winpath "$RUN/temp")" \
-  -- 'C:\pkg\setup.exe' "${ARGS[@]}"
+  -- 'C:\Downloads\kavor_setup.exe' "${ARGS[@]}"
 RC=$?
 set -e
+stop_update_server || true
 
 echo
-echo "setup.exe -> exit $RC"
+echo "kavor_setup.exe -> exit $RC"
 echo "Installer processes (exit codes, peak memory):"
 if [ -f "$RUN/processes.txt" ]; then
   # The job's own peak is left out: Wine does not keep it.
@@ -74,6 +108,22 @@ if [ -f "$RUN/processes.txt" ]; then
   echo "  (an exit of 3221225781 is that download-folder check's bare copy, or"
   echo "  Wine's desktop program that the settings-change broadcast starts)"
 fi
+
+echo
+echo "Requests the update service saw ($UPDATE_LOG):"
+python3 - "$UPDATE_LOG" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    r = json.loads(line)
+    body = r.get("body", "")
+    extra = []
+    if r["headers"].get("Range"):
+        extra.append("Range: " + r["headers"]["Range"])
+    if body:
+        extra.append("body: %s" % (body if len(body) <= 60 else body[:57] + "..."))
+    print("  %s %s%s" % (r["method"], r["target"],
+                         "  (" + ", ".join(extra) + ")" if extra else ""))
+PY
 
 FOLDER="$C/Kavor"
 echo
@@ -91,6 +141,9 @@ if [ -d "$FOLDER" ]; then
   (cd "$FOLDER" && find . -type f | sort | sed 's|^\./|  |')
 else
   echo "  (the folder does not exist)"
+fi
+if [ -f "$FOLDER/server_tracking_data" ]; then
+  echo "Tracking data kept for the browser (server_tracking_data): $(cat "$FOLDER/server_tracking_data")"
 fi
 # query KEY: the key's values as the registry holds them, indented.
 query() {
@@ -129,8 +182,10 @@ else
   echo "  (none)"
 fi
 if [ -f "$FOLDER/pref_default_overrides" ]; then
-  echo "Preference default overrides from $URL: $(cat "$FOLDER/pref_default_overrides")"
+  echo "Preference default overrides from $URL/prefs: $(cat "$FOLDER/pref_default_overrides")"
 fi
+left=$(find "$RUN/temp" -maxdepth 2 -name 'kavor_package_*' 2>/dev/null || true)
+echo "Package folders left in the download folder: ${left:-(none)}"
 echo
 stop_stats_server
 echo "Statistics the test server received: $(wc -l <"$STATS_REQUESTS") requests"

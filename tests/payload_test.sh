@@ -4,13 +4,17 @@
 # process's tracking data and reports it in its statistics (posted to the
 # test statistics server, --test-avro-srv: 127.0.0.1:9000); a copy whose
 # payload is a 7z package is taken as a full package. Outside an unpacked
-# package the silent run then ends where the package would be fetched (119).
+# package is taken as the package, without asking the update service. The
+# tracking run then ends at the package fetch (119: the service, a stand-in
+# on the loopback, has no package to give); the bogus package fails to
+# unpack (101).
 # A copy whose headers put its signature past its end ends the run with 118.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/stats_server.sh"
+source "$(dirname "$0")/update_server.sh"
 e2e_init "$1"
-trap 'stop_stats_server; _e2e_exit' EXIT
+trap 'stop_update_server; stop_stats_server; _e2e_exit' EXIT
 
 STATS_PY=$(stats_python) || exit 1
 SCHEMA="$E2E_WORK/stats_schema.json"
@@ -31,13 +35,17 @@ run_copy() {
   LOG=$(cat "$E2E_CASE/temp/Kavor Installer"/kavor_installer_*.log 2>/dev/null)
 }
 # run_with_payload NAME DATA: the copy of case NAME with DATA appended as
-# payload, run with its statistics sent to the test server.
+# payload, run with its statistics sent to the test server and the update
+# service answering without a package.
 run_with_payload() {
   copy_host "$1"
   append_payload "$E2E_CASE/bin/kavor_setup.exe" "$2"
   stop_stats_server
   start_stats_server 9000 "$E2E_CASE" "$SCHEMA" || exit 1
-  run_copy --test-avro-srv "--session-guid=$SESSION"
+  start_no_content_update_server || exit 1
+  run_copy --test-avro-srv "--session-guid=$SESSION" \
+    "--internal-package-server=$NO_CONTENT_URL"
+  stop_update_server
   stop_stats_server
 }
 has() { grep -qF -- "$2" <<<"$1"; }
@@ -65,8 +73,9 @@ check "tracking: every message names the campaign" \
 [ "$failed" = 0 ] || { echo "--- stats"; cat "$STATS_RECORDS"; }
 
 run_with_payload package "$(printf '7z\274\257\047\034')rest"
-check "package: exit 119 at the package fetch (got $RC)" [ "$RC" = 119 ]
+check "package: the service not asked" [ ! -s "$UPDATE_LOG" ]
 check "package: found" has "$LOG" "Found full package"
+check "package: the bogus archive fails to unpack, 101 (got $RC)" [ "$RC" = 101 ]
 check "package: controller_launched names the payload type" \
   stats_has "$CL['payload_type'] == 'full_package'"
 

@@ -5,7 +5,9 @@
 # TEMP.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/update_server.sh"
 e2e_init "$1"
+trap 'stop_update_server; _e2e_exit' EXIT
 EXE="$1"
 WORK="$E2E_WORK"
 
@@ -70,9 +72,15 @@ check "unknown switch: exit code 101 (got $RC)" [ "$RC" = 101 ]
 check "unknown switch: names what works" \
   has "$ERR" "What works: --silent (installs without a window, with the switches --help lists), --version, --internal-version, --stream and --help."
 
-run silent --silent --enable-installer-stats=0
+# Outside a package the silent front end fetches the package; the update
+# service has none to give.
+new_prefix silent
+mkdir -p "$E2E_CASE/temp"
+start_no_content_update_server || exit 1
+run_in "$(e2e_winpath "$E2E_CASE/temp")" --silent --enable-installer-stats=0 \
+  "--internal-package-server=$NO_CONTENT_URL"
+stop_update_server
 check "silent: default loop" has "$LOG" "Using default message loop"
-# Outside a package the silent front end finds no package to install.
 check "silent: package fetch failed, 119 (got $RC)" [ "$RC" = 119 ]
 
 KAVOR_INSTALLER_VERBOSITY=2 run backend --register-kavor-as-protocol-handler=http

@@ -23,6 +23,13 @@
 #       (e2e_init); the port and log files go to E2E_CASE, else E2E_WORK.
 #   stop_update_server
 #       ends it
+#   start_no_content_update_server
+#       for a run outside a package that is to end at the package fetch:
+#       an update service (started as above, in the current case) that
+#       answers the metadata request with 204, no content, after which the
+#       fetcher gives up at its third attempt (two waits of 6 s) and the run
+#       ends with 119; sets NO_CONTENT_URL, the URL to give with
+#       --internal-package-server
 
 declare -F wait_port_file >/dev/null ||
   source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
@@ -58,8 +65,15 @@ start_update_server() {
 
 stop_update_server() {
   if [ -n "${UPDATE_SERVER_PID:-}" ]; then
-    kill "$UPDATE_SERVER_PID" 2>/dev/null
-    wait "$UPDATE_SERVER_PID" 2>/dev/null
+    kill "$UPDATE_SERVER_PID" 2>/dev/null || true
+    wait "$UPDATE_SERVER_PID" 2>/dev/null || true
   fi
   UPDATE_SERVER_PID=""
+}
+
+start_no_content_update_server() {
+  local dir="${E2E_CASE:-$E2E_WORK}/no_content"
+  mkdir -p "$dir/www" && echo '/metadata 204' >"$dir/script" &&
+    start_update_server "$dir/www" "$dir/script" || return 1
+  NO_CONTENT_URL="http://127.0.0.1:$UPDATE_PORT/metadata"
 }

@@ -1,0 +1,233 @@
+# Sourced by the network install test, scripts/run_main.sh and
+# scripts/bench_install.sh: what the update service hands out, made from a
+# build, and signed as the maker signs what it ships.
+#
+#   network_signing_keys BIN DIR
+#       sets MAKER_DIR to a folder holding a test root (root.cer) and the
+#       maker's key and certificate chain under it (maker.key,
+#       maker.chain.pem: the maker's legal name), and OTHER_DIR to one
+#       holding another publisher's (other.key, other.chain.pem) under a
+#       root.cer of its own. The maker's are the signature fixtures'
+#       (BIN/signature_fixtures, made by scripts/make_signature_fixtures.sh)
+#       when the build made them; everything else is made once in DIR with
+#       the fixtures' recipe.
+#   sign_image SIGNER FILE...
+#       signs each FILE in place, SHA-256, as SIGNER (maker or other)
+#   trust_test_root BIN
+#       puts both roots into the machine root store of WINEPREFIX
+#       (BIN/kavor_trust_root.exe): the other publisher is trusted too, and
+#       refused only for not being the maker
+#   make_package_archive BIN ARCHIVE [OPTION...]
+#       ARCHIVE becomes the 7z archive of the package tree make_test_package
+#       lays out, every program in it signed as the maker. Options:
+#         --7z=OPTIONS      7zz's options, blank-separated
+#         --tree=DIR        the tree is made in DIR (kept) instead of a
+#                           scratch folder; files the caller put there
+#                           before are packed too (list them with
+#                           --extra-list)
+#         any other option  goes to make_test_package
+#   make_network_package BIN FILE [OPTION...]
+#       FILE becomes a network package: a package stub (the self-extracting
+#       head whose version resource is the package's version and stream)
+#       followed by such an archive, then signed. Options:
+#         --stub=NAME       the stub program (default kavor_package_stub.exe;
+#                           _old: 47.0.4100.0, _stream: stream "beta")
+#         --signer=WHO      maker (default), other, or none (unsigned)
+#         --archive=FILE    this archive (make_package_archive) instead of a
+#                           new one
+#         any other option  goes to make_package_archive
+#   make_signed_setup BIN DIR [TRACKING_DATA]
+#       DIR gets kavor_setup.exe and its library from BIN, the executable
+#       with TRACKING_DATA appended as its payload (when given) and then
+#       signed as the maker, so that the signature covers the payload and
+#       the payload ends where the certificate table starts
+#   package_metadata_json PACKAGE_URL CHECKSUM [COMPONENT_JSON...]
+#       prints the update service's reply naming the package and its
+#       components
+#   component_json LOCATION TYPE FILE NAME
+#       prints one plain (not self-extracting) component of type TYPE whose
+#       content is FILE, fetched from LOCATION, placed as NAME
+#   sha256_of FILE
+#       the lower-case hexadecimal SHA-256 of FILE
+
+declare -F make_test_package >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/make_test_package.sh"
+declare -F append_payload >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+
+_NETWORK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+network_signing_keys() {
+  local bin="$1" dir="$2" fixtures="$1/signature_fixtures"
+  if [ ! -s "$dir/root.cer" ] || [ ! -s "$dir/maker.chain.pem" ] ||
+    [ ! -s "$dir/other.chain.pem" ]; then
+    _make_signing_keys "$dir" || return 1
+  fi
+  OTHER_DIR="$dir"
+  MAKER_DIR="$dir"
+  if [ -s "$fixtures/root.cer" ] && [ -s "$fixtures/maker.key" ] &&
+    [ -s "$fixtures/maker.chain.pem" ]; then
+    MAKER_DIR="$fixtures"
+  fi
+}
+
+# The fixtures' recipe: a root, and code-signing certificates under it
+# whose subject bears the signer's name.
+_make_signing_keys() {
+  local dir="$1" company
+  company=$(sed -n 's/.*kCompanyLegalName\[\] = "\([^"]*\)".*/\1/p' \
+    "$_NETWORK_ROOT/desktop/windows/installer/common/product_constants.cc")
+  [ -n "$company" ] || { echo "no kCompanyLegalName" >&2; return 1; }
+  rm -rf "$dir.new" && mkdir -p "$dir.new" || return 1
+  (
+    set -e
+    cd "$dir.new"
+    cat >ext.cnf <<'EOF'
+[signer]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+    openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
+      -subj "/CN=Kavor Test Root" -keyout root.key -out root.pem \
+      -addext "basicConstraints=critical,CA:true" \
+      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+    local name cn serial=1000
+    for name in maker other; do
+      cn="$company"
+      [ "$name" = maker ] || cn="Other Test Publisher"
+      openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$cn/O=$cn" \
+        -keyout "$name.key" -out "$name.csr" 2>/dev/null
+      serial=$((serial + 1))
+      openssl x509 -req -in "$name.csr" -CA root.pem -CAkey root.key \
+        -set_serial "$serial" -days 3650 -sha256 -extfile ext.cnf \
+        -extensions signer -out "$name.pem" 2>/dev/null
+      cat "$name.pem" root.pem >"$name.chain.pem"
+    done
+    openssl x509 -in root.pem -outform DER -out root.cer
+    rm -f ./*.csr ext.cnf
+  ) || { echo "cannot make the signing keys in $dir" >&2; return 1; }
+  rm -rf "$dir" && mv "$dir.new" "$dir"
+}
+
+sign_image() {
+  local signer="$1" file keys="$MAKER_DIR"
+  shift
+  [ "$signer" = maker ] || keys="$OTHER_DIR"
+  for file in "$@"; do
+    osslsigncode sign -certs "$keys/$signer.chain.pem" \
+      -key "$keys/$signer.key" -h sha256 -in "$file" -out "$file.signed" \
+      >/dev/null 2>"$file.sign_err" &&
+      mv "$file.signed" "$file" && rm -f "$file.sign_err" || {
+      echo "cannot sign $file as $signer:" >&2
+      cat "$file.sign_err" >&2
+      rm -f "$file.signed" "$file.sign_err"
+      return 1
+    }
+  done
+}
+
+trust_test_root() {
+  local bin="$1" roots
+  roots=("$(e2e_winpath "$MAKER_DIR/root.cer")")
+  [ "$OTHER_DIR" = "$MAKER_DIR" ] ||
+    roots+=("$(e2e_winpath "$OTHER_DIR/root.cer")")
+  wine "$bin/kavor_trust_root.exe" "${roots[@]}" ||
+    { echo "cannot trust the test root in $WINEPREFIX" >&2; return 1; }
+}
+
+make_package_archive() {
+  local bin="$1" archive="$2"
+  shift 2
+  local options="" tree="" keep=0 rest=() opt
+  for opt in "$@"; do
+    case "$opt" in
+      --7z=*) options="${opt#*=}" ;;
+      --tree=*) tree="${opt#*=}" keep=1 ;;
+      *) rest+=("$opt") ;;
+    esac
+  done
+  [ -n "$tree" ] || tree="$(mktemp -d)/tree"
+  make_test_package "$bin" "$tree" "${rest[@]}" || return 1
+  local programs=() file
+  while IFS= read -r file; do
+    [ "$(head -c2 "$file")" != MZ ] || programs+=("$file")
+  done < <(find "$tree" -maxdepth 1 -type f \( -iname '*.exe' -o -iname '*.dll' \))
+  # The programs inside are the maker's too: a signed installer starts only
+  # signed ones (component installers, the installer it hands over to).
+  sign_image maker "${programs[@]}" || return 1
+  archive="$(cd "$(dirname "$archive")" && pwd)/$(basename "$archive")"
+  rm -f "$archive" "$archive.7z"
+  # 7zz names an archive without an extension .7z.
+  # shellcheck disable=SC2086 # the options are blank-separated on purpose
+  (cd "$tree" && 7zz a -bd -bso0 -bsp0 $options "$archive.7z" .) &&
+    mv "$archive.7z" "$archive" || return 1
+  [ "$keep" = 1 ] || rm -rf "$(dirname "$tree")"
+}
+
+make_network_package() {
+  local bin="$1" file="$2"
+  shift 2
+  local stub=kavor_package_stub.exe signer=maker archive="" rest=() opt
+  for opt in "$@"; do
+    case "$opt" in
+      --stub=*) stub="${opt#*=}" ;;
+      --signer=*) signer="${opt#*=}" ;;
+      --archive=*) archive="${opt#*=}" ;;
+      *) rest+=("$opt") ;;
+    esac
+  done
+  case "$signer" in
+    maker | other | none) ;;
+    *) echo "make_network_package: unknown signer $signer" >&2; return 2 ;;
+  esac
+  if [ -z "$archive" ]; then
+    make_package_archive "$bin" "$file.7z" "${rest[@]}" || return 1
+    cat "$bin/$stub" "$file.7z" >"$file" && rm -f "$file.7z" || return 1
+  else
+    cat "$bin/$stub" "$archive" >"$file" || return 1
+  fi
+  [ "$signer" = none ] || sign_image "$signer" "$file"
+}
+
+make_signed_setup() {
+  local bin="$1" dir="$2"
+  mkdir -p "$dir" &&
+    cp "$bin/kavor_setup.exe" "$bin/kavor_installer.dll" "$dir/" || return 1
+  if [ $# -ge 3 ]; then
+    # The certificate table starts at a multiple of 8 bytes: the signing
+    # tool pads the image up to there, which would put padding between the
+    # payload's length and the table, where the installer looks for it. The
+    # padding goes before the payload instead.
+    local exe="$dir/kavor_setup.exe" size length
+    size=$(stat -c %s "$exe")
+    length=$(printf '%s' "$3" | LC_ALL=C wc -c)
+    head -c $(((8 - (size + 3 + length + 4) % 8) % 8)) /dev/zero >>"$exe" &&
+      append_payload "$exe" "$3" || return 1
+  fi
+  sign_image maker "$dir/kavor_setup.exe" "$dir/kavor_installer.dll"
+}
+
+sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
+
+component_json() {
+  python3 - "$1" "$2" "$(sha256_of "$3")" "$4" <<'PY'
+import json, sys
+location, kind, checksum, name = sys.argv[1:5]
+print(json.dumps({"location": location, "type": kind, "archive": 0,
+                  "checksum": checksum, "filename": name}))
+PY
+}
+
+package_metadata_json() {
+  python3 - "$@" <<'PY'
+import json, sys
+reply = {"installer": sys.argv[1], "installer_checksum": sys.argv[2]}
+components = [json.loads(c) for c in sys.argv[3:]]
+if components:
+    reply["components"] = components
+print(json.dumps(reply))
+PY
+}
