@@ -71,6 +71,8 @@ bool MainPackageDownloaderImpl::Download(const std::wstring& package_url,
   }
   // The metadata reply may send the package from any host.
   downloader->SetAllowedDomains(std::vector<std::wstring>());
+  // The downloader is shared with the metadata request, which waits less.
+  downloader->SetMaxRetries(WininetImpl::kDefaultMaxRetries);
   download_callback_ = std::move(callback);
   if (!downloader->Start(
           package_url, std::string(),

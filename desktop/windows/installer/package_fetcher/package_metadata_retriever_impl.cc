@@ -30,6 +30,9 @@ namespace installer {
 
 namespace {
 
+// Retries of a failed connection within one metadata request.
+constexpr uint32_t kMetadataMaxRetries = 2;
+
 const char kInternalPackageServerSwitch[] = "internal-package-server";
 const char kTestDownloadableResourcesDirSwitch[] =
     "test-downloadable-resources-dir";
@@ -221,6 +224,10 @@ bool PackageMetadataRetrieverImpl::Start(
   weak_factory_.InvalidateWeakPtrs();
   downloader->SetAllowedDomains(GetPackageMetadataAllowedDomains(
       ProductInfoImpl::GetInstance()->GetCompanyDomain()));
+  // The request is small and the fetcher retries it on its own: an
+  // unreachable service ends the attempt after a few tries instead of the
+  // hour a package download may wait for its connection.
+  downloader->SetMaxRetries(kMetadataMaxRetries);
   const std::wstring url =
       GetPackageMetadataUrl(package_64bit_, requested_files);
   LOG(INFO) << "Fetching the download URL " << url;

@@ -129,11 +129,18 @@ class PackageMetadataRetrieverImplTest : public testing::Test {
         result);
   }
 
-  // The metadata request is never retried: nothing to wait out.
+  // Runs WinINet's reports as they come; a retry's delay passes at once.
   template <typename Done>
   void RunUntil(Done done) {
-    while (!done() && runner_->WaitForPost())
+    while (!done()) {
       runner_->RunDueTasks();
+      if (done())
+        break;
+      if (runner_->pending_count() > 0)
+        runner_->FastForwardBy(base::TimeDelta::FromSeconds(6));
+      else if (!runner_->WaitForPost())
+        break;
+    }
     runner_->RunUntilIdle();
   }
 
@@ -326,6 +333,24 @@ TEST_F(PackageMetadataRetrieverImplTest, FailedDownloadsAndHugeReplies) {
   EXPECT_EQ("Failed parsing json reply: Invalid JSON " + wide.substr(0, 65535) +
                 "...",
             Fetch("/wide", wide).message);
+
+  // A service that takes no connection: a few tries, then the failure,
+  // rather than the hour a package download waits for its connection.
+  std::wstring closed;
+  {
+    base::LoopbackHttpServer gone;
+    ASSERT_TRUE(gone.Start());
+    closed = gone.Url("/meta");
+  }
+  const Result unreachable = FetchFrom(closed, {});
+  EXPECT_TRUE(unreachable.called);
+  EXPECT_FALSE(unreachable.metadata);
+  EXPECT_NE(npos, unreachable.message.find("Number of retries exceeded"))
+      << unreachable.message;
+  size_t retries = 0;
+  for (const auto& post : runner_->posts())
+    retries += post.delay == base::TimeDelta::FromSeconds(6);
+  EXPECT_EQ(3u, retries);
 
   // Not held beyond the cap: the download fails as the reply grows.
   std::string huge(50 << 20, ' ');

@@ -79,6 +79,11 @@ struct CrackedUrl {
 // a limit of consecutive failures.
 class WininetImpl : public WininetDownloader {
  public:
+  // Consecutive failures retried, 6 s apart, before a download gives up:
+  // about an hour, for a package download over a connection that comes and
+  // goes.
+  static constexpr uint32_t kDefaultMaxRetries = 600;
+
   // |ui_runner| must not be null; |progress| may be. Neither is owned.
   WininetImpl(UICallbackRunner* ui_runner, DownloadProgressObserver* progress);
   ~WininetImpl() override;
@@ -260,7 +265,7 @@ class WininetImpl : public WininetDownloader {
   int redirect_count_ = 0;
   std::wstring connected_host_;
   uint16_t connected_port_ = 0;
-  uint32_t max_retries_ = 600;
+  uint32_t max_retries_ = kDefaultMaxRetries;
   // A copy of weak_this_ for WinINet's threads, which may report on the
   // last request while Start makes the pointer for the next.
   base::WeakPtr<WininetImpl> WeakThisFromAnyThread() {
