@@ -260,8 +260,9 @@ TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
   base::RunLoop run_loop;
   ASSERT_EQ(0, controller_->Start(
                    &payload, download.GetPath(),
-                   base::BindOnce([](base::OnceClosure quit) { std::move(quit).Run(); },
-                                  run_loop.QuitClosure())));
+                   base::BindOnce(
+                       [](base::OnceClosure quit) { std::move(quit).Run(); },
+                       run_loop.QuitClosure())));
   ASSERT_TRUE(base::RunWithin(&run_loop, "the controller's quit",
                               base::TimeDelta::FromSeconds(60)));
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
@@ -271,9 +272,9 @@ TEST_F(SilentInstallerControllerTest, DownloadRoadEndsWithFetchFailure) {
   EXPECT_EQ("controller_quitting", events_.back());
   // The fetcher deleted the package folders it made when the controller
   // terminated.
-  base::FileEnumerator left(download.GetPath(), false,
-                            base::FileEnumerator::FILES |
-                                base::FileEnumerator::DIRECTORIES);
+  base::FileEnumerator left(
+      download.GetPath(), false,
+      base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
   EXPECT_TRUE(left.Next().empty());
 }
 

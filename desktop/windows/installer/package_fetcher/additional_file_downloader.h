@@ -20,9 +20,8 @@ class AdditionalFileDownloader {
  public:
   // The entry back when it was fetched and checked, else null; with the
   // statistics of the download.
-  using FileCallback =
-      base::OnceCallback<void(std::unique_ptr<AdditionalFile>,
-                              std::vector<FetchChunkStatistics>)>;
+  using FileCallback = base::OnceCallback<void(
+      std::unique_ptr<AdditionalFile>, std::vector<FetchChunkStatistics>)>;
 
   virtual ~AdditionalFileDownloader() = default;
 

@@ -18,9 +18,8 @@ class PackageMetadataRetriever {
  public:
   // The parsed reply, or null after a failure (the reason is in the
   // thread's error record), with the statistics of the request.
-  using ReplyCallback =
-      base::OnceCallback<void(std::unique_ptr<PackageMetadata>,
-                              std::vector<FetchChunkStatistics>)>;
+  using ReplyCallback = base::OnceCallback<void(
+      std::unique_ptr<PackageMetadata>, std::vector<FetchChunkStatistics>)>;
 
   virtual ~PackageMetadataRetriever() = default;
 

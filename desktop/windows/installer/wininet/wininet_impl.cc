@@ -611,8 +611,8 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
     if (!self)
       return;
     self->owner_runner_->PostNonNestableTask(
-        from_here,
-        base::BindOnce(&WininetImpl::OnNullRequestContext, self->WeakThisFromAnyThread()));
+        from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
+                                  self->WeakThisFromAnyThread()));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -628,10 +628,10 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       const auto* result =
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
       self->owner_runner_->PostNonNestableTask(
-          from_here,
-          base::BindOnce(&WininetImpl::OnRequestComplete, self->WeakThisFromAnyThread(),
-                         !result || result->dwResult != 0,
-                         result ? result->dwError : 0));
+          from_here, base::BindOnce(&WininetImpl::OnRequestComplete,
+                                    self->WeakThisFromAnyThread(),
+                                    !result || result->dwResult != 0,
+                                    result ? result->dwError : 0));
       break;
     }
     case INTERNET_STATUS_REDIRECT: {
@@ -639,8 +639,8 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       if (information)
         url = static_cast<const wchar_t*>(information);
       self->owner_runner_->PostNonNestableTask(
-          from_here,
-          base::BindOnce(&WininetImpl::OnRedirect, self->WeakThisFromAnyThread(), url));
+          from_here, base::BindOnce(&WininetImpl::OnRedirect,
+                                    self->WeakThisFromAnyThread(), url));
       break;
     }
   }
