@@ -634,15 +634,6 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
                                     result ? result->dwError : 0));
       break;
     }
-    case INTERNET_STATUS_REDIRECT: {
-      std::wstring url;
-      if (information)
-        url = static_cast<const wchar_t*>(information);
-      self->owner_runner_->PostNonNestableTask(
-          from_here, base::BindOnce(&WininetImpl::OnRedirect,
-                                    self->WeakThisFromAnyThread(), url));
-      break;
-    }
   }
 }
 
@@ -676,21 +667,6 @@ void WininetImpl::OnNullRequestContext() {
 
 void WininetImpl::OnConnectedToServer(const std::string& address) {
   delegate_->OnConnectedToServer(address);
-}
-
-void WininetImpl::OnRedirect(const std::wstring& url) {
-  VLOG(1) << "Redirect occured";
-  delegate_->OnRedirected(url);
-  const std::optional<CrackedUrl> cracked = CrackUrl(url);
-  if (cracked && IsHostAllowed(allowed_domains_, cracked->host))
-    return;
-  RecordError(base::StringPrintf(cracked ? "Redirect URL is disallowed %s"
-                                         : "Redirect URL failed to parse %s",
-                                 base::WideToUTF8(url).c_str()));
-  // Closing the handles alone would not end the download: WinINet need not
-  // report anything for a request closed under it, and then the caller
-  // would wait for ever.
-  Fail();
 }
 
 void WininetImpl::OnRequestComplete(bool succeeded, DWORD error) {

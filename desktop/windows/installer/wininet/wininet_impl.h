@@ -170,7 +170,6 @@ class WininetImpl : public WininetDownloader {
   // Reactions to WinINet's reports, on the owner thread.
   void OnNullRequestContext();
   void OnConnectedToServer(const std::string& address);
-  void OnRedirect(const std::wstring& url);
   // |succeeded| and |error| are the asynchronous result's dwResult and
   // dwError.
   void OnRequestComplete(bool succeeded, DWORD error);
