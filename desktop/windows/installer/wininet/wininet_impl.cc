@@ -318,11 +318,13 @@ bool WininetImpl::Start(const std::wstring& url,
     writer_->Close();
     return false;
   }
-  {
-    // WinINet's threads copy it while reporting on the last request.
-    base::AutoLock lock(weak_this_lock_);
-    weak_this_ = weak_factory_.GetWeakPtr();
+  // WinINet's threads read weak_this_ while they report on the last
+  // connection: it is replaced only once WinINet let go of that.
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    JoinTerminationThread();
   }
+  weak_this_ = weak_factory_.GetWeakPtr();
   expected_size_ = 0;
   bytes_read_ = 0;
   read_at_once_ = false;
@@ -497,10 +499,10 @@ std::string WininetImpl::CheckRedirect(
 }
 
 bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
-  if (termination_thread_) {
-    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
-    JoinTerminationThread();
-  }
+  // A redirect or resume to another server closed the last connection: its
+  // termination thread closes session_ and must be done before a new one
+  // is opened. (Start has already waited.)
+  JoinTerminationThread();
   const std::wstring user_agent =
       L"Kavor NetInstaller/" + base::ASCIIToWide(GetVersionString());
   session_ = Wininet() ? Wininet()->open(user_agent.c_str(),
@@ -612,7 +614,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       return;
     self->owner_runner_->PostNonNestableTask(
         from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
-                                  self->WeakThisFromAnyThread()));
+                                  self->weak_this_));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -621,7 +623,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
         address = static_cast<const char*>(information);
       self->owner_runner_->PostNonNestableTask(
           from_here, base::BindOnce(&WininetImpl::OnConnectedToServer,
-                                    self->WeakThisFromAnyThread(), address));
+                                    self->weak_this_, address));
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
@@ -629,7 +631,7 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
       self->owner_runner_->PostNonNestableTask(
           from_here, base::BindOnce(&WininetImpl::OnRequestComplete,
-                                    self->WeakThisFromAnyThread(),
+                                    self->weak_this_,
                                     !result || result->dwResult != 0,
                                     result ? result->dwError : 0));
       break;

@@ -265,16 +265,8 @@ class WininetImpl : public WininetDownloader {
   std::wstring connected_host_;
   uint16_t connected_port_ = 0;
   uint32_t max_retries_ = kDefaultMaxRetries;
-  // A copy of weak_this_ for WinINet's threads, which may report on the
-  // last request while Start makes the pointer for the next.
-  base::WeakPtr<WininetImpl> WeakThisFromAnyThread() {
-    base::AutoLock lock(weak_this_lock_);
-    return weak_this_;
-  }
-
-  base::Lock weak_this_lock_;
-  // Bound to the download that Start began; guarded by weak_this_lock_ where
-  // it is written or read off the owner thread.
+  // Bound to the download that Start began. WinINet's threads read it;
+  // Start writes it only after WinINet let go of the last connection.
   base::WeakPtr<WininetImpl> weak_this_;
   base::WeakPtrFactory<WininetImpl> weak_factory_{this};
 
