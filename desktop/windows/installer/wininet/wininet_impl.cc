@@ -479,23 +479,27 @@ std::wstring WininetImpl::ResolveLocation(const std::wstring& base,
 }
 
 // static
-std::string WininetImpl::CheckRedirect(
+std::optional<CrackedUrl> WininetImpl::CheckRedirect(
     const std::wstring& from,
     const std::wstring& to,
-    const std::vector<std::wstring>& domains) {
-  const std::string text = base::WideToUTF8(to);
+    const std::vector<std::wstring>& domains,
+    std::string* reason) {
   const std::optional<CrackedUrl> source = CrackUrl(from);
-  const std::optional<CrackedUrl> target = CrackUrl(to);
-  if (!target)
-    return "Redirect URL failed to parse " + text;
+  std::optional<CrackedUrl> target = CrackUrl(to);
+  if (!target) {
+    *reason = "Redirect URL failed to parse " + base::WideToUTF8(to);
+    return std::nullopt;
+  }
   const bool web = target->scheme == INTERNET_SCHEME_HTTP ||
                    target->scheme == INTERNET_SCHEME_HTTPS;
   // WinINet refused to leave https for http; that stays so.
   const bool downgrade = source && source->scheme == INTERNET_SCHEME_HTTPS &&
                          target->scheme != INTERNET_SCHEME_HTTPS;
-  if (!web || downgrade || !IsHostAllowed(domains, target->host))
-    return "Redirect URL is disallowed " + text;
-  return std::string();
+  if (!web || downgrade || !IsHostAllowed(domains, target->host)) {
+    *reason = "Redirect URL is disallowed " + base::WideToUTF8(to);
+    return std::nullopt;
+  }
+  return target;
 }
 
 bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
@@ -832,9 +836,10 @@ void WininetImpl::FollowRedirect(uint32_t status) {
   }
   const std::wstring target = ResolveLocation(request_url_, location);
   delegate_->OnRedirected(target);
-  const std::string refused =
-      CheckRedirect(request_url_, target, allowed_domains_);
-  if (!refused.empty()) {
+  std::string refused;
+  const std::optional<CrackedUrl> cracked =
+      CheckRedirect(request_url_, target, allowed_domains_, &refused);
+  if (!cracked) {
     RecordError(refused);
     Fail();
     return;
@@ -854,7 +859,7 @@ void WininetImpl::FollowRedirect(uint32_t status) {
   request_url_ = target;
   CloseRequest();
   // The same chunk goes on: nothing of the body has come yet.
-  if (!ConnectAndSend(*CrackUrl(target), false)) {
+  if (!ConnectAndSend(*cracked, false)) {
     LOG(ERROR) << "Could not follow the redirect";
     Fail();
   }

@@ -114,12 +114,14 @@ class WininetImpl : public WininetDownloader {
   // as it is, else resolved against |base|'s server and path; no fragment.
   static std::wstring ResolveLocation(const std::wstring& base,
                                       const std::wstring& location);
-  // Why a redirect from |from| to |to| must not be followed (a host not in
-  // |domains|, a scheme other than http or https, https down to http);
-  // empty when it may.
-  static std::string CheckRedirect(const std::wstring& from,
-                                   const std::wstring& to,
-                                   const std::vector<std::wstring>& domains);
+  // |to| taken apart when a redirect from |from| may follow it; null, with
+  // the reason in |reason|, when it must not (a host not in |domains|, a
+  // scheme other than http or https, https down to http).
+  static std::optional<CrackedUrl> CheckRedirect(
+      const std::wstring& from,
+      const std::wstring& to,
+      const std::vector<std::wstring>& domains,
+      std::string* reason);
 
  private:
   class TerminationThread;
