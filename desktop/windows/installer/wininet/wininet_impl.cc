@@ -332,10 +332,8 @@ bool WininetImpl::Start(const std::wstring& url,
   downloaded_size_ = 0;
   resumed_at_.reset();
 
-  redirect_count_ = 0;
-  request_url_ = url;
   payload_ = payload;
-  send_payload_ = !payload_.empty();
+  ResetRequestChain();
   if (!OpenSessionAndConnection(*cracked)) {
     if (session_)
       Close();
@@ -1047,10 +1045,7 @@ void WininetImpl::Resume() {
   bytes_read_ = 0;
   read_at_once_ = false;
   pending_call_ = PendingCall::kNone;
-  // The request Start made, redirects and all, from the beginning.
-  request_url_ = url_;
-  send_payload_ = !payload_.empty();
-  redirect_count_ = 0;
+  ResetRequestChain();
   if (!ConnectAndSend(*cracked, true)) {
     LOG(ERROR) << "Could not resume downloading";
     Fail();
@@ -1058,6 +1053,12 @@ void WininetImpl::Resume() {
   }
   state_ = STATE_REQUEST_SENT;
   LogState();
+}
+
+void WininetImpl::ResetRequestChain() {
+  request_url_ = url_;
+  send_payload_ = !payload_.empty();
+  redirect_count_ = 0;
 }
 
 void WininetImpl::CloseRequest() {

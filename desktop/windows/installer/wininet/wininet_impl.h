@@ -196,6 +196,9 @@ class WininetImpl : public WininetDownloader {
   void ResumeAfterCut(uint32_t error);
   void CheckRetriesAndResume(uint32_t error);
   void Resume();
+  // Goes back to the request Start made, before any redirect: to url_,
+  // with the payload.
+  void ResetRequestChain();
   // Closes the request handle and takes it from a pending proxy prompt.
   void CloseRequest();
   void Close();
