@@ -342,7 +342,7 @@ bool WininetImpl::Start(const std::wstring& url,
     return false;
   }
   extra_headers_.clear();
-  if (!OpenAndSendRequest(*cracked)) {
+  if (!OpenAndSendRequest(*cracked, true)) {
     LOG(ERROR) << "Could not send Request";
     weak_factory_.InvalidateWeakPtrs();
     Close();

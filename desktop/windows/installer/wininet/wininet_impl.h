@@ -168,7 +168,7 @@ class WininetImpl : public WininetDownloader {
   bool OpenSessionAndConnection(const CrackedUrl& url);
   // Sends the request (GET, or POST with the payload) with the extra
   // headers; |new_chunk| reports a chunk beginning.
-  bool OpenAndSendRequest(const CrackedUrl& url, bool new_chunk = true);
+  bool OpenAndSendRequest(const CrackedUrl& url, bool new_chunk);
   // Reactions to WinINet's reports, on the owner thread.
   void OnNullRequestContext();
   void OnConnectedToServer(const std::string& address);
