@@ -335,10 +335,7 @@ bool WininetImpl::Start(const std::wstring& url,
   payload_ = payload;
   ResetRequestChain();
   if (!OpenSessionAndConnection(*cracked)) {
-    if (session_)
-      Close();
-    else
-      writer_->Close();
+    writer_->Close();
     return false;
   }
   extra_headers_.clear();
@@ -525,13 +522,15 @@ bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
         base::StringPrintf("InternetConnect failed for %s:%d",
                            base::WideToUTF8(url.host).c_str(), url.port),
         true);
+    CloseInternetHandle(&session_);
     return false;
   }
   if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
     RecordError("Could not register the connection status callback", true);
     // Without the callback WinINet never reports the connection closing,
-    // which Close would wait for.
+    // which a termination thread would wait for: both go at once.
     CloseInternetHandle(&connection_);
+    CloseInternetHandle(&session_);
     return false;
   }
   connected_host_ = url.host;

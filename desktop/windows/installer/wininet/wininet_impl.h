@@ -164,7 +164,7 @@ class WininetImpl : public WininetDownloader {
   void OnConnectionClosing(HINTERNET handle);
 
   // Opens the session and a connection to |url|'s server; false, the
-  // reason recorded, when that failed.
+  // reason recorded and nothing left open, when that failed.
   bool OpenSessionAndConnection(const CrackedUrl& url);
   // Sends the request (GET, or POST with the payload) with the extra
   // headers; |new_chunk| reports a chunk beginning.
