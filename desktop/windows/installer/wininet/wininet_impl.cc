@@ -302,7 +302,10 @@ bool WininetImpl::Start(const std::wstring& url,
   state_ = STATE_STARTED;
   done_ = std::move(done);
   url_ = url;
+  // A start refused below must not leave the last attempt's numbers to be
+  // counted again.
   http_status_ = 0;
+  downloaded_size_ = 0;
 
   const std::optional<CrackedUrl> cracked = CrackUrl(url);
   // Only a server can be asked; a file location has no host.
@@ -329,7 +332,6 @@ bool WininetImpl::Start(const std::wstring& url,
   bytes_read_ = 0;
   read_at_once_ = false;
   pending_call_ = PendingCall::kNone;
-  downloaded_size_ = 0;
   resumed_at_.reset();
 
   payload_ = payload;
@@ -356,6 +358,10 @@ void WininetImpl::Stop() {
   weak_factory_.InvalidateWeakPtrs();
   Close();
   JoinTerminationThread();
+  // What a stopped download got counts no more: the caller reads these
+  // for the next attempt, which may fail before it asks anything.
+  downloaded_size_ = 0;
+  http_status_ = 0;
   state_ = STATE_STOPPED;
   LogState();
 }

@@ -315,6 +315,38 @@ TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
     EXPECT_EQ("Kavor NetInstaller/47.0.4127.0", request.Header("User-Agent"));
 }
 
+// The size and status of a stopped download, or of the one before a refused
+// start, are not the next attempt's: a caller that counts a failure before
+// any request (a stale 204) would count them twice.
+TEST_F(WininetImplTest, StopAndARefusedStartForgetTheLastAnswer) {
+  server_.Serve("/empty", 204, "");
+  server_.Serve("/body", 200, "0123456789");
+  const struct {
+    const char* target;
+    uint32_t status;
+    uint32_t size;
+  } kCases[] = {{"/empty", 204, 0}, {"/body", 200, 10}};
+  auto downloader = MakeDownloader();
+  for (const auto& c : kCases) {
+    for (const bool stop : {true, false}) {
+      SCOPED_TRACE(std::string(c.target) + (stop ? " stopped" : " refused"));
+      downloader->SetAllowedDomains({});
+      ASSERT_TRUE(StartProbe(downloader.get(), c.target));
+      RunUntilDone(downloader.get());
+      EXPECT_EQ(c.status, downloader->GetHttpStatus());
+      EXPECT_EQ(c.size, downloader->GetDownloadedSize());
+      if (stop) {
+        downloader->Stop();
+      } else {
+        downloader->SetAllowedDomains({L".kavor.example"});
+        EXPECT_FALSE(StartProbe(downloader.get(), c.target));
+      }
+      EXPECT_EQ(0u, downloader->GetHttpStatus());
+      EXPECT_EQ(0u, downloader->GetDownloadedSize());
+    }
+  }
+}
+
 // Each case cuts the body in its own ways; the file must come out whole and
 // each request must ask for the rest.
 TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
