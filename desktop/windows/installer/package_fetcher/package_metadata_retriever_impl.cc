@@ -448,9 +448,7 @@ void PackageMetadataRetrieverImpl::AddTestResources(
     base::FilePath relative;
     if (!folder.AppendRelativePath(path, &relative))
       continue;
-    std::wstring name = relative.value();
-    while (!name.empty() && (name.front() == L'\\' || name.front() == L'/'))
-      name.erase(0, 1);
+    const std::wstring& name = relative.value();
     // The request may spell a sub-folder with either separator; the
     // component keeps the requested spelling, which the minimal check and
     // the callers compare with.
