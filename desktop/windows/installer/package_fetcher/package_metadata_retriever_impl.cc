@@ -76,10 +76,21 @@ bool NormalizeSha256(std::string* digest) {
   return true;
 }
 
-bool IsWebUrl(const std::wstring& url) {
+// The kinds of location a reply may give.
+enum class UrlScheme { kNotAUrl, kWeb, kFile, kOther };
+
+UrlScheme SchemeOf(const std::wstring& url) {
   const std::optional<CrackedUrl> cracked = WininetImpl::CrackUrl(url);
-  return cracked && (cracked->scheme == INTERNET_SCHEME_HTTP ||
-                     cracked->scheme == INTERNET_SCHEME_HTTPS);
+  if (!cracked)
+    return UrlScheme::kNotAUrl;
+  switch (cracked->scheme) {
+    case INTERNET_SCHEME_HTTP:
+    case INTERNET_SCHEME_HTTPS:
+      return UrlScheme::kWeb;
+    case INTERNET_SCHEME_FILE:
+      return UrlScheme::kFile;
+  }
+  return UrlScheme::kOther;
 }
 
 // Sets the error record for a broken component and hands the same text on
@@ -116,7 +127,7 @@ bool ReadPackage(const base::DictionaryValue& reply,
   }
   const std::wstring wide_url = base::UTF8ToWide(url->GetString());
   // The package comes from wherever this says; only the web may be asked.
-  if (!IsWebUrl(wide_url)) {
+  if (SchemeOf(wide_url) != UrlScheme::kWeb) {
     *reason = what + " url is not an http or https URL";
     return false;
   }
@@ -405,20 +416,18 @@ bool PackageMetadataRetrieverImpl::ParseComponents(
       continue;
     }
     file->location = base::UTF8ToWide(location);
-    const std::optional<CrackedUrl> cracked =
-        WininetImpl::CrackUrl(file->location);
-    if (!cracked) {
+    const UrlScheme scheme = SchemeOf(file->location);
+    if (scheme == UrlScheme::kNotAUrl) {
       return ComponentFailure("Additional file location is not a URL", true,
                               reason);
     }
-    if (cracked->scheme == INTERNET_SCHEME_FILE) {
+    if (scheme == UrlScheme::kFile) {
       if (!test_resources) {
         LOG(WARNING) << "Skipping local component " << location;
         continue;
       }
       file->remote = 0;
-    } else if (cracked->scheme == INTERNET_SCHEME_HTTP ||
-               cracked->scheme == INTERNET_SCHEME_HTTPS) {
+    } else if (scheme == UrlScheme::kWeb) {
       file->remote = 1;
     } else {
       return ComponentFailure(
