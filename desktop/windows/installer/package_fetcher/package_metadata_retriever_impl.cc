@@ -219,7 +219,7 @@ std::wstring GetPackageMetadataUrl(
 
 PackageMetadataRetrieverImpl::PackageMetadataRetrieverImpl(
     uint32_t package_64bit)
-    : package_64bit_(package_64bit), reply_(std::make_shared<ReplyBuffer>()) {}
+    : package_64bit_(package_64bit) {}
 
 PackageMetadataRetrieverImpl::~PackageMetadataRetrieverImpl() = default;
 
@@ -258,6 +258,7 @@ bool PackageMetadataRetrieverImpl::Start(
           std::make_unique<RequestStatsCollector>())) {
     callback_.Reset();
     downloader_ = nullptr;
+    reply_.reset();
     SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
                           TrimmedErrorText(*downloader));
     AddLastInstallerErrorContext("Failed starting fetching the download URL");
@@ -270,7 +271,7 @@ void PackageMetadataRetrieverImpl::Cancel() {
   weak_factory_.InvalidateWeakPtrs();
   callback_.Reset();
   downloader_ = nullptr;
-  reply_ = std::make_shared<ReplyBuffer>();
+  reply_.reset();
 }
 
 void PackageMetadataRetrieverImpl::OnDownloadDone() {
@@ -291,13 +292,13 @@ void PackageMetadataRetrieverImpl::OnDownloadDone() {
     }
     AddLastInstallerErrorContext(base::StringPrintf(
         "Package metadata download failed with state: *%d*", state));
-    reply_ = std::make_shared<ReplyBuffer>();
+    reply_.reset();
     // The callback may delete this object.
     std::move(callback).Run(nullptr, std::move(statistics));
     return;
   }
   const std::string body = std::move(reply_->body);
-  reply_ = std::make_shared<ReplyBuffer>();
+  reply_.reset();
   std::string reason;
   std::unique_ptr<PackageMetadata> metadata = ParseReply(body, &reason);
   if (!metadata)

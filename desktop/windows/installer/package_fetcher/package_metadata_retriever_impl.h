@@ -74,6 +74,7 @@ class PackageMetadataRetrieverImpl : public PackageMetadataRetriever {
   void FailReply(const std::string& reason, const std::string& body);
 
   const uint32_t package_64bit_;
+  // The reply of the request under way; null when none is.
   std::shared_ptr<ReplyBuffer> reply_;
 
   // The request under way.
