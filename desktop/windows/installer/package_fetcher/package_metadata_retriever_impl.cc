@@ -237,7 +237,8 @@ bool PackageMetadataRetrieverImpl::Start(
       ProductInfoImpl::GetInstance()->GetCompanyDomain()));
   // The request is small and the fetcher retries it on its own: an
   // unreachable service ends the attempt after a few tries instead of the
-  // hour a package download may wait for its connection.
+  // hour a package download may wait for its connection. The default is
+  // back once the request ends.
   downloader->SetMaxRetries(kMetadataMaxRetries);
   const std::wstring url =
       GetPackageMetadataUrl(package_64bit_, requested_files);
@@ -259,6 +260,7 @@ bool PackageMetadataRetrieverImpl::Start(
     callback_.Reset();
     downloader_ = nullptr;
     reply_.reset();
+    downloader->SetMaxRetries(WininetImpl::kDefaultMaxRetries);
     SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
                           TrimmedErrorText(*downloader));
     AddLastInstallerErrorContext("Failed starting fetching the download URL");
@@ -280,6 +282,10 @@ void PackageMetadataRetrieverImpl::OnDownloadDone() {
   ReplyCallback callback = std::move(callback_);
   WininetDownloader* const downloader = downloader_;
   downloader_ = nullptr;
+  // The downloader is shared: whatever comes next on it (the package, or
+  // in additional-files-only mode the components at once) may wait for its
+  // connection as long as a package download does.
+  downloader->SetMaxRetries(WininetImpl::kDefaultMaxRetries);
   std::vector<FetchChunkStatistics> statistics =
       downloader->GetChunkStatistics();
   const int32_t state = downloader->GetState();

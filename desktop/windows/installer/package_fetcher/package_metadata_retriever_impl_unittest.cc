@@ -17,6 +17,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
+#include "desktop/windows/installer/package_fetcher/download_stats_collector.h"
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 #include "gtest/gtest.h"
 
@@ -127,6 +128,40 @@ class PackageMetadataRetrieverImplTest : public testing::Test {
           result->statistics = std::move(statistics);
         },
         result);
+  }
+
+  // Retry pauses posted so far.
+  size_t RetryPauses() const {
+    size_t pauses = 0;
+    for (const auto& post : runner_->posts())
+      pauses += post.delay == base::TimeDelta::FromSeconds(6);
+    return pauses;
+  }
+
+  // Whether downloader_, after a metadata request, keeps trying a server
+  // that takes no connection beyond the request's own few tries, as what
+  // follows on it (a package, the components) must.
+  bool RetriesLikeAPackageDownload() {
+    std::wstring closed;
+    {
+      base::LoopbackHttpServer gone;
+      EXPECT_TRUE(gone.Start());
+      closed = gone.Url("/package");
+    }
+    const size_t before = RetryPauses();
+    std::string out;
+    downloader_.SetAllowedDomains({});
+    EXPECT_TRUE(downloader_.Start(closed, "", base::BindRepeating([] {}),
+                                  std::make_unique<StringResponseWriter>(&out),
+                                  std::make_unique<RequestStatsCollector>()));
+    RunUntil([this, before] {
+      return RetryPauses() > before + 3 ||
+             downloader_.GetState() == WininetDownloader::STATE_FAILED;
+    });
+    const bool retrying =
+        downloader_.GetState() != WininetDownloader::STATE_FAILED;
+    downloader_.Stop();
+    return retrying;
   }
 
   // Runs WinINet's reports as they come; a retry's delay passes at once.
@@ -251,6 +286,9 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
     ASSERT_EQ(1u, result.statistics.size());
     EXPECT_EQ(200, result.statistics[0].http_status.value_or(0));
   }
+  // The last request asked for the components only, which come next on the
+  // same downloader: no package download is there to restore its patience.
+  EXPECT_TRUE(RetriesLikeAPackageDownload());
 }
 
 // A broken reply fails with its reason and the reply in the record.
@@ -347,10 +385,8 @@ TEST_F(PackageMetadataRetrieverImplTest, FailedDownloadsAndHugeReplies) {
   EXPECT_FALSE(unreachable.metadata);
   EXPECT_NE(npos, unreachable.message.find("Number of retries exceeded"))
       << unreachable.message;
-  size_t retries = 0;
-  for (const auto& post : runner_->posts())
-    retries += post.delay == base::TimeDelta::FromSeconds(6);
-  EXPECT_EQ(3u, retries);
+  EXPECT_EQ(3u, RetryPauses());
+  EXPECT_TRUE(RetriesLikeAPackageDownload());
 
   // Not held beyond the cap: the download fails as the reply grows.
   std::string huge(50 << 20, ' ');
