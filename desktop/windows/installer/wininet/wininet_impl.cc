@@ -620,8 +620,8 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
     if (!self)
       return;
     self->owner_runner_->PostNonNestableTask(
-        from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
-                                  self->weak_this_));
+        from_here,
+        base::BindOnce(&WininetImpl::OnNullRequestContext, self->weak_this_));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -637,10 +637,10 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
       const auto* result =
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
       self->owner_runner_->PostNonNestableTask(
-          from_here, base::BindOnce(&WininetImpl::OnRequestComplete,
-                                    self->weak_this_,
-                                    !result || result->dwResult != 0,
-                                    result ? result->dwError : 0));
+          from_here,
+          base::BindOnce(&WininetImpl::OnRequestComplete, self->weak_this_,
+                         !result || result->dwResult != 0,
+                         result ? result->dwError : 0));
       break;
     }
   }
