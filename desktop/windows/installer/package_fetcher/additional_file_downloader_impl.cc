@@ -200,7 +200,7 @@ void AdditionalFileDownloaderImpl::TakeTemporaryFile() {
 
 bool AdditionalFileDownloaderImpl::Fetch(WininetDownloader* downloader) {
   if (entry_->remote != 1)
-    return CopyLocalFile(downloader);
+    return CopyLocalFile();
   if (!downloader) {
     LOG(ERROR) << "No downloader for an additional file";
     return false;
@@ -231,8 +231,7 @@ bool AdditionalFileDownloaderImpl::AttemptDownload(
   return true;
 }
 
-bool AdditionalFileDownloaderImpl::CopyLocalFile(
-    WininetDownloader* downloader) {
+bool AdditionalFileDownloaderImpl::CopyLocalFile() {
   const std::optional<CrackedUrl> url = WininetImpl::CrackUrl(entry_->location);
   if (!url) {
     LOG(ERROR) << "Cannot parse the location of a test additional file";
@@ -242,11 +241,14 @@ bool AdditionalFileDownloaderImpl::CopyLocalFile(
   const bool copied = base::CopyFile(source, entry_->downloaded_file);
   LOG(INFO) << "Copying test additional file " << source.value() << " "
             << (copied ? "succeeded" : "failed");
-  // A failed copy fails its checksum and is retried like a download.
+  // A failed copy fails its checksum and is retried like a download. No
+  // downloader took part: the copy has no chunk statistics, and a retry
+  // must not ask about the last download's attempts.
   base::ThreadTaskRunnerHandle::Get()->PostTask(
       FROM_HERE_WITH_EXPLICIT_FUNCTION("DownloadAdditionalFile"),
       base::BindOnce(&AdditionalFileDownloaderImpl::OnFileDownloaded,
-                     weak_factory_.GetWeakPtr(), downloader));
+                     weak_factory_.GetWeakPtr(),
+                     static_cast<WininetDownloader*>(nullptr)));
   return true;
 }
 

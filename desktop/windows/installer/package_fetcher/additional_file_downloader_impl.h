@@ -47,7 +47,8 @@ class AdditionalFileDownloaderImpl : public AdditionalFileDownloader {
   // started and nothing was posted.
   bool Fetch(WininetDownloader* downloader);
   bool AttemptDownload(WininetDownloader* downloader);
-  bool CopyLocalFile(WininetDownloader* downloader);
+  bool CopyLocalFile();
+  // |downloader| is null after a local copy.
   void OnFileDownloaded(WininetDownloader* downloader);
   // Hands the current entry (or, without |succeeded|, null) to the caller
   // in a posted task that Cancel drops.
