@@ -394,14 +394,11 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
     const base::FilePath& target_folder,
     const base::FilePath& archive_name) {
   // A development build runs unsigned components; a release build only the
-  // maker's.
+  // maker's. Asked first here because the event counts real verifications
+  // only.
   if (!IsInstallerUnsigned()) {
-    std::string log;
-    if (!GetSignatureChecker()->VerifyFileSignature(entry.downloaded_file,
-                                                    &log)) {
-      LOG(ERROR) << log;
+    if (!IsProgramSignatureAccepted(entry.downloaded_file, "additional file"))
       return FailPlacement("Failed verifying signature of the additional file");
-    }
     GetAvroStatsSender()->Send(std::make_unique<SignatureVerifiedEvent>(1));
   }
   // The archive unpacks beside itself, in a folder of its own: what a

@@ -133,15 +133,10 @@ bool MainPackageDownloaderImpl::CheckChecksum(
 
 bool MainPackageDownloaderImpl::CheckSignature(const base::FilePath& folder) {
   // A development build accepts unsigned packages.
-  if (IsInstallerUnsigned())
-    return true;
-  std::string log;
-  if (GetSignatureChecker()->VerifyFileSignature(
-          folder.Append(kPackageFileName), &log)) {
-    VLOG(1) << log;
+  if (IsProgramSignatureAccepted(folder.Append(kPackageFileName),
+                                 "downloaded package")) {
     return true;
   }
-  LOG(ERROR) << log;
   return SetLastInstallerError(
       RESULT_PACKAGE_FETCH_FAILED,
       "Signature incorrect for the downloaded package");
