@@ -91,10 +91,9 @@ bool MainPackageDownloaderImpl::Download(const std::wstring& package_url,
 
 void MainPackageDownloaderImpl::OnDownloadComplete(
     WininetDownloader* downloader) {
-  // The downloader runs its closure each time a download ends; only the
-  // first end belongs to this download.
-  if (!download_callback_)
-    return;
+  // Once per Start at most: the downloader drops what is left of a
+  // download when it ends, and Cancel drops this closure.
+  DCHECK(download_callback_);
   const int32_t state = downloader->GetState();
   const bool success = state == WininetDownloader::STATE_COMPLETED;
   if (!success) {
