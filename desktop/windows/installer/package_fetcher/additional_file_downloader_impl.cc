@@ -61,28 +61,19 @@ void DeleteTemporaryFile(const base::FilePath& file) {
     LOG(WARNING) << "Cannot delete " << file.value();
 }
 
-bool FullPath(const base::FilePath& path, std::wstring* full) {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = ::GetFullPathNameW(path.value().c_str(),
-                                          ARRAYSIZE(buffer), buffer, nullptr);
-  if (length == 0 || length >= ARRAYSIZE(buffer))
-    return false;
-  full->assign(buffer, length);
-  return true;
-}
-
 // The name, relative to |folder|, that the system gives the file opened as
 // |folder|\|relative|: it drops trailing dots and blanks, so "a.txt." is
 // written as "a.txt".
 bool WrittenRelativePath(const base::FilePath& folder,
                          const base::FilePath& relative,
                          base::FilePath* written) {
-  std::wstring full_folder, full_file;
-  if (!FullPath(folder, &full_folder) ||
-      !FullPath(folder.Append(relative), &full_file)) {
+  // Within MAX_PATH, as the moves that follow are.
+  std::wstring full_folder = base::MakeAbsoluteFilePath(folder).value();
+  const std::wstring full_file =
+      base::MakeAbsoluteFilePath(folder.Append(relative)).value();
+  if (full_folder.empty() || full_file.empty())
     return false;
-  }
-  if (full_folder.empty() || full_folder.back() != L'\\')
+  if (full_folder.back() != L'\\')
     full_folder += L'\\';
   if (full_file.size() <= full_folder.size() ||
       !base::StartsWith(full_file, full_folder,
