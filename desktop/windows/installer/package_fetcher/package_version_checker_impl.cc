@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/common/file_version_utils.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_info.h"
+#include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 
 namespace installer {
@@ -182,10 +183,9 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
 bool PackageVersionCheckerImpl::CheckAdditionalFile(
     const base::FilePath& folder, const std::string& kind_name) {
   std::string version;
-  if (Compare(folder.AppendASCII(kind_name + "_installer.exe"), true, &version,
+  if (Compare(GetComponentInstaller(folder, kind_name), true, &version,
               nullptr) != ACCEPTED) {
-    if (!version.empty())
-      AddLastInstallerErrorContext("Version: " + version);
+    AddVersionLines(version, std::string());
     return AddLastInstallerErrorContext("Additional file version invalid");
   }
   GetAvroStatsSender()->Send(
