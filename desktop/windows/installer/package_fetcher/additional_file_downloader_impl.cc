@@ -462,7 +462,10 @@ void AdditionalFileDownloaderImpl::WriteFilesList(
       written != text.size()) {
     LOG(ERROR) << "Cannot append to " << path.value() << ": error "
                << ::GetLastError();
+    return;
   }
+  // Written: a later call appends only what is placed after this one.
+  placed_files_.clear();
 }
 
 void AdditionalFileDownloaderImpl::Cancel() {
