@@ -28,8 +28,11 @@ const wchar_t kLegacyInstallerName[] = L"installer.exe";
 // package's installer.exe cannot answer without it.
 const wchar_t kLegacyInstallerLibraryName[] = L"kavor_installer.dll";
 
-// A build may accept packages down to this version (a rollback build);
-// empty: none.
+// Filled in only when a rollback build is made, so that it accepts the
+// older packages it rolls back to (down to this version, within 50 major
+// versions of its own). Every other build leaves it empty and the branch in
+// Compare never runs; it stays so that a rollback build changes this one
+// text and nothing else.
 const char kAllowedVersionOverride[] = "";
 
 void AddVersionLines(const std::string& version, const std::string& stream) {
