@@ -368,14 +368,15 @@ TEST_F(AdditionalFileDownloaderImplTest, LocalCopiesStandApartFromDownloads) {
   // The downloader retries once on its own and is past its first attempt.
   downloader_.SetMaxRetries(0);
   base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_ERROR);
-  EXPECT_FALSE(Fetch(Entry("/busy", "", ADDITIONAL_FILE_PARTNER_CONTENT, L"b")));
+  EXPECT_FALSE(
+      Fetch(Entry("/busy", "", ADDITIONAL_FILE_PARTNER_CONTENT, L"b")));
   ASSERT_FALSE(statistics_.empty());
 
   // Still three tries for a missing copy.
   EXPECT_FALSE(Fetch(std::move(missing), false, true));
-  EXPECT_EQ(3u, Count(log, "Copying test additional file " +
-                               base::WideToUTF8(source.value()) +
-                               ".gone failed"));
+  EXPECT_EQ(3u,
+            Count(log, "Copying test additional file " +
+                           base::WideToUTF8(source.value()) + ".gone failed"));
   auto copied = Fetch(std::move(entry), false, true);
   ASSERT_TRUE(copied);
   EXPECT_EQ("local", Read(copied->downloaded_file));
