@@ -22,6 +22,8 @@
 #include <memory>
 #include <string>
 
+#include "testing/exes/standin_calls.h"
+
 namespace {
 
 const int kExitBadArchive = 2;
@@ -70,11 +72,9 @@ bool IsPlainName(const std::string& name) {
 }  // namespace
 
 int main() {
-  wchar_t own[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  std::wstring image;
+  if (!standin::GetOwnPath(&image))
     return kExitBadArchive;
-  const std::wstring image(own, length);
   const std::wstring folder = image.substr(0, image.find_last_of(L'\\') + 1);
 
   Handle file(::CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ,

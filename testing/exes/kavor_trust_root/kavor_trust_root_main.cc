@@ -19,6 +19,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "desktop/windows/installer/test/trust_root.h"
 
 int main() {
   base::CommandLine::Init();
@@ -36,8 +37,7 @@ int main() {
     fprintf(stderr, "usage: kavor_trust_root.exe ROOT.cer...\n");
     return 1;
   }
-  HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store = installer::test::OpenMachineRootStore();
   if (!store) {
     fprintf(stderr, "cannot open the machine root store: %lu\n",
             ::GetLastError());
@@ -45,20 +45,11 @@ int main() {
   }
   int result = 0;
   for (size_t i = 0; i < roots.size() && result == 0; ++i) {
-    if (!::CertAddEncodedCertificateToStore(
-            store, X509_ASN_ENCODING,
-            reinterpret_cast<const BYTE*>(roots[i].data()),
-            static_cast<DWORD>(roots[i].size()),
-            CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-      fprintf(stderr, "%ls is refused: %lu\n", args[i].c_str(),
-              ::GetLastError());
+    if (!installer::test::AddRootAndCommit(store, roots[i], nullptr)) {
+      fprintf(stderr, "%ls is refused or the store cannot be committed: %lu\n",
+              args[i].c_str(), ::GetLastError());
       result = 3;
     }
-  }
-  if (result == 0 &&
-      !::CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
-    fprintf(stderr, "cannot commit the root store: %lu\n", ::GetLastError());
-    result = 3;
   }
   ::CertCloseStore(store, 0);
   return result;

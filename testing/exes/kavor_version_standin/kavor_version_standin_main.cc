@@ -15,6 +15,8 @@
 
 #include <string>
 
+#include "testing/exes/standin_calls.h"
+
 namespace {
 
 const char kDefaultVersion[] = "47.0.4127.0";
@@ -24,12 +26,6 @@ void Print(const std::string& text) {
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
               static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-std::wstring OwnPath() {
-  wchar_t path[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return std::wstring(path, length < MAX_PATH ? length : 0);
 }
 
 bool ReadFileText(const std::wstring& path, std::string* text) {
@@ -65,10 +61,12 @@ std::string Line(const std::string& text, int index) {
 int main(int argc, char** argv) {
   if (argc != 2)
     return 2;
-  const std::wstring own = OwnPath();
+  std::wstring own;
+  if (!standin::GetOwnPath(&own))
+    return 2;
   const size_t dot = own.rfind(L'.');
   const size_t slash = own.rfind(L'\\');
-  if (own.empty() || dot == std::wstring::npos ||
+  if (dot == std::wstring::npos ||
       (slash != std::wstring::npos && dot < slash)) {
     return 2;
   }

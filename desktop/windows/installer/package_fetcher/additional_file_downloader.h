@@ -39,7 +39,8 @@ class AdditionalFileDownloader {
                                    AdditionalFile* entry,
                                    const base::FilePath& package_folder,
                                    const base::FilePath& assistant_folder) = 0;
-  // Appends the names of the placed files to "files_list".
+  // Appends the names of the files placed since the last such call to
+  // "files_list".
   virtual void WriteFilesList(const base::FilePath& folder) = 0;
   virtual void Cancel() = 0;
 };

@@ -61,28 +61,19 @@ void DeleteTemporaryFile(const base::FilePath& file) {
     LOG(WARNING) << "Cannot delete " << file.value();
 }
 
-bool FullPath(const base::FilePath& path, std::wstring* full) {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = ::GetFullPathNameW(path.value().c_str(),
-                                          ARRAYSIZE(buffer), buffer, nullptr);
-  if (length == 0 || length >= ARRAYSIZE(buffer))
-    return false;
-  full->assign(buffer, length);
-  return true;
-}
-
 // The name, relative to |folder|, that the system gives the file opened as
 // |folder|\|relative|: it drops trailing dots and blanks, so "a.txt." is
 // written as "a.txt".
 bool WrittenRelativePath(const base::FilePath& folder,
                          const base::FilePath& relative,
                          base::FilePath* written) {
-  std::wstring full_folder, full_file;
-  if (!FullPath(folder, &full_folder) ||
-      !FullPath(folder.Append(relative), &full_file)) {
+  // Within MAX_PATH, as the moves that follow are.
+  std::wstring full_folder = base::MakeAbsoluteFilePath(folder).value();
+  const std::wstring full_file =
+      base::MakeAbsoluteFilePath(folder.Append(relative)).value();
+  if (full_folder.empty() || full_file.empty())
     return false;
-  }
-  if (full_folder.empty() || full_folder.back() != L'\\')
+  if (full_folder.back() != L'\\')
     full_folder += L'\\';
   if (full_file.size() <= full_folder.size() ||
       !base::StartsWith(full_file, full_folder,
@@ -200,7 +191,7 @@ void AdditionalFileDownloaderImpl::TakeTemporaryFile() {
 
 bool AdditionalFileDownloaderImpl::Fetch(WininetDownloader* downloader) {
   if (entry_->remote != 1)
-    return CopyLocalFile(downloader);
+    return CopyLocalFile();
   if (!downloader) {
     LOG(ERROR) << "No downloader for an additional file";
     return false;
@@ -231,8 +222,7 @@ bool AdditionalFileDownloaderImpl::AttemptDownload(
   return true;
 }
 
-bool AdditionalFileDownloaderImpl::CopyLocalFile(
-    WininetDownloader* downloader) {
+bool AdditionalFileDownloaderImpl::CopyLocalFile() {
   const std::optional<CrackedUrl> url = WininetImpl::CrackUrl(entry_->location);
   if (!url) {
     LOG(ERROR) << "Cannot parse the location of a test additional file";
@@ -242,11 +232,14 @@ bool AdditionalFileDownloaderImpl::CopyLocalFile(
   const bool copied = base::CopyFile(source, entry_->downloaded_file);
   LOG(INFO) << "Copying test additional file " << source.value() << " "
             << (copied ? "succeeded" : "failed");
-  // A failed copy fails its checksum and is retried like a download.
+  // A failed copy fails its checksum and is retried like a download. No
+  // downloader took part: the copy has no chunk statistics, and a retry
+  // must not ask about the last download's attempts.
   base::ThreadTaskRunnerHandle::Get()->PostTask(
       FROM_HERE_WITH_EXPLICIT_FUNCTION("DownloadAdditionalFile"),
       base::BindOnce(&AdditionalFileDownloaderImpl::OnFileDownloaded,
-                     weak_factory_.GetWeakPtr(), downloader));
+                     weak_factory_.GetWeakPtr(),
+                     static_cast<WininetDownloader*>(nullptr)));
   return true;
 }
 
@@ -392,14 +385,11 @@ bool AdditionalFileDownloaderImpl::PlaceArchive(
     const base::FilePath& target_folder,
     const base::FilePath& archive_name) {
   // A development build runs unsigned components; a release build only the
-  // maker's.
+  // maker's. Asked first here because the event counts real verifications
+  // only.
   if (!IsInstallerUnsigned()) {
-    std::string log;
-    if (!GetSignatureChecker()->VerifyFileSignature(entry.downloaded_file,
-                                                    &log)) {
-      LOG(ERROR) << log;
+    if (!IsProgramSignatureAccepted(entry.downloaded_file, "additional file"))
       return FailPlacement("Failed verifying signature of the additional file");
-    }
     GetAvroStatsSender()->Send(std::make_unique<SignatureVerifiedEvent>(1));
   }
   // The archive unpacks beside itself, in a folder of its own: what a
@@ -472,7 +462,10 @@ void AdditionalFileDownloaderImpl::WriteFilesList(
       written != text.size()) {
     LOG(ERROR) << "Cannot append to " << path.value() << ": error "
                << ::GetLastError();
+    return;
   }
+  // Written: a later call appends only what is placed after this one.
+  placed_files_.clear();
 }
 
 void AdditionalFileDownloaderImpl::Cancel() {

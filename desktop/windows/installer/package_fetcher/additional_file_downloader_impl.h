@@ -47,7 +47,8 @@ class AdditionalFileDownloaderImpl : public AdditionalFileDownloader {
   // started and nothing was posted.
   bool Fetch(WininetDownloader* downloader);
   bool AttemptDownload(WininetDownloader* downloader);
-  bool CopyLocalFile(WininetDownloader* downloader);
+  bool CopyLocalFile();
+  // |downloader| is null after a local copy.
   void OnFileDownloaded(WininetDownloader* downloader);
   // Hands the current entry (or, without |succeeded|, null) to the caller
   // in a posted task that Cancel drops.
@@ -72,8 +73,8 @@ class AdditionalFileDownloaderImpl : public AdditionalFileDownloader {
   base::FilePath download_folder_;
   FileCallback callback_;
   std::unique_ptr<AdditionalFile> entry_;
-  // UTF-8 names, as written, of the placed downloadable resources and
-  // partner content.
+  // UTF-8 names, as written, of the downloadable resources and partner
+  // content placed since "files_list" was last written.
   std::vector<std::string> placed_files_;
   base::WeakPtrFactory<AdditionalFileDownloaderImpl> weak_factory_{this};
 

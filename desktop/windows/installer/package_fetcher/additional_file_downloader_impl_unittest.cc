@@ -152,12 +152,14 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
         folder_, &downloader_, std::move(entry), minimal, only,
         base::BindOnce(
             [](int* calls, std::unique_ptr<AdditionalFile>* result,
+               std::vector<FetchChunkStatistics>* statistics,
                std::unique_ptr<AdditionalFile> entry,
-               std::vector<FetchChunkStatistics>) {
+               std::vector<FetchChunkStatistics> reported) {
               ++*calls;
               *result = std::move(entry);
+              *statistics = std::move(reported);
             },
-            &calls, &result));
+            &calls, &result, &statistics_));
     while (started && calls == 0 && server_.requests().size() < 40) {
       runner_->RunDueTasks();
       if (calls == 0 && runner_->pending_count() != 0)
@@ -237,6 +239,8 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
   std::vector<std::string> events_;
   RecordingVersionChecker versions_;
   AdditionalFileDownloaderImpl files_;
+  // What the last fetch reported.
+  std::vector<FetchChunkStatistics> statistics_;
 };
 
 TEST_F(AdditionalFileDownloaderImplTest, PlainFilesArePlacedAndListed) {
@@ -349,6 +353,36 @@ TEST_F(AdditionalFileDownloaderImplTest,
   EXPECT_EQ(with_source, Tree());
 }
 
+// A copy is no download: it owes nothing to the download before it.
+TEST_F(AdditionalFileDownloaderImplTest, LocalCopiesStandApartFromDownloads) {
+  server_.Serve("/busy", 503, "");
+  const base::FilePath source = temp_.GetPath().Append(L"local.bin");
+  ASSERT_EQ(5, base::WriteFile(source, "local", 5));
+  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
+  entry->location = L"file:///" + source.value();
+  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
+  entry->remote = 0;
+  auto missing = std::make_unique<AdditionalFile>(*entry);
+  missing->location += L".gone";
+
+  // The downloader retries once on its own and is past its first attempt.
+  downloader_.SetMaxRetries(0);
+  base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_ERROR);
+  EXPECT_FALSE(
+      Fetch(Entry("/busy", "", ADDITIONAL_FILE_PARTNER_CONTENT, L"b")));
+  ASSERT_FALSE(statistics_.empty());
+
+  // Still three tries for a missing copy.
+  EXPECT_FALSE(Fetch(std::move(missing), false, true));
+  EXPECT_EQ(3u,
+            Count(log, "Copying test additional file " +
+                           base::WideToUTF8(source.value()) + ".gone failed"));
+  auto copied = Fetch(std::move(entry), false, true);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ("local", Read(copied->downloaded_file));
+  EXPECT_TRUE(statistics_.empty());
+}
+
 TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
   const std::vector<std::string> assistant_files = {"assistant_installer.exe",
                                                     "kavor_installer.dll"};
@@ -435,8 +469,9 @@ TEST_F(AdditionalFileDownloaderImplTest, ArchivesAreCheckedRunAndVersioned) {
   EXPECT_EQ("1 Failed verifying signature of the additional file", LastError());
   EXPECT_TRUE(versions_.checked.empty());
   EXPECT_EQ(before, Tree());
+  // Nothing placed since the last write: nothing listed twice.
   files_.WriteFilesList(folder_);
-  EXPECT_EQ("p\r\np\r\n", Read(folder_.Append(L"files_list")));
+  EXPECT_EQ("p\r\n", Read(folder_.Append(L"files_list")));
 }
 
 // A name from the reply never places a file outside its folder nor takes

@@ -91,10 +91,9 @@ bool MainPackageDownloaderImpl::Download(const std::wstring& package_url,
 
 void MainPackageDownloaderImpl::OnDownloadComplete(
     WininetDownloader* downloader) {
-  // The downloader runs its closure each time a download ends; only the
-  // first end belongs to this download.
-  if (!download_callback_)
-    return;
+  // Once per Start at most: the downloader drops what is left of a
+  // download when it ends, and Cancel drops this closure.
+  DCHECK(download_callback_);
   const int32_t state = downloader->GetState();
   const bool success = state == WininetDownloader::STATE_COMPLETED;
   if (!success) {
@@ -133,15 +132,10 @@ bool MainPackageDownloaderImpl::CheckChecksum(
 
 bool MainPackageDownloaderImpl::CheckSignature(const base::FilePath& folder) {
   // A development build accepts unsigned packages.
-  if (IsInstallerUnsigned())
-    return true;
-  std::string log;
-  if (GetSignatureChecker()->VerifyFileSignature(
-          folder.Append(kPackageFileName), &log)) {
-    VLOG(1) << log;
+  if (IsProgramSignatureAccepted(folder.Append(kPackageFileName),
+                                 "downloaded package")) {
     return true;
   }
-  LOG(ERROR) << log;
   return SetLastInstallerError(
       RESULT_PACKAGE_FETCH_FAILED,
       "Signature incorrect for the downloaded package");

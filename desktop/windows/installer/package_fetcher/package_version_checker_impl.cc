@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/common/file_version_utils.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_info.h"
+#include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 
 namespace installer {
@@ -27,8 +28,11 @@ const wchar_t kLegacyInstallerName[] = L"installer.exe";
 // package's installer.exe cannot answer without it.
 const wchar_t kLegacyInstallerLibraryName[] = L"kavor_installer.dll";
 
-// A build may accept packages down to this version (a rollback build);
-// empty: none.
+// Filled in only when a rollback build is made, so that it accepts the
+// older packages it rolls back to (down to this version, within 50 major
+// versions of its own). Every other build leaves it empty and the branch in
+// Compare never runs; it stays so that a rollback build changes this one
+// text and nothing else.
 const char kAllowedVersionOverride[] = "";
 
 void AddVersionLines(const std::string& version, const std::string& stream) {
@@ -182,10 +186,9 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
 bool PackageVersionCheckerImpl::CheckAdditionalFile(
     const base::FilePath& folder, const std::string& kind_name) {
   std::string version;
-  if (Compare(folder.AppendASCII(kind_name + "_installer.exe"), true, &version,
+  if (Compare(GetComponentInstaller(folder, kind_name), true, &version,
               nullptr) != ACCEPTED) {
-    if (!version.empty())
-      AddLastInstallerErrorContext("Version: " + version);
+    AddVersionLines(version, std::string());
     return AddLastInstallerErrorContext("Additional file version invalid");
   }
   GetAvroStatsSender()->Send(

@@ -1298,18 +1298,19 @@ bool IsInstallerUnsigned() {
 
 bool IsProgramSignatureAccepted(const base::FilePath& program,
                                 const char* description) {
-  SignatureChecker* checker = GetSignatureChecker();
-  base::FilePath own;
-  bool own_signed = false;
-  const bool own_known = base::PathService::Get(base::FILE_EXE, &own) &&
-                         checker->HasSecurityDirectory(own, &own_signed);
-  if (own_known && !own_signed)
+  if (IsInstallerUnsigned())
     return true;
+  SignatureChecker* checker = GetSignatureChecker();
   std::string log;
   if (checker->VerifyFileSignature(program, &log)) {
     VLOG(1) << log;
     return true;
   }
+  // Read again for the log only: a refusal is rare.
+  base::FilePath own;
+  bool own_signed = false;
+  const bool own_known = base::PathService::Get(base::FILE_EXE, &own) &&
+                         checker->HasSecurityDirectory(own, &own_signed);
   bool program_signed = false;
   const bool program_known =
       checker->HasSecurityDirectory(program, &program_signed);

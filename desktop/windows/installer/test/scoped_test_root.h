@@ -9,6 +9,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/macros.h"
+#include "desktop/windows/installer/test/trust_root.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -35,15 +36,8 @@ class ScopedTestRoot {
     std::string der;
     if (!base::ReadFileToString(certificate, &der))
       return false;
-    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                             CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    return store_ &&
-           ::CertAddEncodedCertificateToStore(
-               store_, X509_ASN_ENCODING,
-               reinterpret_cast<const BYTE*>(der.data()),
-               static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-               &root_) &&
-           ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    store_ = OpenMachineRootStore();
+    return store_ && AddRootAndCommit(store_, der, &root_);
   }
 
  private:
