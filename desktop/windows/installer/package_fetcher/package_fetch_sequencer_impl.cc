@@ -102,17 +102,17 @@ void PackageFetchSequencerImpl::SendEvent(
 
 void PackageFetchSequencerImpl::Start() {
   LOG(INFO) << "Starting the package fetcher";
-  ReportStatus(STATUS_STARTED);
+  ReportStatus(PackageFetcherDelegate::STATUS_STARTED);
   const base::FilePath folder = folder_preparer_->Prepare();
   if (folder.empty()) {
     // Without a folder every later step would write beside the download
     // root; the preparer has said why in the error record.
-    Fail(FAILURE_LOCAL);
+    Fail(PackageFetcherDelegate::FAILURE_LOCAL);
     return;
   }
   if (main_package_downloader_->WritePayloadPackage(payload_manager_, folder)) {
     if (!MarkReady(nullptr, folder)) {
-      Fail(FAILURE_LOCAL);
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
     PackageReady(folder);
@@ -123,11 +123,11 @@ void PackageFetchSequencerImpl::Start() {
           with_assistant_, additional_files_only_,
           base::BindOnce(&PackageFetchSequencerImpl::OnMetadata,
                          weak_factory_.GetWeakPtr(), folder))) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<FetchingDownloadUrlEvent>(kDefaultStatsLevel));
-  ReportStatus(STATUS_METADATA_REQUESTED);
+  ReportStatus(PackageFetcherDelegate::STATUS_METADATA_REQUESTED);
 }
 
 void PackageFetchSequencerImpl::OnMetadata(
@@ -148,10 +148,10 @@ void PackageFetchSequencerImpl::OnMetadata(
           base::BindOnce(&PackageFetchSequencerImpl::OnMainPackageDownloaded,
                          weak_factory_.GetWeakPtr(), std::move(metadata),
                          folder))) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
-  ReportStatus(STATUS_DOWNLOADING);
+  ReportStatus(PackageFetcherDelegate::STATUS_DOWNLOADING);
   SendEvent(std::make_unique<FetchingPrimaryPackageEvent>(
       statistics, base::WideToASCII(package_url), kDefaultStatsLevel));
 }
@@ -169,25 +169,25 @@ void PackageFetchSequencerImpl::OnMainPackageDownloaded(
                                                          kDefaultStatsLevel));
   if (!main_package_downloader_->CheckChecksum(folder,
                                                metadata->package_checksum)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<ChecksumVerifiedEvent>(kDefaultStatsLevel));
   if (!main_package_downloader_->CheckSignature(folder)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<SignatureVerifiedEvent>(kDefaultStatsLevel));
   std::string version;
   std::string stream;
   if (!version_checker_->CheckMainPackage(folder, &version, &stream)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<VersionVerifiedEvent>(version, stream,
                                                    kDefaultStatsLevel));
   if (!MarkReady(metadata.get(), folder)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   FetchComponents(metadata.get(), folder);
@@ -212,7 +212,7 @@ void PackageFetchSequencerImpl::FetchComponents(PackageMetadata* metadata,
   }
   metadata->components.clear();
   if (!pending_additional_files_.empty())
-    ReportStatus(STATUS_ADDITIONAL_FILES);
+    ReportStatus(PackageFetcherDelegate::STATUS_ADDITIONAL_FILES);
   FetchAdditionalFiles(folder, metadata->minimal);
 }
 
@@ -267,18 +267,18 @@ void PackageFetchSequencerImpl::PackageReady(const base::FilePath& folder) {
   SendEvent(std::make_unique<PackageReadyEvent>(kDefaultStatsLevel));
   if (additional_files_only_) {
     if (!main_package_downloader_->CopyInstallerExecutable(folder)) {
-      Fail(FAILURE_LOCAL);
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
     // A backend that knows only the folders' common name finds the package
     // by this marker.
     if (!main_package_downloader_->WriteReadyMarker(folder)) {
       AddLastInstallerErrorContext("Cannot mark package as ready");
-      Fail(FAILURE_LOCAL);
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
   }
-  ReportStatus(STATUS_READY);
+  ReportStatus(PackageFetcherDelegate::STATUS_READY);
   proxy_->NotifyPackageReady(folder);
 }
 
@@ -300,7 +300,7 @@ void PackageFetchSequencerImpl::NetworkFailure(
   LOG(ERROR) << message;
   SendEvent(std::make_unique<PackageFetcherNetworkErrorEvent>(
       statistics, message, kDefaultStatsLevel));
-  RecordFailure(FAILURE_NETWORK, message, statistics);
+  RecordFailure(PackageFetcherDelegate::FAILURE_NETWORK, message, statistics);
 }
 
 void PackageFetchSequencerImpl::RecordFailure(

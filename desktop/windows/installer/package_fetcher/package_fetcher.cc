@@ -49,10 +49,10 @@ void PackageFetcherDelegateProxy::RunWithDelegate(
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageFetcherStatusChanged(
-    int status) {
+    PackageFetcherDelegate::Status status) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](int status, PackageFetcherDelegate* delegate) {
+                     [](PackageFetcherDelegate::Status status, PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherStatusChanged(status);
                      },
                      status));
@@ -69,12 +69,12 @@ void PackageFetcherDelegateProxy::NotifyPackageReady(
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageFetcherError(
-    int kind,
+    PackageFetcherDelegate::FailureKind kind,
     const std::string& description,
     const std::vector<FetchChunkStatistics>& details) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](int kind, const std::string& description,
+                     [](PackageFetcherDelegate::FailureKind kind, const std::string& description,
                         const std::vector<FetchChunkStatistics>& details,
                         PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherError(kind, description,
@@ -256,7 +256,8 @@ void PackageFetcher::StartCountdown() {
     return;
   }
   LOG(INFO) << "Retrying a fetch attempt";
-  proxy_->NotifyPackageFetcherStatusChanged(1);
+  proxy_->NotifyPackageFetcherStatusChanged(
+      PackageFetcherDelegate::STATUS_WAITING_TO_RETRY);
   proxy_->SetTotalProgress(RetryDelaySeconds());
   proxy_->SetCurrentProgress(0);
   fetcher_runner_->PostDelayedTask(

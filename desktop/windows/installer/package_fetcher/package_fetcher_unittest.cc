@@ -201,14 +201,14 @@ struct RecordingSender : AvroStatsSender {
 
 struct RecordingDelegate : PackageFetcherDelegate {
   explicit RecordingDelegate(World* w) : w(w) {}
-  void NotifyPackageFetcherStatusChanged(int status) override {
+  void NotifyPackageFetcherStatusChanged(Status status) override {
     w->statuses.push_back(status);
   }
   void NotifyPackageReady(const base::FilePath& folder) override {
     w->ready.push_back(folder);
   }
   void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& text,
       const std::vector<FetchChunkStatistics>&) override {
     w->errors.emplace_back(kind, text);
@@ -597,7 +597,8 @@ TEST_F(PackageFetcherTest, CommandsFromOtherThreadsRunOnTheFetcherThread) {
 TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
   proxy_->OnFilesToUnpackCounted(12);
   proxy_->OnUnpackProgressChanged(3);
-  proxy_->NotifyPackageFetcherError(1, "lost", {});
+  proxy_->NotifyPackageFetcherError(PackageFetcherDelegate::FAILURE_NETWORK,
+                                    "lost", {});
   int32_t reply = -1;
   auto ui_request = [this, &reply] {
     proxy_->RunUICallbackAndPostReply(
