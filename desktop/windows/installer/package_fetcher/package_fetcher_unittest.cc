@@ -595,8 +595,8 @@ TEST_F(PackageFetcherTest, CommandsFromOtherThreadsRunOnTheFetcherThread) {
 // The proxy carries reports and UI requests to the UI thread until the
 // fetcher goes; then nothing arrives, the queued countdown included.
 TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
-  proxy_->OnFilesToUnpackCounted(12);
-  proxy_->OnUnpackProgressChanged(3);
+  proxy_->SetTotalProgress(12);
+  proxy_->SetCurrentProgress(3);
   proxy_->NotifyPackageFetcherError(PackageFetcherDelegate::FAILURE_NETWORK,
                                     "lost", {});
   int32_t reply = -1;
