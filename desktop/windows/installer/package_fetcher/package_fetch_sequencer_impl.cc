@@ -91,7 +91,6 @@ void PackageFetchSequencerImpl::Initialize() {
 }
 
 void PackageFetchSequencerImpl::ReportStatus(Status status) {
-  status_ = status;
   proxy_->NotifyPackageFetcherStatusChanged(status);
 }
 
@@ -283,11 +282,7 @@ void PackageFetchSequencerImpl::PackageReady(const base::FilePath& folder) {
 }
 
 void PackageFetchSequencerImpl::Fail(FailureKind kind) {
-  FailWithMessage(LastErrorMessage(), kind);
-}
-
-void PackageFetchSequencerImpl::FailWithMessage(const std::string& message,
-                                                FailureKind kind) {
+  const std::string message = LastErrorMessage();
   LOG(ERROR) << message;
   SendEvent(std::make_unique<PackageFetcherLocalErrorEvent>(
       message, kDefaultStatsLevel));

@@ -98,7 +98,6 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
                         std::vector<FetchChunkStatistics> statistics);
   void PackageReady(const base::FilePath& folder);
   void Fail(FailureKind kind);
-  void FailWithMessage(const std::string& message, FailureKind kind);
   void NetworkFailure(const std::vector<FetchChunkStatistics>& statistics);
   void RecordFailure(FailureKind kind,
                      const std::string& message,
@@ -125,7 +124,6 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
   std::atomic<bool> additional_files_only_{false};
   const bool with_assistant_;
   const std::string server_tracking_data_;
-  uint32_t status_ = PackageFetcherDelegate::STATUS_STARTED;
   std::vector<std::unique_ptr<AdditionalFile>> pending_additional_files_;
   DownloaderFactory downloader_factory_;
   std::unique_ptr<WininetDownloader> downloader_;
