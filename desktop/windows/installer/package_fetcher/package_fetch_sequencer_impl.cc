@@ -196,11 +196,17 @@ bool PackageFetchSequencerImpl::MarkReady(const PackageMetadata* metadata,
                                           const base::FilePath& folder) {
   main_package_downloader_->WriteServerTrackingData(folder,
                                                     server_tracking_data_);
-  if (!main_package_downloader_->WriteReadyMarker(folder))
-    return AddLastInstallerErrorContext("Cannot mark package as ready");
+  if (!WriteReadyMarker(folder))
+    return false;
   if (metadata)
     main_package_downloader_->WriteWelcomeUrl(*metadata, folder);
   return true;
+}
+
+bool PackageFetchSequencerImpl::WriteReadyMarker(const base::FilePath& folder) {
+  if (main_package_downloader_->WriteReadyMarker(folder))
+    return true;
+  return AddLastInstallerErrorContext("Cannot mark package as ready");
 }
 
 void PackageFetchSequencerImpl::FetchComponents(PackageMetadata* metadata,
@@ -271,8 +277,7 @@ void PackageFetchSequencerImpl::PackageReady(const base::FilePath& folder) {
     }
     // A backend that knows only the folders' common name finds the package
     // by this marker.
-    if (!main_package_downloader_->WriteReadyMarker(folder)) {
-      AddLastInstallerErrorContext("Cannot mark package as ready");
+    if (!WriteReadyMarker(folder)) {
       Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }

@@ -86,8 +86,10 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
                                const base::FilePath& folder,
                                bool success,
                                std::vector<FetchChunkStatistics> statistics);
-  // False, with the error record extended, when the marker is not written.
+  // Both false, with the error record extended, when the "ready" marker is
+  // not written.
   bool MarkReady(const PackageMetadata* metadata, const base::FilePath& folder);
+  bool WriteReadyMarker(const base::FilePath& folder);
   // Moves the components of |metadata| to the pending list and fetches
   // them.
   void FetchComponents(PackageMetadata* metadata, const base::FilePath& folder);

@@ -203,8 +203,7 @@ void PackageFetcher::SetUseMinimalPackage(
     return;
   }
   if (started_) {
-    CancelCountdown();
-    sequencer_->RestartWithMinimalPackageFiles(file_names);
+    RestartWithMinimalPackage(file_names);
   } else {
     sequencer_->SetMinimalPackageFiles(file_names);
   }
