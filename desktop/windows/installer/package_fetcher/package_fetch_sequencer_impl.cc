@@ -224,10 +224,10 @@ void PackageFetchSequencerImpl::FetchComponents(PackageMetadata* metadata,
 void PackageFetchSequencerImpl::FetchAdditionalFiles(
     const base::FilePath& folder, bool minimal) {
   while (!pending_additional_files_.empty()) {
-    // The entry goes to the downloader; the front slot stays until its
-    // reply comes back, so that the list says what is still being fetched.
+    // The entry goes to the downloader, which hands it back with its reply.
     std::unique_ptr<AdditionalFile> entry =
         std::move(pending_additional_files_.front());
+    pending_additional_files_.erase(pending_additional_files_.begin());
     const std::string location = base::WideToASCII(entry->location);
     if (additional_file_downloader_->DownloadAdditionalFile(
             folder, downloader_.get(), std::move(entry), minimal,
@@ -238,7 +238,6 @@ void PackageFetchSequencerImpl::FetchAdditionalFiles(
           location, kDefaultStatsLevel));
       return;
     }
-    pending_additional_files_.erase(pending_additional_files_.begin());
   }
   additional_file_downloader_->WriteFilesList(folder);
   PackageReady(folder);
@@ -258,8 +257,6 @@ void PackageFetchSequencerImpl::OnAdditionalFile(
         version_checker_.get(), entry.get(), folder,
         folder_preparer_->GetAssistantFolder());
   }
-  if (!pending_additional_files_.empty())
-    pending_additional_files_.erase(pending_additional_files_.begin());
   FetchAdditionalFiles(folder, minimal);
 }
 
