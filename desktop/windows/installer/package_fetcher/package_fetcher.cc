@@ -136,12 +136,12 @@ void PackageFetcherDelegateProxy::RunWithController(
 }
 
 const base::TimeDelta PackageFetcher::kRetryDelay =
-    base::TimeDelta::FromMicroseconds(6000000);
+    base::TimeDelta::FromSeconds(6);
 
 namespace {
 
 const base::TimeDelta kCountdownStep =
-    base::TimeDelta::FromMicroseconds(1000000);
+    base::TimeDelta::FromSeconds(1);
 
 }  // namespace
 
