@@ -196,11 +196,11 @@ bool PackageFetchSequencerImpl::MarkReady(const PackageMetadata* metadata,
                                           const base::FilePath& folder) {
   main_package_downloader_->WriteServerTrackingData(folder,
                                                     server_tracking_data_);
-  if (!WriteReadyMarker(folder))
-    return false;
+  // The marker says the folder is complete, so it comes last; a folder
+  // left without it is discarded.
   if (metadata)
     main_package_downloader_->WriteWelcomeUrl(*metadata, folder);
-  return true;
+  return WriteReadyMarker(folder);
 }
 
 bool PackageFetchSequencerImpl::WriteReadyMarker(const base::FilePath& folder) {

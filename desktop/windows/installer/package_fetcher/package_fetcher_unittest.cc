@@ -347,7 +347,7 @@ TEST_F(PackageFetchSequencerTest, NetworkRoadChecksMarksAndFetchesComponents) {
   EXPECT_TRUE(w_.errors.empty());
   EXPECT_EQ(
       (Calls{"metadata", "download", "checksum abc", "signature", "version",
-             "tracking {\"t\":1}", "ready marker", "welcome", "file skip",
+             "tracking {\"t\":1}", "welcome", "ready marker", "file skip",
              "file lost", "file unplaceable", "place unplaceable", "file good",
              "place good", "files list"}),
       w_.calls);
