@@ -26,7 +26,6 @@ KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_trust_root signature_fixtures
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/network_package.sh"
-source "$ROOT/tests/loopback_server.sh"
 source "$ROOT/tests/update_server.sh"
 source "$ROOT/tests/stats_server.sh"
 source "$ROOT/scripts/fresh_prefix.sh"
