@@ -98,7 +98,7 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[
 if [ "$NETWORK" = 1 ]; then
   WWW="$BENCH/www"
   network_signing_keys "$BIN"
-  trust_test_root "$BIN" >/dev/null 2>&1
+  trust_test_root "$BIN" >/dev/null
   make_network_package "$BIN" "$WWW/kavor_package.exe" --tree="$BENCH/payload" \
     --host-name=setup.exe --extra-list="$BENCH/payload_list" --7z=-mx=7
   echo "Package: $(find "$BENCH/payload" -type f | wc -l) files, $(du -sm --apparent-size "$BENCH/payload" | cut -f1) MB;" \
