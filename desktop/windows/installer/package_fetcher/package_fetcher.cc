@@ -52,7 +52,8 @@ void PackageFetcherDelegateProxy::NotifyPackageFetcherStatusChanged(
     PackageFetcherDelegate::Status status) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](PackageFetcherDelegate::Status status, PackageFetcherDelegate* delegate) {
+                     [](PackageFetcherDelegate::Status status,
+                        PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherStatusChanged(status);
                      },
                      status));
@@ -74,7 +75,8 @@ void PackageFetcherDelegateProxy::NotifyPackageFetcherError(
     const std::vector<FetchChunkStatistics>& details) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](PackageFetcherDelegate::FailureKind kind, const std::string& description,
+                     [](PackageFetcherDelegate::FailureKind kind,
+                        const std::string& description,
                         const std::vector<FetchChunkStatistics>& details,
                         PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherError(kind, description,
@@ -140,8 +142,7 @@ const base::TimeDelta PackageFetcher::kRetryDelay =
 
 namespace {
 
-const base::TimeDelta kCountdownStep =
-    base::TimeDelta::FromSeconds(1);
+const base::TimeDelta kCountdownStep = base::TimeDelta::FromSeconds(1);
 
 }  // namespace
 
