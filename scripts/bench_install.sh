@@ -51,7 +51,7 @@ bash "$ROOT/scripts/install_deps.sh" >/dev/null
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
   kavor_job_runner kavor_backend_driver kavor_update_server \
-  kavor_package_stub kavor_trust_root >/dev/null
+  kavor_package_stub kavor_trust_root signature_fixtures >/dev/null
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/network_package.sh"
 source "$ROOT/tests/loopback_server.sh"
@@ -97,8 +97,8 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[
 
 if [ "$NETWORK" = 1 ]; then
   WWW="$BENCH/www"
-  network_signing_keys "$BIN" "$BUILD/network_signing"
-  trust_test_root "$BIN" >/dev/null 2>&1
+  network_signing_keys "$BIN"
+  trust_test_root "$BIN" >/dev/null
   make_network_package "$BIN" "$WWW/kavor_package.exe" --tree="$BENCH/payload" \
     --host-name=setup.exe --extra-list="$BENCH/payload_list" --7z=-mx=7
   echo "Package: $(find "$BENCH/payload" -type f | wc -l) files, $(du -sm --apparent-size "$BENCH/payload" | cut -f1) MB;" \

@@ -1,5 +1,5 @@
-# Sourced by run_main.sh and bench_install.sh, after wine_env.sh and
-# tests/loopback_server.sh.
+# Sourced by run_main.sh and bench_install.sh, after wine_env.sh (and
+# tests/loopback_server.sh where the script serves through it).
 #
 #   enter_fresh_prefix DIR [keep]   empties DIR and makes DIR/www, DIR/temp
 #                                   and DIR/prefix, a copy of the build's
@@ -8,10 +8,10 @@
 #                                   WINEPREFIX; starts Xvfb when there is no
 #                                   display (Wine's desktop needs one even
 #                                   when no window shows) and the prefix's
-#                                   wineserver. At exit the loopback server,
-#                                   the wineserver and Xvfb are stopped and,
-#                                   unless "keep" is given, the prefix is
-#                                   removed.
+#                                   wineserver. At exit the loopback server
+#                                   (if sourced), the wineserver and Xvfb
+#                                   are stopped and, unless "keep" is
+#                                   given, the prefix is removed.
 #   winpath PATH                    the Windows form of an absolute Unix path
 
 enter_fresh_prefix() {
@@ -34,7 +34,8 @@ enter_fresh_prefix() {
 }
 
 _leave_fresh_prefix() {
-  stop_loopback_server
+  # A script without the loopback server must still stop the rest.
+  ! declare -F stop_loopback_server >/dev/null || stop_loopback_server || true
   wineserver -k >/dev/null 2>&1 || true
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true
   [ "$FRESH_KEEP" = keep ] || rm -rf "$FRESH_DIR/prefix"

@@ -46,11 +46,14 @@
 #                        signed by the maker: an old package without
 #                        version information
 #   package_legacy_bare.exe  the same without kavor_installer.dll, unsigned
-# The maker's signing material stays there too, so that other tests can
-# sign packages and installers the tests accept:
+# The maker's and the other publisher's signing material stays there too,
+# so that other tests can sign packages and installers the tests accept or
+# refuse for their publisher:
 #   maker.chain.pem      the maker's certificate followed by the test root's
 #                        (PEM)
 #   maker.key            the maker's private key (PEM, not encrypted)
+#   other.chain.pem      the same for the other publisher, under the same
+#   other.key            test root
 # Signing a file IN as the maker (OUT is the signed copy; SHA-256 as the
 # installer expects; a file with data appended to its image, such as a
 # package, signs the same way, the certificate table going after the data):
@@ -434,6 +437,6 @@ mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
   expired_copied_ts.exe root.cer package.exe package_unsigned.exe \
   package_other.exe package_legacy.exe package_legacy_bare.exe \
-  maker.chain.pem maker.key "$OUT"/
+  maker.chain.pem maker.key other.chain.pem other.key "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

@@ -13,8 +13,7 @@
 # received and each process's exit code and peak memory.
 #
 # The package and the installer are signed by a test maker certificate under
-# a test root that the fresh prefix trusts (the signature fixtures' own when
-# the build made them, else made once in build-release/network_signing).
+# a test root that the fresh prefix trusts: the signature fixtures' own.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
@@ -24,10 +23,9 @@ bash "$ROOT/scripts/install_deps.sh"
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
   kavor_job_runner kavor_stats_schema kavor_update_server kavor_package_stub \
-  kavor_trust_root
+  kavor_trust_root signature_fixtures
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/network_package.sh"
-source "$ROOT/tests/loopback_server.sh"
 source "$ROOT/tests/update_server.sh"
 source "$ROOT/tests/stats_server.sh"
 source "$ROOT/scripts/fresh_prefix.sh"
@@ -46,10 +44,10 @@ enter_fresh_prefix "$RUN" keep
 C="$WINEPREFIX/drive_c"
 WWW="$RUN/www"
 
-network_signing_keys "$BIN" "$BUILD/network_signing"
+network_signing_keys "$BIN"
 trust_test_root "$BIN"
 echo
-echo "Making the signed package (signed by the maker certificate of $MAKER_DIR)..."
+echo "Making the signed package (signed by the maker certificate of $SIGNING_DIR)..."
 make_network_package "$BIN" "$WWW/kavor_package.exe" --host-name=setup.exe
 printf 'Partner content delivered beside the package.\n' >"$WWW/partner.txt"
 printf '{"browser":{"check_default_browser":false}}' >"$WWW/prefs"

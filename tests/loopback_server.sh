@@ -1,4 +1,4 @@
-# Sourced by the silent-install test and scripts/run_main.sh: a loopback
+# Sourced by the end-to-end tests and scripts/bench_install.sh: a loopback
 # HTTP server serving the files of one folder.
 #
 #   start_loopback_server DIR   serves DIR on 127.0.0.1 at a free port (GET

@@ -21,7 +21,7 @@ STATS_PY=$(stats_python) || exit 1
 SCHEMA="$E2E_WORK/stats_schema.json"
 write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
 
-network_signing_keys "$E2E_BIN" "$E2E_WORK/keys" || exit 1
+network_signing_keys "$E2E_BIN" || exit 1
 # One archive serves every case; the packages differ in stub and signer.
 ARCHIVE="$E2E_WORK/package.7z"
 make_package_archive "$E2E_BIN" "$ARCHIVE" --host-name=setup.exe \

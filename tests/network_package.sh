@@ -2,19 +2,16 @@
 # scripts/bench_install.sh: what the update service hands out, made from a
 # build, and signed as the maker signs what it ships.
 #
-#   network_signing_keys BIN DIR
-#       sets MAKER_DIR to a folder holding a test root (root.cer) and the
-#       maker's key and certificate chain under it (maker.key,
-#       maker.chain.pem: the maker's legal name), and OTHER_DIR to one
-#       holding another publisher's (other.key, other.chain.pem) under a
-#       root.cer of its own. The maker's are the signature fixtures'
-#       (BIN/signature_fixtures, made by scripts/make_signature_fixtures.sh)
-#       when the build made them; everything else is made once in DIR with
-#       the fixtures' recipe.
+#   network_signing_keys BIN
+#       sets SIGNING_DIR to the signature fixtures (BIN/signature_fixtures,
+#       made by scripts/make_signature_fixtures.sh): a test root (root.cer)
+#       and under it the maker's key and certificate chain (maker.key,
+#       maker.chain.pem: the maker's legal name) and another publisher's
+#       (other.key, other.chain.pem)
 #   sign_image SIGNER FILE...
 #       signs each FILE in place, SHA-256, as SIGNER (maker or other)
 #   trust_test_root BIN
-#       puts both roots into the machine root store of WINEPREFIX
+#       puts the fixtures' root into the machine root store of WINEPREFIX
 #       (BIN/kavor_trust_root.exe): the other publisher is trusted too, and
 #       refused only for not being the maker
 #   make_package_archive BIN ARCHIVE [OPTION...]
@@ -55,71 +52,24 @@ declare -F make_test_package >/dev/null ||
 declare -F append_payload >/dev/null ||
   source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
 
-_NETWORK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-
 network_signing_keys() {
-  local bin="$1" dir="$2" fixtures="$1/signature_fixtures"
-  if [ ! -s "$dir/root.cer" ] || [ ! -s "$dir/maker.chain.pem" ] ||
-    [ ! -s "$dir/other.chain.pem" ]; then
-    _make_signing_keys "$dir" || return 1
-  fi
-  OTHER_DIR="$dir"
-  MAKER_DIR="$dir"
-  if [ -s "$fixtures/root.cer" ] && [ -s "$fixtures/maker.key" ] &&
-    [ -s "$fixtures/maker.chain.pem" ]; then
-    MAKER_DIR="$fixtures"
-  fi
-}
-
-# The fixtures' recipe: a root, and code-signing certificates under it
-# whose subject bears the signer's name.
-_make_signing_keys() {
-  local dir="$1" company
-  company=$(sed -n 's/.*kCompanyLegalName\[\] = "\([^"]*\)".*/\1/p' \
-    "$_NETWORK_ROOT/desktop/windows/installer/common/product_constants.cc")
-  [ -n "$company" ] || { echo "no kCompanyLegalName" >&2; return 1; }
-  rm -rf "$dir.new" && mkdir -p "$dir.new" || return 1
-  (
-    set -e
-    cd "$dir.new"
-    cat >ext.cnf <<'EOF'
-[signer]
-basicConstraints = critical, CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-EOF
-    openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
-      -subj "/CN=Kavor Test Root" -keyout root.key -out root.pem \
-      -addext "basicConstraints=critical,CA:true" \
-      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-    local name cn serial=1000
-    for name in maker other; do
-      cn="$company"
-      [ "$name" = maker ] || cn="Other Test Publisher"
-      openssl req -newkey rsa:2048 -nodes -sha256 -subj "/CN=$cn/O=$cn" \
-        -keyout "$name.key" -out "$name.csr" 2>/dev/null
-      serial=$((serial + 1))
-      openssl x509 -req -in "$name.csr" -CA root.pem -CAkey root.key \
-        -set_serial "$serial" -days 3650 -sha256 -extfile ext.cnf \
-        -extensions signer -out "$name.pem" 2>/dev/null
-      cat "$name.pem" root.pem >"$name.chain.pem"
-    done
-    openssl x509 -in root.pem -outform DER -out root.cer
-    rm -f ./*.csr ext.cnf
-  ) || { echo "cannot make the signing keys in $dir" >&2; return 1; }
-  rm -rf "$dir" && mv "$dir.new" "$dir"
+  SIGNING_DIR="$1/signature_fixtures"
+  local file
+  for file in root.cer maker.key maker.chain.pem other.key other.chain.pem; do
+    [ -s "$SIGNING_DIR/$file" ] || {
+      echo "no $file in $SIGNING_DIR: build the signature_fixtures target" >&2
+      return 1
+    }
+  done
 }
 
 sign_image() {
-  local signer="$1" file keys="$MAKER_DIR"
+  local signer="$1" file
   shift
-  [ "$signer" = maker ] || keys="$OTHER_DIR"
   for file in "$@"; do
-    osslsigncode sign -certs "$keys/$signer.chain.pem" \
-      -key "$keys/$signer.key" -h sha256 -in "$file" -out "$file.signed" \
-      >/dev/null 2>"$file.sign_err" &&
+    osslsigncode sign -certs "$SIGNING_DIR/$signer.chain.pem" \
+      -key "$SIGNING_DIR/$signer.key" -h sha256 \
+      -in "$file" -out "$file.signed" >/dev/null 2>"$file.sign_err" &&
       mv "$file.signed" "$file" && rm -f "$file.sign_err" || {
       echo "cannot sign $file as $signer:" >&2
       cat "$file.sign_err" >&2
@@ -130,11 +80,7 @@ sign_image() {
 }
 
 trust_test_root() {
-  local bin="$1" roots
-  roots=("$(e2e_winpath "$MAKER_DIR/root.cer")")
-  [ "$OTHER_DIR" = "$MAKER_DIR" ] ||
-    roots+=("$(e2e_winpath "$OTHER_DIR/root.cer")")
-  wine "$bin/kavor_trust_root.exe" "${roots[@]}" ||
+  wine "$1/kavor_trust_root.exe" "$(e2e_winpath "$SIGNING_DIR/root.cer")" ||
     { echo "cannot trust the test root in $WINEPREFIX" >&2; return 1; }
 }
 

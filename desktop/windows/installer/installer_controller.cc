@@ -168,7 +168,7 @@ void InstallerController::InitializeFetcher(
     base::ThreadTaskRunnerHandle::Get()->PostTask(
         FROM_HERE,
         base::BindOnce(&InstallerController::NotifyPackageFetcherError,
-                       weak_factory_.GetWeakPtr(), 2, message,
+                       weak_factory_.GetWeakPtr(), FAILURE_LOCAL, message,
                        std::vector<FetchChunkStatistics>()));
     return;
   }
@@ -234,7 +234,7 @@ void InstallerController::NotifyPackageReady(const base::FilePath& folder) {
 }
 
 void InstallerController::NotifyPackageFetcherError(
-    int kind,
+    FailureKind kind,
     const std::string& description,
     const std::vector<FetchChunkStatistics>& details) {
   GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>("Fetcher error"));

@@ -63,10 +63,10 @@ class InstallerController : public InstallerControllerInterface,
   void OnTrackingDataActionsDone() override;
 
   // PackageFetcherDelegate:
-  void NotifyPackageFetcherStatusChanged(int status) override {}
+  void NotifyPackageFetcherStatusChanged(Status status) override {}
   void NotifyPackageReady(const base::FilePath& folder) override;
   void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) override;
   void SetTotalProgress(uint32_t bytes) override {}

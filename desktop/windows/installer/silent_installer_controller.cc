@@ -181,7 +181,7 @@ void SilentInstallerController::NotifyPackageReady(
 }
 
 void SilentInstallerController::NotifyPackageFetcherError(
-    int kind,
+    FailureKind kind,
     const std::string& description,
     const std::vector<FetchChunkStatistics>& details) {
   if (package_fetcher() && package_fetcher()->Retry())

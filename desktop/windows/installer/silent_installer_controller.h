@@ -31,7 +31,7 @@ class SilentInstallerController : public InstallerController {
             base::OnceClosure quit_closure) override;
   void NotifyPackageReady(const base::FilePath& folder) override;
   void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) override;
   void OnError(int code,

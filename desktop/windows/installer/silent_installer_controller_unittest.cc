@@ -99,12 +99,12 @@ class ModeSettings : public test::FakeSettings {
 class FetchWatchingController : public SilentInstallerController {
  public:
   using SilentInstallerController::SilentInstallerController;
-  void NotifyPackageFetcherStatusChanged(int status) override {
+  void NotifyPackageFetcherStatusChanged(Status status) override {
     if (status == 0)
       ++starts;
   }
   void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) override {
     errors.push_back(base::IntToString(kind) + " " + description);

@@ -91,7 +91,6 @@ void PackageFetchSequencerImpl::Initialize() {
 }
 
 void PackageFetchSequencerImpl::ReportStatus(Status status) {
-  status_ = status;
   proxy_->NotifyPackageFetcherStatusChanged(status);
 }
 
@@ -102,17 +101,17 @@ void PackageFetchSequencerImpl::SendEvent(
 
 void PackageFetchSequencerImpl::Start() {
   LOG(INFO) << "Starting the package fetcher";
-  ReportStatus(STATUS_STARTED);
+  ReportStatus(PackageFetcherDelegate::STATUS_STARTED);
   const base::FilePath folder = folder_preparer_->Prepare();
   if (folder.empty()) {
     // Without a folder every later step would write beside the download
     // root; the preparer has said why in the error record.
-    Fail(FAILURE_LOCAL);
+    Fail(PackageFetcherDelegate::FAILURE_LOCAL);
     return;
   }
   if (main_package_downloader_->WritePayloadPackage(payload_manager_, folder)) {
     if (!MarkReady(nullptr, folder)) {
-      Fail(FAILURE_LOCAL);
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
     PackageReady(folder);
@@ -123,11 +122,11 @@ void PackageFetchSequencerImpl::Start() {
           with_assistant_, additional_files_only_,
           base::BindOnce(&PackageFetchSequencerImpl::OnMetadata,
                          weak_factory_.GetWeakPtr(), folder))) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<FetchingDownloadUrlEvent>(kDefaultStatsLevel));
-  ReportStatus(STATUS_METADATA_REQUESTED);
+  ReportStatus(PackageFetcherDelegate::STATUS_METADATA_REQUESTED);
 }
 
 void PackageFetchSequencerImpl::OnMetadata(
@@ -148,10 +147,10 @@ void PackageFetchSequencerImpl::OnMetadata(
           base::BindOnce(&PackageFetchSequencerImpl::OnMainPackageDownloaded,
                          weak_factory_.GetWeakPtr(), std::move(metadata),
                          folder))) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
-  ReportStatus(STATUS_DOWNLOADING);
+  ReportStatus(PackageFetcherDelegate::STATUS_DOWNLOADING);
   SendEvent(std::make_unique<FetchingPrimaryPackageEvent>(
       statistics, base::WideToASCII(package_url), kDefaultStatsLevel));
 }
@@ -169,25 +168,25 @@ void PackageFetchSequencerImpl::OnMainPackageDownloaded(
                                                          kDefaultStatsLevel));
   if (!main_package_downloader_->CheckChecksum(folder,
                                                metadata->package_checksum)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<ChecksumVerifiedEvent>(kDefaultStatsLevel));
   if (!main_package_downloader_->CheckSignature(folder)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<SignatureVerifiedEvent>(kDefaultStatsLevel));
   std::string version;
   std::string stream;
   if (!version_checker_->CheckMainPackage(folder, &version, &stream)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   SendEvent(std::make_unique<VersionVerifiedEvent>(version, stream,
                                                    kDefaultStatsLevel));
   if (!MarkReady(metadata.get(), folder)) {
-    Fail(FAILURE_NETWORK);
+    Fail(PackageFetcherDelegate::FAILURE_NETWORK);
     return;
   }
   FetchComponents(metadata.get(), folder);
@@ -197,11 +196,17 @@ bool PackageFetchSequencerImpl::MarkReady(const PackageMetadata* metadata,
                                           const base::FilePath& folder) {
   main_package_downloader_->WriteServerTrackingData(folder,
                                                     server_tracking_data_);
-  if (!main_package_downloader_->WriteReadyMarker(folder))
-    return AddLastInstallerErrorContext("Cannot mark package as ready");
+  // The marker says the folder is complete, so it comes last; a folder
+  // left without it is discarded.
   if (metadata)
     main_package_downloader_->WriteWelcomeUrl(*metadata, folder);
-  return true;
+  return WriteReadyMarker(folder);
+}
+
+bool PackageFetchSequencerImpl::WriteReadyMarker(const base::FilePath& folder) {
+  if (main_package_downloader_->WriteReadyMarker(folder))
+    return true;
+  return AddLastInstallerErrorContext("Cannot mark package as ready");
 }
 
 void PackageFetchSequencerImpl::FetchComponents(PackageMetadata* metadata,
@@ -212,17 +217,17 @@ void PackageFetchSequencerImpl::FetchComponents(PackageMetadata* metadata,
   }
   metadata->components.clear();
   if (!pending_additional_files_.empty())
-    ReportStatus(STATUS_ADDITIONAL_FILES);
+    ReportStatus(PackageFetcherDelegate::STATUS_ADDITIONAL_FILES);
   FetchAdditionalFiles(folder, metadata->minimal);
 }
 
 void PackageFetchSequencerImpl::FetchAdditionalFiles(
     const base::FilePath& folder, bool minimal) {
   while (!pending_additional_files_.empty()) {
-    // The entry goes to the downloader; the front slot stays until its
-    // reply comes back, so that the list says what is still being fetched.
+    // The entry goes to the downloader, which hands it back with its reply.
     std::unique_ptr<AdditionalFile> entry =
         std::move(pending_additional_files_.front());
+    pending_additional_files_.erase(pending_additional_files_.begin());
     const std::string location = base::WideToASCII(entry->location);
     if (additional_file_downloader_->DownloadAdditionalFile(
             folder, downloader_.get(), std::move(entry), minimal,
@@ -233,7 +238,6 @@ void PackageFetchSequencerImpl::FetchAdditionalFiles(
           location, kDefaultStatsLevel));
       return;
     }
-    pending_additional_files_.erase(pending_additional_files_.begin());
   }
   additional_file_downloader_->WriteFilesList(folder);
   PackageReady(folder);
@@ -253,8 +257,6 @@ void PackageFetchSequencerImpl::OnAdditionalFile(
         version_checker_.get(), entry.get(), folder,
         folder_preparer_->GetAssistantFolder());
   }
-  if (!pending_additional_files_.empty())
-    pending_additional_files_.erase(pending_additional_files_.begin());
   FetchAdditionalFiles(folder, minimal);
 }
 
@@ -267,27 +269,22 @@ void PackageFetchSequencerImpl::PackageReady(const base::FilePath& folder) {
   SendEvent(std::make_unique<PackageReadyEvent>(kDefaultStatsLevel));
   if (additional_files_only_) {
     if (!main_package_downloader_->CopyInstallerExecutable(folder)) {
-      Fail(FAILURE_LOCAL);
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
     // A backend that knows only the folders' common name finds the package
     // by this marker.
-    if (!main_package_downloader_->WriteReadyMarker(folder)) {
-      AddLastInstallerErrorContext("Cannot mark package as ready");
-      Fail(FAILURE_LOCAL);
+    if (!WriteReadyMarker(folder)) {
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
       return;
     }
   }
-  ReportStatus(STATUS_READY);
+  ReportStatus(PackageFetcherDelegate::STATUS_READY);
   proxy_->NotifyPackageReady(folder);
 }
 
 void PackageFetchSequencerImpl::Fail(FailureKind kind) {
-  FailWithMessage(LastErrorMessage(), kind);
-}
-
-void PackageFetchSequencerImpl::FailWithMessage(const std::string& message,
-                                                FailureKind kind) {
+  const std::string message = LastErrorMessage();
   LOG(ERROR) << message;
   SendEvent(std::make_unique<PackageFetcherLocalErrorEvent>(
       message, kDefaultStatsLevel));
@@ -300,7 +297,7 @@ void PackageFetchSequencerImpl::NetworkFailure(
   LOG(ERROR) << message;
   SendEvent(std::make_unique<PackageFetcherNetworkErrorEvent>(
       statistics, message, kDefaultStatsLevel));
-  RecordFailure(FAILURE_NETWORK, message, statistics);
+  RecordFailure(PackageFetcherDelegate::FAILURE_NETWORK, message, statistics);
 }
 
 void PackageFetchSequencerImpl::RecordFailure(

@@ -42,21 +42,6 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
       base::RepeatingCallback<std::unique_ptr<WininetDownloader>(
           UICallbackRunner*, DownloadProgressObserver*)>;
 
-  // Status numbers reported to the delegate.
-  enum Status : uint32_t {
-    STATUS_STARTED = 0,
-    STATUS_WAITING_TO_RETRY = 1,
-    STATUS_METADATA_REQUESTED = 2,
-    STATUS_DOWNLOADING = 3,
-    STATUS_ADDITIONAL_FILES = 4,
-    STATUS_READY = 5,
-  };
-  // Failure kinds reported to the delegate.
-  enum FailureKind : int {
-    FAILURE_NETWORK = 1,
-    FAILURE_LOCAL = 2,
-  };
-
   // Failures allowed in a row, and the received total under which more are
   // allowed unless the service keeps answering "no content".
   static const int kMaxFailures = 3;
@@ -90,6 +75,9 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
   void EnableAdditionalFiles() override;
 
  private:
+  using Status = PackageFetcherDelegate::Status;
+  using FailureKind = PackageFetcherDelegate::FailureKind;
+
   void ReportStatus(Status status);
   void OnMetadata(const base::FilePath& folder,
                   std::unique_ptr<PackageMetadata> metadata,
@@ -98,8 +86,10 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
                                const base::FilePath& folder,
                                bool success,
                                std::vector<FetchChunkStatistics> statistics);
-  // False, with the error record extended, when the marker is not written.
+  // Both false, with the error record extended, when the "ready" marker is
+  // not written.
   bool MarkReady(const PackageMetadata* metadata, const base::FilePath& folder);
+  bool WriteReadyMarker(const base::FilePath& folder);
   // Moves the components of |metadata| to the pending list and fetches
   // them.
   void FetchComponents(PackageMetadata* metadata, const base::FilePath& folder);
@@ -110,7 +100,6 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
                         std::vector<FetchChunkStatistics> statistics);
   void PackageReady(const base::FilePath& folder);
   void Fail(FailureKind kind);
-  void FailWithMessage(const std::string& message, FailureKind kind);
   void NetworkFailure(const std::vector<FetchChunkStatistics>& statistics);
   void RecordFailure(FailureKind kind,
                      const std::string& message,
@@ -137,7 +126,6 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
   std::atomic<bool> additional_files_only_{false};
   const bool with_assistant_;
   const std::string server_tracking_data_;
-  uint32_t status_ = STATUS_STARTED;
   std::vector<std::unique_ptr<AdditionalFile>> pending_additional_files_;
   DownloaderFactory downloader_factory_;
   std::unique_ptr<WininetDownloader> downloader_;

@@ -49,10 +49,11 @@ void PackageFetcherDelegateProxy::RunWithDelegate(
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageFetcherStatusChanged(
-    int status) {
+    PackageFetcherDelegate::Status status) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](int status, PackageFetcherDelegate* delegate) {
+                     [](PackageFetcherDelegate::Status status,
+                        PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherStatusChanged(status);
                      },
                      status));
@@ -69,12 +70,13 @@ void PackageFetcherDelegateProxy::NotifyPackageReady(
 }
 
 void PackageFetcherDelegateProxy::NotifyPackageFetcherError(
-    int kind,
+    PackageFetcherDelegate::FailureKind kind,
     const std::string& description,
     const std::vector<FetchChunkStatistics>& details) {
   PostToDelegate(FROM_HERE,
                  base::BindOnce(
-                     [](int kind, const std::string& description,
+                     [](PackageFetcherDelegate::FailureKind kind,
+                        const std::string& description,
                         const std::vector<FetchChunkStatistics>& details,
                         PackageFetcherDelegate* delegate) {
                        delegate->NotifyPackageFetcherError(kind, description,
@@ -108,24 +110,6 @@ void PackageFetcherDelegateProxy::NotifyStalled() {
                  }));
 }
 
-void PackageFetcherDelegateProxy::OnFilesToUnpackCounted(int32_t count) {
-  PostToDelegate(FROM_HERE,
-                 base::BindOnce(
-                     [](int32_t count, PackageFetcherDelegate* delegate) {
-                       delegate->SetTotalProgress(count < 0 ? 0 : count);
-                     },
-                     count));
-}
-
-void PackageFetcherDelegateProxy::OnUnpackProgressChanged(int32_t files_done) {
-  PostToDelegate(FROM_HERE,
-                 base::BindOnce(
-                     [](int32_t done, PackageFetcherDelegate* delegate) {
-                       delegate->SetCurrentProgress(done < 0 ? 0 : done);
-                     },
-                     files_done));
-}
-
 void PackageFetcherDelegateProxy::RunUICallbackAndPostReply(
     UICallback ui_callback,
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
@@ -154,12 +138,11 @@ void PackageFetcherDelegateProxy::RunWithController(
 }
 
 const base::TimeDelta PackageFetcher::kRetryDelay =
-    base::TimeDelta::FromMicroseconds(6000000);
+    base::TimeDelta::FromSeconds(6);
 
 namespace {
 
-const base::TimeDelta kCountdownStep =
-    base::TimeDelta::FromMicroseconds(1000000);
+const base::TimeDelta kCountdownStep = base::TimeDelta::FromSeconds(1);
 
 }  // namespace
 
@@ -221,8 +204,7 @@ void PackageFetcher::SetUseMinimalPackage(
     return;
   }
   if (started_) {
-    CancelCountdown();
-    sequencer_->RestartWithMinimalPackageFiles(file_names);
+    RestartWithMinimalPackage(file_names);
   } else {
     sequencer_->SetMinimalPackageFiles(file_names);
   }
@@ -256,7 +238,8 @@ void PackageFetcher::StartCountdown() {
     return;
   }
   LOG(INFO) << "Retrying a fetch attempt";
-  proxy_->NotifyPackageFetcherStatusChanged(1);
+  proxy_->NotifyPackageFetcherStatusChanged(
+      PackageFetcherDelegate::STATUS_WAITING_TO_RETRY);
   proxy_->SetTotalProgress(RetryDelaySeconds());
   proxy_->SetCurrentProgress(0);
   fetcher_runner_->PostDelayedTask(

@@ -17,7 +17,6 @@
 #include "base/synchronization/lock.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/fetch_chunk_statistics.h"
-#include "desktop/windows/installer/lzma_util/lzma_util.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {
@@ -29,20 +28,31 @@ class PackageFetchSequencer;
 // the thread that made the PackageFetcherDelegateProxy (the UI thread).
 class PackageFetcherDelegate {
  public:
+  // The stages of a fetch attempt, in the order they come.
+  enum Status : int {
+    STATUS_STARTED = 0,
+    STATUS_WAITING_TO_RETRY = 1,
+    STATUS_METADATA_REQUESTED = 2,
+    STATUS_DOWNLOADING = 3,
+    STATUS_ADDITIONAL_FILES = 4,
+    STATUS_READY = 5,
+  };
+  enum FailureKind : int {
+    FAILURE_NETWORK = 1,
+    FAILURE_LOCAL = 2,
+  };
+
   virtual ~PackageFetcherDelegate() = default;
-  // 0 (re)started, 1 waiting to retry, 2 metadata requested, 3 main package
-  // download started, 4 additional files to fetch, 5 package ready.
-  virtual void NotifyPackageFetcherStatusChanged(int status) {}
+  virtual void NotifyPackageFetcherStatusChanged(Status status) {}
   // |folder| is complete and marked ready.
   virtual void NotifyPackageReady(const base::FilePath& folder) = 0;
-  // |kind| 1: network failure, 2: local failure. |details| describe the
-  // failed request; empty when the failure did not come from a download.
+  // |details| describe the failed request; empty when the failure did not
+  // come from a download.
   virtual void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) = 0;
-  // The current scale: bytes of a download, files of an unpacking or
-  // seconds of a retry wait.
+  // The current scale: bytes of a download or seconds of a retry wait.
   virtual void SetTotalProgress(uint32_t total) {}
   virtual void SetCurrentProgress(uint32_t current) {}
   // The current download makes no progress.
@@ -56,7 +66,6 @@ class PackageFetcherDelegate {
 class PackageFetcherDelegateProxy
     : public UICallbackRunner,
       public DownloadProgressObserver,
-      public UnpackProgressObserver,
       public base::RefCountedThreadSafe<PackageFetcherDelegateProxy> {
  public:
   // Both are borrowed and must outlive the proxy or its Detach. Takes the
@@ -64,10 +73,10 @@ class PackageFetcherDelegateProxy
   PackageFetcherDelegateProxy(InstallerControllerInterface* controller,
                               PackageFetcherDelegate* delegate);
 
-  void NotifyPackageFetcherStatusChanged(int status);
+  void NotifyPackageFetcherStatusChanged(PackageFetcherDelegate::Status status);
   void NotifyPackageReady(const base::FilePath& folder);
   void NotifyPackageFetcherError(
-      int kind,
+      PackageFetcherDelegate::FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details);
 
@@ -75,11 +84,6 @@ class PackageFetcherDelegateProxy
   void SetTotalProgress(uint32_t total) override;
   void SetCurrentProgress(uint32_t current) override;
   void NotifyStalled() override;
-
-  // UnpackProgressObserver: the files of an unpacking are the progress
-  // scale.
-  void OnFilesToUnpackCounted(int32_t count) override;
-  void OnUnpackProgressChanged(int32_t files_done) override;
 
   // UICallbackRunner: the controller runs |ui_callback| on the UI thread and
   // posts |reply| with its result to |reply_runner|. Without a controller

@@ -201,14 +201,14 @@ struct RecordingSender : AvroStatsSender {
 
 struct RecordingDelegate : PackageFetcherDelegate {
   explicit RecordingDelegate(World* w) : w(w) {}
-  void NotifyPackageFetcherStatusChanged(int status) override {
+  void NotifyPackageFetcherStatusChanged(Status status) override {
     w->statuses.push_back(status);
   }
   void NotifyPackageReady(const base::FilePath& folder) override {
     w->ready.push_back(folder);
   }
   void NotifyPackageFetcherError(
-      int kind,
+      FailureKind kind,
       const std::string& text,
       const std::vector<FetchChunkStatistics>&) override {
     w->errors.emplace_back(kind, text);
@@ -347,7 +347,7 @@ TEST_F(PackageFetchSequencerTest, NetworkRoadChecksMarksAndFetchesComponents) {
   EXPECT_TRUE(w_.errors.empty());
   EXPECT_EQ(
       (Calls{"metadata", "download", "checksum abc", "signature", "version",
-             "tracking {\"t\":1}", "ready marker", "welcome", "file skip",
+             "tracking {\"t\":1}", "welcome", "ready marker", "file skip",
              "file lost", "file unplaceable", "place unplaceable", "file good",
              "place good", "files list"}),
       w_.calls);
@@ -595,9 +595,10 @@ TEST_F(PackageFetcherTest, CommandsFromOtherThreadsRunOnTheFetcherThread) {
 // The proxy carries reports and UI requests to the UI thread until the
 // fetcher goes; then nothing arrives, the queued countdown included.
 TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
-  proxy_->OnFilesToUnpackCounted(12);
-  proxy_->OnUnpackProgressChanged(3);
-  proxy_->NotifyPackageFetcherError(1, "lost", {});
+  proxy_->SetTotalProgress(12);
+  proxy_->SetCurrentProgress(3);
+  proxy_->NotifyPackageFetcherError(PackageFetcherDelegate::FAILURE_NETWORK,
+                                    "lost", {});
   int32_t reply = -1;
   auto ui_request = [this, &reply] {
     proxy_->RunUICallbackAndPostReply(
