@@ -140,6 +140,15 @@ class AdditionalFileDownloaderImplTest : public testing::Test {
     return entry;
   }
 
+  // A test resource copied from |source|, which holds "local".
+  std::unique_ptr<AdditionalFile> LocalEntry(const base::FilePath& source) {
+    auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
+    entry->location = L"file:///" + source.value();
+    std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
+    entry->remote = 0;
+    return entry;
+  }
+
   // The entry handed back, or null; "skipped" when nothing was started.
   // Runs the fetcher thread over the downloader's retry pauses.
   std::unique_ptr<AdditionalFile> Fetch(std::unique_ptr<AdditionalFile> entry,
@@ -325,10 +334,7 @@ TEST_F(AdditionalFileDownloaderImplTest,
   const base::FilePath source = temp_.GetPath().Append(L"res dir\\local.bin");
   ASSERT_TRUE(base::CreateDirectory(source.DirName()));
   ASSERT_EQ(5, base::WriteFile(source, "local", 5));
-  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
-  entry->location = L"file:///" + source.value();
-  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
-  entry->remote = 0;
+  auto entry = LocalEntry(source);
   auto missing = std::make_unique<AdditionalFile>(*entry);
   missing->location += L".gone";
   const std::string copying =
@@ -358,10 +364,7 @@ TEST_F(AdditionalFileDownloaderImplTest, LocalCopiesStandApartFromDownloads) {
   server_.Serve("/busy", 503, "");
   const base::FilePath source = temp_.GetPath().Append(L"local.bin");
   ASSERT_EQ(5, base::WriteFile(source, "local", 5));
-  auto entry = Entry("", "local", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, L"l");
-  entry->location = L"file:///" + source.value();
-  std::replace(entry->location.begin(), entry->location.end(), L'\\', L'/');
-  entry->remote = 0;
+  auto entry = LocalEntry(source);
   auto missing = std::make_unique<AdditionalFile>(*entry);
   missing->location += L".gone";
 
