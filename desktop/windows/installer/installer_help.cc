@@ -82,7 +82,7 @@ void PrintConsoleHelp() {
   setvbuf(stdout, nullptr, _IONBF, 0);
 
   ConsoleSink sink;
-  WriteHelpText(&sink, GetL10nHandler()->GetAvailableLanguages());
+  WriteHelpText(&sink, GetL10nHandler()->LoadTextResource());
   system("PAUSE");
 }
 

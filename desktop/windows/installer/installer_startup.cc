@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/utils/working_folder.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 

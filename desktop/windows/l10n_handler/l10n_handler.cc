@@ -1,95 +1,296 @@
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 
-#include <iterator>
+#include <windows.h>
 
+#include <utility>
+
+#include "base/logging.h"
+#include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 
 namespace installer {
 
 namespace {
 
-constexpr wchar_t kEnglish[] = L"en";
+constexpr uint32_t kLanguageListResource = 134;
+constexpr wchar_t kTextResourceType[] = L"TXT";
 
-struct StringEntry {
-  int id;
-  const wchar_t* text;
+struct LanguageRow {
+  const wchar_t* code;
+  uint16_t id;
 };
 
-constexpr StringEntry kEnglishStrings[] = {
-    {IDS_AUTOUPDATE_TASK_DESCRIPTION, L"Keeps Kavor up to date."},
-    {IDS_INSTALL_ERROR,
-     L"An error occurred while attempting to install Kavor!"},
-    {IDS_UNINSTALL_ERROR,
-     L"An error occurred while attempting to uninstall Kavor!"},
-    {IDS_REINSTALL_LAUNCH_FAILED, L"Launching re-installation failed."},
-    {IDS_INSTALLER_ALREADY_WORKING,
-     L"Another instance of the Kavor installer is already working on this "
-     L"folder. You can either cancel the installation, try again in a few "
-     L"minutes, or install in a different folder."},
-    {IDS_INVALID_LOCATION,
-     L"The installation cannot be performed in the selected location."},
-    {IDS_FOLDER_CREATION_FAILED, L"The folder $1 could not be created."},
-    {IDS_INSUFFICIENT_PRIVILEGES,
-     L"Insufficient privileges for installing to the desired location."},
-    {IDS_ELEVATION_FAILED,
-     L"Failed to obtain administrator-level execution privileges."},
-    {IDS_COPY_FAILED, L"Error when copying file to $1."},
-    {IDS_FILE_IN_USE,
-     L"Unable to uninstall Kavor.exe. Please make sure Kavor is not running "
-     L"and try again."},
-    {IDS_CORRUPTED_INSTALLER_TITLE, L"Kavor Installer"},
-    {IDS_CORRUPTED_INSTALLER_TEXT,
-     L"This installer file is damaged and cannot be used. Please "
-     L"<a>download Kavor</a> again."},
-    {IDS_CORRUPTED_INSTALLER_GO, L"Go!"},
-    {IDS_CORRUPTED_INSTALLER_CANCEL, L"Cancel"},
-    {IDS_SHORTCUT_NAME, L"Kavor Browser"},
-    {IDS_NOT_ENOUGH_SPACE, L"Insufficient space on $1"},
-    {IDS_DRIVE_SPACE_NEEDED, L"drive $1 ($2 MB needed)"},
+// The first match wins: some codes share an id and some ids have several
+// spellings (ISO 639, Windows and the string tables' own).
+constexpr LanguageRow kLanguageIds[] = {
+    {L"el", 0x408},     {L"gu", 0x447},     {L"en", 0x409},
+    {L"userdefault", 0x400}, {L"fr-ca", 0xc0c}, {L"vi", 0x42a},
+    {L"ca", 0x403},     {L"fake-bidi", 0x40d}, {L"am", 0x45e},
+    {L"it", 0x410},     {L"iw", 0x40d},     {L"kn", 0x44b},
+    {L"zh-hk", 0xc04},  {L"ar", 0x401},     {L"ml", 0x44c},
+    {L"zu", 0x435},     {L"cs", 0x405},     {L"et", 0x425},
+    {L"gl", 0x456},     {L"id", 0x421},     {L"es", 0xc0a},
+    {L"en-gb", 0x809},  {L"ru", 0x419},     {L"eu", 0x42d},
+    {L"nl", 0x413},     {L"nn", 0x814},     {L"no", 0x414},
+    {L"nb", 0x414},     {L"af", 0x436},     {L"tr", 0x41f},
+    {L"tl", 0x400},     {L"lv", 0x426},     {L"lt", 0x427},
+    {L"pa", 0x446},     {L"sw", 0x441},     {L"th", 0x41e},
+    {L"te", 0x44a},     {L"ro", 0x418},     {L"is", 0x40f},
+    {L"fil", 0x464},    {L"ta", 0x449},     {L"be", 0x423},
+    {L"fr", 0x40c},     {L"bg", 0x402},     {L"ms", 0x43e},
+    {L"sl", 0x424},     {L"hr", 0x41a},     {L"bn", 0x445},
+    {L"de", 0x407},     {L"hu", 0x40e},     {L"fa", 0x429},
+    {L"neutral", 0x0},  {L"hi", 0x439},     {L"pt-br", 0x416},
+    {L"sa", 0x44f},     {L"fi", 0x40b},     {L"da", 0x406},
+    {L"ja", 0x411},     {L"he", 0x40d},     {L"es-419", 0x80a},
+    {L"ne", 0x461},     {L"pt-pt", 0x816},  {L"zh-tw", 0x404},
+    {L"ko", 0x412},     {L"sv", 0x41d},     {L"ur", 0x420},
+    {L"sk", 0x41b},     {L"zh-cn", 0x804},  {L"si", 0x45b},
+    {L"pl", 0x415},     {L"uk", 0x422},     {L"sr", 0xc1a},
+    {L"ti", 0x873},     {L"mr", 0x44e},     {L"or", 0x448},
 };
+
+bool EqualsAscii(const std::wstring& a, const wchar_t* b) {
+  return base::EqualsCaseInsensitiveASCII(a, b);
+}
+
+// The ISO 639 codes that the string tables spell otherwise.
+std::wstring ConvertFromIso639(const std::wstring& language) {
+  if (EqualsAscii(language, L"no"))
+    return L"nb";
+  if (EqualsAscii(language, L"pt"))
+    return L"pt-PT";
+  if (EqualsAscii(language, L"tl"))
+    return L"fil";
+  return language;
+}
+
+// The code the string tables have for a preferred language that is not
+// offered as it stands: |primary| is the part before the first "-".
+std::wstring AdjustForRegion(const std::wstring& primary,
+                             const std::wstring& region) {
+  if (EqualsAscii(primary, L"es"))
+    return EqualsAscii(region, L"es") ? primary : L"es-419";
+  if (EqualsAscii(primary, L"zh")) {
+    return EqualsAscii(region, L"hk") || EqualsAscii(region, L"mo")
+               ? L"zh-TW"
+               : L"zh-CN";
+  }
+  if (EqualsAscii(primary, L"en")) {
+    for (const wchar_t* british : {L"au", L"ca", L"nz", L"za"}) {
+      if (EqualsAscii(region, british))
+        return L"en-GB";
+    }
+    return L"en-US";
+  }
+  if (EqualsAscii(primary, L"no"))
+    return L"nb";
+  if (EqualsAscii(primary, L"fil"))
+    return L"tl";
+  return primary;
+}
+
+base::RepeatingCallback<std::unique_ptr<L10nHandler>()>& HandlerFactory() {
+  static base::RepeatingCallback<std::unique_ptr<L10nHandler>()>* factory =
+      new base::RepeatingCallback<std::unique_ptr<L10nHandler>()>();
+  return *factory;
+}
+
+L10nHandler* MakeHandler() {
+  if (!HandlerFactory().is_null())
+    return HandlerFactory().Run().release();
+  return new ResourceL10nHandler();
+}
 
 }  // namespace
 
-L10nHandler::L10nHandler() : ui_language_(kEnglish) {}
+ResourceL10nHandler::ResourceL10nHandler() = default;
 
-L10nHandler::~L10nHandler() = default;
+ResourceL10nHandler::~ResourceL10nHandler() = default;
 
-std::vector<std::wstring> L10nHandler::GetAvailableLanguages() const {
-  return {kEnglish};
-}
-
-void L10nHandler::SetUiLanguage(std::wstring* code) {
-  // English is the only language there is, so it is also what every other
-  // choice falls back to.
-  ui_language_ = kEnglish;
-  *code = ui_language_;
-}
-
-std::wstring L10nHandler::GetString(int id) const {
-  for (const StringEntry& entry : kEnglishStrings) {
-    if (entry.id == id)
-      return entry.text;
+void ResourceL10nHandler::SetLanguage(std::wstring* language) {
+  *language = ConvertFromIso639(*language);
+  VLOG(1) << "Language converted from ISO631:" << *language;
+  if (IsLanguageAvailable(*language)) {
+    language_id_ = LanguageCodeToLcid(*language);
+    return;
   }
-  return std::wstring();
+  LOG(INFO) << "Language not in the available languages list: " << *language;
+
+  for (const std::wstring& preferred : GetPreferredUILanguages()) {
+    *language = preferred;
+    LOG(INFO) << "Trying language from system preferred list: " << *language;
+    if (IsLanguageAvailable(*language)) {
+      language_id_ = LanguageCodeToLcid(*language);
+      return;
+    }
+    const size_t dash = preferred.find(L'-');
+    if (dash != std::wstring::npos && dash != 0) {
+      *language = AdjustForRegion(preferred.substr(0, dash),
+                                  preferred.substr(dash + 1));
+    }
+    LOG(INFO) << "Retrying after adjustments: " << *language;
+    if (IsLanguageAvailable(*language)) {
+      language_id_ = LanguageCodeToLcid(*language);
+      return;
+    }
+  }
+
+  *language = L"en";
+  LOG(WARNING) << "Falling back to english";
+  language_id_ = LanguageCodeToLcid(*language);
+}
+
+uint16_t ResourceL10nHandler::GetLanguageId() const {
+  return language_id_;
+}
+
+std::vector<std::wstring> ResourceL10nHandler::LoadTextResource() const {
+  std::vector<std::wstring> languages;
+  HMODULE module = ::GetModuleHandleW(nullptr);
+  HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(kLanguageListResource),
+                               kTextResourceType);
+  if (!info)
+    return languages;
+  const DWORD size = ::SizeofResource(module, info);
+  HGLOBAL handle = ::LoadResource(module, info);
+  const char* data =
+      handle ? static_cast<const char*>(::LockResource(handle)) : nullptr;
+  if (!data || size == 0)
+    return languages;
+  // ASCII by contract: each byte becomes one character.
+  std::wstring text;
+  text.reserve(size);
+  for (DWORD i = 0; i < size; ++i)
+    text.push_back(static_cast<unsigned char>(data[i]));
+  return base::SplitString(text, L"\n", base::TRIM_WHITESPACE,
+                           base::SPLIT_WANT_ALL);
+}
+
+std::wstring ResourceL10nHandler::GetString(
+    uint32_t id,
+    const std::vector<std::wstring>& args) {
+  return LoadLocalizedString(language_id_, id, args);
+}
+
+std::wstring ResourceL10nHandler::GetStringForLanguage(
+    const std::wstring& language,
+    uint32_t id) {
+  return LoadLocalizedString(LanguageCodeToLcid(language), id, {});
+}
+
+std::vector<std::wstring> ResourceL10nHandler::GetPreferredUILanguages()
+    const {
+  std::vector<std::wstring> languages;
+  const DWORD flags =
+      MUI_LANGUAGE_NAME | MUI_MERGE_SYSTEM_FALLBACK | MUI_MERGE_USER_FALLBACK;
+  ULONG count = 0;
+  ULONG length = 0;
+  if (!::GetThreadPreferredUILanguages(flags, &count, nullptr, &length) ||
+      length == 0) {
+    return languages;
+  }
+  std::wstring buffer(length, L'\0');
+  if (!::GetThreadPreferredUILanguages(flags, &count, &buffer[0], &length))
+    return languages;
+  // A double-null-terminated list of names.
+  size_t start = 0;
+  while (start < buffer.size() && buffer[start] != L'\0') {
+    const size_t end = buffer.find(L'\0', start);
+    languages.push_back(buffer.substr(start, end - start));
+    if (end == std::wstring::npos)
+      break;
+    start = end + 1;
+  }
+  return languages;
 }
 
 L10nHandler* GetL10nHandler() {
-  static L10nHandler* const handler = new L10nHandler();
+  static L10nHandler* const handler = MakeHandler();
   return handler;
 }
 
-void SetUiLanguage(std::wstring* code) {
-  GetL10nHandler()->SetUiLanguage(code);
+void SetL10nHandlerFactory(
+    base::RepeatingCallback<std::unique_ptr<L10nHandler>()> factory) {
+  HandlerFactory() = std::move(factory);
 }
 
-std::wstring GetString(int id) {
-  return GetL10nHandler()->GetString(id);
+void SetUiLanguage(std::wstring* language) {
+  GetL10nHandler()->SetLanguage(language);
 }
 
-std::wstring GetStringF(int id,
+std::wstring GetString(uint32_t id) {
+  return GetL10nHandler()->GetString(id, {});
+}
+
+std::wstring GetString(uint32_t id, const std::wstring& arg) {
+  return GetL10nHandler()->GetString(id, {arg});
+}
+
+std::wstring GetStringF(uint32_t id,
                         const std::wstring& arg1,
                         const std::wstring& arg2) {
-  return base::ReplaceStringPlaceholders(GetString(id), {arg1, arg2}, nullptr);
+  return GetL10nHandler()->GetString(id, {arg1, arg2});
+}
+
+std::wstring LoadLocalizedString(uint16_t language_id,
+                                 uint32_t id,
+                                 const std::vector<std::wstring>& args) {
+  HMODULE module = ::GetModuleHandleW(nullptr);
+  HRSRC info = ::FindResourceExW(module, RT_STRING,
+                                 MAKEINTRESOURCEW(id / 16 + 1), language_id);
+  if (!info) {
+    PLOG(ERROR) << "Failed to find string";
+    return std::wstring();
+  }
+  HGLOBAL handle = ::LoadResource(module, info);
+  if (!handle) {
+    PLOG(ERROR) << "Failed to load string";
+    return std::wstring();
+  }
+  const wchar_t* entry = static_cast<const wchar_t*>(::LockResource(handle));
+  if (!entry) {
+    PLOG(ERROR) << "Failed to lock string";
+    return std::wstring();
+  }
+  // A block is 16 counted strings; the resource's size bounds the walk so
+  // that a damaged block cannot send it past its end.
+  const wchar_t* const end =
+      entry + ::SizeofResource(module, info) / sizeof(wchar_t);
+  for (uint32_t skip = id % 16; skip > 0 && entry < end; --skip)
+    entry += 1 + static_cast<uint16_t>(*entry);
+  if (entry >= end)
+    return std::wstring();
+  const size_t length = static_cast<uint16_t>(*entry);
+  if (static_cast<size_t>(end - entry - 1) < length)
+    return std::wstring();
+  std::wstring text(entry + 1, length);
+  if (args.empty())
+    return text;
+  return base::ReplaceStringPlaceholders(text, args, nullptr);
+}
+
+bool IsLanguageAvailable(const std::wstring& language) {
+  for (wchar_t c : language) {
+    if (c >= 0x80)
+      return false;
+  }
+  for (const std::wstring& available : GetL10nHandler()->LoadTextResource()) {
+    if (base::EqualsCaseInsensitiveASCII(available, language))
+      return true;
+  }
+  return false;
+}
+
+uint16_t LanguageCodeToLcid(const std::wstring& language) {
+  VLOG(1) << "Looking up LCID for " << language;
+  if (language.empty())
+    return 0;
+  for (const LanguageRow& row : kLanguageIds) {
+    if (EqualsAscii(language, row.code))
+      return row.id;
+  }
+  return 0;
 }
 
 }  // namespace installer

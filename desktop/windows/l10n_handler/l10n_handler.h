@@ -1,71 +1,94 @@
 #ifndef DESKTOP_WINDOWS_L10N_HANDLER_L10N_HANDLER_H_
 #define DESKTOP_WINDOWS_L10N_HANDLER_L10N_HANDLER_H_
 
+#include <stdint.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/callback.h"
 #include "base/macros.h"
+#include "desktop/windows/l10n_handler/installer_string_ids.h"
 
 namespace installer {
 
-// String ids of the installer's user-facing texts.
-enum StringId {
-  IDS_AUTOUPDATE_TASK_DESCRIPTION = 37054,
-  IDS_INSTALL_ERROR = 37057,
-  IDS_UNINSTALL_ERROR = 37058,
-  IDS_REINSTALL_LAUNCH_FAILED = 37059,
-  IDS_INSTALLER_ALREADY_WORKING = 37060,
-  IDS_INVALID_LOCATION = 37061,
-  IDS_FOLDER_CREATION_FAILED = 37062,
-  IDS_INSUFFICIENT_PRIVILEGES = 37063,
-  IDS_ELEVATION_FAILED = 37064,
-  IDS_COPY_FAILED = 37065,
-  IDS_FILE_IN_USE = 37066,
-  IDS_CORRUPTED_INSTALLER_TITLE = 37069,
-  IDS_CORRUPTED_INSTALLER_TEXT = 37070,
-  IDS_CORRUPTED_INSTALLER_GO = 37071,
-  IDS_CORRUPTED_INSTALLER_CANCEL = 37072,
-  IDS_SHORTCUT_NAME = 37073,
-  IDS_NOT_ENOUGH_SPACE = 37074,
-  IDS_DRIVE_SPACE_NEEDED = 37075,
-};
-
-// The installer's texts in the UI language.
-//
-// Only English texts are part of this build; other languages come with the
-// installer's user interface.
+// The installer's texts in the user's language. Every text is looked up by
+// string id in the string tables of the host executable (the module that
+// created the process), never of this library.
 class L10nHandler {
  public:
-  L10nHandler();
-  ~L10nHandler();
+  virtual ~L10nHandler() = default;
 
-  // The language codes the UI can be shown in.
-  std::vector<std::wstring> GetAvailableLanguages() const;
-
-  // Picks the UI language for |code| (empty: the system's language), falling
-  // back when it is not available, and writes the chosen code back.
-  void SetUiLanguage(std::wstring* code);
-  const std::wstring& ui_language() const { return ui_language_; }
-
-  // The text of |id|; empty for an unknown id.
-  std::wstring GetString(int id) const;
-
- private:
-  std::wstring ui_language_;
-
-  DISALLOW_COPY_AND_ASSIGN(L10nHandler);
+  // Chooses the UI language starting from |*language| (which may be empty)
+  // and writes the code actually chosen back. Never fails: the last resort
+  // is English.
+  virtual void SetLanguage(std::wstring* language) = 0;
+  virtual uint16_t GetLanguageId() const = 0;
+  // The language codes the host executable offers, read afresh each time.
+  virtual std::vector<std::wstring> LoadTextResource() const = 0;
+  // |id| in the current language with "$1".."$9" replaced by |args|; empty
+  // (and one error line) when the id is missing.
+  virtual std::wstring GetString(uint32_t id,
+                                 const std::vector<std::wstring>& args) = 0;
+  // |id| in |language|, without substitution.
+  virtual std::wstring GetStringForLanguage(const std::wstring& language,
+                                            uint32_t id) = 0;
 };
 
-// The process-wide handler, made on first use.
+// Reads the host executable's "TXT" 134 language list and its RT_STRING
+// tables.
+class ResourceL10nHandler : public L10nHandler {
+ public:
+  ResourceL10nHandler();
+  ~ResourceL10nHandler() override;
+
+  void SetLanguage(std::wstring* language) override;
+  uint16_t GetLanguageId() const override;
+  std::vector<std::wstring> LoadTextResource() const override;
+  std::wstring GetString(uint32_t id,
+                         const std::vector<std::wstring>& args) override;
+  std::wstring GetStringForLanguage(const std::wstring& language,
+                                    uint32_t id) override;
+
+ protected:
+  // The user's preferred UI languages, most preferred first
+  // (GetThreadPreferredUILanguages with the system and user fallbacks).
+  // Tests describe other users by overriding it.
+  virtual std::vector<std::wstring> GetPreferredUILanguages() const;
+
+ private:
+  uint16_t language_id_ = 0;
+
+  DISALLOW_COPY_AND_ASSIGN(ResourceL10nHandler);
+};
+
+// The process-wide handler, made on first use by the factory installed with
+// SetL10nHandlerFactory (a ResourceL10nHandler when none was installed) and
+// kept until exit.
 L10nHandler* GetL10nHandler();
+void SetL10nHandlerFactory(
+    base::RepeatingCallback<std::unique_ptr<L10nHandler>()> factory);
 
 // Shorthands on the process-wide handler.
-void SetUiLanguage(std::wstring* code);
-std::wstring GetString(int id);
-// GetString with "$1" and "$2" replaced by |arg1| and |arg2|.
-std::wstring GetStringF(int id,
+void SetUiLanguage(std::wstring* language);
+std::wstring GetString(uint32_t id);
+// "$1" replaced by |arg|.
+std::wstring GetString(uint32_t id, const std::wstring& arg);
+// "$1" and "$2" replaced by |arg1| and |arg2|.
+std::wstring GetStringF(uint32_t id,
                         const std::wstring& arg1,
                         const std::wstring& arg2 = std::wstring());
+
+// |id| of the host executable in |language_id|, with |args| substituted
+// when there are any.
+std::wstring LoadLocalizedString(uint16_t language_id,
+                                 uint32_t id,
+                                 const std::vector<std::wstring>& args);
+// Whether the host executable offers |language| (ASCII, case-insensitive).
+bool IsLanguageAvailable(const std::wstring& language);
+// The Windows LANGID of a language code; 0 for an unknown code.
+uint16_t LanguageCodeToLcid(const std::wstring& language);
 
 }  // namespace installer
 

@@ -16,15 +16,4 @@ bool CustomMessageBox::Show(HWND parent,
   return false;
 }
 
-// static
-Win32DialogDispatcher* Win32DialogDispatcher::GetInstance() {
-  static Win32DialogDispatcher* const instance = new Win32DialogDispatcher();
-  return instance;
-}
-
-uint32_t Win32DialogDispatcher::Dispatch(const MSG& msg) {
-  // No dialog is ever active, so every message takes the default way.
-  return POST_DISPATCH_PERFORM_DEFAULT;
-}
-
 }  // namespace installer

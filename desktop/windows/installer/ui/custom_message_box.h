@@ -7,15 +7,12 @@
 
 #include "base/callback.h"
 #include "base/macros.h"
-#include "base/message_loop/message_pump_dispatcher.h"
 
 namespace installer {
 
 // The installer's own message box: a title, a text that may hold a link and
 // two buttons.
 //
-// The dialog comes with the installer's user interface; until then it cannot
-// be created and Show always fails.
 class CustomMessageBox {
  public:
   enum Result {
@@ -40,19 +37,6 @@ class CustomMessageBox {
 
  private:
   DISALLOW_COPY_AND_ASSIGN(CustomMessageBox);
-};
-
-// Passes each native message of a run loop to the active dialog.
-class Win32DialogDispatcher : public base::MessagePumpDispatcher {
- public:
-  static Win32DialogDispatcher* GetInstance();
-
-  uint32_t Dispatch(const MSG& msg) override;
-
- private:
-  Win32DialogDispatcher() = default;
-
-  DISALLOW_COPY_AND_ASSIGN(Win32DialogDispatcher);
 };
 
 }  // namespace installer
