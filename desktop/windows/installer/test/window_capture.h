@@ -1,0 +1,130 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_CAPTURE_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_CAPTURE_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/base_paths.h"
+#include "base/path_service.h"
+
+namespace installer {
+namespace test {
+
+// The pixels of a window as it is on screen, top row first, 0x00RRGGBB.
+struct WindowCapture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+
+  size_t CountColors() const {
+    return std::set<uint32_t>(pixels.begin(), pixels.end()).size();
+  }
+};
+
+// Repaints |window| and copies what the screen shows of it. Windows under
+// Xvfb have no compositor, so the window must be on top and unobscured.
+inline WindowCapture CaptureWindow(HWND window) {
+  WindowCapture capture;
+  ::RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ::GdiFlush();
+  RECT rect;
+  if (!::GetWindowRect(window, &rect))
+    return capture;
+  capture.width = rect.right - rect.left;
+  capture.height = rect.bottom - rect.top;
+  if (capture.width <= 0 || capture.height <= 0)
+    return WindowCapture();
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = capture.width;
+  info.bmiHeader.biHeight = -capture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap =
+      ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left,
+           rect.top, SRCCOPY);
+  ::GdiFlush();
+  const uint32_t* source = static_cast<const uint32_t*>(bits);
+  capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
+  for (size_t i = 0; i < capture.pixels.size(); ++i)
+    capture.pixels[i] = source[i] & 0xFFFFFF;
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return capture;
+}
+
+// Where tests keep their screenshots: $KAVOR_SCREENSHOT_DIR when set, else
+// "artifacts\screenshots" beside the build's bin folder.
+inline base::FilePath ScreenshotDir() {
+  wchar_t value[MAX_PATH];
+  DWORD length =
+      ::GetEnvironmentVariableW(L"KAVOR_SCREENSHOT_DIR", value, MAX_PATH);
+  base::FilePath dir;
+  if (length > 0 && length < MAX_PATH) {
+    dir = base::FilePath(value);
+  } else {
+    base::FilePath exe_dir;
+    base::PathService::Get(base::DIR_EXE, &exe_dir);
+    dir = exe_dir.DirName().Append(L"artifacts").Append(L"screenshots");
+  }
+  base::CreateDirectory(dir);
+  return dir;
+}
+
+// Saves |capture| as a 24-bit .bmp named |name| in ScreenshotDir(); returns
+// the path (empty on failure).
+inline base::FilePath SaveCapture(const WindowCapture& capture,
+                                  const std::wstring& name) {
+  const int row = (capture.width * 3 + 3) & ~3;
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = capture.width;
+  header.biHeight = capture.height;  // bottom-up
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  header.biSizeImage = row * capture.height;
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(header);
+  file.bfSize = file.bfOffBits + header.biSizeImage;
+  std::string data(reinterpret_cast<const char*>(&file), sizeof(file));
+  data.append(reinterpret_cast<const char*>(&header), sizeof(header));
+  for (int y = capture.height - 1; y >= 0; --y) {
+    std::string line(row, '\0');
+    for (int x = 0; x < capture.width; ++x) {
+      const uint32_t pixel = capture.pixels[y * capture.width + x];
+      line[x * 3] = static_cast<char>(pixel & 0xFF);
+      line[x * 3 + 1] = static_cast<char>((pixel >> 8) & 0xFF);
+      line[x * 3 + 2] = static_cast<char>((pixel >> 16) & 0xFF);
+    }
+    data += line;
+  }
+  const base::FilePath path = ScreenshotDir().Append(name + L".bmp");
+  if (base::WriteFile(path, data.data(), static_cast<int>(data.size())) !=
+      static_cast<int>(data.size())) {
+    return base::FilePath();
+  }
+  return path;
+}
+
+}  // namespace test
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_CAPTURE_H_
