@@ -245,8 +245,10 @@ def main():
 
     write_if_changed(os.path.join(out, "installer_strings.rc"),
                      string_tables(table))
+    # One code a line and no line end after the last: the reader keeps
+    # empty lines, and an empty code is no language.
     write_if_changed(os.path.join(out, "languages.txt"),
-                     "\n".join(table["languages"]) + "\n")
+                     "\n".join(table["languages"]))
     write_if_changed(os.path.join(out, "kavor.ico"), icon(32))
     write_if_changed(os.path.join(out, "background.png"),
                      png(480, 320, background_pixel(480, 320)))
