@@ -259,7 +259,8 @@ def main():
     # The resource compiler tracks no included files, so every input's
     # digest goes into the top-level file: changing any of them rebuilds it.
     digest = hashlib.sha256()
-    inputs = [os.path.join(l10n, "installer_strings.json"),
+    inputs = [os.path.abspath(__file__),
+              os.path.join(l10n, "installer_strings.json"),
               os.path.join(l10n, "installer_string_ids.h"),
               os.path.join(source,
                            "desktop/windows/installer/ui/resource_ids.h")]

@@ -278,8 +278,8 @@ std::wstring LoadLocalizedString(uint16_t language_id,
 }
 
 bool IsLanguageAvailable(const std::wstring& language) {
-  // The list ends with a line feed, so it holds an empty piece; an empty
-  // code must still go on to the user's preferred languages.
+  // An empty code asks for the user's own language: it must go on to the
+  // preferred languages even if the list ever holds an empty line.
   if (language.empty())
     return false;
   for (wchar_t c : language) {

@@ -82,7 +82,7 @@ TEST(L10nHandlerTest, ChoosesTheListedSpellingOfTheUsersLanguage) {
 
 TEST(L10nHandlerTest, TriesEveryPreferredLanguageThenFallsBackToEnglish) {
   // An empty code (what the settings pass to learn the system language) is
-  // never taken for a listed one, even though the list ends with a line feed.
+  // never taken for a listed one.
   {
     base::ScopedLogLines log(base::logging::LOG_INFO,
                              base::logging::LOG_WARNING);
@@ -169,6 +169,15 @@ TEST(L10nHandlerTest, EveryListedLanguageHasItsOwnStringTable) {
                      ->GetStringForLanguage(code, IDS_LANGUAGE_NAME)
                      .empty());
   }
+  // The tables hold the translations themselves, not English fallbacks or
+  // text mangled on the way through the resource compiler.
+  EXPECT_EQ(L"\u0420\u0443\u0441\u0441\u043a\u0438\u0439",
+            GetL10nHandler()->GetStringForLanguage(L"ru", IDS_LANGUAGE_NAME));
+  std::wstring german = L"de";
+  SetUiLanguage(&german);
+  EXPECT_EQ(L"Deutsch", GetString(IDS_LANGUAGE_NAME));
+  std::wstring english = L"en";
+  SetUiLanguage(&english);
 
   const struct {
     const char* name;

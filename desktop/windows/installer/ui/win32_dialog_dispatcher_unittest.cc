@@ -100,10 +100,5 @@ TEST_F(Win32DialogDispatcherTest, OffersMessagesToTheActiveDialogOnly) {
   EXPECT_EQ(second, ::GetFocus());
 }
 
-TEST_F(Win32DialogDispatcherTest, TheInstanceIsShared) {
-  EXPECT_EQ(Win32DialogDispatcher::GetInstance(),
-            Win32DialogDispatcher::GetInstance());
-}
-
 }  // namespace
 }  // namespace installer
