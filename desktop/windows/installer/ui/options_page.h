@@ -2,7 +2,9 @@
 #define DESKTOP_WINDOWS_INSTALLER_UI_OPTIONS_PAGE_H_
 
 #include <windows.h>
+#include <stdint.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +64,8 @@ class OptionsPage {
   bool Create(HWND main_dialog);
   void Destroy();
   HWND handle() const { return dialog_; }
+  // The install-mode tooltip (null until the page is set up).
+  HWND tooltip() const { return tooltip_; }
 
   // The page's texts in the new language: the language and install-mode
   // lists and the install-mode tooltip.
@@ -73,13 +77,44 @@ class OptionsPage {
   bool OnCommand(int id, int notification, HWND control);
 
  private:
+  static INT_PTR CALLBACK DialogProc(HWND dialog,
+                                     UINT message,
+                                     WPARAM wparam,
+                                     LPARAM lparam);
+
+  // The dialog's own set-up, once its controls exist.
+  void InitializePage();
+  void CreateInstallModeTooltip();
+  void OnDialogDestroyed();
+  // The control |id| of the page, or of the main dialog for the main
+  // dialog's option controls.
+  HWND GetControl(int id);
+
+  void OnLanguageSelected();
+  void OnInstallModeSelected();
+  void OnFolderChanged(HWND combo, bool edited);
+  void OnBrowse(HWND combo);
+  void OnCheckBoxClicked(int id, HWND check_box);
+
+  void FillLanguageList();
+  void SelectCurrentLanguage();
+  void FillInstallModeList();
+  void RefillFolderCombo();
+  void ShowFolderWarning(int problem);
+  // Counts one change in the current page-transition record.
+  void CountChange(std::optional<int32_t> PageTransitionData::*counter);
+
   Settings* const settings_;
   OptionsPageHost* const host_;
   FolderBrowser* folder_browser_;
   AssociationOperations* association_operations_;
   SecurityUtils* security_utils_;
+  std::unique_ptr<FolderBrowser> shell_folder_browser_;
   HWND dialog_ = nullptr;
   HWND tooltip_ = nullptr;
+  // Set while the page writes to its own controls, whose notifications
+  // are then no user's change.
+  bool updating_controls_ = false;
 
   DISALLOW_COPY_AND_ASSIGN(OptionsPage);
 };
