@@ -27,8 +27,10 @@ const char kFieldEnd[] = "}}}";
 
 const wchar_t kOldProcProperty[] = L"KavorCaretSuppressedProc";
 
-// One link of a marked text: its target and the text that shows it.
+// One link of a marked text: the plain text between it and the link
+// before, its target and the text that shows it.
 struct MarkedLink {
+  std::wstring before;
   std::wstring target;
   std::wstring text;
 };
@@ -47,7 +49,8 @@ std::vector<MarkedLink> FindMarkedLinks(const std::wstring& marked) {
     const size_t end = marked.find(kLinkEnd, text_start + 2);
     if (end == std::wstring::npos)
       break;
-    links.push_back({marked.substr(start + 2, text_start - start - 2),
+    links.push_back({marked.substr(pos, start - pos),
+                     marked.substr(start + 2, text_start - start - 2),
                      marked.substr(text_start + 2, end - text_start - 2)});
     pos = end + 2;
   }
@@ -182,18 +185,39 @@ void MarkLinkRange(HWND control, LONG first, LONG last) {
                  reinterpret_cast<LPARAM>(&format));
 }
 
+// |text| with its line ends as the rich edit keeps them: one "\r" each.
+std::wstring WithRichEditLineEnds(const std::wstring& text) {
+  std::wstring result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')
+      continue;
+    result += text[i] == L'\n' ? L'\r' : text[i];
+  }
+  return result;
+}
+
 // The character ranges of |links| in the control's text, in order; stops
-// at the first link whose text is missing.
+// at the first link whose text is missing. A link is looked for with the
+// text before it, so that the same words earlier in the text are not
+// taken for it.
 std::vector<CHARRANGE> FindLinkRanges(HWND control,
                                       const std::vector<MarkedLink>& links) {
   const std::wstring text = GetControlText(control);
   std::vector<CHARRANGE> ranges;
   size_t pos = 0;
   for (const MarkedLink& link : links) {
-    const size_t found = text.find(link.text, pos);
-    if (found == std::wstring::npos)
-      break;
-    pos = found + link.text.size();
+    const std::wstring before = WithRichEditLineEnds(link.before);
+    const std::wstring shown = WithRichEditLineEnds(link.text);
+    size_t found = text.find(before + shown, pos);
+    if (found != std::wstring::npos) {
+      found += before.size();
+    } else {
+      // A line break put before the link is no part of the marked text.
+      found = text.find(shown, pos);
+      if (found == std::wstring::npos)
+        break;
+    }
+    pos = found + shown.size();
     ranges.push_back({static_cast<LONG>(found), static_cast<LONG>(pos)});
   }
   return ranges;

@@ -100,10 +100,12 @@ class RichTextWindowTest : public testing::Test {
     return ::DefWindowProcW(window, message, wparam, lparam);
   }
 
+  // The control's text, one character per character position.
   std::wstring Text() {
-    int length = ::GetWindowTextLengthW(control_);
-    std::wstring text(length + 1, L'\0');
-    text.resize(::GetWindowTextW(control_, &text[0], length + 1));
+    wchar_t text[512] = {};
+    GETTEXTEX query = {sizeof(text), GT_DEFAULT, 1200, nullptr, nullptr};
+    ::SendMessageW(control_, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&query),
+                   reinterpret_cast<LPARAM>(text));
     return text;
   }
 
@@ -159,6 +161,26 @@ TEST_F(RichTextWindowTest, LinkShowsItsTextAndClickGivesItsTarget) {
   // Text beside the link is no link.
   ClickAt(2);
   EXPECT_EQ(1u, links_.size());
+}
+
+TEST_F(RichTextWindowTest, EachLinkGivesItsOwnTarget) {
+  SetRichTextWithLinks(control_,
+                       L"Terms first\r\nthen <a href=\"tos\">Terms</a> and "
+                       L"<a href=\"https://x.example/\">privacy</a>",
+                       RGB(0, 0, 0));
+  const std::wstring text = Text();
+  const size_t plain = text.find(L"Terms");
+  const size_t link = text.find(L"Terms", plain + 1);
+  const size_t privacy = text.find(L"privacy");
+  ASSERT_NE(std::wstring::npos, link) << text;
+  ASSERT_NE(std::wstring::npos, privacy) << text;
+  // The same word before the link is plain text.
+  ClickAt(static_cast<LONG>(plain) + 1);
+  EXPECT_TRUE(links_.empty());
+  ClickAt(static_cast<LONG>(privacy) + 1);
+  ClickAt(static_cast<LONG>(link) + 1);
+  EXPECT_EQ((std::vector<std::wstring>{L"https://x.example/", L"tos"}), links_);
+  EXPECT_EQ(L"Terms first", GetFirstLineText(control_));
 }
 
 }  // namespace
