@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
 #include "desktop/windows/installer/test/window_capture.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 #include "gtest/gtest.h"
 
@@ -202,6 +205,27 @@ TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   EXPECT_EQ(CustomMessageBox::RESULT_SECOND_BUTTON, result);
   EXPECT_FALSE(::IsWindow(dialog));
   EXPECT_TRUE(::IsWindowEnabled(owner_));
+}
+
+// As the installer shows the box for a corrupted payload: without owner, in
+// a run loop of the dialog dispatcher that the answer quits.
+TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
+  base::MessageLoop loop(base::MessageLoop::TYPE_UI);
+  base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
+  box_ = std::make_unique<CustomMessageBox>();
+  ASSERT_TRUE(box_->Show(
+      nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
+      GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
+      IDS_CORRUPTED_INSTALLER_CANCEL,
+      base::BindOnce(
+          [](base::OnceClosure quit, std::vector<int>* results, int result) {
+            results->push_back(result);
+            std::move(quit).Run();
+          },
+          run_loop.QuitClosure(), &results_)));
+  ::PostMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_SECOND_BUTTON}, results_);
 }
 
 // The pixels darker than the dialog's face: text.
