@@ -245,8 +245,10 @@ def main():
 
     write_if_changed(os.path.join(out, "installer_strings.rc"),
                      string_tables(table))
+    # One code a line and no line end after the last: the reader keeps
+    # empty lines, and an empty code is no language.
     write_if_changed(os.path.join(out, "languages.txt"),
-                     "\n".join(table["languages"]) + "\n")
+                     "\n".join(table["languages"]))
     write_if_changed(os.path.join(out, "kavor.ico"), icon(32))
     write_if_changed(os.path.join(out, "background.png"),
                      png(480, 320, background_pixel(480, 320)))
@@ -257,7 +259,8 @@ def main():
     # The resource compiler tracks no included files, so every input's
     # digest goes into the top-level file: changing any of them rebuilds it.
     digest = hashlib.sha256()
-    inputs = [os.path.join(l10n, "installer_strings.json"),
+    inputs = [os.path.abspath(__file__),
+              os.path.join(l10n, "installer_strings.json"),
               os.path.join(l10n, "installer_string_ids.h"),
               os.path.join(source,
                            "desktop/windows/installer/ui/resource_ids.h")]

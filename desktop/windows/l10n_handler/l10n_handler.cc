@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 #include "base/logging.h"
@@ -66,7 +67,11 @@ std::wstring ConvertFromIso639(const std::wstring& language) {
 }
 
 // The code the string tables have for a preferred language that is not
-// offered as it stands: |primary| is the part before the first "-".
+// offered as it stands: |primary| is the part before the first "-". The
+// result goes through the same ISO 639 corrections as a configured code, so
+// that "fil-PH" ends at the tables' "fil" (not at "tl", which the tables
+// do not spell and which would give the user-default LANGID) and "no-NO" at
+// "nb".
 std::wstring AdjustForRegion(const std::wstring& primary,
                              const std::wstring& region) {
   if (EqualsAscii(primary, L"es"))
@@ -83,11 +88,7 @@ std::wstring AdjustForRegion(const std::wstring& primary,
     }
     return L"en-US";
   }
-  if (EqualsAscii(primary, L"no"))
-    return L"nb";
-  if (EqualsAscii(primary, L"fil"))
-    return L"tl";
-  return primary;
+  return ConvertFromIso639(primary);
 }
 
 base::RepeatingCallback<std::unique_ptr<L10nHandler>()>& HandlerFactory() {
@@ -96,10 +97,15 @@ base::RepeatingCallback<std::unique_ptr<L10nHandler>()>& HandlerFactory() {
   return *factory;
 }
 
-L10nHandler* MakeHandler() {
+std::unique_ptr<L10nHandler> MakeHandler() {
+  std::unique_ptr<L10nHandler> handler;
   if (!HandlerFactory().is_null())
-    return HandlerFactory().Run().release();
-  return new ResourceL10nHandler();
+    handler = HandlerFactory().Run();
+  // Every caller relies on a handler; a factory that made none must not
+  // leave the process without texts.
+  if (!handler)
+    handler = std::make_unique<ResourceL10nHandler>();
+  return handler;
 }
 
 }  // namespace
@@ -206,8 +212,8 @@ std::vector<std::wstring> ResourceL10nHandler::GetPreferredUILanguages()
 }
 
 L10nHandler* GetL10nHandler() {
-  static L10nHandler* const handler = MakeHandler();
-  return handler;
+  static const std::unique_ptr<L10nHandler> handler = MakeHandler();
+  return handler.get();
 }
 
 void SetL10nHandlerFactory(
@@ -259,11 +265,12 @@ std::wstring LoadLocalizedString(uint16_t language_id,
       entry + ::SizeofResource(module, info) / sizeof(wchar_t);
   for (uint32_t skip = id % 16; skip > 0 && entry < end; --skip)
     entry += 1 + static_cast<uint16_t>(*entry);
-  if (entry >= end)
+  if (entry >= end ||
+      static_cast<size_t>(end - entry - 1) < static_cast<uint16_t>(*entry)) {
+    LOG(ERROR) << "String block " << id / 16 + 1 << " is damaged";
     return std::wstring();
+  }
   const size_t length = static_cast<uint16_t>(*entry);
-  if (static_cast<size_t>(end - entry - 1) < length)
-    return std::wstring();
   std::wstring text(entry + 1, length);
   if (args.empty())
     return text;
@@ -271,6 +278,10 @@ std::wstring LoadLocalizedString(uint16_t language_id,
 }
 
 bool IsLanguageAvailable(const std::wstring& language) {
+  // An empty code asks for the user's own language: it must go on to the
+  // preferred languages even if the list ever holds an empty line.
+  if (language.empty())
+    return false;
   for (wchar_t c : language) {
     if (c >= 0x80)
       return false;
