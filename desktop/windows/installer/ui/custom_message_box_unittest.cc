@@ -282,7 +282,7 @@ bool DrawsIdeographs(HWND window) {
   HFONT font =
       reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0));
   std::vector<uint32_t> drawn[2];
-  const wchar_t* kIdeographs[] = {L"\x4e2d", L"\x6587"};
+  const wchar_t* kIdeographs[] = {L"\u4e2d", L"\u6587"};
   for (int i = 0; i < 2; ++i) {
     HDC screen = ::GetDC(nullptr);
     HDC canvas = ::CreateCompatibleDC(screen);
@@ -343,8 +343,8 @@ TEST(CustomMessageBoxScreenshotTest, RichTextLink) {
     const wchar_t* sample;
   } kCases[] = {
       {L"en", L"English"},
-      {L"de", L"Deutsch: \x00c4nderungen f\x00fcr \x00dcbersicht."},
-      {L"zh-cn", L"\x4e2d\x6587\xff1a\x5b89\x88c5\x7a0b\x5e8f\x3002"},
+      {L"de", L"Deutsch: \u00c4nderungen f\u00fcr \u00dcbersicht."},
+      {L"zh-cn", L"\u4e2d\u6587\uff1a\u5b89\u88c5\u7a0b\u5e8f\u3002"},
   };
   InitRichEdit();
   for (const auto& test_case : kCases) {

@@ -21,7 +21,9 @@ std::wstring GetFirstLineText(HWND control);
 void SuppressCaret(HWND control);
 
 // Shows |text| in the rich-edit |control| in |color|, each <a href="x">y</a>
-// of the text becoming a hyperlink y to x.
+// of the text becoming a hyperlink y to x (a hyperlink field; where the rich
+// edit drops such fields, y underlined and marked with CFE_LINK). Either way
+// a click on y gives EN_LINK, and GetLinkTarget gives x.
 void SetRichTextWithLinks(HWND control,
                           const std::wstring& text,
                           COLORREF color);
