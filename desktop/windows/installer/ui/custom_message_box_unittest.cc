@@ -173,7 +173,11 @@ TEST_F(CustomMessageBoxTest, OwnerIsDisabledWhileShown) {
   HWND dialog = box_->dialog();
   EXPECT_FALSE(::IsWindowEnabled(owner_));
   EXPECT_EQ(owner_, ::GetWindow(dialog, GW_OWNER));
+  // While active it gets the keyboard messages of the run loop first.
+  ::SetActiveWindow(dialog);
+  EXPECT_EQ(dialog, Win32DialogDispatcher::GetInstance()->active_dialog());
   box_->Close();
+  EXPECT_FALSE(Win32DialogDispatcher::GetInstance()->active_dialog());
   EXPECT_TRUE(::IsWindowEnabled(owner_));
   EXPECT_FALSE(::IsWindow(dialog));
   EXPECT_FALSE(box_->dialog());
