@@ -10,6 +10,8 @@ PACKAGES=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   googletest 7zip openssl osslsigncode faketime python3 python3-avro curl
   dpkg-dev
+  # CJK glyphs for Wine (the Chinese wizard and its screenshots).
+  fonts-wqy-microhei
 )
 
 missing=()

@@ -1,10 +1,28 @@
 #include "desktop/windows/installer/ui/custom_message_box.h"
 
+#include <richedit.h>
+
+#include <utility>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/ui/resource_ids.h"
+#include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
+#include "desktop/windows/l10n_handler/l10n_handler.h"
+
 namespace installer {
+
+namespace {
+
+const COLORREF kTextColor = RGB(104, 104, 104);
+
+}  // namespace
 
 CustomMessageBox::CustomMessageBox() = default;
 
-CustomMessageBox::~CustomMessageBox() = default;
+CustomMessageBox::~CustomMessageBox() {
+  Close();
+}
 
 bool CustomMessageBox::Show(HWND parent,
                             int title_id,
@@ -12,8 +30,134 @@ bool CustomMessageBox::Show(HWND parent,
                             int first_button_id,
                             int second_button_id,
                             base::OnceCallback<void(int)> callback) {
-  // There is no dialog to create yet.
-  return false;
+  // One box at a time: a second Show replaces the first.
+  Close();
+  InitRichEdit();
+  LOG(INFO) << "Displaying custom message box";
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  HWND dialog = ::CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MESSAGE_BOX),
+                                     parent, &CustomMessageBox::DialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+  if (!dialog) {
+    PLOG(ERROR) << "Failed to display custom message box";
+    return false;
+  }
+  dialog_ = dialog;
+  callback_ = std::move(callback);
+  owner_ = parent;
+  if (owner_)
+    ::EnableWindow(owner_, FALSE);
+
+  HICON big_icon = static_cast<HICON>(::LoadImageW(
+      module, MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON,
+      ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+  HICON small_icon = static_cast<HICON>(
+      ::LoadImageW(module, MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON,
+                   ::GetSystemMetrics(SM_CXSMICON),
+                   ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  ::SendMessageW(dialog_, WM_SETICON, ICON_BIG,
+                 reinterpret_cast<LPARAM>(big_icon));
+  ::SendMessageW(dialog_, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(small_icon));
+  ::SetWindowTextW(dialog_, GetString(title_id).c_str());
+
+  HWND message = ::GetDlgItem(dialog_, IDC_MESSAGE_TEXT);
+  ::SendMessageW(message, EM_SETEVENTMASK, 0, ENM_LINK);
+  // The text lies on the dialog's face, not in a white box.
+  ::SendMessageW(message, EM_SETBKGNDCOLOR, 0, ::GetSysColor(COLOR_BTNFACE));
+  SuppressCaret(message);
+  SetRichTextWithLinks(message, text, kTextColor);
+
+  HWND first_button = ::GetDlgItem(dialog_, IDC_FIRST_BUTTON);
+  HWND second_button = ::GetDlgItem(dialog_, IDC_SECOND_BUTTON);
+  if (first_button_id) {
+    ::SetWindowTextW(first_button, GetString(first_button_id).c_str());
+    ::SendMessageW(dialog_, DM_SETDEFID, IDC_FIRST_BUTTON, 0);
+  } else {
+    ::ShowWindow(first_button, SW_HIDE);
+    ::SendMessageW(dialog_, DM_SETDEFID, IDC_SECOND_BUTTON, 0);
+  }
+  ::SetWindowTextW(second_button, GetString(second_button_id).c_str());
+  ::ShowWindow(dialog_, SW_SHOW);
+  // A hidden button cannot take the focus; the default one does.
+  ::SetFocus(first_button_id ? first_button : second_button);
+  return true;
+}
+
+void CustomMessageBox::Close() {
+  if (!dialog_)
+    return;
+  LOG(INFO) << "Destroying custom message box";
+  HWND dialog = dialog_;
+  dialog_ = nullptr;
+  // The owner is enabled first so that it takes the activation back.
+  if (owner_)
+    ::EnableWindow(owner_, TRUE);
+  owner_ = nullptr;
+  Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
+  ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
+  ::DestroyWindow(dialog);
+}
+
+void CustomMessageBox::Report(int result) {
+  if (callback_.is_null())
+    return;
+  // The callback may delete this box: nothing of it is used afterwards.
+  base::OnceCallback<void(int)> callback = std::move(callback_);
+  std::move(callback).Run(result);
+}
+
+// static
+INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND dialog,
+                                              UINT message,
+                                              WPARAM wparam,
+                                              LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    // The focus is set by Show.
+    return FALSE;
+  }
+  CustomMessageBox* self = reinterpret_cast<CustomMessageBox*>(
+      ::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE)
+        Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
+      else
+        Win32DialogDispatcher::GetInstance()->SetActiveDialog(dialog);
+      return FALSE;
+    case WM_CLOSE:
+      if (self)
+        self->Report(RESULT_CLOSED);
+      return TRUE;
+    case WM_NOTIFY: {
+      const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->idFrom == IDC_MESSAGE_TEXT && header->code == EN_LINK) {
+        const ENLINK* link = reinterpret_cast<const ENLINK*>(lparam);
+        if (link->msg == WM_LBUTTONUP && self)
+          self->Report(RESULT_LINK_ACTIVATED);
+        return TRUE;
+      }
+      return FALSE;
+    }
+    case WM_COMMAND:
+      if (!self)
+        return FALSE;
+      switch (LOWORD(wparam)) {
+        case IDC_FIRST_BUTTON:
+          self->Report(RESULT_FIRST_BUTTON);
+          return TRUE;
+        case IDC_SECOND_BUTTON:
+          self->Report(RESULT_SECOND_BUTTON);
+          return TRUE;
+        case IDCANCEL:
+          // Escape closes the box as its title bar does.
+          self->Report(RESULT_CLOSED);
+          return TRUE;
+      }
+      return FALSE;
+  }
+  return FALSE;
 }
 
 }  // namespace installer

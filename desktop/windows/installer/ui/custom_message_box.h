@@ -11,8 +11,10 @@
 namespace installer {
 
 // The installer's own message box: a title, a text that may hold a link and
-// two buttons.
-//
+// two buttons. A modeless dialog that disables its owner while it is shown;
+// the run loop must use Win32DialogDispatcher for its keyboard handling.
+// The callback decides whether the box closes (Close, or deleting it); it
+// may delete the box.
 class CustomMessageBox {
  public:
   enum Result {
@@ -35,7 +37,24 @@ class CustomMessageBox {
             int second_button_id,
             base::OnceCallback<void(int)> callback);
 
+  // Enables the owner again and destroys the dialog, when shown.
+  void Close();
+
+  // The dialog while it is shown, else null.
+  HWND dialog() const { return dialog_; }
+
  private:
+  static INT_PTR CALLBACK DialogProc(HWND dialog,
+                                     UINT message,
+                                     WPARAM wparam,
+                                     LPARAM lparam);
+  // Hands |result| to the callback, the first time only.
+  void Report(int result);
+
+  HWND dialog_ = nullptr;
+  HWND owner_ = nullptr;
+  base::OnceCallback<void(int)> callback_;
+
   DISALLOW_COPY_AND_ASSIGN(CustomMessageBox);
 };
 

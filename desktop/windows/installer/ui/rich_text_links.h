@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <richedit.h>
+
 #include <string>
 
 namespace installer {
@@ -19,7 +21,9 @@ std::wstring GetFirstLineText(HWND control);
 void SuppressCaret(HWND control);
 
 // Shows |text| in the rich-edit |control| in |color|, each <a href="x">y</a>
-// of the text becoming a hyperlink y to x.
+// of the text becoming a hyperlink y to x (a hyperlink field; where the rich
+// edit drops such fields, y underlined and marked with CFE_LINK). Either way
+// a click on y gives EN_LINK, and GetLinkTarget gives x.
 void SetRichTextWithLinks(HWND control,
                           const std::wstring& text,
                           COLORREF color);
@@ -30,6 +34,18 @@ std::wstring MarkLinks(const std::wstring& text);
 // The RTF with the markers of MarkLinks replaced by hyperlink fields; with
 // |link_on_new_line| the first link starts on a new line.
 std::string ReplaceLinkMarkers(const std::string& rtf, bool link_on_new_line);
+// The RTF with each marked link reduced to its underlined link text, for a
+// rich edit that drops hyperlink fields together with their text (Wine's);
+// SetRichTextWithLinks then marks those ranges as links itself.
+std::string ReplaceLinkMarkersWithText(const std::string& rtf);
+
+// The target of the link that |link| (an EN_LINK notification of |control|)
+// is about, e.g. "tos". A rich edit that keeps hyperlink fields reports the
+// field's range, whose text holds HYPERLINK "target"; one that drops fields
+// (Wine's) gets the link text marked with CFE_LINK by SetRichTextWithLinks,
+// which then remembers the targets of those ranges. Otherwise the link's
+// text itself (an automatically detected URL). Empty when |link| is null.
+std::wstring GetLinkTarget(HWND control, const ENLINK* link);
 
 }  // namespace installer
 
