@@ -80,10 +80,12 @@ inline base::FilePath ScreenshotDir() {
     dir = base::FilePath(value);
   } else {
     base::FilePath exe_dir;
-    base::PathService::Get(base::DIR_EXE, &exe_dir);
+    if (!base::PathService::Get(base::DIR_EXE, &exe_dir))
+      return base::FilePath();
     dir = exe_dir.DirName().Append(L"artifacts").Append(L"screenshots");
   }
-  base::CreateDirectory(dir);
+  if (!base::CreateDirectory(dir))
+    return base::FilePath();
   return dir;
 }
 
@@ -116,7 +118,10 @@ inline base::FilePath SaveCapture(const WindowCapture& capture,
     }
     data += line;
   }
-  const base::FilePath path = ScreenshotDir().Append(name + L".bmp");
+  const base::FilePath dir = ScreenshotDir();
+  if (dir.empty())
+    return base::FilePath();
+  const base::FilePath path = dir.Append(name + L".bmp");
   if (base::WriteFile(path, data.data(), static_cast<int>(data.size())) !=
       static_cast<int>(data.size())) {
     return base::FilePath();
