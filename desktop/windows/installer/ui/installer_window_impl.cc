@@ -1044,7 +1044,9 @@ INT_PTR InstallerWindowImpl::OnControlColor(UINT message,
     return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_WINDOW));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, id == IDC_RED_TEXT ? kWarningColor : RGB(0, 0, 0));
-  if (id == IDC_DELETE_USER_DATA && AreThemesActive()) {
+  // A mirrored window would have to mirror the brush too; there the check
+  // box is simply drawn transparently.
+  if (id == IDC_DELETE_USER_DATA && !right_to_left_ && AreThemesActive()) {
     // The check box draws over the background as if it were transparent.
     if (!background_)
       RebuildBackground();
