@@ -432,7 +432,8 @@ void InstallerWindowImpl::RemoveObserver(InstallerWindowDelegate* delegate) {
 }
 
 void InstallerWindowImpl::OnSettingsChanged() {
-  options_page_->Refresh();
+  if (main_dialog_)
+    options_page_->Refresh();
 }
 
 void InstallerWindowImpl::OnLanguageChanged() {
@@ -456,9 +457,13 @@ void InstallerWindowImpl::OnLanguageChanged() {
 }
 
 void InstallerWindowImpl::OnPathChanged() {
+  // Settings may report before the dialogs exist; creation catches up.
+  if (!main_dialog_)
+    return;
   const FolderProblem problem = settings_->GetFolderProblem();
-  if (problem == FOLDER_PROBLEM_INVALID_PATH ||
-      problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE) {
+  // A run that starts at once has no choices to show.
+  if (!run_immediately_ && (problem == FOLDER_PROBLEM_INVALID_PATH ||
+                            problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE)) {
     ShowPage(PAGE_OPTIONS);
   }
   options_page_->Refresh();
@@ -466,6 +471,8 @@ void InstallerWindowImpl::OnPathChanged() {
 
 void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
                                             std::optional<int> remaining) {
+  if (!main_dialog_)
+    return;
   HWND bar = ::GetDlgItem(main_dialog_, IDC_PROGRESS_BAR);
   const int position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
   const int target = static_cast<int>(progress);

@@ -364,8 +364,11 @@ TEST_F(InstallerWindowTest, FullPackageButtonOnlyWhenOffered) {
 
 TEST_F(InstallerWindowTest, RunImmediatelyOpensOnProgressWithoutBack) {
   settings_.run_immediately = true;
+  // Even a folder problem shows no options in a run that starts at once.
+  settings_.folder_problem = FOLDER_PROBLEM_INVALID_PATH;
   MakeWindow();
   EXPECT_EQ(PAGE_PROGRESS, window_->current_page());
+  EXPECT_FALSE(::IsWindowVisible(window_->options_dialog()));
   EXPECT_FALSE(settings_.HasObserver(window_.get()));
   window_->DisplayError(L"Failed.", false, std::nullopt);
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
@@ -393,6 +396,8 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   settings_.SetLanguage(settings_.language);
   EXPECT_EQ(GetString(IDS_OPTIONS), ControlText(Item(IDC_OPTIONS_BUTTON)));
   EXPECT_EQ(GetString(IDS_THANK_YOU), ControlText(Item(IDC_PROGRESS_TITLE)));
+  EXPECT_EQ(L"Vielen Dank",
+            ControlText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
             ControlText(window_->GetWindowHandle()));
   EXPECT_NE(L"stale", ControlText(Item(IDC_OPTIONS_BUTTON)));
@@ -521,9 +526,13 @@ TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
   }
   EXPECT_EQ(0, delegate_.cancels);
   {
+    // The box's buttons speak the wizard's language, not the system's.
+    SetLanguage(L"de");
     ScopedBoxAnswers yes(IDYES);
     ::SendMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
     EXPECT_EQ(1, yes.answers().shown);
+    EXPECT_EQ(L"&Ja", yes.answers().yes_button);
+    SetLanguage(L"en");
   }
   EXPECT_EQ(1, delegate_.cancels);
   ASSERT_FALSE(transitions_.empty());
