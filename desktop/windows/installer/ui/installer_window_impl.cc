@@ -810,15 +810,7 @@ void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {
   const auto* link = reinterpret_cast<const ENLINK*>(header);
   if (link->msg != WM_LBUTTONUP)
     return;
-  const LONG length = link->chrg.cpMax - link->chrg.cpMin;
-  if (length <= 0 || length > 1024)
-    return;
-  std::wstring target(length + 1, L'\0');
-  TEXTRANGEW range = {link->chrg, &target[0]};
-  const LRESULT copied = ::SendMessageW(header->hwndFrom, EM_GETTEXTRANGE, 0,
-                                        reinterpret_cast<LPARAM>(&range));
-  target.resize(std::max<LRESULT>(0, std::min<LRESULT>(copied, length)));
-  OnLinkClicked(target);
+  OnLinkClicked(GetLinkTarget(header->hwndFrom, link));
 }
 
 void InstallerWindowImpl::CloseFlow(const char* navigation_action) {

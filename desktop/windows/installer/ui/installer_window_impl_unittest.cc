@@ -362,6 +362,24 @@ TEST_F(InstallerWindowTest, FullPackageButtonOnlyWhenOffered) {
   EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
 }
 
+// A click on the terms link of the welcome page opens the terms.
+TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
+  MakeWindow();
+  HWND line = Item(IDC_TERMS_LINE);
+  const std::wstring text = ControlText(line);
+  const size_t link = text.find(L"Terms of Service");
+  ASSERT_NE(std::wstring::npos, link) << text;
+  POINTL point = {};
+  ::SendMessageW(line, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point),
+                 static_cast<LPARAM>(link + 3));
+  const LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
+  ::SendMessageW(line, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  ::SendMessageW(line, WM_LBUTTONUP, 0, where);
+  Pump();
+  EXPECT_EQ(PAGE_TERMS, window_->current_page());
+  EXPECT_EQ("TOS", transitions_.back().navigation_action);
+}
+
 TEST_F(InstallerWindowTest, RunImmediatelyOpensOnProgressWithoutBack) {
   settings_.run_immediately = true;
   // Even a folder problem shows no options in a run that starts at once.
