@@ -155,6 +155,9 @@ class Settings {
   virtual InstallerArchitecture GetArchitecture() const = 0;
   virtual bool HasNoPayload() const = 0;
   virtual bool GetRunImmediately() const = 0;
+  // Whether the user may choose to delete the user data: an uninstall run
+  // of an installation that has a profile.
+  virtual bool OffersDeleteProfile() const = 0;
 };
 
 }  // namespace installer

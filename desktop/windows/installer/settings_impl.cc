@@ -706,4 +706,9 @@ bool SettingsImpl::GetRunImmediately() const {
   return run_immediately_;
 }
 
+bool SettingsImpl::OffersDeleteProfile() const {
+  return IsUninstallRun() && folder_details_ &&
+         !folder_details_->GetProfilePath().empty();
+}
+
 }  // namespace installer

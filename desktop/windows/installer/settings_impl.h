@@ -126,6 +126,7 @@ class SettingsImpl : public Settings {
   InstallerArchitecture GetArchitecture() const override;
   bool HasNoPayload() const override;
   bool GetRunImmediately() const override;
+  bool OffersDeleteProfile() const override;
 
  private:
   // What a fetch's reply does with the details.

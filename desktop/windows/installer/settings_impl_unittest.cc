@@ -121,8 +121,10 @@ class FakeDetails : public InstallationFolderDetailsImpl {
   bool HasExistingInstallation() const override { return !!status; }
   bool HasWriteAccess() const override { return true; }
   bool StartMenuShortcutExists() const override { return start_menu; }
+  const FilePath& GetProfilePath() const override { return profile; }
 
   int32_t problem = INSTALLATION_FOLDER_VALID;
+  FilePath profile;
   std::unique_ptr<InstallationStatus> status;
   std::vector<LowSpaceVolume> low_space;
   bool start_menu = false;
@@ -638,6 +640,23 @@ TEST_F(SettingsTest, UpgradeTakesTheInstallationsChoices) {
   EXPECT_FALSE(settings->SetAllUsers(false));
   EXPECT_FALSE(settings->SetCopyOnly(true));
   EXPECT_FALSE(settings->SetSingleProfile(true));
+}
+
+// Only an uninstall of an installation with a profile offers deleting it.
+TEST_F(SettingsTest, OffersDeleteProfile) {
+  auto details = Details(0, true);
+  details->profile = FilePath(L"C:\\profile");
+  EXPECT_FALSE(MakeWithFolder(std::move(details))->OffersDeleteProfile());
+
+  SetSwitches({L"--uninstall"});
+  for (const wchar_t* profile : {L"C:\\profile", L""}) {
+    SettingsImpl* settings = Make();
+    ASSERT_FALSE(fetchers_.empty());
+    auto uninstalled = Details(0, true);
+    uninstalled->profile = FilePath(profile);
+    Last()->Deliver(std::move(uninstalled));
+    EXPECT_EQ(*profile != L'\0', settings->OffersDeleteProfile()) << profile;
+  }
 }
 
 TEST_F(SettingsTest, Setters) {

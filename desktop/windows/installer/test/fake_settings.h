@@ -113,6 +113,7 @@ class FakeSettings : public Settings {
   }
   bool HasNoPayload() const override { return false; }
   bool GetRunImmediately() const override { return false; }
+  bool OffersDeleteProfile() const override { return false; }
 
  private:
   FakeFolderDetails details_{&folder};

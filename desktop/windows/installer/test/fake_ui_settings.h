@@ -24,6 +24,7 @@ class FakeUiSettings : public FakeSettings {
   bool copy_only = false;
   bool run_immediately = false;
   bool fetching_folder_details = false;
+  bool offers_delete_profile = false;
   InstallMode mode = INSTALL_MODE_ALL_USERS;
   FolderProblem folder_problem = FOLDER_PROBLEM_NONE;
   std::vector<base::FilePath> suggested_folders;
@@ -104,6 +105,7 @@ class FakeUiSettings : public FakeSettings {
   InstallMode GetInstallMode() const override { return mode; }
   const base::string16& GetLanguage() const override { return language; }
   bool GetRunImmediately() const override { return run_immediately; }
+  bool OffersDeleteProfile() const override { return offers_delete_profile; }
 
   void NotifySettingsChanged() {
     for (SettingsObserver& observer : observers_)

@@ -1,0 +1,679 @@
+#include "desktop/windows/installer/ui/installer_window_impl.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/files/scoped_temp_dir.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "desktop/windows/installer/avro_stats/avro_codec.h"
+#include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/avro_stats/statistics_schema.h"
+#include "desktop/windows/installer/test/fake_ui_settings.h"
+#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/ui/resource_ids.h"
+#include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/l10n_handler/l10n_handler.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// One "page_transition" event as sent, read back through the schema.
+struct Transition {
+  int page_type = -1000;
+  std::string navigation_action;
+  std::string language_counter;
+  std::string error_displayed;
+  std::string failure_reason;
+};
+
+std::string Member(AvroDatum* record, const std::string& name) {
+  AvroDatum* value = record ? record->FieldByName(name) : nullptr;
+  if (value && value->schema()->type() == AVRO_UNION)
+    value = value->branch_index() == 1 ? value->GetBranch() : nullptr;
+  if (!value)
+    return "null";
+  if (value->schema()->type() == AVRO_INT)
+    return std::to_string(value->GetInt());
+  return value->GetString();
+}
+
+class RecordingSender : public AvroStatsSender {
+ public:
+  explicit RecordingSender(std::vector<Transition>* transitions)
+      : transitions_(transitions) {}
+  void SetTrafficAllowed(bool allowed) override {}
+  void Send(std::unique_ptr<AvroStatsMessage> message) override {
+    if (message->GetName() != "page_transition")
+      return;
+    AvroDatum root(GetStatisticsSchema());
+    message->FillDatum(&root);
+    AvroDatum* page = root.FieldByPath("installer_event.page_transitions");
+    Transition transition;
+    const std::string type = Member(page, "page_type");
+    if (type != "null")
+      transition.page_type = std::stoi(type);
+    transition.navigation_action = Member(page, "navigation_action");
+    transition.language_counter = Member(page, "changed_language_counter");
+    transition.error_displayed = Member(page, "error_displayed");
+    transition.failure_reason = Member(page, "failure_reason");
+    transitions_->push_back(transition);
+  }
+  void SendPendingAndShutdown(base::OnceClosure reply) override {}
+
+ private:
+  std::vector<Transition>* transitions_;
+};
+
+class FakeCalculator : public ProgressCalculator {
+ public:
+  void SetObserver(ProgressObserver* value) override { observer = value; }
+  uint32_t GetMaximum() const override { return 1000; }
+  uint32_t GetProgress() const override { return 0; }
+  ProgressObserver* observer = nullptr;
+};
+
+class RecordingDelegate : public InstallerWindowDelegate {
+ public:
+  void Accept() override { ++accepts; }
+  void Cancel() override { ++cancels; }
+  void Retry() override { ++retries; }
+  void ObtainFullPackage() override { ++full_packages; }
+  int accepts = 0;
+  int cancels = 0;
+  int retries = 0;
+  int full_packages = 0;
+};
+
+// Answers the system message boxes of this thread as a user would, and
+// notes what they said.
+struct BoxAnswers {
+  int answer = IDNO;
+  int shown = 0;
+  std::wstring text;
+  std::wstring yes_button;
+};
+thread_local BoxAnswers* g_answers = nullptr;
+thread_local HHOOK g_test_hook = nullptr;
+
+BOOL CALLBACK CollectText(HWND child, LPARAM text) {
+  wchar_t class_name[32] = {};
+  ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
+  if (base::ToLowerASCII(std::wstring(class_name)) == L"static") {
+    wchar_t buffer[1024] = {};
+    ::GetWindowTextW(child, buffer, ARRAYSIZE(buffer));
+    *reinterpret_cast<std::wstring*>(text) += buffer;
+  }
+  return TRUE;
+}
+
+LRESULT CALLBACK AnsweringHook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE && g_answers) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    HWND button = ::GetDlgItem(box, g_answers->answer);
+    if (button && (::GetDlgItem(box, IDYES) || ::GetDlgItem(box, IDOK))) {
+      ++g_answers->shown;
+      g_answers->text.clear();
+      ::EnumChildWindows(box, &CollectText,
+                         reinterpret_cast<LPARAM>(&g_answers->text));
+      wchar_t yes[64] = {};
+      ::GetDlgItemTextW(box, IDYES, yes, ARRAYSIZE(yes));
+      g_answers->yes_button = yes;
+      ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(g_answers->answer, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+    }
+  }
+  return ::CallNextHookEx(g_test_hook, code, wparam, lparam);
+}
+
+class ScopedBoxAnswers {
+ public:
+  explicit ScopedBoxAnswers(int answer) {
+    answers_.answer = answer;
+    g_answers = &answers_;
+    g_test_hook = ::SetWindowsHookExW(WH_CBT, &AnsweringHook, nullptr,
+                                      ::GetCurrentThreadId());
+  }
+  ~ScopedBoxAnswers() {
+    ::UnhookWindowsHookEx(g_test_hook);
+    g_test_hook = nullptr;
+    g_answers = nullptr;
+  }
+  const BoxAnswers& answers() const { return answers_; }
+
+ private:
+  BoxAnswers answers_;
+};
+
+std::wstring ControlText(HWND control) {
+  wchar_t buffer[512] = {};
+  ::GetWindowTextW(control, buffer, ARRAYSIZE(buffer));
+  return buffer;
+}
+
+// Visible controls that show a text but show none, or have no room.
+struct EmptyTextCheck {
+  std::vector<std::wstring> problems;
+};
+
+BOOL CALLBACK CheckChildText(HWND child, LPARAM param) {
+  auto* check = reinterpret_cast<EmptyTextCheck*>(param);
+  if (!::IsWindowVisible(child))
+    return TRUE;
+  wchar_t class_name[64] = {};
+  ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
+  wchar_t parent_class[64] = {};
+  ::GetClassNameW(::GetParent(child), parent_class, ARRAYSIZE(parent_class));
+  const std::wstring kind = base::ToLowerASCII(std::wstring(class_name));
+  // Pictures, bars, lists and dialogs carry no text of their own.
+  if (kind == L"combobox" || kind == L"msctls_progress32" ||
+      kind == L"#32770" || kind == L"tooltips_class32" ||
+      kind == L"comboboxex32" ||
+      base::ToLowerASCII(std::wstring(parent_class)) == L"combobox" ||
+      ::GetDlgCtrlID(child) == IDC_PICTURE) {
+    return TRUE;
+  }
+  RECT client = {};
+  ::GetClientRect(child, &client);
+  const std::wstring name =
+      std::to_wstring(::GetDlgCtrlID(child)) + L" (" + class_name + L")";
+  if (client.right <= 0 || client.bottom <= 0)
+    check->problems.push_back(name + L" has no room");
+  if (::GetWindowTextLengthW(child) <= 0)
+    check->problems.push_back(name + L" shows no text");
+  return TRUE;
+}
+
+class InstallerWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.CreateUniqueTempDir());
+    settings_.folder = temp_.GetPath().Append(L"Kavor");
+    settings_.suggested_folders = {settings_.folder};
+    SetAvroStatsSenderForTesting(
+        std::make_unique<RecordingSender>(&transitions_));
+    InitRichEdit();
+    SetLanguage(L"en");
+  }
+
+  void TearDown() override {
+    window_.reset();
+    SetAvroStatsSenderForTesting(std::make_unique<NullAvroStatsSender>());
+    SetLanguage(L"en");
+  }
+
+  void SetLanguage(const std::wstring& code) {
+    std::wstring language = code;
+    SetUiLanguage(&language);
+    settings_.language = language;
+  }
+
+  void MakeWindow(bool uninstall_run = false) {
+    InstallerWindowImpl::Environment environment;
+    environment.uninstall_run = uninstall_run;
+    window_ = std::make_unique<InstallerWindowImpl>(&settings_, &notifier_,
+                                                    &calculator_, environment);
+    ASSERT_TRUE(window_->Create());
+    window_->AddObserver(&delegate_);
+    ::SetForegroundWindow(window_->GetWindowHandle());
+    Pump();
+  }
+
+  void Pump() {
+    base::RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+  }
+
+  HWND Item(int id) { return ::GetDlgItem(window_->GetWindowHandle(), id); }
+  bool Visible(int id) { return ::IsWindowVisible(Item(id)) != FALSE; }
+  void Click(int id) {
+    ::SendMessageW(window_->GetWindowHandle(), WM_COMMAND,
+                   MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Item(id)));
+  }
+
+  // Saves the window as it is shown and checks that it shows something and
+  // that no control's text is missing.
+  void Screenshot(const std::wstring& name) {
+    HWND window = window_->GetWindowHandle();
+    ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    Pump();
+    // A window just shown may still be painting its first frame under Xvfb;
+    // the second capture sees it whole.
+    test::CaptureWindow(window);
+    Pump();
+    test::WindowCapture capture = test::CaptureWindow(window);
+    RECT rect = {};
+    ::GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.right - rect.left, capture.width) << name;
+    EXPECT_EQ(rect.bottom - rect.top, capture.height) << name;
+    EXPECT_GT(capture.CountColors(), 4u) << name;
+    size_t dark = std::count_if(
+        capture.pixels.begin(), capture.pixels.end(), [](uint32_t pixel) {
+          return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
+                 ((pixel >> 16) & 0xFF) < 0x60;
+        });
+    EXPECT_GT(dark, 20u) << name << ": no text drawn";
+    EXPECT_FALSE(test::SaveCapture(capture, name).empty()) << name;
+    EmptyTextCheck check;
+    ::EnumChildWindows(window, &CheckChildText,
+                       reinterpret_cast<LPARAM>(&check));
+    EXPECT_TRUE(check.problems.empty())
+        << name << ": " << base::JoinString(check.problems, L"; ");
+  }
+
+  base::MessageLoopForUI loop_;
+  base::ScopedTempDir temp_;
+  test::FakeUiSettings settings_;
+  InstallerProgressNotifier notifier_;
+  FakeCalculator calculator_;
+  RecordingDelegate delegate_;
+  std::vector<Transition> transitions_;
+  std::unique_ptr<InstallerWindowImpl> window_;
+};
+
+TEST_F(InstallerWindowTest, PagesShowTheirControls) {
+  MakeWindow();
+  EXPECT_EQ(PAGE_WELCOME, window_->current_page());
+  EXPECT_TRUE(Visible(IDC_ACCEPT_BUTTON));
+  EXPECT_TRUE(Visible(IDC_OPTIONS_BUTTON));
+  EXPECT_TRUE(Visible(IDC_HEADLINE));
+  EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
+  EXPECT_FALSE(Visible(IDC_REINSTALL_BUTTON));
+  EXPECT_FALSE(::IsWindowVisible(window_->options_dialog()));
+  EXPECT_EQ(L"Kavor Installer", ControlText(window_->GetWindowHandle()));
+  // The tests run with version 6 of the common controls, as the host does:
+  // only its buttons know their ideal size (and show the shield).
+  SIZE ideal = {};
+  EXPECT_TRUE(::SendMessageW(Item(IDC_ACCEPT_BUTTON), BCM_GETIDEALSIZE, 0,
+                             reinterpret_cast<LPARAM>(&ideal)));
+  EXPECT_EQ(L"Welcome to Kavor", ControlText(Item(IDC_HEADLINE)));
+  EXPECT_GT(::GetWindowTextLengthW(Item(IDC_TERMS_TEXT)), 0);
+  EXPECT_EQ(std::wstring::npos, ControlText(Item(IDC_TERMS_TEXT)).find(L'\r'));
+
+  Click(IDC_OPTIONS_BUTTON);
+  EXPECT_EQ(PAGE_OPTIONS, window_->current_page());
+  EXPECT_TRUE(::IsWindowVisible(window_->options_dialog()));
+  EXPECT_TRUE(Visible(IDC_BACK_BUTTON));
+  EXPECT_TRUE(Visible(IDC_ACCEPT_BUTTON));
+  EXPECT_FALSE(Visible(IDC_PICTURE));
+  EXPECT_EQ(L"&Language", ControlText(::GetDlgItem(window_->options_dialog(),
+                                                   IDC_LANGUAGE_LABEL)));
+
+  Click(IDC_BACK_BUTTON);
+  EXPECT_EQ(PAGE_WELCOME, window_->current_page());
+  window_->OnLinkClicked(L"tos");
+  EXPECT_EQ(PAGE_TERMS, window_->current_page());
+  EXPECT_TRUE(Visible(IDC_TERMS_TEXT));
+  EXPECT_FALSE(Visible(IDC_HEADLINE));
+
+  window_->ShowProgressPage();
+  EXPECT_TRUE(Visible(IDC_PROGRESS_BAR));
+  EXPECT_TRUE(Visible(IDC_PROGRESS_TITLE));
+  EXPECT_FALSE(Visible(IDC_ACCEPT_BUTTON));
+  EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
+  int low = -1;
+  int high = -1;
+  PBRANGE range = {};
+  ::SendMessageW(Item(IDC_PROGRESS_BAR), PBM_GETRANGE, FALSE,
+                 reinterpret_cast<LPARAM>(&range));
+  low = range.iLow;
+  high = range.iHigh;
+  EXPECT_EQ(0, low);
+  EXPECT_EQ(1000, high);
+
+  window_->DisplayError(L"The download failed.", false, std::string("net"));
+  EXPECT_EQ(PAGE_ERROR, window_->current_page());
+  EXPECT_TRUE(Visible(IDC_TRY_AGAIN_BUTTON));
+  EXPECT_TRUE(Visible(IDC_INSTALL_ERROR_TITLE));
+  EXPECT_FALSE(Visible(IDC_UNINSTALL_ERROR_TITLE));
+  EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
+  EXPECT_EQ(L"The download failed.", ControlText(Item(IDC_STATUS_TEXT)));
+  Click(IDC_TRY_AGAIN_BUTTON);
+  EXPECT_EQ(1, delegate_.retries);
+}
+
+// The full-package button shows on the error page only, and only while the
+// error offers the package.
+TEST_F(InstallerWindowTest, FullPackageButtonOnlyWhenOffered) {
+  MakeWindow();
+  window_->DisplayError(L"Broken.", true, std::nullopt);
+  EXPECT_TRUE(Visible(IDC_FULL_PACKAGE_BUTTON));
+  Click(IDC_FULL_PACKAGE_BUTTON);
+  EXPECT_EQ(1, delegate_.full_packages);
+  window_->ShowProgressPage();
+  EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
+  window_->DisplayError(L"Broken again.", false, std::nullopt);
+  EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
+  // A second error on the error page withdraws the offer at once.
+  window_->DisplayError(L"Broken.", true, std::nullopt);
+  window_->DisplayError(L"Broken.", false, std::nullopt);
+  EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
+}
+
+// A click on the terms link of the welcome page opens the terms.
+TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
+  MakeWindow();
+  HWND line = Item(IDC_TERMS_LINE);
+  const std::wstring text = ControlText(line);
+  const size_t link = text.find(L"Terms of Service");
+  ASSERT_NE(std::wstring::npos, link) << text;
+  POINTL point = {};
+  ::SendMessageW(line, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point),
+                 static_cast<LPARAM>(link + 3));
+  const LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
+  ::SendMessageW(line, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  ::SendMessageW(line, WM_LBUTTONUP, 0, where);
+  Pump();
+  EXPECT_EQ(PAGE_TERMS, window_->current_page());
+  EXPECT_EQ("TOS", transitions_.back().navigation_action);
+}
+
+TEST_F(InstallerWindowTest, RunImmediatelyOpensOnProgressWithoutBack) {
+  settings_.run_immediately = true;
+  // Even a folder problem shows no options in a run that starts at once.
+  settings_.folder_problem = FOLDER_PROBLEM_INVALID_PATH;
+  MakeWindow();
+  EXPECT_EQ(PAGE_PROGRESS, window_->current_page());
+  EXPECT_FALSE(::IsWindowVisible(window_->options_dialog()));
+  EXPECT_FALSE(settings_.HasObserver(window_.get()));
+  window_->DisplayError(L"Failed.", false, std::nullopt);
+  EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
+}
+
+TEST_F(InstallerWindowTest, FolderProblemShowsOptionsWithWarning) {
+  MakeWindow();
+  EXPECT_FALSE(::IsWindowVisible(
+      ::GetDlgItem(window_->options_dialog(), IDC_FOLDER_WARNING)));
+  settings_.folder_problem = FOLDER_PROBLEM_INVALID_PATH;
+  settings_.NotifyPathChanged();
+  EXPECT_EQ(PAGE_OPTIONS, window_->current_page());
+  EXPECT_TRUE(::IsWindowVisible(
+      ::GetDlgItem(window_->options_dialog(), IDC_FOLDER_WARNING)));
+}
+
+TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
+  MakeWindow();
+  ::SetWindowTextW(Item(IDC_OPTIONS_BUTTON), L"stale");
+  ::SetWindowTextW(Item(IDC_PROGRESS_TITLE), L"stale");
+  ::SetWindowTextW(window_->GetWindowHandle(), L"stale");
+  SetLanguage(L"de");
+  settings_.SetLanguage(settings_.language);
+  EXPECT_EQ(GetString(IDS_OPTIONS), ControlText(Item(IDC_OPTIONS_BUTTON)));
+  EXPECT_EQ(GetString(IDS_THANK_YOU), ControlText(Item(IDC_PROGRESS_TITLE)));
+  EXPECT_EQ(L"Vielen Dank",
+            ControlText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
+  EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
+            ControlText(window_->GetWindowHandle()));
+  EXPECT_NE(L"stale", ControlText(Item(IDC_OPTIONS_BUTTON)));
+}
+
+TEST_F(InstallerWindowTest, ProgressBarNeverMovesBackwards) {
+  MakeWindow();
+  window_->ShowProgressPage();
+  HWND bar = Item(IDC_PROGRESS_BAR);
+  calculator_.observer->OnProgressChanged(300, std::nullopt);
+  EXPECT_EQ(300, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+  // Close steps are stepped one by one and arrive at the same place.
+  calculator_.observer->OnProgressChanged(305, std::nullopt);
+  EXPECT_EQ(305, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+  // A retry wait reports less; the bar stays.
+  calculator_.observer->OnProgressChanged(120, std::nullopt);
+  EXPECT_EQ(305, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+  calculator_.observer->OnProgressChanged(0, std::nullopt);
+  EXPECT_EQ(305, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+  calculator_.observer->OnProgressChanged(1000, std::nullopt);
+  EXPECT_EQ(1000, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+}
+
+// Records every text the status line is given.
+std::vector<std::wstring>* g_status_texts = nullptr;
+WNDPROC g_status_proc = nullptr;
+LRESULT CALLBACK StatusProc(HWND control,
+                            UINT message,
+                            WPARAM wparam,
+                            LPARAM lparam) {
+  if (message == WM_SETTEXT && g_status_texts)
+    g_status_texts->push_back(reinterpret_cast<const wchar_t*>(lparam));
+  return ::CallWindowProcW(g_status_proc, control, message, wparam, lparam);
+}
+
+TEST_F(InstallerWindowTest, StatusUpdatesCloseTogetherAreMerged) {
+  MakeWindow();
+  window_->ShowProgressPage();
+  std::vector<std::wstring> texts;
+  g_status_texts = &texts;
+  g_status_proc = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                          reinterpret_cast<LONG_PTR>(&StatusProc)));
+
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  ASSERT_EQ(1u, texts.size());
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), texts[0]);
+  const base::TimeTicks start = base::TimeTicks::Now();
+  calculator_.observer->OnProgressChanged(10, 30);
+  calculator_.observer->OnProgressChanged(20, 20);
+  const bool close_together =
+      base::TimeTicks::Now() - start < base::TimeDelta::FromMilliseconds(90);
+  const std::wstring latest = GetString(IDS_DOWNLOADING_REMAINING, L"20");
+  const std::wstring stale = GetString(IDS_DOWNLOADING_REMAINING, L"30");
+
+  // Wait for the merged update.
+  base::RunLoop run_loop;
+  base::RepeatingClosure poll;
+  poll = base::BindRepeating(
+      [](HWND status, const std::wstring& latest, base::RunLoop* run_loop,
+         base::RepeatingClosure* poll) {
+        if (ControlText(status) == latest) {
+          run_loop->Quit();
+          return;
+        }
+        base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+            FROM_HERE, *poll, base::TimeDelta::FromMilliseconds(10));
+      },
+      Item(IDC_STATUS_TEXT), latest, &run_loop, &poll);
+  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, poll);
+  run_loop.Run();
+  // Nothing stale follows the latest text.
+  base::RunLoop settle;
+  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+      FROM_HERE, settle.QuitClosure(), base::TimeDelta::FromMilliseconds(150));
+  settle.Run();
+  EXPECT_EQ(latest, ControlText(Item(IDC_STATUS_TEXT)));
+  EXPECT_EQ(latest, texts.back());
+  if (close_together) {
+    EXPECT_EQ(texts.end(), std::find(texts.begin(), texts.end(), stale));
+  }
+
+  // The same remaining value again changes nothing.
+  const size_t count = texts.size();
+  calculator_.observer->OnProgressChanged(30, 20);
+  Pump();
+  EXPECT_EQ(count, texts.size());
+  ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(g_status_proc));
+  g_status_texts = nullptr;
+}
+
+// The stages whose texts depend on more than the remaining value.
+TEST_F(InstallerWindowTest, StatusTextsByStage) {
+  EXPECT_EQ(L"", GetStageStatusText(8, std::nullopt, false,
+                                    INSTALL_MODE_ALL_USERS, L"u"));
+  EXPECT_EQ(GetString(IDS_UNINSTALLING),
+            GetStageStatusText(7, 3, true, INSTALL_MODE_CURRENT_USER, L"u"));
+  EXPECT_EQ(GetString(IDS_INSTALLING_FOR_USER, L"Ann"),
+            GetStageStatusText(7, 3, false, INSTALL_MODE_CURRENT_USER, L"Ann"));
+  EXPECT_EQ(
+      GetString(IDS_INSTALLING),
+      GetStageStatusText(4, std::nullopt, false, INSTALL_MODE_ALL_USERS, L"u"));
+  EXPECT_TRUE(IsRightToLeftLanguage(L"AR-eg"));
+  EXPECT_FALSE(IsRightToLeftLanguage(L"hr"));
+}
+
+TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
+  MakeWindow();
+  {
+    ScopedBoxAnswers no(IDNO);
+    ::SendMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(1, no.answers().shown);
+    EXPECT_NE(std::wstring::npos,
+              no.answers().text.find(L"Are you sure you want to quit"));
+    EXPECT_EQ(GetString(IDS_YES), no.answers().yes_button);
+  }
+  EXPECT_EQ(0, delegate_.cancels);
+  {
+    // The box's buttons speak the wizard's language, not the system's.
+    SetLanguage(L"de");
+    ScopedBoxAnswers yes(IDYES);
+    ::SendMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(1, yes.answers().shown);
+    EXPECT_EQ(L"&Ja", yes.answers().yes_button);
+    SetLanguage(L"en");
+  }
+  EXPECT_EQ(1, delegate_.cancels);
+  ASSERT_FALSE(transitions_.empty());
+  window_.reset();
+  EXPECT_EQ(PAGE_TYPE_CLOSED, transitions_.back().page_type);
+  EXPECT_EQ("CANCEL", transitions_.back().navigation_action);
+
+  MakeWindow(true);
+  EXPECT_EQ(PAGE_MAINTENANCE, window_->current_page());
+  ScopedBoxAnswers none(IDNO);
+  Click(IDC_CANCEL_BUTTON);
+  EXPECT_EQ(0, none.answers().shown);
+  EXPECT_EQ(2, delegate_.cancels);
+}
+
+TEST_F(InstallerWindowTest, UninstallWarnings) {
+  MakeWindow(true);
+  EXPECT_TRUE(Visible(IDC_UNINSTALL_BUTTON));
+  EXPECT_TRUE(Visible(IDC_REINSTALL_BUTTON));
+  EXPECT_FALSE(Visible(IDC_DELETE_USER_DATA));
+  EXPECT_FALSE(Visible(IDC_OPTIONS_BUTTON));
+  {
+    ScopedBoxAnswers no(IDNO);
+    Click(IDC_UNINSTALL_BUTTON);
+    EXPECT_EQ(1, no.answers().shown);
+    EXPECT_NE(std::wstring::npos,
+              no.answers().text.find(GetString(IDS_UNINSTALL_WARNING)));
+  }
+  // No closes the wizard without a further question.
+  EXPECT_EQ(0, delegate_.accepts);
+  EXPECT_EQ(1, delegate_.cancels);
+  ASSERT_FALSE(transitions_.empty());
+  EXPECT_EQ(PAGE_TYPE_UNINSTALL_WARNING, transitions_.back().page_type);
+  EXPECT_EQ("WARNING NO", transitions_.back().navigation_action);
+
+  settings_.delete_profile = true;
+  {
+    ScopedBoxAnswers yes(IDYES);
+    Click(IDC_UNINSTALL_BUTTON);
+    EXPECT_NE(
+        std::wstring::npos,
+        yes.answers().text.find(GetString(IDS_UNINSTALL_WARNING_DELETE_DATA)));
+  }
+  EXPECT_EQ(1, delegate_.accepts);
+  EXPECT_EQ("WARNING YES", transitions_.back().navigation_action);
+  window_.reset();
+  EXPECT_EQ("UNINSTALL", transitions_.back().navigation_action);
+
+  settings_.offers_delete_profile = true;
+  MakeWindow(true);
+  EXPECT_TRUE(Visible(IDC_DELETE_USER_DATA));
+  Click(IDC_REINSTALL_BUTTON);
+  EXPECT_TRUE(settings_.flag14);
+  window_.reset();
+  EXPECT_EQ(PAGE_TYPE_CLOSED_FOR_REINSTALL, transitions_.back().page_type);
+  EXPECT_EQ("REINSTALL", transitions_.back().navigation_action);
+}
+
+TEST_F(InstallerWindowTest, PageTransitionStatistics) {
+  MakeWindow();
+  ASSERT_EQ(1u, transitions_.size());
+  EXPECT_EQ(PAGE_WELCOME, transitions_[0].page_type);
+  Click(IDC_OPTIONS_BUTTON);
+  ASSERT_EQ(2u, transitions_.size());
+  EXPECT_EQ(PAGE_OPTIONS, transitions_[1].page_type);
+  EXPECT_EQ("OPTIONS", transitions_[1].navigation_action);
+  // The options page counts its changes in the current record.
+  window_->GetPageTransitionRecord()->changed_language_counter = 2;
+  Click(IDC_BACK_BUTTON);
+  ASSERT_EQ(3u, transitions_.size());
+  EXPECT_EQ(PAGE_WELCOME, transitions_[2].page_type);
+  EXPECT_EQ("BACK", transitions_[2].navigation_action);
+  EXPECT_EQ("2", transitions_[2].language_counter);
+  // Counters start afresh on each page.
+  window_->OnLinkClicked(L"tos");
+  ASSERT_EQ(4u, transitions_.size());
+  EXPECT_EQ("TOS", transitions_[3].navigation_action);
+  EXPECT_EQ("null", transitions_[3].language_counter);
+  // Another link counts as a link click but leaves the page.
+  window_->OnLinkClicked(L"privacy");
+  EXPECT_EQ(4u, transitions_.size());
+  Click(IDC_ACCEPT_BUTTON);
+  EXPECT_EQ(1, delegate_.accepts);
+  window_->ShowProgressPage();
+  EXPECT_EQ("ACCEPT", transitions_.back().navigation_action);
+  window_->DisplayError(L"Disk full.", false, std::string("disk"));
+  Click(IDC_TRY_AGAIN_BUTTON);
+  window_->ShowProgressPage();
+  // The error shown goes with the record of the error page.
+  EXPECT_EQ("RETRY", transitions_.back().navigation_action);
+  EXPECT_EQ("Disk full.", transitions_.back().error_displayed);
+  EXPECT_EQ("disk", transitions_.back().failure_reason);
+  // Showing the shown page again records nothing.
+  const size_t count = transitions_.size();
+  window_->ShowProgressPage();
+  EXPECT_EQ(count, transitions_.size());
+}
+
+class InstallerWindowScreenshotTest
+    : public InstallerWindowTest,
+      public testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(InstallerWindowScreenshotTest, EveryPage) {
+  const std::wstring language = GetParam();
+  SetLanguage(language);
+  MakeWindow();
+  const bool mirrored =
+      (::GetWindowLongW(window_->GetWindowHandle(), GWL_EXSTYLE) &
+       WS_EX_LAYOUTRTL) != 0;
+  EXPECT_EQ(IsRightToLeftLanguage(language), mirrored);
+  const std::wstring suffix = L"_" + language;
+  Screenshot(L"window_welcome" + suffix);
+  Click(IDC_OPTIONS_BUTTON);
+  Screenshot(L"window_options" + suffix);
+  window_->OnLinkClicked(L"tos");
+  Screenshot(L"window_terms" + suffix);
+  window_->ShowProgressPage();
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  calculator_.observer->OnProgressChanged(400, std::nullopt);
+  Screenshot(L"window_progress" + suffix);
+  window_->DisplayError(GetString(IDS_FETCH_NETWORK_ERROR), true, std::nullopt);
+  Screenshot(L"window_error" + suffix);
+  window_.reset();
+
+  settings_.offers_delete_profile = true;
+  MakeWindow(true);
+  Screenshot(L"window_maintenance" + suffix);
+  window_->DisplayError(GetString(IDS_UNINSTALL_ERROR), false, std::nullopt);
+  Screenshot(L"window_uninstall_error" + suffix);
+}
+
+INSTANTIATE_TEST_SUITE_P(InstallerWindow,
+                         InstallerWindowScreenshotTest,
+                         testing::Values(L"en", L"ar"));
+
+}  // namespace
+}  // namespace installer
