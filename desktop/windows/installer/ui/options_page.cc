@@ -232,7 +232,9 @@ INT_PTR CALLBACK OptionsPage::DialogProc(HWND dialog,
     page->dialog_ = dialog;
     if (!page->settings_->GetRunImmediately())
       page->InitializePage();
-    return TRUE;
+    // The page is made hidden: the focus stays where the window puts it,
+    // not on a hidden list that arrow keys would change.
+    return FALSE;
   }
   auto* page = reinterpret_cast<OptionsPage*>(
       ::GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -665,6 +667,13 @@ void OptionsPage::RefillFolderCombo() {
     ::SendMessageW(combo, CB_SETCURSEL, selected, 0);
   } else {
     ::SetWindowTextW(combo, folder.value().c_str());
+  }
+  // Selecting an item writes the item's own spelling of the folder and
+  // selects all of it; a folder typed in another case ("c:\...") is the
+  // same folder and keeps the typing as it was.
+  if (GetControlText(combo) != shown && !shown.empty() &&
+      base::FilePath(shown) == folder) {
+    ::SetWindowTextW(combo, shown.c_str());
   }
   if (GetControlText(combo) == shown && edit_selection != CB_ERR) {
     ::SendMessageW(combo, CB_SETEDITSEL, 0,

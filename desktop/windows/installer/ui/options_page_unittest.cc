@@ -421,6 +421,21 @@ TEST_F(OptionsPageTest, TypingIsAnEditAndPickingIsAChange) {
   EXPECT_EQ(1, host_.record.changed_install_path_counter);
 }
 
+TEST_F(OptionsPageTest, TypingAFolderInAnotherCaseKeepsTheTyping) {
+  CreatePage();
+  HWND combo = Item(IDC_FOLDER_COMBO);
+  HWND edit = ::FindWindowExW(combo, nullptr, L"Edit", nullptr);
+  ASSERT_TRUE(edit);
+  ::SetWindowTextW(combo, L"");
+  // The last key makes the text the second suggestion in other case.
+  Type(combo, L"d:\\Apps\\Kavor");
+  EXPECT_EQ(L"d:\\Apps\\Kavor", TextOf(combo));
+  // The next key goes where the caret was, not over a selected item text.
+  ::SendMessageW(edit, WM_CHAR, L'\\', 1);
+  EXPECT_EQ(L"d:\\Apps\\Kavor\\", TextOf(combo));
+  EXPECT_EQ(L"d:\\Apps\\Kavor\\", settings_.folder.value());
+}
+
 TEST_F(OptionsPageTest, RefillSelectsTheCurrentFolderOrWritesIt) {
   settings_.folder = base::FilePath(L"E:\\Elsewhere");
   CreatePage();
