@@ -15,13 +15,11 @@ wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 # Xvfb runs no window manager: Wine draws the window frames itself instead of
-# waiting for one on every window it hides. Its dialog font links to
-# "SimSun" for Chinese glyphs; that name is given to the CJK font installed
-# by install_deps.sh.
+# waiting for one on every window it hides.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1 || true
-# Wine's own dialog font has no Arabic or Hebrew letters: it falls back to
-# DejaVu Sans for them before the CJK fonts.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ \
-  /d 'DejaVuSans.ttf,DejaVu Sans\0MSGOTHIC.TTC,MS UI Gothic\0MINGLIU.TTC,PMingLiU\0SIMSUN.TTC,SimSun\0GULIM.TTC,Gulim' /f >/dev/null 2>&1 || true
+# Wine's own dialog font has Latin, Greek and Cyrillic letters only, and it
+# takes the letters it lacks from the first linked font that exists: that
+# is Unifont (install_deps.sh), which has the Chinese, Japanese, Korean,
+# Arabic and Hebrew ones too.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'unifont.otf,Unifont' /f >/dev/null 2>&1 || true
 wineserver -p >/dev/null 2>&1 || true
