@@ -11,7 +11,7 @@ PACKAGES=(
   googletest 7zip openssl osslsigncode faketime python3 python3-avro curl
   dpkg-dev
   # CJK glyphs for Wine (the Chinese wizard and its screenshots).
-  fonts-unifont
+  fonts-wqy-microhei fonts-dejavu-core
 )
 
 missing=()

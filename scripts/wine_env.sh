@@ -17,9 +17,16 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 # Xvfb runs no window manager: Wine draws the window frames itself instead of
 # waiting for one on every window it hides.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
-# Wine's own dialog font has Latin, Greek and Cyrillic letters only, and it
-# takes the letters it lacks from the first linked font that exists: that
-# is Unifont (install_deps.sh), which has the Chinese, Japanese, Korean,
-# Arabic and Hebrew ones too.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma /t REG_MULTI_SZ /d 'unifont.otf,Unifont' /f >/dev/null 2>&1 || true
+# This Wine has no fonts of its own: the dialog font (Tahoma) and the
+# caption font become DejaVu Sans, which has the Latin, Greek, Cyrillic,
+# Arabic and Hebrew letters, and the Chinese, Japanese and Korean ones come
+# from WenQuanYi Micro Hei, linked behind it (both from install_deps.sh).
+for face in Tahoma 'Microsoft Sans Serif'; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d 'DejaVu Sans' /f >/dev/null 2>&1 || true
+done
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1 || true
+for face in Tahoma 'DejaVu Sans' 'DejaVu Sans Bold'; do
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" /t REG_MULTI_SZ \
+    /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1 || true
+done
 wineserver -p >/dev/null 2>&1 || true
