@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 #include <vector>
@@ -27,34 +28,86 @@ const char kFieldEnd[] = "}}}";
 
 const wchar_t kOldProcProperty[] = L"KavorCaretSuppressedProc";
 
+// A literal "$" of the plain text, so that it is never taken for a marker.
+const wchar_t kEscapedDollar[] = L"$0";
+
 // One link of a marked text: the plain text between it and the link
-// before, its target and the text that shows it.
-struct MarkedLink {
-  std::wstring before;
-  std::wstring target;
-  std::wstring text;
+// before, its target and the text that shows it, each without escapes.
+template <typename String>
+struct MarkedPiece {
+  String before;
+  String target;
+  String text;
 };
+
+// Splits a text made by MarkLinks (or its RTF) into its complete links and
+// the plain text after the last one, turning each escaped "$" back into
+// "$". A marker that does not complete a link stays as it is.
+template <typename String>
+std::vector<MarkedPiece<String>> SplitMarked(const String& marked,
+                                             String* rest) {
+  typedef typename String::value_type Char;
+  std::vector<MarkedPiece<String>> links;
+  MarkedPiece<String> link;
+  int part = 0;  // 0: plain text, 1: target, 2: link text.
+  String* parts[] = {&link.before, &link.target, &link.text};
+  for (size_t i = 0; i < marked.size(); ++i) {
+    const Char c = marked[i];
+    if (c != Char('$') || i + 1 == marked.size() || marked[i + 1] < Char('0') ||
+        marked[i + 1] > Char('3')) {
+      *parts[part] += c;
+      continue;
+    }
+    const int code = marked[++i] - Char('0');
+    if (code == 0) {
+      *parts[part] += Char('$');
+    } else if (code == part + 1) {
+      if (++part == 3) {
+        links.push_back(link);
+        link = MarkedPiece<String>();
+        part = 0;
+      }
+    } else {
+      *parts[part] += c;
+      *parts[part] += marked[i];
+    }
+  }
+  // An incomplete link is plain text.
+  if (part > 0) {
+    link.before += Char('$');
+    link.before += Char('1');
+    link.before += link.target;
+  }
+  if (part > 1) {
+    link.before += Char('$');
+    link.before += Char('2');
+    link.before += link.text;
+  }
+  *rest = link.before;
+  return links;
+}
+
+typedef MarkedPiece<std::wstring> MarkedLink;
+
+// The |count| characters of |text| from |first|, each "$" escaped.
+std::wstring EscapeDollars(const std::wstring& text,
+                           size_t first,
+                           size_t count) {
+  std::wstring escaped;
+  const size_t end = first + std::min(count, text.size() - first);
+  for (size_t i = first; i < end; ++i) {
+    if (text[i] == L'$')
+      escaped += kEscapedDollar;
+    else
+      escaped += text[i];
+  }
+  return escaped;
+}
 
 // The links of a text made by MarkLinks, in order.
 std::vector<MarkedLink> FindMarkedLinks(const std::wstring& marked) {
-  std::vector<MarkedLink> links;
-  size_t pos = 0;
-  while (true) {
-    const size_t start = marked.find(kLinkStart, pos);
-    if (start == std::wstring::npos)
-      break;
-    const size_t text_start = marked.find(kLinkTextStart, start + 2);
-    if (text_start == std::wstring::npos)
-      break;
-    const size_t end = marked.find(kLinkEnd, text_start + 2);
-    if (end == std::wstring::npos)
-      break;
-    links.push_back({marked.substr(pos, start - pos),
-                     marked.substr(start + 2, text_start - start - 2),
-                     marked.substr(text_start + 2, end - text_start - 2)});
-    pos = end + 2;
-  }
-  return links;
+  std::wstring rest;
+  return SplitMarked(marked, &rest);
 }
 
 // A link range that the rich edit could not keep as a hyperlink field.
@@ -358,15 +411,15 @@ std::wstring MarkLinks(const std::wstring& text) {
     // An incomplete anchor is left as it is, with everything after it.
     if (close == std::wstring::npos)
       break;
-    marked.append(text, pos, anchor - pos);
+    marked += EscapeDollars(text, pos, anchor - pos);
     marked += kLinkStart;
-    marked.append(text, target_start, target_end - target_start);
+    marked += EscapeDollars(text, target_start, target_end - target_start);
     marked += kLinkTextStart;
-    marked.append(text, tag_end + 1, close - tag_end - 1);
+    marked += EscapeDollars(text, tag_end + 1, close - tag_end - 1);
     marked += kLinkEnd;
     pos = close + 4;
   }
-  marked.append(text, pos, std::wstring::npos);
+  marked += EscapeDollars(text, pos, std::wstring::npos);
   return marked;
 }
 
@@ -376,26 +429,16 @@ namespace {
 // replaced, so a stray marker cannot unbalance the RTF's braces.
 template <typename Replace>
 std::string ReplaceMarkedLinks(const std::string& rtf, Replace replace) {
+  std::string rest;
+  const std::vector<MarkedPiece<std::string>> links = SplitMarked(rtf, &rest);
   std::string result;
-  size_t pos = 0;
   bool first = true;
-  while (true) {
-    const size_t start = rtf.find("$1", pos);
-    if (start == std::string::npos)
-      break;
-    const size_t text_start = rtf.find("$2", start + 2);
-    if (text_start == std::string::npos)
-      break;
-    const size_t end = rtf.find("$3", text_start + 2);
-    if (end == std::string::npos)
-      break;
-    result.append(rtf, pos, start - pos);
-    replace(first, rtf.substr(start + 2, text_start - start - 2),
-            rtf.substr(text_start + 2, end - text_start - 2), &result);
+  for (const MarkedPiece<std::string>& link : links) {
+    result += link.before;
+    replace(first, link.target, link.text, &result);
     first = false;
-    pos = end + 2;
   }
-  result.append(rtf, pos, std::string::npos);
+  result += rest;
   return result;
 }
 
