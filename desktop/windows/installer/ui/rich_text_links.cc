@@ -179,13 +179,20 @@ std::string StreamOutRtf(HWND control) {
   return rtf;
 }
 
-void StreamInRtf(HWND control, const std::string& rtf) {
+// False (and an error in the log) when the control took no text.
+bool StreamInRtf(HWND control, const std::string& rtf) {
   StreamInSource source = {&rtf, 0};
   EDITSTREAM stream = {};
   stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
   stream.pfnCallback = &StreamInCallback;
-  ::SendMessageW(control, EM_STREAMIN, SF_RTF,
-                 reinterpret_cast<LPARAM>(&stream));
+  const LRESULT read = ::SendMessageW(control, EM_STREAMIN, SF_RTF,
+                                      reinterpret_cast<LPARAM>(&stream));
+  if (stream.dwError != 0 || (read <= 0 && !rtf.empty())) {
+    LOG(ERROR) << "Streaming the rich text into the control failed, error "
+               << stream.dwError << ", " << read << " characters read.";
+    return false;
+  }
+  return true;
 }
 
 // The control's text with one character per character position (paragraph
@@ -474,16 +481,22 @@ void SetRichTextWithLinks(HWND control,
   ::SetWindowTextW(control, marked.c_str());
   SetRichTextColor(control, color);
   const std::string rtf = StreamOutRtf(control);
-  StreamInRtf(control, ReplaceLinkMarkers(rtf, false));
-
-  // A link at the very end of the first line would be split across lines.
-  const std::wstring first_line = GetFirstLineText(control);
-  const std::wstring kSplitLink = L"HYPERLINK ";
-  if (first_line.size() >= kSplitLink.size() &&
-      first_line.compare(first_line.size() - kSplitLink.size(),
-                         kSplitLink.size(), kSplitLink) == 0) {
-    StreamInRtf(control, ReplaceLinkMarkers(rtf, true));
+  if (rtf.empty() || !StreamInRtf(control, ReplaceLinkMarkers(rtf, false))) {
+    // The text, links shown as their words, is better than the markers.
+    if (rtf.empty())
+      LOG(ERROR) << "Streaming the rich text out of the control failed.";
+    std::wstring rest;
+    std::wstring plain;
+    for (const MarkedLink& link : SplitMarked(marked, &rest))
+      plain += link.before + link.text;
+    plain += rest;
+    ::SetWindowTextW(control, plain.c_str());
+    SetMarkedRanges(control, std::vector<LinkRange>());
+    return;
   }
+
+  if (LinkStartsAtLineEnd(GetFirstLineText(control)))
+    StreamInRtf(control, ReplaceLinkMarkers(rtf, true));
 
   const std::vector<MarkedLink> links = FindMarkedLinks(marked);
   if (links.empty()) {
@@ -506,8 +519,18 @@ std::wstring GetLinkTarget(HWND control, const ENLINK* link) {
         return range.target;
     }
   }
-  const std::wstring text =
-      GetTextRange(control, link->chrg.cpMin, link->chrg.cpMax);
+  return LinkTargetOfRangeText(
+      GetTextRange(control, link->chrg.cpMin, link->chrg.cpMax));
+}
+
+bool LinkStartsAtLineEnd(const std::wstring& first_line) {
+  const std::wstring kSplitLink = L"HYPERLINK ";
+  return first_line.size() >= kSplitLink.size() &&
+         first_line.compare(first_line.size() - kSplitLink.size(),
+                            kSplitLink.size(), kSplitLink) == 0;
+}
+
+std::wstring LinkTargetOfRangeText(const std::wstring& text) {
   const std::wstring kInstruction = L"HYPERLINK \"";
   const size_t instruction = text.find(kInstruction);
   if (instruction != std::wstring::npos) {
