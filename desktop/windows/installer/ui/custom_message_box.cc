@@ -29,7 +29,7 @@ bool CustomMessageBox::Show(HWND parent,
                             const std::wstring& text,
                             int first_button_id,
                             int second_button_id,
-                            base::OnceCallback<void(int)> callback) {
+                            base::RepeatingCallback<void(int)> callback) {
   // One box at a time: a second Show replaces the first.
   Close();
   InitRichEdit();
@@ -103,8 +103,8 @@ void CustomMessageBox::Report(int result) {
   if (callback_.is_null())
     return;
   // The callback may delete this box: nothing of it is used afterwards.
-  base::OnceCallback<void(int)> callback = std::move(callback_);
-  std::move(callback).Run(result);
+  base::RepeatingCallback<void(int)> callback = callback_;
+  callback.Run(result);
 }
 
 // static

@@ -62,7 +62,7 @@ class CustomMessageBoxTest : public testing::Test {
         owner_, IDS_CORRUPTED_INSTALLER_TITLE,
         GetString(IDS_CORRUPTED_INSTALLER_TEXT),
         first_button ? static_cast<int>(IDS_CORRUPTED_INSTALLER_GO) : 0,
-        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindOnce(&Record, &results_)));
+        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating(&Record, &results_)));
     ASSERT_TRUE(box_->dialog());
     PumpMessages();
   }
@@ -160,10 +160,12 @@ TEST_F(CustomMessageBoxTest, Results) {
     test_case.act(this);
     ASSERT_EQ(std::vector<int>{test_case.result}, results_);
     // The callback decides: the box stays until it is closed, and answers
-    // only once.
+    // again.
     EXPECT_TRUE(::IsWindow(box_->dialog()));
     ::SendMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
-    EXPECT_EQ(1u, results_.size());
+    EXPECT_EQ((std::vector<int>{test_case.result,
+                                CustomMessageBox::RESULT_SECOND_BUTTON}),
+              results_);
     box_->Close();
   }
 }
@@ -198,7 +200,7 @@ TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   int result = -1;
   ASSERT_TRUE(box->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE, L"Text", 0,
                         IDS_CORRUPTED_INSTALLER_CANCEL,
-                        base::BindOnce(
+                        base::BindRepeating(
                             [](CustomMessageBox* box, int* out, int result) {
                               *out = result;
                               delete box;
@@ -221,10 +223,11 @@ TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
       nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
       GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
       IDS_CORRUPTED_INSTALLER_CANCEL,
-      base::BindOnce(
-          [](base::OnceClosure quit, std::vector<int>* results, int result) {
+      base::BindRepeating(
+          [](const base::RepeatingClosure& quit, std::vector<int>* results,
+             int result) {
             results->push_back(result);
-            std::move(quit).Run();
+            quit.Run();
           },
           run_loop.QuitClosure(), &results_)));
   ::PostMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
@@ -330,7 +333,7 @@ TEST(CustomMessageBoxScreenshotTest, CorruptedInstallerBox) {
     ASSERT_TRUE(box.Show(
         nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
         GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
-        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindOnce([](int) {})));
+        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating([](int) {})));
     ::SetWindowPos(box.dialog(), HWND_TOPMOST, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE);
     PumpMessages();
