@@ -16,6 +16,11 @@ namespace {
 
 const COLORREF kTextColor = RGB(104, 104, 104);
 
+// Posted to the dialog on a click on the link, whose callback must not run
+// inside the rich edit's own button handler (it may delete the box, and the
+// control with it).
+const UINT kLinkActivatedMessage = WM_APP + 1;
+
 }  // namespace
 
 CustomMessageBox::CustomMessageBox() = default;
@@ -134,12 +139,20 @@ INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND dialog,
       const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->idFrom == IDC_MESSAGE_TEXT && header->code == EN_LINK) {
         const ENLINK* link = reinterpret_cast<const ENLINK*>(lparam);
-        if (link->msg == WM_LBUTTONUP && self)
-          self->Report(RESULT_LINK_ACTIVATED);
+        // Other mouse messages over the link go on to the control.
+        if (link->msg != WM_LBUTTONUP)
+          return FALSE;
+        ::PostMessageW(dialog, kLinkActivatedMessage, 0, 0);
+        // The click is handled here; the control ignores it.
+        ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
         return TRUE;
       }
       return FALSE;
     }
+    case kLinkActivatedMessage:
+      if (self)
+        self->Report(RESULT_LINK_ACTIVATED);
+      return TRUE;
     case WM_COMMAND:
       if (!self)
         return FALSE;

@@ -69,14 +69,15 @@ class CustomMessageBoxTest : public testing::Test {
 
   HWND Item(int id) { return ::GetDlgItem(box_->dialog(), id); }
 
-  void SendLinkNotification(UINT mouse_message) {
+  // The dialog's answer to the control: nonzero when it handled the click.
+  LRESULT SendLinkNotification(UINT mouse_message) {
     ENLINK link = {};
     link.nmhdr.hwndFrom = Item(IDC_MESSAGE_TEXT);
     link.nmhdr.idFrom = IDC_MESSAGE_TEXT;
     link.nmhdr.code = EN_LINK;
     link.msg = mouse_message;
-    ::SendMessageW(box_->dialog(), WM_NOTIFY, IDC_MESSAGE_TEXT,
-                   reinterpret_cast<LPARAM>(&link));
+    return ::SendMessageW(box_->dialog(), WM_NOTIFY, IDC_MESSAGE_TEXT,
+                          reinterpret_cast<LPARAM>(&link));
   }
 
   HWND owner_ = nullptr;
@@ -146,10 +147,13 @@ TEST_F(CustomMessageBoxTest, Results) {
        CustomMessageBox::RESULT_CLOSED},
       {"link",
        [](CustomMessageBoxTest* test) {
-         // Moving over the link or pressing on it is no answer yet.
-         test->SendLinkNotification(WM_MOUSEMOVE);
-         test->SendLinkNotification(WM_LBUTTONDOWN);
-         test->SendLinkNotification(WM_LBUTTONUP);
+         // Moving over the link or pressing on it is no answer yet and
+         // left to the control; the click is handled by the box, later.
+         EXPECT_EQ(0, test->SendLinkNotification(WM_MOUSEMOVE));
+         EXPECT_EQ(0, test->SendLinkNotification(WM_LBUTTONDOWN));
+         EXPECT_EQ(1, test->SendLinkNotification(WM_LBUTTONUP));
+         EXPECT_TRUE(test->results_.empty());
+         PumpMessages();
        },
        CustomMessageBox::RESULT_LINK_ACTIVATED},
   };
@@ -209,6 +213,35 @@ TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   dialog = box->dialog();
   ::SendMessageW(::GetDlgItem(dialog, IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
   EXPECT_EQ(CustomMessageBox::RESULT_SECOND_BUTTON, result);
+  EXPECT_FALSE(::IsWindow(dialog));
+  EXPECT_TRUE(::IsWindowEnabled(owner_));
+}
+
+// The click reaches the box inside the rich edit's own button handler; the
+// callback runs after it, so deleting the box there is safe.
+TEST_F(CustomMessageBoxTest, CallbackOfALinkClickMayDeleteTheBox) {
+  auto* box = new CustomMessageBox();
+  int result = -1;
+  ASSERT_TRUE(box->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE,
+                        L"Go <a href=\"home\">home</a> now", 0,
+                        IDS_CORRUPTED_INSTALLER_CANCEL,
+                        base::BindRepeating(
+                            [](CustomMessageBox* box, int* out, int result) {
+                              *out = result;
+                              delete box;
+                            },
+                            box, &result)));
+  HWND dialog = box->dialog();
+  HWND text = ::GetDlgItem(dialog, IDC_MESSAGE_TEXT);
+  POINTL point = {};
+  ::SendMessageW(text, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), 4);
+  LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
+  ::SendMessageW(text, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  ::SendMessageW(text, WM_LBUTTONUP, 0, where);
+  EXPECT_EQ(-1, result);
+  EXPECT_TRUE(::IsWindow(text));
+  PumpMessages();
+  EXPECT_EQ(CustomMessageBox::RESULT_LINK_ACTIVATED, result);
   EXPECT_FALSE(::IsWindow(dialog));
   EXPECT_TRUE(::IsWindowEnabled(owner_));
 }
