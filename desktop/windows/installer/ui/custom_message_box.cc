@@ -104,6 +104,17 @@ void CustomMessageBox::Close() {
   ::DestroyWindow(dialog);
 }
 
+void CustomMessageBox::OnDialogDestroyed(HWND dialog) {
+  LOG(WARNING) << "Custom message box destroyed with its owner";
+  dialog_ = nullptr;
+  if (owner_)
+    ::EnableWindow(owner_, TRUE);
+  owner_ = nullptr;
+  Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
+  // Whoever waits for an answer gets one.
+  Report(RESULT_CLOSED);
+}
+
 void CustomMessageBox::Report(int result) {
   if (callback_.is_null())
     return;
@@ -149,6 +160,14 @@ INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND dialog,
       }
       return FALSE;
     }
+    case WM_NCDESTROY:
+      // Destroyed from outside (Close clears the pointer first), e.g. with
+      // its owner.
+      if (self) {
+        ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
+        self->OnDialogDestroyed(dialog);
+      }
+      return FALSE;
     case kLinkActivatedMessage:
       if (self)
         self->Report(RESULT_LINK_ACTIVATED);

@@ -30,8 +30,9 @@ class CustomMessageBox {
   ~CustomMessageBox();
 
   // Shows the box without blocking; |callback| gets a Result for each answer
-  // until the box is closed. False when the dialog cannot be created (the
-  // callback is then never run).
+  // until the box is closed, and RESULT_CLOSED when the dialog is destroyed
+  // from outside (with its owner). False when the dialog cannot be
+  // created (the callback is then never run).
   bool Show(HWND parent,
             int title_id,
             const std::wstring& text,
@@ -50,6 +51,8 @@ class CustomMessageBox {
                                      UINT message,
                                      WPARAM wparam,
                                      LPARAM lparam);
+  // Forgets a dialog destroyed without Close and enables the owner again.
+  void OnDialogDestroyed(HWND dialog);
   // Hands |result| to the callback.
   void Report(int result);
 

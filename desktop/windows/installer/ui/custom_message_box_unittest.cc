@@ -198,6 +198,17 @@ TEST_F(CustomMessageBoxTest, OwnerIsDisabledWhileShown) {
   EXPECT_FALSE(::IsWindow(dialog));
 }
 
+TEST_F(CustomMessageBoxTest, DestroyedWithItsOwner) {
+  Show(true);
+  ::SetActiveWindow(box_->dialog());
+  ASSERT_TRUE(::DestroyWindow(owner_));
+  EXPECT_FALSE(box_->dialog());
+  EXPECT_FALSE(Win32DialogDispatcher::GetInstance()->active_dialog());
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_CLOSED}, results_);
+  box_->Close();
+  box_.reset();
+}
+
 TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   auto* box = new CustomMessageBox();
   HWND dialog = nullptr;
