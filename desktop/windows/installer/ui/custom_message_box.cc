@@ -35,8 +35,14 @@ bool CustomMessageBox::Show(HWND parent,
                             int first_button_id,
                             int second_button_id,
                             base::RepeatingCallback<void(int)> callback) {
-  // One box at a time: a second Show replaces the first.
-  Close();
+  // One box at a time: a second Show replaces the first, whose callback is
+  // told that it closed (a run loop may be waiting for its answer).
+  if (dialog_) {
+    Close();
+    base::RepeatingCallback<void(int)> old_callback = std::move(callback_);
+    callback_.Reset();
+    old_callback.Run(RESULT_CLOSED);
+  }
   InitRichEdit();
   LOG(INFO) << "Displaying custom message box";
   HINSTANCE module = ::GetModuleHandleW(nullptr);

@@ -31,8 +31,9 @@ class CustomMessageBox {
 
   // Shows the box without blocking; |callback| gets a Result for each answer
   // until the box is closed, and RESULT_CLOSED when the dialog is destroyed
-  // from outside (with its owner). False when the dialog cannot be
-  // created (the callback is then never run).
+  // from outside (with its owner) or replaced by another Show. False when
+  // the dialog cannot be created (the callback is then never run). A
+  // callback told of its replacement must not delete the box.
   bool Show(HWND parent,
             int title_id,
             const std::wstring& text,

@@ -209,6 +209,21 @@ TEST_F(CustomMessageBoxTest, DestroyedWithItsOwner) {
   box_.reset();
 }
 
+TEST_F(CustomMessageBoxTest, ShowingAgainClosesTheFirstBoxForItsCallback) {
+  Show(true);
+  HWND first = box_->dialog();
+  std::vector<int> second;
+  ASSERT_TRUE(box_->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE, L"Text", 0,
+                         IDS_CORRUPTED_INSTALLER_CANCEL,
+                         base::BindRepeating(&Record, &second)));
+  EXPECT_FALSE(::IsWindow(first));
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_CLOSED}, results_);
+  EXPECT_FALSE(::IsWindowEnabled(owner_));
+  ::SendMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_SECOND_BUTTON}, second);
+  EXPECT_EQ(1u, results_.size());
+}
+
 TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   auto* box = new CustomMessageBox();
   HWND dialog = nullptr;
