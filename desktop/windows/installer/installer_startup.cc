@@ -161,7 +161,7 @@ void HandleCorruptedPayload() {
                 GetString(IDS_CORRUPTED_INSTALLER_TEXT),
                 IDS_CORRUPTED_INSTALLER_GO, IDS_CORRUPTED_INSTALLER_CANCEL,
                 base::BindRepeating(&OnCorruptedPayloadBoxClosed,
-                               run_loop.QuitClosure()))) {
+                                    run_loop.QuitClosure()))) {
     LogFatalAndGoOn(__FILE__, __LINE__, "Cannot initialize the message box");
     return;
   }

@@ -62,7 +62,8 @@ class CustomMessageBoxTest : public testing::Test {
         owner_, IDS_CORRUPTED_INSTALLER_TITLE,
         GetString(IDS_CORRUPTED_INSTALLER_TEXT),
         first_button ? static_cast<int>(IDS_CORRUPTED_INSTALLER_GO) : 0,
-        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating(&Record, &results_)));
+        IDS_CORRUPTED_INSTALLER_CANCEL,
+        base::BindRepeating(&Record, &results_)));
     ASSERT_TRUE(box_->dialog());
     PumpMessages();
   }
@@ -278,17 +279,17 @@ TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
   base::MessageLoop loop(base::MessageLoop::TYPE_UI);
   base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
   box_ = std::make_unique<CustomMessageBox>();
-  ASSERT_TRUE(box_->Show(
-      nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
-      GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
-      IDS_CORRUPTED_INSTALLER_CANCEL,
-      base::BindRepeating(
-          [](const base::RepeatingClosure& quit, std::vector<int>* results,
-             int result) {
-            results->push_back(result);
-            quit.Run();
-          },
-          run_loop.QuitClosure(), &results_)));
+  ASSERT_TRUE(box_->Show(nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
+                         GetString(IDS_CORRUPTED_INSTALLER_TEXT),
+                         IDS_CORRUPTED_INSTALLER_GO,
+                         IDS_CORRUPTED_INSTALLER_CANCEL,
+                         base::BindRepeating(
+                             [](const base::RepeatingClosure& quit,
+                                std::vector<int>* results, int result) {
+                               results->push_back(result);
+                               quit.Run();
+                             },
+                             run_loop.QuitClosure(), &results_)));
   ::PostMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
   run_loop.Run();
   EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_SECOND_BUTTON}, results_);

@@ -76,7 +76,8 @@ TEST(RichTextLinksTest, LinkTargetOfRangeText) {
   EXPECT_EQ(L"https://x.example/a b",
             LinkTargetOfRangeText(L" HYPERLINK \"https://x.example/a b\" x"));
   // An automatically detected URL is its own target, as is an unclosed one.
-  EXPECT_EQ(L"https://x.example/", LinkTargetOfRangeText(L"https://x.example/"));
+  EXPECT_EQ(L"https://x.example/",
+            LinkTargetOfRangeText(L"https://x.example/"));
   EXPECT_EQ(L"HYPERLINK \"tos", LinkTargetOfRangeText(L"HYPERLINK \"tos"));
 }
 
@@ -207,8 +208,7 @@ TEST_F(RichTextWindowTest, FailedStreamingIsLoggedAndShowsTheWords) {
   HWND edit = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20,
                                 parent_, nullptr, nullptr, nullptr);
   ASSERT_TRUE(edit);
-  base::ScopedLogLines log(base::logging::LOG_ERROR,
-                           base::logging::LOG_ERROR);
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
   SetRichTextWithLinks(edit, L"Pay $1 <a href=\"tos\">Terms</a>.", 0);
   wchar_t text[64] = {};
   ::GetWindowTextW(edit, text, 64);
