@@ -160,8 +160,8 @@ void HandleCorruptedPayload() {
   if (!box.Show(nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
                 GetString(IDS_CORRUPTED_INSTALLER_TEXT),
                 IDS_CORRUPTED_INSTALLER_GO, IDS_CORRUPTED_INSTALLER_CANCEL,
-                base::BindOnce(&OnCorruptedPayloadBoxClosed,
-                               run_loop.QuitClosure()))) {
+                base::BindRepeating(&OnCorruptedPayloadBoxClosed,
+                                    run_loop.QuitClosure()))) {
     LogFatalAndGoOn(__FILE__, __LINE__, "Cannot initialize the message box");
     return;
   }

@@ -16,6 +16,11 @@ namespace {
 
 const COLORREF kTextColor = RGB(104, 104, 104);
 
+// Posted to the dialog on a click on the link, whose callback must not run
+// inside the rich edit's own button handler (it may delete the box, and the
+// control with it).
+const UINT kLinkActivatedMessage = WM_APP + 1;
+
 }  // namespace
 
 CustomMessageBox::CustomMessageBox() = default;
@@ -29,9 +34,15 @@ bool CustomMessageBox::Show(HWND parent,
                             const std::wstring& text,
                             int first_button_id,
                             int second_button_id,
-                            base::OnceCallback<void(int)> callback) {
-  // One box at a time: a second Show replaces the first.
-  Close();
+                            base::RepeatingCallback<void(int)> callback) {
+  // One box at a time: a second Show replaces the first, whose callback is
+  // told that it closed (a run loop may be waiting for its answer).
+  if (dialog_) {
+    Close();
+    base::RepeatingCallback<void(int)> old_callback = std::move(callback_);
+    callback_.Reset();
+    old_callback.Run(RESULT_CLOSED);
+  }
   InitRichEdit();
   LOG(INFO) << "Displaying custom message box";
   HINSTANCE module = ::GetModuleHandleW(nullptr);
@@ -99,12 +110,23 @@ void CustomMessageBox::Close() {
   ::DestroyWindow(dialog);
 }
 
+void CustomMessageBox::OnDialogDestroyed(HWND dialog) {
+  LOG(WARNING) << "Custom message box destroyed with its owner";
+  dialog_ = nullptr;
+  if (owner_)
+    ::EnableWindow(owner_, TRUE);
+  owner_ = nullptr;
+  Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
+  // Whoever waits for an answer gets one.
+  Report(RESULT_CLOSED);
+}
+
 void CustomMessageBox::Report(int result) {
   if (callback_.is_null())
     return;
   // The callback may delete this box: nothing of it is used afterwards.
-  base::OnceCallback<void(int)> callback = std::move(callback_);
-  std::move(callback).Run(result);
+  base::RepeatingCallback<void(int)> callback = callback_;
+  callback.Run(result);
 }
 
 // static
@@ -134,12 +156,28 @@ INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND dialog,
       const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->idFrom == IDC_MESSAGE_TEXT && header->code == EN_LINK) {
         const ENLINK* link = reinterpret_cast<const ENLINK*>(lparam);
-        if (link->msg == WM_LBUTTONUP && self)
-          self->Report(RESULT_LINK_ACTIVATED);
+        // Other mouse messages over the link go on to the control.
+        if (link->msg != WM_LBUTTONUP)
+          return FALSE;
+        ::PostMessageW(dialog, kLinkActivatedMessage, 0, 0);
+        // The click is handled here; the control ignores it.
+        ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
         return TRUE;
       }
       return FALSE;
     }
+    case WM_NCDESTROY:
+      // Destroyed from outside (Close clears the pointer first), e.g. with
+      // its owner.
+      if (self) {
+        ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
+        self->OnDialogDestroyed(dialog);
+      }
+      return FALSE;
+    case kLinkActivatedMessage:
+      if (self)
+        self->Report(RESULT_LINK_ACTIVATED);
+      return TRUE;
     case WM_COMMAND:
       if (!self)
         return FALSE;

@@ -13,8 +13,9 @@ namespace installer {
 // The installer's own message box: a title, a text that may hold a link and
 // two buttons. A modeless dialog that disables its owner while it is shown;
 // the run loop must use Win32DialogDispatcher for its keyboard handling.
-// The callback decides whether the box closes (Close, or deleting it); it
-// may delete the box.
+// The callback decides whether the box closes (Close, or deleting it), so it
+// may be told several results (a link, then a button); it may delete the
+// box.
 class CustomMessageBox {
  public:
   enum Result {
@@ -28,14 +29,17 @@ class CustomMessageBox {
   // Closes the dialog if it is open.
   ~CustomMessageBox();
 
-  // Shows the box without blocking; |callback| gets a Result once. False
-  // when the dialog cannot be created (the callback is then never run).
+  // Shows the box without blocking; |callback| gets a Result for each answer
+  // until the box is closed, and RESULT_CLOSED when the dialog is destroyed
+  // from outside (with its owner) or replaced by another Show. False when
+  // the dialog cannot be created (the callback is then never run). A
+  // callback told of its replacement must not delete the box.
   bool Show(HWND parent,
             int title_id,
             const std::wstring& text,
             int first_button_id,
             int second_button_id,
-            base::OnceCallback<void(int)> callback);
+            base::RepeatingCallback<void(int)> callback);
 
   // Enables the owner again and destroys the dialog, when shown.
   void Close();
@@ -48,12 +52,14 @@ class CustomMessageBox {
                                      UINT message,
                                      WPARAM wparam,
                                      LPARAM lparam);
-  // Hands |result| to the callback, the first time only.
+  // Forgets a dialog destroyed without Close and enables the owner again.
+  void OnDialogDestroyed(HWND dialog);
+  // Hands |result| to the callback.
   void Report(int result);
 
   HWND dialog_ = nullptr;
   HWND owner_ = nullptr;
-  base::OnceCallback<void(int)> callback_;
+  base::RepeatingCallback<void(int)> callback_;
 
   DISALLOW_COPY_AND_ASSIGN(CustomMessageBox);
 };

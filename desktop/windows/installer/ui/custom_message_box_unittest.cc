@@ -62,21 +62,23 @@ class CustomMessageBoxTest : public testing::Test {
         owner_, IDS_CORRUPTED_INSTALLER_TITLE,
         GetString(IDS_CORRUPTED_INSTALLER_TEXT),
         first_button ? static_cast<int>(IDS_CORRUPTED_INSTALLER_GO) : 0,
-        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindOnce(&Record, &results_)));
+        IDS_CORRUPTED_INSTALLER_CANCEL,
+        base::BindRepeating(&Record, &results_)));
     ASSERT_TRUE(box_->dialog());
     PumpMessages();
   }
 
   HWND Item(int id) { return ::GetDlgItem(box_->dialog(), id); }
 
-  void SendLinkNotification(UINT mouse_message) {
+  // The dialog's answer to the control: nonzero when it handled the click.
+  LRESULT SendLinkNotification(UINT mouse_message) {
     ENLINK link = {};
     link.nmhdr.hwndFrom = Item(IDC_MESSAGE_TEXT);
     link.nmhdr.idFrom = IDC_MESSAGE_TEXT;
     link.nmhdr.code = EN_LINK;
     link.msg = mouse_message;
-    ::SendMessageW(box_->dialog(), WM_NOTIFY, IDC_MESSAGE_TEXT,
-                   reinterpret_cast<LPARAM>(&link));
+    return ::SendMessageW(box_->dialog(), WM_NOTIFY, IDC_MESSAGE_TEXT,
+                          reinterpret_cast<LPARAM>(&link));
   }
 
   HWND owner_ = nullptr;
@@ -146,10 +148,13 @@ TEST_F(CustomMessageBoxTest, Results) {
        CustomMessageBox::RESULT_CLOSED},
       {"link",
        [](CustomMessageBoxTest* test) {
-         // Moving over the link or pressing on it is no answer yet.
-         test->SendLinkNotification(WM_MOUSEMOVE);
-         test->SendLinkNotification(WM_LBUTTONDOWN);
-         test->SendLinkNotification(WM_LBUTTONUP);
+         // Moving over the link or pressing on it is no answer yet and
+         // left to the control; the click is handled by the box, later.
+         EXPECT_EQ(0, test->SendLinkNotification(WM_MOUSEMOVE));
+         EXPECT_EQ(0, test->SendLinkNotification(WM_LBUTTONDOWN));
+         EXPECT_EQ(1, test->SendLinkNotification(WM_LBUTTONUP));
+         EXPECT_TRUE(test->results_.empty());
+         PumpMessages();
        },
        CustomMessageBox::RESULT_LINK_ACTIVATED},
   };
@@ -160,10 +165,12 @@ TEST_F(CustomMessageBoxTest, Results) {
     test_case.act(this);
     ASSERT_EQ(std::vector<int>{test_case.result}, results_);
     // The callback decides: the box stays until it is closed, and answers
-    // only once.
+    // again.
     EXPECT_TRUE(::IsWindow(box_->dialog()));
     ::SendMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
-    EXPECT_EQ(1u, results_.size());
+    EXPECT_EQ((std::vector<int>{test_case.result,
+                                CustomMessageBox::RESULT_SECOND_BUTTON}),
+              results_);
     box_->Close();
   }
 }
@@ -192,13 +199,39 @@ TEST_F(CustomMessageBoxTest, OwnerIsDisabledWhileShown) {
   EXPECT_FALSE(::IsWindow(dialog));
 }
 
+TEST_F(CustomMessageBoxTest, DestroyedWithItsOwner) {
+  Show(true);
+  ::SetActiveWindow(box_->dialog());
+  ASSERT_TRUE(::DestroyWindow(owner_));
+  EXPECT_FALSE(box_->dialog());
+  EXPECT_FALSE(Win32DialogDispatcher::GetInstance()->active_dialog());
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_CLOSED}, results_);
+  box_->Close();
+  box_.reset();
+}
+
+TEST_F(CustomMessageBoxTest, ShowingAgainClosesTheFirstBoxForItsCallback) {
+  Show(true);
+  HWND first = box_->dialog();
+  std::vector<int> second;
+  ASSERT_TRUE(box_->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE, L"Text", 0,
+                         IDS_CORRUPTED_INSTALLER_CANCEL,
+                         base::BindRepeating(&Record, &second)));
+  EXPECT_FALSE(::IsWindow(first));
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_CLOSED}, results_);
+  EXPECT_FALSE(::IsWindowEnabled(owner_));
+  ::SendMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
+  EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_SECOND_BUTTON}, second);
+  EXPECT_EQ(1u, results_.size());
+}
+
 TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   auto* box = new CustomMessageBox();
   HWND dialog = nullptr;
   int result = -1;
   ASSERT_TRUE(box->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE, L"Text", 0,
                         IDS_CORRUPTED_INSTALLER_CANCEL,
-                        base::BindOnce(
+                        base::BindRepeating(
                             [](CustomMessageBox* box, int* out, int result) {
                               *out = result;
                               delete box;
@@ -211,22 +244,52 @@ TEST_F(CustomMessageBoxTest, CallbackMayDeleteTheBox) {
   EXPECT_TRUE(::IsWindowEnabled(owner_));
 }
 
+// The click reaches the box inside the rich edit's own button handler; the
+// callback runs after it, so deleting the box there is safe.
+TEST_F(CustomMessageBoxTest, CallbackOfALinkClickMayDeleteTheBox) {
+  auto* box = new CustomMessageBox();
+  int result = -1;
+  ASSERT_TRUE(box->Show(owner_, IDS_CORRUPTED_INSTALLER_TITLE,
+                        L"Go <a href=\"home\">home</a> now", 0,
+                        IDS_CORRUPTED_INSTALLER_CANCEL,
+                        base::BindRepeating(
+                            [](CustomMessageBox* box, int* out, int result) {
+                              *out = result;
+                              delete box;
+                            },
+                            box, &result)));
+  HWND dialog = box->dialog();
+  HWND text = ::GetDlgItem(dialog, IDC_MESSAGE_TEXT);
+  POINTL point = {};
+  ::SendMessageW(text, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), 4);
+  LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
+  ::SendMessageW(text, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  ::SendMessageW(text, WM_LBUTTONUP, 0, where);
+  EXPECT_EQ(-1, result);
+  EXPECT_TRUE(::IsWindow(text));
+  PumpMessages();
+  EXPECT_EQ(CustomMessageBox::RESULT_LINK_ACTIVATED, result);
+  EXPECT_FALSE(::IsWindow(dialog));
+  EXPECT_TRUE(::IsWindowEnabled(owner_));
+}
+
 // As the installer shows the box for a corrupted payload: without owner, in
 // a run loop of the dialog dispatcher that the answer quits.
 TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
   base::MessageLoop loop(base::MessageLoop::TYPE_UI);
   base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
   box_ = std::make_unique<CustomMessageBox>();
-  ASSERT_TRUE(box_->Show(
-      nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
-      GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
-      IDS_CORRUPTED_INSTALLER_CANCEL,
-      base::BindOnce(
-          [](base::OnceClosure quit, std::vector<int>* results, int result) {
-            results->push_back(result);
-            std::move(quit).Run();
-          },
-          run_loop.QuitClosure(), &results_)));
+  ASSERT_TRUE(box_->Show(nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
+                         GetString(IDS_CORRUPTED_INSTALLER_TEXT),
+                         IDS_CORRUPTED_INSTALLER_GO,
+                         IDS_CORRUPTED_INSTALLER_CANCEL,
+                         base::BindRepeating(
+                             [](const base::RepeatingClosure& quit,
+                                std::vector<int>* results, int result) {
+                               results->push_back(result);
+                               quit.Run();
+                             },
+                             run_loop.QuitClosure(), &results_)));
   ::PostMessageW(Item(IDC_SECOND_BUTTON), BM_CLICK, 0, 0);
   run_loop.Run();
   EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_SECOND_BUTTON}, results_);
@@ -330,7 +393,7 @@ TEST(CustomMessageBoxScreenshotTest, CorruptedInstallerBox) {
     ASSERT_TRUE(box.Show(
         nullptr, IDS_CORRUPTED_INSTALLER_TITLE,
         GetString(IDS_CORRUPTED_INSTALLER_TEXT), IDS_CORRUPTED_INSTALLER_GO,
-        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindOnce([](int) {})));
+        IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating([](int) {})));
     ::SetWindowPos(box.dialog(), HWND_TOPMOST, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE);
     PumpMessages();

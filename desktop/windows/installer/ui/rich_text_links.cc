@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 #include <vector>
@@ -27,34 +28,86 @@ const char kFieldEnd[] = "}}}";
 
 const wchar_t kOldProcProperty[] = L"KavorCaretSuppressedProc";
 
+// A literal "$" of the plain text, so that it is never taken for a marker.
+const wchar_t kEscapedDollar[] = L"$0";
+
 // One link of a marked text: the plain text between it and the link
-// before, its target and the text that shows it.
-struct MarkedLink {
-  std::wstring before;
-  std::wstring target;
-  std::wstring text;
+// before, its target and the text that shows it, each without escapes.
+template <typename String>
+struct MarkedPiece {
+  String before;
+  String target;
+  String text;
 };
+
+// Splits a text made by MarkLinks (or its RTF) into its complete links and
+// the plain text after the last one, turning each escaped "$" back into
+// "$". A marker that does not complete a link stays as it is.
+template <typename String>
+std::vector<MarkedPiece<String>> SplitMarked(const String& marked,
+                                             String* rest) {
+  typedef typename String::value_type Char;
+  std::vector<MarkedPiece<String>> links;
+  MarkedPiece<String> link;
+  int part = 0;  // 0: plain text, 1: target, 2: link text.
+  String* parts[] = {&link.before, &link.target, &link.text};
+  for (size_t i = 0; i < marked.size(); ++i) {
+    const Char c = marked[i];
+    if (c != Char('$') || i + 1 == marked.size() || marked[i + 1] < Char('0') ||
+        marked[i + 1] > Char('3')) {
+      *parts[part] += c;
+      continue;
+    }
+    const int code = marked[++i] - Char('0');
+    if (code == 0) {
+      *parts[part] += Char('$');
+    } else if (code == part + 1) {
+      if (++part == 3) {
+        links.push_back(link);
+        link = MarkedPiece<String>();
+        part = 0;
+      }
+    } else {
+      *parts[part] += c;
+      *parts[part] += marked[i];
+    }
+  }
+  // An incomplete link is plain text.
+  if (part > 0) {
+    link.before += Char('$');
+    link.before += Char('1');
+    link.before += link.target;
+  }
+  if (part > 1) {
+    link.before += Char('$');
+    link.before += Char('2');
+    link.before += link.text;
+  }
+  *rest = link.before;
+  return links;
+}
+
+typedef MarkedPiece<std::wstring> MarkedLink;
+
+// The |count| characters of |text| from |first|, each "$" escaped.
+std::wstring EscapeDollars(const std::wstring& text,
+                           size_t first,
+                           size_t count) {
+  std::wstring escaped;
+  const size_t end = first + std::min(count, text.size() - first);
+  for (size_t i = first; i < end; ++i) {
+    if (text[i] == L'$')
+      escaped += kEscapedDollar;
+    else
+      escaped += text[i];
+  }
+  return escaped;
+}
 
 // The links of a text made by MarkLinks, in order.
 std::vector<MarkedLink> FindMarkedLinks(const std::wstring& marked) {
-  std::vector<MarkedLink> links;
-  size_t pos = 0;
-  while (true) {
-    const size_t start = marked.find(kLinkStart, pos);
-    if (start == std::wstring::npos)
-      break;
-    const size_t text_start = marked.find(kLinkTextStart, start + 2);
-    if (text_start == std::wstring::npos)
-      break;
-    const size_t end = marked.find(kLinkEnd, text_start + 2);
-    if (end == std::wstring::npos)
-      break;
-    links.push_back({marked.substr(pos, start - pos),
-                     marked.substr(start + 2, text_start - start - 2),
-                     marked.substr(text_start + 2, end - text_start - 2)});
-    pos = end + 2;
-  }
-  return links;
+  std::wstring rest;
+  return SplitMarked(marked, &rest);
 }
 
 // A link range that the rich edit could not keep as a hyperlink field.
@@ -126,13 +179,20 @@ std::string StreamOutRtf(HWND control) {
   return rtf;
 }
 
-void StreamInRtf(HWND control, const std::string& rtf) {
+// False (and an error in the log) when the control took no text.
+bool StreamInRtf(HWND control, const std::string& rtf) {
   StreamInSource source = {&rtf, 0};
   EDITSTREAM stream = {};
   stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
   stream.pfnCallback = &StreamInCallback;
-  ::SendMessageW(control, EM_STREAMIN, SF_RTF,
-                 reinterpret_cast<LPARAM>(&stream));
+  const LRESULT read = ::SendMessageW(control, EM_STREAMIN, SF_RTF,
+                                      reinterpret_cast<LPARAM>(&stream));
+  if (stream.dwError != 0 || (read <= 0 && !rtf.empty())) {
+    LOG(ERROR) << "Streaming the rich text into the control failed, error "
+               << stream.dwError << ", " << read << " characters read.";
+    return false;
+  }
+  return true;
 }
 
 // The control's text with one character per character position (paragraph
@@ -358,15 +418,15 @@ std::wstring MarkLinks(const std::wstring& text) {
     // An incomplete anchor is left as it is, with everything after it.
     if (close == std::wstring::npos)
       break;
-    marked.append(text, pos, anchor - pos);
+    marked += EscapeDollars(text, pos, anchor - pos);
     marked += kLinkStart;
-    marked.append(text, target_start, target_end - target_start);
+    marked += EscapeDollars(text, target_start, target_end - target_start);
     marked += kLinkTextStart;
-    marked.append(text, tag_end + 1, close - tag_end - 1);
+    marked += EscapeDollars(text, tag_end + 1, close - tag_end - 1);
     marked += kLinkEnd;
     pos = close + 4;
   }
-  marked.append(text, pos, std::wstring::npos);
+  marked += EscapeDollars(text, pos, std::wstring::npos);
   return marked;
 }
 
@@ -376,26 +436,16 @@ namespace {
 // replaced, so a stray marker cannot unbalance the RTF's braces.
 template <typename Replace>
 std::string ReplaceMarkedLinks(const std::string& rtf, Replace replace) {
+  std::string rest;
+  const std::vector<MarkedPiece<std::string>> links = SplitMarked(rtf, &rest);
   std::string result;
-  size_t pos = 0;
   bool first = true;
-  while (true) {
-    const size_t start = rtf.find("$1", pos);
-    if (start == std::string::npos)
-      break;
-    const size_t text_start = rtf.find("$2", start + 2);
-    if (text_start == std::string::npos)
-      break;
-    const size_t end = rtf.find("$3", text_start + 2);
-    if (end == std::string::npos)
-      break;
-    result.append(rtf, pos, start - pos);
-    replace(first, rtf.substr(start + 2, text_start - start - 2),
-            rtf.substr(text_start + 2, end - text_start - 2), &result);
+  for (const MarkedPiece<std::string>& link : links) {
+    result += link.before;
+    replace(first, link.target, link.text, &result);
     first = false;
-    pos = end + 2;
   }
-  result.append(rtf, pos, std::string::npos);
+  result += rest;
   return result;
 }
 
@@ -431,16 +481,22 @@ void SetRichTextWithLinks(HWND control,
   ::SetWindowTextW(control, marked.c_str());
   SetRichTextColor(control, color);
   const std::string rtf = StreamOutRtf(control);
-  StreamInRtf(control, ReplaceLinkMarkers(rtf, false));
-
-  // A link at the very end of the first line would be split across lines.
-  const std::wstring first_line = GetFirstLineText(control);
-  const std::wstring kSplitLink = L"HYPERLINK ";
-  if (first_line.size() >= kSplitLink.size() &&
-      first_line.compare(first_line.size() - kSplitLink.size(),
-                         kSplitLink.size(), kSplitLink) == 0) {
-    StreamInRtf(control, ReplaceLinkMarkers(rtf, true));
+  if (rtf.empty() || !StreamInRtf(control, ReplaceLinkMarkers(rtf, false))) {
+    // The text, links shown as their words, is better than the markers.
+    if (rtf.empty())
+      LOG(ERROR) << "Streaming the rich text out of the control failed.";
+    std::wstring rest;
+    std::wstring plain;
+    for (const MarkedLink& link : SplitMarked(marked, &rest))
+      plain += link.before + link.text;
+    plain += rest;
+    ::SetWindowTextW(control, plain.c_str());
+    SetMarkedRanges(control, std::vector<LinkRange>());
+    return;
   }
+
+  if (LinkStartsAtLineEnd(GetFirstLineText(control)))
+    StreamInRtf(control, ReplaceLinkMarkers(rtf, true));
 
   const std::vector<MarkedLink> links = FindMarkedLinks(marked);
   if (links.empty()) {
@@ -463,8 +519,18 @@ std::wstring GetLinkTarget(HWND control, const ENLINK* link) {
         return range.target;
     }
   }
-  const std::wstring text =
-      GetTextRange(control, link->chrg.cpMin, link->chrg.cpMax);
+  return LinkTargetOfRangeText(
+      GetTextRange(control, link->chrg.cpMin, link->chrg.cpMax));
+}
+
+bool LinkStartsAtLineEnd(const std::wstring& first_line) {
+  const std::wstring kSplitLink = L"HYPERLINK ";
+  return first_line.size() >= kSplitLink.size() &&
+         first_line.compare(first_line.size() - kSplitLink.size(),
+                            kSplitLink.size(), kSplitLink) == 0;
+}
+
+std::wstring LinkTargetOfRangeText(const std::wstring& text) {
   const std::wstring kInstruction = L"HYPERLINK \"";
   const size_t instruction = text.find(kInstruction);
   if (instruction != std::wstring::npos) {

@@ -47,6 +47,14 @@ std::string ReplaceLinkMarkersWithText(const std::string& rtf);
 // text itself (an automatically detected URL). Empty when |link| is null.
 std::wstring GetLinkTarget(HWND control, const ENLINK* link);
 
+// Whether the first line of a text with hyperlink fields ends where a link
+// begins: the rich edit then shows the field's instruction there, and the
+// link has to start on a new line.
+bool LinkStartsAtLineEnd(const std::wstring& first_line);
+// The target of a link whose range text is |text|: the "target" of a
+// HYPERLINK "target" instruction, else the text itself.
+std::wstring LinkTargetOfRangeText(const std::wstring& text);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_UI_RICH_TEXT_LINKS_H_

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/logging.h"
+#include "base/test/scoped_log_lines.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -23,6 +25,8 @@ TEST(RichTextLinksTest, MarkLinks) {
       // Without "<a " there is no anchor.
       {L"x <b>y</b> <a>z</a>", L"x <b>y</b> <a>z</a>"},
       {L"<a href=\"x\"", L"<a href=\"x\""},
+      // A "$" of the text is escaped, so that it is never taken for a marker.
+      {L"Pay $1 <a href=\"$2\">$3</a>", L"Pay $01 $1$02$2$03$3"},
   };
   for (const auto& test_case : kCases) {
     EXPECT_EQ(test_case.marked, MarkLinks(test_case.text)) << test_case.text;
@@ -53,6 +57,28 @@ TEST(RichTextLinksTest, ReplaceLinkMarkers) {
   // Markers that do not make a whole link are left alone, so the braces
   // stay balanced.
   EXPECT_EQ("{costs $1 or $2}", ReplaceLinkMarkers("{costs $1 or $2}", false));
+  // Escaped "$" are plain text again, in the text and in links.
+  EXPECT_EQ("{Pay $1 now. {\\ul $3}}",
+            ReplaceLinkMarkersWithText("{Pay $01 now. $1tos$2$03$3}"));
+  EXPECT_EQ("{$1 a $2 b $3}", ReplaceLinkMarkers("{$01 a $02 b $03}", false));
+}
+
+TEST(RichTextLinksTest, LinkStartsAtLineEnd) {
+  EXPECT_TRUE(LinkStartsAtLineEnd(L"By clicking you accept the HYPERLINK "));
+  EXPECT_TRUE(LinkStartsAtLineEnd(L"HYPERLINK "));
+  EXPECT_FALSE(LinkStartsAtLineEnd(L"the HYPERLINK \"tos\" Terms"));
+  EXPECT_FALSE(LinkStartsAtLineEnd(L"HYPERLINK"));
+  EXPECT_FALSE(LinkStartsAtLineEnd(L""));
+}
+
+TEST(RichTextLinksTest, LinkTargetOfRangeText) {
+  EXPECT_EQ(L"tos", LinkTargetOfRangeText(L"HYPERLINK \"tos\"Terms"));
+  EXPECT_EQ(L"https://x.example/a b",
+            LinkTargetOfRangeText(L" HYPERLINK \"https://x.example/a b\" x"));
+  // An automatically detected URL is its own target, as is an unclosed one.
+  EXPECT_EQ(L"https://x.example/",
+            LinkTargetOfRangeText(L"https://x.example/"));
+  EXPECT_EQ(L"HYPERLINK \"tos", LinkTargetOfRangeText(L"HYPERLINK \"tos"));
 }
 
 // A visible parent that records the link notifications of its children.
@@ -161,6 +187,33 @@ TEST_F(RichTextWindowTest, LinkShowsItsTextAndClickGivesItsTarget) {
   // Text beside the link is no link.
   ClickAt(2);
   EXPECT_EQ(1u, links_.size());
+}
+
+TEST_F(RichTextWindowTest, DollarsOfTheTextAreNoMarkers) {
+  SetRichTextWithLinks(control_, L"$1 a $2 b $3", RGB(0, 0, 0));
+  EXPECT_EQ(L"$1 a $2 b $3", Text());
+  ClickAt(6);
+  EXPECT_TRUE(links_.empty());
+
+  SetRichTextWithLinks(control_, L"Pay $1 now. <a href=\"tos\">Terms</a>",
+                       RGB(0, 0, 0));
+  EXPECT_EQ(L"Pay $1 now. Terms", Text());
+  ClickAt(3);
+  ClickAt(14);
+  EXPECT_EQ(std::vector<std::wstring>{L"tos"}, links_);
+}
+
+// A control that takes no rich text shows the words and logs why.
+TEST_F(RichTextWindowTest, FailedStreamingIsLoggedAndShowsTheWords) {
+  HWND edit = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20,
+                                parent_, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(edit);
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  SetRichTextWithLinks(edit, L"Pay $1 <a href=\"tos\">Terms</a>.", 0);
+  wchar_t text[64] = {};
+  ::GetWindowTextW(edit, text, 64);
+  EXPECT_EQ(std::wstring(L"Pay $1 Terms."), text);
+  EXPECT_NE(std::string::npos, log.text().find("Streaming")) << log.text();
 }
 
 TEST_F(RichTextWindowTest, EachLinkGivesItsOwnTarget) {
