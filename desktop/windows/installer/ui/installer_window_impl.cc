@@ -298,6 +298,11 @@ InstallerWindowImpl::InstallerWindowImpl(Settings* settings,
                                         environment.association_operations,
                                         environment.security_utils)),
       languages_(GetL10nHandler()->LoadTextResource()),
+      task_runner_(environment.task_runner
+                       ? environment.task_runner
+                       : base::ThreadTaskRunnerHandle::Get()),
+      now_(environment.now ? environment.now
+                           : base::BindRepeating(&base::TimeTicks::Now)),
       status_weak_factory_(this),
       weak_factory_(this) {
   if (!run_immediately_)
@@ -491,14 +496,14 @@ void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
   const std::wstring text = GetStageStatusText(
       notifier_->GetCurrentPhase(), remaining, uninstall_run_,
       settings_->GetInstallMode(), CurrentUserDisplayName());
-  const base::TimeDelta since_last = base::Time::Now() - last_status_update_;
+  const base::TimeDelta since_last = now_.Run() - last_status_update_;
   // Only the latest of updates that come close together is shown.
   status_weak_factory_.InvalidateWeakPtrs();
   if (since_last >= kStatusUpdateInterval || since_last < base::TimeDelta()) {
     ShowStatusText(text);
     return;
   }
-  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+  task_runner_->PostDelayedTask(
       FROM_HERE,
       base::BindOnce(&InstallerWindowImpl::ShowStatusText,
                      status_weak_factory_.GetWeakPtr(), text),
@@ -900,7 +905,7 @@ std::wstring InstallerWindowImpl::CurrentUserDisplayName() const {
 void InstallerWindowImpl::ShowStatusText(const std::wstring& text) {
   HWND status = ::GetDlgItem(main_dialog_, IDC_STATUS_TEXT);
   ::SetWindowTextW(status, text.c_str());
-  last_status_update_ = base::Time::Now();
+  last_status_update_ = now_.Run();
   RECT rect = GetRectInParent(status);
   ::InvalidateRect(main_dialog_, &rect, TRUE);
 }

@@ -13,6 +13,7 @@
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
@@ -221,6 +222,9 @@ class InstallerWindowTest : public testing::Test {
   void MakeWindow(bool uninstall_run = false) {
     InstallerWindowImpl::Environment environment;
     environment.uninstall_run = uninstall_run;
+    environment.task_runner = runner_;
+    environment.now =
+        base::BindRepeating(&base::TestTaskRunner::NowTicks, runner_);
     window_ = std::make_unique<InstallerWindowImpl>(&settings_, &notifier_,
                                                     &calculator_, environment);
     ASSERT_TRUE(window_->Create());
@@ -278,6 +282,8 @@ class InstallerWindowTest : public testing::Test {
   test::FakeUiSettings settings_;
   InstallerProgressNotifier notifier_;
   FakeCalculator calculator_;
+  base::scoped_refptr<base::TestTaskRunner> runner_ =
+      base::MakeRefCounted<base::TestTaskRunner>();
   RecordingDelegate delegate_;
   std::vector<Transition> transitions_;
   std::unique_ptr<InstallerWindowImpl> window_;
@@ -449,61 +455,57 @@ LRESULT CALLBACK StatusProc(HWND control,
   return ::CallWindowProcW(g_status_proc, control, message, wparam, lparam);
 }
 
-TEST_F(InstallerWindowTest, StatusUpdatesCloseTogetherAreMerged) {
-  MakeWindow();
-  window_->ShowProgressPage();
-  std::vector<std::wstring> texts;
-  g_status_texts = &texts;
-  g_status_proc = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
-                          reinterpret_cast<LONG_PTR>(&StatusProc)));
-
-  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
-  ASSERT_EQ(1u, texts.size());
-  EXPECT_EQ(GetString(IDS_DOWNLOADING), texts[0]);
-  const base::TimeTicks start = base::TimeTicks::Now();
-  calculator_.observer->OnProgressChanged(10, 30);
-  calculator_.observer->OnProgressChanged(20, 20);
-  const bool close_together =
-      base::TimeTicks::Now() - start < base::TimeDelta::FromMilliseconds(90);
-  const std::wstring latest = GetString(IDS_DOWNLOADING_REMAINING, L"20");
-  const std::wstring stale = GetString(IDS_DOWNLOADING_REMAINING, L"30");
-
-  // Wait for the merged update.
-  base::RunLoop run_loop;
-  base::RepeatingClosure poll;
-  poll = base::BindRepeating(
-      [](HWND status, const std::wstring& latest, base::RunLoop* run_loop,
-         base::RepeatingClosure* poll) {
-        if (ControlText(status) == latest) {
-          run_loop->Quit();
-          return;
-        }
-        base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-            FROM_HERE, *poll, base::TimeDelta::FromMilliseconds(10));
-      },
-      Item(IDC_STATUS_TEXT), latest, &run_loop, &poll);
-  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, poll);
-  run_loop.Run();
-  // Nothing stale follows the latest text.
-  base::RunLoop settle;
-  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-      FROM_HERE, settle.QuitClosure(), base::TimeDelta::FromMilliseconds(150));
-  settle.Run();
-  EXPECT_EQ(latest, ControlText(Item(IDC_STATUS_TEXT)));
-  EXPECT_EQ(latest, texts.back());
-  if (close_together) {
-    EXPECT_EQ(texts.end(), std::find(texts.begin(), texts.end(), stale));
+class InstallerWindowStatusTest : public InstallerWindowTest {
+ protected:
+  void SetUp() override {
+    InstallerWindowTest::SetUp();
+    MakeWindow();
+    window_->ShowProgressPage();
+    g_status_texts = &texts_;
+    g_status_proc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                            reinterpret_cast<LONG_PTR>(&StatusProc)));
   }
+  void TearDown() override {
+    ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                        reinterpret_cast<LONG_PTR>(g_status_proc));
+    g_status_texts = nullptr;
+    InstallerWindowTest::TearDown();
+  }
+  std::wstring Status() { return ControlText(Item(IDC_STATUS_TEXT)); }
+  static std::wstring Downloading(const wchar_t* count) {
+    return GetString(IDS_DOWNLOADING_REMAINING, count);
+  }
+  std::vector<std::wstring> texts_;
+};
 
-  // The same remaining value again changes nothing.
-  const size_t count = texts.size();
-  calculator_.observer->OnProgressChanged(30, 20);
-  Pump();
-  EXPECT_EQ(count, texts.size());
-  ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(g_status_proc));
-  g_status_texts = nullptr;
+TEST_F(InstallerWindowStatusTest, UpdatesCloseTogetherAreMerged) {
+  const auto ms = [](int count) {
+    return base::TimeDelta::FromMilliseconds(count);
+  };
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  ASSERT_EQ(1u, texts_.size());
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), texts_[0]);
+  runner_->AdvanceClock(ms(40));
+  calculator_.observer->OnProgressChanged(10, 30);
+  runner_->AdvanceClock(ms(30));
+  calculator_.observer->OnProgressChanged(20, 20);
+  // Both came within 100 ms of the stage's text: only the latest is shown,
+  // at the 100 ms point.
+  runner_->FastForwardBy(ms(29));
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), Status());
+  runner_->FastForwardBy(ms(1));
+  EXPECT_EQ(Downloading(L"20"), Status());
+  runner_->FastForwardBy(ms(500));
+  EXPECT_EQ(std::vector<std::wstring>({GetString(IDS_DOWNLOADING),
+                                       Downloading(L"20")}),
+            texts_);
+  // Later, an update shows at once; the same count again changes nothing.
+  calculator_.observer->OnProgressChanged(30, 10);
+  EXPECT_EQ(Downloading(L"10"), Status());
+  calculator_.observer->OnProgressChanged(40, 10);
+  runner_->FastForwardBy(ms(500));
+  EXPECT_EQ(3u, texts_.size());
 }
 
 // The stages whose texts depend on more than the remaining value.
