@@ -395,6 +395,8 @@ HWND InstallerWindowImpl::GetWindowHandle() {
 }
 
 void InstallerWindowImpl::ShowProgressPage() {
+  // A retry starts the status line afresh.
+  last_remaining_.reset();
   ShowPage(PAGE_PROGRESS);
   HWND bar = ::GetDlgItem(main_dialog_, IDC_PROGRESS_BAR);
   ::SendMessageW(bar, PBM_SETSTEP, 1, 0);
@@ -511,6 +513,10 @@ void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
 }
 
 void InstallerWindowImpl::OnPhaseEntered(int phase) {
+  // What was said of the previous stage is stale now, and the same remaining
+  // count means something new in this one.
+  status_weak_factory_.InvalidateWeakPtrs();
+  last_remaining_.reset();
   if (current_page_ != PAGE_PROGRESS)
     return;
   const std::wstring text =
@@ -518,7 +524,6 @@ void InstallerWindowImpl::OnPhaseEntered(int phase) {
                          settings_->GetInstallMode(), CurrentUserDisplayName());
   if (text.empty())
     return;
-  status_weak_factory_.InvalidateWeakPtrs();
   ShowStatusText(text);
 }
 

@@ -508,6 +508,30 @@ TEST_F(InstallerWindowStatusTest, UpdatesCloseTogetherAreMerged) {
   EXPECT_EQ(3u, texts_.size());
 }
 
+// A stage change drops the update still waiting, and a count is news again
+// in a new stage or on a new progress page.
+TEST_F(InstallerWindowStatusTest, StageChangeDropsStaleUpdates) {
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  calculator_.observer->OnProgressChanged(10, 20);
+  ASSERT_EQ(GetString(IDS_DOWNLOADING), Status());
+  // The retry wait says nothing until it knows its count.
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_WAITING_TO_RETRY);
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), Status());
+  calculator_.observer->OnProgressChanged(10, 20);
+  EXPECT_EQ(GetString(IDS_RETRYING_DOWNLOAD, L"20"), Status());
+
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  calculator_.observer->OnProgressChanged(10, 5);
+  ASSERT_EQ(Downloading(L"5"), Status());
+  window_->DisplayError(L"Lost.", false, std::nullopt);
+  window_->ShowProgressPage();
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  calculator_.observer->OnProgressChanged(10, 5);
+  EXPECT_EQ(Downloading(L"5"), Status());
+}
+
 // The stages whose texts depend on more than the remaining value.
 TEST_F(InstallerWindowTest, StatusTextsByStage) {
   EXPECT_EQ(L"", GetStageStatusText(8, std::nullopt, false,
