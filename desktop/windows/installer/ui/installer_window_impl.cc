@@ -743,6 +743,11 @@ void InstallerWindowImpl::BuildPageElements() {
 void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
   if (!element->control())
     return;
+  // The template marks several buttons as default; the page chooses one.
+  if (::SendMessageW(element->control(), WM_GETDLGCODE, 0, 0) &
+      DLGC_DEFPUSHBUTTON) {
+    ::SendMessageW(element->control(), BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+  }
   element->UpdateVisibility(current_page_);
   elements_.push_back(std::move(element));
 }
@@ -756,9 +761,12 @@ void InstallerWindowImpl::ShowPage(InstallerPage page) {
   record_.emplace();
   current_page_ = page;
   UpdatePageElements();
+  // Enter presses the page's own button, or none.
+  const int focus_id = page < PAGE_NONE ? kFocusControls[page] : 0;
+  ::SendMessageW(main_dialog_, DM_SETDEFID, focus_id, 0);
   // The control must be visible to take the focus.
-  if (page < PAGE_NONE && kFocusControls[page]) {
-    HWND focus = ::GetDlgItem(main_dialog_, kFocusControls[page]);
+  if (focus_id) {
+    HWND focus = ::GetDlgItem(main_dialog_, focus_id);
     if (focus && ::IsWindowVisible(focus))
       ::SendMessageW(main_dialog_, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(focus), TRUE);
@@ -781,6 +789,9 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       return;
   }
   if (notification != BN_CLICKED)
+    return;
+  // Enter and mnemonics reach hidden buttons too.
+  if (id != IDCANCEL && !IsShownOnPage(id))
     return;
   switch (id) {
     case IDC_OPTIONS_BUTTON:
@@ -812,6 +823,15 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       ShowPage(PAGE_WELCOME);
       break;
   }
+}
+
+bool InstallerWindowImpl::IsShownOnPage(int id) const {
+  HWND control = ::GetDlgItem(main_dialog_, id);
+  for (const auto& element : elements_) {
+    if (control && element->control() == control)
+      return element->IsVisibleOnPage(current_page_);
+  }
+  return false;
 }
 
 void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {

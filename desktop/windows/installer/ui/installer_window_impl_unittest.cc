@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/test/window_capture.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 #include "gtest/gtest.h"
 
@@ -579,6 +580,29 @@ TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
   Click(IDC_CANCEL_BUTTON);
   EXPECT_EQ(0, none.answers().shown);
   EXPECT_EQ(2, delegate_.cancels);
+}
+
+// Enter presses only the shown page's button: on the progress page of an
+// uninstall run it must not ask again, nor cancel the run on No.
+TEST_F(InstallerWindowTest, EnterOnProgressPageDoesNothing) {
+  MakeWindow(true);
+  window_->ShowProgressPage();
+  Pump();
+  ScopedBoxAnswers no(IDNO);
+  HWND dialog = window_->GetWindowHandle();
+  MSG enter = {dialog, WM_KEYDOWN, VK_RETURN, 0};
+  Win32DialogDispatcher::GetInstance()->SetActiveDialog(dialog);
+  Win32DialogDispatcher::GetInstance()->Dispatch(enter);
+  ::IsDialogMessageW(dialog, &enter);
+  Pump();
+  EXPECT_EQ(0, no.answers().shown);
+  EXPECT_EQ(0, delegate_.accepts);
+  EXPECT_EQ(0, delegate_.cancels);
+  // A hidden button's click is ignored as well.
+  Click(IDC_ACCEPT_BUTTON);
+  Click(IDC_REINSTALL_BUTTON);
+  EXPECT_EQ(0, no.answers().shown);
+  EXPECT_FALSE(settings_.flag14);
 }
 
 TEST_F(InstallerWindowTest, UninstallWarnings) {
