@@ -381,8 +381,9 @@ bool InstallerWindowImpl::Create() {
   // A run that asks to start at once never shows the choices.
   if (run_immediately_)
     first_page = PAGE_PROGRESS;
-  ShowPage(first_page);
+  // Only a shown window's controls take the focus.
   ::ShowWindow(main_dialog_, SW_SHOW);
+  ShowPage(first_page);
   OnLanguageChanged();
   if (!settings_->IsFetchingFolderDetails())
     OnPathChanged();

@@ -605,6 +605,16 @@ TEST_F(InstallerWindowTest, EnterOnProgressPageDoesNothing) {
   EXPECT_FALSE(settings_.flag14);
 }
 
+TEST_F(InstallerWindowTest, FirstPageTakesFocus) {
+  MakeWindow();
+  EXPECT_EQ(IDC_ACCEPT_BUTTON, ::GetDlgCtrlID(::GetFocus()));
+  EXPECT_EQ(MAKELONG(IDC_ACCEPT_BUTTON, DC_HASDEFID),
+            ::SendMessageW(window_->GetWindowHandle(), DM_GETDEFID, 0, 0));
+  window_.reset();
+  MakeWindow(true);
+  EXPECT_EQ(IDC_REINSTALL_BUTTON, ::GetDlgCtrlID(::GetFocus()));
+}
+
 TEST_F(InstallerWindowTest, UninstallWarnings) {
   MakeWindow(true);
   EXPECT_TRUE(Visible(IDC_UNINSTALL_BUTTON));
