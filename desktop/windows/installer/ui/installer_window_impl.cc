@@ -426,7 +426,10 @@ void InstallerWindowImpl::DisplayError(
 }
 
 void InstallerWindowImpl::ShowErrorMessageBox(const std::wstring& text) {
+  base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
   ShowMessageBox(text, MB_OK | MB_ICONERROR);
+  if (!alive)
+    return;
   error_text_ = text;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);
 }
@@ -845,8 +848,12 @@ void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {
 }
 
 void InstallerWindowImpl::CloseFlow(const char* navigation_action) {
-  if (!uninstall_run_ && ShowMessageBox(GetString(IDS_CONFIRM_QUIT),
-                                        MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  // The window may be gone when the box returns.
+  base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
+  if (!uninstall_run_ &&
+      (ShowMessageBox(GetString(IDS_CONFIRM_QUIT),
+                      MB_YESNO | MB_ICONQUESTION) != IDYES ||
+       !alive)) {
     return;
   }
   record_->navigation_action = navigation_action;
@@ -858,9 +865,12 @@ void InstallerWindowImpl::AcceptFlow() {
     const uint32_t warning = settings_->GetDeleteProfile()
                                  ? IDS_UNINSTALL_WARNING_DELETE_DATA
                                  : IDS_UNINSTALL_WARNING;
+    base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
     const bool confirmed =
         ShowMessageBox(GetString(warning),
                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    if (!alive)
+      return;
     PageTransitionData answer;
     answer.page_type = PAGE_TYPE_UNINSTALL_WARNING;
     answer.navigation_action = confirmed ? "WARNING YES" : "WARNING NO";

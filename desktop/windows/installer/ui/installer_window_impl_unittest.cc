@@ -104,6 +104,10 @@ struct BoxAnswers {
   int shown = 0;
   std::wstring text;
   std::wstring yes_button;
+  // When set, the first box is left open and this runs as a task inside its
+  // loop; |box| is the box.
+  base::OnceClosure hold;
+  HWND box = nullptr;
 };
 thread_local BoxAnswers* g_answers = nullptr;
 thread_local HHOOK g_test_hook = nullptr;
@@ -120,7 +124,14 @@ BOOL CALLBACK CollectText(HWND child, LPARAM text) {
 }
 
 LRESULT CALLBACK AnsweringHook(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE && g_answers) {
+  if (code == HCBT_ACTIVATE && g_answers && g_answers->box)
+    return ::CallNextHookEx(g_test_hook, code, wparam, lparam);
+  if (code == HCBT_ACTIVATE && g_answers && g_answers->hold) {
+    g_answers->box = reinterpret_cast<HWND>(wparam);
+    ++g_answers->shown;
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE,
+                                                  std::move(g_answers->hold));
+  } else if (code == HCBT_ACTIVATE && g_answers) {
     HWND box = reinterpret_cast<HWND>(wparam);
     HWND button = ::GetDlgItem(box, g_answers->answer);
     if (button && (::GetDlgItem(box, IDYES) || ::GetDlgItem(box, IDOK))) {
@@ -152,6 +163,7 @@ class ScopedBoxAnswers {
     g_answers = nullptr;
   }
   const BoxAnswers& answers() const { return answers_; }
+  BoxAnswers* mutable_answers() { return &answers_; }
 
  private:
   BoxAnswers answers_;
@@ -613,6 +625,54 @@ TEST_F(InstallerWindowTest, FirstPageTakesFocus) {
   window_.reset();
   MakeWindow(true);
   EXPECT_EQ(IDC_REINSTALL_BUTTON, ::GetDlgCtrlID(::GetFocus()));
+}
+
+InstallerWindowImpl* g_error_box_window = nullptr;
+void CALLBACK ShowErrorBoxOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  g_error_box_window->ShowErrorMessageBox(L"Broken.");
+}
+
+// A task run inside the box's loop may destroy the window; the flow that
+// showed the box stops there.
+TEST_F(InstallerWindowTest, WindowDestroyedWhileBoxIsOpen) {
+  const struct {
+    bool uninstall_run;
+    int answer;
+  } kCases[] = {{false, IDYES}, {true, IDYES}, {false, IDOK}};
+  for (size_t index = 0; index < ARRAYSIZE(kCases); ++index) {
+    MakeWindow(kCases[index].uninstall_run);
+    HWND dialog = window_->GetWindowHandle();
+    ScopedBoxAnswers held(kCases[index].answer);
+    base::RunLoop run_loop;
+    held.mutable_answers()->hold = base::BindOnce(
+        [](std::unique_ptr<InstallerWindowImpl>* window, BoxAnswers* answers,
+           int answer, base::RunLoop* run_loop) {
+          window->reset();
+          if (::IsWindow(answers->box))
+            ::PostMessageW(answers->box, WM_COMMAND,
+                           MAKEWPARAM(answer, BN_CLICKED), 0);
+          run_loop->QuitWhenIdle();
+        },
+        &window_, held.mutable_answers(), kCases[index].answer, &run_loop);
+    if (index == 2) {
+      // Off a native message too: a task could run no other inside the box.
+      g_error_box_window = window_.get();
+      ::SetTimer(nullptr, 0, 0, &ShowErrorBoxOnTimer);
+    } else {
+      // As a click comes: a native message, not a task.
+      ::PostMessageW(dialog, kCases[index].uninstall_run ? WM_COMMAND : WM_CLOSE,
+                     kCases[index].uninstall_run
+                         ? MAKEWPARAM(IDC_UNINSTALL_BUTTON, BN_CLICKED)
+                         : 0,
+                     0);
+    }
+    run_loop.Run();
+    EXPECT_EQ(1, held.answers().shown) << index;
+    EXPECT_FALSE(window_) << index;
+    EXPECT_EQ(0, delegate_.accepts) << index;
+    EXPECT_EQ(0, delegate_.cancels) << index;
+  }
 }
 
 TEST_F(InstallerWindowTest, UninstallWarnings) {
