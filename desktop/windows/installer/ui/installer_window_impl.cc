@@ -84,13 +84,19 @@ const ControlText kInstallTexts[] = {
 // Renames the buttons of the window's message boxes into the wizard's
 // language while one is shown on this thread.
 thread_local HHOOK g_message_box_hook = nullptr;
+thread_local HWND g_message_box_owner = nullptr;
+thread_local HWND g_renamed_box = nullptr;
 
 LRESULT CALLBACK MessageBoxHookProc(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wparam);
     wchar_t class_name[16] = {};
     ::GetClassNameW(box, class_name, ARRAYSIZE(class_name));
-    if (std::wstring(class_name) == L"#32770") {
+    // Other dialogs activated while the box is up keep their texts, and the
+    // box is renamed once.
+    if (std::wstring(class_name) == L"#32770" && !g_renamed_box &&
+        ::GetWindow(box, GW_OWNER) == g_message_box_owner) {
+      g_renamed_box = box;
       const struct {
         int button;
         uint32_t string_id;
@@ -106,17 +112,21 @@ LRESULT CALLBACK MessageBoxHookProc(int code, WPARAM wparam, LPARAM lparam) {
 
 class ScopedMessageBoxHook {
  public:
-  ScopedMessageBoxHook() {
+  explicit ScopedMessageBoxHook(HWND owner) {
     if (!g_message_box_hook) {
       g_message_box_hook = ::SetWindowsHookExW(WH_CBT, &MessageBoxHookProc,
                                                nullptr, ::GetCurrentThreadId());
       owner_ = g_message_box_hook != nullptr;
+      g_message_box_owner = owner;
+      g_renamed_box = nullptr;
     }
   }
   ~ScopedMessageBoxHook() {
     if (owner_) {
       ::UnhookWindowsHookEx(g_message_box_hook);
       g_message_box_hook = nullptr;
+      g_message_box_owner = nullptr;
+      g_renamed_box = nullptr;
     }
   }
 
@@ -887,7 +897,7 @@ void InstallerWindowImpl::AcceptFlow() {
 int InstallerWindowImpl::ShowMessageBox(const std::wstring& text, UINT type) {
   if (right_to_left_)
     type |= MB_RTLREADING | MB_RIGHT;
-  ScopedMessageBoxHook hook;
+  ScopedMessageBoxHook hook(main_dialog_);
   return ::MessageBoxW(main_dialog_, text.c_str(),
                        GetString(IDS_INSTALLER_TITLE).c_str(), type);
 }

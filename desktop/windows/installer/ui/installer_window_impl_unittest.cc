@@ -675,6 +675,39 @@ TEST_F(InstallerWindowTest, WindowDestroyedWhileBoxIsOpen) {
   }
 }
 
+// Only the wizard's own box speaks the wizard's language.
+TEST_F(InstallerWindowTest, OtherDialogsKeepTheirButtons) {
+  MakeWindow();
+  std::wstring other_yes;
+  ScopedBoxAnswers held(IDNO);
+  base::RunLoop run_loop;
+  held.mutable_answers()->hold = base::BindOnce(
+      [](BoxAnswers* answers, std::wstring* other_yes,
+         base::RunLoop* run_loop) {
+        HWND other = ::CreateWindowExW(0, L"#32770", L"other", WS_POPUP, 0, 0,
+                                       100, 100, answers->box, nullptr,
+                                       nullptr, nullptr);
+        ::CreateWindowExW(0, L"BUTTON", L"keep", WS_CHILD | WS_VISIBLE, 0, 0,
+                          50, 20, other, reinterpret_cast<HMENU>(IDYES),
+                          nullptr, nullptr);
+        ::ShowWindow(other, SW_SHOW);
+        ::SetActiveWindow(other);
+        wchar_t text[64] = {};
+        ::GetDlgItemTextW(other, IDYES, text, ARRAYSIZE(text));
+        *other_yes = text;
+        ::DestroyWindow(other);
+        ::PostMessageW(answers->box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+                       0);
+        run_loop->QuitWhenIdle();
+      },
+      held.mutable_answers(), &other_yes, &run_loop);
+  ::PostMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+  run_loop.Run();
+  EXPECT_EQ(1, held.answers().shown);
+  EXPECT_EQ(L"keep", other_yes);
+  EXPECT_EQ(0, delegate_.cancels);
+}
+
 TEST_F(InstallerWindowTest, UninstallWarnings) {
   MakeWindow(true);
   EXPECT_TRUE(Visible(IDC_UNINSTALL_BUTTON));
