@@ -87,8 +87,17 @@ class FakeCalculator : public ProgressCalculator {
 
 class RecordingDelegate : public InstallerWindowDelegate {
  public:
-  void Accept() override { ++accepts; }
-  void Cancel() override { ++cancels; }
+  void Accept() override {
+    ++accepts;
+    if (on_call)
+      on_call.Run();
+  }
+  void Cancel() override {
+    ++cancels;
+    if (on_call)
+      on_call.Run();
+  }
+  base::RepeatingClosure on_call;
   void Retry() override { ++retries; }
   void ObtainFullPackage() override { ++full_packages; }
   int accepts = 0;
@@ -706,6 +715,31 @@ TEST_F(InstallerWindowTest, OtherDialogsKeepTheirButtons) {
   EXPECT_EQ(1, held.answers().shown);
   EXPECT_EQ(L"keep", other_yes);
   EXPECT_EQ(0, delegate_.cancels);
+}
+
+// A delegate may destroy the window; the delegates after it are not told.
+TEST_F(InstallerWindowTest, DelegateDestroysWindow) {
+  for (bool accept : {true, false}) {
+    MakeWindow();
+    RecordingDelegate later;
+    window_->AddObserver(&later);
+    delegate_.on_call = base::BindRepeating(
+        [](std::unique_ptr<InstallerWindowImpl>* window) { window->reset(); },
+        &window_);
+    window_->OnLinkClicked(L"tos");
+    ASSERT_FALSE(transitions_.empty());
+    EXPECT_EQ(PAGE_TERMS, transitions_.back().page_type);
+    EXPECT_EQ("TOS", transitions_.back().navigation_action);
+    ScopedBoxAnswers yes(IDYES);
+    Click(accept ? IDC_ACCEPT_BUTTON : IDCANCEL);
+    EXPECT_FALSE(window_);
+    EXPECT_EQ(0, later.accepts + later.cancels);
+    EXPECT_EQ(accept ? "ACCEPT" : "CANCEL",
+              transitions_.back().navigation_action);
+    EXPECT_EQ(PAGE_TYPE_CLOSED, transitions_.back().page_type);
+  }
+  EXPECT_EQ(1, delegate_.accepts);
+  EXPECT_EQ(1, delegate_.cancels);
 }
 
 TEST_F(InstallerWindowTest, UninstallWarnings) {
