@@ -860,11 +860,11 @@ void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {
 void InstallerWindowImpl::CloseFlow(const char* navigation_action) {
   // The window may be gone when the box returns.
   base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
-  if (!uninstall_run_ &&
-      (ShowMessageBox(GetString(IDS_CONFIRM_QUIT),
-                      MB_YESNO | MB_ICONQUESTION) != IDYES ||
-       !alive)) {
-    return;
+  if (!uninstall_run_) {
+    const int answer =
+        ShowMessageBox(GetString(IDS_CONFIRM_QUIT), MB_YESNO | MB_ICONQUESTION);
+    if (!alive || answer != IDYES)
+      return;
   }
   record_->navigation_action = navigation_action;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);

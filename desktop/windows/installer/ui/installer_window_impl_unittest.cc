@@ -519,8 +519,8 @@ TEST_F(InstallerWindowStatusTest, UpdatesCloseTogetherAreMerged) {
   runner_->FastForwardBy(ms(1));
   EXPECT_EQ(Downloading(L"20"), Status());
   runner_->FastForwardBy(ms(500));
-  EXPECT_EQ(std::vector<std::wstring>({GetString(IDS_DOWNLOADING),
-                                       Downloading(L"20")}),
+  EXPECT_EQ(std::vector<std::wstring>(
+                {GetString(IDS_DOWNLOADING), Downloading(L"20")}),
             texts_);
   // Later, an update shows at once; the same count again changes nothing.
   calculator_.observer->OnProgressChanged(30, 10);
@@ -670,7 +670,8 @@ TEST_F(InstallerWindowTest, WindowDestroyedWhileBoxIsOpen) {
       ::SetTimer(nullptr, 0, 0, &ShowErrorBoxOnTimer);
     } else {
       // As a click comes: a native message, not a task.
-      ::PostMessageW(dialog, kCases[index].uninstall_run ? WM_COMMAND : WM_CLOSE,
+      ::PostMessageW(dialog,
+                     kCases[index].uninstall_run ? WM_COMMAND : WM_CLOSE,
                      kCases[index].uninstall_run
                          ? MAKEWPARAM(IDC_UNINSTALL_BUTTON, BN_CLICKED)
                          : 0,
@@ -693,9 +694,9 @@ TEST_F(InstallerWindowTest, OtherDialogsKeepTheirButtons) {
   held.mutable_answers()->hold = base::BindOnce(
       [](BoxAnswers* answers, std::wstring* other_yes,
          base::RunLoop* run_loop) {
-        HWND other = ::CreateWindowExW(0, L"#32770", L"other", WS_POPUP, 0, 0,
-                                       100, 100, answers->box, nullptr,
-                                       nullptr, nullptr);
+        HWND other =
+            ::CreateWindowExW(0, L"#32770", L"other", WS_POPUP, 0, 0, 100, 100,
+                              answers->box, nullptr, nullptr, nullptr);
         ::CreateWindowExW(0, L"BUTTON", L"keep", WS_CHILD | WS_VISIBLE, 0, 0,
                           50, 20, other, reinterpret_cast<HMENU>(IDYES),
                           nullptr, nullptr);
