@@ -84,13 +84,19 @@ const ControlText kInstallTexts[] = {
 // Renames the buttons of the window's message boxes into the wizard's
 // language while one is shown on this thread.
 thread_local HHOOK g_message_box_hook = nullptr;
+thread_local HWND g_message_box_owner = nullptr;
+thread_local HWND g_renamed_box = nullptr;
 
 LRESULT CALLBACK MessageBoxHookProc(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wparam);
     wchar_t class_name[16] = {};
     ::GetClassNameW(box, class_name, ARRAYSIZE(class_name));
-    if (std::wstring(class_name) == L"#32770") {
+    // Other dialogs activated while the box is up keep their texts, and the
+    // box is renamed once.
+    if (std::wstring(class_name) == L"#32770" && !g_renamed_box &&
+        ::GetWindow(box, GW_OWNER) == g_message_box_owner) {
+      g_renamed_box = box;
       const struct {
         int button;
         uint32_t string_id;
@@ -106,17 +112,21 @@ LRESULT CALLBACK MessageBoxHookProc(int code, WPARAM wparam, LPARAM lparam) {
 
 class ScopedMessageBoxHook {
  public:
-  ScopedMessageBoxHook() {
+  explicit ScopedMessageBoxHook(HWND owner) {
     if (!g_message_box_hook) {
       g_message_box_hook = ::SetWindowsHookExW(WH_CBT, &MessageBoxHookProc,
                                                nullptr, ::GetCurrentThreadId());
       owner_ = g_message_box_hook != nullptr;
+      g_message_box_owner = owner;
+      g_renamed_box = nullptr;
     }
   }
   ~ScopedMessageBoxHook() {
     if (owner_) {
       ::UnhookWindowsHookEx(g_message_box_hook);
       g_message_box_hook = nullptr;
+      g_message_box_owner = nullptr;
+      g_renamed_box = nullptr;
     }
   }
 
@@ -298,6 +308,11 @@ InstallerWindowImpl::InstallerWindowImpl(Settings* settings,
                                         environment.association_operations,
                                         environment.security_utils)),
       languages_(GetL10nHandler()->LoadTextResource()),
+      task_runner_(environment.task_runner
+                       ? environment.task_runner
+                       : base::ThreadTaskRunnerHandle::Get()),
+      now_(environment.now ? environment.now
+                           : base::BindRepeating(&base::TimeTicks::Now)),
       status_weak_factory_(this),
       weak_factory_(this) {
   if (!run_immediately_)
@@ -376,8 +391,9 @@ bool InstallerWindowImpl::Create() {
   // A run that asks to start at once never shows the choices.
   if (run_immediately_)
     first_page = PAGE_PROGRESS;
-  ShowPage(first_page);
+  // Only a shown window's controls take the focus.
   ::ShowWindow(main_dialog_, SW_SHOW);
+  ShowPage(first_page);
   OnLanguageChanged();
   if (!settings_->IsFetchingFolderDetails())
     OnPathChanged();
@@ -390,6 +406,8 @@ HWND InstallerWindowImpl::GetWindowHandle() {
 }
 
 void InstallerWindowImpl::ShowProgressPage() {
+  // A retry starts the status line afresh.
+  last_remaining_.reset();
   ShowPage(PAGE_PROGRESS);
   HWND bar = ::GetDlgItem(main_dialog_, IDC_PROGRESS_BAR);
   ::SendMessageW(bar, PBM_SETSTEP, 1, 0);
@@ -418,7 +436,10 @@ void InstallerWindowImpl::DisplayError(
 }
 
 void InstallerWindowImpl::ShowErrorMessageBox(const std::wstring& text) {
+  base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
   ShowMessageBox(text, MB_OK | MB_ICONERROR);
+  if (!alive)
+    return;
   error_text_ = text;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);
 }
@@ -491,14 +512,14 @@ void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
   const std::wstring text = GetStageStatusText(
       notifier_->GetCurrentPhase(), remaining, uninstall_run_,
       settings_->GetInstallMode(), CurrentUserDisplayName());
-  const base::TimeDelta since_last = base::Time::Now() - last_status_update_;
+  const base::TimeDelta since_last = now_.Run() - last_status_update_;
   // Only the latest of updates that come close together is shown.
   status_weak_factory_.InvalidateWeakPtrs();
   if (since_last >= kStatusUpdateInterval || since_last < base::TimeDelta()) {
     ShowStatusText(text);
     return;
   }
-  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+  task_runner_->PostDelayedTask(
       FROM_HERE,
       base::BindOnce(&InstallerWindowImpl::ShowStatusText,
                      status_weak_factory_.GetWeakPtr(), text),
@@ -506,6 +527,10 @@ void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
 }
 
 void InstallerWindowImpl::OnPhaseEntered(int phase) {
+  // What was said of the previous stage is stale now, and the same remaining
+  // count means something new in this one.
+  status_weak_factory_.InvalidateWeakPtrs();
+  last_remaining_.reset();
   if (current_page_ != PAGE_PROGRESS)
     return;
   const std::wstring text =
@@ -513,7 +538,6 @@ void InstallerWindowImpl::OnPhaseEntered(int phase) {
                          settings_->GetInstallMode(), CurrentUserDisplayName());
   if (text.empty())
     return;
-  status_weak_factory_.InvalidateWeakPtrs();
   ShowStatusText(text);
 }
 
@@ -733,6 +757,11 @@ void InstallerWindowImpl::BuildPageElements() {
 void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
   if (!element->control())
     return;
+  // The template marks several buttons as default; the page chooses one.
+  if (::SendMessageW(element->control(), WM_GETDLGCODE, 0, 0) &
+      DLGC_DEFPUSHBUTTON) {
+    ::SendMessageW(element->control(), BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+  }
   element->UpdateVisibility(current_page_);
   elements_.push_back(std::move(element));
 }
@@ -746,9 +775,12 @@ void InstallerWindowImpl::ShowPage(InstallerPage page) {
   record_.emplace();
   current_page_ = page;
   UpdatePageElements();
+  // Enter presses the page's own button, or none.
+  const int focus_id = page < PAGE_NONE ? kFocusControls[page] : 0;
+  ::SendMessageW(main_dialog_, DM_SETDEFID, focus_id, 0);
   // The control must be visible to take the focus.
-  if (page < PAGE_NONE && kFocusControls[page]) {
-    HWND focus = ::GetDlgItem(main_dialog_, kFocusControls[page]);
+  if (focus_id) {
+    HWND focus = ::GetDlgItem(main_dialog_, focus_id);
     if (focus && ::IsWindowVisible(focus))
       ::SendMessageW(main_dialog_, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(focus), TRUE);
@@ -771,6 +803,9 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       return;
   }
   if (notification != BN_CLICKED)
+    return;
+  // Enter and mnemonics reach hidden buttons too.
+  if (id != IDCANCEL && !IsShownOnPage(id))
     return;
   switch (id) {
     case IDC_OPTIONS_BUTTON:
@@ -804,6 +839,15 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
   }
 }
 
+bool InstallerWindowImpl::IsShownOnPage(int id) const {
+  HWND control = ::GetDlgItem(main_dialog_, id);
+  for (const auto& element : elements_) {
+    if (control && element->control() == control)
+      return element->IsVisibleOnPage(current_page_);
+  }
+  return false;
+}
+
 void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {
   if (header->code != EN_LINK || header->idFrom != IDC_TERMS_LINE)
     return;
@@ -814,9 +858,13 @@ void InstallerWindowImpl::OnLinkNotification(const NMHDR* header) {
 }
 
 void InstallerWindowImpl::CloseFlow(const char* navigation_action) {
-  if (!uninstall_run_ && ShowMessageBox(GetString(IDS_CONFIRM_QUIT),
-                                        MB_YESNO | MB_ICONQUESTION) != IDYES) {
-    return;
+  // The window may be gone when the box returns.
+  base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
+  if (!uninstall_run_) {
+    const int answer =
+        ShowMessageBox(GetString(IDS_CONFIRM_QUIT), MB_YESNO | MB_ICONQUESTION);
+    if (!alive || answer != IDYES)
+      return;
   }
   record_->navigation_action = navigation_action;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);
@@ -827,9 +875,12 @@ void InstallerWindowImpl::AcceptFlow() {
     const uint32_t warning = settings_->GetDeleteProfile()
                                  ? IDS_UNINSTALL_WARNING_DELETE_DATA
                                  : IDS_UNINSTALL_WARNING;
+    base::WeakPtr<InstallerWindowImpl> alive = weak_factory_.GetWeakPtr();
     const bool confirmed =
         ShowMessageBox(GetString(warning),
                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    if (!alive)
+      return;
     PageTransitionData answer;
     answer.page_type = PAGE_TYPE_UNINSTALL_WARNING;
     answer.navigation_action = confirmed ? "WARNING YES" : "WARNING NO";
@@ -846,7 +897,7 @@ void InstallerWindowImpl::AcceptFlow() {
 int InstallerWindowImpl::ShowMessageBox(const std::wstring& text, UINT type) {
   if (right_to_left_)
     type |= MB_RTLREADING | MB_RIGHT;
-  ScopedMessageBoxHook hook;
+  ScopedMessageBoxHook hook(main_dialog_);
   return ::MessageBoxW(main_dialog_, text.c_str(),
                        GetString(IDS_INSTALLER_TITLE).c_str(), type);
 }
@@ -900,7 +951,7 @@ std::wstring InstallerWindowImpl::CurrentUserDisplayName() const {
 void InstallerWindowImpl::ShowStatusText(const std::wstring& text) {
   HWND status = ::GetDlgItem(main_dialog_, IDC_STATUS_TEXT);
   ::SetWindowTextW(status, text.c_str());
-  last_status_update_ = base::Time::Now();
+  last_status_update_ = now_.Run();
   RECT rect = GetRectInParent(status);
   ::InvalidateRect(main_dialog_, &rect, TRUE);
 }

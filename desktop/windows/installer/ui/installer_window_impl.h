@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "base/callback.h"
 #include "base/macros.h"
+#include "base/memory/ref_counted.h"
 #include "base/memory/weak_ptr.h"
 #include "base/observer_list.h"
+#include "base/single_thread_task_runner.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 #include "desktop/windows/installer/runner/installer_progress_notifier.h"
@@ -60,6 +63,9 @@ class InstallerWindowImpl : public InstallerWindow,
     FolderBrowser* folder_browser = nullptr;
     AssociationOperations* association_operations = nullptr;
     SecurityUtils* security_utils = nullptr;
+    // Where merged status updates wait, and the clock that spaces them.
+    base::scoped_refptr<base::SingleThreadTaskRunner> task_runner;
+    base::RepeatingCallback<base::TimeTicks()> now;
   };
 
   InstallerWindowImpl(Settings* settings,
@@ -135,6 +141,8 @@ class InstallerWindowImpl : public InstallerWindow,
   void AddElement(std::unique_ptr<PageElement> element);
   void ShowPage(InstallerPage page);
   void OnCommand(int id, int notification, HWND control);
+  // Whether the control |id| is one of the current page's.
+  bool IsShownOnPage(int id) const;
   void OnLinkNotification(const NMHDR* header);
   // The close and accept flows tell the delegates last: a delegate may
   // destroy the window.
@@ -187,7 +195,9 @@ class InstallerWindowImpl : public InstallerWindow,
   bool error_page_shown_ = false;
 
   std::optional<int> last_remaining_;
-  base::Time last_status_update_;
+  base::TimeTicks last_status_update_;
+  const base::scoped_refptr<base::SingleThreadTaskRunner> task_runner_;
+  const base::RepeatingCallback<base::TimeTicks()> now_;
   // The record of the page shown, always present.
   std::optional<PageTransitionData> record_{std::in_place};
   std::optional<std::wstring> error_text_;

@@ -13,6 +13,7 @@
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/avro_codec.h"
@@ -22,6 +23,7 @@
 #include "desktop/windows/installer/test/window_capture.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 #include "gtest/gtest.h"
 
@@ -85,8 +87,17 @@ class FakeCalculator : public ProgressCalculator {
 
 class RecordingDelegate : public InstallerWindowDelegate {
  public:
-  void Accept() override { ++accepts; }
-  void Cancel() override { ++cancels; }
+  void Accept() override {
+    ++accepts;
+    if (on_call)
+      on_call.Run();
+  }
+  void Cancel() override {
+    ++cancels;
+    if (on_call)
+      on_call.Run();
+  }
+  base::RepeatingClosure on_call;
   void Retry() override { ++retries; }
   void ObtainFullPackage() override { ++full_packages; }
   int accepts = 0;
@@ -102,6 +113,10 @@ struct BoxAnswers {
   int shown = 0;
   std::wstring text;
   std::wstring yes_button;
+  // When set, the first box is left open and this runs as a task inside its
+  // loop; |box| is the box.
+  base::OnceClosure hold;
+  HWND box = nullptr;
 };
 thread_local BoxAnswers* g_answers = nullptr;
 thread_local HHOOK g_test_hook = nullptr;
@@ -118,7 +133,14 @@ BOOL CALLBACK CollectText(HWND child, LPARAM text) {
 }
 
 LRESULT CALLBACK AnsweringHook(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE && g_answers) {
+  if (code == HCBT_ACTIVATE && g_answers && g_answers->box)
+    return ::CallNextHookEx(g_test_hook, code, wparam, lparam);
+  if (code == HCBT_ACTIVATE && g_answers && g_answers->hold) {
+    g_answers->box = reinterpret_cast<HWND>(wparam);
+    ++g_answers->shown;
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE,
+                                                  std::move(g_answers->hold));
+  } else if (code == HCBT_ACTIVATE && g_answers) {
     HWND box = reinterpret_cast<HWND>(wparam);
     HWND button = ::GetDlgItem(box, g_answers->answer);
     if (button && (::GetDlgItem(box, IDYES) || ::GetDlgItem(box, IDOK))) {
@@ -150,6 +172,7 @@ class ScopedBoxAnswers {
     g_answers = nullptr;
   }
   const BoxAnswers& answers() const { return answers_; }
+  BoxAnswers* mutable_answers() { return &answers_; }
 
  private:
   BoxAnswers answers_;
@@ -221,6 +244,9 @@ class InstallerWindowTest : public testing::Test {
   void MakeWindow(bool uninstall_run = false) {
     InstallerWindowImpl::Environment environment;
     environment.uninstall_run = uninstall_run;
+    environment.task_runner = runner_;
+    environment.now =
+        base::BindRepeating(&base::TestTaskRunner::NowTicks, runner_);
     window_ = std::make_unique<InstallerWindowImpl>(&settings_, &notifier_,
                                                     &calculator_, environment);
     ASSERT_TRUE(window_->Create());
@@ -278,6 +304,8 @@ class InstallerWindowTest : public testing::Test {
   test::FakeUiSettings settings_;
   InstallerProgressNotifier notifier_;
   FakeCalculator calculator_;
+  base::scoped_refptr<base::TestTaskRunner> runner_ =
+      base::MakeRefCounted<base::TestTaskRunner>();
   RecordingDelegate delegate_;
   std::vector<Transition> transitions_;
   std::unique_ptr<InstallerWindowImpl> window_;
@@ -449,61 +477,81 @@ LRESULT CALLBACK StatusProc(HWND control,
   return ::CallWindowProcW(g_status_proc, control, message, wparam, lparam);
 }
 
-TEST_F(InstallerWindowTest, StatusUpdatesCloseTogetherAreMerged) {
-  MakeWindow();
-  window_->ShowProgressPage();
-  std::vector<std::wstring> texts;
-  g_status_texts = &texts;
-  g_status_proc = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
-                          reinterpret_cast<LONG_PTR>(&StatusProc)));
+class InstallerWindowStatusTest : public InstallerWindowTest {
+ protected:
+  void SetUp() override {
+    InstallerWindowTest::SetUp();
+    MakeWindow();
+    window_->ShowProgressPage();
+    g_status_texts = &texts_;
+    g_status_proc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                            reinterpret_cast<LONG_PTR>(&StatusProc)));
+  }
+  void TearDown() override {
+    ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
+                        reinterpret_cast<LONG_PTR>(g_status_proc));
+    g_status_texts = nullptr;
+    InstallerWindowTest::TearDown();
+  }
+  std::wstring Status() { return ControlText(Item(IDC_STATUS_TEXT)); }
+  static std::wstring Downloading(const wchar_t* count) {
+    return GetString(IDS_DOWNLOADING_REMAINING, count);
+  }
+  std::vector<std::wstring> texts_;
+};
+
+TEST_F(InstallerWindowStatusTest, UpdatesCloseTogetherAreMerged) {
+  const auto ms = [](int count) {
+    return base::TimeDelta::FromMilliseconds(count);
+  };
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  ASSERT_EQ(1u, texts_.size());
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), texts_[0]);
+  runner_->AdvanceClock(ms(40));
+  calculator_.observer->OnProgressChanged(10, 30);
+  runner_->AdvanceClock(ms(30));
+  calculator_.observer->OnProgressChanged(20, 20);
+  // Both came within 100 ms of the stage's text: only the latest is shown,
+  // at the 100 ms point.
+  runner_->FastForwardBy(ms(29));
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), Status());
+  runner_->FastForwardBy(ms(1));
+  EXPECT_EQ(Downloading(L"20"), Status());
+  runner_->FastForwardBy(ms(500));
+  EXPECT_EQ(std::vector<std::wstring>(
+                {GetString(IDS_DOWNLOADING), Downloading(L"20")}),
+            texts_);
+  // Later, an update shows at once; the same count again changes nothing.
+  calculator_.observer->OnProgressChanged(30, 10);
+  EXPECT_EQ(Downloading(L"10"), Status());
+  calculator_.observer->OnProgressChanged(40, 10);
+  runner_->FastForwardBy(ms(500));
+  EXPECT_EQ(3u, texts_.size());
+}
+
+// A stage change drops the update still waiting, and a count is news again
+// in a new stage or on a new progress page.
+TEST_F(InstallerWindowStatusTest, StageChangeDropsStaleUpdates) {
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  calculator_.observer->OnProgressChanged(10, 20);
+  ASSERT_EQ(GetString(IDS_DOWNLOADING), Status());
+  // The retry wait says nothing until it knows its count.
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_WAITING_TO_RETRY);
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  EXPECT_EQ(GetString(IDS_DOWNLOADING), Status());
+  calculator_.observer->OnProgressChanged(10, 20);
+  EXPECT_EQ(GetString(IDS_RETRYING_DOWNLOAD, L"20"), Status());
 
   notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
-  ASSERT_EQ(1u, texts.size());
-  EXPECT_EQ(GetString(IDS_DOWNLOADING), texts[0]);
-  const base::TimeTicks start = base::TimeTicks::Now();
-  calculator_.observer->OnProgressChanged(10, 30);
-  calculator_.observer->OnProgressChanged(20, 20);
-  const bool close_together =
-      base::TimeTicks::Now() - start < base::TimeDelta::FromMilliseconds(90);
-  const std::wstring latest = GetString(IDS_DOWNLOADING_REMAINING, L"20");
-  const std::wstring stale = GetString(IDS_DOWNLOADING_REMAINING, L"30");
-
-  // Wait for the merged update.
-  base::RunLoop run_loop;
-  base::RepeatingClosure poll;
-  poll = base::BindRepeating(
-      [](HWND status, const std::wstring& latest, base::RunLoop* run_loop,
-         base::RepeatingClosure* poll) {
-        if (ControlText(status) == latest) {
-          run_loop->Quit();
-          return;
-        }
-        base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-            FROM_HERE, *poll, base::TimeDelta::FromMilliseconds(10));
-      },
-      Item(IDC_STATUS_TEXT), latest, &run_loop, &poll);
-  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, poll);
-  run_loop.Run();
-  // Nothing stale follows the latest text.
-  base::RunLoop settle;
-  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-      FROM_HERE, settle.QuitClosure(), base::TimeDelta::FromMilliseconds(150));
-  settle.Run();
-  EXPECT_EQ(latest, ControlText(Item(IDC_STATUS_TEXT)));
-  EXPECT_EQ(latest, texts.back());
-  if (close_together) {
-    EXPECT_EQ(texts.end(), std::find(texts.begin(), texts.end(), stale));
-  }
-
-  // The same remaining value again changes nothing.
-  const size_t count = texts.size();
-  calculator_.observer->OnProgressChanged(30, 20);
-  Pump();
-  EXPECT_EQ(count, texts.size());
-  ::SetWindowLongPtrW(Item(IDC_STATUS_TEXT), GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(g_status_proc));
-  g_status_texts = nullptr;
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  calculator_.observer->OnProgressChanged(10, 5);
+  ASSERT_EQ(Downloading(L"5"), Status());
+  window_->DisplayError(L"Lost.", false, std::nullopt);
+  window_->ShowProgressPage();
+  runner_->FastForwardBy(base::TimeDelta::FromSeconds(1));
+  calculator_.observer->OnProgressChanged(10, 5);
+  EXPECT_EQ(Downloading(L"5"), Status());
 }
 
 // The stages whose texts depend on more than the remaining value.
@@ -553,6 +601,146 @@ TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
   Click(IDC_CANCEL_BUTTON);
   EXPECT_EQ(0, none.answers().shown);
   EXPECT_EQ(2, delegate_.cancels);
+}
+
+// Enter presses only the shown page's button: on the progress page of an
+// uninstall run it must not ask again, nor cancel the run on No.
+TEST_F(InstallerWindowTest, EnterOnProgressPageDoesNothing) {
+  MakeWindow(true);
+  window_->ShowProgressPage();
+  Pump();
+  ScopedBoxAnswers no(IDNO);
+  HWND dialog = window_->GetWindowHandle();
+  MSG enter = {dialog, WM_KEYDOWN, VK_RETURN, 0};
+  Win32DialogDispatcher::GetInstance()->SetActiveDialog(dialog);
+  Win32DialogDispatcher::GetInstance()->Dispatch(enter);
+  ::IsDialogMessageW(dialog, &enter);
+  Pump();
+  EXPECT_EQ(0, no.answers().shown);
+  EXPECT_EQ(0, delegate_.accepts);
+  EXPECT_EQ(0, delegate_.cancels);
+  // A hidden button's click is ignored as well.
+  Click(IDC_ACCEPT_BUTTON);
+  Click(IDC_REINSTALL_BUTTON);
+  EXPECT_EQ(0, no.answers().shown);
+  EXPECT_FALSE(settings_.flag14);
+}
+
+TEST_F(InstallerWindowTest, FirstPageTakesFocus) {
+  MakeWindow();
+  EXPECT_EQ(IDC_ACCEPT_BUTTON, ::GetDlgCtrlID(::GetFocus()));
+  EXPECT_EQ(MAKELONG(IDC_ACCEPT_BUTTON, DC_HASDEFID),
+            ::SendMessageW(window_->GetWindowHandle(), DM_GETDEFID, 0, 0));
+  window_.reset();
+  MakeWindow(true);
+  EXPECT_EQ(IDC_REINSTALL_BUTTON, ::GetDlgCtrlID(::GetFocus()));
+}
+
+InstallerWindowImpl* g_error_box_window = nullptr;
+void CALLBACK ShowErrorBoxOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  g_error_box_window->ShowErrorMessageBox(L"Broken.");
+}
+
+// A task run inside the box's loop may destroy the window; the flow that
+// showed the box stops there.
+TEST_F(InstallerWindowTest, WindowDestroyedWhileBoxIsOpen) {
+  const struct {
+    bool uninstall_run;
+    int answer;
+  } kCases[] = {{false, IDYES}, {true, IDYES}, {false, IDOK}};
+  for (size_t index = 0; index < ARRAYSIZE(kCases); ++index) {
+    MakeWindow(kCases[index].uninstall_run);
+    HWND dialog = window_->GetWindowHandle();
+    ScopedBoxAnswers held(kCases[index].answer);
+    base::RunLoop run_loop;
+    held.mutable_answers()->hold = base::BindOnce(
+        [](std::unique_ptr<InstallerWindowImpl>* window, BoxAnswers* answers,
+           int answer, base::RunLoop* run_loop) {
+          window->reset();
+          if (::IsWindow(answers->box))
+            ::PostMessageW(answers->box, WM_COMMAND,
+                           MAKEWPARAM(answer, BN_CLICKED), 0);
+          run_loop->QuitWhenIdle();
+        },
+        &window_, held.mutable_answers(), kCases[index].answer, &run_loop);
+    if (index == 2) {
+      // Off a native message too: a task could run no other inside the box.
+      g_error_box_window = window_.get();
+      ::SetTimer(nullptr, 0, 0, &ShowErrorBoxOnTimer);
+    } else {
+      // As a click comes: a native message, not a task.
+      ::PostMessageW(dialog,
+                     kCases[index].uninstall_run ? WM_COMMAND : WM_CLOSE,
+                     kCases[index].uninstall_run
+                         ? MAKEWPARAM(IDC_UNINSTALL_BUTTON, BN_CLICKED)
+                         : 0,
+                     0);
+    }
+    run_loop.Run();
+    EXPECT_EQ(1, held.answers().shown) << index;
+    EXPECT_FALSE(window_) << index;
+    EXPECT_EQ(0, delegate_.accepts) << index;
+    EXPECT_EQ(0, delegate_.cancels) << index;
+  }
+}
+
+// Only the wizard's own box speaks the wizard's language.
+TEST_F(InstallerWindowTest, OtherDialogsKeepTheirButtons) {
+  MakeWindow();
+  std::wstring other_yes;
+  ScopedBoxAnswers held(IDNO);
+  base::RunLoop run_loop;
+  held.mutable_answers()->hold = base::BindOnce(
+      [](BoxAnswers* answers, std::wstring* other_yes,
+         base::RunLoop* run_loop) {
+        HWND other =
+            ::CreateWindowExW(0, L"#32770", L"other", WS_POPUP, 0, 0, 100, 100,
+                              answers->box, nullptr, nullptr, nullptr);
+        ::CreateWindowExW(0, L"BUTTON", L"keep", WS_CHILD | WS_VISIBLE, 0, 0,
+                          50, 20, other, reinterpret_cast<HMENU>(IDYES),
+                          nullptr, nullptr);
+        ::ShowWindow(other, SW_SHOW);
+        ::SetActiveWindow(other);
+        wchar_t text[64] = {};
+        ::GetDlgItemTextW(other, IDYES, text, ARRAYSIZE(text));
+        *other_yes = text;
+        ::DestroyWindow(other);
+        ::PostMessageW(answers->box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+                       0);
+        run_loop->QuitWhenIdle();
+      },
+      held.mutable_answers(), &other_yes, &run_loop);
+  ::PostMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+  run_loop.Run();
+  EXPECT_EQ(1, held.answers().shown);
+  EXPECT_EQ(L"keep", other_yes);
+  EXPECT_EQ(0, delegate_.cancels);
+}
+
+// A delegate may destroy the window; the delegates after it are not told.
+TEST_F(InstallerWindowTest, DelegateDestroysWindow) {
+  for (bool accept : {true, false}) {
+    MakeWindow();
+    RecordingDelegate later;
+    window_->AddObserver(&later);
+    delegate_.on_call = base::BindRepeating(
+        [](std::unique_ptr<InstallerWindowImpl>* window) { window->reset(); },
+        &window_);
+    window_->OnLinkClicked(L"tos");
+    ASSERT_FALSE(transitions_.empty());
+    EXPECT_EQ(PAGE_TERMS, transitions_.back().page_type);
+    EXPECT_EQ("TOS", transitions_.back().navigation_action);
+    ScopedBoxAnswers yes(IDYES);
+    Click(accept ? IDC_ACCEPT_BUTTON : IDCANCEL);
+    EXPECT_FALSE(window_);
+    EXPECT_EQ(0, later.accepts + later.cancels);
+    EXPECT_EQ(accept ? "ACCEPT" : "CANCEL",
+              transitions_.back().navigation_action);
+    EXPECT_EQ(PAGE_TYPE_CLOSED, transitions_.back().page_type);
+  }
+  EXPECT_EQ(1, delegate_.accepts);
+  EXPECT_EQ(1, delegate_.cancels);
 }
 
 TEST_F(InstallerWindowTest, UninstallWarnings) {
