@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <utility>
-
 #include "base/logging.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
+#include "base/win/ui_language.h"
 
 namespace installer {
 
@@ -91,21 +89,21 @@ std::wstring AdjustForRegion(const std::wstring& primary,
   return ConvertFromIso639(primary);
 }
 
-base::RepeatingCallback<std::unique_ptr<L10nHandler>()>& HandlerFactory() {
-  static base::RepeatingCallback<std::unique_ptr<L10nHandler>()>* factory =
-      new base::RepeatingCallback<std::unique_ptr<L10nHandler>()>();
-  return *factory;
-}
-
-std::unique_ptr<L10nHandler> MakeHandler() {
-  std::unique_ptr<L10nHandler> handler;
-  if (!HandlerFactory().is_null())
-    handler = HandlerFactory().Run();
-  // Every caller relies on a handler; a factory that made none must not
-  // leave the process without texts.
-  if (!handler)
-    handler = std::make_unique<ResourceL10nHandler>();
-  return handler;
+bool IsLanguageInList(const std::wstring& language,
+                      const std::vector<std::wstring>& available) {
+  // An empty code asks for the user's own language: it must go on to the
+  // preferred languages even if the list ever holds an empty line.
+  if (language.empty())
+    return false;
+  for (wchar_t c : language) {
+    if (c >= 0x80)
+      return false;
+  }
+  for (const std::wstring& code : available) {
+    if (base::EqualsCaseInsensitiveASCII(code, language))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -115,31 +113,33 @@ ResourceL10nHandler::ResourceL10nHandler() = default;
 ResourceL10nHandler::~ResourceL10nHandler() = default;
 
 void ResourceL10nHandler::SetLanguage(std::wstring* language) {
+  const std::vector<std::wstring> available = LoadTextResource();
+  auto use_if_available = [&]() {
+    if (!IsLanguageInList(*language, available))
+      return false;
+    language_id_ = LanguageCodeToLcid(*language);
+    return true;
+  };
+
   *language = ConvertFromIso639(*language);
   VLOG(1) << "Language converted from ISO631:" << *language;
-  if (IsLanguageAvailable(*language)) {
-    language_id_ = LanguageCodeToLcid(*language);
+  if (use_if_available())
     return;
-  }
   LOG(INFO) << "Language not in the available languages list: " << *language;
 
   for (const std::wstring& preferred : GetPreferredUILanguages()) {
     *language = preferred;
     LOG(INFO) << "Trying language from system preferred list: " << *language;
-    if (IsLanguageAvailable(*language)) {
-      language_id_ = LanguageCodeToLcid(*language);
+    if (use_if_available())
       return;
-    }
     const size_t dash = preferred.find(L'-');
     if (dash != std::wstring::npos && dash != 0) {
       *language = AdjustForRegion(preferred.substr(0, dash),
                                   preferred.substr(dash + 1));
     }
     LOG(INFO) << "Retrying after adjustments: " << *language;
-    if (IsLanguageAvailable(*language)) {
-      language_id_ = LanguageCodeToLcid(*language);
+    if (use_if_available())
       return;
-    }
   }
 
   *language = L"en";
@@ -188,37 +188,13 @@ std::wstring ResourceL10nHandler::GetStringForLanguage(
 std::vector<std::wstring> ResourceL10nHandler::GetPreferredUILanguages()
     const {
   std::vector<std::wstring> languages;
-  const DWORD flags =
-      MUI_LANGUAGE_NAME | MUI_MERGE_SYSTEM_FALLBACK | MUI_MERGE_USER_FALLBACK;
-  ULONG count = 0;
-  ULONG length = 0;
-  if (!::GetThreadPreferredUILanguages(flags, &count, nullptr, &length) ||
-      length == 0) {
-    return languages;
-  }
-  std::wstring buffer(length, L'\0');
-  if (!::GetThreadPreferredUILanguages(flags, &count, &buffer[0], &length))
-    return languages;
-  // A double-null-terminated list of names.
-  size_t start = 0;
-  while (start < buffer.size() && buffer[start] != L'\0') {
-    const size_t end = buffer.find(L'\0', start);
-    languages.push_back(buffer.substr(start, end - start));
-    if (end == std::wstring::npos)
-      break;
-    start = end + 1;
-  }
+  base::win::GetThreadPreferredUILanguageList(&languages);
   return languages;
 }
 
 L10nHandler* GetL10nHandler() {
-  static const std::unique_ptr<L10nHandler> handler = MakeHandler();
-  return handler.get();
-}
-
-void SetL10nHandlerFactory(
-    base::RepeatingCallback<std::unique_ptr<L10nHandler>()> factory) {
-  HandlerFactory() = std::move(factory);
+  static ResourceL10nHandler* const handler = new ResourceL10nHandler();
+  return handler;
 }
 
 void SetUiLanguage(std::wstring* language) {
@@ -278,19 +254,7 @@ std::wstring LoadLocalizedString(uint16_t language_id,
 }
 
 bool IsLanguageAvailable(const std::wstring& language) {
-  // An empty code asks for the user's own language: it must go on to the
-  // preferred languages even if the list ever holds an empty line.
-  if (language.empty())
-    return false;
-  for (wchar_t c : language) {
-    if (c >= 0x80)
-      return false;
-  }
-  for (const std::wstring& available : GetL10nHandler()->LoadTextResource()) {
-    if (base::EqualsCaseInsensitiveASCII(available, language))
-      return true;
-  }
-  return false;
+  return IsLanguageInList(language, GetL10nHandler()->LoadTextResource());
 }
 
 uint16_t LanguageCodeToLcid(const std::wstring& language) {

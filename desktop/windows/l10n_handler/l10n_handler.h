@@ -3,11 +3,9 @@
 
 #include <stdint.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "base/callback.h"
 #include "base/macros.h"
 #include "desktop/windows/l10n_handler/installer_string_ids.h"
 
@@ -28,7 +26,8 @@ class L10nHandler {
   // The language codes the host executable offers, read afresh each time.
   virtual std::vector<std::wstring> LoadTextResource() const = 0;
   // |id| in the current language with "$1".."$9" replaced by |args|; empty
-  // (and one error line) when the id is missing.
+  // when there is no such text: with one error line when the id's block is
+  // missing or damaged, silently for an unused entry of an existing block.
   virtual std::wstring GetString(uint32_t id,
                                  const std::vector<std::wstring>& args) = 0;
   // |id| in |language|, without substitution.
@@ -63,12 +62,9 @@ class ResourceL10nHandler : public L10nHandler {
   DISALLOW_COPY_AND_ASSIGN(ResourceL10nHandler);
 };
 
-// The process-wide handler, made on first use by the factory installed with
-// SetL10nHandlerFactory (a ResourceL10nHandler when none was installed) and
+// The process-wide handler, a ResourceL10nHandler made on first use and
 // kept until exit.
 L10nHandler* GetL10nHandler();
-void SetL10nHandlerFactory(
-    base::RepeatingCallback<std::unique_ptr<L10nHandler>()> factory);
 
 // Shorthands on the process-wide handler.
 void SetUiLanguage(std::wstring* language);
