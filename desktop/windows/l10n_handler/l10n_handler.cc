@@ -5,13 +5,14 @@
 #include "base/logging.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
+#include "base/win/resource_util.h"
 #include "base/win/ui_language.h"
 
 namespace installer {
 
 namespace {
 
-constexpr uint32_t kLanguageListResource = 134;
+constexpr int kLanguageListResource = 134;
 constexpr wchar_t kTextResourceType[] = L"TXT";
 
 struct LanguageRow {
@@ -152,23 +153,13 @@ uint16_t ResourceL10nHandler::GetLanguageId() const {
 }
 
 std::vector<std::wstring> ResourceL10nHandler::LoadTextResource() const {
-  std::vector<std::wstring> languages;
-  HMODULE module = ::GetModuleHandleW(nullptr);
-  HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(kLanguageListResource),
-                               kTextResourceType);
-  if (!info)
-    return languages;
-  const DWORD size = ::SizeofResource(module, info);
-  HGLOBAL handle = ::LoadResource(module, info);
-  const char* data =
-      handle ? static_cast<const char*>(::LockResource(handle)) : nullptr;
-  if (!data || size == 0)
-    return languages;
+  const base::StringPiece bytes =
+      base::win::GetHostResource(kLanguageListResource, kTextResourceType);
   // ASCII by contract: each byte becomes one character.
   std::wstring text;
-  text.reserve(size);
-  for (DWORD i = 0; i < size; ++i)
-    text.push_back(static_cast<unsigned char>(data[i]));
+  text.reserve(bytes.size());
+  for (char c : bytes.as_string_view())
+    text.push_back(static_cast<unsigned char>(c));
   return base::SplitString(text, L"\n", base::TRIM_WHITESPACE,
                            base::SPLIT_WANT_ALL);
 }

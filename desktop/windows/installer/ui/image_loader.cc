@@ -1,8 +1,9 @@
 #include "desktop/windows/installer/ui/image_loader.h"
 
-#include <string.h>
+#include <shlwapi.h>
 
 #include "base/logging.h"
+#include "base/win/resource_util.h"
 #include "base/win/system_library.h"
 
 namespace installer {
@@ -72,45 +73,16 @@ const GdiplusFunctions& GetGdiplusFunctions() {
 }  // namespace
 
 IStream* LoadResourceStream(int id, const wchar_t* type) {
-  HMODULE module = ::GetModuleHandleW(nullptr);
-  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
-  if (!resource) {
-    LOG(ERROR) << "Resource " << id << " not found";
+  const base::StringPiece bytes = base::win::GetHostResource(id, type);
+  if (bytes.empty()) {
+    LOG(ERROR) << "Resource " << id << " is missing or empty";
     return nullptr;
   }
-  const DWORD size = ::SizeofResource(module, resource);
-  if (size == 0) {
-    LOG(ERROR) << "Resource " << id << " is empty";
-    return nullptr;
-  }
-  HGLOBAL loaded = ::LoadResource(module, resource);
-  const void* data = loaded ? ::LockResource(loaded) : nullptr;
-  if (!data) {
-    PLOG(ERROR) << "Cannot load resource " << id;
-    return nullptr;
-  }
-  HGLOBAL copy = ::GlobalAlloc(GMEM_MOVEABLE, size);
-  if (!copy) {
-    PLOG(ERROR) << "Cannot allocate " << size << " bytes for resource " << id;
-    return nullptr;
-  }
-  void* target = ::GlobalLock(copy);
-  if (!target) {
-    PLOG(ERROR) << "Cannot lock the copy of resource " << id;
-    ::GlobalFree(copy);
-    return nullptr;
-  }
-  memcpy(target, data, size);
-  ::GlobalUnlock(copy);
-  IStream* stream = nullptr;
-  // The stream frees |copy| when it is released.
-  HRESULT result = ::CreateStreamOnHGlobal(copy, TRUE, &stream);
-  if (FAILED(result) || !stream) {
-    LOG(ERROR) << "Cannot make a stream of resource " << id << ": 0x"
-               << std::hex << result;
-    ::GlobalFree(copy);
-    return nullptr;
-  }
+  // The stream holds its own copy of the bytes.
+  IStream* stream = ::SHCreateMemStream(
+      reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+  if (!stream)
+    LOG(ERROR) << "Cannot make a stream of resource " << id;
   return stream;
 }
 

@@ -13,6 +13,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/win/resource_util.h"
 #include "base/win/system_library.h"
 #include "desktop/windows/installer/avro_stats/avro_events.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
@@ -701,17 +702,13 @@ void InstallerWindowImpl::CreateFonts() {
 }
 
 void InstallerWindowImpl::LoadTermsText() {
-  HMODULE host = ::GetModuleHandleW(nullptr);
-  HRSRC resource =
-      ::FindResourceW(host, MAKEINTRESOURCEW(IDR_TERMS_TEXT), L"TXT");
-  HGLOBAL loaded = resource ? ::LoadResource(host, resource) : nullptr;
-  const char* data =
-      loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
-  if (!data) {
+  const base::StringPiece data =
+      base::win::GetHostResource(IDR_TERMS_TEXT, L"TXT");
+  if (data.empty()) {
     LOG(ERROR) << "The terms text is missing from the executable.";
     return;
   }
-  std::string text(data, ::SizeofResource(host, resource));
+  std::string text = data.as_string();
   base::ReplaceSubstringsAfterOffset(&text, 0, "\r\n", "\n");
   ::SetDlgItemTextW(main_dialog_, IDC_TERMS_TEXT,
                     base::UTF8ToWide(text).c_str());
