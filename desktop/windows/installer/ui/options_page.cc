@@ -9,7 +9,6 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/win/scoped_com_initializer.h"
-#include "base/win/system_library.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 #include "desktop/windows/installer/installation_folder_details.h"
@@ -94,19 +93,9 @@ class ShellFolderBrowser : public FolderBrowser {
 
 // Tooltips live in comctl32, which the library loads only when it runs.
 void RegisterTooltipClass() {
-  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   static bool registered = false;
-  if (registered)
-    return;
-  HMODULE comctl32 = base::win::LoadSystemLibrary(L"comctl32.dll");
-  if (!comctl32) {
-    PLOG(ERROR) << "Loading comctl32.dll failed";
-    return;
-  }
-  auto init = reinterpret_cast<InitFunction>(
-      ::GetProcAddress(comctl32, "InitCommonControlsEx"));
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
-  registered = init && init(&controls);
+  if (!registered)
+    registered = InitCommonControlClasses();
 }
 
 std::wstring GetControlText(HWND control) {

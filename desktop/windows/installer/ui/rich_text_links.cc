@@ -331,7 +331,7 @@ LRESULT CALLBACK CaretSuppressingProc(HWND control,
 
 }  // namespace
 
-void InitRichEdit() {
+bool InitCommonControlClasses() {
   typedef BOOL(WINAPI *
                InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
   static HMODULE comctl32 = base::win::LoadSystemLibrary(L"comctl32.dll");
@@ -343,8 +343,15 @@ void InitRichEdit() {
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_WIN95_CLASSES | ICC_USEREX_CLASSES |
                    ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
-  if (!init_common_controls || !init_common_controls(&controls))
+  if (!init_common_controls || !init_common_controls(&controls)) {
     PLOG(ERROR) << "InitCommonControlsEx failed.";
+    return false;
+  }
+  return true;
+}
+
+void InitRichEdit() {
+  InitCommonControlClasses();
 
   static HMODULE msftedit = base::win::LoadSystemLibrary(L"Msftedit.dll");
   if (!msftedit)

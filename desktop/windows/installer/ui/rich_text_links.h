@@ -9,8 +9,12 @@
 
 namespace installer {
 
-// Initialises the common controls and loads the rich-edit library; call
-// before any installer window or message box is made. Failures are logged.
+// Registers the common-control classes the installer uses (comctl32 is
+// loaded at run time, from the system folder); false, with an error line,
+// on failure.
+bool InitCommonControlClasses();
+// InitCommonControlClasses and loads the rich-edit library; call before any
+// installer window or message box is made. Failures are logged.
 void InitRichEdit();
 
 void SetRichTextColor(HWND control, COLORREF color);
