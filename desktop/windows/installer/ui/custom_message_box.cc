@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/installer/ui/image_loader.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -59,17 +60,7 @@ bool CustomMessageBox::Show(HWND parent,
   if (owner_)
     ::EnableWindow(owner_, FALSE);
 
-  HICON big_icon = static_cast<HICON>(::LoadImageW(
-      module, MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON,
-      ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-  HICON small_icon = static_cast<HICON>(
-      ::LoadImageW(module, MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON,
-                   ::GetSystemMetrics(SM_CXSMICON),
-                   ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  ::SendMessageW(dialog_, WM_SETICON, ICON_BIG,
-                 reinterpret_cast<LPARAM>(big_icon));
-  ::SendMessageW(dialog_, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(small_icon));
+  SetInstallerIcons(dialog_);
   ::SetWindowTextW(dialog_, GetString(title_id).c_str());
 
   HWND message = ::GetDlgItem(dialog_, IDC_MESSAGE_TEXT);

@@ -5,6 +5,7 @@
 #include "base/logging.h"
 #include "base/win/resource_util.h"
 #include "base/win/system_library.h"
+#include "desktop/windows/installer/ui/resource_ids.h"
 
 namespace installer {
 
@@ -118,6 +119,19 @@ HBITMAP LoadPngBitmap(int id) {
   stream->Release();
   gdiplus.shutdown(token);
   return bitmap;
+}
+
+void SetInstallerIcons(HWND window) {
+  HMODULE host = ::GetModuleHandleW(nullptr);
+  for (int size : {ICON_BIG, ICON_SMALL}) {
+    const int width = ::GetSystemMetrics(size == ICON_BIG ? SM_CXICON
+                                                          : SM_CXSMICON);
+    const int height = ::GetSystemMetrics(size == ICON_BIG ? SM_CYICON
+                                                           : SM_CYSMICON);
+    HANDLE icon = ::LoadImageW(host, MAKEINTRESOURCEW(IDI_INSTALLER),
+                               IMAGE_ICON, width, height, LR_SHARED);
+    ::SendMessageW(window, WM_SETICON, size, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 bool AlphaBlendBitmap(HDC dest,

@@ -13,6 +13,8 @@ IStream* LoadResourceStream(int id, const wchar_t* type);
 // The "PNG" resource |id| of the host executable as a 32-bit bitmap with a
 // transparent black background; null on failure. The caller deletes it.
 HBITMAP LoadPngBitmap(int id);
+// Gives |window| the host executable's installer icon, big and small.
+void SetInstallerIcons(HWND window);
 // Draws |bitmap| into |dest| with source-over blending, constant alpha 255
 // and per-pixel alpha.
 bool AlphaBlendBitmap(HDC dest,

@@ -649,15 +649,7 @@ void InstallerWindowImpl::InitDialog() {
   background_image_ = LoadPngBitmap(IDR_BACKGROUND_IMAGE);
   CreateFonts();
 
-  HINSTANCE host = ::GetModuleHandleW(nullptr);
-  for (int size : {ICON_BIG, ICON_SMALL}) {
-    const int metric = size == ICON_BIG ? SM_CXICON : SM_CXSMICON;
-    HANDLE icon = ::LoadImageW(host, MAKEINTRESOURCEW(IDI_INSTALLER),
-                               IMAGE_ICON, ::GetSystemMetrics(metric),
-                               ::GetSystemMetrics(metric), LR_SHARED);
-    ::SendMessageW(main_dialog_, WM_SETICON, size,
-                   reinterpret_cast<LPARAM>(icon));
-  }
+  SetInstallerIcons(main_dialog_);
 
   HWND picture = ::GetDlgItem(main_dialog_, IDC_PICTURE);
   ::SetWindowLongPtrW(picture, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
