@@ -91,25 +91,25 @@ void CustomMessageBox::Close() {
     return;
   LOG(INFO) << "Destroying custom message box";
   HWND dialog = dialog_;
-  dialog_ = nullptr;
-  // The owner is enabled first so that it takes the activation back.
-  if (owner_)
-    ::EnableWindow(owner_, TRUE);
-  owner_ = nullptr;
-  Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
+  ForgetDialog(dialog);
   ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
   ::DestroyWindow(dialog);
 }
 
 void CustomMessageBox::OnDialogDestroyed(HWND dialog) {
   LOG(WARNING) << "Custom message box destroyed with its owner";
+  ForgetDialog(dialog);
+  // Whoever waits for an answer gets one.
+  Report(RESULT_CLOSED);
+}
+
+void CustomMessageBox::ForgetDialog(HWND dialog) {
   dialog_ = nullptr;
+  // The owner is enabled first so that it takes the activation back.
   if (owner_)
     ::EnableWindow(owner_, TRUE);
   owner_ = nullptr;
   Win32DialogDispatcher::GetInstance()->ClearActiveDialog(dialog);
-  // Whoever waits for an answer gets one.
-  Report(RESULT_CLOSED);
 }
 
 void CustomMessageBox::Report(int result) {

@@ -54,6 +54,9 @@ class CustomMessageBox {
                                      LPARAM lparam);
   // Forgets a dialog destroyed without Close and enables the owner again.
   void OnDialogDestroyed(HWND dialog);
+  // Forgets |dialog| (Close and OnDialogDestroyed): enables the owner again
+  // and stops the dispatcher handing it keyboard messages.
+  void ForgetDialog(HWND dialog);
   // Hands |result| to the callback.
   void Report(int result);
 
