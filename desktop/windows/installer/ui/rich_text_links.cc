@@ -283,18 +283,13 @@ std::vector<CHARRANGE> FindLinkRanges(HWND control,
   return ranges;
 }
 
-// Whether the control shows the text of every link (a rich edit that drops
-// hyperlink fields drops their text with them).
-bool HasLinkTexts(HWND control, const std::vector<MarkedLink>& links) {
-  return FindLinkRanges(control, links).size() == links.size();
-}
-
 // Link texts that the rich edit does not show as links (its hyperlink
 // fields were dropped) are marked as links here and their targets
 // remembered, so that a click still gives EN_LINK and GetLinkTarget still
-// knows where it leads.
-void MarkDroppedLinks(HWND control, const std::vector<MarkedLink>& links) {
-  const std::vector<CHARRANGE> found = FindLinkRanges(control, links);
+// knows where it leads. |found| are the FindLinkRanges of |links|.
+void MarkDroppedLinks(HWND control,
+                      const std::vector<MarkedLink>& links,
+                      const std::vector<CHARRANGE>& found) {
   std::vector<LinkRange> ranges;
   for (size_t i = 0; i < found.size(); ++i) {
     if (found[i].cpMin == found[i].cpMax ||
@@ -306,6 +301,18 @@ void MarkDroppedLinks(HWND control, const std::vector<MarkedLink>& links) {
   }
   ::SendMessageW(control, EM_SETSEL, 0, 0);
   SetMarkedRanges(control, std::move(ranges));
+}
+
+// The text of |marked| with each link shown as its words: better than the
+// markers when the rich text cannot be streamed.
+void ShowPlainText(HWND control, const std::wstring& marked) {
+  std::wstring rest;
+  std::wstring plain;
+  for (const MarkedLink& link : SplitMarked(marked, &rest))
+    plain += link.before + link.text;
+  plain += rest;
+  ::SetWindowTextW(control, plain.c_str());
+  SetMarkedRanges(control, std::vector<LinkRange>());
 }
 
 LRESULT CALLBACK CaretSuppressingProc(HWND control,
@@ -488,31 +495,33 @@ void SetRichTextWithLinks(HWND control,
   ::SetWindowTextW(control, marked.c_str());
   SetRichTextColor(control, color);
   const std::string rtf = StreamOutRtf(control);
-  if (rtf.empty() || !StreamInRtf(control, ReplaceLinkMarkers(rtf, false))) {
-    // The text, links shown as their words, is better than the markers.
-    if (rtf.empty())
-      LOG(ERROR) << "Streaming the rich text out of the control failed.";
-    std::wstring rest;
-    std::wstring plain;
-    for (const MarkedLink& link : SplitMarked(marked, &rest))
-      plain += link.before + link.text;
-    plain += rest;
-    ::SetWindowTextW(control, plain.c_str());
-    SetMarkedRanges(control, std::vector<LinkRange>());
+  if (rtf.empty()) {
+    LOG(ERROR) << "Streaming the rich text out of the control failed.";
+    ShowPlainText(control, marked);
     return;
   }
-
-  if (LinkStartsAtLineEnd(GetFirstLineText(control)))
-    StreamInRtf(control, ReplaceLinkMarkers(rtf, true));
+  if (!StreamInRtf(control, ReplaceLinkMarkers(rtf, false)) ||
+      (LinkStartsAtLineEnd(GetFirstLineText(control)) &&
+       !StreamInRtf(control, ReplaceLinkMarkers(rtf, true)))) {
+    ShowPlainText(control, marked);
+    return;
+  }
 
   const std::vector<MarkedLink> links = FindMarkedLinks(marked);
   if (links.empty()) {
     SetMarkedRanges(control, std::vector<LinkRange>());
     return;
   }
-  if (!HasLinkTexts(control, links))
-    StreamInRtf(control, ReplaceLinkMarkersWithText(rtf));
-  MarkDroppedLinks(control, links);
+  std::vector<CHARRANGE> found = FindLinkRanges(control, links);
+  // A rich edit that drops hyperlink fields drops their text with them.
+  if (found.size() != links.size()) {
+    if (!StreamInRtf(control, ReplaceLinkMarkersWithText(rtf))) {
+      ShowPlainText(control, marked);
+      return;
+    }
+    found = FindLinkRanges(control, links);
+  }
+  MarkDroppedLinks(control, links, found);
 }
 
 std::wstring GetLinkTarget(HWND control, const ENLINK* link) {
