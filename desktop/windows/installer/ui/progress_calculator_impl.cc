@@ -24,15 +24,6 @@ constexpr uint32_t kStageWeights[PROGRESS_STAGE_COUNT] = {
     0,     // waiting to retry
 };
 
-// |delta| times |factor| and |delta| divided by |divisor|, held at the
-// largest or smallest TimeDelta instead of overflowing.
-base::TimeDelta Multiply(base::TimeDelta delta, double factor) {
-  return base::TimeDelta::FromSecondsD(delta.InSecondsF() * factor);
-}
-base::TimeDelta Divide(base::TimeDelta delta, double divisor) {
-  return base::TimeDelta::FromSecondsD(delta.InSecondsF() / divisor);
-}
-
 int ClampToInt(int64_t value) {
   return static_cast<int>(std::min<int64_t>(std::max<int64_t>(value, 0),
                                             std::numeric_limits<int>::max()));
@@ -115,7 +106,7 @@ void ProgressCalculatorImpl::SetClockForTesting(
 uint32_t ProgressCalculatorImpl::ComputeProgress() const {
   // Waiting for a retry holds the bar where a download starts.
   const uint32_t index = stage_ == PROGRESS_STAGE_WAITING_TO_RETRY ? 0 : stage_;
-  const uint32_t base = index < 1 ? 0 : starts_[index];
+  const uint32_t base = starts_[index];
   float fraction =
       total_ == 0 ? 0.0f
                   : static_cast<float>(current_) / static_cast<float>(total_);
@@ -147,16 +138,15 @@ void ProgressCalculatorImpl::Notify() {
         static_cast<double>(current_) / static_cast<double>(total_);
     // Up to 5 % the estimate is mostly noise.
     if (done > 0.05) {
-      const base::TimeDelta elapsed = now - download_start_;
-      const base::TimeDelta whole = Divide(elapsed, done);
-      // A clock set back, or more done than the total, leaves nothing.
-      const base::TimeDelta left =
-          std::max(Multiply(whole, 1.0 - done), base::TimeDelta());
-      observer_->OnProgressChanged(
-          progress_,
-          ClampToInt(std::min<int64_t>(left.InSeconds(),
-                                       std::numeric_limits<int>::max() - 1) +
-                     1));
+      const double left =
+          (now - download_start_).InSecondsF() / done * (1.0 - done);
+      // A clock set back, or more done than the total, leaves nothing; a
+      // clock at its end (an infinite time) the longest time there is.
+      // std::max is given 0 first so that a NaN becomes 0 too.
+      const double seconds = std::min(
+          std::max(0.0, left),
+          static_cast<double>(std::numeric_limits<int>::max() - 1));
+      observer_->OnProgressChanged(progress_, static_cast<int>(seconds) + 1);
       return;
     }
   }
