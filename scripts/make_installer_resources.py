@@ -19,26 +19,6 @@ import struct
 import sys
 import zlib
 
-# Must agree with the language code to LANGID table of the localization
-# handler; a code missing here is a build error rather than a language that
-# silently never loads.
-LANGIDS = {
-    "el": 0x408, "gu": 0x447, "en": 0x409, "fr-ca": 0xc0c, "vi": 0x42a,
-    "ca": 0x403, "am": 0x45e, "it": 0x410, "kn": 0x44b, "zh-hk": 0xc04,
-    "ar": 0x401, "ml": 0x44c, "zu": 0x435, "cs": 0x405, "et": 0x425,
-    "gl": 0x456, "id": 0x421, "es": 0xc0a, "en-gb": 0x809, "ru": 0x419,
-    "eu": 0x42d, "nl": 0x413, "nn": 0x814, "nb": 0x414, "af": 0x436,
-    "tr": 0x41f, "lv": 0x426, "lt": 0x427, "pa": 0x446, "sw": 0x441,
-    "th": 0x41e, "te": 0x44a, "ro": 0x418, "is": 0x40f, "fil": 0x464,
-    "ta": 0x449, "be": 0x423, "fr": 0x40c, "bg": 0x402, "ms": 0x43e,
-    "sl": 0x424, "hr": 0x41a, "bn": 0x445, "de": 0x407, "hu": 0x40e,
-    "fa": 0x429, "hi": 0x439, "pt-br": 0x416, "sa": 0x44f, "fi": 0x40b,
-    "da": 0x406, "ja": 0x411, "he": 0x40d, "es-419": 0x80a, "ne": 0x461,
-    "pt-pt": 0x816, "zh-tw": 0x404, "ko": 0x412, "sv": 0x41d, "ur": 0x420,
-    "sk": 0x41b, "zh-cn": 0x804, "si": 0x45b, "pl": 0x415, "uk": 0x422,
-    "sr": 0xc1a, "ti": 0x873, "mr": 0x44e, "or": 0x448,
-}
-
 
 def fail(message):
     sys.stderr.write("make_installer_resources: %s\n" % message)
@@ -69,7 +49,24 @@ def read_ids_header(path):
     return ids
 
 
-def check_table(table, header_ids):
+def read_language_ids(path):
+    """The code -> LANGID table (kLanguageIds) of the localization handler,
+    codes in lower case; as there, the first row of a code wins."""
+    with open(path, encoding="utf-8") as f:
+        source = f.read()
+    block = re.search(r"kLanguageIds\[\]\s*=\s*\{(.*?)\n\};", source, re.S)
+    if not block:
+        fail("no kLanguageIds table in %s" % path)
+    ids = {}
+    for code, value in re.findall(r'\{L"([^"]+)",\s*(0x[0-9a-fA-F]+)\}',
+                                  block.group(1)):
+        ids.setdefault(code.lower(), int(value, 16))
+    if not ids:
+        fail("cannot read the kLanguageIds table of %s" % path)
+    return ids
+
+
+def check_table(table, header_ids, langids):
     table_ids = {s["name"]: s["id"] for s in table["strings"]}
     if table_ids != header_ids:
         missing = sorted(set(header_ids.items()) ^ set(table_ids.items()))
@@ -79,7 +76,7 @@ def check_table(table, header_ids):
     if len(set(languages)) != len(languages):
         fail("a language is listed twice")
     for code in languages:
-        if code not in LANGIDS:
+        if code.lower() not in langids:
             fail("language %r has no LANGID" % code)
     placeholders = re.compile(r"\$[1-9]")
     for entry in table["strings"]:
@@ -109,11 +106,11 @@ def write_if_changed(path, data):
         f.write(data)
 
 
-def string_tables(table):
+def string_tables(table, langids):
     out = ["// Made by make_installer_resources.py; do not edit.",
            "#pragma code_page(65001)", ""]
     for code in table["languages"]:
-        langid = LANGIDS[code]
+        langid = langids[code.lower()]
         out.append("// %s" % code)
         out.append("LANGUAGE 0x%x, 0x%x" % (langid & 0x3FF, langid >> 10))
         out.append("STRINGTABLE")
@@ -240,11 +237,13 @@ def main():
     with open(os.path.join(l10n, "installer_strings.json"),
               encoding="utf-8") as f:
         table = json.load(f)
+    langids = read_language_ids(os.path.join(l10n, "l10n_handler.cc"))
     check_table(table,
-                read_ids_header(os.path.join(l10n, "installer_string_ids.h")))
+                read_ids_header(os.path.join(l10n, "installer_string_ids.h")),
+                langids)
 
     write_if_changed(os.path.join(out, "installer_strings.rc"),
-                     string_tables(table))
+                     string_tables(table, langids))
     # One code a line and no line end after the last: the reader keeps
     # empty lines, and an empty code is no language.
     write_if_changed(os.path.join(out, "languages.txt"),
@@ -262,6 +261,7 @@ def main():
     inputs = [os.path.abspath(__file__),
               os.path.join(l10n, "installer_strings.json"),
               os.path.join(l10n, "installer_string_ids.h"),
+              os.path.join(l10n, "l10n_handler.cc"),
               os.path.join(source,
                            "desktop/windows/installer/ui/resource_ids.h")]
     inputs += [os.path.join(ui, name) for name in sorted(os.listdir(ui))]
