@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "desktop/windows/installer/ui/resource_ids.h"
+#include "desktop/windows/installer/ui/rich_text_links.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -15,38 +17,18 @@ class Win32DialogDispatcherTest : public testing::Test {
       ::DestroyWindow(window);
   }
 
-  // A modeless dialog with two tab-stop buttons, ids 1 and 2.
+  // The installer's message box (a modeless dialog whose tab stops are its
+  // two buttons), shown.
   HWND CreateDialogWithTwoButtons() {
-    alignas(DWORD) WORD data[128] = {};
-    auto* dialog = reinterpret_cast<DLGTEMPLATE*>(data);
-    dialog->style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
-    dialog->cdit = 2;
-    dialog->cx = 120;
-    dialog->cy = 40;
-    // No menu, default class, empty title.
-    WORD* cursor = reinterpret_cast<WORD*>(dialog + 1) + 3;
-    for (WORD id = 1; id <= 2; ++id) {
-      cursor = reinterpret_cast<WORD*>(
-          (reinterpret_cast<uintptr_t>(cursor) + 3) & ~uintptr_t{3});
-      auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(cursor);
-      item->style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
-      item->x = static_cast<short>(5 + (id - 1) * 55);
-      item->y = 5;
-      item->cx = 50;
-      item->cy = 14;
-      item->id = id;
-      cursor = reinterpret_cast<WORD*>(item + 1);
-      *cursor++ = 0xFFFF;  // Button class.
-      *cursor++ = 0x0080;
-      *cursor++ = L'B';
-      *cursor++ = 0;
-      *cursor++ = 0;  // No creation data.
-    }
-    HWND window = ::CreateDialogIndirectParamW(
-        ::GetModuleHandleW(nullptr), dialog, nullptr,
+    // The message text is a rich edit.
+    InitRichEdit();
+    HWND window = ::CreateDialogParamW(
+        ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MESSAGE_BOX), nullptr,
         [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-    if (window)
+    if (window) {
+      ::ShowWindow(window, SW_SHOW);
       windows_.push_back(window);
+    }
     return window;
   }
 
@@ -73,8 +55,8 @@ TEST_F(Win32DialogDispatcherTest, OffersMessagesToTheActiveDialogOnly) {
   HWND other = CreateDialogWithTwoButtons();
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(other);
-  HWND first = ::GetDlgItem(dialog, 1);
-  HWND second = ::GetDlgItem(dialog, 2);
+  HWND first = ::GetDlgItem(dialog, IDC_FIRST_BUTTON);
+  HWND second = ::GetDlgItem(dialog, IDC_SECOND_BUTTON);
   ::SetForegroundWindow(dialog);
   ::SetFocus(first);
   ASSERT_EQ(first, ::GetFocus());
@@ -87,8 +69,9 @@ TEST_F(Win32DialogDispatcherTest, OffersMessagesToTheActiveDialogOnly) {
   EXPECT_EQ(kHandled, dispatcher_.Dispatch(Message(first, WM_KEYDOWN, VK_TAB)));
   EXPECT_EQ(second, ::GetFocus());
   // A message for a window outside the dialog is left to the loop.
-  EXPECT_EQ(kDefault, dispatcher_.Dispatch(
-                          Message(::GetDlgItem(other, 1), WM_KEYDOWN, VK_TAB)));
+  EXPECT_EQ(kDefault,
+            dispatcher_.Dispatch(Message(::GetDlgItem(other, IDC_FIRST_BUTTON),
+                                         WM_KEYDOWN, VK_TAB)));
 
   // Deactivating a dialog that is not the active one keeps the active one.
   dispatcher_.ClearActiveDialog(other);
