@@ -124,10 +124,10 @@ HBITMAP LoadPngBitmap(int id) {
 void SetInstallerIcons(HWND window) {
   HMODULE host = ::GetModuleHandleW(nullptr);
   for (int size : {ICON_BIG, ICON_SMALL}) {
-    const int width = ::GetSystemMetrics(size == ICON_BIG ? SM_CXICON
-                                                          : SM_CXSMICON);
-    const int height = ::GetSystemMetrics(size == ICON_BIG ? SM_CYICON
-                                                           : SM_CYSMICON);
+    const int width =
+        ::GetSystemMetrics(size == ICON_BIG ? SM_CXICON : SM_CXSMICON);
+    const int height =
+        ::GetSystemMetrics(size == ICON_BIG ? SM_CYICON : SM_CYSMICON);
     HANDLE icon = ::LoadImageW(host, MAKEINTRESOURCEW(IDI_INSTALLER),
                                IMAGE_ICON, width, height, LR_SHARED);
     ::SendMessageW(window, WM_SETICON, size, reinterpret_cast<LPARAM>(icon));

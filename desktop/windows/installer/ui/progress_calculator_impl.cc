@@ -143,9 +143,9 @@ void ProgressCalculatorImpl::Notify() {
       // A clock set back, or more done than the total, leaves nothing; a
       // clock at its end (an infinite time) the longest time there is.
       // std::max is given 0 first so that a NaN becomes 0 too.
-      const double seconds = std::min(
-          std::max(0.0, left),
-          static_cast<double>(std::numeric_limits<int>::max() - 1));
+      const double seconds =
+          std::min(std::max(0.0, left),
+                   static_cast<double>(std::numeric_limits<int>::max() - 1));
       observer_->OnProgressChanged(progress_, static_cast<int>(seconds) + 1);
       return;
     }
