@@ -66,14 +66,6 @@ const ControlText kUninstallTexts[] = {
 const ControlText kInstallTexts[] = {
     {IDC_OPTIONS_BUTTON, IDS_OPTIONS},
     {IDC_BACK_BUTTON, IDS_BACK},
-    {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL},
-    {IDC_INSTALL_MODE_LABEL, IDS_INSTALL_FOR_LABEL},
-    {IDC_FOLDER_LABEL, IDS_INSTALL_PATH_LABEL},
-    {IDC_BROWSE_BUTTON, IDS_CHANGE_FOLDER},
-    {IDC_FOLDER_WARNING, IDS_INVALID_PATH},
-    {IDC_DEFAULT_BROWSER_CHECK, IDS_MAKE_DEFAULT_BROWSER},
-    {IDC_IMPORT_DATA_CHECK, IDS_IMPORT_BROWSER_DATA},
-    {IDC_SHARE_USAGE_CHECK, IDS_SHARE_USAGE_DATA},
     {IDC_PROGRESS_TITLE, IDS_THANK_YOU},
     {IDC_INSTALL_ERROR_TITLE, IDS_INSTALL_FAILED_TITLE},
     {IDC_TRY_AGAIN_BUTTON, IDS_TRY_AGAIN},
@@ -751,7 +743,7 @@ void InstallerWindowImpl::BuildPageElements() {
   AddElement(std::make_unique<PageElement>(options_page_->handle(),
                                            std::vector<int>{PAGE_OPTIONS}));
   AddElement(std::make_unique<FolderWarningElement>(
-      FindControl(IDC_FOLDER_WARNING), settings_));
+      ::GetDlgItem(options_page_->handle(), IDC_FOLDER_WARNING), settings_));
 }
 
 void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
@@ -928,15 +920,8 @@ void InstallerWindowImpl::NotifyDelegates(Method method) {
 }
 
 void InstallerWindowImpl::SetControlText(int id, uint32_t string_id) {
-  if (HWND control = FindControl(id))
-    ::SetWindowTextW(control, GetString(string_id).c_str());
-}
-
-HWND InstallerWindowImpl::FindControl(int id) const {
   if (HWND control = ::GetDlgItem(main_dialog_, id))
-    return control;
-  return options_page_->handle() ? ::GetDlgItem(options_page_->handle(), id)
-                                 : nullptr;
+    ::SetWindowTextW(control, GetString(string_id).c_str());
 }
 
 std::wstring InstallerWindowImpl::CurrentUserDisplayName() const {

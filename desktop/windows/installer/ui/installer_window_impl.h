@@ -154,7 +154,6 @@ class InstallerWindowImpl : public InstallerWindow,
   void NotifyDelegates(Method method);
 
   void SetControlText(int id, uint32_t string_id);
-  HWND FindControl(int id) const;
   std::wstring CurrentUserDisplayName() const;
   void ShowStatusText(const std::wstring& text);
 

@@ -339,8 +339,6 @@ void OptionsPage::OnLanguageChanged() {
   if (!dialog_)
     return;
   ScopedFlag updating(&updating_controls_);
-  // The window names these controls too; the page keeps its own texts so
-  // that it never depends on which dialog the window looks in.
   static const struct {
     int control;
     int string;
