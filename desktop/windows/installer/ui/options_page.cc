@@ -313,6 +313,12 @@ void OptionsPage::CreateInstallModeTooltip() {
     PLOG(ERROR) << "Creating the install mode tooltip failed";
     return;
   }
+  if (!SendInstallModeTool(TTM_ADDTOOLW))
+    LOG(ERROR) << "Attaching the install mode tooltip failed";
+  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipMaxWidth);
+}
+
+bool OptionsPage::SendInstallModeTool(UINT message) {
   std::wstring text = InstallModeTooltipText();
   TOOLINFOW tool = {};
   // The older structure size, which every version of the common controls
@@ -323,11 +329,8 @@ void OptionsPage::CreateInstallModeTooltip() {
   tool.uId =
       reinterpret_cast<UINT_PTR>(::GetDlgItem(dialog_, IDC_INSTALL_MODE_COMBO));
   tool.lpszText = &text[0];
-  if (!::SendMessageW(tooltip_, TTM_ADDTOOLW, 0,
-                      reinterpret_cast<LPARAM>(&tool))) {
-    LOG(ERROR) << "Attaching the install mode tooltip failed";
-  }
-  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipMaxWidth);
+  return ::SendMessageW(tooltip_, message, 0,
+                        reinterpret_cast<LPARAM>(&tool)) != 0;
 }
 
 HWND OptionsPage::GetControl(int id) {
@@ -356,18 +359,8 @@ void OptionsPage::OnLanguageChanged() {
 
   FillLanguageList();
   FillInstallModeList();
-  if (tooltip_) {
-    std::wstring text = InstallModeTooltipText();
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
-    tool.hwnd = dialog_;
-    tool.uId = reinterpret_cast<UINT_PTR>(
-        ::GetDlgItem(dialog_, IDC_INSTALL_MODE_COMBO));
-    tool.lpszText = &text[0];
-    ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0,
-                   reinterpret_cast<LPARAM>(&tool));
-  }
+  if (tooltip_)
+    SendInstallModeTool(TTM_UPDATETIPTEXTW);
 }
 
 void OptionsPage::FillLanguageList() {

@@ -85,6 +85,9 @@ class OptionsPage {
   // The dialog's own set-up, once its controls exist.
   void InitializePage();
   void CreateInstallModeTooltip();
+  // Sends |message| (add the tool, or update its text) about the install
+  // mode box's tool to the tooltip; what the tooltip answers.
+  bool SendInstallModeTool(UINT message);
   void OnDialogDestroyed();
   // The control |id| of the page, or of the main dialog for the main
   // dialog's option controls.
