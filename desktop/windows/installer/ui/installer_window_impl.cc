@@ -258,10 +258,8 @@ class InstallerWindowImpl::FolderWarningElement : public PageElement {
   FolderWarningElement(HWND control, const Settings* settings)
       : PageElement(control, {PAGE_OPTIONS}), settings_(settings) {}
   bool IsVisibleOnPage(int page) const override {
-    const FolderProblem problem = settings_->GetFolderProblem();
     return !settings_->IsFetchingFolderDetails() &&
-           (problem == FOLDER_PROBLEM_INVALID_PATH ||
-            problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE) &&
+           ShowsFolderWarning(settings_->GetFolderProblem()) &&
            PageElement::IsVisibleOnPage(page);
   }
 
@@ -473,12 +471,9 @@ void InstallerWindowImpl::OnPathChanged() {
   // Settings may report before the dialogs exist; creation catches up.
   if (!main_dialog_)
     return;
-  const FolderProblem problem = settings_->GetFolderProblem();
   // A run that starts at once has no choices to show.
-  if (!run_immediately_ && (problem == FOLDER_PROBLEM_INVALID_PATH ||
-                            problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE)) {
+  if (!run_immediately_ && ShowsFolderWarning(settings_->GetFolderProblem()))
     ShowPage(PAGE_OPTIONS);
-  }
   options_page_->Refresh();
 }
 

@@ -560,7 +560,7 @@ void OptionsPage::CountChange(
 void OptionsPage::Refresh() {
   ScopedFlag updating(&updating_controls_);
   HWND main_dialog = host_->GetMainDialog();
-  const int problem = settings_->GetFolderProblem();
+  const FolderProblem problem = settings_->GetFolderProblem();
   bool shield = false;
   if (problem == FOLDER_PROBLEM_NONE) {
     SecurityUtils* security =
@@ -672,20 +672,18 @@ void OptionsPage::RefillFolderCombo() {
   }
 }
 
-void OptionsPage::ShowFolderWarning(int problem) {
+void OptionsPage::ShowFolderWarning(FolderProblem problem) {
   HWND warning = ::GetDlgItem(dialog_, IDC_FOLDER_WARNING);
   if (!warning)
     return;
-  std::wstring text;
-  if (problem == FOLDER_PROBLEM_INVALID_PATH) {
-    text = GetString(IDS_INVALID_PATH);
-  } else if (problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE) {
-    text = GetString(IDS_NOT_ENOUGH_SPACE,
-                     FormatDriveSpaceList(
-                         settings_->GetFolderDetails().GetLowSpaceVolumes()));
-  } else {
+  if (!ShowsFolderWarning(problem))
     return;
-  }
+  const std::wstring text =
+      problem == FOLDER_PROBLEM_INVALID_PATH
+          ? GetString(IDS_INVALID_PATH)
+          : GetString(IDS_NOT_ENOUGH_SPACE,
+                      FormatDriveSpaceList(
+                          settings_->GetFolderDetails().GetLowSpaceVolumes()));
   ::SetWindowTextW(warning, text.c_str());
   // The text is drawn transparently: the page under it is repainted too.
   RECT rect;

@@ -11,13 +11,13 @@
 
 #include "base/files/file_path.h"
 #include "base/macros.h"
+#include "desktop/windows/installer/settings.h"
 
 namespace installer {
 
 struct PageTransitionData;
 class AssociationOperations;
 class SecurityUtils;
-class Settings;
 
 // Asks the user for a folder (the shell's folder browser in the product).
 class FolderBrowser {
@@ -103,7 +103,7 @@ class OptionsPage {
   void SelectCurrentLanguage();
   void FillInstallModeList();
   void RefillFolderCombo();
-  void ShowFolderWarning(int problem);
+  void ShowFolderWarning(FolderProblem problem);
   // Counts one change in the current page-transition record.
   void CountChange(std::optional<int32_t> PageTransitionData::*counter);
 
