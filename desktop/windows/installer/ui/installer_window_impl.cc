@@ -417,10 +417,7 @@ void InstallerWindowImpl::DisplayError(
             << (offer_full_package ? "" : "don't ") << "offer full package";
   // A status update still on its way must not overwrite the error.
   status_weak_factory_.InvalidateWeakPtrs();
-  HWND status = ::GetDlgItem(main_dialog_, IDC_STATUS_TEXT);
-  ::SetWindowTextW(status, text.c_str());
-  RECT rect = GetRectInParent(status);
-  ::InvalidateRect(main_dialog_, &rect, TRUE);
+  ShowStatusText(text);
   error_text_ = text;
   error_detail_ = detail;
 }
