@@ -315,9 +315,9 @@ InstallerWindowImpl::~InstallerWindowImpl() {
   notifier_->RemoveObserver(this);
   calculator_->SetObserver(nullptr);
   if (main_dialog_) {
-    record_->page_type = settings_->GetFlag14() ? PAGE_TYPE_CLOSED_FOR_REINSTALL
+    record_.page_type = settings_->GetFlag14() ? PAGE_TYPE_CLOSED_FOR_REINSTALL
                                                 : PAGE_TYPE_CLOSED;
-    SendPageTransition(*record_);
+    SendPageTransition(record_);
   }
   if (!run_immediately_)
     settings_->RemoveObserver(this);
@@ -538,7 +538,7 @@ const std::vector<std::wstring>& InstallerWindowImpl::GetAvailableLanguages() {
 }
 
 PageTransitionData* InstallerWindowImpl::GetPageTransitionRecord() {
-  return &*record_;
+  return &record_;
 }
 
 void InstallerWindowImpl::UpdatePageElements() {
@@ -555,7 +555,7 @@ bool InstallerWindowImpl::IsUninstallRun() {
 }
 
 void InstallerWindowImpl::OnLinkClicked(const std::wstring& target) {
-  record_->navigation_action = "TOS";
+  record_.navigation_action = "TOS";
   if (target == L"tos")
     ShowPage(PAGE_TERMS);
 }
@@ -753,10 +753,10 @@ void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
 void InstallerWindowImpl::ShowPage(InstallerPage page) {
   if (page == current_page_)
     return;
-  record_->page_type = page;
-  SendPageTransition(*record_);
+  record_.page_type = page;
+  SendPageTransition(record_);
   // A fresh record for the page now shown.
-  record_.emplace();
+  record_ = PageTransitionData();
   current_page_ = page;
   UpdatePageElements();
   // Enter presses the page's own button, or none.
@@ -769,7 +769,6 @@ void InstallerWindowImpl::ShowPage(InstallerPage page) {
       ::SendMessageW(main_dialog_, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(focus), TRUE);
   }
-  error_page_shown_ = page == PAGE_ERROR;
   ::RedrawWindow(main_dialog_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
@@ -793,7 +792,7 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
     return;
   switch (id) {
     case IDC_OPTIONS_BUTTON:
-      record_->navigation_action = "OPTIONS";
+      record_.navigation_action = "OPTIONS";
       ShowPage(PAGE_OPTIONS);
       break;
     case IDCANCEL:
@@ -805,11 +804,11 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       AcceptFlow();
       break;
     case IDC_FULL_PACKAGE_BUTTON:
-      record_->navigation_action = "FULL_PACKAGE";
+      record_.navigation_action = "FULL_PACKAGE";
       NotifyDelegates(&InstallerWindowDelegate::ObtainFullPackage);
       break;
     case IDC_TRY_AGAIN_BUTTON:
-      record_->navigation_action = "RETRY";
+      record_.navigation_action = "RETRY";
       NotifyDelegates(&InstallerWindowDelegate::Retry);
       break;
     case IDC_REINSTALL_BUTTON:
@@ -817,7 +816,7 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       CloseFlow("REINSTALL");
       break;
     case IDC_BACK_BUTTON:
-      record_->navigation_action = "BACK";
+      record_.navigation_action = "BACK";
       ShowPage(PAGE_WELCOME);
       break;
   }
@@ -850,7 +849,7 @@ void InstallerWindowImpl::CloseFlow(const char* navigation_action) {
     if (!alive || answer != IDYES)
       return;
   }
-  record_->navigation_action = navigation_action;
+  record_.navigation_action = navigation_action;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);
 }
 
@@ -874,7 +873,7 @@ void InstallerWindowImpl::AcceptFlow() {
       return;
     }
   }
-  record_->navigation_action = uninstall_run_ ? "UNINSTALL" : "ACCEPT";
+  record_.navigation_action = uninstall_run_ ? "UNINSTALL" : "ACCEPT";
   NotifyDelegates(&InstallerWindowDelegate::Accept);
 }
 
@@ -1048,7 +1047,7 @@ void InstallerWindowImpl::PaintPicture(HWND control) {
     target.bottom = target.top + logo.cy;
     AlphaBlendBitmap(dc, target, logo_bitmap_, RECT{0, 0, logo.cx, logo.cy});
     const SIZE badge = GetBitmapSize(badge_bitmap_);
-    if (error_page_shown_ && badge.cx > 0 && badge.cy > 0) {
+    if (current_page_ == PAGE_ERROR && badge.cx > 0 && badge.cy > 0) {
       RECT corner;
       corner.right = target.right + kBadgeOffset;
       corner.bottom = target.bottom + kBadgeOffset;

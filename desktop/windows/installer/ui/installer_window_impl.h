@@ -191,14 +191,13 @@ class InstallerWindowImpl : public InstallerWindow,
   InstallerPage current_page_ = PAGE_NONE;
   std::vector<std::unique_ptr<PageElement>> elements_;
   bool full_package_offered_ = false;
-  bool error_page_shown_ = false;
 
   std::optional<int> last_remaining_;
   base::TimeTicks last_status_update_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> task_runner_;
   const base::RepeatingCallback<base::TimeTicks()> now_;
-  // The record of the page shown, always present.
-  std::optional<PageTransitionData> record_{std::in_place};
+  // The record of the page shown.
+  PageTransitionData record_;
   std::optional<std::wstring> error_text_;
   std::optional<std::string> error_detail_;
 
