@@ -384,9 +384,11 @@ bool InstallerWindowImpl::Create() {
   // Only a shown window's controls take the focus.
   ::ShowWindow(main_dialog_, SW_SHOW);
   ShowPage(first_page);
+  // Naming the controls refreshes the options page once; the folder only
+  // decides the page here.
   OnLanguageChanged();
   if (!settings_->IsFetchingFolderDetails())
-    OnPathChanged();
+    ShowOptionsOnFolderProblem();
   OnPhaseEntered(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
   return true;
 }
@@ -468,10 +470,14 @@ void InstallerWindowImpl::OnPathChanged() {
   // Settings may report before the dialogs exist; creation catches up.
   if (!main_dialog_)
     return;
+  ShowOptionsOnFolderProblem();
+  options_page_->Refresh();
+}
+
+void InstallerWindowImpl::ShowOptionsOnFolderProblem() {
   // A run that starts at once has no choices to show.
   if (!run_immediately_ && ShowsFolderWarning(settings_->GetFolderProblem()))
     ShowPage(PAGE_OPTIONS);
-  options_page_->Refresh();
 }
 
 void InstallerWindowImpl::OnProgressChanged(uint32_t progress,

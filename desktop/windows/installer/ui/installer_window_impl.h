@@ -154,6 +154,8 @@ class InstallerWindowImpl : public InstallerWindow,
   void NotifyDelegates(Method method);
 
   void SetControlText(int id, uint32_t string_id);
+  // Shows the options page when the folder has a problem it warns about.
+  void ShowOptionsOnFolderProblem();
   std::wstring CurrentUserDisplayName() const;
   void ShowStatusText(const std::wstring& text);
 
