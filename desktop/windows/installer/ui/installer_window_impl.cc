@@ -921,13 +921,17 @@ void InstallerWindowImpl::SetControlText(int id, uint32_t string_id) {
     ::SetWindowTextW(control, GetString(string_id).c_str());
 }
 
-std::wstring InstallerWindowImpl::CurrentUserDisplayName() const {
-  base::string16 name;
-  if (GetUserDisplayName(&name) && !name.empty())
-    return name;
-  name.clear();
-  GetCurrentUserName(&name);
-  return name;
+const std::wstring& InstallerWindowImpl::CurrentUserDisplayName() {
+  // The name does not change while the wizard runs; asking for it is slow.
+  if (!user_display_name_) {
+    base::string16 name;
+    if (!GetUserDisplayName(&name) || name.empty()) {
+      name.clear();
+      GetCurrentUserName(&name);
+    }
+    user_display_name_ = std::move(name);
+  }
+  return *user_display_name_;
 }
 
 void InstallerWindowImpl::ShowStatusText(const std::wstring& text) {

@@ -156,7 +156,7 @@ class InstallerWindowImpl : public InstallerWindow,
   void SetControlText(int id, uint32_t string_id);
   // Shows the options page when the folder has a problem it warns about.
   void ShowOptionsOnFolderProblem();
-  std::wstring CurrentUserDisplayName() const;
+  const std::wstring& CurrentUserDisplayName();
   void ShowStatusText(const std::wstring& text);
 
   void RebuildBackground();
@@ -201,6 +201,8 @@ class InstallerWindowImpl : public InstallerWindow,
   // The record of the page shown.
   PageTransitionData record_;
   std::optional<std::wstring> error_text_;
+  // Asked for on first need.
+  std::optional<std::wstring> user_display_name_;
   std::optional<std::string> error_detail_;
 
   // Cancels a pending merged status update when a newer one comes.
