@@ -10,7 +10,7 @@
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
-#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -30,12 +30,6 @@ void PumpMessages() {
 
 void Record(std::vector<int>* results, int result) {
   results->push_back(result);
-}
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[256] = {};
-  ::GetWindowTextW(window, text, 256);
-  return text;
 }
 
 // The cases of Results act on the fixture from plain functions, so its
@@ -90,12 +84,12 @@ TEST_F(CustomMessageBoxTest, ShowsTitleTextAndButtons) {
   Show(true);
   HWND dialog = box_->dialog();
   EXPECT_TRUE(::IsWindowVisible(dialog));
-  EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_TITLE), WindowText(dialog));
-  EXPECT_EQ(L"Kavor installer", WindowText(dialog));
+  EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_TITLE), test::WindowText(dialog));
+  EXPECT_EQ(L"Kavor installer", test::WindowText(dialog));
   EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_GO),
-            WindowText(Item(IDC_FIRST_BUTTON)));
+            test::WindowText(Item(IDC_FIRST_BUTTON)));
   EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_CANCEL),
-            WindowText(Item(IDC_SECOND_BUTTON)));
+            test::WindowText(Item(IDC_SECOND_BUTTON)));
   EXPECT_TRUE(::IsWindowVisible(Item(IDC_FIRST_BUTTON)));
   EXPECT_EQ(MAKELONG(IDC_FIRST_BUTTON, DC_HASDEFID),
             ::SendMessageW(dialog, DM_GETDEFID, 0, 0));
@@ -104,7 +98,7 @@ TEST_F(CustomMessageBoxTest, ShowsTitleTextAndButtons) {
   EXPECT_TRUE(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
 
   // The anchor became a link: no markup is left in the message.
-  const std::wstring text = WindowText(Item(IDC_MESSAGE_TEXT));
+  const std::wstring text = test::WindowText(Item(IDC_MESSAGE_TEXT));
   EXPECT_NE(std::wstring::npos, text.find(L"www.kavor.example")) << text;
   EXPECT_EQ(std::wstring::npos, text.find(L"<a ")) << text;
   EXPECT_TRUE(results_.empty());

@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/avro_stats/statistics_schema.h"
 #include "desktop/windows/installer/test/fake_ui_settings.h"
-#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -125,9 +125,7 @@ BOOL CALLBACK CollectText(HWND child, LPARAM text) {
   wchar_t class_name[32] = {};
   ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
   if (base::ToLowerASCII(std::wstring(class_name)) == L"static") {
-    wchar_t buffer[1024] = {};
-    ::GetWindowTextW(child, buffer, ARRAYSIZE(buffer));
-    *reinterpret_cast<std::wstring*>(text) += buffer;
+    *reinterpret_cast<std::wstring*>(text) += test::WindowText(child);
   }
   return TRUE;
 }
@@ -177,12 +175,6 @@ class ScopedBoxAnswers {
  private:
   BoxAnswers answers_;
 };
-
-std::wstring ControlText(HWND control) {
-  wchar_t buffer[512] = {};
-  ::GetWindowTextW(control, buffer, ARRAYSIZE(buffer));
-  return buffer;
-}
 
 // Visible controls that show a text but show none, or have no room.
 struct EmptyTextCheck {
@@ -320,15 +312,15 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
   EXPECT_FALSE(Visible(IDC_REINSTALL_BUTTON));
   EXPECT_FALSE(::IsWindowVisible(window_->options_dialog()));
-  EXPECT_EQ(L"Kavor Installer", ControlText(window_->GetWindowHandle()));
+  EXPECT_EQ(L"Kavor Installer", test::WindowText(window_->GetWindowHandle()));
   // The tests run with version 6 of the common controls, as the host does:
   // only its buttons know their ideal size (and show the shield).
   SIZE ideal = {};
   EXPECT_TRUE(::SendMessageW(Item(IDC_ACCEPT_BUTTON), BCM_GETIDEALSIZE, 0,
                              reinterpret_cast<LPARAM>(&ideal)));
-  EXPECT_EQ(L"Welcome to Kavor", ControlText(Item(IDC_HEADLINE)));
+  EXPECT_EQ(L"Welcome to Kavor", test::WindowText(Item(IDC_HEADLINE)));
   EXPECT_GT(::GetWindowTextLengthW(Item(IDC_TERMS_TEXT)), 0);
-  EXPECT_EQ(std::wstring::npos, ControlText(Item(IDC_TERMS_TEXT)).find(L'\r'));
+  EXPECT_EQ(std::wstring::npos, test::WindowText(Item(IDC_TERMS_TEXT)).find(L'\r'));
 
   Click(IDC_OPTIONS_BUTTON);
   EXPECT_EQ(PAGE_OPTIONS, window_->current_page());
@@ -336,7 +328,7 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_TRUE(Visible(IDC_BACK_BUTTON));
   EXPECT_TRUE(Visible(IDC_ACCEPT_BUTTON));
   EXPECT_FALSE(Visible(IDC_PICTURE));
-  EXPECT_EQ(L"&Language", ControlText(::GetDlgItem(window_->options_dialog(),
+  EXPECT_EQ(L"&Language", test::WindowText(::GetDlgItem(window_->options_dialog(),
                                                    IDC_LANGUAGE_LABEL)));
 
   Click(IDC_BACK_BUTTON);
@@ -367,7 +359,7 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_TRUE(Visible(IDC_INSTALL_ERROR_TITLE));
   EXPECT_FALSE(Visible(IDC_UNINSTALL_ERROR_TITLE));
   EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
-  EXPECT_EQ(L"The download failed.", ControlText(Item(IDC_STATUS_TEXT)));
+  EXPECT_EQ(L"The download failed.", test::WindowText(Item(IDC_STATUS_TEXT)));
   Click(IDC_TRY_AGAIN_BUTTON);
   EXPECT_EQ(1, delegate_.retries);
 }
@@ -394,7 +386,7 @@ TEST_F(InstallerWindowTest, FullPackageButtonOnlyWhenOffered) {
 TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
   MakeWindow();
   HWND line = Item(IDC_TERMS_LINE);
-  const std::wstring text = ControlText(line);
+  const std::wstring text = test::WindowText(line);
   const size_t link = text.find(L"Terms of Service");
   ASSERT_NE(std::wstring::npos, link) << text;
   POINTL point = {};
@@ -438,13 +430,13 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   ::SetWindowTextW(window_->GetWindowHandle(), L"stale");
   SetLanguage(L"de");
   settings_.SetLanguage(settings_.language);
-  EXPECT_EQ(GetString(IDS_OPTIONS), ControlText(Item(IDC_OPTIONS_BUTTON)));
-  EXPECT_EQ(GetString(IDS_THANK_YOU), ControlText(Item(IDC_PROGRESS_TITLE)));
+  EXPECT_EQ(GetString(IDS_OPTIONS), test::WindowText(Item(IDC_OPTIONS_BUTTON)));
+  EXPECT_EQ(GetString(IDS_THANK_YOU), test::WindowText(Item(IDC_PROGRESS_TITLE)));
   EXPECT_EQ(L"Vielen Dank",
-            ControlText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
+            test::WindowText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
-            ControlText(window_->GetWindowHandle()));
-  EXPECT_NE(L"stale", ControlText(Item(IDC_OPTIONS_BUTTON)));
+            test::WindowText(window_->GetWindowHandle()));
+  EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
 }
 
 TEST_F(InstallerWindowTest, ProgressBarNeverMovesBackwards) {
@@ -494,7 +486,7 @@ class InstallerWindowStatusTest : public InstallerWindowTest {
     g_status_texts = nullptr;
     InstallerWindowTest::TearDown();
   }
-  std::wstring Status() { return ControlText(Item(IDC_STATUS_TEXT)); }
+  std::wstring Status() { return test::WindowText(Item(IDC_STATUS_TEXT)); }
   static std::wstring Downloading(const wchar_t* count) {
     return GetString(IDS_DOWNLOADING_REMAINING, count);
   }
