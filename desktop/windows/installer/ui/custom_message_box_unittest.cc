@@ -20,14 +20,6 @@
 namespace installer {
 namespace {
 
-void PumpMessages() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-}
-
 void Record(std::vector<int>* results, int result) {
   results->push_back(result);
 }
@@ -46,7 +38,7 @@ class CustomMessageBoxTest : public testing::Test {
   void TearDown() override {
     box_.reset();
     ::DestroyWindow(owner_);
-    PumpMessages();
+    test::PumpMessages();
   }
 
   // Shows the corrupted-installer box, with or without its first button.
@@ -59,7 +51,7 @@ class CustomMessageBoxTest : public testing::Test {
         IDS_CORRUPTED_INSTALLER_CANCEL,
         base::BindRepeating(&Record, &results_)));
     ASSERT_TRUE(box_->dialog());
-    PumpMessages();
+    test::PumpMessages();
   }
 
   HWND Item(int id) { return ::GetDlgItem(box_->dialog(), id); }
@@ -148,7 +140,7 @@ TEST_F(CustomMessageBoxTest, Results) {
          EXPECT_EQ(0, test->SendLinkNotification(WM_LBUTTONDOWN));
          EXPECT_EQ(1, test->SendLinkNotification(WM_LBUTTONUP));
          EXPECT_TRUE(test->results_.empty());
-         PumpMessages();
+         test::PumpMessages();
        },
        CustomMessageBox::RESULT_LINK_ACTIVATED},
   };
@@ -261,7 +253,7 @@ TEST_F(CustomMessageBoxTest, CallbackOfALinkClickMayDeleteTheBox) {
   ::SendMessageW(text, WM_LBUTTONUP, 0, where);
   EXPECT_EQ(-1, result);
   EXPECT_TRUE(::IsWindow(text));
-  PumpMessages();
+  test::PumpMessages();
   EXPECT_EQ(CustomMessageBox::RESULT_LINK_ACTIVATED, result);
   EXPECT_FALSE(::IsWindow(dialog));
   EXPECT_TRUE(::IsWindowEnabled(owner_));
@@ -295,46 +287,24 @@ TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
 size_t CountTextPixels(const test::WindowCapture& capture,
                        HWND window,
                        HWND text) {
-  RECT outer, inner;
-  ::GetWindowRect(window, &outer);
-  ::GetWindowRect(text, &inner);
-  size_t dark = 0;
-  for (int y = inner.top - outer.top; y < inner.bottom - outer.top; ++y) {
-    for (int x = inner.left - outer.left; x < inner.right - outer.left; ++x) {
-      if (x < 0 || y < 0 || x >= capture.width || y >= capture.height)
-        continue;
-      const uint32_t pixel = capture.pixels[y * capture.width + x];
-      const int sum =
-          ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
-      if (sum < 3 * 200)
-        ++dark;
-    }
-  }
-  return dark;
+  return test::CountPixels(
+      capture, test::RectInCapture(window, text), [](uint32_t pixel) {
+        return ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) +
+                   (pixel & 0xFF) <
+               3 * 200;
+      });
 }
 
 // Captures |window|, checks that it has its size, several colours and text
-// in |text|, and keeps the capture as |name|. Wine copies what a window
-// drew to the X screen a little later, from its message loop, so the
-// capture is retried while the text is not on the screen yet.
+// in |text|, and keeps the capture as |name|.
 void CaptureAndCheck(HWND window, HWND text, const std::wstring& name) {
-  test::WindowCapture capture;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    PumpMessages();
-    capture = test::CaptureWindow(window);
-    if (CountTextPixels(capture, window, text) > 100u)
-      break;
-    ::Sleep(20);
-  }
-  RECT rect;
-  ::GetWindowRect(window, &rect);
-  EXPECT_EQ(rect.right - rect.left, capture.width);
-  EXPECT_EQ(rect.bottom - rect.top, capture.height);
+  const test::WindowCapture capture = test::CheckAndSaveCapture(
+      window, name, 8u, [&](const test::WindowCapture& shot) {
+        return CountTextPixels(shot, window, text) > 100u;
+      });
   EXPECT_GT(capture.width, 200);
   EXPECT_GT(capture.height, 60);
-  EXPECT_GT(capture.CountColors(), 8u);
   EXPECT_GT(CountTextPixels(capture, window, text), 100u);
-  EXPECT_FALSE(test::SaveCapture(capture, name).empty());
 }
 
 // Whether two different ideographs look different in the dialog font (when
@@ -390,7 +360,7 @@ TEST(CustomMessageBoxScreenshotTest, CorruptedInstallerBox) {
         IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating([](int) {})));
     ::SetWindowPos(box.dialog(), HWND_TOPMOST, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE);
-    PumpMessages();
+    test::PumpMessages();
     CaptureAndCheck(box.dialog(), ::GetDlgItem(box.dialog(), IDC_MESSAGE_TEXT),
                     std::wstring(L"message_box_") + language);
   }
@@ -429,7 +399,7 @@ TEST(CustomMessageBoxScreenshotTest, RichTextLink) {
     SetRichTextWithLinks(
         control, GetString(IDS_TERMS_LINE, button) + L"\n" + test_case.sample,
         RGB(104, 104, 104));
-    PumpMessages();
+    test::PumpMessages();
     CaptureAndCheck(window, control,
                     std::wstring(L"rich_text_link_") + test_case.language);
     if (std::wstring(test_case.language) == L"zh-cn") {

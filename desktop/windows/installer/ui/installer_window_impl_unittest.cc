@@ -244,13 +244,7 @@ class InstallerWindowTest : public testing::Test {
     ASSERT_TRUE(window_->Create());
     window_->AddObserver(&delegate_);
     ::SetForegroundWindow(window_->GetWindowHandle());
-    Pump();
-  }
-
-  void Pump() {
-    base::RunLoop run_loop;
-    run_loop.QuitWhenIdle();
-    run_loop.Run();
+    test::PumpMessages();
   }
 
   HWND Item(int id) { return ::GetDlgItem(window_->GetWindowHandle(), id); }
@@ -266,24 +260,19 @@ class InstallerWindowTest : public testing::Test {
   void Screenshot(const std::wstring& name) {
     HWND window = window_->GetWindowHandle();
     ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    Pump();
-    // A window just shown may still be painting its first frame under Xvfb;
-    // the second capture sees it whole.
-    test::CaptureWindow(window);
-    Pump();
-    test::WindowCapture capture = test::CaptureWindow(window);
-    RECT rect = {};
-    ::GetWindowRect(window, &rect);
-    EXPECT_EQ(rect.right - rect.left, capture.width) << name;
-    EXPECT_EQ(rect.bottom - rect.top, capture.height) << name;
-    EXPECT_GT(capture.CountColors(), 4u) << name;
-    size_t dark = std::count_if(
-        capture.pixels.begin(), capture.pixels.end(), [](uint32_t pixel) {
-          return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
-                 ((pixel >> 16) & 0xFF) < 0x60;
+    // A window just shown may still be painting its first frame under Xvfb.
+    auto dark_pixels = [](const test::WindowCapture& capture) {
+      return test::CountPixels(
+          capture, test::WholeCapture(capture), [](uint32_t pixel) {
+            return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
+                   ((pixel >> 16) & 0xFF) < 0x60;
+          });
+    };
+    const test::WindowCapture capture = test::CheckAndSaveCapture(
+        window, name, 4u, [&](const test::WindowCapture& shot) {
+          return dark_pixels(shot) > 20u;
         });
-    EXPECT_GT(dark, 20u) << name << ": no text drawn";
-    EXPECT_FALSE(test::SaveCapture(capture, name).empty()) << name;
+    EXPECT_GT(dark_pixels(capture), 20u) << name << ": no text drawn";
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
                        reinterpret_cast<LPARAM>(&check));
@@ -395,7 +384,7 @@ TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
   const LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
   ::SendMessageW(line, WM_LBUTTONDOWN, MK_LBUTTON, where);
   ::SendMessageW(line, WM_LBUTTONUP, 0, where);
-  Pump();
+  test::PumpMessages();
   EXPECT_EQ(PAGE_TERMS, window_->current_page());
   EXPECT_EQ("TOS", transitions_.back().navigation_action);
 }
@@ -600,14 +589,14 @@ TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
 TEST_F(InstallerWindowTest, EnterOnProgressPageDoesNothing) {
   MakeWindow(true);
   window_->ShowProgressPage();
-  Pump();
+  test::PumpMessages();
   ScopedBoxAnswers no(IDNO);
   HWND dialog = window_->GetWindowHandle();
   MSG enter = {dialog, WM_KEYDOWN, VK_RETURN, 0};
   Win32DialogDispatcher::GetInstance()->SetActiveDialog(dialog);
   Win32DialogDispatcher::GetInstance()->Dispatch(enter);
   ::IsDialogMessageW(dialog, &enter);
-  Pump();
+  test::PumpMessages();
   EXPECT_EQ(0, no.answers().shown);
   EXPECT_EQ(0, delegate_.accepts);
   EXPECT_EQ(0, delegate_.cancels);

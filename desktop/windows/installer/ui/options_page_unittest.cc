@@ -676,22 +676,20 @@ TEST_F(OptionsPageTest, Screenshot) {
   associations_.can_set_directly = true;
   CreatePage();
   ::ShowWindow(host_.GetMainDialog(), SW_SHOW);
-  test::WindowCapture capture = test::CaptureWindow(page_->handle());
-  test::SaveCapture(capture, L"options_page");
-  RECT rect;
-  ::GetWindowRect(page_->handle(), &rect);
-  EXPECT_EQ(rect.right - rect.left, capture.width);
-  EXPECT_EQ(rect.bottom - rect.top, capture.height);
-  EXPECT_GT(capture.CountColors(), 3u);
-  size_t red = 0;
-  for (uint32_t pixel : capture.pixels) {
-    if (((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 80 &&
-        (pixel & 0xFF) < 80) {
-      ++red;
-    }
-  }
+  auto red_pixels = [](const test::WindowCapture& capture) {
+    return test::CountPixels(
+        capture, test::WholeCapture(capture), [](uint32_t pixel) {
+          return ((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 80 &&
+                 (pixel & 0xFF) < 80;
+        });
+  };
+  const test::WindowCapture capture = test::CheckAndSaveCapture(
+      page_->handle(), L"options_page", 3u,
+      [&](const test::WindowCapture& shot) {
+        return red_pixels(shot) > 10u;
+      });
   // The warning is drawn in red.
-  EXPECT_GT(red, 10u);
+  EXPECT_GT(red_pixels(capture), 10u);
 }
 
 }  // namespace
