@@ -289,9 +289,9 @@ size_t CountTextPixels(const test::WindowCapture& capture,
                        HWND text) {
   return test::CountPixels(
       capture, test::RectInCapture(window, text), [](uint32_t pixel) {
-        return ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) +
-                   (pixel & 0xFF) <
-               3 * 200;
+        const uint32_t sum =
+            ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
+        return sum < 3 * 200;
       });
 }
 

@@ -316,7 +316,7 @@ InstallerWindowImpl::~InstallerWindowImpl() {
   calculator_->SetObserver(nullptr);
   if (main_dialog_) {
     record_.page_type = settings_->GetFlag14() ? PAGE_TYPE_CLOSED_FOR_REINSTALL
-                                                : PAGE_TYPE_CLOSED;
+                                               : PAGE_TYPE_CLOSED;
     SendPageTransition(record_);
   }
   if (!run_immediately_)

@@ -309,7 +309,8 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
                              reinterpret_cast<LPARAM>(&ideal)));
   EXPECT_EQ(L"Welcome to Kavor", test::WindowText(Item(IDC_HEADLINE)));
   EXPECT_GT(::GetWindowTextLengthW(Item(IDC_TERMS_TEXT)), 0);
-  EXPECT_EQ(std::wstring::npos, test::WindowText(Item(IDC_TERMS_TEXT)).find(L'\r'));
+  EXPECT_EQ(std::wstring::npos,
+            test::WindowText(Item(IDC_TERMS_TEXT)).find(L'\r'));
 
   Click(IDC_OPTIONS_BUTTON);
   EXPECT_EQ(PAGE_OPTIONS, window_->current_page());
@@ -317,8 +318,8 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_TRUE(Visible(IDC_BACK_BUTTON));
   EXPECT_TRUE(Visible(IDC_ACCEPT_BUTTON));
   EXPECT_FALSE(Visible(IDC_PICTURE));
-  EXPECT_EQ(L"&Language", test::WindowText(::GetDlgItem(window_->options_dialog(),
-                                                   IDC_LANGUAGE_LABEL)));
+  EXPECT_EQ(L"&Language", test::WindowText(::GetDlgItem(
+                              window_->options_dialog(), IDC_LANGUAGE_LABEL)));
 
   Click(IDC_BACK_BUTTON);
   EXPECT_EQ(PAGE_WELCOME, window_->current_page());
@@ -420,7 +421,8 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   SetLanguage(L"de");
   settings_.SetLanguage(settings_.language);
   EXPECT_EQ(GetString(IDS_OPTIONS), test::WindowText(Item(IDC_OPTIONS_BUTTON)));
-  EXPECT_EQ(GetString(IDS_THANK_YOU), test::WindowText(Item(IDC_PROGRESS_TITLE)));
+  EXPECT_EQ(GetString(IDS_THANK_YOU),
+            test::WindowText(Item(IDC_PROGRESS_TITLE)));
   EXPECT_EQ(L"Vielen Dank",
             test::WindowText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),

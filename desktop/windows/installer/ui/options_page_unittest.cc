@@ -348,7 +348,8 @@ TEST_F(OptionsPageTest, RefreshShowsTheStoredChoices) {
 TEST_F(OptionsPageTest, InstallModeAndAcceptTextFollowTheOperation) {
   CreatePage();
   EXPECT_TRUE(::IsWindowEnabled(Item(IDC_INSTALL_MODE_COMBO)));
-  EXPECT_EQ(L"Accept and Install", test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_EQ(L"Accept and Install",
+            test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
   for (InstallerOperation operation :
        {OPERATION_NONE, OPERATION_UPGRADE, OPERATION_UNINSTALL}) {
     settings_.operation = operation;
@@ -357,7 +358,8 @@ TEST_F(OptionsPageTest, InstallModeAndAcceptTextFollowTheOperation) {
   }
   settings_.details.existing = true;
   page_->Refresh();
-  EXPECT_EQ(L"Accept and Upgrade", test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_EQ(L"Accept and Upgrade",
+            test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
 }
 
 TEST_F(OptionsPageTest, RefusedChangesAreUndoneOnScreen) {
@@ -475,7 +477,8 @@ TEST_F(OptionsPageTest, BrowseSelectsAnEqualItemOrWritesTheFolder) {
   // The main dialog's browse button fills the main dialog's combo.
   browser_.answer = base::FilePath(L"F:\\Main");
   Click(host_.Control(IDC_MAIN_BROWSE_BUTTON));
-  EXPECT_EQ(L"F:\\Main", test::WindowText(host_.Control(IDC_MAIN_FOLDER_COMBO)));
+  EXPECT_EQ(L"F:\\Main",
+            test::WindowText(host_.Control(IDC_MAIN_FOLDER_COMBO)));
   EXPECT_EQ(L"F:\\Main", settings_.folder.value());
 }
 
@@ -685,9 +688,7 @@ TEST_F(OptionsPageTest, Screenshot) {
   };
   const test::WindowCapture capture = test::CheckAndSaveCapture(
       page_->handle(), L"options_page", 3u,
-      [&](const test::WindowCapture& shot) {
-        return red_pixels(shot) > 10u;
-      });
+      [&](const test::WindowCapture& shot) { return red_pixels(shot) > 10u; });
   // The warning is drawn in red.
   EXPECT_GT(red_pixels(capture), 10u);
 }
