@@ -65,6 +65,12 @@ enum FolderProblem : int32_t {
   FOLDER_PROBLEM_NO_INSTALLATION = 3,
 };
 
+// Whether |problem| is one the options page warns about under the folder.
+inline bool ShowsFolderWarning(FolderProblem problem) {
+  return problem == FOLDER_PROBLEM_INVALID_PATH ||
+         problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE;
+}
+
 // Where a default install folder may come from; a bit mask.
 enum DefaultFolderSource : uint32_t {
   DEFAULT_FOLDER_STANDARD = 1,

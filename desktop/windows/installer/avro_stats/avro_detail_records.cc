@@ -9,6 +9,8 @@ namespace installer {
 PageTransitionData::PageTransitionData() = default;
 PageTransitionData::PageTransitionData(const PageTransitionData& other) =
     default;
+PageTransitionData& PageTransitionData::operator=(
+    const PageTransitionData& other) = default;
 PageTransitionData::~PageTransitionData() = default;
 
 StatusData::StatusData() = default;

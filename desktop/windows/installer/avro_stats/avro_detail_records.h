@@ -17,6 +17,7 @@ class AvroDatum;
 struct PageTransitionData {
   PageTransitionData();
   PageTransitionData(const PageTransitionData& other);
+  PageTransitionData& operator=(const PageTransitionData& other);
   ~PageTransitionData();
 
   std::optional<int32_t> page_type;

@@ -49,31 +49,21 @@ class FakeUiSettings : public FakeSettings {
   }
 
   bool SetDefaultBrowser(bool value) override {
-    return Store(&default_browser, value);
+    return Store(value, &default_browser);
   }
   bool SetImportBrowserData(bool value) override {
-    return Store(&import_browser_data, value);
+    return Store(value, &import_browser_data);
   }
   bool SetEnableStats(bool value) override {
-    if (!editable)
-      return false;
-    enable_installer_stats = enable_kavor_stats = value;
-    NotifySettingsChanged();
-    return true;
+    return Store(value, &enable_installer_stats, &enable_kavor_stats);
   }
   bool SetDeleteProfile(bool value) override {
-    return Store(&delete_profile, value);
+    return Store(value, &delete_profile);
   }
-  bool SetFlag14(bool value) override { return Store(&flag14, value); }
-  bool SetAllUsers(bool value) override { return Store(&all_users, value); }
-  bool SetCopyOnly(bool value) override { return Store(&copy_only, value); }
-  bool SetMode(InstallMode value) override {
-    if (!editable)
-      return false;
-    mode = value;
-    NotifySettingsChanged();
-    return true;
-  }
+  bool SetFlag14(bool value) override { return Store(value, &flag14); }
+  bool SetAllUsers(bool value) override { return Store(value, &all_users); }
+  bool SetCopyOnly(bool value) override { return Store(value, &copy_only); }
+  bool SetMode(InstallMode value) override { return Store(value, &mode); }
   void SetInstallFolder(const base::FilePath& path) override {
     if (!editable)
       return;
@@ -117,10 +107,12 @@ class FakeUiSettings : public FakeSettings {
   }
 
  private:
-  bool Store(bool* field, bool value) {
+  // Sets every one of |fields| to |value| and then tells the observers.
+  template <typename T, typename... Fields>
+  bool Store(T value, Fields*... fields) {
     if (!editable)
       return false;
-    *field = value;
+    ((*fields = value), ...);
     NotifySettingsChanged();
     return true;
   }

@@ -54,6 +54,13 @@ inline WindowCapture CaptureWindow(HWND window) {
   void* bits = nullptr;
   HBITMAP bitmap =
       ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) {
+    if (bitmap)
+      ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return WindowCapture();
+  }
   HGDIOBJ old = ::SelectObject(memory, bitmap);
   ::BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left,
            rect.top, SRCCOPY);

@@ -10,7 +10,7 @@
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
-#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -20,22 +20,8 @@
 namespace installer {
 namespace {
 
-void PumpMessages() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-}
-
 void Record(std::vector<int>* results, int result) {
   results->push_back(result);
-}
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[256] = {};
-  ::GetWindowTextW(window, text, 256);
-  return text;
 }
 
 // The cases of Results act on the fixture from plain functions, so its
@@ -52,7 +38,7 @@ class CustomMessageBoxTest : public testing::Test {
   void TearDown() override {
     box_.reset();
     ::DestroyWindow(owner_);
-    PumpMessages();
+    test::PumpMessages();
   }
 
   // Shows the corrupted-installer box, with or without its first button.
@@ -65,7 +51,7 @@ class CustomMessageBoxTest : public testing::Test {
         IDS_CORRUPTED_INSTALLER_CANCEL,
         base::BindRepeating(&Record, &results_)));
     ASSERT_TRUE(box_->dialog());
-    PumpMessages();
+    test::PumpMessages();
   }
 
   HWND Item(int id) { return ::GetDlgItem(box_->dialog(), id); }
@@ -90,12 +76,12 @@ TEST_F(CustomMessageBoxTest, ShowsTitleTextAndButtons) {
   Show(true);
   HWND dialog = box_->dialog();
   EXPECT_TRUE(::IsWindowVisible(dialog));
-  EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_TITLE), WindowText(dialog));
-  EXPECT_EQ(L"Kavor installer", WindowText(dialog));
+  EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_TITLE), test::WindowText(dialog));
+  EXPECT_EQ(L"Kavor installer", test::WindowText(dialog));
   EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_GO),
-            WindowText(Item(IDC_FIRST_BUTTON)));
+            test::WindowText(Item(IDC_FIRST_BUTTON)));
   EXPECT_EQ(GetString(IDS_CORRUPTED_INSTALLER_CANCEL),
-            WindowText(Item(IDC_SECOND_BUTTON)));
+            test::WindowText(Item(IDC_SECOND_BUTTON)));
   EXPECT_TRUE(::IsWindowVisible(Item(IDC_FIRST_BUTTON)));
   EXPECT_EQ(MAKELONG(IDC_FIRST_BUTTON, DC_HASDEFID),
             ::SendMessageW(dialog, DM_GETDEFID, 0, 0));
@@ -104,7 +90,7 @@ TEST_F(CustomMessageBoxTest, ShowsTitleTextAndButtons) {
   EXPECT_TRUE(::SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
 
   // The anchor became a link: no markup is left in the message.
-  const std::wstring text = WindowText(Item(IDC_MESSAGE_TEXT));
+  const std::wstring text = test::WindowText(Item(IDC_MESSAGE_TEXT));
   EXPECT_NE(std::wstring::npos, text.find(L"www.kavor.example")) << text;
   EXPECT_EQ(std::wstring::npos, text.find(L"<a ")) << text;
   EXPECT_TRUE(results_.empty());
@@ -154,7 +140,7 @@ TEST_F(CustomMessageBoxTest, Results) {
          EXPECT_EQ(0, test->SendLinkNotification(WM_LBUTTONDOWN));
          EXPECT_EQ(1, test->SendLinkNotification(WM_LBUTTONUP));
          EXPECT_TRUE(test->results_.empty());
-         PumpMessages();
+         test::PumpMessages();
        },
        CustomMessageBox::RESULT_LINK_ACTIVATED},
   };
@@ -267,7 +253,7 @@ TEST_F(CustomMessageBoxTest, CallbackOfALinkClickMayDeleteTheBox) {
   ::SendMessageW(text, WM_LBUTTONUP, 0, where);
   EXPECT_EQ(-1, result);
   EXPECT_TRUE(::IsWindow(text));
-  PumpMessages();
+  test::PumpMessages();
   EXPECT_EQ(CustomMessageBox::RESULT_LINK_ACTIVATED, result);
   EXPECT_FALSE(::IsWindow(dialog));
   EXPECT_TRUE(::IsWindowEnabled(owner_));
@@ -301,46 +287,24 @@ TEST_F(CustomMessageBoxTest, AnswersInsideTheDispatchersRunLoop) {
 size_t CountTextPixels(const test::WindowCapture& capture,
                        HWND window,
                        HWND text) {
-  RECT outer, inner;
-  ::GetWindowRect(window, &outer);
-  ::GetWindowRect(text, &inner);
-  size_t dark = 0;
-  for (int y = inner.top - outer.top; y < inner.bottom - outer.top; ++y) {
-    for (int x = inner.left - outer.left; x < inner.right - outer.left; ++x) {
-      if (x < 0 || y < 0 || x >= capture.width || y >= capture.height)
-        continue;
-      const uint32_t pixel = capture.pixels[y * capture.width + x];
-      const int sum =
-          ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
-      if (sum < 3 * 200)
-        ++dark;
-    }
-  }
-  return dark;
+  return test::CountPixels(
+      capture, test::RectInCapture(window, text), [](uint32_t pixel) {
+        const uint32_t sum =
+            ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
+        return sum < 3 * 200;
+      });
 }
 
 // Captures |window|, checks that it has its size, several colours and text
-// in |text|, and keeps the capture as |name|. Wine copies what a window
-// drew to the X screen a little later, from its message loop, so the
-// capture is retried while the text is not on the screen yet.
+// in |text|, and keeps the capture as |name|.
 void CaptureAndCheck(HWND window, HWND text, const std::wstring& name) {
-  test::WindowCapture capture;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    PumpMessages();
-    capture = test::CaptureWindow(window);
-    if (CountTextPixels(capture, window, text) > 100u)
-      break;
-    ::Sleep(20);
-  }
-  RECT rect;
-  ::GetWindowRect(window, &rect);
-  EXPECT_EQ(rect.right - rect.left, capture.width);
-  EXPECT_EQ(rect.bottom - rect.top, capture.height);
+  const test::WindowCapture capture = test::CheckAndSaveCapture(
+      window, name, 8u, [&](const test::WindowCapture& shot) {
+        return CountTextPixels(shot, window, text) > 100u;
+      });
   EXPECT_GT(capture.width, 200);
   EXPECT_GT(capture.height, 60);
-  EXPECT_GT(capture.CountColors(), 8u);
   EXPECT_GT(CountTextPixels(capture, window, text), 100u);
-  EXPECT_FALSE(test::SaveCapture(capture, name).empty());
 }
 
 // Whether two different ideographs look different in the dialog font (when
@@ -396,7 +360,7 @@ TEST(CustomMessageBoxScreenshotTest, CorruptedInstallerBox) {
         IDS_CORRUPTED_INSTALLER_CANCEL, base::BindRepeating([](int) {})));
     ::SetWindowPos(box.dialog(), HWND_TOPMOST, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE);
-    PumpMessages();
+    test::PumpMessages();
     CaptureAndCheck(box.dialog(), ::GetDlgItem(box.dialog(), IDC_MESSAGE_TEXT),
                     std::wstring(L"message_box_") + language);
   }
@@ -435,7 +399,7 @@ TEST(CustomMessageBoxScreenshotTest, RichTextLink) {
     SetRichTextWithLinks(
         control, GetString(IDS_TERMS_LINE, button) + L"\n" + test_case.sample,
         RGB(104, 104, 104));
-    PumpMessages();
+    test::PumpMessages();
     CaptureAndCheck(window, control,
                     std::wstring(L"rich_text_link_") + test_case.language);
     if (std::wstring(test_case.language) == L"zh-cn") {

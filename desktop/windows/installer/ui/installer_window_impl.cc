@@ -67,14 +67,6 @@ const ControlText kUninstallTexts[] = {
 const ControlText kInstallTexts[] = {
     {IDC_OPTIONS_BUTTON, IDS_OPTIONS},
     {IDC_BACK_BUTTON, IDS_BACK},
-    {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL},
-    {IDC_INSTALL_MODE_LABEL, IDS_INSTALL_FOR_LABEL},
-    {IDC_FOLDER_LABEL, IDS_INSTALL_PATH_LABEL},
-    {IDC_BROWSE_BUTTON, IDS_CHANGE_FOLDER},
-    {IDC_FOLDER_WARNING, IDS_INVALID_PATH},
-    {IDC_DEFAULT_BROWSER_CHECK, IDS_MAKE_DEFAULT_BROWSER},
-    {IDC_IMPORT_DATA_CHECK, IDS_IMPORT_BROWSER_DATA},
-    {IDC_SHARE_USAGE_CHECK, IDS_SHARE_USAGE_DATA},
     {IDC_PROGRESS_TITLE, IDS_THANK_YOU},
     {IDC_INSTALL_ERROR_TITLE, IDS_INSTALL_FAILED_TITLE},
     {IDC_TRY_AGAIN_BUTTON, IDS_TRY_AGAIN},
@@ -267,10 +259,8 @@ class InstallerWindowImpl::FolderWarningElement : public PageElement {
   FolderWarningElement(HWND control, const Settings* settings)
       : PageElement(control, {PAGE_OPTIONS}), settings_(settings) {}
   bool IsVisibleOnPage(int page) const override {
-    const FolderProblem problem = settings_->GetFolderProblem();
     return !settings_->IsFetchingFolderDetails() &&
-           (problem == FOLDER_PROBLEM_INVALID_PATH ||
-            problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE) &&
+           ShowsFolderWarning(settings_->GetFolderProblem()) &&
            PageElement::IsVisibleOnPage(page);
   }
 
@@ -326,9 +316,9 @@ InstallerWindowImpl::~InstallerWindowImpl() {
   notifier_->RemoveObserver(this);
   calculator_->SetObserver(nullptr);
   if (main_dialog_) {
-    record_->page_type = settings_->GetFlag14() ? PAGE_TYPE_CLOSED_FOR_REINSTALL
-                                                : PAGE_TYPE_CLOSED;
-    SendPageTransition(*record_);
+    record_.page_type = settings_->GetFlag14() ? PAGE_TYPE_CLOSED_FOR_REINSTALL
+                                               : PAGE_TYPE_CLOSED;
+    SendPageTransition(record_);
   }
   if (!run_immediately_)
     settings_->RemoveObserver(this);
@@ -395,9 +385,11 @@ bool InstallerWindowImpl::Create() {
   // Only a shown window's controls take the focus.
   ::ShowWindow(main_dialog_, SW_SHOW);
   ShowPage(first_page);
+  // Naming the controls refreshes the options page once; the folder only
+  // decides the page here.
   OnLanguageChanged();
   if (!settings_->IsFetchingFolderDetails())
-    OnPathChanged();
+    ShowOptionsOnFolderProblem();
   OnPhaseEntered(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
   return true;
 }
@@ -428,10 +420,7 @@ void InstallerWindowImpl::DisplayError(
             << (offer_full_package ? "" : "don't ") << "offer full package";
   // A status update still on its way must not overwrite the error.
   status_weak_factory_.InvalidateWeakPtrs();
-  HWND status = ::GetDlgItem(main_dialog_, IDC_STATUS_TEXT);
-  ::SetWindowTextW(status, text.c_str());
-  RECT rect = GetRectInParent(status);
-  ::InvalidateRect(main_dialog_, &rect, TRUE);
+  ShowStatusText(text);
   error_text_ = text;
   error_detail_ = detail;
 }
@@ -482,13 +471,14 @@ void InstallerWindowImpl::OnPathChanged() {
   // Settings may report before the dialogs exist; creation catches up.
   if (!main_dialog_)
     return;
-  const FolderProblem problem = settings_->GetFolderProblem();
-  // A run that starts at once has no choices to show.
-  if (!run_immediately_ && (problem == FOLDER_PROBLEM_INVALID_PATH ||
-                            problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE)) {
-    ShowPage(PAGE_OPTIONS);
-  }
+  ShowOptionsOnFolderProblem();
   options_page_->Refresh();
+}
+
+void InstallerWindowImpl::ShowOptionsOnFolderProblem() {
+  // A run that starts at once has no choices to show.
+  if (!run_immediately_ && ShowsFolderWarning(settings_->GetFolderProblem()))
+    ShowPage(PAGE_OPTIONS);
 }
 
 void InstallerWindowImpl::OnProgressChanged(uint32_t progress,
@@ -555,7 +545,7 @@ const std::vector<std::wstring>& InstallerWindowImpl::GetAvailableLanguages() {
 }
 
 PageTransitionData* InstallerWindowImpl::GetPageTransitionRecord() {
-  return &*record_;
+  return &record_;
 }
 
 void InstallerWindowImpl::UpdatePageElements() {
@@ -572,7 +562,7 @@ bool InstallerWindowImpl::IsUninstallRun() {
 }
 
 void InstallerWindowImpl::OnLinkClicked(const std::wstring& target) {
-  record_->navigation_action = "TOS";
+  record_.navigation_action = "TOS";
   if (target == L"tos")
     ShowPage(PAGE_TERMS);
 }
@@ -740,7 +730,7 @@ void InstallerWindowImpl::BuildPageElements() {
   AddElement(std::make_unique<PageElement>(options_page_->handle(),
                                            std::vector<int>{PAGE_OPTIONS}));
   AddElement(std::make_unique<FolderWarningElement>(
-      FindControl(IDC_FOLDER_WARNING), settings_));
+      ::GetDlgItem(options_page_->handle(), IDC_FOLDER_WARNING), settings_));
 }
 
 void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
@@ -758,10 +748,10 @@ void InstallerWindowImpl::AddElement(std::unique_ptr<PageElement> element) {
 void InstallerWindowImpl::ShowPage(InstallerPage page) {
   if (page == current_page_)
     return;
-  record_->page_type = page;
-  SendPageTransition(*record_);
+  record_.page_type = page;
+  SendPageTransition(record_);
   // A fresh record for the page now shown.
-  record_.emplace();
+  record_ = PageTransitionData();
   current_page_ = page;
   UpdatePageElements();
   // Enter presses the page's own button, or none.
@@ -774,7 +764,6 @@ void InstallerWindowImpl::ShowPage(InstallerPage page) {
       ::SendMessageW(main_dialog_, WM_NEXTDLGCTL,
                      reinterpret_cast<WPARAM>(focus), TRUE);
   }
-  error_page_shown_ = page == PAGE_ERROR;
   ::RedrawWindow(main_dialog_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
@@ -798,7 +787,7 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
     return;
   switch (id) {
     case IDC_OPTIONS_BUTTON:
-      record_->navigation_action = "OPTIONS";
+      record_.navigation_action = "OPTIONS";
       ShowPage(PAGE_OPTIONS);
       break;
     case IDCANCEL:
@@ -810,11 +799,11 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       AcceptFlow();
       break;
     case IDC_FULL_PACKAGE_BUTTON:
-      record_->navigation_action = "FULL_PACKAGE";
+      record_.navigation_action = "FULL_PACKAGE";
       NotifyDelegates(&InstallerWindowDelegate::ObtainFullPackage);
       break;
     case IDC_TRY_AGAIN_BUTTON:
-      record_->navigation_action = "RETRY";
+      record_.navigation_action = "RETRY";
       NotifyDelegates(&InstallerWindowDelegate::Retry);
       break;
     case IDC_REINSTALL_BUTTON:
@@ -822,7 +811,7 @@ void InstallerWindowImpl::OnCommand(int id, int notification, HWND control) {
       CloseFlow("REINSTALL");
       break;
     case IDC_BACK_BUTTON:
-      record_->navigation_action = "BACK";
+      record_.navigation_action = "BACK";
       ShowPage(PAGE_WELCOME);
       break;
   }
@@ -855,7 +844,7 @@ void InstallerWindowImpl::CloseFlow(const char* navigation_action) {
     if (!alive || answer != IDYES)
       return;
   }
-  record_->navigation_action = navigation_action;
+  record_.navigation_action = navigation_action;
   NotifyDelegates(&InstallerWindowDelegate::Cancel);
 }
 
@@ -879,7 +868,7 @@ void InstallerWindowImpl::AcceptFlow() {
       return;
     }
   }
-  record_->navigation_action = uninstall_run_ ? "UNINSTALL" : "ACCEPT";
+  record_.navigation_action = uninstall_run_ ? "UNINSTALL" : "ACCEPT";
   NotifyDelegates(&InstallerWindowDelegate::Accept);
 }
 
@@ -917,24 +906,21 @@ void InstallerWindowImpl::NotifyDelegates(Method method) {
 }
 
 void InstallerWindowImpl::SetControlText(int id, uint32_t string_id) {
-  if (HWND control = FindControl(id))
+  if (HWND control = ::GetDlgItem(main_dialog_, id))
     ::SetWindowTextW(control, GetString(string_id).c_str());
 }
 
-HWND InstallerWindowImpl::FindControl(int id) const {
-  if (HWND control = ::GetDlgItem(main_dialog_, id))
-    return control;
-  return options_page_->handle() ? ::GetDlgItem(options_page_->handle(), id)
-                                 : nullptr;
-}
-
-std::wstring InstallerWindowImpl::CurrentUserDisplayName() const {
-  base::string16 name;
-  if (GetUserDisplayName(&name) && !name.empty())
-    return name;
-  name.clear();
-  GetCurrentUserName(&name);
-  return name;
+const std::wstring& InstallerWindowImpl::CurrentUserDisplayName() {
+  // The name does not change while the wizard runs; asking for it is slow.
+  if (!user_display_name_) {
+    base::string16 name;
+    if (!GetUserDisplayName(&name) || name.empty()) {
+      name.clear();
+      GetCurrentUserName(&name);
+    }
+    user_display_name_ = std::move(name);
+  }
+  return *user_display_name_;
 }
 
 void InstallerWindowImpl::ShowStatusText(const std::wstring& text) {
@@ -1060,7 +1046,7 @@ void InstallerWindowImpl::PaintPicture(HWND control) {
     target.bottom = target.top + logo.cy;
     AlphaBlendBitmap(dc, target, logo_bitmap_, RECT{0, 0, logo.cx, logo.cy});
     const SIZE badge = GetBitmapSize(badge_bitmap_);
-    if (error_page_shown_ && badge.cx > 0 && badge.cy > 0) {
+    if (current_page_ == PAGE_ERROR && badge.cx > 0 && badge.cy > 0) {
       RECT corner;
       corner.right = target.right + kBadgeOffset;
       corner.bottom = target.bottom + kBadgeOffset;

@@ -154,8 +154,9 @@ class InstallerWindowImpl : public InstallerWindow,
   void NotifyDelegates(Method method);
 
   void SetControlText(int id, uint32_t string_id);
-  HWND FindControl(int id) const;
-  std::wstring CurrentUserDisplayName() const;
+  // Shows the options page when the folder has a problem it warns about.
+  void ShowOptionsOnFolderProblem();
+  const std::wstring& CurrentUserDisplayName();
   void ShowStatusText(const std::wstring& text);
 
   void RebuildBackground();
@@ -192,15 +193,16 @@ class InstallerWindowImpl : public InstallerWindow,
   InstallerPage current_page_ = PAGE_NONE;
   std::vector<std::unique_ptr<PageElement>> elements_;
   bool full_package_offered_ = false;
-  bool error_page_shown_ = false;
 
   std::optional<int> last_remaining_;
   base::TimeTicks last_status_update_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> task_runner_;
   const base::RepeatingCallback<base::TimeTicks()> now_;
-  // The record of the page shown, always present.
-  std::optional<PageTransitionData> record_{std::in_place};
+  // The record of the page shown.
+  PageTransitionData record_;
   std::optional<std::wstring> error_text_;
+  // Asked for on first need.
+  std::optional<std::wstring> user_display_name_;
   std::optional<std::string> error_detail_;
 
   // Cancels a pending merged status update when a newer one comes.

@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/avro_stats/statistics_schema.h"
 #include "desktop/windows/installer/test/fake_ui_settings.h"
-#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "desktop/windows/installer/ui/rich_text_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -125,9 +125,7 @@ BOOL CALLBACK CollectText(HWND child, LPARAM text) {
   wchar_t class_name[32] = {};
   ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
   if (base::ToLowerASCII(std::wstring(class_name)) == L"static") {
-    wchar_t buffer[1024] = {};
-    ::GetWindowTextW(child, buffer, ARRAYSIZE(buffer));
-    *reinterpret_cast<std::wstring*>(text) += buffer;
+    *reinterpret_cast<std::wstring*>(text) += test::WindowText(child);
   }
   return TRUE;
 }
@@ -177,12 +175,6 @@ class ScopedBoxAnswers {
  private:
   BoxAnswers answers_;
 };
-
-std::wstring ControlText(HWND control) {
-  wchar_t buffer[512] = {};
-  ::GetWindowTextW(control, buffer, ARRAYSIZE(buffer));
-  return buffer;
-}
 
 // Visible controls that show a text but show none, or have no room.
 struct EmptyTextCheck {
@@ -252,13 +244,7 @@ class InstallerWindowTest : public testing::Test {
     ASSERT_TRUE(window_->Create());
     window_->AddObserver(&delegate_);
     ::SetForegroundWindow(window_->GetWindowHandle());
-    Pump();
-  }
-
-  void Pump() {
-    base::RunLoop run_loop;
-    run_loop.QuitWhenIdle();
-    run_loop.Run();
+    test::PumpMessages();
   }
 
   HWND Item(int id) { return ::GetDlgItem(window_->GetWindowHandle(), id); }
@@ -274,24 +260,19 @@ class InstallerWindowTest : public testing::Test {
   void Screenshot(const std::wstring& name) {
     HWND window = window_->GetWindowHandle();
     ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    Pump();
-    // A window just shown may still be painting its first frame under Xvfb;
-    // the second capture sees it whole.
-    test::CaptureWindow(window);
-    Pump();
-    test::WindowCapture capture = test::CaptureWindow(window);
-    RECT rect = {};
-    ::GetWindowRect(window, &rect);
-    EXPECT_EQ(rect.right - rect.left, capture.width) << name;
-    EXPECT_EQ(rect.bottom - rect.top, capture.height) << name;
-    EXPECT_GT(capture.CountColors(), 4u) << name;
-    size_t dark = std::count_if(
-        capture.pixels.begin(), capture.pixels.end(), [](uint32_t pixel) {
-          return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
-                 ((pixel >> 16) & 0xFF) < 0x60;
+    // A window just shown may still be painting its first frame under Xvfb.
+    auto dark_pixels = [](const test::WindowCapture& capture) {
+      return test::CountPixels(
+          capture, test::WholeCapture(capture), [](uint32_t pixel) {
+            return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
+                   ((pixel >> 16) & 0xFF) < 0x60;
+          });
+    };
+    const test::WindowCapture capture = test::CheckAndSaveCapture(
+        window, name, 4u, [&](const test::WindowCapture& shot) {
+          return dark_pixels(shot) > 20u;
         });
-    EXPECT_GT(dark, 20u) << name << ": no text drawn";
-    EXPECT_FALSE(test::SaveCapture(capture, name).empty()) << name;
+    EXPECT_GT(dark_pixels(capture), 20u) << name << ": no text drawn";
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
                        reinterpret_cast<LPARAM>(&check));
@@ -320,15 +301,16 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_FALSE(Visible(IDC_BACK_BUTTON));
   EXPECT_FALSE(Visible(IDC_REINSTALL_BUTTON));
   EXPECT_FALSE(::IsWindowVisible(window_->options_dialog()));
-  EXPECT_EQ(L"Kavor Installer", ControlText(window_->GetWindowHandle()));
+  EXPECT_EQ(L"Kavor Installer", test::WindowText(window_->GetWindowHandle()));
   // The tests run with version 6 of the common controls, as the host does:
   // only its buttons know their ideal size (and show the shield).
   SIZE ideal = {};
   EXPECT_TRUE(::SendMessageW(Item(IDC_ACCEPT_BUTTON), BCM_GETIDEALSIZE, 0,
                              reinterpret_cast<LPARAM>(&ideal)));
-  EXPECT_EQ(L"Welcome to Kavor", ControlText(Item(IDC_HEADLINE)));
+  EXPECT_EQ(L"Welcome to Kavor", test::WindowText(Item(IDC_HEADLINE)));
   EXPECT_GT(::GetWindowTextLengthW(Item(IDC_TERMS_TEXT)), 0);
-  EXPECT_EQ(std::wstring::npos, ControlText(Item(IDC_TERMS_TEXT)).find(L'\r'));
+  EXPECT_EQ(std::wstring::npos,
+            test::WindowText(Item(IDC_TERMS_TEXT)).find(L'\r'));
 
   Click(IDC_OPTIONS_BUTTON);
   EXPECT_EQ(PAGE_OPTIONS, window_->current_page());
@@ -336,8 +318,8 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_TRUE(Visible(IDC_BACK_BUTTON));
   EXPECT_TRUE(Visible(IDC_ACCEPT_BUTTON));
   EXPECT_FALSE(Visible(IDC_PICTURE));
-  EXPECT_EQ(L"&Language", ControlText(::GetDlgItem(window_->options_dialog(),
-                                                   IDC_LANGUAGE_LABEL)));
+  EXPECT_EQ(L"&Language", test::WindowText(::GetDlgItem(
+                              window_->options_dialog(), IDC_LANGUAGE_LABEL)));
 
   Click(IDC_BACK_BUTTON);
   EXPECT_EQ(PAGE_WELCOME, window_->current_page());
@@ -367,7 +349,7 @@ TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   EXPECT_TRUE(Visible(IDC_INSTALL_ERROR_TITLE));
   EXPECT_FALSE(Visible(IDC_UNINSTALL_ERROR_TITLE));
   EXPECT_FALSE(Visible(IDC_FULL_PACKAGE_BUTTON));
-  EXPECT_EQ(L"The download failed.", ControlText(Item(IDC_STATUS_TEXT)));
+  EXPECT_EQ(L"The download failed.", test::WindowText(Item(IDC_STATUS_TEXT)));
   Click(IDC_TRY_AGAIN_BUTTON);
   EXPECT_EQ(1, delegate_.retries);
 }
@@ -394,7 +376,7 @@ TEST_F(InstallerWindowTest, FullPackageButtonOnlyWhenOffered) {
 TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
   MakeWindow();
   HWND line = Item(IDC_TERMS_LINE);
-  const std::wstring text = ControlText(line);
+  const std::wstring text = test::WindowText(line);
   const size_t link = text.find(L"Terms of Service");
   ASSERT_NE(std::wstring::npos, link) << text;
   POINTL point = {};
@@ -403,7 +385,7 @@ TEST_F(InstallerWindowTest, TermsLinkClickShowsTerms) {
   const LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
   ::SendMessageW(line, WM_LBUTTONDOWN, MK_LBUTTON, where);
   ::SendMessageW(line, WM_LBUTTONUP, 0, where);
-  Pump();
+  test::PumpMessages();
   EXPECT_EQ(PAGE_TERMS, window_->current_page());
   EXPECT_EQ("TOS", transitions_.back().navigation_action);
 }
@@ -438,13 +420,14 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   ::SetWindowTextW(window_->GetWindowHandle(), L"stale");
   SetLanguage(L"de");
   settings_.SetLanguage(settings_.language);
-  EXPECT_EQ(GetString(IDS_OPTIONS), ControlText(Item(IDC_OPTIONS_BUTTON)));
-  EXPECT_EQ(GetString(IDS_THANK_YOU), ControlText(Item(IDC_PROGRESS_TITLE)));
+  EXPECT_EQ(GetString(IDS_OPTIONS), test::WindowText(Item(IDC_OPTIONS_BUTTON)));
+  EXPECT_EQ(GetString(IDS_THANK_YOU),
+            test::WindowText(Item(IDC_PROGRESS_TITLE)));
   EXPECT_EQ(L"Vielen Dank",
-            ControlText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
+            test::WindowText(Item(IDC_PROGRESS_TITLE)).substr(0, 11));
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
-            ControlText(window_->GetWindowHandle()));
-  EXPECT_NE(L"stale", ControlText(Item(IDC_OPTIONS_BUTTON)));
+            test::WindowText(window_->GetWindowHandle()));
+  EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
 }
 
 TEST_F(InstallerWindowTest, ProgressBarNeverMovesBackwards) {
@@ -494,7 +477,7 @@ class InstallerWindowStatusTest : public InstallerWindowTest {
     g_status_texts = nullptr;
     InstallerWindowTest::TearDown();
   }
-  std::wstring Status() { return ControlText(Item(IDC_STATUS_TEXT)); }
+  std::wstring Status() { return test::WindowText(Item(IDC_STATUS_TEXT)); }
   static std::wstring Downloading(const wchar_t* count) {
     return GetString(IDS_DOWNLOADING_REMAINING, count);
   }
@@ -608,14 +591,14 @@ TEST_F(InstallerWindowTest, CloseAsksUnlessUninstalling) {
 TEST_F(InstallerWindowTest, EnterOnProgressPageDoesNothing) {
   MakeWindow(true);
   window_->ShowProgressPage();
-  Pump();
+  test::PumpMessages();
   ScopedBoxAnswers no(IDNO);
   HWND dialog = window_->GetWindowHandle();
   MSG enter = {dialog, WM_KEYDOWN, VK_RETURN, 0};
   Win32DialogDispatcher::GetInstance()->SetActiveDialog(dialog);
   Win32DialogDispatcher::GetInstance()->Dispatch(enter);
   ::IsDialogMessageW(dialog, &enter);
-  Pump();
+  test::PumpMessages();
   EXPECT_EQ(0, no.answers().shown);
   EXPECT_EQ(0, delegate_.accepts);
   EXPECT_EQ(0, delegate_.cancels);

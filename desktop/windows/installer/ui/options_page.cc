@@ -302,6 +302,12 @@ void OptionsPage::CreateInstallModeTooltip() {
     PLOG(ERROR) << "Creating the install mode tooltip failed";
     return;
   }
+  if (!SendInstallModeTool(TTM_ADDTOOLW))
+    LOG(ERROR) << "Attaching the install mode tooltip failed";
+  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipMaxWidth);
+}
+
+bool OptionsPage::SendInstallModeTool(UINT message) {
   std::wstring text = InstallModeTooltipText();
   TOOLINFOW tool = {};
   // The older structure size, which every version of the common controls
@@ -312,11 +318,8 @@ void OptionsPage::CreateInstallModeTooltip() {
   tool.uId =
       reinterpret_cast<UINT_PTR>(::GetDlgItem(dialog_, IDC_INSTALL_MODE_COMBO));
   tool.lpszText = &text[0];
-  if (!::SendMessageW(tooltip_, TTM_ADDTOOLW, 0,
-                      reinterpret_cast<LPARAM>(&tool))) {
-    LOG(ERROR) << "Attaching the install mode tooltip failed";
-  }
-  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, kTooltipMaxWidth);
+  return ::SendMessageW(tooltip_, message, 0,
+                        reinterpret_cast<LPARAM>(&tool)) != 0;
 }
 
 HWND OptionsPage::GetControl(int id) {
@@ -328,8 +331,6 @@ void OptionsPage::OnLanguageChanged() {
   if (!dialog_)
     return;
   ScopedFlag updating(&updating_controls_);
-  // The window names these controls too; the page keeps its own texts so
-  // that it never depends on which dialog the window looks in.
   static const struct {
     int control;
     int string;
@@ -347,18 +348,8 @@ void OptionsPage::OnLanguageChanged() {
 
   FillLanguageList();
   FillInstallModeList();
-  if (tooltip_) {
-    std::wstring text = InstallModeTooltipText();
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
-    tool.hwnd = dialog_;
-    tool.uId = reinterpret_cast<UINT_PTR>(
-        ::GetDlgItem(dialog_, IDC_INSTALL_MODE_COMBO));
-    tool.lpszText = &text[0];
-    ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0,
-                   reinterpret_cast<LPARAM>(&tool));
-  }
+  if (tooltip_)
+    SendInstallModeTool(TTM_UPDATETIPTEXTW);
 }
 
 void OptionsPage::FillLanguageList() {
@@ -558,7 +549,7 @@ void OptionsPage::CountChange(
 void OptionsPage::Refresh() {
   ScopedFlag updating(&updating_controls_);
   HWND main_dialog = host_->GetMainDialog();
-  const int problem = settings_->GetFolderProblem();
+  const FolderProblem problem = settings_->GetFolderProblem();
   bool shield = false;
   if (problem == FOLDER_PROBLEM_NONE) {
     SecurityUtils* security =
@@ -670,20 +661,18 @@ void OptionsPage::RefillFolderCombo() {
   }
 }
 
-void OptionsPage::ShowFolderWarning(int problem) {
+void OptionsPage::ShowFolderWarning(FolderProblem problem) {
   HWND warning = ::GetDlgItem(dialog_, IDC_FOLDER_WARNING);
   if (!warning)
     return;
-  std::wstring text;
-  if (problem == FOLDER_PROBLEM_INVALID_PATH) {
-    text = GetString(IDS_INVALID_PATH);
-  } else if (problem == FOLDER_PROBLEM_NOT_ENOUGH_SPACE) {
-    text = GetString(IDS_NOT_ENOUGH_SPACE,
-                     FormatDriveSpaceList(
-                         settings_->GetFolderDetails().GetLowSpaceVolumes()));
-  } else {
+  if (!ShowsFolderWarning(problem))
     return;
-  }
+  const std::wstring text =
+      problem == FOLDER_PROBLEM_INVALID_PATH
+          ? GetString(IDS_INVALID_PATH)
+          : GetString(IDS_NOT_ENOUGH_SPACE,
+                      FormatDriveSpaceList(
+                          settings_->GetFolderDetails().GetLowSpaceVolumes()));
   ::SetWindowTextW(warning, text.c_str());
   // The text is drawn transparently: the page under it is repainted too.
   RECT rect;

@@ -11,13 +11,13 @@
 
 #include "base/files/file_path.h"
 #include "base/macros.h"
+#include "desktop/windows/installer/settings.h"
 
 namespace installer {
 
 struct PageTransitionData;
 class AssociationOperations;
 class SecurityUtils;
-class Settings;
 
 // Asks the user for a folder (the shell's folder browser in the product).
 class FolderBrowser {
@@ -85,6 +85,9 @@ class OptionsPage {
   // The dialog's own set-up, once its controls exist.
   void InitializePage();
   void CreateInstallModeTooltip();
+  // Sends |message| (add the tool, or update its text) about the install
+  // mode box's tool to the tooltip; what the tooltip answers.
+  bool SendInstallModeTool(UINT message);
   void OnDialogDestroyed();
   // The control |id| of the page, or of the main dialog for the main
   // dialog's option controls.
@@ -100,7 +103,7 @@ class OptionsPage {
   void SelectCurrentLanguage();
   void FillInstallModeList();
   void RefillFolderCombo();
-  void ShowFolderWarning(int problem);
+  void ShowFolderWarning(FolderProblem problem);
   // Counts one change in the current page-transition record.
   void CountChange(std::optional<int32_t> PageTransitionData::*counter);
 

@@ -13,7 +13,7 @@
 #include "desktop/windows/installer/test/fake_association_operations.h"
 #include "desktop/windows/installer/test/fake_security_utils.h"
 #include "desktop/windows/installer/test/fake_ui_settings.h"
-#include "desktop/windows/installer/test/window_capture.h"
+#include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/installer/installation_folder_details.h"
 #include "desktop/windows/installer/ui/resource_ids.h"
 #include "gtest/gtest.h"
@@ -82,12 +82,6 @@ void RegisterClasses() {
 Shield GetShield(HWND button) {
   return static_cast<Shield>(
       reinterpret_cast<INT_PTR>(::GetPropW(button, kShieldProperty)));
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[512] = {};
-  ::GetWindowTextW(window, text, 512);
-  return text;
 }
 
 // What the folder details report of the settings' folder.
@@ -354,7 +348,8 @@ TEST_F(OptionsPageTest, RefreshShowsTheStoredChoices) {
 TEST_F(OptionsPageTest, InstallModeAndAcceptTextFollowTheOperation) {
   CreatePage();
   EXPECT_TRUE(::IsWindowEnabled(Item(IDC_INSTALL_MODE_COMBO)));
-  EXPECT_EQ(L"Accept and Install", TextOf(host_.Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_EQ(L"Accept and Install",
+            test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
   for (InstallerOperation operation :
        {OPERATION_NONE, OPERATION_UPGRADE, OPERATION_UNINSTALL}) {
     settings_.operation = operation;
@@ -363,7 +358,8 @@ TEST_F(OptionsPageTest, InstallModeAndAcceptTextFollowTheOperation) {
   }
   settings_.details.existing = true;
   page_->Refresh();
-  EXPECT_EQ(L"Accept and Upgrade", TextOf(host_.Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_EQ(L"Accept and Upgrade",
+            test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
 }
 
 TEST_F(OptionsPageTest, RefusedChangesAreUndoneOnScreen) {
@@ -379,7 +375,7 @@ TEST_F(OptionsPageTest, RefusedChangesAreUndoneOnScreen) {
   EXPECT_EQ(INSTALL_MODE_ALL_USERS, settings_.mode);
 
   Type(Item(IDC_FOLDER_COMBO), L"X");
-  EXPECT_EQ(L"C:\\Kavor", TextOf(Item(IDC_FOLDER_COMBO)));
+  EXPECT_EQ(L"C:\\Kavor", test::WindowText(Item(IDC_FOLDER_COMBO)));
   EXPECT_EQ(L"C:\\Kavor", settings_.folder.value());
 
   Select(Item(IDC_LANGUAGE_COMBO), 2);
@@ -416,7 +412,7 @@ TEST_F(OptionsPageTest, TypingIsAnEditAndPickingIsAChange) {
   ::SendMessageW(::FindWindowExW(combo, nullptr, L"Edit", nullptr), WM_CHAR,
                  L'3', 1);
   EXPECT_EQ(L"D:\\Apps\\Kavor23", settings_.folder.value());
-  EXPECT_EQ(L"D:\\Apps\\Kavor23", TextOf(combo));
+  EXPECT_EQ(L"D:\\Apps\\Kavor23", test::WindowText(combo));
   EXPECT_EQ(2, host_.record.edited_install_path_counter);
   EXPECT_EQ(1, host_.record.changed_install_path_counter);
 }
@@ -429,10 +425,10 @@ TEST_F(OptionsPageTest, TypingAFolderInAnotherCaseKeepsTheTyping) {
   ::SetWindowTextW(combo, L"");
   // The last key makes the text the second suggestion in other case.
   Type(combo, L"d:\\Apps\\Kavor");
-  EXPECT_EQ(L"d:\\Apps\\Kavor", TextOf(combo));
+  EXPECT_EQ(L"d:\\Apps\\Kavor", test::WindowText(combo));
   // The next key goes where the caret was, not over a selected item text.
   ::SendMessageW(edit, WM_CHAR, L'\\', 1);
-  EXPECT_EQ(L"d:\\Apps\\Kavor\\", TextOf(combo));
+  EXPECT_EQ(L"d:\\Apps\\Kavor\\", test::WindowText(combo));
   EXPECT_EQ(L"d:\\Apps\\Kavor\\", settings_.folder.value());
 }
 
@@ -441,7 +437,7 @@ TEST_F(OptionsPageTest, RefillSelectsTheCurrentFolderOrWritesIt) {
   CreatePage();
   HWND combo = Item(IDC_FOLDER_COMBO);
   EXPECT_EQ(CB_ERR, Selection(combo));
-  EXPECT_EQ(L"E:\\Elsewhere", TextOf(combo));
+  EXPECT_EQ(L"E:\\Elsewhere", test::WindowText(combo));
 
   // A drive letter in another case is the same folder.
   settings_.folder = base::FilePath(L"d:\\Apps\\Kavor");
@@ -469,7 +465,7 @@ TEST_F(OptionsPageTest, BrowseSelectsAnEqualItemOrWritesTheFolder) {
   Click(Item(IDC_BROWSE_BUTTON));
   EXPECT_EQ(L"D:\\Apps\\Kavor", browser_.initial.value());
   EXPECT_EQ(L"D:\\apps\\kavor", settings_.folder.value());
-  EXPECT_EQ(L"D:\\apps\\kavor", TextOf(combo));
+  EXPECT_EQ(L"D:\\apps\\kavor", test::WindowText(combo));
   EXPECT_EQ(CB_ERR, Selection(combo));
 
   // Cancelling changes nothing.
@@ -481,7 +477,8 @@ TEST_F(OptionsPageTest, BrowseSelectsAnEqualItemOrWritesTheFolder) {
   // The main dialog's browse button fills the main dialog's combo.
   browser_.answer = base::FilePath(L"F:\\Main");
   Click(host_.Control(IDC_MAIN_BROWSE_BUTTON));
-  EXPECT_EQ(L"F:\\Main", TextOf(host_.Control(IDC_MAIN_FOLDER_COMBO)));
+  EXPECT_EQ(L"F:\\Main",
+            test::WindowText(host_.Control(IDC_MAIN_FOLDER_COMBO)));
   EXPECT_EQ(L"F:\\Main", settings_.folder.value());
 }
 
@@ -565,7 +562,7 @@ TEST_F(OptionsPageTest, FolderWarnings) {
 
   settings_.folder_problem = FOLDER_PROBLEM_INVALID_PATH;
   page_->Refresh();
-  EXPECT_EQ(L"The install path is invalid", TextOf(warning));
+  EXPECT_EQ(L"The install path is invalid", test::WindowText(warning));
   EXPECT_FALSE(::IsWindowEnabled(host_.Control(IDC_ACCEPT_BUTTON)));
   EXPECT_FALSE(::IsWindowEnabled(host_.Control(IDC_BACK_BUTTON)));
 
@@ -576,7 +573,7 @@ TEST_F(OptionsPageTest, FolderWarnings) {
   EXPECT_EQ(
       L"Insufficient space on drive C: (500 MB needed), drive D: (20 MB "
       L"needed)",
-      TextOf(warning));
+      test::WindowText(warning));
 
   settings_.folder_problem = FOLDER_PROBLEM_NONE;
   page_->Refresh();
@@ -672,7 +669,7 @@ TEST_F(OptionsPageTest, UninstallRunUpdatesOnlyItsOwnControls) {
   EXPECT_EQ(kShieldOn, GetShield(host_.Control(IDC_REINSTALL_BUTTON)));
   EXPECT_EQ(kNeverSet, GetShield(host_.Control(IDC_ACCEPT_BUTTON)));
   EXPECT_TRUE(IsChecked(host_.Control(IDC_DELETE_USER_DATA)));
-  EXPECT_EQ(L"", TextOf(host_.Control(IDC_ACCEPT_BUTTON)));
+  EXPECT_EQ(L"", test::WindowText(host_.Control(IDC_ACCEPT_BUTTON)));
   EXPECT_GE(host_.page_element_updates, 1);
 }
 
@@ -682,22 +679,18 @@ TEST_F(OptionsPageTest, Screenshot) {
   associations_.can_set_directly = true;
   CreatePage();
   ::ShowWindow(host_.GetMainDialog(), SW_SHOW);
-  test::WindowCapture capture = test::CaptureWindow(page_->handle());
-  test::SaveCapture(capture, L"options_page");
-  RECT rect;
-  ::GetWindowRect(page_->handle(), &rect);
-  EXPECT_EQ(rect.right - rect.left, capture.width);
-  EXPECT_EQ(rect.bottom - rect.top, capture.height);
-  EXPECT_GT(capture.CountColors(), 3u);
-  size_t red = 0;
-  for (uint32_t pixel : capture.pixels) {
-    if (((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 80 &&
-        (pixel & 0xFF) < 80) {
-      ++red;
-    }
-  }
+  auto red_pixels = [](const test::WindowCapture& capture) {
+    return test::CountPixels(
+        capture, test::WholeCapture(capture), [](uint32_t pixel) {
+          return ((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) < 80 &&
+                 (pixel & 0xFF) < 80;
+        });
+  };
+  const test::WindowCapture capture = test::CheckAndSaveCapture(
+      page_->handle(), L"options_page", 3u,
+      [&](const test::WindowCapture& shot) { return red_pixels(shot) > 10u; });
   // The warning is drawn in red.
-  EXPECT_GT(red, 10u);
+  EXPECT_GT(red_pixels(capture), 10u);
 }
 
 }  // namespace

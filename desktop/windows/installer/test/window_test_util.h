@@ -1,0 +1,101 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_TEST_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_TEST_UTIL_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "desktop/windows/installer/test/window_capture.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace test {
+
+// The whole text of |window|.
+inline std::wstring WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  if (length <= 0)
+    return std::wstring();
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = ::GetWindowTextW(window, &text[0], length + 1);
+  text.resize(static_cast<size_t>(std::max(copied, 0)));
+  return text;
+}
+
+// Handles every message waiting on this thread.
+inline void PumpMessages() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+// Where |child| lies in a capture of |window|.
+inline RECT RectInCapture(HWND window, HWND child) {
+  RECT outer = {}, inner = {};
+  ::GetWindowRect(window, &outer);
+  ::GetWindowRect(child, &inner);
+  ::OffsetRect(&inner, -outer.left, -outer.top);
+  return inner;
+}
+
+// The whole of |capture|.
+inline RECT WholeCapture(const WindowCapture& capture) {
+  return RECT{0, 0, capture.width, capture.height};
+}
+
+// The pixels of |capture| inside |rect| for which |predicate| holds.
+inline size_t CountPixels(const WindowCapture& capture,
+                          const RECT& rect,
+                          const std::function<bool(uint32_t)>& predicate) {
+  size_t count = 0;
+  const int top = std::max<int>(rect.top, 0);
+  const int bottom = std::min<int>(rect.bottom, capture.height);
+  const int left = std::max<int>(rect.left, 0);
+  const int right = std::min<int>(rect.right, capture.width);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      if (predicate(capture.pixels[static_cast<size_t>(y) * capture.width + x]))
+        ++count;
+    }
+  }
+  return count;
+}
+
+// Captures |window| until |drawn| accepts the capture, handling messages
+// before each try: Wine puts what a window drew on the X screen later, from
+// its message loop. Expects the last capture to have the window's size and
+// more than |min_colors| colours, keeps it as |name| and returns it for the
+// caller's own checks.
+inline WindowCapture CheckAndSaveCapture(
+    HWND window,
+    const std::wstring& name,
+    size_t min_colors,
+    const std::function<bool(const WindowCapture&)>& drawn) {
+  WindowCapture capture;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    PumpMessages();
+    capture = CaptureWindow(window);
+    if (drawn(capture))
+      break;
+    // Waits for the next message, if one comes, rather than a fixed time.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  RECT rect = {};
+  ::GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, capture.width) << name;
+  EXPECT_EQ(rect.bottom - rect.top, capture.height) << name;
+  EXPECT_GT(capture.CountColors(), min_colors) << name;
+  EXPECT_FALSE(SaveCapture(capture, name).empty()) << name;
+  return capture;
+}
+
+}  // namespace test
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_WINDOW_TEST_UTIL_H_
