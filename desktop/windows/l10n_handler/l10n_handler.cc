@@ -23,31 +23,31 @@ struct LanguageRow {
 // The first match wins: some codes share an id and some ids have several
 // spellings (ISO 639, Windows and the string tables' own).
 constexpr LanguageRow kLanguageIds[] = {
-    {L"el", 0x408},     {L"gu", 0x447},     {L"en", 0x409},
-    {L"userdefault", 0x400}, {L"fr-ca", 0xc0c}, {L"vi", 0x42a},
-    {L"ca", 0x403},     {L"fake-bidi", 0x40d}, {L"am", 0x45e},
-    {L"it", 0x410},     {L"iw", 0x40d},     {L"kn", 0x44b},
-    {L"zh-hk", 0xc04},  {L"ar", 0x401},     {L"ml", 0x44c},
-    {L"zu", 0x435},     {L"cs", 0x405},     {L"et", 0x425},
-    {L"gl", 0x456},     {L"id", 0x421},     {L"es", 0xc0a},
-    {L"en-gb", 0x809},  {L"ru", 0x419},     {L"eu", 0x42d},
-    {L"nl", 0x413},     {L"nn", 0x814},     {L"no", 0x414},
-    {L"nb", 0x414},     {L"af", 0x436},     {L"tr", 0x41f},
-    {L"tl", 0x400},     {L"lv", 0x426},     {L"lt", 0x427},
-    {L"pa", 0x446},     {L"sw", 0x441},     {L"th", 0x41e},
-    {L"te", 0x44a},     {L"ro", 0x418},     {L"is", 0x40f},
-    {L"fil", 0x464},    {L"ta", 0x449},     {L"be", 0x423},
-    {L"fr", 0x40c},     {L"bg", 0x402},     {L"ms", 0x43e},
-    {L"sl", 0x424},     {L"hr", 0x41a},     {L"bn", 0x445},
-    {L"de", 0x407},     {L"hu", 0x40e},     {L"fa", 0x429},
-    {L"neutral", 0x0},  {L"hi", 0x439},     {L"pt-br", 0x416},
-    {L"sa", 0x44f},     {L"fi", 0x40b},     {L"da", 0x406},
-    {L"ja", 0x411},     {L"he", 0x40d},     {L"es-419", 0x80a},
-    {L"ne", 0x461},     {L"pt-pt", 0x816},  {L"zh-tw", 0x404},
-    {L"ko", 0x412},     {L"sv", 0x41d},     {L"ur", 0x420},
-    {L"sk", 0x41b},     {L"zh-cn", 0x804},  {L"si", 0x45b},
-    {L"pl", 0x415},     {L"uk", 0x422},     {L"sr", 0xc1a},
-    {L"ti", 0x873},     {L"mr", 0x44e},     {L"or", 0x448},
+    {L"el", 0x408},          {L"gu", 0x447},        {L"en", 0x409},
+    {L"userdefault", 0x400}, {L"fr-ca", 0xc0c},     {L"vi", 0x42a},
+    {L"ca", 0x403},          {L"fake-bidi", 0x40d}, {L"am", 0x45e},
+    {L"it", 0x410},          {L"iw", 0x40d},        {L"kn", 0x44b},
+    {L"zh-hk", 0xc04},       {L"ar", 0x401},        {L"ml", 0x44c},
+    {L"zu", 0x435},          {L"cs", 0x405},        {L"et", 0x425},
+    {L"gl", 0x456},          {L"id", 0x421},        {L"es", 0xc0a},
+    {L"en-gb", 0x809},       {L"ru", 0x419},        {L"eu", 0x42d},
+    {L"nl", 0x413},          {L"nn", 0x814},        {L"no", 0x414},
+    {L"nb", 0x414},          {L"af", 0x436},        {L"tr", 0x41f},
+    {L"tl", 0x400},          {L"lv", 0x426},        {L"lt", 0x427},
+    {L"pa", 0x446},          {L"sw", 0x441},        {L"th", 0x41e},
+    {L"te", 0x44a},          {L"ro", 0x418},        {L"is", 0x40f},
+    {L"fil", 0x464},         {L"ta", 0x449},        {L"be", 0x423},
+    {L"fr", 0x40c},          {L"bg", 0x402},        {L"ms", 0x43e},
+    {L"sl", 0x424},          {L"hr", 0x41a},        {L"bn", 0x445},
+    {L"de", 0x407},          {L"hu", 0x40e},        {L"fa", 0x429},
+    {L"neutral", 0x0},       {L"hi", 0x439},        {L"pt-br", 0x416},
+    {L"sa", 0x44f},          {L"fi", 0x40b},        {L"da", 0x406},
+    {L"ja", 0x411},          {L"he", 0x40d},        {L"es-419", 0x80a},
+    {L"ne", 0x461},          {L"pt-pt", 0x816},     {L"zh-tw", 0x404},
+    {L"ko", 0x412},          {L"sv", 0x41d},        {L"ur", 0x420},
+    {L"sk", 0x41b},          {L"zh-cn", 0x804},     {L"si", 0x45b},
+    {L"pl", 0x415},          {L"uk", 0x422},        {L"sr", 0xc1a},
+    {L"ti", 0x873},          {L"mr", 0x44e},        {L"or", 0x448},
 };
 
 bool EqualsAscii(const std::wstring& a, const wchar_t* b) {
@@ -76,9 +76,8 @@ std::wstring AdjustForRegion(const std::wstring& primary,
   if (EqualsAscii(primary, L"es"))
     return EqualsAscii(region, L"es") ? primary : L"es-419";
   if (EqualsAscii(primary, L"zh")) {
-    return EqualsAscii(region, L"hk") || EqualsAscii(region, L"mo")
-               ? L"zh-TW"
-               : L"zh-CN";
+    return EqualsAscii(region, L"hk") || EqualsAscii(region, L"mo") ? L"zh-TW"
+                                                                    : L"zh-CN";
   }
   if (EqualsAscii(primary, L"en")) {
     for (const wchar_t* british : {L"au", L"ca", L"nz", L"za"}) {
@@ -165,19 +164,16 @@ std::vector<std::wstring> ResourceL10nHandler::LoadTextResource() const {
 }
 
 std::wstring ResourceL10nHandler::GetString(
-    uint32_t id,
-    const std::vector<std::wstring>& args) {
+    uint32_t id, const std::vector<std::wstring>& args) {
   return LoadLocalizedString(language_id_, id, args);
 }
 
 std::wstring ResourceL10nHandler::GetStringForLanguage(
-    const std::wstring& language,
-    uint32_t id) {
+    const std::wstring& language, uint32_t id) {
   return LoadLocalizedString(LanguageCodeToLcid(language), id, {});
 }
 
-std::vector<std::wstring> ResourceL10nHandler::GetPreferredUILanguages()
-    const {
+std::vector<std::wstring> ResourceL10nHandler::GetPreferredUILanguages() const {
   std::vector<std::wstring> languages;
   base::win::GetThreadPreferredUILanguageList(&languages);
   return languages;
