@@ -1,0 +1,659 @@
+// Drives the installer's wizard from outside, as a user would, with window
+// messages: end-to-end tests run it beside an interactive installer. One
+// invocation runs the commands on its command line in turn and stops at the
+// first that fails.
+//
+//   kavor_ui_driver.exe [--timeout=SECONDS] [--process=NAME]
+//                       COMMAND [ARG...] [COMMAND [ARG...]]...
+//
+// --timeout (default 60) bounds each waiting command, unless the command
+// has a --timeout=SECONDS of its own. --process=NAME (an image name such as
+// installer.exe) takes only windows of processes of that name.
+//
+// "The window" is a visible top-level dialog (class "#32770") with a control
+// 1003 among its descendants: the wizard's main dialog, whose template
+// holds every page's controls. The first command that needs it waits for
+// it; wait-window does so explicitly.
+//
+//   wait-window [--control=ID]
+//       until the window is there and enabled; with --control, a dialog
+//       with control ID instead of 1003
+//   wait-control ID [--visible] [--hidden] [--enabled] [--disabled]
+//       until the window has control ID in the given state
+//   click ID
+//       waits until control ID is visible and enabled in an enabled window,
+//       then posts its click (WM_COMMAND, BN_CLICKED) to its dialog. Posted,
+//       since a click may open a modal box; what it does is for the next
+//       command to wait for
+//   close
+//       posts what the title bar's close button sends (SC_CLOSE)
+//   wait-messagebox
+//       until a visible dialog owned by the window is there: a message box
+//   answer-messagebox ANSWER
+//       clicks button ANSWER (IDYES, IDNO, IDOK, IDCANCEL or a number) of
+//       that box and waits until the box is gone
+//   text ID
+//       prints the text of control ID and a line end
+//   wait-text ID TEXT
+//       until the text of control ID contains TEXT
+//   screenshot NAME [--messagebox]
+//       saves the window (or the message box) as it is on screen to
+//       NAME.bmp in the test screenshot folder ($KAVOR_SCREENSHOT_DIR, else
+//       artifacts\screenshots beside the bin folder) and prints the path
+//   wait-gone
+//       until the window is destroyed
+//
+//   kavor_ui_driver.exe --test-dialog
+//       shows the dialog the driver's own test drives (test_dialog.cc)
+//
+// Exit codes: 0 every command done; 1 a command failed or timed out (what
+// it waited for is on standard error); 2 bad usage.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "desktop/windows/installer/test/window_capture.h"
+
+int RunTestDialog();
+
+namespace {
+
+const int kExitFailed = 1;
+const int kExitBadUsage = 2;
+
+const int kWindowControl = 1003;
+const DWORD kPollMs = 50;
+const UINT kMessageTimeoutMs = 5000;
+// A screenshot is taken once two captures this far apart are the same, or,
+// for a page that keeps moving (a progress bar), once this many tries show
+// a drawn window.
+const DWORD kSettleMs = 150;
+const int kMaxSettleTries = 20;
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty())
+    return std::string();
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                        &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+void Fail(const std::string& what) {
+  fprintf(stderr, "kavor_ui_driver: %s\n", what.c_str());
+  fflush(stderr);
+}
+
+bool ParseInt(const std::wstring& text, long* value) {
+  if (text.empty())
+    return false;
+  wchar_t* end = nullptr;
+  *value = wcstol(text.c_str(), &end, 10);
+  return end && *end == L'\0';
+}
+
+bool ParseAnswer(const std::wstring& text, int* id) {
+  static const struct {
+    const wchar_t* name;
+    int id;
+  } kAnswers[] = {{L"IDOK", IDOK},   {L"IDCANCEL", IDCANCEL},
+                  {L"IDYES", IDYES}, {L"IDNO", IDNO},
+                  {L"IDRETRY", IDRETRY}};
+  for (const auto& answer : kAnswers) {
+    if (_wcsicmp(text.c_str(), answer.name) == 0) {
+      *id = answer.id;
+      return true;
+    }
+  }
+  long value = 0;
+  if (!ParseInt(text, &value) || value <= 0 || value > 0xFFFF)
+    return false;
+  *id = static_cast<int>(value);
+  return true;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, ARRAYSIZE(name));
+  return name;
+}
+
+std::wstring ProcessName(HWND window) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  HANDLE process =
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process)
+    return std::wstring();
+  wchar_t path[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  const BOOL ok = ::QueryFullProcessImageNameW(process, 0, path, &size);
+  ::CloseHandle(process);
+  if (!ok)
+    return std::wstring();
+  const wchar_t* slash = wcsrchr(path, L'\\');
+  return slash ? slash + 1 : path;
+}
+
+// The descendant of |parent| with id |id|; the options page is a dialog
+// inside the window, and its controls are the page's children.
+HWND FindControl(HWND parent, int id) {
+  if (HWND direct = ::GetDlgItem(parent, id))
+    return direct;
+  struct Search {
+    int id;
+    HWND found;
+  } search = {id, nullptr};
+  ::EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (::GetDlgCtrlID(child) == s->id) {
+          s->found = child;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A control's text, asked of its own thread: rich-edit and edit controls
+// keep theirs where only WM_GETTEXT reaches.
+bool ControlText(HWND control, std::wstring* text) {
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_BLOCK,
+                             kMessageTimeoutMs, &length)) {
+    return false;
+  }
+  std::vector<wchar_t> buffer(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!::SendMessageTimeoutW(control, WM_GETTEXT, buffer.size(),
+                             reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_BLOCK, kMessageTimeoutMs, &copied)) {
+    return false;
+  }
+  text->assign(buffer.data(), std::min<size_t>(copied, length));
+  return true;
+}
+
+class Driver {
+ public:
+  explicit Driver(std::wstring process) : process_(std::move(process)) {}
+
+  // Runs one command with its arguments; false after saying why.
+  bool Run(const std::wstring& command,
+           const std::vector<std::wstring>& args,
+           DWORD timeout_ms);
+
+ private:
+  // Polls |done| until it holds or |timeout_ms| passes.
+  template <typename Predicate>
+  bool WaitFor(DWORD timeout_ms, Predicate done) {
+    const ULONGLONG end = ::GetTickCount64() + timeout_ms;
+    for (;;) {
+      if (done())
+        return true;
+      if (::GetTickCount64() >= end)
+        return false;
+      ::Sleep(kPollMs);
+    }
+  }
+
+  HWND FindWindowWithControl(int control) const;
+  HWND FindMessageBox() const;
+  bool EnsureWindow(DWORD timeout_ms);
+  bool WaitWindow(int control, DWORD timeout_ms);
+  bool WaitControl(int id,
+                   const std::vector<std::wstring>& states,
+                   DWORD timeout_ms);
+  bool Click(int id, DWORD timeout_ms);
+  bool Close(DWORD timeout_ms);
+  bool WaitMessageBox(DWORD timeout_ms);
+  bool AnswerMessageBox(int answer, DWORD timeout_ms);
+  bool PrintText(int id, DWORD timeout_ms);
+  bool WaitText(int id, const std::wstring& text, DWORD timeout_ms);
+  bool Screenshot(const std::wstring& name, bool box, DWORD timeout_ms);
+  bool WaitGone(DWORD timeout_ms);
+
+  const std::wstring process_;
+  int window_control_ = kWindowControl;
+  HWND window_ = nullptr;
+  HWND box_ = nullptr;
+};
+
+HWND Driver::FindWindowWithControl(int control) const {
+  struct Search {
+    const Driver* driver;
+    int control;
+    HWND found;
+  } search = {this, control, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (!::IsWindowVisible(window) || ClassName(window) != L"#32770" ||
+            !FindControl(window, s->control)) {
+          return TRUE;
+        }
+        if (!s->driver->process_.empty() &&
+            _wcsicmp(ProcessName(window).c_str(),
+                     s->driver->process_.c_str()) != 0) {
+          return TRUE;
+        }
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND Driver::FindMessageBox() const {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search = {window_, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (::IsWindowVisible(window) && ClassName(window) == L"#32770" &&
+            ::GetWindow(window, GW_OWNER) == s->owner) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool Driver::EnsureWindow(DWORD timeout_ms) {
+  if (window_ && ::IsWindow(window_))
+    return true;
+  window_ = nullptr;
+  if (WaitFor(timeout_ms, [&] {
+        window_ = FindWindowWithControl(window_control_);
+        return window_ != nullptr;
+      })) {
+    return true;
+  }
+  Fail("timed out after " + std::to_string(timeout_ms / 1000) +
+       " s waiting for a visible dialog with control " +
+       std::to_string(window_control_) +
+       (process_.empty() ? std::string() : " of " + Narrow(process_)));
+  return false;
+}
+
+bool Driver::WaitWindow(int control, DWORD timeout_ms) {
+  window_control_ = control;
+  window_ = nullptr;
+  box_ = nullptr;
+  const ULONGLONG start = ::GetTickCount64();
+  if (!EnsureWindow(timeout_ms))
+    return false;
+  const DWORD left = static_cast<DWORD>(
+      timeout_ms - std::min<ULONGLONG>(timeout_ms, ::GetTickCount64() - start));
+  if (!WaitFor(left, [&] { return ::IsWindowEnabled(window_) != FALSE; })) {
+    Fail("timed out waiting for the dialog with control " +
+         std::to_string(control) + " to be enabled");
+    return false;
+  }
+  std::wstring title;
+  ControlText(window_, &title);
+  printf("window \"%s\" of %s\n", Narrow(title).c_str(),
+         Narrow(ProcessName(window_)).c_str());
+  return true;
+}
+
+bool Driver::WaitControl(int id,
+                         const std::vector<std::wstring>& states,
+                         DWORD timeout_ms) {
+  if (!EnsureWindow(timeout_ms))
+    return false;
+  auto matches = [&] {
+    HWND control = FindControl(window_, id);
+    if (!control)
+      return false;
+    for (const std::wstring& state : states) {
+      const bool visible = ::IsWindowVisible(control) != FALSE;
+      const bool enabled = ::IsWindowEnabled(control) != FALSE;
+      if ((state == L"--visible" && !visible) ||
+          (state == L"--hidden" && visible) ||
+          (state == L"--enabled" && !enabled) ||
+          (state == L"--disabled" && enabled)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (WaitFor(timeout_ms, matches))
+    return true;
+  std::string wanted;
+  for (const std::wstring& state : states)
+    wanted += " " + Narrow(state.substr(2));
+  Fail("timed out waiting for control " + std::to_string(id) +
+       (wanted.empty() ? std::string(" to exist") : " to be" + wanted) +
+       (::IsWindow(window_) ? "" : " (the window is gone)"));
+  return false;
+}
+
+bool Driver::Click(int id, DWORD timeout_ms) {
+  if (!WaitControl(id, {L"--visible", L"--enabled"}, timeout_ms))
+    return false;
+  // A user cannot click into a window that a modal box has disabled.
+  if (!WaitFor(timeout_ms, [&] { return ::IsWindowEnabled(window_) != FALSE; })) {
+    Fail("cannot click " + std::to_string(id) +
+         ": the window stays disabled (a modal box is up?)");
+    return false;
+  }
+  HWND control = FindControl(window_, id);
+  if (!control || !::PostMessageW(::GetParent(control), WM_COMMAND,
+                                  MAKEWPARAM(id, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(control))) {
+    Fail("cannot post the click of " + std::to_string(id));
+    return false;
+  }
+  return true;
+}
+
+bool Driver::Close(DWORD timeout_ms) {
+  if (!EnsureWindow(timeout_ms))
+    return false;
+  if (!::PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0)) {
+    Fail("cannot post the close of the window");
+    return false;
+  }
+  return true;
+}
+
+bool Driver::WaitMessageBox(DWORD timeout_ms) {
+  if (!EnsureWindow(timeout_ms))
+    return false;
+  box_ = nullptr;
+  if (WaitFor(timeout_ms, [&] {
+        box_ = FindMessageBox();
+        return box_ != nullptr;
+      })) {
+    std::wstring text;
+    HWND message = ::GetDlgItem(box_, 0xFFFF);
+    if (message)
+      ControlText(message, &text);
+    printf("message box \"%s\"\n", Narrow(text).c_str());
+    return true;
+  }
+  Fail("timed out waiting for a message box owned by the window" +
+       std::string(::IsWindow(window_) ? "" : " (the window is gone)"));
+  return false;
+}
+
+bool Driver::AnswerMessageBox(int answer, DWORD timeout_ms) {
+  if (!box_ || !::IsWindow(box_)) {
+    if (!WaitMessageBox(timeout_ms))
+      return false;
+  }
+  HWND button = ::GetDlgItem(box_, answer);
+  if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) {
+    Fail("the message box has no usable button " + std::to_string(answer));
+    return false;
+  }
+  if (!::PostMessageW(box_, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(button))) {
+    Fail("cannot post the answer " + std::to_string(answer));
+    return false;
+  }
+  const HWND box = box_;
+  box_ = nullptr;
+  if (WaitFor(timeout_ms, [&] { return !::IsWindow(box); }))
+    return true;
+  Fail("the message box stays after answer " + std::to_string(answer));
+  return false;
+}
+
+bool Driver::PrintText(int id, DWORD timeout_ms) {
+  if (!WaitControl(id, {}, timeout_ms))
+    return false;
+  std::wstring text;
+  if (!ControlText(FindControl(window_, id), &text)) {
+    Fail("cannot read the text of control " + std::to_string(id));
+    return false;
+  }
+  printf("%s\n", Narrow(text).c_str());
+  return true;
+}
+
+bool Driver::WaitText(int id, const std::wstring& wanted, DWORD timeout_ms) {
+  if (!WaitControl(id, {}, timeout_ms))
+    return false;
+  std::wstring text;
+  if (WaitFor(timeout_ms, [&] {
+        HWND control = FindControl(window_, id);
+        return control && ControlText(control, &text) &&
+               text.find(wanted) != std::wstring::npos;
+      })) {
+    return true;
+  }
+  Fail("timed out waiting for control " + std::to_string(id) + " to read \"" +
+       Narrow(wanted) + "\" (it reads \"" + Narrow(text) + "\")");
+  return false;
+}
+
+bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
+  if (!EnsureWindow(timeout_ms))
+    return false;
+  if (box && (!box_ || !::IsWindow(box_)) && !WaitMessageBox(timeout_ms))
+    return false;
+  HWND target = box ? box_ : window_;
+  // The screen is read, so nothing may cover the window.
+  ::SetForegroundWindow(target);
+  ::SetWindowPos(target, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // Wine puts what a window drew on the screen a little later, from the
+  // window's own message loop: capture until the picture holds still.
+  installer::test::WindowCapture capture, previous;
+  int drawn = 0;
+  const bool settled = WaitFor(timeout_ms, [&] {
+    capture = installer::test::CaptureWindow(target);
+    if (capture.width <= 0 || capture.CountColors() <= 2) {
+      ::Sleep(kSettleMs);
+      return false;
+    }
+    if (capture.pixels == previous.pixels || ++drawn >= kMaxSettleTries)
+      return true;
+    previous = capture;
+    ::Sleep(kSettleMs);
+    return false;
+  });
+  if (!settled) {
+    Fail("timed out waiting for the " +
+         std::string(box ? "message box" : "window") +
+         " to be drawn for screenshot " + Narrow(name) + " (" +
+         std::to_string(capture.CountColors()) + " colours)");
+    return false;
+  }
+  const base::FilePath path = installer::test::SaveCapture(capture, name);
+  if (path.empty()) {
+    Fail("cannot save screenshot " + Narrow(name));
+    return false;
+  }
+  printf("screenshot %s (%dx%d, %zu colours)\n",
+         Narrow(path.value()).c_str(), capture.width, capture.height,
+         capture.CountColors());
+  return true;
+}
+
+bool Driver::WaitGone(DWORD timeout_ms) {
+  if (window_) {
+    if (WaitFor(timeout_ms, [&] { return !::IsWindow(window_); }))
+      return true;
+  } else if (WaitFor(timeout_ms, [&] {
+               return FindWindowWithControl(window_control_) == nullptr;
+             })) {
+    return true;
+  }
+  Fail("timed out after " + std::to_string(timeout_ms / 1000) +
+       " s waiting for the window to close");
+  return false;
+}
+
+bool Driver::Run(const std::wstring& command,
+                 const std::vector<std::wstring>& args,
+                 DWORD timeout_ms) {
+  std::vector<std::wstring> options, plain;
+  for (const std::wstring& arg : args)
+    (arg.compare(0, 2, L"--") == 0 ? options : plain).push_back(arg);
+  auto usage = [&](const char* what) {
+    Fail(Narrow(command) + ": " + what);
+    ::ExitProcess(kExitBadUsage);
+    return false;
+  };
+  long id = 0;
+  const bool has_id = !plain.empty() && ParseInt(plain[0], &id) && id > 0;
+  if (command == L"wait-window") {
+    long control = kWindowControl;
+    for (const std::wstring& option : options) {
+      if (option.compare(0, 10, L"--control=") != 0 ||
+          !ParseInt(option.substr(10), &control)) {
+        return usage("takes only --control=ID");
+      }
+    }
+    return WaitWindow(static_cast<int>(control), timeout_ms);
+  }
+  if (command == L"wait-control") {
+    if (!has_id || plain.size() != 1)
+      return usage("takes a control id");
+    for (const std::wstring& option : options) {
+      if (option != L"--visible" && option != L"--hidden" &&
+          option != L"--enabled" && option != L"--disabled") {
+        return usage("takes --visible, --hidden, --enabled, --disabled");
+      }
+    }
+    return WaitControl(id, options, timeout_ms);
+  }
+  if (command == L"click") {
+    if (!has_id || plain.size() != 1 || !options.empty())
+      return usage("takes a control id");
+    return Click(id, timeout_ms);
+  }
+  if (command == L"close")
+    return plain.empty() ? Close(timeout_ms) : usage("takes nothing");
+  if (command == L"wait-messagebox")
+    return plain.empty() ? WaitMessageBox(timeout_ms) : usage("takes nothing");
+  if (command == L"answer-messagebox") {
+    int answer = 0;
+    if (plain.size() != 1 || !ParseAnswer(plain[0], &answer))
+      return usage("takes IDYES, IDNO, IDOK, IDCANCEL or a button id");
+    return AnswerMessageBox(answer, timeout_ms);
+  }
+  if (command == L"text") {
+    if (!has_id || plain.size() != 1)
+      return usage("takes a control id");
+    return PrintText(id, timeout_ms);
+  }
+  if (command == L"wait-text") {
+    if (!has_id || plain.size() != 2)
+      return usage("takes a control id and a text");
+    return WaitText(id, plain[1], timeout_ms);
+  }
+  if (command == L"screenshot") {
+    if (plain.size() != 1 ||
+        (!options.empty() &&
+         (options.size() != 1 || options[0] != L"--messagebox"))) {
+      return usage("takes a name and optionally --messagebox");
+    }
+    return Screenshot(plain[0], !options.empty(), timeout_ms);
+  }
+  if (command == L"wait-gone")
+    return plain.empty() ? WaitGone(timeout_ms) : usage("takes nothing");
+  return usage("is no command");
+}
+
+bool IsCommand(const std::wstring& word) {
+  static const wchar_t* const kCommands[] = {
+      L"wait-window",     L"wait-control",      L"click",
+      L"close",           L"wait-messagebox",   L"answer-messagebox",
+      L"text",            L"wait-text",         L"screenshot",
+      L"wait-gone"};
+  for (const wchar_t* command : kCommands) {
+    if (word == command)
+      return true;
+  }
+  return false;
+}
+
+bool ParseTimeout(const std::wstring& option, DWORD* timeout_ms) {
+  long seconds = 0;
+  if (option.compare(0, 10, L"--timeout=") != 0 ||
+      !ParseInt(option.substr(10), &seconds) || seconds <= 0 ||
+      seconds > 3600) {
+    return false;
+  }
+  *timeout_ms = static_cast<DWORD>(seconds) * 1000;
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (!argv)
+    return kExitBadUsage;
+  std::vector<std::wstring> words(argv + 1, argv + argc);
+  ::LocalFree(argv);
+  if (words.size() == 1 && words[0] == L"--test-dialog")
+    return RunTestDialog();
+
+  DWORD timeout_ms = 60 * 1000;
+  std::wstring process;
+  size_t next = 0;
+  for (; next < words.size() && words[next].compare(0, 2, L"--") == 0;
+       ++next) {
+    if (words[next].compare(0, 10, L"--process=") == 0) {
+      process = words[next].substr(10);
+    } else if (!ParseTimeout(words[next], &timeout_ms)) {
+      Fail("unknown option " + Narrow(words[next]));
+      return kExitBadUsage;
+    }
+  }
+  if (next >= words.size()) {
+    Fail("no command; usage: kavor_ui_driver.exe [--timeout=S] "
+         "[--process=NAME] COMMAND [ARG...]...");
+    return kExitBadUsage;
+  }
+
+  Driver driver(process);
+  while (next < words.size()) {
+    const std::wstring command = words[next++];
+    if (!IsCommand(command)) {
+      Fail("no command " + Narrow(command));
+      return kExitBadUsage;
+    }
+    std::vector<std::wstring> args;
+    DWORD command_timeout_ms = timeout_ms;
+    for (; next < words.size() && !IsCommand(words[next]); ++next) {
+      if (words[next].compare(0, 10, L"--timeout=") == 0) {
+        if (!ParseTimeout(words[next], &command_timeout_ms)) {
+          Fail("bad " + Narrow(words[next]));
+          return kExitBadUsage;
+        }
+      } else {
+        args.push_back(words[next]);
+      }
+    }
+    if (!driver.Run(command, args, command_timeout_ms))
+      return kExitFailed;
+    fflush(stdout);
+  }
+  return 0;
+}
