@@ -277,6 +277,11 @@ void InstallerController::OnError(int code,
   outcome_reported_ = true;
 }
 
+void InstallerController::ResetOutcome() {
+  result_ = RESULT_NOT_FINISHED;
+  outcome_reported_ = false;
+}
+
 void InstallerController::OnSuccess() {
   VLOG(2) << "Installer succeeded";
   // A success queued behind an error that terminated the controller comes

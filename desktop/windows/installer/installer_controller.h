@@ -103,6 +103,8 @@ class InstallerController : public InstallerControllerInterface,
   // ready.
   void StartPackageFetcher();
   void StartTrackingDataActions();
+  // Forgets the outcome of an earlier backend before another one starts.
+  void ResetOutcome();
   // Starts the fetcher's thread; a test may make it fail.
   virtual bool StartFetcherThread(base::Thread* thread);
 

@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/json_pref_store_factory.h"
+#include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/console_output.h"
@@ -40,6 +41,7 @@
 #include "desktop/windows/installer/installation_folder_details_fetcher.h"
 #include "desktop/windows/installer/installer_help.h"
 #include "desktop/windows/installer/installer_startup.h"
+#include "desktop/windows/installer/installer_ui_controller.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
@@ -49,20 +51,13 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/settings_impl.h"
 #include "desktop/windows/installer/silent_installer_controller.h"
+#include "desktop/windows/installer/ui/progress_calculator_impl.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/utils/wmi_util.h"
 #include "desktop/windows/installer/utils/working_folder.h"
 
 namespace installer {
 namespace {
-
-// Roles whose classes this library does not have yet answer with this line
-// and RESULT_GENERAL_ERROR rather than pretend to have done anything.
-void ReportRoleNotAvailable() {
-  PrintLineToStderr(
-      "This installer role is not available in this build. What works: "
-      "--silent (installs without a window, with the switches --help lists), "
-      "--version, --internal-version, --stream and --help.");
-}
 
 void ShowLoadError(const wchar_t* text, const wchar_t* caption) {
   ::MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
@@ -173,8 +168,24 @@ InstallerResult RunFrontEnd(bool silent,
   InstallerResult result = RESULT_GENERAL_ERROR;
   if (!silent) {
     VLOG(2) << "Running UI controller";
-    // The wizard window is not part of this build.
-    ReportRoleNotAvailable();
+    InstallerProgressNotifier notifier;
+    auto runner = std::make_unique<MainProcessInstallerRunnerImpl>(&notifier);
+    auto calculator = std::make_unique<ProgressCalculatorImpl>(
+        runner.get(), &notifier, ProgressStageWeights());
+    // The run loop offers each message to the wizard's dialogs first, so
+    // that their keyboard handling works.
+    base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
+    auto controller = std::make_unique<InstallerUIController>(
+        std::move(runner), std::move(calculator), &notifier, settings,
+        std::make_unique<ProcessRunnerImpl>());
+    const int start_result =
+        controller->Start(payload, download_folder, run_loop.QuitClosure());
+    if (start_result != 0) {
+      result = static_cast<InstallerResult>(start_result);
+    } else {
+      run_loop.Run();
+      result = static_cast<InstallerResult>(controller->result());
+    }
   } else {
     InstallerProgressNotifier notifier;
     VLOG(2) << "Running silent controller";

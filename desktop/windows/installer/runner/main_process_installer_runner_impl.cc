@@ -68,11 +68,12 @@ int MainProcessInstallerRunnerImpl::Start(Settings* settings) {
   if (settings_ == settings)
     LOG(INFO) << "Duplicate installation attempt detected";
   LOG(INFO) << "Beginning installation";
-  // A runner runs once, on complete settings, and never after it was told
-  // to stop: the front end is ending then.
+  // One backend at a time, on complete settings. After Stop a new run may
+  // start (the wizard's retry after an error) once the stopped backend has
+  // ended: until then it still holds the folder.
   const char* refusal = nullptr;
-  if (stopped_)
-    refusal = "The installation is ending; no backend is started";
+  if (stopped_ && backend_started_)
+    refusal = "The stopped installation is still ending; no backend is started";
   else if (settings_ || backend_started_)
     refusal = "An installation is already under way";
   else if (settings->IsFetchingFolderDetails())
@@ -94,6 +95,7 @@ int MainProcessInstallerRunnerImpl::Start(Settings* settings) {
   }
   settings->SetEditable(false);
   settings_ = settings;
+  stopped_ = false;
   return StartBackend();
 }
 

@@ -73,7 +73,7 @@ class MainProcessInstallerRunnerImpl
   Settings* settings_ = nullptr;
   bool package_available_ = false;
   bool backend_started_ = false;
-  // Stop was called: the front end is ending and starts no backend.
+  // Stop was called and no run has started since.
   bool stopped_ = false;
   // The receiver is connected and not closed yet.
   bool receiving_ = false;

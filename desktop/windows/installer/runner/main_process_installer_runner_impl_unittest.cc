@@ -353,17 +353,14 @@ TEST_F(MainProcessInstallerRunnerTest, RefusedStartsAreFailures) {
   PendingSettings pending;
   FakeSettings no_operation;
   no_operation.operation = OPERATION_NONE;
-  FakeSettings after_stop;
   const struct {
     const char* label;
     FakeSettings* settings;
-    bool stop_first;
     const char* message;
   } kCases[] = {
-      {"folder examined", &pending, false,
+      {"folder examined", &pending,
        "The install folder is still being examined"},
-      {"no operation", &no_operation, false, "The settings are not valid"},
-      {"ending", &after_stop, true, "The installation is ending"},
+      {"no operation", &no_operation, "The settings are not valid"},
   };
   int serial = 0;
   for (const auto& c : kCases) {
@@ -375,8 +372,6 @@ TEST_F(MainProcessInstallerRunnerTest, RefusedStartsAreFailures) {
     MainProcessInstallerRunnerImpl runner(&notifier);
     RecordingObserver observer;
     runner.AddObserver(&observer);
-    if (c.stop_first)
-      runner.Stop();
     EXPECT_NE(0, runner.Start(c.settings));
     InstallerResult code = RESULT_SUCCESS;
     std::string message;
@@ -432,6 +427,34 @@ TEST_F(MainProcessInstallerRunnerTest, AbandonedMutexIsTakenAndKeptPastStop) {
   // The stand-in waits until it is killed.
   ASSERT_EQ(1, TerminateChildren(L"kavor_test_child.exe"));
   ASSERT_TRUE(RunUntilBackendEnds());
+}
+
+// The wizard's retry after an error: a stopped runner starts no second
+// backend while the first still holds the folder, and starts a new one once
+// it has ended.
+TEST_F(MainProcessInstallerRunnerTest, StartsAgainOnceStoppedBackendEnded) {
+  ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
+      base::FILE_EXE, own_program_.DirName().Append(L"kavor_test_child.exe"),
+      true, false));
+  ASSERT_EQ(0, runner_.Start(&settings_));
+  runner_.Stop();
+  settings_.SetEditable(true);
+  SetLastInstallerError(RESULT_SUCCESS, "");
+  EXPECT_NE(0, runner_.Start(&settings_));
+  std::string message;
+  GetLastInstallerError(nullptr, &message, nullptr);
+  EXPECT_NE(std::string::npos, message.find("still ending")) << message;
+
+  ASSERT_EQ(1, TerminateChildren(L"kavor_test_child.exe"));
+  ASSERT_TRUE(RunUntilBackendEnds());
+  ASSERT_EQ(0, runner_.Start(&settings_)) << "no new run after the stop";
+  EXPECT_FALSE(MutexIsFree(settings_.folder));
+  base::RunLoop second_end;
+  observer_.on_terminated = [&second_end] { second_end.Quit(); };
+  ASSERT_EQ(1, TerminateChildren(L"kavor_test_child.exe"))
+      << "the second backend was not launched";
+  EXPECT_TRUE(base::RunWithin(&second_end, "the second backend's end",
+                              base::TimeDelta::FromSeconds(30)));
 }
 
 }  // namespace
