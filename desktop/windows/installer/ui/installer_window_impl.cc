@@ -169,6 +169,27 @@ RECT GetRectInParent(HWND control) {
   return rect;
 }
 
+// Keeps an erase of |dialog|'s background off its visible push buttons and
+// progress bar: they paint the whole of their area themselves, and one that
+// painted before the erase would be wiped with nothing to paint it again.
+// The texts and check boxes draw over the background and need it under them.
+void ExcludeOpaqueControls(HWND dialog, HDC dc) {
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (!::IsWindowVisible(child))
+      continue;
+    wchar_t class_name[32] = {};
+    ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
+    const LONG type = ::GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+    const bool push_button = _wcsicmp(class_name, WC_BUTTONW) == 0 &&
+                             (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    if (!push_button && _wcsicmp(class_name, PROGRESS_CLASSW) != 0)
+      continue;
+    const RECT rect = GetRectInParent(child);
+    ::ExcludeClipRect(dc, rect.left, rect.top, rect.right, rect.bottom);
+  }
+}
+
 }  // namespace
 
 std::wstring GetStageStatusText(int stage,
@@ -982,6 +1003,8 @@ bool InstallerWindowImpl::EraseBackground(HDC dc) {
     return false;
   RECT client = {};
   ::GetClientRect(main_dialog_, &client);
+  const int saved = ::SaveDC(dc);
+  ExcludeOpaqueControls(main_dialog_, dc);
   HDC memory = ::CreateCompatibleDC(dc);
   HGDIOBJ old = ::SelectObject(memory, background_);
   ::BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
@@ -994,6 +1017,7 @@ bool InstallerWindowImpl::EraseBackground(HDC dc) {
     RECT rect = GetRectInParent(status);
     ::FillRect(dc, &rect, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
   }
+  ::RestoreDC(dc, saved);
   return true;
 }
 

@@ -255,24 +255,48 @@ class InstallerWindowTest : public testing::Test {
                    reinterpret_cast<LPARAM>(Item(id)));
   }
 
-  // Saves the window as it is shown and checks that it shows something and
-  // that no control's text is missing.
-  void Screenshot(const std::wstring& name) {
+  // Saves the window as it is shown and checks that it shows something, that
+  // each of |drawn_ids| shows (a button's dark text, the progress bar's fill
+  // in the highlight colour) and that no control's text is missing.
+  void Screenshot(const std::wstring& name,
+                  const std::vector<int>& drawn_ids = {}) {
     HWND window = window_->GetWindowHandle();
     ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    // A window just shown may still be painting its first frame under Xvfb.
-    auto dark_pixels = [](const test::WindowCapture& capture) {
-      return test::CountPixels(
-          capture, test::WholeCapture(capture), [](uint32_t pixel) {
-            return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
-                   ((pixel >> 16) & 0xFF) < 0x60;
-          });
+    auto dark_pixels = [](const test::WindowCapture& capture,
+                          const RECT& rect) {
+      return test::CountPixels(capture, rect, [](uint32_t pixel) {
+        return (pixel & 0xFF) < 0x60 && ((pixel >> 8) & 0xFF) < 0x60 &&
+               ((pixel >> 16) & 0xFF) < 0x60;
+      });
     };
+    const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
+    const uint32_t fill = (GetRValue(highlight) << 16) |
+                          (GetGValue(highlight) << 8) | GetBValue(highlight);
+    auto control_drawn = [&](const test::WindowCapture& capture, int id) {
+      const RECT rect = test::RectInCapture(window, Item(id));
+      if (id == IDC_PROGRESS_BAR) {
+        return test::CountPixels(capture, rect, [&](uint32_t pixel) {
+                 return pixel == fill;
+               }) > 20u;
+      }
+      return dark_pixels(capture, rect) > 20u;
+    };
+    // A window just shown may still be painting its first frame under Xvfb.
     const test::WindowCapture capture = test::CheckAndSaveCapture(
         window, name, 4u, [&](const test::WindowCapture& shot) {
-          return dark_pixels(shot) > 20u;
+          for (int id : drawn_ids) {
+            if (!control_drawn(shot, id))
+              return false;
+          }
+          return dark_pixels(shot, test::WholeCapture(shot)) > 20u;
         });
-    EXPECT_GT(dark_pixels(capture), 20u) << name << ": no text drawn";
+    EXPECT_GT(dark_pixels(capture, test::WholeCapture(capture)), 20u)
+        << name << ": no text drawn";
+    for (int id : drawn_ids) {
+      EXPECT_TRUE(Visible(id)) << name << ": " << id;
+      EXPECT_TRUE(control_drawn(capture, id))
+          << name << ": control " << id << " is not drawn";
+    }
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
                        reinterpret_cast<LPARAM>(&check));
@@ -291,6 +315,94 @@ class InstallerWindowTest : public testing::Test {
   std::vector<Transition> transitions_;
   std::unique_ptr<InstallerWindowImpl> window_;
 };
+
+// What erasing the dialog's background paints, on a client-sized canvas
+// first filled with |marker|; 0x00RRGGBB, top row first.
+std::vector<uint32_t> EraseOnCanvas(HWND dialog, uint32_t marker) {
+  RECT client = {};
+  ::GetClientRect(dialog, &client);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HBITMAP bitmap =
+      ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (!bitmap || !bits) {
+    ::DeleteDC(dc);
+    return pixels;
+  }
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  uint32_t* canvas = static_cast<uint32_t*>(bits);
+  const size_t count = static_cast<size_t>(client.right) * client.bottom;
+  std::fill(canvas, canvas + count, marker);
+  ::SendMessageW(dialog, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  ::GdiFlush();
+  pixels.assign(canvas, canvas + count);
+  for (uint32_t& pixel : pixels)
+    pixel &= 0xFFFFFF;
+  ::SelectObject(dc, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  return pixels;
+}
+
+// The push buttons and the progress bar paint all of their place; a
+// background erased after one of them painted must not wipe it (nothing
+// would paint it again), while the texts that draw over the background get
+// it under them.
+TEST_F(InstallerWindowTest, BackgroundEraseSparesButtonsAndProgressBar) {
+  MakeWindow();
+  HWND dialog = window_->GetWindowHandle();
+  const uint32_t kMarker = 0xFF00FF;
+  auto marked_in = [&](const std::vector<uint32_t>& pixels, int id) {
+    RECT client = {}, rect = {};
+    ::GetClientRect(dialog, &client);
+    ::GetWindowRect(Item(id), &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    size_t marked = 0, total = 0;
+    for (LONG y = std::max<LONG>(rect.top, 0);
+         y < std::min<LONG>(rect.bottom, client.bottom); ++y) {
+      for (LONG x = std::max<LONG>(rect.left, 0);
+           x < std::min<LONG>(rect.right, client.right); ++x) {
+        ++total;
+        marked += pixels[static_cast<size_t>(y) * client.right + x] == kMarker;
+      }
+    }
+    return total > 0 && marked == total;
+  };
+  auto erased_in = [&](const std::vector<uint32_t>& pixels, int id) {
+    RECT client = {}, rect = {};
+    ::GetClientRect(dialog, &client);
+    ::GetWindowRect(Item(id), &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    const POINT centre = {(rect.left + rect.right) / 2,
+                          (rect.top + rect.bottom) / 2};
+    return pixels[static_cast<size_t>(centre.y) * client.right + centre.x] !=
+           kMarker;
+  };
+
+  std::vector<uint32_t> pixels = EraseOnCanvas(dialog, kMarker);
+  ASSERT_FALSE(pixels.empty());
+  EXPECT_TRUE(marked_in(pixels, IDC_ACCEPT_BUTTON));
+  EXPECT_TRUE(marked_in(pixels, IDC_OPTIONS_BUTTON));
+  EXPECT_TRUE(erased_in(pixels, IDC_HEADLINE));
+  EXPECT_TRUE(erased_in(pixels, IDC_TERMS_LINE));
+  // A hidden button's place is background.
+  EXPECT_TRUE(erased_in(pixels, IDC_BACK_BUTTON));
+
+  window_->ShowProgressPage();
+  pixels = EraseOnCanvas(dialog, kMarker);
+  EXPECT_TRUE(marked_in(pixels, IDC_PROGRESS_BAR));
+  EXPECT_TRUE(erased_in(pixels, IDC_STATUS_TEXT));
+  EXPECT_TRUE(erased_in(pixels, IDC_PROGRESS_TITLE));
+  EXPECT_TRUE(erased_in(pixels, IDC_ACCEPT_BUTTON));
+}
 
 TEST_F(InstallerWindowTest, PagesShowTheirControls) {
   MakeWindow();
@@ -822,7 +934,10 @@ TEST_P(InstallerWindowScreenshotTest, EveryPage) {
        WS_EX_LAYOUTRTL) != 0;
   EXPECT_EQ(IsRightToLeftLanguage(language), mirrored);
   const std::wstring suffix = L"_" + language;
-  Screenshot(L"window_welcome" + suffix);
+  // The buttons of the first page shown, and the progress bar, paint before
+  // the dialog's background does; the background must not wipe them.
+  Screenshot(L"window_welcome" + suffix,
+             {IDC_ACCEPT_BUTTON, IDC_OPTIONS_BUTTON});
   Click(IDC_OPTIONS_BUTTON);
   Screenshot(L"window_options" + suffix);
   window_->OnLinkClicked(L"tos");
@@ -830,14 +945,15 @@ TEST_P(InstallerWindowScreenshotTest, EveryPage) {
   window_->ShowProgressPage();
   notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
   calculator_.observer->OnProgressChanged(400, std::nullopt);
-  Screenshot(L"window_progress" + suffix);
+  Screenshot(L"window_progress" + suffix, {IDC_PROGRESS_BAR});
   window_->DisplayError(GetString(IDS_FETCH_NETWORK_ERROR), true, std::nullopt);
   Screenshot(L"window_error" + suffix);
   window_.reset();
 
   settings_.offers_delete_profile = true;
   MakeWindow(true);
-  Screenshot(L"window_maintenance" + suffix);
+  Screenshot(L"window_maintenance" + suffix,
+             {IDC_REINSTALL_BUTTON, IDC_UNINSTALL_BUTTON, IDC_CANCEL_BUTTON});
   window_->DisplayError(GetString(IDS_UNINSTALL_ERROR), false, std::nullopt);
   Screenshot(L"window_uninstall_error" + suffix);
 }
