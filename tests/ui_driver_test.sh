@@ -36,9 +36,14 @@ check "flow: the window named by its title ($DRIVE_OUT)" \
   has "$DRIVE_OUT" 'window "Driver test" of kavor_ui_driver.exe'
 check "flow: the welcome screenshot is drawn" screenshot_drawn ui_driver_welcome
 drive click 1001 wait-control 1201 --visible --enabled wait-control 1001 \
-  --hidden text 1100
+  --hidden text 1100 info 1201 info 1005
 check "flow: options shown (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
-check "flow: the status text read ($DRIVE_OUT)" [ "$DRIVE_OUT" = options ]
+check "flow: the status text read ($DRIVE_OUT)" \
+  [ "$(head -n 1 <<<"$DRIVE_OUT")" = options ]
+check "flow: Back's state, and nothing covers it ($DRIVE_OUT)" \
+  grep -qE '^1201 Button visible enabled style=[0-9a-f]{8} rect=[-0-9,]+ on_top=1201$' <<<"$DRIVE_OUT"
+check "flow: the disabled button's state ($DRIVE_OUT)" \
+  grep -qE '^1005 Button visible disabled ' <<<"$DRIVE_OUT"
 drive click 1201 wait-text 1100 welcome click 1003 wait-messagebox \
   screenshot ui_driver_box --messagebox answer-messagebox IDNO \
   wait-text 1100 declined
@@ -90,9 +95,12 @@ drive --timeout=1 click 1001
 check "refusals: no click into a window a box disabled (rc $DRIVE_RC)" \
   [ "$DRIVE_RC" = 1 ]
 check "refusals: ... and said so ($DRIVE_ERR)" has "$DRIVE_ERR" "stays disabled"
-drive answer-messagebox 7 close wait-gone
-check "refusals: No by number, then closed (rc $DRIVE_RC: $DRIVE_ERR)" \
-  [ "$DRIVE_RC" = 0 ]
+# A window that goes ends the wait for its control at once, and says so.
+drive answer-messagebox 7 close wait-control 4242
+check "refusals: No by number, closed, and the wait ended (rc $DRIVE_RC)" \
+  [ "$DRIVE_RC" = 1 ]
+check "refusals: ... saying the window went ($DRIVE_ERR)" \
+  has "$DRIVE_ERR" "the window is gone while waiting for control 4242"
 dialog_ended
 check "refusals: the dialog was closed (got $DIALOG_RC: $DIALOG_OUT)" \
   [ "$DIALOG_RC" = 3 -a "$DIALOG_OUT" = closed ]

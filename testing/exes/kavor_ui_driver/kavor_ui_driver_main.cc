@@ -34,6 +34,9 @@
 //       that box and waits until the box is gone
 //   text ID
 //       prints the text of control ID and a line end
+//   info ID
+//       prints control ID's class, state, style, place on the screen and
+//       the id of the control on top at its centre
 //   wait-text ID TEXT
 //       until the text of control ID contains TEXT
 //   screenshot NAME [--messagebox]
@@ -224,6 +227,7 @@ class Driver {
   bool WaitMessageBox(DWORD timeout_ms);
   bool AnswerMessageBox(int answer, DWORD timeout_ms);
   bool PrintText(int id, DWORD timeout_ms);
+  bool PrintInfo(int id, DWORD timeout_ms);
   bool WaitText(int id, const std::wstring& text, DWORD timeout_ms);
   bool Screenshot(const std::wstring& name, bool box, DWORD timeout_ms);
   bool WaitGone(DWORD timeout_ms);
@@ -321,7 +325,13 @@ bool Driver::WaitControl(int id,
                          DWORD timeout_ms) {
   if (!EnsureWindow(timeout_ms))
     return false;
+  // A window that is gone will not change any more.
+  bool gone = false;
   auto matches = [&] {
+    if (!::IsWindow(window_)) {
+      gone = true;
+      return true;
+    }
     HWND control = FindControl(window_, id);
     if (!control)
       return false;
@@ -337,14 +347,15 @@ bool Driver::WaitControl(int id,
     }
     return true;
   };
-  if (WaitFor(timeout_ms, matches))
+  if (WaitFor(timeout_ms, matches) && !gone)
     return true;
   std::string wanted;
   for (const std::wstring& state : states)
     wanted += " " + Narrow(state.substr(2));
-  Fail("timed out waiting for control " + std::to_string(id) +
-       (wanted.empty() ? std::string(" to exist") : " to be" + wanted) +
-       (::IsWindow(window_) ? "" : " (the window is gone)"));
+  Fail((gone ? "the window is gone while waiting for control "
+              : "timed out waiting for control ") +
+       std::to_string(id) +
+       (wanted.empty() ? std::string(" to exist") : " to be" + wanted));
   return false;
 }
 
@@ -432,6 +443,28 @@ bool Driver::PrintText(int id, DWORD timeout_ms) {
   return true;
 }
 
+bool Driver::PrintInfo(int id, DWORD timeout_ms) {
+  if (!WaitControl(id, {}, timeout_ms))
+    return false;
+  HWND control = FindControl(window_, id);
+  RECT rect = {};
+  ::GetWindowRect(control, &rect);
+  // What a click on the control's centre would reach: another control
+  // there covers it.
+  HWND parent = ::GetParent(control);
+  POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  ::ScreenToClient(parent, &centre);
+  HWND top = ::ChildWindowFromPointEx(parent, centre, CWP_SKIPINVISIBLE);
+  printf("%d %s%s%s style=%08lx rect=%ld,%ld-%ld,%ld on_top=%d\n", id,
+         Narrow(ClassName(control)).c_str(),
+         ::IsWindowVisible(control) ? " visible" : " hidden",
+         ::IsWindowEnabled(control) ? " enabled" : " disabled",
+         static_cast<unsigned long>(::GetWindowLongW(control, GWL_STYLE)),
+         rect.left, rect.top, rect.right, rect.bottom,
+         top ? ::GetDlgCtrlID(top) : 0);
+  return true;
+}
+
 bool Driver::WaitText(int id, const std::wstring& wanted, DWORD timeout_ms) {
   if (!WaitControl(id, {}, timeout_ms))
     return false;
@@ -462,7 +495,12 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
   // window's own message loop: capture until the picture holds still.
   installer::test::WindowCapture capture, previous;
   int drawn = 0;
+  bool gone = false;
   const bool settled = WaitFor(timeout_ms, [&] {
+    if (!::IsWindow(target)) {
+      gone = true;
+      return true;
+    }
     capture = installer::test::CaptureWindow(target);
     if (capture.width <= 0 || capture.CountColors() <= 2) {
       ::Sleep(kSettleMs);
@@ -474,11 +512,15 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
     ::Sleep(kSettleMs);
     return false;
   });
+  const std::string what = box ? "message box" : "window";
+  if (gone) {
+    Fail("the " + what + " is gone before screenshot " + Narrow(name));
+    return false;
+  }
   if (!settled) {
-    Fail("timed out waiting for the " +
-         std::string(box ? "message box" : "window") +
-         " to be drawn for screenshot " + Narrow(name) + " (" +
-         std::to_string(capture.CountColors()) + " colours)");
+    Fail("timed out waiting for the " + what + " to be drawn for screenshot " +
+         Narrow(name) + " (" + std::to_string(capture.CountColors()) +
+         " colours)");
     return false;
   }
   const base::FilePath path = installer::test::SaveCapture(capture, name);
@@ -560,6 +602,11 @@ bool Driver::Run(const std::wstring& command,
       return usage("takes a control id");
     return PrintText(id, timeout_ms);
   }
+  if (command == L"info") {
+    if (!has_id || plain.size() != 1)
+      return usage("takes a control id");
+    return PrintInfo(id, timeout_ms);
+  }
   if (command == L"wait-text") {
     if (!has_id || plain.size() != 2)
       return usage("takes a control id and a text");
@@ -582,7 +629,7 @@ bool IsCommand(const std::wstring& word) {
   static const wchar_t* const kCommands[] = {
       L"wait-window",     L"wait-control",      L"click",
       L"close",           L"wait-messagebox",   L"answer-messagebox",
-      L"text",            L"wait-text",         L"screenshot",
+      L"text",            L"info",              L"wait-text",         L"screenshot",
       L"wait-gone"};
   for (const wchar_t* command : kCommands) {
     if (word == command)
