@@ -1,0 +1,350 @@
+#!/usr/bin/env bash
+# The wizard, driven as a user would with kavor_ui_driver.exe: a signed
+# kavor_setup.exe started without switches but those that point it at the
+# loopback update and statistics services fetches the package behind the
+# welcome page; the user looks at the options, goes back, accepts, and the
+# progress page shows until the run ends by itself with the package
+# installed in the default folder (the all-users one: Wine's user is an
+# administrator) and the browser launched. A user who closes the welcome
+# page and answers the quit box Yes installs nothing. Then the interactive
+# uninstall from the installation's own installer.exe: Uninstall, the
+# warning box answered Yes, and the installation's files and registry
+# entries are gone. Screenshots of each page go to artifacts/screenshots.
+set -u
+source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/network_package.sh"
+source "$(dirname "$0")/update_server.sh"
+source "$(dirname "$0")/stats_server.sh"
+source "$(dirname "$0")/ui_driver.sh"
+e2e_init "$1"
+trap 'stop_update_server; stop_stats_server; _e2e_exit' EXIT
+export KAVOR_INSTALLER_VERBOSITY=1
+
+VERSION=47.0.4127.0
+network_signing_keys "$E2E_BIN" || exit 1
+ARCHIVE="$E2E_WORK/package.7z"
+make_package_archive "$E2E_BIN" "$ARCHIVE" --host-name=setup.exe \
+  --7z=-mx=1 || exit 1
+EXPECTED="$E2E_WORK/expected"
+7zz x -bd -bso0 -bsp0 "-o$EXPECTED" "$ARCHIVE" || exit 1
+PACKAGE="$E2E_WORK/kavor_package.exe"
+make_network_package "$E2E_BIN" "$PACKAGE" --archive="$ARCHIVE" || exit 1
+SETUP="$E2E_WORK/setup"
+make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
+STATS_PY=$(stats_python) || exit 1
+SCHEMA="$E2E_WORK/stats_schema.json"
+write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
+
+has() { grep -qF -- "$2" <<<"$1"; }
+
+# wizard_case NAME: a fresh prefix trusting the test root, the signed
+# installer in C:\dl, the update service serving the package and naming it
+# at /metadata, and the statistics service. Sets C, URL.
+wizard_case() {
+  new_prefix "$1"
+  C="$WINEPREFIX/drive_c"
+  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
+    { cat "$E2E_CASE/trust.log"; exit 1; }
+  mkdir -p "$C/dl" "$E2E_CASE/www"
+  cp "$SETUP/kavor_setup.exe" "$SETUP/kavor_installer.dll" "$C/dl/"
+  ln "$PACKAGE" "$E2E_CASE/www/kavor_package.exe"
+  # The service serves the files there when it starts; the reply is
+  # written once the port is known.
+  : >"$E2E_CASE/www/metadata"
+  # The package comes slowly enough (about 12 s) that the user accepts while
+  # it downloads, and the progress page stays for a screenshot.
+  echo '/kavor_package.exe 200 trickle=65536/120' >"$E2E_CASE/script"
+  stop_update_server
+  start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1
+  URL="http://127.0.0.1:$UPDATE_PORT"
+  package_metadata_json "$URL/kavor_package.exe" "$(sha256_of "$PACKAGE")" \
+    >"$E2E_CASE/www/metadata"
+  stop_stats_server
+  start_stats_server 9000 "$E2E_CASE/stats" "$SCHEMA" || exit 1
+}
+
+# start_wizard NAME PROGRAM ARGS...: starts PROGRAM in the job in the
+# background, its TEMP a folder NAME of the case; wizard_ended waits for
+# it and sets RC, ERR, LOG (the run's log) and REPORT.
+start_wizard() {
+  local name="$1"
+  shift
+  mkdir -p "$E2E_CASE/$name"
+  E2E_TEMP=$(e2e_winpath "$E2E_CASE/$name")
+  LOG_DIR="$E2E_CASE/$name/Kavor Installer"
+  REPORT="$E2E_CASE/$name.report"
+  (
+    run_in_job "--report=$(e2e_winpath "$REPORT")" -- "$@"
+    echo "$RC" >"$E2E_CASE/$name.rc"
+  ) &
+  WIZARD_PID=$!
+}
+wizard_ended() {
+  wait "$WIZARD_PID"
+  RC=$(cat "$E2E_CASE/$1.rc" 2>/dev/null)
+  ERR=$(cat "$E2E_CASE/err")
+  LOG=$(cat "$LOG_DIR"/kavor_installer_*.log 2>/dev/null | tr -d '\r')
+  [ -f "$REPORT" ] || : >"$REPORT"
+}
+# The wizard's switches: the loopback services only.
+SERVICES=()
+set_services() {
+  SERVICES=("--internal-package-server=$URL/metadata"
+    "--local-pref-default-overrides-server=$URL/prefs" --test-avro-srv)
+}
+stats_has() { stats_records "R and any(($1) for r in R)"; }
+PT="E(r)['page_transitions']"
+# page_shown TYPE ACTION: a page transition to page TYPE by ACTION.
+page_shown() {
+  stats_has "T(r) == 'page_transition' and $PT['page_type'] == $1 and $PT['navigation_action'] == '$2'"
+}
+
+# unix_path 'C:\A\B': where a path of drive C: of the case lies.
+unix_path() {
+  local rest="${1#[Cc]:\\}"
+  printf '%s/%s' "$C" "${rest//\\//}"
+}
+# registry MODE: the keys and values that the installation status records
+# are all there (MODE present) or all gone (MODE gone): a key recorded with
+# a clean depth of 1 or more goes whole, of a key with depth 0 only the
+# recorded values go. Names what is wrong.
+registry() {
+  local root export out
+  for root in HKCU HKLM; do
+    export="$E2E_CASE/${root}_$1.reg"
+    out=$(wine reg export "$root\\Software" "$(e2e_winpath "$export")" /y 2>&1) ||
+      { echo "reg export $root: $out" >&2; return 1; }
+  done
+  python3 - "$STATUS" "$E2E_CASE" "$1" <<'PY'
+import json, os, re, sys
+status, case, mode = sys.argv[1:]
+names = {"HKCU": "hkey_current_user", "HKLM": "hkey_local_machine"}
+keys = {}
+for root in names:
+    current = None
+    with open(os.path.join(case, "%s_%s.reg" % (root, mode)),
+              encoding="utf-16") as f:
+        for line in f:
+            line = line.rstrip("\r\n")
+            if line.startswith("["):
+                current = line[1:-1].lower()
+                keys[current] = set()
+                continue
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=', line)
+            if current is not None and m:
+                keys[current].add(re.sub(r"\\(.)", r"\1", m.group(1)).lower())
+            elif current is not None and line.startswith("@="):
+                keys[current].add("")
+records = json.load(open(status, encoding="utf-8"))["registry"]
+wrong = []
+count = 0
+for root, entries in records.items():
+    for record in entries:
+        count += 1
+        key = names[root] + "\\" + record["path"].lower()
+        # Uninstall entries live in the 32-bit view.
+        uninstall = "software\\microsoft\\windows\\currentversion\\uninstall\\"
+        if record["path"].lower().startswith(uninstall):
+            key = names[root] + "\\software\\wow6432node\\" + record["path"].lower()[9:]
+        values = [v["name"] for v in record["values"]]
+        present = [n for n in values if n.lower() in keys.get(key, set())]
+        if mode == "present":
+            if key not in keys or len(present) != len(values):
+                wrong.append("missing: %s\\%s %s" % (root, record["path"], values))
+        elif record["clean"] >= 1 and key in keys:
+            wrong.append("key left: %s\\%s" % (root, record["path"]))
+        elif present:
+            wrong.append("values left: %s\\%s %s" % (root, record["path"], present))
+for line in wrong:
+    print(line, file=sys.stderr)
+sys.exit(1 if wrong or count == 0 else 0)
+PY
+}
+# The product's lines in the registry, user's and machine's.
+registry_kavor_lines() {
+  local key
+  for key in HKCU 'HKLM\Software'; do
+    wine reg export "$key" "$(e2e_winpath "$E2E_CASE/reg.txt")" /y \
+      >/dev/null 2>&1 && iconv -f UTF-16LE -t UTF-8 "$E2E_CASE/reg.txt" |
+      tr -d '\r' | grep -i -e kavor -e '^\[' | grep -i kavor
+  done
+  rm -f "$E2E_CASE/reg.txt"
+}
+
+# --- The install.
+wizard_case install
+set_services
+REG_BEFORE=$(registry_kavor_lines)
+for shot in welcome options progress quit_box; do
+  rm -f "$(screenshot_path "interactive_install_$shot")"
+done
+start_wizard install 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
+# The folder's details come in the background: Accept waits for them.
+drive --timeout=90 wait-window wait-control 1003 --visible --enabled \
+  screenshot interactive_install_welcome text 1003
+check "install: the welcome page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+check "install: the window is the installer's ($DRIVE_OUT)" \
+  has "$DRIVE_OUT" 'window "Kavor Installer" of kavor_setup.exe'
+check "install: Accept reads \"Accept and Install\" ($DRIVE_OUT)" \
+  has "$DRIVE_OUT" "Accept and Install"
+drive click 1001 wait-control 1201 --visible wait-control 1204 --visible \
+  wait-control 1001 --hidden screenshot interactive_install_options text 1204
+check "install: the options page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+FOLDER=$(tail -n 1 <<<"$DRIVE_OUT")
+drive click 1201 wait-control 1001 --visible wait-control 1201 --hidden \
+  click 1003 wait-control 1211 --visible screenshot interactive_install_progress \
+  text 1100
+check "install: back, accepted, the progress page (rc $DRIVE_RC: $DRIVE_ERR)" \
+  [ "$DRIVE_RC" = 0 ]
+check "install: the progress page has a status ($DRIVE_OUT)" \
+  [ -n "$(tail -n 1 <<<"$DRIVE_OUT" | grep -v '^screenshot ')" ]
+drive --timeout=120 wait-gone
+check "install: the window goes (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+wizard_ended install
+stop_stats_server
+check "install: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+check "install: every installer process exit 0 ($(job_processes "$REPORT" | tr '\n' ';'))" \
+  [ -z "$(job_processes "$REPORT" | grep -v -e ' exit=0 ' -e ' exit=3221225781 ')" ]
+for shot in welcome options progress; do
+  check "install: the $shot screenshot is drawn" \
+    screenshot_drawn "interactive_install_$shot"
+done
+check "install: the options show the all-users folder ($FOLDER)" \
+  [ "$FOLDER" = 'C:\Program Files\Kavor developer' ]
+ROOT=$(unix_path "$FOLDER")
+for line in "Initializing installer UI" "Package fetched successfully." \
+  "Accept clicked." "Installer terminated successfully. Finishing."; do
+  check "install: \"$line\" logged" has "$LOG" "$line"
+done
+installed_differ() {
+  local rel to differ=""
+  while IFS= read -r rel; do
+    rel="${rel#./}"
+    case "$rel" in
+      files_list | root_files_list) continue ;;
+      launcher.exe | setup.exe) to="$ROOT/$rel" ;;
+      *) to="$ROOT/$VERSION/$rel" ;;
+    esac
+    cmp -s "$EXPECTED/$rel" "$to" || differ="$differ $rel"
+  done < <(cd "$EXPECTED" && find . -type f)
+  echo "$differ"
+}
+DIFFER=$(installed_differ)
+check "install: the package's files installed in $FOLDER (differ:$DIFFER)" \
+  [ -d "$ROOT" -a -z "$DIFFER" ]
+check "install: the browser launched through the launcher" \
+  [ -s "$ROOT/launcher_calls.txt" ]
+STATUS="$E2E_CASE/installation_status.json"
+cp "$ROOT/installation_status.json" "$STATUS" 2>/dev/null || : >"$STATUS"
+check "install: the recorded registry entries there" registry present
+# A 64-bit installer keeps its uninstall entry in the 32-bit view.
+check "install: the uninstall entry is the machine's" \
+  has "$(registry_kavor_lines)" "[HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Kavor $VERSION]"
+# The pages shown, as the statistics tell: options, back, accept.
+check "install: statistics: the options page by OPTIONS" page_shown 3 OPTIONS
+check "install: statistics: the welcome page by BACK" page_shown 0 BACK
+check "install: statistics: the progress page by ACCEPT" page_shown 4 ACCEPT
+check "install: statistics: the settings accepted" \
+  stats_has "T(r) == 'settings_accepted'"
+check "install: statistics: controller_quitting with result true" \
+  stats_has "T(r) == 'controller_quitting' and E(r)['result'] is True"
+[ "$failed" = 0 ] || {
+  echo "--- drive"; cat "$E2E_CASE/drive.log"; echo "--- processes"
+  cat "$REPORT"; echo "--- log"; tail -n 40 <<<"$LOG"
+  echo "--- registry"; registry_kavor_lines
+  echo "--- statistics"; grep -e page_transition -e settings_accepted "$E2E_CASE/stats/stats_records.jsonl"
+}
+
+# --- The interactive uninstall of that installation.
+UNINSTALLER="$FOLDER\\$VERSION\\installer.exe"
+mapfile -t FILES < <(python3 - "$STATUS" "$FOLDER" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+for entry in s["files"]:
+    print("%s\\%s\\%s" % (sys.argv[2], s["_subfolder"], entry))
+for entry in s["root_files"]:
+    print("%s\\%s" % (sys.argv[2], entry))
+PY
+)
+# The survey page opens in Internet Explorer: here a stand-in that notes
+# its command line. Program files are shared between prefixes (hard links):
+# the stand-in replaces the link, not the file behind it.
+IE="$C/Program Files/Internet Explorer"
+rm -f "$IE/iexplore.exe" && cp "$E2E_BIN/kavor_launcher_standin.exe" "$IE/iexplore.exe"
+stop_stats_server
+start_stats_server 9000 "$E2E_CASE/ustats" "$SCHEMA" || exit 1
+rm -f "$(screenshot_path interactive_uninstall_welcome)" \
+  "$(screenshot_path interactive_uninstall_confirm)"
+start_wizard uninstall "$UNINSTALLER" --uninstall --test-avro-srv
+drive --timeout=90 --process=installer.exe wait-window \
+  wait-control 1006 --visible --enabled wait-control 1003 --hidden \
+  screenshot interactive_uninstall_welcome text 1006 click 1006 \
+  wait-messagebox screenshot interactive_uninstall_confirm --messagebox \
+  answer-messagebox IDYES
+check "uninstall: the uninstall page, confirmed (rc $DRIVE_RC: $DRIVE_ERR)" \
+  [ "$DRIVE_RC" = 0 ]
+check "uninstall: the button reads \"&Uninstall\" ($DRIVE_OUT)" \
+  has "$DRIVE_OUT" "&Uninstall"
+check "uninstall: the box asks ($DRIVE_OUT)" \
+  has "$DRIVE_OUT" "Are you sure you want to uninstall Kavor?"
+drive --timeout=120 --process=installer.exe wait-gone
+check "uninstall: the window goes (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+wizard_ended uninstall
+stop_stats_server
+check "uninstall: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+check "uninstall: the page screenshot is drawn" \
+  screenshot_drawn interactive_uninstall_welcome
+check "uninstall: the box screenshot is drawn" \
+  screenshot_drawn interactive_uninstall_confirm 80 60
+check "uninstall: \"Accept clicked.\" logged" has "$LOG" "Accept clicked."
+# The files the running uninstaller holds go to the clean-up batch, which
+# may not have got to them yet (see uninstall_test.sh).
+HANDED=$(sed -n 's/.*Cannot delete \(.*\) now: .*/\1/p' <<<"$LOG" | sort -u)
+left_files() {
+  local path
+  for path in "${FILES[@]}"; do
+    grep -qxF -- "$path" <<<"$HANDED" && continue
+    [ -e "$(unix_path "$path")" ] && printf '%s ' "$path"
+  done
+}
+check "uninstall: the installed files gone (left: $(left_files))" \
+  [ "${#FILES[@]}" -gt 0 -a -z "$(left_files)" ]
+check "uninstall: the status gone" [ ! -e "$ROOT/installation_status.json" ]
+check "uninstall: the recorded registry entries gone" registry gone
+check "uninstall: the survey page opened ($(cat "$IE/iexplore_calls.txt" 2>/dev/null))" \
+  grep -qF '/uninstallsurvey/' "$IE/iexplore_calls.txt"
+check "uninstall: statistics: the warning answered Yes" \
+  page_shown 100 "WARNING YES"
+[ "$failed" = 0 ] || {
+  echo "--- drive"; cat "$E2E_CASE/drive.log"; echo "--- processes"
+  cat "$REPORT"; echo "--- log"; tail -n 40 <<<"$LOG"
+}
+
+# --- Closing the welcome page and quitting installs nothing.
+wizard_case cancel
+set_services
+REG_BEFORE=$(registry_kavor_lines)
+start_wizard cancel 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
+drive --timeout=90 wait-window close wait-messagebox \
+  screenshot interactive_install_quit_box --messagebox \
+  answer-messagebox IDYES wait-gone
+check "cancel: closed and quit (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+check "cancel: the box asks ($DRIVE_OUT)" has "$DRIVE_OUT" \
+  "Are you sure you want to quit the installation?"
+wizard_ended cancel
+stop_stats_server
+# The run did not finish: 100 + RESULT_NOT_FINISHED.
+check "cancel: exit 120 (got $RC: $ERR)" [ "$RC" = 120 ]
+check "cancel: the quit box screenshot is drawn" \
+  screenshot_drawn interactive_install_quit_box 80 60
+not_accepted() { [ -n "$LOG" ] && ! has "$LOG" "Accept clicked."; }
+check "cancel: a log, and no accept in it" not_accepted
+check "cancel: nothing installed" [ ! -e "$C/Program Files/Kavor developer" ]
+check "cancel: registry as it was" [ "$(registry_kavor_lines)" = "$REG_BEFORE" ]
+check "cancel: statistics: the installation cancelled" \
+  stats_has "T(r) == 'installation_cancelled'"
+check "cancel: statistics: controller_quitting with result false" \
+  stats_has "T(r) == 'controller_quitting' and E(r)['result'] is False"
+[ "$failed" = 0 ] || { echo "--- drive"; cat "$E2E_CASE/drive.log"; }
+
+e2e_summary
