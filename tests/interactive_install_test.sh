@@ -37,11 +37,13 @@ write_stats_schema "$E2E_BIN" "$SCHEMA" || SCHEMA=""
 
 has() { grep -qF -- "$2" <<<"$1"; }
 
-# wizard_case NAME: a fresh prefix trusting the test root, the signed
-# installer in C:\dl, the update service serving the package and naming it
-# at /metadata, and the statistics service. Sets C, URL.
+# wizard_case NAME [SCRIPT_LINE...]: a fresh prefix trusting the test
+# root, the signed installer in C:\dl, the update service serving the
+# package (scripted by the lines given, else slowly) and naming it at
+# /metadata, and the statistics service. Sets C, URL.
 wizard_case() {
   new_prefix "$1"
+  shift
   C="$WINEPREFIX/drive_c"
   trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
     { cat "$E2E_CASE/trust.log"; exit 1; }
@@ -51,16 +53,27 @@ wizard_case() {
   # The service serves the files there when it starts; the reply is
   # written once the port is known.
   : >"$E2E_CASE/www/metadata"
-  # The package comes slowly enough (about 12 s) that the user accepts while
-  # it downloads, and the progress page stays for a screenshot.
-  echo '/kavor_package.exe 200 trickle=65536/120' >"$E2E_CASE/script"
+  # By default the package comes slowly enough (about 12 s) that the user
+  # accepts while it downloads, and the progress page stays for a
+  # screenshot.
+  if [ $# -gt 0 ]; then
+    printf '%s\n' "$@" >"$E2E_CASE/script"
+  else
+    echo '/kavor_package.exe 200 trickle=65536/120' >"$E2E_CASE/script"
+  fi
   stop_update_server
   start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1
   URL="http://127.0.0.1:$UPDATE_PORT"
-  package_metadata_json "$URL/kavor_package.exe" "$(sha256_of "$PACKAGE")" \
-    >"$E2E_CASE/www/metadata"
+  write_metadata
   stop_stats_server
   start_stats_server 9000 "$E2E_CASE/stats" "$SCHEMA" || exit 1
+}
+
+# write_metadata [CHECKSUM]: the service's reply names the package with
+# CHECKSUM, else its own.
+write_metadata() {
+  package_metadata_json "$URL/kavor_package.exe" \
+    "${1:-$(sha256_of "$PACKAGE")}" >"$E2E_CASE/www/metadata"
 }
 
 # start_wizard NAME PROGRAM ARGS...: starts PROGRAM in the job in the
@@ -346,5 +359,39 @@ check "cancel: statistics: the installation cancelled" \
 check "cancel: statistics: controller_quitting with result false" \
   stats_has "T(r) == 'controller_quitting' and E(r)['result'] is False"
 [ "$failed" = 0 ] || { echo "--- drive"; cat "$E2E_CASE/drive.log"; }
+
+# --- A package that fails its check ends on the error page; once the
+# service has it right, Try again installs.
+wizard_case retry '/kavor_package.exe 200'
+set_services
+write_metadata "$(printf 'not the package' | sha256sum | cut -d' ' -f1)"
+rm -f "$(screenshot_path interactive_install_error)"
+start_wizard retry 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
+# Three attempts, two waits of 6 s between them, after the accept or before.
+drive --timeout=90 wait-window click 1003 wait-control 1005 --visible \
+  --enabled wait-control 1211 --hidden screenshot interactive_install_error \
+  text 1100
+check "retry: the error page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+check "retry: the error page says the download failed ($DRIVE_OUT)" \
+  has "$DRIVE_OUT" "could not download Kavor"
+check "retry: the error screenshot is drawn" \
+  screenshot_drawn interactive_install_error
+write_metadata
+drive click 1005 wait-gone --timeout=120
+check "retry: tried again, and the window goes (rc $DRIVE_RC: $DRIVE_ERR)" \
+  [ "$DRIVE_RC" = 0 ]
+wizard_ended retry
+stop_stats_server
+check "retry: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+check "retry: the fetcher's failure was shown" has "$LOG" "Displaying error"
+check "retry: then fetched" has "$LOG" "Package fetched successfully."
+ROOT=$(unix_path "$FOLDER")
+DIFFER=$(installed_differ)
+check "retry: the package's files installed (differ:$DIFFER)" \
+  [ -d "$ROOT" -a -z "$DIFFER" ]
+[ "$failed" = 0 ] || {
+  echo "--- drive"; cat "$E2E_CASE/drive.log"; echo "--- log"
+  tail -n 60 <<<"$LOG"
+}
 
 e2e_summary
