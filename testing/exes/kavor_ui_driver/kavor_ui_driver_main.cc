@@ -86,8 +86,8 @@ std::string Narrow(const std::wstring& text) {
   if (text.empty())
     return std::string();
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                         static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
   std::string out(static_cast<size_t>(size), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                         &out[0], size, nullptr, nullptr);
@@ -111,8 +111,10 @@ bool ParseAnswer(const std::wstring& text, int* id) {
   static const struct {
     const wchar_t* name;
     int id;
-  } kAnswers[] = {{L"IDOK", IDOK},   {L"IDCANCEL", IDCANCEL},
-                  {L"IDYES", IDYES}, {L"IDNO", IDNO},
+  } kAnswers[] = {{L"IDOK", IDOK},
+                  {L"IDCANCEL", IDCANCEL},
+                  {L"IDYES", IDYES},
+                  {L"IDNO", IDNO},
                   {L"IDRETRY", IDRETRY}};
   for (const auto& answer : kAnswers) {
     if (_wcsicmp(text.c_str(), answer.name) == 0) {
@@ -136,8 +138,7 @@ std::wstring ClassName(HWND window) {
 std::wstring ProcessName(HWND window) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(window, &pid);
-  HANDLE process =
-      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process)
     return std::wstring();
   wchar_t path[MAX_PATH] = {};
@@ -353,7 +354,7 @@ bool Driver::WaitControl(int id,
   for (const std::wstring& state : states)
     wanted += " " + Narrow(state.substr(2));
   Fail((gone ? "the window is gone while waiting for control "
-              : "timed out waiting for control ") +
+             : "timed out waiting for control ") +
        std::to_string(id) +
        (wanted.empty() ? std::string(" to exist") : " to be" + wanted));
   return false;
@@ -363,7 +364,8 @@ bool Driver::Click(int id, DWORD timeout_ms) {
   if (!WaitControl(id, {L"--visible", L"--enabled"}, timeout_ms))
     return false;
   // A user cannot click into a window that a modal box has disabled.
-  if (!WaitFor(timeout_ms, [&] { return ::IsWindowEnabled(window_) != FALSE; })) {
+  if (!WaitFor(timeout_ms,
+               [&] { return ::IsWindowEnabled(window_) != FALSE; })) {
     Fail("cannot click " + std::to_string(id) +
          ": the window stays disabled (a modal box is up?)");
     return false;
@@ -528,9 +530,8 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
     Fail("cannot save screenshot " + Narrow(name));
     return false;
   }
-  printf("screenshot %s (%dx%d, %zu colours)\n",
-         Narrow(path.value()).c_str(), capture.width, capture.height,
-         capture.CountColors());
+  printf("screenshot %s (%dx%d, %zu colours)\n", Narrow(path.value()).c_str(),
+         capture.width, capture.height, capture.CountColors());
   return true;
 }
 
@@ -627,10 +628,9 @@ bool Driver::Run(const std::wstring& command,
 
 bool IsCommand(const std::wstring& word) {
   static const wchar_t* const kCommands[] = {
-      L"wait-window",     L"wait-control",      L"click",
-      L"close",           L"wait-messagebox",   L"answer-messagebox",
-      L"text",            L"info",              L"wait-text",         L"screenshot",
-      L"wait-gone"};
+      L"wait-window",     L"wait-control",      L"click",    L"close",
+      L"wait-messagebox", L"answer-messagebox", L"text",     L"info",
+      L"wait-text",       L"screenshot",        L"wait-gone"};
   for (const wchar_t* command : kCommands) {
     if (word == command)
       return true;
@@ -664,8 +664,7 @@ int main() {
   DWORD timeout_ms = 60 * 1000;
   std::wstring process;
   size_t next = 0;
-  for (; next < words.size() && words[next].compare(0, 2, L"--") == 0;
-       ++next) {
+  for (; next < words.size() && words[next].compare(0, 2, L"--") == 0; ++next) {
     if (words[next].compare(0, 10, L"--process=") == 0) {
       process = words[next].substr(10);
     } else if (!ParseTimeout(words[next], &timeout_ms)) {
@@ -674,8 +673,9 @@ int main() {
     }
   }
   if (next >= words.size()) {
-    Fail("no command; usage: kavor_ui_driver.exe [--timeout=S] "
-         "[--process=NAME] COMMAND [ARG...]...");
+    Fail(
+        "no command; usage: kavor_ui_driver.exe [--timeout=S] "
+        "[--process=NAME] COMMAND [ARG...]...");
     return kExitBadUsage;
   }
 

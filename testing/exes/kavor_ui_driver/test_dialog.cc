@@ -144,7 +144,6 @@ int RunTestDialog() {
   builder.AddItem(0x0080, 1005, L"Never", WS_VISIBLE | WS_DISABLED, 75, 70, 50,
                   14);
   builder.AddItem(0x0082, 1100, L"welcome", WS_VISIBLE, 10, 10, 180, 40);
-  return static_cast<int>(
-      ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), builder.get(),
-                                nullptr, &DialogProc, 0));
+  return static_cast<int>(::DialogBoxIndirectParamW(
+      ::GetModuleHandleW(nullptr), builder.get(), nullptr, &DialogProc, 0));
 }

@@ -181,8 +181,9 @@ void ExcludeOpaqueControls(HWND dialog, HDC dc) {
     wchar_t class_name[32] = {};
     ::GetClassNameW(child, class_name, ARRAYSIZE(class_name));
     const LONG type = ::GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
-    const bool push_button = _wcsicmp(class_name, WC_BUTTONW) == 0 &&
-                             (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    const bool push_button =
+        _wcsicmp(class_name, WC_BUTTONW) == 0 &&
+        (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
     if (!push_button && _wcsicmp(class_name, PROGRESS_CLASSW) != 0)
       continue;
     const RECT rect = GetRectInParent(child);
