@@ -105,6 +105,11 @@ set_services() {
   SERVICES=("--internal-package-server=$URL/metadata"
     "--local-pref-default-overrides-server=$URL/prefs" --test-avro-srv)
 }
+# package_folders NAME: the fetcher's package folders left in the TEMP of
+# run NAME.
+package_folders() {
+  find "$E2E_CASE/$1" -name 'kavor_package_*' -type d 2>/dev/null
+}
 stats_has() { stats_records "R and any(($1) for r in R)"; }
 PT="E(r)['page_transitions']"
 # page_shown TYPE ACTION: a page transition to page TYPE by ACTION.
@@ -245,6 +250,8 @@ installed_differ() {
 DIFFER=$(installed_differ)
 check "install: the package's files installed in $FOLDER (differ:$DIFFER)" \
   [ -d "$ROOT" -a -z "$DIFFER" ]
+check "install: no package folder left ($(package_folders install))" \
+  [ -z "$(package_folders install)" ]
 check "install: the browser launched through the launcher" \
   [ -s "$ROOT/launcher_calls.txt" ]
 STATUS="$E2E_CASE/installation_status.json"
@@ -353,6 +360,8 @@ check "cancel: the quit box screenshot is drawn" \
 not_accepted() { [ -n "$LOG" ] && ! has "$LOG" "Accept clicked."; }
 check "cancel: a log, and no accept in it" not_accepted
 check "cancel: nothing installed" [ ! -e "$C/Program Files/Kavor developer" ]
+check "cancel: no package folder left ($(package_folders cancel))" \
+  [ -z "$(package_folders cancel)" ]
 check "cancel: registry as it was" [ "$(registry_kavor_lines)" = "$REG_BEFORE" ]
 check "cancel: statistics: the installation cancelled" \
   stats_has "T(r) == 'installation_cancelled'"
@@ -389,6 +398,8 @@ ROOT=$(unix_path "$FOLDER")
 DIFFER=$(installed_differ)
 check "retry: the package's files installed (differ:$DIFFER)" \
   [ -d "$ROOT" -a -z "$DIFFER" ]
+check "retry: no package folder left ($(package_folders retry))" \
+  [ -z "$(package_folders retry)" ]
 [ "$failed" = 0 ] || {
   echo "--- drive"; cat "$E2E_CASE/drive.log"; echo "--- log"
   tail -n 60 <<<"$LOG"
