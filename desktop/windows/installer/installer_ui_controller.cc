@@ -396,11 +396,18 @@ void InstallerUIController::Accept() {
     std::move(pending_ui_callback_).Run(false);
   }
   if (fetch_failed_in_background_) {
-    LOG(INFO) << "Restarting fetching after background tries failed.";
     fetch_failed_in_background_ = false;
-    SetStage(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
-    if (package_fetcher())
+    if (package_fetcher()) {
+      LOG(INFO) << "Restarting fetching after background tries failed.";
+      SetStage(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
       package_fetcher()->Restart();
+    } else {
+      // No fetcher to restart (its thread never started): the failure is
+      // the run's now, instead of a backend that waits for a package that
+      // never comes.
+      NotifyPackageFetcherError(background_failure_kind_, background_failure_,
+                                std::vector<FetchChunkStatistics>());
+    }
   }
   if (window_)
     window_->ShowProgressPage();
@@ -492,6 +499,8 @@ void InstallerUIController::NotifyPackageFetcherError(
   if (package_fetcher() && package_fetcher()->Retry())
     return;
   fetch_failed_in_background_ = true;
+  background_failure_kind_ = kind;
+  background_failure_ = description;
   if (installation_started_) {
     LOG(INFO) << "Reporting fetcher error.";
     InstallerController::NotifyPackageFetcherError(kind, description, details);

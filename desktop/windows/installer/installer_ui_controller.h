@@ -139,6 +139,10 @@ class InstallerUIController : public InstallerController,
   bool error_shown_before_ = false;
   bool accept_pending_ = false;
   bool fetch_failed_in_background_ = false;
+  // The last failure the fetcher gave up on, for a run where nothing can
+  // fetch again.
+  FailureKind background_failure_kind_ = FAILURE_NETWORK;
+  std::string background_failure_;
   bool download_announced_ = false;
   bool observing_settings_ = false;
   bool observing_runner_ = false;
