@@ -101,6 +101,8 @@ InstallerUIController::InstallerUIController(
 }
 
 InstallerUIController::~InstallerUIController() {
+  if (pending_ui_callback_)
+    std::move(pending_ui_callback_).Run(true);
   // The window and the calculator observe the settings, the notifier and
   // the runner; they go first.
   window_.reset();
