@@ -6,7 +6,6 @@ source "$(dirname "$0")/e2e_lib.sh"
 e2e_init "$1"
 # The installer's exit codes (installer_main.cc).
 EXIT_SUCCESS=0
-EXIT_ROLE_NOT_AVAILABLE=101
 
 expect() {
   local want_out="$1" want_rc="$2"
@@ -29,9 +28,6 @@ expect "47.0.4127.0" $EXIT_SUCCESS --version --help
 expect "47.0.4127.0" $EXIT_SUCCESS /version
 expect "4127.0" $EXIT_SUCCESS --stream --internal-version
 expect "47.0.4127.0" $EXIT_SUCCESS --internal-version --version
-
-# Roles this build does not have yet are refused, not faked.
-expect "" $EXIT_ROLE_NOT_AVAILABLE
 
 # The folder-permission process always ends with 0; without a user, or
 # without a backend's events to answer, it changes nothing.

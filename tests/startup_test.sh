@@ -6,6 +6,7 @@
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/update_server.sh"
+source "$(dirname "$0")/ui_driver.sh"
 e2e_init "$1"
 trap 'stop_update_server; _e2e_exit' EXIT
 EXE="$1"
@@ -30,6 +31,28 @@ run_in() {
   mkdir -p "$E2E_CASE/cwd"
   E2E_CWD=$(e2e_winpath "$E2E_CASE/cwd")
   run_in_job -- "$(e2e_winpath "$EXE")" "$@"
+  echo "$RC" >"$E2E_CASE/rc"
+  LOGS=("$E2E_CASE"/temp/"Kavor Installer"/kavor_installer_*.log)
+  LOG=""
+  [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
+}
+
+# run_wizard NAME [ARGS...]: as run, for a front end with a window: the
+# user closes the wizard and answers the quit box Yes.
+run_wizard() {
+  local name="$1"
+  shift
+  new_prefix "$name"
+  mkdir -p "$E2E_CASE/temp"
+  run_in "$(e2e_winpath "$E2E_CASE/temp")" "$@" &
+  local job=$!
+  drive --timeout=90 wait-window close wait-messagebox \
+    answer-messagebox IDYES wait-gone
+  DRIVEN=$DRIVE_RC
+  wait "$job"
+  # The background run's results: read again here.
+  RC=$(cat "$E2E_CASE/rc")
+  ERR=$(cat "$E2E_CASE/err")
   LOGS=("$E2E_CASE"/temp/"Kavor Installer"/kavor_installer_*.log)
   LOG=""
   [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
@@ -42,15 +65,15 @@ lacks() { ! grep -qF -- "$2" <<<"$1"; }
 check "GUI subsystem" bash -c \
   'x86_64-w64-mingw32-objdump -p "$1" | grep -q "^Subsystem.*(Windows GUI)"' _ "$EXE"
 
-# Front end with window: the controllers are not there yet, so 101 with the
-# one-line message; the log is named to the millisecond and starts with the
-# product line and the command line.
+# Front end with window: the wizard, which the user closes; the run did not
+# finish (120). The log is named to the millisecond and starts with the
+# product line and the command line. No update service answers: the
+# wizard waits for the user all the same.
 export KAVOR_INSTALLER_VERBOSITY=1
-run window
-check "window: exit code 101 (got $RC)" [ "$RC" = 101 ]
-check "window: not-available line" has "$ERR" "not available"
-check "window: the line names the silent install that works" \
-  has "$ERR" "What works: --silent (installs without a window"
+run_wizard window --internal-package-server=http://127.0.0.1:9/none
+check "window: the wizard shown and closed (driver $DRIVEN)" [ "$DRIVEN" = 0 ]
+check "window: exit code 120 (got $RC)" [ "$RC" = 120 ]
+check "window: the wizard's controller" has "$LOG" "Initializing installer UI"
 check "window: one log file" [ ${#LOGS[@]} = 1 ]
 check "window: log file named by the time" \
   bash -c '[[ "$(basename "$1")" =~ ^kavor_installer_[0-9]{17}\.log$ ]]' _ "${LOGS[0]}"
@@ -67,10 +90,10 @@ check "window: experiments from the command line" has "$LOG" \
 check "window: download folder logged" has "$LOG" "Installer download folder: "
 
 # An unknown switch alone is the window's front end too.
-run unknown --no-such-switch
-check "unknown switch: exit code 101 (got $RC)" [ "$RC" = 101 ]
-check "unknown switch: names what works" \
-  has "$ERR" "What works: --silent (installs without a window, with the switches --help lists), --version, --internal-version, --stream and --help."
+run_wizard unknown --no-such-switch \
+  --internal-package-server=http://127.0.0.1:9/none
+check "unknown switch: the wizard (driver $DRIVEN, exit $RC)" \
+  [ "$DRIVEN" = 0 -a "$RC" = 120 ]
 
 # Outside a package the silent front end fetches the package; the update
 # service has none to give.

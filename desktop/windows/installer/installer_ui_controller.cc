@@ -101,6 +101,8 @@ InstallerUIController::InstallerUIController(
 }
 
 InstallerUIController::~InstallerUIController() {
+  if (pending_ui_callback_)
+    std::move(pending_ui_callback_).Run(true);
   // The window and the calculator observe the settings, the notifier and
   // the runner; they go first.
   window_.reset();
@@ -276,7 +278,7 @@ void InstallerUIController::Terminate() {
   // A request still waiting is answered as one that comes too late, rather
   // than never.
   if (pending_ui_callback_)
-    std::move(pending_ui_callback_).Run();
+    std::move(pending_ui_callback_).Run(true);
   if (window_)
     window_->RemoveObserver(this);
   // The window still points at the calculator until it is gone.
@@ -307,6 +309,10 @@ void InstallerUIController::RunUICallbackAndPostReply(
   }
   if (!installation_started_ || pending_error_ || !window_) {
     LOG(INFO) << "Store callback information for later.";
+    // Only one request is kept; the one it replaces is answered, or its
+    // download would wait for good.
+    if (pending_ui_callback_)
+      std::move(pending_ui_callback_).Run(true);
     pending_ui_callback_ = base::BindOnce(
         &InstallerUIController::DoRunUICallbackAndPostReply,
         base::Unretained(this), std::move(ui_callback), reply_runner,
@@ -315,15 +321,16 @@ void InstallerUIController::RunUICallbackAndPostReply(
   }
   LOG(INFO) << "Run the callback at once.";
   DoRunUICallbackAndPostReply(std::move(ui_callback), std::move(reply_runner),
-                              std::move(reply));
+                              std::move(reply), false);
 }
 
 void InstallerUIController::DoRunUICallbackAndPostReply(
     UICallback ui_callback,
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
-    Reply reply) {
-  if (ui_terminated_ || !window_) {
-    LOG(INFO) << "UI has been terminated already.";
+    Reply reply,
+    bool cancelled) {
+  if (cancelled || ui_terminated_ || !window_) {
+    LOG(INFO) << "UI has been terminated already, or the request was replaced.";
     reply_runner->PostTask(FROM_HERE,
                            base::BindOnce(std::move(reply), kUiGoneReply));
     return;
@@ -388,14 +395,21 @@ void InstallerUIController::Accept() {
   }
   if (pending_ui_callback_) {
     LOG(INFO) << "Running pending fetcher callback.";
-    std::move(pending_ui_callback_).Run();
+    std::move(pending_ui_callback_).Run(false);
   }
   if (fetch_failed_in_background_) {
-    LOG(INFO) << "Restarting fetching after background tries failed.";
     fetch_failed_in_background_ = false;
-    SetStage(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
-    if (package_fetcher())
+    if (package_fetcher()) {
+      LOG(INFO) << "Restarting fetching after background tries failed.";
+      SetStage(PROGRESS_STAGE_DOWNLOAD_ANNOUNCED);
       package_fetcher()->Restart();
+    } else {
+      // No fetcher to restart (its thread never started): the failure is
+      // the run's now, instead of a backend that waits for a package that
+      // never comes.
+      NotifyPackageFetcherError(background_failure_kind_, background_failure_,
+                                std::vector<FetchChunkStatistics>());
+    }
   }
   if (window_)
     window_->ShowProgressPage();
@@ -487,6 +501,8 @@ void InstallerUIController::NotifyPackageFetcherError(
   if (package_fetcher() && package_fetcher()->Retry())
     return;
   fetch_failed_in_background_ = true;
+  background_failure_kind_ = kind;
+  background_failure_ = description;
   if (installation_started_) {
     LOG(INFO) << "Reporting fetcher error.";
     InstallerController::NotifyPackageFetcherError(kind, description, details);

@@ -120,21 +120,29 @@ class InstallerUIController : public InstallerController,
   // The elevation the all-users install needed was refused: go on for the
   // current user instead, when that can work. True when it does.
   bool SwitchToCurrentUser();
+  // With |cancelled|, or once the wizard is gone, the request is answered
+  // as cancelled without running it.
   void DoRunUICallbackAndPostReply(
       UICallback ui_callback,
       base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
-      Reply reply);
+      Reply reply,
+      bool cancelled);
 
   InstallerProgressNotifier* const notifier_;
   std::unique_ptr<ProgressCalculatorImpl> calculator_;
   std::unique_ptr<InstallerWindow> window_;
-  base::OnceClosure pending_ui_callback_;
+  // A stored fetcher request; run with true, it is answered as cancelled.
+  base::OnceCallback<void(bool cancelled)> pending_ui_callback_;
   base::win::ScopedHandle ui_lock_file_;
   std::unique_ptr<PendingError> pending_error_;
   bool installation_started_ = false;
   bool error_shown_before_ = false;
   bool accept_pending_ = false;
   bool fetch_failed_in_background_ = false;
+  // The last failure the fetcher gave up on, for a run where nothing can
+  // fetch again.
+  FailureKind background_failure_kind_ = FAILURE_NETWORK;
+  std::string background_failure_;
   bool download_announced_ = false;
   bool observing_settings_ = false;
   bool observing_runner_ = false;
