@@ -37,23 +37,36 @@ run_in() {
   [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
 }
 
-# run_wizard NAME [ARGS...]: as run, for a front end with a window: the
-# user closes the wizard and answers the quit box Yes.
+# The front end with a window is the wizard, which waits for its user: the
+# runs below that reach it have the user close it (and answer the quit box
+# Yes, but for an uninstall, which does not ask). No update service answers
+# the fetch that starts behind the welcome page.
+NO_SERVICE=--internal-package-server=http://127.0.0.1:9/none
+
+# run_wizard NAME [ARGS...]: as run, for a run that shows the wizard.
 run_wizard() {
   local name="$1"
   shift
   new_prefix "$name"
   mkdir -p "$E2E_CASE/temp"
-  run_in "$(e2e_winpath "$E2E_CASE/temp")" "$@" &
+  run_in_wizard "$(e2e_winpath "$E2E_CASE/temp")" "$@"
+}
+
+# run_in_wizard TEMP [ARGS...]: as run_in, for a run that shows the wizard;
+# sets DRIVEN to the driver's exit code.
+run_in_wizard() {
+  local temp="$1" answer=(wait-messagebox answer-messagebox IDYES)
+  shift
+  [[ " $* " == *" --uninstall "* ]] && answer=()
+  run_in "$temp" "$NO_SERVICE" "$@" &
   local job=$!
-  drive --timeout=90 wait-window close wait-messagebox \
-    answer-messagebox IDYES wait-gone
+  drive --timeout=90 wait-window close "${answer[@]}" wait-gone
   DRIVEN=$DRIVE_RC
   wait "$job"
-  # The background run's results: read again here.
+  # The run's results, from its own shell.
   RC=$(cat "$E2E_CASE/rc")
   ERR=$(cat "$E2E_CASE/err")
-  LOGS=("$E2E_CASE"/temp/"Kavor Installer"/kavor_installer_*.log)
+  LOGS=("${LOG_FOLDER:-$E2E_CASE/temp/Kavor Installer}"/kavor_installer_*.log)
   LOG=""
   [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")
 }
@@ -70,7 +83,7 @@ check "GUI subsystem" bash -c \
 # product line and the command line. No update service answers: the
 # wizard waits for the user all the same.
 export KAVOR_INSTALLER_VERBOSITY=1
-run_wizard window --internal-package-server=http://127.0.0.1:9/none
+run_wizard window
 check "window: the wizard shown and closed (driver $DRIVEN)" [ "$DRIVEN" = 0 ]
 check "window: exit code 120 (got $RC)" [ "$RC" = 120 ]
 check "window: the wizard's controller" has "$LOG" "Initializing installer UI"
@@ -90,8 +103,7 @@ check "window: experiments from the command line" has "$LOG" \
 check "window: download folder logged" has "$LOG" "Installer download folder: "
 
 # An unknown switch alone is the window's front end too.
-run_wizard unknown --no-such-switch \
-  --internal-package-server=http://127.0.0.1:9/none
+run_wizard unknown --no-such-switch
 check "unknown switch: the wizard (driver $DRIVEN, exit $RC)" \
   [ "$DRIVEN" = 0 -a "$RC" = 120 ]
 
@@ -113,25 +125,25 @@ check "backend: architecture named in upper case" has "$LOG" \
   "Installer architecture: X64"
 check "backend: exit code 101 (got $RC)" [ "$RC" = 101 ]
 
-KAVOR_INSTALLER_VERBOSITY=12 run too_verbose
+KAVOR_INSTALLER_VERBOSITY=12 run_wizard too_verbose
 check "verbosity 12: ignored" lacks "$(sed -n 2p <<<"$LOG")" "--v="
 check "verbosity 12: no verbose lines" lacks "$LOG" "message loop"
 
-KAVOR_INSTALLER_VERBOSITY=3 run explicit --v=1
+KAVOR_INSTALLER_VERBOSITY=3 run_wizard explicit --v=1
 check "explicit --v wins" bash -c '[[ "$1" == *"--v=1"* && "$1" != *"--v=3"* ]]' _ \
   "$(sed -n 2p <<<"$LOG")"
 
-run experiment --with-feature:installer-experiment-test=on
+run_wizard experiment --with-feature:installer-experiment-test=on
 check "experiment from the command line" has "$LOG" "Test experiment is enabled"
 
 # --temp-folder: the download folder goes at the end when empty, stays when
 # something is left in it; an unusable one gives 116.
 mkdir -p "$WORK/downloads" "$WORK/kept/Kavor Installer"
 touch "$WORK/kept/Kavor Installer/partial" "$WORK/not_a_folder"
-run empty_download "--temp-folder=$(e2e_winpath "$WORK/downloads")"
+run_wizard empty_download "--temp-folder=$(e2e_winpath "$WORK/downloads")"
 check "download folder logged" has "$LOG" "downloads\\Kavor Installer"
 check "empty download folder removed" [ ! -e "$WORK/downloads/Kavor Installer" ]
-run kept_download "--temp-folder=$(e2e_winpath "$WORK/kept")"
+run_wizard kept_download "--temp-folder=$(e2e_winpath "$WORK/kept")"
 check "download folder with a file kept" [ -e "$WORK/kept/Kavor Installer/partial" ]
 run bad_temp_folder "--temp-folder=$(e2e_winpath "$WORK/not_a_folder")"
 check "unusable --temp-folder: exit code 116 (got $RC)" [ "$RC" = 116 ]
@@ -141,7 +153,9 @@ check "unusable --temp-folder: logged" has "$LOG" \
 # A temporary folder that can't hold the log folder: the log goes into the
 # current folder.
 new_prefix no_temp
-run_in "$(e2e_winpath "$WORK/not_a_folder")"
+LOG_FOLDER="$E2E_CASE/cwd" run_in_wizard "$(e2e_winpath "$WORK/not_a_folder")"
+check "no temporary folder: the wizard all the same (driver $DRIVEN)" \
+  [ "$DRIVEN" = 0 ]
 check "log in the current folder" \
   bash -c 'ls "$1"/kavor_installer_*.log >/dev/null 2>&1' _ "$E2E_CASE/cwd"
 
@@ -154,7 +168,7 @@ echo '{"installer-experiments": ["installer-experiment-test@1"]}' \
   >"$INST/installer_prefs.json"
 EXE_SAVED="$EXE"
 EXE="$INST/$(basename "$EXE")"
-run uninstall --uninstall
+run_wizard uninstall --uninstall
 EXE="$EXE_SAVED"
 check "uninstall: experiments from installer_prefs.json" has "$LOG" \
   "Retrieved experiment states from installation folder"
