@@ -14,7 +14,23 @@
 #
 # The package and the installer are signed by a test maker certificate under
 # a test root that the fresh prefix trusts: the signature fixtures' own.
+#
+# With --wizard the same install goes through the wizard instead: the
+# installer starts without --silent on $DISPLAY (a new Xvfb on :99 when
+# none is set), kavor_ui_driver.exe clicks through its pages as a user
+# would (welcome, options, back, accept, progress) and keeps a screenshot
+# of each in build-release/run-main/screenshots/. With --wizard=manual
+# nothing is clicked: the wizard waits for a person on that display (one
+# that can be seen, or an Xvfb shown through a VNC server).
 set -euo pipefail
+WIZARD=""
+for arg in "$@"; do
+  case "$arg" in
+    --wizard) WIZARD=driven ;;
+    --wizard=manual) WIZARD=manual ;;
+    *) echo "usage: $0 [--wizard | --wizard=manual]" >&2; exit 2 ;;
+  esac
+done
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KAVOR_BUILD_DIR:-$ROOT/build-release}"
 export KAVOR_BUILD_DIR="$BUILD"
@@ -23,7 +39,7 @@ bash "$ROOT/scripts/install_deps.sh"
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
   kavor_browser_standin kavor_launcher_standin kavor_helper_standin \
   kavor_job_runner kavor_stats_schema kavor_update_server kavor_package_stub \
-  kavor_trust_root signature_fixtures
+  kavor_trust_root kavor_ui_driver signature_fixtures
 source "$ROOT/scripts/wine_env.sh"
 source "$ROOT/tests/network_package.sh"
 source "$ROOT/tests/update_server.sh"
@@ -78,18 +94,54 @@ trap 'stop_update_server || true; stop_stats_server; _leave_fresh_prefix' EXIT
 ARGS=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0
   "--internal-package-server=$URL/metadata"
   "--local-pref-default-overrides-server=$URL/prefs" --test-avro-srv)
+if [ -n "$WIZARD" ]; then
+  # The wizard's own choices but the folder, which the report below reads.
+  ARGS=('--installfolder=C:\Kavor' --launchbrowser=0 "${ARGS[@]:4}")
+  if [ -z "${DISPLAY:-}" ]; then
+    Xvfb :99 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=:99
+    trap 'kill $XVFB_PID 2>/dev/null; stop_update_server || true; stop_stats_server; _leave_fresh_prefix' EXIT
+  fi
+  SHOTS="$RUN/screenshots"
+  mkdir -p "$SHOTS"
+  export KAVOR_SCREENSHOT_DIR
+  KAVOR_SCREENSHOT_DIR=$(winpath "$SHOTS")
+  echo "The wizard is on display $DISPLAY."
+fi
 echo "Update service: $URL (package $(stat -c %s "$WWW/kavor_package.exe") bytes)"
 echo
 echo "Installing: C:\\Downloads\\kavor_setup.exe ${ARGS[*]}"
 # The job runner waits for every installer process, not only the first.
 wine "$BIN/kavor_job_runner.exe" --prepare-desktop >/dev/null 2>&1 || true
 set +e
+JOB_TIMEOUT=()
+[ "$WIZARD" = manual ] && JOB_TIMEOUT=(--timeout-seconds=3600)
 KAVOR_INSTALLER_VERBOSITY=1 \
   wine "$BIN/kavor_job_runner.exe" "--report=$(winpath "$RUN/processes.txt")" \
+  "${JOB_TIMEOUT[@]}" \
   "--env=TEMP=$(winpath "$RUN/temp")" "--env=TMP=$(winpath "$RUN/temp")" \
-  -- 'C:\Downloads\kavor_setup.exe' "${ARGS[@]}"
+  -- 'C:\Downloads\kavor_setup.exe' "${ARGS[@]}" &
+JOB=$!
+if [ "$WIZARD" = driven ]; then
+  # The pages a user goes through; each screenshot is taken once the page
+  # has settled.
+  wine "$BIN/kavor_ui_driver.exe" --timeout=120 wait-window \
+    wait-control 1003 --visible --enabled screenshot wizard_welcome \
+    click 1001 wait-control 1201 --visible screenshot wizard_options \
+    click 1201 wait-control 1001 --visible click 1003 \
+    wait-control 1211 --visible screenshot wizard_progress wait-gone ||
+    echo "The driver stopped (exit $?): see the screenshots so far."
+elif [ "$WIZARD" = manual ]; then
+  echo "Waiting for the wizard on $DISPLAY to end (at most an hour)..."
+fi
+wait "$JOB"
 RC=$?
 set -e
+if [ "$WIZARD" = driven ]; then
+  echo "Screenshots of the wizard's pages:"
+  ls "$SHOTS"/*.bmp 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+fi
 stop_update_server || true
 
 echo
@@ -169,7 +221,13 @@ else
   echo "  (none)"
 fi
 echo "Uninstall entry, as the registry holds it:"
-query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavor 47.0.4127.0'
+if [ -n "$WIZARD" ]; then
+  # The wizard installs for all users: the machine's entry, which a 64-bit
+  # installer keeps in the 32-bit view.
+  query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Kavor 47.0.4127.0'
+else
+  query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavor 47.0.4127.0'
+fi
 echo "Last install folder:"
 query 'HKCU\Software\Kavor Software'
 echo "Shortcuts:"
