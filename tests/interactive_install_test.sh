@@ -205,6 +205,17 @@ check "install: the window is the installer's ($DRIVE_OUT)" \
   has "$DRIVE_OUT" 'window "Kavor Installer" of kavor_setup.exe'
 check "install: Accept reads \"Accept and Install\" ($DRIVE_OUT)" \
   has "$DRIVE_OUT" "Accept and Install"
+# A second start by the same user brings the first wizard to the front
+# and ends at once with 122; the first one goes on.
+(
+  run_in_job -- 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
+  echo "$RC" >"$E2E_CASE/second.rc"
+)
+check "install: a second wizard exits with 122 (got $(cat "$E2E_CASE/second.rc"))" \
+  [ "$(cat "$E2E_CASE/second.rc")" = 122 ]
+check "install: the second wizard switched to the first" grep -qF \
+  "Another instance of the installer UI is running. Switching to it" \
+  "$LOG_DIR"/kavor_installer_*.log
 drive click 1001 wait-control 1201 --visible wait-control 1204 --visible \
   wait-control 1001 --hidden screenshot interactive_install_options text 1204
 check "install: the options page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
