@@ -1,8 +1,8 @@
 // A process for the crash generation tests: a client that registers with a
 // crash-reporter pipe and crashes, or a server that dies while it dumps.
 //
-//   kavor_crash_client crash PIPE KEYS   registers with KEYS crash keys,
-//       crashes with an access violation; its crash filter asks the server
+//   kavor_crash_client crash PIPE KEYS [TYPE]   registers with KEYS crash
+//       keys asking for dumps of TYPE (default 0), crashes with an access violation; its crash filter asks the server
 //       for a dump and ends the process with kDumpDone or kDumpFailed
 //   kavor_crash_client exit PIPE         registers and ends with 0
 //   kavor_crash_client serve PIPE READY IN_DUMP   runs a server on PIPE,
@@ -31,6 +31,7 @@ constexpr UINT kDumpDone = 0x600D;
 constexpr UINT kDumpFailed = 0xBAD;
 // MiniDumpNormal.
 constexpr uint32_t kDumpType = 0;
+uint32_t g_dump_type = kDumpType;
 
 crash_reporter::CrashGenerationClient* g_client = nullptr;
 
@@ -53,7 +54,7 @@ int Crash(const wchar_t* pipe, size_t key_count) {
   }
   crash_reporter::CustomClientInfo custom_info = {keys.data(), keys.size()};
   g_client = new crash_reporter::CrashGenerationClient(
-      pipe, kDumpType, &custom_info);
+      pipe, g_dump_type, &custom_info);
   if (!g_client->Register())
     return 3;
   SetUnhandledExceptionFilter(CrashFilter);
@@ -100,8 +101,11 @@ int main() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv)
     return 2;
-  if (argc == 4 && !wcscmp(argv[1], L"crash"))
+  if ((argc == 4 || argc == 5) && !wcscmp(argv[1], L"crash")) {
+    if (argc == 5)
+      g_dump_type = wcstoul(argv[4], nullptr, 0);
     return Crash(argv[2], wcstoul(argv[3], nullptr, 10));
+  }
   if (argc == 3 && !wcscmp(argv[1], L"exit"))
     return RegisterAndExit(argv[2]);
   if (argc == 5 && !wcscmp(argv[1], L"serve"))
