@@ -71,8 +71,8 @@ bool ClientInfo::Initialize() {
     return false;
 
   FILETIME creation_time, exit_time, kernel_time, user_time;
-  if (GetProcessTimes(process_handle_, &creation_time, &exit_time,
-                      &kernel_time, &user_time)) {
+  if (GetProcessTimes(process_handle_, &creation_time, &exit_time, &kernel_time,
+                      &user_time)) {
     start_time_ = FileTimeToUint64(creation_time);
   }
   crash_id_ = static_cast<uint32_t>(start_time_);

@@ -14,8 +14,8 @@ namespace {
 class ClientInfoTest : public testing::Test {
  protected:
   ClientInfo* MakeClient(const CustomInfoEntry* entries, size_t count) {
-    client_.reset(new ClientInfo(nullptr, GetCurrentProcessId(), 0,
-                                 &thread_id_, &pointers_, &assertion_,
+    client_.reset(new ClientInfo(nullptr, GetCurrentProcessId(), 0, &thread_id_,
+                                 &pointers_, &assertion_,
                                  CustomClientInfo{entries, count}));
     return client_->Initialize() ? client_.get() : nullptr;
   }
@@ -80,7 +80,8 @@ TEST_F(ClientInfoTest, CopiedKeysAreTerminated) {
 }
 
 TEST_F(ClientInfoTest, TooManyKeysAreNotCopied) {
-  ClientInfo* client = MakeClient(nullptr, ClientInfo::kMaxCustomInfoEntries + 1);
+  ClientInfo* client =
+      MakeClient(nullptr, ClientInfo::kMaxCustomInfoEntries + 1);
   ASSERT_TRUE(client);
   EXPECT_FALSE(client->PopulateCustomInfo());
   EXPECT_EQ(0u, client->GetCustomInfo().count);

@@ -25,10 +25,10 @@ class HandServedPipe {
  public:
   HandServedPipe() {
     std::wstring name = TestPipeName(L"hand");
-    server_ = CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_DUPLEX,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
-        0, nullptr);
+    server_ =
+        CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                         1, 4096, 4096, 0, nullptr);
     client_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, 0, nullptr);
     if (server_ != INVALID_HANDLE_VALUE && client_ != INVALID_HANDLE_VALUE &&
@@ -230,8 +230,18 @@ TEST(CrashGenerationClientTest, WithoutServerNothingIsRegistered) {
 
 struct ServerOnPipe {
   explicit ServerOnPipe(const std::wstring& name)
-      : server(name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-               nullptr, nullptr, nullptr, false, nullptr) {}
+      : server(name,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               nullptr,
+               false,
+               nullptr) {}
   CrashGenerationServer server;
 };
 

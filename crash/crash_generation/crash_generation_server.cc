@@ -91,8 +91,7 @@ CrashGenerationServer::~CrashGenerationServer() {
   // pending connect would leave the state unchanged until the polls run out.
   if (pipe_wait && event)
     SetEvent(event);
-  for (int i = 0; i < kShutdownPolls &&
-                  server_state_ != IPC_SERVER_STATE_ERROR;
+  for (int i = 0; i < kShutdownPolls && server_state_ != IPC_SERVER_STATE_ERROR;
        ++i) {
     Sleep(kShutdownPollMs);
   }
@@ -115,7 +114,8 @@ CrashGenerationServer::~CrashGenerationServer() {
   LeaveCriticalSection(&sync_);
   for (ClientInfo* client : clients) {
     if (client->process_exit_wait_handle())
-      UnregisterWaitEx(client->process_exit_wait_handle(), INVALID_HANDLE_VALUE);
+      UnregisterWaitEx(client->process_exit_wait_handle(),
+                       INVALID_HANDLE_VALUE);
     // An exit callback that ran lets go of the request wait itself.
     if (client->dump_request_wait_handle()) {
       UnregisterWaitEx(client->dump_request_wait_handle(),
@@ -425,17 +425,14 @@ bool CrashGenerationServer::RespondToClient(ClientInfo* client_info) {
   msg_.id = GetCurrentProcessId();
 
   bool duplicated =
-      DuplicateHandle(GetCurrentProcess(),
-                      client_info->dump_requested_handle(), client_process,
-                      &msg_.dump_request_handle, kDumpRequestRights, FALSE,
-                      0) &&
-      DuplicateHandle(GetCurrentProcess(),
-                      client_info->dump_generated_handle(), client_process,
-                      &msg_.dump_generated_handle, kDumpGeneratedRights,
-                      FALSE, 0) &&
-      DuplicateHandle(GetCurrentProcess(), server_alive_handle_,
-                      client_process, &msg_.server_alive_handle,
-                      kServerAliveRights, FALSE, 0);
+      DuplicateHandle(GetCurrentProcess(), client_info->dump_requested_handle(),
+                      client_process, &msg_.dump_request_handle,
+                      kDumpRequestRights, FALSE, 0) &&
+      DuplicateHandle(GetCurrentProcess(), client_info->dump_generated_handle(),
+                      client_process, &msg_.dump_generated_handle,
+                      kDumpGeneratedRights, FALSE, 0) &&
+      DuplicateHandle(GetCurrentProcess(), server_alive_handle_, client_process,
+                      &msg_.server_alive_handle, kServerAliveRights, FALSE, 0);
   bool written = false;
   if (duplicated) {
     DWORD bytes = 0;

@@ -25,14 +25,12 @@ class CrashGenerationServer {
   using OnClientConnectedCallback = void (*)(void* context,
                                              const ClientInfo* client_info);
   // |dump_path| is null when the server wrote no dump.
-  using OnClientDumpRequestCallback =
-      void (*)(void* context,
-               const ClientInfo* client_info,
-               const std::wstring* dump_path);
+  using OnClientDumpRequestCallback = void (*)(void* context,
+                                               const ClientInfo* client_info,
+                                               const std::wstring* dump_path);
   using OnClientExitedCallback = void (*)(void* context,
                                           const ClientInfo* client_info);
-  using OnClientUploadRequestCallback = void (*)(void* context,
-                                                 DWORD crash_id);
+  using OnClientUploadRequestCallback = void (*)(void* context, DWORD crash_id);
 
   // Every callback may be null. |pipe_sec_attrs| is borrowed and may be
   // null. |dump_folder| is used only when |generate_dumps|.

@@ -233,9 +233,9 @@ TEST_F(CrashGenerationServerTest, CrashOfRegisteredProgramIsDumped) {
   ASSERT_TRUE(Signalled(observer_.dumped));
   ASSERT_TRUE(Signalled(observer_.exited));
   ASSERT_TRUE(Signalled(observer_.connected));
-  ASSERT_TRUE(base::WaitUntil(
-      [&] { return server->ClientCountForTesting() == 0; },
-      "the client's removal"));
+  ASSERT_TRUE(
+      base::WaitUntil([&] { return server->ClientCountForTesting() == 0; },
+                      "the client's removal"));
 
   base::AutoLock lock(observer_.lock);
   EXPECT_EQ(std::vector<DWORD>{child.pid()}, observer_.connected_pids);
@@ -487,7 +487,8 @@ TEST_F(CrashGenerationServerTest, ServerDyingMidDumpEndsTheWait) {
   CrashGenerationClient client(pipe, 0, nullptr);
   ASSERT_TRUE(client.Register());
   bool dumped = true;
-  base::TestThread crashing([&] { dumped = client.RequestDump(nullptr, nullptr); });
+  base::TestThread crashing(
+      [&] { dumped = client.RequestDump(nullptr, nullptr); });
   ASSERT_TRUE(Signalled(in_dump));
   TerminateProcess(server.process(), 1);
   // Well within the 15 s the client would wait for a silent server.
@@ -508,9 +509,9 @@ TEST_F(CrashGenerationServerTest, ClientExitRemovesTheClient) {
   ASSERT_TRUE(child.started());
   EXPECT_EQ(0u, child.WaitForExit());
   ASSERT_TRUE(Signalled(observer_.exited));
-  EXPECT_TRUE(base::WaitUntil(
-      [&] { return server->ClientCountForTesting() == 0; },
-      "the client's removal"));
+  EXPECT_TRUE(
+      base::WaitUntil([&] { return server->ClientCountForTesting() == 0; },
+                      "the client's removal"));
   base::AutoLock lock(observer_.lock);
   EXPECT_EQ(std::vector<DWORD>{child.pid()}, observer_.exited_pids);
 }

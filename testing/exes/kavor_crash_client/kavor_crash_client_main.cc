@@ -2,8 +2,9 @@
 // crash-reporter pipe and crashes, or a server that dies while it dumps.
 //
 //   kavor_crash_client crash PIPE KEYS [TYPE]   registers with KEYS crash
-//       keys asking for dumps of TYPE (default 0), crashes with an access violation; its crash filter asks the server
-//       for a dump and ends the process with kDumpDone or kDumpFailed
+//       keys asking for dumps of TYPE (default 0), crashes with an access
+//       violation; its crash filter asks the server for a dump and ends the
+//       process with kDumpDone or kDumpFailed
 //   kavor_crash_client exit PIPE         registers and ends with 0
 //   kavor_crash_client serve PIPE READY IN_DUMP   runs a server on PIPE,
 //       sets the event READY when it listens and IN_DUMP when a dump request
@@ -53,8 +54,8 @@ int Crash(const wchar_t* pipe, size_t key_count) {
              L"value%zu", i);
   }
   crash_reporter::CustomClientInfo custom_info = {keys.data(), keys.size()};
-  g_client = new crash_reporter::CrashGenerationClient(
-      pipe, g_dump_type, &custom_info);
+  g_client = new crash_reporter::CrashGenerationClient(pipe, g_dump_type,
+                                                       &custom_info);
   if (!g_client->Register())
     return 3;
   SetUnhandledExceptionFilter(CrashFilter);
@@ -85,8 +86,8 @@ int Serve(const wchar_t* pipe, const wchar_t* ready, const wchar_t* in_dump) {
     return 2;
   // Never destroyed: the process is killed.
   auto* server = new crash_reporter::CrashGenerationServer(
-      pipe, nullptr, nullptr, nullptr, OnDumpRequest, nullptr, nullptr,
-      nullptr, nullptr, nullptr, false, nullptr);
+      pipe, nullptr, nullptr, nullptr, OnDumpRequest, nullptr, nullptr, nullptr,
+      nullptr, nullptr, false, nullptr);
   if (!server->Start())
     return 4;
   SetEvent(ready_event);
