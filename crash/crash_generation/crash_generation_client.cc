@@ -27,9 +27,7 @@ CrashGenerationClient::CrashGenerationClient(
 }
 
 CrashGenerationClient::CrashGenerationClient(
-    HANDLE pipe,
-    uint32_t dump_type,
-    const CustomClientInfo* custom_info)
+    HANDLE pipe, uint32_t dump_type, const CustomClientInfo* custom_info)
     : pipe_handle_(pipe), dump_type_(dump_type) {
   if (custom_info)
     custom_info_ = *custom_info;
@@ -67,9 +65,9 @@ HANDLE CrashGenerationClient::ConnectToServer() {
     pipe_handle_ = nullptr;
   } else {
     for (int attempt = 0; attempt < 2; ++attempt) {
-      HANDLE handle = CreateFileW(pipe_name_.c_str(), kPipeDesiredAccess, 0,
-                                  nullptr, OPEN_EXISTING,
-                                  kPipeFlagsAndAttributes, nullptr);
+      HANDLE handle =
+          CreateFileW(pipe_name_.c_str(), kPipeDesiredAccess, 0, nullptr,
+                      OPEN_EXISTING, kPipeFlagsAndAttributes, nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         pipe = handle;
         break;
@@ -105,8 +103,8 @@ bool CrashGenerationClient::RegisterClient(HANDLE pipe) {
 
   ProtocolMessage reply = {};
   DWORD bytes_read = 0;
-  if (!TransactNamedPipe(pipe, &request, sizeof(request), &reply,
-                         sizeof(reply), &bytes_read, nullptr)) {
+  if (!TransactNamedPipe(pipe, &request, sizeof(request), &reply, sizeof(reply),
+                         &bytes_read, nullptr)) {
     return false;
   }
   if (bytes_read != sizeof(reply) ||
@@ -149,8 +147,7 @@ bool CrashGenerationClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
   // The mutex answers only when the server dies (abandoned) or shuts down
   // (released): either way no dump is coming.
   HANDLE wait_handles[2] = {dump_generated_event_, server_alive_mutex_};
-  DWORD result =
-      WaitForMultipleObjects(2, wait_handles, FALSE, kDumpWaitMs);
+  DWORD result = WaitForMultipleObjects(2, wait_handles, FALSE, kDumpWaitMs);
   return result == WAIT_OBJECT_0;
 }
 
