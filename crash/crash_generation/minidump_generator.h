@@ -2,11 +2,14 @@
 #define CRASH_CRASH_GENERATION_MINIDUMP_GENERATOR_H_
 
 #include <windows.h>
+#include <dbghelp.h>
+#include <rpc.h>
 #include <stdint.h>
 
 #include <string>
 
 #include "base/macros.h"
+#include "base/synchronization/lock.h"
 #include "crash/crash_generation/crash_generation_protocol.h"
 
 namespace crash_reporter {
@@ -43,10 +46,36 @@ class MinidumpGenerator {
   bool WriteMinidump();
 
  private:
-  bool GetDumpPath(std::wstring* path);
+  using MiniDumpWriteDumpFunction =
+      BOOL(WINAPI*)(HANDLE process,
+                    DWORD process_id,
+                    HANDLE file,
+                    MINIDUMP_TYPE dump_type,
+                    PMINIDUMP_EXCEPTION_INFORMATION exception_param,
+                    PMINIDUMP_USER_STREAM_INFORMATION user_stream_param,
+                    PMINIDUMP_CALLBACK_INFORMATION callback_param);
+  using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID* uuid);
 
+  bool GetDumpPath(std::wstring* path);
+  bool CreateDumpFile(const std::wstring& path, HANDLE* file);
+  // Closes the dump files this generator created; after a failed read of
+  // the target nothing more is written into them.
+  void CloseInternalFiles();
+  // Reads |size| bytes at |address| of the process the pointers belong to.
+  bool ReadPointee(const void* address, void* buffer, size_t size) const;
+  // The exception code behind the exception pointers; false when unreadable.
+  bool ReadExceptionCode(DWORD* code) const;
+  MiniDumpWriteDumpFunction GetWriteDump();
+  UuidCreateFunction GetCreateUuid();
+
+  // Loading the libraries and looking up their functions may race only when
+  // generators are shared; these keep that safe.
+  base::Lock module_lock_;
+  base::Lock get_proc_lock_;
   HMODULE dbghelp_module_ = nullptr;
+  MiniDumpWriteDumpFunction write_dump_ = nullptr;
   HMODULE rpcrt4_module_ = nullptr;
+  UuidCreateFunction create_uuid_ = nullptr;
   HANDLE process_handle_;
   DWORD process_id_;
   DWORD thread_id_;
