@@ -536,7 +536,14 @@ TEST_F(CrashGenerationServerTest, ShutdownEndsWithClientsAround) {
   ASSERT_TRUE(registered);
   EXPECT_NE(INVALID_HANDLE_VALUE, silent);
   CloseHandle(silent);
-  EXPECT_FALSE(client.RequestDump(nullptr, nullptr));
+  // The released mutex answers at once, long before the dump wait ends.
+  bool dumped = true;
+  base::TestThread crashing(
+      [&] { dumped = client.RequestDump(nullptr, nullptr); });
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
+            WaitForSingleObject(crashing.handle(), 5000));
+  crashing.Join();
+  EXPECT_FALSE(dumped);
   // The server's client list was freed with it: the exit callback never came
   // for this (still running) process.
   base::AutoLock lock(observer_.lock);
