@@ -36,20 +36,6 @@ TEST_F(ClientInfoTest, CrashIdIsTheLowHalfOfTheProcessStart) {
   EXPECT_EQ(creation.dwHighDateTime, client->start_time() >> 32);
 }
 
-TEST_F(ClientInfoTest, ReadsTheClientRecords) {
-  ClientInfo* client = MakeClient(nullptr, 0);
-  ASSERT_TRUE(client);
-  EXCEPTION_POINTERS pointers = {};
-  thread_id_ = 1234;
-  pointers_ = &pointers;
-  DWORD thread_id = 0;
-  EXCEPTION_POINTERS* read_pointers = nullptr;
-  ASSERT_TRUE(client->GetClientThreadId(&thread_id));
-  ASSERT_TRUE(client->GetClientExceptionPointers(&read_pointers));
-  EXPECT_EQ(1234u, thread_id);
-  EXPECT_EQ(&pointers, read_pointers);
-}
-
 // The client's texts may run to the end of their fields: the copy always
 // ends within them, and the uptime follows the client's own entries.
 TEST_F(ClientInfoTest, CopiedKeysAreTerminated) {

@@ -216,6 +216,21 @@ class DumpReader {
   decltype(&MiniDumpReadDumpStream) read_stream_ = nullptr;
 };
 
+// The dump at |path| shows an access violation of |thread_id| and carries
+// the handler information.
+void ExpectAccessViolationDump(const std::wstring& path, DWORD thread_id) {
+  DumpReader dump(path);
+  ULONG size = 0;
+  auto* exception = static_cast<const MINIDUMP_EXCEPTION_STREAM*>(
+      dump.Stream(ExceptionStream, &size));
+  ASSERT_TRUE(exception);
+  EXPECT_EQ(thread_id, exception->ThreadId);
+  EXPECT_EQ(static_cast<ULONG>(EXCEPTION_ACCESS_VIOLATION),
+            exception->ExceptionRecord.ExceptionCode);
+  EXPECT_TRUE(dump.Stream(kHandlerInfoStreamType, &size));
+  EXPECT_EQ(sizeof(HandlerInfo), size);
+}
+
 // The whole road: a program registers on the reporter's pipe, crashes, and
 // the dump written in the server's callback shows its crash; its crash
 // filter learns that the dump is done, and its end removes it.
@@ -258,16 +273,7 @@ TEST_F(CrashGenerationServerTest, CrashOfRegisteredProgramIsDumped) {
             observer_.custom_values[2].find_first_not_of(L"0123456789"));
 
   ASSERT_TRUE(observer_.dump_written);
-  DumpReader dump(observer_.dump_path);
-  ULONG size = 0;
-  auto* exception = static_cast<const MINIDUMP_EXCEPTION_STREAM*>(
-      dump.Stream(ExceptionStream, &size));
-  ASSERT_TRUE(exception);
-  EXPECT_EQ(child.main_thread_id(), exception->ThreadId);
-  EXPECT_EQ(static_cast<ULONG>(EXCEPTION_ACCESS_VIOLATION),
-            exception->ExceptionRecord.ExceptionCode);
-  EXPECT_TRUE(dump.Stream(kHandlerInfoStreamType, &size));
-  EXPECT_EQ(sizeof(HandlerInfo), size);
+  ExpectAccessViolationDump(observer_.dump_path, child.main_thread_id());
 }
 
 // A server built to write dumps itself names the dump to its callback.
@@ -293,15 +299,7 @@ TEST_F(CrashGenerationServerTest, ServerWritesTheDumpWhenAsked) {
   ASSERT_EQ(folder.size() + 1 + 36 + 4, path.size());
   EXPECT_EQ(L".dmp", path.substr(path.size() - 4));
 
-  DumpReader dump(path);
-  ULONG size = 0;
-  auto* exception = static_cast<const MINIDUMP_EXCEPTION_STREAM*>(
-      dump.Stream(ExceptionStream, &size));
-  ASSERT_TRUE(exception);
-  EXPECT_EQ(child.main_thread_id(), exception->ThreadId);
-  EXPECT_EQ(static_cast<ULONG>(EXCEPTION_ACCESS_VIOLATION),
-            exception->ExceptionRecord.ExceptionCode);
-  EXPECT_TRUE(dump.Stream(kHandlerInfoStreamType, &size));
+  ExpectAccessViolationDump(path, child.main_thread_id());
 }
 
 // Crash keys are copied with their limit: none declared gives just the
