@@ -271,6 +271,19 @@ TEST_F(ExceptionHandlerChildTest, RefusedOrDebugEventsGoToThePreviousFilter) {
   EXPECT_TRUE(FileNamesIn(folder()).empty());
 }
 
+TEST_F(ExceptionHandlerChildTest, FaultOnTheHandlerThreadEndsTheProcess) {
+  // The crashing thread waits for the handler thread, which faults while
+  // the older handler's filter is in place: the process must end rather
+  // than hang.
+  ChildRun run;
+  ASSERT_NO_FATAL_FAILURE(RunInFolder(L"faulting-filter", &run));
+  EXPECT_TRUE(run.Has("filter-thread")) << run.output;
+  EXPECT_NE(run.Number("crashing-thread"), run.Number("filter-thread"));
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), run.exit_code);
+  EXPECT_FALSE(run.Has("dump-thread")) << run.output;
+  EXPECT_FALSE(run.Has("previous-filter")) << run.output;
+}
+
 TEST_F(ExceptionHandlerChildTest, InvalidHandle) {
   ChildRun consumed;
   ASSERT_NO_FATAL_FAILURE(

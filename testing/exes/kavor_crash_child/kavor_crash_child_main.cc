@@ -13,6 +13,9 @@
 //   pure-call FOLDER          calls a pure virtual function
 //   on-request FOLDER         asks for three dumps of a made-up exception,
 //                             the first to a name that exists already
+//   faulting-filter FOLDER    two handlers; the newer one's filter
+//                             callback, which runs on its handler thread,
+//                             itself writes to a page it may not write
 //   newest-first OLD NEW      two handlers, dumping into OLD and NEW; then
 //                             writes to a page it may not write
 //   out-of-order              makes two handlers and destroys the older
@@ -124,6 +127,16 @@ bool RefuseDump(void* context,
                 AssertionInfo* assertion) {
   Print("filter");
   return false;
+}
+
+bool FaultingFilter(void* context,
+                    EXCEPTION_POINTERS* exinfo,
+                    AssertionInfo* assertion) {
+  Print("filter-thread %lu", ::GetCurrentThreadId());
+  int* volatile target = static_cast<int*>(
+      ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+  *target = 1;
+  return true;
 }
 
 LONG WINAPI PreviousFilter(EXCEPTION_POINTERS* exinfo) {
@@ -244,20 +257,27 @@ int main() {
   }
 
   ::SetUnhandledExceptionFilter(&PreviousFilter);
+  // An older handler, whose filter the newer one's handling puts back.
   std::unique_ptr<ExceptionHandler> older;
   if (mode == L"newest-first") {
     if (argc < 4)
       return kBadUsage;
     older = MakeHandler(folder);
     folder = argv[3];
+  } else if (mode == L"faulting-filter") {
+    older = MakeHandler(folder);
   }
-  auto handler =
-      MakeHandler(folder, mode == L"refused" ? &RefuseDump : nullptr);
+  ExceptionHandler::FilterCallback filter = nullptr;
+  if (mode == L"refused")
+    filter = &RefuseDump;
+  else if (mode == L"faulting-filter")
+    filter = &FaultingFilter;
+  auto handler = MakeHandler(folder, filter);
   if (handler->IsOutOfProcess())
     return kBadUsage;
 
   if (mode == L"access-violation" || mode == L"refused" ||
-      mode == L"newest-first") {
+      mode == L"faulting-filter" || mode == L"newest-first") {
     WriteToForbiddenPage();
   } else if (mode == L"breakpoint") {
     AnnounceCrash();
