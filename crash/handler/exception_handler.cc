@@ -46,6 +46,11 @@ CRITICAL_SECTION* StackLock() {
   return lock;
 }
 
+// Set on the handler threads. A fault there happens while the crashing
+// thread holds the stack lock and waits for the very thread that faulted:
+// handling it the usual way would hang the process for good.
+thread_local bool t_on_handler_thread = false;
+
 bool IsDebugException(DWORD code) {
   return code == EXCEPTION_BREAKPOINT || code == EXCEPTION_SINGLE_STEP ||
          code == kDebugPrintCode || code == kDebugPrintWideCode;
@@ -267,6 +272,9 @@ bool ExceptionHandler::WriteMinidumpForException(EXCEPTION_POINTERS* exinfo) {
 
 // static
 LONG WINAPI ExceptionHandler::HandleException(EXCEPTION_POINTERS* exinfo) {
+  // The dump being written is lost with the process, but the process ends.
+  if (t_on_handler_thread)
+    return EXCEPTION_EXECUTE_HANDLER;
   AutoExceptionHandler auto_handler;
   ExceptionHandler* current = auto_handler.get_handler();
   if (!current)
@@ -296,6 +304,8 @@ void __cdecl ExceptionHandler::HandleInvalidParameter(const wchar_t* expression,
                                                       const wchar_t* file,
                                                       unsigned int line,
                                                       uintptr_t reserved) {
+  if (t_on_handler_thread)
+    EndProcess(kInvalidParameterCode);
   AutoExceptionHandler auto_handler;
   ExceptionHandler* current = auto_handler.get_handler();
   if (!current)
@@ -333,6 +343,8 @@ void __cdecl ExceptionHandler::HandleInvalidParameter(const wchar_t* expression,
 
 // static
 void __cdecl ExceptionHandler::HandlePureVirtualCall() {
+  if (t_on_handler_thread)
+    EndProcess(kPureCallCode);
   AutoExceptionHandler auto_handler;
   ExceptionHandler* current = auto_handler.get_handler();
   if (!current)
@@ -393,6 +405,7 @@ bool ExceptionHandler::WriteMinidumpOnHandlerThread(EXCEPTION_POINTERS* exinfo,
 // static
 DWORD WINAPI ExceptionHandler::HandlerThreadMain(void* parameter) {
   auto* self = static_cast<ExceptionHandler*>(parameter);
+  t_on_handler_thread = true;
   for (;;) {
     if (::WaitForSingleObject(self->handler_start_semaphore_, INFINITE) !=
         WAIT_OBJECT_0) {

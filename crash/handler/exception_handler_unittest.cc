@@ -15,6 +15,8 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/time/time.h"
+#include "crash/crash_generation/client_info.h"
+#include "crash/crash_generation/crash_generation_server.h"
 #include "crash/test/minidump_file.h"
 #include "gtest/gtest.h"
 
@@ -269,6 +271,19 @@ TEST_F(ExceptionHandlerChildTest, RefusedOrDebugEventsGoToThePreviousFilter) {
   EXPECT_TRUE(FileNamesIn(folder()).empty());
 }
 
+TEST_F(ExceptionHandlerChildTest, FaultOnTheHandlerThreadEndsTheProcess) {
+  // The crashing thread waits for the handler thread, which faults while
+  // the older handler's filter is in place: the process must end rather
+  // than hang.
+  ChildRun run;
+  ASSERT_NO_FATAL_FAILURE(RunInFolder(L"faulting-filter", &run));
+  EXPECT_TRUE(run.Has("filter-thread")) << run.output;
+  EXPECT_NE(run.Number("crashing-thread"), run.Number("filter-thread"));
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), run.exit_code);
+  EXPECT_FALSE(run.Has("dump-thread")) << run.output;
+  EXPECT_FALSE(run.Has("previous-filter")) << run.output;
+}
+
 TEST_F(ExceptionHandlerChildTest, InvalidHandle) {
   ChildRun consumed;
   ASSERT_NO_FATAL_FAILURE(
@@ -377,6 +392,90 @@ TEST_F(ExceptionHandlerChildTest, OutOfOrderDestructionWarnsOnce) {
   EXPECT_EQ(0u, run.exit_code);
   EXPECT_EQ(1u, run.Count("warning: removing Kavor handler out of order"))
       << run.output;
+}
+
+// What the server in this test process saw of a served child's dump.
+struct ServedDump {
+  int requests = 0;
+  DWORD process_id = 0;
+  std::wstring path;
+
+  static void OnDumpRequest(void* context,
+                            const ClientInfo* client,
+                            const std::wstring* dump_path) {
+    auto* self = static_cast<ServedDump*>(context);
+    ++self->requests;
+    self->process_id = client->pid();
+    if (dump_path)
+      self->path = *dump_path;
+  }
+};
+
+class ExceptionHandlerServedTest : public ExceptionHandlerChildTest {
+ protected:
+  void SetUp() override {
+    ExceptionHandlerChildTest::SetUp();
+    pipe_ = L"\\\\.\\pipe\\KavorCrashHandlerTest" +
+            std::to_wstring(::GetCurrentProcessId());
+    std::wstring dump_folder = folder().value();
+    server_ = std::make_unique<CrashGenerationServer>(
+        pipe_, nullptr, nullptr, nullptr, &ServedDump::OnDumpRequest, &served_,
+        nullptr, nullptr, nullptr, nullptr, true, &dump_folder);
+    ASSERT_TRUE(server_->Start());
+  }
+  void TearDown() override { server_.reset(); }
+
+  // The dump the server wrote for the child, which asked from the thread
+  // that crashed.
+  void OpenServedDump(const ChildRun& run, MinidumpFile* dump) {
+    EXPECT_EQ(1, served_.requests) << run.output;
+    ASSERT_FALSE(served_.path.empty()) << run.output;
+    EXPECT_EQ(run.Number("crashing-thread"), run.Number("dump-thread"))
+        << run.output;
+    EXPECT_TRUE(run.Has("dump-thread " +
+                        std::to_string(run.Number("crashing-thread")) +
+                        " succeeded 1"))
+        << run.output;
+    ASSERT_TRUE(dump->Open(base::FilePath(served_.path)));
+    ASSERT_TRUE(dump->exception());
+    EXPECT_EQ(run.Number("crashing-thread"), dump->exception()->ThreadId);
+  }
+
+  std::wstring pipe_;
+  ServedDump served_;
+  std::unique_ptr<CrashGenerationServer> server_;
+};
+
+TEST_F(ExceptionHandlerServedTest, CrashIsDumpedByTheServer) {
+  ChildRun run;
+  ASSERT_NO_FATAL_FAILURE(Run(L"served-access-violation", {pipe_}, &run));
+  ASSERT_NE(98u, run.exit_code) << "the child could not register";
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), run.exit_code);
+  MinidumpFile dump;
+  ASSERT_NO_FATAL_FAILURE(OpenServedDump(run, &dump));
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
+            dump.exception()->ExceptionRecord.ExceptionCode);
+  // The server always reads the client's assertion record; it says none.
+  const AssertionInfo* assertion = dump.assertion();
+  if (assertion) {
+    EXPECT_EQ(static_cast<uint32_t>(ASSERTION_NONE), assertion->type);
+  }
+}
+
+TEST_F(ExceptionHandlerServedTest, AssertionReachesTheServer) {
+  ChildRun run;
+  ASSERT_NO_FATAL_FAILURE(Run(L"served-invalid-parameter", {pipe_}, &run));
+  ASSERT_NE(98u, run.exit_code) << "the child could not register";
+  EXPECT_EQ(0xC000000Du, run.exit_code);
+  MinidumpFile dump;
+  ASSERT_NO_FATAL_FAILURE(OpenServedDump(run, &dump));
+  EXPECT_EQ(0xC000000Du, dump.exception()->ExceptionRecord.ExceptionCode);
+  const AssertionInfo* assertion = dump.assertion();
+  ASSERT_TRUE(assertion);
+  EXPECT_EQ(static_cast<uint32_t>(ASSERTION_INVALID_PARAMETER),
+            assertion->type);
+  EXPECT_STREQ(L"buffer != NULL", assertion->expression);
+  EXPECT_EQ(77u, assertion->line);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A child process that installs the crash handler and then dies, or asks
 // for dumps, for the crash handler's tests. The first argument picks what it
-// does, the second is the dump folder:
+// does, the second is the dump folder (the served modes: the server's pipe):
 //   access-violation FOLDER   writes to a page it may not write
 //   refused FOLDER            the same, with a filter that refuses the dump
 //   breakpoint FOLDER         executes a breakpoint instruction
@@ -13,10 +13,17 @@
 //   pure-call FOLDER          calls a pure virtual function
 //   on-request FOLDER         asks for three dumps of a made-up exception,
 //                             the first to a name that exists already
+//   faulting-filter FOLDER    two handlers; the newer one's filter
+//                             callback, which runs on its handler thread,
+//                             itself writes to a page it may not write
 //   newest-first OLD NEW      two handlers, dumping into OLD and NEW; then
 //                             writes to a page it may not write
 //   out-of-order              makes two handlers and destroys the older
 //                             first
+//   served-access-violation PIPE, served-invalid-parameter PIPE
+//                             the same crashes with a handler registered
+//                             with the server on PIPE (98 when it cannot
+//                             register)
 // Lines on standard output tell the test what happened:
 //   "crashing-thread ID"  the thread about to die or ask
 //   "dump-thread ID succeeded 0|1 id UUID"  from the minidump callback
@@ -76,6 +83,7 @@ namespace {
 using crash_reporter::AssertionInfo;
 using crash_reporter::ExceptionHandler;
 
+constexpr int kNotRegistered = 98;
 constexpr int kBadUsage = 99;
 // A pipe nobody serves: registration fails and the dumps are written here.
 constexpr wchar_t kNoServerPipe[] = L"\\\\.\\pipe\\KavorCrashReporter0";
@@ -121,6 +129,16 @@ bool RefuseDump(void* context,
   return false;
 }
 
+bool FaultingFilter(void* context,
+                    EXCEPTION_POINTERS* exinfo,
+                    AssertionInfo* assertion) {
+  Print("filter-thread %lu", ::GetCurrentThreadId());
+  int* volatile target = static_cast<int*>(
+      ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+  *target = 1;
+  return true;
+}
+
 LONG WINAPI PreviousFilter(EXCEPTION_POINTERS* exinfo) {
   Print("previous-filter %08lx", exinfo->ExceptionRecord->ExceptionCode);
   return EXCEPTION_EXECUTE_HANDLER;
@@ -129,10 +147,21 @@ LONG WINAPI PreviousFilter(EXCEPTION_POINTERS* exinfo) {
 std::unique_ptr<ExceptionHandler> MakeHandler(
     const wchar_t* folder,
     ExceptionHandler::FilterCallback filter = nullptr,
-    int handler_types = ExceptionHandler::HANDLER_ALL) {
+    int handler_types = ExceptionHandler::HANDLER_ALL,
+    const wchar_t* pipe = kNoServerPipe) {
   return std::make_unique<ExceptionHandler>(folder, filter, &OnDump, nullptr,
-                                            handler_types, MiniDumpNormal,
-                                            kNoServerPipe, nullptr);
+                                            handler_types, MiniDumpNormal, pipe,
+                                            nullptr);
+}
+
+void ReportInvalidParameter() {
+  // The runtime of this compiler never calls the handler itself; call it
+  // the way the runtime of the other compilers does.
+  _invalid_parameter_handler report = _get_invalid_parameter_handler();
+  if (!report)
+    ::ExitProcess(kBadUsage);
+  AnnounceCrash();
+  report(L"buffer != NULL", L"strcpy_s", L"string.c", 77, 0);
 }
 
 }  // namespace
@@ -213,21 +242,42 @@ int main() {
   if (mode == L"on-request")
     return RequestThreeDumps(folder);
 
+  if (mode == L"served-access-violation" ||
+      mode == L"served-invalid-parameter") {
+    auto served =
+        MakeHandler(L"", nullptr, ExceptionHandler::HANDLER_ALL, argv[2]);
+    if (!served->IsOutOfProcess())
+      return kNotRegistered;
+    if (mode == L"served-access-violation")
+      WriteToForbiddenPage();
+    else
+      ReportInvalidParameter();
+    Print("survived");
+    return 0;
+  }
+
   ::SetUnhandledExceptionFilter(&PreviousFilter);
+  // An older handler, whose filter the newer one's handling puts back.
   std::unique_ptr<ExceptionHandler> older;
   if (mode == L"newest-first") {
     if (argc < 4)
       return kBadUsage;
     older = MakeHandler(folder);
     folder = argv[3];
+  } else if (mode == L"faulting-filter") {
+    older = MakeHandler(folder);
   }
-  auto handler =
-      MakeHandler(folder, mode == L"refused" ? &RefuseDump : nullptr);
+  ExceptionHandler::FilterCallback filter = nullptr;
+  if (mode == L"refused")
+    filter = &RefuseDump;
+  else if (mode == L"faulting-filter")
+    filter = &FaultingFilter;
+  auto handler = MakeHandler(folder, filter);
   if (handler->IsOutOfProcess())
     return kBadUsage;
 
   if (mode == L"access-violation" || mode == L"refused" ||
-      mode == L"newest-first") {
+      mode == L"faulting-filter" || mode == L"newest-first") {
     WriteToForbiddenPage();
   } else if (mode == L"breakpoint") {
     AnnounceCrash();
@@ -244,13 +294,7 @@ int main() {
     ::WaitForSingleObject(thread, INFINITE);
     return 0;
   } else if (mode == L"invalid-parameter") {
-    // The runtime of this compiler never calls the handler itself; call it
-    // the way the runtime of the other compilers does.
-    _invalid_parameter_handler report = _get_invalid_parameter_handler();
-    if (!report)
-      return kBadUsage;
-    AnnounceCrash();
-    report(L"buffer != NULL", L"strcpy_s", L"string.c", 77, 0);
+    ReportInvalidParameter();
   } else if (mode == L"pure-call") {
     shapes::Square square;
     Print("square has %d sides", square.Sides());
