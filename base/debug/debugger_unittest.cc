@@ -59,6 +59,11 @@ TEST(ProfilerTest, OrdinaryBuildIsNotInstrumented) {
   EXPECT_FALSE(IsBinaryInstrumented());
 }
 
+TEST(GdiDebugUtilTest, OrdinaryProcessMayUseUser32AndGdi32) {
+  // No win32k lockdown here, whether or not the system knows the policy.
+  EXPECT_TRUE(IsUser32AndGdi32Available());
+}
+
 TEST(GdiDebugUtilDeathTest, CollectGDIUsageAndDieEndsTheProcess) {
   EXPECT_DEATH(CollectGDIUsageAndDie(nullptr, nullptr), "");
   BITMAPINFOHEADER header = {};

@@ -1,0 +1,259 @@
+#include "crash/crash_generation/minidump_generator.h"
+
+#include <wchar.h>
+
+#include "base/win/system_library.h"
+#include "crash/crash_generation/handle_trace.h"
+
+namespace crash_reporter {
+
+namespace {
+
+constexpr uint32_t kFullMemory = MiniDumpWithFullMemory;
+constexpr uint32_t kHandleData = MiniDumpWithHandleData;
+constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
+
+constexpr wchar_t kDumpExtension[] = L".dmp";
+constexpr size_t kDumpExtensionLength = 4;
+constexpr wchar_t kFullDumpEnding[] = L"-full.dmp";
+
+}  // namespace
+
+std::wstring GUIDString(const GUID& guid) {
+  wchar_t text[37] = {};
+  swprintf(text, 37, L"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+           static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3,
+           guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+           guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
+}
+
+MinidumpGenerator::MinidumpGenerator(const std::wstring& dump_folder,
+                                     HANDLE process_handle,
+                                     DWORD process_id,
+                                     DWORD thread_id,
+                                     DWORD requesting_thread_id,
+                                     EXCEPTION_POINTERS* exception_pointers,
+                                     AssertionInfo* assert_info,
+                                     uint32_t dump_type,
+                                     bool is_client_pointers)
+    : process_handle_(process_handle),
+      process_id_(process_id),
+      thread_id_(thread_id),
+      requesting_thread_id_(requesting_thread_id),
+      exception_pointers_(exception_pointers),
+      assert_info_(assert_info),
+      dump_type_(dump_type),
+      is_client_pointers_(is_client_pointers),
+      dump_folder_(dump_folder) {}
+
+MinidumpGenerator::~MinidumpGenerator() {
+  CloseInternalFiles();
+  if (dbghelp_module_)
+    ::FreeLibrary(dbghelp_module_);
+  if (rpcrt4_module_)
+    ::FreeLibrary(rpcrt4_module_);
+}
+
+bool MinidumpGenerator::GenerateDumpFile(std::wstring* dump_path) {
+  if (dump_file_ != INVALID_HANDLE_VALUE)
+    return false;
+  std::wstring path;
+  if (!GetDumpPath(&path) || !CreateDumpFile(path, &dump_file_))
+    return false;
+  dump_file_is_internal_ = true;
+  if (dump_path)
+    *dump_path = path;
+  return true;
+}
+
+bool MinidumpGenerator::GenerateFullDumpFile(std::wstring* full_dump_path) {
+  if (!(dump_type_ & kFullMemory) || full_dump_file_ != INVALID_HANDLE_VALUE)
+    return false;
+  std::wstring path;
+  if (!GetDumpPath(&path))
+    return false;
+  // Both files carry one UUID, so that the pair is recognisable.
+  path.replace(path.size() - kDumpExtensionLength, kDumpExtensionLength,
+               kFullDumpEnding);
+  if (!CreateDumpFile(path, &full_dump_file_))
+    return false;
+  full_dump_file_is_internal_ = true;
+  if (full_dump_path)
+    *full_dump_path = path;
+  return true;
+}
+
+bool MinidumpGenerator::WriteMinidump() {
+  const bool full = (dump_type_ & kFullMemory) != 0;
+  if (dump_file_ == INVALID_HANDLE_VALUE ||
+      (full && full_dump_file_ == INVALID_HANDLE_VALUE)) {
+    return false;
+  }
+  MiniDumpWriteDumpFunction write_dump = GetWriteDump();
+  if (!write_dump)
+    return false;
+
+  MINIDUMP_EXCEPTION_INFORMATION exception_information = {};
+  exception_information.ThreadId = thread_id_;
+  exception_information.ExceptionPointers = exception_pointers_;
+  exception_information.ClientPointers = is_client_pointers_;
+  MINIDUMP_EXCEPTION_INFORMATION* exception_param =
+      exception_pointers_ ? &exception_information : nullptr;
+
+  // The thread ids are only meaningful to a reader when the dump was made
+  // from inside the process.
+  HandlerInfo handler_info = {};
+  if (!is_client_pointers_) {
+    handler_info.validity = kBothThreadIdsValid;
+    handler_info.dump_thread_id = thread_id_;
+    handler_info.requesting_thread_id = requesting_thread_id_;
+  }
+
+  MINIDUMP_USER_STREAM streams[3] = {};
+  MINIDUMP_USER_STREAM_INFORMATION user_streams = {0, streams};
+  streams[user_streams.UserStreamCount++] = {
+      kHandlerInfoStreamType, sizeof(handler_info), &handler_info};
+
+  AssertionInfo assertion;
+  if (assert_info_) {
+    if (!ReadPointee(assert_info_, &assertion, sizeof(assertion))) {
+      CloseInternalFiles();
+      return false;
+    }
+    streams[user_streams.UserStreamCount++] = {kAssertionInfoStreamType,
+                                               sizeof(assertion), &assertion};
+  }
+
+  // A dump with handle data lists the handles already; otherwise a process
+  // that died of a bad handle gets the verifier's story of that handle.
+  std::string handle_trace;
+  HMODULE verifier = nullptr;
+  if (exception_pointers_ && !(dump_type_ & kHandleData)) {
+    DWORD code = 0;
+    if (!ReadExceptionCode(&code)) {
+      CloseInternalFiles();
+      return false;
+    }
+    if (code == STATUS_INVALID_HANDLE) {
+      // Without the verifier (most machines, and Wine) the dump is still
+      // worth writing: only the trace is missing from it.
+      VerifierEnumerateResourceFunction enumerate =
+          GetVerifierLoader()(&verifier);
+      HandleTraceCollector collector;
+      if (enumerate && collector.Collect(enumerate, process_handle_))
+        handle_trace = collector.BuildStream();
+    }
+  }
+
+  bool succeeded = true;
+  if (full) {
+    succeeded = write_dump(process_handle_, process_id_, full_dump_file_,
+                           static_cast<MINIDUMP_TYPE>(dump_type_ | kHandleData),
+                           exception_param, &user_streams, nullptr) != FALSE;
+  }
+  if (!handle_trace.empty()) {
+    streams[user_streams.UserStreamCount++] = {
+        HandleOperationListStream, static_cast<ULONG>(handle_trace.size()),
+        &handle_trace[0]};
+  }
+  if (!write_dump(process_handle_, process_id_, dump_file_,
+                  static_cast<MINIDUMP_TYPE>(dump_type_ & ~kFullMemory),
+                  exception_param, &user_streams, nullptr)) {
+    succeeded = false;
+  }
+  if (verifier)
+    ::FreeLibrary(verifier);
+  return succeeded;
+}
+
+bool MinidumpGenerator::GetDumpPath(std::wstring* path) {
+  if (!uuid_made_) {
+    UuidCreateFunction create_uuid = GetCreateUuid();
+    if (!create_uuid)
+      return false;
+    RPC_STATUS status = create_uuid(&uuid_);
+    // A UUID unique to this machine names a file on this machine just fine.
+    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY)
+      return false;
+    uuid_made_ = true;
+  }
+  *path = dump_folder_ + L"\\" + GUIDString(uuid_) + kDumpExtension;
+  return true;
+}
+
+bool MinidumpGenerator::CreateDumpFile(const std::wstring& path, HANDLE* file) {
+  // Never over an existing file: a name that exists is someone else's dump.
+  *file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  return *file != INVALID_HANDLE_VALUE;
+}
+
+void MinidumpGenerator::CloseInternalFiles() {
+  if (dump_file_is_internal_ && dump_file_ != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(dump_file_);
+    dump_file_ = INVALID_HANDLE_VALUE;
+    dump_file_is_internal_ = false;
+  }
+  if (full_dump_file_is_internal_ && full_dump_file_ != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(full_dump_file_);
+    full_dump_file_ = INVALID_HANDLE_VALUE;
+    full_dump_file_is_internal_ = false;
+  }
+}
+
+bool MinidumpGenerator::ReadPointee(const void* address,
+                                    void* buffer,
+                                    size_t size) const {
+  HANDLE process =
+      is_client_pointers_ ? process_handle_ : ::GetCurrentProcess();
+  SIZE_T read = 0;
+  return ::ReadProcessMemory(process, address, buffer, size, &read) &&
+         read == size;
+}
+
+bool MinidumpGenerator::ReadExceptionCode(DWORD* code) const {
+  EXCEPTION_POINTERS pointers = {};
+  if (!ReadPointee(exception_pointers_, &pointers, sizeof(pointers)))
+    return false;
+  // The code is the first field of the record.
+  return ReadPointee(pointers.ExceptionRecord, code, sizeof(*code));
+}
+
+MinidumpGenerator::MiniDumpWriteDumpFunction MinidumpGenerator::GetWriteDump() {
+  HMODULE module;
+  {
+    base::AutoLock lock(module_lock_);
+    if (!dbghelp_module_)
+      dbghelp_module_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
+    module = dbghelp_module_;
+  }
+  if (!module)
+    return nullptr;
+  base::AutoLock lock(get_proc_lock_);
+  if (!write_dump_) {
+    write_dump_ = reinterpret_cast<MiniDumpWriteDumpFunction>(
+        ::GetProcAddress(module, "MiniDumpWriteDump"));
+  }
+  return write_dump_;
+}
+
+MinidumpGenerator::UuidCreateFunction MinidumpGenerator::GetCreateUuid() {
+  HMODULE module;
+  {
+    base::AutoLock lock(module_lock_);
+    if (!rpcrt4_module_)
+      rpcrt4_module_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
+    module = rpcrt4_module_;
+  }
+  if (!module)
+    return nullptr;
+  base::AutoLock lock(get_proc_lock_);
+  if (!create_uuid_) {
+    create_uuid_ = reinterpret_cast<UuidCreateFunction>(
+        ::GetProcAddress(module, "UuidCreate"));
+  }
+  return create_uuid_;
+}
+
+}  // namespace crash_reporter
