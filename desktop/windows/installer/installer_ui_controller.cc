@@ -92,9 +92,8 @@ InstallerUIController::InstallerUIController(
     InstallerProgressNotifier* notifier,
     Settings* settings,
     std::unique_ptr<ProcessRunner> process_runner)
-    : InstallerController(std::move(runner),
-                          settings,
-                          std::move(process_runner)),
+    : InstallerController(
+          std::move(runner), settings, std::move(process_runner)),
       notifier_(notifier),
       calculator_(std::move(calculator)) {
   notifier_->AddObserver(this);
@@ -183,11 +182,10 @@ bool InstallerUIController::TakeUiLock() {
         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
         nullptr));
     if (ui_lock_file_.IsValid()) {
-      const uint8_t bytes[4] = {
-          static_cast<uint8_t>(own_thread_id),
-          static_cast<uint8_t>(own_thread_id >> 8),
-          static_cast<uint8_t>(own_thread_id >> 16),
-          static_cast<uint8_t>(own_thread_id >> 24)};
+      const uint8_t bytes[4] = {static_cast<uint8_t>(own_thread_id),
+                                static_cast<uint8_t>(own_thread_id >> 8),
+                                static_cast<uint8_t>(own_thread_id >> 16),
+                                static_cast<uint8_t>(own_thread_id >> 24)};
       DWORD written = 0;
       if (!::WriteFile(ui_lock_file_.Get(), bytes, sizeof(bytes), &written,
                        nullptr) ||
@@ -313,10 +311,10 @@ void InstallerUIController::RunUICallbackAndPostReply(
     // download would wait for good.
     if (pending_ui_callback_)
       std::move(pending_ui_callback_).Run(true);
-    pending_ui_callback_ = base::BindOnce(
-        &InstallerUIController::DoRunUICallbackAndPostReply,
-        base::Unretained(this), std::move(ui_callback), reply_runner,
-        std::move(reply));
+    pending_ui_callback_ =
+        base::BindOnce(&InstallerUIController::DoRunUICallbackAndPostReply,
+                       base::Unretained(this), std::move(ui_callback),
+                       reply_runner, std::move(reply));
     return;
   }
   LOG(INFO) << "Run the callback at once.";
@@ -335,8 +333,7 @@ void InstallerUIController::DoRunUICallbackAndPostReply(
                            base::BindOnce(std::move(reply), kUiGoneReply));
     return;
   }
-  const int32_t result =
-      std::move(ui_callback).Run(window_->GetWindowHandle());
+  const int32_t result = std::move(ui_callback).Run(window_->GetWindowHandle());
   reply_runner->PostTask(FROM_HERE, base::BindOnce(std::move(reply), result));
 }
 
@@ -507,8 +504,8 @@ void InstallerUIController::NotifyPackageFetcherError(
     LOG(INFO) << "Reporting fetcher error.";
     InstallerController::NotifyPackageFetcherError(kind, description, details);
     auto error = std::make_unique<PendingError>();
-    error->string_id =
-        kind == FAILURE_LOCAL ? IDS_FETCH_UNPACK_ERROR : IDS_FETCH_NETWORK_ERROR;
+    error->string_id = kind == FAILURE_LOCAL ? IDS_FETCH_UNPACK_ERROR
+                                             : IDS_FETCH_NETWORK_ERROR;
     error->detail = "Fetcher error: " + description;
     ReportError(std::move(error));
     return;
@@ -592,8 +589,7 @@ void InstallerUIController::HandlePendingError() {
   }
   bool offer_full_package = false;
   if (error_shown_before_ && has_fetcher()) {
-    offer_full_package =
-        stage() < PROGRESS_STAGE_UNUSED || download_announced_;
+    offer_full_package = stage() < PROGRESS_STAGE_UNUSED || download_announced_;
   }
   error_shown_before_ = true;
   std::unique_ptr<PendingError> error = std::move(pending_error_);
@@ -653,8 +649,8 @@ void InstallerUIController::OnPathChanged() {
   }
   if (!initial_settings_reported_) {
     initial_settings_reported_ = true;
-    GetAvroStatsSender()->Send(
-        std::make_unique<InitialSettingsGatheredEvent>(settings()->GetSummary()));
+    GetAvroStatsSender()->Send(std::make_unique<InitialSettingsGatheredEvent>(
+        settings()->GetSummary()));
   }
   if (GetInterprocessState()->IsFixDownloadableResources())
     StartPackageFetcher();
