@@ -44,6 +44,10 @@
 #   check WHAT CMD...     counts CMD's success in passed, else in failed
 #   e2e_summary           the closing "N passed, N failed" line; fails when
 #                         any check did
+#   unix_path 'C:\A'      where a path of drive C: of the case lies (needs C,
+#                         the case's drive_c)
+#   registry_kavor_lines  the user's and machine's registry lines naming the
+#                         product
 
 E2E_TIMEOUT_SECONDS=${E2E_TIMEOUT_SECONDS:-120}
 
@@ -256,4 +260,22 @@ run_in_job() {
 
 run_installer() {
   run_in_job -- "$(e2e_winpath "$E2E_EXE")" "$@"
+}
+
+# unix_path 'C:\A\B': where a path of drive C: of the case lies ($C, the
+# case's drive_c).
+unix_path() {
+  local rest="${1#[Cc]:\\}"
+  printf '%s/%s' "$C" "${rest//\\//}"
+}
+
+# The registry lines naming the product, user's and machine's.
+registry_kavor_lines() {
+  local key
+  for key in HKCU 'HKLM\Software'; do
+    wine reg export "$key" "$(e2e_winpath "$E2E_CASE/reg.txt")" /y \
+      >/dev/null 2>&1 && iconv -f UTF-16LE -t UTF-8 "$E2E_CASE/reg.txt" |
+      tr -d '\r' | grep -i -e kavor -e '^\[' | grep -i kavor
+  done
+  rm -f "$E2E_CASE/reg.txt"
 }

@@ -117,11 +117,6 @@ page_shown() {
   stats_has "T(r) == 'page_transition' and $PT['page_type'] == $1 and $PT['navigation_action'] == '$2'"
 }
 
-# unix_path 'C:\A\B': where a path of drive C: of the case lies.
-unix_path() {
-  local rest="${1#[Cc]:\\}"
-  printf '%s/%s' "$C" "${rest//\\//}"
-}
 # registry MODE: the keys and values that the installation status records
 # are all there (MODE present) or all gone (MODE gone): a key recorded with
 # a clean depth of 1 or more goes whole, of a key with depth 0 only the
@@ -177,16 +172,6 @@ for line in wrong:
     print(line, file=sys.stderr)
 sys.exit(1 if wrong or count == 0 else 0)
 PY
-}
-# The product's lines in the registry, user's and machine's.
-registry_kavor_lines() {
-  local key
-  for key in HKCU 'HKLM\Software'; do
-    wine reg export "$key" "$(e2e_winpath "$E2E_CASE/reg.txt")" /y \
-      >/dev/null 2>&1 && iconv -f UTF-16LE -t UTF-8 "$E2E_CASE/reg.txt" |
-      tr -d '\r' | grep -i -e kavor -e '^\[' | grep -i kavor
-  done
-  rm -f "$E2E_CASE/reg.txt"
 }
 
 # --- The install.

@@ -111,16 +111,6 @@ has() { grep -qF -- "$2" <<<"$1"; }
 package_folders() {
   find "$E2E_CASE/temp" -name 'kavor_package_*' -type d 2>/dev/null
 }
-# The registry lines naming the product, user's and machine's.
-registry_kavor_lines() {
-  local key
-  for key in HKCU 'HKLM\Software'; do
-    wine reg export "$key" "$(e2e_winpath "$E2E_CASE/reg.txt")" /y \
-      >/dev/null 2>&1 && iconv -f UTF-16LE -t UTF-8 "$E2E_CASE/reg.txt" |
-      tr -d '\r' | grep -i -e kavor -e '^\[' | grep -i kavor
-  done
-  rm -f "$E2E_CASE/reg.txt"
-}
 # Where each file of the archive ends up: the launcher and the root files
 # move up into the install folder, the lists are removed.
 installed_path() {

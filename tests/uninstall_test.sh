@@ -21,11 +21,6 @@ UNINSTALLER="C:\\Kavor\\$VERSION\\installer.exe"
 BROWSER="C:\\Kavor\\$VERSION\\kavor.exe"
 MASTER_SHORTCUT='C:\pkg\Kavor developer.lnk'
 
-# unix_path 'C:\A\B': where a path of drive C: of the case lies.
-unix_path() {
-  local rest="${1#[Cc]:\\}"
-  printf '%s/%s' "$C" "${rest//\\//}"
-}
 
 # status_get KEY...: values of the installation status saved before the
 # uninstall, one a line; KEY is files, root_files, subfolder or shortcuts.

@@ -318,19 +318,8 @@ void __cdecl ExceptionHandler::HandleInvalidParameter(const wchar_t* expression,
   assertion.line = line;
   assertion.type = ASSERTION_INVALID_PARAMETER;
 
-  CONTEXT context;
-  ::RtlCaptureContext(&context);
-  EXCEPTION_RECORD record = {};
-  record.ExceptionCode = kInvalidParameterCode;
-  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
-  record.NumberParameters = 3;
-  record.ExceptionInformation[0] =
-      reinterpret_cast<ULONG_PTR>(&assertion.expression);
-  record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(&assertion.file);
-  record.ExceptionInformation[2] = assertion.line;
-  EXCEPTION_POINTERS exinfo = {&record, &context};
-
-  if (!current->WriteDumpForEvent(&exinfo, &assertion)) {
+  if (!current->WriteAssertionDump(kInvalidParameterCode, &assertion,
+                                   assertion.line)) {
     if (current->previous_iph_) {
       current->previous_iph_(expression, function, file, line, reserved);
     } else {
@@ -353,24 +342,32 @@ void __cdecl ExceptionHandler::HandlePureVirtualCall() {
   AssertionInfo assertion = {};
   assertion.type = ASSERTION_PURE_CALL;
 
-  CONTEXT context;
-  ::RtlCaptureContext(&context);
-  EXCEPTION_RECORD record = {};
-  record.ExceptionCode = kPureCallCode;
-  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
-  record.NumberParameters = 3;
-  record.ExceptionInformation[0] =
-      reinterpret_cast<ULONG_PTR>(&assertion.expression);
-  record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(&assertion.file);
-  record.ExceptionInformation[2] = 0;
-  EXCEPTION_POINTERS exinfo = {&record, &context};
-
-  if (!current->WriteDumpForEvent(&exinfo, &assertion)) {
+  if (!current->WriteAssertionDump(kPureCallCode, &assertion, 0)) {
     if (!current->previous_pch_)
       return;  // The runtime ends the process its own way.
     current->previous_pch_();
   }
   EndProcess(kPureCallCode);
+}
+
+bool ExceptionHandler::WriteAssertionDump(DWORD code,
+                                          AssertionInfo* assertion,
+                                          ULONG_PTR line) {
+  // The runtime raised nothing: the dump gets a record of its own, with the
+  // assertion's texts and line as its parameters, in the handler's context.
+  CONTEXT context;
+  ::RtlCaptureContext(&context);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = code;
+  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+  record.NumberParameters = 3;
+  record.ExceptionInformation[0] =
+      reinterpret_cast<ULONG_PTR>(&assertion->expression);
+  record.ExceptionInformation[1] =
+      reinterpret_cast<ULONG_PTR>(&assertion->file);
+  record.ExceptionInformation[2] = line;
+  EXCEPTION_POINTERS exinfo = {&record, &context};
+  return WriteDumpForEvent(&exinfo, assertion);
 }
 
 bool ExceptionHandler::WriteDumpForEvent(EXCEPTION_POINTERS* exinfo,

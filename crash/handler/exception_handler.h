@@ -132,6 +132,9 @@ class ExceptionHandler {
   // The dump for an event of the current thread: out of process, or handed
   // to the handler thread.
   bool WriteDumpForEvent(EXCEPTION_POINTERS* exinfo, AssertionInfo* assertion);
+  // The dump of an invalid parameter or pure call: a record of |code| with
+  // |assertion|'s texts and |line| as its parameters.
+  bool WriteAssertionDump(DWORD code, AssertionInfo* assertion, ULONG_PTR line);
   bool WriteMinidumpOnHandlerThread(EXCEPTION_POINTERS* exinfo,
                                     AssertionInfo* assertion);
   static DWORD WINAPI HandlerThreadMain(void* parameter);

@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
 #include "desktop/windows/installer/steps/move_file_step.h"
+#include "desktop/windows/installer/utils/wmi_util.h"
 #include "desktop/windows/installer/utils/display_scales.h"
 
 namespace installer {
@@ -275,6 +276,24 @@ void InstallerController::OnError(int code,
   error_text_ = message;
   result_ = code;
   outcome_reported_ = true;
+}
+
+void InstallerController::SendControllerLaunched(
+    PayloadManager* payload_manager, bool silent, bool run_immediately) {
+  ControllerLaunchedDetails details;
+  details.payload_type =
+      payload_manager ? PayloadTypeToString(payload_manager->GetPayloadType())
+                      : "none";
+  details.tracking_data = tracking_data_;
+  details.run_immediately = run_immediately;
+  details.autoupdate = GetInterprocessState()->IsAutoupdate();
+  details.silent = silent;
+  details.command_line = base::WideToUTF8(
+      base::CommandLine::ForCurrentProcess()->GetArgumentsString());
+  details.package_architecture = ArchitectureToLowerCaseString(
+      static_cast<int>(settings_->GetArchitecture()));
+  GetAvroStatsSender()->Send(
+      std::make_unique<ControllerLaunchedEvent>(details));
 }
 
 void InstallerController::ResetOutcome() {

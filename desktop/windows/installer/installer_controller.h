@@ -103,6 +103,10 @@ class InstallerController : public InstallerControllerInterface,
   // ready.
   void StartPackageFetcher();
   void StartTrackingDataActions();
+  // The "controller_launched" statistics of a started controller.
+  void SendControllerLaunched(PayloadManager* payload_manager,
+                              bool silent,
+                              bool run_immediately);
   // Forgets the outcome of an earlier backend before another one starts.
   void ResetOutcome();
   // Starts the fetcher's thread; a test may make it fail.

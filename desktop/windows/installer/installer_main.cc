@@ -157,6 +157,20 @@ bool GetDownloadFolder(const base::FilePath& own_file, base::FilePath* folder) {
   return true;
 }
 
+// Starts |controller| and, unless the start already settled the run,
+// runs |run_loop| until the controller ends it.
+InstallerResult RunController(InstallerController* controller,
+                              base::RunLoop* run_loop,
+                              PayloadManager* payload,
+                              const base::FilePath& download_folder) {
+  const int start_result =
+      controller->Start(payload, download_folder, run_loop->QuitClosure());
+  if (start_result != 0)
+    return static_cast<InstallerResult>(start_result);
+  run_loop->Run();
+  return static_cast<InstallerResult>(controller->result());
+}
+
 InstallerResult RunFrontEnd(bool silent,
                             const base::FilePath& own_file,
                             PayloadManager* payload,
@@ -178,30 +192,18 @@ InstallerResult RunFrontEnd(bool silent,
     auto controller = std::make_unique<InstallerUIController>(
         std::move(runner), std::move(calculator), &notifier, settings,
         std::make_unique<ProcessRunnerImpl>());
-    const int start_result =
-        controller->Start(payload, download_folder, run_loop.QuitClosure());
-    if (start_result != 0) {
-      result = static_cast<InstallerResult>(start_result);
-    } else {
-      run_loop.Run();
-      result = static_cast<InstallerResult>(controller->result());
-    }
+    result = RunController(controller.get(), &run_loop, payload,
+                           download_folder);
   } else {
     InstallerProgressNotifier notifier;
     VLOG(2) << "Running silent controller";
     base::RunLoop run_loop;
     auto controller = std::make_unique<SilentInstallerController>(
         std::make_unique<MainProcessInstallerRunnerImpl>(&notifier), settings);
-    const int start_result =
-        controller->Start(payload, download_folder, run_loop.QuitClosure());
-    if (start_result != 0) {
-      result = static_cast<InstallerResult>(start_result);
-    } else {
-      // The task scheduler is shut down once, by the main path after the
-      // role.
-      run_loop.Run();
-      result = static_cast<InstallerResult>(controller->result());
-    }
+    // The task scheduler is shut down once, by the main path after the
+    // role.
+    result = RunController(controller.get(), &run_loop, payload,
+                           download_folder);
   }
   // A plain removal: the folder goes only when nothing was left in it.
   ::RemoveDirectoryW(download_folder.value().c_str());

@@ -32,7 +32,6 @@
 #include "desktop/windows/installer/service/installation.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/ui/progress_calculator_impl.h"
-#include "desktop/windows/installer/utils/wmi_util.h"
 #include "desktop/windows/l10n_handler/installer_string_ids.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
 
@@ -126,21 +125,8 @@ int InstallerUIController::Start(PayloadManager* payload_manager,
   if (result != 0)
     return result;
 
-  InterprocessState* state = GetInterprocessState();
-  ControllerLaunchedDetails details;
-  details.payload_type =
-      payload_manager ? PayloadTypeToString(payload_manager->GetPayloadType())
-                      : "none";
-  details.tracking_data = tracking_data();
-  details.run_immediately = settings()->GetRunImmediately();
-  details.autoupdate = state->IsAutoupdate();
-  details.silent = false;
-  details.command_line = base::WideToUTF8(
-      base::CommandLine::ForCurrentProcess()->GetArgumentsString());
-  details.package_architecture = ArchitectureToLowerCaseString(
-      static_cast<int>(settings()->GetArchitecture()));
-  GetAvroStatsSender()->Send(
-      std::make_unique<ControllerLaunchedEvent>(details));
+  SendControllerLaunched(payload_manager, false,
+                         settings()->GetRunImmediately());
 
   base::ThreadTaskRunnerHandle::Get()->PostTask(
       FROM_HERE, base::BindOnce(&InstallerUIController::StartOnUiThread,

@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/test/window_test_util.h"
 #include "desktop/windows/l10n_handler/installer_string_ids.h"
 #include "desktop/windows/l10n_handler/l10n_handler.h"
+#include "desktop/windows/installer/test/recording_stats_sender.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -43,18 +44,7 @@ const HWND kWizardHandle =
     reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5a50));
 constexpr uint32_t kOtherThreadId = 4242;
 
-struct RecordingStatsSender : AvroStatsSender {
-  explicit RecordingStatsSender(std::vector<std::string>* names)
-      : names(names) {}
-  void Send(std::unique_ptr<AvroStatsMessage> event) override {
-    names->push_back(event->GetName());
-  }
-  void SetTrafficAllowed(bool) override {}
-  void SendPendingAndShutdown(base::OnceClosure done) override {
-    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, std::move(done));
-  }
-  std::vector<std::string>* const names;
-};
+using test::RecordingStatsSender;
 
 struct RunnerLog {
   int starts = 0, stops = 0, packages_ready = 0;

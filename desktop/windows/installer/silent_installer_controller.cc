@@ -22,7 +22,6 @@
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
 #include "desktop/windows/installer/service/security_utils.h"
-#include "desktop/windows/installer/utils/wmi_util.h"
 
 namespace installer {
 
@@ -67,20 +66,7 @@ int SilentInstallerController::Start(PayloadManager* payload_manager,
     tracking_data_from_package_ = true;
   }
 
-  ControllerLaunchedDetails details;
-  details.payload_type =
-      payload_manager ? PayloadTypeToString(payload_manager->GetPayloadType())
-                      : "none";
-  details.tracking_data = tracking_data();
-  details.run_immediately = true;
-  details.autoupdate = state->IsAutoupdate();
-  details.silent = true;
-  details.command_line = base::WideToUTF8(
-      base::CommandLine::ForCurrentProcess()->GetArgumentsString());
-  details.package_architecture = ArchitectureToLowerCaseString(
-      static_cast<int>(settings()->GetArchitecture()));
-  GetAvroStatsSender()->Send(
-      std::make_unique<ControllerLaunchedEvent>(details));
+  SendControllerLaunched(payload_manager, true, true);
 
   runner()->AddObserver(this);
   if (!settings()->IsFetchingFolderDetails())

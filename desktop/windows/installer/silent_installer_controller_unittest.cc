@@ -22,23 +22,13 @@
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/test/fake_settings.h"
+#include "desktop/windows/installer/test/recording_stats_sender.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-struct RecordingStatsSender : AvroStatsSender {
-  explicit RecordingStatsSender(std::vector<std::string>* names)
-      : names(names) {}
-  void Send(std::unique_ptr<AvroStatsMessage> event) override {
-    names->push_back(event->GetName());
-  }
-  void SetTrafficAllowed(bool) override {}
-  void SendPendingAndShutdown(base::OnceClosure done) override {
-    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, std::move(done));
-  }
-  std::vector<std::string>* const names;
-};
+using test::RecordingStatsSender;
 
 struct RunnerLog {
   int starts = 0, stops = 0, packages_ready = 0;
