@@ -15,6 +15,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/windows/installer/avro_stats/avro_events.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
+#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -358,6 +359,22 @@ void InstallerController::OnLanguageChanged() {
 
 void InstallerController::OnPathChanged() {
   UpdateStatsTraffic();
+}
+
+bool InstallerController::StartBackendOrReport() {
+  if (runner_->Start(settings_) == 0)
+    return true;
+  LOG(ERROR) << "Failed to run the backend. Report whatever error was "
+                "reported";
+  InstallerResult code = RESULT_GENERAL_ERROR;
+  std::string message;
+  base::string16 path;
+  GetLastInstallerError(&code, &message, &path);
+  // A failed start never passes for a success.
+  if (code == RESULT_SUCCESS)
+    code = RESULT_GENERAL_ERROR;
+  OnError(code, path, message);
+  return false;
 }
 
 void InstallerController::Terminate() {

@@ -109,6 +109,10 @@ class InstallerController : public InstallerControllerInterface,
                               bool run_immediately);
   // Forgets the outcome of an earlier backend before another one starts.
   void ResetOutcome();
+  // Starts the backend through the runner. When that fails, the last
+  // installer error (a general error when none was recorded) goes to
+  // OnError and false is returned.
+  bool StartBackendOrReport();
   // Starts the fetcher's thread; a test may make it fail.
   virtual bool StartFetcherThread(base::Thread* thread);
 

@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/installer_startup.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
@@ -95,7 +96,6 @@ InstallerUIController::InstallerUIController(
           std::move(runner), settings, std::move(process_runner)),
       notifier_(notifier),
       calculator_(std::move(calculator)) {
-  notifier_->AddObserver(this);
 }
 
 InstallerUIController::~InstallerUIController() {
@@ -105,7 +105,6 @@ InstallerUIController::~InstallerUIController() {
   // the runner; they go first.
   window_.reset();
   calculator_.reset();
-  notifier_->RemoveObserver(this);
   ObserveSettings(false);
   if (observing_runner_)
     runner()->RemoveObserver(this);
@@ -228,8 +227,11 @@ void InstallerUIController::StartOnUiThread() {
   if (!has_fetcher())
     SetStage(PROGRESS_STAGE_PACKAGE_READY);
   if (!HasSse2()) {
-    InstallerController::OnError(RESULT_GENERAL_ERROR, base::string16(),
-                                 "SSE2 not supported by the computer");
+    // The Windows version is checked once the user accepts, so only the
+    // processor speaks here.
+    InstallerController::OnError(
+        RESULT_GENERAL_ERROR, base::string16(),
+        GetUnsupportedSystemMessage(base::win::WIN7, false));
     // The box's end cancels the run through Cancel.
     window_->ShowErrorMessageBox(GetString(IDS_NO_SSE2));
     return;
@@ -255,9 +257,8 @@ bool InstallerUIController::HasSse2() {
 }
 
 void InstallerUIController::Terminate() {
-  if (ui_terminated_)
+  if (terminated())
     return;
-  ui_terminated_ = true;
   weak_factory_.InvalidateWeakPtrs();
   // A request still waiting is answered as one that comes too late, rather
   // than never.
@@ -285,10 +286,10 @@ void InstallerUIController::RunUICallbackAndPostReply(
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
     Reply reply) {
   LOG(INFO) << "Obtained UI callback request from fetcher";
-  if (ui_terminated_) {
-    LOG(INFO) << "UI has been terminated already.";
-    reply_runner->PostTask(FROM_HERE,
-                           base::BindOnce(std::move(reply), kUiGoneReply));
+  if (terminated()) {
+    DoRunUICallbackAndPostReply(std::move(ui_callback),
+                                std::move(reply_runner), std::move(reply),
+                                true);
     return;
   }
   if (!installation_started_ || pending_error_ || !window_) {
@@ -313,7 +314,7 @@ void InstallerUIController::DoRunUICallbackAndPostReply(
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,
     Reply reply,
     bool cancelled) {
-  if (cancelled || ui_terminated_ || !window_) {
+  if (cancelled || terminated() || !window_) {
     LOG(INFO) << "UI has been terminated already, or the request was replaced.";
     reply_runner->PostTask(FROM_HERE,
                            base::BindOnce(std::move(reply), kUiGoneReply));
@@ -325,7 +326,7 @@ void InstallerUIController::DoRunUICallbackAndPostReply(
 
 void InstallerUIController::Accept() {
   LOG(INFO) << "Accept clicked.";
-  if (ui_terminated_ || !window_)
+  if (terminated() || !window_)
     return;
   if (installation_started_) {
     LOG(INFO) << "Installation already in progress.";
@@ -342,10 +343,10 @@ void InstallerUIController::Accept() {
   }
   GetAvroStatsSender()->Send(
       std::make_unique<SettingsAcceptedEvent>(settings()->GetSummary()));
-  if (base::win::GetVersion() <= base::win::VISTA) {
-    const std::string detail =
-        "This version of Kavor doesn't support windows versions prior to "
-        "Windows 7";
+  // The processor was checked when the wizard started.
+  const std::string detail =
+      GetUnsupportedSystemMessage(base::win::GetVersion(), true);
+  if (!detail.empty()) {
     // The run's result says why it ended, should the user close the page.
     InstallerController::OnError(RESULT_GENERAL_ERROR, base::string16(),
                                  detail);
@@ -363,16 +364,7 @@ void InstallerUIController::Accept() {
   }
   // A try after an error starts a new backend, whose outcome is the run's.
   ResetOutcome();
-  if (runner()->Start(settings()) != 0) {
-    InstallerResult code = RESULT_GENERAL_ERROR;
-    std::string message;
-    base::string16 path;
-    GetLastInstallerError(&code, &message, &path);
-    if (code == RESULT_SUCCESS)
-      code = RESULT_GENERAL_ERROR;
-    LOG(ERROR) << "Failed to run the backend. Show whatever error was "
-                  "reported";
-    OnError(code, path, message);
+  if (!StartBackendOrReport()) {
     HandlePendingError();
     return;
   }
@@ -512,7 +504,7 @@ void InstallerUIController::OnError(int code,
                                     const base::string16& path,
                                     const std::string& message) {
   InstallerController::OnError(code, path, message);
-  if (ui_terminated_)
+  if (terminated())
     return;
   auto error = std::make_unique<PendingError>();
   error->string_id = GetResultMessageId(static_cast<InstallerResult>(code));
@@ -534,7 +526,7 @@ void InstallerUIController::ReportError(std::unique_ptr<PendingError> error) {
 void InstallerUIController::OnBackendProcessTerminated(int result) {
   LOG(INFO) << "Installer termination reported";
   InstallerController::OnBackendProcessTerminated(result);
-  if (ui_terminated_) {
+  if (terminated()) {
     LOG(INFO) << "UI already terminated";
     return;
   }
@@ -547,7 +539,7 @@ void InstallerUIController::OnBackendProcessTerminated(int result) {
   }
   if (!pending_error_) {
     int code = this->result();
-    if (code == RESULT_SUCCESS || code == RESULT_NOT_FINISHED)
+    if (code == RESULT_NOT_FINISHED)
       code = IsUninstallRun() ? RESULT_UNINSTALL_ERROR : RESULT_GENERAL_ERROR;
     OnError(code, base::string16(),
             IsUninstallRun() ? "Unreported uninstaller error."
@@ -561,7 +553,7 @@ void InstallerUIController::OnBackendProcessTerminated(int result) {
 }
 
 void InstallerUIController::HandlePendingError() {
-  if (!pending_error_ || ui_terminated_)
+  if (!pending_error_ || terminated())
     return;
   LOG(INFO) << "Handling pending error";
   installation_started_ = false;
@@ -620,7 +612,7 @@ bool InstallerUIController::SwitchToCurrentUser() {
 void InstallerUIController::OnPathChanged() {
   InstallerController::OnPathChanged();
   VLOG(2) << "New status obtained";
-  if (ui_terminated_)
+  if (terminated())
     return;
   if (stage() == PROGRESS_STAGE_INSTALLING && has_fetcher()) {
     LOG(INFO) << "Need to handle tracking data from new path";

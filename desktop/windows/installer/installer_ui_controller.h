@@ -29,8 +29,7 @@ extern const wchar_t kInstallerUiLockFileName[];
 // and the backend's events into progress stages and pages, and acts on the
 // user's choices. UI thread only.
 class InstallerUIController : public InstallerController,
-                              public InstallerWindowDelegate,
-                              public InstallerProgressObserver {
+                              public InstallerWindowDelegate {
  public:
   // |notifier| must outlive the controller; the controller owns |runner|
   // and |calculator| (which observes both).
@@ -79,11 +78,6 @@ class InstallerUIController : public InstallerController,
   // SettingsObserver:
   void OnPathChanged() override;
 
-  // InstallerProgressObserver: the controller only sets stages.
-  void OnPhaseEntered(int phase) override {}
-  void OnTotalSteps(int total) override {}
-  void OnStepFinished(int finished_count) override {}
-
   // The delay between the backend's end and the error page, which lets a
   // last message of the backend arrive.
   static const int kPendingErrorDelayMs;
@@ -97,9 +91,6 @@ class InstallerUIController : public InstallerController,
   virtual void ShellOpen(const std::wstring& file,
                          const std::wstring& parameters);
   virtual bool HasSse2();
-
-  InstallerWindow* window() const { return window_.get(); }
-  bool installation_started() const { return installation_started_; }
 
  private:
   struct PendingError {
@@ -147,7 +138,6 @@ class InstallerUIController : public InstallerController,
   bool observing_settings_ = false;
   bool observing_runner_ = false;
   bool initial_settings_reported_ = false;
-  bool ui_terminated_ = false;
 
   base::WeakPtrFactory<InstallerUIController> weak_factory_{this};
 

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/installation_folder_details.h"
+#include "desktop/windows/installer/installer_startup.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
@@ -130,15 +131,10 @@ void SilentInstallerController::OnPathChanged() {
 void SilentInstallerController::RunBackend() {
   GetAvroStatsSender()->Send(
       std::make_unique<SettingsAcceptedEvent>(settings()->GetSummary()));
-  if (base::win::GetVersion() < base::win::WIN7) {
-    OnError(RESULT_GENERAL_ERROR, base::string16(),
-            "This version of Kavor doesn't support windows versions prior to "
-            "Windows 7");
-    return;
-  }
-  if (!base::CPU().has_sse2()) {
-    OnError(RESULT_GENERAL_ERROR, base::string16(),
-            "SSE2 not supported by the computer");
+  const std::string unsupported = GetUnsupportedSystemMessage(
+      base::win::GetVersion(), base::CPU().has_sse2());
+  if (!unsupported.empty()) {
+    OnError(RESULT_GENERAL_ERROR, base::string16(), unsupported);
     return;
   }
   if (tracking_data_from_package_) {
@@ -146,14 +142,7 @@ void SilentInstallerController::RunBackend() {
     StartTrackingDataActions();
   }
   VLOG(2) << "Preparing to run the installer.";
-  if (runner()->Start(settings()) == 0)
-    return;
-  VLOG(1) << "Failed to run the backend. Show whatever error was reported";
-  InstallerResult code = RESULT_GENERAL_ERROR;
-  std::string message;
-  std::wstring path;
-  GetLastInstallerError(&code, &message, &path);
-  OnError(code, path, message);
+  StartBackendOrReport();
 }
 
 void SilentInstallerController::NotifyPackageReady(

@@ -72,9 +72,9 @@ int MainProcessInstallerRunnerImpl::Start(Settings* settings) {
   // start (the wizard's retry after an error) once the stopped backend has
   // ended: until then it still holds the folder.
   const char* refusal = nullptr;
-  if (stopped_ && backend_started_)
+  if (backend_started_ && !settings_)
     refusal = "The stopped installation is still ending; no backend is started";
-  else if (settings_ || backend_started_)
+  else if (settings_)
     refusal = "An installation is already under way";
   else if (settings->IsFetchingFolderDetails())
     refusal = "The install folder is still being examined";
@@ -95,7 +95,6 @@ int MainProcessInstallerRunnerImpl::Start(Settings* settings) {
   }
   settings->SetEditable(false);
   settings_ = settings;
-  stopped_ = false;
   return StartBackend();
 }
 
@@ -242,7 +241,6 @@ void MainProcessInstallerRunnerImpl::SetPaths(
 
 void MainProcessInstallerRunnerImpl::Stop() {
   LOG(INFO) << "Stopping installer backend (if running)";
-  stopped_ = true;
   if (backend_started_) {
     ::SetEvent(interrupted_event_.Get());
     VLOG(1) << "Sending installation interrupted event";

@@ -69,12 +69,11 @@ class MainProcessInstallerRunnerImpl
   base::win::ObjectWatcher watcher_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;
-  // Null when no run is under way.
+  // Null when no run is under way; a started backend without settings is
+  // a stopped run still ending.
   Settings* settings_ = nullptr;
   bool package_available_ = false;
   bool backend_started_ = false;
-  // Stop was called and no run has started since.
-  bool stopped_ = false;
   // The receiver is connected and not closed yet.
   bool receiving_ = false;
   // The backend's end as its exit code tells, until it is reported.
