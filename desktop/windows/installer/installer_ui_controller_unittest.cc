@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
 #include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/test/fake_runner.h"
 #include "desktop/windows/installer/test/fake_ui_settings.h"
 #include "desktop/windows/installer/ui/progress_calculator_impl.h"
 #include "desktop/windows/installer/test/window_test_util.h"
@@ -46,30 +47,8 @@ constexpr uint32_t kOtherThreadId = 4242;
 
 using test::RecordingStatsSender;
 
-struct RunnerLog {
-  int starts = 0, stops = 0, packages_ready = 0;
-  std::vector<bool> all_users_at_start;
-  base::RepeatingClosure on_start;
-};
-
-struct FakeRunner : MainProcessInstallerRunner {
-  explicit FakeRunner(RunnerLog* log) : log(log) {}
-  int Start(Settings* settings) override {
-    ++log->starts;
-    log->all_users_at_start.push_back(settings->GetAllUsers());
-    // As the real runner: the settings are fixed while a backend runs.
-    settings->SetEditable(false);
-    if (log->on_start)
-      log->on_start.Run();
-    return 0;
-  }
-  void SetPaths(const base::FilePath&, const base::FilePath&) override {}
-  void Stop() override { ++log->stops; }
-  void OnPackageReady() override { ++log->packages_ready; }
-  void AddObserver(InstallerObserver*) override {}
-  void RemoveObserver(InstallerObserver*) override {}
-  RunnerLog* const log;
-};
+using test::FakeRunner;
+using test::RunnerLog;
 
 struct ShownError {
   std::wstring text;

@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
 #include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/test/fake_runner.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "desktop/windows/installer/test/recording_stats_sender.h"
 #include "gtest/gtest.h"
@@ -30,27 +31,8 @@ namespace {
 
 using test::RecordingStatsSender;
 
-struct RunnerLog {
-  int starts = 0, stops = 0, packages_ready = 0;
-  base::FilePath started_folder;
-  InstallMode started_mode = INSTALL_MODE_ALL_USERS;
-};
-
-struct FakeRunner : MainProcessInstallerRunner {
-  explicit FakeRunner(RunnerLog* log) : log(log) {}
-  int Start(Settings* settings) override {
-    ++log->starts;
-    log->started_folder = settings->GetInstallFolder();
-    log->started_mode = settings->GetInstallMode();
-    return 0;
-  }
-  void SetPaths(const base::FilePath&, const base::FilePath&) override {}
-  void Stop() override { ++log->stops; }
-  void OnPackageReady() override { ++log->packages_ready; }
-  void AddObserver(InstallerObserver*) override {}
-  void RemoveObserver(InstallerObserver*) override {}
-  RunnerLog* const log;
-};
+using test::FakeRunner;
+using test::RunnerLog;
 
 struct WritableFolderDetails : test::FakeFolderDetails {
   using test::FakeFolderDetails::FakeFolderDetails;
@@ -233,6 +215,17 @@ TEST_F(SilentInstallerControllerTest, StandardUserRunsAndEveryEndTerminates) {
                                   "controller_quitting"}),
         events_);
   }
+}
+
+// A runner that fails to start without saying why still fails the run: an
+// empty error record must not read as success.
+TEST_F(SilentInstallerControllerTest, FailedStartWithoutErrorIsAGeneralError) {
+  runner_log_.start_result = RESULT_GENERAL_ERROR;
+  ASSERT_TRUE(StartAndRunUntilQuit(nullptr, base::FilePath(), nullptr));
+  EXPECT_EQ(1, runner_log_.starts);
+  EXPECT_EQ(RESULT_GENERAL_ERROR, controller_->result());
+  EXPECT_NE(events_.end(), std::find(events_.begin(), events_.end(),
+                                     std::string("controller_quitting")));
 }
 
 // A service that answers the package request with nothing: the fetcher
