@@ -106,7 +106,9 @@ check "refusals: the dialog was closed (got $DIALOG_RC: $DIALOG_OUT)" \
   [ "$DIALOG_RC" = 3 -a "$DIALOG_OUT" = closed ]
 
 # --- Bad usage: nothing is waited for.
+# A bad command late in the list stops the run before the first waits.
 for usage in "click" "click 1001 1002" "frobnicate" "answer-messagebox IDMAYBE" \
+  "--timeout=1 wait-window click" \
   "--timeout=0 wait-window" "screenshot" "wait-control 1003 --shiny"; do
   # shellcheck disable=SC2086 # the words are separate on purpose
   drive $usage

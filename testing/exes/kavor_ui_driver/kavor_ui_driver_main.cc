@@ -61,9 +61,12 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/test/window_capture.h"
 
 int RunTestDialog();
@@ -83,15 +86,7 @@ const DWORD kSettleMs = 150;
 const int kMaxSettleTries = 20;
 
 std::string Narrow(const std::wstring& text) {
-  if (text.empty())
-    return std::string();
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                         static_cast<int>(text.size()), nullptr,
-                                         0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                        &out[0], size, nullptr, nullptr);
-  return out;
+  return base::WideToUTF8(text);
 }
 
 void Fail(const std::string& what) {
@@ -99,12 +94,8 @@ void Fail(const std::string& what) {
   fflush(stderr);
 }
 
-bool ParseInt(const std::wstring& text, long* value) {
-  if (text.empty())
-    return false;
-  wchar_t* end = nullptr;
-  *value = wcstol(text.c_str(), &end, 10);
-  return end && *end == L'\0';
+bool ParseInt(const std::wstring& text, int* value) {
+  return base::StringToInt(base::WideToUTF8(text), value);
 }
 
 bool ParseAnswer(const std::wstring& text, int* id) {
@@ -122,10 +113,10 @@ bool ParseAnswer(const std::wstring& text, int* id) {
       return true;
     }
   }
-  long value = 0;
+  int value = 0;
   if (!ParseInt(text, &value) || value <= 0 || value > 0xFFFF)
     return false;
-  *id = static_cast<int>(value);
+  *id = value;
   return true;
 }
 
@@ -197,10 +188,20 @@ class Driver {
  public:
   explicit Driver(std::wstring process) : process_(std::move(process)) {}
 
-  // Runs one command with its arguments; false after saying why.
-  bool Run(const std::wstring& command,
-           const std::vector<std::wstring>& args,
-           DWORD timeout_ms);
+  // The commands; each returns false after saying why.
+  bool WaitWindow(int control, DWORD timeout_ms);
+  bool WaitControl(int id,
+                   const std::vector<std::wstring>& states,
+                   DWORD timeout_ms);
+  bool Click(int id, DWORD timeout_ms);
+  bool Close(DWORD timeout_ms);
+  bool WaitMessageBox(DWORD timeout_ms);
+  bool AnswerMessageBox(int answer, DWORD timeout_ms);
+  bool PrintText(int id, DWORD timeout_ms);
+  bool PrintInfo(int id, DWORD timeout_ms);
+  bool WaitText(int id, const std::wstring& text, DWORD timeout_ms);
+  bool Screenshot(const std::wstring& name, bool box, DWORD timeout_ms);
+  bool WaitGone(DWORD timeout_ms);
 
  private:
   // Polls |done| until it holds or |timeout_ms| passes.
@@ -219,19 +220,6 @@ class Driver {
   HWND FindWindowWithControl(int control) const;
   HWND FindMessageBox() const;
   bool EnsureWindow(DWORD timeout_ms);
-  bool WaitWindow(int control, DWORD timeout_ms);
-  bool WaitControl(int id,
-                   const std::vector<std::wstring>& states,
-                   DWORD timeout_ms);
-  bool Click(int id, DWORD timeout_ms);
-  bool Close(DWORD timeout_ms);
-  bool WaitMessageBox(DWORD timeout_ms);
-  bool AnswerMessageBox(int answer, DWORD timeout_ms);
-  bool PrintText(int id, DWORD timeout_ms);
-  bool PrintInfo(int id, DWORD timeout_ms);
-  bool WaitText(int id, const std::wstring& text, DWORD timeout_ms);
-  bool Screenshot(const std::wstring& name, bool box, DWORD timeout_ms);
-  bool WaitGone(DWORD timeout_ms);
 
   const std::wstring process_;
   int window_control_ = kWindowControl;
@@ -549,97 +537,145 @@ bool Driver::WaitGone(DWORD timeout_ms) {
   return false;
 }
 
-bool Driver::Run(const std::wstring& command,
-                 const std::vector<std::wstring>& args,
-                 DWORD timeout_ms) {
-  std::vector<std::wstring> options, plain;
-  for (const std::wstring& arg : args)
-    (arg.compare(0, 2, L"--") == 0 ? options : plain).push_back(arg);
-  auto usage = [&](const char* what) {
-    Fail(Narrow(command) + ": " + what);
-    ::ExitProcess(kExitBadUsage);
-    return false;
-  };
-  long id = 0;
-  const bool has_id = !plain.empty() && ParseInt(plain[0], &id) && id > 0;
-  if (command == L"wait-window") {
-    long control = kWindowControl;
-    for (const std::wstring& option : options) {
-      if (option.compare(0, 10, L"--control=") != 0 ||
-          !ParseInt(option.substr(10), &control)) {
-        return usage("takes only --control=ID");
-      }
-    }
-    return WaitWindow(static_cast<int>(control), timeout_ms);
-  }
-  if (command == L"wait-control") {
-    if (!has_id || plain.size() != 1)
-      return usage("takes a control id");
-    for (const std::wstring& option : options) {
-      if (option != L"--visible" && option != L"--hidden" &&
-          option != L"--enabled" && option != L"--disabled") {
-        return usage("takes --visible, --hidden, --enabled, --disabled");
-      }
-    }
-    return WaitControl(id, options, timeout_ms);
-  }
-  if (command == L"click") {
-    if (!has_id || plain.size() != 1 || !options.empty())
-      return usage("takes a control id");
-    return Click(id, timeout_ms);
-  }
-  if (command == L"close")
-    return plain.empty() ? Close(timeout_ms) : usage("takes nothing");
-  if (command == L"wait-messagebox")
-    return plain.empty() ? WaitMessageBox(timeout_ms) : usage("takes nothing");
-  if (command == L"answer-messagebox") {
-    int answer = 0;
-    if (plain.size() != 1 || !ParseAnswer(plain[0], &answer))
-      return usage("takes IDYES, IDNO, IDOK, IDCANCEL or a button id");
-    return AnswerMessageBox(answer, timeout_ms);
-  }
-  if (command == L"text") {
-    if (!has_id || plain.size() != 1)
-      return usage("takes a control id");
-    return PrintText(id, timeout_ms);
-  }
-  if (command == L"info") {
-    if (!has_id || plain.size() != 1)
-      return usage("takes a control id");
-    return PrintInfo(id, timeout_ms);
-  }
-  if (command == L"wait-text") {
-    if (!has_id || plain.size() != 2)
-      return usage("takes a control id and a text");
-    return WaitText(id, plain[1], timeout_ms);
-  }
-  if (command == L"screenshot") {
-    if (plain.size() != 1 ||
-        (!options.empty() &&
-         (options.size() != 1 || options[0] != L"--messagebox"))) {
-      return usage("takes a name and optionally --messagebox");
-    }
-    return Screenshot(plain[0], !options.empty(), timeout_ms);
-  }
-  if (command == L"wait-gone")
-    return plain.empty() ? WaitGone(timeout_ms) : usage("takes nothing");
-  return usage("is no command");
-}
+// A command with its arguments checked, to run once the commands before it
+// are done.
+using Action = std::function<bool(Driver* driver, DWORD timeout_ms)>;
 
-bool IsCommand(const std::wstring& word) {
-  static const wchar_t* const kCommands[] = {
-      L"wait-window",     L"wait-control",      L"click",    L"close",
-      L"wait-messagebox", L"answer-messagebox", L"text",     L"info",
-      L"wait-text",       L"screenshot",        L"wait-gone"};
-  for (const wchar_t* command : kCommands) {
-    if (word == command)
-      return true;
+// The arguments of one command: --options and the plain words.
+struct Args {
+  std::vector<std::wstring> options, plain;
+  // The first plain word as a control id, when there is exactly one.
+  bool OnlyId(int* id) const {
+    return plain.size() == 1 && options.empty() && ParseInt(plain[0], id) &&
+           *id > 0;
   }
-  return false;
+};
+
+// Each parser makes the action of valid arguments, or leaves it empty.
+struct Command {
+  const wchar_t* name;
+  const char* usage;
+  Action (*parse)(const Args& args);
+};
+
+const Command kCommands[] = {
+    {L"wait-window", "takes only --control=ID",
+     [](const Args& args) -> Action {
+       int control = kWindowControl;
+       for (const std::wstring& option : args.options) {
+         if (option.compare(0, 10, L"--control=") != 0 ||
+             !ParseInt(option.substr(10), &control)) {
+           return nullptr;
+         }
+       }
+       if (!args.plain.empty())
+         return nullptr;
+       return [control](Driver* d, DWORD t) { return d->WaitWindow(control, t); };
+     }},
+    {L"wait-control", "takes a control id and --visible, --hidden, "
+                      "--enabled, --disabled",
+     [](const Args& args) -> Action {
+       int id = 0;
+       if (args.plain.size() != 1 || !ParseInt(args.plain[0], &id) || id <= 0)
+         return nullptr;
+       for (const std::wstring& option : args.options) {
+         if (option != L"--visible" && option != L"--hidden" &&
+             option != L"--enabled" && option != L"--disabled") {
+           return nullptr;
+         }
+       }
+       const std::vector<std::wstring> states = args.options;
+       return [id, states](Driver* d, DWORD t) {
+         return d->WaitControl(id, states, t);
+       };
+     }},
+    {L"click", "takes a control id",
+     [](const Args& args) -> Action {
+       int id = 0;
+       if (!args.OnlyId(&id))
+         return nullptr;
+       return [id](Driver* d, DWORD t) { return d->Click(id, t); };
+     }},
+    {L"close", "takes nothing",
+     [](const Args& args) -> Action {
+       if (!args.plain.empty() || !args.options.empty())
+         return nullptr;
+       return [](Driver* d, DWORD t) { return d->Close(t); };
+     }},
+    {L"wait-messagebox", "takes nothing",
+     [](const Args& args) -> Action {
+       if (!args.plain.empty() || !args.options.empty())
+         return nullptr;
+       return [](Driver* d, DWORD t) { return d->WaitMessageBox(t); };
+     }},
+    {L"answer-messagebox", "takes IDYES, IDNO, IDOK, IDCANCEL or a button id",
+     [](const Args& args) -> Action {
+       int answer = 0;
+       if (args.plain.size() != 1 || !args.options.empty() ||
+           !ParseAnswer(args.plain[0], &answer)) {
+         return nullptr;
+       }
+       return [answer](Driver* d, DWORD t) {
+         return d->AnswerMessageBox(answer, t);
+       };
+     }},
+    {L"text", "takes a control id",
+     [](const Args& args) -> Action {
+       int id = 0;
+       if (!args.OnlyId(&id))
+         return nullptr;
+       return [id](Driver* d, DWORD t) { return d->PrintText(id, t); };
+     }},
+    {L"info", "takes a control id",
+     [](const Args& args) -> Action {
+       int id = 0;
+       if (!args.OnlyId(&id))
+         return nullptr;
+       return [id](Driver* d, DWORD t) { return d->PrintInfo(id, t); };
+     }},
+    {L"wait-text", "takes a control id and a text",
+     [](const Args& args) -> Action {
+       int id = 0;
+       if (args.plain.size() != 2 || !args.options.empty() ||
+           !ParseInt(args.plain[0], &id) || id <= 0) {
+         return nullptr;
+       }
+       const std::wstring text = args.plain[1];
+       return [id, text](Driver* d, DWORD t) {
+         return d->WaitText(id, text, t);
+       };
+     }},
+    {L"screenshot", "takes a name and optionally --messagebox",
+     [](const Args& args) -> Action {
+       if (args.plain.size() != 1 ||
+           (!args.options.empty() && (args.options.size() != 1 ||
+                                      args.options[0] != L"--messagebox"))) {
+         return nullptr;
+       }
+       const std::wstring name = args.plain[0];
+       const bool box = !args.options.empty();
+       return [name, box](Driver* d, DWORD t) {
+         return d->Screenshot(name, box, t);
+       };
+     }},
+    {L"wait-gone", "takes nothing",
+     [](const Args& args) -> Action {
+       if (!args.plain.empty() || !args.options.empty())
+         return nullptr;
+       return [](Driver* d, DWORD t) { return d->WaitGone(t); };
+     }},
+};
+
+const Command* FindCommand(const std::wstring& word) {
+  for (const Command& command : kCommands) {
+    if (word == command.name)
+      return &command;
+  }
+  return nullptr;
 }
 
 bool ParseTimeout(const std::wstring& option, DWORD* timeout_ms) {
-  long seconds = 0;
+  int seconds = 0;
   if (option.compare(0, 10, L"--timeout=") != 0 ||
       !ParseInt(option.substr(10), &seconds) || seconds <= 0 ||
       seconds > 3600) {
@@ -679,26 +715,45 @@ int main() {
     return kExitBadUsage;
   }
 
-  Driver driver(process);
+  // Every command is checked before the first runs: bad usage late in the
+  // list must not leave the wizard half driven.
+  struct Step {
+    Action action;
+    DWORD timeout_ms;
+  };
+  std::vector<Step> steps;
   while (next < words.size()) {
-    const std::wstring command = words[next++];
-    if (!IsCommand(command)) {
-      Fail("no command " + Narrow(command));
+    const std::wstring name = words[next++];
+    const Command* command = FindCommand(name);
+    if (!command) {
+      Fail("no command " + Narrow(name));
       return kExitBadUsage;
     }
-    std::vector<std::wstring> args;
+    Args args;
     DWORD command_timeout_ms = timeout_ms;
-    for (; next < words.size() && !IsCommand(words[next]); ++next) {
-      if (words[next].compare(0, 10, L"--timeout=") == 0) {
-        if (!ParseTimeout(words[next], &command_timeout_ms)) {
-          Fail("bad " + Narrow(words[next]));
+    for (; next < words.size() && !FindCommand(words[next]); ++next) {
+      const std::wstring& word = words[next];
+      if (word.compare(0, 10, L"--timeout=") == 0) {
+        if (!ParseTimeout(word, &command_timeout_ms)) {
+          Fail("bad " + Narrow(word));
           return kExitBadUsage;
         }
       } else {
-        args.push_back(words[next]);
+        (word.compare(0, 2, L"--") == 0 ? args.options : args.plain)
+            .push_back(word);
       }
     }
-    if (!driver.Run(command, args, command_timeout_ms))
+    Action action = command->parse(args);
+    if (!action) {
+      Fail(Narrow(name) + ": " + command->usage);
+      return kExitBadUsage;
+    }
+    steps.push_back({std::move(action), command_timeout_ms});
+  }
+
+  Driver driver(process);
+  for (const Step& step : steps) {
+    if (!step.action(&driver, step.timeout_ms))
       return kExitFailed;
     fflush(stdout);
   }
