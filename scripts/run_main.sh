@@ -91,12 +91,14 @@ write_stats_schema "$BIN" "$SCHEMA" || SCHEMA=""
 start_stats_server 9000 "$RUN" "$SCHEMA"
 trap 'stop_update_server || true; stop_stats_server; _leave_fresh_prefix' EXIT
 
-ARGS=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0
-  "--internal-package-server=$URL/metadata"
+# The loopback services, for either mode.
+ARGS=("--internal-package-server=$URL/metadata"
   "--local-pref-default-overrides-server=$URL/prefs" --test-avro-srv)
-if [ -n "$WIZARD" ]; then
+if [ -z "$WIZARD" ]; then
+  ARGS+=(--silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0)
+else
   # The wizard's own choices but the folder, which the report below reads.
-  ARGS=('--installfolder=C:\Kavor' --launchbrowser=0 "${ARGS[@]:4}")
+  ARGS+=('--installfolder=C:\Kavor' --launchbrowser=0)
   if [ -z "${DISPLAY:-}" ]; then
     Xvfb :99 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
