@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,29 +29,21 @@ struct WindowCapture {
   }
 };
 
-// Repaints |window| and copies what the screen shows of it. Windows under
-// Xvfb have no compositor, so the window must be on top and unobscured.
-inline WindowCapture CaptureWindow(HWND window) {
+// A |width| x |height| canvas filled with |fill| that |draw| paints on
+// through a memory DC; empty when the canvas cannot be made.
+template <typename Draw>
+WindowCapture DrawOnCanvas(int width, int height, uint32_t fill, Draw draw) {
   WindowCapture capture;
-  ::RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  ::GdiFlush();
-  RECT rect;
-  if (!::GetWindowRect(window, &rect))
+  if (width <= 0 || height <= 0)
     return capture;
-  capture.width = rect.right - rect.left;
-  capture.height = rect.bottom - rect.top;
-  if (capture.width <= 0 || capture.height <= 0)
-    return WindowCapture();
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
+  HDC memory = ::CreateCompatibleDC(nullptr);
   void* bits = nullptr;
   HBITMAP bitmap =
       ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -58,22 +51,42 @@ inline WindowCapture CaptureWindow(HWND window) {
     if (bitmap)
       ::DeleteObject(bitmap);
     ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    return WindowCapture();
+    return capture;
   }
   HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left,
-           rect.top, SRCCOPY);
+  uint32_t* canvas = static_cast<uint32_t*>(bits);
+  const size_t count = static_cast<size_t>(width) * height;
+  std::fill(canvas, canvas + count, fill);
+  draw(memory);
   ::GdiFlush();
-  const uint32_t* source = static_cast<const uint32_t*>(bits);
-  capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
-  for (size_t i = 0; i < capture.pixels.size(); ++i)
-    capture.pixels[i] = source[i] & 0xFFFFFF;
+  capture.width = width;
+  capture.height = height;
+  capture.pixels.assign(canvas, canvas + count);
+  for (uint32_t& pixel : capture.pixels)
+    pixel &= 0xFFFFFF;
   ::SelectObject(memory, old);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
   return capture;
+}
+
+// Repaints |window| and copies what the screen shows of it. Windows under
+// Xvfb have no compositor, so the window must be on top and unobscured.
+inline WindowCapture CaptureWindow(HWND window) {
+  ::RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ::GdiFlush();
+  RECT rect;
+  if (!::GetWindowRect(window, &rect))
+    return WindowCapture();
+  return DrawOnCanvas(rect.right - rect.left, rect.bottom - rect.top, 0,
+                      [&](HDC memory) {
+                        HDC screen = ::GetDC(nullptr);
+                        ::BitBlt(memory, 0, 0, rect.right - rect.left,
+                                 rect.bottom - rect.top, screen, rect.left,
+                                 rect.top, SRCCOPY);
+                        ::ReleaseDC(nullptr, screen);
+                      });
 }
 
 // Where tests keep their screenshots: $KAVOR_SCREENSHOT_DIR when set, else

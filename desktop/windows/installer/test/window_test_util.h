@@ -35,11 +35,17 @@ inline void PumpMessages() {
   }
 }
 
-// Where |child| lies in a capture of |window|.
-inline RECT RectInCapture(HWND window, HWND child) {
-  RECT outer = {}, inner = {};
-  ::GetWindowRect(window, &outer);
+// Where |child| lies in a capture of |window|: the whole window, or with
+// |client_only| its client area (as a canvas its WM_ERASEBKGND painted).
+inline RECT RectInCapture(HWND window, HWND child, bool client_only = false) {
+  RECT inner = {};
   ::GetWindowRect(child, &inner);
+  if (client_only) {
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&inner), 2);
+    return inner;
+  }
+  RECT outer = {};
+  ::GetWindowRect(window, &outer);
   ::OffsetRect(&inner, -outer.left, -outer.top);
   return inner;
 }

@@ -317,39 +317,13 @@ class InstallerWindowTest : public testing::Test {
 };
 
 // What erasing the dialog's background paints, on a client-sized canvas
-// first filled with |marker|; 0x00RRGGBB, top row first.
-std::vector<uint32_t> EraseOnCanvas(HWND dialog, uint32_t marker) {
+// first filled with |marker|.
+test::WindowCapture EraseOnCanvas(HWND dialog, uint32_t marker) {
   RECT client = {};
   ::GetClientRect(dialog, &client);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = client.right;
-  info.bmiHeader.biHeight = -client.bottom;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  HBITMAP bitmap =
-      ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  std::vector<uint32_t> pixels;
-  if (!bitmap || !bits) {
-    ::DeleteDC(dc);
-    return pixels;
-  }
-  HGDIOBJ old = ::SelectObject(dc, bitmap);
-  uint32_t* canvas = static_cast<uint32_t*>(bits);
-  const size_t count = static_cast<size_t>(client.right) * client.bottom;
-  std::fill(canvas, canvas + count, marker);
-  ::SendMessageW(dialog, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  ::GdiFlush();
-  pixels.assign(canvas, canvas + count);
-  for (uint32_t& pixel : pixels)
-    pixel &= 0xFFFFFF;
-  ::SelectObject(dc, old);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
-  return pixels;
+  return test::DrawOnCanvas(client.right, client.bottom, marker, [&](HDC dc) {
+    ::SendMessageW(dialog, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  });
 }
 
 // The push buttons and the progress bar paint all of their place; a
@@ -360,48 +334,41 @@ TEST_F(InstallerWindowTest, BackgroundEraseSparesButtonsAndProgressBar) {
   MakeWindow();
   HWND dialog = window_->GetWindowHandle();
   const uint32_t kMarker = 0xFF00FF;
-  auto marked_in = [&](const std::vector<uint32_t>& pixels, int id) {
-    RECT client = {}, rect = {};
-    ::GetClientRect(dialog, &client);
-    ::GetWindowRect(Item(id), &rect);
-    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    size_t marked = 0, total = 0;
-    for (LONG y = std::max<LONG>(rect.top, 0);
-         y < std::min<LONG>(rect.bottom, client.bottom); ++y) {
-      for (LONG x = std::max<LONG>(rect.left, 0);
-           x < std::min<LONG>(rect.right, client.right); ++x) {
-        ++total;
-        marked += pixels[static_cast<size_t>(y) * client.right + x] == kMarker;
-      }
-    }
-    return total > 0 && marked == total;
+  auto marked_in = [&](const test::WindowCapture& canvas, int id) {
+    const RECT rect = test::RectInCapture(dialog, Item(id), true);
+    const size_t total =
+        test::CountPixels(canvas, rect, [](uint32_t) { return true; });
+    return total > 0 &&
+           test::CountPixels(canvas, rect, [&](uint32_t pixel) {
+             return pixel == kMarker;
+           }) == total;
   };
-  auto erased_in = [&](const std::vector<uint32_t>& pixels, int id) {
-    RECT client = {}, rect = {};
-    ::GetClientRect(dialog, &client);
-    ::GetWindowRect(Item(id), &rect);
-    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    const POINT centre = {(rect.left + rect.right) / 2,
-                          (rect.top + rect.bottom) / 2};
-    return pixels[static_cast<size_t>(centre.y) * client.right + centre.x] !=
-           kMarker;
+  auto erased_in = [&](const test::WindowCapture& canvas, int id) {
+    const RECT rect = test::RectInCapture(dialog, Item(id), true);
+    const RECT centre = {(rect.left + rect.right) / 2,
+                         (rect.top + rect.bottom) / 2,
+                         (rect.left + rect.right) / 2 + 1,
+                         (rect.top + rect.bottom) / 2 + 1};
+    return test::CountPixels(canvas, centre, [&](uint32_t pixel) {
+             return pixel != kMarker;
+           }) == 1;
   };
 
-  std::vector<uint32_t> pixels = EraseOnCanvas(dialog, kMarker);
-  ASSERT_FALSE(pixels.empty());
-  EXPECT_TRUE(marked_in(pixels, IDC_ACCEPT_BUTTON));
-  EXPECT_TRUE(marked_in(pixels, IDC_OPTIONS_BUTTON));
-  EXPECT_TRUE(erased_in(pixels, IDC_HEADLINE));
-  EXPECT_TRUE(erased_in(pixels, IDC_TERMS_LINE));
+  test::WindowCapture canvas = EraseOnCanvas(dialog, kMarker);
+  ASSERT_FALSE(canvas.pixels.empty());
+  EXPECT_TRUE(marked_in(canvas, IDC_ACCEPT_BUTTON));
+  EXPECT_TRUE(marked_in(canvas, IDC_OPTIONS_BUTTON));
+  EXPECT_TRUE(erased_in(canvas, IDC_HEADLINE));
+  EXPECT_TRUE(erased_in(canvas, IDC_TERMS_LINE));
   // A hidden button's place is background.
-  EXPECT_TRUE(erased_in(pixels, IDC_BACK_BUTTON));
+  EXPECT_TRUE(erased_in(canvas, IDC_BACK_BUTTON));
 
   window_->ShowProgressPage();
-  pixels = EraseOnCanvas(dialog, kMarker);
-  EXPECT_TRUE(marked_in(pixels, IDC_PROGRESS_BAR));
-  EXPECT_TRUE(erased_in(pixels, IDC_STATUS_TEXT));
-  EXPECT_TRUE(erased_in(pixels, IDC_PROGRESS_TITLE));
-  EXPECT_TRUE(erased_in(pixels, IDC_ACCEPT_BUTTON));
+  canvas = EraseOnCanvas(dialog, kMarker);
+  EXPECT_TRUE(marked_in(canvas, IDC_PROGRESS_BAR));
+  EXPECT_TRUE(erased_in(canvas, IDC_STATUS_TEXT));
+  EXPECT_TRUE(erased_in(canvas, IDC_PROGRESS_TITLE));
+  EXPECT_TRUE(erased_in(canvas, IDC_ACCEPT_BUTTON));
 }
 
 TEST_F(InstallerWindowTest, PagesShowTheirControls) {
