@@ -56,25 +56,7 @@ check "total of $entries entries announced" \
 want=$(seq -s ' ' 1 "$entries")
 check "unpack steps count 1 to $entries ($(unpack_counts))" \
   [ "$(unpack_counts)" = "$want " ]
-# Where each file of the archive ends up: the launcher and the root files
-# move up into the install folder, the lists are removed.
-installed_path() {
-  case "$1" in
-    launcher.exe | kavor_setup.exe) echo "$C/Kavor/$1" ;;
-    files_list | root_files_list) echo "" ;;
-    *) echo "$V/$1" ;;
-  esac
-}
-differ=""
-while IFS= read -r rel; do
-  rel="${rel#./}"
-  to=$(installed_path "$rel")
-  if [ -z "$to" ]; then
-    [ ! -e "$V/$rel" ] || differ="$differ $rel(left)"
-  elif ! cmp -s "$EXPECTED/$rel" "$to"; then
-    differ="$differ $rel"
-  fi
-done < <(cd "$EXPECTED" && find . -type f)
+differ=$(installed_differ "$EXPECTED" "$C/Kavor" "$V")
 check "installed files are the archive's bytes (differ:$differ)" [ -z "$differ" ]
 check "no temporary file of the reader left ($(find "$C/Kavor" -name '*.tmp' | head -3))" \
   [ -z "$(find "$C/Kavor" -name '*.tmp')" ]

@@ -48,6 +48,12 @@
 #                         the case's drive_c)
 #   registry_kavor_lines  the user's and machine's registry lines naming the
 #                         product
+#   registry MODE [ROOT...]
+#                         the registry entries $STATUS records are all there
+#                         (present) or gone (gone); see below
+#   installed_differ EXPECTED ROOT VERSIONED
+#                         the files of an unpacked package not installed
+#                         byte for byte; see below
 
 E2E_TIMEOUT_SECONDS=${E2E_TIMEOUT_SECONDS:-120}
 
@@ -278,4 +284,97 @@ registry_kavor_lines() {
       tr -d '\r' | grep -i -e kavor -e '^\[' | grep -i kavor
   done
   rm -f "$E2E_CASE/reg.txt"
+}
+
+# registry MODE [ROOT...]: the keys and values that the installation status
+# ($STATUS) records are all there (MODE present) or all gone (MODE gone): a
+# key recorded with a clean depth of 1 or more goes whole, of a key with
+# depth 0 only the recorded values go. Reads exports of ROOT\Software (HKCU
+# and HKLM by default); a record under a root not read is wrong too, as is
+# a status that records nothing. Names what is wrong.
+registry() {
+  local mode="$1" root export out try
+  shift
+  local roots=("$@")
+  [ ${#roots[@]} -gt 0 ] || roots=(HKCU HKLM)
+  for root in "${roots[@]}"; do
+    export="$E2E_CASE/${root}_$mode.reg"
+    for try in 1 2 3; do
+      out=$(wine reg export "$root\\Software" "$(e2e_winpath "$export")" /y 2>&1) &&
+        break
+    done
+    [ -s "$export" ] || { echo "reg export $root: $out" >&2; return 1; }
+  done
+  python3 - "$STATUS" "$E2E_CASE" "$mode" "${roots[@]}" <<'PY'
+import json, os, re, sys
+status, case, mode = sys.argv[1:4]
+roots = sys.argv[4:]
+names = {"HKCU": "hkey_current_user", "HKLM": "hkey_local_machine"}
+keys = {}
+for root in roots:
+    current = None
+    with open(os.path.join(case, "%s_%s.reg" % (root, mode)),
+              encoding="utf-16") as f:
+        for line in f:
+            line = line.rstrip("\r\n")
+            if line.startswith("["):
+                current = line[1:-1].lower()
+                keys[current] = set()
+                continue
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=', line)
+            if current is not None and m:
+                keys[current].add(re.sub(r"\\(.)", r"\1", m.group(1)).lower())
+            elif current is not None and line.startswith("@="):
+                keys[current].add("")
+records = json.load(open(status, encoding="utf-8"))["registry"]
+wrong = ["records under %s, which was not read" % root
+         for root in records if root not in roots]
+count = 0
+for root, entries in records.items():
+    if root not in roots:
+        continue
+    for record in entries:
+        count += 1
+        key = names[root] + "\\" + record["path"].lower()
+        # The machine's uninstall entries live in its 32-bit view; the
+        # user's Software key has no such view.
+        uninstall = "software\\microsoft\\windows\\currentversion\\uninstall\\"
+        if root == "HKLM" and record["path"].lower().startswith(uninstall):
+            key = names[root] + "\\software\\wow6432node\\" + record["path"].lower()[9:]
+        values = [v["name"] for v in record["values"]]
+        present = [n for n in values if n.lower() in keys.get(key, set())]
+        if mode == "present":
+            if key not in keys or len(present) != len(values):
+                wrong.append("missing: %s\\%s %s" % (root, record["path"], values))
+        elif record["clean"] >= 1 and key in keys:
+            wrong.append("key left: %s\\%s" % (root, record["path"]))
+        elif present:
+            wrong.append("values left: %s\\%s %s" % (root, record["path"], present))
+for line in wrong:
+    print(line, file=sys.stderr)
+sys.exit(1 if wrong or count == 0 else 0)
+PY
+}
+
+# installed_differ EXPECTED ROOT VERSIONED: the files of the unpacked
+# package EXPECTED that the installation does not hold byte for byte,
+# blank-separated: launcher.exe and the files root_files_list names sit in
+# ROOT, every other file in VERSIONED under its path; the lists themselves
+# are not installed, and one left in VERSIONED is named with "(left)".
+installed_differ() {
+  local expected="$1" root="$2" versioned="$3" rel to differ="" roots
+  roots=" launcher.exe $(tr -d '\r' <"$expected/root_files_list" | tr '\n' ' ')"
+  while IFS= read -r rel; do
+    rel="${rel#./}"
+    case "$rel" in
+      files_list | root_files_list)
+        [ ! -e "$versioned/$rel" ] || differ="$differ $rel(left)"
+        continue
+        ;;
+    esac
+    to="$versioned/$rel"
+    [[ "$roots" == *" $rel "* ]] && to="$root/$rel"
+    cmp -s "$expected/$rel" "$to" || differ="$differ $rel"
+  done < <(cd "$expected" && find . -type f)
+  echo "$differ"
 }

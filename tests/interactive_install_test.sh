@@ -86,16 +86,11 @@ start_wizard() {
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/$name")
   LOG_DIR="$E2E_CASE/$name/Kavor Installer"
   REPORT="$E2E_CASE/$name.report"
-  (
-    run_in_job "--report=$(e2e_winpath "$REPORT")" -- "$@"
-    echo "$RC" >"$E2E_CASE/$name.rc"
-  ) &
-  WIZARD_PID=$!
+  run_in_background "$name" run_in_job "--report=$(e2e_winpath "$REPORT")" \
+    -- "$@"
 }
 wizard_ended() {
-  wait "$WIZARD_PID"
-  RC=$(cat "$E2E_CASE/$1.rc" 2>/dev/null)
-  ERR=$(cat "$E2E_CASE/err")
+  background_ended "$1"
   LOG=$(cat "$LOG_DIR"/kavor_installer_*.log 2>/dev/null | tr -d '\r')
   [ -f "$REPORT" ] || : >"$REPORT"
 }
@@ -115,63 +110,6 @@ PT="E(r)['page_transitions']"
 # page_shown TYPE ACTION: a page transition to page TYPE by ACTION.
 page_shown() {
   stats_has "T(r) == 'page_transition' and $PT['page_type'] == $1 and $PT['navigation_action'] == '$2'"
-}
-
-# registry MODE: the keys and values that the installation status records
-# are all there (MODE present) or all gone (MODE gone): a key recorded with
-# a clean depth of 1 or more goes whole, of a key with depth 0 only the
-# recorded values go. Names what is wrong.
-registry() {
-  local root export out
-  for root in HKCU HKLM; do
-    export="$E2E_CASE/${root}_$1.reg"
-    out=$(wine reg export "$root\\Software" "$(e2e_winpath "$export")" /y 2>&1) ||
-      { echo "reg export $root: $out" >&2; return 1; }
-  done
-  python3 - "$STATUS" "$E2E_CASE" "$1" <<'PY'
-import json, os, re, sys
-status, case, mode = sys.argv[1:]
-names = {"HKCU": "hkey_current_user", "HKLM": "hkey_local_machine"}
-keys = {}
-for root in names:
-    current = None
-    with open(os.path.join(case, "%s_%s.reg" % (root, mode)),
-              encoding="utf-16") as f:
-        for line in f:
-            line = line.rstrip("\r\n")
-            if line.startswith("["):
-                current = line[1:-1].lower()
-                keys[current] = set()
-                continue
-            m = re.match(r'^"((?:[^"\\]|\\.)*)"=', line)
-            if current is not None and m:
-                keys[current].add(re.sub(r"\\(.)", r"\1", m.group(1)).lower())
-            elif current is not None and line.startswith("@="):
-                keys[current].add("")
-records = json.load(open(status, encoding="utf-8"))["registry"]
-wrong = []
-count = 0
-for root, entries in records.items():
-    for record in entries:
-        count += 1
-        key = names[root] + "\\" + record["path"].lower()
-        # Uninstall entries live in the 32-bit view.
-        uninstall = "software\\microsoft\\windows\\currentversion\\uninstall\\"
-        if record["path"].lower().startswith(uninstall):
-            key = names[root] + "\\software\\wow6432node\\" + record["path"].lower()[9:]
-        values = [v["name"] for v in record["values"]]
-        present = [n for n in values if n.lower() in keys.get(key, set())]
-        if mode == "present":
-            if key not in keys or len(present) != len(values):
-                wrong.append("missing: %s\\%s %s" % (root, record["path"], values))
-        elif record["clean"] >= 1 and key in keys:
-            wrong.append("key left: %s\\%s" % (root, record["path"]))
-        elif present:
-            wrong.append("values left: %s\\%s %s" % (root, record["path"], present))
-for line in wrong:
-    print(line, file=sys.stderr)
-sys.exit(1 if wrong or count == 0 else 0)
-PY
 }
 
 # --- The install.
@@ -230,20 +168,7 @@ for line in "Initializing installer UI" "Package fetched successfully." \
   "Accept clicked." "Installer terminated successfully. Finishing."; do
   check "install: \"$line\" logged" has "$LOG" "$line"
 done
-installed_differ() {
-  local rel to differ=""
-  while IFS= read -r rel; do
-    rel="${rel#./}"
-    case "$rel" in
-      files_list | root_files_list) continue ;;
-      launcher.exe | setup.exe) to="$ROOT/$rel" ;;
-      *) to="$ROOT/$VERSION/$rel" ;;
-    esac
-    cmp -s "$EXPECTED/$rel" "$to" || differ="$differ $rel"
-  done < <(cd "$EXPECTED" && find . -type f)
-  echo "$differ"
-}
-DIFFER=$(installed_differ)
+DIFFER=$(installed_differ "$EXPECTED" "$ROOT" "$ROOT/$VERSION")
 check "install: the package's files installed in $FOLDER (differ:$DIFFER)" \
   [ -d "$ROOT" -a -z "$DIFFER" ]
 check "install: no package folder left ($(package_folders install))" \
@@ -391,7 +316,7 @@ check "retry: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
 check "retry: the fetcher's failure was shown" has "$LOG" "Displaying error"
 check "retry: then fetched" has "$LOG" "Package fetched successfully."
 ROOT=$(unix_path "$FOLDER")
-DIFFER=$(installed_differ)
+DIFFER=$(installed_differ "$EXPECTED" "$ROOT" "$ROOT/$VERSION")
 check "retry: the package's files installed (differ:$DIFFER)" \
   [ -d "$ROOT" -a -z "$DIFFER" ]
 check "retry: no package folder left ($(package_folders retry))" \

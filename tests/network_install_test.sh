@@ -111,32 +111,13 @@ has() { grep -qF -- "$2" <<<"$1"; }
 package_folders() {
   find "$E2E_CASE/temp" -name 'kavor_package_*' -type d 2>/dev/null
 }
-# Where each file of the archive ends up: the launcher and the root files
-# move up into the install folder, the lists are removed.
-installed_path() {
-  case "$1" in
-    launcher.exe | setup.exe) echo "$C/Kavor/$1" ;;
-    files_list | root_files_list) echo "" ;;
-    *) echo "$C/Kavor/47.0.4127.0/$1" ;;
-  esac
-}
-installed_differ() {
-  local rel to differ=""
-  while IFS= read -r rel; do
-    rel="${rel#./}"
-    to=$(installed_path "$rel")
-    [ -n "$to" ] || continue
-    cmp -s "$EXPECTED/$rel" "$to" || differ="$differ $rel"
-  done < <(cd "$EXPECTED" && find . -type f)
-  echo "$differ"
-}
 # The checks of a run that installed the package.
 check_installed() {
   local what="$1" differ
   check "$what: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
   check "$what: every installer process exit 0 ($(installer_processes | tr '\n' ';'))" \
     [ -n "$(installer_processes)" -a -z "$(installer_processes | grep -v ' exit=0 ')" ]
-  differ=$(installed_differ)
+  differ=$(installed_differ "$EXPECTED" "$C/Kavor" "$C/Kavor/47.0.4127.0")
   check "$what: installed files are the package's (differ:$differ)" \
     [ -z "$differ" ]
   check "$what: the partner file installed" \

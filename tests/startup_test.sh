@@ -58,14 +58,10 @@ run_in_wizard() {
   local temp="$1" answer=(wait-messagebox answer-messagebox IDYES)
   shift
   [[ " $* " == *" --uninstall "* ]] && answer=()
-  run_in "$temp" "$NO_SERVICE" "$@" &
-  local job=$!
+  run_in_background wizard run_in "$temp" "$NO_SERVICE" "$@"
   drive --timeout=90 wait-window close "${answer[@]}" wait-gone
   DRIVEN=$DRIVE_RC
-  wait "$job"
-  # The run's results, from its own shell.
-  RC=$(cat "$E2E_CASE/rc")
-  ERR=$(cat "$E2E_CASE/err")
+  background_ended wizard
   LOGS=("${LOG_FOLDER:-$E2E_CASE/temp/Kavor Installer}"/kavor_installer_*.log)
   LOG=""
   [ -f "${LOGS[0]}" ] && LOG=$(cat "${LOGS[0]}")

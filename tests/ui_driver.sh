@@ -13,6 +13,12 @@
 #                         least the size given (default 100x80) with more
 #                         than a few colours, not a blank or black capture;
 #                         says what is wrong otherwise
+#   run_in_background NAME COMMAND...
+#                         runs COMMAND (a function of the test that sets RC,
+#                         such as run_in_job) in the background, for the
+#                         driver to act on its window meanwhile
+#   background_ended NAME waits for that run and sets RC to the RC it set
+#                         and ERR to E2E_CASE/err
 
 drive() {
   wine "$E2E_BIN/kavor_ui_driver.exe" "$@" >"$E2E_CASE/drive.out" \
@@ -25,6 +31,23 @@ drive() {
     cat "$E2E_CASE/drive.out" "$E2E_CASE/drive.err"
   } >>"$E2E_CASE/drive.log"
   return "$DRIVE_RC"
+}
+
+run_in_background() {
+  local name="$1"
+  shift
+  rm -f "$E2E_CASE/$name.rc"
+  (
+    "$@"
+    echo "$RC" >"$E2E_CASE/$name.rc"
+  ) &
+  BACKGROUND_PID=$!
+}
+
+background_ended() {
+  wait "$BACKGROUND_PID"
+  RC=$(cat "$E2E_CASE/$1.rc" 2>/dev/null)
+  ERR=$(cat "$E2E_CASE/err")
 }
 
 screenshot_path() {

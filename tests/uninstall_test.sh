@@ -78,54 +78,6 @@ uninstall_log_has() {
     grep -qF -- "$1"
 }
 
-# registry MODE: the keys and values that the status recorded are all
-# there (MODE present) or all gone (MODE gone): a key recorded with a clean
-# depth of 1 or more goes whole, of a key with depth 0 only the recorded
-# values go. Reads one export of HKCU\Software; names what is wrong.
-registry() {
-  local export="$E2E_CASE/hkcu_$1.reg" out try
-  for try in 1 2 3; do
-    out=$(wine reg export 'HKCU\Software' "$(e2e_winpath "$export")" /y 2>&1) &&
-      break
-  done
-  [ -s "$export" ] || { echo "reg export: $out" >&2; return 1; }
-  python3 - "$STATUS" "$export" "$1" <<'PY'
-import json, re, sys
-status, export, mode = sys.argv[1:]
-keys = {}
-current = None
-with open(export, encoding="utf-16") as f:
-    for line in f:
-        line = line.rstrip("\r\n")
-        if line.startswith("["):
-            current = line[1:-1].lower()
-            keys[current] = set()
-            continue
-        m = re.match(r'^"((?:[^"\\]|\\.)*)"=', line)
-        if current is not None and m:
-            keys[current].add(re.sub(r"\\(.)", r"\1", m.group(1)).lower())
-        elif current is not None and line.startswith("@="):
-            keys[current].add("")
-records = json.load(open(status, encoding="utf-8"))["registry"]
-assert list(records) == ["HKCU"], records
-wrong = []
-for record in records["HKCU"]:
-    key = "hkey_current_user\\" + record["path"].lower()
-    names = [v["name"] for v in record["values"]]
-    present = [n for n in names if n.lower() in keys.get(key, set())]
-    if mode == "present":
-        if key not in keys or len(present) != len(names):
-            wrong.append("missing: %s %s" % (record["path"], names))
-    elif record["clean"] >= 1 and key in keys:
-        wrong.append("key left: " + record["path"])
-    elif present:
-        wrong.append("values left: %s %s" % (record["path"], present))
-for line in wrong:
-    print(line, file=sys.stderr)
-sys.exit(1 if wrong or not records["HKCU"] else 0)
-PY
-}
-
 # all_gone PATH...: none of the Windows paths exists; names those that do.
 all_gone() {
   local path left=0
@@ -182,7 +134,7 @@ mapfile -t FILES < <(installed_files)
 mapfile -t SHORTCUTS < <(status_get shortcuts)
 check "before: files and shortcuts there" \
   all_there "${FILES[@]}" "${SHORTCUTS[@]}"
-check "before: recorded registry there" registry present
+check "before: recorded registry there" registry present HKCU
 uninstall
 check "uninstall exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
 check "front end and backend exit 0 ($(uninstaller_processes))" \
@@ -221,7 +173,7 @@ mapfile -t DELETED < <(not_handed "${FILES[@]}")
 check "installed files gone" all_gone "${DELETED[@]}"
 check "status and overrides gone" all_gone 'C:\Kavor\installation_status.json' \
   'C:\Kavor\pref_default_overrides'
-check "recorded registry gone" registry gone
+check "recorded registry gone" registry gone HKCU
 check "shortcuts gone" all_gone "${SHORTCUTS[@]}"
 check "installer_prefs.json kept" all_there 'C:\Kavor\installer_prefs.json'
 check "last install path kept" last_install_path
@@ -288,7 +240,7 @@ check "in use: no file added or removed" \
   diff <(cd "$C/Kavor" && find . | sort) "$E2E_CASE/files_before"
 check "in use: files and shortcuts there" \
   all_there "${FILES[@]}" "${SHORTCUTS[@]}"
-check "in use: recorded registry there" registry present
+check "in use: recorded registry there" registry present HKCU
 : >"$C/stop_browser"
 wait "$BROWSER_PID"
 BROWSER_RC=$?
