@@ -21,7 +21,6 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_events.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
-#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/installation_folder_details.h"
@@ -95,8 +94,7 @@ InstallerUIController::InstallerUIController(
     : InstallerController(
           std::move(runner), settings, std::move(process_runner)),
       notifier_(notifier),
-      calculator_(std::move(calculator)) {
-}
+      calculator_(std::move(calculator)) {}
 
 InstallerUIController::~InstallerUIController() {
   if (pending_ui_callback_)
@@ -287,9 +285,8 @@ void InstallerUIController::RunUICallbackAndPostReply(
     Reply reply) {
   LOG(INFO) << "Obtained UI callback request from fetcher";
   if (terminated()) {
-    DoRunUICallbackAndPostReply(std::move(ui_callback),
-                                std::move(reply_runner), std::move(reply),
-                                true);
+    DoRunUICallbackAndPostReply(std::move(ui_callback), std::move(reply_runner),
+                                std::move(reply), true);
     return;
   }
   if (!installation_started_ || pending_error_ || !window_) {

@@ -14,7 +14,6 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_events.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
-#include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/installation_folder_details.h"

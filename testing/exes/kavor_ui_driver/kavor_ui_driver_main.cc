@@ -570,10 +570,12 @@ const Command kCommands[] = {
        }
        if (!args.plain.empty())
          return nullptr;
-       return [control](Driver* d, DWORD t) { return d->WaitWindow(control, t); };
+       return
+           [control](Driver* d, DWORD t) { return d->WaitWindow(control, t); };
      }},
-    {L"wait-control", "takes a control id and --visible, --hidden, "
-                      "--enabled, --disabled",
+    {L"wait-control",
+     "takes a control id and --visible, --hidden, "
+     "--enabled, --disabled",
      [](const Args& args) -> Action {
        int id = 0;
        if (args.plain.size() != 1 || !ParseInt(args.plain[0], &id) || id <= 0)
@@ -641,15 +643,14 @@ const Command kCommands[] = {
          return nullptr;
        }
        const std::wstring text = args.plain[1];
-       return [id, text](Driver* d, DWORD t) {
-         return d->WaitText(id, text, t);
-       };
+       return
+           [id, text](Driver* d, DWORD t) { return d->WaitText(id, text, t); };
      }},
     {L"screenshot", "takes a name and optionally --messagebox",
      [](const Args& args) -> Action {
        if (args.plain.size() != 1 ||
-           (!args.options.empty() && (args.options.size() != 1 ||
-                                      args.options[0] != L"--messagebox"))) {
+           (!args.options.empty() &&
+            (args.options.size() != 1 || args.options[0] != L"--messagebox"))) {
          return nullptr;
        }
        const std::wstring name = args.plain[0];

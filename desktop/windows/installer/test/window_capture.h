@@ -79,14 +79,13 @@ inline WindowCapture CaptureWindow(HWND window) {
   RECT rect;
   if (!::GetWindowRect(window, &rect))
     return WindowCapture();
-  return DrawOnCanvas(rect.right - rect.left, rect.bottom - rect.top, 0,
-                      [&](HDC memory) {
-                        HDC screen = ::GetDC(nullptr);
-                        ::BitBlt(memory, 0, 0, rect.right - rect.left,
-                                 rect.bottom - rect.top, screen, rect.left,
-                                 rect.top, SRCCOPY);
-                        ::ReleaseDC(nullptr, screen);
-                      });
+  return DrawOnCanvas(
+      rect.right - rect.left, rect.bottom - rect.top, 0, [&](HDC memory) {
+        HDC screen = ::GetDC(nullptr);
+        ::BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                 screen, rect.left, rect.top, SRCCOPY);
+        ::ReleaseDC(nullptr, screen);
+      });
 }
 
 // Where tests keep their screenshots: $KAVOR_SCREENSHOT_DIR when set, else

@@ -338,17 +338,15 @@ TEST_F(InstallerWindowTest, BackgroundEraseSparesButtonsAndProgressBar) {
     const RECT rect = test::RectInCapture(dialog, Item(id), true);
     const size_t total =
         test::CountPixels(canvas, rect, [](uint32_t) { return true; });
-    return total > 0 &&
-           test::CountPixels(canvas, rect, [&](uint32_t pixel) {
-             return pixel == kMarker;
-           }) == total;
+    return total > 0 && test::CountPixels(canvas, rect, [&](uint32_t pixel) {
+                          return pixel == kMarker;
+                        }) == total;
   };
   auto erased_in = [&](const test::WindowCapture& canvas, int id) {
     const RECT rect = test::RectInCapture(dialog, Item(id), true);
-    const RECT centre = {(rect.left + rect.right) / 2,
-                         (rect.top + rect.bottom) / 2,
-                         (rect.left + rect.right) / 2 + 1,
-                         (rect.top + rect.bottom) / 2 + 1};
+    const RECT centre = {
+        (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2,
+        (rect.left + rect.right) / 2 + 1, (rect.top + rect.bottom) / 2 + 1};
     return test::CountPixels(canvas, centre, [&](uint32_t pixel) {
              return pixel != kMarker;
            }) == 1;
