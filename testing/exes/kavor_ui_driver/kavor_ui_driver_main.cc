@@ -274,7 +274,13 @@ HWND Driver::FindMessageBox() const {
 bool Driver::EnsureWindow(DWORD timeout_ms) {
   if (window_ && ::IsWindow(window_))
     return true;
-  window_ = nullptr;
+  // The window an earlier command of this run worked on has gone (closed
+  // faster than the next command began): that is the answer, not a reason
+  // to wait for another one. Only wait-window looks for a window anew.
+  if (window_) {
+    Fail("the window is gone");
+    return false;
+  }
   if (WaitFor(timeout_ms, [&] {
         window_ = FindWindowWithControl(window_control_);
         return window_ != nullptr;
