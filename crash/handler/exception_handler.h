@@ -169,7 +169,6 @@ class ExceptionHandler {
 
   HANDLE handler_thread_ = nullptr;
   volatile bool is_shutdown_ = false;
-  bool handler_lock_made_ = false;
   CRITICAL_SECTION handler_critical_section_;
   HANDLE handler_start_semaphore_ = nullptr;
   HANDLE handler_finish_semaphore_ = nullptr;
