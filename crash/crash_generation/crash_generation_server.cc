@@ -519,9 +519,11 @@ void CrashGenerationServer::HandleDumpRequest(ClientInfo* client_info) {
     dump_callback_(dump_context_, client_info,
                    dump_path.empty() ? nullptr : &dump_path);
   }
+  // Before the client hears of it: the client's next request may follow at
+  // once and must not be reset away.
+  ResetEvent(client_info->dump_requested_handle());
   // Also after a failed dump: the client must stop waiting.
   SetEvent(client_info->dump_generated_handle());
-  ResetEvent(client_info->dump_requested_handle());
 }
 
 bool CrashGenerationServer::GenerateDump(const ClientInfo& client,
