@@ -14,7 +14,6 @@ constexpr uint32_t kHandleData = MiniDumpWithHandleData;
 constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
 
 constexpr wchar_t kDumpExtension[] = L".dmp";
-constexpr size_t kDumpExtensionLength = 4;
 constexpr wchar_t kFullDumpEnding[] = L"-full.dmp";
 
 }  // namespace
@@ -74,7 +73,8 @@ bool MinidumpGenerator::GenerateFullDumpFile(std::wstring* full_dump_path) {
   if (!GetDumpPath(&path))
     return false;
   // Both files carry one UUID, so that the pair is recognisable.
-  path.replace(path.size() - kDumpExtensionLength, kDumpExtensionLength,
+  const size_t extension_length = wcslen(kDumpExtension);
+  path.replace(path.size() - extension_length, extension_length,
                kFullDumpEnding);
   if (!CreateDumpFile(path, &full_dump_file_))
     return false;
