@@ -27,6 +27,15 @@ std::wstring GUIDString(const GUID& guid) {
   return text;
 }
 
+bool ReadProcessMemoryExactly(HANDLE process,
+                              const void* address,
+                              void* buffer,
+                              size_t size) {
+  SIZE_T read = 0;
+  return ::ReadProcessMemory(process, address, buffer, size, &read) &&
+         read == size;
+}
+
 MinidumpGenerator::MinidumpGenerator(const std::wstring& dump_folder,
                                      HANDLE process_handle,
                                      DWORD process_id,
@@ -117,7 +126,8 @@ bool MinidumpGenerator::WriteMinidump() {
 
   AssertionInfo assertion;
   if (assert_info_) {
-    if (!ReadPointee(assert_info_, &assertion, sizeof(assertion))) {
+    if (!ReadProcessMemoryExactly(PointerProcess(), assert_info_, &assertion,
+                                  sizeof(assertion))) {
       CloseInternalFiles();
       return false;
     }
@@ -202,22 +212,19 @@ void MinidumpGenerator::CloseInternalFiles() {
   }
 }
 
-bool MinidumpGenerator::ReadPointee(const void* address,
-                                    void* buffer,
-                                    size_t size) const {
-  HANDLE process =
-      is_client_pointers_ ? process_handle_ : ::GetCurrentProcess();
-  SIZE_T read = 0;
-  return ::ReadProcessMemory(process, address, buffer, size, &read) &&
-         read == size;
+HANDLE MinidumpGenerator::PointerProcess() const {
+  return is_client_pointers_ ? process_handle_ : ::GetCurrentProcess();
 }
 
 bool MinidumpGenerator::ReadExceptionCode(DWORD* code) const {
   EXCEPTION_POINTERS pointers = {};
-  if (!ReadPointee(exception_pointers_, &pointers, sizeof(pointers)))
+  if (!ReadProcessMemoryExactly(PointerProcess(), exception_pointers_,
+                                &pointers, sizeof(pointers))) {
     return false;
+  }
   // The code is the first field of the record.
-  return ReadPointee(pointers.ExceptionRecord, code, sizeof(*code));
+  return ReadProcessMemoryExactly(PointerProcess(), pointers.ExceptionRecord,
+                                  code, sizeof(*code));
 }
 
 MinidumpGenerator::MiniDumpWriteDumpFunction MinidumpGenerator::GetWriteDump() {

@@ -17,6 +17,12 @@ namespace crash_reporter {
 // A UUID as the 36 lower-case characters that name dump files.
 std::wstring GUIDString(const GUID& guid);
 
+// Reads exactly |size| bytes at |address| in |process|; a short read fails.
+bool ReadProcessMemoryExactly(HANDLE process,
+                              const void* address,
+                              void* buffer,
+                              size_t size);
+
 // Writes the dump of a process (another one, or this one) into files named
 // after one fresh UUID in |dump_folder|, with the handler information and
 // assertion streams and, for a process that died of an invalid handle, the
@@ -61,8 +67,8 @@ class MinidumpGenerator {
   // Closes the dump files this generator created; after a failed read of
   // the target nothing more is written into them.
   void CloseInternalFiles();
-  // Reads |size| bytes at |address| of the process the pointers belong to.
-  bool ReadPointee(const void* address, void* buffer, size_t size) const;
+  // The process the pointers belong to.
+  HANDLE PointerProcess() const;
   // The exception code behind the exception pointers; false when unreadable.
   bool ReadExceptionCode(DWORD* code) const;
   MiniDumpWriteDumpFunction GetWriteDump();
