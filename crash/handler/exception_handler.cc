@@ -4,9 +4,7 @@
 
 #include <algorithm>
 
-#include "base/win/system_library.h"
 #include "crash/crash_generation/crash_generation_client.h"
-#include "crash/crash_generation/minidump_generator.h"
 
 namespace crash_reporter {
 
@@ -24,8 +22,6 @@ constexpr UINT kRuntimeInvalidParameterExitCode = 0xC0000417;
 constexpr DWORD kHandlerThreadStackSize = 65536;
 // How long destruction waits for the handler thread to end.
 constexpr DWORD kHandlerThreadExitWaitMs = 60000;
-
-constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
 
 // The handlers that registered, oldest first, and how deep the current
 // handling has gone into them. Guarded by StackLock().
@@ -177,16 +173,9 @@ void ExceptionHandler::Initialize(
       handler_thread_ = ::CreateThread(nullptr, kHandlerThreadStackSize,
                                        &HandlerThreadMain, this, 0, nullptr);
     }
-    dbghelp_module_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
-    if (dbghelp_module_) {
-      minidump_write_dump_ = reinterpret_cast<MiniDumpWriteDumpFunction>(
-          ::GetProcAddress(dbghelp_module_, "MiniDumpWriteDump"));
-    }
-    rpcrt4_module_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
-    if (rpcrt4_module_) {
-      uuid_create_ = reinterpret_cast<UuidCreateFunction>(
-          ::GetProcAddress(rpcrt4_module_, "UuidCreate"));
-    }
+    // Loaded now: a crashing process is no place to load libraries.
+    minidump_write_dump_ = libraries_.GetWriteDump();
+    libraries_.GetCreateUuid();
     dump_folder_ = dump_folder;
     UpdateNextId();
   }
@@ -210,11 +199,6 @@ void ExceptionHandler::Initialize(
 }
 
 ExceptionHandler::~ExceptionHandler() {
-  if (dbghelp_module_)
-    ::FreeLibrary(dbghelp_module_);
-  if (rpcrt4_module_)
-    ::FreeLibrary(rpcrt4_module_);
-
   if (handler_types_ != HANDLER_NONE) {
     ::EnterCriticalSection(StackLock());
     if (handler_types_ & HANDLER_EXCEPTION)
@@ -447,16 +431,9 @@ bool ExceptionHandler::WriteInProcessDump(DWORD requesting_thread_id,
   exception_information.ExceptionPointers = exinfo;
   exception_information.ClientPointers = FALSE;
 
-  HandlerInfo handler_info = {kBothThreadIdsValid, ::GetCurrentThreadId(),
-                              requesting_thread_id};
-  MINIDUMP_USER_STREAM streams[2] = {};
-  MINIDUMP_USER_STREAM_INFORMATION user_streams = {0, streams};
-  streams[user_streams.UserStreamCount++] = {
-      kHandlerInfoStreamType, sizeof(handler_info), &handler_info};
-  if (assertion) {
-    streams[user_streams.UserStreamCount++] = {kAssertionInfoStreamType,
-                                               sizeof(*assertion), assertion};
-  }
+  DumpUserStreams user_streams(
+      {kBothThreadIdsValid, ::GetCurrentThreadId(), requesting_thread_id},
+      assertion);
 
   HANDLE process = ::GetCurrentProcess();
   if (exinfo && exinfo->ContextRecord) {
@@ -476,17 +453,17 @@ bool ExceptionHandler::WriteInProcessDump(DWORD requesting_thread_id,
   BOOL result = minidump_write_dump_(process, ::GetCurrentProcessId(), file,
                                      static_cast<MINIDUMP_TYPE>(dump_type_),
                                      exinfo ? &exception_information : nullptr,
-                                     &user_streams, &callback);
+                                     user_streams.get(), &callback);
   ::CloseHandle(file);
   return result == TRUE;
 }
 
 void ExceptionHandler::UpdateNextId() {
   GUID id = {};
-  if (uuid_create_)
-    uuid_create_(&id);
+  if (!MakeDumpId(&libraries_, &id))
+    id = GUID();
   next_dump_id_ = GUIDString(id);
-  next_dump_path_ = dump_folder_ + L"\\" + next_dump_id_ + L".dmp";
+  next_dump_path_ = DumpPath(dump_folder_, next_dump_id_);
 }
 
 }  // namespace crash_reporter
