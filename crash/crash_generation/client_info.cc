@@ -110,8 +110,8 @@ bool ClientInfo::PopulateCustomInfo() {
 
   if (count) {
     if (!ReadProcessMemoryExactly(process_handle_, custom_client_info_.entries,
-                   custom_info_entries_.get(),
-                   sizeof(CustomInfoEntry) * count)) {
+                                  custom_info_entries_.get(),
+                                  sizeof(CustomInfoEntry) * count)) {
       // A partial read leaves no half-copied keys behind.
       memset(custom_info_entries_.get(), 0, sizeof(CustomInfoEntry) * count);
       return false;

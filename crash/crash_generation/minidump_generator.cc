@@ -221,10 +221,10 @@ bool MinidumpGenerator::WriteMinidump() {
 
   bool succeeded = true;
   if (full) {
-    succeeded = write_dump(process_handle_, process_id_, full_dump_file_,
-                           static_cast<MINIDUMP_TYPE>(dump_type_ | kHandleData),
-                           exception_param, user_streams.get(),
-                           nullptr) != FALSE;
+    succeeded =
+        write_dump(process_handle_, process_id_, full_dump_file_,
+                   static_cast<MINIDUMP_TYPE>(dump_type_ | kHandleData),
+                   exception_param, user_streams.get(), nullptr) != FALSE;
   }
   if (!handle_trace.empty()) {
     user_streams.Add(HandleOperationListStream,

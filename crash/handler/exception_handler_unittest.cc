@@ -489,8 +489,7 @@ TEST_F(ExceptionHandlerServedTest, RequestsOfSeveralThreadsAreServedInTurn) {
   EXPECT_EQ(0u, run.exit_code) << run.output;
 
   std::multiset<std::pair<unsigned long, unsigned long>> asked;
-  for (size_t at = run.output.find("request-thread ");
-       at != std::string::npos;
+  for (size_t at = run.output.find("request-thread "); at != std::string::npos;
        at = run.output.find("request-thread ", at + 1)) {
     unsigned long thread = 0, code = 0;
     int succeeded = 0;
