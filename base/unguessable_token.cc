@@ -1,6 +1,7 @@
 #include "base/unguessable_token.h"
 
 #include "base/rand_util.h"
+#include "base/strings/stringprintf.h"
 
 namespace base {
 
@@ -20,14 +21,8 @@ UnguessableToken UnguessableToken::Deserialize(uint64_t high, uint64_t low) {
 }
 
 std::string UnguessableToken::ToString() const {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text(32, '0');
-  for (int i = 0; i < 16; ++i) {
-    const int shift = 60 - 4 * i;
-    text[i] = kDigits[(high_ >> shift) & 0xF];
-    text[16 + i] = kDigits[(low_ >> shift) & 0xF];
-  }
-  return text;
+  return StringPrintf("%016llX%016llX", static_cast<unsigned long long>(high_),
+                      static_cast<unsigned long long>(low_));
 }
 
 }  // namespace base

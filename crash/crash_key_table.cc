@@ -13,11 +13,11 @@ namespace crash_reporter {
 
 namespace {
 
-// Largest value lengths by declared key size: one entry, or the number of
-// bytes the base runtime promises for the size.
-constexpr size_t kMaxLengthSize32 = 63;
-constexpr size_t kMaxLengthSize64 = 252;
-constexpr size_t kMaxLengthLarge = 1008;
+// Largest value lengths by declared key size, in whole entries: one, or
+// as many as fit in the bytes the base runtime promises for the size.
+constexpr size_t kMaxLengthSize32 = CrashKeyTableAdapter::kChunkLength;
+constexpr size_t kMaxLengthSize64 = 4 * CrashKeyTableAdapter::kChunkLength;
+constexpr size_t kMaxLengthLarge = 16 * CrashKeyTableAdapter::kChunkLength;
 
 bool IsUTF8Continuation(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -165,8 +165,7 @@ void CrashKeyTable::SetLocked(const std::wstring& name,
                               const std::wstring& value) {
   auto it = index_.find(name);
   if (it == index_.end()) {
-    if (index_.size() >= kEntryCount)
-      return;
+    DCHECK_LT(index_.size(), kEntryCount);
     const size_t entry_index = index_.size();
     CustomInfoEntry& entry = entries_[entry_index];
     // The value first: a reader never sees the new name with a stale value.

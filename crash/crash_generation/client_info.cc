@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "crash/crash_generation/minidump_generator.h"
+
 namespace crash_reporter {
 
 namespace {
@@ -18,13 +20,6 @@ uint64_t Now() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   return FileTimeToUint64(now);
-}
-
-// Reads exactly |size| bytes at |address| in |process|.
-bool ReadWhole(HANDLE process, const void* address, void* out, size_t size) {
-  SIZE_T bytes_read = 0;
-  return ReadProcessMemory(process, address, out, size, &bytes_read) &&
-         bytes_read == size;
 }
 
 // The texts come from another process: never trust them to end.
@@ -85,14 +80,14 @@ bool ClientInfo::Initialize() {
 }
 
 bool ClientInfo::GetClientThreadId(DWORD* thread_id) const {
-  return ReadWhole(process_handle_, thread_id_address_, thread_id,
-                   sizeof(*thread_id));
+  return ReadProcessMemoryExactly(process_handle_, thread_id_address_,
+                                  thread_id, sizeof(*thread_id));
 }
 
 bool ClientInfo::GetClientExceptionPointers(
     EXCEPTION_POINTERS** pointers) const {
-  return ReadWhole(process_handle_, exception_pointers_address_, pointers,
-                   sizeof(*pointers));
+  return ReadProcessMemoryExactly(process_handle_, exception_pointers_address_,
+                                  pointers, sizeof(*pointers));
 }
 
 uint64_t ClientInfo::GetProcessUptime() const {
@@ -114,9 +109,9 @@ bool ClientInfo::PopulateCustomInfo() {
   }
 
   if (count) {
-    if (!ReadWhole(process_handle_, custom_client_info_.entries,
-                   custom_info_entries_.get(),
-                   sizeof(CustomInfoEntry) * count)) {
+    if (!ReadProcessMemoryExactly(process_handle_, custom_client_info_.entries,
+                                  custom_info_entries_.get(),
+                                  sizeof(CustomInfoEntry) * count)) {
       // A partial read leaves no half-copied keys behind.
       memset(custom_info_entries_.get(), 0, sizeof(CustomInfoEntry) * count);
       return false;

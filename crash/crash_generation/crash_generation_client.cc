@@ -79,8 +79,6 @@ HANDLE CrashGenerationClient::ConnectToServer() {
       if (!WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs))
         return nullptr;
     }
-    if (!pipe)
-      return nullptr;
   }
 
   DWORD mode = kPipeMode;

@@ -356,7 +356,14 @@ void CrashGenerationServer::HandleReadDoneState() {
   std::unique_ptr<ClientInfo> client_info(new ClientInfo(
       this, msg_.id, msg_.dump_type, msg_.thread_id, msg_.exception_pointers,
       msg_.assert_info, msg_.custom_client_info));
-  if (!client_info->Initialize() || !RespondToClient(client_info.get())) {
+  // Registered before the reply goes out: a client that has its handles may
+  // ask for a dump at once.
+  if (!client_info->Initialize() || !AddClient(client_info.get())) {
+    EnterStateImmediately(IPC_SERVER_STATE_DISCONNECTING);
+    return;
+  }
+  if (!RespondToClient(client_info.get())) {
+    RemoveClient(client_info.get());
     EnterStateImmediately(IPC_SERVER_STATE_DISCONNECTING);
     return;
   }
@@ -443,9 +450,8 @@ bool CrashGenerationServer::RespondToClient(ClientInfo* client_info) {
     CloseHandleInProcess(client_process, msg_.dump_request_handle);
     CloseHandleInProcess(client_process, msg_.dump_generated_handle);
     CloseHandleInProcess(client_process, msg_.server_alive_handle);
-    return false;
   }
-  return AddClient(client_info);
+  return written;
 }
 
 bool CrashGenerationServer::AddClient(ClientInfo* client_info) {
@@ -479,6 +485,23 @@ bool CrashGenerationServer::AddClient(ClientInfo* client_info) {
   return true;
 }
 
+void CrashGenerationServer::RemoveClient(ClientInfo* client_info) {
+  // Out of the list first: an exit callback that runs from now on leaves the
+  // client to us.
+  EnterCriticalSection(&sync_);
+  clients_.remove(client_info);
+  LeaveCriticalSection(&sync_);
+  // Both wait for a callback that is running.
+  UnregisterWaitEx(client_info->process_exit_wait_handle(),
+                   INVALID_HANDLE_VALUE);
+  client_info->set_process_exit_wait_handle(nullptr);
+  if (client_info->dump_request_wait_handle()) {
+    UnregisterWaitEx(client_info->dump_request_wait_handle(),
+                     INVALID_HANDLE_VALUE);
+    client_info->set_dump_request_wait_handle(nullptr);
+  }
+}
+
 // static
 void CALLBACK CrashGenerationServer::OnDumpRequest(void* context, BOOLEAN) {
   ClientInfo* client_info = static_cast<ClientInfo*>(context);
@@ -486,8 +509,7 @@ void CALLBACK CrashGenerationServer::OnDumpRequest(void* context, BOOLEAN) {
 }
 
 void CrashGenerationServer::HandleDumpRequest(ClientInfo* client_info) {
-  if (pre_fetch_custom_info_)
-    client_info->PopulateCustomInfo();
+  client_info->PopulateCustomInfo();
 
   std::wstring dump_path;
   bool dumped = true;
@@ -497,9 +519,11 @@ void CrashGenerationServer::HandleDumpRequest(ClientInfo* client_info) {
     dump_callback_(dump_context_, client_info,
                    dump_path.empty() ? nullptr : &dump_path);
   }
+  // Before the client hears of it: the client's next request may follow at
+  // once and must not be reset away.
+  ResetEvent(client_info->dump_requested_handle());
   // Also after a failed dump: the client must stop waiting.
   SetEvent(client_info->dump_generated_handle());
-  ResetEvent(client_info->dump_requested_handle());
 }
 
 bool CrashGenerationServer::GenerateDump(const ClientInfo& client,
@@ -540,12 +564,13 @@ void CrashGenerationServer::HandleClientProcessExit(ClientInfo* client_info) {
     exit_callback_(exit_context_, client_info);
 
   EnterCriticalSection(&sync_);
-  if (shutting_down_) {
-    // The shutdown frees it.
+  auto it = std::find(clients_.begin(), clients_.end(), client_info);
+  if (shutting_down_ || it == clients_.end()) {
+    // The shutdown, or a registration whose reply failed, frees it.
     LeaveCriticalSection(&sync_);
     return;
   }
-  clients_.remove(client_info);
+  clients_.erase(it);
   LeaveCriticalSection(&sync_);
 
   // This callback belongs to the wait: never wait for it here.

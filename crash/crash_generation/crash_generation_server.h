@@ -100,6 +100,8 @@ class CrashGenerationServer {
   bool IsGenuineClient(DWORD declared_pid);
   bool RespondToClient(ClientInfo* client_info);
   bool AddClient(ClientInfo* client_info);
+  // Takes back an AddClient; the caller still owns |client_info|.
+  void RemoveClient(ClientInfo* client_info);
   void HandleDumpRequest(ClientInfo* client_info);
   void HandleClientProcessExit(ClientInfo* client_info);
   bool GenerateDump(const ClientInfo& client, std::wstring* dump_path);
@@ -120,7 +122,6 @@ class CrashGenerationServer {
   OnClientUploadRequestCallback upload_request_callback_;
   void* upload_context_;
   bool generate_dumps_;
-  bool pre_fetch_custom_info_ = true;
   std::wstring dump_folder_;
   volatile LONG server_state_ = IPC_SERVER_STATE_UNINITIALIZED;
   bool shutting_down_ = false;

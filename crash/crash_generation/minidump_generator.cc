@@ -11,10 +11,8 @@ namespace {
 
 constexpr uint32_t kFullMemory = MiniDumpWithFullMemory;
 constexpr uint32_t kHandleData = MiniDumpWithHandleData;
-constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
 
 constexpr wchar_t kDumpExtension[] = L".dmp";
-constexpr size_t kDumpExtensionLength = 4;
 constexpr wchar_t kFullDumpEnding[] = L"-full.dmp";
 
 }  // namespace
@@ -26,6 +24,88 @@ std::wstring GUIDString(const GUID& guid) {
            guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
            guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
   return text;
+}
+
+bool ReadProcessMemoryExactly(HANDLE process,
+                              const void* address,
+                              void* buffer,
+                              size_t size) {
+  SIZE_T read = 0;
+  return ::ReadProcessMemory(process, address, buffer, size, &read) &&
+         read == size;
+}
+
+DumpLibraries::DumpLibraries() = default;
+
+DumpLibraries::~DumpLibraries() {
+  if (dbghelp_module_)
+    ::FreeLibrary(dbghelp_module_);
+  if (rpcrt4_module_)
+    ::FreeLibrary(rpcrt4_module_);
+}
+
+DumpLibraries::MiniDumpWriteDumpFunction DumpLibraries::GetWriteDump() {
+  HMODULE module;
+  {
+    base::AutoLock lock(module_lock_);
+    if (!dbghelp_module_)
+      dbghelp_module_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
+    module = dbghelp_module_;
+  }
+  if (!module)
+    return nullptr;
+  base::AutoLock lock(get_proc_lock_);
+  if (!write_dump_) {
+    write_dump_ = reinterpret_cast<MiniDumpWriteDumpFunction>(
+        ::GetProcAddress(module, "MiniDumpWriteDump"));
+  }
+  return write_dump_;
+}
+
+DumpLibraries::UuidCreateFunction DumpLibraries::GetCreateUuid() {
+  HMODULE module;
+  {
+    base::AutoLock lock(module_lock_);
+    if (!rpcrt4_module_)
+      rpcrt4_module_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
+    module = rpcrt4_module_;
+  }
+  if (!module)
+    return nullptr;
+  base::AutoLock lock(get_proc_lock_);
+  if (!create_uuid_) {
+    create_uuid_ = reinterpret_cast<UuidCreateFunction>(
+        ::GetProcAddress(module, "UuidCreate"));
+  }
+  return create_uuid_;
+}
+
+bool MakeDumpId(DumpLibraries* libraries, GUID* id) {
+  DumpLibraries::UuidCreateFunction create_uuid = libraries->GetCreateUuid();
+  if (!create_uuid)
+    return false;
+  RPC_STATUS status = create_uuid(id);
+  // A UUID unique to this machine names a file on this machine just fine.
+  return status == RPC_S_OK || status == RPC_S_UUID_LOCAL_ONLY;
+}
+
+std::wstring DumpPath(const std::wstring& folder, const std::wstring& id) {
+  return folder + L"\\" + id + kDumpExtension;
+}
+
+DumpUserStreams::DumpUserStreams(const HandlerInfo& handler_info,
+                                 const AssertionInfo* assertion)
+    : handler_info_(handler_info) {
+  Add(kHandlerInfoStreamType, sizeof(handler_info_), &handler_info_);
+  if (assertion) {
+    Add(kAssertionInfoStreamType, sizeof(*assertion),
+        const_cast<AssertionInfo*>(assertion));
+  }
+}
+
+void DumpUserStreams::Add(ULONG type, ULONG size, void* data) {
+  if (information_.UserStreamCount < ARRAYSIZE(streams_))
+    streams_[information_.UserStreamCount++] = {type, size, data};
 }
 
 MinidumpGenerator::MinidumpGenerator(const std::wstring& dump_folder,
@@ -49,10 +129,6 @@ MinidumpGenerator::MinidumpGenerator(const std::wstring& dump_folder,
 
 MinidumpGenerator::~MinidumpGenerator() {
   CloseInternalFiles();
-  if (dbghelp_module_)
-    ::FreeLibrary(dbghelp_module_);
-  if (rpcrt4_module_)
-    ::FreeLibrary(rpcrt4_module_);
 }
 
 bool MinidumpGenerator::GenerateDumpFile(std::wstring* dump_path) {
@@ -74,7 +150,8 @@ bool MinidumpGenerator::GenerateFullDumpFile(std::wstring* full_dump_path) {
   if (!GetDumpPath(&path))
     return false;
   // Both files carry one UUID, so that the pair is recognisable.
-  path.replace(path.size() - kDumpExtensionLength, kDumpExtensionLength,
+  const size_t extension_length = wcslen(kDumpExtension);
+  path.replace(path.size() - extension_length, extension_length,
                kFullDumpEnding);
   if (!CreateDumpFile(path, &full_dump_file_))
     return false;
@@ -90,7 +167,8 @@ bool MinidumpGenerator::WriteMinidump() {
       (full && full_dump_file_ == INVALID_HANDLE_VALUE)) {
     return false;
   }
-  MiniDumpWriteDumpFunction write_dump = GetWriteDump();
+  DumpLibraries::MiniDumpWriteDumpFunction write_dump =
+      libraries_.GetWriteDump();
   if (!write_dump)
     return false;
 
@@ -110,20 +188,15 @@ bool MinidumpGenerator::WriteMinidump() {
     handler_info.requesting_thread_id = requesting_thread_id_;
   }
 
-  MINIDUMP_USER_STREAM streams[3] = {};
-  MINIDUMP_USER_STREAM_INFORMATION user_streams = {0, streams};
-  streams[user_streams.UserStreamCount++] = {
-      kHandlerInfoStreamType, sizeof(handler_info), &handler_info};
-
   AssertionInfo assertion;
-  if (assert_info_) {
-    if (!ReadPointee(assert_info_, &assertion, sizeof(assertion))) {
-      CloseInternalFiles();
-      return false;
-    }
-    streams[user_streams.UserStreamCount++] = {kAssertionInfoStreamType,
-                                               sizeof(assertion), &assertion};
+  if (assert_info_ &&
+      !ReadProcessMemoryExactly(PointerProcess(), assert_info_, &assertion,
+                                sizeof(assertion))) {
+    CloseInternalFiles();
+    return false;
   }
+  DumpUserStreams user_streams(handler_info,
+                               assert_info_ ? &assertion : nullptr);
 
   // A dump with handle data lists the handles already; otherwise a process
   // that died of a bad handle gets the verifier's story of that handle.
@@ -148,18 +221,18 @@ bool MinidumpGenerator::WriteMinidump() {
 
   bool succeeded = true;
   if (full) {
-    succeeded = write_dump(process_handle_, process_id_, full_dump_file_,
-                           static_cast<MINIDUMP_TYPE>(dump_type_ | kHandleData),
-                           exception_param, &user_streams, nullptr) != FALSE;
+    succeeded =
+        write_dump(process_handle_, process_id_, full_dump_file_,
+                   static_cast<MINIDUMP_TYPE>(dump_type_ | kHandleData),
+                   exception_param, user_streams.get(), nullptr) != FALSE;
   }
   if (!handle_trace.empty()) {
-    streams[user_streams.UserStreamCount++] = {
-        HandleOperationListStream, static_cast<ULONG>(handle_trace.size()),
-        &handle_trace[0]};
+    user_streams.Add(HandleOperationListStream,
+                     static_cast<ULONG>(handle_trace.size()), &handle_trace[0]);
   }
   if (!write_dump(process_handle_, process_id_, dump_file_,
                   static_cast<MINIDUMP_TYPE>(dump_type_ & ~kFullMemory),
-                  exception_param, &user_streams, nullptr)) {
+                  exception_param, user_streams.get(), nullptr)) {
     succeeded = false;
   }
   if (verifier)
@@ -169,16 +242,11 @@ bool MinidumpGenerator::WriteMinidump() {
 
 bool MinidumpGenerator::GetDumpPath(std::wstring* path) {
   if (!uuid_made_) {
-    UuidCreateFunction create_uuid = GetCreateUuid();
-    if (!create_uuid)
-      return false;
-    RPC_STATUS status = create_uuid(&uuid_);
-    // A UUID unique to this machine names a file on this machine just fine.
-    if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY)
+    if (!MakeDumpId(&libraries_, &uuid_))
       return false;
     uuid_made_ = true;
   }
-  *path = dump_folder_ + L"\\" + GUIDString(uuid_) + kDumpExtension;
+  *path = DumpPath(dump_folder_, GUIDString(uuid_));
   return true;
 }
 
@@ -202,58 +270,19 @@ void MinidumpGenerator::CloseInternalFiles() {
   }
 }
 
-bool MinidumpGenerator::ReadPointee(const void* address,
-                                    void* buffer,
-                                    size_t size) const {
-  HANDLE process =
-      is_client_pointers_ ? process_handle_ : ::GetCurrentProcess();
-  SIZE_T read = 0;
-  return ::ReadProcessMemory(process, address, buffer, size, &read) &&
-         read == size;
+HANDLE MinidumpGenerator::PointerProcess() const {
+  return is_client_pointers_ ? process_handle_ : ::GetCurrentProcess();
 }
 
 bool MinidumpGenerator::ReadExceptionCode(DWORD* code) const {
   EXCEPTION_POINTERS pointers = {};
-  if (!ReadPointee(exception_pointers_, &pointers, sizeof(pointers)))
+  if (!ReadProcessMemoryExactly(PointerProcess(), exception_pointers_,
+                                &pointers, sizeof(pointers))) {
     return false;
+  }
   // The code is the first field of the record.
-  return ReadPointee(pointers.ExceptionRecord, code, sizeof(*code));
-}
-
-MinidumpGenerator::MiniDumpWriteDumpFunction MinidumpGenerator::GetWriteDump() {
-  HMODULE module;
-  {
-    base::AutoLock lock(module_lock_);
-    if (!dbghelp_module_)
-      dbghelp_module_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
-    module = dbghelp_module_;
-  }
-  if (!module)
-    return nullptr;
-  base::AutoLock lock(get_proc_lock_);
-  if (!write_dump_) {
-    write_dump_ = reinterpret_cast<MiniDumpWriteDumpFunction>(
-        ::GetProcAddress(module, "MiniDumpWriteDump"));
-  }
-  return write_dump_;
-}
-
-MinidumpGenerator::UuidCreateFunction MinidumpGenerator::GetCreateUuid() {
-  HMODULE module;
-  {
-    base::AutoLock lock(module_lock_);
-    if (!rpcrt4_module_)
-      rpcrt4_module_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
-    module = rpcrt4_module_;
-  }
-  if (!module)
-    return nullptr;
-  base::AutoLock lock(get_proc_lock_);
-  if (!create_uuid_) {
-    create_uuid_ = reinterpret_cast<UuidCreateFunction>(
-        ::GetProcAddress(module, "UuidCreate"));
-  }
-  return create_uuid_;
+  return ReadProcessMemoryExactly(PointerProcess(), pointers.ExceptionRecord,
+                                  code, sizeof(*code));
 }
 
 }  // namespace crash_reporter

@@ -17,6 +17,73 @@ namespace crash_reporter {
 // A UUID as the 36 lower-case characters that name dump files.
 std::wstring GUIDString(const GUID& guid);
 
+// Reads exactly |size| bytes at |address| in |process|; a short read fails.
+bool ReadProcessMemoryExactly(HANDLE process,
+                              const void* address,
+                              void* buffer,
+                              size_t size);
+
+// MiniDumpWriteDump and UuidCreate, each loaded from the system folder the
+// first time it is asked for; the libraries stay loaded while this lives.
+// Safe to share between threads.
+class DumpLibraries {
+ public:
+  using MiniDumpWriteDumpFunction =
+      BOOL(WINAPI*)(HANDLE process,
+                    DWORD process_id,
+                    HANDLE file,
+                    MINIDUMP_TYPE dump_type,
+                    PMINIDUMP_EXCEPTION_INFORMATION exception_param,
+                    PMINIDUMP_USER_STREAM_INFORMATION user_stream_param,
+                    PMINIDUMP_CALLBACK_INFORMATION callback_param);
+  using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID* uuid);
+
+  DumpLibraries();
+  ~DumpLibraries();
+
+  // Null when the library or the function is missing.
+  MiniDumpWriteDumpFunction GetWriteDump();
+  UuidCreateFunction GetCreateUuid();
+
+ private:
+  // Loading the libraries and looking up their functions may race when
+  // the loader is shared; these keep that safe.
+  base::Lock module_lock_;
+  base::Lock get_proc_lock_;
+  HMODULE dbghelp_module_ = nullptr;
+  MiniDumpWriteDumpFunction write_dump_ = nullptr;
+  HMODULE rpcrt4_module_ = nullptr;
+  UuidCreateFunction create_uuid_ = nullptr;
+
+  DISALLOW_COPY_AND_ASSIGN(DumpLibraries);
+};
+
+// A fresh UUID to name a dump by; false when none can be made.
+bool MakeDumpId(DumpLibraries* libraries, GUID* id);
+// "<folder>\<id>.dmp".
+std::wstring DumpPath(const std::wstring& folder, const std::wstring& id);
+
+// HandlerInfo::validity when both its thread ids mean something.
+constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
+
+// The user streams every dump carries: the handler information and, when
+// there is one, the assertion (which must outlive this); room for one more.
+class DumpUserStreams {
+ public:
+  DumpUserStreams(const HandlerInfo& handler_info,
+                  const AssertionInfo* assertion);
+
+  void Add(ULONG type, ULONG size, void* data);
+  MINIDUMP_USER_STREAM_INFORMATION* get() { return &information_; }
+
+ private:
+  HandlerInfo handler_info_;
+  MINIDUMP_USER_STREAM streams_[3] = {};
+  MINIDUMP_USER_STREAM_INFORMATION information_ = {0, streams_};
+
+  DISALLOW_COPY_AND_ASSIGN(DumpUserStreams);
+};
+
 // Writes the dump of a process (another one, or this one) into files named
 // after one fresh UUID in |dump_folder|, with the handler information and
 // assertion streams and, for a process that died of an invalid handle, the
@@ -46,36 +113,17 @@ class MinidumpGenerator {
   bool WriteMinidump();
 
  private:
-  using MiniDumpWriteDumpFunction =
-      BOOL(WINAPI*)(HANDLE process,
-                    DWORD process_id,
-                    HANDLE file,
-                    MINIDUMP_TYPE dump_type,
-                    PMINIDUMP_EXCEPTION_INFORMATION exception_param,
-                    PMINIDUMP_USER_STREAM_INFORMATION user_stream_param,
-                    PMINIDUMP_CALLBACK_INFORMATION callback_param);
-  using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID* uuid);
-
   bool GetDumpPath(std::wstring* path);
   bool CreateDumpFile(const std::wstring& path, HANDLE* file);
   // Closes the dump files this generator created; after a failed read of
   // the target nothing more is written into them.
   void CloseInternalFiles();
-  // Reads |size| bytes at |address| of the process the pointers belong to.
-  bool ReadPointee(const void* address, void* buffer, size_t size) const;
+  // The process the pointers belong to.
+  HANDLE PointerProcess() const;
   // The exception code behind the exception pointers; false when unreadable.
   bool ReadExceptionCode(DWORD* code) const;
-  MiniDumpWriteDumpFunction GetWriteDump();
-  UuidCreateFunction GetCreateUuid();
 
-  // Loading the libraries and looking up their functions may race only when
-  // generators are shared; these keep that safe.
-  base::Lock module_lock_;
-  base::Lock get_proc_lock_;
-  HMODULE dbghelp_module_ = nullptr;
-  MiniDumpWriteDumpFunction write_dump_ = nullptr;
-  HMODULE rpcrt4_module_ = nullptr;
-  UuidCreateFunction create_uuid_ = nullptr;
+  DumpLibraries libraries_;
   HANDLE process_handle_;
   DWORD process_id_;
   DWORD thread_id_;

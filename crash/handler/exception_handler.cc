@@ -3,11 +3,8 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <atomic>
 
-#include "base/win/system_library.h"
 #include "crash/crash_generation/crash_generation_client.h"
-#include "crash/crash_generation/minidump_generator.h"
 
 namespace crash_reporter {
 
@@ -26,13 +23,10 @@ constexpr DWORD kHandlerThreadStackSize = 65536;
 // How long destruction waits for the handler thread to end.
 constexpr DWORD kHandlerThreadExitWaitMs = 60000;
 
-constexpr uint32_t kBothThreadIdsValid = 0x1 | 0x2;
-
 // The handlers that registered, oldest first, and how deep the current
 // handling has gone into them. Guarded by StackLock().
 std::vector<ExceptionHandler*>* g_handler_stack = nullptr;
 size_t g_handler_stack_index = 0;
-std::atomic<int> g_instance_count{0};
 
 // Made once and kept for the life of the process: a handler may be made
 // while the last one is being destroyed on another thread, and a lock that
@@ -160,7 +154,6 @@ void ExceptionHandler::Initialize(
     int handler_types,
     uint32_t dump_type,
     std::unique_ptr<CrashGenerationClient> client) {
-  ++g_instance_count;
   StackLock();
   filter_ = filter;
   callback_ = callback;
@@ -171,25 +164,18 @@ void ExceptionHandler::Initialize(
   if (client && client->Register())
     client_ = std::move(client);
 
+  // Also out of process: the client's records the server reads are one set.
+  ::InitializeCriticalSection(&handler_critical_section_);
   if (!client_) {
-    ::InitializeCriticalSection(&handler_critical_section_);
-    handler_lock_made_ = true;
     handler_start_semaphore_ = ::CreateSemaphoreW(nullptr, 0, 1, nullptr);
     handler_finish_semaphore_ = ::CreateSemaphoreW(nullptr, 0, 1, nullptr);
     if (handler_start_semaphore_ && handler_finish_semaphore_) {
       handler_thread_ = ::CreateThread(nullptr, kHandlerThreadStackSize,
                                        &HandlerThreadMain, this, 0, nullptr);
     }
-    dbghelp_module_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
-    if (dbghelp_module_) {
-      minidump_write_dump_ = reinterpret_cast<MiniDumpWriteDumpFunction>(
-          ::GetProcAddress(dbghelp_module_, "MiniDumpWriteDump"));
-    }
-    rpcrt4_module_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
-    if (rpcrt4_module_) {
-      uuid_create_ = reinterpret_cast<UuidCreateFunction>(
-          ::GetProcAddress(rpcrt4_module_, "UuidCreate"));
-    }
+    // Loaded now: a crashing process is no place to load libraries.
+    minidump_write_dump_ = libraries_.GetWriteDump();
+    libraries_.GetCreateUuid();
     dump_folder_ = dump_folder;
     UpdateNextId();
   }
@@ -213,11 +199,6 @@ void ExceptionHandler::Initialize(
 }
 
 ExceptionHandler::~ExceptionHandler() {
-  if (dbghelp_module_)
-    ::FreeLibrary(dbghelp_module_);
-  if (rpcrt4_module_)
-    ::FreeLibrary(rpcrt4_module_);
-
   if (handler_types_ != HANDLER_NONE) {
     ::EnterCriticalSection(StackLock());
     if (handler_types_ & HANDLER_EXCEPTION)
@@ -252,22 +233,16 @@ ExceptionHandler::~ExceptionHandler() {
       ::CloseHandle(handler_thread_);
       handler_thread_ = nullptr;
     }
-    if (handler_lock_made_)
-      ::DeleteCriticalSection(&handler_critical_section_);
     if (handler_start_semaphore_)
       ::CloseHandle(handler_start_semaphore_);
     if (handler_finish_semaphore_)
       ::CloseHandle(handler_finish_semaphore_);
   }
-  --g_instance_count;
+  ::DeleteCriticalSection(&handler_critical_section_);
 }
 
 bool ExceptionHandler::WriteMinidumpForException(EXCEPTION_POINTERS* exinfo) {
-  if (IsOutOfProcess())
-    return WriteMinidumpWithException(::GetCurrentThreadId(), exinfo, nullptr);
-  bool succeeded = WriteMinidumpOnHandlerThread(exinfo, nullptr);
-  UpdateNextId();
-  return succeeded;
+  return WriteDumpForEvent(exinfo, nullptr);
 }
 
 // static
@@ -372,16 +347,19 @@ bool ExceptionHandler::WriteAssertionDump(DWORD code,
 
 bool ExceptionHandler::WriteDumpForEvent(EXCEPTION_POINTERS* exinfo,
                                          AssertionInfo* assertion) {
-  if (IsOutOfProcess())
-    return WriteMinidumpWithException(::GetCurrentThreadId(), exinfo,
-                                      assertion);
-  return WriteMinidumpOnHandlerThread(exinfo, assertion);
+  if (!IsOutOfProcess())
+    return WriteMinidumpOnHandlerThread(exinfo, assertion);
+  // Two threads at once would overwrite each other's request in the
+  // client's records before the server has read them.
+  ::EnterCriticalSection(&handler_critical_section_);
+  bool succeeded =
+      WriteMinidumpWithException(::GetCurrentThreadId(), exinfo, assertion);
+  ::LeaveCriticalSection(&handler_critical_section_);
+  return succeeded;
 }
 
 bool ExceptionHandler::WriteMinidumpOnHandlerThread(EXCEPTION_POINTERS* exinfo,
                                                     AssertionInfo* assertion) {
-  if (!handler_lock_made_)
-    return false;
   ::EnterCriticalSection(&handler_critical_section_);
   bool succeeded = false;
   if (handler_thread_) {
@@ -404,14 +382,18 @@ DWORD WINAPI ExceptionHandler::HandlerThreadMain(void* parameter) {
   auto* self = static_cast<ExceptionHandler*>(parameter);
   t_on_handler_thread = true;
   for (;;) {
+    // A failed wait would fail again at once, and the destructor may have
+    // stopped waiting for this thread already.
     if (::WaitForSingleObject(self->handler_start_semaphore_, INFINITE) !=
-        WAIT_OBJECT_0) {
-      continue;
-    }
-    if (self->is_shutdown_)
+            WAIT_OBJECT_0 ||
+        self->is_shutdown_) {
       break;
+    }
     self->handler_return_value_ = self->WriteMinidumpWithException(
         self->requesting_thread_id_, self->exception_info_, self->assertion_);
+    // Here, while the requesting thread holds the handler lock: every dump
+    // gets a name of its own, and nobody reads the name while it changes.
+    self->UpdateNextId();
     ::ReleaseSemaphore(self->handler_finish_semaphore_, 1, nullptr);
   }
   return 0;
@@ -449,16 +431,9 @@ bool ExceptionHandler::WriteInProcessDump(DWORD requesting_thread_id,
   exception_information.ExceptionPointers = exinfo;
   exception_information.ClientPointers = FALSE;
 
-  HandlerInfo handler_info = {kBothThreadIdsValid, ::GetCurrentThreadId(),
-                              requesting_thread_id};
-  MINIDUMP_USER_STREAM streams[2] = {};
-  MINIDUMP_USER_STREAM_INFORMATION user_streams = {0, streams};
-  streams[user_streams.UserStreamCount++] = {
-      kHandlerInfoStreamType, sizeof(handler_info), &handler_info};
-  if (assertion) {
-    streams[user_streams.UserStreamCount++] = {kAssertionInfoStreamType,
-                                               sizeof(*assertion), assertion};
-  }
+  DumpUserStreams user_streams(
+      {kBothThreadIdsValid, ::GetCurrentThreadId(), requesting_thread_id},
+      assertion);
 
   HANDLE process = ::GetCurrentProcess();
   if (exinfo && exinfo->ContextRecord) {
@@ -478,17 +453,17 @@ bool ExceptionHandler::WriteInProcessDump(DWORD requesting_thread_id,
   BOOL result = minidump_write_dump_(process, ::GetCurrentProcessId(), file,
                                      static_cast<MINIDUMP_TYPE>(dump_type_),
                                      exinfo ? &exception_information : nullptr,
-                                     &user_streams, &callback);
+                                     user_streams.get(), &callback);
   ::CloseHandle(file);
   return result == TRUE;
 }
 
 void ExceptionHandler::UpdateNextId() {
   GUID id = {};
-  if (uuid_create_)
-    uuid_create_(&id);
+  if (!MakeDumpId(&libraries_, &id))
+    id = GUID();
   next_dump_id_ = GUIDString(id);
-  next_dump_path_ = dump_folder_ + L"\\" + next_dump_id_ + L".dmp";
+  next_dump_path_ = DumpPath(dump_folder_, next_dump_id_);
 }
 
 }  // namespace crash_reporter

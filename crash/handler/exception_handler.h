@@ -2,8 +2,6 @@
 #define CRASH_HANDLER_EXCEPTION_HANDLER_H_
 
 #include <windows.h>
-#include <dbghelp.h>
-#include <rpc.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -13,6 +11,7 @@
 
 #include "base/macros.h"
 #include "crash/crash_generation/crash_generation_protocol.h"
+#include "crash/crash_generation/minidump_generator.h"
 #include "crash/handler/dump_memory.h"
 
 namespace crash_reporter {
@@ -102,16 +101,6 @@ class ExceptionHandler {
  private:
   class AutoExceptionHandler;
 
-  using MiniDumpWriteDumpFunction =
-      BOOL(WINAPI*)(HANDLE process,
-                    DWORD process_id,
-                    HANDLE file,
-                    MINIDUMP_TYPE dump_type,
-                    PMINIDUMP_EXCEPTION_INFORMATION exception_param,
-                    PMINIDUMP_USER_STREAM_INFORMATION user_stream_param,
-                    PMINIDUMP_CALLBACK_INFORMATION callback_param);
-  using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID* uuid);
-
   void Initialize(const std::wstring& dump_folder,
                   FilterCallback filter,
                   MinidumpCallback callback,
@@ -156,11 +145,9 @@ class ExceptionHandler {
   std::wstring next_dump_id_;
   std::wstring next_dump_path_;
 
-  HMODULE dbghelp_module_ = nullptr;
-  MiniDumpWriteDumpFunction minidump_write_dump_ = nullptr;
+  DumpLibraries libraries_;
+  DumpLibraries::MiniDumpWriteDumpFunction minidump_write_dump_ = nullptr;
   uint32_t dump_type_ = 0;
-  HMODULE rpcrt4_module_ = nullptr;
-  UuidCreateFunction uuid_create_ = nullptr;
 
   int handler_types_ = HANDLER_NONE;
   LPTOP_LEVEL_EXCEPTION_FILTER previous_filter_ = nullptr;
@@ -169,7 +156,6 @@ class ExceptionHandler {
 
   HANDLE handler_thread_ = nullptr;
   volatile bool is_shutdown_ = false;
-  bool handler_lock_made_ = false;
   CRITICAL_SECTION handler_critical_section_;
   HANDLE handler_start_semaphore_ = nullptr;
   HANDLE handler_finish_semaphore_ = nullptr;

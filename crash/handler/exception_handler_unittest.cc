@@ -2,8 +2,10 @@
 
 #include <windows.h>
 #include <dbghelp.h>
+#include <stdio.h>
 #include <stdlib.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -476,6 +478,38 @@ TEST_F(ExceptionHandlerServedTest, AssertionReachesTheServer) {
             assertion->type);
   EXPECT_STREQ(L"buffer != NULL", assertion->expression);
   EXPECT_EQ(77u, assertion->line);
+}
+
+// Requests from several threads at once each get their own dump, of their
+// own thread and exception.
+TEST_F(ExceptionHandlerServedTest, RequestsOfSeveralThreadsAreServedInTurn) {
+  ChildRun run;
+  ASSERT_NO_FATAL_FAILURE(Run(L"served-together", {pipe_}, &run));
+  ASSERT_NE(98u, run.exit_code) << "the child could not register";
+  EXPECT_EQ(0u, run.exit_code) << run.output;
+
+  std::multiset<std::pair<unsigned long, unsigned long>> asked;
+  for (size_t at = run.output.find("request-thread "); at != std::string::npos;
+       at = run.output.find("request-thread ", at + 1)) {
+    unsigned long thread = 0, code = 0;
+    int succeeded = 0;
+    ASSERT_EQ(3, sscanf(run.output.c_str() + at,
+                        "request-thread %lu code %lu succeeded %d", &thread,
+                        &code, &succeeded));
+    EXPECT_EQ(1, succeeded) << run.output;
+    asked.insert({thread, code});
+  }
+  EXPECT_EQ(4u, asked.size()) << run.output;
+
+  std::multiset<std::pair<unsigned long, unsigned long>> dumped;
+  for (const std::wstring& name : FileNamesIn(folder())) {
+    MinidumpFile dump;
+    ASSERT_TRUE(dump.Open(folder().Append(name))) << name;
+    ASSERT_TRUE(dump.exception()) << name;
+    dumped.insert({dump.exception()->ThreadId,
+                   dump.exception()->ExceptionRecord.ExceptionCode});
+  }
+  EXPECT_EQ(asked, dumped) << run.output;
 }
 
 }  // namespace

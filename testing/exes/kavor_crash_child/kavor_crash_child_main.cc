@@ -24,6 +24,8 @@
 //                             the same crashes with a handler registered
 //                             with the server on PIPE (98 when it cannot
 //                             register)
+//   served-together PIPE      two threads ask the server on PIPE for two
+//                             dumps each, all at once
 // Lines on standard output tell the test what happened:
 //   "crashing-thread ID"  the thread about to die or ask
 //   "dump-thread ID succeeded 0|1 id UUID"  from the minidump callback
@@ -31,6 +33,8 @@
 //   "previous-filter CODE"  the filter in place before the handler (it
 //                           ends the process with the exception code)
 //   "results A B C"  (on-request) what the three requests answered
+//   "request-thread ID code CODE succeeded 0|1"  (served-together) one per
+//                                                request
 // 99: bad usage.
 
 #include <windows.h>
@@ -219,6 +223,52 @@ int RequestThreeDumps(const wchar_t* folder) {
   return 0;
 }
 
+struct TogetherRequest {
+  ExceptionHandler* handler;
+  HANDLE go;
+  DWORD code;
+};
+
+DWORD WINAPI RequestTwoDumps(void* parameter) {
+  auto* request = static_cast<TogetherRequest*>(parameter);
+  ::WaitForSingleObject(request->go, INFINITE);
+  for (int i = 0; i < 2; ++i) {
+    CONTEXT context;
+    ::RtlCaptureContext(&context);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = request->code;
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    bool succeeded = request->handler->WriteMinidumpForException(&pointers);
+    Print("request-thread %lu code %lu succeeded %d", ::GetCurrentThreadId(),
+          request->code, succeeded ? 1 : 0);
+  }
+  return 0;
+}
+
+int RequestDumpsTogether(const wchar_t* pipe) {
+  auto served = MakeHandler(L"", nullptr, ExceptionHandler::HANDLER_NONE, pipe);
+  if (!served->IsOutOfProcess())
+    return kNotRegistered;
+  HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  constexpr int kThreads = 2;
+  TogetherRequest requests[kThreads];
+  HANDLE threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) {
+    requests[i] = {served.get(), go, 0xE0000100u + i};
+    threads[i] =
+        ::CreateThread(nullptr, 0, &RequestTwoDumps, &requests[i], 0, nullptr);
+    if (!go || !threads[i])
+      return kBadUsage;
+  }
+  ::SetEvent(go);
+  ::WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
+  for (HANDLE thread : threads)
+    ::CloseHandle(thread);
+  ::CloseHandle(go);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -241,6 +291,8 @@ int main() {
 
   if (mode == L"on-request")
     return RequestThreeDumps(folder);
+  if (mode == L"served-together")
+    return RequestDumpsTogether(argv[2]);
 
   if (mode == L"served-access-violation" ||
       mode == L"served-invalid-parameter") {
