@@ -192,8 +192,8 @@ InstallerResult RunFrontEnd(bool silent,
     auto controller = std::make_unique<InstallerUIController>(
         std::move(runner), std::move(calculator), &notifier, settings,
         std::make_unique<ProcessRunnerImpl>());
-    result = RunController(controller.get(), &run_loop, payload,
-                           download_folder);
+    result =
+        RunController(controller.get(), &run_loop, payload, download_folder);
   } else {
     InstallerProgressNotifier notifier;
     VLOG(2) << "Running silent controller";
@@ -202,8 +202,8 @@ InstallerResult RunFrontEnd(bool silent,
         std::make_unique<MainProcessInstallerRunnerImpl>(&notifier), settings);
     // The task scheduler is shut down once, by the main path after the
     // role.
-    result = RunController(controller.get(), &run_loop, payload,
-                           download_folder);
+    result =
+        RunController(controller.get(), &run_loop, payload, download_folder);
   }
   // A plain removal: the folder goes only when nothing was left in it.
   ::RemoveDirectoryW(download_folder.value().c_str());
