@@ -59,8 +59,7 @@ bool ReadCounts(base::File* file, std::map<std::string, int>* counts) {
   const base::DictionaryValue* dict = nullptr;
   if (!value || !value->GetAsDictionary(&dict))
     return false;
-  for (base::DictionaryValue::Iterator it(*dict); !it.IsAtEnd();
-       it.Advance()) {
+  for (base::DictionaryValue::Iterator it(*dict); !it.IsAtEnd(); it.Advance()) {
     if (!it.value().is_int())
       continue;
     int& count = (*counts)[it.key()];
@@ -83,7 +82,8 @@ bool WriteCounts(base::File* file, const std::map<std::string, int>& counts) {
     return false;
   // Half a text on disk would make every later merge fail to read the file,
   // so only the whole text is a success.
-  const int written = file->Write(0, text.data(), static_cast<int>(text.size()));
+  const int written =
+      file->Write(0, text.data(), static_cast<int>(text.size()));
   return written > 0 && static_cast<size_t>(written) == text.size();
 }
 
@@ -159,8 +159,7 @@ bool CounterFileWriter::Flush() {
   bool merged = false;
   {
     base::File file(path_, base::File::FLAG_OPEN_ALWAYS |
-                               base::File::FLAG_READ |
-                               base::File::FLAG_WRITE);
+                               base::File::FLAG_READ | base::File::FLAG_WRITE);
     // Another process's lock lets the open succeed but not the lock.
     if (file.IsValid() && file.Lock() == base::File::FILE_OK) {
       Counts counts;

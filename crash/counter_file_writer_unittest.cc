@@ -90,8 +90,9 @@ class CounterFileWriterTest : public testing::Test {
   }
 
   void WriteText(const std::string& text) {
-    ASSERT_EQ(static_cast<int>(text.size()),
-              base::WriteFile(path_, text.data(), static_cast<int>(text.size())));
+    ASSERT_EQ(
+        static_cast<int>(text.size()),
+        base::WriteFile(path_, text.data(), static_cast<int>(text.size())));
   }
 
   std::string ReadText() {
@@ -103,10 +104,9 @@ class CounterFileWriterTest : public testing::Test {
   // Locks the whole file through a handle of its own, as a writer in
   // another process would.
   HANDLE LockFromOutside() {
-    HANDLE file = ::CreateFileW(path_.value().c_str(),
-                                GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = ::CreateFileW(
+        path_.value().c_str(), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, file);
     EXPECT_TRUE(::LockFile(file, 0, 0, MAXDWORD, MAXDWORD));
     return file;
@@ -223,10 +223,9 @@ TEST_F(CounterFileWriterTest, DestructionTriesALockedFileAtMostTenTimes) {
   EXPECT_EQ("{\"dumps\":5}", ReadText());
 }
 
-TEST_F(CounterFileWriterTest, DestructionWithNothingPendingDoesNotTouchTheFile) {
-  {
-    CounterFileWriter writer(path_, &hooks_);
-  }
+TEST_F(CounterFileWriterTest,
+       DestructionWithNothingPendingDoesNotTouchTheFile) {
+  { CounterFileWriter writer(path_, &hooks_); }
   EXPECT_EQ((std::vector<std::string>{"wait"}), hooks_.log());
   EXPECT_FALSE(base::PathExists(path_));
 }

@@ -25,8 +25,7 @@ StringHTTPBodyStream::~StringHTTPBodyStream() = default;
 
 int64_t StringHTTPBodyStream::GetBytesBuffer(uint8_t* buffer, size_t max_len) {
   const size_t remaining = string_.size() - bytes_read_;
-  const size_t num_bytes =
-      std::min(std::min(remaining, max_len), kMaxAnswer);
+  const size_t num_bytes = std::min(std::min(remaining, max_len), kMaxAnswer);
   if (num_bytes == 0)
     return 0;
   memcpy(buffer, string_.data() + bytes_read_, num_bytes);

@@ -46,10 +46,9 @@ int64_t GzipHTTPBodyStream::GetBytesBuffer(uint8_t* buffer, size_t max_len) {
     z_stream_->zalloc = Z_NULL;
     z_stream_->zfree = Z_NULL;
     z_stream_->opaque = Z_NULL;
-    const int zr =
-        deflateInit2_(z_stream_.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED,
-                      kGzipWindowBits, 8, Z_DEFAULT_STRATEGY, kZlibVersion,
-                      static_cast<int>(sizeof(z_stream)));
+    const int zr = deflateInit2_(
+        z_stream_.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8,
+        Z_DEFAULT_STRATEGY, kZlibVersion, static_cast<int>(sizeof(z_stream)));
     if (zr != Z_OK) {
       LOG(ERROR) << "deflateInit2: " << ZlibErrorString(zr);
       state_ = State::kError;

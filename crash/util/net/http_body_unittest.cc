@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "base/test/scoped_log_lines.h"
 #include "crash/test/http_body_test_util.h"
 #include "crash/util/net/http_body_gzip.h"
 #include "gtest/gtest.h"
@@ -84,9 +83,8 @@ TEST(HTTPBodyStreamTest, CompositeFailsWhenAPartFails) {
 TEST(GzipHTTPBodyStreamTest, OneMemberThatInflatesToTheSource) {
   // Large enough to need many source reads and many output pieces, mixed
   // so that some pieces compress well and some not at all.
-  const std::string plain =
-      test::NoisyBytes(150000) + std::string(200000, 'z') +
-      test::NoisyBytes(70001);
+  const std::string plain = test::NoisyBytes(150000) +
+                            std::string(200000, 'z') + test::NoisyBytes(70001);
   for (size_t piece : {size_t{1}, size_t{1000}, size_t{65536}}) {
     SCOPED_TRACE(piece);
     StringFileReader reader(plain);

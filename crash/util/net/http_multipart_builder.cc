@@ -52,8 +52,8 @@ std::string GetFormDataBoundary(const std::string& boundary,
                                 const std::string& name) {
   // Joined rather than formatted, so that a name holding a NUL byte is not
   // cut short.
-  return "--" + boundary + kCRLF +
-         "Content-Disposition: form-data; name=\"" + name + "\"";
+  return "--" + boundary + kCRLF + "Content-Disposition: form-data; name=\"" +
+         name + "\"";
 }
 
 bool IsValidContentType(const std::string& content_type) {
