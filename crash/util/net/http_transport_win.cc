@@ -80,8 +80,7 @@ const WinHttpFunctions* LoadWinHttp() {
                &functions.add_request_headers) ||
       !Resolve(module, "WinHttpSendRequest", &functions.send_request) ||
       !Resolve(module, "WinHttpWriteData", &functions.write_data) ||
-      !Resolve(module, "WinHttpReceiveResponse",
-               &functions.receive_response) ||
+      !Resolve(module, "WinHttpReceiveResponse", &functions.receive_response) ||
       !Resolve(module, "WinHttpQueryHeaders", &functions.query_headers) ||
       !Resolve(module, "WinHttpReadData", &functions.read_data) ||
       !Resolve(module, "WinHttpCloseHandle", &functions.close_handle)) {
@@ -177,8 +176,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
   }
 
   const int timeout_ms = TimeoutMilliseconds(timeout());
-  if (!winhttp->set_timeouts(session.get(), timeout_ms, timeout_ms,
-                             timeout_ms, timeout_ms)) {
+  if (!winhttp->set_timeouts(session.get(), timeout_ms, timeout_ms, timeout_ms,
+                             timeout_ms)) {
     LogWinHttpError("WinHttpSetTimeouts");
     return false;
   }
@@ -194,8 +193,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     LogWinHttpError("WinHttpCrackUrl");
     return false;
   }
-  const std::wstring host(components.lpszHostName,
-                          components.dwHostNameLength);
+  const std::wstring host(components.lpszHostName, components.dwHostNameLength);
   // A fragment names a place within the answer; it is no part of what is
   // asked of the server.
   std::wstring extra_info(components.lpszExtraInfo,
@@ -239,9 +237,9 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     header_lines.push_back("Transfer-Encoding: chunked\r\n");
   for (const std::string& line : header_lines) {
     const std::wstring wide_line = base::UTF8ToWide(line);
-    if (!winhttp->add_request_headers(
-            request.get(), wide_line.c_str(),
-            static_cast<DWORD>(wide_line.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
+    if (!winhttp->add_request_headers(request.get(), wide_line.c_str(),
+                                      static_cast<DWORD>(wide_line.size()),
+                                      WINHTTP_ADDREQ_FLAG_ADD)) {
       LogWinHttpError("WinHttpAddRequestHeaders");
       return false;
     }
@@ -364,10 +362,10 @@ std::string WinHttpErrorLine(const char* function, DWORD error) {
       ::FormatMessageA(flags, winhttp ? winhttp->module : nullptr, error, 0,
                        text, static_cast<DWORD>(sizeof(text)), nullptr);
   if (length == 0) {
-    return base::StringPrintf(
-        "%s: error 0x%lx while retrieving error 0x%lx", function,
-        static_cast<unsigned long>(::GetLastError()),
-        static_cast<unsigned long>(error));
+    return base::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx",
+                              function,
+                              static_cast<unsigned long>(::GetLastError()),
+                              static_cast<unsigned long>(error));
   }
   // One line: the breaks became blanks, and the last one goes.
   if (text[length - 1] == ' ')
@@ -393,8 +391,8 @@ BodyFraming GetBodyFraming(const HTTPHeaders& headers) {
       continue;
     size_t length;
     if (has_length || !base::StringToSizeT(header.second, &length)) {
-      LOG(ERROR) << "Unusable " << kContentLength << " header: "
-                 << header.first << ": " << header.second;
+      LOG(ERROR) << "Unusable " << kContentLength << " header: " << header.first
+                 << ": " << header.second;
       return framing;
     }
     has_length = true;

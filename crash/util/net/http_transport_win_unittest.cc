@@ -78,9 +78,9 @@ TEST(HTTPTransportBodyTest, ChunkedFramesEachPieceAsOneWrite) {
   StringHTTPBodyStream five("abcde");
   WriteRecorder recorder;
   ASSERT_TRUE(SendBody(&five, true, recorder.Writer()));
-  EXPECT_EQ((std::vector<std::string>{"00000005\r\nabcde\r\n",
-                                      "00000000\r\n\r\n"}),
-            recorder.writes);
+  EXPECT_EQ(
+      (std::vector<std::string>{"00000005\r\nabcde\r\n", "00000000\r\n\r\n"}),
+      recorder.writes);
 
   // Pieces are capped at 32768 bytes whatever the stream could give.
   const std::string data = base::LoopbackHttpServer::Bytes(70000, 7);
@@ -105,10 +105,10 @@ TEST(HTTPTransportBodyTest, KnownLengthWritesBytesAsTheyAre) {
   WriteRecorder recorder;
   ASSERT_TRUE(SendBody(&stream, false, recorder.Writer()));
   // Nothing marks the end.
-  EXPECT_EQ((std::vector<std::string>{data.substr(0, 32768),
-                                      data.substr(32768, 32768),
-                                      data.substr(65536)}),
-            recorder.writes);
+  EXPECT_EQ(
+      (std::vector<std::string>{data.substr(0, 32768),
+                                data.substr(32768, 32768), data.substr(65536)}),
+      recorder.writes);
 }
 
 TEST(HTTPTransportBodyTest, FailuresStopTheBody) {

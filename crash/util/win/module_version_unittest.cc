@@ -38,7 +38,8 @@ TEST(ModuleVersionTest, ReadsTheFixedRecord) {
 }
 
 TEST(ModuleVersionTest, ModulesWithoutARecordFail) {
-  base::ScopedLogLines log(base::logging::LOG_WARNING, base::logging::LOG_ERROR);
+  base::ScopedLogLines log(base::logging::LOG_WARNING,
+                           base::logging::LOG_ERROR);
   VS_FIXEDFILEINFO info = {};
 
   // No version resource is no cause for a warning.
