@@ -1,0 +1,61 @@
+#ifndef CRASH_UTIL_NET_HTTP_TRANSPORT_H_
+#define CRASH_UTIL_NET_HTTP_TRANSPORT_H_
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "crash/util/net/http_body.h"
+
+namespace crash_reporter {
+
+using HTTPHeaders = std::map<std::string, std::string>;
+
+// One HTTP request, sent synchronously: the crash upload's road to the
+// server.
+class HTTPTransport {
+ public:
+  virtual ~HTTPTransport();
+
+  HTTPTransport(const HTTPTransport&) = delete;
+  HTTPTransport& operator=(const HTTPTransport&) = delete;
+
+  // A new transport of this platform, owned by the caller.
+  static std::unique_ptr<HTTPTransport> Create();
+
+  // The URL, UTF-8.
+  void SetURL(const std::string& url);
+  // "POST" unless changed.
+  void SetMethod(const std::string& method);
+  // Replaces a header of the same name.
+  void SetHeader(const std::string& header, const std::string& value);
+  // The request body; a stream set earlier is destroyed.
+  void SetBodyStream(std::unique_ptr<HTTPBodyStream> stream);
+  // Applies to resolving, connecting, sending and receiving alike.
+  void SetTimeout(double timeout_seconds);
+
+  // True when the request was sent and the server answered 200; then
+  // |response_body|, when given, holds the answer's body. Every failure is
+  // logged once.
+  virtual bool ExecuteSynchronously(std::string* response_body) = 0;
+
+ protected:
+  HTTPTransport();
+
+  const std::string& url() const { return url_; }
+  const std::string& method() const { return method_; }
+  const HTTPHeaders& headers() const { return headers_; }
+  HTTPBodyStream* body_stream() const { return body_stream_.get(); }
+  double timeout() const { return timeout_; }
+
+ private:
+  std::string url_;
+  std::string method_ = "POST";
+  HTTPHeaders headers_;
+  std::unique_ptr<HTTPBodyStream> body_stream_;
+  double timeout_ = 15.0;
+};
+
+}  // namespace crash_reporter
+
+#endif  // CRASH_UTIL_NET_HTTP_TRANSPORT_H_
