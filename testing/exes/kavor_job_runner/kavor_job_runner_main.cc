@@ -365,9 +365,23 @@ int RunInJob(const std::vector<std::wstring>& program,
   }
 
   PROCESS_INFORMATION info = {};
-  if (!StartSuspended(BuildCommandLine(program), current_directory, &info)) {
+  // A loaded machine has seen Wine refuse a start now and then with an
+  // internal error; a moment later the same start works. Nothing of the
+  // program has run then, so trying again changes nothing of the test.
+  bool started = false;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0)
+      ::Sleep(500);
+    started =
+        StartSuspended(BuildCommandLine(program), current_directory, &info);
+    start_error = started ? 0 : ::GetLastError();
+    if (!started && start_error != ERROR_INTERNAL_ERROR)
+      break;
+  }
+  if (!started) {
     PrintError(L"cannot start " + program[0] + L": error " +
-               std::to_wstring(::GetLastError()));
+               std::to_wstring(start_error));
     return kExitLaunchFailed;
   }
   if (!::AssignProcessToJobObject(job, info.hProcess)) {
