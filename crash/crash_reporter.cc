@@ -15,12 +15,6 @@ using SetPolicyFunction = BOOL(WINAPI*)(DWORD);
 
 }  // namespace
 
-void InstallInProcessExceptionHandlers() {}
-
-void RunCrashReporterWithExceptionInfo() {}
-
-void RunCrashReporterServer() {}
-
 void DisableCallbackExceptionFilter() {
   // kernel32 is mapped into every process; looking it up loads nothing.
   HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
@@ -43,6 +37,19 @@ bool EnsureCrashReporterProcess() {
 void InstallOutOfProcessCrashHandler() {}
 
 void SetInitialCrashKeys() {}
+
+CrashReporterClient::~CrashReporterClient() = default;
+bool CrashReporterClient::IsBrowserProcessType(const base::string16& t) { return t == L"browser"; }
+void CrashReporterClient::GetProductInfo(const base::FilePath&, base::string16*, base::string16*, base::string16*, base::string16*) {}
+bool CrashReporterClient::GetDumpFolder(base::FilePath*) { return false; }
+bool CrashReporterClient::GetCountersPath(base::FilePath*) { return false; }
+bool CrashReporterClient::ReportsWithoutConsent() { return true; }
+bool CrashReporterClient::IsEnabled() { return false; }
+void InstallerCrashReporterClient::GetProductInfo(const base::FilePath&, base::string16*, base::string16*, base::string16*, base::string16*) {}
+bool InstallerCrashReporterClient::GetDumpFolder(base::FilePath*) { return false; }
+bool InstallerCrashReporterClient::GetCountersPath(base::FilePath*) { return false; }
+bool InstallerCrashReporterClient::ReportsWithoutConsent() { return false; }
+bool InstallerCrashReporterClient::IsEnabled() { return enabled_; }
 
 // static
 InstallerCrashReporterClient* InstallerCrashReporterClient::GetInstance() {

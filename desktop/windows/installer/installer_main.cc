@@ -28,6 +28,8 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "crash/crash_reporter.h"
+#include "crash/crash_reporter_process.h"
+#include "crash/reporter_self_crash.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
