@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
+#include "base/macros.h"
+
 namespace crash_reporter {
 
 namespace {
@@ -14,6 +18,24 @@ using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD);
 using SetPolicyFunction = BOOL(WINAPI*)(DWORD);
 
 }  // namespace
+
+const char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
+const char kCrashReporterPidSwitch[] = "crash-reporter-pid";
+const char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
+const wchar_t kCrashReporterInitEventPrefix[] = L"KavorCrashReporterInitEvent";
+const wchar_t kCrashReporterPipePrefix[] = L"\\\\.\\pipe\\KavorCrashReporter";
+
+bool FormatCrashReporterObjectName(const wchar_t* prefix,
+                                   DWORD id,
+                                   base::string16* name) {
+  wchar_t buffer[38];
+  const int length = _snwprintf(buffer, arraysize(buffer), L"%ls%u", prefix,
+                                static_cast<unsigned>(id));
+  if (length < 0 || length >= static_cast<int>(arraysize(buffer)))
+    return false;
+  name->assign(buffer, length);
+  return true;
+}
 
 void DisableCallbackExceptionFilter() {
   // kernel32 is mapped into every process; looking it up loads nothing.

@@ -2,5 +2,6 @@
 
 namespace crash_reporter {
 void InstallInProcessExceptionHandlers() {}
+void PrepareSelfCrashLaunch() {}
 void RunCrashReporterWithExceptionInfo() {}
 }  // namespace crash_reporter
