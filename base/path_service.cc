@@ -121,4 +121,12 @@ bool PathService::OverrideAndCreateIfNeeded(int key,
   return true;
 }
 
+// static
+bool PathService::RemoveOverrideForTesting(int key) {
+  PathData* path_data = GetPathData();
+  AutoLock scoped_lock(path_data->lock);
+  path_data->cache.clear();
+  return path_data->overrides.erase(key) != 0;
+}
+
 }  // namespace base

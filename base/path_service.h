@@ -28,6 +28,11 @@ class PathService {
                                                       const FilePath& path,
                                                       bool is_absolute,
                                                       bool create);
+
+  // Takes back the override of |key|, so that its providers answer again
+  // (keys that only overrides answer have no answer then). False when
+  // there was none.
+  static bool RemoveOverrideForTesting(int key);
 };
 
 }  // namespace base

@@ -201,6 +201,10 @@ TEST(PathServiceTest, OverrideOfAnyKeyAndCreationFailure) {
   EXPECT_TRUE(PathService::OverrideAndCreateIfNeeded(
       kOwnKey, temp_dir.GetPath(), true, false));
   EXPECT_EQ(temp_dir.GetPath(), Get(kOwnKey));
+  // Taken back, a key that only the override answered has no answer again.
+  EXPECT_TRUE(PathService::RemoveOverrideForTesting(kOwnKey));
+  EXPECT_TRUE(Get(kOwnKey).empty());
+  EXPECT_FALSE(PathService::RemoveOverrideForTesting(kOwnKey));
 
   // A folder cannot be made below a file.
   const FilePath file = temp_dir.GetPath().Append(L"file");

@@ -4,7 +4,21 @@
 
 #include <stdio.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/debug/crash_logging.h"
 #include "base/macros.h"
+#include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/wrapped_window_proc.h"
+#include "crash/crash_key_table.h"
+#include "crash/crash_product_info.h"
+#include "crash/crash_reporter_process.h"
+#include "crash/handler/exception_handler.h"
 
 namespace crash_reporter {
 
@@ -16,12 +30,88 @@ constexpr DWORD kProcessCallbackFilterEnabled = 0x1;
 
 using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD);
 using SetPolicyFunction = BOOL(WINAPI*)(DWORD);
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+
+constexpr char kCrashLogDirVariable[] = "KAVOR_CRASH_LOG_DIR";
+constexpr char kCrashOriginVariable[] = "KAVOR_CRASH_ORIGIN";
+// The maker's test automation names its runs; crashes during such a run
+// are filed under it.
+constexpr char kTestAutomationVariable[] = "KAVTEST_RUN_ID";
+constexpr char kTestAutomationCrashKey[] = "kavtest_run";
+constexpr char kTestAutomationOrigin[] = "kavtest";
+
+// The kernel32 entry of |name|; kernel32 is mapped into every process, so
+// looking it up loads nothing.
+FARPROC Kernel32Function(const char* name) {
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  return kernel32 ? ::GetProcAddress(kernel32, name) : nullptr;
+}
+
+ExceptionHandler* g_exception_handler = nullptr;
+std::atomic<int> g_dump_taken(0);
+
+// Concurrent crashes make one dump: every thread after the first waits here
+// for the process to end.
+bool OnlyFirstCrashDumps(void*, EXCEPTION_POINTERS*, AssertionInfo*) {
+  int expected = 0;
+  if (g_dump_taken.compare_exchange_strong(expected, 1))
+    return true;
+  ::Sleep(INFINITE);
+  return false;
+}
+
+bool DumpDone(const wchar_t*,
+              const wchar_t*,
+              void*,
+              EXCEPTION_POINTERS*,
+              AssertionInfo*,
+              bool) {
+  return true;
+}
+
+// Exceptions that leave a window procedure are crashes too.
+int DumpAndTerminate(EXCEPTION_POINTERS* info) {
+  if (g_exception_handler)
+    g_exception_handler->WriteMinidumpForException(info);
+  ::TerminateProcess(::GetCurrentProcess(), 1);
+  return 1;
+}
+
+std::string ExceptionPolicyText() {
+  auto get_policy = reinterpret_cast<GetPolicyFunction>(
+      Kernel32Function("GetProcessUserModeExceptionPolicy"));
+  DWORD flags = 0;
+  if (!get_policy || !get_policy(&flags))
+    return std::string();
+  char text[16];
+  snprintf(text, sizeof(text), "0x%04lx", static_cast<unsigned long>(flags));
+  return text;
+}
+
+std::string IsWow64Text() {
+  auto is_wow64 = reinterpret_cast<IsWow64ProcessFunction>(
+      Kernel32Function("IsWow64Process"));
+  BOOL wow64 = FALSE;
+  if (!is_wow64 || !is_wow64(::GetCurrentProcess(), &wow64))
+    return std::string();
+  return wow64 ? "1" : "0";
+}
+
+void SetCrashKeyOnce(const char* name,
+                     uint32_t size,
+                     base::debug::CrashKeyString** key,
+                     const std::string& value) {
+  if (!*key)
+    *key = base::debug::AllocateCrashKeyString(name, size);
+  base::debug::SetCrashKeyString(*key, value);
+}
 
 }  // namespace
 
 const char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
 const char kCrashReporterPidSwitch[] = "crash-reporter-pid";
-const char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
+const char kCrashReporterExceptionInfoSwitch[] =
+    "crash-reporter-exception-info";
 const wchar_t kCrashReporterInitEventPrefix[] = L"KavorCrashReporterInitEvent";
 const wchar_t kCrashReporterPipePrefix[] = L"\\\\.\\pipe\\KavorCrashReporter";
 
@@ -37,47 +127,208 @@ bool FormatCrashReporterObjectName(const wchar_t* prefix,
   return true;
 }
 
+// CrashReporterClient --------------------------------------------------------
+
+CrashReporterClient::~CrashReporterClient() = default;
+
+bool CrashReporterClient::IsBrowserProcessType(
+    const base::string16& process_type) {
+  return process_type == L"browser";
+}
+
+void CrashReporterClient::GetProductInfo(const base::FilePath&,
+                                         base::string16*,
+                                         base::string16*,
+                                         base::string16*,
+                                         base::string16*) {}
+
+bool CrashReporterClient::GetDumpFolder(base::FilePath*) {
+  return false;
+}
+
+bool CrashReporterClient::GetCountersPath(base::FilePath*) {
+  return false;
+}
+
+bool CrashReporterClient::ReportsWithoutConsent() {
+  return true;
+}
+
+bool CrashReporterClient::IsEnabled() {
+  return false;
+}
+
+// static
+InstallerCrashReporterClient* InstallerCrashReporterClient::GetInstance() {
+  // Never destroyed: a crash during exit still needs it.
+  static InstallerCrashReporterClient* const instance =
+      new InstallerCrashReporterClient();
+  return instance;
+}
+
+void InstallerCrashReporterClient::GetProductInfo(
+    const base::FilePath& /* program */,
+    base::string16* product,
+    base::string16* version,
+    base::string16* special_build,
+    base::string16* channel) {
+  const CrashProductInfo& info = GetCrashProductInfo();
+  *product = base::UTF8ToWide(info.crash_product_name);
+  *version = base::UTF8ToWide(info.version);
+  special_build->clear();
+  *channel = base::UTF8ToWide(info.channel);
+}
+
+bool InstallerCrashReporterClient::GetDumpFolder(base::FilePath* folder) {
+  const std::string variable = GetEnvironmentValue(kCrashLogDirVariable);
+  if (!variable.empty()) {
+    *folder = base::FilePath(base::UTF8ToWide(variable));
+    return true;
+  }
+  return base::PathService::Get(kCrashDumpsFolderKey, folder);
+}
+
+bool InstallerCrashReporterClient::GetCountersPath(base::FilePath* path) {
+  return base::PathService::Get(kCrashCountersFileKey, path);
+}
+
+bool InstallerCrashReporterClient::ReportsWithoutConsent() {
+  return false;
+}
+
+bool InstallerCrashReporterClient::IsEnabled() {
+  return enabled_;
+}
+
+// Start-up -------------------------------------------------------------------
+
 void DisableCallbackExceptionFilter() {
-  // kernel32 is mapped into every process; looking it up loads nothing.
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-  if (!kernel32)
-    return;
   auto get_policy = reinterpret_cast<GetPolicyFunction>(
-      ::GetProcAddress(kernel32, "GetProcessUserModeExceptionPolicy"));
+      Kernel32Function("GetProcessUserModeExceptionPolicy"));
   auto set_policy = reinterpret_cast<SetPolicyFunction>(
-      ::GetProcAddress(kernel32, "SetProcessUserModeExceptionPolicy"));
+      Kernel32Function("SetProcessUserModeExceptionPolicy"));
   DWORD flags = 0;
   if (get_policy && set_policy && get_policy(&flags))
     set_policy(flags & ~kProcessCallbackFilterEnabled);
 }
 
-bool EnsureCrashReporterProcess() {
-  // No reporter child can be started yet.
-  return false;
+DWORD LaunchCrashReporterProcess() {
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  command_line.AppendArguments(*base::CommandLine::ForCurrentProcess(), true);
+  const DWORD own_id = ::GetCurrentProcessId();
+  command_line.AppendSwitchASCII(kCrashReporterParentIdSwitch,
+                                 base::UintToString(own_id));
+
+  base::string16 event_name;
+  if (!FormatCrashReporterObjectName(kCrashReporterInitEventPrefix, own_id,
+                                     &event_name)) {
+    return 0;
+  }
+  HANDLE init_event = ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
+  if (!init_event)
+    return 0;
+
+  base::string16 command = command_line.GetCommandLineString();
+  STARTUPINFOW startup_info = {};
+  startup_info.cb = sizeof(startup_info);
+  PROCESS_INFORMATION process_info = {};
+  DWORD reporter_id = 0;
+  if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                       nullptr, nullptr, &startup_info, &process_info)) {
+    // A reporter that cannot set up ends at once; its end answers as well as
+    // the event does.
+    const HANDLE handles[] = {init_event, process_info.hProcess};
+    if (::WaitForMultipleObjects(arraysize(handles), handles, FALSE,
+                                 kCrashReporterStartTimeoutMs) ==
+        WAIT_OBJECT_0) {
+      reporter_id = process_info.dwProcessId;
+    }
+    ::CloseHandle(process_info.hThread);
+    ::CloseHandle(process_info.hProcess);
+  }
+  ::CloseHandle(init_event);
+  return reporter_id;
 }
 
-void InstallOutOfProcessCrashHandler() {}
+bool EnsureCrashReporterProcess() {
+  if (GetCrashProductInfo().ubn < 0)
+    return false;
+  unsigned int reporter_id = 0;
+  if (!base::StringToUint(
+          base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(
+              kCrashReporterPidSwitch),
+          &reporter_id)) {
+    reporter_id = 0;
+  }
+  if (reporter_id == 0)
+    reporter_id = LaunchCrashReporterProcess();
+  InstallerCrashReporterClient::GetInstance()->set_crash_reporter_pid(
+      reporter_id);
+  return reporter_id != 0;
+}
 
-void SetInitialCrashKeys() {}
+void InstallOutOfProcessCrashHandler() {
+  const DWORD reporter_id = static_cast<DWORD>(
+      InstallerCrashReporterClient::GetInstance()->crash_reporter_pid());
+  if (reporter_id == 0 || g_exception_handler)
+    return;
+  base::string16 pipe_name;
+  if (!FormatCrashReporterObjectName(kCrashReporterPipePrefix, reporter_id,
+                                     &pipe_name)) {
+    return;
+  }
+  // The reporter reads the entries out of this process when it dumps, so
+  // keys set later still reach the dump.
+  const CustomClientInfo custom_info =
+      CrashKeyTable::GetInstance()->GetCustomInfo();
+  auto handler = std::make_unique<ExceptionHandler>(
+      std::wstring(), &OnlyFirstCrashDumps, &DumpDone, nullptr,
+      ExceptionHandler::HANDLER_ALL, /*MiniDumpNormal*/ 0u, pipe_name.c_str(),
+      &custom_info);
+  if (!handler->IsOutOfProcess())
+    return;
+  handler->set_handle_debug_exceptions(true);
+  g_exception_handler = handler.release();
+  base::win::SetWinProcExceptionFilter(&DumpAndTerminate);
+}
 
-CrashReporterClient::~CrashReporterClient() = default;
-bool CrashReporterClient::IsBrowserProcessType(const base::string16& t) { return t == L"browser"; }
-void CrashReporterClient::GetProductInfo(const base::FilePath&, base::string16*, base::string16*, base::string16*, base::string16*) {}
-bool CrashReporterClient::GetDumpFolder(base::FilePath*) { return false; }
-bool CrashReporterClient::GetCountersPath(base::FilePath*) { return false; }
-bool CrashReporterClient::ReportsWithoutConsent() { return true; }
-bool CrashReporterClient::IsEnabled() { return false; }
-void InstallerCrashReporterClient::GetProductInfo(const base::FilePath&, base::string16*, base::string16*, base::string16*, base::string16*) {}
-bool InstallerCrashReporterClient::GetDumpFolder(base::FilePath*) { return false; }
-bool InstallerCrashReporterClient::GetCountersPath(base::FilePath*) { return false; }
-bool InstallerCrashReporterClient::ReportsWithoutConsent() { return false; }
-bool InstallerCrashReporterClient::IsEnabled() { return enabled_; }
+void SetInitialCrashKeys() {
+  CrashKeyTable* table = CrashKeyTable::GetInstance();
+  base::debug::SetCrashKeyImplementation(
+      std::make_unique<CrashKeyTableAdapter>(table));
 
-// static
-InstallerCrashReporterClient* InstallerCrashReporterClient::GetInstance() {
-  static InstallerCrashReporterClient* const instance =
-      new InstallerCrashReporterClient();
-  return instance;
+  const CrashProductInfo& info = GetCrashProductInfo();
+  const base::FilePath program =
+      base::CommandLine::ForCurrentProcess()->GetProgram();
+  table->SetKeyValue("ptype", "installer");
+  table->SetKeyValue("channel", info.channel);
+  table->SetKeyValue("ver", info.version);
+  table->SetKeyValue("prod", info.crash_product_name);
+  table->SetKeyValue("BuildID", ComputeBuildId(info));
+  table->SetKeyValue("ReleaseChannel", ComputeReleaseChannel(info));
+  table->SetKeyValue("plat", "Win64");
+  table->SetKeyValue("symbols-package", SymbolsPackageFor(program));
+  table->SetKeyValue("UBN", base::IntToString(info.ubn));
+  table->SetKeyValue("exception_policy", ExceptionPolicyText());
+  table->SetKeyValue("is_wow64", IsWow64Text());
+
+  static base::debug::CrashKeyString* email_key = nullptr;
+  const std::string email =
+      GetEnvironmentValue(ProductEnvironmentVariable("CRASH_EMAIL"));
+  if (!email.empty())
+    SetCrashKeyOnce("Email", base::debug::kCrashKeySize32, &email_key, email);
+
+  static base::debug::CrashKeyString* test_run_key = nullptr;
+  const std::string test_run = GetEnvironmentValue(kTestAutomationVariable);
+  if (!test_run.empty()) {
+    SetCrashKeyOnce(kTestAutomationCrashKey, base::debug::kCrashKeySize256,
+                    &test_run_key, test_run);
+    table->SetKeyValue("Origin", kTestAutomationOrigin);
+  } else {
+    const std::string origin = GetEnvironmentValue(kCrashOriginVariable);
+    if (!origin.empty())
+      table->SetKeyValue("Origin", origin);
+  }
 }
 
 }  // namespace crash_reporter

@@ -7,7 +7,7 @@
 namespace base {
 
 // Makes PathService answer |path| for |key| while it lives, then restores
-// the answer there was before.
+// the answer there was before (or none, for a key that had none).
 class ScopedPathOverride {
  public:
   ScopedPathOverride(int key, const FilePath& path);
@@ -16,6 +16,7 @@ class ScopedPathOverride {
  private:
   const int key_;
   FilePath original_;
+  bool had_answer_ = false;
 
   DISALLOW_COPY_AND_ASSIGN(ScopedPathOverride);
 };

@@ -85,8 +85,11 @@ class ExceptionHandler::AutoExceptionHandler {
     }
     if (!handler_)
       return;
-    if (handler_->handler_types_ & HANDLER_EXCEPTION)
-      ::SetUnhandledExceptionFilter(handler_->previous_filter_);
+    // The unhandled-exception filter stays: another thread that crashes
+    // meanwhile must come here and wait on the lock, not find the filter of
+    // before and end the process under the dump being written. A fault on
+    // this thread comes back in too, and the lock (which this thread holds
+    // already) and the index pass it on to the next older handler.
     if (handler_->handler_types_ & HANDLER_INVALID_PARAMETER)
       _set_invalid_parameter_handler(handler_->previous_iph_);
     if (handler_->handler_types_ & HANDLER_PURECALL)
@@ -95,8 +98,6 @@ class ExceptionHandler::AutoExceptionHandler {
 
   ~AutoExceptionHandler() {
     if (handler_) {
-      if (handler_->handler_types_ & HANDLER_EXCEPTION)
-        ::SetUnhandledExceptionFilter(&ExceptionHandler::HandleException);
       if (handler_->handler_types_ & HANDLER_INVALID_PARAMETER)
         _set_invalid_parameter_handler(
             &ExceptionHandler::HandleInvalidParameter);
@@ -252,8 +253,18 @@ LONG WINAPI ExceptionHandler::HandleException(EXCEPTION_POINTERS* exinfo) {
     return EXCEPTION_EXECUTE_HANDLER;
   AutoExceptionHandler auto_handler;
   ExceptionHandler* current = auto_handler.get_handler();
-  if (!current)
+  if (!current) {
+    // A fault in the handling of the oldest handler: the filter that was
+    // there before any of them answers.
+    for (ExceptionHandler* handler :
+         g_handler_stack ? *g_handler_stack : std::vector<ExceptionHandler*>()) {
+      if (handler->handler_types_ & HANDLER_EXCEPTION) {
+        return handler->previous_filter_ ? handler->previous_filter_(exinfo)
+                                         : EXCEPTION_CONTINUE_SEARCH;
+      }
+    }
     return EXCEPTION_CONTINUE_SEARCH;
+  }
 
   DWORD code = exinfo && exinfo->ExceptionRecord
                    ? exinfo->ExceptionRecord->ExceptionCode

@@ -27,6 +27,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "crash/crash_product_info.h"
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
 #include "crash/reporter_self_crash.h"
@@ -36,6 +37,7 @@
 #include "desktop/windows/installer/common/json_pref_store_factory.h"
 #include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/console_output.h"
 #include "desktop/windows/installer/folder_permission_process.h"
@@ -314,6 +316,22 @@ int RunMainPath(const base::FilePath& installation_folder) {
   return ResultToExitCode(result);
 }
 
+// Crash reporting lies below the installer and learns the product from it.
+crash_reporter::CrashProductInfo MakeCrashProductInfo() {
+  crash_reporter::CrashProductInfo info;
+  info.product_word = GetProductName();
+  info.crash_product_name = GetCrashProductName();
+  info.version = GetVersionString();
+  info.channel = GetChannelName();
+  info.channel_id = GetChannelId();
+  info.ubn = GetUbn();
+  info.build_timestamp = GetBuildTimestamp();
+  info.build_number = GetBuildNumber();
+  info.company_registry_key = GetCompanyRegistryKey();
+  info.upload_url = GetNamedUrl("crashstats_collector");
+  return info;
+}
+
 }  // namespace
 }  // namespace installer
 
@@ -345,12 +363,15 @@ extern "C" int RunInstaller() {
     base::win::ScopedCOMInitializer com_initializer;
     ScopedInstallerErrorRecord error_record;
 
-    if (command_line.HasSwitch("crash-reporter-parent-id")) {
+    crash_reporter::SetCrashProductInfo(MakeCrashProductInfo());
+    if (command_line.HasSwitch(crash_reporter::kCrashReporterParentIdSwitch)) {
       crash_reporter::InstallInProcessExceptionHandlers();
-      if (command_line.HasSwitch("crash-reporter-exception-info"))
+      if (command_line.HasSwitch(
+              crash_reporter::kCrashReporterExceptionInfoSwitch)) {
         crash_reporter::RunCrashReporterWithExceptionInfo();
-      else
-        crash_reporter::RunCrashReporterServer();
+      } else {
+        (void)crash_reporter::RunCrashReporterServer();
+      }
       return ResultToInt(RESULT_SUCCESS);
     }
     crash_reporter::DisableCallbackExceptionFilter();
