@@ -99,10 +99,10 @@ NtQueryInformationProcessFunction QueryFunction() {
 template <typename T>
 bool ReadRemote(HANDLE process, uint64_t address, T* value) {
   SIZE_T read = 0;
-  return ::ReadProcessMemory(process,
-                             reinterpret_cast<const void*>(
-                                 static_cast<uintptr_t>(address)),
-                             value, sizeof(T), &read) &&
+  return ::ReadProcessMemory(
+             process,
+             reinterpret_cast<const void*>(static_cast<uintptr_t>(address)),
+             value, sizeof(T), &read) &&
          read == sizeof(T);
 }
 
@@ -147,7 +147,8 @@ bool ReadCommandLine(HANDLE process, std::wstring* command_line) {
   SIZE_T read = 0;
   if (!text.empty() &&
       (!::ReadProcessMemory(
-           process, reinterpret_cast<const void*>(static_cast<uintptr_t>(buffer)),
+           process,
+           reinterpret_cast<const void*>(static_cast<uintptr_t>(buffer)),
            text.data(), text.size() * sizeof(wchar_t), &read) ||
        read != text.size() * sizeof(wchar_t)))
     return false;
@@ -173,8 +174,8 @@ bool ListChildren(DWORD parent, std::vector<Child>* children) {
     if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent)
       continue;
     Child child = {entry.th32ProcessID, entry.szExeFile, L"", false};
-    HANDLE process = ::OpenProcess(
-        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, child.id);
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
+                                   FALSE, child.id);
     if (process) {
       child.command_line_read = ReadCommandLine(process, &child.command_line);
       ::CloseHandle(process);

@@ -54,9 +54,8 @@ int Parent(int argc, wchar_t** argv) {
   std::wstring command_line = L"\"" + std::wstring(exe) + L"\" wait";
   for (int i = first; i < argc; ++i) {
     const std::wstring arg = argv[i];
-    command_line += arg.find(L' ') == std::wstring::npos
-                        ? L" " + arg
-                        : L" \"" + arg + L"\"";
+    command_line += arg.find(L' ') == std::wstring::npos ? L" " + arg
+                                                         : L" \"" + arg + L"\"";
   }
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');

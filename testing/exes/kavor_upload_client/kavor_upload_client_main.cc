@@ -100,8 +100,8 @@ bool WriteFileOfSize(const base::FilePath& path,
   uint64_t left = size;
   bool ok = true;
   while (ok && left > 0) {
-    const size_t now = left < piece.size() ? static_cast<size_t>(left)
-                                           : piece.size();
+    const size_t now =
+        left < piece.size() ? static_cast<size_t>(left) : piece.size();
     for (size_t i = 0; i < now; ++i) {
       if (!fill.empty()) {
         piece[i] = static_cast<uint8_t>(fill[(size - left + i) % fill.size()]);
@@ -202,13 +202,15 @@ bool MakeCase(const std::string& name, Case* c) {
     c->Field("quote\"name", "say \"hi\"");
     c->Field("line\r\nbreak\rname\n", "first\r\nsecond\nthird\r");
     c->Field("per%cent", "100% sure %22 %0d");
-    c->Field("\xC3\xBCn\xC3\xAF" "code-\xE5\x90\x8D\xE5\x89\x8D",
-             "\xD0\xB7\xD0\xBD\xD0\xB0\xD1\x87\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5 "
-             "\xE2\x9C\x93");
+    c->Field(
+        "\xC3\xBCn\xC3\xAF"
+        "code-\xE5\x90\x8D\xE5\x89\x8D",
+        "\xD0\xB7\xD0\xBD\xD0\xB0\xD1\x87\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5 "
+        "\xE2\x9C\x93");
     c->Field("empty-value", "");
-    return c->File("upload_file_minidump",
-                   "dump \"1\"%\r\n\xC3\xA9.dmp", "application/octet-stream",
-                   L"escaping.bin", 256 * 3, AllBytes());
+    return c->File("upload_file_minidump", "dump \"1\"%\r\n\xC3\xA9.dmp",
+                   "application/octet-stream", L"escaping.bin", 256 * 3,
+                   AllBytes());
   }
   if (name == "boundary") {
     c->Field("a", "1");
