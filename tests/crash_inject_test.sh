@@ -51,6 +51,11 @@ inject --find-child-of="$PARENT" --command-line-contains="two words"
 CHILD=$(line_of first child)
 check "the child found once it came (exit $RC, '$OUT' for '$CHILD')" \
   test "$RC" = 0 -a -n "$CHILD" -a "$OUT" = "$CHILD"
+# The tests find the installer from the process that Wine started from the
+# Unix side: it has no parent.
+inject --find-child-of=0 --command-line-contains="--tag=inject-1"
+check "a process started from the Unix side is a child of 0 ('$OUT')" \
+  test "$RC" = 0 -a "$OUT" = "$PARENT"
 inject --list-children="$PARENT"
 expected="$CHILD	kavor_crash_target.exe	$(line_of first child-command-line)"
 check "the child listed with its whole command line: '$OUT'" \

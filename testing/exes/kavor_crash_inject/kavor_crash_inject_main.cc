@@ -8,7 +8,10 @@
 //       empty when it cannot be read
 //   kavor_crash_inject --find-child-of=PID --command-line-contains=TEXT
 //                      [--wait-ms=N]
-//       waits up to N ms (10000) for such a child and prints its id
+//       waits up to N ms (10000) for such a child and prints its id (the
+//       first found). Under Wine a process started from the Unix side (the
+//       job runner, or a program run with "wine") has the parent id 0, so
+//       --find-child-of=0 finds the root of a test's processes
 //   kavor_crash_inject --crash=PID [--kind=access-violation|breakpoint]
 //                      [--wait-ms=N]
 //       starts a thread in PID that faults at once: at an address in the
@@ -171,7 +174,10 @@ bool ListChildren(DWORD parent, std::vector<Child>* children) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent)
+    // This program is no child the caller looks for, though under Wine it
+    // may have the same parent 0 as the process looked for.
+    if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent ||
+        entry.th32ProcessID == ::GetCurrentProcessId())
       continue;
     Child child = {entry.th32ProcessID, entry.szExeFile, L"", false};
     HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
