@@ -276,4 +276,23 @@ PY
 
 chunked escaping --gzip
 chunked large
+
+# A service that refuses the report: the client hears of it, although the
+# body itself went over whole.
+stop_crash_server
+start_crash_server 0 "$E2E_CASE/refusing" --fail 1 --fail-status 500 || exit 1
+for want in 1 0; do
+  wine "$E2E_BIN/kavor_upload_client.exe" --case=boundary \
+    "--dir=$(e2e_winpath "$FILES")" "--url=$(crash_server_url)" \
+    >"$E2E_CASE/refused-$want.out" 2>"$E2E_CASE/refused-$want.err"
+  rc=$?
+  check "an upload answered $([ "$want" = 1 ] && echo 500 || echo 200) \
+ends with $want (exit $rc)" test "$rc" = "$want"
+done
+check "the refused body was read whole all the same" crash_requests \
+  "[(r['status'], 'parse_error' in r, len(F(r))) for r in R] == \
+[(500, False, 2), (200, False, 2)]"
+check "only the accepted upload tells a crash id" \
+  test "$(grep -c '^response crash-' "$E2E_CASE/refused-1.out")" = 0 -a \
+  "$(grep -c '^response crash-' "$E2E_CASE/refused-0.out")" = 1
 e2e_summary
