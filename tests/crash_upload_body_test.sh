@@ -12,7 +12,6 @@ source "$(dirname "$0")/crash_server.sh"
 e2e_init "$1"
 trap 'stop_crash_server; _e2e_exit' EXIT
 PYTHON=$(crash_python) || exit 1
-TESTS_DIR="$(cd "$(dirname "$0")" && pwd)"
 
 # The service on its own first: a reader that passes everything would make
 # every check below pass too.
