@@ -1,0 +1,107 @@
+# Sourced by the tests: the crash-report test service (tests/crash_server.py)
+# that crash uploads are sent to (point the reporter at it with
+# KAVOR_ALTERNATIVE_CRASH_SERVER_URL="$(crash_server_url)"; under Wine the
+# upload must go with a length, KAVOR_CRASH_UPLOAD_WITH_LENGTH=1). Wine's
+# processes reach it on 127.0.0.1 like any other.
+#
+#   start_crash_server PORT DIR [ARGS...]
+#                         serves on 127.0.0.1:PORT (0: a free one), noting
+#                         into DIR; sets CRASH_PORT, CRASH_REQUESTS (one
+#                         JSON line per request, see crash_server.py) and
+#                         CRASH_SERVER_PID. ARGS go to the server
+#                         (--save-dir D, --fail N, --fail-status S,
+#                         --status S, --reply TEXT). A fixed PORT held by
+#                         someone else is waited for, up to thirty seconds
+#   stop_crash_server     ends it
+#   crash_server_url [PATH]
+#                         http://127.0.0.1:$CRASH_PORT/PATH (PATH default
+#                         "upload")
+#   crash_requests EXPR   true when the Python expression EXPR holds for the
+#                         list R of request records; F(r) is a record's
+#                         fields, FILES(r) its files (empty dicts when none)
+#   wait_crash_requests COUNT [TENTHS]
+#                         waits up to TENTHS tenths of a second (default
+#                         300) until at least COUNT requests are noted
+#   crash_python          the python3 to use
+
+declare -F wait_port_file >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+
+CRASH_SERVER_PY="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/crash_server.py"
+
+crash_python() {
+  local candidate
+  for candidate in /usr/bin/python3 python3; do
+    if "$candidate" -c 'import http.server, email.policy' 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "no python3" >&2
+  return 1
+}
+
+start_crash_server() {
+  local port="$1" dir="$2" python port_file busy_tries=0
+  shift 2
+  python=$(crash_python) || return 1
+  mkdir -p "$dir"
+  CRASH_REQUESTS="$dir/crash_requests.jsonl"
+  port_file="$dir/crash_port"
+  while :; do
+    : >"$CRASH_REQUESTS"
+    rm -f "$port_file"
+    "$python" "$CRASH_SERVER_PY" --port "$port" --requests "$CRASH_REQUESTS" \
+      --port-file "$port_file" "$@" 2>"$dir/crash_server.err" &
+    CRASH_SERVER_PID=$!
+    # Ten seconds; CRASH_START_TRIES shortens the wait for the tests.
+    if wait_port_file "$CRASH_SERVER_PID" "$port_file" \
+      "${CRASH_START_TRIES:-100}"; then
+      break
+    fi
+    CRASH_SERVER_PID=""
+    busy_tries=$((busy_tries + 1))
+    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
+      ! grep -q "Address already in use" "$dir/crash_server.err"; then
+      echo "the crash server did not start:" >&2
+      cat "$dir/crash_server.err" >&2
+      return 1
+    fi
+    sleep 0.5
+  done
+  CRASH_PORT=$(cat "$port_file")
+}
+
+crash_server_url() {
+  printf 'http://127.0.0.1:%s/%s' "$CRASH_PORT" "${1:-upload}"
+}
+
+crash_requests() {
+  local python
+  python=$(crash_python) || return 1
+  "$python" - "$CRASH_REQUESTS" "$1" <<'PY'
+import json, sys
+R = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+def F(r): return r.get("fields") or {}
+def FILES(r): return r.get("files") or {}
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
+}
+
+wait_crash_requests() {
+  local count="$1" tenths="${2:-300}" i
+  for i in $(seq "$tenths"); do
+    [ "$(wc -l <"$CRASH_REQUESTS")" -ge "$count" ] && return 0
+    sleep 0.1
+  done
+  [ "$(wc -l <"$CRASH_REQUESTS")" -ge "$count" ]
+}
+
+stop_crash_server() {
+  if [ -n "${CRASH_SERVER_PID:-}" ]; then
+    kill "$CRASH_SERVER_PID" 2>/dev/null || true
+    wait "$CRASH_SERVER_PID" 2>/dev/null || true
+  fi
+  CRASH_SERVER_PID=""
+  return 0
+}
