@@ -11,7 +11,8 @@
 //       waits up to N ms (10000) for such a child and prints its id (the
 //       first found). Under Wine a process started from the Unix side (the
 //       job runner, or a program run with "wine") has the parent id 0, so
-//       --find-child-of=0 finds the root of a test's processes
+//       --find-child-of=0 finds the root of a test's processes;
+//       --find-child-of=any looks at every process
 //   kavor_crash_inject --crash=PID [--kind=access-violation|breakpoint]
 //                      [--wait-ms=N]
 //       starts a thread in PID that faults at once: at an address in the
@@ -166,6 +167,9 @@ struct Child {
   bool command_line_read;
 };
 
+// For --find-child-of=any: every process but this one.
+constexpr DWORD kAnyParent = 0xFFFFFFFF;
+
 bool ListChildren(DWORD parent, std::vector<Child>* children) {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE)
@@ -176,7 +180,8 @@ bool ListChildren(DWORD parent, std::vector<Child>* children) {
        more = ::Process32NextW(snapshot, &entry)) {
     // This program is no child the caller looks for, though under Wine it
     // may have the same parent 0 as the process looked for.
-    if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent ||
+    if ((parent != kAnyParent && entry.th32ParentProcessID != parent) ||
+        entry.th32ProcessID == parent ||
         entry.th32ProcessID == ::GetCurrentProcessId())
       continue;
     Child child = {entry.th32ProcessID, entry.szExeFile, L"", false};
@@ -344,7 +349,11 @@ int main() {
   if (!list.empty())
     return ParseNumber(list, &id) ? RunList(id) : kExitUsage;
   if (!find.empty()) {
-    if (!ParseNumber(find, &id) || !has_contains || contains.empty())
+    if (find == L"any")
+      id = kAnyParent;
+    else if (!ParseNumber(find, &id))
+      return kExitUsage;
+    if (!has_contains || contains.empty())
       return kExitUsage;
     return RunFind(id, contains, has_wait ? wait_ms : kDefaultFindWaitMs);
   }

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Crash reporting of the real installer. A network install whose package
+# comes slowly keeps the front end, its crash reporter and the backend (which
+# waits for the package) alive; kavor_crash_inject.exe then makes one of
+# them crash from outside, as a fault of its own would. Checked:
+# - a crash of the backend (a child installer process that joined the
+#   reporter) is dumped by the reporter as kavor-crashlog-<reporter>-1.dmp
+#   in KAVOR_CRASH_LOG_DIR and sent to the stand-in crash service as one
+#   gzipped multipart upload with every report field and the dump; the dump
+#   is deleted afterwards, or kept when KAVOR_CRASH_KEEP_LOGS says so; the
+#   reporter leaves once the front end has gone;
+# - a crash of the reporter itself is reported by a fresh copy of the
+#   installer: a small dump, sent without gzip, the time kept in the
+#   registry; a second crash within three days is not reported, but the
+#   crashed reporter still ends at once.
+set -u
+source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/network_package.sh"
+source "$(dirname "$0")/update_server.sh"
+source "$(dirname "$0")/crash_server.sh"
+e2e_init "$1"
+trap 'stop_update_server; stop_crash_server; _e2e_exit' EXIT
+
+INJECT="$E2E_BIN/kavor_crash_inject.exe"
+network_signing_keys "$E2E_BIN" || exit 1
+ARCHIVE="$E2E_WORK/package.7z"
+make_package_archive "$E2E_BIN" "$ARCHIVE" --host-name=setup.exe \
+  --7z=-mx=1 || exit 1
+make_network_package "$E2E_BIN" "$E2E_WORK/package.exe" \
+  --archive="$ARCHIVE" || exit 1
+SETUP="$E2E_WORK/setup"
+make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
+sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
+PACKAGE_SIZE=$(stat -c %s "$E2E_WORK/package.exe")
+# The package takes about twelve seconds to come: time enough to find the
+# processes and crash one, not so much that the run drags.
+PIECE=$((PACKAGE_SIZE / 120 + 1))
+
+# crash_case NAME [VARIABLE=VALUE...]: a fresh prefix, the crash service and
+# the slow update service; the variables go to the installer's environment.
+crash_case() {
+  local name="$1"
+  shift
+  new_prefix "$name"
+  C="$WINEPREFIX/drive_c"
+  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
+    { cat "$E2E_CASE/trust.log"; exit 1; }
+  mkdir -p "$C/dl" "$E2E_CASE/temp" "$E2E_CASE/www" "$E2E_CASE/dumps"
+  cp "$SETUP/kavor_setup.exe" "$SETUP/kavor_installer.dll" "$C/dl/"
+  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
+  DUMPS="$E2E_CASE/dumps"
+  ln "$E2E_WORK/package.exe" "$E2E_CASE/www/kavor_package.exe"
+  printf '/kavor_package.exe 200 trickle=%s/100\n' "$PIECE" \
+    >"$E2E_CASE/script"
+  start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1
+  URL="http://127.0.0.1:$UPDATE_PORT"
+  package_metadata_json "$URL/kavor_package.exe" \
+    "$(sha256_of "$E2E_CASE/www/kavor_package.exe")" >"$E2E_CASE/www/metadata"
+  if [ -z "${CRASH_PORT:-}" ] || ! kill -0 "${CRASH_SERVER_PID:-0}" 2>/dev/null; then
+    start_crash_server 0 "$E2E_WORK/crash" --save-dir "$E2E_WORK/crash/saved" ||
+      exit 1
+  fi
+  CASE_ENV=("KAVOR_CRASH_LOG_DIR=$(e2e_winpath "$DUMPS")"
+    "KAVOR_ALTERNATIVE_CRASH_SERVER_URL=$(crash_server_url)"
+    "KAVOR_CRASH_UPLOAD_WITH_LENGTH=1" "$@")
+}
+
+# start_setup: the silent network install in the background (RUN_PID).
+start_setup() {
+  REPORT="$E2E_CASE/report.txt"
+  (
+    export "${CASE_ENV[@]}"
+    run_in_job "--report=$(e2e_winpath "$REPORT")" -- 'C:\dl\kavor_setup.exe' \
+      --silent '--installfolder=C:\Kavor' --allusers=0 --launchbrowser=0 \
+      --enable-installer-stats=0 "--internal-package-server=$URL/metadata"
+    echo "$RC" >"$E2E_CASE/rc"
+  ) &
+  RUN_PID=$!
+}
+
+# find_processes: REPORTER and BACKEND, the ids of the crash reporter and
+# the backend (empty when not found in time). Each case runs one install in
+# a prefix of its own, so the command lines tell them apart.
+find_processes() {
+  REPORTER=$(wine "$INJECT" --find-child-of=any \
+    --command-line-contains=--crash-reporter-parent-id --wait-ms=20000 |
+    tr -d '\r')
+  BACKEND=$(wine "$INJECT" --find-child-of=any \
+    --command-line-contains=--backend --wait-ms=20000 | tr -d '\r')
+}
+
+# crash PID: crashes the process, sets CRASH_EXIT to its exit code.
+crash() {
+  CRASH_EXIT=$(wine "$INJECT" "--crash=$1" --wait-ms=60000 | tr -d '\r')
+}
+
+end_setup() {
+  wait "$RUN_PID"
+  RC=$(cat "$E2E_CASE/rc" 2>/dev/null)
+  stop_update_server
+}
+
+requests_now() { wc -l <"$CRASH_REQUESTS"; }
+field() {
+  "$(crash_python)" - "$CRASH_REQUESTS" "$1" "$2" <<'EOF'
+import json, sys
+records = [json.loads(l) for l in open(sys.argv[1]) if l.strip()]
+print(records[int(sys.argv[2])].get("fields", {}).get(sys.argv[3], ""))
+EOF
+}
+
+# --- A crash of the backend -------------------------------------------------
+REPORT_FIELDS='"ptype","channel","ver","prod","BuildID","ReleaseChannel",
+  "plat","symbols-package","UBN","is_wow64","StartupTime","CrashTime",
+  "InstallTime","mem_load","mem_page_file_avail","mem_page_file_total",
+  "mem_physical_avail","mem_physical_total","mem_virtual_size",
+  "process_page_file_peak_usage","process_page_file_usage",
+  "process_private_usage","process_working_set_peak_size",
+  "process_working_set_size"'
+for keep in 0 1; do
+  if [ "$keep" = 1 ]; then
+    crash_case backend_crash_kept KAVOR_CRASH_KEEP_LOGS=1
+  else
+    crash_case backend_crash
+  fi
+  before=$(requests_now)
+  start_setup
+  find_processes
+  check "keep=$keep: reporter and backend found (reporter $REPORTER, backend $BACKEND)" \
+    [ -n "$REPORTER" -a -n "$BACKEND" ]
+  crash "$BACKEND"
+  check "keep=$keep: the backend died of the fault ($CRASH_EXIT)" \
+    [ "$CRASH_EXIT" = 0xc0000005 ]
+  end_setup
+  check "keep=$keep: the install failed with the backend (exit $RC)" \
+    [ "$RC" != 0 ]
+  # The job runner waited for every process of the job, the reporter too;
+  # of the installer's processes only the reporter ended well.
+  check "keep=$keep: the reporter ended with 0 ($(job_processes "$REPORT" | tr '\n' ';'))" \
+    [ "$(job_processes "$REPORT" | grep -c '^kavor_setup.exe exit=0 ')" = 1 ]
+  wait_crash_requests $((before + 1)) 100
+  n=$before
+  DUMP_NAME="kavor-crashlog-$((REPORTER))-1.dmp"
+  check "keep=$keep: one upload" [ "$(requests_now)" = $((before + 1)) ]
+  check "keep=$keep: gzipped multipart POST, one member, parsed" \
+    crash_requests "R[$n]['method']=='POST' and R[$n]['headers'].get('Content-Encoding')=='gzip' and R[$n].get('gzip_members')==1 and 'parse_error' not in R[$n]"
+  check "keep=$keep: every report field" \
+    crash_requests "all(k in F(R[$n]) for k in [$REPORT_FIELDS])"
+  check "keep=$keep: the fields tell the crashed installer" \
+    crash_requests "F(R[$n])['ptype']=='installer' and F(R[$n])['prod']=='KavorDesktop' and F(R[$n])['ver']=='47.0.4127.0' and F(R[$n])['plat']=='Win64' and 'ptime' not in F(R[$n])"
+  check "keep=$keep: the dump part is $DUMP_NAME" \
+    crash_requests "FILES(R[$n])['upload_file_minidump']['filename']=='$DUMP_NAME' and FILES(R[$n])['upload_file_minidump']['size']>1000"
+  if [ "$keep" = 1 ]; then
+    check "keep=1: the dump stays, as sent" \
+      crash_requests "FILES(R[$n])['upload_file_minidump']['sha256']=='$(sha256sum "$DUMPS/$DUMP_NAME" 2>/dev/null | cut -d' ' -f1)'"
+  else
+    check "keep=0: the dump is gone ($(ls "$DUMPS"))" [ -z "$(ls "$DUMPS")" ]
+  fi
+done
+
+# --- Crashes of the reporter itself ----------------------------------------
+crash_case reporter_crash
+before=$(requests_now)
+start_setup
+find_processes
+crash "$REPORTER"
+check "the reporter died of the fault ($CRASH_EXIT)" [ "$CRASH_EXIT" = 0xc0000005 ]
+wait_crash_requests $((before + 1)) 100
+n=$before
+check "its crash is sent by a copy, without gzip" \
+  crash_requests "len(R)==$((before + 1)) and 'Content-Encoding' not in R[$n]['headers'] and F(R[$n])['ptype']=='crash_reporter'"
+check "a small dump" \
+  crash_requests "0 < FILES(R[$n])['upload_file_minidump']['size'] <= 512000"
+end_setup
+check "the install went on without its reporter (exit $RC)" [ "$RC" = 0 ]
+LAST=$(wine reg query 'HKCU\Software\Kavor Software' /v 'Last crash in crash reporter' 2>/dev/null | tr -d '\r')
+check "the time of the report is kept ($LAST)" grep -q REG_QWORD <<<"$LAST"
+
+# The same user, a day later as far as the record goes: not reported again.
+rm -rf "$C/Kavor"
+stop_update_server
+printf '/kavor_package.exe 200 trickle=%s/100\n' "$PIECE" >"$E2E_CASE/script"
+start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1
+URL="http://127.0.0.1:$UPDATE_PORT"
+package_metadata_json "$URL/kavor_package.exe" \
+  "$(sha256_of "$E2E_CASE/www/kavor_package.exe")" >"$E2E_CASE/www/metadata"
+before=$(requests_now)
+start_setup
+find_processes
+crash "$REPORTER"
+check "the second crashed reporter ended at once ($CRASH_EXIT)" \
+  [ "$CRASH_EXIT" = 0xc0000005 ]
+end_setup
+check "the second crash is not reported" [ "$(requests_now)" = "$before" ]
+
+e2e_summary
