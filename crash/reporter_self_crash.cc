@@ -23,9 +23,18 @@
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
 
+// Defined beside the exception handler: code of this compiler reaches a
+// pure virtual function only through it, and it hands the call to the
+// runtime's pure-call handler. Its references from vtables are weak, and
+// would not pull it in by themselves; a process without it would jump to
+// address 0 instead of reporting the pure call.
+extern "C" void __cxa_pure_virtual();
+
 namespace crash_reporter {
 
 namespace {
+
+void (*volatile g_pure_call_route)() = &__cxa_pure_virtual;
 
 constexpr wchar_t kExceptionEventPrefix[] = L"KavorCrashReporterException";
 constexpr wchar_t kLastCrashValueName[] = L"Last crash in crash reporter";
@@ -170,6 +179,7 @@ void InstallInProcessExceptionHandlers() {
   ::SetUnhandledExceptionFilter(&OnUnhandledException);
   _set_invalid_parameter_handler(&OnInvalidParameter);
   _set_purecall_handler(&OnPureCall);
+  (void)g_pure_call_route;
 }
 
 void PrepareSelfCrashLaunch() {

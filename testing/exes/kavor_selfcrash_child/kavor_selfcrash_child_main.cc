@@ -1,11 +1,6 @@
 // A stand-in for a crash reporter that crashes, for the tests of the
 // reporter's handling of its own crashes. The first argument picks what it
 // does:
-//   hold            dies of an access violation; its own filter keeps the
-//                   exception record a reporter would keep, prints
-//                   "record ADDRESS", and waits (at most 60 s) for the
-//                   exception event of its process id, then prints
-//                   "released" or "not-released"
 //   crash KIND      installs the reporter's own handlers, gets the
 //                   relaunch ready and dies: KIND is access-violation,
 //                   invalid-parameter or pure-call
@@ -58,8 +53,6 @@ class Square : public Shape {
 
 namespace {
 
-using crash_reporter::ExceptionRecord;
-
 constexpr int kBadUsage = 99;
 
 void Print(const char* format, ...) {
@@ -107,24 +100,6 @@ void SetUpProduct() {
   }
 }
 
-ExceptionRecord g_record = {};
-
-LONG WINAPI HoldFilter(EXCEPTION_POINTERS* pointers) {
-  g_record.thread_id = ::GetCurrentThreadId();
-  g_record.exception_pointers = reinterpret_cast<uintptr_t>(pointers);
-  wchar_t name[64];
-  swprintf(name, 64, L"KavorCrashReporterException%lu",
-           ::GetCurrentProcessId());
-  HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name);
-  if (!event)
-    ::ExitProcess(kBadUsage);
-  Print("record %llu", static_cast<unsigned long long>(
-                           reinterpret_cast<uintptr_t>(&g_record)));
-  const DWORD waited = ::WaitForSingleObject(event, 60000);
-  Print(waited == WAIT_OBJECT_0 ? "released" : "not-released");
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
 __attribute__((noinline)) void WriteToForbiddenPage() {
   // Wine keeps the lowest pages mapped, so a null pointer would not do.
   auto* page = static_cast<int*>(
@@ -155,11 +130,6 @@ int main() {
   if (mode == L"sleep") {
     ::Sleep(60000);
     return 0;
-  }
-  if (mode == L"hold") {
-    ::SetUnhandledExceptionFilter(&HoldFilter);
-    WriteToForbiddenPage();
-    return kBadUsage;
   }
   if (mode != L"crash" || arguments.size() < 2)
     return kBadUsage;
