@@ -75,12 +75,14 @@ base::FilePath ProcessExecutable(HANDLE process) {
 void CollectProcessFields(HANDLE process,
                           const base::TimeDelta* uptime,
                           CrashReportFields* fields) {
+  // Never the pseudo handle of this process, which has the same value.
+  if (process == INVALID_HANDLE_VALUE)
+    process = nullptr;
   const base::Time now = base::Time::Now();
   base::Time start;
   base::Time crash;
   FILETIME creation, exit, kernel, user;
-  if (process && process != INVALID_HANDLE_VALUE &&
-      ::GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
+  if (process && ::GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
     start = base::Time::FromFileTime(creation);
     crash = uptime ? start + *uptime : now;
   } else {

@@ -181,6 +181,15 @@ TEST_F(CrashFieldsTest, WithoutAProcessTheUptimeCountsBackFromNow) {
   EXPECT_FALSE(fields.Has("symbols-package"));
   ExpectMemoryFields(fields, false);
 
+  // An invalid handle is no process either (its value is also that of
+  // this process's pseudo handle).
+  CrashReportFields invalid;
+  CollectClientCrashFields(INVALID_HANDLE_VALUE, *keys.Parse(), &invalid);
+  EXPECT_NEAR(NumberField(invalid, "CrashTime") - 60,
+              NumberField(invalid, "StartupTime"), 1);
+  EXPECT_FALSE(invalid.Has("InstallTime"));
+  ExpectMemoryFields(invalid, false);
+
   // An uptime beyond any clock saturates instead of wrapping around.
   KeyEntries huge;
   huge.Add(L"ptime", L"9223372036854775807");
