@@ -48,11 +48,8 @@ static_assert(sizeof(VmCounters) == 88, "virtual-memory counters layout");
 static_assert(sizeof(PROCESS_MEMORY_COUNTERS_EX) == 80,
               "extended memory counters layout");
 
-using NtQueryInformationProcessFunction = LONG(WINAPI*)(HANDLE,
-                                                        int,
-                                                        void*,
-                                                        ULONG,
-                                                        ULONG*);
+using NtQueryInformationProcessFunction =
+    LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 
 // Seconds since 1970, as the crash service files them.
 int64_t ReportSeconds(base::Time time) {
@@ -94,8 +91,7 @@ void CollectProcessFields(HANDLE process,
 
   const base::FilePath executable = ProcessExecutable(process);
   if (!executable.empty()) {
-    base::File file(executable,
-                    base::File::FLAG_OPEN | base::File::FLAG_READ);
+    base::File file(executable, base::File::FLAG_OPEN | base::File::FLAG_READ);
     base::File::Info info;
     if (file.IsValid() && file.GetInfo(&info))
       fields->SetInt64("InstallTime", ReportSeconds(info.creation_time));
@@ -268,7 +264,8 @@ bool CrashUploadTask::Upload() {
   // product setting measures the body first and sends it with its length:
   // the same builder makes the same bytes again (the same boundary, and the
   // same compressed output from the same input).
-  if (GetEnvironmentFlag(ProductEnvironmentVariable("CRASH_UPLOAD_WITH_LENGTH"))) {
+  if (GetEnvironmentFlag(
+          ProductEnvironmentVariable("CRASH_UPLOAD_WITH_LENGTH"))) {
     const int64_t length = MeasureBody(body.get());
     if (length < 0 || reader.Seek(0, 0) != 0) {
       LOG(ERROR) << "Crash upload: cannot measure the body of "
@@ -314,8 +311,7 @@ void CollectReporterCrashFields(DWORD process_id, CrashReportFields* fields) {
   if (!email.empty())
     fields->SetText("Email", email);
   fields->SetText("ptype", "crash_reporter");
-  HANDLE process =
-      ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id);
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id);
   CollectProcessFields(process, nullptr, fields);
   if (process)
     ::CloseHandle(process);

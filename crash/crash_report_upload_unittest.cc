@@ -51,7 +51,8 @@ int64_t Seconds(base::Time time) {
 
 std::string Field(const CrashReportFields& fields, const char* name) {
   auto it = fields.fields().find(base::UTF8ToWide(name));
-  return it == fields.fields().end() ? "<absent>" : base::WideToUTF8(it->second);
+  return it == fields.fields().end() ? "<absent>"
+                                     : base::WideToUTF8(it->second);
 }
 
 int64_t NumberField(const CrashReportFields& fields, const char* name) {
@@ -73,12 +74,12 @@ class CrashFieldsTest : public testing::Test {
   }
 
   void StartChild(const base::FilePath& program) {
-    child_ = test::StartChild(program, L"sleep",
-                              temp_.GetPath().Append(L"out.txt"));
+    child_ =
+        test::StartChild(program, L"sleep", temp_.GetPath().Append(L"out.txt"));
     ASSERT_TRUE(child_.IsValid());
     FILETIME creation, exit, kernel, user;
-    ASSERT_TRUE(::GetProcessTimes(child_.Handle(), &creation, &exit, &kernel,
-                                  &user));
+    ASSERT_TRUE(
+        ::GetProcessTimes(child_.Handle(), &creation, &exit, &kernel, &user));
     started_ = base::Time::FromFileTime(creation);
     base::File file(program, base::File::FLAG_OPEN | base::File::FLAG_READ);
     base::File::Info info;

@@ -134,8 +134,8 @@ void __cdecl OnInvalidParameter(const wchar_t* expression,
                                 uintptr_t) {
   TakeHandlerGate();
   if (g_ready) {
-    ReportRuntimeFailure(0xC000000D, kAssertionKindInvalidParameter,
-                         expression, function, file, line);
+    ReportRuntimeFailure(0xC000000D, kAssertionKindInvalidParameter, expression,
+                         function, file, line);
   }
   exit(0);
 }
@@ -150,8 +150,7 @@ void __cdecl OnPureCall() {
 }
 
 bool ExceptionEventName(DWORD process_id, base::string16* name) {
-  return FormatCrashReporterObjectName(kExceptionEventPrefix, process_id,
-                                       name);
+  return FormatCrashReporterObjectName(kExceptionEventPrefix, process_id, name);
 }
 
 // The company key, made when missing; null when there is none to use.
@@ -315,7 +314,7 @@ bool GetDaysSinceLastReporterCrash(int64_t* days) {
     }
     stored = 0;
     if (key->WriteValue(kLastCrashValueName, &stored, sizeof(stored),
-                       REG_QWORD) != ERROR_SUCCESS) {
+                        REG_QWORD) != ERROR_SUCCESS) {
       return false;
     }
   } else if (result != ERROR_SUCCESS) {

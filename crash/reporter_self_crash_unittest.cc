@@ -43,8 +43,7 @@ uint64_t NowTicks() {
 }
 
 SYSTEMTIME SystemTimeOf(uint64_t ticks) {
-  FILETIME time = {static_cast<DWORD>(ticks),
-                   static_cast<DWORD>(ticks >> 32)};
+  FILETIME time = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
   SYSTEMTIME system = {};
   EXPECT_TRUE(::FileTimeToSystemTime(&time, &system));
   return system;
@@ -59,8 +58,7 @@ bool ReadStored(const ScopedTestProduct& product, uint64_t* ticks) {
   }
   DWORD size = sizeof(*ticks);
   DWORD type = REG_NONE;
-  return key.ReadValue(kLastCrashValue, ticks, &size, &type) ==
-             ERROR_SUCCESS &&
+  return key.ReadValue(kLastCrashValue, ticks, &size, &type) == ERROR_SUCCESS &&
          type == REG_QWORD && size == sizeof(*ticks);
 }
 
@@ -198,8 +196,8 @@ class SelfCrashTest : public testing::Test {
   // The stand-in ends once released, with its exception as exit code.
   void ExpectReleased(base::Process* child, const base::FilePath& output) {
     int exit_code = 0;
-    ASSERT_TRUE(child->WaitForExitWithTimeout(
-        base::TimeDelta::FromSeconds(30), &exit_code));
+    ASSERT_TRUE(child->WaitForExitWithTimeout(base::TimeDelta::FromSeconds(30),
+                                              &exit_code));
     EXPECT_EQ(static_cast<int>(EXCEPTION_ACCESS_VIOLATION), exit_code);
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(output, &text));
@@ -275,8 +273,8 @@ TEST_F(SelfCrashTest, FirstCrashIsReportedAndASecondWithinDaysOnlyReleased) {
   // The dump is gone from the temporary folder.
   base::FilePath temp;
   ASSERT_TRUE(base::GetTempDir(&temp));
-  EXPECT_FALSE(base::PathExists(
-      temp.Append(base::UTF8ToWide(upload.dump_file_name))));
+  EXPECT_FALSE(
+      base::PathExists(temp.Append(base::UTF8ToWide(upload.dump_file_name))));
 
   uint64_t stored = 0;
   ASSERT_TRUE(ReadStored(product_, &stored));

@@ -198,9 +198,8 @@ inline ReceivedUpload ParseUpload(const std::string& content_type,
     if (name_at == std::string::npos)
       return upload;
     const size_t name_end = head.find('"', name_at + name_key.size());
-    const std::string name =
-        head.substr(name_at + name_key.size(),
-                    name_end - name_at - name_key.size());
+    const std::string name = head.substr(name_at + name_key.size(),
+                                         name_end - name_at - name_key.size());
     const std::string file_key = "; filename=\"";
     const size_t file_at = head.find(file_key);
     if (file_at == std::string::npos) {

@@ -44,9 +44,9 @@ LONG WINAPI HoldFilter(EXCEPTION_POINTERS* pointers) {
   if (!event)
     ::ExitProcess(kSetUpFailed);
   char line[64];
-  snprintf(line, sizeof(line), "record %llu\n",
-           static_cast<unsigned long long>(
-               reinterpret_cast<uintptr_t>(&g_record)));
+  snprintf(
+      line, sizeof(line), "record %llu\n",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&g_record)));
   Print(line);
   const DWORD waited = ::WaitForSingleObject(event, 60000);
   Print(waited == WAIT_OBJECT_0 ? "released\n" : "not-released\n");
