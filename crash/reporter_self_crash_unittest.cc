@@ -1,6 +1,7 @@
 #include "crash/reporter_self_crash.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <stdlib.h>
 
@@ -124,6 +125,23 @@ TEST(ReporterCrashTimeTest, NoCompanyKeyNoReports) {
   // Nothing was written to HKCU itself.
   base::win::RegKey root(HKEY_CURRENT_USER, L"", KEY_QUERY_VALUE);
   EXPECT_FALSE(root.HasValue(kLastCrashValue));
+}
+
+// The processes |parent| started that still run.
+std::vector<DWORD> ChildrenOf(DWORD parent) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return children;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+       more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == parent)
+      children.push_back(entry.th32ProcessID);
+  }
+  ::CloseHandle(snapshot);
+  return children;
 }
 
 // --- The exception-info mode against a crashed reporter stand-in.
@@ -317,6 +335,7 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
     int exit_code;
   };
   int crashes = 0;
+  size_t reported = 0;
   for (const Case& c :
        {Case{L"access-violation", static_cast<int>(EXCEPTION_ACCESS_VIOLATION)},
         // The runtime's reports end the process normally.
@@ -332,6 +351,24 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
         temp_.GetPath().Append(std::wstring(c.kind) + L".txt");
     base::Process& child = Start(std::wstring(L"crash ") + c.kind, output);
     ASSERT_TRUE(child.IsValid());
+    // The copy, once it runs: the stand-in's only child. A copy that has
+    // already done its work and gone is found no more; the stand-in has
+    // ended then too.
+    std::vector<DWORD> copies;
+    ASSERT_TRUE(base::WaitUntil(
+        [&] {
+          copies = ChildrenOf(child.Pid());
+          return !copies.empty() ||
+                 child.WaitForExitWithTimeout(base::TimeDelta(), nullptr);
+        },
+        "the copy's start", base::TimeDelta::FromSeconds(20)));
+    ASSERT_LE(copies.size(), 1u);
+    base::Process copy;
+    if (!copies.empty()) {
+      copy = base::Process(::OpenProcess(
+          SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, copies[0]));
+    }
+
     int exit_code = -1;
     ASSERT_TRUE(child.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(40),
                                              &exit_code));
@@ -339,14 +376,29 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(output, &text));
     EXPECT_EQ(std::string::npos, text.find("survived")) << text;
+    if (copy.IsValid()) {
+      int copy_exit_code = -1;
+      ASSERT_TRUE(copy.WaitForExitWithTimeout(
+          base::TimeDelta::FromSeconds(60), &copy_exit_code));
+      EXPECT_EQ(0, copy_exit_code);
+    }
+
     ++crashes;
-    EXPECT_TRUE(base::WaitUntil([&] { return ReporterCount() == crashes; },
-                                "the copy's count of the crash"));
-    // What the copy found: a report only with a dump within the limit.
-    for (const auto& request : server_.RequestsFor("/submit")) {
-      const ReceivedUpload upload = test::ParseRequest(request);
+    EXPECT_EQ(crashes, ReporterCount());
+    // A report only with a dump within the limit, and the time stored
+    // only with a report.
+    const auto requests = server_.RequestsFor("/submit");
+    uint64_t stored = 1;
+    ASSERT_TRUE(ReadStored(product, &stored));
+    if (requests.size() > reported) {
+      ASSERT_EQ(reported + 1, requests.size());
+      ++reported;
+      const ReceivedUpload upload = test::ParseRequest(requests.back());
       EXPECT_EQ("crash_reporter", upload.Field("ptype"));
       EXPECT_LE(upload.dump.size(), 512000u);
+      EXPECT_NE(0u, stored);
+    } else {
+      EXPECT_EQ(0u, stored);
     }
   }
 }
