@@ -378,8 +378,8 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
     EXPECT_EQ(std::string::npos, text.find("survived")) << text;
     if (copy.IsValid()) {
       int copy_exit_code = -1;
-      ASSERT_TRUE(copy.WaitForExitWithTimeout(
-          base::TimeDelta::FromSeconds(60), &copy_exit_code));
+      ASSERT_TRUE(copy.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60),
+                                              &copy_exit_code));
       EXPECT_EQ(0, copy_exit_code);
     }
 
