@@ -115,6 +115,8 @@ DumpAttempt WriteDumpOnce(DumpLibraries::MiniDumpWriteDumpFunction write_dump,
     return DumpAttempt::kFailed;
   if (size.QuadPart <= size_limit)
     return DumpAttempt::kFits;
+  LOG(WARNING) << "A dump of type 0x" << std::hex << type << std::dec << " took "
+               << size.QuadPart << " bytes, more than " << size_limit;
   return EmptyFile(file) ? DumpAttempt::kTryNext : DumpAttempt::kFailed;
 }
 

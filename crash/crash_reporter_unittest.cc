@@ -240,7 +240,7 @@ class CrashReporterLifecycleTest : public testing::Test {
 TEST_F(CrashReporterLifecycleTest, ChildCrashIsDumpedCountedAndUploaded) {
   variables_.Set("KAVOR_CRASH_KEEP_LOGS", "1");
   const std::string output =
-      RunHost({L"action=crash-child", L"set-key=prod=ClientProduct"});
+      RunHost({L"action=crash-child", L"set-key=late_key=set after start"});
   const DWORD reporter = ReporterOf(output);
   ASSERT_NE(0u, reporter) << output;
   // The child joined the parent's reporter rather than starting its own.
@@ -275,8 +275,9 @@ TEST_F(CrashReporterLifecycleTest, ChildCrashIsDumpedCountedAndUploaded) {
   ASSERT_TRUE(test::GunzipOneMember(requests[0].body, &body));
   for (const char* field :
        {"name=\"ptype\"\r\n\r\ninstaller\r\n",
-        // The client's own value wins over the reporter's.
-        "name=\"prod\"\r\n\r\nClientProduct\r\n",
+        "name=\"prod\"\r\n\r\nKavorDesktop\r\n",
+        // Read out of the crashed process when it crashed.
+        "name=\"late_key\"\r\n\r\nset after start\r\n",
         "name=\"ver\"\r\n\r\n47.0.4127.0\r\n", "name=\"UBN\"\r\n\r\n957861\r\n",
         "name=\"BuildID\"\r\n\r\n20180312234567\r\n", "name=\"StartupTime\"",
         "name=\"CrashTime\"", "name=\"mem_physical_total\"",

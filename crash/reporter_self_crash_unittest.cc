@@ -162,10 +162,8 @@ class SelfCrashTest : public testing::Test {
   }
   void TearDown() override {
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    // Overrides cannot be taken back; an empty one gives what no provider
-    // gives: no counters file.
-    EXPECT_TRUE(base::PathService::OverrideAndCreateIfNeeded(
-        kCrashCountersFileKey, base::FilePath(), true, false));
+    EXPECT_TRUE(base::PathService::RemoveOverrideForTesting(
+        kCrashCountersFileKey));
     for (auto& child : children_) {
       if (child.IsValid())
         child.Terminate(1, true);

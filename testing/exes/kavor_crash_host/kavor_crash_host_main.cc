@@ -124,7 +124,10 @@ int main() {
     crash_reporter::InstallInProcessExceptionHandlers();
     if (command_line.HasSwitch(
             crash_reporter::kCrashReporterExceptionInfoSwitch)) {
-      crash_reporter::RunCrashReporterWithExceptionInfo();
+      // Its few lines join the reporters' log rather than a stray file in
+    // the download folder.
+    crash_reporter::InitCrashReporterLogging();
+    crash_reporter::RunCrashReporterWithExceptionInfo();
     } else {
       (void)crash_reporter::RunCrashReporterServer();
     }
