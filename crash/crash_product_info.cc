@@ -19,6 +19,8 @@ CrashProductInfo* MutableInfo() {
 
 }  // namespace
 
+const char kCrashLogDirVariable[] = "KAVOR_CRASH_LOG_DIR";
+
 void SetCrashProductInfo(const CrashProductInfo& info) {
   *MutableInfo() = info;
 }

@@ -37,6 +37,9 @@ void SetCrashProductInfo(const CrashProductInfo& info);
 // Empty values until SetCrashProductInfo.
 const CrashProductInfo& GetCrashProductInfo();
 
+// The folder for dumps (and, in tests, for the reporter's files).
+extern const char kCrashLogDirVariable[];
+
 // "KAVOR_" + |suffix|: the crash reporter's environment variables.
 std::string ProductEnvironmentVariable(base::StringPiece suffix);
 // The product word lower-cased.

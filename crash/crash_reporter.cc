@@ -19,6 +19,7 @@
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter_process.h"
 #include "crash/handler/exception_handler.h"
+#include "crash/reporter_self_crash.h"
 
 namespace crash_reporter {
 
@@ -32,7 +33,6 @@ using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD);
 using SetPolicyFunction = BOOL(WINAPI*)(DWORD);
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
-constexpr char kCrashLogDirVariable[] = "KAVOR_CRASH_LOG_DIR";
 constexpr char kCrashOriginVariable[] = "KAVOR_CRASH_ORIGIN";
 // The maker's test automation names its runs; crashes during such a run
 // are filed under it.
@@ -77,11 +77,15 @@ int DumpAndTerminate(EXCEPTION_POINTERS* info) {
   return 1;
 }
 
-std::string ExceptionPolicyText() {
+bool ReadExceptionPolicy(DWORD* flags) {
   auto get_policy = reinterpret_cast<GetPolicyFunction>(
       Kernel32Function("GetProcessUserModeExceptionPolicy"));
+  return get_policy && get_policy(flags);
+}
+
+std::string ExceptionPolicyText() {
   DWORD flags = 0;
-  if (!get_policy || !get_policy(&flags))
+  if (!ReadExceptionPolicy(&flags))
     return std::string();
   char text[16];
   snprintf(text, sizeof(text), "0x%04lx", static_cast<unsigned long>(flags));
@@ -203,12 +207,10 @@ bool InstallerCrashReporterClient::IsEnabled() {
 // Start-up -------------------------------------------------------------------
 
 void DisableCallbackExceptionFilter() {
-  auto get_policy = reinterpret_cast<GetPolicyFunction>(
-      Kernel32Function("GetProcessUserModeExceptionPolicy"));
   auto set_policy = reinterpret_cast<SetPolicyFunction>(
       Kernel32Function("SetProcessUserModeExceptionPolicy"));
   DWORD flags = 0;
-  if (get_policy && set_policy && get_policy(&flags))
+  if (set_policy && ReadExceptionPolicy(&flags))
     set_policy(flags & ~kProcessCallbackFilterEnabled);
 }
 
@@ -290,6 +292,26 @@ void InstallOutOfProcessCrashHandler() {
   handler->set_handle_debug_exceptions(true);
   g_exception_handler = handler.release();
   base::win::SetWinProcExceptionFilter(&DumpAndTerminate);
+}
+
+void RunCrashReporterChild() {
+  InstallInProcessExceptionHandlers();
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(
+          kCrashReporterExceptionInfoSwitch)) {
+    // Its few lines join the reporters' log rather than a stray file in the
+    // download folder.
+    InitCrashReporterLogging();
+    RunCrashReporterWithExceptionInfo();
+  } else {
+    (void)RunCrashReporterServer();
+  }
+}
+
+void JoinCrashReporting() {
+  DisableCallbackExceptionFilter();
+  if (EnsureCrashReporterProcess())
+    InstallOutOfProcessCrashHandler();
+  SetInitialCrashKeys();
 }
 
 void SetInitialCrashKeys() {

@@ -82,6 +82,15 @@ class InstallerCrashReporterClient : public CrashReporterClient {
   DISALLOW_COPY_AND_ASSIGN(InstallerCrashReporterClient);
 };
 
+// The crash-reporter child's whole work (it has `crash-reporter-parent-id`):
+// its own exception handlers, then the reporter, or with
+// `crash-reporter-exception-info` the report of a crashed reporter.
+void RunCrashReporterChild();
+// How every other installer process takes part, in order: the callback
+// exception policy, the reporter (joined or started), the exception handler
+// when there is a reporter, and the initial crash keys.
+void JoinCrashReporting();
+
 // Clears the process's callback exception policy bit, so that exceptions in
 // window callbacks reach the crash handler instead of being swallowed.
 void DisableCallbackExceptionFilter();

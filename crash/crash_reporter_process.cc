@@ -17,6 +17,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "crash/counter_file_writer.h"
 #include "crash/crash_generation/client_info.h"
@@ -32,7 +33,6 @@ namespace crash_reporter {
 
 namespace {
 
-constexpr char kCrashLogDirVariable[] = "KAVOR_CRASH_LOG_DIR";
 constexpr char kAlternativeServerVariable[] =
     "KAVOR_ALTERNATIVE_CRASH_SERVER_URL";
 constexpr char kReportingEnabledPath[] =
@@ -63,20 +63,43 @@ base::string16& UploadUrl() {
 
 std::atomic<uint32_t> g_dump_sequence(0);
 
-// The parent's life counts as pending work until its wait fires.
-struct ParentProcessWatcher {
-  volatile LONG held = 0;
-  HANDLE process = nullptr;
-  HANDLE wait = nullptr;
+// The parent's life counts as pending work until the parent ends.
+class ParentProcessWatcher {
+ public:
+  ParentProcessWatcher() = default;
+  // Waits for a callback that is running.
+  ~ParentProcessWatcher() {
+    if (wait_)
+      ::UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
+  }
+
+  bool Watch(DWORD parent_id) {
+    process_.Set(::OpenProcess(SYNCHRONIZE, FALSE, parent_id));
+    if (!process_.IsValid())
+      return false;
+    PendingWorkCounter::GetInstance()->Add();
+    held_ = 1;
+    if (!::RegisterWaitForSingleObject(&wait_, process_.Get(), &OnExited, this,
+                                       INFINITE, WT_EXECUTEONLYONCE)) {
+      wait_ = nullptr;
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static void CALLBACK OnExited(void* context, BOOLEAN) {
+    auto* watcher = static_cast<ParentProcessWatcher*>(context);
+    if (::InterlockedCompareExchange(&watcher->held_, 0, 1) == 1)
+      PendingWorkCounter::GetInstance()->Release();
+  }
+
+  volatile LONG held_ = 0;
+  base::win::ScopedHandle process_;
+  HANDLE wait_ = nullptr;
+
+  DISALLOW_COPY_AND_ASSIGN(ParentProcessWatcher);
 };
-
-ParentProcessWatcher g_parent_watcher;
-
-void CALLBACK OnParentExited(void* context, BOOLEAN) {
-  auto* watcher = static_cast<ParentProcessWatcher*>(context);
-  if (::InterlockedCompareExchange(&watcher->held, 0, 1) == 1)
-    PendingWorkCounter::GetInstance()->Release();
-}
 
 bool LogToNormalLogging(base::logging::LogSeverity,
                         const char*,
@@ -153,8 +176,18 @@ void PendingWorkCounter::Release() {
 }
 
 void PendingWorkCounter::Wait() {
-  if (event_)
+  if (!event_)
+    return;
+  for (;;) {
     ::WaitForSingleObject(event_, INFINITE);
+    if (count_.load() == 0)
+      return;
+    // Work came after the count had been 0. A Release that brought it down
+    // again before this reset is seen by the second look.
+    ::ResetEvent(event_);
+    if (count_.load() == 0)
+      return;
+  }
 }
 
 void PendingWorkCounter::ResetForTesting() {
@@ -418,33 +451,23 @@ int RunCrashReporterServer() {
   if (!pending->CreateEvent())
     return -1;
 
-  g_parent_watcher.process = ::OpenProcess(SYNCHRONIZE, FALSE, parent_id);
-  if (!g_parent_watcher.process)
+  ParentProcessWatcher parent_watcher;
+  if (!parent_watcher.Watch(parent_id))
     return -1;
-  pending->Add();
-  g_parent_watcher.held = 1;
-  if (!::RegisterWaitForSingleObject(&g_parent_watcher.wait,
-                                     g_parent_watcher.process, &OnParentExited,
-                                     &g_parent_watcher, INFINITE,
-                                     WT_EXECUTEONLYONCE)) {
-    g_parent_watcher.wait = nullptr;
-    return -1;
-  }
 
   base::string16 init_event_name;
   if (!FormatCrashReporterObjectName(kCrashReporterInitEventPrefix, parent_id,
                                      &init_event_name)) {
     return -1;
   }
-  HANDLE init_event =
-      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, init_event_name.c_str());
-  if (!init_event || init_event == INVALID_HANDLE_VALUE)
+  base::win::ScopedHandle init_event(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, init_event_name.c_str()));
+  if (!init_event.IsValid())
     return -1;
   base::string16 pipe_name;
   if (!FormatCrashReporterObjectName(kCrashReporterPipePrefix,
                                      ::GetCurrentProcessId(), &pipe_name) ||
       !::SetCurrentDirectoryW(GetCrashFolder().value().c_str())) {
-    ::CloseHandle(init_event);
     return -1;
   }
 
@@ -479,25 +502,20 @@ int RunCrashReporterServer() {
                                  &OnClientDumpRequest, &dump_context, nullptr,
                                  nullptr, nullptr, nullptr, false, nullptr);
     if (server.Start()) {
-      ::SetEvent(init_event);
-      ::CloseHandle(init_event);
-      init_event = nullptr;
+      ::SetEvent(init_event.Get());
+      init_event.Close();
       LOG(INFO) << "Crash reporter serving " << pipe_name << " for process "
                 << parent_id;
       pending->Wait();
       result = 0;
     }
   }
-  if (init_event)
-    ::CloseHandle(init_event);
+  // A dump callback that began as the parent ended has finished now, with
+  // the server, and counted its upload: that is waited for as well.
+  if (result == 0)
+    pending->Wait();
   if (descriptor)
     ::LocalFree(descriptor);
-  // The wait fired already (the count could not have reached 0 otherwise)
-  // or the server never started; either way nothing calls back any more.
-  ::UnregisterWaitEx(g_parent_watcher.wait, INVALID_HANDLE_VALUE);
-  g_parent_watcher.wait = nullptr;
-  ::CloseHandle(g_parent_watcher.process);
-  g_parent_watcher.process = nullptr;
   return result;
 }
 

@@ -69,6 +69,8 @@ class PendingWorkCounter {
   bool CreateEvent();
   void Add();
   void Release();
+  // Until the count is 0; work added again after it had come down to 0 is
+  // waited for too.
   void Wait();
 
   uint32_t count() const { return count_.load(); }
@@ -77,7 +79,6 @@ class PendingWorkCounter {
   void ResetForTesting();
 
  private:
-  friend struct PendingWorkCounterTraits;
   PendingWorkCounter();
   ~PendingWorkCounter();
 

@@ -61,17 +61,18 @@ install_from_package
 V="$C/Kavor/47.0.4127.0"
 check "driver ran (exit $RC: $ERR)" [ "$RC" = 0 ]
 check "backend exit 0 ($(tail -n1 "$MSG"))" has_message "exit=0"
-# The job holds the driver and the two backends ("?" when Wine could not
-# name a process). The default-browser settings-change broadcast makes Wine
+# The job holds the driver, the two backends and the crash reporter that the
+# first one started, the second one joined ("?" when Wine could not name a
+# process). The default-browser settings-change broadcast makes Wine
 # try to start its desktop process, which cannot start here and ends with
 # 3221225781; it is not an installer process.
 backends() {
   tr -d '\r' <"$REPORT" |
     grep -vE -e '^(kavor_backend_driver\.exe|job) ' -e ' exit=3221225781 '
 }
-check "two backends ($(backends | cut -d' ' -f1-2 | tr '\n' ';'))" \
-  [ "$(backends | wc -l)" = 2 ]
-check "both backends exit 0" [ -z "$(backends | grep -v ' exit=0 ')" ]
+check "two backends and a reporter ($(backends | cut -d' ' -f1-2 | tr '\n' ';'))" \
+  [ "$(backends | wc -l)" = 3 ]
+check "backends and reporter exit 0" [ -z "$(backends | grep -v ' exit=0 ')" ]
 check "package files in the version folder" all_files "$V/installer.exe" \
   "$V/kavor_installer.dll" "$V/kavor.exe" "$V/resources/a.pak"
 check "launcher.exe moved up" moved "$V/launcher.exe" "$C/Kavor/launcher.exe"

@@ -91,8 +91,10 @@ front_end_log_starts_right() {
 
 silent_install prefs
 check "front end exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
-check "three installer processes ($(installer_processes | tr '\n' ';'))" \
-  [ "$(installer_processes | wc -l)" = 3 ]
+# The front end, its crash reporter, the backend and the package's own
+# installer.
+check "four installer processes ($(installer_processes | tr '\n' ';'))" \
+  [ "$(installer_processes | wc -l)" = 4 ]
 check "every installer process exit 0" \
   [ -z "$(installer_processes | grep -v ' exit=0 ')" ]
 check "log file's first lines" front_end_log_starts_right

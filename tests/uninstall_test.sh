@@ -137,8 +137,10 @@ check "before: files and shortcuts there" \
 check "before: recorded registry there" registry present HKCU
 uninstall
 check "uninstall exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
-check "front end and backend exit 0 ($(uninstaller_processes))" \
-  [ "$(uninstaller_processes)" = 'installer.exe exit=0;installer.exe exit=0;' ]
+# The front end, its crash reporter and the backend, in the order they
+# started.
+check "front end, reporter and backend exit 0 ($(uninstaller_processes))" \
+  [ "$(uninstaller_processes)" = 'installer.exe exit=0;installer.exe exit=0;installer.exe exit=0;' ]
 check "the job's other processes end well" others_ended_well
 # Files that the running uninstaller holds are handed to the clean-up batch
 # ("Cannot delete PATH now: ..."). Under Wine the batch cannot wait for the
@@ -232,7 +234,7 @@ check "browser started" browser_running
 uninstall
 check "in use: exit 109 (got $RC: $ERR)" [ "$RC" = 109 ]
 check "in use: front end and backend exit 109 ($(uninstaller_processes))" \
-  [ "$(uninstaller_processes)" = 'installer.exe exit=109;installer.exe exit=109;' ]
+  [ "$(uninstaller_processes)" = 'installer.exe exit=109;installer.exe exit=0;installer.exe exit=109;' ]
 check "in use: reason logged" \
   uninstall_log_has "Can't uninstall when kavor.exe is in use"
 check "in use: status unchanged" cmp -s "$STATUS" "$C/Kavor/installation_status.json"

@@ -256,8 +256,9 @@ LONG WINAPI ExceptionHandler::HandleException(EXCEPTION_POINTERS* exinfo) {
   if (!current) {
     // A fault in the handling of the oldest handler: the filter that was
     // there before any of them answers.
-    for (ExceptionHandler* handler :
-         g_handler_stack ? *g_handler_stack : std::vector<ExceptionHandler*>()) {
+    if (!g_handler_stack)
+      return EXCEPTION_CONTINUE_SEARCH;
+    for (ExceptionHandler* handler : *g_handler_stack) {
       if (handler->handler_types_ & HANDLER_EXCEPTION) {
         return handler->previous_filter_ ? handler->previous_filter_(exinfo)
                                          : EXCEPTION_CONTINUE_SEARCH;

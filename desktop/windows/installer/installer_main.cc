@@ -29,8 +29,6 @@
 #include "components/prefs/json_pref_store.h"
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter.h"
-#include "crash/crash_reporter_process.h"
-#include "crash/reporter_self_crash.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/installer_result.h"
@@ -365,22 +363,10 @@ extern "C" int RunInstaller() {
 
     crash_reporter::SetCrashProductInfo(MakeCrashProductInfo());
     if (command_line.HasSwitch(crash_reporter::kCrashReporterParentIdSwitch)) {
-      crash_reporter::InstallInProcessExceptionHandlers();
-      if (command_line.HasSwitch(
-              crash_reporter::kCrashReporterExceptionInfoSwitch)) {
-        // Its few lines join the reporters' log rather than a stray file in
-      // the download folder.
-      crash_reporter::InitCrashReporterLogging();
-      crash_reporter::RunCrashReporterWithExceptionInfo();
-      } else {
-        (void)crash_reporter::RunCrashReporterServer();
-      }
+      crash_reporter::RunCrashReporterChild();
       return ResultToInt(RESULT_SUCCESS);
     }
-    crash_reporter::DisableCallbackExceptionFilter();
-    if (crash_reporter::EnsureCrashReporterProcess())
-      crash_reporter::InstallOutOfProcessCrashHandler();
-    crash_reporter::SetInitialCrashKeys();
+    crash_reporter::JoinCrashReporting();
 
     RegisterInstallerExperiments(base::FeatureRegistry::GetInstance());
     RegisterBrowserFeatures(base::FeatureRegistry::GetInstance());

@@ -38,7 +38,6 @@
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
-#include "crash/reporter_self_crash.h"
 
 namespace {
 
@@ -121,23 +120,10 @@ int main() {
   OverridePath(command_line, "flags-file", crash_reporter::kCrashFlagsFileKey);
 
   if (command_line.HasSwitch(crash_reporter::kCrashReporterParentIdSwitch)) {
-    crash_reporter::InstallInProcessExceptionHandlers();
-    if (command_line.HasSwitch(
-            crash_reporter::kCrashReporterExceptionInfoSwitch)) {
-      // Its few lines join the reporters' log rather than a stray file in
-    // the download folder.
-    crash_reporter::InitCrashReporterLogging();
-    crash_reporter::RunCrashReporterWithExceptionInfo();
-    } else {
-      (void)crash_reporter::RunCrashReporterServer();
-    }
+    crash_reporter::RunCrashReporterChild();
     return 0;
   }
-
-  crash_reporter::DisableCallbackExceptionFilter();
-  if (crash_reporter::EnsureCrashReporterProcess())
-    crash_reporter::InstallOutOfProcessCrashHandler();
-  crash_reporter::SetInitialCrashKeys();
+  crash_reporter::JoinCrashReporting();
   printf("reporter %ld\n",
          crash_reporter::InstallerCrashReporterClient::GetInstance()
              ->crash_reporter_pid());
