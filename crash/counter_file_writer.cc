@@ -93,6 +93,12 @@ void CounterFileWriter::WorkerHooks::Sleep(base::TimeDelta duration) {
   base::PlatformThread::Sleep(duration);
 }
 
+bool CounterFileWriter::WorkerHooks::StartWorker(
+    base::PlatformThread::Delegate* worker,
+    base::PlatformThreadHandle* handle) {
+  return base::PlatformThread::Create(0, worker, handle);
+}
+
 CounterFileWriter::CounterFileWriter(const base::FilePath& path)
     : CounterFileWriter(path, nullptr) {}
 
@@ -103,15 +109,30 @@ CounterFileWriter::CounterFileWriter(const base::FilePath& path,
       wake_event_(base::WaitableEvent::ResetPolicy::AUTOMATIC,
                   base::WaitableEvent::InitialState::NOT_SIGNALED),
       stop_(false) {
-  if (!base::PlatformThread::Create(0, this, &thread_))
+  if (!hooks_->StartWorker(this, &thread_))
     thread_ = base::PlatformThreadHandle();
 }
 
 CounterFileWriter::~CounterFileWriter() {
   stop_ = true;
+  if (thread_.is_null()) {
+    // Nobody else will merge what is left.
+    FinalFlush();
+    return;
+  }
   wake_event_.Signal();
-  if (!thread_.is_null())
-    base::PlatformThread::Join(thread_);
+  base::PlatformThread::Join(thread_);
+}
+
+void CounterFileWriter::Wake() {
+  if (!thread_.is_null()) {
+    wake_event_.Signal();
+    return;
+  }
+  // Without a worker the increments would only reach the file at the end,
+  // or never if this process is stopped first. A failed merge keeps them
+  // for the next wake-up.
+  (void)WorkerFlush();
 }
 
 void CounterFileWriter::Add(const std::string& name,
@@ -123,7 +144,7 @@ void CounterFileWriter::Add(const std::string& name,
     pending = SaturatingAdd(pending, amount);
   }
   if (wake)
-    wake_event_.Signal();
+    Wake();
 }
 
 void CounterFileWriter::AddAll(const Increments& increments, bool wake) {
@@ -132,7 +153,7 @@ void CounterFileWriter::AddAll(const Increments& increments, bool wake) {
     AddAllLocked(increments);
   }
   if (wake)
-    wake_event_.Signal();
+    Wake();
 }
 
 void CounterFileWriter::AddAllLocked(const Increments& increments) {
@@ -203,7 +224,10 @@ void CounterFileWriter::ThreadMain() {
     hooks_->WaitingForWake();
     wake_event_.Wait();
   }
+  FinalFlush();
+}
 
+void CounterFileWriter::FinalFlush() {
   if (!HasPending())
     return;
   for (int attempt = 0; attempt < kMaxFinalAttempts; ++attempt) {

@@ -35,6 +35,9 @@ class CounterFileWriter : public base::PlatformThread::Delegate {
     virtual void FlushAttempted(bool succeeded) {}
     // Before the worker waits for a wake-up.
     virtual void WaitingForWake() {}
+    // Starts the worker thread; false when it could not be made.
+    virtual bool StartWorker(base::PlatformThread::Delegate* worker,
+                             base::PlatformThreadHandle* handle);
   };
 
   explicit CounterFileWriter(const base::FilePath& path);
@@ -43,7 +46,8 @@ class CounterFileWriter : public base::PlatformThread::Delegate {
   // Stops the worker, which first tries to merge what is pending.
   ~CounterFileWriter() override;
 
-  // Any thread. |wake| asks the worker to merge soon.
+  // Any thread. |wake| asks the worker to merge soon; a writer whose worker
+  // could not be started merges on the calling thread instead.
   void Add(const std::string& name, int32_t amount, bool wake);
   void AddAll(const Increments& increments, bool wake);
 
@@ -60,6 +64,9 @@ class CounterFileWriter : public base::PlatformThread::Delegate {
   void AddAllLocked(const Increments& increments);
   bool HasPending();
   bool WorkerFlush();
+  void Wake();
+  // The last merge, retried a few times while the file is held elsewhere.
+  void FinalFlush();
 
   const base::FilePath path_;
   WorkerHooks default_hooks_;

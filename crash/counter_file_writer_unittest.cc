@@ -68,6 +68,15 @@ class RecordingHooks : public CounterFileWriter::WorkerHooks {
   std::vector<std::string> log_;
 };
 
+// As if the system had no thread to give the writer.
+class NoWorkerHooks : public RecordingHooks {
+ public:
+  bool StartWorker(base::PlatformThread::Delegate*,
+                   base::PlatformThreadHandle*) override {
+    return false;
+  }
+};
+
 std::vector<std::string> Repeat(const std::vector<std::string>& piece,
                                 int times) {
   std::vector<std::string> out;
@@ -228,6 +237,37 @@ TEST_F(CounterFileWriterTest,
   { CounterFileWriter writer(path_, &hooks_); }
   EXPECT_EQ((std::vector<std::string>{"wait"}), hooks_.log());
   EXPECT_FALSE(base::PathExists(path_));
+}
+
+TEST_F(CounterFileWriterTest, WithoutAWorkerAWakeMergesOnTheCallingThread) {
+  NoWorkerHooks hooks;
+  {
+    CounterFileWriter writer(path_, &hooks);
+    writer.Add("dumps", 1, false);
+    EXPECT_FALSE(base::PathExists(path_));
+    writer.Add("dumps", 1, true);
+    EXPECT_EQ("{\"dumps\":2}", ReadText());
+    writer.AddAll({{"uploads", 3}}, true);
+    EXPECT_EQ("{\"dumps\":2,\"uploads\":3}", ReadText());
+    writer.Add("dumps", 4, false);
+  }
+  // What was left without a wake is merged at the end.
+  EXPECT_EQ("{\"dumps\":6,\"uploads\":3}", ReadText());
+  EXPECT_EQ((std::vector<std::string>{"ok", "ok", "ok"}), hooks.log());
+}
+
+TEST_F(CounterFileWriterTest, WithoutAWorkerAFailedMergeIsKeptForTheNextWake) {
+  WriteText("{\"dumps\":5}");
+  NoWorkerHooks hooks;
+  CounterFileWriter writer(path_, &hooks);
+  HANDLE outside = LockFromOutside();
+  writer.Add("dumps", 1, true);
+  ::UnlockFile(outside, 0, 0, MAXDWORD, MAXDWORD);
+  ::CloseHandle(outside);
+  EXPECT_EQ("{\"dumps\":5}", ReadText());
+  writer.Add("dumps", 2, true);
+  EXPECT_EQ("{\"dumps\":8}", ReadText());
+  EXPECT_EQ((std::vector<std::string>{"fail", "ok"}), hooks.log());
 }
 
 }  // namespace

@@ -27,7 +27,6 @@ constexpr char kDumpPartName[] = "upload_file_minidump";
 constexpr char kDumpContentType[] = "application/octet-stream";
 // Pieces in which the body is measured; the transport reads it in pieces of
 // the same size.
-constexpr size_t kMeasurePieceSize = 32768;
 
 // NtQueryInformationProcess's ProcessVmCounters class and its record.
 constexpr int kProcessVmCounters = 3;
@@ -163,20 +162,6 @@ void CopyKey(CrashReportFields* fields,
   fields->SetWide(name, value);
 }
 
-// The body's length in bytes, read through once; -1 when it cannot be read.
-int64_t MeasureBody(HTTPBodyStream* body) {
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kMeasurePieceSize]);
-  int64_t total = 0;
-  for (;;) {
-    const int64_t count = body->GetBytesBuffer(buffer.get(), kMeasurePieceSize);
-    if (count < 0)
-      return -1;
-    if (count == 0)
-      return total;
-    total += count;
-  }
-}
-
 DWORD WINAPI UploadWorkItem(void* parameter) {
   std::unique_ptr<CrashUploadTask> task(
       static_cast<CrashUploadTask*>(parameter));
@@ -254,28 +239,25 @@ bool CrashUploadTask::Upload() {
                             base::WideToUTF8(dump_path_.BaseName().value()),
                             &reader, kDumpContentType);
 
-  std::unique_ptr<HTTPBodyStream> body = builder.GetBodyStream();
-  if (!body)
-    return false;
   HTTPHeaders headers;
   builder.PopulateContentHeaders(&headers);
-
-  // Some servers and proxies refuse request bodies sent in chunks. The
-  // product setting measures the body first and sends it with its length:
-  // the same builder makes the same bytes again (the same boundary, and the
-  // same compressed output from the same input).
+  std::unique_ptr<HTTPBodyStream> body;
+  // Some servers and proxies refuse request bodies sent in chunks; the
+  // product setting sends the body with its length.
   if (GetEnvironmentFlag(
           ProductEnvironmentVariable("CRASH_UPLOAD_WITH_LENGTH"))) {
-    const int64_t length = MeasureBody(body.get());
-    if (length < 0 || reader.Seek(0, 0) != 0) {
+    int64_t length = 0;
+    body = builder.GetBodyStreamWithLength(&length);
+    if (!body) {
       LOG(ERROR) << "Crash upload: cannot measure the body of "
                  << dump_path_.value();
       return false;
     }
+    headers["Content-Length"] = base::Int64ToString(length);
+  } else {
     body = builder.GetBodyStream();
     if (!body)
       return false;
-    headers["Content-Length"] = base::Int64ToString(length);
   }
 
   std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();

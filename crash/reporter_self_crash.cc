@@ -6,6 +6,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -46,7 +47,10 @@ ExceptionRecord g_exception_record = {};
 // 0 until the first handler runs.
 volatile LONG g_handler_gate = 0;
 volatile LONG g_handlers_installed = 0;
-volatile bool g_ready = false;
+// Set once g_command_line is whole; a crashing thread reads the line only
+// after seeing it.
+std::atomic<bool> g_ready(false);
+static_assert(ATOMIC_BOOL_LOCK_FREE == 2, "a crash handler cannot take a lock");
 // Made before any crash: a handler must not allocate. CreateProcessW may
 // write into it.
 wchar_t g_command_line[MAX_PATH + 256] = {};
@@ -117,7 +121,7 @@ void ReportRuntimeFailure(DWORD code,
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   TakeHandlerGate();
-  if (g_ready) {
+  if (g_ready.load(std::memory_order_acquire)) {
     g_exception_record.thread_id = ::GetCurrentThreadId();
     g_exception_record.exception_pointers =
         reinterpret_cast<uintptr_t>(pointers);
@@ -133,7 +137,7 @@ void __cdecl OnInvalidParameter(const wchar_t* expression,
                                 unsigned int line,
                                 uintptr_t) {
   TakeHandlerGate();
-  if (g_ready) {
+  if (g_ready.load(std::memory_order_acquire)) {
     ReportRuntimeFailure(0xC000000D, kAssertionKindInvalidParameter, expression,
                          function, file, line);
   }
@@ -142,7 +146,7 @@ void __cdecl OnInvalidParameter(const wchar_t* expression,
 
 void __cdecl OnPureCall() {
   TakeHandlerGate();
-  if (g_ready) {
+  if (g_ready.load(std::memory_order_acquire)) {
     ReportRuntimeFailure(0xC0000025, kAssertionKindPureCall, nullptr, nullptr,
                          nullptr, 0);
   }
@@ -182,7 +186,7 @@ void InstallInProcessExceptionHandlers() {
 }
 
 void PrepareSelfCrashLaunch() {
-  if (g_ready)
+  if (g_ready.load(std::memory_order_acquire))
     return;
   wchar_t program[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
@@ -211,11 +215,11 @@ void PrepareSelfCrashLaunch() {
   if (text.size() >= arraysize(g_command_line))
     return;
   wcscpy(g_command_line, text.c_str());
-  g_ready = true;
+  g_ready.store(true, std::memory_order_release);
 }
 
 void LaunchSelfCrashReporter() {
-  if (!g_ready)
+  if (!g_ready.load(std::memory_order_acquire))
     return;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -272,8 +276,12 @@ void RunCrashReporterWithExceptionInfo() {
   counters.Add(kReporterCounterName, 1, true);
 
   base::FilePath dump_path;
-  if (!base::GetTempDir(&dump_path))
-    dump_path.clear();
+  if (!base::GetTempDir(&dump_path)) {
+    // A bare name would land in whatever folder this process started in.
+    LOG(ERROR) << "Reporter crash: no temporary folder for the dump";
+    SignalSelfCrashHandled(process_id);
+    return;
+  }
   dump_path = dump_path.Append(NextDumpFileName());
 
   if (!WriteDumpFromExceptionInfo(process_id, record_address, dump_path,
@@ -291,7 +299,7 @@ void RunCrashReporterWithExceptionInfo() {
     ::GetSystemTime(&now);
     StoreLastReporterCrash(now);
   }
-  ::DeleteFileW(dump_path.value().c_str());
+  // The upload deletes the dump, whether or not it was sent.
 }
 
 bool GetDaysSinceLastReporterCrash(int64_t* days) {

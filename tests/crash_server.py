@@ -34,7 +34,7 @@ requests (--fail) are answered with --fail-status, the others with
 answers 200 "pong", for scripts that wait for the server.
 
 Standard library only: it is the independent reader of what the crash
-reporter sends. The parsing functions are also imported by the tests.
+reporter sends.
 """
 
 import argparse

@@ -42,33 +42,20 @@ crash_python() {
 }
 
 start_crash_server() {
-  local port="$1" dir="$2" python port_file busy_tries=0
+  local port="$1" dir="$2" python port_file
   shift 2
   python=$(crash_python) || return 1
   mkdir -p "$dir"
   CRASH_REQUESTS="$dir/crash_requests.jsonl"
   port_file="$dir/crash_port"
-  while :; do
-    : >"$CRASH_REQUESTS"
-    rm -f "$port_file"
+  : >"$CRASH_REQUESTS"
+  CRASH_SERVER_PID=""
+  # Ten seconds; CRASH_START_TRIES shortens the wait for the tests.
+  start_port_server "crash server" "$port" "$port_file" \
+    "$dir/crash_server.err" "${CRASH_START_TRIES:-100}" \
     "$python" "$CRASH_SERVER_PY" --port "$port" --requests "$CRASH_REQUESTS" \
-      --port-file "$port_file" "$@" 2>"$dir/crash_server.err" &
-    CRASH_SERVER_PID=$!
-    # Ten seconds; CRASH_START_TRIES shortens the wait for the tests.
-    if wait_port_file "$CRASH_SERVER_PID" "$port_file" \
-      "${CRASH_START_TRIES:-100}"; then
-      break
-    fi
-    CRASH_SERVER_PID=""
-    busy_tries=$((busy_tries + 1))
-    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
-      ! grep -q "Address already in use" "$dir/crash_server.err"; then
-      echo "the crash server did not start:" >&2
-      cat "$dir/crash_server.err" >&2
-      return 1
-    fi
-    sleep 0.5
-  done
+    --port-file "$port_file" "$@" || return 1
+  CRASH_SERVER_PID=$SERVER_PID
   CRASH_PORT=$(cat "$port_file")
 }
 

@@ -91,6 +91,36 @@ wait_port_file() {
   return 1
 }
 
+# start_port_server LABEL PORT PORT_FILE ERR_FILE TRIES COMMAND [ARGS...]
+# Starts COMMAND (a server that writes the port it listens on into
+# PORT_FILE) in the background with its errors in ERR_FILE, waiting TRIES
+# tenths of a second for the port. A fixed PORT held by someone else
+# (another build's tests on this machine) is tried again for up to thirty
+# seconds. Sets SERVER_PID; on failure prints ERR_FILE under "the LABEL did
+# not start:".
+start_port_server() {
+  local label="$1" port="$2" port_file="$3" err_file="$4" tries="$5"
+  local busy_tries=0
+  shift 5
+  while :; do
+    rm -f "$port_file"
+    "$@" 2>"$err_file" &
+    SERVER_PID=$!
+    if wait_port_file "$SERVER_PID" "$port_file" "$tries"; then
+      return 0
+    fi
+    SERVER_PID=""
+    busy_tries=$((busy_tries + 1))
+    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
+      ! grep -q "Address already in use" "$err_file"; then
+      echo "the $label did not start:" >&2
+      cat "$err_file" >&2
+      return 1
+    fi
+    sleep 0.5
+  done
+}
+
 append_payload() {
   local file="$1" data="$2" length
   length=$(printf '%s' "$data" | LC_ALL=C wc -c)

@@ -56,32 +56,18 @@ start_stats_server() {
   STATS_RECORDS="$dir/stats_records.jsonl"
   STATS_REQUESTS="$dir/stats_requests.jsonl"
   port_file="$dir/stats_port"
-  local schema_args=() busy_tries=0
+  local schema_args=()
   [ -n "$schema" ] && schema_args=(--schema "$schema")
-  while :; do
-    : >"$STATS_RECORDS"
-    : >"$STATS_REQUESTS"
-    rm -f "$port_file"
+  : >"$STATS_RECORDS"
+  : >"$STATS_REQUESTS"
+  STATS_SERVER_PID=""
+  # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
+  start_port_server "statistics server" "$port" "$port_file" \
+    "$dir/stats_server.err" "${STATS_START_TRIES:-100}" \
     "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
-      "${schema_args[@]}" --output "$STATS_RECORDS" \
-      --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" \
-      2>"$dir/stats_server.err" &
-    STATS_SERVER_PID=$!
-    # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
-    if wait_port_file "$STATS_SERVER_PID" "$port_file" \
-      "${STATS_START_TRIES:-100}"; then
-      break
-    fi
-    STATS_SERVER_PID=""
-    busy_tries=$((busy_tries + 1))
-    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
-      ! grep -q "Address already in use" "$dir/stats_server.err"; then
-      echo "the statistics server did not start:" >&2
-      cat "$dir/stats_server.err" >&2
-      return 1
-    fi
-    sleep 0.5
-  done
+    "${schema_args[@]}" --output "$STATS_RECORDS" \
+    --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" || return 1
+  STATS_SERVER_PID=$SERVER_PID
   STATS_PORT=$(cat "$port_file")
 }
 

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <stdlib.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -19,6 +18,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/loopback_http_server.h"
 #include "crash/crash_product_info.h"
+#include "crash/test/http_body_test_util.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -87,13 +88,6 @@ class ScopedTestProduct {
   ScopedTestProduct& operator=(const ScopedTestProduct&) = delete;
 };
 
-inline base::FilePath TestProgram(const wchar_t* name) {
-  base::FilePath exe_dir;
-  if (!base::PathService::Get(base::DIR_EXE, &exe_dir))
-    return base::FilePath();
-  return exe_dir.Append(name);
-}
-
 // Starts |program| with |arguments|, its standard output into |output|.
 inline base::Process StartChild(const base::FilePath& program,
                                 const std::wstring& arguments,
@@ -113,28 +107,6 @@ inline base::Process StartChild(const base::FilePath& program,
       L"\"" + program.value() + L"\" " + arguments, options);
   ::CloseHandle(file);
   return child;
-}
-
-// The inflated form of a gzip body; empty when it is not one.
-inline std::string Gunzip(const std::string& compressed) {
-  z_stream stream = {};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK)
-    return std::string();
-  stream.next_in =
-      reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  std::string out;
-  char buffer[16384];
-  int result = Z_OK;
-  while (result == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof(buffer);
-    result = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof(buffer) - stream.avail_out);
-  }
-  const bool whole = result == Z_STREAM_END && stream.avail_in == 0;
-  inflateEnd(&stream);
-  return whole ? out : std::string();
 }
 
 // One multipart upload as the server received it, taken apart.
@@ -163,7 +135,22 @@ struct ReceivedUpload {
   }
 };
 
-// Parses |body| (already inflated) with the boundary of |content_type|.
+// The value of the parameter |key| (e.g. "name=\"") of a disposition.
+inline bool DispositionValue(const std::string& disposition,
+                             const std::string& key,
+                             std::string* value) {
+  const size_t at = disposition.find(key);
+  if (at == std::string::npos)
+    return false;
+  const size_t end = disposition.find('"', at + key.size());
+  if (end == std::string::npos)
+    return false;
+  *value = disposition.substr(at + key.size(), end - at - key.size());
+  return true;
+}
+
+// Parses |body| (already inflated) with the boundary of |content_type|: its
+// fields, and one file, the dump.
 inline ReceivedUpload ParseUpload(const std::string& content_type,
                                   const std::string& body) {
   ReceivedUpload upload;
@@ -171,59 +158,39 @@ inline ReceivedUpload ParseUpload(const std::string& content_type,
   if (content_type.compare(0, prefix.size(), prefix) != 0)
     return upload;
   upload.boundary = content_type.substr(prefix.size());
-  const std::string delimiter = "--" + upload.boundary;
-  size_t at = 0;
-  for (;;) {
-    if (body.compare(at, delimiter.size(), delimiter) != 0)
+  std::vector<Part> parts;
+  const bool parsed =
+      ParseMultipart({{"Content-Type", content_type}}, body, &parts);
+  for (const Part& part : parts) {
+    std::string name;
+    if (!DispositionValue(part.disposition, "name=\"", &name))
       return upload;
-    at += delimiter.size();
-    if (body.compare(at, 4, "--\r\n") == 0) {
-      upload.well_formed = at + 4 == body.size();
-      return upload;
-    }
-    if (body.compare(at, 2, "\r\n") != 0)
-      return upload;
-    at += 2;
-    const size_t head_end = body.find("\r\n\r\n", at);
-    if (head_end == std::string::npos)
-      return upload;
-    const std::string head = body.substr(at, head_end - at);
-    const size_t next = body.find("\r\n" + delimiter, head_end + 4);
-    if (next == std::string::npos)
-      return upload;
-    const std::string content = body.substr(head_end + 4, next - head_end - 4);
-    at = next + 2;
-    const std::string name_key = "name=\"";
-    const size_t name_at = head.find(name_key);
-    if (name_at == std::string::npos)
-      return upload;
-    const size_t name_end = head.find('"', name_at + name_key.size());
-    const std::string name = head.substr(name_at + name_key.size(),
-                                         name_end - name_at - name_key.size());
-    const std::string file_key = "; filename=\"";
-    const size_t file_at = head.find(file_key);
-    if (file_at == std::string::npos) {
-      upload.fields.emplace_back(name, content);
+    std::string file_name;
+    if (!DispositionValue(part.disposition, "; filename=\"", &file_name)) {
+      upload.fields.emplace_back(name, part.data);
       continue;
     }
     if (name != "upload_file_minidump" ||
-        head.find("\r\nContent-Type: application/octet-stream") ==
-            std::string::npos) {
+        part.content_type != "application/octet-stream") {
       return upload;
     }
-    const size_t file_end = head.find('"', file_at + file_key.size());
-    upload.dump_file_name = head.substr(file_at + file_key.size(),
-                                        file_end - file_at - file_key.size());
-    upload.dump = content;
+    upload.dump_file_name = file_name;
+    upload.dump = part.data;
     upload.has_dump = true;
   }
+  upload.well_formed = parsed;
+  return upload;
 }
 
 inline ReceivedUpload ParseRequest(
     const base::LoopbackHttpServer::Request& request) {
   std::string body = request.body;
-  if (request.Header("Content-Encoding") == "gzip")
-    body = Gunzip(body);
+  if (request.Header("Content-Encoding") == "gzip") {
+    std::string inflated;
+    if (!GunzipOneMember(body, &inflated))
+      return ReceivedUpload();
+    body = inflated;
+  }
   return ParseUpload(request.Header("Content-Type"), body);
 }
 

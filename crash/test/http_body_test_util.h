@@ -122,6 +122,71 @@ inline bool GunzipOneMember(const std::string& data, std::string* out) {
   return whole;
 }
 
+// One part of a multipart/form-data body as a reader that knows nothing of
+// the builder sees it.
+struct Part {
+  std::string disposition;   // The Content-Disposition header's value.
+  std::string content_type;  // Empty when the part has none.
+  std::string data;
+};
+
+// Parses a body by the rules of the format alone: the boundary comes from
+// the Content-Type header, every delimiter is CRLF "--" boundary, the
+// first has no leading CRLF, headers end at an empty line, the close
+// delimiter is followed by CRLF and nothing else. False on anything else.
+inline bool ParseMultipart(const HTTPHeaders& headers,
+                           const std::string& body,
+                           std::vector<Part>* parts) {
+  auto it = headers.find("Content-Type");
+  if (it == headers.end())
+    return false;
+  const std::string prefix = "multipart/form-data; boundary=";
+  if (it->second.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  const std::string boundary = it->second.substr(prefix.size());
+  const std::string first = "--" + boundary;
+  const std::string delimiter = "\r\n--" + boundary;
+  if (body.compare(0, first.size(), first) != 0)
+    return false;
+  size_t pos = first.size();
+  for (;;) {
+    if (body.compare(pos, 4, "--\r\n") == 0)
+      return pos + 4 == body.size();
+    if (body.compare(pos, 2, "\r\n") != 0)
+      return false;
+    pos += 2;
+    const size_t headers_end = body.find("\r\n\r\n", pos);
+    if (headers_end == std::string::npos)
+      return false;
+    Part part;
+    std::string header_block = body.substr(pos, headers_end - pos) + "\r\n";
+    for (size_t line_start = 0; line_start < header_block.size();) {
+      const size_t line_end = header_block.find("\r\n", line_start);
+      const std::string line =
+          header_block.substr(line_start, line_end - line_start);
+      line_start = line_end + 2;
+      const size_t colon = line.find(": ");
+      if (colon == std::string::npos)
+        return false;
+      const std::string name = line.substr(0, colon);
+      const std::string value = line.substr(colon + 2);
+      if (name == "Content-Disposition")
+        part.disposition = value;
+      else if (name == "Content-Type")
+        part.content_type = value;
+      else
+        return false;
+    }
+    pos = headers_end + 4;
+    const size_t data_end = body.find(delimiter, pos);
+    if (data_end == std::string::npos)
+      return false;
+    part.data = body.substr(pos, data_end - pos);
+    parts->push_back(part);
+    pos = data_end + delimiter.size();
+  }
+}
+
 }  // namespace test
 }  // namespace crash_reporter
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "crash/util/file/file_reader.h"
@@ -73,6 +74,19 @@ int64_t CompositeHTTPBodyStream::GetBytesBuffer(uint8_t* buffer,
     }
   }
   return static_cast<int64_t>(placed);
+}
+
+int64_t CountBodyBytes(HTTPBodyStream* body) {
+  std::unique_ptr<uint8_t[]> piece(new uint8_t[kHTTPBodyPieceSize]);
+  int64_t total = 0;
+  for (;;) {
+    const int64_t count = body->GetBytesBuffer(piece.get(), kHTTPBodyPieceSize);
+    if (count < 0 || count > static_cast<int64_t>(kHTTPBodyPieceSize))
+      return -1;
+    if (count == 0)
+      return total;
+    total += count;
+  }
 }
 
 }  // namespace crash_reporter

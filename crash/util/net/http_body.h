@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,12 @@
 namespace crash_reporter {
 
 class FileReaderInterface;
+
+// Request headers by name.
+using HTTPHeaders = std::map<std::string, std::string>;
+
+// The most of a body read at once, while it is sent or counted.
+constexpr size_t kHTTPBodyPieceSize = 32768;
 
 // A request body produced on demand, piece by piece, so that a large dump
 // never has to sit in memory whole.
@@ -71,6 +78,10 @@ class CompositeHTTPBodyStream : public HTTPBodyStream {
 
   DISALLOW_COPY_AND_ASSIGN(CompositeHTTPBodyStream);
 };
+
+// Reads |body| through to its end: its length in bytes, or -1 when it
+// fails. The stream is used up.
+int64_t CountBodyBytes(HTTPBodyStream* body);
 
 }  // namespace crash_reporter
 

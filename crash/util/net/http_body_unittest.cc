@@ -80,6 +80,21 @@ TEST(HTTPBodyStreamTest, CompositeFailsWhenAPartFails) {
   EXPECT_EQ(-1, stream.GetBytesBuffer(buffer, sizeof(buffer)));
 }
 
+TEST(HTTPBodyStreamTest, CountBodyBytesCountsEveryPieceOrFails) {
+  const size_t size = 3 * kHTTPBodyPieceSize + 17;
+  StringHTTPBodyStream body(std::string(size, 'x'));
+  EXPECT_EQ(static_cast<int64_t>(size), CountBodyBytes(&body));
+  StringHTTPBodyStream empty("");
+  EXPECT_EQ(0, CountBodyBytes(&empty));
+
+  CompositeHTTPBodyStream::PartsList parts;
+  parts.push_back(
+      std::make_unique<StringHTTPBodyStream>(std::string(size, 'y')));
+  parts.push_back(std::make_unique<FailingHTTPBodyStream>());
+  CompositeHTTPBodyStream failing(std::move(parts));
+  EXPECT_EQ(-1, CountBodyBytes(&failing));
+}
+
 TEST(GzipHTTPBodyStreamTest, OneMemberThatInflatesToTheSource) {
   // Large enough to need many source reads and many output pieces, mixed
   // so that some pieces compress well and some not at all.

@@ -1,12 +1,14 @@
 #include "crash/util/net/http_multipart_builder.h"
 
+#include <stdio.h>
+
 #include <utility>
 #include <vector>
 
 #include "base/check.h"
 #include "base/rand_util.h"
 #include "base/strings/stringprintf.h"
-#include "crash/util/net/http_body.h"
+#include "crash/util/file/file_reader.h"
 #include "crash/util/net/http_body_gzip.h"
 
 namespace crash_reporter {
@@ -131,6 +133,28 @@ std::unique_ptr<HTTPBodyStream> HTTPMultipartBuilder::GetBodyStream() {
   if (gzip_enabled_)
     return std::make_unique<GzipHTTPBodyStream>(std::move(composite));
   return composite;
+}
+
+std::unique_ptr<HTTPBodyStream> HTTPMultipartBuilder::GetBodyStreamWithLength(
+    int64_t* length) {
+  std::vector<std::pair<FileReaderInterface*, int64_t>> starts;
+  for (const auto& pair : file_attachments_) {
+    FileReaderInterface* reader = pair.second.reader;
+    const int64_t start = reader->Seek(0, SEEK_CUR);
+    if (start < 0)
+      return nullptr;
+    starts.emplace_back(reader, start);
+  }
+  std::unique_ptr<HTTPBodyStream> body = GetBodyStream();
+  const int64_t counted = body ? CountBodyBytes(body.get()) : -1;
+  if (counted < 0)
+    return nullptr;
+  for (const auto& start : starts) {
+    if (start.first->Seek(start.second, SEEK_SET) != start.second)
+      return nullptr;
+  }
+  *length = counted;
+  return GetBodyStream();
 }
 
 void HTTPMultipartBuilder::PopulateContentHeaders(

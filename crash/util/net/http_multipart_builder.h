@@ -6,14 +6,11 @@
 #include <string>
 
 #include "base/macros.h"
+#include "crash/util/net/http_body.h"
 
 namespace crash_reporter {
 
 class FileReaderInterface;
-class HTTPBodyStream;
-
-// Request headers by name.
-using HTTPHeaders = std::map<std::string, std::string>;
 
 // Collects the text fields and files of a multipart/form-data upload and
 // makes the body as a stream that is produced as it is sent.
@@ -36,6 +33,12 @@ class HTTPMultipartBuilder {
                          const std::string& content_type);
 
   std::unique_ptr<HTTPBodyStream> GetBodyStream();
+  // For servers that refuse bodies sent in chunks: reads the body through
+  // once to count it, takes the attached files back to where they were, and
+  // makes the body again, which gives the same bytes (the same boundary, and
+  // the same compressed output from the same input). Null when a file
+  // cannot be read or taken back.
+  std::unique_ptr<HTTPBodyStream> GetBodyStreamWithLength(int64_t* length);
 
   void PopulateContentHeaders(HTTPHeaders* http_headers) const;
 

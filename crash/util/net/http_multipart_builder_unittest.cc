@@ -1,5 +1,7 @@
 #include "crash/util/net/http_multipart_builder.h"
 
+#include <stdio.h>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -12,73 +14,10 @@
 namespace crash_reporter {
 namespace {
 
+using test::ParseMultipart;
+using test::Part;
 using test::ReadWholeStream;
 using test::StringFileReader;
-
-// One part of a multipart/form-data body as a reader that knows nothing of
-// the builder sees it.
-struct Part {
-  std::string disposition;   // The Content-Disposition header's value.
-  std::string content_type;  // Empty when the part has none.
-  std::string data;
-};
-
-// Parses a body by the rules of the format alone: the boundary comes from
-// the Content-Type header, every delimiter is CRLF "--" boundary, the
-// first has no leading CRLF, headers end at an empty line, the close
-// delimiter is followed by CRLF and nothing else. False on anything else.
-bool ParseMultipart(const HTTPHeaders& headers,
-                    const std::string& body,
-                    std::vector<Part>* parts) {
-  auto it = headers.find("Content-Type");
-  if (it == headers.end())
-    return false;
-  const std::string prefix = "multipart/form-data; boundary=";
-  if (it->second.compare(0, prefix.size(), prefix) != 0)
-    return false;
-  const std::string boundary = it->second.substr(prefix.size());
-  const std::string first = "--" + boundary;
-  const std::string delimiter = "\r\n--" + boundary;
-  if (body.compare(0, first.size(), first) != 0)
-    return false;
-  size_t pos = first.size();
-  for (;;) {
-    if (body.compare(pos, 4, "--\r\n") == 0)
-      return pos + 4 == body.size();
-    if (body.compare(pos, 2, "\r\n") != 0)
-      return false;
-    pos += 2;
-    const size_t headers_end = body.find("\r\n\r\n", pos);
-    if (headers_end == std::string::npos)
-      return false;
-    Part part;
-    std::string header_block = body.substr(pos, headers_end - pos) + "\r\n";
-    for (size_t line_start = 0; line_start < header_block.size();) {
-      const size_t line_end = header_block.find("\r\n", line_start);
-      const std::string line =
-          header_block.substr(line_start, line_end - line_start);
-      line_start = line_end + 2;
-      const size_t colon = line.find(": ");
-      if (colon == std::string::npos)
-        return false;
-      const std::string name = line.substr(0, colon);
-      const std::string value = line.substr(colon + 2);
-      if (name == "Content-Disposition")
-        part.disposition = value;
-      else if (name == "Content-Type")
-        part.content_type = value;
-      else
-        return false;
-    }
-    pos = headers_end + 4;
-    const size_t data_end = body.find(delimiter, pos);
-    if (data_end == std::string::npos)
-      return false;
-    part.data = body.substr(pos, data_end - pos);
-    parts->push_back(part);
-    pos = data_end + delimiter.size();
-  }
-}
 
 std::string Body(HTTPMultipartBuilder* builder, size_t piece = 7) {
   std::unique_ptr<HTTPBodyStream> stream = builder->GetBodyStream();
@@ -238,6 +177,49 @@ TEST(HTTPMultipartBuilderTest, GzipBodyInflatesToThePlainBody) {
   ASSERT_TRUE(test::GunzipOneMember(gzipped, &inflated));
   EXPECT_TRUE(inflated == plain);
   EXPECT_LT(gzipped.size(), plain.size());
+}
+
+// The body sent with a length is the one measured, from where each file
+// stood, and gives the same bytes as a body made the plain way.
+TEST(HTTPMultipartBuilderTest, BodyWithLengthIsTheBodyItMeasured) {
+  const std::string skipped = "not sent";
+  StringFileReader dump(skipped + test::NoisyBytes(100000));
+  StringFileReader notes("notes");
+  for (bool gzip : {false, true}) {
+    SCOPED_TRACE(gzip);
+    HTTPMultipartBuilder builder;
+    builder.SetGzipEnabled(gzip);
+    builder.SetFormData("prod", "Kavor");
+    builder.SetFileAttachment("dump", "d.dmp", &dump, "");
+    builder.SetFileAttachment("notes", "n.txt", &notes, "text/plain");
+    ASSERT_EQ(static_cast<int64_t>(skipped.size()),
+              dump.Seek(skipped.size(), SEEK_SET));
+    ASSERT_EQ(0, notes.Seek(0, SEEK_SET));
+
+    int64_t length = -1;
+    std::unique_ptr<HTTPBodyStream> body =
+        builder.GetBodyStreamWithLength(&length);
+    ASSERT_TRUE(body);
+    int64_t result = 1;
+    const std::string sent = ReadWholeStream(body.get(), 4096, &result);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(static_cast<int64_t>(sent.size()), length);
+
+    ASSERT_EQ(static_cast<int64_t>(skipped.size()),
+              dump.Seek(skipped.size(), SEEK_SET));
+    ASSERT_EQ(0, notes.Seek(0, SEEK_SET));
+    EXPECT_TRUE(Body(&builder, 4096) == sent);
+    EXPECT_EQ(std::string::npos, sent.find(skipped));
+  }
+}
+
+TEST(HTTPMultipartBuilderTest, BodyWithLengthFailsWhenAFileFails) {
+  StringFileReader reader(test::NoisyBytes(5000), 1000);
+  HTTPMultipartBuilder builder;
+  builder.SetFileAttachment("dump", "d.dmp", &reader, "");
+  int64_t length = 7;
+  EXPECT_FALSE(builder.GetBodyStreamWithLength(&length));
+  EXPECT_EQ(7, length);
 }
 
 }  // namespace

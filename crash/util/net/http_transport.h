@@ -9,8 +9,6 @@
 
 namespace crash_reporter {
 
-using HTTPHeaders = std::map<std::string, std::string>;
-
 // One HTTP request, sent synchronously: the crash upload's road to the
 // server.
 class HTTPTransport {

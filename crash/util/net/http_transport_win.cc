@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/base_paths_win.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
@@ -27,8 +29,6 @@ namespace {
 constexpr char kProductToken[] = "Daskrell";
 constexpr char kProductVersion[] = "0.8.0";
 
-// The most of the body held in memory at once.
-constexpr size_t kBodyPieceSize = 32768;
 // "%08x" and CR LF before a chunk's bytes, CR LF after them.
 constexpr size_t kChunkHeadSize = 10;
 constexpr size_t kChunkTailSize = 2;
@@ -122,11 +122,10 @@ class ScopedHInternet {
 };
 
 base::FilePath SystemModulePath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  base::FilePath folder;
+  if (!base::PathService::Get(base::DIR_SYSTEM, &folder))
     return base::FilePath();
-  return base::FilePath(std::wstring(folder, length)).Append(name);
+  return folder.Append(name);
 }
 
 // The seconds a caller gave as WinHTTP's milliseconds, truncated; anything
@@ -308,11 +307,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
   return true;
 }
 
-}  // namespace
-
-namespace internal {
-
-std::string UserAgent() {
+// Reads version resources: made once, not for every request.
+std::string MakeUserAgent() {
   std::string user_agent =
       base::StringPrintf("%s/%s WinHTTP", kProductToken, kProductVersion);
 
@@ -347,6 +343,15 @@ std::string UserAgent() {
       user_agent += "; WoW64";
     user_agent += ")";
   }
+  return user_agent;
+}
+
+}  // namespace
+
+namespace internal {
+
+const std::string& UserAgent() {
+  static const std::string user_agent = MakeUserAgent();
   return user_agent;
 }
 
@@ -407,17 +412,17 @@ bool SendBody(HTTPBodyStream* stream, bool chunked, const BodyWriter& write) {
   // One buffer for the whole body, room for a chunk's framing around the
   // bytes, so that a piece goes out as a single write.
   std::unique_ptr<uint8_t[]> buffer(
-      new uint8_t[kChunkHeadSize + kBodyPieceSize + kChunkTailSize]);
+      new uint8_t[kChunkHeadSize + kHTTPBodyPieceSize + kChunkTailSize]);
   uint8_t* const data = buffer.get() + kChunkHeadSize;
   for (;;) {
     int64_t count = 0;
     if (stream) {
-      count = stream->GetBytesBuffer(data, kBodyPieceSize);
+      count = stream->GetBytesBuffer(data, kHTTPBodyPieceSize);
       if (count < 0) {
         LOG(ERROR) << "The request body could not be read";
         return false;
       }
-      if (count > static_cast<int64_t>(kBodyPieceSize)) {
+      if (count > static_cast<int64_t>(kHTTPBodyPieceSize)) {
         LOG(ERROR) << "The request body gave more than was asked for";
         return false;
       }

@@ -18,8 +18,8 @@ namespace crash_reporter {
 namespace internal {
 
 // "Daskrell/0.8.0 WinHTTP", then the versions of the system's winhttp.dll
-// and of Windows where they can be read.
-std::string UserAgent();
+// and of Windows where they can be read. Made once per process.
+const std::string& UserAgent();
 
 // The log line of a failed WinHTTP call |function| with |error|: the name,
 // the system's text for the error and the code.

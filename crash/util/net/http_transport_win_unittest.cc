@@ -220,8 +220,7 @@ TEST_F(HTTPTransportLoopbackTest, UploadWithKnownLengthArrivesWhole) {
   // Wine's kernel32.dll names no operating system, so there the user agent
   // ends after WinHTTP's version.
   const std::string user_agent = requests[0].Header("User-Agent");
-  printf("User agent: %s\n", user_agent.c_str());
-  EXPECT_TRUE(StartsWith(user_agent, "Daskrell/0.8.0 WinHTTP"));
+  EXPECT_TRUE(StartsWith(user_agent, "Daskrell/0.8.0 WinHTTP")) << user_agent;
   EXPECT_TRUE(user_agent.find(" Windows_NT/") == std::string::npos ||
               EndsWith(user_agent, " (x64)"));
 }

@@ -39,6 +39,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -158,14 +159,6 @@ class Case {
 
   void Note(const std::string& line) { lines_.push_back(line); }
 
-  bool Rewind() {
-    for (const auto& reader : readers_) {
-      if (reader->Seek(0, SEEK_SET) != 0)
-        return false;
-    }
-    return true;
-  }
-
   const std::vector<std::string>& lines() const { return lines_; }
 
  private:
@@ -243,24 +236,12 @@ bool MakeCase(const std::string& name, Case* c) {
   return false;
 }
 
-// Pulls |stream| to its end, counting; -1 when it fails.
-int64_t CountBody(HTTPBodyStream* stream) {
-  std::vector<uint8_t> piece(32768);
-  int64_t total = 0;
-  for (;;) {
-    const int64_t got = stream->GetBytesBuffer(piece.data(), piece.size());
-    if (got < 0)
-      return -1;
-    if (got == 0)
-      return total;
-    total += got;
-  }
-}
-
 int Post(Case* c, const std::string& url) {
   HTTPMultipartBuilder& builder = c->builder();
-  const int64_t length = CountBody(builder.GetBodyStream().get());
-  if (length < 0 || !c->Rewind()) {
+  int64_t length = 0;
+  std::unique_ptr<HTTPBodyStream> body =
+      builder.GetBodyStreamWithLength(&length);
+  if (!body) {
     Print("failed to measure the body");
     return kExitFailed;
   }
@@ -276,7 +257,7 @@ int Post(Case* c, const std::string& url) {
     transport->SetHeader(header.first, header.second);
     Print("header " + header.first + ": " + header.second);
   }
-  transport->SetBodyStream(builder.GetBodyStream());
+  transport->SetBodyStream(std::move(body));
   Print("length " + base::Int64ToString(length));
   std::string response;
   if (!transport->ExecuteSynchronously(&response)) {

@@ -8,7 +8,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/system_library.h"
+#include "base/win/version_api.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/process_runner.h"
 
@@ -16,34 +16,8 @@ namespace installer {
 
 namespace {
 
-// version.dll is not one of the libraries every process already has, so it
-// is bound at run time from the system folder, never from beside the
-// installer (where a download folder could hold a planted copy).
-using GetFileVersionInfoSizeWFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-using VerQueryValueWFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-
-struct VersionApi {
-  GetFileVersionInfoSizeWFn get_size = nullptr;
-  GetFileVersionInfoWFn get_info = nullptr;
-  VerQueryValueWFn query = nullptr;
-};
-
-bool LoadVersionApi(VersionApi* api) {
-  static HMODULE module = base::win::LoadSystemLibrary(L"version.dll");
-  if (!module)
-    return false;
-  api->get_size = reinterpret_cast<GetFileVersionInfoSizeWFn>(
-      ::GetProcAddress(module, "GetFileVersionInfoSizeW"));
-  api->get_info = reinterpret_cast<GetFileVersionInfoWFn>(
-      ::GetProcAddress(module, "GetFileVersionInfoW"));
-  api->query = reinterpret_cast<VerQueryValueWFn>(
-      ::GetProcAddress(module, "VerQueryValueW"));
-  return api->get_size && api->get_info && api->query;
-}
-
 // The string |name| of the language-neutral Unicode block, as UTF-8.
-bool QueryString(const VersionApi& api,
+bool QueryString(const base::win::VersionApi& api,
                  const std::vector<char>& info,
                  const wchar_t* name,
                  std::string* value) {
@@ -51,7 +25,7 @@ bool QueryString(const VersionApi& api,
   key += name;
   void* data = nullptr;
   UINT length = 0;
-  if (!api.query(info.data(), key.c_str(), &data, &length) || !data)
+  if (!api.ver_query_value(info.data(), key.c_str(), &data, &length) || !data)
     return false;
   // The length counts the terminating null when there is one.
   const wchar_t* text = static_cast<const wchar_t*>(data);
@@ -89,22 +63,22 @@ bool FileVersionUtilsImpl::GetPackageFileVersion(
     base::Version* full_version,
     base::Version* internal_version,
     std::string* stream) {
-  VersionApi api;
-  const bool have_api = LoadVersionApi(&api);
+  const base::win::VersionApi* const api = base::win::GetVersionApi();
   DWORD handle = 0;
-  const DWORD size = have_api ? api.get_size(path.value().c_str(), &handle) : 0;
+  const DWORD size =
+      api ? api->get_file_version_info_size(path.value().c_str(), &handle) : 0;
   if (size == 0) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "Cannot get the size of file version info");
   }
   std::vector<char> info(size, 0);
-  if (!api.get_info(path.value().c_str(), 0, size, info.data())) {
+  if (!api->get_file_version_info(path.value().c_str(), 0, size, info.data())) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "No file version in the package");
   }
 
   std::string product_version;
-  if (!QueryString(api, info, L"ProductVersion", &product_version)) {
+  if (!QueryString(*api, info, L"ProductVersion", &product_version)) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "No product version value in the package");
   }
@@ -116,7 +90,7 @@ bool FileVersionUtilsImpl::GetPackageFileVersion(
   }
 
   std::string continuous;
-  if (QueryString(api, info, L"ContinuousVersion", &continuous)) {
+  if (QueryString(*api, info, L"ContinuousVersion", &continuous)) {
     uint32_t number = 0;
     if (!ParseContinuousVersion(continuous, &number)) {
       return SetLastInstallerError(
@@ -136,7 +110,7 @@ bool FileVersionUtilsImpl::GetPackageFileVersion(
             full.GetString());
   }
 
-  if (stream && !QueryString(api, info, L"Stream", stream)) {
+  if (stream && !QueryString(*api, info, L"Stream", stream)) {
     return SetLastInstallerError(RESULT_GENERAL_ERROR,
                                  "No stream value in the package");
   }
