@@ -101,11 +101,8 @@ class ParentProcessWatcher {
   DISALLOW_COPY_AND_ASSIGN(ParentProcessWatcher);
 };
 
-bool LogToNormalLogging(base::logging::LogSeverity,
-                        const char*,
-                        int,
-                        size_t,
-                        const std::string&) {
+bool LogToNormalLogging(
+    base::logging::LogSeverity, const char*, int, size_t, const std::string&) {
   return false;
 }
 
@@ -138,8 +135,9 @@ DumpAttempt WriteDumpOnce(DumpLibraries::MiniDumpWriteDumpFunction write_dump,
     return DumpAttempt::kFailed;
   if (size.QuadPart <= size_limit)
     return DumpAttempt::kFits;
-  LOG(WARNING) << "A dump of type 0x" << std::hex << type << std::dec << " took "
-               << size.QuadPart << " bytes, more than " << size_limit;
+  LOG(WARNING) << "A dump of type 0x" << std::hex << type << std::dec
+               << " took " << size.QuadPart << " bytes, more than "
+               << size_limit;
   return EmptyFile(file) ? DumpAttempt::kTryNext : DumpAttempt::kFailed;
 }
 
@@ -205,8 +203,8 @@ bool InitCrashReporterPaths() {
       base::CommandLine::ForCurrentProcess()->GetSwitchValuePath(
           "user-data-dir");
   if (!user_data.empty()) {
-    (void)base::PathService::OverrideAndCreateIfNeeded(
-        kUserDataFolderKey, user_data, false, true);
+    (void)base::PathService::OverrideAndCreateIfNeeded(kUserDataFolderKey,
+                                                       user_data, false, true);
   }
   if (!base::PathService::Get(kCrashCountersFileKey, &paths.counters_file))
     paths.counters_file.clear();
@@ -277,8 +275,8 @@ void InitCrashReporterLogging() {
       log_file.clear();
   }
   base::logging::LoggingSettings settings;
-  settings.logging_dest =
-      log_file.empty() ? base::logging::LOG_TO_DEBUG_OUTPUT : base::logging::LOG_TO_FILE;
+  settings.logging_dest = log_file.empty() ? base::logging::LOG_TO_DEBUG_OUTPUT
+                                           : base::logging::LOG_TO_FILE;
   settings.log_file = log_file.empty() ? nullptr : log_file.c_str();
   // Every reporter of the session writes to the one file.
   settings.delete_old = base::logging::APPEND_TO_OLD_FILE;
@@ -304,9 +302,9 @@ bool WriteMinidumpFile(HANDLE process,
                        const ExceptionRecord& record,
                        const base::FilePath& path,
                        int64_t size_limit) {
-  HANDLE file = ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
 
@@ -373,8 +371,8 @@ bool WriteDumpForClient(DWORD process_id,
       ReadProcessMemoryExactly(process, remote_thread_id, &record.thread_id,
                                sizeof(record.thread_id));
   if (read && remote_assertion) {
-    read = ReadProcessMemoryExactly(process, remote_assertion,
-                                    &record.assertion, sizeof(record.assertion));
+    read = ReadProcessMemoryExactly(
+        process, remote_assertion, &record.assertion, sizeof(record.assertion));
   }
   const bool written =
       read && WriteMinidumpFile(process, process_id, record, path, size_limit);
@@ -420,8 +418,7 @@ void OnClientDumpRequest(void* context,
                          client_info->assert_info_address(), dump_path,
                          kClientDumpSizeLimit)) {
     auto fields = std::make_unique<CrashReportFields>();
-    CollectClientCrashFields(client_info->process_handle(), keys,
-                             fields.get());
+    CollectClientCrashFields(client_info->process_handle(), keys, fields.get());
     (void)UploadCrashReportAsync(dump_path, std::move(fields),
                                  !dump_context->keep_logs);
   }
@@ -433,7 +430,8 @@ void OnClientDumpRequest(void* context,
 int RunCrashReporterServer() {
   PrepareSelfCrashLaunch();
 
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
   unsigned int parent_id = 0;
   if (!base::StringToUint(
           command_line.GetSwitchValueASCII(kCrashReporterParentIdSwitch),

@@ -83,8 +83,8 @@ TEST(CrashReporterClientTest, ObjectNamesFitTheirRoomOrFail) {
       FormatCrashReporterObjectName(kCrashReporterPipePrefix, 42, &name));
   EXPECT_EQ(L"\\\\.\\pipe\\KavorCrashReporter42", name);
   // 38 units with the terminator: one more digit's room is not there.
-  EXPECT_FALSE(FormatCrashReporterObjectName(
-      L"KavorCrashReporterInitEventX", 4294967295u, &name));
+  EXPECT_FALSE(FormatCrashReporterObjectName(L"KavorCrashReporterInitEventX",
+                                             4294967295u, &name));
 }
 
 TEST(CrashReporterClientTest, BuildIdAndReleaseChannel) {
@@ -248,8 +248,7 @@ TEST_F(CrashReporterLifecycleTest, ChildCrashIsDumpedCountedAndUploaded) {
             output.find("reporter " + base::UintToString(reporter) +
                         "\nreporter " + base::UintToString(reporter)))
       << output;
-  EXPECT_NE(std::string::npos, output.find("child-exit 0xc0000005"))
-      << output;
+  EXPECT_NE(std::string::npos, output.find("child-exit 0xc0000005")) << output;
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, reporter);
   if (process) {
     EXPECT_TRUE(ReporterEnds(process));
@@ -364,8 +363,7 @@ TEST_F(CrashReporterLifecycleTest, ThreadsCrashingTogetherMakeOneDump) {
   const std::string output = RunHost({L"action=crash-child-two-threads"});
   const DWORD reporter = ReporterOf(output);
   ASSERT_NE(0u, reporter) << output;
-  EXPECT_NE(std::string::npos, output.find("child-exit 0xc0000005"))
-      << output;
+  EXPECT_NE(std::string::npos, output.find("child-exit 0xc0000005")) << output;
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, reporter);
   if (process) {
     EXPECT_TRUE(ReporterEnds(process));

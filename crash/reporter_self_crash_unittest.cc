@@ -162,8 +162,8 @@ class SelfCrashTest : public testing::Test {
   }
   void TearDown() override {
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    EXPECT_TRUE(base::PathService::RemoveOverrideForTesting(
-        kCrashCountersFileKey));
+    EXPECT_TRUE(
+        base::PathService::RemoveOverrideForTesting(kCrashCountersFileKey));
     for (auto& child : children_) {
       if (child.IsValid())
         child.Terminate(1, true);
