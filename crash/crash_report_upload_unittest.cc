@@ -135,9 +135,9 @@ TEST_F(CrashFieldsTest, ClientKeysComeFirstAndTimesFollowTheUptime) {
             NumberField(fields, "CrashTime"));
   EXPECT_EQ(Seconds(installed_), NumberField(fields, "InstallTime"));
   EXPECT_EQ("47.0.4127.0", Field(fields, "ver"));
-  EXPECT_EQ("12", Field(fields, "UBN"));
-  EXPECT_EQ("20261207234567", Field(fields, "BuildID"));
-  EXPECT_EQ("release", Field(fields, "ReleaseChannel"));
+  EXPECT_EQ("957861", Field(fields, "UBN"));
+  EXPECT_EQ("20180312234567", Field(fields, "BuildID"));
+  EXPECT_EQ("nightly", Field(fields, "ReleaseChannel"));
   ExpectMemoryFields(fields, true);
 }
 

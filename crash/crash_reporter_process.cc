@@ -353,49 +353,59 @@ bool WriteMinidumpFile(HANDLE process,
   return written;
 }
 
+namespace {
+
+// Opens |process_id| for reading its memory, has |read| fill the record out
+// of it, and dumps the process.
+template <typename ReadRecord>
+bool DumpProcess(DWORD process_id,
+                 const base::FilePath& path,
+                 int64_t size_limit,
+                 ReadRecord read) {
+  base::win::ScopedHandle process(::OpenProcess(
+      PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
+  if (!process.IsValid())
+    return false;
+  ExceptionRecord record = {};
+  return read(process.Get(), &record) &&
+         WriteMinidumpFile(process.Get(), process_id, record, path,
+                           size_limit);
+}
+
+}  // namespace
+
 bool WriteDumpForClient(DWORD process_id,
                         const DWORD* remote_thread_id,
                         EXCEPTION_POINTERS* const* remote_exception_pointers,
                         const AssertionInfo* remote_assertion,
                         const base::FilePath& path,
                         int64_t size_limit) {
-  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-                                 FALSE, process_id);
-  if (!process)
-    return false;
-  ExceptionRecord record = {};
-  bool read =
-      ReadProcessMemoryExactly(process, remote_exception_pointers,
-                               &record.exception_pointers,
-                               sizeof(record.exception_pointers)) &&
-      ReadProcessMemoryExactly(process, remote_thread_id, &record.thread_id,
-                               sizeof(record.thread_id));
-  if (read && remote_assertion) {
-    read = ReadProcessMemoryExactly(
-        process, remote_assertion, &record.assertion, sizeof(record.assertion));
-  }
-  const bool written =
-      read && WriteMinidumpFile(process, process_id, record, path, size_limit);
-  ::CloseHandle(process);
-  return written;
+  return DumpProcess(
+      process_id, path, size_limit,
+      [&](HANDLE process, ExceptionRecord* record) {
+        return ReadProcessMemoryExactly(process, remote_exception_pointers,
+                                        &record->exception_pointers,
+                                        sizeof(record->exception_pointers)) &&
+               ReadProcessMemoryExactly(process, remote_thread_id,
+                                        &record->thread_id,
+                                        sizeof(record->thread_id)) &&
+               (!remote_assertion ||
+                ReadProcessMemoryExactly(process, remote_assertion,
+                                         &record->assertion,
+                                         sizeof(record->assertion)));
+      });
 }
 
 bool WriteDumpFromExceptionInfo(DWORD process_id,
                                 uint64_t remote_record,
                                 const base::FilePath& path,
                                 int64_t size_limit) {
-  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-                                 FALSE, process_id);
-  if (!process)
-    return false;
-  ExceptionRecord record = {};
-  const bool written =
-      ReadProcessMemoryExactly(process,
-                               reinterpret_cast<const void*>(remote_record),
-                               &record, sizeof(record)) &&
-      WriteMinidumpFile(process, process_id, record, path, size_limit);
-  ::CloseHandle(process);
-  return written;
+  return DumpProcess(process_id, path, size_limit,
+                     [&](HANDLE process, ExceptionRecord* record) {
+                       return ReadProcessMemoryExactly(
+                           process, reinterpret_cast<const void*>(remote_record),
+                           record, sizeof(*record));
+                     });
 }
 
 void OnClientDumpRequest(void* context,

@@ -21,6 +21,7 @@
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter_process.h"
 #include "crash/test/http_body_test_util.h"
+#include "crash/test/test_product.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -56,14 +57,7 @@ class ScopedVariables {
 };
 
 CrashProductInfo TestProduct() {
-  CrashProductInfo info;
-  info.product_word = "Kavor";
-  info.crash_product_name = "KavorDesktop";
-  info.version = "47.0.4127.0";
-  info.channel = "developer";
-  info.channel_id = 2;
-  info.ubn = 957861;
-  info.build_timestamp = "20180312_230013";
+  CrashProductInfo info = test::TestCrashProduct();
   info.build_number = 42;
   return info;
 }

@@ -20,6 +20,7 @@
 #include "crash/crash_product_info.h"
 #include "crash/test/http_body_test_util.h"
 #include "crash/test/test_program.h"
+#include "crash/test/test_product.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -58,15 +59,7 @@ class ScopedTestProduct {
     company_key_ = L"Software\\KavorCrashTests\\P" +
                    base::UintToString16(::GetCurrentProcessId()) + L"-" +
                    base::UintToString16(++serial_);
-    CrashProductInfo info;
-    info.product_word = "Kavor";
-    info.crash_product_name = "KavorDesktop";
-    info.version = "47.0.4127.0";
-    info.channel = "developer";
-    info.channel_id = 4;
-    info.ubn = 12;
-    info.build_timestamp = "20261207";
-    info.build_number = 1234567;
+    CrashProductInfo info = TestCrashProduct();
     info.company_registry_key = company_key_;
     SetCrashProductInfo(info);
   }

@@ -38,19 +38,13 @@
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
+#include "crash/test/test_product.h"
 
 namespace {
 
 crash_reporter::CrashProductInfo TestProduct() {
-  crash_reporter::CrashProductInfo info;
-  info.product_word = "Kavor";
-  info.crash_product_name = "KavorDesktop";
-  info.version = "47.0.4127.0";
-  info.channel = "developer";
-  info.channel_id = 2;
-  info.ubn = 957861;
-  info.build_timestamp = "20180312_230013";
-  info.build_number = 1234567;
+  crash_reporter::CrashProductInfo info =
+      crash_reporter::test::TestCrashProduct();
   info.company_registry_key = L"Software\\Kavor Crash Host Test";
   info.upload_url = "http://127.0.0.1:1/no-crash-service";
   return info;

@@ -26,6 +26,7 @@
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
 #include "crash/reporter_self_crash.h"
+#include "crash/test/test_product.h"
 
 namespace shapes {
 
@@ -80,15 +81,8 @@ std::string Variable(const char* name) {
 }
 
 void SetUpProduct() {
-  crash_reporter::CrashProductInfo info;
-  info.product_word = "Kavor";
-  info.crash_product_name = "KavorDesktop";
-  info.version = "47.0.4127.0";
-  info.channel = "developer";
-  info.channel_id = 1;
-  info.ubn = 7;
-  info.build_timestamp = "20261207";
-  info.build_number = 42;
+  crash_reporter::CrashProductInfo info =
+      crash_reporter::test::TestCrashProduct();
   info.company_registry_key =
       base::UTF8ToWide(Variable("KAVOR_TEST_COMPANY_KEY"));
   crash_reporter::SetCrashProductInfo(info);
