@@ -368,8 +368,7 @@ bool DumpProcess(DWORD process_id,
     return false;
   ExceptionRecord record = {};
   return read(process.Get(), &record) &&
-         WriteMinidumpFile(process.Get(), process_id, record, path,
-                           size_limit);
+         WriteMinidumpFile(process.Get(), process_id, record, path, size_limit);
 }
 
 }  // namespace
@@ -403,8 +402,9 @@ bool WriteDumpFromExceptionInfo(DWORD process_id,
   return DumpProcess(process_id, path, size_limit,
                      [&](HANDLE process, ExceptionRecord* record) {
                        return ReadProcessMemoryExactly(
-                           process, reinterpret_cast<const void*>(remote_record),
-                           record, sizeof(*record));
+                           process,
+                           reinterpret_cast<const void*>(remote_record), record,
+                           sizeof(*record));
                      });
 }
 
