@@ -1,5 +1,10 @@
 #include "base/debug/activity_tracker.h"
 
+#include <windows.h>
+
+#include "base/pending_task.h"
+#include "base/process/process.h"
+
 namespace base {
 namespace debug {
 
@@ -20,6 +25,13 @@ void GlobalActivityTracker::RecordProcessLaunch(
 void GlobalActivityTracker::RecordProcessExit(uint32_t process_id,
                                               int exit_code) {}
 
+void GlobalActivityTracker::RecordFieldTrial(const std::string& trial_name,
+                                             StringPiece group_name) {}
+
+// ThreadActivityTracker and ActivityUserData are declared only: with no
+// global tracker no thread ever gets one.
+class ActivityUserData {};
+
 GlobalActivityTracker::ScopedThreadActivity::ScopedThreadActivity(
     const void* program_counter,
     const void* origin,
@@ -30,7 +42,9 @@ GlobalActivityTracker::ScopedThreadActivity::ScopedThreadActivity(
   tracker_ = nullptr;
 }
 
-GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() {}
+// Only a pushed activity would need popping, and none is pushed without a
+// global tracker.
+GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() = default;
 
 ScopedLockAcquireActivity::ScopedLockAcquireActivity(
     const void* program_counter, const void* lock_address)
@@ -46,19 +60,32 @@ ScopedEventWaitActivity::ScopedEventWaitActivity(const void* program_counter,
                            ACT_EVENT_WAIT,
                            reinterpret_cast<uintptr_t>(event_address)) {}
 
-// The joined thread's id is looked up only when there is a tracker to record
-// it, so an empty record costs no system call.
+// The data below are looked up only when there is a tracker to record them,
+// so an empty record costs no system call.
 ScopedThreadJoinActivity::ScopedThreadJoinActivity(const void* program_counter,
                                                    void* thread_handle)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_THREAD_JOIN, 0) {}
+    : ScopedThreadActivity(
+          program_counter,
+          nullptr,
+          ACT_THREAD_JOIN,
+          GlobalActivityTracker::Get() ? ::GetThreadId(thread_handle) : 0) {}
 
 ScopedProcessWaitActivity::ScopedProcessWaitActivity(
     const void* program_counter, const Process& process)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_PROCESS_WAIT, 0) {}
+    : ScopedThreadActivity(
+          program_counter,
+          nullptr,
+          ACT_PROCESS_WAIT,
+          GlobalActivityTracker::Get() ? process.Pid() : 0) {}
 
 ScopedTaskRunActivity::ScopedTaskRunActivity(const void* program_counter,
                                              const PendingTask& task)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_TASK_RUN, 0) {}
+    : ScopedThreadActivity(
+          program_counter,
+          GlobalActivityTracker::Get() ? task.posted_from.program_counter()
+                                       : nullptr,
+          ACT_TASK_RUN,
+          GlobalActivityTracker::Get() ? task.sequence_num : 0) {}
 
 }  // namespace debug
 }  // namespace base

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "base/strings/string_piece.h"
@@ -15,6 +16,7 @@ struct PendingTask;
 
 namespace debug {
 
+class ActivityUserData;
 class ThreadActivityTracker;
 
 // Kinds of activities on a thread's activity stack. The high nibble is the
@@ -54,9 +56,14 @@ class GlobalActivityTracker {
 
     // False for an empty record (tracking off or no tracker on this thread).
     bool is_recorded() const { return tracker_ != nullptr; }
+    bool has_user_data() const { return user_data_ != nullptr; }
 
    private:
+    // The calling thread's tracker, its stack depth at the push, and data
+    // attached to the activity; all empty while tracking is off.
     ThreadActivityTracker* tracker_ = nullptr;
+    uint32_t activity_id_ = 0;
+    std::unique_ptr<ActivityUserData> user_data_;
   };
 
   // Null while activity tracking is off. Read without a lock.
@@ -64,7 +71,7 @@ class GlobalActivityTracker {
     return g_tracker_.load(std::memory_order_acquire);
   }
 
-  // Keeps the text of a FATAL log line.
+  // Keeps the text of a finished log line.
   void RecordLogMessage(StringPiece message);
 
   // Remembers |command_line| (as UTF-8) for |process_id|, replacing an
@@ -74,6 +81,9 @@ class GlobalActivityTracker {
 
   // Records the exit of a launched process.
   void RecordProcessExit(uint32_t process_id, int exit_code);
+
+  // Records the group a field trial chose.
+  void RecordFieldTrial(const std::string& trial_name, StringPiece group_name);
 
  private:
   GlobalActivityTracker();
@@ -98,7 +108,8 @@ class ScopedEventWaitActivity
                           const void* event_address);
 };
 
-// Records that the thread joins another; the data is the joined thread's id.
+// Records that the thread joins another; the data is the joined thread's id,
+// looked up only while tracking is on.
 class ScopedThreadJoinActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
