@@ -126,7 +126,7 @@ FieldTrial::~FieldTrial() = default;
 
 int FieldTrial::group_number_for_testing() {
   FinalizeGroupChoiceImpl(false);
-  return group_;
+  return group_.load(std::memory_order_acquire);
 }
 
 const std::string& FieldTrial::group_name() {
@@ -137,15 +137,20 @@ const std::string& FieldTrial::group_name() {
 }
 
 void FieldTrial::FinalizeGroupChoiceImpl(bool is_locked) {
-  if (group_ != kNotFinalized)
+  if (group_.load(std::memory_order_acquire) != kNotFinalized)
     return;
+  if (registered_ && !is_locked) {
+    // Two threads asking at once must not both write the name.
+    FieldTrialList::FinalizeGroupChoiceUnderLock(this);
+    return;
+  }
   // No group beyond the default one is ever appended, so the whole
   // probability falls to it.
   accumulated_probability_ = divisor_;
-  group_ = kDefaultGroupNumber;
   group_name_ = default_group_name_.empty()
                     ? std::to_string(kDefaultGroupNumber)
                     : default_group_name_;
+  group_.store(kDefaultGroupNumber, std::memory_order_release);
   if (registered_)
     FieldTrialList::OnGroupFinalized(is_locked, this);
 }
@@ -242,6 +247,17 @@ void FieldTrialList::RemoveObserver(Observer* observer) {
 // static
 const FieldTrialList::Notification* FieldTrialList::GetCurrentNotification() {
   return static_cast<const Notification*>(CurrentNotificationSlot().Get());
+}
+
+// static
+void FieldTrialList::FinalizeGroupChoiceUnderLock(FieldTrial* trial) {
+  FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
+  if (!list) {
+    trial->FinalizeGroupChoiceImpl(true);
+    return;
+  }
+  AutoLock auto_lock(list->lock_);
+  trial->FinalizeGroupChoiceImpl(true);
 }
 
 // static

@@ -60,7 +60,9 @@ class FieldTrial : public RefCountedThreadSafe<FieldTrial> {
   const std::string default_group_name_;
   uint32_t accumulated_probability_ = 0;
 
-  int group_ = kNotFinalized;
+  // Published with release order once |group_name_| is written, so a
+  // reader that sees it finalized sees the name too.
+  std::atomic<int> group_{kNotFinalized};
   std::string group_name_;
 
   bool enabled_ = true;
@@ -135,6 +137,10 @@ class FieldTrialList {
  private:
   friend class FieldTrial;
   class ObserverRegistry;
+
+  // Chooses a registered trial's group under the list's lock: the trial is
+  // reachable from every thread through Find.
+  static void FinalizeGroupChoiceUnderLock(FieldTrial* trial);
 
   // Called by a trial whose group was just chosen.
   static void OnGroupFinalized(bool is_locked, FieldTrial* trial);

@@ -7,7 +7,9 @@
 
 #include "base/metrics/field_trial_param_associator.h"
 #include "base/metrics/field_trial_params.h"
+#include "base/synchronization/waitable_event.h"
 #include "base/test/test_task_runner.h"
+#include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 #include "gtest/gtest.h"
 
@@ -163,6 +165,59 @@ TEST_F(FieldTrialTest, ObserversHearEachChoiceOnceOnTheirOwnSequence) {
   FieldTrialList::RemoveObserver(&observer);
   runner->RunUntilIdle();
   EXPECT_EQ(1u, observer.calls.size());
+}
+
+class ParamAsker : public PlatformThread::Delegate {
+ public:
+  explicit ParamAsker(WaitableEvent* start) : start_(start) {}
+
+  void ThreadMain() override {
+    start_->Wait();
+    for (int i = 0; i < kTrials; ++i)
+      answers[i] = GetFieldTrialParamValue("Trial" + std::to_string(i), "key");
+  }
+
+  static constexpr int kTrials = 50;
+  std::string answers[kTrials];
+
+ private:
+  WaitableEvent* const start_;
+};
+
+// Trials are reachable from every thread: the first lookups of a fresh trial
+// racing each other all see the one chosen group, which is reported once.
+TEST_F(FieldTrialTest, ConcurrentFirstLookupsAgree) {
+  FieldTrialList list;
+  scoped_refptr<TestTaskRunner> runner = MakeRefCounted<TestTaskRunner>();
+  SequencedTaskRunnerHandle handle(runner);
+  RecordingObserver observer;
+  ASSERT_TRUE(FieldTrialList::AddObserver(&observer));
+  for (int i = 0; i < ParamAsker::kTrials; ++i) {
+    const std::string name = "Trial" + std::to_string(i);
+    FieldTrialList::FactoryGetFieldTrial(name, 100, "Group");
+    FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+        name, "Group", {{"key", "value" + std::to_string(i)}});
+  }
+
+  WaitableEvent start;
+  constexpr int kThreads = 8;
+  std::vector<std::unique_ptr<ParamAsker>> askers;
+  PlatformThreadHandle handles[kThreads];
+  for (PlatformThreadHandle& thread : handles) {
+    askers.push_back(std::make_unique<ParamAsker>(&start));
+    ASSERT_TRUE(PlatformThread::Create(0, askers.back().get(), &thread));
+  }
+  start.Signal();
+  for (PlatformThreadHandle& thread : handles)
+    PlatformThread::Join(thread);
+
+  for (const auto& asker : askers) {
+    for (int i = 0; i < ParamAsker::kTrials; ++i)
+      EXPECT_EQ("value" + std::to_string(i), asker->answers[i]);
+  }
+  runner->RunUntilIdle();
+  EXPECT_EQ(static_cast<size_t>(ParamAsker::kTrials), observer.calls.size());
+  FieldTrialList::RemoveObserver(&observer);
 }
 
 }  // namespace
