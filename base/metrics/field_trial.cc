@@ -8,6 +8,7 @@
 #include "base/debug/activity_tracker.h"
 #include "base/location.h"
 #include "base/metrics/field_trial_param_associator.h"
+#include "base/metrics/persistent_memory_allocator.h"
 #include "base/pickle.h"
 #include "base/sequenced_task_runner.h"
 #include "base/strings/string_piece.h"
@@ -22,6 +23,17 @@ namespace {
 // atomically; it is set and cleared by the list's own constructor and
 // destructor.
 std::atomic<FieldTrialList*> g_field_trial_list{nullptr};
+
+// Type id of a trial's shared-memory entry.
+constexpr uint32_t kFieldTrialEntryType = 0xABA17E15;
+
+// A trial's shared-memory entry. Its layout is shared with other processes
+// and must not change: the pickle follows the two fixed fields.
+struct FieldTrialEntry {
+  std::atomic<uint32_t> activated;
+  uint32_t pickle_size;
+};
+static_assert(sizeof(FieldTrialEntry) == 8, "entry header is 8 bytes");
 
 ThreadLocalStorage::Slot& CurrentNotificationSlot() {
   // Never destroyed: observer tasks may run on any thread until the end.
@@ -218,7 +230,13 @@ void FieldTrialList::NotifyFieldTrialGroupSelection(FieldTrial* trial) {
     trial->group_reported_ = true;
     if (!trial->enabled_)
       return;
-    AddToAllocatorWhileLocked(trial);
+    PersistentMemoryAllocator* allocator = list->allocator_.get();
+    if (allocator && !allocator->IsReadonly()) {
+      if (trial->ref_)
+        ActivateInAllocatorWhileLocked(allocator, trial);
+      else
+        AddToAllocatorWhileLocked(allocator, trial);
+    }
   }
 
   if (debug::GlobalActivityTracker* tracker =
@@ -250,6 +268,22 @@ const FieldTrialList::Notification* FieldTrialList::GetCurrentNotification() {
 }
 
 // static
+void FieldTrialList::InstallAllocator(
+    std::unique_ptr<PersistentMemoryAllocator> allocator) {
+  FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
+  if (!list)
+    return;
+  AutoLock auto_lock(list->lock_);
+  list->allocator_ = std::move(allocator);
+}
+
+// static
+PersistentMemoryAllocator* FieldTrialList::GetAllocator() {
+  FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
+  return list ? list->allocator_.get() : nullptr;
+}
+
+// static
 void FieldTrialList::FinalizeGroupChoiceUnderLock(FieldTrial* trial) {
   FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
   if (!list) {
@@ -266,23 +300,104 @@ void FieldTrialList::OnGroupFinalized(bool is_locked, FieldTrial* trial) {
   if (!list)
     return;
   if (is_locked) {
-    AddToAllocatorWhileLocked(trial);
+    AddToAllocatorWhileLocked(list->allocator_.get(), trial);
   } else {
     AutoLock auto_lock(list->lock_);
-    AddToAllocatorWhileLocked(trial);
+    AddToAllocatorWhileLocked(list->allocator_.get(), trial);
   }
 }
 
 // static
-void FieldTrialList::AddToAllocatorWhileLocked(FieldTrial* trial) {
-  // The list has no shared-memory segment: trials live in this process only.
+void FieldTrialList::AddToAllocatorWhileLocked(
+    PersistentMemoryAllocator* allocator,
+    FieldTrial* trial) {
+  if (!allocator || allocator->IsReadonly() || !trial->enabled_)
+    return;
+  trial->FinalizeGroupChoiceImpl(true);
+  if (trial->ref_)
+    return;
+
+  Pickle pickle;
+  pickle.WriteString(trial->trial_name());
+  pickle.WriteString(trial->group_name_);
+  FieldTrial::Params params;
+  FieldTrialParamAssociator::GetInstance()->GetFieldTrialParamsWithoutFallback(
+      trial->trial_name(), trial->group_name_, &params);
+  for (const auto& param : params) {
+    pickle.WriteString(param.first);
+    pickle.WriteString(param.second);
+  }
+
+  const size_t total_size = sizeof(FieldTrialEntry) + pickle.size();
+  PersistentMemoryAllocator::Reference ref =
+      allocator->Allocate(total_size, kFieldTrialEntryType);
+  if (!ref)
+    return;
+  char* block = allocator->GetAsArray<char>(ref, kFieldTrialEntryType,
+                                            total_size);
+  if (!block)
+    return;
+  FieldTrialEntry* entry = reinterpret_cast<FieldTrialEntry*>(block);
+  entry->activated.store(trial->group_reported_ ? 1 : 0,
+                         std::memory_order_relaxed);
+  entry->pickle_size = static_cast<uint32_t>(pickle.size());
+  memcpy(block + sizeof(FieldTrialEntry), pickle.data(), pickle.size());
+  allocator->MakeIterable(ref);
+  trial->ref_ = ref;
+}
+
+// static
+void FieldTrialList::ActivateInAllocatorWhileLocked(
+    PersistentMemoryAllocator* allocator,
+    FieldTrial* trial) {
+  char* block = allocator->GetAsArray<char>(trial->ref_, kFieldTrialEntryType,
+                                            sizeof(FieldTrialEntry));
+  if (!block)
+    return;
+  reinterpret_cast<FieldTrialEntry*>(block)->activated.store(1);
 }
 
 // static
 bool FieldTrialList::GetParamsFromSharedMemory(FieldTrial* trial,
                                                FieldTrial::Params* params) {
-  // No segment, so no trial has an entry to read back.
-  return false;
+  FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
+  if (!list)
+    return false;
+  AutoLock auto_lock(list->lock_);
+  PersistentMemoryAllocator* allocator = list->allocator_.get();
+  if (!allocator || !trial->ref_)
+    return false;
+
+  const size_t alloc_size = allocator->GetAllocSize(trial->ref_);
+  if (alloc_size < sizeof(FieldTrialEntry))
+    return false;
+  const char* block = allocator->GetAsArray<char>(
+      trial->ref_, kFieldTrialEntryType, sizeof(FieldTrialEntry));
+  if (!block)
+    return false;
+  const FieldTrialEntry* entry =
+      reinterpret_cast<const FieldTrialEntry*>(block);
+  // Another process may have written the size: it must not reach past the
+  // block.
+  const size_t pickle_size = entry->pickle_size;
+  if (alloc_size - sizeof(FieldTrialEntry) < pickle_size)
+    return false;
+
+  Pickle pickle(block + sizeof(FieldTrialEntry), static_cast<int>(pickle_size));
+  PickleIterator iter(pickle);
+  StringPiece trial_name;
+  StringPiece group_name;
+  if (!iter.ReadStringPiece(&trial_name) || !iter.ReadStringPiece(&group_name))
+    return false;
+  while (true) {
+    StringPiece key;
+    StringPiece value;
+    if (!iter.ReadStringPiece(&key))
+      return true;
+    if (!iter.ReadStringPiece(&value))
+      return key.empty();
+    (*params)[key.as_string()] = value.as_string();
+  }
 }
 
 }  // namespace base

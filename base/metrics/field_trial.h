@@ -15,6 +15,7 @@
 namespace base {
 
 class FieldTrialList;
+class PersistentMemoryAllocator;
 
 // A named experiment. Code asks for the chosen group (and, through
 // FieldTrialParamAssociator, that group's parameters) and varies its
@@ -45,6 +46,7 @@ class FieldTrial : public RefCountedThreadSafe<FieldTrial> {
 
  private:
   friend class FieldTrialList;
+class PersistentMemoryAllocator;
   friend class RefCountedThreadSafe<FieldTrial>;
 
   FieldTrial(const std::string& trial_name,
@@ -134,6 +136,13 @@ class FieldTrialList {
   static bool GetParamsFromSharedMemory(FieldTrial* trial,
                                         FieldTrial::Params* params);
 
+  // Gives the list a segment to publish its trials in, for other processes
+  // to read. Nothing in the installer installs one. A trial gets its entry
+  // when its group is chosen or first reported with the segment in place.
+  static void InstallAllocator(
+      std::unique_ptr<PersistentMemoryAllocator> allocator);
+  static PersistentMemoryAllocator* GetAllocator();
+
  private:
   friend class FieldTrial;
   class ObserverRegistry;
@@ -145,12 +154,17 @@ class FieldTrialList {
   // Called by a trial whose group was just chosen.
   static void OnGroupFinalized(bool is_locked, FieldTrial* trial);
 
-  // With |lock_| held.
-  static void AddToAllocatorWhileLocked(FieldTrial* trial);
+  // Both with |lock_| held.
+  static void AddToAllocatorWhileLocked(PersistentMemoryAllocator* allocator,
+                                        FieldTrial* trial);
+  static void ActivateInAllocatorWhileLocked(
+      PersistentMemoryAllocator* allocator,
+      FieldTrial* trial);
 
   Lock lock_;
   std::map<std::string, scoped_refptr<FieldTrial>> registered_;
   scoped_refptr<ObserverRegistry> observers_;
+  std::unique_ptr<PersistentMemoryAllocator> allocator_;
 
   DISALLOW_COPY_AND_ASSIGN(FieldTrialList);
 };

@@ -7,6 +7,8 @@
 
 #include "base/metrics/field_trial_param_associator.h"
 #include "base/metrics/field_trial_params.h"
+#include "base/metrics/persistent_memory_allocator.h"
+#include "base/pickle.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/platform_thread.h"
@@ -165,6 +167,159 @@ TEST_F(FieldTrialTest, ObserversHearEachChoiceOnceOnTheirOwnSequence) {
   FieldTrialList::RemoveObserver(&observer);
   runner->RunUntilIdle();
   EXPECT_EQ(1u, observer.calls.size());
+}
+
+constexpr uint32_t kEntryType = 0xABA17E15;
+
+// The fixed head of a trial's shared-memory entry, as another process
+// reads it.
+struct EntryHead {
+  uint32_t activated;
+  uint32_t pickle_size;
+};
+
+EntryHead* EntryOf(FieldTrial* trial) {
+  return reinterpret_cast<EntryHead*>(
+      FieldTrialList::GetAllocator()->GetAsArray<char>(
+          trial->shared_memory_ref_for_testing(), kEntryType,
+          sizeof(EntryHead)));
+}
+
+class FieldTrialSharedMemoryTest : public FieldTrialTest {
+ protected:
+  void SetUp() override {
+    list_ = std::make_unique<FieldTrialList>();
+    FieldTrialList::InstallAllocator(
+        std::make_unique<LocalPersistentMemoryAllocator>(64 << 10, 0, ""));
+  }
+
+  // Rewrites |trial|'s entry to hold |pickle|, which must fit its block.
+  void RewriteEntry(FieldTrial* trial, const Pickle& pickle) {
+    EntryHead* head = EntryOf(trial);
+    ASSERT_NE(nullptr, head);
+    ASSERT_LE(sizeof(EntryHead) + pickle.size(),
+              FieldTrialList::GetAllocator()->GetAllocSize(
+                  trial->shared_memory_ref_for_testing()));
+    memcpy(head + 1, pickle.data(), pickle.size());
+    head->pickle_size = static_cast<uint32_t>(pickle.size());
+  }
+
+  std::unique_ptr<FieldTrialList> list_;
+};
+
+TEST_F(FieldTrialSharedMemoryTest, EntryCarriesGroupAndParameters) {
+  FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+      "Trial", "Group", {{"b", "2"}, {"a", "1"}});
+  scoped_refptr<FieldTrial> trial =
+      FieldTrialList::FactoryGetFieldTrial("Trial", 100, "Group");
+  // Choosing the group publishes the entry, not yet activated.
+  trial->group_number_for_testing();
+  ASSERT_NE(0u, trial->shared_memory_ref_for_testing());
+  EntryHead* head = EntryOf(trial.get());
+  ASSERT_NE(nullptr, head);
+  EXPECT_EQ(0u, head->activated);
+
+  Pickle pickle(reinterpret_cast<const char*>(head + 1),
+                static_cast<int>(head->pickle_size));
+  PickleIterator iter(pickle);
+  std::string fields[6];
+  for (std::string& field : fields)
+    ASSERT_TRUE(iter.ReadString(&field));
+  EXPECT_TRUE(iter.ReachedEnd());
+  // Parameters in key order.
+  EXPECT_EQ((std::vector<std::string>{"Trial", "Group", "a", "1", "b", "2"}),
+            std::vector<std::string>(std::begin(fields), std::end(fields)));
+
+  // The entry is where another process would look for it.
+  PersistentMemoryAllocator::Iterator entries(FieldTrialList::GetAllocator());
+  EXPECT_EQ(trial->shared_memory_ref_for_testing(),
+            entries.GetNextOfType(kEntryType));
+
+  // Reporting activates it, once: a second report writes nothing.
+  trial->group_name();
+  EXPECT_EQ(1u, head->activated);
+  head->activated = 0;
+  trial->group_name();
+  FieldTrialList::NotifyFieldTrialGroupSelection(trial.get());
+  EXPECT_EQ(0u, head->activated);
+}
+
+TEST_F(FieldTrialSharedMemoryTest, ParametersAreReadBackFromTheEntry) {
+  FieldTrialParamAssociator* associator =
+      FieldTrialParamAssociator::GetInstance();
+  // A long value leaves room in the block for the rewrites below.
+  const std::string value(40, 'v');
+  associator->AssociateFieldTrialParams("Trial", "Group", {{"key", value}});
+  scoped_refptr<FieldTrial> trial =
+      FieldTrialList::FactoryGetFieldTrial("Trial", 100, "Group");
+  trial->group_name();
+  // What only the segment still knows is found there.
+  associator->ClearAllParamsForTesting();
+  EXPECT_EQ(value, GetFieldTrialParamValue("Trial", "key"));
+
+  // A trailing empty key is padding; a key without its value is damage.
+  Pickle padded;
+  padded.WriteString("Trial");
+  padded.WriteString("Group");
+  padded.WriteString("key");
+  padded.WriteString("other");
+  padded.WriteString("");
+  RewriteEntry(trial.get(), padded);
+  FieldTrial::Params params;
+  EXPECT_TRUE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+  EXPECT_EQ((FieldTrial::Params{{"key", "other"}}), params);
+
+  Pickle cut;
+  cut.WriteString("Trial");
+  cut.WriteString("Group");
+  cut.WriteString("key");
+  RewriteEntry(trial.get(), cut);
+  EXPECT_FALSE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+
+  Pickle nameless;
+  nameless.WriteString("Trial");
+  RewriteEntry(trial.get(), nameless);
+  EXPECT_FALSE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+}
+
+TEST_F(FieldTrialSharedMemoryTest, OversizedPickleYieldsNoParameters) {
+  FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+      "Trial", "Group", {{"key", "value"}});
+  scoped_refptr<FieldTrial> trial =
+      FieldTrialList::FactoryGetFieldTrial("Trial", 100, "Group");
+  trial->group_name();
+  EntryHead* head = EntryOf(trial.get());
+  ASSERT_NE(nullptr, head);
+  const size_t usable = FieldTrialList::GetAllocator()->GetAllocSize(
+      trial->shared_memory_ref_for_testing());
+  // One byte more than the block holds behind the head.
+  head->pickle_size = static_cast<uint32_t>(usable - sizeof(EntryHead) + 1);
+  FieldTrial::Params params;
+  EXPECT_FALSE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+  EXPECT_TRUE(params.empty());
+  head->pickle_size = static_cast<uint32_t>(usable - sizeof(EntryHead));
+  // A size that fits the block is read.
+  EXPECT_TRUE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+}
+
+TEST_F(FieldTrialSharedMemoryTest, DisabledTrialsAndFullSegmentsGetNoEntry) {
+  scoped_refptr<FieldTrial> disabled =
+      FieldTrialList::FactoryGetFieldTrial("Disabled", 100, "Group");
+  disabled->Disable();
+  disabled->group_name();
+  EXPECT_EQ(0u, disabled->shared_memory_ref_for_testing());
+
+  // A segment too small for the entry: the trial still works.
+  list_.reset();
+  list_ = std::make_unique<FieldTrialList>();
+  FieldTrialList::InstallAllocator(
+      std::make_unique<LocalPersistentMemoryAllocator>(128, 0, ""));
+  FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+      "Big", "Group", {{"key", std::string(200, 'x')}});
+  scoped_refptr<FieldTrial> big =
+      FieldTrialList::FactoryGetFieldTrial("Big", 100, "Group");
+  EXPECT_EQ(std::string(200, 'x'), GetFieldTrialParamValue("Big", "key"));
+  EXPECT_EQ(0u, big->shared_memory_ref_for_testing());
 }
 
 class ParamAsker : public PlatformThread::Delegate {
