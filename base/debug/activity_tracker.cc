@@ -93,8 +93,7 @@ void ThreadActivityTracker::CreateSnapshot(Snapshot* snapshot) const {
 // GlobalActivityTracker ------------------------------------------------------
 
 GlobalActivityTracker::GlobalActivityTracker(
-    std::unique_ptr<PersistentMemoryAllocator> allocator,
-    uint32_t stack_depth)
+    std::unique_ptr<PersistentMemoryAllocator> allocator, uint32_t stack_depth)
     : allocator_(std::move(allocator)),
       stack_depth_(stack_depth),
       this_thread_tracker_(&GlobalActivityTracker::OnThreadExit) {}
@@ -137,8 +136,8 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
   ::ReleaseSRWLockExclusive(&lock_);
   if (!record) {
     // The segment is full: this thread goes untracked.
-    UmaHistogramExactLinear("ActivityTracker.ThreadTrackers.MemLimitTrackerCount",
-                            count, 101);
+    UmaHistogramExactLinear(
+        "ActivityTracker.ThreadTrackers.MemLimitTrackerCount", count, 101);
     return nullptr;
   }
   allocator_->MakeIterable(ref);
@@ -275,11 +274,10 @@ ScopedThreadJoinActivity::ScopedThreadJoinActivity(const void* program_counter,
 
 ScopedProcessWaitActivity::ScopedProcessWaitActivity(
     const void* program_counter, const Process& process)
-    : ScopedThreadActivity(
-          program_counter,
-          nullptr,
-          ACT_PROCESS_WAIT,
-          GlobalActivityTracker::Get() ? process.Pid() : 0) {}
+    : ScopedThreadActivity(program_counter,
+                           nullptr,
+                           ACT_PROCESS_WAIT,
+                           GlobalActivityTracker::Get() ? process.Pid() : 0) {}
 
 ScopedTaskRunActivity::ScopedTaskRunActivity(const void* program_counter,
                                              const PendingTask& task)

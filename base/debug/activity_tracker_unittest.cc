@@ -173,8 +173,7 @@ TEST_F(ActivityTrackerOnTest, NestedActivitiesCarryTheirData) {
       EXPECT_EQ(ACT_TASK_RUN, run.activity_type);
       EXPECT_EQ(7u, run.data);
       EXPECT_EQ(reinterpret_cast<uintptr_t>(&lock), run.calling_address);
-      EXPECT_EQ(reinterpret_cast<uintptr_t>(
-                    task.posted_from.program_counter()),
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(task.posted_from.program_counter()),
                 run.origin_address);
       EXPECT_EQ(ACT_LOCK_ACQUIRE, snapshot.activities[1].activity_type);
       EXPECT_EQ(reinterpret_cast<uintptr_t>(&lock),
@@ -249,14 +248,14 @@ TEST_F(ActivityTrackerOnTest, CallersInBaseReachTheTracker) {
   LOG(ERROR) << "line for the tracker";
   PersistentMemoryAllocator::Iterator records(tracker->allocator());
   bool found = false;
-  while (PersistentMemoryAllocator::Reference ref = records.GetNextOfType(
-             GlobalActivityTracker::kTypeIdLogMessage)) {
+  while (PersistentMemoryAllocator::Reference ref =
+             records.GetNextOfType(GlobalActivityTracker::kTypeIdLogMessage)) {
     const char* text = tracker->allocator()->GetAsArray<char>(
         ref, GlobalActivityTracker::kTypeIdLogMessage,
         PersistentMemoryAllocator::kSizeAny);
     ASSERT_NE(nullptr, text);
-    found |= std::string(text).find("line for the tracker") !=
-             std::string::npos;
+    found |=
+        std::string(text).find("line for the tracker") != std::string::npos;
   }
   EXPECT_TRUE(found);
 

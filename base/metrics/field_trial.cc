@@ -83,8 +83,9 @@ class FieldTrialList::ObserverRegistry
       entry.task_runner->PostTask(
           Location::CreateFromHere("NotifyFieldTrialGroupSelection", __FILE__,
                                    __LINE__),
-          BindOnce(&ObserverRegistry::Deliver, scoped_refptr<ObserverRegistry>(this),
-                   entry.observer, trial_name, group_name));
+          BindOnce(&ObserverRegistry::Deliver,
+                   scoped_refptr<ObserverRegistry>(this), entry.observer,
+                   trial_name, group_name));
     }
   }
 
@@ -309,8 +310,7 @@ void FieldTrialList::OnGroupFinalized(bool is_locked, FieldTrial* trial) {
 
 // static
 void FieldTrialList::AddToAllocatorWhileLocked(
-    PersistentMemoryAllocator* allocator,
-    FieldTrial* trial) {
+    PersistentMemoryAllocator* allocator, FieldTrial* trial) {
   if (!allocator || allocator->IsReadonly() || !trial->enabled_)
     return;
   trial->FinalizeGroupChoiceImpl(true);
@@ -333,8 +333,8 @@ void FieldTrialList::AddToAllocatorWhileLocked(
       allocator->Allocate(total_size, kFieldTrialEntryType);
   if (!ref)
     return;
-  char* block = allocator->GetAsArray<char>(ref, kFieldTrialEntryType,
-                                            total_size);
+  char* block =
+      allocator->GetAsArray<char>(ref, kFieldTrialEntryType, total_size);
   if (!block)
     return;
   FieldTrialEntry* entry = reinterpret_cast<FieldTrialEntry*>(block);
@@ -348,8 +348,7 @@ void FieldTrialList::AddToAllocatorWhileLocked(
 
 // static
 void FieldTrialList::ActivateInAllocatorWhileLocked(
-    PersistentMemoryAllocator* allocator,
-    FieldTrial* trial) {
+    PersistentMemoryAllocator* allocator, FieldTrial* trial) {
   char* block = allocator->GetAsArray<char>(trial->ref_, kFieldTrialEntryType,
                                             sizeof(FieldTrialEntry));
   if (!block)

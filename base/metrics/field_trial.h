@@ -46,7 +46,7 @@ class FieldTrial : public RefCountedThreadSafe<FieldTrial> {
 
  private:
   friend class FieldTrialList;
-class PersistentMemoryAllocator;
+  class PersistentMemoryAllocator;
   friend class RefCountedThreadSafe<FieldTrial>;
 
   FieldTrial(const std::string& trial_name,
@@ -158,8 +158,7 @@ class FieldTrialList {
   static void AddToAllocatorWhileLocked(PersistentMemoryAllocator* allocator,
                                         FieldTrial* trial);
   static void ActivateInAllocatorWhileLocked(
-      PersistentMemoryAllocator* allocator,
-      FieldTrial* trial);
+      PersistentMemoryAllocator* allocator, FieldTrial* trial);
 
   Lock lock_;
   std::map<std::string, scoped_refptr<FieldTrial>> registered_;

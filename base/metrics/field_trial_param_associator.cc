@@ -22,8 +22,7 @@ bool FieldTrialParamAssociator::AssociateFieldTrialParams(
 }
 
 bool FieldTrialParamAssociator::GetFieldTrialParams(
-    const std::string& trial_name,
-    FieldTrial::Params* params) {
+    const std::string& trial_name, FieldTrial::Params* params) {
   FieldTrial* trial = FieldTrialList::Find(trial_name);
   if (!trial)
     return false;

@@ -11,8 +11,8 @@ std::string GetFieldTrialParamValue(const std::string& trial_name,
   if (!FieldTrialList::IsSet())
     return std::string();
   FieldTrial::Params params;
-  if (!FieldTrialParamAssociator::GetInstance()->GetFieldTrialParams(
-          trial_name, &params)) {
+  if (!FieldTrialParamAssociator::GetInstance()->GetFieldTrialParams(trial_name,
+                                                                     &params)) {
     return std::string();
   }
   auto it = params.find(param_name);

@@ -74,8 +74,7 @@ TEST_F(FieldTrialTest, GroupIsTheDefaultOneAndAnEmptyNameBecomesZero) {
       FieldTrialList::FactoryGetFieldTrial("Named", 100, "Control");
   scoped_refptr<FieldTrial> unnamed =
       FieldTrialList::FactoryGetFieldTrial("Unnamed", 100, "");
-  EXPECT_EQ(FieldTrial::kDefaultGroupNumber,
-            named->group_number_for_testing());
+  EXPECT_EQ(FieldTrial::kDefaultGroupNumber, named->group_number_for_testing());
   // Finalizing alone does not report the choice.
   EXPECT_FALSE(named->group_reported_for_testing());
   EXPECT_EQ("Control", named->group_name());
@@ -113,12 +112,12 @@ TEST_F(FieldTrialTest, ParameterLookupFollowsTheChosenGroup) {
                                             "AllTasksUserBlocking"));
   EXPECT_TRUE(trial->group_reported_for_testing());
   EXPECT_EQ("", GetFieldTrialParamValue("BrowserScheduler", "Unknown"));
-  EXPECT_EQ("", GetFieldTrialParamValue("browserscheduler",
-                                        "AllTasksUserBlocking"));
+  EXPECT_EQ(
+      "", GetFieldTrialParamValue("browserscheduler", "AllTasksUserBlocking"));
 
   FieldTrial::Params params{{"stale", "entry"}};
-  EXPECT_TRUE(associator->GetFieldTrialParamsWithoutFallback(
-      "BrowserScheduler", "Other", &params));
+  EXPECT_TRUE(associator->GetFieldTrialParamsWithoutFallback("BrowserScheduler",
+                                                             "Other", &params));
   EXPECT_EQ((FieldTrial::Params{{"AllTasksUserBlocking", "false"}}), params);
   EXPECT_FALSE(associator->GetFieldTrialParamsWithoutFallback(
       "BrowserScheduler", "Missing", &params));
