@@ -50,9 +50,13 @@ TEST_F(HistogramTextTest, LinearDescriptionsLabelAndHideBuckets) {
   // folded into the run of empty buckets.
   EXPECT_EQ(
       "Histogram: Described recorded 1 samples, mean = 1.0\n"
-      "0    " + Bar(0) + " (0 = 0.0%)\n"
-      "one  " + Bar(72) + " (1 = 100.0%) {0.0%}\n"
-      "2    ... \n",
+      "0    " +
+          Bar(0) +
+          " (0 = 0.0%)\n"
+          "one  " +
+          Bar(72) +
+          " (1 = 100.0%) {0.0%}\n"
+          "2    ... \n",
       text);
 
   // A described empty bucket between full ones is left out.
@@ -62,10 +66,17 @@ TEST_F(HistogramTextTest, LinearDescriptionsLabelAndHideBuckets) {
   linear->WriteAscii(&text);
   EXPECT_EQ(
       "Histogram: Described recorded 3 samples, mean = 2.3\n"
-      "0      " + Bar(0) + " (0 = 0.0%)\n"
-      "one    " + Bar(72) + " (1 = 33.3%) {0.0%}\n"
-      "2      " + Bar(0) + " (0 = 0.0%) {33.3%}\n"
-      "three  " + Bar(0) + " (2 = 66.7%) {33.3%}\n",
+      "0      " +
+          Bar(0) +
+          " (0 = 0.0%)\n"
+          "one    " +
+          Bar(72) +
+          " (1 = 33.3%) {0.0%}\n"
+          "2      " +
+          Bar(0) +
+          " (0 = 0.0%) {33.3%}\n"
+          "three  " +
+          Bar(0) + " (2 = 66.7%) {33.3%}\n",
       text);
 }
 
@@ -78,8 +89,11 @@ TEST_F(HistogramTextTest, SparseGraphListsValuesInOrder) {
   sparse->WriteAscii(&text);
   EXPECT_EQ(
       "Histogram: Sparse recorded 3 samples (flags = 0x1)\n"
-      "-5 " + Bar(36) + " (1 = 33.3%)\n"
-      "7  " + Bar(72) + " (2 = 66.7%)\n",
+      "-5 " +
+          Bar(36) +
+          " (1 = 33.3%)\n"
+          "7  " +
+          Bar(72) + " (2 = 66.7%)\n",
       text);
 
   DictionaryValue params;
@@ -105,8 +119,8 @@ TEST_F(HistogramTextTest, SparseGraphListsValuesInOrder) {
 }
 
 TEST_F(HistogramTextTest, ParametersBucketDataAndSerialization) {
-  Histogram* histogram = static_cast<Histogram*>(
-      Histogram::FactoryGet("Params", 1, 100, 10, 1));
+  Histogram* histogram =
+      static_cast<Histogram*>(Histogram::FactoryGet("Params", 1, 100, 10, 1));
   histogram->AddCount(3, 2);
   histogram->Add(5000);
 
@@ -222,10 +236,17 @@ TEST_F(HistogramTextTest, CustomHistogramSerializesInnerBoundaries) {
   custom->WriteAscii(&text);
   EXPECT_EQ(
       "Histogram: Custom recorded 2 samples, mean = 57.5\n"
-      "0   " + Bar(0) + " (0 = 0.0%)\n"
-      "10  " + Bar(72) + " (1 = 50.0%) {0.0%}\n"
-      "20  " + Bar(72) + " (1 = 50.0%) {50.0%}\n"
-      "500 " + Bar(0) + " (0 = 0.0%) {100.0%}\n",
+      "0   " +
+          Bar(0) +
+          " (0 = 0.0%)\n"
+          "10  " +
+          Bar(72) +
+          " (1 = 50.0%) {0.0%}\n"
+          "20  " +
+          Bar(72) +
+          " (1 = 50.0%) {50.0%}\n"
+          "500 " +
+          Bar(0) + " (0 = 0.0%) {100.0%}\n",
       text);
 }
 
@@ -233,10 +254,10 @@ TEST_F(HistogramTextTest, CorruptionAndValidation) {
   BucketRanges ranges(11);
   BucketRanges::InitializeExponential(1, 100, &ranges);
   const uint64_t id = HashMetricName("Corrupt");
-  std::unique_ptr<HistogramBase> histogram = Histogram::PersistentCreate(
-      GetPermanentName("Corrupt"), &ranges,
-      std::make_unique<SampleVector>(id, &ranges),
-      std::make_unique<SampleVector>(id, &ranges));
+  std::unique_ptr<HistogramBase> histogram =
+      Histogram::PersistentCreate(GetPermanentName("Corrupt"), &ranges,
+                                  std::make_unique<SampleVector>(id, &ranges),
+                                  std::make_unique<SampleVector>(id, &ranges));
   histogram->SetFlags(1);
   histogram->Add(4);
   EXPECT_EQ(0u, histogram->FindCorruption(*histogram->SnapshotSamples()));
@@ -270,23 +291,23 @@ TEST_F(HistogramTextTest, CorruptionAndValidation) {
   // A boundary overwritten out of order.
   std::unique_ptr<HistogramSamples> snapshot = histogram->SnapshotSamples();
   ranges.set_range(3, 2);
-  EXPECT_EQ(HistogramBase::BUCKET_ORDER_ERROR |
-                HistogramBase::RANGE_CHECKSUM_ERROR,
-            histogram->FindCorruption(*snapshot));
+  EXPECT_EQ(
+      HistogramBase::BUCKET_ORDER_ERROR | HistogramBase::RANGE_CHECKSUM_ERROR,
+      histogram->FindCorruption(*snapshot));
 
   // Logged samples without an id make the object invalid; no flags alone
   // do not.
   BucketRanges good(11);
   BucketRanges::InitializeExponential(1, 100, &good);
-  std::unique_ptr<HistogramBase> no_flags = Histogram::PersistentCreate(
-      GetPermanentName("NoFlags"), &good,
-      std::make_unique<SampleVector>(id, &good),
-      std::make_unique<SampleVector>(id, &good));
+  std::unique_ptr<HistogramBase> no_flags =
+      Histogram::PersistentCreate(GetPermanentName("NoFlags"), &good,
+                                  std::make_unique<SampleVector>(id, &good),
+                                  std::make_unique<SampleVector>(id, &good));
   EXPECT_TRUE(no_flags->ValidateHistogramContents(false, 2));
-  std::unique_ptr<HistogramBase> no_id = Histogram::PersistentCreate(
-      GetPermanentName("NoId"), &good,
-      std::make_unique<SampleVector>(id, &good),
-      std::make_unique<SampleVector>(0, &good));
+  std::unique_ptr<HistogramBase> no_id =
+      Histogram::PersistentCreate(GetPermanentName("NoId"), &good,
+                                  std::make_unique<SampleVector>(id, &good),
+                                  std::make_unique<SampleVector>(0, &good));
   EXPECT_FALSE(no_id->ValidateHistogramContents(false, 3));
   EXPECT_DEATH(no_id->ValidateHistogramContents(true, 3), "NoId/40#3");
 }

@@ -101,16 +101,14 @@ std::unique_ptr<SampleCountIterator> SampleVectorBase::Iterator() const {
   if (sample.count != 0) {
     return std::make_unique<SingleSampleIterator>(
         bucket_ranges_->range(sample.bucket),
-        bucket_ranges_->range(sample.bucket + 1), sample.count,
-        sample.bucket);
+        bucket_ranges_->range(sample.bucket + 1), sample.count, sample.bucket);
   }
   std::atomic<Count>* counts = GetOrMountCounts();
   return std::make_unique<SampleVectorIterator>(
       counts, counts ? counts_size() : 0, bucket_ranges_);
 }
 
-bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
-                                       Operator op) {
+bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
   if (iter->Done())
     return true;
 
@@ -137,8 +135,7 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
 
   if (!counts()) {
     if (iter->Done()) {
-      if (single_sample().Accumulate(dest_index,
-                                     op == ADD ? count : -count)) {
+      if (single_sample().Accumulate(dest_index, op == ADD ? count : -count)) {
         if (counts())
           MoveSingleSampleToCounts();
         return true;

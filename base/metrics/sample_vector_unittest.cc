@@ -63,10 +63,10 @@ TEST(SampleVectorTest, AtomicSingleSampleRefusesWhatDoesNotFit) {
   EXPECT_TRUE(word.Accumulate(3, 0));
   EXPECT_EQ(0, word.Load().count);
   EXPECT_TRUE(word.Accumulate(3, 4));
-  EXPECT_FALSE(word.Accumulate(4, 1));       // Another bucket.
-  EXPECT_FALSE(word.Accumulate(3, -5));      // Below zero.
-  EXPECT_FALSE(word.Accumulate(70000, 1));   // Index too large.
-  EXPECT_FALSE(word.Accumulate(3, 65536));   // Count too large.
+  EXPECT_FALSE(word.Accumulate(4, 1));      // Another bucket.
+  EXPECT_FALSE(word.Accumulate(3, -5));     // Below zero.
+  EXPECT_FALSE(word.Accumulate(70000, 1));  // Index too large.
+  EXPECT_FALSE(word.Accumulate(3, 65536));  // Count too large.
   EXPECT_TRUE(word.Accumulate(3, -4));
   EXPECT_EQ(0, word.Load().count);
   // The word keeps its bucket at a count of 0.

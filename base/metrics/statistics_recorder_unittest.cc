@@ -44,10 +44,16 @@ TEST(StatisticsRecorderTest, WriteGraphListsMatchingHistogramsByName) {
       "0 ... \n"
       "\n"
       "Histogram: TaskA.Latency recorded 3 samples, mean = 7.3\n"
-      "0   " + Bar(0) + " (0 = 0.0%)\n"
-      "1   " + Bar(72) + " (2 = 66.7%) {0.0%}\n"
+      "0   " +
+      Bar(0) +
+      " (0 = 0.0%)\n"
+      "1   " +
+      Bar(72) +
+      " (2 = 66.7%) {0.0%}\n"
       "2   ... \n"
-      "16  " + Bar(7) + " (1 = 33.3%) {66.7%}\n"
+      "16  " +
+      Bar(7) +
+      " (1 = 33.3%) {66.7%}\n"
       "29  ... \n"
       "\n";
   EXPECT_EQ(expected, output);
@@ -59,7 +65,8 @@ TEST(StatisticsRecorderTest, WriteGraphListsMatchingHistogramsByName) {
 }
 
 TEST(StatisticsRecorderTest, TemporaryRecorderHidesAndRestores) {
-  HistogramBase* outer = Histogram::FactoryGet("RecorderTest.Outer", 1, 9, 5, 0);
+  HistogramBase* outer =
+      Histogram::FactoryGet("RecorderTest.Outer", 1, 9, 5, 0);
   {
     std::unique_ptr<StatisticsRecorder> recorder =
         StatisticsRecorder::CreateTemporaryForTesting();
@@ -79,7 +86,8 @@ TEST(StatisticsRecorderTest, RangesAreSharedPerLayout) {
 
   const BucketRanges* registered =
       StatisticsRecorder::RegisterOrDeleteDuplicateRanges(first);
-  EXPECT_EQ(registered, StatisticsRecorder::RegisterOrDeleteDuplicateRanges(same));
+  EXPECT_EQ(registered,
+            StatisticsRecorder::RegisterOrDeleteDuplicateRanges(same));
   EXPECT_NE(registered,
             StatisticsRecorder::RegisterOrDeleteDuplicateRanges(other));
   // Histograms of one layout share it.
@@ -192,8 +200,7 @@ class TestPersistence : public HistogramPersistence {
   }
 
   void FinalizeHistogram(uint32_t reference, bool registered) override {
-    finalized.push_back(std::to_string(reference) +
-                        (registered ? "+" : "-"));
+    finalized.push_back(std::to_string(reference) + (registered ? "+" : "-"));
   }
 
   void ImportHistogramsToStatisticsRecorder() override {

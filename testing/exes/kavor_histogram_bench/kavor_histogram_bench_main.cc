@@ -98,8 +98,13 @@ bool RunCase(const char* label,
   std::vector<Job> jobs(threads);
   std::vector<HANDLE> handles;
   for (int t = 0; t < threads; ++t) {
-    jobs[t] = {histograms, samples, spread, (t * 13) % spread,
-               ::CreateEventW(nullptr, TRUE, FALSE, nullptr), go, 0};
+    jobs[t] = {histograms,
+               samples,
+               spread,
+               (t * 13) % spread,
+               ::CreateEventW(nullptr, TRUE, FALSE, nullptr),
+               go,
+               0};
     handles.push_back(
         ::CreateThread(nullptr, 0, &Record, &jobs[t], 0, nullptr));
     ::WaitForSingleObject(jobs[t].ready, INFINITE);
@@ -115,8 +120,8 @@ bool RunCase(const char* label,
   ::HeapUnlock(private_heap);
   if (wait == WAIT_TIMEOUT) {
     printf("%-10s ALLOCATES: recording blocked on a locked heap\n", label);
-    ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                             handles.data(), TRUE, INFINITE);
+    ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                             TRUE, INFINITE);
     return false;
   }
   for (int t = 0; t < threads; ++t) {
@@ -134,10 +139,11 @@ bool RunCase(const char* label,
   double busiest = 0;
   for (const Job& job : jobs)
     busiest = job.seconds > busiest ? job.seconds : busiest;
-  printf("%-10s %d thread(s) %10lld samples  %6.2f ns/sample per thread  "
-         "%6.2f ns/sample overall  no allocation  recorded %s\n",
-         label, threads, total, busiest * 1e9 / samples,
-         wall * 1e9 / total, recorded == total ? "all" : "MISMATCH");
+  printf(
+      "%-10s %d thread(s) %10lld samples  %6.2f ns/sample per thread  "
+      "%6.2f ns/sample overall  no allocation  recorded %s\n",
+      label, threads, total, busiest * 1e9 / samples, wall * 1e9 / total,
+      recorded == total ? "all" : "MISMATCH");
   return recorded == total;
 }
 
@@ -158,15 +164,14 @@ int main(int argc, char** argv) {
         "Bench.OneValue." + std::to_string(i), 1, 20000, 50, 1));
   }
   bool ok = RunCase("one-value", single, 1, single_count * 60000, 1);
-  ok &= RunCase(
-      "spread", {base::Histogram::FactoryGet("Bench.Spread", 1, 20000, 50, 1)},
-      1, samples, 30000);
-  ok &= RunCase(
-      "spread-4t",
-      {base::Histogram::FactoryGet("Bench.Spread4", 1, 20000, 50, 1)}, 4,
-      samples / 4, 30000);
-  ok &= RunCase("sparse",
-                {base::SparseHistogram::FactoryGet("Bench.Sparse", 1)}, 1,
-                samples / 4, 64);
+  ok &= RunCase("spread",
+                {base::Histogram::FactoryGet("Bench.Spread", 1, 20000, 50, 1)},
+                1, samples, 30000);
+  ok &= RunCase("spread-4t",
+                {base::Histogram::FactoryGet("Bench.Spread4", 1, 20000, 50, 1)},
+                4, samples / 4, 30000);
+  ok &=
+      RunCase("sparse", {base::SparseHistogram::FactoryGet("Bench.Sparse", 1)},
+              1, samples / 4, 64);
   return ok ? 0 : 1;
 }
