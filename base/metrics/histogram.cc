@@ -29,7 +29,7 @@ enum ValidationBits : uint32_t {
   kNoUnloggedSamples = 0x2,
   kNoLoggedSamples = 0x4,
   kLoggedSamplesWithoutId = 0x8,
-  kNoFlags = 0x20,
+  kFlagsAreZero = 0x20,
   kLoggedRangesProblem = 0x40,
   kGuardChanged = 0x80,
 };
@@ -119,8 +119,8 @@ HistogramBase* Histogram::Factory::Build() {
     HistogramPersistence* persistence = GetHistogramPersistence();
     if (persistence) {
       tentative = persistence->AllocateHistogram(
-          histogram_type_, name_, minimum_, maximum_, registered_ranges,
-          flags_, &reference);
+          histogram_type_, name_, minimum_, maximum_, registered_ranges, flags_,
+          &reference);
     }
     if (!tentative) {
       reference = 0;
@@ -142,8 +142,7 @@ HistogramBase* Histogram::Factory::Build() {
   // One name, one kind: asking for another kind is a programming error.
   CHECK(histogram->GetHistogramType() == histogram_type_);
   if (bucket_count_ != 0 &&
-      !histogram->HasConstructionArguments(minimum_, maximum_,
-                                           bucket_count_)) {
+      !histogram->HasConstructionArguments(minimum_, maximum_, bucket_count_)) {
     // Callers record into the result unchecked.
     return DummyHistogram::GetInstance();
   }
@@ -312,8 +311,8 @@ uint32_t Histogram::FindCorruption(const HistogramSamples& samples) const {
 
   // Sums and counts are updated apart, so a reader may catch them a few
   // samples out of step; only a larger gap is corruption.
-  const int64_t delta = static_cast<int64_t>(samples.redundant_count()) -
-                        samples.TotalCount();
+  const int64_t delta =
+      static_cast<int64_t>(samples.redundant_count()) - samples.TotalCount();
   if (delta > 5)
     inconsistencies |= COUNT_HIGH_ERROR;
   else if (delta < -5)
@@ -372,17 +371,17 @@ bool Histogram::ValidateHistogramContents(bool crash_if_invalid,
   else if (logged_samples_->id() == 0)
     bad_fields |= kLoggedSamplesWithoutId;
   if (flags() == 0)
-    bad_fields |= kNoFlags;
+    bad_fields |= kFlagsAreZero;
   if (dummy_field_ != kDummyValidationGuard)
     bad_fields |= kGuardChanged;
 
-  const bool is_valid = (bad_fields & ~kNoFlags) == 0;
+  const bool is_valid = (bad_fields & ~kFlagsAreZero) == 0;
   if (is_valid || !crash_if_invalid)
     return is_valid;
 
   // Keep the evidence in the crash report.
-  const std::string debug_string = StringPrintf(
-      "%s/%u#%d", histogram_name(), bad_fields, identifier);
+  const std::string debug_string =
+      StringPrintf("%s/%u#%d", histogram_name(), bad_fields, identifier);
   LOG(FATAL) << "Corrupt histogram " << debug_string;
   return false;
 }
@@ -485,8 +484,7 @@ void Histogram::WriteAsciiImpl(bool graph_it,
 
   double max_size = 0;
   for (uint32_t i = 0; i < bucket_count(); ++i) {
-    const double current_size =
-        GetBucketSize(snapshot->GetCount(ranges(i)), i);
+    const double current_size = GetBucketSize(snapshot->GetCount(ranges(i)), i);
     if (current_size > max_size)
       max_size = current_size;
   }
@@ -513,8 +511,7 @@ void Histogram::WriteAsciiImpl(bool graph_it,
       output->push_back(' ');
     if (current == 0 && i < bucket_count() - 1 &&
         snapshot->GetCount(ranges(i + 1)) == 0) {
-      while (i < bucket_count() - 1 &&
-             snapshot->GetCount(ranges(i + 1)) == 0) {
+      while (i < bucket_count() - 1 && snapshot->GetCount(ranges(i + 1)) == 0) {
         ++i;
       }
       output->append("... ");
@@ -555,12 +552,8 @@ class LinearHistogram::Factory : public Histogram::Factory {
           uint32_t bucket_count,
           int32_t flags,
           const DescriptionPair* descriptions)
-      : Histogram::Factory(name,
-                           LINEAR_HISTOGRAM,
-                           minimum,
-                           maximum,
-                           bucket_count,
-                           flags),
+      : Histogram::Factory(
+            name, LINEAR_HISTOGRAM, minimum, maximum, bucket_count, flags),
         descriptions_(descriptions) {}
 
  protected:
@@ -570,12 +563,8 @@ class LinearHistogram::Factory : public Histogram::Factory {
           HistogramBase::Sample maximum,
           uint32_t bucket_count,
           int32_t flags)
-      : Histogram::Factory(name,
-                           histogram_type,
-                           minimum,
-                           maximum,
-                           bucket_count,
-                           flags),
+      : Histogram::Factory(
+            name, histogram_type, minimum, maximum, bucket_count, flags),
         descriptions_(nullptr) {}
 
   BucketRanges* CreateRanges() override {

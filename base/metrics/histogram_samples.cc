@@ -33,9 +33,7 @@ HistogramSamples::SingleSample FromWord(uint32_t word) {
 // Reads the triples of the pickle form one after another.
 class PickleSampleIterator : public SampleCountIterator {
  public:
-  explicit PickleSampleIterator(PickleIterator* iter) : iter_(iter) {
-    Next();
-  }
+  explicit PickleSampleIterator(PickleIterator* iter) : iter_(iter) { Next(); }
   ~PickleSampleIterator() override = default;
 
   bool Done() const override { return done_; }
@@ -132,8 +130,8 @@ HistogramSamples::HistogramSamples(uint64_t id)
 }
 
 HistogramSamples::HistogramSamples(uint64_t id, Metadata* meta)
-    : meta_(meta ? meta : (owned_meta_.reset(new Metadata()),
-                           owned_meta_.get())) {
+    : owned_meta_(meta ? nullptr : new Metadata()),
+      meta_(meta ? meta : owned_meta_.get()) {
   // Persistent metadata may already carry the id of an earlier user.
   if (meta_->id == 0)
     meta_->id = id;
@@ -193,19 +191,19 @@ std::vector<HistogramSamples::Entry> HistogramSamples::GetEntries() const {
 
 void HistogramSamples::IncreaseSumAndCount(int64_t sum, Count count) {
   meta_->sum.fetch_add(sum, std::memory_order_relaxed);
-  // Wrapping is the corruption this count exists to reveal, so it is done
-  // in unsigned arithmetic rather than overflowing.
+  // Atomic arithmetic wraps rather than overflowing: a wrapped count is
+  // the corruption this count exists to reveal.
   meta_->redundant_count.fetch_add(count, std::memory_order_relaxed);
 }
 
 void HistogramSamples::RecordNegativeSample(NegativeSampleReason reason,
                                             Count increment) {
-  static HistogramBase* const reason_histogram = LinearHistogram::FactoryGet(
-      "UMA.NegativeSamples.Reason", 1, 9, 10,
-      HistogramBase::kUmaTargetedHistogramFlag);
-  static HistogramBase* const increment_histogram = Histogram::FactoryGet(
-      "UMA.NegativeSamples.Increment", 1, 1 << 30, 100,
-      HistogramBase::kUmaTargetedHistogramFlag);
+  static HistogramBase* const reason_histogram =
+      LinearHistogram::FactoryGet("UMA.NegativeSamples.Reason", 1, 9, 10,
+                                  HistogramBase::kUmaTargetedHistogramFlag);
+  static HistogramBase* const increment_histogram =
+      Histogram::FactoryGet("UMA.NegativeSamples.Increment", 1, 1 << 30, 100,
+                            HistogramBase::kUmaTargetedHistogramFlag);
   reason_histogram->Add(reason);
   increment_histogram->Add(increment);
   UmaHistogramSparse("UMA.NegativeSamples.Histogram",

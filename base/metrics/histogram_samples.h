@@ -131,8 +131,8 @@ class HistogramSamples {
 
   void IncreaseSumAndCount(int64_t sum, Count count);
 
-  // Counts an impossible sample (reason, increment) in the "UMA.Negative
-  // Samples.*" histograms.
+  // Counts an impossible sample (reason, increment) in the histograms
+  // "UMA.NegativeSamples.Reason", ".Increment" and ".Histogram".
   void RecordNegativeSample(NegativeSampleReason reason, Count increment);
 
   AtomicSingleSample& single_sample() { return meta_->single_sample; }

@@ -194,6 +194,7 @@ TEST(HistogramTest, LinearAndExactLinear) {
   UmaHistogramExactLinear(exact_name, 3, 10);
   UmaHistogramExactLinear(exact_name, 3, 10);
   UmaHistogramExactLinear(exact_name, 25, 10);  // Overflow bucket.
+  UmaHistogramExactLinear(exact_name, 3, 20);   // Other buckets: dropped.
   HistogramBase* exact = StatisticsRecorder::FindHistogram(exact_name);
   ASSERT_NE(nullptr, exact);
   EXPECT_TRUE(exact->HasConstructionArguments(1, 10, 11));
@@ -201,6 +202,7 @@ TEST(HistogramTest, LinearAndExactLinear) {
   EXPECT_EQ(2, samples->GetCount(3));
   EXPECT_EQ(0, samples->GetCount(4));
   EXPECT_EQ(1, samples->GetCount(11));
+  EXPECT_EQ(3, samples->TotalCount());
 }
 
 TEST(HistogramTest, SparseSamples) {

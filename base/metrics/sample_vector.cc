@@ -101,16 +101,14 @@ std::unique_ptr<SampleCountIterator> SampleVectorBase::Iterator() const {
   if (sample.count != 0) {
     return std::make_unique<SingleSampleIterator>(
         bucket_ranges_->range(sample.bucket),
-        bucket_ranges_->range(sample.bucket + 1), sample.count,
-        sample.bucket);
+        bucket_ranges_->range(sample.bucket + 1), sample.count, sample.bucket);
   }
   std::atomic<Count>* counts = GetOrMountCounts();
   return std::make_unique<SampleVectorIterator>(
       counts, counts ? counts_size() : 0, bucket_ranges_);
 }
 
-bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
-                                       Operator op) {
+bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
   if (iter->Done())
     return true;
 
@@ -121,6 +119,12 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
   size_t dest_index = GetBucketIndexChecked(min);
   if (dest_index >= counts_size())
     return false;
+  // Checked here too: an entry of another layout must not slip into the
+  // single sample below.
+  if (min != bucket_ranges_->range(dest_index) ||
+      max != bucket_ranges_->range(dest_index + 1)) {
+    return false;
+  }
   // Iterators over the same layout report their own indexes, which saves a
   // search per entry.
   size_t iter_index;
@@ -131,8 +135,7 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
 
   if (!counts()) {
     if (iter->Done()) {
-      if (single_sample().Accumulate(dest_index,
-                                     op == ADD ? count : -count)) {
+      if (single_sample().Accumulate(dest_index, op == ADD ? count : -count)) {
         if (counts())
           MoveSingleSampleToCounts();
         return true;

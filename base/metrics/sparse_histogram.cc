@@ -22,8 +22,8 @@ HistogramBase* SparseHistogram::FactoryGet(const std::string& name,
     uint32_t reference = 0;
     HistogramPersistence* persistence = GetHistogramPersistence();
     if (persistence) {
-      tentative = persistence->AllocateHistogram(
-          SPARSE_HISTOGRAM, name, 0, 0, nullptr, flags, &reference);
+      tentative = persistence->AllocateHistogram(SPARSE_HISTOGRAM, name, 0, 0,
+                                                 nullptr, flags, &reference);
     }
     if (!tentative) {
       reference = 0;

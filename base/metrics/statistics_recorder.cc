@@ -44,8 +44,7 @@ void SetHistogramPersistence(HistogramPersistence* persistence) {
   g_persistence.store(persistence, std::memory_order_release);
 }
 
-size_t StatisticsRecorder::NameHash::operator()(
-    const std::string& name) const {
+size_t StatisticsRecorder::NameHash::operator()(const std::string& name) const {
   uint64_t hash = 0;
   for (char c : name)
     hash = hash * 131 + static_cast<int64_t>(static_cast<signed char>(c));
@@ -57,9 +56,8 @@ size_t StatisticsRecorder::RangesHash::operator()(
   return ranges->checksum();
 }
 
-bool StatisticsRecorder::RangesEqual::operator()(
-    const BucketRanges* a,
-    const BucketRanges* b) const {
+bool StatisticsRecorder::RangesEqual::operator()(const BucketRanges* a,
+                                                 const BucketRanges* b) const {
   return a->Equals(b);
 }
 
@@ -202,13 +200,12 @@ void StatisticsRecorder::WriteGraph(const std::string& query,
   }
 
   std::vector<HistogramBase*> histograms = GetHistograms();
-  histograms.erase(
-      std::remove_if(histograms.begin(), histograms.end(),
-                     [&query](const HistogramBase* histogram) {
-                       return strstr(histogram->histogram_name(),
-                                     query.c_str()) == nullptr;
-                     }),
-      histograms.end());
+  histograms.erase(std::remove_if(histograms.begin(), histograms.end(),
+                                  [&query](const HistogramBase* histogram) {
+                                    return strstr(histogram->histogram_name(),
+                                                  query.c_str()) == nullptr;
+                                  }),
+                   histograms.end());
   std::sort(histograms.begin(), histograms.end(),
             [](const HistogramBase* a, const HistogramBase* b) {
               return strcmp(a->histogram_name(), b->histogram_name()) < 0;
