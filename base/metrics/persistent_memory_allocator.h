@@ -74,6 +74,8 @@ class PersistentMemoryAllocator {
     // Starts again from the head of the queue.
     void Reset();
 
+    const PersistentMemoryAllocator* allocator() const { return allocator_; }
+
    private:
     const PersistentMemoryAllocator* const allocator_;
     std::atomic<uint32_t> last_record_;
