@@ -161,6 +161,40 @@ TEST_F(PersistentHistogramAllocatorTest, ImportRegistersOthersHistograms) {
   EXPECT_EQ(0u, memory_->GetType(ref));
 }
 
+// Two users that made the same histogram both keep recording; every later
+// reader builds the record that joined the queue first.
+TEST_F(PersistentHistogramAllocatorTest, FirstIterableRecordWins) {
+  InstallLocal(1 << 20);
+  const BucketRanges* ranges = static_cast<Histogram*>(
+      Histogram::FactoryGet("Test.Persistent.Layout", 1, 100, 10, 0))
+      ->bucket_ranges();
+  auto attach = [&] {
+    return std::make_unique<PersistentHistogramAllocator>(
+        std::make_unique<PersistentMemoryAllocator>(
+            const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+            false));
+  };
+  std::unique_ptr<PersistentHistogramAllocator> first = attach();
+  std::unique_ptr<PersistentHistogramAllocator> second = attach();
+  uint32_t first_ref = 0;
+  uint32_t second_ref = 0;
+  std::unique_ptr<HistogramBase> from_first = first->AllocateHistogram(
+      HISTOGRAM, "Test.Persistent.Twice", 1, 100, ranges, kUma, &first_ref);
+  std::unique_ptr<HistogramBase> from_second = second->AllocateHistogram(
+      HISTOGRAM, "Test.Persistent.Twice", 1, 100, ranges, kUma, &second_ref);
+  ASSERT_TRUE(from_first && from_second);
+  second->FinalizeHistogram(second_ref, true);
+  first->FinalizeHistogram(first_ref, true);
+  from_first->Add(1);
+  from_second->Add(2);
+
+  HistogramBase* found =
+      StatisticsRecorder::FindHistogram("Test.Persistent.Twice");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(1, found->SnapshotSamples()->GetCount(2));
+  EXPECT_EQ(0, found->SnapshotSamples()->GetCount(1));
+}
+
 TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
   InstallLocal(1 << 20);
   for (const char* name : {"Test.Damaged.Name", "Test.Damaged.Order",
