@@ -29,7 +29,7 @@ enum ValidationBits : uint32_t {
   kNoUnloggedSamples = 0x2,
   kNoLoggedSamples = 0x4,
   kLoggedSamplesWithoutId = 0x8,
-  kNoFlags = 0x20,
+  kFlagsAreZero = 0x20,
   kLoggedRangesProblem = 0x40,
   kGuardChanged = 0x80,
 };
@@ -372,11 +372,11 @@ bool Histogram::ValidateHistogramContents(bool crash_if_invalid,
   else if (logged_samples_->id() == 0)
     bad_fields |= kLoggedSamplesWithoutId;
   if (flags() == 0)
-    bad_fields |= kNoFlags;
+    bad_fields |= kFlagsAreZero;
   if (dummy_field_ != kDummyValidationGuard)
     bad_fields |= kGuardChanged;
 
-  const bool is_valid = (bad_fields & ~kNoFlags) == 0;
+  const bool is_valid = (bad_fields & ~kFlagsAreZero) == 0;
   if (is_valid || !crash_if_invalid)
     return is_valid;
 

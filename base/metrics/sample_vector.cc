@@ -121,6 +121,12 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter,
   size_t dest_index = GetBucketIndexChecked(min);
   if (dest_index >= counts_size())
     return false;
+  // Checked here too: an entry of another layout must not slip into the
+  // single sample below.
+  if (min != bucket_ranges_->range(dest_index) ||
+      max != bucket_ranges_->range(dest_index + 1)) {
+    return false;
+  }
   // Iterators over the same layout report their own indexes, which saves a
   // search per entry.
   size_t iter_index;
