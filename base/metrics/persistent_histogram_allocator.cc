@@ -32,8 +32,8 @@ HistogramBase* GetResultHistogram() {
   if (word == 0) {
     uintptr_t expected = 0;
     if (g_result_histogram.compare_exchange_strong(
-            expected, kResultHistogramBeingCreated,
-            std::memory_order_acq_rel, std::memory_order_acquire)) {
+            expected, kResultHistogramBeingCreated, std::memory_order_acq_rel,
+            std::memory_order_acquire)) {
       HistogramBase* histogram = LinearHistogram::FactoryGet(
           "UMA.CreatePersistentHistogram.Result", 1, 10, 11,
           HistogramBase::kUmaTargetedHistogramFlag);
@@ -137,8 +137,7 @@ PersistentHistogramAllocator::GetCreateHistogramResultHistogram() {
 }
 
 PersistentSampleMapRecords* PersistentHistogramAllocator::UseSampleMapRecords(
-    uint64_t id,
-    const void* user) {
+    uint64_t id, const void* user) {
   return sparse_data_manager_.UseSampleMapRecords(id, user);
 }
 
@@ -176,9 +175,9 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
     return nullptr;
   }
 
-  const size_t record_size = std::max(
-      sizeof(PersistentHistogramData),
-      offsetof(PersistentHistogramData, name) + name.size() + 1);
+  const size_t record_size =
+      std::max(sizeof(PersistentHistogramData),
+               offsetof(PersistentHistogramData, name) + name.size() + 1);
   PersistentMemoryAllocator::Reference histogram_ref =
       memory_->Allocate(record_size, kTypeIdHistogram);
   PersistentHistogramData* data =
@@ -279,12 +278,13 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   const int32_t flags = data->flags;
 
   if (histogram_type == SPARSE_HISTOGRAM) {
-    std::unique_ptr<HistogramBase> histogram = SparseHistogram::PersistentCreate(
-        permanent_name,
-        std::make_unique<PersistentSampleMap>(id, &sparse_data_manager_,
-                                              &data->samples_metadata),
-        std::make_unique<PersistentSampleMap>(id + 1, &sparse_data_manager_,
-                                              &data->logged_metadata));
+    std::unique_ptr<HistogramBase> histogram =
+        SparseHistogram::PersistentCreate(
+            permanent_name,
+            std::make_unique<PersistentSampleMap>(id, &sparse_data_manager_,
+                                                  &data->samples_metadata),
+            std::make_unique<PersistentSampleMap>(id + 1, &sparse_data_manager_,
+                                                  &data->logged_metadata));
     histogram->SetFlags(flags);
     RecordCreateHistogramResult(kCreateSuccess);
     return histogram;
@@ -324,7 +324,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   const BucketRanges* registered_ranges =
       StatisticsRecorder::RegisterOrDeleteDuplicateRanges(ranges.release());
 
-  const size_t counts_bytes = size_t{bucket_count} * 2 * sizeof(HistogramBase::Count);
+  const size_t counts_bytes =
+      size_t{bucket_count} * 2 * sizeof(HistogramBase::Count);
   const PersistentMemoryAllocator::Reference counts_ref =
       data->counts_ref.load(std::memory_order_acquire);
   if (counts_ref && memory_->GetAllocSize(counts_ref) < counts_bytes) {
@@ -346,9 +347,9 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   std::unique_ptr<HistogramBase> histogram;
   switch (histogram_type) {
     case HISTOGRAM:
-      histogram = Histogram::PersistentCreate(permanent_name, registered_ranges,
-                                              std::move(unlogged),
-                                              std::move(logged));
+      histogram =
+          Histogram::PersistentCreate(permanent_name, registered_ranges,
+                                      std::move(unlogged), std::move(logged));
       break;
     case LINEAR_HISTOGRAM:
       histogram = LinearHistogram::PersistentCreate(
@@ -406,11 +407,8 @@ GlobalHistogramAllocator::GlobalHistogramAllocator(
 GlobalHistogramAllocator::~GlobalHistogramAllocator() = default;
 
 // static
-void GlobalHistogramAllocator::CreateWithPersistentMemory(void* base,
-                                                          size_t size,
-                                                          size_t page_size,
-                                                          uint64_t id,
-                                                          StringPiece name) {
+void GlobalHistogramAllocator::CreateWithPersistentMemory(
+    void* base, size_t size, size_t page_size, uint64_t id, StringPiece name) {
   CreateWithAllocator(std::make_unique<PersistentMemoryAllocator>(
       base, size, page_size, id, name, false));
 }

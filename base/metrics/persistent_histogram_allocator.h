@@ -108,8 +108,7 @@ class PersistentHistogramAllocator : public HistogramPersistence {
  private:
   struct PersistentHistogramData;
 
-  std::unique_ptr<HistogramBase> CreateHistogram(
-      PersistentHistogramData* data);
+  std::unique_ptr<HistogramBase> CreateHistogram(PersistentHistogramData* data);
   // A boundaries block of this segment holding |ranges|; 0 on failure.
   PersistentMemoryAllocator::Reference GetOrMakeRangesArray(
       const BucketRanges* ranges);
@@ -129,14 +128,9 @@ class GlobalHistogramAllocator : public PersistentHistogramAllocator {
 
   // Install a new global allocator over the given memory; none may be
   // installed already.
-  static void CreateWithPersistentMemory(void* base,
-                                         size_t size,
-                                         size_t page_size,
-                                         uint64_t id,
-                                         StringPiece name);
-  static void CreateWithLocalMemory(size_t size,
-                                    uint64_t id,
-                                    StringPiece name);
+  static void CreateWithPersistentMemory(
+      void* base, size_t size, size_t page_size, uint64_t id, StringPiece name);
+  static void CreateWithLocalMemory(size_t size, uint64_t id, StringPiece name);
   // Over a memory allocator made by the caller (a mapped file, say).
   static void CreateWithAllocator(
       std::unique_ptr<PersistentMemoryAllocator> memory);

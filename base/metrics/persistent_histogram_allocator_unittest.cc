@@ -35,7 +35,8 @@ class PersistentHistogramAllocatorTest : public testing::Test {
  protected:
   void SetUp() override {
     // Made first, on the heap, so its counts outlive every test's segment.
-    results_ = PersistentHistogramAllocator::GetCreateHistogramResultHistogram();
+    results_ =
+        PersistentHistogramAllocator::GetCreateHistogramResultHistogram();
     ASSERT_TRUE(results_);
     recorder_ = StatisticsRecorder::CreateTemporaryForTesting();
   }
@@ -85,7 +86,8 @@ TEST_F(PersistentHistogramAllocatorTest, SecondReaderSharesSamples) {
   InstallLocal(1 << 20);
   HistogramBase* exponential =
       Histogram::FactoryGet("Test.Persistent.Exp", 1, 1000, 10, kUma);
-  HistogramBase* sparse = SparseHistogram::FactoryGet("Test.Persistent.Sparse", kUma);
+  HistogramBase* sparse =
+      SparseHistogram::FactoryGet("Test.Persistent.Sparse", kUma);
   EXPECT_EQ(kUma | HistogramBase::kIsPersistent, exponential->flags());
   EXPECT_EQ(kUma | HistogramBase::kIsPersistent, sparse->flags());
   exponential->Add(5);
@@ -93,10 +95,12 @@ TEST_F(PersistentHistogramAllocatorTest, SecondReaderSharesSamples) {
   sparse->Add(7);
   sparse->Add(7);
 
-  PersistentHistogramAllocator reader(std::make_unique<PersistentMemoryAllocator>(
-      const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "", false));
-  std::unique_ptr<HistogramBase> exp_copy =
-      reader.GetHistogram(FindRecord(reader.memory_allocator(), "Test.Persistent.Exp"));
+  PersistentHistogramAllocator reader(
+      std::make_unique<PersistentMemoryAllocator>(
+          const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+          false));
+  std::unique_ptr<HistogramBase> exp_copy = reader.GetHistogram(
+      FindRecord(reader.memory_allocator(), "Test.Persistent.Exp"));
   std::unique_ptr<HistogramBase> sparse_copy = reader.GetHistogram(
       FindRecord(reader.memory_allocator(), "Test.Persistent.Sparse"));
   ASSERT_TRUE(exp_copy && sparse_copy);
@@ -112,7 +116,8 @@ TEST_F(PersistentHistogramAllocatorTest, SecondReaderSharesSamples) {
   exp_copy->Add(5);
   sparse_copy->Add(7);
   sparse_copy->Add(1000000);
-  std::unique_ptr<HistogramSamples> exp_samples = exponential->SnapshotSamples();
+  std::unique_ptr<HistogramSamples> exp_samples =
+      exponential->SnapshotSamples();
   EXPECT_EQ(2, exp_samples->GetCount(5));
   EXPECT_EQ(1, exp_samples->GetCount(700));
   EXPECT_EQ(3, exp_samples->TotalCount());
@@ -132,8 +137,10 @@ TEST_F(PersistentHistogramAllocatorTest, SecondReaderSharesSamples) {
 // and asking for a name again answers the imported object.
 TEST_F(PersistentHistogramAllocatorTest, ImportRegistersOthersHistograms) {
   InstallLocal(1 << 20);
-  PersistentHistogramAllocator other(std::make_unique<PersistentMemoryAllocator>(
-      const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "", false));
+  PersistentHistogramAllocator other(
+      std::make_unique<PersistentMemoryAllocator>(
+          const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+          false));
   const BucketRanges* ranges = nullptr;
   {
     // Borrow a registered layout for the other user's histogram.
@@ -148,10 +155,12 @@ TEST_F(PersistentHistogramAllocatorTest, ImportRegistersOthersHistograms) {
   other.FinalizeHistogram(ref, true);
   made->Add(50);
 
-  HistogramBase* found = StatisticsRecorder::FindHistogram("Test.Persistent.Other");
+  HistogramBase* found =
+      StatisticsRecorder::FindHistogram("Test.Persistent.Other");
   ASSERT_TRUE(found);
   EXPECT_EQ(1, found->SnapshotSamples()->GetCount(50));
-  EXPECT_EQ(found, Histogram::FactoryGet("Test.Persistent.Other", 1, 100, 10, kUma));
+  EXPECT_EQ(found,
+            Histogram::FactoryGet("Test.Persistent.Other", 1, 100, 10, kUma));
 
   // A duplicate that lost registration leaves no record to be found.
   std::unique_ptr<HistogramBase> loser = other.AllocateHistogram(
@@ -165,9 +174,10 @@ TEST_F(PersistentHistogramAllocatorTest, ImportRegistersOthersHistograms) {
 // reader builds the record that joined the queue first.
 TEST_F(PersistentHistogramAllocatorTest, FirstIterableRecordWins) {
   InstallLocal(1 << 20);
-  const BucketRanges* ranges = static_cast<Histogram*>(
-      Histogram::FactoryGet("Test.Persistent.Layout", 1, 100, 10, 0))
-      ->bucket_ranges();
+  const BucketRanges* ranges =
+      static_cast<Histogram*>(
+          Histogram::FactoryGet("Test.Persistent.Layout", 1, 100, 10, 0))
+          ->bucket_ranges();
   auto attach = [&] {
     return std::make_unique<PersistentHistogramAllocator>(
         std::make_unique<PersistentMemoryAllocator>(
@@ -197,13 +207,15 @@ TEST_F(PersistentHistogramAllocatorTest, FirstIterableRecordWins) {
 
 TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
   InstallLocal(1 << 20);
-  for (const char* name : {"Test.Damaged.Name", "Test.Damaged.Order",
-                           "Test.Damaged.Counts", "Test.Damaged.Type",
-                           "Test.Damaged.Cover"}) {
+  for (const char* name :
+       {"Test.Damaged.Name", "Test.Damaged.Order", "Test.Damaged.Counts",
+        "Test.Damaged.Type", "Test.Damaged.Cover"}) {
     Histogram::FactoryGet(name, 1, 1000, 10, kUma)->Add(3);
   }
-  PersistentHistogramAllocator reader(std::make_unique<PersistentMemoryAllocator>(
-      const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "", false));
+  PersistentHistogramAllocator reader(
+      std::make_unique<PersistentMemoryAllocator>(
+          const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+          false));
   auto refuses = [&](const char* name, int result) {
     const Reference ref = FindRecord(memory_, name);
     const int before = Results(result);
@@ -220,21 +232,26 @@ TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
 
   // Boundaries out of order (the checksum would tell as well).
   int32_t* boundaries = static_cast<int32_t*>(memory_->GetBlockData(
-      *reinterpret_cast<uint32_t*>(RecordBytes(FindRecord(memory_, "Test.Damaged.Order")) + 20),
+      *reinterpret_cast<uint32_t*>(
+          RecordBytes(FindRecord(memory_, "Test.Damaged.Order")) + 20),
       PersistentHistogramAllocator::kTypeIdRangesArray, 44));
   ASSERT_TRUE(boundaries);
   // The layout is shared by all five; copy the record's reference away.
-  const Reference shared_ranges = memory_->Allocate(44, PersistentHistogramAllocator::kTypeIdRangesArray);
+  const Reference shared_ranges =
+      memory_->Allocate(44, PersistentHistogramAllocator::kTypeIdRangesArray);
   int32_t* reordered = static_cast<int32_t*>(memory_->GetBlockData(
       shared_ranges, PersistentHistogramAllocator::kTypeIdRangesArray, 44));
   memcpy(reordered, boundaries, 44);
   std::swap(reordered[3], reordered[4]);
-  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Order")) + 20, &shared_ranges, 4);
-  refuses("Test.Damaged.Order", PersistentHistogramAllocator::kCreateInvalidBoundaries);
+  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Order")) + 20,
+         &shared_ranges, 4);
+  refuses("Test.Damaged.Order",
+          PersistentHistogramAllocator::kCreateInvalidBoundaries);
 
   // Boundaries in order with a matching checksum, but not covering every
   // value a histogram accepts.
-  const Reference narrow_ref = memory_->Allocate(44, PersistentHistogramAllocator::kTypeIdRangesArray);
+  const Reference narrow_ref =
+      memory_->Allocate(44, PersistentHistogramAllocator::kTypeIdRangesArray);
   int32_t* narrow = static_cast<int32_t*>(memory_->GetBlockData(
       narrow_ref, PersistentHistogramAllocator::kTypeIdRangesArray, 44));
   BucketRanges layout(11);
@@ -245,16 +262,22 @@ TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
   memcpy(cover + 20, &narrow_ref, 4);
   const uint32_t checksum = layout.checksum();
   memcpy(cover + 24, &checksum, 4);
-  refuses("Test.Damaged.Cover", PersistentHistogramAllocator::kCreateInvalidBoundaries);
+  refuses("Test.Damaged.Cover",
+          PersistentHistogramAllocator::kCreateInvalidBoundaries);
 
   // A counts block too small for two halves of ten buckets.
-  const Reference small_counts = memory_->Allocate(40, PersistentHistogramAllocator::kTypeIdCountsArray);
-  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Counts")) + 28, &small_counts, 4);
-  refuses("Test.Damaged.Counts", PersistentHistogramAllocator::kCreateInvalidCounts);
+  const Reference small_counts =
+      memory_->Allocate(40, PersistentHistogramAllocator::kTypeIdCountsArray);
+  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Counts")) + 28,
+         &small_counts, 4);
+  refuses("Test.Damaged.Counts",
+          PersistentHistogramAllocator::kCreateInvalidCounts);
 
   const int32_t unknown_type = 9;
-  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Type")), &unknown_type, 4);
-  refuses("Test.Damaged.Type", PersistentHistogramAllocator::kCreateUnknownType);
+  memcpy(RecordBytes(FindRecord(memory_, "Test.Damaged.Type")), &unknown_type,
+         4);
+  refuses("Test.Damaged.Type",
+          PersistentHistogramAllocator::kCreateUnknownType);
 }
 
 TEST_F(PersistentHistogramAllocatorTest, FullSegmentFallsBackToHeap) {
@@ -262,18 +285,21 @@ TEST_F(PersistentHistogramAllocatorTest, FullSegmentFallsBackToHeap) {
   while (memory_->Allocate(64, 1)) {
   }
   ASSERT_TRUE(memory_->IsFull());
-  const int before = Results(PersistentHistogramAllocator::kCreateAllocatorFull);
+  const int before =
+      Results(PersistentHistogramAllocator::kCreateAllocatorFull);
   HistogramBase* histogram =
       Histogram::FactoryGet("Test.Persistent.Full", 1, 1000, 10, kUma);
   EXPECT_EQ(kUma, histogram->flags());
   histogram->Add(4);
   histogram->Add(400);
   EXPECT_EQ(2, histogram->SnapshotSamples()->TotalCount());
-  HistogramBase* sparse = SparseHistogram::FactoryGet("Test.Persistent.FullSparse", kUma);
+  HistogramBase* sparse =
+      SparseHistogram::FactoryGet("Test.Persistent.FullSparse", kUma);
   EXPECT_EQ(kUma, sparse->flags());
   sparse->Add(3);
   EXPECT_EQ(1, sparse->SnapshotSamples()->GetCount(3));
-  EXPECT_EQ(before + 2, Results(PersistentHistogramAllocator::kCreateAllocatorFull));
+  EXPECT_EQ(before + 2,
+            Results(PersistentHistogramAllocator::kCreateAllocatorFull));
 }
 
 // Another process installs the same segment file as its histogram
@@ -293,7 +319,8 @@ TEST_F(PersistentHistogramAllocatorTest, TwoProcessesShareHistograms) {
                                                       "Shared", false));
   HistogramBase* exponential =
       Histogram::FactoryGet("Test.Shared.Exp", 1, 1000, 10, kUma);
-  HistogramBase* sparse = SparseHistogram::FactoryGet("Test.Shared.Sparse", kUma);
+  HistogramBase* sparse =
+      SparseHistogram::FactoryGet("Test.Shared.Sparse", kUma);
   exponential->AddCount(5, 3);
   sparse->AddCount(42, 2);
 
@@ -313,14 +340,16 @@ TEST_F(PersistentHistogramAllocatorTest, TwoProcessesShareHistograms) {
   }
   ASSERT_EQ(0, exit_code);
 
-  std::unique_ptr<HistogramSamples> exp_samples = exponential->SnapshotSamples();
+  std::unique_ptr<HistogramSamples> exp_samples =
+      exponential->SnapshotSamples();
   EXPECT_EQ(3, exp_samples->GetCount(5));
   EXPECT_EQ(2, exp_samples->GetCount(500));
   std::unique_ptr<HistogramSamples> sparse_samples = sparse->SnapshotSamples();
   EXPECT_EQ(3, sparse_samples->GetCount(42));
   EXPECT_EQ(1, sparse_samples->GetCount(-7));
   EXPECT_EQ(4, sparse_samples->TotalCount());
-  EXPECT_FALSE(GlobalHistogramAllocator::Get()->memory_allocator()->IsCorrupt());
+  EXPECT_FALSE(
+      GlobalHistogramAllocator::Get()->memory_allocator()->IsCorrupt());
 }
 
 }  // namespace

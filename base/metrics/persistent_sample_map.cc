@@ -57,8 +57,9 @@ PersistentMemoryAllocator::Reference CreatePersistentRecord(
     PersistentMemoryAllocator* allocator,
     uint64_t id,
     HistogramBase::Sample value) {
-  const PersistentMemoryAllocator::Reference ref = allocator->Allocate(
-      sizeof(PersistentSampleRecord), PersistentSampleRecord::kPersistentTypeId);
+  const PersistentMemoryAllocator::Reference ref =
+      allocator->Allocate(sizeof(PersistentSampleRecord),
+                          PersistentSampleRecord::kPersistentTypeId);
   PersistentSampleRecord* record =
       allocator->GetAsObject<PersistentSampleRecord>(ref);
   if (!record)
@@ -71,8 +72,7 @@ PersistentMemoryAllocator::Reference CreatePersistentRecord(
 }
 
 PersistentMemoryAllocator::Reference GetNextPersistentRecord(
-    PersistentMemoryAllocator::Iterator* iterator,
-    uint64_t* id) {
+    PersistentMemoryAllocator::Iterator* iterator, uint64_t* id) {
   const PersistentMemoryAllocator::Reference ref =
       iterator->GetNextOfType(PersistentSampleRecord::kPersistentTypeId);
   if (!ref)
@@ -120,8 +120,8 @@ bool PersistentSparseHistogramDataManager::LoadRecords(
   AutoLock lock(lock_);
   bool found = false;
   if (!records->found_.empty()) {
-    records->records_.insert(records->records_.end(),
-                             records->found_.begin(), records->found_.end());
+    records->records_.insert(records->records_.end(), records->found_.begin(),
+                             records->found_.end());
     records->found_.clear();
     found = true;
   }
@@ -148,8 +148,7 @@ bool PersistentSparseHistogramDataManager::LoadRecords(
 // PersistentSampleMapRecords --------------------------------------------------
 
 PersistentSampleMapRecords::PersistentSampleMapRecords(
-    PersistentSparseHistogramDataManager* manager,
-    uint64_t sample_map_id)
+    PersistentSparseHistogramDataManager* manager, uint64_t sample_map_id)
     : manager_(manager), sample_map_id_(sample_map_id) {}
 
 PersistentSampleMapRecords::~PersistentSampleMapRecords() = default;
@@ -176,9 +175,7 @@ void PersistentSampleMapRecords::Release(const void* user) {
 // PersistentSampleMap ---------------------------------------------------------
 
 PersistentSampleMap::PersistentSampleMap(
-    uint64_t id,
-    PersistentSparseHistogramDataManager* manager,
-    Metadata* meta)
+    uint64_t id, PersistentSparseHistogramDataManager* manager, Metadata* meta)
     : HistogramSamples(id, meta), manager_(manager) {}
 
 PersistentSampleMap::~PersistentSampleMap() {
@@ -228,8 +225,8 @@ bool PersistentSampleMap::AddSubtractImpl(SampleCountIterator* iter,
     iter->Get(&min, &max, &count);
     if (int64_t{min} + 1 != max)
       return false;
-    GetOrCreateSampleCountStorage(min)->fetch_add(
-        op == ADD ? count : -count, std::memory_order_relaxed);
+    GetOrCreateSampleCountStorage(min)->fetch_add(op == ADD ? count : -count,
+                                                  std::memory_order_relaxed);
   }
   return true;
 }
@@ -267,8 +264,7 @@ PersistentSampleMapRecords* PersistentSampleMap::GetRecords() const {
 }
 
 std::atomic<HistogramBase::Count>* PersistentSampleMap::ImportSamples(
-    Sample until_value,
-    bool import_everything) const {
+    Sample until_value, bool import_everything) const {
   PersistentSampleMapRecords* records = GetRecords();
   PersistentMemoryAllocator* allocator = records->allocator();
   while (PersistentMemoryAllocator::Reference ref = records->GetNext()) {

@@ -72,9 +72,7 @@ class PersistentSampleMapRecords {
   PersistentMemoryAllocator::Reference CreateNew(HistogramBase::Sample value);
   void Release(const void* user);
 
-  PersistentMemoryAllocator* allocator() const {
-    return manager_->allocator();
-  }
+  PersistentMemoryAllocator* allocator() const { return manager_->allocator(); }
 
  private:
   friend class PersistentSparseHistogramDataManager;
@@ -106,8 +104,7 @@ PersistentMemoryAllocator::Reference CreatePersistentRecord(
 // The next sample record of |iterator| and its owner's id; 0 when there is
 // none.
 PersistentMemoryAllocator::Reference GetNextPersistentRecord(
-    PersistentMemoryAllocator::Iterator* iterator,
-    uint64_t* id);
+    PersistentMemoryAllocator::Iterator* iterator, uint64_t* id);
 
 // Samples of a sparse histogram in a persistent segment: each value's count
 // lives in a sample record that every process mapping the segment can find.

@@ -95,7 +95,8 @@ int Histograms(const wchar_t* path) {
   base::GlobalHistogramAllocator::CreateWithAllocator(std::move(allocator));
 
   base::HistogramBase* exponential = base::Histogram::FactoryGet(
-      "Test.Shared.Exp", 1, 1000, 10, base::HistogramBase::kUmaTargetedHistogramFlag);
+      "Test.Shared.Exp", 1, 1000, 10,
+      base::HistogramBase::kUmaTargetedHistogramFlag);
   if (!(exponential->flags() & base::HistogramBase::kIsPersistent) ||
       exponential->SnapshotSamples()->GetCount(5) != 3) {
     return kNotShared;
