@@ -303,14 +303,17 @@ TEST(PersistentMemoryAllocatorTest, TrackingHistograms) {
   allocator.CreateTrackingHistograms("TestTracking");
   const std::string allocs = "UMA.PersistentAllocator.TestTracking.Allocs";
   const std::string errors = "UMA.PersistentAllocator.TestTracking.Errors";
+  const int made_before = HistogramSampleCount(allocs, 100);
+  const int failed_before = HistogramSampleCount(allocs, 0);
+  const int errors_before = HistogramTotalCount(errors);
   allocator.Allocate(100, kTypeA);
   allocator.Allocate(2000, kTypeA);
-  EXPECT_EQ(1, HistogramSampleCount(allocs, 100));
-  EXPECT_EQ(1, HistogramSampleCount(allocs, 0));
+  EXPECT_EQ(made_before + 1, HistogramSampleCount(allocs, 100));
+  EXPECT_EQ(failed_before + 1, HistogramSampleCount(allocs, 0));
   ScopedLogLines log(logging::LOG_ERROR, logging::LOG_ERROR);
   allocator.SetCorrupt();
   allocator.SetCorrupt();
-  EXPECT_EQ(1, HistogramTotalCount(errors));
+  EXPECT_EQ(errors_before + 1, HistogramTotalCount(errors));
 }
 
 TEST(PersistentMemoryAllocatorTest, DelayedAllocationSharesOneBlock) {
