@@ -43,8 +43,9 @@ uint32_t SystemPageSize() {
 
 // The segment size and page size actually used for |size| and |page_size|.
 uint32_t UsableSize(size_t size) {
-  return static_cast<uint32_t>(std::min(size, PersistentMemoryAllocator::kSegmentMaxSize) &
-                               ~size_t{PersistentMemoryAllocator::kAllocAlignment - 1});
+  return static_cast<uint32_t>(
+      std::min(size, PersistentMemoryAllocator::kSegmentMaxSize) &
+      ~size_t{PersistentMemoryAllocator::kAllocAlignment - 1});
 }
 
 }  // namespace
@@ -76,9 +77,7 @@ struct PersistentMemoryAllocator::SharedMetadata {
 
 PersistentMemoryAllocator::Iterator::Iterator(
     const PersistentMemoryAllocator* allocator)
-    : allocator_(allocator),
-      last_record_(kReferenceQueue),
-      record_count_(0) {}
+    : allocator_(allocator), last_record_(kReferenceQueue), record_count_(0) {}
 
 void PersistentMemoryAllocator::Iterator::Reset() {
   last_record_.store(kReferenceQueue, std::memory_order_relaxed);
@@ -112,9 +111,8 @@ PersistentMemoryAllocator::Iterator::GetNext(uint32_t* type_return) {
     }
     // Another thread sharing this iterator may have moved on; take what
     // it left and go on from there.
-    if (last_record_.compare_exchange_strong(last, next,
-                                             std::memory_order_acq_rel,
-                                             std::memory_order_acquire)) {
+    if (last_record_.compare_exchange_strong(
+            last, next, std::memory_order_acq_rel, std::memory_order_acquire)) {
       if (type_return)
         *type_return = next_block->type_id.load(std::memory_order_relaxed);
       break;
@@ -274,8 +272,7 @@ const char* PersistentMemoryAllocator::Name() const {
   if (!mem_size_)
     return "";
   const Reference ref = shared_meta()->name.load(std::memory_order_acquire);
-  const char* name =
-      static_cast<const char*>(GetBlockData(ref, kTypeIdAny, 1));
+  const char* name = static_cast<const char*>(GetBlockData(ref, kTypeIdAny, 1));
   if (!name)
     return "";
   // The name must end inside its block.
@@ -306,9 +303,8 @@ void PersistentMemoryAllocator::CreateTrackingHistograms(StringPiece name) {
   used_histogram_ =
       LinearHistogram::FactoryGet(prefix + ".UsedPct", 1, 101, 21,
                                   HistogramBase::kUmaTargetedHistogramFlag);
-  errors_histogram_ =
-      LinearHistogram::FactoryGet(prefix + ".Errors", 1, 10, 11,
-                                  HistogramBase::kUmaTargetedHistogramFlag);
+  errors_histogram_ = LinearHistogram::FactoryGet(
+      prefix + ".Errors", 1, 10, 11, HistogramBase::kUmaTargetedHistogramFlag);
 }
 
 void PersistentMemoryAllocator::UpdateTrackingHistograms() {
@@ -352,16 +348,15 @@ PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetBlock(
 void* PersistentMemoryAllocator::GetBlockData(Reference ref,
                                               uint32_t type_id,
                                               size_t size) const {
-  BlockHeader* block = GetBlock(ref, type_id, std::max<size_t>(size, 1),
-                                false, false);
+  BlockHeader* block =
+      GetBlock(ref, type_id, std::max<size_t>(size, 1), false, false);
   if (!block)
     return nullptr;
   return reinterpret_cast<char*>(block) + kBlockHeaderSize;
 }
 
 PersistentMemoryAllocator::Reference PersistentMemoryAllocator::GetAsReference(
-    const void* memory,
-    uint32_t type_id) const {
+    const void* memory, uint32_t type_id) const {
   const char* address = static_cast<const char*>(memory);
   if (!mem_size_ || address < mem_base_ + kBlockHeaderSize ||
       address >= mem_base_ + mem_size_) {
@@ -400,9 +395,9 @@ bool PersistentMemoryAllocator::ChangeType(Reference ref,
   if (!block)
     return false;
   if (!clear) {
-    return block->type_id.compare_exchange_strong(
-        from_type_id, to_type_id, std::memory_order_acq_rel,
-        std::memory_order_acquire);
+    return block->type_id.compare_exchange_strong(from_type_id, to_type_id,
+                                                  std::memory_order_acq_rel,
+                                                  std::memory_order_acquire);
   }
   // While the data is cleared the block carries a type no user asks for.
   if (!block->type_id.compare_exchange_strong(
@@ -429,19 +424,16 @@ bool PersistentMemoryAllocator::ChangeType(Reference ref,
 }
 
 PersistentMemoryAllocator::Reference PersistentMemoryAllocator::Allocate(
-    size_t size,
-    uint32_t type_id) {
+    size_t size, uint32_t type_id) {
   const Reference ref = AllocateImpl(size, type_id);
   if (allocs_histogram_) {
-    allocs_histogram_->Add(
-        ref ? static_cast<HistogramBase::Sample>(size) : 0);
+    allocs_histogram_->Add(ref ? static_cast<HistogramBase::Sample>(size) : 0);
   }
   return ref;
 }
 
 PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(
-    size_t req_size,
-    uint32_t type_id) {
+    size_t req_size, uint32_t type_id) {
   if (read_only_ || req_size > kMaxAllocationRequest)
     return kReferenceNull;
   uint32_t size = static_cast<uint32_t>(
@@ -492,9 +484,9 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(
       SetCorrupt();
       return kReferenceNull;
     }
-    if (!meta->freeptr.compare_exchange_strong(
-            freeptr, freeptr + block_size, std::memory_order_acq_rel,
-            std::memory_order_acquire)) {
+    if (!meta->freeptr.compare_exchange_strong(freeptr, freeptr + block_size,
+                                               std::memory_order_acq_rel,
+                                               std::memory_order_acquire)) {
       continue;  // |freeptr| now holds what another thread left
     }
 
@@ -551,20 +543,17 @@ void PersistentMemoryAllocator::MakeIterable(Reference ref) {
       return;
     }
     uint32_t next = kReferenceQueue;
-    if (tail_block->next.compare_exchange_strong(next, ref,
-                                                 std::memory_order_acq_rel,
-                                                 std::memory_order_acquire)) {
+    if (tail_block->next.compare_exchange_strong(
+            next, ref, std::memory_order_acq_rel, std::memory_order_acquire)) {
       // Whoever moves the tail pointer first is right; a failure here means
       // another thread already moved it on.
-      meta->tailptr.compare_exchange_strong(tail, ref,
-                                            std::memory_order_acq_rel,
-                                            std::memory_order_acquire);
+      meta->tailptr.compare_exchange_strong(
+          tail, ref, std::memory_order_acq_rel, std::memory_order_acquire);
       return;
     }
     // Another block was appended but the tail pointer not yet moved: help
     // it along and try again at the real end.
-    meta->tailptr.compare_exchange_strong(tail, next,
-                                          std::memory_order_acq_rel,
+    meta->tailptr.compare_exchange_strong(tail, next, std::memory_order_acq_rel,
                                           std::memory_order_acquire);
     tail = meta->tailptr.load(std::memory_order_acquire);
   }
@@ -584,8 +573,7 @@ bool PersistentMemoryAllocator::CheckFlag(uint32_t flag) const {
 }
 
 void PersistentMemoryAllocator::SetCorrupt() const {
-  if (!corrupt_.load(std::memory_order_relaxed) &&
-      !CheckFlag(kFlagCorrupt)) {
+  if (!corrupt_.load(std::memory_order_relaxed) && !CheckFlag(kFlagCorrupt)) {
     LOG(ERROR) << "Corruption detected in shared-memory segment.";
     if (errors_histogram_)
       errors_histogram_->Add(1);
@@ -608,16 +596,11 @@ bool PersistentMemoryAllocator::IsFull() const {
 
 // LocalPersistentMemoryAllocator --------------------------------------------
 
-LocalPersistentMemoryAllocator::LocalPersistentMemoryAllocator(
-    size_t size,
-    uint64_t id,
-    StringPiece name)
-    : PersistentMemoryAllocator(AllocateLocalMemory(size),
-                                size,
-                                0,
-                                id,
-                                name,
-                                false) {}
+LocalPersistentMemoryAllocator::LocalPersistentMemoryAllocator(size_t size,
+                                                               uint64_t id,
+                                                               StringPiece name)
+    : PersistentMemoryAllocator(
+          AllocateLocalMemory(size), size, 0, id, name, false) {}
 
 LocalPersistentMemoryAllocator::~LocalPersistentMemoryAllocator() {
   if (data())

@@ -74,6 +74,8 @@ class PersistentMemoryAllocator {
     // Starts again from the head of the queue.
     void Reset();
 
+    const PersistentMemoryAllocator* allocator() const { return allocator_; }
+
    private:
     const PersistentMemoryAllocator* const allocator_;
     std::atomic<uint32_t> last_record_;
@@ -164,8 +166,8 @@ class PersistentMemoryAllocator {
   template <typename T>
   T* GetAsArray(Reference ref, uint32_t type_id, size_t count) const {
     static_assert(std::is_standard_layout<T>::value, "plain layout only");
-    return static_cast<T*>(GetBlockData(
-        ref, type_id, count == kSizeAny ? 1 : count * sizeof(T)));
+    return static_cast<T*>(
+        GetBlockData(ref, type_id, count == kSizeAny ? 1 : count * sizeof(T)));
   }
 
   // The data of a block of |type_id| (kTypeIdAny: of any type) with at
@@ -246,12 +248,13 @@ class DelayedPersistentAllocation {
  public:
   // |allocator| and |ref| must outlive this object. |offset| is where this
   // user's part starts in the block; it lies below |size|.
-  DelayedPersistentAllocation(PersistentMemoryAllocator* allocator,
-                              std::atomic<PersistentMemoryAllocator::Reference>* ref,
-                              uint32_t type,
-                              size_t size,
-                              size_t offset,
-                              bool make_iterable);
+  DelayedPersistentAllocation(
+      PersistentMemoryAllocator* allocator,
+      std::atomic<PersistentMemoryAllocator::Reference>* ref,
+      uint32_t type,
+      size_t size,
+      size_t offset,
+      bool make_iterable);
   ~DelayedPersistentAllocation();
 
   // This user's part of the block, allocating the block when the slot is

@@ -62,8 +62,8 @@ class Segment {
 
 TEST(PersistentMemoryAllocatorTest, BlockSizesAlignmentAndPages) {
   Segment segment(8 * kPageSize);
-  PersistentMemoryAllocator allocator(segment.base(), segment.size(),
-                                      kPageSize, 7, "", false);
+  PersistentMemoryAllocator allocator(segment.base(), segment.size(), kPageSize,
+                                      7, "", false);
   ASSERT_FALSE(allocator.IsCorrupt());
   EXPECT_EQ(7u, allocator.Id());
   EXPECT_EQ(64u, allocator.used());
@@ -81,9 +81,9 @@ TEST(PersistentMemoryAllocatorTest, BlockSizesAlignmentAndPages) {
   const Reference nine = allocator.Allocate(9, kTypeB);
   EXPECT_EQ(88u, nine);
   EXPECT_EQ(16u, allocator.GetAllocSize(nine));
-  EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(
-                    allocator.GetBlockData(nine, kTypeB, 9)) %
-                    8);
+  EXPECT_EQ(
+      0u,
+      reinterpret_cast<uintptr_t>(allocator.GetBlockData(nine, kTypeB, 9)) % 8);
 
   // 4000 bytes do not fit in the rest of the first page: the rest becomes a
   // wasted block and the request starts the second page.
@@ -91,7 +91,8 @@ TEST(PersistentMemoryAllocatorTest, BlockSizesAlignmentAndPages) {
   EXPECT_EQ(kPageSize, big);
   EXPECT_EQ(kPageSize - 120, segment.Word(120));
   EXPECT_EQ(0xFFFFFFFFu, segment.Word(124));
-  EXPECT_EQ(nullptr, allocator.GetBlockData(120, PersistentMemoryAllocator::kTypeIdAny, 1));
+  EXPECT_EQ(nullptr, allocator.GetBlockData(
+                         120, PersistentMemoryAllocator::kTypeIdAny, 1));
   // The block ends 80 bytes before the page does; a 64-byte block would
   // leave 16, too few for any block, so it takes all 80.
   const Reference absorbing = allocator.Allocate(48, kTypeA);
@@ -261,7 +262,10 @@ TEST(PersistentMemoryAllocatorTest, WritesOutsideBlocksAreCorruption) {
   {
     // A header that describes a segment larger than the memory.
     Segment segment(kPageSize);
-    { PersistentMemoryAllocator(segment.base(), segment.size(), 0, 1, "", false); }
+    {
+      PersistentMemoryAllocator(segment.base(), segment.size(), 0, 1, "",
+                                false);
+    }
     PersistentMemoryAllocator small(segment.base(), 2048, 0, 1, "", false);
     EXPECT_TRUE(small.IsCorrupt());
     EXPECT_EQ(0u, small.Allocate(8, kTypeA));
@@ -299,14 +303,17 @@ TEST(PersistentMemoryAllocatorTest, TrackingHistograms) {
   allocator.CreateTrackingHistograms("TestTracking");
   const std::string allocs = "UMA.PersistentAllocator.TestTracking.Allocs";
   const std::string errors = "UMA.PersistentAllocator.TestTracking.Errors";
+  const int made_before = HistogramSampleCount(allocs, 100);
+  const int failed_before = HistogramSampleCount(allocs, 0);
+  const int errors_before = HistogramTotalCount(errors);
   allocator.Allocate(100, kTypeA);
   allocator.Allocate(2000, kTypeA);
-  EXPECT_EQ(1, HistogramSampleCount(allocs, 100));
-  EXPECT_EQ(1, HistogramSampleCount(allocs, 0));
+  EXPECT_EQ(made_before + 1, HistogramSampleCount(allocs, 100));
+  EXPECT_EQ(failed_before + 1, HistogramSampleCount(allocs, 0));
   ScopedLogLines log(logging::LOG_ERROR, logging::LOG_ERROR);
   allocator.SetCorrupt();
   allocator.SetCorrupt();
-  EXPECT_EQ(1, HistogramTotalCount(errors));
+  EXPECT_EQ(errors_before + 1, HistogramTotalCount(errors));
 }
 
 TEST(PersistentMemoryAllocatorTest, DelayedAllocationSharesOneBlock) {
@@ -379,8 +386,8 @@ TEST(PersistentMemoryAllocatorTest, EightThreadsAllocateDistinctBlocks) {
   constexpr int kThreads = 8;
   constexpr uint32_t kPerThread = 400;
   Segment segment(256 * kPageSize);
-  PersistentMemoryAllocator allocator(segment.base(), segment.size(),
-                                      kPageSize, 1, "threads", false);
+  PersistentMemoryAllocator allocator(segment.base(), segment.size(), kPageSize,
+                                      1, "threads", false);
   std::vector<std::vector<Made>> made(kThreads);
   std::atomic<int> ready{0};
   std::vector<std::unique_ptr<TestThread>> threads;

@@ -7,9 +7,16 @@
 //       COUNT blocks of type 0xA1 of 24 bytes, each holding OWNER and its
 //       index three times over, and makes each iterable in turn.
 //
+//   histograms PATH
+//       installs the segment as the process's histogram allocator, expects
+//       the test process's histograms there ("Test.Shared.Exp" holding 5
+//       three times, "Test.Shared.Sparse" holding 42 twice), then adds 500
+//       twice to the first and 42 and -7 to the second.
+//
 // Exit codes: 0 done, 2 a block could not be made, 3 the test process's
 // blocks were not seen, 4 the segment could not be mapped or is corrupt,
-// 99 bad usage.
+// 5 a histogram is not the test process's or lacks its samples, 99 bad
+// usage.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -23,7 +30,11 @@
 
 #include "base/files/file_path.h"
 #include "base/files/memory_mapped_file.h"
+#include "base/metrics/histogram.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/metrics/persistent_histogram_allocator.h"
 #include "base/metrics/persistent_memory_allocator.h"
+#include "base/metrics/sparse_histogram.h"
 
 namespace {
 
@@ -31,6 +42,7 @@ const int kDone = 0;
 const int kAllocationFailed = 2;
 const int kNotSeen = 3;
 const int kNoSegment = 4;
+const int kNotShared = 5;
 const int kBadUsage = 99;
 
 const uint32_t kTestType = 0xA1;
@@ -76,9 +88,40 @@ int Allocate(const wchar_t* path, uint32_t owner, uint32_t count) {
   return allocator->IsCorrupt() ? kNoSegment : kDone;
 }
 
+int Histograms(const wchar_t* path) {
+  std::unique_ptr<base::PersistentMemoryAllocator> allocator = MapSegment(path);
+  if (!allocator)
+    return kNoSegment;
+  base::GlobalHistogramAllocator::CreateWithAllocator(std::move(allocator));
+
+  base::HistogramBase* exponential = base::Histogram::FactoryGet(
+      "Test.Shared.Exp", 1, 1000, 10,
+      base::HistogramBase::kUmaTargetedHistogramFlag);
+  if (!(exponential->flags() & base::HistogramBase::kIsPersistent) ||
+      exponential->SnapshotSamples()->GetCount(5) != 3) {
+    return kNotShared;
+  }
+  exponential->Add(500);
+  exponential->Add(500);
+
+  base::HistogramBase* sparse = base::SparseHistogram::FactoryGet(
+      "Test.Shared.Sparse", base::HistogramBase::kUmaTargetedHistogramFlag);
+  if (!(sparse->flags() & base::HistogramBase::kIsPersistent) ||
+      sparse->SnapshotSamples()->GetCount(42) != 2) {
+    return kNotShared;
+  }
+  sparse->Add(42);
+  sparse->Add(-7);
+  return base::GlobalHistogramAllocator::Get()->memory_allocator()->IsCorrupt()
+             ? kNoSegment
+             : kDone;
+}
+
 int Run(int argc, wchar_t** argv) {
   if (argc == 5 && wcscmp(argv[1], L"allocate") == 0)
     return Allocate(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
+  if (argc == 3 && wcscmp(argv[1], L"histograms") == 0)
+    return Histograms(argv[2]);
   return kBadUsage;
 }
 
