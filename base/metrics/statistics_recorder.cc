@@ -34,6 +34,14 @@ class ScopedRecorderLock {
   ~ScopedRecorderLock() { ::ReleaseSRWLockExclusive(&g_lock); }
 };
 
+// Lookups run on every factory call; they only read, so they share the lock
+// and never create the recorder.
+class ScopedSharedRecorderLock {
+ public:
+  ScopedSharedRecorderLock() { ::AcquireSRWLockShared(&g_lock); }
+  ~ScopedSharedRecorderLock() { ::ReleaseSRWLockShared(&g_lock); }
+};
+
 }  // namespace
 
 HistogramPersistence* GetHistogramPersistence() {
@@ -146,8 +154,9 @@ void StatisticsRecorder::ImportGlobalPersistentHistograms() {
 HistogramBase* StatisticsRecorder::FindHistogram(StringPiece name) {
   ImportGlobalPersistentHistograms();
   const std::string key(name.data(), name.size());
-  ScopedRecorderLock lock;
-  EnsureGlobalRecorderWhileLocked();
+  ScopedSharedRecorderLock lock;
+  if (!g_top)
+    return nullptr;
   auto it = g_top->histograms_.find(key);
   return it == g_top->histograms_.end() ? nullptr : it->second;
 }
@@ -156,8 +165,9 @@ HistogramBase* StatisticsRecorder::FindHistogram(StringPiece name) {
 std::vector<HistogramBase*> StatisticsRecorder::GetHistograms() {
   ImportGlobalPersistentHistograms();
   std::vector<HistogramBase*> result;
-  ScopedRecorderLock lock;
-  EnsureGlobalRecorderWhileLocked();
+  ScopedSharedRecorderLock lock;
+  if (!g_top)
+    return result;
   result.reserve(g_top->histograms_.size());
   for (const auto& entry : g_top->histograms_)
     result.push_back(entry.second);
@@ -167,8 +177,9 @@ std::vector<HistogramBase*> StatisticsRecorder::GetHistograms() {
 // static
 StatisticsRecorder::OnSampleCallback StatisticsRecorder::FindCallback(
     const std::string& name) {
-  ScopedRecorderLock lock;
-  EnsureGlobalRecorderWhileLocked();
+  ScopedSharedRecorderLock lock;
+  if (!g_top)
+    return OnSampleCallback();
   auto it = g_top->callbacks_.find(name);
   return it == g_top->callbacks_.end() ? OnSampleCallback() : it->second;
 }
