@@ -30,32 +30,30 @@ HistogramSamples::SingleSample FromWord(uint32_t word) {
   return sample;
 }
 
-// Reads the triples of the pickle form one after another.
-class PickleSampleIterator : public SampleCountIterator {
+// Walks entries already read and checked.
+class EntryListIterator : public SampleCountIterator {
  public:
-  explicit PickleSampleIterator(PickleIterator* iter) : iter_(iter) { Next(); }
-  ~PickleSampleIterator() override = default;
+  explicit EntryListIterator(const std::vector<HistogramSamples::Entry>& list)
+      : list_(list) {}
+  ~EntryListIterator() override = default;
 
-  bool Done() const override { return done_; }
+  bool Done() const override { return index_ >= list_.size(); }
   void Next() override {
-    done_ = !iter_->ReadInt(&min_) || !iter_->ReadInt64(&max_) ||
-            !iter_->ReadInt(&count_);
+    CHECK(!Done());
+    ++index_;
   }
   void Get(HistogramBase::Sample* min,
            int64_t* max,
            HistogramBase::Count* count) const override {
-    CHECK(!done_);
-    *min = min_;
-    *max = max_;
-    *count = count_;
+    CHECK(!Done());
+    *min = list_[index_].min;
+    *max = list_[index_].max;
+    *count = list_[index_].count;
   }
 
  private:
-  PickleIterator* const iter_;
-  HistogramBase::Sample min_ = 0;
-  int64_t max_ = 0;
-  HistogramBase::Count count_ = 0;
-  bool done_ = false;
+  const std::vector<HistogramSamples::Entry>& list_;
+  size_t index_ = 0;
 };
 
 }  // namespace
@@ -125,9 +123,7 @@ bool HistogramSamples::AtomicSingleSample::IsDisabled() const {
 }
 
 HistogramSamples::HistogramSamples(uint64_t id)
-    : owned_meta_(new Metadata()), meta_(owned_meta_.get()) {
-  meta_->id = id;
-}
+    : HistogramSamples(id, nullptr) {}
 
 HistogramSamples::HistogramSamples(uint64_t id, Metadata* meta)
     : owned_meta_(meta ? nullptr : new Metadata()),
@@ -151,9 +147,23 @@ bool HistogramSamples::AddFromPickle(PickleIterator* iter) {
   Count redundant_count;
   if (!iter->ReadInt64(&sum) || !iter->ReadInt(&redundant_count))
     return false;
+  // A misfit entry anywhere must leave this set as it was, so every triple
+  // is read and checked before anything is added.
+  std::vector<Entry> entries;
+  Entry entry;
+  while (iter->ReadInt(&entry.min) && iter->ReadInt64(&entry.max) &&
+         iter->ReadInt(&entry.count)) {
+    if (!EntryFits(entry.min, entry.max))
+      return false;
+    entries.push_back(entry);
+  }
   IncreaseSumAndCount(sum, redundant_count);
-  PickleSampleIterator pickle_iter(iter);
-  return AddSubtractImpl(&pickle_iter, ADD);
+  EntryListIterator list_iter(entries);
+  return AddSubtractImpl(&list_iter, ADD);
+}
+
+bool HistogramSamples::EntryFits(Sample min, int64_t max) const {
+  return static_cast<int64_t>(min) + 1 == max;
 }
 
 void HistogramSamples::Subtract(const HistogramSamples& other) {

@@ -50,10 +50,7 @@ class HistogramSamples {
     bool IsDisabled() const;
 
    private:
-    union {
-      std::atomic<uint32_t> as_atomic;
-      uint32_t as_word;
-    };
+    std::atomic<uint32_t> as_atomic;
   };
 
   // The fixed 24-byte head of a sample set. Persistent histograms embed it
@@ -129,6 +126,10 @@ class HistogramSamples {
   // Merges the entries of |iter| in; false when they do not fit.
   virtual bool AddSubtractImpl(SampleCountIterator* iter, Operator op) = 0;
 
+  // Whether an entry of the samples v with min <= v < max can be merged
+  // into this set. By default entries must be one value wide.
+  virtual bool EntryFits(Sample min, int64_t max) const;
+
   void IncreaseSumAndCount(int64_t sum, Count count);
 
   // Counts an impossible sample (reason, increment) in the histograms
@@ -139,7 +140,6 @@ class HistogramSamples {
   const AtomicSingleSample& single_sample() const {
     return meta_->single_sample;
   }
-  Metadata* meta() { return meta_; }
 
  private:
   std::unique_ptr<Metadata> owned_meta_;

@@ -44,8 +44,6 @@ class SampleMapIterator : public SampleCountIterator {
 
 }  // namespace
 
-SampleMap::SampleMap() : SampleMap(0) {}
-
 SampleMap::SampleMap(uint64_t id) : HistogramSamples(id) {}
 
 SampleMap::~SampleMap() = default;

@@ -12,7 +12,6 @@ namespace base {
 // thread-safe; the owning histogram serialises access.
 class SampleMap : public HistogramSamples {
  public:
-  SampleMap();
   explicit SampleMap(uint64_t id);
   ~SampleMap() override;
 

@@ -117,14 +117,10 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
   Count count;
   iter->Get(&min, &max, &count);
   size_t dest_index = GetBucketIndexChecked(min);
-  if (dest_index >= counts_size())
+  // Checked before the single sample below: an entry of another layout must
+  // not slip into it.
+  if (!IsBucketAt(dest_index, min, max))
     return false;
-  // Checked here too: an entry of another layout must not slip into the
-  // single sample below.
-  if (min != bucket_ranges_->range(dest_index) ||
-      max != bucket_ranges_->range(dest_index + 1)) {
-    return false;
-  }
   // Iterators over the same layout report their own indexes, which saves a
   // search per entry.
   size_t iter_index;
@@ -146,10 +142,6 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
 
   std::atomic<Count>* counts = this->counts();
   while (true) {
-    if (min != bucket_ranges_->range(dest_index) ||
-        max != bucket_ranges_->range(dest_index + 1)) {
-      return false;
-    }
     counts[dest_index].fetch_add(op == ADD ? count : -count,
                                  std::memory_order_relaxed);
     if (iter->Done())
@@ -159,10 +151,19 @@ bool SampleVectorBase::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
       dest_index = iter_index + index_offset;
     else
       dest_index = GetBucketIndexChecked(min);
-    if (dest_index >= counts_size())
+    if (!IsBucketAt(dest_index, min, max))
       return false;
     iter->Next();
   }
+}
+
+bool SampleVectorBase::EntryFits(Sample min, int64_t max) const {
+  return IsBucketAt(GetBucketIndexChecked(min), min, max);
+}
+
+bool SampleVectorBase::IsBucketAt(size_t index, Sample min, int64_t max) const {
+  return index < counts_size() && min == bucket_ranges_->range(index) &&
+         max == bucket_ranges_->range(index + 1);
 }
 
 size_t SampleVectorBase::GetBucketIndexChecked(Sample value) const {

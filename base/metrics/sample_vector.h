@@ -40,6 +40,8 @@ class SampleVectorBase : public HistogramSamples {
                    const BucketRanges* bucket_ranges);
 
   bool AddSubtractImpl(SampleCountIterator* iter, Operator op) override;
+  // An entry fits when it is exactly one bucket of this layout.
+  bool EntryFits(Sample min, int64_t max) const override;
 
   // The index of the bucket that holds |value|, which must lie in
   // [range(0), last range).
@@ -70,6 +72,8 @@ class SampleVectorBase : public HistogramSamples {
   // GetBucketIndex for values from outside: counts_size() when |value|
   // lies outside the layout.
   size_t GetBucketIndexChecked(Sample value) const;
+  // Whether bucket |index| exists and spans exactly [min, max).
+  bool IsBucketAt(size_t index, Sample min, int64_t max) const;
 
   // Null until mounted; mounting may happen in const readers.
   mutable std::atomic<std::atomic<Count>*> counts_{nullptr};

@@ -123,21 +123,46 @@ TEST(SampleVectorTest, PickleRoundTrip) {
 TEST(SampleVectorTest, MalformedPickleFailsWithoutStopping) {
   std::unique_ptr<BucketRanges> ranges = TenBuckets();
   SampleVector vector(1, ranges.get());
+  // A failed merge must change nothing, not even the sum or the count.
+  auto expect_untouched = [&vector] {
+    EXPECT_EQ(0, vector.TotalCount());
+    EXPECT_EQ(0, vector.sum());
+    EXPECT_EQ(0, vector.redundant_count());
+  };
 
   Pickle truncated;
   truncated.WriteInt64(5);
   PickleIterator truncated_iter(truncated);
   EXPECT_FALSE(vector.AddFromPickle(&truncated_iter));
+  expect_untouched();
 
-  // An entry that matches no bucket of this layout.
+  // An entry that matches no bucket of this layout, after one that does.
   Pickle misfit;
-  misfit.WriteInt64(4);
+  misfit.WriteInt64(10);
+  misfit.WriteInt(2);
+  misfit.WriteInt(3);
+  misfit.WriteInt64(5);
   misfit.WriteInt(1);
   misfit.WriteInt(4);
   misfit.WriteInt64(6);
   misfit.WriteInt(1);
   PickleIterator misfit_iter(misfit);
   EXPECT_FALSE(vector.AddFromPickle(&misfit_iter));
+  expect_untouched();
+
+  // A later entry with the right start but the wrong end.
+  Pickle wrong_end;
+  wrong_end.WriteInt64(22);
+  wrong_end.WriteInt(2);
+  wrong_end.WriteInt(5);
+  wrong_end.WriteInt64(9);
+  wrong_end.WriteInt(1);
+  wrong_end.WriteInt(16);
+  wrong_end.WriteInt64(30);
+  wrong_end.WriteInt(1);
+  PickleIterator wrong_end_iter(wrong_end);
+  EXPECT_FALSE(vector.AddFromPickle(&wrong_end_iter));
+  expect_untouched();
 
   // A value below the layout, as a hostile pickle could hold.
   Pickle outside;
@@ -148,7 +173,24 @@ TEST(SampleVectorTest, MalformedPickleFailsWithoutStopping) {
   outside.WriteInt(1);
   PickleIterator outside_iter(outside);
   EXPECT_FALSE(vector.AddFromPickle(&outside_iter));
-  EXPECT_EQ(0, vector.TotalCount());
+  expect_untouched();
+
+  // The same entries in fitting form merge whole.
+  Pickle good;
+  good.WriteInt64(22);
+  good.WriteInt(2);
+  good.WriteInt(5);
+  good.WriteInt64(9);
+  good.WriteInt(1);
+  good.WriteInt(16);
+  good.WriteInt64(29);
+  good.WriteInt(1);
+  PickleIterator good_iter(good);
+  EXPECT_TRUE(vector.AddFromPickle(&good_iter));
+  EXPECT_EQ(2, vector.TotalCount());
+  EXPECT_EQ(1, vector.GetCount(20));
+  EXPECT_EQ(22, vector.sum());
+  EXPECT_EQ(2, vector.redundant_count());
 }
 
 TEST(SampleVectorTest, SampleMapEntriesMustBeOneValueWide) {
@@ -164,14 +206,21 @@ TEST(SampleVectorTest, SampleMapEntriesMustBeOneValueWide) {
   EXPECT_EQ(0, copy.TotalCount());
   EXPECT_EQ(0, copy.GetEntries().size());  // Zero counts are skipped.
 
+  // A wide entry after a fitting one: nothing of the pickle is taken.
   Pickle wide;
-  wide.WriteInt64(3);
+  wide.WriteInt64(10);
+  wide.WriteInt(2);
+  wide.WriteInt(7);
+  wide.WriteInt64(8);
   wide.WriteInt(1);
   wide.WriteInt(3);
   wide.WriteInt64(5);
   wide.WriteInt(1);
   PickleIterator iter(wide);
   EXPECT_FALSE(copy.AddFromPickle(&iter));
+  EXPECT_EQ(0, copy.GetCount(7));
+  EXPECT_EQ(0, copy.sum());
+  EXPECT_EQ(0, copy.redundant_count());
 }
 
 TEST(SampleVectorTest, WrappingCountIsReportedAsOverflow) {
