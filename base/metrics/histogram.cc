@@ -107,42 +107,15 @@ HistogramBase* Histogram::Factory::Build() {
     const BucketRanges* registered_ranges =
         StatisticsRecorder::RegisterOrDeleteDuplicateRanges(CreateRanges());
 
-    // Ranges supplied from outside carry their own arguments.
-    if (bucket_count_ == 0) {
-      bucket_count_ = static_cast<uint32_t>(registered_ranges->bucket_count());
-      minimum_ = registered_ranges->range(1);
-      maximum_ = registered_ranges->range(bucket_count_ - 1);
-    }
-
-    std::unique_ptr<HistogramBase> tentative;
-    uint32_t reference = 0;
-    HistogramPersistence* persistence = GetHistogramPersistence();
-    if (persistence) {
-      tentative = persistence->AllocateHistogram(
-          histogram_type_, name_, minimum_, maximum_, registered_ranges, flags_,
-          &reference);
-    }
-    if (!tentative) {
-      reference = 0;
-      flags_ &= ~HistogramBase::kIsPersistent;
-      tentative = HeapAlloc(registered_ranges);
-      tentative->SetFlags(flags_);
-    }
-    FillHistogram(tentative.get());
-
-    HistogramBase* tentative_histogram = tentative.get();
-    histogram =
-        StatisticsRecorder::RegisterOrDeleteDuplicate(tentative.release());
-    if (reference) {
-      persistence->FinalizeHistogram(reference,
-                                     histogram == tentative_histogram);
-    }
+    histogram = CreateAndRegisterHistogram(
+        histogram_type_, name_, minimum_, maximum_, registered_ranges, flags_,
+        [this, registered_ranges] { return HeapAlloc(registered_ranges); },
+        [this](HistogramBase* tentative) { FillHistogram(tentative); });
   }
 
   // One name, one kind: asking for another kind is a programming error.
   CHECK(histogram->GetHistogramType() == histogram_type_);
-  if (bucket_count_ != 0 &&
-      !histogram->HasConstructionArguments(minimum_, maximum_, bucket_count_)) {
+  if (!histogram->HasConstructionArguments(minimum_, maximum_, bucket_count_)) {
     // Callers record into the result unchecked.
     return DummyHistogram::GetInstance();
   }
@@ -157,14 +130,12 @@ Histogram::Histogram(const char* name, const BucketRanges* ranges)
 }
 
 Histogram::Histogram(const char* name,
-                     const BucketRanges* ranges,
                      std::unique_ptr<SampleVectorBase> unlogged_samples,
                      std::unique_ptr<SampleVectorBase> logged_samples)
     : HistogramBase(name),
       unlogged_samples_(std::move(unlogged_samples)),
       logged_samples_(std::move(logged_samples)) {
   CHECK(unlogged_samples_ && logged_samples_);
-  CHECK(unlogged_samples_->bucket_ranges() == ranges);
 }
 
 Histogram::~Histogram() = default;
@@ -212,11 +183,10 @@ HistogramBase* Histogram::FactoryTimeGetByCString(const char* name,
 // static
 std::unique_ptr<HistogramBase> Histogram::PersistentCreate(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples) {
   return std::unique_ptr<HistogramBase>(new Histogram(
-      name, ranges, std::move(unlogged_samples), std::move(logged_samples)));
+      name, std::move(unlogged_samples), std::move(logged_samples)));
 }
 
 // static
@@ -330,10 +300,14 @@ std::unique_ptr<SampleVector> Histogram::CopyUnloggedSamples() const {
   return copy;
 }
 
-std::unique_ptr<HistogramSamples> Histogram::SnapshotSamples() const {
+std::unique_ptr<SampleVector> Histogram::SnapshotAllSamples() const {
   std::unique_ptr<SampleVector> snapshot = CopyUnloggedSamples();
   snapshot->Add(*logged_samples_);
   return snapshot;
+}
+
+std::unique_ptr<HistogramSamples> Histogram::SnapshotSamples() const {
+  return SnapshotAllSamples();
 }
 
 std::unique_ptr<HistogramSamples> Histogram::SnapshotDelta() {
@@ -345,16 +319,6 @@ std::unique_ptr<HistogramSamples> Histogram::SnapshotDelta() {
 
 std::unique_ptr<HistogramSamples> Histogram::SnapshotFinalDelta() const {
   return CopyUnloggedSamples();
-}
-
-void Histogram::WriteHTMLGraph(std::string* output) const {
-  output->append("<PRE>");
-  WriteAsciiImpl(true, "<br>", output);
-  output->append("</PRE>");
-}
-
-void Histogram::WriteAscii(std::string* output) const {
-  WriteAsciiImpl(true, "\n", output);
 }
 
 bool Histogram::ValidateHistogramContents(bool crash_if_invalid,
@@ -405,12 +369,12 @@ void Histogram::GetParameters(DictionaryValue* params) const {
 void Histogram::GetCountAndBucketData(Count* count,
                                       int64_t* sum,
                                       ListValue* buckets) const {
-  std::unique_ptr<HistogramSamples> snapshot = SnapshotSamples();
+  std::unique_ptr<SampleVector> snapshot = SnapshotAllSamples();
   *count = snapshot->TotalCount();
   *sum = snapshot->sum();
   uint32_t index = 0;
   for (uint32_t i = 0; i < bucket_count(); ++i) {
-    const Count bucket_count = snapshot->GetCount(ranges(i));
+    const Count bucket_count = snapshot->GetCountAtIndex(i);
     if (bucket_count == 0)
       continue;
     std::unique_ptr<DictionaryValue> bucket(new DictionaryValue());
@@ -464,34 +428,22 @@ const std::string Histogram::GetAsciiBucketRange(uint32_t i) const {
   return StringPrintf("%d", ranges(i));
 }
 
-void Histogram::WriteAsciiImpl(bool graph_it,
-                               const std::string& newline,
+void Histogram::WriteAsciiImpl(const std::string& newline,
                                std::string* output) const {
-  std::unique_ptr<HistogramSamples> snapshot = SnapshotSamples();
+  std::unique_ptr<SampleVector> snapshot = SnapshotAllSamples();
   const Count sample_count = snapshot->TotalCount();
-
-  StringAppendF(output, "Histogram: %s recorded %d samples", histogram_name(),
-                sample_count);
-  if (sample_count != 0) {
-    const float mean = static_cast<float>(snapshot->sum()) / sample_count;
-    StringAppendF(output, ", mean = %.1f", mean);
-  }
-  if (flags())
-    StringAppendF(output, " (flags = 0x%x)", flags());
-  output->append(newline);
-  if (!graph_it)
-    return;
+  WriteAsciiHeader(*snapshot, /*with_mean=*/true, newline, output);
 
   double max_size = 0;
   for (uint32_t i = 0; i < bucket_count(); ++i) {
-    const double current_size = GetBucketSize(snapshot->GetCount(ranges(i)), i);
+    const double current_size = GetBucketSize(snapshot->GetCountAtIndex(i), i);
     if (current_size > max_size)
       max_size = current_size;
   }
 
   size_t print_width = 1;
   for (uint32_t i = 0; i < bucket_count(); ++i) {
-    if (snapshot->GetCount(ranges(i)) == 0)
+    if (snapshot->GetCountAtIndex(i) == 0)
       continue;
     const size_t width = GetAsciiBucketRange(i).size() + 1;
     if (width > print_width)
@@ -501,17 +453,14 @@ void Histogram::WriteAsciiImpl(bool graph_it,
   int64_t remaining = sample_count;
   int64_t past = 0;
   for (uint32_t i = 0; i < bucket_count(); ++i) {
-    const Count current = snapshot->GetCount(ranges(i));
+    const Count current = snapshot->GetCountAtIndex(i);
     if (!current && !PrintEmptyBucket(i))
       continue;
     remaining -= current;
-    const std::string range = GetAsciiBucketRange(i);
-    output->append(range);
-    for (size_t j = range.size(); j < print_width + 1; ++j)
-      output->push_back(' ');
+    WriteAsciiBucketLabel(GetAsciiBucketRange(i), print_width, output);
     if (current == 0 && i < bucket_count() - 1 &&
-        snapshot->GetCount(ranges(i + 1)) == 0) {
-      while (i < bucket_count() - 1 && snapshot->GetCount(ranges(i + 1)) == 0) {
+        snapshot->GetCountAtIndex(i + 1) == 0) {
+      while (i < bucket_count() - 1 && snapshot->GetCountAtIndex(i + 1) == 0) {
         ++i;
       }
       output->append("... ");
@@ -534,13 +483,9 @@ LinearHistogram::LinearHistogram(const char* name, const BucketRanges* ranges)
 
 LinearHistogram::LinearHistogram(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples)
-    : Histogram(name,
-                ranges,
-                std::move(unlogged_samples),
-                std::move(logged_samples)) {}
+    : Histogram(name, std::move(unlogged_samples), std::move(logged_samples)) {}
 
 LinearHistogram::~LinearHistogram() = default;
 
@@ -614,17 +559,6 @@ HistogramBase* LinearHistogram::FactoryGet(const char* name,
 }
 
 // static
-HistogramBase* LinearHistogram::FactoryTimeGet(const std::string& name,
-                                               TimeDelta minimum,
-                                               TimeDelta maximum,
-                                               uint32_t bucket_count,
-                                               int32_t flags) {
-  return FactoryGet(name, static_cast<Sample>(minimum.InMilliseconds()),
-                    static_cast<Sample>(maximum.InMilliseconds()), bucket_count,
-                    flags);
-}
-
-// static
 HistogramBase* LinearHistogram::FactoryGetWithRangeDescription(
     const std::string& name,
     Sample minimum,
@@ -640,11 +574,10 @@ HistogramBase* LinearHistogram::FactoryGetWithRangeDescription(
 // static
 std::unique_ptr<HistogramBase> LinearHistogram::PersistentCreate(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples) {
   return std::unique_ptr<HistogramBase>(new LinearHistogram(
-      name, ranges, std::move(unlogged_samples), std::move(logged_samples)));
+      name, std::move(unlogged_samples), std::move(logged_samples)));
 }
 
 HistogramType LinearHistogram::GetHistogramType() const {
@@ -685,13 +618,10 @@ BooleanHistogram::BooleanHistogram(const char* name, const BucketRanges* ranges)
 
 BooleanHistogram::BooleanHistogram(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples)
-    : LinearHistogram(name,
-                      ranges,
-                      std::move(unlogged_samples),
-                      std::move(logged_samples)) {}
+    : LinearHistogram(
+          name, std::move(unlogged_samples), std::move(logged_samples)) {}
 
 BooleanHistogram::~BooleanHistogram() = default;
 
@@ -710,11 +640,10 @@ HistogramBase* BooleanHistogram::FactoryGet(const char* name, int32_t flags) {
 // static
 std::unique_ptr<HistogramBase> BooleanHistogram::PersistentCreate(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples) {
   return std::unique_ptr<HistogramBase>(new BooleanHistogram(
-      name, ranges, std::move(unlogged_samples), std::move(logged_samples)));
+      name, std::move(unlogged_samples), std::move(logged_samples)));
 }
 
 HistogramType BooleanHistogram::GetHistogramType() const {
@@ -723,24 +652,19 @@ HistogramType BooleanHistogram::GetHistogramType() const {
 
 CustomHistogram::CustomHistogram(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples)
-    : Histogram(name,
-                ranges,
-                std::move(unlogged_samples),
-                std::move(logged_samples)) {}
+    : Histogram(name, std::move(unlogged_samples), std::move(logged_samples)) {}
 
 CustomHistogram::~CustomHistogram() = default;
 
 // static
 std::unique_ptr<HistogramBase> CustomHistogram::PersistentCreate(
     const char* name,
-    const BucketRanges* ranges,
     std::unique_ptr<SampleVectorBase> unlogged_samples,
     std::unique_ptr<SampleVectorBase> logged_samples) {
   return std::unique_ptr<HistogramBase>(new CustomHistogram(
-      name, ranges, std::move(unlogged_samples), std::move(logged_samples)));
+      name, std::move(unlogged_samples), std::move(logged_samples)));
 }
 
 HistogramType CustomHistogram::GetHistogramType() const {

@@ -57,10 +57,9 @@ class Histogram : public HistogramBase {
                                                 int32_t flags);
 
   // Over sample vectors made elsewhere (persistent memory); |name| must be
-  // permanent and |ranges| registered. Both vectors use |ranges|.
+  // permanent and both vectors must use the same registered bucket ranges.
   static std::unique_ptr<HistogramBase> PersistentCreate(
       const char* name,
-      const BucketRanges* ranges,
       std::unique_ptr<SampleVectorBase> unlogged_samples,
       std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -85,8 +84,6 @@ class Histogram : public HistogramBase {
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
   std::unique_ptr<HistogramSamples> SnapshotFinalDelta() const override;
-  void WriteHTMLGraph(std::string* output) const override;
-  void WriteAscii(std::string* output) const override;
   bool ValidateHistogramContents(bool crash_if_invalid,
                                  int identifier) const override;
   void SerializeInfoImpl(Pickle* pickle) const override;
@@ -108,7 +105,6 @@ class Histogram : public HistogramBase {
   // Heap histogram: both sample vectors get the name's hash as id.
   Histogram(const char* name, const BucketRanges* ranges);
   Histogram(const char* name,
-            const BucketRanges* ranges,
             std::unique_ptr<SampleVectorBase> unlogged_samples,
             std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -124,12 +120,11 @@ class Histogram : public HistogramBase {
   class Factory;
 
  private:
-  friend class StatisticsRecorder;
-
   std::unique_ptr<SampleVector> CopyUnloggedSamples() const;
-  void WriteAsciiImpl(bool graph_it,
-                      const std::string& newline,
-                      std::string* output) const;
+  // Unlogged and logged samples together, with access by bucket index.
+  std::unique_ptr<SampleVector> SnapshotAllSamples() const;
+  void WriteAsciiImpl(const std::string& newline,
+                      std::string* output) const override;
 
   std::unique_ptr<SampleVectorBase> unlogged_samples_;
   std::unique_ptr<SampleVectorBase> logged_samples_;
@@ -158,11 +153,6 @@ class LinearHistogram : public Histogram {
                                    Sample maximum,
                                    uint32_t bucket_count,
                                    int32_t flags);
-  static HistogramBase* FactoryTimeGet(const std::string& name,
-                                       TimeDelta minimum,
-                                       TimeDelta maximum,
-                                       uint32_t bucket_count,
-                                       int32_t flags);
   // With labels for some buckets (may be null).
   static HistogramBase* FactoryGetWithRangeDescription(
       const std::string& name,
@@ -174,7 +164,6 @@ class LinearHistogram : public Histogram {
 
   static std::unique_ptr<HistogramBase> PersistentCreate(
       const char* name,
-      const BucketRanges* ranges,
       std::unique_ptr<SampleVectorBase> unlogged_samples,
       std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -185,7 +174,6 @@ class LinearHistogram : public Histogram {
 
   LinearHistogram(const char* name, const BucketRanges* ranges);
   LinearHistogram(const char* name,
-                  const BucketRanges* ranges,
                   std::unique_ptr<SampleVectorBase> unlogged_samples,
                   std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -194,8 +182,6 @@ class LinearHistogram : public Histogram {
   const std::string GetAsciiBucketRange(uint32_t i) const override;
 
  private:
-  friend class Histogram;
-
   // Labels by the lower boundary of their bucket.
   std::map<Sample, std::string> bucket_description_;
 };
@@ -210,7 +196,6 @@ class BooleanHistogram : public LinearHistogram {
 
   static std::unique_ptr<HistogramBase> PersistentCreate(
       const char* name,
-      const BucketRanges* ranges,
       std::unique_ptr<SampleVectorBase> unlogged_samples,
       std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -218,11 +203,9 @@ class BooleanHistogram : public LinearHistogram {
 
  private:
   class Factory;
-  friend class Histogram;
 
   BooleanHistogram(const char* name, const BucketRanges* ranges);
   BooleanHistogram(const char* name,
-                   const BucketRanges* ranges,
                    std::unique_ptr<SampleVectorBase> unlogged_samples,
                    std::unique_ptr<SampleVectorBase> logged_samples);
 };
@@ -235,7 +218,6 @@ class CustomHistogram : public Histogram {
 
   static std::unique_ptr<HistogramBase> PersistentCreate(
       const char* name,
-      const BucketRanges* ranges,
       std::unique_ptr<SampleVectorBase> unlogged_samples,
       std::unique_ptr<SampleVectorBase> logged_samples);
 
@@ -248,7 +230,6 @@ class CustomHistogram : public Histogram {
 
  private:
   CustomHistogram(const char* name,
-                  const BucketRanges* ranges,
                   std::unique_ptr<SampleVectorBase> unlogged_samples,
                   std::unique_ptr<SampleVectorBase> logged_samples);
 };

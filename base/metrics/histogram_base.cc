@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "base/metrics/histogram_persistence.h"
+#include "base/metrics/histogram_samples.h"
 #include "base/metrics/statistics_recorder.h"
 #include "base/strings/stringprintf.h"
 #include "base/time/time.h"
@@ -24,6 +26,38 @@ std::string HistogramTypeToString(HistogramType type) {
       return "SPARSE_HISTOGRAM";
   }
   return "UNKNOWN";
+}
+
+HistogramBase* CreateAndRegisterHistogram(
+    HistogramType type,
+    const std::string& name,
+    HistogramBase::Sample minimum,
+    HistogramBase::Sample maximum,
+    const BucketRanges* ranges,
+    int32_t flags,
+    const std::function<std::unique_ptr<HistogramBase>()>& heap_alloc,
+    const std::function<void(HistogramBase*)>& fill) {
+  std::unique_ptr<HistogramBase> tentative;
+  uint32_t reference = 0;
+  HistogramPersistence* persistence = GetHistogramPersistence();
+  if (persistence) {
+    tentative = persistence->AllocateHistogram(type, name, minimum, maximum,
+                                               ranges, flags, &reference);
+  }
+  if (!tentative) {
+    reference = 0;
+    tentative = heap_alloc();
+    tentative->SetFlags(flags & ~HistogramBase::kIsPersistent);
+  }
+  if (fill)
+    fill(tentative.get());
+
+  HistogramBase* const tentative_histogram = tentative.get();
+  HistogramBase* const histogram =
+      StatisticsRecorder::RegisterOrDeleteDuplicate(tentative.release());
+  if (reference)
+    persistence->FinalizeHistogram(reference, histogram == tentative_histogram);
+  return histogram;
 }
 
 const char* GetPermanentName(const std::string& name) {
@@ -72,6 +106,44 @@ void HistogramBase::FindAndRunCallback(Sample sample) const {
       StatisticsRecorder::FindCallback(histogram_name());
   if (!callback.is_null())
     callback.Run(sample);
+}
+
+void HistogramBase::WriteHTMLGraph(std::string* output) const {
+  output->append("<PRE>");
+  WriteAsciiImpl("<br>", output);
+  output->append("</PRE>");
+}
+
+void HistogramBase::WriteAscii(std::string* output) const {
+  WriteAsciiImpl("\n", output);
+}
+
+void HistogramBase::WriteAsciiImpl(const std::string& newline,
+                                   std::string* output) const {}
+
+void HistogramBase::WriteAsciiHeader(const HistogramSamples& snapshot,
+                                     bool with_mean,
+                                     const std::string& newline,
+                                     std::string* output) const {
+  const Count sample_count = snapshot.TotalCount();
+  StringAppendF(output, "Histogram: %s recorded %d samples", histogram_name(),
+                sample_count);
+  if (with_mean && sample_count != 0) {
+    const float mean = static_cast<float>(snapshot.sum()) / sample_count;
+    StringAppendF(output, ", mean = %.1f", mean);
+  }
+  if (flags())
+    StringAppendF(output, " (flags = 0x%x)", flags());
+  output->append(newline);
+}
+
+// static
+void HistogramBase::WriteAsciiBucketLabel(const std::string& label,
+                                          size_t print_width,
+                                          std::string* output) {
+  output->append(label);
+  for (size_t j = label.size(); j < print_width + 1; ++j)
+    output->push_back(' ');
 }
 
 // static

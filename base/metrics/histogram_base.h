@@ -103,9 +103,10 @@ class HistogramBase {
   // What has not been logged yet, changing nothing.
   virtual std::unique_ptr<HistogramSamples> SnapshotFinalDelta() const = 0;
 
-  // The graph of the samples as text: HTML (inside <PRE>) or plain ASCII.
-  virtual void WriteHTMLGraph(std::string* output) const = 0;
-  virtual void WriteAscii(std::string* output) const = 0;
+  // The graph of the samples as text: HTML (inside <PRE>) or plain ASCII;
+  // both are the lines of WriteAsciiImpl.
+  virtual void WriteHTMLGraph(std::string* output) const;
+  virtual void WriteAscii(std::string* output) const;
 
   // Checks the object's own fields; an invalid histogram with
   // |crash_if_invalid| stops the process.
@@ -131,6 +132,23 @@ class HistogramBase {
  protected:
   // Runs the sample callback registered for this name, if any.
   void FindAndRunCallback(Sample sample) const;
+
+  // The header line and the graph, each line ended by |newline|. Kinds
+  // without a graph write nothing.
+  virtual void WriteAsciiImpl(const std::string& newline,
+                              std::string* output) const;
+
+  // "Histogram: NAME recorded N samples", the mean when |with_mean| and
+  // there are samples, the flags when set, then |newline|.
+  void WriteAsciiHeader(const HistogramSamples& snapshot,
+                        bool with_mean,
+                        const std::string& newline,
+                        std::string* output) const;
+
+  // A bucket's label, padded with spaces to |print_width| + 1 columns.
+  static void WriteAsciiBucketLabel(const std::string& label,
+                                    size_t print_width,
+                                    std::string* output);
 
   // The bar of an ASCII graph: 72 columns, |current_size| against
   // |max_size|.

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,21 @@ HistogramPersistence* GetHistogramPersistence();
 // Installs |persistence| (null uninstalls); the caller keeps ownership and
 // must keep it alive while installed.
 void SetHistogramPersistence(HistogramPersistence* persistence);
+
+// The creation step shared by every factory: a histogram from the installed
+// persistence if it gives one, else |heap_alloc|'s with kIsPersistent
+// cleared from |flags|; then |fill| (may be empty), registration and the
+// persistent record's finalization. Returns the registered histogram of
+// |name|, which is another object when a racing thread registered first.
+HistogramBase* CreateAndRegisterHistogram(
+    HistogramType type,
+    const std::string& name,
+    HistogramBase::Sample minimum,
+    HistogramBase::Sample maximum,
+    const BucketRanges* ranges,
+    int32_t flags,
+    const std::function<std::unique_ptr<HistogramBase>()>& heap_alloc,
+    const std::function<void(HistogramBase*)>& fill);
 
 }  // namespace base
 

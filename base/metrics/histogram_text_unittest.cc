@@ -204,7 +204,7 @@ TEST_F(HistogramTextTest, CustomHistogramSerializesInnerBoundaries) {
       StatisticsRecorder::RegisterOrDeleteDuplicateRanges(ranges);
   const uint64_t id = HashMetricName("Custom");
   std::unique_ptr<HistogramBase> custom = CustomHistogram::PersistentCreate(
-      GetPermanentName("Custom"), registered,
+      GetPermanentName("Custom"),
       std::make_unique<SampleVector>(id, registered),
       std::make_unique<SampleVector>(id, registered));
   EXPECT_EQ(CUSTOM_HISTOGRAM, custom->GetHistogramType());
@@ -254,10 +254,9 @@ TEST_F(HistogramTextTest, CorruptionAndValidation) {
   BucketRanges ranges(11);
   BucketRanges::InitializeExponential(1, 100, &ranges);
   const uint64_t id = HashMetricName("Corrupt");
-  std::unique_ptr<HistogramBase> histogram =
-      Histogram::PersistentCreate(GetPermanentName("Corrupt"), &ranges,
-                                  std::make_unique<SampleVector>(id, &ranges),
-                                  std::make_unique<SampleVector>(id, &ranges));
+  std::unique_ptr<HistogramBase> histogram = Histogram::PersistentCreate(
+      GetPermanentName("Corrupt"), std::make_unique<SampleVector>(id, &ranges),
+      std::make_unique<SampleVector>(id, &ranges));
   histogram->SetFlags(1);
   histogram->Add(4);
   EXPECT_EQ(0u, histogram->FindCorruption(*histogram->SnapshotSamples()));
@@ -299,15 +298,13 @@ TEST_F(HistogramTextTest, CorruptionAndValidation) {
   // do not.
   BucketRanges good(11);
   BucketRanges::InitializeExponential(1, 100, &good);
-  std::unique_ptr<HistogramBase> no_flags =
-      Histogram::PersistentCreate(GetPermanentName("NoFlags"), &good,
-                                  std::make_unique<SampleVector>(id, &good),
-                                  std::make_unique<SampleVector>(id, &good));
+  std::unique_ptr<HistogramBase> no_flags = Histogram::PersistentCreate(
+      GetPermanentName("NoFlags"), std::make_unique<SampleVector>(id, &good),
+      std::make_unique<SampleVector>(id, &good));
   EXPECT_TRUE(no_flags->ValidateHistogramContents(false, 2));
-  std::unique_ptr<HistogramBase> no_id =
-      Histogram::PersistentCreate(GetPermanentName("NoId"), &good,
-                                  std::make_unique<SampleVector>(id, &good),
-                                  std::make_unique<SampleVector>(0, &good));
+  std::unique_ptr<HistogramBase> no_id = Histogram::PersistentCreate(
+      GetPermanentName("NoId"), std::make_unique<SampleVector>(id, &good),
+      std::make_unique<SampleVector>(0, &good));
   EXPECT_FALSE(no_id->ValidateHistogramContents(false, 3));
   EXPECT_DEATH(no_id->ValidateHistogramContents(true, 3), "NoId/40#3");
 }

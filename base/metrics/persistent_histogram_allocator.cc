@@ -347,24 +347,20 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   std::unique_ptr<HistogramBase> histogram;
   switch (histogram_type) {
     case HISTOGRAM:
-      histogram =
-          Histogram::PersistentCreate(permanent_name, registered_ranges,
-                                      std::move(unlogged), std::move(logged));
+      histogram = Histogram::PersistentCreate(
+          permanent_name, std::move(unlogged), std::move(logged));
       break;
     case LINEAR_HISTOGRAM:
       histogram = LinearHistogram::PersistentCreate(
-          permanent_name, registered_ranges, std::move(unlogged),
-          std::move(logged));
+          permanent_name, std::move(unlogged), std::move(logged));
       break;
     case BOOLEAN_HISTOGRAM:
       histogram = BooleanHistogram::PersistentCreate(
-          permanent_name, registered_ranges, std::move(unlogged),
-          std::move(logged));
+          permanent_name, std::move(unlogged), std::move(logged));
       break;
     case CUSTOM_HISTOGRAM:
       histogram = CustomHistogram::PersistentCreate(
-          permanent_name, registered_ranges, std::move(unlogged),
-          std::move(logged));
+          permanent_name, std::move(unlogged), std::move(logged));
       break;
     default:
       RecordCreateHistogramResult(kCreateUnknownType);

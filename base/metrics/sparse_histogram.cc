@@ -18,25 +18,13 @@ HistogramBase* SparseHistogram::FactoryGet(const std::string& name,
                                            int32_t flags) {
   HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
   if (!histogram) {
-    std::unique_ptr<HistogramBase> tentative;
-    uint32_t reference = 0;
-    HistogramPersistence* persistence = GetHistogramPersistence();
-    if (persistence) {
-      tentative = persistence->AllocateHistogram(SPARSE_HISTOGRAM, name, 0, 0,
-                                                 nullptr, flags, &reference);
-    }
-    if (!tentative) {
-      reference = 0;
-      tentative.reset(new SparseHistogram(GetPermanentName(name)));
-      tentative->SetFlags(flags & ~kIsPersistent);
-    }
-    HistogramBase* tentative_histogram = tentative.get();
-    histogram =
-        StatisticsRecorder::RegisterOrDeleteDuplicate(tentative.release());
-    if (reference) {
-      persistence->FinalizeHistogram(reference,
-                                     histogram == tentative_histogram);
-    }
+    histogram = CreateAndRegisterHistogram(
+        SPARSE_HISTOGRAM, name, 0, 0, nullptr, flags,
+        [&name] {
+          return std::unique_ptr<HistogramBase>(
+              new SparseHistogram(GetPermanentName(name)));
+        },
+        nullptr);
   }
   CHECK(histogram->GetHistogramType() == SPARSE_HISTOGRAM);
   return histogram;
@@ -134,16 +122,6 @@ std::unique_ptr<HistogramSamples> SparseHistogram::SnapshotFinalDelta() const {
   return delta;
 }
 
-void SparseHistogram::WriteHTMLGraph(std::string* output) const {
-  output->append("<PRE>");
-  WriteAsciiImpl(true, "<br>", output);
-  output->append("</PRE>");
-}
-
-void SparseHistogram::WriteAscii(std::string* output) const {
-  WriteAsciiImpl(true, "\n", output);
-}
-
 void SparseHistogram::SerializeInfoImpl(Pickle* pickle) const {
   pickle->WriteString(histogram_name());
   pickle->WriteInt(flags());
@@ -159,20 +137,12 @@ void SparseHistogram::GetCountAndBucketData(Count* count,
   // Sparse buckets are not listed.
 }
 
-void SparseHistogram::WriteAsciiImpl(bool graph_it,
-                                     const std::string& newline,
+void SparseHistogram::WriteAsciiImpl(const std::string& newline,
                                      std::string* output) const {
   std::unique_ptr<HistogramSamples> snapshot = SnapshotSamples();
   const Count total_count = snapshot->TotalCount();
   const double scaled_total_count = total_count / 100.0;
-
-  StringAppendF(output, "Histogram: %s recorded %d samples", histogram_name(),
-                total_count);
-  if (flags())
-    StringAppendF(output, " (flags = 0x%x)", flags());
-  output->append(newline);
-  if (!graph_it)
-    return;
+  WriteAsciiHeader(*snapshot, /*with_mean=*/false, newline, output);
 
   Sample largest_sample = 0;
   Count largest_count = 0;
@@ -192,10 +162,7 @@ void SparseHistogram::WriteAsciiImpl(bool graph_it,
   for (std::unique_ptr<SampleCountIterator> it = snapshot->Iterator();
        !it->Done(); it->Next()) {
     it->Get(&min, &max, &count);
-    const std::string value = StringPrintf("%d", min);
-    output->append(value);
-    for (size_t j = value.size(); j < print_width + 1; ++j)
-      output->push_back(' ');
+    WriteAsciiBucketLabel(StringPrintf("%d", min), print_width, output);
     WriteAsciiBucketGraph(count, largest_count, output);
     WriteAsciiBucketValue(count, scaled_total_count, output);
     output->append(newline);

@@ -42,8 +42,6 @@ class SparseHistogram : public HistogramBase {
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
   std::unique_ptr<HistogramSamples> SnapshotFinalDelta() const override;
-  void WriteHTMLGraph(std::string* output) const override;
-  void WriteAscii(std::string* output) const override;
   void SerializeInfoImpl(Pickle* pickle) const override;
   void GetParameters(DictionaryValue* params) const override;
   void GetCountAndBucketData(Count* count,
@@ -56,9 +54,8 @@ class SparseHistogram : public HistogramBase {
                   std::unique_ptr<HistogramSamples> unlogged_samples,
                   std::unique_ptr<HistogramSamples> logged_samples);
 
-  void WriteAsciiImpl(bool graph_it,
-                      const std::string& newline,
-                      std::string* output) const;
+  void WriteAsciiImpl(const std::string& newline,
+                      std::string* output) const override;
 
   mutable Lock lock_;
   mutable bool final_delta_created_ = false;

@@ -192,7 +192,7 @@ class TestPersistence : public HistogramPersistence {
     } else {
       EXPECT_EQ(HISTOGRAM, type);
       histogram = Histogram::PersistentCreate(
-          permanent_name, ranges, std::make_unique<SampleVector>(id, ranges),
+          permanent_name, std::make_unique<SampleVector>(id, ranges),
           std::make_unique<SampleVector>(id, ranges));
     }
     histogram->SetFlags(flags | HistogramBase::kIsPersistent);
@@ -214,7 +214,7 @@ class TestPersistence : public HistogramPersistence {
       const uint64_t id = HashMetricName("Imported");
       StatisticsRecorder::RegisterOrDeleteDuplicate(
           BooleanHistogram::PersistentCreate(
-              GetPermanentName("Imported"), registered,
+              GetPermanentName("Imported"),
               std::make_unique<SampleVector>(id, registered),
               std::make_unique<SampleVector>(id, registered))
               .release());
