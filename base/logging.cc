@@ -377,11 +377,12 @@ LogMessage::~LogMessage() {
   if ((g_logging_destination & LOG_TO_FILE) && InitializeLogFileHandle())
     WriteLogLine(g_log_file.load(std::memory_order_acquire), str_newline);
 
-  if (severity_ == LOG_FATAL) {
-    debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
-    if (tracker)
-      tracker->RecordLogMessage(str_newline);
+  if (debug::GlobalActivityTracker* tracker =
+          debug::GlobalActivityTracker::Get()) {
+    tracker->RecordLogMessage(str_newline);
+  }
 
+  if (severity_ == LOG_FATAL) {
     // Kept on the stack so that a crash dump carries the line.
     char str_stack[1024];
     base::strlcpy(str_stack, str_newline.c_str(), sizeof(str_stack));

@@ -1,36 +1,252 @@
 #include "base/debug/activity_tracker.h"
 
+#include <windows.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "base/check.h"
+#include "base/metrics/histogram_functions.h"
+#include "base/metrics/persistent_memory_allocator.h"
+#include "base/pending_task.h"
+#include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
+
 namespace base {
 namespace debug {
 
-// No tracker is ever made in this build; the pointer exists so that every
-// caller already follows the "null means off" rule.
+// The installer never makes a tracker, so in the product this stays null
+// and every hook ends at its first test.
 std::atomic<GlobalActivityTracker*> GlobalActivityTracker::g_tracker_{nullptr};
 
-GlobalActivityTracker::GlobalActivityTracker() = default;
-GlobalActivityTracker::~GlobalActivityTracker() = default;
+// ThreadActivityTracker ------------------------------------------------------
 
-// There is no persistent memory to copy into without a tracker, and callers
-// reach these only through Get(), which is null.
-void GlobalActivityTracker::RecordLogMessage(StringPiece message) {}
+// Head of a thread record, before the stack slots. Persistent layout.
+struct ThreadActivityTracker::Header {
+  uint32_t process_id;
+  uint32_t thread_id;
+  uint32_t stack_slots;
+  std::atomic<uint32_t> current_depth;
+};
+static_assert(sizeof(ThreadActivityTracker::Activity) == 40,
+              "activity slots are 40 bytes");
+
+ThreadActivityTracker::ThreadActivityTracker(void* record, uint32_t stack_depth)
+    : header_(static_cast<Header*>(record)),
+      stack_(reinterpret_cast<Activity*>(static_cast<char*>(record) +
+                                         sizeof(Header))),
+      stack_slots_(stack_depth) {
+  header_->process_id = ::GetCurrentProcessId();
+  header_->thread_id = ::GetCurrentThreadId();
+  header_->stack_slots = stack_depth;
+  header_->current_depth.store(0, std::memory_order_release);
+}
+
+ThreadActivityTracker::~ThreadActivityTracker() = default;
+
+// static
+size_t ThreadActivityTracker::RecordSize(uint32_t stack_depth) {
+  return sizeof(Header) + stack_depth * sizeof(Activity);
+}
+
+ThreadActivityTracker::ActivityId ThreadActivityTracker::PushActivity(
+    const void* program_counter,
+    const void* origin,
+    ActivityType type,
+    uint64_t data) {
+  const uint32_t depth = header_->current_depth.load(std::memory_order_relaxed);
+  // A stack deeper than the record still counts, so the pops match.
+  if (depth < stack_slots_) {
+    Activity& slot = stack_[depth];
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    slot.time_internal = now.QuadPart;
+    slot.calling_address = reinterpret_cast<uintptr_t>(program_counter);
+    slot.origin_address = reinterpret_cast<uintptr_t>(origin);
+    slot.data = data;
+    slot.activity_type = type;
+  }
+  // Release: a reader that sees the new depth sees the slot filled.
+  header_->current_depth.store(depth + 1, std::memory_order_release);
+  return depth;
+}
+
+void ThreadActivityTracker::PopActivity(ActivityId id) {
+  const uint32_t depth = header_->current_depth.load(std::memory_order_relaxed);
+  // Scoped activities end in reverse order; anything else is a misuse that
+  // must not wrap the depth round.
+  if (depth == 0 || id != depth - 1)
+    return;
+  header_->current_depth.store(depth - 1, std::memory_order_release);
+}
+
+void ThreadActivityTracker::CreateSnapshot(Snapshot* snapshot) const {
+  snapshot->process_id = header_->process_id;
+  snapshot->thread_id = header_->thread_id;
+  snapshot->depth = header_->current_depth.load(std::memory_order_acquire);
+  const uint32_t recorded = std::min(snapshot->depth, stack_slots_);
+  snapshot->activities.assign(stack_, stack_ + recorded);
+}
+
+// GlobalActivityTracker ------------------------------------------------------
+
+GlobalActivityTracker::GlobalActivityTracker(
+    std::unique_ptr<PersistentMemoryAllocator> allocator, uint32_t stack_depth)
+    : allocator_(std::move(allocator)),
+      stack_depth_(stack_depth),
+      this_thread_tracker_(&GlobalActivityTracker::OnThreadExit) {}
+
+GlobalActivityTracker::~GlobalActivityTracker() {
+  for (const auto& entry : thread_trackers_)
+    delete entry.first;
+}
+
+// static
+void GlobalActivityTracker::CreateWithAllocator(
+    std::unique_ptr<PersistentMemoryAllocator> allocator,
+    uint32_t stack_depth) {
+  GlobalActivityTracker* tracker =
+      new GlobalActivityTracker(std::move(allocator), stack_depth);
+  GlobalActivityTracker* expected = nullptr;
+  CHECK(g_tracker_.compare_exchange_strong(expected, tracker));
+}
+
+// static
+void GlobalActivityTracker::ReleaseForTesting() {
+  // Left alive on purpose: another thread may still be inside a scoped
+  // activity holding one of its thread trackers, and the records must stay
+  // writable for it.
+  g_tracker_.store(nullptr, std::memory_order_release);
+}
+
+ThreadActivityTracker*
+GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
+  if (void* existing = this_thread_tracker_.Get())
+    return static_cast<ThreadActivityTracker*>(existing);
+
+  const size_t size = ThreadActivityTracker::RecordSize(stack_depth_);
+  const uint32_t ref = allocator_->Allocate(size, kTypeIdThreadRecord);
+  void* record =
+      ref ? allocator_->GetAsArray<char>(ref, kTypeIdThreadRecord, size)
+          : nullptr;
+  ::AcquireSRWLockExclusive(&lock_);
+  const int count = static_cast<int>(thread_trackers_.size());
+  ::ReleaseSRWLockExclusive(&lock_);
+  if (!record) {
+    // The segment is full: this thread goes untracked.
+    UmaHistogramExactLinear(
+        "ActivityTracker.ThreadTrackers.MemLimitTrackerCount", count, 101);
+    return nullptr;
+  }
+  allocator_->MakeIterable(ref);
+  ThreadActivityTracker* tracker =
+      new ThreadActivityTracker(record, stack_depth_);
+  ::AcquireSRWLockExclusive(&lock_);
+  thread_trackers_[tracker] = ref;
+  ::ReleaseSRWLockExclusive(&lock_);
+  this_thread_tracker_.Set(tracker);
+  UmaHistogramExactLinear("ActivityTracker.ThreadTrackers.Count", count + 1,
+                          101);
+  return tracker;
+}
+
+// static
+void GlobalActivityTracker::OnThreadExit(void* value) {
+  // The slot belongs to the live tracker: a value reaching here was made by
+  // it, since a released tracker's slot no longer hands values out.
+  if (GlobalActivityTracker* global = Get())
+    global->ReleaseTracker(static_cast<ThreadActivityTracker*>(value));
+}
+
+void GlobalActivityTracker::ReleaseTracker(ThreadActivityTracker* tracker) {
+  ::AcquireSRWLockExclusive(&lock_);
+  auto it = thread_trackers_.find(tracker);
+  const uint32_t ref = it == thread_trackers_.end() ? 0 : it->second;
+  if (it != thread_trackers_.end())
+    thread_trackers_.erase(it);
+  ::ReleaseSRWLockExclusive(&lock_);
+  if (!ref)
+    return;
+  delete tracker;
+  // The record of an ended thread is of no further use; blocks are never
+  // freed, so it is retyped out of the way.
+  allocator_->ChangeType(ref, 0, kTypeIdThreadRecord, false);
+}
+
+void GlobalActivityTracker::RecordLogMessage(StringPiece message) {
+  const uint32_t ref =
+      allocator_->Allocate(message.size() + 1, kTypeIdLogMessage);
+  char* text = ref ? allocator_->GetAsArray<char>(ref, kTypeIdLogMessage,
+                                                  message.size() + 1)
+                   : nullptr;
+  if (!text)
+    return;
+  memcpy(text, message.data(), message.size());
+  text[message.size()] = '\0';
+  allocator_->MakeIterable(ref);
+}
 
 void GlobalActivityTracker::RecordProcessLaunch(
-    uint32_t process_id, const std::wstring& command_line) {}
+    uint32_t process_id, const std::wstring& command_line) {
+  std::string utf8 = WideToUTF8(command_line);
+  ::AcquireSRWLockExclusive(&lock_);
+  processes_[process_id] = std::move(utf8);
+  ::ReleaseSRWLockExclusive(&lock_);
+}
 
 void GlobalActivityTracker::RecordProcessExit(uint32_t process_id,
-                                              int exit_code) {}
+                                              int exit_code) {
+  ::AcquireSRWLockExclusive(&lock_);
+  processes_.erase(process_id);
+  ::ReleaseSRWLockExclusive(&lock_);
+}
+
+void GlobalActivityTracker::RecordFieldTrial(const std::string& trial_name,
+                                             StringPiece group_name) {
+  ::AcquireSRWLockExclusive(&lock_);
+  field_trials_[trial_name] = group_name.as_string();
+  ::ReleaseSRWLockExclusive(&lock_);
+}
+
+std::string GlobalActivityTracker::GetProcessCommandLine(uint32_t process_id) {
+  ::AcquireSRWLockExclusive(&lock_);
+  auto it = processes_.find(process_id);
+  std::string command_line = it == processes_.end() ? "" : it->second;
+  ::ReleaseSRWLockExclusive(&lock_);
+  return command_line;
+}
+
+std::string GlobalActivityTracker::GetFieldTrialGroup(
+    const std::string& trial_name) {
+  ::AcquireSRWLockExclusive(&lock_);
+  auto it = field_trials_.find(trial_name);
+  std::string group = it == field_trials_.end() ? "" : it->second;
+  ::ReleaseSRWLockExclusive(&lock_);
+  return group;
+}
+
+// User data is never attached to an activity yet.
+class ActivityUserData {};
 
 GlobalActivityTracker::ScopedThreadActivity::ScopedThreadActivity(
     const void* program_counter,
     const void* origin,
     ActivityType type,
     uint64_t data) {
-  // A thread has an activity tracker only when the global one exists; with
-  // none, the record stays empty and its destructor has nothing to pop.
-  tracker_ = nullptr;
+  GlobalActivityTracker* global = GlobalActivityTracker::Get();
+  if (!global)
+    return;
+  tracker_ = global->GetOrCreateTrackerForCurrentThread();
+  if (tracker_)
+    activity_id_ = tracker_->PushActivity(program_counter, origin, type, data);
 }
 
-GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() {}
+GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() {
+  if (tracker_)
+    tracker_->PopActivity(activity_id_);
+}
 
 ScopedLockAcquireActivity::ScopedLockAcquireActivity(
     const void* program_counter, const void* lock_address)
@@ -46,19 +262,31 @@ ScopedEventWaitActivity::ScopedEventWaitActivity(const void* program_counter,
                            ACT_EVENT_WAIT,
                            reinterpret_cast<uintptr_t>(event_address)) {}
 
-// The joined thread's id is looked up only when there is a tracker to record
-// it, so an empty record costs no system call.
+// The data below are looked up only when there is a tracker to record them,
+// so an empty record costs no system call.
 ScopedThreadJoinActivity::ScopedThreadJoinActivity(const void* program_counter,
                                                    void* thread_handle)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_THREAD_JOIN, 0) {}
+    : ScopedThreadActivity(
+          program_counter,
+          nullptr,
+          ACT_THREAD_JOIN,
+          GlobalActivityTracker::Get() ? ::GetThreadId(thread_handle) : 0) {}
 
 ScopedProcessWaitActivity::ScopedProcessWaitActivity(
     const void* program_counter, const Process& process)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_PROCESS_WAIT, 0) {}
+    : ScopedThreadActivity(program_counter,
+                           nullptr,
+                           ACT_PROCESS_WAIT,
+                           GlobalActivityTracker::Get() ? process.Pid() : 0) {}
 
 ScopedTaskRunActivity::ScopedTaskRunActivity(const void* program_counter,
                                              const PendingTask& task)
-    : ScopedThreadActivity(program_counter, nullptr, ACT_TASK_RUN, 0) {}
+    : ScopedThreadActivity(
+          program_counter,
+          GlobalActivityTracker::Get() ? task.posted_from.program_counter()
+                                       : nullptr,
+          ACT_TASK_RUN,
+          GlobalActivityTracker::Get() ? task.sequence_num : 0) {}
 
 }  // namespace debug
 }  // namespace base

@@ -3,18 +3,26 @@
 
 #include <stdint.h>
 
+#include <windows.h>
+
 #include <atomic>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "base/strings/string_piece.h"
+#include "base/threading/thread_local_storage.h"
 
 namespace base {
 
+class PersistentMemoryAllocator;
 class Process;
 struct PendingTask;
 
 namespace debug {
 
+class ActivityUserData;
 class ThreadActivityTracker;
 
 // Kinds of activities on a thread's activity stack. The high nibble is the
@@ -33,6 +41,57 @@ enum ActivityType : uint8_t {
   ACT_PROCESS = 5 << 4,
   ACT_PROCESS_START = ACT_PROCESS,
   ACT_PROCESS_WAIT,
+};
+
+// One thread's stack of activities, kept in a persistent record (type id
+// 0x5D7381B3) so that it survives a crash of the process. Only the owning
+// thread pushes and pops; readers take snapshots.
+class ThreadActivityTracker {
+ public:
+  typedef uint32_t ActivityId;
+
+  // One stack slot. Part of the persistent record: the layout is fixed.
+  struct Activity {
+    int64_t time_internal;  // Performance counter at the push.
+    uint64_t calling_address;
+    uint64_t origin_address;
+    uint64_t data;
+    uint8_t activity_type;
+    uint8_t padding[7];
+  };
+
+  struct Snapshot {
+    uint32_t process_id = 0;
+    uint32_t thread_id = 0;
+    // Pushes not yet popped, also those beyond the stack's slots.
+    uint32_t depth = 0;
+    // The recorded ones, outermost first.
+    std::vector<Activity> activities;
+  };
+
+  // Over |record|, a zeroed block of RecordSize(stack_depth) bytes.
+  ThreadActivityTracker(void* record, uint32_t stack_depth);
+  ~ThreadActivityTracker();
+
+  ThreadActivityTracker(const ThreadActivityTracker&) = delete;
+  ThreadActivityTracker& operator=(const ThreadActivityTracker&) = delete;
+
+  static size_t RecordSize(uint32_t stack_depth);
+
+  ActivityId PushActivity(const void* program_counter,
+                          const void* origin,
+                          ActivityType type,
+                          uint64_t data);
+  void PopActivity(ActivityId id);
+
+  void CreateSnapshot(Snapshot* snapshot) const;
+
+ private:
+  struct Header;
+
+  Header* const header_;
+  Activity* const stack_;
+  const uint32_t stack_slots_;
 };
 
 // The process-wide activity tracker. Tracking is off until one is created,
@@ -54,17 +113,47 @@ class GlobalActivityTracker {
 
     // False for an empty record (tracking off or no tracker on this thread).
     bool is_recorded() const { return tracker_ != nullptr; }
+    bool has_user_data() const { return user_data_ != nullptr; }
 
    private:
+    // The calling thread's tracker, its stack depth at the push, and data
+    // attached to the activity; all empty while tracking is off.
     ThreadActivityTracker* tracker_ = nullptr;
+    uint32_t activity_id_ = 0;
+    std::unique_ptr<ActivityUserData> user_data_;
   };
+
+  // Persistent type id of a finished log line (a NUL-terminated string).
+  static constexpr uint32_t kTypeIdLogMessage = 0x4CF434FA;
+  // Persistent type id of a thread's activity record.
+  static constexpr uint32_t kTypeIdThreadRecord = 0x5D7381B3;
 
   // Null while activity tracking is off. Read without a lock.
   static GlobalActivityTracker* Get() {
     return g_tracker_.load(std::memory_order_acquire);
   }
 
-  // Keeps the text of a FATAL log line.
+  // Turns tracking on, recording into |allocator| with |stack_depth| slots
+  // per thread. The installer never does: only tests turn it on.
+  static void CreateWithAllocator(
+      std::unique_ptr<PersistentMemoryAllocator> allocator,
+      uint32_t stack_depth);
+
+  // Turns tracking off again. The tracker and its segment are leaked.
+  static void ReleaseForTesting();
+
+  // The calling thread's tracker, made on first use; null when the segment
+  // has no room for another thread record.
+  ThreadActivityTracker* GetOrCreateTrackerForCurrentThread();
+
+  PersistentMemoryAllocator* allocator() const { return allocator_.get(); }
+
+  // What was recorded of launched processes and field trials; empty
+  // strings when nothing was.
+  std::string GetProcessCommandLine(uint32_t process_id);
+  std::string GetFieldTrialGroup(const std::string& trial_name);
+
+  // Keeps the text of a finished log line.
   void RecordLogMessage(StringPiece message);
 
   // Remembers |command_line| (as UTF-8) for |process_id|, replacing an
@@ -75,11 +164,30 @@ class GlobalActivityTracker {
   // Records the exit of a launched process.
   void RecordProcessExit(uint32_t process_id, int exit_code);
 
+  // Records the group a field trial chose.
+  void RecordFieldTrial(const std::string& trial_name, StringPiece group_name);
+
  private:
-  GlobalActivityTracker();
+  GlobalActivityTracker(std::unique_ptr<PersistentMemoryAllocator> allocator,
+                        uint32_t stack_depth);
   ~GlobalActivityTracker();
 
+  static void OnThreadExit(void* value);
+  void ReleaseTracker(ThreadActivityTracker* tracker);
+
   static std::atomic<GlobalActivityTracker*> g_tracker_;
+
+  const std::unique_ptr<PersistentMemoryAllocator> allocator_;
+  const uint32_t stack_depth_;
+  ThreadLocalStorage::Slot this_thread_tracker_;
+
+  // A bare SRW lock: a base::Lock would record its own contention here and
+  // come back in.
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  // Live thread trackers and the reference of each one's record.
+  std::map<ThreadActivityTracker*, uint32_t> thread_trackers_;
+  std::map<uint32_t, std::string> processes_;
+  std::map<std::string, std::string> field_trials_;
 };
 
 // Records that the thread waits for a contended lock.
@@ -98,7 +206,8 @@ class ScopedEventWaitActivity
                           const void* event_address);
 };
 
-// Records that the thread joins another; the data is the joined thread's id.
+// Records that the thread joins another; the data is the joined thread's id,
+// looked up only while tracking is on.
 class ScopedThreadJoinActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:

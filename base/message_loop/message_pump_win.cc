@@ -28,8 +28,7 @@ enum MessageLoopProblem {
 void RecordProblem(const char* histogram_name, MessageLoopProblem problem) {
   HistogramBase* histogram = LinearHistogram::FactoryGet(
       histogram_name, 1, 4, 5, HistogramBase::kUmaTargetedHistogramFlag);
-  if (histogram)
-    histogram->Add(problem);
+  histogram->Add(problem);
 }
 
 void RecordUIProblem(MessageLoopProblem problem) {

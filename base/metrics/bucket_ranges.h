@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <vector>
 
 namespace base {
@@ -32,7 +33,20 @@ class BucketRanges {
   void ResetChecksum() { checksum_ = CalculateChecksum(); }
   bool HasValidChecksum() const { return CalculateChecksum() == checksum_; }
 
+  // Same checksum, same size and same boundaries.
   bool Equals(const BucketRanges* other) const;
+
+  // All boundaries, size() of them.
+  const Sample* data() const { return ranges_.data(); }
+
+  // The reference of a copy of the boundaries in the persistent histogram
+  // segment; 0 when there is none. Set once, from any thread.
+  uint32_t persistent_reference() const {
+    return persistent_reference_.load(std::memory_order_acquire);
+  }
+  void set_persistent_reference(uint32_t reference) const {
+    persistent_reference_.store(reference, std::memory_order_release);
+  }
 
   // Layouts of the three bucketed kinds, from (already adjusted) minimum,
   // maximum and bucket count. Each resets the checksum.
@@ -46,6 +60,7 @@ class BucketRanges {
  private:
   std::vector<Sample> ranges_;
   uint32_t checksum_ = 0;
+  mutable std::atomic<uint32_t> persistent_reference_{0};
 };
 
 }  // namespace base

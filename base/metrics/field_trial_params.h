@@ -5,18 +5,12 @@
 
 namespace base {
 
-// The value of |param_name| of the field trial |trial_name|, or "" when the
-// trial has no parameters or lacks that one. Never fails.
+// The value of |param_name| in the group chosen by the registered field
+// trial |trial_name|, or "" when the trial, its parameters or that one are
+// unknown. Asking finalizes and reports the trial's choice. Without a
+// field-trial list this is one pointer test and answers "".
 std::string GetFieldTrialParamValue(const std::string& trial_name,
                                     const std::string& param_name);
-
-// Tests only: sets (or, with an empty |value|, removes) one parameter.
-void SetFieldTrialParamValueForTesting(const std::string& trial_name,
-                                       const std::string& param_name,
-                                       const std::string& value);
-
-// Tests only: forgets every parameter set so far.
-void ClearFieldTrialParamsForTesting();
 
 }  // namespace base
 

@@ -4,8 +4,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/metrics/bucket_ranges.h"
 #include "base/metrics/histogram_base.h"
@@ -23,9 +25,14 @@ class Histogram : public HistogramBase {
   // Largest bucket count accepted (exclusive).
   static constexpr uint32_t kBucketCount_MAX = 16384u;
 
+  // Set at construction and never changed; a different value means the
+  // object was overwritten.
+  static constexpr uint64_t kDummyValidationGuard = 0xFEEDC0DEDEADBEEFull;
+
   ~Histogram() override;
 
-  // Null only when a histogram of this name exists with other arguments.
+  // Never null: a request whose arguments differ from those of the
+  // registered histogram of the name gets a histogram that records nothing.
   static HistogramBase* FactoryGet(const std::string& name,
                                    Sample minimum,
                                    Sample maximum,
@@ -49,6 +56,13 @@ class Histogram : public HistogramBase {
                                                 uint32_t bucket_count,
                                                 int32_t flags);
 
+  // Over sample vectors made elsewhere (persistent memory); |name| must be
+  // permanent and both vectors must use the same registered bucket ranges.
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      const char* name,
+      std::unique_ptr<SampleVectorBase> unlogged_samples,
+      std::unique_ptr<SampleVectorBase> logged_samples);
+
   // Brings out-of-range arguments into range. Returns false when the request
   // was bad (not merely clamped at the type's limits).
   static bool InspectConstructionArguments(StringPiece name,
@@ -64,41 +78,69 @@ class Histogram : public HistogramBase {
                                 uint32_t expected_bucket_count) const override;
   void Add(Sample value) override;
   void AddCount(Sample value, int count) override;
+  void AddSamples(const HistogramSamples& samples) override;
+  bool AddSamplesFromPickle(PickleIterator* iter) override;
+  uint32_t FindCorruption(const HistogramSamples& samples) const override;
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
   std::unique_ptr<HistogramSamples> SnapshotFinalDelta() const override;
+  bool ValidateHistogramContents(bool crash_if_invalid,
+                                 int identifier) const override;
+  void SerializeInfoImpl(Pickle* pickle) const override;
+  void GetParameters(DictionaryValue* params) const override;
+  void GetCountAndBucketData(Count* count,
+                             int64_t* sum,
+                             ListValue* buckets) const override;
 
   virtual Sample ranges(size_t i) const;
   virtual uint32_t bucket_count() const;
 
-  const BucketRanges* bucket_ranges() const { return bucket_ranges_; }
-  // Boundary 1 and the boundary at index bucket_count - 1.
+  const BucketRanges* bucket_ranges() const;
+  // Boundary 1 and the boundary at index bucket_count - 1; -1 when there
+  // are fewer than two buckets.
   Sample declared_min() const;
   Sample declared_max() const;
 
  protected:
+  // Heap histogram: both sample vectors get the name's hash as id.
   Histogram(const char* name, const BucketRanges* ranges);
+  Histogram(const char* name,
+            std::unique_ptr<SampleVectorBase> unlogged_samples,
+            std::unique_ptr<SampleVectorBase> logged_samples);
 
-  // Builds or finds the histogram of |name| of |type|. For linear and
-  // boolean layouts |type| selects the boundary rule.
-  static HistogramBase* FactoryGetWithType(const std::string& name,
-                                           HistogramType type,
-                                           Sample minimum,
-                                           Sample maximum,
-                                           uint32_t bucket_count,
-                                           int32_t flags);
+  // Whether an empty bucket is printed in the ASCII graph.
+  virtual bool PrintEmptyBucket(uint32_t index) const;
+  // The height of a bucket's bar before scaling.
+  virtual double GetBucketSize(Count current, uint32_t i) const;
+  // The label of bucket |i| in the ASCII graph.
+  virtual const std::string GetAsciiBucketRange(uint32_t i) const;
+
+  // Builds or finds the histogram of |name| for |factory|; see
+  // Histogram::Factory in histogram.cc.
+  class Factory;
 
  private:
-  std::unique_ptr<SampleVector> CopySamples(const SampleVector& from) const;
+  std::unique_ptr<SampleVector> CopyUnloggedSamples() const;
+  // Unlogged and logged samples together, with access by bucket index.
+  std::unique_ptr<SampleVector> SnapshotAllSamples() const;
+  void WriteAsciiImpl(const std::string& newline,
+                      std::string* output) const override;
 
-  const BucketRanges* const bucket_ranges_;
-  std::unique_ptr<SampleVector> unlogged_samples_;
-  std::unique_ptr<SampleVector> logged_samples_;
+  std::unique_ptr<SampleVectorBase> unlogged_samples_;
+  std::unique_ptr<SampleVectorBase> logged_samples_;
+  const uint64_t dummy_field_ = kDummyValidationGuard;
 };
 
-// Buckets of equal width.
+// Buckets of equal width, optionally described by labels.
 class LinearHistogram : public Histogram {
  public:
+  // A label for the bucket starting at |sample|; lists end with a null
+  // description.
+  struct DescriptionPair {
+    Sample sample;
+    const char* description;
+  };
+
   ~LinearHistogram() override;
 
   static HistogramBase* FactoryGet(const std::string& name,
@@ -111,12 +153,37 @@ class LinearHistogram : public Histogram {
                                    Sample maximum,
                                    uint32_t bucket_count,
                                    int32_t flags);
+  // With labels for some buckets (may be null).
+  static HistogramBase* FactoryGetWithRangeDescription(
+      const std::string& name,
+      Sample minimum,
+      Sample maximum,
+      uint32_t bucket_count,
+      int32_t flags,
+      const DescriptionPair descriptions[]);
+
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      const char* name,
+      std::unique_ptr<SampleVectorBase> unlogged_samples,
+      std::unique_ptr<SampleVectorBase> logged_samples);
 
   HistogramType GetHistogramType() const override;
 
  protected:
-  friend class Histogram;
+  class Factory;
+
   LinearHistogram(const char* name, const BucketRanges* ranges);
+  LinearHistogram(const char* name,
+                  std::unique_ptr<SampleVectorBase> unlogged_samples,
+                  std::unique_ptr<SampleVectorBase> logged_samples);
+
+  bool PrintEmptyBucket(uint32_t index) const override;
+  double GetBucketSize(Count current, uint32_t i) const override;
+  const std::string GetAsciiBucketRange(uint32_t i) const override;
+
+ private:
+  // Labels by the lower boundary of their bucket.
+  std::map<Sample, std::string> bucket_description_;
 };
 
 // Two buckets, for false and true.
@@ -127,11 +194,44 @@ class BooleanHistogram : public LinearHistogram {
   static HistogramBase* FactoryGet(const std::string& name, int32_t flags);
   static HistogramBase* FactoryGet(const char* name, int32_t flags);
 
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      const char* name,
+      std::unique_ptr<SampleVectorBase> unlogged_samples,
+      std::unique_ptr<SampleVectorBase> logged_samples);
+
   HistogramType GetHistogramType() const override;
 
  private:
-  friend class Histogram;
+  class Factory;
+
   BooleanHistogram(const char* name, const BucketRanges* ranges);
+  BooleanHistogram(const char* name,
+                   std::unique_ptr<SampleVectorBase> unlogged_samples,
+                   std::unique_ptr<SampleVectorBase> logged_samples);
+};
+
+// Buckets with boundaries given from outside: only built from persistent
+// records, whose layout is supplied already registered.
+class CustomHistogram : public Histogram {
+ public:
+  ~CustomHistogram() override;
+
+  static std::unique_ptr<HistogramBase> PersistentCreate(
+      const char* name,
+      std::unique_ptr<SampleVectorBase> unlogged_samples,
+      std::unique_ptr<SampleVectorBase> logged_samples);
+
+  HistogramType GetHistogramType() const override;
+  // Common fields, then the inner boundaries.
+  void SerializeInfoImpl(Pickle* pickle) const override;
+
+ protected:
+  double GetBucketSize(Count current, uint32_t i) const override;
+
+ private:
+  CustomHistogram(const char* name,
+                  std::unique_ptr<SampleVectorBase> unlogged_samples,
+                  std::unique_ptr<SampleVectorBase> logged_samples);
 };
 
 }  // namespace base

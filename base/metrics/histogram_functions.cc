@@ -11,10 +11,9 @@ void UmaHistogramExactLinear(const std::string& name,
   HistogramBase* histogram = LinearHistogram::FactoryGet(
       name, 1, exclusive_max, static_cast<uint32_t>(exclusive_max + 1),
       HistogramBase::kUmaTargetedHistogramFlag);
-  // Null when the name is taken by a histogram with other buckets; the
-  // sample is then dropped rather than miscounted.
-  if (histogram)
-    histogram->Add(sample);
+  // A name taken by a histogram with other buckets gives the dummy, which
+  // drops the sample rather than miscounting it.
+  histogram->Add(sample);
 }
 
 void UmaHistogramSparse(const std::string& name, int sample) {

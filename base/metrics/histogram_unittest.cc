@@ -85,9 +85,17 @@ TEST(HistogramTest, SameNameSameObject) {
   EXPECT_EQ(first, Histogram::FactoryGetByCString("HistogramTest.Same", 1, 1000,
                                                   50, 1));
   EXPECT_EQ(first, StatisticsRecorder::FindHistogram("HistogramTest.Same"));
-  // Other arguments for a registered name give nothing.
-  EXPECT_EQ(nullptr,
-            Histogram::FactoryGet("HistogramTest.Same", 1, 1000, 40, 1));
+  // Other arguments for a registered name give a histogram that keeps
+  // nothing, never null: callers record into the result unchecked.
+  HistogramBase* other =
+      Histogram::FactoryGet("HistogramTest.Same", 1, 1000, 40, 1);
+  ASSERT_NE(nullptr, other);
+  EXPECT_NE(first, other);
+  other->Add(5);
+  other->AddCount(7, 3);
+  EXPECT_EQ(0, other->SnapshotSamples()->TotalCount());
+  EXPECT_EQ(0, first->SnapshotSamples()->TotalCount());
+  EXPECT_EQ(first, StatisticsRecorder::FindHistogram("HistogramTest.Same"));
   EXPECT_EQ(HashMetricName("HistogramTest.Same"), first->name_hash());
   EXPECT_EQ(1, first->flags());
   EXPECT_STREQ("HistogramTest.Same", first->histogram_name());
@@ -186,6 +194,7 @@ TEST(HistogramTest, LinearAndExactLinear) {
   UmaHistogramExactLinear(exact_name, 3, 10);
   UmaHistogramExactLinear(exact_name, 3, 10);
   UmaHistogramExactLinear(exact_name, 25, 10);  // Overflow bucket.
+  UmaHistogramExactLinear(exact_name, 3, 20);   // Other buckets: dropped.
   HistogramBase* exact = StatisticsRecorder::FindHistogram(exact_name);
   ASSERT_NE(nullptr, exact);
   EXPECT_TRUE(exact->HasConstructionArguments(1, 10, 11));
@@ -193,6 +202,7 @@ TEST(HistogramTest, LinearAndExactLinear) {
   EXPECT_EQ(2, samples->GetCount(3));
   EXPECT_EQ(0, samples->GetCount(4));
   EXPECT_EQ(1, samples->GetCount(11));
+  EXPECT_EQ(3, samples->TotalCount());
 }
 
 TEST(HistogramTest, SparseSamples) {

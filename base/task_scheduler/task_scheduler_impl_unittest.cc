@@ -12,7 +12,8 @@
 
 #include "base/bind.h"
 #include "base/location.h"
-#include "base/metrics/field_trial_params.h"
+#include "base/metrics/field_trial.h"
+#include "base/metrics/field_trial_param_associator.h"
 #include "base/metrics/histogram_base.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/task_scheduler/environment_config.h"
@@ -97,7 +98,19 @@ class TaskSchedulerImplTest : public testing::Test {
       scheduler_->Join();
     }
     scheduler_.reset();
-    ClearFieldTrialParamsForTesting();
+    field_trial_list_.reset();
+    FieldTrialParamAssociator::GetInstance()->ClearAllParamsForTesting();
+  }
+
+  // Installs a trial list whose "BrowserScheduler" trial gives
+  // "AllTasksUserBlocking" the value |value|.
+  void SetUserBlockingParam(const std::string& value) {
+    field_trial_list_.reset();
+    FieldTrialParamAssociator::GetInstance()->ClearAllParamsForTesting();
+    field_trial_list_ = std::make_unique<FieldTrialList>();
+    FieldTrialList::FactoryGetFieldTrial("BrowserScheduler", 100, "Group");
+    FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+        "BrowserScheduler", "Group", {{"AllTasksUserBlocking", value}});
   }
 
   void CreateAndStart() {
@@ -106,6 +119,7 @@ class TaskSchedulerImplTest : public testing::Test {
   }
 
   std::unique_ptr<TaskSchedulerImpl> scheduler_;
+  std::unique_ptr<FieldTrialList> field_trial_list_;
 };
 
 TEST_F(TaskSchedulerImplTest, InstallerSchedulerRunsEachPoolOnItsThreads) {
@@ -188,8 +202,7 @@ TEST_F(TaskSchedulerImplTest,
   for (const char* value : {"true", "True", "1", ""}) {
     SCOPED_TRACE(value);
     const bool moves = std::string(value) == "true";
-    SetFieldTrialParamValueForTesting("BrowserScheduler",
-                                      "AllTasksUserBlocking", value);
+    SetUserBlockingParam(value);
     CreateAndStart();
     const RunInfo info = PostAndWait(scheduler_.get(), background);
     EXPECT_EQ(moves ? "TaskSchedulerForegroundWorker"
