@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/check.h"
+#include "base/metrics/sample_map.h"
 
 namespace base {
 
@@ -11,43 +12,6 @@ namespace {
 // Records read from the queue per load at least, so that a sample map that
 // finds its own record at once still takes in some for the others.
 constexpr int kMinimumRecordsPerLoad = 10;
-
-// Iterates the counts of a persistent sample map, skipping zeros.
-class PersistentSampleMapIterator : public SampleCountIterator {
- public:
-  typedef std::map<HistogramBase::Sample, std::atomic<HistogramBase::Count>*>
-      SampleToCountMap;
-
-  explicit PersistentSampleMapIterator(const SampleToCountMap& sample_counts)
-      : iter_(sample_counts.begin()), end_(sample_counts.end()) {
-    SkipEmptyBuckets();
-  }
-  ~PersistentSampleMapIterator() override = default;
-
-  bool Done() const override { return iter_ == end_; }
-  void Next() override {
-    CHECK(!Done());
-    ++iter_;
-    SkipEmptyBuckets();
-  }
-  void Get(HistogramBase::Sample* min,
-           int64_t* max,
-           HistogramBase::Count* count) const override {
-    CHECK(!Done());
-    *min = iter_->first;
-    *max = int64_t{iter_->first} + 1;
-    *count = iter_->second->load(std::memory_order_relaxed);
-  }
-
- private:
-  void SkipEmptyBuckets() {
-    while (!Done() && iter_->second->load(std::memory_order_relaxed) == 0)
-      ++iter_;
-  }
-
-  SampleToCountMap::const_iterator iter_;
-  const SampleToCountMap::const_iterator end_;
-};
 
 }  // namespace
 
@@ -213,7 +177,8 @@ HistogramBase::Count PersistentSampleMap::TotalCount() const {
 
 std::unique_ptr<SampleCountIterator> PersistentSampleMap::Iterator() const {
   ImportSamples(0, true);
-  return std::make_unique<PersistentSampleMapIterator>(sample_counts_);
+  return std::make_unique<SampleToCountIterator<std::atomic<Count>*>>(
+      sample_counts_);
 }
 
 bool PersistentSampleMap::AddSubtractImpl(SampleCountIterator* iter,

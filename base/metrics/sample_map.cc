@@ -4,46 +4,6 @@
 
 namespace base {
 
-namespace {
-
-// Walks a map's entries, skipping zero counts; entries are one value wide.
-class SampleMapIterator : public SampleCountIterator {
- public:
-  typedef std::map<HistogramBase::Sample, HistogramBase::Count> SampleToCount;
-
-  explicit SampleMapIterator(const SampleToCount& sample_counts)
-      : iter_(sample_counts.begin()), end_(sample_counts.end()) {
-    SkipEmptyBuckets();
-  }
-  ~SampleMapIterator() override = default;
-
-  bool Done() const override { return iter_ == end_; }
-  void Next() override {
-    CHECK(!Done());
-    ++iter_;
-    SkipEmptyBuckets();
-  }
-  void Get(HistogramBase::Sample* min,
-           int64_t* max,
-           HistogramBase::Count* count) const override {
-    CHECK(!Done());
-    *min = iter_->first;
-    *max = static_cast<int64_t>(iter_->first) + 1;
-    *count = iter_->second;
-  }
-
- private:
-  void SkipEmptyBuckets() {
-    while (!Done() && iter_->second == 0)
-      ++iter_;
-  }
-
-  SampleToCount::const_iterator iter_;
-  const SampleToCount::const_iterator end_;
-};
-
-}  // namespace
-
 SampleMap::SampleMap(uint64_t id) : HistogramSamples(id) {}
 
 SampleMap::~SampleMap() = default;
@@ -66,7 +26,7 @@ HistogramBase::Count SampleMap::TotalCount() const {
 }
 
 std::unique_ptr<SampleCountIterator> SampleMap::Iterator() const {
-  return std::make_unique<SampleMapIterator>(sample_counts_);
+  return std::make_unique<SampleToCountIterator<Count>>(sample_counts_);
 }
 
 bool SampleMap::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
