@@ -21,6 +21,15 @@ namespace debug {
 // and every hook ends at its first test.
 std::atomic<GlobalActivityTracker*> GlobalActivityTracker::g_tracker_{nullptr};
 
+namespace {
+
+// Kept in the slot of a thread that found no room for its record, so that
+// its later activities give up at once instead of trying again each time.
+char g_untracked_thread_mark;
+void* const kUntrackedThread = &g_untracked_thread_mark;
+
+}  // namespace
+
 // ThreadActivityTracker ------------------------------------------------------
 
 // Head of a thread record, before the stack slots. Persistent layout.
@@ -123,8 +132,11 @@ void GlobalActivityTracker::ReleaseForTesting() {
 
 ThreadActivityTracker*
 GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
-  if (void* existing = this_thread_tracker_.Get())
-    return static_cast<ThreadActivityTracker*>(existing);
+  if (void* existing = this_thread_tracker_.Get()) {
+    return existing == kUntrackedThread
+               ? nullptr
+               : static_cast<ThreadActivityTracker*>(existing);
+  }
 
   const size_t size = ThreadActivityTracker::RecordSize(stack_depth_);
   const uint32_t ref = allocator_->Allocate(size, kTypeIdThreadRecord);
@@ -135,7 +147,8 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
   const int count = static_cast<int>(thread_trackers_.size());
   ::ReleaseSRWLockExclusive(&lock_);
   if (!record) {
-    // The segment is full: this thread goes untracked.
+    // The segment is full: this thread goes untracked, for good.
+    this_thread_tracker_.Set(kUntrackedThread);
     UmaHistogramExactLinear(
         "ActivityTracker.ThreadTrackers.MemLimitTrackerCount", count, 101);
     return nullptr;
@@ -156,6 +169,8 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
 void GlobalActivityTracker::OnThreadExit(void* value) {
   // The slot belongs to the live tracker: a value reaching here was made by
   // it, since a released tracker's slot no longer hands values out.
+  if (value == kUntrackedThread)
+    return;
   if (GlobalActivityTracker* global = Get())
     global->ReleaseTracker(static_cast<ThreadActivityTracker*>(value));
 }
@@ -227,66 +242,33 @@ std::string GlobalActivityTracker::GetFieldTrialGroup(
   return group;
 }
 
-// User data is never attached to an activity yet.
-class ActivityUserData {};
-
-GlobalActivityTracker::ScopedThreadActivity::ScopedThreadActivity(
+void GlobalActivityTracker::ScopedThreadActivity::Start(
+    GlobalActivityTracker* global,
     const void* program_counter,
     const void* origin,
     ActivityType type,
     uint64_t data) {
-  GlobalActivityTracker* global = GlobalActivityTracker::Get();
-  if (!global)
-    return;
   tracker_ = global->GetOrCreateTrackerForCurrentThread();
   if (tracker_)
     activity_id_ = tracker_->PushActivity(program_counter, origin, type, data);
 }
 
-GlobalActivityTracker::ScopedThreadActivity::~ScopedThreadActivity() {
-  if (tracker_)
-    tracker_->PopActivity(activity_id_);
+void GlobalActivityTracker::ScopedThreadActivity::Stop() {
+  tracker_->PopActivity(activity_id_);
 }
 
-ScopedLockAcquireActivity::ScopedLockAcquireActivity(
-    const void* program_counter, const void* lock_address)
-    : ScopedThreadActivity(program_counter,
-                           nullptr,
-                           ACT_LOCK_ACQUIRE,
-                           reinterpret_cast<uintptr_t>(lock_address)) {}
+void ScopedProcessWaitActivity::StartWait(GlobalActivityTracker* global,
+                                          const void* program_counter,
+                                          const Process& process) {
+  Start(global, program_counter, nullptr, ACT_PROCESS_WAIT, process.Pid());
+}
 
-ScopedEventWaitActivity::ScopedEventWaitActivity(const void* program_counter,
-                                                 const void* event_address)
-    : ScopedThreadActivity(program_counter,
-                           nullptr,
-                           ACT_EVENT_WAIT,
-                           reinterpret_cast<uintptr_t>(event_address)) {}
-
-// The data below are looked up only when there is a tracker to record them,
-// so an empty record costs no system call.
-ScopedThreadJoinActivity::ScopedThreadJoinActivity(const void* program_counter,
-                                                   void* thread_handle)
-    : ScopedThreadActivity(
-          program_counter,
-          nullptr,
-          ACT_THREAD_JOIN,
-          GlobalActivityTracker::Get() ? ::GetThreadId(thread_handle) : 0) {}
-
-ScopedProcessWaitActivity::ScopedProcessWaitActivity(
-    const void* program_counter, const Process& process)
-    : ScopedThreadActivity(program_counter,
-                           nullptr,
-                           ACT_PROCESS_WAIT,
-                           GlobalActivityTracker::Get() ? process.Pid() : 0) {}
-
-ScopedTaskRunActivity::ScopedTaskRunActivity(const void* program_counter,
-                                             const PendingTask& task)
-    : ScopedThreadActivity(
-          program_counter,
-          GlobalActivityTracker::Get() ? task.posted_from.program_counter()
-                                       : nullptr,
-          ACT_TASK_RUN,
-          GlobalActivityTracker::Get() ? task.sequence_num : 0) {}
+void ScopedTaskRunActivity::StartRun(GlobalActivityTracker* global,
+                                     const void* program_counter,
+                                     const PendingTask& task) {
+  Start(global, program_counter, task.posted_from.program_counter(),
+        ACT_TASK_RUN, task.sequence_num);
+}
 
 }  // namespace debug
 }  // namespace base

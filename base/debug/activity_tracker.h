@@ -22,7 +22,6 @@ struct PendingTask;
 
 namespace debug {
 
-class ActivityUserData;
 class ThreadActivityTracker;
 
 // Kinds of activities on a thread's activity stack. The high nibble is the
@@ -100,27 +99,47 @@ class ThreadActivityTracker {
 class GlobalActivityTracker {
  public:
   // Base of the scoped records: pops the activity it pushed, if any.
+  // These sit on hot paths (every lock, wait and task), so the constructors
+  // and the destructor are inline and, with tracking off, cost one pointer
+  // test; the data of an activity is worked out only behind that test.
   class ScopedThreadActivity {
    public:
     ScopedThreadActivity(const void* program_counter,
                          const void* origin,
                          ActivityType type,
-                         uint64_t data);
-    ~ScopedThreadActivity();
+                         uint64_t data) {
+      if (GlobalActivityTracker* global = Get())
+        Start(global, program_counter, origin, type, data);
+    }
+    ~ScopedThreadActivity() {
+      if (tracker_)
+        Stop();
+    }
 
     ScopedThreadActivity(const ScopedThreadActivity&) = delete;
     ScopedThreadActivity& operator=(const ScopedThreadActivity&) = delete;
 
     // False for an empty record (tracking off or no tracker on this thread).
     bool is_recorded() const { return tracker_ != nullptr; }
-    bool has_user_data() const { return user_data_ != nullptr; }
+
+   protected:
+    // An empty record; the subclass calls Start() once tracking is on.
+    ScopedThreadActivity() = default;
+
+    // Pushes the activity on the calling thread's tracker of |global|.
+    void Start(GlobalActivityTracker* global,
+               const void* program_counter,
+               const void* origin,
+               ActivityType type,
+               uint64_t data);
 
    private:
-    // The calling thread's tracker, its stack depth at the push, and data
-    // attached to the activity; all empty while tracking is off.
+    void Stop();
+
+    // The calling thread's tracker and its stack depth at the push; empty
+    // while tracking is off.
     ThreadActivityTracker* tracker_ = nullptr;
     uint32_t activity_id_ = 0;
-    std::unique_ptr<ActivityUserData> user_data_;
   };
 
   // Persistent type id of a finished log line (a NUL-terminated string).
@@ -195,7 +214,12 @@ class ScopedLockAcquireActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
   ScopedLockAcquireActivity(const void* program_counter,
-                            const void* lock_address);
+                            const void* lock_address) {
+    if (GlobalActivityTracker* global = GlobalActivityTracker::Get()) {
+      Start(global, program_counter, nullptr, ACT_LOCK_ACQUIRE,
+            reinterpret_cast<uintptr_t>(lock_address));
+    }
+  }
 };
 
 // Records that the thread waits on a WaitableEvent.
@@ -203,15 +227,24 @@ class ScopedEventWaitActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
   ScopedEventWaitActivity(const void* program_counter,
-                          const void* event_address);
+                          const void* event_address) {
+    if (GlobalActivityTracker* global = GlobalActivityTracker::Get()) {
+      Start(global, program_counter, nullptr, ACT_EVENT_WAIT,
+            reinterpret_cast<uintptr_t>(event_address));
+    }
+  }
 };
 
-// Records that the thread joins another; the data is the joined thread's id,
-// looked up only while tracking is on.
+// Records that the thread joins another; the data is the joined thread's id.
 class ScopedThreadJoinActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
-  ScopedThreadJoinActivity(const void* program_counter, void* thread_handle);
+  ScopedThreadJoinActivity(const void* program_counter, void* thread_handle) {
+    if (GlobalActivityTracker* global = GlobalActivityTracker::Get()) {
+      Start(global, program_counter, nullptr, ACT_THREAD_JOIN,
+            ::GetThreadId(thread_handle));
+    }
+  }
 };
 
 // Records that the thread waits for a process to end.
@@ -219,14 +252,30 @@ class ScopedProcessWaitActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
   ScopedProcessWaitActivity(const void* program_counter,
-                            const Process& process);
+                            const Process& process) {
+    if (GlobalActivityTracker* global = GlobalActivityTracker::Get())
+      StartWait(global, program_counter, process);
+  }
+
+ private:
+  void StartWait(GlobalActivityTracker* global,
+                 const void* program_counter,
+                 const Process& process);
 };
 
 // Records the task that the thread runs.
 class ScopedTaskRunActivity
     : public GlobalActivityTracker::ScopedThreadActivity {
  public:
-  ScopedTaskRunActivity(const void* program_counter, const PendingTask& task);
+  ScopedTaskRunActivity(const void* program_counter, const PendingTask& task) {
+    if (GlobalActivityTracker* global = GlobalActivityTracker::Get())
+      StartRun(global, program_counter, task);
+  }
+
+ private:
+  void StartRun(GlobalActivityTracker* global,
+                const void* program_counter,
+                const PendingTask& task);
 };
 
 }  // namespace debug

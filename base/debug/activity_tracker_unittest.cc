@@ -19,6 +19,7 @@
 #include "base/process/process.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/waitable_event.h"
+#include "base/test/histogram_counts.h"
 #include "base/threading/platform_thread.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
@@ -51,7 +52,6 @@ TEST(ActivityTrackerTest, ScopedActivitiesAreEmptyWhileOff) {
           static_cast<GlobalActivityTracker::ScopedThreadActivity*>(
               &task_activity)}) {
       EXPECT_FALSE(activity->is_recorded());
-      EXPECT_FALSE(activity->has_user_data());
     }
   }
   EXPECT_EQ(nullptr, GlobalActivityTracker::Get());
@@ -228,18 +228,83 @@ TEST_F(ActivityTrackerOnTest, EndedThreadsGiveUpTheirRecords) {
   EXPECT_EQ(1, ThreadRecordCount());
 }
 
+class UntrackedThread : public PlatformThread::Delegate {
+ public:
+  void ThreadMain() override {
+    int address = 0;
+    for (int i = 0; i < 5; ++i) {
+      ScopedLockAcquireActivity activity(nullptr, &address);
+      recorded |= activity.is_recorded();
+    }
+  }
+  bool recorded = false;
+};
+
 TEST_F(ActivityTrackerOnTest, AFullSegmentLeavesThreadsUntracked) {
+  const char kHistogram[] =
+      "ActivityTracker.ThreadTrackers.MemLimitTrackerCount";
   GlobalActivityTracker::ReleaseForTesting();
   // Room for the segment header only.
   TurnOn(128, 4);
+  const HistogramBase::Count before = HistogramSampleCount(kHistogram, 0);
   Lock lock;
   lock.Acquire();
   lock.Release();
   int address = 0;
-  ScopedLockAcquireActivity activity(nullptr, &address);
-  EXPECT_FALSE(activity.is_recorded());
+  for (int i = 0; i < 5; ++i) {
+    ScopedLockAcquireActivity activity(nullptr, &address);
+    EXPECT_FALSE(activity.is_recorded());
+  }
   EXPECT_EQ(nullptr,
             GlobalActivityTracker::Get()->GetOrCreateTrackerForCurrentThread());
+  // A thread finds out once that there is no room for it.
+  EXPECT_EQ(before + 1, HistogramSampleCount(kHistogram, 0));
+
+  // Another thread finds out for itself, once, and ends cleanly.
+  UntrackedThread delegate;
+  PlatformThreadHandle handle;
+  ASSERT_TRUE(PlatformThread::Create(0, &delegate, &handle));
+  PlatformThread::Join(handle);
+  EXPECT_FALSE(delegate.recorded);
+  EXPECT_EQ(before + 2, HistogramSampleCount(kHistogram, 0));
+}
+
+std::vector<std::string>* g_logged_lines = nullptr;
+
+// Keeps the line and lets it go on to the tracker.
+bool KeepLine(logging::LogSeverity severity,
+              const char* file,
+              int line,
+              size_t message_start,
+              const std::string& str) {
+  g_logged_lines->push_back(str.substr(message_start));
+  return false;
+}
+
+// Every log line is written into the tracker's segment, so a corruption of
+// that segment is found while logging; reporting it is itself a log line.
+TEST_F(ActivityTrackerOnTest, ACorruptSegmentIsReportedOnceWhileLogging) {
+  PersistentMemoryAllocator* allocator =
+      GlobalActivityTracker::Get()->allocator();
+  // A free pointer off the block alignment.
+  const uint32_t kFreePointerOffset = 40;
+  *reinterpret_cast<uint32_t*>(
+      static_cast<char*>(const_cast<void*>(allocator->data())) +
+      kFreePointerOffset) = 65;
+  std::vector<std::string> lines;
+  g_logged_lines = &lines;
+  const logging::LogMessageHandler saved = logging::GetLogMessageHandler();
+  logging::SetLogMessageHandler(&KeepLine);
+  LOG(ERROR) << "line into a broken segment";
+  logging::SetLogMessageHandler(saved);
+  g_logged_lines = nullptr;
+
+  EXPECT_TRUE(allocator->IsCorrupt());
+  int reports = 0;
+  for (const std::string& line : lines)
+    reports += line.find("Corruption detected") != std::string::npos;
+  EXPECT_EQ(1, reports);
+  EXPECT_EQ(2u, lines.size());
 }
 
 TEST_F(ActivityTrackerOnTest, CallersInBaseReachTheTracker) {

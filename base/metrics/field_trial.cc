@@ -165,7 +165,7 @@ void FieldTrial::FinalizeGroupChoiceImpl(bool is_locked) {
                     : default_group_name_;
   group_.store(kDefaultGroupNumber, std::memory_order_release);
   if (registered_)
-    FieldTrialList::OnGroupFinalized(is_locked, this);
+    FieldTrialList::OnGroupFinalized(this);
 }
 
 // FieldTrialList -------------------------------------------------------------
@@ -231,13 +231,11 @@ void FieldTrialList::NotifyFieldTrialGroupSelection(FieldTrial* trial) {
     trial->group_reported_ = true;
     if (!trial->enabled_)
       return;
-    PersistentMemoryAllocator* allocator = list->allocator_.get();
-    if (allocator && !allocator->IsReadonly()) {
-      if (trial->ref_)
-        ActivateInAllocatorWhileLocked(allocator, trial);
-      else
-        AddToAllocatorWhileLocked(allocator, trial);
-    }
+    // Both skip a missing or read-only allocator.
+    if (trial->ref_)
+      ActivateInAllocatorWhileLocked(list->allocator_.get(), trial);
+    else
+      AddToAllocatorWhileLocked(list->allocator_.get(), trial);
   }
 
   if (debug::GlobalActivityTracker* tracker =
@@ -296,16 +294,11 @@ void FieldTrialList::FinalizeGroupChoiceUnderLock(FieldTrial* trial) {
 }
 
 // static
-void FieldTrialList::OnGroupFinalized(bool is_locked, FieldTrial* trial) {
+void FieldTrialList::OnGroupFinalized(FieldTrial* trial) {
   FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
   if (!list)
     return;
-  if (is_locked) {
-    AddToAllocatorWhileLocked(list->allocator_.get(), trial);
-  } else {
-    AutoLock auto_lock(list->lock_);
-    AddToAllocatorWhileLocked(list->allocator_.get(), trial);
-  }
+  AddToAllocatorWhileLocked(list->allocator_.get(), trial);
 }
 
 // static
@@ -349,6 +342,8 @@ void FieldTrialList::AddToAllocatorWhileLocked(
 // static
 void FieldTrialList::ActivateInAllocatorWhileLocked(
     PersistentMemoryAllocator* allocator, FieldTrial* trial) {
+  if (!allocator || allocator->IsReadonly())
+    return;
   char* block = allocator->GetAsArray<char>(trial->ref_, kFieldTrialEntryType,
                                             sizeof(FieldTrialEntry));
   if (!block)

@@ -151,10 +151,11 @@ class FieldTrialList {
   // reachable from every thread through Find.
   static void FinalizeGroupChoiceUnderLock(FieldTrial* trial);
 
-  // Called by a trial whose group was just chosen.
-  static void OnGroupFinalized(bool is_locked, FieldTrial* trial);
+  // Called, with |lock_| held, by a registered trial whose group was just
+  // chosen.
+  static void OnGroupFinalized(FieldTrial* trial);
 
-  // Both with |lock_| held.
+  // Both with |lock_| held; both do nothing without a writable allocator.
   static void AddToAllocatorWhileLocked(PersistentMemoryAllocator* allocator,
                                         FieldTrial* trial);
   static void ActivateInAllocatorWhileLocked(

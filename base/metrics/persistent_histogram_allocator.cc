@@ -159,7 +159,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::GetHistogram(
     RecordCreateHistogramResult(kCreateInvalidRecord);
     return nullptr;
   }
-  return CreateHistogram(data);
+  return CreateHistogram(data, size);
 }
 
 std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
@@ -211,7 +211,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
   }
 
   if (data) {
-    std::unique_ptr<HistogramBase> histogram = CreateHistogram(data);
+    std::unique_ptr<HistogramBase> histogram =
+        CreateHistogram(data, record_size);
     if (histogram) {
       *reference = histogram_ref;
       last_created_.store(histogram_ref, std::memory_order_relaxed);
@@ -257,16 +258,13 @@ PersistentHistogramAllocator::GetOrMakeRangesArray(const BucketRanges* ranges) {
 }
 
 std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
-    PersistentHistogramData* data) {
+    PersistentHistogramData* data, size_t capacity) {
   if (!data) {
     RecordCreateHistogramResult(kCreateMissingRecord);
     return nullptr;
   }
   // Everything is copied out first: other processes may write the segment
   // while this one checks it.
-  const PersistentMemoryAllocator::Reference ref =
-      memory_->GetAsReference(data, kTypeIdHistogram);
-  const size_t capacity = memory_->GetAllocSize(ref);
   const size_t name_capacity =
       capacity > offsetof(PersistentHistogramData, name)
           ? capacity - offsetof(PersistentHistogramData, name)

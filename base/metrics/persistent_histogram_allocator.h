@@ -108,7 +108,9 @@ class PersistentHistogramAllocator : public HistogramPersistence {
  private:
   struct PersistentHistogramData;
 
-  std::unique_ptr<HistogramBase> CreateHistogram(PersistentHistogramData* data);
+  // A histogram over |data|, a record block of |capacity| bytes or more.
+  std::unique_ptr<HistogramBase> CreateHistogram(PersistentHistogramData* data,
+                                                 size_t capacity);
   // A boundaries block of this segment holding |ranges|; 0 on failure.
   PersistentMemoryAllocator::Reference GetOrMakeRangesArray(
       const BucketRanges* ranges);

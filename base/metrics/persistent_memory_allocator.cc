@@ -573,13 +573,18 @@ bool PersistentMemoryAllocator::CheckFlag(uint32_t flag) const {
 }
 
 void PersistentMemoryAllocator::SetCorrupt() const {
-  if (!corrupt_.load(std::memory_order_relaxed) && !CheckFlag(kFlagCorrupt)) {
-    LOG(ERROR) << "Corruption detected in shared-memory segment.";
-    if (errors_histogram_)
-      errors_histogram_->Add(1);
-  }
-  corrupt_.store(true, std::memory_order_relaxed);
+  // Mark the segment before saying anything: the log line may itself be
+  // written into this segment (the activity tracker records log messages),
+  // and that allocation must see the mark and fail quietly instead of
+  // finding the corruption again and logging again without end.
+  const bool first = !corrupt_.exchange(true, std::memory_order_relaxed) &&
+                     !CheckFlag(kFlagCorrupt);
   SetFlag(kFlagCorrupt);
+  if (!first)
+    return;
+  LOG(ERROR) << "Corruption detected in shared-memory segment.";
+  if (errors_histogram_)
+    errors_histogram_->Add(1);
 }
 
 bool PersistentMemoryAllocator::IsCorrupt() const {

@@ -118,9 +118,8 @@ PersistentSampleMapRecords::PersistentSampleMapRecords(
 PersistentSampleMapRecords::~PersistentSampleMapRecords() = default;
 
 PersistentMemoryAllocator::Reference PersistentSampleMapRecords::GetNext() {
+  // A load that finds anything adds it to |records_|.
   if (seen_ == records_.size() && !manager_->LoadRecords(this))
-    return 0;
-  if (seen_ == records_.size())
     return 0;
   return records_[seen_++];
 }
