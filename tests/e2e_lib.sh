@@ -24,6 +24,9 @@
 #   end_prefix            ends the case: kills the case's wineserver and
 #                         removes the copy (new_prefix and the script's end
 #                         call it too)
+#   own_display           starts an Xvfb of the test's own and exports its
+#                         DISPLAY (ended with the script); false when none
+#                         could be had
 #   e2e_winpath PATH      the Windows form of an absolute Unix path, without
 #                         starting Wine (drive Z: is the Unix root)
 #   job_processes REPORT  the process lines of a runner's --report file,
@@ -159,8 +162,32 @@ e2e_summary() {
 
 _e2e_exit() {
   end_prefix
+  # A display of the test's own (own_display) would keep the wait below
+  # waiting for ever.
+  [ -n "${E2E_XVFB_PID:-}" ] && kill "$E2E_XVFB_PID" 2>/dev/null
   wait
   rm -rf "$E2E_WORK"
+}
+
+own_display() {
+  local n i
+  for n in $(seq 140 199); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    E2E_XVFB_PID=$!
+    for i in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$E2E_XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    # Another test may have taken the number meanwhile: its Xvfb won.
+    if kill -0 "$E2E_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    E2E_XVFB_PID=""
+  done
+  return 1
 }
 
 e2e_winpath() {

@@ -20,6 +20,10 @@
 #   background_ended NAME waits for that run and sets RC to the RC it set
 #                         and ERR to E2E_CASE/err
 
+# The windows of these tests get a display of their own: on a display that
+# other tests share, a window of one test takes the focus from another's.
+own_display || echo "no display of its own: sharing $DISPLAY" >&2
+
 drive() {
   wine "$E2E_BIN/kavor_ui_driver.exe" "$@" >"$E2E_CASE/drive.out" \
     2>"$E2E_CASE/drive.err"
