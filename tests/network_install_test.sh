@@ -223,9 +223,14 @@ network_case checksum good
 write_metadata "$(printf 'not the package' | sha256sum | cut -d' ' -f1)"
 run_setup --enable-installer-stats=0
 check_fetch_failed checksum "Checksum incorrect for the downloaded package"
-# More than 4 MiB received: three attempts, not six.
-check "checksum: three attempts ($(requests_for /kavor_package.exe))" \
-  [ "$(requests_for /kavor_package.exe)" = 3 ]
+# More than 4 MiB received: three attempts, not six. An attempt whose
+# connection dropped on a busy machine goes on with a byte range: that is
+# the same attempt, so only requests from the start count.
+attempts_for() {
+  grep -F "\"target\":\"$1\"" "$UPDATE_LOG" | grep -c -v '"Range":'
+}
+check "checksum: three attempts ($(attempts_for /kavor_package.exe) of $(requests_for /kavor_package.exe) requests)" \
+  [ "$(attempts_for /kavor_package.exe)" = 3 ]
 
 network_case signature other
 write_metadata
