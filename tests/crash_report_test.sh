@@ -118,13 +118,6 @@ end_setup() {
 }
 
 requests_now() { wc -l <"$CRASH_REQUESTS"; }
-field() {
-  "$(crash_python)" - "$CRASH_REQUESTS" "$1" "$2" <<'EOF'
-import json, sys
-records = [json.loads(l) for l in open(sys.argv[1]) if l.strip()]
-print(records[int(sys.argv[2])].get("fields", {}).get(sys.argv[3], ""))
-EOF
-}
 
 # --- A crash of the backend -------------------------------------------------
 REPORT_FIELDS='"ptype","channel","ver","prod","BuildID","ReleaseChannel",

@@ -30,15 +30,7 @@ declare -F wait_port_file >/dev/null ||
 CRASH_SERVER_PY="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/crash_server.py"
 
 crash_python() {
-  local candidate
-  for candidate in /usr/bin/python3 python3; do
-    if "$candidate" -c 'import http.server, email.policy' 2>/dev/null; then
-      echo "$candidate"
-      return 0
-    fi
-  done
-  echo "no python3" >&2
-  return 1
+  find_python 'import http.server, email.policy' "no python3"
 }
 
 start_crash_server() {

@@ -24,6 +24,9 @@
 #   end_prefix            ends the case: kills the case's wineserver and
 #                         removes the copy (new_prefix and the script's end
 #                         call it too)
+#   find_python CODE MESSAGE
+#                         prints a python3 that runs CODE (its imports);
+#                         false with MESSAGE on standard error when none does
 #   own_display           starts an Xvfb of the test's own and exports its
 #                         DISPLAY (ended with the script); false when none
 #                         could be had
@@ -167,6 +170,18 @@ _e2e_exit() {
   [ -n "${E2E_XVFB_PID:-}" ] && kill "$E2E_XVFB_PID" 2>/dev/null
   wait
   rm -rf "$E2E_WORK"
+}
+
+find_python() {
+  local candidate
+  for candidate in /usr/bin/python3 python3; do
+    if "$candidate" -c "$1" 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "$2" >&2
+  return 1
 }
 
 own_display() {

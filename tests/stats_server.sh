@@ -28,15 +28,8 @@ declare -F wait_port_file >/dev/null ||
   source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
 
 stats_python() {
-  local candidate
-  for candidate in /usr/bin/python3 python3; do
-    if "$candidate" -c 'import avro.io' 2>/dev/null; then
-      echo "$candidate"
-      return 0
-    fi
-  done
-  echo "no python3 with the avro module (python3-avro)" >&2
-  return 1
+  find_python 'import avro.io' \
+    "no python3 with the avro module (python3-avro)"
 }
 
 write_stats_schema() {
