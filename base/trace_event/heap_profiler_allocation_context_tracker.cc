@@ -88,5 +88,27 @@ void AllocationContextTracker::PopCurrentTaskContext() {
     task_contexts_.pop_back();
 }
 
+ScopedHeapProfilerIgnore::ScopedHeapProfilerIgnore() {
+  if (AllocationContextTracker::capture_mode() ==
+      AllocationContextTracker::CaptureMode::DISABLED) {
+    return;
+  }
+  if (AllocationContextTracker* tracker =
+          AllocationContextTracker::GetInstanceForCurrentThread()) {
+    tracker->ignore_scope_depth_++;
+  }
+}
+
+ScopedHeapProfilerIgnore::~ScopedHeapProfilerIgnore() {
+  if (AllocationContextTracker::capture_mode() ==
+      AllocationContextTracker::CaptureMode::DISABLED) {
+    return;
+  }
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  if (tracker && tracker->ignore_scope_depth_ > 0)
+    tracker->ignore_scope_depth_--;
+}
+
 }  // namespace trace_event
 }  // namespace base

@@ -65,6 +65,7 @@ class AllocationContextTracker {
     return task_contexts_;
   }
   const char* thread_name() const { return thread_name_; }
+  uint32_t ignore_scope_depth() const { return ignore_scope_depth_; }
 
   AllocationContextTracker(const AllocationContextTracker&) = delete;
   AllocationContextTracker& operator=(const AllocationContextTracker&) = delete;
@@ -79,6 +80,20 @@ class AllocationContextTracker {
   const char* thread_name_ = nullptr;
   std::vector<const char*> task_contexts_;
   uint32_t ignore_scope_depth_ = 0;
+
+  friend class ScopedHeapProfilerIgnore;
+};
+
+// Allocations made inside this scope on the calling thread are not charged
+// to the traced code (the tracing machinery's own bookkeeping). Costs one
+// load while the capture mode is DISABLED.
+class ScopedHeapProfilerIgnore {
+ public:
+  ScopedHeapProfilerIgnore();
+  ~ScopedHeapProfilerIgnore();
+
+  ScopedHeapProfilerIgnore(const ScopedHeapProfilerIgnore&) = delete;
+  ScopedHeapProfilerIgnore& operator=(const ScopedHeapProfilerIgnore&) = delete;
 };
 
 }  // namespace trace_event
