@@ -24,10 +24,13 @@ VlogInfo::VmodulePattern::VmodulePattern()
 VlogInfo::VlogInfo(const std::string& v_switch,
                    const std::string& vmodule_switch,
                    int* min_log_level)
-    : min_log_level_(min_log_level) {
+    : max_vlog_level_(-*min_log_level) {
   int vlog_level = 0;
-  if (!v_switch.empty() && StringToInt(v_switch, &vlog_level))
-    SetMaxVlogLevel(vlog_level);
+  if (!v_switch.empty() && StringToInt(v_switch, &vlog_level)) {
+    // Verbose levels are negative log severities; no clamping.
+    max_vlog_level_ = vlog_level;
+    *min_log_level = -vlog_level;
+  }
 
   StringPairs kv_pairs;
   // Pairs without "=" or without a level still count, with the partial
@@ -72,16 +75,7 @@ int VlogInfo::GetVlogLevel(StringPiece file) const {
         return it.vlog_level;
     }
   }
-  return GetMaxVlogLevel();
-}
-
-void VlogInfo::SetMaxVlogLevel(int level) {
-  // Verbose levels are stored as negative log severities; no clamping.
-  *min_log_level_ = -level;
-}
-
-int VlogInfo::GetMaxVlogLevel() const {
-  return -*min_log_level_;
+  return max_vlog_level_;
 }
 
 bool MatchVlogPattern(StringPiece string, StringPiece vlog_pattern) {

@@ -16,8 +16,11 @@ class VlogInfo {
   static const int kDefaultVlogLevel;
 
   // |v_switch| is a decimal level; |vmodule_switch| is a comma-separated
-  // list of "pattern=level" pairs. The global maximum is kept in
-  // |*min_log_level| as its negation, where the log filter reads it.
+  // list of "pattern=level" pairs. A valid |v_switch| is also stored in
+  // |*min_log_level| as its negation, so that the log filter lets verbose
+  // lines through. The global maximum itself is kept here: a later change
+  // of the minimum log level (to quieten ordinary lines) must not change
+  // which verbose statements are on.
   VlogInfo(const std::string& v_switch,
            const std::string& vmodule_switch,
            int* min_log_level);
@@ -42,11 +45,8 @@ class VlogInfo {
     MatchTarget match_target;
   };
 
-  void SetMaxVlogLevel(int level);
-  int GetMaxVlogLevel() const;
-
   std::vector<VmodulePattern> vmodule_levels_;
-  int* min_log_level_;
+  int max_vlog_level_;
 };
 
 // Whether |string| matches |vlog_pattern|: "?" is any one character, "*" any

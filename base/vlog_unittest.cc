@@ -46,6 +46,22 @@ TEST(VlogTest, GlobalLevel) {
   EXPECT_EQ(-2, unchanged);
 }
 
+TEST(VlogTest, LevelSurvivesLaterMinimumChanges) {
+  // Raising the minimum log level afterwards (to quieten ordinary lines)
+  // leaves the verbose levels as they were given, global and per module.
+  int min_log_level = 0;
+  VlogInfo vlog_info("3", "foo=5", &min_log_level);
+  min_log_level = 1;
+  EXPECT_EQ(3, vlog_info.GetVlogLevel("bar.cc"));
+  EXPECT_EQ(5, vlog_info.GetVlogLevel("foo.cc"));
+
+  // Without "v" the global level is the one in force when it was made.
+  int without_v = -2;
+  VlogInfo module_only("", "foo=5", &without_v);
+  without_v = 0;
+  EXPECT_EQ(2, module_only.GetVlogLevel("bar.cc"));
+}
+
 TEST(VlogTest, ModuleLevels) {
   const struct {
     const char* vmodule;
