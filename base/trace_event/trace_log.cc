@@ -92,8 +92,9 @@ void MakeHandle(uint32_t chunk_seq,
                 size_t event_index,
                 TraceEventHandle* handle) {
   DCHECK(chunk_seq);
-  DCHECK_LT(chunk_index, static_cast<size_t>(1) << 26);
   DCHECK_LT(event_index, TraceBufferChunk::kTraceBufferChunkSize);
+  // An index past the handle's 26 bits is cut; the chunk's own sequence
+  // number then keeps the handle from naming another chunk's event.
   handle->chunk_seq = chunk_seq;
   handle->chunk_index = static_cast<unsigned>(chunk_index);
   handle->event_index = static_cast<unsigned>(event_index);
@@ -317,6 +318,7 @@ TraceLog::TraceLog() {
   process_id_hash_ = (kFnvOffsetBasis ^ static_cast<uint64_t>(process_id_)) *
                      kFnvPrime;
   process_creation_time_ = ProcessCreationTime();
+  TraceEvent::SetProcessIdForJSON(process_id_);
   logged_events_ = MakeTraceBuffer();
 }
 
