@@ -52,7 +52,8 @@ std::atomic<TraceEventFilter*> g_event_filters[TraceLog::kMaxEventFilters];
 size_t g_event_filter_count = 0;
 
 std::vector<std::unique_ptr<TraceEventFilter>>& AllFiltersEverMade() {
-  static auto* const filters = new std::vector<std::unique_ptr<TraceEventFilter>>;
+  static auto* const filters =
+      new std::vector<std::unique_ptr<TraceEventFilter>>;
   return *filters;
 }
 
@@ -72,8 +73,7 @@ void ClearEventFiltersLocked() {
 // Calls |fn| with each filter that the category's bitmap names, lowest bit
 // first.
 template <typename Fn>
-void ForEachCategoryFilter(const unsigned char* category_group_enabled,
-                           Fn fn) {
+void ForEachCategoryFilter(const unsigned char* category_group_enabled, Fn fn) {
   uint32_t bitmap =
       TraceCategory::FromStatePtr(category_group_enabled)->enabled_filters();
   for (size_t index = 0; bitmap != 0 && index < TraceLog::kMaxEventFilters;
@@ -111,8 +111,7 @@ int CurrentThreadId() {
 // Sets a thread-local flag for the life of the scope.
 class ScopedThreadLocalFlag {
  public:
-  explicit ScopedThreadLocalFlag(ThreadLocalStorage::Slot* slot)
-      : slot_(slot) {
+  explicit ScopedThreadLocalFlag(ThreadLocalStorage::Slot* slot) : slot_(slot) {
     slot_->Set(kFlagSet);
   }
   ~ScopedThreadLocalFlag() { slot_->Set(nullptr); }
@@ -315,8 +314,8 @@ TraceLog* TraceLog::GetInstance() {
 TraceLog::TraceLog() {
   const ProcessId pid = GetCurrentProcId();
   process_id_ = static_cast<int>(pid);
-  process_id_hash_ = (kFnvOffsetBasis ^ static_cast<uint64_t>(process_id_)) *
-                     kFnvPrime;
+  process_id_hash_ =
+      (kFnvOffsetBasis ^ static_cast<uint64_t>(process_id_)) * kFnvPrime;
   process_creation_time_ = ProcessCreationTime();
   TraceEvent::SetProcessIdForJSON(process_id_);
   logged_events_ = MakeTraceBuffer();
@@ -476,8 +475,8 @@ TraceEventHandle TraceLog::AddTraceEvent(
   ThreadLocalEventBuffer* thread_local_event_buffer = nullptr;
   if (state & ENABLED_FOR_RECORDING) {
     EnsureThreadLocalBuffer();
-    thread_local_event_buffer = static_cast<ThreadLocalEventBuffer*>(
-        thread_local_event_buffer_.Get());
+    thread_local_event_buffer =
+        static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
   }
 
   if (thread_id == CurrentThreadId())
@@ -493,10 +492,10 @@ TraceEventHandle TraceLog::AddTraceEvent(
   bool disabled_by_filters = false;
   if (state & ENABLED_FOR_FILTERING) {
     auto new_trace_event = std::make_unique<TraceEvent>();
-    new_trace_event->Initialize(
-        thread_id, offset_event_timestamp, thread_now, phase,
-        category_group_enabled, name, scope, id, bind_id, num_args, arg_names,
-        arg_types, arg_values, convertable_values, flags);
+    new_trace_event->Initialize(thread_id, offset_event_timestamp, thread_now,
+                                phase, category_group_enabled, name, scope, id,
+                                bind_id, num_args, arg_names, arg_types,
+                                arg_values, convertable_values, flags);
     // Every filter sees the event, even after one let it through: a filter
     // may mirror the nesting of events and must not miss a begin.
     disabled_by_filters = true;
@@ -524,10 +523,10 @@ TraceEventHandle TraceLog::AddTraceEvent(
       if (filtered_trace_event) {
         trace_event->MoveFrom(std::move(filtered_trace_event));
       } else {
-        trace_event->Initialize(
-            thread_id, offset_event_timestamp, thread_now, phase,
-            category_group_enabled, name, scope, id, bind_id, num_args,
-            arg_names, arg_types, arg_values, convertable_values, flags);
+        trace_event->Initialize(thread_id, offset_event_timestamp, thread_now,
+                                phase, category_group_enabled, name, scope, id,
+                                bind_id, num_args, arg_names, arg_types,
+                                arg_values, convertable_values, flags);
       }
     }
 
@@ -577,8 +576,8 @@ void TraceLog::UpdateTraceEventDuration(
   if (!*category_group_enabled)
     return;
   const TimeTicks now =
-      TimeTicks::Now() -
-      TimeDelta::FromMicroseconds(time_offset_us_.load(std::memory_order_relaxed));
+      TimeTicks::Now() - TimeDelta::FromMicroseconds(
+                             time_offset_us_.load(std::memory_order_relaxed));
   UpdateTraceEventDurationAt(category_group_enabled, name, handle, now,
                              ThreadNow());
 }
@@ -646,8 +645,7 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes_to_disable) {
   metadata_events_.clear();
 
   dispatching_to_observers_ = true;
-  const std::vector<EnabledStateObserver*> observers =
-      enabled_state_observers_;
+  const std::vector<EnabledStateObserver*> observers = enabled_state_observers_;
   const AsyncObserverMap async_observers = async_observers_;
   {
     // Observers may call back into the trace log.
@@ -668,7 +666,13 @@ void TraceLog::EnsureThreadLocalBuffer() {
   if (thread_blocks_message_loop_.Get())
     return;
   MessageLoop* const message_loop = MessageLoop::current();
-  if (!message_loop || message_loop == thread_dying_message_loop_.Get())
+  if (!message_loop) {
+    // The dying loop is gone; a later loop at its address is a new one.
+    if (thread_dying_message_loop_.Get())
+      thread_dying_message_loop_.Set(nullptr);
+    return;
+  }
+  if (message_loop == thread_dying_message_loop_.Get())
     return;
 
   ScopedHeapProfilerIgnore ignore_tracing_bookkeeping;
@@ -693,7 +697,8 @@ TraceEvent* TraceLog::AddToSharedChunkLocked(TraceEventHandle* handle,
   }
   bool got_new_chunk = false;
   if (!thread_shared_chunk_) {
-    thread_shared_chunk_ = logged_events_->GetChunk(&thread_shared_chunk_index_);
+    thread_shared_chunk_ =
+        logged_events_->GetChunk(&thread_shared_chunk_index_);
     got_new_chunk = true;
   }
   if (!thread_shared_chunk_)
@@ -718,8 +723,8 @@ void TraceLog::CheckIfBufferIsFullLocked() {
     return;
   if (buffer_limit_reached_timestamp_.is_null()) {
     buffer_limit_reached_timestamp_ =
-        TimeTicks::Now() - TimeDelta::FromMicroseconds(time_offset_us_.load(
-                               std::memory_order_relaxed));
+        TimeTicks::Now() - TimeDelta::FromMicroseconds(
+                               time_offset_us_.load(std::memory_order_relaxed));
   }
   SetDisabledWhileLocked(RECORDING_MODE);
 }
@@ -799,10 +804,11 @@ void TraceLog::AddMetadataEventLocked(int thread_id,
   TraceEvent* trace_event = AddToSharedChunkLocked(nullptr, false);
   if (!trace_event)
     return;
-  trace_event->Initialize(
-      thread_id, TimeTicks(), ThreadTicks(), TRACE_EVENT_PHASE_METADATA,
-      CategoryRegistry::kCategoryMetadata->state_ptr(), metadata_name, nullptr,
-      0, 0, 1, &arg_name, &arg_type, &arg_value, nullptr, TRACE_EVENT_FLAG_NONE);
+  trace_event->Initialize(thread_id, TimeTicks(), ThreadTicks(),
+                          TRACE_EVENT_PHASE_METADATA,
+                          CategoryRegistry::kCategoryMetadata->state_ptr(),
+                          metadata_name, nullptr, 0, 0, 1, &arg_name, &arg_type,
+                          &arg_value, nullptr, TRACE_EVENT_FLAG_NONE);
 }
 
 void TraceLog::EmitMetadataEventsLocked() {
@@ -867,7 +873,8 @@ void TraceLog::EmitMetadataEventsLocked() {
     AddMetadataEventLocked(
         current_thread_id, "trace_buffer_overflowed", "overflowed_at_ts",
         TRACE_VALUE_TYPE_INT,
-        as_int(buffer_limit_reached_timestamp_.since_origin().InMicroseconds()));
+        as_int(
+            buffer_limit_reached_timestamp_.since_origin().InMicroseconds()));
   }
 }
 
@@ -927,8 +934,7 @@ void TraceLog::SetEnabledForTesting(const TraceConfig& config,
   if (!recording_switched_on)
     return;
   dispatching_to_observers_ = true;
-  const std::vector<EnabledStateObserver*> observers =
-      enabled_state_observers_;
+  const std::vector<EnabledStateObserver*> observers = enabled_state_observers_;
   const AsyncObserverMap async_observers = async_observers_;
   {
     AutoUnlock unlock(lock_);
@@ -1044,9 +1050,7 @@ void TraceLog::AddMetadataEventForTesting(std::unique_ptr<TraceEvent> event) {
 }
 
 std::string TraceLog::FormatConsoleLineForTesting(
-    char phase,
-    const TimeTicks& timestamp,
-    const TraceEvent* trace_event) {
+    char phase, const TimeTicks& timestamp, const TraceEvent* trace_event) {
   return FormatConsoleLine(phase, timestamp, trace_event);
 }
 

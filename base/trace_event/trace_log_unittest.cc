@@ -19,7 +19,11 @@
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
 #include "base/time/time.h"
+#include "base/strings/stringprintf.h"
+#include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/category_registry.h"
+#include "base/trace_event/memory_dump_manager.h"
+#include "base/trace_event/process_memory_dump.h"
 #include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_buffer.h"
 #include "base/trace_event/trace_config.h"
@@ -88,7 +92,6 @@ TEST(TraceLogTest, AddTraceEventTakesTheConvertables) {
   EXPECT_EQ(0u, handle.event_index);
   TraceLog::GetInstance()->UpdateTraceEventDuration(state, "Run", handle);
 }
-
 
 // Recording tests. Each switches recording on for the "TraceLogTest*"
 // categories only (so the threading code of other tests stays silent) and
@@ -209,14 +212,12 @@ TEST_F(TraceLogRecordingTest, RecordsOnlyEnabledCategoriesAndOwnsArguments) {
   const unsigned long long raw[1] = {0};
   const TraceEventHandle handle = log_->AddTraceEvent(
       TRACE_EVENT_PHASE_INSTANT, recorded, "TraceLogTest.arg", nullptr, 0, 0,
-      static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(), 1,
-      names, types, raw, value, TRACE_EVENT_FLAG_NONE);
+      static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(), 1, names,
+      types, raw, value, TRACE_EVENT_FLAG_NONE);
   EXPECT_FALSE(IsNullHandle(handle));
   EXPECT_EQ(0, destroyed) << "the recorded event keeps its argument";
 
-  {
-    ScopedTraceEvent complete(recorded, "TraceLogTest.complete");
-  }
+  { ScopedTraceEvent complete(recorded, "TraceLogTest.complete"); }
   log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
   EXPECT_EQ(0, *recorded);
   EXPECT_EQ(0, *CategoryRegistry::kCategoryMetadata->state_ptr());
@@ -253,8 +254,8 @@ TEST_F(TraceLogRecordingTest, MangledIdsAndTimeOffset) {
            0x1234, 0x5678,
            TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
                TRACE_EVENT_FLAG_FLOW_OUT);
-  AddEvent(kRecorded, "TraceLogTest.mangle_only", TRACE_EVENT_PHASE_INSTANT,
-           at, 0x1234, 0x5678,
+  AddEvent(kRecorded, "TraceLogTest.mangle_only", TRACE_EVENT_PHASE_INSTANT, at,
+           0x1234, 0x5678,
            TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID);
   AddEvent(kRecorded, "TraceLogTest.plain", TRACE_EVENT_PHASE_INSTANT, at,
            0x1234, 0x5678, TRACE_EVENT_FLAG_HAS_ID);
@@ -356,6 +357,100 @@ TEST_F(TraceLogRecordingTest, RingBufferRecycledHandleFindsNothing) {
   EXPECT_STREQ("TraceLogTest.new", event->name());
   EXPECT_EQ(-1, event->duration().InMicroseconds())
       << "the stale handle must not close the new event";
+}
+
+// The registered "ThreadLocalEventBuffer" provider bound to the calling
+// thread, or null.
+MemoryDumpProvider* CurrentThreadBufferProvider() {
+  for (const auto& info :
+       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
+    if (strcmp(info->name, "ThreadLocalEventBuffer") == 0 &&
+        info->task_runner.get() == ThreadTaskRunnerHandle::Get().get()) {
+      return info->dump_provider;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(TraceLogRecordingTest, DumpsItsOwnAndEachThreadsMemory) {
+  Enable();
+  const MemoryDumpArgs args;
+  ProcessMemoryDump pmd(args);
+  EXPECT_TRUE(log_->OnMemoryDump(args, &pmd));
+  for (const char* kind :
+       {"(Other)", "TraceBuffer", "TraceEventMemoryOverhead"}) {
+    EXPECT_NE(nullptr, pmd.GetAllocatorDump(
+                           std::string("tracing/main_trace_log/") + kind))
+        << kind;
+  }
+
+  Thread thread("TraceLogTest.dumping");
+  ASSERT_TRUE(thread.Start());
+  const int thread_id = static_cast<int>(thread.GetThreadId());
+  MemoryDumpProvider* provider = nullptr;
+  bool dumped = false;
+  ProcessMemoryDump thread_pmd(args);
+  RunOn(&thread, [&] {
+    EXPECT_EQ(nullptr, CurrentThreadBufferProvider());
+    AddEvent(kRecorded, "TraceLogTest.dumped");
+    provider = CurrentThreadBufferProvider();
+    if (provider)
+      dumped = provider->OnMemoryDump(args, &thread_pmd);
+  });
+  ASSERT_NE(nullptr, provider);
+  EXPECT_TRUE(dumped);
+  EXPECT_NE(nullptr, thread_pmd.GetAllocatorDump(StringPrintf(
+                         "tracing/thread_%d/TraceBufferChunk", thread_id)));
+  thread.Stop();
+  for (const auto& info :
+       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
+    EXPECT_NE(provider, info->dump_provider) << "unregistered with its loop";
+  }
+}
+
+// Records an event when a task that holds it dies unrun.
+class RecordsWhenDestroyed {
+ public:
+  explicit RecordsWhenDestroyed(TraceEventHandle* handle) : handle_(handle) {}
+  ~RecordsWhenDestroyed() {
+    *handle_ = AddEvent(kRecorded, "TraceLogTest.late");
+  }
+
+ private:
+  TraceEventHandle* const handle_;
+};
+
+// Posts such a task while the loop is being destroyed.
+class PostsWhileDying : public MessageLoop::DestructionObserver {
+ public:
+  explicit PostsWhileDying(TraceEventHandle* handle) : handle_(handle) {}
+  void WillDestroyCurrentMessageLoop() override {
+    ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, BindOnce([](std::unique_ptr<RecordsWhenDestroyed>) {},
+                            std::make_unique<RecordsWhenDestroyed>(handle_)));
+  }
+
+ private:
+  TraceEventHandle* const handle_;
+};
+
+TEST_F(TraceLogRecordingTest, EventsOfADyingLoopGoToTheSharedChunk) {
+  Enable();
+  TraceEventHandle late = {};
+  PostsWhileDying poster(&late);
+  Thread thread("TraceLogTest.dying");
+  ASSERT_TRUE(thread.Start());
+  RunOn(&thread, [&] {
+    // The thread's buffer is told of the loop's end before the poster.
+    AddEvent(kRecorded, "TraceLogTest.early");
+    MessageLoop::current()->AddDestructionObserver(&poster);
+  });
+  thread.Stop();
+  ASSERT_FALSE(IsNullHandle(late));
+  // Nothing would ever give back a chunk attached to the dead loop.
+  const TraceEvent* event = log_->GetEventByHandleForTesting(late);
+  ASSERT_NE(nullptr, event);
+  EXPECT_STREQ("TraceLogTest.late", event->name());
 }
 
 // Tells of state changes, and tries to switch filtering off from inside.
@@ -630,7 +725,8 @@ TEST_F(TraceLogRecordingTest, WhitelistFilterDecidesWhatIsRecorded) {
   whitelist.SetArgs(std::move(args));
   TraceConfig config = ConfigFor(kRecorded);
   config.SetEventFilters(
-      {whitelist, FilterConfig(HeapProfilerEventFilter::kName, "TraceLogTest.heap")});
+      {whitelist,
+       FilterConfig(HeapProfilerEventFilter::kName, "TraceLogTest.heap")});
   log_->SetEnabledForTesting(
       config, TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE);
   EXPECT_EQ(TraceLog::ENABLED_FOR_RECORDING | TraceLog::ENABLED_FOR_FILTERING,
@@ -704,8 +800,8 @@ TEST_F(TraceLogRecordingTest, ConsoleColoursCycleOverThreadNames) {
   Enable(TraceLog::kInternalEchoToConsole);
   std::vector<std::unique_ptr<Thread>> threads;
   for (int i = 0; i < 7; ++i) {
-    threads.push_back(std::make_unique<Thread>(
-        "TraceLogTest.colour" + std::to_string(i)));
+    threads.push_back(
+        std::make_unique<Thread>("TraceLogTest.colour" + std::to_string(i)));
     ASSERT_TRUE(threads.back()->Start());
   }
   std::vector<std::string> lines;
