@@ -87,6 +87,45 @@ class CategoryRegistry {
   static bool IsBuiltinCategory(const TraceCategory* category);
 };
 
+namespace internal {
+
+// The lookup and creation rules over one table of entries. The registry's
+// process-wide table is one instance; tests make tables of their own, since
+// filling the process-wide one would hand the exhausted entry to every later
+// category of the test process.
+class CategoryTable {
+ public:
+  // |entries| holds |capacity| entries whose first |initial_count| are
+  // named; the rest must be zero. Constant-initialisable, so the registry's
+  // table works before any static constructor has run.
+  constexpr CategoryTable(TraceCategory* entries,
+                          size_t capacity,
+                          size_t initial_count)
+      : entries_(entries), capacity_(capacity), count_(initial_count) {}
+
+  CategoryTable(const CategoryTable&) = delete;
+  CategoryTable& operator=(const CategoryTable&) = delete;
+
+  // See CategoryRegistry::GetCategoryByName.
+  TraceCategory* FindByName(const char* category_name) const;
+  // See CategoryRegistry::GetOrCreateCategoryLocked; the table full, entry 0.
+  bool GetOrCreateLocked(const char* category_name,
+                         CategoryRegistry::CategoryInitializerFn initializer,
+                         TraceCategory** category);
+
+  size_t count() const { return count_.load(std::memory_order_acquire); }
+  TraceCategory* entries() const { return entries_; }
+
+ private:
+  TraceCategory* const entries_;
+  const size_t capacity_;
+  // Raised only once the entry below it is complete: lock-free readers never
+  // see an entry half made.
+  std::atomic<size_t> count_;
+};
+
+}  // namespace internal
+
 }  // namespace trace_event
 }  // namespace base
 

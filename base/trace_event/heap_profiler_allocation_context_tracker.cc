@@ -1,5 +1,7 @@
 #include "base/trace_event/heap_profiler_allocation_context_tracker.h"
 
+#include "base/check.h"
+
 namespace base {
 namespace trace_event {
 
@@ -11,9 +13,26 @@ namespace {
 AllocationContextTracker* const kInitializingSentinel =
     reinterpret_cast<AllocationContextTracker*>(~static_cast<uintptr_t>(0));
 
-thread_local AllocationContextTracker* t_tracker = nullptr;
+std::atomic<size_t> g_live_tracker_count{0};
 
 }  // namespace
+
+// static
+void AllocationContextTracker::DestructTracker(void* value) {
+  // A thread that ends while its tracker is being built has nothing to free.
+  if (value == kInitializingSentinel)
+    return;
+  delete static_cast<AllocationContextTracker*>(value);
+}
+
+// static
+ThreadLocalStorage::Slot& AllocationContextTracker::TrackerSlot() {
+  // Leaky: threads may still end, and run the slot's destructor, while the
+  // process shuts down.
+  static ThreadLocalStorage::Slot* const slot =
+      new ThreadLocalStorage::Slot(&AllocationContextTracker::DestructTracker);
+  return *slot;
+}
 
 std::atomic<int32_t> AllocationContextTracker::g_capture_mode_{0};
 
@@ -25,17 +44,32 @@ void AllocationContextTracker::SetCaptureMode(CaptureMode mode) {
 // static
 AllocationContextTracker*
 AllocationContextTracker::GetInstanceForCurrentThread() {
-  AllocationContextTracker* tracker = t_tracker;
+  ThreadLocalStorage::Slot& slot = TrackerSlot();
+  AllocationContextTracker* tracker =
+      static_cast<AllocationContextTracker*>(slot.Get());
   if (tracker == kInitializingSentinel)
     return nullptr;
   if (tracker)
     return tracker;
-  t_tracker = kInitializingSentinel;
-  // Lives as long as the thread's slot; threads that tracked allocations
-  // keep their tracker until the process ends.
+  slot.Set(kInitializingSentinel);
+  // Freed by the slot's destructor when the thread ends.
   tracker = new AllocationContextTracker();
-  t_tracker = tracker;
+  slot.Set(tracker);
   return tracker;
+}
+
+// static
+size_t AllocationContextTracker::GetLiveTrackerCountForTesting() {
+  return g_live_tracker_count.load(std::memory_order_relaxed);
+}
+
+// static
+void AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(
+    bool being_built) {
+  ThreadLocalStorage::Slot& slot = TrackerSlot();
+  // Only for a thread without a tracker of its own, which would be lost.
+  DCHECK(!slot.Get() || slot.Get() == kInitializingSentinel);
+  slot.Set(being_built ? kInitializingSentinel : nullptr);
 }
 
 // static
@@ -49,9 +83,12 @@ void AllocationContextTracker::SetCurrentThreadName(const char* name) {
 AllocationContextTracker::AllocationContextTracker() {
   tracked_stack_.reserve(kMaxStackDepth);
   task_contexts_.reserve(kMaxTaskDepth);
+  g_live_tracker_count.fetch_add(1, std::memory_order_relaxed);
 }
 
-AllocationContextTracker::~AllocationContextTracker() = default;
+AllocationContextTracker::~AllocationContextTracker() {
+  g_live_tracker_count.fetch_sub(1, std::memory_order_relaxed);
+}
 
 void AllocationContextTracker::PushPseudoStackFrame(const char* category,
                                                     const char* event_name) {

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <vector>
 
+#include "base/threading/thread_local_storage.h"
+
 namespace base {
 namespace trace_event {
 
@@ -43,9 +45,16 @@ class AllocationContextTracker {
   }
   static void SetCaptureMode(CaptureMode mode);
 
-  // The calling thread's tracker, made on first use; null while that very
-  // tracker is being made (an allocation made by its own construction).
+  // The calling thread's tracker, made on first use and freed when the
+  // thread ends; null while that very tracker is being made (an allocation
+  // made by its own construction).
   static AllocationContextTracker* GetInstanceForCurrentThread();
+
+  // How many trackers exist in the process.
+  static size_t GetLiveTrackerCountForTesting();
+  // Marks the calling thread, which has no tracker, as building one (or
+  // clears the mark), as its own construction would.
+  static void SetCurrentThreadBeingBuiltForTesting(bool being_built);
 
   // Stores |name|, which must live for the rest of the process, as the
   // calling thread's name while capturing; else does nothing.
@@ -73,6 +82,10 @@ class AllocationContextTracker {
  private:
   AllocationContextTracker();
   ~AllocationContextTracker();
+
+  // The slot's destructor, run when a thread ends.
+  static void DestructTracker(void* value);
+  static ThreadLocalStorage::Slot& TrackerSlot();
 
   static std::atomic<int32_t> g_capture_mode_;
 

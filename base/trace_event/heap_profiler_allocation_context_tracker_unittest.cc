@@ -85,6 +85,64 @@ TEST(AllocationContextTrackerTest, ThreadNameOnlyWhileCapturing) {
   EXPECT_STREQ("named", tracker->thread_name());
 }
 
+TEST(AllocationContextTrackerTest, NoTrackerWhileBeingBuilt) {
+  RunOnThreadAndJoin([] {
+    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(true);
+    EXPECT_EQ(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
+    // Naming the thread meanwhile builds no second tracker.
+    AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    AllocationContextTracker::SetCurrentThreadName("building");
+    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+    EXPECT_EQ(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
+    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(false);
+    ASSERT_NE(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
+  });
+}
+
+TEST(AllocationContextTrackerTest, TrackerEndsWithItsThread) {
+  const size_t before =
+      AllocationContextTracker::GetLiveTrackerCountForTesting();
+  size_t during = 0;
+  RunOnThreadAndJoin([&during] {
+    AllocationContextTracker::GetInstanceForCurrentThread();
+    during = AllocationContextTracker::GetLiveTrackerCountForTesting();
+  });
+  EXPECT_EQ(before + 1, during);
+  EXPECT_EQ(before, AllocationContextTracker::GetLiveTrackerCountForTesting());
+}
+
+TEST(AllocationContextTrackerTest, IgnoreScopeOnlyWhileCapturing) {
+  RunOnThreadAndJoin([] {
+    const size_t before =
+        AllocationContextTracker::GetLiveTrackerCountForTesting();
+    {
+      ScopedHeapProfilerIgnore ignore;  // Capture off: no tracker is made.
+    }
+    EXPECT_EQ(before,
+              AllocationContextTracker::GetLiveTrackerCountForTesting());
+
+    AllocationContextTracker* tracker =
+        AllocationContextTracker::GetInstanceForCurrentThread();
+    AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    {
+      ScopedHeapProfilerIgnore outer;
+      ScopedHeapProfilerIgnore inner;
+      EXPECT_EQ(2u, tracker->ignore_scope_depth());
+    }
+    EXPECT_EQ(0u, tracker->ignore_scope_depth());
+
+    // A scope opened before capture began does not take the depth below 0.
+    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+    {
+      ScopedHeapProfilerIgnore opened_while_off;
+      EXPECT_EQ(0u, tracker->ignore_scope_depth());
+      AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    }
+    EXPECT_EQ(0u, tracker->ignore_scope_depth());
+    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+  });
+}
+
 }  // namespace
 }  // namespace trace_event
 }  // namespace base

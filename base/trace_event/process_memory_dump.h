@@ -38,14 +38,21 @@ class ProcessMemoryDump {
 
   const AllocatorDumpsMap& allocator_dumps() const { return allocator_dumps_; }
   const MemoryDumpArgs& dump_args() const { return dump_args_; }
+  // The process token this dump was made with.
+  const UnguessableToken& process_token() const { return process_token_; }
 
-  // Tells this process's dumps apart from other processes'.
+  // Tells this process's dumps apart from other processes'. Dumps made from
+  // now on take |token| as their process token.
   static void SetProcessTokenForTesting(const UnguessableToken& token);
 
  private:
   MemoryAllocatorDump* AddAllocatorDumpInternal(
       std::unique_ptr<MemoryAllocatorDump> mad);
+  // The dump that takes what background mode may not keep; made on first
+  // need, never part of |allocator_dumps_|.
+  MemoryAllocatorDump* GetBlackHoleMad();
 
+  UnguessableToken process_token_;
   AllocatorDumpsMap allocator_dumps_;
   MemoryDumpArgs dump_args_;
   std::unique_ptr<MemoryAllocatorDump> black_hole_mad_;

@@ -51,6 +51,13 @@ class TraceBufferChunk {
 // forever, or a vector that grows to a maximum and then reports itself full.
 class TraceBuffer {
  public:
+  // The widest chunk index a TraceEventHandle can carry (26 bits). A ring
+  // buffer never uses a larger index. A vector buffer may, past this many
+  // chunks; a handle made from such an index is cut to its low bits, but
+  // its sequence number is that chunk's alone, so it resolves to nothing
+  // rather than to another chunk's event.
+  static constexpr size_t kMaxChunkIndex = (1u << 26) - 1;
+
   virtual ~TraceBuffer() = default;
 
   // A chunk to write into, and its index; may be null.
@@ -74,6 +81,11 @@ class TraceBuffer {
       size_t max_chunks);
   static std::unique_ptr<TraceBuffer> CreateTraceBufferVectorOfSize(
       size_t max_chunks);
+
+  // A ring buffer whose first chunk gets |first_seq|, so that tests can
+  // reach the wrap of the sequence numbers.
+  static std::unique_ptr<TraceBuffer> CreateTraceBufferRingBufferForTesting(
+      size_t max_chunks, uint32_t first_seq);
 };
 
 }  // namespace trace_event

@@ -1,11 +1,14 @@
 #ifndef BASE_TRACE_EVENT_TRACE_EVENT_ETW_EXPORT_WIN_H_
 #define BASE_TRACE_EVENT_TRACE_EVENT_ETW_EXPORT_WIN_H_
 
+#include <windows.h>
+#include <evntprov.h>
 #include <stdint.h>
 
 #include <map>
 #include <memory>
 
+#include "base/lazy_instance.h"
 #include "base/strings/string_piece.h"
 #include "base/trace_event/trace_event_impl.h"
 
@@ -41,8 +44,41 @@ class TraceEventETWExport {
 
   static void AddCompleteEndEvent(const char* name);
 
+  // Test-only hooks; the product never calls them, so export stays off.
+  //
+  // The call that hands one event to the system; EventWrite by default.
+  using EventWriteFunction = ULONG(WINAPI*)(REGHANDLE,
+                                            PCEVENT_DESCRIPTOR,
+                                            ULONG,
+                                            PEVENT_DATA_DESCRIPTOR);
+  // Returns the function it replaces.
+  static EventWriteFunction SetEventWriteFunctionForTesting(
+      EventWriteFunction event_write);
+  void SetETWExportEnabledForTesting(bool enabled);
+  // False (and nothing changed) for a name that has no status entry.
+  bool SetCategoryStatusForTesting(StringPiece category_name, bool enabled);
+  // Runs the provider's enable callback as the system would.
+  static void CallEnableCallbackForTesting(ULONG control_code,
+                                           UCHAR level,
+                                           ULONGLONG match_any_keyword,
+                                           ULONGLONG match_all_keyword);
+  // Whether a tracing session has the provider's event enabled.
+  static bool IsEventEnabledForTesting();
+  static REGHANDLE ProviderHandleForTesting();
+
  private:
+  // Made and destroyed (at process exit) by its lazy instance.
+  template <typename Type, typename Traits>
+  friend class base::LazyInstance;
+
   TraceEventETWExport();
+
+  // The status of one category name, with the catch-all entries for names
+  // that have none of their own.
+  bool IsCategoryEnabled(StringPiece category_name) const;
+
+  // Writes the event with its eight strings.
+  static void WriteEvent(const char* const (&strings)[8]);
 
   bool etw_export_enabled_ = false;
   std::map<StringPiece, bool> categories_status_;

@@ -178,6 +178,12 @@ class TraceEvent {
                                 TraceValue value,
                                 std::string* out);
 
+  // The "pid" that AppendAsJSON writes for events that carry no process id
+  // of their own: the current process unless the trace log sets another
+  // (the id it reports for this process may be replaced, e.g. in tests).
+  static void SetProcessIdForJSON(int process_id);
+  static int GetProcessIdForJSON();
+
   TimeTicks timestamp() const { return timestamp_; }
   ThreadTicks thread_timestamp() const { return thread_timestamp_; }
   char phase() const { return phase_; }

@@ -1,7 +1,10 @@
 #include "base/trace_event/trace_event_memory_overhead.h"
 
 #include "base/check.h"
+#include "base/strings/stringprintf.h"
+#include "base/trace_event/memory_allocator_dump.h"
 #include "base/trace_event/memory_usage_estimator.h"
+#include "base/trace_event/process_memory_dump.h"
 
 namespace base {
 namespace trace_event {
@@ -76,6 +79,21 @@ const char* TraceEventMemoryOverhead::ObjectTypeToString(
   };
   CHECK_LT(object_type, kLast);
   return kLabels[object_type];
+}
+
+void TraceEventMemoryOverhead::DumpInto(const char* base_name,
+                                        ProcessMemoryDump* pmd) const {
+  for (uint32_t i = 0; i < kLast; i++) {
+    const ObjectCountAndSize& entry = allocated_objects_[i];
+    // Kinds that hold nothing would only clutter the dump.
+    if (entry.allocated_size_in_bytes == 0)
+      continue;
+    MemoryAllocatorDump* mad = pmd->CreateAllocatorDump(StringPrintf(
+        "%s/%s", base_name, ObjectTypeToString(static_cast<ObjectType>(i))));
+    mad->AddScalar("size", "bytes", entry.allocated_size_in_bytes);
+    mad->AddScalar("resident_size", "bytes", entry.resident_size_in_bytes);
+    mad->AddScalar("object_count", "objects", entry.count);
+  }
 }
 
 }  // namespace trace_event

@@ -1,0 +1,90 @@
+#include "base/trace_event/trace_event_filter.h"
+
+#include <utility>
+
+#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+#include "base/trace_event/trace_event_impl.h"
+
+namespace base {
+namespace trace_event {
+
+namespace {
+
+bool IsPseudoStackCaptureOn() {
+  const AllocationContextTracker::CaptureMode mode =
+      AllocationContextTracker::capture_mode();
+  return mode == AllocationContextTracker::CaptureMode::PSEUDO_STACK ||
+         mode == AllocationContextTracker::CaptureMode::MIXED_STACK;
+}
+
+}  // namespace
+
+// static
+const char EventNameFilter::kName[] = "event_whitelist_predicate";
+
+EventNameFilter::EventNameFilter(
+    std::unique_ptr<EventNamesWhitelist> event_names_whitelist)
+    : event_names_whitelist_(std::move(event_names_whitelist)) {}
+
+EventNameFilter::~EventNameFilter() = default;
+
+bool EventNameFilter::FilterTraceEvent(const TraceEvent& trace_event) const {
+  // Only reads the set, so concurrent recording threads need no lock.
+  const char* name = trace_event.name();
+  if (!name || !event_names_whitelist_)
+    return false;
+  return event_names_whitelist_->count(name) != 0;
+}
+
+// static
+const char HeapProfilerEventFilter::kName[] = "heap_profiler_predicate";
+
+HeapProfilerEventFilter::HeapProfilerEventFilter() = default;
+
+HeapProfilerEventFilter::~HeapProfilerEventFilter() = default;
+
+bool HeapProfilerEventFilter::FilterTraceEvent(
+    const TraceEvent& trace_event) const {
+  if (!IsPseudoStackCaptureOn())
+    return true;
+
+  // Copied names live only as long as the event's own storage, too short
+  // for a frame that outlives the event.
+  if (trace_event.flags() & TRACE_EVENT_FLAG_COPY)
+    return true;
+
+  const char phase = trace_event.phase();
+  if (phase != TRACE_EVENT_PHASE_BEGIN && phase != TRACE_EVENT_PHASE_COMPLETE &&
+      phase != TRACE_EVENT_PHASE_END) {
+    return true;
+  }
+
+  // Null while the thread's tracker is being built.
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  if (!tracker)
+    return true;
+
+  if (phase == TRACE_EVENT_PHASE_END) {
+    tracker->PopPseudoStackFrame();
+  } else {
+    // A complete event's frame is popped by EndEvent when its duration is
+    // closed.
+    tracker->PushPseudoStackFrame(trace_event.category_group_name(),
+                                  trace_event.name());
+  }
+  return true;
+}
+
+void HeapProfilerEventFilter::EndEvent(const char* category_name,
+                                       const char* event_name) const {
+  if (!IsPseudoStackCaptureOn())
+    return;
+  if (AllocationContextTracker* tracker =
+          AllocationContextTracker::GetInstanceForCurrentThread()) {
+    tracker->PopPseudoStackFrame();
+  }
+}
+
+}  // namespace trace_event
+}  // namespace base
