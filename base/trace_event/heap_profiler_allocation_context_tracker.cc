@@ -13,8 +13,6 @@ namespace {
 AllocationContextTracker* const kInitializingSentinel =
     reinterpret_cast<AllocationContextTracker*>(~static_cast<uintptr_t>(0));
 
-std::atomic<size_t> g_live_tracker_count{0};
-
 }  // namespace
 
 // static
@@ -59,8 +57,12 @@ AllocationContextTracker::GetInstanceForCurrentThread() {
 }
 
 // static
-size_t AllocationContextTracker::GetLiveTrackerCountForTesting() {
-  return g_live_tracker_count.load(std::memory_order_relaxed);
+AllocationContextTracker*
+AllocationContextTracker::PeekInstanceForCurrentThreadForTesting() {
+  void* value = TrackerSlot().Get();
+  return value == kInitializingSentinel
+             ? nullptr
+             : static_cast<AllocationContextTracker*>(value);
 }
 
 // static
@@ -83,11 +85,11 @@ void AllocationContextTracker::SetCurrentThreadName(const char* name) {
 AllocationContextTracker::AllocationContextTracker() {
   tracked_stack_.reserve(kMaxStackDepth);
   task_contexts_.reserve(kMaxTaskDepth);
-  g_live_tracker_count.fetch_add(1, std::memory_order_relaxed);
 }
 
 AllocationContextTracker::~AllocationContextTracker() {
-  g_live_tracker_count.fetch_sub(1, std::memory_order_relaxed);
+  if (destroyed_flag_for_testing_)
+    *destroyed_flag_for_testing_ = true;
 }
 
 void AllocationContextTracker::PushPseudoStackFrame(const char* category,

@@ -50,8 +50,13 @@ class AllocationContextTracker {
   // made by its own construction).
   static AllocationContextTracker* GetInstanceForCurrentThread();
 
-  // How many trackers exist in the process.
-  static size_t GetLiveTrackerCountForTesting();
+  // The calling thread's tracker if it has one; never makes one, and null
+  // while it is being built.
+  static AllocationContextTracker* PeekInstanceForCurrentThreadForTesting();
+  // |*destroyed| becomes true when this tracker is destroyed.
+  void SetDestroyedFlagForTesting(bool* destroyed) {
+    destroyed_flag_for_testing_ = destroyed;
+  }
   // Marks the calling thread, which has no tracker, as building one (or
   // clears the mark), as its own construction would.
   static void SetCurrentThreadBeingBuiltForTesting(bool being_built);
@@ -93,6 +98,7 @@ class AllocationContextTracker {
   const char* thread_name_ = nullptr;
   std::vector<const char*> task_contexts_;
   uint32_t ignore_scope_depth_ = 0;
+  bool* destroyed_flag_for_testing_ = nullptr;
 
   friend class ScopedHeapProfilerIgnore;
 };

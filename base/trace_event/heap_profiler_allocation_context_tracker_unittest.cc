@@ -1,7 +1,5 @@
 #include "base/trace_event/heap_profiler_allocation_context_tracker.h"
 
-#include <windows.h>
-
 #include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
@@ -9,121 +7,72 @@ namespace base {
 namespace trace_event {
 namespace {
 
-using CaptureMode = AllocationContextTracker::CaptureMode;
+using Tracker = AllocationContextTracker;
+using CaptureMode = Tracker::CaptureMode;
 
-TEST(AllocationContextTrackerTest, OffByDefault) {
-  EXPECT_EQ(CaptureMode::DISABLED, AllocationContextTracker::capture_mode());
-}
+// Each case runs on a thread of its own: its tracker starts empty and is
+// observed alone, whatever other threads of the process do.
+TEST(AllocationContextTrackerTest, DepthLimits) {
+  RunOnThreadAndJoin([] {
+    Tracker* tracker = Tracker::GetInstanceForCurrentThread();
+    for (size_t i = 0; i < 128; ++i)
+      tracker->PushNativeStackFrame(&i);
+    tracker->PushPseudoStackFrame("cat", "event");  // The 129th is ignored.
+    ASSERT_EQ(128u, tracker->tracked_stack().size());
+    EXPECT_EQ(StackFrame::Type::PROGRAM_COUNTER,
+              tracker->tracked_stack().back().type);
+    for (size_t i = 0; i <= 128; ++i)  // A pop too many does nothing.
+      tracker->PopPseudoStackFrame();
+    EXPECT_TRUE(tracker->tracked_stack().empty());
 
-TEST(AllocationContextTrackerTest, OneTrackerPerThread) {
-  AllocationContextTracker* mine =
-      AllocationContextTracker::GetInstanceForCurrentThread();
-  ASSERT_NE(nullptr, mine);
-  EXPECT_EQ(mine, AllocationContextTracker::GetInstanceForCurrentThread());
-
-  AllocationContextTracker* other = nullptr;
-  RunOnThreadAndJoin([&other] {
-    other = AllocationContextTracker::GetInstanceForCurrentThread();
+    for (size_t i = 0; i < 16; ++i)
+      tracker->PushCurrentTaskContext("file.cc");
+    tracker->PushCurrentTaskContext("seventeenth.cc");  // Ignored.
+    ASSERT_EQ(16u, tracker->task_contexts().size());
+    EXPECT_STREQ("file.cc", tracker->task_contexts().back());
+    for (size_t i = 0; i <= 16; ++i)
+      tracker->PopCurrentTaskContext();
+    EXPECT_TRUE(tracker->task_contexts().empty());
   });
-  EXPECT_NE(nullptr, other);
-  EXPECT_NE(mine, other);
 }
 
-TEST(AllocationContextTrackerTest, StackDepthIsBounded) {
-  AllocationContextTracker* tracker =
-      AllocationContextTracker::GetInstanceForCurrentThread();
-  static const char kFirst[] = "first";
-  tracker->PushNativeStackFrame(kFirst);
-  for (size_t i = 1; i < AllocationContextTracker::kMaxStackDepth; ++i)
-    tracker->PushPseudoStackFrame("cat", "event");
-  ASSERT_EQ(128u, tracker->tracked_stack().size());
-  tracker->PushNativeStackFrame(nullptr);  // The 129th is dropped.
-  EXPECT_EQ(128u, tracker->tracked_stack().size());
-  EXPECT_EQ(StackFrame::Type::TRACE_EVENT_NAME,
-            tracker->tracked_stack().back().type);
-
-  for (size_t i = 1; i < AllocationContextTracker::kMaxStackDepth; ++i)
-    tracker->PopPseudoStackFrame();
-  ASSERT_EQ(1u, tracker->tracked_stack().size());
-  EXPECT_EQ(StackFrame::Type::PROGRAM_COUNTER,
-            tracker->tracked_stack()[0].type);
-  EXPECT_EQ(kFirst, tracker->tracked_stack()[0].value);
-  tracker->PopNativeStackFrame();
-  tracker->PopNativeStackFrame();  // Popping an empty stack does nothing.
-  EXPECT_TRUE(tracker->tracked_stack().empty());
-}
-
-TEST(AllocationContextTrackerTest, TaskContextDepthIsBounded) {
-  AllocationContextTracker* tracker =
-      AllocationContextTracker::GetInstanceForCurrentThread();
-  for (size_t i = 0; i < AllocationContextTracker::kMaxTaskDepth; ++i)
-    tracker->PushCurrentTaskContext("file.cc");
-  tracker->PushCurrentTaskContext("seventeenth.cc");
-  ASSERT_EQ(16u, tracker->task_contexts().size());
-  EXPECT_STREQ("file.cc", tracker->task_contexts().back());
-  for (size_t i = 0; i <= AllocationContextTracker::kMaxTaskDepth; ++i)
-    tracker->PopCurrentTaskContext();
-  EXPECT_TRUE(tracker->task_contexts().empty());
-}
-
-TEST(AllocationContextTrackerTest, ThreadNameOnlyWhileCapturing) {
-  AllocationContextTracker* tracker =
-      AllocationContextTracker::GetInstanceForCurrentThread();
-  // The tracker outlives the test on this thread: start without a name, so
-  // that a repeated run does not see the one the last run gave.
-  AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
-  AllocationContextTracker::SetCurrentThreadName(nullptr);
-  AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
-  ASSERT_EQ(nullptr, tracker->thread_name());
-
-  AllocationContextTracker::SetCurrentThreadName("ignored");
-  EXPECT_EQ(nullptr, tracker->thread_name());
-
-  AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
-  AllocationContextTracker::SetCurrentThreadName("named");
-  AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
-  EXPECT_STREQ("named", tracker->thread_name());
+TEST(AllocationContextTrackerTest, OneTrackerPerThreadEndingWithIt) {
+  Tracker* mine = Tracker::GetInstanceForCurrentThread();
+  bool destroyed = false;
+  RunOnThreadAndJoin([mine, &destroyed] {
+    Tracker* other = Tracker::GetInstanceForCurrentThread();
+    EXPECT_NE(mine, other);
+    EXPECT_EQ(other, Tracker::GetInstanceForCurrentThread());
+    other->SetDestroyedFlagForTesting(&destroyed);
+  });
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(mine, Tracker::GetInstanceForCurrentThread());
 }
 
 TEST(AllocationContextTrackerTest, NoTrackerWhileBeingBuilt) {
   RunOnThreadAndJoin([] {
-    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(true);
-    EXPECT_EQ(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
+    Tracker::SetCurrentThreadBeingBuiltForTesting(true);
     // Naming the thread meanwhile builds no second tracker.
-    AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
-    AllocationContextTracker::SetCurrentThreadName("building");
-    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
-    EXPECT_EQ(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
-    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(false);
-    ASSERT_NE(nullptr, AllocationContextTracker::GetInstanceForCurrentThread());
+    Tracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    Tracker::SetCurrentThreadName("building");
+    Tracker::SetCaptureMode(CaptureMode::DISABLED);
+    EXPECT_EQ(nullptr, Tracker::GetInstanceForCurrentThread());
+    Tracker::SetCurrentThreadBeingBuiltForTesting(false);
+    EXPECT_NE(nullptr, Tracker::GetInstanceForCurrentThread());
   });
 }
 
-TEST(AllocationContextTrackerTest, TrackerEndsWithItsThread) {
-  const size_t before =
-      AllocationContextTracker::GetLiveTrackerCountForTesting();
-  size_t during = 0;
-  RunOnThreadAndJoin([&during] {
-    AllocationContextTracker::GetInstanceForCurrentThread();
-    during = AllocationContextTracker::GetLiveTrackerCountForTesting();
-  });
-  EXPECT_EQ(before + 1, during);
-  EXPECT_EQ(before, AllocationContextTracker::GetLiveTrackerCountForTesting());
-}
-
-TEST(AllocationContextTrackerTest, IgnoreScopeOnlyWhileCapturing) {
+TEST(AllocationContextTrackerTest, NameAndIgnoreScopeOnlyWhileCapturing) {
   RunOnThreadAndJoin([] {
-    const size_t before =
-        AllocationContextTracker::GetLiveTrackerCountForTesting();
-    {
-      ScopedHeapProfilerIgnore ignore;  // Capture off: no tracker is made.
-    }
-    EXPECT_EQ(before,
-              AllocationContextTracker::GetLiveTrackerCountForTesting());
+    // Capture off: nothing is stored and no tracker is made.
+    Tracker::SetCurrentThreadName("ignored");
+    { ScopedHeapProfilerIgnore ignore; }
+    EXPECT_EQ(nullptr, Tracker::PeekInstanceForCurrentThreadForTesting());
 
-    AllocationContextTracker* tracker =
-        AllocationContextTracker::GetInstanceForCurrentThread();
-    AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    Tracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+    Tracker::SetCurrentThreadName("named");
+    Tracker* tracker = Tracker::GetInstanceForCurrentThread();
+    EXPECT_STREQ("named", tracker->thread_name());
     {
       ScopedHeapProfilerIgnore outer;
       ScopedHeapProfilerIgnore inner;
@@ -132,14 +81,13 @@ TEST(AllocationContextTrackerTest, IgnoreScopeOnlyWhileCapturing) {
     EXPECT_EQ(0u, tracker->ignore_scope_depth());
 
     // A scope opened before capture began does not take the depth below 0.
-    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+    Tracker::SetCaptureMode(CaptureMode::DISABLED);
     {
       ScopedHeapProfilerIgnore opened_while_off;
-      EXPECT_EQ(0u, tracker->ignore_scope_depth());
-      AllocationContextTracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
+      Tracker::SetCaptureMode(CaptureMode::PSEUDO_STACK);
     }
     EXPECT_EQ(0u, tracker->ignore_scope_depth());
-    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
+    Tracker::SetCaptureMode(CaptureMode::DISABLED);
   });
 }
 

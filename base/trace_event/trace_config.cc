@@ -50,14 +50,17 @@ bool TraceConfig::EventFilterConfig::IsCategoryGroupEnabled(
 
 bool TraceConfig::EventFilterConfig::GetArgAsSet(
     const char* key, std::unordered_set<std::string>* out_set) const {
-  const ListValue* list = nullptr;
-  if (!args_ || !args_->GetList(key, &list))
+  // The key is one whole key: a name with a '.' is not a path into nested
+  // dictionaries.
+  const Value* list = nullptr;
+  if (!args_ || !args_->GetWithoutPathExpansion(key, &list) ||
+      !list->is_list()) {
     return false;
-  for (size_t i = 0; i < list->GetSize(); ++i) {
-    std::string value;
+  }
+  for (const std::unique_ptr<Value>& element : list->list_storage()) {
     // Elements of other types are no names; they are skipped.
-    if (list->GetString(i, &value))
-      out_set->insert(value);
+    if (element->is_string())
+      out_set->insert(element->GetString());
   }
   return true;
 }

@@ -84,9 +84,11 @@ class TraceConfig {
 
   TraceRecordMode GetTraceRecordMode() const { return record_mode_; }
   void SetTraceRecordMode(TraceRecordMode mode) { record_mode_ = mode; }
-  bool IsSystraceEnabled() const { return (option_flags_ & 1) != 0; }
+  // Option flag bit 0, for system-wide trace output; nothing here reads it.
+  bool IsSystemTraceEnabled() const { return (option_flags_ & 1) != 0; }
+  // Option flag bit 1, for filtering arguments on output.
   bool IsArgumentFilterEnabled() const { return (option_flags_ & 2) != 0; }
-  void EnableSystrace() { option_flags_ |= 1; }
+  void EnableSystemTrace() { option_flags_ |= 1; }
   void EnableArgumentFilter() { option_flags_ |= 2; }
 
   const TraceConfigCategoryFilter& category_filter() const {

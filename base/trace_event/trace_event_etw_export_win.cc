@@ -1,12 +1,16 @@
 #include "base/trace_event/trace_event_etw_export_win.h"
 
+#include <windows.h>
+#include <evntprov.h>
 #include <stddef.h>
 #include <string.h>
 
 #include <atomic>
 #include <string>
+#include <vector>
 
-#include "base/check.h"
+#include "base/at_exit.h"
+#include "base/strings/string_split.h"
 
 namespace base {
 namespace trace_event {
@@ -19,6 +23,11 @@ constexpr GUID kProviderGuid = {
     0x2936,
     0x45B6,
     {0xA0, 0x9F, 0x30, 0xE3, 0x27, 0x15, 0xF4, 0x2D}};
+
+// The hooks' plain types must carry EventWrite's values unchanged.
+static_assert(sizeof(REGHANDLE) == sizeof(uint64_t) &&
+                  sizeof(ULONG) == sizeof(uint32_t),
+              "the event-write hook must match EventWrite's types");
 
 constexpr UCHAR kEventLevel = 4;
 constexpr ULONGLONG kEventKeyword = 0x8000000000000000ULL;
@@ -185,8 +194,18 @@ const char* PhaseText(char phase) {
   }
 }
 
-LazyInstance<TraceEventETWExport>::DestructorAtExit g_etw_export =
+LazyInstance<TraceEventETWExport>::Leaky g_etw_export =
     LAZY_INSTANCE_INITIALIZER;
+
+// The instance outlives the at-exit callbacks, since trace calls may still
+// arrive from other threads; the provider alone goes, and is not registered
+// again.
+void UnregisterProviderAtExit(void*) {
+  if (g_provider_context.registration_handle != 0) {
+    ::EventUnregister(g_provider_context.registration_handle);
+    g_provider_context.registration_handle = 0;
+  }
+}
 
 }  // namespace
 
@@ -196,15 +215,8 @@ TraceEventETWExport::TraceEventETWExport() {
   if (g_provider_context.registration_handle == 0) {
     ::EventRegister(&kProviderGuid, &EnableCallback, &g_provider_context,
                     &g_provider_context.registration_handle);
+    AtExitManager::RegisterCallback(&UnregisterProviderAtExit, nullptr);
   }
-}
-
-TraceEventETWExport::~TraceEventETWExport() {
-  if (g_provider_context.registration_handle != 0) {
-    ::EventUnregister(g_provider_context.registration_handle);
-    g_provider_context.registration_handle = 0;
-  }
-  categories_status_.clear();
 }
 
 // static
@@ -227,17 +239,12 @@ bool TraceEventETWExport::IsCategoryEnabled(StringPiece category_name) const {
 bool TraceEventETWExport::IsCategoryGroupEnabled(
     StringPiece category_group_name) {
   const TraceEventETWExport* instance = GetInstance();
-  if (!instance || !instance->etw_export_enabled_)
+  if (!instance->etw_export_enabled_)
     return false;
-  size_t start = 0;
-  while (start <= category_group_name.size()) {
-    size_t end = category_group_name.find(',', start);
-    if (end == StringPiece::npos)
-      end = category_group_name.size();
-    const StringPiece token = category_group_name.substr(start, end - start);
-    if (!token.empty() && instance->IsCategoryEnabled(token))
+  for (StringPiece category : SplitStringPiece(
+           category_group_name, ",", KEEP_WHITESPACE, SPLIT_WANT_NONEMPTY)) {
+    if (instance->IsCategoryEnabled(category))
       return true;
-    start = end + 1;
   }
   return false;
 }
@@ -254,7 +261,7 @@ void TraceEventETWExport::AddEvent(
     const unsigned long long* arg_values,
     const std::unique_ptr<ConvertableToTraceFormat>* convertable_values) {
   const TraceEventETWExport* instance = GetInstance();
-  if (!instance || !instance->etw_export_enabled_ || !IsEventEnabled())
+  if (!instance->etw_export_enabled_ || !IsEventEnabled())
     return;
 
   const char* phase_text = PhaseText(phase);
@@ -292,7 +299,7 @@ void TraceEventETWExport::AddEvent(
 // static
 void TraceEventETWExport::AddCompleteEndEvent(const char* name) {
   const TraceEventETWExport* instance = GetInstance();
-  if (!instance || !instance->etw_export_enabled_ || !IsEventEnabled())
+  if (!instance->etw_export_enabled_ || !IsEventEnabled())
     return;
   const char* const strings[kEventStringCount] = {
       name, "Complete End", "", "", "", "", "", ""};
@@ -313,7 +320,7 @@ void TraceEventETWExport::WriteEvent(
       g_event_write_for_testing.load(std::memory_order_acquire);
   if (event_write) {
     event_write(g_provider_context.registration_handle, &kEventDescriptor,
-                kEventStringCount, data);
+                static_cast<uint32_t>(kEventStringCount), data);
   } else {
     ::EventWrite(g_provider_context.registration_handle, &kEventDescriptor,
                  kEventStringCount, data);
@@ -343,10 +350,10 @@ bool TraceEventETWExport::SetCategoryStatusForTesting(StringPiece category_name,
 
 // static
 void TraceEventETWExport::CallEnableCallbackForTesting(
-    ULONG control_code,
-    UCHAR level,
-    ULONGLONG match_any_keyword,
-    ULONGLONG match_all_keyword) {
+    uint32_t control_code,
+    uint8_t level,
+    uint64_t match_any_keyword,
+    uint64_t match_all_keyword) {
   EnableCallback(&kProviderGuid, control_code, level, match_any_keyword,
                  match_all_keyword, nullptr, &g_provider_context);
 }
@@ -357,7 +364,7 @@ bool TraceEventETWExport::IsEventEnabledForTesting() {
 }
 
 // static
-REGHANDLE TraceEventETWExport::ProviderHandleForTesting() {
+uint64_t TraceEventETWExport::ProviderHandleForTesting() {
   return g_provider_context.registration_handle;
 }
 

@@ -1,8 +1,6 @@
 #ifndef BASE_TRACE_EVENT_TRACE_EVENT_ETW_EXPORT_WIN_H_
 #define BASE_TRACE_EVENT_TRACE_EVENT_ETW_EXPORT_WIN_H_
 
-#include <windows.h>
-#include <evntprov.h>
 #include <stdint.h>
 
 #include <map>
@@ -20,8 +18,6 @@ namespace trace_event {
 // first use.
 class TraceEventETWExport {
  public:
-  ~TraceEventETWExport();
-
   TraceEventETWExport(const TraceEventETWExport&) = delete;
   TraceEventETWExport& operator=(const TraceEventETWExport&) = delete;
 
@@ -47,10 +43,14 @@ class TraceEventETWExport {
   // Test-only hooks; the product never calls them, so export stays off.
   //
   // The call that hands one event to the system; EventWrite by default.
-  using EventWriteFunction = ULONG(WINAPI*)(REGHANDLE,
-                                            PCEVENT_DESCRIPTOR,
-                                            ULONG,
-                                            PEVENT_DATA_DESCRIPTOR);
+  // Its arguments are EventWrite's: the provider handle, the event
+  // descriptor (an EVENT_DESCRIPTOR), the count and the array of
+  // EVENT_DATA_DESCRIPTOR. Plain types here keep <windows.h> out of every
+  // includer.
+  using EventWriteFunction = uint32_t (*)(uint64_t provider_handle,
+                                          const void* event_descriptor,
+                                          uint32_t data_count,
+                                          void* data_descriptors);
   // Returns the function it replaces.
   static EventWriteFunction SetEventWriteFunctionForTesting(
       EventWriteFunction event_write);
@@ -58,20 +58,24 @@ class TraceEventETWExport {
   // False (and nothing changed) for a name that has no status entry.
   bool SetCategoryStatusForTesting(StringPiece category_name, bool enabled);
   // Runs the provider's enable callback as the system would.
-  static void CallEnableCallbackForTesting(ULONG control_code,
-                                           UCHAR level,
-                                           ULONGLONG match_any_keyword,
-                                           ULONGLONG match_all_keyword);
+  static void CallEnableCallbackForTesting(uint32_t control_code,
+                                           uint8_t level,
+                                           uint64_t match_any_keyword,
+                                           uint64_t match_all_keyword);
   // Whether a tracing session has the provider's event enabled.
   static bool IsEventEnabledForTesting();
-  static REGHANDLE ProviderHandleForTesting();
+  // The registration handle; 0 before registration and after exit.
+  static uint64_t ProviderHandleForTesting();
 
  private:
-  // Made and destroyed (at process exit) by its lazy instance.
+  // Made by its lazy instance and never destroyed: trace calls may come
+  // from any thread until the process ends. At exit only the provider is
+  // unregistered.
   template <typename Type, typename Traits>
   friend class base::LazyInstance;
 
   TraceEventETWExport();
+  ~TraceEventETWExport() = default;
 
   // The status of one category name, with the catch-all entries for names
   // that have none of their own.

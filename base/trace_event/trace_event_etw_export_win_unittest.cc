@@ -1,9 +1,10 @@
 #include "base/trace_event/trace_event_etw_export_win.h"
 
+#include <windows.h>
+#include <evntprov.h>
 #include <stdint.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,33 +14,27 @@ namespace base {
 namespace trace_event {
 namespace {
 
-constexpr ULONGLONG kKeyword = 0x8000000000000000ULL;
+using Export = TraceEventETWExport;
+constexpr uint64_t kKeyword = 0x8000000000000000ULL;
 
-// What one call of EventWrite would have handed to the system.
-struct WrittenEvent {
-  REGHANDLE handle = 0;
-  USHORT descriptor_id = 0;
-  std::vector<std::string> strings;
-  // Whether every size was the text's length with its terminator.
-  bool sizes_match = true;
-};
+// The strings of each EventWrite call, in place of the system.
+std::vector<std::vector<std::string>>* g_written = nullptr;
+uint64_t g_written_handle = 0;
 
-std::vector<WrittenEvent>* g_written = nullptr;
-
-ULONG WINAPI CaptureEventWrite(REGHANDLE handle,
-                               PCEVENT_DESCRIPTOR descriptor,
-                               ULONG count,
-                               PEVENT_DATA_DESCRIPTOR data) {
-  WrittenEvent event;
-  event.handle = handle;
-  event.descriptor_id = descriptor->Id;
-  for (ULONG i = 0; i < count; ++i) {
+uint32_t CaptureEventWrite(uint64_t handle,
+                           const void* descriptor,
+                           uint32_t count,
+                           void* data_descriptors) {
+  EXPECT_EQ(1, static_cast<const EVENT_DESCRIPTOR*>(descriptor)->Id);
+  const auto* data =
+      static_cast<const EVENT_DATA_DESCRIPTOR*>(data_descriptors);
+  g_written->emplace_back();
+  for (uint32_t i = 0; i < count; ++i) {
     const char* text = reinterpret_cast<const char*>(data[i].Ptr);
-    event.strings.push_back(text);
-    event.sizes_match &= data[i].Size == strlen(text) + 1;
-    event.sizes_match &= data[i].Reserved == 0;
+    EXPECT_EQ(strlen(text) + 1, data[i].Size);  // The terminator included.
+    g_written->back().push_back(text);
   }
-  g_written->push_back(event);
+  g_written_handle = handle;
   return ERROR_SUCCESS;
 }
 
@@ -47,193 +42,119 @@ class TraceEventETWExportTest : public testing::Test {
  protected:
   void SetUp() override {
     g_written = &written_;
-    previous_write_ = TraceEventETWExport::SetEventWriteFunctionForTesting(
-        &CaptureEventWrite);
-    etw_export_ = TraceEventETWExport::GetInstance();
-    ASSERT_NE(nullptr, etw_export_);
+    previous_write_ =
+        Export::SetEventWriteFunctionForTesting(&CaptureEventWrite);
+    etw_export_ = Export::GetInstance();
   }
 
   void TearDown() override {
     etw_export_->SetETWExportEnabledForTesting(false);
-    for (const std::string& name : statuses_set_)
-      etw_export_->SetCategoryStatusForTesting(name, false);
-    TraceEventETWExport::CallEnableCallbackForTesting(0, 0, 0, 0);
-    TraceEventETWExport::SetEventWriteFunctionForTesting(previous_write_);
+    etw_export_->SetCategoryStatusForTesting("toplevel", false);
+    Export::CallEnableCallbackForTesting(0, 0, 0, 0);
+    Export::SetEventWriteFunctionForTesting(previous_write_);
     g_written = nullptr;
   }
 
-  void SetStatus(const char* name, bool enabled) {
-    ASSERT_TRUE(etw_export_->SetCategoryStatusForTesting(name, enabled))
-        << name;
-    statuses_set_.push_back(name);
-  }
-
-  // Export on and a session that wants the provider's event.
-  void EnableEverything() {
-    etw_export_->SetETWExportEnabledForTesting(true);
-    TraceEventETWExport::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
-    ASSERT_TRUE(TraceEventETWExport::IsEventEnabledForTesting());
-  }
-
-  void AddIntEvent(char phase) {
+  static void AddIntEvent(char phase) {
     const char* names[1] = {"count"};
     const unsigned char types[1] = {TRACE_VALUE_TYPE_INT};
     const unsigned long long values[1] = {42};
-    TraceEventETWExport::AddEvent(phase, nullptr, "event", 0, 1, names, types,
-                                  values, nullptr);
+    Export::AddEvent(phase, nullptr, "event", 0, 1, names, types, values,
+                     nullptr);
   }
 
-  TraceEventETWExport* etw_export_ = nullptr;
-  std::vector<WrittenEvent> written_;
-  std::vector<std::string> statuses_set_;
-  TraceEventETWExport::EventWriteFunction previous_write_ = nullptr;
+  Export* etw_export_ = nullptr;
+  std::vector<std::vector<std::string>> written_;
+  Export::EventWriteFunction previous_write_ = nullptr;
 };
 
-TEST_F(TraceEventETWExportTest, ExportOffEnablesNothing) {
-  for (const char* name : {"toplevel", "cc", "disabled-by-default-cc.debug",
-                           "__OTHER_EVENTS", "__DISABLED_OTHER_EVENTS"}) {
-    SetStatus(name, true);
-  }
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
-  for (const char* group : {"toplevel", "cc,toplevel", "anything",
-                            "disabled-by-default-x", "disabled-by-defaultx"}) {
-    EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled(group)) << group;
-  }
+TEST_F(TraceEventETWExportTest, CategoryGroupStatuses) {
+  // Export off: nothing is enabled or written, whatever the statuses and
+  // the session say.
+  ASSERT_TRUE(etw_export_->SetCategoryStatusForTesting("toplevel", true));
+  Export::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
+  EXPECT_FALSE(Export::IsCategoryGroupEnabled("toplevel"));
   AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  TraceEventETWExport::AddCompleteEndEvent("event");
+  Export::AddCompleteEndEvent("event");
   EXPECT_TRUE(written_.empty());
 
-  // The same statuses with export on do count.
   etw_export_->SetETWExportEnabledForTesting(true);
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled("toplevel"));
-  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  EXPECT_EQ(1u, written_.size());
-}
-
-TEST_F(TraceEventETWExportTest, CategoryGroupStatuses) {
-  etw_export_->SetETWExportEnabledForTesting(true);
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled("toplevel"));
+  etw_export_->SetCategoryStatusForTesting("toplevel", false);
   EXPECT_FALSE(etw_export_->SetCategoryStatusForTesting("not.known", true));
-
-  SetStatus("toplevel", true);
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled("toplevel"));
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled("blink,toplevel"));
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled(",,toplevel,"));
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled("toplevelx"));
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled(",,"));
-  SetStatus("toplevel", false);
-
-  // Names without an entry of their own take a catch-all status; listed
-  // names keep their own.
-  SetStatus("__OTHER_EVENTS", true);
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled("my.category"));
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled("cc"));
-  EXPECT_FALSE(
-      TraceEventETWExport::IsCategoryGroupEnabled("disabled-by-default-foo"));
-  EXPECT_FALSE(
-      TraceEventETWExport::IsCategoryGroupEnabled("disabled-by-defaultfoo"));
-  SetStatus("__OTHER_EVENTS", false);
-
-  SetStatus("__DISABLED_OTHER_EVENTS", true);
-  EXPECT_TRUE(
-      TraceEventETWExport::IsCategoryGroupEnabled("disabled-by-default-foo"));
-  EXPECT_TRUE(
-      TraceEventETWExport::IsCategoryGroupEnabled("disabled-by-defaultfoo"));
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled(
-      "disabled-by-default-cc.debug"));
-  EXPECT_FALSE(TraceEventETWExport::IsCategoryGroupEnabled("my.category"));
-  SetStatus("disabled-by-default-cc.debug", true);
-  EXPECT_TRUE(TraceEventETWExport::IsCategoryGroupEnabled(
-      "disabled-by-default-cc.debug"));
+  const struct {
+    const char* status_on;
+    const char* group;
+    bool enabled;
+  } kCases[] = {
+      {"toplevel", "blink,,toplevel,", true},
+      {"toplevel", "toplevelx", false},
+      // Names without an entry of their own take a catch-all status; the
+      // prefix has no dash, and listed names keep their own status.
+      {"__OTHER_EVENTS", "my.category", true},
+      {"__OTHER_EVENTS", "disabled-by-defaultfoo", false},
+      {"__DISABLED_OTHER_EVENTS", "disabled-by-defaultfoo", true},
+      {"__DISABLED_OTHER_EVENTS", "disabled-by-default-cc.debug", false},
+      {"disabled-by-default-cc.debug", "disabled-by-default-cc.debug", true},
+  };
+  for (const auto& c : kCases) {
+    ASSERT_TRUE(etw_export_->SetCategoryStatusForTesting(c.status_on, true));
+    EXPECT_EQ(c.enabled, Export::IsCategoryGroupEnabled(c.group))
+        << c.status_on << " " << c.group;
+    etw_export_->SetCategoryStatusForTesting(c.status_on, false);
+  }
 }
 
 TEST_F(TraceEventETWExportTest, EnableCallbackLevelsAndKeywords) {
+  const struct {
+    uint32_t code;
+    uint8_t level;
+    uint64_t match_any;
+    uint64_t match_all;
+    bool enabled;
+  } kSteps[] = {
+      {1, 3, kKeyword, 0, false},  // The event's level is 4.
+      {1, 0, kKeyword, 0, true},
+      {0, 0, 0, 0, false},
+      {2, 5, kKeyword, 0, false},  // Other codes change nothing.
+      {1, 5, kKeyword, 0, true},
+      {2, 3, 0, 0, true},
+      // One shared bit with match-any, every bit of match-all.
+      {1, 5, 0x1, 0, false},
+      {1, 5, kKeyword | 0x1, kKeyword, true},
+      {1, 5, kKeyword, kKeyword | 0x1, false},
+  };
   etw_export_->SetETWExportEnabledForTesting(true);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
-
-  // The event's level is 4: a session asking for less detail leaves it off.
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 3, kKeyword, 0);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
-  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  EXPECT_TRUE(written_.empty());
-
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
-  EXPECT_TRUE(TraceEventETWExport::IsEventEnabledForTesting());
-  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  EXPECT_EQ(1u, written_.size());
-
-  // Disabling clears it; codes other than enable and disable change nothing.
-  TraceEventETWExport::CallEnableCallbackForTesting(0, 0, 0, 0);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
-  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  TraceEventETWExport::AddCompleteEndEvent("event");
-  EXPECT_EQ(1u, written_.size());
-  TraceEventETWExport::CallEnableCallbackForTesting(2, 5, kKeyword, 0);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
-
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 5, kKeyword, 0);
-  EXPECT_TRUE(TraceEventETWExport::IsEventEnabledForTesting());
-  TraceEventETWExport::CallEnableCallbackForTesting(2, 3, 0, 0);
-  EXPECT_TRUE(TraceEventETWExport::IsEventEnabledForTesting());
-
-  // The keywords must allow it: one shared bit with match-any, every bit of
-  // match-all.
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 5, 0x1, 0);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 5, kKeyword | 0x1,
-                                                    kKeyword);
-  EXPECT_TRUE(TraceEventETWExport::IsEventEnabledForTesting());
-  TraceEventETWExport::CallEnableCallbackForTesting(1, 5, kKeyword,
-                                                    kKeyword | 0x1);
-  EXPECT_FALSE(TraceEventETWExport::IsEventEnabledForTesting());
+  size_t expected_writes = 0;
+  for (const auto& step : kSteps) {
+    Export::CallEnableCallbackForTesting(step.code, step.level, step.match_any,
+                                         step.match_all);
+    EXPECT_EQ(step.enabled, Export::IsEventEnabledForTesting());
+    Export::AddCompleteEndEvent("event");
+    expected_writes += step.enabled ? 1 : 0;
+    EXPECT_EQ(expected_writes, written_.size());
+  }
 }
 
 TEST_F(TraceEventETWExportTest, RegisteredOnceAndEventStrings) {
-  // Registered once: the handle outlives later uses of the export.
-  const REGHANDLE handle = TraceEventETWExport::ProviderHandleForTesting();
+  const uint64_t handle = Export::ProviderHandleForTesting();
   EXPECT_NE(0u, handle);
-  EXPECT_EQ(etw_export_, TraceEventETWExport::GetInstance());
-  TraceEventETWExport::IsCategoryGroupEnabled("toplevel");
-  EXPECT_EQ(handle, TraceEventETWExport::ProviderHandleForTesting());
+  Export::IsCategoryGroupEnabled("toplevel");
+  EXPECT_EQ(etw_export_, Export::GetInstance());
+  EXPECT_EQ(handle, Export::ProviderHandleForTesting());
 
-  EnableEverything();
-  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);
-  ASSERT_EQ(1u, written_.size());
-  EXPECT_EQ(handle, written_[0].handle);
-  EXPECT_EQ(1, written_[0].descriptor_id);
-  EXPECT_EQ((std::vector<std::string>{"event", "Begin", "count", "42", "", "",
-                                      "", ""}),
-            written_[0].strings);
-  EXPECT_TRUE(written_[0].sizes_match);
+  etw_export_->SetETWExportEnabledForTesting(true);
+  Export::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
+  AddIntEvent(TRACE_EVENT_PHASE_BEGIN);  // One argument: 2 and 3 empty.
+  AddIntEvent('R');                      // Not in the table: sent as itself.
+  Export::AddCompleteEndEvent("done");
 
-  // A phase without a text of its own is sent as itself.
-  AddIntEvent('R');
-  ASSERT_EQ(2u, written_.size());
-  EXPECT_EQ("R", written_[1].strings[1]);
-
-  // Values are JSON text, a convertable value is sent empty, and a missing
-  // text is sent as "NULL".
-  const char* names[3] = {"d", nullptr, "s"};
-  const unsigned char types[3] = {TRACE_VALUE_TYPE_DOUBLE,
-                                  TRACE_VALUE_TYPE_CONVERTABLE,
-                                  TRACE_VALUE_TYPE_STRING};
-  TraceValue one;
-  one.as_double = 1.0;
-  const unsigned long long values[3] = {one.as_uint, 0,
-                                        reinterpret_cast<uintptr_t>("t\"x")};
-  TraceEventETWExport::AddEvent(TRACE_EVENT_PHASE_COMPLETE, nullptr, nullptr, 0,
-                                3, names, types, values, nullptr);
-  ASSERT_EQ(3u, written_.size());
-  EXPECT_EQ((std::vector<std::string>{"NULL", "Complete", "d", "1.0", "NULL",
-                                      "", "s", "\"t\\\"x\""}),
-            written_[2].strings);
-  EXPECT_TRUE(written_[2].sizes_match);
-
-  TraceEventETWExport::AddCompleteEndEvent("done");
-  ASSERT_EQ(4u, written_.size());
-  EXPECT_EQ((std::vector<std::string>{"done", "Complete End", "", "", "", "",
-                                      "", ""}),
-            written_[3].strings);
+  const std::vector<std::vector<std::string>> kExpected = {
+      {"event", "Begin", "count", "42", "", "", "", ""},
+      {"event", "R", "count", "42", "", "", "", ""},
+      {"done", "Complete End", "", "", "", "", "", ""},
+  };
+  EXPECT_EQ(kExpected, written_);
+  EXPECT_EQ(handle, g_written_handle);
 }
 
 }  // namespace

@@ -80,8 +80,16 @@ void HeapProfilerEventFilter::EndEvent(const char* category_name,
                                        const char* event_name) const {
   if (!IsPseudoStackCaptureOn())
     return;
-  if (AllocationContextTracker* tracker =
-          AllocationContextTracker::GetInstanceForCurrentThread()) {
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  if (!tracker || tracker->tracked_stack().empty())
+    return;
+  // Only the frame this event pushed is taken off. A complete event that
+  // pushed none (copied strings, or seen while the tracker was being built)
+  // must not pop the frame of the event around it.
+  const StackFrame& top = tracker->tracked_stack().back();
+  if (top.type == StackFrame::Type::TRACE_EVENT_NAME &&
+      top.value == event_name) {
     tracker->PopPseudoStackFrame();
   }
 }

@@ -1,5 +1,6 @@
 #include "base/trace_event/trace_event_filter.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,136 +15,99 @@ namespace base {
 namespace trace_event {
 namespace {
 
-using CaptureMode = AllocationContextTracker::CaptureMode;
+using Tracker = AllocationContextTracker;
+using CaptureMode = Tracker::CaptureMode;
 
-// The category every test event belongs to.
-const unsigned char* TestCategoryState() {
-  static TraceCategory* const category = [] {
-    TraceCategory* entry = new TraceCategory();
-    entry->set_state(0);
-    entry->set_enabled_filters(0);
-    entry->set_name("filter_test");
-    return entry;
-  }();
-  return category->state_ptr();
-}
+TraceCategory g_test_category = {0, 0, "filter_test"};
 
 std::unique_ptr<TraceEvent> MakeEvent(char phase,
                                       const char* name,
-                                      unsigned int flags) {
+                                      unsigned int flags = 0) {
   auto event = std::make_unique<TraceEvent>();
-  event->Initialize(1, TimeTicks(), ThreadTicks(), phase, TestCategoryState(),
-                    name, nullptr, 0, 0, 0, nullptr, nullptr, nullptr, nullptr,
-                    flags);
+  event->Initialize(1, TimeTicks(), ThreadTicks(), phase,
+                    g_test_category.state_ptr(), name, nullptr, 0, 0, 0,
+                    nullptr, nullptr, nullptr, nullptr, flags);
   return event;
 }
 
-// Sets the heap profiler's capture mode for one test; nothing else in the
-// process ever turns it on.
-class ScopedCaptureMode {
- public:
-  explicit ScopedCaptureMode(CaptureMode mode) {
-    AllocationContextTracker::SetCaptureMode(mode);
-  }
-  ~ScopedCaptureMode() {
-    AllocationContextTracker::SetCaptureMode(CaptureMode::DISABLED);
-  }
-};
+// Runs |body| on a thread of its own, whose tracker starts empty, with the
+// heap profiler capturing in |mode|; nothing else in the process turns it on.
+void RunCapturing(CaptureMode mode, std::function<void()> body) {
+  Tracker::SetCaptureMode(mode);
+  RunOnThreadAndJoin(std::move(body));
+  Tracker::SetCaptureMode(CaptureMode::DISABLED);
+}
+
+const char* TopName(Tracker* tracker) {
+  return static_cast<const char*>(tracker->tracked_stack().back().value);
+}
 
 TEST(EventNameFilterTest, LetsThroughWhitelistedNamesOnly) {
   auto whitelist = std::make_unique<EventNameFilter::EventNamesWhitelist>();
   whitelist->insert("MessageLoop::RunTask");
-  std::unique_ptr<TraceEventFilter> filter =
-      std::make_unique<EventNameFilter>(std::move(whitelist));
-  // Compared by text, not by pointer; exact and case-sensitive.
-  std::string copied_name = "MessageLoop::RunTask";
-  EXPECT_TRUE(filter->FilterTraceEvent(*MakeEvent(
-      TRACE_EVENT_PHASE_INSTANT, copied_name.c_str(), TRACE_EVENT_FLAG_COPY)));
-  EXPECT_FALSE(filter->FilterTraceEvent(
-      *MakeEvent(TRACE_EVENT_PHASE_BEGIN, "messageloop::runtask", 0)));
-  EXPECT_FALSE(filter->FilterTraceEvent(
-      *MakeEvent(TRACE_EVENT_PHASE_BEGIN, "MessageLoop::RunTask2", 0)));
+  EventNameFilter filter(std::move(whitelist));
+  // Compared by text, exact and case-sensitive.
+  std::string name = "MessageLoop::RunTask";
+  EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('I', name.c_str())));
+  EXPECT_FALSE(
+      filter.FilterTraceEvent(*MakeEvent('B', "messageloop::runtask")));
 }
 
-// Each heap-profiler case runs on a thread of its own, so that its tracker
-// starts empty and goes away with it.
-TEST(HeapProfilerEventFilterTest, BeginEndPairAndCopiedEvents) {
-  ScopedCaptureMode capture(CaptureMode::PSEUDO_STACK);
-  RunOnThreadAndJoin([] {
+TEST(HeapProfilerEventFilterTest, BeginEndCompleteAndCopiedEvents) {
+  RunCapturing(CaptureMode::PSEUDO_STACK, [] {
     HeapProfilerEventFilter filter;
-    AllocationContextTracker* tracker =
-        AllocationContextTracker::GetInstanceForCurrentThread();
-    tracker->PushPseudoStackFrame("outer", "outer");
+    Tracker* tracker = Tracker::GetInstanceForCurrentThread();
+    static const char kOuter[] = "outer";
+    static const char kComplete[] = "complete";
+    tracker->PushPseudoStackFrame("cat", kOuter);
 
-    static const char kName[] = "inner";
-    EXPECT_TRUE(
-        filter.FilterTraceEvent(*MakeEvent(TRACE_EVENT_PHASE_BEGIN, kName, 0)));
-    ASSERT_EQ(2u, tracker->tracked_stack().size());
-    EXPECT_EQ(kName, tracker->tracked_stack().back().value);
-    EXPECT_TRUE(
-        filter.FilterTraceEvent(*MakeEvent(TRACE_EVENT_PHASE_END, kName, 0)));
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('B', "inner")));
+    EXPECT_STREQ("inner", TopName(tracker));
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('E', "inner")));
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('X', kComplete)));
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('I', "instant")));
+    EXPECT_EQ(2u, tracker->tracked_stack().size());
+    filter.EndEvent("filter_test", kComplete);
     ASSERT_EQ(1u, tracker->tracked_stack().size());
-    EXPECT_STREQ("outer", static_cast<const char*>(
-                              tracker->tracked_stack().back().value));
 
-    // Copied strings pass without touching the stack.
+    // A copied event passes untouched; its end, as it pushed nothing,
+    // leaves the enclosing frame in place.
+    static const char kCopied[] = "copied_x";
     EXPECT_TRUE(filter.FilterTraceEvent(
-        *MakeEvent(TRACE_EVENT_PHASE_BEGIN, "copied", TRACE_EVENT_FLAG_COPY)));
-    EXPECT_TRUE(filter.FilterTraceEvent(
-        *MakeEvent(TRACE_EVENT_PHASE_END, "copied", TRACE_EVENT_FLAG_COPY)));
+        *MakeEvent('X', kCopied, TRACE_EVENT_FLAG_COPY)));
     EXPECT_EQ(1u, tracker->tracked_stack().size());
-  });
-}
-
-TEST(HeapProfilerEventFilterTest, CompleteEventIsPoppedByEndEvent) {
-  ScopedCaptureMode capture(CaptureMode::MIXED_STACK);
-  RunOnThreadAndJoin([] {
-    HeapProfilerEventFilter filter;
-    AllocationContextTracker* tracker =
-        AllocationContextTracker::GetInstanceForCurrentThread();
-    EXPECT_TRUE(filter.FilterTraceEvent(
-        *MakeEvent(TRACE_EVENT_PHASE_COMPLETE, "complete", 0)));
-    EXPECT_TRUE(filter.FilterTraceEvent(
-        *MakeEvent(TRACE_EVENT_PHASE_INSTANT, "instant", 0)));
-    EXPECT_EQ(1u, tracker->tracked_stack().size());
-    filter.EndEvent("filter_test", "complete");
-    EXPECT_TRUE(tracker->tracked_stack().empty());
+    filter.EndEvent("filter_test", kCopied);
+    ASSERT_EQ(1u, tracker->tracked_stack().size());
+    EXPECT_EQ(kOuter, TopName(tracker));
   });
 }
 
 TEST(HeapProfilerEventFilterTest, NothingTrackedWhileCaptureIsOff) {
-  RunOnThreadAndJoin([] {
+  RunCapturing(CaptureMode::DISABLED, [] {
     HeapProfilerEventFilter filter;
-    const size_t trackers =
-        AllocationContextTracker::GetLiveTrackerCountForTesting();
-    EXPECT_TRUE(
-        filter.FilterTraceEvent(*MakeEvent(TRACE_EVENT_PHASE_BEGIN, "b", 0)));
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('B', "b")));
     filter.EndEvent("filter_test", "b");
-    EXPECT_EQ(trackers,
-              AllocationContextTracker::GetLiveTrackerCountForTesting());
-
-    // A tracker made meanwhile is left alone as well.
-    AllocationContextTracker* tracker =
-        AllocationContextTracker::GetInstanceForCurrentThread();
-    tracker->PushPseudoStackFrame("outer", "outer");
-    filter.EndEvent("filter_test", "outer");
-    EXPECT_EQ(1u, tracker->tracked_stack().size());
+    EXPECT_EQ(nullptr, Tracker::PeekInstanceForCurrentThreadForTesting());
   });
 }
 
 TEST(HeapProfilerEventFilterTest, ThreadWhoseTrackerIsBeingBuilt) {
-  ScopedCaptureMode capture(CaptureMode::PSEUDO_STACK);
-  RunOnThreadAndJoin([] {
+  RunCapturing(CaptureMode::MIXED_STACK, [] {
     HeapProfilerEventFilter filter;
-    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(true);
-    EXPECT_TRUE(
-        filter.FilterTraceEvent(*MakeEvent(TRACE_EVENT_PHASE_BEGIN, "b", 0)));
-    filter.EndEvent("filter_test", "b");
-    AllocationContextTracker::SetCurrentThreadBeingBuiltForTesting(false);
-    // Nothing was pushed on the tracker built afterwards.
-    EXPECT_TRUE(AllocationContextTracker::GetInstanceForCurrentThread()
-                    ->tracked_stack()
-                    .empty());
+    Tracker::SetCurrentThreadBeingBuiltForTesting(true);
+    static const char kName[] = "x";
+    EXPECT_TRUE(filter.FilterTraceEvent(*MakeEvent('X', kName)));
+    // No tracker was made behind the construction's back.
+    EXPECT_EQ(nullptr, Tracker::PeekInstanceForCurrentThreadForTesting());
+    EXPECT_EQ(nullptr, Tracker::GetInstanceForCurrentThread());
+    Tracker::SetCurrentThreadBeingBuiltForTesting(false);
+
+    // The event, never pushed, ends once the tracker exists: the frame of
+    // the event around it stays.
+    Tracker* tracker = Tracker::GetInstanceForCurrentThread();
+    tracker->PushPseudoStackFrame("cat", "outer");
+    filter.EndEvent("filter_test", kName);
+    EXPECT_EQ(1u, tracker->tracked_stack().size());
   });
 }
 

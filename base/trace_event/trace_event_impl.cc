@@ -158,27 +158,7 @@ void TraceEvent::Initialize(
 }
 
 void TraceEvent::MoveFrom(std::unique_ptr<TraceEvent> other) {
-  timestamp_ = other->timestamp_;
-  thread_timestamp_ = other->thread_timestamp_;
-  duration_ = other->duration_;
-  thread_duration_ = other->thread_duration_;
-  scope_ = other->scope_;
-  id_ = other->id_;
-  category_group_enabled_ = other->category_group_enabled_;
-  name_ = other->name_;
-  thread_id_ = other->thread_id_;
-  flags_ = other->flags_;
-  bind_id_ = other->bind_id_;
-  phase_ = other->phase_;
-  // The copied strings live in the block, which moves without relocating
-  // its characters, so the pointers into it stay valid.
-  parameter_copy_storage_ = std::move(other->parameter_copy_storage_);
-  for (int i = 0; i < kTraceMaxNumArgs; ++i) {
-    arg_values_[i] = other->arg_values_[i];
-    arg_names_[i] = other->arg_names_[i];
-    arg_types_[i] = other->arg_types_[i];
-    convertable_values_[i] = std::move(other->convertable_values_[i]);
-  }
+  *this = std::move(*other);
 }
 
 void TraceEvent::Reset() {
@@ -210,6 +190,11 @@ void TraceEvent::EstimateTraceMemoryOverhead(
 void TraceEvent::SetProcessIdForJSON(int process_id) {
   g_process_id.store(process_id, std::memory_order_relaxed);
   g_process_id_set.store(true, std::memory_order_release);
+}
+
+// static
+void TraceEvent::ResetProcessIdForJSONForTesting() {
+  g_process_id_set.store(false, std::memory_order_release);
 }
 
 // static

@@ -102,6 +102,10 @@ struct TraceEventHandle {
   unsigned chunk_index : 26;
   unsigned event_index : 6;
 };
+// Handles travel by value through every trace call; the bit fields must
+// pack the three numbers into one 64-bit word.
+static_assert(sizeof(TraceEventHandle) == 8,
+              "TraceEventHandle must stay 8 bytes");
 
 // One argument value, read according to its TRACE_VALUE_TYPE_*.
 union TraceValue {
@@ -183,6 +187,8 @@ class TraceEvent {
   // (the id it reports for this process may be replaced, e.g. in tests).
   static void SetProcessIdForJSON(int process_id);
   static int GetProcessIdForJSON();
+  // Back to naming the current process, as before any SetProcessIdForJSON.
+  static void ResetProcessIdForJSONForTesting();
 
   TimeTicks timestamp() const { return timestamp_; }
   ThreadTicks thread_timestamp() const { return thread_timestamp_; }
@@ -212,6 +218,10 @@ class TraceEvent {
   const char* category_group_name() const;
 
  private:
+  // Every field, owned storage and convertable values included; the copied
+  // strings stay valid since their block moves without relocating.
+  TraceEvent& operator=(TraceEvent&& other) = default;
+
   TimeTicks timestamp_;
   ThreadTicks thread_timestamp_;
   TimeDelta duration_;
