@@ -30,22 +30,15 @@ const char* OrEmpty(const char* text) {
 
 }  // namespace
 
-const unsigned char* TaskFlowCategoryState() {
-  static const unsigned char* const state =
-      TraceLog::GetCategoryGroupEnabled("disabled-by-default-toplevel.flow");
-  return state;
+namespace internal {
+
+const unsigned char* LookUpTaskFlowCategoryState() {
+  return TraceLog::GetCategoryGroupEnabled("disabled-by-default-toplevel.flow");
 }
 
-bool IsCategoryStateEnabled(const unsigned char* category_state) {
-  return (*category_state & TraceLog::kEnabledForAnyMask) != 0;
-}
+}  // namespace internal
 
-ScopedTraceEvent::ScopedTraceEvent(const unsigned char* category_state,
-                                   const char* name,
-                                   const TraceEventArgs& args)
-    : category_state_(category_state), name_(name) {
-  if (!IsCategoryStateEnabled(category_state_))
-    return;
+void ScopedTraceEvent::Begin(const TraceEventArgs& args) {
   handle_ = TraceLog::GetInstance()->AddTraceEvent(
       args.phase, category_state_, name_, nullptr, args.id, args.bind_id,
       static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(),
@@ -54,11 +47,9 @@ ScopedTraceEvent::ScopedTraceEvent(const unsigned char* category_state,
   close_on_exit_ = args.phase == TRACE_EVENT_PHASE_COMPLETE;
 }
 
-ScopedTraceEvent::~ScopedTraceEvent() {
-  if (close_on_exit_) {
-    TraceLog::GetInstance()->UpdateTraceEventDuration(category_state_, name_,
-                                                      handle_);
-  }
+void ScopedTraceEvent::End() {
+  TraceLog::GetInstance()->UpdateTraceEventDuration(category_state_, name_,
+                                                    handle_);
 }
 
 namespace {

@@ -14,12 +14,24 @@ namespace trace_event {
 
 class AllocationContextTracker;
 
-// The category that links where a task was posted to where it runs.
-const unsigned char* TaskFlowCategoryState();
+namespace internal {
+const unsigned char* LookUpTaskFlowCategoryState();
+}  // namespace internal
+
+// The category that links where a task was posted to where it runs. Inline,
+// so that every task posted and run pays a byte test rather than a call.
+inline const unsigned char* TaskFlowCategoryState() {
+  static const unsigned char* const state =
+      internal::LookUpTaskFlowCategoryState();
+  return state;
+}
 
 // Whether a category state byte (TraceLog::GetCategoryGroupEnabled, cached
-// by the caller) has any consumer now.
-bool IsCategoryStateEnabled(const unsigned char* category_state);
+// by the caller) has any consumer now. The byte holds nothing but consumer
+// bits, so any of them set means the category is on.
+inline bool IsCategoryStateEnabled(const unsigned char* category_state) {
+  return *category_state != 0;
+}
 
 // What a scoped event records besides its category and name. The arrays are
 // read in the constructor only.
@@ -40,12 +52,23 @@ struct TraceEventArgs {
 // arguments cost nothing, while the category is off.
 class ScopedTraceEvent {
  public:
+  // Inline so that the disabled path is the byte test alone.
   ScopedTraceEvent(const unsigned char* category_state,
                    const char* name,
-                   const TraceEventArgs& args = TraceEventArgs());
-  ~ScopedTraceEvent();
+                   const TraceEventArgs& args = TraceEventArgs())
+      : category_state_(category_state), name_(name) {
+    if (IsCategoryStateEnabled(category_state))
+      Begin(args);
+  }
+  ~ScopedTraceEvent() {
+    if (close_on_exit_)
+      End();
+  }
 
  private:
+  void Begin(const TraceEventArgs& args);
+  void End();
+
   const unsigned char* const category_state_;
   const char* const name_;
   bool close_on_exit_ = false;

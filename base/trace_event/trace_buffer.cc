@@ -13,11 +13,19 @@ namespace trace_event {
 
 namespace {
 
-// The next sequence number after |seq|. 0 is what an empty handle carries,
-// so a chunk in use never gets it, not even when the numbers wrap.
-uint32_t NextSeq(uint32_t seq) {
-  ++seq;
-  return seq == 0 ? 1 : seq;
+using ChunkVector = std::vector<std::unique_ptr<TraceBufferChunk>>;
+
+// The event |handle| names among |chunks|, where an empty position is a
+// chunk in flight: null unless the chunk is there under the handle's
+// sequence number.
+TraceEvent* FindEventInChunks(const ChunkVector& chunks,
+                              TraceEventHandle handle) {
+  if (handle.chunk_index >= chunks.size())
+    return nullptr;
+  TraceBufferChunk* chunk = chunks[handle.chunk_index].get();
+  if (!chunk || chunk->seq() != handle.chunk_seq)
+    return nullptr;
+  return chunk->GetEventAt(handle.event_index);
 }
 
 // A fixed set of chunks recycled forever, the oldest returned first. The
@@ -81,6 +89,8 @@ class TraceBufferRingBuffer : public TraceBuffer {
 
   bool IsFull() const override { return false; }
 
+  uint32_t next_chunk_seq() const override { return current_chunk_seq_; }
+
   size_t Size() const override {
     return chunks_.size() * TraceBufferChunk::kTraceBufferChunkSize;
   }
@@ -90,12 +100,7 @@ class TraceBufferRingBuffer : public TraceBuffer {
   }
 
   TraceEvent* GetEventByHandle(TraceEventHandle handle) override {
-    if (handle.chunk_index >= chunks_.size())
-      return nullptr;
-    TraceBufferChunk* chunk = chunks_[handle.chunk_index].get();
-    if (!chunk || chunk->seq() != handle.chunk_seq)
-      return nullptr;
-    return chunk->GetEventAt(handle.event_index);
+    return FindEventInChunks(chunks_, handle);
   }
 
   const TraceBufferChunk* NextChunk() override {
@@ -140,7 +145,7 @@ class TraceBufferRingBuffer : public TraceBuffer {
 
   const size_t max_chunks_;
   // An empty position is a chunk in flight.
-  std::vector<std::unique_ptr<TraceBufferChunk>> chunks_;
+  ChunkVector chunks_;
   std::unique_ptr<size_t[]> recyclable_chunks_queue_;
   size_t queue_head_;
   size_t queue_tail_;
@@ -153,10 +158,11 @@ class TraceBufferRingBuffer : public TraceBuffer {
 // buffers still need chunks afterwards.
 class TraceBufferVector : public TraceBuffer {
  public:
-  explicit TraceBufferVector(size_t max_chunks)
+  TraceBufferVector(size_t max_chunks, uint32_t first_seq)
       : in_flight_chunk_count_(0),
         current_iteration_index_(0),
-        max_chunks_(max_chunks) {
+        max_chunks_(max_chunks),
+        first_seq_(first_seq == 0 ? 1 : first_seq) {
     chunks_.reserve(max_chunks_);
   }
 
@@ -169,10 +175,7 @@ class TraceBufferVector : public TraceBuffer {
     *index = chunks_.size();
     chunks_.push_back(nullptr);
     ++in_flight_chunk_count_;
-    // The sequence number is unique per index, which is what keeps a handle
-    // with a cut-down chunk index from resolving.
-    return std::make_unique<TraceBufferChunk>(static_cast<uint32_t>(*index) +
-                                              1);
+    return std::make_unique<TraceBufferChunk>(SeqAt(*index));
   }
 
   void ReturnChunk(size_t index,
@@ -186,6 +189,8 @@ class TraceBufferVector : public TraceBuffer {
 
   bool IsFull() const override { return chunks_.size() >= max_chunks_; }
 
+  uint32_t next_chunk_seq() const override { return SeqAt(chunks_.size()); }
+
   size_t Size() const override {
     return chunks_.size() * TraceBufferChunk::kTraceBufferChunkSize;
   }
@@ -195,12 +200,7 @@ class TraceBufferVector : public TraceBuffer {
   }
 
   TraceEvent* GetEventByHandle(TraceEventHandle handle) override {
-    if (handle.chunk_index >= chunks_.size())
-      return nullptr;
-    TraceBufferChunk* chunk = chunks_[handle.chunk_index].get();
-    if (!chunk || chunk->seq() != handle.chunk_seq)
-      return nullptr;
-    return chunk->GetEventAt(handle.event_index);
+    return FindEventInChunks(chunks_, handle);
   }
 
   const TraceBufferChunk* NextChunk() override {
@@ -230,11 +230,21 @@ class TraceBufferVector : public TraceBuffer {
   }
 
  private:
+  // The chunk at |index| is numbered |index| places after the first, over
+  // the numbers 1..2^32-1 only.
+  uint32_t SeqAt(size_t index) const {
+    constexpr uint64_t kNonZeroSeqs = UINT32_MAX;
+    return static_cast<uint32_t>((first_seq_ - 1 + uint64_t{index}) %
+                                 kNonZeroSeqs) +
+           1;
+  }
+
   size_t in_flight_chunk_count_;
   size_t current_iteration_index_;
   const size_t max_chunks_;
+  const uint32_t first_seq_;
   // An empty position is a chunk in flight.
-  std::vector<std::unique_ptr<TraceBufferChunk>> chunks_;
+  ChunkVector chunks_;
 };
 
 }  // namespace
@@ -294,20 +304,14 @@ void TraceBufferChunk::EstimateTraceMemoryOverhead(
 
 // static
 std::unique_ptr<TraceBuffer> TraceBuffer::CreateTraceBufferRingBuffer(
-    size_t max_chunks) {
-  return std::make_unique<TraceBufferRingBuffer>(max_chunks, 1);
+    size_t max_chunks, uint32_t first_seq) {
+  return std::make_unique<TraceBufferRingBuffer>(max_chunks, first_seq);
 }
 
 // static
 std::unique_ptr<TraceBuffer> TraceBuffer::CreateTraceBufferVectorOfSize(
-    size_t max_chunks) {
-  return std::make_unique<TraceBufferVector>(max_chunks);
-}
-
-// static
-std::unique_ptr<TraceBuffer> TraceBuffer::CreateTraceBufferRingBufferForTesting(
     size_t max_chunks, uint32_t first_seq) {
-  return std::make_unique<TraceBufferRingBuffer>(max_chunks, first_seq);
+  return std::make_unique<TraceBufferVector>(max_chunks, first_seq);
 }
 
 }  // namespace trace_event

@@ -53,9 +53,7 @@ class TraceBuffer {
  public:
   // The widest chunk index a TraceEventHandle can carry (26 bits). A ring
   // buffer never uses a larger index. A vector buffer may, past this many
-  // chunks; a handle made from such an index is cut to its low bits, but
-  // its sequence number is that chunk's alone, so it resolves to nothing
-  // rather than to another chunk's event.
+  // chunks: events in such chunks get no handle.
   static constexpr size_t kMaxChunkIndex = (1u << 26) - 1;
 
   virtual ~TraceBuffer() = default;
@@ -77,15 +75,23 @@ class TraceBuffer {
   virtual void EstimateTraceMemoryOverhead(
       TraceEventMemoryOverhead* overhead) = 0;
 
-  static std::unique_ptr<TraceBuffer> CreateTraceBufferRingBuffer(
-      size_t max_chunks);
-  static std::unique_ptr<TraceBuffer> CreateTraceBufferVectorOfSize(
-      size_t max_chunks);
+  // The sequence number that the next chunk handed out gets.
+  virtual uint32_t next_chunk_seq() const = 0;
 
-  // A ring buffer whose first chunk gets |first_seq|, so that tests can
-  // reach the wrap of the sequence numbers.
-  static std::unique_ptr<TraceBuffer> CreateTraceBufferRingBufferForTesting(
-      size_t max_chunks, uint32_t first_seq);
+  // Buffers of |max_chunks| chunks whose first chunk gets |first_seq| (0 is
+  // taken as 1). A handle names a chunk by index and sequence number, so the
+  // trace log starts each new buffer after the numbers of the one before:
+  // an old handle then never resolves into the new buffer.
+  static std::unique_ptr<TraceBuffer> CreateTraceBufferRingBuffer(
+      size_t max_chunks, uint32_t first_seq = 1);
+  static std::unique_ptr<TraceBuffer> CreateTraceBufferVectorOfSize(
+      size_t max_chunks, uint32_t first_seq = 1);
+
+  // The sequence number after |seq|. 0 is what an empty handle carries, so a
+  // chunk never gets it, not even when the numbers wrap.
+  static uint32_t NextSeq(uint32_t seq) {
+    return seq == UINT32_MAX ? 1 : seq + 1;
+  }
 };
 
 }  // namespace trace_event

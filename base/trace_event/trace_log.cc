@@ -93,8 +93,10 @@ void MakeHandle(uint32_t chunk_seq,
                 TraceEventHandle* handle) {
   DCHECK(chunk_seq);
   DCHECK_LT(event_index, TraceBufferChunk::kTraceBufferChunkSize);
-  // An index past the handle's 26 bits is cut; the chunk's own sequence
-  // number then keeps the handle from naming another chunk's event.
+  // An index past the handle's 26 bits would be cut and name another
+  // chunk: such an event keeps the empty handle.
+  if (chunk_index > TraceBuffer::kMaxChunkIndex)
+    return;
   handle->chunk_seq = chunk_seq;
   handle->chunk_index = static_cast<unsigned>(chunk_index);
   handle->event_index = static_cast<unsigned>(event_index);
@@ -234,9 +236,7 @@ TraceLog::ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
   message_loop_->AddDestructionObserver(this);
   // Dumped on its own thread, the only one that touches the chunk.
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(
-      this, "ThreadLocalEventBuffer",
-      ThreadTaskRunnerHandle::IsSet() ? ThreadTaskRunnerHandle::Get()
-                                      : nullptr);
+      this, "ThreadLocalEventBuffer", ThreadTaskRunnerHandle::Get());
   AutoLock lock(trace_log_->lock_);
   trace_log_->thread_message_loops_.insert(message_loop_);
 }
@@ -285,9 +285,6 @@ TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
 }
 
 void TraceLog::ThreadLocalEventBuffer::WillDestroyCurrentMessageLoop() {
-  // Events recorded later in the loop's destruction must not attach a new
-  // buffer to it: nothing would ever tell that buffer the loop is gone.
-  trace_log_->thread_dying_message_loop_.Set(message_loop_);
   delete this;
 }
 
@@ -318,7 +315,7 @@ TraceLog::TraceLog() {
       (kFnvOffsetBasis ^ static_cast<uint64_t>(process_id_)) * kFnvPrime;
   process_creation_time_ = ProcessCreationTime();
   TraceEvent::SetProcessIdForJSON(process_id_);
-  logged_events_ = MakeTraceBuffer();
+  logged_events_ = MakeTraceBuffer(1);
 }
 
 TraceLog::~TraceLog() = default;
@@ -328,6 +325,12 @@ void TraceLog::RegisterAsDumpProviderOnce() {
       registered_as_dump_provider_.exchange(true)) {
     return;
   }
+  // Registered once, with whichever manager GetInstance answers at the first
+  // use of the trace log, and never moved: a manager that a test makes for
+  // itself (MemoryDumpManager::CreateInstanceForTesting) before that first
+  // use gets the registration, and it is lost with that manager. The
+  // process-wide manager only sees "TraceLog" when the trace log was used
+  // before any such test manager existed.
   MemoryDumpManager::GetInstance()->RegisterDumpProvider(this, "TraceLog",
                                                          nullptr);
 }
@@ -413,7 +416,8 @@ void TraceLog::BuildEventFilters() {
   }
 }
 
-std::unique_ptr<TraceBuffer> TraceLog::MakeTraceBuffer() const {
+std::unique_ptr<TraceBuffer> TraceLog::MakeTraceBuffer(
+    uint32_t first_seq) const {
   ScopedHeapProfilerIgnore ignore_tracing_bookkeeping;
   const uint32_t options = trace_options();
   auto chunks = [this](size_t usual) {
@@ -421,18 +425,28 @@ std::unique_ptr<TraceBuffer> TraceLog::MakeTraceBuffer() const {
   };
   if (options & kInternalRecordContinuously) {
     return TraceBuffer::CreateTraceBufferRingBuffer(
-        chunks(kTraceEventRingBufferChunks));
+        chunks(kTraceEventRingBufferChunks), first_seq);
   }
   if (options & kInternalEchoToConsole) {
     return TraceBuffer::CreateTraceBufferRingBuffer(
-        chunks(kEchoToConsoleTraceEventBufferChunks));
+        chunks(kEchoToConsoleTraceEventBufferChunks), first_seq);
   }
   if (options & kInternalRecordAsMuchAsPossible) {
     return TraceBuffer::CreateTraceBufferVectorOfSize(
-        chunks(kTraceEventVectorBigBufferChunks));
+        chunks(kTraceEventVectorBigBufferChunks), first_seq);
   }
   return TraceBuffer::CreateTraceBufferVectorOfSize(
-      chunks(kTraceEventVectorBufferChunks));
+      chunks(kTraceEventVectorBufferChunks), first_seq);
+}
+
+std::unique_ptr<TraceBuffer> TraceLog::ReplaceBufferLocked() {
+  // Handles made before stay with the numbers of the old buffer's chunks,
+  // so they cannot name an event of the new one.
+  const uint32_t first_seq = logged_events_->next_chunk_seq();
+  generation_.fetch_add(1, std::memory_order_relaxed);
+  std::unique_ptr<TraceBuffer> old_buffer = std::move(logged_events_);
+  logged_events_ = MakeTraceBuffer(first_seq);
+  return old_buffer;
 }
 
 TraceEventHandle TraceLog::AddTraceEvent(
@@ -473,11 +487,8 @@ TraceEventHandle TraceLog::AddTraceEvent(
   const ThreadTicks thread_now = ThreadNow();
 
   ThreadLocalEventBuffer* thread_local_event_buffer = nullptr;
-  if (state & ENABLED_FOR_RECORDING) {
-    EnsureThreadLocalBuffer();
-    thread_local_event_buffer =
-        static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
-  }
+  if (state & ENABLED_FOR_RECORDING)
+    thread_local_event_buffer = EnsureThreadLocalBuffer();
 
   if (thread_id == CurrentThreadId())
     UpdateThreadNames(thread_id);
@@ -643,41 +654,51 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes_to_disable) {
 
   EmitMetadataEventsLocked();
   metadata_events_.clear();
+  NotifyObserversLocked(false, "SetDisabledWhileLocked");
+}
 
+void TraceLog::NotifyObserversLocked(bool enabled,
+                                     const char* location_function) {
   dispatching_to_observers_ = true;
   const std::vector<EnabledStateObserver*> observers = enabled_state_observers_;
   const AsyncObserverMap async_observers = async_observers_;
   {
     // Observers may call back into the trace log.
     AutoUnlock unlock(lock_);
-    for (EnabledStateObserver* observer : observers)
-      observer->OnTraceLogDisabled();
+    for (EnabledStateObserver* observer : observers) {
+      if (enabled)
+        observer->OnTraceLogEnabled();
+      else
+        observer->OnTraceLogDisabled();
+    }
     for (const auto& entry : async_observers) {
       entry.second.second->PostTask(
-          FROM_HERE_WITH_EXPLICIT_FUNCTION("SetDisabledWhileLocked"),
-          BindOnce(&AsyncEnabledStateObserver::OnTraceLogDisabled,
+          FROM_HERE_WITH_EXPLICIT_FUNCTION(location_function),
+          BindOnce(enabled ? &AsyncEnabledStateObserver::OnTraceLogEnabled
+                           : &AsyncEnabledStateObserver::OnTraceLogDisabled,
                    entry.second.first));
     }
   }
   dispatching_to_observers_ = false;
 }
 
-void TraceLog::EnsureThreadLocalBuffer() {
-  if (thread_blocks_message_loop_.Get())
-    return;
-  MessageLoop* const message_loop = MessageLoop::current();
-  if (!message_loop) {
-    // The dying loop is gone; a later loop at its address is a new one.
-    if (thread_dying_message_loop_.Get())
-      thread_dying_message_loop_.Set(nullptr);
-    return;
-  }
-  if (message_loop == thread_dying_message_loop_.Get())
-    return;
-
-  ScopedHeapProfilerIgnore ignore_tracing_bookkeeping;
+TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalBuffer() {
   auto* buffer =
       static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
+  if (thread_blocks_message_loop_.Get()) {
+    // Left here by SetCurrentThreadBlocksMessageLoop when it was called from
+    // inside a trace call. Clears the slot.
+    delete buffer;
+    return nullptr;
+  }
+  // A loop being destroyed resets the thread's task runner handle right
+  // after telling its destruction observers, while it is still the current
+  // loop (tasks posted by the observers die after that). A buffer attached
+  // then would never be told that the loop is gone.
+  if (!MessageLoop::current() || !ThreadTaskRunnerHandle::IsSet())
+    return nullptr;
+
+  ScopedHeapProfilerIgnore ignore_tracing_bookkeeping;
   if (buffer && !CheckGeneration(buffer->generation())) {
     // Clears the slot.
     delete buffer;
@@ -687,6 +708,7 @@ void TraceLog::EnsureThreadLocalBuffer() {
     buffer = new ThreadLocalEventBuffer(this);
     thread_local_event_buffer_.Set(buffer);
   }
+  return buffer;
 }
 
 TraceEvent* TraceLog::AddToSharedChunkLocked(TraceEventHandle* handle,
@@ -822,8 +844,10 @@ void TraceLog::EmitMetadataEventsLocked() {
 
   for (auto it = metadata_events_.rbegin(); it != metadata_events_.rend();
        ++it) {
+    if (!*it)
+      continue;
     TraceEvent* trace_event = AddToSharedChunkLocked(nullptr, false);
-    if (trace_event && *it)
+    if (trace_event)
       trace_event->MoveFrom(std::move(*it));
   }
 
@@ -880,6 +904,11 @@ void TraceLog::EmitMetadataEventsLocked() {
 
 void TraceLog::SetCurrentThreadBlocksMessageLoop() {
   thread_blocks_message_loop_.Set(kFlagSet);
+  // Called from inside a trace call on this thread (by an observer told
+  // that the buffer filled up, or by a filter), the buffer may be in use
+  // further up the stack: the thread's next event lets go of it.
+  if (thread_is_in_trace_event_.Get())
+    return;
   // The chunk this thread holds would otherwise wait for the loop's end.
   delete static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
 }
@@ -919,8 +948,7 @@ void TraceLog::SetEnabledForTesting(const TraceConfig& config,
       // A fresh start: what was left of an earlier session is dropped, and
       // thread-local buffers of the old generation drop their chunks.
       thread_shared_chunk_.reset();
-      generation_.fetch_add(1, std::memory_order_relaxed);
-      logged_events_ = MakeTraceBuffer();
+      ReplaceBufferLocked();
       buffer_limit_reached_timestamp_ = TimeTicks();
     }
   }
@@ -931,23 +959,8 @@ void TraceLog::SetEnabledForTesting(const TraceConfig& config,
   enabled_modes_.store(old_modes | modes, std::memory_order_relaxed);
   RefreshAllCategoriesLocked();
 
-  if (!recording_switched_on)
-    return;
-  dispatching_to_observers_ = true;
-  const std::vector<EnabledStateObserver*> observers = enabled_state_observers_;
-  const AsyncObserverMap async_observers = async_observers_;
-  {
-    AutoUnlock unlock(lock_);
-    for (EnabledStateObserver* observer : observers)
-      observer->OnTraceLogEnabled();
-    for (const auto& entry : async_observers) {
-      entry.second.second->PostTask(
-          FROM_HERE_WITH_EXPLICIT_FUNCTION("SetEnabledForTesting"),
-          BindOnce(&AsyncEnabledStateObserver::OnTraceLogEnabled,
-                   entry.second.first));
-    }
-  }
-  dispatching_to_observers_ = false;
+  if (recording_switched_on)
+    NotifyObserversLocked(true, "SetEnabledForTesting");
 }
 
 void TraceLog::SetDisabledForTesting(uint8_t modes) {
@@ -959,16 +972,17 @@ std::unique_ptr<TraceBuffer> TraceLog::FlushForTesting() {
   auto* thread_local_event_buffer =
       static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
   AutoLock lock(lock_);
+  // Observers may be told from inside AddTraceEvent, which holds a slot of
+  // the shared chunk across the call.
+  if (dispatching_to_observers_)
+    return nullptr;
   if (thread_local_event_buffer)
     thread_local_event_buffer->ReturnChunkLocked();
   if (thread_shared_chunk_) {
     logged_events_->ReturnChunk(thread_shared_chunk_index_,
                                 std::move(thread_shared_chunk_));
   }
-  std::unique_ptr<TraceBuffer> flushed = std::move(logged_events_);
-  generation_.fetch_add(1, std::memory_order_relaxed);
-  logged_events_ = MakeTraceBuffer();
-  return flushed;
+  return ReplaceBufferLocked();
 }
 
 TraceEvent* TraceLog::GetEventByHandleForTesting(TraceEventHandle handle) {

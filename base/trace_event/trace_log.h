@@ -152,7 +152,9 @@ class TraceLog : public MemoryDumpProvider {
 
   // From now on the calling thread records through the shared chunk, even
   // when it has a message loop: for threads that block their loop, whose
-  // thread-local chunk would otherwise stay in flight for long.
+  // thread-local chunk would otherwise stay in flight for long. Called from
+  // inside a trace call on this thread (an observer or a filter), the
+  // thread's chunk is let go at its next event.
   void SetCurrentThreadBlocksMessageLoop();
 
   // MemoryDumpProvider:
@@ -173,7 +175,8 @@ class TraceLog : public MemoryDumpProvider {
   void SetDisabledForTesting(uint8_t modes);
   // Hands over everything recorded so far (the shared chunk and the calling
   // thread's own chunk included; chunks still held by other threads are
-  // dropped) and goes on with a fresh buffer under a new generation.
+  // dropped) and goes on with a fresh buffer under a new generation. Refused
+  // (null) while observers are told of a change.
   std::unique_ptr<TraceBuffer> FlushForTesting();
   // The event |handle| names, as the buffer, the shared chunk or the calling
   // thread's chunk holds it; null while it is in another thread's chunk.
@@ -224,9 +227,15 @@ class TraceLog : public MemoryDumpProvider {
   void RefreshAllCategoriesLocked();
   void BuildEventFilters();
 
-  std::unique_ptr<TraceBuffer> MakeTraceBuffer() const;
+  std::unique_ptr<TraceBuffer> MakeTraceBuffer(uint32_t first_seq) const;
+  // Moves on to a new buffer under a new generation; returns the old one.
+  std::unique_ptr<TraceBuffer> ReplaceBufferLocked();
   void SetDisabledWhileLocked(uint8_t modes);
-  void EnsureThreadLocalBuffer();
+  // Sets dispatching to observers and calls them without the lock.
+  void NotifyObserversLocked(bool enabled, const char* location_function);
+  // The calling thread's buffer of the current generation, made if need be;
+  // null when the thread records through the shared chunk.
+  ThreadLocalEventBuffer* EnsureThreadLocalBuffer();
   TraceEvent* AddToSharedChunkLocked(TraceEventHandle* handle,
                                      bool check_buffer_is_full);
   void CheckIfBufferIsFullLocked();
@@ -286,9 +295,6 @@ class TraceLog : public MemoryDumpProvider {
   ThreadLocalStorage::Slot thread_local_event_buffer_;
   ThreadLocalStorage::Slot thread_blocks_message_loop_;
   ThreadLocalStorage::Slot thread_is_in_trace_event_;
-  // The loop whose destruction the calling thread is going through: no
-  // new thread-local buffer may attach to it.
-  ThreadLocalStorage::Slot thread_dying_message_loop_;
   // The name pointer last seen on the calling thread.
   ThreadLocalStorage::Slot current_thread_name_;
 

@@ -1,8 +1,8 @@
 #include "base/trace_event/trace_log.h"
 
 #include <string.h>
+#include <windows.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,98 +12,40 @@
 #include "base/message_loop/message_loop.h"
 #include "base/process/process_handle.h"
 #include "base/run_loop.h"
-#include "base/strings/string_split.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/sys_info.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
-#include "base/time/time.h"
-#include "base/strings/stringprintf.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/category_registry.h"
-#include "base/trace_event/memory_dump_manager.h"
-#include "base/trace_event/process_memory_dump.h"
 #include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_buffer.h"
-#include "base/trace_event/trace_config.h"
 #include "base/trace_event/trace_event_filter.h"
-#include "base/values.h"
 #include "gtest/gtest.h"
 
 namespace base {
 namespace trace_event {
 namespace {
 
+constexpr size_t kChunkSize = TraceBufferChunk::kTraceBufferChunkSize;
+constexpr char kRecorded[] = "TraceLogTest.rec";
+constexpr char kFiltered[] = "TraceLogTest.filtered";
+constexpr int kLabelId = 1;
+constexpr int kSortedThreadId = 4242;
+
 class CountingConvertable : public ConvertableToTraceFormat {
  public:
   explicit CountingConvertable(int* destroyed) : destroyed_(destroyed) {}
   ~CountingConvertable() override { ++*destroyed_; }
-  void AppendAsTraceFormat(std::string* out) const override {
-    out->append("{}");
-  }
+  void AppendAsTraceFormat(std::string* out) const override {}
 
  private:
   int* destroyed_;
 };
 
-TEST(TraceLogTest, SingleInstance) {
-  EXPECT_NE(nullptr, TraceLog::GetInstance());
-  EXPECT_EQ(TraceLog::GetInstance(), TraceLog::GetInstance());
-  EXPECT_FALSE(TraceLog::GetInstance()->IsEnabled());
-}
-
-TEST(TraceLogTest, CategoriesAreOffAndPermanent) {
-  const unsigned char* toplevel = TraceLog::GetCategoryGroupEnabled("toplevel");
-  ASSERT_NE(nullptr, toplevel);
-  EXPECT_EQ(0, *toplevel & TraceLog::kEnabledForAnyMask);
-  EXPECT_STREQ("toplevel", TraceLog::GetCategoryGroupName(toplevel));
-
-  // Found by content, not by the address of the text.
-  char name[] = "TraceLogTest.category";
-  const unsigned char* state = TraceLog::GetCategoryGroupEnabled(name);
-  EXPECT_EQ(0, *state);
-  strcpy(name, "TraceLogTest.xxxxxxxx");
-  EXPECT_STREQ("TraceLogTest.category", TraceLog::GetCategoryGroupName(state));
-  EXPECT_EQ(state, TraceLog::GetCategoryGroupEnabled("TraceLogTest.category"));
-  EXPECT_NE(state, TraceLog::GetCategoryGroupEnabled("TraceLogTest.other"));
-}
-
-TEST(TraceLogTest, AddTraceEventTakesTheConvertables) {
-  const unsigned char* state =
-      TraceLog::GetCategoryGroupEnabled("task_scheduler");
-  int destroyed = 0;
-  std::unique_ptr<ConvertableToTraceFormat> values[2] = {
-      std::make_unique<CountingConvertable>(&destroyed),
-      std::make_unique<CountingConvertable>(&destroyed)};
-  const char* names[2] = {"a", "b"};
-  const unsigned char types[2] = {TRACE_VALUE_TYPE_CONVERTABLE,
-                                  TRACE_VALUE_TYPE_CONVERTABLE};
-  const unsigned long long raw[2] = {0, 0};
-  TraceEventHandle handle = TraceLog::GetInstance()->AddTraceEvent(
-      TRACE_EVENT_PHASE_COMPLETE, state, "Run", nullptr, 1, 0, 1, TimeTicks(),
-      2, names, types, raw, values,
-      TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
-          TRACE_EVENT_FLAG_FLOW_IN);
-  EXPECT_EQ(2, destroyed);
-  EXPECT_EQ(nullptr, values[0]);
-  EXPECT_EQ(0u, handle.chunk_seq);
-  EXPECT_EQ(0u, handle.chunk_index);
-  EXPECT_EQ(0u, handle.event_index);
-  TraceLog::GetInstance()->UpdateTraceEventDuration(state, "Run", handle);
-}
-
-// Recording tests. Each switches recording on for the "TraceLogTest*"
-// categories only (so the threading code of other tests stays silent) and
-// leaves everything off and flushed when it ends.
-
-constexpr char kRecorded[] = "TraceLogTest.rec";
-constexpr char kFiltered[] = "TraceLogTest.filtered";
-
-TraceConfig ConfigFor(const char* pattern) {
-  TraceConfig config;
-  config.mutable_category_filter()->AddIncludedCategory(pattern);
-  return config;
+int CurrentThreadId() {
+  return static_cast<int>(PlatformThread::CurrentId());
 }
 
 bool IsNullHandle(TraceEventHandle handle) {
@@ -111,25 +53,36 @@ bool IsNullHandle(TraceEventHandle handle) {
          handle.event_index == 0;
 }
 
-// The handle's bit fields, as plain numbers.
-unsigned Index(TraceEventHandle handle) {
-  return handle.chunk_index;
-}
-unsigned Slot(TraceEventHandle handle) {
-  return handle.event_index;
-}
-
+// An event with id 0x1234, and one convertable argument if |destroyed|
+// is set.
 TraceEventHandle AddEvent(const char* category,
                           const char* name,
-                          char phase = TRACE_EVENT_PHASE_INSTANT,
+                          char phase = TRACE_EVENT_PHASE_COMPLETE,
                           TimeTicks timestamp = TimeTicks::Now(),
-                          unsigned long long id = 0,
+                          int* destroyed = nullptr,
                           unsigned long long bind_id = 0,
                           unsigned int flags = TRACE_EVENT_FLAG_NONE) {
+  std::unique_ptr<ConvertableToTraceFormat> value[1];
+  if (destroyed)
+    value[0] = std::make_unique<CountingConvertable>(destroyed);
+  const char* names[1] = {"info"};
+  const unsigned char types[1] = {TRACE_VALUE_TYPE_CONVERTABLE};
+  const unsigned long long raw[1] = {0};
   return TraceLog::GetInstance()->AddTraceEvent(
-      phase, TraceLog::GetCategoryGroupEnabled(category), name, nullptr, id,
-      bind_id, static_cast<int>(PlatformThread::CurrentId()), timestamp, 0,
-      nullptr, nullptr, nullptr, nullptr, flags);
+      phase, TraceLog::GetCategoryGroupEnabled(category), name, nullptr, 0x1234,
+      bind_id, CurrentThreadId(), timestamp, destroyed ? 1 : 0, names, types,
+      raw, value, flags);
+}
+
+TEST(TraceLogTest, HandlePacksSequenceChunkAndSlot) {
+  static_assert(sizeof(TraceEventHandle) == sizeof(uint64_t), "one word");
+  TraceEventHandle handle;
+  handle.chunk_seq = 0x89ABCDEFu;
+  handle.chunk_index = 0x2345678u;
+  handle.event_index = 0x2Au;
+  uint64_t bits = 0;
+  memcpy(&bits, &handle, sizeof(bits));
+  EXPECT_EQ(0x89ABCDEFull | (0x2345678ull << 32) | (0x2Aull << 58), bits);
 }
 
 // Runs |body| on |thread| and waits for it.
@@ -137,31 +90,50 @@ void RunOn(Thread* thread, std::function<void()> body) {
   WaitableEvent done;
   thread->task_runner()->PostTask(
       FROM_HERE, BindOnce(
-                     [](std::function<void()>* body, WaitableEvent* done) {
-                       (*body)();
+                     [](std::function<void()>* b, WaitableEvent* done) {
+                       (*b)();
                        done->Signal();
                      },
                      &body, &done));
   done.Wait();
 }
 
+// Records the "TraceLogTest.rec*" categories only, so that the threading
+// code of other tests stays silent.
 class TraceLogRecordingTest : public testing::Test {
  protected:
   TraceLogRecordingTest() : log_(TraceLog::GetInstance()) {}
 
+  // Leaves everything off, flushed into a buffer of the usual size, and the
+  // metadata fields empty, whatever the test did.
   void TearDown() override {
     log_->SetDisabledForTesting(TraceLog::RECORDING_MODE |
                                 TraceLog::FILTERING_MODE);
-    log_->FlushForTesting();
     log_->SetBufferChunksForTesting(0);
+    log_->FlushForTesting();
     log_->SetFilterFactoryForTesting(nullptr);
     log_->SetTimeOffsetForTesting(TimeDelta());
+    ResetMetadataFields();
     EXPECT_EQ(0, log_->enabled_modes());
   }
 
-  void Enable(uint32_t options = TraceLog::kInternalRecordUntilFull) {
-    log_->SetEnabledForTesting(ConfigFor("TraceLogTest.rec*"),
-                               TraceLog::RECORDING_MODE, options);
+  void ResetMetadataFields() {
+    log_->SetProcessNameForTesting("");
+    log_->UpdateProcessLabelForTesting(kLabelId, "");
+    log_->SetProcessSortIndexForTesting(0);
+    log_->SetThreadSortIndexForTesting(kSortedThreadId, 0);
+  }
+
+  void Enable(uint32_t options = TraceLog::kInternalRecordUntilFull,
+              uint8_t modes = TraceLog::RECORDING_MODE) {
+    TraceConfig config;
+    config.mutable_category_filter()->AddIncludedCategory("TraceLogTest.rec*");
+    TraceConfig::EventFilterConfig filter("TraceLogTest.counting");
+    TraceConfigCategoryFilter filtered_categories;
+    filtered_categories.AddIncludedCategory(kFiltered);
+    filter.SetCategoryFilter(filtered_categories);
+    config.SetEventFilters({filter});
+    log_->SetEnabledForTesting(config, modes, options);
     ASSERT_TRUE(log_->IsEnabled());
   }
 
@@ -169,7 +141,8 @@ class TraceLogRecordingTest : public testing::Test {
   const std::vector<const TraceEvent*>& Flush() {
     flushed_ = log_->FlushForTesting();
     events_.clear();
-    while (const TraceBufferChunk* chunk = flushed_->NextChunk()) {
+    while (const TraceBufferChunk* chunk =
+               flushed_ ? flushed_->NextChunk() : nullptr) {
       for (size_t i = 0; i < chunk->size(); ++i)
         events_.push_back(chunk->GetEventAt(i));
     }
@@ -179,7 +152,7 @@ class TraceLogRecordingTest : public testing::Test {
   std::vector<const TraceEvent*> Named(const char* name) const {
     std::vector<const TraceEvent*> found;
     for (const TraceEvent* event : events_) {
-      if (strcmp(event->name(), name) == 0)
+      if (event->name() && strcmp(event->name(), name) == 0)
         found.push_back(event);
     }
     return found;
@@ -190,271 +163,108 @@ class TraceLogRecordingTest : public testing::Test {
   std::vector<const TraceEvent*> events_;
 };
 
-TEST_F(TraceLogRecordingTest, RecordsOnlyEnabledCategoriesAndOwnsArguments) {
+TEST_F(TraceLogRecordingTest, RecordsEnabledCategoriesWithDurationsAndIds) {
   Enable();
   const unsigned char* recorded = TraceLog::GetCategoryGroupEnabled(kRecorded);
-  const unsigned char* other =
-      TraceLog::GetCategoryGroupEnabled("TraceLogTest.other");
+  const unsigned char* metadata =
+      CategoryRegistry::kCategoryMetadata->state_ptr();
   EXPECT_EQ(TraceLog::ENABLED_FOR_RECORDING, *recorded);
-  EXPECT_EQ(0, *other);
-  // Metadata is recorded whatever the config names; "toplevel" is not named.
-  EXPECT_EQ(TraceLog::ENABLED_FOR_RECORDING,
-            *CategoryRegistry::kCategoryMetadata->state_ptr());
-  EXPECT_EQ(0, *TraceLog::GetCategoryGroupEnabled("toplevel"));
-
-  EXPECT_TRUE(IsNullHandle(AddEvent("TraceLogTest.other", "TraceLogTest.off")));
-
+  // Metadata is recorded whatever the config names.
+  EXPECT_EQ(TraceLog::ENABLED_FOR_RECORDING, *metadata);
+  // A category that is off records nothing, and frees the arguments.
   int destroyed = 0;
-  std::unique_ptr<ConvertableToTraceFormat> value[1] = {
-      std::make_unique<CountingConvertable>(&destroyed)};
-  const char* names[1] = {"info"};
-  const unsigned char types[1] = {TRACE_VALUE_TYPE_CONVERTABLE};
-  const unsigned long long raw[1] = {0};
-  const TraceEventHandle handle = log_->AddTraceEvent(
-      TRACE_EVENT_PHASE_INSTANT, recorded, "TraceLogTest.arg", nullptr, 0, 0,
-      static_cast<int>(PlatformThread::CurrentId()), TimeTicks::Now(), 1, names,
-      types, raw, value, TRACE_EVENT_FLAG_NONE);
-  EXPECT_FALSE(IsNullHandle(handle));
-  EXPECT_EQ(0, destroyed) << "the recorded event keeps its argument";
-
+  EXPECT_TRUE(IsNullHandle(AddEvent("TraceLogTest.other", "TraceLogTest.off",
+                                    TRACE_EVENT_PHASE_INSTANT, TimeTicks(),
+                                    &destroyed)));
+  EXPECT_EQ(0, *TraceLog::GetCategoryGroupEnabled("TraceLogTest.other"));
+  EXPECT_EQ(1, destroyed);
+  EXPECT_FALSE(IsNullHandle(AddEvent(kRecorded, "TraceLogTest.arg",
+                                     TRACE_EVENT_PHASE_INSTANT, TimeTicks(),
+                                     &destroyed)));
   { ScopedTraceEvent complete(recorded, "TraceLogTest.complete"); }
+  log_->SetTimeOffsetForTesting(TimeDelta::FromMicroseconds(100));
+  const TimeTicks at = TimeTicks::FromInternalValue(5000);
+  const unsigned int mangle =
+      TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID;
+  AddEvent(kRecorded, "TraceLogTest.flow_out", TRACE_EVENT_PHASE_INSTANT, at,
+           nullptr, 0x5678, mangle | TRACE_EVENT_FLAG_FLOW_OUT);
+  AddEvent(kRecorded, "TraceLogTest.mangle_only", TRACE_EVENT_PHASE_INSTANT, at,
+           nullptr, 0x5678, mangle);
   log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
-  EXPECT_EQ(0, *recorded);
-  EXPECT_EQ(0, *CategoryRegistry::kCategoryMetadata->state_ptr());
+  EXPECT_EQ(0, *metadata);
 
   Flush();
   EXPECT_TRUE(Named("TraceLogTest.off").empty());
   ASSERT_EQ(1u, Named("TraceLogTest.arg").size());
-  EXPECT_NE(nullptr, Named("TraceLogTest.arg")[0]->convertable_value(0));
-  const std::vector<const TraceEvent*> complete =
-      Named("TraceLogTest.complete");
-  ASSERT_EQ(1u, complete.size());
-  EXPECT_EQ(TRACE_EVENT_PHASE_COMPLETE, complete[0]->phase());
-  EXPECT_STREQ(kRecorded, complete[0]->category_group_name());
-  EXPECT_EQ(static_cast<int>(PlatformThread::CurrentId()),
-            complete[0]->thread_id());
-  EXPECT_GE(complete[0]->duration().InMicroseconds(), 0)
+  EXPECT_EQ(1, destroyed) << "the recorded event keeps its argument";
+  ASSERT_EQ(1u, Named("TraceLogTest.complete").size());
+  EXPECT_GE(Named("TraceLogTest.complete")[0]->duration().InMicroseconds(), 0)
       << "the scope's end closes the event";
-
-  flushed_.reset();
-  EXPECT_EQ(1, destroyed);
-}
-
-TEST_F(TraceLogRecordingTest, MangledIdsAndTimeOffset) {
-  Enable();
-  const ProcessId pid = GetCurrentProcId();
   const uint64_t hash =
-      (14695981039346656037ull ^ static_cast<uint64_t>(pid)) * 1099511628211ull;
-  EXPECT_EQ(static_cast<int>(pid), log_->process_id());
-  EXPECT_EQ(hash, log_->process_id_hash());
-
-  log_->SetTimeOffsetForTesting(TimeDelta::FromMicroseconds(100));
-  const TimeTicks at = TimeTicks::FromInternalValue(5000);
-  AddEvent(kRecorded, "TraceLogTest.flow_out", TRACE_EVENT_PHASE_INSTANT, at,
-           0x1234, 0x5678,
-           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID |
-               TRACE_EVENT_FLAG_FLOW_OUT);
-  AddEvent(kRecorded, "TraceLogTest.mangle_only", TRACE_EVENT_PHASE_INSTANT, at,
-           0x1234, 0x5678,
-           TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_MANGLE_ID);
-  AddEvent(kRecorded, "TraceLogTest.plain", TRACE_EVENT_PHASE_INSTANT, at,
-           0x1234, 0x5678, TRACE_EVENT_FLAG_HAS_ID);
-
-  Flush();
+      (14695981039346656037ull ^ static_cast<uint64_t>(GetCurrentProcId())) *
+      1099511628211ull;
   ASSERT_EQ(1u, Named("TraceLogTest.flow_out").size());
-  ASSERT_EQ(1u, Named("TraceLogTest.mangle_only").size());
-  ASSERT_EQ(1u, Named("TraceLogTest.plain").size());
   const TraceEvent* flow_out = Named("TraceLogTest.flow_out")[0];
+  const TraceEvent* mangle_only = Named("TraceLogTest.mangle_only")[0];
   EXPECT_EQ(0x1234 ^ hash, flow_out->id());
   EXPECT_EQ(0x5678 ^ hash, flow_out->bind_id());
-  const TraceEvent* mangle_only = Named("TraceLogTest.mangle_only")[0];
   EXPECT_EQ(0x1234 ^ hash, mangle_only->id());
   EXPECT_EQ(0x5678u, mangle_only->bind_id());
-  EXPECT_EQ(0x1234u, Named("TraceLogTest.plain")[0]->id());
   EXPECT_EQ(4900, flow_out->timestamp().ToInternalValue());
+  flushed_.reset();
+  EXPECT_EQ(2, destroyed);
 }
 
 TEST_F(TraceLogRecordingTest, BufferKindFollowsTraceOptions) {
-  constexpr size_t kChunk = TraceBufferChunk::kTraceBufferChunkSize;
-  const struct {
-    uint32_t options;
-    size_t chunks;
-  } kCases[] = {
+  const std::pair<uint32_t, size_t> kCases[] = {
       {TraceLog::kInternalRecordUntilFull, 4000},
       {TraceLog::kInternalRecordContinuously, 1000},
       {TraceLog::kInternalEchoToConsole, 256},
       {TraceLog::kInternalRecordContinuously | TraceLog::kInternalEchoToConsole,
        1000},
+      {TraceLog::kInternalEchoToConsole |
+           TraceLog::kInternalRecordAsMuchAsPossible,
+       256},
   };
   for (const auto& c : kCases) {
-    Enable(c.options);
-    EXPECT_EQ(c.chunks * kChunk, log_->FlushForTesting()->Capacity())
-        << c.options;
+    Enable(c.first);
+    EXPECT_EQ(c.second * kChunkSize, log_->FlushForTesting()->Capacity())
+        << c.first;
     log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
   }
 }
 
-TEST_F(TraceLogRecordingTest, ThreadLocalChunkReturnsWhenFullOrLoopEnds) {
-  Enable();
-  Thread thread("TraceLogTest.local");
-  ASSERT_TRUE(thread.Start());
-  std::vector<TraceEventHandle> handles;
-  RunOn(&thread, [&] {
-    for (size_t i = 0; i <= TraceBufferChunk::kTraceBufferChunkSize; ++i)
-      handles.push_back(AddEvent(kRecorded, "TraceLogTest.local"));
-  });
-  ASSERT_EQ(65u, handles.size());
-  // The first chunk filled up and went back to the buffer; the second is
-  // still the thread's own.
-  EXPECT_NE(Index(handles[0]), Index(handles[64]));
-  EXPECT_EQ(63u, Slot(handles[63]));
-  EXPECT_EQ(0u, Slot(handles[64]));
-  ASSERT_NE(nullptr, log_->GetEventByHandleForTesting(handles[0]));
-  EXPECT_EQ(nullptr, log_->GetEventByHandleForTesting(handles[64]));
-
-  thread.Stop();
-  const TraceEvent* last = log_->GetEventByHandleForTesting(handles[64]);
-  ASSERT_NE(nullptr, last);
-  EXPECT_STREQ("TraceLogTest.local", last->name());
-  EXPECT_EQ(65u, (Flush(), Named("TraceLogTest.local").size()));
-}
-
-TEST_F(TraceLogRecordingTest, ThreadThatBlocksItsLoopUsesTheSharedChunk) {
-  Enable();
-  Thread thread("TraceLogTest.blocking");
-  ASSERT_TRUE(thread.Start());
-  TraceEventHandle handle = {};
-  RunOn(&thread, [&] {
-    TraceLog::GetInstance()->SetCurrentThreadBlocksMessageLoop();
-    handle = AddEvent(kRecorded, "TraceLogTest.blocking");
-  });
-  ASSERT_FALSE(IsNullHandle(handle));
-  EXPECT_NE(nullptr, log_->GetEventByHandleForTesting(handle))
-      << "visible while the thread still runs";
-  thread.Stop();
-}
-
-TEST_F(TraceLogRecordingTest, RingBufferRecycledHandleFindsNothing) {
+// A handle whose chunk was recycled, or that was made before a flush,
+// names no event and closes none.
+TEST_F(TraceLogRecordingTest, StaleHandlesFindAndCloseNothing) {
   log_->SetBufferChunksForTesting(2);
   Enable(TraceLog::kInternalRecordContinuously);
   const unsigned char* state = TraceLog::GetCategoryGroupEnabled(kRecorded);
-  const TraceEventHandle first =
-      AddEvent(kRecorded, "TraceLogTest.old", TRACE_EVENT_PHASE_COMPLETE);
-  for (size_t i = 1; i < 2 * TraceBufferChunk::kTraceBufferChunkSize; ++i)
+  const auto still_open = [this](TraceEventHandle handle) {
+    const TraceEvent* event = log_->GetEventByHandleForTesting(handle);
+    return event && event->duration().InMicroseconds() == -1;
+  };
+  const TraceEventHandle first = AddEvent(kRecorded, "TraceLogTest.old");
+  for (size_t i = 1; i < 2 * kChunkSize; ++i)
     AddEvent(kRecorded, "TraceLogTest.filler");
-  // Takes the first chunk's place again, under a new sequence number.
-  const TraceEventHandle recycled =
-      AddEvent(kRecorded, "TraceLogTest.new", TRACE_EVENT_PHASE_COMPLETE);
-  ASSERT_EQ(Index(first), Index(recycled));
-  ASSERT_EQ(Slot(first), Slot(recycled));
-  EXPECT_NE(first.chunk_seq, recycled.chunk_seq);
+  const TraceEventHandle recycled = AddEvent(kRecorded, "TraceLogTest.new");
+  ASSERT_EQ(first.chunk_index, recycled.chunk_index);
+  ASSERT_EQ(first.event_index, recycled.event_index);
   EXPECT_TRUE(log_->IsEnabled()) << "a ring buffer is never full";
-
   EXPECT_EQ(nullptr, log_->GetEventByHandleForTesting(first));
   log_->UpdateTraceEventDuration(state, "TraceLogTest.old", first);
-  const TraceEvent* event = log_->GetEventByHandleForTesting(recycled);
-  ASSERT_NE(nullptr, event);
-  EXPECT_STREQ("TraceLogTest.new", event->name());
-  EXPECT_EQ(-1, event->duration().InMicroseconds())
-      << "the stale handle must not close the new event";
+  EXPECT_TRUE(still_open(recycled));
+
+  ASSERT_TRUE(log_->FlushForTesting());
+  const TraceEventHandle fresh = AddEvent(kRecorded, "TraceLogTest.fresh");
+  log_->UpdateTraceEventDuration(state, "TraceLogTest.old", first);
+  log_->UpdateTraceEventDuration(state, "TraceLogTest.new", recycled);
+  EXPECT_TRUE(still_open(fresh));
 }
 
-// The registered "ThreadLocalEventBuffer" provider bound to the calling
-// thread, or null.
-MemoryDumpProvider* CurrentThreadBufferProvider() {
-  for (const auto& info :
-       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
-    if (strcmp(info->name, "ThreadLocalEventBuffer") == 0 &&
-        info->task_runner.get() == ThreadTaskRunnerHandle::Get().get()) {
-      return info->dump_provider;
-    }
-  }
-  return nullptr;
-}
-
-TEST_F(TraceLogRecordingTest, DumpsItsOwnAndEachThreadsMemory) {
-  Enable();
-  const MemoryDumpArgs args;
-  ProcessMemoryDump pmd(args);
-  EXPECT_TRUE(log_->OnMemoryDump(args, &pmd));
-  for (const char* kind :
-       {"(Other)", "TraceBuffer", "TraceEventMemoryOverhead"}) {
-    EXPECT_NE(nullptr, pmd.GetAllocatorDump(
-                           std::string("tracing/main_trace_log/") + kind))
-        << kind;
-  }
-
-  Thread thread("TraceLogTest.dumping");
-  ASSERT_TRUE(thread.Start());
-  const int thread_id = static_cast<int>(thread.GetThreadId());
-  MemoryDumpProvider* provider = nullptr;
-  bool dumped = false;
-  ProcessMemoryDump thread_pmd(args);
-  RunOn(&thread, [&] {
-    EXPECT_EQ(nullptr, CurrentThreadBufferProvider());
-    AddEvent(kRecorded, "TraceLogTest.dumped");
-    provider = CurrentThreadBufferProvider();
-    if (provider)
-      dumped = provider->OnMemoryDump(args, &thread_pmd);
-  });
-  ASSERT_NE(nullptr, provider);
-  EXPECT_TRUE(dumped);
-  EXPECT_NE(nullptr, thread_pmd.GetAllocatorDump(StringPrintf(
-                         "tracing/thread_%d/TraceBufferChunk", thread_id)));
-  thread.Stop();
-  for (const auto& info :
-       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
-    EXPECT_NE(provider, info->dump_provider) << "unregistered with its loop";
-  }
-}
-
-// Records an event when a task that holds it dies unrun.
-class RecordsWhenDestroyed {
- public:
-  explicit RecordsWhenDestroyed(TraceEventHandle* handle) : handle_(handle) {}
-  ~RecordsWhenDestroyed() {
-    *handle_ = AddEvent(kRecorded, "TraceLogTest.late");
-  }
-
- private:
-  TraceEventHandle* const handle_;
-};
-
-// Posts such a task while the loop is being destroyed.
-class PostsWhileDying : public MessageLoop::DestructionObserver {
- public:
-  explicit PostsWhileDying(TraceEventHandle* handle) : handle_(handle) {}
-  void WillDestroyCurrentMessageLoop() override {
-    ThreadTaskRunnerHandle::Get()->PostTask(
-        FROM_HERE, BindOnce([](std::unique_ptr<RecordsWhenDestroyed>) {},
-                            std::make_unique<RecordsWhenDestroyed>(handle_)));
-  }
-
- private:
-  TraceEventHandle* const handle_;
-};
-
-TEST_F(TraceLogRecordingTest, EventsOfADyingLoopGoToTheSharedChunk) {
-  Enable();
-  TraceEventHandle late = {};
-  PostsWhileDying poster(&late);
-  Thread thread("TraceLogTest.dying");
-  ASSERT_TRUE(thread.Start());
-  RunOn(&thread, [&] {
-    // The thread's buffer is told of the loop's end before the poster.
-    AddEvent(kRecorded, "TraceLogTest.early");
-    MessageLoop::current()->AddDestructionObserver(&poster);
-  });
-  thread.Stop();
-  ASSERT_FALSE(IsNullHandle(late));
-  // Nothing would ever give back a chunk attached to the dead loop.
-  const TraceEvent* event = log_->GetEventByHandleForTesting(late);
-  ASSERT_NE(nullptr, event);
-  EXPECT_STREQ("TraceLogTest.late", event->name());
-}
-
-// Tells of state changes, and tries to switch filtering off from inside.
-class DisablingObserver : public TraceLog::EnabledStateObserver {
+// Tells of state changes and meddles from inside: every change must be
+// refused, or put off until it is safe.
+class MeddlingObserver : public TraceLog::EnabledStateObserver {
  public:
   void OnTraceLogEnabled() override {
     ++enabled;
@@ -462,197 +272,99 @@ class DisablingObserver : public TraceLog::EnabledStateObserver {
   }
   void OnTraceLogDisabled() override {
     ++disabled;
-    TraceLog::GetInstance()->SetDisabledForTesting(TraceLog::FILTERING_MODE);
+    TraceLog* log = TraceLog::GetInstance();
+    log->SetDisabledForTesting(TraceLog::FILTERING_MODE);
+    flush_refused = !log->FlushForTesting();
+    if (blocks_thread)
+      log->SetCurrentThreadBlocksMessageLoop();
   }
+  bool blocks_thread = false;
+  bool flush_refused = false;
   int enabled = 0;
   int disabled = 0;
 };
 
-class CountingAsyncObserver : public TraceLog::AsyncEnabledStateObserver {
- public:
-  void OnTraceLogEnabled() override { ++enabled; }
-  void OnTraceLogDisabled() override { ++disabled; }
-  int enabled = 0;
-  int disabled = 0;
-  WeakPtrFactory<TraceLog::AsyncEnabledStateObserver> weak_factory{this};
-};
-
-std::unique_ptr<TraceEventFilter> MakeNoFilter(const std::string&);
-
-TraceConfig::EventFilterConfig FilterConfig(const char* predicate,
-                                            const char* category) {
-  TraceConfig::EventFilterConfig config(predicate);
-  TraceConfigCategoryFilter categories;
-  categories.AddIncludedCategory(category);
-  config.SetCategoryFilter(categories);
-  return config;
-}
-
-TEST_F(TraceLogRecordingTest, ObserversAreToldAndCannotChangeTheState) {
-  MessageLoop loop;
-  DisablingObserver observer;
-  CountingAsyncObserver async_observer;
-  log_->AddEnabledStateObserverForTesting(&observer);
-  log_->AddAsyncEnabledStateObserverForTesting(
-      async_observer.weak_factory.GetWeakPtr());
-  log_->SetFilterFactoryForTesting(&MakeNoFilter);
-  TraceConfig config = ConfigFor(kRecorded);
-  config.SetEventFilters({FilterConfig("TraceLogTest.none", kFiltered)});
-
-  log_->SetEnabledForTesting(
-      config, TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE);
-  EXPECT_EQ(1, observer.enabled);
-  EXPECT_TRUE(log_->IsEnabled()) << "the observer's disable is ignored";
-
-  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
-  EXPECT_EQ(1, observer.disabled);
-  EXPECT_EQ(TraceLog::FILTERING_MODE, log_->enabled_modes())
-      << "the observer's disable is ignored";
-  const size_t metadata_count = Flush().size();
-  EXPECT_GT(metadata_count, 0u);
-
-  // Already off: nobody is told and no metadata is written.
-  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
-  EXPECT_EQ(1, observer.disabled);
-  EXPECT_TRUE(Flush().empty());
-
-  RunLoop run_loop;
-  run_loop.QuitWhenIdle();
-  run_loop.Run();
-  EXPECT_EQ(1, async_observer.enabled);
-  EXPECT_EQ(1, async_observer.disabled);
-
-  log_->RemoveEnabledStateObserverForTesting(&observer);
-  log_->RemoveAsyncEnabledStateObserverForTesting(&async_observer);
-}
-
-TEST_F(TraceLogRecordingTest, MetadataClosesARecording) {
-  Enable();
-  log_->SetProcessNameForTesting("TraceLogTest process");
-  log_->UpdateProcessLabelForTesting(1, "TraceLogTest label");
-  log_->SetProcessSortIndexForTesting(-3);
-  log_->SetThreadSortIndexForTesting(4242, 7);
-  const char* queued_arg_name = "n";
-  const unsigned char queued_arg_type = TRACE_VALUE_TYPE_INT;
-  for (const char* name : {"TraceLogTest.queued1", "TraceLogTest.queued2"}) {
-    auto queued = std::make_unique<TraceEvent>();
-    const unsigned long long value = 1;
-    queued->Initialize(0, TimeTicks(), ThreadTicks(),
-                       TRACE_EVENT_PHASE_METADATA,
-                       CategoryRegistry::kCategoryMetadata->state_ptr(), name,
-                       nullptr, 0, 0, 1, &queued_arg_name, &queued_arg_type,
-                       &value, nullptr, TRACE_EVENT_FLAG_NONE);
-    log_->AddMetadataEventForTesting(std::move(queued));
-  }
-  Thread thread("TraceLogTest.named");
-  ASSERT_TRUE(thread.Start());
-  const int named_thread_id = static_cast<int>(thread.GetThreadId());
-  RunOn(&thread, [] { AddEvent(kRecorded, "TraceLogTest.on_named"); });
-
-  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
-  log_->SetProcessNameForTesting("");
-  log_->UpdateProcessLabelForTesting(1, "");
-  log_->SetProcessSortIndexForTesting(0);
-  log_->SetThreadSortIndexForTesting(4242, 0);
-  thread.Stop();
-
-  std::vector<std::string> order;
-  for (const TraceEvent* event : Flush()) {
-    if (event->phase() == TRACE_EVENT_PHASE_METADATA &&
-        (order.empty() || order.back() != event->name())) {
-      order.push_back(event->name());
-    }
-  }
-  const std::vector<std::string> expected = {
-      "TraceLogTest.queued2", "TraceLogTest.queued1", "num_cpus",
-      "process_sort_index",   "process_name",         "process_uptime_seconds",
-      "process_labels",       "thread_sort_index",    "thread_name"};
-  EXPECT_EQ(expected, order);
-
-  const int current = static_cast<int>(PlatformThread::CurrentId());
-  ASSERT_EQ(1u, Named("num_cpus").size());
-  EXPECT_EQ(0, Named("num_cpus")[0]->thread_id());
-  EXPECT_STREQ("number", Named("num_cpus")[0]->arg_name(0));
-  EXPECT_EQ(SysInfo::NumberOfProcessors(),
-            Named("num_cpus")[0]->arg_value(0).as_int);
-  EXPECT_EQ(current, Named("process_name")[0]->thread_id());
-  EXPECT_STREQ("TraceLogTest process",
-               Named("process_name")[0]->arg_value(0).as_string);
-  EXPECT_EQ(-3, Named("process_sort_index")[0]->arg_value(0).as_int);
-  EXPECT_STREQ("TraceLogTest label",
-               Named("process_labels")[0]->arg_value(0).as_string);
-  EXPECT_EQ(4242, Named("thread_sort_index")[0]->thread_id());
-  EXPECT_GE(Named("process_uptime_seconds")[0]->arg_value(0).as_int, 0);
-  EXPECT_STREQ(CategoryRegistry::kCategoryMetadata->name(),
-               Named("num_cpus")[0]->category_group_name());
-
-  bool named_thread_found = false;
-  for (const TraceEvent* event : Named("thread_name")) {
-    if (event->thread_id() == named_thread_id) {
-      named_thread_found = true;
-      EXPECT_STREQ("TraceLogTest.named", event->arg_value(0).as_string);
-    }
-  }
-  EXPECT_TRUE(named_thread_found);
-  EXPECT_TRUE(Named("trace_buffer_overflowed").empty());
-}
-
-TEST_F(TraceLogRecordingTest, ThreadNamesJoinedOnceEach) {
-  Enable();
-  Thread thread("TraceLogTest.a");
-  ASSERT_TRUE(thread.Start());
-  const int thread_id = static_cast<int>(thread.GetThreadId());
-  RunOn(&thread, [] {
-    AddEvent(kRecorded, "TraceLogTest.first");
-    PlatformThread::SetName("TraceLogTest.b");
-    AddEvent(kRecorded, "TraceLogTest.second");
-    PlatformThread::SetName("TraceLogTest.a");
-    AddEvent(kRecorded, "TraceLogTest.third");
-  });
-  thread.Stop();
-  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
-
-  Flush();
-  std::string names;
-  for (const TraceEvent* event : Named("thread_name")) {
-    if (event->thread_id() == thread_id)
-      names = event->arg_value(0).as_string;
-  }
-  // The id may have named an ended thread before; only this thread's part
-  // is known.
-  const std::vector<std::string> pieces =
-      SplitString(names, ",", KEEP_WHITESPACE, SPLIT_WANT_ALL);
-  const auto a = std::find(pieces.begin(), pieces.end(), "TraceLogTest.a");
-  ASSERT_NE(pieces.end(), a) << names;
-  ASSERT_NE(pieces.end(), a + 1) << names;
-  EXPECT_EQ("TraceLogTest.b", *(a + 1));
-  EXPECT_EQ(1, std::count(pieces.begin(), pieces.end(), "TraceLogTest.a"));
-  EXPECT_EQ(1, std::count(pieces.begin(), pieces.end(), "TraceLogTest.b"));
-}
-
-TEST_F(TraceLogRecordingTest, FullVectorBufferStopsRecordingOnce) {
-  DisablingObserver observer;
+TEST_F(TraceLogRecordingTest, FullBufferStopsRecordingOnce) {
   log_->SetBufferChunksForTesting(2);
   Enable();
+  MeddlingObserver observer;
+  observer.blocks_thread = true;
   log_->AddEnabledStateObserverForTesting(&observer);
-  TraceEventHandle last = {};
-  for (size_t i = 0; i <= TraceBufferChunk::kTraceBufferChunkSize; ++i)
-    last = AddEvent(kRecorded, "TraceLogTest.fill");
-  // Handing out the last chunk switched recording off; the event that asked
-  // for it is still stored.
+  Thread thread("TraceLogTest.full");
+  ASSERT_TRUE(thread.Start());
+  std::vector<TraceEventHandle> handles;
+  bool last_found = false;
+  RunOn(&thread, [&] {
+    for (size_t i = 0; i <= kChunkSize + 1; ++i)
+      handles.push_back(AddEvent(kRecorded, "TraceLogTest.fill"));
+    last_found = TraceLog::GetInstance()->GetEventByHandleForTesting(
+                     handles[kChunkSize]) != nullptr;
+  });
+  // The thread's first chunk went back to the buffer when full. Handing out
+  // the last chunk switched recording off; the event that asked for it is
+  // still stored, though the observer told the thread to let go of its
+  // chunk and tried to flush meanwhile.
+  EXPECT_NE(nullptr, log_->GetEventByHandleForTesting(handles[0]));
   EXPECT_FALSE(log_->IsEnabled());
   EXPECT_EQ(1, observer.disabled);
-  EXPECT_FALSE(IsNullHandle(last));
-  EXPECT_TRUE(IsNullHandle(AddEvent(kRecorded, "TraceLogTest.fill")));
-  log_->RemoveEnabledStateObserverForTesting(&observer);
-
+  EXPECT_TRUE(observer.flush_refused);
+  EXPECT_TRUE(last_found);
+  EXPECT_TRUE(IsNullHandle(handles.back()));
   Flush();
-  EXPECT_EQ(65u, Named("TraceLogTest.fill").size());
+  EXPECT_EQ(kChunkSize, Named("TraceLogTest.fill").size());
   const std::vector<const TraceEvent*> overflowed =
       Named("trace_buffer_overflowed");
   ASSERT_EQ(1u, overflowed.size());
   EXPECT_STREQ("overflowed_at_ts", overflowed[0]->arg_name(0));
   EXPECT_GT(overflowed[0]->arg_value(0).as_int, 0);
+
+  // From its next event on, the thread records through the shared chunk.
+  log_->RemoveEnabledStateObserverForTesting(&observer);
+  Enable();
+  TraceEventHandle shared = {};
+  RunOn(&thread, [&] { shared = AddEvent(kRecorded, "TraceLogTest.shared"); });
+  EXPECT_NE(nullptr, log_->GetEventByHandleForTesting(shared));
+}
+
+// Records an event when a task that holds it dies unrun.
+struct RecordsWhenDestroyed {
+  ~RecordsWhenDestroyed() {
+    *handle = AddEvent(kRecorded, "TraceLogTest.late");
+  }
+  TraceEventHandle* handle;
+};
+
+// Posts such a task while the loop is being destroyed: it dies with the
+// loop's queue, after the destruction observers were told.
+struct PostsWhileDying : MessageLoop::DestructionObserver {
+  void WillDestroyCurrentMessageLoop() override {
+    ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, BindOnce([](std::unique_ptr<RecordsWhenDestroyed>) {},
+                            std::unique_ptr<RecordsWhenDestroyed>(
+                                new RecordsWhenDestroyed{handle})));
+  }
+  TraceEventHandle* handle;
+};
+
+TEST_F(TraceLogRecordingTest, EventsOfADyingLoopGoToTheSharedChunk) {
+  Enable();
+  for (bool recorded_before : {false, true}) {
+    TraceEventHandle late = {};
+    PostsWhileDying poster;
+    poster.handle = &late;
+    Thread thread("TraceLogTest.dying");
+    ASSERT_TRUE(thread.Start());
+    RunOn(&thread, [&] {
+      if (recorded_before)
+        AddEvent(kRecorded, "TraceLogTest.early");
+      MessageLoop::current()->AddDestructionObserver(&poster);
+    });
+    thread.Stop();
+    // A chunk attached to the dead loop would never come back.
+    const TraceEvent* event = log_->GetEventByHandleForTesting(late);
+    ASSERT_NE(nullptr, event) << recorded_before;
+    EXPECT_STREQ("TraceLogTest.late", event->name());
+  }
 }
 
 // Filters that count what they see.
@@ -661,8 +373,7 @@ struct FilterCounts {
   int ended = 0;
   bool answer = true;
   std::vector<TraceEventHandle> reentered;
-};
-FilterCounts g_filter_counts;
+} g_filter_counts;
 
 class CountingFilter : public TraceEventFilter {
  public:
@@ -684,23 +395,31 @@ std::unique_ptr<TraceEventFilter> MakeCountingFilter(const std::string& name) {
                                          : nullptr;
 }
 
-std::unique_ptr<TraceEventFilter> MakeNoFilter(const std::string&) {
-  return std::make_unique<CountingFilter>();
-}
-
-TEST_F(TraceLogRecordingTest, FilteringWithoutRecordingNeverStores) {
+// Filtering goes on after recording stops; observers are told of the stop
+// and cannot change the state.
+TEST_F(TraceLogRecordingTest, FiltersAndObservers) {
+  MessageLoop loop;
+  MeddlingObserver observer;
+  struct : TraceLog::AsyncEnabledStateObserver {
+    void OnTraceLogEnabled() override { ++told; }
+    void OnTraceLogDisabled() override { ++told; }
+    int told = 0;
+  } async_observer;
+  WeakPtrFactory<TraceLog::AsyncEnabledStateObserver> weak_factory(
+      &async_observer);
+  log_->AddEnabledStateObserverForTesting(&observer);
+  log_->AddAsyncEnabledStateObserverForTesting(weak_factory.GetWeakPtr());
   g_filter_counts = FilterCounts();
   log_->SetFilterFactoryForTesting(&MakeCountingFilter);
-  TraceConfig config = ConfigFor(kRecorded);
-  config.SetEventFilters({FilterConfig("TraceLogTest.counting", kFiltered)});
-  log_->SetEnabledForTesting(
-      config, TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE);
+  Enable(TraceLog::kInternalRecordUntilFull,
+         TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE);
+  EXPECT_EQ(1, observer.enabled);
+
+  // A category with the filtering bit only: its events reach the filter
+  // whatever it answers, and are never stored.
   const unsigned char* filtered = TraceLog::GetCategoryGroupEnabled(kFiltered);
   EXPECT_EQ(TraceLog::ENABLED_FOR_FILTERING, *filtered);
   EXPECT_EQ(1u, TraceCategory::FromStatePtr(filtered)->enabled_filters());
-  EXPECT_NE(nullptr, TraceLog::GetEventFilterForTesting(0));
-  EXPECT_EQ(nullptr, TraceLog::GetEventFilterForTesting(1));
-
   for (bool answer : {true, false}) {
     g_filter_counts.answer = answer;
     ScopedTraceEvent event(filtered, "TraceLogTest.filtered");
@@ -710,132 +429,198 @@ TEST_F(TraceLogRecordingTest, FilteringWithoutRecordingNeverStores) {
   ASSERT_EQ(2u, g_filter_counts.reentered.size());
   EXPECT_TRUE(IsNullHandle(g_filter_counts.reentered[0]));
 
-  Flush();
+  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
+  EXPECT_EQ(1, observer.disabled);
+  EXPECT_TRUE(observer.flush_refused);
+  EXPECT_EQ(TraceLog::FILTERING_MODE, log_->enabled_modes())
+      << "the observers' disables are ignored";
+  EXPECT_FALSE(Flush().empty()) << "the metadata";
   EXPECT_TRUE(Named("TraceLogTest.filtered").empty());
   EXPECT_TRUE(Named("TraceLogTest.reentered").empty());
+  // Already off: nobody is told and no metadata is written.
+  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
+  EXPECT_EQ(1, observer.disabled);
+  EXPECT_TRUE(Flush().empty());
+
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(2, async_observer.told);
+  log_->RemoveEnabledStateObserverForTesting(&observer);
+  log_->RemoveAsyncEnabledStateObserverForTesting(&async_observer);
 }
 
-TEST_F(TraceLogRecordingTest, WhitelistFilterDecidesWhatIsRecorded) {
-  TraceConfig::EventFilterConfig whitelist =
-      FilterConfig(EventNameFilter::kName, kRecorded);
-  auto args = std::make_unique<DictionaryValue>();
-  auto names = std::make_unique<ListValue>();
-  names->AppendString("TraceLogTest.kept");
-  args->SetList("event_name_whitelist", std::move(names));
-  whitelist.SetArgs(std::move(args));
-  TraceConfig config = ConfigFor(kRecorded);
-  config.SetEventFilters(
-      {whitelist,
-       FilterConfig(HeapProfilerEventFilter::kName, "TraceLogTest.heap")});
-  log_->SetEnabledForTesting(
-      config, TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE);
-  EXPECT_EQ(TraceLog::ENABLED_FOR_RECORDING | TraceLog::ENABLED_FOR_FILTERING,
-            *TraceLog::GetCategoryGroupEnabled(kRecorded));
-  EXPECT_NE(nullptr, TraceLog::GetEventFilterForTesting(1));
-  EXPECT_EQ(2u, TraceCategory::FromStatePtr(
-                    TraceLog::GetCategoryGroupEnabled("TraceLogTest.heap"))
-                    ->enabled_filters());
+Time ProcessCreationTime() {
+  FILETIME creation, exit_time, kernel_time, user_time;
+  EXPECT_TRUE(::GetProcessTimes(::GetCurrentProcess(), &creation, &exit_time,
+                                &kernel_time, &user_time));
+  return Time::FromFileTime(creation);
+}
 
-  EXPECT_FALSE(IsNullHandle(AddEvent(kRecorded, "TraceLogTest.kept")));
-  EXPECT_TRUE(IsNullHandle(AddEvent(kRecorded, "TraceLogTest.dropped")));
+TEST_F(TraceLogRecordingTest, MetadataClosesARecording) {
+  Enable();
+  log_->SetProcessNameForTesting("TraceLogTest process");
+  log_->UpdateProcessLabelForTesting(kLabelId, "TraceLogTest label");
+  log_->SetProcessSortIndexForTesting(-3);
+  log_->SetThreadSortIndexForTesting(kSortedThreadId, 7);
+  const char* arg_name = "n";
+  const unsigned char arg_type = TRACE_VALUE_TYPE_INT;
+  const unsigned long long arg_value = 1;
+  for (const char* name : {"TraceLogTest.queued1", "TraceLogTest.queued2"}) {
+    auto queued = std::make_unique<TraceEvent>();
+    queued->Initialize(
+        0, TimeTicks(), ThreadTicks(), TRACE_EVENT_PHASE_METADATA,
+        CategoryRegistry::kCategoryMetadata->state_ptr(), name, nullptr, 0, 0,
+        1, &arg_name, &arg_type, &arg_value, nullptr, TRACE_EVENT_FLAG_NONE);
+    // Gives thread 0 an empty entry among the thread names.
+    log_->FormatConsoleLineForTesting(TRACE_EVENT_PHASE_INSTANT, TimeTicks(),
+                                      queued.get());
+    log_->AddMetadataEventForTesting(std::move(queued));
+  }
+  log_->AddMetadataEventForTesting(nullptr);
+  // A thread named twice over; its chunk comes back when its loop ends.
+  Thread thread("TraceLogTest.a");
+  ASSERT_TRUE(thread.Start());
+  const int named_thread_id = static_cast<int>(thread.GetThreadId());
+  RunOn(&thread, [] {
+    AddEvent(kRecorded, "TraceLogTest.on_named");
+    PlatformThread::SetName("TraceLogTest.b");
+    AddEvent(kRecorded, "TraceLogTest.on_named");
+    PlatformThread::SetName("TraceLogTest.a");
+    AddEvent(kRecorded, "TraceLogTest.on_named");
+  });
+  thread.Stop();
+  const Time before = Time::Now();
+  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
+  const Time after = Time::Now();
+
+  std::vector<std::string> order;
+  for (const TraceEvent* event : Flush()) {
+    ASSERT_NE(nullptr, event->name()) << "an empty slot";
+    if (event->phase() == TRACE_EVENT_PHASE_METADATA &&
+        (order.empty() || order.back() != event->name())) {
+      order.push_back(event->name());
+    }
+  }
+  const std::vector<std::string> expected = {
+      "TraceLogTest.queued2", "TraceLogTest.queued1", "num_cpus",
+      "process_sort_index",   "process_name",         "process_uptime_seconds",
+      "process_labels",       "thread_sort_index",    "thread_name"};
+  ASSERT_EQ(expected, order);
+  EXPECT_EQ(3u, Named("TraceLogTest.on_named").size());
+  const TraceEvent* num_cpus = Named("num_cpus")[0];
+  EXPECT_EQ(0, num_cpus->thread_id());
+  EXPECT_EQ(SysInfo::NumberOfProcessors(), num_cpus->arg_value(0).as_int);
+  EXPECT_EQ(CurrentThreadId(), Named("process_name")[0]->thread_id());
+  EXPECT_STREQ("TraceLogTest process",
+               Named("process_name")[0]->arg_value(0).as_string);
+  EXPECT_EQ(kSortedThreadId, Named("thread_sort_index")[0]->thread_id());
+  const int64_t uptime =
+      Named("process_uptime_seconds")[0]->arg_value(0).as_int;
+  EXPECT_GE(uptime, (before - ProcessCreationTime()).InSeconds());
+  EXPECT_LE(uptime, (after - ProcessCreationTime()).InSeconds());
+  EXPECT_TRUE(Named("trace_buffer_overflowed").empty());
+  std::string names;
+  for (const TraceEvent* event : Named("thread_name")) {
+    EXPECT_NE(0, event->thread_id()) << "an empty name is left out";
+    if (event->thread_id() == named_thread_id)
+      names = event->arg_value(0).as_string;
+  }
+  // The id may have named an ended thread before; this thread's part is
+  // both names, each once.
+  const std::string listed = "," + names + ",";
+  EXPECT_NE(std::string::npos, listed.find(",TraceLogTest.a,TraceLogTest.b,"))
+      << names;
+  EXPECT_EQ(listed.find(",TraceLogTest.a,"), listed.rfind(",TraceLogTest.a,"))
+      << names;
+
+  // Emptied again, none of them is written.
+  ResetMetadataFields();
+  Enable();
+  log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
   Flush();
-  EXPECT_EQ(1u, Named("TraceLogTest.kept").size());
-  EXPECT_TRUE(Named("TraceLogTest.dropped").empty());
-}
-
-// The text between the colour escape and the reset escape, and the colour.
-std::string EchoBody(const std::string& line, int* color) {
-  const size_t escape = line.find("\x1b[0;3");
-  const size_t reset = line.rfind("\x1b[0;m");
-  if (escape == std::string::npos || reset == std::string::npos ||
-      reset != line.size() - 5 || escape + 7 > reset || line[escape + 6] != 'm')
-    return "<malformed: " + line + ">";
-  *color = line[escape + 5] - '0';
-  return line.substr(escape + 7, reset - escape - 7);
-}
-
-TEST_F(TraceLogRecordingTest, ConsoleEchoShowsNestingAndDurations) {
-  Enable(TraceLog::kInternalEchoToConsole);
-  ScopedLogLines lines(logging::LOG_ERROR, logging::LOG_ERROR);
-  const TimeTicks t = TimeTicks::FromInternalValue(1000000);
-  AddEvent(kRecorded, "outer", TRACE_EVENT_PHASE_BEGIN, t);
-  AddEvent(kRecorded, "inner", TRACE_EVENT_PHASE_BEGIN,
-           t + TimeDelta::FromMicroseconds(500));
-  AddEvent(kRecorded, "inner", TRACE_EVENT_PHASE_END,
-           t + TimeDelta::FromMicroseconds(1000));
-  AddEvent(kRecorded, "outer", TRACE_EVENT_PHASE_END,
-           t + TimeDelta::FromMicroseconds(2250));
-  {
-    ScopedTraceEvent complete(TraceLog::GetCategoryGroupEnabled(kRecorded),
-                              "whole");
-    AddEvent(kRecorded, "inside");
+  EXPECT_EQ(1u, Named("num_cpus").size());
+  for (const char* name : {"process_sort_index", "process_name",
+                           "process_labels", "thread_sort_index"}) {
+    EXPECT_TRUE(Named(name).empty()) << name;
   }
+}
 
-  ASSERT_EQ(7u, lines.lines().size()) << lines.text();
-  int colors[7] = {};
+// The text of this file's echo lines, among everything logged at ERROR by
+// the process meanwhile, from the colour escape on; and their colours.
+std::vector<std::string> EchoBodies(const ScopedLogLines& log_lines,
+                                    std::vector<int>* colors) {
   std::vector<std::string> bodies;
-  for (size_t i = 0; i < 7; ++i)
-    bodies.push_back(EchoBody(lines.lines()[i], &colors[i]));
-  EXPECT_EQ("outer[TraceLogTest.rec]", bodies[0]);
-  EXPECT_EQ("| inner[TraceLogTest.rec]", bodies[1]);
-  EXPECT_EQ("| inner[TraceLogTest.rec] (0.500 ms)", bodies[2]);
-  EXPECT_EQ("outer[TraceLogTest.rec] (2.250 ms)", bodies[3]);
-  // A complete event is echoed as a begin, and as an end when it closes.
-  EXPECT_EQ("whole[TraceLogTest.rec]", bodies[4]);
-  EXPECT_EQ("| inside[TraceLogTest.rec]", bodies[5]);
-  const std::string end = bodies[6];
-  ASSERT_GT(end.size(), 8u);
-  EXPECT_EQ(0u, end.find("whole[TraceLogTest.rec] (")) << end;
-  EXPECT_EQ(" ms)", end.substr(end.size() - 4)) << end;
-  const size_t dot = end.rfind('.');
-  EXPECT_EQ(end.size() - 8, dot) << "three decimals: " << end;
-  for (int color : colors) {
-    EXPECT_GE(color, 1);
-    EXPECT_LE(color, 6);
-    EXPECT_EQ(colors[0], color) << "one thread, one colour";
+  for (const std::string& line : log_lines.lines()) {
+    const size_t escape = line.find(": \x1b[0;3");
+    if (escape == std::string::npos ||
+        line.find("[TraceLogTest.rec]") == std::string::npos) {
+      continue;
+    }
+    colors->push_back(line[escape + 7] - '0');
+    bodies.push_back(line.substr(escape + 9));
   }
+  return bodies;
 }
 
-TEST_F(TraceLogRecordingTest, ConsoleColoursCycleOverThreadNames) {
+TEST_F(TraceLogRecordingTest, ConsoleEchoShowsNestingDurationsAndColours) {
   Enable(TraceLog::kInternalEchoToConsole);
+  // Names never coloured before, even when the test is repeated.
+  static int run = 0;
+  ++run;
   std::vector<std::unique_ptr<Thread>> threads;
   for (int i = 0; i < 7; ++i) {
-    threads.push_back(
-        std::make_unique<Thread>("TraceLogTest.colour" + std::to_string(i)));
+    threads.push_back(std::make_unique<Thread>("TraceLogTest.colour" +
+                                               std::to_string(run * 10 + i)));
     ASSERT_TRUE(threads.back()->Start());
   }
-  std::vector<std::string> lines;
+  const TimeTicks t = TimeTicks::FromInternalValue(1000000);
+  const auto at = [t](int us) { return t + TimeDelta::FromMicroseconds(us); };
+  std::vector<int> colors;
+  std::vector<std::string> bodies;
   {
     ScopedLogLines log_lines(logging::LOG_ERROR, logging::LOG_ERROR);
-    for (auto& thread : threads)
-      RunOn(thread.get(), [] { AddEvent(kRecorded, "TraceLogTest.colour"); });
-    lines = log_lines.lines();
+    AddEvent(kRecorded, "outer", TRACE_EVENT_PHASE_BEGIN, at(0));
+    AddEvent(kRecorded, "inner", TRACE_EVENT_PHASE_BEGIN, at(500));
+    AddEvent(kRecorded, "inner", TRACE_EVENT_PHASE_END, at(1000));
+    AddEvent(kRecorded, "outer", TRACE_EVENT_PHASE_END, at(2250));
+    {
+      ScopedTraceEvent whole(TraceLog::GetCategoryGroupEnabled(kRecorded),
+                             "whole");
+    }
+    for (auto& thread : threads) {
+      RunOn(thread.get(),
+            [] { AddEvent(kRecorded, "colour", TRACE_EVENT_PHASE_INSTANT); });
+    }
+    bodies = EchoBodies(log_lines, &colors);
   }
   for (auto& thread : threads)
     thread->Stop();
 
-  ASSERT_EQ(7u, lines.size());
-  int colors[7] = {};
-  for (size_t i = 0; i < 7; ++i) {
-    EXPECT_NE(std::string::npos,
-              lines[i].find("TraceLogTest.colour" + std::to_string(i) + ": "))
-        << lines[i];
-    EXPECT_EQ("TraceLogTest.colour[TraceLogTest.rec]",
-              EchoBody(lines[i], &colors[i]));
-  }
-  // Each new name takes the next of the six colours; the seventh wraps.
-  for (size_t i = 1; i < 7; ++i)
+  ASSERT_EQ(13u, bodies.size());
+  EXPECT_EQ("outer[TraceLogTest.rec]\x1b[0;m", bodies[0]);
+  EXPECT_EQ("| inner[TraceLogTest.rec]\x1b[0;m", bodies[1]);
+  EXPECT_EQ("| inner[TraceLogTest.rec] (0.500 ms)\x1b[0;m", bodies[2]);
+  EXPECT_EQ("outer[TraceLogTest.rec] (2.250 ms)\x1b[0;m", bodies[3]);
+  // A complete event is echoed as a begin, and as an end when it closes.
+  EXPECT_EQ("whole[TraceLogTest.rec]\x1b[0;m", bodies[4]);
+  const std::string& end = bodies[5];
+  EXPECT_EQ(0u, end.find("whole[TraceLogTest.rec] (")) << end;
+  EXPECT_EQ(end.size() - 13, end.rfind('.')) << "three decimals: " << end;
+  EXPECT_EQ(" ms)\x1b[0;m", end.substr(end.size() - 9)) << end;
+  for (size_t i = 0; i < 6; ++i)
+    EXPECT_EQ(colors[0], colors[i]) << "one thread, one colour";
+  // Each new thread name takes the next of the six colours; the seventh
+  // wraps.
+  for (size_t i = 7; i < 13; ++i)
     EXPECT_EQ(colors[i - 1] % 6 + 1, colors[i]) << i;
-  EXPECT_EQ(colors[0], colors[6]);
-}
+  EXPECT_EQ(colors[6], colors[12]);
 
-TEST_F(TraceLogRecordingTest, EndWithoutBeginHasNoDuration) {
-  // Echo switched on between a begin and its end must not underflow the
-  // thread's stack of begin times.
-  std::string line = log_->FormatConsoleLineForTesting(
-      TRACE_EVENT_PHASE_END, TimeTicks::FromInternalValue(5000), nullptr);
-  int color = 0;
-  EXPECT_EQ(" (0.000 ms)", EchoBody(line, &color));
+  // An end with no begin on record (echo switched on in between) has no
+  // duration and leaves the stack of begin times alone.
+  EXPECT_NE(std::string::npos, log_->FormatConsoleLineForTesting(
+                                       TRACE_EVENT_PHASE_END, at(5000), nullptr)
+                                   .find("m (0.000 ms)\x1b[0;m"));
 }
 
 }  // namespace
