@@ -24,7 +24,7 @@ std::atomic<MemoryDumpManager*> g_instance_for_testing{nullptr};
 // unregistered since may be gone, so it is not called.
 void NotifyHeapProfilingEnabledOnProviderSequence(
     scoped_refptr<MemoryDumpProviderInfo> mdpinfo, bool enabled) {
-  if (mdpinfo->disabled)
+  if (mdpinfo->disabled.load(std::memory_order_acquire))
     return;
   mdpinfo->dump_provider->OnHeapProfilingEnabled(enabled);
 }
@@ -67,6 +67,10 @@ MemoryDumpManager::~MemoryDumpManager() {
   std::unique_ptr<Thread> dump_thread;
   {
     AutoLock lock(lock_);
+    // A registration from now on (say, by a last task on "MemoryInfra")
+    // could start the thread anew, with nobody left to stop it before the
+    // records go.
+    dumper_registrations_ignored_ = true;
     dump_thread = std::move(dump_thread_);
   }
   // Stopped outside the lock: its last tasks may call providers that
@@ -89,7 +93,7 @@ void MemoryDumpManager::RegisterDumpProvider(
     scoped_refptr<SingleThreadTaskRunner> task_runner) {
   MemoryDumpProvider::Options options;
   options.dumps_on_single_thread_task_runner = true;
-  RegisterDumpProviderInternal(mdp, name, std::move(task_runner), options);
+  RegisterDumpProvider(mdp, name, std::move(task_runner), options);
 }
 
 void MemoryDumpManager::RegisterDumpProvider(
@@ -97,8 +101,6 @@ void MemoryDumpManager::RegisterDumpProvider(
     const char* name,
     scoped_refptr<SingleThreadTaskRunner> task_runner,
     MemoryDumpProvider::Options options) {
-  // The runner's type says it: the provider is called on one thread.
-  options.dumps_on_single_thread_task_runner = true;
   RegisterDumpProviderInternal(mdp, name, std::move(task_runner), options);
 }
 
@@ -115,25 +117,27 @@ void MemoryDumpManager::RegisterDumpProviderInternal(
     const char* name,
     scoped_refptr<SequencedTaskRunner> task_runner,
     const MemoryDumpProvider::Options& options) {
-  scoped_refptr<MemoryDumpProviderInfo> mdpinfo;
+  // Made before the lock: the whitelist look-ups need none.
+  scoped_refptr<MemoryDumpProviderInfo> mdpinfo =
+      MakeRefCounted<MemoryDumpProviderInfo>(
+          mdp, name, std::move(task_runner), options,
+          IsMemoryDumpProviderWhitelisted(name),
+          IsMemoryDumpProviderWhitelistedForSummary(name));
+  PendingTasks pending_tasks;
   {
     AutoLock lock(lock_);
-    if (dumper_registrations_ignored_for_testing_)
+    if (dumper_registrations_ignored_)
       return;
+    // The set holds one record per provider and task runner.
+    if (!dump_providers_.insert(mdpinfo).second)
+      return;
+    if (IsHeapProfilingEnablingMode(heap_profiling_mode_))
+      NotifyHeapProfilingEnabledLocked(mdpinfo, true, &pending_tasks);
   }
-  mdpinfo = MakeRefCounted<MemoryDumpProviderInfo>(
-      mdp, name, std::move(task_runner), options,
-      IsMemoryDumpProviderWhitelisted(name),
-      IsMemoryDumpProviderWhitelistedForSummary(name));
-
-  AutoLock lock(lock_);
-  // The set holds one record per provider and task runner.
-  if (!dump_providers_.insert(mdpinfo).second)
-    return;
+  // Posted once the lock is released (see PendingTasks).
   if (options.is_fast_polling_supported)
     MemoryPeakDetector::GetInstance()->NotifyMemoryDumpProvidersChanged();
-  if (IsHeapProfilingEnablingMode(heap_profiling_mode_))
-    NotifyHeapProfilingEnabledLocked(mdpinfo, true);
+  PostPendingTasks(std::move(pending_tasks));
 }
 
 void MemoryDumpManager::UnregisterDumpProvider(MemoryDumpProvider* mdp) {
@@ -163,14 +167,20 @@ void MemoryDumpManager::UnregisterDumpProviderInternal(
       return;  // |owned_mdp| is destroyed outside the lock.
 
     removed = *it;
+    // An unbound provider may be in a call on another thread right now: a
+    // heap profiling announcement on "MemoryInfra" or a poll of the peak
+    // detector. Only a handed-over provider is sure to outlive that call.
+    DCHECK(take_mdp_ownership_and_delete_async || removed->task_runner ||
+           !(removed->options.is_fast_polling_supported ||
+             removed->options.supports_heap_profiling));
     if (take_mdp_ownership_and_delete_async)
       removed->owned_dump_provider = std::move(owned_mdp);
-    if (removed->options.is_fast_polling_supported)
-      MemoryPeakDetector::GetInstance()->NotifyMemoryDumpProvidersChanged();
     // Tasks already posted for the provider hold the record and see this.
-    removed->disabled = true;
+    removed->disabled.store(true, std::memory_order_release);
     dump_providers_.erase(it);
   }
+  if (removed->options.is_fast_polling_supported)
+    MemoryPeakDetector::GetInstance()->NotifyMemoryDumpProvidersChanged();
 }
 
 void MemoryDumpManager::GetDumpProvidersForPolling(
@@ -185,7 +195,7 @@ void MemoryDumpManager::GetDumpProvidersForPolling(
 void MemoryDumpManager::set_dumper_registrations_ignored_for_testing(
     bool ignored) {
   AutoLock lock(lock_);
-  dumper_registrations_ignored_for_testing_ = ignored;
+  dumper_registrations_ignored_ = ignored;
 }
 
 void MemoryDumpManager::SetHeapProfilingModeForTesting(uint32_t mode) {
@@ -201,16 +211,25 @@ MemoryDumpManager::GetDumpProvidersForTesting() {
 }
 
 void MemoryDumpManager::NotifyHeapProfilingEnabledLocked(
-    scoped_refptr<MemoryDumpProviderInfo> mdpinfo, bool enabled) {
+    scoped_refptr<MemoryDumpProviderInfo> mdpinfo,
+    bool enabled,
+    PendingTasks* pending_tasks) {
   lock_.AssertAcquired();
   if (!mdpinfo->options.supports_heap_profiling)
     return;
   scoped_refptr<SequencedTaskRunner> task_runner =
       mdpinfo->task_runner ? mdpinfo->task_runner
                            : GetOrCreateBgTaskRunnerLocked();
-  task_runner->PostTask(FROM_HERE,
-                        BindOnce(&NotifyHeapProfilingEnabledOnProviderSequence,
-                                 std::move(mdpinfo), enabled));
+  pending_tasks->emplace_back(
+      std::move(task_runner),
+      BindOnce(&NotifyHeapProfilingEnabledOnProviderSequence,
+               std::move(mdpinfo), enabled));
+}
+
+// static
+void MemoryDumpManager::PostPendingTasks(PendingTasks pending_tasks) {
+  for (auto& pending : pending_tasks)
+    pending.first->PostTask(FROM_HERE, std::move(pending.second));
 }
 
 scoped_refptr<SequencedTaskRunner>

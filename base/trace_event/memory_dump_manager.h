@@ -4,8 +4,10 @@
 #include <stdint.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "base/callback.h"
 #include "base/macros.h"
 #include "base/memory/scoped_refptr.h"
 #include "base/synchronization/lock.h"
@@ -40,7 +42,8 @@ class MemoryDumpManager {
   ~MemoryDumpManager();
 
   // Registers |mdp| to be called on |task_runner| (null: on any thread).
-  // |name| must outlive the registration.
+  // |name| must outlive the registration. This form sets the options' single
+  // thread flag; the forms that take options keep them as given.
   void RegisterDumpProvider(MemoryDumpProvider* mdp,
                             const char* name,
                             scoped_refptr<SingleThreadTaskRunner> task_runner);
@@ -56,9 +59,9 @@ class MemoryDumpManager {
 
   // Unregisters |mdp|. A provider bound to a task runner must unregister on
   // it: tasks posted for it earlier then see the registration gone and
-  // leave it alone. A provider called on any thread (or polled by the peak
-  // detector) should be handed over with the form below instead, since a
-  // call on another thread may be under way.
+  // leave it alone. An unbound provider that supports heap profiling or
+  // fast polling must be handed over with the form below instead (checked),
+  // since a call on another thread may be under way.
   void UnregisterDumpProvider(MemoryDumpProvider* mdp);
   // Unregisters |mdp| and destroys it once no dump can be using it.
   void UnregisterAndDeleteDumpProviderSoon(
@@ -87,10 +90,20 @@ class MemoryDumpManager {
   void UnregisterDumpProviderInternal(MemoryDumpProvider* mdp,
                                       bool take_mdp_ownership_and_delete_async);
 
-  // Posts OnHeapProfilingEnabled(|enabled|) for |mdpinfo| when its provider
-  // supports heap profiling. Called with |lock_| held.
+  // Tasks to post once |lock_| is released. Posting records a flow trace
+  // event, and the trace log's first use, or a thread's first event, makes
+  // the trace log register a provider of its own, which takes |lock_| again.
+  using PendingTasks =
+      std::vector<std::pair<scoped_refptr<SequencedTaskRunner>, OnceClosure>>;
+
+  // Adds to |pending_tasks| the call OnHeapProfilingEnabled(|enabled|) for
+  // |mdpinfo| when its provider supports heap profiling. Called with |lock_|
+  // held.
   void NotifyHeapProfilingEnabledLocked(
-      scoped_refptr<MemoryDumpProviderInfo> mdpinfo, bool enabled);
+      scoped_refptr<MemoryDumpProviderInfo> mdpinfo,
+      bool enabled,
+      PendingTasks* pending_tasks);
+  static void PostPendingTasks(PendingTasks pending_tasks);
   // The task runner of the "MemoryInfra" thread, started on first need.
   // Called with |lock_| held.
   scoped_refptr<SequencedTaskRunner> GetOrCreateBgTaskRunnerLocked();
@@ -99,7 +112,8 @@ class MemoryDumpManager {
   Lock lock_;
   MemoryDumpProviderInfo::OrderedSet dump_providers_;
   std::unique_ptr<Thread> dump_thread_;
-  bool dumper_registrations_ignored_for_testing_ = false;
+  // Set by tests, and for good once destruction begins.
+  bool dumper_registrations_ignored_ = false;
   uint32_t heap_profiling_mode_ = 0;
 
   DISALLOW_COPY_AND_ASSIGN(MemoryDumpManager);

@@ -1,16 +1,15 @@
 #include "base/trace_event/memory_dump_manager.h"
 
-#include <string.h>
-
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/bind.h"
-#include "base/memory/ref_counted.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/test/bounded_wait.h"
 #include "base/test/test_task_runner.h"
+#include "base/test/test_thread.h"
 #include "base/threading/platform_thread.h"
 #include "base/trace_event/memory_dump_provider_info.h"
 #include "base/trace_event/memory_peak_detector.h"
@@ -22,243 +21,240 @@ namespace {
 
 class TestProvider : public MemoryDumpProvider {
  public:
-  TestProvider() = default;
-  explicit TestProvider(bool* destroyed) : destroyed_(destroyed) {}
   ~TestProvider() override {
-    if (destroyed_)
-      *destroyed_ = true;
+    if (destroyed)
+      *destroyed = true;
   }
-
   bool OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump*) override {
     return true;
   }
   void OnHeapProfilingEnabled(bool enabled) override {
+    if (on_heap_profiling)
+      on_heap_profiling();
+    EXPECT_TRUE(enabled);
     ++heap_profiling_calls;
-    last_enabled = enabled;
-    const char* name = PlatformThread::GetName();
-    thread_name = name ? name : "";
-    called.Signal();
-  }
-  void PollFastMemoryTotal(uint64_t* memory_total) override {
-    *memory_total = 1;
+    thread_name = PlatformThread::GetName() ? PlatformThread::GetName() : "";
   }
 
+  bool* destroyed = nullptr;
+  std::function<void()> on_heap_profiling;
   int heap_profiling_calls = 0;
-  bool last_enabled = false;
   std::string thread_name;
-  WaitableEvent called{WaitableEvent::ResetPolicy::MANUAL,
-                       WaitableEvent::InitialState::NOT_SIGNALED};
-
- private:
-  bool* destroyed_ = nullptr;
 };
 
-MemoryDumpProvider::Options HeapProfilingOptions() {
+MemoryDumpProvider::Options MakeOptions(bool fast_polling,
+                                        bool heap_profiling) {
   MemoryDumpProvider::Options options;
-  options.supports_heap_profiling = true;
+  options.is_fast_polling_supported = fast_polling;
+  options.supports_heap_profiling = heap_profiling;
   return options;
 }
 
-MemoryDumpProvider::Options FastPollingOptions() {
-  MemoryDumpProvider::Options options;
-  options.is_fast_polling_supported = true;
-  return options;
+// Runs a hook on every post, then hands the task to a test runner.
+class HookedTaskRunner : public SequencedTaskRunner {
+ public:
+  explicit HookedTaskRunner(std::function<void()> on_post)
+      : on_post_(std::move(on_post)) {}
+  bool PostDelayedTask(const Location& from_here,
+                       OnceClosure task,
+                       TimeDelta delay) override {
+    on_post_();
+    return inner->PostDelayedTask(from_here, std::move(task), delay);
+  }
+  bool PostNonNestableDelayedTask(const Location& from_here,
+                                  OnceClosure task,
+                                  TimeDelta delay) override {
+    return PostDelayedTask(from_here, std::move(task), delay);
+  }
+  bool RunsTasksInCurrentSequence() const override { return true; }
+
+  const scoped_refptr<TestTaskRunner> inner = MakeRefCounted<TestTaskRunner>();
+
+ private:
+  ~HookedTaskRunner() override = default;
+  std::function<void()> on_post_;
+};
+
+using Records = std::vector<scoped_refptr<MemoryDumpProviderInfo>>;
+
+// The records of |mdp|: the trace log may register its own providers with
+// whatever manager is current.
+Records RecordsOf(MemoryDumpManager* manager, MemoryDumpProvider* mdp) {
+  Records records;
+  for (const auto& info : manager->GetDumpProvidersForTesting()) {
+    if (info->dump_provider == mdp)
+      records.push_back(info);
+  }
+  return records;
 }
 
 class MemoryDumpManagerTest : public testing::Test {
  protected:
-  void SetUp() override {
-    manager_ = MemoryDumpManager::CreateInstanceForTesting();
-    runner_ = MakeRefCounted<TestTaskRunner>();
-  }
   void TearDown() override {
     manager_.reset();
     runner_->ClearPendingTasks();
   }
 
-  // The records of |mdp|: other code (the trace log) may register its own
-  // providers with whatever manager is current.
-  std::vector<scoped_refptr<MemoryDumpProviderInfo>> RecordsOf(
-      MemoryDumpProvider* mdp) {
-    std::vector<scoped_refptr<MemoryDumpProviderInfo>> records;
-    for (const auto& info : manager_->GetDumpProvidersForTesting()) {
-      if (info->dump_provider == mdp)
-        records.push_back(info);
-    }
-    return records;
-  }
-
-  std::unique_ptr<MemoryDumpManager> manager_;
-  scoped_refptr<TestTaskRunner> runner_;
+  std::unique_ptr<MemoryDumpManager> manager_ =
+      MemoryDumpManager::CreateInstanceForTesting();
+  scoped_refptr<TestTaskRunner> runner_ = MakeRefCounted<TestTaskRunner>();
 };
 
-TEST_F(MemoryDumpManagerTest, RegistrationKeepsOneRecordPerProviderAndRunner) {
+TEST_F(MemoryDumpManagerTest, OneRecordPerProviderAndRunner) {
   TestProvider provider;
   manager_->RegisterDumpProvider(&provider, "Malloc", runner_);
   manager_->RegisterDumpProvider(&provider, "Malloc", runner_);
-  auto records = RecordsOf(&provider);
+  auto records = RecordsOf(manager_.get(), &provider);
   ASSERT_EQ(1u, records.size());
-  EXPECT_STREQ("Malloc", records[0]->name);
-  EXPECT_EQ(runner_.get(), records[0]->task_runner.get());
   EXPECT_TRUE(records[0]->options.dumps_on_single_thread_task_runner);
-  EXPECT_FALSE(records[0]->options.is_fast_polling_supported);
-  EXPECT_TRUE(records[0]->whitelisted_for_background_mode);
+  // The whitelists go by the name: "Malloc" is on both, "Skia" on the
+  // background one only.
   EXPECT_TRUE(records[0]->whitelisted_for_summary_mode);
 
-  // On another runner it is another registration.
-  manager_->RegisterDumpProviderWithSequencedTaskRunner(
-      &provider, "Malloc", MakeRefCounted<TestTaskRunner>(),
-      MemoryDumpProvider::Options());
-  EXPECT_EQ(2u, RecordsOf(&provider).size());
-
-  // The whitelists go by the name.
-  TestProvider skia;
-  manager_->RegisterDumpProvider(&skia, "Skia", nullptr);
-  ASSERT_EQ(1u, RecordsOf(&skia).size());
-  EXPECT_TRUE(RecordsOf(&skia)[0]->whitelisted_for_background_mode);
-  EXPECT_FALSE(RecordsOf(&skia)[0]->whitelisted_for_summary_mode);
+  // On another runner it is another registration; the fuller form keeps
+  // the options as given.
+  manager_->RegisterDumpProvider(&provider, "Skia",
+                                 MakeRefCounted<TestTaskRunner>(),
+                                 MakeOptions(false, false));
+  records = RecordsOf(manager_.get(), &provider);
+  ASSERT_EQ(2u, records.size());
+  const auto& skia = records[records[0]->task_runner == runner_ ? 1 : 0];
+  EXPECT_FALSE(skia->options.dumps_on_single_thread_task_runner);
+  EXPECT_TRUE(skia->whitelisted_for_background_mode);
+  EXPECT_FALSE(skia->whitelisted_for_summary_mode);
 }
 
-TEST_F(MemoryDumpManagerTest, IgnoredRegistrationsLeaveNoRecord) {
-  TestProvider provider;
-  manager_->set_dumper_registrations_ignored_for_testing(true);
-  manager_->RegisterDumpProvider(&provider, "Test", runner_);
-  EXPECT_TRUE(RecordsOf(&provider).empty());
-  manager_->set_dumper_registrations_ignored_for_testing(false);
-  manager_->RegisterDumpProvider(&provider, "Test", runner_);
-  EXPECT_EQ(1u, RecordsOf(&provider).size());
-}
-
-TEST_F(MemoryDumpManagerTest, UnregisteringDisablesAndRemovesTheRecord) {
+TEST_F(MemoryDumpManagerTest, UnregisteringDisablesTheRecord) {
   TestProvider provider;
   manager_->RegisterDumpProvider(&provider, "Test", runner_);
-  auto records = RecordsOf(&provider);
-  ASSERT_EQ(1u, records.size());
-  EXPECT_FALSE(records[0]->disabled);
-
+  auto records = RecordsOf(manager_.get(), &provider);
   manager_->UnregisterDumpProvider(&provider);
-  EXPECT_TRUE(RecordsOf(&provider).empty());
-  // A holder of the record sees it disabled.
-  EXPECT_TRUE(records[0]->disabled);
-  // Unknown providers are ignored.
-  manager_->UnregisterDumpProvider(&provider);
-}
+  EXPECT_TRUE(RecordsOf(manager_.get(), &provider).empty());
+  EXPECT_TRUE(records[0]->disabled.load());
 
-TEST_F(MemoryDumpManagerTest, HandedOverProviderLivesAsLongAsItsRecord) {
+  // A handed-over provider lives as long as its record.
   bool destroyed = false;
-  auto provider = std::make_unique<TestProvider>(&destroyed);
-  TestProvider* raw = provider.get();
-  manager_->RegisterDumpProvider(raw, "Test", runner_);
-  auto records = RecordsOf(raw);
-  ASSERT_EQ(1u, records.size());
-
-  manager_->UnregisterAndDeleteDumpProviderSoon(std::move(provider));
-  EXPECT_TRUE(RecordsOf(raw).empty());
-  EXPECT_TRUE(records[0]->disabled);
+  auto owned = std::make_unique<TestProvider>();
+  owned->destroyed = &destroyed;
+  manager_->RegisterDumpProvider(owned.get(), "Test", nullptr);
+  records = RecordsOf(manager_.get(), owned.get());
+  manager_->UnregisterAndDeleteDumpProviderSoon(std::move(owned));
   EXPECT_FALSE(destroyed);
   records.clear();
   EXPECT_TRUE(destroyed);
+}
 
-  // One that was never registered is destroyed at once.
-  bool stranger_destroyed = false;
-  manager_->UnregisterAndDeleteDumpProviderSoon(
-      std::make_unique<TestProvider>(&stranger_destroyed));
-  EXPECT_TRUE(stranger_destroyed);
+TEST_F(MemoryDumpManagerTest, UnboundPolledProviderMustBeHandedOver) {
+  // A poll or an announcement may be calling it on another thread.
+  TestProvider providers[2];
+  for (int fast_polling = 0; fast_polling < 2; ++fast_polling) {
+    TestProvider* provider = &providers[fast_polling];
+    manager_->RegisterDumpProvider(provider, "Test", nullptr,
+                                   MakeOptions(fast_polling, !fast_polling));
+    EXPECT_DEATH(manager_->UnregisterDumpProvider(provider), "");
+  }
 }
 
 TEST_F(MemoryDumpManagerTest, HeapProfilingIsAnnouncedOnTheProvidersRunner) {
   TestProvider supporting, other;
-  // Modes below 2 and above 4 do not enable heap profiling.
-  for (uint32_t mode : {0u, 1u, 5u}) {
-    manager_->SetHeapProfilingModeForTesting(mode);
-    manager_->RegisterDumpProvider(&supporting, "Test", runner_,
-                                   HeapProfilingOptions());
-    EXPECT_EQ(0u, runner_->pending_count()) << mode;
-    manager_->UnregisterDumpProvider(&supporting);
-  }
-
-  for (uint32_t mode : {2u, 3u, 4u}) {
+  for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 5u}) {
     supporting.heap_profiling_calls = 0;
     manager_->SetHeapProfilingModeForTesting(mode);
     manager_->RegisterDumpProvider(&supporting, "Test", runner_,
-                                   HeapProfilingOptions());
+                                   MakeOptions(false, true));
     manager_->RegisterDumpProvider(&other, "Other", runner_);
-    EXPECT_EQ(1u, runner_->pending_count()) << mode;
     runner_->RunUntilIdle();
-    EXPECT_EQ(1, supporting.heap_profiling_calls) << mode;
-    EXPECT_TRUE(supporting.last_enabled);
-    EXPECT_EQ(0, other.heap_profiling_calls);
+    EXPECT_EQ(mode >= 2 && mode <= 4, supporting.heap_profiling_calls) << mode;
     manager_->UnregisterDumpProvider(&supporting);
     manager_->UnregisterDumpProvider(&other);
   }
-}
+  EXPECT_EQ(0, other.heap_profiling_calls);
 
-TEST_F(MemoryDumpManagerTest, AnnouncementPostedBeforeUnregisteringIsDropped) {
-  TestProvider provider;
+  // Posted before unregistering: dropped.
   manager_->SetHeapProfilingModeForTesting(2);
-  manager_->RegisterDumpProvider(&provider, "Test", runner_,
-                                 HeapProfilingOptions());
-  ASSERT_EQ(1u, runner_->pending_count());
-  manager_->UnregisterDumpProvider(&provider);
+  manager_->RegisterDumpProvider(&supporting, "Test", runner_,
+                                 MakeOptions(false, true));
+  manager_->UnregisterDumpProvider(&supporting);
   runner_->RunUntilIdle();
-  EXPECT_EQ(0, provider.heap_profiling_calls);
+  EXPECT_EQ(0, supporting.heap_profiling_calls);
 }
 
-TEST_F(MemoryDumpManagerTest, UnboundProviderIsToldOnMemoryInfraThread) {
-  TestProvider provider;
-  manager_->SetHeapProfilingModeForTesting(4);
-  manager_->RegisterDumpProvider(&provider, "Test", nullptr,
-                                 HeapProfilingOptions());
-  ASSERT_TRUE(WaitWithin(&provider.called, "OnHeapProfilingEnabled"));
-  EXPECT_EQ("MemoryInfra", provider.thread_name);
+TEST_F(MemoryDumpManagerTest, AnnouncementIsPostedOutsideTheLock) {
+  // Posting may be the thread's first trace event, which registers the
+  // trace log's own providers. Registered here from another thread, so that
+  // a lock still held fails the test instead of hanging it.
+  TestProvider provider, other;
+  WaitableEvent registered;
+  std::unique_ptr<TestThread> helper;
+  auto runner = MakeRefCounted<HookedTaskRunner>([&] {
+    helper = std::make_unique<TestThread>([&] {
+      manager_->RegisterDumpProvider(&other, "Other", nullptr);
+      registered.Signal();
+    });
+    EXPECT_TRUE(WaitWithin(&registered, "a registration while posting"));
+  });
+  manager_->SetHeapProfilingModeForTesting(2);
+  manager_->RegisterDumpProviderWithSequencedTaskRunner(
+      &provider, "Test", runner, MakeOptions(false, true));
+  ASSERT_TRUE(helper);
+  helper->Join();
+  runner->inner->RunUntilIdle();
   EXPECT_EQ(1, provider.heap_profiling_calls);
-  // Stops the thread before |provider| goes.
-  manager_.reset();
 }
 
-// The peak detector learns of fast-polling providers through the manager.
-class MemoryDumpManagerPeakDetectorTest : public MemoryDumpManagerTest {
- protected:
-  void SetUp() override {
-    MemoryDumpManagerTest::SetUp();
-    MemoryPeakDetector::GetInstance()->Setup(
-        BindRepeating(&MemoryDumpManager::GetDumpProvidersForPolling,
-                      Unretained(manager_.get())),
-        runner_, BindRepeating([] {}));
-    MemoryPeakDetector::Config config;
-    config.polling_interval_ms = 10;
-    MemoryPeakDetector::GetInstance()->Start(config, 1);
-    runner_->RunUntilIdle();
-  }
-  void TearDown() override {
-    MemoryPeakDetector::GetInstance()->TearDown();
-    runner_->RunUntilIdle();
-    MemoryDumpManagerTest::TearDown();
-  }
-  MemoryPeakDetector::State detector_state() {
-    return MemoryPeakDetector::GetInstance()->state_for_testing();
-  }
-};
+TEST_F(MemoryDumpManagerTest, DestructionIgnoresRegistrations) {
+  // A last announcement on "MemoryInfra", run while the destructor stops
+  // that thread, registers a provider that would need the thread again.
+  MemoryDumpManager* manager = manager_.release();
+  TestProvider first, late, probe;
+  WaitableEvent go;
+  first.on_heap_profiling = [&] {
+    EXPECT_TRUE(WaitWithin(&go, "registrations ignored"));
+    manager->RegisterDumpProvider(&late, "Late", nullptr,
+                                  MakeOptions(false, true));
+  };
+  manager->SetHeapProfilingModeForTesting(2);
+  manager->RegisterDumpProvider(&first, "First", nullptr,
+                                MakeOptions(false, true));
+  TestThread destroyer([manager] { delete manager; });
+  // The destructor waits for |first|, so |manager| is still there.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        manager->RegisterDumpProvider(&probe, "Probe", nullptr);
+        if (RecordsOf(manager, &probe).empty())
+          return true;
+        manager->UnregisterDumpProvider(&probe);
+        return false;
+      },
+      "a registration ignored during destruction"));
+  go.Signal();
+  destroyer.Join();
+  // An unbound provider is told on "MemoryInfra".
+  EXPECT_EQ(1, first.heap_profiling_calls);
+  EXPECT_EQ("MemoryInfra", first.thread_name);
+  EXPECT_EQ(0, late.heap_profiling_calls);
+}
 
-TEST_F(MemoryDumpManagerPeakDetectorTest, FastPollingProvidersStartPolling) {
-  EXPECT_EQ(MemoryPeakDetector::ENABLED, detector_state());
-  TestProvider slow;
-  manager_->RegisterDumpProvider(&slow, "Slow", nullptr);
-  EXPECT_EQ(0u, runner_->pending_count());
-
-  auto fast = std::make_unique<TestProvider>();
-  TestProvider* fast_raw = fast.get();
-  manager_->RegisterDumpProvider(fast_raw, "Fast", nullptr,
-                                 FastPollingOptions());
-  EXPECT_EQ(1u, runner_->pending_count());
+TEST_F(MemoryDumpManagerTest, FastPollingProvidersStartPeakDetection) {
+  MemoryPeakDetector* detector = MemoryPeakDetector::GetInstance();
+  detector->Setup(BindRepeating(&MemoryDumpManager::GetDumpProvidersForPolling,
+                                Unretained(manager_.get())),
+                  runner_, BindRepeating([] {}));
+  MemoryPeakDetector::Config config;
+  config.polling_interval_ms = 10;
+  detector->Start(config, 1);
   runner_->RunUntilIdle();
-  EXPECT_EQ(MemoryPeakDetector::RUNNING, detector_state());
-
+  EXPECT_EQ(MemoryPeakDetector::ENABLED, detector->state_for_testing());
+  auto fast = std::make_unique<TestProvider>();
+  manager_->RegisterDumpProvider(fast.get(), "Fast", nullptr,
+                                 MakeOptions(true, false));
+  runner_->RunUntilIdle();
+  EXPECT_EQ(MemoryPeakDetector::RUNNING, detector->state_for_testing());
   manager_->UnregisterAndDeleteDumpProviderSoon(std::move(fast));
   runner_->RunUntilIdle();
-  EXPECT_EQ(MemoryPeakDetector::ENABLED, detector_state());
-  EXPECT_TRUE(RecordsOf(fast_raw).empty());
-  manager_->UnregisterDumpProvider(&slow);
+  EXPECT_EQ(MemoryPeakDetector::ENABLED, detector->state_for_testing());
+  detector->TearDown();
+  runner_->RunUntilIdle();
 }
 
 }  // namespace

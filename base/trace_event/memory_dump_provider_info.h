@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <memory>
 #include <set>
 
@@ -51,8 +52,10 @@ struct MemoryDumpProviderInfo
   // the record, that is after the last task that may still call it.
   std::unique_ptr<MemoryDumpProvider> owned_dump_provider;
   uint32_t consecutive_failures = 0;
-  // Set once the provider is unregistered.
-  bool disabled = false;
+  // Set, under the manager's lock, once the provider is unregistered; read
+  // without it by tasks and polls that still hold the record. Stored with
+  // release and loaded with acquire.
+  std::atomic<bool> disabled{false};
 
  private:
   friend class RefCountedThreadSafe<MemoryDumpProviderInfo>;

@@ -36,37 +36,27 @@ uint64_t BytesToMiB(uint64_t bytes) {
   return bytes >> 20;
 }
 
-void TracePolledTotal(uint64_t total_bytes) {
+// Records one event in the memory-infra category with a single unsigned
+// argument: the total in MiB.
+void TraceMiB(const char* name,
+              char phase,
+              unsigned int flags,
+              const char* arg_name,
+              uint64_t total_bytes) {
   const unsigned char* category_state = MemoryInfraCategoryState();
   if (!IsCategoryStateEnabled(category_state))
     return;
-  static const char* const kArgNames[1] = {"value"};
+  const char* const arg_names[1] = {arg_name};
   static const unsigned char kArgTypes[1] = {TRACE_VALUE_TYPE_UINT};
   const unsigned long long values[1] = {BytesToMiB(total_bytes)};
   TraceEventArgs args;
-  args.phase = TRACE_EVENT_PHASE_COUNTER;
+  args.phase = phase;
+  args.flags = flags;
   args.num_args = 1;
-  args.arg_names = kArgNames;
+  args.arg_names = arg_names;
   args.arg_types = kArgTypes;
   args.arg_values = values;
-  ScopedTraceEvent event(category_state, "PolledMemoryMB", args);
-}
-
-void TracePeak(uint64_t total_bytes) {
-  const unsigned char* category_state = MemoryInfraCategoryState();
-  if (!IsCategoryStateEnabled(category_state))
-    return;
-  static const char* const kArgNames[1] = {"PolledMemoryMB"};
-  static const unsigned char kArgTypes[1] = {TRACE_VALUE_TYPE_UINT};
-  const unsigned long long values[1] = {BytesToMiB(total_bytes)};
-  TraceEventArgs args;
-  args.phase = TRACE_EVENT_PHASE_INSTANT;
-  args.flags = TRACE_EVENT_SCOPE_PROCESS;
-  args.num_args = 1;
-  args.arg_names = kArgNames;
-  args.arg_types = kArgTypes;
-  args.arg_values = values;
-  ScopedTraceEvent event(category_state, "Peak memory detected", args);
+  ScopedTraceEvent event(category_state, name, args);
 }
 
 }  // namespace
@@ -101,6 +91,9 @@ void MemoryPeakDetector::Setup(
   DCHECK(task_runner);
   {
     AutoLock lock(task_runner_lock_);
+    // Setup on another runner could run before the pending TearDown and
+    // would race with it on the detector's fields.
+    DCHECK(!tear_down_task_runner_ || tear_down_task_runner_ == task_runner);
     task_runner_ = task_runner;
   }
   task_runner->PostTask(
@@ -123,6 +116,8 @@ void MemoryPeakDetector::TearDown() {
   {
     AutoLock lock(task_runner_lock_);
     task_runner = std::move(task_runner_);
+    if (task_runner)
+      tear_down_task_runner_ = task_runner;
   }
   if (!task_runner)
     return;
@@ -132,6 +127,10 @@ void MemoryPeakDetector::TearDown() {
 }
 
 void MemoryPeakDetector::TearDownInternal() {
+  {
+    AutoLock lock(task_runner_lock_);
+    tear_down_task_runner_ = nullptr;
+  }
   if (state_ == RUNNING)
     ++generation_;
   state_ = NOT_INITIALIZED;
@@ -143,6 +142,7 @@ void MemoryPeakDetector::TearDownInternal() {
 }
 
 void MemoryPeakDetector::Start(Config config, uint64_t static_threshold_bytes) {
+  // A period of 0 would make the polls follow each other without pause.
   CHECK_GT(config.polling_interval_ms, 0u);
   scoped_refptr<SequencedTaskRunner> task_runner = GetTaskRunner();
   if (!task_runner)
@@ -222,12 +222,17 @@ void MemoryPeakDetector::PollMemoryAndDetectPeak(uint32_t expected_generation) {
   uint64_t polled_memory_bytes = 0;
   for (const scoped_refptr<MemoryDumpProviderInfo>& mdp_info :
        dump_providers_) {
+    // Unregistered since the list was loaded: the provider may be gone.
+    if (mdp_info->disabled.load(std::memory_order_acquire))
+      continue;
     uint64_t value = 0;
     mdp_info->dump_provider->PollFastMemoryTotal(&value);
     polled_memory_bytes += value;
   }
-  if (config_.enable_verbose_poll_tracing)
-    TracePolledTotal(polled_memory_bytes);
+  if (config_.enable_verbose_poll_tracing) {
+    TraceMiB("PolledMemoryMB", TRACE_EVENT_PHASE_COUNTER, TRACE_EVENT_FLAG_NONE,
+             "value", polled_memory_bytes);
+  }
 
   bool is_peak = false;
   if (skip_polls_ > 0) {
@@ -256,7 +261,8 @@ void MemoryPeakDetector::PollMemoryAndDetectPeak(uint32_t expected_generation) {
 
   if (!is_peak)
     return;
-  TracePeak(polled_memory_bytes);
+  TraceMiB("Peak memory detected", TRACE_EVENT_PHASE_INSTANT,
+           TRACE_EVENT_SCOPE_PROCESS, "PolledMemoryMB", polled_memory_bytes);
   ResetPollHistory(true);
   last_dump_memory_total_ = polled_memory_bytes;
   on_peak_detected_callback_.Run();
@@ -297,13 +303,11 @@ void MemoryPeakDetector::ResetPollHistory(bool keep_last_sample) {
     const uint32_t previous_index =
         samples_index_ > 0 ? samples_index_ - 1 : kSlidingWindowNumSamples - 1;
     last_dump_memory_total_ = samples_bytes_[previous_index];
-    // Leave the process time to settle before the next peak counts.
-    skip_polls_ = 0;
-    if (config_.polling_interval_ms > 0) {
-      const uint64_t period = config_.polling_interval_ms;
-      skip_polls_ = static_cast<uint32_t>(
-          (config_.min_time_between_peaks_ms + period - 1) / period);
-    }
+    // Leave the process time to settle before the next peak counts. Start
+    // refuses a period of 0, so the division is safe.
+    const uint64_t period = config_.polling_interval_ms;
+    skip_polls_ = static_cast<uint32_t>(
+        (config_.min_time_between_peaks_ms + period - 1) / period);
   } else {
     last_dump_memory_total_ = 0;
     skip_polls_ = 0;

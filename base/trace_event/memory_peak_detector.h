@@ -56,7 +56,9 @@ class MemoryPeakDetector {
 
   ~MemoryPeakDetector();
 
-  // Binds the detector to |task_runner| and moves it to DISABLED.
+  // Binds the detector to |task_runner| and moves it to DISABLED. After a
+  // TearDown, a Setup on another runner must wait until TearDown's task has
+  // run on the old one (checked).
   void Setup(const GetDumpProvidersFunction& get_dump_providers_function,
              scoped_refptr<SequencedTaskRunner> task_runner,
              const OnPeakDetectedCallback& on_peak_detected_callback);
@@ -101,6 +103,8 @@ class MemoryPeakDetector {
   // Written by Setup and TearDown on any thread, read by the notifiers.
   mutable Lock task_runner_lock_;
   scoped_refptr<SequencedTaskRunner> task_runner_;
+  // The runner of a TearDown whose task has not run yet.
+  scoped_refptr<SequencedTaskRunner> tear_down_task_runner_;
 
   // The rest lives on the task runner.
   GetDumpProvidersFunction get_dump_providers_function_;

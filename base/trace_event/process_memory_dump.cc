@@ -73,6 +73,10 @@ MemoryAllocatorDump* ProcessMemoryDump::GetAllocatorDump(
 
 MemoryAllocatorDumpGuid ProcessMemoryDump::GetDumpId(
     const std::string& absolute_name) const {
+  // The id is the hash of this exact text, which other processes compute
+  // too: each half of the token in upper-case hexadecimal with at least 8
+  // digits ("%08llX"), not the token's ToString, which pads each half to 16.
+  // The two differ for any half below 2^60, and so would every such id.
   return MemoryAllocatorDumpGuid(StringPrintf(
       "%08llX%08llX:%s",
       static_cast<unsigned long long>(process_token_.GetHighForSerialization()),

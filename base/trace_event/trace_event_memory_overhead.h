@@ -62,8 +62,7 @@ class TraceEventMemoryOverhead {
   static const char* ObjectTypeToString(ObjectType object_type);
 
   // Writes one allocator dump "<base_name>/<label>" per kind with allocated
-  // bytes, holding "size", "resident_size" and "object_count". Defined with
-  // the process memory dump it fills.
+  // bytes, holding "size", "resident_size" and "object_count".
   void DumpInto(const char* base_name, ProcessMemoryDump* pmd) const;
 
  private:
