@@ -87,6 +87,15 @@ void HeapProfilerEventFilter::EndEvent(const char* category_name,
   // Only the frame this event pushed is taken off. A complete event that
   // pushed none (copied strings, or seen while the tracker was being built)
   // must not pop the frame of the event around it.
+  //
+  // The match is by name pointer alone, so an event nested in another of
+  // the same name that pushed nothing (copied strings, or a stack already
+  // at its depth limit) still pops the outer one's frame. That is accepted:
+  // EndEvent is given no handle, and telling the two apart would need a
+  // per-thread record of which events pushed, in a filter that is shared
+  // by all threads without a lock. The cost is the pseudo stack losing that
+  // frame early, so allocations are charged to the context around it; no
+  // trace event is lost, and a stack at its limit is already incomplete.
   const StackFrame& top = tracker->tracked_stack().back();
   if (top.type == StackFrame::Type::TRACE_EVENT_NAME &&
       top.value == event_name) {

@@ -110,20 +110,6 @@ int CurrentThreadId() {
   return static_cast<int>(PlatformThread::CurrentId());
 }
 
-// Sets a thread-local flag for the life of the scope.
-class ScopedThreadLocalFlag {
- public:
-  explicit ScopedThreadLocalFlag(ThreadLocalStorage::Slot* slot) : slot_(slot) {
-    slot_->Set(kFlagSet);
-  }
-  ~ScopedThreadLocalFlag() { slot_->Set(nullptr); }
-
- private:
-  ThreadLocalStorage::Slot* const slot_;
-
-  DISALLOW_COPY_AND_ASSIGN(ScopedThreadLocalFlag);
-};
-
 // The trace log owns the convertable arguments it is given; whatever no
 // event took over is released when the call ends.
 class ScopedConvertablesRelease {
@@ -182,6 +168,31 @@ class TraceLog::OptionalAutoLock {
   bool locked_ = false;
 
   DISALLOW_COPY_AND_ASSIGN(OptionalAutoLock);
+};
+
+// Marks the calling thread as inside a trace call for the life of the
+// scope. Only the outermost trace call makes one: nested calls are dropped
+// before they get here.
+class TraceLog::ScopedInTraceEvent {
+ public:
+  explicit ScopedInTraceEvent(TraceLog* trace_log) : trace_log_(trace_log) {
+    trace_log_->thread_is_in_trace_event_.Set(kFlagSet);
+  }
+  ~ScopedInTraceEvent() {
+    trace_log_->thread_is_in_trace_event_.Set(nullptr);
+    // SetCurrentThreadBlocksMessageLoop, called further down this call (by
+    // an observer told that the buffer filled up, or by a filter), had to
+    // leave the thread's buffer alone while it was in use. Nothing uses it
+    // now; left in place, its chunk would stay in flight, and a flush drops
+    // chunks in flight.
+    if (trace_log_->thread_blocks_message_loop_.Get())
+      trace_log_->DeleteThreadLocalEventBuffer();
+  }
+
+ private:
+  TraceLog* const trace_log_;
+
+  DISALLOW_COPY_AND_ASSIGN(ScopedInTraceEvent);
 };
 
 // The chunk a thread with a message loop writes into without the trace
@@ -473,7 +484,7 @@ TraceEventHandle TraceLog::AddTraceEvent(
   // thread; that inner event is dropped rather than deadlock.
   if (thread_is_in_trace_event_.Get())
     return handle;
-  ScopedThreadLocalFlag in_trace_event(&thread_is_in_trace_event_);
+  ScopedInTraceEvent in_trace_event(this);
 
   if (flags & TRACE_EVENT_FLAG_MANGLE_ID) {
     if (flags & (TRACE_EVENT_FLAG_FLOW_IN | TRACE_EVENT_FLAG_FLOW_OUT))
@@ -604,7 +615,7 @@ void TraceLog::UpdateTraceEventDurationAt(
     return;
   if (thread_is_in_trace_event_.Get())
     return;
-  ScopedThreadLocalFlag in_trace_event(&thread_is_in_trace_event_);
+  ScopedInTraceEvent in_trace_event(this);
 
   if (state & ENABLED_FOR_ETW_EXPORT)
     TraceEventETWExport::AddCompleteEndEvent(name);
@@ -683,14 +694,10 @@ void TraceLog::NotifyObserversLocked(bool enabled,
 }
 
 TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalBuffer() {
-  auto* buffer =
-      static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
-  if (thread_blocks_message_loop_.Get()) {
-    // Left here by SetCurrentThreadBlocksMessageLoop when it was called from
-    // inside a trace call. Clears the slot.
-    delete buffer;
+  // A buffer that SetCurrentThreadBlocksMessageLoop had to leave in place
+  // goes when the trace call that was under way then returns.
+  if (thread_blocks_message_loop_.Get())
     return nullptr;
-  }
   // A loop being destroyed resets the thread's task runner handle right
   // after telling its destruction observers, while it is still the current
   // loop (tasks posted by the observers die after that). A buffer attached
@@ -699,9 +706,10 @@ TraceLog::ThreadLocalEventBuffer* TraceLog::EnsureThreadLocalBuffer() {
     return nullptr;
 
   ScopedHeapProfilerIgnore ignore_tracing_bookkeeping;
+  auto* buffer =
+      static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
   if (buffer && !CheckGeneration(buffer->generation())) {
-    // Clears the slot.
-    delete buffer;
+    DeleteThreadLocalEventBuffer();
     buffer = nullptr;
   }
   if (!buffer) {
@@ -904,13 +912,26 @@ void TraceLog::EmitMetadataEventsLocked() {
 
 void TraceLog::SetCurrentThreadBlocksMessageLoop() {
   thread_blocks_message_loop_.Set(kFlagSet);
-  // Called from inside a trace call on this thread (by an observer told
-  // that the buffer filled up, or by a filter), the buffer may be in use
-  // further up the stack: the thread's next event lets go of it.
+  // Called from inside a trace call on this thread, the buffer may be in
+  // use further up the stack: the outermost trace call lets go of it when
+  // it returns.
   if (thread_is_in_trace_event_.Get())
     return;
   // The chunk this thread holds would otherwise wait for the loop's end.
-  delete static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
+  DeleteThreadLocalEventBuffer();
+}
+
+void TraceLog::DeleteThreadLocalEventBuffer() {
+  auto* buffer =
+      static_cast<ThreadLocalEventBuffer*>(thread_local_event_buffer_.Get());
+  if (!buffer)
+    return;
+  // Trace calls made while it goes would find it, half destroyed, in the
+  // thread's slot: they are dropped.
+  void* const was_in_trace_event = thread_is_in_trace_event_.Get();
+  thread_is_in_trace_event_.Set(kFlagSet);
+  delete buffer;  // Clears the slot.
+  thread_is_in_trace_event_.Set(was_in_trace_event);
 }
 
 bool TraceLog::OnMemoryDump(const MemoryDumpArgs& args,

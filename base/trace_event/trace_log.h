@@ -52,9 +52,6 @@ class TraceLog : public MemoryDumpProvider {
     ENABLED_FOR_ETW_EXPORT = 1 << 3,
     ENABLED_FOR_FILTERING = 1 << 4,
   };
-  // Call sites test the state byte against this before building an event.
-  static constexpr unsigned char kEnabledForAnyMask =
-      ENABLED_FOR_RECORDING | ENABLED_FOR_ETW_EXPORT | ENABLED_FOR_FILTERING;
 
   // Bits of the trace options: how the buffer is used, and console echo.
   enum InternalTraceOptions : uint32_t {
@@ -154,7 +151,7 @@ class TraceLog : public MemoryDumpProvider {
   // when it has a message loop: for threads that block their loop, whose
   // thread-local chunk would otherwise stay in flight for long. Called from
   // inside a trace call on this thread (an observer or a filter), the
-  // thread's chunk is let go at its next event.
+  // thread's chunk is let go when the outermost trace call returns.
   void SetCurrentThreadBlocksMessageLoop();
 
   // MemoryDumpProvider:
@@ -208,6 +205,7 @@ class TraceLog : public MemoryDumpProvider {
  private:
   class ThreadLocalEventBuffer;
   class OptionalAutoLock;
+  class ScopedInTraceEvent;
 
   using AsyncObserverMap =
       std::map<AsyncEnabledStateObserver*,
@@ -236,6 +234,8 @@ class TraceLog : public MemoryDumpProvider {
   // The calling thread's buffer of the current generation, made if need be;
   // null when the thread records through the shared chunk.
   ThreadLocalEventBuffer* EnsureThreadLocalBuffer();
+  // Deletes the calling thread's buffer, if any, giving its chunk back.
+  void DeleteThreadLocalEventBuffer();
   TraceEvent* AddToSharedChunkLocked(TraceEventHandle* handle,
                                      bool check_buffer_is_full);
   void CheckIfBufferIsFullLocked();

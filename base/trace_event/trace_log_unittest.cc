@@ -1,5 +1,7 @@
 #include "base/trace_event/trace_log.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -12,16 +14,22 @@
 #include "base/message_loop/message_loop.h"
 #include "base/process/process_handle.h"
 #include "base/run_loop.h"
+#include "base/strings/stringprintf.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/sys_info.h"
+#include "base/test/bounded_wait.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/category_registry.h"
+#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
+#include "base/trace_event/memory_dump_manager.h"
+#include "base/trace_event/process_memory_dump.h"
 #include "base/trace_event/scoped_trace_event.h"
 #include "base/trace_event/trace_buffer.h"
 #include "base/trace_event/trace_event_filter.h"
+#include "base/values.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -31,6 +39,7 @@ namespace {
 constexpr size_t kChunkSize = TraceBufferChunk::kTraceBufferChunkSize;
 constexpr char kRecorded[] = "TraceLogTest.rec";
 constexpr char kFiltered[] = "TraceLogTest.filtered";
+constexpr char kCounting[] = "TraceLogTest.counting";
 constexpr int kLabelId = 1;
 constexpr int kSortedThreadId = 4242;
 
@@ -85,17 +94,62 @@ TEST(TraceLogTest, HandlePacksSequenceChunkAndSlot) {
   EXPECT_EQ(0x89ABCDEFull | (0x2345678ull << 32) | (0x2Aull << 58), bits);
 }
 
-// Runs |body| on |thread| and waits for it.
+// Runs |body| on |thread| and waits for it. A loop that never runs it
+// would leave the task with the caller's locals, and hang the thread's stop
+// as well: the executable ends then, with the reason.
 void RunOn(Thread* thread, std::function<void()> body) {
-  WaitableEvent done;
+  auto done = std::make_shared<WaitableEvent>();
   thread->task_runner()->PostTask(
-      FROM_HERE, BindOnce(
-                     [](std::function<void()>* b, WaitableEvent* done) {
-                       (*b)();
-                       done->Signal();
-                     },
-                     &body, &done));
-  done.Wait();
+      FROM_HERE,
+      BindOnce(
+          [](std::function<void()> b, std::shared_ptr<WaitableEvent> done) {
+            b();
+            done->Signal();
+          },
+          std::move(body), done));
+  const testing::AssertionResult waited =
+      WaitWithin(done.get(), "a task posted to a TraceLogTest thread");
+  if (!waited) {
+    ADD_FAILURE() << waited.message() << "; ending the test executable";
+    fflush(stdout);
+    fflush(stderr);
+    _exit(1);
+  }
+}
+
+// Keeps an observer registered for the life of the scope: a failed
+// assertion must not leave it, dangling, with the never-destroyed trace log.
+class ScopedObserver {
+ public:
+  explicit ScopedObserver(TraceLog::EnabledStateObserver* observer)
+      : observer_(observer) {
+    TraceLog::GetInstance()->AddEnabledStateObserverForTesting(observer);
+  }
+  explicit ScopedObserver(WeakPtr<TraceLog::AsyncEnabledStateObserver> observer)
+      : async_observer_(observer.get()) {
+    TraceLog::GetInstance()->AddAsyncEnabledStateObserverForTesting(
+        std::move(observer));
+  }
+  ~ScopedObserver() {
+    TraceLog* log = TraceLog::GetInstance();
+    if (observer_)
+      log->RemoveEnabledStateObserverForTesting(observer_);
+    if (async_observer_)
+      log->RemoveAsyncEnabledStateObserverForTesting(async_observer_);
+  }
+
+ private:
+  TraceLog::EnabledStateObserver* const observer_ = nullptr;
+  TraceLog::AsyncEnabledStateObserver* const async_observer_ = nullptr;
+};
+
+TraceConfig::EventFilterConfig FilterOn(const char* predicate,
+                                        const char* category) {
+  TraceConfig::EventFilterConfig filter(predicate);
+  TraceConfigCategoryFilter categories;
+  categories.AddIncludedCategory(category);
+  filter.SetCategoryFilter(categories);
+  return filter;
 }
 
 // Records the "TraceLogTest.rec*" categories only, so that the threading
@@ -125,14 +179,12 @@ class TraceLogRecordingTest : public testing::Test {
   }
 
   void Enable(uint32_t options = TraceLog::kInternalRecordUntilFull,
-              uint8_t modes = TraceLog::RECORDING_MODE) {
+              uint8_t modes = TraceLog::RECORDING_MODE,
+              const TraceConfig::EventFilters& filters = {
+                  FilterOn(kCounting, kFiltered)}) {
     TraceConfig config;
     config.mutable_category_filter()->AddIncludedCategory("TraceLogTest.rec*");
-    TraceConfig::EventFilterConfig filter("TraceLogTest.counting");
-    TraceConfigCategoryFilter filtered_categories;
-    filtered_categories.AddIncludedCategory(kFiltered);
-    filter.SetCategoryFilter(filtered_categories);
-    config.SetEventFilters({filter});
+    config.SetEventFilters(filters);
     log_->SetEnabledForTesting(config, modes, options);
     ASSERT_TRUE(log_->IsEnabled());
   }
@@ -284,46 +336,118 @@ class MeddlingObserver : public TraceLog::EnabledStateObserver {
   int disabled = 0;
 };
 
+// The registered "ThreadLocalEventBuffer" provider bound to the calling
+// thread's task runner, or null.
+MemoryDumpProvider* CurrentThreadBufferProvider() {
+  for (const auto& info :
+       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
+    if (strcmp(info->name, "ThreadLocalEventBuffer") == 0 &&
+        info->task_runner.get() == ThreadTaskRunnerHandle::Get().get()) {
+      return info->dump_provider;
+    }
+  }
+  return nullptr;
+}
+
 TEST_F(TraceLogRecordingTest, FullBufferStopsRecordingOnce) {
   log_->SetBufferChunksForTesting(2);
   Enable();
-  MeddlingObserver observer;
-  observer.blocks_thread = true;
-  log_->AddEnabledStateObserverForTesting(&observer);
   Thread thread("TraceLogTest.full");
   ASSERT_TRUE(thread.Start());
   std::vector<TraceEventHandle> handles;
   bool last_found = false;
-  RunOn(&thread, [&] {
-    for (size_t i = 0; i <= kChunkSize + 1; ++i)
-      handles.push_back(AddEvent(kRecorded, "TraceLogTest.fill"));
-    last_found = TraceLog::GetInstance()->GetEventByHandleForTesting(
-                     handles[kChunkSize]) != nullptr;
-  });
+  bool buffer_kept = true;
+  MeddlingObserver observer;
+  observer.blocks_thread = true;
+  {
+    ScopedObserver registered(&observer);
+    RunOn(&thread, [&] {
+      for (size_t i = 0; i <= kChunkSize + 1; ++i)
+        handles.push_back(AddEvent(kRecorded, "TraceLogTest.fill"));
+      last_found = TraceLog::GetInstance()->GetEventByHandleForTesting(
+                       handles[kChunkSize]) != nullptr;
+      buffer_kept = CurrentThreadBufferProvider() != nullptr;
+    });
+  }
   // The thread's first chunk went back to the buffer when full. Handing out
   // the last chunk switched recording off; the event that asked for it is
-  // still stored, though the observer told the thread to let go of its
-  // chunk and tried to flush meanwhile.
+  // stored, though the observer tried to flush meanwhile, and told the
+  // thread to let go of its chunk, which it did when that event's call
+  // returned: the thread records nothing more that would.
   EXPECT_NE(nullptr, log_->GetEventByHandleForTesting(handles[0]));
   EXPECT_FALSE(log_->IsEnabled());
   EXPECT_EQ(1, observer.disabled);
   EXPECT_TRUE(observer.flush_refused);
   EXPECT_TRUE(last_found);
+  EXPECT_FALSE(buffer_kept);
   EXPECT_TRUE(IsNullHandle(handles.back()));
   Flush();
-  EXPECT_EQ(kChunkSize, Named("TraceLogTest.fill").size());
+  EXPECT_EQ(kChunkSize + 1, Named("TraceLogTest.fill").size());
   const std::vector<const TraceEvent*> overflowed =
       Named("trace_buffer_overflowed");
   ASSERT_EQ(1u, overflowed.size());
   EXPECT_STREQ("overflowed_at_ts", overflowed[0]->arg_name(0));
   EXPECT_GT(overflowed[0]->arg_value(0).as_int, 0);
 
-  // From its next event on, the thread records through the shared chunk.
-  log_->RemoveEnabledStateObserverForTesting(&observer);
+  // From now on the thread records through the shared chunk.
   Enable();
   TraceEventHandle shared = {};
   RunOn(&thread, [&] { shared = AddEvent(kRecorded, "TraceLogTest.shared"); });
   EXPECT_NE(nullptr, log_->GetEventByHandleForTesting(shared));
+  StopWithin(&thread, "TraceLogTest.full");
+}
+
+// A metadata event of thread 0 with one integer argument.
+std::unique_ptr<TraceEvent> MetadataEvent(const char* name) {
+  const char* arg_name = "n";
+  const unsigned char arg_type = TRACE_VALUE_TYPE_INT;
+  const unsigned long long arg_value = 1;
+  auto event = std::make_unique<TraceEvent>();
+  event->Initialize(0, TimeTicks(), ThreadTicks(), TRACE_EVENT_PHASE_METADATA,
+                    CategoryRegistry::kCategoryMetadata->state_ptr(), name,
+                    nullptr, 0, 0, 1, &arg_name, &arg_type, &arg_value, nullptr,
+                    TRACE_EVENT_FLAG_NONE);
+  return event;
+}
+
+TEST_F(TraceLogRecordingTest, DumpsItsOwnAndEachThreadsMemory) {
+  Enable();
+  log_->AddMetadataEventForTesting(MetadataEvent("TraceLogTest.queued"));
+  const MemoryDumpArgs args;
+  ProcessMemoryDump pmd(args);
+  EXPECT_TRUE(log_->OnMemoryDump(args, &pmd));
+  // Nothing is recorded yet: "TraceEvent" is the queued metadata event's.
+  for (const char* kind :
+       {"(Other)", "TraceBuffer", "TraceEvent", "TraceEventMemoryOverhead"}) {
+    EXPECT_NE(nullptr, pmd.GetAllocatorDump(
+                           std::string("tracing/main_trace_log/") + kind))
+        << kind;
+  }
+
+  // A thread's buffer is dumped on its own thread, from its first event
+  // until its loop ends.
+  Thread thread("TraceLogTest.dumping");
+  ASSERT_TRUE(thread.Start());
+  MemoryDumpProvider* provider = nullptr;
+  bool registered_late = false;
+  bool dumped = false;
+  ProcessMemoryDump thread_pmd(args);
+  RunOn(&thread, [&] {
+    registered_late = CurrentThreadBufferProvider() == nullptr;
+    AddEvent(kRecorded, "TraceLogTest.dumped");
+    provider = CurrentThreadBufferProvider();
+    dumped = provider && provider->OnMemoryDump(args, &thread_pmd);
+  });
+  EXPECT_TRUE(registered_late);
+  EXPECT_TRUE(dumped);
+  EXPECT_NE(nullptr, thread_pmd.GetAllocatorDump(
+                         StringPrintf("tracing/thread_%d/TraceBufferChunk",
+                                      static_cast<int>(thread.GetThreadId()))));
+  StopWithin(&thread, "TraceLogTest.dumping");
+  for (const auto& info :
+       MemoryDumpManager::GetInstance()->GetDumpProvidersForTesting()) {
+    EXPECT_NE(provider, info->dump_provider) << "unregistered with its loop";
+  }
 }
 
 // Records an event when a task that holds it dies unrun.
@@ -359,7 +483,7 @@ TEST_F(TraceLogRecordingTest, EventsOfADyingLoopGoToTheSharedChunk) {
         AddEvent(kRecorded, "TraceLogTest.early");
       MessageLoop::current()->AddDestructionObserver(&poster);
     });
-    thread.Stop();
+    StopWithin(&thread, "TraceLogTest.dying");
     // A chunk attached to the dead loop would never come back.
     const TraceEvent* event = log_->GetEventByHandleForTesting(late);
     ASSERT_NE(nullptr, event) << recorded_before;
@@ -391,8 +515,7 @@ class CountingFilter : public TraceEventFilter {
 };
 
 std::unique_ptr<TraceEventFilter> MakeCountingFilter(const std::string& name) {
-  return name == "TraceLogTest.counting" ? std::make_unique<CountingFilter>()
-                                         : nullptr;
+  return name == kCounting ? std::make_unique<CountingFilter>() : nullptr;
 }
 
 // Filtering goes on after recording stops; observers are told of the stop
@@ -407,8 +530,8 @@ TEST_F(TraceLogRecordingTest, FiltersAndObservers) {
   } async_observer;
   WeakPtrFactory<TraceLog::AsyncEnabledStateObserver> weak_factory(
       &async_observer);
-  log_->AddEnabledStateObserverForTesting(&observer);
-  log_->AddAsyncEnabledStateObserverForTesting(weak_factory.GetWeakPtr());
+  ScopedObserver registered(&observer);
+  ScopedObserver registered_async(weak_factory.GetWeakPtr());
   g_filter_counts = FilterCounts();
   log_->SetFilterFactoryForTesting(&MakeCountingFilter);
   Enable(TraceLog::kInternalRecordUntilFull,
@@ -446,8 +569,70 @@ TEST_F(TraceLogRecordingTest, FiltersAndObservers) {
   run_loop.QuitWhenIdle();
   run_loop.Run();
   EXPECT_EQ(2, async_observer.told);
-  log_->RemoveEnabledStateObserverForTesting(&observer);
-  log_->RemoveAsyncEnabledStateObserverForTesting(&async_observer);
+}
+
+// Filter i answers to bit i of a category's bitmap. On "TraceLogTest.rec":
+// the name whitelist (0) and the counting filter (2); on
+// "TraceLogTest.rec.heap": the heap profiler's (1).
+TEST_F(TraceLogRecordingTest, BuiltInFiltersAndEitherFilterLetsThrough) {
+  constexpr char kHeap[] = "TraceLogTest.rec.heap";
+  static const char kKept[] = "TraceLogTest.kept";
+  TraceConfig::EventFilterConfig whitelist =
+      FilterOn(EventNameFilter::kName, kRecorded);
+  auto args = std::make_unique<DictionaryValue>();
+  auto names = std::make_unique<ListValue>();
+  names->AppendString(kKept);
+  args->SetList("event_name_whitelist", std::move(names));
+  whitelist.SetArgs(std::move(args));
+  g_filter_counts = FilterCounts();
+  log_->SetFilterFactoryForTesting(&MakeCountingFilter);
+  Enable(TraceLog::kInternalRecordUntilFull,
+         TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE,
+         {whitelist, FilterOn(HeapProfilerEventFilter::kName, kHeap),
+          FilterOn(kCounting, kRecorded)});
+  const auto bitmap = [](const char* category) {
+    return TraceCategory::FromStatePtr(
+               TraceLog::GetCategoryGroupEnabled(category))
+        ->enabled_filters();
+  };
+  EXPECT_EQ(0b101u, bitmap(kRecorded));
+  EXPECT_EQ(0b010u, bitmap(kHeap));
+
+  const struct {
+    const char* category;
+    const char* name;
+    bool counting_answer;
+    bool recorded;
+  } kCases[] = {
+      {kRecorded, kKept, false, true},
+      {kRecorded, "TraceLogTest.other", true, true},
+      {kRecorded, "TraceLogTest.other", false, false},
+      {kHeap, "TraceLogTest.other", false, true},
+  };
+  for (const auto& c : kCases) {
+    g_filter_counts.answer = c.counting_answer;
+    EXPECT_EQ(c.recorded, !IsNullHandle(AddEvent(c.category, c.name,
+                                                 TRACE_EVENT_PHASE_INSTANT)))
+        << c.category << " " << c.name << " " << c.counting_answer;
+  }
+  EXPECT_EQ(3, g_filter_counts.filtered);
+
+  // The heap profiler's filter mirrors begins and ends onto the thread's
+  // pseudo stack.
+  AllocationContextTracker::SetCaptureMode(
+      AllocationContextTracker::CaptureMode::PSEUDO_STACK);
+  AllocationContextTracker* tracker =
+      AllocationContextTracker::GetInstanceForCurrentThread();
+  const size_t depth = tracker ? tracker->tracked_stack().size() : 0;
+  AddEvent(kHeap, kKept, TRACE_EVENT_PHASE_BEGIN);
+  const bool pushed = tracker && tracker->tracked_stack().size() == depth + 1 &&
+                      tracker->tracked_stack().back().value == kKept;
+  AddEvent(kHeap, kKept, TRACE_EVENT_PHASE_END);
+  const size_t depth_after = tracker ? tracker->tracked_stack().size() : 0;
+  AllocationContextTracker::SetCaptureMode(
+      AllocationContextTracker::CaptureMode::DISABLED);
+  EXPECT_TRUE(pushed);
+  EXPECT_EQ(depth, depth_after);
 }
 
 Time ProcessCreationTime() {
@@ -463,15 +648,8 @@ TEST_F(TraceLogRecordingTest, MetadataClosesARecording) {
   log_->UpdateProcessLabelForTesting(kLabelId, "TraceLogTest label");
   log_->SetProcessSortIndexForTesting(-3);
   log_->SetThreadSortIndexForTesting(kSortedThreadId, 7);
-  const char* arg_name = "n";
-  const unsigned char arg_type = TRACE_VALUE_TYPE_INT;
-  const unsigned long long arg_value = 1;
   for (const char* name : {"TraceLogTest.queued1", "TraceLogTest.queued2"}) {
-    auto queued = std::make_unique<TraceEvent>();
-    queued->Initialize(
-        0, TimeTicks(), ThreadTicks(), TRACE_EVENT_PHASE_METADATA,
-        CategoryRegistry::kCategoryMetadata->state_ptr(), name, nullptr, 0, 0,
-        1, &arg_name, &arg_type, &arg_value, nullptr, TRACE_EVENT_FLAG_NONE);
+    std::unique_ptr<TraceEvent> queued = MetadataEvent(name);
     // Gives thread 0 an empty entry among the thread names.
     log_->FormatConsoleLineForTesting(TRACE_EVENT_PHASE_INSTANT, TimeTicks(),
                                       queued.get());
@@ -489,7 +667,7 @@ TEST_F(TraceLogRecordingTest, MetadataClosesARecording) {
     PlatformThread::SetName("TraceLogTest.a");
     AddEvent(kRecorded, "TraceLogTest.on_named");
   });
-  thread.Stop();
+  StopWithin(&thread, "TraceLogTest.a");
   const Time before = Time::Now();
   log_->SetDisabledForTesting(TraceLog::RECORDING_MODE);
   const Time after = Time::Now();
@@ -595,7 +773,7 @@ TEST_F(TraceLogRecordingTest, ConsoleEchoShowsNestingDurationsAndColours) {
     bodies = EchoBodies(log_lines, &colors);
   }
   for (auto& thread : threads)
-    thread->Stop();
+    StopWithin(thread.get(), "a TraceLogTest.colour thread");
 
   ASSERT_EQ(13u, bodies.size());
   EXPECT_EQ("outer[TraceLogTest.rec]\x1b[0;m", bodies[0]);
