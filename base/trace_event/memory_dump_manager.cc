@@ -167,12 +167,15 @@ void MemoryDumpManager::UnregisterDumpProviderInternal(
       return;  // |owned_mdp| is destroyed outside the lock.
 
     removed = *it;
-    // An unbound provider may be in a call on another thread right now: a
-    // heap profiling announcement on "MemoryInfra" or a poll of the peak
-    // detector. Only a handed-over provider is sure to outlive that call.
-    DCHECK(take_mdp_ownership_and_delete_async || removed->task_runner ||
-           !(removed->options.is_fast_polling_supported ||
-             removed->options.supports_heap_profiling));
+    // The provider may be in a call on another thread right now: polls run
+    // on the peak detector's runner whatever the provider is bound to, and
+    // an unbound provider hears of heap profiling on "MemoryInfra". The
+    // disabled flag only stops calls not yet begun, so only a handed-over
+    // provider is sure to outlive a call under way.
+    DCHECK(
+        take_mdp_ownership_and_delete_async ||
+        (!removed->options.is_fast_polling_supported &&
+         (removed->task_runner || !removed->options.supports_heap_profiling)));
     if (take_mdp_ownership_and_delete_async)
       removed->owned_dump_provider = std::move(owned_mdp);
     // Tasks already posted for the provider hold the record and see this.

@@ -59,9 +59,10 @@ class MemoryDumpManager {
 
   // Unregisters |mdp|. A provider bound to a task runner must unregister on
   // it: tasks posted for it earlier then see the registration gone and
-  // leave it alone. An unbound provider that supports heap profiling or
-  // fast polling must be handed over with the form below instead (checked),
-  // since a call on another thread may be under way.
+  // leave it alone. A provider that supports fast polling (polled on the
+  // peak detector's runner, bound or not), or an unbound one that supports
+  // heap profiling, must be handed over with the form below instead
+  // (checked), since a call on another thread may be under way.
   void UnregisterDumpProvider(MemoryDumpProvider* mdp);
   // Unregisters |mdp| and destroys it once no dump can be using it.
   void UnregisterAndDeleteDumpProviderSoon(

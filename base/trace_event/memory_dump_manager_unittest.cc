@@ -144,14 +144,19 @@ TEST_F(MemoryDumpManagerTest, UnregisteringDisablesTheRecord) {
   EXPECT_TRUE(destroyed);
 }
 
-TEST_F(MemoryDumpManagerTest, UnboundPolledProviderMustBeHandedOver) {
-  // A poll or an announcement may be calling it on another thread.
-  TestProvider providers[2];
-  for (int fast_polling = 0; fast_polling < 2; ++fast_polling) {
-    TestProvider* provider = &providers[fast_polling];
-    manager_->RegisterDumpProvider(provider, "Test", nullptr,
-                                   MakeOptions(fast_polling, !fast_polling));
-    EXPECT_DEATH(manager_->UnregisterDumpProvider(provider), "");
+TEST_F(MemoryDumpManagerTest, ProviderCalledElsewhereMustBeHandedOver) {
+  // A poll (on the detector's runner, even for a bound provider) or an
+  // announcement on "MemoryInfra" may be calling it on another thread.
+  struct {
+    bool bound, fast_polling, heap_profiling;
+  } const cases[] = {
+      {false, true, false}, {false, false, true}, {true, true, false}};
+  TestProvider providers[3];
+  for (int i = 0; i < 3; ++i) {
+    manager_->RegisterDumpProvider(
+        &providers[i], "Test", cases[i].bound ? runner_ : nullptr,
+        MakeOptions(cases[i].fast_polling, cases[i].heap_profiling));
+    EXPECT_DEATH(manager_->UnregisterDumpProvider(&providers[i]), "") << i;
   }
 }
 

@@ -116,8 +116,10 @@ void MemoryPeakDetector::TearDown() {
   {
     AutoLock lock(task_runner_lock_);
     task_runner = std::move(task_runner_);
-    if (task_runner)
+    if (task_runner) {
       tear_down_task_runner_ = task_runner;
+      ++pending_tear_downs_;
+    }
   }
   if (!task_runner)
     return;
@@ -129,7 +131,11 @@ void MemoryPeakDetector::TearDown() {
 void MemoryPeakDetector::TearDownInternal() {
   {
     AutoLock lock(task_runner_lock_);
-    tear_down_task_runner_ = nullptr;
+    // Only the last one lets a Setup on another runner through: one still
+    // queued here would race with it.
+    DCHECK_GT(pending_tear_downs_, 0u);
+    if (--pending_tear_downs_ == 0)
+      tear_down_task_runner_ = nullptr;
   }
   if (state_ == RUNNING)
     ++generation_;

@@ -103,8 +103,11 @@ class MemoryPeakDetector {
   // Written by Setup and TearDown on any thread, read by the notifiers.
   mutable Lock task_runner_lock_;
   scoped_refptr<SequencedTaskRunner> task_runner_;
-  // The runner of a TearDown whose task has not run yet.
+  // The runner of the TearDowns whose tasks have not run yet, and how many
+  // there are: Setup and TearDown may be repeated on one runner before any
+  // of them has run.
   scoped_refptr<SequencedTaskRunner> tear_down_task_runner_;
+  uint32_t pending_tear_downs_ = 0;
 
   // The rest lives on the task runner.
   GetDumpProvidersFunction get_dump_providers_function_;

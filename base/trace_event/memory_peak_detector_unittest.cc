@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/location.h"
 #include "base/memory/ref_counted.h"
 #include "base/test/test_task_runner.h"
 #include "base/time/time.h"
@@ -44,11 +45,12 @@ class MemoryPeakDetectorTest : public testing::Test, public MemoryDumpProvider {
   }
   void TearDown() override { runner_->ClearPendingTasks(); }
 
-  void SetupOn(scoped_refptr<TestTaskRunner> runner) {
+  void SetupOn(scoped_refptr<TestTaskRunner> runner, bool run = true) {
     detector_->Setup(
         BindRepeating(&MemoryPeakDetectorTest::GetProviders, Unretained(this)),
         runner, BindRepeating([](int* peaks) { ++*peaks; }, &peaks_));
-    runner->RunUntilIdle();
+    if (run)
+      runner->RunUntilIdle();
   }
   void GetProviders(MemoryPeakDetector::DumpProvidersList* list) {
     if (has_provider_)
@@ -235,6 +237,12 @@ TEST_F(MemoryPeakDetectorTest, SetupOnAnotherRunnerWaitsForTearDown) {
   auto other = MakeRefCounted<TestTaskRunner>();
   detector_->TearDown();
   EXPECT_DEATH(SetupOn(other), "");
+  // Set up and torn down again before anything ran: the first teardown to
+  // run leaves the second still to wait for.
+  runner_->PostTask(FROM_HERE,
+                    BindOnce([&] { EXPECT_DEATH(SetupOn(other), ""); }));
+  SetupOn(runner_, false);
+  detector_->TearDown();
   runner_->RunUntilIdle();
   SetupOn(other);
   EXPECT_EQ(MemoryPeakDetector::DISABLED, detector_->state_for_testing());

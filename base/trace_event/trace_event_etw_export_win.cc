@@ -11,6 +11,7 @@
 
 #include "base/at_exit.h"
 #include "base/strings/string_split.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 namespace trace_event {
@@ -46,9 +47,9 @@ constexpr size_t kEventStringCount = 8;
 
 // What the system last asked of the provider. The enable callback runs on a
 // system thread and is the only writer of the session fields; writers of
-// events read the bitmask without a lock.
+// events read the bitmask and the handle without a lock.
 struct ProviderContext {
-  REGHANDLE registration_handle;
+  std::atomic<REGHANDLE> registration_handle;
   ULONGLONG match_any_keyword;
   ULONGLONG match_all_keyword;
   ULONG is_enabled;
@@ -64,7 +65,7 @@ constexpr ULONGLONG kEventKeywords[1] = {kEventKeyword};
 constexpr UCHAR kEventLevels[1] = {kEventLevel};
 
 ProviderContext g_provider_context = {
-    0, 0, 0, 0, 0, 1, {0}, kEventKeywords, kEventLevels,
+    {0}, 0, 0, 0, 0, 1, {0}, kEventKeywords, kEventLevels,
 };
 
 void NTAPI EnableCallback(LPCGUID source_id,
@@ -197,14 +198,42 @@ const char* PhaseText(char phase) {
 LazyInstance<TraceEventETWExport>::Leaky g_etw_export =
     LAZY_INSTANCE_INITIALIZER;
 
+// Whether the provider is registered, with an at-exit callback (when there
+// is a manager) that undoes it. Changed only under RegistrationLock().
+std::atomic<bool> g_provider_registered{false};
+
+// Never destroyed: at-exit callbacks and late trace calls still take it.
+Lock& RegistrationLock() {
+  static Lock* const lock = new Lock();
+  return *lock;
+}
+
 // The instance outlives the at-exit callbacks, since trace calls may still
-// arrive from other threads; the provider alone goes, and is not registered
-// again.
+// arrive from other threads; the provider alone goes. The manager that runs
+// this may be a short-lived one (a test's, say) rather than the process's,
+// so the next use registers the provider again.
 void UnregisterProviderAtExit(void*) {
-  if (g_provider_context.registration_handle != 0) {
-    ::EventUnregister(g_provider_context.registration_handle);
-    g_provider_context.registration_handle = 0;
-  }
+  AutoLock lock(RegistrationLock());
+  const REGHANDLE handle = g_provider_context.registration_handle.exchange(0);
+  if (handle != 0)
+    ::EventUnregister(handle);
+  g_provider_registered.store(false, std::memory_order_release);
+}
+
+// Registers the provider unless it is registered already. A failed
+// registration is not retried until the next at-exit run.
+void EnsureProviderRegistered() {
+  if (g_provider_registered.load(std::memory_order_acquire))
+    return;
+  AutoLock lock(RegistrationLock());
+  if (g_provider_registered.load(std::memory_order_relaxed))
+    return;
+  REGHANDLE handle = 0;
+  ::EventRegister(&kProviderGuid, &EnableCallback, &g_provider_context,
+                  &handle);
+  g_provider_context.registration_handle.store(handle);
+  AtExitManager::RegisterCallback(&UnregisterProviderAtExit, nullptr);
+  g_provider_registered.store(true, std::memory_order_release);
 }
 
 }  // namespace
@@ -212,16 +241,13 @@ void UnregisterProviderAtExit(void*) {
 TraceEventETWExport::TraceEventETWExport() {
   for (const char* name : kFilteredEventGroupNames)
     categories_status_[name] = false;
-  if (g_provider_context.registration_handle == 0) {
-    ::EventRegister(&kProviderGuid, &EnableCallback, &g_provider_context,
-                    &g_provider_context.registration_handle);
-    AtExitManager::RegisterCallback(&UnregisterProviderAtExit, nullptr);
-  }
 }
 
 // static
 TraceEventETWExport* TraceEventETWExport::GetInstance() {
-  return g_etw_export.Pointer();
+  TraceEventETWExport* instance = g_etw_export.Pointer();
+  EnsureProviderRegistered();
+  return instance;
 }
 
 bool TraceEventETWExport::IsCategoryEnabled(StringPiece category_name) const {
@@ -316,14 +342,14 @@ void TraceEventETWExport::WriteEvent(
     data[i].Size = static_cast<ULONG>(strlen(text) + 1);
     data[i].Reserved = 0;
   }
+  const REGHANDLE handle = g_provider_context.registration_handle.load();
   const EventWriteFunction event_write =
       g_event_write_for_testing.load(std::memory_order_acquire);
   if (event_write) {
-    event_write(g_provider_context.registration_handle, &kEventDescriptor,
+    event_write(handle, &kEventDescriptor,
                 static_cast<uint32_t>(kEventStringCount), data);
   } else {
-    ::EventWrite(g_provider_context.registration_handle, &kEventDescriptor,
-                 kEventStringCount, data);
+    ::EventWrite(handle, &kEventDescriptor, kEventStringCount, data);
   }
 }
 
@@ -365,7 +391,12 @@ bool TraceEventETWExport::IsEventEnabledForTesting() {
 
 // static
 uint64_t TraceEventETWExport::ProviderHandleForTesting() {
-  return g_provider_context.registration_handle;
+  return g_provider_context.registration_handle.load();
+}
+
+// static
+void TraceEventETWExport::UnregisterProviderForTesting() {
+  UnregisterProviderAtExit(nullptr);
 }
 
 }  // namespace trace_event

@@ -15,13 +15,15 @@ namespace trace_event {
 
 // Forwards trace events to Windows event tracing as events of one
 // registered provider. Export starts off; the provider is registered on
-// first use.
+// first use, and again on the first use after an AtExitManager unregistered
+// it.
 class TraceEventETWExport {
  public:
   TraceEventETWExport(const TraceEventETWExport&) = delete;
   TraceEventETWExport& operator=(const TraceEventETWExport&) = delete;
 
-  // The instance, made (and the provider registered) on first use.
+  // The instance, made on first use; registers the provider when it is not
+  // registered.
   static TraceEventETWExport* GetInstance();
 
   // Whether any category of |category_group_name| ("a,b") is exported.
@@ -66,11 +68,13 @@ class TraceEventETWExport {
   static bool IsEventEnabledForTesting();
   // The registration handle; 0 before registration and after exit.
   static uint64_t ProviderHandleForTesting();
+  // Unregisters the provider as an exiting AtExitManager would.
+  static void UnregisterProviderForTesting();
 
  private:
   // Made by its lazy instance and never destroyed: trace calls may come
   // from any thread until the process ends. At exit only the provider is
-  // unregistered.
+  // unregistered (and registered again if the process goes on).
   template <typename Type, typename Traits>
   friend class base::LazyInstance;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/at_exit.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -154,6 +155,31 @@ TEST_F(TraceEventETWExportTest, RegisteredOnceAndEventStrings) {
       {"done", "Complete End", "", "", "", "", "", ""},
   };
   EXPECT_EQ(kExpected, written_);
+  EXPECT_EQ(handle, g_written_handle);
+}
+
+TEST_F(TraceEventETWExportTest, RegisteredAgainAfterAnAtExitManagerEnds) {
+  // A short-lived manager (a test fixture's, say) that sees the first use
+  // unregisters the provider when it ends; the process goes on tracing.
+  Export::UnregisterProviderForTesting();
+  EXPECT_EQ(0u, Export::ProviderHandleForTesting());
+  {
+    AtExitManager short_lived;
+    Export::IsCategoryGroupEnabled("toplevel");
+    EXPECT_NE(0u, Export::ProviderHandleForTesting());
+  }
+  EXPECT_EQ(0u, Export::ProviderHandleForTesting());
+  EXPECT_EQ(etw_export_, Export::GetInstance());
+  const uint64_t handle = Export::ProviderHandleForTesting();
+  EXPECT_NE(0u, handle);
+
+  // The statuses survive, and events go out under the new registration.
+  etw_export_->SetETWExportEnabledForTesting(true);
+  ASSERT_TRUE(etw_export_->SetCategoryStatusForTesting("toplevel", true));
+  EXPECT_TRUE(Export::IsCategoryGroupEnabled("toplevel"));
+  Export::CallEnableCallbackForTesting(1, 0, kKeyword, 0);
+  Export::AddCompleteEndEvent("done");
+  ASSERT_EQ(1u, written_.size());
   EXPECT_EQ(handle, g_written_handle);
 }
 
