@@ -103,11 +103,5 @@ CategoryRegistry::Range CategoryRegistry::GetAllCategories() {
   return Range{g_categories, g_categories + g_table.count()};
 }
 
-// static
-bool CategoryRegistry::IsBuiltinCategory(const TraceCategory* category) {
-  return category >= g_categories &&
-         category < g_categories + kNumBuiltinCategories;
-}
-
 }  // namespace trace_event
 }  // namespace base

@@ -30,7 +30,6 @@ struct TraceCategory {
   void set_state(uint8_t state) {
     state_.store(state, std::memory_order_relaxed);
   }
-  bool is_enabled() const { return state() != 0; }
   uint32_t enabled_filters() const {
     return enabled_filters_.load(std::memory_order_relaxed);
   }
@@ -83,8 +82,6 @@ class CategoryRegistry {
     TraceCategory* end_;
   };
   static Range GetAllCategories();
-
-  static bool IsBuiltinCategory(const TraceCategory* category);
 };
 
 namespace internal {

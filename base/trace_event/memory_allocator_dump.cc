@@ -9,8 +9,6 @@ namespace trace_event {
 
 MemoryAllocatorDumpGuid::MemoryAllocatorDumpGuid() : guid_(0) {}
 
-MemoryAllocatorDumpGuid::MemoryAllocatorDumpGuid(uint64_t guid) : guid_(guid) {}
-
 MemoryAllocatorDumpGuid::MemoryAllocatorDumpGuid(const std::string& guid_str)
     : guid_(0) {
   unsigned char digest[kSHA1Length];
@@ -28,14 +26,6 @@ MemoryAllocatorDump::Entry::Entry(std::string name,
       units(std::move(units)),
       entry_type(kUint64),
       value_uint64(value) {}
-
-MemoryAllocatorDump::Entry::Entry(std::string name,
-                                  std::string units,
-                                  std::string value)
-    : name(std::move(name)),
-      units(std::move(units)),
-      entry_type(kString),
-      value_string(std::move(value)) {}
 
 MemoryAllocatorDump::Entry::Entry(Entry&& other) = default;
 MemoryAllocatorDump::Entry& MemoryAllocatorDump::Entry::operator=(
@@ -55,12 +45,6 @@ MemoryAllocatorDump::~MemoryAllocatorDump() = default;
 void MemoryAllocatorDump::AddScalar(const char* name,
                                     const char* units,
                                     uint64_t value) {
-  entries_.emplace_back(name, units, value);
-}
-
-void MemoryAllocatorDump::AddString(const char* name,
-                                    const char* units,
-                                    const std::string& value) {
   entries_.emplace_back(name, units, value);
 }
 

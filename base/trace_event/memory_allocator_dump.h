@@ -15,12 +15,10 @@ namespace trace_event {
 class MemoryAllocatorDumpGuid {
  public:
   MemoryAllocatorDumpGuid();
-  explicit MemoryAllocatorDumpGuid(uint64_t guid);
   // The first 8 bytes of the SHA-1 of |guid_str|, little-endian.
   explicit MemoryAllocatorDumpGuid(const std::string& guid_str);
 
   uint64_t ToUint64() const { return guid_; }
-  bool empty() const { return guid_ == 0; }
   bool operator==(const MemoryAllocatorDumpGuid& other) const {
     return guid_ == other.guid_;
   }
@@ -40,7 +38,6 @@ class MemoryAllocatorDump {
 
   struct Entry {
     Entry(std::string name, std::string units, uint64_t value);
-    Entry(std::string name, std::string units, std::string value);
     Entry(Entry&& other);
     Entry& operator=(Entry&& other);
     ~Entry();
@@ -61,7 +58,6 @@ class MemoryAllocatorDump {
   MemoryAllocatorDump& operator=(const MemoryAllocatorDump&) = delete;
 
   void AddScalar(const char* name, const char* units, uint64_t value);
-  void AddString(const char* name, const char* units, const std::string& value);
 
   const std::string& absolute_name() const { return absolute_name_; }
   const MemoryAllocatorDumpGuid& guid() const { return guid_; }

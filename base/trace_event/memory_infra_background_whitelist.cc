@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/strings/string_piece.h"
+
 namespace base {
 namespace trace_event {
 
@@ -273,12 +275,6 @@ bool IsHexDigit(char c) {
          (c >= 'A' && c <= 'F');
 }
 
-// |prefix| is a literal; its terminator is not part of the comparison.
-template <size_t N>
-bool StartsWith(const std::string& name, const char (&prefix)[N]) {
-  return name.compare(0, N - 1, prefix) == 0;
-}
-
 bool IsHexFrom(const std::string& name, size_t start) {
   for (size_t i = start; i < name.size(); ++i) {
     if (!IsHexDigit(name[i]))
@@ -320,9 +316,9 @@ bool IsMemoryDumpProviderWhitelistedForSummary(const char* mdp_name) {
 bool IsMemoryAllocatorDumpNameWhitelisted(const std::string& name) {
   // Global and shared memory dumps are named after ids of the memory they
   // describe, which no list could hold.
-  if (StartsWith(name, kGlobalPrefix))
+  if (StringPiece(name).starts_with(kGlobalPrefix))
     return IsHexFrom(name, sizeof(kGlobalPrefix) - 1);
-  if (StartsWith(name, kSharedMemoryPrefix))
+  if (StringPiece(name).starts_with(kSharedMemoryPrefix))
     return IsHexFrom(name, sizeof(kSharedMemoryPrefix) - 1);
   // Compared as std::string, so that a name with an embedded NUL cannot
   // pass as the entry its first part spells.

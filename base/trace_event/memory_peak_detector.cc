@@ -144,7 +144,7 @@ void MemoryPeakDetector::TearDownInternal() {
   // The callbacks may hold what their owner is about to destroy.
   get_dump_providers_function_ = GetDumpProvidersFunction();
   on_peak_detected_callback_ = OnPeakDetectedCallback();
-  ResetPollHistory(false);
+  ResetPollHistory();
 }
 
 void MemoryPeakDetector::Start(Config config, uint64_t static_threshold_bytes) {
@@ -165,7 +165,7 @@ void MemoryPeakDetector::StartInternal(Config config,
   state_ = ENABLED;
   config_ = config;
   static_threshold_bytes_ = static_threshold_bytes;
-  ResetPollHistory(false);
+  ResetPollHistory();
   // Polling starts here when providers are registered already, else with
   // the first registration.
   ReloadDumpProvidersAndStartPollingIfNeeded();
@@ -269,8 +269,13 @@ void MemoryPeakDetector::PollMemoryAndDetectPeak(uint32_t expected_generation) {
     return;
   TraceMiB("Peak memory detected", TRACE_EVENT_PHASE_INSTANT,
            TRACE_EVENT_SCOPE_PROCESS, "PolledMemoryMB", polled_memory_bytes);
-  ResetPollHistory(true);
+  // The next peak is measured from this one, after the process has had
+  // time to settle. Start refuses a period of 0, so the division is safe.
+  ResetPollHistory();
   last_dump_memory_total_ = polled_memory_bytes;
+  const uint64_t period = config_.polling_interval_ms;
+  skip_polls_ = static_cast<uint32_t>(
+      (config_.min_time_between_peaks_ms + period - 1) / period);
   on_peak_detected_callback_.Run();
 }
 
@@ -304,20 +309,9 @@ bool MemoryPeakDetector::DetectPeakUsingSlidingWindowStddev(
   return deviation * deviation > kPeakDeviationFactorSquared * variance;
 }
 
-void MemoryPeakDetector::ResetPollHistory(bool keep_last_sample) {
-  if (keep_last_sample) {
-    const uint32_t previous_index =
-        samples_index_ > 0 ? samples_index_ - 1 : kSlidingWindowNumSamples - 1;
-    last_dump_memory_total_ = samples_bytes_[previous_index];
-    // Leave the process time to settle before the next peak counts. Start
-    // refuses a period of 0, so the division is safe.
-    const uint64_t period = config_.polling_interval_ms;
-    skip_polls_ = static_cast<uint32_t>(
-        (config_.min_time_between_peaks_ms + period - 1) / period);
-  } else {
-    last_dump_memory_total_ = 0;
-    skip_polls_ = 0;
-  }
+void MemoryPeakDetector::ResetPollHistory() {
+  last_dump_memory_total_ = 0;
+  skip_polls_ = 0;
   std::fill(std::begin(samples_bytes_), std::end(samples_bytes_), 0);
   samples_index_ = 0;
 }

@@ -98,7 +98,7 @@ class MemoryPeakDetector {
   void ReloadDumpProvidersAndStartPollingIfNeeded();
   void PollMemoryAndDetectPeak(uint32_t expected_generation);
   bool DetectPeakUsingSlidingWindowStddev(uint64_t polled_memory_bytes);
-  void ResetPollHistory(bool keep_last_sample);
+  void ResetPollHistory();
 
   // Written by Setup and TearDown on any thread, read by the notifiers.
   mutable Lock task_runner_lock_;

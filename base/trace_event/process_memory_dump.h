@@ -37,7 +37,6 @@ class ProcessMemoryDump {
   MemoryAllocatorDumpGuid GetDumpId(const std::string& absolute_name) const;
 
   const AllocatorDumpsMap& allocator_dumps() const { return allocator_dumps_; }
-  const MemoryDumpArgs& dump_args() const { return dump_args_; }
   // The process token this dump was made with.
   const UnguessableToken& process_token() const { return process_token_; }
 

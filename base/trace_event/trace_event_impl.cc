@@ -127,12 +127,9 @@ void TraceEvent::Initialize(
         arg_types_[i] = TRACE_VALUE_TYPE_COPY_STRING;
     }
   }
-  bool copy_values[kTraceMaxNumArgs] = {false, false};
   for (i = 0; i < stored_args; ++i) {
-    if (arg_types_[i] == TRACE_VALUE_TYPE_COPY_STRING) {
-      copy_values[i] = true;
+    if (arg_types_[i] == TRACE_VALUE_TYPE_COPY_STRING)
       alloc_size += CopySize(arg_values_[i].as_string);
-    }
   }
 
   // The old block goes only after the copies are made: the caller's strings
@@ -149,7 +146,7 @@ void TraceEvent::Initialize(
         CopyTraceEventParameter(&ptr, &arg_names_[i], end);
     }
     for (i = 0; i < stored_args; ++i) {
-      if (copy_values[i])
+      if (arg_types_[i] == TRACE_VALUE_TYPE_COPY_STRING)
         CopyTraceEventParameter(&ptr, &arg_values_[i].as_string, end);
     }
     DCHECK_EQ(end, ptr);

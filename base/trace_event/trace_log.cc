@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <sstream>
-#include <unordered_set>
 #include <utility>
 
 #include "base/bind.h"
@@ -276,12 +275,15 @@ void TraceLog::ThreadLocalEventBuffer::ReturnChunkLocked() {
 
 TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
     TraceEventHandle* handle) {
-  if (chunk_ && chunk_->IsFull()) {
+  if (!chunk_ || chunk_->IsFull()) {
+    // One lock for giving the full chunk back and taking the next.
     AutoLock lock(trace_log_->lock_);
     ReturnChunkLocked();
-  }
-  if (!chunk_) {
-    AutoLock lock(trace_log_->lock_);
+    // A buffer of an older generation would take a chunk that could never
+    // go back (a ring buffer would lose it for good); it is replaced at the
+    // thread's next event.
+    if (!trace_log_->CheckGeneration(generation_))
+      return nullptr;
     chunk_ = trace_log_->logged_events_->GetChunk(&chunk_index_);
     trace_log_->CheckIfBufferIsFullLocked();
   }
@@ -296,7 +298,10 @@ TraceEvent* TraceLog::ThreadLocalEventBuffer::AddTraceEvent(
 }
 
 void TraceLog::ThreadLocalEventBuffer::WillDestroyCurrentMessageLoop() {
-  delete this;
+  // This is the thread's own buffer; the shared path keeps trace calls made
+  // while it goes away from finding it half destroyed.
+  DCHECK(trace_log_->thread_local_event_buffer_.Get() == this);
+  trace_log_->DeleteThreadLocalEventBuffer();
 }
 
 bool TraceLog::ThreadLocalEventBuffer::OnMemoryDump(const MemoryDumpArgs& args,
@@ -492,9 +497,7 @@ TraceEventHandle TraceLog::AddTraceEvent(
     id ^= process_id_hash_;
   }
 
-  const TimeTicks offset_event_timestamp =
-      timestamp - TimeDelta::FromMicroseconds(
-                      time_offset_us_.load(std::memory_order_relaxed));
+  const TimeTicks offset_event_timestamp = timestamp - time_offset();
   const ThreadTicks thread_now = ThreadNow();
 
   ThreadLocalEventBuffer* thread_local_event_buffer = nullptr;
@@ -597,9 +600,7 @@ void TraceLog::UpdateTraceEventDuration(
     TraceEventHandle handle) {
   if (!*category_group_enabled)
     return;
-  const TimeTicks now =
-      TimeTicks::Now() - TimeDelta::FromMicroseconds(
-                             time_offset_us_.load(std::memory_order_relaxed));
+  const TimeTicks now = TimeTicks::Now() - time_offset();
   UpdateTraceEventDurationAt(category_group_enabled, name, handle, now,
                              ThreadNow());
 }
@@ -752,9 +753,7 @@ void TraceLog::CheckIfBufferIsFullLocked() {
   if (!logged_events_->IsFull())
     return;
   if (buffer_limit_reached_timestamp_.is_null()) {
-    buffer_limit_reached_timestamp_ =
-        TimeTicks::Now() - TimeDelta::FromMicroseconds(
-                               time_offset_us_.load(std::memory_order_relaxed));
+    buffer_limit_reached_timestamp_ = TimeTicks::Now() - time_offset();
   }
   SetDisabledWhileLocked(RECORDING_MODE);
 }
@@ -940,8 +939,7 @@ bool TraceLog::OnMemoryDump(const MemoryDumpArgs& args,
   overhead.Add(TraceEventMemoryOverhead::kOther, sizeof(*this));
   {
     AutoLock lock(lock_);
-    if (logged_events_)
-      logged_events_->EstimateTraceMemoryOverhead(&overhead);
+    logged_events_->EstimateTraceMemoryOverhead(&overhead);
     for (const auto& metadata_event : metadata_events_)
       metadata_event->EstimateTraceMemoryOverhead(&overhead);
   }
@@ -1087,13 +1085,6 @@ void TraceLog::AddMetadataEventForTesting(std::unique_ptr<TraceEvent> event) {
 std::string TraceLog::FormatConsoleLineForTesting(
     char phase, const TimeTicks& timestamp, const TraceEvent* trace_event) {
   return FormatConsoleLine(phase, timestamp, trace_event);
-}
-
-// static
-TraceEventFilter* TraceLog::GetEventFilterForTesting(size_t index) {
-  if (index >= kMaxEventFilters)
-    return nullptr;
-  return g_event_filters[index].load(std::memory_order_acquire);
 }
 
 }  // namespace trace_event

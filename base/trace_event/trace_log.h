@@ -55,7 +55,6 @@ class TraceLog : public MemoryDumpProvider {
 
   // Bits of the trace options: how the buffer is used, and console echo.
   enum InternalTraceOptions : uint32_t {
-    kInternalNone = 0,
     kInternalRecordUntilFull = 1 << 0,
     kInternalRecordContinuously = 1 << 1,
     kInternalEchoToConsole = 1 << 3,
@@ -142,11 +141,6 @@ class TraceLog : public MemoryDumpProvider {
   // Whether recording is on.
   bool IsEnabled() const { return (enabled_modes() & RECORDING_MODE) != 0; }
 
-  // The id the trace is written with, and the value mangled ids are XORed
-  // with.
-  int process_id() const { return process_id_; }
-  uint64_t process_id_hash() const { return process_id_hash_; }
-
   // From now on the calling thread records through the shared chunk, even
   // when it has a message loop: for threads that block their loop, whose
   // thread-local chunk would otherwise stay in flight for long. Called from
@@ -199,8 +193,6 @@ class TraceLog : public MemoryDumpProvider {
   std::string FormatConsoleLineForTesting(char phase,
                                           const TimeTicks& timestamp,
                                           const TraceEvent* trace_event);
-  // The process-wide filter at |index| of the bitmap, or null.
-  static TraceEventFilter* GetEventFilterForTesting(size_t index);
 
  private:
   class ThreadLocalEventBuffer;
@@ -257,6 +249,11 @@ class TraceLog : public MemoryDumpProvider {
   }
   uint32_t generation() const {
     return generation_.load(std::memory_order_relaxed);
+  }
+  // What recorded timestamps have subtracted from them.
+  TimeDelta time_offset() const {
+    return TimeDelta::FromMicroseconds(
+        time_offset_us_.load(std::memory_order_relaxed));
   }
   bool CheckGeneration(uint32_t generation) const {
     return generation == this->generation();
