@@ -65,12 +65,18 @@ TEST(InstallerUtilsTest, MakeSafeRelativePath) {
       {L"Prn. ", nullptr},
       {L"con .txt", nullptr},
       {L" nul", nullptr},
+      {L"conout$", nullptr},
+      {L"sub/CONOUT$.txt", nullptr},
+      {L"Conin$", nullptr},
+      {L"a\\CONIN$ .log\\b", nullptr},
       {L"a\\b?.dll", nullptr},
       // Names that only look like devices.
       {L"console.dll", L"console.dll"},
       {L".con", L".con"},
       {L"com10", L"com10"},
       {L"com0", L"com0"},
+      {L"conin", L"conin"},
+      {L"conout$x", L"conout$x"},
       {L"a\\nulx\\lpt", L"a\\nulx\\lpt"},
       {L"x ", L"x "},
   };
@@ -117,6 +123,9 @@ TEST(InstallerUtilsTest, ReadFilesListNamesTheRefusedEntryAndTheReason) {
       {"a:b", "Files list entry 'a:b' refused: it names a drive or a stream"},
       {"bin\\CON.dll",
        "Files list entry 'bin\\CON.dll' refused: it names a device or is "
+       "not a valid file name"},
+      {"CONOUT$",
+       "Files list entry 'CONOUT$' refused: it names a device or is "
        "not a valid file name"},
       {"a\\..\\..\\x",
        "Files list entry 'a\\..\\..\\x' refused: it has an empty, \".\" or "

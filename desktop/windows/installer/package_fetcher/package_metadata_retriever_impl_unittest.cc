@@ -317,6 +317,8 @@ TEST_F(PackageMetadataRetrieverImplTest, BrokenRepliesFailWithTheirReason) {
       // Kept components must stay inside the package folder.
       {with(Item("partner_content", "https://a/", "a/../../b")), kName},
       {with(Item("downloadable_resource", "https://a/", "x:y")), kName},
+      {with(Item("partner_content", "https://a/", "conin$")), kName},
+      {with(Item("partner_content", "https://a/", "sub/CONOUT$.txt")), kName},
       {with(Item("voice", "not a url")),
        "Additional file location is not a URL" + kItem},
       {with(Item("voice", "ftp://a/p")),

@@ -54,9 +54,11 @@ bool IsPathSeparator(wchar_t c) {
 // Device names the system reserves in every folder, with or without an
 // extension. The system reserves every serial and parallel port from 1 to 9,
 // and 1 to 3 also written as superscript digits, so the ports an older list
-// forgot would open a device too.
+// forgot would open a device too. The console's input and output buffers
+// open by name as well.
 bool IsReservedDeviceName(base::StringPiece16 stem) {
-  static const wchar_t* const kReserved[] = {L"CON", L"AUX", L"PRN", L"NUL"};
+  static const wchar_t* const kReserved[] = {L"CON",    L"AUX",    L"PRN",
+                                             L"NUL",    L"CONIN$", L"CONOUT$"};
   for (const wchar_t* name : kReserved) {
     if (base::EqualsCaseInsensitiveASCII(stem, name))
       return true;

@@ -54,6 +54,8 @@ UNSAFE_NAMES = [
     "esc\x1b[2Jhidden.txt",
     "tab\tand\nline.txt",
     "\u202e/../../x.txt",
+    "conout$",
+    "sub/CONOUT$.txt",
 ]
 
 
