@@ -310,6 +310,36 @@ TEST_F(LzmaUtilTest, RefusesEntriesOutsideTheDestination) {
     EXPECT_TRUE(base::DeleteFile(victim, false));
 }
 
+// A joined path of MAX_PATH characters is one too long for CreateFileW;
+// one character less is not the name check's to refuse.
+TEST_F(LzmaUtilTest, JoinedPathOfMaxPathCharactersIsRefused) {
+  const size_t kEntry = base::FilePath(L"\\a.txt").value().size();
+  for (const size_t length : {size_t{MAX_PATH}, size_t{MAX_PATH - 1}}) {
+    SCOPED_TRACE(length);
+    // The destination's last part fills it up to |length| with the entry.
+    const base::FilePath parent = temp_.GetPath().Append(L"p");
+    ASSERT_LT(parent.value().size() + 1 + 8, length - kEntry);
+    dest_ = parent.Append(
+        std::wstring(length - kEntry - parent.value().size() - 1, L'd'));
+    ASSERT_EQ(length, dest_.Append(L"a.txt").value().size());
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    const uint8_t result = Unpack(L"no_time.7z");
+    const bool refused = log.text().find("would make a path of " +
+                                         std::to_string(length)) !=
+                         std::string::npos;
+    if (length == MAX_PATH) {
+      EXPECT_EQ(LzmaUtil::EXTRACT_UNSAFE_NAME, result);
+      EXPECT_TRUE(refused) << log.text();
+      EXPECT_FALSE(base::PathExists(parent));
+    } else {
+      // Whether the system makes such a folder is not the reader's rule.
+      EXPECT_NE(LzmaUtil::EXTRACT_UNSAFE_NAME, result);
+      EXPECT_FALSE(refused) << log.text();
+    }
+  }
+}
+
 // What was written before a failure stays listed.
 TEST_F(LzmaUtilTest, ListsWhatItWroteBeforeAFailure) {
   // The output path of sub\b.txt is a folder.
