@@ -147,16 +147,17 @@ int InstallerController::Initialize(PayloadManager* payload_manager,
 void InstallerController::InitializeFetcher(
     PayloadManager* payload_manager, const base::FilePath& download_folder) {
   VLOG(1) << "Initializing controller with fetcher.";
+  auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
+  // The unpacking of an old package's installer moves the progress.
   auto version_checker = std::make_unique<PackageVersionCheckerImpl>(
       std::make_unique<FileVersionUtilsImpl>(
           std::make_unique<ProcessRunnerImpl>()),
-      std::make_unique<LzmaUtil>());
+      std::make_unique<LzmaUtil>(), proxy.get());
   auto folder_preparer = std::make_unique<FolderPreparerImpl>(
       download_folder, settings_->GetInstallAssistant());
   // The backend looks for the package by the folders' common name.
   const base::FilePath package_folder = folder_preparer->GetPackageFolder();
   const base::FilePath assistant_folder = folder_preparer->GetAssistantFolder();
-  auto proxy = base::MakeRefCounted<PackageFetcherDelegateProxy>(this, this);
   if (package_fetcher_ && fetcher_thread_) {
     fetcher_thread_->task_runner()->DeleteSoon(FROM_HERE,
                                                std::move(package_fetcher_));

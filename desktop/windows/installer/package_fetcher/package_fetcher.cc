@@ -110,6 +110,24 @@ void PackageFetcherDelegateProxy::NotifyStalled() {
                  }));
 }
 
+void PackageFetcherDelegateProxy::OnFilesToUnpackCounted(int32_t count) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int32_t count, PackageFetcherDelegate* delegate) {
+                       delegate->SetTotalProgress(static_cast<uint32_t>(count));
+                     },
+                     count));
+}
+
+void PackageFetcherDelegateProxy::OnUnpackProgressChanged(int32_t files_done) {
+  PostToDelegate(FROM_HERE,
+                 base::BindOnce(
+                     [](int32_t done, PackageFetcherDelegate* delegate) {
+                       delegate->SetCurrentProgress(static_cast<uint32_t>(done));
+                     },
+                     files_done));
+}
+
 void PackageFetcherDelegateProxy::RunUICallbackAndPostReply(
     UICallback ui_callback,
     base::scoped_refptr<base::SingleThreadTaskRunner> reply_runner,

@@ -17,6 +17,7 @@
 #include "base/synchronization/lock.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/avro_stats/fetch_chunk_statistics.h"
+#include "desktop/windows/installer/lzma_util/lzma_util.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {
@@ -52,7 +53,8 @@ class PackageFetcherDelegate {
       FailureKind kind,
       const std::string& description,
       const std::vector<FetchChunkStatistics>& details) = 0;
-  // The current scale: bytes of a download or seconds of a retry wait.
+  // The current scale: bytes of a download, files of an unpacking or
+  // seconds of a retry wait.
   virtual void SetTotalProgress(uint32_t total) {}
   virtual void SetCurrentProgress(uint32_t current) {}
   // The current download makes no progress.
@@ -66,6 +68,7 @@ class PackageFetcherDelegate {
 class PackageFetcherDelegateProxy
     : public UICallbackRunner,
       public DownloadProgressObserver,
+      public UnpackProgressObserver,
       public base::RefCountedThreadSafe<PackageFetcherDelegateProxy> {
  public:
   // Both are borrowed and must outlive the proxy or its Detach. Takes the
@@ -84,6 +87,11 @@ class PackageFetcherDelegateProxy
   void SetTotalProgress(uint32_t total) override;
   void SetCurrentProgress(uint32_t current) override;
   void NotifyStalled() override;
+
+  // UnpackProgressObserver: the files of an unpacking become the delegate's
+  // total and current progress.
+  void OnFilesToUnpackCounted(int32_t count) override;
+  void OnUnpackProgressChanged(int32_t files_done) override;
 
   // UICallbackRunner: the controller runs |ui_callback| on the UI thread and
   // posts |reply| with its result to |reply_runner|. Without a controller

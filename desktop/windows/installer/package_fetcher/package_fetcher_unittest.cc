@@ -597,6 +597,10 @@ TEST_F(PackageFetcherTest, CommandsFromOtherThreadsRunOnTheFetcherThread) {
 TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
   proxy_->SetTotalProgress(12);
   proxy_->SetCurrentProgress(3);
+  // An unpacking's files are a progress scale too.
+  UnpackProgressObserver* unpacking = proxy_.get();
+  unpacking->OnFilesToUnpackCounted(2);
+  unpacking->OnUnpackProgressChanged(1);
   proxy_->NotifyPackageFetcherError(PackageFetcherDelegate::FAILURE_NETWORK,
                                     "lost", {});
   int32_t reply = -1;
@@ -609,7 +613,7 @@ TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
   };
   ui_request();
   Drain();
-  EXPECT_EQ((Calls{"total 12", "3"}), w_.progress);
+  EXPECT_EQ((Calls{"total 12", "3", "total 2", "1"}), w_.progress);
   EXPECT_EQ((Errors{{1, "lost"}}), w_.errors);
   EXPECT_EQ(7, reply);
 
@@ -618,6 +622,8 @@ TEST_F(PackageFetcherTest, ProxyForwardsUntilTheFetcherIsGone) {
   ASSERT_TRUE(fetcher_->Retry());
   proxy_->NotifyPackageReady(base::FilePath(L"C:\\p"));
   proxy_->NotifyStalled();
+  unpacking->OnFilesToUnpackCounted(4);
+  unpacking->OnUnpackProgressChanged(3);
   ui_request();
   fetcher_.reset();
   runner_->FastForwardBy(base::TimeDelta::FromSeconds(10));

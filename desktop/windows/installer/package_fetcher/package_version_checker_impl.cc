@@ -50,9 +50,11 @@ bool FailMainPackage() {
 
 PackageVersionCheckerImpl::PackageVersionCheckerImpl(
     std::unique_ptr<FileVersionUtils> file_version_utils,
-    std::unique_ptr<LzmaUtil> lzma)
+    std::unique_ptr<LzmaUtil> lzma,
+    UnpackProgressObserver* unpack_observer)
     : file_version_utils_(std::move(file_version_utils)),
-      lzma_(std::move(lzma)) {}
+      lzma_(std::move(lzma)),
+      unpack_observer_(unpack_observer) {}
 
 PackageVersionCheckerImpl::~PackageVersionCheckerImpl() = default;
 
@@ -137,7 +139,7 @@ bool PackageVersionCheckerImpl::CheckLegacyPackage(const base::FilePath& folder,
         lzma_->Extract(folder,
                        {base::FilePath(kLegacyInstallerName),
                         base::FilePath(kLegacyInstallerLibraryName)},
-                       nullptr, &extracted, nullptr);
+                       unpack_observer_, &extracted, nullptr);
     // The package must not stay open: it is unpacked or moved later.
     lzma_->Close();
     if (unpacked != LzmaUtil::EXTRACT_SUCCESS) {

@@ -12,6 +12,7 @@ namespace installer {
 
 class FileVersionUtils;
 class LzmaUtil;
+class UnpackProgressObserver;
 
 // Compares the internal version (the full version without its first two
 // components) of what was fetched with this installer's own, and the
@@ -21,9 +22,14 @@ class LzmaUtil;
 // the full version.
 class PackageVersionCheckerImpl : public PackageVersionChecker {
  public:
+  // |unpack_observer| (may be null) hears how the unpacking of an old
+  // package's installer advances; it must outlive the checker's checks
+  // (the fetcher's delegate proxy, which the sequencer owning the checker
+  // holds).
   PackageVersionCheckerImpl(
       std::unique_ptr<FileVersionUtils> file_version_utils,
-      std::unique_ptr<LzmaUtil> lzma);
+      std::unique_ptr<LzmaUtil> lzma,
+      UnpackProgressObserver* unpack_observer = nullptr);
   ~PackageVersionCheckerImpl() override;
 
   bool CheckMainPackage(const base::FilePath& folder,
@@ -52,6 +58,7 @@ class PackageVersionCheckerImpl : public PackageVersionChecker {
 
   std::unique_ptr<FileVersionUtils> file_version_utils_;
   std::unique_ptr<LzmaUtil> lzma_;
+  UnpackProgressObserver* const unpack_observer_;
 
   DISALLOW_COPY_AND_ASSIGN(PackageVersionCheckerImpl);
 };

@@ -21,6 +21,17 @@ namespace {
 
 const char kRefusedMain[] = "Main component version check failed";
 
+// What the unpacking of an old package's installer reported.
+struct UnpackCounts : UnpackProgressObserver {
+  void OnFilesToUnpackCounted(int32_t count) override {
+    counted.push_back(count);
+  }
+  void OnUnpackProgressChanged(int32_t done) override {
+    progress.push_back(done);
+  }
+  std::vector<int32_t> counted, progress;
+};
+
 // The real version reader and 7z reader on the build's package stubs and
 // test packages; an old package's installer is the version stand-in, which
 // answers what a text file beside it says.
@@ -82,9 +93,10 @@ class PackageVersionCheckerTest : public testing::Test {
   base::ScopedTempDir temp_;
   base::FilePath folder_;
   base::FilePath bin_;
+  UnpackCounts unpacking_;
   PackageVersionCheckerImpl checker_{std::make_unique<FileVersionUtilsImpl>(
                                          std::make_unique<ProcessRunnerImpl>()),
-                                     std::make_unique<LzmaUtil>()};
+                                     std::make_unique<LzmaUtil>(), &unpacking_};
   std::string version_;
   std::string stream_;
 };
@@ -106,6 +118,17 @@ TEST_F(PackageVersionCheckerTest, PackageVersionResourceDecides) {
                          std::string(kRefusedMain)));
   EXPECT_EQ("47.0.4100.0", version_);
   EXPECT_EQ("<none>", PackageVersion());
+}
+
+// Only the old package's road unpacks, and its unpacking moves the
+// progress: the installer and the library it needs.
+TEST_F(PackageVersionCheckerTest, OldPackageUnpackingReportsProgress) {
+  EXPECT_TRUE(Check("package.exe", "", ""));
+  EXPECT_TRUE(unpacking_.counted.empty());
+  EXPECT_TRUE(Check("package_legacy.exe",
+                    "47.0.4127.0\ndeveloper\nkavor_installer.dll\n", ""));
+  EXPECT_EQ(std::vector<int32_t>{2}, unpacking_.counted);
+  EXPECT_EQ((std::vector<int32_t>{0, 1}), unpacking_.progress);
 }
 
 TEST_F(PackageVersionCheckerTest, OldPackageIsJudgedByItsInstaller) {
@@ -153,6 +176,32 @@ TEST_F(PackageVersionCheckerTest, OldPackageIsJudgedByItsInstaller) {
   ASSERT_TRUE(base::CopyFile(test::TestData(L"lzma_util").Append(L"small.7z"),
                              package));
   EXPECT_FALSE(Check(nullptr, "", "The package holds no installer.exe" + end));
+}
+
+// Versions compare number by number: a number of more digits is the larger
+// one, though its text sorts first ("10000" < "4127" < "999").
+TEST_F(PackageVersionCheckerTest, VersionNumbersOfOtherLengthsCompareAsNumbers) {
+  const std::string refused =
+      "Downloaded item is older than the installer\nStream: developer\n"
+      "Version: 47.0.999.0\nFailed the version check\n" +
+      std::string(kRefusedMain);
+  EXPECT_TRUE(Check("package_legacy.exe",
+                    "47.0.10000.0\ndeveloper\nkavor_installer.dll\n", ""));
+  EXPECT_EQ("47.0.10000.0", PackageVersion());
+  ASSERT_TRUE(base::DeleteFile(folder_.Append(L"package_version"), false));
+  EXPECT_TRUE(Check("package_legacy.exe",
+                    "47.0.4127.10\ndeveloper\nkavor_installer.dll\n", ""));
+  ASSERT_TRUE(base::DeleteFile(folder_.Append(L"package_version"), false));
+  EXPECT_FALSE(Check("package_legacy.exe",
+                     "47.0.999.0\ndeveloper\nkavor_installer.dll\n", refused));
+  EXPECT_EQ("<none>", PackageVersion());
+
+  ASSERT_TRUE(base::CopyFile(bin_.Append(L"kavor_version_standin.exe"),
+                             folder_.Append(L"assistant_installer.exe")));
+  Answer("assistant_installer", "47.0.10000.0\ndeveloper\n");
+  EXPECT_TRUE(checker_.CheckAdditionalFile(folder_, "assistant"));
+  Answer("assistant_installer", "48.0.999.0\ndeveloper\n");
+  EXPECT_FALSE(checker_.CheckAdditionalFile(folder_, "assistant"));
 }
 
 TEST_F(PackageVersionCheckerTest, AdditionalFileIsAskedForItsVersion) {
