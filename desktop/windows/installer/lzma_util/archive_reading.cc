@@ -20,8 +20,38 @@ const DWORD kSignatureSearchRead = 1024;
 const uint64_t kSignatureSearchLimit = 0xFFFFF;
 
 std::atomic<DecoderReadHook> g_decoder_read_hook{nullptr};
+std::atomic<FreeSpaceQuery> g_free_space_query{nullptr};
 
 }  // namespace
+
+bool GetFreeBytes(const base::FilePath& folder, uint64_t* bytes) {
+  FreeSpaceQuery query = g_free_space_query.load();
+  if (query)
+    return query(folder, bytes);
+  // The folder to unpack into may not be there yet.
+  base::FilePath existing = folder;
+  while (!base::DirectoryExists(existing) && existing.DirName() != existing)
+    existing = existing.DirName();
+  ULARGE_INTEGER available = {};
+  if (!::GetDiskFreeSpaceExW(existing.value().c_str(), &available, nullptr,
+                             nullptr)) {
+    PLOG(WARNING) << "Cannot tell the free space of " << existing.value();
+    return false;
+  }
+  *bytes = available.QuadPart;
+  return true;
+}
+
+void SetFreeSpaceQueryForTesting(FreeSpaceQuery query) {
+  g_free_space_query.store(query);
+}
+
+base::FilePath GetVolumeRoot(const base::FilePath& path) {
+  wchar_t root[MAX_PATH + 1] = {};
+  if (!::GetVolumePathNameW(path.value().c_str(), root, MAX_PATH))
+    return path;
+  return base::FilePath(root);
+}
 
 bool FindArchiveSignature(HANDLE file) {
   uint8_t buffer[kSignatureSearchRead];
@@ -204,6 +234,17 @@ void MappedFileAllocator::Free(void* address) {
 }
 
 void* MappedFileAllocator::Map(size_t size) {
+  // The mapped file may be sparse (it is under Wine): its pages take their
+  // room on the drive only as the decoder fills them, and a page the drive
+  // has no room for faults. A block larger than the free space is therefore
+  // never mapped.
+  uint64_t free_bytes = 0;
+  if (GetFreeBytes(path_.DirName(), &free_bytes) && free_bytes < size) {
+    LOG(WARNING) << "Only " << free_bytes << " bytes free on "
+                 << GetVolumeRoot(path_.DirName()).value() << ": the " << size
+                 << "-byte block is not mapped";
+    return nullptr;
+  }
   if (!file_.SetLength(static_cast<int64_t>(size))) {
     PLOG(WARNING) << "Cannot make " << path_.value() << " " << size
                   << " bytes long";
@@ -280,8 +321,14 @@ DWORD GuardSlot() {
 LONG CALLBACK InPageErrorHandler(EXCEPTION_POINTERS* info) {
   const EXCEPTION_RECORD* record = info->ExceptionRecord;
   // A noncontinuable record cannot be resumed anywhere, not even below.
-  if (record->ExceptionCode != EXCEPTION_IN_PAGE_ERROR ||
-      record->NumberParameters < 3 ||
+  // The view is writable all through, so an access violation inside it can
+  // only be a page that could not be brought in: Wine reports a page it
+  // cannot write to a full drive so.
+  const bool in_page = record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR &&
+                       record->NumberParameters >= 3;
+  const bool access = record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+                      record->NumberParameters >= 2;
+  if ((!in_page && !access) ||
       (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE)) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
@@ -296,7 +343,9 @@ LONG CALLBACK InPageErrorHandler(EXCEPTION_POINTERS* info) {
       address - view >= state->allocator->view_size()) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  state->status = static_cast<uint32_t>(record->ExceptionInformation[2]);
+  state->status =
+      in_page ? static_cast<uint32_t>(record->ExceptionInformation[2])
+              : static_cast<uint32_t>(record->ExceptionCode);
   state->running = false;
   CONTEXT* context = info->ContextRecord;
   // As if called: the return address slot 8 bytes off a 16-byte boundary,

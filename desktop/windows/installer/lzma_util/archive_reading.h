@@ -22,6 +22,16 @@ namespace lzma {
 // about 1 MiB far. On success |file| is positioned at the signature.
 bool FindArchiveSignature(HANDLE file);
 
+// The bytes this user may still write on the volume that holds |folder| (or
+// its nearest existing parent). False when the system cannot tell.
+bool GetFreeBytes(const base::FilePath& folder, uint64_t* bytes);
+// Tests only: |query| answers for GetFreeBytes (null: the system again).
+using FreeSpaceQuery = bool (*)(const base::FilePath& folder, uint64_t* bytes);
+void SetFreeSpaceQueryForTesting(FreeSpaceQuery query);
+// The root of the volume holding |path| ("K:\"), for messages; |path|
+// itself when the system cannot tell.
+base::FilePath GetVolumeRoot(const base::FilePath& path);
+
 // The decoder's input stream over an open archive file.
 struct ArchiveFileStream {
   ISeekInStream vt;  // First: the decoder hands back a pointer to it.
@@ -103,9 +113,11 @@ class MappedFileAllocator {
 // decoder reads from the archive while a guarded decoding has a view mapped.
 using DecoderReadHook = void (*)(void* view, size_t size);
 
-// While it lives, an EXCEPTION_IN_PAGE_ERROR raised on this thread inside
-// |allocator|'s mapped view during Run is caught: Run then returns false
-// with the exception's NTSTATUS. Every other exception passes on.
+// While it lives, a fault raised on this thread inside |allocator|'s mapped
+// view during Run is caught: Run then returns false with the NTSTATUS of an
+// EXCEPTION_IN_PAGE_ERROR, or the code of an access violation (which is how
+// Wine reports a page it could not write to a full drive). Every other
+// exception passes on.
 class InPageErrorGuard {
  public:
   explicit InPageErrorGuard(const MappedFileAllocator* allocator);

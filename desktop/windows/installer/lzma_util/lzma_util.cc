@@ -167,6 +167,32 @@ uint8_t CheckEntryNames(const ArchiveDatabase& archive,
   return LzmaUtil::EXTRACT_SUCCESS;
 }
 
+// Refuses the extraction when the destination's drive cannot take the
+// entries in |relative| that |names| asks for (all when empty), so that
+// nothing is written in vain and a full drive is named as such.
+uint8_t CheckFreeSpace(const CSzArEx* db,
+                       const std::vector<base::FilePath>& relative,
+                       const std::set<base::FilePath>& names,
+                       const base::FilePath& destination) {
+  uint64_t needed = 0;
+  for (UInt32 i = 0; i < db->NumFiles; ++i) {
+    if (SzArEx_IsDir(db, i) || (!names.empty() && !names.count(relative[i])))
+      continue;
+    // Sizes come from the archive, which may claim anything.
+    needed += std::min<uint64_t>(SzArEx_GetFileSize(db, i), ~needed);
+  }
+  uint64_t free_bytes = 0;
+  if (needed == 0 || !lzma::GetFreeBytes(destination, &free_bytes) ||
+      free_bytes >= needed) {
+    return LzmaUtil::EXTRACT_SUCCESS;
+  }
+  LOG(ERROR) << "Not enough space on "
+             << lzma::GetVolumeRoot(destination).value() << " to unpack into "
+             << destination.value() << ": " << needed << " bytes needed, "
+             << free_bytes << " free";
+  return LzmaUtil::EXTRACT_DISK_FULL;
+}
+
 // Writes one entry's bytes into a new |path|, with its modification time.
 uint8_t WriteEntry(const base::FilePath& path,
                    const Byte* data,
@@ -181,20 +207,26 @@ uint8_t WriteEntry(const base::FilePath& path,
   }
   if (written_files)
     written_files->push_back(path);
-  // One write for every entry below 4 GiB.
+  // One write for every entry below 4 GiB. A drive about to fill up may
+  // take part of a write and report success (Wine does so); the next write
+  // then fails with the drive's own error, which is the one to report.
   size_t done = 0;
   while (done < size) {
     const DWORD chunk =
         static_cast<DWORD>(std::min<size_t>(size - done, kMaxWrite));
     DWORD written = 0;
-    if (!::WriteFile(file, data + done, chunk, &written, nullptr) ||
-        written != chunk) {
-      const DWORD error = ::GetLastError();
-      PLOG(ERROR) << "Error returned by WriteFile " << error;
-      ::CloseHandle(file);
-      return LzmaUtil::EXTRACT_WRITE_FAILED;
+    const bool wrote = ::WriteFile(file, data + done, chunk, &written, nullptr);
+    if (wrote && written > 0) {
+      done += written;
+      continue;
     }
-    done += chunk;
+    DWORD error = wrote ? ERROR_DISK_FULL : ::GetLastError();
+    if (error == ERROR_SUCCESS)
+      error = ERROR_WRITE_FAULT;
+    ::SetLastError(error);
+    PLOG(ERROR) << "Error returned by WriteFile " << error;
+    ::CloseHandle(file);
+    return LzmaUtil::EXTRACT_WRITE_FAILED;
   }
   if (modified && !::SetFileTime(file, nullptr, nullptr, modified)) {
     const DWORD error = ::GetLastError();
@@ -296,6 +328,9 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
   uint8_t status = CheckEntryNames(archive, destination, &relative_names);
   if (status != EXTRACT_SUCCESS)
     return status;
+  status = CheckFreeSpace(db, relative_names, names, destination);
+  if (status != EXTRACT_SUCCESS)
+    return status;
 
   // The unpacked blocks go into a file in the destination, so it must be
   // there first.
@@ -342,6 +377,9 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
       LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
                     "NTSTATUS = "
                  << in_page_status;
+      LOG(ERROR) << "Cannot write the unpacked block to "
+                 << lzma::GetVolumeRoot(destination).value()
+                 << " (is the drive full?)";
       // The abandoned decoder's working buffers go with |temp_heap|.
       status = EXTRACT_IN_PAGE_ERROR;
       break;

@@ -54,6 +54,9 @@ class LzmaUtil {
     // drive, "..", ":") or make a path of MAX_PATH characters or more
     // there: the archive is refused before anything is written.
     EXTRACT_UNSAFE_NAME = 12,
+    // The destination's drive has less free space than the entries to
+    // write need: refused before anything is written.
+    EXTRACT_DISK_FULL = 13,
   };
 
   LzmaUtil();
@@ -78,7 +81,8 @@ class LzmaUtil {
                           std::vector<base::FilePath>* written_files,
                           std::vector<base::FilePath>* created_folders);
 
-  // The NTSTATUS of the last in-page error that ended an extraction.
+  // The NTSTATUS of the last in-page error that ended an extraction (or
+  // the code of the access violation that stood for one).
   virtual uint32_t GetLastInPageError() const;
 
   // The names of the open archive's entries as the archive holds them (a

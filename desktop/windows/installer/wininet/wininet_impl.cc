@@ -184,10 +184,22 @@ bool WininetResponseWriter::Open(const base::FilePath& path) {
 }
 
 bool WininetResponseWriter::Write(const char* data, uint32_t size) {
-  DWORD written = 0;
-  if (!::WriteFile(file_.Get(), data, size, &written, nullptr) ||
-      written != size) {
-    last_error_ = ::GetLastError();
+  // A drive about to fill up may take part of a write and report success
+  // (Wine does so): the rest is written again, and that write fails with
+  // the drive's own error, which is the one to report.
+  uint32_t done = 0;
+  while (done < size) {
+    DWORD written = 0;
+    const bool wrote =
+        ::WriteFile(file_.Get(), data + done, size - done, &written, nullptr);
+    if (wrote && written > 0) {
+      done += written;
+      continue;
+    }
+    last_error_ = wrote ? ERROR_DISK_FULL : ::GetLastError();
+    if (last_error_ == ERROR_SUCCESS)
+      last_error_ = ERROR_WRITE_FAULT;
+    ::SetLastError(last_error_);
     PLOG(ERROR) << "Failed writing response to downloading file";
     return false;
   }

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -960,6 +962,30 @@ TEST_F(WininetImplTest, TrickledBodyIsWrittenAsItArrives) {
       downloader->GetChunkStatistics();
   ASSERT_EQ(1u, stats.size());
   EXPECT_EQ(std::optional<int32_t>(0), stats[0].wininet_error);
+}
+
+// Run by the full-drive end-to-end test, which mounts a small drive and
+// names a folder on it in KAVOR_SMALL_DRIVE. The write that fills the drive
+// takes only part of its bytes and succeeds; the error reported is the one
+// of the next write, the drive's own.
+TEST(WininetResponseWriterTest, DISABLED_OnASmallDriveTheDrivesErrorIsReported) {
+  const char* drive = getenv("KAVOR_SMALL_DRIVE");
+  ASSERT_TRUE(drive) << "KAVOR_SMALL_DRIVE names no folder";
+  const base::FilePath path =
+      base::FilePath(base::UTF8ToWide(drive)).Append(L"download");
+  {
+    WininetResponseWriter writer;
+    ASSERT_TRUE(writer.Open(path));
+    // Not a multiple of any page or block size: one write is cut short.
+    const std::string chunk(100000, 'x');
+    bool wrote = true;
+    for (int i = 0; wrote && i < 100000; ++i)
+      wrote = writer.Write(chunk.data(), static_cast<uint32_t>(chunk.size()));
+    EXPECT_FALSE(wrote);
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_DISK_FULL), writer.last_error());
+    writer.Close();
+  }
+  EXPECT_TRUE(base::DeleteFile(path, false));
 }
 
 TEST(WininetImplHostTest, HostMustEndWithAnAllowedSuffix) {

@@ -27,6 +27,31 @@ constexpr uint32_t kDeleteAccess = 0x130116;
 // How many names a file moved aside may try before the delete gives up.
 constexpr int kMaxAsideNames = 100;
 
+// The drive (volume root) of |path| as a message names it.
+std::string DriveOf(const base::FilePath& path) {
+  wchar_t root[MAX_PATH + 1] = {};
+  if (!::GetVolumePathNameW(path.value().c_str(), root, MAX_PATH))
+    return path.AsUTF8Unsafe();
+  return base::FilePath(root).AsUTF8Unsafe();
+}
+
+// What a reader's failure to write says about the destination's drive.
+std::string UnpackFailureDetail(int result, const base::FilePath& destination) {
+  switch (result) {
+    case LzmaUtil::EXTRACT_DISK_FULL:
+      return "\nNot enough space on " + DriveOf(destination) +
+             " to unpack the archive";
+    case LzmaUtil::EXTRACT_IN_PAGE_ERROR:
+      // A page of the reader's mapped block that could not be written.
+      return "\nCannot write the unpacked files to " + DriveOf(destination) +
+             " (is the drive full?)";
+    case LzmaUtil::EXTRACT_WRITE_FAILED:
+      return "\nCannot write the unpacked files to " + DriveOf(destination);
+    default:
+      return std::string();
+  }
+}
+
 int64_t SystemSecondsSince1970() {
   return base::Time::Now().ToTimeT();
 }
@@ -570,8 +595,10 @@ bool UnpackArchiveOperation::UnpackOpenArchive(Transaction* nested,
     }
   }
   if (result != 0) {
-    ReplaceError(error, "Could not lzma unpack, error code: " +
-                            base::IntToString(result));
+    ReplaceError(error,
+                 "Could not lzma unpack, error code: " +
+                     base::IntToString(result) +
+                     UnpackFailureDetail(result, destination_));
     LOG(ERROR) << "Could not unpack";
     // What was written before the failure must still go on rollback.
     unpacked_ = !extracted_files_.empty() || !created_folders_.empty();

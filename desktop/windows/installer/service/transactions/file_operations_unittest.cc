@@ -341,28 +341,45 @@ class FailingReader : public LzmaUtil {
     }
     EXPECT_EQ(1, base::WriteFile(file, "x", 1));
     extracted_files->push_back(file);
-    return 5;
+    return extract_result;
   }
   void Close() override {}
   int open_result = 0;
+  uint8_t extract_result = EXTRACT_IN_PAGE_ERROR;
 };
 
 TEST_F(FileOperationsTest, FailedUnpackTakesAwayWhatItWrote) {
   const base::FilePath archive = Path(L"kavor_package");
   Write(archive, "7z");
   FailingReader reader;
+  // A failure to write names the drive written to.
+  const std::string drive = Path(L"").AsUTF8Unsafe().substr(0, 3);
+  const std::string cannot_write =
+      "\nCannot write the unpacked files to " + drive;
   const struct {
     int open_result;
+    uint8_t extract_result;
     bool destination_existed;
-    const char* error;
-  } kCases[] = {{0, false, "Could not lzma unpack, error code: 5"},
-                {2, false, "Could not open the archive: 2"},
-                {0, true, "Could not lzma unpack, error code: 5"}};
+    std::string error;
+  } kCases[] = {
+      {0, 5, false,
+       "Could not lzma unpack, error code: 5" + cannot_write +
+           " (is the drive full?)"},
+      {2, 5, false, "Could not open the archive: 2"},
+      {0, 8, false, "Could not lzma unpack, error code: 8" + cannot_write},
+      {0, 13, false,
+       "Could not lzma unpack, error code: 13\nNot enough space on " + drive +
+           " to unpack the archive"},
+      {0, 4, false, "Could not lzma unpack, error code: 4"},
+      {0, 5, true,
+       "Could not lzma unpack, error code: 5" + cannot_write +
+           " (is the drive full?)"}};
   for (const auto& c : kCases) {
     if (c.destination_existed) {
       ASSERT_TRUE(base::CreateDirectory(Path(L"p\\q")));
     }
     reader.open_result = c.open_result;
+    reader.extract_result = c.extract_result;
     EXPECT_FALSE(Run(std::make_unique<UnpackArchiveOperation>(
         archive, Path(L"p\\q"), &reader, nullptr)));
     EXPECT_EQ(c.error, error_);
