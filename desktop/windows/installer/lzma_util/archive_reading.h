@@ -22,6 +22,19 @@ namespace lzma {
 // about 1 MiB far. On success |file| is positioned at the signature.
 bool FindArchiveSignature(HANDLE file);
 
+// Where the part of |file| that a signature can vouch for ends: at its
+// certificate table when it is a PE image with a security directory (no
+// signature covers the table, nor what is padded into it after the
+// signature data), else nowhere (UINT64_MAX). False when the file cannot be
+// read. The file position is kept.
+bool FindSignedRegionEnd(HANDLE file, uint64_t* end);
+
+// Where the 7z archive whose start header is at |file|'s current position
+// ends, by that header: after the header it names. False when the start
+// header cannot be read whole or names an end past 2^64. The file position
+// is kept.
+bool ReadArchiveEnd(HANDLE file, uint64_t* end);
+
 // The decoder's input stream over an open archive file.
 struct ArchiveFileStream {
   ISeekInStream vt;  // First: the decoder hands back a pointer to it.
