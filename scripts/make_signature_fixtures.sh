@@ -26,6 +26,12 @@
 #                        message digest is also rewritten to match: only its
 #                        signature over those attributes gives it away
 #   impostor.exe         signed by the impostor
+#   partial.exe          signed by a certificate named like the maker whose
+#                        chain (it and its issuer, under the untrusted root,
+#                        which the signature does not carry) ends short of
+#                        any root
+#   partial_nested.exe   other publisher, nested that signer
+#   dual_tampered.exe    dual.exe with one byte of its code changed
 #   expired.exe          signed by the maker with a certificate that has
 #                        expired, timestamped (RFC 3161, by a time-stamping
 #                        authority under the test root) and dated while it
@@ -46,6 +52,17 @@
 #                        signed by the maker: an old package without
 #                        version information
 #   package_legacy_bare.exe  the same without kavor_installer.dll, unsigned
+#   package_tampered.exe package.exe with one byte of its archive changed
+#   package_dual.exe     package_other.exe with a nested maker signature
+#   package_dual_tampered.exe  the same with one byte of its archive changed
+# and signed files carrying bytes in their certificate table's padding,
+# after the signature data, where no signature covers them:
+#   padded_archive.exe   PACKAGE_STUB signed by the maker, the package's
+#                        archive in the padding
+#   padded_garbage.exe   package.exe with 200 random bytes in the padding
+#   straddling_archive.exe  PACKAGE_STUB + the archive without its header,
+#                        signed by the maker; the header lies in the
+#                        padding, where the signed start header points
 # The maker's and the other publisher's signing material stays there too,
 # so that other tests can sign packages and installers the tests accept or
 # refuse for their publisher:
@@ -156,6 +173,12 @@ make_root untrusted "Kavor Untrusted Root"
 make_signer maker "$COMPANY" root
 make_signer other "Other Test Publisher" root
 make_signer impostor "$COMPANY" untrusted
+# An authority under the untrusted root and a certificate named like the
+# maker that it issued: a signature that carries these two alone has a chain
+# that stops short of any root.
+issue intermediate "/CN=Kavor Untrusted Intermediate" untrusted \
+  20190101000000Z 20360101000000Z root
+make_signer partial "$COMPANY" intermediate
 # The maker's certificate once expired, and a time-stamping authority.
 issue expired "/CN=$COMPANY/O=$COMPANY" root 20200101000000Z \
   20210101000000Z signer
@@ -197,6 +220,8 @@ sign other sha1 unsigned.exe other_sha1.exe
 sign maker sha256 other_sha1.exe dual_sha1.exe -nest
 sign impostor sha256 other.exe forged_untrusted.exe -nest
 sign impostor sha256 unsigned.exe impostor.exe
+sign partial sha256 unsigned.exe partial.exe
+sign partial sha256 other.exe partial_nested.exe -nest
 # The time-stamping authorities, stamping 2020-06-01 00:00:00 UTC whatever
 # the clock says: a request to /tsa is answered by the authority under the
 # test root, one to /untrusted_tsa by that under the untrusted root.
@@ -430,6 +455,97 @@ cat "$VERSION_STANDIN" legacy.7z > legacy_unsigned.exe
 sign maker sha256 legacy_unsigned.exe package_legacy.exe
 cat "$VERSION_STANDIN" legacy_bare.7z > package_legacy_bare.exe
 
+# Signed files with bytes their signature does not cover: nobody hashes the
+# certificate table, the padding after its signature data included.
+cat > table.py <<'EOF'
+import struct
+from der import element
+
+SIGNATURE = bytes.fromhex('377abcaf271c')  # 7z
+
+def table(data):
+    """(security directory entry offset, table offset, table size, end of
+    the signature data) of a signed image."""
+    nt = struct.unpack_from('<I', data, 0x3c)[0]
+    magic = struct.unpack_from('<H', data, nt + 24)[0]
+    entry = nt + 24 + (144 if magic == 0x20b else 128)
+    offset, size = struct.unpack_from('<II', data, entry)
+    assert size and offset + size == len(data)
+    return entry, offset, size, element(data, offset + 8)[1]
+
+def pad_with(data, extra):
+    """data with extra put into its certificate table right after the
+    signature data, the table's two lengths grown to match (8-aligned)."""
+    data = bytearray(data)
+    entry, offset, size, end = table(data)
+    grown = bytearray(data[offset:end] + extra)
+    grown += bytes(-len(grown) % 8)
+    struct.pack_into('<I', grown, 0, len(grown))
+    struct.pack_into('<I', data, entry + 4, len(grown))
+    return bytes(data[:offset] + grown)
+EOF
+pad_with() {  # IN EXTRA OUT
+  python3 - "$@" <<'EOF'
+import sys
+from table import pad_with
+data = open(sys.argv[1], 'rb').read()
+open(sys.argv[3], 'wb').write(pad_with(data, open(sys.argv[2], 'rb').read()))
+EOF
+}
+# Changes one byte in the middle of a package's archive.
+flip_archive_byte() {  # FILE
+  python3 - "$1" <<'EOF'
+import sys
+from table import SIGNATURE, table
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+data[(data.index(SIGNATURE) + table(data)[1]) // 2] ^= 0xFF
+open(path, 'wb').write(bytes(data))
+EOF
+}
+cp "$PACKAGE_STUB" stub.exe
+sign maker sha256 stub.exe stub_signed.exe
+pad_with stub_signed.exe package.7z padded_archive.exe
+head -c 200 /dev/urandom > garbage.bin
+pad_with package.exe garbage.bin padded_garbage.exe
+cp package.exe package_tampered.exe
+flip_archive_byte package_tampered.exe
+cp dual.exe dual_tampered.exe
+flip_code_byte dual_tampered.exe
+sign maker sha256 package_other.exe package_dual.exe -nest
+cp package_dual.exe package_dual_tampered.exe
+flip_archive_byte package_dual_tampered.exe
+# An archive whose start header and packed streams are signed and whose
+# header lies in the table's padding: its start header is made to point
+# there before signing (the signature's size does not change with that).
+python3 - package.7z straddle_start.bin straddle_header.bin <<'EOF'
+import struct, sys
+archive = open(sys.argv[1], 'rb').read()
+offset, size = struct.unpack_from('<QQ', archive, 12)
+assert 32 + offset + size == len(archive)
+open(sys.argv[2], 'wb').write(archive[:32 + offset])
+open(sys.argv[3], 'wb').write(archive[32 + offset:])
+EOF
+signature_end() {  # SIGNED
+  python3 -c 'import sys; from table import table
+print(table(open(sys.argv[1], "rb").read())[3])' "$1"
+}
+cat stub.exe straddle_start.bin > straddle_unsigned.exe
+sign maker sha256 straddle_unsigned.exe straddle_probe.exe
+header_at=$(signature_end straddle_probe.exe)
+python3 - straddle_unsigned.exe "$header_at" <<'EOF'
+import struct, sys, zlib
+from table import SIGNATURE
+data = bytearray(open(sys.argv[1], 'rb').read())
+start = data.index(SIGNATURE)
+struct.pack_into('<Q', data, start + 12, int(sys.argv[2]) - start - 32)
+struct.pack_into('<I', data, start + 8, zlib.crc32(data[start + 12:start + 32]))
+open(sys.argv[1], 'wb').write(bytes(data))
+EOF
+sign maker sha256 straddle_unsigned.exe straddle_signed.exe
+[ "$(signature_end straddle_signed.exe)" = "$header_at" ]
+pad_with straddle_signed.exe straddle_header.bin straddling_archive.exe
+
 rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
@@ -437,6 +553,9 @@ mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
   expired_copied_ts.exe root.cer package.exe package_unsigned.exe \
   package_other.exe package_legacy.exe package_legacy_bare.exe \
+  partial.exe partial_nested.exe padded_archive.exe padded_garbage.exe \
+  straddling_archive.exe package_tampered.exe dual_tampered.exe \
+  package_dual.exe package_dual_tampered.exe \
   maker.chain.pem maker.key other.chain.pem other.key "$OUT"/
 cd "$OUT"
 rm -rf "$OUT.tmp"

@@ -4,8 +4,9 @@
 # --internal-package-server) for the package, downloads the signed package
 # and a partner file it names, checks them and installs silently. Then what
 # goes wrong on the way: cut connections are resumed to the same result; a
-# wrong checksum, a foreign signature, an older package, a reply without a
-# package and a service that is down each end the run, after
+# wrong checksum, a foreign signature, an archive in the certificate table
+# of a signed stub, an older package, a reply without a package and a
+# service that is down each end the run, after
 # the fetcher's retries, with its failure (119) and leave no installation
 # and no package folder behind.
 set -u
@@ -35,6 +36,11 @@ make_network_package "$E2E_BIN" "$PACKAGES/good" --archive="$ARCHIVE" &&
     --signer=other &&
   make_network_package "$E2E_BIN" "$PACKAGES/old" --archive="$ARCHIVE" \
     --stub=kavor_package_stub_old.exe || exit 1
+# The maker's stub alone, signed, with the archive in its certificate
+# table's padding.
+cp "$E2E_BIN/kavor_package_stub.exe" "$PACKAGES/padded" &&
+  sign_image maker "$PACKAGES/padded" &&
+  pad_certificate_table "$PACKAGES/padded" "$ARCHIVE" || exit 1
 printf 'partner content of the network test\n' >"$E2E_WORK/partner.txt"
 printf 'a resource nobody asked for\n' >"$E2E_WORK/resource.pak"
 
@@ -236,6 +242,12 @@ network_case signature other
 write_metadata
 run_setup --enable-installer-stats=0
 check_fetch_failed signature "Signature incorrect for the downloaded package"
+
+# Signed, but the archive lies where the signature covers nothing.
+network_case padded padded
+write_metadata
+run_setup --enable-installer-stats=0
+check_fetch_failed padded "Signature incorrect for the downloaded package"
 
 network_case older old
 write_metadata

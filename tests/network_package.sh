@@ -46,6 +46,10 @@
 #       content is FILE, fetched from LOCATION, placed as NAME
 #   sha256_of FILE
 #       the lower-case hexadecimal SHA-256 of FILE
+#   pad_certificate_table FILE EXTRA
+#       puts the bytes of EXTRA into the signed FILE's certificate table
+#       right after its signature data, the table's lengths grown to match:
+#       bytes that no signature covers
 
 declare -F make_test_package >/dev/null ||
   source "$(dirname "${BASH_SOURCE[0]}")/make_test_package.sh"
@@ -157,6 +161,32 @@ make_signed_setup() {
 }
 
 sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
+
+pad_certificate_table() {
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+path, extra = sys.argv[1], open(sys.argv[2], 'rb').read()
+data = bytearray(open(path, 'rb').read())
+nt = struct.unpack_from('<I', data, 0x3c)[0]
+magic = struct.unpack_from('<H', data, nt + 24)[0]
+entry = nt + 24 + (144 if magic == 0x20b else 128)
+offset, size = struct.unpack_from('<II', data, entry)
+assert size and offset + size == len(data)
+# The signature data: a DER SEQUENCE after the table entry's 8-byte header.
+at = offset + 8
+first = data[at + 1]
+if first < 0x80:
+    end = at + 2 + first
+else:
+    count = first & 0x7f
+    end = at + 2 + count + int.from_bytes(data[at + 2:at + 2 + count], 'big')
+table = bytearray(data[offset:end] + extra)
+table += bytes(-len(table) % 8)
+struct.pack_into('<I', table, 0, len(table))
+struct.pack_into('<I', data, entry + 4, len(table))
+open(path, 'wb').write(bytes(data[:offset] + table))
+PY
+}
 
 component_json() {
   python3 - "$1" "$2" "$(sha256_of "$3")" "$4" <<'PY'

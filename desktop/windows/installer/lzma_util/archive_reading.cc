@@ -83,6 +83,141 @@ bool FindArchiveSignature(HANDLE file) {
   }
 }
 
+namespace {
+
+// The 7z start header: signature, version, its CRC, then the next header's
+// offset (from the start header's end) and size, then that header's CRC.
+const DWORD kStartHeaderSize = 32;
+const DWORD kNextHeaderOffsetAt = 12;
+const DWORD kNextHeaderSizeAt = 20;
+
+uint64_t ReadLe64(const uint8_t* at) {
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i)
+    value = (value << 8) | at[i];
+  return value;
+}
+
+// Reads up to |size| bytes at |offset|; |*read| tells how many there were.
+// Moves the file position.
+bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD size,
+            DWORD* read) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  *read = 0;
+  if (::ReadFile(file, buffer, size, read, &at))
+    return true;
+  return ::GetLastError() == ERROR_HANDLE_EOF;
+}
+
+// Reads exactly |size| bytes at |offset|: false for fewer or an error,
+// |*error| telling which.
+bool ReadWhole(HANDLE file, uint64_t offset, void* buffer, DWORD size,
+               bool* error) {
+  DWORD read = 0;
+  *error = !ReadAt(file, offset, buffer, size, &read);
+  return !*error && read == size;
+}
+
+// Puts |file|'s position back where it was when made.
+class ScopedFilePosition {
+ public:
+  explicit ScopedFilePosition(HANDLE file) : file_(file) {
+    LARGE_INTEGER zero = {};
+    valid_ = ::SetFilePointerEx(file_, zero, &position_, FILE_CURRENT) != 0;
+  }
+  ~ScopedFilePosition() {
+    if (valid_)
+      ::SetFilePointerEx(file_, position_, nullptr, FILE_BEGIN);
+  }
+  bool valid() const { return valid_; }
+  uint64_t position() const { return static_cast<uint64_t>(position_.QuadPart); }
+
+ private:
+  HANDLE file_;
+  LARGE_INTEGER position_ = {};
+  bool valid_ = false;
+
+  DISALLOW_COPY_AND_ASSIGN(ScopedFilePosition);
+};
+
+}  // namespace
+
+bool FindSignedRegionEnd(HANDLE file, uint64_t* end) {
+  *end = UINT64_MAX;
+  ScopedFilePosition kept(file);
+  if (!kept.valid())
+    return false;
+  bool error = false;
+  IMAGE_DOS_HEADER dos;
+  if (!ReadWhole(file, 0, &dos, sizeof(dos), &error))
+    return !error;
+  if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0)
+    return true;
+  // The signature, the file header and the optional header up to its data
+  // directories, in either of its forms; read as the 64-bit one, which is
+  // the longer.
+  const uint64_t nt = static_cast<uint64_t>(dos.e_lfanew);
+  IMAGE_NT_HEADERS64 headers;
+  const DWORD headers_size = offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                             offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+  DWORD read = 0;
+  if (!ReadAt(file, nt, &headers, headers_size, &read))
+    return false;
+  const size_t magic_end = offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                           sizeof(headers.OptionalHeader.Magic);
+  if (read < magic_end || headers.Signature != IMAGE_NT_SIGNATURE)
+    return true;
+  uint64_t directories = 0;
+  DWORD count = 0;
+  const uint64_t optional = nt + offsetof(IMAGE_NT_HEADERS64, OptionalHeader);
+  if (headers.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+      read == headers_size) {
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    count = headers.OptionalHeader.NumberOfRvaAndSizes;
+  } else if (headers.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC &&
+             read >= offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                         offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory)) {
+    directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    count = reinterpret_cast<const IMAGE_NT_HEADERS32*>(&headers)
+                ->OptionalHeader.NumberOfRvaAndSizes;
+  } else {
+    return true;  // No image the system would take for one.
+  }
+  if (count <= IMAGE_DIRECTORY_ENTRY_SECURITY)
+    return true;
+  IMAGE_DATA_DIRECTORY security;
+  if (!ReadWhole(file,
+                 directories + IMAGE_DIRECTORY_ENTRY_SECURITY *
+                                   sizeof(IMAGE_DATA_DIRECTORY),
+                 &security, sizeof(security), &error)) {
+    return !error;
+  }
+  if (security.Size != 0)
+    *end = security.VirtualAddress;
+  return true;
+}
+
+bool ReadArchiveEnd(HANDLE file, uint64_t* end) {
+  ScopedFilePosition kept(file);
+  uint8_t header[kStartHeaderSize];
+  bool error = false;
+  if (!kept.valid() ||
+      !ReadWhole(file, kept.position(), header, sizeof(header), &error)) {
+    return false;
+  }
+  const uint64_t offset = ReadLe64(header + kNextHeaderOffsetAt);
+  const uint64_t size = ReadLe64(header + kNextHeaderSizeAt);
+  const uint64_t after_start = kept.position() + kStartHeaderSize;
+  if (offset > UINT64_MAX - after_start ||
+      size > UINT64_MAX - after_start - offset) {
+    return false;
+  }
+  *end = after_start + offset + size;
+  return true;
+}
+
 void InitArchiveFileStream(ArchiveFileStream* stream, HANDLE file) {
   stream->vt.Read = ArchiveFileRead;
   stream->vt.Seek = ArchiveFileSeek;

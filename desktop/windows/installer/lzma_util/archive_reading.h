@@ -32,6 +32,19 @@ void SetFreeSpaceQueryForTesting(FreeSpaceQuery query);
 // itself when the system cannot tell.
 base::FilePath GetVolumeRoot(const base::FilePath& path);
 
+// Where the part of |file| that a signature can vouch for ends: at its
+// certificate table when it is a PE image with a security directory (no
+// signature covers the table, nor what is padded into it after the
+// signature data), else nowhere (UINT64_MAX). False when the file cannot be
+// read. The file position is kept.
+bool FindSignedRegionEnd(HANDLE file, uint64_t* end);
+
+// Where the 7z archive whose start header is at |file|'s current position
+// ends, by that header: after the header it names. False when the start
+// header cannot be read whole or names an end past 2^64. The file position
+// is kept.
+bool ReadArchiveEnd(HANDLE file, uint64_t* end);
+
 // The decoder's input stream over an open archive file.
 struct ArchiveFileStream {
   ISeekInStream vt;  // First: the decoder hands back a pointer to it.

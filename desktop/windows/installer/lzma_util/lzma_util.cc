@@ -193,6 +193,35 @@ uint8_t CheckFreeSpace(const CSzArEx* db,
   return LzmaUtil::EXTRACT_DISK_FULL;
 }
 
+// A signed file vouches for nothing from its certificate table on: an
+// archive found there (in padding after the signature data, which no
+// signature covers), or one whose header lies there, would be unpacked
+// with no signature behind it, so it is refused. |file| is at the archive's
+// signature and stays there.
+uint8_t CheckArchiveIsSigned(HANDLE file) {
+  LARGE_INTEGER zero = {};
+  LARGE_INTEGER start = {};
+  uint64_t signed_end = 0;
+  if (!::SetFilePointerEx(file, zero, &start, FILE_CURRENT) ||
+      !lzma::FindSignedRegionEnd(file, &signed_end)) {
+    PLOG(ERROR) << "Cannot read the headers of the archive's file";
+    return LzmaUtil::EXTRACT_BAD_ARCHIVE;
+  }
+  if (signed_end == UINT64_MAX)
+    return LzmaUtil::EXTRACT_SUCCESS;
+  const uint64_t at = static_cast<uint64_t>(start.QuadPart);
+  uint64_t archive_end = 0;
+  if (at >= signed_end || !lzma::ReadArchiveEnd(file, &archive_end) ||
+      archive_end > signed_end) {
+    LOG(ERROR) << "Refusing the archive at offset " << at
+               << ": it does not lie whole before the certificate table at "
+               << signed_end << ", the end of what the signature covers";
+    return at >= signed_end ? LzmaUtil::EXTRACT_NO_SIGNATURE
+                            : LzmaUtil::EXTRACT_BAD_ARCHIVE;
+  }
+  return LzmaUtil::EXTRACT_SUCCESS;
+}
+
 // Writes one entry's bytes into a new |path|, with its modification time.
 uint8_t WriteEntry(const base::FilePath& path,
                    const Byte* data,
@@ -314,6 +343,9 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
     return EXTRACT_NOT_OPEN;
   if (!lzma::FindArchiveSignature(archive_))
     return EXTRACT_NO_SIGNATURE;
+  const uint8_t placed = CheckArchiveIsSigned(archive_);
+  if (placed != EXTRACT_SUCCESS)
+    return placed;
   std::set<base::FilePath> pending = names;
 
   ArchiveDatabase archive(archive_);
@@ -422,9 +454,11 @@ int LzmaUtil::ListEntries(std::vector<base::string16>* names) {
   if (!::SetFilePointerEx(archive_, zero, &start, FILE_CURRENT))
     return EXTRACT_BAD_ARCHIVE;
   int result = EXTRACT_SUCCESS;
-  if (!lzma::FindArchiveSignature(archive_)) {
+  if (!lzma::FindArchiveSignature(archive_))
     result = EXTRACT_NO_SIGNATURE;
-  } else {
+  else
+    result = CheckArchiveIsSigned(archive_);
+  if (result == EXTRACT_SUCCESS) {
     ArchiveDatabase archive(archive_);
     const SRes opened = archive.Open();
     if (opened != SZ_OK) {

@@ -27,7 +27,9 @@ class UnpackProgressObserver {
 
 // Reads 7z archives, also one behind an executable stub or appended to the
 // installer. The unpacked solid block lives in a file mapping in the
-// destination folder, so extraction needs little memory.
+// destination folder, so extraction needs little memory. In a signed image
+// only an archive that lies whole before the certificate table is read:
+// the signature vouches for nothing after that.
 class LzmaUtil {
  public:
   // Results of Open.

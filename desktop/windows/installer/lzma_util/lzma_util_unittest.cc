@@ -9,6 +9,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/path_service.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
@@ -289,6 +290,49 @@ TEST_F(LzmaUtilTest, ResultCodes) {
             util.Open(data_.Append(L"missing.7z")));
   EXPECT_EQ(LzmaUtil::EXTRACT_NOT_OPEN,
             util.Extract(dest_, {}, nullptr, nullptr, nullptr));
+}
+
+// A signed file's signature covers nothing from its certificate table on,
+// the padding after the signature data included: an archive read from
+// there would be unpacked with no signature behind it.
+TEST_F(LzmaUtilTest, ReadsOnlyWhatTheSignatureCovers) {
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  data_ = bin.Append(L"signature_fixtures");
+  const struct {
+    const wchar_t* file;
+    uint8_t result;
+  } kCases[] = {
+      {L"package.exe", LzmaUtil::EXTRACT_SUCCESS},
+      // Bytes after a signed archive change nothing here.
+      {L"padded_garbage.exe", LzmaUtil::EXTRACT_SUCCESS},
+      {L"padded_archive.exe", LzmaUtil::EXTRACT_NO_SIGNATURE},
+      // Signed start header and packed streams, header in the padding.
+      {L"straddling_archive.exe", LzmaUtil::EXTRACT_BAD_ARCHIVE},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(base::DeleteFile(dest_, true));
+    written_.clear();
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    EXPECT_EQ(c.result, Unpack(c.file));
+    LzmaUtil util;
+    std::vector<base::string16> names;
+    ASSERT_EQ(LzmaUtil::OPEN_SUCCESS, util.Open(data_.Append(c.file)));
+    EXPECT_EQ(c.result, util.ListEntries(&names));
+    if (c.result == LzmaUtil::EXTRACT_SUCCESS) {
+      EXPECT_EQ("A test package.\r\n", Contents(dest_.Append(L"readme.txt")));
+      EXPECT_EQ("", log.text());
+      continue;
+    }
+    EXPECT_TRUE(written_.empty());
+    EXPECT_FALSE(base::PathExists(dest_));
+    EXPECT_TRUE(names.empty());
+    EXPECT_NE(std::string::npos,
+              log.text().find("Refusing the archive at offset "))
+        << log.text();
+  }
 }
 
 // An entry that would land outside the destination refuses the whole

@@ -174,6 +174,8 @@ TEST_F(MainPackageDownloaderTest, SignatureIsCheckedOnlyBySignedInstallers) {
       {"maker.exe", "package.exe", true},
       {"maker.exe", "package_other.exe", false},
       {"maker.exe", "package_unsigned.exe", false},
+      // Signed, with an unsigned archive in its certificate table.
+      {"maker.exe", "padded_archive.exe", false},
       {"unsigned.exe", "package_unsigned.exe", true},
       {"unsigned.exe", "package_other.exe", true},
   };

@@ -140,6 +140,31 @@ TEST_F(PayloadManagerTest, FindsTheTypeAndBytes) {
   }
 }
 
+// The length counts back from the region's end over the payload and then
+// its three-byte magic. One that leaves fewer than three bytes before the
+// payload is refused before the magic is compared, which would read before
+// the image's first byte; one that leaves exactly three finds the image's
+// own first bytes there.
+TEST_F(PayloadManagerTest, LengthThatLeavesNoRoomForTheMagic) {
+  const std::string before = "abc";
+  // The payload would take everything before the length.
+  const uint32_t whole = 0x200 + static_cast<uint32_t>(before.size());
+  for (uint32_t over = 0; over <= 3; ++over) {
+    const std::string tail = before + Le32(whole - 3 + over);
+    for (const std::string& file :
+         {Headers(kAmd64, 0, 0) + tail, Signed(kAmd64, tail, "")}) {
+      SCOPED_TRACE(testing::Message() << over << " over, " << file.size());
+      base::ScopedLogLines log(-1, -1);
+      PayloadManagerImpl payload(Write(file));
+      EXPECT_EQ(PAYLOAD_NONE, payload.GetPayloadType());
+      ASSERT_FALSE(log.lines().empty());
+      EXPECT_EQ(over == 0 ? "Payload data invalid"
+                          : "Could not find a valid starting position",
+                log.lines().back());
+    }
+  }
+}
+
 TEST_F(PayloadManagerTest, WritesExactlyThePayload) {
   const base::FilePath out = temp_.GetPath().Append(L"out.bin");
   const struct {

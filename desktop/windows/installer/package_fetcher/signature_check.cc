@@ -283,12 +283,24 @@ DWORD ChainPolicyError(PCCERT_CHAIN_CONTEXT chain, LPCSTR policy) {
   return status.dwError;
 }
 
+// The error bits of the chain's own trust status. A policy's verdict is
+// not enough: some systems' policies (Wine's among them) pass a chain that
+// ends short of a root, which the status calls a partial chain.
+DWORD ChainStatusErrors(PCCERT_CHAIN_CONTEXT chain) {
+  return chain->TrustStatus.dwErrorStatus;
+}
+
 // The certificate of the signer WinVerifyTrust has just verified, from its
 // kept |state|; null when it verified none. Owned by the state.
 // |*policy_error| is then the Authenticode policy's verdict on the chain
 // WinVerifyTrust built for it, at the time of the signature's timestamp
-// when it has one: not every WinVerifyTrust applies that policy itself.
-PCCERT_CONTEXT VerifiedSigner(LONG status, HANDLE state, DWORD* policy_error) {
+// when it has one, and |*chain_errors| the error bits of that chain's
+// status: not every WinVerifyTrust applies that policy itself, and not
+// every policy refuses every broken chain.
+PCCERT_CONTEXT VerifiedSigner(LONG status,
+                              HANDLE state,
+                              DWORD* policy_error,
+                              DWORD* chain_errors) {
   CRYPT_PROVIDER_DATA* data = status == ERROR_SUCCESS && state
                                   ? Crypt()->provider_data(state)
                                   : nullptr;
@@ -296,10 +308,13 @@ PCCERT_CONTEXT VerifiedSigner(LONG status, HANDLE state, DWORD* policy_error) {
       data ? Crypt()->signer_from_chain(data, 0, FALSE, 0) : nullptr;
   if (!signer || !signer->csCertChain || !signer->pasCertChain)
     return nullptr;
-  *policy_error = signer->pChainContext
-                      ? ChainPolicyError(signer->pChainContext,
-                                         CERT_CHAIN_POLICY_AUTHENTICODE)
-                      : static_cast<DWORD>(CERT_E_CHAINING);
+  if (signer->pChainContext) {
+    *policy_error = ChainPolicyError(signer->pChainContext,
+                                     CERT_CHAIN_POLICY_AUTHENTICODE);
+    *chain_errors = ChainStatusErrors(signer->pChainContext);
+  } else {
+    *policy_error = static_cast<DWORD>(CERT_E_CHAINING);
+  }
   return signer->pasCertChain[0].pCert;
 }
 
@@ -323,14 +338,16 @@ bool WindowsVerifiesSignature(const base::FilePath& path,
   settings.dwFlags = kVerifySpecificSignature;
   bool same_signer = false;
   DWORD policy_error = ERROR_INVALID_DATA;
+  DWORD chain_errors = 0;
   const LONG status =
       CallWinVerifyTrust(path, &settings, [&](LONG status, HANDLE state) {
         same_signer = SameCertificate(
-            VerifiedSigner(status, state, &policy_error), certificate);
+            VerifiedSigner(status, state, &policy_error, &chain_errors),
+            certificate);
       });
   return status == ERROR_SUCCESS &&
          settings.dwVerifiedSigIndex == windows_index && same_signer &&
-         policy_error == 0;
+         policy_error == 0 && chain_errors == 0;
 }
 
 bool GetMessageParam(HCRYPTMSG message,
@@ -746,14 +763,17 @@ PCCERT_CHAIN_CONTEXT BuildChain(PCCERT_CONTEXT certificate,
 }
 
 // 0 when the signer's chain at |time| (null: now) passes the Authenticode
-// policy (a trusted root, valid for code signing), else the policy's error.
+// policy (a trusted root, valid for code signing), else the policy's error;
+// |*chain_errors| gets the error bits of the chain's status.
 DWORD AuthenticodePolicyError(PCCERT_CONTEXT certificate,
                               HCERTSTORE store,
-                              const FILETIME* time) {
+                              const FILETIME* time,
+                              DWORD* chain_errors) {
   ScopedChain chain(
       BuildChain(certificate, store, szOID_PKIX_KP_CODE_SIGNING, time));
   if (!chain.is_valid())
     return LastErrorOrInvalidData();
+  *chain_errors = ChainStatusErrors(chain.get());
   return ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_AUTHENTICODE);
 }
 
@@ -852,7 +872,8 @@ TimestampResult ReadTimestamp(const CMSG_SIGNER_INFO& info, FILETIME* time) {
   ScopedChain chain(BuildChain(certificate.get(), store.get(),
                                szOID_PKIX_KP_TIMESTAMP_SIGNING, time));
   if (!chain.is_valid() ||
-      ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_BASE) != 0) {
+      ChainPolicyError(chain.get(), CERT_CHAIN_POLICY_BASE) != 0 ||
+      ChainStatusErrors(chain.get()) != 0) {
     return TimestampResult::kInvalid;
   }
   return TimestampResult::kVerified;
@@ -905,6 +926,25 @@ void LogChain(PCCERT_CONTEXT certificate,
   }
 }
 
+// Whether a signer's chain may vouch for it: the policy passed it and its
+// status has no error bit. Logs why not.
+bool ChainIsTrusted(DWORD policy_error,
+                    DWORD chain_errors,
+                    uint32_t level,
+                    SignatureLog* log) {
+  if (policy_error != 0) {
+    log->Level(level).Write("Signer chain fails the policy: ") << policy_error
+                                                               << "\n";
+    return false;
+  }
+  if (chain_errors != 0) {
+    log->Level(level).Write("Signer chain has trust errors: ") << chain_errors
+                                                               << "\n";
+    return false;
+  }
+  return true;
+}
+
 // One signer of a message, named like the maker.
 struct Signer {
   HCRYPTMSG message;
@@ -938,12 +978,8 @@ bool IsSignerTrusted(const Signer& signer,
       log->Level(signer.level).Write("WinVerifyTrust rejects signature 0\n");
       return false;
     }
-    if (file->verified_policy_error != 0) {
-      log->Level(signer.level).Write("Signer chain fails the policy: ")
-          << file->verified_policy_error << "\n";
-      return false;
-    }
-    return true;
+    return ChainIsTrusted(file->verified_policy_error,
+                          file->verified_chain_errors, signer.level, log);
   }
   // From here on the index call of later Windows carries the policy.
   const bool windows_verifies = file &&
@@ -964,13 +1000,11 @@ bool IsSignerTrusted(const Signer& signer,
       case TimestampResult::kNone:
         break;
     }
-    const DWORD policy_error =
-        AuthenticodePolicyError(signer.certificate, signer.store, time);
-    if (policy_error != 0) {
-      log->Level(signer.level).Write("Signer chain fails the policy: ")
-          << policy_error << "\n";
+    DWORD chain_errors = 0;
+    const DWORD policy_error = AuthenticodePolicyError(
+        signer.certificate, signer.store, time, &chain_errors);
+    if (!ChainIsTrusted(policy_error, chain_errors, signer.level, log))
       return false;
-    }
   }
   if (primary)
     return true;
@@ -1113,6 +1147,44 @@ bool FindSigner(ScopedCertStore& store,
   return false;
 }
 
+// Authenticode hashes neither the certificate table nor what is padded into
+// it after the signature data, and Windows looks at that padding only when
+// told to: bytes there ride along with a valid signature (an archive that a
+// reader finds there, say). So the table must hold the one signature and
+// no more than the padding to the next 8 bytes. Empty when it does, else
+// why not.
+std::string CheckCertificateTable(const base::FilePath& path) {
+  base::MemoryMappedFile file;
+  if (!file.Initialize(path))
+    return "Cannot map the file: " + FormatWin32Error(::GetLastError());
+  const uint8_t* data = file.data();
+  const size_t length = file.length();
+  const IMAGE_DATA_DIRECTORY* security = FindSecurityDirectory(data, length);
+  if (!security)
+    return "The file is no PE image";
+  const size_t offset = security->VirtualAddress;
+  const size_t size = security->Size;
+  const size_t header = offsetof(WIN_CERTIFICATE, bCertificate);
+  DWORD declared = 0;
+  DerElement signature;
+  if (size == 0 || offset > length || size > length - offset ||
+      size < header ||
+      !ReadDer(data + offset + header, size - header, 0, 0x30, &signature)) {
+    return "No signature data in the certificate table of " +
+           std::to_string(size) + " bytes at " + std::to_string(offset);
+  }
+  memcpy(&declared, data + offset, sizeof(declared));
+  const size_t used = header + signature.end;
+  const size_t padded = (used + 7) & ~static_cast<size_t>(7);
+  if (declared < used || declared > size || size > padded) {
+    return "The certificate table of " + std::to_string(size) +
+           " bytes (its entry says " + std::to_string(declared) +
+           ") holds more than its signature data of " + std::to_string(used) +
+           " bytes padded to " + std::to_string(padded);
+  }
+  return std::string();
+}
+
 class SystemSignatureChecker : public SignatureChecker {
  public:
   bool HasSecurityDirectory(const base::FilePath& path,
@@ -1159,7 +1231,8 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
   const LONG status =
       CallWinVerifyTrust(path, nullptr, [&](LONG status, HANDLE state) {
         PCCERT_CONTEXT signer =
-            VerifiedSigner(status, state, &file.verified_policy_error);
+            VerifiedSigner(status, state, &file.verified_policy_error,
+                           &file.verified_chain_errors);
         if (signer) {
           file.verified_signer.assign(
               signer->pbCertEncoded,
@@ -1174,6 +1247,14 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
     *log += base::StringPrintf(
         "Cannot WinVerifyTrust: %ld, %s\n", status,
         base::logging::SystemErrorCodeToString(error).c_str());
+  }
+  // What Windows accepted must not carry bytes that nothing signs.
+  const std::string table_error =
+      status == ERROR_SUCCESS ? CheckCertificateTable(path) : std::string();
+  if (!table_error.empty()) {
+    if (!log)
+      return false;
+    *log += table_error + "\n";
   }
   DWORD encoding = 0;
   ScopedCertStore store;
@@ -1204,7 +1285,7 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
       FindViableSigner(store, message, encoding, signature_log, 0, &file);
   if (log)
     *log += signature_log->GetText();
-  return status == ERROR_SUCCESS && found;
+  return status == ERROR_SUCCESS && table_error.empty() && found;
 }
 
 bool FindViableSigner(ScopedCertStore& store,

@@ -108,9 +108,11 @@ struct SignedFile {
   std::vector<uint8_t> digest;
   // The encoded certificate of the primary signer as WinVerifyTrust
   // accepted it; empty when it refused the file. Then the Authenticode
-  // policy's verdict on the chain WinVerifyTrust built for it (0: passed).
+  // policy's verdict on the chain WinVerifyTrust built for it (0: passed)
+  // and the error bits of that chain's trust status (0: none).
   std::vector<uint8_t> verified_signer;
   DWORD verified_policy_error = 0;
+  DWORD verified_chain_errors = 0;
 };
 
 // Looks through the signers of |message| (whose certificates are in |store|)

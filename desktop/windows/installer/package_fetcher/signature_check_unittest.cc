@@ -360,7 +360,53 @@ TEST_F(SignedImagesTest, MakerSignaturesAreAcceptedAndOthersRefused) {
            false,
            {"Level 0: Signer chain fails the policy: ", "Level 0: " + maker},
            nullptr},
+          // Nor a chain that stops short of any root, whatever the policy
+          // makes of it.
+          {"partial.exe",
+           false,
+           {"Level 0: Signer chain has trust errors: ", "Level 0: " + maker},
+           nullptr},
+          {"partial_nested.exe",
+           false,
+           {other, "Level 1: Signer chain has trust errors: ",
+            "Level 1: " + maker, "Level 0: Cannot find any viable signers\n"},
+           nullptr},
       });
+}
+
+// Bytes changed after signing, in the code or in the package appended to
+// the image, void the signature, also where a nested maker signature would
+// otherwise vouch for the file.
+TEST_F(SignedImagesTest, SignedBytesChangedAfterSigningAreRefused) {
+  for (const base::win::Version version :
+       {base::win::WIN7, base::win::WIN8}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    std::vector<ImageCase> cases;
+    for (const char* image :
+         {"tampered.exe", "package_tampered.exe", "dual_tampered.exe",
+          "package_dual_tampered.exe"}) {
+      cases.push_back(
+          {image, false, {"earlier\nCannot WinVerifyTrust: "}, nullptr});
+    }
+    CheckImages(dir_, version, cases);
+  }
+  // As they were signed.
+  CheckImages(dir_, base::win::WIN7,
+              {{"package.exe", true, {}, "Tried signer"},
+               {"package_dual.exe", true, {"Level 1: Trust chain:"},
+                "Level 1: Tried"}});
+}
+
+// Nothing signs the certificate table: a table that holds more than its
+// signature data padded to 8 bytes is refused, whatever the bytes (an
+// archive, or part of one, that a reader would find there).
+TEST_F(SignedImagesTest, CertificateTableHoldsOnlyTheSignature) {
+  const std::string refused = "earlier\nThe certificate table of ";
+  CheckImages(dir_, base::win::WIN7,
+              {{"padded_archive.exe", false, {refused}, nullptr},
+               {"padded_garbage.exe", false, {refused}, nullptr},
+               {"straddling_archive.exe", false, {refused}, nullptr},
+               {"package.exe", true, {}, "certificate table"}});
 }
 
 // Windows 8 and later verify the nested signature themselves; Wine, which
