@@ -145,17 +145,17 @@ int Run(int argc, wchar_t** argv) {
     return AppendLine(argv[2], "end\n") ? kExitOk : kExitCannotAppend;
   }
   if (wcscmp(mode, L"hold") == 0 && argc >= 4) {
-    HANDLE file = ::CreateFileW(
-        argv[2], GENERIC_READ,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileW(argv[2], GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
       return kExitCannotHold;
     WriteTo(STD_OUTPUT_HANDLE, L"holding\n");
     const DWORD kPollMs = 100;
-    for (DWORD waited = 0; waited < kLongestSleepMs &&
-                           ::GetFileAttributesW(argv[3]) ==
-                               INVALID_FILE_ATTRIBUTES;
+    for (DWORD waited = 0;
+         waited < kLongestSleepMs &&
+         ::GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES;
          waited += kPollMs) {
       ::Sleep(kPollMs);
     }

@@ -103,8 +103,7 @@ void CollectFolderValues(TemplateVariables* variables,
                                    : IsWithin(entry_key, key);
     if (!inside)
       continue;
-    const bool text =
-        entry.type == REG_SZ || entry.type == REG_EXPAND_SZ;
+    const bool text = entry.type == REG_SZ || entry.type == REG_EXPAND_SZ;
     if (text && Mentions(entry.data.text, kInstallFolderVariable))
       values->push_back({entry_key, entry_name, entry.view_flags});
     if (names_prog_id &&
@@ -310,11 +309,11 @@ void CleanRegistryStep::CleanKey(HKEY root, const RegistryKeyRecord& record) {
       const base::string16 name = base::UTF8ToUTF16(value.name);
       if (BelongsToAnother(root, path, &name))
         continue;
-      ExecuteOperation(transaction,
-                       std::make_unique<ChangeRegValueOperation>(
-                           root, path, name, nullptr,
-                           kDeleteRegistryValueType, 0, view),
-                       nullptr);
+      ExecuteOperation(
+          transaction,
+          std::make_unique<ChangeRegValueOperation>(
+              root, path, name, nullptr, kDeleteRegistryValueType, 0, view),
+          nullptr);
     }
     return;
   }
@@ -358,14 +357,15 @@ bool CleanRegistryStep::BelongsToAnother(HKEY root,
     if (opened.Open(root, value.key.c_str(), KEY_QUERY_VALUE | value.view) !=
             ERROR_SUCCESS ||
         opened.ReadStringValue(
-            value.name.empty() ? nullptr : value.name.c_str(), &data) != ERROR_SUCCESS) {
+            value.name.empty() ? nullptr : value.name.c_str(), &data) !=
+            ERROR_SUCCESS) {
       continue;
     }
     if (!PointsInto(data, folder)) {
       LOG(INFO) << "Leaving "
-                << (value_name ? "value " + base::UTF16ToUTF8(*value_name) +
-                                     " of key "
-                               : std::string("key "))
+                << (value_name
+                        ? "value " + base::UTF16ToUTF8(*value_name) + " of key "
+                        : std::string("key "))
                 << key << " alone: it belongs to the installation named by "
                 << value.key << " (" << data << ")";
       return true;

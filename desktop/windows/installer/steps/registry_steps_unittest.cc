@@ -364,8 +364,8 @@ TEST_F(RegistryStepsTest, CleanLeavesSharedKeysToTheInstallationTheyName) {
   EXPECT_EQ(ERROR_SUCCESS, open_with.Open(root, kOpenWith.c_str(), KEY_READ));
   EXPECT_TRUE(open_with.HasValue(L"Kavordeveloper"));
   open_with.Close();
-  EXPECT_EQ(install() + L"2", ReadText(root, UninstallKey(L"1"),
-                                       L"InstallLocation"));
+  EXPECT_EQ(install() + L"2",
+            ReadText(root, UninstallKey(L"1"), L"InstallLocation"));
 
   // The second one's uninstall takes everything with it.
   second.existing = *second.GetStatusUnderConstruction();

@@ -35,13 +35,12 @@ using Paths = std::vector<base::FilePath>;
 
 // |text| in the OEM code page, in which cmd reads a batch.
 std::string Oem(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(
-      CP_OEMCP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-      nullptr, nullptr);
+  const int size = ::WideCharToMultiByte(CP_OEMCP, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
   std::string oem(size, '\0');
-  ::WideCharToMultiByte(CP_OEMCP, 0, text.data(),
-                        static_cast<int>(text.size()), &oem[0], size, nullptr,
-                        nullptr);
+  ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()),
+                        &oem[0], size, nullptr, nullptr);
   return oem;
 }
 
@@ -389,15 +388,15 @@ TEST_F(UninstallCleanupStepTest, BatchDeletesFilesWithNonAsciiNames) {
   ASSERT_TRUE(base::PathService::Get(base::DIR_SYSTEM, &system));
   base::LaunchOptions hidden;
   hidden.start_hidden = true;
-  base::Process ended = base::LaunchProcess(
-      base::CommandLine(
-          {system.Append(L"cmd.exe").value(), L"/c", L"exit", L"0"}),
-      hidden);
+  base::Process ended =
+      base::LaunchProcess(base::CommandLine({system.Append(L"cmd.exe").value(),
+                                             L"/c", L"exit", L"0"}),
+                          hidden);
   ASSERT_TRUE(ended.IsValid());
   ASSERT_TRUE(
       ended.WaitForExitWithTimeout(base::TimeDelta::FromMinutes(1), nullptr));
-  const std::string run = BuildUninstallBatch(ended.Pid(), 0, 0, pending,
-                                              folders);
+  const std::string run =
+      BuildUninstallBatch(ended.Pid(), 0, 0, pending, folders);
   const base::FilePath batch_path = install_.Append(L"k.bat");
   ASSERT_EQ(static_cast<int>(run.size()),
             base::WriteFile(batch_path, run.data(), run.size()));
