@@ -19,7 +19,7 @@ start_target() {
   local name="$1" i
   shift
   wine "$TARGET" parent "$@" >"$E2E_CASE/$name.out" 2>&1 &
-  for i in $(seq 300); do
+  for i in $(seq 600); do
     grep -q '^pid ' "$E2E_CASE/$name.out" && break
     sleep 0.1
   done
@@ -27,10 +27,10 @@ start_target() {
 }
 
 # line_of NAME WORD: the rest of the line of NAME's output starting WORD,
-# once it is there (thirty seconds at most).
+# once it is there (a minute at most).
 line_of() {
   local i
-  for i in $(seq 300); do
+  for i in $(seq 600); do
     grep -q "^$2 " "$E2E_CASE/$1.out" && break
     sleep 0.1
   done

@@ -92,14 +92,14 @@ start_setup() {
 # a prefix of its own, so the command lines tell them apart.
 find_processes() {
   REPORTER=$(wine "$INJECT" --find-child-of=any \
-    --command-line-contains=--crash-reporter-parent-id --wait-ms=20000 |
+    --command-line-contains=--crash-reporter-parent-id --wait-ms=60000 |
     tr -d '\r')
   BACKEND=$(wine "$INJECT" --find-child-of=any \
-    --command-line-contains=--backend --wait-ms=20000 | tr -d '\r')
+    --command-line-contains=--backend --wait-ms=60000 | tr -d '\r')
   # A process has joined its reporter once it logs: the backend says when
   # it has begun to wait for the package.
   local i
-  for i in $(seq 200); do
+  for i in $(seq 600); do
     grep -qs "Need to wait for actual package" \
       "$E2E_CASE/temp/Kavor Installer/"*.log && break
     sleep 0.1

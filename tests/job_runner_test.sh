@@ -50,7 +50,7 @@ case_desktop_running() {
 # it. The runner leaves Wine's own processes out of what it waits for.
 new_prefix desktop-gone
 kill "$E2E_DESKTOP_PID"
-for _ in $(seq 100); do
+for _ in $(seq 600); do
   case_desktop_running || break
   sleep 0.1
 done

@@ -36,7 +36,7 @@ os.rename(sys.argv[2] + ".new", sys.argv[2])
 server.serve_forever()
 PY
   LOOPBACK_PID=$!
-  if ! wait_port_file "$LOOPBACK_PID" "$port_file" 50; then
+  if ! wait_port_file "$LOOPBACK_PID" "$port_file" 600; then
     rm -f "$port_file"
     LOOPBACK_PID=""
     echo "the loopback server did not start" >&2

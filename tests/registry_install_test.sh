@@ -2,8 +2,9 @@
 # What a silent install registers: the browser's class, Start menu client,
 # registered application and uninstall entry, under the current user or,
 # for all users, the machine (the uninstall entry in the 32-bit view); a
-# second installation of the same version gets the next uninstall key; a
-# standalone copy registers nothing.
+# second installation of the same version gets the next uninstall key and
+# keeps its registration when the first is uninstalled; a standalone copy
+# registers nothing.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
@@ -124,6 +125,13 @@ check "second uninstall entry" has_value "HKCU\\$UNINSTALL\\${ENTRY}1" \
   InstallLocation 'C:\Kavor2'
 check "first uninstall entry kept" has_value "HKCU\\$UNINSTALL\\$ENTRY" \
   InstallLocation 'C:\Kavor'
+# The second one took the shared class, client and application keys over:
+# uninstalling the first leaves them to it.
+run_in_job -- 'C:\Kavor\47.0.4127.0\installer.exe' --uninstall --silent \
+  --enable-installer-stats=0
+check "first uninstall exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+check "first uninstall entry gone" no_key "HKCU\\$UNINSTALL\\$ENTRY"
+check_registration HKCU "HKCU\\$UNINSTALL\\${ENTRY}1" 'C:\Kavor2'
 
 # --- All users: the machine's hive, the uninstall entry in the 32-bit view.
 new_prefix machine

@@ -3,10 +3,13 @@
 # installer.exe: it removes what the installation recorded (its files, root
 # files and launcher, its registry keys and values, its shortcuts) and keeps
 # the installer preferences, the remembered install folder and the
-# package's master shortcut. While the browser runs, it refuses with exit
-# 109 (the in-use result 9 + 100) and changes nothing. Taskbar pins are
-# left out: Wine can't pin, and its shell links keep no app id, by which
-# alone a pin is told as the installation's.
+# package's master shortcut. No uninstall entry is left in either registry
+# view, also of an installation for all users, whose entry lives in the
+# 32-bit view. A folder with letters beyond ASCII goes as well, with what
+# the clean-up batch has to delete in it. While the browser runs, the
+# uninstall refuses with exit 109 (the in-use result 9 + 100) and changes
+# nothing. Taskbar pins are left out: Wine can't pin, and its shell links
+# keep no app id, by which alone a pin is told as the installation's.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/make_test_package.sh"
@@ -17,9 +20,8 @@ trap 'stop_loopback_server; _e2e_exit' EXIT
 serve_overrides '{}' || exit 1
 
 VERSION=47.0.4127.0
-UNINSTALLER="C:\\Kavor\\$VERSION\\installer.exe"
-BROWSER="C:\\Kavor\\$VERSION\\kavor.exe"
 MASTER_SHORTCUT='C:\pkg\Kavor developer.lnk'
+UNINSTALL_KEY='Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 
 # status_get KEY...: values of the installation status saved before the
@@ -40,27 +42,40 @@ for key in sys.argv[2:]:
 PY
 }
 
-# install NAME: case NAME in a fresh prefix: the silent install of the test
-# package from C:\pkg into C:\Kavor with every shortcut; the status is kept
-# as the install wrote it.
+# install NAME [FOLDER [SWITCHES...]]: case NAME in a fresh prefix: the
+# silent install of the test package from C:\pkg into FOLDER (C:\Kavor by
+# default; ROOT and UROOT name it for Windows and Unix) with every shortcut,
+# for the user unless SWITCHES say otherwise; the status is kept as the
+# install wrote it. The package lists resources\hold.dll too, a file that
+# nothing but a test holds.
 install() {
-  new_prefix "$1"
+  local name="$1"
+  ROOT="${2:-C:\Kavor}"
+  shift
+  [ $# -gt 0 ] && shift
+  new_prefix "$name"
   C="$WINEPREFIX/drive_c"
-  make_test_package "$E2E_BIN" "$C/pkg" --host-name=setup.exe
+  UROOT=$(unix_path "$ROOT")
+  UNINSTALLER="$ROOT\\$VERSION\\installer.exe"
+  BROWSER="$ROOT\\$VERSION\\kavor.exe"
+  printf '%s\n' 'resources\hold.dll' >"$E2E_CASE/extra_list"
+  make_test_package "$E2E_BIN" "$C/pkg" --host-name=setup.exe \
+    --extra-list="$E2E_CASE/extra_list"
+  printf 'held\n' >"$C/pkg/resources/hold.dll"
   mkdir -p "$E2E_CASE/temp"
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
-  run_in_job -- 'C:\pkg\setup.exe' --silent '--installfolder=C:\Kavor' \
+  run_in_job -- 'C:\pkg\setup.exe' --silent "--installfolder=$ROOT" \
     --allusers=0 --launchbrowser=0 --desktopshortcut=1 --startmenushortcut=1 \
-    --quicklaunchshortcut=1 "${OVERRIDES_ARGS[@]}"
-  check "$1: install exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+    --quicklaunchshortcut=1 "$@" "${OVERRIDES_ARGS[@]}"
+  check "$name: install exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
   STATUS="$E2E_CASE/installation_status.json"
-  cp "$C/Kavor/installation_status.json" "$STATUS" || {
-    echo "$1: no installation status, nothing to uninstall" >&2
+  cp "$UROOT/installation_status.json" "$STATUS" || {
+    echo "$name: no installation status, nothing to uninstall" >&2
     e2e_summary
     exit 1
   }
   # What the pin helper stand-in wrote is the test's, not the installation's.
-  rm -f "$C/Kavor/$VERSION/helper_calls.txt"
+  rm -f "$UROOT/$VERSION/helper_calls.txt"
 }
 
 # uninstall: the silent uninstall from the installation, in the job, with
@@ -101,24 +116,60 @@ installed_files() {
   local subfolder entry
   subfolder=$(status_get subfolder)
   while IFS= read -r entry; do
-    printf 'C:\\Kavor\\%s\\%s\n' "$subfolder" "$entry"
+    printf '%s\\%s\\%s\n' "$ROOT" "$subfolder" "$entry"
   done < <(status_get files)
   while IFS= read -r entry; do
-    printf 'C:\\Kavor\\%s\n' "$entry"
+    printf '%s\\%s\n' "$ROOT" "$entry"
   done < <(status_get root_files)
-  printf '%s\n' 'C:\Kavor\launcher.exe'
+  printf '%s\\launcher.exe\n' "$ROOT"
 }
 last_install_path() {
-  wine reg query 'HKCU\Software\Kavor Software' \
-    /v 'Last developer Install Path' 2>/dev/null | tr -d '\r' |
-    grep -qF 'REG_SZ    C:\Kavor\'
+  reg_query 'HKCU\Software\Kavor Software' /v 'Last developer Install Path' &&
+    oem_to_utf8 <<<"$OUT" | tr -d '\r' | grep -qF "REG_SZ    $ROOT\\"
 }
-# The installer processes of the uninstall (front end and backend), by name
-# and exit code; the front end's probe of its download folder is a bare
+# The exit codes of the uninstall's installer processes (front end, its
+# crash reporter and backend), sorted: they end in whatever order the
+# machine lets them. The front end's probe of its download folder is a bare
 # copy of the host that cannot load its library (0xC0000135).
-uninstaller_processes() {
+uninstaller_exits() {
   job_processes "$REPORT" | grep -E '^installer\.exe ' |
-    grep -v ' exit=3221225781 ' | cut -d' ' -f1-2 | tr '\n' ';'
+    grep -v ' exit=3221225781 ' | cut -d' ' -f2 | sort | tr '\n' ' '
+}
+# reg_query ARGS...: `wine reg query ARGS` into OUT, asked again when a
+# start under load fails on its own; a missing key is an answer too.
+reg_query() {
+  local try
+  for try in 1 2 3; do
+    OUT=$(wine reg query "$@" 2>&1) && return 0
+    grep -qF 'Unable to find' <<<"$OUT" && { OUT=""; return 0; }
+  done
+  echo "reg query $*: $OUT" >&2
+  return 1
+}
+# oem_to_utf8: standard input, in the OEM code page of the case's prefix
+# (in which Wine's console programs write and cmd reads a batch), as UTF-8.
+oem_to_utf8() {
+  local oem
+  reg_query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' \
+    /v OEMCP </dev/null || return 1
+  oem=$(tr -d '\r' <<<"$OUT" | sed -n 's/.*OEMCP *REG_SZ *//p')
+  iconv -f "CP$oem" -t UTF-8
+}
+# no_uninstall_entry: no uninstall entry naming the product under either
+# root, in the 32-bit view or the native one; names what is left.
+no_uninstall_entry() {
+  local root view left=0
+  for root in HKCU HKLM; do
+    for view in 32 64; do
+      reg_query "$root\\$UNINSTALL_KEY" /s /reg:$view || return 1
+      if grep -qi kavor <<<"$OUT"; then
+        echo "left in $root ($view-bit view):" >&2
+        grep -i kavor <<<"$OUT" >&2
+        left=1
+      fi
+    done
+  done
+  [ "$left" = 0 ]
 }
 # Every other process of the job ended well, but for the probe and the
 # clean-up batch's FIND, which Wine refuses with 2 (it may end before Wine
@@ -128,118 +179,177 @@ others_ended_well() {
     -e ' exit=(0|3221225781) ' -e '^(find\.exe|\?) exit=2 ' | grep -q .
 }
 
-# --- The uninstall removes the installation.
-install uninstall
-mapfile -t FILES < <(installed_files)
-mapfile -t SHORTCUTS < <(status_get shortcuts)
-check "before: files and shortcuts there" \
-  all_there "${FILES[@]}" "${SHORTCUTS[@]}"
-check "before: recorded registry there" registry present HKCU
-uninstall
-check "uninstall exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
-# The front end, its crash reporter and the backend, in the order they
-# started.
-check "front end, reporter and backend exit 0 ($(uninstaller_processes))" \
-  [ "$(uninstaller_processes)" = 'installer.exe exit=0;installer.exe exit=0;installer.exe exit=0;' ]
-check "the job's other processes end well" others_ended_well
+# started PID FILE WORD: the background process PID wrote a line starting
+# with WORD to FILE; waits a minute at most, and fails at once when PID
+# ended first.
+started() {
+  local pid="$1" file="$2" word="$3" waited
+  for waited in $(seq 600); do
+    grep -q "^$word" "$file" && return 0
+    kill -0 "$pid" 2>/dev/null || { echo "ended before '$word'" >&2; return 1; }
+    sleep 0.1
+  done
+  echo "no '$word' in $file within a minute" >&2
+  return 1
+}
 # Files that the running uninstaller holds are handed to the clean-up batch
 # ("Cannot delete PATH now: ..."). Under Wine the batch cannot wait for the
 # installer processes (TASKLIST filters nothing and FIND refuses /c), so
 # whether it gets to delete them depends on timing: what the uninstall
 # itself must delete is everything else, and only the uninstaller's own
-# files may be handed over.
+# files (and what a case holds itself) may be handed over.
 handed_over() {
   cat "$E2E_CASE/utemp/Kavor Installer"/kavor_installer_*.log 2>/dev/null |
     tr -d '\r' | sed -n 's/.*Cannot delete \(.*\) now: .*/\1/p' | sort -u
 }
-mapfile -t HANDED < <(handed_over)
-echo "note: handed to the batch: ${HANDED[*]:-nothing}"
 not_handed() {
   local path
   for path in "$@"; do
     printf '%s\n' "${HANDED[@]}" | grep -qxF -- "$path" || printf '%s\n' "$path"
   done
 }
-only_own_files_handed() {
+# only_handed PATH...: nothing but the uninstaller's own files and PATHs
+# was handed to the batch.
+only_handed() {
   local version_folder path
-  version_folder="C:\\Kavor\\$(status_get subfolder)"
+  version_folder="$ROOT\\$(status_get subfolder)"
   for path in "${HANDED[@]}"; do
     case "$path" in
       "$version_folder\installer.exe" | "$version_folder\kavor_installer.dll") ;;
-      *) echo "handed over: $path" >&2; return 1 ;;
+      *)
+        printf '%s\n' "$@" | grep -qxF -- "$path" ||
+          { echo "handed over: $path" >&2; return 1; }
+        ;;
     esac
   done
 }
-check "only the uninstaller's own files handed to the batch" only_own_files_handed
-mapfile -t DELETED < <(not_handed "${FILES[@]}")
-check "installed files gone" all_gone "${DELETED[@]}"
-check "status and overrides gone" all_gone 'C:\Kavor\installation_status.json' \
-  'C:\Kavor\pref_default_overrides'
-check "recorded registry gone" registry gone HKCU
-check "shortcuts gone" all_gone "${SHORTCUTS[@]}"
-check "installer_prefs.json kept" all_there 'C:\Kavor\installer_prefs.json'
-check "last install path kept" last_install_path
-check "master shortcut kept" all_there "$MASTER_SHORTCUT"
-check "clean-up batch started" uninstall_log_has "Starting final cleanup batch file."
-# Left in the install folder: its entries and those of the version folder,
-# but for what is kept and what the batch may not have got to yet.
+# leftovers [ENTRY...]: what is left in the install folder and its version
+# folder but for what is kept, what the batch may not have got to yet and
+# ENTRY (relative Unix paths).
 leftovers() {
   local subfolder
   subfolder=$(status_get subfolder)
-  (cd "$C/Kavor" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||') |
+  (cd "$UROOT" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||') |
     grep -v -x -e installer_prefs.json -e k.bat -e "$subfolder" \
-      -e "$subfolder/installer.exe" -e "$subfolder/kavor_installer.dll"
+      -e "$subfolder/installer.exe" -e "$subfolder/kavor_installer.dll" \
+      "${@/#/-e}"
 }
-check "nothing left but the batch's share ($(leftovers | tr '\n' ' '))" \
-  [ -z "$(leftovers)" ]
-# batch_deletes_handed_over: the copy of k.bat deletes each file handed to
-# it, then itself.
+# batch_deletes_handed_over: the copy of k.bat, read in the OEM code page
+# as cmd reads it, deletes each file handed to it, then itself.
 batch_deletes_handed_over() {
   local path lines
-  mapfile -t lines < <(tr -d '\r' <"$E2E_CASE/k.bat")
+  mapfile -t lines < <(oem_to_utf8 <"$E2E_CASE/k.bat" | tr -d '\r')
   for path in "${HANDED[@]}"; do
     printf '%s\n' "${lines[@]}" | grep -qxF -- "del \"$path\"" ||
       { echo "no del line for $path" >&2; return 1; }
   done
   [ "${lines[${#lines[@]}-1]}" = 'del %0' ]
 }
-# A copy, as the batch may be deleting itself meanwhile.
-if cp "$C/Kavor/k.bat" "$E2E_CASE/k.bat" 2>/dev/null; then
-  echo "note: k.bat is left in C:\\Kavor"
-  check "k.bat deletes what was handed over, then itself" \
-    batch_deletes_handed_over
-else
-  echo "note: no k.bat in C:\\Kavor"
-fi
+# check_uninstalled LABEL HIVE [PATH...]: the uninstall ended well and
+# removed what the installation recorded, its registrations under HIVE
+# among them; only the uninstaller's own files and PATHs were handed over.
+check_uninstalled() {
+  local label="$1" hive="$2"
+  shift 2
+  check "$label: uninstall exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+  check "$label: front end, reporter and backend exit 0 ($(uninstaller_exits))" \
+    [ "$(uninstaller_exits)" = 'exit=0 exit=0 exit=0 ' ]
+  check "$label: the job's other processes end well" others_ended_well
+  mapfile -t HANDED < <(handed_over)
+  echo "note: $label: handed to the batch: ${HANDED[*]:-nothing}"
+  check "$label: only the uninstaller's own files handed to the batch" \
+    only_handed "$@"
+  mapfile -t DELETED < <(not_handed "${FILES[@]}")
+  check "$label: installed files gone" all_gone "${DELETED[@]}"
+  check "$label: status and overrides gone" \
+    all_gone "$ROOT\\installation_status.json" "$ROOT\\pref_default_overrides"
+  check "$label: recorded registry gone" registry gone "$hive"
+  check "$label: no uninstall entry in either view" no_uninstall_entry
+  check "$label: shortcuts gone" all_gone "${SHORTCUTS[@]}"
+  check "$label: installer_prefs.json kept" all_there "$ROOT\\installer_prefs.json"
+  check "$label: last install path kept" last_install_path
+  check "$label: master shortcut kept" all_there "$MASTER_SHORTCUT"
+  check "$label: clean-up batch started" \
+    uninstall_log_has "Starting final cleanup batch file."
+  # A copy, as the batch may be deleting itself meanwhile.
+  if cp "$UROOT/k.bat" "$E2E_CASE/k.bat" 2>/dev/null; then
+    echo "note: $label: k.bat is left in $ROOT"
+    check "$label: k.bat deletes what was handed over, then itself" \
+      batch_deletes_handed_over
+  else
+    echo "note: $label: no k.bat in $ROOT"
+  fi
+}
+# before_uninstall HIVE: takes the installation's files and shortcuts, and
+# checks that they and its registrations under HIVE are there.
+before_uninstall() {
+  mapfile -t FILES < <(installed_files)
+  mapfile -t SHORTCUTS < <(status_get shortcuts)
+  check "before: files and shortcuts there" \
+    all_there "${FILES[@]}" "${SHORTCUTS[@]}"
+  check "before: recorded registry there" registry present "$1"
+}
+
+# --- The uninstall removes the installation.
+install uninstall
+before_uninstall HKCU
+uninstall
+check_uninstalled uninstall HKCU
+check "nothing left but the batch's share ($(leftovers | tr '\n' ' '))" \
+  [ -z "$(leftovers)" ]
+[ "$failed" = 0 ] || { echo "--- processes"; cat "$REPORT"; }
+
+# --- For all users: the machine's registrations go, the uninstall entry
+# from the 32-bit view it was written to.
+install all_users 'C:\Kavor' --allusers=1
+before_uninstall HKLM
+uninstall
+check_uninstalled "all users" HKLM
+[ "$failed" = 0 ] || { echo "--- processes"; cat "$REPORT"; }
+
+# --- A folder named with letters beyond ASCII. A file of the installation
+# that another process holds (letting others delete it) is handed to the
+# clean-up batch, which must spell its path as cmd reads it to delete it.
+install non_ascii 'C:\Kavör José'
+before_uninstall HKCU
+HELD="$ROOT\\$VERSION\\resources\\hold.dll"
+rm -f "$C/stop_holder"
+wine "$E2E_BIN/kavor_test_child.exe" hold "$HELD" 'C:\stop_holder' \
+  >"$E2E_CASE/holder.out" 2>&1 &
+HOLDER_PID=$!
+check "non-ASCII: the file is held" started "$HOLDER_PID" "$E2E_CASE/holder.out" holding
+uninstall
+check_uninstalled non-ASCII HKCU "$HELD"
+check "non-ASCII: the held file handed to the batch" \
+  grep -qxF -- "$HELD" <(printf '%s\n' "${HANDED[@]}")
+: >"$C/stop_holder"
+wait "$HOLDER_PID"
+HOLDER_RC=$?
+check "non-ASCII: the holder ended with 0 (got $HOLDER_RC)" [ "$HOLDER_RC" = 0 ]
+check "non-ASCII: the batch deleted the held file" all_gone "$HELD"
+# The batch's rmdir came while the file was still held.
+check "non-ASCII: nothing left but the batch's share ($(leftovers "$VERSION/resources" | tr '\n' ' '))" \
+  [ -z "$(leftovers "$VERSION/resources")" ]
 [ "$failed" = 0 ] || { echo "--- processes"; cat "$REPORT"; }
 
 # --- A running browser refuses the uninstall, which changes nothing.
 install in_use
 mapfile -t FILES < <(installed_files)
 mapfile -t SHORTCUTS < <(status_get shortcuts)
-(cd "$C/Kavor" && find . | sort) >"$E2E_CASE/files_before"
+(cd "$UROOT" && find . | sort) >"$E2E_CASE/files_before"
 wine "$E2E_RUNNER" -- "$BROWSER" '--stay-until=C:\stop_browser' \
   >"$E2E_CASE/browser.out" 2>&1 &
 BROWSER_PID=$!
-browser_running() {
-  local waited
-  for waited in $(seq 300); do
-    grep -q '^running' "$E2E_CASE/browser.out" && return 0
-    kill -0 "$BROWSER_PID" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-check "browser started" browser_running
+check "browser started" started "$BROWSER_PID" "$E2E_CASE/browser.out" running
 uninstall
 check "in use: exit 109 (got $RC: $ERR)" [ "$RC" = 109 ]
-check "in use: front end and backend exit 109 ($(uninstaller_processes))" \
-  [ "$(uninstaller_processes)" = 'installer.exe exit=109;installer.exe exit=0;installer.exe exit=109;' ]
+check "in use: front end and backend exit 109, the reporter 0 ($(uninstaller_exits))" \
+  [ "$(uninstaller_exits)" = 'exit=0 exit=109 exit=109 ' ]
 check "in use: reason logged" \
   uninstall_log_has "Can't uninstall when kavor.exe is in use"
-check "in use: status unchanged" cmp -s "$STATUS" "$C/Kavor/installation_status.json"
+check "in use: status unchanged" cmp -s "$STATUS" "$UROOT/installation_status.json"
 check "in use: no file added or removed" \
-  diff <(cd "$C/Kavor" && find . | sort) "$E2E_CASE/files_before"
+  diff <(cd "$UROOT" && find . | sort) "$E2E_CASE/files_before"
 check "in use: files and shortcuts there" \
   all_there "${FILES[@]}" "${SHORTCUTS[@]}"
 check "in use: recorded registry there" registry present HKCU

@@ -693,6 +693,9 @@ bool Installer::RunElevated() {
   }
   command_line_->AppendSwitchPath("install-subfolder", status->subfolder);
   if (!command_line_->HasSwitch("wait-for-package")) {
+    // The profile goes with the version the copy installed; the status this
+    // run found still names the version an upgrade replaced.
+    set_installation_subfolder(status->subfolder);
     RunPostElevationTasks();
     return true;
   }

@@ -792,6 +792,41 @@ TEST_F(InstallerTest, ElevatedCopyTakesOverTheRun) {
             copy.GetSwitchValueASCII("parent-pid"));
 }
 
+// After an upgrade the elevated copy did, the profile is adjusted to the
+// version the copy installed, not to the one this run found: the new
+// package brings partner content, so the profile keeps its own.
+TEST_F(InstallerTest, ElevatedUpgradeFinalizesTheVersionTheCopyInstalled) {
+  settings_.all_users = true;
+  settings_.operation = OPERATION_UPGRADE;
+  SetExistingInstallation(L"46.0.1000.0", L"1");
+  ASSERT_TRUE(base::CreateDirectory(settings_.folder.Append(L"46.0.1000.0")));
+  const base::FilePath package_partner =
+      settings_.folder.Append(kVersionFolder)
+          .Append(L"resources\\custom_partner_content.json");
+  ASSERT_TRUE(base::CreateDirectory(package_partner.DirName()));
+  ASSERT_EQ(3, base::WriteFile(package_partner, "new", 3));
+  const base::FilePath profile = temp_.GetPath().Append(L"profile");
+  ASSERT_TRUE(base::CreateDirectory(profile));
+  const base::FilePath local_state = profile.Append(L"Local State");
+  ASSERT_EQ(2, base::WriteFile(local_state, "{}", 2));
+  const base::FilePath profile_partner =
+      profile.Append(L"custom_partner_content.json");
+  ASSERT_EQ(3, base::WriteFile(profile_partner, "old", 3));
+  settings_.details.profile = profile;
+  os_.action = FakeOs::EXIT;
+  os_.subfolder = base::FilePath(kVersionFolder);
+
+  RunInstaller();
+  EXPECT_EQ(std::vector<std::string>({"start", "returned", "success"}),
+            events_);
+  std::string contents;
+  EXPECT_TRUE(base::ReadFileToString(profile_partner, &contents));
+  EXPECT_EQ("old", contents);
+  ASSERT_TRUE(base::ReadFileToString(local_state, &contents));
+  EXPECT_EQ(std::string::npos, contents.find("custom_partner_content"))
+      << contents;
+}
+
 // A standard user without access asks an elevated permission process for
 // the folder, temporarily unless the grant must stay; the run goes on with
 // the grant and, at its end, tells that process to take it back.

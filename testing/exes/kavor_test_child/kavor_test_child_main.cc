@@ -18,6 +18,11 @@
 //                      holds besides its standard handles (inherited ones)
 //   append-twice FILE  appends the line "begin" to FILE, waits 200 ms, then
 //                      appends "end"; exits with 4 when it cannot write
+//   hold FILE STOP     keeps FILE open for reading, letting others read,
+//                      write, rename and delete it (a deleted FILE goes
+//                      when it is let go), writes "holding", and lets go
+//                      and exits with 0 once STOP exists (two minutes at
+//                      most); exits with 5 when it cannot open FILE
 // Anything else exits with 99.
 
 #include <windows.h>
@@ -38,6 +43,7 @@ const int kExitOk = 0;
 const int kExitSignalFailed = 2;
 const int kExitNoCurrentFolder = 3;
 const int kExitCannotAppend = 4;
+const int kExitCannotHold = 5;
 const int kBadUsage = 99;
 
 void WriteTo(DWORD std_handle, const wchar_t* text) {
@@ -137,6 +143,24 @@ int Run(int argc, wchar_t** argv) {
       return kExitCannotAppend;
     ::Sleep(200);
     return AppendLine(argv[2], "end\n") ? kExitOk : kExitCannotAppend;
+  }
+  if (wcscmp(mode, L"hold") == 0 && argc >= 4) {
+    HANDLE file =
+        ::CreateFileW(argv[2], GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      return kExitCannotHold;
+    WriteTo(STD_OUTPUT_HANDLE, L"holding\n");
+    const DWORD kPollMs = 100;
+    for (DWORD waited = 0;
+         waited < kLongestSleepMs &&
+         ::GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES;
+         waited += kPollMs) {
+      ::Sleep(kPollMs);
+    }
+    ::CloseHandle(file);
+    return kExitOk;
   }
   // "--backend": a front end's runner started it as its backend.
   if (wcscmp(mode, L"sleep") == 0 || wcscmp(mode, L"--backend") == 0) {

@@ -290,10 +290,26 @@ TEST(JsonInstallationStatusTest, RefusesControlCharactersInPaths) {
         s->root_files.push_back(FilePath(p));
       }},
       {[](InstallationStatus* s, const std::wstring& p) {
+        s->desktop_shortcut = FilePath(p);
+      }},
+      {[](InstallationStatus* s, const std::wstring& p) {
         s->menu_shortcut = FilePath(p);
       }},
       {[](InstallationStatus* s, const std::wstring& p) {
+        s->quick_launch_shortcut = FilePath(p);
+      }},
+      {[](InstallationStatus* s, const std::wstring& p) {
         s->components.push_back({"c", FilePath(p)});
+      }},
+      // Not only the first entry of a list.
+      {[](InstallationStatus* s, const std::wstring& p) {
+        s->files.insert(s->files.begin() + 1, FilePath(p));
+      }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+        s->root_files = {FilePath(L"launcher.exe"), FilePath(p)};
+      }},
+      {[](InstallationStatus* s, const std::wstring& p) {
+        s->components = {{"a", FilePath(L"C:\\a")}, {"c", FilePath(p)}};
       }},
   };
   base::ScopedTempDir dir;

@@ -1,10 +1,12 @@
 #include "desktop/windows/installer/steps/registry_steps.h"
 
 #include <stdint.h>
+#include <wchar.h>
 
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/logging.h"
@@ -33,6 +35,85 @@ const int kMaxUninstallKeySuffix = 1000;
 // A hive's top keys and "Software\X" hold far more than the installer's own
 // keys; whatever a status file says, nothing that high is deleted.
 const size_t kMinDeletedKeyLevels = 3;
+
+const wchar_t kInstallFolderVariable[] = L"{InstallFolder}";
+const wchar_t kProgIdVariable[] = L"{ProgID}";
+// Where the browser's ProgID is registered; whoever these name owns the
+// registrations that carry the ProgID but no folder of their own.
+const wchar_t* const kProgIdKeys[] = {
+    L"Software\\Classes\\{ProgID}",
+    L"Software\\Clients\\StartMenuInternet\\{ProgID}"};
+
+// A registry value that names the install folder of the installation that
+// wrote it last.
+struct FolderValue {
+  base::string16 key;
+  base::string16 name;
+  REGSAM view;
+};
+
+bool Mentions(const wchar_t* text, const wchar_t* variable) {
+  return text && wcsstr(text, variable);
+}
+
+bool SameText(const base::string16& a, const base::string16& b) {
+  return base::FilePath::CompareIgnoreCase(a, b) == 0;
+}
+
+// True when |path| is |scope| or a key below it.
+bool IsWithin(const base::string16& path, const base::string16& scope) {
+  return path.size() >= scope.size() &&
+         SameText(path.substr(0, scope.size()), scope) &&
+         (path.size() == scope.size() || path[scope.size()] == L'\\');
+}
+
+// True when |data| names |folder| itself or something inside it; the
+// folder "C:\K" does not match "C:\K2\Launcher.exe".
+bool PointsInto(const base::string16& data, const base::string16& folder) {
+  if (folder.empty())
+    return false;
+  for (size_t i = 0; i + folder.size() <= data.size(); ++i) {
+    if (!SameText(data.substr(i, folder.size()), folder))
+      continue;
+    const size_t end = i + folder.size();
+    if (end == data.size() || data[end] == L'\\' || data[end] == L'"')
+      return true;
+  }
+  return false;
+}
+
+// Adds the template values that name the install folder inside |key| (only
+// |value_name| when given, else the whole key), and tells whether any
+// template there carries the ProgID.
+void CollectFolderValues(TemplateVariables* variables,
+                         const base::string16& key,
+                         const base::string16* value_name,
+                         std::vector<FolderValue>* values,
+                         bool* names_prog_id) {
+  for (const RegistryValueTemplateEntry& entry : GetRegistryEntryTemplates()) {
+    RegistryValueTemplate value(entry, variables);
+    base::string16 entry_key;
+    base::string16 entry_name;
+    value.ExpandVariables(&entry_key, &entry_name);
+    // The uninstall entry's name is known to the writing run only.
+    if (entry_key.empty())
+      continue;
+    const bool inside = value_name ? SameText(entry_key, key) &&
+                                         SameText(entry_name, *value_name)
+                                   : IsWithin(entry_key, key);
+    if (!inside)
+      continue;
+    const bool text = entry.type == REG_SZ || entry.type == REG_EXPAND_SZ;
+    if (text && Mentions(entry.data.text, kInstallFolderVariable))
+      values->push_back({entry_key, entry_name, entry.view_flags});
+    if (names_prog_id &&
+        (Mentions(entry.key, kProgIdVariable) ||
+         Mentions(entry.value_name, kProgIdVariable) ||
+         (text && Mentions(entry.data.text, kProgIdVariable)))) {
+      *names_prog_id = true;
+    }
+  }
+}
 
 HKEY GetRoot(Settings* settings) {
   return settings->GetAllUsers() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -225,11 +306,14 @@ void CleanRegistryStep::CleanKey(HKEY root, const RegistryKeyRecord& record) {
   }
   if (depth == 0) {
     for (const RegistryValueRecord& value : record.values) {
-      ExecuteOperation(transaction,
-                       std::make_unique<ChangeRegValueOperation>(
-                           root, path, base::UTF8ToUTF16(value.name), nullptr,
-                           kDeleteRegistryValueType, 0, view),
-                       nullptr);
+      const base::string16 name = base::UTF8ToUTF16(value.name);
+      if (BelongsToAnother(root, path, &name))
+        continue;
+      ExecuteOperation(
+          transaction,
+          std::make_unique<ChangeRegValueOperation>(
+              root, path, name, nullptr, kDeleteRegistryValueType, 0, view),
+          nullptr);
     }
     return;
   }
@@ -239,9 +323,55 @@ void CleanRegistryStep::CleanKey(HKEY root, const RegistryKeyRecord& record) {
                << "; the key is left alone";
     return;
   }
+  if (BelongsToAnother(root, key, nullptr))
+    return;
   ExecuteOperation(transaction,
                    std::make_unique<DeleteRegKeyOperation>(root, key, view),
                    nullptr);
+}
+
+bool CleanRegistryStep::BelongsToAnother(HKEY root,
+                                         const base::string16& key,
+                                         const base::string16* value_name) {
+  // Installations side by side write the same class, client and
+  // application keys; the last one written wins them. A key or value that
+  // names no folder itself (an extension's class, an "OpenWithProgIDs"
+  // entry, "RegisteredApplications") goes with the ProgID's own keys.
+  TemplateVariables* variables = GetContext()->GetVariables();
+  std::vector<FolderValue> values;
+  bool names_prog_id = false;
+  CollectFolderValues(variables, key, value_name, &values, &names_prog_id);
+  if (values.empty() && names_prog_id) {
+    for (const wchar_t* prog_id_key : kProgIdKeys) {
+      RegistryValueTemplate expander(RegistryValueTemplateEntry(), variables);
+      CollectFolderValues(variables, expander.ExpandVariables(prog_id_key),
+                          nullptr, &values, nullptr);
+    }
+  }
+  const base::string16 folder = GetContext()->GetInstallFolder().value();
+  for (const FolderValue& value : values) {
+    base::win::RegKey opened;
+    base::string16 data;
+    // A value that is gone names nobody; this installation's own removal
+    // may have taken it a moment ago.
+    if (opened.Open(root, value.key.c_str(), KEY_QUERY_VALUE | value.view) !=
+            ERROR_SUCCESS ||
+        opened.ReadStringValue(
+            value.name.empty() ? nullptr : value.name.c_str(), &data) !=
+            ERROR_SUCCESS) {
+      continue;
+    }
+    if (!PointsInto(data, folder)) {
+      LOG(INFO) << "Leaving "
+                << (value_name
+                        ? "value " + base::UTF16ToUTF8(*value_name) + " of key "
+                        : std::string("key "))
+                << key << " alone: it belongs to the installation named by "
+                << value.key << " (" << data << ")";
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace installer

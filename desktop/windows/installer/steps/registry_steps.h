@@ -67,6 +67,12 @@ class CleanRegistryStep : public InstallerStep {
  private:
   void CleanKeys(HKEY root, const std::vector<RegistryKeyRecord>& keys);
   void CleanKey(HKEY root, const RegistryKeyRecord& record);
+  // True when the registration at |key| (only its value |value_name| when
+  // that is given, else the key and everything below it) is shared with
+  // other installations and now names another installation's folder.
+  bool BelongsToAnother(HKEY root,
+                        const base::string16& key,
+                        const base::string16* value_name);
 
   const int launcher_bitness_;
 

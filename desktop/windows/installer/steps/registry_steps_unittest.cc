@@ -319,5 +319,66 @@ TEST_F(RegistryStepsTest, CleanRemovesTheNativeUninstallEntryOfThisFolder) {
   }
 }
 
+// Installations side by side share the class, client and application keys;
+// the one registered last owns them, and an uninstall of the other leaves
+// them to it.
+TEST_F(RegistryStepsTest, CleanLeavesSharedKeysToTheInstallationTheyName) {
+  const HKEY root = HKEY_CURRENT_USER;
+  const std::wstring kClient =
+      L"Software\\Clients\\StartMenuInternet\\Kavordeveloper";
+  const std::wstring kRegistered = L"Software\\RegisteredApplications";
+  const std::wstring kOpenWith = L"Software\\Classes\\.htm\\OpenWithProgIDs";
+  const std::wstring kCompat =
+      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\"
+      L"Compatibility Assistant\\Persisted";
+  ASSERT_EQ(STEP_DONE, SetupRegistry());
+  const InstallationStatus first = *context_->GetStatusUnderConstruction();
+  // The second folder's name starts with the first one's.
+  RegistrySettings second_settings;
+  second_settings.folder = base::FilePath(install() + L"2");
+  RegistryStepContext second(dir_.GetPath());
+  second.set_settings(&second_settings);
+  ASSERT_EQ(STEP_DONE,
+            Run(SetupRegistryStep(&second, second.uninstall_string())));
+  const std::wstring second_command =
+      L"\"" + install() + L"2\\Launcher.exe\" -noautoupdate -- \"%1\"";
+  ASSERT_EQ(second_command, ReadText(root, kCommandKey, nullptr));
+
+  context_->existing = first;
+  EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(context_.get(), EXECUTABLE_X86)));
+  // The first one's own registration goes,
+  EXPECT_FALSE(KeyExists(root, UninstallKey(L"")));
+  const std::wstring first_compat = install() + L"\\Launcher.exe";
+  EXPECT_EQ(L"missing", ReadText(root, kCompat, first_compat.c_str()));
+  // the shared one stays with the second.
+  EXPECT_EQ(second_command, ReadText(root, kCommandKey, nullptr));
+  EXPECT_EQ(L"Kavordeveloper.Extension",
+            ReadText(root, L"Software\\Classes\\.kex", nullptr));
+  EXPECT_TRUE(KeyExists(root, kClient + L"\\Capabilities\\UrlAssociations"));
+  EXPECT_EQ(L"Kavordeveloper",
+            ReadText(root, kClient + L"\\Capabilities\\Startmenu",
+                     L"StartMenuInternet"));
+  EXPECT_EQ(kClient + L"\\Capabilities",
+            ReadText(root, kRegistered, L"Kavor developer"));
+  base::win::RegKey open_with;
+  EXPECT_EQ(ERROR_SUCCESS, open_with.Open(root, kOpenWith.c_str(), KEY_READ));
+  EXPECT_TRUE(open_with.HasValue(L"Kavordeveloper"));
+  open_with.Close();
+  EXPECT_EQ(install() + L"2",
+            ReadText(root, UninstallKey(L"1"), L"InstallLocation"));
+
+  // The second one's uninstall takes everything with it.
+  second.existing = *second.GetStatusUnderConstruction();
+  EXPECT_EQ(STEP_DONE, Run(CleanRegistryStep(&second, EXECUTABLE_X86)));
+  EXPECT_FALSE(KeyExists(root, L"Software\\Classes\\Kavordeveloper"));
+  EXPECT_FALSE(KeyExists(root, L"Software\\Classes\\.kex"));
+  EXPECT_FALSE(KeyExists(root, kClient));
+  EXPECT_EQ(L"missing", ReadText(root, kRegistered, L"Kavor developer"));
+  EXPECT_EQ(ERROR_SUCCESS, open_with.Open(root, kOpenWith.c_str(), KEY_READ));
+  EXPECT_FALSE(open_with.HasValue(L"Kavordeveloper"));
+  EXPECT_FALSE(KeyExists(root, UninstallKey(L"1")));
+  RollbackOperations(second.GetTransaction());
+}
+
 }  // namespace
 }  // namespace installer

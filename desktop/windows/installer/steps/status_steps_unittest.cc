@@ -307,6 +307,31 @@ TEST_F(StatusStepsTest, InstallerPrefsKeepOtherKeysAndAutoupdateKeepsChoices) {
   }
 }
 
+// A run with no package folder (a protocol handler registration) has no
+// include file: one of that name in the current folder is anybody's.
+TEST_F(StatusStepsTest, InstallerPrefsTakeNoIncludeFromTheCurrentFolder) {
+  base::ScopedTempDir current;
+  ASSERT_TRUE(current.CreateUniqueTempDir());
+  const std::string hostile = "{\"welcome-url\":\"http://hostile\"}";
+  Write(current.GetPath(), "installer_prefs_include.json", hostile);
+  Write(current.GetPath(), "package\\installer_prefs_include.json", hostile);
+  base::FilePath previous;
+  ASSERT_TRUE(base::GetCurrentDirectory(&previous));
+  ASSERT_TRUE(base::SetCurrentDirectory(current.GetPath()));
+  for (const wchar_t* package : {L"", L"package"}) {
+    SCOPED_TRACE(package);
+    Fresh();
+    Write(install_, "installer_prefs.json", "{\"welcome-url\":\"old\"}");
+    ctx_->state.package_dir = base::FilePath(package);
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    WriteInstallerPrefsStep step(context_.get(), &ctx_->own_state,
+                                 &command_line);
+    EXPECT_EQ(STEP_DONE, Run(&step).status);
+    EXPECT_EQ("\"old\" false ", Prefs({"welcome-url", "autoupdate"}));
+  }
+  EXPECT_TRUE(base::SetCurrentDirectory(previous));
+}
+
 TEST_F(StatusStepsTest, StatusAndTrackingDataGoThroughTheTransaction) {
   Write(install_, "installation_status.json", "previous");
   InstallTrackingDataStep tracking(context_.get(), &ctx_->own_state);

@@ -33,10 +33,49 @@ namespace {
 const wchar_t kLauncherFileName[] = L"launcher.exe";
 const wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 
-// A path inside a batch line: UTF-8, with "%" doubled, since cmd would
-// otherwise expand "%NAME%" inside it and delete another file.
+// |text| in the OEM code page, when every character of it has its own
+// spelling there (a best-fit stand-in would name another file).
+bool ToOemCodePage(const base::string16& text, std::string* oem) {
+  oem->clear();
+  if (text.empty())
+    return true;
+  const int wide_size = static_cast<int>(text.size());
+  const int size = ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), wide_size,
+                                         nullptr, 0, nullptr, nullptr);
+  if (size <= 0)
+    return false;
+  oem->resize(size);
+  if (::WideCharToMultiByte(CP_OEMCP, 0, text.data(), wide_size, &(*oem)[0],
+                            size, nullptr, nullptr) != size) {
+    return false;
+  }
+  base::string16 back(text.size(), L'\0');
+  return ::MultiByteToWideChar(CP_OEMCP, 0, oem->data(), size, &back[0],
+                               wide_size) == wide_size &&
+         back == text;
+}
+
+// A path inside a batch line. cmd reads a batch in the console's code page,
+// which for the new hidden console of the batch is the OEM code page: the
+// path goes in that code page, or as its short (8.3) name when a character
+// of it has no place there. "%" is doubled, since cmd
+// would otherwise expand "%NAME%" inside it and delete another file.
 std::string BatchPath(const base::FilePath& path) {
-  std::string text = path.AsUTF8Unsafe();
+  std::string text;
+  if (!ToOemCodePage(path.value(), &text)) {
+    const DWORD size = ::GetShortPathNameW(path.value().c_str(), nullptr, 0);
+    base::string16 short_path(size, L'\0');
+    const DWORD length =
+        size ? ::GetShortPathNameW(path.value().c_str(), &short_path[0], size)
+             : 0;
+    short_path.resize(length < size ? length : 0);
+    if (short_path.empty() || !ToOemCodePage(short_path, &text)) {
+      // Left as it is, the batch at least names every other file right.
+      LOG(WARNING) << "The clean-up batch cannot spell " << path.value()
+                   << ": it may stay";
+      text = path.AsUTF8Unsafe();
+    }
+  }
   base::ReplaceSubstringsAfterOffset(&text, 0, "%", "%%");
   return text;
 }

@@ -27,7 +27,9 @@ void AddHoldingFolders(const base::FilePath& path,
 // The text of "k.bat": waits until the processes |pid1|, |pid2| and |pid3|
 // (0 for "none"; |pid1| is always watched) have ended, then deletes
 // |pending_files| in order, removes |pending_folders| deepest first (only
-// empty ones go) and finally itself. Lines end with a single line feed.
+// empty ones go) and finally itself. Lines end with a single line feed;
+// paths are in the OEM code page, in which cmd reads the batch, or short
+// (8.3) names where a character has no place in it.
 std::string BuildUninstallBatch(
     uint32_t pid1,
     uint32_t pid2,

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -10,12 +11,17 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/process/process_handle.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/bounded_wait.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/folder_permission_process.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/windows_task_scheduler.h"
@@ -26,6 +32,17 @@ namespace installer {
 namespace {
 
 using Paths = std::vector<base::FilePath>;
+
+// |text| in the OEM code page, in which cmd reads a batch.
+std::string Oem(const std::wstring& text) {
+  const int size = ::WideCharToMultiByte(CP_OEMCP, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string oem(size, '\0');
+  ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()),
+                        &oem[0], size, nullptr, nullptr);
+  return oem;
+}
 
 // The wait loop alone when every deletion worked and no other process was
 // given; the deletions come after it, deepest folder first, "%" kept from
@@ -52,8 +69,9 @@ TEST(UninstallBatchTest, Text) {
       {0,
        0,
        {base::FilePath(L"C:\\%TEMP%\\x.exe"), base::FilePath(L"C:\\b\\\u00e9")},
-       kWaitFor11 + "del \"C:\\%%TEMP%%\\x.exe\"\ndel \"C:\\b\\\xc3\xa9\"\n"
-                    "rmdir \"C:\\b\"\nrmdir \"C:\\%%TEMP%%\"\ndel %0\n"},
+       kWaitFor11 + "del \"C:\\%%TEMP%%\\x.exe\"\ndel \"" +
+           Oem(L"C:\\b\\\u00e9") +
+           "\"\nrmdir \"C:\\b\"\nrmdir \"C:\\%%TEMP%%\"\ndel %0\n"},
       {22,
        4000000000u,
        {},
@@ -332,6 +350,65 @@ TEST_F(UninstallCleanupStepTest, HandsOverOnlyWhatItMay) {
     EXPECT_EQ(BuildUninstallBatch(base::GetCurrentProcId(), 0, 0, pending, {}),
               Batch());
   }
+}
+
+// The batch deletes what was handed to it also where a folder's or file's
+// name is not ASCII: cmd reads the batch in the OEM code page, which has
+// some of these letters and lacks others.
+TEST_F(UninstallCleanupStepTest, BatchDeletesFilesWithNonAsciiNames) {
+  const base::FilePath kFiles[] = {
+      base::FilePath(L"K\u00e4vor Jos\u00e9\\a.dll"),
+      base::FilePath(L"\u65e5\u672c\\\u00fc\u65e5\u672c.dll")};
+  ctx_->existing.subfolder = base::FilePath(L"47.0.4127.0");
+  ctx_->existing.files.assign(std::begin(kFiles), std::end(kFiles));
+  Paths pending;
+  std::set<base::FilePath> folders;
+  std::vector<base::win::ScopedHandle> held;
+  for (const base::FilePath& file : kFiles) {
+    const base::FilePath path = target_.Append(file);
+    ASSERT_TRUE(base::CreateDirectory(path.DirName()));
+    ASSERT_EQ(1, base::WriteFile(path, "x", 1));
+    held.emplace_back(::CreateFileW(path.value().c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.back().IsValid());
+    pending.push_back(path);
+    AddHoldingFolders(path, &folders);
+  }
+  EXPECT_EQ(Paths{install_},
+            Run(base::CommandLine(base::CommandLine::NO_PROGRAM)));
+  held.clear();
+  const std::string batch =
+      BuildUninstallBatch(base::GetCurrentProcId(), 0, 0, pending, folders);
+  EXPECT_EQ(batch, Batch());
+
+  // The same batch, waiting for a process that has ended instead of this
+  // one, run as the uninstall runs it.
+  base::FilePath system;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_SYSTEM, &system));
+  base::LaunchOptions hidden;
+  hidden.start_hidden = true;
+  base::Process ended =
+      base::LaunchProcess(base::CommandLine({system.Append(L"cmd.exe").value(),
+                                             L"/c", L"exit", L"0"}),
+                          hidden);
+  ASSERT_TRUE(ended.IsValid());
+  ASSERT_TRUE(
+      ended.WaitForExitWithTimeout(base::TimeDelta::FromMinutes(1), nullptr));
+  const std::string run =
+      BuildUninstallBatch(ended.Pid(), 0, 0, pending, folders);
+  const base::FilePath batch_path = install_.Append(L"k.bat");
+  ASSERT_EQ(static_cast<int>(run.size()),
+            base::WriteFile(batch_path, run.data(), run.size()));
+  RunUninstallBatch(install_);
+  ASSERT_TRUE(base::WaitUntil([&] { return !base::PathExists(batch_path); },
+                              "the batch deleting itself",
+                              base::TimeDelta::FromMinutes(1)));
+  for (const base::FilePath& path : pending) {
+    EXPECT_FALSE(base::PathExists(path)) << path.value();
+    EXPECT_FALSE(base::PathExists(path.DirName())) << path.value();
+  }
+  EXPECT_FALSE(base::PathExists(target_));
 }
 
 // A profile path "...\<USERNAME>" puts every user's profile in one folder:

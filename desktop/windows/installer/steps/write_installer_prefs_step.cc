@@ -56,10 +56,14 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
       CreateJsonPrefStore(GetPrefsTaskPool(), path);
   JsonPrefStore* store = prefs.get();
 
-  const base::FilePath include_path = GetPackageDir().Append(kIncludeFileName);
-  // Only read: the package's file is never repaired or backed up.
+  // Only read: the package's file is never repaired or backed up. A run
+  // without a package folder has no include file; a relative name would be
+  // taken from whatever folder the run was started in.
+  const base::FilePath package_dir = GetPackageDir();
   const std::unique_ptr<base::DictionaryValue> include =
-      JsonPrefStore::ReadPrefsWithoutChanges(include_path);
+      package_dir.IsAbsolute() ? JsonPrefStore::ReadPrefsWithoutChanges(
+                                     package_dir.Append(kIncludeFileName))
+                               : nullptr;
   const base::Value* welcome_url = nullptr;
   if (include &&
       include->GetWithoutPathExpansion("welcome-url", &welcome_url) &&
