@@ -512,6 +512,16 @@ TEST_F(InstallationFolderDetailsImplTest, AutoupdateUuid) {
   test::WriteText(HKEY_CURRENT_USER, company, L"UUID", L"from-registry");
   EXPECT_EQ("from-registry", Examine(Dir())->GetAutoupdateUuid());
 
+  // A damaged file holds nothing and is left as it is.
+  const std::string damaged = "{\"GS\":{\"UUID\":\"from-f";
+  ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"), damaged));
+  EXPECT_EQ("from-registry", Examine(Dir())->GetAutoupdateUuid());
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(profile.Append(L"au_global_storage"),
+                                     &text));
+  EXPECT_EQ(damaged, text);
+  EXPECT_FALSE(base::PathExists(profile.Append(L"au_global_storage.bad")));
+
   ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"),
                         "{\"GS\":{\"UUID\":\"from-file\"}}"));
   EXPECT_EQ("from-file", Examine(Dir())->GetAutoupdateUuid());
