@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/logging.h"
 #include "base/macros.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
@@ -71,26 +73,114 @@ bool IsPlainLocalFolder(const base::FilePath& folder) {
   return MakeSafeRelativePath(path.substr(3), &unused);
 }
 
-// The folder, opened without following a junction or link and kept from
-// being renamed or deleted while the handle lives; invalid when it is a
-// reparse point. A missing folder is created first.
-base::win::ScopedHandle OpenGrantFolder(const base::FilePath& folder) {
-  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
-    return base::win::ScopedHandle();
+// The system's name of the folder |handle| is open to, every junction and
+// link on the way resolved, without the "\\?\" prefix; empty when the
+// system can't tell.
+base::FilePath GetFinalFolderPath(HANDLE handle) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = ::GetFinalPathNameByHandleW(
+        handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0)
+      return base::FilePath();
+    if (length < buffer.size()) {
+      base::string16 path(buffer.data(), length);
+      const base::string16 kPrefix = L"\\\\?\\";
+      // A folder of a drive that has a letter comes back as "\\?\C:\...";
+      // anything else (a share, a volume without a letter) is no plain
+      // local folder.
+      if (!base::StartsWith(path, kPrefix, base::CompareCase::SENSITIVE) ||
+          path.size() < kPrefix.size() + 3 ||
+          path[kPrefix.size() + 1] != L':') {
+        return base::FilePath();
+      }
+      return base::FilePath(path.substr(kPrefix.size()));
+    }
+    buffer.resize(length + 1);
+  }
+  return base::FilePath();
+}
+
+// Opens |folder| for |access| and keeps it from being renamed or deleted
+// while the handle lives. The handle is good only when it leads to |folder|
+// itself: a junction or link in any component (the system follows them)
+// leads elsewhere, and so does a short (8.3) or other alias of the name.
+base::win::ScopedHandle OpenFolderDirectly(const base::FilePath& folder,
+                                           DWORD access) {
   base::win::ScopedHandle handle(::CreateFileW(
-      folder.value().c_str(), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      folder.value().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsValid()) {
+    LOG(ERROR) << "Cannot open " << folder.value() << ": " << ::GetLastError();
+    return handle;
+  }
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!handle.IsValid() || !::GetFileInformationByHandle(handle.Get(), &info) ||
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (!::GetFileInformationByHandle(handle.Get(), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    LOG(ERROR) << folder.value() << " is no folder";
+    return base::win::ScopedHandle();
+  }
+  base::FilePath requested = folder.NormalizePathSeparators();
+  requested = requested.StripTrailingSeparators();
+  const base::FilePath reached = GetFinalFolderPath(handle.Get());
+  // The file system compares names without regard to case, and so does
+  // this; any other difference is a way round.
+  if (reached.empty() ||
+      base::FilePath::CompareIgnoreCase(
+          requested.value(), reached.StripTrailingSeparators().value()) != 0) {
+    LOG(ERROR) << "Refused " << folder.value() << ": it leads to \""
+               << reached.value() << "\"";
     return base::win::ScopedHandle();
   }
   return handle;
 }
 
+// The folder, opened to read and change its DACL and held unchanged while
+// the handle lives; invalid when it is reached through a junction or link.
+// A missing folder is created first, but only below an existing folder that
+// is reached directly: the creation would otherwise follow a link as well.
+base::win::ScopedHandle OpenGrantFolder(const base::FilePath& folder) {
+  if (!base::DirectoryExists(folder)) {
+    base::FilePath existing = folder.DirName();
+    while (!base::DirectoryExists(existing)) {
+      const base::FilePath parent = existing.DirName();
+      if (parent == existing)
+        return base::win::ScopedHandle();
+      existing = parent;
+    }
+    base::win::ScopedHandle ancestor =
+        OpenFolderDirectly(existing, FILE_READ_ATTRIBUTES);
+    if (!ancestor.IsValid())
+      return base::win::ScopedHandle();
+    if (!base::CreateDirectory(folder)) {
+      LOG(ERROR) << "Cannot create " << folder.value();
+      return base::win::ScopedHandle();
+    }
+  }
+  return OpenFolderDirectly(folder,
+                            READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES);
+}
+
 }  // namespace
+
+bool MakeFolderGrantDacl(PACL old_dacl,
+                         const base::string16& user,
+                         PACL* new_dacl) {
+  *new_dacl = nullptr;
+  base::string16 trustee = user;
+  EXPLICIT_ACCESSW access = {};
+  ::BuildExplicitAccessWithNameW(&access, &trustee[0], GENERIC_ALL,
+                                 GRANT_ACCESS,
+                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  const DWORD result = ::SetEntriesInAclW(1, &access, old_dacl, new_dacl);
+  if (result != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot add the grant for " << user << ": " << result;
+    *new_dacl = nullptr;
+    return false;
+  }
+  return true;
+}
 
 bool IsBackendAlive(bool opened, DWORD open_error, bool ended) {
   if (opened)
@@ -173,33 +263,34 @@ void GrantFolderPermission(const base::CommandLine& command_line,
   }
 
   // Held until the grant is taken back, so that the folder can't be swapped
-  // for a junction to somewhere else in between.
+  // for a junction to somewhere else in between. The DACL is read and set
+  // through it: by name, a link put in place meanwhile would be followed.
   base::win::ScopedHandle held = OpenGrantFolder(folder);
   if (!held.IsValid())
     return;
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(
-          folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-          nullptr, nullptr, &old_dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+  const DWORD read =
+      ::GetSecurityInfo(held.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, &old_dacl, nullptr, &descriptor);
+  if (read != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot read the DACL of " << folder.value() << ": " << read;
     return;
   }
   auto saved = std::make_unique<SavedSecurityDescriptor>(
       folder.value(), SE_FILE_OBJECT, old_dacl, descriptor);
 
-  EXPLICIT_ACCESSW access = {};
-  ::BuildExplicitAccessWithNameW(&access, &user[0], GENERIC_ALL, GRANT_ACCESS,
-                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
   PACL new_dacl = nullptr;
-  if (::SetEntriesInAclW(1, &access, old_dacl, &new_dacl) != ERROR_SUCCESS)
+  if (!MakeFolderGrantDacl(old_dacl, user, &new_dacl))
     return;
-  base::string16 object_name = folder.value();
-  const DWORD set = ::SetNamedSecurityInfoW(&object_name[0], SE_FILE_OBJECT,
-                                            DACL_SECURITY_INFORMATION, nullptr,
-                                            nullptr, new_dacl, nullptr);
+  const DWORD set =
+      ::SetSecurityInfo(held.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, new_dacl, nullptr);
   ::LocalFree(new_dacl);
-  if (set != ERROR_SUCCESS)
+  if (set != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot set the DACL of " << folder.value() << ": " << set;
     return;
+  }
 
   const bool told = !!::SetEvent(given.Get());
   if (command_line.HasSwitch("permanent-permissions"))
@@ -213,7 +304,7 @@ void GrantFolderPermission(const base::CommandLine& command_line,
       ::Sleep(static_cast<DWORD>(undo_grace.InMilliseconds()));
     }
   }
-  SecurityUtilsImpl().RestoreSecurity(&saved);
+  RestoreSecurityThroughHandle(held.Get(), &saved);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/files/file_path.h"
+#include "base/strings/string16.h"
 #include "base/time/time.h"
 
 namespace base {
@@ -28,8 +29,10 @@ constexpr base::TimeDelta kFolderPermissionUndoGrace =
 // is set, |undo_grace| later. The backend that asked passes its process id
 // as `parent-pid`: its end (a crash, a kill) counts as the undo, so that a
 // temporary grant never outlives it. Only a plain folder of a local drive
-// is granted: no drive root, "..", device, long-path or UNC form, and no
-// junction or link, which the grant would follow.
+// is granted: no drive root, "..", device, long-path or UNC form, and none
+// reached through a junction or link in any component, which the grant
+// would follow. The DACL is read, set and put back through one handle to
+// the folder, held throughout.
 //
 // Hand-over mode (`wait-for-package` with the package folder, `initial-pid`
 // with the front end's process): waits for the package, then runs the
@@ -39,6 +42,13 @@ constexpr base::TimeDelta kFolderPermissionUndoGrace =
 // launch.
 void RunFolderPermissionProcess(const base::CommandLine& command_line,
                                 base::TimeDelta undo_grace);
+
+// |old_dacl| (may be null) with |user| given full access, inherited by
+// every file and folder below; |*new_dacl| is LocalAlloc'd. False, with
+// nothing to free, when the list can't be made.
+bool MakeFolderGrantDacl(PACL old_dacl,
+                         const base::string16& user,
+                         PACL* new_dacl);
 
 // Whether a grant may go ahead for the backend that asked for it: one that
 // could be |opened| counts unless it already |ended|; one that could not

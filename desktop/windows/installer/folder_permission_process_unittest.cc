@@ -16,6 +16,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/service/service_utils.h"
@@ -25,13 +26,69 @@
 namespace installer {
 namespace {
 
-// Long enough for any wait that should end at once; the tests never sleep.
+// Long enough for any wait that should end at once.
 const DWORD kPatienceMs = 10000;
 
 base::FilePath BinFile(const wchar_t* name) {
   base::FilePath bin;
   EXPECT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
   return bin.Append(name);
+}
+
+// Makes |link| a symbolic link to the folder |target|. Where the system's
+// call makes nothing (Wine answers it without making a link), a link of the
+// file system underneath serves: Wine shows it as the same reparse point.
+bool MakeFolderLink(const base::FilePath& link, const base::FilePath& target) {
+  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  const DWORD kUnprivileged = 0x2;
+  ::CreateSymbolicLinkW(link.value().c_str(), target.value().c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY | kUnprivileged);
+  const DWORD made = ::GetFileAttributesW(link.value().c_str());
+  if (made != INVALID_FILE_ATTRIBUTES)
+    return (made & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  using UnixName = char*(__cdecl*)(const wchar_t*);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto unix_name = reinterpret_cast<UnixName>(
+      ::GetProcAddress(kernel, "wine_get_unix_file_name"));
+  if (!unix_name)
+    return false;
+  std::string names[2];
+  const base::FilePath* paths[] = {&target, &link};
+  for (int i = 0; i < 2; ++i) {
+    char* name = unix_name(paths[i]->value().c_str());
+    if (!name)
+      return false;
+    names[i] = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+  }
+  // Wine starts a program of the file system underneath as it starts its
+  // own; "Z:" is the root of that file system.
+  std::wstring command = base::UTF8ToWide("ln -s \"" + names[0] + "\" \"" +
+                                          names[1] + "\"");
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE,
+                        0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  // Such a program comes without a handle to wait on: the link itself is
+  // waited for.
+  if (process.hThread)
+    ::CloseHandle(process.hThread);
+  if (process.hProcess)
+    ::CloseHandle(process.hProcess);
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  const base::TimeTicks deadline =
+      base::TimeTicks::Now() + base::TimeDelta::FromMinutes(1);
+  while ((attributes = ::GetFileAttributesW(link.value().c_str())) ==
+             INVALID_FILE_ATTRIBUTES &&
+         base::TimeTicks::Now() < deadline) {
+    ::Sleep(10);
+  }
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes)
+      << "no link " << link.value() << " within a minute";
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 base::Process StartChild(const wchar_t* what) {
@@ -96,10 +153,11 @@ class FolderPermissionProcessTest : public testing::Test {
 
   // Whether the folder's own DACL grants the trustee everything, inherited
   // by subfolders and files.
-  bool TrusteeHasGrant() {
+  bool TrusteeHasGrant() { return TrusteeHasGrantOn(folder_); }
+  bool TrusteeHasGrantOn(const base::FilePath& folder) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(folder_.value().c_str(), SE_FILE_OBJECT,
+    if (::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
                                 DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                 &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
       ADD_FAILURE() << "no DACL";
@@ -245,6 +303,150 @@ TEST_F(FolderPermissionProcessTest, RefusesWithoutChange) {
   undo_.Close();
   RunFolderPermissionProcess(MakeCommandLine({}), base::TimeDelta());
   EXPECT_FALSE(base::PathExists(folder_.DirName()));
+}
+
+// The grant goes only to a folder reached directly: through a link in the
+// last or in a parent component the grant would land on the link's target,
+// and a missing folder would be made there. The undo is already set and the
+// grant asked for is permanent, so a wrong grant stays to be seen.
+TEST_F(FolderPermissionProcessTest, RefusesAFolderReachedThroughALink) {
+  const base::FilePath real = temp_.GetPath().Append(L"real");
+  const base::FilePath victim = real.Append(L"victim");
+  ASSERT_TRUE(base::CreateDirectory(victim));
+  const base::FilePath parent_link = temp_.GetPath().Append(L"parentlink");
+  const base::FilePath last_link = temp_.GetPath().Append(L"lastlink");
+  ASSERT_TRUE(MakeFolderLink(parent_link, real));
+  ASSERT_TRUE(MakeFolderLink(last_link, victim));
+  ASSERT_FALSE(TrusteeHasGrantOn(victim));
+  const struct {
+    const char* label;
+    base::FilePath folder;
+  } kCases[] = {
+      {"link as the folder", last_link},
+      {"link as a parent", parent_link.Append(L"victim")},
+      {"missing folder below a link", parent_link.Append(L"new")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    base::win::ScopedHandle given(::CreateEventW(
+        nullptr, FALSE, FALSE,
+        MakeKernelObjectName(kGivePermissionEventName, c.folder, false)
+            .c_str()));
+    base::win::ScopedHandle undo(::CreateEventW(
+        nullptr, TRUE, TRUE,
+        MakeKernelObjectName(kGivePermissionUndoEventName, c.folder, false)
+            .c_str()));
+    ASSERT_TRUE(given.IsValid() && undo.IsValid());
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    command_line.AppendSwitchPath("set-folder-permission", c.folder);
+    command_line.AppendSwitchNative("permissions-for-user", user_);
+    command_line.AppendSwitch("permanent-permissions");
+    RunFolderPermissionProcess(command_line, base::TimeDelta());
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(given.Get(), 0));
+    EXPECT_FALSE(TrusteeHasGrantOn(victim));
+    EXPECT_FALSE(base::PathExists(real.Append(L"new")));
+  }
+  // The same folder asked for directly is granted.
+  base::win::ScopedHandle given(::CreateEventW(
+      nullptr, FALSE, FALSE,
+      MakeKernelObjectName(kGivePermissionEventName, victim, false).c_str()));
+  base::win::ScopedHandle undo(::CreateEventW(
+      nullptr, TRUE, TRUE,
+      MakeKernelObjectName(kGivePermissionUndoEventName, victim, false)
+          .c_str()));
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  command_line.AppendSwitchPath("set-folder-permission", victim);
+  command_line.AppendSwitchNative("permissions-for-user", user_);
+  command_line.AppendSwitch("permanent-permissions");
+  RunFolderPermissionProcess(command_line, base::TimeDelta());
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(given.Get(), 0));
+  EXPECT_TRUE(TrusteeHasGrantOn(victim));
+}
+
+// A temporary grant is taken back from the folder it was given to, even when
+// the folder's name leads somewhere else by then: the parent moved away and
+// a link to another folder put in its place.
+TEST_F(FolderPermissionProcessTest, TakesBackFromTheGrantedFolderAfterASwap) {
+  ASSERT_TRUE(base::CreateDirectory(folder_));
+  const base::FilePath other = temp_.GetPath().Append(L"Other");
+  const base::FilePath other_folder = other.Append(L"P");
+  ASSERT_TRUE(base::CreateDirectory(other_folder));
+  // A grant already there on the other folder, which a DACL put back by
+  // name would take away.
+  {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetNamedSecurityInfoW(other_folder.value().c_str(),
+                                      SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr,
+                                      &descriptor));
+    PACL granted = nullptr;
+    ASSERT_TRUE(MakeFolderGrantDacl(dacl, user_, &granted));
+    base::string16 name = other_folder.value();
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, granted, nullptr));
+    ::LocalFree(granted);
+    ::LocalFree(descriptor);
+  }
+  ASSERT_TRUE(TrusteeHasGrantOn(other_folder));
+  StartRole(MakeCommandLine({L"v=0"}));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(given_.Get(), kPatienceMs));
+  ASSERT_TRUE(TrusteeHasGrant());
+  const base::FilePath moved = temp_.GetPath().Append(L"Moved");
+  // Windows keeps the parent of an open folder from moving; Wine does not,
+  // and the swap can be made.
+  if (!::MoveFileW(folder_.DirName().value().c_str(), moved.value().c_str()))
+    GTEST_SKIP() << "the parent of the granted folder can't be moved";
+  ASSERT_TRUE(MakeFolderLink(folder_.DirName(), other));
+  ASSERT_TRUE(::SetEvent(undo_.Get()));
+  EXPECT_TRUE(RoleEnded(kPatienceMs));
+  role_.join();
+  EXPECT_FALSE(TrusteeHasGrantOn(moved.Append(L"P")));
+  EXPECT_TRUE(TrusteeHasGrantOn(other_folder));
+}
+
+// The grant reaches what is made in the folder afterwards: a file and a
+// subfolder get the trustee's full access from the folder's DACL. (Wine
+// keeps a DACL as mode bits and makes new files from those, so the list the
+// role sets is read as Windows' inheritance rules read it.)
+TEST(FolderGrantDaclTest, ReachesFilesAndFoldersMadeInside) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  PACL old_dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            ::GetNamedSecurityInfoW(temp.GetPath().value().c_str(),
+                                    SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &old_dacl, nullptr,
+                                    &descriptor));
+  PACL dacl = nullptr;
+  ASSERT_TRUE(MakeFolderGrantDacl(old_dacl, L"Everyone", &dacl));
+  // What a new child gets from the folder's entries for the world: files
+  // take the object-inherited entries, folders the container-inherited
+  // ones; an inherit-only entry of the folder still passes on.
+  const ACCESS_MASK kFull = FILE_ALL_ACCESS;
+  for (const bool is_folder : {false, true}) {
+    SCOPED_TRACE(is_folder ? "subfolder" : "file");
+    const BYTE kPassesOn =
+        is_folder ? CONTAINER_INHERIT_ACE : OBJECT_INHERIT_ACE;
+    ACCESS_MASK inherited = 0;
+    for (const test::AccessEntry& entry : test::ReadAccessEntries(dacl)) {
+      if (entry.type != ACCESS_ALLOWED_ACE_TYPE || entry.sid != L"S-1-1-0" ||
+          !(entry.flags & kPassesOn)) {
+        continue;
+      }
+      ACCESS_MASK mask = entry.mask;
+      if (mask & GENERIC_ALL)
+        mask |= kFull;
+      inherited |= mask;
+    }
+    EXPECT_EQ(kFull, inherited & kFull);
+  }
+  ::LocalFree(dacl);
+  ::LocalFree(descriptor);
 }
 
 // The backend that asked counts as gone only when it is known to be: an

@@ -266,6 +266,15 @@ TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
        199,
        199,
        {{base::FilePath(L"C:"), 200}, {base::FilePath(L"Z:"), 200}}},
+      // A query that fails counts as too little on either volume.
+      {L"Z:\\kavor-details-test\\Kavor",
+       1000,
+       -1,
+       {{base::FilePath(L"Z:"), 200}}},
+      {L"Z:\\kavor-details-test\\Kavor",
+       -1,
+       1000,
+       {{base::FilePath(L"C:"), 200}}},
   };
   for (const auto& c : cases) {
     base::FilePath path(c.path ? c.path : base::ToLowerASCII(Dir().value()));
@@ -283,6 +292,38 @@ TEST_F(InstallationFolderDetailsImplTest, DiskSpaceOfTempAndTargetVolumes) {
                                  : INSTALLATION_FOLDER_NOT_ENOUGH_SPACE,
               details->GetInstallationFolderProblem());
   }
+}
+
+// The system's answer for a volume that isn't there is a failure, and the
+// examination counts a failed query as too little space.
+TEST_F(InstallationFolderDetailsImplTest, FailedSystemQueryIsTooLittleSpace) {
+  const DWORD drives = ::GetLogicalDrives();
+  wchar_t missing = 0;
+  for (wchar_t letter = L'Y'; letter >= L'D' && !missing; --letter) {
+    if (!(drives & (1u << (letter - L'A'))))
+      missing = letter;
+  }
+  ASSERT_NE(0, missing) << "every drive letter is in use";
+  const base::FilePath missing_volume(base::string16(1, missing) + L":");
+  EXPECT_EQ(-1, QueryFreeDiskSpace(missing_volume));
+  EXPECT_GT(QueryFreeDiskSpace(base::FilePath(L"C:")), 0);
+
+  // Every volume the examination asks about is answered by the system for
+  // the missing one.
+  InstallationFolderDetailsImpl details(
+      base::BindRepeating(
+          [](const base::FilePath& volume, const base::FilePath& asked) {
+            return QueryFreeDiskSpace(volume);
+          },
+          missing_volume),
+      std::make_unique<TaskbandUtilsImpl>(nullptr, &shortcut_reader_));
+  details.Initialize(Dir(), false);
+  EXPECT_EQ(INSTALLATION_FOLDER_NOT_ENOUGH_SPACE,
+            details.GetInstallationFolderProblem());
+  const std::vector<LowSpaceVolume> low = details.GetLowSpaceVolumes();
+  ASSERT_EQ(1u, low.size());
+  EXPECT_EQ(base::FilePath(L"C:"), low[0].volume);
+  EXPECT_EQ(400u, low[0].required_mb);
 }
 
 // Needs the JSON status reader.
@@ -511,6 +552,16 @@ TEST_F(InstallationFolderDetailsImplTest, AutoupdateUuid) {
       L"Software\\" + base::UTF8ToWide(GetCompanyName());
   test::WriteText(HKEY_CURRENT_USER, company, L"UUID", L"from-registry");
   EXPECT_EQ("from-registry", Examine(Dir())->GetAutoupdateUuid());
+
+  // A damaged file holds nothing and is left as it is.
+  const std::string damaged = "{\"GS\":{\"UUID\":\"from-f";
+  ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"), damaged));
+  EXPECT_EQ("from-registry", Examine(Dir())->GetAutoupdateUuid());
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(profile.Append(L"au_global_storage"),
+                                     &text));
+  EXPECT_EQ(damaged, text);
+  EXPECT_FALSE(base::PathExists(profile.Append(L"au_global_storage.bad")));
 
   ASSERT_TRUE(WriteText(profile.Append(L"au_global_storage"),
                         "{\"GS\":{\"UUID\":\"from-file\"}}"));

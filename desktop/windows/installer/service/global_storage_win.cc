@@ -132,13 +132,17 @@ bool FileHolds(const base::FilePath& path,
   return !value.empty() && entry->GetAsString(&text) && text == value;
 }
 
-// A copy of the store's dictionary; none when there is none, or when the
-// entry is something else (|*not_dictionary|).
-void ReadEntries(std::unique_ptr<base::DictionaryValue>* entries,
-                 bool* not_dictionary,
-                 JsonPrefStore* store) {
+// A copy of the fallback file's dictionary; none when there is none, or
+// when the entry is something else (|*not_dictionary|). The file is read as
+// it is, never through a store: a store would move a damaged file aside and
+// copy a good one to a backup, and reading must change nothing.
+void ReadEntries(const base::FilePath& path,
+                 std::unique_ptr<base::DictionaryValue>* entries,
+                 bool* not_dictionary) {
+  const std::unique_ptr<base::DictionaryValue> prefs =
+      JsonPrefStore::ReadPrefsWithoutChanges(path);
   const base::Value* stored = nullptr;
-  if (!store->GetValue(kFallbackDictionary, &stored))
+  if (!prefs || !prefs->GetWithoutPathExpansion(kFallbackDictionary, &stored))
     return;
   const base::DictionaryValue* dictionary = nullptr;
   if (!stored->GetAsDictionary(&dictionary)) {
@@ -225,9 +229,8 @@ void GlobalStorageWin::MigrateFromFile(const base::FilePath& folder) {
   migrating_ = true;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  if (UseFallbackStore(fallback_path_, base::BindOnce(&ReadEntries, &entries,
-                                                      &not_dictionary)) &&
-      entries) {
+  ReadEntries(fallback_path_, &entries, &not_dictionary);
+  if (entries) {
     for (base::DictionaryValue::Iterator it(*entries); !it.IsAtEnd();
          it.Advance()) {
       std::string value;
@@ -308,9 +311,9 @@ int GlobalStorageWin::ReadFallback(const std::string& name,
     return GLOBAL_STORAGE_DONE;
   std::unique_ptr<base::DictionaryValue> entries;
   bool not_dictionary = false;
-  if (!UseFallbackStore(fallback_path_, base::BindOnce(&ReadEntries, &entries,
-                                                       &not_dictionary)) ||
-      not_dictionary) {
+  ReadEntries(fallback_path_, &entries, &not_dictionary);
+  if (not_dictionary) {
+    LOG(ERROR) << "[AU] GS: The fallback storage holds no dictionary";
     return GLOBAL_STORAGE_FAILED;
   }
   const base::Value* entry = nullptr;

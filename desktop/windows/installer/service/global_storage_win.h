@@ -25,7 +25,8 @@ enum GlobalStorageResult : int {
 // between processes by the mutex "kauc_registry_mutex". Where the registry
 // cannot be used (a standalone copy, or a company key that denies access)
 // the values live in the fallback file "au_global_storage" instead; while an
-// older fallback file still exists, they go to both.
+// older fallback file still exists, they go to both. Reading never changes
+// the fallback file, not even a damaged one.
 //
 // One lock serialises the operations of the instance: a replaced folder
 // examination may still run on a worker while the next one starts, and the

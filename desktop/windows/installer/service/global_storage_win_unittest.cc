@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/features/feature_registry.h"
 #include "base/files/scoped_temp_dir.h"
@@ -319,6 +320,49 @@ TEST_F(GlobalStorageWinTest, MigrateFromFile) {
               RegistryEntry(L"UUID"));
     EXPECT_EQ(L"missing", RegistryEntry(L"number"));
     EXPECT_EQ("from-file", FileEntry("UUID"));
+  }
+}
+
+// Reading leaves the fallback file as it is, damaged or not: nothing moved
+// aside, nothing copied, nothing added to its folder. A damaged file holds
+// no values.
+TEST_F(GlobalStorageWinTest, ReadingLeavesTheFileAsItIs) {
+  base::ScopedFeatureRegistrySaver saved;
+  base::FeatureRegistry::GetInstance()->RegisterFeature(
+      "backup-preference-files", true, false);
+  struct Case {
+    const char* contents;
+    bool fallback_only;
+    const char* value;  // what Get gives
+  } const kCases[] = {
+      {"{\"GS\": {\"UUID\": \"from-f", false, "in-registry"},
+      {"{\"GS\": {\"UUID\": \"from-f", true, ""},
+      {"{\"GS\": {\"UUID\": \"from-file\"}}", false, "from-file"},
+      {"{\"GS\": {\"UUID\": \"from-file\"}}", true, "from-file"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.contents << " " << c.fallback_only);
+    ClearRegistry();
+    test::WriteText(HKEY_CURRENT_USER, Key(), L"UUID", L"in-registry");
+    WriteFile(c.contents);
+    std::unique_ptr<GlobalStorageWin> storage =
+        GlobalStorageWin::CreateForTesting(c.fallback_only);
+    storage->MigrateFromFile(dir_.GetPath());
+    std::string value = "stale";
+    EXPECT_EQ(GLOBAL_STORAGE_DONE, storage->Get("UUID", &value));
+    EXPECT_EQ(c.value, value);
+    std::string contents;
+    EXPECT_TRUE(base::ReadFileToString(File(), &contents));
+    EXPECT_EQ(c.contents, contents);
+    std::vector<base::string16> names;
+    base::FileEnumerator files(
+        dir_.GetPath(), false,
+        base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+    for (base::FilePath f = files.Next(); !f.empty(); f = files.Next())
+      names.push_back(f.BaseName().value());
+    EXPECT_EQ(std::vector<base::string16>{L"au_global_storage"}, names);
+    for (const base::string16& name : names)
+      ASSERT_TRUE(base::DeleteFile(dir_.GetPath().Append(name), true));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <vector>
 
+#include "base/logging.h"
 #include "base/scope_guard.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -163,6 +164,23 @@ bool OpenIdentificationToken(base::win::ScopedHandle* token) {
     return false;
   token->Set(duplicate);
   return true;
+}
+
+// What putting |record| back sets. Whether the old DACL took entries from
+// the parent is part of it: without a word on it the system may keep
+// whatever the grant left or unprotect the DACL and merge the parent's
+// entries into it.
+SECURITY_INFORMATION RestoreInformation(const SavedSecurityDescriptor& record) {
+  SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (record.dacl() && ::GetSecurityDescriptorControl(record.descriptor(),
+                                                      &control, &revision)) {
+    info |= (control & SE_DACL_PROTECTED)
+                ? PROTECTED_DACL_SECURITY_INFORMATION
+                : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  }
+  return info;
 }
 
 }  // namespace
@@ -415,20 +433,29 @@ bool SecurityUtilsImpl::RestoreSecurity(
   if (!saved || !*saved)
     return false;
   const SavedSecurityDescriptor& record = **saved;
-  // Whether the old DACL took entries from the parent is part of what is put
-  // back: without a word on it the system may keep whatever the grant left
-  // or unprotect the DACL and merge the parent's entries into it.
-  SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (record.dacl() && ::GetSecurityDescriptorControl(record.descriptor(),
-                                                      &control, &revision)) {
-    info |= (control & SE_DACL_PROTECTED)
-                ? PROTECTED_DACL_SECURITY_INFORMATION
-                : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  DWORD result =
+      SetObjectSecurity(record.object_name(), record.object_type(),
+                        RestoreInformation(record), nullptr, record.dacl());
+  if (result != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot put the DACL of " << record.object_name()
+               << " back: " << result;
   }
-  DWORD result = SetObjectSecurity(record.object_name(), record.object_type(),
-                                   info, nullptr, record.dacl());
+  saved->reset();
+  return result == ERROR_SUCCESS;
+}
+
+bool RestoreSecurityThroughHandle(
+    HANDLE handle, std::unique_ptr<SavedSecurityDescriptor>* saved) {
+  if (!saved || !*saved)
+    return false;
+  const SavedSecurityDescriptor& record = **saved;
+  const DWORD result = ::SetSecurityInfo(handle, record.object_type(),
+                                         RestoreInformation(record), nullptr,
+                                         nullptr, record.dacl(), nullptr);
+  if (result != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot put the DACL of " << record.object_name()
+               << " back: " << result;
+  }
   saved->reset();
   return result == ERROR_SUCCESS;
 }

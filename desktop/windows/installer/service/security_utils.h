@@ -67,6 +67,12 @@ class SecurityUtils {
       std::unique_ptr<SavedSecurityDescriptor>* saved) = 0;
 };
 
+// Puts the saved DACL back on the object |handle| is open to (it needs
+// WRITE_DAC) and destroys the record; false without one. The handle, not the
+// record's name, says which object: a name may lead somewhere else by now.
+bool RestoreSecurityThroughHandle(
+    HANDLE handle, std::unique_ptr<SavedSecurityDescriptor>* saved);
+
 class SecurityUtilsImpl : public SecurityUtils {
  public:
   // The process-wide instance (or the one a test installed); never deleted
