@@ -26,7 +26,8 @@ namespace {
 
 // How the test program ends after its crash filter asked for a dump.
 constexpr DWORD kChildDumpDone = 0x600D;
-constexpr DWORD kBoundMs = 10000;
+// Generous: a loaded machine may take many seconds to write a dump.
+constexpr DWORD kBoundMs = 60000;
 
 std::wstring ReporterPipeName() {
   return L"\\\\.\\pipe\\KavorCrashReporter" +
