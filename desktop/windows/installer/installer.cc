@@ -682,8 +682,8 @@ void Installer::LogWhatHandOverMayHaveLeft(const base::FilePath& folder) {
              << folder.value()
              << " (moved up from the version folder, or set aside as \".old\""
              << " files), the uninstall entry and the browser's registry "
-             << "classes and clients, shortcuts, and an installation status "
-             << "that does not record them";
+             << "classes and clients, and shortcuts, with no installation "
+             << "status that records them";
 }
 
 void Installer::ConfirmHandedOverSuccess() {
