@@ -116,6 +116,32 @@ check "front end fails when its backend died (result $result)" \
 check "front end names what may be left" \
   grep -qF "may be left unfinished" "$(front_end_log run)"
 
+# --- The package's installer killed as soon as it runs: it never reported
+# success, whatever its exit code says. The backend that handed over to it
+# fails the run, takes back the version folder it unpacked and names what
+# the killed installer may have left.
+new_prefix package_installer_killed
+C="$WINEPREFIX/drive_c"
+big_package "$C/pkg"
+start_silent run 'C:\pkg'
+PACKAGE_INSTALLER="^[^ ]*Kavor\\\\$VERSION\\\\installer\\.exe --backend"
+package_installer_runs() { [ -n "$(case_pids "$PACKAGE_INSTALLER")" ]; }
+wait_for "the package's installer" 60 package_installer_runs
+check "package's installer killed" kill_case_process "$PACKAGE_INSTALLER"
+wait_for "the front end's end" 60 ended run "$(front_end_log run)"
+result=$(ended_with run "$(front_end_log run)")
+check "front end fails when the package's installer died (result $result)" \
+  eval '[ -n "$result" ] && [ "$result" != 0 ]'
+# The front end ends on the backend's error; the backend rolls back after.
+outer_ended() { ended run "$(outer_backend_log run)"; }
+wait_for "the backend's end" 60 outer_ended
+OUTER=$(outer_backend_log run)
+check "backend fails without the package installer's report" \
+  grep -qF "ended without reporting success" "$OUTER"
+check "backend names what may be left" \
+  grep -qF "may be left unfinished" "$OUTER"
+check "unpacked version folder taken back" [ ! -e "$C/Kavor/$VERSION/kavor.exe" ]
+
 # --- The front end killed mid-copy: the backend stops between files and
 # takes back everything.
 new_prefix front_end_killed
@@ -124,7 +150,6 @@ big_package "$C/pkg"
 start_silent run 'C:\pkg'
 wait_for "the copy" 60 copy_under_way
 check "front end killed mid-copy" kill_case_process "^[^ ]*setup\\.exe --silent"
-outer_ended() { ended run "$(outer_backend_log run)"; }
 wait_for "the backend's end" 60 outer_ended
 check "backend stopped between files" \
   grep -qF "Unpacking interrupted after" "$(outer_backend_log run)"

@@ -62,6 +62,7 @@ constexpr struct {
     {kInstallerMutexName, true},
     {kPackageReadyEventName, true},
     {kInterruptedEventName, true},
+    {kHandOverSucceededEventName, true},
     {kGivePermissionEventName, false},
     {kGivePermissionUndoEventName, false},
     // clang-format on

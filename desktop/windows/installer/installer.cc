@@ -78,6 +78,10 @@ const RegistryValueTemplateEntry kDeleteLegacyX64InstallPathEntry = {
 
 const char kUacDisabledError[] = "Cannot elevate with UAC disabled";
 
+// Given to the package's installer: another backend handed the run over to
+// it and waits for its report.
+const char kHandedOverSwitch[] = "handed-over";
+
 // A process started for this run waits for the same package as this one.
 void PassWaitForPackage(const base::CommandLine& from, base::CommandLine* to) {
   if (from.HasSwitch("wait-for-package")) {
@@ -610,6 +614,24 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
         command_line_->GetSwitchValueNative("install-subfolder"));
   }
   interprocess_state()->AppendToCommandLine(&command_line);
+  command_line.AppendSwitch(kHandedOverSwitch);
+
+  // Only the package's installer can say that it succeeded: its exit code
+  // can't (a killed process's reads as success under Wine). It sets this
+  // event once its success went to the front end.
+  const base::FilePath install_folder = GetInstallFolder();
+  base::win::ScopedHandle succeeded(::CreateEventW(
+      nullptr, TRUE, FALSE,
+      MakeKernelObjectName(kHandOverSucceededEventName, install_folder, true)
+          .c_str()));
+  // An event of an earlier run may live on, still set.
+  if (!succeeded.IsValid() || !::ResetEvent(succeeded.Get())) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Cannot create the event of the hand-over to the package's "
+        "installer: " +
+            FormatWin32Error(::GetLastError()));
+  }
 
   for (InstallerObserver& observer : observers_)
     observer.OnStartingNewMainProcess(false);
@@ -633,10 +655,48 @@ bool Installer::RunInstallerFromPackage(bool post_elevation) {
   const InstallerResult result =
       ended ? ExitCodeToResult(static_cast<DWORD>(exit_code))
             : RESULT_PROCESS_EXIT_UNKNOWN;
-  if (IsSuccessResult(result))
+  if (::WaitForSingleObject(succeeded.Get(), 0) == WAIT_OBJECT_0) {
+    if (!IsSuccessResult(result)) {
+      LOG(WARNING) << "The package's installer reported success and ended "
+                   << "with exit code " << exit_code;
+    }
     return true;
+  }
+  // A failure the package's installer reported itself was rolled back there.
+  if (IsSuccessResult(result) || !IsNotUnknownProcessFailure(result)) {
+    LOG(ERROR) << "The package's installer ended with exit code " << exit_code
+               << " without reporting the outcome of the installation";
+    LogWhatHandOverMayHaveLeft(install_folder);
+  }
+  if (IsSuccessResult(result)) {
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "The installer process ended without reporting success.");
+  }
   return SetLastInstallerError(
       result, "Installer process did not complete successfully.");
+}
+
+void Installer::LogWhatHandOverMayHaveLeft(const base::FilePath& folder) {
+  LOG(ERROR) << "The installation may be left unfinished: files in "
+             << folder.value()
+             << " (moved up from the version folder, or set aside as \".old\""
+             << " files), the uninstall entry and the browser's registry "
+             << "classes and clients, and shortcuts, with no installation "
+             << "status that records them";
+}
+
+void Installer::ConfirmHandedOverSuccess() {
+  const base::string16 name = MakeKernelObjectName(
+      kHandOverSucceededEventName, GetInstallFolder(), true);
+  base::win::ScopedHandle event(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+  // The backend that handed over then reports a failure.
+  if (!event.IsValid() || !::SetEvent(event.Get())) {
+    LOG(ERROR) << "Cannot tell the backend that handed over the run that it "
+               << "succeeded (" << name << "): "
+               << FormatWin32Error(::GetLastError());
+  }
 }
 
 bool Installer::RunElevated() {
@@ -934,6 +994,8 @@ void Installer::ReportSuccess() {
   LOG(INFO) << "Installation succeeded";
   result_ = RESULT_SUCCESS;
   Broadcast(&InstallerObserver::OnSuccess);
+  if (command_line_->HasSwitch(kHandedOverSwitch) && GetSettings())
+    ConfirmHandedOverSuccess();
   ReleaseResources();
 }
 

@@ -120,7 +120,15 @@ class Installer : public InstallerStepContextImpl,
 
   void WaitForPackage(PackageOperation operation);
   void OnPackageReady();
+  // Hands the run over to the package's installer and waits for it; true
+  // only when it reported success. False with the last-error record set.
   bool RunInstallerFromPackage(bool post_elevation);
+  // The package's installer ended without reporting: logs what it may have
+  // done in |folder| and left, which the rollback of this run does not undo.
+  void LogWhatHandOverMayHaveLeft(const base::FilePath& folder);
+  // Tells the backend that handed the run over to this process that it
+  // succeeded.
+  void ConfirmHandedOverSuccess();
 
   // Hands the whole run to an elevated copy of this backend and then does,
   // in this process, what belongs to the user. False with the last-error

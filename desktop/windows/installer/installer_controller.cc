@@ -274,6 +274,10 @@ void InstallerController::OnError(int code,
   // what the stopped backend says afterwards does not change it.
   if (terminated_)
     return;
+  RecordError(code, message);
+}
+
+void InstallerController::RecordError(int code, const std::string& message) {
   GetAvroStatsSender()->Send(std::make_unique<ErrorEvent>(message));
   error_text_ = message;
   result_ = code;
@@ -425,8 +429,10 @@ bool InstallerController::Relaunch() {
   options.wait = false;
   if (!process_runner_->Launch(command_line, options)) {
     const std::string message = "Failed to launch reinstall process";
-    OnError(RESULT_REINSTALL_LAUNCH_FAILED, base::string16(), message);
-    LOG(ERROR) << message;
+    LOG(ERROR) << "Installer error: " << message;
+    // The relaunch belongs to the termination itself: its failure is the
+    // run's result, unlike what a stopped backend reports afterwards.
+    RecordError(RESULT_REINSTALL_LAUNCH_FAILED, message);
     return false;
   }
   return true;

@@ -126,6 +126,9 @@ class InstallerController : public InstallerControllerInterface,
   void InitializeFetcher(PayloadManager* payload_manager,
                          const base::FilePath& download_folder);
   bool Relaunch();
+  // Makes |code| the run's result: sends the "error" statistics event and
+  // keeps |message| as the error text.
+  void RecordError(int code, const std::string& message);
   // A backend that ended without an outcome may have left part of its work.
   void LogWhatMayBeLeft();
   void UpdateStatsTraffic();

@@ -15,6 +15,11 @@ constexpr wchar_t kInstallerMutexName[] = L"Kavor/Installer";
 constexpr wchar_t kPackageReadyEventName[] = L"KavorInstaller/PackageReady";
 constexpr wchar_t kInterruptedEventName[] =
     L"KavorInstaller/InstallationInterrupted";
+// Manual-reset event ("Global\" form) of a hand-over to the package's
+// installer: the backend that hands over makes it, and the package's
+// installer sets it once it has reported its success to the front end.
+constexpr wchar_t kHandOverSucceededEventName[] =
+    L"KavorInstaller/HandOverSucceeded";
 // Auto-reset events of the folder-permission helper ("Local\" form).
 constexpr wchar_t kGivePermissionEventName[] =
     L"KavorInstaller/GiveInstallPermission";

@@ -24,6 +24,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_stats_sender.h"
 #include "desktop/windows/installer/common/installer_result.h"
+#include "desktop/windows/installer/common/process_runner.h"
 #include "desktop/windows/installer/common/product_constants.h"
 #include "desktop/windows/installer/os_operations_impl.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
@@ -119,6 +120,28 @@ class TestController : public InstallerUIController {
   bool StartFetcherThread(base::Thread*) override { return false; }
 };
 
+// The relaunches a controller asked for; each succeeds with |launches|.
+struct LaunchLog {
+  bool launches = true;
+  std::vector<base::CommandLine> command_lines;
+};
+
+class FakeProcessRunner : public ProcessRunner {
+ public:
+  explicit FakeProcessRunner(LaunchLog* log) : log_(log) {}
+  bool GetAppOutput(const base::CommandLine&, std::string*) override {
+    return false;
+  }
+  bool Launch(const base::CommandLine& command_line,
+              const base::LaunchOptions&) override {
+    log_->command_lines.push_back(command_line);
+    return log_->launches;
+  }
+
+ private:
+  LaunchLog* const log_;
+};
+
 class FixedThreadOs : public OsOperationsImpl {
  public:
   uint32_t GetCurrentThreadId() override { return id; }
@@ -197,13 +220,14 @@ class InstallerUIControllerTest : public testing::Test {
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
   }
 
-  std::unique_ptr<TestController> MakeController() {
+  std::unique_ptr<TestController> MakeController(
+      std::unique_ptr<ProcessRunner> process_runner = nullptr) {
     auto runner = std::make_unique<FakeRunner>(&runner_log_);
     auto calculator = std::make_unique<ProgressCalculatorImpl>(
         runner.get(), &notifier_, ProgressStageWeights());
     auto controller = std::make_unique<TestController>(
         std::move(runner), std::move(calculator), &notifier_, &settings_,
-        nullptr);
+        std::move(process_runner));
     controller->window_log = &window_log_;
     return controller;
   }
@@ -647,6 +671,38 @@ TEST_F(InstallerUIControllerTest, FullPackageAndCancelEndTheRun) {
               std::count(events_.begin(), events_.end(),
                          std::string("installation_cancelled")));
     EXPECT_EQ(0, runner_log_.starts);
+  }
+}
+
+// A run that asked to be started again ends with the relaunch; a relaunch
+// that fails is the run's result, with its "error" event and the quitting
+// event a run without relaunch sends.
+TEST_F(InstallerUIControllerTest, RelaunchAtTheEndOfTheRun) {
+  settings_.flag14 = true;
+  for (bool launches : {true, false}) {
+    SCOPED_TRACE(launches);
+    events_.clear();
+    quit_ran_ = false;
+    LaunchLog log;
+    log.launches = launches;
+    controller_ = MakeController(std::make_unique<FakeProcessRunner>(&log));
+    ASSERT_NO_FATAL_FAILURE(StartAndShow());
+    controller_->Cancel();
+    RunUntilIdle();
+    EXPECT_TRUE(quit_ran_);
+    ASSERT_EQ(1u, log.command_lines.size());
+    const base::CommandLine& relaunch = log.command_lines[0];
+    EXPECT_EQ(L"installer.exe", relaunch.GetProgram().BaseName().value());
+    EXPECT_TRUE(relaunch.HasSwitch("runimmediately"));
+    EXPECT_EQ(base::UintToString(os_.id),
+              relaunch.GetSwitchValueASCII("ui-thread-id"));
+    const auto count = [this](const char* name) {
+      return std::count(events_.begin(), events_.end(), std::string(name));
+    };
+    EXPECT_EQ(launches ? RESULT_NOT_FINISHED : RESULT_REINSTALL_LAUNCH_FAILED,
+              controller_->result());
+    EXPECT_EQ(launches ? 0 : 1, count("error"));
+    EXPECT_EQ(launches ? 0 : 1, count("controller_quitting"));
   }
 }
 

@@ -1,10 +1,12 @@
 #include "desktop/windows/installer/installer.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/at_exit.h"
@@ -505,6 +507,142 @@ TEST_F(InstallerTest, PackageAlreadyReadyIsHandledAtOnce) {
                                "from the package folder: "))
       << events[3];
   EXPECT_EQ("cancelled", events[4]);
+}
+
+// Plays the end of the package's installer the run hands over to: once it
+// runs, it reports its success (sets the hand-over event) or not, and is
+// then killed with |exit_code|. Under Wine a killed process ends with 0.
+class PackageInstallerEnd {
+ public:
+  PackageInstallerEnd(const base::FilePath& folder, bool report, UINT exit_code)
+      : thread_([this, folder, report, exit_code] {
+          Run(folder, report, exit_code);
+        }) {}
+  ~PackageInstallerEnd() { Ended(); }
+  // Whether the package's installer was found, could report as asked, and
+  // ended.
+  bool Ended() {
+    if (thread_.joinable())
+      thread_.join();
+    return ended_;
+  }
+
+ private:
+  void Run(const base::FilePath& folder, bool report, UINT exit_code) {
+    base::win::ScopedHandle child;
+    // Process start-up under Wine is slow on a loaded machine.
+    const base::TimeTicks deadline =
+        base::TimeTicks::Now() + base::TimeDelta::FromMinutes(1);
+    while (!child.IsValid() && base::TimeTicks::Now() < deadline) {
+      child = FindChild(L"installer.exe");
+      if (!child.IsValid())
+        ::Sleep(20);
+    }
+    if (!child.IsValid())
+      return;
+    bool reported = !report;
+    if (report) {
+      base::win::ScopedHandle event(::OpenEventW(
+          EVENT_MODIFY_STATE, FALSE,
+          MakeKernelObjectName(kHandOverSucceededEventName, folder, true)
+              .c_str()));
+      reported = event.IsValid() && ::SetEvent(event.Get());
+    }
+    ended_ = ::TerminateProcess(child.Get(), exit_code) && reported;
+  }
+  static base::win::ScopedHandle FindChild(const wchar_t* exe_name) {
+    base::win::ScopedHandle snapshot(
+        ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = snapshot.IsValid() &&
+                     ::Process32FirstW(snapshot.Get(), &entry);
+         more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+      if (entry.th32ParentProcessID != ::GetCurrentProcessId() ||
+          _wcsicmp(entry.szExeFile, exe_name) != 0) {
+        continue;
+      }
+      // The one an earlier case ended may still be listed.
+      base::win::ScopedHandle child(::OpenProcess(
+          PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+      if (child.IsValid() &&
+          ::WaitForSingleObject(child.Get(), 0) == WAIT_TIMEOUT) {
+        return child;
+      }
+    }
+    return base::win::ScopedHandle();
+  }
+
+  bool ended_ = false;
+  std::thread thread_;
+};
+
+// The hand-over succeeds only when the package's installer reported its
+// success, whatever its exit code. Without the report the run fails and
+// takes back what it did itself, the install folder here.
+TEST_F(InstallerTest, HandOverSucceedsOnlyWithTheReportOfSuccess) {
+  const base::FilePath package = temp_.GetPath().Append(L"package");
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  ASSERT_TRUE(base::CreateDirectory(package));
+  // Started as a backend, it waits until it is killed.
+  ASSERT_TRUE(base::CopyFile(bin.Append(L"kavor_test_child.exe"),
+                             package.Append(L"installer.exe")));
+  state_.package_dir = package;
+  command_line_.AppendSwitch("wait-for-package");
+  base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
+  ASSERT_TRUE(::SetEvent(ready.Get()));
+  const struct {
+    bool report;
+    UINT exit_code;
+    InstallerResult result;
+    const char* outcome;
+  } kCases[] = {
+      {false, 0, RESULT_GENERAL_ERROR,
+       "error 1 The installer process ended without reporting success."},
+      {false, 107, RESULT_INSUFFICIENT_PRIVILEGES,
+       "error 7 Installer process did not complete successfully."},
+      {true, 0, RESULT_SUCCESS, "success"},
+      {true, 1, RESULT_SUCCESS, "success"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.outcome);
+    base::DeleteFile(settings_.folder, true);
+    PackageInstallerEnd end(settings_.folder, c.report, c.exit_code);
+    StartInstaller();
+    RunPostedTasks();
+    EXPECT_TRUE(end.Ended()) << "the package's installer was not found or "
+                                "had no event to report on";
+    EXPECT_EQ(std::vector<std::string>(
+                  {"ready", "start", "returned", c.outcome}),
+              std::vector<std::string>(events_.begin(),
+                                       events_.begin() +
+                                           std::min<size_t>(4, events_.size())));
+    EXPECT_EQ(c.result, installer_->result());
+    EXPECT_EQ(c.report, base::PathExists(settings_.folder));
+  }
+}
+
+// The package's installer tells the backend that handed over the run when
+// it succeeded, and only then.
+TEST_F(InstallerTest, HandedOverRunConfirmsItsSuccess) {
+  base::win::ScopedHandle succeeded =
+      CreateEvent(L"KavorInstaller/HandOverSucceeded");
+  for (bool handed_over : {false, true}) {
+    for (bool steps_succeed : {false, true}) {
+      SCOPED_TRACE(std::string(handed_over ? "handed over" : "own run") +
+                   (steps_succeed ? ", succeeded" : ", failed"));
+      command_line_ = base::CommandLine(base::CommandLine::NO_PROGRAM);
+      if (handed_over)
+        command_line_.AppendSwitch("handed-over");
+      scheduler_.schedule_result = steps_succeed;
+      ASSERT_TRUE(::ResetEvent(succeeded.Get()));
+      RunInstaller();
+      ASSERT_FALSE(events_.empty());
+      EXPECT_EQ(steps_succeed ? "success" : "cancelled", events_.back());
+      EXPECT_EQ(handed_over && steps_succeed,
+                ::WaitForSingleObject(succeeded.Get(), 0) == WAIT_OBJECT_0);
+    }
+  }
 }
 
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {

@@ -332,6 +332,43 @@ TEST_F(StatusStepsTest, InstallerPrefsTakeNoIncludeFromTheCurrentFolder) {
   EXPECT_TRUE(base::SetCurrentDirectory(previous));
 }
 
+// A failed upgrade puts back the preferences it found, byte for byte; a
+// failed install removes the file it made. A run that succeeds keeps the
+// new file and nothing else.
+TEST_F(StatusStepsTest, InstallerPrefsGoThroughTheTransaction) {
+  const char kFound[] =
+      "{\"au_task_error_count\":3,\n \"language\":\"en\",\"enable_stats\":true}";
+  for (const char* found : {static_cast<const char*>(kFound), "{\"lang", ""}) {
+    for (bool commit : {false, true}) {
+      SCOPED_TRACE(std::string(found) + (commit ? " committed" : ""));
+      Fresh();
+      if (*found)
+        Write(install_, "installer_prefs.json", found);
+      ctx_->own_settings.language = L"de";
+      ctx_->own_settings.stats = false;
+      base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+      WriteInstallerPrefsStep step(context_.get(), &ctx_->own_state,
+                                   &command_line);
+      EXPECT_EQ(STEP_DONE, Run(&step).status);
+      EXPECT_EQ("\"de\" false ", Prefs({"language", "enable_stats"}));
+      EXPECT_EQ(found == kFound ? "3 " : " ", Prefs({"au_task_error_count"}));
+      if (commit) {
+        CommitOperations(ctx_->GetTransaction());
+        EXPECT_EQ("\"de\" false ", Prefs({"language", "enable_stats"}));
+        EXPECT_EQ(Strings({"installer_prefs.json"}), Names(install_));
+        continue;
+      }
+      RollbackOperations(ctx_->GetTransaction());
+      if (*found) {
+        EXPECT_EQ(found, Read(In("installer_prefs.json")));
+        EXPECT_EQ(Strings({"installer_prefs.json"}), Names(install_));
+      } else {
+        EXPECT_EQ(Strings(), Names(install_));
+      }
+    }
+  }
+}
+
 TEST_F(StatusStepsTest, StatusAndTrackingDataGoThroughTheTransaction) {
   Write(install_, "installation_status.json", "previous");
   InstallTrackingDataStep tracking(context_.get(), &ctx_->own_state);

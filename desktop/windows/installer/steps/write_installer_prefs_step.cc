@@ -10,6 +10,7 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/values.h"
@@ -19,6 +20,8 @@
 #include "desktop/windows/installer/installer_experiments.h"
 #include "desktop/windows/installer/installer_step_context.h"
 #include "desktop/windows/installer/interprocess_state.h"
+#include "desktop/windows/installer/service/transactions/file_operations.h"
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -28,6 +31,28 @@ const wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 namespace {
 
 const wchar_t kIncludeFileName[] = L"installer_prefs_include.json";
+
+// Makes |*draft|, a copy of |path| beside it (no file when |path| has
+// none), for the store to work on. False after logging why it can't.
+bool MakeDraft(const base::FilePath& path, base::FilePath* draft) {
+  if (!base::CreateTemporaryFileInDir(path.DirName(), draft)) {
+    LOG(ERROR) << "Cannot create a temporary file beside " << path.value();
+    return false;
+  }
+  std::string contents;
+  const bool copied =
+      base::PathExists(path)
+          ? base::ReadFileToString(path, &contents) &&
+                base::WriteFile(*draft, contents.data(),
+                                static_cast<int>(contents.size())) ==
+                    static_cast<int>(contents.size())
+          : base::DeleteFile(*draft, false);
+  if (copied)
+    return true;
+  LOG(ERROR) << "Cannot copy " << path.value() << " to " << draft->value();
+  base::DeleteFile(*draft, false);
+  return false;
+}
 
 void Set(JsonPrefStore* store,
          const std::string& key,
@@ -52,8 +77,16 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
   const base::FilePath path =
       GetContext()->GetInstallFolder().Append(kInstallerPrefsFileName);
   LOG(INFO) << "Writing installer prefs to " << path.value();
+  // The store works on a draft that the run's transaction then copies into
+  // place, as it does the status: a failed run puts back the file it found,
+  // or removes the one it made.
+  base::FilePath draft;
+  if (!MakeDraft(path, &draft)) {
+    *result = InstallerStepResult(STEP_DONE);
+    return;
+  }
   base::scoped_refptr<JsonPrefStore> prefs =
-      CreateJsonPrefStore(GetPrefsTaskPool(), path);
+      CreateJsonPrefStore(GetPrefsTaskPool(), draft);
   JsonPrefStore* store = prefs.get();
 
   // Only read: the package's file is never repaired or backed up. A run
@@ -132,7 +165,20 @@ void WriteInstallerPrefsStep::Execute(InstallerStepResult* result,
         std::make_unique<base::Value>(settings->GetEnableKavorStats()));
   }
 
-  ReleasePrefStoreAndWait(&prefs, path);
+  ReleasePrefStoreAndWait(&prefs, draft);
+  std::string error;
+  if (!ExecuteOperation(GetContext()->GetTransaction(),
+                        std::make_unique<CopyFileOperation>(draft, path),
+                        &error)) {
+    LOG(ERROR) << "Cannot write " << path.value() << ": " << error;
+  }
+  // A damaged file, read from the draft, left its text under the draft's
+  // name; the file itself is kept by the transaction until the commit.
+  for (const base::FilePath& left :
+       {draft, draft.ReplaceExtension(L"bad")}) {
+    if (base::PathExists(left) && !base::DeleteFile(left, false))
+      LOG(WARNING) << "Cannot remove " << left.value();
+  }
   *result = InstallerStepResult(STEP_DONE);
 }
 
