@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <utility>
 
 #include "base/bind.h"
@@ -8,6 +9,7 @@
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/simple_thread.h"
@@ -162,6 +164,66 @@ std::wstring EscapeRequestTarget(const std::wstring& target) {
       escaped += static_cast<wchar_t>(c);
   }
   return escaped;
+}
+
+// The longest URL taken: longer ones are no address the service hands out.
+constexpr size_t kMaxUrlLength = 2048;
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  for (size_t i = 0; prefix[i]; ++i) {
+    if (i >= text.size() || base::ToLowerASCII(text[i]) != prefix[i])
+      return false;
+  }
+  return true;
+}
+
+bool HasControlCharacter(const std::wstring& text) {
+  for (const wchar_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+      return true;
+  }
+  return false;
+}
+
+// The value of hexadecimal digit |c|, or -1.
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9')
+    return c - L'0';
+  if (c >= L'a' && c <= L'f')
+    return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F')
+    return c - L'A' + 10;
+  return -1;
+}
+
+// The local path a "file:///" location (test resources only) names, its
+// escapes decoded as UTF-8 and with backslashes; null for a broken escape.
+// Taken apart here: the platform's cracker overruns on long file URLs.
+std::optional<std::wstring> LocalPathOfFileUrl(const std::wstring& url) {
+  std::string bytes;
+  const std::wstring rest = url.substr(std::wcslen(L"file://"));
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != L'%') {
+      bytes += base::WideToUTF8(rest.substr(i, 1));
+      continue;
+    }
+    const int high = i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
+    const int low = high < 0 ? -1 : HexValue(rest[i + 2]);
+    if (low < 0)
+      return std::nullopt;
+    bytes += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  std::wstring path = base::UTF8ToWide(bytes);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  // "/C:/dir" is drive C's "C:\dir".
+  if (path.size() >= 3 && path[0] == L'\\' && base::IsAsciiAlpha(path[1]) &&
+      path[2] == L':') {
+    path.erase(0, 1);
+  }
+  if (HasControlCharacter(path))
+    return std::nullopt;
+  return path;
 }
 
 }  // namespace
@@ -402,6 +464,22 @@ uint32_t WininetImpl::GetHttpStatus() const {
 
 // static
 std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
+  // The platform's cracker fails badly (overruns, crashes) on some input a
+  // hostile reply may send: only what an address of a download can look
+  // like is given to it.
+  if (url.size() > kMaxUrlLength || HasControlCharacter(url))
+    return std::nullopt;
+  if (StartsWithNoCase(url, L"file:///")) {
+    const std::optional<std::wstring> path = LocalPathOfFileUrl(url);
+    if (!path)
+      return std::nullopt;
+    CrackedUrl cracked;
+    cracked.scheme = INTERNET_SCHEME_FILE;
+    cracked.path = *path;
+    return cracked;
+  }
+  if (!StartsWithNoCase(url, L"http://") && !StartsWithNoCase(url, L"https://"))
+    return std::nullopt;
   if (!Wininet())
     return std::nullopt;
   wchar_t host[256] = {};
@@ -488,7 +566,12 @@ std::optional<CrackedUrl> WininetImpl::CheckRedirect(
   const std::optional<CrackedUrl> source = CrackUrl(from);
   std::optional<CrackedUrl> target = CrackUrl(to);
   if (!target) {
-    *reason = "Redirect URL failed to parse " + base::WideToUTF8(to);
+    // Other schemes are refused before they are taken apart.
+    const bool web_scheme =
+        StartsWithNoCase(to, L"http://") || StartsWithNoCase(to, L"https://");
+    *reason = (web_scheme ? "Redirect URL failed to parse "
+                          : "Redirect URL is disallowed ") +
+              base::WideToUTF8(to);
     return std::nullopt;
   }
   const bool web = target->scheme == INTERNET_SCHEME_HTTP ||
@@ -554,7 +637,10 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   const bool post = send_payload_;
   // WinINet would follow a redirect before telling about it, so a refused
   // host would already have had the request: redirects are followed here.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  // A download goes to its own writer only: a copy in the user's cache
+  // would keep every package (refused ones too) long after the install.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   request_ = Wininet()->open_request(

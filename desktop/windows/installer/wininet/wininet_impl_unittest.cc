@@ -15,6 +15,7 @@
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/test/test_task_runner.h"
+#include "base/win/system_library.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "crypto/sha2.h"
 #include "desktop/windows/installer/package_fetcher/download_stats_collector.h"
@@ -313,6 +314,42 @@ TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
             requests[1].method + " " + requests[1].body);
   for (const auto& request : requests)
     EXPECT_EQ("Kavor NetInstaller/47.0.4127.0", request.Header("User-Agent"));
+}
+
+// A download is written to its writer only, never also to the user's
+// WinINet cache, whatever the method and writer.
+TEST_F(WininetImplTest, DownloadsAreNotKeptInTheCache) {
+  auto get_entry = reinterpret_cast<decltype(&::GetUrlCacheEntryInfoW)>(
+      ::GetProcAddress(base::win::LoadSystemLibrary(L"wininet.dll"),
+                       "GetUrlCacheEntryInfoW"));
+  ASSERT_TRUE(get_entry);
+  // The cache outlives the test: a target of its own each run.
+  const std::string target =
+      "/uncached/" + std::to_string(::GetTickCount64()) + "?x=1";
+  server_.Serve(target, 200, base::LoopbackHttpServer::Bytes(20000));
+  auto downloader = MakeDownloader();
+  for (const bool post : {false, true}) {
+    SCOPED_TRACE(post ? "POST into a string" : "GET into a file");
+    std::string out;
+    std::unique_ptr<ResponseWriter> writer;
+    if (post) {
+      writer = std::make_unique<StringResponseWriter>(&out);
+    } else {
+      auto file_writer = std::make_unique<WininetResponseWriter>();
+      ASSERT_TRUE(file_writer->Open(file_));
+      writer = std::move(file_writer);
+    }
+    ASSERT_TRUE(StartInto(downloader.get(), server_.Url(target),
+                          std::move(writer), post ? "payload" : ""));
+    RunUntilDone(downloader.get());
+    ASSERT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+    std::vector<char> info(16 * 1024);
+    DWORD size = static_cast<DWORD>(info.size());
+    EXPECT_FALSE(get_entry(
+        server_.Url(target).c_str(),
+        reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
+  }
 }
 
 // The size and status of a stopped download, or of the one before a refused
@@ -728,6 +765,26 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
       EXPECT_EQ(c.path, cracked->path);
     }
   }
+  // What the platform's cracker fails on (a long file URL, a line feed
+  // before "://") never reaches it: a file URL is taken apart without it,
+  // anything but http, https and file, anything with a control character
+  // and anything longer than 2,048 characters is refused.
+  const std::wstring long_name(400, L'a');
+  const std::optional<CrackedUrl> long_file =
+      WininetImpl::CrackUrl(L"file:///C:/" + long_name);
+  ASSERT_TRUE(long_file);
+  EXPECT_EQ(L"C:\\" + long_name, long_file->path);
+  const std::wstring web = L"http://h/" + std::wstring(2048 - 9, L'p');
+  EXPECT_TRUE(WininetImpl::CrackUrl(web));
+  for (const std::wstring& url :
+       {L"file\n:///C:/" + long_name, std::wstring(L"http\n://h/p"),
+        std::wstring(L"https://h/p\x7f"), std::wstring(L"http://h/p\tq"),
+        std::wstring(L"file:///C:/a%0Ab"), std::wstring(L"file:///C:/a%4"),
+        std::wstring(L"ftp://h/p"), std::wstring(L"mk:@MSITStore:C:/a"),
+        web + L"p"}) {
+    EXPECT_FALSE(WininetImpl::CrackUrl(url)) << url.substr(0, 40);
+  }
+
   // Only a server can be downloaded from.
   auto downloader = MakeDownloader();
   EXPECT_FALSE(StartInto(downloader.get(), L"file:///C:/dir/setup.7z",
