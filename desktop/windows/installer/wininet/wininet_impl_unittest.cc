@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
+#include <stdio.h>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -989,6 +991,87 @@ TEST_F(WininetImplTest, StopAndDestructionEndTheDownloadAtOnce) {
     probe_.sealed = true;
     EXPECT_EQ(0, handles.live());
     EXPECT_LT(probe_.data.size(), slow.body.size());
+    runner_->RunUntilIdle();
+    EXPECT_EQ(0, done_);
+    EXPECT_EQ(0, probe_.late_calls);
+  }
+}
+
+// A server that stops answering (before the head, or in the body) makes
+// the request time out; the time-out is retried like a cut connection,
+// the third failure in a row reports the download stalled, and the data
+// comes once the server answers again.
+TEST_F(WininetImplTest, StalledServerIsRetriedUntilItAnswers) {
+  const std::string body = base::LoopbackHttpServer::Bytes(300000);
+  Response silent;
+  silent.silent = true;
+  Response answer;
+  answer.body = body;
+  Response stalled = answer;
+  stalled.stall_after = 100000;
+  server_.Script("/silent", {silent, silent, silent, answer});
+  server_.Script("/stalled", {stalled, answer});
+  for (const char* target : {"/silent", "/stalled"}) {
+    SCOPED_TRACE(target);
+    probe_ = Probe();
+    progress_ = RecordingProgress();
+    auto downloader = MakeDownloader();
+    downloader->SetTimeoutForTesting(2000);
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+        << downloader->GetErrorText();
+    EXPECT_TRUE(body == probe_.data);
+    const std::vector<std::string> ranges = RangesAsked(target);
+    if (target == std::string("/silent")) {
+      EXPECT_LE(4u, ranges.size());
+      EXPECT_LE(1, progress_.stalled);
+    } else {
+      // Resumed where the stall was, or before it: the client may drop
+      // bytes it had not read when the time-out came.
+      ASSERT_EQ(2u, ranges.size());
+      EXPECT_EQ("", ranges[0]);
+      unsigned offset = 0;
+      EXPECT_EQ(1, sscanf(ranges[1].c_str(), "bytes=%u-", &offset))
+          << ranges[1];
+      EXPECT_LT(0u, offset);
+      EXPECT_GE(100000u, offset);
+    }
+  }
+}
+
+// Stopping or destroying the downloader while its request hangs on a
+// server that never answers returns without waiting for the request's
+// time-out (three minutes here): a cancelled run must end at once. Nothing
+// reaches the caller afterwards.
+TEST_F(WininetImplTest, StopDoesNotWaitForAHangingRequest) {
+  Response silent;
+  silent.silent = true;
+  server_.Script("/silent", {silent});
+  for (const bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+    probe_ = Probe();
+    auto downloader = MakeDownloader();
+    downloader->SetTimeoutForTesting(180000);
+    const size_t asked = server_.requests().size();
+    ASSERT_TRUE(StartProbe(downloader.get(), "/silent"));
+    // The request is out and waits for the answer.
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (server_.requests().size() == asked &&
+           ::GetTickCount64() < deadline) {
+      runner_->RunDueTasks();
+      ::Sleep(10);
+    }
+    ASSERT_LT(asked, server_.requests().size()) << "the request never came";
+    runner_->RunUntilIdle();
+    const ULONGLONG before = ::GetTickCount64();
+    if (destroy)
+      downloader.reset();
+    else
+      downloader->Stop();
+    probe_.sealed = true;
+    EXPECT_GT(60000u, ::GetTickCount64() - before)
+        << "the cancel waited for the hanging request";
     runner_->RunUntilIdle();
     EXPECT_EQ(0, done_);
     EXPECT_EQ(0, probe_.late_calls);
