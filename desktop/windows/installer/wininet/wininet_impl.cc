@@ -253,10 +253,16 @@ bool WininetResponseWriter::Open(const base::FilePath& path) {
 
 bool WininetResponseWriter::Write(const char* data, uint32_t size) {
   DWORD written = 0;
-  if (!::WriteFile(file_.Get(), data, size, &written, nullptr) ||
-      written != size) {
-    last_error_ = ::GetLastError();
-    PLOG(ERROR) << "Failed writing response to downloading file";
+  const BOOL wrote = ::WriteFile(file_.Get(), data, size, &written, nullptr);
+  if (!wrote || written != size) {
+    // A write cut short on a full drive may report success with fewer
+    // bytes, leaving no error of its own to quote.
+    last_error_ = wrote ? 0 : ::GetLastError();
+    if (last_error_ == 0)
+      last_error_ = ERROR_DISK_FULL;
+    LOG(ERROR) << "Failed writing response to downloading file ("
+               << written << " of " << size << " bytes written): "
+               << base::logging::SystemErrorCodeToString(last_error_);
     return false;
   }
   return true;
@@ -1079,6 +1085,23 @@ void WininetImpl::ReadLoop() {
   for (;;) {
     const DWORD bytes_read = channel_->bytes_read;
     if (bytes_read != 0) {
+      // A server may send more than it announced (a range running past the
+      // total, a length under a chunked body) or never stop: neither may
+      // fill the disk.
+      const uint32_t limit =
+          expected_size_ ? std::min(expected_size_, max_body_size_)
+                         : max_body_size_;
+      if (downloaded_size_ > limit || bytes_read > limit - downloaded_size_) {
+        RecordError(
+            expected_size_ && expected_size_ <= max_body_size_
+                ? base::StringPrintf(
+                      "Response longer than the announced %u bytes",
+                      static_cast<unsigned>(expected_size_))
+                : base::StringPrintf("Response longer than %u bytes",
+                                     static_cast<unsigned>(max_body_size_)));
+        Fail();
+        return;
+      }
       if (!writer_->Write(channel_->read_buffer.get(), bytes_read)) {
         RecordError(
             base::StringPrintf("Failed writing the response with error %u",

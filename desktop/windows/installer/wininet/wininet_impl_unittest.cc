@@ -958,6 +958,50 @@ TEST_F(WininetImplTest, BadAnswersFail) {
   }
 }
 
+// A body longer than its answer announced, or than the ceiling of every
+// download, ends the download in failure as soon as it passes the limit;
+// the writer never gets more than the limit.
+TEST_F(WininetImplTest, BodiesLongerThanAnnouncedOrTheCeilingFail) {
+  constexpr uint32_t kCeiling = 1 << 20;
+  // No length: the server keeps sending, far past the ceiling.
+  Response endless;
+  endless.body = base::LoopbackHttpServer::Bytes(8 * kCeiling);
+  endless.content_length = false;
+  endless.honour_range = false;
+  server_.Script("/endless", {endless});
+  // The first answer announces 10,000 bytes and is cut; the resumed range
+  // says it ends there but its own length goes on.
+  Response cut;
+  cut.body = base::LoopbackHttpServer::Bytes(10000);
+  cut.close_after = 4000;
+  Response past;
+  past.raw =
+      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4000-9999/10000"
+      "\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n" +
+      base::LoopbackHttpServer::Bytes(500000);
+  server_.Script("/past", {cut, past});
+  const struct {
+    const char* target;
+    uint32_t limit;
+    const char* error;
+  } kCases[] = {
+      {"/endless", kCeiling, "Response longer than 1048576 bytes\n"},
+      {"/past", 10000, "Response longer than the announced 10000 bytes\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.target);
+    probe_ = Probe();
+    auto downloader = MakeDownloader();
+    downloader->SetMaxBodySizeForTesting(kCeiling);
+    ASSERT_TRUE(StartProbe(downloader.get(), c.target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+    EXPECT_EQ(c.error, downloader->GetErrorText());
+    EXPECT_GE(c.limit, probe_.data.size());
+  }
+}
+
 // Stopping or destroying the downloader while the body trickles in ends it
 // at once: nothing reaches the caller, the writer or the delegate after
 // that, and no WinINet handle stays open.
