@@ -290,6 +290,32 @@ check "cancel: statistics: controller_quitting with result false" \
   stats_has "T(r) == 'controller_quitting' and E(r)['result'] is False"
 [ "$failed" = 0 ] || { echo "--- drive"; cat "$E2E_CASE/drive.log"; }
 
+# --- Quitting while the package request hangs on a service that never
+# answers: the run ends by itself at once, with nothing left behind, not
+# when the request times out (nor never, as the job's time-out would).
+wizard_case hang '/kavor_package.exe 200 silent'
+set_services
+REG_BEFORE=$(registry_kavor_lines)
+start_wizard hang 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
+package_asked() { grep -qF '"target":"/kavor_package.exe"' "$UPDATE_LOG"; }
+for _ in $(seq 600); do
+  package_asked && break
+  sleep 0.1
+done
+check "hang: the package was asked for" package_asked
+drive --timeout=90 wait-window close wait-messagebox \
+  answer-messagebox IDYES wait-gone
+check "hang: closed and quit (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
+wizard_ended hang
+check "hang: exit 120, every process ended by itself (got $RC: $ERR)" \
+  [ "$RC" = 120 ]
+check "hang: nothing installed" [ ! -e "$C/Program Files/Kavor developer" ]
+check "hang: registry as it was" [ "$(registry_kavor_lines)" = "$REG_BEFORE" ]
+[ "$failed" = 0 ] || {
+  echo "--- drive"; cat "$E2E_CASE/drive.log"; echo "--- processes"
+  cat "$REPORT"; echo "--- log"; tail -n 40 <<<"$LOG"
+}
+
 # --- A package that fails its check ends on the error page; once the
 # service has it right, Try again installs.
 wizard_case retry '/kavor_package.exe 200'

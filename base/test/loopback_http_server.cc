@@ -238,6 +238,18 @@ bool ParseRange(const std::string& value, uint64_t* first, uint64_t* last) {
   return StringToUint64(end, last) && *last >= *first;
 }
 
+// Sends nothing more and keeps the connection until the client closes or
+// resets it, or the server stops.
+void HoldSilently(SOCKET socket, const std::atomic<bool>& stopping) {
+  char buffer[4096];
+  while (WaitReady(socket, false, stopping, 0)) {
+    const int n = ::recv(socket, buffer, sizeof(buffer), 0);
+    if (n == 0 || (n < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK))
+      break;
+  }
+  ::closesocket(socket);
+}
+
 void CloseGracefully(SOCKET socket) {
   ::shutdown(socket, SD_SEND);
   ::closesocket(socket);
@@ -487,6 +499,10 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
   if (observer)
     observer(request);
 
+  if (response.silent) {
+    HoldSilently(socket, stopping_);
+    return;
+  }
   if (!response.raw.empty()) {
     if (SendAll(socket, response.raw.data(), response.raw.size(), stopping_))
       CloseGracefully(socket);
@@ -558,11 +574,17 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
   uint64_t sent = 0;
   std::string chunk;
   for (;;) {
+    if (response.stall_after != kNever && sent >= response.stall_after) {
+      HoldSilently(socket, stopping_);
+      return;
+    }
     if (sent >= to_send || (cut != kNever && sent >= cut))
       break;
     uint64_t want = std::min<uint64_t>(piece, to_send - sent);
     if (cut != kNever)
       want = std::min<uint64_t>(want, cut - sent);
+    if (response.stall_after != kNever)
+      want = std::min<uint64_t>(want, response.stall_after - sent);
     if (!source.Read(first + sent, static_cast<size_t>(want), &chunk) ||
         chunk.empty() ||
         !SendAll(socket, chunk.data(), chunk.size(), stopping_)) {

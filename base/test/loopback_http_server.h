@@ -77,6 +77,13 @@ class LoopbackHttpServer {
     // destroyed or the client has gone.
     size_t trickle_bytes = 0;
     uint32_t trickle_pause_ms = 0;
+    // After this many bytes of the body (0: right after the head) nothing
+    // more is sent: the connection stays open, silent, until the client
+    // goes or the server is destroyed, as a stalled server's does.
+    size_t stall_after = kNever;
+    // Takes the request and never answers: not even the head is sent; the
+    // connection is held as with |stall_after|.
+    bool silent = false;
     // When not empty, sent verbatim instead of the status line, headers and
     // body built from the fields above (malformed replies).
     std::string raw;

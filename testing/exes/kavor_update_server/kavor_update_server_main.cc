@@ -34,7 +34,11 @@
 //   header=NAME:VALUE  a further header (escapes as for body=), repeatable
 //   close_after=N      close the connection after N bytes of the body
 //   reset_after=N      reset the connection after N bytes of the body
+//   stall_after=N      after N bytes of the body send nothing more, and keep
+//                      the connection open until the client goes
 //   trickle=BYTES/MS   send the body in pieces of BYTES, MS apart
+//   silent             take the request and never answer (the connection is
+//                      kept as with stall_after)
 //   no_length          no Content-Length header
 //   ignore_range       a 200 answers ranges with the whole body
 // A 200 without body=, body_file= or bytes= has the body of the file at
@@ -198,10 +202,14 @@ bool ParseScriptLine(const std::string& line,
           base::TrimWhitespaceASCII(base::StringPiece(header).substr(colon + 1),
                                     base::TRIM_LEADING)
               .as_string());
-    } else if ((key == "close_after" || key == "reset_after") && has_value &&
-               base::StringToSizeT(value, &number)) {
-      (key == "close_after" ? response->close_after : response->reset_after) =
-          number;
+    } else if ((key == "close_after" || key == "reset_after" ||
+                key == "stall_after") &&
+               has_value && base::StringToSizeT(value, &number)) {
+      (key == "close_after"   ? response->close_after
+       : key == "reset_after" ? response->reset_after
+                              : response->stall_after) = number;
+    } else if (key == "silent" && !has_value) {
+      response->silent = true;
     } else if (key == "trickle" && has_value) {
       const size_t slash = value.find('/');
       unsigned pause = 0;

@@ -81,8 +81,18 @@ enum class UrlScheme { kNotAUrl, kWeb, kFile, kOther };
 
 UrlScheme SchemeOf(const std::wstring& url) {
   const std::optional<CrackedUrl> cracked = WininetImpl::CrackUrl(url);
-  if (!cracked)
-    return UrlScheme::kNotAUrl;
+  if (!cracked) {
+    // Addresses of other schemes are refused before they are taken apart:
+    // "ftp://..." is still a URL, just not one to fetch.
+    const size_t separator = url.find(L"://");
+    const bool has_scheme =
+        separator != std::wstring::npos && separator > 0 &&
+        std::all_of(url.begin(), url.begin() + separator, [](wchar_t c) {
+          return base::IsAsciiAlpha(c) || base::IsAsciiDigit(c) || c == L'+' ||
+                 c == L'-' || c == L'.';
+        });
+    return has_scheme ? UrlScheme::kOther : UrlScheme::kNotAUrl;
+  }
   switch (cracked->scheme) {
     case INTERNET_SCHEME_HTTP:
     case INTERNET_SCHEME_HTTPS:

@@ -329,6 +329,11 @@ TEST_F(PackageMetadataRetrieverImplTest, BrokenRepliesFailWithTheirReason) {
       {full("5", "'$D'"), "Full package url is not a string"},
       {full("'file:///C:/evil.exe'", "'$D'"),
        "Full package url is not an http or https URL"},
+      // Addresses the platform's cracker would fail on.
+      {full("'file:///C:/" + std::string(400, 'a') + "'", "'$D'"),
+       "Full package url is not an http or https URL"},
+      {full("'https\\n://dl/f'", "'$D'"),
+       "Full package url is not an http or https URL"},
       {J("{'installer': 'https://dl/f'}"), "Missing full package checksum"},
       {full("'https://dl/f'", "[]"), "Full package checksum is not a string"},
       {full("'https://dl/f'", "'" + kDigest.substr(1) + "g'"),

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <utility>
 
 #include "base/bind.h"
@@ -8,9 +9,10 @@
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/threading/simple_thread.h"
+#include "base/threading/platform_thread.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
@@ -24,12 +26,15 @@ namespace {
 constexpr int64_t kRetryDelayMicroseconds = 6000000;
 
 // Winsock's "connection aborted" and "connection reset": WinINet passes
-// them on as they are when the server drops the connection mid-body.
+// them on as they are when the server drops the connection mid-body; and
+// its "timed out", which some WinINets pass on in place of their own
+// time-out when a body stops coming.
 constexpr DWORD kWsaConnectionAborted = 10053;
 constexpr DWORD kWsaConnectionReset = 10054;
+constexpr DWORD kWsaTimedOut = 10060;
 
-// The downloader reading on this thread, for callbacks WinINet makes
-// without the request's context while InternetReadFile runs.
+// The channel of the downloader reading on this thread, for callbacks
+// WinINet makes without the request's context while InternetReadFile runs.
 base::ThreadLocalStorage::Slot& ReadingSlot() {
   static base::ThreadLocalStorage::Slot* const slot =
       new base::ThreadLocalStorage::Slot(nullptr);
@@ -47,6 +52,7 @@ bool IsConnectivityError(DWORD error) {
     case ERROR_HTTP_INVALID_SERVER_RESPONSE:
     case kWsaConnectionAborted:
     case kWsaConnectionReset:
+    case kWsaTimedOut:
       return true;
   }
   return false;
@@ -55,11 +61,13 @@ bool IsConnectivityError(DWORD error) {
 // Read errors after which the body may be resumed.
 bool IsReadInterruption(DWORD error) {
   switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
     case kWsaConnectionAborted:
     case kWsaConnectionReset:
+    case kWsaTimedOut:
       return true;
   }
   return false;
@@ -164,6 +172,66 @@ std::wstring EscapeRequestTarget(const std::wstring& target) {
   return escaped;
 }
 
+// The longest URL taken: longer ones are no address the service hands out.
+constexpr size_t kMaxUrlLength = 2048;
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  for (size_t i = 0; prefix[i]; ++i) {
+    if (i >= text.size() || base::ToLowerASCII(text[i]) != prefix[i])
+      return false;
+  }
+  return true;
+}
+
+bool HasControlCharacter(const std::wstring& text) {
+  for (const wchar_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+      return true;
+  }
+  return false;
+}
+
+// The value of hexadecimal digit |c|, or -1.
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9')
+    return c - L'0';
+  if (c >= L'a' && c <= L'f')
+    return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F')
+    return c - L'A' + 10;
+  return -1;
+}
+
+// The local path a "file:///" location (test resources only) names, its
+// escapes decoded as UTF-8 and with backslashes; null for a broken escape.
+// Taken apart here: the platform's cracker overruns on long file URLs.
+std::optional<std::wstring> LocalPathOfFileUrl(const std::wstring& url) {
+  std::string bytes;
+  const std::wstring rest = url.substr(std::wcslen(L"file://"));
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != L'%') {
+      bytes += base::WideToUTF8(rest.substr(i, 1));
+      continue;
+    }
+    const int high = i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
+    const int low = high < 0 ? -1 : HexValue(rest[i + 2]);
+    if (low < 0)
+      return std::nullopt;
+    bytes += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  std::wstring path = base::UTF8ToWide(bytes);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  // "/C:/dir" is drive C's "C:\dir".
+  if (path.size() >= 3 && path[0] == L'\\' && base::IsAsciiAlpha(path[1]) &&
+      path[2] == L':') {
+    path.erase(0, 1);
+  }
+  if (HasControlCharacter(path))
+    return std::nullopt;
+  return path;
+}
+
 }  // namespace
 
 std::vector<FetchChunkStatistics> WininetDelegate::GetChunkStatistics() {
@@ -256,29 +324,114 @@ void WininetImpl::PromptRequest::Clear() {
   request_ = nullptr;
 }
 
-// Closes the session once WinINet has let go of the connection: closing it
-// earlier would leave WinINet working on a connection without a session.
-class WininetImpl::TerminationThread : public base::SimpleThread {
+// What WinINet may touch of one session and connection, also after the
+// downloader let go of them: the context of its callbacks (with the owner
+// to post to), the buffers an unfinished call fills or reads, and the
+// session, which is closed once WinINet reports the connection closed.
+// WinINet holds a reference from the connection's opening until that
+// report, which is the last it makes about the connection and its
+// requests.
+class WininetImpl::Channel : public base::RefCountedThreadSafe<Channel> {
  public:
-  explicit TerminationThread(WininetImpl* owner)
-      : base::SimpleThread("Wininet Termination"), owner_(owner) {}
+  Channel(base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner,
+          base::WeakPtr<WininetImpl> owner)
+      : owner_runner(std::move(owner_runner)),
+        owner(std::move(owner)),
+        connection_closed_(base::WaitableEvent::ResetPolicy::MANUAL,
+                           base::WaitableEvent::InitialState::NOT_SIGNALED),
+        released_(base::WaitableEvent::ResetPolicy::MANUAL,
+                  base::WaitableEvent::InitialState::NOT_SIGNALED) {}
 
-  void Run() override {
+  // Closes |connection| and, once WinINet reports it closed, the session,
+  // on a thread of its own.
+  void CloseConnection(HINTERNET connection);
+  // On WinINet's threads (or inside the close).
+  void OnConnectionClosing(HINTERNET handle);
+  // Closes the session after the connection; false when it had not
+  // happened within |wait|.
+  bool WaitReleased(base::TimeDelta wait) { return released_.TimedWait(wait); }
+  // On the closing thread.
+  void CloseSessionWhenReleased() {
     LOG(INFO) << "Waiting for WinINET to finish";
-    owner_->closing_event_.Wait();
-    CloseInternetHandle(&owner_->session_);
-    owner_->closing_event_.Reset();
+    connection_closed_.Wait();
+    CloseInternetHandle(&session);
+    released_.Signal();
+  }
+
+  const base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner;
+  const base::WeakPtr<WininetImpl> owner;
+  HINTERNET session = nullptr;
+  // An asynchronous query or read fills these after the call returned.
+  const std::unique_ptr<char[]> read_buffer{new char[kReadBufferSize]};
+  DWORD bytes_available = 0;
+  DWORD bytes_read = 0;
+  // What an asynchronous send reads after the call returned.
+  std::wstring sent_headers;
+  std::string sent_payload;
+
+ private:
+  friend class base::RefCountedThreadSafe<Channel>;
+  ~Channel() = default;
+
+  base::Lock lock_;
+  // The connection being closed, until WinINet says it let go of it.
+  HINTERNET closing_connection_ = nullptr;
+  base::WaitableEvent connection_closed_;
+  base::WaitableEvent released_;
+
+  DISALLOW_COPY_AND_ASSIGN(Channel);
+};
+
+// Runs the session's closing on a thread nobody joins, holding the channel
+// until it is done.
+class WininetImpl::SessionCloser : public base::PlatformThread::Delegate {
+ public:
+  explicit SessionCloser(base::scoped_refptr<Channel> channel)
+      : channel_(std::move(channel)) {}
+
+  void ThreadMain() override {
+    base::PlatformThread::SetName("Wininet Termination");
+    channel_->CloseSessionWhenReleased();
+    delete this;
   }
 
  private:
-  WininetImpl* const owner_;
+  const base::scoped_refptr<Channel> channel_;
 };
+
+void WininetImpl::Channel::CloseConnection(HINTERNET connection) {
+  {
+    base::AutoLock lock(lock_);
+    closing_connection_ = connection;
+  }
+  // WinINet may report the handle closing from inside this call, on this
+  // thread: the lock must not be held here.
+  Wininet()->close_handle(connection);
+  auto* closer = new SessionCloser(this);
+  if (!base::PlatformThread::CreateNonJoinable(0, closer)) {
+    LOG(ERROR) << "Could not start a thread to close the WinINet session";
+    delete closer;
+    CloseSessionWhenReleased();
+  }
+}
+
+void WininetImpl::Channel::OnConnectionClosing(HINTERNET handle) {
+  {
+    base::AutoLock lock(lock_);
+    if (!handle || handle != closing_connection_)
+      return;
+    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+    Wininet()->set_status_callback(handle, nullptr);
+    closing_connection_ = nullptr;
+  }
+  connection_closed_.Signal();
+  // WinINet's reference.
+  Release();
+}
 
 WininetImpl::WininetImpl(UICallbackRunner* ui_runner,
                          DownloadProgressObserver* progress)
     : owner_runner_(base::ThreadTaskRunnerHandle::Get()),
-      closing_event_(base::WaitableEvent::ResetPolicy::MANUAL,
-                     base::WaitableEvent::InitialState::NOT_SIGNALED),
       ui_runner_(ui_runner),
       progress_(progress) {
   CHECK(ui_runner_);
@@ -287,9 +440,7 @@ WininetImpl::WininetImpl(UICallbackRunner* ui_runner,
 WininetImpl::~WininetImpl() {
   weak_factory_.InvalidateWeakPtrs();
   Close();
-  // Until WinINet released the connection it may still call back with this
-  // object as the context, or fill the read buffer.
-  JoinTerminationThread();
+  WaitForClosedConnections();
 }
 
 bool WininetImpl::Start(const std::wstring& url,
@@ -333,15 +484,11 @@ bool WininetImpl::Start(const std::wstring& url,
     writer_->Close();
     return false;
   }
-  // WinINet's threads read weak_this_ while they report on the last
-  // connection: it is replaced only once WinINet let go of that.
-  if (termination_thread_) {
-    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
-    JoinTerminationThread();
-  }
+  // Each connection's channel has its own weak pointer: those WinINet may
+  // still report on are invalidated above.
+  WaitForClosedConnections();
   weak_this_ = weak_factory_.GetWeakPtr();
   expected_size_ = 0;
-  bytes_read_ = 0;
   read_at_once_ = false;
   pending_call_ = PendingCall::kNone;
   resumed_at_.reset();
@@ -369,7 +516,7 @@ void WininetImpl::Stop() {
   LOG(INFO) << "Stopping the download";
   weak_factory_.InvalidateWeakPtrs();
   Close();
-  JoinTerminationThread();
+  WaitForClosedConnections();
   // What a stopped download got counts no more: the caller reads these
   // for the next attempt, which may fail before it asks anything.
   downloaded_size_ = 0;
@@ -414,6 +561,22 @@ uint32_t WininetImpl::GetHttpStatus() const {
 
 // static
 std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
+  // The platform's cracker fails badly (overruns, crashes) on some input a
+  // hostile reply may send: only what an address of a download can look
+  // like is given to it.
+  if (url.size() > kMaxUrlLength || HasControlCharacter(url))
+    return std::nullopt;
+  if (StartsWithNoCase(url, L"file:///")) {
+    const std::optional<std::wstring> path = LocalPathOfFileUrl(url);
+    if (!path)
+      return std::nullopt;
+    CrackedUrl cracked;
+    cracked.scheme = INTERNET_SCHEME_FILE;
+    cracked.path = *path;
+    return cracked;
+  }
+  if (!StartsWithNoCase(url, L"http://") && !StartsWithNoCase(url, L"https://"))
+    return std::nullopt;
   if (!Wininet())
     return std::nullopt;
   wchar_t host[256] = {};
@@ -500,7 +663,12 @@ std::optional<CrackedUrl> WininetImpl::CheckRedirect(
   const std::optional<CrackedUrl> source = CrackUrl(from);
   std::optional<CrackedUrl> target = CrackUrl(to);
   if (!target) {
-    *reason = "Redirect URL failed to parse " + base::WideToUTF8(to);
+    // Other schemes are refused before they are taken apart.
+    const bool web_scheme =
+        StartsWithNoCase(to, L"http://") || StartsWithNoCase(to, L"https://");
+    *reason = (web_scheme ? "Redirect URL failed to parse "
+                          : "Redirect URL is disallowed ") +
+              base::WideToUTF8(to);
     return std::nullopt;
   }
   const bool web = target->scheme == INTERNET_SCHEME_HTTP ||
@@ -516,41 +684,45 @@ std::optional<CrackedUrl> WininetImpl::CheckRedirect(
 }
 
 bool WininetImpl::OpenSessionAndConnection(const CrackedUrl& url) {
-  // A redirect or resume to another server closed the last connection: its
-  // termination thread closes session_ and must be done before a new one
-  // is opened. (Start has already waited.)
-  JoinTerminationThread();
   const std::wstring user_agent =
       L"Kavor NetInstaller/" + base::ASCIIToWide(GetVersionString());
-  session_ = Wininet() ? Wininet()->open(user_agent.c_str(),
-                                         INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                         nullptr, INTERNET_FLAG_ASYNC)
-                       : nullptr;
-  if (!session_) {
+  HINTERNET session = Wininet() ? Wininet()->open(user_agent.c_str(),
+                                                  INTERNET_OPEN_TYPE_PRECONFIG,
+                                                  nullptr, nullptr,
+                                                  INTERNET_FLAG_ASYNC)
+                                : nullptr;
+  if (!session) {
     RecordError(base::StringPrintf("InternetOpen failed for %s",
                                    base::WideToUTF8(user_agent).c_str()),
                 true);
     return false;
   }
-  connection_ = Wininet()->connect(session_, url.host.c_str(), url.port,
+  SetInternetTimeouts(session, timeout_ms_, 0);
+  channel_ = base::MakeRefCounted<Channel>(owner_runner_, weak_this_);
+  channel_->session = session;
+  connection_ = Wininet()->connect(session, url.host.c_str(), url.port,
                                    nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-                                   reinterpret_cast<DWORD_PTR>(this));
+                                   reinterpret_cast<DWORD_PTR>(channel_.get()));
   if (!connection_) {
     RecordError(
         base::StringPrintf("InternetConnect failed for %s:%d",
                            base::WideToUTF8(url.host).c_str(), url.port),
         true);
-    CloseInternetHandle(&session_);
+    CloseInternetHandle(&channel_->session);
+    channel_ = nullptr;
     return false;
   }
   if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
     RecordError("Could not register the connection status callback", true);
     // Without the callback WinINet never reports the connection closing,
-    // which a termination thread would wait for: both go at once.
+    // which the session's closing would wait for: both go at once.
     CloseInternetHandle(&connection_);
-    CloseInternetHandle(&session_);
+    CloseInternetHandle(&channel_->session);
+    channel_ = nullptr;
     return false;
   }
+  // WinINet's, until it reports the connection closed.
+  channel_->AddRef();
   connected_host_ = url.host;
   connected_port_ = url.port;
   return true;
@@ -566,12 +738,15 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   const bool post = send_payload_;
   // WinINet would follow a redirect before telling about it, so a refused
   // host would already have had the request: redirects are followed here.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  // A download goes to its own writer only: a copy in the user's cache
+  // would keep every package (refused ones too) long after the install.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   request_ = Wininet()->open_request(
       connection_, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1",
-      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
+      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(channel_.get()));
   if (!request_) {
     RecordError(
         base::StringPrintf(
@@ -584,25 +759,31 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   if (!SetStatusCallback(connection_, &ConnectionStatusCallback)) {
     RecordError("Could not register the connection status callback", true);
     // WinINet would never report the connection closing, which Close
-    // would wait for.
+    // would wait for; nor will it use the channel after this.
     CloseRequest();
     CloseInternetHandle(&connection_);
+    channel_->Release();
     return false;
   }
   if (!request_)
     return false;
+  SetInternetTimeouts(request_, timeout_ms_, 0);
   // Without it no completion would ever come.
   if (!SetStatusCallback(request_, &RequestStatusCallback)) {
     RecordError("Could not register the request status callback", true);
     return false;
   }
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
-  // Both buffers must outlive the asynchronous send: they are members.
+  // Both buffers must outlive the asynchronous send, and this downloader:
+  // they are the channel's.
+  channel_->sent_headers = extra_headers_;
+  channel_->sent_payload = post ? payload_ : std::string();
+  std::wstring& headers = channel_->sent_headers;
+  std::string& body = channel_->sent_payload;
   if (!Wininet()->send_request(
-          request_, extra_headers_.empty() ? nullptr : extra_headers_.c_str(),
-          static_cast<DWORD>(extra_headers_.size()),
-          post ? &payload_[0] : nullptr,
-          post ? static_cast<DWORD>(payload_.size()) : 0) &&
+          request_, headers.empty() ? nullptr : headers.c_str(),
+          static_cast<DWORD>(headers.size()), post ? &body[0] : nullptr,
+          post ? static_cast<DWORD>(body.size()) : 0) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     RecordError(
         base::StringPrintf(
@@ -624,33 +805,33 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
                                                  DWORD status,
                                                  void* information,
                                                  DWORD information_length) {
-  WininetImpl* self = reinterpret_cast<WininetImpl*>(context);
+  Channel* self = reinterpret_cast<Channel*>(context);
   const base::Location from_here = FROM_HERE_WITH_EXPLICIT_FUNCTION(
       "InternetStatusCallbackForRequestOnUnknownThread");
   if (!self) {
-    self = static_cast<WininetImpl*>(ReadingSlot().Get());
+    self = static_cast<Channel*>(ReadingSlot().Get());
     if (!self)
       return;
-    self->owner_runner_->PostNonNestableTask(
+    self->owner_runner->PostNonNestableTask(
         from_here,
-        base::BindOnce(&WininetImpl::OnNullRequestContext, self->weak_this_));
+        base::BindOnce(&WininetImpl::OnNullRequestContext, self->owner));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
       std::string address;
       if (information)
         address = static_cast<const char*>(information);
-      self->owner_runner_->PostNonNestableTask(
+      self->owner_runner->PostNonNestableTask(
           from_here, base::BindOnce(&WininetImpl::OnConnectedToServer,
-                                    self->weak_this_, address));
+                                    self->owner, address));
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const auto* result =
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
-      self->owner_runner_->PostNonNestableTask(
+      self->owner_runner->PostNonNestableTask(
           from_here,
-          base::BindOnce(&WininetImpl::OnRequestComplete, self->weak_this_,
+          base::BindOnce(&WininetImpl::OnRequestComplete, self->owner,
                          !result || result->dwResult != 0,
                          result ? result->dwError : 0));
       break;
@@ -665,21 +846,7 @@ void CALLBACK WininetImpl::ConnectionStatusCallback(HINTERNET handle,
                                                     void* information,
                                                     DWORD information_length) {
   if (status == INTERNET_STATUS_HANDLE_CLOSING && context)
-    reinterpret_cast<WininetImpl*>(context)->OnConnectionClosing(handle);
-}
-
-void WininetImpl::OnConnectionClosing(HINTERNET handle) {
-  {
-    base::AutoLock lock(closing_lock_);
-    if (!handle || handle != closing_connection_)
-      return;
-    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
-    Wininet()->set_status_callback(handle, nullptr);
-    closing_connection_ = nullptr;
-  }
-  // The last touch of this object: once signalled, the termination thread
-  // closes the session and the owner may join it and free the downloader.
-  closing_event_.Signal();
+    reinterpret_cast<Channel*>(context)->OnConnectionClosing(handle);
 }
 
 void WininetImpl::OnNullRequestContext() {
@@ -922,15 +1089,33 @@ void WininetImpl::OnProxyReply(int32_t result) {
 void WininetImpl::ReadLoop() {
   VLOG(2) << "Additional data downloaded";
   for (;;) {
-    if (bytes_read_ != 0) {
-      if (!writer_->Write(read_buffer_.get(), bytes_read_)) {
+    const DWORD bytes_read = channel_->bytes_read;
+    if (bytes_read != 0) {
+      // A server may send more than it announced (a range running past the
+      // total, a length under a chunked body) or never stop: neither may
+      // fill the disk.
+      const uint32_t limit =
+          expected_size_ ? std::min(expected_size_, max_body_size_)
+                         : max_body_size_;
+      if (downloaded_size_ > limit || bytes_read > limit - downloaded_size_) {
+        RecordError(
+            expected_size_ && expected_size_ <= max_body_size_
+                ? base::StringPrintf(
+                      "Response longer than the announced %u bytes",
+                      static_cast<unsigned>(expected_size_))
+                : base::StringPrintf("Response longer than %u bytes",
+                                     static_cast<unsigned>(max_body_size_)));
+        Fail();
+        return;
+      }
+      if (!writer_->Write(channel_->read_buffer.get(), bytes_read)) {
         RecordError(
             base::StringPrintf("Failed writing the response with error %u",
                                static_cast<unsigned>(writer_->last_error())));
         Fail();
         return;
       }
-      downloaded_size_ += bytes_read_;
+      downloaded_size_ += bytes_read;
       // Failures count only while they follow each other: bytes beyond
       // where the last resume started end the run (a server that resends
       // the same beginning each time makes no progress).
@@ -950,37 +1135,38 @@ void WininetImpl::ReadLoop() {
     // per call that alone would make a fast download several times slower.
     // So a read waits only for about as many bytes as had piled up before
     // it, and after any wait the reads start again from what has arrived.
-    const bool flowing = read_at_once_ && bytes_read_ == read_size_;
-    bytes_read_ = 0;
+    const bool flowing = read_at_once_ && bytes_read == read_size_;
+    channel_->bytes_read = 0;
     read_at_once_ = false;
     if (flowing) {
       read_size_ = std::min(2 * read_size_, kReadBufferSize);
     } else {
       // A query left pending completes once bytes arrived or the body
       // ended; the loop then asks again and has the answer at once.
-      ReadingSlot().Set(this);
-      const BOOL queried =
-          Wininet()->query_data_available(request_, &bytes_available_, 0, 0);
+      ReadingSlot().Set(channel_.get());
+      const BOOL queried = Wininet()->query_data_available(
+          request_, &channel_->bytes_available, 0, 0);
       const DWORD error = ::GetLastError();
       ReadingSlot().Set(nullptr);
       if (!queried) {
         OnReadFailed(PendingCall::kQuery, error);
         return;
       }
-      if (bytes_available_ == 0)
+      if (channel_->bytes_available == 0)
         break;
-      read_size_ = std::min(bytes_available_, kReadBufferSize);
+      read_size_ = std::min(channel_->bytes_available, kReadBufferSize);
     }
-    ReadingSlot().Set(this);
-    const BOOL read = Wininet()->read_file(request_, read_buffer_.get(),
-                                           read_size_, &bytes_read_);
+    ReadingSlot().Set(channel_.get());
+    const BOOL read =
+        Wininet()->read_file(request_, channel_->read_buffer.get(), read_size_,
+                             &channel_->bytes_read);
     const DWORD error = ::GetLastError();
     ReadingSlot().Set(nullptr);
     if (!read) {
       OnReadFailed(PendingCall::kRead, error);
       return;
     }
-    if (bytes_read_ == 0)
+    if (channel_->bytes_read == 0)
       break;
     read_at_once_ = true;
   }
@@ -1004,7 +1190,7 @@ void WininetImpl::OnReadFailed(PendingCall call, DWORD error) {
     // The request was closed under the read.
   } else if (IsReadInterruption(error)) {
     LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-    bytes_read_ = 0;
+    channel_->bytes_read = 0;
     ResumeAfterCut(error);
   } else {
     RecordError(
@@ -1059,7 +1245,8 @@ void WininetImpl::Resume() {
     delegate_->OnChunkEnded(downloaded_size_);
   delegate_->OnRetry(retry_counter_);
   resumed_at_ = downloaded_size_;
-  bytes_read_ = 0;
+  if (channel_)
+    channel_->bytes_read = 0;
   read_at_once_ = false;
   pending_call_ = PendingCall::kNone;
   ResetRequestChain();
@@ -1097,22 +1284,31 @@ void WininetImpl::Close() {
 }
 
 void WininetImpl::CloseConnection() {
+  if (!channel_)
+    return;
+  base::scoped_refptr<Channel> channel = std::move(channel_);
   if (connection_) {
-    {
-      base::AutoLock lock(closing_lock_);
-      closing_connection_ = connection_;
-    }
-    // WinINet may report the handle closing from inside this call, on this
-    // thread: the closing lock must not be held here.
     HINTERNET connection = connection_;
     connection_ = nullptr;
-    Wininet()->close_handle(connection);
-    JoinTerminationThread();
-    termination_thread_ = std::make_unique<TerminationThread>(this);
-    termination_thread_->Start();
-  } else if (!termination_thread_ && session_) {
-    CloseInternetHandle(&session_);
+    channel->CloseConnection(connection);
+    closed_channels_.push_back(std::move(channel));
+  } else {
+    CloseInternetHandle(&channel->session);
   }
+}
+
+void WininetImpl::WaitForClosedConnections() {
+  // Closing the request ends whatever WinINet does for it at once on
+  // Windows; elsewhere a receive under way may go on until its time-out.
+  // The channel then lives on its own until WinINet let go of it.
+  for (const auto& channel : closed_channels_) {
+    if (!channel->WaitReleased(
+            base::TimeDelta::FromSeconds(kReleaseWaitSeconds))) {
+      LOG(WARNING) << "WinINet still holds a closed connection; it is "
+                      "released on its own";
+    }
+  }
+  closed_channels_.clear();
 }
 
 void WininetImpl::Fail() {
@@ -1135,13 +1331,6 @@ void WininetImpl::Complete() {
   LogState();
   base::RepeatingClosure done = done_;
   done.Run();
-}
-
-void WininetImpl::JoinTerminationThread() {
-  if (termination_thread_) {
-    termination_thread_->Join();
-    termination_thread_.reset();
-  }
 }
 
 void WininetImpl::LogState() {

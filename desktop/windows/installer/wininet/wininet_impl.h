@@ -22,10 +22,6 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
-namespace base {
-class SimpleThread;
-}
-
 namespace installer {
 
 // Writes the response into a file, replacing what was there.
@@ -73,7 +69,10 @@ struct CrackedUrl {
 
 // The downloader over asynchronous WinINet. WinINet reports on threads of
 // its own; every report is posted back to the owner thread bound to a weak
-// pointer, so that none arrives after Stop or destruction. A dropped
+// pointer, so that none arrives after Stop or destruction. What WinINet
+// may still touch after that lives apart from the downloader until WinINet
+// let go of it, so that Stop and destruction never wait for long on a
+// request that hangs in the platform. A dropped
 // connection is resumed with a byte range; failures that a network has now
 // and then (time-outs, resets, 502 to 504) are retried after a pause, up to
 // a limit of consecutive failures.
@@ -83,6 +82,18 @@ class WininetImpl : public WininetDownloader {
   // about an hour, for a package download over a connection that comes and
   // goes.
   static constexpr uint32_t kDefaultMaxRetries = 600;
+  // How long connecting, sending, and each wait for bytes of the answer may
+  // take before the request fails with a time-out, which is retried as
+  // any loss of connectivity is: the platform's usual figure. Without one
+  // a server that stops answering would hold the download for ever.
+  static constexpr DWORD kDefaultTimeoutMs = 30000;
+  // No body may be longer, whatever its server announced: the 32-bit byte
+  // counters' own limit (4 GiB less a byte).
+  static constexpr uint32_t kMaxBodySize = 0xFFFFFFFFu;
+  // How long Stop and the destructor wait for WinINet to let go of the
+  // connection before they leave that to a thread of its own: closing a
+  // request does not end a receive under way on every platform.
+  static constexpr int kReleaseWaitSeconds = 5;
 
   // |ui_runner| must not be null; |progress| may be. Neither is owned.
   WininetImpl(UICallbackRunner* ui_runner, DownloadProgressObserver* progress);
@@ -104,6 +115,11 @@ class WininetImpl : public WininetDownloader {
   uint32_t GetDownloadedSize() const override;
   uint32_t GetHttpStatus() const override;
 
+  // Seams for tests, which cannot wait out the real time-out or send 4 GiB;
+  // they apply from the next request on.
+  void SetTimeoutForTesting(DWORD timeout_ms) { timeout_ms_ = timeout_ms; }
+  void SetMaxBodySizeForTesting(uint32_t size) { max_body_size_ = size; }
+
   // Null when |url| is not an absolute URL WinINet can take apart.
   static std::optional<CrackedUrl> CrackUrl(const std::wstring& url);
   // True when |domains| is empty or one of them is the tail of |host|
@@ -124,7 +140,8 @@ class WininetImpl : public WininetDownloader {
       std::string* reason);
 
  private:
-  class TerminationThread;
+  class Channel;
+  class SessionCloser;
 
   // The read loop's calls.
   enum class PendingCall { kNone, kQuery, kRead };
@@ -150,7 +167,8 @@ class WininetImpl : public WininetDownloader {
     DISALLOW_COPY_AND_ASSIGN(PromptRequest);
   };
 
-  // WinINet's status callbacks, on WinINet's threads.
+  // WinINet's status callbacks, on WinINet's threads; their context is the
+  // connection's Channel.
   static void CALLBACK RequestStatusCallback(HINTERNET handle,
                                              DWORD_PTR context,
                                              DWORD status,
@@ -161,7 +179,6 @@ class WininetImpl : public WininetDownloader {
                                                 DWORD status,
                                                 void* information,
                                                 DWORD information_length);
-  void OnConnectionClosing(HINTERNET handle);
 
   // Opens the session and a connection to |url|'s server; false, the
   // reason recorded and nothing left open, when that failed.
@@ -204,9 +221,10 @@ class WininetImpl : public WininetDownloader {
   void Close();
   // Lets go of the connection (and with it the session) as Close does.
   void CloseConnection();
+  // Waits, a little, for WinINet to let go of the connections closed.
+  void WaitForClosedConnections();
   void Fail();
   void Complete();
-  void JoinTerminationThread();
   void LogState();
 
   // Logs |message| and adds it as one line to the error text; with
@@ -214,10 +232,12 @@ class WininetImpl : public WininetDownloader {
   void RecordError(const std::string& message, bool system_error = false);
 
   int32_t state_ = STATE_STARTED;
-  HINTERNET session_ = nullptr;
+  // The session and connection's Channel, which holds the session.
+  base::scoped_refptr<Channel> channel_;
   HINTERNET connection_ = nullptr;
-  // The connection being closed, until WinINet says it let go of it.
-  HINTERNET closing_connection_ = nullptr;
+  // Channels of connections closed since the last Start, Stop or
+  // destruction, until WinINet let go of them.
+  std::vector<base::scoped_refptr<Channel>> closed_channels_;
   HINTERNET request_ = nullptr;
   // Shared with the proxy prompt while one may run.
   base::scoped_refptr<PromptRequest> prompt_request_;
@@ -234,18 +254,14 @@ class WininetImpl : public WininetDownloader {
   std::unique_ptr<ResponseWriter> writer_;
   std::unique_ptr<WininetDelegate> delegate_;
   uint32_t expected_size_ = 0;
-  // An asynchronous query or read fills these after the call returned.
   // Under Wine every read that waits costs a round trip through the WinINet
   // threads, so a small buffer makes a download many times slower than the
   // network (1 KiB: about 26 times slower than a plain client on a
-  // loopback).
+  // loopback). The buffer is the Channel's.
   static constexpr DWORD kReadBufferSize = 64 * 1024;
-  std::unique_ptr<char[]> read_buffer_{new char[kReadBufferSize]};
-  DWORD bytes_available_ = 0;
   // The size the last read asked for, and whether it completed at once.
   DWORD read_size_ = 0;
   bool read_at_once_ = false;
-  DWORD bytes_read_ = 0;
   // The call of the read loop that WinINet left pending; its completion
   // notification resumes the loop.
   PendingCall pending_call_ = PendingCall::kNone;
@@ -254,13 +270,10 @@ class WininetImpl : public WininetDownloader {
   std::optional<uint32_t> resumed_at_;
   uint32_t http_status_ = 0;
   const base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner_;
-  base::WaitableEvent closing_event_;
-  std::unique_ptr<base::SimpleThread> termination_thread_;
   UICallbackRunner* const ui_runner_;
   DownloadProgressObserver* const progress_;
   base::RepeatingClosure done_;
   mutable base::Lock error_lock_;
-  base::Lock closing_lock_;
   std::string error_text_;
   int32_t retry_counter_ = 0;
   // Redirects followed since Start or the last resume, and the server of
@@ -270,8 +283,10 @@ class WininetImpl : public WininetDownloader {
   std::wstring connected_host_;
   uint16_t connected_port_ = 0;
   uint32_t max_retries_ = kDefaultMaxRetries;
-  // Bound to the download that Start began. WinINet's threads read it;
-  // Start writes it only after WinINet let go of the last connection.
+  DWORD timeout_ms_ = kDefaultTimeoutMs;
+  uint32_t max_body_size_ = kMaxBodySize;
+  // Bound to the download that Start began; each Channel has its own copy
+  // for WinINet's threads.
   base::WeakPtr<WininetImpl> weak_this_;
   base::WeakPtrFactory<WininetImpl> weak_factory_{this};
 

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 
 #include <stdlib.h>
+#include <stdio.h>
 
 #include <atomic>
 #include <string>
@@ -17,6 +18,7 @@
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
 #include "base/test/test_task_runner.h"
+#include "base/win/system_library.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "crypto/sha2.h"
 #include "desktop/windows/installer/package_fetcher/download_stats_collector.h"
@@ -315,6 +317,42 @@ TEST_F(WininetImplTest, FetchesIntoAFileAndAString) {
             requests[1].method + " " + requests[1].body);
   for (const auto& request : requests)
     EXPECT_EQ("Kavor NetInstaller/47.0.4127.0", request.Header("User-Agent"));
+}
+
+// A download is written to its writer only, never also to the user's
+// WinINet cache, whatever the method and writer.
+TEST_F(WininetImplTest, DownloadsAreNotKeptInTheCache) {
+  auto get_entry = reinterpret_cast<decltype(&::GetUrlCacheEntryInfoW)>(
+      ::GetProcAddress(base::win::LoadSystemLibrary(L"wininet.dll"),
+                       "GetUrlCacheEntryInfoW"));
+  ASSERT_TRUE(get_entry);
+  // The cache outlives the test: a target of its own each run.
+  const std::string target =
+      "/uncached/" + std::to_string(::GetTickCount64()) + "?x=1";
+  server_.Serve(target, 200, base::LoopbackHttpServer::Bytes(20000));
+  auto downloader = MakeDownloader();
+  for (const bool post : {false, true}) {
+    SCOPED_TRACE(post ? "POST into a string" : "GET into a file");
+    std::string out;
+    std::unique_ptr<ResponseWriter> writer;
+    if (post) {
+      writer = std::make_unique<StringResponseWriter>(&out);
+    } else {
+      auto file_writer = std::make_unique<WininetResponseWriter>();
+      ASSERT_TRUE(file_writer->Open(file_));
+      writer = std::move(file_writer);
+    }
+    ASSERT_TRUE(StartInto(downloader.get(), server_.Url(target),
+                          std::move(writer), post ? "payload" : ""));
+    RunUntilDone(downloader.get());
+    ASSERT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState());
+    std::vector<char> info(16 * 1024);
+    DWORD size = static_cast<DWORD>(info.size());
+    EXPECT_FALSE(get_entry(
+        server_.Url(target).c_str(),
+        reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(info.data()), &size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
+  }
 }
 
 // The size and status of a stopped download, or of the one before a refused
@@ -730,6 +768,26 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
       EXPECT_EQ(c.path, cracked->path);
     }
   }
+  // What the platform's cracker fails on (a long file URL, a line feed
+  // before "://") never reaches it: a file URL is taken apart without it,
+  // anything but http, https and file, anything with a control character
+  // and anything longer than 2,048 characters is refused.
+  const std::wstring long_name(400, L'a');
+  const std::optional<CrackedUrl> long_file =
+      WininetImpl::CrackUrl(L"file:///C:/" + long_name);
+  ASSERT_TRUE(long_file);
+  EXPECT_EQ(L"C:\\" + long_name, long_file->path);
+  const std::wstring web = L"http://h/" + std::wstring(2048 - 9, L'p');
+  EXPECT_TRUE(WininetImpl::CrackUrl(web));
+  for (const std::wstring& url :
+       {L"file\n:///C:/" + long_name, std::wstring(L"http\n://h/p"),
+        std::wstring(L"https://h/p\x7f"), std::wstring(L"http://h/p\tq"),
+        std::wstring(L"file:///C:/a%0Ab"), std::wstring(L"file:///C:/a%4"),
+        std::wstring(L"ftp://h/p"), std::wstring(L"mk:@MSITStore:C:/a"),
+        web + L"p"}) {
+    EXPECT_FALSE(WininetImpl::CrackUrl(url)) << url.substr(0, 40);
+  }
+
   // Only a server can be downloaded from.
   auto downloader = MakeDownloader();
   EXPECT_FALSE(StartInto(downloader.get(), L"file:///C:/dir/setup.7z",
@@ -901,6 +959,50 @@ TEST_F(WininetImplTest, BadAnswersFail) {
   }
 }
 
+// A body longer than its answer announced, or than the ceiling of every
+// download, ends the download in failure as soon as it passes the limit;
+// the writer never gets more than the limit.
+TEST_F(WininetImplTest, BodiesLongerThanAnnouncedOrTheCeilingFail) {
+  constexpr uint32_t kCeiling = 1 << 20;
+  // No length: the server keeps sending, far past the ceiling.
+  Response endless;
+  endless.body = base::LoopbackHttpServer::Bytes(8 * kCeiling);
+  endless.content_length = false;
+  endless.honour_range = false;
+  server_.Script("/endless", {endless});
+  // The first answer announces 10,000 bytes and is cut; the resumed range
+  // says it ends there but its own length goes on.
+  Response cut;
+  cut.body = base::LoopbackHttpServer::Bytes(10000);
+  cut.close_after = 4000;
+  Response past;
+  past.raw =
+      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4000-9999/10000"
+      "\r\nContent-Length: 500000\r\nConnection: close\r\n\r\n" +
+      base::LoopbackHttpServer::Bytes(500000);
+  server_.Script("/past", {cut, past});
+  const struct {
+    const char* target;
+    uint32_t limit;
+    const char* error;
+  } kCases[] = {
+      {"/endless", kCeiling, "Response longer than 1048576 bytes\n"},
+      {"/past", 10000, "Response longer than the announced 10000 bytes\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.target);
+    probe_ = Probe();
+    auto downloader = MakeDownloader();
+    downloader->SetMaxBodySizeForTesting(kCeiling);
+    ASSERT_TRUE(StartProbe(downloader.get(), c.target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_FAILED, downloader->GetState());
+    EXPECT_EQ(c.error, downloader->GetErrorText());
+    EXPECT_GE(c.limit, probe_.data.size());
+  }
+}
+
 // Stopping or destroying the downloader while the body trickles in ends it
 // at once: nothing reaches the caller, the writer or the delegate after
 // that, and no WinINet handle stays open.
@@ -934,6 +1036,87 @@ TEST_F(WininetImplTest, StopAndDestructionEndTheDownloadAtOnce) {
     probe_.sealed = true;
     EXPECT_EQ(0, handles.live());
     EXPECT_LT(probe_.data.size(), slow.body.size());
+    runner_->RunUntilIdle();
+    EXPECT_EQ(0, done_);
+    EXPECT_EQ(0, probe_.late_calls);
+  }
+}
+
+// A server that stops answering (before the head, or in the body) makes
+// the request time out; the time-out is retried like a cut connection,
+// the third failure in a row reports the download stalled, and the data
+// comes once the server answers again.
+TEST_F(WininetImplTest, StalledServerIsRetriedUntilItAnswers) {
+  const std::string body = base::LoopbackHttpServer::Bytes(300000);
+  Response silent;
+  silent.silent = true;
+  Response answer;
+  answer.body = body;
+  Response stalled = answer;
+  stalled.stall_after = 100000;
+  server_.Script("/silent", {silent, silent, silent, answer});
+  server_.Script("/stalled", {stalled, answer});
+  for (const char* target : {"/silent", "/stalled"}) {
+    SCOPED_TRACE(target);
+    probe_ = Probe();
+    progress_ = RecordingProgress();
+    auto downloader = MakeDownloader();
+    downloader->SetTimeoutForTesting(2000);
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+        << downloader->GetErrorText();
+    EXPECT_TRUE(body == probe_.data);
+    const std::vector<std::string> ranges = RangesAsked(target);
+    if (target == std::string("/silent")) {
+      EXPECT_LE(4u, ranges.size());
+      EXPECT_LE(1, progress_.stalled);
+    } else {
+      // Resumed where the stall was, or before it: the client may drop
+      // bytes it had not read when the time-out came.
+      ASSERT_EQ(2u, ranges.size());
+      EXPECT_EQ("", ranges[0]);
+      unsigned offset = 0;
+      EXPECT_EQ(1, sscanf(ranges[1].c_str(), "bytes=%u-", &offset))
+          << ranges[1];
+      EXPECT_LT(0u, offset);
+      EXPECT_GE(100000u, offset);
+    }
+  }
+}
+
+// Stopping or destroying the downloader while its request hangs on a
+// server that never answers returns without waiting for the request's
+// time-out (three minutes here): a cancelled run must end at once. Nothing
+// reaches the caller afterwards.
+TEST_F(WininetImplTest, StopDoesNotWaitForAHangingRequest) {
+  Response silent;
+  silent.silent = true;
+  server_.Script("/silent", {silent});
+  for (const bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+    probe_ = Probe();
+    auto downloader = MakeDownloader();
+    downloader->SetTimeoutForTesting(180000);
+    const size_t asked = server_.requests().size();
+    ASSERT_TRUE(StartProbe(downloader.get(), "/silent"));
+    // The request is out and waits for the answer.
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (server_.requests().size() == asked &&
+           ::GetTickCount64() < deadline) {
+      runner_->RunDueTasks();
+      ::Sleep(10);
+    }
+    ASSERT_LT(asked, server_.requests().size()) << "the request never came";
+    runner_->RunUntilIdle();
+    const ULONGLONG before = ::GetTickCount64();
+    if (destroy)
+      downloader.reset();
+    else
+      downloader->Stop();
+    probe_.sealed = true;
+    EXPECT_GT(60000u, ::GetTickCount64() - before)
+        << "the cancel waited for the hanging request";
     runner_->RunUntilIdle();
     EXPECT_EQ(0, done_);
     EXPECT_EQ(0, probe_.late_calls);
