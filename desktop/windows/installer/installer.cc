@@ -259,8 +259,7 @@ void Installer::RunBody() {
   // would reach its watch only after this body has created folders and sent
   // its first event: cancel now, before anything is changed or sent.
   if (IsRunInterrupted()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
@@ -404,7 +403,11 @@ void Installer::RunWithFolder(const base::FilePath& folder,
   if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
-    if (unpacker_->Unpack(command_line_) && RunInstallerFromPackage(false))
+    package_taken_ = true;
+    // An interruption during the last entries is seen only here: the
+    // package's installer must not start for a run nobody wants any more.
+    if (unpacker_->Unpack(command_line_) && !IsRunInterrupted() &&
+        RunInstallerFromPackage(false))
       ReportSuccess();
     else
       ReportHandOverFailure();
@@ -565,8 +568,7 @@ void Installer::OnObjectSignaled(HANDLE object) {
   if (!running_)
     return;
   if (object == interrupted_event_.Get()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   OnPackageReady();
@@ -574,6 +576,7 @@ void Installer::OnObjectSignaled(HANDLE object) {
 
 void Installer::OnPackageReady() {
   LOG(INFO) << "Package is ready";
+  package_taken_ = true;
   if (IsPackageDirKnown()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
@@ -583,7 +586,8 @@ void Installer::OnPackageReady() {
     }
     set_installation_subfolder(ComputeInstallationSubfolder());
   }
-  if (RunInstallerFromPackage(package_operation_ ==
+  if (!IsRunInterrupted() &&
+      RunInstallerFromPackage(package_operation_ ==
                               PACKAGE_OPERATION_POST_ELEVATION)) {
     ReportSuccess();
   } else {
@@ -920,8 +924,7 @@ void Installer::ReportHandOverFailure() {
   // package's installer had it: those stopped, and this run cancels,
   // without an error of its own.
   if (IsRunInterrupted()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   ReportLastError();
@@ -932,6 +935,12 @@ void Installer::ReportSuccess() {
   result_ = RESULT_SUCCESS;
   Broadcast(&InstallerObserver::OnSuccess);
   ReleaseResources();
+}
+
+void Installer::CancelInterrupted() {
+  LOG(INFO) << "Installation was interrupted";
+  interrupted_ = true;
+  Cancel();
 }
 
 void Installer::Cancel() {
