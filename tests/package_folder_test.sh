@@ -4,10 +4,11 @@
 # root named by the time stamp of its start; the backend, started before
 # the package is ready, knows only that name's start and must take the
 # folder its own front end made:
-# - planted: for every second of the next three minutes the download root
-#   already holds a ready folder "..1" (no owner, an unsigned package with a
-#   planted file) and a ready folder "..2" (another session's, a signed
-#   package with a planted file): the install takes neither and leaves both;
+# - planted, other_session: for every second of the next three minutes the
+#   download root already holds a ready folder "..1" with a package that
+#   has a planted file: one of no owner (unsigned), or one of another
+#   session (signed, as another front end started in the same second would
+#   have made it): the install takes none of them and leaves them;
 # - same_second: two installs started together, each into its own install
 #   folder: each installs its own package and no folder is left;
 # - cancel: the wizard's user quits while the backend extracts the package
@@ -124,34 +125,44 @@ installed_package() {
   }
 }
 
-# --- Ready folders of the coming minutes, planted before the run.
-package_case planted good
-mkdir -p "$DL"
-now=$(date +%s)
-for s in $(seq 0 180); do
-  stamp=$(date -d "@$((now + s))" +%Y%m%d%H%M%S)
-  for n in 1 2; do
-    mkdir "$DL/kavor_package_$stamp$n" && : >"$DL/kavor_package_$stamp$n/ready"
+# planted_case NAME OWNER PACKAGE: for every second of the next three
+# minutes the download root of case NAME already holds a ready folder
+# "..1" with PACKAGES/PACKAGE, recording the session OWNER (none when
+# empty); the install must take none of them and leave them.
+planted_case() {
+  local name="$1" owner="$2" planted="$3" now s stamp count
+  package_case "$name" good
+  mkdir -p "$DL"
+  now=$(date +%s)
+  for s in $(seq 0 180); do
+    stamp=$(date -d "@$((now + s))" +%Y%m%d%H%M%S)
+    mkdir "$DL/kavor_package_${stamp}1" &&
+      : >"$DL/kavor_package_${stamp}1/ready" &&
+      ln "$PACKAGES/$planted" "$DL/kavor_package_${stamp}1/kavor_package" ||
+      exit 1
+    [ -z "$owner" ] ||
+      printf '%s' "$owner" >"$DL/kavor_package_${stamp}1/session"
   done
-  ln "$PACKAGES/planted_unsigned" "$DL/kavor_package_${stamp}1/kavor_package"
-  ln "$PACKAGES/planted_signed" "$DL/kavor_package_${stamp}2/kavor_package"
-  printf '%s' "$OTHER_SESSION" >"$DL/kavor_package_${stamp}2/session"
-done
-PLANTED=$(find "$DL" -name kavor_package -type f | wc -l)
-setup_command 'C:\Kavor' "$SESSION"
-run_in_job -- "${SETUP_ARGS[@]}"
-stop_update_server
-LOG=$(logs)
-check "planted: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
-check "planted: the backend looked by the folders' common name" \
-  has "$LOG" "--package-dir-prefix="
-check "planted: its own package installed, nothing planted" \
-  installed_package Kavor
-check "planted: the planted folders left alone ($PLANTED)" \
-  [ "$(find "$DL" -name kavor_package -type f | wc -l)" = "$PLANTED" ]
-check "planted: its own folder removed ($(session_folders "$SESSION"))" \
-  [ -z "$(session_folders "$SESSION")" ]
-[ "$failed" = 0 ] || { echo "--- log"; tail -n 60 <<<"$LOG"; }
+  count=$(find "$DL" -name kavor_package -type f | wc -l)
+  setup_command 'C:\Kavor' "$SESSION"
+  run_in_job -- "${SETUP_ARGS[@]}"
+  stop_update_server
+  LOG=$(logs)
+  check "$name: exit 0 (got $RC: $ERR)" [ "$RC" = 0 ]
+  check "$name: the backend looked by the folders' common name" \
+    has "$LOG" "--package-dir-prefix="
+  check "$name: its own package installed, nothing planted" \
+    installed_package Kavor
+  check "$name: the planted folders left alone ($count)" \
+    [ "$(find "$DL" -name kavor_package -type f | wc -l)" = "$count" ]
+  check "$name: its own folder removed ($(session_folders "$SESSION"))" \
+    [ -z "$(session_folders "$SESSION")" ]
+  [ "$failed" = 0 ] || { echo "--- log"; tail -n 60 <<<"$LOG"; }
+}
+# Anyone's: no record, an unsigned package.
+planted_case planted "" planted_unsigned
+# Another front end's of the same second: its record, a signed package.
+planted_case other_session "$OTHER_SESSION" planted_signed
 
 # --- Two installs started together, into two install folders. Each front
 # end puts preference default overrides of its own into its package folder,
