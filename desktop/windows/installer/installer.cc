@@ -263,8 +263,7 @@ void Installer::RunBody() {
   // would reach its watch only after this body has created folders and sent
   // its first event: cancel now, before anything is changed or sent.
   if (IsRunInterrupted()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
@@ -408,7 +407,11 @@ void Installer::RunWithFolder(const base::FilePath& folder,
   if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
-    if (unpacker_->Unpack(command_line_) && RunInstallerFromPackage(false))
+    package_taken_ = true;
+    // An interruption during the last entries is seen only here: the
+    // package's installer must not start for a run nobody wants any more.
+    if (unpacker_->Unpack(command_line_) && !IsRunInterrupted() &&
+        RunInstallerFromPackage(false))
       ReportSuccess();
     else
       ReportHandOverFailure();
@@ -569,8 +572,7 @@ void Installer::OnObjectSignaled(HANDLE object) {
   if (!running_)
     return;
   if (object == interrupted_event_.Get()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   OnPackageReady();
@@ -578,6 +580,7 @@ void Installer::OnObjectSignaled(HANDLE object) {
 
 void Installer::OnPackageReady() {
   LOG(INFO) << "Package is ready";
+  package_taken_ = true;
   if (IsPackageDirKnown()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
@@ -587,7 +590,8 @@ void Installer::OnPackageReady() {
     }
     set_installation_subfolder(ComputeInstallationSubfolder());
   }
-  if (RunInstallerFromPackage(package_operation_ ==
+  if (!IsRunInterrupted() &&
+      RunInstallerFromPackage(package_operation_ ==
                               PACKAGE_OPERATION_POST_ELEVATION)) {
     ReportSuccess();
   } else {
@@ -983,8 +987,7 @@ void Installer::ReportHandOverFailure() {
   // package's installer had it: those stopped, and this run cancels,
   // without an error of its own.
   if (IsRunInterrupted()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
+    CancelInterrupted();
     return;
   }
   ReportLastError();
@@ -997,6 +1000,12 @@ void Installer::ReportSuccess() {
   if (command_line_->HasSwitch(kHandedOverSwitch) && GetSettings())
     ConfirmHandedOverSuccess();
   ReleaseResources();
+}
+
+void Installer::CancelInterrupted() {
+  LOG(INFO) << "Installation was interrupted";
+  interrupted_ = true;
+  Cancel();
 }
 
 void Installer::Cancel() {

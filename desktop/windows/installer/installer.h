@@ -76,6 +76,13 @@ class Installer : public InstallerStepContextImpl,
   // RESULT_NOT_FINISHED until the run reports its outcome.
   InstallerResult result() const { return result_; }
 
+  // Whether the run ended because the front end interrupted it or ended
+  // after this process took the package: such a front end does not wait
+  // for this process to let go of the package folder.
+  bool interrupted_with_package() const {
+    return interrupted_ && package_taken_;
+  }
+
   // InstallerStepContext:
   void OnImportantEvent(const std::string& name) override;
 
@@ -156,6 +163,8 @@ class Installer : public InstallerStepContextImpl,
   void ReportSuccess();
   // The front end interrupted the run or has ended.
   bool IsRunInterrupted();
+  // Cancels the run for the front end's interruption.
+  void CancelInterrupted();
   void Cancel();
   void ReleaseResources();
 
@@ -167,6 +176,8 @@ class Installer : public InstallerStepContextImpl,
   std::unique_ptr<SavedSecurityDescriptor> saved_folder_security_;
   base::ObserverList<InstallerObserver> observers_;
   bool running_ = false;
+  bool interrupted_ = false;
+  bool package_taken_ = false;
   InstallerResult result_ = RESULT_NOT_FINISHED;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;

@@ -645,6 +645,27 @@ TEST_F(InstallerTest, HandedOverRunConfirmsItsSuccess) {
   }
 }
 
+// A front end that ends while the package is being readied (here: before
+// the ready event comes) gets no hand-over: the package's installer never
+// starts, and the run is cancelled as interrupted.
+TEST_F(InstallerTest, NoHandOverOnceTheFrontEndIsGone) {
+  base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
+  base::win::ScopedHandle front_end(
+      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  command_line_.AppendSwitch("wait-for-package");
+  state_.package_dir = temp_.GetPath();
+  StartInstaller();
+  installer_->SetFrontEndProcess(front_end.Get());
+  RunPostedTasks();
+  EXPECT_FALSE(installer_->interrupted_with_package());
+  ASSERT_TRUE(::SetEvent(front_end.Get()));
+  ASSERT_TRUE(::SetEvent(ready.Get()));
+  RunUntilOutcome();
+  EXPECT_EQ(std::vector<std::string>({"ready", "cancelled"}), events_);
+  EXPECT_TRUE(installer_->interrupted_with_package());
+  EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+}
+
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
   // No interrupted event exists: the run must not even look for it.
   interrupted_.Close();

@@ -24,7 +24,8 @@ class InterprocessState {
   virtual ~InterprocessState() = default;
 
   virtual void AppendToCommandLine(base::CommandLine* command_line) = 0;
-  // The package folder, found through the prefix when only that is known.
+  // The package folder; when only the prefix is known, the first ready
+  // folder of that name that this session's front end made.
   virtual base::FilePath GetPackageDir() = 0;
   virtual std::string GetSessionGuid() = 0;
   virtual bool IsAutoupdate() = 0;

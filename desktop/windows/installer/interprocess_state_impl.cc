@@ -12,6 +12,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installer_utils.h"
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
 
 namespace installer {
 namespace {
@@ -126,10 +127,19 @@ base::FilePath InterprocessStateImpl::GetPackageDir() {
                                package_dir_prefix_.BaseName().value() + L"*");
   for (base::FilePath folder = folders.Next(); !folder.empty();
        folder = folders.Next()) {
-    if (base::PathExists(folder.Append(kReadyMarker))) {
-      package_dir_ = folder;
-      break;
+    if (!base::PathExists(folder.Append(kReadyMarker)))
+      continue;
+    // Anyone who can write to the download root can make a ready folder of
+    // that name, and a front end started in the same second makes its own:
+    // only the folder this session's front end made holds the package it
+    // checked.
+    if (!IsPackageFolderOfSession(folder, session_guid_)) {
+      LOG(WARNING) << "Skipping the package folder " << folder.value()
+                   << ": not made by this installation";
+      continue;
     }
+    package_dir_ = folder;
+    break;
   }
   return package_dir_;
 }

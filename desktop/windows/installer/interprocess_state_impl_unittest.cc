@@ -85,16 +85,32 @@ TEST(InterprocessStateTest, TrackingKeysTooDeepToReadBackAreDropped) {
   }
 }
 
+constexpr char kSession[] = "5d0a4e8b-0000-4000-8000-7a1d2e4b6c80";
+
+// Makes |folder| as a front end of |session| would, ready or not.
+void MakePackageFolder(const base::FilePath& folder,
+                       const std::string& session,
+                       bool ready) {
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_EQ(static_cast<int>(session.size()),
+            base::WriteFile(folder.Append(L"session"), session.data(),
+                            static_cast<int>(session.size())));
+  if (ready) {
+    ASSERT_EQ(1, base::WriteFile(folder.Append(L"ready"), "x", 1));
+  }
+}
+
 TEST(InterprocessStateTest, PackageFolderIsTheFirstReadyOneOfThePrefix) {
   base::ScopedTempDir temp;
   ASSERT_TRUE(temp.CreateUniqueTempDir());
   for (const wchar_t* name : {L"pkg_1", L"pkg_2", L"pkg_3", L"other"})
-    ASSERT_TRUE(base::CreateDirectory(temp.GetPath().Append(name)));
+    MakePackageFolder(temp.GetPath().Append(name), kSession, false);
   ASSERT_TRUE(base::WriteFile(temp.GetPath().Append(L"pkg_2\\ready"), "x", 1));
   ASSERT_TRUE(base::WriteFile(temp.GetPath().Append(L"other\\ready"), "x", 1));
 
   base::CommandLine command_line = MakeCommandLine(
-      {L"--package-dir-prefix=" + temp.GetPath().Append(L"pkg_").value()});
+      {L"--package-dir-prefix=" + temp.GetPath().Append(L"pkg_").value(),
+       L"--session-guid=" + base::ASCIIToUTF16(kSession)});
   auto state = MakeState(command_line);
   EXPECT_EQ(temp.GetPath().Append(L"pkg_2"), state->GetPackageDir());
 
@@ -106,6 +122,35 @@ TEST(InterprocessStateTest, PackageFolderIsTheFirstReadyOneOfThePrefix) {
   waiting->AppendToCommandLine(&child);
   EXPECT_EQ(temp.GetPath().Append(L"pkg_"),
             child.GetSwitchValuePath("package-dir-prefix"));
+}
+
+// Anyone who can write to the download folder can make a ready folder of
+// the prefix's name, and a front end started in the same second makes one
+// too: found by the prefix, only a folder of this session is taken.
+TEST(InterprocessStateTest, PrefixFindsOnlyAFolderOfThisSession) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const base::FilePath planted = temp.GetPath().Append(L"pkg_1");
+  ASSERT_TRUE(base::CreateDirectory(planted));
+  ASSERT_EQ(1, base::WriteFile(planted.Append(L"ready"), "x", 1));
+  MakePackageFolder(temp.GetPath().Append(L"pkg_2"),
+                    "11111111-2222-4333-8444-555555555555", true);
+  MakePackageFolder(temp.GetPath().Append(L"pkg_3"), std::string(kSession) + "x",
+                    true);
+  const base::FilePath own = temp.GetPath().Append(L"pkg_4");
+  MakePackageFolder(own, kSession, true);
+
+  const std::wstring prefix =
+      L"--package-dir-prefix=" + temp.GetPath().Append(L"pkg_").value();
+  base::CommandLine command_line = MakeCommandLine(
+      {L"--backend", prefix, L"--session-guid=" + base::ASCIIToUTF16(kSession)});
+  EXPECT_EQ(own, MakeState(command_line)->GetPackageDir());
+
+  // A run of another session finds none of them.
+  base::CommandLine other = MakeCommandLine(
+      {L"--backend", prefix,
+       L"--session-guid=99999999-2222-4333-8444-555555555555"});
+  EXPECT_TRUE(MakeState(other)->GetPackageDir().empty());
 }
 
 TEST(InterprocessStateTest, BackendWithoutPackageSwitches) {

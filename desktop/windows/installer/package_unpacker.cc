@@ -9,6 +9,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/version.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/file_version_utils.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -16,6 +17,8 @@
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/package_fetcher/signature_check.h"
+#include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -132,6 +135,10 @@ void PackageUnpacker::OnUnpackProgressChanged(int32_t files_done) {
     delegate_->OnStepFinished(kDirectUnpackingStepName, files_done);
 }
 
+bool PackageUnpacker::ShouldStopExtracting() {
+  return delegate_->ShouldStopUnpacking();
+}
+
 InterprocessState* PackageUnpacker::interprocess_state() {
   return interprocess_state_ ? interprocess_state_ : GetInterprocessState();
 }
@@ -191,6 +198,34 @@ bool PackageUnpacker::CopyUnpackedFiles(const base::FilePath& target) {
 bool PackageUnpacker::UnpackArchive(const base::FilePath& target) {
   const base::FilePath archive =
       context_->GetPackageDir().Append(kPackageArchiveName);
+  // The front end checked the package in a folder its user can write to,
+  // and this process may run elevated: the archive unpacked is the one
+  // checked here, held so that nobody can write, replace or delete it until
+  // it has been read.
+  base::win::ScopedHandle held(
+      ::CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held.IsValid()) {
+    const DWORD error = ::GetLastError();
+    LOG(ERROR) << "Cannot hold the package " << archive.value()
+               << " against changes: " << FormatWin32Error(error);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                   "Unpack archive operation failed\nThe "
+                                   "archive " +
+                                       archive.AsUTF8Unsafe() +
+                                       " does not exist.");
+    }
+    return SetLastInstallerError(
+        RESULT_GENERAL_ERROR,
+        "Cannot open the package: " + FormatWin32Error(error),
+        archive.value());
+  }
+  if (!IsProgramSignatureAccepted(archive, "package")) {
+    return SetLastInstallerError(RESULT_GENERAL_ERROR,
+                                 "Signature incorrect for the package",
+                                 archive.value());
+  }
   files_to_unpack_ = 0;
   std::string error;
   if (!ExecuteOperation(context_->GetTransaction(),

@@ -62,6 +62,7 @@ class PackageUnpacker : public UnpackProgressObserver {
   // finished once the whole archive is unpacked.
   void OnFilesToUnpackCounted(int32_t count) override;
   void OnUnpackProgressChanged(int32_t files_done) override;
+  bool ShouldStopExtracting() override;
 
  private:
   InterprocessState* interprocess_state();

@@ -19,7 +19,10 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/interprocess_state_impl.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/test/fake_settings.h"
+#include "desktop/windows/installer/test/fake_signature_checker.h"
 #include "desktop/windows/installer/test/unpack_archives.h"
 #include "gtest/gtest.h"
 
@@ -72,6 +75,10 @@ class PackageUnpackerTest : public testing::Test,
     }
     context_ = std::make_unique<InstallerStepContextImpl>(states_[0].get());
     context_->set_settings(&settings_);
+  }
+  void TearDown() override { SetSignatureCheckerForTesting(nullptr); }
+  bool ShouldStopUnpacking() override {
+    return stop_after_ >= 0 && asked_to_stop_++ >= stop_after_;
   }
   void OnTotalSteps(int count) override {
     events_.push_back("total " + base::IntToString(count));
@@ -126,6 +133,10 @@ class PackageUnpackerTest : public testing::Test,
   std::unique_ptr<InstallerStepContextImpl> context_;
   test::FakeSettings settings_;
   std::vector<std::string> events_;
+  // ShouldStopUnpacking answers true from its call of this index on; never
+  // when negative.
+  int stop_after_ = -1;
+  int asked_to_stop_ = 0;
 };
 
 TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
@@ -309,6 +320,83 @@ TEST_F(PackageUnpackerTest, UnpacksTheArchiveOrTakesAwayWhatItWrote) {
     EXPECT_TRUE(base::ReadFileToString(victim, &victim_text));
     EXPECT_EQ("ORIGIN", victim_text);
   }
+}
+
+// Tries, while the backend checks the package's signature, to put another
+// file in its place the ways a swap would.
+class PackageSwapAttempt : public test::FakeSignatureChecker {
+ public:
+  bool VerifyFileSignature(const base::FilePath& path,
+                           std::string* log) override {
+    checked = path;
+    const base::FilePath other = path.DirName().Append(L"other");
+    EXPECT_EQ(5, base::WriteFile(other, "other", 5));
+    replaced = ::MoveFileExW(other.value().c_str(), path.value().c_str(),
+                             MOVEFILE_REPLACE_EXISTING) != 0;
+    base::win::ScopedHandle writer(
+        ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    written = writer.IsValid();
+    return test::FakeSignatureChecker::VerifyFileSignature(path, log);
+  }
+  base::FilePath checked;
+  bool replaced = true, written = true;
+};
+
+// The backend unpacks only a package whose signature it checked itself, on
+// the file it then reads: nobody can replace or change it in between.
+TEST_F(PackageUnpackerTest, ArchiveIsCheckedAndHeldUntilUnpacked) {
+  PackageSwapAttempt checker;
+  checker.own_signed = true;
+  SetSignatureCheckerForTesting(&checker);
+  const base::FilePath archive = package_.Append(L"kavor_package");
+  for (bool verifies : {true, false}) {
+    SCOPED_TRACE(verifies);
+    checker.verifies = verifies;
+    ASSERT_TRUE(
+        base::CopyFile(test::TestData(L"lzma_util\\package.exe"), archive));
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    EXPECT_EQ(verifies,
+              MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
+                  ->Unpack(&command_line))
+        << LastError();
+    EXPECT_EQ(archive, checker.checked);
+    EXPECT_FALSE(checker.replaced);
+    EXPECT_FALSE(checker.written);
+    if (verifies) {
+      EXPECT_EQ(test::TreeListing(test::TestData(L"lzma_util\\package_src")),
+                test::TreeListing(install_.Append(L"47.0.4127.0")));
+    } else {
+      EXPECT_NE(std::string::npos,
+                LastError().find("Signature incorrect for the package"));
+    }
+    // Let go once read.
+    EXPECT_TRUE(base::DeleteFile(archive, false));
+    RollbackOperations(context_->GetTransaction());
+    EXPECT_EQ("", InstallTree());
+  }
+}
+
+// An interrupted run stops the extraction between two entries, not after
+// the last one, and takes away what it wrote.
+TEST_F(PackageUnpackerTest, InterruptionStopsTheExtractionBetweenEntries) {
+  ASSERT_TRUE(base::CopyFile(test::TestData(L"lzma_util\\package.exe"),
+                             package_.Append(L"kavor_package")));
+  stop_after_ = 2;
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  EXPECT_FALSE(MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
+                   ->Unpack(&command_line));
+  EXPECT_NE(std::string::npos,
+            LastError().find("Could not lzma unpack, error code: 14"))
+      << LastError();
+  // Two entries were unpacked before the third was refused.
+  EXPECT_EQ(std::vector<std::string>({"total 7", "direct_unpacking 1"}),
+            events_);
+  EXPECT_EQ(3, asked_to_stop_);
+  EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
 }
 
 }  // namespace

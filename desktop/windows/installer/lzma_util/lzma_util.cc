@@ -387,6 +387,11 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
     const base::FilePath& name = relative_names[i];
     if (!names.empty() && pending.erase(name) == 0)
       continue;
+    if (observer && observer->ShouldStopExtracting()) {
+      LOG(INFO) << "Extraction interrupted after " << handled << " entries";
+      status = EXTRACT_INTERRUPTED;
+      break;
+    }
     if (observer)
       observer->OnUnpackProgressChanged(handled);
     ++handled;

@@ -23,6 +23,9 @@ class UnpackProgressObserver {
   virtual void OnFilesToUnpackCounted(int32_t count) = 0;
   // Called before each entry with the number handled so far (0 first).
   virtual void OnUnpackProgressChanged(int32_t files_done) = 0;
+  // Asked before each entry: true ends the extraction there, as
+  // EXTRACT_INTERRUPTED.
+  virtual bool ShouldStopExtracting() { return false; }
 };
 
 // Reads 7z archives, also one behind an executable stub or appended to the
@@ -59,6 +62,8 @@ class LzmaUtil {
     // The destination's drive has less free space than the entries to
     // write need: refused before anything is written.
     EXTRACT_DISK_FULL = 13,
+    // The observer asked to stop before an entry.
+    EXTRACT_INTERRUPTED = 14,
   };
 
   LzmaUtil();

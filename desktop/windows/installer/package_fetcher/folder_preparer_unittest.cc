@@ -5,6 +5,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "gtest/gtest.h"
 
@@ -68,6 +69,67 @@ TEST(FolderPreparerTest, FolderOfAnotherFrontEndIsLeftAlone) {
               preparer.Prepare());
   }
   EXPECT_TRUE(base::PathExists(theirs.Append(L"kavor_package")));
+}
+
+// Each folder records the session that made it; a backend removes only
+// the folders of its own session.
+TEST(FolderPreparerTest, FoldersRecordTheirSession) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const std::string ours = "5d0a4e8b-0000-4000-8000-7a1d2e4b6c80";
+  const std::string theirs = "11111111-2222-4333-8444-555555555555";
+  FolderPreparerImpl preparer(temp.GetPath(), false, March13(), ours);
+  FolderPreparerImpl other(temp.GetPath(), false, March13(), theirs);
+  const base::FilePath first = preparer.Prepare();
+  const base::FilePath second = other.Prepare();
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_TRUE(IsPackageFolderOfSession(first, ours));
+  EXPECT_FALSE(IsPackageFolderOfSession(first, theirs));
+  EXPECT_FALSE(IsPackageFolderOfSession(first, ""));
+  EXPECT_TRUE(IsPackageFolderOfSession(second, theirs));
+  // One planted without a record.
+  const base::FilePath planted =
+      temp.GetPath().Append(L"kavor_package_201803130930059");
+  ASSERT_TRUE(base::CreateDirectory(planted));
+
+  EXPECT_TRUE(RemovePackageFoldersOfSession(
+      base::FilePath(), preparer.GetPackageFolder(), ours));
+  EXPECT_FALSE(base::PathExists(first));
+  EXPECT_TRUE(base::PathExists(second));
+  EXPECT_TRUE(base::PathExists(planted));
+  EXPECT_TRUE(RemovePackageFoldersOfSession(second, base::FilePath(), ours));
+  EXPECT_TRUE(base::PathExists(second));
+  EXPECT_TRUE(RemovePackageFoldersOfSession(second, base::FilePath(), theirs));
+  EXPECT_FALSE(base::PathExists(second));
+}
+
+// A folder whose package a backend still reads cannot go with its front
+// end: it keeps its record, so that the backend removes it once done.
+TEST(FolderPreparerTest, FolderStillReadKeepsItsRecord) {
+  base::ScopedTempDir temp;
+  ASSERT_TRUE(temp.CreateUniqueTempDir());
+  const std::string ours = "5d0a4e8b-0000-4000-8000-7a1d2e4b6c80";
+  auto preparer = std::make_unique<FolderPreparerImpl>(temp.GetPath(), false,
+                                                       March13(), ours);
+  const base::FilePath folder = preparer->Prepare();
+  const base::FilePath package = folder.Append(L"kavor_package");
+  ASSERT_EQ(1, base::WriteFile(package, "x", 1));
+  ASSERT_EQ(1, base::WriteFile(folder.Append(L"ready"), "x", 1));
+  base::win::ScopedHandle reader(
+      ::CreateFileW(package.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(reader.IsValid());
+  const base::FilePath prefix = preparer->GetPackageFolder();
+  preparer.reset();
+  EXPECT_TRUE(base::PathExists(package));
+  EXPECT_TRUE(IsPackageFolderOfSession(folder, ours));
+
+  EXPECT_FALSE(RemovePackageFoldersOfSession(base::FilePath(), prefix, ours));
+  EXPECT_TRUE(IsPackageFolderOfSession(folder, ours));
+  reader.Close();
+  EXPECT_TRUE(RemovePackageFoldersOfSession(base::FilePath(), prefix, ours));
+  EXPECT_FALSE(base::PathExists(folder));
 }
 
 TEST(FolderPreparerTest, FolderThatCannotBeMadeIsRecorded) {

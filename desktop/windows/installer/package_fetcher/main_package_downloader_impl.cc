@@ -116,12 +116,29 @@ void MainPackageDownloaderImpl::OnDownloadComplete(
 
 bool MainPackageDownloaderImpl::CheckChecksum(
     const base::FilePath& folder, const std::string& expected_checksum) {
+  const base::FilePath package = folder.Append(kPackageFileName);
+  // The checks below and the backend's unpacking read the package by its
+  // path in a folder the user can write to: from here on it is held.
+  held_package_.Set(
+      ::CreateFileW(package.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held_package_.IsValid()) {
+    const DWORD error = ::GetLastError();
+    LOG(ERROR) << "Cannot hold " << package.value()
+               << " against changes: error " << error;
+    return SetLastInstallerError(
+        RESULT_PACKAGE_FETCH_FAILED,
+        base::StringPrintf("Cannot open the downloaded package: error %lu",
+                           error),
+        package.value());
+  }
   std::string actual;
   int64_t length = 0;
-  if (CheckFileChecksum(folder.Append(kPackageFileName), expected_checksum,
-                        nullptr, &actual, &length)) {
+  if (CheckFileChecksum(package, expected_checksum, nullptr, &actual,
+                        &length)) {
     return true;
   }
+  held_package_.Close();
   return SetLastInstallerError(
       RESULT_PACKAGE_FETCH_FAILED,
       base::StringPrintf("Checksum incorrect for the downloaded package, "
@@ -136,6 +153,7 @@ bool MainPackageDownloaderImpl::CheckSignature(const base::FilePath& folder) {
                                  "downloaded package")) {
     return true;
   }
+  held_package_.Close();
   return SetLastInstallerError(
       RESULT_PACKAGE_FETCH_FAILED,
       "Signature incorrect for the downloaded package");
@@ -218,6 +236,8 @@ bool MainPackageDownloaderImpl::CopyInstallerExecutable(
 void MainPackageDownloaderImpl::Cancel() {
   weak_factory_.InvalidateWeakPtrs();
   download_callback_.Reset();
+  // The folder preparer deletes the folder next.
+  held_package_.Close();
 }
 
 }  // namespace installer

@@ -6,6 +6,7 @@
 #include "base/files/file_path.h"
 #include "base/macros.h"
 #include "base/memory/weak_ptr.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/main_package_downloader.h"
 
 namespace installer {
@@ -43,6 +44,10 @@ class MainPackageDownloaderImpl : public MainPackageDownloader {
 
   // The callback of the download under way.
   DownloadCallback download_callback_;
+  // The package being checked, held from its first check until Cancel (the
+  // end of the fetch) so that nobody can write, replace or delete it before
+  // the backend has opened it: both read it only.
+  base::win::ScopedHandle held_package_;
   base::WeakPtrFactory<MainPackageDownloaderImpl> weak_factory_{this};
 
   DISALLOW_COPY_AND_ASSIGN(MainPackageDownloaderImpl);

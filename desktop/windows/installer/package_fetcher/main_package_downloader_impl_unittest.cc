@@ -16,6 +16,7 @@
 #include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
 #include "desktop/windows/installer/package_fetcher/package_metadata.h"
@@ -190,6 +191,44 @@ TEST_F(MainPackageDownloaderTest, SignatureIsCheckedOnlyBySignedInstallers) {
         c.accepted ? "" : "Signature incorrect for the downloaded package",
         ErrorMessage());
   }
+}
+
+// Whether another file can be put in place of the package, or the package
+// written: what a swap between the front end's checks and the backend's
+// unpacking would do.
+bool PackageCanBeSwapped(const base::FilePath& package) {
+  const base::FilePath other = package.DirName().Append(L"other");
+  EXPECT_EQ(5, base::WriteFile(other, "other", 5));
+  base::win::ScopedHandle writer(
+      ::CreateFileW(package.value().c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const bool written = writer.IsValid();
+  writer.Close();
+  const bool replaced = ::MoveFileExW(other.value().c_str(),
+                                      package.value().c_str(),
+                                      MOVEFILE_REPLACE_EXISTING) != 0;
+  base::DeleteFile(other, false);
+  return written || replaced;
+}
+
+// The package checked is held from the first check until the fetch ends,
+// while the backend can still read it; a refused package is let go at once.
+TEST_F(MainPackageDownloaderTest, CheckedPackageIsHeldUntilCancel) {
+  const std::string body = "the package";
+  ASSERT_EQ(static_cast<int>(body.size()),
+            base::WriteFile(Package(), body.data(), body.size()));
+  const std::string digest =
+      Sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  ASSERT_TRUE(downloader_.CheckChecksum(folder_, digest));
+  EXPECT_TRUE(downloader_.CheckSignature(folder_));  // An unsigned test.
+  EXPECT_FALSE(PackageCanBeSwapped(Package()));
+  EXPECT_EQ(body, ReadAll(Package()));
+  downloader_.Cancel();
+  EXPECT_TRUE(PackageCanBeSwapped(Package()));
+
+  EXPECT_FALSE(downloader_.CheckChecksum(folder_, digest));
+  EXPECT_TRUE(PackageCanBeSwapped(Package()));
 }
 
 TEST_F(MainPackageDownloaderTest, InstallerCopyTakesTheHostsLibraryAlong) {

@@ -10,16 +10,25 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/interprocess_state.h"
 #include "desktop/windows/installer/ipc/installer_messages.h"
+#include "desktop/windows/installer/package_fetcher/folder_preparer.h"
 #include "desktop/windows/installer/service/json_installation_status_reader.h"
 #include "desktop/windows/installer/service/service_utils.h"
 #include "desktop/windows/installer/steps/installer_step_scheduler.h"
 
 namespace installer {
 namespace {
+
+// How long a backend whose run was interrupted waits for the front end to
+// end before leaving the package folders to it. A front end ends within
+// seconds of interrupting; one that stays (showing its result) removes them
+// itself.
+constexpr base::TimeDelta kFrontEndEndWait = base::TimeDelta::FromMinutes(1);
 
 std::unique_ptr<InstallationStatusReader> MakeJsonStatusReader() {
   return std::make_unique<JsonInstallationStatusReader>();
@@ -124,11 +133,41 @@ InstallerResult BackendProcessInstallerRunnerImpl::Run(Settings* settings) {
   settings_->RemoveObserver(this);
   result =
       start_failure_ != RESULT_SUCCESS ? start_failure_ : installer_->result();
+  const bool interrupted = installer_->interrupted_with_package();
   // What the run did becomes final, or is taken back, before the folder is
   // let go.
   installer_.reset();
+  RemovePackageFoldersOfEndedFrontEnd(interrupted);
   mutex_keeper_.End();
   return result;
+}
+
+void BackendProcessInstallerRunnerImpl::RemovePackageFoldersOfEndedFrontEnd(
+    bool interrupted) {
+  if (!initial_process_.IsValid())
+    return;
+  // A front end that interrupted the run while this process had the
+  // package ends without waiting for it, and its own removal of the package
+  // folder fails while this process still reads the archive. Whichever of
+  // the two ends last removes the folder.
+  if (interrupted) {
+    VLOG(1) << "Waiting for the interrupting front end to end";
+    ::WaitForSingleObject(initial_process_.Get(),
+                          static_cast<DWORD>(kFrontEndEndWait.InMilliseconds()));
+  }
+  if (::WaitForSingleObject(initial_process_.Get(), 0) != WAIT_OBJECT_0)
+    return;  // The front end removes its folders itself when it ends.
+  InterprocessState* state = GetInterprocessState();
+  if (!state->IsPackageDirKnown())
+    return;
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
+  // Only the folders this session's front end made carry its record: a
+  // package folder given by hand, or one of another installation, stays.
+  RemovePackageFoldersOfSession(
+      command_line.GetSwitchValuePath("package-dir"),
+      command_line.GetSwitchValuePath("package-dir-prefix"),
+      state->GetSessionGuid());
 }
 
 InstallerResult BackendProcessInstallerRunnerImpl::WatchInitialProcess(

@@ -110,6 +110,10 @@ class BackendProcessInstallerRunnerImpl
   // Takes the front end's process from the command line and watches it.
   InstallerResult WatchInitialProcess(const base::CommandLine& command_line);
   void Start();
+  // At the end of the backend: when the front end has ended (waiting a
+  // while for one that interrupted the run), removes the package folders
+  // its session made.
+  void RemovePackageFoldersOfEndedFrontEnd(bool interrupted);
 
   base::RunLoop run_loop_;
   // The front end; not valid when no process is watched.
