@@ -155,16 +155,19 @@ oem_to_utf8() {
   oem=$(tr -d '\r' <<<"$OUT" | sed -n 's/.*OEMCP *REG_SZ *//p')
   iconv -f "CP$oem" -t UTF-8
 }
-# no_uninstall_entry: no uninstall entry naming the product under either
-# root, in the 32-bit view or the native one; names what is left.
+# no_uninstall_entry: no uninstall entry naming the installation's folder
+# under either root, in the 32-bit view or the native one; names what is
+# left. Only the folder counts: the template prefix may hold entries the
+# unit tests make for a moment in the build prefix it is copied from.
 no_uninstall_entry() {
-  local root view left=0
+  local root view found left=0
   for root in HKCU HKLM; do
     for view in 32 64; do
       reg_query "$root\\$UNINSTALL_KEY" /s /reg:$view || return 1
-      if grep -qi kavor <<<"$OUT"; then
+      found=$(oem_to_utf8 <<<"$OUT" | tr -d '\r' | grep -iF "$ROOT\\")
+      if [ -n "$found" ]; then
         echo "left in $root ($view-bit view):" >&2
-        grep -i kavor <<<"$OUT" >&2
+        echo "$found" >&2
         left=1
       fi
     done
@@ -288,6 +291,8 @@ before_uninstall() {
   check "before: files and shortcuts there" \
     all_there "${FILES[@]}" "${SHORTCUTS[@]}"
   check "before: recorded registry there" registry present "$1"
+  check "before: an uninstall entry names the folder" \
+    eval '! no_uninstall_entry 2>/dev/null'
 }
 
 # --- The uninstall removes the installation.
