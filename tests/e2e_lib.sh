@@ -227,9 +227,9 @@ _e2e_copy_prefix() {
   local from="$1" to="$2" errors
   errors=$({
     cp -al "$from" "$to"
-    (cd "$from" && find . -type f ! -iregex "$_e2e_shared" -print0 |
+    (cd "$from" && find . -type f ! -iregex "$_e2e_shared" ! -name 'reg*.tmp' -print0 |
       xargs -0 -r cp -a --reflink=auto --remove-destination --parents -t "$to")
-  } 2>&1 >/dev/null | grep -v -E '/users/[^/]+/Temp/')
+  } 2>&1 >/dev/null | grep -v -E "/users/[^/]+/Temp/|/reg[0-9a-f]+\.tmp'")
   [ -z "$errors" ] || { echo "$errors" >&2; return 1; }
 }
 
@@ -237,7 +237,8 @@ _e2e_copy_prefix() {
 # each test script), under a lock, since ctest runs test scripts in
 # parallel. The build prefix may be in use by the unit tests meanwhile;
 # wineserver writes its registry files whole (a new file renamed over the
-# old one), so a copy is consistent even then.
+# old one), so a copy is consistent even then; the new file may vanish while
+# the copy runs, and is none of the prefix's.
 _e2e_make_template() {
   local run_id
   run_id="$PPID-$(cut -d' ' -f22 "/proc/$PPID/stat" 2>/dev/null)"

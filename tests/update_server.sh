@@ -50,16 +50,21 @@ start_update_server() {
     "--log=$(e2e_winpath "$UPDATE_LOG")")
   [ -n "$script" ] &&
     args+=("--script=$(e2e_winpath "$(cd "$(dirname "$script")" && pwd)/$(basename "$script")")")
-  wine "$bin/kavor_update_server.exe" "${args[@]}" \
-    >"$work/update_server.err" 2>&1 &
-  UPDATE_SERVER_PID=$!
-  # A fresh prefix may take Wine some seconds to start the first program.
-  if ! wait_port_file "$UPDATE_SERVER_PID" "$port_file" 300; then
+  # A fresh prefix may take Wine some seconds to start the first program,
+  # and a start on a loaded machine has been seen to end without a word:
+  # one more try then, after saying why.
+  local try
+  for try in 1 2; do
+    wine "$bin/kavor_update_server.exe" "${args[@]}" \
+      >"$work/update_server.err" 2>&1 &
+    UPDATE_SERVER_PID=$!
+    wait_port_file "$UPDATE_SERVER_PID" "$port_file" 600 && break
     UPDATE_SERVER_PID=""
-    echo "the update server did not start:" >&2
+    rm -f "$port_file"
+    echo "the update server did not start (try $try):" >&2
     cat "$work/update_server.err" >&2
-    return 1
-  fi
+    [ "$try" = 2 ] && return 1
+  done
   UPDATE_PORT=$(cat "$port_file")
 }
 
