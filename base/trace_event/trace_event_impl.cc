@@ -272,11 +272,12 @@ void TraceEvent::AppendAsJSON(
   const char* category_name = category_group_name();
   StringAppendF(
       out,
-      "{\"pid\":%i,\"tid\":%i,\"ts\":%lld,\"ph\":\"%c\",\"cat\":\"%s\","
-      "\"name\":",
-      process_id, thread_id,
-      static_cast<long long>(timestamp_.ToInternalValue()), phase_,
-      category_name);
+      "{\"pid\":%i,\"tid\":%i,\"ts\":%lld,\"ph\":\"%c\",\"cat\":", process_id,
+      thread_id, static_cast<long long>(timestamp_.ToInternalValue()), phase_);
+  // Every name is escaped like the values: categories, event and argument
+  // names and scopes may hold quotes, backslashes or control characters.
+  EscapeJSONString(category_name, true, out);
+  *out += ",\"name\":";
   EscapeJSONString(name_ ? name_ : "", true, out);
   *out += ",\"args\":";
 
@@ -291,9 +292,8 @@ void TraceEvent::AppendAsJSON(
     for (int i = 0; i < kTraceMaxNumArgs && arg_names_[i]; ++i) {
       if (i > 0)
         *out += ",";
-      *out += "\"";
-      *out += arg_names_[i];
-      *out += "\":";
+      EscapeJSONString(arg_names_[i], true, out);
+      *out += ":";
       if (!arg_name_filter.is_null() && !arg_name_filter.Run(arg_names_[i])) {
         *out += "\"__stripped__\"";
       } else if (arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE) {
@@ -335,8 +335,10 @@ void TraceEvent::AppendAsJSON(
       flags_ & (TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_HAS_LOCAL_ID |
                 TRACE_EVENT_FLAG_HAS_GLOBAL_ID);
   if (id_flags) {
-    if (scope_)
-      StringAppendF(out, ",\"scope\":\"%s\"", scope_);
+    if (scope_) {
+      *out += ",\"scope\":";
+      EscapeJSONString(scope_, true, out);
+    }
     switch (id_flags) {
       case TRACE_EVENT_FLAG_HAS_ID:
         StringAppendF(out, ",\"id\":\"0x%llx\"", id_);

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/json/json_reader.h"
 #include "base/process/process_handle.h"
 #include "base/strings/stringprintf.h"
 #include "base/trace_event/category_registry.h"
+#include "base/values.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -260,6 +262,47 @@ TEST(TraceEventTest, ArgumentFiltersAndPrettyPrint) {
   std::ostringstream out;
   event.AppendPrettyPrinted(&out);
   EXPECT_EQ("ev[test.cat], {keep:1, drop:true}", out.str());
+}
+
+// Names are text from callers like any value: quotes, backslashes and
+// control characters in them still give JSON the project's reader takes.
+TEST(TraceEventTest, NamesWithQuotesAndControlCharactersStayJSON) {
+  static TraceCategory odd_category = {0, 0, "cat\"\\\x01"};
+  const char* const kName = "name\"\\\n";
+  const char* const kScope = "scope\"\\\t\x1f";
+  const char* arg_names[2] = {"arg\"\\\x02", "\"}{"};
+  const unsigned char arg_types[2] = {TRACE_VALUE_TYPE_STRING,
+                                      TRACE_VALUE_TYPE_INT};
+  const unsigned long long arg_values[2] = {AsValue("v\"\\"), 5};
+  for (const unsigned int copy : {0u, unsigned{TRACE_EVENT_FLAG_COPY}}) {
+    SCOPED_TRACE(copy ? "copied names" : "kept names");
+    TraceEvent event;
+    event.Initialize(7, TimeTicks::FromInternalValue(1000), ThreadTicks(),
+                     TRACE_EVENT_PHASE_BEGIN, odd_category.state_ptr(), kName,
+                     kScope, 0x2a, 0, 2, arg_names, arg_types, arg_values,
+                     nullptr, TRACE_EVENT_FLAG_HAS_ID | copy);
+    const std::string json = ToJSON(event);
+    std::unique_ptr<Value> read = JSONReader::Read(json);
+    ASSERT_TRUE(read) << json;
+    ASSERT_TRUE(read->is_dict()) << json;
+    const Value* cat = read->FindPath({"cat"});
+    ASSERT_TRUE(cat && cat->is_string()) << json;
+    EXPECT_EQ("cat\"\\\x01", cat->GetString());
+    const Value* name = read->FindPath({"name"});
+    ASSERT_TRUE(name && name->is_string()) << json;
+    EXPECT_EQ(kName, name->GetString());
+    const Value* scope = read->FindPath({"scope"});
+    ASSERT_TRUE(scope && scope->is_string()) << json;
+    EXPECT_EQ(kScope, scope->GetString());
+    const Value* args = read->FindPath({"args"});
+    ASSERT_TRUE(args && args->is_dict()) << json;
+    const Value* first = args->FindPath({arg_names[0]});
+    ASSERT_TRUE(first && first->is_string()) << json;
+    EXPECT_EQ("v\"\\", first->GetString());
+    const Value* second = args->FindPath({arg_names[1]});
+    ASSERT_TRUE(second && second->is_int()) << json;
+    EXPECT_EQ(5, second->GetInt());
+  }
 }
 
 }  // namespace
