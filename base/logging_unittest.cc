@@ -566,6 +566,12 @@ TEST_F(LoggingTest, VerboseSwitches) {
   EXPECT_FALSE(VLOG_IS_ON(4));
   static const char kOther[] = "other/file.cc";
   EXPECT_EQ(1, GetVlogLevelHelper(kOther, sizeof(kOther)));
+  // Lowering the minimum log level after set-up raises the global verbose
+  // level at once; the module level stays as given.
+  SetMinLogLevel(-4);
+  EXPECT_EQ(4, GetVlogLevelHelper(kOther, sizeof(kOther)));
+  EXPECT_EQ(3, GetVlogLevelHelper(__FILE__, sizeof(__FILE__)));
+  SetMinLogLevel(-1);
 
   CaptureLines();
   VLOG(3) << "module level";

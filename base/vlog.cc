@@ -24,12 +24,11 @@ VlogInfo::VmodulePattern::VmodulePattern()
 VlogInfo::VlogInfo(const std::string& v_switch,
                    const std::string& vmodule_switch,
                    int* min_log_level)
-    : max_vlog_level_(-*min_log_level) {
+    : min_log_level_(min_log_level) {
   int vlog_level = 0;
   if (!v_switch.empty() && StringToInt(v_switch, &vlog_level)) {
     // Verbose levels are negative log severities; no clamping.
-    max_vlog_level_ = vlog_level;
-    *min_log_level = -vlog_level;
+    *min_log_level_ = -vlog_level;
   }
 
   StringPairs kv_pairs;
@@ -75,7 +74,9 @@ int VlogInfo::GetVlogLevel(StringPiece file) const {
         return it.vlog_level;
     }
   }
-  return max_vlog_level_;
+  // Read on every query: a later change of the minimum log level (the
+  // crash reporter sets its own after start-up) moves the maximum with it.
+  return -*min_log_level_;
 }
 
 bool MatchVlogPattern(StringPiece string, StringPiece vlog_pattern) {

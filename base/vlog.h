@@ -16,11 +16,10 @@ class VlogInfo {
   static const int kDefaultVlogLevel;
 
   // |v_switch| is a decimal level; |vmodule_switch| is a comma-separated
-  // list of "pattern=level" pairs. A valid |v_switch| is also stored in
-  // |*min_log_level| as its negation, so that the log filter lets verbose
-  // lines through. The global maximum itself is kept here: a later change
-  // of the minimum log level (to quieten ordinary lines) must not change
-  // which verbose statements are on.
+  // list of "pattern=level" pairs. The global maximum lives in
+  // |*min_log_level| as its negation, where the log filter reads it, so a
+  // later change of the minimum log level changes the global maximum too.
+  // |min_log_level| must outlive this object.
   VlogInfo(const std::string& v_switch,
            const std::string& vmodule_switch,
            int* min_log_level);
@@ -30,7 +29,7 @@ class VlogInfo {
   VlogInfo& operator=(const VlogInfo&) = delete;
 
   // The level for |file| (a source path as __FILE__ gives it): that of the
-  // first matching vmodule pattern, else the global maximum.
+  // first matching vmodule pattern, else the global maximum as it is now.
   int GetVlogLevel(StringPiece file) const;
 
  private:
@@ -46,7 +45,7 @@ class VlogInfo {
   };
 
   std::vector<VmodulePattern> vmodule_levels_;
-  int max_vlog_level_;
+  int* const min_log_level_;
 };
 
 // Whether |string| matches |vlog_pattern|: "?" is any one character, "*" any

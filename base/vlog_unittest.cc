@@ -46,20 +46,26 @@ TEST(VlogTest, GlobalLevel) {
   EXPECT_EQ(-2, unchanged);
 }
 
-TEST(VlogTest, LevelSurvivesLaterMinimumChanges) {
-  // Raising the minimum log level afterwards (to quieten ordinary lines)
-  // leaves the verbose levels as they were given, global and per module.
+TEST(VlogTest, GlobalLevelFollowsLaterMinimumChanges) {
+  // The global maximum is read from the minimum log level on every query:
+  // lowering the minimum after set-up turns more verbose lines on, raising
+  // it turns them off. Module levels stay as they were given.
   int min_log_level = 0;
   VlogInfo vlog_info("3", "foo=5", &min_log_level);
-  min_log_level = 1;
   EXPECT_EQ(3, vlog_info.GetVlogLevel("bar.cc"));
+  min_log_level = -4;
+  EXPECT_EQ(4, vlog_info.GetVlogLevel("bar.cc"));
+  min_log_level = 1;
+  EXPECT_EQ(-1, vlog_info.GetVlogLevel("bar.cc"));
   EXPECT_EQ(5, vlog_info.GetVlogLevel("foo.cc"));
 
-  // Without "v" the global level is the one in force when it was made.
+  // Without "v" too: the global level is the one in force when asked.
   int without_v = -2;
   VlogInfo module_only("", "foo=5", &without_v);
-  without_v = 0;
   EXPECT_EQ(2, module_only.GetVlogLevel("bar.cc"));
+  without_v = -3;
+  EXPECT_EQ(3, module_only.GetVlogLevel("bar.cc"));
+  EXPECT_EQ(5, module_only.GetVlogLevel("foo.cc"));
 }
 
 TEST(VlogTest, ModuleLevels) {
