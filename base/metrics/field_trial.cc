@@ -1,6 +1,7 @@
 #include "base/metrics/field_trial.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct FieldTrialEntry {
   uint32_t pickle_size;
 };
 static_assert(sizeof(FieldTrialEntry) == 8, "entry header is 8 bytes");
+
+std::atomic<FieldTrialList::EntryCheckedHook> g_entry_checked_hook{nullptr};
 
 ThreadLocalStorage::Slot& CurrentNotificationSlot() {
   // Never destroyed: observer tasks may run on any thread until the end.
@@ -352,6 +355,11 @@ void FieldTrialList::ActivateInAllocatorWhileLocked(
 }
 
 // static
+void FieldTrialList::SetEntryCheckedHookForTesting(EntryCheckedHook hook) {
+  g_entry_checked_hook.store(hook, std::memory_order_release);
+}
+
+// static
 bool FieldTrialList::GetParamsFromSharedMemory(FieldTrial* trial,
                                                FieldTrial::Params* params) {
   FieldTrialList* list = g_field_trial_list.load(std::memory_order_acquire);
@@ -371,13 +379,21 @@ bool FieldTrialList::GetParamsFromSharedMemory(FieldTrial* trial,
     return false;
   const FieldTrialEntry* entry =
       reinterpret_cast<const FieldTrialEntry*>(block);
-  // Another process may have written the size: it must not reach past the
-  // block.
-  const size_t pickle_size = entry->pickle_size;
+  // Another process may write the entry while it is read here: its size
+  // is read once and must not reach past the block, and the pickle is
+  // parsed from a copy, so that its own size, checked when the pickle is
+  // made and read again while parsing, cannot change in between.
+  const uint32_t pickle_size =
+      *static_cast<const volatile uint32_t*>(&entry->pickle_size);
   if (alloc_size - sizeof(FieldTrialEntry) < pickle_size)
     return false;
+  const std::string pickle_bytes(block + sizeof(FieldTrialEntry), pickle_size);
 
-  Pickle pickle(block + sizeof(FieldTrialEntry), static_cast<int>(pickle_size));
+  Pickle pickle(pickle_bytes.data(), static_cast<int>(pickle_bytes.size()));
+  if (EntryCheckedHook hook =
+          g_entry_checked_hook.load(std::memory_order_acquire)) {
+    hook(trial);
+  }
   PickleIterator iter(pickle);
   StringPiece trial_name;
   StringPiece group_name;

@@ -143,6 +143,13 @@ class FieldTrialList {
       std::unique_ptr<PersistentMemoryAllocator> allocator);
   static PersistentMemoryAllocator* GetAllocator();
 
+  // Called by GetParamsFromSharedMemory, with the list's lock held, once a
+  // trial's entry has been checked and before its contents are parsed:
+  // lets a test write the entry there as another process could. Null (the
+  // default) for none.
+  using EntryCheckedHook = void (*)(FieldTrial* trial);
+  static void SetEntryCheckedHookForTesting(EntryCheckedHook hook);
+
  private:
   friend class FieldTrial;
   class ObserverRegistry;

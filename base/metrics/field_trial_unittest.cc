@@ -203,6 +203,11 @@ class FieldTrialSharedMemoryTest : public FieldTrialTest {
     head->pickle_size = static_cast<uint32_t>(pickle.size());
   }
 
+  void TearDown() override {
+    FieldTrialList::SetEntryCheckedHookForTesting(nullptr);
+    FieldTrialTest::TearDown();
+  }
+
   std::unique_ptr<FieldTrialList> list_;
 };
 
@@ -296,9 +301,69 @@ TEST_F(FieldTrialSharedMemoryTest, OversizedPickleYieldsNoParameters) {
   FieldTrial::Params params;
   EXPECT_FALSE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
   EXPECT_TRUE(params.empty());
-  head->pickle_size = static_cast<uint32_t>(usable - sizeof(EntryHead));
-  // A size that fits the block is read.
+
+  // A well-formed pickle that reaches past the block by less than the head
+  // (the head counts too): its last 4 bytes, the length 0 of a trailing
+  // empty string, lie in the free space behind the block, which is zeros.
+  ASSERT_GE(usable, 48u);
+  Pickle reaching;
+  reaching.WriteString("Trial");
+  reaching.WriteString("Group");
+  reaching.WriteString("key");
+  reaching.WriteString(std::string(usable - 48, 'v'));
+  reaching.WriteString("");
+  ASSERT_EQ(usable - sizeof(EntryHead) + 4, reaching.size());
+  memcpy(head + 1, reaching.data(), usable - sizeof(EntryHead));
+  head->pickle_size = static_cast<uint32_t>(reaching.size());
+  EXPECT_FALSE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+  EXPECT_TRUE(params.empty());
+  // The same pickle one string shorter fills the block to its end, and is
+  // read.
+  Pickle fitting;
+  fitting.WriteString("Trial");
+  fitting.WriteString("Group");
+  fitting.WriteString("key");
+  fitting.WriteString(std::string(usable - 48, 'v'));
+  RewriteEntry(trial.get(), fitting);
+  ASSERT_EQ(usable - sizeof(EntryHead), head->pickle_size);
   EXPECT_TRUE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+  EXPECT_EQ((FieldTrial::Params{{"key", std::string(usable - 48, 'v')}}),
+            params);
+}
+
+// How much GrowPickleAfterCheck adds to the size the entry's pickle gives
+// itself.
+uint32_t g_pickle_growth = 0;
+
+// Acts as a writer in another process that changes the entry once the
+// reader has checked it.
+void GrowPickleAfterCheck(FieldTrial* trial) {
+  EntryHead* head = EntryOf(trial);
+  ASSERT_NE(nullptr, head);
+  uint32_t payload_size;
+  memcpy(&payload_size, head + 1, sizeof(payload_size));
+  payload_size += g_pickle_growth;
+  memcpy(head + 1, &payload_size, sizeof(payload_size));
+}
+
+TEST_F(FieldTrialSharedMemoryTest, AnEntryChangedAfterItsCheckIsReadAsChecked) {
+  FieldTrialParamAssociator::GetInstance()->AssociateFieldTrialParams(
+      "Trial", "Group", {{"key", "value"}});
+  scoped_refptr<FieldTrial> trial =
+      FieldTrialList::FactoryGetFieldTrial("Trial", 100, "Group");
+  trial->group_name();
+  EntryHead* head = EntryOf(trial.get());
+  ASSERT_NE(nullptr, head);
+  const size_t usable = FieldTrialList::GetAllocator()->GetAllocSize(
+      trial->shared_memory_ref_for_testing());
+  // The pickle then claims 8 bytes beyond the entry's block, the last of
+  // the segment: free space of zeros, which would read as an empty pair.
+  g_pickle_growth =
+      static_cast<uint32_t>(usable - sizeof(EntryHead) - head->pickle_size + 8);
+  FieldTrialList::SetEntryCheckedHookForTesting(&GrowPickleAfterCheck);
+  FieldTrial::Params params;
+  EXPECT_TRUE(FieldTrialList::GetParamsFromSharedMemory(trial.get(), &params));
+  EXPECT_EQ((FieldTrial::Params{{"key", "value"}}), params);
 }
 
 TEST_F(FieldTrialSharedMemoryTest, DisabledTrialsAndFullSegmentsGetNoEntry) {
