@@ -23,10 +23,14 @@ std::atomic<GlobalActivityTracker*> GlobalActivityTracker::g_tracker_{nullptr};
 
 namespace {
 
-// Kept in the slot of a thread that found no room for its record, so that
-// its later activities give up at once instead of trying again each time.
-char g_untracked_thread_mark;
-void* const kUntrackedThread = &g_untracked_thread_mark;
+// What a thread's slot holds: the thread tracker it got from one global
+// tracker, or null when that one had no room for it, so that its later
+// activities give up at once instead of trying again each time. Owned by
+// the thread; freed when it ends.
+struct ThreadSlotEntry {
+  GlobalActivityTracker* owner;
+  ThreadActivityTracker* tracker;
+};
 
 }  // namespace
 
@@ -103,9 +107,7 @@ void ThreadActivityTracker::CreateSnapshot(Snapshot* snapshot) const {
 
 GlobalActivityTracker::GlobalActivityTracker(
     std::unique_ptr<PersistentMemoryAllocator> allocator, uint32_t stack_depth)
-    : allocator_(std::move(allocator)),
-      stack_depth_(stack_depth),
-      this_thread_tracker_(&GlobalActivityTracker::OnThreadExit) {}
+    : allocator_(std::move(allocator)), stack_depth_(stack_depth) {}
 
 GlobalActivityTracker::~GlobalActivityTracker() {
   for (const auto& entry : thread_trackers_)
@@ -116,6 +118,9 @@ GlobalActivityTracker::~GlobalActivityTracker() {
 void GlobalActivityTracker::CreateWithAllocator(
     std::unique_ptr<PersistentMemoryAllocator> allocator,
     uint32_t stack_depth) {
+  // Made while tracking is still off: taking the slot takes a lock, which
+  // would otherwise record itself and ask for the slot again.
+  ThreadTrackerSlot();
   GlobalActivityTracker* tracker =
       new GlobalActivityTracker(std::move(allocator), stack_depth);
   GlobalActivityTracker* expected = nullptr;
@@ -130,13 +135,31 @@ void GlobalActivityTracker::ReleaseForTesting() {
   g_tracker_.store(nullptr, std::memory_order_release);
 }
 
+// static
+ThreadLocalStorage::Slot& GlobalActivityTracker::ThreadTrackerSlot() {
+  // One slot for every tracker the process ever makes, never given back:
+  // trackers are turned on and off again (tests do, many times over) and a
+  // slot each would run out. An entry names the tracker it belongs to.
+  static ThreadLocalStorage::Slot* const slot =
+      new ThreadLocalStorage::Slot(&GlobalActivityTracker::OnThreadExit);
+  return *slot;
+}
+
 ThreadActivityTracker*
 GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
-  if (void* existing = this_thread_tracker_.Get()) {
-    return existing == kUntrackedThread
-               ? nullptr
-               : static_cast<ThreadActivityTracker*>(existing);
+  ThreadLocalStorage::Slot& slot = ThreadTrackerSlot();
+  ThreadSlotEntry* entry = static_cast<ThreadSlotEntry*>(slot.Get());
+  if (entry && entry->owner == this)
+    return entry->tracker;
+  if (!entry) {
+    entry = new ThreadSlotEntry();
+    slot.Set(entry);
   }
+  // An entry of a tracker turned off earlier is taken over. Its thread
+  // tracker stays alive with it: an activity begun before the switch may
+  // still be open on this thread.
+  entry->owner = this;
+  entry->tracker = nullptr;
 
   const size_t size = ThreadActivityTracker::RecordSize(stack_depth_);
   const uint32_t ref = allocator_->Allocate(size, kTypeIdThreadRecord);
@@ -148,7 +171,6 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
   ::ReleaseSRWLockExclusive(&lock_);
   if (!record) {
     // The segment is full: this thread goes untracked, for good.
-    this_thread_tracker_.Set(kUntrackedThread);
     UmaHistogramExactLinear(
         "ActivityTracker.ThreadTrackers.MemLimitTrackerCount", count, 101);
     return nullptr;
@@ -159,7 +181,7 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
   ::AcquireSRWLockExclusive(&lock_);
   thread_trackers_[tracker] = ref;
   ::ReleaseSRWLockExclusive(&lock_);
-  this_thread_tracker_.Set(tracker);
+  entry->tracker = tracker;
   UmaHistogramExactLinear("ActivityTracker.ThreadTrackers.Count", count + 1,
                           101);
   return tracker;
@@ -167,12 +189,12 @@ GlobalActivityTracker::GetOrCreateTrackerForCurrentThread() {
 
 // static
 void GlobalActivityTracker::OnThreadExit(void* value) {
-  // The slot belongs to the live tracker: a value reaching here was made by
-  // it, since a released tracker's slot no longer hands values out.
-  if (value == kUntrackedThread)
-    return;
-  if (GlobalActivityTracker* global = Get())
-    global->ReleaseTracker(static_cast<ThreadActivityTracker*>(value));
+  ThreadSlotEntry* entry = static_cast<ThreadSlotEntry*>(value);
+  // Only the tracker in use gives records back; one turned off keeps its
+  // segment as it was.
+  if (entry->tracker && entry->owner == Get())
+    entry->owner->ReleaseTracker(entry->tracker);
+  delete entry;
 }
 
 void GlobalActivityTracker::ReleaseTracker(ThreadActivityTracker* tracker) {

@@ -191,6 +191,8 @@ class GlobalActivityTracker {
                         uint32_t stack_depth);
   ~GlobalActivityTracker();
 
+  // The calling thread's entry, shared by every tracker ever made.
+  static ThreadLocalStorage::Slot& ThreadTrackerSlot();
   static void OnThreadExit(void* value);
   void ReleaseTracker(ThreadActivityTracker* tracker);
 
@@ -198,7 +200,6 @@ class GlobalActivityTracker {
 
   const std::unique_ptr<PersistentMemoryAllocator> allocator_;
   const uint32_t stack_depth_;
-  ThreadLocalStorage::Slot this_thread_tracker_;
 
   // A bare SRW lock: a base::Lock would record its own contention here and
   // come back in.

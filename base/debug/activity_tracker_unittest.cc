@@ -21,6 +21,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/test/histogram_counts.h"
 #include "base/threading/platform_thread.h"
+#include "base/threading/thread_local_storage.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
 
@@ -267,6 +268,35 @@ TEST_F(ActivityTrackerOnTest, AFullSegmentLeavesThreadsUntracked) {
   PlatformThread::Join(handle);
   EXPECT_FALSE(delegate.recorded);
   EXPECT_EQ(before + 2, HistogramSampleCount(kHistogram, 0));
+}
+
+// Tracking turned off and on again, more often than a thread has local
+// slots: each tracker gives the thread a record of its own or, with a full
+// segment, none, whatever an earlier tracker gave it.
+TEST_F(ActivityTrackerOnTest, TrackersMadeAgainAndAgainEachTrackThreadsAfresh) {
+  ThreadActivityTracker* previous =
+      GlobalActivityTracker::Get()->GetOrCreateTrackerForCurrentThread();
+  ASSERT_NE(nullptr, previous);
+  for (int i = 0; i < 2 * ThreadLocalStorage::kThreadLocalStorageSize; ++i) {
+    SCOPED_TRACE(i);
+    GlobalActivityTracker::ReleaseForTesting();
+    const bool full = i % 2 == 1;
+    TurnOn(full ? 128 : 4 << 10, 4);
+    ThreadActivityTracker* tracker =
+        GlobalActivityTracker::Get()->GetOrCreateTrackerForCurrentThread();
+    if (full) {
+      ASSERT_EQ(nullptr, tracker);
+      continue;
+    }
+    ASSERT_NE(nullptr, tracker);
+    EXPECT_NE(previous, tracker);
+    EXPECT_EQ(1, ThreadRecordCount());
+    int address = 0;
+    ScopedLockAcquireActivity activity(nullptr, &address);
+    EXPECT_TRUE(activity.is_recorded());
+    EXPECT_EQ(1u, ThisThread().depth);
+    previous = tracker;
+  }
 }
 
 std::vector<std::string>* g_logged_lines = nullptr;
