@@ -132,6 +132,12 @@ class InstallerWindowImpl : public InstallerWindow,
                                       UINT message,
                                       WPARAM wparam,
                                       LPARAM lparam);
+  // The headline's and the terms line's: they are drawn on the page's
+  // background.
+  static LRESULT CALLBACK RichTextProc(HWND control,
+                                       UINT message,
+                                       WPARAM wparam,
+                                       LPARAM lparam);
 
   INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void InitDialog();
@@ -158,6 +164,12 @@ class InstallerWindowImpl : public InstallerWindow,
   void ShowOptionsOnFolderProblem();
   const std::wstring& CurrentUserDisplayName();
   void ShowStatusText(const std::wstring& text);
+
+  void SubclassRichText(HWND control);
+  // Paints the rich-text |control| (whose own procedure is |control_proc|)
+  // over the page's background; false when there is no background to paint
+  // on yet and the control must paint itself.
+  bool PaintRichText(HWND control, WNDPROC control_proc);
 
   void RebuildBackground();
   void FreeBackground();

@@ -12,6 +12,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
@@ -505,6 +506,75 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
             test::WindowText(window_->GetWindowHandle()));
   EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
+}
+
+// The status line paints all of its place, so that a new text never shows
+// over the old one; the headline and the terms line show the page's
+// background around their texts.
+TEST_F(InstallerWindowTest, TextsDrawnOnPageBackground) {
+  MakeWindow();
+  HWND dialog = window_->GetWindowHandle();
+  const uint32_t kMarker = 0x102030;
+  auto same = [](uint32_t a, uint32_t b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 3)
+        return false;
+    }
+    return true;
+  };
+  // Points beside the centred texts, down both ends of each control.
+  std::vector<std::pair<POINT, POINT>> points;  // In the capture, the client.
+  for (int id : {IDC_HEADLINE, IDC_TERMS_LINE}) {
+    const RECT shown = test::RectInCapture(dialog, Item(id));
+    const RECT client = test::RectInCapture(dialog, Item(id), true);
+    for (int y = 1; y < shown.bottom - shown.top - 1; y += 2) {
+      for (int x : {1, int(shown.right - shown.left) - 2}) {
+        points.push_back({POINT{shown.left + x, shown.top + y},
+                          POINT{client.left + x, client.top + y}});
+      }
+    }
+  }
+  const test::WindowCapture page = EraseOnCanvas(dialog, kMarker);
+  ASSERT_FALSE(page.pixels.empty());
+  std::wstring mismatch;
+  auto on_background = [&](const test::WindowCapture& shot) {
+    for (const auto& point : points) {
+      const uint32_t shown =
+          shot.pixels[point.first.y * shot.width + point.first.x] & 0xFFFFFF;
+      const uint32_t under =
+          page.pixels[point.second.y * page.width + point.second.x] & 0xFFFFFF;
+      if (!same(shown, under)) {
+        mismatch =
+            base::StringPrintf(L"(%ld, %ld): %06x, background %06x",
+                               point.second.x, point.second.y, shown, under);
+        return false;
+      }
+    }
+    return true;
+  };
+  const test::WindowCapture shot = test::CheckAndSaveCapture(
+      dialog, L"window_texts_on_background", 4u, on_background);
+  EXPECT_TRUE(on_background(shot)) << mismatch;
+
+  window_->ShowProgressPage();
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  HWND status = Item(IDC_STATUS_TEXT);
+  RECT client = {};
+  ::GetClientRect(status, &client);
+  const test::WindowCapture line =
+      test::DrawOnCanvas(client.right, client.bottom, kMarker, [&](HDC dc) {
+        ::SendMessageW(status, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc),
+                       PRF_CLIENT);
+      });
+  ASSERT_FALSE(line.pixels.empty());
+  EXPECT_EQ(0u, test::CountPixels(line, test::WholeCapture(line),
+                                  [&](uint32_t pixel) {
+                                    return (pixel & 0xFFFFFF) == kMarker;
+                                  }));
+  EXPECT_GT(test::CountPixels(
+                line, test::WholeCapture(line),
+                [&](uint32_t pixel) { return (pixel & 0xFFFFFF) == 0xFFFFFF; }),
+            0u);
 }
 
 TEST_F(InstallerWindowTest, ProgressBarNeverMovesBackwards) {
