@@ -1103,6 +1103,8 @@ LRESULT CALLBACK InstallerWindowImpl::RichTextProc(HWND control,
   // The dialog stops naming the window when the window goes.
   auto* window = reinterpret_cast<InstallerWindowImpl*>(
       ::GetWindowLongPtrW(::GetParent(control), GWLP_USERDATA));
+  const bool terms_line = ::GetDlgCtrlID(control) == IDC_TERMS_LINE;
+  const bool open_key = wparam == VK_RETURN || wparam == VK_SPACE;
   switch (message) {
     case WM_NCDESTROY:
       ::SetWindowLongPtrW(control, GWLP_WNDPROC,
@@ -1116,6 +1118,33 @@ LRESULT CALLBACK InstallerWindowImpl::RichTextProc(HWND control,
     case WM_PAINT:
       if (window && window->PaintRichText(control, old_proc))
         return 0;
+      break;
+    case WM_GETDLGCODE: {
+      // Read-only texts keep none of the dialog's keys (the rich edit would
+      // keep Tab), except that the terms line opens its link on Enter and
+      // Space.
+      const MSG* msg = reinterpret_cast<const MSG*>(lparam);
+      if (terms_line && msg &&
+          (msg->message == WM_KEYDOWN || msg->message == WM_CHAR) &&
+          (msg->wParam == VK_RETURN || msg->wParam == VK_SPACE)) {
+        return DLGC_WANTMESSAGE;
+      }
+      return 0;
+    }
+    case WM_KEYDOWN:
+      if (window && terms_line && open_key) {
+        window->OpenTermsLink();
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (terms_line && open_key)
+        return 0;
+      break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      // The focus is shown around the text.
+      ::InvalidateRect(control, nullptr, FALSE);
       break;
   }
   return ::CallWindowProcW(old_proc, control, message, wparam, lparam);
@@ -1181,6 +1210,11 @@ bool InstallerWindowImpl::PaintRichText(HWND control, WNDPROC control_proc) {
     ::SetLayout(dc, 0);
     ::BitBlt(dc, 0, 0, width, height, page.dc(), 0, 0, SRCCOPY);
     ::SetLayout(dc, layout);
+    if (::GetFocus() == control) {
+      RECT focus = client;
+      ::InflateRect(&focus, -1, -1);
+      ::DrawFocusRect(dc, &focus);
+    }
   }
   if (!drawn) {
     LOG(ERROR) << "Drawing a text over the page's background failed.";
@@ -1191,6 +1225,16 @@ bool InstallerWindowImpl::PaintRichText(HWND control, WNDPROC control_proc) {
   // Changing the control's colour asked for another paint; this one is it.
   ::ValidateRect(control, nullptr);
   return true;
+}
+
+void InstallerWindowImpl::OpenTermsLink() {
+  const std::wstring target =
+      GetFirstLinkTarget(::GetDlgItem(main_dialog_, IDC_TERMS_LINE));
+  if (target.empty()) {
+    LOG(ERROR) << "The terms line shows no link to open.";
+    return;
+  }
+  OnLinkClicked(target);
 }
 
 void InstallerWindowImpl::PaintPicture(HWND control) {

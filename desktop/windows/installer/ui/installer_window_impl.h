@@ -133,7 +133,7 @@ class InstallerWindowImpl : public InstallerWindow,
                                       WPARAM wparam,
                                       LPARAM lparam);
   // The headline's and the terms line's: they are drawn on the page's
-  // background.
+  // background, and the terms line opens its link from the keyboard.
   static LRESULT CALLBACK RichTextProc(HWND control,
                                        UINT message,
                                        WPARAM wparam,
@@ -170,6 +170,8 @@ class InstallerWindowImpl : public InstallerWindow,
   // over the page's background; false when there is no background to paint
   // on yet and the control must paint itself.
   bool PaintRichText(HWND control, WNDPROC control_proc);
+  // Enter or Space on the terms line opens its link.
+  void OpenTermsLink();
 
   void RebuildBackground();
   void FreeBackground();

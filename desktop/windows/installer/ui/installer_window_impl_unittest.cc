@@ -508,6 +508,33 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
 }
 
+// The terms link is reached with Tab and opened with Enter or Space, without
+// pressing the page's default button.
+TEST_F(InstallerWindowTest, TermsLinkOpensFromKeyboard) {
+  MakeWindow();
+  HWND dialog = window_->GetWindowHandle();
+  auto press = [&](WPARAM key) {
+    MSG down = {::GetFocus(), WM_KEYDOWN, key, 0};
+    if (!::IsDialogMessageW(dialog, &down)) {
+      ::TranslateMessage(&down);
+      ::DispatchMessageW(&down);
+    }
+    test::PumpMessages();
+  };
+  for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE)}) {
+    ASSERT_EQ(PAGE_WELCOME, window_->current_page());
+    // Each control of the page once at most.
+    for (int tab = 0; tab < 8 && ::GetFocus() != Item(IDC_TERMS_LINE); ++tab)
+      press(VK_TAB);
+    ASSERT_EQ(Item(IDC_TERMS_LINE), ::GetFocus()) << "Tab never reaches it";
+    press(key);
+    EXPECT_EQ(PAGE_TERMS, window_->current_page()) << key;
+    EXPECT_EQ("TOS", transitions_.back().navigation_action);
+    Click(IDC_BACK_BUTTON);
+  }
+  EXPECT_EQ(0, delegate_.accepts);
+}
+
 // The status line paints all of its place, so that a new text never shows
 // over the old one; the headline and the terms line show the page's
 // background around their texts.
