@@ -194,6 +194,40 @@ void ExcludeOpaqueControls(HWND dialog, HDC dc) {
 // Where a subclassed rich-text control keeps its own procedure.
 const wchar_t kRichTextProcProperty[] = L"KavorRichTextProc";
 
+void SetLayoutStyle(HWND window, bool right_to_left) {
+  const LONG style = ::GetWindowLongW(window, GWL_EXSTYLE);
+  const LONG wanted =
+      right_to_left ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
+  if (wanted != style)
+    ::SetWindowLongW(window, GWL_EXSTYLE, wanted);
+}
+
+// Mirrors |parent| and everything inside it, or takes the mirroring away.
+// Children keep their place on the screen when the parent's layout flips,
+// so each is put back at its place counted from the parent's new leading
+// edge, as if the window had been made in that direction. Children that do
+// not inherit the layout keep theirs.
+void SetTreeLayout(HWND parent, bool right_to_left) {
+  struct Placed {
+    HWND child;
+    RECT rect;
+  };
+  std::vector<Placed> children;
+  for (HWND child = ::GetWindow(parent, GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back({child, GetRectInParent(child)});
+  }
+  SetLayoutStyle(parent, right_to_left);
+  const bool inherit =
+      !(::GetWindowLongW(parent, GWL_EXSTYLE) & WS_EX_NOINHERITLAYOUT);
+  for (const Placed& placed : children) {
+    ::SetWindowPos(placed.child, nullptr, placed.rect.left, placed.rect.top, 0,
+                   0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (inherit)
+      SetTreeLayout(placed.child, right_to_left);
+  }
+}
+
 // A 32-bit top-down picture of |width| x |height| to draw on, with the
 // given layout.
 class Canvas {
@@ -370,6 +404,7 @@ InstallerWindowImpl::InstallerWindowImpl(Settings* settings,
                        : base::ThreadTaskRunnerHandle::Get()),
       now_(environment.now ? environment.now
                            : base::BindRepeating(&base::TimeTicks::Now)),
+      message_box_(environment.message_box),
       status_weak_factory_(this),
       weak_factory_(this) {
   if (!run_immediately_)
@@ -516,6 +551,9 @@ void InstallerWindowImpl::OnSettingsChanged() {
 void InstallerWindowImpl::OnLanguageChanged() {
   if (!main_dialog_)
     return;
+  const bool right_to_left = IsRightToLeftLanguage(settings_->GetLanguage());
+  if (right_to_left != right_to_left_)
+    ApplyReadingDirection(right_to_left);
   if (uninstall_run_) {
     for (const ControlText& text : kUninstallTexts)
       SetControlText(text.control, text.string_id);
@@ -531,6 +569,21 @@ void InstallerWindowImpl::OnLanguageChanged() {
   ::SetWindowTextW(main_dialog_, GetString(IDS_INSTALLER_TITLE).c_str());
   options_page_->OnLanguageChanged();
   options_page_->Refresh();
+}
+
+void InstallerWindowImpl::ApplyReadingDirection(bool right_to_left) {
+  LOG(INFO) << "The wizard now reads "
+            << (right_to_left ? "right to left" : "left to right");
+  right_to_left_ = right_to_left;
+  SetTreeLayout(main_dialog_, right_to_left);
+  // The window's frame and every control draw again in the new direction,
+  // on a background made afresh.
+  FreeBackground();
+  ::SetWindowPos(main_dialog_, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     SWP_FRAMECHANGED);
+  ::RedrawWindow(main_dialog_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void InstallerWindowImpl::OnPathChanged() {
@@ -943,8 +996,10 @@ int InstallerWindowImpl::ShowMessageBox(const std::wstring& text, UINT type) {
   if (right_to_left_)
     type |= MB_RTLREADING | MB_RIGHT;
   ScopedMessageBoxHook hook(main_dialog_);
-  return ::MessageBoxW(main_dialog_, text.c_str(),
-                       GetString(IDS_INSTALLER_TITLE).c_str(), type);
+  const std::wstring title = GetString(IDS_INSTALLER_TITLE);
+  if (message_box_)
+    return message_box_.Run(main_dialog_, text, title, type);
+  return ::MessageBoxW(main_dialog_, text.c_str(), title.c_str(), type);
 }
 
 void InstallerWindowImpl::SendPageTransition(PageTransitionData record) {

@@ -66,6 +66,11 @@ class InstallerWindowImpl : public InstallerWindow,
     // Where merged status updates wait, and the clock that spaces them.
     base::scoped_refptr<base::SingleThreadTaskRunner> task_runner;
     base::RepeatingCallback<base::TimeTicks()> now;
+    // Shows a system message box (owner, text, title, type) and gives the
+    // button pressed; null means MessageBoxW.
+    base::RepeatingCallback<int(
+        HWND, const std::wstring&, const std::wstring&, UINT)>
+        message_box;
   };
 
   InstallerWindowImpl(Settings* settings,
@@ -165,6 +170,10 @@ class InstallerWindowImpl : public InstallerWindow,
   const std::wstring& CurrentUserDisplayName();
   void ShowStatusText(const std::wstring& text);
 
+  // Lays the window, its pages and their controls out for the reading
+  // direction, mirrored when |right_to_left|.
+  void ApplyReadingDirection(bool right_to_left);
+
   void SubclassRichText(HWND control);
   // Paints the rich-text |control| (whose own procedure is |control_proc|)
   // over the page's background; false when there is no background to paint
@@ -212,6 +221,9 @@ class InstallerWindowImpl : public InstallerWindow,
   base::TimeTicks last_status_update_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> task_runner_;
   const base::RepeatingCallback<base::TimeTicks()> now_;
+  const base::RepeatingCallback<int(
+      HWND, const std::wstring&, const std::wstring&, UINT)>
+      message_box_;
   // The record of the page shown.
   PageTransitionData record_;
   std::optional<std::wstring> error_text_;

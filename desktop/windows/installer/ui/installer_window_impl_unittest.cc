@@ -3,7 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -240,6 +243,7 @@ class InstallerWindowTest : public testing::Test {
     environment.task_runner = runner_;
     environment.now =
         base::BindRepeating(&base::TestTaskRunner::NowTicks, runner_);
+    environment.message_box = message_box_;
     window_ = std::make_unique<InstallerWindowImpl>(&settings_, &notifier_,
                                                     &calculator_, environment);
     ASSERT_TRUE(window_->Create());
@@ -314,6 +318,11 @@ class InstallerWindowTest : public testing::Test {
       base::MakeRefCounted<base::TestTaskRunner>();
   RecordingDelegate delegate_;
   std::vector<Transition> transitions_;
+  // The message boxes' seam for windows made from now on; null shows the
+  // system's boxes.
+  base::RepeatingCallback<int(
+      HWND, const std::wstring&, const std::wstring&, UINT)>
+      message_box_;
   std::unique_ptr<InstallerWindowImpl> window_;
 };
 
@@ -506,6 +515,104 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
             test::WindowText(window_->GetWindowHandle()));
   EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
+}
+
+// Where every control of the window lies on the screen, from the window's
+// corner, and whether it is mirrored; keyed by its parent's id and its own.
+struct ControlPlace {
+  RECT rect;
+  bool mirrored;
+  bool operator==(const ControlPlace& other) const {
+    return ::EqualRect(&rect, &other.rect) && mirrored == other.mirrored;
+  }
+};
+typedef std::map<std::pair<int, int>, ControlPlace> WindowLayout;
+
+std::string Describe(const WindowLayout& layout) {
+  std::ostringstream out;
+  for (const auto& entry : layout) {
+    out << entry.first.first << "/" << entry.first.second << ": "
+        << entry.second.rect.left << ".." << entry.second.rect.right
+        << (entry.second.mirrored ? " mirrored" : "") << "; ";
+  }
+  return out.str();
+}
+
+BOOL CALLBACK AddControlPlace(HWND child, LPARAM param) {
+  auto* layout = reinterpret_cast<std::pair<HWND, WindowLayout>*>(param);
+  RECT outer = {};
+  ::GetWindowRect(layout->first, &outer);
+  ControlPlace place = {};
+  ::GetWindowRect(child, &place.rect);
+  ::OffsetRect(&place.rect, -outer.left, -outer.top);
+  place.mirrored =
+      (::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  layout->second[{::GetDlgCtrlID(::GetParent(child)), ::GetDlgCtrlID(child)}] =
+      place;
+  return TRUE;
+}
+
+WindowLayout GetWindowLayout(HWND window) {
+  std::pair<HWND, WindowLayout> layout(window, WindowLayout());
+  ControlPlace own = {};
+  own.mirrored = (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  layout.second[{-1, -1}] = own;
+  ::EnumChildWindows(window, &AddControlPlace,
+                     reinterpret_cast<LPARAM>(&layout));
+  return layout.second;
+}
+
+// A change of language that changes the reading direction lays the window
+// out as one made in the new language, and its message boxes follow.
+TEST_F(InstallerWindowTest, LanguageChangeMirrorsWindow) {
+  std::vector<UINT> box_types;
+  message_box_ = base::BindRepeating(
+      [](std::vector<UINT>* types, HWND, const std::wstring&,
+         const std::wstring&, UINT type) {
+        types->push_back(type);
+        return IDNO;
+      },
+      &box_types);
+  SetLanguage(L"he");
+  MakeWindow();
+  const WindowLayout right_to_left =
+      GetWindowLayout(window_->GetWindowHandle());
+  window_.reset();
+  SetLanguage(L"en");
+  MakeWindow();
+  const WindowLayout left_to_right =
+      GetWindowLayout(window_->GetWindowHandle());
+  ASSERT_TRUE(right_to_left.at({-1, -1}).mirrored);
+  ASSERT_FALSE(left_to_right.at({-1, -1}).mirrored);
+  ASSERT_FALSE(right_to_left == left_to_right);
+
+  const struct {
+    const wchar_t* language;
+    const WindowLayout* layout;
+    bool box_right_to_left;
+  } kSteps[] = {{L"he", &right_to_left, true},
+                {L"en", &left_to_right, false},
+                {L"ar", &right_to_left, true},
+                {L"de", &left_to_right, false}};
+  for (const auto& step : kSteps) {
+    SetLanguage(step.language);
+    settings_.SetLanguage(settings_.language);
+    const WindowLayout layout = GetWindowLayout(window_->GetWindowHandle());
+    EXPECT_TRUE(*step.layout == layout)
+        << step.language << "\nwanted: " << Describe(*step.layout)
+        << "\nshown:  " << Describe(layout);
+    Screenshot(std::wstring(L"window_switched_to_") + step.language,
+               {IDC_ACCEPT_BUTTON, IDC_OPTIONS_BUTTON});
+    ::SendMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+    ASSERT_FALSE(box_types.empty());
+    EXPECT_EQ(step.box_right_to_left,
+              (box_types.back() & MB_RTLREADING) == MB_RTLREADING)
+        << step.language;
+    EXPECT_EQ(step.box_right_to_left, (box_types.back() & MB_RIGHT) == MB_RIGHT)
+        << step.language;
+  }
+  EXPECT_EQ(4u, box_types.size());
+  EXPECT_EQ(0, delegate_.cancels);
 }
 
 // The terms link is reached with Tab and opened with Enter or Space, without
