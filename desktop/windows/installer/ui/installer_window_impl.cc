@@ -191,6 +191,84 @@ void ExcludeOpaqueControls(HWND dialog, HDC dc) {
   }
 }
 
+// Where a subclassed rich-text control keeps its own procedure.
+const wchar_t kRichTextProcProperty[] = L"KavorRichTextProc";
+
+void SetLayoutStyle(HWND window, bool right_to_left) {
+  const LONG style = ::GetWindowLongW(window, GWL_EXSTYLE);
+  const LONG wanted =
+      right_to_left ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
+  if (wanted != style)
+    ::SetWindowLongW(window, GWL_EXSTYLE, wanted);
+}
+
+// Mirrors |parent| and everything inside it, or takes the mirroring away.
+// Children keep their place on the screen when the parent's layout flips,
+// so each is put back at its place counted from the parent's new leading
+// edge, as if the window had been made in that direction. Children that do
+// not inherit the layout keep theirs.
+void SetTreeLayout(HWND parent, bool right_to_left) {
+  struct Placed {
+    HWND child;
+    RECT rect;
+  };
+  std::vector<Placed> children;
+  for (HWND child = ::GetWindow(parent, GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back({child, GetRectInParent(child)});
+  }
+  SetLayoutStyle(parent, right_to_left);
+  const bool inherit =
+      !(::GetWindowLongW(parent, GWL_EXSTYLE) & WS_EX_NOINHERITLAYOUT);
+  for (const Placed& placed : children) {
+    ::SetWindowPos(placed.child, nullptr, placed.rect.left, placed.rect.top, 0,
+                   0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (inherit)
+      SetTreeLayout(placed.child, right_to_left);
+  }
+}
+
+// A 32-bit top-down picture of |width| x |height| to draw on, with the
+// given layout.
+class Canvas {
+ public:
+  Canvas(HDC reference, int width, int height, DWORD layout) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap_ =
+        ::CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    dc_ = ::CreateCompatibleDC(reference);
+    if (!bitmap_ || !dc_ || !bits)
+      return;
+    old_ = ::SelectObject(dc_, bitmap_);
+    ::SetLayout(dc_, layout);
+    pixels_ = static_cast<uint32_t*>(bits);
+  }
+  ~Canvas() {
+    if (old_)
+      ::SelectObject(dc_, old_);
+    if (dc_)
+      ::DeleteDC(dc_);
+    if (bitmap_)
+      ::DeleteObject(bitmap_);
+  }
+  HDC dc() const { return dc_; }
+  uint32_t* pixels() const { return pixels_; }
+
+ private:
+  HBITMAP bitmap_ = nullptr;
+  HDC dc_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  uint32_t* pixels_ = nullptr;
+  DISALLOW_COPY_AND_ASSIGN(Canvas);
+};
+
 }  // namespace
 
 std::wstring GetStageStatusText(int stage,
@@ -326,6 +404,7 @@ InstallerWindowImpl::InstallerWindowImpl(Settings* settings,
                        : base::ThreadTaskRunnerHandle::Get()),
       now_(environment.now ? environment.now
                            : base::BindRepeating(&base::TimeTicks::Now)),
+      message_box_(environment.message_box),
       status_weak_factory_(this),
       weak_factory_(this) {
   if (!run_immediately_)
@@ -472,6 +551,9 @@ void InstallerWindowImpl::OnSettingsChanged() {
 void InstallerWindowImpl::OnLanguageChanged() {
   if (!main_dialog_)
     return;
+  const bool right_to_left = IsRightToLeftLanguage(settings_->GetLanguage());
+  if (right_to_left != right_to_left_)
+    ApplyReadingDirection(right_to_left);
   if (uninstall_run_) {
     for (const ControlText& text : kUninstallTexts)
       SetControlText(text.control, text.string_id);
@@ -487,6 +569,21 @@ void InstallerWindowImpl::OnLanguageChanged() {
   ::SetWindowTextW(main_dialog_, GetString(IDS_INSTALLER_TITLE).c_str());
   options_page_->OnLanguageChanged();
   options_page_->Refresh();
+}
+
+void InstallerWindowImpl::ApplyReadingDirection(bool right_to_left) {
+  LOG(INFO) << "The wizard now reads "
+            << (right_to_left ? "right to left" : "left to right");
+  right_to_left_ = right_to_left;
+  SetTreeLayout(main_dialog_, right_to_left);
+  // The window's frame and every control draw again in the new direction,
+  // on a background made afresh.
+  FreeBackground();
+  ::SetWindowPos(main_dialog_, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     SWP_FRAMECHANGED);
+  ::RedrawWindow(main_dialog_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void InstallerWindowImpl::OnPathChanged() {
@@ -686,6 +783,7 @@ void InstallerWindowImpl::InitDialog() {
     HWND control = ::GetDlgItem(main_dialog_, id);
     ::SendMessageW(control, EM_SETEVENTMASK, 0, ENM_LINK);
     SuppressCaret(control);
+    SubclassRichText(control);
   }
 
   if (!run_immediately_ && !uninstall_run_)
@@ -898,8 +996,10 @@ int InstallerWindowImpl::ShowMessageBox(const std::wstring& text, UINT type) {
   if (right_to_left_)
     type |= MB_RTLREADING | MB_RIGHT;
   ScopedMessageBoxHook hook(main_dialog_);
-  return ::MessageBoxW(main_dialog_, text.c_str(),
-                       GetString(IDS_INSTALLER_TITLE).c_str(), type);
+  const std::wstring title = GetString(IDS_INSTALLER_TITLE);
+  if (message_box_)
+    return message_box_.Run(main_dialog_, text, title, type);
+  return ::MessageBoxW(main_dialog_, text.c_str(), title.c_str(), type);
 }
 
 void InstallerWindowImpl::SendPageTransition(PageTransitionData record) {
@@ -949,8 +1049,9 @@ void InstallerWindowImpl::ShowStatusText(const std::wstring& text) {
   HWND status = ::GetDlgItem(main_dialog_, IDC_STATUS_TEXT);
   ::SetWindowTextW(status, text.c_str());
   last_status_update_ = now_.Run();
-  RECT rect = GetRectInParent(status);
-  ::InvalidateRect(main_dialog_, &rect, TRUE);
+  // The line paints the whole of its place itself; erasing the dialog
+  // under it would show it empty for a moment.
+  ::RedrawWindow(status, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void InstallerWindowImpl::RebuildBackground() {
@@ -969,16 +1070,6 @@ void InstallerWindowImpl::RebuildBackground() {
   if (image.cx > 0 && image.cy > 0) {
     const RECT source = {0, 0, image.cx, image.cy};
     AlphaBlendBitmap(dc, client, background_image_, source);
-  }
-  // Rich-edit controls that cannot draw transparently take the colour of
-  // the background around them.
-  for (int id : {IDC_HEADLINE, IDC_TERMS_LINE}) {
-    HWND control = ::GetDlgItem(main_dialog_, id);
-    const RECT place = GetRectInParent(control);
-    const COLORREF color = ::GetPixel(dc, (place.left + place.right) / 2,
-                                      (place.top + place.bottom) / 2);
-    if (color != CLR_INVALID)
-      ::SendMessageW(control, EM_SETBKGNDCOLOR, 0, color);
   }
   ::SelectObject(dc, old);
   ::DeleteDC(dc);
@@ -1042,6 +1133,165 @@ LRESULT CALLBACK InstallerWindowImpl::PictureProc(HWND control,
                            lparam);
 }
 
+void InstallerWindowImpl::SubclassRichText(HWND control) {
+  if (!control || ::GetPropW(control, kRichTextProcProperty))
+    return;
+  const LONG_PTR old_proc = ::GetWindowLongPtrW(control, GWLP_WNDPROC);
+  if (!old_proc)
+    return;
+  ::SetPropW(control, kRichTextProcProperty,
+             reinterpret_cast<HANDLE>(old_proc));
+  ::SetWindowLongPtrW(
+      control, GWLP_WNDPROC,
+      reinterpret_cast<LONG_PTR>(&InstallerWindowImpl::RichTextProc));
+}
+
+// static
+LRESULT CALLBACK InstallerWindowImpl::RichTextProc(HWND control,
+                                                   UINT message,
+                                                   WPARAM wparam,
+                                                   LPARAM lparam) {
+  const WNDPROC old_proc =
+      reinterpret_cast<WNDPROC>(::GetPropW(control, kRichTextProcProperty));
+  if (!old_proc)
+    return ::DefWindowProcW(control, message, wparam, lparam);
+  // The dialog stops naming the window when the window goes.
+  auto* window = reinterpret_cast<InstallerWindowImpl*>(
+      ::GetWindowLongPtrW(::GetParent(control), GWLP_USERDATA));
+  const bool terms_line = ::GetDlgCtrlID(control) == IDC_TERMS_LINE;
+  const bool open_key = wparam == VK_RETURN || wparam == VK_SPACE;
+  switch (message) {
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(control, GWLP_WNDPROC,
+                          reinterpret_cast<LONG_PTR>(old_proc));
+      ::RemovePropW(control, kRichTextProcProperty);
+      break;
+    case WM_ERASEBKGND:
+      if (window)
+        return TRUE;
+      break;
+    case WM_PAINT:
+      if (window && window->PaintRichText(control, old_proc))
+        return 0;
+      break;
+    case WM_GETDLGCODE: {
+      // Read-only texts keep none of the dialog's keys (the rich edit would
+      // keep Tab), except that the terms line opens its link on Enter and
+      // Space.
+      const MSG* msg = reinterpret_cast<const MSG*>(lparam);
+      if (terms_line && msg &&
+          (msg->message == WM_KEYDOWN || msg->message == WM_CHAR) &&
+          (msg->wParam == VK_RETURN || msg->wParam == VK_SPACE)) {
+        return DLGC_WANTMESSAGE;
+      }
+      return 0;
+    }
+    case WM_KEYDOWN:
+      if (window && terms_line && open_key) {
+        window->OpenTermsLink();
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (terms_line && open_key)
+        return 0;
+      break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      // The focus is shown around the text.
+      ::InvalidateRect(control, nullptr, FALSE);
+      break;
+  }
+  return ::CallWindowProcW(old_proc, control, message, wparam, lparam);
+}
+
+bool InstallerWindowImpl::PaintRichText(HWND control, WNDPROC control_proc) {
+  RECT client = {};
+  ::GetClientRect(control, &client);
+  if (!background_)
+    RebuildBackground();
+  if (!background_ || client.right <= 0 || client.bottom <= 0)
+    return false;
+  PAINTSTRUCT paint = {};
+  HDC dc = ::BeginPaint(control, &paint);
+  DWORD layout = ::GetLayout(dc);
+  if (layout == GDI_ERROR)
+    layout = 0;
+  const int width = client.right;
+  const int height = client.bottom;
+  // The rich edit paints a background of its own colour under its text.
+  // Drawn once on black and once on white, each pixel tells in each colour
+  // how much of what lies under the control shows through: the text is laid
+  // over the page's background with its smoothed edges intact.
+  Canvas on_black(dc, width, height, layout);
+  Canvas on_white(dc, width, height, layout);
+  Canvas page(dc, width, height, layout);
+  const bool drawn = on_black.pixels() && on_white.pixels() && page.pixels();
+  if (drawn) {
+    for (const Canvas* canvas : {&on_black, &on_white}) {
+      const COLORREF color =
+          canvas == &on_black ? RGB(0, 0, 0) : RGB(255, 255, 255);
+      HBRUSH brush = static_cast<HBRUSH>(
+          ::GetStockObject(canvas == &on_black ? BLACK_BRUSH : WHITE_BRUSH));
+      ::FillRect(canvas->dc(), &client, brush);
+      ::CallWindowProcW(control_proc, control, EM_SETBKGNDCOLOR, 0, color);
+      ::CallWindowProcW(control_proc, control, WM_PRINTCLIENT,
+                        reinterpret_cast<WPARAM>(canvas->dc()), PRF_CLIENT);
+    }
+    const RECT place = GetRectInParent(control);
+    HDC memory = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(memory, background_);
+    ::BitBlt(page.dc(), 0, 0, width, height, memory, place.left, place.top,
+             SRCCOPY);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+    ::GdiFlush();
+    const size_t count = static_cast<size_t>(width) * height;
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t black = on_black.pixels()[i];
+      const uint32_t white = on_white.pixels()[i];
+      const uint32_t under = page.pixels()[i];
+      uint32_t result = 0;
+      for (int shift = 0; shift < 24; shift += 8) {
+        const int text = (black >> shift) & 0xFF;
+        const int through = std::max(0, int((white >> shift) & 0xFF) - text);
+        const int value = text + ((under >> shift) & 0xFF) * through / 255;
+        result |= static_cast<uint32_t>(std::min(value, 255)) << shift;
+      }
+      page.pixels()[i] = result;
+    }
+    // The pictures hold the pixels as they appear; copy them unmirrored.
+    ::SetLayout(page.dc(), 0);
+    ::SetLayout(dc, 0);
+    ::BitBlt(dc, 0, 0, width, height, page.dc(), 0, 0, SRCCOPY);
+    ::SetLayout(dc, layout);
+    if (::GetFocus() == control) {
+      RECT focus = client;
+      ::InflateRect(&focus, -1, -1);
+      ::DrawFocusRect(dc, &focus);
+    }
+  }
+  if (!drawn) {
+    LOG(ERROR) << "Drawing a text over the page's background failed.";
+    ::CallWindowProcW(control_proc, control, WM_PRINTCLIENT,
+                      reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  }
+  ::EndPaint(control, &paint);
+  // Changing the control's colour asked for another paint; this one is it.
+  ::ValidateRect(control, nullptr);
+  return true;
+}
+
+void InstallerWindowImpl::OpenTermsLink() {
+  const std::wstring target =
+      GetFirstLinkTarget(::GetDlgItem(main_dialog_, IDC_TERMS_LINE));
+  if (target.empty()) {
+    LOG(ERROR) << "The terms line shows no link to open.";
+    return;
+  }
+  OnLinkClicked(target);
+}
+
 void InstallerWindowImpl::PaintPicture(HWND control) {
   PAINTSTRUCT paint = {};
   HDC dc = ::BeginPaint(control, &paint);
@@ -1092,6 +1342,13 @@ INT_PTR InstallerWindowImpl::OnControlColor(UINT message,
   const int id = ::GetDlgCtrlID(control);
   if (id == IDC_TERMS_TEXT)
     return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_WINDOW));
+  if (id == IDC_STATUS_TEXT) {
+    // The line sits on white and paints all of it, so that a new text
+    // replaces the old one instead of being drawn over it.
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
+  }
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, id == IDC_RED_TEXT ? kWarningColor : RGB(0, 0, 0));
   // A mirrored window would have to mirror the brush too; there the check

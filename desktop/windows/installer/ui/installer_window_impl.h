@@ -66,6 +66,11 @@ class InstallerWindowImpl : public InstallerWindow,
     // Where merged status updates wait, and the clock that spaces them.
     base::scoped_refptr<base::SingleThreadTaskRunner> task_runner;
     base::RepeatingCallback<base::TimeTicks()> now;
+    // Shows a system message box (owner, text, title, type) and gives the
+    // button pressed; null means MessageBoxW.
+    base::RepeatingCallback<int(
+        HWND, const std::wstring&, const std::wstring&, UINT)>
+        message_box;
   };
 
   InstallerWindowImpl(Settings* settings,
@@ -132,6 +137,12 @@ class InstallerWindowImpl : public InstallerWindow,
                                       UINT message,
                                       WPARAM wparam,
                                       LPARAM lparam);
+  // The headline's and the terms line's: they are drawn on the page's
+  // background, and the terms line opens its link from the keyboard.
+  static LRESULT CALLBACK RichTextProc(HWND control,
+                                       UINT message,
+                                       WPARAM wparam,
+                                       LPARAM lparam);
 
   INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void InitDialog();
@@ -158,6 +169,18 @@ class InstallerWindowImpl : public InstallerWindow,
   void ShowOptionsOnFolderProblem();
   const std::wstring& CurrentUserDisplayName();
   void ShowStatusText(const std::wstring& text);
+
+  // Lays the window, its pages and their controls out for the reading
+  // direction, mirrored when |right_to_left|.
+  void ApplyReadingDirection(bool right_to_left);
+
+  void SubclassRichText(HWND control);
+  // Paints the rich-text |control| (whose own procedure is |control_proc|)
+  // over the page's background; false when there is no background to paint
+  // on yet and the control must paint itself.
+  bool PaintRichText(HWND control, WNDPROC control_proc);
+  // Enter or Space on the terms line opens its link.
+  void OpenTermsLink();
 
   void RebuildBackground();
   void FreeBackground();
@@ -198,6 +221,9 @@ class InstallerWindowImpl : public InstallerWindow,
   base::TimeTicks last_status_update_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> task_runner_;
   const base::RepeatingCallback<base::TimeTicks()> now_;
+  const base::RepeatingCallback<int(
+      HWND, const std::wstring&, const std::wstring&, UINT)>
+      message_box_;
   // The record of the page shown.
   PageTransitionData record_;
   std::optional<std::wstring> error_text_;

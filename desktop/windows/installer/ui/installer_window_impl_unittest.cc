@@ -3,7 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
@@ -239,6 +243,7 @@ class InstallerWindowTest : public testing::Test {
     environment.task_runner = runner_;
     environment.now =
         base::BindRepeating(&base::TestTaskRunner::NowTicks, runner_);
+    environment.message_box = message_box_;
     window_ = std::make_unique<InstallerWindowImpl>(&settings_, &notifier_,
                                                     &calculator_, environment);
     ASSERT_TRUE(window_->Create());
@@ -313,6 +318,11 @@ class InstallerWindowTest : public testing::Test {
       base::MakeRefCounted<base::TestTaskRunner>();
   RecordingDelegate delegate_;
   std::vector<Transition> transitions_;
+  // The message boxes' seam for windows made from now on; null shows the
+  // system's boxes.
+  base::RepeatingCallback<int(
+      HWND, const std::wstring&, const std::wstring&, UINT)>
+      message_box_;
   std::unique_ptr<InstallerWindowImpl> window_;
 };
 
@@ -505,6 +515,200 @@ TEST_F(InstallerWindowTest, LanguageChangeReloadsTexts) {
   EXPECT_EQ(GetString(IDS_INSTALLER_TITLE),
             test::WindowText(window_->GetWindowHandle()));
   EXPECT_NE(L"stale", test::WindowText(Item(IDC_OPTIONS_BUTTON)));
+}
+
+// Where every control of the window lies on the screen, from the window's
+// corner, and whether it is mirrored; keyed by its parent's id and its own.
+struct ControlPlace {
+  RECT rect;
+  bool mirrored;
+  bool operator==(const ControlPlace& other) const {
+    return ::EqualRect(&rect, &other.rect) && mirrored == other.mirrored;
+  }
+};
+typedef std::map<std::pair<int, int>, ControlPlace> WindowLayout;
+
+std::string Describe(const WindowLayout& layout) {
+  std::ostringstream out;
+  for (const auto& entry : layout) {
+    out << entry.first.first << "/" << entry.first.second << ": "
+        << entry.second.rect.left << ".." << entry.second.rect.right
+        << (entry.second.mirrored ? " mirrored" : "") << "; ";
+  }
+  return out.str();
+}
+
+BOOL CALLBACK AddControlPlace(HWND child, LPARAM param) {
+  auto* layout = reinterpret_cast<std::pair<HWND, WindowLayout>*>(param);
+  RECT outer = {};
+  ::GetWindowRect(layout->first, &outer);
+  ControlPlace place = {};
+  ::GetWindowRect(child, &place.rect);
+  ::OffsetRect(&place.rect, -outer.left, -outer.top);
+  place.mirrored =
+      (::GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  layout->second[{::GetDlgCtrlID(::GetParent(child)), ::GetDlgCtrlID(child)}] =
+      place;
+  return TRUE;
+}
+
+WindowLayout GetWindowLayout(HWND window) {
+  std::pair<HWND, WindowLayout> layout(window, WindowLayout());
+  ControlPlace own = {};
+  own.mirrored = (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  layout.second[{-1, -1}] = own;
+  ::EnumChildWindows(window, &AddControlPlace,
+                     reinterpret_cast<LPARAM>(&layout));
+  return layout.second;
+}
+
+// A change of language that changes the reading direction lays the window
+// out as one made in the new language, and its message boxes follow.
+TEST_F(InstallerWindowTest, LanguageChangeMirrorsWindow) {
+  std::vector<UINT> box_types;
+  message_box_ = base::BindRepeating(
+      [](std::vector<UINT>* types, HWND, const std::wstring&,
+         const std::wstring&, UINT type) {
+        types->push_back(type);
+        return IDNO;
+      },
+      &box_types);
+  SetLanguage(L"he");
+  MakeWindow();
+  const WindowLayout right_to_left =
+      GetWindowLayout(window_->GetWindowHandle());
+  window_.reset();
+  SetLanguage(L"en");
+  MakeWindow();
+  const WindowLayout left_to_right =
+      GetWindowLayout(window_->GetWindowHandle());
+  ASSERT_TRUE(right_to_left.at({-1, -1}).mirrored);
+  ASSERT_FALSE(left_to_right.at({-1, -1}).mirrored);
+  ASSERT_FALSE(right_to_left == left_to_right);
+
+  const struct {
+    const wchar_t* language;
+    const WindowLayout* layout;
+    bool box_right_to_left;
+  } kSteps[] = {{L"he", &right_to_left, true},
+                {L"en", &left_to_right, false},
+                {L"ar", &right_to_left, true},
+                {L"de", &left_to_right, false}};
+  for (const auto& step : kSteps) {
+    SetLanguage(step.language);
+    settings_.SetLanguage(settings_.language);
+    const WindowLayout layout = GetWindowLayout(window_->GetWindowHandle());
+    EXPECT_TRUE(*step.layout == layout)
+        << step.language << "\nwanted: " << Describe(*step.layout)
+        << "\nshown:  " << Describe(layout);
+    Screenshot(std::wstring(L"window_switched_to_") + step.language,
+               {IDC_ACCEPT_BUTTON, IDC_OPTIONS_BUTTON});
+    ::SendMessageW(window_->GetWindowHandle(), WM_CLOSE, 0, 0);
+    ASSERT_FALSE(box_types.empty());
+    EXPECT_EQ(step.box_right_to_left,
+              (box_types.back() & MB_RTLREADING) == MB_RTLREADING)
+        << step.language;
+    EXPECT_EQ(step.box_right_to_left, (box_types.back() & MB_RIGHT) == MB_RIGHT)
+        << step.language;
+  }
+  EXPECT_EQ(4u, box_types.size());
+  EXPECT_EQ(0, delegate_.cancels);
+}
+
+// The terms link is reached with Tab and opened with Enter or Space, without
+// pressing the page's default button.
+TEST_F(InstallerWindowTest, TermsLinkOpensFromKeyboard) {
+  MakeWindow();
+  HWND dialog = window_->GetWindowHandle();
+  auto press = [&](WPARAM key) {
+    MSG down = {::GetFocus(), WM_KEYDOWN, key, 0};
+    if (!::IsDialogMessageW(dialog, &down)) {
+      ::TranslateMessage(&down);
+      ::DispatchMessageW(&down);
+    }
+    test::PumpMessages();
+  };
+  for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE)}) {
+    ASSERT_EQ(PAGE_WELCOME, window_->current_page());
+    // Each control of the page once at most.
+    for (int tab = 0; tab < 8 && ::GetFocus() != Item(IDC_TERMS_LINE); ++tab)
+      press(VK_TAB);
+    ASSERT_EQ(Item(IDC_TERMS_LINE), ::GetFocus()) << "Tab never reaches it";
+    press(key);
+    EXPECT_EQ(PAGE_TERMS, window_->current_page()) << key;
+    EXPECT_EQ("TOS", transitions_.back().navigation_action);
+    Click(IDC_BACK_BUTTON);
+  }
+  EXPECT_EQ(0, delegate_.accepts);
+}
+
+// The status line paints all of its place, so that a new text never shows
+// over the old one; the headline and the terms line show the page's
+// background around their texts.
+TEST_F(InstallerWindowTest, TextsDrawnOnPageBackground) {
+  MakeWindow();
+  HWND dialog = window_->GetWindowHandle();
+  const uint32_t kMarker = 0x102030;
+  auto same = [](uint32_t a, uint32_t b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 3)
+        return false;
+    }
+    return true;
+  };
+  // Points beside the centred texts, down both ends of each control.
+  std::vector<std::pair<POINT, POINT>> points;  // In the capture, the client.
+  for (int id : {IDC_HEADLINE, IDC_TERMS_LINE}) {
+    const RECT shown = test::RectInCapture(dialog, Item(id));
+    const RECT client = test::RectInCapture(dialog, Item(id), true);
+    for (int y = 1; y < shown.bottom - shown.top - 1; y += 2) {
+      for (int x : {1, int(shown.right - shown.left) - 2}) {
+        points.push_back({POINT{shown.left + x, shown.top + y},
+                          POINT{client.left + x, client.top + y}});
+      }
+    }
+  }
+  const test::WindowCapture page = EraseOnCanvas(dialog, kMarker);
+  ASSERT_FALSE(page.pixels.empty());
+  std::wstring mismatch;
+  auto on_background = [&](const test::WindowCapture& shot) {
+    for (const auto& point : points) {
+      const uint32_t shown =
+          shot.pixels[point.first.y * shot.width + point.first.x] & 0xFFFFFF;
+      const uint32_t under =
+          page.pixels[point.second.y * page.width + point.second.x] & 0xFFFFFF;
+      if (!same(shown, under)) {
+        mismatch =
+            base::StringPrintf(L"(%ld, %ld): %06x, background %06x",
+                               point.second.x, point.second.y, shown, under);
+        return false;
+      }
+    }
+    return true;
+  };
+  const test::WindowCapture shot = test::CheckAndSaveCapture(
+      dialog, L"window_texts_on_background", 4u, on_background);
+  EXPECT_TRUE(on_background(shot)) << mismatch;
+
+  window_->ShowProgressPage();
+  notifier_.OnEnteringPhase(PROGRESS_STAGE_DOWNLOADING);
+  HWND status = Item(IDC_STATUS_TEXT);
+  RECT client = {};
+  ::GetClientRect(status, &client);
+  const test::WindowCapture line =
+      test::DrawOnCanvas(client.right, client.bottom, kMarker, [&](HDC dc) {
+        ::SendMessageW(status, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc),
+                       PRF_CLIENT);
+      });
+  ASSERT_FALSE(line.pixels.empty());
+  EXPECT_EQ(0u, test::CountPixels(line, test::WholeCapture(line),
+                                  [&](uint32_t pixel) {
+                                    return (pixel & 0xFFFFFF) == kMarker;
+                                  }));
+  EXPECT_GT(test::CountPixels(
+                line, test::WholeCapture(line),
+                [&](uint32_t pixel) { return (pixel & 0xFFFFFF) == 0xFFFFFF; }),
+            0u);
 }
 
 TEST_F(InstallerWindowTest, ProgressBarNeverMovesBackwards) {

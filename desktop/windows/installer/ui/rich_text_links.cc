@@ -303,6 +303,31 @@ void MarkDroppedLinks(HWND control,
   SetMarkedRanges(control, std::move(ranges));
 }
 
+// The targets of the links SetRichTextWithLinks showed in each control, in
+// order; entries of destroyed controls are dropped whenever the map changes.
+std::map<HWND, std::vector<std::wstring>>& ShownTargets() {
+  static std::map<HWND, std::vector<std::wstring>>* targets =
+      new std::map<HWND, std::vector<std::wstring>>();
+  return *targets;
+}
+
+void SetShownTargets(HWND control, const std::vector<MarkedLink>& links) {
+  auto& all = ShownTargets();
+  for (auto it = all.begin(); it != all.end();) {
+    if (!::IsWindow(it->first))
+      it = all.erase(it);
+    else
+      ++it;
+  }
+  std::vector<std::wstring> targets;
+  for (const MarkedLink& link : links)
+    targets.push_back(link.target);
+  if (targets.empty())
+    all.erase(control);
+  else
+    all[control] = std::move(targets);
+}
+
 // The text of |marked| with each link shown as its words: better than the
 // markers when the rich text cannot be streamed.
 void ShowPlainText(HWND control, const std::wstring& marked) {
@@ -313,6 +338,7 @@ void ShowPlainText(HWND control, const std::wstring& marked) {
   plain += rest;
   ::SetWindowTextW(control, plain.c_str());
   SetMarkedRanges(control, std::vector<LinkRange>());
+  SetShownTargets(control, std::vector<MarkedLink>());
 }
 
 LRESULT CALLBACK CaretSuppressingProc(HWND control,
@@ -508,6 +534,7 @@ void SetRichTextWithLinks(HWND control,
   }
 
   const std::vector<MarkedLink> links = FindMarkedLinks(marked);
+  SetShownTargets(control, links);
   if (links.empty()) {
     SetMarkedRanges(control, std::vector<LinkRange>());
     return;
@@ -537,6 +564,14 @@ std::wstring GetLinkTarget(HWND control, const ENLINK* link) {
   }
   return LinkTargetOfRangeText(
       GetTextRange(control, link->chrg.cpMin, link->chrg.cpMax));
+}
+
+std::wstring GetFirstLinkTarget(HWND control) {
+  auto& all = ShownTargets();
+  auto targets = all.find(control);
+  if (targets == all.end() || targets->second.empty() || !::IsWindow(control))
+    return std::wstring();
+  return targets->second.front();
 }
 
 bool LinkStartsAtLineEnd(const std::wstring& first_line) {

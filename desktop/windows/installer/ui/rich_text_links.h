@@ -51,6 +51,10 @@ std::string ReplaceLinkMarkersWithText(const std::string& rtf);
 // text itself (an automatically detected URL). Empty when |link| is null.
 std::wstring GetLinkTarget(HWND control, const ENLINK* link);
 
+// The target of the first link SetRichTextWithLinks showed in |control|
+// (what a keyboard user opens); empty when it shows none.
+std::wstring GetFirstLinkTarget(HWND control);
+
 // Whether the first line of a text with hyperlink fields ends where a link
 // begins: the rich edit then shows the field's instruction there, and the
 // link has to start on a new line.
