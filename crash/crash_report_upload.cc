@@ -13,7 +13,7 @@
 #include "base/time/time.h"
 #include "crash/crash_key_table.h"
 #include "crash/crash_product_info.h"
-#include "crash/crash_reporter_process.h"
+#include "crash/reporter_common.h"
 #include "crash/util/file/file_reader.h"
 #include "crash/util/net/http_body.h"
 #include "crash/util/net/http_multipart_builder.h"
