@@ -31,6 +31,10 @@ class HTTPTransport {
   void SetBodyStream(std::unique_ptr<HTTPBodyStream> stream);
   // Applies to resolving, connecting, sending and receiving alike.
   void SetTimeout(double timeout_seconds);
+  // Bounds the request as a whole, whatever the server does (takes the
+  // body and never answers, or answers a byte at a time): once it has
+  // passed, the request is cancelled and fails. The reporter must end.
+  void SetTotalTimeout(double total_timeout_seconds);
 
   // True when the request was sent and the server answered 200; then
   // |response_body|, when given, holds the answer's body. Every failure is
@@ -45,6 +49,7 @@ class HTTPTransport {
   const HTTPHeaders& headers() const { return headers_; }
   HTTPBodyStream* body_stream() const { return body_stream_.get(); }
   double timeout() const { return timeout_; }
+  double total_timeout() const { return total_timeout_; }
 
  private:
   std::string url_;
@@ -52,6 +57,8 @@ class HTTPTransport {
   HTTPHeaders headers_;
   std::unique_ptr<HTTPBodyStream> body_stream_;
   double timeout_ = 15.0;
+  // Room for a full-sized dump on a slow line.
+  double total_timeout_ = 300.0;
 };
 
 }  // namespace crash_reporter
