@@ -41,6 +41,12 @@ class HTTPTransport {
   // logged once.
   virtual bool ExecuteSynchronously(std::string* response_body) = 0;
 
+  // True when the last request's body was to go in chunks and WinHTTP
+  // announced a length of its own for it instead: this WinHTTP cannot send
+  // chunks, and the server got no body. The body may go again with its
+  // length.
+  bool chunks_not_carried() const { return chunks_not_carried_; }
+
  protected:
   HTTPTransport();
 
@@ -50,6 +56,7 @@ class HTTPTransport {
   HTTPBodyStream* body_stream() const { return body_stream_.get(); }
   double timeout() const { return timeout_; }
   double total_timeout() const { return total_timeout_; }
+  void set_chunks_not_carried(bool value) { chunks_not_carried_ = value; }
 
  private:
   std::string url_;
@@ -59,6 +66,7 @@ class HTTPTransport {
   double timeout_ = 15.0;
   // Room for a full-sized dump on a slow line.
   double total_timeout_ = 300.0;
+  bool chunks_not_carried_ = false;
 };
 
 }  // namespace crash_reporter

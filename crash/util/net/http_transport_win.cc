@@ -259,6 +259,7 @@ class HTTPTransportWin : public HTTPTransport {
 };
 
 bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
+  set_chunks_not_carried(false);
   // Nothing may reach the server when the headers themselves are unsound.
   const internal::BodyFraming framing = internal::GetBodyFraming(headers());
   if (!framing.valid)
@@ -359,6 +360,29 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
                              WINHTTP_NO_REQUEST_DATA, 0, total_length, 0)) {
     LogWinHttpError("WinHttpSendRequest");
     return false;
+  }
+
+  // Wine's WinHTTP sends "Content-Length: 0" beside the chunked coding and
+  // then drops what is written: the server would take an empty body for
+  // the whole one. What was sent tells.
+  if (framing.chunked) {
+    wchar_t length[32];
+    DWORD length_size = sizeof(length);
+    if (winhttp->query_headers(
+            request.get(),
+            WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
+            WINHTTP_HEADER_NAME_BY_INDEX, length, &length_size,
+            WINHTTP_NO_HEADER_INDEX)) {
+      LOG(ERROR) << "WinHTTP sent Content-Length: " << length
+                 << " for a body in chunks: it cannot send chunks";
+      set_chunks_not_carried(true);
+      return false;
+    }
+    if (::GetLastError() != ERROR_WINHTTP_HEADER_NOT_FOUND) {
+      // The body goes on: only the answer can tell now.
+      LOG(WARNING) << internal::WinHttpErrorLine("WinHttpQueryHeaders",
+                                                 ::GetLastError());
+    }
   }
 
   const internal::BodyWriter write = [&](const void* data, size_t size) {
