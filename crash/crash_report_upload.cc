@@ -13,7 +13,7 @@
 #include "base/time/time.h"
 #include "crash/crash_key_table.h"
 #include "crash/crash_product_info.h"
-#include "crash/crash_reporter_process.h"
+#include "crash/reporter_common.h"
 #include "crash/util/file/file_reader.h"
 #include "crash/util/net/http_body.h"
 #include "crash/util/net/http_multipart_builder.h"
@@ -220,7 +220,8 @@ CrashUploadTask::~CrashUploadTask() {
     ::DeleteFileW(dump_path_.value().c_str());
 }
 
-bool CrashUploadTask::Upload() {
+bool CrashUploadTask::Send(bool with_length, bool* chunks_not_carried) {
+  *chunks_not_carried = false;
   // The reader outlives the transport, whose body reads through it.
   FileReader reader;
   if (!reader.Open(dump_path_)) {
@@ -242,10 +243,7 @@ bool CrashUploadTask::Upload() {
   HTTPHeaders headers;
   builder.PopulateContentHeaders(&headers);
   std::unique_ptr<HTTPBodyStream> body;
-  // Some servers and proxies refuse request bodies sent in chunks; the
-  // product setting sends the body with its length.
-  if (GetEnvironmentFlag(
-          ProductEnvironmentVariable("CRASH_UPLOAD_WITH_LENGTH"))) {
+  if (with_length) {
     int64_t length = 0;
     body = builder.GetBodyStreamWithLength(&length);
     if (!body) {
@@ -268,7 +266,25 @@ bool CrashUploadTask::Upload() {
   transport->SetURL(base::WideToUTF8(GetCrashUploadUrl()));
   for (const auto& header : headers)
     transport->SetHeader(header.first, header.second);
-  const bool uploaded = transport->ExecuteSynchronously(nullptr);
+  const bool sent = transport->ExecuteSynchronously(nullptr);
+  *chunks_not_carried = transport->chunks_not_carried();
+  return sent;
+}
+
+bool CrashUploadTask::Upload() {
+  // Some servers and proxies refuse request bodies sent in chunks; the
+  // product setting sends the body with its length.
+  const bool with_length =
+      GetEnvironmentFlag(ProductEnvironmentVariable("CRASH_UPLOAD_WITH_LENGTH"));
+  bool chunks_not_carried = false;
+  bool uploaded = Send(with_length, &chunks_not_carried);
+  // Where WinHTTP cannot send a body in chunks, the report goes again with
+  // its length rather than being lost.
+  if (!uploaded && chunks_not_carried) {
+    LOG(WARNING) << "Crash upload of " << dump_path_.value()
+                 << ": sending it again with its length";
+    uploaded = Send(true, &chunks_not_carried);
+  }
   LOG(INFO) << "Crash upload of " << dump_path_.value()
             << (uploaded ? " succeeded" : " failed");
   return uploaded;

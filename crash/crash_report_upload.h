@@ -59,6 +59,10 @@ class CrashUploadTask {
   bool Upload();
 
  private:
+  // One request, the body in chunks or with its length; |chunks_not_carried|
+  // tells that chunks could not be sent at all.
+  bool Send(bool with_length, bool* chunks_not_carried);
+
   std::unique_ptr<CrashReportFields> fields_;
   const base::FilePath dump_path_;
   const bool gzip_;

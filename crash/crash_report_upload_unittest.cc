@@ -325,6 +325,31 @@ TEST_F(CrashUploadTest, OnlyA200IsSuccessAndTheDumpGoesEitherWay) {
   EXPECT_EQ(2u, server_.RequestsFor("/submit").size());
 }
 
+TEST_F(CrashUploadTest, DefaultRoadDeliversTheReport) {
+  // No setting asks for the length: the body goes in chunks where WinHTTP
+  // can send them, else again with its length. Either way the service gets
+  // the whole report once.
+  ScopedVariable chunked("KAVOR_CRASH_UPLOAD_WITH_LENGTH", nullptr);
+  server_.Serve("/submit", 200, "id=1");
+  EXPECT_TRUE(UploadCrashReport(dump_path_, SomeFields(), false));
+  EXPECT_FALSE(base::PathExists(dump_path_));
+  std::vector<base::LoopbackHttpServer::Request> whole;
+  std::vector<base::LoopbackHttpServer::Request> empty;
+  for (const auto& request : server_.RequestsFor("/submit")) {
+    (request.body.empty() ? empty : whole).push_back(request);
+  }
+  ASSERT_EQ(1u, whole.size());
+  ExpectSomeFieldsAndTheDump(test::ParseRequest(whole[0]));
+  // An attempt that came without its body was one in chunks, and the
+  // report then went with its length.
+  for (const auto& request : empty)
+    EXPECT_EQ("chunked", request.Header("Transfer-Encoding"));
+  if (!empty.empty()) {
+    EXPECT_EQ(base::Uint64ToString(whole[0].body.size()),
+              whole[0].Header("Content-Length"));
+  }
+}
+
 TEST_F(CrashUploadTest, AsyncUploadIsPendingWorkUntilDone) {
   server_.Serve("/submit", 200, "id=1");
   ASSERT_TRUE(UploadCrashReportAsync(dump_path_, SomeFields(), true));

@@ -22,7 +22,7 @@
 #include "crash/crash_product_info.h"
 #include "crash/crash_report_upload.h"
 #include "crash/crash_reporter.h"
-#include "crash/crash_reporter_process.h"
+#include "crash/reporter_common.h"
 
 // Defined beside the exception handler: code of this compiler reaches a
 // pure virtual function only through it, and it hands the call to the

@@ -8,7 +8,10 @@
 #   in KAVOR_CRASH_LOG_DIR and sent to the stand-in crash service as one
 #   gzipped multipart upload with every report field and the dump; the dump
 #   is deleted afterwards, or kept when KAVOR_CRASH_KEEP_LOGS says so; the
-#   reporter leaves once the front end has gone;
+#   reporter leaves once the front end has gone. The upload takes the
+#   product's own road: its body in chunks first, and, as Wine's WinHTTP
+#   cannot send chunks (it announces "Content-Length: 0" and the server
+#   refuses the request), once more with its length;
 # - a crash of the reporter itself is handled by a fresh copy of the
 #   installer, which leaves no dump behind and sends none that is over the
 #   limit; a crash within three days of a report is not reported, but the
@@ -58,8 +61,7 @@ crash_case() {
       exit 1
   fi
   CASE_ENV=("KAVOR_CRASH_LOG_DIR=$(e2e_winpath "$DUMPS")"
-    "KAVOR_ALTERNATIVE_CRASH_SERVER_URL=$(crash_server_url)"
-    "KAVOR_CRASH_UPLOAD_WITH_LENGTH=1" "$@")
+    "KAVOR_ALTERNATIVE_CRASH_SERVER_URL=$(crash_server_url)" "$@")
 }
 
 # serve_package: the update service of the case, its package slow. The
@@ -104,6 +106,9 @@ find_processes() {
       "$E2E_CASE/temp/Kavor Installer/"*.log && break
     sleep 0.1
   done
+  check "the backend said within a minute that it waits for the package" \
+    grep -qs "Need to wait for actual package" \
+    "$E2E_CASE/temp/Kavor Installer/"*.log
 }
 
 # crash PID: crashes the process, sets CRASH_EXIT to its exit code.
@@ -118,6 +123,19 @@ end_setup() {
 }
 
 requests_now() { wc -l <"$CRASH_REQUESTS"; }
+
+# accepted_upload BEFORE: the index in R of the one request since the first
+# BEFORE that the service answered with 200; empty unless there is exactly
+# one.
+accepted_upload() {
+  "$(crash_python)" - "$CRASH_REQUESTS" "$1" <<'PY'
+import json, sys
+R = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+ok = [i for i in range(int(sys.argv[2]), len(R)) if R[i]["status"] == 200]
+if len(ok) == 1:
+    print(ok[0])
+PY
+}
 
 # --- A crash of the backend -------------------------------------------------
 REPORT_FIELDS='"ptype","channel","ver","prod","BuildID","ReleaseChannel",
@@ -148,10 +166,17 @@ for keep in 0 1; do
   # of the installer's processes only the reporter ended well.
   check "keep=$keep: the reporter ended with 0 ($(job_processes "$REPORT" | tr '\n' ';'))" \
     [ "$(job_processes "$REPORT" | grep -c '^kavor_setup.exe exit=0 ')" = 1 ]
-  wait_crash_requests $((before + 1)) 100
-  n=$before
+  # The reporter has ended: it was answered, so the service has noted the
+  # upload it took. The attempt in chunks that it refused is noted as soon
+  # as its thread has read it.
+  wait_crash_requests $((before + 2)) 600
+  n=$(accepted_upload "$before")
   DUMP_NAME="kavor-crashlog-$((REPORTER))-1.dmp"
-  check "keep=$keep: one upload" [ "$(requests_now)" = $((before + 1)) ]
+  check "keep=$keep: one upload taken (request ${n:-none} of $(requests_now))" \
+    [ -n "$n" ]
+  n=${n:-$before}
+  check "keep=$keep: first in chunks, refused as Wine sends it, then with its length" \
+    crash_requests "len(R)==$before+2 and [r for r in R[$before:] if r['status']!=200][0]['headers'].get('Transfer-Encoding')=='chunked' and [r for r in R[$before:] if r['status']!=200][0]['status']==400 and R[$n]['headers'].get('Content-Length')==str(R[$n]['length'])"
   check "keep=$keep: gzipped multipart POST, one member, parsed" \
     crash_requests "R[$n]['method']=='POST' and R[$n]['headers'].get('Content-Encoding')=='gzip' and R[$n].get('gzip_members')==1 and 'parse_error' not in R[$n]"
   check "keep=$keep: every report field" \
@@ -202,8 +227,8 @@ check "no dump left in the temporary folder" \
 check "the dump over the limit is not sent" [ "$(requests_now)" = "$before" ]
 check "without a report no time is kept ($LAST)" [ "$LAST" = "$ZERO_TIME" ]
 
-# A report a day ago: the next crash is not reported, and the crashed
-# reporter is released at once rather than after its 20 s wait.
+# A report a day ago: the next crash is not reported; the copy releases the
+# crashed reporter, which then ends (after its 20 s wait at the latest).
 DAY_AGO=$(python3 -c 'import time; print("%016x" % int((time.time() - 86400 + 11644473600) * 10**7))')
 wine reg add 'HKCU\Software\Kavor Software' /v 'Last crash in crash reporter' \
   /t REG_QWORD /d "0x$DAY_AGO" /f >/dev/null 2>&1
@@ -213,10 +238,12 @@ serve_package
 before=$(requests_now)
 start_setup
 find_processes
-CRASH_EXIT=$(wine "$INJECT" "--crash=$REPORTER" --wait-ms=15000 | tr -d '\r')
-check "the second crashed reporter was released at once ($CRASH_EXIT)" \
+crash "$REPORTER"
+check "the second crashed reporter ended of its fault ($CRASH_EXIT)" \
   [ "$CRASH_EXIT" = 0xc0000005 ]
 end_setup
+check "a copy of the installer handled the second crash ($(job_processes "$REPORT" | tr '\n' ';'))" \
+  [ "$(job_processes "$REPORT" | grep -c '^kavor_setup.exe exit=0 ')" = 3 ]
 check "the second crash is not reported" [ "$(requests_now)" = "$before" ]
 check "the stored time stays ($SEEDED)" \
   [ -n "$SEEDED" -a "$(last_reporter_crash)" = "$SEEDED" ]

@@ -1,8 +1,9 @@
 # Sourced by the tests: the crash-report test service (tests/crash_server.py)
 # that crash uploads are sent to (point the reporter at it with
 # KAVOR_ALTERNATIVE_CRASH_SERVER_URL="$(crash_server_url)"; under Wine the
-# upload must go with a length, KAVOR_CRASH_UPLOAD_WITH_LENGTH=1). Wine's
-# processes reach it on 127.0.0.1 like any other.
+# reporter's chunked attempt arrives with "Content-Length: 0" beside the
+# chunked coding, is refused with 400, and the report follows with its
+# length). Wine's processes reach it on 127.0.0.1 like any other.
 #
 #   start_crash_server PORT DIR [ARGS...]
 #                         serves on 127.0.0.1:PORT (0: a free one), noting

@@ -29,4 +29,8 @@ void HTTPTransport::SetTimeout(double timeout_seconds) {
   timeout_ = timeout_seconds;
 }
 
+void HTTPTransport::SetTotalTimeout(double total_timeout_seconds) {
+  total_timeout_ = total_timeout_seconds;
+}
+
 }  // namespace crash_reporter

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -19,6 +20,8 @@
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
+#include "base/time/time.h"
 #include "base/win/system_library.h"
 #include "crash/util/win/module_version.h"
 
@@ -140,6 +143,106 @@ int TimeoutMilliseconds(double seconds) {
   return static_cast<int>(milliseconds);
 }
 
+// The request handle, cancelled when the request as a whole outlives its
+// deadline. WinHTTP's time-outs bound each wait, not the request: a server
+// that answers a byte at a time never lets one pass. A timer closes the
+// handle at the deadline, which is how a synchronous WinHTTP call is
+// cancelled from another thread. Wine's WinHTTP ignores that close, and the
+// session's receive time-out while it waits for the answer, so each wait is
+// also bounded by what is left of the deadline.
+class DeadlineRequest {
+ public:
+  DeadlineRequest(HINTERNET handle, int timeout_ms, double total_seconds)
+      : handle_(handle),
+        timeout_ms_(timeout_ms),
+        total_seconds_(total_seconds),
+        deadline_(base::TimeTicks::Now() +
+                  base::TimeDelta::FromMilliseconds(
+                      TimeoutMilliseconds(total_seconds))) {
+    if (!handle_)
+      return;
+    if (!::CreateTimerQueueTimer(&timer_, nullptr, &OnDeadline, this,
+                                 static_cast<DWORD>(RemainingMilliseconds()),
+                                 0, WT_EXECUTEONLYONCE)) {
+      // The waits stay bounded by the deadline; only a wait that keeps
+      // receiving could outlast it.
+      PLOG(WARNING) << "CreateTimerQueueTimer";
+      timer_ = nullptr;
+    }
+  }
+
+  ~DeadlineRequest() {
+    // Waits for a deadline that is closing the handle.
+    if (timer_ && !::DeleteTimerQueueTimer(nullptr, timer_,
+                                           INVALID_HANDLE_VALUE)) {
+      PLOG(ERROR) << "DeleteTimerQueueTimer";
+    }
+    if (cancelled_) {
+      LOG(ERROR) << "The HTTP request did not end within " << total_seconds_
+                 << " s and was cancelled";
+      return;
+    }
+    if (handle_ && !WinHttp()->close_handle(handle_))
+      LogWinHttpError("WinHttpCloseHandle");
+  }
+
+  DeadlineRequest(const DeadlineRequest&) = delete;
+  DeadlineRequest& operator=(const DeadlineRequest&) = delete;
+
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+  // Before each call that waits: no wait may go past the deadline. False,
+  // logged, once it has passed.
+  bool BoundNextWait() {
+    const int64_t remaining = RemainingMilliseconds();
+    if (remaining <= 0) {
+      LOG(ERROR) << "The HTTP request ran out of its " << total_seconds_
+                 << " s";
+      return false;
+    }
+    int wait_ms = static_cast<int>(remaining);
+    // 0 is no time-out at all to WinHTTP.
+    if (timeout_ms_ > 0 && timeout_ms_ < wait_ms)
+      wait_ms = timeout_ms_;
+    if (!WinHttp()->set_timeouts(handle_, wait_ms, wait_ms, wait_ms,
+                                 wait_ms)) {
+      LogWinHttpError("WinHttpSetTimeouts");
+      return false;
+    }
+    DWORD response_ms = static_cast<DWORD>(wait_ms);
+    if (!WinHttp()->set_option(handle_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                               &response_ms, sizeof(response_ms))) {
+      LogWinHttpError("WinHttpSetOption");
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static void CALLBACK OnDeadline(void* context, BOOLEAN) {
+    auto* request = static_cast<DeadlineRequest*>(context);
+    // The destructor waits for this callback before it closes the handle
+    // itself, so the handle is closed once.
+    request->cancelled_ = true;
+    if (!WinHttp()->close_handle(request->handle_))
+      LogWinHttpError("WinHttpCloseHandle");
+  }
+
+  int64_t RemainingMilliseconds() const {
+    const int64_t remaining =
+        (deadline_ - base::TimeTicks::Now()).InMilliseconds();
+    return remaining < 0 ? 0 : remaining;
+  }
+
+  const HINTERNET handle_;
+  const int timeout_ms_;
+  const double total_seconds_;
+  const base::TimeTicks deadline_;
+  HANDLE timer_ = nullptr;
+  std::atomic<bool> cancelled_{false};
+};
+
 bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
@@ -156,6 +259,7 @@ class HTTPTransportWin : public HTTPTransport {
 };
 
 bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
+  set_chunks_not_carried(false);
   // Nothing may reach the server when the headers themselves are unsound.
   const internal::BodyFraming framing = internal::GetBodyFraming(headers());
   if (!framing.valid)
@@ -211,10 +315,13 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     return false;
   }
 
-  ScopedHInternet request(winhttp->open_request(
-      connection.get(), base::UTF8ToWide(method()).c_str(), target.c_str(),
-      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-      components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  DeadlineRequest request(
+      winhttp->open_request(
+          connection.get(), base::UTF8ToWide(method()).c_str(), target.c_str(),
+          nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+          components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE
+                                                      : 0),
+      timeout_ms, total_timeout());
   if (!request) {
     LogWinHttpError("WinHttpOpenRequest");
     return false;
@@ -247,13 +354,40 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
   DWORD total_length = WINHTTP_IGNORE_REQUEST_TOTAL_LENGTH;
   if (!framing.chunked && framing.length <= 0xffffffffu)
     total_length = static_cast<DWORD>(framing.length);
+  if (!request.BoundNextWait())
+    return false;
   if (!winhttp->send_request(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                              WINHTTP_NO_REQUEST_DATA, 0, total_length, 0)) {
     LogWinHttpError("WinHttpSendRequest");
     return false;
   }
 
+  // Wine's WinHTTP sends "Content-Length: 0" beside the chunked coding and
+  // then drops what is written: the server would take an empty body for
+  // the whole one. What was sent tells.
+  if (framing.chunked) {
+    wchar_t length[32];
+    DWORD length_size = sizeof(length);
+    if (winhttp->query_headers(
+            request.get(),
+            WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
+            WINHTTP_HEADER_NAME_BY_INDEX, length, &length_size,
+            WINHTTP_NO_HEADER_INDEX)) {
+      LOG(ERROR) << "WinHTTP sent Content-Length: " << length
+                 << " for a body in chunks: it cannot send chunks";
+      set_chunks_not_carried(true);
+      return false;
+    }
+    if (::GetLastError() != ERROR_WINHTTP_HEADER_NOT_FOUND) {
+      // The body goes on: only the answer can tell now.
+      LOG(WARNING) << internal::WinHttpErrorLine("WinHttpQueryHeaders",
+                                                 ::GetLastError());
+    }
+  }
+
   const internal::BodyWriter write = [&](const void* data, size_t size) {
+    if (!request.BoundNextWait())
+      return false;
     DWORD written = 0;
     if (!winhttp->write_data(request.get(), data, static_cast<DWORD>(size),
                              &written)) {
@@ -270,6 +404,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
   if (!internal::SendBody(body_stream(), framing.chunked, write))
     return false;
 
+  if (!request.BoundNextWait())
+    return false;
   if (!winhttp->receive_response(request.get(), nullptr)) {
     LogWinHttpError("WinHttpReceiveResponse");
     return false;
@@ -294,6 +430,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     response_body->clear();
     char buffer[kResponsePieceSize];
     for (;;) {
+      if (!request.BoundNextWait())
+        return false;
       DWORD read = 0;
       if (!winhttp->read_data(request.get(), buffer, sizeof(buffer), &read)) {
         LogWinHttpError("WinHttpReadData");

@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
+#include "base/test/test_thread.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -288,6 +289,51 @@ TEST_F(HTTPTransportLoopbackTest, FailuresBeforeAnAnswerAreLoggedAndFail) {
   // The request whose headers were unusable never left.
   for (const auto& request : server_.requests())
     EXPECT_NE("four", request.Header("Content-Length"));
+}
+
+TEST(HTTPTransportDeadlineTest, ServerThatNeverAnswersIsGivenUp) {
+  // Takes the whole body and says nothing: WinHTTP's own time-outs do not
+  // end that wait under Wine.
+  auto server = std::make_unique<base::LoopbackHttpServer>();
+  ASSERT_TRUE(server->Start());
+  base::LoopbackHttpServer::Response silent;
+  silent.silent = true;
+  server->Script("/upload", {silent});
+
+  std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
+  transport->SetURL(base::WideToUTF8(server->Url("/upload")));
+  transport->SetHeader("Content-Length", "4");
+  transport->SetBodyStream(std::make_unique<StringHTTPBodyStream>("data"));
+  transport->SetTotalTimeout(1.0);
+
+  HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(done);
+  bool result = true;
+  std::vector<std::string> lines;
+  base::TestThread thread([&] {
+    base::ScopedLogLines log(base::logging::LOG_ERROR,
+                             base::logging::LOG_ERROR);
+    result = transport->ExecuteSynchronously(nullptr);
+    lines = log.lines();
+    ::SetEvent(done);
+  });
+  const DWORD waited = ::WaitForSingleObject(done, 60000);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited)
+      << "the request to a server that never answers was still waiting "
+         "after 60 s, well past its deadline of 1 s";
+  // Letting the connection go ends a request that is still waiting.
+  server.reset();
+  thread.Join();
+  ::CloseHandle(done);
+
+  EXPECT_FALSE(result);
+  std::string text;
+  for (const std::string& line : lines)
+    text += line + "\n";
+  // The log says the deadline ended it, whichever wait it cut short.
+  EXPECT_TRUE(text.find("did not end within 1 s") != std::string::npos ||
+              text.find("ran out of its 1 s") != std::string::npos)
+      << text;
 }
 
 }  // namespace
