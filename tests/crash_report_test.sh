@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Crash reporting of the real installer. A network install whose package
-# comes slowly keeps the front end, its crash reporter and the backend (which
-# waits for the package) alive; kavor_crash_inject.exe then makes one of
+# the update service holds back until the case has done its crash keeps the
+# front end, its crash reporter and the backend (which waits for the
+# package) alive, however long finding them takes on a loaded machine; kavor_crash_inject.exe then makes one of
 # them crash from outside, as a fault of its own would. Checked:
 # - a crash of the backend (a child installer process that joined the
 #   reporter) is dumped by the reporter as kavor-crashlog-<reporter>-1.dmp
@@ -34,13 +35,9 @@ make_network_package "$E2E_BIN" "$E2E_WORK/package.exe" \
 SETUP="$E2E_WORK/setup"
 make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
 sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
-PACKAGE_SIZE=$(stat -c %s "$E2E_WORK/package.exe")
-# The package takes about twelve seconds to come: time enough to find the
-# processes and crash one, not so much that the run drags.
-PIECE=$((PACKAGE_SIZE / 120 + 1))
 
 # crash_case NAME [VARIABLE=VALUE...]: a fresh prefix, the crash service and
-# the slow update service; the variables go to the installer's environment.
+# the update service holding the package; the variables go to the installer's environment.
 crash_case() {
   local name="$1"
   shift
@@ -53,7 +50,8 @@ crash_case() {
   E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
   DUMPS="$E2E_CASE/dumps"
   ln "$E2E_WORK/package.exe" "$E2E_CASE/www/kavor_package.exe"
-  printf '/kavor_package.exe 200 trickle=%s/100\n' "$PIECE" \
+  RELEASE="$E2E_CASE/release"
+  printf '/kavor_package.exe 200 hold_until=%s\n' "$(e2e_winpath "$RELEASE")" \
     >"$E2E_CASE/script"
   serve_package
   if [ -z "${CRASH_PORT:-}" ] || ! kill -0 "${CRASH_SERVER_PID:-0}" 2>/dev/null; then
@@ -64,7 +62,8 @@ crash_case() {
     "KAVOR_ALTERNATIVE_CRASH_SERVER_URL=$(crash_server_url)" "$@")
 }
 
-# serve_package: the update service of the case, its package slow. The
+# serve_package: the update service of the case, its package held until
+# the file RELEASE exists (made by crash and end_setup). The
 # service serves only the files there are when it starts: the metadata is
 # filled in once the port is known.
 serve_package() {
@@ -111,12 +110,15 @@ find_processes() {
     "$E2E_CASE/temp/Kavor Installer/"*.log
 }
 
-# crash PID: crashes the process, sets CRASH_EXIT to its exit code.
+# crash PID: crashes the process, sets CRASH_EXIT to its exit code, then
+# lets the package come.
 crash() {
   CRASH_EXIT=$(wine "$INJECT" "--crash=$1" --wait-ms=60000 | tr -d '\r')
+  touch "$RELEASE"
 }
 
 end_setup() {
+  touch "$RELEASE"
   wait "$RUN_PID"
   RC=$(cat "$E2E_CASE/rc" 2>/dev/null)
   stop_update_server
@@ -233,7 +235,7 @@ DAY_AGO=$(python3 -c 'import time; print("%016x" % int((time.time() - 86400 + 11
 wine reg add 'HKCU\Software\Kavor Software' /v 'Last crash in crash reporter' \
   /t REG_QWORD /d "0x$DAY_AGO" /f >/dev/null 2>&1
 SEEDED=$(last_reporter_crash)
-rm -rf "$C/Kavor"
+rm -rf "$C/Kavor" "$RELEASE"
 serve_package
 before=$(requests_now)
 start_setup

@@ -499,6 +499,11 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
   if (observer)
     observer(request);
 
+  while (!response.hold_until_file.empty() && !stopping_ &&
+         ::GetFileAttributesW(response.hold_until_file.c_str()) ==
+             INVALID_FILE_ATTRIBUTES) {
+    ::Sleep(kPollMs);
+  }
   if (response.silent) {
     HoldSilently(socket, stopping_);
     return;

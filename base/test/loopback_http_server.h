@@ -84,6 +84,10 @@ class LoopbackHttpServer {
     // Takes the request and never answers: not even the head is sent; the
     // connection is held as with |stall_after|.
     bool silent = false;
+    // When not empty, nothing is sent until this file exists (or the server
+    // stops): a test holds the answer until it has done what needs the
+    // client waiting, whatever the machine's load.
+    std::wstring hold_until_file;
     // When not empty, sent verbatim instead of the status line, headers and
     // body built from the fields above (malformed replies).
     std::string raw;

@@ -39,6 +39,8 @@
 //   trickle=BYTES/MS   send the body in pieces of BYTES, MS apart
 //   silent             take the request and never answer (the connection is
 //                      kept as with stall_after)
+//   hold_until=PATH    send nothing until the file PATH (a Windows path)
+//                      exists
 //   no_length          no Content-Length header
 //   ignore_range       a 200 answers ranges with the whole body
 // A 200 without body=, body_file= or bytes= has the body of the file at
@@ -210,6 +212,8 @@ bool ParseScriptLine(const std::string& line,
                               : response->stall_after) = number;
     } else if (key == "silent" && !has_value) {
       response->silent = true;
+    } else if (key == "hold_until" && has_value) {
+      response->hold_until_file = base::UTF8ToWide(value);
     } else if (key == "trickle" && has_value) {
       const size_t slash = value.find('/');
       unsigned pause = 0;
