@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/metrics/bucket_ranges.h"
@@ -224,13 +225,17 @@ TEST(SampleVectorTest, SampleMapEntriesMustBeOneValueWide) {
 }
 
 TEST(SampleVectorTest, WrappingCountIsReportedAsOverflow) {
-  const char kName[] = "SampleVectorTest.Wrap";
-  HistogramBase* histogram = Histogram::FactoryGet(kName, 1, 100, 10, 1);
+  // Histograms live as long as the process: a repeated run needs a name of
+  // its own to start from an empty bucket. The negative-sample histograms
+  // stay those of the process-wide recorder, so no temporary one is used.
+  static int run = 0;
+  const std::string name = "SampleVectorTest.Wrap." + std::to_string(run++);
+  HistogramBase* histogram = Histogram::FactoryGet(name, 1, 100, 10, 1);
   const HistogramBase::Count overflows_before =
       HistogramSampleCount("UMA.NegativeSamples.Reason", 8);
   const HistogramBase::Count increments_before =
       HistogramSampleCount("UMA.NegativeSamples.Increment", 1);
-  const int id = static_cast<int>(HashMetricName(kName));
+  const int id = static_cast<int>(HashMetricName(name));
   const HistogramBase::Count ids_before =
       HistogramSampleCount("UMA.NegativeSamples.Histogram", id);
 
