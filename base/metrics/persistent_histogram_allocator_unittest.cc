@@ -18,8 +18,7 @@
 #include "base/metrics/statistics_recorder.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
-#include "base/process/process.h"
-#include "base/time/time.h"
+#include "base/test/test_child_process.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -404,13 +403,10 @@ TEST_F(PersistentHistogramAllocatorTest, TwoProcessesShareHistograms) {
   command.AppendArgNative(path.value());
   LaunchOptions options;
   options.start_hidden = true;
-  Process child = LaunchProcess(command, options);
-  ASSERT_TRUE(child.IsValid());
   int exit_code = -1;
-  if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(60), &exit_code)) {
-    child.Terminate(1, true);
-    FAIL() << "the child did not end";
-  }
+  ASSERT_TRUE(RunTestChild(command, options,
+                           "the child adding to the shared histograms",
+                           &exit_code));
   ASSERT_EQ(0, exit_code);
 
   std::unique_ptr<HistogramSamples> exp_samples =

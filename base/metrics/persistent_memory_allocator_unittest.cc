@@ -23,6 +23,7 @@
 #include "base/process/process.h"
 #include "base/test/histogram_counts.h"
 #include "base/test/scoped_log_lines.h"
+#include "base/test/test_child_process.h"
 #include "base/test/test_thread.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
@@ -540,18 +541,16 @@ TEST(PersistentMemoryAllocatorTest, TwoProcessesShareOneFile) {
   command.AppendArg(std::to_string(kChildBlocks));
   LaunchOptions options;
   options.start_hidden = true;
-  Process child = LaunchProcess(command, options);
-  ASSERT_TRUE(child.IsValid());
+  Process child;
+  ASSERT_TRUE(StartTestChild(command, options, &child));
   uint32_t parent_blocks = 10;
   int exit_code = -1;
   while (!child.WaitForExitWithTimeout(TimeDelta(), &exit_code) &&
          parent_blocks < kMaxParentBlocks) {
     make_parent_block(parent_blocks++);
   }
-  if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(60), &exit_code)) {
-    child.Terminate(1, true);
-    FAIL() << "the child did not end";
-  }
+  ASSERT_TRUE(WaitForTestChild(&child, "the child allocating in the file",
+                               &exit_code));
   EXPECT_EQ(0, exit_code);
 
   std::map<uint32_t, uint32_t> next_index;
