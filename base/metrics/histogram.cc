@@ -194,6 +194,15 @@ bool Histogram::InspectConstructionArguments(StringPiece name,
                                              Sample* minimum,
                                              Sample* maximum,
                                              uint32_t* bucket_count) {
+  bool good = true;
+  // Swapped before the limits are applied: clamping a reversed pair first
+  // would turn the maximum into the minimum unclamped, and the layout would
+  // start below its first boundary.
+  if (*minimum > *maximum) {
+    good = false;
+    std::swap(*minimum, *maximum);
+  }
+
   // Limits of the sample type are silently respected.
   if (*minimum < 1)
     *minimum = 1;
@@ -202,14 +211,16 @@ bool Histogram::InspectConstructionArguments(StringPiece name,
   if (*bucket_count >= kBucketCount_MAX)
     *bucket_count = kBucketCount_MAX - 1;
 
-  bool good = true;
-  if (*minimum > *maximum) {
+  // A pair entirely below 1 ends up with its maximum under the clamped
+  // minimum, a pair at the top with its minimum above the clamped maximum.
+  if (*maximum <= *minimum) {
     good = false;
-    std::swap(*minimum, *maximum);
-  }
-  if (*maximum == *minimum) {
-    good = false;
-    *maximum = *minimum + 1;
+    if (*minimum < kSampleType_MAX - 1) {
+      *maximum = *minimum + 1;
+    } else {
+      *maximum = kSampleType_MAX - 1;
+      *minimum = kSampleType_MAX - 2;
+    }
   }
   if (*bucket_count < 3) {
     good = false;

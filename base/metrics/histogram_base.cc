@@ -151,9 +151,16 @@ void HistogramBase::WriteAsciiBucketGraph(double current_size,
                                           double max_size,
                                           std::string* output) {
   const int kLineLength = 72;
-  int x_count = 0;
+  // Counts are signed and arrive from pickles and shared segments, so the
+  // ratio may be negative or beyond 1: the bar stays within the line.
+  double x = 0;
   if (max_size > 0)
-    x_count = static_cast<int>(kLineLength * (current_size / max_size) + 0.5);
+    x = kLineLength * (current_size / max_size) + 0.5;
+  int x_count = 0;
+  if (x >= kLineLength)
+    x_count = kLineLength;
+  else if (x > 0)
+    x_count = static_cast<int>(x);
   int x_remainder = kLineLength - x_count;
   while (0 < x_count--)
     output->push_back('-');

@@ -80,6 +80,32 @@ TEST_F(HistogramTextTest, LinearDescriptionsLabelAndHideBuckets) {
       text);
 }
 
+// Counts are signed and pickles carry them as they are: a negative bucket
+// draws an empty bar, the line keeps its width.
+TEST_F(HistogramTextTest, NegativeCountDrawsAnEmptyBar) {
+  HistogramBase* histogram = Histogram::FactoryGet("Negative", 1, 100, 10, 0);
+  histogram->Add(1);
+  Pickle pickle;
+  pickle.WriteInt64(-3000);
+  pickle.WriteInt(-1000);
+  pickle.WriteInt(3);
+  pickle.WriteInt64(5);
+  pickle.WriteInt(-1000);
+  PickleIterator iter(pickle);
+  ASSERT_TRUE(histogram->AddSamplesFromPickle(&iter));
+  ASSERT_EQ(-1000, histogram->SnapshotSamples()->GetCount(3));
+
+  std::string text;
+  histogram->WriteAscii(&text);
+  EXPECT_NE(std::string::npos,
+            text.find("\n1  " + Bar(72) + " (1 = "))
+      << text;
+  EXPECT_NE(std::string::npos,
+            text.find("\n3  " + Bar(0) + " (-1000 = "))
+      << text;
+  EXPECT_GT(2000u, text.size()) << text.size();
+}
+
 TEST_F(HistogramTextTest, SparseGraphListsValuesInOrder) {
   HistogramBase* sparse = SparseHistogram::FactoryGet("Sparse", 1);
   sparse->Add(7);

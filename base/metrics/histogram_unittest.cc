@@ -125,6 +125,33 @@ TEST(HistogramTest, BadArgumentsAreAdjustedAndReported) {
   EXPECT_EQ(3u, narrow->bucket_count());
 }
 
+// Reversed arguments are put in order before the minimum is raised to 1,
+// so the layout still rises from 0 and the histogram finds itself sound.
+TEST(HistogramTest, ReversedArgumentsGiveAscendingRanges) {
+  struct Case {
+    int minimum;
+    int maximum;
+    uint32_t buckets;
+    std::vector<int> boundaries;
+  };
+  const Case cases[] = {
+      {10, -5, 10, Exponential(1, 10, 10)},
+      {1, 0, 1, {0, 1, 2, kTop}},
+      {0, -5, 10, {0, 1, 2, kTop}},
+  };
+  for (const Case& c : cases) {
+    const std::string name = FreshName("HistogramTest.Reversed");
+    Histogram* histogram = static_cast<Histogram*>(
+        Histogram::FactoryGet(name, c.minimum, c.maximum, c.buckets, 1));
+    ASSERT_NE(nullptr, histogram) << c.minimum << " " << c.maximum;
+    EXPECT_EQ(c.boundaries, Boundaries(*histogram->bucket_ranges()))
+        << c.minimum << " " << c.maximum;
+    histogram->Add(1);
+    EXPECT_EQ(0u, histogram->FindCorruption(*histogram->SnapshotSamples()))
+        << c.minimum << " " << c.maximum;
+  }
+}
+
 TEST(HistogramTest, RecordingClampsAndIgnoresEmptyCounts) {
   HistogramBase* histogram =
       Histogram::FactoryGet(FreshName("HistogramTest.Record"), 1, 100, 10, 1);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/check.h"
+#include "base/logging.h"
 #include "base/metrics/bucket_ranges.h"
 #include "base/metrics/histogram.h"
 #include "base/metrics/metrics_hashes.h"
@@ -100,6 +101,10 @@ bool PersistentSampleVector::MountExistingCountsStorage() const {
     return false;
   set_counts(static_cast<Count*>(memory));
   return true;
+}
+
+void PersistentSampleVector::OnCorruptSingleSample() const {
+  persistent_counts_.allocator()->SetCorrupt();
 }
 
 HistogramBase::Count* PersistentSampleVector::CreateCountsStorageWhileLocked() {
@@ -317,6 +322,20 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
       ranges->CalculateChecksum() != ranges_checksum) {
     RecordCreateHistogramResult(kCreateInvalidBoundaries);
     return nullptr;
+  }
+  // The single-sample words index the buckets directly: one naming a
+  // bucket the layout lacks would be read and written beyond the counts.
+  for (const HistogramSamples::Metadata* meta :
+       {&data->samples_metadata, &data->logged_metadata}) {
+    const HistogramSamples::SingleSample sample = meta->single_sample.Load();
+    if (sample.count != 0 && sample.bucket >= bucket_count) {
+      LOG(ERROR) << "Histogram record \"" << name << "\" holds a sample of "
+                 << "bucket " << sample.bucket << " of " << bucket_count
+                 << "; the record is ignored.";
+      memory_->SetCorrupt();
+      RecordCreateHistogramResult(kCreateInvalidRecord);
+      return nullptr;
+    }
   }
   ranges->ResetChecksum();
   const BucketRanges* registered_ranges =

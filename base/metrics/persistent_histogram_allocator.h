@@ -34,6 +34,8 @@ class PersistentSampleVector : public SampleVectorBase {
  private:
   bool MountExistingCountsStorage() const override;
   Count* CreateCountsStorageWhileLocked() override;
+  // The segment is marked corrupt, as for any other damage found in it.
+  void OnCorruptSingleSample() const override;
 
   DelayedPersistentAllocation persistent_counts_;
   // Used only when the segment could not give the counts array.

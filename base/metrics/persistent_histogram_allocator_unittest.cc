@@ -18,8 +18,7 @@
 #include "base/metrics/statistics_recorder.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
-#include "base/process/process.h"
-#include "base/time/time.h"
+#include "base/test/test_child_process.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -280,6 +279,79 @@ TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
           PersistentHistogramAllocator::kCreateUnknownType);
 }
 
+// The single-sample word of a record names a bucket by index. A word naming
+// a bucket the layout lacks (a damaged segment, a foreign writer) is never
+// used as an index: a reader refuses the record and marks the segment
+// corrupt, and objects already built ignore the word.
+TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
+  InstallLocal(1 << 20);
+  constexpr int kSingleSampleWord = 32 + 20;
+  auto damage = [&](Reference record, uint32_t bucket, uint32_t count) {
+    const uint32_t word = bucket | (count << 16);
+    memcpy(RecordBytes(record) + kSingleSampleWord, &word, 4);
+  };
+  PersistentHistogramAllocator reader(
+      std::make_unique<PersistentMemoryAllocator>(
+          const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+          false));
+
+  // Both made while the segment is sound.
+  HistogramBase* rendered =
+      Histogram::FactoryGet("Test.Single.Rendered", 1, 1000, 10, kUma);
+  rendered->Add(3);
+
+  // Another user's object was built while the word was sound; the counts
+  // array is then made by this one, and a block lies behind it.
+  HistogramBase* made =
+      Histogram::FactoryGet("Test.Single.Moved", 1, 1000, 10, kUma);
+  made->Add(3);
+  const Reference moved = FindRecord(memory_, "Test.Single.Moved");
+  std::unique_ptr<HistogramBase> other = reader.GetHistogram(moved);
+  ASSERT_TRUE(other);
+  made->Add(500);
+  uint32_t counts_ref;
+  memcpy(&counts_ref, RecordBytes(moved) + 28, 4);
+  const char* counts = static_cast<const char*>(memory_->GetBlockData(
+      counts_ref, PersistentHistogramAllocator::kTypeIdCountsArray, 80));
+  ASSERT_TRUE(counts);
+  const Reference sentinel_ref = memory_->Allocate(4, 0x5E47);
+  int32_t* sentinel = static_cast<int32_t*>(
+      memory_->GetBlockData(sentinel_ref, 0x5E47, 4));
+  ASSERT_TRUE(sentinel);
+  *sentinel = 1000;
+  const uint32_t sentinel_bucket =
+      static_cast<uint32_t>(reinterpret_cast<const char*>(sentinel) - counts) /
+      4;
+  ASSERT_LT(sentinel_bucket, 0x10000u);
+
+  // The other object moves its single sample out on its next sample into
+  // another bucket: the damaged word must not carry its count behind the
+  // counts array.
+  damage(moved, sentinel_bucket, 7);
+  other->Add(50);
+  EXPECT_EQ(1000, *sentinel);
+  EXPECT_TRUE(memory_->IsCorrupt());
+  std::unique_ptr<HistogramSamples> samples = other->SnapshotSamples();
+  EXPECT_EQ(1, samples->GetCount(3));
+  EXPECT_EQ(1, samples->GetCount(50));
+  EXPECT_EQ(1, samples->GetCount(500));
+
+  // A record whose word is damaged before anyone reads it: built objects
+  // render and snapshot without the word, readers refuse the record.
+  const Reference record = FindRecord(memory_, "Test.Single.Rendered");
+  damage(record, 0xFFFF, 7);
+  std::string text;
+  rendered->WriteAscii(&text);
+  EXPECT_NE(std::string::npos, text.find("recorded 0 samples")) << text;
+  EXPECT_EQ(0, rendered->SnapshotSamples()->TotalCount());
+  const int before =
+      Results(PersistentHistogramAllocator::kCreateInvalidRecord);
+  EXPECT_FALSE(reader.GetHistogram(record));
+  EXPECT_EQ(before + 1,
+            Results(PersistentHistogramAllocator::kCreateInvalidRecord));
+  EXPECT_TRUE(reader.memory_allocator()->IsCorrupt());
+}
+
 TEST_F(PersistentHistogramAllocatorTest, FullSegmentFallsBackToHeap) {
   InstallLocal(8192);
   while (memory_->Allocate(64, 1)) {
@@ -331,13 +403,10 @@ TEST_F(PersistentHistogramAllocatorTest, TwoProcessesShareHistograms) {
   command.AppendArgNative(path.value());
   LaunchOptions options;
   options.start_hidden = true;
-  Process child = LaunchProcess(command, options);
-  ASSERT_TRUE(child.IsValid());
   int exit_code = -1;
-  if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(60), &exit_code)) {
-    child.Terminate(1, true);
-    FAIL() << "the child did not end";
-  }
+  ASSERT_TRUE(RunTestChild(command, options,
+                           "the child adding to the shared histograms",
+                           &exit_code));
   ASSERT_EQ(0, exit_code);
 
   std::unique_ptr<HistogramSamples> exp_samples =

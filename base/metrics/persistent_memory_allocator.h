@@ -261,6 +261,8 @@ class DelayedPersistentAllocation {
   // still empty; null when it cannot be made or found.
   void* Get() const;
 
+  PersistentMemoryAllocator* allocator() const { return allocator_; }
+
   // The block's reference; 0 while it has not been made.
   PersistentMemoryAllocator::Reference reference() const {
     return reference_->load(std::memory_order_relaxed);

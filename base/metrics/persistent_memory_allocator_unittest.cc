@@ -1,5 +1,7 @@
 #include "base/metrics/persistent_memory_allocator.h"
 
+#include <windows.h>
+
 #include <stdint.h>
 #include <string.h>
 
@@ -21,6 +23,7 @@
 #include "base/process/process.h"
 #include "base/test/histogram_counts.h"
 #include "base/test/scoped_log_lines.h"
+#include "base/test/test_child_process.h"
 #include "base/test/test_thread.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
@@ -159,6 +162,47 @@ TEST(PersistentMemoryAllocatorTest, LookupsCheckTypeSizeAndPlace) {
       ref, PersistentMemoryAllocator::kTypeIdTransitioning, kTypeA, true));
   EXPECT_EQ(PersistentMemoryAllocator::kTypeIdTransitioning,
             allocator.GetType(ref));
+}
+
+// A reference near the end of the segment names a block only when its
+// header and the data asked for both end inside it. The segment is followed
+// by a page that cannot be read, so a header looked at past the end stops
+// the test rather than reading whatever lies there.
+TEST(PersistentMemoryAllocatorTest, BlocksReachingPastTheEndAreRefused) {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  const uint32_t page = info.dwPageSize;
+  char* region = static_cast<char*>(::VirtualAlloc(
+      nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_TRUE(region) << ::GetLastError();
+  DWORD old_protection;
+  ASSERT_TRUE(
+      ::VirtualProtect(region + page, page, PAGE_NOACCESS, &old_protection))
+      << ::GetLastError();
+  {
+    PersistentMemoryAllocator allocator(region, page, 0, 1, "", false);
+    ASSERT_FALSE(allocator.IsCorrupt());
+    Reference last = 0;
+    while (Reference ref = allocator.Allocate(8, kTypeA))
+      last = ref;
+    ASSERT_TRUE(allocator.IsFull());
+    // The last block ends exactly at the end of the segment.
+    const size_t last_size = allocator.GetAllocSize(last);
+    ASSERT_EQ(page, last + 16 + last_size);
+    EXPECT_TRUE(allocator.GetBlockData(last, kTypeA, last_size));
+    EXPECT_FALSE(allocator.GetBlockData(last, kTypeA, last_size + 1));
+
+    // Whose header would start at, or straddle, the end of the segment.
+    for (Reference ref : {page, page - 8}) {
+      EXPECT_EQ(0u, allocator.GetAllocSize(ref)) << ref;
+      EXPECT_EQ(0u, allocator.GetType(ref)) << ref;
+      EXPECT_FALSE(allocator.ChangeType(ref, kTypeB, 0, false)) << ref;
+      EXPECT_FALSE(allocator.GetBlockData(ref, 0, 1)) << ref;
+      allocator.MakeIterable(ref);
+    }
+    EXPECT_FALSE(allocator.IsCorrupt());
+  }
+  ::VirtualFree(region, 0, MEM_RELEASE);
 }
 
 TEST(PersistentMemoryAllocatorTest, IterationQueue) {
@@ -497,18 +541,16 @@ TEST(PersistentMemoryAllocatorTest, TwoProcessesShareOneFile) {
   command.AppendArg(std::to_string(kChildBlocks));
   LaunchOptions options;
   options.start_hidden = true;
-  Process child = LaunchProcess(command, options);
-  ASSERT_TRUE(child.IsValid());
+  Process child;
+  ASSERT_TRUE(StartTestChild(command, options, &child));
   uint32_t parent_blocks = 10;
   int exit_code = -1;
   while (!child.WaitForExitWithTimeout(TimeDelta(), &exit_code) &&
          parent_blocks < kMaxParentBlocks) {
     make_parent_block(parent_blocks++);
   }
-  if (!child.WaitForExitWithTimeout(TimeDelta::FromSeconds(60), &exit_code)) {
-    child.Terminate(1, true);
-    FAIL() << "the child did not end";
-  }
+  ASSERT_TRUE(WaitForTestChild(&child, "the child allocating in the file",
+                               &exit_code));
   EXPECT_EQ(0, exit_code);
 
   std::map<uint32_t, uint32_t> next_index;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/check.h"
+#include "base/logging.h"
 
 namespace base {
 
@@ -42,6 +43,23 @@ std::atomic<HistogramBase::Count>* SampleVectorBase::GetOrMountCounts() const {
   return nullptr;
 }
 
+bool SampleVectorBase::IsSingleSampleSound(const SingleSample& sample) const {
+  if (sample.count == 0 || sample.bucket < counts_size())
+    return true;
+  LOG(ERROR) << "Single sample of bucket " << sample.bucket
+             << " in a layout of " << counts_size()
+             << " buckets; the sample is ignored.";
+  OnCorruptSingleSample();
+  return false;
+}
+
+HistogramSamples::SingleSample SampleVectorBase::LoadSingleSample() const {
+  const SingleSample sample = single_sample().Load();
+  if (IsSingleSampleSound(sample))
+    return sample;
+  return SingleSample{0, 0};
+}
+
 void SampleVectorBase::Accumulate(Sample value, Count count) {
   const size_t bucket_index = GetBucketIndex(value);
 
@@ -74,7 +92,7 @@ HistogramBase::Count SampleVectorBase::GetCount(Sample value) const {
 HistogramBase::Count SampleVectorBase::GetCountAtIndex(
     size_t bucket_index) const {
   CHECK(bucket_index < counts_size());
-  const SingleSample sample = single_sample().Load();
+  const SingleSample sample = LoadSingleSample();
   if (sample.count != 0)
     return sample.bucket == bucket_index ? sample.count : 0;
   std::atomic<Count>* counts = GetOrMountCounts();
@@ -84,7 +102,7 @@ HistogramBase::Count SampleVectorBase::GetCountAtIndex(
 }
 
 HistogramBase::Count SampleVectorBase::TotalCount() const {
-  const SingleSample sample = single_sample().Load();
+  const SingleSample sample = LoadSingleSample();
   if (sample.count != 0)
     return sample.count;
   std::atomic<Count>* counts = GetOrMountCounts();
@@ -97,7 +115,7 @@ HistogramBase::Count SampleVectorBase::TotalCount() const {
 }
 
 std::unique_ptr<SampleCountIterator> SampleVectorBase::Iterator() const {
-  const SingleSample sample = single_sample().Load();
+  const SingleSample sample = LoadSingleSample();
   if (sample.count != 0) {
     return std::make_unique<SingleSampleIterator>(
         bucket_ranges_->range(sample.bucket),
@@ -212,8 +230,9 @@ void SampleVectorBase::MountCountsStorageAndMoveSingleSample() {
 void SampleVectorBase::MoveSingleSampleToCounts() {
   std::atomic<Count>* counts = this->counts();
   const SingleSample sample = single_sample().Extract(/*disable=*/true);
-  // The sum and the redundant count already include it.
-  if (sample.count != 0) {
+  // The sum and the redundant count already include it. A bucket beyond
+  // the array would move the count into whatever lies behind it.
+  if (sample.count != 0 && IsSingleSampleSound(sample)) {
     counts[sample.bucket].fetch_add(sample.count, std::memory_order_relaxed);
   }
 }

@@ -61,6 +61,11 @@ class SampleVectorBase : public HistogramSamples {
   // Moves a single sample that arrived while the array was being mounted.
   void MoveSingleSampleToCounts();
 
+  // Told when the single-sample word names a bucket this layout lacks, which
+  // only a damaged or foreign writer of shared metadata can cause. The word
+  // is then treated as empty.
+  virtual void OnCorruptSingleSample() const {}
+
   std::atomic<Count>* counts() const {
     return counts_.load(std::memory_order_acquire);
   }
@@ -69,6 +74,10 @@ class SampleVectorBase : public HistogramSamples {
 
  private:
   std::atomic<Count>* GetOrMountCounts() const;
+  // The single sample, empty when its bucket lies outside the layout.
+  SingleSample LoadSingleSample() const;
+  // Whether |sample| may be used: empty, or of a bucket of this layout.
+  bool IsSingleSampleSound(const SingleSample& sample) const;
   // GetBucketIndex for values from outside: counts_size() when |value|
   // lies outside the layout.
   size_t GetBucketIndexChecked(Sample value) const;

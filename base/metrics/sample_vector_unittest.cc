@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/metrics/bucket_ranges.h"
@@ -193,6 +194,46 @@ TEST(SampleVectorTest, MalformedPickleFailsWithoutStopping) {
   EXPECT_EQ(2, vector.redundant_count());
 }
 
+// The last boundary closes the layout: an entry starting there belongs to no
+// bucket and must fail the merge like one beyond it, not reach the bucket
+// search, which stops the process on it.
+TEST(SampleVectorTest, EntryAtTheTopBoundaryFailsTheMerge) {
+  std::unique_ptr<BucketRanges> ranges = TenBuckets();
+  const int top = ranges->range(ranges->bucket_count());
+  SampleVector vector(1, ranges.get());
+  vector.Accumulate(20, 1);
+  auto entry_pickle = [](int min, int64_t max) {
+    Pickle pickle;
+    pickle.WriteInt64(min);
+    pickle.WriteInt(1);
+    pickle.WriteInt(min);
+    pickle.WriteInt64(max);
+    pickle.WriteInt(1);
+    return pickle;
+  };
+
+  for (int64_t max : {int64_t{top} + 1, int64_t{top}}) {
+    Pickle at_top = entry_pickle(top, max);
+    PickleIterator iter(at_top);
+    EXPECT_FALSE(vector.AddFromPickle(&iter)) << max;
+    EXPECT_EQ(1, vector.TotalCount());
+    EXPECT_EQ(20, vector.sum());
+  }
+
+  // The histogram's own merge refuses it as well.
+  HistogramBase* histogram =
+      Histogram::FactoryGet("SampleVectorTest.Top", 1, 100, 10, 1);
+  Pickle at_top = entry_pickle(top, int64_t{top} + 1);
+  PickleIterator iter(at_top);
+  EXPECT_FALSE(histogram->AddSamplesFromPickle(&iter));
+
+  // The last real bucket still merges.
+  Pickle last = entry_pickle(ranges->range(ranges->bucket_count() - 1), top);
+  PickleIterator last_iter(last);
+  EXPECT_TRUE(vector.AddFromPickle(&last_iter));
+  EXPECT_EQ(2, vector.TotalCount());
+}
+
 TEST(SampleVectorTest, SampleMapEntriesMustBeOneValueWide) {
   SampleMap map(7);
   map.Accumulate(-3, 2);
@@ -224,13 +265,17 @@ TEST(SampleVectorTest, SampleMapEntriesMustBeOneValueWide) {
 }
 
 TEST(SampleVectorTest, WrappingCountIsReportedAsOverflow) {
-  const char kName[] = "SampleVectorTest.Wrap";
-  HistogramBase* histogram = Histogram::FactoryGet(kName, 1, 100, 10, 1);
+  // Histograms live as long as the process: a repeated run needs a name of
+  // its own to start from an empty bucket. The negative-sample histograms
+  // stay those of the process-wide recorder, so no temporary one is used.
+  static int run = 0;
+  const std::string name = "SampleVectorTest.Wrap." + std::to_string(run++);
+  HistogramBase* histogram = Histogram::FactoryGet(name, 1, 100, 10, 1);
   const HistogramBase::Count overflows_before =
       HistogramSampleCount("UMA.NegativeSamples.Reason", 8);
   const HistogramBase::Count increments_before =
       HistogramSampleCount("UMA.NegativeSamples.Increment", 1);
-  const int id = static_cast<int>(HashMetricName(kName));
+  const int id = static_cast<int>(HashMetricName(name));
   const HistogramBase::Count ids_before =
       HistogramSampleCount("UMA.NegativeSamples.Histogram", id);
 

@@ -155,13 +155,19 @@ Process LaunchProcess(const std::wstring& cmdline,
         options.user_token, nullptr, &writable_cmdline[0], nullptr, nullptr,
         inherit_handles, flags | CREATE_UNICODE_ENVIRONMENT, environment_block,
         current_directory, startup_info, &temp_process_info);
+    const DWORD launch_error = ::GetLastError();
     destroy_environment_block(environment_block);
-    if (!launched)
+    if (!launched) {
+      // Callers may ask why; logging keeps the last error.
+      ::SetLastError(launch_error);
+      PLOG(ERROR) << "Could not start " << cmdline << " as the given user";
       return Process();
+    }
   } else {
     if (!::CreateProcessW(nullptr, &writable_cmdline[0], nullptr, nullptr,
                           inherit_handles, flags, nullptr, current_directory,
                           startup_info, &temp_process_info)) {
+      PLOG(ERROR) << "Could not start " << cmdline;
       return Process();
     }
   }
