@@ -508,6 +508,16 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     HoldSilently(socket, stopping_);
     return;
   }
+  if (response.endless_header) {
+    const std::string head = "HTTP/1.1 201 Created\r\nX-Padding: ";
+    if (SendAll(socket, head.data(), head.size(), stopping_)) {
+      while (Pause(response.trickle_pause_ms, stopping_) &&
+             SendAll(socket, "a", 1, stopping_)) {
+      }
+    }
+    ::closesocket(socket);
+    return;
+  }
   if (!response.raw.empty()) {
     if (SendAll(socket, response.raw.data(), response.raw.size(), stopping_))
       CloseGracefully(socket);

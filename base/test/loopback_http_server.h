@@ -91,6 +91,11 @@ class LoopbackHttpServer {
     // When not empty, sent verbatim instead of the status line, headers and
     // body built from the fields above (malformed replies).
     std::string raw;
+    // Sends the status line and then one header line that never ends, a
+    // byte every |trickle_pause_ms|, until the client goes or the server is
+    // destroyed: a client waiting for the head waits for ever, and never
+    // for long enough to trip a receive time-out.
+    bool endless_header = false;
   };
 
   LoopbackHttpServer();

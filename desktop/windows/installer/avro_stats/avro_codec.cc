@@ -148,7 +148,7 @@ class AvroReader {
           std::string key;
           if (!ReadString(&key))
             return false;
-          item = datum->MapValue(key);
+          item = datum->ReplaceMapValue(key);
         } else {
           item = datum->AppendItem();
         }
@@ -490,6 +490,14 @@ AvroDatum* AvroDatum::MapValue(const std::string& key) {
   std::unique_ptr<AvroDatum>& value = map_[key];
   if (!value)
     value = std::make_unique<AvroDatum>(schema_->GetItemsSchema());
+  return value.get();
+}
+
+AvroDatum* AvroDatum::ReplaceMapValue(const std::string& key) {
+  if (schema_->type() != AVRO_MAP)
+    return nullptr;
+  std::unique_ptr<AvroDatum>& value = map_[key];
+  value = std::make_unique<AvroDatum>(schema_->GetItemsSchema());
   return value.get();
 }
 

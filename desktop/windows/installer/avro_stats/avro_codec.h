@@ -132,6 +132,9 @@ class AvroDatum {
   // Null for kinds other than array and map respectively.
   AvroDatum* AppendItem();
   AvroDatum* MapValue(const std::string& key);
+  // A fresh value for |key|, replacing any value the key had (a reader
+  // meeting a key again takes the later value whole). Null for other kinds.
+  AvroDatum* ReplaceMapValue(const std::string& key);
   const std::map<std::string, std::unique_ptr<AvroDatum>>& map_entries() const {
     return map_;
   }

@@ -230,6 +230,18 @@ TEST(AvroCodecTest, DecodingRefusesMalformedInput) {
   ASSERT_TRUE(values);
   ASSERT_EQ(1u, values->map_entries().size());
   EXPECT_EQ(2, values->FieldByName("a")->GetInt());
+  // Values that could merge (arrays would append, records keep fields the
+  // later value leaves unset) are replaced whole.
+  SchemaRef map_of_arrays = AvroSchema::MakeMap(
+      kId, AvroSchema::MakeArray(kId, AvroSchema::MakeInt(kId)));
+  std::unique_ptr<AvroDatum> lists = AvroEncoder().Decode(
+      map_of_arrays, Bytes("02 02 63 02 02 00 02 02 63 02 04 00 00"));
+  ASSERT_TRUE(lists);
+  ASSERT_EQ(1u, lists->map_entries().size());
+  const AvroDatum* c = lists->FieldByName("c");
+  ASSERT_TRUE(c);
+  ASSERT_EQ(1u, c->GetItemCount());
+  EXPECT_EQ(2, c->GetChild(0)->GetInt());
   SchemaRef array = AvroSchema::MakeArray(kId, AvroSchema::MakeInt(kId));
   std::unique_ptr<AvroDatum> items =
       AvroEncoder().Decode(array, Bytes("02 02 04 04 06 00"));

@@ -16,6 +16,7 @@
 #include "base/threading/thread.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "desktop/windows/installer/avro_stats/request_deadline.h"
 #include "desktop/windows/installer/wininet/wininet_functions.h"
 
 namespace installer {
@@ -30,6 +31,19 @@ constexpr DWORD kTimeoutMs = 5 * 1000;
 // One connection attempt, so that an unreachable host costs one connect
 // time-out, not one per retry of WinINet's own.
 constexpr DWORD kConnectRetries = 1;
+// The time-outs above bound each wait on the socket, not the request: a
+// server that sends its answer a byte at a time would hold a request, and
+// with it the end of the run, for as long as it likes.
+constexpr int64_t kRequestDeadlineSeconds = 10;
+// The end of a run waits at most for the back-off between the five attempts
+// (0.8 + 1.6 + 3.2 + 6.4 s) and one request; what is still queued then is
+// dropped.
+constexpr int64_t kShutdownDeadlineSeconds = 12 + kRequestDeadlineSeconds;
+// How long the end of a run waits, after the shutdown deadline, for a
+// request it has cancelled to return. Where the close does not end the
+// blocked call (some WinINets hold the socket until their own time-outs,
+// which a trickling server never trips), the thread is left behind.
+constexpr int64_t kCancelGraceSeconds = 3;
 
 const char kServiceHost[] = "stats.kavor.example";
 const uint32_t kServicePort = 443;
@@ -83,12 +97,22 @@ class NetworkThread : public base::Thread {
                 uint32_t port,
                 const std::string& path,
                 uint32_t plain_http);
-  // Sends or drops what is queued, then ends the thread.
+  // Stops the thread; Finish first.
   ~NetworkThread() override;
+
+  // Sends or drops what is queued, within the shutdown deadline, and ends
+  // the thread. False when the thread is stuck in a request that its
+  // cancellation did not end: it can be neither joined nor deleted then.
+  bool Finish();
+  // Finishes |thread| and deletes it, or leaves it behind when it is stuck.
+  static void End(std::unique_ptr<NetworkThread> thread);
 
   void SetTrafficAllowed(bool allowed);
   void SendAvroMessage(std::unique_ptr<AvroStatsMessage> message);
   void SetBackOff(AvroBackOffCallback back_off);
+  void SetDeadlines(base::TimeDelta request, base::TimeDelta shutdown);
+  void SetFinalCountersObserver(
+      base::OnceCallback<void(const DiagnosticCounters&)> observer);
 
  protected:
   void Init() override;
@@ -98,9 +122,14 @@ class NetworkThread : public base::Thread {
   void QueueOnNetworkThread(std::unique_ptr<AvroStatsMessage> message);
   void StartShutdownOnNetworkThread();
   void CloseInternetOnNetworkThread();
+  void DropQueueAtDeadlineOnNetworkThread();
   void SendPendingOnNetworkThread();
   bool TrySend(const AvroStatsMessage& message);
-  void DropQueue();
+  // Drops and counts, as the retry limit does, what the shutdown deadline
+  // leaves in the queue.
+  void DropQueueAtDeadline();
+  bool OutOfTime();
+  void UpdatePending();
 
   const std::unique_ptr<AvroMessageSerializer> serializer_;
   const std::wstring host_;
@@ -117,6 +146,16 @@ class NetworkThread : public base::Thread {
   bool pending_ = false;
   uint32_t in_flight_ = 0;
   uint32_t messages_total_ = 0;
+  base::TimeDelta request_deadline_ =
+      base::TimeDelta::FromSeconds(kRequestDeadlineSeconds);
+  base::TimeDelta shutdown_deadline_ =
+      base::TimeDelta::FromSeconds(kShutdownDeadlineSeconds);
+  // The shutdown deadline has passed: no request starts any more.
+  bool out_of_time_ = false;
+  // The deadline of the request under way, if any, so that the shutdown
+  // can cancel it.
+  RequestDeadline* current_request_ = nullptr;
+  base::OnceCallback<void(const DiagnosticCounters&)> final_counters_observer_;
 
   AvroBackOffCallback back_off_;
   bool traffic_allowed_ = false;
@@ -147,21 +186,79 @@ NetworkThread::NetworkThread(std::unique_ptr<AvroMessageSerializer> serializer,
 }
 
 NetworkThread::~NetworkThread() {
-  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
-  if (runner) {
-    runner->PostTask(
-        FROM_HERE, base::BindOnce(&NetworkThread::StartShutdownOnNetworkThread,
-                                  base::Unretained(this)));
-    {
-      base::AutoLock lock(lock_);
-      while (pending_)
-        condition_.Wait();
-    }
-    runner->PostTask(
-        FROM_HERE, base::BindOnce(&NetworkThread::CloseInternetOnNetworkThread,
-                                  base::Unretained(this)));
-  }
   Stop();
+}
+
+bool NetworkThread::Finish() {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
+    return true;
+  runner->PostTask(
+      FROM_HERE, base::BindOnce(&NetworkThread::StartShutdownOnNetworkThread,
+                                base::Unretained(this)));
+  {
+    base::AutoLock lock(lock_);
+    const base::TimeTicks end = base::TimeTicks::Now() + shutdown_deadline_;
+    for (;;) {
+      if (!pending_)
+        break;
+      const base::TimeDelta left = end - base::TimeTicks::Now();
+      if (left <= base::TimeDelta())
+        break;
+      condition_.TimedWait(left);
+    }
+    if (pending_) {
+      LOG(ERROR) << "The statistics queue was not sent within "
+                 << shutdown_deadline_.InMilliseconds() << " ms";
+      out_of_time_ = true;
+      if (current_request_)
+        current_request_->CancelNow();
+    }
+  }
+  runner->PostTask(
+      FROM_HERE,
+      base::BindOnce(&NetworkThread::DropQueueAtDeadlineOnNetworkThread,
+                     base::Unretained(this)));
+  bool stuck = false;
+  {
+    base::AutoLock lock(lock_);
+    // A thread outside a request gets to the drop on its own; only one
+    // blocked in a request that outlives its cancellation is given up.
+    const base::TimeDelta grace =
+        base::TimeDelta::FromSeconds(kCancelGraceSeconds);
+    base::TimeTicks end = base::TimeTicks::Now() + grace;
+    while (pending_) {
+      const base::TimeDelta left = end - base::TimeTicks::Now();
+      if (left > base::TimeDelta()) {
+        condition_.TimedWait(left);
+        continue;
+      }
+      if (current_request_) {
+        LOG(ERROR) << "A cancelled statistics request did not return; "
+                      "leaving the statistics thread behind";
+        stuck = true;
+        break;
+      }
+      end = base::TimeTicks::Now() + grace;
+    }
+  }
+  // A thread left behind closes its session too, should its request return
+  // before the process ends.
+  runner->PostTask(
+      FROM_HERE, base::BindOnce(&NetworkThread::CloseInternetOnNetworkThread,
+                                base::Unretained(this)));
+  return !stuck;
+}
+
+// static
+void NetworkThread::End(std::unique_ptr<NetworkThread> thread) {
+  if (!thread || thread->Finish())
+    return;
+  // Still running the request: deleting it would free what the call uses,
+  // and joining it would wait for the request. The process is ending, and
+  // ends the thread with it; the drop and the close posted by Finish run
+  // should the request return first.
+  ignore_result(thread.release());
 }
 
 void NetworkThread::Init() {
@@ -213,6 +310,28 @@ void NetworkThread::SetBackOff(AvroBackOffCallback back_off) {
                        base::Unretained(this), std::move(back_off)));
 }
 
+void NetworkThread::SetDeadlines(base::TimeDelta request,
+                                 base::TimeDelta shutdown) {
+  base::AutoLock lock(lock_);
+  request_deadline_ = request;
+  shutdown_deadline_ = shutdown;
+}
+
+void NetworkThread::SetFinalCountersObserver(
+    base::OnceCallback<void(const DiagnosticCounters&)> observer) {
+  base::scoped_refptr<base::SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
+    return;
+  runner->PostTask(
+      FROM_HERE,
+      base::BindOnce(
+          [](NetworkThread* thread,
+             base::OnceCallback<void(const DiagnosticCounters&)> observer) {
+            thread->final_counters_observer_ = std::move(observer);
+          },
+          base::Unretained(this), std::move(observer)));
+}
+
 void NetworkThread::SetTrafficAllowedOnNetworkThread(bool allowed) {
   VLOG(5) << "Traffic allowed: " << allowed;
   traffic_allowed_ = allowed;
@@ -240,6 +359,44 @@ void NetworkThread::StartShutdownOnNetworkThread() {
 
 void NetworkThread::CloseInternetOnNetworkThread() {
   CloseInternetHandle(&internet_);
+  if (final_counters_observer_) {
+    DiagnosticCounters counters;
+    counters.dumped_messages_total = dumped_messages_total_;
+    counters.dumps_total = dumps_total_;
+    {
+      base::AutoLock lock(lock_);
+      counters.messages_total = messages_total_;
+    }
+    counters.send_attempts_total = send_attempts_total_;
+    counters.successfully_sent_total = successfully_sent_total_;
+    std::move(final_counters_observer_).Run(counters);
+  }
+}
+
+void NetworkThread::DropQueueAtDeadlineOnNetworkThread() {
+  DropQueueAtDeadline();
+  UpdatePending();
+}
+
+void NetworkThread::DropQueueAtDeadline() {
+  if (queue_.empty())
+    return;
+  LOG(ERROR) << "Shutdown deadline passed. Dumping " << queue_.size()
+             << " messages!";
+  ++dumps_total_;
+  dumped_messages_total_ += static_cast<uint32_t>(queue_.size());
+  queue_.clear();
+}
+
+bool NetworkThread::OutOfTime() {
+  base::AutoLock lock(lock_);
+  return out_of_time_;
+}
+
+void NetworkThread::UpdatePending() {
+  base::AutoLock lock(lock_);
+  pending_ = !queue_.empty() || in_flight_ > 0;
+  condition_.Broadcast();
 }
 
 void NetworkThread::SendPendingOnNetworkThread() {
@@ -250,10 +407,19 @@ void NetworkThread::SendPendingOnNetworkThread() {
         queue_.clear();
       break;
     }
+    if (OutOfTime()) {
+      DropQueueAtDeadline();
+      break;
+    }
     if (TrySend(*queue_.front())) {
       ++successfully_sent_total_;
       queue_.pop_front();
       continue;
+    }
+    // No retry is due once the shutdown has run out of time.
+    if (OutOfTime()) {
+      DropQueueAtDeadline();
+      break;
     }
     const uint32_t retry = retry_count_++;
     if (retry > 3) {
@@ -271,9 +437,7 @@ void NetworkThread::SendPendingOnNetworkThread() {
         back_off_.Run(static_cast<int>(retry_count_)));
     break;
   }
-  base::AutoLock lock(lock_);
-  pending_ = !queue_.empty() || in_flight_ > 0;
-  condition_.Broadcast();
+  UpdatePending();
 }
 
 bool NetworkThread::TrySend(const AvroStatsMessage& message) {
@@ -283,9 +447,11 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
   DiagnosticCounters counters;
   counters.dumped_messages_total = dumped_messages_total_;
   counters.dumps_total = dumps_total_;
+  base::TimeDelta request_deadline;
   {
     base::AutoLock lock(lock_);
     counters.messages_total = messages_total_;
+    request_deadline = request_deadline_;
   }
   counters.send_attempts_total = send_attempts_total_;
   counters.successfully_sent_total = successfully_sent_total_;
@@ -304,28 +470,56 @@ bool NetworkThread::TrySend(const AvroStatsMessage& message) {
     const DWORD flags = plain_http_ ? 0
                                     : INTERNET_FLAG_SECURE |
                                           INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
-    ScopedInternetHandle request(
+    HINTERNET request =
         Wininet()->open_request(connection.get(), L"POST", path_.c_str(),
-                                L"HTTP/1.1", nullptr, nullptr, flags, 0));
+                                L"HTTP/1.1", nullptr, nullptr, flags, 0);
     if (request) {
-      SetInternetTimeouts(request.get(), kTimeoutMs, kConnectRetries);
+      SetInternetTimeouts(request, kTimeoutMs, kConnectRetries);
       std::wstring headers = BuildRequestHeaders();
-      VLOG(5) << "Attempting to send " << name;
-      const BOOL sent = Wininet()->send_request(
-          request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-          body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
+      // Closing the handle is how WinINet cancels a call blocked on it; the
+      // handle is then gone, and is neither queried nor closed again.
+      RequestDeadline deadline(
+          request_deadline,
+          base::BindOnce(
+              [](HINTERNET request) {
+                LOG(ERROR) << "A statistics request ran out of time; "
+                              "cancelling it";
+                if (!Wininet()->close_handle(request))
+                  PLOG(ERROR) << "Could not cancel the statistics request";
+              },
+              request));
+      bool may_send;
+      {
+        base::AutoLock lock(lock_);
+        may_send = !out_of_time_;
+        if (may_send)
+          current_request_ = &deadline;
+      }
+      BOOL sent = FALSE;
+      if (may_send) {
+        VLOG(5) << "Attempting to send " << name;
+        sent = Wininet()->send_request(
+            request, headers.c_str(), static_cast<DWORD>(headers.size()),
+            body.empty() ? nullptr : &body[0], static_cast<DWORD>(body.size()));
+        base::AutoLock lock(lock_);
+        current_request_ = nullptr;
+      }
+      const bool cancelled = deadline.Disarm();
       WipeHeaders(&headers);
       headers.clear();
       headers.shrink_to_fit();
-      if (sent) {
-        wchar_t status[32] = {};
-        DWORD size = sizeof(status);
-        DWORD index = 0;
-        if (Wininet()->query_info(request.get(), HTTP_QUERY_STATUS_CODE, status,
-                                  &size, &index)) {
-          const std::wstring text(status, size / sizeof(wchar_t));
-          succeeded = text == L"201" || text == L"403";
+      if (!cancelled) {
+        if (sent) {
+          wchar_t status[32] = {};
+          DWORD size = sizeof(status);
+          DWORD index = 0;
+          if (Wininet()->query_info(request, HTTP_QUERY_STATUS_CODE, status,
+                                    &size, &index)) {
+            const std::wstring text(status, size / sizeof(wchar_t));
+            succeeded = text == L"201" || text == L"403";
+          }
         }
+        CloseInternetHandle(&request);
       }
     }
   }
@@ -360,6 +554,7 @@ AvroStatsSenderImpl::~AvroStatsSenderImpl() {
     base::AutoLock lock(lock_);
     thread = std::move(network_thread_);
   }
+  NetworkThread::End(std::move(thread));
 }
 
 void AvroStatsSenderImpl::SetTrafficAllowed(bool allowed) {
@@ -398,8 +593,7 @@ void AvroStatsSenderImpl::SendPendingAndShutdown(base::OnceClosure reply) {
           .MayBlock()
           .WithBaseSyncPrimitives()
           .WithShutdownBehavior(base::TaskShutdownBehavior::BLOCK_SHUTDOWN),
-      base::BindOnce([](std::unique_ptr<NetworkThread> thread) {},
-                     std::move(thread)),
+      base::BindOnce(&NetworkThread::End, std::move(thread)),
       std::move(reply));
 }
 
@@ -407,6 +601,20 @@ void AvroStatsSenderImpl::SetBackOffForTesting(AvroBackOffCallback back_off) {
   base::AutoLock lock(lock_);
   if (network_thread_)
     network_thread_->SetBackOff(std::move(back_off));
+}
+
+void AvroStatsSenderImpl::SetDeadlinesForTesting(base::TimeDelta request,
+                                                 base::TimeDelta shutdown) {
+  base::AutoLock lock(lock_);
+  if (network_thread_)
+    network_thread_->SetDeadlines(request, shutdown);
+}
+
+void AvroStatsSenderImpl::SetFinalCountersObserverForTesting(
+    base::OnceCallback<void(const DiagnosticCounters&)> observer) {
+  base::AutoLock lock(lock_);
+  if (network_thread_)
+    network_thread_->SetFinalCountersObserver(std::move(observer));
 }
 
 void NullAvroStatsSender::SetTrafficAllowed(bool allowed) {}

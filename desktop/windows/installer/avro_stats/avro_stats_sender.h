@@ -25,7 +25,9 @@ class AvroStatsSender {
   virtual void SetTrafficAllowed(bool allowed) = 0;
   virtual void Send(std::unique_ptr<AvroStatsMessage> message) = 0;
   // Sends what is queued (or drops it when traffic is not allowed), then
-  // runs |reply| on the calling sequence. Later messages are dropped.
+  // runs |reply| on the calling sequence. Later messages are dropped. The
+  // reply comes within a bounded time: what is still queued then is
+  // dropped.
   virtual void SendPendingAndShutdown(base::OnceClosure reply) = 0;
 };
 
@@ -55,6 +57,13 @@ class AvroStatsSenderImpl : public AvroStatsSender {
   // Replaces the delays between retries; applies to the passes scheduled
   // after the call.
   void SetBackOffForTesting(AvroBackOffCallback back_off);
+  // Replaces the bound of one request (10 s) and of the whole shutdown
+  // (12 s of back-off plus one request).
+  void SetDeadlinesForTesting(base::TimeDelta request,
+                              base::TimeDelta shutdown);
+  // |observer| gets the counters as the thread ends, on that thread.
+  void SetFinalCountersObserverForTesting(
+      base::OnceCallback<void(const DiagnosticCounters&)> observer);
 
   // The delays used unless replaced: 400 ms doubled on each failure in a
   // row, at most TimeDelta::Max().

@@ -132,10 +132,11 @@ class AvroStatsSenderTest : public testing::Test {
 
   // A sender to the test server whose retries follow at once; each retry
   // number is noted, and |on_retry| runs before the next pass.
-  AvroStatsSenderImpl* MakeSender(uint32_t max_verbosity = 1) {
+  AvroStatsSenderImpl* MakeSender(uint32_t max_verbosity = 1,
+                                  base::LoopbackHttpServer* server = nullptr) {
     sender_ = std::make_unique<AvroStatsSenderImpl>(
-        std::make_unique<FakeSerializer>(&log_), "127.0.0.1", server_.port(),
-        kPath, 1, max_verbosity);
+        std::make_unique<FakeSerializer>(&log_), "127.0.0.1",
+        (server ? server : &server_)->port(), kPath, 1, max_verbosity);
     sender_->SetBackOffForTesting(base::BindRepeating(
         [](AvroStatsSenderTest* test, int retry) {
           {
@@ -158,6 +159,72 @@ class AvroStatsSenderTest : public testing::Test {
     return base::RunWithin(&run_loop, "the shutdown reply");
   }
 
+  // As Shutdown, with the generous bound of a shutdown that must end
+  // however the server behaves.
+  testing::AssertionResult ShutdownWithinAMinute() {
+    base::RunLoop run_loop;
+    sender_->SendPendingAndShutdown(run_loop.QuitClosure());
+    return base::RunWithin(&run_loop, "the shutdown reply",
+                           base::TimeDelta::FromMinutes(1));
+  }
+
+  // The counters the network thread reports as it ends, once it has (a
+  // thread left behind in a request ends when its request does).
+  void ObserveFinalCounters() {
+    sender_->SetFinalCountersObserverForTesting(base::BindOnce(
+        [](AvroStatsSenderTest* test, const DiagnosticCounters& counters) {
+          {
+            base::AutoLock hold(test->final_lock_);
+            test->final_counters_ = counters;
+          }
+          test->final_reported_.Signal();
+        },
+        base::Unretained(this)));
+  }
+  testing::AssertionResult WaitForFinalCounters(DiagnosticCounters* counters) {
+    testing::AssertionResult reported =
+        base::WaitWithin(&final_reported_, "the thread's final counters",
+                         base::TimeDelta::FromMinutes(1));
+    base::AutoLock hold(final_lock_);
+    *counters = final_counters_;
+    return reported;
+  }
+
+  // Retries that would come long after any test's bound.
+  void WaitLongBeforeRetries() {
+    sender_->SetBackOffForTesting(base::BindRepeating(
+        [](int retry) { return base::TimeDelta::FromMinutes(10); }));
+  }
+
+  // Sends |messages| messages to a server that answers with |response| and
+  // shuts the sender down while the first request is held. Where closing
+  // the handle does not end the blocked call, the thread is left in its
+  // request, and drops and counts the queue once the server is gone.
+  void RunShutdownAgainst(base::LoopbackHttpServer::Response response,
+                          int messages) {
+    auto server = std::make_unique<base::LoopbackHttpServer>();
+    ASSERT_TRUE(server->Start());
+    server->Script(kPath, {response});
+    AvroStatsSenderImpl* sender = MakeSender(1, server.get());
+    WaitLongBeforeRetries();
+    sender->SetDeadlinesForTesting(base::TimeDelta::FromSeconds(1),
+                                   base::TimeDelta::FromSeconds(2));
+    ObserveFinalCounters();
+    for (int i = 0; i < messages; ++i)
+      sender->Send(Message(base::IntToString(i)));
+    sender->SetTrafficAllowed(true);
+    ASSERT_TRUE(base::WaitUntil(
+        [&server] { return !server->requests().empty(); },
+        "the request at the server", base::TimeDelta::FromMinutes(1)));
+    EXPECT_TRUE(ShutdownWithinAMinute());
+    server.reset();
+    DiagnosticCounters counters;
+    ASSERT_TRUE(WaitForFinalCounters(&counters));
+    EXPECT_EQ(1u, counters.dumps_total);
+    EXPECT_EQ(static_cast<uint32_t>(messages), counters.dumped_messages_total);
+    EXPECT_EQ(1u, counters.send_attempts_total);
+  }
+
   std::vector<int> Retries() {
     base::AutoLock hold(retries_lock_);
     return retries_;
@@ -168,6 +235,11 @@ class AvroStatsSenderTest : public testing::Test {
   SerializerLog log_;
   std::unique_ptr<AvroStatsSenderImpl> sender_;
   base::RepeatingCallback<void(int)> on_retry_;
+  base::Lock final_lock_;
+  DiagnosticCounters final_counters_;
+  base::WaitableEvent final_reported_{
+      base::WaitableEvent::ResetPolicy::MANUAL,
+      base::WaitableEvent::InitialState::NOT_SIGNALED};
   base::Lock retries_lock_;
   std::vector<int> retries_;
   bool scheduler_shut_down_ = false;
@@ -418,6 +490,46 @@ TEST_F(AvroStatsSenderTest, SendsRacingTheShutdownAreSentOrRefused) {
   if (!attempts.empty()) {
     EXPECT_EQ(attempts.size(), attempts.back().counters.messages_total);
   }
+}
+
+// The queue left at the shutdown deadline is dropped and counted as a dump,
+// as the retry limit's is; the reply does not wait for the retries.
+TEST_F(AvroStatsSenderTest, ShutdownDeadlineDropsAQueueWaitingToRetry) {
+  server_.Serve(kPath, 500, "");
+  AvroStatsSenderImpl* sender = MakeSender();
+  WaitLongBeforeRetries();
+  sender->SetDeadlinesForTesting(base::TimeDelta::FromSeconds(30),
+                                 base::TimeDelta::FromSeconds(1));
+  ObserveFinalCounters();
+  sender->Send(Message("a"));
+  sender->Send(Message("b"));
+  sender->SetTrafficAllowed(true);
+  ASSERT_TRUE(base::WaitUntil([this] { return log_.Count() >= 1; },
+                              "an attempt", base::TimeDelta::FromMinutes(1)));
+  ASSERT_TRUE(ShutdownWithinAMinute());
+
+  DiagnosticCounters final_counters;
+  ASSERT_TRUE(WaitForFinalCounters(&final_counters));
+  EXPECT_EQ(1u, final_counters.dumps_total);
+  EXPECT_EQ(2u, final_counters.dumped_messages_total);
+  EXPECT_EQ(0u, final_counters.successfully_sent_total);
+  EXPECT_TRUE(log_.destroyed);
+}
+
+// A server that takes the request and never answers, or answers with a head
+// that never ends, holds a request for as long as it likes; the end of the
+// run does not wait for it.
+TEST_F(AvroStatsSenderTest, ShutdownEndsWhileTheServerNeverAnswers) {
+  base::LoopbackHttpServer::Response silent;
+  silent.silent = true;
+  RunShutdownAgainst(silent, 1);
+}
+
+TEST_F(AvroStatsSenderTest, ShutdownEndsWhileTheServerTricklesAnEndlessHead) {
+  base::LoopbackHttpServer::Response endless;
+  endless.endless_header = true;
+  endless.trickle_pause_ms = 300;
+  RunShutdownAgainst(endless, 2);
 }
 
 TEST_F(AvroStatsSenderTest, ShutdownWithoutTrafficDropsTheQueue) {
