@@ -108,8 +108,73 @@ inline base::FilePath ScreenshotDir() {
   return dir;
 }
 
-// Saves |capture| as a 24-bit .bmp named |name| in ScreenshotDir(); returns
-// the path (empty on failure).
+// |capture| as a 24-bit PNG, its image data in stored (uncompressed)
+// deflate blocks: any image viewer opens it, and no compressor is needed.
+inline std::string EncodePng(const WindowCapture& capture) {
+  uint32_t crc_table[256];
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; ++k)
+      c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    crc_table[n] = c;
+  }
+  auto append_u32 = [](std::string* out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      out->push_back(static_cast<char>((value >> shift) & 0xFF));
+  };
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& data) {
+    append_u32(&png, static_cast<uint32_t>(data.size()));
+    const std::string body = std::string(type, 4) + data;
+    png += body;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : body)
+      crc = crc_table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    append_u32(&png, crc ^ 0xFFFFFFFFu);
+  };
+  std::string header;
+  append_u32(&header, static_cast<uint32_t>(capture.width));
+  append_u32(&header, static_cast<uint32_t>(capture.height));
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+  chunk("IHDR", header);
+  // Each row: filter type 0, then red, green, blue.
+  std::string raw;
+  raw.reserve(static_cast<size_t>(capture.height) * (capture.width * 3 + 1));
+  for (int y = 0; y < capture.height; ++y) {
+    raw.push_back('\0');
+    for (int x = 0; x < capture.width; ++x) {
+      const uint32_t pixel = capture.pixels[y * capture.width + x];
+      raw.push_back(static_cast<char>((pixel >> 16) & 0xFF));
+      raw.push_back(static_cast<char>((pixel >> 8) & 0xFF));
+      raw.push_back(static_cast<char>(pixel & 0xFF));
+    }
+  }
+  std::string zlib("\x78\x01", 2);
+  uint32_t a = 1, b = 0;
+  for (unsigned char byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  size_t offset = 0;
+  do {
+    const size_t size = std::min<size_t>(raw.size() - offset, 65535);
+    zlib.push_back(offset + size == raw.size() ? '\x01' : '\x00');
+    zlib.push_back(static_cast<char>(size & 0xFF));
+    zlib.push_back(static_cast<char>(size >> 8));
+    zlib.push_back(static_cast<char>(~size & 0xFF));
+    zlib.push_back(static_cast<char>((~size >> 8) & 0xFF));
+    zlib.append(raw, offset, size);
+    offset += size;
+  } while (offset < raw.size());
+  append_u32(&zlib, (b << 16) | a);
+  chunk("IDAT", zlib);
+  chunk("IEND", std::string());
+  return png;
+}
+
+// Saves |capture| as a 24-bit .bmp named |name| in ScreenshotDir(), for the
+// tests' own checks, and beside it as a .png for a reader; returns the
+// .bmp's path (empty on failure).
 inline base::FilePath SaveCapture(const WindowCapture& capture,
                                   const std::wstring& name) {
   const int row = (capture.width * 3 + 3) & ~3;
@@ -143,6 +208,12 @@ inline base::FilePath SaveCapture(const WindowCapture& capture,
   const base::FilePath path = dir.Append(name + L".bmp");
   if (base::WriteFile(path, data.data(), static_cast<int>(data.size())) !=
       static_cast<int>(data.size())) {
+    return base::FilePath();
+  }
+  const std::string png = EncodePng(capture);
+  if (base::WriteFile(dir.Append(name + L".png"), png.data(),
+                      static_cast<int>(png.size())) !=
+      static_cast<int>(png.size())) {
     return base::FilePath();
   }
   return path;

@@ -257,7 +257,8 @@ class InstallerWindowTest : public testing::Test {
 
   // Saves the window as it is shown and checks that it shows something, that
   // each of |drawn_ids| shows (a button's dark text, the progress bar's fill
-  // in the highlight colour) and that no control's text is missing.
+  // in the highlight colour) and that every visible control lies in the
+  // window, clear of its neighbours, and draws the text it reads back.
   void Screenshot(const std::wstring& name,
                   const std::vector<int>& drawn_ids = {}) {
     HWND window = window_->GetWindowHandle();
@@ -288,7 +289,8 @@ class InstallerWindowTest : public testing::Test {
             if (!control_drawn(shot, id))
               return false;
           }
-          return dark_pixels(shot, test::WholeCapture(shot)) > 20u;
+          return dark_pixels(shot, test::WholeCapture(shot)) > 20u &&
+                 test::CheckShownControls(window, shot).empty();
         });
     EXPECT_GT(dark_pixels(capture, test::WholeCapture(capture)), 20u)
         << name << ": no text drawn";
@@ -297,6 +299,10 @@ class InstallerWindowTest : public testing::Test {
       EXPECT_TRUE(control_drawn(capture, id))
           << name << ": control " << id << " is not drawn";
     }
+    const std::vector<std::wstring> shown =
+        test::CheckShownControls(window, capture);
+    EXPECT_TRUE(shown.empty())
+        << name << ": " << base::JoinString(shown, L"; ");
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
                        reinterpret_cast<LPARAM>(&check));
@@ -925,7 +931,7 @@ TEST_P(InstallerWindowScreenshotTest, EveryPage) {
 
 INSTANTIATE_TEST_SUITE_P(InstallerWindow,
                          InstallerWindowScreenshotTest,
-                         testing::Values(L"en", L"he"));
+                         testing::Values(L"en", L"ar", L"he", L"ja", L"fil"));
 
 }  // namespace
 }  // namespace installer
