@@ -66,6 +66,42 @@ inline WindowCapture CheckAndSaveCapture(
   return capture;
 }
 
+// Whether |text| drawn in |font| gives its letters shapes of their own: a
+// font without them draws one and the same box (or nothing) for each. The
+// first two letters beyond Latin that look the same go to |*same|.
+inline bool DrawsDistinctLetters(HFONT font,
+                                 const std::wstring& text,
+                                 std::wstring* same) {
+  std::vector<wchar_t> letters;
+  std::vector<std::vector<uint32_t>> shapes;
+  for (wchar_t letter : text) {
+    if (letter < 0x250 || ::iswspace(letter) ||
+        std::find(letters.begin(), letters.end(), letter) != letters.end()) {
+      continue;
+    }
+    const WindowCapture shape =
+        DrawOnCanvas(40, 40, 0xFFFFFF, [&](HDC dc) {
+          HGDIOBJ old = ::SelectObject(dc, font);
+          ::SetBkMode(dc, TRANSPARENT);
+          ::SetTextColor(dc, RGB(0, 0, 0));
+          ::TextOutW(dc, 4, 4, &letter, 1);
+          ::SelectObject(dc, old);
+        });
+    for (size_t i = 0; i < shapes.size(); ++i) {
+      if (shapes[i] == shape.pixels) {
+        *same = std::wstring(1, letters[i]) + L" and " +
+                std::wstring(1, letter);
+        return false;
+      }
+    }
+    letters.push_back(letter);
+    shapes.push_back(shape.pixels);
+    if (letters.size() >= 8)
+      break;
+  }
+  return true;
+}
+
 }  // namespace test
 }  // namespace installer
 

@@ -303,6 +303,16 @@ class InstallerWindowTest : public testing::Test {
         test::CheckShownControls(window, capture);
     EXPECT_TRUE(shown.empty())
         << name << ": " << base::JoinString(shown, L"; ");
+    // Letters the dialog's font lacks show as boxes, all alike. Rich-text
+    // controls keep their fonts in their character formats instead.
+    for (const test::ShownControl& control : test::ShownControls(window)) {
+      HFONT font = reinterpret_cast<HFONT>(
+          ::SendMessageW(control.window, WM_GETFONT, 0, 0));
+      std::wstring same;
+      EXPECT_TRUE(!font ||
+                  test::DrawsDistinctLetters(font, control.text, &same))
+          << name << ": " << control.id << " draws " << same << " alike";
+    }
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
                        reinterpret_cast<LPARAM>(&check));
@@ -927,6 +937,17 @@ TEST_P(InstallerWindowScreenshotTest, EveryPage) {
              {IDC_REINSTALL_BUTTON, IDC_UNINSTALL_BUTTON, IDC_CANCEL_BUTTON});
   window_->DisplayError(GetString(IDS_UNINSTALL_ERROR), false, std::nullopt);
   Screenshot(L"window_uninstall_error" + suffix);
+}
+
+// The check for letters drawn as boxes tells them: no font has letters of
+// its own for characters of the private use area.
+TEST(WindowScreenshotCheckTest, TellsLettersDrawnAsBoxes) {
+  HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  std::wstring same;
+  EXPECT_TRUE(test::DrawsDistinctLetters(
+      font, L"\x05e9\x05e4\x05d4 \x0627\x0644", &same));
+  EXPECT_FALSE(test::DrawsDistinctLetters(font, L"\xe001\xe002\xe003", &same));
+  EXPECT_EQ(L"\xe001 and \xe002", same);
 }
 
 INSTANTIATE_TEST_SUITE_P(InstallerWindow,
