@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <stdint.h>
-
 #include <stdlib.h>
 #include <wchar.h>
 #include <wctype.h>
