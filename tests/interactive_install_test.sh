@@ -9,7 +9,9 @@
 # page and answers the quit box Yes installs nothing. Then the interactive
 # uninstall from the installation's own installer.exe: Uninstall, the
 # warning box answered Yes, and the installation's files and registry
-# entries are gone. Screenshots of each page go to artifacts/screenshots.
+# entries are gone. Screenshots of each page go to artifacts/screenshots,
+# each taken once every visible control lies inside the window, clear of
+# its neighbours, and draws the text it reads back.
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
 source "$(dirname "$0")/network_package.sh"
@@ -122,7 +124,7 @@ done
 start_wizard install 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
 # The folder's details come in the background: Accept waits for them.
 drive --timeout=90 wait-window wait-control 1003 --visible --enabled \
-  screenshot interactive_install_welcome text 1003
+  screenshot interactive_install_welcome --shown text 1003
 check "install: the welcome page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 check "install: the window is the installer's ($DRIVE_OUT)" \
   has "$DRIVE_OUT" 'window "Kavor Installer" of kavor_setup.exe'
@@ -140,12 +142,13 @@ check "install: the second wizard switched to the first" grep -qF \
   "Another instance of the installer UI is running. Switching to it" \
   "$LOG_DIR"/kavor_installer_*.log
 drive click 1001 wait-control 1201 --visible wait-control 1204 --visible \
-  wait-control 1001 --hidden screenshot interactive_install_options text 1204
+  wait-control 1001 --hidden screenshot interactive_install_options --shown \
+  text 1204
 check "install: the options page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 FOLDER=$(tail -n 1 <<<"$DRIVE_OUT")
 drive click 1201 wait-control 1001 --visible wait-control 1201 --hidden \
   click 1003 wait-control 1211 --visible screenshot interactive_install_progress \
-  text 1100
+  --shown text 1100
 check "install: back, accepted, the progress page (rc $DRIVE_RC: $DRIVE_ERR)" \
   [ "$DRIVE_RC" = 0 ]
 check "install: the progress page has a status ($DRIVE_OUT)" \
@@ -219,8 +222,8 @@ rm -f "$(screenshot_path interactive_uninstall_welcome)" \
 start_wizard uninstall "$UNINSTALLER" --uninstall --test-avro-srv
 drive --timeout=90 --process=installer.exe wait-window \
   wait-control 1006 --visible --enabled wait-control 1003 --hidden \
-  screenshot interactive_uninstall_welcome text 1006 click 1006 \
-  wait-messagebox screenshot interactive_uninstall_confirm --messagebox \
+  screenshot interactive_uninstall_welcome --shown text 1006 click 1006 \
+  wait-messagebox screenshot interactive_uninstall_confirm --messagebox --shown \
   answer-messagebox IDYES
 check "uninstall: the uninstall page, confirmed (rc $DRIVE_RC: $DRIVE_ERR)" \
   [ "$DRIVE_RC" = 0 ]
@@ -267,7 +270,7 @@ set_services
 REG_BEFORE=$(registry_kavor_lines)
 start_wizard cancel 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
 drive --timeout=90 wait-window close wait-messagebox \
-  screenshot interactive_install_quit_box --messagebox \
+  screenshot interactive_install_quit_box --messagebox --shown \
   answer-messagebox IDYES wait-gone
 check "cancel: closed and quit (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 check "cancel: the box asks ($DRIVE_OUT)" has "$DRIVE_OUT" \
@@ -326,7 +329,7 @@ start_wizard retry 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
 # Three attempts, two waits of 6 s between them, after the accept or before.
 drive --timeout=90 wait-window click 1003 wait-control 1005 --visible \
   --enabled wait-control 1211 --hidden screenshot interactive_install_error \
-  text 1100
+  --shown text 1100
 check "retry: the error page (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 check "retry: the error page says the download failed ($DRIVE_OUT)" \
   has "$DRIVE_OUT" "could not download Kavor"

@@ -7,7 +7,8 @@
 #                         DRIVE_RC, DRIVE_OUT and DRIVE_ERR (line ends
 #                         without carriage returns) and adds both to
 #                         E2E_CASE/drive.log
-#   screenshot_path NAME  where the driver saves screenshot NAME
+#   screenshot_path NAME  where the driver saves screenshot NAME (the .bmp;
+#                         the .png for a reader lies beside it)
 #   screenshot_drawn NAME [MIN_WIDTH MIN_HEIGHT]
 #                         screenshot NAME is a whole 24-bit picture of at
 #                         least the size given (default 100x80) with more

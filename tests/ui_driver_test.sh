@@ -30,7 +30,7 @@ dialog_ended() {
 # --- A whole flow, as the interactive tests use the driver.
 start_dialog flow
 rm -f "$(screenshot_path ui_driver_welcome)" "$(screenshot_path ui_driver_box)"
-drive --timeout=60 wait-window screenshot ui_driver_welcome
+drive --timeout=60 wait-window screenshot ui_driver_welcome --shown
 check "flow: the window found (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 check "flow: the window named by its title ($DRIVE_OUT)" \
   has "$DRIVE_OUT" 'window "Driver test" of kavor_ui_driver.exe'
@@ -110,7 +110,8 @@ check "refusals: the dialog was closed (got $DIALOG_RC: $DIALOG_OUT)" \
 # A bad command late in the list stops the run before the first waits.
 for usage in "click" "click 1001 1002" "frobnicate" "answer-messagebox IDMAYBE" \
   "--timeout=1 wait-window click" \
-  "--timeout=0 wait-window" "screenshot" "wait-control 1003 --shiny"; do
+  "--timeout=0 wait-window" "screenshot" "wait-control 1003 --shiny" \
+  "screenshot x --shown --shown"; do
   # shellcheck disable=SC2086 # the words are separate on purpose
   drive $usage
   check "usage: '$usage' ends with 2 (got $DRIVE_RC: $DRIVE_ERR)" \

@@ -80,6 +80,55 @@ TEST(L10nHandlerTest, ChoosesTheListedSpellingOfTheUsersLanguage) {
   }
 }
 
+// The whole choice, in its order: the given language, then each preferred
+// language as it stands, then that language adjusted for its region, then
+// English.
+TEST(L10nHandlerTest, TakesAPreferredLanguageAsItStandsBeforeItsRegion) {
+  struct Case {
+    const wchar_t* given;
+    std::vector<std::wstring> preferred;
+    const wchar_t* chosen;
+    uint16_t language_id;
+  } const kCases[] = {
+      // The given language wins over every preferred one.
+      {L"de", {L"en-GB", L"pt-BR"}, L"de", 0x407},
+      // Listed variants stay themselves rather than becoming the region's
+      // usual variant of the language.
+      {L"", {L"en-GB", L"fr"}, L"en-GB", 0x809},
+      {L"xx", {L"pt-BR"}, L"pt-BR", 0x416},
+      {L"", {L"zh-TW"}, L"zh-TW", 0x404},
+      {L"", {L"es-419"}, L"es-419", 0x80a},
+      // A later preferred language as it stands is not taken before an
+      // earlier one adjusted for its region.
+      {L"", {L"zh-SG", L"zh-TW"}, L"zh-CN", 0x804},
+      {L"", {L"xx-YY", L"en-NZ", L"de"}, L"en-GB", 0x809},
+      // Nothing listed: English.
+      {L"xx", {L"yy-ZZ", L"zz"}, L"en", 0x409},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::wstring(c.given) + L" / " +
+                 base::JoinString(c.preferred, L","));
+    PreferringHandler handler(c.preferred);
+    std::wstring language = c.given;
+    handler.SetLanguage(&language);
+    EXPECT_EQ(c.chosen, language);
+    EXPECT_EQ(c.language_id, handler.GetLanguageId());
+  }
+
+  base::ScopedLogLines log(base::logging::LOG_INFO, base::logging::LOG_WARNING);
+  PreferringHandler handler({L"xx-YY", L"pt-BR"});
+  std::wstring language = L"xx";
+  handler.SetLanguage(&language);
+  EXPECT_EQ(L"pt-BR", language);
+  const std::vector<std::string> expected = {
+      "Language not in the available languages list: xx",
+      "Trying language from system preferred list: xx-YY",
+      "Retrying after adjustments: xx",
+      "Trying language from system preferred list: pt-BR",
+  };
+  EXPECT_EQ(expected, log.lines());
+}
+
 TEST(L10nHandlerTest, TriesEveryPreferredLanguageThenFallsBackToEnglish) {
   // An empty code (what the settings pass to learn the system language) is
   // never taken for a listed one.

@@ -39,10 +39,13 @@
 //       the id of the control on top at its centre
 //   wait-text ID TEXT
 //       until the text of control ID contains TEXT
-//   screenshot NAME [--messagebox]
+//   screenshot NAME [--messagebox] [--shown]
 //       saves the window (or the message box) as it is on screen to
-//       NAME.bmp in the test screenshot folder ($KAVOR_SCREENSHOT_DIR, else
-//       artifacts\screenshots beside the bin folder) and prints the path
+//       NAME.bmp and NAME.png in the test screenshot folder
+//       ($KAVOR_SCREENSHOT_DIR, else artifacts\screenshots beside the bin
+//       folder) and prints the .bmp's path. With --shown it first waits
+//       until every visible control lies inside, clear of its neighbours,
+//       and draws the text it reads back, and fails saying which does not
 //   wait-gone
 //       until the window is destroyed
 //
@@ -200,7 +203,10 @@ class Driver {
   bool PrintText(int id, DWORD timeout_ms);
   bool PrintInfo(int id, DWORD timeout_ms);
   bool WaitText(int id, const std::wstring& text, DWORD timeout_ms);
-  bool Screenshot(const std::wstring& name, bool box, DWORD timeout_ms);
+  bool Screenshot(const std::wstring& name,
+                  bool box,
+                  bool shown,
+                  DWORD timeout_ms);
   bool WaitGone(DWORD timeout_ms);
 
  private:
@@ -477,7 +483,10 @@ bool Driver::WaitText(int id, const std::wstring& wanted, DWORD timeout_ms) {
   return false;
 }
 
-bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
+bool Driver::Screenshot(const std::wstring& name,
+                        bool box,
+                        bool shown,
+                        DWORD timeout_ms) {
   if (!EnsureWindow(timeout_ms))
     return false;
   if (box && (!box_ || !::IsWindow(box_)) && !WaitMessageBox(timeout_ms))
@@ -490,6 +499,7 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
   // Wine puts what a window drew on the screen a little later, from the
   // window's own message loop: capture until the picture holds still.
   installer::test::WindowCapture capture, previous;
+  std::vector<std::wstring> problems;
   int drawn = 0;
   bool gone = false;
   const bool settled = WaitFor(timeout_ms, [&] {
@@ -502,8 +512,14 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
       ::Sleep(kSettleMs);
       return false;
     }
-    if (capture.pixels == previous.pixels || ++drawn >= kMaxSettleTries)
-      return true;
+    if (capture.pixels == previous.pixels || ++drawn >= kMaxSettleTries) {
+      if (!shown)
+        return true;
+      problems = installer::test::CheckShownControls(target, capture);
+      if (problems.empty())
+        return true;
+      drawn = 0;
+    }
     previous = capture;
     ::Sleep(kSettleMs);
     return false;
@@ -511,6 +527,15 @@ bool Driver::Screenshot(const std::wstring& name, bool box, DWORD timeout_ms) {
   const std::string what = box ? "message box" : "window";
   if (gone) {
     Fail("the " + what + " is gone before screenshot " + Narrow(name));
+    return false;
+  }
+  if (!settled && !problems.empty()) {
+    std::wstring all;
+    for (const std::wstring& problem : problems)
+      all += (all.empty() ? L"" : L"; ") + problem;
+    installer::test::SaveCapture(capture, name);
+    Fail("timed out waiting for the " + what + " to show its controls for " +
+         "screenshot " + Narrow(name) + ": " + Narrow(all));
     return false;
   }
   if (!settled) {
@@ -652,17 +677,23 @@ const Command kCommands[] = {
        return
            [id, text](Driver* d, DWORD t) { return d->WaitText(id, text, t); };
      }},
-    {L"screenshot", "takes a name and optionally --messagebox",
+    {L"screenshot", "takes a name and optionally --messagebox and --shown",
      [](const Args& args) -> Action {
-       if (args.plain.size() != 1 ||
-           (!args.options.empty() &&
-            (args.options.size() != 1 || args.options[0] != L"--messagebox"))) {
+       if (args.plain.size() != 1)
          return nullptr;
+       bool box = false;
+       bool shown = false;
+       for (const std::wstring& option : args.options) {
+         if (option == L"--messagebox" && !box)
+           box = true;
+         else if (option == L"--shown" && !shown)
+           shown = true;
+         else
+           return nullptr;
        }
        const std::wstring name = args.plain[0];
-       const bool box = !args.options.empty();
-       return [name, box](Driver* d, DWORD t) {
-         return d->Screenshot(name, box, t);
+       return [name, box, shown](Driver* d, DWORD t) {
+         return d->Screenshot(name, box, shown, t);
        };
      }},
     {L"wait-gone", "takes nothing",

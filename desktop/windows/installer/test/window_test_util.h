@@ -35,44 +35,6 @@ inline void PumpMessages() {
   }
 }
 
-// Where |child| lies in a capture of |window|: the whole window, or with
-// |client_only| its client area (as a canvas its WM_ERASEBKGND painted).
-inline RECT RectInCapture(HWND window, HWND child, bool client_only = false) {
-  RECT inner = {};
-  ::GetWindowRect(child, &inner);
-  if (client_only) {
-    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&inner), 2);
-    return inner;
-  }
-  RECT outer = {};
-  ::GetWindowRect(window, &outer);
-  ::OffsetRect(&inner, -outer.left, -outer.top);
-  return inner;
-}
-
-// The whole of |capture|.
-inline RECT WholeCapture(const WindowCapture& capture) {
-  return RECT{0, 0, capture.width, capture.height};
-}
-
-// The pixels of |capture| inside |rect| for which |predicate| holds.
-inline size_t CountPixels(const WindowCapture& capture,
-                          const RECT& rect,
-                          const std::function<bool(uint32_t)>& predicate) {
-  size_t count = 0;
-  const int top = std::max<int>(rect.top, 0);
-  const int bottom = std::min<int>(rect.bottom, capture.height);
-  const int left = std::max<int>(rect.left, 0);
-  const int right = std::min<int>(rect.right, capture.width);
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) {
-      if (predicate(capture.pixels[static_cast<size_t>(y) * capture.width + x]))
-        ++count;
-    }
-  }
-  return count;
-}
-
 // Captures |window| until |drawn| accepts the capture, handling messages
 // before each try: Wine puts what a window drew on the X screen later, from
 // its message loop. Expects the last capture to have the window's size and
@@ -84,10 +46,13 @@ inline WindowCapture CheckAndSaveCapture(
     size_t min_colors,
     const std::function<bool(const WindowCapture&)>& drawn) {
   WindowCapture capture;
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  // A loaded machine may take long to paint; a window that never shows what
+  // it must fails after a minute.
+  const ULONGLONG deadline = ::GetTickCount64() + 60 * 1000;
+  for (;;) {
     PumpMessages();
     capture = CaptureWindow(window);
-    if (drawn(capture))
+    if (drawn(capture) || ::GetTickCount64() > deadline)
       break;
     // Waits for the next message, if one comes, rather than a fixed time.
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -99,6 +64,42 @@ inline WindowCapture CheckAndSaveCapture(
   EXPECT_GT(capture.CountColors(), min_colors) << name;
   EXPECT_FALSE(SaveCapture(capture, name).empty()) << name;
   return capture;
+}
+
+// Whether |text| drawn in |font| gives its letters shapes of their own: a
+// font without them draws one and the same box (or nothing) for each. The
+// first two letters beyond Latin that look the same go to |*same|.
+inline bool DrawsDistinctLetters(HFONT font,
+                                 const std::wstring& text,
+                                 std::wstring* same) {
+  std::vector<wchar_t> letters;
+  std::vector<std::vector<uint32_t>> shapes;
+  for (wchar_t letter : text) {
+    if (letter < 0x250 || ::iswspace(letter) ||
+        std::find(letters.begin(), letters.end(), letter) != letters.end()) {
+      continue;
+    }
+    const WindowCapture shape =
+        DrawOnCanvas(40, 40, 0xFFFFFF, [&](HDC dc) {
+          HGDIOBJ old = ::SelectObject(dc, font);
+          ::SetBkMode(dc, TRANSPARENT);
+          ::SetTextColor(dc, RGB(0, 0, 0));
+          ::TextOutW(dc, 4, 4, &letter, 1);
+          ::SelectObject(dc, old);
+        });
+    for (size_t i = 0; i < shapes.size(); ++i) {
+      if (shapes[i] == shape.pixels) {
+        *same = std::wstring(1, letters[i]) + L" and " +
+                std::wstring(1, letter);
+        return false;
+      }
+    }
+    letters.push_back(letter);
+    shapes.push_back(shape.pixels);
+    if (letters.size() >= 8)
+      break;
+  }
+  return true;
 }
 
 }  // namespace test

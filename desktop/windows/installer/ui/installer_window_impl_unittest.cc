@@ -262,7 +262,8 @@ class InstallerWindowTest : public testing::Test {
 
   // Saves the window as it is shown and checks that it shows something, that
   // each of |drawn_ids| shows (a button's dark text, the progress bar's fill
-  // in the highlight colour) and that no control's text is missing.
+  // in the highlight colour) and that every visible control lies in the
+  // window, clear of its neighbours, and draws the text it reads back.
   void Screenshot(const std::wstring& name,
                   const std::vector<int>& drawn_ids = {}) {
     HWND window = window_->GetWindowHandle();
@@ -293,7 +294,8 @@ class InstallerWindowTest : public testing::Test {
             if (!control_drawn(shot, id))
               return false;
           }
-          return dark_pixels(shot, test::WholeCapture(shot)) > 20u;
+          return dark_pixels(shot, test::WholeCapture(shot)) > 20u &&
+                 test::CheckShownControls(window, shot).empty();
         });
     EXPECT_GT(dark_pixels(capture, test::WholeCapture(capture)), 20u)
         << name << ": no text drawn";
@@ -301,6 +303,20 @@ class InstallerWindowTest : public testing::Test {
       EXPECT_TRUE(Visible(id)) << name << ": " << id;
       EXPECT_TRUE(control_drawn(capture, id))
           << name << ": control " << id << " is not drawn";
+    }
+    const std::vector<std::wstring> shown =
+        test::CheckShownControls(window, capture);
+    EXPECT_TRUE(shown.empty())
+        << name << ": " << base::JoinString(shown, L"; ");
+    // Letters the dialog's font lacks show as boxes, all alike. Rich-text
+    // controls keep their fonts in their character formats instead.
+    for (const test::ShownControl& control : test::ShownControls(window)) {
+      HFONT font = reinterpret_cast<HFONT>(
+          ::SendMessageW(control.window, WM_GETFONT, 0, 0));
+      std::wstring same;
+      EXPECT_TRUE(!font ||
+                  test::DrawsDistinctLetters(font, control.text, &same))
+          << name << ": " << control.id << " draws " << same << " alike";
     }
     EmptyTextCheck check;
     ::EnumChildWindows(window, &CheckChildText,
@@ -1127,9 +1143,20 @@ TEST_P(InstallerWindowScreenshotTest, EveryPage) {
   Screenshot(L"window_uninstall_error" + suffix);
 }
 
+// The check for letters drawn as boxes tells them: no font has letters of
+// its own for characters of the private use area.
+TEST(WindowScreenshotCheckTest, TellsLettersDrawnAsBoxes) {
+  HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  std::wstring same;
+  EXPECT_TRUE(test::DrawsDistinctLetters(
+      font, L"\x05e9\x05e4\x05d4 \x0627\x0644", &same));
+  EXPECT_FALSE(test::DrawsDistinctLetters(font, L"\xe001\xe002\xe003", &same));
+  EXPECT_EQ(L"\xe001 and \xe002", same);
+}
+
 INSTANTIATE_TEST_SUITE_P(InstallerWindow,
                          InstallerWindowScreenshotTest,
-                         testing::Values(L"en", L"he"));
+                         testing::Values(L"en", L"ar", L"he", L"ja", L"fil"));
 
 }  // namespace
 }  // namespace installer

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/strings/string_util.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/avro_stats/avro_detail_records.h"
 #include "desktop/windows/installer/test/fake_association_operations.h"
@@ -688,9 +689,15 @@ TEST_F(OptionsPageTest, Screenshot) {
   };
   const test::WindowCapture capture = test::CheckAndSaveCapture(
       page_->handle(), L"options_page", 3u,
-      [&](const test::WindowCapture& shot) { return red_pixels(shot) > 10u; });
-  // The warning is drawn in red.
+      [&](const test::WindowCapture& shot) {
+        return red_pixels(shot) > 10u &&
+               test::CheckShownControls(page_->handle(), shot).empty();
+      });
+  // The warning is drawn in red, and every control shows its text whole.
   EXPECT_GT(red_pixels(capture), 10u);
+  const std::vector<std::wstring> problems =
+      test::CheckShownControls(page_->handle(), capture);
+  EXPECT_TRUE(problems.empty()) << base::JoinString(problems, L"; ");
 }
 
 }  // namespace
