@@ -41,7 +41,7 @@ has() { grep -qF -- "$2" <<<"$1"; }
 
 # wizard_case NAME [SCRIPT_LINE...]: a fresh prefix trusting the test
 # root, the signed installer in C:\dl, the update service serving the
-# package (scripted by the lines given, else slowly) and naming it at
+# package (scripted by the lines given, else held until RELEASE) and naming it at
 # /metadata, and the statistics service. Sets C, URL.
 wizard_case() {
   new_prefix "$1"
@@ -55,13 +55,15 @@ wizard_case() {
   # The service serves the files there when it starts; the reply is
   # written once the port is known.
   : >"$E2E_CASE/www/metadata"
-  # By default the package comes slowly enough (about 12 s) that the user
-  # accepts while it downloads, and the progress page stays for a
-  # screenshot.
+  # By default the service holds the package back until the case makes
+  # the file RELEASE: the user accepts while it downloads, and the progress
+  # page stays for a screenshot, however slow a loaded machine is.
+  RELEASE="$E2E_CASE/release"
   if [ $# -gt 0 ]; then
     printf '%s\n' "$@" >"$E2E_CASE/script"
   else
-    echo '/kavor_package.exe 200 trickle=65536/120' >"$E2E_CASE/script"
+    printf '/kavor_package.exe 200 hold_until=%s\n' \
+      "$(e2e_winpath "$RELEASE")" >"$E2E_CASE/script"
   fi
   stop_update_server
   start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1
@@ -153,6 +155,7 @@ check "install: back, accepted, the progress page (rc $DRIVE_RC: $DRIVE_ERR)" \
   [ "$DRIVE_RC" = 0 ]
 check "install: the progress page has a status ($DRIVE_OUT)" \
   [ -n "$(tail -n 1 <<<"$DRIVE_OUT" | grep -v '^screenshot ')" ]
+touch "$RELEASE"
 drive --timeout=120 wait-gone
 check "install: the window goes (rc $DRIVE_RC: $DRIVE_ERR)" [ "$DRIVE_RC" = 0 ]
 wizard_ended install
@@ -265,7 +268,9 @@ check "uninstall: statistics: the warning answered Yes" \
 }
 
 # --- Closing the welcome page and quitting installs nothing.
-wizard_case cancel
+# The package comes in about 12 s: the close may come while it downloads
+# or after; either way nothing is installed.
+wizard_case cancel '/kavor_package.exe 200 trickle=65536/120'
 set_services
 REG_BEFORE=$(registry_kavor_lines)
 start_wizard cancel 'C:\dl\kavor_setup.exe' "${SERVICES[@]}"
