@@ -146,11 +146,51 @@ void CrashReporterClient::GetProductInfo(const base::FilePath&,
                                          base::string16*,
                                          base::string16*) {}
 
+bool CrashReporterClient::FixedQuery2() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery4() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery5() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery6() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery7() {
+  return true;
+}
+
+bool CrashReporterClient::FixedQuery8() {
+  return false;
+}
+
+int CrashReporterClient::FixedQuery9() {
+  return 0;
+}
+
 bool CrashReporterClient::GetDumpFolder(base::FilePath*) {
   return false;
 }
 
+bool CrashReporterClient::FixedQuery11() {
+  return false;
+}
+
 bool CrashReporterClient::GetCountersPath(base::FilePath*) {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery13() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery14() {
   return false;
 }
 
@@ -159,6 +199,22 @@ bool CrashReporterClient::ReportsWithoutConsent() {
 }
 
 bool CrashReporterClient::IsEnabled() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery17() {
+  return true;
+}
+
+bool CrashReporterClient::FixedQuery18() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery19() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery20() {
   return false;
 }
 

@@ -1,6 +1,9 @@
 #include "crash/crash_reporter.h"
 
 #include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -79,6 +82,86 @@ TEST(CrashReporterClientTest, ObjectNamesFitTheirRoomOrFail) {
   // 38 units with the terminator: one more digit's room is not there.
   EXPECT_FALSE(FormatCrashReporterObjectName(L"KavorCrashReporterInitEventX",
                                              4294967295u, &name));
+}
+
+// The place of |function| in its class's table of virtual functions, as the
+// compiler's pointer to a virtual member encodes it (the table offset plus
+// one); the destructor takes the first two places, so the first function
+// after it is 1.
+template <typename Function>
+int SlotOf(Function function) {
+  struct {
+    uintptr_t offset_plus_one;
+    ptrdiff_t adjustment;
+  } raw;
+  static_assert(sizeof(raw) == sizeof(function), "not a member pointer");
+  memcpy(&raw, &function, sizeof(raw));
+  if (!(raw.offset_plus_one & 1))
+    return -1;  // Not virtual.
+  return static_cast<int>((raw.offset_plus_one - 1) / sizeof(void*)) - 1;
+}
+
+// Hosts and the reporter share the client through its table: every function
+// sits in its agreed place, whatever comes before it.
+TEST(CrashReporterClientTest, FunctionsKeepTheirPlacesInTheTable) {
+  EXPECT_EQ(1, SlotOf(&CrashReporterClient::IsBrowserProcessType));
+  EXPECT_EQ(3, SlotOf(&CrashReporterClient::GetProductInfo));
+  EXPECT_EQ(10, SlotOf(&CrashReporterClient::GetDumpFolder));
+  EXPECT_EQ(12, SlotOf(&CrashReporterClient::GetCountersPath));
+  EXPECT_EQ(15, SlotOf(&CrashReporterClient::ReportsWithoutConsent));
+  EXPECT_EQ(16, SlotOf(&CrashReporterClient::IsEnabled));
+  // And the table holds the last fixed query too: nothing is cut short.
+  EXPECT_EQ(20, SlotOf(&CrashReporterClient::FixedQuery20));
+}
+
+// A client's fixed answers: the installer's client answers as any client
+// does, except that it reports only with consent and only while enabled.
+TEST(CrashReporterClientTest, FixedAnswersOfAClientAndOfTheInstaller) {
+  CrashReporterClient base_client;
+  CrashReporterClient* installer = InstallerCrashReporterClient::GetInstance();
+  using Query = bool (CrashReporterClient::*)();
+  const struct {
+    Query query;
+    bool base_answer;
+  } kQueries[] = {
+      {&CrashReporterClient::FixedQuery2, false},
+      {&CrashReporterClient::FixedQuery4, false},
+      {&CrashReporterClient::FixedQuery5, false},
+      {&CrashReporterClient::FixedQuery6, false},
+      {&CrashReporterClient::FixedQuery7, true},
+      {&CrashReporterClient::FixedQuery8, false},
+      {&CrashReporterClient::FixedQuery11, false},
+      {&CrashReporterClient::FixedQuery13, false},
+      {&CrashReporterClient::FixedQuery14, false},
+      {&CrashReporterClient::FixedQuery17, true},
+      {&CrashReporterClient::FixedQuery18, false},
+      {&CrashReporterClient::FixedQuery19, false},
+      {&CrashReporterClient::FixedQuery20, false},
+  };
+  for (const auto& query : kQueries) {
+    const int slot = SlotOf(query.query);
+    EXPECT_EQ(query.base_answer, (base_client.*query.query)()) << slot;
+    EXPECT_EQ(query.base_answer, (installer->*query.query)()) << slot;
+  }
+  EXPECT_EQ(0, base_client.FixedQuery9());
+  EXPECT_EQ(0, installer->FixedQuery9());
+
+  EXPECT_TRUE(base_client.ReportsWithoutConsent());
+  EXPECT_FALSE(installer->ReportsWithoutConsent());
+  EXPECT_FALSE(base_client.IsEnabled());
+  EXPECT_TRUE(installer->IsEnabled());
+  EXPECT_TRUE(base_client.IsBrowserProcessType(L"browser"));
+  EXPECT_FALSE(base_client.IsBrowserProcessType(L"installer"));
+
+  // A client that is only the interface has no product and no folders.
+  base::string16 product = L"untouched";
+  base::string16 version, special_build, channel;
+  base_client.GetProductInfo(base::FilePath(L"C:\\x.exe"), &product,
+                             &version, &special_build, &channel);
+  EXPECT_EQ(L"untouched", product);
+  base::FilePath path;
+  EXPECT_FALSE(base_client.GetDumpFolder(&path));
+  EXPECT_FALSE(base_client.GetCountersPath(&path));
 }
 
 TEST(CrashReporterClientTest, BuildIdAndReleaseChannel) {
