@@ -47,6 +47,8 @@ FARPROC Kernel32Function(const char* name) {
   return kernel32 ? ::GetProcAddress(kernel32, name) : nullptr;
 }
 
+std::atomic<DWORD> g_start_timeout_for_testing(0);
+
 ExceptionHandler* g_exception_handler = nullptr;
 std::atomic<int> g_dump_taken(0);
 
@@ -270,6 +272,10 @@ void DisableCallbackExceptionFilter() {
     set_policy(flags & ~kProcessCallbackFilterEnabled);
 }
 
+void SetCrashReporterStartTimeoutForTesting(DWORD milliseconds) {
+  g_start_timeout_for_testing.store(milliseconds);
+}
+
 DWORD LaunchCrashReporterProcess() {
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
   command_line.AppendArguments(*base::CommandLine::ForCurrentProcess(), true);
@@ -296,8 +302,10 @@ DWORD LaunchCrashReporterProcess() {
     // A reporter that cannot set up ends at once; its end answers as well as
     // the event does.
     const HANDLE handles[] = {init_event, process_info.hProcess};
-    if (::WaitForMultipleObjects(arraysize(handles), handles, FALSE,
-                                 kCrashReporterStartTimeoutMs) ==
+    const DWORD widened = g_start_timeout_for_testing.load();
+    if (::WaitForMultipleObjects(
+            arraysize(handles), handles, FALSE,
+            widened ? widened : kCrashReporterStartTimeoutMs) ==
         WAIT_OBJECT_0) {
       reporter_id = process_info.dwProcessId;
     }

@@ -28,6 +28,9 @@ extern const wchar_t kCrashReporterInitEventPrefix[];
 extern const wchar_t kCrashReporterPipePrefix[];
 // How long the launching process waits for a new reporter.
 constexpr DWORD kCrashReporterStartTimeoutMs = 2000;
+// Tests on a loaded machine widen that wait (0 puts back the usual one): a
+// reporter that starts slowly is no failure of theirs. Not for the product.
+void SetCrashReporterStartTimeoutForTesting(DWORD milliseconds);
 
 // "%s%u" of |prefix| and |id| as a kernel-object name; false when it does
 // not fit the names' room.

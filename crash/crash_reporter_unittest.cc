@@ -25,6 +25,7 @@
 #include "crash/crash_reporter_process.h"
 #include "crash/test/http_body_test_util.h"
 #include "crash/test/test_product.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -279,7 +280,48 @@ class CrashReporterLifecycleTest : public testing::Test {
                                       arg.substr(equals + 1));
     }
     std::string output;
-    EXPECT_TRUE(base::GetAppOutput(command_line, &output));
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    if (!::CreatePipe(&read_end, &write_end, &inherit, 0)) {
+      ADD_FAILURE() << "no pipe for the host's output: " << ::GetLastError();
+      return output;
+    }
+    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    base::LaunchOptions options;
+    options.stdout_handle = write_end;
+    options.stderr_handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    options.handles_to_inherit.push_back(write_end);
+    base::Process host = test::StartTestProgram(
+        command_line.GetCommandLineString(), options);
+    ::CloseHandle(write_end);
+    if (!host.IsValid()) {
+      ::CloseHandle(read_end);
+      ADD_FAILURE() << "the crash host did not start";
+      return output;
+    }
+    // The host writes a few lines, far less than the pipe holds: read them
+    // once it has ended, so that the wait is bounded.
+    int exit_code = -1;
+    const bool ended = host.WaitForExitWithTimeout(
+        base::TimeDelta::FromMinutes(1), &exit_code);
+    if (!ended)
+      host.Terminate(1, true);
+    char buffer[4096];
+    DWORD available = 0;
+    DWORD read = 0;
+    while (::PeekNamedPipe(read_end, nullptr, 0, nullptr, &available,
+                           nullptr) &&
+           available &&
+           ::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) &&
+           read) {
+      output.append(buffer, read);
+    }
+    ::CloseHandle(read_end);
+    if (!ended)
+      ADD_FAILURE() << "the crash host did not end within a minute: " << output;
+    else
+      EXPECT_EQ(0, exit_code) << output;
     base::ReplaceSubstringsAfterOffset(&output, 0, "\r", "");
     return output;
   }
@@ -296,9 +338,13 @@ class CrashReporterLifecycleTest : public testing::Test {
     return pid;
   }
 
-  // True once the reporter |pid| has ended (bounded).
-  static bool ReporterEnds(HANDLE reporter) {
-    return ::WaitForSingleObject(reporter, 60000) == WAIT_OBJECT_0;
+  // Whether the reporter has ended within a minute (generous: its upload
+  // may be slow on a loaded machine).
+  static testing::AssertionResult ReporterEnds(HANDLE reporter) {
+    if (::WaitForSingleObject(reporter, 60000) == WAIT_OBJECT_0)
+      return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "the reporter did not end within a minute";
   }
 
   base::FilePath DumpOf(DWORD reporter, int sequence) const {
@@ -390,9 +436,10 @@ TEST_F(CrashReporterLifecycleTest, ReporterStaysWhileItsParentRuns) {
   options.stdout_handle = write_end;
   options.stderr_handle = write_end;
   options.handles_to_inherit.push_back(write_end);
-  base::Process host = base::LaunchProcess(command_line, options);
+  base::Process host =
+      test::StartTestProgram(command_line.GetCommandLineString(), options);
   ::CloseHandle(write_end);
-  ASSERT_TRUE(host.IsValid());
+  ASSERT_TRUE(host.IsValid()) << "the crash host did not start";
   char line[64] = {};
   DWORD read = 0;
   ASSERT_TRUE(::ReadFile(read_end, line, sizeof(line) - 1, &read, nullptr));
@@ -407,7 +454,9 @@ TEST_F(CrashReporterLifecycleTest, ReporterStaysWhileItsParentRuns) {
 
   ASSERT_TRUE(base::WriteFile(go, "", 0) == 0);
   int exit_code = -1;
-  EXPECT_TRUE(host.WaitForExit(&exit_code));
+  EXPECT_TRUE(host.WaitForExitWithTimeout(base::TimeDelta::FromMinutes(1),
+                                          &exit_code))
+      << "the crash host did not end within a minute";
   EXPECT_EQ(0, exit_code);
   EXPECT_TRUE(ReporterEnds(process));
   DWORD reporter_exit = 1;

@@ -21,6 +21,7 @@
 #include "crash/crash_generation/client_info.h"
 #include "crash/crash_generation/crash_generation_server.h"
 #include "crash/test/minidump_file.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -257,9 +258,9 @@ class ExceptionHandlerChildTest : public testing::Test {
     options.stdout_handle = output;
     options.stderr_handle = output;
     options.handles_to_inherit.push_back(output);
-    base::Process child = base::LaunchProcess(command, options);
+    base::Process child = test::StartTestProgram(command, options);
     ::CloseHandle(output);
-    ASSERT_TRUE(child.IsValid());
+    ASSERT_TRUE(child.IsValid()) << "the crash child did not start";
     int exit_code = 0;
     if (!child.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60),
                                       &exit_code)) {
