@@ -24,6 +24,10 @@
 namespace crash_reporter {
 namespace {
 
+// Generous: an upload over loopback may take many seconds on a loaded
+// machine.
+constexpr base::TimeDelta kUploadBound = base::TimeDelta::FromMinutes(1);
+
 using test::ReceivedUpload;
 using test::ScopedTestProduct;
 using test::ScopedVariable;
@@ -355,7 +359,7 @@ TEST_F(CrashUploadTest, AsyncUploadIsPendingWorkUntilDone) {
   ASSERT_TRUE(UploadCrashReportAsync(dump_path_, SomeFields(), true));
   ASSERT_TRUE(base::WaitUntil(
       [] { return PendingWorkCounter::GetInstance()->count() == 0; },
-      "the upload's release"));
+      "the upload's release", kUploadBound));
   EXPECT_FALSE(base::PathExists(dump_path_));
   auto requests = server_.RequestsFor("/submit");
   ASSERT_EQ(1u, requests.size());
@@ -368,7 +372,7 @@ TEST_F(CrashUploadTest, AsyncUploadKeepsTheDumpWhenAskedAndReleasesOnFailure) {
   ASSERT_TRUE(UploadCrashReportAsync(dump_path_, SomeFields(), false));
   ASSERT_TRUE(base::WaitUntil(
       [] { return PendingWorkCounter::GetInstance()->count() == 0; },
-      "the failed upload's release"));
+      "the failed upload's release", kUploadBound));
   EXPECT_EQ(1u, server_.RequestsFor("/submit").size());
   EXPECT_TRUE(base::PathExists(dump_path_));
 
@@ -383,7 +387,7 @@ TEST_F(CrashUploadTest, AsyncUploadKeepsTheDumpWhenAskedAndReleasesOnFailure) {
   ASSERT_TRUE(UploadCrashReportAsync(dump_path_, SomeFields(), true));
   ASSERT_TRUE(base::WaitUntil(
       [] { return PendingWorkCounter::GetInstance()->count() == 0; },
-      "the unreachable upload's release"));
+      "the unreachable upload's release", kUploadBound));
   EXPECT_FALSE(base::PathExists(dump_path_));
 }
 

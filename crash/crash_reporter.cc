@@ -47,6 +47,8 @@ FARPROC Kernel32Function(const char* name) {
   return kernel32 ? ::GetProcAddress(kernel32, name) : nullptr;
 }
 
+std::atomic<DWORD> g_start_timeout_for_testing(0);
+
 ExceptionHandler* g_exception_handler = nullptr;
 std::atomic<int> g_dump_taken(0);
 
@@ -146,11 +148,51 @@ void CrashReporterClient::GetProductInfo(const base::FilePath&,
                                          base::string16*,
                                          base::string16*) {}
 
+bool CrashReporterClient::FixedQuery2() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery4() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery5() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery6() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery7() {
+  return true;
+}
+
+bool CrashReporterClient::FixedQuery8() {
+  return false;
+}
+
+int CrashReporterClient::FixedQuery9() {
+  return 0;
+}
+
 bool CrashReporterClient::GetDumpFolder(base::FilePath*) {
   return false;
 }
 
+bool CrashReporterClient::FixedQuery11() {
+  return false;
+}
+
 bool CrashReporterClient::GetCountersPath(base::FilePath*) {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery13() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery14() {
   return false;
 }
 
@@ -159,6 +201,22 @@ bool CrashReporterClient::ReportsWithoutConsent() {
 }
 
 bool CrashReporterClient::IsEnabled() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery17() {
+  return true;
+}
+
+bool CrashReporterClient::FixedQuery18() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery19() {
+  return false;
+}
+
+bool CrashReporterClient::FixedQuery20() {
   return false;
 }
 
@@ -214,6 +272,10 @@ void DisableCallbackExceptionFilter() {
     set_policy(flags & ~kProcessCallbackFilterEnabled);
 }
 
+void SetCrashReporterStartTimeoutForTesting(DWORD milliseconds) {
+  g_start_timeout_for_testing.store(milliseconds);
+}
+
 DWORD LaunchCrashReporterProcess() {
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
   command_line.AppendArguments(*base::CommandLine::ForCurrentProcess(), true);
@@ -240,8 +302,10 @@ DWORD LaunchCrashReporterProcess() {
     // A reporter that cannot set up ends at once; its end answers as well as
     // the event does.
     const HANDLE handles[] = {init_event, process_info.hProcess};
-    if (::WaitForMultipleObjects(arraysize(handles), handles, FALSE,
-                                 kCrashReporterStartTimeoutMs) ==
+    const DWORD widened = g_start_timeout_for_testing.load();
+    if (::WaitForMultipleObjects(
+            arraysize(handles), handles, FALSE,
+            widened ? widened : kCrashReporterStartTimeoutMs) ==
         WAIT_OBJECT_0) {
       reporter_id = process_info.dwProcessId;
     }

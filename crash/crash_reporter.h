@@ -28,6 +28,9 @@ extern const wchar_t kCrashReporterInitEventPrefix[];
 extern const wchar_t kCrashReporterPipePrefix[];
 // How long the launching process waits for a new reporter.
 constexpr DWORD kCrashReporterStartTimeoutMs = 2000;
+// Tests on a loaded machine widen that wait (0 puts back the usual one): a
+// reporter that starts slowly is no failure of theirs. Not for the product.
+void SetCrashReporterStartTimeoutForTesting(DWORD milliseconds);
 
 // "%s%u" of |prefix| and |id| as a kernel-object name; false when it does
 // not fit the names' room.
@@ -35,21 +38,38 @@ bool FormatCrashReporterObjectName(const wchar_t* prefix,
                                    DWORD id,
                                    base::string16* name);
 
-// What a crash reporter asks of its host.
+// What a crash reporter asks of its host. The order of the functions is
+// the interface: hosts and the reporter share the object through its table,
+// so the fixed queries keep their places even though every host answers
+// them alike.
 class CrashReporterClient {
  public:
   virtual ~CrashReporterClient();
 
   virtual bool IsBrowserProcessType(const base::string16& process_type);
+  virtual bool FixedQuery2();
   virtual void GetProductInfo(const base::FilePath& program,
                               base::string16* product,
                               base::string16* version,
                               base::string16* special_build,
                               base::string16* channel);
+  virtual bool FixedQuery4();
+  virtual bool FixedQuery5();
+  virtual bool FixedQuery6();
+  virtual bool FixedQuery7();
+  virtual bool FixedQuery8();
+  virtual int FixedQuery9();
   virtual bool GetDumpFolder(base::FilePath* folder);
+  virtual bool FixedQuery11();
   virtual bool GetCountersPath(base::FilePath* path);
+  virtual bool FixedQuery13();
+  virtual bool FixedQuery14();
   virtual bool ReportsWithoutConsent();
   virtual bool IsEnabled();
+  virtual bool FixedQuery17();
+  virtual bool FixedQuery18();
+  virtual bool FixedQuery19();
+  virtual bool FixedQuery20();
 };
 
 class InstallerCrashReporterClient : public CrashReporterClient {

@@ -1,6 +1,9 @@
 #include "crash/crash_reporter.h"
 
 #include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@
 #include "crash/crash_reporter_process.h"
 #include "crash/test/http_body_test_util.h"
 #include "crash/test/test_product.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -79,6 +83,86 @@ TEST(CrashReporterClientTest, ObjectNamesFitTheirRoomOrFail) {
   // 38 units with the terminator: one more digit's room is not there.
   EXPECT_FALSE(FormatCrashReporterObjectName(L"KavorCrashReporterInitEventX",
                                              4294967295u, &name));
+}
+
+// The place of |function| in its class's table of virtual functions, as the
+// compiler's pointer to a virtual member encodes it (the table offset plus
+// one); the destructor takes the first two places, so the first function
+// after it is 1.
+template <typename Function>
+int SlotOf(Function function) {
+  struct {
+    uintptr_t offset_plus_one;
+    ptrdiff_t adjustment;
+  } raw;
+  static_assert(sizeof(raw) == sizeof(function), "not a member pointer");
+  memcpy(&raw, &function, sizeof(raw));
+  if (!(raw.offset_plus_one & 1))
+    return -1;  // Not virtual.
+  return static_cast<int>((raw.offset_plus_one - 1) / sizeof(void*)) - 1;
+}
+
+// Hosts and the reporter share the client through its table: every function
+// sits in its agreed place, whatever comes before it.
+TEST(CrashReporterClientTest, FunctionsKeepTheirPlacesInTheTable) {
+  EXPECT_EQ(1, SlotOf(&CrashReporterClient::IsBrowserProcessType));
+  EXPECT_EQ(3, SlotOf(&CrashReporterClient::GetProductInfo));
+  EXPECT_EQ(10, SlotOf(&CrashReporterClient::GetDumpFolder));
+  EXPECT_EQ(12, SlotOf(&CrashReporterClient::GetCountersPath));
+  EXPECT_EQ(15, SlotOf(&CrashReporterClient::ReportsWithoutConsent));
+  EXPECT_EQ(16, SlotOf(&CrashReporterClient::IsEnabled));
+  // And the table holds the last fixed query too: nothing is cut short.
+  EXPECT_EQ(20, SlotOf(&CrashReporterClient::FixedQuery20));
+}
+
+// A client's fixed answers: the installer's client answers as any client
+// does, except that it reports only with consent and only while enabled.
+TEST(CrashReporterClientTest, FixedAnswersOfAClientAndOfTheInstaller) {
+  CrashReporterClient base_client;
+  CrashReporterClient* installer = InstallerCrashReporterClient::GetInstance();
+  using Query = bool (CrashReporterClient::*)();
+  const struct {
+    Query query;
+    bool base_answer;
+  } kQueries[] = {
+      {&CrashReporterClient::FixedQuery2, false},
+      {&CrashReporterClient::FixedQuery4, false},
+      {&CrashReporterClient::FixedQuery5, false},
+      {&CrashReporterClient::FixedQuery6, false},
+      {&CrashReporterClient::FixedQuery7, true},
+      {&CrashReporterClient::FixedQuery8, false},
+      {&CrashReporterClient::FixedQuery11, false},
+      {&CrashReporterClient::FixedQuery13, false},
+      {&CrashReporterClient::FixedQuery14, false},
+      {&CrashReporterClient::FixedQuery17, true},
+      {&CrashReporterClient::FixedQuery18, false},
+      {&CrashReporterClient::FixedQuery19, false},
+      {&CrashReporterClient::FixedQuery20, false},
+  };
+  for (const auto& query : kQueries) {
+    const int slot = SlotOf(query.query);
+    EXPECT_EQ(query.base_answer, (base_client.*query.query)()) << slot;
+    EXPECT_EQ(query.base_answer, (installer->*query.query)()) << slot;
+  }
+  EXPECT_EQ(0, base_client.FixedQuery9());
+  EXPECT_EQ(0, installer->FixedQuery9());
+
+  EXPECT_TRUE(base_client.ReportsWithoutConsent());
+  EXPECT_FALSE(installer->ReportsWithoutConsent());
+  EXPECT_FALSE(base_client.IsEnabled());
+  EXPECT_TRUE(installer->IsEnabled());
+  EXPECT_TRUE(base_client.IsBrowserProcessType(L"browser"));
+  EXPECT_FALSE(base_client.IsBrowserProcessType(L"installer"));
+
+  // A client that is only the interface has no product and no folders.
+  base::string16 product = L"untouched";
+  base::string16 version, special_build, channel;
+  base_client.GetProductInfo(base::FilePath(L"C:\\x.exe"), &product,
+                             &version, &special_build, &channel);
+  EXPECT_EQ(L"untouched", product);
+  base::FilePath path;
+  EXPECT_FALSE(base_client.GetDumpFolder(&path));
+  EXPECT_FALSE(base_client.GetCountersPath(&path));
 }
 
 TEST(CrashReporterClientTest, BuildIdAndReleaseChannel) {
@@ -196,7 +280,48 @@ class CrashReporterLifecycleTest : public testing::Test {
                                       arg.substr(equals + 1));
     }
     std::string output;
-    EXPECT_TRUE(base::GetAppOutput(command_line, &output));
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    if (!::CreatePipe(&read_end, &write_end, &inherit, 0)) {
+      ADD_FAILURE() << "no pipe for the host's output: " << ::GetLastError();
+      return output;
+    }
+    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    base::LaunchOptions options;
+    options.stdout_handle = write_end;
+    options.stderr_handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    options.handles_to_inherit.push_back(write_end);
+    base::Process host = test::StartTestProgram(
+        command_line.GetCommandLineString(), options);
+    ::CloseHandle(write_end);
+    if (!host.IsValid()) {
+      ::CloseHandle(read_end);
+      ADD_FAILURE() << "the crash host did not start";
+      return output;
+    }
+    // The host writes a few lines, far less than the pipe holds: read them
+    // once it has ended, so that the wait is bounded.
+    int exit_code = -1;
+    const bool ended = host.WaitForExitWithTimeout(
+        base::TimeDelta::FromMinutes(1), &exit_code);
+    if (!ended)
+      host.Terminate(1, true);
+    char buffer[4096];
+    DWORD available = 0;
+    DWORD read = 0;
+    while (::PeekNamedPipe(read_end, nullptr, 0, nullptr, &available,
+                           nullptr) &&
+           available &&
+           ::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) &&
+           read) {
+      output.append(buffer, read);
+    }
+    ::CloseHandle(read_end);
+    if (!ended)
+      ADD_FAILURE() << "the crash host did not end within a minute: " << output;
+    else
+      EXPECT_EQ(0, exit_code) << output;
     base::ReplaceSubstringsAfterOffset(&output, 0, "\r", "");
     return output;
   }
@@ -213,9 +338,13 @@ class CrashReporterLifecycleTest : public testing::Test {
     return pid;
   }
 
-  // True once the reporter |pid| has ended (bounded).
-  static bool ReporterEnds(HANDLE reporter) {
-    return ::WaitForSingleObject(reporter, 60000) == WAIT_OBJECT_0;
+  // Whether the reporter has ended within a minute (generous: its upload
+  // may be slow on a loaded machine).
+  static testing::AssertionResult ReporterEnds(HANDLE reporter) {
+    if (::WaitForSingleObject(reporter, 60000) == WAIT_OBJECT_0)
+      return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "the reporter did not end within a minute";
   }
 
   base::FilePath DumpOf(DWORD reporter, int sequence) const {
@@ -307,9 +436,10 @@ TEST_F(CrashReporterLifecycleTest, ReporterStaysWhileItsParentRuns) {
   options.stdout_handle = write_end;
   options.stderr_handle = write_end;
   options.handles_to_inherit.push_back(write_end);
-  base::Process host = base::LaunchProcess(command_line, options);
+  base::Process host =
+      test::StartTestProgram(command_line.GetCommandLineString(), options);
   ::CloseHandle(write_end);
-  ASSERT_TRUE(host.IsValid());
+  ASSERT_TRUE(host.IsValid()) << "the crash host did not start";
   char line[64] = {};
   DWORD read = 0;
   ASSERT_TRUE(::ReadFile(read_end, line, sizeof(line) - 1, &read, nullptr));
@@ -324,7 +454,9 @@ TEST_F(CrashReporterLifecycleTest, ReporterStaysWhileItsParentRuns) {
 
   ASSERT_TRUE(base::WriteFile(go, "", 0) == 0);
   int exit_code = -1;
-  EXPECT_TRUE(host.WaitForExit(&exit_code));
+  EXPECT_TRUE(host.WaitForExitWithTimeout(base::TimeDelta::FromMinutes(1),
+                                          &exit_code))
+      << "the crash host did not end within a minute";
   EXPECT_EQ(0, exit_code);
   EXPECT_TRUE(ReporterEnds(process));
   DWORD reporter_exit = 1;

@@ -30,6 +30,10 @@
 namespace crash_reporter {
 namespace {
 
+// Generous: starting processes and writing dumps may take many seconds on a
+// loaded machine.
+constexpr base::TimeDelta kBound = base::TimeDelta::FromMinutes(1);
+
 using test::ReceivedUpload;
 using test::ScopedTestProduct;
 using test::ScopedVariable;
@@ -195,7 +199,7 @@ class SelfCrashTest : public testing::Test {
           return base::ReadFileToString(*output, &text) &&
                  text.find('\n') != std::string::npos;
         },
-        "the stand-in's record"));
+        "the stand-in's record", kBound));
     ASSERT_EQ(0u, text.find("record ")) << text;
     *record = text.substr(7, text.find_first_of("\r\n") - 7);
   }
@@ -212,8 +216,8 @@ class SelfCrashTest : public testing::Test {
   // The stand-in ends once released, with its exception as exit code.
   void ExpectReleased(base::Process* child, const base::FilePath& output) {
     int exit_code = 0;
-    ASSERT_TRUE(child->WaitForExitWithTimeout(base::TimeDelta::FromSeconds(30),
-                                              &exit_code));
+    ASSERT_TRUE(child->WaitForExitWithTimeout(kBound, &exit_code))
+        << "the stand-in did not end once released";
     EXPECT_EQ(static_cast<int>(EXCEPTION_ACCESS_VIOLATION), exit_code);
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(output, &text));
@@ -359,7 +363,7 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
           return !copies.empty() ||
                  child.WaitForExitWithTimeout(base::TimeDelta(), nullptr);
         },
-        "the copy's start", base::TimeDelta::FromSeconds(20)));
+        "the copy's start", kBound));
     ASSERT_LE(copies.size(), 1u);
     base::Process copy;
     if (!copies.empty()) {
@@ -368,16 +372,16 @@ TEST_F(SelfCrashTest, CrashedReporterStartsItsCopy) {
     }
 
     int exit_code = -1;
-    ASSERT_TRUE(child.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(40),
-                                             &exit_code));
+    ASSERT_TRUE(child.WaitForExitWithTimeout(kBound, &exit_code))
+        << "the crashed stand-in did not end";
     EXPECT_EQ(c.exit_code, exit_code);
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(output, &text));
     EXPECT_EQ(std::string::npos, text.find("survived")) << text;
     if (copy.IsValid()) {
       int copy_exit_code = -1;
-      ASSERT_TRUE(copy.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60),
-                                              &copy_exit_code));
+      ASSERT_TRUE(copy.WaitForExitWithTimeout(kBound, &copy_exit_code))
+          << "the reporter's copy did not end";
       EXPECT_EQ(0, copy_exit_code);
     }
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <atomic>
+
 namespace crash_reporter {
 
 namespace {
@@ -15,7 +17,20 @@ constexpr DWORD kPipeFlagsAndAttributes =
     SECURITY_IDENTIFICATION | SECURITY_SQOS_PRESENT;
 constexpr DWORD kPipeMode = PIPE_READMODE_MESSAGE;
 
+std::atomic<DWORD> g_dump_wait_for_testing(0);
+std::atomic<DWORD> g_pipe_busy_wait_for_testing(0);
+
 }  // namespace
+
+// static
+void CrashGenerationClient::SetDumpWaitForTesting(DWORD milliseconds) {
+  g_dump_wait_for_testing.store(milliseconds);
+}
+
+// static
+void CrashGenerationClient::SetPipeBusyWaitForTesting(DWORD milliseconds) {
+  g_pipe_busy_wait_for_testing.store(milliseconds);
+}
 
 CrashGenerationClient::CrashGenerationClient(
     const std::wstring& pipe_name,
@@ -76,8 +91,11 @@ HANDLE CrashGenerationClient::ConnectToServer() {
       // it to come free, then give up.
       if (GetLastError() != ERROR_PIPE_BUSY || attempt == 1)
         return nullptr;
-      if (!WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs))
+      const DWORD widened = g_pipe_busy_wait_for_testing.load();
+      if (!WaitNamedPipeW(pipe_name_.c_str(),
+                          widened ? widened : kPipeBusyWaitMs)) {
         return nullptr;
+      }
     }
   }
 
@@ -145,7 +163,9 @@ bool CrashGenerationClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
   // The mutex answers only when the server dies (abandoned) or shuts down
   // (released): either way no dump is coming.
   HANDLE wait_handles[2] = {dump_generated_event_, server_alive_mutex_};
-  DWORD result = WaitForMultipleObjects(2, wait_handles, FALSE, kDumpWaitMs);
+  const DWORD widened = g_dump_wait_for_testing.load();
+  DWORD result = WaitForMultipleObjects(2, wait_handles, FALSE,
+                                        widened ? widened : kDumpWaitMs);
   return result == WAIT_OBJECT_0;
 }
 

@@ -40,8 +40,16 @@ class CrashGenerationClient {
 
   // The time RequestDump waits for the server at most.
   static constexpr DWORD kDumpWaitMs = 15000;
+  // Tests on a loaded machine, where a dump may take longer, widen that wait
+  // for every client of the process (0 puts back the usual one). Not for the
+  // product.
+  static void SetDumpWaitForTesting(DWORD milliseconds);
   // The time a busy pipe is waited for, once.
   static constexpr DWORD kPipeBusyWaitMs = 2000;
+  // Tests on a loaded machine, where the server may take longer to free its
+  // pipe, widen that wait for every client of the process (0 puts back the
+  // usual one). Not for the product.
+  static void SetPipeBusyWaitForTesting(DWORD milliseconds);
 
  private:
   HANDLE ConnectToServer();

@@ -106,6 +106,12 @@ struct Events {
 // acknowledgement follows a good answer, and a dump request hands the
 // exception, the thread and the assertion over through those records.
 TEST(CrashGenerationClientTest, RegistersAndHandsItsRecordsOver) {
+  // The answering thread may be slow on a loaded machine: the dump wait
+  // lasts as long as that thread's own wait.
+  struct ScopedDumpWait {
+    ScopedDumpWait() { CrashGenerationClient::SetDumpWaitForTesting(60000); }
+    ~ScopedDumpWait() { CrashGenerationClient::SetDumpWaitForTesting(0); }
+  } dump_wait;
   HandServedPipe pipe;
   ASSERT_TRUE(pipe.ok());
   Events events;
@@ -151,8 +157,11 @@ TEST(CrashGenerationClientTest, RegistersAndHandsItsRecordsOver) {
   bool dumped = false;
   {
     base::TestThread dumper([&] {
-      if (WaitForSingleObject(events.request, 10000) != WAIT_OBJECT_0)
+      // Generous: a loaded machine may be slow to run either thread.
+      if (WaitForSingleObject(events.request, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the client's dump request never came";
         return;
+      }
       seen_thread = *request.thread_id;
       seen_pointers = *request.exception_pointers;
       seen_assertion = *request.assert_info;
@@ -168,8 +177,11 @@ TEST(CrashGenerationClientTest, RegistersAndHandsItsRecordsOver) {
   // Without an assertion the record is cleared, so no stale one is dumped.
   {
     base::TestThread dumper([&] {
-      if (WaitForSingleObject(events.request, 10000) != WAIT_OBJECT_0)
+      // Generous: a loaded machine may be slow to run either thread.
+      if (WaitForSingleObject(events.request, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the client's dump request never came";
         return;
+      }
       seen_assertion = *request.assert_info;
       SetEvent(events.done);
     });
@@ -245,9 +257,9 @@ struct ServerOnPipe {
   CrashGenerationServer server;
 };
 
-// Holds the server's single pipe instance.
+// Holds the server's single pipe instance; tries for a minute at most.
 HANDLE OccupyPipe(const std::wstring& name) {
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 600; ++i) {
     HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE)
@@ -269,6 +281,16 @@ TEST(CrashGenerationClientTest, BusyPipeIsWaitedForOnce) {
   CrashGenerationClient gives_up(name, 0, nullptr);
   EXPECT_FALSE(gives_up.Register());
 
+  // The server may be slow to free its pipe on a loaded machine: the
+  // waiting client waits for that, not for the usual time.
+  struct ScopedPipeBusyWait {
+    ScopedPipeBusyWait() {
+      CrashGenerationClient::SetPipeBusyWaitForTesting(60000);
+    }
+    ~ScopedPipeBusyWait() {
+      CrashGenerationClient::SetPipeBusyWaitForTesting(0);
+    }
+  } pipe_busy_wait;
   CrashGenerationClient client(name, 0, nullptr);
   bool registered = false;
   base::TestThread registering([&] { registered = client.Register(); });

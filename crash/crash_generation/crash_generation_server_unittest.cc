@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <dbghelp.h>
+#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -15,6 +16,7 @@
 #include "base/synchronization/lock.h"
 #include "base/test/bounded_wait.h"
 #include "base/test/test_thread.h"
+#include "base/time/time.h"
 #include "base/win/system_library.h"
 #include "crash/crash_generation/client_info.h"
 #include "crash/crash_generation/crash_generation_client.h"
@@ -28,6 +30,20 @@ namespace {
 constexpr DWORD kChildDumpDone = 0x600D;
 // Generous: a loaded machine may take many seconds to write a dump.
 constexpr DWORD kBoundMs = 60000;
+constexpr base::TimeDelta kBound = base::TimeDelta::FromMilliseconds(kBoundMs);
+
+// Widens the dump wait of the clients in this process beyond every bound of
+// these tests, so that a client's wait that ends within a bound has ended
+// for its reason, never for the time.
+class ScopedDumpWaitBeyondBounds {
+ public:
+  ScopedDumpWaitBeyondBounds() {
+    CrashGenerationClient::SetDumpWaitForTesting(2 * kBoundMs);
+  }
+  ~ScopedDumpWaitBeyondBounds() {
+    CrashGenerationClient::SetDumpWaitForTesting(0);
+  }
+};
 
 std::wstring ReporterPipeName() {
   return L"\\\\.\\pipe\\KavorCrashReporter" +
@@ -48,9 +64,19 @@ class Child {
       return;
     std::wstring command_line =
         L"\"" + bin.Append(L"kavor_crash_client.exe").value() + L"\" " + args;
-    STARTUPINFOW startup = {sizeof(startup)};
-    if (!CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE,
-                        flags, nullptr, nullptr, &startup, &info_)) {
+    // A loaded machine may refuse a start for a moment: say why, and try
+    // once more.
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      STARTUPINFOW startup = {sizeof(startup)};
+      std::wstring writable = command_line;
+      if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE,
+                         flags, nullptr, nullptr, &startup, &info_)) {
+        return;
+      }
+      fprintf(stderr, "starting %ls failed (error %lu)%s\n",
+              command_line.c_str(), GetLastError(),
+              attempt == 1 ? "; trying once more" : "");
+      fflush(stderr);
       info_ = {};
     }
   }
@@ -169,8 +195,31 @@ class CrashGenerationServerTest : public testing::Test {
   Observer observer_;
 };
 
-bool Signalled(HANDLE event) {
-  return WaitForSingleObject(event, kBoundMs) == WAIT_OBJECT_0;
+testing::AssertionResult Signalled(HANDLE event, const char* what) {
+  const DWORD result = WaitForSingleObject(event, kBoundMs);
+  if (result == WAIT_OBJECT_0)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure()
+         << "no " << what << " within " << kBoundMs << " ms (wait result "
+         << result << ", error " << GetLastError() << ")";
+}
+
+// The test program's exit code; fails naming what it waited for when the
+// program did not end within the bound.
+testing::AssertionResult EndsWith(DWORD expected, Child* child) {
+  const DWORD code = child->WaitForExit();
+  if (code == expected)
+    return testing::AssertionSuccess();
+  if (code == STILL_ACTIVE) {
+    return testing::AssertionFailure()
+           << "the test program did not end within " << kBoundMs << " ms";
+  }
+  char codes[64];
+  snprintf(codes, sizeof(codes), "0x%lx, not 0x%lx",
+           static_cast<unsigned long>(code),
+           static_cast<unsigned long>(expected));
+  return testing::AssertionFailure() << "the test program ended with "
+                                     << codes;
 }
 
 // A dump file's stream, or null.
@@ -245,13 +294,13 @@ TEST_F(CrashGenerationServerTest, CrashOfRegisteredProgramIsDumped) {
 
   Child child(L"crash " + pipe + L" 2");
   ASSERT_TRUE(child.started());
-  EXPECT_EQ(kChildDumpDone, child.WaitForExit());
-  ASSERT_TRUE(Signalled(observer_.dumped));
-  ASSERT_TRUE(Signalled(observer_.exited));
-  ASSERT_TRUE(Signalled(observer_.connected));
+  EXPECT_TRUE(EndsWith(kChildDumpDone, &child));
+  ASSERT_TRUE(Signalled(observer_.dumped, "dump request"));
+  ASSERT_TRUE(Signalled(observer_.exited, "client exit"));
+  ASSERT_TRUE(Signalled(observer_.connected, "client connection"));
   ASSERT_TRUE(
       base::WaitUntil([&] { return server->ClientCountForTesting() == 0; },
-                      "the client's removal"));
+                      "the client's removal", kBound));
 
   base::AutoLock lock(observer_.lock);
   EXPECT_EQ(std::vector<DWORD>{child.pid()}, observer_.connected_pids);
@@ -292,8 +341,8 @@ TEST_F(CrashGenerationServerTest, ServerWritesTheDumpWhenAsked) {
 
   Child child(L"crash " + pipe + L" 0");
   ASSERT_TRUE(child.started());
-  EXPECT_EQ(kChildDumpDone, child.WaitForExit());
-  ASSERT_TRUE(Signalled(observer_.dumped));
+  EXPECT_TRUE(EndsWith(kChildDumpDone, &child));
+  ASSERT_TRUE(Signalled(observer_.dumped, "dump request"));
   base::AutoLock lock(observer_.lock);
   const std::wstring& path = observer_.server_dump_path;
   ASSERT_EQ(folder + L"\\", path.substr(0, folder.size() + 1));
@@ -312,8 +361,8 @@ TEST_F(CrashGenerationServerTest, CustomInfoLimits) {
   {
     Child child(L"crash " + pipe + L" 0");
     ASSERT_TRUE(child.started());
-    EXPECT_EQ(kChildDumpDone, child.WaitForExit());
-    ASSERT_TRUE(Signalled(observer_.dumped));
+    EXPECT_TRUE(EndsWith(kChildDumpDone, &child));
+    ASSERT_TRUE(Signalled(observer_.dumped, "dump request"));
     base::AutoLock lock(observer_.lock);
     ASSERT_EQ(1u, observer_.custom_count);
     EXPECT_EQ(L"ptime", observer_.custom_names[0]);
@@ -327,8 +376,8 @@ TEST_F(CrashGenerationServerTest, CustomInfoLimits) {
   {
     Child child(L"crash " + pipe + L" 4097");
     ASSERT_TRUE(child.started());
-    EXPECT_EQ(kChildDumpDone, child.WaitForExit());
-    ASSERT_TRUE(Signalled(observer_.dumped));
+    EXPECT_TRUE(EndsWith(kChildDumpDone, &child));
+    ASSERT_TRUE(Signalled(observer_.dumped, "dump request"));
     base::AutoLock lock(observer_.lock);
     EXPECT_EQ(child.pid(), observer_.dump_pid);
     EXPECT_EQ(0u, observer_.custom_count);
@@ -352,9 +401,10 @@ int HandleCount(HANDLE process) {
   return count;
 }
 
-// A raw connection to the server's pipe in message mode.
+// A raw connection to the server's pipe in message mode; tries for a minute
+// at most.
 HANDLE ConnectRaw(const std::wstring& name) {
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 600; ++i) {
     HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
@@ -420,7 +470,7 @@ TEST_F(CrashGenerationServerTest, RegistrationForAnotherProcessIsRefused) {
   // The pipe serves the next (genuine) client.
   CrashGenerationClient client(pipe, 0, nullptr);
   EXPECT_TRUE(client.Register());
-  ASSERT_TRUE(Signalled(observer_.connected));
+  ASSERT_TRUE(Signalled(observer_.connected, "client connection"));
   EXPECT_EQ(1u, server->ClientCountForTesting());
   base::AutoLock lock(observer_.lock);
   EXPECT_EQ(std::vector<DWORD>{GetCurrentProcessId()},
@@ -478,18 +528,20 @@ TEST_F(CrashGenerationServerTest, ServerDyingMidDumpEndsTheWait) {
   ASSERT_TRUE(ready && in_dump);
   Child server(L"serve " + pipe + L" " + ready_name + L" " + in_dump_name);
   ASSERT_TRUE(server.started());
-  ASSERT_TRUE(Signalled(ready));
+  ASSERT_TRUE(Signalled(ready, "server listening"));
 
+  ScopedDumpWaitBeyondBounds dump_wait;
   CrashGenerationClient client(pipe, 0, nullptr);
   ASSERT_TRUE(client.Register());
   bool dumped = true;
   base::TestThread crashing(
       [&] { dumped = client.RequestDump(nullptr, nullptr); });
-  ASSERT_TRUE(Signalled(in_dump));
+  ASSERT_TRUE(Signalled(in_dump, "dump request in the server"));
   TerminateProcess(server.process(), 1);
-  // Well within the 15 s the client would wait for a silent server.
+  // Within the bound, far shorter than the wait for a silent server.
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
-            WaitForSingleObject(crashing.handle(), kBoundMs));
+            WaitForSingleObject(crashing.handle(), kBoundMs))
+      << "the dump request did not end after the server died";
   crashing.Join();
   EXPECT_FALSE(dumped);
   CloseHandle(ready);
@@ -503,11 +555,11 @@ TEST_F(CrashGenerationServerTest, ClientExitRemovesTheClient) {
   ASSERT_TRUE(server->Start());
   Child child(L"exit " + pipe);
   ASSERT_TRUE(child.started());
-  EXPECT_EQ(0u, child.WaitForExit());
-  ASSERT_TRUE(Signalled(observer_.exited));
+  EXPECT_TRUE(EndsWith(0, &child));
+  ASSERT_TRUE(Signalled(observer_.exited, "client exit"));
   EXPECT_TRUE(
       base::WaitUntil([&] { return server->ClientCountForTesting() == 0; },
-                      "the client's removal"));
+                      "the client's removal", kBound));
   base::AutoLock lock(observer_.lock);
   EXPECT_EQ(std::vector<DWORD>{child.pid()}, observer_.exited_pids);
 }
@@ -516,6 +568,7 @@ TEST_F(CrashGenerationServerTest, ClientExitRemovesTheClient) {
 // within its polls, and the registered client's dump wait ends at once.
 TEST_F(CrashGenerationServerTest, ShutdownEndsWithClientsAround) {
   std::wstring pipe = UniquePipeName();
+  ScopedDumpWaitBeyondBounds dump_wait;
   CrashGenerationClient client(pipe, 0, nullptr);
   bool registered = false;
   HANDLE silent = INVALID_HANDLE_VALUE;
@@ -530,17 +583,19 @@ TEST_F(CrashGenerationServerTest, ShutdownEndsWithClientsAround) {
     server.reset();
   });
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
-            WaitForSingleObject(serving.handle(), 5000));
+            WaitForSingleObject(serving.handle(), kBoundMs))
+      << "the server's start, registration and shutdown did not end";
   serving.Join();
   ASSERT_TRUE(registered);
   EXPECT_NE(INVALID_HANDLE_VALUE, silent);
   CloseHandle(silent);
-  // The released mutex answers at once, long before the dump wait ends.
+  // The released mutex answers, long before the dump wait ends.
   bool dumped = true;
   base::TestThread crashing(
       [&] { dumped = client.RequestDump(nullptr, nullptr); });
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
-            WaitForSingleObject(crashing.handle(), 5000));
+            WaitForSingleObject(crashing.handle(), kBoundMs))
+      << "the dump request did not end after the server's shutdown";
   crashing.Join();
   EXPECT_FALSE(dumped);
   // The server's client list was freed with it: the exit callback never came

@@ -15,6 +15,7 @@
 #include "base/process/process.h"
 #include "crash/crash_generation/handle_trace.h"
 #include "crash/test/minidump_file.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -101,10 +102,10 @@ class MinidumpGeneratorTest : public testing::Test {
     ASSERT_TRUE(temp_.CreateUniqueTempDir());
     base::FilePath exe_dir;
     ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &exe_dir));
-    child_ = base::LaunchProcess(
+    child_ = test::StartTestProgram(
         L"\"" + exe_dir.Append(L"kavor_test_child.exe").value() + L"\" sleep",
         base::LaunchOptions());
-    ASSERT_TRUE(child_.IsValid());
+    ASSERT_TRUE(child_.IsValid()) << "the test child did not start";
     ASSERT_TRUE(test::WaitForFirstThread(child_.Pid(), &child_thread_));
 
     FakeVerifier::loads = 0;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "crash/crash_generation/client_info.h"
 #include "crash/crash_generation/crash_generation_server.h"
 #include "crash/test/minidump_file.h"
+#include "crash/test/test_program.h"
 #include "gtest/gtest.h"
 
 namespace crash_reporter {
@@ -108,6 +110,71 @@ TEST(AppMemoryDumpCallbackTest, IncludesEverythingAndNeverCancels) {
   EXPECT_FALSE(Callback(&cursor, WriteKernelMinidumpCallback, &output));
 }
 
+// --- What a handler leaves installed behind it.
+
+LONG WINAPI FilterOfBefore(EXCEPTION_POINTERS*) {
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void __cdecl InvalidParameterOfBefore(const wchar_t*,
+                                      const wchar_t*,
+                                      const wchar_t*,
+                                      unsigned int,
+                                      uintptr_t) {}
+
+void __cdecl PureCallOfBefore() {}
+
+// The filter in place, read back by putting it back.
+LPTOP_LEVEL_EXCEPTION_FILTER CurrentFilter() {
+  LPTOP_LEVEL_EXCEPTION_FILTER filter = ::SetUnhandledExceptionFilter(nullptr);
+  ::SetUnhandledExceptionFilter(filter);
+  return filter;
+}
+
+_invalid_parameter_handler CurrentInvalidParameterHandler() {
+  _invalid_parameter_handler handler = _set_invalid_parameter_handler(nullptr);
+  _set_invalid_parameter_handler(handler);
+  return handler;
+}
+
+_purecall_handler CurrentPureCallHandler() {
+  _purecall_handler handler = _set_purecall_handler(nullptr);
+  _set_purecall_handler(handler);
+  return handler;
+}
+
+// A destroyed handler that left its entry points installed would have the
+// next crash call into freed memory: each one puts back what it replaced,
+// the newest first.
+TEST(ExceptionHandlerTest, DestroyedHandlerPutsBackWhatItReplaced) {
+  base::ScopedTempDir dumps;
+  ASSERT_TRUE(dumps.CreateUniqueTempDir());
+  const LPTOP_LEVEL_EXCEPTION_FILTER outer_filter =
+      ::SetUnhandledExceptionFilter(&FilterOfBefore);
+  const _invalid_parameter_handler outer_iph =
+      _set_invalid_parameter_handler(&InvalidParameterOfBefore);
+  const _purecall_handler outer_pch = _set_purecall_handler(&PureCallOfBefore);
+
+  auto older = std::make_unique<ExceptionHandler>(
+      dumps.GetPath().value(), nullptr, nullptr, nullptr,
+      ExceptionHandler::HANDLER_ALL, MiniDumpNormal, nullptr, nullptr);
+  const LPTOP_LEVEL_EXCEPTION_FILTER older_filter = CurrentFilter();
+  EXPECT_NE(&FilterOfBefore, older_filter);
+  auto newer = std::make_unique<ExceptionHandler>(
+      dumps.GetPath().value(), nullptr, nullptr, nullptr,
+      ExceptionHandler::HANDLER_EXCEPTION, MiniDumpNormal, nullptr, nullptr);
+  newer.reset();
+  EXPECT_EQ(older_filter, CurrentFilter());
+  older.reset();
+  EXPECT_EQ(&FilterOfBefore, CurrentFilter());
+  EXPECT_EQ(&InvalidParameterOfBefore, CurrentInvalidParameterHandler());
+  EXPECT_EQ(&PureCallOfBefore, CurrentPureCallHandler());
+
+  ::SetUnhandledExceptionFilter(outer_filter);
+  _set_invalid_parameter_handler(outer_iph);
+  _set_purecall_handler(outer_pch);
+}
+
 // --- Real crashes of a child that installed the handler without a server.
 
 // What a child run left behind.
@@ -191,9 +258,9 @@ class ExceptionHandlerChildTest : public testing::Test {
     options.stdout_handle = output;
     options.stderr_handle = output;
     options.handles_to_inherit.push_back(output);
-    base::Process child = base::LaunchProcess(command, options);
+    base::Process child = test::StartTestProgram(command, options);
     ::CloseHandle(output);
-    ASSERT_TRUE(child.IsValid());
+    ASSERT_TRUE(child.IsValid()) << "the crash child did not start";
     int exit_code = 0;
     if (!child.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60),
                                       &exit_code)) {

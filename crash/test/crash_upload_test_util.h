@@ -96,7 +96,7 @@ inline base::Process StartChild(const base::FilePath& program,
   options.stdout_handle = file;
   options.stderr_handle = file;
   options.handles_to_inherit.push_back(file);
-  base::Process child = base::LaunchProcess(
+  base::Process child = StartTestProgram(
       L"\"" + program.value() + L"\" " + arguments, options);
   ::CloseHandle(file);
   return child;

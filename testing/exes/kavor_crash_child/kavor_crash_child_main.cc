@@ -49,6 +49,7 @@
 #include <memory>
 #include <string>
 
+#include "crash/crash_generation/crash_generation_client.h"
 #include "crash/handler/exception_handler.h"
 #include "crash/test/minidump_file.h"
 
@@ -277,6 +278,9 @@ int main() {
   if (!argv || argc < 2)
     return kBadUsage;
   crash_reporter::test::SkipDebugInfoWhileDumping();
+  // A loaded machine may take the server many seconds for a dump: the
+  // tests wait for the outcome, not for the usual time.
+  crash_reporter::CrashGenerationClient::SetDumpWaitForTesting(60000);
   std::wstring mode = argv[1];
   if (mode == L"out-of-order") {
     auto older = MakeHandler(L".");

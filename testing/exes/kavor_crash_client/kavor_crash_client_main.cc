@@ -102,6 +102,9 @@ int main() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv)
     return 2;
+  // A loaded machine may take the server many seconds for a dump: the
+  // tests wait for the outcome, not for the usual time.
+  crash_reporter::CrashGenerationClient::SetDumpWaitForTesting(60000);
   if ((argc == 4 || argc == 5) && !wcscmp(argv[1], L"crash")) {
     if (argc == 5)
       g_dump_type = wcstoul(argv[4], nullptr, 0);

@@ -35,6 +35,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/debug/crash_logging.h"
+#include "crash/crash_generation/crash_generation_client.h"
 #include "crash/crash_product_info.h"
 #include "crash/crash_reporter.h"
 #include "crash/crash_reporter_process.h"
@@ -109,6 +110,11 @@ int main() {
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
   crash_reporter::SetCrashProductInfo(TestProduct());
+  // On a loaded machine a reporter may take longer than the usual wait to
+  // listen, and a dump longer than the usual time: the tests wait for the
+  // outcome, not for the time.
+  crash_reporter::SetCrashReporterStartTimeoutForTesting(60000);
+  crash_reporter::CrashGenerationClient::SetDumpWaitForTesting(60000);
   OverridePath(command_line, "counters-file",
                crash_reporter::kCrashCountersFileKey);
   OverridePath(command_line, "flags-file", crash_reporter::kCrashFlagsFileKey);
