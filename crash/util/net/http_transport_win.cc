@@ -192,6 +192,19 @@ class DeadlineRequest {
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
 
+  // After a call that waited has failed: logs its error, and says so when
+  // the wait was the last bit of the deadline and ran out (the time-out
+  // and the timer end it at about the same moment; either may come first).
+  void LogFailure(const char* call) {
+    const DWORD error = ::GetLastError();
+    LogWinHttpError(call);
+    if (!cancelled_ && wait_cut_by_deadline_ &&
+        (error == ERROR_WINHTTP_TIMEOUT || error == kSocketTimedOut)) {
+      LOG(ERROR) << "The HTTP request ran out of its " << total_seconds_
+                 << " s";
+    }
+  }
+
   // Before each call that waits: no wait may go past the deadline. False,
   // logged, once it has passed.
   bool BoundNextWait() {
@@ -205,6 +218,7 @@ class DeadlineRequest {
     // 0 is no time-out at all to WinHTTP.
     if (timeout_ms_ > 0 && timeout_ms_ < wait_ms)
       wait_ms = timeout_ms_;
+    wait_cut_by_deadline_ = wait_ms == remaining;
     if (!WinHttp()->set_timeouts(handle_, wait_ms, wait_ms, wait_ms,
                                  wait_ms)) {
       LogWinHttpError("WinHttpSetTimeouts");
@@ -239,8 +253,12 @@ class DeadlineRequest {
   const int timeout_ms_;
   const double total_seconds_;
   const base::TimeTicks deadline_;
+  // WSAETIMEDOUT: what Wine's WinHTTP gives for a receive time-out.
+  static constexpr DWORD kSocketTimedOut = 10060;
+
   HANDLE timer_ = nullptr;
   std::atomic<bool> cancelled_{false};
+  bool wait_cut_by_deadline_ = false;
 };
 
 bool HasLineBreak(const std::string& text) {
@@ -358,7 +376,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     return false;
   if (!winhttp->send_request(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                              WINHTTP_NO_REQUEST_DATA, 0, total_length, 0)) {
-    LogWinHttpError("WinHttpSendRequest");
+    request.LogFailure("WinHttpSendRequest");
     return false;
   }
 
@@ -391,7 +409,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
     DWORD written = 0;
     if (!winhttp->write_data(request.get(), data, static_cast<DWORD>(size),
                              &written)) {
-      LogWinHttpError("WinHttpWriteData");
+      request.LogFailure("WinHttpWriteData");
       return false;
     }
     if (written != size) {
@@ -407,7 +425,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
   if (!request.BoundNextWait())
     return false;
   if (!winhttp->receive_response(request.get(), nullptr)) {
-    LogWinHttpError("WinHttpReceiveResponse");
+    request.LogFailure("WinHttpReceiveResponse");
     return false;
   }
 
@@ -434,7 +452,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string* response_body) {
         return false;
       DWORD read = 0;
       if (!winhttp->read_data(request.get(), buffer, sizeof(buffer), &read)) {
-        LogWinHttpError("WinHttpReadData");
+        request.LogFailure("WinHttpReadData");
         return false;
       }
       if (read == 0)
