@@ -119,7 +119,8 @@ start_port_server() {
     busy_tries=$((busy_tries + 1))
     if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
       ! grep -q "Address already in use" "$err_file"; then
-      echo "the $label did not start:" >&2
+      echo "the $label did not start (no port in $port_file within" \
+        "$((tries / 10)) s, or it ended):" >&2
       cat "$err_file" >&2
       return 1
     fi
@@ -190,15 +191,22 @@ own_display() {
     [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     E2E_XVFB_PID=$!
-    for i in $(seq 50); do
+    # Until its socket is there, or it ended: another test may have taken
+    # the number meanwhile, and its Xvfb won. A loaded machine takes
+    # seconds to start one.
+    for i in $(seq 600); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
       kill -0 "$E2E_XVFB_PID" 2>/dev/null || break
       sleep 0.1
     done
-    # Another test may have taken the number meanwhile: its Xvfb won.
     if kill -0 "$E2E_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
       export DISPLAY=":$n"
       return 0
+    fi
+    if kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
+      echo "Xvfb :$n made no socket within a minute" >&2
+      kill "$E2E_XVFB_PID" 2>/dev/null
+      wait "$E2E_XVFB_PID" 2>/dev/null
     fi
     E2E_XVFB_PID=""
   done

@@ -54,9 +54,10 @@ start_stats_server() {
   : >"$STATS_RECORDS"
   : >"$STATS_REQUESTS"
   STATS_SERVER_PID=""
-  # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
+  # A minute (Python and its Avro module start slowly on a loaded machine);
+  # STATS_START_TRIES shortens the wait for the tests.
   start_port_server "statistics server" "$port" "$port_file" \
-    "$dir/stats_server.err" "${STATS_START_TRIES:-100}" \
+    "$dir/stats_server.err" "${STATS_START_TRIES:-600}" \
     "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
     "${schema_args[@]}" --output "$STATS_RECORDS" \
     --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" || return 1
