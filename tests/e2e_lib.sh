@@ -101,12 +101,12 @@ wait_port_file() {
 # Starts COMMAND (a server that writes the port it listens on into
 # PORT_FILE) in the background with its errors in ERR_FILE, waiting TRIES
 # tenths of a second for the port. A fixed PORT held by someone else
-# (another build's tests on this machine) is tried again for up to thirty
-# seconds. Sets SERVER_PID; on failure prints ERR_FILE under "the LABEL did
-# not start:".
+# (another build's tests on this machine, whose cases hold it for a whole
+# install each) is tried again for up to three minutes. Sets SERVER_PID; on
+# failure prints ERR_FILE under "the LABEL did not start".
 start_port_server() {
   local label="$1" port="$2" port_file="$3" err_file="$4" tries="$5"
-  local busy_tries=0
+  local busy_until=$((SECONDS + 180))
   shift 5
   while :; do
     rm -f "$port_file"
@@ -116,8 +116,7 @@ start_port_server() {
       return 0
     fi
     SERVER_PID=""
-    busy_tries=$((busy_tries + 1))
-    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
+    if [ "$port" = 0 ] || [ "$SECONDS" -ge "$busy_until" ] ||
       ! grep -q "Address already in use" "$err_file"; then
       echo "the $label did not start (no port in $port_file within" \
         "$((tries / 10)) s, or it ended):" >&2

@@ -13,7 +13,7 @@
 #                                 the server (--fail N, --status S...).
 #                                 A fixed PORT held by someone else (another
 #                                 build's tests on this machine) is waited
-#                                 for, up to thirty seconds
+#                                 for, up to three minutes
 #   stop_stats_server             ends it
 #   stats_records EXPR [SESSION]  true when the Python expression EXPR holds
 #                                 for the list R of decoded records (only
