@@ -12,7 +12,7 @@
 #                         CRASH_SERVER_PID. ARGS go to the server
 #                         (--save-dir D, --fail N, --fail-status S,
 #                         --status S, --reply TEXT). A fixed PORT held by
-#                         someone else is waited for, up to thirty seconds
+#                         someone else is waited for, up to three minutes
 #   stop_crash_server     ends it
 #   crash_server_url [PATH]
 #                         http://127.0.0.1:$CRASH_PORT/PATH (PATH default

@@ -101,12 +101,12 @@ wait_port_file() {
 # Starts COMMAND (a server that writes the port it listens on into
 # PORT_FILE) in the background with its errors in ERR_FILE, waiting TRIES
 # tenths of a second for the port. A fixed PORT held by someone else
-# (another build's tests on this machine) is tried again for up to thirty
-# seconds. Sets SERVER_PID; on failure prints ERR_FILE under "the LABEL did
-# not start:".
+# (another build's tests on this machine, whose cases hold it for a whole
+# install each) is tried again for up to three minutes. Sets SERVER_PID; on
+# failure prints ERR_FILE under "the LABEL did not start".
 start_port_server() {
   local label="$1" port="$2" port_file="$3" err_file="$4" tries="$5"
-  local busy_tries=0
+  local busy_until=$((SECONDS + 180))
   shift 5
   while :; do
     rm -f "$port_file"
@@ -116,10 +116,10 @@ start_port_server() {
       return 0
     fi
     SERVER_PID=""
-    busy_tries=$((busy_tries + 1))
-    if [ "$port" = 0 ] || [ "$busy_tries" -ge 60 ] ||
+    if [ "$port" = 0 ] || [ "$SECONDS" -ge "$busy_until" ] ||
       ! grep -q "Address already in use" "$err_file"; then
-      echo "the $label did not start:" >&2
+      echo "the $label did not start (no port in $port_file within" \
+        "$((tries / 10)) s, or it ended):" >&2
       cat "$err_file" >&2
       return 1
     fi
@@ -190,15 +190,22 @@ own_display() {
     [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     E2E_XVFB_PID=$!
-    for i in $(seq 50); do
+    # Until its socket is there, or it ended: another test may have taken
+    # the number meanwhile, and its Xvfb won. A loaded machine takes
+    # seconds to start one.
+    for i in $(seq 600); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
       kill -0 "$E2E_XVFB_PID" 2>/dev/null || break
       sleep 0.1
     done
-    # Another test may have taken the number meanwhile: its Xvfb won.
     if kill -0 "$E2E_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
       export DISPLAY=":$n"
       return 0
+    fi
+    if kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
+      echo "Xvfb :$n made no socket within a minute" >&2
+      kill "$E2E_XVFB_PID" 2>/dev/null
+      wait "$E2E_XVFB_PID" 2>/dev/null
     fi
     E2E_XVFB_PID=""
   done

@@ -13,7 +13,7 @@
 #                                 the server (--fail N, --status S...).
 #                                 A fixed PORT held by someone else (another
 #                                 build's tests on this machine) is waited
-#                                 for, up to thirty seconds
+#                                 for, up to three minutes
 #   stop_stats_server             ends it
 #   stats_records EXPR [SESSION]  true when the Python expression EXPR holds
 #                                 for the list R of decoded records (only
@@ -54,9 +54,10 @@ start_stats_server() {
   : >"$STATS_RECORDS"
   : >"$STATS_REQUESTS"
   STATS_SERVER_PID=""
-  # Ten seconds; STATS_START_TRIES shortens the wait for the tests.
+  # A minute (Python and its Avro module start slowly on a loaded machine);
+  # STATS_START_TRIES shortens the wait for the tests.
   start_port_server "statistics server" "$port" "$port_file" \
-    "$dir/stats_server.err" "${STATS_START_TRIES:-100}" \
+    "$dir/stats_server.err" "${STATS_START_TRIES:-600}" \
     "$python" "$(dirname "${BASH_SOURCE[0]}")/stats_server.py" --port "$port" \
     "${schema_args[@]}" --output "$STATS_RECORDS" \
     --requests "$STATS_REQUESTS" --port-file "$port_file" "$@" || return 1

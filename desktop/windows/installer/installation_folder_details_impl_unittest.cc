@@ -24,6 +24,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
+#include "desktop/windows/installer/service/global_storage_win.h"
 #include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
@@ -75,6 +76,7 @@ class InstallationFolderDetailsImplTest : public testing::Test {
     SecurityUtilsImpl::SetInstanceForTesting(&security_);
   }
   void TearDown() override {
+    GlobalStorageWin::SetInstanceForTesting(nullptr);
     SecurityUtilsImpl::SetInstanceForTesting(nullptr);
   }
 
@@ -129,6 +131,8 @@ class InstallationFolderDetailsImplTest : public testing::Test {
   int64_t default_free_mb_ = 100000;
   std::map<base::string16, int64_t> free_mb_;
   std::vector<base::string16> queried_volumes_;
+  // The autoupdate storage of a test that needs one of its own.
+  std::unique_ptr<GlobalStorageWin> storage_;
 };
 
 // |length| characters: |parent|, then parts of at most 100 below it.
@@ -543,6 +547,11 @@ TEST_F(InstallationFolderDetailsImplTest, ProfileAndItsLanguage) {
 // which takes over what the profile's older fallback file still holds.
 TEST_F(InstallationFolderDetailsImplTest, AutoupdateUuid) {
   test::ScopedRegistryRoots roots;
+  // The process's storage migrates a fallback file only until it has
+  // written the registry once, which an earlier test or repeat may have
+  // done.
+  storage_ = GlobalStorageWin::CreateForTesting(false);
+  GlobalStorageWin::SetInstanceForTesting(storage_.get());
   WriteStatus();
   ASSERT_TRUE(WriteText(Dir().Append(L"installer_prefs.json"),
                         "{\"single_profile\":true}"));

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 #include "base/bind.h"
@@ -24,6 +25,8 @@ constexpr wchar_t kMutexName[] = L"kauc_registry_mutex";
 constexpr wchar_t kFallbackFileName[] = L"au_global_storage";
 constexpr char kFallbackDictionary[] = "GS";
 constexpr char kThreadName[] = "GsTaskThread";
+
+std::atomic<GlobalStorageWin*> g_testing_instance{nullptr};
 
 // Holds the access mutex from a zero wait until it goes out of scope. A
 // mutex left abandoned by a process that ended is as good as a free one.
@@ -160,6 +163,8 @@ GlobalStorageWin::~GlobalStorageWin() = default;
 
 // static
 GlobalStorageWin* GlobalStorageWin::GetInstance() {
+  if (GlobalStorageWin* testing = g_testing_instance.load())
+    return testing;
   // Checked inside the static initialisation, so that no thread gets the
   // instance before it knows where its values live. Never destroyed: an
   // examination that a newer one replaced may still use it on a worker
@@ -170,6 +175,11 @@ GlobalStorageWin* GlobalStorageWin::GetInstance() {
     return storage;
   }();
   return instance;
+}
+
+// static
+void GlobalStorageWin::SetInstanceForTesting(GlobalStorageWin* storage) {
+  g_testing_instance.store(storage);
 }
 
 // static

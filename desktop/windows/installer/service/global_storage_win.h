@@ -41,6 +41,10 @@ class GlobalStorageWin {
   // A fresh instance that decided as the first GetInstance() does; with
   // |fallback_only| its values live only in the fallback file.
   static std::unique_ptr<GlobalStorageWin> CreateForTesting(bool fallback_only);
+  // Makes GetInstance() answer |storage| until called again with null: the
+  // process's instance remembers what earlier work of the process did (a
+  // fallback file migrates once), which a test must not inherit.
+  static void SetInstanceForTesting(GlobalStorageWin* storage);
 
   // The fallback file becomes |folder|\"au_global_storage". Values found
   // there are copied into the registry once per process, unless this
