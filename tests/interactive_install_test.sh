@@ -55,15 +55,17 @@ wizard_case() {
   # The service serves the files there when it starts; the reply is
   # written once the port is known.
   : >"$E2E_CASE/www/metadata"
-  # By default the service holds the package back until the case makes
-  # the file RELEASE: the user accepts while it downloads, and the progress
-  # page stays for a screenshot, however slow a loaded machine is.
+  # By default the package comes slowly (about 12 s), and its last 64 KiB
+  # are held back until the case makes the file RELEASE: the user accepts
+  # while it downloads, and the progress page, its status telling of the
+  # download, stays for a screenshot, however slow a loaded machine is.
   RELEASE="$E2E_CASE/release"
   if [ $# -gt 0 ]; then
     printf '%s\n' "$@" >"$E2E_CASE/script"
   else
-    printf '/kavor_package.exe 200 hold_until=%s\n' \
-      "$(e2e_winpath "$RELEASE")" >"$E2E_CASE/script"
+    printf '/kavor_package.exe 200 trickle=65536/120 hold_after=%s hold_until=%s\n' \
+      "$(($(stat -c %s "$PACKAGE") - 65536))" "$(e2e_winpath "$RELEASE")" \
+      >"$E2E_CASE/script"
   fi
   stop_update_server
   start_update_server "$E2E_CASE/www" "$E2E_CASE/script" || exit 1

@@ -13,7 +13,9 @@
 #       keys body=TEXT, body_file=PATH (under DIR when relative),
 #       bytes=SIZE[:SEED], raw=TEXT, location=URL, header=NAME:VALUE,
 #       close_after=N, reset_after=N, stall_after=N, trickle=BYTES/MS;
-#       hold_until=WINPATH (nothing sent until that file exists);
+#       hold_until=WINPATH (nothing sent until that file exists), with
+#       hold_after=N (from offset N of the body on, a byte every half
+#       second until then);
 #       flags no_length, ignore_range, silent (never answers). In TEXT "\s" is a space, "\r" and "\n" line ends. A
 #       200 without a body of its own serves the file at TARGET, so
 #           /p.7z 503

@@ -24,6 +24,8 @@ namespace {
 // slices this long, so that the destructor only has to raise the flag.
 constexpr long kPollMicroseconds = 50 * 1000;
 constexpr DWORD kPollMs = 50;
+// A held body's pace: a byte this often.
+constexpr DWORD kHoldCreepMs = 500;
 // How long a connection may keep the server waiting for its request.
 constexpr DWORD kReceiveTimeoutMs = 5000;
 // Requests of the tests are small; anything bigger is a broken client.
@@ -150,6 +152,14 @@ bool SendAll(SOCKET socket,
     }
   }
   return true;
+}
+
+// Waits until |path| exists, when there is one, or the server stops.
+void WaitForFile(const std::wstring& path, const std::atomic<bool>& stopping) {
+  while (!path.empty() && !stopping &&
+         ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ::Sleep(kPollMs);
+  }
 }
 
 // Sleeps |ms| in slices; false when the server stops meanwhile.
@@ -499,11 +509,8 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
   if (observer)
     observer(request);
 
-  while (!response.hold_until_file.empty() && !stopping_ &&
-         ::GetFileAttributesW(response.hold_until_file.c_str()) ==
-             INVALID_FILE_ATTRIBUTES) {
-    ::Sleep(kPollMs);
-  }
+  if (response.hold_after == 0)
+    WaitForFile(response.hold_until_file, stopping_);
   if (response.silent) {
     HoldSilently(socket, stopping_);
     return;
@@ -587,6 +594,7 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
   const size_t piece =
       response.trickle_bytes ? response.trickle_bytes : kSendChunk;
   uint64_t sent = 0;
+  bool released = false;
   std::string chunk;
   for (;;) {
     if (response.stall_after != kNever && sent >= response.stall_after) {
@@ -595,7 +603,21 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
     }
     if (sent >= to_send || (cut != kNever && sent >= cut))
       break;
-    uint64_t want = std::min<uint64_t>(piece, to_send - sent);
+    // The hold is at an offset of the whole body, so a ranged request past
+    // it is held too. Held, the body creeps on a byte at a time: the client
+    // keeps seeing progress, and no time-out of its own ends the request.
+    bool holding = false;
+    if (response.hold_after && !released) {
+      released = first + sent < response.hold_after
+                     ? false
+                     : ::GetFileAttributesW(
+                           response.hold_until_file.c_str()) !=
+                           INVALID_FILE_ATTRIBUTES;
+      holding = first + sent >= response.hold_after && !released;
+    }
+    uint64_t want = std::min<uint64_t>(holding ? 1 : piece, to_send - sent);
+    if (response.hold_after && !released && first + sent < response.hold_after)
+      want = std::min<uint64_t>(want, response.hold_after - (first + sent));
     if (cut != kNever)
       want = std::min<uint64_t>(want, cut - sent);
     if (response.stall_after != kNever)
@@ -607,7 +629,11 @@ void LoopbackHttpServer::HandleConnection(uintptr_t connection) {
       return;
     }
     sent += chunk.size();
-    if (response.trickle_bytes && sent < to_send &&
+    if (holding && !Pause(kHoldCreepMs, stopping_)) {
+      ::closesocket(socket);
+      return;
+    }
+    if (!holding && response.trickle_bytes && sent < to_send &&
         !Pause(response.trickle_pause_ms, stopping_)) {
       ::closesocket(socket);
       return;

@@ -84,10 +84,13 @@ class LoopbackHttpServer {
     // Takes the request and never answers: not even the head is sent; the
     // connection is held as with |stall_after|.
     bool silent = false;
-    // When not empty, nothing is sent until this file exists (or the server
-    // stops): a test holds the answer until it has done what needs the
-    // client waiting, whatever the machine's load.
+    // When not empty, the answer is held until this file exists or the
+    // server stops: a test holds it until it has done what needs the client
+    // waiting, whatever the machine's load. With |hold_after| 0 nothing is
+    // sent meanwhile, not even the head; otherwise the body from that
+    // offset on creeps, a byte every half second.
     std::wstring hold_until_file;
+    size_t hold_after = 0;
     // When not empty, sent verbatim instead of the status line, headers and
     // body built from the fields above (malformed replies).
     std::string raw;

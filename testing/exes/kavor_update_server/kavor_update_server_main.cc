@@ -40,7 +40,9 @@
 //   silent             take the request and never answer (the connection is
 //                      kept as with stall_after)
 //   hold_until=PATH    send nothing until the file PATH (a Windows path)
-//                      exists
+//                      exists ...
+//   hold_after=N       ... or, from offset N of the body on, send a byte
+//                      every half second until then
 //   no_length          no Content-Length header
 //   ignore_range       a 200 answers ranges with the whole body
 // A 200 without body=, body_file= or bytes= has the body of the file at
@@ -205,10 +207,11 @@ bool ParseScriptLine(const std::string& line,
                                     base::TRIM_LEADING)
               .as_string());
     } else if ((key == "close_after" || key == "reset_after" ||
-                key == "stall_after") &&
+                key == "stall_after" || key == "hold_after") &&
                has_value && base::StringToSizeT(value, &number)) {
       (key == "close_after"   ? response->close_after
        : key == "reset_after" ? response->reset_after
+       : key == "hold_after"  ? response->hold_after
                               : response->stall_after) = number;
     } else if (key == "silent" && !has_value) {
       response->silent = true;
