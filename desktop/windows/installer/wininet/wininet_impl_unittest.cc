@@ -2,7 +2,9 @@
 
 #include <stdlib.h>
 #include <stdio.h>
+#include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "base/memory/scoped_refptr.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "base/test/handle_verifier_export.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
@@ -496,6 +499,187 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
           ranges[i]);
       EXPECT_EQ(1u, stats[i].headers.count("Content-Length"));
     }
+  }
+}
+
+// Plays a WinINet that finishes the last call of the first request late,
+// after the resume closed that request: as the second request is sent, the
+// first one's last read completes, having filled its buffer with bytes
+// that are not the body, or is reported cancelled. WinINet's closing
+// report for the first request is held back until then, as a WinINet does
+// while a call of the request is under way.
+class ScopedLateCompletion {
+ public:
+  explicit ScopedLateCompletion(bool with_bytes) : saved_(*Wininet()) {
+    base::AutoLock lock(Lock());
+    real_ = &saved_;
+    with_bytes_ = with_bytes;
+    requests_.clear();
+    contexts_.clear();
+    last_read_ = Read();
+    injected_ = 0;
+    held_context_ = 0;
+    WininetFunctions* table = const_cast<WininetFunctions*>(Wininet());
+    table->open_request = [](HINTERNET connection, LPCWSTR verb, LPCWSTR path,
+                             LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept,
+                             DWORD flags, DWORD_PTR context) {
+      HINTERNET request = real_->open_request(
+          connection, verb, path, version, referrer, accept, flags, context);
+      base::AutoLock lock(Lock());
+      requests_.push_back(request);
+      contexts_.push_back(context);
+      return request;
+    };
+    table->set_status_callback = [](HINTERNET handle,
+                                     INTERNET_STATUS_CALLBACK callback) {
+      {
+        base::AutoLock lock(Lock());
+        if (!callback || std::find(requests_.begin(), requests_.end(),
+                                   handle) == requests_.end()) {
+          return real_->set_status_callback(handle, callback);
+        }
+        product_callback_ = callback;
+      }
+      return real_->set_status_callback(handle, &Relay);
+    };
+    table->read_file = [](HINTERNET request, void* buffer, DWORD size,
+                          DWORD* read) {
+      {
+        base::AutoLock lock(Lock());
+        if (!requests_.empty() && request == requests_[0])
+          last_read_ = Read{buffer, size, read};
+      }
+      return real_->read_file(request, buffer, size, read);
+    };
+    table->send_request = [](HINTERNET request, LPCWSTR headers,
+                             DWORD headers_length, void* body,
+                             DWORD body_length) {
+      bool inject = false;
+      {
+        base::AutoLock lock(Lock());
+        inject = requests_.size() == 2 && request == requests_[1] &&
+                 last_read_.buffer && injected_ == 0;
+      }
+      if (inject)
+        CompleteFirstRequestLate();
+      return real_->send_request(request, headers, headers_length, body,
+                                 body_length);
+    };
+  }
+  ~ScopedLateCompletion() {
+    *const_cast<WininetFunctions*>(Wininet()) = saved_;
+  }
+  int injected() const { return injected_; }
+
+ private:
+  struct Read {
+    void* buffer = nullptr;
+    DWORD size = 0;
+    DWORD* read = nullptr;
+  };
+
+  static base::Lock& Lock() {
+    static base::Lock* const lock = new base::Lock;
+    return *lock;
+  }
+
+  static void CALLBACK Relay(HINTERNET handle,
+                             DWORD_PTR context,
+                             DWORD status,
+                             void* information,
+                             DWORD information_length) {
+    INTERNET_STATUS_CALLBACK callback;
+    {
+      base::AutoLock lock(Lock());
+      callback = product_callback_;
+      if (status == INTERNET_STATUS_HANDLE_CLOSING && injected_ == 0 &&
+          !requests_.empty() && handle == requests_[0] &&
+          context == contexts_[0]) {
+        held_context_ = context;
+        return;
+      }
+    }
+    callback(handle, context, status, information, information_length);
+  }
+
+  static void CompleteFirstRequestLate() {
+    HINTERNET first;
+    DWORD_PTR context;
+    INTERNET_STATUS_CALLBACK callback;
+    {
+      base::AutoLock lock(Lock());
+      first = requests_[0];
+      context = contexts_[0];
+      callback = product_callback_;
+      ++injected_;
+    }
+    INTERNET_ASYNC_RESULT result = {};
+    if (with_bytes_) {
+      memset(last_read_.buffer, 'X', last_read_.size);
+      *last_read_.read = last_read_.size;
+      result.dwResult = TRUE;
+    } else {
+      result.dwError = ERROR_INTERNET_OPERATION_CANCELLED;
+    }
+    callback(first, context, INTERNET_STATUS_REQUEST_COMPLETE, &result,
+             sizeof(result));
+    DWORD_PTR held;
+    {
+      base::AutoLock lock(Lock());
+      held = held_context_;
+    }
+    if (held) {
+      callback(first, held, INTERNET_STATUS_HANDLE_CLOSING, &first,
+               sizeof(first));
+    }
+  }
+
+  static const WininetFunctions* real_;
+  static bool with_bytes_;
+  static std::vector<HINTERNET> requests_;
+  static std::vector<DWORD_PTR> contexts_;
+  static Read last_read_;
+  static INTERNET_STATUS_CALLBACK product_callback_;
+  static std::atomic<int> injected_;
+  static DWORD_PTR held_context_;
+  const WininetFunctions saved_;
+};
+const WininetFunctions* ScopedLateCompletion::real_;
+bool ScopedLateCompletion::with_bytes_;
+std::vector<HINTERNET> ScopedLateCompletion::requests_;
+std::vector<DWORD_PTR> ScopedLateCompletion::contexts_;
+ScopedLateCompletion::Read ScopedLateCompletion::last_read_;
+INTERNET_STATUS_CALLBACK ScopedLateCompletion::product_callback_;
+std::atomic<int> ScopedLateCompletion::injected_;
+DWORD_PTR ScopedLateCompletion::held_context_;
+
+// What a request closed by a resume still reports belongs to no other
+// request: its bytes are never written and its completion neither ends
+// nor moves on the download, which goes on with the body as sent.
+TEST_F(WininetImplTest, LateCompletionsOfAClosedRequestAreIgnored) {
+  const std::string body = base::LoopbackHttpServer::Bytes(100000);
+  Response cut;
+  cut.body = body;
+  cut.close_after = 40000;
+  Response rest;
+  rest.body = body;
+  for (const bool with_bytes : {true, false}) {
+    SCOPED_TRACE(with_bytes ? "bytes" : "cancelled");
+    const std::string target = with_bytes ? "/late_bytes" : "/late_cancelled";
+    server_.Script(target, {cut, rest});
+    probe_ = Probe();
+    ScopedLateCompletion late(with_bytes);
+    auto downloader = MakeDownloader();
+    ASSERT_TRUE(StartProbe(downloader.get(), target));
+    RunUntilDone(downloader.get());
+    EXPECT_EQ(1, late.injected());
+    EXPECT_EQ(1, done_);
+    EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+        << downloader->GetErrorText();
+    EXPECT_EQ(body.size(), probe_.data.size());
+    EXPECT_TRUE(body == probe_.data);
+    EXPECT_EQ((std::vector<std::string>{"", "bytes=40000-"}),
+              RangesAsked(target));
   }
 }
 
