@@ -829,6 +829,7 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
     return false;
   }
   pending_call_ = PendingCall::kSend;
+  pending_read_came_back_empty_ = false;
   if (new_chunk)
     delegate_->OnChunkStarted(downloaded_size_);
   return true;
@@ -928,7 +929,8 @@ void WininetImpl::OnRequestComplete(uint64_t serial,
   }
   // A query that went through reports the bytes that have arrived in place
   // of an error; the read loop asks for them again.
-  if (pending_call_ == PendingCall::kQuery && succeeded)
+  const PendingCall call = pending_call_;
+  if (call == PendingCall::kQuery && succeeded)
     error = 0;
   pending_call_ = PendingCall::kNone;
   delegate_->OnRequestCompleted(error);
@@ -950,6 +952,8 @@ void WininetImpl::OnRequestComplete(uint64_t serial,
     if (HandleResponse())
       ReadLoop();
   } else {
+    if (call == PendingCall::kRead && request_context_->bytes_read == 0)
+      pending_read_came_back_empty_ = true;
     ReadLoop();
   }
 }
@@ -1201,7 +1205,10 @@ void WininetImpl::ReadLoop() {
     // per call that alone would make a fast download several times slower.
     // So a read waits only for about as many bytes as had piled up before
     // it, and after any wait the reads start again from what has arrived.
-    const bool flowing = read_at_once_ && bytes_read == read_size_;
+    // Such a read may be left pending; without a length to check the body
+    // against, a count the platform lost would go unnoticed (see below).
+    const bool flowing =
+        read_at_once_ && bytes_read == read_size_ && expected_size_ != 0;
     context->bytes_read = 0;
     read_at_once_ = false;
     if (flowing) {
@@ -1220,6 +1227,18 @@ void WininetImpl::ReadLoop() {
       }
       if (context->bytes_available == 0)
         break;
+      // A read that completes with no bytes ends the body. More after it
+      // means the count of that read was lost (Wine's WinINet clears it
+      // after its worker may have set it): its bytes left the stream
+      // without reaching the buffer's count. What is written holds; the
+      // rest is asked for again from there.
+      if (pending_read_came_back_empty_) {
+        LOG(WARNING) << "A read came back without its bytes; asking again "
+                        "from "
+                     << downloaded_size_;
+        ResumeAfterCut(ERROR_INTERNET_CONNECTION_ABORTED);
+        return;
+      }
       read_size_ = std::min(context->bytes_available, kReadBufferSize);
     }
     ReadingSlot().Set(context);

@@ -273,6 +273,9 @@ class WininetImpl : public WininetDownloader {
   // completion resumes the loop. A completion when none is pending is no
   // answer to anything asked.
   PendingCall pending_call_ = PendingCall::kNone;
+  // A read of the current request that WinINet left pending completed
+  // with no bytes: the body must end there.
+  bool pending_read_came_back_empty_ = false;
   uint32_t downloaded_size_ = 0;
   // The downloaded size when the last resume went out; none before one.
   std::optional<uint32_t> resumed_at_;

@@ -252,6 +252,18 @@ class WininetImplTest : public testing::Test {
     runner_->RunUntilIdle();
   }
 
+  // Wine's WinINet now and then loses the count of a read left pending
+  // (more often on a loaded machine); the downloader then asks for the rest
+  // again from what was written, in a request of its own, which a test
+  // that counts requests must allow for. |log| holds the warnings.
+  static bool LostReads(const base::ScopedLogLines& log) {
+    for (const std::string& line : log.lines()) {
+      if (line.find("A read came back without its bytes") == 0)
+        return true;
+    }
+    return false;
+  }
+
   std::vector<std::string> RangesAsked(const std::string& target) const {
     std::vector<std::string> ranges;
     for (const auto& request : server_.RequestsFor(target))
@@ -472,9 +484,12 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     auto downloader = MakeDownloader();
     auto writer = std::make_unique<WininetResponseWriter>();
     ASSERT_TRUE(writer->Open(file_));
+    base::ScopedLogLines log(base::logging::LOG_WARNING,
+                             base::logging::LOG_WARNING);
     ASSERT_TRUE(
         StartInto(downloader.get(), server_.Url(target), std::move(writer)));
     RunUntilDone(downloader.get());
+    const bool lost_reads = LostReads(log);
     EXPECT_EQ(1, done_);
     EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
         << downloader->GetErrorText();
@@ -484,7 +499,7 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     EXPECT_EQ(crypto::SHA256HashString(body),
               crypto::SHA256HashString(written));
     const std::vector<std::string> ranges = RangesAsked(target);
-    if (!c.ranges.empty()) {
+    if (!c.ranges.empty() && !lost_reads) {
       EXPECT_EQ(c.ranges, ranges);
     }
     // One record per request, numbered in turn, each starting where its
@@ -500,6 +515,94 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
       EXPECT_EQ(1u, stats[i].headers.count("Content-Length"));
     }
   }
+}
+
+// Plays Wine's WinINet losing the count of a read: the second read of the
+// first request, answered at once by the real WinINet, is turned into one
+// left pending whose completion comes with the bytes in the buffer but a
+// count of 0.
+class ScopedLostReadCount {
+ public:
+  ScopedLostReadCount() : saved_(*Wininet()) {
+    real_ = &saved_;
+    reads_ = 0;
+    lost_ = 0;
+    callback_ = nullptr;
+    request_ = nullptr;
+    WininetFunctions* table = const_cast<WininetFunctions*>(Wininet());
+    table->set_status_callback = [](HINTERNET handle,
+                                     INTERNET_STATUS_CALLBACK callback) {
+      if (callback && handle == request_)
+        callback_ = callback;
+      return real_->set_status_callback(handle, callback);
+    };
+    table->open_request = [](HINTERNET connection, LPCWSTR verb, LPCWSTR path,
+                             LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept,
+                             DWORD flags, DWORD_PTR context) {
+      context_ = context;
+      request_ = real_->open_request(connection, verb, path, version,
+                                     referrer, accept, flags, context);
+      return request_;
+    };
+    table->read_file = [](HINTERNET request, void* buffer, DWORD size,
+                          DWORD* read) {
+      const BOOL done = real_->read_file(request, buffer, size, read);
+      if (!done || *read == 0 || ++reads_ != 2 || lost_ != 0)
+        return done;
+      ++lost_;
+      *read = 0;
+      INTERNET_ASYNC_RESULT result = {TRUE, 0};
+      callback_(request, context_, INTERNET_STATUS_REQUEST_COMPLETE, &result,
+                sizeof(result));
+      ::SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    };
+  }
+  ~ScopedLostReadCount() {
+    *const_cast<WininetFunctions*>(Wininet()) = saved_;
+  }
+  int lost() const { return lost_; }
+
+ private:
+  static const WininetFunctions* real_;
+  static int reads_;
+  static int lost_;
+  static INTERNET_STATUS_CALLBACK callback_;
+  static DWORD_PTR context_;
+  static HINTERNET request_;
+  const WininetFunctions saved_;
+};
+const WininetFunctions* ScopedLostReadCount::real_;
+HINTERNET ScopedLostReadCount::request_;
+int ScopedLostReadCount::reads_;
+int ScopedLostReadCount::lost_;
+INTERNET_STATUS_CALLBACK ScopedLostReadCount::callback_;
+DWORD_PTR ScopedLostReadCount::context_;
+
+// A read that comes back without its count while the body goes on lost
+// bytes the file must have: the rest is asked for again from what was
+// written, so that the file holds the body as sent.
+TEST_F(WininetImplTest, ReadsThatLoseTheirCountAreAskedForAgain) {
+  Response whole;
+  whole.body = base::LoopbackHttpServer::Bytes(300000);
+  server_.Script("/lost", {whole, whole});
+  ScopedLostReadCount lost;
+  auto downloader = MakeDownloader();
+  ASSERT_TRUE(StartProbe(downloader.get(), "/lost"));
+  RunUntilDone(downloader.get());
+  ASSERT_EQ(1, lost.lost());
+  EXPECT_EQ(1, done_);
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+      << downloader->GetErrorText();
+  EXPECT_EQ(whole.body.size(), probe_.data.size());
+  EXPECT_TRUE(whole.body == probe_.data);
+  const std::vector<std::string> ranges = RangesAsked("/lost");
+  ASSERT_EQ(2u, ranges.size());
+  EXPECT_EQ("", ranges[0]);
+  unsigned offset = 0;
+  EXPECT_EQ(1, sscanf(ranges[1].c_str(), "bytes=%u-", &offset)) << ranges[1];
+  EXPECT_LT(0u, offset);
+  EXPECT_GT(whole.body.size(), offset);
 }
 
 // Plays a WinINet that finishes the last call of the first request late,
@@ -1246,6 +1349,8 @@ TEST_F(WininetImplTest, StalledServerIsRetriedUntilItAnswers) {
     progress_ = RecordingProgress();
     auto downloader = MakeDownloader();
     downloader->SetTimeoutForTesting(2000);
+    base::ScopedLogLines log(base::logging::LOG_WARNING,
+                             base::logging::LOG_WARNING);
     ASSERT_TRUE(StartProbe(downloader.get(), target));
     RunUntilDone(downloader.get());
     EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
@@ -1255,6 +1360,8 @@ TEST_F(WininetImplTest, StalledServerIsRetriedUntilItAnswers) {
     if (target == std::string("/silent")) {
       EXPECT_LE(4u, ranges.size());
       EXPECT_LE(1, progress_.stalled);
+    } else if (LostReads(log)) {
+      EXPECT_LE(2u, ranges.size());
     } else {
       // Resumed where the stall was, or before it: the client may drop
       // bytes it had not read when the time-out came.
