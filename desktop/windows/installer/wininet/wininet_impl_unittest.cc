@@ -256,12 +256,11 @@ class WininetImplTest : public testing::Test {
   // (more often on a loaded machine); the downloader then asks for the rest
   // again from what was written, in a request of its own, which a test
   // that counts requests must allow for. |log| holds the warnings.
-  static bool LostReads(const base::ScopedLogLines& log) {
-    for (const std::string& line : log.lines()) {
-      if (line.find("A read came back without its bytes") == 0)
-        return true;
-    }
-    return false;
+  static int LostReads(const base::ScopedLogLines& log) {
+    int lost = 0;
+    for (const std::string& line : log.lines())
+      lost += line.find("A read came back without its bytes") == 0;
+    return lost;
   }
 
   std::vector<std::string> RangesAsked(const std::string& target) const {
@@ -489,7 +488,7 @@ TEST_F(WininetImplTest, CutBodiesAreResumedIntoTheSameBytes) {
     ASSERT_TRUE(
         StartInto(downloader.get(), server_.Url(target), std::move(writer)));
     RunUntilDone(downloader.get());
-    const bool lost_reads = LostReads(log);
+    const bool lost_reads = LostReads(log) != 0;
     EXPECT_EQ(1, done_);
     EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
         << downloader->GetErrorText();
@@ -588,16 +587,21 @@ TEST_F(WininetImplTest, ReadsThatLoseTheirCountAreAskedForAgain) {
   server_.Script("/lost", {whole, whole});
   ScopedLostReadCount lost;
   auto downloader = MakeDownloader();
+  base::ScopedLogLines log(base::logging::LOG_WARNING,
+                           base::logging::LOG_WARNING);
   ASSERT_TRUE(StartProbe(downloader.get(), "/lost"));
   RunUntilDone(downloader.get());
   ASSERT_EQ(1, lost.lost());
+  // The one played here; the platform may lose others.
+  const int lost_reads = LostReads(log);
+  EXPECT_LE(1, lost_reads);
   EXPECT_EQ(1, done_);
   EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
       << downloader->GetErrorText();
   EXPECT_EQ(whole.body.size(), probe_.data.size());
   EXPECT_TRUE(whole.body == probe_.data);
   const std::vector<std::string> ranges = RangesAsked("/lost");
-  ASSERT_EQ(2u, ranges.size());
+  ASSERT_EQ(1u + lost_reads, ranges.size());
   EXPECT_EQ("", ranges[0]);
   unsigned offset = 0;
   EXPECT_EQ(1, sscanf(ranges[1].c_str(), "bytes=%u-", &offset)) << ranges[1];
@@ -773,6 +777,8 @@ TEST_F(WininetImplTest, LateCompletionsOfAClosedRequestAreIgnored) {
     probe_ = Probe();
     ScopedLateCompletion late(with_bytes);
     auto downloader = MakeDownloader();
+    base::ScopedLogLines log(base::logging::LOG_WARNING,
+                             base::logging::LOG_WARNING);
     ASSERT_TRUE(StartProbe(downloader.get(), target));
     RunUntilDone(downloader.get());
     EXPECT_EQ(1, late.injected());
@@ -781,8 +787,14 @@ TEST_F(WininetImplTest, LateCompletionsOfAClosedRequestAreIgnored) {
         << downloader->GetErrorText();
     EXPECT_EQ(body.size(), probe_.data.size());
     EXPECT_TRUE(body == probe_.data);
-    EXPECT_EQ((std::vector<std::string>{"", "bytes=40000-"}),
-              RangesAsked(target));
+    if (LostReads(log) == 0) {
+      EXPECT_EQ((std::vector<std::string>{"", "bytes=40000-"}),
+                RangesAsked(target));
+    }
+    int ignored = 0;
+    for (const std::string& line : log.lines())
+      ignored += line.find("Ignoring the completion of a closed request") == 0;
+    EXPECT_EQ(1, ignored);
   }
 }
 
@@ -1360,7 +1372,7 @@ TEST_F(WininetImplTest, StalledServerIsRetriedUntilItAnswers) {
     if (target == std::string("/silent")) {
       EXPECT_LE(4u, ranges.size());
       EXPECT_LE(1, progress_.stalled);
-    } else if (LostReads(log)) {
+    } else if (LostReads(log) != 0) {
       EXPECT_LE(2u, ranges.size());
     } else {
       // Resumed where the stall was, or before it: the client may drop
