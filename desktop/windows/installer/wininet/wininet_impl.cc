@@ -33,8 +33,8 @@ constexpr DWORD kWsaConnectionAborted = 10053;
 constexpr DWORD kWsaConnectionReset = 10054;
 constexpr DWORD kWsaTimedOut = 10060;
 
-// The channel of the downloader reading on this thread, for callbacks
-// WinINet makes without the request's context while InternetReadFile runs.
+// The context of the request read on this thread, for callbacks WinINet
+// makes without the request's context while InternetReadFile runs.
 base::ThreadLocalStorage::Slot& ReadingSlot() {
   static base::ThreadLocalStorage::Slot* const slot =
       new base::ThreadLocalStorage::Slot(nullptr);
@@ -325,12 +325,11 @@ void WininetImpl::PromptRequest::Clear() {
 }
 
 // What WinINet may touch of one session and connection, also after the
-// downloader let go of them: the context of its callbacks (with the owner
-// to post to), the buffers an unfinished call fills or reads, and the
-// session, which is closed once WinINet reports the connection closed.
-// WinINet holds a reference from the connection's opening until that
-// report, which is the last it makes about the connection and its
-// requests.
+// downloader let go of them: the context of the connection's callbacks,
+// the owner its requests report to, and the session, which is closed once
+// WinINet reports the connection closed. WinINet holds a reference from
+// the connection's opening until that report, which is the last it makes
+// about the connection and its requests.
 class WininetImpl::Channel : public base::RefCountedThreadSafe<Channel> {
  public:
   Channel(base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner,
@@ -361,13 +360,6 @@ class WininetImpl::Channel : public base::RefCountedThreadSafe<Channel> {
   const base::scoped_refptr<base::SingleThreadTaskRunner> owner_runner;
   const base::WeakPtr<WininetImpl> owner;
   HINTERNET session = nullptr;
-  // An asynchronous query or read fills these after the call returned.
-  const std::unique_ptr<char[]> read_buffer{new char[kReadBufferSize]};
-  DWORD bytes_available = 0;
-  DWORD bytes_read = 0;
-  // What an asynchronous send reads after the call returned.
-  std::wstring sent_headers;
-  std::string sent_payload;
 
  private:
   friend class base::RefCountedThreadSafe<Channel>;
@@ -380,6 +372,40 @@ class WininetImpl::Channel : public base::RefCountedThreadSafe<Channel> {
   base::WaitableEvent released_;
 
   DISALLOW_COPY_AND_ASSIGN(Channel);
+};
+
+// What WinINet may touch of one request, also after the downloader closed
+// it: the context of the request's callbacks, which says which request a
+// report is about, and the buffers its unfinished calls fill or read. A
+// resume or a redirect closes a request whose last call may still be under
+// way in WinINet; each request has its own context, so that neither a late
+// report nor late bytes of a closed request can be taken for the current
+// one's. WinINet holds a reference from the registration of the request's
+// callback until it reports the request's handle closing, the last report
+// it makes about the request.
+class WininetImpl::RequestContext
+    : public base::RefCountedThreadSafe<RequestContext> {
+ public:
+  RequestContext(base::scoped_refptr<Channel> channel, uint64_t serial)
+      : channel(std::move(channel)), serial(serial) {}
+
+  // The connection's channel, which names the owner to post to.
+  const base::scoped_refptr<Channel> channel;
+  // Unique among the downloader's requests.
+  const uint64_t serial;
+  // An asynchronous query or read fills these after the call returned.
+  const std::unique_ptr<char[]> read_buffer{new char[kReadBufferSize]};
+  DWORD bytes_available = 0;
+  DWORD bytes_read = 0;
+  // What an asynchronous send reads after the call returned.
+  std::wstring sent_headers;
+  std::string sent_payload;
+
+ private:
+  friend class base::RefCountedThreadSafe<RequestContext>;
+  ~RequestContext() = default;
+
+  DISALLOW_COPY_AND_ASSIGN(RequestContext);
 };
 
 // Runs the session's closing on a thread nobody joins, holding the channel
@@ -744,9 +770,11 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
                 INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
+  auto context =
+      base::MakeRefCounted<RequestContext>(channel_, ++request_serial_);
   request_ = Wininet()->open_request(
       connection_, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1",
-      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(channel_.get()));
+      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(context.get()));
   if (!request_) {
     RecordError(
         base::StringPrintf(
@@ -767,19 +795,25 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
   }
   if (!request_)
     return false;
+  request_context_ = context;
   SetInternetTimeouts(request_, timeout_ms_, 0);
+  // WinINet's, until it reports the request's handle closing.
+  context->AddRef();
   // Without it no completion would ever come.
   if (!SetStatusCallback(request_, &RequestStatusCallback)) {
     RecordError("Could not register the request status callback", true);
+    // Without the callback WinINet never reports the handle closing, nor
+    // anything else: its reference goes now.
+    context->Release();
     return false;
   }
   VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
   // Both buffers must outlive the asynchronous send, and this downloader:
-  // they are the channel's.
-  channel_->sent_headers = extra_headers_;
-  channel_->sent_payload = post ? payload_ : std::string();
-  std::wstring& headers = channel_->sent_headers;
-  std::string& body = channel_->sent_payload;
+  // they are the request's context's.
+  context->sent_headers = extra_headers_;
+  context->sent_payload = post ? payload_ : std::string();
+  std::wstring& headers = context->sent_headers;
+  std::string& body = context->sent_payload;
   if (!Wininet()->send_request(
           request_, headers.empty() ? nullptr : headers.c_str(),
           static_cast<DWORD>(headers.size()), post ? &body[0] : nullptr,
@@ -794,6 +828,8 @@ bool WininetImpl::OpenAndSendRequest(const CrackedUrl& url, bool new_chunk) {
         true);
     return false;
   }
+  pending_call_ = PendingCall::kSend;
+  pending_read_came_back_empty_ = false;
   if (new_chunk)
     delegate_->OnChunkStarted(downloaded_size_);
   return true;
@@ -805,34 +841,41 @@ void CALLBACK WininetImpl::RequestStatusCallback(HINTERNET handle,
                                                  DWORD status,
                                                  void* information,
                                                  DWORD information_length) {
-  Channel* self = reinterpret_cast<Channel*>(context);
+  RequestContext* self = reinterpret_cast<RequestContext*>(context);
+  if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+    // WinINet's last report about the request: it lets go of the context.
+    if (self)
+      self->Release();
+    return;
+  }
   const base::Location from_here = FROM_HERE_WITH_EXPLICIT_FUNCTION(
       "InternetStatusCallbackForRequestOnUnknownThread");
   if (!self) {
-    self = static_cast<Channel*>(ReadingSlot().Get());
+    self = static_cast<RequestContext*>(ReadingSlot().Get());
     if (!self)
       return;
-    self->owner_runner->PostNonNestableTask(
-        from_here,
-        base::BindOnce(&WininetImpl::OnNullRequestContext, self->owner));
+    self->channel->owner_runner->PostNonNestableTask(
+        from_here, base::BindOnce(&WininetImpl::OnNullRequestContext,
+                                  self->channel->owner));
   }
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
       std::string address;
       if (information)
         address = static_cast<const char*>(information);
-      self->owner_runner->PostNonNestableTask(
-          from_here, base::BindOnce(&WininetImpl::OnConnectedToServer,
-                                    self->owner, address));
+      self->channel->owner_runner->PostNonNestableTask(
+          from_here,
+          base::BindOnce(&WininetImpl::OnConnectedToServer,
+                         self->channel->owner, self->serial, address));
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       const auto* result =
           static_cast<const INTERNET_ASYNC_RESULT*>(information);
-      self->owner_runner->PostNonNestableTask(
+      self->channel->owner_runner->PostNonNestableTask(
           from_here,
-          base::BindOnce(&WininetImpl::OnRequestComplete, self->owner,
-                         !result || result->dwResult != 0,
+          base::BindOnce(&WininetImpl::OnRequestComplete, self->channel->owner,
+                         self->serial, !result || result->dwResult != 0,
                          result ? result->dwError : 0));
       break;
     }
@@ -853,17 +896,41 @@ void WininetImpl::OnNullRequestContext() {
   delegate_->OnNullRequestContext();
 }
 
-void WininetImpl::OnConnectedToServer(const std::string& address) {
+bool WininetImpl::IsCurrentRequest(uint64_t serial) const {
+  return request_context_ && request_context_->serial == serial;
+}
+
+void WininetImpl::OnConnectedToServer(uint64_t serial,
+                                      const std::string& address) {
+  // The statistics of the current chunk count its own request only.
+  if (!IsCurrentRequest(serial))
+    return;
   delegate_->OnConnectedToServer(address);
 }
 
-void WininetImpl::OnRequestComplete(bool succeeded, DWORD error) {
+void WininetImpl::OnRequestComplete(uint64_t serial,
+                                    bool succeeded,
+                                    DWORD error) {
   // A notification of a request that was already given up.
   if (state_ != STATE_REQUEST_SENT && state_ != STATE_RECEIVING)
     return;
+  // A call of a request closed since (by a resume or a redirect) that
+  // completed late: taken for the current request's, it would answer a call
+  // not made, or start a second read into the buffer of one under way.
+  if (!IsCurrentRequest(serial)) {
+    LOG(WARNING) << "Ignoring the completion of a closed request, error "
+                 << error;
+    return;
+  }
+  if (pending_call_ == PendingCall::kNone) {
+    LOG(WARNING) << "Ignoring a completion while no call is pending, error "
+                 << error;
+    return;
+  }
   // A query that went through reports the bytes that have arrived in place
   // of an error; the read loop asks for them again.
-  if (pending_call_ == PendingCall::kQuery && succeeded)
+  const PendingCall call = pending_call_;
+  if (call == PendingCall::kQuery && succeeded)
     error = 0;
   pending_call_ = PendingCall::kNone;
   delegate_->OnRequestCompleted(error);
@@ -885,6 +952,8 @@ void WininetImpl::OnRequestComplete(bool succeeded, DWORD error) {
     if (HandleResponse())
       ReadLoop();
   } else {
+    if (call == PendingCall::kRead && request_context_->bytes_read == 0)
+      pending_read_came_back_empty_ = true;
     ReadLoop();
   }
 }
@@ -1089,7 +1158,8 @@ void WininetImpl::OnProxyReply(int32_t result) {
 void WininetImpl::ReadLoop() {
   VLOG(2) << "Additional data downloaded";
   for (;;) {
-    const DWORD bytes_read = channel_->bytes_read;
+    RequestContext* const context = request_context_.get();
+    const DWORD bytes_read = context->bytes_read;
     if (bytes_read != 0) {
       // A server may send more than it announced (a range running past the
       // total, a length under a chunked body) or never stop: neither may
@@ -1108,7 +1178,7 @@ void WininetImpl::ReadLoop() {
         Fail();
         return;
       }
-      if (!writer_->Write(channel_->read_buffer.get(), bytes_read)) {
+      if (!writer_->Write(context->read_buffer.get(), bytes_read)) {
         RecordError(
             base::StringPrintf("Failed writing the response with error %u",
                                static_cast<unsigned>(writer_->last_error())));
@@ -1135,38 +1205,52 @@ void WininetImpl::ReadLoop() {
     // per call that alone would make a fast download several times slower.
     // So a read waits only for about as many bytes as had piled up before
     // it, and after any wait the reads start again from what has arrived.
-    const bool flowing = read_at_once_ && bytes_read == read_size_;
-    channel_->bytes_read = 0;
+    // Such a read may be left pending; without a length to check the body
+    // against, a count the platform lost would go unnoticed (see below).
+    const bool flowing =
+        read_at_once_ && bytes_read == read_size_ && expected_size_ != 0;
+    context->bytes_read = 0;
     read_at_once_ = false;
     if (flowing) {
       read_size_ = std::min(2 * read_size_, kReadBufferSize);
     } else {
       // A query left pending completes once bytes arrived or the body
       // ended; the loop then asks again and has the answer at once.
-      ReadingSlot().Set(channel_.get());
+      ReadingSlot().Set(context);
       const BOOL queried = Wininet()->query_data_available(
-          request_, &channel_->bytes_available, 0, 0);
+          request_, &context->bytes_available, 0, 0);
       const DWORD error = ::GetLastError();
       ReadingSlot().Set(nullptr);
       if (!queried) {
         OnReadFailed(PendingCall::kQuery, error);
         return;
       }
-      if (channel_->bytes_available == 0)
+      if (context->bytes_available == 0)
         break;
-      read_size_ = std::min(channel_->bytes_available, kReadBufferSize);
+      // A read that completes with no bytes ends the body. More after it
+      // means the count of that read was lost (Wine's WinINet clears it
+      // after its worker may have set it): its bytes left the stream
+      // without reaching the buffer's count. What is written holds; the
+      // rest is asked for again from there.
+      if (pending_read_came_back_empty_) {
+        LOG(WARNING) << "A read came back without its bytes; asking again "
+                        "from "
+                     << downloaded_size_;
+        ResumeAfterCut(ERROR_INTERNET_CONNECTION_ABORTED);
+        return;
+      }
+      read_size_ = std::min(context->bytes_available, kReadBufferSize);
     }
-    ReadingSlot().Set(channel_.get());
-    const BOOL read =
-        Wininet()->read_file(request_, channel_->read_buffer.get(), read_size_,
-                             &channel_->bytes_read);
+    ReadingSlot().Set(context);
+    const BOOL read = Wininet()->read_file(
+        request_, context->read_buffer.get(), read_size_, &context->bytes_read);
     const DWORD error = ::GetLastError();
     ReadingSlot().Set(nullptr);
     if (!read) {
       OnReadFailed(PendingCall::kRead, error);
       return;
     }
-    if (channel_->bytes_read == 0)
+    if (context->bytes_read == 0)
       break;
     read_at_once_ = true;
   }
@@ -1190,7 +1274,7 @@ void WininetImpl::OnReadFailed(PendingCall call, DWORD error) {
     // The request was closed under the read.
   } else if (IsReadInterruption(error)) {
     LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-    channel_->bytes_read = 0;
+    request_context_->bytes_read = 0;
     ResumeAfterCut(error);
   } else {
     RecordError(
@@ -1245,10 +1329,7 @@ void WininetImpl::Resume() {
     delegate_->OnChunkEnded(downloaded_size_);
   delegate_->OnRetry(retry_counter_);
   resumed_at_ = downloaded_size_;
-  if (channel_)
-    channel_->bytes_read = 0;
   read_at_once_ = false;
-  pending_call_ = PendingCall::kNone;
   ResetRequestChain();
   if (!ConnectAndSend(*cracked, true)) {
     LOG(ERROR) << "Could not resume downloading";
@@ -1271,6 +1352,10 @@ void WininetImpl::CloseRequest() {
     prompt_request_ = nullptr;
   }
   CloseInternetHandle(&request_);
+  // Whatever of the request is still under way in WinINet reports to a
+  // context that is no longer the current one.
+  request_context_ = nullptr;
+  pending_call_ = PendingCall::kNone;
 }
 
 void WininetImpl::Close() {

@@ -141,10 +141,11 @@ class WininetImpl : public WininetDownloader {
 
  private:
   class Channel;
+  class RequestContext;
   class SessionCloser;
 
-  // The read loop's calls.
-  enum class PendingCall { kNone, kQuery, kRead };
+  // The calls of the current request whose completion is awaited.
+  enum class PendingCall { kNone, kSend, kQuery, kRead };
 
   // The request handle as the proxy prompt sees it. The prompt runs later on
   // the UI thread; Close clears the handle here before closing it, so a
@@ -168,7 +169,7 @@ class WininetImpl : public WininetDownloader {
   };
 
   // WinINet's status callbacks, on WinINet's threads; their context is the
-  // connection's Channel.
+  // request's RequestContext, or the connection's Channel.
   static void CALLBACK RequestStatusCallback(HINTERNET handle,
                                              DWORD_PTR context,
                                              DWORD status,
@@ -188,10 +189,12 @@ class WininetImpl : public WininetDownloader {
   bool OpenAndSendRequest(const CrackedUrl& url, bool new_chunk);
   // Reactions to WinINet's reports, on the owner thread.
   void OnNullRequestContext();
-  void OnConnectedToServer(const std::string& address);
-  // |succeeded| and |error| are the asynchronous result's dwResult and
-  // dwError.
-  void OnRequestComplete(bool succeeded, DWORD error);
+  // True when |serial| names the request now open.
+  bool IsCurrentRequest(uint64_t serial) const;
+  // |serial| is the reporting request's; |succeeded| and |error| are the
+  // asynchronous result's dwResult and dwError.
+  void OnConnectedToServer(uint64_t serial, const std::string& address);
+  void OnRequestComplete(uint64_t serial, bool succeeded, DWORD error);
   // False when the read loop must not follow.
   bool HandleResponse();
   // Asks again where a redirect answer points, when it may be followed.
@@ -239,6 +242,9 @@ class WininetImpl : public WininetDownloader {
   // destruction, until WinINet let go of them.
   std::vector<base::scoped_refptr<Channel>> closed_channels_;
   HINTERNET request_ = nullptr;
+  // The open request's context, and the serial the next request's takes.
+  base::scoped_refptr<RequestContext> request_context_;
+  uint64_t request_serial_ = 0;
   // Shared with the proxy prompt while one may run.
   base::scoped_refptr<PromptRequest> prompt_request_;
   // The URL given to Start, which every resume asks again, and the one the
@@ -257,14 +263,19 @@ class WininetImpl : public WininetDownloader {
   // Under Wine every read that waits costs a round trip through the WinINet
   // threads, so a small buffer makes a download many times slower than the
   // network (1 KiB: about 26 times slower than a plain client on a
-  // loopback). The buffer is the Channel's.
+  // loopback). The buffer is the request's context's.
   static constexpr DWORD kReadBufferSize = 64 * 1024;
   // The size the last read asked for, and whether it completed at once.
   DWORD read_size_ = 0;
   bool read_at_once_ = false;
-  // The call of the read loop that WinINet left pending; its completion
-  // notification resumes the loop.
+  // The call of the current request that WinINet left pending: the send,
+  // whose completion brings the answer, or a call of the read loop, whose
+  // completion resumes the loop. A completion when none is pending is no
+  // answer to anything asked.
   PendingCall pending_call_ = PendingCall::kNone;
+  // A read of the current request that WinINet left pending completed
+  // with no bytes: the body must end there.
+  bool pending_read_came_back_empty_ = false;
   uint32_t downloaded_size_ = 0;
   // The downloaded size when the last resume went out; none before one.
   std::optional<uint32_t> resumed_at_;
