@@ -140,8 +140,10 @@ check_fetch_failed() {
     has "$LOG" "Package fetcher failed."
   check "$what: \"$message\" reported" has "$ERR" "$message"
   check "$what: nothing installed" [ ! -e "$C/Kavor" ]
-  check "$what: registry as it was" \
-    [ "$(registry_kavor_lines)" = "$REG_BEFORE" ]
+  local now
+  now=$(registry_kavor_lines)
+  check "$what: registry as it was ($(diff <(echo "$REG_BEFORE") <(echo "$now") | grep '^[<>]' | tr '\n' ';'))" \
+    [ "$now" = "$REG_BEFORE" ]
   check "$what: no package folder left ($(package_folders | head -3))" \
     [ -z "$(package_folders)" ]
 }
