@@ -11,7 +11,10 @@
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/threading/thread.h"
 #include "base/test/bounded_wait.h"
 #include "base/test/loopback_http_server.h"
 #include "base/test/scoped_log_lines.h"
@@ -20,7 +23,9 @@
 #include "desktop/windows/installer/common/installer_result.h"
 #include "desktop/windows/installer/package_fetcher/payload_manager.h"
 #include "desktop/windows/installer/runner/main_process_installer_runner.h"
+#include "desktop/windows/installer/service/installation_status.h"
 #include "desktop/windows/installer/service/security_utils.h"
+#include "desktop/windows/installer/steps/downloadable_resources.h"
 #include "desktop/windows/installer/test/fake_runner.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "desktop/windows/installer/test/recording_stats_sender.h"
@@ -38,7 +43,12 @@ struct WritableFolderDetails : test::FakeFolderDetails {
   using test::FakeFolderDetails::FakeFolderDetails;
   bool HasWriteAccess() const override { return true; }
   bool HasExistingInstallation() const override { return existing; }
+  const InstallationStatus* GetInstallationStatus() const override {
+    return installed ? installed
+                     : test::FakeFolderDetails::GetInstallationStatus();
+  }
   bool existing = false;
+  const InstallationStatus* installed = nullptr;
 };
 
 // Settings that take a mode and a folder as the real ones do, without
@@ -85,11 +95,26 @@ class FetchWatchingController : public SilentInstallerController {
     Terminate();
   }
   bool StartFetcherThread(base::Thread* thread) override {
-    return thread_starts &&
-           SilentInstallerController::StartFetcherThread(thread);
+    if (!thread_starts ||
+        !SilentInstallerController::StartFetcherThread(thread)) {
+      return false;
+    }
+    if (hold_fetcher) {
+      // Everything asked of the fetcher queues behind this until the test
+      // lets it go.
+      thread->task_runner()->PostTask(
+          FROM_HERE, base::BindOnce(
+                         [](base::WaitableEvent* hold) {
+                           EXPECT_TRUE(base::WaitWithin(
+                               hold, "the release of the fetcher thread"));
+                         },
+                         hold_fetcher));
+    }
+    return true;
   }
 
   bool thread_starts = true;
+  base::WaitableEvent* hold_fetcher = nullptr;
   int starts = 0;
   int starts_at_error = -1;
   std::vector<std::string> errors;
@@ -154,6 +179,10 @@ class SilentInstallerControllerTest : public testing::Test {
   std::vector<std::string> events_;
   RunnerLog runner_log_;
   ModeSettings settings_;
+  // Outlives the controller, whose fetcher thread may wait on it.
+  base::WaitableEvent backend_started_{
+      base::WaitableEvent::ResetPolicy::MANUAL,
+      base::WaitableEvent::InitialState::NOT_SIGNALED};
   std::unique_ptr<SilentInstallerController> controller_;
 };
 
@@ -356,7 +385,9 @@ TEST_F(SilentInstallerControllerTest, FileStepsSendNoStepStatistics) {
 // A run that only fetches the additional files missing from an existing
 // installation starts the fetch once, although both the start and the
 // settings' arrival ask for it: each further start would delete the folder of
-// the one before.
+// the one before. The fetcher thread is held until the backend has started,
+// so both asks are made before the fetch does anything, and the fetch's
+// failure, which ends the run, comes only after them.
 TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
   base::LoopbackHttpServer server;
   // Unscripted: every request fails at once.
@@ -365,18 +396,43 @@ TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
   command_line->AppendSwitchNative("internal-package-server",
                                    server.Url("/package"));
   command_line->AppendSwitch("fix-downloadable-resources");
+  // An installation that lacks one of its resources.
+  base::ScopedTempDir install;
+  ASSERT_TRUE(install.CreateUniqueTempDir());
+  InstallationStatus installed;
+  installed.subfolder = base::FilePath(L"1.0");
+  const DownloadableResource* resources = GetDownloadableResources();
+  for (size_t i = 1; i < kDownloadableResourceCount; ++i) {
+    const base::FilePath file = GetResourceFilePath(
+        install.GetPath().Append(installed.subfolder), resources[i]);
+    ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+    ASSERT_EQ(0, base::WriteFile(file, "", 0));
+  }
+  settings_.folder = install.GetPath();
   settings_.all_users = false;
   settings_.details.existing = true;
+  settings_.details.installed = &installed;
   base::ScopedTempDir download;
   ASSERT_TRUE(download.CreateUniqueTempDir());
   PayloadManagerImpl payload(base::FilePath(L"C:\\no-such-installer.exe"));
   auto controller = std::make_unique<FetchWatchingController>(
       std::make_unique<FakeRunner>(&runner_log_), &settings_);
+  controller->hold_fetcher = &backend_started_;
+  runner_log_.on_start = base::BindRepeating(
+      &base::WaitableEvent::Signal, base::Unretained(&backend_started_));
   FetchWatchingController* watched = controller.get();
   controller_ = std::move(controller);
   ASSERT_TRUE(StartAndRunUntilQuit(&payload, download.GetPath(), nullptr));
-  EXPECT_EQ(1, watched->starts_at_error);
   EXPECT_EQ(1, runner_log_.starts);
+  EXPECT_EQ(1, watched->starts_at_error);
+  EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
+  EXPECT_EQ(1, runner_log_.stops);
+  // The fetch asked for what is missing, and only that.
+  const std::vector<base::LoopbackHttpServer::Request> requests =
+      server.requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("/package?additional_files=" + DecodeResourcePath(resources[0]),
+            requests[0].target);
 }
 
 // A fetcher thread that does not start is a fetch failure, reported after
