@@ -44,6 +44,7 @@
 #include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "desktop/windows/installer/service/transactions/registry_operations.h"
 #include "desktop/windows/installer/service/transactions/registry_value_template.h"
+#include "desktop/windows/installer/service/windows_task_scheduler.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -246,6 +247,10 @@ void Installer::RunBody() {
     ReportSuccess();
     return;
   }
+
+  // The task registration comes last; the service it needs starts while
+  // the files go in.
+  StartTaskServiceEarly();
 
   const base::FilePath folder = GetInstallFolder();
   const base::string16 interrupted_name =

@@ -9,6 +9,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "base/files/file.h"
@@ -363,6 +365,51 @@ bool IsParentPathIgnoreCase(const base::FilePath& parent,
                             const base::FilePath& child) {
   return base::FilePath(base::ToLowerASCII(parent.value()))
       .IsParent(base::FilePath(base::ToLowerASCII(child.value())));
+}
+
+namespace {
+
+struct ServiceHandleCloser {
+  void operator()(SC_HANDLE handle) const { ::CloseServiceHandle(handle); }
+};
+using ScopedServiceHandle =
+    std::unique_ptr<std::remove_pointer<SC_HANDLE>::type, ServiceHandleCloser>;
+
+}  // namespace
+
+bool StartServiceIfStopped(const wchar_t* name) {
+  ScopedServiceHandle manager(
+      ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    PLOG(WARNING) << "Cannot reach the Service Control Manager";
+    return false;
+  }
+  // Without the right to start it, its state still tells whether it runs.
+  ScopedServiceHandle service(
+      ::OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS | SERVICE_START));
+  if (!service)
+    service.reset(::OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+  if (!service) {
+    PLOG(WARNING) << "Cannot open the service " << name;
+    return false;
+  }
+  SERVICE_STATUS status = {};
+  if (!::QueryServiceStatus(service.get(), &status)) {
+    PLOG(WARNING) << "Cannot read the state of the service " << name;
+    return false;
+  }
+  if (status.dwCurrentState == SERVICE_RUNNING ||
+      status.dwCurrentState == SERVICE_START_PENDING) {
+    return true;
+  }
+  if (::StartServiceW(service.get(), 0, nullptr) ||
+      ::GetLastError() == ERROR_SERVICE_ALREADY_RUNNING) {
+    LOG(INFO) << "Asked the service " << name << " to start";
+    return true;
+  }
+  LOG(WARNING) << "Cannot start the service " << name << ": "
+               << FormatWin32Error(::GetLastError());
+  return false;
 }
 
 std::string FormatWin32Error(DWORD code) {

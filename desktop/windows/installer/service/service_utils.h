@@ -92,6 +92,12 @@ bool IsParentPathIgnoreCase(const base::FilePath& parent,
 // e.g. "Access is denied. (0x5)".
 std::string FormatWin32Error(DWORD code);
 
+// Asks the Service Control Manager to start the service |name| unless it
+// runs or is starting, without waiting for it. True when it runs, is
+// starting or was asked to start. A caller without the right to start it
+// gets false, as for a service that does not exist.
+bool StartServiceIfStopped(const wchar_t* name);
+
 // Whether |path|'s base name is a version such as "47.0.4127.0"; |major|
 // receives its first number.
 bool IsVersionFolderName(const base::FilePath& path, uint32_t* major);

@@ -11,6 +11,8 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
+#include "base/threading/platform_thread.h"
+#include "base/time/time.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -231,6 +233,53 @@ TEST(ServiceUtilsTest, SamCompatibleUserNameEndsWithTheUserName) {
   EXPECT_TRUE(
       base::EndsWith(sam, L"\\" + user, base::CompareCase::INSENSITIVE_ASCII))
       << sam;
+}
+
+// A service's state changes in its own process and nothing signals it here:
+// the state is read until it is |state| or a minute passed.
+bool WaitForServiceState(SC_HANDLE service, DWORD state) {
+  const base::TimeTicks deadline =
+      base::TimeTicks::Now() + base::TimeDelta::FromMinutes(1);
+  SERVICE_STATUS status = {};
+  while (::QueryServiceStatus(service, &status)) {
+    if (status.dwCurrentState == state)
+      return true;
+    if (base::TimeTicks::Now() > deadline)
+      break;
+    base::PlatformThread::Sleep(base::TimeDelta::FromMilliseconds(20));
+  }
+  ADD_FAILURE() << "The service is in state " << status.dwCurrentState
+                << ", not " << state;
+  return false;
+}
+
+// The still-image service: one that exists on every system and may be
+// stopped, unlike the task service under Wine.
+TEST(StartServiceIfStoppedTest, StartsAStoppedServiceAndLeavesARunningOne) {
+  const wchar_t kName[] = L"StiSvc";
+  SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  ASSERT_TRUE(manager);
+  SC_HANDLE service = ::OpenServiceW(
+      manager, kName, SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP);
+  ASSERT_TRUE(service);
+  SERVICE_STATUS status = {};
+  ASSERT_TRUE(::QueryServiceStatus(service, &status));
+  if (status.dwCurrentState != SERVICE_STOPPED) {
+    ASSERT_TRUE(WaitForServiceState(service, SERVICE_RUNNING));
+    ASSERT_TRUE(::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitForServiceState(service, SERVICE_STOPPED));
+  }
+
+  EXPECT_TRUE(StartServiceIfStopped(kName));
+  EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING));
+  EXPECT_TRUE(StartServiceIfStopped(kName));
+  EXPECT_TRUE(WaitForServiceState(service, SERVICE_RUNNING));
+  EXPECT_FALSE(StartServiceIfStopped(L"KavorNoSuchService"));
+
+  if (::ControlService(service, SERVICE_CONTROL_STOP, &status))
+    WaitForServiceState(service, SERVICE_STOPPED);
+  ::CloseServiceHandle(service);
+  ::CloseServiceHandle(manager);
 }
 
 }  // namespace

@@ -47,6 +47,12 @@ class WindowsTaskScheduler {
   virtual base::Time GetLastRunTime(const std::wstring& name) = 0;
 };
 
+// Where the task service starts on demand, or has not finished starting,
+// its start takes about a second, and the first task call of the run would
+// wait for it at the very end of an install. This asks the Service Control
+// Manager to start it, on a thread of its own, and returns at once.
+void StartTaskServiceEarly();
+
 // The scheduler of the running system: Task Scheduler 2.0 from Windows Vista
 // on, 1.0 before.
 std::unique_ptr<WindowsTaskScheduler> CreateWindowsTaskScheduler();
