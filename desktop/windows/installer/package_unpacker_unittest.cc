@@ -399,5 +399,27 @@ TEST_F(PackageUnpackerTest, InterruptionStopsTheExtractionBetweenEntries) {
   EXPECT_EQ("", InstallTree());
 }
 
+// A package of many entries in one block is written while it is decoded:
+// a run interrupted midway stops there, once the entries handed out are
+// written, and nothing of them is left after the rollback.
+TEST_F(PackageUnpackerTest, InterruptionInTheMiddleOfAnOverlappedExtraction) {
+  ASSERT_TRUE(base::CopyFile(test::TestData(L"lzma_util\\many.7z"),
+                             package_.Append(L"kavor_package")));
+  stop_after_ = 20;
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  EXPECT_FALSE(MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
+                   ->Unpack(&command_line));
+  EXPECT_NE(std::string::npos,
+            LastError().find("Could not lzma unpack, error code: 14"))
+      << LastError();
+  ASSERT_EQ(20u, events_.size());
+  EXPECT_EQ("total 44", events_[0]);
+  EXPECT_EQ("direct_unpacking 19", events_.back());
+  EXPECT_EQ(21, asked_to_stop_);
+  EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
+}
+
 }  // namespace
 }  // namespace installer
