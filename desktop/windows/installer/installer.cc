@@ -552,6 +552,12 @@ void Installer::WaitForPackage(PackageOperation operation) {
   VLOG(1) << "Event name for package_ready: " << name;
   package_ready_event_.Set(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
+    // A front end that stops the run closes the event: the interruption,
+    // not a fault, is why it is gone.
+    if (IsRunInterrupted()) {
+      CancelInterrupted();
+      return;
+    }
     ReportError(RESULT_GENERAL_ERROR, base::string16(),
                 "Failed to open a handle to the package ready event");
     return;

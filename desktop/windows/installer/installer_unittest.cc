@@ -263,7 +263,11 @@ void RunPostedTasks() {
 // Records the run's events in order; an error as "error <code> <message>".
 class InstallerTest : public testing::Test, public InstallerObserver {
  protected:
-  void OnInstallFolderReady() override { events_.push_back("ready"); }
+  void OnInstallFolderReady() override {
+    events_.push_back("ready");
+    if (on_ready_)
+      on_ready_();
+  }
   void OnStartingNewMainProcess(bool) override { events_.push_back("start"); }
   void OnReturnedToPreviousMainProcess() override {
     events_.push_back("returned");
@@ -362,10 +366,11 @@ class InstallerTest : public testing::Test, public InstallerObserver {
     installer_->AddObserver(this);
     ASSERT_TRUE(installer_->Run(&settings_));
   }
-  // Runs the loop until the run's outcome, at most a few seconds.
+  // Runs the loop until the run's outcome, at most a minute: a loaded
+  // machine may take seconds over a run that starts processes.
   void RunUntilOutcome() {
     base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
-        FROM_HERE, loop_->QuitClosure(), base::TimeDelta::FromSeconds(5));
+        FROM_HERE, loop_->QuitClosure(), base::TimeDelta::FromSeconds(60));
     loop_->Run();
   }
   void RunInstaller() {
@@ -403,6 +408,7 @@ class InstallerTest : public testing::Test, public InstallerObserver {
   std::unique_ptr<base::win::RegKey> machine_;
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
   base::win::ScopedHandle interrupted_;
+  std::function<void()> on_ready_;
   std::unique_ptr<base::RunLoop> loop_;
   std::vector<std::string> events_;
   base::string16 error_path_;
@@ -663,6 +669,20 @@ TEST_F(InstallerTest, NoHandOverOnceTheFrontEndIsGone) {
   RunUntilOutcome();
   EXPECT_EQ(std::vector<std::string>({"ready", "cancelled"}), events_);
   EXPECT_TRUE(installer_->interrupted_with_package());
+  EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+}
+
+// A front end that stops the run as the backend starts may have closed the
+// ready event before the backend opens it: the run is interrupted, not
+// failed.
+TEST_F(InstallerTest, ReadyEventGoneWithTheInterruptionCancelsTheRun) {
+  // As the front end stops on the folder's news: the interruption is set
+  // and the ready event, never made here, is gone.
+  on_ready_ = [this] { ASSERT_TRUE(::SetEvent(interrupted_.Get())); };
+  command_line_.AppendSwitch("wait-for-package");
+  state_.package_dir = temp_.GetPath();
+  RunInstaller();
+  EXPECT_EQ(std::vector<std::string>({"ready", "cancelled"}), events_);
   EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
 }
 

@@ -5,6 +5,9 @@
 #include <shlobj.h>
 #include <winioctl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
@@ -26,9 +29,15 @@ namespace {
 
 OsOperations* g_operations_for_testing = nullptr;
 
-// Long enough for a responsive window to answer, short enough that slow
-// windows cannot hold up the installer; hung ones are skipped at once.
-constexpr UINT kBroadcastTimeoutMs = 500;
+// The wait of the whole settings-change broadcast. A responsive window
+// answers well within it; a window that does not answer still gets the
+// message when it next reads its queue, so waiting longer for it would only
+// hold up the end of the run. Hung windows are skipped at once.
+constexpr uint32_t kBroadcastBudgetMs = 100;
+
+// The wait each window is granted once the budget is spent: the message is
+// still sent, and a window that answers at once is not counted as silent.
+constexpr uint32_t kBroadcastLeastWaitMs = 1;
 
 constexpr wchar_t kStartMenuInternetKey[] =
     L"Software\\Clients\\StartMenuInternet";
@@ -267,16 +276,71 @@ bool IsDriveReadyAfterCheckVerify(bool succeeded, DWORD error) {
   return succeeded || error == ERROR_MEDIA_CHANGED;
 }
 
-void BroadcastDefaultBrowserChange() {
-  // A notification cannot carry a pointer to another process, and the
-  // system refuses one (ERROR_MESSAGE_SYNC_ONLY): the text needs a sent
-  // message, bounded so that no window can stall the installer.
-  DWORD_PTR result = 0;
-  if (!::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                             reinterpret_cast<LPARAM>(kStartMenuInternetKey),
-                             SMTO_ABORTIFHUNG, kBroadcastTimeoutMs, &result)) {
-    PLOG(ERROR) << "Broadcasting the browser settings change failed";
+namespace {
+
+class SystemSettingChangeTarget : public SettingChangeTarget {
+ public:
+  uint32_t GetTickCount() override { return ::GetTickCount(); }
+
+  std::vector<HWND> GetTopLevelWindows() override {
+    std::vector<HWND> windows;
+    if (!::EnumWindows(&AddWindow, reinterpret_cast<LPARAM>(&windows)))
+      PLOG(ERROR) << "Cannot list the top-level windows";
+    return windows;
   }
+
+  bool SendSettingChange(HWND window,
+                         const wchar_t* text,
+                         uint32_t timeout_ms) override {
+    // A notification cannot carry a pointer to another process, and the
+    // system refuses one (ERROR_MESSAGE_SYNC_ONLY): the text needs a sent
+    // message. The text must outlive the send: a window of this process
+    // that answers late reads it after the sender moved on.
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0,
+                                 reinterpret_cast<LPARAM>(text),
+                                 SMTO_ABORTIFHUNG, timeout_ms, &result) != 0;
+  }
+
+ private:
+  static BOOL CALLBACK AddWindow(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+  }
+};
+
+}  // namespace
+
+size_t BroadcastSettingChange(const wchar_t* text,
+                              uint32_t budget_ms,
+                              SettingChangeTarget* target) {
+  // Sent window by window rather than to HWND_BROADCAST: there the time-out
+  // counts for each window, so every window that does not answer would add
+  // its own wait to the run.
+  const std::vector<HWND> windows = target->GetTopLevelWindows();
+  const uint32_t start = target->GetTickCount();
+  size_t answered = 0;
+  for (HWND window : windows) {
+    const uint32_t spent = target->GetTickCount() - start;
+    const uint32_t wait = spent < budget_ms
+                              ? std::max(budget_ms - spent,
+                                         kBroadcastLeastWaitMs)
+                              : kBroadcastLeastWaitMs;
+    if (target->SendSettingChange(window, text, wait))
+      ++answered;
+  }
+  if (answered < windows.size()) {
+    LOG(WARNING) << "The settings change was sent to " << windows.size()
+                 << " top-level windows; " << windows.size() - answered
+                 << " did not answer in time and get it when they next read "
+                    "their messages";
+  }
+  return answered;
+}
+
+void BroadcastDefaultBrowserChange() {
+  SystemSettingChangeTarget target;
+  BroadcastSettingChange(kStartMenuInternetKey, kBroadcastBudgetMs, &target);
   ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/strings/string16.h"
 #include "desktop/windows/installer/os_operations.h"
@@ -50,8 +51,31 @@ bool GetElevatedLaunchParameters(const base::CommandLine& command_line,
                                  base::string16* parameters);
 
 // Tells every top-level window and the shell that the registered browsers
-// and associations changed.
+// and associations changed, waiting a bounded time for the windows.
 void BroadcastDefaultBrowserChange();
+
+// What a settings-change broadcast needs of the system.
+class SettingChangeTarget {
+ public:
+  virtual ~SettingChangeTarget() = default;
+  // Milliseconds since some fixed point; wraps around.
+  virtual uint32_t GetTickCount() = 0;
+  virtual std::vector<HWND> GetTopLevelWindows() = 0;
+  // Sends WM_SETTINGCHANGE with |text| to |window|, waiting at most
+  // |timeout_ms| for its answer and not at all when the window is hung;
+  // false when it did not answer.
+  virtual bool SendSettingChange(HWND window,
+                                 const wchar_t* text,
+                                 uint32_t timeout_ms) = 0;
+};
+
+// Sends |text| to every top-level window of |target|; the waits for their
+// answers together stay within |budget_ms| (plus a millisecond a window
+// once it is spent), so that windows that do not answer cannot add up.
+// Returns how many answered.
+size_t BroadcastSettingChange(const wchar_t* text,
+                              uint32_t budget_ms,
+                              SettingChangeTarget* target);
 
 }  // namespace installer
 

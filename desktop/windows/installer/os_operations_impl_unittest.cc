@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -281,6 +282,106 @@ TEST(OsOperationsTest, BroadcastReachesTopLevelWindowsWithTheText) {
   EXPECT_EQ(
       (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
       changes);
+}
+
+// Windows of which some never answer; each one that does not answer holds
+// the sender for the whole wait it was granted.
+class SilentWindowsTarget : public SettingChangeTarget {
+ public:
+  explicit SilentWindowsTarget(std::vector<bool> answers)
+      : answers_(std::move(answers)) {}
+
+  uint32_t GetTickCount() override { return now_; }
+
+  std::vector<HWND> GetTopLevelWindows() override {
+    std::vector<HWND> windows;
+    for (size_t i = 0; i < answers_.size(); ++i)
+      windows.push_back(reinterpret_cast<HWND>(i + 1));
+    return windows;
+  }
+
+  bool SendSettingChange(HWND window,
+                         const wchar_t* text,
+                         uint32_t timeout_ms) override {
+    texts.push_back(text);
+    waits.push_back(timeout_ms);
+    if (answers_[reinterpret_cast<size_t>(window) - 1])
+      return true;
+    now_ += timeout_ms;
+    return false;
+  }
+
+  std::vector<std::wstring> texts;
+  std::vector<uint32_t> waits;
+
+ private:
+  const std::vector<bool> answers_;
+  // Near the wrap-around of the tick count.
+  uint32_t now_ = 0xFFFFFFF0u;
+};
+
+// Every window gets the text, and windows that do not answer share one
+// bounded wait instead of each adding its own to the end of the run.
+TEST(OsOperationsTest, SettingChangeWaitsOnceForWindowsThatDoNotAnswer) {
+  SilentWindowsTarget target({true, false, true, false, false});
+  EXPECT_EQ(2u, BroadcastSettingChange(L"Policy", 100, &target));
+  EXPECT_EQ(std::vector<std::wstring>(5, L"Policy"), target.texts);
+  // The first silent window spends the budget; the rest get the least wait.
+  EXPECT_EQ((std::vector<uint32_t>{100, 100, 1, 1, 1}), target.waits);
+
+  SilentWindowsTarget all_silent(std::vector<bool>(50, false));
+  EXPECT_EQ(0u, BroadcastSettingChange(L"Policy", 100, &all_silent));
+  EXPECT_EQ(50u, all_silent.texts.size());
+  EXPECT_EQ(100u + 49u, all_silent.GetTickCount() - 0xFFFFFFF0u);
+}
+
+struct SilentWindowThread {
+  HWND window = nullptr;
+  HANDLE created = nullptr;
+  HANDLE release = nullptr;
+};
+
+// Makes a top-level window, then blocks without reading its messages until
+// released: the window never answers while the test runs.
+DWORD WINAPI RunSilentWindow(void* parameter) {
+  auto* thread = static_cast<SilentWindowThread*>(parameter);
+  thread->window = ::CreateWindowExW(
+      0, L"STATIC", L"silent", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+      nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ::SetEvent(thread->created);
+  ::WaitForSingleObject(thread->release, INFINITE);
+  if (thread->window)
+    ::DestroyWindow(thread->window);
+  return 0;
+}
+
+// A window that never answers does not keep the others from the change,
+// nor the broadcast from ending.
+TEST(OsOperationsTest, BroadcastPassesAWindowThatNeverAnswers) {
+  SilentWindowThread silent;
+  silent.created = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  silent.release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(silent.created && silent.release);
+  HANDLE thread =
+      ::CreateThread(nullptr, 0, &RunSilentWindow, &silent, 0, nullptr);
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(silent.created, 60000))
+      << "the window thread did not start";
+  ASSERT_TRUE(silent.window);
+
+  std::vector<std::wstring> changes;
+  EXPECT_TRUE(test::RecordSettingChanges(
+      [] { BroadcastDefaultBrowserChange(); }, &changes));
+  EXPECT_EQ(
+      (std::vector<std::wstring>{L"Software\\Clients\\StartMenuInternet"}),
+      changes);
+
+  ::SetEvent(silent.release);
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, 60000))
+      << "the window thread did not end";
+  ::CloseHandle(thread);
+  ::CloseHandle(silent.created);
+  ::CloseHandle(silent.release);
 }
 
 }  // namespace

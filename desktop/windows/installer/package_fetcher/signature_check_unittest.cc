@@ -8,6 +8,7 @@
 
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -225,6 +226,27 @@ TEST_F(SignatureCheckTest, ForgedSecurityDirectoryFailsVerification) {
   EXPECT_EQ(0u, log.find("Cannot WinVerifyTrust: ")) << log;
   EXPECT_NE(std::string::npos, log.find("\nCannot CryptQueryObject:")) << log;
 }
+
+// Wine's chain engine reads the Root store once, when the process first
+// builds a chain, and never again: a root that a test adds after some other
+// test built a chain would go unseen. So the test root is trusted before
+// any test runs, whatever their order, and stays until the last has run.
+class TestRootEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    base::FilePath bin;
+    ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+    root_ = std::make_unique<test::ScopedTestRoot>();
+    ASSERT_TRUE(root_->Trust(
+        bin.AppendASCII("signature_fixtures").AppendASCII("root.cer")));
+  }
+  void TearDown() override { root_.reset(); }
+
+ private:
+  std::unique_ptr<test::ScopedTestRoot> root_;
+};
+testing::Environment* const g_test_root_environment =
+    testing::AddGlobalTestEnvironment(new TestRootEnvironment);
 
 // The signed images of the build (scripts/make_signature_fixtures.sh), with
 // their test root in the machine's root store while a test runs.

@@ -17,7 +17,7 @@ namespace test {
 
 // Puts a test root certificate (the root.cer of the signature fixtures)
 // into the machine's Root store while it lives, so that images signed
-// under it verify.
+// under it verify. One that is there already is left there.
 class ScopedTestRoot {
  public:
   ScopedTestRoot() = default;
@@ -37,7 +37,23 @@ class ScopedTestRoot {
     if (!base::ReadFileToString(certificate, &der))
       return false;
     store_ = OpenMachineRootStore();
-    return store_ && AddRootAndCommit(store_, der, &root_);
+    if (!store_)
+      return false;
+    PCCERT_CONTEXT wanted = ::CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+        static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT present =
+        wanted ? ::CertFindCertificateInStore(store_, X509_ASN_ENCODING, 0,
+                                              CERT_FIND_EXISTING, wanted,
+                                              nullptr)
+               : nullptr;
+    if (wanted)
+      ::CertFreeCertificateContext(wanted);
+    if (present) {
+      ::CertFreeCertificateContext(present);
+      return true;
+    }
+    return AddRootAndCommit(store_, der, &root_);
   }
 
  private:
