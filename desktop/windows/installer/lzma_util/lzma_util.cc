@@ -676,7 +676,8 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
               << stepwise << " of " << streamable.size()
               << " blocks decoded step by step";
     started = base::TimeTicks::Now();
-    writers = std::make_unique<lzma::EntryWriters>(WriterCount());
+    writers = std::make_unique<lzma::EntryWriters>(WriterCount(), &allocator,
+                                                   &guard);
     streamer = std::make_unique<FolderStreamer>(db, archive.stream(),
                                                 &allocator, temp_heap.get(),
                                                 &guard, writers.get());
@@ -686,6 +687,9 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
   size_t out_buffer_size = 0;
   int32_t handled = 0;
   uint32_t in_page_status = 0;
+  // Whether an in-page error hit a reading of the block rather than the
+  // decoder's writing of it.
+  bool read_back = false;
   for (UInt32 i = 0; i < db->NumFiles && status == EXTRACT_SUCCESS; ++i) {
     if (!names.empty() && pending.empty())
       break;
@@ -779,9 +783,8 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
       continue;
     }
     bool created = false;
-    status = lzma::WriteEntryFile(path, data, size,
-                                  job.has_time ? &job.modified : nullptr,
-                                  &created);
+    status = lzma::WriteEntry(job, &guard, &in_page_status, &created);
+    read_back = status == EXTRACT_IN_PAGE_ERROR;
     if (created && written_files)
       written_files->push_back(path);
   }
@@ -789,23 +792,19 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
   // a whole, undamaged archive.
   if (streamer && status == EXTRACT_SUCCESS && !writers->failed())
     status = streamer->Finish(&in_page_status);
-  if (status == EXTRACT_IN_PAGE_ERROR) {
-    last_in_page_error_ = in_page_status;
-    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
-                  "NTSTATUS = "
-               << in_page_status;
-    LOG(ERROR) << "Cannot write the unpacked block to "
-               << lzma::GetVolumeRoot(destination).value()
-               << " (is the drive full?)";
-    // The abandoned decoder's working buffers go with |temp_heap|.
-  }
   if (writers) {
     // Every writer ends before the block goes. A writer's failure came at
     // an earlier entry than whatever stopped this thread.
     const base::TimeTicks decoded = base::TimeTicks::Now();
-    const uint8_t written = writers->Finish(written_files);
+    uint32_t writer_in_page_status = 0;
+    const uint8_t written =
+        writers->Finish(written_files, &writer_in_page_status);
     if (written != EXTRACT_SUCCESS)
       status = written;
+    if (written == EXTRACT_IN_PAGE_ERROR) {
+      in_page_status = writer_in_page_status;
+      read_back = true;
+    }
     streamer.reset();
     // Which side holds the extraction up: the decoder, or the writers.
     const base::TimeTicks end = base::TimeTicks::Now();
@@ -813,6 +812,18 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
               << (end - started).InMilliseconds() << " ms; the writers ended "
               << (end - decoded).InMilliseconds()
               << " ms after the last entry was decoded";
+  }
+  if (status == EXTRACT_IN_PAGE_ERROR) {
+    last_in_page_error_ = in_page_status;
+    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
+                  "NTSTATUS = "
+               << in_page_status;
+    LOG(ERROR) << (read_back ? "Cannot read back the unpacked block on "
+                             : "Cannot write the unpacked block to ")
+               << lzma::GetVolumeRoot(destination).value()
+               << (read_back ? " (did the drive fail?)"
+                             : " (is the drive full?)");
+    // The abandoned decoder's working buffers go with |temp_heap|.
   }
   ISzAlloc_Free(allocator.get(), out_buffer);
   return status;
