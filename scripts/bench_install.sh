@@ -42,6 +42,14 @@
 # Every mode ends with the largest peak private memory of an installer
 # process over all runs, against its goal of less than 64 MB.
 #
+# KAVOR_BENCH_BIG_FILE_MB=N makes the big binary N MB instead of 28 (say
+# 2048, with --7z: the installer's memory must not grow with the package).
+# A big binary of another size holds compressible but varied data (words
+# in an order of their own in every MiB, a little incompressible data
+# between them), so that 7zz -mx=7 packs gigabytes in minutes; mind the
+# free space: the payload, its install and two copies of it are on the
+# drive at once.
+#
 #   bash scripts/bench_install.sh [--7z | --network] [RUNS]
 #                                                   (default 5 runs of each)
 set -euo pipefail
@@ -55,6 +63,11 @@ case "${1:-}" in
   --network) NETWORK=1; shift ;;
 esac
 RUNS="${1:-5}"
+BIG_FILE_MB="${KAVOR_BENCH_BIG_FILE_MB:-28}"
+case "$BIG_FILE_MB" in
+  ''|*[!0-9]*|0) echo "KAVOR_BENCH_BIG_FILE_MB must be a whole number of MB above 0" >&2
+     exit 2 ;;
+esac
 
 bash "$ROOT/scripts/install_deps.sh" >/dev/null
 KAVOR_RELEASE=1 bash "$ROOT/scripts/build.sh" kavor_setup kavor_installer \
@@ -77,10 +90,10 @@ PKG="$C/pkg"
 # The browser-shaped payload; sizes are skewed towards small files as in a
 # real browser, so that the total stays near 114 MB. Fixed seed: every run
 # of the benchmark copies the same tree.
-echo "Making the package..."
-python3 - "$BENCH/payload" "$BENCH/payload_list" <<'PY'
+echo "Making the package (big binary: $BIG_FILE_MB MB; $(df -h --output=avail "$BUILD" | tail -n1 | tr -d ' ') free)..."
+python3 - "$BENCH/payload" "$BENCH/payload_list" "$BIG_FILE_MB" <<'PY'
 import os, random, sys
-root, list_file = sys.argv[1], sys.argv[2]
+root, list_file, big_mb = sys.argv[1], sys.argv[2], int(sys.argv[3])
 rng = random.Random(4127)
 text = b"The quick brown fox jumps over the lazy dog. " * 3000
 names = []
@@ -96,8 +109,24 @@ for i in range(2000):
     with open(os.path.join(root, folder, "file%04d.bin" % i), "wb") as f:
         f.write(data)
     names.append("%s\\file%04d.bin" % (folder, i))
+MIB = 1024 * 1024
 with open(os.path.join(root, "kavor_core.dll"), "wb") as f:
-    f.write(os.urandom(28 * 1024 * 1024))
+    if big_mb == 28:
+        f.write(os.urandom(28 * MIB))
+    else:
+        # Two MiB of words drawn from a vocabulary of random ones; every MiB
+        # written is a window of it at a place of its own, followed by 8 KiB
+        # of random bytes.
+        vocabulary = [os.urandom(rng.randrange(2, 12)).hex().encode()
+                      for _ in range(20000)]
+        pool = bytearray()
+        while len(pool) < 2 * MIB:
+            pool += rng.choice(vocabulary) + b" "
+        tail = 8 * 1024
+        for _ in range(big_mb):
+            start = rng.randrange(0, MIB)
+            f.write(pool[start:start + MIB - tail])
+            f.write(os.urandom(tail))
 names.append("kavor_core.dll")
 with open(list_file, "w") as f:
     f.write("\n".join(names) + "\n")

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/package_unpacker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "desktop/windows/installer/common/tracking_data_dictionary.h"
 #include "desktop/windows/installer/installer_step_context_impl.h"
 #include "desktop/windows/installer/interprocess_state_impl.h"
+#include "desktop/windows/installer/lzma_util/entry_writers.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
 #include "desktop/windows/installer/test/fake_settings.h"
@@ -76,7 +78,10 @@ class PackageUnpackerTest : public testing::Test,
     context_ = std::make_unique<InstallerStepContextImpl>(states_[0].get());
     context_->set_settings(&settings_);
   }
-  void TearDown() override { SetSignatureCheckerForTesting(nullptr); }
+  void TearDown() override {
+    SetSignatureCheckerForTesting(nullptr);
+    lzma::SetEntryReadHookForTesting(nullptr);
+  }
   bool ShouldStopUnpacking() override {
     return stop_after_ >= 0 && asked_to_stop_++ >= stop_after_;
   }
@@ -394,6 +399,57 @@ TEST_F(PackageUnpackerTest, InterruptionStopsTheExtractionBetweenEntries) {
   EXPECT_EQ(std::vector<std::string>({"total 7", "direct_unpacking 1"}),
             events_);
   EXPECT_EQ(3, asked_to_stop_);
+  EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
+}
+
+// A package of many entries in one block is written while it is decoded:
+// a run interrupted midway stops there, once the entries handed out are
+// written, and nothing of them is left after the rollback.
+TEST_F(PackageUnpackerTest, InterruptionInTheMiddleOfAnOverlappedExtraction) {
+  ASSERT_TRUE(base::CopyFile(test::TestData(L"lzma_util\\many.7z"),
+                             package_.Append(L"kavor_package")));
+  stop_after_ = 20;
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  EXPECT_FALSE(MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
+                   ->Unpack(&command_line));
+  EXPECT_NE(std::string::npos,
+            LastError().find("Could not lzma unpack, error code: 14"))
+      << LastError();
+  ASSERT_EQ(20u, events_.size());
+  EXPECT_EQ("total 44", events_[0]);
+  EXPECT_EQ("direct_unpacking 19", events_.back());
+  EXPECT_EQ(21, asked_to_stop_);
+  EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
+}
+
+// A page of the unpacked block that a writer cannot read back fails the
+// extraction with the in-page result, and the rollback takes away every
+// file written before.
+TEST_F(PackageUnpackerTest, UnreadablePageOnAWriterFailsTheUnpacking) {
+  ASSERT_TRUE(base::CopyFile(test::TestData(L"lzma_util\\many.7z"),
+                             package_.Append(L"kavor_package")));
+  static std::atomic<int> reads;
+  reads = 0;
+  lzma::SetEntryReadHookForTesting([](const void* data, size_t size) {
+    if (++reads != 30)
+      return;
+    const ULONG_PTR info[] = {0, reinterpret_cast<ULONG_PTR>(data),
+                              0xC000009C};
+    ::RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, info);
+  });
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  EXPECT_FALSE(MakeUnpacker("47.0.4127.0", std::make_unique<LzmaUtil>())
+                   ->Unpack(&command_line));
+  EXPECT_NE(std::string::npos,
+            LastError().find("Could not lzma unpack, error code: 5"))
+      << LastError();
+  EXPECT_LE(30, reads.load());
+  // Files were written before the failure.
+  EXPECT_NE("", InstallTree());
   EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
   RollbackOperations(context_->GetTransaction());
   EXPECT_EQ("", InstallTree());

@@ -1,15 +1,22 @@
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
 
 #include "7z.h"
 #include "7zCrc.h"
+#include "Bra.h"
+#include "Lzma2Dec.h"
+#include "LzmaDec.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/installer_utils.h"
 #include "desktop/windows/installer/lzma_util/archive_reading.h"
+#include "desktop/windows/installer/lzma_util/entry_writers.h"
 
 namespace installer {
 
@@ -22,8 +29,6 @@ const uint64_t kMaxDatabaseMemory = 1ull << 30;
 const uint64_t kDatabaseMemoryPerArchiveByte = 256;
 // The look-ahead reader's buffer.
 const size_t kLookBufferSize = 1 << 16;
-// A single WriteFile stays below 4 GiB.
-const DWORD kMaxWrite = 0xFFFF0000;
 
 uint64_t DatabaseMemoryLimit(HANDLE file) {
   LARGE_INTEGER size = {};
@@ -222,54 +227,331 @@ uint8_t CheckArchiveIsSigned(HANDLE file) {
   return LzmaUtil::EXTRACT_SUCCESS;
 }
 
-// Writes one entry's bytes into a new |path|, with its modification time.
-uint8_t WriteEntry(const base::FilePath& path,
-                   const Byte* data,
-                   size_t size,
-                   const FILETIME* modified,
-                   std::vector<base::FilePath>* written_files) {
-  HANDLE file = ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    LOG(ERROR) << "Error returned by CreateFile: " << ::GetLastError();
-    return LzmaUtil::EXTRACT_CREATE_FILE_FAILED;
-  }
-  if (written_files)
-    written_files->push_back(path);
-  // One write for every entry below 4 GiB. A drive about to fill up may
-  // take part of a write and report success (Wine does so); the next write
-  // then fails with the drive's own error, which is the one to report.
-  size_t done = 0;
-  while (done < size) {
-    const DWORD chunk =
-        static_cast<DWORD>(std::min<size_t>(size - done, kMaxWrite));
-    DWORD written = 0;
-    const bool wrote = ::WriteFile(file, data + done, chunk, &written, nullptr);
-    if (wrote && written > 0) {
-      done += written;
-      continue;
-    }
-    DWORD error = wrote ? ERROR_DISK_FULL : ::GetLastError();
-    if (error == ERROR_SUCCESS)
-      error = ERROR_WRITE_FAULT;
-    ::SetLastError(error);
-    PLOG(ERROR) << "Error returned by WriteFile " << error;
-    ::CloseHandle(file);
-    return LzmaUtil::EXTRACT_WRITE_FAILED;
-  }
-  if (modified && !::SetFileTime(file, nullptr, nullptr, modified)) {
-    const DWORD error = ::GetLastError();
-    PLOG(ERROR) << "Error returned by SetFileTime " << error;
-    ::CloseHandle(file);
-    return LzmaUtil::EXTRACT_SET_TIME_FAILED;
-  }
-  if (!::CloseHandle(file)) {
-    const DWORD error = ::GetLastError();
-    PLOG(ERROR) << "Error returned by CloseHandle " << error;
-    return LzmaUtil::EXTRACT_CLOSE_FAILED;
-  }
-  return LzmaUtil::EXTRACT_SUCCESS;
+
+// Method ids of the coders a folder may chain for the overlapped reading.
+const UInt32 kMethodLzma = 0x30101;
+const UInt32 kMethodLzma2 = 0x21;
+const UInt32 kMethodBcj = 0x3030103;
+// Input handed to the decoder per step; about a MiB of output each.
+const size_t kStepInput = 1 << 18;
+// Writer threads: creating and closing files is what costs; beyond a few
+// writers they only queue up in the file system.
+const size_t kMinWriters = 2;
+const size_t kMaxWriters = 4;
+
+size_t WriterCount() {
+  SYSTEM_INFO info = {};
+  ::GetSystemInfo(&info);
+  return std::max(kMinWriters,
+                  std::min<size_t>(kMaxWriters, info.dwNumberOfProcessors));
 }
+
+// The coders of |folder_index|, when they are one LZMA or LZMA2 stream,
+// alone or behind the x86 branch filter: what 7z packages hold. Other
+// chains are unpacked whole by the decoder.
+bool ReadStreamableFolder(const CSzAr* ar,
+                          UInt32 folder_index,
+                          CSzFolder* folder,
+                          bool* bcj) {
+  CSzData data;
+  data.Data = ar->CodersData + ar->FoCodersOffsets[folder_index];
+  data.Size = ar->FoCodersOffsets[folder_index + 1] -
+              ar->FoCodersOffsets[folder_index];
+  if (SzGetNextFolderItem(folder, &data) != SZ_OK || data.Size != 0 ||
+      folder->UnpackStream != ar->FoToMainUnpackSizeIndex[folder_index]) {
+    return false;
+  }
+  const CSzCoderInfo& main = folder->Coders[0];
+  if (main.NumStreams != 1 ||
+      (main.MethodID != kMethodLzma && main.MethodID != kMethodLzma2) ||
+      folder->NumPackStreams != 1 || folder->PackStreams[0] != 0) {
+    return false;
+  }
+  if (folder->NumCoders == 1 && folder->NumBonds == 0) {
+    *bcj = false;
+    return true;
+  }
+  const CSzCoderInfo& filter = folder->Coders[1];
+  *bcj = true;
+  return folder->NumCoders == 2 && folder->NumBonds == 1 &&
+         folder->Bonds[0].InIndex == 1 && folder->Bonds[0].OutIndex == 0 &&
+         filter.MethodID == kMethodBcj && filter.NumStreams == 1 &&
+         filter.PropsSize == 0;
+}
+
+// Which folders of |db| can be decoded step by step.
+std::vector<bool> StreamableFolders(const CSzArEx* db) {
+  std::vector<bool> streamable(db->db.NumFolders);
+  for (UInt32 f = 0; f < db->db.NumFolders; ++f) {
+    CSzFolder folder;
+    bool bcj = false;
+    streamable[f] = ReadStreamableFolder(&db->db, f, &folder, &bcj);
+  }
+  return streamable;
+}
+
+// One folder's decoding, a step at a time. Plain data: a step that the
+// in-page guard abandons leaves nothing to unwind.
+struct FolderSteps {
+  ILookInStreamPtr stream;
+  bool lzma2;
+  CLzmaDec lzma;
+  CLzma2Dec lzma2_state;
+  bool bcj;
+  UInt32 bcj_state;
+  Byte* out;
+  size_t out_size;
+  UInt64 in_left;
+  // The bytes from the block's start that are final: decoded, and past the
+  // branch filter.
+  size_t ready;
+  bool done;
+  SRes result;
+};
+
+size_t DecodedBytes(const FolderSteps* s) {
+  return s->lzma2 ? s->lzma2_state.decoder.dicPos : s->lzma.dicPos;
+}
+
+// One step of the decoder's own loop over a folder, with the branch filter
+// run over what it added.
+void RunFolderStep(void* argument) {
+  FolderSteps* s = static_cast<FolderSteps*>(argument);
+  const void* in = nullptr;
+  size_t look = static_cast<size_t>(
+      std::min<UInt64>(kStepInput, s->in_left));
+  s->result = ILookInStream_Look(s->stream, &in, &look);
+  if (s->result != SZ_OK) {
+    s->done = true;
+    return;
+  }
+  SizeT processed = look;
+  const size_t before = DecodedBytes(s);
+  ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
+  s->result =
+      s->lzma2
+          ? Lzma2Dec_DecodeToDic(&s->lzma2_state, s->out_size,
+                                 static_cast<const Byte*>(in), &processed,
+                                 LZMA_FINISH_END, &status)
+          : LzmaDec_DecodeToDic(&s->lzma, s->out_size,
+                                static_cast<const Byte*>(in), &processed,
+                                LZMA_FINISH_END, &status);
+  s->in_left -= processed;
+  if (s->result != SZ_OK) {
+    s->done = true;
+    return;
+  }
+  const size_t decoded = DecodedBytes(s);
+  if (status == LZMA_STATUS_FINISHED_WITH_MARK) {
+    if (decoded != s->out_size || s->in_left != 0)
+      s->result = SZ_ERROR_DATA;
+    s->done = true;
+  } else if (!s->lzma2 && decoded == s->out_size && s->in_left == 0 &&
+             status == LZMA_STATUS_MAYBE_FINISHED_WITHOUT_MARK) {
+    s->done = true;
+  } else if (processed == 0 && decoded == before) {
+    s->result = SZ_ERROR_DATA;
+    s->done = true;
+  } else {
+    s->result = ILookInStream_Skip(s->stream, processed);
+    if (s->result != SZ_OK)
+      s->done = true;
+  }
+  if (s->result != SZ_OK)
+    return;
+  if (!s->bcj) {
+    s->ready = decoded;
+    return;
+  }
+  // The filter changes the bytes in place, and the decoder copies its
+  // matches from the bytes behind it, up to its dictionary's size: only
+  // what lies further back may be filtered. The filter looks a few bytes
+  // ahead, so it stops short of its limit and goes on from there next
+  // time, at that position in the block.
+  const UInt32 dictionary =
+      s->lzma2 ? s->lzma2_state.decoder.prop.dicSize : s->lzma.prop.dicSize;
+  const size_t limit =
+      s->done ? decoded : decoded - std::min<size_t>(decoded, dictionary);
+  if (limit > s->ready) {
+    Byte* end = z7_BranchConvSt_X86_Dec(s->out + s->ready, limit - s->ready,
+                                        static_cast<UInt32>(s->ready),
+                                        &s->bcj_state);
+    s->ready = static_cast<size_t>(end - s->out);
+  }
+  // The last few bytes of a block stay as they are, as the decoder's
+  // single pass over a whole block leaves them.
+  if (s->done)
+    s->ready = decoded;
+}
+
+// Unpacks the folders of an archive step by step into the mapped block, so
+// that each entry is handed to the writers as soon as its bytes are there
+// while the rest of the block is still being decoded.
+class FolderStreamer {
+ public:
+  FolderStreamer(const CSzArEx* db,
+                 ILookInStreamPtr stream,
+                 lzma::MappedFileAllocator* allocator,
+                 ISzAllocPtr temp_alloc,
+                 lzma::InPageErrorGuard* guard,
+                 lzma::EntryWriters* writers)
+      : db_(db),
+        allocator_(allocator),
+        temp_alloc_(temp_alloc),
+        guard_(guard),
+        writers_(writers) {
+    memset(&steps_, 0, sizeof(steps_));
+    steps_.stream = stream;
+    LzmaDec_CONSTRUCT(&steps_.lzma);
+    Lzma2Dec_CONSTRUCT(&steps_.lzma2_state);
+  }
+  ~FolderStreamer() { Release(); }
+
+  // Decodes until the bytes of entry |index| (in a folder) are final and
+  // points |data| at them. Returns EXTRACT_SUCCESS, EXTRACT_DECODER_ERROR
+  // (logged) or EXTRACT_IN_PAGE_ERROR (|in_page_status| tells which).
+  uint8_t Reach(UInt32 index, const Byte** data, uint32_t* in_page_status) {
+    const UInt32 folder = db_->FileToFolder[index];
+    SRes result = SZ_OK;
+    if (folder != folder_) {
+      // A damaged end of the previous block still fails the extraction.
+      const uint8_t finished = Finish(in_page_status);
+      if (finished != LzmaUtil::EXTRACT_SUCCESS)
+        return finished;
+      result = Start(folder);
+      if (result != SZ_OK)
+        return Failed(result);
+    }
+    const UInt64 block_start = db_->UnpackPositions[db_->FolderToFile[folder]];
+    const UInt64 offset = db_->UnpackPositions[index] - block_start;
+    const UInt64 end = db_->UnpackPositions[index + 1] - block_start;
+    if (end > steps_.out_size)
+      return Failed(SZ_ERROR_FAIL);
+    // A block checked as a whole gives nothing before it is checked.
+    const bool whole = SzBitWithVals_Check(&db_->db.FolderCRCs, folder);
+    const uint8_t decoded = DecodeWhile(
+        [&] { return steps_.ready < end || (whole && !steps_.done); },
+        in_page_status);
+    if (decoded != LzmaUtil::EXTRACT_SUCCESS)
+      return decoded;
+    *data = steps_.out + offset;
+    return LzmaUtil::EXTRACT_SUCCESS;
+  }
+
+  // Decodes the rest of the current folder, if any, and checks it.
+  uint8_t Finish(uint32_t* in_page_status) {
+    if (folder_ == kNoFolder)
+      return LzmaUtil::EXTRACT_SUCCESS;
+    const uint8_t decoded =
+        DecodeWhile([&] { return !steps_.done; }, in_page_status);
+    if (decoded != LzmaUtil::EXTRACT_SUCCESS)
+      return decoded;
+    Release();
+    return LzmaUtil::EXTRACT_SUCCESS;
+  }
+
+ private:
+  static const UInt32 kNoFolder = 0xFFFFFFFF;
+
+  template <typename Condition>
+  uint8_t DecodeWhile(Condition more, uint32_t* in_page_status) {
+    if (steps_.result != SZ_OK)
+      return Failed(steps_.result);
+    while (more()) {
+      if (steps_.done)
+        return Failed(SZ_ERROR_DATA);
+      if (!guard_->Run(RunFolderStep, &steps_, in_page_status))
+        return LzmaUtil::EXTRACT_IN_PAGE_ERROR;
+      if (steps_.result != SZ_OK)
+        return Failed(steps_.result);
+      if (steps_.done && !checked_) {
+        checked_ = true;
+        if (SzBitWithVals_Check(&db_->db.FolderCRCs, folder_) &&
+            CrcCalc(steps_.out, steps_.out_size) !=
+                db_->db.FolderCRCs.Vals[folder_]) {
+          steps_.result = SZ_ERROR_CRC;
+          return Failed(steps_.result);
+        }
+      }
+    }
+    return LzmaUtil::EXTRACT_SUCCESS;
+  }
+
+  uint8_t Failed(SRes result) {
+    LOG(ERROR) << "Error returned by SzExtract: " << result;
+    return LzmaUtil::EXTRACT_DECODER_ERROR;
+  }
+
+  SRes Start(UInt32 folder_index) {
+    const CSzAr* ar = &db_->db;
+    CSzFolder folder;
+    bool bcj = false;
+    if (!ReadStreamableFolder(ar, folder_index, &folder, &bcj))
+      return SZ_ERROR_UNSUPPORTED;
+    const UInt64 size = SzAr_GetFolderUnpackSize(ar, folder_index);
+    if (size != static_cast<size_t>(size))
+      return SZ_ERROR_MEM;
+    folder_ = folder_index;
+    checked_ = false;
+    steps_.lzma2 = folder.Coders[0].MethodID == kMethodLzma2;
+    steps_.bcj = bcj;
+    steps_.bcj_state = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+    steps_.out_size = static_cast<size_t>(size);
+    steps_.ready = 0;
+    steps_.done = false;
+    steps_.result = SZ_OK;
+    const UInt32 pack = ar->FoStartPackStreamIndex[folder_index];
+    steps_.in_left = ar->PackPositions[pack + 1] - ar->PackPositions[pack];
+    if (size == 0) {
+      steps_.done = true;
+      return SZ_OK;
+    }
+    steps_.out =
+        static_cast<Byte*>(ISzAlloc_Alloc(allocator_->get(), steps_.out_size));
+    if (!steps_.out)
+      return SZ_ERROR_MEM;
+    const Byte* props = ar->CodersData + ar->FoCodersOffsets[folder_index] +
+                        folder.Coders[0].PropsOffset;
+    const unsigned props_size = folder.Coders[0].PropsSize;
+    if (steps_.lzma2) {
+      if (props_size != 1)
+        return SZ_ERROR_DATA;
+      RINOK(Lzma2Dec_AllocateProbs(&steps_.lzma2_state, props[0], temp_alloc_))
+      steps_.lzma2_state.decoder.dic = steps_.out;
+      steps_.lzma2_state.decoder.dicBufSize = steps_.out_size;
+      Lzma2Dec_Init(&steps_.lzma2_state);
+    } else {
+      RINOK(LzmaDec_AllocateProbs(&steps_.lzma, props, props_size, temp_alloc_))
+      steps_.lzma.dic = steps_.out;
+      steps_.lzma.dicBufSize = steps_.out_size;
+      LzmaDec_Init(&steps_.lzma);
+    }
+    return LookInStream_SeekTo(steps_.stream, db_->dataPos + ar->PackPositions[pack]);
+  }
+
+  // Lets go of the block once no writer reads it any more.
+  void Release() {
+    if (writers_)
+      writers_->WaitIdle();
+    LzmaDec_FreeProbs(&steps_.lzma, temp_alloc_);
+    Lzma2Dec_FreeProbs(&steps_.lzma2_state, temp_alloc_);
+    ISzAlloc_Free(allocator_->get(), steps_.out);
+    steps_.out = nullptr;
+    steps_.out_size = 0;
+    folder_ = kNoFolder;
+  }
+
+  const CSzArEx* const db_;
+  lzma::MappedFileAllocator* const allocator_;
+  const ISzAllocPtr temp_alloc_;
+  lzma::InPageErrorGuard* const guard_;
+  lzma::EntryWriters* const writers_;
+  FolderSteps steps_;
+  UInt32 folder_ = kNoFolder;
+  bool checked_ = false;
+
+  DISALLOW_COPY_AND_ASSIGN(FolderStreamer);
+};
 
 }  // namespace
 
@@ -377,12 +659,42 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
         static_cast<int32_t>(names.empty() ? db->NumFiles : names.size()));
   }
 
+  // Every entry: written by writer threads while this one decodes the
+  // entries after them, step by step where the folder allows it, else a
+  // whole folder at a time. Only some entries: one entry after the other
+  // on this thread.
+  const bool overlapped = names.empty();
+  const std::vector<bool> streamable =
+      overlapped ? StreamableFolders(db) : std::vector<bool>();
+  std::unique_ptr<lzma::EntryWriters> writers;
+  std::unique_ptr<FolderStreamer> streamer;
+  base::TimeTicks started;
+  if (overlapped) {
+    const size_t stepwise =
+        std::count(streamable.begin(), streamable.end(), true);
+    LOG(INFO) << "Unpacking " << db->NumFiles << " entries while writing them; "
+              << stepwise << " of " << streamable.size()
+              << " blocks decoded step by step";
+    started = base::TimeTicks::Now();
+    writers = std::make_unique<lzma::EntryWriters>(WriterCount(), &allocator,
+                                                   &guard);
+    streamer = std::make_unique<FolderStreamer>(db, archive.stream(),
+                                                &allocator, temp_heap.get(),
+                                                &guard, writers.get());
+  }
   UInt32 block_index = 0xFFFFFFFF;
   Byte* out_buffer = nullptr;
   size_t out_buffer_size = 0;
   int32_t handled = 0;
+  uint32_t in_page_status = 0;
+  // Whether an in-page error hit a reading of the block rather than the
+  // decoder's writing of it.
+  bool read_back = false;
   for (UInt32 i = 0; i < db->NumFiles && status == EXTRACT_SUCCESS; ++i) {
     if (!names.empty() && pending.empty())
+      break;
+    // A writer failed: the entries after it are not worth decoding.
+    if (writers && writers->failed())
       break;
     const base::FilePath& name = relative_names[i];
     if (!names.empty() && pending.erase(name) == 0)
@@ -397,35 +709,52 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
     ++handled;
     const base::FilePath path = destination.Append(name);
 
-    ExtractCall call = {db,
-                        archive.stream(),
-                        i,
-                        &block_index,
-                        &out_buffer,
-                        &out_buffer_size,
-                        0,
-                        0,
-                        allocator.get(),
-                        temp_heap.get(),
-                        SZ_OK};
-    uint32_t in_page_status = 0;
-    if (!guard.Run(RunExtractCall, &call, &in_page_status)) {
-      last_in_page_error_ = in_page_status;
-      LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
-                    "NTSTATUS = "
-                 << in_page_status;
-      LOG(ERROR) << "Cannot write the unpacked block to "
-                 << lzma::GetVolumeRoot(destination).value()
-                 << " (is the drive full?)";
-      // The abandoned decoder's working buffers go with |temp_heap|.
-      status = EXTRACT_IN_PAGE_ERROR;
-      break;
+    const Byte* data = nullptr;
+    size_t size = 0;
+    const UInt32 folder = db->FileToFolder[i];
+    const bool streamed =
+        overlapped && folder != 0xFFFFFFFF && streamable[folder];
+    if (streamed) {
+      // One block is mapped at a time, and none goes while a writer reads.
+      if (out_buffer) {
+        writers->WaitIdle();
+        ISzAlloc_Free(allocator.get(), out_buffer);
+        out_buffer = nullptr;
+        block_index = 0xFFFFFFFF;
+      }
+      status = streamer->Reach(i, &data, &in_page_status);
+      size = static_cast<size_t>(SzArEx_GetFileSize(db, i));
+    } else if (folder != 0xFFFFFFFF) {
+      if (writers) {
+        status = streamer->Finish(&in_page_status);
+        if (status != EXTRACT_SUCCESS)
+          break;
+        if (out_buffer && block_index != folder)
+          writers->WaitIdle();
+      }
+      ExtractCall call = {db,
+                          archive.stream(),
+                          i,
+                          &block_index,
+                          &out_buffer,
+                          &out_buffer_size,
+                          0,
+                          0,
+                          allocator.get(),
+                          temp_heap.get(),
+                          SZ_OK};
+      if (!guard.Run(RunExtractCall, &call, &in_page_status)) {
+        status = EXTRACT_IN_PAGE_ERROR;
+      } else if (call.result != SZ_OK) {
+        LOG(ERROR) << "Error returned by SzExtract: " << call.result;
+        status = EXTRACT_DECODER_ERROR;
+      } else {
+        data = out_buffer + call.offset;
+        size = call.size;
+      }
     }
-    if (call.result != SZ_OK) {
-      LOG(ERROR) << "Error returned by SzExtract: " << call.result;
-      status = EXTRACT_DECODER_ERROR;
+    if (status != EXTRACT_SUCCESS)
       break;
-    }
 
     const bool is_dir = SzArEx_IsDir(db, i);
     if (!EnsureFolder(is_dir ? path : path.DirName(), created_folders)) {
@@ -434,14 +763,67 @@ uint8_t LzmaUtil::Extract(const base::FilePath& destination,
     }
     if (is_dir)
       continue;
-    FILETIME modified;
-    const bool has_time = SzBitWithVals_Check(&db->MTime, i);
-    if (has_time) {
-      modified.dwLowDateTime = db->MTime.Vals[i].Low;
-      modified.dwHighDateTime = db->MTime.Vals[i].High;
+    lzma::EntryJob job;
+    job.index = i;
+    job.path = path;
+    job.data = data;
+    job.size = size;
+    job.has_time = SzBitWithVals_Check(&db->MTime, i);
+    if (job.has_time) {
+      job.modified.dwLowDateTime = db->MTime.Vals[i].Low;
+      job.modified.dwHighDateTime = db->MTime.Vals[i].High;
     }
-    status = WriteEntry(path, out_buffer + call.offset, call.size,
-                        has_time ? &modified : nullptr, written_files);
+    if (writers) {
+      // A whole block's decoding checks an entry's bytes before they are
+      // used; a streamed entry's the writer checks before making the file.
+      job.has_crc = streamed && SzBitWithVals_Check(&db->CRCs, i);
+      if (job.has_crc)
+        job.crc = db->CRCs.Vals[i];
+      writers->Add(std::move(job));
+      continue;
+    }
+    bool created = false;
+    status = lzma::WriteEntry(job, &guard, &in_page_status, &created);
+    read_back = status == EXTRACT_IN_PAGE_ERROR;
+    if (created && written_files)
+      written_files->push_back(path);
+  }
+  // The rest of the block is decoded too: an extraction that ends well had
+  // a whole, undamaged archive.
+  if (streamer && status == EXTRACT_SUCCESS && !writers->failed())
+    status = streamer->Finish(&in_page_status);
+  if (writers) {
+    // Every writer ends before the block goes. A writer's failure came at
+    // an earlier entry than whatever stopped this thread.
+    const base::TimeTicks decoded = base::TimeTicks::Now();
+    uint32_t writer_in_page_status = 0;
+    const uint8_t written =
+        writers->Finish(written_files, &writer_in_page_status);
+    if (written != EXTRACT_SUCCESS)
+      status = written;
+    if (written == EXTRACT_IN_PAGE_ERROR) {
+      in_page_status = writer_in_page_status;
+      read_back = true;
+    }
+    streamer.reset();
+    // Which side holds the extraction up: the decoder, or the writers.
+    const base::TimeTicks end = base::TimeTicks::Now();
+    LOG(INFO) << "Handled " << handled << " entries in "
+              << (end - started).InMilliseconds() << " ms; the writers ended "
+              << (end - decoded).InMilliseconds()
+              << " ms after the last entry was decoded";
+  }
+  if (status == EXTRACT_IN_PAGE_ERROR) {
+    last_in_page_error_ = in_page_status;
+    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
+                  "NTSTATUS = "
+               << in_page_status;
+    LOG(ERROR) << (read_back ? "Cannot read back the unpacked block on "
+                             : "Cannot write the unpacked block to ")
+               << lzma::GetVolumeRoot(destination).value()
+               << (read_back ? " (did the drive fail?)"
+                             : " (is the drive full?)");
+    // The abandoned decoder's working buffers go with |temp_heap|.
   }
   ISzAlloc_Free(allocator.get(), out_buffer);
   return status;

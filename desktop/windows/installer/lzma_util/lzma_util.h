@@ -30,7 +30,11 @@ class UnpackProgressObserver {
 
 // Reads 7z archives, also one behind an executable stub or appended to the
 // installer. The unpacked solid block lives in a file mapping in the
-// destination folder, so extraction needs little memory. In a signed image
+// destination folder, so extraction needs little memory. Extracting every
+// entry, writer threads create and write the files while the calling thread
+// goes on decoding (step by step where the block is plain LZMA or LZMA2,
+// also behind the x86 branch filter; else a block at a time); the observer
+// is still called on the calling thread, before each entry. In a signed image
 // only an archive that lies whole before the certificate table is read:
 // the signature vouches for nothing after that.
 class LzmaUtil {
@@ -79,7 +83,11 @@ class LzmaUtil {
   // file it wrote and |created_folders| every folder it created (the
   // destination and the parents of an entry too, outermost first), so that
   // the caller can take them away again; a folder this reader made before
-  // is listed again each time an entry needs it. |observer| and both
+  // is listed again each time an entry needs it. Written files are listed
+  // in the archive's order. When a writer thread fails, the entry after it
+  // may have been reached (its folder made and listed, its file written)
+  // before the failure was known; the result is the failure of the first
+  // entry that failed. |observer| and both
   // vectors may be null. Call once after each Open: the archive is looked
   // for from the file's current position on.
   virtual uint8_t Extract(const base::FilePath& destination,

@@ -17,7 +17,11 @@ OUT_DIR gets:
                    them (control characters escaped)
   nested.7z        the single file a/b/c.txt, without folder entries
   no_time.7z       the single file a.txt, stored without its time
-  damaged_*.7z     broken in one way each; damaged_second_stream.7z holds
+  many_src/        40 files of up to a few MiB in part0..part3
+  many.7z          many_src in one solid LZMA2 block; many_bcj.7z the same
+                   with LZMA behind the x86 branch filter
+  damaged_*.7z     broken in one way each; damaged_many.7z has a byte of
+                   the middle of many.7z's packed block changed; damaged_second_stream.7z holds
                    the folders "first" and "second", one stored stream per
                    file, first/one.txt whole and second/two.txt with damaged
                    bytes, so that its check fails after one.txt was written
@@ -306,6 +310,34 @@ def main():
     assert at >= 0, "the second stream is not in the archive"
     two[at + 100:at + 110] = b"#" * 10
     damaged["second_stream"] = bytes(two)
+    # Many entries in one solid block of several MiB, as a package holds
+    # them, so that writing overlaps decoding: LZMA2 alone, and LZMA behind
+    # the x86 branch filter over executable bytes. A byte changed in the
+    # middle of the packed stream damages the block after its first entries.
+    many_src = os.path.join(out, "many_src")
+    for i in range(40):
+        if i % 4 == 0:
+            data = rnd.randbytes(rnd.randrange(1, 200 * 1024))
+        elif i % 4 == 1:
+            data = exe_bytes[:rnd.randrange(1, len(exe_bytes))]
+        else:
+            data = b"".join(b"Entry %d, line %d.\r\n" % (i, n)
+                            for n in range(rnd.randrange(1, 40000)))
+        write(os.path.join(many_src, "part%d" % (i % 4), "file%02d.bin" % i),
+              data)
+    for i in range(4):
+        os.utime(os.path.join(many_src, "part%d" % i), (MTIME, MTIME))
+    parts = ["part%d" % i for i in range(4)]
+    many = run_7zz(tool, os.path.join(work, "many.7z"), parts,
+                   ["-mhc=off", "-ms=on", "-m0=LZMA2"], many_src)
+    outputs["many.7z"] = many
+    outputs["many_bcj.7z"] = run_7zz(
+        tool, os.path.join(work, "many_bcj.7z"), parts,
+        ["-mhc=off", "-ms=on", "-mf=off", "-m0=BCJ", "-m1=LZMA"], many_src)
+    header_start = len(many) - struct.unpack("<Q", many[20:28])[0]
+    middle = 32 + (header_start - 32) // 2
+    damaged["many"] = (many[:middle] + bytes([many[middle] ^ 0x55]) +
+                       many[middle + 1:])
     for name, data in damaged.items():
         outputs["damaged_%s.7z" % name] = data
 
