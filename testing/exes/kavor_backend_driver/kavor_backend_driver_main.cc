@@ -2,7 +2,7 @@
 // creates the install folder's interrupted event and mailslot as the front
 // end does, starts the backend with this process as its initial process,
 // writes down every message the backends send and waits until the backend
-// has ended and the mailslot has stayed quiet for a moment.
+// has ended and the mailslot is empty.
 //
 //   kavor_backend_driver.exe --folder=DIR --messages=FILE
 //       [--interrupt-after-first-step] -- PROGRAM [ARGS...]
@@ -44,8 +44,19 @@ const int kExitTimeout = 4;
 
 // Below the job runner's limit, so that the driver reports what it got.
 const ULONGLONG kTimeLimitMs = 100 * 1000;
-// The backend's last messages may still be on their way when it has ended.
+// Where the mailslot cannot tell whether it holds more: the backend's last
+// messages may still be on their way when it has ended.
 const ULONGLONG kQuietAfterExitMs = 500;
+
+// A process's write to a mailslot is queued when it returns: once the
+// backend (which waits for the package's installer it hands over to) has
+// ended and the mailslot is empty, nothing more comes.
+bool IsMailslotEmpty(HANDLE mailslot) {
+  DWORD next_size = 0;
+  DWORD count = 0;
+  return ::GetMailslotInfo(mailslot, nullptr, &next_size, &count, nullptr) &&
+         next_size == MAILSLOT_NO_MESSAGE && count == 0;
+}
 
 bool WriteLines(const std::wstring& file,
                 const std::vector<std::string>& lines) {
@@ -127,7 +138,8 @@ int Run(int argc, wchar_t** argv) {
     if (!ended_at &&
         ::WaitForSingleObject(backend.Handle(), 0) == WAIT_OBJECT_0)
       ended_at = now;
-    if (ended_at && now - ended_at >= kQuietAfterExitMs)
+    if (ended_at &&
+        (IsMailslotEmpty(mailslot.Get()) || now - ended_at >= kQuietAfterExitMs))
       break;
     if (now >= deadline) {
       timed_out = true;
