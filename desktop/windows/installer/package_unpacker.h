@@ -3,9 +3,12 @@
 
 #include <stddef.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "base/files/file_path.h"
 #include "base/macros.h"
 #include "desktop/windows/installer/lzma_util/lzma_util.h"
 
@@ -18,6 +21,7 @@ namespace installer {
 class FileVersionUtils;
 class InstallerStepContext;
 class InterprocessState;
+class TransactionOperation;
 
 // Hears how the unpacking of a package advances (the backend Installer,
 // which passes it on to the front end as steps).
@@ -39,6 +43,12 @@ class PackageUnpackerDelegate {
 class PackageUnpacker : public UnpackProgressObserver {
  public:
   static const char kDirectUnpackingStepName[];
+
+  // Makes the operation that copies one loose file of an unpacked package.
+  // It runs on the copying threads, several at a time.
+  using CopyOperationFactory =
+      std::function<std::unique_ptr<TransactionOperation>(
+          const base::FilePath& source, const base::FilePath& destination)>;
 
   // |context| and |delegate| must outlive this object. |interprocess_state|
   // null means the process-wide one.
@@ -64,6 +74,11 @@ class PackageUnpacker : public UnpackProgressObserver {
   void OnUnpackProgressChanged(int32_t files_done) override;
   bool ShouldStopExtracting() override;
 
+  // Copies through |factory|'s operations instead of CopyFileOperation.
+  void SetCopyOperationFactoryForTesting(CopyOperationFactory factory) {
+    copy_operation_factory_ = std::move(factory);
+  }
+
  private:
   InterprocessState* interprocess_state();
   bool CopyUnpackedFiles(const base::FilePath& target);
@@ -76,6 +91,8 @@ class PackageUnpacker : public UnpackProgressObserver {
   InterprocessState* const interprocess_state_;
   // What the archive being unpacked counted.
   int32_t files_to_unpack_ = 0;
+  // Null: CopyFileOperation.
+  CopyOperationFactory copy_operation_factory_;
 
   DISALLOW_COPY_AND_ASSIGN(PackageUnpacker);
 };

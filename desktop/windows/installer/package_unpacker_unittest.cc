@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,8 +15,12 @@
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/time/time.h"
 #include "desktop/windows/installer/common/file_version_utils.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/common/product_constants.h"
@@ -23,6 +30,7 @@
 #include "desktop/windows/installer/lzma_util/entry_writers.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/signature_check.h"
+#include "desktop/windows/installer/service/transactions/file_operations.h"
 #include "desktop/windows/installer/test/fake_settings.h"
 #include "desktop/windows/installer/test/fake_signature_checker.h"
 #include "desktop/windows/installer/test/unpack_archives.h"
@@ -83,12 +91,17 @@ class PackageUnpackerTest : public testing::Test,
     lzma::SetEntryReadHookForTesting(nullptr);
   }
   bool ShouldStopUnpacking() override {
+    EXPECT_EQ(::GetCurrentThreadId(), test_thread_);
+    if (before_stop_answer_)
+      before_stop_answer_(asked_to_stop_);
     return stop_after_ >= 0 && asked_to_stop_++ >= stop_after_;
   }
   void OnTotalSteps(int count) override {
+    EXPECT_EQ(::GetCurrentThreadId(), test_thread_);
     events_.push_back("total " + base::IntToString(count));
   }
   void OnStepFinished(const std::string& name, int count) override {
+    EXPECT_EQ(::GetCurrentThreadId(), test_thread_);
     events_.push_back(name + " " + base::IntToString(count));
   }
 
@@ -142,6 +155,9 @@ class PackageUnpackerTest : public testing::Test,
   // when negative.
   int stop_after_ = -1;
   int asked_to_stop_ = 0;
+  // Called with the index of each stop question before it is answered.
+  std::function<void(int)> before_stop_answer_;
+  const DWORD test_thread_ = ::GetCurrentThreadId();
 };
 
 TEST_F(PackageUnpackerTest, PreparesTheFirstFreeVersionNamedSubfolder) {
@@ -426,6 +442,224 @@ TEST_F(PackageUnpackerTest, InterruptionInTheMiddleOfAnOverlappedExtraction) {
   EXPECT_EQ("", InstallTree());
 }
 
+// Copies through CopyFileOperation and tells the test when the copy of
+// each entry starts and ends, and on which thread; a copy may first wait
+// for events of other copies.
+class CopyWatch {
+ public:
+  // |entries|: the package's full list, in order, as copied to |target|.
+  CopyWatch(const base::FilePath& target,
+            const std::vector<std::string>& entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      index_of_[target.Append(base::UTF8ToWide(entries[i])).value()] = i;
+      started_.push_back(std::make_unique<base::WaitableEvent>());
+      ended_.push_back(std::make_unique<base::WaitableEvent>());
+    }
+  }
+
+  PackageUnpacker::CopyOperationFactory Factory() {
+    return
+        [this](const base::FilePath& source, const base::FilePath& destination)
+            -> std::unique_ptr<TransactionOperation> {
+          return std::make_unique<Copy>(this, index_of_.at(destination.value()),
+                                        source, destination);
+        };
+  }
+  base::WaitableEvent* started(size_t i) { return started_[i].get(); }
+  base::WaitableEvent* ended(size_t i) { return ended_[i].get(); }
+  // The copy of entry |i| waits for |event| before it begins.
+  void WaitBefore(size_t i, base::WaitableEvent* event) {
+    waits_[i].push_back(event);
+  }
+  // What went wrong on the copying threads.
+  std::vector<std::string> problems() {
+    base::AutoLock hold(lock_);
+    return problems_;
+  }
+  std::set<DWORD> threads() {
+    base::AutoLock hold(lock_);
+    return threads_;
+  }
+
+ private:
+  class Copy : public TransactionOperation {
+   public:
+    Copy(CopyWatch* watch,
+         size_t index,
+         const base::FilePath& source,
+         const base::FilePath& destination)
+        : watch_(watch), index_(index), copy_(source, destination) {}
+    bool Execute(Transaction* nested, std::string* error) override {
+      {
+        base::AutoLock hold(watch_->lock_);
+        watch_->threads_.insert(::GetCurrentThreadId());
+      }
+      watch_->started_[index_]->Signal();
+      for (base::WaitableEvent* event : watch_->waits_[index_]) {
+        if (!event->TimedWait(base::TimeDelta::FromMinutes(1))) {
+          base::AutoLock hold(watch_->lock_);
+          watch_->problems_.push_back("the copy of entry " +
+                                      std::to_string(index_) +
+                                      " waited a minute in vain");
+        }
+      }
+      const bool copied = copy_.Execute(nested, error);
+      watch_->ended_[index_]->Signal();
+      return copied;
+    }
+    void Rollback() override { copy_.Rollback(); }
+
+   private:
+    CopyWatch* const watch_;
+    const size_t index_;
+    CopyFileOperation copy_;
+  };
+
+  std::map<base::string16, size_t> index_of_;
+  std::vector<std::unique_ptr<base::WaitableEvent>> started_;
+  std::vector<std::unique_ptr<base::WaitableEvent>> ended_;
+  std::map<size_t, std::vector<base::WaitableEvent*>> waits_;
+  base::Lock lock_;
+  std::vector<std::string> problems_;
+  std::set<DWORD> threads_;
+};
+
+class PackageUnpackerCopyTest : public PackageUnpackerTest {
+ protected:
+  static constexpr size_t kFiles = 120;
+
+  // A package of kFiles listed files in several folders, each with its own
+  // bytes, but for those of |missing|; returns every entry the unpacker
+  // copies, in order. |root_entry| (when given) goes to the root list.
+  std::vector<std::string> MakePackage(const std::set<size_t>& missing,
+                                       const std::string& root_entry = "") {
+    const char* const kFolders[] = {"", "a\\", "b\\c\\", "b\\", "d\\e\\f\\"};
+    std::vector<std::string> entries;
+    std::string list;
+    for (size_t i = 0; i < kFiles; ++i) {
+      entries.push_back(std::string(kFolders[i % 5]) + "f" + std::to_string(i) +
+                        ".bin");
+      list += entries.back() + "\r\n";
+      if (!missing.count(i)) {
+        std::string bytes;
+        for (size_t n = 0; n < 1 + (i * 37) % 300; ++n)
+          bytes += "entry " + std::to_string(i) + ";";
+        WritePackageFile(base::UTF8ToWide(entries.back()), bytes);
+      }
+    }
+    WritePackageFile(L"files_list", list);
+    WritePackageFile(L"kavor_setup.exe", "setup");
+    WritePackageFile(L"root_files_list",
+                     "kavor_setup.exe\r\n" + root_entry +
+                         (root_entry.empty() ? "" : "\r\n"));
+    entries.push_back("kavor_setup.exe");
+    if (!root_entry.empty())
+      entries.push_back(root_entry);
+    for (const char* extra : {"files_list", "root_files_list", "launcher.exe",
+                              "installer_helper_64.exe"}) {
+      entries.push_back(extra);
+    }
+    WritePackageFile(L"launcher.exe", "launcher");
+    WritePackageFile(L"installer_helper_64.exe", "helper");
+    return entries;
+  }
+
+  bool Unpack(CopyWatch* watch) {
+    std::unique_ptr<PackageUnpacker> unpacker =
+        MakeUnpacker("47.0.4127.0", nullptr, true);
+    unpacker->SetCopyOperationFactoryForTesting(watch->Factory());
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    return unpacker->Unpack(&command_line);
+  }
+
+  // "total N" and then "direct_unpacking n" for n below |finished|.
+  static std::vector<std::string> Progress(size_t total, size_t finished) {
+    std::vector<std::string> events = {"total " + std::to_string(total)};
+    for (size_t n = 0; n < finished; ++n)
+      events.push_back("direct_unpacking " + std::to_string(n));
+    return events;
+  }
+
+  // |listing| without the files moved aside for a commit, and without
+  // case.
+  static std::string Folded(const std::string& listing) {
+    std::vector<std::string> lines =
+        base::SplitString(base::ToLowerASCII(listing), "\n",
+                          base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) {
+                                 return line.find(".old ") != std::string::npos;
+                               }),
+                lines.end());
+    std::sort(lines.begin(), lines.end());
+    return base::JoinString(lines, "\n");
+  }
+
+  // The installation subfolder the copies go to.
+  base::FilePath version() const { return install_.Append(L"47.0.4127.0"); }
+};
+
+constexpr size_t PackageUnpackerCopyTest::kFiles;
+
+// The copies run on several threads at once, yet the front end hears of
+// each entry in order and from the run's thread, every file arrives whole,
+// and the transaction holds every copy and every folder, folders first: a
+// rollback leaves nothing. A list that names one file twice (whatever the
+// case) is copied on the run's thread alone.
+TEST_F(PackageUnpackerCopyTest, CopiesOnSeveralThreadsAsIfOneByOne) {
+  for (bool twice : {false, true}) {
+    SCOPED_TRACE(twice);
+    events_.clear();
+    const std::vector<std::string> entries =
+        MakePackage({}, twice ? "B\\C\\F2.BIN" : "");
+    CopyWatch watch(version(), entries);
+    // Entry 0 is copied only once entry 1's copy has begun.
+    if (!twice)
+      watch.WaitBefore(0, watch.started(1));
+    ASSERT_TRUE(Unpack(&watch)) << LastError();
+    EXPECT_EQ(std::vector<std::string>(), watch.problems());
+    EXPECT_EQ(Progress(entries.size(), entries.size()), events_);
+    // The second copy of the file named twice moves the first aside (until
+    // the commit) and gives the file its own spelling.
+    EXPECT_EQ(Folded(test::TreeListing(package_)),
+              Folded(test::TreeListing(version())));
+    const std::set<DWORD> threads = watch.threads();
+    if (twice) {
+      EXPECT_EQ(std::set<DWORD>({test_thread_}), threads);
+    } else {
+      EXPECT_LE(2u, threads.size());
+      EXPECT_EQ(0u, threads.count(test_thread_));
+    }
+    RollbackOperations(context_->GetTransaction());
+    EXPECT_EQ("", InstallTree());
+  }
+}
+
+// Entry k's source is missing, and so is entry k+2's, whose copy fails
+// first: the error is entry k's, the entries after it that were copied
+// meanwhile go into the transaction all the same, and the rollback leaves
+// neither files nor folders.
+TEST_F(PackageUnpackerCopyTest, FailedCopyReportsTheFirstFailingEntry) {
+  const size_t k = 57;
+  const std::vector<std::string> entries = MakePackage({k, k + 2});
+  CopyWatch watch(version(), entries);
+  watch.WaitBefore(k, watch.ended(k + 1));
+  watch.WaitBefore(k, watch.ended(k + 2));
+  ASSERT_FALSE(Unpack(&watch));
+  EXPECT_EQ(std::vector<std::string>(), watch.problems());
+  InstallerResult code = RESULT_SUCCESS;
+  const std::string expected =
+      "Cannot copy package file '" + entries[k] + "'\nThe source file " +
+      package_.AppendASCII(entries[k]).AsUTF8Unsafe() + " does not exist.";
+  EXPECT_EQ(expected, LastError(&code).substr(0, expected.size()))
+      << LastError();
+  EXPECT_EQ(RESULT_COPY_FAILED, code);
+  EXPECT_EQ(Progress(entries.size(), k), events_);
+  EXPECT_TRUE(base::PathExists(version().AppendASCII(entries[k + 1])));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
+}
+
 // A page of the unpacked block that a writer cannot read back fails the
 // extraction with the in-page result, and the rollback takes away every
 // file written before.
@@ -451,6 +685,39 @@ TEST_F(PackageUnpackerTest, UnreadablePageOnAWriterFailsTheUnpacking) {
   // Files were written before the failure.
   EXPECT_NE("", InstallTree());
   EXPECT_TRUE(base::DeleteFile(package_.Append(L"kavor_package"), false));
+  RollbackOperations(context_->GetTransaction());
+  EXPECT_EQ("", InstallTree());
+}
+
+// A stop asked for in the middle waits for the copies under way (entry
+// s+3's ends only after the answer) and the rollback takes away every copy
+// made, those after the stop too.
+TEST_F(PackageUnpackerCopyTest, StopWaitsForTheCopiesUnderWay) {
+  const size_t s = 43;
+  const std::vector<std::string> entries = MakePackage({});
+  CopyWatch watch(version(), entries);
+  base::WaitableEvent stop_answered;
+  watch.WaitBefore(s + 3, &stop_answered);
+  stop_after_ = s;
+  before_stop_answer_ = [&](int question) {
+    if (question != static_cast<int>(s))
+      return;
+    EXPECT_TRUE(
+        watch.started(s + 3)->TimedWait(base::TimeDelta::FromMinutes(1)))
+        << "the copy of entry s+3 never began";
+    stop_answered.Signal();
+  };
+  ASSERT_FALSE(Unpack(&watch));
+  EXPECT_EQ(std::vector<std::string>(), watch.problems());
+  InstallerResult code = RESULT_SUCCESS;
+  EXPECT_EQ(
+      "The unpacking was interrupted\nCannot copy unpacked files to "
+      "subfolder.",
+      LastError(&code));
+  EXPECT_EQ(RESULT_GENERAL_ERROR, code);
+  EXPECT_EQ(Progress(entries.size(), s), events_);
+  EXPECT_EQ(static_cast<int>(s) + 1, asked_to_stop_);
+  EXPECT_TRUE(base::PathExists(version().AppendASCII(entries[s + 3])));
   RollbackOperations(context_->GetTransaction());
   EXPECT_EQ("", InstallTree());
 }
