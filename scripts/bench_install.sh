@@ -294,10 +294,11 @@ if [ "$ARCHIVE" = 1 ]; then
   peak_private
   exit 0
 fi
-# silent_install REPORT: setup.exe --silent of the package into a fresh
-# C:\Kavor, its statistics posted to 127.0.0.1:9000; sets rc.
+# silent_install REPORT: setup.exe --silent of the package into C:\Kavor,
+# which the caller removed before its clock started (as it removes the
+# copy's target before xcopy's), its statistics posted to 127.0.0.1:9000;
+# sets rc.
 silent_install() {
-  rm -rf "$C/Kavor"
   rc=0
   wine "$BIN/kavor_job_runner.exe" --timeout-seconds=600 \
     "--report=$(winpath "$1")" \
@@ -314,7 +315,7 @@ trap 'stop_stats_server; _leave_fresh_prefix' EXIT
 install_times=()
 copy_times=()
 for run in $(seq "$RUNS"); do
-  rm -rf "$C/copy"
+  rm -rf "$C/Kavor" "$C/copy"
   t0=$(now)
   silent_install "$BENCH/processes_$run.txt"
   t1=$(now)
@@ -342,6 +343,7 @@ stop_stats_server
 if (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null; then
   backoff="not measured: another process serves 127.0.0.1:9000"
 else
+  rm -rf "$C/Kavor"
   t0=$(now)
   silent_install "$BENCH/processes_backoff.txt"
   t1=$(now)
