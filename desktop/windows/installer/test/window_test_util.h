@@ -49,16 +49,36 @@ inline WindowCapture CheckAndSaveCapture(
   // A loaded machine may take long to paint; a window that never shows what
   // it must fails after a minute.
   const ULONGLONG deadline = ::GetTickCount64() + 60 * 1000;
+  bool accepted = false;
   for (;;) {
     PumpMessages();
     capture = CaptureWindow(window);
-    if (drawn(capture) || ::GetTickCount64() > deadline)
+    accepted = drawn(capture);
+    if (accepted || ::GetTickCount64() > deadline)
       break;
     // Waits for the next message, if one comes, rather than a fixed time.
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   RECT rect = {};
   ::GetWindowRect(window, &rect);
+  if (!accepted) {
+    // The capture copies the screen, which tests of other processes share:
+    // says which window lies at the window's middle, for the reader of the
+    // failure.
+    const POINT middle = {(rect.left + rect.right) / 2,
+                          (rect.top + rect.bottom) / 2};
+    const HWND shown = ::WindowFromPoint(middle);
+    wchar_t shown_class[64] = L"";
+    DWORD shown_process = 0;
+    if (shown) {
+      ::GetClassNameW(shown, shown_class, 64);
+      ::GetWindowThreadProcessId(shown, &shown_process);
+    }
+    ADD_FAILURE() << name << ": never drawn as expected; the window at its "
+                  << "middle is of class \"" << shown_class << "\" in process "
+                  << shown_process << " (this process: "
+                  << ::GetCurrentProcessId() << ")";
+  }
   EXPECT_EQ(rect.right - rect.left, capture.width) << name;
   EXPECT_EQ(rect.bottom - rect.top, capture.height) << name;
   EXPECT_GT(capture.CountColors(), min_colors) << name;
