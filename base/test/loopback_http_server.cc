@@ -396,6 +396,11 @@ LoopbackHttpServer::Response LoopbackHttpServer::NextResponse(
     const std::string& target) {
   AutoLock lock(lock_);
   auto found = scripts_.find(target);
+  // A service answers a path whatever query it is asked with, unless the
+  // test scripted that query itself.
+  const size_t query = target.find('?');
+  if (found == scripts_.end() && query != std::string::npos)
+    found = scripts_.find(target.substr(0, query));
   if (found == scripts_.end() || found->second.responses.empty()) {
     Response missing;
     missing.status = 404;

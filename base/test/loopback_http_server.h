@@ -22,7 +22,8 @@ class TestThread;
 // standing in for the update service: it listens on a port the system picks,
 // answers each connection on a thread of its own (one request per
 // connection, closed after the answer) and records every request. Targets
-// (path plus query, as sent) that were not configured get 404.
+// (path plus query, as sent) that were not configured get 404; a target
+// with a query that was not configured is answered as its path.
 //
 //   LoopbackHttpServer server;
 //   ASSERT_TRUE(server.Start());

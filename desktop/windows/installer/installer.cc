@@ -398,7 +398,10 @@ void Installer::RunWithFolder(const base::FilePath& folder,
     WaitForPackage(PACKAGE_OPERATION_NORMAL);
     return;
   }
+  RunWithPackage();
+}
 
+void Installer::RunWithPackage() {
   if (!unpacker_->PrepareInstallSubfolder(command_line_)) {
     ReportLastError();
     return;
@@ -409,7 +412,7 @@ void Installer::RunWithFolder(const base::FilePath& folder,
   // try to unpack the installation into itself.
   set_installation_subfolder(ComputeInstallationSubfolder());
 
-  if (IsPackageDirKnown() && !IsRunningFromTargetFolder()) {
+  if (HandsOverToPackage()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);
     package_taken_ = true;
@@ -589,9 +592,29 @@ void Installer::OnObjectSignaled(HANDLE object) {
   OnPackageReady();
 }
 
+bool Installer::HandsOverToPackage() {
+  return IsPackageDirKnown() && !IsRunningFromTargetFolder() &&
+         !IsFixingResources();
+}
+
+bool Installer::IsFixingResources() {
+  return GetSettings()->GetOperation() == OPERATION_FIX_DOWNLOADABLE_RESOURCES;
+}
+
 void Installer::OnPackageReady() {
   LOG(INFO) << "Package is ready";
   package_taken_ = true;
+  // A repair's package is only the resource files it fetched, which its
+  // steps check against this build's digests and copy from the package
+  // folder: there is no archive to unpack, and nothing in that folder is
+  // run. The repair goes on here, in place.
+  if (IsFixingResources()) {
+    if (IsRunInterrupted())
+      CancelInterrupted();
+    else
+      RunWithPackage();
+    return;
+  }
   if (IsPackageDirKnown()) {
     for (InstallerObserver& observer : observers_)
       observer.OnEnteringPhase(6);

@@ -113,6 +113,13 @@ class Installer : public InstallerStepContextImpl,
   void RunWithFolder(const base::FilePath& folder,
                      bool may_write,
                      bool is_admin);
+  // The run once the package is there: the hand-over to the package's
+  // installer, or the in-place run.
+  void RunWithPackage();
+  // Whether this process unpacks the package and hands the run over to the
+  // installer it holds.
+  bool HandsOverToPackage();
+  bool IsFixingResources();
   // Without write access to |folder|: true when the run may go on, false
   // after the outcome was reported.
   bool ObtainWriteAccess(const base::FilePath& folder, bool is_admin);

@@ -686,6 +686,43 @@ TEST_F(InstallerTest, ReadyEventGoneWithTheInterruptionCancelsTheRun) {
   EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
 }
 
+// A repair's package folder holds only the resources the front end
+// fetched: once it is ready the run goes on in place, with no unpacking and
+// no hand-over, whichever installer runs it. A stray archive and installer
+// in the folder are neither unpacked nor run.
+TEST_F(InstallerTest, RepairGoesOnInPlaceOnceItsPackageIsReady) {
+  settings_.operation = OPERATION_FIX_DOWNLOADABLE_RESOURCES;
+  SetExistingInstallation(L"47.0.4127.0", L"1234");
+  const base::FilePath package = temp_.GetPath().Append(L"package");
+  ASSERT_TRUE(base::CreateDirectory(package));
+  // Neither would get far: an attempt fails the run instead of hanging it.
+  ASSERT_TRUE(base::WriteFile(package.Append(L"installer.exe"), "MZ", 2));
+  ASSERT_TRUE(base::WriteFile(package.Append(L"kavor_package"), "7z", 2));
+  state_.package_dir = package;
+  state_.package_dir_known = true;
+  command_line_.AppendSwitch("wait-for-package");
+  for (bool ready_at_start : {true, false}) {
+    SCOPED_TRACE(ready_at_start);
+    scheduler_.schedules = 0;
+    base::win::ScopedHandle ready =
+        CreateEvent(L"KavorInstaller/PackageReady");
+    ASSERT_TRUE(::ResetEvent(ready.Get()));
+    if (ready_at_start)
+      ASSERT_TRUE(::SetEvent(ready.Get()));
+    else
+      on_ready_ = [&ready] { ASSERT_TRUE(::SetEvent(ready.Get())); };
+    RunInstaller();
+    on_ready_ = nullptr;
+    EXPECT_EQ(
+        std::vector<std::string>({"ready", "phase 7", "total 3", "success"}),
+        events_);
+    EXPECT_EQ(1, scheduler_.schedules);
+    EXPECT_EQ(RESULT_SUCCESS, installer_->result());
+    EXPECT_FALSE(base::PathExists(settings_.folder.Append(L"47.0.4127.0")))
+        << "the package was unpacked";
+  }
+}
+
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
   // No interrupted event exists: the run must not even look for it.
   interrupted_.Close();

@@ -235,8 +235,10 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
 
   bool BuildFixResourcesSteps(InstallerStepContext* context,
                               InstallerStepList* steps) override {
+    // The list is the one of the resources the front end fetched into the
+    // package folder: the installation keeps no list of its own.
     Entries standard;
-    if (!ReadStandardList(context->GetTargetFolder(), &standard))
+    if (!ReadStandardList(context->GetPackageDir(), &standard))
       return AddLastInstallerErrorContext(
           "Schedule fix downloadable resources failed");
     Add<VerifyDownloadableResourcesStep>(steps, context);

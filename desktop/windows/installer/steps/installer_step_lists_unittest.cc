@@ -120,11 +120,12 @@ TEST_F(InstallerStepListsTest, OtherListsByOperation) {
        {"verify_downloadable_resources", "copy_file:a.dll",
         "update_installation_status", "remove_minimal_install_file"}},
   };
-  // The repair reads the list of the installation, the others that of the
-  // package.
+  // Every list comes from the package folder, the repair's too: there the
+  // front end lists the resources it fetched. A list left in the
+  // installation is no list of the repair's.
   Write(package_, "files_list", "a.dll\r\n");
   Write(package_, "root_files_list", "root.dll\r\n");
-  Write(target_, "files_list", "a.dll\r\n");
+  Write(target_, "files_list", "stale.dll\r\n");
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.operation);
     EXPECT_EQ(c.names, Build(c.operation));
@@ -156,14 +157,10 @@ TEST_F(InstallerStepListsTest, UnreadableListFailsBeforeAnyStep) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.message);
     Reset();
-    // The repair reads the installation's list.
-    const base::FilePath folder =
-        c.operation == OPERATION_FIX_DOWNLOADABLE_RESOURCES ? target_
-                                                            : package_;
     if (c.files_list)
-      Write(folder, "files_list", c.files_list);
+      Write(package_, "files_list", c.files_list);
     if (c.root_files_list)
-      Write(folder, "root_files_list", c.root_files_list);
+      Write(package_, "root_files_list", c.root_files_list);
     context_->settings.operation = c.operation;
     InstallerStepSchedulerImpl scheduler(
         CreateInstallerStepListBuilder(&context_->state));
@@ -177,7 +174,7 @@ TEST_F(InstallerStepListsTest, UnreadableListFailsBeforeAnyStep) {
     GetLastInstallerError(&code, &message, &path);
     EXPECT_EQ(RESULT_GENERAL_ERROR, code);
     EXPECT_EQ(c.message, message);
-    EXPECT_EQ(folder.AppendASCII(c.list).value(), path);
+    EXPECT_EQ(package_.AppendASCII(c.list).value(), path);
   }
 }
 
