@@ -1113,6 +1113,24 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
             downloader->GetErrorText());
 }
 
+// C1 controls (U+0080 to U+009F; U+0085 is a line break to some parsers)
+// are refused as C0 ones are, in a web address as in a local path, whether
+// written as they are or escaped.
+TEST_F(WininetImplTest, UrlsWithC1ControlsAreRefused) {
+  for (const std::wstring& url :
+       {std::wstring(L"http://h/p\x85q"),
+        std::wstring(L"https://h\x85.example/p"),
+        std::wstring(L"http://h/p?x=\x9F"),
+        std::wstring(L"file:///C:/a\x85.txt"),
+        std::wstring(L"file:///C:/a%C2%85b"),
+        std::wstring(L"file:///C:/dir/\x80setup.7z")}) {
+    EXPECT_FALSE(WininetImpl::CrackUrl(url)) << base::WideToUTF8(url);
+  }
+  // Next to them, what is not a control goes through.
+  EXPECT_TRUE(WininetImpl::CrackUrl(L"http://h/p\xA0q"));
+  EXPECT_TRUE(WininetImpl::CrackUrl(L"file:///C:/a%C2%A0b"));
+}
+
 TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
   auto downloader = MakeDownloader();
   downloader->SetAllowedDomains({L".kavor.example"});
