@@ -1113,6 +1113,26 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
             downloader->GetErrorText());
 }
 
+// The longest URL taken reaches the server whole, its query and escapes as
+// written: the limit promises nothing the platform cannot send.
+TEST_F(WininetImplTest, TheLongestUrlTakenReachesTheServerWhole) {
+  const std::string start = "/long?sig=a%2Bb&q=";
+  const size_t room = WininetImpl::kMaxUrlLength - server_.Url(start).size();
+  const std::string target = start + std::string(room, 'q');
+  ASSERT_EQ(WininetImpl::kMaxUrlLength, server_.Url(target).size());
+  server_.Serve(target, 200, "{}");
+  auto downloader = MakeDownloader();
+  ASSERT_TRUE(StartProbe(downloader.get(), target))
+      << downloader->GetErrorText();
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+      << downloader->GetErrorText();
+  const std::vector<base::LoopbackHttpServer::Request> requests =
+      server_.requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(target, requests[0].target);
+}
+
 // C1 controls (U+0080 to U+009F; U+0085 is a line break to some parsers)
 // are refused as C0 ones are, in a web address as in a local path, whether
 // written as they are or escaped.
