@@ -10,6 +10,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
@@ -396,18 +397,18 @@ TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
   command_line->AppendSwitchNative("internal-package-server",
                                    server.Url("/package"));
   command_line->AppendSwitch("fix-downloadable-resources");
-  // An installation that lacks one of its resources.
+  // An installation that lacks all of its resources: the request names
+  // every one of them.
   base::ScopedTempDir install;
   ASSERT_TRUE(install.CreateUniqueTempDir());
   InstallationStatus installed;
   installed.subfolder = base::FilePath(L"1.0");
+  ASSERT_TRUE(
+      base::CreateDirectory(install.GetPath().Append(installed.subfolder)));
+  std::vector<std::string> all;
   const DownloadableResource* resources = GetDownloadableResources();
-  for (size_t i = 1; i < kDownloadableResourceCount; ++i) {
-    const base::FilePath file = GetResourceFilePath(
-        install.GetPath().Append(installed.subfolder), resources[i]);
-    ASSERT_TRUE(base::CreateDirectory(file.DirName()));
-    ASSERT_EQ(0, base::WriteFile(file, "", 0));
-  }
+  for (size_t i = 0; i < kDownloadableResourceCount; ++i)
+    all.push_back(DecodeResourcePath(resources[i]));
   settings_.folder = install.GetPath();
   settings_.all_users = false;
   settings_.details.existing = true;
@@ -427,11 +428,11 @@ TEST_F(SilentInstallerControllerTest, FixingResourcesStartsTheFetchOnce) {
   EXPECT_EQ(1, watched->starts_at_error);
   EXPECT_EQ(RESULT_PACKAGE_FETCH_FAILED, controller_->result());
   EXPECT_EQ(1, runner_log_.stops);
-  // The fetch asked for what is missing, and only that.
+  // The fetch asked for what is missing, all of it, in the table's order.
   const std::vector<base::LoopbackHttpServer::Request> requests =
       server.requests();
   ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ("/package?additional_files=" + DecodeResourcePath(resources[0]),
+  EXPECT_EQ("/package?additional_files=" + base::JoinString(all, ","),
             requests[0].target);
 }
 

@@ -18,6 +18,8 @@
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/package_fetcher/checksum_checker.h"
 #include "desktop/windows/installer/package_fetcher/download_stats_collector.h"
+#include "desktop/windows/installer/steps/downloadable_resources.h"
+#include "desktop/windows/installer/utils/display_scales.h"
 #include "desktop/windows/installer/wininet/wininet_impl.h"
 #include "gtest/gtest.h"
 
@@ -289,6 +291,50 @@ TEST_F(PackageMetadataRetrieverImplTest, ChoosesPackageAndComponents) {
   // The last request asked for the components only, which come next on the
   // same downloader: no package download is there to restore its patience.
   EXPECT_TRUE(RetriesLikeAPackageDownload());
+}
+
+// The repair of an installation that lacks every downloadable resource
+// asks for all of them in one request, the longest URL the installer makes:
+// the service gets every name, in the table's order, and the reply's
+// components for all of them are taken.
+TEST_F(PackageMetadataRetrieverImplTest, AsksForEveryMissingResource) {
+  base::ScopedTempDir empty;
+  ASSERT_TRUE(empty.CreateUniqueTempDir());
+  const std::vector<std::string> missing =
+      ListMissingDownloadableResources(empty.GetPath());
+  ASSERT_EQ(kDownloadableResourceCount, missing.size());
+  std::vector<std::string> table;
+  for (size_t i = 0; i < kDownloadableResourceCount; ++i)
+    table.push_back(DecodeResourcePath(GetDownloadableResources()[i]));
+  ASSERT_EQ(table, missing);
+
+  // The request to the service itself fits.
+  EXPECT_LE(GetPackageMetadataUrl(1, missing).size(),
+            WininetImpl::kMaxUrlLength);
+
+  // Served where the service's own path would be, so that the request is
+  // as long as the real one.
+  const std::string kPath = "/v2/netinstaller/developer/windows/x64";
+  const std::string target =
+      kPath + "?additional_files=" + base::JoinString(missing, ",");
+  std::string items;
+  std::vector<std::string> expected;
+  for (const std::string& name : missing) {
+    const std::string location = "https://dl.kavor.example/r/" + name;
+    items += (items.empty() ? "" : ",") +
+             Item("downloadable_resource", location, name);
+    expected.push_back("111 " + name + " " + location);
+  }
+  const Result result =
+      Fetch(target, "{\"components\": [" + items + "]}", missing, "f");
+  ASSERT_TRUE(result.started) << result.message;
+  const std::vector<base::LoopbackHttpServer::Request> requests =
+      server_.requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(target, requests[0].target);
+  ASSERT_TRUE(result.metadata) << result.message;
+  EXPECT_TRUE(result.metadata->minimal);
+  EXPECT_EQ(expected, Components(*result.metadata));
 }
 
 // A broken reply fails with its reason and the reply in the record.

@@ -172,15 +172,21 @@ std::wstring EscapeRequestTarget(const std::wstring& target) {
   return escaped;
 }
 
-// The longest URL taken: longer ones are no address the service hands out.
-constexpr size_t kMaxUrlLength = 2048;
-
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
     if (i >= text.size() || base::ToLowerASCII(text[i]) != prefix[i])
       return false;
   }
   return true;
+}
+
+// Why |url| is refused for its length, or "" when it is not too long.
+std::string UrlLengthProblem(const std::wstring& url) {
+  if (url.size() <= WininetImpl::kMaxUrlLength)
+    return std::string();
+  return base::StringPrintf(
+      "URL of %zu characters is longer than the limit of %zu", url.size(),
+      WininetImpl::kMaxUrlLength);
 }
 
 bool HasControlCharacter(const std::wstring& text) {
@@ -496,11 +502,15 @@ bool WininetImpl::Start(const std::wstring& url,
   http_status_ = 0;
   downloaded_size_ = 0;
 
-  const std::optional<CrackedUrl> cracked = CrackUrl(url);
   // Only a server can be asked; a file location has no host.
+  const std::string length_problem = UrlLengthProblem(url);
+  const std::optional<CrackedUrl> cracked =
+      length_problem.empty() ? CrackUrl(url) : std::nullopt;
   if (!cracked || cracked->host.empty()) {
-    RecordError(base::StringPrintf("Could not parse URL %s",
-                                   base::WideToUTF8(url).c_str()));
+    std::string message = "Could not parse URL " + base::WideToUTF8(url);
+    if (!length_problem.empty())
+      message += ": " + length_problem;
+    RecordError(message);
     writer_->Close();
     return false;
   }
@@ -590,7 +600,12 @@ std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
   // The platform's cracker fails badly (overruns, crashes) on some input a
   // hostile reply may send: only what an address of a download can look
   // like is given to it.
-  if (url.size() > kMaxUrlLength || HasControlCharacter(url))
+  const std::string length_problem = UrlLengthProblem(url);
+  if (!length_problem.empty()) {
+    LOG(ERROR) << length_problem;
+    return std::nullopt;
+  }
+  if (HasControlCharacter(url))
     return std::nullopt;
   if (StartsWithNoCase(url, L"file:///")) {
     const std::optional<std::wstring> path = LocalPathOfFileUrl(url);
@@ -605,14 +620,15 @@ std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
     return std::nullopt;
   if (!Wininet())
     return std::nullopt;
+  // The path may be as long as the whole URL (decoding only shortens it).
   wchar_t host[256] = {};
-  wchar_t path[4096] = {};
+  std::vector<wchar_t> path(kMaxUrlLength + 1, L'\0');
   URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.lpszHostName = host;
   parts.dwHostNameLength = 255;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 4095;
+  parts.lpszUrlPath = path.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(kMaxUrlLength);
   // No extra-information part is asked for, so the path keeps the query.
   if (!Wininet()->crack_url(url.c_str(), static_cast<DWORD>(url.size()),
                             ICU_DECODE | ICU_ESCAPE, &parts)) {
@@ -627,7 +643,7 @@ std::optional<CrackedUrl> WininetImpl::CrackUrl(const std::wstring& url) {
   cracked.scheme = parts.nScheme;
   cracked.host.assign(host, parts.dwHostNameLength);
   cracked.port = parts.nPort;
-  cracked.path.assign(path, parts.dwUrlPathLength);
+  cracked.path.assign(path.data(), parts.dwUrlPathLength);
   // The crack decodes escapes: "%2B" would reach the server as "+", which
   // means something else in a query (and breaks a signed address). A web
   // request asks for the path and query as written.
@@ -695,6 +711,9 @@ std::optional<CrackedUrl> WininetImpl::CheckRedirect(
     *reason = (web_scheme ? "Redirect URL failed to parse "
                           : "Redirect URL is disallowed ") +
               base::WideToUTF8(to);
+    const std::string length_problem = UrlLengthProblem(to);
+    if (!length_problem.empty())
+      *reason += ": " + length_problem;
     return std::nullopt;
   }
   const bool web = target->scheme == INTERNET_SCHEME_HTTP ||

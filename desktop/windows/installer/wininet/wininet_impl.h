@@ -94,6 +94,11 @@ class WininetImpl : public WininetDownloader {
   // connection before they leave that to a thread of its own: closing a
   // request does not end a receive under way on every platform.
   static constexpr int kReleaseWaitSeconds = 5;
+  // The longest URL taken apart; longer ones are refused before the
+  // platform's cracker sees them. The installer's own longest request, the
+  // package metadata request naming all 100 downloadable resources, is
+  // about 2,400 characters: this leaves it more than three times that.
+  static constexpr size_t kMaxUrlLength = 8192;
 
   // |ui_runner| must not be null; |progress| may be. Neither is owned.
   WininetImpl(UICallbackRunner* ui_runner, DownloadProgressObserver* progress);

@@ -14,6 +14,7 @@
 #include "base/files/scoped_temp_dir.h"
 #include "base/logging.h"
 #include "base/memory/scoped_refptr.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
@@ -1070,14 +1071,22 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
   // What the platform's cracker fails on (a long file URL, a line feed
   // before "://") never reaches it: a file URL is taken apart without it,
   // anything but http, https and file, anything with a control character
-  // and anything longer than 2,048 characters is refused.
+  // and anything longer than the limit is refused.
   const std::wstring long_name(400, L'a');
   const std::optional<CrackedUrl> long_file =
       WininetImpl::CrackUrl(L"file:///C:/" + long_name);
   ASSERT_TRUE(long_file);
   EXPECT_EQ(L"C:\\" + long_name, long_file->path);
-  const std::wstring web = L"http://h/" + std::wstring(2048 - 9, L'p');
-  EXPECT_TRUE(WininetImpl::CrackUrl(web));
+  // The longest URL taken has a path of almost that length, query and all.
+  const std::wstring longest_path =
+      L"/" + std::wstring(WininetImpl::kMaxUrlLength - 9 - 7, L'p') +
+      L"?q=a%2B";
+  const std::wstring web = L"http://h" + longest_path;
+  ASSERT_EQ(WininetImpl::kMaxUrlLength, web.size());
+  const std::optional<CrackedUrl> longest = WininetImpl::CrackUrl(web);
+  ASSERT_TRUE(longest);
+  EXPECT_EQ(L"h", longest->host);
+  EXPECT_EQ(longest_path, longest->path);
   for (const std::wstring& url :
        {L"file\n:///C:/" + long_name, std::wstring(L"http\n://h/p"),
         std::wstring(L"https://h/p\x7f"), std::wstring(L"http://h/p\tq"),
@@ -1093,6 +1102,53 @@ TEST_F(WininetImplTest, OnlyWebAddressesNeedAHost) {
                          std::make_unique<ProbeWriter>(&probe_)));
   EXPECT_EQ("Could not parse URL file:///C:/dir/setup.7z\n",
             downloader->GetErrorText());
+  // One refused for its length says so.
+  const std::wstring too_long = web + L"p";
+  EXPECT_FALSE(StartInto(downloader.get(), too_long,
+                         std::make_unique<ProbeWriter>(&probe_)));
+  EXPECT_EQ("Could not parse URL " + base::WideToUTF8(too_long) + ": URL of " +
+                base::Uint64ToString(too_long.size()) +
+                " characters is longer than the limit of " +
+                base::Uint64ToString(WininetImpl::kMaxUrlLength) + "\n",
+            downloader->GetErrorText());
+}
+
+// The longest URL taken reaches the server whole, its query and escapes as
+// written: the limit promises nothing the platform cannot send.
+TEST_F(WininetImplTest, TheLongestUrlTakenReachesTheServerWhole) {
+  const std::string start = "/long?sig=a%2Bb&q=";
+  const size_t room = WininetImpl::kMaxUrlLength - server_.Url(start).size();
+  const std::string target = start + std::string(room, 'q');
+  ASSERT_EQ(WininetImpl::kMaxUrlLength, server_.Url(target).size());
+  server_.Serve(target, 200, "{}");
+  auto downloader = MakeDownloader();
+  ASSERT_TRUE(StartProbe(downloader.get(), target))
+      << downloader->GetErrorText();
+  RunUntilDone(downloader.get());
+  EXPECT_EQ(WininetImpl::STATE_COMPLETED, downloader->GetState())
+      << downloader->GetErrorText();
+  const std::vector<base::LoopbackHttpServer::Request> requests =
+      server_.requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(target, requests[0].target);
+}
+
+// C1 controls (U+0080 to U+009F; U+0085 is a line break to some parsers)
+// are refused as C0 ones are, in a web address as in a local path, whether
+// written as they are or escaped.
+TEST_F(WininetImplTest, UrlsWithC1ControlsAreRefused) {
+  for (const std::wstring& url :
+       {std::wstring(L"http://h/p\x85q"),
+        std::wstring(L"https://h\x85.example/p"),
+        std::wstring(L"http://h/p?x=\x9F"),
+        std::wstring(L"file:///C:/a\x85.txt"),
+        std::wstring(L"file:///C:/a%C2%85b"),
+        std::wstring(L"file:///C:/dir/\x80setup.7z")}) {
+    EXPECT_FALSE(WininetImpl::CrackUrl(url)) << base::WideToUTF8(url);
+  }
+  // Next to them, what is not a control goes through.
+  EXPECT_TRUE(WininetImpl::CrackUrl(L"http://h/p\xA0q"));
+  EXPECT_TRUE(WininetImpl::CrackUrl(L"file:///C:/a%C2%A0b"));
 }
 
 TEST_F(WininetImplTest, OnlyAllowedHostsAreAsked) {
@@ -1531,6 +1587,15 @@ TEST(WininetImplHostTest, RedirectsResolveAsWrittenAndStayOnTheWeb) {
   // Up from http is fine.
   EXPECT_EQ("",
             refusal(L"http://a.kavor.example/", L"https://b.kavor.example/"));
+  // A target refused for its length says so.
+  const std::wstring too_long =
+      L"https://b.kavor.example/" +
+      std::wstring(WininetImpl::kMaxUrlLength - 23, L'p');
+  EXPECT_EQ("Redirect URL failed to parse " + base::WideToUTF8(too_long) +
+                ": URL of " + base::Uint64ToString(too_long.size()) +
+                " characters is longer than the limit of " +
+                base::Uint64ToString(WininetImpl::kMaxUrlLength),
+            refusal(kFrom, too_long));
 }
 
 }  // namespace
