@@ -352,6 +352,46 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
   EXPECT_TRUE(reader.memory_allocator()->IsCorrupt());
 }
 
+// The edge of the layout: the last bucket is one a word may name, the
+// bucket just past it is not.
+TEST_F(PersistentHistogramAllocatorTest, SingleSampleAtTheLayoutsEnd) {
+  InstallLocal(1 << 20);
+  constexpr int kSingleSampleWord = 32 + 20;
+  constexpr uint32_t kBuckets = 10;
+  auto damage = [&](Reference record, uint32_t bucket, uint32_t count) {
+    const uint32_t word = bucket | (count << 16);
+    memcpy(RecordBytes(record) + kSingleSampleWord, &word, 4);
+  };
+  PersistentHistogramAllocator reader(
+      std::make_unique<PersistentMemoryAllocator>(
+          const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
+          false));
+  // Both made while the segment is sound: nothing can be allocated in it
+  // once it is marked corrupt.
+  Histogram::FactoryGet("Test.Edge.Last", 1, 1000, kBuckets, kUma);
+  Histogram::FactoryGet("Test.Edge.Past", 1, 1000, kBuckets, kUma);
+  const Reference last = FindRecord(memory_, "Test.Edge.Last");
+  const Reference past = FindRecord(memory_, "Test.Edge.Past");
+  ASSERT_TRUE(last && past);
+
+  // The last bucket holds every value from the declared maximum up.
+  damage(last, kBuckets - 1, 7);
+  std::unique_ptr<HistogramBase> last_copy = reader.GetHistogram(last);
+  ASSERT_TRUE(last_copy);
+  EXPECT_FALSE(memory_->IsCorrupt());
+  std::unique_ptr<HistogramSamples> samples = last_copy->SnapshotSamples();
+  EXPECT_EQ(7, samples->TotalCount());
+  EXPECT_EQ(7, samples->GetCount(1000000));
+
+  const int before =
+      Results(PersistentHistogramAllocator::kCreateInvalidRecord);
+  damage(past, kBuckets, 7);
+  EXPECT_FALSE(reader.GetHistogram(past));
+  EXPECT_EQ(before + 1,
+            Results(PersistentHistogramAllocator::kCreateInvalidRecord));
+  EXPECT_TRUE(memory_->IsCorrupt());
+}
+
 TEST_F(PersistentHistogramAllocatorTest, FullSegmentFallsBackToHeap) {
   InstallLocal(8192);
   while (memory_->Allocate(64, 1)) {

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/installer.h"
 
 #include <windows.h>
+#include <string.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -277,6 +278,12 @@ class InstallerTest : public testing::Test, public InstallerObserver {
   }
   void OnTotalSteps(int total) override {
     events_.push_back("total " + base::IntToString(total));
+    total_steps_ = total;
+    finished_steps_ = 0;
+  }
+  void OnStepFinished(const std::string& name, int, int) override {
+    if (on_last_step_finished_ && ++finished_steps_ == total_steps_)
+      on_last_step_finished_(name);
   }
   void OnError(int code,
                const base::string16& path,
@@ -409,6 +416,10 @@ class InstallerTest : public testing::Test, public InstallerObserver {
   base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
   base::win::ScopedHandle interrupted_;
   std::function<void()> on_ready_;
+  // Runs as the last of the steps the run announced finishes.
+  std::function<void(const std::string&)> on_last_step_finished_;
+  int total_steps_ = 0;
+  int finished_steps_ = 0;
   std::unique_ptr<base::RunLoop> loop_;
   std::vector<std::string> events_;
   base::string16 error_path_;
@@ -670,6 +681,61 @@ TEST_F(InstallerTest, NoHandOverOnceTheFrontEndIsGone) {
   EXPECT_EQ(std::vector<std::string>({"ready", "cancelled"}), events_);
   EXPECT_TRUE(installer_->interrupted_with_package());
   EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+}
+
+// A front end that interrupts the run while the last of the package's files
+// is copied: the unpacking has nothing left to stop and succeeds, and the
+// package's installer still must not start. Both roads to the hand-over
+// are taken: the package known as the run starts, and the package the front
+// end makes ready.
+TEST_F(InstallerTest, InterruptAsTheUnpackingEndsStartsNoInstaller) {
+  const base::FilePath package = temp_.GetPath().Append(L"package");
+  ASSERT_TRUE(base::CreateDirectory(package));
+  const struct {
+    const wchar_t* name;
+    const char* text;
+  } kFiles[] = {
+      {L"files_list", "kavor.dll\r\n"},
+      {L"root_files_list", "kavor_setup.exe\r\n"},
+      {L"kavor.dll", "dll"},
+      {L"kavor_setup.exe", "setup"},
+      {L"launcher.exe", "launcher"},
+      {L"installer_helper.exe", "helper"},
+      {L"installer_helper_64.exe", "helper"},
+  };
+  for (const auto& file : kFiles) {
+    const int size = static_cast<int>(strlen(file.text));
+    ASSERT_EQ(size,
+              base::WriteFile(package.Append(file.name), file.text, size));
+  }
+  state_.package_dir = package;
+  state_.package_dir_known = true;
+  bool interrupted = false;
+  on_last_step_finished_ = [this, &interrupted](const std::string& name) {
+    EXPECT_EQ(PackageUnpacker::kDirectUnpackingStepName, name);
+    interrupted = ::SetEvent(interrupted_.Get());
+  };
+  base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
+  ASSERT_TRUE(::SetEvent(ready.Get()));
+  for (bool wait_for_package : {false, true}) {
+    SCOPED_TRACE(wait_for_package ? "package made ready" : "package known");
+    ASSERT_TRUE(::ResetEvent(interrupted_.Get()));
+    interrupted = false;
+    command_line_ = base::CommandLine(base::CommandLine::NO_PROGRAM);
+    command_line_.AppendSwitchNative("install-subfolder", kVersionFolder);
+    if (wait_for_package)
+      command_line_.AppendSwitch("wait-for-package");
+    RunInstaller();
+    EXPECT_TRUE(interrupted) << "the unpacking never finished its last file";
+    // Each launch of the package's installer is announced first ("start"):
+    // none was tried.
+    EXPECT_EQ(
+        std::vector<std::string>({"ready", "phase 6", "total 6", "cancelled"}),
+        events_);
+    EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+    EXPECT_TRUE(installer_->interrupted_with_package());
+    EXPECT_FALSE(base::PathExists(settings_.folder));
+  }
 }
 
 // A front end that stops the run as the backend starts may have closed the
