@@ -428,7 +428,9 @@ TEST_F(SignedImagesTest, CertificateTableHoldsOnlyTheSignature) {
               {{"padded_archive.exe", false, {refused}, nullptr},
                {"padded_garbage.exe", false, {refused}, nullptr},
                {"straddling_archive.exe", false, {refused}, nullptr},
-               {"package.exe", true, {}, "certificate table"}});
+               {"package.exe", true, {}, "certificate table"},
+               // Its archive ends where the table starts.
+               {"package_aligned.exe", true, {}, "certificate table"}});
 }
 
 // What Windows refuses stays refused, also when the signer search behind
