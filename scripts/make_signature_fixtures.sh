@@ -9,8 +9,9 @@
 # stream "developer") and VERSION_STANDIN the stand-in for an old package's
 # installer (kavor_version_standin.exe, no version resource). Everything is
 # made afresh in OUT_DIR: a test root, an untrusted root, certificates for
-# the maker, for another publisher and for an impostor named like the maker
-# but issued by the untrusted root, and these images:
+# the maker, for another publisher, for an impostor named like the maker
+# but issued by the untrusted root and for a stranger, a publisher of its
+# own name under the untrusted root, and these images:
 #   unsigned.exe         the source image
 #   maker.exe            signed by the maker (SHA-256)
 #   other.exe            signed by the other publisher
@@ -18,6 +19,9 @@
 #   dual.exe             other publisher (SHA-256), nested maker (SHA-256)
 #   dual_sha1.exe        other publisher (SHA-1), nested maker (SHA-256)
 #   forged_untrusted.exe other publisher, nested impostor
+#   untrusted_dual.exe   stranger (SHA-256), nested maker (SHA-256): the
+#                        outer signature, the one Windows judges, chains to
+#                        the untrusted root while the nested one is valid
 #   forged_digest.exe    dual.exe whose nested maker signature is one made
 #                        for a different image (valid, wrong digest)
 #   forged_content.exe   forged_digest.exe with the nested signature's
@@ -45,6 +49,10 @@
 # and these test packages (a head with a 7z archive appended, the archive
 # holding installer.exe, the version stand-in, and readme.txt):
 #   package.exe          PACKAGE_STUB + archive, signed by the maker
+#   package_aligned.exe  the same with an archive that holds a filler file
+#                        sized so that stub and archive end on 8 bytes: the
+#                        certificate table starts right where the archive
+#                        ends, with no padding between them
 #   package_unsigned.exe the same unsigned
 #   package_other.exe    the same signed by the other publisher
 #   package_legacy.exe   VERSION_STANDIN + an archive that also holds
@@ -173,6 +181,7 @@ make_root untrusted "Kavor Untrusted Root"
 make_signer maker "$COMPANY" root
 make_signer other "Other Test Publisher" root
 make_signer impostor "$COMPANY" untrusted
+make_signer stranger "Untrusted Test Publisher" untrusted
 # An authority under the untrusted root and a certificate named like the
 # maker that it issued: a signature that carries these two alone has a chain
 # that stops short of any root.
@@ -219,6 +228,8 @@ sign maker sha256 other.exe dual.exe -nest
 sign other sha1 unsigned.exe other_sha1.exe
 sign maker sha256 other_sha1.exe dual_sha1.exe -nest
 sign impostor sha256 other.exe forged_untrusted.exe -nest
+sign stranger sha256 unsigned.exe stranger.exe
+sign maker sha256 stranger.exe untrusted_dual.exe -nest
 sign impostor sha256 unsigned.exe impostor.exe
 sign partial sha256 unsigned.exe partial.exe
 sign partial sha256 other.exe partial_nested.exe -nest
@@ -451,6 +462,25 @@ pack legacy_bare.7z installer.exe readme.txt
 cat "$PACKAGE_STUB" package.7z > package_unsigned.exe
 sign maker sha256 package_unsigned.exe package.exe
 sign other sha256 package_unsigned.exe package_other.exe
+# The signing tool pads the image to 8 bytes before the certificate table,
+# so a package usually has zeros between its archive's end and the table.
+# Here the filler's size is tried until none are needed: its bytes, the
+# same on every build, do not compress, so the archive grows by about a byte
+# per try and a few tries do.
+stub_size=$(stat -c %s "$PACKAGE_STUB")
+for filler in $(seq 0 63); do
+  rm -f package_aligned.7z
+  python3 -c 'import random, sys
+random.seed(8)
+sys.stdout.buffer.write(random.randbytes(int(sys.argv[1])))' "$filler" \
+    > package_src/filler.txt
+  pack package_aligned.7z installer.exe readme.txt filler.txt
+  [ $(((stub_size + $(stat -c %s package_aligned.7z)) % 8)) != 0 ] || break
+done
+[ $(((stub_size + $(stat -c %s package_aligned.7z)) % 8)) = 0 ] ||
+  { echo "no filler size aligns the package's archive" >&2; exit 1; }
+cat "$PACKAGE_STUB" package_aligned.7z > package_aligned_unsigned.exe
+sign maker sha256 package_aligned_unsigned.exe package_aligned.exe
 cat "$VERSION_STANDIN" legacy.7z > legacy_unsigned.exe
 sign maker sha256 legacy_unsigned.exe package_legacy.exe
 cat "$VERSION_STANDIN" legacy_bare.7z > package_legacy_bare.exe
@@ -549,10 +579,11 @@ pad_with straddle_signed.exe straddle_header.bin straddling_archive.exe
 rm -rf "$OUT"
 mkdir -p "$OUT"
 mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
-  forged_untrusted.exe forged_digest.exe forged_content.exe forged_attrs.exe \
-  impostor.exe expired.exe expired_dual.exe expired_untrusted_ts.exe \
-  expired_copied_ts.exe root.cer package.exe package_unsigned.exe \
-  package_other.exe package_legacy.exe package_legacy_bare.exe \
+  forged_untrusted.exe untrusted_dual.exe forged_digest.exe \
+  forged_content.exe forged_attrs.exe impostor.exe expired.exe \
+  expired_dual.exe expired_untrusted_ts.exe expired_copied_ts.exe root.cer \
+  package.exe package_unsigned.exe package_other.exe package_aligned.exe \
+  package_legacy.exe package_legacy_bare.exe \
   partial.exe partial_nested.exe padded_archive.exe padded_garbage.exe \
   straddling_archive.exe package_tampered.exe dual_tampered.exe \
   package_dual.exe package_dual_tampered.exe \

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <atomic>
@@ -421,6 +422,62 @@ TEST_F(LzmaUtilTest, ReadsOnlyWhatTheSignatureCovers) {
               log.text().find("Refusing the archive at offset "))
         << log.text();
   }
+}
+
+// Where the 7z archive in the signed image |bytes| ends by its start header,
+// and where the image's certificate table starts: read here, not by the
+// reader under test.
+template <typename T>
+T ReadAt(const std::string& bytes, size_t at) {
+  T value = 0;
+  if (at <= bytes.size() && bytes.size() - at >= sizeof(T))
+    memcpy(&value, bytes.data() + at, sizeof(T));
+  return value;
+}
+
+void FindArchiveAndTable(const std::string& bytes,
+                         uint64_t* archive_end,
+                         uint64_t* table) {
+  const size_t nt = ReadAt<uint32_t>(bytes, 0x3C);
+  const bool pe32_plus = ReadAt<uint16_t>(bytes, nt + 24) == 0x20B;
+  *table = ReadAt<uint32_t>(bytes, nt + 24 + (pe32_plus ? 144 : 128));
+  const size_t archive = bytes.find(std::string("7z\xBC\xAF\x27\x1C", 6));
+  ASSERT_NE(std::string::npos, archive);
+  *archive_end = archive + 32 + ReadAt<uint64_t>(bytes, archive + 12) +
+                 ReadAt<uint64_t>(bytes, archive + 20);
+}
+
+// The signature covers everything up to the certificate table, which the
+// signing tool starts at a multiple of 8 bytes: a package whose stub and
+// archive fill exactly that much has its archive end right where the table
+// starts, and is read as any other.
+TEST_F(LzmaUtilTest, ArchiveEndingWhereTheTableStartsIsRead) {
+  base::FilePath bin;
+  ASSERT_TRUE(base::PathService::Get(base::DIR_EXE, &bin));
+  data_ = bin.Append(L"signature_fixtures");
+  std::string bytes;
+  ASSERT_TRUE(
+      base::ReadFileToString(data_.Append(L"package_aligned.exe"), &bytes));
+  uint64_t archive_end = 0;
+  uint64_t table = 0;
+  ASSERT_NO_FATAL_FAILURE(FindArchiveAndTable(bytes, &archive_end, &table));
+  ASSERT_NE(0u, table);
+  ASSERT_EQ(table, archive_end) << "the fixture's archive must end at its "
+                                   "certificate table";
+  base::ScopedLogLines log(base::logging::LOG_ERROR, base::logging::LOG_ERROR);
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS, Unpack(L"package_aligned.exe"));
+  EXPECT_EQ("A test package.\r\n", Contents(dest_.Append(L"readme.txt")));
+  EXPECT_TRUE(base::PathExists(dest_.Append(L"installer.exe")));
+  LzmaUtil util;
+  std::vector<base::string16> names;
+  ASSERT_EQ(LzmaUtil::OPEN_SUCCESS,
+            util.Open(data_.Append(L"package_aligned.exe")));
+  EXPECT_EQ(LzmaUtil::EXTRACT_SUCCESS, util.ListEntries(&names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<base::string16>{L"filler.txt", L"installer.exe",
+                                         L"readme.txt"}),
+            names);
+  EXPECT_EQ("", log.text());
 }
 
 // An entry that would land outside the destination refuses the whole

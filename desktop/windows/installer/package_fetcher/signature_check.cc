@@ -1248,6 +1248,26 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
         "Cannot WinVerifyTrust: %ld, %s\n", status,
         base::logging::SystemErrorCodeToString(error).c_str());
   }
+  // Not every WinVerifyTrust applies the Authenticode policy to the chain
+  // it builds (Wine's passes one that ends at an untrusted root): its
+  // acceptance counts only with that chain passing the policy, whoever the
+  // outer signer is. Else a valid nested maker signature would vouch for a
+  // file whose outer signature Windows refuses.
+  const bool windows_accepted =
+      status == ERROR_SUCCESS && !file.verified_signer.empty() &&
+      file.verified_policy_error == 0 && file.verified_chain_errors == 0;
+  if (status == ERROR_SUCCESS && !windows_accepted) {
+    if (!log)
+      return false;
+    if (file.verified_signer.empty()) {
+      *log += "WinVerifyTrust names no signer it verified\n";
+    } else {
+      *log += base::StringPrintf(
+          "WinVerifyTrust's chain for the outer signer is not trusted: "
+          "policy %lu, trust status %lu\n",
+          file.verified_policy_error, file.verified_chain_errors);
+    }
+  }
   // What Windows accepted must not carry bytes that nothing signs.
   const std::string table_error =
       status == ERROR_SUCCESS ? CheckCertificateTable(path) : std::string();
@@ -1285,7 +1305,7 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
       FindViableSigner(store, message, encoding, signature_log, 0, &file);
   if (log)
     *log += signature_log->GetText();
-  return status == ERROR_SUCCESS && table_error.empty() && found;
+  return windows_accepted && table_error.empty() && found;
 }
 
 bool FindViableSigner(ScopedCertStore& store,

@@ -25,9 +25,10 @@ namespace installer {
 bool HasSecurityDirectory(const base::FilePath& path, bool* is_signed);
 
 // Authenticode verification of |path| (WinVerifyTrust, no revocation check,
-// no UI) followed by a search of its signers, nested signatures included,
-// for a trusted one issued to the maker. True only when both succeed. When
-// |log| is given, what was seen is appended to it.
+// no UI; the chain it builds for the outer signer must pass the policy)
+// followed by a search of its signers, nested signatures included, for a
+// trusted one issued to the maker. True only when both succeed. When |log|
+// is given, what was seen is appended to it.
 bool VerifyFileSignature(const base::FilePath& path, std::string* log);
 
 // What the signer search writes: entries start with Level(); Write() adds

@@ -428,7 +428,29 @@ TEST_F(SignedImagesTest, CertificateTableHoldsOnlyTheSignature) {
               {{"padded_archive.exe", false, {refused}, nullptr},
                {"padded_garbage.exe", false, {refused}, nullptr},
                {"straddling_archive.exe", false, {refused}, nullptr},
-               {"package.exe", true, {}, "certificate table"}});
+               {"package.exe", true, {}, "certificate table"},
+               // Its archive ends where the table starts.
+               {"package_aligned.exe", true, {}, "certificate table"}});
+}
+
+// What Windows refuses stays refused, also when the signer search behind
+// it finds a viable maker signature: here the outer signature, the one
+// WinVerifyTrust judges, chains to an untrusted root (Windows refuses it;
+// Wine's WinVerifyTrust passes it, and the chain it built must then refuse
+// it), and the nested maker signature is valid. Before Windows 8 the search
+// proves the nested signer itself, and the log shows it found; later ones
+// ask WinVerifyTrust for it by index, which Wine answers with the outer
+// signature.
+TEST_F(SignedImagesTest, NestedMakerSignatureCannotOverruleWindows) {
+  const std::string stranger =
+      "Level 0: Tried signer Untrusted Test Publisher\n";
+  CheckImages(dir_, base::win::WIN7,
+              {{"untrusted_dual.exe",
+                false,
+                {stranger, "Level 1: Trust chain:Chain trust status: 0\n"},
+                "Level 1: Tried"}});
+  CheckImages(dir_, base::win::WIN8,
+              {{"untrusted_dual.exe", false, {stranger}, nullptr}});
 }
 
 // Windows 8 and later verify the nested signature themselves; Wine, which
