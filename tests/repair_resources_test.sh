@@ -94,17 +94,16 @@ lay_resources() {
 
 # serve_missing FIRST COUNT [BROKEN]: the service's reply names resources
 # FIRST .. FIRST+COUNT-1 as downloadable resources, each at its own URL;
-# with BROKEN their checksums are wrong.
+# with BROKEN their checksums are those of other bytes, so that every
+# download of them fails its check.
 serve_missing() {
   local i components=() file
   for ((i = $1; i < $1 + $2; i++)); do
     file="$WWW/res/${NAMES[i]}"
+    [ -n "${3:-}" ] && file="$E2E_WORK/resource_names"
     components+=("$(component_json "$URL/res/${NAMES[i]}" \
       downloadable_resource "$file" "${NAMES[i]}")")
   done
-  if [ -n "${3:-}" ]; then
-    components=("${components[@]//\"checksum\": \"/\"checksum\": \"00}")
-  fi
   package_metadata_json "" "" "${components[@]}" |
     python3 -c 'import json,sys; r=json.load(sys.stdin); del r["installer"], r["installer_checksum"]; print(json.dumps(r))' \
     >"$WWW/metadata"
@@ -210,15 +209,17 @@ check "few: every file and registry line of the installation kept ($(comm -23 <(
 [ "$failed" = 0 ] || { echo "--- requests"; cat "$UPDATE_LOG" | cut -c1-300
   echo "--- log"; tail -n 60 <<<"$LOG"; }
 
-# --- Downloads that fail their checksum: the fetcher's failure, nothing
-# changed.
+# --- Downloads that fail their checksum: the fetcher's retries, then its
+# failure; nothing changed.
 repair_case broken
 lay_resources 0 95
 : >"$VF/minimal_install"
 serve_missing 95 5 broken
 BEFORE=$(snapshot)
 run_repair
-check "broken: exit 119 (got $RC: $ERR)" [ "$RC" = 119 ]
+check "broken: exit 119 (got $RC: ${ERR:0:300})" [ "$RC" = 119 ]
+check "broken: the failure names the resource" \
+  grep -q "Could not download the resource kavor_" <<<"$ERR"
 check "broken: the installation as it was" [ "$(snapshot)" = "$BEFORE" ]
 check "broken: still minimal" [ -e "$VF/minimal_install" ]
 [ "$failed" = 0 ] || { echo "--- log"; tail -n 60 <<<"$LOG"; }

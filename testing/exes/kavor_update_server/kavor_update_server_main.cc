@@ -8,8 +8,8 @@
 // Every regular file under DIR is served at "/" followed by its path
 // relative to DIR with "/" separators, read from disk while it is sent (a
 // package of hundreds of megabytes is never held in memory), with ranges
-// ("Range: bytes=N-") honoured. Files added to DIR later are not served.
-// Other targets get 404.
+// ("Range: bytes=N-") honoured, whatever query a target adds to the path.
+// Files added to DIR later are not served. Other targets get 404.
 //
 // The server listens on 127.0.0.1 at a port the system picks and writes it,
 // in decimal, to FILE (through FILE.new, renamed, so that a reader never

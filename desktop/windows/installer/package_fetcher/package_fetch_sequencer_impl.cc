@@ -229,11 +229,17 @@ void PackageFetchSequencerImpl::FetchAdditionalFiles(
         std::move(pending_additional_files_.front());
     pending_additional_files_.erase(pending_additional_files_.begin());
     const std::string location = base::WideToASCII(entry->location);
+    // Only a resource is what a repair came for.
+    const std::string resource =
+        entry->kind == ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE
+            ? base::WideToUTF8(entry->file_name)
+            : std::string();
     if (additional_file_downloader_->DownloadAdditionalFile(
             folder, downloader_.get(), std::move(entry), minimal,
             additional_files_only_,
             base::BindOnce(&PackageFetchSequencerImpl::OnAdditionalFile,
-                           weak_factory_.GetWeakPtr(), folder, minimal))) {
+                           weak_factory_.GetWeakPtr(), folder, minimal,
+                           resource))) {
       SendEvent(std::make_unique<FetchingAdditionalFileEvent>(
           location, kDefaultStatsLevel));
       return;
@@ -246,16 +252,33 @@ void PackageFetchSequencerImpl::FetchAdditionalFiles(
 void PackageFetchSequencerImpl::OnAdditionalFile(
     const base::FilePath& folder,
     bool minimal,
+    const std::string& resource,
     std::unique_ptr<AdditionalFile> entry,
     std::vector<FetchChunkStatistics> statistics) {
-  if (entry) {
+  // A component that cannot be fetched or placed is left out: a package is
+  // complete without it. The resources are all a repair fetches, though:
+  // one left out would end the repair as a success with the installation
+  // still lacking it, so the fetch fails and may be tried again.
+  const bool repair_needs_it = additional_files_only_ && !resource.empty();
+  if (!entry) {
+    if (repair_needs_it) {
+      SetLastInstallerError(RESULT_PACKAGE_FETCH_FAILED,
+                            "Could not download the resource " + resource);
+      NetworkFailure(statistics);
+      return;
+    }
+  } else {
     SendEvent(std::make_unique<AdditionalFileFetchedEvent>(statistics,
                                                            kDefaultStatsLevel));
-    // A component that cannot be placed is left out; the package itself is
-    // complete without it.
-    additional_file_downloader_->PlaceDownloadedFile(
-        version_checker_.get(), entry.get(), folder,
-        folder_preparer_->GetAssistantFolder());
+    if (!additional_file_downloader_->PlaceDownloadedFile(
+            version_checker_.get(), entry.get(), folder,
+            folder_preparer_->GetAssistantFolder()) &&
+        repair_needs_it) {
+      AddLastInstallerErrorContext("Could not put the resource " + resource +
+                                   " in place");
+      Fail(PackageFetcherDelegate::FAILURE_LOCAL);
+      return;
+    }
   }
   FetchAdditionalFiles(folder, minimal);
 }

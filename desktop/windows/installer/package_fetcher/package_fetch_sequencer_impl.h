@@ -94,8 +94,10 @@ class PackageFetchSequencerImpl : public PackageFetchSequencer {
   // them.
   void FetchComponents(PackageMetadata* metadata, const base::FilePath& folder);
   void FetchAdditionalFiles(const base::FilePath& folder, bool minimal);
+  // |resource| names the file when it is a downloadable resource.
   void OnAdditionalFile(const base::FilePath& folder,
                         bool minimal,
+                        const std::string& resource,
                         std::unique_ptr<AdditionalFile> entry,
                         std::vector<FetchChunkStatistics> statistics);
   void PackageReady(const base::FilePath& folder);

@@ -396,6 +396,45 @@ TEST_F(PackageFetchSequencerTest, ShortRoadsSkipWhatTheyDoNotNeed) {
             w_.calls);
 }
 
+// The resources are all a repair fetches: one that cannot be fetched or put
+// in place fails the fetch (which the fetcher may then try again), where a
+// package leaves such a component out. Other kinds stay optional.
+TEST_F(PackageFetchSequencerTest, RepairFailsWithoutEveryResource) {
+  const struct {
+    const wchar_t* name;
+    AdditionalFileKind kind;
+    bool fetched;
+    Errors errors;
+  } kCases[] = {
+      {L"lost", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, false,
+       {{1, "Could not download the resource lost"}}},
+      {L"unplaceable", ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE, true,
+       {{2, "cannot place\nCould not put the resource unplaceable in place"}}},
+      {L"lost", ADDITIONAL_FILE_PARTNER_CONTENT, false, {}},
+      {L"unplaceable", ADDITIONAL_FILE_PARTNER_CONTENT, true, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.name << " " << c.kind);
+    w_ = World();
+    sequencer_->EnableAdditionalFiles();
+    sequencer_->Restart();
+    auto metadata = Metadata({c.name, L"good"});
+    metadata->minimal = true;
+    metadata->components[0]->kind = c.kind;
+    metadata->components[1]->kind = ADDITIONAL_FILE_DOWNLOADABLE_RESOURCE;
+    ReplyMetadata(std::move(metadata));
+    ReplyFile(c.fetched);
+    EXPECT_EQ(c.errors, w_.errors);
+    if (!c.errors.empty()) {
+      EXPECT_TRUE(w_.ready.empty());
+      EXPECT_FALSE(w_.file_reply) << "the next resource was fetched";
+      continue;
+    }
+    ReplyFile(true);
+    EXPECT_EQ(1u, w_.ready.size());
+  }
+}
+
 TEST_F(PackageFetchSequencerTest, FailuresReportTheRecordedReason) {
   w_.checksum_ok = false;
   sequencer_->Start();
