@@ -59,14 +59,7 @@ make_signed_setup "$E2E_BIN" "$SETUP" "$BLOB" || exit 1
 network_case() {
   local name="$1" package="$2"
   shift 2
-  new_prefix "$name"
-  C="$WINEPREFIX/drive_c"
-  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
-    { cat "$E2E_CASE/trust.log"; exit 1; }
-  mkdir -p "$C/dl" "$E2E_CASE/temp" "$E2E_CASE/www"
-  cp "$SETUP/kavor_setup.exe" "$SETUP/kavor_installer.dll" "$C/dl/"
-  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
-  WWW="$E2E_CASE/www"
+  network_prefix "$name" "$SETUP"
   ln "$PACKAGES/$package" "$WWW/kavor_package.exe"
   ln "$E2E_WORK/partner.txt" "$E2E_WORK/resource.pak" "$WWW/"
   METADATA="$WWW/metadata"

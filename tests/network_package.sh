@@ -38,6 +38,12 @@
 #       with TRACKING_DATA appended as its payload (when given) and then
 #       signed as the maker, so that the signature covers the payload and
 #       the payload ends where the certificate table starts
+#   network_prefix NAME SETUP
+#       starts case NAME (new_prefix) trusting the test root, with the
+#       signed installer of SETUP (make_signed_setup) in C:\dl and empty
+#       temp and www folders of the case; sets C (the case's drive_c),
+#       E2E_TEMP (the temp folder, which the installer is given) and WWW
+#       (the www folder, Unix paths)
 #   package_metadata_json PACKAGE_URL CHECKSUM [COMPONENT_JSON...]
 #       prints the update service's reply naming the package and its
 #       components
@@ -186,6 +192,17 @@ struct.pack_into('<I', table, 0, len(table))
 struct.pack_into('<I', data, entry + 4, len(table))
 open(path, 'wb').write(bytes(data[:offset] + table))
 PY
+}
+
+network_prefix() {
+  new_prefix "$1"
+  C="$WINEPREFIX/drive_c"
+  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
+    { cat "$E2E_CASE/trust.log"; exit 1; }
+  WWW="$E2E_CASE/www"
+  mkdir -p "$C/dl" "$E2E_CASE/temp" "$WWW"
+  cp "$2/kavor_setup.exe" "$2/kavor_installer.dll" "$C/dl/"
+  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
 }
 
 component_json() {

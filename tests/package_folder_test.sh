@@ -76,13 +76,7 @@ has() { grep -qF -- "$2" <<<"$1"; }
 # default overrides at /prefsA and /prefsB. Sets C, URL, DL (the download
 # root, Unix path).
 package_case() {
-  new_prefix "$1"
-  C="$WINEPREFIX/drive_c"
-  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
-    { cat "$E2E_CASE/trust.log"; exit 1; }
-  mkdir -p "$C/dl" "$E2E_CASE/temp" "$E2E_CASE/www"
-  cp "$SETUP/kavor_setup.exe" "$SETUP/kavor_installer.dll" "$C/dl/"
-  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
+  network_prefix "$1" "$SETUP"
   DL="$E2E_CASE/temp/Kavor Installer"
   ln "$PACKAGES/$2" "$E2E_CASE/www/kavor_package.exe"
   echo '/kavor_package.exe 200' >"$E2E_CASE/script"

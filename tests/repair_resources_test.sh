@@ -54,14 +54,7 @@ mapfile -t NAMES <"$E2E_WORK/resource_names"
 # the case's www folder serves the package and every resource. Sets URL,
 # C, VF (the version folder, Unix path) and WWW.
 repair_case() {
-  new_prefix "$1"
-  C="$WINEPREFIX/drive_c"
-  trust_test_root "$E2E_BIN" >"$E2E_CASE/trust.log" 2>&1 ||
-    { cat "$E2E_CASE/trust.log"; exit 1; }
-  mkdir -p "$C/dl" "$E2E_CASE/temp" "$E2E_CASE/www"
-  cp "$SETUP/kavor_setup.exe" "$SETUP/kavor_installer.dll" "$C/dl/"
-  E2E_TEMP=$(e2e_winpath "$E2E_CASE/temp")
-  WWW="$E2E_CASE/www"
+  network_prefix "$1" "$SETUP"
   ln "$PACKAGE" "$WWW/kavor_package.exe"
   cp -r "$RESOURCES" "$WWW/res"
   : >"$WWW/metadata"
