@@ -386,6 +386,11 @@ std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::RequestsFor(
   return result;
 }
 
+void LoopbackHttpServer::AnswerQueriesByPath() {
+  AutoLock lock(lock_);
+  queries_by_path_ = true;
+}
+
 void LoopbackHttpServer::SetRequestObserver(
     std::function<void(const Request&)> observer) {
   AutoLock lock(lock_);
@@ -396,11 +401,11 @@ LoopbackHttpServer::Response LoopbackHttpServer::NextResponse(
     const std::string& target) {
   AutoLock lock(lock_);
   auto found = scripts_.find(target);
-  // A service answers a path whatever query it is asked with, unless the
-  // test scripted that query itself.
   const size_t query = target.find('?');
-  if (found == scripts_.end() && query != std::string::npos)
+  if (found == scripts_.end() && queries_by_path_ &&
+      query != std::string::npos) {
     found = scripts_.find(target.substr(0, query));
+  }
   if (found == scripts_.end() || found->second.responses.empty()) {
     Response missing;
     missing.status = 404;

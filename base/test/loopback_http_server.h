@@ -22,8 +22,7 @@ class TestThread;
 // standing in for the update service: it listens on a port the system picks,
 // answers each connection on a thread of its own (one request per
 // connection, closed after the answer) and records every request. Targets
-// (path plus query, as sent) that were not configured get 404; a target
-// with a query that was not configured is answered as its path.
+// (path plus query, as sent) that were not configured get 404.
 //
 //   LoopbackHttpServer server;
 //   ASSERT_TRUE(server.Start());
@@ -124,6 +123,9 @@ class LoopbackHttpServer {
   // Answers the requests for |target| with |responses| in turn; once they
   // are used up the last one answers every further request.
   void Script(const std::string& target, std::vector<Response> responses);
+  // From now on a target with a query that has no answers of its own is
+  // answered as its path, as a service reads its query itself.
+  void AnswerQueriesByPath();
 
   // |size| bytes of reproducible data that differs from offset to offset,
   // so that a wrongly resumed download cannot pass for a good one.
@@ -156,6 +158,7 @@ class LoopbackHttpServer {
 
   mutable Lock lock_;
   std::map<std::string, Scripted> scripts_;
+  bool queries_by_path_ = false;
   std::vector<Request> requests_;
   std::vector<std::unique_ptr<TestThread>> connection_threads_;
   std::function<void(const Request&)> observer_;

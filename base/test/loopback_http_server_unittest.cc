@@ -141,6 +141,18 @@ TEST_F(LoopbackHttpServerTest, ScriptAnswersInTurnThenRepeatsTheLast) {
                     .data.find("HTTP/1.1 404 Not Found\r\n"));
 }
 
+TEST_F(LoopbackHttpServerTest, QueriesAnsweredByPathOnlyWhenAsked) {
+  server_.Serve("/metadata", 200, "any");
+  server_.Serve("/metadata?a=1", 200, "one");
+  EXPECT_EQ(0u, Exchange(server_.port(), Get("/metadata?a=2"))
+                    .data.find("HTTP/1.1 404 "));
+  server_.AnswerQueriesByPath();
+  EXPECT_EQ("any", Exchange(server_.port(), Get("/metadata?a=2")).body());
+  EXPECT_EQ("one", Exchange(server_.port(), Get("/metadata?a=1")).body());
+  EXPECT_EQ(0u, Exchange(server_.port(), Get("/other?a=1"))
+                    .data.find("HTTP/1.1 404 "));
+}
+
 TEST_F(LoopbackHttpServerTest, RecordsRequestsWithHeadersAndBody) {
   server_.Serve("/stats", 204, "");
   Reply reply = Exchange(server_.port(),

@@ -350,6 +350,7 @@ int main() {
     return kExitBadUsage;
 
   base::LoopbackHttpServer server;
+  server.AnswerQueriesByPath();
   for (const auto& file : files) {
     Response response;
     response.body_file = file.second;
