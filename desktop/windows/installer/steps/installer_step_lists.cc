@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/steps/installer_step_lists.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_step_context.h"
@@ -17,6 +19,7 @@
 #include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/steps/copy_file_step.h"
 #include "desktop/windows/installer/steps/delete_file_step.h"
+#include "desktop/windows/installer/steps/downloadable_resources.h"
 #include "desktop/windows/installer/steps/install_components_step.h"
 #include "desktop/windows/installer/steps/install_helper_step.h"
 #include "desktop/windows/installer/steps/installer_step.h"
@@ -61,6 +64,20 @@ bool ReadStandardList(const base::FilePath& folder, Entries* entries) {
                                  "No files in normal files list", path.value());
   }
   return true;
+}
+
+// Whether |entry| names one of this build's downloadable resources, whose
+// digests the repair checks before it copies them.
+bool IsDownloadableResource(std::string entry) {
+  std::replace(entry.begin(), entry.end(), '\\', '/');
+  const DownloadableResource* resources = GetDownloadableResources();
+  for (size_t i = 0; i < kDownloadableResourceCount; ++i) {
+    if (base::EqualsCaseInsensitiveASCII(DecodeResourcePath(resources[i]),
+                                         entry)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 base::FilePath EntryPath(const std::string& entry) {
@@ -241,8 +258,17 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     if (!ReadStandardList(context->GetPackageDir(), &standard))
       return AddLastInstallerErrorContext(
           "Schedule fix downloadable resources failed");
+    // Only what the digests vouch for reaches the installation; anything
+    // else in the download folder's list stays there.
+    Entries resources;
+    for (const std::string& entry : standard) {
+      if (IsDownloadableResource(entry))
+        resources.push_back(entry);
+      else
+        LOG(WARNING) << "Not copying " << entry << ": no downloadable resource";
+    }
     Add<VerifyDownloadableResourcesStep>(steps, context);
-    AddCopySteps(context, standard, steps);
+    AddCopySteps(context, resources, steps);
     Add<WriteInstallationStatusStep>(steps, context, true);
     Add<RemoveMinimalInstallFileStep>(steps, context);
     return true;

@@ -116,20 +116,29 @@ TEST_F(InstallerStepListsTest, OtherListsByOperation) {
         "remove_old_files", "uninstall_components", "uninstall_cleanup"}},
       {OPERATION_REGISTER_PROTOCOL_HANDLER,
        {"register_protocol_handlers", "write_installer_prefs"}},
-      {OPERATION_FIX_DOWNLOADABLE_RESOURCES,
-       {"verify_downloadable_resources", "copy_file:a.dll",
-        "update_installation_status", "remove_minimal_install_file"}},
   };
-  // Every list comes from the package folder, the repair's too: there the
-  // front end lists the resources it fetched. A list left in the
-  // installation is no list of the repair's.
   Write(package_, "files_list", "a.dll\r\n");
   Write(package_, "root_files_list", "root.dll\r\n");
-  Write(target_, "files_list", "stale.dll\r\n");
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.operation);
     EXPECT_EQ(c.names, Build(c.operation));
   }
+}
+
+// The repair's list is the one the front end wrote of the resources it
+// fetched into the package folder, not one left in the installation, and
+// only what the resource digests vouch for is copied.
+TEST_F(InstallerStepListsTest, RepairCopiesOnlyTheFetchedResources) {
+  Write(package_, "files_list",
+        "a.dll\r\nkavor_100_percent.pak\r\nlocalization\\DE.pak\r\n"
+        "localization/de.pak.exe\r\n");
+  Write(target_, "files_list", "kavor_200_percent.pak\r\n");
+  EXPECT_EQ((Names{"verify_downloadable_resources",
+                   "copy_file:kavor_100_percent.pak",
+                   "copy_file:localization\\DE.pak",
+                   "update_installation_status",
+                   "remove_minimal_install_file"}),
+            Build(OPERATION_FIX_DOWNLOADABLE_RESOURCES));
 }
 
 TEST_F(InstallerStepListsTest, UnreadableListFailsBeforeAnyStep) {
