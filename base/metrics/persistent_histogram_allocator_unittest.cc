@@ -73,6 +73,14 @@ class PersistentHistogramAllocatorTest : public testing::Test {
         ref, PersistentHistogramAllocator::kTypeIdHistogram, 88));
   }
 
+  // Writes the single-sample word of |record| as a damaged segment or a
+  // foreign writer would.
+  void WriteSingleSample(Reference record, uint32_t bucket, uint32_t count) {
+    constexpr int kSingleSampleWord = 32 + 20;
+    const uint32_t word = bucket | (count << 16);
+    memcpy(RecordBytes(record) + kSingleSampleWord, &word, 4);
+  }
+
   HistogramBase* results_ = nullptr;
   std::unique_ptr<StatisticsRecorder> recorder_;
   PersistentMemoryAllocator* memory_ = nullptr;
@@ -285,11 +293,6 @@ TEST_F(PersistentHistogramAllocatorTest, DamagedRecordsAreRefused) {
 // corrupt, and objects already built ignore the word.
 TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
   InstallLocal(1 << 20);
-  constexpr int kSingleSampleWord = 32 + 20;
-  auto damage = [&](Reference record, uint32_t bucket, uint32_t count) {
-    const uint32_t word = bucket | (count << 16);
-    memcpy(RecordBytes(record) + kSingleSampleWord, &word, 4);
-  };
   PersistentHistogramAllocator reader(
       std::make_unique<PersistentMemoryAllocator>(
           const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
@@ -327,7 +330,7 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
   // The other object moves its single sample out on its next sample into
   // another bucket: the damaged word must not carry its count behind the
   // counts array.
-  damage(moved, sentinel_bucket, 7);
+  WriteSingleSample(moved, sentinel_bucket, 7);
   other->Add(50);
   EXPECT_EQ(1000, *sentinel);
   EXPECT_TRUE(memory_->IsCorrupt());
@@ -339,7 +342,7 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
   // A record whose word is damaged before anyone reads it: built objects
   // render and snapshot without the word, readers refuse the record.
   const Reference record = FindRecord(memory_, "Test.Single.Rendered");
-  damage(record, 0xFFFF, 7);
+  WriteSingleSample(record, 0xFFFF, 7);
   std::string text;
   rendered->WriteAscii(&text);
   EXPECT_NE(std::string::npos, text.find("recorded 0 samples")) << text;
@@ -356,12 +359,7 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleOutsideTheLayout) {
 // bucket just past it is not.
 TEST_F(PersistentHistogramAllocatorTest, SingleSampleAtTheLayoutsEnd) {
   InstallLocal(1 << 20);
-  constexpr int kSingleSampleWord = 32 + 20;
   constexpr uint32_t kBuckets = 10;
-  auto damage = [&](Reference record, uint32_t bucket, uint32_t count) {
-    const uint32_t word = bucket | (count << 16);
-    memcpy(RecordBytes(record) + kSingleSampleWord, &word, 4);
-  };
   PersistentHistogramAllocator reader(
       std::make_unique<PersistentMemoryAllocator>(
           const_cast<void*>(memory_->data()), memory_->size(), 0, 0, "",
@@ -375,7 +373,7 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleAtTheLayoutsEnd) {
   ASSERT_TRUE(last && past);
 
   // The last bucket holds every value from the declared maximum up.
-  damage(last, kBuckets - 1, 7);
+  WriteSingleSample(last, kBuckets - 1, 7);
   std::unique_ptr<HistogramBase> last_copy = reader.GetHistogram(last);
   ASSERT_TRUE(last_copy);
   EXPECT_FALSE(memory_->IsCorrupt());
@@ -385,7 +383,7 @@ TEST_F(PersistentHistogramAllocatorTest, SingleSampleAtTheLayoutsEnd) {
 
   const int before =
       Results(PersistentHistogramAllocator::kCreateInvalidRecord);
-  damage(past, kBuckets, 7);
+  WriteSingleSample(past, kBuckets, 7);
   EXPECT_FALSE(reader.GetHistogram(past));
   EXPECT_EQ(before + 1,
             Results(PersistentHistogramAllocator::kCreateInvalidRecord));
