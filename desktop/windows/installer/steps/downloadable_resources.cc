@@ -1,6 +1,9 @@
 #include "desktop/windows/installer/steps/downloadable_resources.h"
 
+#include <algorithm>
+
 #include "base/base64.h"
+#include "base/strings/string_util.h"
 
 namespace installer {
 
@@ -243,6 +246,20 @@ std::string DecodeResourcePath(const DownloadableResource& resource) {
     return std::string();
   }
   return path;
+}
+
+bool IsDownloadableResourcePath(const std::string& path) {
+  std::string name = path;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  if (name.empty())
+    return false;
+  for (size_t i = 0; i < kDownloadableResourceCount; ++i) {
+    if (base::EqualsCaseInsensitiveASCII(
+            DecodeResourcePath(kDownloadableResources[i]), name)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 base::FilePath GetResourceFilePath(const base::FilePath& folder,

@@ -25,6 +25,10 @@ const DownloadableResource* GetDownloadableResources();
 // The decoded relative path of |resource|; empty when it does not decode.
 std::string DecodeResourcePath(const DownloadableResource& resource);
 
+// Whether |path| names one of this build's resources, "/" or "\\"
+// separated, in any case.
+bool IsDownloadableResourcePath(const std::string& path);
+
 // Where |resource| lies in |folder| (with "\\" separators).
 base::FilePath GetResourceFilePath(const base::FilePath& folder,
                                    const DownloadableResource& resource);

@@ -1,6 +1,5 @@
 #include "desktop/windows/installer/steps/installer_step_lists.h"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -9,7 +8,6 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/common/installer_error.h"
 #include "desktop/windows/installer/installer_step_context.h"
@@ -64,20 +62,6 @@ bool ReadStandardList(const base::FilePath& folder, Entries* entries) {
                                  "No files in normal files list", path.value());
   }
   return true;
-}
-
-// Whether |entry| names one of this build's downloadable resources, whose
-// digests the repair checks before it copies them.
-bool IsDownloadableResource(std::string entry) {
-  std::replace(entry.begin(), entry.end(), '\\', '/');
-  const DownloadableResource* resources = GetDownloadableResources();
-  for (size_t i = 0; i < kDownloadableResourceCount; ++i) {
-    if (base::EqualsCaseInsensitiveASCII(DecodeResourcePath(resources[i]),
-                                         entry)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 base::FilePath EntryPath(const std::string& entry) {
@@ -262,7 +246,7 @@ class InstallerStepListBuilderImpl : public InstallerStepListBuilder {
     // else in the download folder's list stays there.
     Entries resources;
     for (const std::string& entry : standard) {
-      if (IsDownloadableResource(entry))
+      if (IsDownloadableResourcePath(entry))
         resources.push_back(entry);
       else
         LOG(WARNING) << "Not copying " << entry << ": no downloadable resource";
