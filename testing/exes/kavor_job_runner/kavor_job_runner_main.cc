@@ -39,7 +39,7 @@
 //       "job peak_process_memory_kb=N", the job's largest process commit
 //       (0 under Wine). The memory figures are sampled while the processes
 //       run, 20 times a second (0 when a process ended before a sample;
-//       a name is "?" when Wine could not tell it before the end). Processes
+//       a name is "?" when Wine could not tell it even at the end). Processes
 //       that end before the runner sees them start are missing.
 //
 // Modes for testing the runner itself, used in place of PROGRAM through a
@@ -300,7 +300,12 @@ class ProcessReport {
     for (const Entry& entry : entries_) {
       DWORD exit_code = 0;
       ::GetExitCodeProcess(entry.process, &exit_code);
-      text += std::string(entry.name.begin(), entry.name.end()) +
+      // A process that ended between its start and the next sample was
+      // never named; Wine still tells the image of an ended process whose
+      // handle is open.
+      const std::wstring name =
+          entry.name == L"?" ? ProcessName(entry.process) : entry.name;
+      text += std::string(name.begin(), name.end()) +
               " exit=" + std::to_string(exit_code) + " peak_working_set_kb=" +
               std::to_string(entry.peak_working_set / 1024) +
               " peak_private_kb=" + std::to_string(entry.peak_private / 1024) +
