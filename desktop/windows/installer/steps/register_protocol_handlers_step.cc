@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/logging.h"
@@ -71,12 +72,17 @@ void RegisterProtocolHandlersStep::Execute(InstallerStepResult* result,
   const base::string16 key_path = L"SOFTWARE\\Clients\\StartMenuInternet\\" +
                                   capability +
                                   L"\\Capabilities\\URLAssociations";
-  // Only an installation that registered the associations machine-wide
-  // gets the protocol there.
+  // The registration wrote the browser's URL associations under the
+  // installation's own root: the user's for a per-user installation, which
+  // must never reach the machine's keys, the machine's for all users.
+  const InstallationStatus& existing =
+      GetContext()->GetExistingInstallationStatus();
+  const HKEY root = existing.all_users ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const std::vector<RegistryKeyRecord>& keys =
+      existing.all_users ? existing.hklm_keys : existing.hkcu_keys;
   const std::string wanted = base::ToLowerASCII(base::WideToUTF8(key_path));
   bool recorded = false;
-  for (const RegistryKeyRecord& key :
-       GetContext()->GetExistingInstallationStatus().hklm_keys) {
+  for (const RegistryKeyRecord& key : keys) {
     if (base::ToLowerASCII(key.path) == wanted) {
       recorded = true;
       break;
@@ -92,7 +98,7 @@ void RegisterProtocolHandlersStep::Execute(InstallerStepResult* result,
   std::string error;
   if (!ExecuteOperation(GetContext()->GetTransaction(),
                         std::make_unique<ChangeRegValueOperation>(
-                            HKEY_LOCAL_MACHINE, key_path, protocol,
+                            root, key_path, protocol,
                             capability.c_str(), REG_SZ, size, 0),
                         &error)) {
     LOG(ERROR) << "Cannot register the protocol " << protocol << ": " << error;

@@ -17,10 +17,10 @@ bool IsValidProtocolName(const base::string16& protocol);
 
 // "register_protocol_handlers": makes the installed browser a handler of
 // the URL protocol named by "register-kavor-as-protocol-handler": the
-// protocol joins the machine-wide URL associations of the browser's
-// capabilities (only where the installation registered them), and the
-// browser becomes the current user's handler as far as the system lets a
-// program decide. Never fails.
+// protocol joins the URL associations of the browser's capabilities under
+// the installation's own root (only where the installation registered
+// them), and the browser becomes the current user's handler as far as the
+// system lets a program decide. Never fails.
 class RegisterProtocolHandlersStep : public InstallerStep {
  public:
   // |command_line| is not owned and outlives the step.
