@@ -428,19 +428,31 @@ UninstallFinalizeStep::~UninstallFinalizeStep() = default;
 
 void UninstallFinalizeStep::Execute(InstallerStepResult* result, int attempt) {
   LOG(INFO) << "Finalizing the uninstallation";
-  const base::FilePath status =
-      GetContext()->GetInstallFolder().Append(kInstallationStatusFileName);
-  std::string error;
-  if (!ExecuteOperation(
-          GetContext()->GetTransaction(),
-          std::make_unique<DeleteFileOperation>(
-              status, false, true, GetContext()->GetInstallFolder()),
-          &error)) {
-    LOG(ERROR) << "Cannot delete " << status.value() << ": " << error;
-    *result = InstallerStepResult(STEP_FAILED, RESULT_UNINSTALL_ERROR,
-                                  base::string16(),
-                                  "Failed to remove installation status file");
-    return;
+  const base::FilePath install_folder = GetContext()->GetInstallFolder();
+  // An installation made by an older installer describes itself in the
+  // legacy file only; whichever status is left behind would make the folder
+  // read as an installation still, so every one that is there goes.
+  std::vector<base::FilePath> statuses;
+  for (const wchar_t* name :
+       {kInstallationStatusFileName, kLegacyStatusFileName}) {
+    const base::FilePath status = install_folder.Append(name);
+    if (base::PathExists(status))
+      statuses.push_back(status);
+  }
+  if (statuses.empty())
+    statuses.push_back(install_folder.Append(kInstallationStatusFileName));
+  for (const base::FilePath& status : statuses) {
+    std::string error;
+    if (!ExecuteOperation(GetContext()->GetTransaction(),
+                          std::make_unique<DeleteFileOperation>(
+                              status, false, true, install_folder),
+                          &error)) {
+      LOG(ERROR) << "Cannot delete " << status.value() << ": " << error;
+      *result = InstallerStepResult(
+          STEP_FAILED, RESULT_UNINSTALL_ERROR, base::string16(),
+          "Failed to remove installation status file");
+      return;
+    }
   }
   FinalizeUninstallation(GetContext(), GetContext()->GetInstallFolder());
   *result = InstallerStepResult(STEP_DONE);

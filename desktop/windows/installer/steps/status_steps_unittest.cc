@@ -440,6 +440,51 @@ TEST_F(StatusStepsTest, StatusAndTrackingDataGoThroughTheTransaction) {
             firewall_);
 }
 
+// An installation that an older installer made has only the legacy status;
+// the uninstall takes whichever status there is, both when both are there,
+// and the failure to remove one fails it as for the primary file.
+TEST_F(StatusStepsTest, UninstallRemovesTheLegacyStatusToo) {
+  const struct {
+    const char* label;
+    Strings before;
+    const char* busy;
+    bool done;
+  } kCases[] = {
+      {"legacy only", {"installation_status.xml"}, nullptr, true},
+      {"both", {"installation_status.json", "installation_status.xml"},
+       nullptr, true},
+      {"legacy busy", {"installation_status.json", "installation_status.xml"},
+       "installation_status.xml", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    Fresh();
+    for (const std::string& name : c.before)
+      Write(install_, name, "status");
+    Write(install_, "installer_prefs.json", "{}");
+    base::win::ScopedHandle busy;
+    if (c.busy)
+      busy = OpenForReading(In(c.busy));
+    UninstallFinalizeStep finalize(context_.get());
+    const InstallerStepResult result = Run(&finalize);
+    busy.Close();
+    if (c.done) {
+      EXPECT_EQ(STEP_DONE, result.status);
+      for (const std::string& name : c.before)
+        EXPECT_FALSE(base::PathExists(In(name))) << name;
+    } else {
+      EXPECT_EQ(STEP_FAILED, result.status);
+      EXPECT_EQ(RESULT_UNINSTALL_ERROR, result.code);
+      EXPECT_EQ("Failed to remove installation status file", result.message);
+    }
+    // The uninstall's rollback brings every status back.
+    RollbackOperations(ctx_->GetTransaction());
+    Strings expected = c.before;
+    expected.push_back("installer_prefs.json");
+    EXPECT_EQ(expected, Names(install_));
+  }
+}
+
 TEST_F(StatusStepsTest, UpgradeMovesTheStatusAndALaterRunRemovesItsFiles) {
   Write(install_, "installation_status.json", "{}");
   MoveOldStatusStep move(context_.get());
