@@ -10,6 +10,7 @@
 
 #include "base/files/file_path.h"
 #include "base/logging.h"
+#include "base/macros.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
@@ -35,6 +36,9 @@ const int kMaxUninstallKeySuffix = 1000;
 // A hive's top keys and "Software\X" hold far more than the installer's own
 // keys; whatever a status file says, nothing that high is deleted.
 const size_t kMinDeletedKeyLevels = 3;
+
+const wchar_t kUserClassesKey[] = L"Software\\Classes";
+const wchar_t kLauncherExeName[] = L"launcher.exe";
 
 const wchar_t kInstallFolderVariable[] = L"{InstallFolder}";
 const wchar_t kProgIdVariable[] = L"{ProgID}";
@@ -69,6 +73,15 @@ bool IsWithin(const base::string16& path, const base::string16& scope) {
 
 // True when |data| names |folder| itself or something inside it; the
 // folder "C:\K" does not match "C:\K2\Launcher.exe".
+bool ContainsIgnoringCase(const base::string16& text,
+                          const base::string16& part) {
+  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+    if (SameText(text.substr(i, part.size()), part))
+      return true;
+  }
+  return false;
+}
+
 bool PointsInto(const base::string16& data, const base::string16& folder) {
   if (folder.empty())
     return false;
@@ -267,10 +280,65 @@ void CleanRegistryStep::Execute(InstallerStepResult* result, int attempt) {
       GetContext()->GetExistingInstallationStatus();
   CleanKeys(HKEY_CURRENT_USER, existing.hkcu_keys);
   CleanKeys(HKEY_LOCAL_MACHINE, existing.hklm_keys);
+  // An upgrade keeps the launcher where it is, and with it whatever opens it.
+  if (GetContext()->GetSettings()->GetOperation() == OPERATION_UNINSTALL)
+    RemoveUserProtocolClasses();
   Installation* installation = Installation::GetCurrent();
   installation->RemoveStrayProgIdKey(false);
   if (!existing.hklm_keys.empty())
     installation->RemoveStrayProgIdKey(true);
+}
+
+void CleanRegistryStep::RemoveUserProtocolClasses() {
+  // Making the browser the user's handler of a protocol writes the
+  // protocol's class, which no status records: the handler registration
+  // runs long after the status was written, and an upgrade must not take
+  // the class away. Once the launcher is gone, a class that opens it only
+  // breaks the protocol for the user.
+  const base::string16 launcher =
+      L"\"" +
+      GetContext()->GetInstallFolder().Append(kLauncherExeName).value() +
+      L"\"";
+  base::win::RegKey classes;
+  if (classes.Open(HKEY_CURRENT_USER, kUserClassesKey,
+                   KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) {
+    return;
+  }
+  // Names first: deleting while enumerating would skip keys.
+  std::vector<base::string16> names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = static_cast<DWORD>(arraysize(name));
+    const LONG error = ::RegEnumKeyExW(classes.Handle(), index, name, &length,
+                                       nullptr, nullptr, nullptr, nullptr);
+    if (error != ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  classes.Close();
+  for (const base::string16& name : names) {
+    const base::string16 key = base::string16(kUserClassesKey) + L"\\" + name;
+    base::win::RegKey protocol;
+    base::win::RegKey open;
+    base::string16 command;
+    if (protocol.Open(HKEY_CURRENT_USER, key.c_str(), KEY_QUERY_VALUE) !=
+            ERROR_SUCCESS ||
+        !protocol.HasValue(L"URL Protocol") ||
+        open.Open(HKEY_CURRENT_USER, (key + L"\\shell\\open\\command").c_str(),
+                  KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        open.ReadStringValue(nullptr, &command) != ERROR_SUCCESS ||
+        !ContainsIgnoringCase(command, launcher)) {
+      continue;
+    }
+    protocol.Close();
+    open.Close();
+    LOG(INFO) << "Removing the protocol class " << name
+              << ": it opens this installation's launcher";
+    ExecuteOperation(
+        GetContext()->GetTransaction(),
+        std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, key, 0),
+        nullptr);
+  }
 }
 
 void CleanRegistryStep::CleanKeys(HKEY root,

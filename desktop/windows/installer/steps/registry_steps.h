@@ -65,6 +65,9 @@ class CleanRegistryStep : public InstallerStep {
                              base::string16* key);
 
  private:
+  // Deletes the current user's URL protocol classes whose open command
+  // starts this installation's launcher.
+  void RemoveUserProtocolClasses();
   void CleanKeys(HKEY root, const std::vector<RegistryKeyRecord>& keys);
   void CleanKey(HKEY root, const RegistryKeyRecord& record);
   // True when the registration at |key| (only its value |value_name| when

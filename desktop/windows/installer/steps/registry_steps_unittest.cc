@@ -10,6 +10,7 @@
 #include "base/files/file_path.h"
 #include "base/files/scoped_temp_dir.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/service/installation_status.h"
@@ -292,6 +293,62 @@ TEST_F(RegistryStepsTest, CleanFollowsTheRecordedDepths) {
   EXPECT_EQ(L"2", ReadText(user, base + L"\\Three\\A\\B\\C", L"b"));
   EXPECT_EQ(L"1", ReadText(machine, base + L"\\Machine\\Key", L"a"));
   EXPECT_FALSE(KeyExists(user, L"Software\\Classes\\ProgID"));
+}
+
+// Making the browser a protocol's handler writes the user's class of the
+// protocol, which no status records. The uninstall takes every user's
+// protocol class that opens its launcher, however the path is spelt, and
+// leaves the classes of other programs and folders; an upgrade keeps them.
+TEST_F(RegistryStepsTest, UninstallRemovesProtocolClassesOpeningItsLauncher) {
+  const HKEY user = HKEY_CURRENT_USER;
+  const std::wstring kClasses = L"Software\\Classes\\";
+  const std::wstring ours =
+      L"\"" + install() + L"\\launcher.exe\" -noautoupdate -- \"%1\"";
+  const struct {
+    const wchar_t* name;
+    bool url_protocol;
+    std::wstring command;
+    bool removed;
+  } kCases[] = {
+      {L"irc", true, ours, true},
+      {L"kavor-app", true, base::ToUpperASCII(ours), true},
+      // The folder's name starts with this one's.
+      {L"news", true,
+       L"\"" + install() + L"2\\launcher.exe\" -noautoupdate -- \"%1\"",
+       false},
+      {L"txtfile", false, ours, false},
+      {L"feed", true, L"", false},
+  };
+  for (InstallerOperation operation :
+       {OPERATION_UPGRADE, OPERATION_UNINSTALL}) {
+    SCOPED_TRACE(operation);
+    FreshRoots();
+    settings_.operation = operation;
+    for (const auto& c : kCases) {
+      const std::wstring key = kClasses + c.name;
+      WriteText(user, key + L"\\DefaultIcon", L"",
+                install() + L"\\launcher.exe,0");
+      if (c.url_protocol)
+        WriteText(user, key, L"URL Protocol", L"");
+      if (!c.command.empty())
+        WriteText(user, key + L"\\shell\\open\\command", L"", c.command);
+    }
+    EXPECT_EQ(STEP_DONE,
+              Run(CleanRegistryStep(context_.get(), EXECUTABLE_X86)));
+    for (const auto& c : kCases) {
+      EXPECT_EQ(operation == OPERATION_UNINSTALL && c.removed,
+                !KeyExists(user, kClasses + c.name))
+          << c.name;
+    }
+    // The run's rollback brings them back.
+    RollbackOperations(context_->GetTransaction());
+    for (const auto& c : kCases) {
+      EXPECT_EQ(c.command.empty() ? L"missing" : c.command,
+                ReadText(user, kClasses + c.name + L"\\shell\\open\\command",
+                         nullptr))
+          << c.name;
+    }
+  }
 }
 
 // A 64-bit launcher's entry in the native view goes as a whole when it
