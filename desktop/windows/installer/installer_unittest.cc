@@ -789,6 +789,25 @@ TEST_F(InstallerTest, RepairGoesOnInPlaceOnceItsPackageIsReady) {
   }
 }
 
+// A front end stopped while it fetched a repair's resources: the package it
+// made ready is not taken, and no step of the repair runs.
+TEST_F(InstallerTest, RepairInterruptedWhileFetchingCopiesNothing) {
+  settings_.operation = OPERATION_FIX_DOWNLOADABLE_RESOURCES;
+  SetExistingInstallation(L"47.0.4127.0", L"1234");
+  const base::FilePath package = temp_.GetPath().Append(L"package");
+  ASSERT_TRUE(base::CreateDirectory(package));
+  state_.package_dir = package;
+  state_.package_dir_known = true;
+  command_line_.AppendSwitch("wait-for-package");
+  base::win::ScopedHandle ready = CreateEvent(L"KavorInstaller/PackageReady");
+  ASSERT_TRUE(::SetEvent(ready.Get()));
+  on_ready_ = [this] { ASSERT_TRUE(::SetEvent(interrupted_.Get())); };
+  RunInstaller();
+  EXPECT_EQ(std::vector<std::string>({"ready", "cancelled"}), events_);
+  EXPECT_EQ(0, scheduler_.schedules);
+  EXPECT_EQ(RESULT_NOT_FINISHED, installer_->result());
+}
+
 TEST_F(InstallerTest, ProtocolHandlerRegistrationSkipsFolderAndPackage) {
   // No interrupted event exists: the run must not even look for it.
   interrupted_.Close();
