@@ -8,15 +8,9 @@
 # An uninstall of such an installation removes everything, the install log
 # included, so that the folder no longer reads as an installation.
 set -u
-source "$(dirname "$0")/e2e_lib.sh"
-source "$(dirname "$0")/make_test_package.sh"
-source "$(dirname "$0")/loopback_server.sh"
-e2e_init "$1"
-trap 'stop_loopback_server; _e2e_exit' EXIT
-export KAVOR_INSTALLER_VERBOSITY=1
-
-serve_overrides '{}' || exit 1
 source "$(dirname "$0")/local_install.sh"
+local_install_init "$1"
+export KAVOR_INSTALLER_VERBOSITY=1
 
 # to_legacy: the installation's JSON status rewritten as the install log,
 # and removed.

@@ -1,9 +1,11 @@
 # Sourced by the end-to-end tests of an installation made from an unpacked
-# package (after e2e_lib.sh, make_test_package.sh and loopback_server.sh,
-# with serve_overrides called): the silent install into a fresh prefix, the
-# silent uninstall from the installation, and the checks of what either
-# leaves. The main functions:
+# package: the silent install into a fresh prefix, the silent uninstall
+# from the installation, and the checks of what either leaves. The main
+# functions:
 #
+#   local_install_init EXE
+#                       once per script, instead of e2e_init: also serves
+#                       the preference default overrides the installs fetch
 #   install NAME [FOLDER [SWITCHES...]]
 #                       case NAME: a fresh prefix, the package in C:\pkg,
 #                       installed silently into FOLDER; sets ROOT, UROOT,
@@ -18,6 +20,19 @@
 #                       what an installation holds before, and what its
 #                       uninstall must have removed
 #   leftovers [ENTRY...] what is left in ROOT but what is kept
+
+declare -F e2e_init >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+declare -F make_test_package >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/make_test_package.sh"
+declare -F serve_overrides >/dev/null ||
+  source "$(dirname "${BASH_SOURCE[0]}")/loopback_server.sh"
+
+local_install_init() {
+  e2e_init "$1"
+  trap 'stop_loopback_server; _e2e_exit' EXIT
+  serve_overrides '{}' || exit 1
+}
 
 VERSION=47.0.4127.0
 MASTER_SHORTCUT='C:\pkg\Kavor developer.lnk'

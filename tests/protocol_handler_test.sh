@@ -9,15 +9,9 @@
 # uninstall that follows leaves nothing that the registration wrote naming
 # the installation.
 set -u
-source "$(dirname "$0")/e2e_lib.sh"
-source "$(dirname "$0")/make_test_package.sh"
-source "$(dirname "$0")/loopback_server.sh"
-e2e_init "$1"
-trap 'stop_loopback_server; _e2e_exit' EXIT
-export KAVOR_INSTALLER_VERBOSITY=1
-
-serve_overrides '{}' || exit 1
 source "$(dirname "$0")/local_install.sh"
+local_install_init "$1"
+export KAVOR_INSTALLER_VERBOSITY=1
 
 CAPABILITIES='Software\Clients\StartMenuInternet\Kavordeveloper\Capabilities\URLAssociations'
 PROTOCOL=irc

@@ -11,15 +11,8 @@
 # nothing. Taskbar pins are left out: Wine can't pin, and its shell links
 # keep no app id, by which alone a pin is told as the installation's.
 set -u
-source "$(dirname "$0")/e2e_lib.sh"
-source "$(dirname "$0")/make_test_package.sh"
-source "$(dirname "$0")/loopback_server.sh"
-e2e_init "$1"
-trap 'stop_loopback_server; _e2e_exit' EXIT
-
-serve_overrides '{}' || exit 1
-
 source "$(dirname "$0")/local_install.sh"
+local_install_init "$1"
 
 # --- The uninstall removes the installation.
 install uninstall
