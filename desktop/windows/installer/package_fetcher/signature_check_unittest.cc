@@ -265,6 +265,13 @@ class SignedImagesTest : public testing::Test {
   test::ScopedTestRoot root_;
 };
 
+// Wine's WinVerifyTrust passes chains that Windows refuses, and builds
+// them at the present time whatever the signature's timestamp.
+bool RunsOnWine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
+                          "wine_get_version") != nullptr;
+}
+
 struct ImageCase {
   const char* image;
   bool accepted;
@@ -453,6 +460,48 @@ TEST_F(SignedImagesTest, NestedMakerSignatureCannotOverruleWindows) {
               {{"untrusted_dual.exe", false, {stranger}, nullptr}});
 }
 
+// A chain that ends short of any root fails no Authenticode policy of
+// Wine's: only its trust status, which calls it partial, tells. Windows
+// refuses such a file in WinVerifyTrust already; where WinVerifyTrust
+// passes it, that status alone must keep a valid maker signature nested
+// below the outer one from vouching for the file. The search proves the
+// maker's signature itself one level down before Windows 8, and two levels
+// down (inside another publisher's nested signature) on every version:
+// later ones verify the first level through WinVerifyTrust by index, which
+// Wine does not know. (The other two conditions on WinVerifyTrust's
+// acceptance, a verified signer and a chain that passes the policy, cannot
+// refuse a file alone under Wine: each policy failure of Wine's comes with
+// an error bit in the chain's status, and its WinVerifyTrust refuses a
+// message without signers or without the signer's certificate.)
+TEST_F(SignedImagesTest, OuterChainWithTrustErrorsCannotBeOverruled) {
+  const std::string refused =
+      RunsOnWine()
+          ? "earlier\nWinVerifyTrust's chain for the outer signer is not "
+            "trusted: policy 0, trust status " +
+                std::to_string(CERT_TRUST_IS_PARTIAL_CHAIN) + "\n"
+          : "earlier\nCannot WinVerifyTrust: ";
+  const std::string outer =
+      "Level 0: Tried signer Partial Chain Test Publisher\n";
+  // Absent when the search found a viable maker signature.
+  const char* const none_found = "Cannot find any viable signers";
+  CheckImages(
+      dir_, base::win::WIN7,
+      {{"partial_outer_dual.exe",
+        false,
+        {refused, outer, "Level 1: Trust chain:Chain trust status: 0\n"},
+        none_found}});
+  for (const base::win::Version version : {base::win::WIN7, base::win::WIN8}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    CheckImages(
+        dir_, version,
+        {{"partial_outer_deep.exe",
+          false,
+          {refused, outer, "Level 1: Tried signer Other Test Publisher\n",
+           "Level 2: Trust chain:Chain trust status: 0\n"},
+          none_found}});
+  }
+}
+
 // Windows 8 and later verify the nested signature themselves; Wine, which
 // knows no signature index, verifies the outer one, whose signer is not
 // the maker's.
@@ -482,8 +531,7 @@ TEST_F(SignedImagesTest, LaterWindowsVerifyNestedSignaturesByIndex) {
 // expired. Wine builds that chain at the present time whatever the
 // timestamp, so there the expired certificate is still refused.
 TEST_F(SignedImagesTest, ExpiredMakerCertificateIsJudgedAtItsTimestamp) {
-  const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
-                                     "wine_get_version") != nullptr;
+  const bool wine = RunsOnWine();
   std::string log;
   EXPECT_EQ(!wine, VerifyFileSignature(Image("expired.exe"), &log)) << log;
   EXPECT_EQ(!wine, log.find("Level 0: Signer chain fails the policy: ") ==
