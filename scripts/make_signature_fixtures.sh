@@ -40,6 +40,9 @@
 #                        too (SHA-256), nested maker (SHA-256)
 #   partial_outer_deep.exe  that publisher, nested the whole signature of
 #                        dual.exe: the maker's signature two levels down
+#   dual_deep.exe        other publisher, nested the whole signature of
+#                        dual.exe: the maker's signature two levels down
+#                        under a trusted outer signer
 #   dual_tampered.exe    dual.exe with one byte of its code changed
 #   expired.exe          signed by the maker with a certificate that has
 #                        expired, timestamped (RFC 3161, by a time-stamping
@@ -616,6 +619,8 @@ EOF
 sign partial_outer sha256 unsigned.exe partial_outer.exe
 sign maker sha256 partial_outer.exe partial_outer_dual.exe -nest
 nest_signature partial_outer.exe dual.exe partial_outer_deep.exe
+# The same under the other publisher, whose chain is trusted.
+nest_signature other.exe dual.exe dual_deep.exe
 # An archive whose start header and packed streams are signed and whose
 # header lies in the table's padding: its start header is made to point
 # there before signing (the signature's size does not change with that).
@@ -656,7 +661,7 @@ mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   package.exe package_unsigned.exe package_other.exe package_aligned.exe \
   package_legacy.exe package_legacy_bare.exe \
   partial.exe partial_nested.exe partial_outer_dual.exe \
-  partial_outer_deep.exe padded_archive.exe padded_garbage.exe \
+  partial_outer_deep.exe dual_deep.exe padded_archive.exe padded_garbage.exe \
   straddling_archive.exe package_tampered.exe dual_tampered.exe \
   package_dual.exe package_dual_tampered.exe \
   maker.chain.pem maker.key other.chain.pem other.key "$OUT"/
