@@ -35,6 +35,14 @@
 #                        which the signature does not carry) ends short of
 #                        any root
 #   partial_nested.exe   other publisher, nested that signer
+#   partial_outer_dual.exe  a publisher of its own name under the same
+#                        authority, whose chain thus ends short of any root
+#                        too (SHA-256), nested maker (SHA-256)
+#   partial_outer_deep.exe  that publisher, nested the whole signature of
+#                        dual.exe: the maker's signature two levels down
+#   dual_deep.exe        other publisher, nested the whole signature of
+#                        dual.exe: the maker's signature two levels down
+#                        under a trusted outer signer
 #   dual_tampered.exe    dual.exe with one byte of its code changed
 #   expired.exe          signed by the maker with a certificate that has
 #                        expired, timestamped (RFC 3161, by a time-stamping
@@ -118,6 +126,14 @@ def element(data, pos):
     length = int.from_bytes(data[pos + 2:pos + 2 + count], 'big')
     return pos + 2 + count, pos + 2 + count + length
 
+def encode(tag, value):
+    """The DER element of tag whose value is value."""
+    size = len(value)
+    if size < 0x80:
+        return bytes([tag, size]) + value
+    octets = size.to_bytes((size.bit_length() + 7) // 8, 'big')
+    return bytes([tag, 0x80 | len(octets)]) + octets + value
+
 def attribute_value(data, oid):
     """(start, end) of the first value of the first attribute in data whose
     type is the DER object identifier oid."""
@@ -188,6 +204,7 @@ make_signer stranger "Untrusted Test Publisher" untrusted
 issue intermediate "/CN=Kavor Untrusted Intermediate" untrusted \
   20190101000000Z 20360101000000Z root
 make_signer partial "$COMPANY" intermediate
+make_signer partial_outer "Partial Chain Test Publisher" intermediate
 # The maker's certificate once expired, and a time-stamping authority.
 issue expired "/CN=$COMPANY/O=$COMPANY" root 20200101000000Z \
   20210101000000Z signer
@@ -545,6 +562,65 @@ flip_code_byte dual_tampered.exe
 sign maker sha256 package_other.exe package_dual.exe -nest
 cp package_dual.exe package_dual_tampered.exe
 flip_archive_byte package_dual_tampered.exe
+# The signing tool nests only a signature it has just made, one level down.
+# A signature that carries a nested one of its own is nested by hand: an
+# unsigned attribute is added to the outer signer of IN, which has none yet,
+# and the lengths around it are written anew. Nothing signs unsigned
+# attributes, so IN's signature stays valid.
+nest_signature() {  # IN DONOR OUT
+  python3 - "$@" <<'EOF'
+import struct, sys
+from der import element, encode
+from table import table
+NESTED = bytes.fromhex('060a2b060104018237020401')
+
+def children(data, start, end):
+    """(start, end) of each element from start to end."""
+    found = []
+    while start < end:
+        found.append((start, element(data, start)[1]))
+        start = found[-1][1]
+    return found
+
+def value(data, at):
+    return data[slice(*element(data, at))]
+
+def signature(data):
+    """The certificate table's header and signature data."""
+    _, offset, _, end = table(data)
+    return data[offset:offset + 8], data[offset + 8:end]
+
+into = open(sys.argv[1], 'rb').read()
+header, message = signature(into)
+# ContentInfo { type, [0] { SignedData { ..., signerInfos { first, ... } } } }
+content_type, explicit = children(message, *element(message, 0))
+signed_data = element(message, explicit[0])[0]
+*head, signer_infos = children(message, *element(message, signed_data))
+first, *rest = children(message, *element(message, signer_infos[0]))
+assert message[signer_infos[0]] == 0x31 and message[first[0]] == 0x30
+assert all(message[at] != 0xA1
+           for at, _ in children(message, *element(message, first[0])))
+nested = signature(open(sys.argv[2], 'rb').read())[1]
+signer = encode(0x30, value(message, first[0]) +
+                encode(0xA1, encode(0x30, NESTED + encode(0x31, nested))))
+signed = encode(0x30, b''.join(message[a:b] for a, b in head) + encode(
+    0x31, signer + b''.join(message[a:b] for a, b in rest)))
+message = encode(0x30, message[slice(*content_type)] + encode(0xA0, signed))
+certificate = bytearray(header + message + bytes(-len(message) % 8))
+struct.pack_into('<I', certificate, 0, len(certificate))
+entry, offset, _, _ = table(into)
+out = bytearray(into[:offset] + certificate)
+struct.pack_into('<I', out, entry + 4, len(certificate))
+open(sys.argv[3], 'wb').write(bytes(out))
+EOF
+}
+# Over a signer whose chain stops short of any root, the maker's signature
+# one level down, and two levels down inside dual.exe's signature.
+sign partial_outer sha256 unsigned.exe partial_outer.exe
+sign maker sha256 partial_outer.exe partial_outer_dual.exe -nest
+nest_signature partial_outer.exe dual.exe partial_outer_deep.exe
+# The same under the other publisher, whose chain is trusted.
+nest_signature other.exe dual.exe dual_deep.exe
 # An archive whose start header and packed streams are signed and whose
 # header lies in the table's padding: its start header is made to point
 # there before signing (the signature's size does not change with that).
@@ -584,7 +660,8 @@ mv unsigned.exe maker.exe other.exe tampered.exe dual.exe dual_sha1.exe \
   expired_dual.exe expired_untrusted_ts.exe expired_copied_ts.exe root.cer \
   package.exe package_unsigned.exe package_other.exe package_aligned.exe \
   package_legacy.exe package_legacy_bare.exe \
-  partial.exe partial_nested.exe padded_archive.exe padded_garbage.exe \
+  partial.exe partial_nested.exe partial_outer_dual.exe \
+  partial_outer_deep.exe dual_deep.exe padded_archive.exe padded_garbage.exe \
   straddling_archive.exe package_tampered.exe dual_tampered.exe \
   package_dual.exe package_dual_tampered.exe \
   maker.chain.pem maker.key other.chain.pem other.key "$OUT"/

@@ -176,6 +176,7 @@ using ScopedChain = base::win::ScopedGeneric<
 using ScopedLocalDecoded = base::win::ScopedLocalAllocAs<void*>;
 
 SignatureChecker* g_checker_for_testing = nullptr;
+PlatformVerdictAdjuster g_verdict_adjuster_for_testing = nullptr;
 
 const char* SigningState(bool known, bool is_signed) {
   return !known ? "unknown" : is_signed ? "1" : "0";
@@ -1248,6 +1249,11 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* log) {
         "Cannot WinVerifyTrust: %ld, %s\n", status,
         base::logging::SystemErrorCodeToString(error).c_str());
   }
+  if (g_verdict_adjuster_for_testing) {
+    g_verdict_adjuster_for_testing(&file.verified_signer,
+                                   &file.verified_policy_error,
+                                   &file.verified_chain_errors);
+  }
   // Not every WinVerifyTrust applies the Authenticode policy to the chain
   // it builds (Wine's passes one that ends at an untrusted root): its
   // acceptance counts only with that chain passing the policy, whoever the
@@ -1387,6 +1393,10 @@ SignatureChecker* GetSignatureChecker() {
 
 void SetSignatureCheckerForTesting(SignatureChecker* checker) {
   g_checker_for_testing = checker;
+}
+
+void SetPlatformVerdictAdjusterForTesting(PlatformVerdictAdjuster adjuster) {
+  g_verdict_adjuster_for_testing = adjuster;
 }
 
 bool IsInstallerUnsigned() {

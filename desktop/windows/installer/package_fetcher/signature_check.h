@@ -148,6 +148,19 @@ SignatureChecker* GetSignatureChecker();
 // Makes GetSignatureChecker() answer |checker| until called again with null.
 void SetSignatureCheckerForTesting(SignatureChecker* checker);
 
+// Changes what WinVerifyTrust reported for a file's outer signer (see
+// SignedFile: the certificate it verified, the policy's verdict on its
+// chain, that chain's error bits) before VerifyFileSignature() judges it.
+using PlatformVerdictAdjuster = void (*)(std::vector<uint8_t>* verified_signer,
+                                         DWORD* policy_error,
+                                         DWORD* chain_errors);
+
+// Makes VerifyFileSignature() pass the outer signer's verdict through
+// |adjuster| once the real WinVerifyTrust call has answered and before its
+// acceptance is judged, until called again with null. For tests only: some
+// verdicts Windows gives never come out of Wine's WinVerifyTrust.
+void SetPlatformVerdictAdjusterForTesting(PlatformVerdictAdjuster adjuster);
+
 // Whether this installer may start |program|: always when the running
 // installer is known to be unsigned (a development build), otherwise only
 // when |program|'s signature verifies. A refusal is logged with both signing

@@ -15,6 +15,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scoped_temp_dir.h"
+#include "base/macros.h"
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/windows_version.h"
@@ -265,6 +266,13 @@ class SignedImagesTest : public testing::Test {
   test::ScopedTestRoot root_;
 };
 
+// Wine's WinVerifyTrust passes chains that Windows refuses, and builds
+// them at the present time whatever the signature's timestamp.
+bool RunsOnWine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
+                          "wine_get_version") != nullptr;
+}
+
 struct ImageCase {
   const char* image;
   bool accepted;
@@ -453,6 +461,134 @@ TEST_F(SignedImagesTest, NestedMakerSignatureCannotOverruleWindows) {
               {{"untrusted_dual.exe", false, {stranger}, nullptr}});
 }
 
+// A chain that ends short of any root fails no Authenticode policy of
+// Wine's: only its trust status, which calls it partial, tells. Windows
+// refuses such a file in WinVerifyTrust already; where WinVerifyTrust
+// passes it, that status alone must keep a valid maker signature nested
+// below the outer one from vouching for the file. The search proves the
+// maker's signature itself one level down before Windows 8, and two levels
+// down (inside another publisher's nested signature) on every version:
+// later ones verify the first level through WinVerifyTrust by index, which
+// Wine does not know. (The other two conditions on WinVerifyTrust's
+// acceptance, a verified signer and a chain that passes the policy, cannot
+// refuse a file alone under Wine: each policy failure of Wine's comes with
+// an error bit in the chain's status, and its WinVerifyTrust refuses a
+// message without signers or without the signer's certificate. The next
+// test changes its verdict for them.)
+TEST_F(SignedImagesTest, OuterChainWithTrustErrorsCannotBeOverruled) {
+  const std::string refused =
+      RunsOnWine()
+          ? "earlier\nWinVerifyTrust's chain for the outer signer is not "
+            "trusted: policy 0, trust status " +
+                std::to_string(CERT_TRUST_IS_PARTIAL_CHAIN) + "\n"
+          : "earlier\nCannot WinVerifyTrust: ";
+  const std::string outer =
+      "Level 0: Tried signer Partial Chain Test Publisher\n";
+  // Absent when the search found a viable maker signature.
+  const char* const none_found = "Cannot find any viable signers";
+  CheckImages(
+      dir_, base::win::WIN7,
+      {{"partial_outer_dual.exe",
+        false,
+        {refused, outer, "Level 1: Trust chain:Chain trust status: 0\n"},
+        none_found}});
+  for (const base::win::Version version : {base::win::WIN7, base::win::WIN8}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    CheckImages(
+        dir_, version,
+        {{"partial_outer_deep.exe",
+          false,
+          {refused, outer, "Level 1: Tried signer Other Test Publisher\n",
+           "Level 2: Trust chain:Chain trust status: 0\n"},
+          none_found}});
+  }
+}
+
+// Installs a verdict adjuster while it lives.
+class ScopedVerdictAdjuster {
+ public:
+  explicit ScopedVerdictAdjuster(PlatformVerdictAdjuster adjuster) {
+    SetPlatformVerdictAdjusterForTesting(adjuster);
+  }
+  ~ScopedVerdictAdjuster() { SetPlatformVerdictAdjusterForTesting(nullptr); }
+
+ private:
+  DISALLOW_COPY_AND_ASSIGN(ScopedVerdictAdjuster);
+};
+
+// WinVerifyTrust returns success but names no signer it verified.
+void ForgetVerifiedSigner(std::vector<uint8_t>* verified_signer,
+                          DWORD* policy_error,
+                          DWORD* chain_errors) {
+  verified_signer->clear();
+}
+
+// The Authenticode policy refuses the outer signer's chain, here for a
+// usage other than code signing (which Wine's policy does not check), with
+// no error bit in the chain's trust status: the policy's verdict alone
+// tells.
+void RefuseOuterUsage(std::vector<uint8_t>* verified_signer,
+                      DWORD* policy_error,
+                      DWORD* chain_errors) {
+  *policy_error = static_cast<DWORD>(CERT_E_WRONG_USAGE);
+  *chain_errors = 0;
+}
+
+// WinVerifyTrust's acceptance counts only when it names the signer it
+// verified and the chain it built for that signer passes the policy, each
+// on its own: a valid maker signature nested below the outer one does not
+// make up for either. The outer signer of these files, another publisher's,
+// is fully trusted, so with the verdict as WinVerifyTrust gives it they are
+// accepted through the nested maker signature (one level down before
+// Windows 8; two levels down, inside another publisher's nested signature,
+// on every version). Then the verdict is changed in one respect only, and
+// the search still finds the maker's signature viable.
+TEST_F(SignedImagesTest, OuterVerdictWithoutSignerOrPolicyCannotBeOverruled) {
+  const std::string outer = "Level 0: Tried signer Other Test Publisher\n";
+  const std::string maker_found =
+      "Level 1: Trust chain:Chain trust status: 0\n";
+  const std::vector<std::string> deep_found = {
+      outer, "Level 1: Tried signer Other Test Publisher\n",
+      "Level 2: Trust chain:Chain trust status: 0\n"};
+  // Absent when the search found a viable maker signature.
+  const char* const none_found = "Cannot find any viable signers";
+  const struct {
+    const char* label;
+    PlatformVerdictAdjuster adjuster;
+    // The line that says why the file is refused; empty: accepted.
+    std::string refusal;
+  } kCases[] = {
+      {"as WinVerifyTrust gives it", nullptr, ""},
+      {"no verified signer", &ForgetVerifiedSigner,
+       "earlier\nWinVerifyTrust names no signer it verified\n"},
+      {"chain fails the policy alone", &RefuseOuterUsage,
+       "earlier\nWinVerifyTrust's chain for the outer signer is not trusted: "
+       "policy " +
+           std::to_string(static_cast<DWORD>(CERT_E_WRONG_USAGE)) +
+           ", trust status 0\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ScopedVerdictAdjuster adjuster(c.adjuster);
+    const bool accepted = c.refusal.empty();
+    auto lines = [&](std::vector<std::string> found) {
+      if (!accepted)
+        found.insert(found.begin(), c.refusal);
+      return found;
+    };
+    {
+      SCOPED_TRACE("before Windows 8");
+      CheckImages(
+          dir_, base::win::WIN7,
+          {{"dual.exe", accepted, lines({outer, maker_found}), none_found},
+           {"dual_deep.exe", accepted, lines(deep_found), none_found}});
+    }
+    SCOPED_TRACE("Windows 8");
+    CheckImages(dir_, base::win::WIN8,
+                {{"dual_deep.exe", accepted, lines(deep_found), none_found}});
+  }
+}
+
 // Windows 8 and later verify the nested signature themselves; Wine, which
 // knows no signature index, verifies the outer one, whose signer is not
 // the maker's.
@@ -482,8 +618,7 @@ TEST_F(SignedImagesTest, LaterWindowsVerifyNestedSignaturesByIndex) {
 // expired. Wine builds that chain at the present time whatever the
 // timestamp, so there the expired certificate is still refused.
 TEST_F(SignedImagesTest, ExpiredMakerCertificateIsJudgedAtItsTimestamp) {
-  const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"),
-                                     "wine_get_version") != nullptr;
+  const bool wine = RunsOnWine();
   std::string log;
   EXPECT_EQ(!wine, VerifyFileSignature(Image("expired.exe"), &log)) << log;
   EXPECT_EQ(!wine, log.find("Level 0: Signer chain fails the policy: ") ==
