@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "base/files/file_path.h"
@@ -17,7 +19,8 @@ namespace test {
 
 // Puts a test root certificate (the root.cer of the signature fixtures)
 // into the machine's Root store while it lives, so that images signed
-// under it verify. One that is there already is left there.
+// under it verify. One that is there already is left there; a different
+// root of the same issuer and serial number is replaced.
 class ScopedTestRoot {
  public:
   ScopedTestRoot() = default;
@@ -50,8 +53,18 @@ class ScopedTestRoot {
     if (wanted)
       ::CertFreeCertificateContext(wanted);
     if (present) {
-      ::CertFreeCertificateContext(present);
-      return true;
+      const bool same =
+          present->cbCertEncoded == der.size() &&
+          memcmp(present->pbCertEncoded, der.data(), der.size()) == 0;
+      if (same) {
+        ::CertFreeCertificateContext(present);
+        return true;
+      }
+      // A root of an earlier build of the fixtures, left by a test run that
+      // ended before it could take it away: it has the same issuer and
+      // serial number, and would keep the new one out.
+      if (!::CertDeleteCertificateFromStore(present))
+        return false;
     }
     return AddRootAndCommit(store_, der, &root_);
   }
