@@ -15,7 +15,12 @@ constexpr char kChannelName[] = "developer";
 constexpr int32_t kChannelId = 2;
 constexpr int kVersionMajor = 47;
 constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 4127;
+// The build number can be given by the build: the tests build an older
+// release of the same sources with one (testing/old_release).
+#ifndef KAVOR_VERSION_BUILD
+#define KAVOR_VERSION_BUILD 4127
+#endif
+constexpr int kVersionBuild = KAVOR_VERSION_BUILD;
 constexpr int kVersionPatch = 0;
 constexpr char kBuildTimestamp[] = "20180312_230013";
 constexpr int32_t kUbn = 957861;
