@@ -24,13 +24,7 @@ export KAVOR_INSTALLER_VERBOSITY=1
 
 VERSION=47.0.4127.0
 network_signing_keys "$E2E_BIN" || exit 1
-ARCHIVE="$E2E_WORK/package.7z"
-make_package_archive "$E2E_BIN" "$ARCHIVE" --host-name=setup.exe \
-  --7z=-mx=1 || exit 1
-EXPECTED="$E2E_WORK/expected"
-7zz x -bd -bso0 -bsp0 "-o$EXPECTED" "$ARCHIVE" || exit 1
-PACKAGE="$E2E_WORK/kavor_package.exe"
-make_network_package "$E2E_BIN" "$PACKAGE" --archive="$ARCHIVE" || exit 1
+make_release "$E2E_BIN" package || exit 1
 SETUP="$E2E_WORK/setup"
 make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
 STATS_PY=$(stats_python) || exit 1

@@ -33,6 +33,12 @@
 #         --archive=FILE    this archive (make_package_archive) instead of a
 #                           new one
 #         any other option  goes to make_package_archive
+#   make_release BIN NAME [OPTION...]
+#       what the service hands out of the package tree of BIN, in E2E_WORK:
+#       sets ARCHIVE (NAME.7z, make_package_archive's with the host named
+#       setup.exe), EXPECTED (the folder NAME, that archive unpacked) and
+#       PACKAGE (NAME.exe, the network package of that archive, whose stub
+#       comes from BIN too; the options go to make_network_package)
 #   make_signed_setup BIN DIR [TRACKING_DATA]
 #       DIR gets kavor_setup.exe and its library from BIN, the executable
 #       with TRACKING_DATA appended as its payload (when given) and then
@@ -146,6 +152,18 @@ make_network_package() {
     cat "$bin/$stub" "$archive" >"$file" || return 1
   fi
   [ "$signer" = none ] || sign_image "$signer" "$file"
+}
+
+make_release() {
+  local bin="$1" name="$2"
+  shift 2
+  ARCHIVE="$E2E_WORK/$name.7z"
+  EXPECTED="$E2E_WORK/$name"
+  PACKAGE="$E2E_WORK/$name.exe"
+  make_package_archive "$bin" "$ARCHIVE" --host-name=setup.exe \
+    --7z=-mx=1 &&
+    7zz x -bd -bso0 -bsp0 "-o$EXPECTED" "$ARCHIVE" &&
+    make_network_package "$bin" "$PACKAGE" --archive="$ARCHIVE" "$@"
 }
 
 make_signed_setup() {

@@ -46,34 +46,23 @@ for file in kavor_setup.exe kavor_installer.dll kavor_launcher_standin.exe; do
 done
 
 network_signing_keys "$E2E_BIN" || exit 1
-# Today's package and setup.
-ARCHIVE="$E2E_WORK/package.7z"
-make_package_archive "$E2E_BIN" "$ARCHIVE" --host-name=setup.exe \
-  --7z=-mx=1 || exit 1
-EXPECTED="$E2E_WORK/expected"
-7zz x -bd -bso0 -bsp0 "-o$EXPECTED" "$ARCHIVE" || exit 1
-PACKAGE="$E2E_WORK/kavor_package.exe"
-make_network_package "$E2E_BIN" "$PACKAGE" --archive="$ARCHIVE" || exit 1
-SETUP="$E2E_WORK/setup"
-make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
-# The older release's: its host, library and launcher, today's stand-ins
-# for the rest, behind the stub that says 47.0.4100.0.
+# The older release's package and setup: its host, library and launcher,
+# today's stand-ins for the rest, behind the stub that says 47.0.4100.0.
 OLD_VIEW="$E2E_WORK/old_bin"
 mkdir -p "$OLD_VIEW"
 for file in "$E2E_BIN"/*.exe; do ln -s "$file" "$OLD_VIEW/"; done
 for file in kavor_setup.exe kavor_installer.dll kavor_launcher_standin.exe; do
   ln -sf "$OLD_BIN/$file" "$OLD_VIEW/$file"
 done
-OLD_ARCHIVE="$E2E_WORK/package_old.7z"
-make_package_archive "$OLD_VIEW" "$OLD_ARCHIVE" --host-name=setup.exe \
-  --7z=-mx=1 || exit 1
-OLD_EXPECTED="$E2E_WORK/expected_old"
-7zz x -bd -bso0 -bsp0 "-o$OLD_EXPECTED" "$OLD_ARCHIVE" || exit 1
-OLD_PACKAGE="$E2E_WORK/kavor_package_old.exe"
-make_network_package "$E2E_BIN" "$OLD_PACKAGE" --archive="$OLD_ARCHIVE" \
-  --stub=kavor_package_stub_old.exe || exit 1
+make_release "$OLD_VIEW" package_old --stub=kavor_package_stub_old.exe ||
+  exit 1
+OLD_EXPECTED="$EXPECTED" OLD_PACKAGE="$PACKAGE"
 OLD_SETUP="$E2E_WORK/setup_old"
 make_signed_setup "$OLD_BIN" "$OLD_SETUP" || exit 1
+# Today's.
+make_release "$E2E_BIN" package || exit 1
+SETUP="$E2E_WORK/setup"
+make_signed_setup "$E2E_BIN" "$SETUP" || exit 1
 # Otherwise an upgrade that kept the old launcher would pass for one that
 # replaced it.
 launchers_differ() { ! cmp -s "$EXPECTED/launcher.exe" "$OLD_EXPECTED/launcher.exe"; }
